@@ -1,0 +1,50 @@
+#pragma once
+
+#include <boost/json/object.hpp>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kr {
+
+/// The host app's contact list (handed over with the settings key "kr_contacts_array"), used to
+/// show the host's own names for participants it knows. One process-wide instance.
+/// Thread-safe: the host writes the list while decoders and the messaging road read it.
+class ContactSyncManager {
+public:
+    /// The process-wide instance, made on first use and never destroyed.
+    static ContactSyncManager& shared();
+
+    ContactSyncManager() = default;
+    ContactSyncManager(const ContactSyncManager&) = delete;
+    ContactSyncManager& operator=(const ContactSyncManager&) = delete;
+
+    /// A copy of the contacts, in the host's order.
+    std::vector<boost::json::object> contactsArray() const;
+    /// Replaces the contacts (an empty list forgets them all).
+    void setContactsArray(std::vector<boost::json::object> contacts);
+
+    /// The "name" of the first contact whose "userId" is a string equal to `userID`, when that
+    /// name is a string; nullopt when no contact matches or the first match has no string name.
+    /// An empty `userID` never matches: a contact without an id must not name everyone who has
+    /// none either.
+    std::optional<std::string> getUpdatedPartipantName(std::string_view userID) const;
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>{}(s);
+        }
+    };
+
+    mutable std::shared_mutex mutex_;
+    std::vector<boost::json::object> contacts_;
+    /// userId -> name of the first contact with that id (nullopt when its name is not a string).
+    std::unordered_map<std::string, std::optional<std::string>, Hash, std::equal_to<>> namesById_;
+};
+
+}  // namespace kr

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string_view>
+
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRGuestLogin.h"
+#include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"
+
+namespace kr {
+
+/// Admits the local user to a meeting as a guest under a display name. Body: "kivraneId",
+/// "roomID", "roomPin", "name", and "hostToken" only when the token is not empty.
+/// A plain value: build it, send it once through the network client, read its outcome.
+struct GuestLoginRequest : KRAPIRequest<KRGuestLogin> {
+    GuestLoginRequest(std::string_view meetingId, std::string_view roomID,
+                      std::string_view meetingPin, std::string_view name,
+                      std::string_view hostToken);
+};
+
+}  // namespace kr

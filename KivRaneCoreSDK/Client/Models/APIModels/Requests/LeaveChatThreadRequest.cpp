@@ -1,0 +1,11 @@
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/LeaveChatThreadRequest.h"
+
+#include <string>
+
+namespace kr {
+
+LeaveChatThreadRequest::LeaveChatThreadRequest(std::string_view threadID)
+    : KRAPIRequest(KRAPIPath::leaveChatThread(std::string(threadID)), KRHTTPMethod::delete_) {
+}
+
+}  // namespace kr

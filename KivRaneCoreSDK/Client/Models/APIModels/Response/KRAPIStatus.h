@@ -1,0 +1,20 @@
+#pragma once
+
+#include <boost/json/value.hpp>
+#include <optional>
+#include <string>
+
+#include "KivRaneCoreSDK/Common/Json/JsonDecodingError.h"
+#include "KivRaneCoreSDK/Common/Result.h"
+
+namespace kr {
+
+/// Acknowledgement reply {"status": text} of some meeting actions. Plain value.
+struct KRAPIStatus {
+    std::optional<std::string> status;
+
+    /// Never fails: a non-object body or a non-string "status" gives no status.
+    static Result<KRAPIStatus, JsonDecodingError> fromJson(const boost::json::value& v);
+};
+
+}  // namespace kr

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <boost/json/value.hpp>
+#include <string>
+
+#include "KivRaneCoreSDK/Common/Json/JsonDecodingError.h"
+#include "KivRaneCoreSDK/Common/Result.h"
+
+namespace kr {
+
+/// Reply of starting a recording: the recording's id. Plain value.
+class KRStartRecording {
+public:
+    /// Fails when the value is not an object or "_id" is not a string.
+    static Result<KRStartRecording, JsonDecodingError> fromJson(const boost::json::value& v);
+
+    const std::string& id() const noexcept { return id_; }
+
+private:
+    std::string id_;
+};
+
+}  // namespace kr

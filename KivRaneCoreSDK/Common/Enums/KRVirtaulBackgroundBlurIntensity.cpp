@@ -1,0 +1,39 @@
+#include "KivRaneCoreSDK/Common/Enums/KRVirtaulBackgroundBlurIntensity.h"
+
+#include <string>
+
+namespace kr {
+
+std::optional<KRVirtaulBackgroundBlurIntensity> krVirtaulBackgroundBlurIntensityFromRaw(
+    std::uint64_t raw) {
+    switch (raw) {
+        case 1:
+            return KRVirtaulBackgroundBlurIntensity::low;
+        case 2:
+            return KRVirtaulBackgroundBlurIntensity::medium;
+        case 3:
+            return KRVirtaulBackgroundBlurIntensity::high;
+        default:
+            return std::nullopt;
+    }
+}
+
+boost::json::value toJson(KRVirtaulBackgroundBlurIntensity value) {
+    return boost::json::value(rawValue(value));
+}
+
+Result<KRVirtaulBackgroundBlurIntensity, JsonDecodingError>
+JsonValueDecoder<KRVirtaulBackgroundBlurIntensity>::decode(const boost::json::value& v) {
+    auto raw = JsonValueDecoder<std::uint64_t>::decode(v);
+    if (!raw) {
+        return Failure{std::move(raw).error()};
+    }
+    if (auto intensity = krVirtaulBackgroundBlurIntensityFromRaw(raw.value())) {
+        return *intensity;
+    }
+    return Failure{JsonDecodingError{
+        "", "cannot initialize KRVirtaulBackgroundBlurIntensity from invalid raw value " +
+                std::to_string(raw.value())}};
+}
+
+}  // namespace kr

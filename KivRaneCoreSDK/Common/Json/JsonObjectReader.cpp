@@ -1,0 +1,105 @@
+#include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
+
+#include <boost/json/parse.hpp>
+#include <exception>
+
+namespace kr {
+
+namespace {
+const boost::json::value& nullValue() {
+    static const boost::json::value null;
+    return null;
+}
+}  // namespace
+
+JsonObjectReader::JsonObjectReader(const boost::json::value& v, std::string path)
+    : object_(v.if_object()), path_(std::move(path)) {
+    if (object_ == nullptr) {
+        error_ = json_detail::typeMismatch("an object", v);
+        error_->key = path_;
+    }
+}
+
+JsonObjectReader::JsonObjectReader(const boost::json::object* object, JsonObjectReader* parent,
+                                   std::string path)
+    : object_(object), parent_(parent), path_(std::move(path)) {}
+
+JsonObjectReader JsonObjectReader::object(std::string_view key) {
+    const boost::json::value* v = raw(key);
+    if (v == nullptr || !v->is_object()) {
+        JsonDecodingError error = v == nullptr || v->is_null()
+                                      ? JsonDecodingError{{}, missingMessage(key)}
+                                      : json_detail::typeMismatch("an object", *v);
+        fail(key, error);
+        JsonObjectReader empty(nullptr, nullptr, std::string(key));
+        empty.error_ = std::move(error);
+        return empty;
+    }
+    return JsonObjectReader(&v->get_object(), this, std::string(key));
+}
+
+JsonObjectReader JsonObjectReader::lenientObject(std::string_view key) const {
+    const boost::json::value* v = raw(key);
+    return JsonObjectReader(v != nullptr ? *v : nullValue(),
+                            JsonDecodingError::joinPath(path_, key));
+}
+
+const boost::json::value* JsonObjectReader::raw(std::string_view key) const {
+    if (object_ == nullptr) {
+        return nullptr;
+    }
+    auto it = object_->find(key);
+    return it == object_->end() ? nullptr : &it->value();
+}
+
+const boost::json::value* JsonObjectReader::find(std::string_view key) const {
+    const boost::json::value* v = raw(key);
+    return v != nullptr && !v->is_null() ? v : nullptr;
+}
+
+std::string JsonObjectReader::missingMessage(std::string_view key) const {
+    const boost::json::value* v = raw(key);
+    return v == nullptr ? "is missing" : "is null";
+}
+
+void JsonObjectReader::fail(std::string_view key, std::string message) {
+    record(JsonDecodingError{std::string(key), std::move(message)});
+}
+
+void JsonObjectReader::fail(std::string_view key, JsonDecodingError nested) {
+    record(std::move(nested).under(key));
+}
+
+void JsonObjectReader::record(JsonDecodingError error) {
+    // Paths are relative to this reader until they reach the root, which adds its own prefix.
+    if (parent_ != nullptr) {
+        if (!error_) {
+            error_ = error;
+        }
+        parent_->record(std::move(error).under(path_));
+        return;
+    }
+    if (!error_) {
+        error_ = std::move(error).under(path_);
+    }
+}
+
+namespace json_detail {
+
+Result<boost::json::value, JsonDecodingError> parseJson(std::string_view text) {
+    try {
+        boost::system::error_code ec;
+        boost::json::value parsed = boost::json::parse(text, ec);
+        if (ec) {
+            return Failure{JsonDecodingError{{}, "invalid JSON: " + ec.message()}};
+        }
+        return parsed;
+    } catch (const std::exception& e) {
+        // Only allocation failures can get here.
+        return Failure{JsonDecodingError{{}, std::string("invalid JSON: ") + e.what()}};
+    }
+}
+
+}  // namespace json_detail
+
+}  // namespace kr

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
+#include "KivRaneCoreSDK/Common/Result.h"
+#include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
+#include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
+#include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Http/HttpTransport.h"
+
+namespace kr {
+
+/// Performs the HTTP exchange of every REST request over one HTTPS transport with the session
+/// headers ("Accept-Encoding", "Connection", "User-Agent"), at most 15 connections per host and a
+/// 60 s idle time-out; validates the status and decodes the reply on the main queue.
+///
+/// Every send completes exactly once: at once on the calling thread with `invalidUrlRequest` when
+/// no request can be built, otherwise on the main queue (captured at construction), in the order
+/// the transfers finish. Destroying the manager cancels the transfers in flight; each of them
+/// still completes, with `networkFailure`, and the completion never touches the manager.
+///
+/// Threading: `sendRequest` may be called from any thread.
+class KRApiRequestManager {
+public:
+    /// `isConnected` is an optional connectivity probe (called on the transport's I/O thread):
+    /// while it returns false a send waits for connectivity, at most its 60 s time-out, and then
+    /// fails with `networkFailure`.
+    explicit KRApiRequestManager(std::function<bool()> isConnected = {});
+    ~KRApiRequestManager();
+    KRApiRequestManager(const KRApiRequestManager&) = delete;
+    KRApiRequestManager& operator=(const KRApiRequestManager&) = delete;
+
+    template <KRAPIRequestType R>
+    void sendRequest(const R& request, KRApiServer serverEnvironment, std::string_view deviceID,
+                     std::string_view jwtToken, bool isGuestUser,
+                     std::function<void(typename R::ResultType)> completion) {
+        using T = typename R::ReturnDataType;
+        auto built = request.createUrlRequest(serverEnvironment, deviceID, jwtToken, isGuestUser);
+        if (!built) {
+            completion(Failure{std::move(built).error()});
+            return;
+        }
+        auto shared =
+            std::make_shared<std::function<void(typename R::ResultType)>>(std::move(completion));
+        const bool started =
+            start(std::move(built).value(), [shared](const platform::HttpResult& outcome) {
+                (*shared)(decodeRequestResponse<T>(outcome));
+            });
+        if (!started) {
+            // The transport refused the request before sending it: it could not be built.
+            (*shared)(Failure{KRApiRequestError::invalidUrlRequest()});
+        }
+    }
+
+    /// The outcome of an exchange as the request's result: a transport error gives
+    /// `networkFailure`; 2xx decodes the model (an empty reply as {"success":true}); 4xx gives
+    /// `failedApi`; 500-600 `serverError`; anything else, or a reply that does not decode, gives
+    /// `unKnown`.
+    template <class T>
+    static Result<T, KRApiRequestError> decodeRequestResponse(const platform::HttpResult& outcome) {
+        auto text = checkResponse(outcome);
+        if (!text) {
+            return Failure{std::move(text).error()};
+        }
+        auto decoded = decodeJson<T>(text.value());
+        if (!decoded) {
+            return Failure{KRApiRequestError::unKnown()};
+        }
+        return std::move(decoded).value();
+    }
+
+    /// The JSON text to decode for a 2xx reply, or the error the outcome stands for.
+    static Result<std::string, KRApiRequestError> checkResponse(
+        const platform::HttpResult& outcome);
+
+    /// executable "/" version " (" bundle id "; build:" build "; " os " " os version ") "
+    /// "KivRaneNetwork/1.0", with "Unknown" for what the host application has not said.
+    static std::string userAgent();
+
+private:
+    /// Hands the request to the transport; false (and `done` dropped) when it was refused.
+    bool start(platform::HttpRequest request,
+               std::function<void(const platform::HttpResult&)> done);
+
+    std::shared_ptr<platform::MainQueue> queue_;
+    std::shared_ptr<platform::HttpTransport> session_;
+};
+
+}  // namespace kr

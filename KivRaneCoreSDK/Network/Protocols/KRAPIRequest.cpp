@@ -1,0 +1,105 @@
+#include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"
+
+#include <charconv>
+
+#include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
+#include "KivRaneCoreSDK/Network/Enums/KRApiServerScheme.h"
+
+namespace kr {
+
+namespace {
+
+constexpr auto kRequestTimeout = std::chrono::seconds(60);
+
+bool isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+
+}  // namespace
+
+std::string percentEncodeQueryComponent(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (isUnreserved(c)) {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
+std::string queryValueText(const boost::json::value& value) {
+    switch (value.kind()) {
+        case boost::json::kind::string:
+            return std::string(value.get_string());
+        case boost::json::kind::int64:
+            return std::to_string(value.get_int64());
+        case boost::json::kind::uint64:
+            return std::to_string(value.get_uint64());
+        case boost::json::kind::bool_:
+            return value.get_bool() ? "true" : "false";
+        case boost::json::kind::double_: {
+            char buffer[64];
+            const auto [end, ec] =
+                std::to_chars(buffer, buffer + sizeof buffer, value.get_double());
+            return ec == std::errc() ? std::string(buffer, end) : std::string();
+        }
+        default:
+            return serializeJson(value);
+    }
+}
+
+Result<platform::HttpRequest, KRApiRequestError> buildUrlRequest(
+    const KRAPIPath& path, KRHTTPMethod method, const boost::json::object& queryParameters,
+    const boost::json::object& requestParameters, KRApiServer serverEnvironment,
+    std::string_view deviceID, std::string_view jwtToken, bool isGuestUser) {
+    // A header value that could end the header line early would let a value smuggle in
+    // headers or a body of its own: refuse to build such a request at all.
+    if (!platform::HttpTransport::isSafeHeaderValue(deviceID) ||
+        !platform::HttpTransport::isSafeHeaderValue(jwtToken)) {
+        return Failure{KRApiRequestError::invalidUrlRequest()};
+    }
+
+    platform::HttpRequest request;
+    request.url = getUrlValue(KRApiServerScheme::https);
+    request.url += rawValue(serverEnvironment);
+    request.url += "/api/";
+    request.url += path.getUrlPath(isGuestUser);
+    if (!queryParameters.empty()) {
+        char separator = '?';
+        for (const auto& item : queryParameters) {
+            request.url.push_back(separator);
+            separator = '&';
+            request.url += percentEncodeQueryComponent(item.key());
+            request.url.push_back('=');
+            request.url += percentEncodeQueryComponent(queryValueText(item.value()));
+        }
+    }
+    request.method = std::string(rawValue(method));
+    request.timeout = kRequestTimeout;
+
+    if (method == KRHTTPMethod::post && !requestParameters.empty()) {
+        std::string body = serializeJson(requestParameters);
+        if (body.empty()) {
+            // Never send a POST without the body it was meant to carry.
+            return Failure{KRApiRequestError::invalidUrlRequest()};
+        }
+        request.body = std::move(body);
+    }
+
+    request.headers.push_back({"Content-Type", "application/json"});
+    request.headers.push_back({"deviceId", std::string(deviceID)});
+    if (!jwtToken.empty()) {
+        request.headers.push_back({"authorization", std::string(jwtToken)});
+    }
+    return request;
+}
+
+}  // namespace kr

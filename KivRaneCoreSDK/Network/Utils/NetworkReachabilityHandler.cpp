@@ -1,0 +1,133 @@
+#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
+
+#include <utility>
+#include <vector>
+
+#include "KivRaneCoreSDK/Network/Utils/Reachability.h"
+
+namespace kr {
+
+struct NetworkReachabilityHandler::State {
+    mutable std::mutex mutex;  // guards every field below
+    MonitorFactory factory;
+    std::shared_ptr<Reachability> reachability;
+    platform::ObserverToken observation = 0;
+    std::map<std::string, std::weak_ptr<NetworkReachabilityHandlerDelegate>> delegates;
+};
+
+NetworkReachabilityHandler::NetworkReachabilityHandler(MonitorFactory factory)
+    : state_(std::make_unique<State>()) {
+    state_->factory = std::move(factory);
+}
+
+NetworkReachabilityHandler::~NetworkReachabilityHandler() {
+    if (state_->observation != 0) {
+        platform::NotificationCenter::defaultCenter().removeObserver(state_->observation);
+    }
+}
+
+NetworkReachabilityHandler& NetworkReachabilityHandler::instance() {
+    // Made once and never released, so callers may keep the reference for the process's life.
+    static const auto* const shared = new std::shared_ptr<NetworkReachabilityHandler>(
+        create([] { return Reachability::create(); }));
+    return **shared;
+}
+
+std::shared_ptr<NetworkReachabilityHandler> NetworkReachabilityHandler::create(
+    MonitorFactory factory) {
+    return std::shared_ptr<NetworkReachabilityHandler>(
+        new NetworkReachabilityHandler(std::move(factory)));
+}
+
+void NetworkReachabilityHandler::setMonitorFactory(MonitorFactory factory) {
+    std::lock_guard lock(state_->mutex);
+    state_->factory = std::move(factory);
+}
+
+void NetworkReachabilityHandler::startObserving() {
+    MonitorFactory factory;
+    {
+        std::lock_guard lock(state_->mutex);
+        factory = state_->factory;
+    }
+    if (!factory) {
+        return;
+    }
+    auto made = factory();
+    if (!made.ok() || !made.value()) {
+        return;  // the previous monitor and registration stay as they were
+    }
+    std::shared_ptr<Reachability> monitor = std::move(made.value());
+
+    auto& center = platform::NotificationCenter::defaultCenter();
+    std::weak_ptr<NetworkReachabilityHandler> weakSelf = weak_from_this();
+    const platform::ObserverToken token =
+        center.addObserver(std::string(kReachabilityChangedNotification), monitor.get(),
+                           [weakSelf](const platform::Notification& note) {
+                               if (auto self = weakSelf.lock()) {
+                                   self->reachabilityChanged(note);
+                               }
+                           });
+    std::shared_ptr<Reachability> previous;
+    platform::ObserverToken previousToken = 0;
+    {
+        std::lock_guard lock(state_->mutex);
+        previous = std::exchange(state_->reachability, monitor);
+        previousToken = std::exchange(state_->observation, token);
+    }
+    // The replaced monitor can no longer post; its registration would only name a dead sender.
+    if (previousToken != 0) {
+        center.removeObserver(previousToken);
+    }
+    previous.reset();
+    (void)monitor->startNotifier();  // a failed start leaves the new monitor stored but stopped
+}
+
+void NetworkReachabilityHandler::reachabilityChanged(const platform::Notification& note) {
+    std::shared_ptr<Reachability> monitor;
+    std::vector<std::weak_ptr<NetworkReachabilityHandlerDelegate>> snapshot;
+    {
+        std::lock_guard lock(state_->mutex);
+        monitor = state_->reachability;
+        if (!monitor || note.object != monitor.get()) {
+            return;
+        }
+        for (auto it = state_->delegates.begin(); it != state_->delegates.end();) {
+            if (it->second.expired()) {
+                it = state_->delegates.erase(it);
+            } else {
+                snapshot.push_back(it->second);
+                ++it;
+            }
+        }
+    }
+    const bool isConnected = monitor->connection() != Reachability::Connection::unavailable;
+    for (const auto& weakDelegate : snapshot) {
+        // Re-checked per call: a delegate released by an earlier one hears nothing.
+        if (auto delegate = weakDelegate.lock()) {
+            delegate->didNetworkStateChanged(isConnected);
+        }
+    }
+}
+
+void NetworkReachabilityHandler::addDelegates(
+    std::weak_ptr<NetworkReachabilityHandlerDelegate> delegate, const std::string& identifier) {
+    std::lock_guard lock(state_->mutex);
+    state_->delegates[identifier] = std::move(delegate);
+}
+
+void NetworkReachabilityHandler::removeDelegate(const std::string& identifier) {
+    std::lock_guard lock(state_->mutex);
+    state_->delegates.erase(identifier);
+}
+
+std::size_t NetworkReachabilityHandler::delegateCount() const {
+    std::lock_guard lock(state_->mutex);
+    std::size_t count = 0;
+    for (const auto& entry : state_->delegates) {
+        count += entry.second.expired() ? 0 : 1;
+    }
+    return count;
+}
+
+}  // namespace kr

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "KivRaneCoreSDK/Common/Result.h"
+#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandlerDelegate.h"
+#include "platform/Notifications/NotificationCenter.h"
+
+namespace kr {
+
+class Reachability;
+struct ReachabilityError;
+
+/// Process-wide connectivity hub: owns one reachability monitor for general internet
+/// reachability, listens to its "reachabilityChanged" notification and reports connected / not
+/// connected to every registered delegate on the main queue.
+///
+/// Delegates are held weakly: a destroyed delegate receives nothing and its entry is pruned.
+/// Threading: every method may be called from any thread; the fan-out runs on the main queue and
+/// calls delegates from a snapshot, without holding the handler's lock.
+class NetworkReachabilityHandler : public std::enable_shared_from_this<NetworkReachabilityHandler> {
+public:
+    using MonitorFactory =
+        std::function<Result<std::shared_ptr<Reachability>, ReachabilityError>()>;
+
+    /// The shared handler, made once on first use and never released. It watches the system's
+    /// network state (see `SystemReachabilityFlagSource`) unless a factory was installed with
+    /// `setMonitorFactory`.
+    static NetworkReachabilityHandler& instance();
+
+    /// A handler of its own (tests); `factory` makes the monitor at every `startObserving()`.
+    static std::shared_ptr<NetworkReachabilityHandler> create(MonitorFactory factory);
+
+    /// Replaces the factory used by later `startObserving()` calls (tests inject a fake source).
+    void setMonitorFactory(MonitorFactory factory);
+
+    /// (Re)creates and starts the monitor. Creation and start failures are swallowed: delegates
+    /// then hear nothing until a later successful call. Waits for the monitor's first flag read;
+    /// the first report follows on the main queue.
+    void startObserving();
+
+    /// Handler of the monitor's "reachabilityChanged" notification (main queue): reads the current
+    /// monitor's connection and calls every live delegate with connected (Wi-Fi or cellular) or
+    /// not. A notification from any other sender is ignored.
+    void reachabilityChanged(const platform::Notification& note);
+
+    /// Stores `delegate` under `identifier`, replacing an earlier entry with that identifier.
+    void addDelegates(std::weak_ptr<NetworkReachabilityHandlerDelegate> delegate,
+                      const std::string& identifier);
+    /// Forgets the entry under `identifier`; that delegate receives no further reports.
+    void removeDelegate(const std::string& identifier);
+
+    /// Number of entries whose delegate is still alive.
+    std::size_t delegateCount() const;
+
+    ~NetworkReachabilityHandler();
+    NetworkReachabilityHandler(const NetworkReachabilityHandler&) = delete;
+    NetworkReachabilityHandler& operator=(const NetworkReachabilityHandler&) = delete;
+
+private:
+    explicit NetworkReachabilityHandler(MonitorFactory factory);
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace kr

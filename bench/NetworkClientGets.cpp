@@ -1,0 +1,100 @@
+// 2,000 small GETs through KRNetworkClient against the local HTTPS server, versus the same GETs
+// through one bare libcurl easy handle that keeps its connection. The client run also reports
+// its time as a ratio of the bare run ("vs_bare").
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "platform/Dispatch/ScopedMainQueue.h"
+#include "testing/LocalMeetingService/LocalHttpsServer.h"
+
+namespace {
+
+constexpr int kGets = 2000;
+double gBareSeconds = 0;
+
+struct ConfigRequest : kr::KRAPIRequest<kr::KRAPISuccess> {
+    ConfigRequest() : KRAPIRequest(kr::KRAPIPath::getConfiguration(), kr::KRHTTPMethod::get) {}
+};
+
+kr::test::LocalHttpsServer& server() {
+    static auto* s = [] {
+        auto* created = new kr::test::LocalHttpsServer();
+        created->route("GET", "/api/config",
+                       kr::test::ServerReply::json(200, R"({"success":true})"));
+        created->installTransportOverrides();
+        return created;
+    }();
+    return *s;
+}
+
+std::size_t discard(char*, std::size_t size, std::size_t count, void*) {
+    return size * count;
+}
+
+void BareCurlEasy(benchmark::State& state) {
+    auto& local = server();
+    const std::string connectTo = "::127.0.0.1:" + std::to_string(local.port());
+    curl_slist* connect = curl_slist_append(nullptr, connectTo.c_str());
+    CURL* easy = curl_easy_init();
+    curl_easy_setopt(easy, CURLOPT_URL, "https://meet.kivrane.com/api/config");
+    curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connect);
+    curl_easy_setopt(easy, CURLOPT_CAINFO, local.caFile().c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate, br");
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &discard);
+    std::chrono::duration<double> total{};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kGets; ++i) {
+            if (curl_easy_perform(easy) != CURLE_OK) {
+                state.SkipWithError("bare GET failed");
+                break;
+            }
+        }
+        total += std::chrono::steady_clock::now() - start;
+    }
+    gBareSeconds = total.count() / static_cast<double>(state.iterations());
+    curl_easy_cleanup(easy);
+    curl_slist_free_all(connect);
+}
+
+void NetworkClient(benchmark::State& state) {
+    server();
+    kr::platform::ScopedMainQueue main;
+    auto client = kr::KRNetworkClient::create(nullptr);
+    client->setCurrentUserType(kr::KRCurrentUserType::loggedIn);
+    const ConfigRequest request;
+    std::chrono::duration<double> total{};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kGets; ++i) {
+            bool done = false;
+            bool ok = false;
+            client->sendAPIRequest<ConfigRequest>(request, [&](ConfigRequest answered) {
+                ok = answered.getResult().ok();
+                done = true;
+            });
+            main.queue().runUntil([&] { return done; }, std::chrono::seconds(10));
+            if (!ok) {
+                state.SkipWithError("client GET failed");
+                break;
+            }
+        }
+        total += std::chrono::steady_clock::now() - start;
+    }
+    const double seconds = total.count() / static_cast<double>(state.iterations());
+    if (gBareSeconds > 0) {
+        state.counters["vs_bare"] = seconds / gBareSeconds;
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BareCurlEasy)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(NetworkClient)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();

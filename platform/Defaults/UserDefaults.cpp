@@ -1,0 +1,269 @@
+#include "platform/Defaults/UserDefaults.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+
+namespace kr::platform {
+
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::filesystem::path directoryOverride;
+    // Suites stay open for the life of the process so that every opener shares one object.
+    std::map<std::string, std::shared_ptr<UserDefaults>> open;
+};
+
+Registry& registry() {
+    static auto* r = new Registry();
+    return *r;
+}
+
+std::filesystem::path defaultDirectory() {
+    auto env = [](const char* name) -> std::string {
+        const char* v = std::getenv(name);
+        return v ? std::string(v) : std::string();
+    };
+    if (auto dir = env("KR_DEFAULTS_DIR"); !dir.empty()) {
+        return dir;
+    }
+    if (auto xdg = env("XDG_CONFIG_HOME"); !xdg.empty()) {
+        return std::filesystem::path(xdg) / "kivrane";
+    }
+    if (auto home = env("HOME"); !home.empty()) {
+        return std::filesystem::path(home) / ".config" / "kivrane";
+    }
+    return {};
+}
+
+std::filesystem::path currentDirectoryLocked(const Registry& r) {
+    return r.directoryOverride.empty() ? defaultDirectory() : r.directoryOverride;
+}
+
+bool validSuiteName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+// NaN and infinities have no JSON spelling; storing one would make the whole file unreadable.
+bool allFinite(const boost::json::value& v) {
+    switch (v.kind()) {
+        case boost::json::kind::double_:
+            return std::isfinite(v.get_double());
+        case boost::json::kind::array:
+            for (const auto& e : v.get_array()) {
+                if (!allFinite(e)) {
+                    return false;
+                }
+            }
+            return true;
+        case boost::json::kind::object:
+            for (const auto& e : v.get_object()) {
+                if (!allFinite(e.value())) {
+                    return false;
+                }
+            }
+            return true;
+        default:
+            return true;
+    }
+}
+
+std::optional<std::int64_t> asInteger(const boost::json::value& v) {
+    if (v.is_int64()) {
+        return v.get_int64();
+    }
+    if (v.is_uint64()) {
+        if (v.get_uint64() > static_cast<std::uint64_t>(INT64_MAX)) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(v.get_uint64());
+    }
+    if (v.is_double()) {
+        const double d = v.get_double();
+        // 2^63 is the first double above the int64 range.
+        if (std::isfinite(d) && d == std::trunc(d) && d >= -9223372036854775808.0 &&
+            d < 9223372036854775808.0) {
+            return static_cast<std::int64_t>(d);
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+UserDefaults::UserDefaults(std::string name, std::filesystem::path file)
+    : name_(std::move(name)), file_(std::move(file)) {}
+
+std::shared_ptr<UserDefaults> UserDefaults::open(std::string name, std::filesystem::path file) {
+    Registry& r = registry();
+    // Without a directory the suite lives in memory only, keyed by its name.
+    const std::string key = file.empty() ? std::string("\n") + name : file.string();
+    std::lock_guard lock(r.mutex);
+    auto& slot = r.open[key];
+    if (!slot) {
+        slot = std::shared_ptr<UserDefaults>(new UserDefaults(std::move(name), std::move(file)));
+        slot->load();
+    }
+    return slot;
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::standard() {
+    std::filesystem::path dir;
+    {
+        std::lock_guard lock(registry().mutex);
+        dir = currentDirectoryLocked(registry());
+    }
+    return open(std::string(), dir.empty() ? dir : dir / "standard.json");
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::suite(std::string_view name) {
+    if (!validSuiteName(name)) {
+        return nullptr;
+    }
+    std::filesystem::path dir;
+    {
+        std::lock_guard lock(registry().mutex);
+        dir = currentDirectoryLocked(registry());
+    }
+    std::string suiteName(name);
+    return open(suiteName, dir.empty() ? dir : dir / "suites" / (suiteName + ".json"));
+}
+
+void UserDefaults::setDirectory(std::filesystem::path dir) {
+    std::lock_guard lock(registry().mutex);
+    registry().directoryOverride = std::move(dir);
+}
+
+std::filesystem::path UserDefaults::directory() {
+    std::lock_guard lock(registry().mutex);
+    return currentDirectoryLocked(registry());
+}
+
+void UserDefaults::load() {
+    if (file_.empty()) {
+        return;
+    }
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) {
+        return;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    boost::json::parse_options options;
+    options.allow_invalid_utf8 = true;  // strings are stored byte for byte
+    boost::system::error_code ec;
+    boost::json::value parsed = boost::json::parse(text.str(), ec, {}, options);
+    if (!ec && parsed.is_object()) {
+        values_ = std::move(parsed.get_object());
+    }
+}
+
+bool UserDefaults::writeLocked() const {
+    if (file_.empty()) {
+        return false;
+    }
+    static std::atomic<unsigned> counter{0};
+    std::error_code ec;
+    std::filesystem::create_directories(file_.parent_path(), ec);
+    if (ec) {
+        return false;
+    }
+    std::filesystem::path temp = file_;
+    temp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << boost::json::serialize(values_);
+        out.flush();
+        if (!out) {
+            out.close();
+            std::filesystem::remove(temp, ec);
+            return false;
+        }
+    }
+    std::filesystem::rename(temp, file_, ec);
+    if (ec) {
+        std::filesystem::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+std::optional<boost::json::value> UserDefaults::value(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    if (const boost::json::value* v = values_.if_contains(key)) {
+        return *v;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> UserDefaults::string(std::string_view key) const {
+    auto v = value(key);
+    if (v && v->is_string()) {
+        return std::string(v->get_string());
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> UserDefaults::boolean(std::string_view key) const {
+    auto v = value(key);
+    if (v && v->is_bool()) {
+        return v->get_bool();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> UserDefaults::integer(std::string_view key) const {
+    auto v = value(key);
+    return v ? asInteger(*v) : std::nullopt;
+}
+
+std::optional<double> UserDefaults::number(std::string_view key) const {
+    auto v = value(key);
+    if (v && v->is_number()) {
+        return v->to_number<double>();
+    }
+    return std::nullopt;
+}
+
+std::optional<boost::json::object> UserDefaults::object(std::string_view key) const {
+    auto v = value(key);
+    if (v && v->is_object()) {
+        return v->get_object();
+    }
+    return std::nullopt;
+}
+
+bool UserDefaults::set(std::string_view key, boost::json::value value) {
+    if (value.is_null()) {
+        return remove(key);
+    }
+    if (!allFinite(value)) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    values_[key] = std::move(value);
+    return writeLocked();
+}
+
+bool UserDefaults::remove(std::string_view key) {
+    std::lock_guard lock(mutex_);
+    values_.erase(key);
+    return writeLocked();
+}
+
+bool UserDefaults::synchronize() {
+    std::lock_guard lock(mutex_);
+    return writeLocked();
+}
+
+}  // namespace kr::platform

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Dispatch/DispatchQueue.h"
+
+namespace kr::platform {
+
+/// One header field. Lists of them keep their order on the wire.
+struct HttpHeader {
+    std::string name;
+    std::string value;
+    friend bool operator==(const HttpHeader&, const HttpHeader&) = default;
+};
+using HttpHeaders = std::vector<HttpHeader>;
+
+/// First value of `name` in `headers`, compared case-insensitively.
+std::optional<std::string> findHeader(const HttpHeaders& headers, std::string_view name);
+
+/// One HTTPS exchange to perform.
+struct HttpRequest {
+    std::string method = "GET";
+    std::string url;                  ///< absolute "https://" URL, sent exactly as given
+    HttpHeaders headers;              ///< sent after the transport's session headers, in this order
+    std::optional<std::string> body;  ///< sent as is; std::nullopt sends no body at all
+    /// Idle time-out: the transfer fails with `timedOut` when no byte moves for this long. A
+    /// transfer waiting for connectivity waits at most this long in total.
+    std::chrono::milliseconds timeout{std::chrono::seconds(60)};
+};
+
+/// The final HTTP response of an exchange (after redirects).
+struct HttpResponse {
+    long status = 0;
+    HttpHeaders headers;  ///< as received, in order
+    std::string body;     ///< already decompressed when the transport accepts compressed replies
+};
+
+/// Why an exchange produced no HTTP response.
+enum class HttpErrorCode {
+    cancelled,  ///< the transport was destroyed while the transfer was in flight
+    timedOut,   ///< idle time-out, or no connectivity within the time-out
+    cannotResolveHost,
+    cannotConnect,
+    secureConnectionFailed,  ///< TLS handshake, certificate or host-name verification failed
+    connectionLost,          ///< the peer closed or reset the connection mid-exchange
+    tooManyRedirects,        ///< also a redirect to anything but https
+    invalidRequest,          ///< refused before sending (bad URL, unsafe header value)
+    other,
+};
+
+/// A transport failure: a code to branch on and a diagnostic text.
+struct HttpError {
+    HttpErrorCode code = HttpErrorCode::other;
+    std::string message;
+};
+
+using HttpResult = kr::Result<HttpResponse, HttpError>;
+using HttpCompletion = std::function<void(HttpResult)>;
+
+/// How one transport behaves for every request it sends.
+struct HttpTransportSettings {
+    /// Sent with every request, before the request's own headers (e.g. "User-Agent", "Connection").
+    HttpHeaders sessionHeaders;
+    /// When non-empty, sent as "Accept-Encoding" and replies in any of these codings are decoded
+    /// transparently. Empty: no "Accept-Encoding" header and no decoding.
+    std::string acceptEncoding = "gzip, deflate, br";
+    /// Persistent connections kept and opened at most per host.
+    long maxConnectionsPerHost = 15;
+    /// Optional connectivity probe, called on the transport's I/O thread (so it must be
+    /// thread-safe and cheap). While it returns false a new transfer is held back instead of
+    /// failing; it starts as soon as the probe turns true, or fails with `timedOut` once its
+    /// time-out has passed. Unset: always treated as connected.
+    std::function<bool()> isConnected;
+};
+
+/// Process-wide settings that let tests reach the loopback test server without changing URLs.
+struct HttpTestOverrides {
+    /// curl "connect-to" entries, e.g. "api.example.test:443:127.0.0.1:40123".
+    std::vector<std::string> connectTo;
+    /// PEM file of extra trusted certificate authorities (replaces the system bundle when set).
+    std::string caFile;
+    /// Caps every request's time-out, so time-out and offline paths can be tested quickly.
+    std::optional<std::chrono::milliseconds> maxTimeout;
+};
+
+/// An HTTPS client on libcurl's multi interface, run by one I/O thread per transport.
+///
+/// Every request is HTTP/1.1 over TLS with certificate and host-name verification always on,
+/// follows redirects only to https, and reuses persistent connections. Each transfer that was
+/// accepted by `send` completes exactly once: its completion is posted to the given queue when the
+/// transfer ends, in the order transfers end. Destroying the transport cancels the transfers in
+/// flight; each of them then completes with `HttpErrorCode::cancelled` on its queue.
+///
+/// Threading: `send` may be called from any thread. The completion never runs on the I/O thread;
+/// the transport does not touch the completion's captures except to move and run it.
+class HttpTransport {
+public:
+    static std::shared_ptr<HttpTransport> create(HttpTransportSettings settings = {});
+    ~HttpTransport();
+
+    HttpTransport(const HttpTransport&) = delete;
+    HttpTransport& operator=(const HttpTransport&) = delete;
+
+    /// Starts a transfer. A request refused before sending (not an https URL, a header name or
+    /// value with CR, LF or NUL) fails here and its completion is never called; otherwise the
+    /// completion is called exactly once, on `queue`.
+    [[nodiscard]] kr::Result<kr::Unit, HttpError> send(HttpRequest request,
+                                                       std::shared_ptr<DispatchQueue> queue,
+                                                       HttpCompletion completion);
+
+    /// False for values that could split or truncate a header line (CR, LF or NUL).
+    static bool isSafeHeaderValue(std::string_view value);
+
+    /// Test hook: replaces the process-wide overrides (read when each transfer starts).
+    static void setTestOverrides(HttpTestOverrides overrides);
+    static HttpTestOverrides testOverrides();
+
+    class Impl;
+
+private:
+    explicit HttpTransport(std::shared_ptr<Impl> impl);
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace kr::platform

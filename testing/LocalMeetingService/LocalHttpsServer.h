@@ -1,0 +1,67 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "testing/LocalMeetingService/RecordedRequest.h"
+#include "testing/LocalMeetingService/ServerReply.h"
+
+namespace kr::test {
+
+/// A real HTTPS/1.1 server on 127.0.0.1 (an ephemeral port) for tests, with its own throw-away
+/// certificate authority. Routes are generic: method + path -> handler; the first route added
+/// for a (method, path) pair wins, "*" matches any method, and requests without a route get 404.
+/// Every request received is recorded (method, path, query, headers, body), before its handler
+/// runs. Connections are kept alive as the client asks.
+///
+/// `installTransportOverrides()` points the library's HTTPS transport at this server (every host,
+/// every port, connects to 127.0.0.1:port) and makes it trust the test CA, so the library keeps
+/// building its real URLs and no test reaches anything but loopback. The overrides are cleared
+/// when the server goes.
+///
+/// Threading: one I/O thread serves every connection; handlers run on it, one at a time. Every
+/// public method may be called from any thread.
+class LocalHttpsServer {
+public:
+    using Handler = std::function<ServerReply(const RecordedRequest&)>;
+
+    /// Host names the server certificate is valid for besides 127.0.0.1.
+    static std::vector<std::string> defaultHostNames();
+
+    explicit LocalHttpsServer(std::vector<std::string> hostNames = defaultHostNames());
+    ~LocalHttpsServer();
+    LocalHttpsServer(const LocalHttpsServer&) = delete;
+    LocalHttpsServer& operator=(const LocalHttpsServer&) = delete;
+
+    std::uint16_t port() const;
+    /// PEM file of the test CA.
+    const std::string& caFile() const;
+
+    void route(std::string method, std::string path, Handler handler);
+    /// A route that always answers `reply`.
+    void route(std::string method, std::string path, ServerReply reply);
+    /// Replaces every route.
+    void clearRoutes();
+
+    std::vector<RecordedRequest> requests() const;
+    std::size_t requestCount() const;
+    void clearRequests();
+    /// Waits until at least `count` requests were received; false on time-out.
+    bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
+    /// Number of TCP connections accepted so far.
+    std::uint64_t connectionCount() const;
+
+    /// Sends every HTTPS request of this process to this server and trusts its CA.
+    void installTransportOverrides() const;
+
+    class Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kr::test

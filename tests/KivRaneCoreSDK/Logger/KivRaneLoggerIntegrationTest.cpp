@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
+#include "platform/Dispatch/ScopedMainQueue.h"
+#include "testing/LocalMeetingService/LocalHttpsServer.h"
+#include "testing/LocalMeetingService/LogIndexSink.h"
+
+namespace kr {
+namespace {
+
+using std::chrono::seconds;
+
+std::vector<std::string> messagesOf(const test::LogIndexSink::Push& push) {
+    std::vector<std::string> messages;
+    for (const auto& entry : test::LogIndexSink::parseBody(push.body)) {
+        EXPECT_EQ(entry.index, "kr-logs");
+        messages.emplace_back(entry.record.at("message").as_string());
+    }
+    return messages;
+}
+
+// Real pushes over HTTPS to the local log index: wire format, headers, and the delivery rule.
+TEST(KivRaneLoggerIntegrationTest, PushesNdjsonAndResendsOnlyWhatGotNoAnswer) {
+    platform::ScopedMainQueue main;
+    test::LocalHttpsServer server;
+    test::LogIndexSink sink(server);
+    server.installTransportOverrides();
+    auto logger = KivRaneLogger::create(KivRaneLogger::defaultEnvironment());
+    logger->configureLogger(true, 1, 2, 0, "kr-logs", "ApiKey secret",
+                            "https://logs.kivrane.test/_bulk");
+
+    auto logThree = [&](const std::string& prefix) {
+        for (int i = 1; i <= 3; ++i) {
+            logger->collectLogs(prefix + std::to_string(i), "krclient", KivRaneRMLogLevel::WARN);
+        }
+    };
+
+    logThree("a");
+    ASSERT_TRUE(sink.waitForPushes(1, seconds(10)));
+    auto push = sink.pushes()[0];
+    EXPECT_EQ(push.contentType, "application/x-ndjson");
+    EXPECT_EQ(push.authorization, "ApiKey secret");
+    EXPECT_EQ(messagesOf(push),
+              (std::vector<std::string>{"krclient a1", "krclient a2", "krclient a3"}));
+    const auto record = test::LogIndexSink::parseBody(push.body).at(0).record.as_object();
+    EXPECT_EQ(record.at("level"), "3");
+    EXPECT_TRUE(std::regex_match(std::string(record.at("timestamp").as_string()),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4})")));
+
+    sink.setDropConnection(true);  // no HTTP answer: the batch is kept
+    logThree("b");
+    ASSERT_TRUE(sink.waitForPushes(2, seconds(10)));
+    sink.setDropConnection(false);
+    sink.setStatus(400);  // an answer, even a refusal, ends the batch
+    logThree("c");
+    ASSERT_TRUE(sink.waitForPushes(3, seconds(10)));
+    EXPECT_EQ(messagesOf(sink.pushes()[2]),
+              (std::vector<std::string>{"krclient b1", "krclient b2", "krclient b3",
+                                        "krclient c1", "krclient c2", "krclient c3"}));
+    sink.setStatus(200);
+    logThree("d");
+    ASSERT_TRUE(sink.waitForPushes(4, seconds(10)));
+    EXPECT_EQ(messagesOf(sink.pushes()[3]),
+              (std::vector<std::string>{"krclient d1", "krclient d2", "krclient d3"}));
+}
+
+}  // namespace
+}  // namespace kr

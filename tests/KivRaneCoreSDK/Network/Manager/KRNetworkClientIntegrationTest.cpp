@@ -1,0 +1,242 @@
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <boost/json/parse.hpp>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
+#include "platform/Dispatch/ScopedMainQueue.h"
+#include "testing/LocalMeetingService/LocalHttpsServer.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = KRApiRequestError::Kind;
+using test::LocalHttpsServer;
+using test::ServerReply;
+
+struct AckRequest : KRAPIRequest<KRAPISuccess> {
+    using KRAPIRequest::KRAPIRequest;
+};
+
+class KRNetworkClientIntegrationTest : public ::testing::Test {
+protected:
+    KRNetworkClientIntegrationTest() { server.installTransportOverrides(); }
+    ~KRNetworkClientIntegrationTest() override { platform::HttpTransport::setTestOverrides({}); }
+
+    /// Sends through the client and runs the main queue until the completion arrived.
+    AckRequest send(const AckRequest& request) {
+        std::optional<AckRequest> done;
+        client->sendAPIRequest<AckRequest>(request, [&](AckRequest r) {
+            EXPECT_TRUE(main.get()->isCurrent());
+            done.emplace(std::move(r));
+        });
+        EXPECT_TRUE(main.queue().runUntil([&] { return done.has_value(); }, 10s));
+        return done ? std::move(*done) : request;
+    }
+
+    static void capTimeouts(std::chrono::milliseconds cap) {
+        auto overrides = platform::HttpTransport::testOverrides();
+        overrides.maxTimeout = cap;
+        platform::HttpTransport::setTestOverrides(overrides);
+    }
+
+    platform::ScopedMainQueue main;
+    LocalHttpsServer server;
+    std::shared_ptr<KRNetworkClient> client = KRNetworkClient::create(nullptr);
+};
+
+TEST_F(KRNetworkClientIntegrationTest, ExactRequestOnTheWireAndDecodedReplyOnTheMainQueue) {
+    server.route("POST", "/api/roomconnectionstatus/control/audio",
+                 ServerReply::json(200, R"({"success":true})"));
+    client->configureEnvironment(KRApiServer::staging);
+    client->setJwtToken("eyJhbGciOi.payload.sig");
+    client->setDeviceId("0A1B2C3D-0000-4000-8000-000000000001");
+    client->setCurrentUserType(KRCurrentUserType::loggedIn);
+
+    const AckRequest request(KRAPIPath::muteUnmuteLocalAudio(), KRHTTPMethod::post,
+                             {{"os_type", "ios"}, {"limit", 20}},
+                             {{"meetingId", "m-1"}, {"audio", false}});
+    const AckRequest answered = send(request);
+
+    ASSERT_TRUE(answered.getResult().ok());
+    EXPECT_TRUE(answered.getResult().value().isSuccess());
+    EXPECT_FALSE(request.response.has_value());  // the caller's value is untouched
+
+    const auto received = server.requests();
+    ASSERT_EQ(received.size(), 1u);
+    const auto& r = received[0];
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.path, "/api/roomconnectionstatus/control/audio");
+    EXPECT_EQ(r.query, "os_type=ios&limit=20");
+    EXPECT_EQ(r.header("Host"), std::string(rawValue(KRApiServer::staging)));
+    EXPECT_EQ(r.header("Content-Type"), "application/json");
+    EXPECT_EQ(r.header("deviceId"), "0A1B2C3D-0000-4000-8000-000000000001");
+    EXPECT_EQ(r.header("authorization"), "eyJhbGciOi.payload.sig");
+    EXPECT_EQ(r.header("Accept-Encoding"), "gzip, deflate, br");
+    EXPECT_EQ(r.header("Connection"), "keep-alive");
+    EXPECT_EQ(r.header("User-Agent"), KRApiRequestManager::userAgent());
+    EXPECT_EQ(boost::json::parse(r.body),
+              boost::json::parse(R"({"meetingId":"m-1","audio":false})"));
+}
+
+TEST_F(KRNetworkClientIntegrationTest, NewClientIsAGuestOnProductionWithEmptyCredentials) {
+    server.route("GET", "/api/roomconnectionstatus/get/guest", ServerReply::json(200, ""));
+    const auto answered = send(AckRequest(KRAPIPath::getRoomConnectionStatus(), KRHTTPMethod::get));
+    EXPECT_TRUE(answered.getResult().ok());  // empty 2xx reads as {"success":true}
+
+    const auto r = server.requests().at(0);
+    EXPECT_EQ(r.header("Host"), std::string(rawValue(KRApiServer::production)));
+    EXPECT_EQ(r.header("deviceId"), "");
+    EXPECT_EQ(r.headerCount("authorization"), 0u);
+    EXPECT_FALSE(r.hasQuery);
+    EXPECT_TRUE(r.body.empty());
+}
+
+TEST_F(KRNetworkClientIntegrationTest, OutcomesOfTheExchange) {
+    struct Row {
+        const char* path;
+        ServerReply reply;
+        std::optional<Kind> failure;
+        std::string message;
+        std::string code;
+    };
+    ServerReply gzipped = ServerReply::json(200, R"({"success":true})");
+    gzipped.gzip = true;
+    ServerReply late = ServerReply::json(200, R"({"success":true})");
+    late.delay = 2s;
+    const std::vector<Row> rows = {
+        {"/gzip", gzipped, std::nullopt, "", ""},
+        {"/locked", ServerReply::json(403, R"({"message":"ROOMLOCKED","errors":"Room is locked"})"),
+         Kind::failedApi, "Room is locked", "ROOMLOCKED"},
+        {"/broken", ServerReply::json(502, "<html/>"), Kind::serverError,
+         "Server Error. Please try again after sometime.", "UNKNOWN_ERROR"},
+        {"/undecodable", ServerReply::json(200, R"({"success":"yes"})"), Kind::unKnown,
+         "Undefined Error.", "UNKNOWN_ERROR"},
+        {"/dropped", ServerReply::dropped(), Kind::networkFailure,
+         "Please check your internet connection.", "NO_NETWORK"},
+        {"/late", late, Kind::networkFailure, "Please check your internet connection.",
+         "NO_NETWORK"},
+    };
+    capTimeouts(300ms);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        server.route("POST", std::string("/api/rooms") + row.path + "/whiteboard", row.reply);
+        const auto answered =
+            send(AckRequest(KRAPIPath::startRemoteWhiteboard(row.path + 1), KRHTTPMethod::post));
+        const auto result = answered.getResult();
+        if (!row.failure) {
+            ASSERT_TRUE(result.ok()) << result.error().getMessageString();
+            continue;
+        }
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().kind(), *row.failure);
+        EXPECT_EQ(result.error().getMessageString(), row.message);
+        EXPECT_EQ(result.error().getErrorCode(), row.code);
+    }
+}
+
+TEST_F(KRNetworkClientIntegrationTest, CompletionsFollowTheOrderRepliesArrive) {
+    ServerReply slow = ServerReply::json(200, R"({"success":false})");
+    slow.delay = 300ms;
+    server.route("POST", "/api/recording/start", slow);
+    server.route("POST", "/api/recording/stop", ServerReply::json(200, R"({"success":true})"));
+    std::vector<std::string> order;
+    for (auto path : {KRAPIPath::startRecording(), KRAPIPath::stopRecording()}) {
+        client->sendAPIRequest<AckRequest>(AckRequest(path, KRHTTPMethod::post), [&](AckRequest r) {
+            order.push_back(r.path.getPath(false));
+        });
+    }
+    ASSERT_TRUE(main.queue().runUntil([&] { return order.size() == 2; }, 10s));
+    EXPECT_EQ(order, (std::vector<std::string>{"recording/stop", "recording/start"}));
+}
+
+TEST_F(KRNetworkClientIntegrationTest,
+       DestroyingTheClientMidFlightCompletesOnceWithNetworkFailure) {
+    ServerReply hang = ServerReply::json(200, R"({"success":true})");
+    hang.delay = 10s;
+    server.route("POST", "/api/leaveall/guest", hang);
+    int calls = 0;
+    std::optional<KRApiRequestError> error;
+    std::weak_ptr<KRNetworkClient> watcher = client;
+    client->sendAPIRequest<AckRequest>(AckRequest(KRAPIPath::leaveMeeting(), KRHTTPMethod::post),
+                                       [&](AckRequest r) {
+                                           ++calls;
+                                           EXPECT_TRUE(watcher.expired());
+                                           if (!r.getResult().ok()) {
+                                               error = r.getResult().error();
+                                           }
+                                       });
+    ASSERT_TRUE(server.waitForRequests(1, 5s));
+    client.reset();
+    main.queue().runFor(200ms);
+    EXPECT_EQ(calls, 1);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind(), Kind::networkFailure);
+}
+
+TEST_F(KRNetworkClientIntegrationTest, OfflineSendWaitsBoundedThenFailsAndRecoversWhenOnline) {
+    server.route("POST", "/api/leaveall/guest", ServerReply::json(200, R"({"success":true})"));
+    std::vector<bool> reports;
+    client->setOnNetworkStateChanged([&](bool connected) { reports.push_back(connected); });
+    capTimeouts(300ms);
+
+    client->didNetworkStateChanged(false);
+    const auto offline = send(AckRequest(KRAPIPath::leaveMeeting(), KRHTTPMethod::post));
+    ASSERT_FALSE(offline.getResult().ok());
+    EXPECT_EQ(offline.getResult().error().kind(), Kind::networkFailure);
+    EXPECT_EQ(server.requestCount(), 0u);
+
+    client->didNetworkStateChanged(true);
+    client->didNetworkStateChanged(true);
+    EXPECT_TRUE(send(AckRequest(KRAPIPath::leaveMeeting(), KRHTTPMethod::post)).getResult().ok());
+    EXPECT_EQ(reports, (std::vector<bool>{false, true, true}));
+}
+
+TEST_F(KRNetworkClientIntegrationTest, UnbuildableRequestFailsAtOnceWithoutTouchingTheNetwork) {
+    client->setJwtToken("token\r\nX-Injected: yes");
+    std::optional<AckRequest> done;
+    client->sendAPIRequest<AckRequest>(AckRequest(KRAPIPath::getConfiguration(), KRHTTPMethod::get),
+                                       [&](AckRequest r) { done.emplace(std::move(r)); });
+    ASSERT_TRUE(done.has_value());  // synchronously, on the calling thread
+    EXPECT_EQ(done->getResult().error().kind(), Kind::invalidUrlRequest);
+    main.queue().runFor(50ms);
+    EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(KRNetworkClientIntegrationTest, SettingsAreReadAtSendAndSafeAcrossThreads) {
+    server.route("POST", "/api/joinCall/guest", ServerReply::json(200, R"({"success":true})"));
+    server.route("POST", "/api/joinCall", ServerReply::json(200, R"({"success":true})"));
+    client->setJwtToken("jwt-start");
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop.load(); ++i) {
+            client->setJwtToken("jwt-" + std::to_string(i));
+            client->setDeviceId("dev-" + std::to_string(i));
+            (void)client->getServerEnvironMent();
+        }
+    });
+    int done = 0;
+    for (int i = 0; i < 10; ++i) {
+        client->sendAPIRequest<AckRequest>(AckRequest(KRAPIPath::joinCall(), KRHTTPMethod::post),
+                                           [&](AckRequest) { ++done; });
+    }
+    client->setCurrentUserType(KRCurrentUserType::loggedIn);  // after the sends: no effect on them
+    ASSERT_TRUE(main.queue().runUntil([&] { return done == 10; }, 10s));
+    stop = true;
+    writer.join();
+    for (const auto& r : server.requests()) {
+        EXPECT_EQ(r.path, "/api/joinCall/guest");
+        EXPECT_EQ(r.header("authorization").value_or("").rfind("jwt-", 0), 0u);
+    }
+}
+
+}  // namespace
+}  // namespace kr

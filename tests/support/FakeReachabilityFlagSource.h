@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "KivRaneCoreSDK/Network/Utils/ReachabilityFlagSource.h"
+
+namespace kr::test {
+
+/// A scripted reachability flag source: tests set the current flags, make any call fail, and
+/// `emit` a change that is delivered like the system would, on the queue the monitor set.
+class FakeReachabilityFlagSource final : public ReachabilityFlagSource {
+public:
+    /// The flags `getFlags` returns from now on.
+    void setCurrentFlags(std::uint32_t bits);
+    /// Makes the call fail with `code` (std::nullopt: succeed again).
+    void failSetCallback(std::optional<std::int32_t> code);
+    void failSetDispatchQueue(std::optional<std::int32_t> code);
+    void failGetFlags(std::optional<std::int32_t> code);
+
+    /// The system sees new flags: they become current and, when a callback and a queue are set,
+    /// the callback is posted to that queue. Returns whether a delivery was posted.
+    bool emit(std::uint32_t bits);
+
+    bool hasCallback() const;
+    bool hasQueue() const;
+    int getFlagsCalls() const;
+
+    Result<Unit, std::int32_t> setCallback(Callback callback) override;
+    Result<Unit, std::int32_t> setDispatchQueue(
+        std::shared_ptr<platform::DispatchQueue> queue) override;
+    Result<ReachabilityFlags, std::int32_t> getFlags() override;
+
+private:
+    mutable std::mutex mutex_;
+    ReachabilityFlags current_;
+    Callback callback_;
+    std::shared_ptr<platform::DispatchQueue> queue_;
+    std::optional<std::int32_t> setCallbackFailure_;
+    std::optional<std::int32_t> setQueueFailure_;
+    std::optional<std::int32_t> getFlagsFailure_;
+    int getFlagsCalls_ = 0;
+};
+
+}  // namespace kr::test
