@@ -41,7 +41,9 @@ bool isUsableUrl(std::string_view url) {
 }
 
 // The answers after which a batch is worth sending again.
-bool isRetryableStatus(long status) { return status == 429 || (status >= 500 && status <= 599); }
+bool isRetryableStatus(long status) {
+    return status == 429 || (status >= 500 && status <= 599);
+}
 
 std::string_view trimmed(std::string_view text) {
     constexpr std::string_view blanks = " \t\n\r\v\f";
@@ -110,8 +112,7 @@ void KivRaneLogger::onWorkQueue(std::function<void(KivRaneLogger&)> step) {
 }
 
 void KivRaneLogger::configureLogger(bool isEnable, int level, int entries, int apiTimeInterval,
-                                    std::string platformKey, std::string apiKey,
-                                    std::string url) {
+                                    std::string platformKey, std::string apiKey, std::string url) {
     logLevel_ = level;
     isELKLoggingEnabled_ = isEnable;
     Settings settings;
@@ -150,9 +151,9 @@ void KivRaneLogger::setUserData(std::string userName, std::string userID, std::s
 void KivRaneLogger::collectLogs(const std::string& message, const std::string& moduleName,
                                 KivRaneRMLogLevel level) {
     const int configured = logLevel_.load(std::memory_order_relaxed);
-    const bool passes = isELKLoggingEnabled_.load(std::memory_order_relaxed) &&
-                        (configured == rawValue(KivRaneRMLogLevel::DEBUG) ||
-                         configured == rawValue(level));
+    const bool passes =
+        isELKLoggingEnabled_.load(std::memory_order_relaxed) &&
+        (configured == rawValue(KivRaneRMLogLevel::DEBUG) || configured == rawValue(level));
     if (!passes) {
         return;
     }

@@ -39,8 +39,7 @@ class KivRaneLogger final : public LogCollector,
 public:
     /// Sends one request; the same contract as `platform::HttpTransport::send`.
     using SendFunction = std::function<Result<Unit, platform::HttpError>(
-        platform::HttpRequest, std::shared_ptr<platform::DispatchQueue>,
-        platform::HttpCompletion)>;
+        platform::HttpRequest, std::shared_ptr<platform::DispatchQueue>, platform::HttpCompletion)>;
 
     /// What the collector runs on; tests substitute every part.
     struct Environment {

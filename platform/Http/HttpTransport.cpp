@@ -17,7 +17,7 @@ namespace {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-constexpr auto kFollowUpSpin = std::chrono::microseconds(0);
+constexpr auto kFollowUpSpin = std::chrono::microseconds(200);
 
 std::mutex& overridesMutex() {
     static std::mutex m;
@@ -193,8 +193,8 @@ public:
         {
             std::lock_guard lock(mutex_);
             incoming_.push_back(std::move(transfer));
+            hasIncoming_.store(true, std::memory_order_release);
         }
-        hasIncoming_.store(true, std::memory_order_release);
         curl_multi_wakeup(multi_);
     }
 
@@ -222,7 +222,7 @@ private:
             const bool finishedSome = collectFinished();
             expireIdleTransfers(std::chrono::steady_clock::now());
 
-            if (finishedSome && awaitFollowUp()) {
+            if (finishedSome && active_.empty() && waiting_.empty() && awaitFollowUp()) {
                 continue;
             }
             curl_multi_poll(multi_, nullptr, 0, pollTimeoutMs(), nullptr);
@@ -232,21 +232,29 @@ private:
 
     bool connected() const { return !settings_.isConnected || settings_.isConnected(); }
 
+    // Hands waiting transfers to curl in arrival order while connected, keeping at most a few
+    // per allowed connection inside curl (the rest wait here, cheaply), and fails those that have
+    // waited longer than their time-out.
     void startWaitingTransfers(SteadyTime now) {
         if (waiting_.empty()) {
             return;
         }
         const bool online = connected();
+        const std::size_t maxActive =
+            static_cast<std::size_t>(std::max(1L, settings_.maxConnectionsPerHost)) * 4;
+        while (online && !waiting_.empty() && active_.size() < maxActive) {
+            auto transfer = std::move(waiting_.front());
+            waiting_.pop_front();
+            start(std::move(transfer));
+        }
         for (auto it = waiting_.begin(); it != waiting_.end();) {
-            if (online) {
-                start(std::move(*it));
-                it = waiting_.erase(it);
-            } else if (now - (*it)->submitted >= (*it)->timeout) {
+            if (now - (*it)->submitted >= (*it)->timeout) {
                 auto transfer = std::move(*it);
                 it = waiting_.erase(it);
                 finish(std::move(transfer),
                        HttpError{HttpErrorCode::timedOut,
-                                 "no network connection within the request time-out"});
+                                 online ? "the request timed out"
+                                        : "no network connection within the request time-out"});
             } else {
                 ++it;
             }
@@ -383,8 +391,9 @@ private:
         return 0;
     }
 
-    // Right after a completion the caller often sends its next request at once; watching for it
-    // briefly saves a sleep and a wake-up of this thread for each request of a sequence.
+    // Right after its last transfer completes, the caller often sends its next request at once;
+    // watching for it briefly, instead of sleeping at once, saves a sleep and a wake-up of this
+    // thread for each request of a sequence.
     bool awaitFollowUp() const {
         const auto until = std::chrono::steady_clock::now() + kFollowUpSpin;
         while (std::chrono::steady_clock::now() < until) {
@@ -454,7 +463,7 @@ private:
             wait = std::min<long>(wait, std::max<long>(0, left.count() + 1));
         }
         if (!waiting_.empty()) {
-            wait = std::min(wait, 50L);  // re-check the connectivity probe
+            wait = std::min(wait, 50L);  // re-check the connectivity probe and waiting time-outs
         }
         return static_cast<int>(std::clamp(wait, 0L, 1000L));
     }

@@ -10,7 +10,7 @@ struct MediaCodes {
     static constexpr int kOk = 0;
     static constexpr int kErrFailed = -1;
     static constexpr int kErrInvalidArgument = -2;
-    static constexpr int kErrNotReady = -3;  // the engine has been destroyed
+    static constexpr int kErrNotReady = -3;    // the engine has been destroyed
     static constexpr int kErrWrongState = -4;  // e.g. a join while already in a channel
 
     // Client roles.

@@ -8,7 +8,9 @@ namespace kr::platform {
 
 namespace {
 
-std::string text(bool value) { return value ? "true" : "false"; }
+std::string text(bool value) {
+    return value ? "true" : "false";
+}
 
 template <typename... Args>
 std::string joinArguments(const Args&... args) {
@@ -18,7 +20,9 @@ std::string joinArguments(const Args&... args) {
     return out;
 }
 
-std::string describeView(const std::shared_ptr<View>& view) { return view ? "view" : "none"; }
+std::string describeView(const std::shared_ptr<View>& view) {
+    return view ? "view" : "none";
+}
 
 std::string describeCanvas(const VideoCanvas& canvas) {
     return "{uid: " + std::to_string(canvas.uid) + ", view: " + describeView(canvas.view) +
@@ -83,8 +87,8 @@ void MediaEngine::postLocked(Callback callback, std::optional<int> connectionSta
     if (destroyed_) {
         return;
     }
-    queue_->post([weak = weak_from_this(), generation = generation_,
-                  callback = std::move(callback), connectionState] {
+    queue_->post([weak = weak_from_this(), generation = generation_, callback = std::move(callback),
+                  connectionState] {
         auto self = weak.lock();  // keeps the engine alive while its delegate runs
         if (!self) {
             return;
@@ -107,8 +111,9 @@ void MediaEngine::postLocked(Callback callback, std::optional<int> connectionSta
 }
 
 void MediaEngine::postConnectionLocked(int state, int reason) {
-    postLocked([state, reason](MediaEngineDelegate& d) { d.connectionChangedToState(state, reason); },
-               state);
+    postLocked(
+        [state, reason](MediaEngineDelegate& d) { d.connectionChangedToState(state, reason); },
+        state);
 }
 
 int MediaEngine::elapsedMsLocked() const {
@@ -263,10 +268,14 @@ void MediaEngine::postVolumeReportsLocked() {
         remote.push_back({sender->uid_, sender->voiceLevel_, 0});
         loudest = std::max(loudest, sender->voiceLevel_);
     }
-    postLocked([local = std::move(local), total = static_cast<int>(voiceLevel_)](
-                   MediaEngineDelegate& d) { d.reportAudioVolumeIndicationOfSpeakers(local, total); });
-    postLocked([remote = std::move(remote), total = static_cast<int>(loudest)](
-                   MediaEngineDelegate& d) { d.reportAudioVolumeIndicationOfSpeakers(remote, total); });
+    postLocked(
+        [local = std::move(local), total = static_cast<int>(voiceLevel_)](MediaEngineDelegate& d) {
+            d.reportAudioVolumeIndicationOfSpeakers(local, total);
+        });
+    postLocked(
+        [remote = std::move(remote), total = static_cast<int>(loudest)](MediaEngineDelegate& d) {
+            d.reportAudioVolumeIndicationOfSpeakers(remote, total);
+        });
 }
 
 void MediaEngine::syncVolumeTimer() {
@@ -301,8 +310,8 @@ void MediaEngine::syncVolumeTimer() {
 
 int MediaEngine::setDelegate(std::weak_ptr<MediaEngineDelegate> delegate) {
     std::lock_guard lock(bus_->mutex_);
-    const int code = beginCallLocked(MediaOperation::setDelegate,
-                                     delegate.expired() ? "none" : "delegate");
+    const int code =
+        beginCallLocked(MediaOperation::setDelegate, delegate.expired() ? "none" : "delegate");
     if (code == MediaCodes::kOk) {
         delegate_ = std::move(delegate);
     }
@@ -367,8 +376,7 @@ int MediaEngine::setChannelProfile(int profile) {
 
 int MediaEngine::setAudioProfile(int profile, int scenario) {
     return call(MediaOperation::setAudioProfile,
-                joinArguments(std::to_string(profile), std::to_string(scenario)),
-                [] { return 0; });
+                joinArguments(std::to_string(profile), std::to_string(scenario)), [] { return 0; });
 }
 
 int MediaEngine::setDefaultAudioRouteToSpeakerphone(bool defaultToSpeaker) {
@@ -393,13 +401,12 @@ int MediaEngine::setParameters(const std::string& parameters) {
 }
 
 int MediaEngine::enableAudioVolumeIndication(int intervalMs, int smooth, bool reportVad) {
-    const int code = call(MediaOperation::enableAudioVolumeIndication,
-                          joinArguments(std::to_string(intervalMs), std::to_string(smooth),
-                                        text(reportVad)),
-                          [&] {
-                              volumeIntervalMs_ = intervalMs;
-                              return 0;
-                          });
+    const int code = call(
+        MediaOperation::enableAudioVolumeIndication,
+        joinArguments(std::to_string(intervalMs), std::to_string(smooth), text(reportVad)), [&] {
+            volumeIntervalMs_ = intervalMs;
+            return 0;
+        });
     syncVolumeTimer();
     return code;
 }
@@ -438,12 +445,12 @@ int MediaEngine::setVideoEncoderConfiguration(const VideoEncoderConfiguration& c
 int MediaEngine::joinChannelByToken(const std::string& token, const std::string& channelId,
                                     const std::string& info, std::uint64_t uid,
                                     const ChannelMediaOptions& options) {
-    const auto arguments = joinArguments(
-        token, channelId, info, std::to_string(uid),
-        "{autoSubscribeAudio: " + text(options.autoSubscribeAudio) +
-            ", autoSubscribeVideo: " + text(options.autoSubscribeVideo) +
-            ", publishLocalAudio: " + text(options.publishLocalAudio) +
-            ", publishLocalVideo: " + text(options.publishLocalVideo) + "}");
+    const auto arguments =
+        joinArguments(token, channelId, info, std::to_string(uid),
+                      "{autoSubscribeAudio: " + text(options.autoSubscribeAudio) +
+                          ", autoSubscribeVideo: " + text(options.autoSubscribeVideo) +
+                          ", publishLocalAudio: " + text(options.publishLocalAudio) +
+                          ", publishLocalVideo: " + text(options.publishLocalVideo) + "}");
     // A join that fails is reported as connecting, then failed; the attempt still has to be
     // ended with leaveChannel().
     const auto failJoin = [this](int reason) {
@@ -491,9 +498,8 @@ int MediaEngine::joinChannelByToken(const std::string& token, const std::string&
             postLocked([channelId, joinedUid = uid_](MediaEngineDelegate& d) {
                 d.didJoinChannel(channelId, joinedUid, 0);
             });
-            postLocked([route = routeLocked()](MediaEngineDelegate& d) {
-                d.didAudioRouteChanged(route);
-            });
+            postLocked(
+                [route = routeLocked()](MediaEngineDelegate& d) { d.didAudioRouteChanged(route); });
             if (refused) {
                 postLocked([](MediaEngineDelegate& d) {
                     d.didClientRoleChangeFailed(MediaCodes::kRoleChangeFailedTooManyBroadcasters,
@@ -682,7 +688,8 @@ int MediaEngine::enableLocalVideo(bool enabled) {
 }
 
 int MediaEngine::switchCamera() {
-    return call(MediaOperation::switchCamera, "", [] { return 0; }, localVideoFailure());
+    return call(
+        MediaOperation::switchCamera, "", [] { return 0; }, localVideoFailure());
 }
 
 int MediaEngine::muteRemoteAudioStream(std::uint64_t uid, bool muted) {
@@ -720,15 +727,15 @@ int MediaEngine::muteAllRemoteVideoStreams(bool muted) {
 }
 
 int MediaEngine::setRemoteVideoStream(std::uint64_t uid, int streamType) {
-    return call(MediaOperation::setRemoteVideoStream,
-                joinArguments(std::to_string(uid), std::to_string(streamType)), [&] {
-                    if (streamType != MediaCodes::kStreamHigh &&
-                        streamType != MediaCodes::kStreamLow) {
-                        return MediaCodes::kErrInvalidArgument;
-                    }
-                    remoteStreamTypes_[uid] = streamType;
-                    return MediaCodes::kOk;
-                });
+    return call(
+        MediaOperation::setRemoteVideoStream,
+        joinArguments(std::to_string(uid), std::to_string(streamType)), [&] {
+            if (streamType != MediaCodes::kStreamHigh && streamType != MediaCodes::kStreamLow) {
+                return MediaCodes::kErrInvalidArgument;
+            }
+            remoteStreamTypes_[uid] = streamType;
+            return MediaCodes::kOk;
+        });
 }
 
 int MediaEngine::adjustPlaybackSignalVolume(int volume) {
@@ -742,9 +749,8 @@ int MediaEngine::setEnableSpeakerphone(bool enabled) {
     return call(MediaOperation::setEnableSpeakerphone, text(enabled), [&] {
         speakerphone_ = enabled;
         if (session_ == Session::joined) {
-            postLocked([route = routeLocked()](MediaEngineDelegate& d) {
-                d.didAudioRouteChanged(route);
-            });
+            postLocked(
+                [route = routeLocked()](MediaEngineDelegate& d) { d.didAudioRouteChanged(route); });
         }
         return 0;
     });

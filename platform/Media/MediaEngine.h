@@ -211,7 +211,7 @@ private:
     bool receivesAudioLocked(std::uint64_t uid) const;
     bool receivesVideoLocked(std::uint64_t uid) const;
     std::vector<MediaEngine*>* channelLocked() const;
-    void announceLocked(MediaEngine& sender);        // this engine learns of a broadcaster
+    void announceLocked(MediaEngine& sender);          // this engine learns of a broadcaster
     void withdrawFromOthersLocked(int offlineReason);  // the others forget this engine
     void leaveMembershipLocked(int offlineReason);
     void refreshRemoteStatesLocked(const MediaEngine* origin);

@@ -9,7 +9,9 @@ namespace kr::platform {
 
 MessagingChannel::MessagingChannel(std::shared_ptr<MessagingClient> client, std::string channelId,
                                    std::weak_ptr<MessagingChannelDelegate> delegate)
-    : client_(std::move(client)), channelId_(std::move(channelId)), delegate_(std::move(delegate)) {}
+    : client_(std::move(client)),
+      channelId_(std::move(channelId)),
+      delegate_(std::move(delegate)) {}
 
 MessagingChannel::~MessagingChannel() {
     std::lock_guard lock(client_->service_->mutex_);
@@ -72,12 +74,10 @@ void MessagingChannel::sendMessage(const MessagingMessage& message,
     (void)options;
     auto& service = *client_->service_;
     std::lock_guard lock(service.mutex_);
-    client_->recordLocked(MessagingOperation::sendChannelMessage,
-                          channelId_ + ", " + message.text);
+    client_->recordLocked(MessagingOperation::sendChannelMessage, channelId_ + ", " + message.text);
     const std::string& sender = client_->userId_;
     int code = MessagingCodes::kOk;
-    if (auto failure =
-            service.takeFailureLocked(MessagingOperation::sendChannelMessage, sender)) {
+    if (auto failure = service.takeFailureLocked(MessagingOperation::sendChannelMessage, sender)) {
         code = *failure;
     } else if (!joined_) {
         code = MessagingCodes::kNotInChannel;

@@ -19,16 +19,15 @@ std::shared_ptr<MessagingClient> MessagingClient::create(
             return nullptr;
         }
     }
-    std::shared_ptr<MessagingClient> client(new MessagingClient(
-        std::move(appId), std::move(delegate), service, std::move(queue)));
+    std::shared_ptr<MessagingClient> client(
+        new MessagingClient(std::move(appId), std::move(delegate), service, std::move(queue)));
     std::lock_guard lock(service->mutex_);
     std::erase_if(service->clients_, [](const auto& weak) { return weak.expired(); });
     service->clients_.push_back(client);
     return client;
 }
 
-MessagingClient::MessagingClient(std::string appId,
-                                 std::weak_ptr<MessagingClientDelegate> delegate,
+MessagingClient::MessagingClient(std::string appId, std::weak_ptr<MessagingClientDelegate> delegate,
                                  std::shared_ptr<MessagingService> service,
                                  std::shared_ptr<DispatchQueue> queue)
     : appId_(std::move(appId)),
@@ -84,8 +83,7 @@ void MessagingClient::loginByToken(const std::string& token, const std::string& 
     } else if (loggedIn_) {
         code = MessagingCodes::kAlreadyLoggedIn;
     } else {
-        if (auto holder = service_->sessions_.find(userId);
-            holder != service_->sessions_.end()) {
+        if (auto holder = service_->sessions_.find(userId); holder != service_->sessions_.end()) {
             MessagingClient* previous = holder->second;
             previous->logoutLocked();  // the newer login takes the user id over
         }
@@ -140,8 +138,7 @@ void MessagingClient::sendMessage(const MessagingMessage& message, const std::st
     std::lock_guard lock(service_->mutex_);
     recordLocked(MessagingOperation::sendPeerMessage, peerId + ", " + message.text);
     int code = MessagingCodes::kOk;
-    if (auto failure =
-            service_->takeFailureLocked(MessagingOperation::sendPeerMessage, userId_)) {
+    if (auto failure = service_->takeFailureLocked(MessagingOperation::sendPeerMessage, userId_)) {
         code = *failure;
     } else if (!loggedIn_) {
         code = MessagingCodes::kNotLoggedIn;

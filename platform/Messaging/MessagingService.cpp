@@ -92,29 +92,29 @@ void MessagingService::deliverPeerLocked(MessagingClient& receiver, const std::s
 void MessagingService::deliverChannelLocked(MessagingChannel& receiver,
                                             const std::string& fromUserId,
                                             const std::string& text) {
-    receiver.client_->queue_->post(
-        [weak = receiver.weak_from_this(), epoch = receiver.joinEpoch_,
-         message = MessagingMessage{text}, member = MessagingMember{fromUserId, receiver.channelId_}] {
-            auto channel = weak.lock();  // keeps the channel alive while its delegate runs
-            if (!channel) {
+    receiver.client_->queue_->post([weak = receiver.weak_from_this(), epoch = receiver.joinEpoch_,
+                                    message = MessagingMessage{text},
+                                    member = MessagingMember{fromUserId, receiver.channelId_}] {
+        auto channel = weak.lock();  // keeps the channel alive while its delegate runs
+        if (!channel) {
+            return;
+        }
+        std::shared_ptr<MessagingChannelDelegate> delegate;
+        {
+            std::lock_guard lock(channel->client_->service_->mutex_);
+            if (!channel->joined_ || channel->joinEpoch_ != epoch) {
                 return;
             }
-            std::shared_ptr<MessagingChannelDelegate> delegate;
-            {
-                std::lock_guard lock(channel->client_->service_->mutex_);
-                if (!channel->joined_ || channel->joinEpoch_ != epoch) {
-                    return;
-                }
-                delegate = channel->delegate_.lock();
-            }
-            if (delegate) {
-                delegate->messageReceived(message, member);
-            }
-        });
+            delegate = channel->delegate_.lock();
+        }
+        if (delegate) {
+            delegate->messageReceived(message, member);
+        }
+    });
 }
 
-bool MessagingService::injectPeerMessage(const std::string& fromUserId,
-                                         const std::string& toUserId, const std::string& text) {
+bool MessagingService::injectPeerMessage(const std::string& fromUserId, const std::string& toUserId,
+                                         const std::string& text) {
     std::lock_guard lock(mutex_);
     auto session = sessions_.find(toUserId);
     if (session == sessions_.end()) {

@@ -82,8 +82,8 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<std::weak_ptr<MessagingClient>> clients_;
-    std::map<std::string, MessagingClient*> sessions_;                  // by user id
-    std::map<std::string, std::vector<MessagingChannel*>> channels_;   // joined, in join order
+    std::map<std::string, MessagingClient*> sessions_;                // by user id
+    std::map<std::string, std::vector<MessagingChannel*>> channels_;  // joined, in join order
     std::map<MessagingOperation, std::deque<Failure>> failures_;
     std::vector<MessagingRecord> records_;
 };

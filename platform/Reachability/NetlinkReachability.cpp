@@ -227,7 +227,9 @@ std::string readFirstLine(const std::string& path) {
 NetlinkReachability::NetlinkReachability(std::string sysfsNetRoot)
     : sysfsNetRoot_(std::move(sysfsNetRoot)) {}
 
-NetlinkReachability::~NetlinkReachability() { stop(); }
+NetlinkReachability::~NetlinkReachability() {
+    stop();
+}
 
 Result<std::shared_ptr<NetlinkReachability>, int> NetlinkReachability::create(
     std::string sysfsNetRoot) {
@@ -251,8 +253,8 @@ Result<NetlinkReachability::Snapshot, int> NetlinkReachability::dump() {
 
     Snapshot snapshot;
     std::uint32_t sequence = 1;
-    for (const std::uint16_t type : {std::uint16_t{RTM_GETLINK}, std::uint16_t{RTM_GETADDR},
-                                     std::uint16_t{RTM_GETROUTE}}) {
+    for (const std::uint16_t type :
+         {std::uint16_t{RTM_GETLINK}, std::uint16_t{RTM_GETADDR}, std::uint16_t{RTM_GETROUTE}}) {
         auto done = dumpOne(fd.get(), type, sequence++, snapshot);
         if (!done.ok()) {
             return Failure{done.error()};
@@ -274,8 +276,7 @@ NetlinkReachability::State NetlinkReachability::evaluate(const Snapshot& snapsho
     // The usable interface a route leaves through, or none.
     auto outputLink = [&](const Route& route) -> const Link* {
         for (const auto& link : snapshot.links) {
-            const bool candidate =
-                route.outputIndex == 0 ? true : link.index == route.outputIndex;
+            const bool candidate = route.outputIndex == 0 ? true : link.index == route.outputIndex;
             if (candidate && usableLink(link) && hasAddress(link.index, route.family)) {
                 return &link;
             }

@@ -14,7 +14,7 @@ namespace kr::test {
 struct RecordedRequest {
     std::string method;
     unsigned version = 11;  ///< HTTP version as 10 * major + minor
-    std::string target;  ///< path and query
+    std::string target;     ///< path and query
     std::string path;
     std::string query;  ///< text after "?", empty when there is none
     bool hasQuery = false;

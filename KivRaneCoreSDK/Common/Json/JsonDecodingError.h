@@ -19,7 +19,7 @@ struct JsonDecodingError {
     JsonDecodingError under(std::string_view parentKey) const&;
     JsonDecodingError under(std::string_view parentKey) &&;
 
-    /// Joins two path pieces: "a" + "b" -> "a.b", "a" + "[2]" -> "a[2]", "" + "b" -> "b".
+    /// Joins two path segments: "a" + "b" -> "a.b", "a" + "[2]" -> "a[2]", "" + "b" -> "b".
     static std::string joinPath(std::string_view parent, std::string_view child);
 
     friend bool operator==(const JsonDecodingError&, const JsonDecodingError&) = default;

@@ -17,8 +17,7 @@ Reachability::Reachability(std::shared_ptr<ReachabilityFlagSource> reachabilityR
 std::shared_ptr<Reachability> Reachability::create(
     std::shared_ptr<ReachabilityFlagSource> reachabilityRef,
     std::shared_ptr<platform::DispatchQueue> notificationQueue) {
-    return std::make_shared<Reachability>(std::move(reachabilityRef),
-                                          std::move(notificationQueue));
+    return std::make_shared<Reachability>(std::move(reachabilityRef), std::move(notificationQueue));
 }
 
 Result<std::shared_ptr<Reachability>, ReachabilityError> Reachability::create() {
@@ -86,9 +85,13 @@ void Reachability::setWhenUnreachable(Listener listener) {
     whenUnreachable_ = std::move(listener);
 }
 
-void Reachability::setAllowsCellularConnection(bool allows) { allowsCellularConnection_ = allows; }
+void Reachability::setAllowsCellularConnection(bool allows) {
+    allowsCellularConnection_ = allows;
+}
 
-bool Reachability::allowsCellularConnection() const { return allowsCellularConnection_; }
+bool Reachability::allowsCellularConnection() const {
+    return allowsCellularConnection_;
+}
 
 void Reachability::setNotificationCenter(platform::NotificationCenter& center) {
     notificationCenter_ = &center;
@@ -98,7 +101,9 @@ platform::NotificationCenter& Reachability::notificationCenter() const {
     return *notificationCenter_.load();
 }
 
-bool Reachability::notifierRunning() const { return notifierRunning_; }
+bool Reachability::notifierRunning() const {
+    return notifierRunning_;
+}
 
 std::optional<ReachabilityFlags> Reachability::flags() const {
     std::lock_guard lock(mutex_);
@@ -119,14 +124,14 @@ Result<Unit, ReachabilityError> Reachability::startNotifier() {
     });
     if (!callback.ok()) {
         stopNotifierLocked();
-        return Failure{ReachabilityError{ReachabilityError::Kind::unableToSetCallback,
-                                         callback.error(), {}}};
+        return Failure{
+            ReachabilityError{ReachabilityError::Kind::unableToSetCallback, callback.error(), {}}};
     }
     auto queue = reachabilityRef_->setDispatchQueue(reachabilitySerialQueue_);
     if (!queue.ok()) {
         stopNotifierLocked();
-        return Failure{ReachabilityError{ReachabilityError::Kind::unableToSetDispatchQueue,
-                                         queue.error(), {}}};
+        return Failure{ReachabilityError{
+            ReachabilityError::Kind::unableToSetDispatchQueue, queue.error(), {}}};
     }
     auto read = readFlags(true);
     if (!read.ok()) {
@@ -165,8 +170,7 @@ Result<Unit, ReachabilityError> Reachability::readFlags(bool lifecycleLocked) {
     } else {
         stopNotifier();
     }
-    return Failure{
-        ReachabilityError{ReachabilityError::Kind::unableToGetFlags, read->error(), {}}};
+    return Failure{ReachabilityError{ReachabilityError::Kind::unableToGetFlags, read->error(), {}}};
 }
 
 void Reachability::storeFlags(ReachabilityFlags newFlags) {
@@ -196,8 +200,7 @@ void Reachability::announceChange() {
         if (listener) {
             listener(*self);
         }
-        self->notificationCenter().post(std::string(kReachabilityChangedNotification),
-                                        self.get());
+        self->notificationCenter().post(std::string(kReachabilityChangedNotification), self.get());
     };
     if (notificationQueue_) {
         notificationQueue_->post(std::move(task));
@@ -234,12 +237,20 @@ std::string Reachability::currentReachabilityString() {
     return std::string(description(connection()));
 }
 
-Reachability::Connection Reachability::currentReachabilityStatus() { return connection(); }
+Reachability::Connection Reachability::currentReachabilityStatus() {
+    return connection();
+}
 
-bool Reachability::isReachable() { return connection() != Connection::unavailable; }
+bool Reachability::isReachable() {
+    return connection() != Connection::unavailable;
+}
 
-bool Reachability::isReachableViaWWAN() { return connection() == Connection::cellular; }
+bool Reachability::isReachableViaWWAN() {
+    return connection() == Connection::cellular;
+}
 
-bool Reachability::isReachableViaWiFi() { return connection() == Connection::wifi; }
+bool Reachability::isReachableViaWiFi() {
+    return connection() == Connection::wifi;
+}
 
 }  // namespace kr

@@ -41,8 +41,8 @@ struct FakeSender {
         deliver(index, platform::HttpResult(platform::HttpResponse{status, {}, "{}"}));
     }
     void failTransport(std::size_t index) {
-        deliver(index, platform::HttpResult(Failure{platform::HttpError{
-                           platform::HttpErrorCode::connectionLost, "reset"}}));
+        deliver(index, platform::HttpResult(Failure{
+                           platform::HttpError{platform::HttpErrorCode::connectionLost, "reset"}}));
     }
     void deliver(std::size_t index, platform::HttpResult result) {
         auto& s = sent.at(index);
@@ -118,12 +118,12 @@ TEST_F(KivRaneLoggerTest, LevelFilterIsAnExactMatchUnlessDebug) {
         bool passes;
     };
     const Case cases[] = {
-        {true, 2, Level::INFO, true},   {true, 2, Level::DEBUG, false},
-        {true, 2, Level::WARN, false},  {true, 2, Level::ERROR, false},
-        {true, 4, Level::ERROR, true},  {true, 4, Level::WARN, false},
-        {true, 1, Level::DEBUG, true},  {true, 1, Level::INFO, true},
-        {true, 1, Level::WARN, true},   {true, 1, Level::ERROR, true},
-        {true, 0, Level::INFO, false},  {true, 7, Level::ERROR, false},
+        {true, 2, Level::INFO, true},    {true, 2, Level::DEBUG, false},
+        {true, 2, Level::WARN, false},   {true, 2, Level::ERROR, false},
+        {true, 4, Level::ERROR, true},   {true, 4, Level::WARN, false},
+        {true, 1, Level::DEBUG, true},   {true, 1, Level::INFO, true},
+        {true, 1, Level::WARN, true},    {true, 1, Level::ERROR, true},
+        {true, 0, Level::INFO, false},   {true, 7, Level::ERROR, false},
         {false, 1, Level::ERROR, false}, {false, 2, Level::INFO, false},
     };
     log("before any configuration");
@@ -196,17 +196,14 @@ TEST_F(KivRaneLoggerTest, UserDataStampsLaterRecords) {
         const char* last;
     };
     const Case cases[] = {
-        {"  Ada Lovelace  ", "Ada", "Lovelace"},
-        {"Ada", "Ada", "Ada"},
-        {"Ada  Lovelace", "Ada", "Lovelace"},
-        {"Ada King Lovelace", "Ada", "Lovelace"},
-        {"\n\tAda\r\n", "Ada", "Ada"},
-        {"", "", ""},
+        {"  Ada Lovelace  ", "Ada", "Lovelace"}, {"Ada", "Ada", "Ada"},
+        {"Ada  Lovelace", "Ada", "Lovelace"},    {"Ada King Lovelace", "Ada", "Lovelace"},
+        {"\n\tAda\r\n", "Ada", "Ada"},           {"", "", ""},
     };
     configure(2, 0, 0);
     log("before");
-    EXPECT_EQ(boost::json::parse(sender.sent[0].request.body->substr(
-                  sender.sent[0].request.body->find('\n') + 1)),
+    EXPECT_EQ(boost::json::parse(
+                  sender.sent[0].request.body->substr(sender.sent[0].request.body->find('\n') + 1)),
               boost::json::parse(R"({"timestamp":"2024-01-02T03:04:05+0000",
                   "message":"mod before","level":"2","meetingId":"NA","userId":"NA",
                   "name":"NA","lname":"NA","identity":"NA"})"));
@@ -235,8 +232,13 @@ TEST_F(KivRaneLoggerTest, OnlyUnansweredOrRetryableBatchesAreSentAgain) {
         bool resent;
     };
     const Case cases[] = {
-        {"200", 200, false}, {"400", 400, false}, {"404", 404, false}, {"500", 500, true},
-        {"503", 503, true},  {"429", 429, true},  {"transport failure", std::nullopt, true},
+        {"200", 200, false},
+        {"400", 400, false},
+        {"404", 404, false},
+        {"500", 500, true},
+        {"503", 503, true},
+        {"429", 429, true},
+        {"transport failure", std::nullopt, true},
     };
     configure(2, 0, 0);
     for (const auto& c : cases) {
@@ -252,8 +254,9 @@ TEST_F(KivRaneLoggerTest, OnlyUnansweredOrRetryableBatchesAreSentAgain) {
         drain();
         log("second");
         ASSERT_EQ(sender.sent.size(), first + 2);
-        EXPECT_EQ(pushed(first + 1), c.resent ? (std::vector<std::string>{"mod first", "mod second"})
-                                               : std::vector<std::string>{"mod second"});
+        EXPECT_EQ(pushed(first + 1), c.resent
+                                         ? (std::vector<std::string>{"mod first", "mod second"})
+                                         : std::vector<std::string>{"mod second"});
         sender.answer(first + 1, 200);
         drain();
     }
@@ -283,12 +286,9 @@ TEST_F(KivRaneLoggerTest, UnusableUrlOrUnsafeKeySkipsThePushAndKeepsTheRecords) 
         std::string apiKey;
     };
     const Case cases[] = {
-        {"empty url", "", "key-1"},
-        {"not a url", "logs example", "key-1"},
-        {"no host", "https://", "key-1"},
-        {"CR LF in key", kUrl, "key\r\nX-Injected: 1"},
-        {"LF in key", kUrl, "key\nmore"},
-        {"NUL in key", kUrl, std::string("key\0tail", 8)},
+        {"empty url", "", "key-1"},       {"not a url", "logs example", "key-1"},
+        {"no host", "https://", "key-1"}, {"CR LF in key", kUrl, "key\r\nX-Injected: 1"},
+        {"LF in key", kUrl, "key\nmore"}, {"NUL in key", kUrl, std::string("key\0tail", 8)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -299,8 +299,8 @@ TEST_F(KivRaneLoggerTest, UnusableUrlOrUnsafeKeySkipsThePushAndKeepsTheRecords) 
         configure(2, 0, 0);
         log("next");
         ASSERT_EQ(sender.sent.size(), before + 1);
-        EXPECT_EQ(pushed(before), (std::vector<std::string>{std::string("mod kept ") + c.name,
-                                                            "mod next"}));
+        EXPECT_EQ(pushed(before),
+                  (std::vector<std::string>{std::string("mod kept ") + c.name, "mod next"}));
         sender.answer(before, 200);
         drain();
     }
@@ -405,8 +405,8 @@ TEST_F(KivRaneLoggerTest, CollectsFromManyThreadsInPerThreadOrder) {
     std::vector<int> next(4, 0);
     for (std::size_t i = 0; i + 1 < messages.size(); ++i) {
         const int thread = messages[i][4] - '0';
-        EXPECT_EQ(messages[i], "mod " + std::to_string(thread) + ":" +
-                                   std::to_string(next[thread]++));
+        EXPECT_EQ(messages[i],
+                  "mod " + std::to_string(thread) + ":" + std::to_string(next[thread]++));
     }
 }
 

@@ -218,24 +218,32 @@ TEST_F(MediaEngineTest, MutesAndSubscriptionsReachTheReceiverAsRemoteStates) {
         std::function<void()> act;
         Events atReceiver;
     } steps[] = {
-        {"receiver asks for audio", [&] { receiver.muteRemoteAudioStream(1, false); },
+        {"receiver asks for audio",
+         [&] { receiver.muteRemoteAudioStream(1, false); },
          {"remoteAudio(1, 2, 4)"}},
-        {"receiver asks for video", [&] { receiver.muteRemoteVideoStream(1, false); },
+        {"receiver asks for video",
+         [&] { receiver.muteRemoteVideoStream(1, false); },
          {"remoteVideo(1, 2, 4)"}},
-        {"sender mutes microphone", [&] { sender.muteLocalAudioStream(true); },
+        {"sender mutes microphone",
+         [&] { sender.muteLocalAudioStream(true); },
          {"remoteAudio(1, 0, 5)"}},
-        {"sender unmutes microphone", [&] { sender.muteLocalAudioStream(false); },
+        {"sender unmutes microphone",
+         [&] { sender.muteLocalAudioStream(false); },
          {"remoteAudio(1, 2, 6)"}},
-        {"sender mutes camera", [&] { sender.muteLocalVideoStream(true); },
+        {"sender mutes camera",
+         [&] { sender.muteLocalVideoStream(true); },
          {"remoteVideo(1, 0, 5)"}},
         {"sender switches camera off", [&] { sender.enableLocalVideo(false); }, {}},
         {"sender unmutes, camera still off", [&] { sender.muteLocalVideoStream(false); }, {}},
-        {"sender switches camera on", [&] { sender.enableLocalVideo(true); },
+        {"sender switches camera on",
+         [&] { sender.enableLocalVideo(true); },
          {"remoteVideo(1, 2, 6)"}},
-        {"receiver mutes all audio", [&] { receiver.muteAllRemoteAudioStreams(true); },
+        {"receiver mutes all audio",
+         [&] { receiver.muteAllRemoteAudioStreams(true); },
          {"remoteAudio(1, 0, 3)"}},
         {"receiver disables video", [&] { receiver.disableVideo(); }, {"remoteVideo(1, 0, 3)"}},
-        {"sender becomes audience", [&] { sender.setClientRole(MediaCodes::kRoleAudience); },
+        {"sender becomes audience",
+         [&] { sender.setClientRole(MediaCodes::kRoleAudience); },
          {"didOfflineOfUid(1, 2)"}},
     };
     for (const auto& step : steps) {
@@ -303,28 +311,51 @@ TEST_F(MediaEngineTest, InjectedFailuresSurfaceWithTheirCodes) {
         std::function<int(MediaEngine&)> call;
         Events expected;
     } cases[] = {
-        {MediaOperation::joinChannelByToken, 8, false,
+        {MediaOperation::joinChannelByToken,
+         8,
+         false,
          [](MediaEngine& e) { return e.joinChannelByToken("t", "room", "", 5, {}); },
          {"connection(2, 0)", "connection(5, 8)"}},
-        {MediaOperation::setClientRole, 1, true,
+        {MediaOperation::setClientRole,
+         1,
+         true,
          [](MediaEngine& e) { return e.setClientRole(MediaCodes::kRoleBroadcaster); },
          {"roleChangeFailed(1, 2)"}},
-        {MediaOperation::muteLocalAudioStream, 2, true,
-         [](MediaEngine& e) { return e.muteLocalAudioStream(true); }, {"localAudio(3, 2)"}},
-        {MediaOperation::muteLocalVideoStream, 8, true,
-         [](MediaEngine& e) { return e.muteLocalVideoStream(true); }, {"localVideo(3, 8)"}},
-        {MediaOperation::enableLocalVideo, 3, false,
-         [](MediaEngine& e) { return e.enableLocalVideo(false); }, {"localVideo(3, 3)"}},
-        {MediaOperation::startPreview, 4, false, [](MediaEngine& e) { return e.startPreview(); },
+        {MediaOperation::muteLocalAudioStream,
+         2,
+         true,
+         [](MediaEngine& e) { return e.muteLocalAudioStream(true); },
+         {"localAudio(3, 2)"}},
+        {MediaOperation::muteLocalVideoStream,
+         8,
+         true,
+         [](MediaEngine& e) { return e.muteLocalVideoStream(true); },
+         {"localVideo(3, 8)"}},
+        {MediaOperation::enableLocalVideo,
+         3,
+         false,
+         [](MediaEngine& e) { return e.enableLocalVideo(false); },
+         {"localVideo(3, 3)"}},
+        {MediaOperation::startPreview,
+         4,
+         false,
+         [](MediaEngine& e) { return e.startPreview(); },
          {"localVideo(3, 4)"}},
-        {MediaOperation::startAudioMixing, 701, true,
+        {MediaOperation::startAudioMixing,
+         701,
+         true,
          [](MediaEngine& e) { return e.startAudioMixing("chime.wav", true, false, 1, 0); },
          {"mixing(714, 701)"}},
-        {MediaOperation::enableVirtualBackground, 3, false,
+        {MediaOperation::enableVirtualBackground,
+         3,
+         false,
          [](MediaEngine& e) { return e.enableVirtualBackground(true, VirtualBackgroundSource{}); },
          {"virtualBackground(0, 3)"}},
-        {MediaOperation::adjustPlaybackSignalVolume, 5, false,
-         [](MediaEngine& e) { return e.adjustPlaybackSignalVolume(0); }, {}},
+        {MediaOperation::adjustPlaybackSignalVolume,
+         5,
+         false,
+         [](MediaEngine& e) { return e.adjustPlaybackSignalVolume(0); },
+         {}},
     };
     for (const auto& c : cases) {
         const auto name = std::string(mediaOperationName(c.operation));
@@ -401,7 +432,8 @@ TEST_F(MediaEngineTest, VolumeReportsFollowTheScriptedLevelsAndStopWithTheLeave)
     a.engine->muteRemoteAudioStream(2, true);
     clock->advance(200ms);
     run();
-    EXPECT_EQ(a.take(), (Events{"remoteAudio(2, 0, 3)", "volumes([0:30:1], 30)", "volumes([], 0)"}));
+    EXPECT_EQ(a.take(),
+              (Events{"remoteAudio(2, 0, 3)", "volumes([0:30:1], 30)", "volumes([], 0)"}));
 
     a.engine->leaveChannel();
     clock->advance(1s);
@@ -519,8 +551,8 @@ TEST_F(MediaEngineTest, CallsAndInjectionsFromSeveralThreadsAreDeliveredOnTheMai
             engine.muteLocalAudioStream(false);
         });
     }
-    const bool done = realTime.queue().runUntil(
-        [&] { return injected.load() == kThreads * kRounds; }, 10s);
+    const bool done =
+        realTime.queue().runUntil([&] { return injected.load() == kThreads * kRounds; }, 10s);
     for (auto& thread : threads) {
         thread.join();
     }

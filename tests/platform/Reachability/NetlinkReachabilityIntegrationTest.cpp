@@ -48,8 +48,7 @@ TEST(NetlinkReachabilityIntegrationTest, SystemMonitorStartsAnnouncesOnceAndStop
                        [&](const Notification&) { ++notifications; });
 
     ASSERT_TRUE(monitor->startNotifier().ok());
-    EXPECT_TRUE(main.queue().runUntil([&] { return notifications == 1; },
-                                      std::chrono::seconds(5)));
+    EXPECT_TRUE(main.queue().runUntil([&] { return notifications == 1; }, std::chrono::seconds(5)));
     ASSERT_TRUE(monitor->flags().has_value());
     const auto bits = monitor->flags()->bits;
     EXPECT_EQ(bits & ~(ReachabilityFlags::reachable | ReachabilityFlags::isWWAN), 0u);

@@ -37,8 +37,8 @@ Snapshot baseSnapshot() {
     return s;
 }
 
-Route defaultRoute(int family, int oif, std::uint32_t metric = 100,
-                   unsigned type = RTN_UNICAST, std::uint32_t table = RT_TABLE_MAIN) {
+Route defaultRoute(int family, int oif, std::uint32_t metric = 100, unsigned type = RTN_UNICAST,
+                   std::uint32_t table = RT_TABLE_MAIN) {
     return Route{family, 0, type, table, metric, oif};
 }
 
@@ -102,9 +102,9 @@ TEST(NetlinkReachabilityTest, CellularInterfacesFromSysfsAndNames) {
         bool cellular;
     };
     const Case cases[] = {
-        {"eth0", false},  {"usb0", true},       {"mbim0", true}, {"tun0", false},
-        {"wwan0", true},  {"wwp0s20f0u6", true}, {"rmnet_data0", true},
-        {"missing", false}, {"", false},         {"../usb0", false},
+        {"eth0", false}, {"usb0", true},        {"mbim0", true},       {"tun0", false},
+        {"wwan0", true}, {"wwp0s20f0u6", true}, {"rmnet_data0", true}, {"missing", false},
+        {"", false},     {"../usb0", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -35,8 +35,7 @@ TEST(ReachabilityTest, FlagsMapToLinkKindAndText) {
          "-R c--C---"},
         {F::reachable | F::isWWAN, Connection::cellular, "WR -------"},
         {F::reachable | F::connectionRequired | F::isWWAN, Connection::cellular, "WR c------"},
-        {F::reachable | F::transientConnection | F::isLocalAddress, Connection::wifi,
-         "-R -t---l-"},
+        {F::reachable | F::transientConnection | F::isLocalAddress, Connection::wifi, "-R -t---l-"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -100,10 +99,9 @@ TEST_F(ReachabilityMonitorTest, StartAnnouncesFirstFlagsOnceAndEveryBitChangeAft
     EXPECT_EQ(connections.size(), 1u);
     emitAndSettle(F::reachable | F::isDirect, 2);  // same link kind, another bit
     emitAndSettle(0, 3);
-    EXPECT_EQ(connections,
-              (std::vector<Connection>{Connection::wifi, Connection::wifi, Connection::unavailable}));
-    EXPECT_EQ(listenerCalls,
-              (std::vector<std::string>{"reachable", "reachable", "unreachable"}));
+    EXPECT_EQ(connections, (std::vector<Connection>{Connection::wifi, Connection::wifi,
+                                                    Connection::unavailable}));
+    EXPECT_EQ(listenerCalls, (std::vector<std::string>{"reachable", "reachable", "unreachable"}));
     EXPECT_EQ(monitor->description(), "-- -------");
 }
 

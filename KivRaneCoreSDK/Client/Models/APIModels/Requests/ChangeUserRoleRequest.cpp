@@ -5,8 +5,9 @@
 namespace kr {
 
 ChangeUserRoleRequest::ChangeUserRoleRequest(std::string_view meetingID, std::string_view roomId,
-                          std::string_view roomPin, std::string_view participantId,
-                          const KRUserRole& newRole)
+                                             std::string_view roomPin,
+                                             std::string_view participantId,
+                                             const KRUserRole& newRole)
     : KRAPIRequest(KRAPIPath::changeUserRole(), KRHTTPMethod::post) {
     requestParameters["kivraneId"] = meetingID;
     requestParameters["roomID"] = roomId;

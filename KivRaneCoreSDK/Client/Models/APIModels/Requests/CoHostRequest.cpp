@@ -4,8 +4,9 @@
 
 namespace kr {
 
-CoHostRequest::CoHostRequest(std::string_view meetingId, std::string_view roomId, std::string_view roomPin,
-                  std::string_view participantId, bool makeCoHost)
+CoHostRequest::CoHostRequest(std::string_view meetingId, std::string_view roomId,
+                             std::string_view roomPin, std::string_view participantId,
+                             bool makeCoHost)
     : KRAPIRequest(KRAPIPath::hostActions(), KRHTTPMethod::post) {
     requestParameters["kivraneId"] = meetingId;
     requestParameters["roomID"] = roomId;

@@ -2,8 +2,8 @@
 
 namespace kr {
 
-GetRoomDetailsRequest::GetRoomDetailsRequest(std::string_view meetingId, std::string_view meetingPin,
-                          std::string_view userId)
+GetRoomDetailsRequest::GetRoomDetailsRequest(std::string_view meetingId,
+                                             std::string_view meetingPin, std::string_view userId)
     : KRAPIRequest(KRAPIPath::getRoomDetails(), KRHTTPMethod::post) {
     requestParameters["extension"] = meetingId;
     requestParameters["pin"] = meetingPin;

@@ -5,10 +5,10 @@
 namespace kr {
 
 HostActionsRequest::HostActionsRequest(std::string_view meetingId, std::string_view roomID,
-                       std::string_view meetingPin, bool isAllHandsDown,
-                       std::string_view handsDownParticipantId,
-                       std::string_view addedCoHostId,
-                       std::string_view removedCoHostId)
+                                       std::string_view meetingPin, bool isAllHandsDown,
+                                       std::string_view handsDownParticipantId,
+                                       std::string_view addedCoHostId,
+                                       std::string_view removedCoHostId)
     : KRAPIRequest(KRAPIPath::hostActions(), KRHTTPMethod::post) {
     requestParameters["kivraneId"] = meetingId;
     requestParameters["roomID"] = roomID;

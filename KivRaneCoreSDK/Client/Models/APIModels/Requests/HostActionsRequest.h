@@ -16,8 +16,7 @@ struct HostActionsRequest : KRAPIRequest<KRAPISuccess> {
     HostActionsRequest(std::string_view meetingId, std::string_view roomID,
                        std::string_view meetingPin, bool isAllHandsDown = false,
                        std::string_view handsDownParticipantId = {},
-                       std::string_view addedCoHostId = {},
-                       std::string_view removedCoHostId = {});
+                       std::string_view addedCoHostId = {}, std::string_view removedCoHostId = {});
 };
 
 }  // namespace kr

@@ -5,7 +5,6 @@
 namespace kr {
 
 LeaveChatThreadRequest::LeaveChatThreadRequest(std::string_view threadID)
-    : KRAPIRequest(KRAPIPath::leaveChatThread(std::string(threadID)), KRHTTPMethod::delete_) {
-}
+    : KRAPIRequest(KRAPIPath::leaveChatThread(std::string(threadID)), KRHTTPMethod::delete_) {}
 
 }  // namespace kr

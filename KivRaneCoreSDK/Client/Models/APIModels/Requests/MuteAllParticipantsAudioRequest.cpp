@@ -2,8 +2,9 @@
 
 namespace kr {
 
-MuteAllParticipantsAudioRequest::MuteAllParticipantsAudioRequest(std::string_view meetingId, std::string_view roomID,
-                                    bool isHardMute, bool isMuted)
+MuteAllParticipantsAudioRequest::MuteAllParticipantsAudioRequest(std::string_view meetingId,
+                                                                 std::string_view roomID,
+                                                                 bool isHardMute, bool isMuted)
     : KRAPIRequest(KRAPIPath::muteAllParticipants(), KRHTTPMethod::post) {
     requestParameters["kivraneId"] = meetingId;
     requestParameters["roomID"] = roomID;

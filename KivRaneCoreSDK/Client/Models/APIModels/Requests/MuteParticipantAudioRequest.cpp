@@ -2,8 +2,10 @@
 
 namespace kr {
 
-MuteParticipantAudioRequest::MuteParticipantAudioRequest(std::string_view meetingId, std::string_view roomID,
-                                std::string_view participantId, bool isMuted)
+MuteParticipantAudioRequest::MuteParticipantAudioRequest(std::string_view meetingId,
+                                                         std::string_view roomID,
+                                                         std::string_view participantId,
+                                                         bool isMuted)
     : KRAPIRequest(KRAPIPath::muteUnmuteLocalAudio(), KRHTTPMethod::post) {
     requestParameters["kivraneId"] = meetingId;
     requestParameters["roomID"] = roomID;

@@ -2,8 +2,10 @@
 
 namespace kr {
 
-MuteParticipantVideoRequest::MuteParticipantVideoRequest(std::string_view meetingId, std::string_view roomID,
-                                std::string_view participantId, bool isMuted)
+MuteParticipantVideoRequest::MuteParticipantVideoRequest(std::string_view meetingId,
+                                                         std::string_view roomID,
+                                                         std::string_view participantId,
+                                                         bool isMuted)
     : KRAPIRequest(KRAPIPath::muteUnmuteLocalVideo(), KRHTTPMethod::post) {
     requestParameters["kivraneId"] = meetingId;
     requestParameters["roomID"] = roomID;

@@ -2,7 +2,8 @@
 
 namespace kr {
 
-StartScreenShareRequest::StartScreenShareRequest(std::string_view meetingID, std::string_view userUid)
+StartScreenShareRequest::StartScreenShareRequest(std::string_view meetingID,
+                                                 std::string_view userUid)
     : KRAPIRequest(KRAPIPath::shareScreen(), KRHTTPMethod::post) {
     requestParameters["kivraneId"] = meetingID;
     requestParameters["participantUri"] = userUid;

@@ -4,8 +4,9 @@
 
 namespace kr {
 
-StartWhiteboardRequest::StartWhiteboardRequest(std::string_view kivraneId, std::string_view participantUri,
-                           std::string_view historyId, bool remote)
+StartWhiteboardRequest::StartWhiteboardRequest(std::string_view kivraneId,
+                                               std::string_view participantUri,
+                                               std::string_view historyId, bool remote)
     : KRAPIRequest(remote ? KRAPIPath::startRemoteWhiteboard(std::string(kivraneId))
                           : KRAPIPath::startWhiteboard(std::string(kivraneId)),
                    remote ? KRHTTPMethod::get : KRHTTPMethod::post) {

@@ -2,7 +2,8 @@
 
 namespace kr {
 
-StopWhiteboardRequest::StopWhiteboardRequest(std::string_view kivraneId, std::string_view participantUri)
+StopWhiteboardRequest::StopWhiteboardRequest(std::string_view kivraneId,
+                                             std::string_view participantUri)
     : KRAPIRequest(KRAPIPath::shareScreen(), KRHTTPMethod::post) {
     requestParameters["action"] = "stop";
     requestParameters["participantUri"] = participantUri;

@@ -65,27 +65,16 @@ TEST(KRActionRepliesTest, WhichBodiesEachReplyAccepts) {
 
 TEST(KRActionRepliesTest, DecodedValues) {
     EXPECT_FALSE(decodeJson<KRAPISuccess>(R"({"success": false})")->isSuccess());
-    EXPECT_TRUE(decodeJson<KRAPISuccess>(R"({"success": true})")->isSuccess());
     EXPECT_EQ(decodeJson<KRAPIStatus>(R"({"status": "ok"})")->status, "ok");
     EXPECT_FALSE(decodeJson<KRAPIStatus>(R"({"status": 1})")->status);
     EXPECT_EQ(decodeJson<KRStartRecording>(R"({"_id": "rec"})")->id(), "rec");
-    EXPECT_EQ(decodeJson<KRLeaveChatThread>(R"({"_id": "th"})")->id(), "th");
-
-    auto whiteboard = decodeJson<KRStartWhiteboard>(R"({"jwt": "j", "whiteboardId": "w"})");
-    EXPECT_EQ(whiteboard->jwt(), "j");
-    EXPECT_EQ(whiteboard->whiteboardId(), "w");
-    EXPECT_FALSE(decodeJson<KRStartWhiteboard>("{}")->jwt());
-
+    EXPECT_EQ(decodeJson<KRStartWhiteboard>(R"({"jwt": "j", "whiteboardId": "w"})")->whiteboardId(),
+              "w");
     auto guest = decodeJson<KRGuestLogin>(R"({"jwt": "j", "guestUserId": "g", "isHost": "true"})");
     EXPECT_EQ(guest->jwtToken(), "j");
     EXPECT_EQ(guest->guestUserId(), "g");
     EXPECT_FALSE(guest->isHost());
-    EXPECT_EQ(
-        decodeJson<KRGuestLogin>(R"({"jwt": "", "guestUserId": "g", "isHost": true})")->isHost(),
-        true);
-
     EXPECT_EQ(decodeJson<KRJoinCall>(R"({"historyId": "h1"})")->historyId, "h1");
-    EXPECT_EQ(decodeJson<KRJoinCall>(R"({"historyId": ""})")->historyId, "");
     EXPECT_EQ(decodeJson<KRJoinCall>(R"({"historyId": 3})")->historyId, "");
 }
 

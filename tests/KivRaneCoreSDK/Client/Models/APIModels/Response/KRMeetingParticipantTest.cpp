@@ -139,33 +139,21 @@ TEST(KRMeetingParticipantTest, ContactNamesReplaceServerNames) {
 
 TEST(KRMeetingParticipantTest, UpdateKeepsRightsAndRole) {
     KRMeetingParticipant target;
-    target.isHost = false;
     target.isCoHost = true;
     target.participantType = KRMeetingParticipantType::audience;
-    KRMeetingParticipant source;
-    source.userId = "u";
-    source.participantUri = "uri";
-    source.participantId = "id";
-    source.participantName = "n";
-    source.isMicOn = true;
-    source.isVideoOn = true;
-    source.participantJoinTime = "t";
-    source.isSharingScreen = true;
-    source.isHandRaise = true;
-    source.isHost = true;
-    source.isCoHost = false;
-    source.participantType = KRMeetingParticipantType::speaker;
+    auto source = decodeWith(
+        R"("userId": "u", "participantUri": "uri", "participantId": "id", "participantName": "n",
+           "participantJoinTime": "t", "isSharingScreen": true, "isHost": true,
+           "participantType": "speaker")");
+    ASSERT_TRUE(source.ok());
 
-    target.update(source);
+    target.update(*source);
     EXPECT_EQ(target.userId, "u");
     EXPECT_EQ(target.participantUri, "uri");
     EXPECT_EQ(target.participantId, "id");
     EXPECT_EQ(target.participantName, "n");
-    EXPECT_TRUE(target.isMicOn);
-    EXPECT_TRUE(target.isVideoOn);
     EXPECT_EQ(target.participantJoinTime, "t");
-    EXPECT_TRUE(target.isSharingScreen);
-    EXPECT_TRUE(target.isHandRaise);
+    EXPECT_TRUE(target.isMicOn && target.isHandRaise && target.isSharingScreen);
     EXPECT_FALSE(target.isHost);
     EXPECT_TRUE(target.isCoHost);
     EXPECT_EQ(target.participantType, KRMeetingParticipantType::audience);

@@ -1,0 +1,32 @@
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/JoinCallRequest.h"
+
+#include <string>
+
+#include "KivRaneCoreSDK/Network/Utils/LocalIPAddress.h"
+
+namespace kr {
+
+JoinCallRequest::JoinCallRequest(std::string_view meetingID, std::string_view roomID,
+                                 std::string_view meetingPIN, std::string_view guestName,
+                                 std::string_view ownerName, std::string_view ownerID,
+                                 std::string_view meetingTitle, std::string_view authToken)
+    : KRAPIRequest(KRAPIPath::joinCall(), KRHTTPMethod::post) {
+    const std::string machineIp = LocalIPAddress::getIPAddress();
+    boost::json::object data;
+    data["kivraneId"] = meetingID;
+    data["room_id"] = roomID;
+    data["roomPIN"] = meetingPIN;
+    data["guest_name"] = guestName;
+    data["owner_name"] = ownerName;
+    data["owner_id"] = ownerID;
+    data["title"] = meetingTitle;
+    data["group_id"] = "";
+    data["participantEndPointType"] = "IOS";
+    data["participantEndPointName"] = "iPhone";
+    data["is_disconnect"] = "false";  // the text, not a JSON boolean
+    data["token"] = authToken;
+    data["machineIp"] = machineIp;
+    requestParameters["data"] = std::move(data);
+}
+
+}  // namespace kr

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <boost/json/object.hpp>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "testing/LocalMeetingService/LocalHttpsServer.h"
+#include "testing/LocalMeetingService/MeetingParticipantState.h"
+#include "testing/LocalMeetingService/MeetingRoomSetup.h"
+#include "testing/LocalMeetingService/MeetingRoomState.h"
+#include "testing/LocalMeetingService/MeetingServiceFault.h"
+#include "testing/LocalMeetingService/MeetingServiceRoute.h"
+#include "testing/LocalMeetingService/RecordedRequest.h"
+
+namespace kr::test {
+
+/// A small stateful meeting service over the local HTTPS server, for tests, benchmarks and the
+/// example host. It answers every REST operation of the meeting client under "/api/" with the
+/// JSON the client's reply models read, and keeps per room: the participants (connected or not,
+/// mic, camera, hand, sharing, role, co-host), lock, mute, recording, screen-share and whiteboard
+/// state.
+///
+/// Access: configuration, room details and guest login are open; every other call needs an
+/// "authorization" header holding a token this service issued (a guest login's "jwt", or
+/// `issueUserToken` for a signed-in user). Host controls (mute all, host actions, role change,
+/// removal, lock, unlock, recording) need the room's host or a co-host. Refusals carry the error
+/// body {"message": code, "errors": text} with the codes "NOTFOUNDERROR" (404), "MEETING_ENDED"
+/// (410), "ROOMLOCKED" (403), "UNAUTHORIZED" (401), "FORBIDDEN" (403), "REMOVED" (403) and
+/// "BAD_REQUEST" (400).
+///
+/// Faults can be injected per route (status, malformed JSON, dropped connection, delay).
+///
+/// Threading: requests are handled on the server's I/O thread one at a time; every public method
+/// may be called from any thread.
+class LocalMeetingService {
+public:
+    /// Starts the HTTPS server on 127.0.0.1 (an ephemeral port, a fresh CA) with one room set up
+    /// as `MeetingRoomSetup{}`, unless `withDefaultRoom` is false.
+    explicit LocalMeetingService(bool withDefaultRoom = true);
+    ~LocalMeetingService();
+    LocalMeetingService(const LocalMeetingService&) = delete;
+    LocalMeetingService& operator=(const LocalMeetingService&) = delete;
+
+    LocalHttpsServer& server();
+    std::uint16_t port() const;
+    const std::string& caFile() const;
+    /// Points the library's HTTPS transport at this service (see `LocalHttpsServer`).
+    void installTransportOverrides() const;
+
+    /// Adds a room (or replaces the one with the same meeting id).
+    void addRoom(MeetingRoomSetup setup);
+    /// Puts a participant straight into a room, as if it had reported itself; returns false when
+    /// there is no such room.
+    bool addParticipant(std::string_view meetingId, MeetingParticipantState participant);
+    /// Later room details and joins of the room fail with "MEETING_ENDED".
+    void endMeeting(std::string_view meetingId);
+    void setLocked(std::string_view meetingId, bool locked);
+
+    /// The configuration reply (replaces the default one).
+    void setConfiguration(boost::json::object reply);
+    boost::json::object configuration() const;
+
+    /// A token for a signed-in user; the owner of a room is its host.
+    std::string issueUserToken(std::string_view userId, std::string_view name = "User");
+
+    /// Faults for later requests of `route`; several faults of one route are used in order.
+    void injectFault(MeetingServiceRoute route, MeetingServiceFault fault);
+    void clearFaults();
+
+    /// A copy of the room's state; nullopt when there is no such room.
+    std::optional<MeetingRoomState> room(std::string_view meetingId) const;
+    /// The participant of the room with this uri, participant id or user id.
+    std::optional<MeetingParticipantState> participant(std::string_view meetingId,
+                                                       std::string_view id) const;
+    /// Every request the service handled for `route`, in arrival order (faulted ones included).
+    std::vector<RecordedRequest> requests(MeetingServiceRoute route) const;
+    std::size_t requestCount(MeetingServiceRoute route) const;
+    /// Forgets the requests recorded so far (here and in the server), e.g. between benchmark runs.
+    void clearRequests();
+
+    /// The default configuration reply.
+    static boost::json::object defaultConfiguration();
+
+    struct State;
+
+private:
+    void routeRoom(const MeetingRoomSetup& setup);
+
+    std::shared_ptr<State> state_;
+    std::unique_ptr<LocalHttpsServer> server_;
+};
+
+}  // namespace kr::test

@@ -1,0 +1,144 @@
+// The service injecting malformed JSON, a 500 and a dropped connection into each call of the join
+// road: every call ends in its error, and the client and service keep working afterwards.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetConfigurationRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetRoomConnectionRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetRoomDetailsRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GuestLoginRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/JoinCallRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/PostRoomConnectionRequest.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "platform/Defaults/UserDefaults.h"
+#include "platform/Dispatch/ScopedMainQueue.h"
+#include "support/MeetingServiceTestClient.h"
+#include "support/ScopedTempDirectory.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+
+namespace kr::test {
+namespace {
+
+using R = MeetingServiceRoute;
+using Kind = KRApiRequestError::Kind;
+
+class JoinRoadFaultsIntegrationTest : public ::testing::Test {
+protected:
+    JoinRoadFaultsIntegrationTest() {
+        platform::UserDefaults::setDirectory(defaults_.path());
+        service.installTransportOverrides();
+        // A session for the calls that need one.
+        const auto login =
+            sendAndWait(*client, GuestLoginRequest(setup.meetingId, "", setup.pin, "Ann", ""));
+        EXPECT_TRUE(login.getResult().ok());
+        if (login.getResult().ok()) {
+            client->setJwtToken(login.getResult().value().jwtToken());
+        }
+    }
+    ~JoinRoadFaultsIntegrationTest() override { platform::UserDefaults::setDirectory({}); }
+
+    /// Sends the route's request; nullopt when it succeeded, else its error.
+    std::optional<KRApiRequestError> call(R route) {
+        switch (route) {
+            case R::configuration:
+                return errorOf(GetConfigurationRequest("ios"));
+            case R::roomDetails:
+                return errorOf(GetRoomDetailsRequest(setup.meetingId, setup.pin, ""));
+            case R::guestLogin:
+                return errorOf(GuestLoginRequest(setup.meetingId, "", setup.pin, "Bob", ""));
+            case R::joinCall:
+                return errorOf(JoinCallRequest(setup.meetingId, setup.roomId, setup.pin, "Ann", "",
+                                               "", "", client->getJwtToken()));
+            case R::postRoomConnectionStatus:
+                return errorOf(PostRoomConnectionRequest(setup.meetingId, setup.roomId, setup.pin,
+                                                         "", "10001", "Ann", false, false, false,
+                                                         false, true, false, false));
+            case R::getRoomConnectionStatus:
+                return errorOf(GetRoomConnectionRequest(setup.meetingId, setup.roomId, setup.pin));
+            default:
+                ADD_FAILURE() << "not a join-road route";
+                return std::nullopt;
+        }
+    }
+
+    template <KRAPIRequestType Q>
+    std::optional<KRApiRequestError> errorOf(const Q& request) {
+        const auto result = sendAndWait(*client, request).getResult();
+        if (result.ok()) {
+            return std::nullopt;
+        }
+        return result.error();
+    }
+
+    platform::ScopedMainQueue main_;
+    ScopedTempDirectory defaults_;
+    MeetingRoomSetup setup;
+    LocalMeetingService service;
+    std::shared_ptr<KRNetworkClient> client = KRNetworkClient::create(nullptr);
+};
+
+TEST_F(JoinRoadFaultsIntegrationTest, EachJoinRoadCallEndsInItsError) {
+    struct FaultCase {
+        const char* name;
+        MeetingServiceFault fault;
+        Kind expected;
+    };
+    const std::vector<FaultCase> faults = {
+        {"malformed JSON", MeetingServiceFault::malformedJson(), Kind::unKnown},
+        {"500", MeetingServiceFault::withStatus(500), Kind::serverError},
+        {"dropped connection", MeetingServiceFault::dropConnection(), Kind::networkFailure},
+    };
+    const std::vector<R> routes = {R::configuration,
+                                   R::roomDetails,
+                                   R::guestLogin,
+                                   R::joinCall,
+                                   R::postRoomConnectionStatus,
+                                   R::getRoomConnectionStatus};
+
+    for (const R route : routes) {
+        for (const FaultCase& c : faults) {
+            SCOPED_TRACE(std::string(routeName(route)) + ", " + c.name);
+            const std::size_t before = service.requestCount(route);
+            // Every request of the route is faulted, so a transport retry meets the fault too.
+            service.injectFault(route, c.fault);
+            const auto error = call(route);
+            service.clearFaults();
+            ASSERT_TRUE(error.has_value());
+            EXPECT_EQ(error->kind(), c.expected);
+            EXPECT_GT(service.requestCount(route), before);
+        }
+        // The client and the service are still fine afterwards.
+        const auto error = call(route);
+        EXPECT_FALSE(error.has_value()) << routeName(route) << ": " << error->getMessageString();
+    }
+
+    // Faulted calls changed nothing: only the one good status post put the participant in.
+    const auto room = service.room(setup.meetingId);
+    ASSERT_TRUE(room.has_value());
+    EXPECT_EQ(room->participants.size(), 1u);
+}
+
+TEST_F(JoinRoadFaultsIntegrationTest, FaultsCanBeLimitedAndDelayed) {
+    service.injectFault(R::roomDetails, MeetingServiceFault::withStatus(
+                                            404, R"({"message":"NOTFOUNDERROR","errors":"gone"})")
+                                            .times(1));
+    service.injectFault(R::roomDetails,
+                        MeetingServiceFault::delayed(std::chrono::milliseconds(200)).times(1));
+    const auto refused = call(R::roomDetails);
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->kind(), Kind::failedApi);
+    EXPECT_EQ(refused->getErrorCode(), "NOTFOUNDERROR");
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(call(R::roomDetails).has_value());  // delayed, then answered normally
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_FALSE(call(R::roomDetails).has_value());
+}
+
+}  // namespace
+}  // namespace kr::test
