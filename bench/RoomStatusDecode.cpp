@@ -3,8 +3,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <boost/json/parse.hpp>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 

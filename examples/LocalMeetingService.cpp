@@ -35,17 +35,17 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--room" && i + 1 < argc) {
-            const std::string spec = argv[++i];
-            const auto first = spec.find(':');
+            const std::string roomArg = argv[++i];
+            const auto first = roomArg.find(':');
             if (first == std::string::npos || first == 0) {
                 return usage(argv[0]);
             }
             kr::test::MeetingRoomSetup setup;
-            setup.meetingId = spec.substr(0, first);
-            const auto second = spec.find(':', first + 1);
-            setup.pin = spec.substr(first + 1, second - first - 1);
-            setup.roomId =
-                second == std::string::npos ? "room-" + setup.meetingId : spec.substr(second + 1);
+            setup.meetingId = roomArg.substr(0, first);
+            const auto second = roomArg.find(':', first + 1);
+            setup.pin = roomArg.substr(first + 1, second - first - 1);
+            setup.roomId = second == std::string::npos ? "room-" + setup.meetingId
+                                                       : roomArg.substr(second + 1);
             setup.chatThreadId = "thread-" + setup.meetingId;
             rooms.push_back(std::move(setup));
         } else if (arg == "--seconds" && i + 1 < argc) {

@@ -167,13 +167,14 @@ void KivRaneLogger::record(const std::string& message, const std::string& module
     allLogs_.emplace_back(environment_.timeStamp(), moduleName + " " + message,
                           std::to_string(levelRaw), meetingID_, userLoginID_, userFirstName_,
                           userLastName_, userEmailID_);
+    ++counterForEntries_;
     capBacklog();
     checkEntriesAndPushLogs();
 }
 
 void KivRaneLogger::checkEntriesAndPushLogs() {
-    // The pending list's size is the count of records collected since the last push.
-    if (static_cast<long long>(allLogs_.size()) > settings_.noOfEntries) {
+    // Counted apart from the pending list, which the backlog cap may keep shorter than the batch.
+    if (counterForEntries_ > settings_.noOfEntries) {
         prepareLogStringAndPush();
     }
 }
@@ -192,6 +193,7 @@ void KivRaneLogger::prepareLogStringAndPush() {
         std::move(list->begin(), list->end(), std::back_inserter(batch));
         list->clear();
     }
+    counterForEntries_ = 0;
     const std::string action = actionLine(settings_.loggerPlatformKey);
     std::string body;
     for (const auto& record : batch) {

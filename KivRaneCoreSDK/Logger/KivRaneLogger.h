@@ -127,7 +127,8 @@ private:
     std::string userLoginID_ = "NA";
     std::string meetingID_ = "NA";
     std::string userEmailID_ = "NA";
-    std::deque<KRLoggerData> allLogs_;        // collected since the last push
+    long long counterForEntries_ = 0;         // records collected since the last push
+    std::deque<KRLoggerData> allLogs_;        // collected since the last push, capped
     std::deque<KRLoggerData> backUpAllLogs_;  // unsent records of earlier pushes, oldest first
     bool pushInFlight_ = false;
     std::vector<KRLoggerData> inFlight_;  // the records the push in flight carries

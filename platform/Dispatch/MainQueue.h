@@ -39,7 +39,8 @@ public:
     explicit MainQueue(std::shared_ptr<Clock> clock);
 };
 
-/// Shorthand for *MainQueue::current().
+/// Shorthand for *MainQueue::current(). The reference stays valid until the process main queue
+/// is replaced (install() or ScopedMainQueue, in tests); keep MainQueue::current() to hold it.
 MainQueue& mainQueue();
 
 }  // namespace kr::platform

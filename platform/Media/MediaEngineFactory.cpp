@@ -16,7 +16,8 @@ std::shared_ptr<MediaEngine> MediaEngineFactory::sharedEngineWithAppId(
     std::shared_ptr<MediaEngine> engine;
     {
         std::lock_guard lock(mutex_);
-        if (!engine_) {
+        // An engine destroyed directly (not through this factory) is spent: replace it.
+        if (!engine_ || engine_->isDestroyed()) {
             engine_ = MediaEngine::create(appId, delegate, bus_, queue_);
             return engine_;
         }

@@ -26,8 +26,8 @@ public:
     MediaEngineFactory(const MediaEngineFactory&) = delete;
     MediaEngineFactory& operator=(const MediaEngineFactory&) = delete;
 
-    /// The current engine, made for `appId` when there is none; its delegate becomes `delegate`
-    /// either way. An existing engine keeps its first app id.
+    /// The current engine, made for `appId` when there is none or it has been destroyed; its
+    /// delegate becomes `delegate` either way. An existing engine keeps its first app id.
     std::shared_ptr<MediaEngine> sharedEngineWithAppId(const std::string& appId,
                                                        std::weak_ptr<MediaEngineDelegate> delegate);
     /// Destroys the current engine (no callback arrives after it) and forgets it; does nothing

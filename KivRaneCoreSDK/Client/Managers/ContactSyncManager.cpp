@@ -1,6 +1,9 @@
 #include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
 
 #include <mutex>
+#include <utility>
+
+#include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
 
 namespace kr {
 
@@ -19,17 +22,16 @@ void ContactSyncManager::setContactsArray(std::vector<boost::json::object> conta
     // Build the index outside the lock; only the swap is exclusive.
     std::unordered_map<std::string, std::optional<std::string>, Hash, std::equal_to<>> names;
     names.reserve(contacts.size());
-    for (const auto& contact : contacts) {
-        auto id = contact.find("userId");
-        if (id == contact.end() || !id->value().is_string()) {
-            continue;
+    for (auto& contact : contacts) {
+        // Lent to a JSON value for reading and handed back; both moves keep the storage.
+        boost::json::value entry(std::move(contact));
+        {
+            const JsonObjectReader r(entry);
+            if (auto id = r.lenientOptional<std::string>("userId")) {
+                names.try_emplace(std::move(*id), r.lenientOptional<std::string>("name"));
+            }  // try_emplace: the first contact with an id wins
         }
-        std::optional<std::string> name;
-        auto found = contact.find("name");
-        if (found != contact.end() && found->value().is_string()) {
-            name = std::string(found->value().get_string());
-        }
-        names.try_emplace(std::string(id->value().get_string()), std::move(name));  // first wins
+        contact = std::move(entry.get_object());
     }
     std::unique_lock lock(mutex_);
     contacts_.swap(contacts);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <optional>
 
@@ -49,75 +50,6 @@ std::optional<ParsedInteger> parseDecimal(std::string_view text) {
         magnitude = magnitude * 10 + digit;
     }
     return ParsedInteger{negative, magnitude};
-}
-
-// Finds the first number JSON cannot spell.
-bool allFinite(const boost::json::value& v) {
-    if (const double* d = v.if_double()) {
-        return std::isfinite(*d);
-    }
-    if (const auto* a = v.if_array()) {
-        for (const auto& e : *a) {
-            if (!allFinite(e)) {
-                return false;
-            }
-        }
-    }
-    if (const auto* o = v.if_object()) {
-        for (const auto& m : *o) {
-            if (!allFinite(m.value())) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-void writePretty(const boost::json::value& v, std::size_t depth, std::string& out) {
-    auto newline = [&out](std::size_t level) {
-        out.push_back('\n');
-        out.append(level * 2, ' ');
-    };
-    if (const auto* o = v.if_object()) {
-        if (o->empty()) {
-            out += "{}";
-            return;
-        }
-        out.push_back('{');
-        bool first = true;
-        for (const auto& m : *o) {
-            if (!first) {
-                out.push_back(',');
-            }
-            first = false;
-            newline(depth + 1);
-            out.push_back('"');
-            out += jsonEscape(m.key());
-            out += "\": ";
-            writePretty(m.value(), depth + 1, out);
-        }
-        newline(depth);
-        out.push_back('}');
-    } else if (const auto* a = v.if_array()) {
-        if (a->empty()) {
-            out += "[]";
-            return;
-        }
-        out.push_back('[');
-        bool first = true;
-        for (const auto& e : *a) {
-            if (!first) {
-                out.push_back(',');
-            }
-            first = false;
-            newline(depth + 1);
-            writePretty(e, depth + 1, out);
-        }
-        newline(depth);
-        out.push_back(']');
-    } else {
-        out += serializeJson(v);
-    }
 }
 
 const char* const kNonFiniteMessage = "Invalid number value (NaN or infinity) in JSON write";
@@ -170,29 +102,26 @@ std::string decimalText(std::uint64_t value) {
 
 std::string asString(const boost::json::object& dictionary) {
     try {
-        boost::json::value v(dictionary);
-        if (!allFinite(v)) {
-            return std::string();
-        }
-        return serializeJson(v);
+        const boost::json::value v(dictionary);
+        return JsonEncoding::allNumbersFinite(v) ? JsonEncoding::serialize(v) : std::string();
     } catch (...) {
-        return std::string();
+        return std::string();  // out of memory while copying
     }
 }
 
 Result<std::string, JsonSerializationError> toData(const boost::json::object& dictionary) {
     try {
-        boost::json::value v(dictionary);
-        if (!allFinite(v)) {
+        const boost::json::value v(dictionary);
+        if (!JsonEncoding::allNumbersFinite(v)) {
             return Failure{JsonSerializationError{kNonFiniteMessage}};
         }
-        std::string out;
-        writePretty(v, 0, out);
+        std::string out = JsonEncoding::serializePretty(v);
+        if (out.empty()) {
+            return Failure{JsonSerializationError{"out of memory while writing JSON"}};
+        }
         return out;
     } catch (const std::exception& e) {
         return Failure{JsonSerializationError{e.what()}};
-    } catch (...) {
-        return Failure{JsonSerializationError{"JSON write failed"}};
     }
 }
 

@@ -1,9 +1,8 @@
 #include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
 
-#include <boost/json/serialize.hpp>
+#include <charconv>
 #include <cmath>
-#include <cstdint>
-#include <exception>
+#include <cstddef>
 
 namespace kr {
 
@@ -57,57 +56,165 @@ std::size_t wellFormedLength(std::string_view s, std::size_t& subpart) noexcept 
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-/// True when `v` holds something the serializer would write as invalid JSON.
-bool needsRepair(const boost::json::value& v) noexcept {
-    switch (v.kind()) {
-        case boost::json::kind::string:
-            return !JsonEncoding::isValidUtf8(v.get_string());
-        case boost::json::kind::double_:
-            return !std::isfinite(v.get_double());
-        case boost::json::kind::array:
-            for (const auto& element : v.get_array()) {
-                if (needsRepair(element)) {
-                    return true;
-                }
-            }
-            return false;
-        case boost::json::kind::object:
-            for (const auto& member : v.get_object()) {
-                if (!JsonEncoding::isValidUtf8(member.key()) || needsRepair(member.value())) {
-                    return true;
-                }
-            }
-            return false;
-        default:
-            return false;
+/// Walks `text`, handing each well-formed UTF-8 sequence to `valid` and calling `invalid` once
+/// for each maximal ill-formed subpart.
+template <class Valid, class Invalid>
+void walkUtf8(std::string_view text, Valid&& valid, Invalid&& invalid) {
+    std::size_t subpart = 0;
+    while (!text.empty()) {
+        const std::size_t n = wellFormedLength(text, subpart);
+        if (n == 0) {
+            invalid();
+            text.remove_prefix(subpart);
+        } else {
+            valid(text.substr(0, n));
+            text.remove_prefix(n);
+        }
     }
 }
 
-boost::json::value repaired(const boost::json::value& v) {
-    switch (v.kind()) {
-        case boost::json::kind::string:
-            return boost::json::string(JsonEncoding::toValidUtf8(v.get_string()));
-        case boost::json::kind::double_:
-            return std::isfinite(v.get_double()) ? v : boost::json::value(nullptr);
-        case boost::json::kind::array: {
-            boost::json::array out;
-            out.reserve(v.get_array().size());
-            for (const auto& element : v.get_array()) {
-                out.push_back(repaired(element));
+void appendEscapedAscii(char c, std::string& out) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default: {
+            const auto u = static_cast<unsigned char>(c);
+            if (u < 0x20) {
+                out += "\\u00";
+                out.push_back(kHex[u >> 4]);
+                out.push_back(kHex[u & 0xF]);
+            } else {
+                out.push_back(c);
             }
-            return out;
+        }
+    }
+}
+
+/// Appends `text` as the body of a JSON string literal: ill-formed UTF-8 replaced, quotes,
+/// backslashes and control characters escaped.
+void appendEscaped(std::string_view text, std::string& out) {
+    walkUtf8(
+        text,
+        [&out](std::string_view sequence) {
+            if (sequence.size() == 1) {
+                appendEscapedAscii(sequence.front(), out);
+            } else {
+                out.append(sequence);
+            }
+        },
+        [&out] { out.append(kReplacement); });
+}
+
+template <class Number>
+void appendNumber(Number n, std::string& out) {
+    // Enough for any 64-bit integer and for the shortest round-trip form of any double.
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
+    out.append(buffer, result.ptr);
+}
+
+/// Writes `v` as JSON. `indent` < 0 writes compact text; otherwise every member and element
+/// goes on its own line, indented by `indent` spaces per level, with ": " after keys.
+void write(const boost::json::value& v, int indent, std::size_t depth, std::string& out) {
+    const auto newline = [&](std::size_t level) {
+        if (indent >= 0) {
+            out.push_back('\n');
+            out.append(level * static_cast<std::size_t>(indent), ' ');
+        }
+    };
+    switch (v.kind()) {
+        case boost::json::kind::null:
+            out += "null";
+            return;
+        case boost::json::kind::bool_:
+            out += v.get_bool() ? "true" : "false";
+            return;
+        case boost::json::kind::int64:
+            appendNumber(v.get_int64(), out);
+            return;
+        case boost::json::kind::uint64:
+            appendNumber(v.get_uint64(), out);
+            return;
+        case boost::json::kind::double_:
+            // JSON has no spelling for NaN or the infinities.
+            if (std::isfinite(v.get_double())) {
+                appendNumber(v.get_double(), out);
+            } else {
+                out += "null";
+            }
+            return;
+        case boost::json::kind::string:
+            out.push_back('"');
+            appendEscaped(v.get_string(), out);
+            out.push_back('"');
+            return;
+        case boost::json::kind::array: {
+            const auto& array = v.get_array();
+            out.push_back('[');
+            for (std::size_t i = 0; i < array.size(); ++i) {
+                if (i > 0) {
+                    out.push_back(',');
+                }
+                newline(depth + 1);
+                write(array[i], indent, depth + 1, out);
+            }
+            if (!array.empty()) {
+                newline(depth);
+            }
+            out.push_back(']');
+            return;
         }
         case boost::json::kind::object: {
-            boost::json::object out;
-            out.reserve(v.get_object().size());
-            for (const auto& member : v.get_object()) {
-                // Two keys may collapse into one after repair; the first one is kept.
-                out.emplace(JsonEncoding::toValidUtf8(member.key()), repaired(member.value()));
+            const auto& object = v.get_object();
+            out.push_back('{');
+            bool first = true;
+            for (const auto& member : object) {
+                if (!first) {
+                    out.push_back(',');
+                }
+                first = false;
+                newline(depth + 1);
+                out.push_back('"');
+                appendEscaped(member.key(), out);
+                out += indent >= 0 ? "\": " : "\":";
+                write(member.value(), indent, depth + 1, out);
             }
-            return out;
+            if (!object.empty()) {
+                newline(depth);
+            }
+            out.push_back('}');
+            return;
         }
-        default:
-            return v;
+    }
+}
+
+std::string writeNoThrow(const boost::json::value& v, int indent) noexcept {
+    try {
+        std::string out;
+        write(v, indent, 0, out);
+        return out;
+    } catch (...) {
+        return {};  // out of memory
     }
 }
 
@@ -128,70 +235,47 @@ bool JsonEncoding::isValidUtf8(std::string_view text) noexcept {
 std::string JsonEncoding::toValidUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    std::size_t subpart = 0;
-    while (!text.empty()) {
-        const std::size_t n = wellFormedLength(text, subpart);
-        if (n == 0) {
-            out.append(kReplacement);
-            text.remove_prefix(subpart);
-        } else {
-            out.append(text.substr(0, n));
-            text.remove_prefix(n);
-        }
-    }
+    walkUtf8(
+        text, [&out](std::string_view sequence) { out.append(sequence); },
+        [&out] { out.append(kReplacement); });
     return out;
 }
 
 std::string JsonEncoding::escape(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    const std::string valid = toValidUtf8(text);
     std::string out;
-    out.reserve(valid.size() + 8);
-    for (const char c : valid) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (u < 0x20) {
-                    out += "\\u00";
-                    out.push_back(kHex[u >> 4]);
-                    out.push_back(kHex[u & 0xF]);
-                } else {
-                    out.push_back(c);
-                }
-        }
-    }
+    out.reserve(text.size() + 8);
+    appendEscaped(text, out);
     return out;
 }
 
 std::string JsonEncoding::serialize(const boost::json::value& v) noexcept {
-    try {
-        if (needsRepair(v)) {
-            return boost::json::serialize(repaired(v));
-        }
-        return boost::json::serialize(v);
-    } catch (const std::exception&) {
-        return {};
+    return writeNoThrow(v, -1);
+}
+
+std::string JsonEncoding::serializePretty(const boost::json::value& v) noexcept {
+    return writeNoThrow(v, 2);
+}
+
+bool JsonEncoding::allNumbersFinite(const boost::json::value& v) noexcept {
+    switch (v.kind()) {
+        case boost::json::kind::double_:
+            return std::isfinite(v.get_double());
+        case boost::json::kind::array:
+            for (const auto& element : v.get_array()) {
+                if (!allNumbersFinite(element)) {
+                    return false;
+                }
+            }
+            return true;
+        case boost::json::kind::object:
+            for (const auto& member : v.get_object()) {
+                if (!allNumbersFinite(member.value())) {
+                    return false;
+                }
+            }
+            return true;
+        default:
+            return true;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <concepts>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -96,8 +97,17 @@ template <std::floating_point T>
 struct JsonValueDecoder<T> {
     static Result<T, JsonDecodingError> decode(const boost::json::value& v) {
         switch (v.kind()) {
-            case boost::json::kind::double_:
-                return static_cast<T>(v.get_double());
+            case boost::json::kind::double_: {
+                const double d = v.get_double();
+                // Narrowing a double beyond the target's range is undefined behaviour.
+                if constexpr (std::numeric_limits<T>::max() < std::numeric_limits<double>::max()) {
+                    if (std::isfinite(d) &&
+                        std::fabs(d) > static_cast<double>(std::numeric_limits<T>::max())) {
+                        return Failure{JsonDecodingError{{}, "number out of range"}};
+                    }
+                }
+                return static_cast<T>(d);
+            }
             case boost::json::kind::int64:
                 return static_cast<T>(v.get_int64());
             case boost::json::kind::uint64:

@@ -99,15 +99,13 @@ bool keepsInSegment(unsigned char c) {
 
 }  // namespace
 
-std::string percentEncodePathSegment(std::string_view text) {
+std::string percentEncode(std::string_view text, bool (*keep)(unsigned char)) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    // A segment made only of dots would be read as "this" or "parent" directory.
-    const bool onlyDots = !text.empty() && text.find_first_not_of('.') == std::string_view::npos;
     std::string out;
     out.reserve(text.size());
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (keepsInSegment(c) && !(onlyDots && ch == '.')) {
+        if (keep(c)) {
             out.push_back(ch);
         } else {
             out.push_back('%');
@@ -116,6 +114,15 @@ std::string percentEncodePathSegment(std::string_view text) {
         }
     }
     return out;
+}
+
+std::string percentEncodePathSegment(std::string_view text) {
+    // A segment made only of dots would be read as "this" or "parent" directory.
+    const bool onlyDots = !text.empty() && text.find_first_not_of('.') == std::string_view::npos;
+    if (onlyDots) {
+        return percentEncode(text, [](unsigned char) { return false; });
+    }
+    return percentEncode(text, keepsInSegment);
 }
 
 KRAPIPath KRAPIPath::getChatThreadMessages(std::string threadId) {

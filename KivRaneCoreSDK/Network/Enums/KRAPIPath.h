@@ -104,6 +104,10 @@ private:
     std::string identifier_;
 };
 
+/// Percent-encodes every byte of `text` for which `keep` is false, as "%" and two upper-case hex
+/// digits.
+std::string percentEncode(std::string_view text, bool (*keep)(unsigned char));
+
 /// Percent-encodes `text` for use as exactly one URL path segment.
 std::string percentEncodePathSegment(std::string_view text);
 

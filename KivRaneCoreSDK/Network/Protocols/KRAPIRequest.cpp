@@ -19,20 +19,7 @@ bool isUnreserved(unsigned char c) {
 }  // namespace
 
 std::string percentEncodeQueryComponent(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (isUnreserved(c)) {
-            out.push_back(ch);
-        } else {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0x0F]);
-        }
-    }
-    return out;
+    return percentEncode(text, isUnreserved);
 }
 
 std::string queryValueText(const boost::json::value& value) {

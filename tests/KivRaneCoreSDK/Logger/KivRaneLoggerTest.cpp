@@ -327,6 +327,17 @@ TEST_F(KivRaneLoggerTest, UnsentBacklogIsCappedDroppingTheOldest) {
               (std::vector<std::string>{"mod m5", "mod m6", "mod m7", "mod m8", "mod m9"}));
 }
 
+TEST_F(KivRaneLoggerTest, BatchLargerThanTheCapStillPushesOnOverflow) {
+    logger = makeLogger(5);
+    configure(2, 6, 0);
+    for (int i = 0; i < 7; ++i) {
+        log("m" + std::to_string(i));
+    }
+    ASSERT_EQ(sender.sent.size(), 1u) << "the seventh record overflows a batch of six";
+    EXPECT_EQ(pushed(0),
+              (std::vector<std::string>{"mod m2", "mod m3", "mod m4", "mod m5", "mod m6"}));
+}
+
 TEST_F(KivRaneLoggerTest, TimerPushesPendingRecordsAndIsReArmedWithoutAnImmediateTick) {
     configure(2, 100, 10);  // ticks at once, with nothing pending
     EXPECT_TRUE(sender.sent.empty());

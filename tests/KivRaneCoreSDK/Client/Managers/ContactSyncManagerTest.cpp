@@ -52,7 +52,8 @@ TEST(ContactSyncManagerTest, EmptyIdNeverMatches) {
     ContactSyncManager manager;
     manager.setContactsArray({contact("", "Blank")});
     EXPECT_FALSE(manager.getUpdatedPartipantName(""));
-    EXPECT_EQ(manager.contactsArray().size(), 1u);
+    ASSERT_EQ(manager.contactsArray().size(), 1u);
+    EXPECT_EQ(manager.contactsArray()[0], contact("", "Blank"));  // kept as handed over
 }
 
 }  // namespace

@@ -53,6 +53,30 @@ TEST(JsonEncodingTest, SerializeKeepsOrderAndNeverEmitsInvalidNumbers) {
     EXPECT_EQ(serializeJson(doc), R"({"zeta":1,"alpha":[null,null,3],"mid":"x"})");
 }
 
+TEST(JsonEncodingTest, NumbersUseTheShortestOrdinaryForm) {
+    struct Case {
+        boost::json::value number;
+        const char* text;
+    };
+    const Case cases[] = {
+        {2.5, "2.5"},
+        {1.0, "1"},
+        {0.1, "0.1"},
+        {-0.5, "-0.5"},
+        {123456789.0, "123456789"},
+        {1e300, "1e+300"},
+        {1e-7, "1e-07"},
+        {std::int64_t{-7}, "-7"},
+        {std::numeric_limits<std::int64_t>::min(), "-9223372036854775808"},
+        {std::numeric_limits<std::uint64_t>::max(), "18446744073709551615"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(serializeJson(c.number), c.text);
+        // The text reads back as the same number.
+        EXPECT_EQ(boost::json::parse(c.text).to_number<double>(), c.number.to_number<double>());
+    }
+}
+
 TEST(JsonEncodingTest, EscapeGivesTheBodyOfAStringLiteral) {
     struct Case {
         std::string input;

@@ -93,6 +93,11 @@ TEST(JsonObjectReaderTest, StrictTypesTakeOnlyTheirOwnJsonKind) {
         EXPECT_EQ(strictValue<double>(c.member), c.expected) << c.member;
     }
 
+    const StrictCase<float> floats[] = {{"2.5", 2.5f}, {"1e300", std::nullopt}};
+    for (const auto& c : floats) {
+        EXPECT_EQ(strictValue<float>(c.member), c.expected) << c.member;
+    }
+
     const StrictCase<std::string> strings[] = {
         {"\"abc\"", "abc"}, {"\"\"", ""}, {"1", std::nullopt}, {"[\"a\"]", std::nullopt}};
     for (const auto& c : strings) {

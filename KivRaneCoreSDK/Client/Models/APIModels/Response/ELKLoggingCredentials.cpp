@@ -31,10 +31,8 @@ std::optional<std::int64_t> decimalInteger(std::string_view text) {
 
 Result<ELKLoggingCredentials, JsonDecodingError> ELKLoggingCredentials::fromJson(
     const boost::json::value& v) {
+    // Every key is lenient: only a value that is not an object at all fails.
     const JsonObjectReader r(v);
-    if (!r.isObject()) {
-        return Failure{*r.error()};
-    }
     ELKLoggingCredentials c;
     c.timeOutIntervalString_ = r.lenient<std::string>("timeout", "30000");
     c.batchSizeString_ = r.lenient<std::string>("batchSize", "25");
@@ -43,7 +41,7 @@ Result<ELKLoggingCredentials, JsonDecodingError> ELKLoggingCredentials::fromJson
     c.url_ = r.lenient<std::string>("url", {});
     c.apiKey_ = r.lenient<std::string>("apiKey", {});
     c.index_ = r.lenient<std::string>("index", {});
-    return c;
+    return r.finish(std::move(c));
 }
 
 std::int64_t ELKLoggingCredentials::batchSize() const {

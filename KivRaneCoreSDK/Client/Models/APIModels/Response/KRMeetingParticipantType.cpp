@@ -1,5 +1,8 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipantType.h"
 
+#include <string>
+#include <utility>
+
 namespace kr {
 
 std::optional<KRMeetingParticipantType> krMeetingParticipantTypeFromRaw(std::string_view raw) {
@@ -18,11 +21,11 @@ std::string_view rawValue(KRMeetingParticipantType value) noexcept {
 
 Result<KRMeetingParticipantType, JsonDecodingError>
 JsonValueDecoder<KRMeetingParticipantType>::decode(const boost::json::value& v) {
-    const boost::json::string* text = v.if_string();
-    if (text == nullptr) {
-        return Failure{json_detail::typeMismatch("a participant type", v)};
+    auto raw = decodeJsonValue<std::string>(v);
+    if (!raw) {
+        return Failure{std::move(raw).error()};
     }
-    if (auto type = krMeetingParticipantTypeFromRaw(*text)) {
+    if (auto type = krMeetingParticipantTypeFromRaw(raw.value())) {
         return *type;
     }
     return Failure{JsonDecodingError{{}, "unknown participant type"}};

@@ -1,5 +1,8 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRRoomMediaEngine.h"
 
+#include <string>
+#include <utility>
+
 namespace kr {
 
 std::optional<KRRoomMediaEngine> krRoomMediaEngineFromRaw(std::string_view raw) {
@@ -22,11 +25,11 @@ boost::json::value toJsonValue(KRRoomMediaEngine value) {
 
 Result<KRRoomMediaEngine, JsonDecodingError> JsonValueDecoder<KRRoomMediaEngine>::decode(
     const boost::json::value& v) {
-    const boost::json::string* text = v.if_string();
-    if (text == nullptr) {
-        return Failure{json_detail::typeMismatch("a media engine name", v)};
+    auto raw = decodeJsonValue<std::string>(v);
+    if (!raw) {
+        return Failure{std::move(raw).error()};
     }
-    if (auto engine = krRoomMediaEngineFromRaw(*text)) {
+    if (auto engine = krRoomMediaEngineFromRaw(raw.value())) {
         return *engine;
     }
     return Failure{JsonDecodingError{{}, "unknown media engine"}};
