@@ -35,9 +35,10 @@ namespace kr::platform {
 ///
 /// Calls return MediaCodes::kOk or a negative code; the library does not read them. Results
 /// arrive as callbacks: posted to the engine's queue, so never inside the call, and dropped when
-/// the engine has been destroyed, the delegate replaced or gone, or the channel session they
-/// belong to ended with leaveChannel(). The delegate is held weakly. Destroying the engine, or
-/// dropping the last reference to it, from inside one of its callbacks is safe.
+/// the engine has been destroyed, the channel session they belong to ended with leaveChannel(),
+/// or no delegate is set when they run. A callback goes to the delegate set when it runs, so a
+/// replaced or cleared delegate gets nothing more. The delegate is held weakly. Destroying the
+/// engine, or dropping the last reference to it, from inside one of its callbacks is safe.
 ///
 /// Test hooks: inject() delivers any callback, failNext() makes a call fail, setVoiceLevel()
 /// scripts what the microphone hears, simulateNetworkDrop() loses the connection.

@@ -497,6 +497,13 @@ TEST_F(MediaEngineTest, FactoryKeepsOneEngineUntilDestroyed) {
     auto fresh = factory.sharedEngineWithAppId("app-2", second);
     EXPECT_NE(fresh, engine);
     EXPECT_EQ(bus->engines().size(), 2u);  // the destroyed one is still referenced here
+
+    // An engine destroyed behind the factory's back is not handed out again.
+    fresh->destroy();
+    auto replacement = factory.sharedEngineWithAppId("app-3", second);
+    EXPECT_NE(replacement, fresh);
+    EXPECT_FALSE(replacement->isDestroyed());
+    EXPECT_EQ(replacement->joinChannelByToken("t", "room", "", 1, {}), MediaCodes::kOk);
 }
 
 TEST_F(MediaEngineTest, CanvasesBindViewsWeaklyAndTheLogKeepsEveryCall) {
