@@ -24,9 +24,16 @@ std::mutex& overridesMutex() {
     return m;
 }
 
-HttpTestOverrides& overridesStorage() {
-    static HttpTestOverrides o;
+// Replaced whole by setTestOverrides, so a transfer keeps the snapshot it started with without
+// copying it.
+std::shared_ptr<const HttpTestOverrides>& overridesStorage() {
+    static std::shared_ptr<const HttpTestOverrides> o = std::make_shared<HttpTestOverrides>();
     return o;
+}
+
+std::shared_ptr<const HttpTestOverrides> currentOverrides() {
+    std::lock_guard lock(overridesMutex());
+    return overridesStorage();
 }
 
 void ensureCurlGlobalInit() {
@@ -138,6 +145,7 @@ struct Transfer {
     HttpRequest request;
     std::shared_ptr<DispatchQueue> queue;
     HttpCompletion completion;
+    std::shared_ptr<const HttpTestOverrides> overrides;
     std::chrono::milliseconds timeout{};
     SteadyTime submitted;
     SteadyTime lastActivity;
@@ -281,7 +289,7 @@ private:
 
     void configure(Transfer& t) {
         CURL* easy = t.easy;
-        const HttpTestOverrides overrides = HttpTransport::testOverrides();
+        const HttpTestOverrides& overrides = *t.overrides;
         const HttpRequest& request = t.request;
 
         curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
@@ -502,11 +510,17 @@ private:
     }
 
     static void finish(std::unique_ptr<Transfer> transfer, HttpResult result) {
+        // One allocation carries both to the queue; a task capturing only a shared_ptr fits in
+        // std::function's small buffer.
+        struct Delivery {
+            HttpCompletion completion;
+            HttpResult result;
+        };
         auto queue = std::move(transfer->queue);
-        auto completion = std::make_shared<HttpCompletion>(std::move(transfer->completion));
-        auto shared = std::make_shared<HttpResult>(std::move(result));
+        auto delivery = std::make_shared<Delivery>(
+            Delivery{std::move(transfer->completion), std::move(result)});
         transfer.reset();
-        queue->post([completion, shared] { (*completion)(std::move(*shared)); });
+        queue->post([delivery] { delivery->completion(std::move(delivery->result)); });
     }
 
     void cancelEverything() {
@@ -583,8 +597,9 @@ kr::Result<kr::Unit, HttpError> HttpTransport::send(HttpRequest request,
         return kr::Failure{HttpError{HttpErrorCode::invalidRequest, "bad method"}};
     }
     auto transfer = std::make_unique<Transfer>();
+    transfer->overrides = currentOverrides();
     transfer->timeout = request.timeout;
-    if (const auto cap = testOverrides().maxTimeout) {
+    if (const auto cap = transfer->overrides->maxTimeout) {
         transfer->timeout = std::min(transfer->timeout, *cap);
     }
     transfer->request = std::move(request);
@@ -596,13 +611,13 @@ kr::Result<kr::Unit, HttpError> HttpTransport::send(HttpRequest request,
 }
 
 void HttpTransport::setTestOverrides(HttpTestOverrides overrides) {
+    auto replacement = std::make_shared<const HttpTestOverrides>(std::move(overrides));
     std::lock_guard lock(overridesMutex());
-    overridesStorage() = std::move(overrides);
+    overridesStorage() = std::move(replacement);
 }
 
 HttpTestOverrides HttpTransport::testOverrides() {
-    std::lock_guard lock(overridesMutex());
-    return overridesStorage();
+    return *currentOverrides();
 }
 
 }  // namespace kr::platform

@@ -14,7 +14,8 @@ namespace kr {
 struct JsonEncoding {
     /// Compact JSON text of `v`. Text that is not valid UTF-8 (in strings and keys) is written
     /// with U+FFFD in place of the bad bytes and numbers that JSON cannot express (NaN,
-    /// infinities) as null, so the output always parses. Returns "" only when memory runs out.
+    /// infinities) as null, so the output always parses (two keys that differ only in bad bytes
+    /// are both written). Returns "" only when memory runs out.
     static std::string serialize(const boost::json::value& v) noexcept;
 
     /// The same text pretty-printed: one member or element per line, two spaces of indent per

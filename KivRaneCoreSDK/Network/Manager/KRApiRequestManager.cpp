@@ -38,7 +38,7 @@ std::string KRApiRequestManager::userAgent() {
     return agent;
 }
 
-Result<std::string, KRApiRequestError> KRApiRequestManager::checkResponse(
+Result<std::string_view, KRApiRequestError> KRApiRequestManager::checkResponse(
     const platform::HttpResult& outcome) {
     if (!outcome) {
         return Failure{KRApiRequestError::networkFailure(outcome.error())};
@@ -46,7 +46,8 @@ Result<std::string, KRApiRequestError> KRApiRequestManager::checkResponse(
     const platform::HttpResponse& response = outcome.value();
     const long status = response.status;
     if (status >= 200 && status <= 299) {
-        return response.body.empty() ? std::string(kEmptyReplySubstitute) : response.body;
+        return response.body.empty() ? std::string_view(kEmptyReplySubstitute)
+                                     : std::string_view(response.body);
     }
     if (status >= 400 && status <= 499) {
         return Failure{KRApiRequestError::failedApi(response.body, static_cast<int>(status))};
@@ -57,13 +58,8 @@ Result<std::string, KRApiRequestError> KRApiRequestManager::checkResponse(
     return Failure{KRApiRequestError::unKnown()};
 }
 
-bool KRApiRequestManager::start(platform::HttpRequest request,
-                                std::function<void(const platform::HttpResult&)> done) {
-    // The transfer's completion owns `done` alone, so it stays valid after the manager is gone.
-    auto sent =
-        session_->send(std::move(request), queue_,
-                       [done = std::move(done)](platform::HttpResult outcome) { done(outcome); });
-    return sent.ok();
+bool KRApiRequestManager::start(platform::HttpRequest request, platform::HttpCompletion done) {
+    return session_->send(std::move(request), queue_, std::move(done)).ok();
 }
 
 }  // namespace kr

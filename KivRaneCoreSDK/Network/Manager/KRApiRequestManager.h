@@ -49,7 +49,7 @@ public:
         auto shared =
             std::make_shared<std::function<void(typename R::ResultType)>>(std::move(completion));
         const bool started =
-            start(std::move(built).value(), [shared](const platform::HttpResult& outcome) {
+            start(std::move(built).value(), [shared](platform::HttpResult outcome) {
                 (*shared)(decodeRequestResponse<T>(outcome));
             });
         if (!started) {
@@ -75,8 +75,9 @@ public:
         return std::move(decoded).value();
     }
 
-    /// The JSON text to decode for a 2xx reply, or the error the outcome stands for.
-    static Result<std::string, KRApiRequestError> checkResponse(
+    /// The JSON text to decode for a 2xx reply (a view of the reply body, valid while `outcome`
+    /// is), or the error the outcome stands for.
+    static Result<std::string_view, KRApiRequestError> checkResponse(
         const platform::HttpResult& outcome);
 
     /// executable "/" version " (" bundle id "; build:" build "; " os " " os version ") "
@@ -85,8 +86,8 @@ public:
 
 private:
     /// Hands the request to the transport; false (and `done` dropped) when it was refused.
-    bool start(platform::HttpRequest request,
-               std::function<void(const platform::HttpResult&)> done);
+    /// `done` alone is kept by the transfer, so it stays valid after the manager is gone.
+    bool start(platform::HttpRequest request, platform::HttpCompletion done);
 
     std::shared_ptr<platform::MainQueue> queue_;
     std::shared_ptr<platform::HttpTransport> session_;

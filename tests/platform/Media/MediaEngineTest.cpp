@@ -576,5 +576,41 @@ TEST_F(MediaEngineTest, CallsAndInjectionsFromSeveralThreadsAreDeliveredOnTheMai
     }
 }
 
+TEST_F(MediaEngineTest, EnginesComingAndGoingOnOtherThreadsNeverReachAGoneDelegate) {
+    ScopedMainQueue realTime;
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 50;
+    Client listener = makeClient();
+    listener.engine->enableAudioVolumeIndication(1, 3, true);
+    join(listener, 100);
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < kRounds; ++round) {
+                Client c = makeClient();  // its recorder dies with it, callbacks still queued
+                c.engine->enableAudioVolumeIndication(1, 3, true);
+                c.engine->setVoiceLevel(40, true);
+                join(c, static_cast<std::uint64_t>(i + 1));
+                c.engine->muteLocalAudioStream(round % 2 == 0);
+                if (round % 3 == 0) {
+                    c.engine->leaveChannel();
+                } else if (round % 3 == 1) {
+                    c.engine->destroy();
+                }
+            }
+            ++finished;
+        });
+    }
+    const bool done = realTime.queue().runUntil([&] { return finished.load() == kThreads; }, 10s);
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    realTime.queue().runFor(20ms);  // at least one volume report after the last engine went
+    EXPECT_TRUE(done);
+    EXPECT_EQ(bus->members("room"), (std::vector<std::uint64_t>{100}));
+    EXPECT_EQ(listener.take().back(), "volumes([], 0)") << "nobody is heard once all are gone";
+}
+
 }  // namespace
 }  // namespace kr::platform

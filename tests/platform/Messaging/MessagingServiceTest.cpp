@@ -349,5 +349,36 @@ TEST_F(MessagingServiceTest, SendsFromSeveralThreadsKeepTheirOrderPerSender) {
     }
 }
 
+TEST_F(MessagingServiceTest, MembersComingAndGoingOnOtherThreadsNeverReachAGoneInbox) {
+    ScopedMainQueue realTime;
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 50;
+    Member listener = connect("listener");
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < kRounds; ++round) {
+                Member m = makeMember();  // its inbox dies with it, deliveries still queued
+                m.client->loginByToken("t", "w" + std::to_string(i), nullptr);
+                m.channel = m.client->createChannelWithId("room", m.inbox);
+                m.channel->joinWithCompletion(nullptr);
+                say(m, "hello");
+                tell(m, "listener", "hi");
+                tell(listener, "w" + std::to_string(i), "back");
+            }
+            ++finished;
+        });
+    }
+    const bool done = realTime.queue().runUntil([&] { return finished.load() == kThreads; }, 10s);
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    realTime.queue().runPending();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(service->channelMembers("room"), (Events{"listener"}));
+    EXPECT_EQ(listener.inbox->take().size(), 2u * kThreads * kRounds);
+}
+
 }  // namespace
 }  // namespace kr::platform
