@@ -1,7 +1,8 @@
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
 
-#include <mutex>
 #include <utility>
+
+#include "platform/Common/ProcessWide.h"
 
 namespace kr {
 
@@ -13,14 +14,10 @@ public:
     void collectLogs(const std::string&, const std::string&, KivRaneRMLogLevel) override {}
 };
 
-struct Installed {
-    std::mutex mutex;
-    std::shared_ptr<LogCollector> collector;
-};
-
-Installed& installed() {
+platform::ProcessWide<LogCollector>& installed() {
     // Never destroyed: components may log during static destruction.
-    static auto* slot = new Installed{{}, std::make_shared<DiscardingCollector>()};
+    static auto* slot = new platform::ProcessWide<LogCollector>(
+        [] { return std::make_shared<DiscardingCollector>(); });
     return *slot;
 }
 
@@ -29,17 +26,13 @@ Installed& installed() {
 LogCollector::~LogCollector() = default;
 
 std::shared_ptr<LogCollector> LogCollector::shared() {
-    std::lock_guard lock(installed().mutex);
-    return installed().collector;
+    return installed().get();
 }
 
 void LogCollector::setShared(std::shared_ptr<LogCollector> collector) {
-    if (!collector) {
-        collector = std::make_shared<DiscardingCollector>();
-    }
-    std::shared_ptr<LogCollector> previous;  // released after unlocking
-    std::lock_guard lock(installed().mutex);
-    previous = std::exchange(installed().collector, std::move(collector));
+    // Nothing installed means the discarding collector again; the previous collector is
+    // released here, outside the slot's lock.
+    installed().install(std::move(collector));
 }
 
 }  // namespace kr

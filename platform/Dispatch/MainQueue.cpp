@@ -4,6 +4,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/Common/ProcessWide.h"
 #include "platform/Dispatch/QueueCore.h"
 
 namespace kr::platform {
@@ -14,15 +15,10 @@ namespace {
 // without anything being posted.
 constexpr auto kPredicatePollInterval = std::chrono::milliseconds(5);
 
-struct ProcessMainQueue {
-    std::mutex mutex;
-    std::shared_ptr<MainQueue> queue;
-};
-
-ProcessMainQueue& processMainQueue() {
+ProcessWide<MainQueue>& processMainQueue() {
     // Never destroyed: library objects may still post to it while the process exits.
-    static auto* holder = new ProcessMainQueue;
-    return *holder;
+    static auto* slot = new ProcessWide<MainQueue>([] { return MainQueue::create(); });
+    return *slot;
 }
 
 }  // namespace
@@ -34,18 +30,11 @@ std::shared_ptr<MainQueue> MainQueue::create(std::shared_ptr<Clock> clock) {
 }
 
 std::shared_ptr<MainQueue> MainQueue::current() {
-    auto& holder = processMainQueue();
-    std::lock_guard lock(holder.mutex);
-    if (!holder.queue) {
-        holder.queue = create();
-    }
-    return holder.queue;
+    return processMainQueue().get();
 }
 
 std::shared_ptr<MainQueue> MainQueue::install(std::shared_ptr<MainQueue> queue) {
-    auto& holder = processMainQueue();
-    std::lock_guard lock(holder.mutex);
-    return std::exchange(holder.queue, std::move(queue));
+    return processMainQueue().install(std::move(queue));
 }
 
 void MainQueue::run() {

@@ -1,21 +1,19 @@
 #include "platform/Media/MediaBus.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "platform/Common/ProcessWide.h"
 #include "platform/Media/MediaEngine.h"
 
 namespace kr::platform {
 
 namespace {
 
-std::mutex& processBusMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::shared_ptr<MediaBus>& processBus() {
-    static std::shared_ptr<MediaBus> bus;
-    return bus;
+ProcessWide<MediaBus>& processSlot() {
+    // Never destroyed, like the main queue it delivers on.
+    static auto* slot = new ProcessWide<MediaBus>([] { return MediaBus::create(); });
+    return *slot;
 }
 
 }  // namespace
@@ -25,19 +23,11 @@ std::shared_ptr<MediaBus> MediaBus::create() {
 }
 
 std::shared_ptr<MediaBus> MediaBus::current() {
-    std::lock_guard lock(processBusMutex());
-    auto& bus = processBus();
-    if (!bus) {
-        bus = create();
-    }
-    return bus;
+    return processSlot().get();
 }
 
 std::shared_ptr<MediaBus> MediaBus::install(std::shared_ptr<MediaBus> bus) {
-    std::lock_guard lock(processBusMutex());
-    auto previous = std::move(processBus());
-    processBus() = std::move(bus);
-    return previous;
+    return processSlot().install(std::move(bus));
 }
 
 MediaBus::~MediaBus() = default;

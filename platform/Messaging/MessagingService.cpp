@@ -1,7 +1,9 @@
 #include "platform/Messaging/MessagingService.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "platform/Common/ProcessWide.h"
 #include "platform/Messaging/MessagingChannel.h"
 #include "platform/Messaging/MessagingClient.h"
 
@@ -9,14 +11,11 @@ namespace kr::platform {
 
 namespace {
 
-std::mutex& processServiceMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::shared_ptr<MessagingService>& processService() {
-    static std::shared_ptr<MessagingService> service;
-    return service;
+ProcessWide<MessagingService>& processSlot() {
+    // Never destroyed, like the main queue it delivers on.
+    static auto* slot =
+        new ProcessWide<MessagingService>([] { return MessagingService::create(); });
+    return *slot;
 }
 
 }  // namespace
@@ -26,20 +25,12 @@ std::shared_ptr<MessagingService> MessagingService::create() {
 }
 
 std::shared_ptr<MessagingService> MessagingService::current() {
-    std::lock_guard lock(processServiceMutex());
-    auto& service = processService();
-    if (!service) {
-        service = create();
-    }
-    return service;
+    return processSlot().get();
 }
 
 std::shared_ptr<MessagingService> MessagingService::install(
     std::shared_ptr<MessagingService> service) {
-    std::lock_guard lock(processServiceMutex());
-    auto previous = std::move(processService());
-    processService() = std::move(service);
-    return previous;
+    return processSlot().install(std::move(service));
 }
 
 MessagingService::~MessagingService() = default;
