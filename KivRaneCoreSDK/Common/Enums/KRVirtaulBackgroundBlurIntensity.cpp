@@ -24,16 +24,9 @@ boost::json::value toJson(KRVirtaulBackgroundBlurIntensity value) {
 
 Result<KRVirtaulBackgroundBlurIntensity, JsonDecodingError>
 JsonValueDecoder<KRVirtaulBackgroundBlurIntensity>::decode(const boost::json::value& v) {
-    auto raw = JsonValueDecoder<std::uint64_t>::decode(v);
-    if (!raw) {
-        return Failure{std::move(raw).error()};
-    }
-    if (auto intensity = krVirtaulBackgroundBlurIntensityFromRaw(raw.value())) {
-        return *intensity;
-    }
-    return Failure{JsonDecodingError{
-        "", "cannot initialize KRVirtaulBackgroundBlurIntensity from invalid raw value " +
-                std::to_string(raw.value())}};
+    return decodeRawValueEnum<std::uint64_t>(
+        v, [](const std::uint64_t& raw) { return krVirtaulBackgroundBlurIntensityFromRaw(raw); },
+        "KRVirtaulBackgroundBlurIntensity");
 }
 
 }  // namespace kr

@@ -199,4 +199,27 @@ Result<T, JsonDecodingError> decodeJsonValue(const boost::json::value& v) {
     return JsonValueDecoder<T>::decode(v);
 }
 
+/// Decodes an enumeration with raw values: the raw value by its own strict rule, then `fromRaw`
+/// (a function from the raw value to an optional case). A raw value with no case fails, naming
+/// `typeName` and the value. Use it to write a `JsonValueDecoder` specialisation in one line.
+template <class Raw, class FromRaw>
+auto decodeRawValueEnum(const boost::json::value& v, FromRaw fromRaw, std::string_view typeName)
+    -> Result<typename std::invoke_result_t<FromRaw, const Raw&>::value_type, JsonDecodingError> {
+    auto raw = JsonValueDecoder<Raw>::decode(v);
+    if (!raw) {
+        return Failure{std::move(raw).error()};
+    }
+    if (auto value = fromRaw(raw.value())) {
+        return *value;
+    }
+    std::string shown;
+    if constexpr (std::is_arithmetic_v<Raw>) {
+        shown = std::to_string(raw.value());
+    } else {
+        shown = "\"" + std::string(raw.value()) + "\"";
+    }
+    return Failure{JsonDecodingError{
+        {}, "cannot initialize " + std::string(typeName) + " from invalid raw value " + shown}};
+}
+
 }  // namespace kr

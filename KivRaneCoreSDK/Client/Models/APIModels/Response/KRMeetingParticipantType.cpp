@@ -21,14 +21,9 @@ std::string_view rawValue(KRMeetingParticipantType value) noexcept {
 
 Result<KRMeetingParticipantType, JsonDecodingError>
 JsonValueDecoder<KRMeetingParticipantType>::decode(const boost::json::value& v) {
-    auto raw = decodeJsonValue<std::string>(v);
-    if (!raw) {
-        return Failure{std::move(raw).error()};
-    }
-    if (auto type = krMeetingParticipantTypeFromRaw(raw.value())) {
-        return *type;
-    }
-    return Failure{JsonDecodingError{{}, "unknown participant type"}};
+    return decodeRawValueEnum<std::string>(
+        v, [](const std::string& raw) { return krMeetingParticipantTypeFromRaw(raw); },
+        "KRMeetingParticipantType");
 }
 
 }  // namespace kr

@@ -25,14 +25,9 @@ boost::json::value toJsonValue(KRRoomMediaEngine value) {
 
 Result<KRRoomMediaEngine, JsonDecodingError> JsonValueDecoder<KRRoomMediaEngine>::decode(
     const boost::json::value& v) {
-    auto raw = decodeJsonValue<std::string>(v);
-    if (!raw) {
-        return Failure{std::move(raw).error()};
-    }
-    if (auto engine = krRoomMediaEngineFromRaw(raw.value())) {
-        return *engine;
-    }
-    return Failure{JsonDecodingError{{}, "unknown media engine"}};
+    return decodeRawValueEnum<std::string>(
+        v, [](const std::string& raw) { return krRoomMediaEngineFromRaw(raw); },
+        "KRRoomMediaEngine");
 }
 
 }  // namespace kr
