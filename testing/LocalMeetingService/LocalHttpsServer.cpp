@@ -7,6 +7,7 @@
 // Asio issues a standalone fence, which ThreadSanitizer cannot model; this is test code only.
 #pragma GCC diagnostic ignored "-Wtsan"
 
+#include <atomic>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -202,7 +203,7 @@ public:
     std::uint16_t port_ = 0;
     std::thread thread_;
     std::atomic<std::uint64_t> connections_{0};
-    mutable bool installedOverrides_ = false;
+    std::atomic<bool> installedOverrides_{false};  // set from any thread, read on destruction
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

@@ -439,6 +439,8 @@ struct LocalMeetingService::State {
             room.participants.emplace_back();
             participant = &room.participants.back();
             participant->participantUri = uri;
+        } else if (!participant->userId.empty() && participant->userId != session.userId) {
+            refuse(403, "FORBIDDEN", "The participant belongs to another user");
         }
         participant->userId = session.userId;
         participant->participantId = participantId;

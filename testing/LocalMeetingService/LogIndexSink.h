@@ -16,8 +16,7 @@ class LocalHttpsServer;
 /// (an action line naming the index, then the record) at one path and keeps what arrived.
 ///
 /// Threading: pushes are handled on the server's thread; the accessors may be called from any
-/// thread. The sink must outlive the server's use of its route (keep it alive as long as the
-/// server, or longer).
+/// thread. The route shares the sink's state, so either may go first.
 class LogIndexSink {
 public:
     /// One record of a push with the index its action line named.

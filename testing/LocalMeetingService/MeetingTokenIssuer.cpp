@@ -79,6 +79,11 @@ std::optional<std::string> MeetingTokenIssuer::base64UrlDecode(std::string_view 
             out.push_back(static_cast<char>((buffer >> bits) & 0xFF));
         }
     }
+    // Only the canonical text of some bytes decodes: leftover bits must be zero, so that no two
+    // different signatures are read as the same bytes.
+    if ((buffer & ((1u << bits) - 1u)) != 0) {
+        return std::nullopt;
+    }
     return out;
 }
 

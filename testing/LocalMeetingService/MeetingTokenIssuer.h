@@ -23,6 +23,7 @@ public:
     std::optional<boost::json::object> verify(std::string_view token) const;
 
     static std::string base64UrlEncode(std::string_view bytes);
+    /// The bytes of canonical base64url text (no padding); nullopt for anything else.
     static std::optional<std::string> base64UrlDecode(std::string_view text);
 
 private:

@@ -347,6 +347,13 @@ TEST_F(LocalMeetingServiceIntegrationTest, HostControlsNeedTheHost) {
     EXPECT_TRUE(send(host, LockMeetingRequest(setup.roomId, host.historyId)).getResult().ok());
     EXPECT_TRUE(find(status(host), host.uid).value().isHost);
 
+    // Nobody reports the state of another user's participant.
+    Member impostor = ann;
+    impostor.uid = host.uid;
+    EXPECT_EQ(refusalCode(post(impostor, false)), "FORBIDDEN");
+    EXPECT_TRUE(service.participant(setup.meetingId, host.uid)->isConnected);
+    EXPECT_EQ(service.participant(setup.meetingId, host.uid)->userId, host.userId);
+
     // No token, or a token the service did not sign: refused before anything changes.
     Member stranger{newClient(), true, {}, {}, {}, {}, "Eve"};
     EXPECT_EQ(refusalCode(send(stranger, UnLockMeetingRequest(setup.roomId, host.historyId))),

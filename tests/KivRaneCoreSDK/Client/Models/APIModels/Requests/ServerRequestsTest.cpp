@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/ChangeUserRoleRequest.h"
@@ -39,6 +40,34 @@
 
 namespace kr {
 namespace {
+
+// The reply model each request decodes its answer into.
+template <class Request, class Reply>
+constexpr bool kRepliesWith =
+    KRAPIRequestType<Request>&& std::is_same_v<typename Request::ReturnDataType, Reply>;
+static_assert(kRepliesWith<GetConfigurationRequest, KRConfiguration>);
+static_assert(kRepliesWith<GetRoomDetailsRequest, KRRoomDetails>);
+static_assert(kRepliesWith<GuestLoginRequest, KRGuestLogin>);
+static_assert(kRepliesWith<JoinCallRequest, KRJoinCall>);
+static_assert(kRepliesWith<PostRoomConnectionRequest, KRAPISuccess>);
+static_assert(kRepliesWith<GetRoomConnectionRequest, KRRoomConnectionStatus>);
+static_assert(kRepliesWith<LeaveMeetingRequest, KRAPIStatus>);
+static_assert(kRepliesWith<MuteParticipantAudioRequest, KRAPISuccess>);
+static_assert(kRepliesWith<MuteParticipantVideoRequest, KRAPISuccess>);
+static_assert(kRepliesWith<MuteAllParticipantsAudioRequest, KRAPISuccess>);
+static_assert(kRepliesWith<HostActionsRequest, KRAPISuccess>);
+static_assert(kRepliesWith<CoHostRequest, KRAPIStatus>);
+static_assert(kRepliesWith<ChangeUserRoleRequest, KRAPIStatus>);
+static_assert(kRepliesWith<RemoveParticipantRequest, KRAPIStatus>);
+static_assert(kRepliesWith<LockMeetingRequest, KRAPIStatus>);
+static_assert(kRepliesWith<UnLockMeetingRequest, KRAPIStatus>);
+static_assert(kRepliesWith<StartWhiteboardRequest, KRStartWhiteboard>);
+static_assert(kRepliesWith<StopWhiteboardRequest, KRAPIStatus>);
+static_assert(kRepliesWith<LeaveChatThreadRequest, KRLeaveChatThread>);
+static_assert(kRepliesWith<StartScreenShareRequest, KRStartShareScreen>);
+static_assert(kRepliesWith<StopScreenShareRequest, KRAPISuccess>);
+static_assert(kRepliesWith<StartRecordingRequest, KRStartRecording>);
+static_assert(kRepliesWith<StopRecordingRequest, KRAPIStatus>);
 
 /// What one request value puts on the wire, as seen by the URL request builder.
 struct Wire {
@@ -138,6 +167,15 @@ TEST_F(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
          "roomconnectionstatus", "roomconnectionstatus/guest", "POST",
          "{" + statusCommon + R"("status":"disconnected","deviceId":")" + deviceId +
              R"(","deviceType":"ios","participantType":"audience"})"},
+        {"status post, not polling, disconnected audience with every device on",
+         [] {
+             return wire(PostRoomConnectionRequest("M1", "R1", "P1", "H1", "U1", "Ann", false,
+                                                   false, true, false, false, false, true));
+         },
+         "roomconnectionstatus", "roomconnectionstatus/guest", "POST",
+         "{" + statusCommon + R"("status":"disconnected","deviceId":")" + deviceId +
+             R"(","deviceType":"ios","participantType":"audience","micStatus":true,)"
+             R"("cameraStatus":true,"isHandRaise":false,"isSharingScreen":true})"},
         {"status get is a POST", [] { return wire(GetRoomConnectionRequest("M1", "R1", "P1")); },
          "roomconnectionstatus/get", "roomconnectionstatus/get/guest", "POST",
          R"({"kivraneId":"M1","roomID":"R1","roomPin":"P1"})"},
@@ -214,6 +252,8 @@ TEST_F(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
          R"({"action":"stop","participantUri":"U1","kivraneId":"M1"})"},
         {"leave chat thread", [] { return wire(LeaveChatThreadRequest("T1")); },
          "chat/thread/T1/leave", "chat/thread/T1/leave", "DELETE", std::nullopt},
+        {"leave chat thread with empty id", [] { return wire(LeaveChatThreadRequest("")); },
+         "chat/thread//leave", "chat/thread//leave", "DELETE", std::nullopt},
         {"start screen share", [] { return wire(StartScreenShareRequest("M1", "U1")); },
          "roomconnectionstatus/sharescreen", "roomconnectionstatus/sharescreen", "POST",
          R"({"kivraneId":"M1","participantUri":"U1","action":"start"})"},
