@@ -2,6 +2,10 @@
 
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
+#include <utility>
+#include <vector>
+
+#include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
 
 namespace kr {
 
@@ -20,36 +24,21 @@ std::pair<std::string, std::string> KRApiRequestError::getErrorMessageAndCode(
     if (ec) {
         return {ec.message(), kUnknownErrorCode};
     }
-    const auto* object = root.if_object();
-    if (object == nullptr) {
+    JsonObjectReader body(root);
+    if (!body.isObject()) {
         return {kUnknownErrorText, kUnknownErrorCode};
     }
-    std::string code;
-    if (const auto* message = object->if_contains("message"); message && message->is_string()) {
-        code = std::string(message->get_string());
+    std::string code = body.lenient<std::string>("message", {});
+    if (auto errors = body.lenientOptional<std::string>("errors")) {
+        return {std::move(*errors), std::move(code)};
     }
-    if (const auto* errors = object->if_contains("errors"); errors && errors->is_string()) {
-        return {std::string(errors->get_string()), code};
-    }
-    const auto* list = object->if_contains("errorsArray");
-    if (list == nullptr || !list->is_array()) {
+    // Read only when every element is an object; an empty list says nothing either.
+    const auto list = body.lenientOptional<std::vector<boost::json::object>>("errorsArray");
+    if (!list || list->empty()) {
         return {kUnknownErrorText, kUnknownErrorCode};
     }
-    const auto& array = list->get_array();
-    for (const auto& element : array) {
-        if (!element.is_object()) {
-            return {kUnknownErrorText, kUnknownErrorCode};
-        }
-    }
-    if (array.empty()) {
-        return {kUnknownErrorText, kUnknownErrorCode};
-    }
-    std::string text;
-    if (const auto* message = array.front().get_object().if_contains("message");
-        message && message->is_string()) {
-        text = std::string(message->get_string());
-    }
-    return {text, code};
+    const boost::json::value first(list->front());
+    return {JsonObjectReader(first).lenient<std::string>("message", {}), std::move(code)};
 }
 
 std::string KRApiRequestError::getMessageString() const {
