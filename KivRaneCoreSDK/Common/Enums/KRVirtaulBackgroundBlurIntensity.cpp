@@ -1,7 +1,5 @@
 #include "KivRaneCoreSDK/Common/Enums/KRVirtaulBackgroundBlurIntensity.h"
 
-#include <string>
-
 namespace kr {
 
 std::optional<KRVirtaulBackgroundBlurIntensity> krVirtaulBackgroundBlurIntensityFromRaw(
@@ -24,9 +22,8 @@ boost::json::value toJson(KRVirtaulBackgroundBlurIntensity value) {
 
 Result<KRVirtaulBackgroundBlurIntensity, JsonDecodingError>
 JsonValueDecoder<KRVirtaulBackgroundBlurIntensity>::decode(const boost::json::value& v) {
-    return decodeRawValueEnum<std::uint64_t>(
-        v, [](const std::uint64_t& raw) { return krVirtaulBackgroundBlurIntensityFromRaw(raw); },
-        "KRVirtaulBackgroundBlurIntensity");
+    return decodeRawValueEnum<std::uint64_t>(v, krVirtaulBackgroundBlurIntensityFromRaw,
+                                             "KRVirtaulBackgroundBlurIntensity");
 }
 
 }  // namespace kr

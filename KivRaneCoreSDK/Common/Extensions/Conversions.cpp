@@ -1,7 +1,6 @@
 #include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 
 #include <charconv>
-#include <cmath>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -61,27 +60,41 @@ std::uint64_t hexa(const platform::Color& color) {
            component255(color.blue());
 }
 
-std::int64_t intValue(std::string_view text) {
+std::optional<std::int64_t> parseInt(std::string_view text) {
     const auto parsed = parseDecimal(text);
     if (!parsed) {
-        return 0;
+        return std::nullopt;
     }
     constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     if (!parsed->negative) {
-        return parsed->magnitude <= kMax ? static_cast<std::int64_t>(parsed->magnitude) : 0;
+        if (parsed->magnitude > kMax) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(parsed->magnitude);
     }
     if (parsed->magnitude <= kMax) {
         return -static_cast<std::int64_t>(parsed->magnitude);
     }
-    return parsed->magnitude == kMax + 1 ? std::numeric_limits<std::int64_t>::min() : 0;
+    if (parsed->magnitude == kMax + 1) {
+        return std::numeric_limits<std::int64_t>::min();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> parseUInt(std::string_view text) {
+    const auto parsed = parseDecimal(text);
+    if (!parsed || (parsed->negative && parsed->magnitude != 0)) {
+        return std::nullopt;
+    }
+    return parsed->magnitude;
+}
+
+std::int64_t intValue(std::string_view text) {
+    return parseInt(text).value_or(0);
 }
 
 std::uint64_t uintValue(std::string_view text) {
-    const auto parsed = parseDecimal(text);
-    if (!parsed || (parsed->negative && parsed->magnitude != 0)) {
-        return 0;
-    }
-    return parsed->magnitude;
+    return parseUInt(text).value_or(0);
 }
 
 namespace conversions_detail {

@@ -2,6 +2,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,12 @@ namespace kr {
 std::uint64_t hexa(const platform::Color& color);
 
 /// The whole text read as a base-10 integer: an optional '+' or '-', then one or more ASCII
-/// digits, nothing else. 0 when the text is not such a number or does not fit the type.
+/// digits, nothing else. nullopt when the text is not such a number or does not fit the type
+/// ("-0" fits an unsigned integer).
+std::optional<std::int64_t> parseInt(std::string_view text);
+std::optional<std::uint64_t> parseUInt(std::string_view text);
+
+/// `parseInt` / `parseUInt`, with 0 for text that is not such a number.
 std::int64_t intValue(std::string_view text);
 std::uint64_t uintValue(std::string_view text);
 

@@ -2,7 +2,6 @@
 
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
-#include <concepts>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -146,21 +145,12 @@ private:
     std::optional<JsonDecodingError> error_;
 };
 
-/// Parses `text` and decodes it as T. Never throws: a parse error is a failure at the root.
-template <class T>
-Result<T, JsonDecodingError> decodeJson(std::string_view text);
-
-/// Decodes an already parsed value as T. (Constrained so that text never converts to a value.)
-template <class T, class V>
-requires std::same_as<V, boost::json::value> Result<T, JsonDecodingError> decodeJson(const V& v) {
-    return JsonValueDecoder<T>::decode(v);
-}
-
 namespace json_detail {
 /// Parses JSON text without throwing; the error names the parse failure.
 Result<boost::json::value, JsonDecodingError> parseJson(std::string_view text);
 }  // namespace json_detail
 
+/// Parses `text` and decodes it as T. Never throws: a parse error is a failure at the root.
 template <class T>
 Result<T, JsonDecodingError> decodeJson(std::string_view text) {
     auto parsed = json_detail::parseJson(text);

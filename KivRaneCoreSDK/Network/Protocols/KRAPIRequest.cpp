@@ -1,7 +1,5 @@
 #include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"
 
-#include <charconv>
-
 #include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServerScheme.h"
 
@@ -23,24 +21,11 @@ std::string percentEncodeQueryComponent(std::string_view text) {
 }
 
 std::string queryValueText(const boost::json::value& value) {
-    switch (value.kind()) {
-        case boost::json::kind::string:
-            return std::string(value.get_string());
-        case boost::json::kind::int64:
-            return std::to_string(value.get_int64());
-        case boost::json::kind::uint64:
-            return std::to_string(value.get_uint64());
-        case boost::json::kind::bool_:
-            return value.get_bool() ? "true" : "false";
-        case boost::json::kind::double_: {
-            char buffer[64];
-            const auto [end, ec] =
-                std::to_chars(buffer, buffer + sizeof buffer, value.get_double());
-            return ec == std::errc() ? std::string(buffer, end) : std::string();
-        }
-        default:
-            return serializeJson(value);
+    if (const boost::json::string* text = value.if_string()) {
+        return std::string(*text);
     }
+    // Numbers and booleans are spelled as in JSON: decimal integers, shortest round-trip doubles.
+    return serializeJson(value);
 }
 
 Result<platform::HttpRequest, KRApiRequestError> buildUrlRequest(

@@ -8,17 +8,17 @@
 namespace kr {
 
 struct NetworkReachabilityHandler::State {
+    explicit State(MonitorFactory make) : factory(std::move(make)) {}
+
+    const MonitorFactory factory;
     mutable std::mutex mutex;  // guards every field below
-    MonitorFactory factory;
     std::shared_ptr<Reachability> reachability;
     platform::ObserverToken observation = 0;
     std::map<std::string, std::weak_ptr<NetworkReachabilityHandlerDelegate>> delegates;
 };
 
 NetworkReachabilityHandler::NetworkReachabilityHandler(MonitorFactory factory)
-    : state_(std::make_unique<State>()) {
-    state_->factory = std::move(factory);
-}
+    : state_(std::make_unique<State>(std::move(factory))) {}
 
 NetworkReachabilityHandler::~NetworkReachabilityHandler() {
     if (state_->observation != 0) {
@@ -39,21 +39,11 @@ std::shared_ptr<NetworkReachabilityHandler> NetworkReachabilityHandler::create(
         new NetworkReachabilityHandler(std::move(factory)));
 }
 
-void NetworkReachabilityHandler::setMonitorFactory(MonitorFactory factory) {
-    std::lock_guard lock(state_->mutex);
-    state_->factory = std::move(factory);
-}
-
 void NetworkReachabilityHandler::startObserving() {
-    MonitorFactory factory;
-    {
-        std::lock_guard lock(state_->mutex);
-        factory = state_->factory;
-    }
-    if (!factory) {
+    if (!state_->factory) {
         return;
     }
-    auto made = factory();
+    auto made = state_->factory();
     if (!made.ok() || !made.value()) {
         return;  // the previous monitor and registration stay as they were
     }

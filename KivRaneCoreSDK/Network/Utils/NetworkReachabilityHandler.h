@@ -29,15 +29,11 @@ public:
         std::function<Result<std::shared_ptr<Reachability>, ReachabilityError>()>;
 
     /// The shared handler, made once on first use and never released. It watches the system's
-    /// network state (see `SystemReachabilityFlagSource`) unless a factory was installed with
-    /// `setMonitorFactory`.
+    /// network state (see `SystemReachabilityFlagSource`).
     static NetworkReachabilityHandler& instance();
 
     /// A handler of its own (tests); `factory` makes the monitor at every `startObserving()`.
     static std::shared_ptr<NetworkReachabilityHandler> create(MonitorFactory factory);
-
-    /// Replaces the factory used by later `startObserving()` calls (tests inject a fake source).
-    void setMonitorFactory(MonitorFactory factory);
 
     /// (Re)creates and starts the monitor. Creation and start failures are swallowed: delegates
     /// then hear nothing until a later successful call. Waits for the monitor's first flag read;

@@ -1,6 +1,5 @@
 #include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeeting.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace kr {

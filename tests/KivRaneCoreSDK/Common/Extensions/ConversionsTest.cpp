@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include <boost/json/parse.hpp>
 
@@ -41,37 +42,39 @@ TEST(ConversionsTest, Hexa) {
 TEST(ConversionsTest, IntAndUIntValue) {
     struct Case {
         const char* text;
-        std::int64_t asInt;
-        std::uint64_t asUInt;
+        std::optional<std::int64_t> asInt;  // nullopt: not such a number
+        std::optional<std::uint64_t> asUInt;
     };
     const Case cases[] = {
         {"42", 42, 42},
-        {"-42", -42, 0},
+        {"-42", -42, std::nullopt},
         {"+42", 42, 42},
         {"0", 0, 0},
         {"-0", 0, 0},
         {"007", 7, 7},
-        {" 42", 0, 0},
-        {"42 ", 0, 0},
-        {"4.2", 0, 0},
-        {"4e2", 0, 0},
-        {"0x10", 0, 0},
-        {"", 0, 0},
-        {"-", 0, 0},
-        {"+", 0, 0},
-        {"abc", 0, 0},
-        {"-1", -1, 0},
+        {" 42", std::nullopt, std::nullopt},
+        {"42 ", std::nullopt, std::nullopt},
+        {"4.2", std::nullopt, std::nullopt},
+        {"4e2", std::nullopt, std::nullopt},
+        {"0x10", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+        {"-", std::nullopt, std::nullopt},
+        {"+", std::nullopt, std::nullopt},
+        {"abc", std::nullopt, std::nullopt},
+        {"-1", -1, std::nullopt},
         {"9223372036854775807", INT64_MAX, 9223372036854775807u},
-        {"9223372036854775808", 0, 9223372036854775808u},
-        {"-9223372036854775808", INT64_MIN, 0},
-        {"-9223372036854775809", 0, 0},
-        {"18446744073709551615", 0, UINT64_MAX},
-        {"18446744073709551616", 0, 0},
-        {"99999999999999999999", 0, 0},
+        {"9223372036854775808", std::nullopt, 9223372036854775808u},
+        {"-9223372036854775808", INT64_MIN, std::nullopt},
+        {"-9223372036854775809", std::nullopt, std::nullopt},
+        {"18446744073709551615", std::nullopt, UINT64_MAX},
+        {"18446744073709551616", std::nullopt, std::nullopt},
+        {"99999999999999999999", std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(intValue(c.text), c.asInt) << '"' << c.text << '"';
-        EXPECT_EQ(uintValue(c.text), c.asUInt) << '"' << c.text << '"';
+        EXPECT_EQ(parseInt(c.text), c.asInt) << '"' << c.text << '"';
+        EXPECT_EQ(parseUInt(c.text), c.asUInt) << '"' << c.text << '"';
+        EXPECT_EQ(intValue(c.text), c.asInt.value_or(0)) << '"' << c.text << '"';
+        EXPECT_EQ(uintValue(c.text), c.asUInt.value_or(0)) << '"' << c.text << '"';
     }
     EXPECT_EQ(intValue(std::string_view("12\0"
                                         "3",

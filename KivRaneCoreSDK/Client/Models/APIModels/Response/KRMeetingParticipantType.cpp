@@ -1,8 +1,5 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipantType.h"
 
-#include <string>
-#include <utility>
-
 namespace kr {
 
 std::optional<KRMeetingParticipantType> krMeetingParticipantTypeFromRaw(std::string_view raw) {
@@ -21,9 +18,8 @@ std::string_view rawValue(KRMeetingParticipantType value) noexcept {
 
 Result<KRMeetingParticipantType, JsonDecodingError>
 JsonValueDecoder<KRMeetingParticipantType>::decode(const boost::json::value& v) {
-    return decodeRawValueEnum<std::string>(
-        v, [](const std::string& raw) { return krMeetingParticipantTypeFromRaw(raw); },
-        "KRMeetingParticipantType");
+    return decodeRawValueEnum<std::string>(v, krMeetingParticipantTypeFromRaw,
+                                           "KRMeetingParticipantType");
 }
 
 }  // namespace kr

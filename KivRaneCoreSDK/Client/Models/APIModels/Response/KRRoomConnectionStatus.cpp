@@ -1,8 +1,8 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRRoomConnectionStatus.h"
 
 #include <algorithm>
-#include <charconv>
 
+#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
 
 namespace kr {
@@ -22,8 +22,6 @@ Result<KRRoomConnectionStatus, JsonDecodingError> KRRoomConnectionStatus::fromJs
         return Failure{*r.error()};
     }
 
-    const auto sharer = std::find_if(s.participants.begin(), s.participants.end(),
-                                     [](const auto& p) { return p.isSharingScreen; });
     if (s.isWhiteBoardShared) {
         s.isScreenOrWhiteboardShared = true;
         s.screenOrWhiteBoardSharingUserId = r.required<std::string>("isSharing");
@@ -33,7 +31,9 @@ Result<KRRoomConnectionStatus, JsonDecodingError> KRRoomConnectionStatus::fromJs
         if (owner != s.participants.end()) {
             s.screenOrWhiteBoardSharingUserName = owner->participantName;
         }
-    } else if (sharer != s.participants.end()) {
+    } else if (const auto sharer = std::find_if(s.participants.begin(), s.participants.end(),
+                                                [](const auto& p) { return p.isSharingScreen; });
+               sharer != s.participants.end()) {
         s.isScreenOrWhiteboardShared = true;
         s.isScreenShared = true;
         s.screenOrWhiteBoardSharingUserId = r.required<std::string>("isSharing");
@@ -51,14 +51,7 @@ Result<KRRoomConnectionStatus, JsonDecodingError> KRRoomConnectionStatus::fromJs
 }
 
 std::optional<std::uint64_t> KRRoomConnectionStatus::screenSharedObjectUid() const {
-    const std::string& text = screenSharedObjectId;
-    std::uint64_t uid = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, uid);
-    if (text.empty() || ec != std::errc{} || ptr != end) {
-        return std::nullopt;
-    }
-    return uid;
+    return parseUInt(screenSharedObjectId);
 }
 
 }  // namespace kr

@@ -1,8 +1,5 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRRoomMediaEngine.h"
 
-#include <string>
-#include <utility>
-
 namespace kr {
 
 std::optional<KRRoomMediaEngine> krRoomMediaEngineFromRaw(std::string_view raw) {
@@ -25,9 +22,7 @@ boost::json::value toJsonValue(KRRoomMediaEngine value) {
 
 Result<KRRoomMediaEngine, JsonDecodingError> JsonValueDecoder<KRRoomMediaEngine>::decode(
     const boost::json::value& v) {
-    return decodeRawValueEnum<std::string>(
-        v, [](const std::string& raw) { return krRoomMediaEngineFromRaw(raw); },
-        "KRRoomMediaEngine");
+    return decodeRawValueEnum<std::string>(v, krRoomMediaEngineFromRaw, "KRRoomMediaEngine");
 }
 
 }  // namespace kr

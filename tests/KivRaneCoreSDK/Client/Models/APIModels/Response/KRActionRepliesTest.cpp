@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPIStatus.h"
