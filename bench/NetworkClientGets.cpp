@@ -34,6 +34,36 @@ kr::test::LocalHttpsServer& server() {
     return *s;
 }
 
+/// Runs `getAll` once per benchmark iteration and returns its mean wall time in seconds. `getAll`
+/// returns false after reporting an error, which ends the run.
+template <class GetAll>
+double secondsPerIteration(benchmark::State& state, GetAll getAll) {
+    std::chrono::duration<double> total{};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = getAll();
+        total += std::chrono::steady_clock::now() - start;
+        if (!ok) {
+            break;
+        }
+    }
+    return state.iterations() > 0 ? total.count() / static_cast<double>(state.iterations()) : 0;
+}
+
+/// Reports a client run's time as a ratio of the bare run, once the bare run has been measured.
+void reportVersusBare(benchmark::State& state, double seconds) {
+    if (gBareSeconds > 0) {
+        state.counters["vs_bare"] = seconds / gBareSeconds;
+    }
+}
+
+/// A network client for a signed-in user; needs the main queue of the calling benchmark.
+std::shared_ptr<kr::KRNetworkClient> loggedInClient() {
+    auto client = kr::KRNetworkClient::create(nullptr);
+    client->setCurrentUserType(kr::KRCurrentUserType::loggedIn);
+    return client;
+}
+
 std::size_t discard(char*, std::size_t size, std::size_t count, void*) {
     return size * count;
 }
@@ -49,18 +79,15 @@ void BareCurlEasy(benchmark::State& state) {
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate, br");
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &discard);
-    std::chrono::duration<double> total{};
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
+    gBareSeconds = secondsPerIteration(state, [&] {
         for (int i = 0; i < kGets; ++i) {
             if (curl_easy_perform(easy) != CURLE_OK) {
                 state.SkipWithError("bare GET failed");
-                break;
+                return false;
             }
         }
-        total += std::chrono::steady_clock::now() - start;
-    }
-    gBareSeconds = total.count() / static_cast<double>(state.iterations());
+        return true;
+    });
     curl_easy_cleanup(easy);
     curl_slist_free_all(connect);
 }
@@ -68,31 +95,25 @@ void BareCurlEasy(benchmark::State& state) {
 void NetworkClient(benchmark::State& state) {
     server();
     kr::platform::ScopedMainQueue main;
-    auto client = kr::KRNetworkClient::create(nullptr);
-    client->setCurrentUserType(kr::KRCurrentUserType::loggedIn);
+    const auto client = loggedInClient();
     const ConfigRequest request;
-    std::chrono::duration<double> total{};
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        for (int i = 0; i < kGets; ++i) {
-            bool done = false;
-            bool ok = false;
-            client->sendAPIRequest<ConfigRequest>(request, [&](ConfigRequest answered) {
-                ok = answered.getResult().ok();
-                done = true;
-            });
-            main.queue().runUntil([&] { return done; }, std::chrono::seconds(10));
-            if (!ok) {
-                state.SkipWithError("client GET failed");
-                break;
-            }
-        }
-        total += std::chrono::steady_clock::now() - start;
-    }
-    const double seconds = total.count() / static_cast<double>(state.iterations());
-    if (gBareSeconds > 0) {
-        state.counters["vs_bare"] = seconds / gBareSeconds;
-    }
+    reportVersusBare(state, secondsPerIteration(state, [&] {
+                         for (int i = 0; i < kGets; ++i) {
+                             bool done = false;
+                             bool ok = false;
+                             client->sendAPIRequest<ConfigRequest>(
+                                 request, [&](ConfigRequest answered) {
+                                     ok = answered.getResult().ok();
+                                     done = true;
+                                 });
+                             main.queue().runUntil([&] { return done; }, std::chrono::seconds(10));
+                             if (!ok) {
+                                 state.SkipWithError("client GET failed");
+                                 return false;
+                             }
+                         }
+                         return true;
+                     }));
 }
 
 // The same GETs all handed to the client at once, as an application's independent calls are:
@@ -100,31 +121,25 @@ void NetworkClient(benchmark::State& state) {
 void NetworkClientConcurrent(benchmark::State& state) {
     server();
     kr::platform::ScopedMainQueue main;
-    auto client = kr::KRNetworkClient::create(nullptr);
-    client->setCurrentUserType(kr::KRCurrentUserType::loggedIn);
+    const auto client = loggedInClient();
     const ConfigRequest request;
-    std::chrono::duration<double> total{};
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        int done = 0;
-        int failed = 0;
-        for (int i = 0; i < kGets; ++i) {
-            client->sendAPIRequest<ConfigRequest>(request, [&](ConfigRequest answered) {
-                failed += answered.getResult().ok() ? 0 : 1;
-                ++done;
-            });
-        }
-        main.queue().runUntil([&] { return done == kGets; }, std::chrono::seconds(60));
-        total += std::chrono::steady_clock::now() - start;
-        if (failed > 0 || done != kGets) {
-            state.SkipWithError("client GET failed");
-            break;
-        }
-    }
-    const double seconds = total.count() / static_cast<double>(state.iterations());
-    if (gBareSeconds > 0) {
-        state.counters["vs_bare"] = seconds / gBareSeconds;
-    }
+    reportVersusBare(
+        state, secondsPerIteration(state, [&] {
+            int done = 0;
+            int failed = 0;
+            for (int i = 0; i < kGets; ++i) {
+                client->sendAPIRequest<ConfigRequest>(request, [&](ConfigRequest answered) {
+                    failed += answered.getResult().ok() ? 0 : 1;
+                    ++done;
+                });
+            }
+            main.queue().runUntil([&] { return done == kGets; }, std::chrono::seconds(60));
+            if (failed > 0 || done != kGets) {
+                state.SkipWithError("client GET failed");
+                return false;
+            }
+            return true;
+        }));
 }
 
 }  // namespace

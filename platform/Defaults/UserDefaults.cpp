@@ -45,10 +45,6 @@ std::filesystem::path defaultDirectory() {
     return {};
 }
 
-std::filesystem::path currentDirectoryLocked(const Registry& r) {
-    return r.directoryOverride.empty() ? defaultDirectory() : r.directoryOverride;
-}
-
 bool validSuiteName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
@@ -118,11 +114,7 @@ std::shared_ptr<UserDefaults> UserDefaults::open(std::string name, std::filesyst
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() {
-    std::filesystem::path dir;
-    {
-        std::lock_guard lock(registry().mutex);
-        dir = currentDirectoryLocked(registry());
-    }
+    const std::filesystem::path dir = directory();
     return open(std::string(), dir.empty() ? dir : dir / "standard.json");
 }
 
@@ -130,11 +122,7 @@ std::shared_ptr<UserDefaults> UserDefaults::suite(std::string_view name) {
     if (!validSuiteName(name)) {
         return nullptr;
     }
-    std::filesystem::path dir;
-    {
-        std::lock_guard lock(registry().mutex);
-        dir = currentDirectoryLocked(registry());
-    }
+    const std::filesystem::path dir = directory();
     std::string suiteName(name);
     return open(suiteName, dir.empty() ? dir : dir / "suites" / (suiteName + ".json"));
 }
@@ -145,8 +133,9 @@ void UserDefaults::setDirectory(std::filesystem::path dir) {
 }
 
 std::filesystem::path UserDefaults::directory() {
-    std::lock_guard lock(registry().mutex);
-    return currentDirectoryLocked(registry());
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.directoryOverride.empty() ? defaultDirectory() : r.directoryOverride;
 }
 
 void UserDefaults::load() {

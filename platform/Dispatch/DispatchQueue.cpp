@@ -10,11 +10,14 @@ namespace kr::platform {
 
 DispatchQueue::DispatchQueue(std::string label, std::shared_ptr<Clock> clock)
     : label_(std::move(label)),
-      clock_(clock ? std::move(clock) : SteadyClock::instance()),
-      core_(detail::QueueCore::create(clock_)) {}
+      core_(detail::QueueCore::create(clock ? std::move(clock) : SteadyClock::instance())) {}
 
 DispatchQueue::~DispatchQueue() {
     core_->shutdown();
+}
+
+const std::shared_ptr<Clock>& DispatchQueue::clock() const {
+    return core_->clock();
 }
 
 void DispatchQueue::post(Task task) {
@@ -23,7 +26,7 @@ void DispatchQueue::post(Task task) {
 
 TaskHandle DispatchQueue::postAfter(Clock::duration delay, Task task) {
     return core_->postAt(
-        detail::addSaturating(clock_->now(), std::max(delay, Clock::duration::zero())),
+        detail::addSaturating(clock()->now(), std::max(delay, Clock::duration::zero())),
         std::move(task));
 }
 

@@ -27,7 +27,7 @@ public:
     DispatchQueue& operator=(const DispatchQueue&) = delete;
 
     const std::string& label() const { return label_; }
-    const std::shared_ptr<Clock>& clock() const { return clock_; }
+    const std::shared_ptr<Clock>& clock() const;
 
     /// Queues `task` to run as soon as the queue gets to it. FIFO.
     void post(Task task);
@@ -46,7 +46,6 @@ protected:
 
 private:
     std::string label_;
-    std::shared_ptr<Clock> clock_;
     std::shared_ptr<detail::QueueCore> core_;
 };
 

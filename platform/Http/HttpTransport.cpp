@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/Common/ProcessWide.h"
+
 namespace kr::platform {
 
 namespace {
@@ -19,21 +21,12 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 
 constexpr auto kFollowUpSpin = std::chrono::microseconds(200);
 
-std::mutex& overridesMutex() {
-    static std::mutex m;
-    return m;
-}
-
 // Replaced whole by setTestOverrides, so a transfer keeps the snapshot it started with without
 // copying it.
-std::shared_ptr<const HttpTestOverrides>& overridesStorage() {
-    static std::shared_ptr<const HttpTestOverrides> o = std::make_shared<HttpTestOverrides>();
-    return o;
-}
-
-std::shared_ptr<const HttpTestOverrides> currentOverrides() {
-    std::lock_guard lock(overridesMutex());
-    return overridesStorage();
+ProcessWide<const HttpTestOverrides>& overridesSlot() {
+    static auto* slot = new ProcessWide<const HttpTestOverrides>(
+        [] { return std::make_shared<const HttpTestOverrides>(); });
+    return *slot;
 }
 
 void ensureCurlGlobalInit() {
@@ -562,13 +555,13 @@ private:
     std::vector<CURL*> idleHandles_;
 };
 
-HttpTransport::HttpTransport(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+HttpTransport::HttpTransport(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 HttpTransport::~HttpTransport() = default;
 
 std::shared_ptr<HttpTransport> HttpTransport::create(HttpTransportSettings settings) {
     return std::shared_ptr<HttpTransport>(
-        new HttpTransport(std::make_shared<Impl>(std::move(settings))));
+        new HttpTransport(std::make_unique<Impl>(std::move(settings))));
 }
 
 bool HttpTransport::isSafeHeaderValue(std::string_view value) {
@@ -593,11 +586,11 @@ kr::Result<kr::Unit, HttpError> HttpTransport::send(HttpRequest request,
             }
         }
     }
-    if (request.method.empty() || !isSafeHeaderName(request.method)) {
+    if (!isSafeHeaderName(request.method)) {
         return kr::Failure{HttpError{HttpErrorCode::invalidRequest, "bad method"}};
     }
     auto transfer = std::make_unique<Transfer>();
-    transfer->overrides = currentOverrides();
+    transfer->overrides = overridesSlot().get();
     transfer->timeout = request.timeout;
     if (const auto cap = transfer->overrides->maxTimeout) {
         transfer->timeout = std::min(transfer->timeout, *cap);
@@ -611,13 +604,11 @@ kr::Result<kr::Unit, HttpError> HttpTransport::send(HttpRequest request,
 }
 
 void HttpTransport::setTestOverrides(HttpTestOverrides overrides) {
-    auto replacement = std::make_shared<const HttpTestOverrides>(std::move(overrides));
-    std::lock_guard lock(overridesMutex());
-    overridesStorage() = std::move(replacement);
+    overridesSlot().install(std::make_shared<const HttpTestOverrides>(std::move(overrides)));
 }
 
 HttpTestOverrides HttpTransport::testOverrides() {
-    return *currentOverrides();
+    return *overridesSlot().get();
 }
 
 }  // namespace kr::platform

@@ -123,11 +123,10 @@ public:
     static void setTestOverrides(HttpTestOverrides overrides);
     static HttpTestOverrides testOverrides();
 
-    class Impl;
-
 private:
-    explicit HttpTransport(std::shared_ptr<Impl> impl);
-    std::shared_ptr<Impl> impl_;
+    class Impl;
+    explicit HttpTransport(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace kr::platform

@@ -39,7 +39,7 @@ void MediaBus::setBroadcasterLimit(std::optional<std::size_t> limit) {
 
 void MediaBus::failNext(MediaOperation operation, int code) {
     std::lock_guard lock(mutex_);
-    failures_[operation].push_back(code);
+    failures_.push(operation, code);
 }
 
 std::vector<std::shared_ptr<MediaEngine>> MediaBus::engines() const {
@@ -116,16 +116,6 @@ std::uint64_t MediaBus::allocateUidLocked(const std::string& channelId) {
             return uid;
         }
     }
-}
-
-std::optional<int> MediaBus::takeFailureLocked(MediaOperation operation) {
-    auto queued = failures_.find(operation);
-    if (queued == failures_.end() || queued->second.empty()) {
-        return std::nullopt;
-    }
-    const int code = queued->second.front();
-    queued->second.pop_front();
-    return code;
 }
 
 }  // namespace kr::platform

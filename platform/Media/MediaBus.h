@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Media/MediaFailureQueue.h"
 #include "platform/Media/MediaOperation.h"
 
 namespace kr::platform {
@@ -59,13 +59,12 @@ private:
     // All below guarded by mutex_.
     bool isFullLocked(const std::string& channelId, const MediaEngine* except) const;
     std::uint64_t allocateUidLocked(const std::string& channelId);
-    std::optional<int> takeFailureLocked(MediaOperation operation);
 
     mutable std::mutex mutex_;
     std::optional<std::size_t> broadcasterLimit_;
     std::vector<std::weak_ptr<MediaEngine>> engines_;
     std::map<std::string, std::vector<MediaEngine*>> channels_;
-    std::map<MediaOperation, std::deque<int>> failures_;
+    MediaFailureQueue failures_;
     std::uint64_t nextUid_ = 10001;
 };
 

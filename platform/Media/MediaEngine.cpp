@@ -51,19 +51,9 @@ MediaEngine::MediaEngine(std::string appId, std::weak_ptr<MediaEngineDelegate> d
       queue_(queue ? std::move(queue) : MainQueue::current()),
       delegate_(std::move(delegate)) {}
 
+// Dropping the last reference is a quiet leave, as destroy() is; it also stops the volume timer.
 MediaEngine::~MediaEngine() {
-    {
-        std::lock_guard lock(bus_->mutex_);
-        destroyLocked();
-    }
-    std::shared_ptr<Timer> timer;
-    {
-        std::lock_guard lock(timerMutex_);
-        timer = std::move(volumeTimer_);
-    }
-    if (timer) {
-        timer->invalidate();
-    }
+    destroy();
 }
 
 // ---- plumbing ----------------------------------------------------------------------------------
@@ -74,13 +64,10 @@ int MediaEngine::beginCallLocked(MediaOperation operation, std::string arguments
 }
 
 std::optional<int> MediaEngine::takeFailureLocked(MediaOperation operation) {
-    auto queued = failures_.find(operation);
-    if (queued != failures_.end() && !queued->second.empty()) {
-        const int code = queued->second.front();
-        queued->second.pop_front();
+    if (auto code = failures_.take(operation)) {
         return code;
     }
-    return bus_->takeFailureLocked(operation);
+    return bus_->failures_.take(operation);
 }
 
 void MediaEngine::postLocked(Callback callback, std::optional<int> connectionState) {
@@ -196,13 +183,13 @@ void MediaEngine::leaveMembershipLocked(int offlineReason) {
     knownRemotes_.clear();
 }
 
-void MediaEngine::refreshRemoteStatesLocked(const MediaEngine* origin) {
+void MediaEngine::refreshRemoteStatesLocked() {
     auto* channel = channelLocked();
     if (!channel) {
         return;
     }
     for (MediaEngine* receiver : *channel) {
-        const bool localCause = receiver == origin;
+        const bool localCause = receiver == this;
         for (MediaEngine* sender : *channel) {
             auto known = receiver->knownRemotes_.find(sender->uid_);
             if (sender == receiver || known == receiver->knownRemotes_.end()) {
@@ -253,7 +240,7 @@ void MediaEngine::destroyLocked() {
 
 void MediaEngine::postVolumeReportsLocked() {
     auto* channel = channelLocked();
-    if (!channel || destroyed_) {
+    if (!channel) {
         return;
     }
     std::vector<AudioVolumeInfo> local{{0, voiceLevel_, voiceActive_ ? 1u : 0u}};
@@ -287,22 +274,21 @@ void MediaEngine::syncVolumeTimer() {
             wanted = volumeIntervalMs_;
         }
     }
-    if (wanted == volumeTimerIntervalMs_ && (wanted == 0) == (volumeTimer_ == nullptr)) {
+    const auto interval = std::chrono::milliseconds(wanted);
+    if (volumeTimer_ ? volumeTimer_->interval() == interval : wanted == 0) {
         return;
     }
     if (volumeTimer_) {
         volumeTimer_->invalidate();
         volumeTimer_.reset();
     }
-    volumeTimerIntervalMs_ = wanted;
     if (wanted > 0) {
-        volumeTimer_ = Timer::schedule(queue_, std::chrono::milliseconds(wanted), true,
-                                       [weak = weak_from_this()](Timer&) {
-                                           if (auto self = weak.lock()) {
-                                               std::lock_guard lock(self->bus_->mutex_);
-                                               self->postVolumeReportsLocked();
-                                           }
-                                       });
+        volumeTimer_ = Timer::schedule(queue_, interval, true, [weak = weak_from_this()](Timer&) {
+            if (auto self = weak.lock()) {
+                std::lock_guard lock(self->bus_->mutex_);
+                self->postVolumeReportsLocked();
+            }
+        });
     }
 }
 
@@ -418,7 +404,7 @@ int MediaEngine::enableDeepLearningDenoise(bool enabled) {
 int MediaEngine::enableVideo() {
     return call(MediaOperation::enableVideo, "", [&] {
         videoEnabled_ = true;
-        refreshRemoteStatesLocked(this);
+        refreshRemoteStatesLocked();
         return 0;
     });
 }
@@ -426,7 +412,7 @@ int MediaEngine::enableVideo() {
 int MediaEngine::disableVideo() {
     return call(MediaOperation::disableVideo, "", [&] {
         videoEnabled_ = false;
-        refreshRemoteStatesLocked(this);
+        refreshRemoteStatesLocked();
         return 0;
     });
 }
@@ -516,7 +502,7 @@ int MediaEngine::joinChannelByToken(const std::string& token, const std::string&
                 }
             }
             members.push_back(this);
-            refreshRemoteStatesLocked(this);
+            refreshRemoteStatesLocked();
             return MediaCodes::kOk;
         },
         [&](int failure) {
@@ -586,7 +572,7 @@ int MediaEngine::setClientRole(int role) {
                         }
                     }
                 }
-                refreshRemoteStatesLocked(this);
+                refreshRemoteStatesLocked();
             } else {
                 role_ = role;
                 postLocked([oldRole, role](MediaEngineDelegate& d) {
@@ -608,7 +594,7 @@ int MediaEngine::setClientRole(int role) {
 int MediaEngine::getConnectionState() {
     std::lock_guard lock(bus_->mutex_);
     beginCallLocked(MediaOperation::getConnectionState, "");
-    return destroyed_ ? MediaCodes::kConnectionDisconnected : connectionState_;
+    return connectionState_;  // a destroyed engine was set to disconnected for good
 }
 
 // ---- views -------------------------------------------------------------------------------------
@@ -659,7 +645,7 @@ int MediaEngine::muteLocalAudioStream(bool muted) {
         MediaOperation::muteLocalAudioStream, text(muted),
         [&] {
             audioMuted_ = muted;
-            refreshRemoteStatesLocked(this);
+            refreshRemoteStatesLocked();
             return 0;
         },
         localAudioFailure());
@@ -670,7 +656,7 @@ int MediaEngine::muteLocalVideoStream(bool muted) {
         MediaOperation::muteLocalVideoStream, text(muted),
         [&] {
             videoMuted_ = muted;
-            refreshRemoteStatesLocked(this);
+            refreshRemoteStatesLocked();
             return 0;
         },
         localVideoFailure());
@@ -681,7 +667,7 @@ int MediaEngine::enableLocalVideo(bool enabled) {
         MediaOperation::enableLocalVideo, text(enabled),
         [&] {
             localVideoEnabled_ = enabled;
-            refreshRemoteStatesLocked(this);
+            refreshRemoteStatesLocked();
             return 0;
         },
         localVideoFailure());
@@ -696,7 +682,7 @@ int MediaEngine::muteRemoteAudioStream(std::uint64_t uid, bool muted) {
     return call(MediaOperation::muteRemoteAudioStream,
                 joinArguments(std::to_string(uid), text(muted)), [&] {
                     audioSubscriptions_[uid] = !muted;
-                    refreshRemoteStatesLocked(this);
+                    refreshRemoteStatesLocked();
                     return 0;
                 });
 }
@@ -705,7 +691,7 @@ int MediaEngine::muteRemoteVideoStream(std::uint64_t uid, bool muted) {
     return call(MediaOperation::muteRemoteVideoStream,
                 joinArguments(std::to_string(uid), text(muted)), [&] {
                     videoSubscriptions_[uid] = !muted;
-                    refreshRemoteStatesLocked(this);
+                    refreshRemoteStatesLocked();
                     return 0;
                 });
 }
@@ -713,7 +699,7 @@ int MediaEngine::muteRemoteVideoStream(std::uint64_t uid, bool muted) {
 int MediaEngine::muteAllRemoteAudioStreams(bool muted) {
     return call(MediaOperation::muteAllRemoteAudioStreams, text(muted), [&] {
         allRemoteAudioMuted_ = muted;
-        refreshRemoteStatesLocked(this);
+        refreshRemoteStatesLocked();
         return 0;
     });
 }
@@ -721,7 +707,7 @@ int MediaEngine::muteAllRemoteAudioStreams(bool muted) {
 int MediaEngine::muteAllRemoteVideoStreams(bool muted) {
     return call(MediaOperation::muteAllRemoteVideoStreams, text(muted), [&] {
         allRemoteVideoMuted_ = muted;
-        refreshRemoteStatesLocked(this);
+        refreshRemoteStatesLocked();
         return 0;
     });
 }
@@ -807,7 +793,7 @@ void MediaEngine::inject(std::function<void(MediaEngineDelegate&)> callback) {
 
 void MediaEngine::failNext(MediaOperation operation, int code) {
     std::lock_guard lock(bus_->mutex_);
-    failures_[operation].push_back(code);
+    failures_.push(operation, code);
 }
 
 void MediaEngine::setVoiceLevel(unsigned volume, bool speaking) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +18,7 @@
 #include "platform/Media/MediaCall.h"
 #include "platform/Media/MediaCodes.h"
 #include "platform/Media/MediaEngineDelegate.h"
+#include "platform/Media/MediaFailureQueue.h"
 #include "platform/Media/VideoCanvas.h"
 #include "platform/Media/VideoEncoderConfiguration.h"
 #include "platform/Media/VirtualBackgroundSource.h"
@@ -215,7 +215,9 @@ private:
     void announceLocked(MediaEngine& sender);          // this engine learns of a broadcaster
     void withdrawFromOthersLocked(int offlineReason);  // the others forget this engine
     void leaveMembershipLocked(int offlineReason);
-    void refreshRemoteStatesLocked(const MediaEngine* origin);
+    /// Brings every receiver's remote states in this channel up to date after this engine
+    /// changed what it sends or receives (the reasons tell local from remote changes).
+    void refreshRemoteStatesLocked();
     void destroyLocked();
     void postVolumeReportsLocked();
     /// Starts, restarts or stops the volume timer to match the state; never under the bus mutex.
@@ -230,7 +232,7 @@ private:
     bool destroyed_ = false;
     std::uint64_t generation_ = 0;  // bumped when a channel session ends
     std::vector<MediaCall> calls_;
-    std::map<MediaOperation, std::deque<int>> failures_;
+    MediaFailureQueue failures_;
     Session session_ = Session::idle;
     std::string channelId_;
     std::uint64_t uid_ = 0;
@@ -261,7 +263,6 @@ private:
     // Guarded by timerMutex_ (taken without the bus mutex).
     std::mutex timerMutex_;
     std::shared_ptr<Timer> volumeTimer_;
-    int volumeTimerIntervalMs_ = 0;
 };
 
 }  // namespace kr::platform

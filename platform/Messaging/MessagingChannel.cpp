@@ -1,7 +1,7 @@
 #include "platform/Messaging/MessagingChannel.h"
 
-#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "platform/Messaging/MessagingCodes.h"
 
@@ -42,7 +42,7 @@ void MessagingChannel::joinWithCompletion(Completion completion) {
     if (auto failure =
             service.takeFailureLocked(MessagingOperation::joinWithCompletion, client_->userId_)) {
         code = *failure;
-    } else if (!client_->loggedIn_) {
+    } else if (!client_->isLoggedInLocked()) {
         code = MessagingCodes::kNotLoggedIn;
     } else if (joined_) {
         code = MessagingCodes::kAlreadyInChannel;

@@ -60,15 +60,14 @@ void MessagingClient::logoutLocked() {
     for (MessagingChannel* channel : channels_) {
         channel->leaveLocked();
     }
-    if (loggedIn_) {
+    if (isLoggedInLocked()) {
         if (auto session = service_->sessions_.find(userId_);
             session != service_->sessions_.end() && session->second == this) {
             service_->sessions_.erase(session);
         }
-        loggedIn_ = false;
         ++loginEpoch_;
+        userId_.clear();
     }
-    userId_.clear();
 }
 
 void MessagingClient::loginByToken(const std::string& token, const std::string& userId,
@@ -80,7 +79,7 @@ void MessagingClient::loginByToken(const std::string& token, const std::string& 
         code = *failure;
     } else if (userId.empty()) {
         code = MessagingCodes::kInvalidArgument;
-    } else if (loggedIn_) {
+    } else if (isLoggedInLocked()) {
         code = MessagingCodes::kAlreadyLoggedIn;
     } else {
         if (auto holder = service_->sessions_.find(userId); holder != service_->sessions_.end()) {
@@ -89,7 +88,6 @@ void MessagingClient::loginByToken(const std::string& token, const std::string& 
         }
         service_->sessions_[userId] = this;
         userId_ = userId;
-        loggedIn_ = true;
     }
     postCompletionLocked(weak_from_this(), std::move(completion), code);
 }
@@ -101,7 +99,7 @@ void MessagingClient::logoutWithCompletion(Completion completion) {
     if (auto failure =
             service_->takeFailureLocked(MessagingOperation::logoutWithCompletion, userId_)) {
         code = *failure;
-    } else if (!loggedIn_) {
+    } else if (!isLoggedInLocked()) {
         code = MessagingCodes::kNotLoggedIn;
     } else {
         logoutLocked();
@@ -140,7 +138,7 @@ void MessagingClient::sendMessage(const MessagingMessage& message, const std::st
     int code = MessagingCodes::kOk;
     if (auto failure = service_->takeFailureLocked(MessagingOperation::sendPeerMessage, userId_)) {
         code = *failure;
-    } else if (!loggedIn_) {
+    } else if (!isLoggedInLocked()) {
         code = MessagingCodes::kNotLoggedIn;
     } else if (auto peer = service_->sessions_.find(peerId); peer == service_->sessions_.end()) {
         code = MessagingCodes::kPeerUnreachable;
@@ -159,7 +157,7 @@ std::string MessagingClient::userId() const {
 
 bool MessagingClient::isLoggedIn() const {
     std::lock_guard lock(service_->mutex_);
-    return loggedIn_;
+    return isLoggedInLocked();
 }
 
 std::vector<MessagingCall> MessagingClient::callLog() const {

@@ -80,6 +80,7 @@ private:
     void recordLocked(MessagingOperation operation, std::string arguments);
     void postCompletionLocked(std::weak_ptr<void> issuer, Completion completion, int code);
     void logoutLocked();
+    bool isLoggedInLocked() const { return !userId_.empty(); }
 
     const std::string appId_;
     const std::shared_ptr<MessagingService> service_;
@@ -87,8 +88,7 @@ private:
 
     // Guarded by service_->mutex_.
     std::weak_ptr<MessagingClientDelegate> delegate_;
-    std::string userId_;
-    bool loggedIn_ = false;
+    std::string userId_;            // empty while logged out
     std::uint64_t loginEpoch_ = 0;  // bumped when a login session ends
     std::vector<MessagingChannel*> channels_;
     std::vector<MessagingCall> calls_;

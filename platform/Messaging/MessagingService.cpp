@@ -69,7 +69,7 @@ void MessagingService::deliverPeerLocked(MessagingClient& receiver, const std::s
         std::shared_ptr<MessagingClientDelegate> delegate;
         {
             std::lock_guard lock(client->service_->mutex_);
-            if (!client->loggedIn_ || client->loginEpoch_ != epoch) {
+            if (client->loginEpoch_ != epoch) {  // logged out (or in again) since the send
                 return;
             }
             delegate = client->delegate_.lock();
@@ -93,7 +93,7 @@ void MessagingService::deliverChannelLocked(MessagingChannel& receiver,
         std::shared_ptr<MessagingChannelDelegate> delegate;
         {
             std::lock_guard lock(channel->client_->service_->mutex_);
-            if (!channel->joined_ || channel->joinEpoch_ != epoch) {
+            if (channel->joinEpoch_ != epoch) {  // left (or joined again) since the send
                 return;
             }
             delegate = channel->delegate_.lock();

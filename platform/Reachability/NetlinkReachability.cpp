@@ -233,11 +233,11 @@ NetlinkReachability::~NetlinkReachability() {
 
 Result<std::shared_ptr<NetlinkReachability>, int> NetlinkReachability::create(
     std::string sysfsNetRoot) {
-    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) {
-        return Failure{errno};
+    auto probe = openRouteSocket(0);
+    if (!probe.ok()) {
+        return Failure{probe.error().value};
     }
-    ::close(fd);
+    ::close(probe.value());  // only the ability to open one matters here
     return std::make_shared<NetlinkReachability>(std::move(sysfsNetRoot));
 }
 

@@ -126,7 +126,6 @@ public:
             record.body = request.body();
             record.connectionId = connectionId;
             const bool keepAlive = request.keep_alive();
-            const unsigned version = request.version();
 
             this->record(record);
             ServerReply reply = dispatch(record);
@@ -144,7 +143,7 @@ public:
             }
 
             http::response<http::string_body> response{static_cast<http::status>(reply.status),
-                                                       version};
+                                                       record.version};
             response.set(http::field::server, "kr-local-meeting-service");
             if (!reply.contentType.empty()) {
                 response.set(http::field::content_type, reply.contentType);
@@ -239,11 +238,6 @@ void LocalHttpsServer::route(std::string method, std::string path, ServerReply r
           [reply = std::move(reply)](const RecordedRequest&) { return reply; });
 }
 
-void LocalHttpsServer::clearRoutes() {
-    std::lock_guard lock(impl_->mutex_);
-    impl_->routes_.clear();
-}
-
 std::vector<RecordedRequest> LocalHttpsServer::requests() const {
     std::lock_guard lock(impl_->mutex_);
     return impl_->requests_;
@@ -252,11 +246,6 @@ std::vector<RecordedRequest> LocalHttpsServer::requests() const {
 std::size_t LocalHttpsServer::requestCount() const {
     std::lock_guard lock(impl_->mutex_);
     return impl_->requests_.size();
-}
-
-void LocalHttpsServer::clearRequests() {
-    std::lock_guard lock(impl_->mutex_);
-    impl_->requests_.clear();
 }
 
 bool LocalHttpsServer::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {

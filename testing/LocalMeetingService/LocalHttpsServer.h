@@ -44,12 +44,9 @@ public:
     void route(std::string method, std::string path, Handler handler);
     /// A route that always answers `reply`.
     void route(std::string method, std::string path, ServerReply reply);
-    /// Replaces every route.
-    void clearRoutes();
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;
-    void clearRequests();
     /// Waits until at least `count` requests were received; false on time-out.
     bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
     /// Number of TCP connections accepted so far.

@@ -2,7 +2,6 @@
 
 #include <boost/json/array.hpp>
 #include <boost/json/parse.hpp>
-#include <boost/json/serialize.hpp>
 #include <chrono>
 #include <ctime>
 #include <deque>
@@ -10,6 +9,8 @@
 #include <mutex>
 #include <utility>
 
+#include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
+#include "KivRaneCoreSDK/Common/Json/JsonValueDecoder.h"
 #include "KivRaneCoreSDK/Network/Enums/KRAPIPath.h"
 #include "testing/LocalMeetingService/MeetingTokenIssuer.h"
 
@@ -39,68 +40,40 @@ struct Refusal {
 }
 
 ServerReply jsonReply(int status, const json::object& body) {
-    return ServerReply::json(status, json::serialize(body));
+    return ServerReply::json(status, serializeJson(body));
 }
 
 ServerReply errorReply(int status, std::string_view code, std::string_view text) {
     return jsonReply(status, json::object{{"message", code}, {"errors", text}});
 }
 
-std::string requireString(const json::object& body, std::string_view key) {
-    const auto* v = body.if_contains(key);
-    if (v == nullptr || !v->is_string()) {
-        badRequest("\"" + std::string(key) + "\" must be a string");
-    }
-    return std::string(v->get_string());
-}
-
-bool requireBool(const json::object& body, std::string_view key) {
-    const auto* v = body.if_contains(key);
-    if (v == nullptr || !v->is_bool()) {
-        badRequest("\"" + std::string(key) + "\" must be a boolean");
-    }
-    return v->get_bool();
-}
-
-std::optional<bool> optionalBool(const json::object& body, std::string_view key) {
+/// The member `key` of a request body; nullopt when it is missing. A value of the wrong type
+/// is refused with 400, under the library's own JSON type rules.
+template <class T>
+std::optional<T> optionalField(const json::object& body, std::string_view key) {
     const auto* v = body.if_contains(key);
     if (v == nullptr) {
         return std::nullopt;
     }
-    if (!v->is_bool()) {
-        badRequest("\"" + std::string(key) + "\" must be a boolean");
+    auto decoded = JsonValueDecoder<T>::decode(*v);
+    if (!decoded) {
+        badRequest(std::move(decoded).error().under(key).describe());
     }
-    return v->get_bool();
+    return std::move(decoded).value();
 }
 
-std::optional<std::string> optionalString(const json::object& body, std::string_view key) {
-    const auto* v = body.if_contains(key);
-    if (v == nullptr) {
-        return std::nullopt;
+template <class T>
+T requiredField(const json::object& body, std::string_view key) {
+    auto value = optionalField<T>(body, key);
+    if (!value) {
+        badRequest(JsonDecodingError{std::string(key), "is missing"}.describe());
     }
-    if (!v->is_string()) {
-        badRequest("\"" + std::string(key) + "\" must be a string");
-    }
-    return std::string(v->get_string());
+    return std::move(*value);
 }
 
 /// A list of strings; missing gives an empty list.
 std::vector<std::string> stringList(const json::object& body, std::string_view key) {
-    std::vector<std::string> list;
-    const auto* v = body.if_contains(key);
-    if (v == nullptr) {
-        return list;
-    }
-    if (!v->is_array()) {
-        badRequest("\"" + std::string(key) + "\" must be an array of strings");
-    }
-    for (const auto& item : v->get_array()) {
-        if (!item.is_string()) {
-            badRequest("\"" + std::string(key) + "\" must be an array of strings");
-        }
-        list.emplace_back(item.get_string());
-    }
-    return list;
+    return optionalField<std::vector<std::string>>(body, key).value_or(std::vector<std::string>{});
 }
 
 bool hasQueryItem(std::string_view query, std::string_view name) {
@@ -128,18 +101,38 @@ std::string nowIso8601() {
     return buffer;
 }
 
+/// The configuration reply.
+json::object defaultConfiguration() {
+    return json::object{
+        {"agoraAppID", "local-app-id"},
+        {"roomConnectionPollingTimeInSecs", 25},
+        {"agoraBandwidthConfig",
+         json::object{{"video", json::object{{"width", 640},
+                                             {"height", 360},
+                                             {"fps", 15},
+                                             {"bitrate", 640},
+                                             {"orientation", 0}}},
+                      {"lowQualityVideo", json::object{{"isEnabled", true},
+                                                       {"width", 160},
+                                                       {"height", 90},
+                                                       {"fps", 7},
+                                                       {"bitrate", 64},
+                                                       {"orientation", 0}}}}},
+        {"agoraAppIdList", json::array{json::object{{"name", "default"}, {"id", "local-app-id"}}}},
+        {"isGIFEnabled", false},
+        {"guestPartyJoiningLimit", 4},
+        {"mixPanelEventsEnabled", false},
+        {"showNoInternetView", true},
+        {"showSpeakingOnMuteView", true},
+        {"termsConditionUrl", "https://meet.kivrane.com/terms"},
+    };
+}
+
 /// Who made a request, from its "authorization" token.
 struct Session {
     std::string userId;
-    std::string name;
     std::string meetingId;  ///< the guest's meeting; empty for a signed-in user
     bool isGuestHost = false;
-};
-
-struct History {
-    std::string id;
-    std::string meetingId;
-    std::string userId;
 };
 
 }  // namespace
@@ -147,10 +140,10 @@ struct History {
 struct LocalMeetingService::State {
     std::mutex mutex;
     MeetingTokenIssuer issuer;
-    json::object configuration = LocalMeetingService::defaultConfiguration();
-    std::map<std::string, MeetingRoomState, std::less<>> rooms;  // by meeting id
-    std::map<std::string, Session, std::less<>> sessions;        // by token
-    std::map<std::string, History, std::less<>> histories;       // by history id
+    const json::object configuration = defaultConfiguration();
+    std::map<std::string, MeetingRoomState, std::less<>> rooms;       // by meeting id
+    std::map<std::string, Session, std::less<>> sessions;             // by token
+    std::map<std::string, std::string, std::less<>> historyMeetings;  // history id -> meeting id
     std::map<MeetingServiceRoute, std::deque<MeetingServiceFault>> faults;
     std::vector<std::pair<MeetingServiceRoute, RecordedRequest>> handled;
     std::uint64_t nextUid = 10001;
@@ -310,11 +303,11 @@ struct LocalMeetingService::State {
     }
 
     ServerReply roomDetails(const json::object& body) {
-        const std::string meetingId = requireString(body, "extension");
-        const std::string pin = requireString(body, "pin");
-        const std::string userId = requireString(body, "userId");
-        requireBool(body, "transferCall");
-        requireString(body, "deviceType");
+        const std::string meetingId = requiredField<std::string>(body, "extension");
+        const std::string pin = requiredField<std::string>(body, "pin");
+        const std::string userId = requiredField<std::string>(body, "userId");
+        requiredField<bool>(body, "transferCall");
+        requiredField<std::string>(body, "deviceType");
         MeetingRoomState& room = roomByMeetingId(meetingId);
         if (room.setup.pin != pin) {
             notFound("No meeting with this id and PIN");
@@ -348,11 +341,11 @@ struct LocalMeetingService::State {
     }
 
     ServerReply guestLogin(const json::object& body) {
-        const std::string meetingId = requireString(body, "kivraneId");
-        const std::string roomId = requireString(body, "roomID");
-        const std::string pin = requireString(body, "roomPin");
-        const std::string name = requireString(body, "name");
-        const auto hostToken = optionalString(body, "hostToken");
+        const std::string meetingId = requiredField<std::string>(body, "kivraneId");
+        const std::string roomId = requiredField<std::string>(body, "roomID");
+        const std::string pin = requiredField<std::string>(body, "roomPin");
+        const std::string name = requiredField<std::string>(body, "name");
+        const auto hostToken = optionalField<std::string>(body, "hostToken");
         MeetingRoomState& room = roomByMeetingId(meetingId);
         if (room.setup.pin != pin || (!roomId.empty() && roomId != room.setup.roomId)) {
             notFound("No meeting with these ids and PIN");
@@ -360,7 +353,7 @@ struct LocalMeetingService::State {
         requireOpen(room);
         const bool host =
             hostToken && !room.setup.hostToken.empty() && *hostToken == room.setup.hostToken;
-        Session session{"guest-" + std::to_string(nextGuest++), name, meetingId, host};
+        Session session{"guest-" + std::to_string(nextGuest++), meetingId, host};
         const std::string token = issuer.issue(json::object{{"sub", session.userId},
                                                             {"name", name},
                                                             {"kivraneId", meetingId},
@@ -381,11 +374,11 @@ struct LocalMeetingService::State {
         for (std::string_view key :
              {"group_id", "participantEndPointType", "participantEndPointName", "is_disconnect",
               "token", "machineIp", "guest_name", "owner_name", "owner_id", "title"}) {
-            requireString(data, key);
+            requiredField<std::string>(data, key);
         }
-        MeetingRoomState& room =
-            roomOf(requireString(data, "kivraneId"), requireString(data, "room_id"),
-                   requireString(data, "roomPIN"));
+        MeetingRoomState& room = roomOf(requiredField<std::string>(data, "kivraneId"),
+                                        requiredField<std::string>(data, "room_id"),
+                                        requiredField<std::string>(data, "roomPIN"));
         requireAccess(session, room);
         requireOpen(room);
         if (room.removedIds.count(session.userId) != 0) {
@@ -394,30 +387,29 @@ struct LocalMeetingService::State {
         if (room.isLocked && !isHost(session, room)) {
             refuse(403, "ROOMLOCKED", "The meeting is locked");
         }
-        History history{"history-" + std::to_string(nextHistory++), room.setup.meetingId,
-                        session.userId};
-        histories[history.id] = history;
-        return jsonReply(200, json::object{{"historyId", history.id}});
+        const std::string historyId = "history-" + std::to_string(nextHistory++);
+        historyMeetings[historyId] = room.setup.meetingId;
+        return jsonReply(200, json::object{{"historyId", historyId}});
     }
 
     ServerReply postStatus(const RecordedRequest& request, const json::object& body) {
         const Session session = requireSession(request);
-        MeetingRoomState& room =
-            roomOf(requireString(body, "kivraneId"), requireString(body, "roomID"),
-                   requireString(body, "roomPin"));
+        MeetingRoomState& room = roomOf(requiredField<std::string>(body, "kivraneId"),
+                                        requiredField<std::string>(body, "roomID"),
+                                        requiredField<std::string>(body, "roomPin"));
         requireAccess(session, room);
-        const std::string historyId = requireString(body, "historyId");
-        const std::string uri = requireString(body, "participantUri");
-        const std::string participantId = requireString(body, "participantId");
-        const std::string name = requireString(body, "participantName");
-        const std::string status = requireString(body, "status");
-        const std::string deviceId = requireString(body, "deviceId");
-        requireString(body, "deviceType");
-        const std::string type = requireString(body, "participantType");
-        const auto mic = optionalBool(body, "micStatus");
-        const auto camera = optionalBool(body, "cameraStatus");
-        const auto hand = optionalBool(body, "isHandRaise");
-        const auto sharing = optionalBool(body, "isSharingScreen");
+        const std::string historyId = requiredField<std::string>(body, "historyId");
+        const std::string uri = requiredField<std::string>(body, "participantUri");
+        const std::string participantId = requiredField<std::string>(body, "participantId");
+        const std::string name = requiredField<std::string>(body, "participantName");
+        const std::string status = requiredField<std::string>(body, "status");
+        const std::string deviceId = requiredField<std::string>(body, "deviceId");
+        requiredField<std::string>(body, "deviceType");
+        const std::string type = requiredField<std::string>(body, "participantType");
+        const auto mic = optionalField<bool>(body, "micStatus");
+        const auto camera = optionalField<bool>(body, "cameraStatus");
+        const auto hand = optionalField<bool>(body, "isHandRaise");
+        const auto sharing = optionalField<bool>(body, "isSharingScreen");
         if (status != "connected" && status != "disconnected") {
             badRequest("\"status\" must be \"connected\" or \"disconnected\"");
         }
@@ -474,18 +466,18 @@ struct LocalMeetingService::State {
 
     ServerReply getStatus(const RecordedRequest& request, const json::object& body) {
         const Session session = requireSession(request);
-        const MeetingRoomState& room =
-            roomOf(requireString(body, "kivraneId"), requireString(body, "roomID"),
-                   requireString(body, "roomPin"));
+        const MeetingRoomState& room = roomOf(requiredField<std::string>(body, "kivraneId"),
+                                              requiredField<std::string>(body, "roomID"),
+                                              requiredField<std::string>(body, "roomPin"));
         requireAccess(session, room);
         return jsonReply(200, room.statusJson());
     }
 
     ServerReply leave(const RecordedRequest& request, const json::object& body) {
         const Session session = requireSession(request);
-        requireBool(body, "autoDisconnect");
-        MeetingRoomState& room = roomByRoomId(requireString(body, "roomID"));
-        requireString(body, "historyId");
+        requiredField<bool>(body, "autoDisconnect");
+        MeetingRoomState& room = roomByRoomId(requiredField<std::string>(body, "roomID"));
+        requiredField<std::string>(body, "historyId");
         requireAccess(session, room);
         for (auto& participant : room.participants) {
             if (participant.userId == session.userId) {
@@ -497,11 +489,11 @@ struct LocalMeetingService::State {
 
     ServerReply muteOne(const RecordedRequest& request, const json::object& body, bool audio) {
         const Session session = requireSession(request);
-        MeetingRoomState& room =
-            roomOf(requireString(body, "kivraneId"), requireString(body, "roomID"));
+        MeetingRoomState& room = roomOf(requiredField<std::string>(body, "kivraneId"),
+                                        requiredField<std::string>(body, "roomID"));
         requireAccess(session, room);
-        const std::string participantId = requireString(body, "participantId");
-        const bool on = requireBool(body, audio ? "audio" : "video");
+        const std::string participantId = requiredField<std::string>(body, "participantId");
+        const bool on = requiredField<bool>(body, audio ? "audio" : "video");
         MeetingParticipantState* target = room.find(participantId);
         if (target == nullptr) {
             notFound("No such participant");
@@ -515,10 +507,10 @@ struct LocalMeetingService::State {
 
     ServerReply muteAll(const RecordedRequest& request, const json::object& body) {
         const Session session = requireSession(request);
-        MeetingRoomState& room =
-            roomOf(requireString(body, "kivraneId"), requireString(body, "roomID"));
-        const bool hard = requireBool(body, "hard");
-        const bool audioOn = requireBool(body, "audio");
+        MeetingRoomState& room = roomOf(requiredField<std::string>(body, "kivraneId"),
+                                        requiredField<std::string>(body, "roomID"));
+        const bool hard = requiredField<bool>(body, "hard");
+        const bool audioOn = requiredField<bool>(body, "audio");
         requireHost(session, room);
         (hard ? room.isHardMuted : room.isSoftMuted) = !audioOn;
         if (!audioOn) {
@@ -533,10 +525,10 @@ struct LocalMeetingService::State {
 
     ServerReply hostActions(const RecordedRequest& request, const json::object& body) {
         const Session session = requireSession(request);
-        MeetingRoomState& room =
-            roomOf(requireString(body, "kivraneId"), requireString(body, "roomID"),
-                   requireString(body, "roomPin"));
-        const bool allHandsDown = optionalBool(body, "allHandsDown").value_or(false);
+        MeetingRoomState& room = roomOf(requiredField<std::string>(body, "kivraneId"),
+                                        requiredField<std::string>(body, "roomID"),
+                                        requiredField<std::string>(body, "roomPin"));
+        const bool allHandsDown = optionalField<bool>(body, "allHandsDown").value_or(false);
         const auto handsDown = stringList(body, "handsDownParticipantIds");
         const auto added = stringList(body, "coHostsAdded");
         const auto removed = stringList(body, "coHostsRemoved");
@@ -566,11 +558,11 @@ struct LocalMeetingService::State {
 
     ServerReply changeRole(const RecordedRequest& request, const json::object& body) {
         const Session session = requireSession(request);
-        MeetingRoomState& room =
-            roomOf(requireString(body, "kivraneId"), requireString(body, "roomID"),
-                   requireString(body, "roomPin"));
+        MeetingRoomState& room = roomOf(requiredField<std::string>(body, "kivraneId"),
+                                        requiredField<std::string>(body, "roomID"),
+                                        requiredField<std::string>(body, "roomPin"));
         const auto ids = stringList(body, "participantIds");
-        const auto type = optionalString(body, "participantType");
+        const auto type = optionalField<std::string>(body, "participantType");
         if (type && *type != "speaker" && *type != "audience") {
             badRequest("\"participantType\" must be \"speaker\" or \"audience\"");
         }
@@ -590,8 +582,8 @@ struct LocalMeetingService::State {
 
     ServerReply removeParticipant(const RecordedRequest& request, const json::object& body) {
         const Session session = requireSession(request);
-        MeetingRoomState& room = roomByMeetingId(requireString(body, "kivraneId"));
-        const std::string id = requireString(body, "participantID");
+        MeetingRoomState& room = roomByMeetingId(requiredField<std::string>(body, "kivraneId"));
+        const std::string id = requiredField<std::string>(body, "participantID");
         requireHost(session, room);
         MeetingParticipantState* target = room.find(id);
         if (target == nullptr) {
@@ -610,8 +602,8 @@ struct LocalMeetingService::State {
 
     ServerReply setLock(const RecordedRequest& request, const json::object& body, bool locked) {
         const Session session = requireSession(request);
-        MeetingRoomState& room = roomByRoomId(requireString(body, "roomID"));
-        requireString(body, "historyId");
+        MeetingRoomState& room = roomByRoomId(requiredField<std::string>(body, "roomID"));
+        requiredField<std::string>(body, "historyId");
         requireHost(session, room);
         room.isLocked = locked;
         return jsonReply(200, json::object{{"status", "success"}});
@@ -619,9 +611,9 @@ struct LocalMeetingService::State {
 
     ServerReply shareScreen(const RecordedRequest& request, const json::object& body) {
         const Session session = requireSession(request);
-        MeetingRoomState& room = roomByMeetingId(requireString(body, "kivraneId"));
-        const std::string uri = requireString(body, "participantUri");
-        const std::string action = requireString(body, "action");
+        MeetingRoomState& room = roomByMeetingId(requiredField<std::string>(body, "kivraneId"));
+        const std::string uri = requiredField<std::string>(body, "participantUri");
+        const std::string action = requiredField<std::string>(body, "action");
         requireAccess(session, room);
         if (action == "start") {
             if (!room.screenSharerUri.empty()) {
@@ -648,16 +640,16 @@ struct LocalMeetingService::State {
     }
 
     MeetingRoomState& roomOfHistory(std::string_view historyId) {
-        const auto it = histories.find(historyId);
-        if (it == histories.end()) {
+        const auto it = historyMeetings.find(historyId);
+        if (it == historyMeetings.end()) {
             notFound("No call with this history id");
         }
-        return roomByMeetingId(it->second.meetingId);
+        return roomByMeetingId(it->second);
     }
 
     ServerReply recording(const RecordedRequest& request, const json::object& body, bool start) {
         const Session session = requireSession(request);
-        MeetingRoomState& room = roomOfHistory(requireString(body, "historyId"));
+        MeetingRoomState& room = roomOfHistory(requiredField<std::string>(body, "historyId"));
         requireHost(session, room);
         if (start) {
             if (!room.isRecording) {
@@ -674,8 +666,8 @@ struct LocalMeetingService::State {
                                 std::string_view meetingId) {
         const Session session = requireSession(request);
         MeetingRoomState& room = roomByMeetingId(meetingId);
-        const std::string uri = requireString(body, "participantUri");
-        requireString(body, "historyId");
+        const std::string uri = requiredField<std::string>(body, "participantUri");
+        requiredField<std::string>(body, "historyId");
         requireAccess(session, room);
         room.whiteboardSharerUri = uri;
         room.whiteboardId = "whiteboard-" + std::to_string(nextWhiteboard++);
@@ -803,32 +795,6 @@ struct LocalMeetingService::State {
     }
 };
 
-json::object LocalMeetingService::defaultConfiguration() {
-    return json::object{
-        {"agoraAppID", "local-app-id"},
-        {"roomConnectionPollingTimeInSecs", 25},
-        {"agoraBandwidthConfig",
-         json::object{{"video", json::object{{"width", 640},
-                                             {"height", 360},
-                                             {"fps", 15},
-                                             {"bitrate", 640},
-                                             {"orientation", 0}}},
-                      {"lowQualityVideo", json::object{{"isEnabled", true},
-                                                       {"width", 160},
-                                                       {"height", 90},
-                                                       {"fps", 7},
-                                                       {"bitrate", 64},
-                                                       {"orientation", 0}}}}},
-        {"agoraAppIdList", json::array{json::object{{"name", "default"}, {"id", "local-app-id"}}}},
-        {"isGIFEnabled", false},
-        {"guestPartyJoiningLimit", 4},
-        {"mixPanelEventsEnabled", false},
-        {"showNoInternetView", true},
-        {"showSpeakingOnMuteView", true},
-        {"termsConditionUrl", "https://meet.kivrane.com/terms"},
-    };
-}
-
 LocalMeetingService::LocalMeetingService(bool withDefaultRoom)
     : state_(std::make_shared<State>()), server_(std::make_unique<LocalHttpsServer>()) {
     for (const auto& endpoint : fixedMeetingServiceEndpoints()) {
@@ -844,10 +810,6 @@ LocalMeetingService::LocalMeetingService(bool withDefaultRoom)
 
 LocalMeetingService::~LocalMeetingService() {
     server_.reset();  // stops the I/O thread before the state goes
-}
-
-LocalHttpsServer& LocalMeetingService::server() {
-    return *server_;
 }
 
 std::uint16_t LocalMeetingService::port() const {
@@ -889,17 +851,6 @@ void LocalMeetingService::addRoom(MeetingRoomSetup setup) {
     state_->rooms[id] = std::move(room);
 }
 
-bool LocalMeetingService::addParticipant(std::string_view meetingId,
-                                         MeetingParticipantState participant) {
-    std::lock_guard lock(state_->mutex);
-    const auto it = state_->rooms.find(meetingId);
-    if (it == state_->rooms.end()) {
-        return false;
-    }
-    it->second.participants.push_back(std::move(participant));
-    return true;
-}
-
 void LocalMeetingService::endMeeting(std::string_view meetingId) {
     std::lock_guard lock(state_->mutex);
     if (const auto it = state_->rooms.find(meetingId); it != state_->rooms.end()) {
@@ -907,28 +858,11 @@ void LocalMeetingService::endMeeting(std::string_view meetingId) {
     }
 }
 
-void LocalMeetingService::setLocked(std::string_view meetingId, bool locked) {
-    std::lock_guard lock(state_->mutex);
-    if (const auto it = state_->rooms.find(meetingId); it != state_->rooms.end()) {
-        it->second.isLocked = locked;
-    }
-}
-
-void LocalMeetingService::setConfiguration(json::object reply) {
-    std::lock_guard lock(state_->mutex);
-    state_->configuration = std::move(reply);
-}
-
-json::object LocalMeetingService::configuration() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->configuration;
-}
-
 std::string LocalMeetingService::issueUserToken(std::string_view userId, std::string_view name) {
     std::lock_guard lock(state_->mutex);
     const std::string token =
         state_->issuer.issue(json::object{{"sub", userId}, {"name", name}, {"type", "user"}});
-    state_->sessions[token] = Session{std::string(userId), std::string(name), {}, false};
+    state_->sessions[token] = Session{std::string(userId), {}, false};
     return token;
 }
 
@@ -977,14 +911,6 @@ std::vector<RecordedRequest> LocalMeetingService::requests(MeetingServiceRoute r
 
 std::size_t LocalMeetingService::requestCount(MeetingServiceRoute route) const {
     return requests(route).size();
-}
-
-void LocalMeetingService::clearRequests() {
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->handled.clear();
-    }
-    server_->clearRequests();
 }
 
 }  // namespace kr::test

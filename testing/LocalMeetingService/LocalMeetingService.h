@@ -1,6 +1,5 @@
 #pragma once
 
-#include <boost/json/object.hpp>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -45,7 +44,6 @@ public:
     LocalMeetingService(const LocalMeetingService&) = delete;
     LocalMeetingService& operator=(const LocalMeetingService&) = delete;
 
-    LocalHttpsServer& server();
     std::uint16_t port() const;
     const std::string& caFile() const;
     /// Points the library's HTTPS transport at this service (see `LocalHttpsServer`).
@@ -53,16 +51,8 @@ public:
 
     /// Adds a room (or replaces the one with the same meeting id).
     void addRoom(MeetingRoomSetup setup);
-    /// Puts a participant straight into a room, as if it had reported itself; returns false when
-    /// there is no such room.
-    bool addParticipant(std::string_view meetingId, MeetingParticipantState participant);
     /// Later room details and joins of the room fail with "MEETING_ENDED".
     void endMeeting(std::string_view meetingId);
-    void setLocked(std::string_view meetingId, bool locked);
-
-    /// The configuration reply (replaces the default one).
-    void setConfiguration(boost::json::object reply);
-    boost::json::object configuration() const;
 
     /// A token for a signed-in user; the owner of a room is its host.
     std::string issueUserToken(std::string_view userId, std::string_view name = "User");
@@ -79,11 +69,6 @@ public:
     /// Every request the service handled for `route`, in arrival order (faulted ones included).
     std::vector<RecordedRequest> requests(MeetingServiceRoute route) const;
     std::size_t requestCount(MeetingServiceRoute route) const;
-    /// Forgets the requests recorded so far (here and in the server), e.g. between benchmark runs.
-    void clearRequests();
-
-    /// The default configuration reply.
-    static boost::json::object defaultConfiguration();
 
     struct State;
 

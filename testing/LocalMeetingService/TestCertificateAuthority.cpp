@@ -67,22 +67,27 @@ CertPtr makeCertificate(EVP_PKEY* subjectKey, const char* commonName, long seria
     return cert;
 }
 
-std::string toPem(X509* cert) {
+/// The PEM text `write` puts into a memory BIO (`write` returns OpenSSL's 1 on success).
+template <class Write>
+std::string pemText(Write write, const char* what) {
     BioPtr bio(BIO_new(BIO_s_mem()));
-    check(bio && PEM_write_bio_X509(bio.get(), cert) == 1, "writing certificate");
+    check(bio && write(bio.get()) == 1, what);
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     return std::string(data, static_cast<std::size_t>(size));
 }
 
+std::string toPem(X509* cert) {
+    return pemText([cert](BIO* bio) { return PEM_write_bio_X509(bio, cert); },
+                   "writing certificate");
+}
+
 std::string toPem(EVP_PKEY* key) {
-    BioPtr bio(BIO_new(BIO_s_mem()));
-    check(
-        bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
+    return pemText(
+        [key](BIO* bio) {
+            return PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+        },
         "writing key");
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio.get(), &data);
-    return std::string(data, static_cast<std::size_t>(size));
 }
 
 }  // namespace
@@ -120,8 +125,11 @@ TestCertificateAuthority::TestCertificateAuthority(std::vector<std::string> dnsN
     check(fd >= 0, "temporary CA file");
     const auto written = ::write(fd, caCertPem_.data(), caCertPem_.size());
     ::close(fd);
+    if (written != static_cast<ssize_t>(caCertPem_.size())) {
+        std::remove(path);  // the destructor does not run when the constructor throws
+        check(false, "writing CA file");
+    }
     caFile_ = path;
-    check(written == static_cast<ssize_t>(caCertPem_.size()), "writing CA file");
 }
 
 TestCertificateAuthority::~TestCertificateAuthority() {
