@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 #include "KivRaneCoreSDK/Logger/KRLoggerData.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRMLogLevel.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"

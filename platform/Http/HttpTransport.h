@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 #include "platform/Dispatch/DispatchQueue.h"
 
 namespace kr::platform {
@@ -81,8 +81,9 @@ struct HttpTransportSettings {
     std::function<bool()> isConnected;
 };
 
-/// Process-wide settings that let tests reach the loopback test server without changing URLs.
-struct HttpTestOverrides {
+/// Where transfers connect and whom they trust. Production leaves it empty; tests point the
+/// service's host names at a loopback server and trust its throw-away certificate authority.
+struct HttpRouting {
     /// curl "connect-to" entries, e.g. "api.example.test:443:127.0.0.1:40123".
     std::vector<std::string> connectTo;
     /// PEM file of extra trusted certificate authorities (replaces the system bundle when set).
@@ -90,6 +91,7 @@ struct HttpTestOverrides {
     /// Caps every request's time-out, so time-out and offline paths can be tested quickly.
     std::optional<std::chrono::milliseconds> maxTimeout;
 };
+using HttpTestOverrides = HttpRouting;  // TODO(deps): removed with the process-wide switch
 
 /// An HTTPS client on libcurl's multi interface, run by one I/O thread per transport.
 ///

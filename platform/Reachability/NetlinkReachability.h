@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 #include "platform/Dispatch/DispatchQueue.h"
 
 namespace kr::platform {

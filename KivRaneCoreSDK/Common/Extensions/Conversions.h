@@ -9,7 +9,7 @@
 #include <boost/json/object.hpp>
 
 #include "KivRaneCoreSDK/Common/Extensions/JsonSerializationError.h"
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 #include "platform/UI/Color.h"
 
 namespace kr {

@@ -11,7 +11,7 @@
 #include "KivRaneCoreSDK/Common/Json/JsonDecodingError.h"
 #include "KivRaneCoreSDK/Common/Json/JsonLossyList.h"
 #include "KivRaneCoreSDK/Common/Json/JsonValueDecoder.h"
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 
 namespace kr {
 

@@ -15,7 +15,7 @@
 
 #include "KivRaneCoreSDK/Common/Json/JsonDate.h"
 #include "KivRaneCoreSDK/Common/Json/JsonDecodingError.h"
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 
 namespace kr {
 

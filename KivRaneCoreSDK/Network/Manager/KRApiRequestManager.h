@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
 #include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"

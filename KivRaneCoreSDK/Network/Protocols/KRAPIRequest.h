@@ -7,7 +7,7 @@
 
 #include <boost/json/object.hpp>
 
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 #include "KivRaneCoreSDK/Network/Enums/KRAPIPath.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"

@@ -26,11 +26,13 @@ NetworkReachabilityHandler::~NetworkReachabilityHandler() {
     }
 }
 
-NetworkReachabilityHandler& NetworkReachabilityHandler::instance() {
-    // Made once and never released, so callers may keep the reference for the process's life.
-    static const auto* const shared = new std::shared_ptr<NetworkReachabilityHandler>(
+NetworkReachabilityHandler& NetworkReachabilityHandler::instance() { return *shared(); }
+
+const std::shared_ptr<NetworkReachabilityHandler>& NetworkReachabilityHandler::shared() {
+    // Made once and never released, so callers may keep it for the process's life.
+    static const auto* const handler = new std::shared_ptr<NetworkReachabilityHandler>(
         create([] { return Reachability::create(); }));
-    return **shared;
+    return *handler;
 }
 
 std::shared_ptr<NetworkReachabilityHandler> NetworkReachabilityHandler::create(

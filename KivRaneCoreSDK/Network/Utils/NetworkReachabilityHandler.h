@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandlerDelegate.h"
 #include "platform/Notifications/NotificationCenter.h"
 
@@ -31,6 +31,8 @@ public:
     /// The shared handler, made once on first use and never released. It watches the system's
     /// network state (see `SystemReachabilityFlagSource`).
     static NetworkReachabilityHandler& instance();
+    /// The same process handler, shared.
+    static const std::shared_ptr<NetworkReachabilityHandler>& shared();
 
     /// A handler of its own (tests); `factory` makes the monitor at every `startObserving()`.
     static std::shared_ptr<NetworkReachabilityHandler> create(MonitorFactory factory);

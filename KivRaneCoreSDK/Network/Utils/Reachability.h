@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 #include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
 #include "KivRaneCoreSDK/Network/Utils/ReachabilityFlagSource.h"
 #include "KivRaneCoreSDK/Network/Utils/ReachabilityFlags.h"

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 #include "KivRaneCoreSDK/Network/Utils/ReachabilityFlags.h"
 #include "platform/Dispatch/DispatchQueue.h"
 

@@ -3,7 +3,7 @@
 #include <boost/json/value.hpp>
 
 #include "KivRaneCoreSDK/Common/Json/JsonDecodingError.h"
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 
 namespace kr {
 

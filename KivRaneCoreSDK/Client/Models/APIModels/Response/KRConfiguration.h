@@ -12,7 +12,7 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRWebRtcAppId.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/Reactions.h"
 #include "KivRaneCoreSDK/Common/Json/JsonDecodingError.h"
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 
 namespace kr {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "KivRaneCoreSDK/Common/Json/JsonDecodingError.h"
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 
 namespace kr {
 

@@ -5,7 +5,7 @@
 
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipantType.h"
 #include "KivRaneCoreSDK/Common/Json/JsonDecodingError.h"
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 
 namespace kr {
 

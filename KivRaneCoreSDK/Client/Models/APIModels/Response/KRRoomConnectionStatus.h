@@ -8,7 +8,7 @@
 
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
 #include "KivRaneCoreSDK/Common/Json/JsonDecodingError.h"
-#include "KivRaneCoreSDK/Common/Result.h"
+#include "platform/Common/Result.h"
 
 namespace kr {
 

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "platform/Dispatch/DispatchQueue.h"
+#include "platform/Http/HttpTransport.h"
+
+namespace kr::platform {
+class MediaBus;
+class MessagingService;
+}  // namespace kr::platform
+
+namespace kr {
+
+class LogCollector;
+class NetworkReachabilityHandler;
+
+/// Everything the library reaches outside itself, passed in by whoever builds a client or one of
+/// its managers. A member left empty gets its production default from `resolved()`; tests fill in
+/// their own queue (on a manual clock), loopback routing, a temporary storage directory and
+/// private media and messaging worlds, so no test changes anything process-wide.
+struct KRDependencies {
+    /// The queue every callback, completion and timer of the library runs on; its clock is the
+    /// library's clock. Empty: the process main queue.
+    std::shared_ptr<platform::DispatchQueue> queue;
+    /// Where the HTTPS and WSS transports connect and which authorities they trust.
+    platform::HttpRouting routing;
+    /// Directory of persisted settings (user-defaults suites, the device identity).
+    /// Empty: the default directory.
+    std::filesystem::path storageDirectory;
+    /// The media world engines are made in. Empty: the process media bus.
+    std::shared_ptr<platform::MediaBus> mediaBus;
+    /// The messaging world clients log in to. Empty: the process messaging service.
+    std::shared_ptr<platform::MessagingService> messagingService;
+    /// Connectivity reports. Empty: the process reachability handler.
+    std::shared_ptr<NetworkReachabilityHandler> reachability;
+    /// Where log records are collected. Empty: the process log collector.
+    std::shared_ptr<LogCollector> logCollector;
+
+    /// A copy with every empty member set to its production default.
+    [[nodiscard]] KRDependencies resolved() const;
+};
+
+}  // namespace kr
