@@ -1,0 +1,21 @@
+#pragma once
+
+#include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
+
+namespace kr {
+
+/// Receiver of the control messages a KRRtmManager decodes. Which method is called depends on
+/// where the text arrived (room channel or a peer), not on the message's own `messageType`.
+///
+/// Threading: called on the manager's queue, after the raw text has been posted to the host.
+class KRRtmManagerDelegate {
+public:
+    virtual ~KRRtmManagerDelegate() = default;
+
+    /// A message that arrived on the room channel.
+    virtual void didRecievePublicMessage(const KRRtmMessage& message) = 0;
+    /// A message that a peer sent to the local user.
+    virtual void didRecievePrivateMessage(const KRRtmMessage& message) = 0;
+};
+
+}  // namespace kr
