@@ -23,8 +23,8 @@ class MessagingChannel;
 class MessagingClient;
 }  // namespace platform
 
-/// The meeting's connection to the messaging service: logs the local user in, joins the room's
-/// channel, sends control messages to the channel or to one peer, and hands every message that
+/// The meeting's connection to the messaging service. It signs in, enters the room's channel,
+/// sends control messages to the channel or to one peer, and hands every message that
 /// arrives to the host app (raw, through the "kr_client_rtm_message_recieved" notification) and
 /// to its delegate (decoded). The host app can also post "kr_send_rtm_message_from_external_source"
 /// to have a raw text sent unchanged.

@@ -1,5 +1,6 @@
 #include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
 
+#include <boost/json/object.hpp>
 #include <initializer_list>
 
 #include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
@@ -23,6 +24,28 @@ std::string readReactionsType(const JsonObjectReader& reader) {
         return std::string(text->data(), text->size());
     }
     return {};
+}
+
+// The text form's object; members are inserted in the order they go on the wire.
+boost::json::object wireObject(const KRRtmMessage& m) {
+    boost::json::object sender;
+    sender["name"] = m.senderName;
+    sender["participantId"] = m.senderParticipantId;
+    sender["userId"] = m.senderUserId;
+
+    boost::json::object out;
+    out["sender"] = std::move(sender);
+    if (!m.reactionsType.empty()) {
+        out["reactionsType"] = m.reactionsType;
+    }
+    out["type"] = rawValue(m.messageType);
+    out["message"] = rawValue(m.message);
+    out["targetParticipantId"] = m.targetParticipantId;
+    out["targetParticipantName"] = m.targetParticipantName;
+    if (m.agoraShareUid) {
+        out["agoraShareUid"] = *m.agoraShareUid;
+    }
+    return out;
 }
 
 }  // namespace
@@ -50,27 +73,6 @@ Result<KRRtmMessage, JsonDecodingError> KRRtmMessage::decode(std::string_view te
     return decodeJson<KRRtmMessage>(text);
 }
 
-boost::json::object KRRtmMessage::toJson() const {
-    boost::json::object sender;
-    sender["name"] = senderName;
-    sender["participantId"] = senderParticipantId;
-    sender["userId"] = senderUserId;
-
-    boost::json::object out;
-    out["sender"] = std::move(sender);
-    if (!reactionsType.empty()) {
-        out["reactionsType"] = reactionsType;
-    }
-    out["type"] = rawValue(messageType);
-    out["message"] = rawValue(message);
-    out["targetParticipantId"] = targetParticipantId;
-    out["targetParticipantName"] = targetParticipantName;
-    if (agoraShareUid) {
-        out["agoraShareUid"] = *agoraShareUid;
-    }
-    return out;
-}
-
 Result<std::string, JsonSerializationError> KRRtmMessage::encode() const {
     for (const std::string* field :
          {&senderParticipantId, &senderName, &senderUserId, &targetParticipantId,
@@ -79,7 +81,7 @@ Result<std::string, JsonSerializationError> KRRtmMessage::encode() const {
             return Failure{JsonSerializationError{"a text field is not valid UTF-8"}};
         }
     }
-    std::string text = serializeJson(toJson());
+    std::string text = serializeJson(wireObject(*this));
     if (text.empty()) {
         return Failure{JsonSerializationError{"out of memory while writing JSON"}};
     }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 #include <cstdint>
 #include <optional>
@@ -47,8 +46,6 @@ struct KRRtmMessage {
     /// Parses and reads a received text. Never throws.
     static Result<KRRtmMessage, JsonDecodingError> decode(std::string_view text);
 
-    /// The JSON object of the text form, keys in wire order. Strings are copied as they are.
-    boost::json::object toJson() const;
     /// The compact text to send. Fails, rather than sending altered data, when a text field is
     /// not valid UTF-8.
     Result<std::string, JsonSerializationError> encode() const;

@@ -14,7 +14,7 @@ public:
 
     /// A message that arrived on the room channel.
     virtual void didRecievePublicMessage(const KRRtmMessage& message) = 0;
-    /// A message that a peer sent to the local user.
+    /// A message addressed to this user alone.
     virtual void didRecievePrivateMessage(const KRRtmMessage& message) = 0;
 };
 
