@@ -62,8 +62,8 @@ public:
     std::shared_ptr<KRRtcManagerDelegate> delegate() const { return delegate_.lock(); }
     /// Replaces the receiver of reports; an empty pointer stops them.
     void setDelegate(std::weak_ptr<KRRtcManagerDelegate> delegate);
-    /// The local participant and the remote participants, in the order they were added; one
-    /// per uid.
+    /// Everyone the wrapper currently knows in the channel (local user included), oldest first;
+    /// never two entries for one uid.
     const Participants& getRtcParticipants() const { return allRtcParticipants_; }
     bool isLocalUserAudioMuted() const { return isLocalUserAudioMuted_; }
     bool isLocalUserVideoMuted() const { return isLocalUserVideoMuted_; }

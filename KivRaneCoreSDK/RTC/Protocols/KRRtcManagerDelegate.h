@@ -48,7 +48,7 @@ public:
                                         const KRRtcBandwidthData& bandwidth) = 0;
     /// `speaker` is null when nobody is loud enough.
     virtual void didDetectLoudestSpeaker(const std::shared_ptr<KRRtcParticipant>& speaker) = 0;
-    /// Part of the contract for the list as a whole; the default wrapper never raises it.
+    /// Kept for engines that report list-wide changes; KRRtcManger does not call it.
     virtual void didRtcParticipantsDataUpdated() = 0;
     virtual void didLocalSpeakerVolumeLevelChanges(std::int64_t newLevel,
                                                    bool localUserSpeaking) = 0;
