@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace kr::platform {
@@ -749,6 +751,14 @@ int MediaEngine::startAudioMixing(const std::string& filePath, bool loopback, bo
         joinArguments(filePath, text(loopback), text(replace), std::to_string(cycle),
                       std::to_string(startPos)),
         [&] {
+            std::error_code error;
+            if (!std::filesystem::is_regular_file(filePath, error)) {
+                postLocked([](MediaEngineDelegate& d) {
+                    d.localAudioMixingStateDidChanged(MediaCodes::kMixingFailed,
+                                                      MediaCodes::kMixingReasonCanNotOpen);
+                });
+                return MediaCodes::kErrInvalidArgument;
+            }
             postLocked([](MediaEngineDelegate& d) {
                 d.localAudioMixingStateDidChanged(MediaCodes::kMixingPlaying, 0);
             });
@@ -794,6 +804,35 @@ void MediaEngine::inject(std::function<void(MediaEngineDelegate&)> callback) {
 void MediaEngine::failNext(MediaOperation operation, int code) {
     std::lock_guard lock(bus_->mutex_);
     failures_.push(operation, code);
+}
+
+void MediaEngine::reportNetworkQuality(int txQuality, int rxQuality) {
+    std::lock_guard lock(bus_->mutex_);
+    if (destroyed_ || session_ != Session::joined) {
+        return;
+    }
+    postLocked([txQuality, rxQuality](MediaEngineDelegate& d) {
+        d.networkQuality(0, txQuality, rxQuality);
+    });
+    auto* channel = channelLocked();
+    if (!channel) {
+        return;
+    }
+    for (MediaEngine* other : *channel) {
+        if (other != this && other->knownRemotes_.contains(uid_)) {
+            other->postLocked([uid = uid_, txQuality, rxQuality](MediaEngineDelegate& d) {
+                d.networkQuality(uid, txQuality, rxQuality);
+            });
+        }
+    }
+}
+
+void MediaEngine::reportStatistics(const ChannelStats& stats) {
+    std::lock_guard lock(bus_->mutex_);
+    if (destroyed_ || session_ != Session::joined) {
+        return;
+    }
+    postLocked([stats](MediaEngineDelegate& d) { d.reportRtcStats(stats); });
 }
 
 void MediaEngine::setVoiceLevel(unsigned volume, bool speaking) {

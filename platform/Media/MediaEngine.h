@@ -127,7 +127,8 @@ public:
     int adjustPlaybackSignalVolume(int volume);
     /// In a channel, reports the route: 3 (speakerphone) or 1 (earpiece).
     int setEnableSpeakerphone(bool enabled);
-    /// Reports localAudioMixingStateDidChanged(710, 0).
+    /// Reports localAudioMixingStateDidChanged(710, 0) while the file exists; a path that names
+    /// no file fails the call (kErrInvalidArgument) with localAudioMixingStateDidChanged(714, 701).
     int startAudioMixing(const std::string& filePath, bool loopback, bool replace, int cycle,
                          int startPos);
     /// Reports virtualBackgroundSourceEnabled(enabled, 0).
@@ -146,6 +147,11 @@ public:
     /// startAudioMixing with localAudioMixingStateDidChanged(714, code); enableVirtualBackground
     /// with virtualBackgroundSourceEnabled(false, code). Failures queue up per operation.
     void failNext(MediaOperation operation, int code);
+    /// While in a channel, one network-quality report: this engine hears it for uid 0, the
+    /// others in the channel that know this uid hear it for that uid. Outside a channel: nothing.
+    void reportNetworkQuality(int txQuality, int rxQuality);
+    /// While in a channel, one statistics report to this engine's delegate.
+    void reportStatistics(const ChannelStats& stats);
     /// What the microphone hears, as used by the volume reports (0 to 255; `speaking` sets vad).
     void setVoiceLevel(unsigned volume, bool speaking);
     /// Loses the connection: this engine hears connectionChangedToState(4, 2) and leaves the

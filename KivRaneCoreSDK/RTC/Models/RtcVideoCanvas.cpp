@@ -2,13 +2,8 @@
 
 namespace kr {
 
-namespace {
-/// The empty object handed out by canvases that have no engine canvas of their own.
-struct EmptyCanvasObject {};
-}  // namespace
-
-std::shared_ptr<void> RtcVideoCanvas::getRtcCanvas() {
-    return std::make_shared<EmptyCanvasObject>();
+std::shared_ptr<platform::VideoCanvas> RtcVideoCanvas::getRtcCanvas() {
+    return std::make_shared<platform::VideoCanvas>();
 }
 
 }  // namespace kr

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "KivRaneCoreSDK/RTC/Enums/VideoRenderMode.h"
+#include "platform/Media/VideoCanvas.h"
 #include "platform/UI/View.h"
 
 namespace kr {
@@ -18,8 +19,8 @@ public:
     virtual ~RtcVideoCanvas() = default;
 
     virtual std::string id() const = 0;
-    /// The engine's own canvas object, untyped. By default a new, empty object.
-    virtual std::shared_ptr<void> getRtcCanvas();
+    /// The engine's own canvas object. By default a new canvas bound to no uid and no view.
+    virtual std::shared_ptr<platform::VideoCanvas> getRtcCanvas();
     /// The view the video is rendered into, or none.
     virtual std::shared_ptr<platform::View> getVideoStreamView() const = 0;
     /// Releases the view.

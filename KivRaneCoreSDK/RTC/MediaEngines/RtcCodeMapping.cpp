@@ -1,0 +1,172 @@
+#include "KivRaneCoreSDK/RTC/MediaEngines/RtcCodeMapping.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+
+#include "platform/Media/MediaCodes.h"
+
+namespace kr {
+
+namespace {
+
+using platform::MediaCodes;
+
+struct ErrorRow {
+    int code;
+    KRAudioVideoErrorType type;
+    const char* text;
+};
+
+// A missing permission is the one failure the user can fix in settings, so it gets its own
+// class; a camera that is gone or renamed is worth a reconnect, not silence.
+constexpr std::array kAudioErrors = {
+    ErrorRow{MediaCodes::kAudioErrorOk, KRAudioVideoErrorType::ok, "OK"},
+    ErrorRow{MediaCodes::kAudioErrorFailure, KRAudioVideoErrorType::reconnectError,
+             "AudioLocalErrorFailure"},
+    ErrorRow{MediaCodes::kAudioErrorNoPermission, KRAudioVideoErrorType::permissionError,
+             "AudioLocalErrorDeviceNoPermission"},
+    ErrorRow{MediaCodes::kAudioErrorDeviceBusy, KRAudioVideoErrorType::deviceBusyError,
+             "AudioLocalErrorDeviceBusy"},
+    ErrorRow{MediaCodes::kAudioErrorRecordFailure, KRAudioVideoErrorType::reconnectError,
+             "AudioLocalErrorRecordFailure"},
+    ErrorRow{MediaCodes::kAudioErrorEncodeFailure, KRAudioVideoErrorType::reconnectError,
+             "AudioLocalErrorEncodeFailure"},
+    ErrorRow{MediaCodes::kAudioErrorInterrupted, KRAudioVideoErrorType::deviceBusyError,
+             "AudioLocalErrorInterrupted"},
+};
+
+constexpr std::array kVideoErrors = {
+    ErrorRow{MediaCodes::kVideoErrorOk, KRAudioVideoErrorType::ok, "OK"},
+    ErrorRow{MediaCodes::kVideoErrorFailure, KRAudioVideoErrorType::reconnectError,
+             "LocalVideoStreamErrorFailure"},
+    ErrorRow{MediaCodes::kVideoErrorNoPermission, KRAudioVideoErrorType::permissionError,
+             "LocalVideoStreamErrorDeviceNoPermission"},
+    ErrorRow{MediaCodes::kVideoErrorDeviceBusy, KRAudioVideoErrorType::deviceBusyError,
+             "LocalVideoStreamErrorDeviceBusy"},
+    ErrorRow{MediaCodes::kVideoErrorCaptureFailure, KRAudioVideoErrorType::reconnectError,
+             "LocalVideoStreamErrorCaptureFailure"},
+    ErrorRow{MediaCodes::kVideoErrorEncodeFailure, KRAudioVideoErrorType::reconnectError,
+             "LocalVideoStreamErrorEncodeFailure"},
+    ErrorRow{MediaCodes::kVideoErrorCaptureInBackground,
+             KRAudioVideoErrorType::multipleAppsOrBackground,
+             "LocalVideoStreamErrorCaptureInBackGround"},
+    ErrorRow{MediaCodes::kVideoErrorCaptureMultipleForegroundApps,
+             KRAudioVideoErrorType::multipleAppsOrBackground,
+             "LocalVideoStreamErrorCaptureMultipleForegroundApps"},
+    ErrorRow{MediaCodes::kVideoErrorNoDeviceFound, KRAudioVideoErrorType::reconnectError,
+             "LocalVideoStreamErrorCaptureNoDeviceFound"},
+    ErrorRow{MediaCodes::kVideoErrorDeviceDisconnected, KRAudioVideoErrorType::reconnectError,
+             "LocalVideoStreamErrorCaptureDeviceDisconnected"},
+    ErrorRow{MediaCodes::kVideoErrorDeviceInvalidId, KRAudioVideoErrorType::reconnectError,
+             "LocalVideoStreamErrorCaptureDeviceInvalidId"},
+    ErrorRow{MediaCodes::kVideoErrorScreenCaptureWindowMinimized, KRAudioVideoErrorType::ok,
+             "LocalVideoStreamErrorScreenCaptureWindowMinimized"},
+    ErrorRow{MediaCodes::kVideoErrorScreenCaptureWindowClosed, KRAudioVideoErrorType::ok,
+             "LocalVideoStreamErrorScreenCaptureWindowClosed"},
+    ErrorRow{MediaCodes::kVideoErrorExtensionCaptureStarted, KRAudioVideoErrorType::ok,
+             "LocalVideoStreamErrorExtensionCaptureStarted"},
+    ErrorRow{MediaCodes::kVideoErrorExtensionCaptureStopped, KRAudioVideoErrorType::ok,
+             "LocalVideoStreamErrorExtensionCaptureStoped"},
+    ErrorRow{MediaCodes::kVideoErrorExtensionCaptureDisconnected, KRAudioVideoErrorType::ok,
+             "LocalVideoStreamErrorExtensionCaptureDisconnected"},
+};
+
+template <std::size_t N>
+const ErrorRow* findRow(const std::array<ErrorRow, N>& rows, int code) {
+    const auto it = std::find_if(rows.begin(), rows.end(),
+                                 [code](const ErrorRow& row) { return row.code == code; });
+    return it == rows.end() ? nullptr : &*it;
+}
+
+template <std::size_t N>
+KRAudioVideoErrorType typeOf(const std::array<ErrorRow, N>& rows, int code) {
+    const ErrorRow* row = findRow(rows, code);
+    return row ? row->type : KRAudioVideoErrorType::unknown;
+}
+
+template <std::size_t N>
+std::string textOf(const std::array<ErrorRow, N>& rows, int code) {
+    const ErrorRow* row = findRow(rows, code);
+    return row ? std::string(row->text) : std::to_string(code);
+}
+
+}  // namespace
+
+KRNetworkQuality networkQualityFromEngine(int quality) {
+    switch (quality) {
+        case MediaCodes::kQualityExcellent:
+        case MediaCodes::kQualityGood:
+            return KRNetworkQuality::good;
+        case MediaCodes::kQualityPoor:
+            return KRNetworkQuality::low;
+        case MediaCodes::kQualityBad:
+        case MediaCodes::kQualityVeryBad:
+            return KRNetworkQuality::bad;
+        default:
+            return KRNetworkQuality::detecting;
+    }
+}
+
+KRNetworkQuality networkQualityFromEngine(int txQuality, int rxQuality) {
+    const KRNetworkQuality tx = networkQualityFromEngine(txQuality);
+    const KRNetworkQuality rx = networkQualityFromEngine(rxQuality);
+    // Worst first; `detecting` only wins when neither side has a grade.
+    for (const KRNetworkQuality grade :
+         {KRNetworkQuality::bad, KRNetworkQuality::low, KRNetworkQuality::good}) {
+        if (tx == grade || rx == grade) {
+            return grade;
+        }
+    }
+    return KRNetworkQuality::detecting;
+}
+
+std::optional<KRAudioRouteType> audioRouteFromEngine(int routing) {
+    switch (routing) {
+        case MediaCodes::kRouteHeadset:
+        case MediaCodes::kRouteHeadsetNoMic:
+            return KRAudioRouteType::headPhone;
+        case MediaCodes::kRouteEarpiece:
+            return KRAudioRouteType::audioHandset;
+        case MediaCodes::kRouteSpeakerphone:
+        case MediaCodes::kRouteLoudspeaker:
+            return KRAudioRouteType::speaker;
+        case MediaCodes::kRouteBluetooth:
+            return KRAudioRouteType::blueTooth;
+        default:
+            return std::nullopt;
+    }
+}
+
+KRConnectionState connectionStateFromEngine(int state) {
+    switch (state) {
+        case MediaCodes::kConnectionDisconnected:
+            return KRConnectionState::disconnected;
+        case MediaCodes::kConnectionConnecting:
+            return KRConnectionState::connecting;
+        case MediaCodes::kConnectionReconnecting:
+            return KRConnectionState::reconnecting;
+        case MediaCodes::kConnectionFailed:
+            return KRConnectionState::failed;
+        default:
+            return KRConnectionState::connected;
+    }
+}
+
+KRAudioVideoErrorType audioErrorType(int error) {
+    return typeOf(kAudioErrors, error);
+}
+
+std::string audioErrorDescription(int error) {
+    return textOf(kAudioErrors, error);
+}
+
+KRAudioVideoErrorType videoErrorType(int error) {
+    return typeOf(kVideoErrors, error);
+}
+
+std::string videoErrorDescription(int error) {
+    return textOf(kVideoErrors, error);
+}
+
+}  // namespace kr

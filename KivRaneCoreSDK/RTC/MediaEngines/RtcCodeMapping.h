@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "KivRaneCoreSDK/Common/Enums/KRAudioVideoErrorType.h"
+#include "KivRaneCoreSDK/Common/Enums/KRConnectionState.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
+
+namespace kr {
+
+// How the media engine's integer codes (platform::MediaCodes) become the values the library
+// reports. Shared by every engine wrapper so they agree. Pure functions; any thread.
+
+/// One engine quality grade: 1-2 good, 3 low, 4-5 bad, anything else detecting.
+KRNetworkQuality networkQualityFromEngine(int quality);
+/// The worse of the sending and receiving grades; `detecting` only when both are.
+KRNetworkQuality networkQualityFromEngine(int txQuality, int rxQuality);
+
+/// The route for an engine routing value, or nullopt when the value names no route we know
+/// (the caller keeps its previous route).
+std::optional<KRAudioRouteType> audioRouteFromEngine(int routing);
+
+/// The connection state for an engine state; unknown states count as connected.
+KRConnectionState connectionStateFromEngine(int state);
+
+/// Class and text of a local microphone error; unknown numbers give `unknown` and the number.
+KRAudioVideoErrorType audioErrorType(int error);
+std::string audioErrorDescription(int error);
+
+/// Class and text of a local camera error; unknown numbers give `unknown` and the number.
+KRAudioVideoErrorType videoErrorType(int error);
+std::string videoErrorDescription(int error);
+
+}  // namespace kr
