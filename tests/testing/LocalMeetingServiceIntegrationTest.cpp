@@ -445,6 +445,39 @@ TEST_F(LocalMeetingServiceIntegrationTest, SharesRecordingAndChatThread) {
     EXPECT_FALSE(find(s, ann.uid).has_value());
 }
 
+TEST_F(LocalMeetingServiceIntegrationTest, OneScreenShareAtATimeAndOnlyUnderTheSharersOwnId) {
+    Member host = joinAsGuest("Hal", setup.hostToken);
+    Member ann = joinAsGuest("Ann");
+    Member bob = joinAsGuest("Bob");
+    ASSERT_FALSE(HasFatalFailure());
+
+    // Ann's client reports a share through its status post, then Bob starts one.
+    ASSERT_TRUE(send(ann, PostRoomConnectionRequest(setup.meetingId, setup.roomId, setup.pin,
+                                                    ann.historyId, ann.uid, ann.name, false,
+                                                    true, true, false, true, false, false))
+                    .getResult()
+                    .ok());
+    ASSERT_TRUE(find(status(host), ann.uid).value().isSharingScreen);
+    ASSERT_TRUE(send(bob, StartScreenShareRequest(setup.meetingId, bob.uid)).getResult().ok());
+    auto s = status(host);
+    EXPECT_FALSE(find(s, ann.uid).value().isSharingScreen);
+    EXPECT_TRUE(find(s, bob.uid).value().isSharingScreen);
+    EXPECT_EQ(s.screenOrWhiteBoardSharingUserId, bob.uid);
+
+    // Nobody starts or stops a share under someone else's id, not even the host.
+    EXPECT_EQ(refusalCode(send(ann, StopScreenShareRequest(setup.meetingId, bob.uid))),
+              "FORBIDDEN");
+    EXPECT_EQ(refusalCode(send(host, StopScreenShareRequest(setup.meetingId, bob.uid))),
+              "FORBIDDEN");
+    EXPECT_EQ(refusalCode(send(ann, StartScreenShareRequest(setup.meetingId, bob.uid))),
+              "FORBIDDEN");
+    EXPECT_EQ(refusalCode(send(ann, StartScreenShareRequest(setup.meetingId, "no-such-uid"))),
+              "NOTFOUNDERROR");
+    EXPECT_EQ(status(host).screenOrWhiteBoardSharingUserId, bob.uid);
+    ASSERT_TRUE(send(bob, StopScreenShareRequest(setup.meetingId, bob.uid)).getResult().ok());
+    EXPECT_FALSE(status(host).isScreenShared);
+}
+
 TEST_F(LocalMeetingServiceIntegrationTest, WrongOrEndedMeetingsAreRefusedWithTheirCodes) {
     Member m{newClient(), true, {}, {}, {}, {}, "Ann"};
     EXPECT_EQ(refusalCode(send(m, GetRoomDetailsRequest(setup.meetingId, "0000", ""))),
