@@ -17,13 +17,24 @@ namespace kr {
 /// Every accessor is overridable. Not thread-safe: used on the main queue.
 class KRMeetingUser : public KRMediaTrack {
 public:
+    /// What a participant starts with, by name: `{.id = uid, .displayName = "Ann", .isHost = true}`.
+    struct Parameters {
+        std::string id{};
+        std::string userId{};
+        std::shared_ptr<KRAudioTrack> audioTrack{};  ///< null: a fresh empty track
+        std::shared_ptr<KRVideoTrack> videoTrack{};  ///< null: a fresh empty track
+        std::string displayName{};
+        bool isSpeaker = false;
+        bool isCoHost = false;
+        bool isHandRaised = false;
+        bool isSharingScreen = false;
+        bool isHost = false;
+    };
+
     /// Empty strings, all flags false, no view, two fresh empty tracks.
-    KRMeetingUser();
-    /// `isLoudest` and `isHardAudioMuted` start false and there is no view. A null track is
-    /// replaced by a fresh empty one.
-    KRMeetingUser(std::string id, std::string userId, std::shared_ptr<KRAudioTrack> audioTrack,
-                  std::shared_ptr<KRVideoTrack> videoTrack, std::string displayName, bool isSpeaker,
-                  bool isCoHost, bool isHandRaised, bool isSharingScreen, bool isHost);
+    KRMeetingUser() : KRMeetingUser(Parameters{}) {}
+    /// `isLoudest` and `isHardAudioMuted` start false and there is no view.
+    explicit KRMeetingUser(Parameters p);
 
     KRMeetingUser(const KRMeetingUser&) = delete;
     KRMeetingUser& operator=(const KRMeetingUser&) = delete;
