@@ -21,10 +21,10 @@
 
 namespace kr {
 
-/// The remote log collector: keeps the messages that pass its level filter as `KRLoggerData`
-/// records and ships them in bulk to the remote log service, one HTTPS POST of NDJSON per push
-/// (an action line naming the index, then the record, for every record; every line ends in a
-/// newline, as bulk endpoints require).
+/// Gathers the library's diagnostic messages that survive the level check and uploads them in
+/// batches to a remote log index: one HTTPS POST of NDJSON per batch, two lines per record
+/// (which index, then the record), each line newline-terminated because bulk endpoints reject
+/// a body without the final one.
 ///
 /// A push starts when more than the batch size of records are pending and on a repeating timer.
 /// At most one push is in flight; it owns the records it carries: they are dropped once an HTTP
@@ -97,8 +97,8 @@ public:
     void setUserData(std::string userName, std::string userID, std::string meetingID,
                      std::string emailID);
 
-    /// Keeps the message when logging is enabled and the configured level is DEBUG or equals
-    /// `level` exactly (not a threshold); drops it silently otherwise.
+    /// Accepted only while enabled, and only for the configured level itself (DEBUG accepts
+    /// every level; levels are not ordered). Anything else is dropped without a trace.
     void collectLogs(const std::string& message, const std::string& moduleName,
                      KivRaneRMLogLevel level) override;
     void collectLogs(const std::string& message, const std::string& moduleName) {

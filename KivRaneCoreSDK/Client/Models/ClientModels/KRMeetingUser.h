@@ -11,7 +11,7 @@
 
 namespace kr {
 
-/// One participant of the meeting as the host app sees it. The stores create one object per
+/// A meeting member in the shape handed to the host app. The stores create one object per
 /// participant (std::make_shared) and change it in place, so every holder, the host app
 /// included, sees later changes. Holds its two tracks by reference; they are never null.
 /// Every accessor is overridable. Not thread-safe: used on the main queue.
@@ -76,7 +76,7 @@ public:
     /// Takes the video track's view out of its superview and clears it. The track object,
     /// its mute flag and `videoStreamView` stay as they are.
     virtual void resetVideoTrack();
-    /// The user id (the user id and the guest id are one field).
+    /// Same as `userId()`: guests have no separate id.
     virtual std::string getUserGuestID() const;
 
 private:

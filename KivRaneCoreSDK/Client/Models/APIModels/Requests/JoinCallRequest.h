@@ -7,8 +7,8 @@
 
 namespace kr {
 
-/// Records on the server that the local user joins the call of a meeting; the reply carries the
-/// call's history id. The body is one object under "data" with thirteen string members, the fixed
+/// Tells the server we are entering a meeting's call; the reply holds the history id that
+/// later calls refer to. The body is one object under "data" with thirteen string members, the fixed
 /// device description and the device's local IP address ("machineIp", as the caller found it,
 /// e.g. with `LocalIPAddress::getIPAddress()`; "" when none) included.
 /// A plain value: build it, send it once through the network client, read its outcome.
