@@ -3,9 +3,9 @@
 //
 //   kr_example_LocalMeetingService [--room MEETING_ID:PIN[:ROOM_ID]]... [--seconds N]
 //
-// Prints one JSON line with the port, the CA file to trust and the rooms (with their host
-// tokens), then serves until SIGINT or SIGTERM, or for N seconds. A client reaches it by
-// connecting every host name to 127.0.0.1:port and trusting the CA file.
+// Prints one JSON line with the port, the CA file to trust and the rooms (each with a random host
+// token of its own), then serves until SIGINT or SIGTERM, or for N seconds. A client reaches it
+// by connecting every host name to 127.0.0.1:port and trusting the CA file.
 
 #include <csignal>
 #include <cstdlib>
@@ -35,19 +35,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--room" && i + 1 < argc) {
-            const std::string roomArg = argv[++i];
-            const auto first = roomArg.find(':');
-            if (first == std::string::npos || first == 0) {
+            auto setup = kr::test::MeetingRoomSetup::fromArgument(argv[++i]);
+            if (!setup) {
                 return usage(argv[0]);
             }
-            kr::test::MeetingRoomSetup setup;
-            setup.meetingId = roomArg.substr(0, first);
-            const auto second = roomArg.find(':', first + 1);
-            setup.pin = roomArg.substr(first + 1, second - first - 1);
-            setup.roomId = second == std::string::npos ? "room-" + setup.meetingId
-                                                       : roomArg.substr(second + 1);
-            setup.chatThreadId = "thread-" + setup.meetingId;
-            rooms.push_back(std::move(setup));
+            rooms.push_back(std::move(*setup));
         } else if (arg == "--seconds" && i + 1 < argc) {
             seconds = std::strtol(argv[++i], nullptr, 10);
             if (seconds <= 0) {

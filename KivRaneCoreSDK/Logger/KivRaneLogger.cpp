@@ -1,5 +1,6 @@
 #include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string_view>
 #include <utility>
@@ -60,6 +61,7 @@ std::string_view trimmed(std::string_view text) {
 KivRaneLogger::KivRaneLogger(Environment environment) : environment_(std::move(environment)) {}
 
 KivRaneLogger::~KivRaneLogger() {
+    retry_.cancel();
     if (timerToPushLogs_) {
         timerToPushLogs_->invalidate();
     }
@@ -69,20 +71,29 @@ std::shared_ptr<KivRaneLogger> KivRaneLogger::create(Environment environment) {
     return std::make_shared<KivRaneLogger>(std::move(environment));
 }
 
+std::shared_ptr<KivRaneLogger> KivRaneLogger::create(const KRDependencies& dependencies) {
+    return create(environmentFor(dependencies));
+}
+
 std::shared_ptr<KivRaneLogger> KivRaneLogger::shared() {
     // Made once and never released: components may log until the process ends.
     static const auto* const instance = [] {
-        auto* made = new std::shared_ptr<KivRaneLogger>(create(defaultEnvironment()));
+        auto* made = new std::shared_ptr<KivRaneLogger>(create(KRDependencies{}));
         LogCollector::setShared(*made);
         return made;
     }();
     return *instance;
 }
 
-KivRaneLogger::Environment KivRaneLogger::defaultEnvironment() {
+KivRaneLogger::Environment KivRaneLogger::environmentFor(const KRDependencies& dependencies) {
     Environment environment;
-    environment.workQueue = platform::SerialQueue::create("KivRane_Core_Logger");
-    environment.timerQueue = platform::MainQueue::current();
+    environment.timerQueue =
+        dependencies.queue ? dependencies.queue : platform::MainQueue::current();
+    // On the library's clock, so the back-off follows whatever clock the host or a test gave.
+    environment.workQueue =
+        platform::SerialQueue::create("KivRane_Core_Logger", environment.timerQueue->clock());
+    // TODO(deps): hand `dependencies.routing` to the transport once it takes routing per
+    // transport instead of the process-wide switch.
     auto transport = platform::HttpTransport::create();
     environment.send = [transport](platform::HttpRequest request,
                                    std::shared_ptr<platform::DispatchQueue> queue,
@@ -111,19 +122,11 @@ void KivRaneLogger::onWorkQueue(std::function<void(KivRaneLogger&)> step) {
     });
 }
 
-void KivRaneLogger::configureLogger(bool isEnable, int level, int entries, int apiTimeInterval,
-                                    std::string platformKey, std::string apiKey, std::string url) {
-    logLevel_ = level;
-    isELKLoggingEnabled_ = isEnable;
-    Settings settings;
-    settings.enabled = isEnable;
-    settings.noOfEntries = entries;
-    settings.secondsBeforeCallingTheApiToPushLogs = apiTimeInterval;
-    settings.loggerPlatformKey = std::move(platformKey);
-    settings.loggerApiKey = std::move(apiKey);
-    settings.loggerURL = std::move(url);
-    onWorkQueue([settings = std::move(settings)](KivRaneLogger& self) {
-        self.settings_ = settings;
+void KivRaneLogger::configureLogger(Configuration configuration) {
+    logLevel_ = configuration.level;
+    isELKLoggingEnabled_ = configuration.isEnable;
+    onWorkQueue([configuration = std::move(configuration)](KivRaneLogger& self) {
+        self.settings_ = configuration;
         self.setupATimerForPushingTheLogs(true);
     });
 }
@@ -164,9 +167,14 @@ void KivRaneLogger::collectLogs(const std::string& message, const std::string& m
 
 void KivRaneLogger::record(const std::string& message, const std::string& moduleName,
                            int levelRaw) {
-    allLogs_.emplace_back(environment_.timeStamp(), moduleName + " " + message,
-                          std::to_string(levelRaw), meetingID_, userLoginID_, userFirstName_,
-                          userLastName_, userEmailID_);
+    allLogs_.push_back({.timestamp = environment_.timeStamp(),
+                        .message = moduleName + " " + message,
+                        .level = std::to_string(levelRaw),
+                        .meetingId = meetingID_,
+                        .userId = userLoginID_,
+                        .firstName = userFirstName_,
+                        .lastName = userLastName_,
+                        .identity = userEmailID_});
     ++counterForEntries_;
     capBacklog();
     checkEntriesAndPushLogs();
@@ -174,14 +182,16 @@ void KivRaneLogger::record(const std::string& message, const std::string& module
 
 void KivRaneLogger::checkEntriesAndPushLogs() {
     // Counted apart from the pending list, which the backlog cap may keep shorter than the batch.
-    if (counterForEntries_ > settings_.noOfEntries) {
+    // A batch size below zero must not turn an empty list into a push.
+    if (!allLogs_.empty() && counterForEntries_ > settings_.entries) {
         prepareLogStringAndPush();
     }
 }
 
 void KivRaneLogger::prepareLogStringAndPush() {
-    if (pushInFlight_) {
-        // The push in flight owns its records; this one starts when it has been answered.
+    if (pushInFlight_ || backingOff()) {
+        // The push in flight owns its records; this one starts when it has been answered or
+        // when the back-off after a failure ends.
         pushDeferred_ = true;
         return;
     }
@@ -194,15 +204,13 @@ void KivRaneLogger::prepareLogStringAndPush() {
         list->clear();
     }
     counterForEntries_ = 0;
-    const std::string action = actionLine(settings_.loggerPlatformKey);
+    const std::string action = actionLine(settings_.platformKey);
     std::string body;
     for (const auto& record : batch) {
-        if (!body.empty()) {
-            body += '\n';
-        }
         body += action;
         body += '\n';
         body += record.encode();
+        body += '\n';
     }
     if (!pushLogsToServer(std::move(body), batch)) {
         keepUnsent(std::move(batch));
@@ -211,15 +219,15 @@ void KivRaneLogger::prepareLogStringAndPush() {
 }
 
 bool KivRaneLogger::pushLogsToServer(std::string body, std::vector<KRLoggerData> batch) {
-    if (!isUsableUrl(settings_.loggerURL) ||
-        !platform::HttpTransport::isSafeHeaderValue(settings_.loggerApiKey)) {
+    if (!isUsableUrl(settings_.url) ||
+        !platform::HttpTransport::isSafeHeaderValue(settings_.apiKey)) {
         return false;  // kept for a later push with usable settings
     }
     platform::HttpRequest request;
     request.method = "POST";
-    request.url = settings_.loggerURL;
+    request.url = settings_.url;
     request.headers = {{"Content-Type", "application/x-ndjson"},
-                       {"Authorization", settings_.loggerApiKey}};
+                       {"Authorization", settings_.apiKey}};
     request.body = std::move(body);
     request.timeout = kPushTimeout;
 
@@ -243,13 +251,36 @@ void KivRaneLogger::pushFinished(const platform::HttpResult& result) {
     pushInFlight_ = false;
     if (!result.ok() || isRetryableStatus(result.value().status)) {
         keepUnsent(std::move(carried));
+        backOff();
+        return;  // the back-off's end starts the deferred push, if one is due
     }
+    failedPushes_ = 0;
     if (pushDeferred_ && !allLogs_.empty()) {
         prepareLogStringAndPush();
     } else {
         pushDeferred_ = false;
         checkEntriesAndPushLogs();
     }
+}
+
+bool KivRaneLogger::backingOff() {
+    return failedPushes_ > 0 && environment_.workQueue->clock()->now() < retryAt_;
+}
+
+void KivRaneLogger::backOff() {
+    // 2 s, 4 s, 8 s ... up to the cap: a service that is down sees a trickle, not a loop.
+    const int doublings = std::min(failedPushes_++, 16);
+    const auto delay = std::min<std::chrono::seconds>(kFirstRetryDelay * (1 << doublings),
+                                                      kMaxRetryDelay);
+    retryAt_ = environment_.workQueue->clock()->now() + delay;
+    retry_.cancel();
+    std::weak_ptr<KivRaneLogger> weakSelf = weak_from_this();
+    retry_ = environment_.workQueue->postAfter(delay, [weakSelf] {
+        auto self = weakSelf.lock();
+        if (self && self->pushDeferred_ && !self->allLogs_.empty()) {
+            self->prepareLogStringAndPush();
+        }
+    });
 }
 
 void KivRaneLogger::keepUnsent(std::vector<KRLoggerData> batch) {
@@ -271,14 +302,13 @@ void KivRaneLogger::invalidateAndSetupAgainTheTimer() {
         timerToPushLogs_->invalidate();
         timerToPushLogs_.reset();
     }
-    // Re-armed without a tick at once: an immediate tick after every push would push again as
-    // soon as one record arrived.
-    setupATimerForPushingTheLogs(false);
+    // The tick at once is queued behind whatever arrived meanwhile; it pushes only if something
+    // is pending, and waits for the answer to the push just started.
+    setupATimerForPushingTheLogs(true);
 }
 
 void KivRaneLogger::setupATimerForPushingTheLogs(bool fireAtOnce) {
-    if (!settings_.enabled ||
-        settings_.secondsBeforeCallingTheApiToPushLogs < kMinimumTimerSeconds) {
+    if (!settings_.isEnable || settings_.apiTimeInterval < kMinimumTimerSeconds) {
         return;  // an earlier timer keeps running unchanged
     }
     if (timerToPushLogs_) {
@@ -287,7 +317,7 @@ void KivRaneLogger::setupATimerForPushingTheLogs(bool fireAtOnce) {
     std::weak_ptr<KivRaneLogger> weakSelf = weak_from_this();
     timerToPushLogs_ = platform::Timer::schedule(
         environment_.timerQueue,
-        std::chrono::seconds(settings_.secondsBeforeCallingTheApiToPushLogs), true,
+        std::chrono::seconds(settings_.apiTimeInterval), true,
         [weakSelf](platform::Timer&) {
             if (auto self = weakSelf.lock()) {
                 self->onWorkQueue([](KivRaneLogger& logger) { logger.timerTick(); });

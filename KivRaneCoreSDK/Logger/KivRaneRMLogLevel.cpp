@@ -1,20 +1,16 @@
 #include "KivRaneCoreSDK/Logger/KivRaneRMLogLevel.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
+namespace {
+using L = KivRaneRMLogLevel;
+constexpr auto kTable = makeIntegerEnumTable<std::int64_t>({L::DEBUG, L::INFO, L::WARN, L::ERROR});
+}  // namespace
+
 std::optional<KivRaneRMLogLevel> kivRaneRMLogLevelFromRaw(std::int64_t raw) {
-    switch (raw) {
-        case 1:
-            return KivRaneRMLogLevel::DEBUG;
-        case 2:
-            return KivRaneRMLogLevel::INFO;
-        case 3:
-            return KivRaneRMLogLevel::WARN;
-        case 4:
-            return KivRaneRMLogLevel::ERROR;
-        default:
-            return std::nullopt;
-    }
+    return kTable.fromRaw(raw);
 }
 
 }  // namespace kr

@@ -5,9 +5,9 @@
 
 namespace kr {
 
-/// Level of a diagnostic message. The raw value is what travels: the collector keeps its configured
-/// level as a plain integer and writes a record's level as the decimal text of the raw value.
-/// Levels have no ordering of their own; the collector compares raw values.
+/// Severity of a diagnostic message. Only the number matters outside the program: the server
+/// configures a number and each uploaded record carries one as text. Levels are compared for
+/// equality only, never ranked.
 enum class KivRaneRMLogLevel : int {
     DEBUG = 1,
     INFO = 2,

@@ -2,27 +2,32 @@
 
 #include <utility>
 
-#include "KivRaneCoreSDK/Logger/LogCollector.h"
 
 namespace kr {
 
-KivRaneRealTimeLogger2::KivRaneRealTimeLogger2(std::string module)
-    : moduleName_(std::move(module)) {}
+KivRaneRealTimeLogger2::KivRaneRealTimeLogger2(std::string module,
+                                               std::shared_ptr<LogCollector> collector)
+    : moduleName_(std::move(module)), collector_(std::move(collector)) {}
+
+void KivRaneRealTimeLogger2::collect(const std::string& message, KivRaneRMLogLevel level) const {
+    const auto collector = collector_ ? collector_ : LogCollector::shared();
+    collector->collectLogs(message, moduleName_, level);
+}
 
 void KivRaneRealTimeLogger2::debug(const std::string& message) {
-    LogCollector::shared()->collectLogs(message, moduleName_, KivRaneRMLogLevel::DEBUG);
+    collect(message, KivRaneRMLogLevel::DEBUG);
 }
 
 void KivRaneRealTimeLogger2::info(const std::string& message) {
-    LogCollector::shared()->collectLogs(message, moduleName_, KivRaneRMLogLevel::INFO);
+    collect(message, KivRaneRMLogLevel::INFO);
 }
 
 void KivRaneRealTimeLogger2::warn(const std::string& message) {
-    LogCollector::shared()->collectLogs(message, moduleName_, KivRaneRMLogLevel::WARN);
+    collect(message, KivRaneRMLogLevel::WARN);
 }
 
 void KivRaneRealTimeLogger2::error(const std::string& message) {
-    LogCollector::shared()->collectLogs(message, moduleName_, KivRaneRMLogLevel::ERROR);
+    collect(message, KivRaneRMLogLevel::ERROR);
 }
 
 }  // namespace kr

@@ -1,18 +1,22 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "KivRaneCoreSDK/Logger/LogCollector.h"
+
 namespace kr {
 
-/// A component's logger: tags each message with the component's module name and a level and hands
-/// it to the installed `LogCollector`, which alone decides whether it is recorded. Nothing is
-/// printed. The level methods may be called from any thread and return at once; `moduleName` is
-/// read afresh on every call, and changing it while another thread logs through the same object
-/// is not synchronised (components set it once, at construction).
+/// Per-component front end of the log collector: each call labels the text with the
+/// component's name and a severity and passes it on to the collector given (e.g.
+/// `KRDependencies::logCollector`) or, without one, to `LogCollector::shared()` as it is then.
+/// The collector decides what is kept; nothing is printed. Calls are cheap and safe from any
+/// thread. Set the module name once, before other threads use the object: it is not guarded.
 class KivRaneRealTimeLogger2 {
 public:
-    explicit KivRaneRealTimeLogger2(std::string module);
+    explicit KivRaneRealTimeLogger2(std::string module,
+                                    std::shared_ptr<LogCollector> collector = nullptr);
     virtual ~KivRaneRealTimeLogger2() = default;
 
     const std::string& moduleName() const { return moduleName_; }
@@ -24,7 +28,10 @@ public:
     virtual void error(const std::string& message);
 
 private:
+    void collect(const std::string& message, KivRaneRMLogLevel level) const;
+
     std::string moduleName_;
+    std::shared_ptr<LogCollector> collector_;
 };
 
 }  // namespace kr

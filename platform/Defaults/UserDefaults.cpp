@@ -18,7 +18,6 @@ namespace {
 
 struct Registry {
     std::mutex mutex;
-    std::filesystem::path directoryOverride;
     // Suites stay open for the life of the process so that every opener shares one object.
     std::map<std::string, std::shared_ptr<UserDefaults>> open;
 };
@@ -50,7 +49,24 @@ bool validSuiteName(std::string_view name) {
            name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-// NaN and infinities have no JSON spelling; storing one would make the whole file unreadable.
+// The reader's settings; the writer checks every value against them.
+boost::json::parse_options readOptions() {
+    boost::json::parse_options options;
+    options.allow_invalid_utf8 = true;  // strings are stored byte for byte
+    options.max_depth = UserDefaults::kMaxDepth;
+    return options;
+}
+
+std::optional<boost::json::object> parseSuite(std::string_view text) {
+    boost::system::error_code ec;
+    boost::json::value parsed = boost::json::parse(text, ec, {}, readOptions());
+    if (ec || !parsed.is_object()) {
+        return std::nullopt;
+    }
+    return std::move(parsed.get_object());
+}
+
+// NaN and infinities have no JSON spelling.
 bool allFinite(const boost::json::value& v) {
     switch (v.kind()) {
         case boost::json::kind::double_:
@@ -72,6 +88,13 @@ bool allFinite(const boost::json::value& v) {
         default:
             return true;
     }
+}
+
+// Whether a suite holding `value` under some key still parses: a value nested too deep, or one
+// without a JSON spelling, would make the whole file unreadable at the next start.
+bool readsBack(const boost::json::value& value) {
+    return allFinite(value) &&
+           parseSuite(boost::json::serialize(boost::json::object{{"k", value}})).has_value();
 }
 
 std::optional<std::int64_t> asInteger(const boost::json::value& v) {
@@ -113,29 +136,21 @@ std::shared_ptr<UserDefaults> UserDefaults::open(std::string name, std::filesyst
     return slot;
 }
 
-std::shared_ptr<UserDefaults> UserDefaults::standard() {
-    const std::filesystem::path dir = directory();
+std::shared_ptr<UserDefaults> UserDefaults::standard(const std::filesystem::path& dir) {
     return open(std::string(), dir.empty() ? dir : dir / "standard.json");
 }
 
-std::shared_ptr<UserDefaults> UserDefaults::suite(std::string_view name) {
+std::shared_ptr<UserDefaults> UserDefaults::suite(std::string_view name,
+                                                  const std::filesystem::path& dir) {
     if (!validSuiteName(name)) {
         return nullptr;
     }
-    const std::filesystem::path dir = directory();
     std::string suiteName(name);
     return open(suiteName, dir.empty() ? dir : dir / "suites" / (suiteName + ".json"));
 }
 
-void UserDefaults::setDirectory(std::filesystem::path dir) {
-    std::lock_guard lock(registry().mutex);
-    registry().directoryOverride = std::move(dir);
-}
-
 std::filesystem::path UserDefaults::directory() {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    return r.directoryOverride.empty() ? defaultDirectory() : r.directoryOverride;
+    return defaultDirectory();
 }
 
 void UserDefaults::load() {
@@ -148,17 +163,30 @@ void UserDefaults::load() {
     }
     std::ostringstream text;
     text << in.rdbuf();
-    boost::json::parse_options options;
-    options.allow_invalid_utf8 = true;  // strings are stored byte for byte
-    boost::system::error_code ec;
-    boost::json::value parsed = boost::json::parse(text.str(), ec, {}, options);
-    if (!ec && parsed.is_object()) {
-        values_ = std::move(parsed.get_object());
+    in.close();
+    if (auto parsed = parseSuite(text.str())) {
+        values_ = std::move(*parsed);
+    } else if (!setAside()) {
+        keepOffDisk_ = true;  // the unreadable file stays where it is, untouched
     }
 }
 
+bool UserDefaults::setAside() const {
+    // Kept under a new name so the next write cannot replace it; the first free number wins.
+    std::error_code ec;
+    for (int n = 1; n < 1000; ++n) {
+        std::filesystem::path aside = file_;
+        aside += ".corrupt-" + std::to_string(n);
+        if (!std::filesystem::exists(aside, ec) && !ec) {
+            std::filesystem::rename(file_, aside, ec);
+            return !ec;
+        }
+    }
+    return false;
+}
+
 bool UserDefaults::writeLocked() const {
-    if (file_.empty()) {
+    if (file_.empty() || keepOffDisk_) {
         return false;
     }
     static std::atomic<unsigned> counter{0};
@@ -236,7 +264,7 @@ bool UserDefaults::set(std::string_view key, boost::json::value value) {
     if (value.is_null()) {
         return remove(key);
     }
-    if (!allFinite(value)) {
+    if (!readsBack(value)) {
         return false;
     }
     std::lock_guard lock(mutex_);

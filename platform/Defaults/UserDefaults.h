@@ -16,25 +16,34 @@ namespace kr::platform {
 
 /// A named store of JSON values by key, persisted as one JSON object per file: the standard suite
 /// in `<directory>/standard.json`, a named suite (such as an app group shared with an extension)
-/// in `<directory>/suites/<name>.json`. The directory is, in order: the one set with
-/// `setDirectory`, the environment variable KR_DEFAULTS_DIR, `$XDG_CONFIG_HOME/kivrane`,
-/// `$HOME/.config/kivrane`.
+/// in `<directory>/suites/<name>.json`. Whoever opens a suite names its directory; `directory()`
+/// is the production default: the environment variable KR_DEFAULTS_DIR, `$XDG_CONFIG_HOME/kivrane`
+/// or `$HOME/.config/kivrane`.
 ///
-/// A suite is read once when first opened (a missing, unreadable or corrupt file counts as empty)
-/// and every change is written through at once, atomically (temporary file, then rename). Opening
-/// the same suite again in the same directory gives the same object.
+/// A suite is read once when first opened and every change is written through at once, atomically
+/// (temporary file, then rename). A missing file counts as empty; a file that does not parse is
+/// renamed to `<file>.corrupt-<n>` and the suite starts empty, so a later write never destroys
+/// what might still be recovered. A value is stored only if the file it makes reads back.
+/// Opening the same suite again in the same directory gives the same object.
 /// Threading: every method may be called from any thread.
 class UserDefaults {
 public:
-    /// The standard suite of the current directory. Never null.
-    static std::shared_ptr<UserDefaults> standard();
-    /// The named suite of the current directory, or null when the name cannot name a suite
-    /// (empty, ".", "..", or holding '/' or NUL).
-    static std::shared_ptr<UserDefaults> suite(std::string_view name);
+    /// Nesting the reader accepts; the writer refuses anything deeper.
+    static constexpr std::size_t kMaxDepth = 32;
 
-    /// Overrides the directory for suites opened afterwards; an empty path restores the default.
-    static void setDirectory(std::filesystem::path directory);
-    /// The directory suites are opened in now; empty when none can be found.
+    /// The standard suite in `directory` (in memory only when the path is empty). Never null.
+    static std::shared_ptr<UserDefaults> standard(const std::filesystem::path& directory);
+    /// The named suite in `directory`, or null when the name cannot name a suite (empty, ".",
+    /// "..", or holding '/' or NUL).
+    static std::shared_ptr<UserDefaults> suite(std::string_view name,
+                                               const std::filesystem::path& directory);
+    /// The same in the production default directory.
+    static std::shared_ptr<UserDefaults> standard() { return standard(directory()); }
+    static std::shared_ptr<UserDefaults> suite(std::string_view name) {
+        return suite(name, directory());
+    }
+
+    /// The production default directory; empty when none can be found.
     static std::filesystem::path directory();
 
     UserDefaults(const UserDefaults&) = delete;
@@ -57,8 +66,9 @@ public:
 
     /// Stores `value` under `key` (a null value removes the key). Returns whether the change
     /// reached the file; the in-memory value is kept either way (a suite without a directory is
-    /// kept in memory only, and this returns false). A value holding NaN or an infinity has no
-    /// JSON form: it is refused, nothing changes and this returns false.
+    /// kept in memory only, and this returns false). A value the file could not give back (NaN,
+    /// an infinity, nesting deeper than `kMaxDepth`) is refused: nothing changes, this returns
+    /// false.
     bool set(std::string_view key, boost::json::value value);
     bool set(std::string_view key, const std::string& text) {
         return set(key, boost::json::value(boost::json::string_view(text)));
@@ -77,12 +87,14 @@ private:
     static std::shared_ptr<UserDefaults> open(std::string name, std::filesystem::path file);
 
     void load();
+    bool setAside() const;
     bool writeLocked() const;  // requires mutex_
 
     const std::string name_;
     const std::filesystem::path file_;
     mutable std::mutex mutex_;
     boost::json::object values_;
+    bool keepOffDisk_ = false;  // an unreadable file could not be set aside
 };
 
 }  // namespace kr::platform

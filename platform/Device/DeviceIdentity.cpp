@@ -81,7 +81,11 @@ std::optional<std::string> DeviceIdentity::identifierForVendor() {
 }
 
 std::string DeviceIdentity::currentIdentifier() {
-    return identifierForVendor().value_or(std::string(kFallbackIdentifier));
+    return currentIdentifier(*UserDefaults::standard());
+}
+
+std::string DeviceIdentity::currentIdentifier(UserDefaults& defaults) {
+    return identifierForVendor(defaults).value_or(std::string(kFallbackIdentifier));
 }
 
 }  // namespace kr::platform

@@ -24,6 +24,8 @@ public:
 
     /// `identifierForVendor()`, or `kFallbackIdentifier` when there is none.
     static std::string currentIdentifier();
+    /// The same, kept in `defaults`.
+    static std::string currentIdentifier(UserDefaults& defaults);
 
     /// A fresh random version-4 UUID in upper case ("XXXXXXXX-XXXX-4XXX-[89AB]XXX-XXXXXXXXXXXX").
     static std::string makeUuid();

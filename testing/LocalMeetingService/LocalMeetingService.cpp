@@ -615,9 +615,22 @@ struct LocalMeetingService::State {
         const std::string uri = requiredField<std::string>(body, "participantUri");
         const std::string action = requiredField<std::string>(body, "action");
         requireAccess(session, room);
+        if (action != "start" && action != "stop") {
+            badRequest("\"action\" must be \"start\" or \"stop\"");
+        }
+        // Only the participant's own user may start or stop its share.
+        const MeetingParticipantState* sharer = byUri(room, uri);
+        if (sharer == nullptr) {
+            notFound("No such participant");
+        }
+        if (sharer->userId != session.userId) {
+            refuse(403, "FORBIDDEN", "The participant belongs to another user");
+        }
         if (action == "start") {
-            if (!room.screenSharerUri.empty()) {
-                stopSharesOf(room, room.screenSharerUri);
+            // One screen at a time: the new share replaces every earlier one, including a flag
+            // that only came from a status post. An earlier whiteboard stays.
+            for (auto& participant : room.participants) {
+                participant.isSharingScreen = false;
             }
             room.screenSharerUri = uri;
             room.screenShareUid = nextShareUid++;
@@ -632,11 +645,8 @@ struct LocalMeetingService::State {
                                            json::object{{"agoraUid", room.screenShareUid},
                                                         {"agoraToken", room.screenShareToken}}}});
         }
-        if (action == "stop") {
-            stopSharesOf(room, uri);
-            return jsonReply(200, json::object{{"success", true}, {"status", "success"}});
-        }
-        badRequest("\"action\" must be \"start\" or \"stop\"");
+        stopSharesOf(room, uri);
+        return jsonReply(200, json::object{{"success", true}, {"status", "success"}});
     }
 
     MeetingRoomState& roomOfHistory(std::string_view historyId) {

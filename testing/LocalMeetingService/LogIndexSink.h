@@ -12,8 +12,8 @@ namespace kr::test {
 
 class LocalHttpsServer;
 
-/// A bulk log index on the local HTTPS server: takes POSTs of NDJSON bodies in bulk-index form
-/// (an action line naming the index, then the record) at one path and keeps what arrived.
+/// Stands in for the remote log index on the local HTTPS server: accepts NDJSON uploads (pairs
+/// of lines, index then record) at one path and keeps them for the test to inspect.
 ///
 /// Threading: pushes are handled on the server's thread; the accessors may be called from any
 /// thread. The route shares the sink's state, so either may go first.

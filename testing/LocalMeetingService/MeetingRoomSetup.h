@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace kr::test {
 
@@ -27,6 +29,11 @@ struct MeetingRoomSetup {
     bool participantAudioOnJoin = true;
     bool participantVideoOnJoin = true;
     std::string chatThreadId = "thread-1";  ///< the room's main chat thread
+
+    /// A room from a command-line argument "MEETING_ID:PIN[:ROOM_ID]", with a host token of its
+    /// own (random), so that hosting one room gives no power over another. Nullopt when the
+    /// argument has no meeting id or no colon.
+    static std::optional<MeetingRoomSetup> fromArgument(std::string_view argument);
 };
 
 }  // namespace kr::test

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/Dispatch/SerialQueue.h"
+
 namespace kr::test {
 
 void FakeReachabilityFlagSource::setCurrentFlags(std::uint32_t bits) {
@@ -40,6 +42,17 @@ bool FakeReachabilityFlagSource::emit(std::uint32_t bits) {
     return true;
 }
 
+void FakeReachabilityFlagSource::drain() {
+    std::shared_ptr<platform::DispatchQueue> queue;
+    {
+        std::lock_guard lock(mutex_);
+        queue = lastQueue_.lock();
+    }
+    if (auto serial = std::dynamic_pointer_cast<platform::SerialQueue>(queue)) {
+        serial->sync([] {});
+    }
+}
+
 bool FakeReachabilityFlagSource::hasCallback() const {
     std::lock_guard lock(mutex_);
     return static_cast<bool>(callback_);
@@ -69,6 +82,9 @@ Result<Unit, std::int32_t> FakeReachabilityFlagSource::setDispatchQueue(
     std::lock_guard lock(mutex_);
     if (queue && setQueueFailure_) {
         return Failure{*setQueueFailure_};
+    }
+    if (queue) {
+        lastQueue_ = queue;
     }
     queue_ = std::move(queue);
     return Unit{};

@@ -24,6 +24,10 @@ public:
     /// the callback is posted to that queue. Returns whether a delivery was posted.
     bool emit(std::uint32_t bits);
 
+    /// Waits until every delivery posted so far has run on the monitor's serial queue (whatever
+    /// they posted onwards is then queued on the main queue). No wait without such a queue.
+    void drain();
+
     bool hasCallback() const;
     bool hasQueue() const;
     int getFlagsCalls() const;
@@ -38,6 +42,7 @@ private:
     ReachabilityFlags current_;
     Callback callback_;
     std::shared_ptr<platform::DispatchQueue> queue_;
+    std::weak_ptr<platform::DispatchQueue> lastQueue_;  // kept after the monitor clears queue_
     std::optional<std::int32_t> setCallbackFailure_;
     std::optional<std::int32_t> setQueueFailure_;
     std::optional<std::int32_t> getFlagsFailure_;

@@ -15,10 +15,8 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/JoinCallRequest.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/PostRoomConnectionRequest.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
-#include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/ScopedMainQueue.h"
 #include "support/MeetingServiceTestClient.h"
-#include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 
 namespace kr::test {
@@ -30,7 +28,6 @@ using Kind = KRApiRequestError::Kind;
 class JoinRoadFaultsIntegrationTest : public ::testing::Test {
 protected:
     JoinRoadFaultsIntegrationTest() {
-        platform::UserDefaults::setDirectory(defaults_.path());
         service.installTransportOverrides();
         // A session for the calls that need one.
         const auto login =
@@ -40,7 +37,6 @@ protected:
             client->setJwtToken(login.getResult().value().jwtToken());
         }
     }
-    ~JoinRoadFaultsIntegrationTest() override { platform::UserDefaults::setDirectory({}); }
 
     /// Sends the route's request; nullopt when it succeeded, else its error.
     std::optional<KRApiRequestError> call(R route) {
@@ -53,11 +49,15 @@ protected:
                 return errorOf(GuestLoginRequest(setup.meetingId, "", setup.pin, "Bob", ""));
             case R::joinCall:
                 return errorOf(JoinCallRequest(setup.meetingId, setup.roomId, setup.pin, "Ann", "",
-                                               "", "", client->getJwtToken()));
+                                               "", "", client->getJwtToken(), ""));
             case R::postRoomConnectionStatus:
-                return errorOf(PostRoomConnectionRequest(setup.meetingId, setup.roomId, setup.pin,
-                                                         "", "10001", "Ann", false, false, false,
-                                                         false, true, false, false));
+                return errorOf(PostRoomConnectionRequest({.meetingID = setup.meetingId,
+                                                          .roomID = setup.roomId,
+                                                          .meetingPIN = setup.pin,
+                                                          .userUid = "10001",
+                                                          .userName = "Ann",
+                                                          .isConnected = true,
+                                                          .deviceId = "DEVICE-1"}));
             case R::getRoomConnectionStatus:
                 return errorOf(GetRoomConnectionRequest(setup.meetingId, setup.roomId, setup.pin));
             default:
@@ -76,7 +76,6 @@ protected:
     }
 
     platform::ScopedMainQueue main_;
-    ScopedTempDirectory defaults_;
     MeetingRoomSetup setup;
     LocalMeetingService service;
     std::shared_ptr<KRNetworkClient> client = KRNetworkClient::create(nullptr);

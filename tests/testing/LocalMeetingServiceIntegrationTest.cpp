@@ -35,10 +35,8 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StopWhiteboardRequest.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/UnLockMeetingRequest.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
-#include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/ScopedMainQueue.h"
 #include "support/MeetingServiceTestClient.h"
-#include "support/ScopedTempDirectory.h"
 
 namespace kr::test {
 namespace {
@@ -59,10 +57,8 @@ struct Member {
 class LocalMeetingServiceIntegrationTest : public ::testing::Test {
 protected:
     LocalMeetingServiceIntegrationTest() {
-        platform::UserDefaults::setDirectory(defaults_.path());
         service.installTransportOverrides();
     }
-    ~LocalMeetingServiceIntegrationTest() override { platform::UserDefaults::setDirectory({}); }
 
     static std::shared_ptr<KRNetworkClient> newClient() { return KRNetworkClient::create(nullptr); }
 
@@ -103,7 +99,7 @@ protected:
         m.uid = details.getResult().value().rtcUID();
         const auto join =
             send(m, JoinCallRequest(setup.meetingId, setup.roomId, setup.pin, m.name, "Olga Berg",
-                                    setup.ownerId, setup.topic, m.token));
+                                    setup.ownerId, setup.topic, m.token, "192.0.2.7"));
         ASSERT_TRUE(join.getResult().ok()) << join.getResult().error().getErrorCode();
         m.historyId = join.getResult().value().historyId;
         ASSERT_TRUE(post(m, true).getResult().ok());
@@ -111,9 +107,23 @@ protected:
 
     PostRoomConnectionRequest post(Member& m, bool connected, bool handRaised = false,
                                    bool audience = false) {
-        return send(m, PostRoomConnectionRequest(setup.meetingId, setup.roomId, setup.pin,
-                                                 m.historyId, m.uid, m.name, false, true, false,
-                                                 handRaised, connected, false, audience));
+        return send(m, statusPost(m, {.isVideoMuted = true,
+                                      .isHandRaised = handRaised,
+                                      .isConnected = connected,
+                                      .isUserAudience = audience}));
+    }
+
+    /// The member's status post with the given flags.
+    PostRoomConnectionRequest statusPost(const Member& m,
+                                         PostRoomConnectionRequest::Parameters flags) const {
+        flags.meetingID = setup.meetingId;
+        flags.roomID = setup.roomId;
+        flags.meetingPIN = setup.pin;
+        flags.historyID = m.historyId;
+        flags.userUid = m.uid;
+        flags.userName = m.name;
+        flags.deviceId = "DEVICE-" + m.name;
+        return PostRoomConnectionRequest(flags);
     }
 
     KRRoomConnectionStatus status(Member& m) {
@@ -141,7 +151,6 @@ protected:
     }
 
     platform::ScopedMainQueue main_;
-    ScopedTempDirectory defaults_;
     MeetingRoomSetup setup;
     LocalMeetingService service;
 };
@@ -183,16 +192,15 @@ TEST_F(LocalMeetingServiceIntegrationTest, GuestJoinRoadSendsExactRequestsAndDec
     m.uid = d.rtcUID();
 
     const JoinCallRequest join(setup.meetingId, setup.roomId, setup.pin, "Ann", "Olga Berg",
-                               setup.ownerId, setup.topic, m.token);
+                               setup.ownerId, setup.topic, m.token, "192.0.2.7");
     const auto joinReply = send(m, join);
     ASSERT_TRUE(joinReply.getResult().ok());
     expectServiceSaw(service, R::joinCall, join, true, m.token);
     m.historyId = joinReply.getResult().value().historyId;
     EXPECT_FALSE(m.historyId.empty());
 
-    const PostRoomConnectionRequest report(setup.meetingId, setup.roomId, setup.pin, m.historyId,
-                                           m.uid, "Ann", false, true, false, true, true, false,
-                                           false);
+    const PostRoomConnectionRequest report =
+        statusPost(m, {.isVideoMuted = true, .isHandRaised = true, .isConnected = true});
     ASSERT_TRUE(send(m, report).getResult().ok());
     expectServiceSaw(service, R::postRoomConnectionStatus, report, true, m.token);
     const auto kept = service.participant(setup.meetingId, m.uid);
@@ -200,6 +208,7 @@ TEST_F(LocalMeetingServiceIntegrationTest, GuestJoinRoadSendsExactRequestsAndDec
     EXPECT_TRUE(kept->isConnected);
     EXPECT_EQ(kept->userId, m.userId);
     EXPECT_EQ(kept->historyId, m.historyId);
+    EXPECT_EQ(kept->deviceId, "DEVICE-Ann");
 
     const GetRoomConnectionRequest get(setup.meetingId, setup.roomId, setup.pin);
     const auto getReply = send(m, get);
@@ -218,9 +227,10 @@ TEST_F(LocalMeetingServiceIntegrationTest, GuestJoinRoadSendsExactRequestsAndDec
     EXPECT_FALSE(me.participantJoinTime.empty());
 
     // A poll keeps the flags it does not carry.
-    ASSERT_TRUE(send(m, PostRoomConnectionRequest(setup.meetingId, setup.roomId, setup.pin,
-                                                  m.historyId, m.uid, "Ann", true, true, false,
-                                                  false, true, true, false))
+    ASSERT_TRUE(send(m, statusPost(m, {.isAudioMuted = true,
+                                       .isVideoMuted = true,
+                                       .isConnected = true,
+                                       .isPolling = true}))
                     .getResult()
                     .ok());
     EXPECT_TRUE(service.participant(setup.meetingId, m.uid)->isMicOn);
@@ -308,7 +318,7 @@ TEST_F(LocalMeetingServiceIntegrationTest, HostControlsChangeWhatTheNextStatusSh
     bob.token = login.getResult().value().jwtToken();
     bob.client->setJwtToken(bob.token);
     const auto refused = send(bob, JoinCallRequest(setup.meetingId, setup.roomId, setup.pin, "Bob",
-                                                   "", "", "", bob.token));
+                                                   "", "", "", bob.token, ""));
     EXPECT_EQ(refusalCode(refused), "ROOMLOCKED");
     EXPECT_EQ(refused.getResult().error().getStatusCode(), 403);
     EXPECT_EQ(refusalCode(send(bob, GetRoomDetailsRequest(setup.meetingId, setup.pin, ""))),
@@ -318,7 +328,7 @@ TEST_F(LocalMeetingServiceIntegrationTest, HostControlsChangeWhatTheNextStatusSh
     ASSERT_TRUE(send(host, unlock).getResult().ok());
     expectServiceSaw(service, R::unLockMeeting, unlock, false, host.token);
     EXPECT_TRUE(send(bob, JoinCallRequest(setup.meetingId, setup.roomId, setup.pin, "Bob", "", "",
-                                          "", bob.token))
+                                          "", bob.token, ""))
                     .getResult()
                     .ok());
 
@@ -443,6 +453,38 @@ TEST_F(LocalMeetingServiceIntegrationTest, SharesRecordingAndChatThread) {
     s = status(host);
     EXPECT_FALSE(s.isScreenShared);
     EXPECT_FALSE(find(s, ann.uid).has_value());
+}
+
+TEST_F(LocalMeetingServiceIntegrationTest, OneScreenShareAtATimeAndOnlyUnderTheSharersOwnId) {
+    Member host = joinAsGuest("Hal", setup.hostToken);
+    Member ann = joinAsGuest("Ann");
+    Member bob = joinAsGuest("Bob");
+    ASSERT_FALSE(HasFatalFailure());
+
+    // Ann's client reports a share through its status post, then Bob starts one.
+    ASSERT_TRUE(
+        send(ann, statusPost(ann, {.isVideoMuted = true, .isSharingScreen = true, .isConnected = true}))
+            .getResult()
+            .ok());
+    ASSERT_TRUE(find(status(host), ann.uid).value().isSharingScreen);
+    ASSERT_TRUE(send(bob, StartScreenShareRequest(setup.meetingId, bob.uid)).getResult().ok());
+    auto s = status(host);
+    EXPECT_FALSE(find(s, ann.uid).value().isSharingScreen);
+    EXPECT_TRUE(find(s, bob.uid).value().isSharingScreen);
+    EXPECT_EQ(s.screenOrWhiteBoardSharingUserId, bob.uid);
+
+    // Nobody starts or stops a share under someone else's id, not even the host.
+    EXPECT_EQ(refusalCode(send(ann, StopScreenShareRequest(setup.meetingId, bob.uid))),
+              "FORBIDDEN");
+    EXPECT_EQ(refusalCode(send(host, StopScreenShareRequest(setup.meetingId, bob.uid))),
+              "FORBIDDEN");
+    EXPECT_EQ(refusalCode(send(ann, StartScreenShareRequest(setup.meetingId, bob.uid))),
+              "FORBIDDEN");
+    EXPECT_EQ(refusalCode(send(ann, StartScreenShareRequest(setup.meetingId, "no-such-uid"))),
+              "NOTFOUNDERROR");
+    EXPECT_EQ(status(host).screenOrWhiteBoardSharingUserId, bob.uid);
+    ASSERT_TRUE(send(bob, StopScreenShareRequest(setup.meetingId, bob.uid)).getResult().ok());
+    EXPECT_FALSE(status(host).isScreenShared);
 }
 
 TEST_F(LocalMeetingServiceIntegrationTest, WrongOrEndedMeetingsAreRefusedWithTheirCodes) {

@@ -1,18 +1,16 @@
 #include "KivRaneCoreSDK/Common/Enums/KRAudioDeviceType.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
+namespace {
+constexpr auto kTable = makeIntegerEnumTable<std::int64_t>(
+    {KRAudioDeviceType::speaker, KRAudioDeviceType::device, KRAudioDeviceType::audioOff});
+}  // namespace
+
 std::optional<KRAudioDeviceType> krAudioDeviceTypeFromRaw(std::int64_t raw) {
-    switch (raw) {
-        case 0:
-            return KRAudioDeviceType::speaker;
-        case 1:
-            return KRAudioDeviceType::device;
-        case 2:
-            return KRAudioDeviceType::audioOff;
-        default:
-            return std::nullopt;
-    }
+    return kTable.fromRaw(raw);
 }
 
 }  // namespace kr

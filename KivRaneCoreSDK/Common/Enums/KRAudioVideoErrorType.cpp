@@ -1,24 +1,18 @@
 #include "KivRaneCoreSDK/Common/Enums/KRAudioVideoErrorType.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
+namespace {
+using E = KRAudioVideoErrorType;
+constexpr auto kTable = makeIntegerEnumTable<std::int64_t>(
+    {E::reconnectError, E::deviceBusyError, E::permissionError, E::multipleAppsOrBackground, E::ok,
+     E::unknown});
+}  // namespace
+
 std::optional<KRAudioVideoErrorType> krAudioVideoErrorTypeFromRaw(std::int64_t raw) {
-    switch (raw) {
-        case 0:
-            return KRAudioVideoErrorType::reconnectError;
-        case 1:
-            return KRAudioVideoErrorType::deviceBusyError;
-        case 2:
-            return KRAudioVideoErrorType::permissionError;
-        case 3:
-            return KRAudioVideoErrorType::multipleAppsOrBackground;
-        case 4:
-            return KRAudioVideoErrorType::ok;
-        case 5:
-            return KRAudioVideoErrorType::unknown;
-        default:
-            return std::nullopt;
-    }
+    return kTable.fromRaw(raw);
 }
 
 }  // namespace kr

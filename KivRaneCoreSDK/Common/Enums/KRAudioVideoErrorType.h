@@ -5,7 +5,7 @@
 
 namespace kr {
 
-/// The class of a failure of the local microphone or camera, as reported to the host app.
+/// Why our own microphone or camera stopped working, in the terms the host app receives.
 /// The raw values are shared with the host app; compare and hash by case.
 enum class KRAudioVideoErrorType : int {
     reconnectError = 0,

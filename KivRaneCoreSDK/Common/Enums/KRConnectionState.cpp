@@ -1,22 +1,17 @@
 #include "KivRaneCoreSDK/Common/Enums/KRConnectionState.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
+namespace {
+using S = KRConnectionState;
+constexpr auto kTable = makeIntegerEnumTable<std::int64_t>(
+    {S::disconnected, S::connecting, S::connected, S::reconnecting, S::failed});
+}  // namespace
+
 std::optional<KRConnectionState> krConnectionStateFromRaw(std::int64_t raw) {
-    switch (raw) {
-        case 0:
-            return KRConnectionState::disconnected;
-        case 1:
-            return KRConnectionState::connecting;
-        case 2:
-            return KRConnectionState::connected;
-        case 3:
-            return KRConnectionState::reconnecting;
-        case 4:
-            return KRConnectionState::failed;
-        default:
-            return std::nullopt;
-    }
+    return kTable.fromRaw(raw);
 }
 
 }  // namespace kr

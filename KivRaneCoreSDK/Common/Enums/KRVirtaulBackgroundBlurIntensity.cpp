@@ -1,19 +1,17 @@
 #include "KivRaneCoreSDK/Common/Enums/KRVirtaulBackgroundBlurIntensity.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
+
+namespace {
+using I = KRVirtaulBackgroundBlurIntensity;
+constexpr auto kTable = makeIntegerEnumTable<std::uint64_t>({I::low, I::medium, I::high});
+}  // namespace
 
 std::optional<KRVirtaulBackgroundBlurIntensity> krVirtaulBackgroundBlurIntensityFromRaw(
     std::uint64_t raw) {
-    switch (raw) {
-        case 1:
-            return KRVirtaulBackgroundBlurIntensity::low;
-        case 2:
-            return KRVirtaulBackgroundBlurIntensity::medium;
-        case 3:
-            return KRVirtaulBackgroundBlurIntensity::high;
-        default:
-            return std::nullopt;
-    }
+    return kTable.fromRaw(raw);
 }
 
 boost::json::value toJson(KRVirtaulBackgroundBlurIntensity value) {

@@ -21,13 +21,18 @@ std::optional<JsonDate::TimePoint> JsonDate::fromReferenceSeconds(double seconds
     using Ticks = TimePoint::duration;
     const double ticksPerSecond =
         static_cast<double>(Ticks::period::den) / static_cast<double>(Ticks::period::num);
-    const double ticks = (seconds + static_cast<double>(kReferenceUnixSeconds)) * ticksPerSecond;
-    // Stay clear of the ends of the tick range: the conversion below must not overflow.
+    // Both the time point and its distance from the reference date must fit in the clock's
+    // ticks, or converting the date back to seconds later overflows.
     const double limit = static_cast<double>(std::numeric_limits<Ticks::rep>::max()) * 0.999;
-    if (!(ticks > -limit && ticks < limit)) {
+    const auto fits = [&](double s) {
+        const double ticks = s * ticksPerSecond;
+        return ticks > -limit && ticks < limit;
+    };
+    const double sinceEpoch = seconds + static_cast<double>(kReferenceUnixSeconds);
+    if (!fits(seconds) || !fits(sinceEpoch)) {
         return std::nullopt;
     }
-    return TimePoint{Ticks{static_cast<Ticks::rep>(std::llround(ticks))}};
+    return TimePoint{Ticks{static_cast<Ticks::rep>(std::llround(sinceEpoch * ticksPerSecond))}};
 }
 
 double JsonDate::toReferenceSeconds(TimePoint date) {

@@ -13,8 +13,8 @@ struct JsonDate {
     /// 2001-01-01T00:00:00Z.
     static TimePoint referenceDate();
 
-    /// The time point `seconds` after the reference date; nullopt when not finite or when it
-    /// cannot be represented by the system clock.
+    /// The time point `seconds` after the reference date; nullopt when not finite or when the
+    /// time point, or its distance from the reference date, does not fit the system clock.
     static std::optional<TimePoint> fromReferenceSeconds(double seconds);
 
     /// Seconds from the reference date to `date` (negative before it).

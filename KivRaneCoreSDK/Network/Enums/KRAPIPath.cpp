@@ -2,91 +2,56 @@
 
 #include <utility>
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
 namespace {
 
+using C = KRAPIPath::Case;
+
+// Prefix and suffix around the identifier, for the endpoints that carry one.
 struct IdentifierPath {
     std::string_view prefix;
     std::string_view suffix;
 };
-
-// Prefix and suffix around the identifier, for the endpoints that carry one.
-IdentifierPath identifierPath(KRAPIPath::Case c) {
-    using C = KRAPIPath::Case;
-    switch (c) {
-        case C::getChatThreadMessages:
-        case C::sendChatMessage:
-            return {"chat/thread/", "/messages"};
-        case C::leaveChatThread:
-            return {"chat/thread/", "/leave"};
-        case C::startWhiteboard:
-            return {"rooms/", "/whiteboard/startsharing"};
-        case C::startRemoteWhiteboard:
-            return {"rooms/", "/whiteboard"};
-        case C::getInCallParticipantList:
-            return {"chat/thread/", "/getsortedmembers/"};
-        case C::markMessageAsRead:
-            return {"chat/thread/", "/messages/markread"};
-        default:
-            return {};
-    }
-}
+constexpr auto kIdentifierPaths = makeEnumTable<C, IdentifierPath>({
+    {C::getChatThreadMessages, {"chat/thread/", "/messages"}},
+    {C::sendChatMessage, {"chat/thread/", "/messages"}},
+    {C::leaveChatThread, {"chat/thread/", "/leave"}},
+    {C::startWhiteboard, {"rooms/", "/whiteboard/startsharing"}},
+    {C::startRemoteWhiteboard, {"rooms/", "/whiteboard"}},
+    {C::getInCallParticipantList, {"chat/thread/", "/getsortedmembers/"}},
+    {C::markMessageAsRead, {"chat/thread/", "/messages/markread"}},
+});
 
 struct FixedPath {
     std::string_view text;
     bool hasGuestVariant;
 };
-
-FixedPath fixedPath(KRAPIPath::Case c) {
-    using C = KRAPIPath::Case;
-    switch (c) {
-        case C::getConfiguration:
-            return {"config", false};
-        case C::getRoomDetails:
-            return {"shorturl/roomdetails", false};
-        case C::guestLogin:
-            return {"roomconnectionstatus/login", false};
-        case C::joinCall:
-            return {"joinCall", true};
-        case C::getRoomConnectionStatus:
-            return {"roomconnectionstatus/get", true};
-        case C::postRoomConnectionStatus:
-            return {"roomconnectionstatus", true};
-        case C::leaveMeeting:
-            return {"leaveall", true};
-        case C::muteUnmuteLocalAudio:
-            return {"roomconnectionstatus/control/audio", true};
-        case C::muteUnmuteLocalVideo:
-            return {"roomconnectionstatus/control/video", true};
-        case C::muteAllParticipants:
-            return {"roomconnectionstatus/control/audioall", false};
-        case C::hostActions:
-            return {"roomconnectionstatus/hosts", false};
-        case C::shareScreen:
-            return {"roomconnectionstatus/sharescreen", false};
-        case C::getChatThread:
-            return {"chat/getThreadForChat/guest", false};
-        case C::startRecording:
-            return {"recording/start", false};
-        case C::stopRecording:
-            return {"recording/stop", false};
-        case C::getPrivateChatThread:
-            return {"chat/thread", false};
-        case C::removeParticipant:
-            return {"portal/removeparticipant", false};
-        case C::changeUserRole:
-            return {"roomconnectionstatus/control/participantType", false};
-        case C::lockMeeting:
-            return {"lock-room", false};
-        case C::unLockMeeting:
-            return {"unlock-room", false};
-        case C::whiteboardUrl:
-            return {"/conference/whiteboard/", false};
-        default:
-            return {};
-    }
-}
+constexpr auto kFixedPaths = makeEnumTable<C, FixedPath>({
+    {C::getConfiguration, {"config", false}},
+    {C::getRoomDetails, {"shorturl/roomdetails", false}},
+    {C::guestLogin, {"roomconnectionstatus/login", false}},
+    {C::joinCall, {"joinCall", true}},
+    {C::getRoomConnectionStatus, {"roomconnectionstatus/get", true}},
+    {C::postRoomConnectionStatus, {"roomconnectionstatus", true}},
+    {C::leaveMeeting, {"leaveall", true}},
+    {C::muteUnmuteLocalAudio, {"roomconnectionstatus/control/audio", true}},
+    {C::muteUnmuteLocalVideo, {"roomconnectionstatus/control/video", true}},
+    {C::muteAllParticipants, {"roomconnectionstatus/control/audioall", false}},
+    {C::hostActions, {"roomconnectionstatus/hosts", false}},
+    {C::shareScreen, {"roomconnectionstatus/sharescreen", false}},
+    {C::getChatThread, {"chat/getThreadForChat/guest", false}},
+    {C::startRecording, {"recording/start", false}},
+    {C::stopRecording, {"recording/stop", false}},
+    {C::getPrivateChatThread, {"chat/thread", false}},
+    {C::removeParticipant, {"portal/removeparticipant", false}},
+    {C::changeUserRole, {"roomconnectionstatus/control/participantType", false}},
+    {C::lockMeeting, {"lock-room", false}},
+    {C::unLockMeeting, {"unlock-room", false}},
+    {C::whiteboardUrl, {"/conference/whiteboard/", false}},
+});
 
 bool keepsInSegment(unsigned char c) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
@@ -148,18 +113,18 @@ KRAPIPath KRAPIPath::markMessageAsRead(std::string threadId) {
 }
 
 bool KRAPIPath::hasIdentifier() const {
-    return !identifierPath(case_).prefix.empty();
+    return kIdentifierPaths.contains(case_);
 }
 
 std::string KRAPIPath::build(bool isGuestUser, std::string_view identifierText) const {
     if (hasIdentifier()) {
-        const auto parts = identifierPath(case_);
+        const auto& parts = kIdentifierPaths.toRaw(case_);
         std::string path(parts.prefix);
         path.append(identifierText);
         path.append(parts.suffix);
         return path;
     }
-    const auto fixed = fixedPath(case_);
+    const auto& fixed = kFixedPaths.toRaw(case_);
     std::string path(fixed.text);
     if (isGuestUser && fixed.hasGuestVariant) {
         path.append("/guest");

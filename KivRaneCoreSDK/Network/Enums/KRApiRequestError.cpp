@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
 
 namespace kr {
@@ -41,41 +42,38 @@ std::pair<std::string, std::string> KRApiRequestError::getErrorMessageAndCode(
     return {JsonObjectReader(first).lenient<std::string>("message", {}), std::move(code)};
 }
 
+namespace {
+using Kind = KRApiRequestError::Kind;
+// The fixed texts shown for each kind; a refusal's text comes from the server instead.
+constexpr auto kMessages = makeEnumTable<Kind, std::string_view>({
+    {Kind::unKnown, "Undefined Error."},
+    {Kind::networkFailure, "Please check your internet connection."},
+    {Kind::decodeFailure, "Invalid API Response."},
+    {Kind::invalidUrlRequest, "Invalid URL Request"},
+    {Kind::invalidData, "Invalid Response Data."},
+    {Kind::noData, "Server did not return any Data."},
+    {Kind::invalidResponse, "Server did not repsonse."},
+    {Kind::serverError, "Server Error. Please try again after sometime."},
+});
+constexpr auto kCodes = makeEnumTable<Kind, std::string_view>({
+    {Kind::unKnown, kUnknownErrorCode},
+    {Kind::networkFailure, "NO_NETWORK"},
+    {Kind::decodeFailure, "DECODE_ERROR"},
+});
+}  // namespace
+
 std::string KRApiRequestError::getMessageString() const {
-    switch (kind_) {
-        case Kind::networkFailure:
-            return "Please check your internet connection.";
-        case Kind::decodeFailure:
-            return "Invalid API Response.";
-        case Kind::failedApi:
-            return getErrorMessageAndCode(data_).first;
-        case Kind::invalidUrlRequest:
-            return "Invalid URL Request";
-        case Kind::invalidData:
-            return "Invalid Response Data.";
-        case Kind::noData:
-            return "Server did not return any Data.";
-        case Kind::invalidResponse:
-            return "Server did not repsonse.";
-        case Kind::serverError:
-            return "Server Error. Please try again after sometime.";
-        case Kind::unKnown:
-            return "Undefined Error.";
+    if (kind_ == Kind::failedApi) {
+        return getErrorMessageAndCode(data_).first;
     }
-    return "Undefined Error.";
+    return std::string(kMessages.toRaw(kind_));
 }
 
 std::string KRApiRequestError::getErrorCode() const {
-    switch (kind_) {
-        case Kind::networkFailure:
-            return "NO_NETWORK";
-        case Kind::decodeFailure:
-            return "DECODE_ERROR";
-        case Kind::failedApi:
-            return getErrorMessageAndCode(data_).second;
-        default:
-            return kUnknownErrorCode;
+    if (kind_ == Kind::failedApi) {
+        return getErrorMessageAndCode(data_).second;
     }
+    return std::string(kCodes.toRaw(kind_));
 }
 
 }  // namespace kr

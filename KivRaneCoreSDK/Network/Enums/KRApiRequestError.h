@@ -8,9 +8,9 @@
 
 namespace kr {
 
-/// The single failure type of the REST layer. Also reads the JSON error body that the service
-/// sends with a 4xx status and turns every case into a user-facing message, a machine-readable
-/// code and a status number.
+/// Every way a REST call can fail, as one type. A refusal carries the server's JSON error body,
+/// which is parsed on demand; each case can be shown as text, matched by code and given a
+/// status number.
 ///
 /// A plain value; safe to copy between threads.
 class KRApiRequestError {
@@ -64,7 +64,7 @@ public:
     std::string getMessageString() const;
     /// The machine-readable code ("NO_NETWORK", "UNKNOWN_ERROR", or the service's own code).
     std::string getErrorCode() const;
-    /// The HTTP status for `failedApi`, 500 for every other case.
+    /// A refusal's own status; the others all count as 500.
     int getStatusCode() const { return kind_ == Kind::failedApi ? httpStatus_ : 500; }
 
 private:

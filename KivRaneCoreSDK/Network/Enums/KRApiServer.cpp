@@ -1,32 +1,27 @@
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServerScheme.h"
 
 namespace kr {
 
+namespace {
+constexpr auto kTable = makeEnumTable<KRApiServer, std::string_view>({
+    {KRApiServer::staging, "staging.kivrane.com"},
+    {KRApiServer::preStage, "prestage.kivrane.com"},
+    {KRApiServer::rc, "rc.kivrane.com"},
+    {KRApiServer::production, "meet.kivrane.com"},
+    {KRApiServer::pelvarGroups, "pelvargroups.kivrane.com"},
+});
+static_assert(kTable.entries().size() == kAllApiServers.size());
+}  // namespace
+
 std::string_view rawValue(KRApiServer server) {
-    switch (server) {
-        case KRApiServer::staging:
-            return "staging.kivrane.com";
-        case KRApiServer::preStage:
-            return "prestage.kivrane.com";
-        case KRApiServer::rc:
-            return "rc.kivrane.com";
-        case KRApiServer::production:
-            return "meet.kivrane.com";
-        case KRApiServer::pelvarGroups:
-            return "pelvargroups.kivrane.com";
-    }
-    return "meet.kivrane.com";
+    return kTable.toRaw(server);
 }
 
 std::optional<KRApiServer> krApiServerFromRaw(std::string_view raw) {
-    for (auto server : kAllApiServers) {
-        if (rawValue(server) == raw) {
-            return server;
-        }
-    }
-    return std::nullopt;
+    return kTable.fromRaw(raw);
 }
 
 std::string getApiUrl(KRApiServer server) {

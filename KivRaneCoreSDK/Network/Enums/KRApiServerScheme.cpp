@@ -1,19 +1,22 @@
 #include "KivRaneCoreSDK/Network/Enums/KRApiServerScheme.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
+namespace {
+constexpr auto kTable = makeEnumTable<KRApiServerScheme, std::string_view>({
+    {KRApiServerScheme::https, "https"},
+    {KRApiServerScheme::http, "http"},
+});
+}  // namespace
+
 std::string_view rawValue(KRApiServerScheme scheme) {
-    return scheme == KRApiServerScheme::https ? "https" : "http";
+    return kTable.toRaw(scheme);
 }
 
 std::optional<KRApiServerScheme> krApiServerSchemeFromRaw(std::string_view raw) {
-    if (raw == "https") {
-        return KRApiServerScheme::https;
-    }
-    if (raw == "http") {
-        return KRApiServerScheme::http;
-    }
-    return std::nullopt;
+    return kTable.fromRaw(raw);
 }
 
 std::string getUrlValue(KRApiServerScheme scheme) {

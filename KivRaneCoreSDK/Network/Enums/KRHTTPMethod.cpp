@@ -1,29 +1,24 @@
 #include "KivRaneCoreSDK/Network/Enums/KRHTTPMethod.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
+namespace {
+constexpr auto kTable = makeEnumTable<KRHTTPMethod, std::string_view>({
+    {KRHTTPMethod::get, "GET"},
+    {KRHTTPMethod::post, "POST"},
+    {KRHTTPMethod::put, "PUT"},
+    {KRHTTPMethod::delete_, "DELETE"},
+});
+}  // namespace
+
 std::string_view rawValue(KRHTTPMethod method) {
-    switch (method) {
-        case KRHTTPMethod::get:
-            return "GET";
-        case KRHTTPMethod::post:
-            return "POST";
-        case KRHTTPMethod::put:
-            return "PUT";
-        case KRHTTPMethod::delete_:
-            return "DELETE";
-    }
-    return "GET";
+    return kTable.toRaw(method);
 }
 
 std::optional<KRHTTPMethod> krHTTPMethodFromRaw(std::string_view raw) {
-    for (auto method :
-         {KRHTTPMethod::get, KRHTTPMethod::post, KRHTTPMethod::put, KRHTTPMethod::delete_}) {
-        if (rawValue(method) == raw) {
-            return method;
-        }
-    }
-    return std::nullopt;
+    return kTable.fromRaw(raw);
 }
 
 }  // namespace kr

@@ -2,12 +2,14 @@
 
 #include <string>
 
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
+
 namespace kr {
 
-/// The identifier of this installation that the status report and the "deviceId" header carry:
-/// the persisted per-installation identifier of the platform layer (an upper-case UUID made on
-/// first use), or a fixed fallback UUID when none can be kept. Asks the platform on every call.
-/// Any thread.
-std::string getDeviceId();
+/// This installation's id for the "deviceId" header and the status post: an upper-case UUID
+/// made on first use and kept in the standard user-defaults suite of the dependencies' storage
+/// directory (the default directory when none is given), or a fixed fallback UUID when it cannot
+/// be kept. Any thread.
+std::string getDeviceId(const KRDependencies& dependencies);
 
 }  // namespace kr

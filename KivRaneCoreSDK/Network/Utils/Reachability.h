@@ -24,7 +24,7 @@ inline constexpr std::string_view kReachabilityChangedNotification = "reachabili
 inline constexpr std::string_view kReachabilityChangedNotificationLegacy =
     "ReachabilityChangedNotification";
 
-/// Watches whether the device can reach the network, and over which kind of link, through a
+/// Tracks connectivity (none, Wi-Fi-like or cellular) as seen through a
 /// `ReachabilityFlagSource`. Whenever the flags change (any bit, and once for the first flags after
 /// each start) it calls `whenReachable` or `whenUnreachable` and posts "reachabilityChanged" on its
 /// notification centre, on the notification queue.
@@ -33,7 +33,7 @@ inline constexpr std::string_view kReachabilityChangedNotificationLegacy =
 /// the outgoing interface's type. Like the platform service it stands in for, it never probes the
 /// internet: a default route through a captive portal or a dead upstream still counts as reachable.
 ///
-/// Threading: flags are read and delivered on the monitor's own serial queue; callbacks and the
+/// Threading: a private serial queue reads the flags and receives changes; callbacks and the
 /// notification run on the notification queue (the main queue by default; none means the queue
 /// that saw the change). Every public method may be called from any thread, except that a flag
 /// read (`connection()` before the first flags, `startNotifier()`) waits for the serial queue.

@@ -8,8 +8,9 @@
 
 namespace kr {
 
-/// One peer of the media engine on the multimedia-engine road: id, live media flags, its
-/// video canvas and, when it shares its screen as a separate stream, its auxiliary track.
+/// What we know of a remote engine peer when the host supplies the media engine: its id, the
+/// state of its audio and video, where its picture is drawn, and a second track while its
+/// screen goes out as a stream of its own.
 /// Shared by reference (std::shared_ptr): the engine's changes are seen by every holder.
 /// Owns its canvas and its auxiliary track. Not thread-safe: used on the main queue.
 class RtcPeerMetaData {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -50,15 +51,16 @@ struct FakeSender {
     }
 };
 
-// The messages of a pushed body, checking its shape: action line and record, alternately.
+// The messages of a pushed body, checking its shape: action line and record, alternately, each
+// line ending in a newline.
 std::vector<std::string> messagesOf(const std::string& body, const std::string& index = "idx") {
     const std::string action = R"({"index" : {"_index" : ")" + index + R"("}})";
+    EXPECT_EQ(body.empty() ? '\n' : body.back(), '\n') << body;
     std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end; (end = body.find('\n', start)) != std::string::npos; start = end + 1) {
         lines.push_back(body.substr(start, end - start));
     }
-    lines.push_back(body.substr(start));
     std::vector<std::string> messages;
     EXPECT_EQ(lines.size() % 2, 0u) << body;
     for (std::size_t i = 0; i + 1 < lines.size(); i += 2) {
@@ -91,8 +93,13 @@ protected:
     }
     void configure(int level, int entries, int interval, std::string apiKey = "key-1",
                    std::string url = kUrl, std::string index = "idx", bool enabled = true) {
-        logger->configureLogger(enabled, level, entries, interval, std::move(index),
-                                std::move(apiKey), std::move(url));
+        logger->configureLogger({.isEnable = enabled,
+                                 .level = level,
+                                 .entries = entries,
+                                 .apiTimeInterval = interval,
+                                 .platformKey = std::move(index),
+                                 .apiKey = std::move(apiKey),
+                                 .url = std::move(url)});
         drain();
     }
     void log(const std::string& message, Level level = Level::INFO) {
@@ -158,11 +165,10 @@ TEST_F(KivRaneLoggerTest, EleventhRecordOfABatchOfTenPushesAllElevenAsNdjson) {
     EXPECT_EQ(request.headers, (platform::HttpHeaders{{"Content-Type", "application/x-ndjson"},
                                                       {"Authorization", "key-1"}}));
     EXPECT_EQ(request.timeout, seconds(45));
-    EXPECT_EQ(request.body->back(), '}');
     EXPECT_EQ(pushed(0), expected);
 }
 
-TEST_F(KivRaneLoggerTest, BodyBytesAndTheIndexNameIsEscaped) {
+TEST_F(KivRaneLoggerTest, BodyBytesEndInANewlineAndTheIndexNameIsEscaped) {
     struct Case {
         const char* index;
         const char* actionLine;
@@ -183,7 +189,8 @@ TEST_F(KivRaneLoggerTest, BodyBytesAndTheIndexNameIsEscaped) {
                       "\n"
                       R"({"timestamp":"2024-01-02T03:04:05+0000","message":"mod hello \"world\"",)"
                       R"("level":"2","meetingId":"NA","userId":"NA","name":"NA","lname":"NA",)"
-                      R"("identity":"NA"})");
+                      R"("identity":"NA"})"
+                      "\n");
         sender.answer(push++, 200);
         drain();
     }
@@ -253,6 +260,10 @@ TEST_F(KivRaneLoggerTest, OnlyUnansweredOrRetryableBatchesAreSentAgain) {
         }
         drain();
         log("second");
+        if (c.resent) {
+            EXPECT_EQ(sender.sent.size(), first + 1) << "waits out the back-off";
+            advance(KivRaneLogger::kFirstRetryDelay);
+        }
         ASSERT_EQ(sender.sent.size(), first + 2);
         EXPECT_EQ(pushed(first + 1), c.resent
                                          ? (std::vector<std::string>{"mod first", "mod second"})
@@ -270,7 +281,8 @@ TEST_F(KivRaneLoggerTest, AtMostOnePushInFlightAndItOwnsItsRecords) {
     ASSERT_EQ(sender.sent.size(), 1u) << "b and c wait for the answer to a's push";
     sender.failTransport(0);
     drain();
-    ASSERT_EQ(sender.sent.size(), 2u) << "the deferred push follows the answer";
+    advance(KivRaneLogger::kFirstRetryDelay);
+    ASSERT_EQ(sender.sent.size(), 2u) << "the deferred push follows the back-off";
     EXPECT_EQ(pushed(1), (std::vector<std::string>{"mod a", "mod b", "mod c"}));
     log("d");
     sender.answer(1, 200);
@@ -322,6 +334,7 @@ TEST_F(KivRaneLoggerTest, UnsentBacklogIsCappedDroppingTheOldest) {
     sender.failTransport(0);  // put back, then capped again with newer records
     drain();
     log("m9");
+    advance(KivRaneLogger::kFirstRetryDelay);
     ASSERT_EQ(sender.sent.size(), 2u);
     EXPECT_EQ(pushed(1),
               (std::vector<std::string>{"mod m5", "mod m6", "mod m7", "mod m8", "mod m9"}));
@@ -338,7 +351,7 @@ TEST_F(KivRaneLoggerTest, BatchLargerThanTheCapStillPushesOnOverflow) {
               (std::vector<std::string>{"mod m2", "mod m3", "mod m4", "mod m5", "mod m6"}));
 }
 
-TEST_F(KivRaneLoggerTest, TimerPushesPendingRecordsAndIsReArmedWithoutAnImmediateTick) {
+TEST_F(KivRaneLoggerTest, TimerPushesPendingRecordsOnItsInterval) {
     configure(2, 100, 10);  // ticks at once, with nothing pending
     EXPECT_TRUE(sender.sent.empty());
     log("a");
@@ -348,23 +361,70 @@ TEST_F(KivRaneLoggerTest, TimerPushesPendingRecordsAndIsReArmedWithoutAnImmediat
     ASSERT_EQ(sender.sent.size(), 1u);
     EXPECT_EQ(pushed(0), std::vector<std::string>{"mod a"});
 
-    log("b");  // arrives right after the push: no tick at once, no push storm
+    log("b");  // a tick while that push is in flight waits for its answer
+    advance(seconds(10));
+    EXPECT_EQ(sender.sent.size(), 1u);
+    sender.answer(0, 200);
+    drain();
+    ASSERT_EQ(sender.sent.size(), 2u);
+    EXPECT_EQ(pushed(1), std::vector<std::string>{"mod b"});
+}
+
+TEST_F(KivRaneLoggerTest, AfterAPushTheTimerTicksAtOnceForWhatArrivedMeanwhile) {
+    configure(2, 1, 10);
+    // Queued together: "b" overflows the batch, "c" arrives before the re-armed timer's tick.
+    for (const char* message : {"a", "b", "c"}) {
+        logger->collectLogs(message, "mod", Level::INFO);
+    }
+    drain();
+    ASSERT_EQ(sender.sent.size(), 1u);
+    EXPECT_EQ(pushed(0), (std::vector<std::string>{"mod a", "mod b"}));
+    sender.answer(0, 200);
+    drain();
+    ASSERT_EQ(sender.sent.size(), 2u) << "no wait for the next interval";
+    EXPECT_EQ(pushed(1), std::vector<std::string>{"mod c"});
+    sender.answer(1, 200);
+    drain();
+    EXPECT_EQ(sender.sent.size(), 2u) << "nothing pending, nothing pushed";
+}
+
+TEST_F(KivRaneLoggerTest, NegativeBatchSizePushesEveryRecordButNeverAnEmptyList) {
+    configure(2, -1, 0);
+    log("a");
+    ASSERT_EQ(sender.sent.size(), 1u);
     sender.answer(0, 200);
     drain();
     EXPECT_EQ(sender.sent.size(), 1u);
-    advance(seconds(9));
-    EXPECT_EQ(sender.sent.size(), 1u);
-    advance(seconds(1));
+    log("b");
     ASSERT_EQ(sender.sent.size(), 2u);
     EXPECT_EQ(pushed(1), std::vector<std::string>{"mod b"});
+}
 
-    log("c");  // a tick while that push is in flight waits for its answer
-    advance(seconds(10));
-    EXPECT_EQ(sender.sent.size(), 2u);
-    sender.answer(1, 200);
+TEST_F(KivRaneLoggerTest, FailedPushesBackOffWithAGrowingBoundedDelay) {
+    configure(2, 0, 0);
+    log("r0");
+    ASSERT_EQ(sender.sent.size(), 1u);
+    auto delay = KivRaneLogger::kFirstRetryDelay;
+    for (int failure = 1; failure <= 10; ++failure) {
+        SCOPED_TRACE(failure);
+        const auto before = sender.sent.size();
+        sender.failTransport(before - 1);
+        drain();
+        log("r" + std::to_string(failure));
+        advance(delay - seconds(1));
+        EXPECT_EQ(sender.sent.size(), before) << "still backing off";
+        advance(seconds(1));
+        ASSERT_EQ(sender.sent.size(), before + 1);
+        EXPECT_EQ(pushed(before).size(), static_cast<std::size_t>(failure + 1))
+            << "everything unsent goes again";
+        delay = std::min<seconds>(delay * 2, KivRaneLogger::kMaxRetryDelay);
+    }
+    EXPECT_EQ(delay, KivRaneLogger::kMaxRetryDelay);
+    // An answer ends the back-off.
+    sender.answer(sender.sent.size() - 1, 200);
     drain();
-    ASSERT_EQ(sender.sent.size(), 3u);
-    EXPECT_EQ(pushed(2), std::vector<std::string>{"mod c"});
+    log("after");
+    EXPECT_EQ(pushed(sender.sent.size() - 1), std::vector<std::string>{"mod after"});
 }
 
 TEST_F(KivRaneLoggerTest, TimerNeedsTenSecondsAndTicksAtOnceWhenConfigured) {
@@ -400,7 +460,13 @@ TEST_F(KivRaneLoggerTest, CollectsFromManyThreadsInPerThreadOrder) {
     }
     std::thread configurer([this] {
         for (int i = 0; i < 50; ++i) {
-            logger->configureLogger(true, 1, 1000, 0, "idx", "key-1", kUrl);
+            logger->configureLogger({.isEnable = true,
+                                     .level = 1,
+                                     .entries = 1000,
+                                     .apiTimeInterval = 0,
+                                     .platformKey = "idx",
+                                     .apiKey = "key-1",
+                                     .url = kUrl});
         }
     });
     for (auto& thread : threads) {

@@ -41,20 +41,32 @@ TEST(KRLoggerDataTest, EncodesEightMembersInFixedOrderUnderWireKeys) {
         std::string json;
     };
     const Case cases[] = {
-        {KRLoggerData("", "", "", "", "", "", "", ""),
+        {KRLoggerData{},
          R"({"timestamp":"","message":"","level":"","meetingId":"","userId":"","name":"",)"
          R"("lname":"","identity":""})"},
-        {KRLoggerData("2024-05-01T10:20:30+0530", "krclient joined", "2", "NA", "NA", "NA", "NA",
-                      "NA"),
+        {{.timestamp = "2024-05-01T10:20:30+0530",
+          .message = "krclient joined",
+          .level = "2",
+          .meetingId = "NA",
+          .userId = "NA",
+          .firstName = "NA",
+          .lastName = "NA",
+          .identity = "NA"},
          R"({"timestamp":"2024-05-01T10:20:30+0530","message":"krclient joined","level":"2",)"
          R"("meetingId":"NA","userId":"NA","name":"NA","lname":"NA","identity":"NA"})"},
-        {KRLoggerData("t", "KivRaneRTC say \"hi\"\n\\", "4", "m-1", "u-1", "Ann", "Lee",
-                      "ann@example.com"),
+        {{.timestamp = "t",
+          .message = "KivRaneRTC say \"hi\"\n\\",
+          .level = "4",
+          .meetingId = "m-1",
+          .userId = "u-1",
+          .firstName = "Ann",
+          .lastName = "Lee",
+          .identity = "ann@example.com"},
          R"({"timestamp":"t","message":"KivRaneRTC say \"hi\"\n\\","level":"4",)"
          R"("meetingId":"m-1","userId":"u-1","name":"Ann","lname":"Lee",)"
          R"("identity":"ann@example.com"})"},
         // Bad UTF-8 must not stop a record from being written.
-        {KRLoggerData("t", std::string("bad \xff byte"), "1", "", "", "", "", ""),
+        {{.timestamp = "t", .message = "bad \xff byte", .level = "1"},
          "{\"timestamp\":\"t\",\"message\":\"bad \xef\xbf\xbd byte\",\"level\":\"1\","
          "\"meetingId\":\"\",\"userId\":\"\",\"name\":\"\",\"lname\":\"\",\"identity\":\"\"}"},
     };
@@ -82,15 +94,9 @@ public:
     std::vector<std::tuple<std::string, std::string, KivRaneRMLogLevel>> calls;
 };
 
-class KivRaneRealTimeLogger2Test : public ::testing::Test {
-protected:
-    void SetUp() override { LogCollector::setShared(collector_); }
-    void TearDown() override { LogCollector::setShared(nullptr); }
-    std::shared_ptr<RecordingCollector> collector_ = std::make_shared<RecordingCollector>();
-};
-
-TEST_F(KivRaneRealTimeLogger2Test, EachLevelMakesExactlyOneCallWithTheCurrentModule) {
-    KivRaneRealTimeLogger2 logger("krclient");
+TEST(KivRaneRealTimeLogger2Test, EachLevelMakesExactlyOneCallWithTheCurrentModule) {
+    const auto collector = std::make_shared<RecordingCollector>();
+    KivRaneRealTimeLogger2 logger("krclient", collector);
     logger.debug("d");
     logger.info("i");
     logger.warn("w");
@@ -99,20 +105,23 @@ TEST_F(KivRaneRealTimeLogger2Test, EachLevelMakesExactlyOneCallWithTheCurrentMod
     logger.info("later");
 
     using Call = std::tuple<std::string, std::string, KivRaneRMLogLevel>;
-    EXPECT_EQ(collector_->calls, (std::vector<Call>{
-                                     {"d", "krclient", KivRaneRMLogLevel::DEBUG},
-                                     {"i", "krclient", KivRaneRMLogLevel::INFO},
-                                     {"w", "krclient", KivRaneRMLogLevel::WARN},
-                                     {"e", "krclient", KivRaneRMLogLevel::ERROR},
-                                     {"later", "", KivRaneRMLogLevel::INFO},
-                                 }));
+    EXPECT_EQ(collector->calls, (std::vector<Call>{
+                                    {"d", "krclient", KivRaneRMLogLevel::DEBUG},
+                                    {"i", "krclient", KivRaneRMLogLevel::INFO},
+                                    {"w", "krclient", KivRaneRMLogLevel::WARN},
+                                    {"e", "krclient", KivRaneRMLogLevel::ERROR},
+                                    {"later", "", KivRaneRMLogLevel::INFO},
+                                }));
 }
 
-TEST_F(KivRaneRealTimeLogger2Test, WithoutAnInstalledCollectorMessagesGoNowhere) {
+TEST(KivRaneRealTimeLogger2Test, WithoutACollectorMessagesGoToTheProcessOne) {
+    const auto collector = std::make_shared<RecordingCollector>();
+    LogCollector::setShared(collector);
+    KivRaneRealTimeLogger2("KivRaneRTM").error("kept");
     LogCollector::setShared(nullptr);
     ASSERT_NE(LogCollector::shared(), nullptr);
     KivRaneRealTimeLogger2("KivRaneRTM").error("dropped");
-    EXPECT_TRUE(collector_->calls.empty());
+    EXPECT_EQ(collector->calls.size(), 1u);
 }
 
 }  // namespace

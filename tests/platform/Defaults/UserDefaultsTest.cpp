@@ -17,11 +17,12 @@
 namespace kr::platform {
 namespace {
 
-// Points every suite at a fresh directory for the test, and restores the default afterwards.
+// Every suite of a test lives in a fresh directory of its own.
 class UserDefaultsTest : public ::testing::Test {
 protected:
-    void SetUp() override { UserDefaults::setDirectory(dir_.path()); }
-    void TearDown() override { UserDefaults::setDirectory({}); }
+    std::shared_ptr<UserDefaults> suite(std::string_view name) {
+        return UserDefaults::suite(name, dir_.path());
+    }
 
     static boost::json::value readFile(const std::filesystem::path& file) {
         std::ifstream in(file);
@@ -29,6 +30,13 @@ protected:
         text << in.rdbuf();
         boost::system::error_code ec;
         return boost::json::parse(text.str(), ec);
+    }
+
+    static std::string readText(const std::filesystem::path& file) {
+        std::ifstream in(file);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
     }
 
     static void writeFile(const std::filesystem::path& file, const std::string& text) {
@@ -40,7 +48,7 @@ protected:
 };
 
 TEST_F(UserDefaultsTest, TypedReadsFollowTheStoredJsonType) {
-    auto d = UserDefaults::suite("group.test");
+    auto d = suite("group.test");
     ASSERT_TRUE(d);
     ASSERT_TRUE(d->set("s", "text"));
     ASSERT_TRUE(d->set("b", true));
@@ -74,7 +82,7 @@ TEST_F(UserDefaultsTest, TypedReadsFollowTheStoredJsonType) {
 }
 
 TEST_F(UserDefaultsTest, ChangesAreWrittenThroughWithoutLeftovers) {
-    auto d = UserDefaults::suite("group.write");
+    auto d = suite("group.write");
     ASSERT_TRUE(d->set("isKRMediaEngine", true));
     ASSERT_TRUE(d->set("kr.screen.share.stopped.reason", "You have left the meeting"));
     ASSERT_TRUE(d->remove("isKRMediaEngine"));
@@ -92,45 +100,77 @@ TEST_F(UserDefaultsTest, ChangesAreWrittenThroughWithoutLeftovers) {
     EXPECT_EQ(files, 1u);  // no temporary file left behind
 }
 
-TEST_F(UserDefaultsTest, OpeningReadsTheFileAndTreatsCorruptionAsEmpty) {
+TEST_F(UserDefaultsTest, OpeningReadsTheFileAndSetsAnUnreadableOneAside) {
     writeFile(dir_.path() / "suites" / "good.json", R"({"a":"b","n":3})");
     writeFile(dir_.path() / "suites" / "corrupt.json", R"({"a":)");
+    writeFile(dir_.path() / "suites" / "corrupt.json.corrupt-1", "older");
     writeFile(dir_.path() / "suites" / "array.json", R"([1,2])");
     writeFile(dir_.path() / "standard.json", R"({"std":true})");
 
-    EXPECT_EQ(UserDefaults::suite("good")->string("a"), "b");
-    EXPECT_EQ(UserDefaults::suite("good")->integer("n"), 3);
-    EXPECT_EQ(UserDefaults::standard()->boolean("std"), true);
-    for (const char* name : {"corrupt", "array"}) {
-        auto d = UserDefaults::suite(name);
+    EXPECT_EQ(suite("good")->string("a"), "b");
+    EXPECT_EQ(suite("good")->integer("n"), 3);
+    EXPECT_EQ(UserDefaults::standard(dir_.path())->boolean("std"), true);
+    struct Case {
+        const char* name;
+        const char* keptAs;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"corrupt", "corrupt.json.corrupt-2", R"({"a":)"},
+        {"array", "array.json.corrupt-1", "[1,2]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto d = suite(c.name);
         EXPECT_FALSE(d->value("a"));
-        ASSERT_TRUE(d->set("fresh", 1));  // the bad file is replaced by a good one
+        ASSERT_TRUE(d->set("fresh", 1));
         EXPECT_EQ(readFile(d->filePath()), boost::json::parse(R"({"fresh":1})"));
+        EXPECT_EQ(readText(dir_.path() / "suites" / c.keptAs), c.text);
     }
+    EXPECT_EQ(readText(dir_.path() / "suites" / "corrupt.json.corrupt-1"), "older");
+}
+
+TEST_F(UserDefaultsTest, ValuesTheReaderCannotTakeAreRefusedAndTheSuiteSurvives) {
+    auto d = suite("deep");
+    ASSERT_TRUE(d->set("identity", "kept"));
+    auto nested = [](std::size_t depth) {
+        boost::json::value v = 1;
+        for (std::size_t i = 0; i < depth; ++i) {
+            v = boost::json::array{std::move(v)};
+        }
+        return v;
+    };
+    // The suite's own object is one level; a value may use the rest.
+    EXPECT_TRUE(d->set("deepest", nested(UserDefaults::kMaxDepth - 1)));
+    EXPECT_FALSE(d->set("too deep", nested(UserDefaults::kMaxDepth)));
+    EXPECT_FALSE(d->value("too deep"));
+    // A later run still reads every key.
+    auto again = UserDefaults::suite("deep", dir_.path() / ".");
+    EXPECT_EQ(again->string("identity"), "kept");
+    EXPECT_TRUE(again->value("deepest"));
 }
 
 TEST_F(UserDefaultsTest, SuiteNamesAndIdentity) {
     for (const char* bad : {"", ".", "..", "a/b", "/abs"}) {
-        EXPECT_EQ(UserDefaults::suite(bad), nullptr) << bad;
+        EXPECT_EQ(suite(bad), nullptr) << bad;
     }
-    EXPECT_EQ(UserDefaults::suite(std::string_view("nul\0x", 5)), nullptr);
-    EXPECT_EQ(UserDefaults::suite("group.a"), UserDefaults::suite("group.a"));
-    EXPECT_NE(UserDefaults::suite("group.a"), UserDefaults::suite("group.b"));
-    EXPECT_EQ(UserDefaults::standard(), UserDefaults::standard());
-    EXPECT_EQ(UserDefaults::standard()->filePath(), dir_.path() / "standard.json");
+    EXPECT_EQ(suite(std::string_view("nul\0x", 5)), nullptr);
+    EXPECT_EQ(suite("group.a"), suite("group.a"));
+    EXPECT_NE(suite("group.a"), suite("group.b"));
+    EXPECT_EQ(UserDefaults::standard(dir_.path()), UserDefaults::standard(dir_.path()));
+    EXPECT_EQ(UserDefaults::standard(dir_.path())->filePath(), dir_.path() / "standard.json");
 }
 
 TEST_F(UserDefaultsTest, ValuesSurviveByteForByte) {
     const std::string notUtf8 = "caf\xe9";
-    auto d = UserDefaults::suite("bytes");
+    auto d = suite("bytes");
     ASSERT_TRUE(d->set("k", notUtf8));
     // A new directory view of the same file, read from disk.
-    UserDefaults::setDirectory(dir_.path() / ".");
-    EXPECT_EQ(UserDefaults::suite("bytes")->string("k"), notUtf8);
+    EXPECT_EQ(UserDefaults::suite("bytes", dir_.path() / ".")->string("k"), notUtf8);
 }
 
 TEST_F(UserDefaultsTest, NonFiniteNumbersAreRefused) {
-    auto d = UserDefaults::suite("numbers");
+    auto d = suite("numbers");
     ASSERT_TRUE(d->set("keep", 1));
     EXPECT_FALSE(d->set("nan", std::numeric_limits<double>::quiet_NaN()));
     EXPECT_FALSE(
@@ -142,15 +182,14 @@ TEST_F(UserDefaultsTest, NonFiniteNumbersAreRefused) {
 
 TEST_F(UserDefaultsTest, UnwritableDirectoryKeepsValuesInMemoryAndSaysSo) {
     writeFile(dir_.path() / "plain-file", "x");
-    UserDefaults::setDirectory(dir_.path() / "plain-file" / "below");
-    auto d = UserDefaults::suite("group.x");
+    auto d = UserDefaults::suite("group.x", dir_.path() / "plain-file" / "below");
     EXPECT_FALSE(d->set("k", "v"));
     EXPECT_EQ(d->string("k"), "v");
     EXPECT_FALSE(d->synchronize());
 }
 
 TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
-    auto d = UserDefaults::suite("group.concurrent");
+    auto d = suite("group.concurrent");
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([d, t] {

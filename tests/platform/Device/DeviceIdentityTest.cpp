@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <set>
 #include <thread>
 #include <vector>
@@ -15,9 +16,8 @@ namespace {
 
 class DeviceIdentityTest : public ::testing::Test {
 protected:
-    void SetUp() override { UserDefaults::setDirectory(dir_.path()); }
-    void TearDown() override { UserDefaults::setDirectory({}); }
     test::ScopedTempDirectory dir_;
+    std::shared_ptr<UserDefaults> defaults_ = UserDefaults::standard(dir_.path());
 };
 
 TEST_F(DeviceIdentityTest, UuidsAreVersionFourUpperCaseAndDistinct) {
@@ -33,18 +33,18 @@ TEST_F(DeviceIdentityTest, UuidsAreVersionFourUpperCaseAndDistinct) {
 }
 
 TEST_F(DeviceIdentityTest, MadeOnceAndKeptInTheStandardSuite) {
-    const auto first = DeviceIdentity::identifierForVendor();
+    const auto first = DeviceIdentity::identifierForVendor(*defaults_);
     ASSERT_TRUE(first);
-    EXPECT_EQ(DeviceIdentity::identifierForVendor(), first);
-    EXPECT_EQ(DeviceIdentity::currentIdentifier(), *first);
+    EXPECT_EQ(DeviceIdentity::identifierForVendor(*defaults_), first);
+    EXPECT_EQ(DeviceIdentity::currentIdentifier(*defaults_), *first);
 
     // A later run reads the same identifier from disk.
-    UserDefaults::setDirectory(dir_.path() / ".");
-    EXPECT_EQ(DeviceIdentity::identifierForVendor(), first);
+    EXPECT_EQ(DeviceIdentity::identifierForVendor(*UserDefaults::standard(dir_.path() / ".")),
+              first);
 }
 
 TEST_F(DeviceIdentityTest, MalformedStoredValueIsReplaced) {
-    auto defaults = UserDefaults::standard();
+    auto& defaults = defaults_;
     defaults->set(DeviceIdentity::kDefaultsKey, "not-a-uuid");
     const auto id = DeviceIdentity::identifierForVendor(*defaults);
     ASSERT_TRUE(id);
@@ -54,17 +54,18 @@ TEST_F(DeviceIdentityTest, MalformedStoredValueIsReplaced) {
 
 TEST_F(DeviceIdentityTest, FallsBackOnlyWhenNothingCanBePersisted) {
     std::ofstream(dir_.path() / "plain-file") << "x";
-    UserDefaults::setDirectory(dir_.path() / "plain-file" / "below");
-    EXPECT_EQ(DeviceIdentity::identifierForVendor(), std::nullopt);
-    EXPECT_EQ(DeviceIdentity::currentIdentifier(), DeviceIdentity::kFallbackIdentifier);
-    EXPECT_EQ(DeviceIdentity::currentIdentifier(), DeviceIdentity::kFallbackIdentifier);
+    auto unwritable = UserDefaults::standard(dir_.path() / "plain-file" / "below");
+    EXPECT_EQ(DeviceIdentity::identifierForVendor(*unwritable), std::nullopt);
+    EXPECT_EQ(DeviceIdentity::currentIdentifier(*unwritable), DeviceIdentity::kFallbackIdentifier);
+    EXPECT_EQ(DeviceIdentity::currentIdentifier(*unwritable), DeviceIdentity::kFallbackIdentifier);
 }
 
 TEST_F(DeviceIdentityTest, ConcurrentFirstUseAgrees) {
     std::vector<std::optional<std::string>> ids(8);
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < ids.size(); ++i) {
-        threads.emplace_back([&ids, i] { ids[i] = DeviceIdentity::identifierForVendor(); });
+        threads.emplace_back(
+            [this, &ids, i] { ids[i] = DeviceIdentity::identifierForVendor(*defaults_); });
     }
     for (auto& t : threads) {
         t.join();

@@ -9,8 +9,8 @@
 
 namespace kr {
 
-/// The common face of everything that carries an audio and a video track: a participant
-/// (KRMeetingUser) or a screen share (KRScreenShareTrack). Held by std::shared_ptr; a list of
+/// Base of the two things a meeting shows with sound and picture: a participant
+/// (KRMeetingUser) and a screen share (KRScreenShareTrack). Held by std::shared_ptr; a list of
 /// media tracks holds both side by side. The tracks are never null.
 /// Not thread-safe: used on the main queue.
 class KRMediaTrack {

@@ -4,25 +4,17 @@
 
 namespace kr {
 
-KRMeetingUser::KRMeetingUser()
-    : audioTrack_(std::make_shared<KRAudioTrack>()),
-      videoTrack_(std::make_shared<KRVideoTrack>()) {}
-
-KRMeetingUser::KRMeetingUser(std::string id, std::string userId,
-                             std::shared_ptr<KRAudioTrack> audioTrack,
-                             std::shared_ptr<KRVideoTrack> videoTrack, std::string displayName,
-                             bool isSpeaker, bool isCoHost, bool isHandRaised, bool isSharingScreen,
-                             bool isHost)
-    : userId_(std::move(userId)),
-      id_(std::move(id)),
-      displayName_(std::move(displayName)),
-      isHost_(isHost),
-      isCoHost_(isCoHost),
-      isSpeaker_(isSpeaker),
-      isHandRaised_(isHandRaised),
-      isSharingScreen_(isSharingScreen),
-      audioTrack_(audioTrack ? std::move(audioTrack) : std::make_shared<KRAudioTrack>()),
-      videoTrack_(videoTrack ? std::move(videoTrack) : std::make_shared<KRVideoTrack>()) {}
+KRMeetingUser::KRMeetingUser(Parameters p)
+    : userId_(std::move(p.userId)),
+      id_(std::move(p.id)),
+      displayName_(std::move(p.displayName)),
+      isHost_(p.isHost),
+      isCoHost_(p.isCoHost),
+      isSpeaker_(p.isSpeaker),
+      isHandRaised_(p.isHandRaised),
+      isSharingScreen_(p.isSharingScreen),
+      audioTrack_(p.audioTrack ? std::move(p.audioTrack) : std::make_shared<KRAudioTrack>()),
+      videoTrack_(p.videoTrack ? std::move(p.videoTrack) : std::make_shared<KRVideoTrack>()) {}
 
 void KRMeetingUser::setAudioTrack(std::shared_ptr<KRAudioTrack> track) {
     if (track) {

@@ -11,19 +11,30 @@
 
 namespace kr {
 
-/// One participant of the meeting as the host app sees it. The stores create one object per
+/// A meeting member in the shape handed to the host app. The stores create one object per
 /// participant (std::make_shared) and change it in place, so every holder, the host app
 /// included, sees later changes. Holds its two tracks by reference; they are never null.
 /// Every accessor is overridable. Not thread-safe: used on the main queue.
 class KRMeetingUser : public KRMediaTrack {
 public:
+    /// What a participant starts with, by name: `{.id = uid, .displayName = "Ann", .isHost = true}`.
+    struct Parameters {
+        std::string id{};
+        std::string userId{};
+        std::shared_ptr<KRAudioTrack> audioTrack{};  ///< null: a fresh empty track
+        std::shared_ptr<KRVideoTrack> videoTrack{};  ///< null: a fresh empty track
+        std::string displayName{};
+        bool isSpeaker = false;
+        bool isCoHost = false;
+        bool isHandRaised = false;
+        bool isSharingScreen = false;
+        bool isHost = false;
+    };
+
     /// Empty strings, all flags false, no view, two fresh empty tracks.
-    KRMeetingUser();
-    /// `isLoudest` and `isHardAudioMuted` start false and there is no view. A null track is
-    /// replaced by a fresh empty one.
-    KRMeetingUser(std::string id, std::string userId, std::shared_ptr<KRAudioTrack> audioTrack,
-                  std::shared_ptr<KRVideoTrack> videoTrack, std::string displayName, bool isSpeaker,
-                  bool isCoHost, bool isHandRaised, bool isSharingScreen, bool isHost);
+    KRMeetingUser() : KRMeetingUser(Parameters{}) {}
+    /// `isLoudest` and `isHardAudioMuted` start false and there is no view.
+    explicit KRMeetingUser(Parameters p);
 
     KRMeetingUser(const KRMeetingUser&) = delete;
     KRMeetingUser& operator=(const KRMeetingUser&) = delete;
@@ -65,7 +76,7 @@ public:
     /// Takes the video track's view out of its superview and clears it. The track object,
     /// its mute flag and `videoStreamView` stay as they are.
     virtual void resetVideoTrack();
-    /// The user id (the user id and the guest id are one field).
+    /// Same as `userId()`: guests have no separate id.
     virtual std::string getUserGuestID() const;
 
 private:

@@ -6,7 +6,7 @@
 
 namespace kr {
 
-/// Which media-engine stream carries a screen share, and who shares it. Immutable value.
+/// A running screen share: its engine stream id and the sharer's id and name. Immutable value.
 class KRScreenShareInfo {
 public:
     KRScreenShareInfo(std::uint64_t trackID, std::string sharingUserID, std::string sharingUserName)

@@ -31,9 +31,9 @@ struct Participant {
     /// Merges a server record and an engine peer (only read; its flags through its getters).
     Participant(const KRMeetingParticipant& metaData, const RtcPeerMetaData& rtcData);
 
-    /// What differs from `oldData`, in the fixed order audio, video, loudestVolume, name,
-    /// handRaise, coHostRight, hostRight, screenShare, role. id, userId, the whiteboard flag
-    /// and joinTime are not compared.
+    /// The kinds of change since `oldData`, listed in `ParticipantUpdateType` declaration order
+    /// so callers can rely on it; identity fields, the whiteboard flag and the join time are
+    /// ignored.
     std::vector<ParticipantUpdateType> getDataUpdateType(const Participant& oldData) const;
 
     /// All thirteen fields equal.

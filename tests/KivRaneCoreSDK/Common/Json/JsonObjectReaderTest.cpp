@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -251,12 +252,20 @@ TEST(JsonObjectReaderTest, DatesAreSecondsSince2001) {
         {"\"0\"", std::nullopt},
         {"1e300", std::nullopt},
         {"-1e300", std::nullopt},
+        {"-9.5e9", std::nullopt},  // fits the clock, but its distance from 2001 does not
+        {"9.3e9", std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(strictValue<std::chrono::system_clock::time_point>(c.member), c.expected)
             << c.member;
     }
     EXPECT_DOUBLE_EQ(JsonDate::toReferenceSeconds(reference + seconds{90}), 90.0);
+    // Whatever decodes converts back to the seconds it came from.
+    for (const double s : {-9.2e9, -8.0e9, 8.0e9, 9.2e9}) {
+        if (const auto date = JsonDate::fromReferenceSeconds(s)) {
+            EXPECT_NEAR(JsonDate::toReferenceSeconds(*date), s, 1e-3 * std::abs(s)) << s;
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,11 +47,14 @@ protected:
             });
     }
 
-    // Runs the main queue until `count` reports reached `delegate`, plus a little for extras.
-    void settle(const RecordingDelegate& delegate, std::size_t count) {
-        main.queue().runUntil([&] { return delegate.reports.size() >= count; },
-                              std::chrono::seconds(5));
-        main.queue().runFor(std::chrono::milliseconds(20));
+    // Lets every emitted change run through the monitors' queues and the main queue, so that
+    // afterwards every report that is coming has arrived (no waiting on a window of time).
+    void settle() {
+        for (const auto& source : sources) {
+            source->drain();
+        }
+        while (main.queue().runPending() > 0) {
+        }
     }
 
     platform::ScopedMainQueue main;
@@ -66,14 +70,14 @@ TEST_F(NetworkReachabilityHandlerTest, EveryChangeReachesEveryDelegateAsConnecte
     handler->addDelegates(first, "first");
     handler->addDelegates(second, "second");
     handler->startObserving();
-    settle(*second, 1);
+    settle();
 
     sources.back()->emit(F::reachable | F::isDirect);  // still Wi-Fi: reported again
-    settle(*second, 2);
+    settle();
     sources.back()->emit(0);
-    settle(*second, 3);
+    settle();
     sources.back()->emit(F::reachable | F::isWWAN);  // cellular counts as connected
-    settle(*second, 4);
+    settle();
 
     const std::vector<bool> expected{true, true, false, true};
     EXPECT_EQ(first->reports, expected);
@@ -91,15 +95,40 @@ TEST_F(NetworkReachabilityHandlerTest, RegistrationReplacesAndRemoves) {
     EXPECT_EQ(handler->delegateCount(), 1u);
 
     handler->startObserving();
-    settle(*replacement, 1);
+    settle();
     EXPECT_TRUE(replaced->reports.empty());
     EXPECT_TRUE(removed->reports.empty());
     EXPECT_EQ(replacement->reports, std::vector<bool>{true});
 }
 
+// Counts the blocks alive that were made through it: with allocate_shared the object and its
+// control block share one block, freed only when the last weak reference is gone too.
+int liveCountedBlocks = 0;  // one counter for every type the allocator is rebound to
+
+template <class T>
+struct CountingAllocator {
+    using value_type = T;
+    CountingAllocator() = default;
+    template <class U>
+    explicit CountingAllocator(const CountingAllocator<U>&) {}
+    T* allocate(std::size_t n) {
+        ++liveCountedBlocks;
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, std::size_t n) {
+        --liveCountedBlocks;
+        std::allocator<T>().deallocate(p, n);
+    }
+    template <class U>
+    friend bool operator==(const CountingAllocator&, const CountingAllocator<U>&) {
+        return true;
+    }
+};
+
 TEST_F(NetworkReachabilityHandlerTest, DestroyedDelegatesHearNothingAndArePruned) {
+    const int liveBefore = liveCountedBlocks;
     auto survivor = std::make_shared<RecordingDelegate>();
-    auto gone = std::make_shared<RecordingDelegate>();
+    auto gone = std::allocate_shared<RecordingDelegate>(CountingAllocator<RecordingDelegate>());
     auto releasedMidFanOut = std::make_shared<RecordingDelegate>();
     std::weak_ptr<RecordingDelegate> goneWatch = gone;
     handler->addDelegates(gone, "a-gone");
@@ -114,34 +143,39 @@ TEST_F(NetworkReachabilityHandlerTest, DestroyedDelegatesHearNothingAndArePruned
 
     gone.reset();
     EXPECT_TRUE(goneWatch.expired()) << "the handler must not keep a delegate alive";
+    goneWatch.reset();
     EXPECT_EQ(handler->delegateCount(), 3u);
+    EXPECT_EQ(liveCountedBlocks, liveBefore + 1)
+        << "only the handler's entry still holds the dead delegate's block";
 
     handler->startObserving();
-    settle(*survivor, 1);
+    settle();
     EXPECT_FALSE(releasedWasCalled);
     EXPECT_EQ(survivor->reports, std::vector<bool>{true});
     EXPECT_EQ(handler->delegateCount(), 2u);  // releaser and survivor
+    EXPECT_EQ(liveCountedBlocks, liveBefore)
+        << "the fan-out dropped the dead entry";
 }
 
 TEST_F(NetworkReachabilityHandlerTest, RestartReplacesTheMonitorAndReportsItsFirstState) {
     auto delegate = std::make_shared<RecordingDelegate>();
     handler->addDelegates(delegate, "client");
     handler->startObserving();
-    settle(*delegate, 1);
+    settle();
 
     initialFlags = 0;
     handler->startObserving();
-    settle(*delegate, 2);
+    settle();
     ASSERT_EQ(sources.size(), 2u);
     EXPECT_FALSE(sources[0]->emit(F::reachable)) << "the replaced monitor stopped itself";
     sources[1]->emit(F::reachable);
-    settle(*delegate, 3);
+    settle();
     EXPECT_EQ(delegate->reports, (std::vector<bool>{true, false, true}));
 
     failCreation = true;
     handler->startObserving();  // swallowed; the running monitor stays
     sources[1]->emit(0);
-    settle(*delegate, 4);
+    settle();
     EXPECT_EQ(delegate->reports, (std::vector<bool>{true, false, true, false}));
 }
 
@@ -149,9 +183,9 @@ TEST_F(NetworkReachabilityHandlerTest, RegistrationFromOtherThreadsDuringFanOutI
     auto steady = std::make_shared<RecordingDelegate>();
     handler->addDelegates(steady, "steady");
     handler->startObserving();
-    settle(*steady, 1);
+    settle();
 
-    std::atomic<bool> done{false};
+    std::atomic<int> running{4};
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t) {
         threads.emplace_back([&, t] {
@@ -164,21 +198,22 @@ TEST_F(NetworkReachabilityHandlerTest, RegistrationFromOtherThreadsDuringFanOutI
                 }
                 (void)handler->delegateCount();
             }
+            --running;
         });
     }
     std::thread flipper([&] {
-        for (int i = 0; i < 100 && !done; ++i) {
+        for (int i = 0; i < 100; ++i) {
             sources.back()->emit(i % 2 == 0 ? 0 : F::reachable);
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
+        --running;
     });
-    main.queue().runFor(std::chrono::milliseconds(100));
+    // The fan-out runs here while the other threads register and remove.
+    main.queue().runUntil([&] { return running == 0; }, std::chrono::seconds(30));
     for (auto& thread : threads) {
         thread.join();
     }
-    done = true;
     flipper.join();
-    main.queue().runFor(std::chrono::milliseconds(50));
+    settle();
     EXPECT_GT(steady->reports.size(), 1u);
     EXPECT_EQ(handler->delegateCount(), 1u) << "every transient delegate died";
 }

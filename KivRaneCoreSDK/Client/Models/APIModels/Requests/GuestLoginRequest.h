@@ -7,8 +7,8 @@
 
 namespace kr {
 
-/// Admits the local user to a meeting as a guest under a display name. Body: "kivraneId",
-/// "roomID", "roomPin", "name", and "hostToken" only when the token is not empty.
+/// Logs a guest into a meeting under a display name. Body: "kivraneId", "roomID", "roomPin",
+/// "name"; an empty host token is left out of the body altogether.
 /// A plain value: build it, send it once through the network client, read its outcome.
 struct GuestLoginRequest : KRAPIRequest<KRGuestLogin> {
     GuestLoginRequest(std::string_view meetingId, std::string_view roomID,

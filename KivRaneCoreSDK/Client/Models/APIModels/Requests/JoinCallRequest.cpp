@@ -1,17 +1,13 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/JoinCallRequest.h"
 
-#include <string>
-
-#include "KivRaneCoreSDK/Network/Utils/LocalIPAddress.h"
-
 namespace kr {
 
 JoinCallRequest::JoinCallRequest(std::string_view meetingID, std::string_view roomID,
                                  std::string_view meetingPIN, std::string_view guestName,
                                  std::string_view ownerName, std::string_view ownerID,
-                                 std::string_view meetingTitle, std::string_view authToken)
+                                 std::string_view meetingTitle, std::string_view authToken,
+                                 std::string_view machineIp)
     : KRAPIRequest(KRAPIPath::joinCall(), KRHTTPMethod::post) {
-    const std::string machineIp = LocalIPAddress::getIPAddress();
     boost::json::object data;
     data["kivraneId"] = meetingID;
     data["room_id"] = roomID;

@@ -1,31 +1,25 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/PostRoomConnectionRequest.h"
 
-#include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
-
 namespace kr {
 
-PostRoomConnectionRequest::PostRoomConnectionRequest(
-    std::string_view meetingID, std::string_view roomID, std::string_view meetingPIN,
-    std::string_view historyID, std::string_view userUid, std::string_view userName,
-    bool isAudioMuted, bool isVideoMuted, bool isSharingScreen, bool isHandRaised, bool isConnected,
-    bool isPolling, bool isUserAudience)
+PostRoomConnectionRequest::PostRoomConnectionRequest(const Parameters& p)
     : KRAPIRequest(KRAPIPath::postRoomConnectionStatus(), KRHTTPMethod::post) {
-    requestParameters["kivraneId"] = meetingID;
-    requestParameters["roomID"] = roomID;
-    requestParameters["roomPin"] = meetingPIN;
-    requestParameters["historyId"] = historyID;
-    requestParameters["participantUri"] = userUid;
-    requestParameters["participantId"] = userUid;
-    requestParameters["participantName"] = userName;
-    requestParameters["status"] = isConnected ? "connected" : "disconnected";
-    requestParameters["deviceId"] = getDeviceId();
+    requestParameters["kivraneId"] = p.meetingID;
+    requestParameters["roomID"] = p.roomID;
+    requestParameters["roomPin"] = p.meetingPIN;
+    requestParameters["historyId"] = p.historyID;
+    requestParameters["participantUri"] = p.userUid;
+    requestParameters["participantId"] = p.userUid;
+    requestParameters["participantName"] = p.userName;
+    requestParameters["status"] = p.isConnected ? "connected" : "disconnected";
+    requestParameters["deviceId"] = p.deviceId;
     requestParameters["deviceType"] = "ios";
-    requestParameters["participantType"] = isUserAudience ? "audience" : "speaker";
-    if (!isPolling) {
-        requestParameters["micStatus"] = !isAudioMuted;
-        requestParameters["cameraStatus"] = !isVideoMuted;
-        requestParameters["isHandRaise"] = isHandRaised;
-        requestParameters["isSharingScreen"] = isSharingScreen;
+    requestParameters["participantType"] = p.isUserAudience ? "audience" : "speaker";
+    if (!p.isPolling) {
+        requestParameters["micStatus"] = !p.isAudioMuted;
+        requestParameters["cameraStatus"] = !p.isVideoMuted;
+        requestParameters["isHandRaise"] = p.isHandRaised;
+        requestParameters["isSharingScreen"] = p.isSharingScreen;
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string_view>
+#include <string>
 
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
 #include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"
@@ -9,18 +9,31 @@ namespace kr {
 
 /// Reports the local user's own state in the room. Body: the string members "kivraneId",
 /// "roomID", "roomPin", "historyId", "participantUri" and "participantId" (both `userUid`),
-/// "participantName", "status" ("connected"/"disconnected"), "deviceId" (this installation's id,
-/// read while the request is built), "deviceType" "ios" and "participantType"
-/// ("audience"/"speaker"); unless polling, also the booleans "micStatus" and "cameraStatus"
-/// (true when on), "isHandRaise" and "isSharingScreen".
+/// "participantName", "status" ("connected"/"disconnected"), "deviceId", "deviceType" "ios" and
+/// "participantType" ("audience"/"speaker"); unless polling, also the booleans "micStatus" and
+/// "cameraStatus" (true when on), "isHandRaise" and "isSharingScreen".
 /// A plain value: build it, send it once through the network client, read its outcome.
 struct PostRoomConnectionRequest : KRAPIRequest<KRAPISuccess> {
-    PostRoomConnectionRequest(std::string_view meetingID, std::string_view roomID,
-                              std::string_view meetingPIN, std::string_view historyID,
-                              std::string_view userUid, std::string_view userName,
-                              bool isAudioMuted, bool isVideoMuted, bool isSharingScreen,
-                              bool isHandRaised, bool isConnected, bool isPolling,
-                              bool isUserAudience);
+    /// Named so that call sites read as what they report, e.g.
+    /// `{.meetingID = id, ..., .isConnected = true, .deviceId = client.deviceId()}`.
+    struct Parameters {
+        std::string meetingID{};
+        std::string roomID{};
+        std::string meetingPIN{};
+        std::string historyID{};
+        std::string userUid{};
+        std::string userName{};
+        bool isAudioMuted = false;
+        bool isVideoMuted = false;
+        bool isSharingScreen = false;
+        bool isHandRaised = false;
+        bool isConnected = false;
+        bool isPolling = false;
+        bool isUserAudience = false;
+        std::string deviceId{};  ///< this installation's id, as the network client holds it
+    };
+
+    explicit PostRoomConnectionRequest(const Parameters& p);
 };
 
 }  // namespace kr

@@ -7,9 +7,9 @@
 
 namespace kr {
 
-/// Starts a whiteboard share by the local user (POST "rooms/<id>/whiteboard/startsharing" with
-/// "participantUri" and "historyId"), or in its remote form fetches the credentials of a
-/// whiteboard another participant opened (GET "rooms/<id>/whiteboard", no body).
+/// Opens our own whiteboard (POST "rooms/<id>/whiteboard/startsharing" with "participantUri"
+/// and "historyId"); the remote variant instead asks for the keys to a board someone else has
+/// open (GET "rooms/<id>/whiteboard", no body).
 /// A plain value: build it, send it once through the network client, read its outcome.
 struct StartWhiteboardRequest : KRAPIRequest<KRStartWhiteboard> {
     StartWhiteboardRequest(std::string_view kivraneId, std::string_view participantUri,

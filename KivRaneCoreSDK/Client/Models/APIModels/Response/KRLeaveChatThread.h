@@ -11,7 +11,7 @@ namespace kr {
 /// Reply of leaving the meeting's chat thread: the thread's id. Plain value.
 class KRLeaveChatThread {
 public:
-    /// Fails when the value is not an object or "_id" is not a string.
+    /// Needs an object with a string "_id".
     static Result<KRLeaveChatThread, JsonDecodingError> fromJson(const boost::json::value& v);
 
     const std::string& id() const noexcept { return id_; }

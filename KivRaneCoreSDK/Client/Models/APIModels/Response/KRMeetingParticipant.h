@@ -9,7 +9,7 @@
 
 namespace kr {
 
-/// One participant of a room as the server knows it (status replies and room-socket events).
+/// A room member as the server reports it (status replies and room-socket events).
 /// The display name is replaced by the host app's contact name when the contact list knows the
 /// user id. Plain value.
 struct KRMeetingParticipant {
@@ -27,8 +27,8 @@ struct KRMeetingParticipant {
     /// Speaker for a record made by hand; a decoded record defaults to audience.
     KRMeetingParticipantType participantType = KRMeetingParticipantType::speaker;
 
-    /// Fails only when the value is not an object or "micStatus", "cameraStatus" or
-    /// "isHandRaise" is missing, null or not a boolean. Reads the contact list.
+    /// Everything but the three booleans "micStatus", "cameraStatus" and "isHandRaise" is
+    /// optional; those must be present and boolean, inside an object. Reads the contact list.
     static Result<KRMeetingParticipant, JsonDecodingError> fromJson(const boost::json::value& v);
 
     /// Takes everything from `other` except the rights and the role (isCoHost, isHost,

@@ -1,19 +1,22 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipantType.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
+namespace {
+constexpr auto kTable = makeEnumTable<KRMeetingParticipantType, std::string_view>({
+    {KRMeetingParticipantType::speaker, "speaker"},
+    {KRMeetingParticipantType::audience, "audience"},
+});
+}  // namespace
+
 std::optional<KRMeetingParticipantType> krMeetingParticipantTypeFromRaw(std::string_view raw) {
-    if (raw == "speaker") {
-        return KRMeetingParticipantType::speaker;
-    }
-    if (raw == "audience") {
-        return KRMeetingParticipantType::audience;
-    }
-    return std::nullopt;
+    return kTable.fromRaw(raw);
 }
 
 std::string_view rawValue(KRMeetingParticipantType value) noexcept {
-    return value == KRMeetingParticipantType::speaker ? "speaker" : "audience";
+    return kTable.toRaw(value);
 }
 
 Result<KRMeetingParticipantType, JsonDecodingError>

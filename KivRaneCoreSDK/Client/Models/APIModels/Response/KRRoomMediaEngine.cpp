@@ -1,19 +1,22 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRRoomMediaEngine.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
+namespace {
+constexpr auto kTable = makeEnumTable<KRRoomMediaEngine, std::string_view>({
+    {KRRoomMediaEngine::agora, "agora"},
+    {KRRoomMediaEngine::krmedia, "kr-media"},
+});
+}  // namespace
+
 std::optional<KRRoomMediaEngine> krRoomMediaEngineFromRaw(std::string_view raw) {
-    if (raw == "agora") {
-        return KRRoomMediaEngine::agora;
-    }
-    if (raw == "kr-media") {
-        return KRRoomMediaEngine::krmedia;
-    }
-    return std::nullopt;
+    return kTable.fromRaw(raw);
 }
 
 std::string_view rawValue(KRRoomMediaEngine value) noexcept {
-    return value == KRRoomMediaEngine::agora ? "agora" : "kr-media";
+    return kTable.toRaw(value);
 }
 
 boost::json::value toJsonValue(KRRoomMediaEngine value) {

@@ -11,7 +11,7 @@ namespace kr {
 /// Reply of starting a recording: the recording's id. Plain value.
 class KRStartRecording {
 public:
-    /// Fails when the value is not an object or "_id" is not a string.
+    /// Needs an object with a string "_id".
     static Result<KRStartRecording, JsonDecodingError> fromJson(const boost::json::value& v);
 
     const std::string& id() const noexcept { return id_; }

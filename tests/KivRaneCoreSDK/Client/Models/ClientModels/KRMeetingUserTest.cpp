@@ -13,8 +13,16 @@ namespace {
 
 std::shared_ptr<KRMeetingUser> makeUser(std::shared_ptr<KRAudioTrack> audio,
                                         std::shared_ptr<KRVideoTrack> video) {
-    return std::make_shared<KRMeetingUser>("id-1", "user-1", std::move(audio), std::move(video),
-                                           "Ann", true, true, true, true, true);
+    return std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{.id = "id-1",
+                                                                     .userId = "user-1",
+                                                                     .audioTrack = std::move(audio),
+                                                                     .videoTrack = std::move(video),
+                                                                     .displayName = "Ann",
+                                                                     .isSpeaker = true,
+                                                                     .isCoHost = true,
+                                                                     .isHandRaised = true,
+                                                                     .isSharingScreen = true,
+                                                                     .isHost = true});
 }
 
 TEST(KRMeetingUserTest, ConstructorsFillTheFieldsAndNeverShareFreshTracks) {
