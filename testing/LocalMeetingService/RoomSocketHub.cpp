@@ -212,6 +212,11 @@ asio::awaitable<void> RoomSocketHub::serve(Stream stream, Request request,
             co_return;
         }
         case HandshakeFault::stall: {
+            {
+                std::lock_guard lock(mutex_);
+                ++stalled_;
+            }
+            changed();
             char byte = 0;
             do {
                 co_await stream.async_read_some(asio::buffer(&byte, 1), token);
@@ -328,6 +333,11 @@ std::size_t RoomSocketHub::openConnectionCount() const {
         }
     }
     return count;
+}
+
+std::size_t RoomSocketHub::stalledHandshakeCount() const {
+    std::lock_guard lock(mutex_);
+    return stalled_;
 }
 
 std::size_t RoomSocketHub::abandonedHandshakeCount() const {

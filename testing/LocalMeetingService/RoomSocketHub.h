@@ -76,6 +76,8 @@ public:
     std::size_t loginCount() const;
     /// Connections that completed the upgrade and are still open.
     std::size_t openConnectionCount() const;
+    /// Upgrades left unanswered so far.
+    std::size_t stalledHandshakeCount() const;
     /// Unanswered upgrades whose client has since gone away.
     std::size_t abandonedHandshakeCount() const;
     /// Waits until `done()` holds (checked whenever something changes); false on time-out.
@@ -100,6 +102,7 @@ private:
     std::vector<std::weak_ptr<Connection>> connections_;
     std::vector<RoomSocketFrame> received_;
     std::size_t logins_ = 0;
+    std::size_t stalled_ = 0;
     std::size_t abandoned_ = 0;
     mutable std::uint64_t version_ = 0;  // bumped on every change, for waitUntil
 };
