@@ -9,6 +9,7 @@
 #include "KivRaneCoreSDK/Socket/Models/SocketEvent.h"
 #include "KivRaneCoreSDK/Socket/Models/SocketRequest.h"
 #include "KivRaneCoreSDK/Socket/Models/SocketResponse.h"
+#include "platform/WebSocket/TlsWebSocketTransport.h"
 
 namespace kr {
 
@@ -29,6 +30,16 @@ std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(
     std::shared_ptr<platform::WebSocketTransport> transport) {
     return std::make_shared<KRWebSocketManager>(Private{}, serverEnvironment, std::move(authToken),
                                                 false, std::move(queue), std::move(transport));
+}
+
+std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(KRApiServer serverEnvironment,
+                                                               std::string authToken,
+                                                               const KRDependencies& dependencies) {
+    // Only the queue may need its default; resolving everything would make unrelated
+    // process-wide services for nothing.
+    auto queue = dependencies.queue ? dependencies.queue : dependencies.resolved().queue;
+    return create(serverEnvironment, std::move(authToken), std::move(queue),
+                  platform::makeTlsWebSocketTransport(dependencies.routing));
 }
 
 std::shared_ptr<KRWebSocketManager> KRWebSocketManager::createForwarded(

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
 #include "platform/Dispatch/DispatchQueue.h"
 #include "platform/Dispatch/SequenceChecker.h"
@@ -57,6 +58,11 @@ public:
         KRApiServer serverEnvironment, std::string authToken,
         std::shared_ptr<platform::DispatchQueue> queue,
         std::shared_ptr<platform::WebSocketTransport> transport);
+
+    /// Own-connection mode on the dependencies' queue, over a TLS transport with their routing.
+    static std::shared_ptr<KRWebSocketManager> create(KRApiServer serverEnvironment,
+                                                      std::string authToken,
+                                                      const KRDependencies& dependencies);
 
     /// Host-forwarded mode: never connects; handles what is posted to `notifications` under
     /// `kForwardedMessageNotification` (moved onto `queue` first).

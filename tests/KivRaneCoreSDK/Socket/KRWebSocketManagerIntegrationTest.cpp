@@ -27,11 +27,11 @@ class KRWebSocketManagerIntegrationTest : public ::testing::Test {
 protected:
     void start(std::shared_ptr<platform::Clock> clock = nullptr) {
         queue = clock ? platform::MainQueue::create(clock) : platform::MainQueue::create();
-        platform::HttpRouting routing;
-        routing.connectTo = {"::127.0.0.1:" + std::to_string(service.port())};
-        routing.caFile = service.caFile();
-        manager = KRWebSocketManager::create(KRApiServer::production, token, queue,
-                                             platform::makeTlsWebSocketTransport(routing));
+        KRDependencies dependencies;
+        dependencies.queue = queue;
+        dependencies.routing.connectTo = {"::127.0.0.1:" + std::to_string(service.port())};
+        dependencies.routing.caFile = service.caFile();
+        manager = KRWebSocketManager::create(KRApiServer::production, token, dependencies);
         manager->setIsConnectedToNetwork(true);
         manager->setIsUserJoinedMeeting(true);
         manager->onRequestToRefreshMeetingData = [this] { calls.push_back("refresh"); };
