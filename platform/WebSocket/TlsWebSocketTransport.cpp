@@ -71,7 +71,8 @@ std::optional<Target> parseTarget(std::string_view url, const HttpRouting& routi
     target.path = slash == std::string_view::npos ? "/" : std::string(url.substr(slash));
     const auto colon = authority.find(':');
     target.host = std::string(authority.substr(0, colon));
-    target.port = colon == std::string_view::npos ? "443" : std::string(authority.substr(colon + 1));
+    target.port =
+        colon == std::string_view::npos ? "443" : std::string(authority.substr(colon + 1));
     if (target.host.empty() || target.port.empty() ||
         target.host.find_first_of("@[] ") != std::string::npos) {
         return std::nullopt;
@@ -187,9 +188,8 @@ private:
 
     void fail(std::string_view what, const beast::error_code& ec) {
         if (!stopping_) {
-            deliver(WebSocketEvent{WebSocketEvent::Kind::error, std::string(what) + ": " +
-                                                                     ec.message(),
-                                   0});
+            deliver(WebSocketEvent{WebSocketEvent::Kind::error,
+                                   std::string(what) + ": " + ec.message(), 0});
         }
     }
 
@@ -212,8 +212,8 @@ private:
         auto token = asio::redirect_error(asio::use_awaitable, ec);
         auto& tcpStream = beast::get_lowest_layer(ws_);
 
-        auto endpoints = co_await resolver_.async_resolve(target_->dialHost, target_->dialPort,
-                                                          token);
+        auto endpoints =
+            co_await resolver_.async_resolve(target_->dialHost, target_->dialPort, token);
         if (ec || stopping_) {
             fail("resolve", ec ? ec : asio::error::operation_aborted);
             co_return;

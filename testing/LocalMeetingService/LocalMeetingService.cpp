@@ -710,8 +710,8 @@ struct LocalMeetingService::State {
             const auto earlier = before.find(id);
             MeetingRoomState empty;
             empty.setup = room.setup;
-            for (auto& frame : roomChangeFrames(earlier == before.end() ? empty : earlier->second,
-                                                room)) {
+            for (auto& frame :
+                 roomChangeFrames(earlier == before.end() ? empty : earlier->second, room)) {
                 roomSocket->pushToRoom(id, std::move(frame));
             }
         }

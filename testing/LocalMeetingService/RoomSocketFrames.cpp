@@ -60,7 +60,8 @@ std::vector<std::string> roomChangeFrames(const MeetingRoomState& before,
     if (before.isSoftMuted != after.isSoftMuted || before.isHardMuted != after.isHardMuted) {
         json::object payload{{"eventType", "refresh"}};
         if (after.isHardMuted != before.isHardMuted) {
-            payload["actionType"] = after.isHardMuted ? "HardMuteAllEnabled" : "HardMuteAllDisabled";
+            payload["actionType"] =
+                after.isHardMuted ? "HardMuteAllEnabled" : "HardMuteAllDisabled";
         } else if (after.isSoftMuted) {
             payload["actionType"] = "SoftMuteAllEnabled";
         }

@@ -200,8 +200,7 @@ asio::awaitable<void> RoomSocketHub::serve(Stream stream, Request request,
     auto token = asio::redirect_error(asio::use_awaitable, ec);
     switch (takeHandshakeFault()) {
         case HandshakeFault::refuse: {
-            http::response<http::string_body> response{http::status::forbidden,
-                                                       request.version()};
+            http::response<http::string_body> response{http::status::forbidden, request.version()};
             response.set(http::field::content_type, "text/plain");
             response.body() = "upgrade refused";
             response.keep_alive(false);
@@ -259,8 +258,8 @@ void RoomSocketHub::forEachOpen(
         std::lock_guard lock(mutex_);
         std::erase_if(connections_, [](const auto& weak) { return weak.expired(); });
         for (const auto& weak : connections_) {
-            if (auto connection = weak.lock(); connection && connection->open_ &&
-                                               filter(*connection)) {
+            if (auto connection = weak.lock();
+                connection && connection->open_ && filter(*connection)) {
                 targets.push_back(std::move(connection));
             }
         }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <boost/json/object.hpp>
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -106,9 +106,9 @@ void KRWebSocketManager::configureSocket() {
     const std::uint64_t generation = ++generation_;
     std::weak_ptr<KRWebSocketManager> weak = weak_from_this();
     socketConnection_ = transport_->makeConnection(
-        platform::WebSocketRequest{socketUrl(serverEnvironment_),
-                                   std::chrono::duration_cast<std::chrono::milliseconds>(
-                                       kConnectTimeout)},
+        platform::WebSocketRequest{
+            socketUrl(serverEnvironment_),
+            std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout)},
         queue_, [weak, generation](const platform::WebSocketEvent& event) {
             if (auto self = weak.lock()) {
                 self->didReceive(generation, event);

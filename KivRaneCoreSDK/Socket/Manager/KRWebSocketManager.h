@@ -35,10 +35,11 @@ std::string socketUrl(KRApiServer server);
 ///
 /// Connection states: idle, connecting (at most 20 s), connected. Every attempt that ends before
 /// it connects, for whatever reason, returns to idle, so a later `configureSocket()` tries again;
-/// after failed attempts it waits 1, 2, 4 ... up to 30 s before the next one (reset once connected).
-/// An error on a connected socket reconnects at once while the meeting runs and the network is
-/// up; a closed or dropped connection just goes idle and waits for the next `configureSocket()`.
-/// Frames to send while not connected are dropped; the login is sent again on every connect.
+/// after failed attempts it waits 1, 2, 4 ... up to 30 s before the next one (reset once
+/// connected). An error on a connected socket reconnects at once while the meeting runs and the
+/// network is up; a closed or dropped connection just goes idle and waits for the next
+/// `configureSocket()`. Frames to send while not connected are dropped; the login is sent again on
+/// every connect.
 ///
 /// Threading: confined to `queue`. Connection events, timers and forwarded frames run there, and
 /// so do the hooks. Hooks may call back into the manager or drop it.
@@ -117,8 +118,7 @@ private:
 
 public:
     KRWebSocketManager(Private, KRApiServer serverEnvironment, std::string authToken,
-                       bool useCustomSocketMessages,
-                       std::shared_ptr<platform::DispatchQueue> queue,
+                       bool useCustomSocketMessages, std::shared_ptr<platform::DispatchQueue> queue,
                        std::shared_ptr<platform::WebSocketTransport> transport);
 
 private:

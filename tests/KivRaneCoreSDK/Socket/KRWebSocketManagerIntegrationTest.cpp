@@ -35,11 +35,14 @@ protected:
         manager->setIsConnectedToNetwork(true);
         manager->setIsUserJoinedMeeting(true);
         manager->onRequestToRefreshMeetingData = [this] { calls.push_back("refresh"); };
-        manager->onUserLeftMeeting = [this](const std::string& id) { calls.push_back("left:" + id); };
+        manager->onUserLeftMeeting = [this](const std::string& id) {
+            calls.push_back("left:" + id);
+        };
         manager->onRequestToUpdateParticipantsLists =
             [this](const std::vector<KRMeetingParticipant>& list) {
                 std::string ids;
-                for (const auto& p : list) ids += p.participantId + ";";
+                for (const auto& p : list)
+                    ids += p.participantId + ";";
                 calls.push_back("update:" + ids);
             };
         manager->onRecordingStarted = [this] { calls.push_back("recordingStarted"); };
@@ -74,7 +77,8 @@ protected:
     std::vector<RoomSocketFrame> framesNamed(const std::string& event) {
         std::vector<RoomSocketFrame> out;
         for (auto& frame : hub().receivedFrames()) {
-            if (frame.event == event) out.push_back(std::move(frame));
+            if (frame.event == event)
+                out.push_back(std::move(frame));
         }
         return out;
     }
@@ -87,16 +91,26 @@ protected:
         request.method = "POST";
         request.url = "https://meet.kivrane.com/api/roomconnectionstatus";
         request.headers = {{"authorization", token}, {"Content-Type", "application/json"}};
-        request.body = serializeJson(json::object{
-            {"kivraneId", "1234567890"}, {"roomID", "room-1"}, {"roomPin", "4321"},
-            {"historyId", "history-9"}, {"participantUri", "uri-2"}, {"participantId", "p-2"},
-            {"participantName", "Bo"}, {"status", status}, {"deviceId", "d-2"},
-            {"deviceType", "linux"}, {"participantType", "speaker"}, {"micStatus", true},
-            {"cameraStatus", false}, {"isHandRaise", false}});
+        request.body = serializeJson(json::object{{"kivraneId", "1234567890"},
+                                                  {"roomID", "room-1"},
+                                                  {"roomPin", "4321"},
+                                                  {"historyId", "history-9"},
+                                                  {"participantUri", "uri-2"},
+                                                  {"participantId", "p-2"},
+                                                  {"participantName", "Bo"},
+                                                  {"status", status},
+                                                  {"deviceId", "d-2"},
+                                                  {"deviceType", "linux"},
+                                                  {"participantType", "speaker"},
+                                                  {"micStatus", true},
+                                                  {"cameraStatus", false},
+                                                  {"isHandRaise", false}});
         std::optional<long> answered;
-        ASSERT_TRUE(http->send(request, queue, [&](platform::HttpResult result) {
-                            answered = result ? result.value().status : -1;
-                        }).ok());
+        ASSERT_TRUE(http->send(request, queue,
+                               [&](platform::HttpResult result) {
+                                   answered = result ? result.value().status : -1;
+                               })
+                        .ok());
         ASSERT_TRUE(runUntil([&] { return answered.has_value(); }));
         ASSERT_EQ(*answered, 200);
     }
@@ -135,12 +149,12 @@ TEST_F(KRWebSocketManagerIntegrationTest, LogsInAndRoomChangesReachTheHooks) {
     EXPECT_EQ(calls[3], "recordingStarted");
 }
 
-TEST_F(KRWebSocketManagerIntegrationTest, BackAndLoggedInWithinOneWatchdogPeriodAfterTheServerLetsGo) {
+TEST_F(KRWebSocketManagerIntegrationTest,
+       BackAndLoggedInWithinOneWatchdogPeriodAfterTheServerLetsGo) {
     start();
     // Stands in for the client's one-second network watchdog.
-    auto watchdog = platform::Timer::schedule(queue, 1s, true, [this](platform::Timer&) {
-        manager->configureSocket();
-    });
+    auto watchdog = platform::Timer::schedule(
+        queue, 1s, true, [this](platform::Timer&) { manager->configureSocket(); });
     ASSERT_TRUE(connectAndLogIn(1));
     const struct {
         const char* name;
@@ -154,9 +168,9 @@ TEST_F(KRWebSocketManagerIntegrationTest, BackAndLoggedInWithinOneWatchdogPeriod
         const auto before = std::chrono::steady_clock::now();
         row.cut();
         ++logins;
-        ASSERT_TRUE(runUntil([&] {
-            return hub().loginCount() == logins && manager->isSocketConnected();
-        }, 5s)) << row.name;
+        ASSERT_TRUE(runUntil(
+            [&] { return hub().loginCount() == logins && manager->isSocketConnected(); }, 5s))
+            << row.name;
         const auto took = std::chrono::steady_clock::now() - before;
         std::printf("[ measure  ] %s: back and logged in after %lld ms\n", row.name,
                     static_cast<long long>(
@@ -203,10 +217,11 @@ TEST_F(KRWebSocketManagerIntegrationTest, ABurstOfAThousandFramesIsHandledInOrde
     ASSERT_TRUE(connectAndLogIn(1));
     constexpr int kFrames = 1000;
     for (int i = 0; i < kFrames; ++i) {
-        hub().pushToRoom("1234567890",
-                         R"({"event":"roomconnectionstatusupdate","data":{"kivraneId":"1234567890",)"
-                         R"("eventType":"refresh","actionType":"leave","sourceId":"u)" +
-                             std::to_string(i) + R"("}})");
+        hub().pushToRoom(
+            "1234567890",
+            R"({"event":"roomconnectionstatusupdate","data":{"kivraneId":"1234567890",)"
+            R"("eventType":"refresh","actionType":"leave","sourceId":"u)" +
+                std::to_string(i) + R"("}})");
     }
     ASSERT_TRUE(runUntil([&] { return calls.size() == kFrames; }, 30s)) << calls.size();
     for (int i = 0; i < kFrames; ++i) {

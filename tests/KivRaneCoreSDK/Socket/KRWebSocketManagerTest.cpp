@@ -67,8 +67,8 @@ public:
     std::shared_ptr<platform::WebSocketConnection> makeConnection(
         platform::WebSocketRequest request, std::shared_ptr<platform::DispatchQueue> queue,
         platform::WebSocketConnection::EventHandler handler) override {
-        connections.push_back(
-            std::make_shared<FakeConnection>(std::move(request), std::move(queue), std::move(handler)));
+        connections.push_back(std::make_shared<FakeConnection>(std::move(request), std::move(queue),
+                                                               std::move(handler)));
         return connections.back();
     }
     std::vector<std::shared_ptr<FakeConnection>> connections;
@@ -81,11 +81,14 @@ public:
         manager->setIsConnectedToNetwork(true);
         manager->setIsUserJoinedMeeting(true);
         manager->onRequestToRefreshMeetingData = [this] { calls.push_back("refresh"); };
-        manager->onUserLeftMeeting = [this](const std::string& id) { calls.push_back("left:" + id); };
+        manager->onUserLeftMeeting = [this](const std::string& id) {
+            calls.push_back("left:" + id);
+        };
         manager->onRequestToUpdateParticipantsLists =
             [this](const std::vector<KRMeetingParticipant>& list) {
                 std::string ids;
-                for (const auto& p : list) ids += p.participantId + ";";
+                for (const auto& p : list)
+                    ids += p.participantId + ";";
                 calls.push_back("update:" + ids);
             };
         manager->onRecordingStarted = [this] { calls.push_back("recordingStarted"); };
@@ -128,7 +131,8 @@ TEST_F(KRWebSocketManagerTest, ConnectsToTheEnvironmentsSocketWithTheTwentySecon
     EXPECT_NE(socketHost(KRApiServer::rc), rawValue(KRApiServer::rc));
 }
 
-TEST_F(KRWebSocketManagerTest, ConnectRequestsAreRefusedWhileConnectingConnectedOfflineOrForwarded) {
+TEST_F(KRWebSocketManagerTest,
+       ConnectRequestsAreRefusedWhileConnectingConnectedOfflineOrForwarded) {
     manager->configureSocket();
     manager->configureSocket();
     EXPECT_EQ(transport->connections.size(), 1u);
@@ -251,10 +255,11 @@ TEST_F(KRWebSocketManagerTest, ForwardedFramesAreDispatchedOnTheQueueAndNeverAck
     std::thread poster([&] {
         centre->post(std::string(KRWebSocketManager::kForwardedMessageNotification), nullptr,
                      boost::json::object{{"event", "roomconnectionstatusupdate"},
-                                         {"data", {{"kivraneId", "m"},
-                                                   {"eventType", "refresh"},
-                                                   {"actionType", "leave"},
-                                                   {"sourceId", "u3"}}}});
+                                         {"data",
+                                          {{"kivraneId", "m"},
+                                           {"eventType", "refresh"},
+                                           {"actionType", "leave"},
+                                           {"sourceId", "u3"}}}});
     });
     poster.join();
     EXPECT_TRUE(seen.empty());  // not on the posting thread

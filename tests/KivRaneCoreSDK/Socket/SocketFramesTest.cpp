@@ -36,7 +36,8 @@ TEST(SocketEventTest, RawValuesMatchExactlyAndRoundTrip) {
         ASSERT_TRUE(decoded.ok()) << row.raw;
         EXPECT_EQ(decoded.value(), row.event);
     }
-    for (const char* unknown : {"RoomConnectionStatusUpdate", "amAlive", "ack", "Login", " login"}) {
+    for (const char* unknown :
+         {"RoomConnectionStatusUpdate", "amAlive", "ack", "Login", " login"}) {
         EXPECT_FALSE(socketEventFromRaw(unknown).has_value()) << unknown;
         EXPECT_FALSE(decodeJsonValue<SocketEvent>(boost::json::value(unknown)).ok()) << unknown;
     }
@@ -77,12 +78,9 @@ TEST(SocketRequestTest, AckTimestampTruncatesTowardZero) {
         milliseconds sinceEpoch;
         const char* expected;
     } table[] = {
-        {milliseconds(0), "0"},
-        {milliseconds(999), "0"},
-        {milliseconds(1000), "1"},
-        {milliseconds(-500), "0"},
-        {milliseconds(-1500), "-1"},
-        {milliseconds(4102444800999), "4102444800"},
+        {milliseconds(0), "0"},      {milliseconds(999), "0"},
+        {milliseconds(1000), "1"},   {milliseconds(-500), "0"},
+        {milliseconds(-1500), "-1"}, {milliseconds(4102444800999), "4102444800"},
     };
     for (const auto& row : table) {
         EXPECT_EQ(AckSocketRequest::unixSecondsText(system_clock::time_point(row.sinceEpoch)),
@@ -93,10 +91,10 @@ TEST(SocketRequestTest, AckTimestampTruncatesTowardZero) {
     const AckSocketRequest ack("x");
     const auto after = system_clock::now();
     const long long stamp = std::stoll(ack.data().at("timestamp"));
-    EXPECT_GE(stamp, std::chrono::duration_cast<std::chrono::seconds>(
-                         before.time_since_epoch()).count());
-    EXPECT_LE(stamp, std::chrono::duration_cast<std::chrono::seconds>(
-                         after.time_since_epoch()).count());
+    EXPECT_GE(stamp,
+              std::chrono::duration_cast<std::chrono::seconds>(before.time_since_epoch()).count());
+    EXPECT_LE(stamp,
+              std::chrono::duration_cast<std::chrono::seconds>(after.time_since_epoch()).count());
     EXPECT_EQ(ack.originalEvent(), "x");
 }
 
@@ -129,23 +127,23 @@ TEST(RoomStatusUpdateSocketResponseTest, PayloadRulesAndDefaults) {
         {"one bad element empties the list",
          R"({"kivraneId":"m","eventType":"update","data":)" + withBad + "}", true, Event::update,
          Action::unknown, 0, ""},
-        {"data null", R"({"kivraneId":"m","eventType":"update","data":null})", true,
-         Event::update, Action::unknown, 0, ""},
+        {"data null", R"({"kivraneId":"m","eventType":"update","data":null})", true, Event::update,
+         Action::unknown, 0, ""},
         {"data missing", R"({"kivraneId":"m","eventType":"update"})", true, Event::update,
          Action::unknown, 0, ""},
         {"leave", R"({"kivraneId":"m","eventType":"refresh","actionType":"leave","sourceId":"u7"})",
          true, Event::refresh, Action::leave, 0, "u7"},
-        {"leave without source",
-         R"({"kivraneId":"m","eventType":"refresh","actionType":"leave"})", true, Event::refresh,
-         Action::leave, 0, ""},
+        {"leave without source", R"({"kivraneId":"m","eventType":"refresh","actionType":"leave"})",
+         true, Event::refresh, Action::leave, 0, ""},
         {"source not a string",
          R"({"kivraneId":"m","eventType":"refresh","actionType":"leave","sourceId":5})", true,
          Event::refresh, Action::leave, 0, ""},
         {"leave in other case is unknown",
          R"({"kivraneId":"m","eventType":"refresh","actionType":"Leave"})", true, Event::refresh,
          Action::unknown, 0, ""},
-        {"soft mute", R"({"kivraneId":"m","eventType":"refresh","actionType":"SoftMuteAllEnabled"})",
-         true, Event::refresh, Action::softMuteEnabled, 0, ""},
+        {"soft mute",
+         R"({"kivraneId":"m","eventType":"refresh","actionType":"SoftMuteAllEnabled"})", true,
+         Event::refresh, Action::softMuteEnabled, 0, ""},
         {"hard mute off",
          R"({"kivraneId":"m","eventType":"refresh","actionType":"HardMuteAllDisabled"})", true,
          Event::refresh, Action::hardMuteDisabled, 0, ""},
@@ -161,7 +159,8 @@ TEST(RoomStatusUpdateSocketResponseTest, PayloadRulesAndDefaults) {
         {"data not an object", R"("text")", false, Event::update, Action::unknown, 0, ""},
     };
     for (const auto& row : table) {
-        auto decoded = SocketResponse<RoomStatusUpdateSocketResponse>::decode(statusFrame(row.data));
+        auto decoded =
+            SocketResponse<RoomStatusUpdateSocketResponse>::decode(statusFrame(row.data));
         ASSERT_EQ(decoded.ok(), row.ok) << row.name;
         if (!row.ok) {
             continue;

@@ -25,8 +25,10 @@ TEST(TlsWebSocketTransportIntegrationTest, VerificationIsAlwaysOn) {
     } table[] = {
         {"trusted", "wss://meet.kivrane.com/ws", {{connectTo}, service.caFile(), {}}, true},
         {"unknown authority", "wss://meet.kivrane.com/ws", {{connectTo}, {}, {}}, false},
-        {"name not in certificate", "wss://meet.example.org/ws",
-         {{connectTo}, service.caFile(), {}}, false},
+        {"name not in certificate",
+         "wss://meet.example.org/ws",
+         {{connectTo}, service.caFile(), {}},
+         false},
         {"not wss", "https://meet.kivrane.com/ws", {{connectTo}, service.caFile(), {}}, false},
     };
     auto queue = MainQueue::create();
@@ -38,8 +40,8 @@ TEST(TlsWebSocketTransportIntegrationTest, VerificationIsAlwaysOn) {
             [&](const WebSocketEvent& event) { events.push_back(event.kind); });
         connection->connect();
         ASSERT_TRUE(queue->runUntil([&] { return !events.empty(); }, 15s)) << row.name;
-        EXPECT_EQ(events[0], row.connects ? WebSocketEvent::Kind::connected
-                                          : WebSocketEvent::Kind::error)
+        EXPECT_EQ(events[0],
+                  row.connects ? WebSocketEvent::Kind::connected : WebSocketEvent::Kind::error)
             << row.name;
         connection->disconnect(1000);
     }
@@ -51,9 +53,9 @@ TEST(TlsWebSocketTransportIntegrationTest, NoEventAfterDisconnectAndWritesAfterT
     auto queue = MainQueue::create();
     auto transport = makeTlsWebSocketTransport(routing);
     std::vector<WebSocketEvent> events;
-    auto connection = transport->makeConnection(
-        WebSocketRequest{"wss://meet.kivrane.com/ws", 10s}, queue,
-        [&](const WebSocketEvent& event) { events.push_back(event); });
+    auto connection =
+        transport->makeConnection(WebSocketRequest{"wss://meet.kivrane.com/ws", 10s}, queue,
+                                  [&](const WebSocketEvent& event) { events.push_back(event); });
     connection->connect();
     ASSERT_TRUE(queue->runUntil([&] { return !events.empty(); }, 15s));
     ASSERT_EQ(events[0].kind, WebSocketEvent::Kind::connected);

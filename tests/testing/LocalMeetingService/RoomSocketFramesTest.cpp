@@ -27,7 +27,8 @@ std::vector<std::string> summary(const std::vector<std::string>& frames) {
         std::string line(frame.at("event").as_string());
         EXPECT_EQ(data.at("kivraneId"), "1234567890");
         for (const char* key : {"eventType", "actionType", "sourceId"}) {
-            if (const auto* v = data.if_contains(key)) line += "/" + std::string(v->as_string());
+            if (const auto* v = data.if_contains(key))
+                line += "/" + std::string(v->as_string());
         }
         if (const auto* list = data.if_contains("data")) {
             line += "/" + std::to_string(list->as_array().size());
@@ -58,9 +59,11 @@ TEST(RoomSocketFramesTest, EachKindOfRoomChangeBecomesItsFrame) {
         {"removal",
          [](MeetingRoomState& r) { r.participants.erase(r.participants.begin()); },
          {"roomconnectionstatusupdate/refresh/leave/user-1"}},
-        {"hard mute", [](MeetingRoomState& r) { r.isHardMuted = true; },
+        {"hard mute",
+         [](MeetingRoomState& r) { r.isHardMuted = true; },
          {"roomconnectionstatusupdate/refresh/HardMuteAllEnabled"}},
-        {"soft mute", [](MeetingRoomState& r) { r.isSoftMuted = true; },
+        {"soft mute",
+         [](MeetingRoomState& r) { r.isSoftMuted = true; },
          {"roomconnectionstatusupdate/refresh/SoftMuteAllEnabled"}},
         {"recording", [](MeetingRoomState& r) { r.isRecording = true; }, {"recordingStarted"}},
     };
@@ -71,7 +74,8 @@ TEST(RoomSocketFramesTest, EachKindOfRoomChangeBecomesItsFrame) {
     }
     MeetingRoomState recording = base;
     recording.isRecording = true;
-    EXPECT_EQ(summary(roomChangeFrames(recording, base)), std::vector<std::string>{"recordingStopped"});
+    EXPECT_EQ(summary(roomChangeFrames(recording, base)),
+              std::vector<std::string>{"recordingStopped"});
 }
 
 }  // namespace
