@@ -191,8 +191,6 @@ TEST_F(KRWebSocketManagerTest, EveryObjectFrameIsAcknowledgedBeforeItsHookRuns) 
 }
 
 TEST_F(KRWebSocketManagerTest, FramesAreDispatchedByEventAndPayload) {
-    const std::string participant =
-        R"({"participantId":"p1","micStatus":true,"cameraStatus":true,"isHandRaise":false})";
     const struct {
         const char* frame;
         const char* ackedAs;  // nullptr: no acknowledgement
@@ -244,7 +242,6 @@ TEST_F(KRWebSocketManagerTest, FramesAreDispatchedByEventAndPayload) {
         EXPECT_EQ(calls, row.call ? std::vector<std::string>{row.call} : std::vector<std::string>{})
             << row.frame;
     }
-    (void)participant;
 }
 
 TEST_F(KRWebSocketManagerTest, ForwardedFramesAreDispatchedOnTheQueueAndNeverAcknowledged) {
