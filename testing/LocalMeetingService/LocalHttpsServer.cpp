@@ -17,12 +17,15 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
 #include "platform/Http/HttpTransport.h"
+#include "testing/LocalMeetingService/LocalWebSocketEndpoint.h"
 #include "testing/LocalMeetingService/TestCertificateAuthority.h"
 
 namespace kr::test {
@@ -128,6 +131,11 @@ public:
             const bool keepAlive = request.keep_alive();
 
             this->record(record);
+            if (auto endpoint = webSocketEndpoint(record.path);
+                endpoint && beast::websocket::is_upgrade(request)) {
+                co_await endpoint->serve(std::move(stream), parser.release(), connectionId);
+                co_return;
+            }
             ServerReply reply = dispatch(record);
 
             if (reply.delay.count() > 0) {
@@ -177,6 +185,12 @@ public:
         changed_.notify_all();
     }
 
+    std::shared_ptr<LocalWebSocketEndpoint> webSocketEndpoint(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        const auto it = webSockets_.find(path);
+        return it == webSockets_.end() ? nullptr : it->second;
+    }
+
     ServerReply dispatch(const RecordedRequest& request) {
         std::shared_ptr<Handler> handler;
         {
@@ -207,6 +221,7 @@ public:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<Route> routes_;
+    std::map<std::string, std::shared_ptr<LocalWebSocketEndpoint>> webSockets_;
     std::vector<RecordedRequest> requests_;
 };
 
@@ -236,6 +251,12 @@ void LocalHttpsServer::route(std::string method, std::string path, Handler handl
 void LocalHttpsServer::route(std::string method, std::string path, ServerReply reply) {
     route(std::move(method), std::move(path),
           [reply = std::move(reply)](const RecordedRequest&) { return reply; });
+}
+
+void LocalHttpsServer::serveWebSocket(std::string path,
+                                      std::shared_ptr<LocalWebSocketEndpoint> endpoint) {
+    std::lock_guard lock(impl_->mutex_);
+    impl_->webSockets_[std::move(path)] = std::move(endpoint);
 }
 
 std::vector<RecordedRequest> LocalHttpsServer::requests() const {

@@ -12,6 +12,8 @@
 
 namespace kr::test {
 
+class LocalWebSocketEndpoint;
+
 /// A real HTTPS/1.1 server on 127.0.0.1 (an ephemeral port) for tests, with its own throw-away
 /// certificate authority. Routes are generic: method + path -> handler; the first route added
 /// for a (method, path) pair wins, "*" matches any method, and requests without a route get 404.
@@ -44,6 +46,9 @@ public:
     void route(std::string method, std::string path, Handler handler);
     /// A route that always answers `reply`.
     void route(std::string method, std::string path, ServerReply reply);
+
+    /// Hands WebSocket upgrade requests for `path` to `endpoint` (recorded like other requests).
+    void serveWebSocket(std::string path, std::shared_ptr<LocalWebSocketEndpoint> endpoint);
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;

@@ -13,6 +13,7 @@
 #include "KivRaneCoreSDK/Common/Json/JsonValueDecoder.h"
 #include "KivRaneCoreSDK/Network/Enums/KRAPIPath.h"
 #include "testing/LocalMeetingService/MeetingTokenIssuer.h"
+#include "testing/LocalMeetingService/RoomSocketFrames.h"
 
 namespace kr::test {
 
@@ -145,6 +146,7 @@ struct LocalMeetingService::State {
     std::map<std::string, Session, std::less<>> sessions;             // by token
     std::map<std::string, std::string, std::less<>> historyMeetings;  // history id -> meeting id
     std::map<MeetingServiceRoute, std::deque<MeetingServiceFault>> faults;
+    std::shared_ptr<RoomSocketHub> roomSocket;  // pushed to when a request changes a room
     std::vector<std::pair<MeetingServiceRoute, RecordedRequest>> handled;
     std::uint64_t nextUid = 10001;
     std::uint64_t nextShareUid = 90001;
@@ -712,6 +714,33 @@ struct LocalMeetingService::State {
         notFound("No such chat thread");
     }
 
+    /// Tells the room socket's listeners how each room changed since `before`.
+    void pushRoomChanges(const std::map<std::string, MeetingRoomState, std::less<>>& before) {
+        for (const auto& [id, room] : rooms) {
+            const auto earlier = before.find(id);
+            MeetingRoomState empty;
+            empty.setup = room.setup;
+            for (auto& frame :
+                 roomChangeFrames(earlier == before.end() ? empty : earlier->second, room)) {
+                roomSocket->pushToRoom(id, std::move(frame));
+            }
+        }
+    }
+
+    /// The login of a room socket connection holding `token`, when this service issued it.
+    std::optional<RoomSocketLogin> socketLogin(std::string_view token) {
+        std::lock_guard lock(mutex);
+        const auto it = sessions.find(token);
+        if (it == sessions.end() || !issuer.verify(token)) {
+            return std::nullopt;
+        }
+        RoomSocketLogin login{it->second.userId, it->second.meetingId, {}};
+        if (const auto room = rooms.find(login.meetingId); room != rooms.end()) {
+            login.roomId = room->second.setup.roomId;
+        }
+        return login;
+    }
+
     /// Runs one request of `route`: records it, applies an injected fault, else answers it.
     ServerReply handle(MeetingServiceRoute route, const RecordedRequest& request,
                        std::string_view pathId) {
@@ -734,11 +763,13 @@ struct LocalMeetingService::State {
             }
         }
         ServerReply reply;
+        const auto roomsBefore = rooms;
         try {
             reply = answer(route, request, pathId);
         } catch (const Refusal& refusal) {
             reply = errorReply(refusal.status, refusal.code, refusal.text);
         }
+        pushRoomChanges(roomsBefore);
         if (fault) {
             reply.delay = fault->delay;
         }
@@ -807,6 +838,12 @@ struct LocalMeetingService::State {
 
 LocalMeetingService::LocalMeetingService(bool withDefaultRoom)
     : state_(std::make_shared<State>()), server_(std::make_unique<LocalHttpsServer>()) {
+    state_->roomSocket = std::make_shared<RoomSocketHub>(
+        [weak = std::weak_ptr<State>(state_)](std::string_view token) {
+            auto state = weak.lock();
+            return state ? state->socketLogin(token) : std::nullopt;
+        });
+    server_->serveWebSocket("/ws", state_->roomSocket);
     for (const auto& endpoint : fixedMeetingServiceEndpoints()) {
         server_->route(endpoint.method, endpoint.path,
                        [state = state_, route = endpoint.route](const RecordedRequest& request) {
@@ -917,6 +954,16 @@ std::vector<RecordedRequest> LocalMeetingService::requests(MeetingServiceRoute r
         }
     }
     return out;
+}
+
+RoomSocketHub& LocalMeetingService::roomSocket() const {
+    return *state_->roomSocket;
+}
+
+void LocalMeetingService::pushChatMessage(std::string_view roomId,
+                                          const boost::json::object& message,
+                                          std::string_view exceptUserId) {
+    state_->roomSocket->pushChatMessage(roomId, message, exceptUserId);
 }
 
 std::size_t LocalMeetingService::requestCount(MeetingServiceRoute route) const {

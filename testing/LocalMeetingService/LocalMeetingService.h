@@ -14,6 +14,7 @@
 #include "testing/LocalMeetingService/MeetingServiceFault.h"
 #include "testing/LocalMeetingService/MeetingServiceRoute.h"
 #include "testing/LocalMeetingService/RecordedRequest.h"
+#include "testing/LocalMeetingService/RoomSocketHub.h"
 
 namespace kr::test {
 
@@ -69,6 +70,14 @@ public:
     /// Every request the service handled for `route`, in arrival order (faulted ones included).
     std::vector<RecordedRequest> requests(MeetingServiceRoute route) const;
     std::size_t requestCount(MeetingServiceRoute route) const;
+
+    /// The room event socket at "/ws" on the same port: logins with this service's tokens,
+    /// pushes of room changes, and its faults.
+    RoomSocketHub& roomSocket() const;
+    /// Pushes a "chatMessage" frame with `message` to the room's socket listeners (by room or
+    /// meeting id), except those logged in as `exceptUserId`.
+    void pushChatMessage(std::string_view roomId, const boost::json::object& message,
+                         std::string_view exceptUserId = {});
 
     struct State;
 

@@ -1,0 +1,343 @@
+#include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
+#include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
+#include "KivRaneCoreSDK/Socket/Models/RoomStatusUpdateSocketResponse.h"
+#include "KivRaneCoreSDK/Socket/Models/SocketEvent.h"
+#include "KivRaneCoreSDK/Socket/Models/SocketRequest.h"
+#include "KivRaneCoreSDK/Socket/Models/SocketResponse.h"
+#include "platform/WebSocket/TlsWebSocketTransport.h"
+
+namespace kr {
+
+std::string_view socketHost(KRApiServer server) {
+    if (server == KRApiServer::rc) {
+        return "rcsocket.kivrane.com";
+    }
+    return rawValue(server);
+}
+
+std::string socketUrl(KRApiServer server) {
+    return "wss://" + std::string(socketHost(server)) + "/ws";
+}
+
+std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(
+    KRApiServer serverEnvironment, std::string authToken,
+    std::shared_ptr<platform::DispatchQueue> queue,
+    std::shared_ptr<platform::WebSocketTransport> transport) {
+    return std::make_shared<KRWebSocketManager>(Private{}, serverEnvironment, std::move(authToken),
+                                                false, std::move(queue), std::move(transport));
+}
+
+std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(KRApiServer serverEnvironment,
+                                                               std::string authToken,
+                                                               const KRDependencies& dependencies) {
+    // Only the queue may need its default; resolving everything would make unrelated
+    // process-wide services for nothing.
+    auto queue = dependencies.queue ? dependencies.queue : dependencies.resolved().queue;
+    return create(serverEnvironment, std::move(authToken), std::move(queue),
+                  platform::makeTlsWebSocketTransport(dependencies.routing));
+}
+
+std::shared_ptr<KRWebSocketManager> KRWebSocketManager::createForwarded(
+    std::shared_ptr<platform::DispatchQueue> queue,
+    std::shared_ptr<platform::NotificationCenter> notifications) {
+    auto manager = std::make_shared<KRWebSocketManager>(Private{}, KRApiServer::rc, std::string{},
+                                                        true, queue, nullptr);
+    if (notifications) {
+        // The host may post from any thread; the frame is handled on the queue like every
+        // other event, so the hooks never race the rest of the library.
+        std::weak_ptr<KRWebSocketManager> weak = manager;
+        std::weak_ptr<platform::DispatchQueue> weakQueue = queue;
+        manager->observer_ = notifications->addObserver(
+            std::string(kForwardedMessageNotification),
+            [weak, weakQueue](const platform::Notification& notification) {
+                if (auto target = weakQueue.lock()) {
+                    target->post([weak, info = notification.userInfo] {
+                        if (auto self = weak.lock()) {
+                            self->processCustomSocketMessage(info);
+                        }
+                    });
+                }
+            });
+        manager->notifications_ = std::move(notifications);
+    }
+    return manager;
+}
+
+KRWebSocketManager::KRWebSocketManager(Private, KRApiServer serverEnvironment,
+                                       std::string authToken, bool useCustomSocketMessages,
+                                       std::shared_ptr<platform::DispatchQueue> queue,
+                                       std::shared_ptr<platform::WebSocketTransport> transport)
+    : serverEnvironment_(serverEnvironment),
+      authToken_(std::move(authToken)),
+      useCustomSocketMessages_(useCustomSocketMessages),
+      queue_(std::move(queue)),
+      transport_(std::move(transport)) {}
+
+KRWebSocketManager::~KRWebSocketManager() {
+    if (notifications_) {
+        notifications_->removeObserver(observer_);
+    }
+    if (socketConnection_) {
+        socketConnection_->disconnect(kNormalClosure);
+    }
+    if (amAliveTimer_) {
+        amAliveTimer_->invalidate();
+    }
+    if (connectTimer_) {
+        connectTimer_->invalidate();
+    }
+}
+
+void KRWebSocketManager::configureSocket() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (useCustomSocketMessages_ || !transport_ || !isConnectedToNetwork_ ||
+        state_ != State::idle) {
+        return;
+    }
+    if (failedAttempts_ > 0 && queue_->clock()->now() < nextAttemptAt_) {
+        return;  // backing off after failed attempts
+    }
+    state_ = State::connecting;
+    const std::uint64_t generation = ++generation_;
+    std::weak_ptr<KRWebSocketManager> weak = weak_from_this();
+    socketConnection_ = transport_->makeConnection(
+        platform::WebSocketRequest{
+            socketUrl(serverEnvironment_),
+            std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout)},
+        queue_, [weak, generation](const platform::WebSocketEvent& event) {
+            if (auto self = weak.lock()) {
+                self->didReceive(generation, event);
+            }
+        });
+    connectTimer_ = platform::Timer::schedule(
+        queue_, kConnectTimeout, false, [weak, generation](platform::Timer&) {
+            auto self = weak.lock();
+            if (self && self->generation_ == generation && self->state_ == State::connecting) {
+                self->attemptFailed();
+            }
+        });
+    socketConnection_->connect();
+}
+
+void KRWebSocketManager::releaseCurrentSocket() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (state_ == State::idle) {
+        return;
+    }
+    closeConnection();
+    state_ = State::idle;
+}
+
+void KRWebSocketManager::reconnectSocket() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!isUserJoinedMeeting_) {
+        return;  // no socket for a meeting that was never joined
+    }
+    releaseCurrentSocket();
+    configureSocket();
+}
+
+void KRWebSocketManager::processCustomSocketMessage(const boost::json::object& info) {
+    KR_DCHECK_RUN_ON(checker_);
+    const boost::json::value frame(info);
+    if (!JsonEncoding::allNumbersFinite(frame)) {
+        return;  // cannot be written as JSON
+    }
+    auto self = shared_from_this();  // a hook may drop the manager
+    handleSocketResponse(serializeJson(frame), false);
+}
+
+void KRWebSocketManager::didReceive(std::uint64_t generation,
+                                    const platform::WebSocketEvent& event) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (generation != generation_) {
+        return;  // a released connection
+    }
+    auto self = shared_from_this();  // a hook may drop the manager
+    using Kind = platform::WebSocketEvent::Kind;
+    switch (event.kind) {
+        case Kind::connected:
+            if (state_ == State::connecting) {
+                didConnect();
+            }
+            break;
+        case Kind::text:
+            if (state_ == State::connected) {
+                handleSocketResponse(event.payload, true);
+            }
+            break;
+        case Kind::binary:
+            break;
+        case Kind::disconnected:
+        case Kind::error:
+            if (state_ == State::connecting) {
+                attemptFailed();
+            } else if (state_ == State::connected) {
+                closeConnection();
+                state_ = State::idle;
+                // A failing live socket is replaced at once; a closed or dropped one waits for
+                // the next connect request.
+                if (event.kind == Kind::error && isUserJoinedMeeting_ && isConnectedToNetwork_) {
+                    configureSocket();
+                }
+            }
+            break;
+    }
+}
+
+void KRWebSocketManager::didConnect() {
+    if (connectTimer_) {
+        connectTimer_->invalidate();
+        connectTimer_.reset();
+    }
+    state_ = State::connected;
+    failedAttempts_ = 0;
+    nextAttemptAt_ = {};
+    sendLoginSocketRequest();
+    std::weak_ptr<KRWebSocketManager> weak = weak_from_this();
+    queue_->post([weak, generation = generation_] {
+        auto self = weak.lock();
+        if (self && self->generation_ == generation) {
+            self->setUpAmAliveTimer();
+        }
+    });
+}
+
+void KRWebSocketManager::attemptFailed() {
+    closeConnection();
+    state_ = State::idle;
+    ++failedAttempts_;
+    auto delay = std::chrono::duration_cast<platform::Clock::duration>(kFirstRetryDelay);
+    for (int i = 1; i < failedAttempts_ && delay < kMaxRetryDelay; ++i) {
+        delay *= 2;
+    }
+    delay = std::min<platform::Clock::duration>(delay, kMaxRetryDelay);
+    nextAttemptAt_ = queue_->clock()->now() + delay;
+}
+
+void KRWebSocketManager::closeConnection() {
+    ++generation_;
+    if (socketConnection_) {
+        socketConnection_->disconnect(kNormalClosure);
+        socketConnection_.reset();
+    }
+    if (amAliveTimer_) {
+        amAliveTimer_->invalidate();
+        amAliveTimer_.reset();
+    }
+    if (connectTimer_) {
+        connectTimer_->invalidate();
+        connectTimer_.reset();
+    }
+}
+
+void KRWebSocketManager::sendLoginSocketRequest() {
+    sendData(LoginSocketRequest(authToken_));
+}
+
+void KRWebSocketManager::setUpAmAliveTimer() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (amAliveTimer_) {
+        amAliveTimer_->invalidate();
+        amAliveTimer_.reset();
+    }
+    if (state_ != State::connected) {
+        return;
+    }
+    std::weak_ptr<KRWebSocketManager> weak = weak_from_this();
+    amAliveTimer_ =
+        platform::Timer::schedule(queue_, kKeepAliveInterval, true, [weak](platform::Timer& timer) {
+            if (auto self = weak.lock()) {
+                self->handleAmAliveTimer();
+            } else {
+                timer.invalidate();
+            }
+        });
+}
+
+void KRWebSocketManager::handleAmAliveTimer() {
+    KR_DCHECK_RUN_ON(checker_);
+    sendData(AmAliveSocketRequest(authToken_));
+}
+
+void KRWebSocketManager::sendData(const SocketRequest& request) {
+    if (state_ != State::connected || !socketConnection_) {
+        return;  // dropped: nothing waits for a later connection
+    }
+    if (auto bytes = request.encode()) {
+        socketConnection_->write(std::move(*bytes));
+    }
+}
+
+void KRWebSocketManager::handleSocketResponse(std::string_view bytes, bool sendAcknowledgement) {
+    auto parsed = json_detail::parseJson(bytes);
+    if (!parsed || !parsed.value().is_object()) {
+        return;
+    }
+    const boost::json::value& frame = parsed.value();
+    std::string eventText;
+    if (const auto* event = frame.as_object().if_contains("event")) {
+        if (const auto* text = event->if_string()) {
+            eventText.assign(text->data(), text->size());
+        }
+    }
+    if (sendAcknowledgement) {
+        sendData(AckSocketRequest(eventText));
+    }
+    switch (socketEventFromRaw(eventText).value_or(SocketEvent::undefined)) {
+        case SocketEvent::chatMessage:
+            handleChatMessageEvent(frame);
+            break;
+        case SocketEvent::roomStatusUpdate:
+            handleRoomStatusUpdateResponse(frame);
+            break;
+        case SocketEvent::recordingStarted:
+            if (onRecordingStarted) {
+                onRecordingStarted();
+            }
+            break;
+        case SocketEvent::recordingStopped:
+            if (onRecordingStopped) {
+                onRecordingStopped();
+            }
+            break;
+        case SocketEvent::login:
+        case SocketEvent::chatThread:
+        case SocketEvent::chatMessageUpdate:
+        case SocketEvent::undefined:
+            break;
+    }
+}
+
+void KRWebSocketManager::handleRoomStatusUpdateResponse(const boost::json::value& frame) {
+    auto decoded = SocketResponse<RoomStatusUpdateSocketResponse>::fromJson(frame);
+    if (!decoded) {
+        return;
+    }
+    const RoomStatusUpdateSocketResponse& status = decoded.value().data;
+    if (status.eventType == RoomStatusUpdateEvent::update) {
+        if (onRequestToUpdateParticipantsLists) {
+            onRequestToUpdateParticipantsLists(status.participants);
+        }
+    } else if (status.actionType == RoomStatusUpdateActionType::leave) {
+        if (onUserLeftMeeting) {
+            onUserLeftMeeting(status.sourceId);
+        }
+    } else if (onRequestToRefreshMeetingData) {
+        onRequestToRefreshMeetingData();
+    }
+}
+
+void KRWebSocketManager::handleChatMessageEvent(const boost::json::value& frame) {
+    auto decoded = SocketResponse<boost::json::object>::fromJson(frame);
+    if (decoded && onNewChatMessage) {
+        onNewChatMessage(decoded.value().data);
+    }
+}
+
+}  // namespace kr

@@ -1,0 +1,162 @@
+#pragma once
+
+#include <boost/json/object.hpp>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
+#include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
+#include "platform/Dispatch/DispatchQueue.h"
+#include "platform/Dispatch/SequenceChecker.h"
+#include "platform/Dispatch/Timer.h"
+#include "platform/Notifications/NotificationCenter.h"
+#include "platform/WebSocket/WebSocketTransport.h"
+
+namespace kr {
+
+class SocketRequest;
+
+/// The host of an environment's room socket: the REST host, except for `rc`, whose socket has a
+/// host of its own.
+std::string_view socketHost(KRApiServer server);
+/// "wss://" + socket host + "/ws".
+std::string socketUrl(KRApiServer server);
+
+/// The room event socket of one meeting join. Either it keeps its own connection to the
+/// environment's "/ws" (a guest), logging in with the meeting token, sending a keep-alive every
+/// 25 s and acknowledging every frame; or it only handles the frames the host app forwards as
+/// the "kr_cpass_socket_message_data" notification (a signed-in user). Either way each frame
+/// ends in at most one of the hooks below.
+///
+/// Connection states: idle, connecting (at most 20 s), connected. Every attempt that ends before
+/// it connects, for whatever reason, returns to idle, so a later `configureSocket()` tries again;
+/// after failed attempts it waits 1, 2, 4 ... up to 30 s before the next one (reset once
+/// connected). An error on a connected socket reconnects at once while the meeting runs and the
+/// network is up; a closed or dropped connection just goes idle and waits for the next
+/// `configureSocket()`. Frames to send while not connected are dropped; the login is sent again on
+/// every connect.
+///
+/// Threading: confined to `queue`. Connection events, timers and forwarded frames run there, and
+/// so do the hooks. Hooks may call back into the manager or drop it.
+class KRWebSocketManager : public std::enable_shared_from_this<KRWebSocketManager> {
+public:
+    /// The notification whose user info is a forwarded frame ("event", "data").
+    static constexpr std::string_view kForwardedMessageNotification =
+        "kr_cpass_socket_message_data";
+    static constexpr auto kConnectTimeout = std::chrono::seconds(20);
+    static constexpr auto kKeepAliveInterval = std::chrono::seconds(25);
+    static constexpr auto kFirstRetryDelay = std::chrono::seconds(1);
+    static constexpr auto kMaxRetryDelay = std::chrono::seconds(30);
+    static constexpr std::uint16_t kNormalClosure = 1000;
+
+    /// Own-connection mode; nothing connects until `configureSocket()`.
+    static std::shared_ptr<KRWebSocketManager> create(
+        KRApiServer serverEnvironment, std::string authToken,
+        std::shared_ptr<platform::DispatchQueue> queue,
+        std::shared_ptr<platform::WebSocketTransport> transport);
+
+    /// Own-connection mode on the dependencies' queue, over a TLS transport with their routing.
+    static std::shared_ptr<KRWebSocketManager> create(KRApiServer serverEnvironment,
+                                                      std::string authToken,
+                                                      const KRDependencies& dependencies);
+
+    /// Host-forwarded mode: never connects; handles what is posted to `notifications` under
+    /// `kForwardedMessageNotification` (moved onto `queue` first).
+    static std::shared_ptr<KRWebSocketManager> createForwarded(
+        std::shared_ptr<platform::DispatchQueue> queue,
+        std::shared_ptr<platform::NotificationCenter> notifications);
+
+    /// Closes the connection and stops the timers.
+    ~KRWebSocketManager();
+    KRWebSocketManager(const KRWebSocketManager&) = delete;
+    KRWebSocketManager& operator=(const KRWebSocketManager&) = delete;
+
+    /// Starts a connection unless forwarded, offline, connecting, connected or backing off.
+    void configureSocket();
+    /// Ends the connection, or abandons an attempt in progress; idle afterwards.
+    void releaseCurrentSocket();
+    /// Release, then connect again; does nothing unless the user has joined the meeting.
+    void reconnectSocket();
+    /// Handles one forwarded frame (never acknowledged), in either mode and any state.
+    void processCustomSocketMessage(const boost::json::object& info);
+
+    bool isConnectedToNetwork() const { return isConnectedToNetwork_; }
+    void setIsConnectedToNetwork(bool value) { isConnectedToNetwork_ = value; }
+    bool isUserJoinedMeeting() const { return isUserJoinedMeeting_; }
+    void setIsUserJoinedMeeting(bool value) { isUserJoinedMeeting_ = value; }
+    /// Kept for the facade; the manager never reads it.
+    bool isStartedManually() const { return isStartedManually_; }
+    void setIsStartedManually(bool value) { isStartedManually_ = value; }
+
+    bool usesForwardedMessages() const { return useCustomSocketMessages_; }
+    bool isSocketConnected() const { return state_ == State::connected; }
+    bool isSocketInConnectingState() const { return state_ == State::connecting; }
+
+    // Hooks, set by the facade on the queue. An unset hook is skipped.
+    std::function<void()> onRequestToRefreshMeetingData;
+    std::function<void(const std::vector<KRMeetingParticipant>&)>
+        onRequestToUpdateParticipantsLists;
+    std::function<void(const std::string& userId)> onUserLeftMeeting;
+    /// Declared for the host app; never called by the manager.
+    std::function<void(const std::string&)> onMeetingSoftMuteEnabled;
+    std::function<void(const std::string&)> onMeetingHardMuteEnabled;
+    std::function<void(const std::string&)> onMeetingHardMuteDisabled;
+    /// A pushed chat message: the frame's "data" object, read by the chat model.
+    std::function<void(const boost::json::object& message)> onNewChatMessage;
+    std::function<void()> onRecordingStarted;
+    std::function<void()> onRecordingStopped;
+
+private:
+    struct Private {
+        explicit Private() = default;
+    };
+
+public:
+    KRWebSocketManager(Private, KRApiServer serverEnvironment, std::string authToken,
+                       bool useCustomSocketMessages, std::shared_ptr<platform::DispatchQueue> queue,
+                       std::shared_ptr<platform::WebSocketTransport> transport);
+
+private:
+    enum class State { idle, connecting, connected };
+
+    void didReceive(std::uint64_t generation, const platform::WebSocketEvent& event);
+    void didConnect();
+    void attemptFailed();
+    void closeConnection();
+    void sendLoginSocketRequest();
+    void setUpAmAliveTimer();
+    void handleAmAliveTimer();
+    void sendData(const SocketRequest& request);
+    void handleSocketResponse(std::string_view bytes, bool sendAcknowledgement);
+    void handleRoomStatusUpdateResponse(const boost::json::value& frame);
+    void handleChatMessageEvent(const boost::json::value& frame);
+
+    platform::SequenceChecker checker_;
+    const KRApiServer serverEnvironment_;
+    const std::string authToken_;
+    const bool useCustomSocketMessages_;
+    const std::shared_ptr<platform::DispatchQueue> queue_;
+    const std::shared_ptr<platform::WebSocketTransport> transport_;
+
+    State state_ = State::idle;
+    std::shared_ptr<platform::WebSocketConnection> socketConnection_;
+    std::uint64_t generation_ = 0;  // tells events of a released connection apart
+    std::shared_ptr<platform::Timer> amAliveTimer_;
+    std::shared_ptr<platform::Timer> connectTimer_;
+    int failedAttempts_ = 0;
+    platform::Clock::time_point nextAttemptAt_{};
+
+    bool isConnectedToNetwork_ = false;
+    bool isStartedManually_ = false;
+    bool isUserJoinedMeeting_ = false;
+
+    std::shared_ptr<platform::NotificationCenter> notifications_;
+    platform::ObserverToken observer_ = 0;
+};
+
+}  // namespace kr

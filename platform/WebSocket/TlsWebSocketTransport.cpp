@@ -1,0 +1,420 @@
+#include "platform/WebSocket/TlsWebSocketTransport.h"
+
+// Asio's scheduler trips GCC's flow-based null-dereference check once inlined here.
+#pragma GCC diagnostic ignored "-Wnull-dereference"
+// Asio issues a standalone fence, which ThreadSanitizer cannot model.
+#pragma GCC diagnostic ignored "-Wtsan"
+
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+#include <deque>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace kr::platform {
+
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+using tcp = asio::ip::tcp;
+
+/// Where one connection goes: the host and port named in the URL (for TLS and the Host header)
+/// and the address actually dialled after routing.
+struct Target {
+    std::string host;
+    std::string port;
+    std::string path;
+    std::string dialHost;
+    std::string dialPort;
+};
+
+std::vector<std::string> splitColons(std::string_view text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto colon = text.find(':', start);
+        parts.emplace_back(text.substr(start, colon - start));
+        if (colon == std::string_view::npos) {
+            return parts;
+        }
+        start = colon + 1;
+    }
+}
+
+std::optional<Target> parseTarget(std::string_view url, const HttpRouting& routing) {
+    constexpr std::string_view scheme = "wss://";
+    if (url.substr(0, scheme.size()) != scheme) {
+        return std::nullopt;
+    }
+    url.remove_prefix(scheme.size());
+    const auto slash = url.find('/');
+    const std::string_view authority = url.substr(0, slash);
+    Target target;
+    target.path = slash == std::string_view::npos ? "/" : std::string(url.substr(slash));
+    const auto colon = authority.find(':');
+    target.host = std::string(authority.substr(0, colon));
+    target.port =
+        colon == std::string_view::npos ? "443" : std::string(authority.substr(colon + 1));
+    if (target.host.empty() || target.port.empty() ||
+        target.host.find_first_of("@[] ") != std::string::npos) {
+        return std::nullopt;
+    }
+    target.dialHost = target.host;
+    target.dialPort = target.port;
+    for (const std::string& entry : routing.connectTo) {
+        const auto parts = splitColons(entry);
+        if (parts.size() != 4) {
+            continue;
+        }
+        if ((parts[0].empty() || parts[0] == target.host) &&
+            (parts[1].empty() || parts[1] == target.port)) {
+            if (!parts[2].empty()) {
+                target.dialHost = parts[2];
+            }
+            if (!parts[3].empty()) {
+                target.dialPort = parts[3];
+            }
+            break;
+        }
+    }
+    return target;
+}
+
+/// The I/O thread shared by a transport and its connections. Only the transport and the
+/// connection handles hold it, never work running on the thread, so it is never destroyed there.
+class IoCore {
+public:
+    IoCore() : work_(asio::make_work_guard(io_)), thread_([this] { io_.run(); }) {}
+    ~IoCore() {
+        work_.reset();
+        io_.stop();
+        thread_.join();
+    }
+    IoCore(const IoCore&) = delete;
+    IoCore& operator=(const IoCore&) = delete;
+
+    asio::io_context io_;
+
+private:
+    asio::executor_work_guard<asio::io_context::executor_type> work_;
+    std::thread thread_;
+};
+
+/// One connection's state; lives on the I/O thread only.
+class Session : public std::enable_shared_from_this<Session> {
+public:
+    Session(asio::io_context& io, std::shared_ptr<asio::ssl::context> ssl,
+            std::optional<Target> target, std::chrono::milliseconds timeout,
+            std::weak_ptr<DispatchQueue> queue,
+            std::shared_ptr<WebSocketConnection::EventHandler> handler,
+            std::shared_ptr<std::atomic<bool>> stopped)
+        : ssl_(std::move(ssl)),
+          ws_(io, *ssl_),
+          resolver_(io),
+          target_(std::move(target)),
+          timeout_(timeout),
+          queue_(std::move(queue)),
+          handler_(std::move(handler)),
+          stopped_(std::move(stopped)) {}
+
+    void start() {
+        if (started_ || stopping_) {
+            return;
+        }
+        started_ = true;
+        asio::co_spawn(ws_.get_executor(), run(shared_from_this()), asio::detached);
+    }
+
+    void send(std::string bytes) {
+        if (!open_ || stopping_) {
+            return;
+        }
+        outbox_.push_back(Outgoing{std::move(bytes), std::nullopt});
+        pump();
+    }
+
+    void stop(std::uint16_t closeCode) {
+        if (stopping_) {
+            return;
+        }
+        stopping_ = true;
+        if (open_) {
+            outbox_.push_back(Outgoing{{}, closeCode});
+            pump();
+            return;
+        }
+        // An attempt in progress is abandoned: every pending operation fails at once.
+        beast::error_code ignored;
+        resolver_.cancel();
+        beast::get_lowest_layer(ws_).socket().close(ignored);
+    }
+
+private:
+    struct Outgoing {
+        std::string bytes;
+        std::optional<std::uint16_t> closeCode;
+    };
+
+    void deliver(WebSocketEvent event) {
+        if (stopped_->load()) {
+            return;
+        }
+        if (auto queue = queue_.lock()) {
+            queue->post([handler = handler_, stopped = stopped_, event = std::move(event)] {
+                if (!stopped->load()) {
+                    (*handler)(event);
+                }
+            });
+        }
+    }
+
+    void fail(std::string_view what, const beast::error_code& ec) {
+        if (!stopping_) {
+            deliver(WebSocketEvent{WebSocketEvent::Kind::error,
+                                   std::string(what) + ": " + ec.message(), 0});
+        }
+    }
+
+    std::chrono::steady_clock::duration remaining(std::chrono::steady_clock::time_point deadline) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        return left > std::chrono::steady_clock::duration::zero()
+                   ? left
+                   : std::chrono::steady_clock::duration(std::chrono::milliseconds(1));
+    }
+
+    static asio::awaitable<void> run(std::shared_ptr<Session> self) { co_await self->open(); }
+
+    asio::awaitable<void> open() {
+        if (!target_) {
+            fail("connect", asio::error::invalid_argument);
+            co_return;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + timeout_;
+        beast::error_code ec;
+        auto token = asio::redirect_error(asio::use_awaitable, ec);
+        auto& tcpStream = beast::get_lowest_layer(ws_);
+
+        auto endpoints =
+            co_await resolver_.async_resolve(target_->dialHost, target_->dialPort, token);
+        if (ec || stopping_) {
+            fail("resolve", ec ? ec : asio::error::operation_aborted);
+            co_return;
+        }
+        tcpStream.expires_after(remaining(deadline));
+        co_await tcpStream.async_connect(endpoints, token);
+        if (ec || stopping_) {
+            fail("connect", ec ? ec : asio::error::operation_aborted);
+            co_return;
+        }
+        tcpStream.socket().set_option(tcp::no_delay(true), ec);
+
+        SSL* ssl = ws_.next_layer().native_handle();
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"  // OpenSSL's macro casts the C way
+        const long sniSet = SSL_set_tlsext_host_name(ssl, target_->host.c_str());
+#pragma GCC diagnostic pop
+        if (sniSet != 1) {
+            fail("tls", asio::error::invalid_argument);
+            co_return;
+        }
+        ws_.next_layer().set_verify_mode(asio::ssl::verify_peer);
+        ws_.next_layer().set_verify_callback(asio::ssl::host_name_verification(target_->host));
+        tcpStream.expires_after(remaining(deadline));
+        co_await ws_.next_layer().async_handshake(asio::ssl::stream_base::client, token);
+        if (ec || stopping_) {
+            fail("tls", ec ? ec : asio::error::operation_aborted);
+            co_return;
+        }
+
+        tcpStream.expires_never();
+        websocket::stream_base::timeout timeouts{};
+        timeouts.handshake_timeout =
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(remaining(deadline));
+        timeouts.idle_timeout = websocket::stream_base::none();
+        timeouts.keep_alive_pings = false;
+        ws_.set_option(timeouts);
+        ws_.set_option(websocket::stream_base::decorator([](websocket::request_type& request) {
+            request.set(beast::http::field::user_agent, "KivRaneCoreSDK");
+        }));
+        const std::string hostHeader =
+            target_->port == "443" ? target_->host : target_->host + ":" + target_->port;
+        co_await ws_.async_handshake(hostHeader, target_->path, token);
+        if (ec || stopping_) {
+            fail("handshake", ec ? ec : asio::error::operation_aborted);
+            co_return;
+        }
+        // The closing handshake keeps the opening's bound, so a silent peer cannot hold us.
+        timeouts.handshake_timeout = timeout_;
+        ws_.set_option(timeouts);
+        ws_.binary(true);
+        open_ = true;
+        deliver(WebSocketEvent{WebSocketEvent::Kind::connected, {}, 0});
+        co_await readLoop();
+    }
+
+    asio::awaitable<void> readLoop() {
+        beast::flat_buffer buffer;
+        for (;;) {
+            beast::error_code ec;
+            co_await ws_.async_read(buffer, asio::redirect_error(asio::use_awaitable, ec));
+            if (ec) {
+                if (ec == websocket::error::closed) {
+                    const auto& reason = ws_.reason();
+                    deliver(WebSocketEvent{WebSocketEvent::Kind::disconnected,
+                                           std::string(reason.reason.c_str()),
+                                           static_cast<std::uint16_t>(reason.code)});
+                } else {
+                    deliver(WebSocketEvent{WebSocketEvent::Kind::disconnected, ec.message(),
+                                           static_cast<std::uint16_t>(1006)});
+                }
+                break;
+            }
+            const auto kind =
+                ws_.got_text() ? WebSocketEvent::Kind::text : WebSocketEvent::Kind::binary;
+            deliver(WebSocketEvent{kind, beast::buffers_to_string(buffer.data()), 0});
+            buffer.consume(buffer.size());
+        }
+        ended_ = true;
+        outbox_.clear();
+        beast::error_code ignored;
+        beast::get_lowest_layer(ws_).socket().close(ignored);
+    }
+
+    void pump() {
+        if (writing_ || outbox_.empty() || ended_) {
+            return;
+        }
+        writing_ = true;
+        asio::co_spawn(ws_.get_executor(), drain(shared_from_this()), asio::detached);
+    }
+
+    static asio::awaitable<void> drain(std::shared_ptr<Session> self) {
+        while (!self->outbox_.empty() && !self->ended_) {
+            Outgoing next = std::move(self->outbox_.front());
+            self->outbox_.pop_front();
+            beast::error_code ec;
+            auto token = asio::redirect_error(asio::use_awaitable, ec);
+            if (next.closeCode) {
+                co_await self->ws_.async_close(websocket::close_reason(*next.closeCode), token);
+                self->outbox_.clear();
+                break;
+            }
+            co_await self->ws_.async_write(asio::buffer(next.bytes), token);
+            if (ec) {
+                self->outbox_.clear();  // the read loop reports the end
+                break;
+            }
+        }
+        self->writing_ = false;
+    }
+
+    std::shared_ptr<asio::ssl::context> ssl_;
+    websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws_;
+    tcp::resolver resolver_;
+    const std::optional<Target> target_;
+    const std::chrono::milliseconds timeout_;
+    const std::weak_ptr<DispatchQueue> queue_;
+    const std::shared_ptr<WebSocketConnection::EventHandler> handler_;
+    const std::shared_ptr<std::atomic<bool>> stopped_;
+    std::deque<Outgoing> outbox_;
+    bool started_ = false;
+    bool stopping_ = false;
+    bool open_ = false;
+    bool ended_ = false;
+    bool writing_ = false;
+};
+
+class TlsConnection final : public WebSocketConnection {
+public:
+    TlsConnection(std::shared_ptr<IoCore> core, std::shared_ptr<Session> session,
+                  std::shared_ptr<std::atomic<bool>> stopped)
+        : core_(std::move(core)), session_(std::move(session)), stopped_(std::move(stopped)) {}
+
+    ~TlsConnection() override {
+        disconnect(1000);
+        session_.reset();  // before the I/O thread may go with core_
+    }
+
+    void connect() override {
+        asio::post(core_->io_, [session = session_] { session->start(); });
+    }
+
+    void write(std::string bytes) override {
+        asio::post(core_->io_, [session = session_, bytes = std::move(bytes)]() mutable {
+            session->send(std::move(bytes));
+        });
+    }
+
+    void disconnect(std::uint16_t closeCode) override {
+        if (stopped_->exchange(true)) {
+            return;
+        }
+        asio::post(core_->io_, [session = session_, closeCode] { session->stop(closeCode); });
+    }
+
+private:
+    std::shared_ptr<IoCore> core_;  // declared first: released last
+    std::shared_ptr<Session> session_;
+    std::shared_ptr<std::atomic<bool>> stopped_;
+};
+
+class TlsTransport final : public WebSocketTransport {
+public:
+    explicit TlsTransport(HttpRouting routing)
+        : routing_(std::move(routing)),
+          ssl_(std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client)),
+          core_(std::make_shared<IoCore>()) {
+        beast::error_code ignored;
+        ssl_->set_verify_mode(asio::ssl::verify_peer);
+        if (!routing_.caFile.empty()) {
+            ssl_->load_verify_file(routing_.caFile, ignored);
+        } else {
+            ssl_->set_default_verify_paths(ignored);
+        }
+    }
+
+    std::shared_ptr<WebSocketConnection> makeConnection(
+        WebSocketRequest request, std::shared_ptr<DispatchQueue> queue,
+        WebSocketConnection::EventHandler handler) override {
+        auto timeout = request.timeout;
+        if (routing_.maxTimeout && *routing_.maxTimeout < timeout) {
+            timeout = *routing_.maxTimeout;
+        }
+        auto stopped = std::make_shared<std::atomic<bool>>(false);
+        auto session = std::make_shared<Session>(
+            core_->io_, ssl_, parseTarget(request.url, routing_), timeout, std::move(queue),
+            std::make_shared<WebSocketConnection::EventHandler>(std::move(handler)), stopped);
+        return std::make_shared<TlsConnection>(core_, std::move(session), std::move(stopped));
+    }
+
+private:
+    const HttpRouting routing_;
+    const std::shared_ptr<asio::ssl::context> ssl_;
+    const std::shared_ptr<IoCore> core_;
+};
+
+}  // namespace
+
+std::shared_ptr<WebSocketTransport> makeTlsWebSocketTransport(HttpRouting routing) {
+    return std::make_shared<TlsTransport>(std::move(routing));
+}
+
+}  // namespace kr::platform

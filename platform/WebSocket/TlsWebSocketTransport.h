@@ -1,0 +1,18 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/Http/HttpTransport.h"
+#include "platform/WebSocket/WebSocketTransport.h"
+
+namespace kr::platform {
+
+/// WebSocket over TLS on Boost.Beast, one I/O thread for every connection it makes. Certificate
+/// and host-name verification are always on; `routing` redirects connections the same way the
+/// HTTPS transport does ("host:port:address:port" entries, an empty field matching anything) and
+/// may replace the trusted authorities with a PEM file. permessage-deflate is never offered.
+///
+/// The I/O thread ends when the transport and every connection it made are gone.
+std::shared_ptr<WebSocketTransport> makeTlsWebSocketTransport(HttpRouting routing = {});
+
+}  // namespace kr::platform

@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <boost/json/object.hpp>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
+#include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Dispatch/ManualClock.h"
+#include "platform/Dispatch/Timer.h"
+#include "platform/Http/HttpTransport.h"
+#include "platform/WebSocket/TlsWebSocketTransport.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+namespace json = boost::json;
+using test::RoomSocketFrame;
+
+/// A manager connected over real WSS to the local meeting service on loopback.
+class KRWebSocketManagerIntegrationTest : public ::testing::Test {
+protected:
+    void start(std::shared_ptr<platform::Clock> clock = nullptr) {
+        queue = clock ? platform::MainQueue::create(clock) : platform::MainQueue::create();
+        KRDependencies dependencies;
+        dependencies.queue = queue;
+        dependencies.routing.connectTo = {"::127.0.0.1:" + std::to_string(service.port())};
+        dependencies.routing.caFile = service.caFile();
+        manager = KRWebSocketManager::create(KRApiServer::production, token, dependencies);
+        manager->setIsConnectedToNetwork(true);
+        manager->setIsUserJoinedMeeting(true);
+        manager->onRequestToRefreshMeetingData = [this] { calls.push_back("refresh"); };
+        manager->onUserLeftMeeting = [this](const std::string& id) {
+            calls.push_back("left:" + id);
+        };
+        manager->onRequestToUpdateParticipantsLists =
+            [this](const std::vector<KRMeetingParticipant>& list) {
+                std::string ids;
+                for (const auto& p : list)
+                    ids += p.participantId + ";";
+                calls.push_back("update:" + ids);
+            };
+        manager->onRecordingStarted = [this] { calls.push_back("recordingStarted"); };
+        manager->onNewChatMessage = [this](const json::object& message) {
+            calls.push_back("chat:" + std::string(message.at("text").as_string()));
+        };
+    }
+
+    bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+        return queue->runUntil(done, limit);
+    }
+
+    /// Runs the queue in short slices until `done()` holds on the service's side too.
+    bool runUntilServiceSees(const std::function<bool()>& done) {
+        for (int slice = 0; slice < 1000; ++slice) {
+            if (done()) {
+                return true;
+            }
+            queue->runFor(10ms);
+        }
+        return done();
+    }
+
+    bool connectAndLogIn(std::size_t logins) {
+        manager->configureSocket();
+        return runUntil([&] { return manager->isSocketConnected(); }) &&
+               hub().waitUntil([&] { return hub().loginCount() == logins; }, 10s);
+    }
+
+    test::RoomSocketHub& hub() { return service.roomSocket(); }
+
+    std::vector<RoomSocketFrame> framesNamed(const std::string& event) {
+        std::vector<RoomSocketFrame> out;
+        for (auto& frame : hub().receivedFrames()) {
+            if (frame.event == event)
+                out.push_back(std::move(frame));
+        }
+        return out;
+    }
+
+    /// Reports the participant's status the way a client does, through plain HTTPS.
+    void postStatus(const std::string& status) {
+        service.installTransportOverrides();
+        auto http = platform::HttpTransport::create();
+        platform::HttpRequest request;
+        request.method = "POST";
+        request.url = "https://meet.kivrane.com/api/roomconnectionstatus";
+        request.headers = {{"authorization", token}, {"Content-Type", "application/json"}};
+        request.body = serializeJson(json::object{{"kivraneId", "1234567890"},
+                                                  {"roomID", "room-1"},
+                                                  {"roomPin", "4321"},
+                                                  {"historyId", "history-9"},
+                                                  {"participantUri", "uri-2"},
+                                                  {"participantId", "p-2"},
+                                                  {"participantName", "Bo"},
+                                                  {"status", status},
+                                                  {"deviceId", "d-2"},
+                                                  {"deviceType", "linux"},
+                                                  {"participantType", "speaker"},
+                                                  {"micStatus", true},
+                                                  {"cameraStatus", false},
+                                                  {"isHandRaise", false}});
+        std::optional<long> answered;
+        ASSERT_TRUE(http->send(request, queue,
+                               [&](platform::HttpResult result) {
+                                   answered = result ? result.value().status : -1;
+                               })
+                        .ok());
+        ASSERT_TRUE(runUntil([&] { return answered.has_value(); }));
+        ASSERT_EQ(*answered, 200);
+    }
+
+    test::LocalMeetingService service;
+    std::string token = service.issueUserToken("user-2", "Bo");
+    std::shared_ptr<platform::MainQueue> queue;
+    std::shared_ptr<KRWebSocketManager> manager;
+    std::vector<std::string> calls;
+};
+
+TEST_F(KRWebSocketManagerIntegrationTest, LogsInAndRoomChangesReachTheHooks) {
+    start();
+    ASSERT_TRUE(connectAndLogIn(1));
+    const auto logins = framesNamed("login");
+    ASSERT_EQ(logins.size(), 1u);
+    EXPECT_TRUE(logins[0].binary);
+    EXPECT_EQ(logins[0].text, R"({"event":"login","data":{"token":")" + token + R"("}})");
+    // The service answers the login; the answer is acknowledged like any other frame.
+    ASSERT_TRUE(runUntilServiceSees([&] { return framesNamed("ack").size() == 1; }));
+    EXPECT_EQ(framesNamed("ack")[0].data.at("originalEvent"), "login");
+
+    postStatus("connected");
+    ASSERT_TRUE(runUntil([&] { return !calls.empty(); }));
+    EXPECT_EQ(calls, std::vector<std::string>{"update:p-2;"});
+
+    postStatus("disconnected");
+    ASSERT_TRUE(runUntil([&] { return calls.size() == 2; }));
+    EXPECT_EQ(calls.back(), "left:user-2");
+
+    service.pushChatMessage("room-1", json::object{{"text", "hi"}});
+    service.pushChatMessage("room-1", json::object{{"text", "not for me"}}, "user-2");
+    hub().pushToRoom("1234567890", R"({"event":"recordingStarted","data":{}})");
+    ASSERT_TRUE(runUntil([&] { return calls.size() == 4; }));
+    EXPECT_EQ(calls[2], "chat:hi");
+    EXPECT_EQ(calls[3], "recordingStarted");
+}
+
+TEST_F(KRWebSocketManagerIntegrationTest,
+       BackAndLoggedInWithinOneWatchdogPeriodAfterTheServerLetsGo) {
+    start();
+    // Stands in for the client's one-second network watchdog.
+    auto watchdog = platform::Timer::schedule(
+        queue, 1s, true, [this](platform::Timer&) { manager->configureSocket(); });
+    ASSERT_TRUE(connectAndLogIn(1));
+    const struct {
+        const char* name;
+        std::function<void()> cut;
+    } table[] = {
+        {"drop without close", [this] { hub().dropAll(); }},
+        {"close frame", [this] { hub().closeAll(1001); }},
+    };
+    std::size_t logins = 1;
+    for (const auto& row : table) {
+        const auto before = std::chrono::steady_clock::now();
+        row.cut();
+        ++logins;
+        ASSERT_TRUE(runUntil(
+            [&] { return hub().loginCount() == logins && manager->isSocketConnected(); }, 5s))
+            << row.name;
+        const auto took = std::chrono::steady_clock::now() - before;
+        std::printf("[ measure  ] %s: back and logged in after %lld ms\n", row.name,
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+        EXPECT_LE(took, 1500ms) << row.name;
+        EXPECT_EQ(hub().openConnectionCount(), 1u) << row.name;
+    }
+    watchdog->invalidate();
+}
+
+TEST_F(KRWebSocketManagerIntegrationTest, ARefusedHandshakeEndsTheAttemptAndALaterRequestConnects) {
+    auto clock = platform::ManualClock::create();
+    start(clock);
+    hub().refuseHandshakes(1);
+    manager->configureSocket();
+    ASSERT_TRUE(runUntil([&] { return !manager->isSocketInConnectingState(); }));
+    EXPECT_FALSE(manager->isSocketConnected());
+    manager->configureSocket();  // backing off
+    EXPECT_FALSE(manager->isSocketInConnectingState());
+    clock->advance(1s);
+    ASSERT_TRUE(connectAndLogIn(1));
+}
+
+TEST_F(KRWebSocketManagerIntegrationTest, AnUnansweredHandshakeIsAbandonedAfterTwentySeconds) {
+    auto clock = platform::ManualClock::create();
+    start(clock);
+    hub().stallHandshakes(1);
+    manager->configureSocket();
+    ASSERT_TRUE(hub().waitUntil([&] { return hub().stalledHandshakeCount() == 1; }, 10s));
+    clock->advance(20s - 1ms);
+    queue->runPending();
+    EXPECT_TRUE(manager->isSocketInConnectingState());
+    clock->advance(1ms);
+    queue->runPending();
+    EXPECT_FALSE(manager->isSocketInConnectingState());
+    // The client hangs up, so the service sees the attempt end.
+    ASSERT_TRUE(hub().waitUntil([&] { return hub().abandonedHandshakeCount() == 1; }, 10s));
+    clock->advance(1s);
+    ASSERT_TRUE(connectAndLogIn(1));
+}
+
+TEST_F(KRWebSocketManagerIntegrationTest, ABurstOfAThousandFramesIsHandledInOrder) {
+    start();
+    ASSERT_TRUE(connectAndLogIn(1));
+    constexpr int kFrames = 1000;
+    for (int i = 0; i < kFrames; ++i) {
+        hub().pushToRoom(
+            "1234567890",
+            R"({"event":"roomconnectionstatusupdate","data":{"kivraneId":"1234567890",)"
+            R"("eventType":"refresh","actionType":"leave","sourceId":"u)" +
+                std::to_string(i) + R"("}})");
+    }
+    ASSERT_TRUE(runUntil([&] { return calls.size() == kFrames; }, 30s)) << calls.size();
+    for (int i = 0; i < kFrames; ++i) {
+        ASSERT_EQ(calls[static_cast<std::size_t>(i)], "left:u" + std::to_string(i));
+    }
+    // Each frame and the login answer were acknowledged.
+    EXPECT_TRUE(runUntilServiceSees([&] { return framesNamed("ack").size() == kFrames + 1; }));
+}
+
+TEST_F(KRWebSocketManagerIntegrationTest, MalformedFramesAreDroppedWithoutAcknowledgement) {
+    start();
+    ASSERT_TRUE(connectAndLogIn(1));
+    ASSERT_TRUE(runUntilServiceSees([&] { return framesNamed("ack").size() == 1; }));
+    for (const char* junk : {"not json", "[1,2]", R"("recordingStarted")", "42", "{\"event\":"}) {
+        hub().pushToAll(junk);
+    }
+    hub().pushToAll(R"({"event":"recordingStarted"})");
+    ASSERT_TRUE(runUntil([&] { return !calls.empty(); }));
+    EXPECT_EQ(calls, std::vector<std::string>{"recordingStarted"});
+    ASSERT_TRUE(runUntilServiceSees([&] { return framesNamed("ack").size() == 2; }));
+    EXPECT_EQ(framesNamed("ack")[1].data.at("originalEvent"), "recordingStarted");
+    EXPECT_TRUE(manager->isSocketConnected());
+}
+
+TEST_F(KRWebSocketManagerIntegrationTest, KeepAlivesReachTheServiceOnTheManualClock) {
+    auto clock = platform::ManualClock::create();
+    start(clock);
+    ASSERT_TRUE(connectAndLogIn(1));
+    queue->runPending();  // the deferred keep-alive set-up
+    clock->advance(25s);
+    queue->runPending();
+    ASSERT_TRUE(hub().waitUntil([&] { return framesNamed("amAlive").size() == 1; }, 10s));
+    EXPECT_EQ(framesNamed("amAlive")[0].data.at("token"), json::value(token));
+}
+
+}  // namespace
+}  // namespace kr
