@@ -22,7 +22,7 @@ struct KRMeetingParticipant2 {
     std::optional<std::string> threadId;           // "threadInfo.lastMessage.threadId"
     std::optional<std::string> lastMessageId;      // "threadInfo.lastMessageId"
     std::optional<std::vector<Recipient>> recipients;  // "threadInfo.lastMessage.recipients"
-    /// Whether the last message is unread for the local user; only `setUnreadStatus` sets it.
+    /// Set only by `setUnreadStatus`: the local user has not yet read the last message.
     std::optional<bool> unread;
 
     /// `unread` from the first recipient that is the local user; absent when none is. Leaves
