@@ -58,8 +58,13 @@ protected:
         service.installTransportOverrides();
         // Stands in for the room socket: each posted message is pushed to the other members'
         // managers on the main queue, decoded from the exact JSON the service sent.
-        service.setOnChatMessagePosted([this](const ChatMessagePosted& posted) {
-            main.get()->post([this, posted] {
+        service.setOnChatMessagePosted([this, queue = std::weak_ptr<platform::MainQueue>(
+                                                  main.get())](const ChatMessagePosted& posted) {
+            const auto target = queue.lock();
+            if (!target) {
+                return;
+            }
+            target->post([this, posted] {
                 auto message = decodeJson<KRChatMessage>(posted.messageJson);
                 ASSERT_TRUE(message.ok());
                 for (const std::string& userId : posted.recipientUserIds) {
