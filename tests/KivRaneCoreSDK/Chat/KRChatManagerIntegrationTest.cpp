@@ -418,5 +418,30 @@ TEST_F(KRChatManagerIntegrationTest, ANewMeetingForgetsTheOldMainThreadButKeepsT
     EXPECT_EQ(chat->allChatMessages().size(), 2u);
 }
 
+TEST_F(KRChatManagerIntegrationTest, ALateMainThreadOfTheEarlierMeetingIsIgnored) {
+    MeetingRoomSetup second;
+    second.meetingId = "2222222222";
+    second.roomId = "room-2";
+    second.chatThreadId = "thread-2";
+    service.addRoom(second);
+    auto client = KRNetworkClient::create(nullptr);
+    client->setCurrentUserType(KRCurrentUserType::loggedIn);
+    client->setJwtToken(service.issueUserToken("user-7", "Eve"));
+    auto chat = KRChatManager::create(main.get());
+    int hookCalls = 0;
+    chat->setOnGetAllChatMessages([&](const std::vector<KRChatMessage>&) { ++hookCalls; });
+    chat->assignNetworkClient(client);
+
+    service.injectFault(R::chatMainThread, MeetingServiceFault::delayed(200ms).times(1));
+    chat->setMeetingData(setup.meetingId, setup.pin, setup.roomId, "uid", "user-7");
+    ASSERT_TRUE(runUntil([&] { return service.requestCount(R::chatMainThread) == 1; }));
+    chat->setMeetingData(second.meetingId, second.pin, second.roomId, "uid", "user-7");
+    ASSERT_TRUE(runUntil([&] { return hookCalls == 1; }));
+    EXPECT_EQ(chat->mainChatThreadID(), second.chatThreadId);
+    main.queue().runFor(300ms);  // the first meeting's answer lands now
+    EXPECT_EQ(chat->mainChatThreadID(), second.chatThreadId);
+    EXPECT_EQ(hookCalls, 1);
+}
+
 }  // namespace
 }  // namespace kr::test
