@@ -33,12 +33,16 @@ void KRChatManager::send(const Request& request, OnResult onResult) {
         return;
     }
     // The client may answer at once (a request it cannot build) or on another queue; every
-    // answer is moved onto this manager's queue as a task of its own.
+    // answer is moved onto this manager's queue as a task of its own. The queue is held weakly:
+    // an answer waiting on the queue must not keep the queue itself alive.
     networkClient_->sendAPIRequest<Request>(
-        request, [queue, onResult = std::move(onResult)](Request done) {
-            queue->post([onResult, result = done.getResult()]() mutable {
-                onResult(std::move(result));
-            });
+        request, [weakQueue = std::weak_ptr<platform::DispatchQueue>(queue),
+                  onResult = std::move(onResult)](Request done) {
+            if (auto target = weakQueue.lock()) {
+                target->post([onResult, result = done.getResult()]() mutable {
+                    onResult(std::move(result));
+                });
+            }
         });
 }
 
