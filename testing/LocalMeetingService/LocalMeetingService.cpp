@@ -7,11 +7,13 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
 #include "KivRaneCoreSDK/Common/Json/JsonValueDecoder.h"
 #include "KivRaneCoreSDK/Network/Enums/KRAPIPath.h"
+#include "testing/LocalMeetingService/ChatRoutes.h"
 #include "testing/LocalMeetingService/MeetingTokenIssuer.h"
 #include "testing/LocalMeetingService/RoomSocketFrames.h"
 
@@ -134,6 +136,7 @@ struct Session {
     std::string userId;
     std::string meetingId;  ///< the guest's meeting; empty for a signed-in user
     bool isGuestHost = false;
+    std::string name;  ///< shown in chat messages and member lists
 };
 
 }  // namespace
@@ -154,6 +157,8 @@ struct LocalMeetingService::State {
     std::uint64_t nextHistory = 1;
     std::uint64_t nextRecording = 1;
     std::uint64_t nextWhiteboard = 1;
+    ChatRoomState chat;
+    std::function<void(const ChatMessagePosted&)> onChatMessagePosted;
 
     // ---- lookups (mutex held) ----
 
@@ -355,7 +360,7 @@ struct LocalMeetingService::State {
         requireOpen(room);
         const bool host =
             hostToken && !room.setup.hostToken.empty() && *hostToken == room.setup.hostToken;
-        Session session{"guest-" + std::to_string(nextGuest++), meetingId, host};
+        Session session{"guest-" + std::to_string(nextGuest++), meetingId, host, name};
         const std::string token = issuer.issue(json::object{{"sub", session.userId},
                                                             {"name", name},
                                                             {"kivraneId", meetingId},
@@ -714,6 +719,20 @@ struct LocalMeetingService::State {
         notFound("No such chat thread");
     }
 
+    /// Group messages go to the room's other listeners, private ones to their recipients.
+    void pushChatToSockets(const ChatMessagePosted& posted) {
+        boost::system::error_code ec;
+        json::value message = json::parse(posted.messageJson, ec);
+        if (ec || !message.is_object()) {
+            return;
+        }
+        if (posted.isMainThread) {
+            roomSocket->pushChatMessage(posted.roomId, message.as_object(), posted.senderUserId);
+        } else {
+            roomSocket->pushChatMessageTo(posted.recipientUserIds, message.as_object());
+        }
+    }
+
     /// Tells the room socket's listeners how each room changed since `before`.
     void pushRoomChanges(const std::map<std::string, MeetingRoomState, std::less<>>& before) {
         for (const auto& [id, room] : rooms) {
@@ -741,10 +760,52 @@ struct LocalMeetingService::State {
         return login;
     }
 
+    ChatCaller chatCaller(const RecordedRequest& request) {
+        const Session session = requireSession(request);
+        ChatCaller caller{session.userId, session.meetingId, session.name, {}};
+        chat.rememberUser(caller);
+        return caller;
+    }
+
+    ServerReply chatMainThread(const RecordedRequest& request, const json::object& body) {
+        const ChatCaller caller = chatCaller(request);
+        MeetingRoomState& room = roomByMeetingId(requiredField<std::string>(body, "kivraneId"));
+        requireAccess(requireSession(request), room);
+        return chat.mainThread(caller, room.setup.meetingId, room.setup.roomId,
+                               room.setup.chatThreadId);
+    }
+
+    ServerReply chatMembers(const RecordedRequest& request, const std::string& threadId) {
+        const ChatCaller caller = chatCaller(request);
+        std::set<std::string> leavers;
+        for (const auto& [id, room] : rooms) {
+            if (room.setup.chatThreadId == threadId) {
+                leavers = room.chatThreadLeavers;
+            }
+        }
+        return chat.members(caller, threadId, request.query, leavers);
+    }
+
     /// Runs one request of `route`: records it, applies an injected fault, else answers it.
+    /// New chat messages go to the push hook after the lock is released.
     ServerReply handle(MeetingServiceRoute route, const RecordedRequest& request,
                        std::string_view pathId) {
-        std::lock_guard lock(mutex);
+        std::unique_lock lock(mutex);
+        ServerReply reply = handleLocked(route, request, pathId);
+        std::vector<ChatMessagePosted> posted = chat.takePosted();
+        const auto hook = onChatMessagePosted;
+        lock.unlock();
+        for (const ChatMessagePosted& message : posted) {
+            pushChatToSockets(message);
+            if (hook) {
+                hook(message);
+            }
+        }
+        return reply;
+    }
+
+    ServerReply handleLocked(MeetingServiceRoute route, const RecordedRequest& request,
+                             std::string_view pathId) {
         handled.emplace_back(route, request);
         const auto fault = takeFault(route);
         if (fault) {
@@ -831,6 +892,19 @@ struct LocalMeetingService::State {
                 return remoteWhiteboard(request, pathId);
             case R::leaveChatThread:
                 return leaveChatThread(request, pathId);
+            case R::chatMainThread:
+                return chatMainThread(request, body);
+            case R::chatPrivateThread:
+                return chat.privateThread(chatCaller(request), body);
+            case R::chatThreadMessages:
+                return chat.page(chatCaller(request), std::string(pathId), request.query);
+            case R::chatSendMessage:
+                return chat.send(chatCaller(request), std::string(pathId), body);
+            case R::chatMarkRead:
+                return chat.markRead(chatCaller(request), std::string(pathId), request.query,
+                                     body);
+            case R::chatMembers:
+                return chatMembers(request, std::string(pathId));
         }
         notFound("No such route");
     }
@@ -844,12 +918,24 @@ LocalMeetingService::LocalMeetingService(bool withDefaultRoom)
             return state ? state->socketLogin(token) : std::nullopt;
         });
     server_->serveWebSocket("/ws", state_->roomSocket);
-    for (const auto& endpoint : fixedMeetingServiceEndpoints()) {
+    auto endpoints = fixedMeetingServiceEndpoints();
+    for (auto& endpoint : chatFixedEndpoints()) {
+        endpoints.push_back(std::move(endpoint));
+    }
+    for (const auto& endpoint : endpoints) {
         server_->route(endpoint.method, endpoint.path,
                        [state = state_, route = endpoint.route](const RecordedRequest& request) {
                            return state->handle(route, request, {});
                        });
     }
+    // Private threads are opened while a request is handled; their endpoints are routed then.
+    // The server outlives every handler, and routing takes only the server's own lock.
+    state_->chat.onThreadOpened = [server = server_.get(),
+                                   weak = std::weak_ptr<State>(state_)](const std::string& id) {
+        if (auto state = weak.lock()) {
+            routeChatThread(*server, state, id);
+        }
+    };
     if (withDefaultRoom) {
         addRoom(MeetingRoomSetup{});
     }
@@ -886,6 +972,24 @@ void LocalMeetingService::routeRoom(const MeetingRoomSetup& setup) {
         setup.meetingId);
     add("GET", meeting + "/whiteboard", MeetingServiceRoute::remoteWhiteboard, setup.meetingId);
     add("DELETE", thread, MeetingServiceRoute::leaveChatThread, setup.chatThreadId);
+    routeChatThread(*server_, state_, setup.chatThreadId);
+}
+
+void LocalMeetingService::routeChatThread(LocalHttpsServer& server,
+                                          const std::shared_ptr<State>& state,
+                                          const std::string& threadId) {
+    for (const auto& endpoint : chatThreadEndpoints(threadId)) {
+        server.route(endpoint.method, endpoint.path,
+                     [state, route = endpoint.route, threadId](const RecordedRequest& r) {
+                         return state->handle(route, r, threadId);
+                     });
+    }
+}
+
+void LocalMeetingService::setOnChatMessagePosted(
+    std::function<void(const ChatMessagePosted&)> hook) {
+    std::lock_guard lock(state_->mutex);
+    state_->onChatMessagePosted = std::move(hook);
 }
 
 void LocalMeetingService::addRoom(MeetingRoomSetup setup) {
@@ -909,7 +1013,7 @@ std::string LocalMeetingService::issueUserToken(std::string_view userId, std::st
     std::lock_guard lock(state_->mutex);
     const std::string token =
         state_->issuer.issue(json::object{{"sub", userId}, {"name", name}, {"type", "user"}});
-    state_->sessions[token] = Session{std::string(userId), {}, false};
+    state_->sessions[token] = Session{std::string(userId), {}, false, std::string(name)};
     return token;
 }
 

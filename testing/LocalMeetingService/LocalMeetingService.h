@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "testing/LocalMeetingService/ChatRoomState.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"
 #include "testing/LocalMeetingService/MeetingParticipantState.h"
 #include "testing/LocalMeetingService/MeetingRoomSetup.h"
@@ -22,7 +24,8 @@ namespace kr::test {
 /// example host. It answers every REST operation of the meeting client under "/api/" with the
 /// JSON the client's reply models read, and keeps per room: the participants (connected or not,
 /// mic, camera, hand, sharing, role, co-host), lock, mute, recording, screen-share and whiteboard
-/// state.
+/// state; and the meeting chat: a main thread per meeting, private threads between two users,
+/// history pages newest first, sending with files, read marks and member lists.
 ///
 /// Access: configuration, room details and guest login are open; every other call needs an
 /// "authorization" header holding a token this service issued (a guest login's "jwt", or
@@ -78,11 +81,16 @@ public:
     /// meeting id), except those logged in as `exceptUserId`.
     void pushChatMessage(std::string_view roomId, const boost::json::object& message,
                          std::string_view exceptUserId = {});
+    /// Called once for every chat message posted, on the server's I/O thread and without the
+    /// service's lock, so that the room socket can push it to the other participants.
+    void setOnChatMessagePosted(std::function<void(const ChatMessagePosted&)> hook);
 
     struct State;
 
 private:
     void routeRoom(const MeetingRoomSetup& setup);
+    static void routeChatThread(LocalHttpsServer& server, const std::shared_ptr<State>& state,
+                                const std::string& threadId);
 
     std::shared_ptr<State> state_;
     std::unique_ptr<LocalHttpsServer> server_;

@@ -47,6 +47,18 @@ std::string_view routeName(MeetingServiceRoute route) {
             return "remoteWhiteboard";
         case R::leaveChatThread:
             return "leaveChatThread";
+        case R::chatMainThread:
+            return "chatMainThread";
+        case R::chatPrivateThread:
+            return "chatPrivateThread";
+        case R::chatThreadMessages:
+            return "chatThreadMessages";
+        case R::chatSendMessage:
+            return "chatSendMessage";
+        case R::chatMarkRead:
+            return "chatMarkRead";
+        case R::chatMembers:
+            return "chatMembers";
     }
     return "unknown";
 }

@@ -29,6 +29,12 @@ enum class MeetingServiceRoute {
     startWhiteboard,
     remoteWhiteboard,
     leaveChatThread,
+    chatMainThread,
+    chatPrivateThread,
+    chatThreadMessages,
+    chatSendMessage,
+    chatMarkRead,
+    chatMembers,
 };
 
 /// A readable name of the route, for test output.

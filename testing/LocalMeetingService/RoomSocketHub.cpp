@@ -1,5 +1,7 @@
 #include "testing/LocalMeetingService/RoomSocketHub.h"
 
+#include <algorithm>
+
 // Asio's scheduler trips GCC's flow-based null-dereference check once inlined here.
 #pragma GCC diagnostic ignored "-Wnull-dereference"
 // Asio issues a standalone fence, which ThreadSanitizer cannot model; this is test code only.
@@ -311,6 +313,21 @@ void RoomSocketHub::pushChatMessage(std::string_view roomId, const json::object&
                                     std::string_view exceptUserId) {
     pushToRoom(roomId, serializeJson(json::object{{"event", "chatMessage"}, {"data", message}}),
                exceptUserId);
+}
+
+void RoomSocketHub::pushChatMessageTo(const std::vector<std::string>& userIds,
+                                      const json::object& message) {
+    const std::string text =
+        serializeJson(json::object{{"event", "chatMessage"}, {"data", message}});
+    forEachOpen(
+        [&](const Connection& connection) {
+            const auto& login = connection.login_;  // hub mutex held by forEachOpen
+            return login && std::find(userIds.begin(), userIds.end(), login->userId) !=
+                                userIds.end();
+        },
+        [&text](const std::shared_ptr<Connection>& connection) {
+            asio::post(connection->executor(), [connection, text] { connection->send(text); });
+        });
 }
 
 std::vector<RoomSocketFrame> RoomSocketHub::receivedFrames() const {

@@ -70,6 +70,9 @@ public:
     /// A "chatMessage" frame carrying `message` as its data.
     void pushChatMessage(std::string_view roomId, const boost::json::object& message,
                          std::string_view exceptUserId = {});
+    /// The same frame, only to the connections logged in as one of `userIds`.
+    void pushChatMessageTo(const std::vector<std::string>& userIds,
+                           const boost::json::object& message);
 
     std::vector<RoomSocketFrame> receivedFrames() const;
     /// Successful logins so far.

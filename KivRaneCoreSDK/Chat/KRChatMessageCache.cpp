@@ -1,0 +1,85 @@
+#include "KivRaneCoreSDK/Chat/KRChatMessageCache.h"
+
+#include <utility>
+
+namespace kr {
+
+std::size_t KRChatMessageCache::findSlot(std::string_view id, std::uint64_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.positionPlusOne == 0 ||
+            (slot.hash == hash && messages_[slot.positionPlusOne - 1].id == id)) {
+            return i;
+        }
+    }
+}
+
+void KRChatMessageCache::growIndex(std::size_t minimumSlots) {
+    std::size_t size = slots_.empty() ? 16 : slots_.size();
+    while (size < minimumSlots) {
+        size *= 2;
+    }
+    if (size == slots_.size()) {
+        return;
+    }
+    std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
+    const std::size_t mask = size - 1;
+    for (const Slot& slot : old) {
+        if (slot.positionPlusOne == 0) {
+            continue;
+        }
+        std::size_t i = slot.hash & mask;
+        while (slots_[i].positionPlusOne != 0) {
+            i = (i + 1) & mask;
+        }
+        slots_[i] = slot;
+    }
+}
+
+bool KRChatMessageCache::contains(std::string_view id) const {
+    if (slots_.empty()) {
+        return false;
+    }
+    return slots_[findSlot(id, TextHash{}(id))].positionPlusOne != 0;
+}
+
+bool KRChatMessageCache::append(KRChatMessage message) {
+    if (slots_.size() < 2 * (messages_.size() + 1)) {
+        growIndex(2 * (messages_.size() + 1));
+    }
+    const std::uint64_t hash = TextHash{}(message.id);
+    Slot& slot = slots_[findSlot(message.id, hash)];
+    if (slot.positionPlusOne != 0) {
+        return false;
+    }
+    const std::size_t index = messages_.size();
+    slot = Slot{hash, static_cast<std::uint32_t>(index + 1)};
+    auto thread = byThread_.find(std::string_view(message.threadId));
+    if (thread == byThread_.end()) {
+        thread = byThread_.emplace(message.threadId, std::vector<std::size_t>{}).first;
+    }
+    thread->second.push_back(index);
+    messages_.push_back(std::move(message));
+    return true;
+}
+
+std::vector<KRChatMessage> KRChatMessageCache::messagesOfThread(std::string_view threadId) const {
+    std::vector<KRChatMessage> out;
+    const auto thread = byThread_.find(threadId);
+    if (thread == byThread_.end()) {
+        return out;
+    }
+    out.reserve(thread->second.size());
+    for (const std::size_t index : thread->second) {
+        out.push_back(messages_[index]);
+    }
+    return out;
+}
+
+void KRChatMessageCache::reserve(std::size_t count) {
+    messages_.reserve(count);
+    growIndex(2 * count);
+}
+
+}  // namespace kr

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
+
+namespace kr {
+
+/// The chat's message store: every message seen, in the order it was first seen, at most once
+/// per id. Entries are never replaced or removed. Id and thread indexes keep a merge and a
+/// thread view independent of how many messages are stored. The id index is an open-addressing
+/// table of (id hash, position) pairs, small enough to stay in the processor's cache where a
+/// node-based set would chase pointers through memory for every new id.
+/// Not thread-safe; owned by the chat manager on its queue.
+class KRChatMessageCache {
+public:
+    bool contains(std::string_view id) const;
+    /// Appends `message` unless a message with its id is already stored; true when appended.
+    bool append(KRChatMessage message);
+
+    /// Every message, in insertion order.
+    const std::vector<KRChatMessage>& messages() const noexcept { return messages_; }
+    /// The messages of one thread, in insertion order.
+    std::vector<KRChatMessage> messagesOfThread(std::string_view threadId) const;
+    std::size_t size() const noexcept { return messages_.size(); }
+    void reserve(std::size_t count);
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::uint32_t positionPlusOne = 0;  ///< 0: empty
+    };
+
+    /// The slot holding `id`, or the empty slot where it would go.
+    std::size_t findSlot(std::string_view id, std::uint64_t hash) const;
+    void growIndex(std::size_t minimumSlots);
+
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const noexcept {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+
+    std::vector<KRChatMessage> messages_;
+    std::vector<Slot> slots_;  ///< a power of two in size, at most half full
+    std::unordered_map<std::string, std::vector<std::size_t>, TextHash, std::equal_to<>> byThread_;
+};
+
+}  // namespace kr
