@@ -15,12 +15,6 @@ namespace {
 // without anything being posted.
 constexpr auto kPredicatePollInterval = std::chrono::milliseconds(5);
 
-// How long the main queue watches for new work before it sleeps. Replies of the I/O threads
-// often arrive within this window (a loopback or LAN round trip), and catching them without a
-// sleep and wake-up pair cuts their latency noticeably; the cost is this much yielding CPU
-// each time the queue goes idle.
-constexpr auto kIdleSpin = std::chrono::microseconds(200);
-
 ProcessWide<MainQueue>& processMainQueue() {
     // Never destroyed: library objects may still post to it while the process exits.
     static auto* slot = new ProcessWide<MainQueue>([] { return MainQueue::create(); });
@@ -47,7 +41,7 @@ void MainQueue::run() {
     const auto& c = core();
     while (!c->takeStop()) {
         if (!c->runOneDue()) {
-            c->wait(std::nullopt, kIdleSpin);
+            c->wait(std::nullopt);
         }
     }
 }
@@ -57,7 +51,7 @@ void MainQueue::runFor(Clock::duration wallTime) {
     const auto& c = core();
     while (!c->takeStop() && std::chrono::steady_clock::now() < deadline) {
         if (!c->runOneDue()) {
-            c->wait(deadline, kIdleSpin);
+            c->wait(deadline);
         }
     }
 }
@@ -71,7 +65,7 @@ bool MainQueue::runUntil(const std::function<bool()>& done, Clock::duration wall
             return done();
         }
         if (!c->runOneDue()) {
-            c->wait(std::min(deadline, now + kPredicatePollInterval), kIdleSpin);
+            c->wait(std::min(deadline, now + kPredicatePollInterval));
         }
     }
     return true;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Http/HttpTransport.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"
 #include "testing/LocalMeetingService/MeetingParticipantState.h"
 #include "testing/LocalMeetingService/MeetingRoomSetup.h"
@@ -46,8 +47,8 @@ public:
 
     std::uint16_t port() const;
     const std::string& caFile() const;
-    /// Points the library's HTTPS transport at this service (see `LocalHttpsServer`).
-    void installTransportOverrides() const;
+    /// Routing that points a transport at this service (see `LocalHttpsServer::routing`).
+    platform::HttpRouting routing() const;
 
     /// Adds a room (or replaces the one with the same meeting id).
     void addRoom(MeetingRoomSetup setup);

@@ -16,8 +16,9 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/PostRoomConnectionRequest.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Defaults/UserDefaults.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "support/MeetingServiceTestClient.h"
+#include "support/NetworkTestDependencies.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 
@@ -31,7 +32,6 @@ class JoinRoadFaultsIntegrationTest : public ::testing::Test {
 protected:
     JoinRoadFaultsIntegrationTest() {
         platform::UserDefaults::setDirectory(defaults_.path());
-        service.installTransportOverrides();
         // A session for the calls that need one.
         const auto login =
             sendAndWait(*client, GuestLoginRequest(setup.meetingId, "", setup.pin, "Ann", ""));
@@ -75,11 +75,12 @@ protected:
         return result.error();
     }
 
-    platform::ScopedMainQueue main_;
+    std::shared_ptr<platform::MainQueue> main_ = platform::MainQueue::create();
     ScopedTempDirectory defaults_;
     MeetingRoomSetup setup;
     LocalMeetingService service;
-    std::shared_ptr<KRNetworkClient> client = KRNetworkClient::create(nullptr);
+    std::shared_ptr<KRNetworkClient> client =
+        KRNetworkClient::create(networkDependencies(main_, service.routing()));
 };
 
 TEST_F(JoinRoadFaultsIntegrationTest, EachJoinRoadCallEndsInItsError) {

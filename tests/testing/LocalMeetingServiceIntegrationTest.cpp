@@ -36,8 +36,9 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/UnLockMeetingRequest.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Defaults/UserDefaults.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "support/MeetingServiceTestClient.h"
+#include "support/NetworkTestDependencies.h"
 #include "support/ScopedTempDirectory.h"
 
 namespace kr::test {
@@ -60,11 +61,12 @@ class LocalMeetingServiceIntegrationTest : public ::testing::Test {
 protected:
     LocalMeetingServiceIntegrationTest() {
         platform::UserDefaults::setDirectory(defaults_.path());
-        service.installTransportOverrides();
     }
     ~LocalMeetingServiceIntegrationTest() override { platform::UserDefaults::setDirectory({}); }
 
-    static std::shared_ptr<KRNetworkClient> newClient() { return KRNetworkClient::create(nullptr); }
+    std::shared_ptr<KRNetworkClient> newClient() {
+        return KRNetworkClient::create(networkDependencies(main_, service.routing()));
+    }
 
     template <KRAPIRequestType Q>
     Q send(Member& member, const Q& request) {
@@ -140,7 +142,7 @@ protected:
         return result.error().getErrorCode();
     }
 
-    platform::ScopedMainQueue main_;
+    std::shared_ptr<platform::MainQueue> main_ = platform::MainQueue::create();
     ScopedTempDirectory defaults_;
     MeetingRoomSetup setup;
     LocalMeetingService service;

@@ -28,8 +28,16 @@ TEST(KivRaneLoggerIntegrationTest, PushesNdjsonAndResendsOnlyRetryableBatches) {
     platform::ScopedMainQueue main;
     test::LocalHttpsServer server;
     test::LogIndexSink sink(server);
-    server.installTransportOverrides();
-    auto logger = KivRaneLogger::create(KivRaneLogger::defaultEnvironment());
+    auto environment = KivRaneLogger::defaultEnvironment();
+    platform::HttpTransportSettings settings;
+    settings.routing = server.routing();
+    environment.send = [transport = platform::HttpTransport::create(settings)](
+                           platform::HttpRequest request,
+                           std::shared_ptr<platform::DispatchQueue> queue,
+                           platform::HttpCompletion completion) {
+        return transport->send(std::move(request), std::move(queue), std::move(completion));
+    };
+    auto logger = KivRaneLogger::create(std::move(environment));
     logger->configureLogger(true, 1, 2, 0, "kr-logs", "ApiKey secret",
                             "https://logs.kivrane.test/_bulk");
 
