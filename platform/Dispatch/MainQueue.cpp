@@ -4,7 +4,6 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/Common/ProcessWide.h"
 #include "platform/Dispatch/QueueCore.h"
 
 namespace kr::platform {
@@ -15,10 +14,10 @@ namespace {
 // without anything being posted.
 constexpr auto kPredicatePollInterval = std::chrono::milliseconds(5);
 
-ProcessWide<MainQueue>& processMainQueue() {
+const std::shared_ptr<MainQueue>& processMainQueue() {
     // Never destroyed: library objects may still post to it while the process exits.
-    static auto* slot = new ProcessWide<MainQueue>([] { return MainQueue::create(); });
-    return *slot;
+    static const auto* const queue = new std::shared_ptr<MainQueue>(MainQueue::create());
+    return *queue;
 }
 
 }  // namespace
@@ -30,11 +29,7 @@ std::shared_ptr<MainQueue> MainQueue::create(std::shared_ptr<Clock> clock) {
 }
 
 std::shared_ptr<MainQueue> MainQueue::current() {
-    return processMainQueue().get();
-}
-
-std::shared_ptr<MainQueue> MainQueue::install(std::shared_ptr<MainQueue> queue) {
-    return processMainQueue().install(std::move(queue));
+    return processMainQueue();
 }
 
 void MainQueue::run() {

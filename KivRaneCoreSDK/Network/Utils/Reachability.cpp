@@ -20,13 +20,17 @@ std::shared_ptr<Reachability> Reachability::create(
     return std::make_shared<Reachability>(std::move(reachabilityRef), std::move(notificationQueue));
 }
 
-Result<std::shared_ptr<Reachability>, ReachabilityError> Reachability::create() {
+Result<std::shared_ptr<Reachability>, ReachabilityError> Reachability::create(
+    std::shared_ptr<platform::DispatchQueue> notificationQueue) {
     auto source = SystemReachabilityFlagSource::create();
     if (!source.ok()) {
         return Failure{ReachabilityError{ReachabilityError::Kind::failedToCreateWithAddress,
                                          source.error(), "0.0.0.0"}};
     }
-    return create(std::move(source.value()), platform::MainQueue::current());
+    if (!notificationQueue) {
+        notificationQueue = platform::MainQueue::current();
+    }
+    return create(std::move(source.value()), std::move(notificationQueue));
 }
 
 Reachability::~Reachability() {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"
 #include "testing/LocalMeetingService/LogIndexSink.h"
 
@@ -25,10 +25,11 @@ std::vector<std::string> messagesOf(const test::LogIndexSink::Push& push) {
 
 // Real pushes over HTTPS to the local log index: wire format, headers, and the delivery rule.
 TEST(KivRaneLoggerIntegrationTest, PushesNdjsonAndResendsOnlyRetryableBatches) {
-    platform::ScopedMainQueue main;
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
     test::LocalHttpsServer server;
     test::LogIndexSink sink(server);
     auto environment = KivRaneLogger::defaultEnvironment();
+    environment.timerQueue = main;
     platform::HttpTransportSettings settings;
     settings.routing = server.routing();
     environment.send = [transport = platform::HttpTransport::create(settings)](

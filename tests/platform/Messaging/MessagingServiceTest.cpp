@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/Dispatch/ManualClock.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "platform/Messaging/MessagingChannel.h"
 #include "platform/Messaging/MessagingClient.h"
 #include "platform/Messaging/MessagingCodes.h"
@@ -59,11 +59,12 @@ struct Member {
 class MessagingServiceTest : public ::testing::Test {
 protected:
     std::shared_ptr<ManualClock> clock = ManualClock::create();
-    ScopedMainQueue mainQueue{clock};
+    // Replaced by a real-time queue in the tests that drive clients from other threads (it wakes
+    // up when they post), before any client is made.
+    std::shared_ptr<MainQueue> queue = MainQueue::create(clock);
     std::shared_ptr<MessagingService> service = MessagingService::create();
 
-    // The installed main queue: a test that installs a real-time one runs that.
-    void run() { MainQueue::current()->runPending(); }
+    void run() { queue->runPending(); }
 
     // Runs the queue and returns the code `call` passed to its completion (nullopt: none came).
     std::optional<int> codeOf(const std::function<void(MessagingClient::Completion)>& call) {
@@ -76,7 +77,7 @@ protected:
 
     Member makeMember() {
         Member m;
-        m.client = MessagingClient::create("app", m.inbox, service);
+        m.client = MessagingClient::create("app", m.inbox, service, queue);
         return m;
     }
     // Logged in as `userId` and joined to "room".
@@ -305,7 +306,7 @@ TEST_F(MessagingServiceTest, DroppingTheClientInsideItsCallbackIsSafe) {
 }
 
 TEST_F(MessagingServiceTest, SendsFromSeveralThreadsKeepTheirOrderPerSender) {
-    ScopedMainQueue realTime;  // real clock: the queue wakes up when other threads post
+    queue = MainQueue::create();  // real clock: the queue wakes up when other threads post
     constexpr int kThreads = 4;
     constexpr int kMessages = 200;
     Member receiver = connect("receiver");
@@ -328,11 +329,11 @@ TEST_F(MessagingServiceTest, SendsFromSeveralThreadsKeepTheirOrderPerSender) {
         });
     }
     const bool done =
-        realTime.queue().runUntil([&] { return sent.load() == kThreads * kMessages; }, 10s);
+        queue->runUntil([&] { return sent.load() == kThreads * kMessages; }, 10s);
     for (auto& thread : threads) {
         thread.join();
     }
-    realTime.queue().runPending();
+    queue->runPending();
     ASSERT_TRUE(done);
 
     std::map<std::string, int> next;  // per sender, the number expected next
@@ -351,7 +352,7 @@ TEST_F(MessagingServiceTest, SendsFromSeveralThreadsKeepTheirOrderPerSender) {
 }
 
 TEST_F(MessagingServiceTest, MembersComingAndGoingOnOtherThreadsNeverReachAGoneInbox) {
-    ScopedMainQueue realTime;
+    queue = MainQueue::create();
     constexpr int kThreads = 4;
     constexpr int kRounds = 50;
     Member listener = connect("listener");
@@ -371,11 +372,11 @@ TEST_F(MessagingServiceTest, MembersComingAndGoingOnOtherThreadsNeverReachAGoneI
             ++finished;
         });
     }
-    const bool done = realTime.queue().runUntil([&] { return finished.load() == kThreads; }, 10s);
+    const bool done = queue->runUntil([&] { return finished.load() == kThreads; }, 10s);
     for (auto& thread : threads) {
         thread.join();
     }
-    realTime.queue().runPending();
+    queue->runPending();
     EXPECT_TRUE(done);
     EXPECT_EQ(service->channelMembers("room"), (Events{"listener"}));
     EXPECT_EQ(listener.inbox->take().size(), 2u * kThreads * kRounds);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Network/Utils/Reachability.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "support/FakeReachabilityFlagSource.h"
 
 namespace kr {
@@ -42,18 +42,18 @@ protected:
                 auto source = std::make_shared<test::FakeReachabilityFlagSource>();
                 source->setCurrentFlags(initialFlags);
                 sources.push_back(source);
-                return Reachability::create(source, main.get());
+                return Reachability::create(source, main);
             });
     }
 
     // Runs the main queue until `count` reports reached `delegate`, plus a little for extras.
     void settle(const RecordingDelegate& delegate, std::size_t count) {
-        main.queue().runUntil([&] { return delegate.reports.size() >= count; },
+        main->runUntil([&] { return delegate.reports.size() >= count; },
                               std::chrono::seconds(5));
-        main.queue().runFor(std::chrono::milliseconds(20));
+        main->runFor(std::chrono::milliseconds(20));
     }
 
-    platform::ScopedMainQueue main;
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
     std::uint32_t initialFlags = F::reachable;
     bool failCreation = false;
     std::vector<std::shared_ptr<test::FakeReachabilityFlagSource>> sources;
@@ -172,13 +172,13 @@ TEST_F(NetworkReachabilityHandlerTest, RegistrationFromOtherThreadsDuringFanOutI
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
-    main.queue().runFor(std::chrono::milliseconds(100));
+    main->runFor(std::chrono::milliseconds(100));
     for (auto& thread : threads) {
         thread.join();
     }
     done = true;
     flipper.join();
-    main.queue().runFor(std::chrono::milliseconds(50));
+    main->runFor(std::chrono::milliseconds(50));
     EXPECT_GT(steady->reports.size(), 1u);
     EXPECT_EQ(handler->delegateCount(), 1u) << "every transient delegate died";
 }

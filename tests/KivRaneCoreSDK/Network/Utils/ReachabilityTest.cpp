@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "support/FakeReachabilityFlagSource.h"
 
 namespace kr {
@@ -70,17 +70,17 @@ protected:
         settle(expectedNotifications);
     }
     void settle(std::size_t expectedNotifications) {
-        main.queue().runUntil([&] { return connections.size() >= expectedNotifications; },
+        main->runUntil([&] { return connections.size() >= expectedNotifications; },
                               std::chrono::seconds(5));
         // Give an unexpected extra notification a chance to show up.
-        main.queue().runFor(std::chrono::milliseconds(20));
+        main->runFor(std::chrono::milliseconds(20));
     }
 
-    platform::ScopedMainQueue main;
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
     platform::NotificationCenter center;
     std::shared_ptr<test::FakeReachabilityFlagSource> source =
         std::make_shared<test::FakeReachabilityFlagSource>();
-    std::shared_ptr<Reachability> monitor = Reachability::create(source, main.get());
+    std::shared_ptr<Reachability> monitor = Reachability::create(source, main);
     std::vector<Connection> connections;
     std::vector<std::string> listenerCalls;
 };
@@ -161,7 +161,7 @@ TEST_F(ReachabilityMonitorTest, StopEndsDeliveryAndALateDeliveryToAReleasedMonit
     ASSERT_TRUE(monitor->startNotifier().ok());  // restartable
     ASSERT_TRUE(source->emit(0));                // queued for delivery on the serial queue...
     monitor.reset();                             // ...but the monitor is gone first
-    main.queue().runFor(std::chrono::milliseconds(50));
+    main->runFor(std::chrono::milliseconds(50));
     EXPECT_EQ(connections.size(), 1u);
 }
 
