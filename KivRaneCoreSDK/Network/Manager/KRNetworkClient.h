@@ -18,7 +18,7 @@ namespace kr {
 
 class NetworkReachabilityHandler;
 
-/// The single object through which the library sends its REST requests. Keeps the per-user
+/// Every REST call of the library goes out through one of these. Keeps the per-user
 /// settings every request needs (environment, JWT, device id, guest or signed in), owns one
 /// request manager, and hands each caller back a copy of its request with `response` filled in.
 /// Also relays connectivity reports from the reachability handler to `onNetworkStateChanged`, and
@@ -55,7 +55,7 @@ public:
     /// Receives every connectivity report, on the main queue.
     void setOnNetworkStateChanged(NetworkStateCallback callback);
 
-    /// The key under which the client is registered with the reachability handler.
+    /// Names this client's entry in the reachability handler's table.
     const std::string& identifier() const { return identifier_; }
     /// The queue every completion and report runs on.
     const std::shared_ptr<platform::DispatchQueue>& queue() const {
