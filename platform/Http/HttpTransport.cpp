@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -285,7 +286,10 @@ private:
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.timeout.count()));
-        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.maxReplyBytes));
+        // Refuses at once a reply that announces a length past the limit; `onBody` catches the rest.
+        const auto maxFileSize = std::min<std::size_t>(
+            t.maxReplyBytes, static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max()));
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxFileSize));
         if (!routing.caFile.empty()) {
             curl_easy_setopt(easy, CURLOPT_CAINFO, routing.caFile.c_str());
             curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);

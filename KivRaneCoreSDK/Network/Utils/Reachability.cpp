@@ -151,6 +151,7 @@ void Reachability::stopNotifier() {
 }
 
 void Reachability::stopNotifierLocked() {
+    // Stopping goes on whatever the source answers: there is nobody left to tell.
     (void)reachabilityRef_->setCallback({});
     (void)reachabilityRef_->setDispatchQueue(nullptr);
     notifierRunning_ = false;
@@ -215,7 +216,7 @@ void Reachability::announceChange() {
 
 Reachability::Connection Reachability::connection() {
     if (!flags()) {
-        (void)readFlags(false);
+        (void)readFlags(false);  // a failed read leaves no flags: reported as unavailable below
     }
     const auto current = flags();
     if (!current) {
