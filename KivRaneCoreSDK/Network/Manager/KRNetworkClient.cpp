@@ -85,8 +85,22 @@ void KRNetworkClient::setOnNetworkStateChanged(NetworkStateCallback callback) {
 }
 
 void KRNetworkClient::didNetworkStateChanged(bool isConnected) {
-    KR_DCHECK_RUN_ON(checker_);
+    // The transport's probe sees the change at once; the callback runs on this client's queue,
+    // also when the report came from a handler that announces on another queue.
     connected_->store(isConnected, std::memory_order_relaxed);
+    if (!queue()->isCurrent()) {
+        queue()->post([weak = weak_from_this(), isConnected] {
+            if (auto self = weak.lock()) {
+                self->reportNetworkState(isConnected);
+            }
+        });
+        return;
+    }
+    reportNetworkState(isConnected);
+}
+
+void KRNetworkClient::reportNetworkState(bool isConnected) {
+    KR_DCHECK_RUN_ON(checker_);
     if (onNetworkStateChanged_) {
         // A copy: the callback may replace itself.
         const NetworkStateCallback callback = onNetworkStateChanged_;

@@ -24,10 +24,10 @@ class NetworkReachabilityHandler;
 /// Also relays connectivity reports from the reachability handler to `onNetworkStateChanged`, and
 /// lets sends made while offline wait for connectivity (at most their 60 s time-out).
 ///
-/// Threading: confined to the main queue (the dependencies' queue): every method is called on it
-/// (checked in debug builds), every completion and report runs on it as a later task, never
-/// inside the call that caused it. Only the last reported connectivity is shared with the
-/// transport's I/O thread.
+/// Threading: confined to the main queue (the dependencies' queue): every method but
+/// `didNetworkStateChanged` is called on it (checked in debug builds), and every completion runs
+/// on it as a later task, never inside the call that caused it. Only the last reported
+/// connectivity is shared with the transport's I/O thread.
 class KRNetworkClient : public NetworkReachabilityHandlerDelegate,
                         public std::enable_shared_from_this<KRNetworkClient> {
 public:
@@ -78,7 +78,8 @@ public:
             });
     }
 
-    /// Passes the report on to `onNetworkStateChanged`, unfiltered.
+    /// Passes the report on to `onNetworkStateChanged`, unfiltered, on this client's queue (as a
+    /// later task when it arrives from outside that queue's tasks). Any thread.
     void didNetworkStateChanged(bool isConnected) override;
 
 private:
@@ -90,6 +91,7 @@ private:
     };
 
     explicit KRNetworkClient(KRDependencies dependencies);
+    void reportNetworkState(bool isConnected);
 
     const std::string identifier_;
     platform::SequenceChecker checker_;

@@ -188,6 +188,7 @@ TEST_F(KRNetworkClientIntegrationTest, OfflineSendWaitsBoundedThenFailsAndRecove
     client->setOnNetworkStateChanged([&](bool connected) { reports.push_back(connected); });
 
     client->didNetworkStateChanged(false);
+    EXPECT_TRUE(reports.empty());  // told on the queue, not inside the report from outside it
     const auto offline = send(AckRequest(KRAPIPath::leaveMeeting(), KRHTTPMethod::post));
     ASSERT_FALSE(offline.getResult().ok());
     EXPECT_EQ(offline.getResult().error().kind(), Kind::networkFailure);
