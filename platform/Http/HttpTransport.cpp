@@ -133,6 +133,7 @@ struct Transfer {
     SteadyTime lastActivity;
     SteadyTime deadline;  // overall, set when the transfer is handed to curl
     std::size_t maxReplyBytes = 0;
+    std::size_t headerBytes = 0;  // received so far, over every response of the transfer
     bool tooLarge = false;
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
@@ -363,6 +364,13 @@ private:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
         auto* t = static_cast<Transfer*>(user);
         const std::string_view line(data, size * count);
+        // Header lines count against the same limit: a server must not grow them without end
+        // either.
+        if (line.size() > t->maxReplyBytes - t->headerBytes) {
+            t->tooLarge = true;
+            return 0;  // curl aborts the transfer with a write error
+        }
+        t->headerBytes += line.size();
         t->lastActivity = std::chrono::steady_clock::now();
         if (line.rfind("HTTP/", 0) == 0) {
             // A new response starts (after a redirect or an interim reply): keep only its headers.

@@ -54,7 +54,7 @@ enum class HttpErrorCode {
     connectionLost,          ///< the peer closed or reset the connection mid-exchange
     tooManyRedirects,        ///< also a redirect to anything but https
     invalidRequest,          ///< refused before sending (bad URL, unsafe header value)
-    replyTooLarge,           ///< the reply body grew past the transport's `maxReplyBytes`
+    replyTooLarge,           ///< the reply grew past the transport's `maxReplyBytes`
     other,
 };
 
@@ -94,8 +94,9 @@ struct HttpTransportSettings {
     std::function<bool()> isConnected;
     /// Where this transport's transfers connect and which authorities they trust.
     HttpRouting routing;
-    /// A reply whose (decoded) body would grow past this many bytes fails with `replyTooLarge`,
-    /// so a broken or hostile server cannot make the process buffer without end.
+    /// A reply whose (decoded) body, or whose header lines, would grow past this many bytes fails
+    /// with `replyTooLarge`, so a broken or hostile server cannot make the process buffer without
+    /// end.
     std::size_t maxReplyBytes = std::size_t{16} * 1024 * 1024;
     /// Overall deadline of one transfer once it is handed to the network, however steadily
     /// bytes keep arriving; unlike the request's idle time-out it does not restart on progress.

@@ -285,6 +285,11 @@ TEST_F(HttpTransportIntegrationTest, RepliesPastTheSizeLimitFailInsteadOfGrowing
     server.route("GET", "/announced", ServerReply::json(200, std::string(kLimit + 1, 'x')));
     server.route("GET", "/bomb", bomb);
     server.route("GET", "/endless", ServerReply::stream(std::string(16 * 1024, 'x'), 0ms));
+    ServerReply padded = ServerReply::json(200, "{}");
+    for (int i = 0; i < 4000; ++i) {
+        padded.headers.emplace_back("X-Pad-" + std::to_string(i), std::string(20, 'p'));
+    }
+    server.route("GET", "/headers", padded);
     HttpTransportSettings settings;
     settings.maxReplyBytes = kLimit;
     auto transport = makeTransport(settings);
@@ -292,7 +297,7 @@ TEST_F(HttpTransportIntegrationTest, RepliesPastTheSizeLimitFailInsteadOfGrowing
     const auto exact = exchange(*transport, get("/exact"));
     ASSERT_TRUE(exact.ok()) << exact.error().message;
     EXPECT_EQ(exact.value().body.size(), kLimit);
-    for (const char* path : {"/announced", "/bomb", "/endless"}) {
+    for (const char* path : {"/announced", "/bomb", "/endless", "/headers"}) {
         SCOPED_TRACE(path);
         const auto refused = exchange(*transport, get(path));
         ASSERT_FALSE(refused.ok());
