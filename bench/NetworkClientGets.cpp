@@ -1,37 +1,43 @@
-// 2,000 small GETs through KRNetworkClient against the local HTTPS server, versus the same GETs
-// through one bare libcurl easy handle that keeps its connection. The client run also reports
-// its time as a ratio of the bare run ("vs_bare"): one after another (each GET waits for the
-// previous reply, the latency-bound case) and all at once.
+// Small GETs through KRNetworkClient against the local HTTPS server, versus the same GETs
+// through one bare libcurl easy handle that keeps its connection. Every run is made twice: on
+// raw loopback (argument 0) and with the server answering each GET after a fixed 1 ms (argument
+// 1), which is closer to a real round trip. The client runs report their time as a ratio of the
+// bare run with the same delay ("vs_bare"): one GET after another (each waits for the previous
+// reply, the latency-bound case) and all at once.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"
 
 namespace {
 
-constexpr int kGets = 2000;
-double gBareSeconds = 0;
+constexpr int kGets = 1000;
+std::map<long, double> gBareSeconds;  // by server delay in ms
 
 struct ConfigRequest : kr::KRAPIRequest<kr::KRAPISuccess> {
     ConfigRequest() : KRAPIRequest(kr::KRAPIPath::getConfiguration(), kr::KRHTTPMethod::get) {}
 };
 
-kr::test::LocalHttpsServer& server() {
-    static auto* s = [] {
-        auto* created = new kr::test::LocalHttpsServer();
-        created->route("GET", "/api/config",
-                       kr::test::ServerReply::json(200, R"({"success":true})"));
-        created->installTransportOverrides();
-        return created;
-    }();
-    return *s;
+/// The server answering with `delayMs` of delay (one per delay, made on first use).
+kr::test::LocalHttpsServer& server(long delayMs) {
+    static std::map<long, kr::test::LocalHttpsServer*> servers;
+    auto& slot = servers[delayMs];
+    if (slot == nullptr) {
+        slot = new kr::test::LocalHttpsServer();
+        auto reply = kr::test::ServerReply::json(200, R"({"success":true})");
+        reply.delay = std::chrono::milliseconds(delayMs);
+        slot->route("GET", "/api/config", reply);
+    }
+    return *slot;
 }
 
 /// Runs `getAll` once per benchmark iteration and returns its mean wall time in seconds. `getAll`
@@ -50,16 +56,22 @@ double secondsPerIteration(benchmark::State& state, GetAll getAll) {
     return state.iterations() > 0 ? total.count() / static_cast<double>(state.iterations()) : 0;
 }
 
-/// Reports a client run's time as a ratio of the bare run, once the bare run has been measured.
-void reportVersusBare(benchmark::State& state, double seconds) {
-    if (gBareSeconds > 0) {
-        state.counters["vs_bare"] = seconds / gBareSeconds;
+/// Reports a client run's time as a ratio of the bare run with the same delay.
+void reportVersusBare(benchmark::State& state, long delayMs, double seconds) {
+    const auto bare = gBareSeconds.find(delayMs);
+    if (bare != gBareSeconds.end() && bare->second > 0) {
+        state.counters["vs_bare"] = seconds / bare->second;
     }
 }
 
-/// A network client for a signed-in user; needs the main queue of the calling benchmark.
-std::shared_ptr<kr::KRNetworkClient> loggedInClient() {
-    auto client = kr::KRNetworkClient::create(nullptr);
+/// A network client for a signed-in user on `queue`, routed to the server with `delayMs`.
+std::shared_ptr<kr::KRNetworkClient> loggedInClient(std::shared_ptr<kr::platform::MainQueue> queue,
+                                                    long delayMs) {
+    kr::KRDependencies dependencies;
+    dependencies.queue = std::move(queue);
+    dependencies.routing = server(delayMs).routing();
+    dependencies.reachability = kr::NetworkReachabilityHandler::create({});
+    auto client = kr::KRNetworkClient::create(std::move(dependencies));
     client->setCurrentUserType(kr::KRCurrentUserType::loggedIn);
     return client;
 }
@@ -69,7 +81,8 @@ std::size_t discard(char*, std::size_t size, std::size_t count, void*) {
 }
 
 void BareCurlEasy(benchmark::State& state) {
-    auto& local = server();
+    const long delayMs = state.range(0);
+    auto& local = server(delayMs);
     const std::string connectTo = "::127.0.0.1:" + std::to_string(local.port());
     curl_slist* connect = curl_slist_append(nullptr, connectTo.c_str());
     CURL* easy = curl_easy_init();
@@ -79,7 +92,7 @@ void BareCurlEasy(benchmark::State& state) {
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate, br");
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &discard);
-    gBareSeconds = secondsPerIteration(state, [&] {
+    gBareSeconds[delayMs] = secondsPerIteration(state, [&] {
         for (int i = 0; i < kGets; ++i) {
             if (curl_easy_perform(easy) != CURLE_OK) {
                 state.SkipWithError("bare GET failed");
@@ -93,11 +106,11 @@ void BareCurlEasy(benchmark::State& state) {
 }
 
 void NetworkClient(benchmark::State& state) {
-    server();
-    kr::platform::ScopedMainQueue main;
-    const auto client = loggedInClient();
+    const long delayMs = state.range(0);
+    const auto main = kr::platform::MainQueue::create();
+    const auto client = loggedInClient(main, delayMs);
     const ConfigRequest request;
-    reportVersusBare(state, secondsPerIteration(state, [&] {
+    reportVersusBare(state, delayMs, secondsPerIteration(state, [&] {
                          for (int i = 0; i < kGets; ++i) {
                              bool done = false;
                              bool ok = false;
@@ -106,7 +119,7 @@ void NetworkClient(benchmark::State& state) {
                                      ok = answered.getResult().ok();
                                      done = true;
                                  });
-                             main.queue().runUntil([&] { return done; }, std::chrono::seconds(10));
+                             main->runUntil([&] { return done; }, std::chrono::seconds(10));
                              if (!ok) {
                                  state.SkipWithError("client GET failed");
                                  return false;
@@ -119,12 +132,12 @@ void NetworkClient(benchmark::State& state) {
 // The same GETs all handed to the client at once, as an application's independent calls are:
 // the client spreads them over its persistent connections.
 void NetworkClientConcurrent(benchmark::State& state) {
-    server();
-    kr::platform::ScopedMainQueue main;
-    const auto client = loggedInClient();
+    const long delayMs = state.range(0);
+    const auto main = kr::platform::MainQueue::create();
+    const auto client = loggedInClient(main, delayMs);
     const ConfigRequest request;
     reportVersusBare(
-        state, secondsPerIteration(state, [&] {
+        state, delayMs, secondsPerIteration(state, [&] {
             int done = 0;
             int failed = 0;
             for (int i = 0; i < kGets; ++i) {
@@ -133,7 +146,7 @@ void NetworkClientConcurrent(benchmark::State& state) {
                     ++done;
                 });
             }
-            main.queue().runUntil([&] { return done == kGets; }, std::chrono::seconds(60));
+            main->runUntil([&] { return done == kGets; }, std::chrono::seconds(60));
             if (failed > 0 || done != kGets) {
                 state.SkipWithError("client GET failed");
                 return false;
@@ -144,6 +157,12 @@ void NetworkClientConcurrent(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BareCurlEasy)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(NetworkClient)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(NetworkClientConcurrent)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+// Bare runs first, so the client runs can report against them.
+BENCHMARK(BareCurlEasy)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(NetworkClient)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(NetworkClientConcurrent)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();

@@ -92,9 +92,9 @@ KivRaneLogger::Environment KivRaneLogger::environmentFor(const KRDependencies& d
     // On the library's clock, so the back-off follows whatever clock the host or a test gave.
     environment.workQueue =
         platform::SerialQueue::create("KivRane_Core_Logger", environment.timerQueue->clock());
-    // TODO(deps): hand `dependencies.routing` to the transport once it takes routing per
-    // transport instead of the process-wide switch.
-    auto transport = platform::HttpTransport::create();
+    platform::HttpTransportSettings settings;
+    settings.routing = dependencies.routing;
+    auto transport = platform::HttpTransport::create(std::move(settings));
     environment.send = [transport](platform::HttpRequest request,
                                    std::shared_ptr<platform::DispatchQueue> queue,
                                    platform::HttpCompletion completion) {

@@ -7,8 +7,8 @@
 
 namespace kr::platform {
 
-/// The slot of a process-wide, replaceable object (the main queue, the media bus, the messaging
-/// service, the log collector): made lazily on first use, swapped by tests through `install`.
+/// The slot of a process-wide, replaceable object (today only the log collector the loggers write
+/// to): made lazily on first use, replaced through `install`.
 /// Thread-safe. Declare one as a function-local `static auto* slot = new ProcessWide<T>(...)` so it
 /// is never destroyed: objects may still reach it while the process exits.
 template <class T>

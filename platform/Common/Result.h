@@ -17,7 +17,7 @@ Failure(E) -> Failure<E>;
 /// The outcome of a fallible operation: a value of type T or an error of type E.
 /// Used in place of exceptions on every public road of the library.
 template <typename T, typename E>
-class Result {
+class [[nodiscard]] Result {
 public:
     static_assert(!std::is_same_v<T, E>, "value and error types must differ");
 

@@ -4,7 +4,6 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/Common/ProcessWide.h"
 #include "platform/Dispatch/QueueCore.h"
 
 namespace kr::platform {
@@ -15,16 +14,10 @@ namespace {
 // without anything being posted.
 constexpr auto kPredicatePollInterval = std::chrono::milliseconds(5);
 
-// How long the main queue watches for new work before it sleeps. Replies of the I/O threads
-// often arrive within this window (a loopback or LAN round trip), and catching them without a
-// sleep and wake-up pair cuts their latency noticeably; the cost is this much yielding CPU
-// each time the queue goes idle.
-constexpr auto kIdleSpin = std::chrono::microseconds(200);
-
-ProcessWide<MainQueue>& processMainQueue() {
+const std::shared_ptr<MainQueue>& processMainQueue() {
     // Never destroyed: library objects may still post to it while the process exits.
-    static auto* slot = new ProcessWide<MainQueue>([] { return MainQueue::create(); });
-    return *slot;
+    static const auto* const queue = new std::shared_ptr<MainQueue>(MainQueue::create());
+    return *queue;
 }
 
 }  // namespace
@@ -36,18 +29,14 @@ std::shared_ptr<MainQueue> MainQueue::create(std::shared_ptr<Clock> clock) {
 }
 
 std::shared_ptr<MainQueue> MainQueue::current() {
-    return processMainQueue().get();
-}
-
-std::shared_ptr<MainQueue> MainQueue::install(std::shared_ptr<MainQueue> queue) {
-    return processMainQueue().install(std::move(queue));
+    return processMainQueue();
 }
 
 void MainQueue::run() {
     const auto& c = core();
     while (!c->takeStop()) {
         if (!c->runOneDue()) {
-            c->wait(std::nullopt, kIdleSpin);
+            c->wait(std::nullopt);
         }
     }
 }
@@ -57,7 +46,7 @@ void MainQueue::runFor(Clock::duration wallTime) {
     const auto& c = core();
     while (!c->takeStop() && std::chrono::steady_clock::now() < deadline) {
         if (!c->runOneDue()) {
-            c->wait(deadline, kIdleSpin);
+            c->wait(deadline);
         }
     }
 }
@@ -71,7 +60,7 @@ bool MainQueue::runUntil(const std::function<bool()>& done, Clock::duration wall
             return done();
         }
         if (!c->runOneDue()) {
-            c->wait(std::min(deadline, now + kPredicatePollInterval), kIdleSpin);
+            c->wait(std::min(deadline, now + kPredicatePollInterval));
         }
     }
     return true;

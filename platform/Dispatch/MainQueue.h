@@ -17,10 +17,9 @@ class MainQueue final : public DispatchQueue {
 public:
     static std::shared_ptr<MainQueue> create(
         std::shared_ptr<Clock> clock = SteadyClock::instance());
-    /// The process main queue (made lazily on the steady clock).
+    /// The process main queue (made lazily on the steady clock, never replaced): the production
+    /// default of the library's dependencies. Tests build their own queue and pass it in.
     static std::shared_ptr<MainQueue> current();
-    /// Replaces the process main queue; returns the previous one (tests).
-    static std::shared_ptr<MainQueue> install(std::shared_ptr<MainQueue> queue);
 
     /// Runs tasks as they fall due until stop().
     void run();
@@ -39,8 +38,7 @@ public:
     explicit MainQueue(std::shared_ptr<Clock> clock);
 };
 
-/// Shorthand for *MainQueue::current(). The reference stays valid until the process main queue
-/// is replaced (install() or ScopedMainQueue, in tests); keep MainQueue::current() to hold it.
+/// Shorthand for *MainQueue::current(); valid for the life of the process.
 MainQueue& mainQueue();
 
 }  // namespace kr::platform

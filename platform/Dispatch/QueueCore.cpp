@@ -1,6 +1,5 @@
 #include "platform/Dispatch/QueueCore.h"
 
-#include <thread>
 #include <utility>
 
 namespace kr::platform::detail {
@@ -43,7 +42,6 @@ void QueueCore::post(Task task) {
         std::lock_guard lock(mutex_);
         if (!shutdown_) {
             tasks_.emplace(Key{clock_->now(), nextSeq_++}, std::move(task));
-            changes_.fetch_add(1, std::memory_order_release);
             wakeup_.notify_all();
             return;
         }
@@ -60,7 +58,6 @@ TaskHandle QueueCore::postAt(Clock::time_point due, Task task) {
             state->due = due;
             state->seq = nextSeq_++;
             tasks_.emplace(Key{due, state->seq}, std::move(task));
-            changes_.fetch_add(1, std::memory_order_release);
             wakeup_.notify_all();
             return TaskHandle(std::move(state));
         }
@@ -127,33 +124,15 @@ void QueueCore::wait(std::optional<std::chrono::steady_clock::time_point> wallDe
     }
 }
 
-void QueueCore::wait(std::optional<std::chrono::steady_clock::time_point> wallDeadline,
-                     std::chrono::microseconds spin) {
-    const auto seen = changes_.load(std::memory_order_acquire);
-    auto until = std::chrono::steady_clock::now() + spin;
-    if (wallDeadline && *wallDeadline < until) {
-        until = *wallDeadline;
-    }
-    while (std::chrono::steady_clock::now() < until) {
-        if (changes_.load(std::memory_order_acquire) != seen) {
-            return;
-        }
-        std::this_thread::yield();
-    }
-    wait(wallDeadline);
-}
-
 void QueueCore::wake() {
     // Taking the lock orders this wake after a waiter's last look at the tasks and the clock.
     std::lock_guard lock(mutex_);
-    changes_.fetch_add(1, std::memory_order_release);
     wakeup_.notify_all();
 }
 
 void QueueCore::requestStop() {
     std::lock_guard lock(mutex_);
     stopRequested_ = true;
-    changes_.fetch_add(1, std::memory_order_release);
     wakeup_.notify_all();
 }
 
@@ -168,8 +147,7 @@ void QueueCore::shutdown() {
         std::lock_guard lock(mutex_);
         shutdown_ = true;
         dropped.swap(tasks_);
-        changes_.fetch_add(1, std::memory_order_release);
-        wakeup_.notify_all();
+            wakeup_.notify_all();
     }
     // Closures of dropped tasks are destroyed here, outside the lock: their destructors may post.
 }

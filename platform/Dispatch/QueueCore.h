@@ -59,10 +59,6 @@ public:
     /// Sleeps until a task may be due, something is posted, the clock moves, stop or shutdown is
     /// requested, or `wallDeadline` (real time) passes. May return early; callers loop.
     void wait(std::optional<std::chrono::steady_clock::time_point> wallDeadline);
-    /// Like `wait`, but first watches for a post for up to `spin` without sleeping, so that a
-    /// reply arriving moments after the queue went idle costs no thread wake-up.
-    void wait(std::optional<std::chrono::steady_clock::time_point> wallDeadline,
-              std::chrono::microseconds spin);
     /// Wakes a waiting thread without posting anything.
     void wake();
 
@@ -93,7 +89,6 @@ private:
     std::condition_variable wakeup_;
     std::map<Key, Task> tasks_;
     std::uint64_t nextSeq_ = 0;
-    std::atomic<std::uint64_t> changes_{0};  // bumped by every post, wake, stop and shutdown
     bool stopRequested_ = false;
     bool shutdown_ = false;
 };

@@ -2,20 +2,31 @@
 
 #include <atomic>
 #include <cassert>
+#include <memory>
 #include <thread>
+#include <utility>
+
+#include "platform/Dispatch/DispatchQueue.h"
 
 namespace kr::platform {
 
-/// Debug check that an object is used from one sequence only: the first thread that calls
-/// `isCurrent()` owns it until `detach()`. Library objects live on the main queue, and the thread
-/// that runs the main queue is the one that makes host calls, so "one thread" is the contract.
+/// Debug check that an object is used from one sequence only. Two kinds of caller count as the
+/// sequence: any task of the queue the checker was bound to (whatever thread runs that queue),
+/// and the one thread that first calls `isCurrent()` outside such a task (the host thread that
+/// builds the object and runs its main queue). Everything else is a misuse.
 /// Costs nothing in release builds (NDEBUG), where `isCurrent()` is always true.
 class SequenceChecker {
 public:
+    /// Bound to no queue: the first thread that asks owns the object.
+    SequenceChecker() = default;
+    /// Tasks of `queue` also count as the sequence.
+    explicit SequenceChecker(std::shared_ptr<const DispatchQueue> queue) : queue_(std::move(queue)) {}
+
     bool isCurrent() const {
 #ifdef NDEBUG
         return true;
 #else
+        if (queue_ && queue_->isCurrent()) return true;
         const auto self = std::this_thread::get_id();
         std::thread::id expected{};
         if (owner_.compare_exchange_strong(expected, self)) return true;
@@ -23,11 +34,12 @@ public:
 #endif
     }
 
-    /// Lets the next caller take the object over (e.g. after it was handed to another thread
-    /// before first use).
+    /// Lets the next caller outside the queue's tasks take the object over (e.g. after it was
+    /// built on one thread and handed to another before first use).
     void detach() { owner_.store(std::thread::id{}); }
 
 private:
+    std::shared_ptr<const DispatchQueue> queue_;
     mutable std::atomic<std::thread::id> owner_{};
 };
 

@@ -3,31 +3,19 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <utility>
-
-#include "platform/Common/ProcessWide.h"
 
 namespace kr::platform {
 
 namespace {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
-
-constexpr auto kFollowUpSpin = std::chrono::microseconds(200);
-
-// Replaced whole by setTestOverrides, so a transfer keeps the snapshot it started with without
-// copying it.
-ProcessWide<const HttpTestOverrides>& overridesSlot() {
-    static auto* slot = new ProcessWide<const HttpTestOverrides>(
-        [] { return std::make_shared<const HttpTestOverrides>(); });
-    return *slot;
-}
 
 void ensureCurlGlobalInit() {
     static std::once_flag once;
@@ -99,6 +87,8 @@ HttpErrorCode mapCurlCode(CURLcode code) {
             return HttpErrorCode::tooManyRedirects;
         case CURLE_URL_MALFORMAT:
             return HttpErrorCode::invalidRequest;
+        case CURLE_FILESIZE_EXCEEDED:  // the announced length is already past the limit
+            return HttpErrorCode::replyTooLarge;
         default:
             return HttpErrorCode::other;
     }
@@ -138,10 +128,13 @@ struct Transfer {
     HttpRequest request;
     std::shared_ptr<DispatchQueue> queue;
     HttpCompletion completion;
-    std::shared_ptr<const HttpTestOverrides> overrides;
     std::chrono::milliseconds timeout{};
     SteadyTime submitted;
     SteadyTime lastActivity;
+    SteadyTime deadline;  // overall, set when the transfer is handed to curl
+    std::size_t maxReplyBytes = 0;
+    std::size_t headerBytes = 0;  // received so far, over every response of the transfer
+    bool tooLarge = false;
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
     curl_slist* connectTo = nullptr;
@@ -194,7 +187,6 @@ public:
         {
             std::lock_guard lock(mutex_);
             incoming_.push_back(std::move(transfer));
-            hasIncoming_.store(true, std::memory_order_release);
         }
         curl_multi_wakeup(multi_);
     }
@@ -209,7 +201,6 @@ private:
                     break;
                 }
                 arrived.swap(incoming_);
-                hasIncoming_.store(false, std::memory_order_relaxed);
             }
             const auto now = std::chrono::steady_clock::now();
             for (auto& transfer : arrived) {
@@ -220,12 +211,8 @@ private:
 
             int running = 0;
             curl_multi_perform(multi_, &running);
-            const bool finishedSome = collectFinished();
+            collectFinished();
             expireIdleTransfers(std::chrono::steady_clock::now());
-
-            if (finishedSome && active_.empty() && waiting_.empty() && awaitFollowUp()) {
-                continue;
-            }
             curl_multi_poll(multi_, nullptr, 0, pollTimeoutMs(), nullptr);
         }
         cancelEverything();
@@ -271,6 +258,7 @@ private:
         transfer->easy = easy;
         configure(*transfer);
         transfer->lastActivity = std::chrono::steady_clock::now();
+        transfer->deadline = transfer->lastActivity + settings_.totalTimeout;
         if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
             releaseHandle(*transfer);
             finish(std::move(transfer), HttpError{HttpErrorCode::other, "cannot start transfer"});
@@ -282,7 +270,7 @@ private:
 
     void configure(Transfer& t) {
         CURL* easy = t.easy;
-        const HttpTestOverrides& overrides = *t.overrides;
+        const HttpRouting& routing = settings_.routing;
         const HttpRequest& request = t.request;
 
         curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
@@ -299,11 +287,15 @@ private:
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.timeout.count()));
-        if (!overrides.caFile.empty()) {
-            curl_easy_setopt(easy, CURLOPT_CAINFO, overrides.caFile.c_str());
+        // Refuses at once a reply that announces a length past the limit; `onBody` catches the rest.
+        const auto maxFileSize = std::min<std::size_t>(
+            t.maxReplyBytes, static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max()));
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxFileSize));
+        if (!routing.caFile.empty()) {
+            curl_easy_setopt(easy, CURLOPT_CAINFO, routing.caFile.c_str());
             curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
         }
-        for (const auto& entry : overrides.connectTo) {
+        for (const auto& entry : routing.connectTo) {
             t.connectTo = curl_slist_append(t.connectTo, entry.c_str());
         }
         if (t.connectTo != nullptr) {
@@ -360,6 +352,10 @@ private:
 
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
         auto* t = static_cast<Transfer*>(user);
+        if (size * count > t->maxReplyBytes - t->response.body.size()) {
+            t->tooLarge = true;
+            return 0;  // curl aborts the transfer with a write error
+        }
         t->response.body.append(data, size * count);
         t->lastActivity = std::chrono::steady_clock::now();
         return size * count;
@@ -368,6 +364,13 @@ private:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
         auto* t = static_cast<Transfer*>(user);
         const std::string_view line(data, size * count);
+        // Header lines count against the same limit: a server must not grow them without end
+        // either.
+        if (line.size() > t->maxReplyBytes - t->headerBytes) {
+            t->tooLarge = true;
+            return 0;  // curl aborts the transfer with a write error
+        }
+        t->headerBytes += line.size();
         t->lastActivity = std::chrono::steady_clock::now();
         if (line.rfind("HTTP/", 0) == 0) {
             // A new response starts (after a redirect or an interim reply): keep only its headers.
@@ -392,22 +395,7 @@ private:
         return 0;
     }
 
-    // Right after its last transfer completes, the caller often sends its next request at once;
-    // watching for it briefly, instead of sleeping at once, saves a sleep and a wake-up of this
-    // thread for each request of a sequence.
-    bool awaitFollowUp() const {
-        const auto until = std::chrono::steady_clock::now() + kFollowUpSpin;
-        while (std::chrono::steady_clock::now() < until) {
-            if (hasIncoming_.load(std::memory_order_acquire)) {
-                return true;
-            }
-            std::this_thread::yield();
-        }
-        return false;
-    }
-
-    bool collectFinished() {
-        bool finishedSome = false;
+    void collectFinished() {
         int remaining = 0;
         while (CURLMsg* message = curl_multi_info_read(multi_, &remaining)) {
             if (message->msg != CURLMSG_DONE) {
@@ -420,7 +408,6 @@ private:
             }
             auto transfer = std::move(it->second);
             active_.erase(it);
-            finishedSome = true;
             if (code == CURLE_OK) {
                 long status = 0;
                 curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
@@ -428,6 +415,10 @@ private:
                 releaseHandle(*transfer);
                 HttpResponse response = std::move(transfer->response);
                 finish(std::move(transfer), HttpResult(std::move(response)));
+            } else if (transfer->tooLarge) {
+                releaseHandle(*transfer);
+                finish(std::move(transfer), HttpError{HttpErrorCode::replyTooLarge,
+                                                      "the reply exceeded the size limit"});
             } else {
                 std::string text = transfer->errorBuffer[0] != '\0'
                                        ? std::string(transfer->errorBuffer)
@@ -436,17 +427,20 @@ private:
                 finish(std::move(transfer), HttpError{mapCurlCode(code), std::move(text)});
             }
         }
-        return finishedSome;
     }
 
     void expireIdleTransfers(SteadyTime now) {
         for (auto it = active_.begin(); it != active_.end();) {
-            if (now - it->second->lastActivity >= it->second->timeout) {
+            const Transfer& t = *it->second;
+            const bool idle = now - t.lastActivity >= t.timeout;
+            if (idle || now >= t.deadline) {
                 auto transfer = std::move(it->second);
                 it = active_.erase(it);
                 releaseHandle(*transfer);
                 finish(std::move(transfer),
-                       HttpError{HttpErrorCode::timedOut, "the request timed out"});
+                       HttpError{HttpErrorCode::timedOut,
+                                 idle ? "the request timed out"
+                                      : "the transfer exceeded its overall deadline"});
             } else {
                 ++it;
             }
@@ -460,7 +454,7 @@ private:
         const auto now = std::chrono::steady_clock::now();
         for (const auto& [raw, transfer] : active_) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                transfer->lastActivity + transfer->timeout - now);
+                std::min(transfer->lastActivity + transfer->timeout, transfer->deadline) - now);
             wait = std::min<long>(wait, std::max<long>(0, left.count() + 1));
         }
         if (!waiting_.empty()) {
@@ -547,7 +541,6 @@ private:
     std::mutex mutex_;  // guards incoming_ and stopping_
     std::vector<std::unique_ptr<Transfer>> incoming_;
     bool stopping_ = false;
-    std::atomic<bool> hasIncoming_{false};
 
     // I/O thread only.
     std::deque<std::unique_ptr<Transfer>> waiting_;
@@ -590,9 +583,9 @@ kr::Result<kr::Unit, HttpError> HttpTransport::send(HttpRequest request,
         return kr::Failure{HttpError{HttpErrorCode::invalidRequest, "bad method"}};
     }
     auto transfer = std::make_unique<Transfer>();
-    transfer->overrides = overridesSlot().get();
     transfer->timeout = request.timeout;
-    if (const auto cap = transfer->overrides->maxTimeout) {
+    transfer->maxReplyBytes = impl_->settings().maxReplyBytes;
+    if (const auto cap = impl_->settings().routing.maxTimeout) {
         transfer->timeout = std::min(transfer->timeout, *cap);
     }
     transfer->request = std::move(request);
@@ -601,14 +594,6 @@ kr::Result<kr::Unit, HttpError> HttpTransport::send(HttpRequest request,
     transfer->submitted = std::chrono::steady_clock::now();
     impl_->submit(std::move(transfer));
     return kr::Unit{};
-}
-
-void HttpTransport::setTestOverrides(HttpTestOverrides overrides) {
-    overridesSlot().install(std::make_shared<const HttpTestOverrides>(std::move(overrides)));
-}
-
-HttpTestOverrides HttpTransport::testOverrides() {
-    return *overridesSlot().get();
 }
 
 }  // namespace kr::platform

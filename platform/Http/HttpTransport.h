@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,13 +47,14 @@ struct HttpResponse {
 /// Why an exchange produced no HTTP response.
 enum class HttpErrorCode {
     cancelled,  ///< the transport was destroyed while the transfer was in flight
-    timedOut,   ///< idle time-out, or no connectivity within the time-out
+    timedOut,   ///< idle time-out, overall deadline, or no connectivity within the time-out
     cannotResolveHost,
     cannotConnect,
     secureConnectionFailed,  ///< TLS handshake, certificate or host-name verification failed
     connectionLost,          ///< the peer closed or reset the connection mid-exchange
     tooManyRedirects,        ///< also a redirect to anything but https
     invalidRequest,          ///< refused before sending (bad URL, unsafe header value)
+    replyTooLarge,           ///< the reply grew past the transport's `maxReplyBytes`
     other,
 };
 
@@ -64,6 +66,17 @@ struct HttpError {
 
 using HttpResult = kr::Result<HttpResponse, HttpError>;
 using HttpCompletion = std::function<void(HttpResult)>;
+
+/// Where transfers connect and whom they trust. Production leaves it empty; tests point the
+/// service's host names at a loopback server and trust its throw-away certificate authority.
+struct HttpRouting {
+    /// curl "connect-to" entries, e.g. "api.example.test:443:127.0.0.1:40123".
+    std::vector<std::string> connectTo;
+    /// PEM file of extra trusted certificate authorities (replaces the system bundle when set).
+    std::string caFile;
+    /// Caps every request's time-out, so time-out and offline paths can be tested quickly.
+    std::optional<std::chrono::milliseconds> maxTimeout;
+};
 
 /// How one transport behaves for every request it sends.
 struct HttpTransportSettings {
@@ -79,19 +92,17 @@ struct HttpTransportSettings {
     /// failing; it starts as soon as the probe turns true, or fails with `timedOut` once its
     /// time-out has passed. Unset: always treated as connected.
     std::function<bool()> isConnected;
+    /// Where this transport's transfers connect and which authorities they trust.
+    HttpRouting routing;
+    /// A reply whose (decoded) body, or whose header lines, would grow past this many bytes fails
+    /// with `replyTooLarge`, so a broken or hostile server cannot make the process buffer without
+    /// end.
+    std::size_t maxReplyBytes = std::size_t{16} * 1024 * 1024;
+    /// Overall deadline of one transfer once it is handed to the network, however steadily
+    /// bytes keep arriving; unlike the request's idle time-out it does not restart on progress.
+    /// Fails with `timedOut`.
+    std::chrono::milliseconds totalTimeout{std::chrono::minutes(5)};
 };
-
-/// Where transfers connect and whom they trust. Production leaves it empty; tests point the
-/// service's host names at a loopback server and trust its throw-away certificate authority.
-struct HttpRouting {
-    /// curl "connect-to" entries, e.g. "api.example.test:443:127.0.0.1:40123".
-    std::vector<std::string> connectTo;
-    /// PEM file of extra trusted certificate authorities (replaces the system bundle when set).
-    std::string caFile;
-    /// Caps every request's time-out, so time-out and offline paths can be tested quickly.
-    std::optional<std::chrono::milliseconds> maxTimeout;
-};
-using HttpTestOverrides = HttpRouting;  // TODO(deps): removed with the process-wide switch
 
 /// An HTTPS client on libcurl's multi interface, run by one I/O thread per transport.
 ///
@@ -120,10 +131,6 @@ public:
 
     /// False for values that could split or truncate a header line (CR, LF or NUL).
     static bool isSafeHeaderValue(std::string_view value);
-
-    /// Test hook: replaces the process-wide overrides (read when each transfer starts).
-    static void setTestOverrides(HttpTestOverrides overrides);
-    static HttpTestOverrides testOverrides();
 
 private:
     class Impl;

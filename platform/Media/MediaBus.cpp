@@ -3,17 +3,16 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/Common/ProcessWide.h"
 #include "platform/Media/MediaEngine.h"
 
 namespace kr::platform {
 
 namespace {
 
-ProcessWide<MediaBus>& processSlot() {
+const std::shared_ptr<MediaBus>& processBus() {
     // Never destroyed, like the main queue it delivers on.
-    static auto* slot = new ProcessWide<MediaBus>([] { return MediaBus::create(); });
-    return *slot;
+    static const auto* const bus = new std::shared_ptr<MediaBus>(MediaBus::create());
+    return *bus;
 }
 
 }  // namespace
@@ -23,11 +22,7 @@ std::shared_ptr<MediaBus> MediaBus::create() {
 }
 
 std::shared_ptr<MediaBus> MediaBus::current() {
-    return processSlot().get();
-}
-
-std::shared_ptr<MediaBus> MediaBus::install(std::shared_ptr<MediaBus> bus) {
-    return processSlot().install(std::move(bus));
+    return processBus();
 }
 
 MediaBus::~MediaBus() = default;

@@ -25,10 +25,9 @@ class MediaEngine;
 class MediaBus {
 public:
     static std::shared_ptr<MediaBus> create();
-    /// The process bus (made lazily); engines made without a bus join this one.
+    /// The process bus (made lazily, never replaced); engines made without a bus join this one.
+    /// Tests make buses of their own and pass them in.
     static std::shared_ptr<MediaBus> current();
-    /// Replaces the process bus; returns the previous one (tests).
-    static std::shared_ptr<MediaBus> install(std::shared_ptr<MediaBus> bus);
 
     MediaBus(const MediaBus&) = delete;
     MediaBus& operator=(const MediaBus&) = delete;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/Common/ProcessWide.h"
 #include "platform/Messaging/MessagingChannel.h"
 #include "platform/Messaging/MessagingClient.h"
 
@@ -11,11 +10,11 @@ namespace kr::platform {
 
 namespace {
 
-ProcessWide<MessagingService>& processSlot() {
+const std::shared_ptr<MessagingService>& processService() {
     // Never destroyed, like the main queue it delivers on.
-    static auto* slot =
-        new ProcessWide<MessagingService>([] { return MessagingService::create(); });
-    return *slot;
+    static const auto* const service =
+        new std::shared_ptr<MessagingService>(MessagingService::create());
+    return *service;
 }
 
 }  // namespace
@@ -25,12 +24,7 @@ std::shared_ptr<MessagingService> MessagingService::create() {
 }
 
 std::shared_ptr<MessagingService> MessagingService::current() {
-    return processSlot().get();
-}
-
-std::shared_ptr<MessagingService> MessagingService::install(
-    std::shared_ptr<MessagingService> service) {
-    return processSlot().install(std::move(service));
+    return processService();
 }
 
 MessagingService::~MessagingService() = default;

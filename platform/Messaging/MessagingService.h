@@ -28,10 +28,9 @@ class MessagingClient;
 class MessagingService {
 public:
     static std::shared_ptr<MessagingService> create();
-    /// The process service (made lazily); clients made without a service use this one.
+    /// The process service (made lazily, never replaced); clients made without a service use
+    /// this one. Tests make services of their own and pass them in.
     static std::shared_ptr<MessagingService> current();
-    /// Replaces the process service; returns the previous one (tests).
-    static std::shared_ptr<MessagingService> install(std::shared_ptr<MessagingService> service);
 
     MessagingService(const MessagingService&) = delete;
     MessagingService& operator=(const MessagingService&) = delete;

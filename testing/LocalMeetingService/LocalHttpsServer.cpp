@@ -88,9 +88,6 @@ public:
         if (thread_.joinable()) {
             thread_.join();
         }
-        if (installedOverrides_) {
-            platform::HttpTransport::setTestOverrides({});
-        }
     }
 
     asio::awaitable<void> accept() {
@@ -142,6 +139,10 @@ public:
                 asio::steady_timer timer(io_, reply.delay);
                 co_await timer.async_wait(asio::use_awaitable);
             }
+            if (reply.streamed) {
+                co_await writeStreamed(stream, reply, record.version);
+                co_return;
+            }
             if (reply.dropConnection) {
                 beast::error_code ignored;
                 beast::get_lowest_layer(stream).socket().shutdown(tcp::socket::shutdown_both,
@@ -175,6 +176,33 @@ public:
                 co_return;
             }
         }
+    }
+
+    // Headers, then the reply's chunk at its pace until its count is reached or, for an endless
+    // stream, the client goes away (a failed write ends the coroutine). The connection closes
+    // afterwards, so a test never shares it with the next request.
+    asio::awaitable<void> writeStreamed(beast::ssl_stream<beast::tcp_stream>& tls,
+                                        const ServerReply& reply, unsigned version) {
+        http::response<http::empty_body> head{static_cast<http::status>(reply.status), version};
+        head.set(http::field::server, "kr-local-meeting-service");
+        if (!reply.contentType.empty()) {
+            head.set(http::field::content_type, reply.contentType);
+        }
+        head.chunked(true);
+        head.keep_alive(false);
+        http::response_serializer<http::empty_body> serializer{head};
+        co_await http::async_write_header(tls, serializer, asio::use_awaitable);
+        for (std::size_t sent = 0; reply.chunkCount == 0 || sent < reply.chunkCount; ++sent) {
+            if (reply.chunkInterval.count() > 0) {
+                asio::steady_timer timer(io_, reply.chunkInterval);
+                co_await timer.async_wait(asio::use_awaitable);
+            }
+            co_await asio::async_write(tls, http::make_chunk(asio::buffer(reply.chunk)),
+                                       asio::use_awaitable);
+        }
+        co_await asio::async_write(tls, http::make_chunk_last(), asio::use_awaitable);
+        beast::error_code ignored;
+        beast::get_lowest_layer(tls).socket().shutdown(tcp::socket::shutdown_both, ignored);
     }
 
     void record(const RecordedRequest& request) {
@@ -216,7 +244,6 @@ public:
     std::uint16_t port_ = 0;
     std::thread thread_;
     std::atomic<std::uint64_t> connections_{0};
-    std::atomic<bool> installedOverrides_{false};  // set from any thread, read on destruction
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -279,12 +306,11 @@ std::uint64_t LocalHttpsServer::connectionCount() const {
     return impl_->connections_.load();
 }
 
-void LocalHttpsServer::installTransportOverrides() const {
-    platform::HttpTestOverrides overrides;
-    overrides.connectTo = {"::127.0.0.1:" + std::to_string(impl_->port_)};
-    overrides.caFile = impl_->authority_.caFile();
-    platform::HttpTransport::setTestOverrides(std::move(overrides));
-    impl_->installedOverrides_ = true;
+platform::HttpRouting LocalHttpsServer::routing() const {
+    platform::HttpRouting routing;
+    routing.connectTo = {"::127.0.0.1:" + std::to_string(impl_->port_)};
+    routing.caFile = impl_->authority_.caFile();
+    return routing;
 }
 
 }  // namespace kr::test

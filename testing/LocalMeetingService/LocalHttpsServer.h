@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Http/HttpTransport.h"
 #include "testing/LocalMeetingService/RecordedRequest.h"
 #include "testing/LocalMeetingService/ServerReply.h"
 
@@ -20,10 +21,10 @@ class LocalWebSocketEndpoint;
 /// Every request received is recorded (method, path, query, headers, body), before its handler
 /// runs. Connections are kept alive as the client asks.
 ///
-/// `installTransportOverrides()` points the library's HTTPS transport at this server (every host,
-/// every port, connects to 127.0.0.1:port) and makes it trust the test CA, so the library keeps
-/// building its real URLs and no test reaches anything but loopback. The overrides are cleared
-/// when the server goes.
+/// `routing()` is what a transport needs to reach this server: every host and port connects to
+/// 127.0.0.1:port, and the test CA is trusted. Handed to a transport (or to the library through its
+/// dependencies), it lets the library keep building its real URLs while no test reaches anything
+/// but loopback, and nothing process-wide changes.
 ///
 /// Threading: one I/O thread serves every connection; handlers run on it, one at a time. Every
 /// public method may be called from any thread.
@@ -57,8 +58,8 @@ public:
     /// Number of TCP connections accepted so far.
     std::uint64_t connectionCount() const;
 
-    /// Sends every HTTPS request of this process to this server and trusts its CA.
-    void installTransportOverrides() const;
+    /// Routing that sends a transport's requests to this server and trusts its CA.
+    platform::HttpRouting routing() const;
 
     class Impl;
 

@@ -953,8 +953,8 @@ const std::string& LocalMeetingService::caFile() const {
     return server_->caFile();
 }
 
-void LocalMeetingService::installTransportOverrides() const {
-    server_->installTransportOverrides();
+platform::HttpRouting LocalMeetingService::routing() const {
+    return server_->routing();
 }
 
 void LocalMeetingService::routeRoom(const MeetingRoomSetup& setup) {

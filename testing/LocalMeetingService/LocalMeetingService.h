@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "testing/LocalMeetingService/ChatRoomState.h"
+#include "platform/Http/HttpTransport.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"
 #include "testing/LocalMeetingService/MeetingParticipantState.h"
 #include "testing/LocalMeetingService/MeetingRoomSetup.h"
@@ -50,8 +51,8 @@ public:
 
     std::uint16_t port() const;
     const std::string& caFile() const;
-    /// Points the library's HTTPS transport at this service (see `LocalHttpsServer`).
-    void installTransportOverrides() const;
+    /// Routing that points a transport at this service (see `LocalHttpsServer::routing`).
+    platform::HttpRouting routing() const;
 
     /// Adds a room (or replaces the one with the same meeting id).
     void addRoom(MeetingRoomSetup setup);

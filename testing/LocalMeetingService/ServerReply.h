@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,11 +17,26 @@ struct ServerReply {
     std::chrono::milliseconds delay{0};  ///< wait this long before answering (or dropping)
     bool dropConnection = false;         ///< close the connection instead of answering
     bool gzip = false;                   ///< send the body gzip-encoded
+    /// A chunked reply written piece by piece instead of `body`: `chunk` every `chunkInterval`
+    /// (zero: as fast as the connection takes it), `chunkCount` times, or without end when 0.
+    bool streamed = false;
+    std::string chunk;
+    std::chrono::milliseconds chunkInterval{0};
+    std::size_t chunkCount = 0;
 
     static ServerReply json(int status, std::string body) {
         ServerReply reply;
         reply.status = status;
         reply.body = std::move(body);
+        return reply;
+    }
+    static ServerReply stream(std::string chunk, std::chrono::milliseconds interval,
+                              std::size_t count = 0) {
+        ServerReply reply;
+        reply.streamed = true;
+        reply.chunk = std::move(chunk);
+        reply.chunkInterval = interval;
+        reply.chunkCount = count;
         return reply;
     }
     static ServerReply dropped() {

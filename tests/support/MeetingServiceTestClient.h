@@ -14,14 +14,16 @@
 
 namespace kr::test {
 
-/// Sends `request` through `client` and runs the main queue until its completion arrived.
+/// Sends `request` through `client` and runs the client's queue (a main queue) until its
+/// completion arrived.
 /// Returns the completed copy (or the request unchanged, with a test failure, on time-out).
 template <KRAPIRequestType R>
 R sendAndWait(KRNetworkClient& client, const R& request,
               std::chrono::seconds timeout = std::chrono::seconds(20)) {
     std::optional<R> done;
     client.sendAPIRequest<R>(request, [&done](R completed) { done.emplace(std::move(completed)); });
-    EXPECT_TRUE(platform::MainQueue::current()->runUntil([&] { return done.has_value(); }, timeout))
+    const auto queue = std::dynamic_pointer_cast<platform::MainQueue>(client.queue());
+    EXPECT_TRUE(queue && queue->runUntil([&] { return done.has_value(); }, timeout))
         << "no completion";
     return done ? std::move(*done) : request;
 }

@@ -15,8 +15,10 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/JoinCallRequest.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/PostRoomConnectionRequest.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "support/MeetingServiceTestClient.h"
+#include "support/NetworkTestDependencies.h"
+#include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 
 namespace kr::test {
@@ -28,7 +30,6 @@ using Kind = KRApiRequestError::Kind;
 class JoinRoadFaultsIntegrationTest : public ::testing::Test {
 protected:
     JoinRoadFaultsIntegrationTest() {
-        service.installTransportOverrides();
         // A session for the calls that need one.
         const auto login =
             sendAndWait(*client, GuestLoginRequest(setup.meetingId, "", setup.pin, "Ann", ""));
@@ -75,10 +76,11 @@ protected:
         return result.error();
     }
 
-    platform::ScopedMainQueue main_;
+    std::shared_ptr<platform::MainQueue> main_ = platform::MainQueue::create();
     MeetingRoomSetup setup;
     LocalMeetingService service;
-    std::shared_ptr<KRNetworkClient> client = KRNetworkClient::create(nullptr);
+    std::shared_ptr<KRNetworkClient> client =
+        KRNetworkClient::create(networkDependencies(main_, service.routing()));
 };
 
 TEST_F(JoinRoadFaultsIntegrationTest, EachJoinRoadCallEndsInItsError) {

@@ -35,8 +35,10 @@
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StopWhiteboardRequest.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/UnLockMeetingRequest.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "support/MeetingServiceTestClient.h"
+#include "support/NetworkTestDependencies.h"
+#include "support/ScopedTempDirectory.h"
 
 namespace kr::test {
 namespace {
@@ -57,10 +59,11 @@ struct Member {
 class LocalMeetingServiceIntegrationTest : public ::testing::Test {
 protected:
     LocalMeetingServiceIntegrationTest() {
-        service.installTransportOverrides();
     }
 
-    static std::shared_ptr<KRNetworkClient> newClient() { return KRNetworkClient::create(nullptr); }
+    std::shared_ptr<KRNetworkClient> newClient() {
+        return KRNetworkClient::create(networkDependencies(main_, service.routing()));
+    }
 
     template <KRAPIRequestType Q>
     Q send(Member& member, const Q& request) {
@@ -150,7 +153,7 @@ protected:
         return result.error().getErrorCode();
     }
 
-    platform::ScopedMainQueue main_;
+    std::shared_ptr<platform::MainQueue> main_ = platform::MainQueue::create();
     MeetingRoomSetup setup;
     LocalMeetingService service;
 };

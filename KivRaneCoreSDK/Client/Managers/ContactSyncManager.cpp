@@ -1,6 +1,5 @@
 #include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
 
-#include <mutex>
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
@@ -14,12 +13,12 @@ ContactSyncManager& ContactSyncManager::shared() {
 }
 
 std::vector<boost::json::object> ContactSyncManager::contactsArray() const {
-    std::shared_lock lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     return contacts_;
 }
 
 void ContactSyncManager::setContactsArray(std::vector<boost::json::object> contacts) {
-    // Build the index outside the lock; only the swap is exclusive.
+    KR_DCHECK_RUN_ON(checker_);
     std::unordered_map<std::string, std::optional<std::string>, Hash, std::equal_to<>> names;
     names.reserve(contacts.size());
     for (auto& contact : contacts) {
@@ -33,17 +32,16 @@ void ContactSyncManager::setContactsArray(std::vector<boost::json::object> conta
         }
         contact = std::move(entry.get_object());
     }
-    std::unique_lock lock(mutex_);
     contacts_.swap(contacts);
     namesById_.swap(names);
 }
 
 std::optional<std::string> ContactSyncManager::getUpdatedPartipantName(
     std::string_view userID) const {
+    KR_DCHECK_RUN_ON(checker_);
     if (userID.empty()) {
         return std::nullopt;
     }
-    std::shared_lock lock(mutex_);
     auto it = namesById_.find(userID);
     if (it == namesById_.end()) {
         return std::nullopt;

@@ -2,17 +2,19 @@
 
 #include <boost/json/object.hpp>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/Dispatch/SequenceChecker.h"
+
 namespace kr {
 
 /// The host app's contact list (handed over with the settings key "kr_contacts_array"), used to
 /// show the host's own names for participants it knows. One process-wide instance.
-/// Thread-safe: the host writes the list while decoders and the messaging road read it.
+/// Threading: confined to the main queue, where the host writes the list and the decoders and
+/// the messaging road read it (checked in debug builds).
 class ContactSyncManager {
 public:
     /// The process-wide instance, made on first use and never destroyed.
@@ -41,7 +43,7 @@ private:
         }
     };
 
-    mutable std::shared_mutex mutex_;
+    platform::SequenceChecker checker_;
     std::vector<boost::json::object> contacts_;
     /// userId -> name of the first contact with that id (nullopt when its name is not a string).
     std::unordered_map<std::string, std::optional<std::string>, Hash, std::equal_to<>> namesById_;

@@ -1,6 +1,7 @@
 #include "KivRaneCoreSDK/Network/Manager/KRApiRequestManager.h"
 
 #include "platform/Device/AppInfo.h"
+#include "platform/Dispatch/MainQueue.h"
 
 namespace kr {
 
@@ -9,13 +10,17 @@ constexpr const char* kEmptyReplySubstitute = R"({"success":true})";
 constexpr long kMaxConnectionsPerHost = 15;
 }  // namespace
 
-KRApiRequestManager::KRApiRequestManager(std::function<bool()> isConnected)
-    : queue_(platform::MainQueue::current()) {
+KRApiRequestManager::KRApiRequestManager(KRDependencies dependencies,
+                                         std::function<bool()> isConnected)
+    : queue_(dependencies.queue ? std::move(dependencies.queue)
+                                : std::shared_ptr<platform::DispatchQueue>(
+                                      platform::MainQueue::current())) {
     platform::HttpTransportSettings settings;
     settings.acceptEncoding = "gzip, deflate, br";
     settings.sessionHeaders = {{"Connection", "keep-alive"}, {"User-Agent", userAgent()}};
     settings.maxConnectionsPerHost = kMaxConnectionsPerHost;
     settings.isConnected = std::move(isConnected);
+    settings.routing = std::move(dependencies.routing);
     session_ = platform::HttpTransport::create(std::move(settings));
 }
 

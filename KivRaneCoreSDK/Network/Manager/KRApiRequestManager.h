@@ -7,11 +7,12 @@
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
-#include "platform/Common/Result.h"
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
 #include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"
-#include "platform/Dispatch/MainQueue.h"
+#include "platform/Common/Result.h"
+#include "platform/Dispatch/DispatchQueue.h"
 #include "platform/Http/HttpTransport.h"
 
 namespace kr {
@@ -20,18 +21,21 @@ namespace kr {
 /// headers ("Accept-Encoding", "Connection", "User-Agent"), at most 15 connections per host and a
 /// 60 s idle time-out; validates the status and decodes the reply on the main queue.
 ///
-/// Every send completes exactly once: at once on the calling thread with `invalidUrlRequest` when
-/// no request can be built, otherwise on the main queue (captured at construction), in the order
-/// the transfers finish. Destroying the manager cancels the transfers in flight; each of them
-/// still completes, with `networkFailure`, and the completion never touches the manager.
+/// Every send completes exactly once, on the dependencies' queue and never inside `sendRequest`:
+/// with `invalidUrlRequest` when no request can be built, otherwise in the order the transfers
+/// finish. Destroying the manager cancels the transfers in flight; each of them still completes,
+/// with `networkFailure`, and the completion never touches the manager.
 ///
-/// Threading: `sendRequest` may be called from any thread.
+/// Threading: `sendRequest` may be called from any thread; the transport's I/O thread is the only
+/// other thread involved and it only posts to the queue.
 class KRApiRequestManager {
 public:
+    /// Uses the queue (default: the process main queue) and the HTTPS routing of `dependencies`.
     /// `isConnected` is an optional connectivity probe (called on the transport's I/O thread):
     /// while it returns false a send waits for connectivity, at most its 60 s time-out, and then
     /// fails with `networkFailure`.
-    explicit KRApiRequestManager(std::function<bool()> isConnected = {});
+    explicit KRApiRequestManager(KRDependencies dependencies = {},
+                                 std::function<bool()> isConnected = {});
     ~KRApiRequestManager();
     KRApiRequestManager(const KRApiRequestManager&) = delete;
     KRApiRequestManager& operator=(const KRApiRequestManager&) = delete;
@@ -41,22 +45,25 @@ public:
                      std::string_view jwtToken, bool isGuestUser,
                      std::function<void(typename R::ResultType)> completion) {
         using T = typename R::ReturnDataType;
-        auto built = request.createUrlRequest(serverEnvironment, deviceID, jwtToken, isGuestUser);
-        if (!built) {
-            completion(Failure{std::move(built).error()});
-            return;
-        }
         auto shared =
             std::make_shared<std::function<void(typename R::ResultType)>>(std::move(completion));
+        auto built = request.createUrlRequest(serverEnvironment, deviceID, jwtToken, isGuestUser);
+        if (!built) {
+            fail(std::move(built).error(), shared);
+            return;
+        }
         const bool started =
             start(std::move(built).value(), [shared](platform::HttpResult outcome) {
                 (*shared)(decodeRequestResponse<T>(outcome));
             });
         if (!started) {
             // The transport refused the request before sending it: it could not be built.
-            (*shared)(Failure{KRApiRequestError::invalidUrlRequest()});
+            fail(KRApiRequestError::invalidUrlRequest(), shared);
         }
     }
+
+    /// The queue every completion runs on.
+    const std::shared_ptr<platform::DispatchQueue>& queue() const { return queue_; }
 
     /// The outcome of an exchange as the request's result: a transport error gives
     /// `networkFailure`; 2xx decodes the model (an empty reply as {"success":true}); 4xx gives
@@ -89,7 +96,17 @@ private:
     /// `done` alone is kept by the transfer, so it stays valid after the manager is gone.
     bool start(platform::HttpRequest request, platform::HttpCompletion done);
 
-    std::shared_ptr<platform::MainQueue> queue_;
+    /// Completes with `error` from the queue, as a later task: a caller never sees its completion
+    /// run inside its own call, whatever went wrong.
+    template <class ResultType>
+    void fail(KRApiRequestError error,
+              const std::shared_ptr<std::function<void(ResultType)>>& completion) {
+        queue_->post([completion, error = std::move(error)] {
+            (*completion)(Failure{error});
+        });
+    }
+
+    std::shared_ptr<platform::DispatchQueue> queue_;
     std::shared_ptr<platform::HttpTransport> session_;
 };
 

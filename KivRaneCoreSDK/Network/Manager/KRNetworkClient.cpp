@@ -2,90 +2,108 @@
 
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
 #include "platform/Device/DeviceIdentity.h"
+#include "platform/Dispatch/MainQueue.h"
 
 namespace kr {
 
-KRNetworkClient::KRNetworkClient()
+namespace {
+
+std::shared_ptr<platform::DispatchQueue> queueOf(const KRDependencies& dependencies) {
+    if (dependencies.queue) {
+        return dependencies.queue;
+    }
+    return platform::MainQueue::current();
+}
+
+}  // namespace
+
+KRNetworkClient::KRNetworkClient(KRDependencies dependencies)
     : identifier_(platform::DeviceIdentity::makeUuid()),
+      checker_(queueOf(dependencies)),
       connected_(std::make_shared<std::atomic<bool>>(true)) {
+    dependencies.queue = queueOf(dependencies);
     requestManager_ = std::make_unique<KRApiRequestManager>(
+        std::move(dependencies),
         [connected = connected_] { return connected->load(std::memory_order_relaxed); });
 }
 
 KRNetworkClient::~KRNetworkClient() = default;
 
-std::shared_ptr<KRNetworkClient> KRNetworkClient::create() {
-    return create(&NetworkReachabilityHandler::instance());
-}
-
-std::shared_ptr<KRNetworkClient> KRNetworkClient::create(NetworkReachabilityHandler* handler) {
-    std::shared_ptr<KRNetworkClient> client(new KRNetworkClient());
-    if (handler != nullptr) {
-        handler->addDelegates(std::weak_ptr<NetworkReachabilityHandlerDelegate>(client),
-                              client->identifier_);
-        handler->startObserving();
-    }
+std::shared_ptr<KRNetworkClient> KRNetworkClient::create(KRDependencies dependencies) {
+    auto handler = dependencies.reachability ? dependencies.reachability
+                                             : NetworkReachabilityHandler::shared();
+    std::shared_ptr<KRNetworkClient> client(new KRNetworkClient(std::move(dependencies)));
+    handler->addDelegates(std::weak_ptr<NetworkReachabilityHandlerDelegate>(client),
+                          client->identifier_);
+    handler->startObserving();
     return client;
 }
 
 void KRNetworkClient::configureEnvironment(KRApiServer serverEnvironment) {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     settings_.serverEnvironment = serverEnvironment;
 }
 
 void KRNetworkClient::setJwtToken(std::string jwtToken) {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     settings_.jwtToken = std::move(jwtToken);
 }
 
 void KRNetworkClient::setDeviceId(std::string deviceId) {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     settings_.deviceId = std::move(deviceId);
 }
 
 void KRNetworkClient::setCurrentUserType(KRCurrentUserType userType) {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     settings_.currentUserType = userType;
 }
 
 std::string KRNetworkClient::getJwtToken() const {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     return settings_.jwtToken;
 }
 
 KRApiServer KRNetworkClient::getServerEnvironMent() const {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     return settings_.serverEnvironment;
 }
 
 std::string KRNetworkClient::getDeviceId() const {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     return settings_.deviceId;
 }
 
 KRCurrentUserType KRNetworkClient::getCurrentUserType() const {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     return settings_.currentUserType;
 }
 
 void KRNetworkClient::setOnNetworkStateChanged(NetworkStateCallback callback) {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     onNetworkStateChanged_ = std::move(callback);
 }
 
-KRNetworkClient::Settings KRNetworkClient::snapshot() const {
-    std::lock_guard lock(mutex_);
-    return settings_;
+void KRNetworkClient::didNetworkStateChanged(bool isConnected) {
+    // The transport's probe sees the change at once; the callback runs on this client's queue,
+    // also when the report came from a handler that announces on another queue.
+    connected_->store(isConnected, std::memory_order_relaxed);
+    if (!queue()->isCurrent()) {
+        queue()->post([weak = weak_from_this(), isConnected] {
+            if (auto self = weak.lock()) {
+                self->reportNetworkState(isConnected);
+            }
+        });
+        return;
+    }
+    reportNetworkState(isConnected);
 }
 
-void KRNetworkClient::didNetworkStateChanged(bool isConnected) {
-    connected_->store(isConnected, std::memory_order_relaxed);
-    NetworkStateCallback callback;
-    {
-        std::lock_guard lock(mutex_);
-        callback = onNetworkStateChanged_;
-    }
-    if (callback) {
+void KRNetworkClient::reportNetworkState(bool isConnected) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (onNetworkStateChanged_) {
+        // A copy: the callback may replace itself.
+        const NetworkStateCallback callback = onNetworkStateChanged_;
         callback(isConnected);
     }
 }

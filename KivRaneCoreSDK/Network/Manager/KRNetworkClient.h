@@ -3,40 +3,40 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
 #include "KivRaneCoreSDK/Network/Enums/KRCurrentUserType.h"
 #include "KivRaneCoreSDK/Network/Manager/KRApiRequestManager.h"
 #include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandlerDelegate.h"
+#include "platform/Dispatch/SequenceChecker.h"
 
 namespace kr {
 
 class NetworkReachabilityHandler;
 
-/// The single object through which the library sends its REST requests. Keeps the per-user
+/// Every REST call of the library goes out through one of these. Keeps the per-user
 /// settings every request needs (environment, JWT, device id, guest or signed in), owns one
 /// request manager, and hands each caller back a copy of its request with `response` filled in.
 /// Also relays connectivity reports from the reachability handler to `onNetworkStateChanged`, and
 /// lets sends made while offline wait for connectivity (at most their 60 s time-out).
 ///
-/// Threading: the settings are guarded and may be read and written from any thread;
-/// `sendAPIRequest` may be called from any thread (its completion runs on the main queue, or at
-/// once on the calling thread when the request cannot be built); connectivity reports arrive on
-/// the main queue.
+/// Threading: confined to the main queue (the dependencies' queue): every method but
+/// `didNetworkStateChanged` is called on it (checked in debug builds), and every completion runs
+/// on it as a later task, never inside the call that caused it. Only the last reported
+/// connectivity is shared with the transport's I/O thread.
 class KRNetworkClient : public NetworkReachabilityHandlerDelegate,
                         public std::enable_shared_from_this<KRNetworkClient> {
 public:
     using NetworkStateCallback = std::function<void(bool isConnected)>;
 
-    /// A new client, registered with `NetworkReachabilityHandler::instance()`, whose monitor it
-    /// restarts.
-    static std::shared_ptr<KRNetworkClient> create();
-    /// The same with another handler; nullptr registers nowhere (tests).
-    static std::shared_ptr<KRNetworkClient> create(NetworkReachabilityHandler* handler);
+    /// A new client on the queue, HTTPS routing and reachability handler of `dependencies`
+    /// (production defaults for what is left empty: the process main queue, no rerouting, the
+    /// process reachability handler). It registers with the handler and restarts its monitor.
+    static std::shared_ptr<KRNetworkClient> create(KRDependencies dependencies = {});
 
     ~KRNetworkClient() override;
     KRNetworkClient(const KRNetworkClient&) = delete;
@@ -52,17 +52,22 @@ public:
     std::string getDeviceId() const;
     KRCurrentUserType getCurrentUserType() const;
 
-    /// Receives every connectivity report, on the main queue; set once by the owner.
+    /// Receives every connectivity report, on the main queue.
     void setOnNetworkStateChanged(NetworkStateCallback callback);
 
-    /// The key under which the client is registered with the reachability handler.
+    /// Names this client's entry in the reachability handler's table.
     const std::string& identifier() const { return identifier_; }
+    /// The queue every completion and report runs on.
+    const std::shared_ptr<platform::DispatchQueue>& queue() const {
+        return requestManager_->queue();
+    }
 
     /// Sends one request with the settings as they are now; calls `completion` exactly once with
     /// a copy of `request` whose `response` holds the outcome.
     template <KRAPIRequestType R>
     void sendAPIRequest(const R& request, std::function<void(R)> completion) {
-        const Settings settings = snapshot();
+        KR_DCHECK_RUN_ON(checker_);
+        const Settings& settings = settings_;
         auto holder = std::make_shared<R>(request);
         requestManager_->sendRequest(
             request, settings.serverEnvironment, settings.deviceId, settings.jwtToken,
@@ -73,7 +78,8 @@ public:
             });
     }
 
-    /// Passes the report on to `onNetworkStateChanged`, unfiltered.
+    /// Passes the report on to `onNetworkStateChanged`, unfiltered, on this client's queue (as a
+    /// later task when it arrives from outside that queue's tasks). Any thread.
     void didNetworkStateChanged(bool isConnected) override;
 
 private:
@@ -84,11 +90,11 @@ private:
         KRCurrentUserType currentUserType = KRCurrentUserType::guest;
     };
 
-    KRNetworkClient();
-    Settings snapshot() const;
+    explicit KRNetworkClient(KRDependencies dependencies);
+    void reportNetworkState(bool isConnected);
 
     const std::string identifier_;
-    mutable std::mutex mutex_;  // guards settings_ and onNetworkStateChanged_
+    platform::SequenceChecker checker_;
     Settings settings_;
     NetworkStateCallback onNetworkStateChanged_;
     // Last reported connectivity, read by the transport's I/O thread; connected until told not.

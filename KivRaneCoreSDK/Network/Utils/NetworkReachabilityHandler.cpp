@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Network/Utils/Reachability.h"
+#include "platform/Dispatch/SequenceChecker.h"
 
 namespace kr {
 
@@ -11,7 +12,7 @@ struct NetworkReachabilityHandler::State {
     explicit State(MonitorFactory make) : factory(std::move(make)) {}
 
     const MonitorFactory factory;
-    mutable std::mutex mutex;  // guards every field below
+    platform::SequenceChecker checker;
     std::shared_ptr<Reachability> reachability;
     platform::ObserverToken observation = 0;
     std::map<std::string, std::weak_ptr<NetworkReachabilityHandlerDelegate>> delegates;
@@ -42,6 +43,7 @@ std::shared_ptr<NetworkReachabilityHandler> NetworkReachabilityHandler::create(
 }
 
 void NetworkReachabilityHandler::startObserving() {
+    KR_DCHECK_RUN_ON(state_->checker);
     if (!state_->factory) {
         return;
     }
@@ -60,13 +62,8 @@ void NetworkReachabilityHandler::startObserving() {
                                    self->reachabilityChanged(note);
                                }
                            });
-    std::shared_ptr<Reachability> previous;
-    platform::ObserverToken previousToken = 0;
-    {
-        std::lock_guard lock(state_->mutex);
-        previous = std::exchange(state_->reachability, monitor);
-        previousToken = std::exchange(state_->observation, token);
-    }
+    std::shared_ptr<Reachability> previous = std::exchange(state_->reachability, monitor);
+    const platform::ObserverToken previousToken = std::exchange(state_->observation, token);
     // The replaced monitor can no longer post; its registration would only name a dead sender.
     if (previousToken != 0) {
         center.removeObserver(previousToken);
@@ -76,21 +73,18 @@ void NetworkReachabilityHandler::startObserving() {
 }
 
 void NetworkReachabilityHandler::reachabilityChanged(const platform::Notification& note) {
-    std::shared_ptr<Reachability> monitor;
+    KR_DCHECK_RUN_ON(state_->checker);
+    const std::shared_ptr<Reachability> monitor = state_->reachability;
+    if (!monitor || note.object != monitor.get()) {
+        return;
+    }
     std::vector<std::weak_ptr<NetworkReachabilityHandlerDelegate>> snapshot;
-    {
-        std::lock_guard lock(state_->mutex);
-        monitor = state_->reachability;
-        if (!monitor || note.object != monitor.get()) {
-            return;
-        }
-        for (auto it = state_->delegates.begin(); it != state_->delegates.end();) {
-            if (it->second.expired()) {
-                it = state_->delegates.erase(it);
-            } else {
-                snapshot.push_back(it->second);
-                ++it;
-            }
+    for (auto it = state_->delegates.begin(); it != state_->delegates.end();) {
+        if (it->second.expired()) {
+            it = state_->delegates.erase(it);
+        } else {
+            snapshot.push_back(it->second);
+            ++it;
         }
     }
     const bool isConnected = monitor->connection() != Reachability::Connection::unavailable;
@@ -104,17 +98,17 @@ void NetworkReachabilityHandler::reachabilityChanged(const platform::Notificatio
 
 void NetworkReachabilityHandler::addDelegates(
     std::weak_ptr<NetworkReachabilityHandlerDelegate> delegate, const std::string& identifier) {
-    std::lock_guard lock(state_->mutex);
+    KR_DCHECK_RUN_ON(state_->checker);
     state_->delegates[identifier] = std::move(delegate);
 }
 
 void NetworkReachabilityHandler::removeDelegate(const std::string& identifier) {
-    std::lock_guard lock(state_->mutex);
+    KR_DCHECK_RUN_ON(state_->checker);
     state_->delegates.erase(identifier);
 }
 
 std::size_t NetworkReachabilityHandler::delegateCount() const {
-    std::lock_guard lock(state_->mutex);
+    KR_DCHECK_RUN_ON(state_->checker);
     std::size_t count = 0;
     for (const auto& entry : state_->delegates) {
         count += entry.second.expired() ? 0 : 1;

@@ -4,7 +4,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/Common/Result.h"
@@ -21,8 +20,9 @@ struct ReachabilityError;
 /// connected to every registered delegate on the main queue.
 ///
 /// Delegates are held weakly: a destroyed delegate receives nothing and its entry is pruned.
-/// Threading: every method may be called from any thread; the fan-out runs on the main queue and
-/// calls delegates from a snapshot, without holding the handler's lock.
+/// Threading: confined to the main queue, like the clients that register with it (checked in
+/// debug builds). The fan-out calls delegates from a snapshot, so a delegate may register or
+/// remove others while it is being told.
 class NetworkReachabilityHandler : public std::enable_shared_from_this<NetworkReachabilityHandler> {
 public:
     using MonitorFactory =

@@ -20,13 +20,17 @@ std::shared_ptr<Reachability> Reachability::create(
     return std::make_shared<Reachability>(std::move(reachabilityRef), std::move(notificationQueue));
 }
 
-Result<std::shared_ptr<Reachability>, ReachabilityError> Reachability::create() {
+Result<std::shared_ptr<Reachability>, ReachabilityError> Reachability::create(
+    std::shared_ptr<platform::DispatchQueue> notificationQueue) {
     auto source = SystemReachabilityFlagSource::create();
     if (!source.ok()) {
         return Failure{ReachabilityError{ReachabilityError::Kind::failedToCreateWithAddress,
                                          source.error(), "0.0.0.0"}};
     }
-    return create(std::move(source.value()), platform::MainQueue::current());
+    if (!notificationQueue) {
+        notificationQueue = platform::MainQueue::current();
+    }
+    return create(std::move(source.value()), std::move(notificationQueue));
 }
 
 Reachability::~Reachability() {
@@ -147,6 +151,7 @@ void Reachability::stopNotifier() {
 }
 
 void Reachability::stopNotifierLocked() {
+    // Stopping goes on whatever the source answers: there is nobody left to tell.
     (void)reachabilityRef_->setCallback({});
     (void)reachabilityRef_->setDispatchQueue(nullptr);
     notifierRunning_ = false;
@@ -211,7 +216,7 @@ void Reachability::announceChange() {
 
 Reachability::Connection Reachability::connection() {
     if (!flags()) {
-        (void)readFlags(false);
+        (void)readFlags(false);  // a failed read leaves no flags: reported as unavailable below
     }
     const auto current = flags();
     if (!current) {

@@ -53,9 +53,10 @@ public:
         std::shared_ptr<platform::DispatchQueue> notificationQueue);
 
     /// A monitor of general internet reachability (the zero address) over the system source,
-    /// announcing on the main queue. Fails with `failedToCreateWithAddress` when the system
-    /// source cannot be opened.
-    static Result<std::shared_ptr<Reachability>, ReachabilityError> create();
+    /// announcing on `notificationQueue` (null: the process main queue). Fails with
+    /// `failedToCreateWithAddress` when the system source cannot be opened.
+    static Result<std::shared_ptr<Reachability>, ReachabilityError> create(
+        std::shared_ptr<platform::DispatchQueue> notificationQueue = nullptr);
 
     ~Reachability();
     Reachability(const Reachability&) = delete;

@@ -20,7 +20,8 @@
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/ManualClock.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "support/NetworkTestDependencies.h"
 #include "support/MeetingServiceTestClient.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
@@ -54,11 +55,10 @@ std::vector<std::string> idsOf(const std::vector<KRChatMessage>& messages) {
 class KRChatManagerIntegrationTest : public ::testing::Test {
 protected:
     KRChatManagerIntegrationTest() {
-        service.installTransportOverrides();
         // Stands in for the room socket: each posted message is pushed to the other members'
         // managers on the main queue, decoded from the exact JSON the service sent.
         service.setOnChatMessagePosted([this, queue = std::weak_ptr<platform::MainQueue>(
-                                                  main.get())](const ChatMessagePosted& posted) {
+                                                  main)](const ChatMessagePosted& posted) {
             const auto target = queue.lock();
             if (!target) {
                 return;
@@ -84,7 +84,7 @@ protected:
     }
 
     bool runUntil(const std::function<bool()>& done) {
-        return main.queue().runUntil(done, 20s);
+        return main->runUntil(done, 20s);
     }
 
     /// Logs a guest in and configures its chat; waits for the main thread (and its first page)
@@ -92,13 +92,13 @@ protected:
     std::unique_ptr<Guest> join(const std::string& name, bool waitForMainThread = true) {
         auto guest = std::make_unique<Guest>();
         guest->name = name;
-        guest->client = KRNetworkClient::create(nullptr);
+        guest->client = KRNetworkClient::create(test::networkDependencies(main, service.routing()));
         const auto login =
             sendAndWait(*guest->client, GuestLoginRequest(setup.meetingId, "", setup.pin, name, ""));
         EXPECT_TRUE(login.getResult().ok());
         guest->userId = login.getResult().value().guestUserId();
         guest->client->setJwtToken(login.getResult().value().jwtToken());
-        guest->chat = KRChatManager::create(main.get());
+        guest->chat = KRChatManager::create(main);
         guest->chat->addChatDelegate(guest->observer, "observer");
         Guest* raw = guest.get();
         guest->chat->setOnGetAllChatMessages(
@@ -152,7 +152,7 @@ protected:
     ScopedTempDirectory defaults_;
     LocalMeetingService service;
     MeetingRoomSetup setup;
-    platform::ScopedMainQueue main{platform::ManualClock::create()};
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create(platform::ManualClock::create());
     std::map<std::string, Guest*> guests_;
     bool pushToSender_ = false;
 };
@@ -288,7 +288,7 @@ TEST_F(KRChatManagerIntegrationTest, NothingGoesToAnUnknownMainThread) {
     service.injectFault(R::chatMainThread, MeetingServiceFault::withStatus(500).times(1));
     auto ann = join("Ann", false);
     ASSERT_TRUE(runUntil([&] { return service.requestCount(R::chatMainThread) == 1; }));
-    main.queue().runFor(50ms);
+    main->runFor(50ms);
     EXPECT_TRUE(ann->chat->mainChatThreadID().empty());
     EXPECT_TRUE(ann->firstPages.empty());
 
@@ -353,7 +353,7 @@ TEST_F(KRChatManagerIntegrationTest, IncomingFlagsBelongToTheUserWhoAsked) {
     EXPECT_FALSE(moved->value().messages->at(0).isIncomingMessage);
 
     // The manager is gone before the page lands: Ann's own message is still not incoming.
-    auto again = KRChatManager::create(main.get());
+    auto again = KRChatManager::create(main);
     again->assignNetworkClient(ann->client);
     again->setMeetingData(setup.meetingId, setup.pin, setup.roomId, "uid", ann->userId);
     ASSERT_TRUE(runUntil([&] { return !again->mainChatThreadID().empty(); }));
@@ -389,10 +389,10 @@ TEST_F(KRChatManagerIntegrationTest, ANewMeetingForgetsTheOldMainThreadButKeepsT
     second.chatThreadId = "thread/2";  // needs its own path segment
     service.addRoom(second);
 
-    auto client = KRNetworkClient::create(nullptr);
+    auto client = KRNetworkClient::create(test::networkDependencies(main, service.routing()));
     client->setCurrentUserType(KRCurrentUserType::loggedIn);
     client->setJwtToken(service.issueUserToken("user-7", "Eve"));
-    auto chat = KRChatManager::create(main.get());
+    auto chat = KRChatManager::create(main);
     chat->assignNetworkClient(client);
     chat->setMeetingData(setup.meetingId, setup.pin, setup.roomId, "uid", "user-7");
     ASSERT_TRUE(runUntil([&] { return !chat->mainChatThreadID().empty(); }));
@@ -422,10 +422,10 @@ TEST_F(KRChatManagerIntegrationTest, ALateMainThreadOfTheEarlierMeetingIsIgnored
     second.roomId = "room-2";
     second.chatThreadId = "thread-2";
     service.addRoom(second);
-    auto client = KRNetworkClient::create(nullptr);
+    auto client = KRNetworkClient::create(test::networkDependencies(main, service.routing()));
     client->setCurrentUserType(KRCurrentUserType::loggedIn);
     client->setJwtToken(service.issueUserToken("user-7", "Eve"));
-    auto chat = KRChatManager::create(main.get());
+    auto chat = KRChatManager::create(main);
     int hookCalls = 0;
     chat->setOnGetAllChatMessages([&](const std::vector<KRChatMessage>&) { ++hookCalls; });
     chat->assignNetworkClient(client);
@@ -436,7 +436,7 @@ TEST_F(KRChatManagerIntegrationTest, ALateMainThreadOfTheEarlierMeetingIsIgnored
     chat->setMeetingData(second.meetingId, second.pin, second.roomId, "uid", "user-7");
     ASSERT_TRUE(runUntil([&] { return hookCalls == 1; }));
     EXPECT_EQ(chat->mainChatThreadID(), second.chatThreadId);
-    main.queue().runFor(300ms);  // the first meeting's answer lands now
+    main->runFor(300ms);  // the first meeting's answer lands now
     EXPECT_EQ(chat->mainChatThreadID(), second.chatThreadId);
     EXPECT_EQ(hookCalls, 1);
 }

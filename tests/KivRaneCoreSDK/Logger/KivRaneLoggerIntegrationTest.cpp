@@ -6,7 +6,7 @@
 
 #include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 #include "platform/Dispatch/ManualClock.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"
 #include "testing/LocalMeetingService/LogIndexSink.h"
 
@@ -27,12 +27,12 @@ std::vector<std::string> messagesOf(const test::LogIndexSink::Push& push) {
 // Real pushes over HTTPS to the local log index: wire format, headers, and the delivery rule.
 TEST(KivRaneLoggerIntegrationTest, PushesNdjsonAndResendsOnlyRetryableBatches) {
     auto clock = platform::ManualClock::create();
-    platform::ScopedMainQueue main{clock};
+    auto main = platform::MainQueue::create(clock);
     test::LocalHttpsServer server;
     test::LogIndexSink sink(server);
-    server.installTransportOverrides();
     KRDependencies dependencies;
-    dependencies.queue = main.get();
+    dependencies.queue = main;
+    dependencies.routing = server.routing();
     auto logger = KivRaneLogger::create(dependencies);
     logger->configureLogger({.isEnable = true,
                              .level = 1,

@@ -10,9 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 
 namespace kr {
 namespace {
@@ -77,14 +76,14 @@ protected:
     std::shared_ptr<KivRaneLogger> makeLogger(std::size_t maxBacklog) {
         KivRaneLogger::Environment environment;
         environment.workQueue = work;
-        environment.timerQueue = main.get();
+        environment.timerQueue = main;
         environment.send = sender.function();
         environment.timeStamp = [] { return std::string("2024-01-02T03:04:05+0000"); };
         environment.maxBacklog = maxBacklog;
         return KivRaneLogger::create(std::move(environment));
     }
     void drain() {
-        while (main.queue().runPending() + work->runPending() > 0) {
+        while (main->runPending() + work->runPending() > 0) {
         }
     }
     void advance(seconds by) {
@@ -111,7 +110,7 @@ protected:
     }
 
     std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
-    platform::ScopedMainQueue main{clock};
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create(clock);
     std::shared_ptr<platform::MainQueue> work = platform::MainQueue::create(clock);
     FakeSender sender;
     std::shared_ptr<KivRaneLogger> logger = makeLogger(KivRaneLogger::kDefaultMaxBacklog);

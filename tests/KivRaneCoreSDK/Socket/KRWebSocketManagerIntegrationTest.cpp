@@ -85,8 +85,9 @@ protected:
 
     /// Reports the participant's status the way a client does, through plain HTTPS.
     void postStatus(const std::string& status) {
-        service.installTransportOverrides();
-        auto http = platform::HttpTransport::create();
+        platform::HttpTransportSettings settings;
+        settings.routing = service.routing();
+        auto http = platform::HttpTransport::create(std::move(settings));
         platform::HttpRequest request;
         request.method = "POST";
         request.url = "https://meet.kivrane.com/api/roomconnectionstatus";

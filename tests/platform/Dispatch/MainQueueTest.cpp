@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/Dispatch/ManualClock.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
 #include "platform/Dispatch/SerialQueue.h"
 
 namespace kr::platform {
@@ -215,18 +214,6 @@ TEST_F(MainQueueTest, PostsFromSeveralThreadsKeepEachThreadsOrder) {
             ASSERT_EQ(seen[t][i], i);
         }
     }
-}
-
-TEST(ScopedMainQueueTest, InstallsAndRestoresTheProcessMainQueue) {
-    auto before = MainQueue::current();
-    auto clock = ManualClock::create();
-    {
-        ScopedMainQueue scoped(clock);
-        EXPECT_EQ(MainQueue::current(), scoped.get());
-        EXPECT_EQ(&mainQueue(), &scoped.queue());
-        EXPECT_EQ(mainQueue().clock(), clock);
-    }
-    EXPECT_EQ(MainQueue::current(), before);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"
 
 namespace kr::platform {
@@ -22,15 +22,13 @@ using test::ServerReply;
 
 class HttpTransportIntegrationTest : public ::testing::Test {
 protected:
-    HttpTransportIntegrationTest() { server.installTransportOverrides(); }
-
     /// Sends on the main queue and runs it until the completion arrived.
     HttpResult exchange(HttpTransport& transport, HttpRequest request) {
         std::optional<HttpResult> outcome;
-        auto sent = transport.send(std::move(request), main.get(),
+        auto sent = transport.send(std::move(request), main,
                                    [&](HttpResult r) { outcome.emplace(std::move(r)); });
         EXPECT_TRUE(sent.ok());
-        EXPECT_TRUE(main.queue().runUntil([&] { return outcome.has_value(); }, 10s));
+        EXPECT_TRUE(main->runUntil([&] { return outcome.has_value(); }, 10s));
         return outcome ? std::move(*outcome)
                        : HttpResult(Failure{HttpError{HttpErrorCode::other, "no completion"}});
     }
@@ -41,7 +39,13 @@ protected:
         return request;
     }
 
-    ScopedMainQueue main;
+    /// A transport routed to the local server.
+    std::shared_ptr<HttpTransport> makeTransport(HttpTransportSettings settings = {}) {
+        settings.routing = server.routing();
+        return HttpTransport::create(std::move(settings));
+    }
+
+    std::shared_ptr<MainQueue> main = MainQueue::create();
     LocalHttpsServer server;
 };
 
@@ -49,7 +53,7 @@ TEST_F(HttpTransportIntegrationTest, SendsExactHeadersAndBodyOverHttp11) {
     server.route("POST", "/echo", ServerReply::json(201, R"({"ok":true})"));
     HttpTransportSettings settings;
     settings.sessionHeaders = {{"User-Agent", "Tester/1 (x)"}, {"Connection", "keep-alive"}};
-    auto transport = HttpTransport::create(settings);
+    auto transport = makeTransport(settings);
 
     HttpRequest request = get("/echo?a=1&b=%20");
     request.method = "POST";
@@ -82,7 +86,7 @@ TEST_F(HttpTransportIntegrationTest, SendsExactHeadersAndBodyOverHttp11) {
 
 TEST_F(HttpTransportIntegrationTest, GetAndPostWithoutBody) {
     server.route("*", "/plain", ServerReply::json(200, "{}"));
-    auto transport = HttpTransport::create();
+    auto transport = makeTransport();
     for (const char* method : {"GET", "DELETE", "PUT", "POST"}) {
         HttpRequest request = get("/plain");
         request.method = method;
@@ -101,7 +105,7 @@ TEST_F(HttpTransportIntegrationTest, DecodesGzipRepliesAndReusesOneConnection) {
     ServerReply compressed = ServerReply::json(200, std::string(2000, 'x'));
     compressed.gzip = true;
     server.route("GET", "/gz", compressed);
-    auto transport = HttpTransport::create();
+    auto transport = makeTransport();
     for (int i = 0; i < 5; ++i) {
         const auto result = exchange(*transport, get("/gz"));
         ASSERT_TRUE(result.ok()) << result.error().message;
@@ -118,7 +122,7 @@ TEST_F(HttpTransportIntegrationTest, FollowsRedirectsOnlyToHttps) {
     server.route("GET", "/secure", toHttps);
     server.route("GET", "/insecure", toHttp);
     server.route("GET", "/target", ServerReply::json(200, R"("arrived")"));
-    auto transport = HttpTransport::create();
+    auto transport = makeTransport();
 
     const auto followed = exchange(*transport, get("/secure"));
     ASSERT_TRUE(followed.ok());
@@ -132,7 +136,7 @@ TEST_F(HttpTransportIntegrationTest, FollowsRedirectsOnlyToHttps) {
 
 TEST_F(HttpTransportIntegrationTest, CertificateAndHostNameAreVerified) {
     server.route("GET", "/x", ServerReply::json(200, "{}"));
-    auto transport = HttpTransport::create();
+    auto transport = makeTransport();
 
     // A host the certificate does not name.
     const auto wrongHost = exchange(*transport, [] {
@@ -144,10 +148,10 @@ TEST_F(HttpTransportIntegrationTest, CertificateAndHostNameAreVerified) {
     EXPECT_EQ(wrongHost.error().code, HttpErrorCode::secureConnectionFailed);
 
     // The right host, but the test CA is not trusted.
-    HttpTestOverrides untrusted = HttpTransport::testOverrides();
-    untrusted.caFile = "/dev/null";
-    HttpTransport::setTestOverrides(untrusted);
-    const auto unknownCa = exchange(*HttpTransport::create(), get("/x"));
+    HttpTransportSettings untrusted;
+    untrusted.routing = server.routing();
+    untrusted.routing.caFile = "/dev/null";
+    const auto unknownCa = exchange(*HttpTransport::create(untrusted), get("/x"));
     ASSERT_FALSE(unknownCa.ok());
     EXPECT_EQ(unknownCa.error().code, HttpErrorCode::secureConnectionFailed);
     EXPECT_EQ(server.requestCount(), 0u);
@@ -158,7 +162,7 @@ TEST_F(HttpTransportIntegrationTest, TransportFailures) {
     slow.delay = 3s;
     server.route("GET", "/slow", slow);
     server.route("GET", "/drop", ServerReply::dropped());
-    auto transport = HttpTransport::create();
+    auto transport = makeTransport();
 
     HttpRequest idle = get("/slow");
     idle.timeout = 200ms;
@@ -174,10 +178,10 @@ TEST_F(HttpTransportIntegrationTest, TransportFailures) {
 }
 
 TEST_F(HttpTransportIntegrationTest, RefusesUnsafeRequestsWithoutCallingTheCompletion) {
-    auto transport = HttpTransport::create();
+    auto transport = makeTransport();
     bool called = false;
     auto send = [&](HttpRequest r) {
-        return transport->send(std::move(r), main.get(), [&](HttpResult) { called = true; });
+        return transport->send(std::move(r), main, [&](HttpResult) { called = true; });
     };
     const std::vector<HttpHeader> badHeaders = {{"deviceId", "a\r\nInjected: 1"},
                                                 {"deviceId", "a\nb"},
@@ -197,7 +201,7 @@ TEST_F(HttpTransportIntegrationTest, RefusesUnsafeRequestsWithoutCallingTheCompl
         r.url = url;
         EXPECT_FALSE(send(r).ok()) << url;
     }
-    main.queue().runFor(50ms);
+    main->runFor(50ms);
     EXPECT_FALSE(called);
     EXPECT_EQ(server.requestCount(), 0u);
 }
@@ -207,19 +211,19 @@ TEST_F(HttpTransportIntegrationTest, CompletionsArriveInTheOrderTransfersFinish)
     slow.delay = 400ms;
     server.route("GET", "/slow", slow);
     server.route("GET", "/fast", ServerReply::json(200, R"("fast")"));
-    auto transport = HttpTransport::create();
+    auto transport = makeTransport();
 
     std::vector<std::string> order;
     for (const char* path : {"/slow", "/fast"}) {
         ASSERT_TRUE(transport
-                        ->send(get(path), main.get(),
+                        ->send(get(path), main,
                                [&](HttpResult r) {
-                                   EXPECT_TRUE(main.get()->isCurrent());
+                                   EXPECT_TRUE(main->isCurrent());
                                    order.push_back(r.ok() ? r.value().body : "error");
                                })
                         .ok());
     }
-    ASSERT_TRUE(main.queue().runUntil([&] { return order.size() == 2; }, 10s));
+    ASSERT_TRUE(main->runUntil([&] { return order.size() == 2; }, 10s));
     EXPECT_EQ(order, (std::vector<std::string>{R"("fast")", R"("slow")"}));
 }
 
@@ -227,11 +231,11 @@ TEST_F(HttpTransportIntegrationTest, DestroyingTheTransportCancelsEachTransferOn
     ServerReply hang = ServerReply::json(200, "{}");
     hang.delay = 10s;
     server.route("GET", "/hang", hang);
-    auto transport = HttpTransport::create();
+    auto transport = makeTransport();
     std::vector<HttpErrorCode> outcomes;
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(transport
-                        ->send(get("/hang"), main.get(),
+                        ->send(get("/hang"), main,
                                [&](HttpResult r) {
                                    outcomes.push_back(r.ok() ? HttpErrorCode::other
                                                              : r.error().code);
@@ -240,7 +244,7 @@ TEST_F(HttpTransportIntegrationTest, DestroyingTheTransportCancelsEachTransferOn
     }
     ASSERT_TRUE(server.waitForRequests(3, 5s));
     transport.reset();
-    main.queue().runFor(100ms);
+    main->runFor(100ms);
     EXPECT_EQ(outcomes, std::vector<HttpErrorCode>(3, HttpErrorCode::cancelled));
 }
 
@@ -249,7 +253,7 @@ TEST_F(HttpTransportIntegrationTest, OfflineTransfersWaitAtMostTheirTimeOut) {
     auto online = std::make_shared<std::atomic<bool>>(false);
     HttpTransportSettings settings;
     settings.isConnected = [online] { return online->load(); };
-    auto transport = HttpTransport::create(settings);
+    auto transport = makeTransport(settings);
 
     HttpRequest request = get("/x");
     request.timeout = 300ms;
@@ -264,13 +268,87 @@ TEST_F(HttpTransportIntegrationTest, OfflineTransfersWaitAtMostTheirTimeOut) {
     request.timeout = 5s;
     std::optional<HttpResult> outcome;
     ASSERT_TRUE(
-        transport->send(request, main.get(), [&](HttpResult r) { outcome.emplace(std::move(r)); })
+        transport->send(request, main, [&](HttpResult r) { outcome.emplace(std::move(r)); })
             .ok());
-    main.queue().runFor(150ms);
+    main->runFor(150ms);
     EXPECT_FALSE(outcome.has_value());
     online->store(true);
-    ASSERT_TRUE(main.queue().runUntil([&] { return outcome.has_value(); }, 5s));
+    ASSERT_TRUE(main->runUntil([&] { return outcome.has_value(); }, 5s));
     EXPECT_TRUE(outcome->ok());
+}
+
+TEST_F(HttpTransportIntegrationTest, RepliesPastTheSizeLimitFailInsteadOfGrowing) {
+    constexpr std::size_t kLimit = 64 * 1024;
+    ServerReply bomb = ServerReply::json(200, std::string(kLimit + 1, 'x'));
+    bomb.gzip = true;  // a few hundred bytes on the wire, past the limit once decoded
+    server.route("GET", "/exact", ServerReply::json(200, std::string(kLimit, 'x')));
+    server.route("GET", "/announced", ServerReply::json(200, std::string(kLimit + 1, 'x')));
+    server.route("GET", "/bomb", bomb);
+    server.route("GET", "/endless", ServerReply::stream(std::string(16 * 1024, 'x'), 0ms));
+    ServerReply padded = ServerReply::json(200, "{}");
+    for (int i = 0; i < 4000; ++i) {
+        padded.headers.emplace_back("X-Pad-" + std::to_string(i), std::string(20, 'p'));
+    }
+    server.route("GET", "/headers", padded);
+    HttpTransportSettings settings;
+    settings.maxReplyBytes = kLimit;
+    auto transport = makeTransport(settings);
+
+    const auto exact = exchange(*transport, get("/exact"));
+    ASSERT_TRUE(exact.ok()) << exact.error().message;
+    EXPECT_EQ(exact.value().body.size(), kLimit);
+    for (const char* path : {"/announced", "/bomb", "/endless", "/headers"}) {
+        SCOPED_TRACE(path);
+        const auto refused = exchange(*transport, get(path));
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(refused.error().code, HttpErrorCode::replyTooLarge);
+    }
+    // The transport still works afterwards.
+    EXPECT_TRUE(exchange(*transport, get("/exact")).ok());
+}
+
+TEST_F(HttpTransportIntegrationTest, EndlessReplyStopsAtTheDefaultLimit) {
+    server.route("GET", "/endless", ServerReply::stream(std::string(64 * 1024, 'x'), 0ms));
+    const auto refused = exchange(*makeTransport(), get("/endless"));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code, HttpErrorCode::replyTooLarge);
+    EXPECT_EQ(HttpTransportSettings{}.maxReplyBytes, std::size_t{16} * 1024 * 1024);
+}
+
+// The idle time-out restarts with every byte; the overall deadline does not. A reply that keeps
+// trickling outlives the idle time-out and is cut at the deadline; a reply that stalls is cut at
+// the idle time-out, long before the deadline.
+TEST_F(HttpTransportIntegrationTest, IdleTimeOutAndOverallDeadlineAreDistinct) {
+    server.route("GET", "/trickle", ServerReply::stream("x", 40ms));
+    server.route("GET", "/stall", ServerReply::stream("x", 30s));
+    HttpTransportSettings settings;
+    settings.totalTimeout = 1500ms;
+    auto transport = makeTransport(settings);
+
+    struct Row {
+        const char* path;
+        const char* message;
+        std::chrono::milliseconds atLeast;
+        std::chrono::milliseconds below;
+    };
+    const std::vector<Row> rows = {
+        {"/trickle", "the transfer exceeded its overall deadline", 1500ms, 5s},
+        {"/stall", "the request timed out", 400ms, 1200ms},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        HttpRequest request = get(row.path);
+        request.timeout = 400ms;
+        const auto start = std::chrono::steady_clock::now();
+        const auto outcome = exchange(*transport, request);
+        const auto took = std::chrono::steady_clock::now() - start;
+        ASSERT_FALSE(outcome.ok());
+        EXPECT_EQ(outcome.error().code, HttpErrorCode::timedOut);
+        EXPECT_EQ(outcome.error().message, row.message);
+        EXPECT_GE(took, row.atLeast);
+        EXPECT_LT(took, row.below);
+    }
+    EXPECT_EQ(HttpTransportSettings{}.totalTimeout, std::chrono::minutes(5));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/Dispatch/ManualClock.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "platform/Messaging/MessagingChannel.h"
 #include "platform/Messaging/MessagingClient.h"
 #include "platform/Messaging/MessagingCodes.h"
@@ -58,11 +58,12 @@ struct Member {
 class MessagingServiceTest : public ::testing::Test {
 protected:
     std::shared_ptr<ManualClock> clock = ManualClock::create();
-    ScopedMainQueue mainQueue{clock};
+    // Replaced by a real-time queue in the tests that drive clients from other threads (it wakes
+    // up when they post), before any client is made.
+    std::shared_ptr<MainQueue> queue = MainQueue::create(clock);
     std::shared_ptr<MessagingService> service = MessagingService::create();
 
-    // The installed main queue: a test that installs a real-time one runs that.
-    void run() { MainQueue::current()->runPending(); }
+    void run() { queue->runPending(); }
 
     // Runs the queue and returns the code `call` passed to its completion (nullopt: none came).
     std::optional<int> codeOf(const std::function<void(MessagingClient::Completion)>& call) {
@@ -75,7 +76,7 @@ protected:
 
     Member makeMember() {
         Member m;
-        m.client = MessagingClient::create("app", m.inbox, service);
+        m.client = MessagingClient::create("app", m.inbox, service, queue);
         return m;
     }
     // Logged in as `userId` and joined to "room".
@@ -295,7 +296,7 @@ TEST_F(MessagingServiceTest, DroppingTheClientInsideItsCallbackIsSafe) {
 }
 
 TEST_F(MessagingServiceTest, MembersComingAndGoingOnOtherThreadsNeverReachAGoneInbox) {
-    ScopedMainQueue realTime;
+    queue = MainQueue::create();
     constexpr int kThreads = 4;
     constexpr int kRounds = 50;
     Member listener = connect("listener");
@@ -315,11 +316,11 @@ TEST_F(MessagingServiceTest, MembersComingAndGoingOnOtherThreadsNeverReachAGoneI
             ++finished;
         });
     }
-    const bool done = realTime.queue().runUntil([&] { return finished.load() == kThreads; }, 10s);
+    const bool done = queue->runUntil([&] { return finished.load() == kThreads; }, 10s);
     for (auto& thread : threads) {
         thread.join();
     }
-    realTime.queue().runPending();
+    queue->runPending();
     EXPECT_TRUE(done);
     EXPECT_EQ(service->channelMembers("room"), (Events{"listener"}));
     EXPECT_EQ(listener.inbox->take().size(), 2u * kThreads * kRounds);

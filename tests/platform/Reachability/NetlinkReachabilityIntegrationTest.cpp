@@ -8,7 +8,7 @@
 #include <string>
 
 #include "KivRaneCoreSDK/Network/Utils/Reachability.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 
 namespace kr::platform {
 namespace {
@@ -37,8 +37,8 @@ TEST(NetlinkReachabilityIntegrationTest, DumpsTheKernelStateAndReadsAConsistentV
 }
 
 TEST(NetlinkReachabilityIntegrationTest, SystemMonitorStartsAnnouncesOnceAndStops) {
-    ScopedMainQueue main;
-    auto made = Reachability::create();
+    auto main = MainQueue::create();
+    auto made = Reachability::create(main);
     ASSERT_TRUE(made.ok()) << made.error().describe();
     auto monitor = made.value();
     NotificationCenter center;
@@ -48,7 +48,7 @@ TEST(NetlinkReachabilityIntegrationTest, SystemMonitorStartsAnnouncesOnceAndStop
                        [&](const Notification&) { ++notifications; });
 
     ASSERT_TRUE(monitor->startNotifier().ok());
-    EXPECT_TRUE(main.queue().runUntil([&] { return notifications == 1; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(main->runUntil([&] { return notifications == 1; }, std::chrono::seconds(5)));
     ASSERT_TRUE(monitor->flags().has_value());
     const auto bits = monitor->flags()->bits;
     EXPECT_EQ(bits & ~(ReachabilityFlags::reachable | ReachabilityFlags::isWWAN), 0u);

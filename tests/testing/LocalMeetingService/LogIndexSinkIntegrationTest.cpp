@@ -5,7 +5,7 @@
 #include <chrono>
 #include <optional>
 
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "platform/Http/HttpTransport.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"
 
@@ -15,11 +15,12 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(LogIndexSinkIntegrationTest, KeepsBulkRecordsAndAnswersAsScripted) {
-    platform::ScopedMainQueue main;
+    auto main = platform::MainQueue::create();
     LocalHttpsServer server;
-    server.installTransportOverrides();
     LogIndexSink sink(server);
-    auto transport = platform::HttpTransport::create();
+    platform::HttpTransportSettings settings;
+    settings.routing = server.routing();
+    auto transport = platform::HttpTransport::create(settings);
 
     auto push = [&](std::string body) {
         platform::HttpRequest request;
@@ -29,10 +30,10 @@ TEST(LogIndexSinkIntegrationTest, KeepsBulkRecordsAndAnswersAsScripted) {
         request.body = std::move(body);
         std::optional<platform::HttpResult> outcome;
         EXPECT_TRUE(transport
-                        ->send(request, main.get(),
+                        ->send(request, main,
                                [&](platform::HttpResult r) { outcome.emplace(std::move(r)); })
                         .ok());
-        EXPECT_TRUE(main.queue().runUntil([&] { return outcome.has_value(); }, 10s));
+        EXPECT_TRUE(main->runUntil([&] { return outcome.has_value(); }, 10s));
         return outcome.value_or(platform::HttpResult(Failure{platform::HttpError{}}));
     };
 

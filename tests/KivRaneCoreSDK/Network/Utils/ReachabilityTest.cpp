@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "support/FakeReachabilityFlagSource.h"
 
 namespace kr {
@@ -73,16 +73,16 @@ protected:
         // Every delivery has run through the serial queue and the main queue afterwards, so an
         // extra notification would be here too.
         source->drain();
-        while (main.queue().runPending() > 0) {
+        while (main->runPending() > 0) {
         }
         EXPECT_EQ(connections.size(), expectedNotifications);
     }
 
-    platform::ScopedMainQueue main;
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
     platform::NotificationCenter center;
     std::shared_ptr<test::FakeReachabilityFlagSource> source =
         std::make_shared<test::FakeReachabilityFlagSource>();
-    std::shared_ptr<Reachability> monitor = Reachability::create(source, main.get());
+    std::shared_ptr<Reachability> monitor = Reachability::create(source, main);
     std::vector<Connection> connections;
     std::vector<std::string> listenerCalls;
 };
