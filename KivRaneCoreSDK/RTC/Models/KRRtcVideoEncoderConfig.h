@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kr {
+
+/// One video encoder setting for the engine's high or low stream: pixel size, bit rate in
+/// kbit/s, frames per second and the engine's orientation mode. Plain value.
+struct KRRtcVideoEncoderConfig {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::int64_t bitRate = 0;
+    std::int64_t frameRate = 0;
+    std::int64_t orientation = 0;
+
+    friend bool operator==(const KRRtcVideoEncoderConfig&, const KRRtcVideoEncoderConfig&) = default;
+};
+
+}  // namespace kr
