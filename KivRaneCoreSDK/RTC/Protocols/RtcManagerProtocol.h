@@ -85,10 +85,10 @@ public:
     /// Keeps `delegate` (weakly) as the receiver of relayed control messages; an empty pointer
     /// detaches it.
     virtual void setRtmDelegate(std::weak_ptr<RtmManagerDelegate> delegate) = 0;
-    /// Sends a control message to the room channel (the facade passes `publicChat` messages).
+    /// Everyone in the room gets `message` (in practice the facade hands over `publicChat` ones).
     virtual void sendPublicMessage(const KRRtmMessage& message) = 0;
-    /// Sends a control message to the peer named by its `targetParticipantId` (the facade
-    /// passes `peerToPeer` messages).
+    /// Only the participant `message.targetParticipantId` gets it (in practice the facade hands
+    /// over `peerToPeer` ones).
     virtual void sendPrivateMessage(const KRRtmMessage& message) = 0;
     /// Stops (true) or resumes (false) receiving all remote video.
     virtual void enableDisableAudioOnlyMode(bool isEnabled) = 0;

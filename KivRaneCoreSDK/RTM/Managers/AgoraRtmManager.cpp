@@ -2,9 +2,6 @@
 
 #include <utility>
 
-#include "platform/Messaging/MessagingChannel.h"
-#include "platform/Messaging/MessagingClient.h"
-
 namespace kr {
 
 std::shared_ptr<AgoraRtmManager> AgoraRtmManager::create(

@@ -4,8 +4,6 @@
 
 #include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
 #include "platform/Dispatch/MainQueue.h"
-#include "platform/Messaging/MessagingChannel.h"
-#include "platform/Messaging/MessagingClient.h"
 #include "platform/Messaging/MessagingService.h"
 
 namespace kr {
