@@ -5,8 +5,8 @@
 
 namespace kr {
 
-/// Why a participant left the meeting or the media channel. `removedFromMeeting` carries the
-/// display name of the host who removed the local user. Equal when the case is the same and,
+/// The cause given when someone is gone from the call or its media: `removedFromMeeting` names
+/// the host (by display name) who took the local user out. Equal when the case is the same and,
 /// for `removedFromMeeting`, the host names are equal. Not hashable. Plain value.
 class KRUserLeftReason {
 public:

@@ -4,7 +4,7 @@
 
 namespace kr {
 
-/// Packet loss of the local user's sent and received traffic, in percent. Plain value.
+/// Loss rates (percent) upstream and downstream for this client. Plain value.
 struct KRRtcPacketLossData {
     std::int64_t uplinkLoss = 0;
     std::int64_t downlinkLoss = 0;

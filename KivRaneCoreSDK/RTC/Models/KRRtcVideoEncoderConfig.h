@@ -4,8 +4,8 @@
 
 namespace kr {
 
-/// One video encoder setting for the engine's high or low stream: pixel size, bit rate in
-/// kbit/s, frames per second and the engine's orientation mode. Plain value.
+/// Encoder numbers for either of the engine's two video streams: width and height in pixels,
+/// kbit/s, fps and the engine's orientation mode. Plain value.
 struct KRRtcVideoEncoderConfig {
     std::int64_t width = 0;
     std::int64_t height = 0;
