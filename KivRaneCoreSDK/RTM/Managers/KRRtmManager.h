@@ -1,13 +1,10 @@
 #pragma once
 
-#include <boost/json/object.hpp>
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
-#include "KivRaneCoreSDK/Logger/KivRaneRMLogLevel.h"
+#include "KivRaneCoreSDK/RTM/Managers/RtmConnection.h"
 #include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
 #include "KivRaneCoreSDK/RTM/Protocols/KRRtmManagerDelegate.h"
 #include "platform/Dispatch/SequenceChecker.h"
@@ -16,7 +13,6 @@
 namespace kr {
 
 class ContactSyncManager;
-class LogCollector;
 
 namespace platform {
 class MessagingChannel;
@@ -40,7 +36,7 @@ public:
     /// Receives true when the service accepted the message, false otherwise (also when it could
     /// not be encoded or there was no client or channel to send it with). Called exactly once,
     /// on the queue, never inside `sendMessage`.
-    using SendCompletion = std::function<void(bool sent)>;
+    using SendCompletion = RtmConnection::SendCompletion;
 
     /// Uses `queue`, `messagingService` and `logCollector` of `dependencies` (empty members get
     /// the process defaults). `notificationCenter` is the host bridge (null: the default centre);
@@ -78,35 +74,16 @@ public:
     std::shared_ptr<platform::MessagingChannel> rtmChannel() const;
 
 private:
-    struct Session;
-    struct PendingSend;
-
-    KRRtmManager(const KRDependencies& dependencies,
-                 std::shared_ptr<platform::NotificationCenter> notificationCenter,
+    KRRtmManager(std::shared_ptr<RtmConnection> connection,
                  std::shared_ptr<const ContactSyncManager> contacts);
 
-    void observeSendRequests();
-    void didRecieveRequestToSendRTMMessage(const boost::json::object& userInfo);
-    void loginToRtmEngine(const std::shared_ptr<Session>& session, const std::string& token,
-                          const std::string& userId, std::function<void(bool)> completion);
-    void joinRtmChannel(const std::shared_ptr<Session>& session, const std::string& channelId);
-    void logOut(const std::shared_ptr<Session>& session);
-    void forget(const Session* session);
-    void didReceive(const Session& session, const std::string& text, bool onChannel);
-    void log(KivRaneRMLogLevel level, const std::string& message) const;
-    void completeSoon(SendCompletion completion, bool sent) const;
+    void didReceive(const std::string& text, bool onChannel);
 
-    const std::shared_ptr<platform::DispatchQueue> queue_;
-    const std::shared_ptr<platform::MessagingService> service_;
-    const std::shared_ptr<LogCollector> logs_;
-    const std::shared_ptr<platform::NotificationCenter> notificationCenter_;
+    const std::shared_ptr<RtmConnection> connection_;
     const std::shared_ptr<const ContactSyncManager> contacts_;
     platform::SequenceChecker checker_;
 
-    platform::ObserverToken sendRequestObserver_ = 0;
     std::weak_ptr<KRRtmManagerDelegate> delegate_;
-    std::shared_ptr<Session> session_;                // the open session, if any
-    std::vector<std::shared_ptr<Session>> leaving_;  // left, waiting for their logout
 };
 
 }  // namespace kr
