@@ -55,6 +55,10 @@ public:
     static constexpr double kMinimumPollingSeconds = 1.0;
 
     static std::shared_ptr<KRClient> create(KRDependencies dependencies = {});
+
+    /// The polling interval a configured value stands for: zero, negative or not finite gives
+    /// the default, and nothing below the minimum.
+    static double pollingIntervalFor(double configuredSeconds);
     ~KRClient();
     KRClient(const KRClient&) = delete;
     KRClient& operator=(const KRClient&) = delete;

@@ -17,15 +17,6 @@ namespace kr {
 
 namespace {
 
-/// The polling interval a configuration value stands for: a missing, zero, negative or
-/// non-finite value means the default, and nothing polls faster than the minimum.
-double pollingIntervalFrom(double seconds) {
-    if (!std::isfinite(seconds) || seconds <= 0.0) {
-        return KRClient::kDefaultPollingSeconds;
-    }
-    return std::max(seconds, KRClient::kMinimumPollingSeconds);
-}
-
 /// A media uid is a plain decimal number; anything else names no stream.
 bool isUsableUid(const std::string& text) {
     if (text.empty() || text.size() > 20) return false;
@@ -36,6 +27,14 @@ bool isUsableUid(const std::string& text) {
 }
 
 }  // namespace
+
+double KRClient::pollingIntervalFor(double seconds) {
+    // A polling storm (or a division of time by nothing) is worse than a slow poll.
+    if (!std::isfinite(seconds) || seconds <= 0.0) {
+        return kDefaultPollingSeconds;
+    }
+    return std::max(seconds, kMinimumPollingSeconds);
+}
 
 // ---- The join entry ----
 
@@ -268,7 +267,7 @@ void KRClient::applyConfiguration(const KRConfiguration& configuration) {
     }
     highQualityVideoConfig_ = configuration.videoConfiguration();
     lowQualityVideoConfig_ = configuration.lowQualityVideoConfiguration();
-    pollingAPITimeInterval_ = pollingIntervalFrom(configuration.roomConnectionPollingTimeInSecs());
+    pollingAPITimeInterval_ = pollingIntervalFor(configuration.roomConnectionPollingTimeInSecs());
 }
 
 void KRClient::getRoomDetailsAPICall(std::function<void(bool)> completion) {
