@@ -10,7 +10,8 @@
 
 namespace kr {
 
-/// Why a participant left the meeting or the media channel.
+/// The reason a participant is gone: removed by a host, left, lost the network, or moved to the
+/// audience; `none` until something happened.
 struct KRUserLeftReason {
     enum class Kind { removedFromMeeting, leaveMeeting, networkDropped, becomeAudience, none };
     Kind kind = Kind::none;

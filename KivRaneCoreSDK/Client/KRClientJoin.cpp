@@ -41,11 +41,11 @@ double KRClient::pollingIntervalFor(double seconds) {
 void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
                            std::weak_ptr<KRClientDelegate> delegate) {
     KR_DCHECK_RUN_ON(checker_);
-    delegate_ = std::move(delegate);
     if (joinInProgress_ || inMeeting_ || leaving_) {
         logger_.warn("Join ignored: a meeting is already joined or being joined");
         return;
     }
+    delegate_ = std::move(delegate);
     resetForJoin();
     currentRoom_.meetingId = data.meetingId();
     currentRoom_.meetingPin = data.meetingPin();

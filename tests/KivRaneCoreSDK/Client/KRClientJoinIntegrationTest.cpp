@@ -173,6 +173,30 @@ TEST_F(KRClientJoinIntegrationTest, ASignedInUserSkipsTheGuestLoginButNotTheRoom
               "owner-1");
 }
 
+TEST_F(KRClientJoinIntegrationTest, CredentialsInTheSettingsSkipEveryServerCallButTheEarlyConfig) {
+    Member& a = makeMember("a");
+    a.client->setParameters(boost::json::parse(R"({"getConfigOnLoad": true,
+        "kr_agora_token": "tok", "kr_uid": "777", "kr_room_id": "room-1"})")
+                                .as_object());
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return a.client->currentRoom().webRtcAppId == "local-app-id"; }, 10s));
+    main.queue().post([&] {
+        startJoin(a);
+        EXPECT_TRUE(a.client->isAwaitingMediaJoin());
+        a.client->completeLocalMediaJoin(engineParticipant("777"), std::nullopt);
+        a.client->muteLocalAudio(true);
+        a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    });
+    ASSERT_TRUE(main.queue().runUntil([&] { return a.delegate->events().size() == 2; }, 10s));
+    main.queue().runFor(100ms);
+    EXPECT_EQ(a.delegate->events(), (std::vector<std::string>{"a: joined 777", "a: left 1"}));
+    EXPECT_EQ(service.requestCount(R::configuration), 1u);
+    for (auto route : {R::roomDetails, R::guestLogin, R::joinCall, R::postRoomConnectionStatus,
+                       R::getRoomConnectionStatus, R::muteAudio, R::leaveMeeting}) {
+        EXPECT_EQ(service.requestCount(route), 0u) << test::routeName(route);
+    }
+}
+
 TEST_F(KRClientJoinIntegrationTest, EveryFaultOfEveryJoinCallEndsTheJoinExactlyOnce) {
     struct Row {
         R route;
