@@ -23,6 +23,7 @@ KRClient::KRClient(KRDependencies dependencies)
 KRClient::~KRClient() {
     joinTimeout_.cancel();
     stopAllTimers();
+    removeNotificationsObservers();
 }
 
 void KRClient::wireHooks() {

@@ -32,6 +32,7 @@
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
 #include "platform/Dispatch/SequenceChecker.h"
 #include "platform/Dispatch/Timer.h"
+#include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
 
@@ -121,6 +122,25 @@ public:
                                 Completion completion = {});
     void stopUserScreenShare(const std::shared_ptr<KRMeetingUser>& user,
                              Completion completion = {});
+
+    // ---- Local screen share (with the broadcast extension) ----
+
+    /// Darwin notifications the broadcast extension posts, and the one the client posts back once
+    /// the share stream's credentials are in the app group under the two keys below.
+    static constexpr const char* kCaptureStartedNotification = "kr.darwin.screenshare.capture.started";
+    static constexpr const char* kStreamStartedNotification = "kr.darwin.screenshare.stream.started";
+    static constexpr const char* kCaptureStoppedNotification = "kr.darwin.screenshare.capture.stopped";
+    static constexpr const char* kCredentialsReadyNotification =
+        "kr.darwin.screenshare.credentials.ready";
+    static constexpr const char* kShareUidKey = "kr_screen_share_uid";
+    static constexpr const char* kShareTokenKey = "kr_screen_share_token";
+
+    /// Asks the server for the local share stream (when the extension started capturing) and
+    /// hands its uid and token to the extension. A reply without a usable uid or token fails the
+    /// start and tells the extension to stop.
+    void shareScreenAPICall(Completion completion = {});
+    /// Ends the local screen share: the server is told and the extension asked to stop.
+    void stopLocalScreenShare();
 
     // ---- Whiteboard ----
 
@@ -278,6 +298,8 @@ private:
         startWhiteboard,
         stopWhiteboard,
         stopSharePrivate,
+        participantStartScreenShare,
+        participantStopScreenShare,
     };
 
     explicit KRClient(KRDependencies dependencies);
@@ -321,6 +343,12 @@ private:
     /// Calls `completion(value)` later on the queue (never inside the caller's call).
     void completeLater(Completion completion, bool value);
     void setHandRaised(bool isRaised);
+    void addNotificationsObservers();
+    void removeNotificationsObservers();
+    void handleScreenShareStreamStarted();
+    void handleScreenShareCaptureStopped();
+    /// Forgets the local share and reports it stopped (when there was one).
+    void endLocalShare(const KRUserLeftReason& reason);
     void applySettingsValue(std::string_view key, const boost::json::value& value);
     void selectBypassRoad(const boost::json::object& params);
 
@@ -398,6 +426,7 @@ private:
     bool isNetworkConnected_ = true;
     int ticksWithoutNetwork_ = 0;
     bool skipNextSocketStart_ = false;
+    std::vector<platform::ObserverToken> darwinObservers_;
 };
 
 }  // namespace kr

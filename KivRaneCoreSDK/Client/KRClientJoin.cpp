@@ -62,6 +62,7 @@ void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingCon
 
     ++generation_;
     joinInProgress_ = true;
+    addNotificationsObservers();
     const std::uint64_t generation = generation_;
     std::weak_ptr<KRClient> weak = weak_from_this();
     joinTimeout_ = queue_->postAfter(kJoinTimeout, [weak, generation] {
@@ -220,6 +221,7 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
     joinTimeout_.cancel();
     ++generation_;  // replies still on their way belong to the failed join
     stopAllTimers();
+    removeNotificationsObservers();
     if (mediaWasAsked) {
         cancelMediaJoin();
     }

@@ -70,6 +70,7 @@ void KRClient::handleLocalMediaLeft() {
     stopAllTimers();
     stopSocketService();
     currentRoom_.removeAllData();
+    removeNotificationsObservers();
     inMeeting_ = false;
     leaving_ = false;
     awaitingMediaJoin_ = false;
@@ -87,10 +88,7 @@ void KRClient::postForceStopScreenShareDarwinNotification(const std::string& rea
     }
     platform::DarwinNotifyCenter::shared().post(kForceStopNotification);
     if (currentRoom_.isLocalUserSharingScreen() || currentRoom_.localScreenShareTrackUid != 0) {
-        const std::uint64_t uid = currentRoom_.localScreenShareTrackUid;
-        currentRoom_.localScreenShareTrackUid = 0;
-        currentRoom_.localScreenShareTrackRtcToken.clear();
-        sendLocalScreenShareEvent(KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), uid));
+        endLocalShare(KRUserLeftReason::leaveMeeting());
     }
 }
 

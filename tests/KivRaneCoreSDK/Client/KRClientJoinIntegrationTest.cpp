@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/ManualClock.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
 #include "platform/Dispatch/ScopedMainQueue.h"
 #include "platform/Http/HttpTransport.h"
 #include "support/ClientTestDelegate.h"
@@ -399,6 +401,85 @@ TEST_F(KRClientJoinIntegrationTest, DestroyingTheClientInTheMiddleOfEachJoinCall
         members.clear();  // the client goes while its request is in flight
         main.queue().runFor(300ms);
         EXPECT_TRUE(delegate->events().empty());
+    }
+}
+
+/// The hand-over of the local screen share with the broadcast extension, through the app group
+/// and Darwin notifications.
+class KRClientScreenShareIntegrationTest : public KRClientJoinIntegrationTest {
+protected:
+    static constexpr const char* kGroup = "group.kr.test";
+    KRClientScreenShareIntegrationTest() {
+        platform::UserDefaults::setDirectory(defaults.path());
+        auto& center = platform::DarwinNotifyCenter::shared();
+        for (const char* name : {KRClient::kCredentialsReadyNotification,
+                                 "kr.darwin.screenshare.force.stop.screen.share"}) {
+            tokens.push_back(center.addObserver(name, [this](const std::string& n) {
+                extensionHeard.push_back(n);
+            }));
+        }
+    }
+    ~KRClientScreenShareIntegrationTest() override {
+        for (auto token : tokens) platform::DarwinNotifyCenter::shared().removeObserver(token);
+        platform::UserDefaults::setDirectory({});
+    }
+    Member& sharer() {
+        Member& member = makeMember("sharer");
+        member.client->setParameters(boost::json::object{{"kr_app_group_name", kGroup}});
+        startJoin(member);
+        EXPECT_TRUE(runJoinRoad(member));
+        member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
+        return member;
+    }
+    test::ScopedTempDirectory defaults;
+    std::vector<platform::ObserverToken> tokens;
+    std::vector<std::string> extensionHeard;
+};
+
+TEST_F(KRClientScreenShareIntegrationTest, TheExtensionGetsTheShareStreamAndTheStopIsReported) {
+    Member& a = sharer();
+    platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return a.client->currentRoom().localScreenShareTrackUid != 0; }, 10s));
+    const auto suite = platform::UserDefaults::suite(kGroup);
+    ASSERT_TRUE(suite);
+    EXPECT_EQ(suite->integer(KRClient::kShareUidKey),
+              static_cast<std::int64_t>(a.client->currentRoom().localScreenShareTrackUid));
+    EXPECT_EQ(suite->string(KRClient::kShareTokenKey),
+              a.client->currentRoom().localScreenShareTrackRtcToken);
+    EXPECT_EQ(extensionHeard, std::vector<std::string>{KRClient::kCredentialsReadyNotification});
+    EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, a.uid());
+
+    platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStoppedNotification);
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return a.delegate->events().back() == "sharer: local share stopped"; }, 10s));
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return service.room(kMeetingId)->screenSharerUri.empty(); }, 10s));
+    main.queue().post([&] { a.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return a.delegate->events().back() == "sharer: left 1"; }, 10s));
+    // The share ended once: the leave tells the extension but reports no second stop.
+    EXPECT_EQ(std::count(a.delegate->events().begin(), a.delegate->events().end(),
+                         "sharer: local share stopped"),
+              1);
+    EXPECT_EQ(suite->string("kr.screen.share.stopped.reason"), "You have left the meeting");
+}
+
+TEST_F(KRClientScreenShareIntegrationTest, AShareStreamWithoutUidOrTokenFailsTheStart) {
+    Member& a = sharer();
+    for (const char* body : {R"({"success":true,"agoraScreenShareInfo":{"agoraUid":0,"agoraToken":"t"}})",
+                             R"({"success":true,"agoraScreenShareInfo":{"agoraUid":5,"agoraToken":""}})",
+                             R"({"success":false})"}) {
+        SCOPED_TRACE(body);
+        extensionHeard.clear();
+        service.clearFaults();
+        service.injectFault(R::shareScreen, MeetingServiceFault::withStatus(200, body));
+        EXPECT_FALSE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
+        EXPECT_EQ(a.client->currentRoom().localScreenShareTrackUid, 0u);
+        EXPECT_EQ(extensionHeard,
+                  std::vector<std::string>{"kr.darwin.screenshare.force.stop.screen.share"});
+        EXPECT_EQ(platform::UserDefaults::suite(kGroup)->string("kr.screen.share.stopped.reason"),
+                  "Screen share could not be started");
     }
 }
 
