@@ -37,8 +37,14 @@ void KRClient::unLockMeeting(Completion completion) {
 
 void KRClient::startRecording(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    const std::uint64_t generation = generation_;
     send(StartRecordingRequest(currentRoom_.historyId),
-         [completion = std::move(completion)](KRClient& client, const auto& result) {
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) {
+                 if (completion) completion(replySucceeded(result));
+                 return;
+             }
              if (!replySucceeded(result)) {
                  const std::string message = replyErrorMessage(result);
                  client.logger_.error("Start Recording Error ::: " + message);
@@ -55,8 +61,14 @@ void KRClient::startRecording(Completion completion) {
 
 void KRClient::stopRecording(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    const std::uint64_t generation = generation_;
     send(StopRecordingRequest(currentRoom_.historyId),
-         [completion = std::move(completion)](KRClient& client, const auto& result) {
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) {
+                 if (completion) completion(replySucceeded(result));
+                 return;
+             }
              if (!replySucceeded(result)) {
                  const std::string message = replyErrorMessage(result);
                  client.logger_.error("Stop Recording Error ::: " + message);

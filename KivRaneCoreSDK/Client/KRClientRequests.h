@@ -50,7 +50,8 @@ void KRClient::send(const Request& request, OnResult onResult) {
 template <class Request, class OnSuccess>
 void KRClient::sendHostRequest(const Request& request, const char* action, Completion completion,
                                OnSuccess onSuccess) {
-    send(request, [action = std::string(action), completion = std::move(completion),
+    const std::uint64_t generation = generation_;
+    send(request, [generation, action = std::string(action), completion = std::move(completion),
                    onSuccess = std::move(onSuccess)](KRClient& client, const auto& result) mutable {
         if (!replySucceeded(result)) {
             client.logger_.error(action + " Error ::: " + replyErrorMessage(result));
@@ -58,7 +59,10 @@ void KRClient::sendHostRequest(const Request& request, const char* action, Compl
             return;
         }
         client.logger_.info(action + " API Successfull");
-        onSuccess(client);
+        // After a leave the others are no longer ours to tell, and nothing is reported any more.
+        if (client.isCurrent(generation)) {
+            onSuccess(client);
+        }
         if (completion) completion(true);
     });
 }

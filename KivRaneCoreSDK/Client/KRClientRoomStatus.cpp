@@ -61,7 +61,8 @@ void KRClient::getRoomConnectionStatus(Completion completion) {
              client.logger_.info("Get Room Connection Status API Successfull");
              // A reply to a question asked before a leave or another join describes a meeting
              // the client is no longer in.
-             if (client.isCurrent(generation) && (client.inMeeting_ || client.joinInProgress_)) {
+             if (client.isCurrent(generation) && !client.leaving_ &&
+                 (client.inMeeting_ || client.joinInProgress_)) {
                  client.applyRoomConnectionStatus(result.value());
              }
              if (completion) completion(true);

@@ -21,10 +21,15 @@ void KRClient::startWhitebboard(bool remote, const std::string& userName,
         sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
         sendStopWhiteboardEvent(currentRoom_.whiteboardSharingId);
     }
+    const std::uint64_t generation = generation_;
     send(StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
                                 currentRoom_.historyId, remote),
-         [remote, userName, userId, completion = std::move(completion)](KRClient& client,
-                                                                        const auto& result) {
+         [generation, remote, userName, userId,
+          completion = std::move(completion)](KRClient& client, const auto& result) {
+             if (!client.isCurrent(generation)) {
+                 if (completion) completion(false);
+                 return;
+             }
              if (!replySucceeded(result)) {
                  client.logger_.error("Start Whiteboard Error ::: " + replyErrorMessage(result));
                  if (completion) completion(false);
@@ -57,8 +62,14 @@ void KRClient::stopWhiteboard(Completion completion) {
         completeLater(std::move(completion), true);
         return;
     }
+    const std::uint64_t generation = generation_;
     send(StopWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
-         [completion = std::move(completion)](KRClient& client, const auto& result) {
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) {
+                 if (completion) completion(replySucceeded(result));
+                 return;
+             }
              if (!replySucceeded(result)) {
                  client.logger_.error("Stop Whiteboard Error ::: " + replyErrorMessage(result));
                  if (completion) completion(false);

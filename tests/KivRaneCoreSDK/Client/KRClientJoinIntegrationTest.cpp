@@ -384,6 +384,25 @@ TEST_F(KRClientJoinIntegrationTest, AStatusReplyArrivingAfterTheLeaveChangesNoth
     EXPECT_FALSE(guest.client->currentRoom().isRecordingOn);
 }
 
+TEST_F(KRClientJoinIntegrationTest, AHostControlAnsweredAfterTheLeaveTellsNobody) {
+    Member& host = joined("host", KRUserRole::host(kHostToken));
+    service.injectFault(R::lockMeeting, MeetingServiceFault::delayed(300ms).times(1));
+    service.injectFault(R::startRecording, MeetingServiceFault::delayed(300ms).times(1));
+    std::optional<bool> locked;
+    std::optional<bool> recording;
+    main.queue().post([&] {
+        host.client->lockMeeting([&](bool ok) { locked = ok; });
+        host.client->startRecording([&](bool ok) { recording = ok; });
+        host.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    });
+    ASSERT_TRUE(main.queue().runUntil([&] { return locked && recording; }, 10s));
+    main.queue().runFor(100ms);
+    EXPECT_TRUE(*locked);  // the server did lock: the host is told so
+    EXPECT_TRUE(*recording);
+    EXPECT_EQ(host.delegate->events(),
+              (std::vector<std::string>{"host: joined " + host.uid(), "host: left 1"}));
+}
+
 TEST_F(KRClientJoinIntegrationTest, DestroyingTheClientInTheMiddleOfEachJoinCallIsSafe) {
     for (auto route : {R::configuration, R::roomDetails, R::guestLogin, R::joinCall,
                        R::postRoomConnectionStatus, R::getRoomConnectionStatus}) {
