@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 
+#include "KivRaneCoreSDK/Client/KRClientConstants.h"
 #include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
@@ -229,6 +230,43 @@ TEST_F(KRClientTest, ADelegateMayRemoveItselfWhileCalled) {
     client->sendRecordingStoppedEvent(std::nullopt);
     client->sendRecordingStartedEvent(std::nullopt);
     EXPECT_EQ(self->calls, 1);
+}
+
+TEST_F(KRClientTest, TheRoomStoreHooksReachTheParticipantPanel) {
+    struct Panel : KRParticipantsListUpdateDelegate {
+        std::vector<std::string> log;
+        void didParticipantUpserted(const KRMeetingParticipant& p) override {
+            log.push_back("upserted " + p.participantId);
+        }
+        void didParticipantRemoved(const KRMeetingParticipant& p) override {
+            log.push_back("removed " + p.participantId);
+        }
+        void didParticipantDataRefreshed(const std::vector<KRMeetingParticipant>& all) override {
+            log.push_back("refreshed " + std::to_string(all.size()));
+        }
+    };
+    auto panel = std::make_shared<Panel>();
+    KRCurrentRoom& room = client->currentRoom();
+    KRMeetingParticipant one;
+    one.participantId = "1";
+    room.onMeetingParticipantUpdate(one);  // no panel yet: nothing
+    client->setParticipantsListDelegate(panel);
+    room.allParticipants = {one};
+    room.onMeetingParticipantUpdate(one);
+    room.onMeetingParticipantRemoved(one);
+    room.removeMediaTrack("1");
+    EXPECT_EQ(panel->log, (std::vector<std::string>{"upserted 1", "removed 1", "refreshed 0"}));
+    panel.reset();
+    room.removeMediaTrack("2");  // the panel is gone: held weakly, nothing happens
+}
+
+TEST(KRClientConstantsTest, KeysKeepTheirTextsBothWays) {
+    EXPECT_EQ(rawValue(KRClientConstants::rtmMessageRecieved), "kr_client_rtm_message_recieved");
+    EXPECT_EQ(rawValue(KRClientConstants::sendRtmFromExternalSource),
+              "kr_send_rtm_message_from_external_source");
+    EXPECT_EQ(krClientConstantsFromRaw("kr_client_rtm_message_recieved"),
+              KRClientConstants::rtmMessageRecieved);
+    EXPECT_EQ(krClientConstantsFromRaw("kr_client_rtm_message_received"), std::nullopt);
 }
 
 // ---- Status replies ----
