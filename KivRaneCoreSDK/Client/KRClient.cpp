@@ -1,0 +1,227 @@
+#include "KivRaneCoreSDK/Client/KRClient.h"
+
+#include <algorithm>
+
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
+
+namespace kr {
+
+std::shared_ptr<KRClient> KRClient::create(KRDependencies dependencies) {
+    std::shared_ptr<KRClient> client(new KRClient(std::move(dependencies)));
+    client->wireHooks();
+    return client;
+}
+
+KRClient::KRClient(KRDependencies dependencies)
+    : deps_(dependencies.resolved()), queue_(deps_.queue) {
+    // The reachability handler is only registered with when the caller gave one or production
+    // defaults apply; a test that leaves it empty gets the process handler like production.
+    networkClient_ = KRNetworkClient::create(deps_.reachability.get());
+}
+
+KRClient::~KRClient() {
+    joinTimeout_.cancel();
+    stopAllTimers();
+    removeNotificationsObservers();
+}
+
+void KRClient::wireHooks() {
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    networkClient_->setOnNetworkStateChanged([weak](bool isConnected) {
+        if (auto self = weak.lock()) {
+            self->onQueue([isConnected](KRClient& client) {
+                client.isNetworkConnected_ = isConnected;
+            });
+        }
+    });
+    currentRoom_.onMeetingParticipantRemoved = [weak](const KRMeetingParticipant& participant) {
+        if (auto self = weak.lock()) {
+            if (auto panel = self->participantsListDelegate_.lock()) {
+                panel->didParticipantRemoved(participant);
+            }
+        }
+    };
+    currentRoom_.onMeetingParticipantUpdate = [weak](const KRMeetingParticipant& participant) {
+        if (auto self = weak.lock()) {
+            if (auto panel = self->participantsListDelegate_.lock()) {
+                panel->didParticipantUpserted(participant);
+            }
+        }
+    };
+    currentRoom_.onMeetingParticipantsRefreshed =
+        [weak](const std::vector<KRMeetingParticipant>& participants) {
+            if (auto self = weak.lock()) {
+                if (auto panel = self->participantsListDelegate_.lock()) {
+                    panel->didParticipantDataRefreshed(participants);
+                }
+            }
+        };
+    // The participant merge reports joins and leaves only on the multimedia-engine road; on the
+    // default road the engine reports them, and reporting both would tell the host twice.
+    meetingUsersManager_.onNewUserJoined = [weak](const std::shared_ptr<KRMeetingUser>& user) {
+        auto self = weak.lock();
+        if (!self || !self->isMultiMediaEngineIntegration_) return;
+        if (user->id() == self->meetingUsersManager_.getCurrentParticipantId()) {
+            self->sendLocalUserJoinMeetingEvent();
+        } else {
+            self->sendRemoteUserJoinMeetingEvent(user);
+        }
+    };
+    meetingUsersManager_.onUserDataUpdated = [weak](const std::shared_ptr<KRMeetingUser>& user,
+                                                    ParticipantUpdateType change) {
+        auto self = weak.lock();
+        if (!self || !self->isMultiMediaEngineIntegration_) return;
+        const bool isLocal = user->id() == self->meetingUsersManager_.getCurrentParticipantId();
+        switch (change) {
+            case ParticipantUpdateType::audio:
+                if (isLocal) {
+                    self->sendLocalUserMicUpdateEvent();
+                } else {
+                    self->sendRemoteUserMicStatusUpdateEvent(user);
+                }
+                break;
+            case ParticipantUpdateType::video:
+                if (isLocal) {
+                    self->sendLocalUserVideoUpdateEvent();
+                } else {
+                    self->sendRemoteUserVideoStatusUpdateEvent(user);
+                }
+                break;
+            case ParticipantUpdateType::loudestVolume:
+                if (user->isLoudest()) self->sendLoudestSpeakerEvent(user);
+                break;
+            case ParticipantUpdateType::handRaise:
+                if (isLocal) {
+                    self->sendLocalHandRaiseEvent();
+                } else {
+                    self->sendRemoteUserHandRaisedEvent(user);
+                }
+                break;
+            default:
+                break;
+        }
+    };
+    meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user) {
+        auto self = weak.lock();
+        if (!self || !self->isMultiMediaEngineIntegration_) return;
+        self->sendRemoteUserLeftMeetingEvent(user, KRUserLeftReason::leaveMeeting());
+    };
+}
+
+void KRClient::onQueue(std::function<void(KRClient&)> task) {
+    if (queue_->isCurrent()) {
+        task(*this);
+        return;
+    }
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    queue_->post([weak, task = std::move(task)] {
+        if (auto self = weak.lock()) {
+            task(*self);
+        }
+    });
+}
+
+// ---- Delegates ----
+
+void KRClient::addDelegate(const std::string& identifier,
+                           std::weak_ptr<KRClientDelegate> delegate) {
+    KR_DCHECK_RUN_ON(checker_);
+    for (auto& entry : clientDelegates_) {
+        if (entry.first == identifier) {
+            entry.second = std::move(delegate);
+            return;
+        }
+    }
+    clientDelegates_.emplace_back(identifier, std::move(delegate));
+}
+
+void KRClient::removeDelegate(std::string_view identifier) {
+    KR_DCHECK_RUN_ON(checker_);
+    std::erase_if(clientDelegates_, [&](const auto& entry) { return entry.first == identifier; });
+}
+
+void KRClient::setParticipantsListDelegate(
+    std::weak_ptr<KRParticipantsListUpdateDelegate> delegate) {
+    participantsListDelegate_ = std::move(delegate);
+}
+
+void KRClient::forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const {
+    // From a snapshot, so that a delegate may add or remove delegates while it is called.
+    std::vector<std::shared_ptr<KRClientDelegate>> targets;
+    if (auto main = delegate_.lock()) {
+        targets.push_back(std::move(main));
+    }
+    for (const auto& entry : clientDelegates_) {
+        if (auto extra = entry.second.lock()) {
+            targets.push_back(std::move(extra));
+        }
+    }
+    for (const auto& target : targets) {
+        call(*target);
+    }
+}
+
+void KRClient::forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const {
+    if (auto main = delegate_.lock()) {
+        call(*main);
+    }
+}
+
+// ---- Queries ----
+
+KRMeeting KRClient::getCurrentMeetingData() const {
+    std::vector<std::shared_ptr<KRMediaTrack>> tracks;
+    if (isMultiMediaEngineIntegration_) {
+        for (const auto& user : meetingUsersManager_.getAllMeetingUser()) {
+            tracks.push_back(user);
+        }
+        for (const auto& share : meetingUsersManager_.getScreenShareTracks()) {
+            tracks.push_back(share);
+        }
+    } else {
+        tracks = currentRoom_.allMediaTracks;
+    }
+    KRMeeting meeting(currentRoom_.meetingId, currentRoom_.meetingPin, currentRoom_.meetingTitle,
+                      std::move(tracks), getMeetingLocalUser(), currentRoom_.isHardMuteEnabled,
+                      currentRoom_.meetingOwnerName, currentRoom_.isMeetingLocked);
+    meeting.setIsRecordingOn(currentRoom_.isRecordingOn);
+    meeting.setIsWhiteboardShared(currentRoom_.isWhiteboardShared);
+    return meeting;
+}
+
+std::vector<std::shared_ptr<KRMeetingUser>> KRClient::getMeetingUsers() const {
+    if (isMultiMediaEngineIntegration_) {
+        return meetingUsersManager_.getAllMeetingUser();
+    }
+    return currentRoom_.meetingUsers();
+}
+
+std::shared_ptr<KRMeetingUser> KRClient::getMeetingLocalUser() const {
+    if (isMultiMediaEngineIntegration_) {
+        return meetingUsersManager_.getLocalUser();
+    }
+    return currentRoom_.getLocalUser();
+}
+
+std::shared_ptr<KRMeetingUser> KRClient::getUser(const std::string& id) const {
+    return currentRoom_.trackUser(id);
+}
+
+std::shared_ptr<KRMeetingUser> KRClient::userById(const std::optional<std::string>& id) const {
+    if (!id || id->empty()) {
+        return nullptr;
+    }
+    for (const auto& user : getMeetingUsers()) {
+        if (user->id() == *id) {
+            return user;
+        }
+    }
+    return nullptr;
+}
+
+KRApiServer KRClient::getServerEnvironment() const {
+    return networkClient_->getServerEnvironMent();
+}
+
+}  // namespace kr

@@ -1,0 +1,432 @@
+#pragma once
+
+#include <boost/json/object.hpp>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClientEngineTypes.h"
+#include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
+#include "KivRaneCoreSDK/Client/KRMeetingError.h"
+#include "KivRaneCoreSDK/Client/KRMeetingJoinError.h"
+#include "KivRaneCoreSDK/Client/KRScreenShareState.h"
+#include "KivRaneCoreSDK/Client/Managers/MeetingParticipantsManager.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/PostRoomConnectionRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRConfiguration.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRRoomConnectionStatus.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRVideoConfiguration.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRJoinMeetingConfig.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRJoinMeetingData.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeeting.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRUserRole.h"
+#include "KivRaneCoreSDK/Client/Protocols/KRClientDelegate.h"
+#include "KivRaneCoreSDK/Client/Protocols/KRParticipantsListUpdateDelegate.h"
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
+#include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
+#include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
+#include "platform/Dispatch/SequenceChecker.h"
+#include "platform/Dispatch/Timer.h"
+#include "platform/Notifications/NotificationCenter.h"
+
+namespace kr {
+
+class KRNetworkClient;
+
+/// The meeting client the host app creates: settings, the join road, the meeting's operations and
+/// every report to the host app through `KRClientDelegate`. Owns the room store, the participant
+/// merge, one network client and its logger ("krclient") for its whole life.
+///
+/// Threading: confined to the queue of its dependencies; every host call, completion, timer and
+/// callback runs there. Completions hold the client weakly: after it is gone they do nothing.
+class KRClient : public std::enable_shared_from_this<KRClient> {
+public:
+    using Completion = std::function<void(bool success)>;
+
+    /// A join that has not reached the meeting after this long ends with other("timed out").
+    static constexpr std::chrono::seconds kJoinTimeout{60};
+    /// The room status polling interval when the configuration gives no usable one.
+    static constexpr double kDefaultPollingSeconds = 25.0;
+    /// No configuration can make the polls more frequent than this.
+    static constexpr double kMinimumPollingSeconds = 1.0;
+
+    static std::shared_ptr<KRClient> create(KRDependencies dependencies = {});
+
+    /// The polling interval a configured value stands for: zero, negative or not finite gives
+    /// the default, and nothing below the minimum.
+    static double pollingIntervalFor(double configuredSeconds);
+    ~KRClient();
+    KRClient(const KRClient&) = delete;
+    KRClient& operator=(const KRClient&) = delete;
+
+    // ---- Settings ----
+
+    /// Reads the host app's settings (see the settings keys in the docs). A value of the wrong
+    /// type is ignored and logged.
+    void setParameters(const boost::json::object& params);
+
+    // ---- Delegates ----
+
+    /// Extra delegates hear what the main delegate hears (except main-only reports), after it, in
+    /// the order added. Adding an identifier again replaces that entry in place.
+    void addDelegate(const std::string& identifier, std::weak_ptr<KRClientDelegate> delegate);
+    void removeDelegate(std::string_view identifier);
+    void setParticipantsListDelegate(std::weak_ptr<KRParticipantsListUpdateDelegate> delegate);
+
+    // ---- Join and leave ----
+
+    void joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
+                     std::weak_ptr<KRClientDelegate> delegate);
+    void leaveMeeting(KRUserLeftReason reason);
+
+    // ---- Local user ----
+
+    void muteLocalAudio(bool isMute);
+    void muteLocalVideo(bool isMute);
+    void raiseHand();
+    void lowerHand();
+
+    // ---- Host controls: the server first; the others are told only after it agreed ----
+
+    void lockMeeting(Completion completion = {});
+    void unLockMeeting(Completion completion = {});
+    void startRecording(Completion completion = {});
+    void stopRecording(Completion completion = {});
+    void hardMuteUnmuteUsersAudio(bool isMute, Completion completion = {});
+    void hardMuteUnmuteParticipantsAudio(bool isMute, Completion completion = {}) {
+        hardMuteUnmuteUsersAudio(isMute, std::move(completion));
+    }
+    void softMuteUsersAudio(Completion completion = {});
+    void softMuteParticipantsAudio(Completion completion = {}) {
+        softMuteUsersAudio(std::move(completion));
+    }
+    void lowerAllUsersHands(Completion completion = {});
+    void lowerAllParticipantsHands(Completion completion = {}) {
+        lowerAllUsersHands(std::move(completion));
+    }
+    void changeUserAudioState(const std::string& userId, bool isOn, Completion completion = {});
+    void changeUserVideoState(const std::string& userId, bool isOn, Completion completion = {});
+    void removeUserFromMeeting(const std::string& userId, Completion completion = {});
+    void removeUserFromMeeting(const std::shared_ptr<KRMeetingUser>& user,
+                               Completion completion = {});
+    void changeUserRole(const std::string& userId, const KRUserRole& newRole,
+                        Completion completion = {});
+    void changeUserRole(const std::shared_ptr<KRMeetingUser>& user, const KRUserRole& newRole,
+                        Completion completion = {});
+    void updateUserCoHostRights(const std::shared_ptr<KRMeetingUser>& user, bool makeCoHost,
+                                Completion completion = {});
+    void stopUserScreenShare(const std::shared_ptr<KRMeetingUser>& user,
+                             Completion completion = {});
+
+    // ---- Local screen share (with the broadcast extension) ----
+
+    /// Darwin notifications the broadcast extension posts, and the one the client posts back once
+    /// the share stream's credentials are in the app group under the two keys below.
+    static constexpr const char* kCaptureStartedNotification = "kr.darwin.screenshare.capture.started";
+    static constexpr const char* kStreamStartedNotification = "kr.darwin.screenshare.stream.started";
+    static constexpr const char* kCaptureStoppedNotification = "kr.darwin.screenshare.capture.stopped";
+    static constexpr const char* kCredentialsReadyNotification =
+        "kr.darwin.screenshare.credentials.ready";
+    static constexpr const char* kShareUidKey = "kr_screen_share_uid";
+    static constexpr const char* kShareTokenKey = "kr_screen_share_token";
+
+    /// Asks the server for the local share stream (when the extension started capturing) and
+    /// hands its uid and token to the extension. A reply without a usable uid or token fails the
+    /// start and tells the extension to stop.
+    void shareScreenAPICall(Completion completion = {});
+    /// Ends the local screen share: the server is told and the extension asked to stop.
+    void stopLocalScreenShare();
+
+    // ---- Whiteboard ----
+
+    /// Opens the whiteboard: a remote one (someone else shares) or the local user's own.
+    void startWhitebboard(bool remote, const std::string& userName, const std::string& userId,
+                          Completion completion = {});
+    void stopWhiteboard(Completion completion = {});
+    /// The whiteboard's web address, empty while none is open.
+    std::string whiteboardUrl() const;
+
+    // ---- Queries ----
+
+    KRMeeting getCurrentMeetingData() const;
+    std::vector<std::shared_ptr<KRMeetingUser>> getMeetingUsers() const;
+    std::shared_ptr<KRMeetingUser> getMeetingLocalUser() const;
+    std::shared_ptr<KRMeetingUser> getUser(const std::string& id) const;
+    KRApiServer getServerEnvironment() const;
+
+    KRCurrentRoom& currentRoom() { return currentRoom_; }
+    const KRCurrentRoom& currentRoom() const { return currentRoom_; }
+    MeetingParticipantsManager& meetingUsersManager() { return meetingUsersManager_; }
+    const std::shared_ptr<KRNetworkClient>& networkClient() const { return networkClient_; }
+
+    bool isMultiMediaEngineIntegration() const { return isMultiMediaEngineIntegration_; }
+    void setMultiMediaEngineIntegration(bool value) { isMultiMediaEngineIntegration_ = value; }
+    bool shouldByPassAPICalls() const { return shouldByPassAPICalls_; }
+    bool shouldLeaveChatThreadOnLeave() const { return shouldLeaveChatThreadOnLeave_; }
+    bool isGuestUserFlow() const { return isGuestUserFlow_; }
+    const std::string& currentAppGroupName() const { return currentAppGroupName_; }
+    const std::string& osType() const { return osType_; }
+    std::optional<std::int64_t> participantsLimit() const { return participantsLimit_; }
+    bool isParticipantsLimitSetByHost() const { return isParticipantsLimitSetByHost_; }
+    double pollingAPITimeInterval() const { return pollingAPITimeInterval_; }
+    bool isWatermarkEnabled() const { return isWatermarkEnabled_; }
+    const std::string& termsConditionUrl() const { return termsConditionUrl_; }
+    bool userActiveSpeakerCallback() const { return userActiveSpeakerCallback_; }
+    bool useLocalSpeakerSpeakingOnMuteCallback() const {
+        return useLocalSpeakerSpeakingOnMuteCallback_;
+    }
+    std::int64_t activeSpeakerCallbackInterval() const { return activeSpeakerCallbackInterval_; }
+    const std::optional<KRVideoConfiguration>& highQualityVideoConfig() const {
+        return highQualityVideoConfig_;
+    }
+    const std::optional<KRVideoConfiguration>& lowQualityVideoConfig() const {
+        return lowQualityVideoConfig_;
+    }
+    bool isLocalUserInAudienceMode() const { return isLocalUserInAudienceMode_; }
+    bool isInitialAudioOn() const { return isInitialAudioOn_; }
+    bool isInitialVideoOn() const { return isInitialVideoOn_; }
+    const KRUserLeftReason& localUserLeftReason() const { return localUserLeftReason_; }
+    /// True from the start of a join until it reached the meeting or failed.
+    bool isJoining() const { return joinInProgress_; }
+    /// True once the server calls of the join are done and the join waits for the media channel.
+    bool isAwaitingMediaJoin() const { return awaitingMediaJoin_; }
+    bool hasPollingTimers() const { return getConnectionTimer_ && postConnectionTimer_; }
+    bool hasConnectionCheckTimer() const { return connectionCheckTimer_ != nullptr; }
+
+    // ---- Called by the engine and messaging wiring ----
+
+    /// The media channel confirmed the local join. `participant` is the engine's participant whose
+    /// uid is the room's local id; when the engine knows none under that id, pass the uid the
+    /// engine confirmed instead (it becomes the local id, logged). Neither: the join fails.
+    void completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
+                                std::optional<std::uint64_t> confirmedUid);
+    /// The media channel confirmed the local leave: stops the timers, clears the tracks and
+    /// reports the leave once.
+    void handleLocalMediaLeft();
+    /// Ends the join with this failure (once per join).
+    void failJoin(const KRMeetingJoinError& error);
+
+    /// Posts the local user's status (connected/polling) with the room's flags.
+    void postUserRoomConnectionStatus(bool isConnected, bool isPolling, Completion completion);
+    /// Fetches the room status and applies it to the store.
+    void getRoomConnectionStatus(Completion completion);
+    /// Applies one status reply (recording events first, then the copies).
+    void applyRoomConnectionStatus(const KRRoomConnectionStatus& status);
+
+    /// Tells the broadcast extension to stop and reports the local share stopped when there was one.
+    void postForceStopScreenShareDarwinNotification(const std::string& reason);
+
+    // ---- Event senders ----
+
+    void sendLocalUserJoinMeetingEvent();
+    void sendLocalUserMicUpdateEvent();
+    void sendLocalUserVideoUpdateEvent();
+    void sendLocalUserLeftMeetingEvent();
+    void sendLocalHandRaiseEvent();
+    void sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user);
+    void sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                        const KRUserLeftReason& reason);
+    void sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user);
+    void sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user);
+    void sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user);
+    void sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                       bool isAudience);
+    void sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user);
+    void sendNetworkQualityUpdateEvent(KRNetworkQuality quality);
+    void sendAudioRouteChangeEvent(KRAudioRouteType newRoute);
+    void sendLocalScreenShareEvent(const KRScreenShareState& state);
+    void sendRemoteScreenShareEvent(const KRScreenShareState& state);
+    void sendRecordingStartedEvent(const std::optional<std::string>& startedBy);
+    void sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy);
+    void sendMeetingLockedEvent(const std::optional<std::string>& lockedBy);
+    void sendMeetingUnLockedEvent(const std::optional<std::string>& unLockedBy);
+    void sendStartWhiteboardEvent(const std::string& startedBy, const std::string& senderName);
+    void sendStopWhiteboardEvent(const std::optional<std::string>& stoppedBy);
+    void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
+                                               bool isAudioRequest);
+    void sendHostRequestToStopAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
+                                              bool isAudioRequest);
+    void sendStartAudioVideoDeclineEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                         bool isAudioDecline);
+    void sendHardMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
+    void sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
+    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
+    void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer);
+    void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user);
+    void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
+                                      const std::string& targetParticipantId);
+    void sendReactionReceivedEvent(const KRMeeting& meeting,
+                                   const std::shared_ptr<KRMeetingUser>& user,
+                                   const std::string& reactionsType);
+    void sendJoinFailedEvent(const KRMeetingJoinError& error);
+    void sendErrorEvent(const KRMeetingError& error);
+
+    /// Calls `call` on the main delegate, then on every extra delegate in the order added.
+    void forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const;
+    /// Calls `call` on the main delegate only.
+    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const;
+
+private:
+    /// The messages the facade sends to the others in the meeting.
+    enum class ControlMessage {
+        handRaised,
+        handLowered,
+        hardMuteEnabled,
+        hardMuteDisabled,
+        softMuteEnabled,
+        lowerAllHands,
+        requestToStartAudio,
+        stopParticipantAudio,
+        requestToStartVideo,
+        stopParticipantVideo,
+        removeParticipant,
+        downgradeToAudience,
+        upgradeToParticipant,
+        recordingStarted,
+        recordingStopped,
+        lockMeeting,
+        unLockMeeting,
+        makeCoHost,
+        removeCoHost,
+        forceStopScreenShare,
+        screenShareOverride,
+        startWhiteboard,
+        stopWhiteboard,
+        stopSharePrivate,
+        participantStartScreenShare,
+        participantStopScreenShare,
+    };
+
+    explicit KRClient(KRDependencies dependencies);
+    void wireHooks();
+
+    // Seams to the messaging, engine, socket and chat managers (KRClientMediaSeams.cpp).
+    void sendControlMessage(ControlMessage message, const std::shared_ptr<KRMeetingUser>& target,
+                            Completion completion);
+    void configureRtmAndEngine();
+    void switchLocalMediaInEngine(bool audio, bool isMute);
+    void leaveMediaAndMessaging();
+    void cancelMediaJoin();
+    void configureChatClient();
+    void leaveChatThread();
+    void startSocketService();
+    void stopSocketService();
+
+    // Join road
+    void startJoinRoad();
+    void getConfigurations(std::function<void(bool)> completion);
+    void getRoomDetailsAPICall(std::function<void(bool)> completion);
+    void handleGuestLogin(const std::string& hostToken, std::function<void(bool)> completion);
+    void startMeetingJoinProcess();
+    void joinCallAPI(std::function<void(bool)> completion);
+    void applyConfiguration(const KRConfiguration& configuration);
+    void resetForJoin();
+    void finishJoinTimer();
+
+    // Timers
+    void setGetPostConnectionTimer();
+    void startConnectionCheckTimer();
+    void connectionCheckTick();
+    void stopAllTimers();
+
+    // Server calls without join semantics
+    void leaveMeetingAPI(Completion completion);
+    void stopScreenShareAPI(Completion completion);
+    void updateLocalParticipantDataToDB(bool isHandRaised, Completion completion);
+    PostRoomConnectionRequest makeStatusPost(bool isConnected, bool isPolling,
+                                             bool isHandRaised) const;
+    /// Calls `completion(value)` later on the queue (never inside the caller's call).
+    void completeLater(Completion completion, bool value);
+    void setHandRaised(bool isRaised);
+    void addNotificationsObservers();
+    void removeNotificationsObservers();
+    void handleScreenShareStreamStarted();
+    void handleScreenShareCaptureStopped();
+    /// Forgets the local share and reports it stopped (when there was one).
+    void endLocalShare(const KRUserLeftReason& reason);
+    void applySettingsValue(std::string_view key, const boost::json::value& value);
+    void selectBypassRoad(const boost::json::object& params);
+
+    /// Runs `task` on the client's queue with the client alive: at once when already there.
+    void onQueue(std::function<void(KRClient&)> task);
+    /// True while a reply sent in meeting generation `generation` still concerns the meeting.
+    bool isCurrent(std::uint64_t generation) const { return generation == generation_; }
+    /// The participant (among the tracks) the id names, for lock/recording events.
+    std::shared_ptr<KRMeetingUser> userById(const std::optional<std::string>& id) const;
+    void withTarget(const std::string& userId, Completion completion,
+                    const std::function<void(const std::shared_ptr<KRMeetingUser>&)>& action);
+
+    /// Sends `request` and calls `onResult(client, result)` on the client's queue while the
+    /// client lives (defined in KRClientRequests.h).
+    template <class Request, class OnResult>
+    void send(const Request& request, OnResult onResult);
+    /// A host control: the request, then on success `onSuccess(client)` and the completion with
+    /// true; on failure a log line and the completion with false.
+    template <class Request, class OnSuccess>
+    void sendHostRequest(const Request& request, const char* action, Completion completion,
+                         OnSuccess onSuccess);
+
+    platform::SequenceChecker checker_;
+    KRDependencies deps_;
+    std::shared_ptr<platform::DispatchQueue> queue_;
+    KivRaneRealTimeLogger2 logger_{"krclient"};
+    KRCurrentRoom currentRoom_;
+    MeetingParticipantsManager meetingUsersManager_;
+    std::shared_ptr<KRNetworkClient> networkClient_;
+
+    std::weak_ptr<KRClientDelegate> delegate_;
+    std::vector<std::pair<std::string, std::weak_ptr<KRClientDelegate>>> clientDelegates_;
+    std::weak_ptr<KRParticipantsListUpdateDelegate> participantsListDelegate_;
+
+    // Settings
+    bool isMultiMediaEngineIntegration_ = false;
+    bool shouldByPassAPICalls_ = false;
+    bool shouldLeaveChatThreadOnLeave_ = false;
+    bool isGuestUserFlow_ = true;
+    std::string userJwtToken_;
+    std::string currentAppGroupName_;
+    std::string osType_ = "ios";
+    std::optional<std::int64_t> participantsLimit_;
+    bool isParticipantsLimitSetByHost_ = false;
+
+    // From the configuration and room details
+    double pollingAPITimeInterval_ = kDefaultPollingSeconds;
+    bool isWatermarkEnabled_ = false;
+    std::string termsConditionUrl_;
+    bool userActiveSpeakerCallback_ = true;
+    bool useLocalSpeakerSpeakingOnMuteCallback_ = true;
+    std::int64_t activeSpeakerCallbackInterval_ = 0;
+    std::optional<KRVideoConfiguration> highQualityVideoConfig_;
+    std::optional<KRVideoConfiguration> lowQualityVideoConfig_;
+    std::string currentUserToken_;
+
+    // Join
+    KRUserRole userRole_ = KRUserRole::speaker();
+    bool isLocalUserInAudienceMode_ = false;
+    bool isInitialAudioOn_ = true;
+    bool isInitialVideoOn_ = true;
+    KRUserLeftReason localUserLeftReason_ = KRUserLeftReason::none();
+    int joinRetryCount_ = 0;
+    std::uint64_t generation_ = 0;  // bumped at each join, failed join and finished leave
+    bool joinInProgress_ = false;
+    bool awaitingMediaJoin_ = false;
+    bool inMeeting_ = false;
+    bool leaving_ = false;
+    platform::TaskHandle joinTimeout_;
+
+    // Timers
+    std::shared_ptr<platform::Timer> getConnectionTimer_;
+    std::shared_ptr<platform::Timer> postConnectionTimer_;
+    std::shared_ptr<platform::Timer> connectionCheckTimer_;
+    bool isNetworkConnected_ = true;
+    int ticksWithoutNetwork_ = 0;
+    bool skipNextSocketStart_ = false;
+    std::vector<platform::ObserverToken> darwinObservers_;
+};
+
+}  // namespace kr

@@ -1,0 +1,254 @@
+#include "KivRaneCoreSDK/Client/KRClient.h"
+
+// The event senders: each takes a fresh snapshot and calls the main delegate first, then the extra
+// delegates, unless it says main only. State they change is changed before anyone is called.
+
+namespace kr {
+
+void KRClient::sendLocalUserJoinMeetingEvent() {
+    const KRMeeting meeting = getCurrentMeetingData();
+    const auto user = getMeetingLocalUser();
+    forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserJoinedMeeting(meeting, user); });
+}
+
+void KRClient::sendLocalUserMicUpdateEvent() {
+    const KRMeeting meeting = getCurrentMeetingData();
+    const bool muted = getMeetingLocalUser()->audioTrack()->isMuted();
+    forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserMicStatusUpdated(meeting, muted); });
+}
+
+void KRClient::sendLocalUserVideoUpdateEvent() {
+    const KRMeeting meeting = getCurrentMeetingData();
+    const bool muted = getMeetingLocalUser()->videoTrack()->isMuted();
+    forEachDelegate(
+        [&](KRClientDelegate& d) { d.didLocalUserVideoStatusUpdated(meeting, muted); });
+}
+
+void KRClient::sendLocalUserLeftMeetingEvent() {
+    const KRMeeting meeting = getCurrentMeetingData();
+    const KRUserLeftReason reason = localUserLeftReason_;
+    forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); });
+}
+
+void KRClient::sendLocalHandRaiseEvent() {
+    const KRMeeting meeting = getCurrentMeetingData();
+    const bool raised = getMeetingLocalUser()->isHandRaised();
+    forMainDelegate(
+        [&](KRClientDelegate& d) { d.didLocalUserHandRaiseStatusUpdated(meeting, raised); });
+}
+
+void KRClient::sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didRemoteUserJoinedMeeting(meeting, user); });
+}
+
+void KRClient::sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                              const KRUserLeftReason& reason) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate(
+        [&](KRClientDelegate& d) { d.didRemoteUserLeftMeeting(meeting, user, reason); });
+}
+
+void KRClient::sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) {
+    if (!user) return;
+    const KRMeeting meeting = getCurrentMeetingData();
+    const bool muted = user->audioTrack()->isMuted();
+    forEachDelegate(
+        [&](KRClientDelegate& d) { d.didRemoteUserMicStatusUpdated(meeting, user, muted); });
+}
+
+void KRClient::sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) {
+    if (!user) return;
+    const KRMeeting meeting = getCurrentMeetingData();
+    const bool muted = user->videoTrack()->isMuted();
+    forEachDelegate(
+        [&](KRClientDelegate& d) { d.didRemoteUserVideoStatusUpdated(meeting, user, muted); });
+}
+
+void KRClient::sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didUserMovedToParticipants(meeting, user); });
+}
+
+void KRClient::sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                             bool isAudience) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) {
+        if (isAudience) {
+            d.didLocalUserMovedToAudience(meeting, user);
+        } else {
+            d.didLocalUserMovedToParticipant(meeting, user);
+        }
+    });
+}
+
+void KRClient::sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didLoudestSpeakerUpdated(meeting, user); });
+}
+
+void KRClient::sendNetworkQualityUpdateEvent(KRNetworkQuality quality) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didNetworkQualityUpdated(meeting, quality); });
+}
+
+void KRClient::sendAudioRouteChangeEvent(KRAudioRouteType newRoute) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didAudioOutputRouteChanged(meeting, newRoute); });
+}
+
+void KRClient::sendLocalScreenShareEvent(const KRScreenShareState& state) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate(
+        [&](KRClientDelegate& d) { d.didLocalScreenShareStateChanged(meeting, state); });
+}
+
+void KRClient::sendRemoteScreenShareEvent(const KRScreenShareState& state) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate(
+        [&](KRClientDelegate& d) { d.didRemoteScreenShareStateChanged(meeting, state); });
+}
+
+void KRClient::sendRecordingStartedEvent(const std::optional<std::string>& startedBy) {
+    if (currentRoom_.isRecordingOn) return;
+    currentRoom_.isRecordingOn = true;
+    const auto user = userById(startedBy);
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didRecordingStarted(meeting, user); });
+}
+
+void KRClient::sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy) {
+    if (!currentRoom_.isRecordingOn) return;
+    currentRoom_.isRecordingOn = false;
+    const auto user = userById(stoppedBy);
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didRecordingStopped(meeting, user); });
+}
+
+void KRClient::sendMeetingLockedEvent(const std::optional<std::string>& lockedBy) {
+    if (currentRoom_.isMeetingLocked) return;
+    currentRoom_.isMeetingLocked = true;
+    const auto user = userById(lockedBy);
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didMeetingLocked(meeting, user); });
+}
+
+void KRClient::sendMeetingUnLockedEvent(const std::optional<std::string>& unLockedBy) {
+    if (!currentRoom_.isMeetingLocked) return;
+    currentRoom_.isMeetingLocked = false;
+    const auto user = userById(unLockedBy);
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didMeetingUnLocked(meeting, user); });
+}
+
+void KRClient::sendStartWhiteboardEvent(const std::string& startedBy,
+                                        const std::string& senderName) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    const std::string url = whiteboardUrl();
+    forEachDelegate([&](KRClientDelegate& d) {
+        d.didWhiteboardStarted(meeting, startedBy, url, senderName);
+    });
+}
+
+void KRClient::sendStopWhiteboardEvent(const std::optional<std::string>& stoppedBy) {
+    if (!currentRoom_.isWhiteboardShared) return;
+    currentRoom_.isWhiteboardShared = false;
+    // The sharer's fields name who shares; once nobody does they are cleared rather than given
+    // the stopper's id in the name field.
+    currentRoom_.whiteboardSharingId.clear();
+    currentRoom_.whiteboardShareBy.clear();
+    auto user = stoppedBy ? currentRoom_.trackUser(*stoppedBy) : nullptr;
+    if (!user) {
+        user = std::make_shared<KRMeetingUser>();
+    }
+    const KRMeeting meeting = getCurrentMeetingData();
+    forMainDelegate([&](KRClientDelegate& d) { d.didWhiteboardStopped(meeting, user); });
+}
+
+void KRClient::sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
+                                                     bool isAudioRequest) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    const auto state = isAudioRequest ? AudioVideoState::startAudio : AudioVideoState::startVideo;
+    forEachDelegate([&](KRClientDelegate& d) {
+        d.didHostRequestToChangeAudioVideoState(meeting, host, state);
+    });
+}
+
+void KRClient::sendHostRequestToStopAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
+                                                    bool isAudioRequest) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    const auto state = isAudioRequest ? AudioVideoState::stopAudio : AudioVideoState::stopVideo;
+    forEachDelegate([&](KRClientDelegate& d) {
+        d.didHostRequestToChangeAudioVideoState(meeting, host, state);
+    });
+}
+
+void KRClient::sendStartAudioVideoDeclineEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                               bool isAudioDecline) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    const auto state = isAudioDecline ? AudioVideoState::startAudio : AudioVideoState::startVideo;
+    forEachDelegate([&](KRClientDelegate& d) {
+        d.didUserDeclineToChangeAudioVideoState(meeting, user, state);
+    });
+}
+
+void KRClient::sendHardMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didHostEnableHardAudioMute(meeting, performer); });
+}
+
+void KRClient::sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& performer) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate(
+        [&](KRClientDelegate& d) { d.didHostDisableHardAudioMute(meeting, performer); });
+}
+
+void KRClient::sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didHostEnableSoftAudioMute(meeting, performer); });
+}
+
+void KRClient::sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate([&](KRClientDelegate& d) { d.didHostLowerAllHands(meeting, performer); });
+}
+
+void KRClient::sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user) {
+    if (!user) return;
+    const KRMeeting meeting = getCurrentMeetingData();
+    const bool raised = user->isHandRaised();
+    forEachDelegate([&](KRClientDelegate& d) {
+        d.didRemoteUserHandRaiseStatusUpdated(meeting, user, raised);
+    });
+}
+
+void KRClient::sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                            bool isCoHost,
+                                            const std::string& targetParticipantId) {
+    if (getMeetingLocalUser()->userId() != targetParticipantId) return;
+    const KRMeeting meeting = getCurrentMeetingData();
+    forEachDelegate(
+        [&](KRClientDelegate& d) { d.didCoHostRightsChanged(meeting, user, isCoHost); });
+}
+
+void KRClient::sendReactionReceivedEvent(const KRMeeting& meeting,
+                                         const std::shared_ptr<KRMeetingUser>& user,
+                                         const std::string& reactionsType) {
+    forMainDelegate(
+        [&](KRClientDelegate& d) { d.didRecieveReaction(meeting, user, reactionsType); });
+}
+
+void KRClient::sendJoinFailedEvent(const KRMeetingJoinError& error) {
+    stopSocketService();
+    if (error.kind == KRMeetingJoinError::Kind::maxParticipantsLimit) {
+        forMainDelegate([&](KRClientDelegate& d) { d.didLocalUserFailedToJoinMeeting(error); });
+        return;
+    }
+    forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserFailedToJoinMeeting(error); });
+}
+
+void KRClient::sendErrorEvent(const KRMeetingError& error) {
+    forEachDelegate([&](KRClientDelegate& d) { d.didErrorOccured(error); });
+}
+
+}  // namespace kr

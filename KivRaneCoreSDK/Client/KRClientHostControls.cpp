@@ -1,0 +1,237 @@
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/KRClientRequests.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/ChangeUserRoleRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/CoHostRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/HostActionsRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/LockMeetingRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/MuteAllParticipantsAudioRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/MuteParticipantAudioRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/MuteParticipantVideoRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/RemoveParticipantRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StartRecordingRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StopRecordingRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/UnLockMeetingRequest.h"
+
+// Host controls: the server is asked first; only after it agreed are the others told (control
+// message) and the local state and events changed. A refusal sends nothing and completes false.
+
+namespace kr {
+
+void KRClient::lockMeeting(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    sendHostRequest(LockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId), "Lock Meeting",
+                    std::move(completion), [](KRClient& client) {
+                        client.sendControlMessage(ControlMessage::lockMeeting, nullptr, {});
+                        client.sendMeetingLockedEvent(client.currentRoom_.userWebRtcId);
+                    });
+}
+
+void KRClient::unLockMeeting(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    sendHostRequest(UnLockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
+                    "UnLock Meeting", std::move(completion), [](KRClient& client) {
+                        client.sendControlMessage(ControlMessage::unLockMeeting, nullptr, {});
+                        client.sendMeetingUnLockedEvent(client.currentRoom_.userWebRtcId);
+                    });
+}
+
+void KRClient::startRecording(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    const std::uint64_t generation = generation_;
+    send(StartRecordingRequest(currentRoom_.historyId),
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) {
+                 if (completion) completion(replySucceeded(result));
+                 return;
+             }
+             if (!replySucceeded(result)) {
+                 const std::string message = replyErrorMessage(result);
+                 client.logger_.error("Start Recording Error ::: " + message);
+                 client.sendErrorEvent(KRMeetingError::recordingStartFailed(message));
+                 if (completion) completion(false);
+                 return;
+             }
+             client.logger_.info("Start Recording API Successfull");
+             client.sendControlMessage(ControlMessage::recordingStarted, nullptr, {});
+             client.sendRecordingStartedEvent(client.currentRoom_.userWebRtcId);
+             if (completion) completion(true);
+         });
+}
+
+void KRClient::stopRecording(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    const std::uint64_t generation = generation_;
+    send(StopRecordingRequest(currentRoom_.historyId),
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) {
+                 if (completion) completion(replySucceeded(result));
+                 return;
+             }
+             if (!replySucceeded(result)) {
+                 const std::string message = replyErrorMessage(result);
+                 client.logger_.error("Stop Recording Error ::: " + message);
+                 client.sendErrorEvent(KRMeetingError::recordingStopFailed(message));
+                 if (completion) completion(false);
+                 return;
+             }
+             client.logger_.info("Stop Recording API Successfull");
+             client.sendControlMessage(ControlMessage::recordingStopped, nullptr, {});
+             client.sendRecordingStoppedEvent(client.currentRoom_.userWebRtcId);
+             if (completion) completion(true);
+         });
+}
+
+void KRClient::hardMuteUnmuteUsersAudio(bool isMute, Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    sendHostRequest(
+        MuteAllParticipantsAudioRequest(currentRoom_.meetingId, currentRoom_.roomID, true, isMute),
+        "Hard Mute", std::move(completion), [isMute](KRClient& client) {
+            client.sendControlMessage(
+                isMute ? ControlMessage::hardMuteEnabled : ControlMessage::hardMuteDisabled,
+                nullptr, {});
+        });
+}
+
+void KRClient::softMuteUsersAudio(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    sendHostRequest(
+        MuteAllParticipantsAudioRequest(currentRoom_.meetingId, currentRoom_.roomID, false, true),
+        "Soft Mute", std::move(completion), [](KRClient& client) {
+            client.sendControlMessage(ControlMessage::softMuteEnabled, nullptr, {});
+        });
+}
+
+void KRClient::lowerAllUsersHands(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    sendHostRequest(
+        HostActionsRequest(currentRoom_.meetingId, currentRoom_.roomID, currentRoom_.meetingPin,
+                           true),
+        "Lower All Hands", std::move(completion), [](KRClient& client) {
+            client.sendControlMessage(ControlMessage::lowerAllHands, nullptr, {});
+        });
+}
+
+void KRClient::withTarget(const std::string& userId, Completion completion,
+                          const std::function<void(const std::shared_ptr<KRMeetingUser>&)>& action) {
+    const auto user = getUser(userId);
+    if (!user) {
+        logger_.warn("No participant with id \"" + userId + "\"");
+        completeLater(std::move(completion), false);
+        return;
+    }
+    action(user);
+}
+
+void KRClient::changeUserAudioState(const std::string& userId, bool isOn, Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
+        if (isOn) {
+            // Turning someone's microphone on is only ever a request to them.
+            sendControlMessage(ControlMessage::requestToStartAudio, user, {});
+            completeLater(completion, true);
+            return;
+        }
+        sendHostRequest(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                                    user->id(), true),
+                        "Mute Participant Audio", completion, [user](KRClient& client) {
+                            client.sendControlMessage(ControlMessage::stopParticipantAudio, user,
+                                                      {});
+                        });
+    });
+}
+
+void KRClient::changeUserVideoState(const std::string& userId, bool isOn, Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
+        if (isOn) {
+            sendControlMessage(ControlMessage::requestToStartVideo, user, {});
+            completeLater(completion, true);
+            return;
+        }
+        sendHostRequest(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                                    user->id(), true),
+                        "Mute Participant Video", completion, [user](KRClient& client) {
+                            client.sendControlMessage(ControlMessage::stopParticipantVideo, user,
+                                                      {});
+                        });
+    });
+}
+
+void KRClient::removeUserFromMeeting(const std::string& userId, Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
+        removeUserFromMeeting(user, completion);
+    });
+}
+
+void KRClient::removeUserFromMeeting(const std::shared_ptr<KRMeetingUser>& user,
+                                     Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!user) {
+        completeLater(std::move(completion), false);
+        return;
+    }
+    sendHostRequest(RemoveParticipantRequest(currentRoom_.meetingId, user->id()),
+                    "Remove Participant", std::move(completion), [user](KRClient& client) {
+                        client.sendControlMessage(ControlMessage::removeParticipant, user, {});
+                    });
+}
+
+void KRClient::changeUserRole(const std::string& userId, const KRUserRole& newRole,
+                              Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
+        changeUserRole(user, newRole, completion);
+    });
+}
+
+void KRClient::changeUserRole(const std::shared_ptr<KRMeetingUser>& user,
+                              const KRUserRole& newRole, Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!user) {
+        completeLater(std::move(completion), false);
+        return;
+    }
+    const bool toAudience = newRole.kind() == KRUserRole::Kind::audience;
+    sendHostRequest(ChangeUserRoleRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                          currentRoom_.meetingPin, user->id(), newRole),
+                    "Change User Role", std::move(completion),
+                    [user, toAudience](KRClient& client) {
+                        client.sendControlMessage(toAudience
+                                                      ? ControlMessage::downgradeToAudience
+                                                      : ControlMessage::upgradeToParticipant,
+                                                  user, {});
+                    });
+}
+
+void KRClient::updateUserCoHostRights(const std::shared_ptr<KRMeetingUser>& user, bool makeCoHost,
+                                      Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!user) {
+        completeLater(std::move(completion), false);
+        return;
+    }
+    // The server knows co-hosts by account id, not by meeting participant id.
+    sendHostRequest(CoHostRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                  currentRoom_.meetingPin, user->userId(), makeCoHost),
+                    "Co-Host Rights", std::move(completion),
+                    [user, makeCoHost](KRClient& client) {
+                        client.sendControlMessage(makeCoHost ? ControlMessage::makeCoHost
+                                                             : ControlMessage::removeCoHost,
+                                                  user, {});
+                    });
+}
+
+void KRClient::stopUserScreenShare(const std::shared_ptr<KRMeetingUser>& user,
+                                   Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!user) {
+        completeLater(std::move(completion), false);
+        return;
+    }
+    sendControlMessage(ControlMessage::forceStopScreenShare, user, std::move(completion));
+}
+
+}  // namespace kr

@@ -1,0 +1,398 @@
+#include <cmath>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/KRClientRequests.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetConfigurationRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetRoomDetailsRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GuestLoginRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/JoinCallRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/PostRoomConnectionRequest.h"
+#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
+#include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
+#include "KivRaneCoreSDK/Network/Enums/KRCurrentUserType.h"
+#include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
+#include "platform/Defaults/UserDefaults.h"
+
+namespace kr {
+
+namespace {
+
+/// A media uid is a plain decimal number; anything else names no stream.
+bool isUsableUid(const std::string& text) {
+    if (text.empty() || text.size() > 20) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+double KRClient::pollingIntervalFor(double seconds) {
+    // A polling storm (or a division of time by nothing) is worse than a slow poll.
+    if (!std::isfinite(seconds) || seconds <= 0.0) {
+        return kDefaultPollingSeconds;
+    }
+    return std::max(seconds, kMinimumPollingSeconds);
+}
+
+// ---- The join entry ----
+
+void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
+                           std::weak_ptr<KRClientDelegate> delegate) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (joinInProgress_ || inMeeting_ || leaving_) {
+        logger_.warn("Join ignored: a meeting is already joined or being joined");
+        return;
+    }
+    delegate_ = std::move(delegate);
+    resetForJoin();
+    currentRoom_.meetingId = data.meetingId();
+    currentRoom_.meetingPin = data.meetingPin();
+    currentRoom_.userDisplayName = data.displayName();
+    userRole_ = config.userRole();
+    joinRetryCount_ = 0;
+    const bool audience = userRole_.kind() == KRUserRole::Kind::audience;
+    isLocalUserInAudienceMode_ = audience;
+    isInitialAudioOn_ = !audience && config.isInitialAudioOn();
+    isInitialVideoOn_ = !audience && config.isInitialVideoOn();
+    currentRoom_.isCurrentUserInAudienceMode = audience;
+    currentRoom_.isCurrentUserAudioMuted = !isInitialAudioOn_;
+    currentRoom_.isCurrentUserVideoMuted = !isInitialVideoOn_;
+
+    ++generation_;
+    joinInProgress_ = true;
+    addNotificationsObservers();
+    const std::uint64_t generation = generation_;
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    joinTimeout_ = queue_->postAfter(kJoinTimeout, [weak, generation] {
+        auto self = weak.lock();
+        if (self && self->isCurrent(generation) && self->joinInProgress_) {
+            self->failJoin(KRMeetingJoinError::other("timed out"));
+        }
+    });
+
+    if (isMultiMediaEngineIntegration_) {
+        logger_.warn("The multimedia-engine road is taken by its own engine set-up");
+        return;
+    }
+    if (shouldByPassAPICalls_) {
+        awaitingMediaJoin_ = true;
+        configureRtmAndEngine();
+        return;
+    }
+    networkClient_->setDeviceId(getDeviceId());
+    if (isGuestUserFlow_) {
+        networkClient_->setJwtToken("");
+        networkClient_->setCurrentUserType(KRCurrentUserType::guest);
+    } else {
+        networkClient_->setJwtToken(userJwtToken_);
+        networkClient_->setCurrentUserType(KRCurrentUserType::loggedIn);
+    }
+    getConfigurations([weak, generation](bool ok) {
+        auto self = weak.lock();
+        if (ok && self && self->isCurrent(generation) && self->joinInProgress_) {
+            self->startJoinRoad();
+        }
+    });
+}
+
+void KRClient::resetForJoin() {
+    currentRoom_.resetMeetingState();
+    meetingUsersManager_.clearAllData();
+    localUserLeftReason_ = KRUserLeftReason::none();
+    awaitingMediaJoin_ = false;
+    stopAllTimers();
+}
+
+void KRClient::startJoinRoad() {
+    const std::uint64_t generation = generation_;
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    const auto alive = [weak, generation]() -> std::shared_ptr<KRClient> {
+        auto self = weak.lock();
+        if (self && self->isCurrent(generation) && self->joinInProgress_) return self;
+        return nullptr;
+    };
+    if (!isGuestUserFlow_) {
+        getRoomDetailsAPICall([alive](bool ok) {
+            if (auto self = alive(); ok && self) self->startMeetingJoinProcess();
+        });
+        return;
+    }
+    const std::string hostToken = userRole_.getToken();
+    if (hostToken.empty()) {
+        getRoomDetailsAPICall([alive](bool ok) {
+            auto self = alive();
+            if (!ok || !self) return;
+            self->handleGuestLogin("", [alive](bool loggedIn) {
+                if (auto again = alive(); loggedIn && again) again->startMeetingJoinProcess();
+            });
+        });
+        return;
+    }
+    // A host proves itself at the login, so the room details are asked for as the host.
+    handleGuestLogin(hostToken, [alive](bool ok) {
+        auto self = alive();
+        if (!ok || !self) return;
+        self->getRoomDetailsAPICall([alive](bool detailed) {
+            if (auto again = alive(); detailed && again) again->startMeetingJoinProcess();
+        });
+    });
+}
+
+void KRClient::startMeetingJoinProcess() {
+    const std::uint64_t generation = generation_;
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    const auto alive = [weak, generation]() -> std::shared_ptr<KRClient> {
+        auto self = weak.lock();
+        if (self && self->isCurrent(generation) && self->joinInProgress_) return self;
+        return nullptr;
+    };
+    joinCallAPI([alive](bool ok) {
+        auto self = alive();
+        if (!ok || !self) return;
+        // The first report of the local user is part of the join: a refused one ends it.
+        self->send(self->makeStatusPost(true, false, self->currentRoom_.isCurrentUserHandRaised),
+                   [alive](KRClient& client, const auto& result) {
+                       if (!alive()) return;
+                       if (!replySucceeded(result)) {
+                           client.logger_.error("Post Room Connection Status Error ::: " +
+                                                replyErrorMessage(result));
+                           client.failJoin(
+                               result.ok()
+                                   ? KRMeetingJoinError::other(replyErrorMessage(result))
+                                   : joinErrorFor(KRJoinStep::statusPost, result.error()));
+                           return;
+                       }
+                       client.logger_.info("Post Room Connection Status API Successfull");
+                       client.getRoomConnectionStatus([alive](bool) {
+                           auto again = alive();
+                           if (!again) return;
+                           again->configureChatClient();
+                           if (!alive()) return;
+                           again->setGetPostConnectionTimer();
+                           again->awaitingMediaJoin_ = true;
+                           again->configureRtmAndEngine();
+                       });
+                   });
+    });
+}
+
+void KRClient::completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
+                                      std::optional<std::uint64_t> confirmedUid) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!joinInProgress_) {
+        logger_.warn("Media join reported outside a join, ignored");
+        return;
+    }
+    if (!participant) {
+        if (!confirmedUid) {
+            failJoin(KRMeetingJoinError::other("The media channel did not confirm the local user"));
+            return;
+        }
+        // Staying silent here would leave the host waiting for a join that already happened.
+        logger_.warn("Local uid \"" + currentRoom_.userWebRtcId +
+                     "\" unknown to the media channel; using the confirmed uid " +
+                     std::to_string(*confirmedUid));
+        currentRoom_.userWebRtcId = std::to_string(*confirmedUid);
+        KRRtcParticipantState confirmed;
+        confirmed.uid = *confirmedUid;
+        confirmed.isAudioMuted = currentRoom_.isCurrentUserAudioMuted;
+        confirmed.isVideoMuted = currentRoom_.isCurrentUserVideoMuted;
+        confirmed.isAudience = isLocalUserInAudienceMode_;
+        participant = confirmed;
+    }
+    startConnectionCheckTimer();
+    currentRoom_.upsertNewParticipantFromRtcDB(*participant);
+    joinInProgress_ = false;
+    awaitingMediaJoin_ = false;
+    inMeeting_ = true;
+    joinTimeout_.cancel();
+    sendLocalUserJoinMeetingEvent();
+}
+
+void KRClient::failJoin(const KRMeetingJoinError& error) {
+    if (!joinInProgress_) {
+        return;  // one failure per join
+    }
+    const bool mediaWasAsked = awaitingMediaJoin_;
+    joinInProgress_ = false;
+    awaitingMediaJoin_ = false;
+    joinTimeout_.cancel();
+    ++generation_;  // replies still on their way belong to the failed join
+    stopAllTimers();
+    removeNotificationsObservers();
+    if (mediaWasAsked) {
+        cancelMediaJoin();
+    }
+    logger_.error("Join Meeting Error ::: " +
+                  (error.message.empty() ? std::string("failed") : error.message));
+    sendJoinFailedEvent(error);
+}
+
+// ---- Server calls of the join road ----
+
+void KRClient::getConfigurations(std::function<void(bool)> completion) {
+    const std::uint64_t generation = generation_;
+    send(GetConfigurationRequest(osType_),
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!result.ok()) {
+                 client.logger_.error("Get Configuration Error ::: " +
+                                      result.error().getMessageString());
+                 if (client.isCurrent(generation) && client.joinInProgress_) {
+                     client.failJoin(joinErrorFor(KRJoinStep::configuration, result.error()));
+                 }
+                 completion(false);
+                 return;
+             }
+             client.logger_.info("Get Configuration API Successfull");
+             client.applyConfiguration(result.value());
+             completion(true);
+         });
+}
+
+void KRClient::applyConfiguration(const KRConfiguration& configuration) {
+    currentRoom_.webRtcAppId = configuration.webRtcAppId();
+    termsConditionUrl_ = configuration.termsConditionUrl().value_or("");
+    if (const auto v = configuration.userActiveSpeakerCallback()) userActiveSpeakerCallback_ = *v;
+    if (const auto v = configuration.useLocalSpeakerSpeakingOnMuteCallback()) {
+        useLocalSpeakerSpeakingOnMuteCallback_ = *v;
+    }
+    if (const auto v = configuration.activeSpeakerCallbackInterval()) {
+        activeSpeakerCallbackInterval_ = *v;
+    }
+    if (const auto& elk = configuration.elkLogginCredentials()) {
+        KivRaneLogger::shared()->configureLogger(
+            elk->isEnabled(), static_cast<int>(elk->level()), static_cast<int>(elk->batchSize()),
+            static_cast<int>(elk->timeOut()), elk->index(), elk->apiKey(), elk->url());
+    }
+    highQualityVideoConfig_ = configuration.videoConfiguration();
+    lowQualityVideoConfig_ = configuration.lowQualityVideoConfiguration();
+    pollingAPITimeInterval_ = pollingIntervalFor(configuration.roomConnectionPollingTimeInSecs());
+}
+
+void KRClient::getRoomDetailsAPICall(std::function<void(bool)> completion) {
+    const std::uint64_t generation = generation_;
+    send(GetRoomDetailsRequest(currentRoom_.meetingId, currentRoom_.meetingPin,
+                               currentRoom_.guestUserId),
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) return;
+             if (!result.ok()) {
+                 client.logger_.error("Get Room Details Error ::: " +
+                                      result.error().getMessageString());
+                 client.failJoin(joinErrorFor(KRJoinStep::roomDetails, result.error()));
+                 completion(false);
+                 return;
+             }
+             const KRRoomDetails& details = result.value();
+             if (!isUsableUid(details.rtcUID())) {
+                 // Joining as uid 0 would let the engine pick a uid nobody else knows us by.
+                 client.logger_.error("Get Room Details Error ::: unusable media uid \"" +
+                                      details.rtcUID() + "\"");
+                 client.failJoin(KRMeetingJoinError::other("The room gave no usable media uid"));
+                 completion(false);
+                 return;
+             }
+             client.logger_.info("Get Room Details API Successfull");
+             KRCurrentRoom& room = client.currentRoom_;
+             room.userWebRtcId = details.rtcUID();
+             room.userWebRtcToken = details.rtcToken();
+             room.userWebRtmToken = details.rtcRTMToken();
+             room.roomID = details.roomID();
+             room.meetingOwnerUserId =
+                 details.ownerDetails() ? details.ownerDetails()->getId().value_or("") : "";
+             room.meetingOwnerName =
+                 details.ownerDetails() ? details.ownerDetails()->getFullName() : "";
+             room.meetingTitle = details.topic();
+             room.isHardMuteEnabled = details.isHardAudioMute();
+             room.isAudioOnJoinAllowed = details.isParticipantAudioEnabledoOnJoin();
+             room.isVideoOnJoinAllowed = details.isParticipantVideoEnabledoOnJoin();
+             room.mediaEngine = details.mediaEngine();
+             client.isWatermarkEnabled_ = details.isWatermarkEnabled().value_or(false);
+             if (!client.isParticipantsLimitSetByHost_) {
+                 // A reply without a limit sets none: a missing limit must not refuse every join.
+                 client.participantsLimit_ =
+                     details.hasMaxParticipants()
+                         ? std::optional<std::int64_t>(details.maxParticipants())
+                         : std::nullopt;
+             }
+             if (!room.isAudioOnJoinAllowed) {
+                 client.isInitialAudioOn_ = false;
+                 room.isCurrentUserAudioMuted = true;
+             }
+             if (!room.isVideoOnJoinAllowed) {
+                 client.isInitialVideoOn_ = false;
+                 room.isCurrentUserVideoMuted = true;
+             }
+             if (client.participantsLimit_ &&
+                 details.speakerCount() >= *client.participantsLimit_) {
+                 client.failJoin(KRMeetingJoinError::maxParticipantsLimit());
+                 completion(false);
+                 return;
+             }
+             if (!client.currentAppGroupName_.empty()) {
+                 if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_)) {
+                     suite->set("isKRMediaEngine",
+                                boost::json::value(room.mediaEngine == KRRoomMediaEngine::krmedia));
+                 }
+             }
+             const bool isHost = client.userRole_.kind() == KRUserRole::Kind::host ||
+                                 room.isGuestHost;
+             if (room.isHardMuteEnabled && !isHost) {
+                 client.isInitialAudioOn_ = false;
+                 room.isCurrentUserAudioMuted = true;
+             }
+             completion(true);
+         });
+}
+
+void KRClient::handleGuestLogin(const std::string& hostToken,
+                                std::function<void(bool)> completion) {
+    const std::uint64_t generation = generation_;
+    send(GuestLoginRequest(currentRoom_.meetingId, currentRoom_.roomID, currentRoom_.meetingPin,
+                           currentRoom_.userDisplayName, hostToken),
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) return;
+             if (!result.ok()) {
+                 client.logger_.error("Guest Login Error ::: " +
+                                      result.error().getMessageString());
+                 client.failJoin(joinErrorFor(KRJoinStep::guestLogin, result.error()));
+                 completion(false);
+                 return;
+             }
+             client.logger_.info("Guest Login API Successfull");
+             const KRGuestLogin& login = result.value();
+             client.currentRoom_.guestUserId = login.guestUserId();
+             client.currentRoom_.isGuestHost = login.isHost().value_or(false);
+             client.currentUserToken_ = login.jwtToken();
+             client.networkClient_->setJwtToken(login.jwtToken());
+             client.startSocketService();
+             completion(true);
+         });
+}
+
+void KRClient::joinCallAPI(std::function<void(bool)> completion) {
+    const std::uint64_t generation = generation_;
+    const KRCurrentRoom& room = currentRoom_;
+    send(JoinCallRequest(room.meetingId, room.roomID, room.meetingPin, room.userDisplayName,
+                         room.meetingOwnerName, room.meetingOwnerUserId, room.meetingTitle,
+                         networkClient_->getJwtToken()),
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) return;
+             if (!result.ok()) {
+                 client.logger_.error("Join Call Error ::: " + result.error().getMessageString());
+                 client.failJoin(joinErrorFor(KRJoinStep::joinCall, result.error()));
+                 completion(false);
+                 return;
+             }
+             client.logger_.info("Join Call API Successfull");
+             client.currentRoom_.historyId = result.value().historyId;
+             completion(true);
+         });
+}
+
+}  // namespace kr

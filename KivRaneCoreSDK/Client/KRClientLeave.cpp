@@ -1,0 +1,95 @@
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/KRClientRequests.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/LeaveMeetingRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StopScreenShareRequest.h"
+#include "platform/Defaults/UserDefaults.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
+
+namespace kr {
+
+namespace {
+constexpr const char* kLeftMeetingReason = "You have left the meeting";
+constexpr const char* kStopReasonKey = "kr.screen.share.stopped.reason";
+constexpr const char* kForceStopNotification = "kr.darwin.screenshare.force.stop.screen.share";
+}  // namespace
+
+void KRClient::leaveMeeting(KRUserLeftReason reason) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (leaving_ || (!inMeeting_ && !joinInProgress_)) {
+        logger_.warn("Leave ignored: not in a meeting");
+        return;
+    }
+    leaving_ = true;
+    localUserLeftReason_ = std::move(reason);
+    if (shouldLeaveChatThreadOnLeave_) {
+        leaveChatThread();
+    }
+    // A join still under way is abandoned, not failed: the host asked to leave.
+    joinInProgress_ = false;
+    joinTimeout_.cancel();
+    const bool wasSharing =
+        currentRoom_.isLocalUserSharingScreen() || currentRoom_.localScreenShareTrackUid != 0;
+    if (wasSharing && !shouldByPassAPICalls_) {
+        stopScreenShareAPI({});
+    }
+    postForceStopScreenShareDarwinNotification(kLeftMeetingReason);
+    if (shouldByPassAPICalls_) {
+        leaveMediaAndMessaging();
+        return;
+    }
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    leaveMeetingAPI([weak](bool) {
+        if (auto self = weak.lock()) self->leaveMediaAndMessaging();
+    });
+}
+
+void KRClient::leaveMeetingAPI(Completion completion) {
+    send(LeaveMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
+         [completion = std::move(completion)](KRClient& client, const auto& result) mutable {
+             if (replySucceeded(result)) {
+                 client.logger_.info("Leave Meeting API Successfull");
+             } else {
+                 client.logger_.error("Leave Meeting Error ::: " + replyErrorMessage(result));
+             }
+             // Whatever the server said, the others must see the local user go.
+             client.postUserRoomConnectionStatus(false, false, std::move(completion));
+         });
+}
+
+void KRClient::stopScreenShareAPI(Completion completion) {
+    send(StopScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
+         [completion = std::move(completion)](KRClient&, const auto& result) {
+             if (completion) completion(replySucceeded(result));
+         });
+}
+
+void KRClient::handleLocalMediaLeft() {
+    if (!inMeeting_ && !leaving_) {
+        return;  // reported once per meeting
+    }
+    stopAllTimers();
+    stopSocketService();
+    currentRoom_.removeAllData();
+    removeNotificationsObservers();
+    inMeeting_ = false;
+    leaving_ = false;
+    awaitingMediaJoin_ = false;
+    joinInProgress_ = false;
+    joinTimeout_.cancel();
+    ++generation_;
+    sendLocalUserLeftMeetingEvent();
+}
+
+void KRClient::postForceStopScreenShareDarwinNotification(const std::string& reason) {
+    if (!currentAppGroupName_.empty()) {
+        if (auto suite = platform::UserDefaults::suite(currentAppGroupName_)) {
+            suite->set(kStopReasonKey, reason);
+        }
+    }
+    platform::DarwinNotifyCenter::shared().post(kForceStopNotification);
+    if (currentRoom_.isLocalUserSharingScreen() || currentRoom_.localScreenShareTrackUid != 0) {
+        endLocalShare(KRUserLeftReason::leaveMeeting());
+    }
+}
+
+}  // namespace kr

@@ -1,0 +1,49 @@
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/KRClientRequests.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/MuteParticipantAudioRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/MuteParticipantVideoRequest.h"
+
+namespace kr {
+
+void KRClient::muteLocalAudio(bool isMute) {
+    KR_DCHECK_RUN_ON(checker_);
+    switchLocalMediaInEngine(true, isMute);
+    if (shouldByPassAPICalls_) return;
+    send(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                     currentRoom_.userWebRtcId, isMute),
+         [](KRClient&, const auto&) {});
+}
+
+void KRClient::muteLocalVideo(bool isMute) {
+    KR_DCHECK_RUN_ON(checker_);
+    switchLocalMediaInEngine(false, isMute);
+    if (shouldByPassAPICalls_) return;
+    send(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                     currentRoom_.userWebRtcId, isMute),
+         [](KRClient&, const auto&) {});
+}
+
+void KRClient::raiseHand() {
+    KR_DCHECK_RUN_ON(checker_);
+    setHandRaised(true);
+}
+
+void KRClient::lowerHand() {
+    KR_DCHECK_RUN_ON(checker_);
+    setHandRaised(false);
+}
+
+void KRClient::setHandRaised(bool isRaised) {
+    currentRoom_.isCurrentUserHandRaised = isRaised;
+    if (auto local = currentRoom_.matchingUser(currentRoom_.userWebRtcId)) {
+        local->setIsHandRaised(isRaised);
+    }
+    if (!shouldByPassAPICalls_) {
+        updateLocalParticipantDataToDB(isRaised, {});
+    }
+    sendControlMessage(isRaised ? ControlMessage::handRaised : ControlMessage::handLowered,
+                       nullptr, {});
+    sendLocalHandRaiseEvent();
+}
+
+}  // namespace kr

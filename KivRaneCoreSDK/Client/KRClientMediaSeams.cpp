@@ -1,0 +1,54 @@
+#include "KivRaneCoreSDK/Client/KRClient.h"
+
+// Where the facade hands over to the messaging, media engine, room socket and chat managers.
+// Every function here is wired to the messaging/engine managers when they join the client; until
+// then each one does nothing but what keeps the client's own state consistent.
+
+namespace kr {
+
+void KRClient::sendControlMessage(ControlMessage /*message*/,
+                                  const std::shared_ptr<KRMeetingUser>& /*target*/,
+                                  Completion completion) {
+    // wired to the messaging/engine managers: nothing is sent yet, so report it unsent.
+    completeLater(std::move(completion), false);
+}
+
+void KRClient::configureRtmAndEngine() {
+    // wired to the messaging/engine managers: log in to messaging, join the room's channel,
+    // configure the engine (app id, encoder settings) and join the media channel; the engine's
+    // local-join report then calls completeLocalMediaJoin().
+}
+
+void KRClient::cancelMediaJoin() {
+    // wired to the messaging/engine managers: leave the media channel and messaging of a join
+    // that failed after they were asked to join.
+}
+
+void KRClient::switchLocalMediaInEngine(bool /*audio*/, bool /*isMute*/) {
+    // wired to the messaging/engine managers: mute or unmute the local microphone or camera.
+}
+
+void KRClient::leaveMediaAndMessaging() {
+    // wired to the messaging/engine managers: leave the media channel, then leave and log out of
+    // messaging; the engine's local-leave report then calls handleLocalMediaLeft(). Until then
+    // the channel counts as left at once.
+    handleLocalMediaLeft();
+}
+
+void KRClient::configureChatClient() {
+    // wired to the chat manager: hand it the network client and the meeting's ids.
+}
+
+void KRClient::leaveChatThread() {
+    // wired to the chat manager: leave the meeting's chat thread.
+}
+
+void KRClient::startSocketService() {
+    // wired to the room socket manager.
+}
+
+void KRClient::stopSocketService() {
+    // wired to the room socket manager.
+}
+
+}  // namespace kr

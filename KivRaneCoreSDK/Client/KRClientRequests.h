@@ -1,0 +1,70 @@
+#pragma once
+
+// Internal to the client's sources: how a server call's reply gets back onto the client.
+
+#include <string>
+#include <utility>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+
+namespace kr {
+
+/// A reply counts as success when the request succeeded; an acknowledgement that says
+/// {"success": false} is a refusal, not a success.
+template <class T>
+bool replySucceeded(const Result<T, KRApiRequestError>& result) {
+    if constexpr (std::is_same_v<T, KRAPISuccess>) {
+        return result.ok() && result.value().isSuccess();
+    } else {
+        return result.ok();
+    }
+}
+
+/// The message of a failed reply: the error's, or a refusal's.
+template <class T>
+std::string replyErrorMessage(const Result<T, KRApiRequestError>& result) {
+    if (!result.ok()) {
+        return result.error().getMessageString();
+    }
+    return "The server refused the request";
+}
+
+template <class Request, class OnResult>
+void KRClient::send(const Request& request, OnResult onResult) {
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    networkClient_->sendAPIRequest<Request>(
+        request, [weak, onResult = std::move(onResult)](Request answered) mutable {
+            auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            self->onQueue([onResult = std::move(onResult),
+                           result = answered.getResult()](KRClient& client) mutable {
+                onResult(client, result);
+            });
+        });
+}
+
+template <class Request, class OnSuccess>
+void KRClient::sendHostRequest(const Request& request, const char* action, Completion completion,
+                               OnSuccess onSuccess) {
+    const std::uint64_t generation = generation_;
+    send(request, [generation, action = std::string(action), completion = std::move(completion),
+                   onSuccess = std::move(onSuccess)](KRClient& client, const auto& result) mutable {
+        if (!replySucceeded(result)) {
+            client.logger_.error(action + " Error ::: " + replyErrorMessage(result));
+            if (completion) completion(false);
+            return;
+        }
+        client.logger_.info(action + " API Successfull");
+        // After a leave the others are no longer ours to tell, and nothing is reported any more.
+        if (client.isCurrent(generation)) {
+            onSuccess(client);
+        }
+        if (completion) completion(true);
+    });
+}
+
+}  // namespace kr

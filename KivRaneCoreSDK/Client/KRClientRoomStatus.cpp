@@ -1,0 +1,113 @@
+#include <algorithm>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/KRClientRequests.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetRoomConnectionRequest.h"
+
+namespace kr {
+
+PostRoomConnectionRequest KRClient::makeStatusPost(bool isConnected, bool isPolling,
+                                                   bool isHandRaised) const {
+    const KRCurrentRoom& room = currentRoom_;
+    return PostRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin, room.historyId,
+                                     room.userWebRtcId, room.userDisplayName,
+                                     room.isCurrentUserAudioMuted, room.isCurrentUserVideoMuted,
+                                     false, isHandRaised, isConnected, isPolling,
+                                     isLocalUserInAudienceMode_);
+}
+
+void KRClient::completeLater(Completion completion, bool value) {
+    if (!completion) return;
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    queue_->post([weak, completion = std::move(completion), value] {
+        if (weak.lock()) completion(value);
+    });
+}
+
+void KRClient::postUserRoomConnectionStatus(bool isConnected, bool isPolling,
+                                            Completion completion) {
+    send(makeStatusPost(isConnected, isPolling, currentRoom_.isCurrentUserHandRaised),
+         [completion = std::move(completion)](KRClient& client, const auto& result) {
+             const bool ok = replySucceeded(result);
+             if (ok) {
+                 client.logger_.info("Post Room Connection Status API Successfull");
+             } else {
+                 client.logger_.error("Post Room Connection Status Error ::: " +
+                                      replyErrorMessage(result));
+             }
+             if (completion) completion(ok);
+         });
+}
+
+void KRClient::updateLocalParticipantDataToDB(bool isHandRaised, Completion completion) {
+    send(makeStatusPost(true, false, isHandRaised),
+         [completion = std::move(completion)](KRClient&, const auto& result) {
+             if (completion) completion(replySucceeded(result));
+         });
+}
+
+void KRClient::getRoomConnectionStatus(Completion completion) {
+    const std::uint64_t generation = generation_;
+    const KRCurrentRoom& room = currentRoom_;
+    send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!result.ok()) {
+                 client.logger_.error("Get Room Connection Status Error ::: " +
+                                      result.error().getMessageString());
+                 if (completion) completion(false);
+                 return;
+             }
+             client.logger_.info("Get Room Connection Status API Successfull");
+             // A reply to a question asked before a leave or another join describes a meeting
+             // the client is no longer in.
+             if (client.isCurrent(generation) && !client.leaving_ &&
+                 (client.inMeeting_ || client.joinInProgress_)) {
+                 client.applyRoomConnectionStatus(result.value());
+             }
+             if (completion) completion(true);
+         });
+}
+
+void KRClient::applyRoomConnectionStatus(const KRRoomConnectionStatus& status) {
+    KRCurrentRoom& room = currentRoom_;
+    // Compared before anything copies the flag: the senders set it themselves.
+    if (status.isRecording && !room.isRecordingOn) {
+        sendRecordingStartedEvent(std::nullopt);
+    } else if (!status.isRecording && room.isRecordingOn) {
+        sendRecordingStoppedEvent(std::nullopt);
+    }
+    room.isHardMuteEnabled = status.isRoomAudioHardMuted;
+
+    for (const auto& participant : status.participants) {
+        room.updateParticipantsList(participant);
+        // On the default road the engine creates the users; the server only names them.
+        if (room.matchingUser(participant.participantId)) {
+            room.upsertNewParticipantFromKivDB(participant);
+        }
+        meetingUsersManager_.upsertParticipantMetaData(participant,
+                                                       isMultiMediaEngineIntegration_, true);
+    }
+
+    if (status.isScreenShared) {
+        if (const auto uid = status.screenSharedObjectUid()) {
+            const bool known = std::any_of(
+                room.screenShareMetaData.begin(), room.screenShareMetaData.end(),
+                [&](const KRScreenShareInfo& info) { return info.trackID() == *uid; });
+            if (!known) {
+                room.screenShareMetaData.insert(
+                    room.screenShareMetaData.begin(),
+                    KRScreenShareInfo(*uid, status.screenOrWhiteBoardSharingUserId,
+                                      status.screenOrWhiteBoardSharingUserName));
+            }
+        }
+    }
+    meetingUsersManager_.setScreenShareTrackInfos(room.screenShareMetaData);
+
+    if (status.isWhiteBoardShared && !room.isWhiteboardShared) {
+        startWhitebboard(true, status.screenOrWhiteBoardSharingUserName,
+                         status.screenOrWhiteBoardSharingUserId);
+    }
+}
+
+}  // namespace kr

@@ -1,0 +1,130 @@
+#include <algorithm>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/KRClientRequests.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StartScreenShareRequest.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "platform/Defaults/UserDefaults.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
+
+namespace kr {
+
+namespace {
+constexpr const char* kShareStartFailedReason = "Screen share could not be started";
+}  // namespace
+
+void KRClient::addNotificationsObservers() {
+    removeNotificationsObservers();
+    auto& center = platform::DarwinNotifyCenter::shared();
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    // The extension posts from wherever it runs; the client acts on its own queue.
+    const auto observe = [&](const char* name, void (*action)(KRClient&)) {
+        darwinObservers_.push_back(center.addObserver(name, [weak, action](const std::string&) {
+            if (auto self = weak.lock()) self->onQueue(action);
+        }));
+    };
+    observe(kCaptureStartedNotification, [](KRClient& c) { c.shareScreenAPICall({}); });
+    observe(kStreamStartedNotification, [](KRClient& c) { c.handleScreenShareStreamStarted(); });
+    observe(kCaptureStoppedNotification, [](KRClient& c) { c.handleScreenShareCaptureStopped(); });
+}
+
+void KRClient::removeNotificationsObservers() {
+    auto& center = platform::DarwinNotifyCenter::shared();
+    for (const auto token : darwinObservers_) {
+        center.removeObserver(token);
+    }
+    darwinObservers_.clear();
+}
+
+void KRClient::shareScreenAPICall(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!inMeeting_) {
+        completeLater(std::move(completion), false);
+        return;
+    }
+    const std::uint64_t generation = generation_;
+    send(StartScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) {
+                 if (completion) completion(false);
+                 return;
+             }
+             const bool ok = result.ok() && result.value().success();
+             const std::string token = ok ? result.value().agoraToken().value_or("") : "";
+             const std::uint64_t uid = ok ? result.value().agoraUid() : 0;
+             if (!ok || token.empty() || uid == 0) {
+                 // Sharing as uid 0 or without a token would fail inside the engine, unseen.
+                 client.logger_.error("Start Screen Share Error ::: " +
+                                      (ok ? std::string("no usable share stream")
+                                          : replyErrorMessage(result)));
+                 client.postForceStopScreenShareDarwinNotification(kShareStartFailedReason);
+                 if (completion) completion(false);
+                 return;
+             }
+             client.logger_.info("Start Screen Share API Successfull");
+             client.currentRoom_.localScreenShareTrackUid = uid;
+             client.currentRoom_.localScreenShareTrackRtcToken = token;
+             if (!client.currentAppGroupName_.empty()) {
+                 if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_)) {
+                     suite->set(kShareUidKey, boost::json::value(uid));
+                     suite->set(kShareTokenKey, token);
+                 }
+             }
+             platform::DarwinNotifyCenter::shared().post(kCredentialsReadyNotification);
+             if (completion) completion(true);
+         });
+}
+
+void KRClient::handleScreenShareStreamStarted() {
+    if (!inMeeting_ || shouldByPassAPICalls_) {
+        return;  // without the server road the share messages are not sent
+    }
+    const bool someoneShares = std::any_of(
+        currentRoom_.allMediaTracks.begin(), currentRoom_.allMediaTracks.end(),
+        [](const auto& track) {
+            return track && track->sourceType() == KRMediaTrackSourceType::screenShare;
+        });
+    if (!someoneShares) {
+        sendControlMessage(ControlMessage::participantStartScreenShare, nullptr, {});
+        return;
+    }
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    sendControlMessage(ControlMessage::screenShareOverride, nullptr, [weak](bool) {
+        if (auto self = weak.lock()) {
+            self->sendControlMessage(ControlMessage::participantStartScreenShare, nullptr, {});
+        }
+    });
+}
+
+void KRClient::handleScreenShareCaptureStopped() {
+    if (currentRoom_.localScreenShareTrackUid == 0) {
+        return;
+    }
+    if (!shouldByPassAPICalls_) {
+        stopScreenShareAPI({});
+        sendControlMessage(ControlMessage::participantStopScreenShare, nullptr, {});
+    }
+    endLocalShare(KRUserLeftReason::leaveMeeting());
+}
+
+void KRClient::stopLocalScreenShare() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (currentRoom_.localScreenShareTrackUid == 0 && !currentRoom_.isLocalUserSharingScreen()) {
+        return;
+    }
+    if (!shouldByPassAPICalls_) {
+        stopScreenShareAPI({});
+        sendControlMessage(ControlMessage::participantStopScreenShare, nullptr, {});
+    }
+    postForceStopScreenShareDarwinNotification("");
+}
+
+void KRClient::endLocalShare(const KRUserLeftReason& reason) {
+    const std::uint64_t uid = currentRoom_.localScreenShareTrackUid;
+    currentRoom_.localScreenShareTrackUid = 0;
+    currentRoom_.localScreenShareTrackRtcToken.clear();
+    sendLocalScreenShareEvent(KRScreenShareState::stopped(reason, uid));
+}
+
+}  // namespace kr

@@ -1,0 +1,86 @@
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/KRClientRequests.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StartWhiteboardRequest.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StopWhiteboardRequest.h"
+#include "KivRaneCoreSDK/Network/Enums/KRAPIPath.h"
+#include "KivRaneCoreSDK/Network/Enums/KRApiServerScheme.h"
+
+namespace kr {
+
+std::string KRClient::whiteboardUrl() const {
+    if (currentRoom_.whiteboardId.empty()) return {};
+    return getUrlValue(KRApiServerScheme::https) + std::string(rawValue(getServerEnvironment())) +
+           "/conference/whiteboard/" + currentRoom_.whiteboardId +
+           "?token=" + currentRoom_.whiteboardToken + "&lan=en";
+}
+
+void KRClient::startWhitebboard(bool remote, const std::string& userName,
+                                const std::string& userId, Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (currentRoom_.isWhiteboardShared) {
+        sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
+        sendStopWhiteboardEvent(currentRoom_.whiteboardSharingId);
+    }
+    const std::uint64_t generation = generation_;
+    send(StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
+                                currentRoom_.historyId, remote),
+         [generation, remote, userName, userId,
+          completion = std::move(completion)](KRClient& client, const auto& result) {
+             if (!client.isCurrent(generation)) {
+                 if (completion) completion(false);
+                 return;
+             }
+             if (!replySucceeded(result)) {
+                 client.logger_.error("Start Whiteboard Error ::: " + replyErrorMessage(result));
+                 if (completion) completion(false);
+                 return;
+             }
+             client.logger_.info("Start Whiteboard API Successfull");
+             KRCurrentRoom& room = client.currentRoom_;
+             room.whiteboardId = result.value().whiteboardId().value_or("");
+             room.whiteboardToken = result.value().jwt().value_or("");
+             room.isWhiteboardShared = true;
+             if (remote) {
+                 room.whiteboardSharingId = userId;
+                 room.whiteboardShareBy = userName;
+                 client.sendStartWhiteboardEvent(userId, userName);
+             } else {
+                 room.isLocalUserSharingWhiteboard = true;
+                 room.whiteboardSharingId = room.userWebRtcId;
+                 room.whiteboardShareBy = room.userDisplayName;
+                 client.sendControlMessage(ControlMessage::startWhiteboard, nullptr, {});
+             }
+             if (completion) completion(true);
+         });
+}
+
+void KRClient::stopWhiteboard(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!currentRoom_.isLocalUserSharingWhiteboard) {
+        sendControlMessage(ControlMessage::stopSharePrivate, nullptr, {});
+        sendStopWhiteboardEvent(currentRoom_.userWebRtcId);
+        completeLater(std::move(completion), true);
+        return;
+    }
+    const std::uint64_t generation = generation_;
+    send(StopWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
+         [generation, completion = std::move(completion)](KRClient& client,
+                                                          const auto& result) {
+             if (!client.isCurrent(generation)) {
+                 if (completion) completion(replySucceeded(result));
+                 return;
+             }
+             if (!replySucceeded(result)) {
+                 client.logger_.error("Stop Whiteboard Error ::: " + replyErrorMessage(result));
+                 if (completion) completion(false);
+                 return;
+             }
+             client.logger_.info("Stop Whiteboard API Successfull");
+             client.currentRoom_.isLocalUserSharingWhiteboard = false;
+             client.sendControlMessage(ControlMessage::stopWhiteboard, nullptr, {});
+             client.sendStopWhiteboardEvent(client.currentRoom_.userWebRtcId);
+             if (completion) completion(true);
+         });
+}
+
+}  // namespace kr

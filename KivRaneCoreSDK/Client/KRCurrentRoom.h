@@ -1,0 +1,130 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRRoomMediaEngine.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMediaTrack.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingUser.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareInfo.h"
+#include "platform/UI/View.h"
+
+namespace kr {
+
+/// What the media engine says about one of its participants, as the room store reads it. The
+/// engine wrapper's participant record converts into this.
+struct KRRtcParticipantState {
+    std::uint64_t uid = 0;
+    bool isAudioMuted = false;
+    bool isVideoMuted = false;
+    bool isLoudest = false;
+    bool isAudience = false;
+    std::shared_ptr<platform::View> view;
+};
+
+/// The state of the meeting on the default road: ids, media credentials, the local user's flags,
+/// screen-share, whiteboard, recording and lock state, the server's participant records and the
+/// media tracks (participants and at most one screen share, first). One per client, for its whole
+/// life. Not thread-safe: used on the main queue.
+class KRCurrentRoom {
+public:
+    // Meeting and local user
+    std::string meetingId;
+    std::string meetingPin;
+    std::string roomID;  ///< also names the messaging channel
+    std::string userDisplayName;
+    std::string guestUserId;   ///< the local user's id on the service (guest or signed in)
+    std::string userWebRtcId;  ///< the local engine uid as decimal text
+    std::string userWebRtcToken;
+    std::string userWebRtmToken;
+    std::string webRtcAppId;
+    KRRoomMediaEngine mediaEngine = KRRoomMediaEngine::agora;
+    std::string meetingOwnerUserId;
+    std::string meetingOwnerName;
+    std::string meetingTitle;
+    std::string historyId;
+    bool isGuestHost = false;  ///< the guest login said the local guest is the host
+
+    // Room rules and state
+    bool isHardMuteEnabled = false;
+    bool isSoftMuteEnabled = false;
+    bool isAudioOnJoinAllowed = true;
+    bool isVideoOnJoinAllowed = true;
+    bool isMeetingLocked = false;
+    bool isRecordingOn = false;
+    bool isWhiteboardShared = false;
+    bool isLocalUserSharingWhiteboard = false;
+    std::string whiteboardSharingId;  ///< participant id of the whiteboard's sharer
+    std::string whiteboardShareBy;    ///< display name of the whiteboard's sharer
+    std::string whiteboardId;
+    std::string whiteboardToken;
+
+    // Local user's flags
+    bool isCurrentUserAudioMuted = false;
+    bool isCurrentUserVideoMuted = false;
+    bool isCurrentUserInAudienceMode = false;
+    bool isCurrentUserHandRaised = false;
+
+    // Screen share
+    std::vector<KRScreenShareInfo> screenShareMetaData;  ///< newest first
+    std::uint64_t localScreenShareTrackUid = 0;          ///< 0: the local user shares nothing
+    std::string localScreenShareTrackRtcToken;
+
+    // Participants
+    std::vector<std::shared_ptr<KRMediaTrack>> allMediaTracks;
+    std::vector<KRMeetingParticipant> allParticipants;
+    std::vector<std::string> offlineParticipantsIds;
+    std::vector<KRMeetingParticipant> offlineParticipants;
+
+    // Hooks the facade sets so that the host app's participant panel hears of changes.
+    std::function<void(const KRMeetingParticipant&)> onMeetingParticipantRemoved;
+    std::function<void(const KRMeetingParticipant&)> onMeetingParticipantUpdate;
+    std::function<void(const std::vector<KRMeetingParticipant>&)> onMeetingParticipantsRefreshed;
+
+    /// Empties the media tracks; everything else keeps its value.
+    void removeAllData();
+
+    /// Clears what belongs to one meeting (lock, recording, mute rules, whiteboard, screen share,
+    /// participants and offline lists, the local flags, history id) so a new join starts clean.
+    /// Ids and credentials stay: the settings may have given them.
+    void resetMeetingState();
+
+    /// Removes the tracks with this id, marks the id offline, moves its server record to the
+    /// offline records, then tells the whole-list hook.
+    void removeMediaTrack(const std::string& id);
+
+    /// Creates or updates the participant the engine reports, and returns it. Its name and role
+    /// come from the server record of that id (offline records first, then the current ones).
+    std::shared_ptr<KRMeetingUser> upsertNewParticipantFromRtcDB(
+        const KRRtcParticipantState& participant);
+
+    /// Creates or updates the participant of a server record; nothing (and null) when its id is
+    /// offline. An empty server name keeps the old one.
+    std::shared_ptr<KRMeetingUser> upsertNewParticipantFromKivDB(
+        const KRMeetingParticipant& participant);
+
+    /// Replaces every server record with the same participant id, or appends the record.
+    void updateParticipantsList(const KRMeetingParticipant& participant);
+
+    /// True when a screen-share track of the local participant is in the track list.
+    bool isLocalUserSharingScreen() const;
+
+    /// The first participant (screen shares skipped) with the local id, or a fresh empty one.
+    std::shared_ptr<KRMeetingUser> getLocalUser() const;
+
+    /// The first track with this id when it is a participant; null otherwise (also when the
+    /// first match is a screen share).
+    std::shared_ptr<KRMeetingUser> trackUser(const std::string& id) const;
+
+    /// The first participant with this id, other kinds of track skipped.
+    std::shared_ptr<KRMeetingUser> matchingUser(const std::string& id) const;
+
+    /// The participants among the tracks, in list order.
+    std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const;
+};
+
+}  // namespace kr

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingUser.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareInfo.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/Participant.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/ParticipantUpdateType.h"
+#include "KivRaneCoreSDK/RTC/Models/RtcPeerMetaData.h"
+
+namespace kr {
+
+/// Merges the server's participant records with the media engine's peers on the multimedia-engine
+/// road: one `Participant` and one `KRMeetingUser` per id (the peer's id, else the record's
+/// participant id). The engine decides the live media flags, the server everything else. Hooks
+/// report new users, per-kind changes and leaves. Not thread-safe: used on the main queue.
+class MeetingParticipantsManager {
+public:
+    std::function<void(const std::shared_ptr<KRMeetingUser>&)> onNewUserJoined;
+    std::function<void(const std::shared_ptr<KRMeetingUser>&, ParticipantUpdateType)>
+        onUserDataUpdated;
+    /// Gets a copy of the user who left (the store's own object is gone by then).
+    std::function<void(const std::shared_ptr<KRMeetingUser>&)> onUserLeft;
+
+    /// Adds (or replaces) an engine peer and merges it; a new user fires `onNewUserJoined`.
+    void addNewParticipantRtcData(const std::shared_ptr<RtcPeerMetaData>& data);
+    /// Adds or updates an engine peer; every changed kind fires `onUserDataUpdated`.
+    void upsertParticipantRtcMetaData(const std::shared_ptr<RtcPeerMetaData>& data);
+    /// Merges a server record (first stored when `updateArray`); events only when `sendEvent`.
+    void upsertParticipantMetaData(const KRMeetingParticipant& data, bool sendEvent,
+                                   bool updateArray);
+    /// With `isMovedToAudience` false: forgets the participant and fires `onUserLeft` with a copy;
+    /// with true: the same as `moveParticipantToAudience`. Nothing for an unknown id.
+    void removeParticipantData(const std::string& participantId, bool isMovedToAudience);
+    /// Drops the participant's engine peer and marks its record audience (events sent).
+    void moveParticipantToAudience(const std::string& participantId);
+
+    void addScreenShareTrack(const std::shared_ptr<KRScreenShareTrack>& track);
+    void removeScreenShareTrack(const std::string& owner);
+    std::vector<std::shared_ptr<KRScreenShareTrack>> getScreenShareTracks() const;
+    const std::vector<KRScreenShareInfo>& getScreenShareTrackInfos() const { return shareInfos_; }
+    void setScreenShareTrackInfos(std::vector<KRScreenShareInfo> infos);
+
+    /// Empties every list (the local participant id stays).
+    void clearAllData();
+
+    std::vector<std::shared_ptr<KRMeetingUser>> getAllMeetingUser() const { return users_; }
+    std::shared_ptr<KRMeetingUser> getMeetingUser(const std::string& id) const;
+    /// The user with the local id, or a fresh empty user.
+    std::shared_ptr<KRMeetingUser> getLocalUser() const;
+    void setCurrentParticipantId(std::string id) { currentParticipantId_ = std::move(id); }
+    const std::string& getCurrentParticipantId() const { return currentParticipantId_; }
+
+    /// Marks this participant loudest (none: nobody) and clears the previous one.
+    void setLoudestParticipant(const std::optional<std::string>& participantId);
+    void lowerAllParticipantsHands();
+    void updateParticipantHandRaiseStatus(const std::string& participantId, bool isHandRaised);
+    void updateParticipantCoHostRight(const std::string& participantId, bool isCoHost);
+    void updateParticipantsHardMuteStatus(bool isHardMuted);
+
+    const std::vector<std::shared_ptr<RtcPeerMetaData>>& rtcParticipants() const {
+        return rtcParticipants_;
+    }
+    const std::vector<Participant>& participants() const { return participants_; }
+    const std::vector<KRMeetingParticipant>& metaData() const { return metaData_; }
+
+private:
+    std::shared_ptr<RtcPeerMetaData> peer(const std::string& id) const;
+    const KRMeetingParticipant* record(const std::string& id) const;
+    /// Merges `record` and `rtc` and stores the result; fires hooks when `sendEvent`.
+    void merge(const KRMeetingParticipant& record, const RtcPeerMetaData& rtc, bool sendEvent);
+    void storeRecord(const KRMeetingParticipant& data);
+
+    std::vector<std::shared_ptr<RtcPeerMetaData>> rtcParticipants_;
+    std::vector<Participant> participants_;
+    std::vector<std::shared_ptr<KRMeetingUser>> users_;
+    std::vector<KRMeetingParticipant> metaData_;
+    std::vector<std::shared_ptr<KRScreenShareTrack>> screenShareTracks_;
+    std::vector<KRScreenShareInfo> shareInfos_;
+    std::string currentParticipantId_;
+    std::optional<std::string> loudestId_;
+};
+
+}  // namespace kr

@@ -1,0 +1,537 @@
+// Clients on the local meeting service over real HTTPS: the server part of the join road up to the
+// point where media and messaging take over, every fault of every join-road call, refusals by
+// name, host controls that ask the server first, and leave. The engine's confirmation of the local
+// join is given by the test (`completeLocalMediaJoin`), as the engine wiring will.
+//
+// The network client still posts its completions to the process main queue, so these tests
+// install theirs with ScopedMainQueue and hand the same queue to the client.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <boost/json.hpp>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "platform/Defaults/UserDefaults.h"
+#include "platform/Dispatch/ManualClock.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
+#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Http/HttpTransport.h"
+#include "support/ClientTestDelegate.h"
+#include "support/ScopedTempDirectory.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ClientTestDelegate;
+using test::MeetingServiceFault;
+using R = test::MeetingServiceRoute;
+using JoinKind = KRMeetingJoinError::Kind;
+
+constexpr const char* kMeetingId = "1234567890";
+constexpr const char* kPin = "4321";
+constexpr const char* kHostToken = "host-token-1";
+
+struct Member {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<ClientTestDelegate> delegate;
+    std::string uid() const { return client->currentRoom().userWebRtcId; }
+};
+
+KRRtcParticipantState engineParticipant(const std::string& uid) {
+    KRRtcParticipantState state;
+    state.uid = std::stoull(uid);
+    return state;
+}
+
+class KRClientJoinIntegrationTest : public ::testing::Test {
+protected:
+    explicit KRClientJoinIntegrationTest(
+        std::shared_ptr<platform::Clock> clock = platform::SteadyClock::instance())
+        : main(std::move(clock)) {
+        service.installTransportOverrides();
+    }
+    ~KRClientJoinIntegrationTest() override {
+        members.clear();
+        platform::HttpTransport::setTestOverrides({});
+    }
+
+    Member& makeMember(const std::string& tag) {
+        KRDependencies deps;
+        deps.queue = main.get();
+        deps.reachability = test::quietReachability();
+        deps.storageDirectory = storage.path();
+        Member member{KRClient::create(deps),
+                      std::make_shared<ClientTestDelegate>(tag, nullptr, main.get())};
+        members.push_back(member);
+        return members.back();
+    }
+
+    void startJoin(Member& member, KRUserRole role = KRUserRole::speaker(),
+                   std::string meetingId = kMeetingId) {
+        member.client->joinMeeting(KRJoinMeetingData(std::move(meetingId), kPin, "Name"),
+                                   KRJoinMeetingConfig(std::move(role), true, true),
+                                   member.delegate);
+    }
+
+    /// Runs the queue until the join waits for the media channel or failed.
+    bool runJoinRoad(Member& member) {
+        return main.queue().runUntil(
+            [&] {
+                return member.client->isAwaitingMediaJoin() ||
+                       !member.delegate->joinFailures.empty();
+            },
+            10s);
+    }
+
+    /// A member fully in the meeting: server road done and the media join confirmed.
+    Member& joined(const std::string& tag, KRUserRole role = KRUserRole::speaker()) {
+        Member& member = makeMember(tag);
+        startJoin(member, std::move(role));
+        EXPECT_TRUE(runJoinRoad(member));
+        EXPECT_TRUE(member.delegate->joinFailures.empty()) << tag;
+        member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
+        return member;
+    }
+
+    /// Runs a host control and returns its completion's value.
+    bool await(const std::function<void(KRClient::Completion)>& call) {
+        std::optional<bool> result;
+        call([&](bool ok) { result = ok; });
+        EXPECT_TRUE(main.queue().runUntil([&] { return result.has_value(); }, 10s));
+        return result.value_or(false);
+    }
+
+    platform::ScopedMainQueue main;
+    test::ScopedTempDirectory storage;
+    test::LocalMeetingService service;
+    std::deque<Member> members;  // references to members stay valid as more join
+};
+
+TEST_F(KRClientJoinIntegrationTest, GuestJoinAsksTheServerInOrderThenWaitsForTheMediaChannel) {
+    Member& a = makeMember("a");
+    startJoin(a);
+    ASSERT_TRUE(runJoinRoad(a));
+    ASSERT_TRUE(a.delegate->joinFailures.empty());
+
+    for (auto route : {R::configuration, R::roomDetails, R::guestLogin, R::joinCall,
+                       R::postRoomConnectionStatus, R::getRoomConnectionStatus}) {
+        EXPECT_EQ(service.requestCount(route), 1u) << test::routeName(route);
+    }
+    // Without a host token the room is looked up before the login, with no user id yet.
+    EXPECT_EQ(boost::json::parse(service.requests(R::roomDetails)[0].body).at("userId").as_string(), "");
+    const auto seen = service.participant(kMeetingId, a.uid());
+    ASSERT_TRUE(seen.has_value());
+    EXPECT_TRUE(seen->isConnected);
+    EXPECT_EQ(a.client->currentRoom().webRtcAppId, "local-app-id");
+    EXPECT_EQ(a.client->pollingAPITimeInterval(), 25.0);
+    EXPECT_FALSE(a.client->currentRoom().historyId.empty());
+    EXPECT_TRUE(a.client->hasPollingTimers());
+    EXPECT_TRUE(a.delegate->events().empty());
+
+    // As host calls arrive: on the main queue.
+    main.queue().post([&] {
+        a.client->completeLocalMediaJoin(engineParticipant(a.uid()), std::nullopt);
+        a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    });
+    ASSERT_TRUE(main.queue().runUntil([&] { return a.delegate->events().size() == 2; }, 10s));
+    main.queue().runFor(200ms);
+    EXPECT_EQ(a.delegate->events(),
+              (std::vector<std::string>{"a: joined " + a.uid(), "a: left 1"}));
+    EXPECT_EQ(a.delegate->offQueueCalls, 0);
+    EXPECT_EQ(service.requestCount(R::leaveMeeting), 1u);
+    EXPECT_FALSE(service.participant(kMeetingId, a.uid())->isConnected);
+    EXPECT_FALSE(a.client->hasPollingTimers());
+}
+
+TEST_F(KRClientJoinIntegrationTest, AHostLogsInFirstSoTheRoomIsAskedForAsTheHost) {
+    Member& host = makeMember("host");
+    startJoin(host, KRUserRole::host(kHostToken));
+    ASSERT_TRUE(runJoinRoad(host));
+    ASSERT_TRUE(host.delegate->joinFailures.empty());
+    const auto details = boost::json::parse(service.requests(R::roomDetails)[0].body);
+    EXPECT_EQ(details.at("userId").as_string(), host.client->currentRoom().guestUserId);
+    EXPECT_TRUE(host.client->currentRoom().isGuestHost);
+}
+
+TEST_F(KRClientJoinIntegrationTest, ASignedInUserSkipsTheGuestLoginButNotTheRoomDetails) {
+    Member& owner = makeMember("owner");
+    owner.client->setParameters(boost::json::object{
+        {"kr_user_jwt_token", service.issueUserToken("owner-1", "Olga")},
+        {"kr_user_existing_id", "owner-1"}});
+    startJoin(owner);
+    ASSERT_TRUE(runJoinRoad(owner));
+    ASSERT_TRUE(owner.delegate->joinFailures.empty());
+    EXPECT_EQ(service.requestCount(R::guestLogin), 0u);
+    EXPECT_EQ(service.requestCount(R::roomDetails), 1u);
+    EXPECT_EQ(boost::json::parse(service.requests(R::roomDetails)[0].body).at("userId").as_string(),
+              "owner-1");
+}
+
+TEST_F(KRClientJoinIntegrationTest, CredentialsInTheSettingsSkipEveryServerCallButTheEarlyConfig) {
+    Member& a = makeMember("a");
+    a.client->setParameters(boost::json::parse(R"({"getConfigOnLoad": true,
+        "kr_agora_token": "tok", "kr_uid": "777", "kr_room_id": "room-1"})")
+                                .as_object());
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return a.client->currentRoom().webRtcAppId == "local-app-id"; }, 10s));
+    main.queue().post([&] {
+        startJoin(a);
+        EXPECT_TRUE(a.client->isAwaitingMediaJoin());
+        a.client->completeLocalMediaJoin(engineParticipant("777"), std::nullopt);
+        a.client->muteLocalAudio(true);
+        a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    });
+    ASSERT_TRUE(main.queue().runUntil([&] { return a.delegate->events().size() == 2; }, 10s));
+    main.queue().runFor(100ms);
+    EXPECT_EQ(a.delegate->events(), (std::vector<std::string>{"a: joined 777", "a: left 1"}));
+    EXPECT_EQ(service.requestCount(R::configuration), 1u);
+    for (auto route : {R::roomDetails, R::guestLogin, R::joinCall, R::postRoomConnectionStatus,
+                       R::getRoomConnectionStatus, R::muteAudio, R::leaveMeeting}) {
+        EXPECT_EQ(service.requestCount(route), 0u) << test::routeName(route);
+    }
+}
+
+TEST_F(KRClientJoinIntegrationTest, EveryFaultOfEveryJoinCallEndsTheJoinExactlyOnce) {
+    struct Row {
+        R route;
+        MeetingServiceFault fault;
+        JoinKind expected;
+    };
+    const auto status500 = MeetingServiceFault::withStatus(500);
+    const auto malformed = MeetingServiceFault::malformedJson();
+    const auto dropped = MeetingServiceFault::dropConnection();
+    const Row table[] = {
+        {R::configuration, status500, JoinKind::other},
+        {R::configuration, malformed, JoinKind::invalidConfiguration},
+        {R::configuration, dropped, JoinKind::other},
+        {R::roomDetails, status500, JoinKind::other},
+        {R::roomDetails, malformed, JoinKind::other},
+        {R::roomDetails, dropped, JoinKind::other},
+        {R::guestLogin, status500, JoinKind::other},
+        {R::guestLogin, malformed, JoinKind::failedToRegisterUser},
+        {R::guestLogin, dropped, JoinKind::other},
+        {R::joinCall, status500, JoinKind::other},
+        {R::joinCall, malformed, JoinKind::other},
+        {R::joinCall, dropped, JoinKind::other},
+        {R::postRoomConnectionStatus, status500, JoinKind::other},
+        {R::postRoomConnectionStatus, malformed, JoinKind::other},
+        {R::postRoomConnectionStatus, dropped, JoinKind::other},
+        {R::postRoomConnectionStatus,
+         MeetingServiceFault::withStatus(200, R"({"success":false})"), JoinKind::other},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(std::string(test::routeName(row.route)) + " fault " +
+                     std::to_string(static_cast<int>(row.fault.kind)));
+        service.clearFaults();
+        service.injectFault(row.route, row.fault);
+        Member& member = makeMember("m");
+        startJoin(member);
+        ASSERT_TRUE(runJoinRoad(member));
+        main.queue().runFor(100ms);
+        ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
+        EXPECT_EQ(member.delegate->joinFailures[0].kind, row.expected)
+            << member.delegate->joinFailures[0].message;
+        EXPECT_EQ(member.delegate->events().size(), 1u);
+        EXPECT_FALSE(member.client->isJoining());
+        EXPECT_FALSE(member.client->isAwaitingMediaJoin());
+        EXPECT_FALSE(member.client->hasPollingTimers());
+        members.clear();
+    }
+}
+
+TEST_F(KRClientJoinIntegrationTest, RefusalsArriveByName) {
+    Member& wrong = makeMember("wrong");
+    startJoin(wrong, KRUserRole::speaker(), "999");
+    ASSERT_TRUE(runJoinRoad(wrong));
+    ASSERT_EQ(wrong.delegate->joinFailures.size(), 1u);
+    EXPECT_EQ(wrong.delegate->joinFailures[0].kind, JoinKind::meetingNotFound);
+
+    service.endMeeting(kMeetingId);
+    Member& late = makeMember("late");
+    startJoin(late);
+    ASSERT_TRUE(runJoinRoad(late));
+    ASSERT_EQ(late.delegate->joinFailures.size(), 1u);
+    EXPECT_EQ(late.delegate->joinFailures[0].kind, JoinKind::meetingEnded);
+}
+
+TEST_F(KRClientJoinIntegrationTest, AFullRoomRefusesTheNextSpeakerAndTellsOnlyTheMainDelegate) {
+    test::MeetingRoomSetup small;
+    small.maxParticipants = 1;
+    service.addRoom(small);
+    joined("first");
+    Member& second = makeMember("second");
+    auto extra = std::make_shared<ClientTestDelegate>("extra");
+    second.client->addDelegate("extra", extra);
+    startJoin(second);
+    ASSERT_TRUE(runJoinRoad(second));
+    ASSERT_EQ(second.delegate->joinFailures.size(), 1u);
+    EXPECT_EQ(second.delegate->joinFailures[0].kind, JoinKind::maxParticipantsLimit);
+    EXPECT_TRUE(extra->joinFailures.empty());
+    EXPECT_EQ(service.requestCount(R::joinCall), 1u);  // only the first member's
+}
+
+TEST_F(KRClientJoinIntegrationTest, LockIsAskedOfTheServerFirstAndKeepsTheNextJoinerOut) {
+    Member& host = joined("host", KRUserRole::host(kHostToken));
+    Member& guest = joined("guest");
+
+    EXPECT_FALSE(await([&](auto done) { guest.client->lockMeeting(done); }));
+    EXPECT_FALSE(service.room(kMeetingId)->isLocked);
+    EXPECT_TRUE(await([&](auto done) { host.client->lockMeeting(done); }));
+    EXPECT_TRUE(service.room(kMeetingId)->isLocked);
+    EXPECT_EQ(host.delegate->events().back(), "host: locked " + host.uid());
+    EXPECT_EQ(guest.delegate->events(), std::vector<std::string>{"guest: joined " + guest.uid()});
+
+    Member& third = makeMember("third");
+    startJoin(third);
+    ASSERT_TRUE(runJoinRoad(third));
+    ASSERT_EQ(third.delegate->joinFailures.size(), 1u);
+    EXPECT_EQ(third.delegate->joinFailures[0].kind, JoinKind::meetingLocked);
+
+    EXPECT_TRUE(await([&](auto done) { host.client->unLockMeeting(done); }));
+    EXPECT_EQ(host.delegate->events().back(), "host: unlocked " + host.uid());
+    Member& fourth = makeMember("fourth");
+    startJoin(fourth);
+    ASSERT_TRUE(runJoinRoad(fourth));
+    EXPECT_TRUE(fourth.delegate->joinFailures.empty());
+}
+
+TEST_F(KRClientJoinIntegrationTest, RecordingRefusedRaisesAnErrorAndAcceptedRaisesTheEvents) {
+    Member& host = joined("host", KRUserRole::host(kHostToken));
+    Member& guest = joined("guest");
+    EXPECT_FALSE(await([&](auto done) { guest.client->startRecording(done); }));
+    ASSERT_EQ(guest.delegate->errors.size(), 1u);
+    EXPECT_EQ(guest.delegate->errors[0].kind, KRMeetingError::Kind::recordingStartFailed);
+
+    EXPECT_TRUE(await([&](auto done) { host.client->startRecording(done); }));
+    EXPECT_TRUE(service.room(kMeetingId)->isRecording);
+    EXPECT_EQ(host.delegate->events().back(), "host: recording started");
+    // The guest learns of it from its next status fetch.
+    EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
+    EXPECT_EQ(guest.delegate->events().back(), "guest: recording started");
+    EXPECT_TRUE(await([&](auto done) { host.client->stopRecording(done); }));
+    EXPECT_EQ(host.delegate->events().back(), "host: recording stopped");
+}
+
+TEST_F(KRClientJoinIntegrationTest, HostControlsReachTheServerForAKnownParticipantOnly) {
+    Member& host = joined("host", KRUserRole::host(kHostToken));
+    Member& guest = joined("guest");
+    // As the engine will once wired: the host's media channel shows the guest.
+    host.client->currentRoom().upsertNewParticipantFromRtcDB(engineParticipant(guest.uid()));
+
+    EXPECT_FALSE(await([&](auto done) { host.client->removeUserFromMeeting("424242", done); }));
+    EXPECT_TRUE(await([&](auto done) {
+        host.client->changeUserAudioState(guest.uid(), false, done);
+    }));
+    EXPECT_FALSE(service.participant(kMeetingId, guest.uid())->isMicOn);
+    EXPECT_TRUE(await([&](auto done) { host.client->hardMuteUnmuteUsersAudio(true, done); }));
+    EXPECT_TRUE(service.room(kMeetingId)->isHardMuted);
+    EXPECT_TRUE(await([&](auto done) { host.client->lowerAllUsersHands(done); }));
+    EXPECT_TRUE(await([&](auto done) {
+        host.client->updateUserCoHostRights(host.client->getUser(guest.uid()), true, done);
+    }));
+    EXPECT_TRUE(await([&](auto done) {
+        host.client->changeUserRole(guest.uid(), KRUserRole::audience(), done);
+    }));
+    EXPECT_EQ(service.participant(kMeetingId, guest.uid())->participantType, "audience");
+    EXPECT_TRUE(await([&](auto done) { host.client->removeUserFromMeeting(guest.uid(), done); }));
+    EXPECT_EQ(service.room(kMeetingId)->removedIds.count(guest.client->currentRoom().guestUserId),
+              1u);
+}
+
+TEST_F(KRClientJoinIntegrationTest, ARemoteWhiteboardSeenInTheStatusOpensOnce) {
+    Member& host = joined("host", KRUserRole::host(kHostToken));
+    Member& guest = joined("guest");
+    EXPECT_TRUE(await([&](auto done) { host.client->startWhitebboard(false, "", "", done); }));
+    EXPECT_TRUE(host.client->currentRoom().isLocalUserSharingWhiteboard);
+    EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return guest.client->currentRoom().isWhiteboardShared; }, 10s));
+    EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
+    main.queue().runFor(100ms);
+    const auto& events = guest.delegate->events();
+    EXPECT_EQ(std::count(events.begin(), events.end(),
+                         "guest: whiteboard started " + host.uid() + " Name url"),
+              1);
+    EXPECT_EQ(guest.client->currentRoom().whiteboardSharingId, host.uid());
+    EXPECT_EQ(guest.client->currentRoom().whiteboardShareBy, "Name");
+    EXPECT_NE(guest.client->whiteboardUrl().find("/conference/whiteboard/"), std::string::npos);
+
+    EXPECT_TRUE(await([&](auto done) { host.client->stopWhiteboard(done); }));
+    EXPECT_FALSE(host.client->currentRoom().isWhiteboardShared);
+}
+
+TEST_F(KRClientJoinIntegrationTest, AStatusReplyArrivingAfterTheLeaveChangesNothing) {
+    Member& host = joined("host", KRUserRole::host(kHostToken));
+    Member& guest = joined("guest");
+    EXPECT_TRUE(await([&](auto done) { host.client->startRecording(done); }));
+    service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(600ms).times(1));
+    guest.client->getRoomConnectionStatus({});
+    guest.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return guest.delegate->events().back() == "guest: left 1"; }, 10s));
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return service.requestCount(R::getRoomConnectionStatus) >= 3; }, 10s));
+    main.queue().runFor(900ms);
+    EXPECT_EQ(guest.delegate->events().back(), "guest: left 1");
+    EXPECT_FALSE(guest.client->currentRoom().isRecordingOn);
+}
+
+TEST_F(KRClientJoinIntegrationTest, AHostControlAnsweredAfterTheLeaveTellsNobody) {
+    Member& host = joined("host", KRUserRole::host(kHostToken));
+    service.injectFault(R::lockMeeting, MeetingServiceFault::delayed(300ms).times(1));
+    service.injectFault(R::startRecording, MeetingServiceFault::delayed(300ms).times(1));
+    std::optional<bool> locked;
+    std::optional<bool> recording;
+    main.queue().post([&] {
+        host.client->lockMeeting([&](bool ok) { locked = ok; });
+        host.client->startRecording([&](bool ok) { recording = ok; });
+        host.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    });
+    ASSERT_TRUE(main.queue().runUntil([&] { return locked && recording; }, 10s));
+    main.queue().runFor(100ms);
+    EXPECT_TRUE(*locked);  // the server did lock: the host is told so
+    EXPECT_TRUE(*recording);
+    EXPECT_EQ(host.delegate->events(),
+              (std::vector<std::string>{"host: joined " + host.uid(), "host: left 1"}));
+}
+
+TEST_F(KRClientJoinIntegrationTest, DestroyingTheClientInTheMiddleOfEachJoinCallIsSafe) {
+    for (auto route : {R::configuration, R::roomDetails, R::guestLogin, R::joinCall,
+                       R::postRoomConnectionStatus, R::getRoomConnectionStatus}) {
+        SCOPED_TRACE(test::routeName(route));
+        service.clearFaults();
+        service.injectFault(route, MeetingServiceFault::delayed(150ms));
+        const auto before = service.requestCount(route);
+        Member& member = makeMember("gone");
+        auto delegate = member.delegate;
+        startJoin(member);
+        for (int i = 0; i < 200 && service.requestCount(route) == before; ++i) {
+            main.queue().runFor(10ms);
+        }
+        ASSERT_GT(service.requestCount(route), before);
+        members.clear();  // the client goes while its request is in flight
+        main.queue().runFor(300ms);
+        EXPECT_TRUE(delegate->events().empty());
+    }
+}
+
+/// The hand-over of the local screen share with the broadcast extension, through the app group
+/// and Darwin notifications.
+class KRClientScreenShareIntegrationTest : public KRClientJoinIntegrationTest {
+protected:
+    static constexpr const char* kGroup = "group.kr.test";
+    KRClientScreenShareIntegrationTest() {
+        platform::UserDefaults::setDirectory(defaults.path());
+        auto& center = platform::DarwinNotifyCenter::shared();
+        for (const char* name : {KRClient::kCredentialsReadyNotification,
+                                 "kr.darwin.screenshare.force.stop.screen.share"}) {
+            tokens.push_back(center.addObserver(name, [this](const std::string& n) {
+                extensionHeard.push_back(n);
+            }));
+        }
+    }
+    ~KRClientScreenShareIntegrationTest() override {
+        for (auto token : tokens) platform::DarwinNotifyCenter::shared().removeObserver(token);
+        platform::UserDefaults::setDirectory({});
+    }
+    Member& sharer() {
+        Member& member = makeMember("sharer");
+        member.client->setParameters(boost::json::object{{"kr_app_group_name", kGroup}});
+        startJoin(member);
+        EXPECT_TRUE(runJoinRoad(member));
+        member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
+        return member;
+    }
+    test::ScopedTempDirectory defaults;
+    std::vector<platform::ObserverToken> tokens;
+    std::vector<std::string> extensionHeard;
+};
+
+TEST_F(KRClientScreenShareIntegrationTest, TheExtensionGetsTheShareStreamAndTheStopIsReported) {
+    Member& a = sharer();
+    platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return a.client->currentRoom().localScreenShareTrackUid != 0; }, 10s));
+    const auto suite = platform::UserDefaults::suite(kGroup);
+    ASSERT_TRUE(suite);
+    EXPECT_EQ(suite->integer(KRClient::kShareUidKey),
+              static_cast<std::int64_t>(a.client->currentRoom().localScreenShareTrackUid));
+    EXPECT_EQ(suite->string(KRClient::kShareTokenKey),
+              a.client->currentRoom().localScreenShareTrackRtcToken);
+    EXPECT_EQ(extensionHeard, std::vector<std::string>{KRClient::kCredentialsReadyNotification});
+    EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, a.uid());
+
+    platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStoppedNotification);
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return a.delegate->events().back() == "sharer: local share stopped"; }, 10s));
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return service.room(kMeetingId)->screenSharerUri.empty(); }, 10s));
+    main.queue().post([&] { a.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
+    ASSERT_TRUE(main.queue().runUntil(
+        [&] { return a.delegate->events().back() == "sharer: left 1"; }, 10s));
+    // The share ended once: the leave tells the extension but reports no second stop.
+    EXPECT_EQ(std::count(a.delegate->events().begin(), a.delegate->events().end(),
+                         "sharer: local share stopped"),
+              1);
+    EXPECT_EQ(suite->string("kr.screen.share.stopped.reason"), "You have left the meeting");
+}
+
+TEST_F(KRClientScreenShareIntegrationTest, AShareStreamWithoutUidOrTokenFailsTheStart) {
+    Member& a = sharer();
+    for (const char* body : {R"({"success":true,"agoraScreenShareInfo":{"agoraUid":0,"agoraToken":"t"}})",
+                             R"({"success":true,"agoraScreenShareInfo":{"agoraUid":5,"agoraToken":""}})",
+                             R"({"success":false})"}) {
+        SCOPED_TRACE(body);
+        extensionHeard.clear();
+        service.clearFaults();
+        service.injectFault(R::shareScreen, MeetingServiceFault::withStatus(200, body));
+        EXPECT_FALSE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
+        EXPECT_EQ(a.client->currentRoom().localScreenShareTrackUid, 0u);
+        EXPECT_EQ(extensionHeard,
+                  std::vector<std::string>{"kr.darwin.screenshare.force.stop.screen.share"});
+        EXPECT_EQ(platform::UserDefaults::suite(kGroup)->string("kr.screen.share.stopped.reason"),
+                  "Screen share could not be started");
+    }
+}
+
+/// The same service with the main queue on a manual clock, for the join's own time-out.
+class KRClientJoinTimeoutIntegrationTest : public KRClientJoinIntegrationTest {
+protected:
+    KRClientJoinTimeoutIntegrationTest() : KRClientJoinIntegrationTest(clock) {}
+    static inline std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
+};
+
+TEST_F(KRClientJoinTimeoutIntegrationTest, ACallThatIsNeverAnsweredEndsTheJoinOnceAfterAMinute) {
+    for (auto route : {R::configuration, R::roomDetails, R::guestLogin, R::joinCall,
+                       R::postRoomConnectionStatus, R::getRoomConnectionStatus}) {
+        SCOPED_TRACE(test::routeName(route));
+        service.clearFaults();
+        service.injectFault(route, MeetingServiceFault::delayed(700ms));
+        const auto before = service.requestCount(route);
+        Member& member = makeMember("slow");
+        startJoin(member);
+        for (int i = 0; i < 200 && service.requestCount(route) == before; ++i) {
+            main.queue().runFor(10ms);
+        }
+        ASSERT_GT(service.requestCount(route), before);
+        clock->advance(KRClient::kJoinTimeout);
+        main.queue().runPending();
+        ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
+        EXPECT_EQ(member.delegate->joinFailures[0], KRMeetingJoinError::other("timed out"));
+        main.queue().runFor(1s);  // the late answer arrives and is ignored
+        EXPECT_EQ(member.delegate->events().size(), 1u);
+        EXPECT_FALSE(member.client->isAwaitingMediaJoin());
+        members.clear();
+    }
+}
+
+}  // namespace
+}  // namespace kr

@@ -1,0 +1,429 @@
+// The facade without a server: settings, delegate fan-out, the join-failure mapping, the event
+// senders' conditions, status replies, and the road that skips the server (credentials in the
+// settings), all on a main queue driven by a manual clock.
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+#include <cmath>
+#include <limits>
+
+#include "KivRaneCoreSDK/Client/KRClientConstants.h"
+#include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Dispatch/ManualClock.h"
+#include "support/ClientTestDelegate.h"
+
+namespace kr {
+namespace {
+
+KRRtcParticipantState peer(std::uint64_t uid, bool audioMuted = false, bool videoMuted = false,
+                           bool loudest = false, bool audience = false,
+                           std::shared_ptr<platform::View> view = nullptr) {
+    KRRtcParticipantState state;
+    state.uid = uid;
+    state.isAudioMuted = audioMuted;
+    state.isVideoMuted = videoMuted;
+    state.isLoudest = loudest;
+    state.isAudience = audience;
+    state.view = std::move(view);
+    return state;
+}
+
+using namespace std::chrono_literals;
+using test::ClientTestDelegate;
+using JoinKind = KRMeetingJoinError::Kind;
+
+class KRClientTest : public ::testing::Test {
+protected:
+    KRClientTest() {
+        KRDependencies deps;
+        deps.queue = queue;
+        deps.reachability = test::quietReachability();
+        client = KRClient::create(deps);
+    }
+
+    /// Settings that skip every server call of the join.
+    void useMediaCredentials() {
+        client->setParameters(boost::json::parse(R"({"kr_agora_token":"tok","kr_uid":"42",
+            "kr_room_id":"room-9","kr_rtm_token":"rtm"})").as_object());
+    }
+
+    void joinWithoutServer(KRUserRole role = KRUserRole::speaker()) {
+        useMediaCredentials();
+        client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                            KRJoinMeetingConfig(role, true, true), main);
+    }
+
+    std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
+    std::shared_ptr<platform::MainQueue> queue = platform::MainQueue::create(clock);
+    std::shared_ptr<ClientTestDelegate> main = std::make_shared<ClientTestDelegate>("main");
+    std::shared_ptr<KRClient> client;
+};
+
+// ---- Settings ----
+
+TEST_F(KRClientTest, SettingsAreReadByTypeAndAWrongTypeChangesNothing) {
+    client->setParameters(boost::json::parse(R"({
+        "serverEnvironment": "staging", "os_type": "android-x", "participantsLimit": 7,
+        "kr_user_existing_id": "existing-1", "kr_app_group_name": "group.test",
+        "kr_leave_chat_thread_on_leave": true,
+        "kr_contacts_array": [{"userId": "c1", "name": "Contact"}, 5]})")
+                              .as_object());
+    EXPECT_EQ(client->getServerEnvironment(), KRApiServer::staging);
+    EXPECT_EQ(client->osType(), "android-x");
+    EXPECT_EQ(client->participantsLimit(), 7);
+    EXPECT_TRUE(client->isParticipantsLimitSetByHost());
+    EXPECT_EQ(client->currentRoom().guestUserId, "existing-1");
+    EXPECT_EQ(client->currentAppGroupName(), "group.test");
+    EXPECT_TRUE(client->shouldLeaveChatThreadOnLeave());
+    EXPECT_EQ(ContactSyncManager::shared().getUpdatedPartipantName("c1"), "Contact");
+    EXPECT_TRUE(client->isGuestUserFlow());
+    EXPECT_FALSE(client->shouldByPassAPICalls());
+
+    client->setParameters(boost::json::parse(R"({
+        "serverEnvironment": 3, "os_type": false, "participantsLimit": "9",
+        "kr_leave_chat_thread_on_leave": "yes", "kr_app_group_name": null})")
+                              .as_object());
+    EXPECT_EQ(client->getServerEnvironment(), KRApiServer::staging);
+    EXPECT_EQ(client->osType(), "android-x");
+    EXPECT_EQ(client->participantsLimit(), 7);
+    EXPECT_TRUE(client->shouldLeaveChatThreadOnLeave());
+    EXPECT_EQ(client->currentAppGroupName(), "group.test");
+    ContactSyncManager::shared().setContactsArray({});
+}
+
+TEST_F(KRClientTest, EnvironmentTextsMapToTheirServersAndAnUnknownOneKeepsProduction) {
+    const std::pair<const char*, KRApiServer> table[] = {
+        {"staging", KRApiServer::staging},      {"prestage", KRApiServer::preStage},
+        {"rc", KRApiServer::rc},                {"production", KRApiServer::production},
+        {"pelvargroups", KRApiServer::pelvarGroups}, {"Staging", KRApiServer::production},
+        {"meet.kivrane.com", KRApiServer::production},
+    };
+    for (const auto& [text, expected] : table) {
+        client->setParameters(boost::json::object{{"serverEnvironment", text}});
+        EXPECT_EQ(client->getServerEnvironment(), expected) << text;
+    }
+}
+
+TEST_F(KRClientTest, AUserTokenMakesTheUserSignedIn) {
+    client->setParameters(boost::json::object{{"kr_user_jwt_token", "jwt-1"}});
+    EXPECT_FALSE(client->isGuestUserFlow());
+    EXPECT_EQ(client->networkClient()->getJwtToken(), "jwt-1");
+    EXPECT_EQ(client->networkClient()->getCurrentUserType(), KRCurrentUserType::loggedIn);
+}
+
+TEST_F(KRClientTest, MediaCredentialsFillTheRoomAndSelectTheRoadWithoutServerCalls) {
+    client->setParameters(boost::json::object{{"kr_agora_token", "tok"}});
+    EXPECT_FALSE(client->shouldByPassAPICalls());  // a token alone is not enough to join
+    useMediaCredentials();
+    EXPECT_TRUE(client->shouldByPassAPICalls());
+    const KRCurrentRoom& room = client->currentRoom();
+    EXPECT_EQ(room.userWebRtcToken, "tok");
+    EXPECT_EQ(room.userWebRtcId, "42");
+    EXPECT_EQ(room.roomID, "room-9");
+    EXPECT_EQ(room.userWebRtmToken, "rtm");
+    EXPECT_EQ(room.webRtcAppId, "");  // no configuration was fetched
+}
+
+TEST_F(KRClientTest, PollingIntervalIsNeverZeroNegativeNonFiniteOrBelowOneSecond) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::pair<double, double> table[] = {{0.0, 25.0},   {-3.0, 25.0}, {NAN, 25.0},
+                                               {inf, 25.0},   {0.2, 1.0},   {1.0, 1.0},
+                                               {10.0, 10.0},  {25.0, 25.0}};
+    for (const auto& [configured, expected] : table) {
+        EXPECT_EQ(KRClient::pollingIntervalFor(configured), expected) << configured;
+    }
+}
+
+// ---- Join failures ----
+
+TEST(KRMeetingJoinErrorTest, EachFailedServerCallMapsToOneJoinFailure) {
+    const auto refusal = [](const char* code, int status) {
+        return KRApiRequestError::failedApi(
+            std::string(R"({"message":")") + code + R"(","errors":"x"})", status);
+    };
+    const auto transport = KRApiRequestError::networkFailure();
+    const auto server = KRApiRequestError::serverError();
+    const auto unreadable = KRApiRequestError::unKnown();
+    struct Row {
+        KRJoinStep step;
+        KRApiRequestError error;
+        JoinKind expected;
+    };
+    const Row table[] = {
+        {KRJoinStep::configuration, unreadable, JoinKind::invalidConfiguration},
+        {KRJoinStep::configuration, server, JoinKind::other},
+        {KRJoinStep::configuration, transport, JoinKind::other},
+        {KRJoinStep::guestLogin, unreadable, JoinKind::failedToRegisterUser},
+        {KRJoinStep::guestLogin, refusal("NOTFOUNDERROR", 404), JoinKind::meetingNotFound},
+        {KRJoinStep::roomDetails, unreadable, JoinKind::other},
+        {KRJoinStep::roomDetails, refusal("NOTFOUNDERROR", 404), JoinKind::meetingNotFound},
+        {KRJoinStep::roomDetails, refusal("MEETING_ENDED", 410), JoinKind::meetingEnded},
+        {KRJoinStep::roomDetails, refusal("ROOMLOCKED", 403), JoinKind::meetingLocked},
+        {KRJoinStep::joinCall, refusal("ROOMLOCKED", 403), JoinKind::meetingLocked},
+        {KRJoinStep::joinCall, refusal("REMOVED", 403), JoinKind::other},
+        {KRJoinStep::joinCall, server, JoinKind::other},
+        {KRJoinStep::statusPost, refusal("MEETING_ENDED", 410), JoinKind::meetingEnded},
+        {KRJoinStep::statusPost, unreadable, JoinKind::other},
+    };
+    for (const auto& row : table) {
+        const KRMeetingJoinError error = joinErrorFor(row.step, row.error);
+        EXPECT_EQ(error.kind, row.expected)
+            << static_cast<int>(row.step) << " " << row.error.getErrorCode();
+        if (error.kind == JoinKind::other) {
+            EXPECT_FALSE(error.message.empty());
+        }
+    }
+}
+
+// ---- Delegates ----
+
+TEST_F(KRClientTest, EventsReachTheMainDelegateFirstThenExtrasInTheOrderAdded) {
+    auto log = std::make_shared<std::vector<std::string>>();
+    auto mainDelegate = std::make_shared<ClientTestDelegate>("main", log);
+    auto a = std::make_shared<ClientTestDelegate>("a", log);
+    auto b = std::make_shared<ClientTestDelegate>("b", log);
+    auto c = std::make_shared<ClientTestDelegate>("c", log);
+    auto gone = std::make_shared<ClientTestDelegate>("gone", log);
+    client->addDelegate("b", b);
+    client->addDelegate("gone", gone);
+    client->addDelegate("a", a);
+    client->addDelegate("c", c);
+    client->addDelegate("b", b);  // again: keeps its place
+    client->removeDelegate("c");
+    gone.reset();
+    useMediaCredentials();
+    client->joinMeeting(KRJoinMeetingData("m", "p", "n"),
+                        KRJoinMeetingConfig(KRUserRole::speaker(), true, true), mainDelegate);
+
+    client->sendMeetingLockedEvent(std::nullopt);
+    client->sendMeetingLockedEvent(std::nullopt);  // already locked: nothing
+    client->sendStopWhiteboardEvent(std::nullopt);  // no whiteboard: nothing
+    client->currentRoom().isWhiteboardShared = true;
+    client->sendStopWhiteboardEvent(std::nullopt);  // main only
+    client->sendJoinFailedEvent(KRMeetingJoinError::maxParticipantsLimit());  // main only
+    client->sendJoinFailedEvent(KRMeetingJoinError::meetingLocked());
+
+    EXPECT_EQ(*log, (std::vector<std::string>{
+                        "main: locked -", "b: locked -", "a: locked -", "main: whiteboard stopped",
+                        "main: failed 1 ", "main: failed 5 ", "b: failed 5 ", "a: failed 5 "}));
+}
+
+TEST_F(KRClientTest, ADelegateMayRemoveItselfWhileCalled) {
+    struct SelfRemoving : ClientTestDelegate {
+        std::weak_ptr<KRClient> owner;
+        void didRecordingStarted(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+            if (auto c = owner.lock()) c->removeDelegate("self");
+            ++calls;
+        }
+        int calls = 0;
+    };
+    auto self = std::make_shared<SelfRemoving>();
+    self->owner = client;
+    client->addDelegate("self", self);
+    client->sendRecordingStartedEvent(std::nullopt);
+    client->sendRecordingStoppedEvent(std::nullopt);
+    client->sendRecordingStartedEvent(std::nullopt);
+    EXPECT_EQ(self->calls, 1);
+}
+
+TEST_F(KRClientTest, TheRoomStoreHooksReachTheParticipantPanel) {
+    struct Panel : KRParticipantsListUpdateDelegate {
+        std::vector<std::string> log;
+        void didParticipantUpserted(const KRMeetingParticipant& p) override {
+            log.push_back("upserted " + p.participantId);
+        }
+        void didParticipantRemoved(const KRMeetingParticipant& p) override {
+            log.push_back("removed " + p.participantId);
+        }
+        void didParticipantDataRefreshed(const std::vector<KRMeetingParticipant>& all) override {
+            log.push_back("refreshed " + std::to_string(all.size()));
+        }
+    };
+    auto panel = std::make_shared<Panel>();
+    KRCurrentRoom& room = client->currentRoom();
+    KRMeetingParticipant one;
+    one.participantId = "1";
+    room.onMeetingParticipantUpdate(one);  // no panel yet: nothing
+    client->setParticipantsListDelegate(panel);
+    room.allParticipants = {one};
+    room.onMeetingParticipantUpdate(one);
+    room.onMeetingParticipantRemoved(one);
+    room.removeMediaTrack("1");
+    EXPECT_EQ(panel->log, (std::vector<std::string>{"upserted 1", "removed 1", "refreshed 0"}));
+    panel.reset();
+    room.removeMediaTrack("2");  // the panel is gone: held weakly, nothing happens
+}
+
+TEST(KRClientConstantsTest, KeysKeepTheirTextsBothWays) {
+    EXPECT_EQ(rawValue(KRClientConstants::rtmMessageRecieved), "kr_client_rtm_message_recieved");
+    EXPECT_EQ(rawValue(KRClientConstants::sendRtmFromExternalSource),
+              "kr_send_rtm_message_from_external_source");
+    EXPECT_EQ(krClientConstantsFromRaw("kr_client_rtm_message_recieved"),
+              KRClientConstants::rtmMessageRecieved);
+    EXPECT_EQ(krClientConstantsFromRaw("kr_client_rtm_message_received"), std::nullopt);
+}
+
+// ---- Status replies ----
+
+TEST_F(KRClientTest, StatusReplyRaisesRecordingEventsBeforeTheFlagIsCopied) {
+    client->addDelegate("x", main);
+    KRRoomConnectionStatus status;
+    status.isRecording = true;
+    client->applyRoomConnectionStatus(status);
+    client->applyRoomConnectionStatus(status);
+    status.isRecording = false;
+    client->applyRoomConnectionStatus(status);
+    EXPECT_EQ(main->events(),
+              (std::vector<std::string>{"main: recording started", "main: recording stopped"}));
+    EXPECT_FALSE(client->currentRoom().isRecordingOn);
+}
+
+TEST_F(KRClientTest, StatusReplyAddsEachScreenShareOnceNewestFirstAndIgnoresBadIds) {
+    KRRoomConnectionStatus status;
+    status.isScreenShared = true;
+    status.screenOrWhiteBoardSharingUserId = "10001";
+    status.screenOrWhiteBoardSharingUserName = "Ann";
+    status.screenSharedObjectId = "90001";
+    client->applyRoomConnectionStatus(status);
+    client->applyRoomConnectionStatus(status);
+    status.screenSharedObjectId = "90002";
+    client->applyRoomConnectionStatus(status);
+    status.screenSharedObjectId = "not-a-uid";
+    client->applyRoomConnectionStatus(status);
+    const auto& entries = client->currentRoom().screenShareMetaData;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].trackID(), 90002u);
+    EXPECT_EQ(entries[1].trackID(), 90001u);
+    EXPECT_EQ(entries[1].sharingUserName(), "Ann");
+    EXPECT_EQ(client->meetingUsersManager().getScreenShareTrackInfos().size(), 2u);
+}
+
+TEST_F(KRClientTest, StatusReplyNamesKnownUsersButCreatesNoneOnTheDefaultRoad) {
+    client->currentRoom().upsertNewParticipantFromRtcDB(peer(5));
+    KRRoomConnectionStatus status;
+    KRMeetingParticipant known;
+    known.participantId = "5";
+    known.participantName = "Five";
+    known.isHandRaise = true;
+    KRMeetingParticipant other = known;
+    other.participantId = "6";
+    status.participants = {known, other};
+    client->applyRoomConnectionStatus(status);
+    ASSERT_EQ(client->getMeetingUsers().size(), 1u);
+    EXPECT_EQ(client->getUser("5")->displayName(), "Five");
+    EXPECT_TRUE(client->getUser("5")->isHandRaised());
+    EXPECT_EQ(client->currentRoom().allParticipants.size(), 2u);
+    EXPECT_TRUE(main->events().empty());
+}
+
+// ---- The road without server calls ----
+
+TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
+    joinWithoutServer();
+    EXPECT_TRUE(client->isAwaitingMediaJoin());
+    clock->advance(59s);
+    queue->runPending();
+    EXPECT_TRUE(main->joinFailures.empty());
+    clock->advance(1s);
+    queue->runPending();
+    ASSERT_EQ(main->joinFailures.size(), 1u);
+    EXPECT_EQ(main->joinFailures[0], KRMeetingJoinError::other("timed out"));
+    // A confirmation after the failure changes nothing.
+    client->completeLocalMediaJoin(peer(42), 42);
+    clock->advance(120s);
+    queue->runPending();
+    EXPECT_EQ(main->events().size(), 1u);
+}
+
+TEST_F(KRClientTest, ConfirmedLocalJoinStartsTheWatchdogAndReportsOnce) {
+    joinWithoutServer();
+    client->completeLocalMediaJoin(peer(42), 42);
+    EXPECT_TRUE(client->hasConnectionCheckTimer());
+    EXPECT_FALSE(client->hasPollingTimers());  // this road does not poll
+    EXPECT_EQ(main->events(), std::vector<std::string>{"main: joined 42"});
+    EXPECT_EQ(client->getMeetingLocalUser()->id(), "42");
+    clock->advance(61s);
+    queue->runPending();
+    EXPECT_EQ(main->events().size(), 1u);  // the time-out was cancelled
+}
+
+TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
+    joinWithoutServer();
+    client->completeLocalMediaJoin(std::nullopt, 77);
+    EXPECT_EQ(main->events(), std::vector<std::string>{"main: joined 77"});
+    EXPECT_EQ(client->currentRoom().userWebRtcId, "77");
+
+    KRDependencies deps;
+    deps.queue = queue;
+    deps.reachability = test::quietReachability();
+    auto other = KRClient::create(deps);
+    auto delegate = std::make_shared<ClientTestDelegate>("other");
+    other->setParameters(boost::json::parse(
+        R"({"kr_agora_token":"t","kr_uid":"1","kr_room_id":"r"})").as_object());
+    other->joinMeeting(KRJoinMeetingData("m", "p", "n"),
+                       KRJoinMeetingConfig(KRUserRole::speaker(), true, true), delegate);
+    other->completeLocalMediaJoin(std::nullopt, std::nullopt);
+    ASSERT_EQ(delegate->joinFailures.size(), 1u);
+    EXPECT_EQ(delegate->joinFailures[0].kind, JoinKind::other);
+}
+
+TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials) {
+    joinWithoutServer();
+    client->completeLocalMediaJoin(peer(42), 42);
+    KRCurrentRoom& room = client->currentRoom();
+    room.isMeetingLocked = room.isRecordingOn = room.isHardMuteEnabled = true;
+    room.isWhiteboardShared = true;
+    room.localScreenShareTrackUid = 5;
+    client->leaveMeeting(KRUserLeftReason::removedFromMeeting("Host"));
+    EXPECT_EQ(client->localUserLeftReason(), KRUserLeftReason::removedFromMeeting("Host"));
+
+    client->joinMeeting(KRJoinMeetingData("m-2", "2", "Me"),
+                        KRJoinMeetingConfig(KRUserRole::audience(), true, true), main);
+    EXPECT_FALSE(room.isMeetingLocked || room.isRecordingOn || room.isHardMuteEnabled ||
+                 room.isWhiteboardShared);
+    EXPECT_EQ(room.localScreenShareTrackUid, 0u);
+    EXPECT_EQ(client->localUserLeftReason(), KRUserLeftReason::none());
+    EXPECT_EQ(room.userWebRtcToken, "tok");
+    EXPECT_EQ(room.userWebRtcId, "42");
+    EXPECT_EQ(room.meetingId, "m-2");
+    // An audience member starts with microphone and camera off whatever the options say.
+    EXPECT_TRUE(client->isLocalUserInAudienceMode());
+    EXPECT_TRUE(room.isCurrentUserAudioMuted && room.isCurrentUserVideoMuted);
+}
+
+TEST_F(KRClientTest, LeaveReportsOnceWithTheReasonAndNothingFollows) {
+    joinWithoutServer();
+    client->completeLocalMediaJoin(peer(42), 42);
+    client->currentRoom().localScreenShareTrackUid = 9;  // the local user was sharing
+    client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    client->leaveMeeting(KRUserLeftReason::networkDropped());  // not in a meeting any more
+    client->handleLocalMediaLeft();
+    clock->advance(120s);
+    queue->runPending();
+    EXPECT_EQ(main->events(), (std::vector<std::string>{"main: joined 42",
+                                                        "main: local share stopped",
+                                                        "main: left 1"}));
+    EXPECT_FALSE(client->hasConnectionCheckTimer());
+    EXPECT_TRUE(client->currentRoom().allMediaTracks.empty());
+}
+
+TEST_F(KRClientTest, HandRaiseSetsRoomAndUserAndTellsTheMainDelegate) {
+    joinWithoutServer();
+    client->completeLocalMediaJoin(peer(42), 42);
+    client->addDelegate("extra", std::make_shared<ClientTestDelegate>("extra"));
+    client->raiseHand();
+    EXPECT_TRUE(client->currentRoom().isCurrentUserHandRaised);
+    EXPECT_TRUE(client->getMeetingLocalUser()->isHandRaised());
+    client->lowerHand();
+    EXPECT_EQ(main->events(), (std::vector<std::string>{"main: joined 42", "main: hand up",
+                                                        "main: hand down"}));
+}
+
+}  // namespace
+}  // namespace kr
