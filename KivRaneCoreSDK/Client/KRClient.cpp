@@ -15,9 +15,7 @@ std::shared_ptr<KRClient> KRClient::create(KRDependencies dependencies) {
 
 KRClient::KRClient(KRDependencies dependencies)
     : deps_(dependencies.resolved()), queue_(deps_.queue) {
-    // The reachability handler is only registered with when the caller gave one or production
-    // defaults apply; a test that leaves it empty gets the process handler like production.
-    networkClient_ = KRNetworkClient::create(deps_.reachability.get());
+    networkClient_ = KRNetworkClient::create(deps_);
 }
 
 KRClient::~KRClient() {

@@ -2,6 +2,7 @@
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Client/KRClientRequests.h"
+#include "KivRaneCoreSDK/Network/Utils/LocalIPAddress.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetConfigurationRequest.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetRoomDetailsRequest.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GuestLoginRequest.h"
@@ -81,7 +82,7 @@ void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingCon
         configureRtmAndEngine();
         return;
     }
-    networkClient_->setDeviceId(getDeviceId());
+    networkClient_->setDeviceId(getDeviceId(deps_));
     if (isGuestUserFlow_) {
         networkClient_->setJwtToken("");
         networkClient_->setCurrentUserType(KRCurrentUserType::guest);
@@ -263,9 +264,13 @@ void KRClient::applyConfiguration(const KRConfiguration& configuration) {
         activeSpeakerCallbackInterval_ = *v;
     }
     if (const auto& elk = configuration.elkLogginCredentials()) {
-        KivRaneLogger::shared()->configureLogger(
-            elk->isEnabled(), static_cast<int>(elk->level()), static_cast<int>(elk->batchSize()),
-            static_cast<int>(elk->timeOut()), elk->index(), elk->apiKey(), elk->url());
+        KivRaneLogger::shared()->configureLogger({.isEnable = elk->isEnabled(),
+                                                  .level = static_cast<int>(elk->level()),
+                                                  .entries = static_cast<int>(elk->batchSize()),
+                                                  .apiTimeInterval = static_cast<int>(elk->timeOut()),
+                                                  .platformKey = elk->index(),
+                                                  .apiKey = elk->apiKey(),
+                                                  .url = elk->url()});
     }
     highQualityVideoConfig_ = configuration.videoConfiguration();
     lowQualityVideoConfig_ = configuration.lowQualityVideoConfiguration();
@@ -333,7 +338,7 @@ void KRClient::getRoomDetailsAPICall(std::function<void(bool)> completion) {
                  return;
              }
              if (!client.currentAppGroupName_.empty()) {
-                 if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_)) {
+                 if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_, client.deps_.storageDirectory)) {
                      suite->set("isKRMediaEngine",
                                 boost::json::value(room.mediaEngine == KRRoomMediaEngine::krmedia));
                  }
@@ -379,7 +384,7 @@ void KRClient::joinCallAPI(std::function<void(bool)> completion) {
     const KRCurrentRoom& room = currentRoom_;
     send(JoinCallRequest(room.meetingId, room.roomID, room.meetingPin, room.userDisplayName,
                          room.meetingOwnerName, room.meetingOwnerUserId, room.meetingTitle,
-                         networkClient_->getJwtToken()),
+                         networkClient_->getJwtToken(), LocalIPAddress::getIPAddress()),
          [generation, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
              if (!client.isCurrent(generation)) return;

@@ -82,7 +82,7 @@ void KRClient::handleLocalMediaLeft() {
 
 void KRClient::postForceStopScreenShareDarwinNotification(const std::string& reason) {
     if (!currentAppGroupName_.empty()) {
-        if (auto suite = platform::UserDefaults::suite(currentAppGroupName_)) {
+        if (auto suite = platform::UserDefaults::suite(currentAppGroupName_, deps_.storageDirectory)) {
             suite->set(kStopReasonKey, reason);
         }
     }

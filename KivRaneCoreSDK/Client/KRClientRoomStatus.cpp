@@ -9,11 +9,20 @@ namespace kr {
 PostRoomConnectionRequest KRClient::makeStatusPost(bool isConnected, bool isPolling,
                                                    bool isHandRaised) const {
     const KRCurrentRoom& room = currentRoom_;
-    return PostRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin, room.historyId,
-                                     room.userWebRtcId, room.userDisplayName,
-                                     room.isCurrentUserAudioMuted, room.isCurrentUserVideoMuted,
-                                     false, isHandRaised, isConnected, isPolling,
-                                     isLocalUserInAudienceMode_);
+    return PostRoomConnectionRequest({.meetingID = room.meetingId,
+                                      .roomID = room.roomID,
+                                      .meetingPIN = room.meetingPin,
+                                      .historyID = room.historyId,
+                                      .userUid = room.userWebRtcId,
+                                      .userName = room.userDisplayName,
+                                      .isAudioMuted = room.isCurrentUserAudioMuted,
+                                      .isVideoMuted = room.isCurrentUserVideoMuted,
+                                      .isSharingScreen = false,
+                                      .isHandRaised = isHandRaised,
+                                      .isConnected = isConnected,
+                                      .isPolling = isPolling,
+                                      .isUserAudience = isLocalUserInAudienceMode_,
+                                      .deviceId = networkClient_->getDeviceId()});
 }
 
 void KRClient::completeLater(Completion completion, bool value) {

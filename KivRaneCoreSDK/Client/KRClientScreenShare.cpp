@@ -66,7 +66,7 @@ void KRClient::shareScreenAPICall(Completion completion) {
              client.currentRoom_.localScreenShareTrackUid = uid;
              client.currentRoom_.localScreenShareTrackRtcToken = token;
              if (!client.currentAppGroupName_.empty()) {
-                 if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_)) {
+                 if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_, client.deps_.storageDirectory)) {
                      suite->set(kShareUidKey, boost::json::value(uid));
                      suite->set(kShareTokenKey, token);
                  }

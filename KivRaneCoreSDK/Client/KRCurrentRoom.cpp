@@ -103,13 +103,17 @@ std::shared_ptr<KRMeetingUser> KRCurrentRoom::upsertNewParticipantFromRtcDB(
         record = *current;
         found = true;
     }
-    auto user = std::make_shared<KRMeetingUser>(
-        id, found ? record.userId : std::string(),
-        std::make_shared<KRAudioTrack>(id, participant.isAudioMuted),
-        std::make_shared<KRVideoTrack>(id, participant.isVideoMuted, participant.view),
-        found ? record.participantName : std::string(), !participant.isAudience,
-        found && record.isCoHost, found && record.isHandRaise, found && record.isSharingScreen,
-        found && record.isHost);
+    auto user = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+        .id = id,
+        .userId = found ? record.userId : std::string(),
+        .audioTrack = std::make_shared<KRAudioTrack>(id, participant.isAudioMuted),
+        .videoTrack = std::make_shared<KRVideoTrack>(id, participant.isVideoMuted, participant.view),
+        .displayName = found ? record.participantName : std::string(),
+        .isSpeaker = !participant.isAudience,
+        .isCoHost = found && record.isCoHost,
+        .isHandRaised = found && record.isHandRaise,
+        .isSharingScreen = found && record.isSharingScreen,
+        .isHost = found && record.isHost});
     user->audioTrack()->setIsLoudest(participant.isLoudest);
     allMediaTracks.push_back(user);
     return user;
@@ -126,12 +130,17 @@ std::shared_ptr<KRMeetingUser> KRCurrentRoom::upsertNewParticipantFromKivDB(
         applyRecord(*user, participant);
         return user;
     }
-    auto user = std::make_shared<KRMeetingUser>(
-        id, participant.userId, std::make_shared<KRAudioTrack>(id, !participant.isMicOn),
-        std::make_shared<KRVideoTrack>(id, !participant.isVideoOn, nullptr),
-        participant.participantName,
-        participant.participantType == KRMeetingParticipantType::speaker, participant.isCoHost,
-        participant.isHandRaise, participant.isSharingScreen, participant.isHost);
+    auto user = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+        .id = id,
+        .userId = participant.userId,
+        .audioTrack = std::make_shared<KRAudioTrack>(id, !participant.isMicOn),
+        .videoTrack = std::make_shared<KRVideoTrack>(id, !participant.isVideoOn, nullptr),
+        .displayName = participant.participantName,
+        .isSpeaker = participant.participantType == KRMeetingParticipantType::speaker,
+        .isCoHost = participant.isCoHost,
+        .isHandRaised = participant.isHandRaise,
+        .isSharingScreen = participant.isSharingScreen,
+        .isHost = participant.isHost});
     allMediaTracks.push_back(user);
     return user;
 }

@@ -26,10 +26,17 @@ void applyToUser(KRMeetingUser& user, const Participant& p, const RtcPeerMetaDat
 }
 
 std::shared_ptr<KRMeetingUser> makeUser(const Participant& p, const RtcPeerMetaData& rtc) {
-    auto user = std::make_shared<KRMeetingUser>(
-        p.id, p.userId, std::make_shared<KRAudioTrack>(p.id, p.isAudioMuted),
-        std::make_shared<KRVideoTrack>(p.id, p.isVideoMuted, nullptr), p.displayName,
-        !p.isAudience, p.isCoHost, p.isHandRaised, p.isSharingScreen, p.isHost);
+    auto user = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+        .id = p.id,
+        .userId = p.userId,
+        .audioTrack = std::make_shared<KRAudioTrack>(p.id, p.isAudioMuted),
+        .videoTrack = std::make_shared<KRVideoTrack>(p.id, p.isVideoMuted, nullptr),
+        .displayName = p.displayName,
+        .isSpeaker = !p.isAudience,
+        .isCoHost = p.isCoHost,
+        .isHandRaised = p.isHandRaised,
+        .isSharingScreen = p.isSharingScreen,
+        .isHost = p.isHost});
     applyToUser(*user, p, rtc);
     return user;
 }
@@ -41,10 +48,17 @@ std::shared_ptr<KRMeetingUser> copyOf(const KRMeetingUser& user) {
     audio->setIsHardAudioMuted(user.audioTrack()->isHardAudioMuted());
     auto video = std::make_shared<KRVideoTrack>(user.id(), user.videoTrack()->isMuted(),
                                                 user.videoTrack()->streamView());
-    auto copy = std::make_shared<KRMeetingUser>(
-        user.id(), user.userId(), std::move(audio), std::move(video), user.displayName(),
-        user.isSpeaker(), user.isCoHost(), user.isHandRaised(), user.isSharingScreen(),
-        user.isHost());
+    auto copy = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+        .id = user.id(),
+        .userId = user.userId(),
+        .audioTrack = std::move(audio),
+        .videoTrack = std::move(video),
+        .displayName = user.displayName(),
+        .isSpeaker = user.isSpeaker(),
+        .isCoHost = user.isCoHost(),
+        .isHandRaised = user.isHandRaised(),
+        .isSharingScreen = user.isSharingScreen(),
+        .isHost = user.isHost()});
     copy->setIsLoudest(user.isLoudest());
     copy->setIsHardAudioMuted(user.isHardAudioMuted());
     copy->setVideoStreamView(user.videoStreamView());

@@ -2,9 +2,6 @@
 // point where media and messaging take over, every fault of every join-road call, refusals by
 // name, host controls that ask the server first, and leave. The engine's confirmation of the local
 // join is given by the test (`completeLocalMediaJoin`), as the engine wiring will.
-//
-// The network client still posts its completions to the process main queue, so these tests
-// install theirs with ScopedMainQueue and hand the same queue to the client.
 
 #include <gtest/gtest.h>
 
@@ -20,7 +17,7 @@
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/ManualClock.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
-#include "platform/Dispatch/ScopedMainQueue.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "platform/Http/HttpTransport.h"
 #include "support/ClientTestDelegate.h"
 #include "support/ScopedTempDirectory.h"
@@ -55,21 +52,17 @@ class KRClientJoinIntegrationTest : public ::testing::Test {
 protected:
     explicit KRClientJoinIntegrationTest(
         std::shared_ptr<platform::Clock> clock = platform::SteadyClock::instance())
-        : main(std::move(clock)) {
-        service.installTransportOverrides();
-    }
-    ~KRClientJoinIntegrationTest() override {
-        members.clear();
-        platform::HttpTransport::setTestOverrides({});
-    }
+        : main(platform::MainQueue::create(std::move(clock))) {}
+    ~KRClientJoinIntegrationTest() override { members.clear(); }
 
     Member& makeMember(const std::string& tag) {
         KRDependencies deps;
-        deps.queue = main.get();
+        deps.queue = main;
         deps.reachability = test::quietReachability();
         deps.storageDirectory = storage.path();
+        deps.routing = service.routing();
         Member member{KRClient::create(deps),
-                      std::make_shared<ClientTestDelegate>(tag, nullptr, main.get())};
+                      std::make_shared<ClientTestDelegate>(tag, nullptr, main)};
         members.push_back(member);
         return members.back();
     }
@@ -83,7 +76,7 @@ protected:
 
     /// Runs the queue until the join waits for the media channel or failed.
     bool runJoinRoad(Member& member) {
-        return main.queue().runUntil(
+        return main->runUntil(
             [&] {
                 return member.client->isAwaitingMediaJoin() ||
                        !member.delegate->joinFailures.empty();
@@ -105,11 +98,11 @@ protected:
     bool await(const std::function<void(KRClient::Completion)>& call) {
         std::optional<bool> result;
         call([&](bool ok) { result = ok; });
-        EXPECT_TRUE(main.queue().runUntil([&] { return result.has_value(); }, 10s));
+        EXPECT_TRUE(main->runUntil([&] { return result.has_value(); }, 10s));
         return result.value_or(false);
     }
 
-    platform::ScopedMainQueue main;
+    std::shared_ptr<platform::MainQueue> main;
     test::ScopedTempDirectory storage;
     test::LocalMeetingService service;
     std::deque<Member> members;  // references to members stay valid as more join
@@ -137,12 +130,12 @@ TEST_F(KRClientJoinIntegrationTest, GuestJoinAsksTheServerInOrderThenWaitsForThe
     EXPECT_TRUE(a.delegate->events().empty());
 
     // As host calls arrive: on the main queue.
-    main.queue().post([&] {
+    main->post([&] {
         a.client->completeLocalMediaJoin(engineParticipant(a.uid()), std::nullopt);
         a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     });
-    ASSERT_TRUE(main.queue().runUntil([&] { return a.delegate->events().size() == 2; }, 10s));
-    main.queue().runFor(200ms);
+    ASSERT_TRUE(main->runUntil([&] { return a.delegate->events().size() == 2; }, 10s));
+    main->runFor(200ms);
     EXPECT_EQ(a.delegate->events(),
               (std::vector<std::string>{"a: joined " + a.uid(), "a: left 1"}));
     EXPECT_EQ(a.delegate->offQueueCalls, 0);
@@ -180,17 +173,17 @@ TEST_F(KRClientJoinIntegrationTest, CredentialsInTheSettingsSkipEveryServerCallB
     a.client->setParameters(boost::json::parse(R"({"getConfigOnLoad": true,
         "kr_agora_token": "tok", "kr_uid": "777", "kr_room_id": "room-1"})")
                                 .as_object());
-    ASSERT_TRUE(main.queue().runUntil(
+    ASSERT_TRUE(main->runUntil(
         [&] { return a.client->currentRoom().webRtcAppId == "local-app-id"; }, 10s));
-    main.queue().post([&] {
+    main->post([&] {
         startJoin(a);
         EXPECT_TRUE(a.client->isAwaitingMediaJoin());
         a.client->completeLocalMediaJoin(engineParticipant("777"), std::nullopt);
         a.client->muteLocalAudio(true);
         a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     });
-    ASSERT_TRUE(main.queue().runUntil([&] { return a.delegate->events().size() == 2; }, 10s));
-    main.queue().runFor(100ms);
+    ASSERT_TRUE(main->runUntil([&] { return a.delegate->events().size() == 2; }, 10s));
+    main->runFor(100ms);
     EXPECT_EQ(a.delegate->events(), (std::vector<std::string>{"a: joined 777", "a: left 1"}));
     EXPECT_EQ(service.requestCount(R::configuration), 1u);
     for (auto route : {R::roomDetails, R::guestLogin, R::joinCall, R::postRoomConnectionStatus,
@@ -235,7 +228,7 @@ TEST_F(KRClientJoinIntegrationTest, EveryFaultOfEveryJoinCallEndsTheJoinExactlyO
         Member& member = makeMember("m");
         startJoin(member);
         ASSERT_TRUE(runJoinRoad(member));
-        main.queue().runFor(100ms);
+        main->runFor(100ms);
         ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
         EXPECT_EQ(member.delegate->joinFailures[0].kind, row.expected)
             << member.delegate->joinFailures[0].message;
@@ -352,10 +345,10 @@ TEST_F(KRClientJoinIntegrationTest, ARemoteWhiteboardSeenInTheStatusOpensOnce) {
     EXPECT_TRUE(await([&](auto done) { host.client->startWhitebboard(false, "", "", done); }));
     EXPECT_TRUE(host.client->currentRoom().isLocalUserSharingWhiteboard);
     EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
-    ASSERT_TRUE(main.queue().runUntil(
+    ASSERT_TRUE(main->runUntil(
         [&] { return guest.client->currentRoom().isWhiteboardShared; }, 10s));
     EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
-    main.queue().runFor(100ms);
+    main->runFor(100ms);
     const auto& events = guest.delegate->events();
     EXPECT_EQ(std::count(events.begin(), events.end(),
                          "guest: whiteboard started " + host.uid() + " Name url"),
@@ -375,11 +368,11 @@ TEST_F(KRClientJoinIntegrationTest, AStatusReplyArrivingAfterTheLeaveChangesNoth
     service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(600ms).times(1));
     guest.client->getRoomConnectionStatus({});
     guest.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
-    ASSERT_TRUE(main.queue().runUntil(
+    ASSERT_TRUE(main->runUntil(
         [&] { return guest.delegate->events().back() == "guest: left 1"; }, 10s));
-    ASSERT_TRUE(main.queue().runUntil(
+    ASSERT_TRUE(main->runUntil(
         [&] { return service.requestCount(R::getRoomConnectionStatus) >= 3; }, 10s));
-    main.queue().runFor(900ms);
+    main->runFor(900ms);
     EXPECT_EQ(guest.delegate->events().back(), "guest: left 1");
     EXPECT_FALSE(guest.client->currentRoom().isRecordingOn);
 }
@@ -390,13 +383,13 @@ TEST_F(KRClientJoinIntegrationTest, AHostControlAnsweredAfterTheLeaveTellsNobody
     service.injectFault(R::startRecording, MeetingServiceFault::delayed(300ms).times(1));
     std::optional<bool> locked;
     std::optional<bool> recording;
-    main.queue().post([&] {
+    main->post([&] {
         host.client->lockMeeting([&](bool ok) { locked = ok; });
         host.client->startRecording([&](bool ok) { recording = ok; });
         host.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     });
-    ASSERT_TRUE(main.queue().runUntil([&] { return locked && recording; }, 10s));
-    main.queue().runFor(100ms);
+    ASSERT_TRUE(main->runUntil([&] { return locked && recording; }, 10s));
+    main->runFor(100ms);
     EXPECT_TRUE(*locked);  // the server did lock: the host is told so
     EXPECT_TRUE(*recording);
     EXPECT_EQ(host.delegate->events(),
@@ -414,11 +407,11 @@ TEST_F(KRClientJoinIntegrationTest, DestroyingTheClientInTheMiddleOfEachJoinCall
         auto delegate = member.delegate;
         startJoin(member);
         for (int i = 0; i < 200 && service.requestCount(route) == before; ++i) {
-            main.queue().runFor(10ms);
+            main->runFor(10ms);
         }
         ASSERT_GT(service.requestCount(route), before);
         members.clear();  // the client goes while its request is in flight
-        main.queue().runFor(300ms);
+        main->runFor(300ms);
         EXPECT_TRUE(delegate->events().empty());
     }
 }
@@ -429,7 +422,6 @@ class KRClientScreenShareIntegrationTest : public KRClientJoinIntegrationTest {
 protected:
     static constexpr const char* kGroup = "group.kr.test";
     KRClientScreenShareIntegrationTest() {
-        platform::UserDefaults::setDirectory(defaults.path());
         auto& center = platform::DarwinNotifyCenter::shared();
         for (const char* name : {KRClient::kCredentialsReadyNotification,
                                  "kr.darwin.screenshare.force.stop.screen.share"}) {
@@ -440,7 +432,6 @@ protected:
     }
     ~KRClientScreenShareIntegrationTest() override {
         for (auto token : tokens) platform::DarwinNotifyCenter::shared().removeObserver(token);
-        platform::UserDefaults::setDirectory({});
     }
     Member& sharer() {
         Member& member = makeMember("sharer");
@@ -450,7 +441,6 @@ protected:
         member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
         return member;
     }
-    test::ScopedTempDirectory defaults;
     std::vector<platform::ObserverToken> tokens;
     std::vector<std::string> extensionHeard;
 };
@@ -458,9 +448,9 @@ protected:
 TEST_F(KRClientScreenShareIntegrationTest, TheExtensionGetsTheShareStreamAndTheStopIsReported) {
     Member& a = sharer();
     platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
-    ASSERT_TRUE(main.queue().runUntil(
+    ASSERT_TRUE(main->runUntil(
         [&] { return a.client->currentRoom().localScreenShareTrackUid != 0; }, 10s));
-    const auto suite = platform::UserDefaults::suite(kGroup);
+    const auto suite = platform::UserDefaults::suite(kGroup, storage.path());
     ASSERT_TRUE(suite);
     EXPECT_EQ(suite->integer(KRClient::kShareUidKey),
               static_cast<std::int64_t>(a.client->currentRoom().localScreenShareTrackUid));
@@ -470,12 +460,12 @@ TEST_F(KRClientScreenShareIntegrationTest, TheExtensionGetsTheShareStreamAndTheS
     EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, a.uid());
 
     platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStoppedNotification);
-    ASSERT_TRUE(main.queue().runUntil(
+    ASSERT_TRUE(main->runUntil(
         [&] { return a.delegate->events().back() == "sharer: local share stopped"; }, 10s));
-    ASSERT_TRUE(main.queue().runUntil(
+    ASSERT_TRUE(main->runUntil(
         [&] { return service.room(kMeetingId)->screenSharerUri.empty(); }, 10s));
-    main.queue().post([&] { a.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
-    ASSERT_TRUE(main.queue().runUntil(
+    main->post([&] { a.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
+    ASSERT_TRUE(main->runUntil(
         [&] { return a.delegate->events().back() == "sharer: left 1"; }, 10s));
     // The share ended once: the leave tells the extension but reports no second stop.
     EXPECT_EQ(std::count(a.delegate->events().begin(), a.delegate->events().end(),
@@ -497,7 +487,7 @@ TEST_F(KRClientScreenShareIntegrationTest, AShareStreamWithoutUidOrTokenFailsThe
         EXPECT_EQ(a.client->currentRoom().localScreenShareTrackUid, 0u);
         EXPECT_EQ(extensionHeard,
                   std::vector<std::string>{"kr.darwin.screenshare.force.stop.screen.share"});
-        EXPECT_EQ(platform::UserDefaults::suite(kGroup)->string("kr.screen.share.stopped.reason"),
+        EXPECT_EQ(platform::UserDefaults::suite(kGroup, storage.path())->string("kr.screen.share.stopped.reason"),
                   "Screen share could not be started");
     }
 }
@@ -519,14 +509,14 @@ TEST_F(KRClientJoinTimeoutIntegrationTest, ACallThatIsNeverAnsweredEndsTheJoinOn
         Member& member = makeMember("slow");
         startJoin(member);
         for (int i = 0; i < 200 && service.requestCount(route) == before; ++i) {
-            main.queue().runFor(10ms);
+            main->runFor(10ms);
         }
         ASSERT_GT(service.requestCount(route), before);
         clock->advance(KRClient::kJoinTimeout);
-        main.queue().runPending();
+        main->runPending();
         ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
         EXPECT_EQ(member.delegate->joinFailures[0], KRMeetingJoinError::other("timed out"));
-        main.queue().runFor(1s);  // the late answer arrives and is ignored
+        main->runFor(1s);  // the late answer arrives and is ignored
         EXPECT_EQ(member.delegate->events().size(), 1u);
         EXPECT_FALSE(member.client->isAwaitingMediaJoin());
         members.clear();
