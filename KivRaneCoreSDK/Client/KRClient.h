@@ -11,7 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/KRClientEngineTypes.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Client/KRMeetingError.h"
 #include "KivRaneCoreSDK/Client/KRMeetingJoinError.h"

@@ -5,7 +5,9 @@
 #include <utility>
 #include <variant>
 
-#include "KivRaneCoreSDK/Client/KRClientEngineTypes.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
 
 namespace kr {

@@ -33,7 +33,7 @@ public:
         add("joined " + user->id());
     }
     void didLocalUserLeftMeeting(const KRMeeting&, const KRUserLeftReason& reason) override {
-        add("left " + std::to_string(static_cast<int>(reason.kind)));
+        add("left " + std::to_string(static_cast<int>(reason.kind())));
     }
     void didLocalUserHandRaiseStatusUpdated(const KRMeeting&, bool isRaised) override {
         add(std::string("hand ") + (isRaised ? "up" : "down"));

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/AudioVideoState.h"
-#include "KivRaneCoreSDK/Client/KRClientEngineTypes.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Client/KRMeetingError.h"
 #include "KivRaneCoreSDK/Client/KRMeetingJoinError.h"
 #include "KivRaneCoreSDK/Client/KRScreenShareState.h"
