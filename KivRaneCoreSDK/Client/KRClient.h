@@ -311,8 +311,12 @@ private:
     void sendControlMessage(ControlMessage message, const std::shared_ptr<KRMeetingUser>& target,
                             Completion completion);
     void configureRtmAndEngine();
+    void configureRtm();            // messaging: log in and join the room's channel
+    void configureEngineAndJoin();  // engine: set up and join the media channel
     void switchLocalMediaInEngine(bool audio, bool isMute);
     void leaveMediaAndMessaging();
+    void leaveRtm();     // messaging: leave the channel and log out
+    void leaveEngine();  // engine: leave the media channel; its report ends the meeting
     void cancelMediaJoin();
     void configureChatClient();
     void leaveChatThread();

@@ -14,9 +14,17 @@ void KRClient::sendControlMessage(ControlMessage /*message*/,
 }
 
 void KRClient::configureRtmAndEngine() {
-    // wired to the messaging/engine managers: log in to messaging, join the room's channel,
-    // configure the engine (app id, encoder settings) and join the media channel; the engine's
-    // local-join report then calls completeLocalMediaJoin().
+    configureRtm();
+    configureEngineAndJoin();
+}
+
+void KRClient::configureRtm() {
+    // wired to the messaging manager: log in and join the room's channel.
+}
+
+void KRClient::configureEngineAndJoin() {
+    // wired to the engine wrapper: configure the engine (app id, encoder settings) and join the
+    // media channel; the engine's local-join report then calls completeLocalMediaJoin().
 }
 
 void KRClient::cancelMediaJoin() {
@@ -29,9 +37,17 @@ void KRClient::switchLocalMediaInEngine(bool /*audio*/, bool /*isMute*/) {
 }
 
 void KRClient::leaveMediaAndMessaging() {
-    // wired to the messaging/engine managers: leave the media channel, then leave and log out of
-    // messaging; the engine's local-leave report then calls handleLocalMediaLeft(). Until then
-    // the channel counts as left at once.
+    leaveEngine();
+    leaveRtm();
+}
+
+void KRClient::leaveRtm() {
+    // wired to the messaging manager: leave the channel and log out.
+}
+
+void KRClient::leaveEngine() {
+    // wired to the engine wrapper: leave the media channel; its local-leave report then calls
+    // handleLocalMediaLeft(). Until then the channel counts as left at once.
     handleLocalMediaLeft();
 }
 
