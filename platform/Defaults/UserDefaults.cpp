@@ -1,5 +1,7 @@
 #include "platform/Defaults/UserDefaults.h"
 
+#include "platform/Common/JsonNumbers.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -67,33 +69,10 @@ std::optional<boost::json::object> parseSuite(std::string_view text) {
 }
 
 // NaN and infinities have no JSON spelling.
-bool allFinite(const boost::json::value& v) {
-    switch (v.kind()) {
-        case boost::json::kind::double_:
-            return std::isfinite(v.get_double());
-        case boost::json::kind::array:
-            for (const auto& e : v.get_array()) {
-                if (!allFinite(e)) {
-                    return false;
-                }
-            }
-            return true;
-        case boost::json::kind::object:
-            for (const auto& e : v.get_object()) {
-                if (!allFinite(e.value())) {
-                    return false;
-                }
-            }
-            return true;
-        default:
-            return true;
-    }
-}
-
 // Whether a suite holding `value` under some key still parses: a value nested too deep, or one
 // without a JSON spelling, would make the whole file unreadable at the next start.
 bool readsBack(const boost::json::value& value) {
-    return allFinite(value) &&
+    return allNumbersFinite(value) &&
            parseSuite(boost::json::serialize(boost::json::object{{"k", value}})).has_value();
 }
 
