@@ -34,6 +34,9 @@ public:
     void didLocalUserMicStatusUpdated(const KRMeeting&, bool muted) override {
         add(std::string("local mic ") + (muted ? "off" : "on"));
     }
+    void didLocalScreenShareStateChanged(const KRMeeting&, const KRScreenShareState& s) override {
+        add(std::string("local share ") + (s.isStarted() ? "started" : "stopped"));
+    }
     void didRemoteUserHandRaiseStatusUpdated(const KRMeeting&,
                                              const std::shared_ptr<KRMeetingUser>& user,
                                              bool raised) override {

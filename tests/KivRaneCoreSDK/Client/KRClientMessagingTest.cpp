@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
 #include "platform/Messaging/MessagingService.h"
@@ -98,7 +99,15 @@ struct Row {
     std::vector<KRRtmMessage> messages;
     Lines expected;
     std::function<void(World&)> check;
+    std::function<void(World&)> prepare = nullptr;
 };
+
+/// The local user shares its screen.
+void shareScreen(World& w) {
+    w.client->currentRoom().allMediaTracks.push_back(std::make_shared<KRScreenShareTrack>(
+        "500", nullptr, nullptr, kLocal, "Me"));
+    w.client->currentRoom().localScreenShareTrackUid = 500;
+}
 
 TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
     const auto removed = std::to_string(static_cast<int>(KRUserLeftReason::Kind::removedFromMeeting));
@@ -179,6 +188,14 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
         {"removal by a plain participant is dropped", true,
          {msg(E::hostRemoveParticipant, kPlain, kLocal)}, {},
          [](World& w) { EXPECT_TRUE(w.client->rtmManager()->delegate() != nullptr); }},
+        {"a screen-share stop from a plain participant is dropped", true,
+         {msg(E::participantStopScreenShare, kPlain, kLocal)}, {},
+         [](World& w) { EXPECT_EQ(w.client->currentRoom().localScreenShareTrackUid, 500u); },
+         shareScreen},
+        {"the host stops the local screen share", true,
+         {msg(E::participantStopScreenShare, kHost, kLocal)}, {"local share stopped"},
+         [](World& w) { EXPECT_EQ(w.client->currentRoom().localScreenShareTrackUid, 0u); },
+         shareScreen},
         {"removal by the host", true,
          {msg(E::hostRemoveParticipant, kHost, kLocal, "Hostess")}, {"left " + removed + " Hostess"},
          [](World& w) {
@@ -191,6 +208,7 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         World world;
+        if (row.prepare) row.prepare(world);
         for (const auto& message : row.messages) {
             if (row.peer) {
                 world.client->didRecievePrivateMessage(message);
