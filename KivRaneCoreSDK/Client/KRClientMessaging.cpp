@@ -16,10 +16,12 @@ public:
     explicit RtmDelegateAdapter(std::weak_ptr<KRClient> client) : client_(std::move(client)) {}
 
     void didRecievePublicMessage(const KRRtmMessage& message) override {
-        if (auto client = client_.lock()) client->didRecievePublicMessage(message);
+        if (auto client = client_.lock())
+            client->didRecievePublicMessage(message);
     }
     void didRecievePrivateMessage(const KRRtmMessage& message) override {
-        if (auto client = client_.lock()) client->didRecievePrivateMessage(message);
+        if (auto client = client_.lock())
+            client->didRecievePrivateMessage(message);
     }
 
 private:
@@ -98,7 +100,8 @@ void KRClient::didRecievePublicMessage(const KRRtmMessage& message) {
     const std::string& senderId = message.senderParticipantId;
     switch (message.message) {
         case E::hardMuteEnabled: {
-            if (isFromKnownNonHost(message)) return;
+            if (isFromKnownNonHost(message))
+                return;
             const auto performer = userById(senderId);
             room.isHardMuteEnabled = !getMeetingLocalUser()->isCoHost();
             muteLocalAudio(true);
@@ -109,7 +112,8 @@ void KRClient::didRecievePublicMessage(const KRRtmMessage& message) {
             return;
         }
         case E::hardMuteDisabled: {
-            if (isFromKnownNonHost(message)) return;
+            if (isFromKnownNonHost(message))
+                return;
             const auto performer = userById(senderId);
             room.isHardMuteEnabled = false;
             for (const auto& user : room.meetingUsers()) {
@@ -119,7 +123,8 @@ void KRClient::didRecievePublicMessage(const KRRtmMessage& message) {
             return;
         }
         case E::softMuteEnabled: {
-            if (isFromKnownNonHost(message)) return;
+            if (isFromKnownNonHost(message))
+                return;
             const auto performer = userById(senderId);
             room.isSoftMuteEnabled = true;
             muteLocalAudio(true);
@@ -127,7 +132,8 @@ void KRClient::didRecievePublicMessage(const KRRtmMessage& message) {
             return;
         }
         case E::hostLowerAllHands: {
-            if (isFromKnownNonHost(message)) return;
+            if (isFromKnownNonHost(message))
+                return;
             const auto performer = userById(senderId);
             for (const auto& user : room.meetingUsers()) {
                 user->setIsHandRaised(false);
@@ -138,7 +144,8 @@ void KRClient::didRecievePublicMessage(const KRRtmMessage& message) {
         case E::participantRaiseHand:
         case E::lowerParticipantHand: {
             const auto sender = getUser(senderId);
-            if (!sender) return;
+            if (!sender)
+                return;
             sender->setIsHandRaised(message.message == E::participantRaiseHand);
             sendRemoteUserHandRaisedEvent(sender);
             return;
@@ -163,7 +170,8 @@ void KRClient::didRecievePublicMessage(const KRRtmMessage& message) {
         case E::makeCoHost:
         case E::removeCoHost: {
             const auto sender = getUser(senderId);
-            if (!sender) return;
+            if (!sender)
+                return;
             sendCoHostRightsChangedEvent(sender, message.message == E::makeCoHost,
                                          message.targetParticipantId);
             return;
@@ -179,7 +187,8 @@ void KRClient::didRecievePublicMessage(const KRRtmMessage& message) {
             return;
         case E::reactionShare: {
             const auto sender = getUser(senderId);
-            if (!sender) return;
+            if (!sender)
+                return;
             sendReactionReceivedEvent(getCurrentMeetingData(), sender, message.reactionsType);
             return;
         }
@@ -214,14 +223,16 @@ void KRClient::didRecievePrivateMessage(const KRRtmMessage& message) {
             sendStartAudioVideoDeclineEvent(userById(senderId), message.message == E::micDecline);
             return;
         case E::hostRemoveParticipant:
-            if (isFromKnownNonHost(message)) return;
+            if (isFromKnownNonHost(message))
+                return;
             leaveMeeting(KRUserLeftReason::removedFromMeeting(message.senderName));
             return;
         case E::participantStopScreenShare:
             if (currentRoom_.isLocalUserSharingScreen()) {
                 // Only a host may end someone's screen share; the whiteboard stop below is the
                 // request of whoever stops the whiteboard the local user shares.
-                if (isFromKnownNonHost(message)) return;
+                if (isFromKnownNonHost(message))
+                    return;
                 postForceStopScreenShareDarwinNotification(kHostStoppedShareReason);
                 return;
             }
@@ -230,7 +241,8 @@ void KRClient::didRecievePrivateMessage(const KRRtmMessage& message) {
             }
             return;
         case E::participantDowngradeToAudience:
-            if (isFromKnownNonHost(message)) return;
+            if (isFromKnownNonHost(message))
+                return;
             switchEngineClientRole(true);
             return;
         case E::audienceUpgradeToParticipant:

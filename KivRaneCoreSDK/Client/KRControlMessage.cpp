@@ -15,35 +15,64 @@ struct Shape {
 Shape shapeOf(KRControlMessage kind) {
     using K = KRControlMessage;
     switch (kind) {
-        case K::handRaised: return {E::participantRaiseHand, false, false};
-        case K::handLowered: return {E::lowerParticipantHand, false, false};
-        case K::hardMuteEnabled: return {E::hardMuteEnabled, false, true};
-        case K::hardMuteDisabled: return {E::hardMuteDisabled, false, true};
-        case K::softMuteEnabled: return {E::softMuteEnabled, false, true};
-        case K::lowerAllHands: return {E::hostLowerAllHands, false, true};
-        case K::requestToStartAudio: return {E::requestToStartAudio, true, false};
-        case K::stopParticipantAudio: return {E::stopParticipantAudio, true, false};
-        case K::requestToStartVideo: return {E::requestToStartVideo, true, false};
-        case K::stopParticipantVideo: return {E::stopParticipantVideo, true, false};
-        case K::micDecline: return {E::micDecline, true, false};
-        case K::videoDecline: return {E::videoDecline, true, false};
-        case K::removeParticipant: return {E::hostRemoveParticipant, true, false};
-        case K::downgradeToAudience: return {E::participantDowngradeToAudience, true, false};
-        case K::upgradeToParticipant: return {E::audienceUpgradeToParticipant, true, false};
-        case K::recordingStarted: return {E::recordingStarted, false, false};
-        case K::recordingStopped: return {E::recordingStopped, false, false};
-        case K::lockMeeting: return {E::lockMeeting, false, false};
-        case K::unLockMeeting: return {E::unLockMeeting, false, false};
-        case K::makeCoHost: return {E::makeCoHost, false, false};
-        case K::removeCoHost: return {E::removeCoHost, false, false};
-        case K::forceStopScreenShare: return {E::participantStopScreenShare, true, true};
-        case K::screenShareOverride: return {E::participantOverrideScreenShare, false, true};
-        case K::startWhiteboard: return {E::startWhiteboard, false, false};
-        case K::stopWhiteboard: return {E::stopwhiteboard, false, false};
-        case K::stopSharePrivate: return {E::participantStopScreenShare, true, false};
-        case K::participantStartScreenShare: return {E::participantStartScreenShare, false, true};
-        case K::participantStopScreenShare: return {E::participantStopScreenShare, false, true};
-        case K::reaction: return {E::reactionShare, false, false};
+        case K::handRaised:
+            return {E::participantRaiseHand, false, false};
+        case K::handLowered:
+            return {E::lowerParticipantHand, false, false};
+        case K::hardMuteEnabled:
+            return {E::hardMuteEnabled, false, true};
+        case K::hardMuteDisabled:
+            return {E::hardMuteDisabled, false, true};
+        case K::softMuteEnabled:
+            return {E::softMuteEnabled, false, true};
+        case K::lowerAllHands:
+            return {E::hostLowerAllHands, false, true};
+        case K::requestToStartAudio:
+            return {E::requestToStartAudio, true, false};
+        case K::stopParticipantAudio:
+            return {E::stopParticipantAudio, true, false};
+        case K::requestToStartVideo:
+            return {E::requestToStartVideo, true, false};
+        case K::stopParticipantVideo:
+            return {E::stopParticipantVideo, true, false};
+        case K::micDecline:
+            return {E::micDecline, true, false};
+        case K::videoDecline:
+            return {E::videoDecline, true, false};
+        case K::removeParticipant:
+            return {E::hostRemoveParticipant, true, false};
+        case K::downgradeToAudience:
+            return {E::participantDowngradeToAudience, true, false};
+        case K::upgradeToParticipant:
+            return {E::audienceUpgradeToParticipant, true, false};
+        case K::recordingStarted:
+            return {E::recordingStarted, false, false};
+        case K::recordingStopped:
+            return {E::recordingStopped, false, false};
+        case K::lockMeeting:
+            return {E::lockMeeting, false, false};
+        case K::unLockMeeting:
+            return {E::unLockMeeting, false, false};
+        case K::makeCoHost:
+            return {E::makeCoHost, false, false};
+        case K::removeCoHost:
+            return {E::removeCoHost, false, false};
+        case K::forceStopScreenShare:
+            return {E::participantStopScreenShare, true, true};
+        case K::screenShareOverride:
+            return {E::participantOverrideScreenShare, false, true};
+        case K::startWhiteboard:
+            return {E::startWhiteboard, false, false};
+        case K::stopWhiteboard:
+            return {E::stopwhiteboard, false, false};
+        case K::stopSharePrivate:
+            return {E::participantStopScreenShare, true, false};
+        case K::participantStartScreenShare:
+            return {E::participantStartScreenShare, false, true};
+        case K::participantStopScreenShare:
+            return {E::participantStopScreenShare, false, true};
+        case K::reaction:
+            return {E::reactionShare, false, false};
     }
     return {E::unknown, false, false};
 }

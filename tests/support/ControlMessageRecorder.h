@@ -22,7 +22,8 @@ public:
 
     std::vector<std::string> take() { return std::exchange(lines, {}); }
 
-    void didLocalUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+    void didLocalUserJoinedMeeting(const KRMeeting&,
+                                   const std::shared_ptr<KRMeetingUser>&) override {
         add("joined");
     }
     void didLocalUserLeftMeeting(const KRMeeting&, const KRUserLeftReason& reason) override {
@@ -103,7 +104,8 @@ private:
         return user ? user->id() : std::string("-");
     }
     void add(std::string line) {
-        if (queue_ && !queue_->isCurrent()) ++offQueueCalls;
+        if (queue_ && !queue_->isCurrent())
+            ++offQueueCalls;
         lines.push_back(std::move(line));
     }
     std::shared_ptr<platform::DispatchQueue> queue_;

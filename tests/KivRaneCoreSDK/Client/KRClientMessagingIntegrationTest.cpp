@@ -60,8 +60,7 @@ protected:
         deps.storageDirectory = storage.path();
         deps.routing = service.routing();
         deps.messagingService = messaging;
-        Member member{KRClient::create(deps),
-                      std::make_shared<test::ControlMessageRecorder>(main)};
+        Member member{KRClient::create(deps), std::make_shared<test::ControlMessageRecorder>(main)};
         members.push_back(member);
         member.client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, name),
                                    KRJoinMeetingConfig(std::move(role), true, true),
@@ -123,7 +122,8 @@ protected:
     }
 
     void expectAllOnQueue() {
-        for (const Member& m : members) EXPECT_EQ(m.recorder->offQueueCalls, 0);
+        for (const Member& m : members)
+            EXPECT_EQ(m.recorder->offQueueCalls, 0);
     }
 
     std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
@@ -177,7 +177,8 @@ TEST_F(KRClientMessagingIntegrationTest, RecordingOnAndOffReachTheOthersOnce) {
     expectAllOnQueue();
 }
 
-TEST_F(KRClientMessagingIntegrationTest, HardMuteByTheHostMarksEveryoneAndAParticipantCannotFakeIt) {
+TEST_F(KRClientMessagingIntegrationTest,
+       HardMuteByTheHostMarksEveryoneAndAParticipantCannotFakeIt) {
     meet();
     ASSERT_TRUE(await([&](auto done) { host->client->hardMuteUnmuteUsersAudio(true, done); }));
     EXPECT_EQ(linesOf(*ann, 1), Lines{"hard mute by " + host->uid()});
@@ -202,8 +203,8 @@ TEST_F(KRClientMessagingIntegrationTest, HardMuteByTheHostMarksEveryoneAndAParti
 TEST_F(KRClientMessagingIntegrationTest, CoHostRightsReachOnlyTheirTarget) {
     meet();
     const auto annSeenByHost = host->client->getUser(ann->uid());
-    ASSERT_TRUE(await(
-        [&](auto done) { host->client->updateUserCoHostRights(annSeenByHost, true, done); }));
+    ASSERT_TRUE(
+        await([&](auto done) { host->client->updateUserCoHostRights(annSeenByHost, true, done); }));
     EXPECT_EQ(linesOf(*ann, 1), Lines{"cohost granted by " + host->uid()});
     EXPECT_EQ(linesOf(*ben, 0), Lines{});
     expectAllOnQueue();
@@ -229,7 +230,8 @@ TEST_F(KRClientMessagingIntegrationTest, RoleChangeToAudienceIsAskedOfThatPartic
 TEST_F(KRClientMessagingIntegrationTest, ARemovedParticipantLeavesAndHearsNothingMore) {
     meet();
     ASSERT_TRUE(await([&](auto done) { host->client->removeUserFromMeeting(ann->uid(), done); }));
-    const auto removed = std::to_string(static_cast<int>(KRUserLeftReason::Kind::removedFromMeeting));
+    const auto removed =
+        std::to_string(static_cast<int>(KRUserLeftReason::Kind::removedFromMeeting));
     EXPECT_EQ(linesOf(*ann, 1), Lines{"left " + removed + " Hostess"});
     main->runUntil(
         [&] { return messaging->channelMembers(host->client->currentRoom().roomID).size() == 2; },
@@ -243,7 +245,8 @@ TEST_F(KRClientMessagingIntegrationTest, ARemovedParticipantLeavesAndHearsNothin
 
 TEST_F(KRClientMessagingIntegrationTest, AWhiteboardStartAndStopReachTheOthers) {
     meet();
-    ASSERT_TRUE(await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    ASSERT_TRUE(
+        await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
     EXPECT_EQ(linesOf(*ann, 0), Lines{});  // the sharer's own start is no event
     const Lines started{"whiteboard started by " + ann->uid() + " Ann"};
     EXPECT_EQ(linesOf(*ben, 1), started);

@@ -60,19 +60,23 @@ struct World {
         deps.storageDirectory = storage.path();
         client = KRClient::create(deps);
         client->setParameters(boost::json::parse(R"({"kr_agora_token":"tok","kr_uid":"42",
-            "kr_room_id":"room-9","kr_rtm_token":"rtm"})").as_object());
+            "kr_room_id":"room-9","kr_rtm_token":"rtm"})")
+                                  .as_object());
         client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
                             KRJoinMeetingConfig(KRUserRole::speaker(), true, true), recorder);
         KRRtcParticipantState local;
         local.uid = 42;
         client->completeLocalMediaJoin(local, std::nullopt);
-        EXPECT_TRUE(queue->runUntil(
-            [&] { return service->channelMembers(kRoom) == Lines{kLocal}; }, 5s));
+        EXPECT_TRUE(
+            queue->runUntil([&] { return service->channelMembers(kRoom) == Lines{kLocal}; }, 5s));
         client->getMeetingLocalUser()->setUserId("acct-42");
         auto& tracks = client->currentRoom().allMediaTracks;
-        tracks.push_back(std::make_shared<KRMeetingUser>(
-            KRMeetingUser::Parameters{.id = kHost, .userId = "acct-7", .displayName = "Host",
-                                      .isHandRaised = true, .isHost = true}));
+        tracks.push_back(
+            std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{.id = kHost,
+                                                                      .userId = "acct-7",
+                                                                      .displayName = "Host",
+                                                                      .isHandRaised = true,
+                                                                      .isHost = true}));
         tracks.push_back(std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
             .id = kCoHost, .userId = "acct-8", .displayName = "Co", .isCoHost = true}));
         tracks.push_back(std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
@@ -104,73 +108,101 @@ struct Row {
 
 /// The local user shares its screen.
 void shareScreen(World& w) {
-    w.client->currentRoom().allMediaTracks.push_back(std::make_shared<KRScreenShareTrack>(
-        "500", nullptr, nullptr, kLocal, "Me"));
+    w.client->currentRoom().allMediaTracks.push_back(
+        std::make_shared<KRScreenShareTrack>("500", nullptr, nullptr, kLocal, "Me"));
     w.client->currentRoom().localScreenShareTrackUid = 500;
 }
 
 TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
-    const auto removed = std::to_string(static_cast<int>(KRUserLeftReason::Kind::removedFromMeeting));
+    const auto removed =
+        std::to_string(static_cast<int>(KRUserLeftReason::Kind::removedFromMeeting));
     const Row rows[] = {
-        {"hard mute by the host", false, {msg(E::hardMuteEnabled, kHost)}, {"hard mute by 7"},
+        {"hard mute by the host",
+         false,
+         {msg(E::hardMuteEnabled, kHost)},
+         {"hard mute by 7"},
          [](World& w) {
              EXPECT_TRUE(w.client->currentRoom().isHardMuteEnabled);
              EXPECT_TRUE(w.user(kPlain)->audioTrack()->isHardAudioMuted());
              EXPECT_FALSE(w.user(kCoHost)->audioTrack()->isHardAudioMuted());
          }},
-        {"hard mute by a plain participant is dropped", false,
-         {msg(E::hardMuteEnabled, kPlain)}, {},
+        {"hard mute by a plain participant is dropped",
+         false,
+         {msg(E::hardMuteEnabled, kPlain)},
+         {},
          [](World& w) {
              EXPECT_FALSE(w.client->currentRoom().isHardMuteEnabled);
              EXPECT_FALSE(w.user(kPlain)->audioTrack()->isHardAudioMuted());
          }},
-        {"hard mute by an unknown sender is taken", false, {msg(E::hardMuteEnabled, kStranger)},
+        {"hard mute by an unknown sender is taken",
+         false,
+         {msg(E::hardMuteEnabled, kStranger)},
          {"hard mute by -"},
          [](World& w) { EXPECT_TRUE(w.client->currentRoom().isHardMuteEnabled); }},
-        {"hard unmute clears every mark", false,
+        {"hard unmute clears every mark",
+         false,
          {msg(E::hardMuteEnabled, kHost), msg(E::hardMuteDisabled, kCoHost)},
          {"hard mute by 7", "hard unmute by 8"},
          [](World& w) {
              EXPECT_FALSE(w.client->currentRoom().isHardMuteEnabled);
              EXPECT_FALSE(w.user(kPlain)->audioTrack()->isHardAudioMuted());
          }},
-        {"soft mute by the co-host", false, {msg(E::softMuteEnabled, kCoHost)},
+        {"soft mute by the co-host",
+         false,
+         {msg(E::softMuteEnabled, kCoHost)},
          {"soft mute by 8"},
          [](World& w) { EXPECT_TRUE(w.client->currentRoom().isSoftMuteEnabled); }},
-        {"lower all hands by a plain participant is dropped", false,
-         {msg(E::hostLowerAllHands, kPlain)}, {},
+        {"lower all hands by a plain participant is dropped",
+         false,
+         {msg(E::hostLowerAllHands, kPlain)},
+         {},
          [](World& w) { EXPECT_TRUE(w.user(kPlain)->isHandRaised()); }},
-        {"lower all hands by the host", false, {msg(E::hostLowerAllHands, kHost)},
+        {"lower all hands by the host",
+         false,
+         {msg(E::hostLowerAllHands, kHost)},
          {"all hands down by 7"},
          [](World& w) {
              EXPECT_FALSE(w.user(kPlain)->isHandRaised());
              EXPECT_FALSE(w.user(kHost)->isHandRaised());
          }},
-        {"hands of known senders only", false,
+        {"hands of known senders only",
+         false,
          {msg(E::lowerParticipantHand, kPlain), msg(E::participantRaiseHand, kPlain),
           msg(E::participantRaiseHand, kStranger)},
-         {"hand 9 down", "hand 9 up"}, nullptr},
-        {"recording and lock report each change once", false,
+         {"hand 9 down", "hand 9 up"},
+         nullptr},
+        {"recording and lock report each change once",
+         false,
          {msg(E::recordingStarted, kHost), msg(E::recordingStarted, kHost),
           msg(E::lockMeeting, kHost), msg(E::lockMeeting, kHost), msg(E::unLockMeeting, kCoHost),
           msg(E::recordingStopped, kCoHost)},
          {"recording started by 7", "locked by 7", "unlocked by 8", "recording stopped by 8"},
          nullptr},
-        {"co-host rights aimed at the local account only", false,
+        {"co-host rights aimed at the local account only",
+         false,
          {msg(E::makeCoHost, kHost, "acct-9"), msg(E::makeCoHost, kHost, "acct-42"),
           msg(E::removeCoHost, kHost, "acct-42")},
-         {"cohost granted by 7", "cohost revoked by 7"}, nullptr},
-        {"reactions from known senders", false,
+         {"cohost granted by 7", "cohost revoked by 7"},
+         nullptr},
+        {"reactions from known senders",
+         false,
          {msg(E::reactionShare, kPlain, "", "Pat", "3"),
           msg(E::reactionShare, kStranger, "", "X", "4")},
-         {"reaction 3 from 9"}, nullptr},
-        {"whiteboard stop while none is shared", false, {msg(E::stopwhiteboard, kHost)}, {},
+         {"reaction 3 from 9"},
          nullptr},
-        {"peer-only events do nothing on the channel", false,
+        {"whiteboard stop while none is shared",
+         false,
+         {msg(E::stopwhiteboard, kHost)},
+         {},
+         nullptr},
+        {"peer-only events do nothing on the channel",
+         false,
          {msg(E::hostRemoveParticipant, kHost, kLocal), msg(E::requestToStartAudio, kHost, kLocal),
           msg(E::participantStopScreenShare, kHost, kLocal), msg(E::unknown, kHost)},
-         {}, nullptr},
-        {"host requests and declines", true,
+         {},
+         nullptr},
+        {"host requests and declines",
+         true,
          {msg(E::stopParticipantAudio, kHost, kLocal), msg(E::stopParticipantVideo, kHost, kLocal),
           msg(E::requestToStartAudio, kCoHost, kLocal),
           msg(E::requestToStartVideo, kStranger, kLocal), msg(E::micDecline, kPlain, kLocal),
@@ -179,25 +211,37 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
           request(AudioVideoState::startAudio, "8"), request(AudioVideoState::startVideo, "-"),
           "decline 0 by 9", "decline 2 by 9"},
          nullptr},
-        {"a peer message for someone else", true,
+        {"a peer message for someone else",
+         true,
          {msg(E::stopParticipantAudio, kHost, "43"), msg(E::hostRemoveParticipant, kHost, "")},
-         {}, nullptr},
-        {"channel events do nothing from a peer", true,
-         {msg(E::lockMeeting, kHost, kLocal), msg(E::hardMuteEnabled, kHost, kLocal)}, {},
+         {},
+         nullptr},
+        {"channel events do nothing from a peer",
+         true,
+         {msg(E::lockMeeting, kHost, kLocal), msg(E::hardMuteEnabled, kHost, kLocal)},
+         {},
          [](World& w) { EXPECT_FALSE(w.client->currentRoom().isMeetingLocked); }},
-        {"removal by a plain participant is dropped", true,
-         {msg(E::hostRemoveParticipant, kPlain, kLocal)}, {},
+        {"removal by a plain participant is dropped",
+         true,
+         {msg(E::hostRemoveParticipant, kPlain, kLocal)},
+         {},
          [](World& w) { EXPECT_TRUE(w.client->rtmManager()->delegate() != nullptr); }},
-        {"a screen-share stop from a plain participant is dropped", true,
-         {msg(E::participantStopScreenShare, kPlain, kLocal)}, {},
+        {"a screen-share stop from a plain participant is dropped",
+         true,
+         {msg(E::participantStopScreenShare, kPlain, kLocal)},
+         {},
          [](World& w) { EXPECT_EQ(w.client->currentRoom().localScreenShareTrackUid, 500u); },
          shareScreen},
-        {"the host stops the local screen share", true,
-         {msg(E::participantStopScreenShare, kHost, kLocal)}, {"local share stopped"},
+        {"the host stops the local screen share",
+         true,
+         {msg(E::participantStopScreenShare, kHost, kLocal)},
+         {"local share stopped"},
          [](World& w) { EXPECT_EQ(w.client->currentRoom().localScreenShareTrackUid, 0u); },
          shareScreen},
-        {"removal by the host", true,
-         {msg(E::hostRemoveParticipant, kHost, kLocal, "Hostess")}, {"left " + removed + " Hostess"},
+        {"removal by the host",
+         true,
+         {msg(E::hostRemoveParticipant, kHost, kLocal, "Hostess")},
+         {"left " + removed + " Hostess"},
          [](World& w) {
              // Messaging is left and detached: nothing the others send reaches the client.
              EXPECT_EQ(w.client->rtmManager()->delegate(), nullptr);
@@ -208,7 +252,8 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         World world;
-        if (row.prepare) row.prepare(world);
+        if (row.prepare)
+            row.prepare(world);
         for (const auto& message : row.messages) {
             if (row.peer) {
                 world.client->didRecievePrivateMessage(message);
@@ -217,7 +262,8 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
             }
         }
         EXPECT_EQ(world.recorder->take(), row.expected);
-        if (row.check) row.check(world);
+        if (row.check)
+            row.check(world);
     }
 }
 

@@ -51,10 +51,9 @@ TEST(KRControlMessageTest, EachKindHasItsRouteEventTargetAndHostId) {
         {K::lowerAllHands, T::publicChat, E::hostLowerAllHands, Target::none, true},
         {K::participantStartScreenShare, T::publicChat, E::participantStartScreenShare,
          Target::none, true},
-        {K::participantStopScreenShare, T::publicChat, E::participantStopScreenShare,
-         Target::none, true},
-        {K::forceStopScreenShare, T::peerToPeer, E::participantStopScreenShare, Target::user,
+        {K::participantStopScreenShare, T::publicChat, E::participantStopScreenShare, Target::none,
          true},
+        {K::forceStopScreenShare, T::peerToPeer, E::participantStopScreenShare, Target::user, true},
         {K::screenShareOverride, T::publicChat, E::participantOverrideScreenShare, Target::none,
          true},
         {K::requestToStartAudio, T::peerToPeer, E::requestToStartAudio, Target::user, false},
@@ -95,10 +94,17 @@ TEST(KRControlMessageTest, EachKindHasItsRouteEventTargetAndHostId) {
         EXPECT_EQ(message->targetHostUserId, row.hostId ? "acct-100" : "");
         std::string id, name;
         switch (row.target) {
-            case Target::none: break;
-            case Target::user: id = "200", name = "Bob"; break;
-            case Target::userAccount: id = "acct-200", name = "Bob"; break;
-            case Target::whiteboardSharer: id = "300", name = "Wen"; break;
+            case Target::none:
+                break;
+            case Target::user:
+                id = "200", name = "Bob";
+                break;
+            case Target::userAccount:
+                id = "acct-200", name = "Bob";
+                break;
+            case Target::whiteboardSharer:
+                id = "300", name = "Wen";
+                break;
         }
         EXPECT_EQ(message->targetParticipantId, id);
         EXPECT_EQ(message->targetParticipantName, name);
@@ -120,11 +126,10 @@ TEST(KRControlMessageTest, TextsLeaveByteForByte) {
          R"({"sender":{"name":"Hana","participantId":"100","userId":"acct-100"},)"
          R"("type":"PublicChat","message":"KJHEGUYGTUYGJHGBMABJIHJKJANMB@START_SHARE",)"
          R"("targetParticipantId":"","targetParticipantName":"","agoraShareUid":0})"},
-        {K::reaction,
-         R"({"sender":{"name":"Hana","participantId":"100","userId":"acct-100"},)"
-         R"("reactionsType":"7","type":"PublicChat",)"
-         R"("message":"PEERVGHSVXHSGVGPQRJHBSOUYSDQ@REACTION_SHARE",)"
-         R"("targetParticipantId":"","targetParticipantName":""})"},
+        {K::reaction, R"({"sender":{"name":"Hana","participantId":"100","userId":"acct-100"},)"
+                      R"("reactionsType":"7","type":"PublicChat",)"
+                      R"("message":"PEERVGHSVXHSGVGPQRJHBSOUYSDQ@REACTION_SHARE",)"
+                      R"("targetParticipantId":"","targetParticipantName":""})"},
         {K::removeParticipant,
          R"({"sender":{"name":"Hana","participantId":"100","userId":"acct-100"},)"
          R"("type":"PrivateChat","message":"BODSRTTOERJJDFBNDJKSFBNDFMNSDBBGNBRYERQW@END",)"
