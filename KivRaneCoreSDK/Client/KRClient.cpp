@@ -10,12 +10,14 @@ namespace kr {
 std::shared_ptr<KRClient> KRClient::create(KRDependencies dependencies) {
     std::shared_ptr<KRClient> client(new KRClient(std::move(dependencies)));
     client->wireHooks();
+    client->wireMessaging();
     return client;
 }
 
 KRClient::KRClient(KRDependencies dependencies)
     : deps_(dependencies.resolved()), queue_(deps_.queue) {
     networkClient_ = KRNetworkClient::create(deps_);
+    rtmManager_ = KRRtmManager::create(deps_);
 }
 
 KRClient::~KRClient() {

@@ -14,6 +14,7 @@
 #include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
+#include "KivRaneCoreSDK/Client/KRControlMessage.h"
 #include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Client/KRMeetingError.h"
 #include "KivRaneCoreSDK/Client/KRMeetingJoinError.h"
@@ -32,6 +33,7 @@
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
+#include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
 #include "platform/Dispatch/SequenceChecker.h"
 #include "platform/Dispatch/Timer.h"
 #include "platform/Notifications/NotificationCenter.h"
@@ -275,41 +277,14 @@ public:
 
 private:
     /// The messages the facade sends to the others in the meeting.
-    enum class ControlMessage {
-        handRaised,
-        handLowered,
-        hardMuteEnabled,
-        hardMuteDisabled,
-        softMuteEnabled,
-        lowerAllHands,
-        requestToStartAudio,
-        stopParticipantAudio,
-        requestToStartVideo,
-        stopParticipantVideo,
-        removeParticipant,
-        downgradeToAudience,
-        upgradeToParticipant,
-        recordingStarted,
-        recordingStopped,
-        lockMeeting,
-        unLockMeeting,
-        makeCoHost,
-        removeCoHost,
-        forceStopScreenShare,
-        screenShareOverride,
-        startWhiteboard,
-        stopWhiteboard,
-        stopSharePrivate,
-        participantStartScreenShare,
-        participantStopScreenShare,
-    };
+    using ControlMessage = KRControlMessage;
 
     explicit KRClient(KRDependencies dependencies);
     void wireHooks();
 
     // Seams to the messaging, engine, socket and chat managers (KRClientMediaSeams.cpp).
     void sendControlMessage(ControlMessage message, const std::shared_ptr<KRMeetingUser>& target,
-                            Completion completion);
+                            Completion completion, const std::string& reactionsType = {});
     void configureRtmAndEngine();
     void configureRtm();            // messaging: log in and join the room's channel
     void configureEngineAndJoin();  // engine: set up and join the media channel
@@ -433,6 +408,28 @@ private:
     int ticksWithoutNetwork_ = 0;
     bool skipNextSocketStart_ = false;
     std::vector<platform::ObserverToken> darwinObservers_;
+
+    // ---- Messaging: control messages to and from the others (KRClientMessaging.cpp) ----
+public:
+    /// Shows a reaction to everyone in the meeting.
+    void sendReactionType(const std::string& type);
+    /// Tells the host who asked that the local user keeps the microphone / camera off.
+    void declineHostRequestToTurnOnAudio(const std::shared_ptr<KRMeetingUser>& host);
+    void declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUser>& host);
+    /// A control message from the room channel / from one peer (the messaging manager's reports).
+    void didRecievePublicMessage(const KRRtmMessage& message);
+    void didRecievePrivateMessage(const KRRtmMessage& message);
+    const std::shared_ptr<KRRtmManager>& rtmManager() const { return rtmManager_; }
+
+private:
+    void wireMessaging();
+    /// True (and logged) when a host-only message comes from a participant known to be neither
+    /// host nor co-host.
+    bool isFromKnownNonHost(const KRRtmMessage& message);
+    /// Moves the local user between audience and participant in the media channel.
+    void switchEngineClientRole(bool isAudience);
+    std::shared_ptr<KRRtmManager> rtmManager_;
+    std::shared_ptr<KRRtmManagerDelegate> rtmDelegateAdapter_;
 };
 
 }  // namespace kr

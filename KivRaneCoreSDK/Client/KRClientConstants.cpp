@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "KivRaneCoreSDK/RTM/Constants/KRRtmConstants.h"
+
 namespace kr {
 
 namespace {
@@ -12,9 +14,9 @@ constexpr std::array kAll = {KRClientConstants::rtmMessageRecieved,
 std::string_view rawValue(KRClientConstants value) {
     switch (value) {
         case KRClientConstants::rtmMessageRecieved:
-            return "kr_client_rtm_message_recieved";
+            return KRRtmConstants::rtmMessageRecieved;
         case KRClientConstants::sendRtmFromExternalSource:
-            return "kr_send_rtm_message_from_external_source";
+            return KRRtmConstants::sendRtmFromExternalSource;
     }
     return {};
 }

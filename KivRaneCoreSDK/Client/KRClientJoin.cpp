@@ -225,6 +225,7 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
     removeNotificationsObservers();
     if (mediaWasAsked) {
         cancelMediaJoin();
+        leaveRtm();
     }
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));

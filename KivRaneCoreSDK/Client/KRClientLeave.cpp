@@ -69,6 +69,7 @@ void KRClient::handleLocalMediaLeft() {
     }
     stopAllTimers();
     stopSocketService();
+    rtmManager_->setDelegate({});  // nothing the others send reaches a meeting that ended
     currentRoom_.removeAllData();
     removeNotificationsObservers();
     inMeeting_ = false;

@@ -6,20 +6,9 @@
 
 namespace kr {
 
-void KRClient::sendControlMessage(ControlMessage /*message*/,
-                                  const std::shared_ptr<KRMeetingUser>& /*target*/,
-                                  Completion completion) {
-    // wired to the messaging/engine managers: nothing is sent yet, so report it unsent.
-    completeLater(std::move(completion), false);
-}
-
 void KRClient::configureRtmAndEngine() {
     configureRtm();
     configureEngineAndJoin();
-}
-
-void KRClient::configureRtm() {
-    // wired to the messaging manager: log in and join the room's channel.
 }
 
 void KRClient::configureEngineAndJoin() {
@@ -36,13 +25,15 @@ void KRClient::switchLocalMediaInEngine(bool /*audio*/, bool /*isMute*/) {
     // wired to the messaging/engine managers: mute or unmute the local microphone or camera.
 }
 
+void KRClient::switchEngineClientRole(bool /*isAudience*/) {
+    // wired to the engine wrapper: switch the local client role (audience or participant) in the
+    // media channel; the engine's role report then tells the host app.
+    logger_.info("Client role switch asked of the media channel");
+}
+
 void KRClient::leaveMediaAndMessaging() {
     leaveEngine();
     leaveRtm();
-}
-
-void KRClient::leaveRtm() {
-    // wired to the messaging manager: leave the channel and log out.
 }
 
 void KRClient::leaveEngine() {

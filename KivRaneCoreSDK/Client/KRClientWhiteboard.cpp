@@ -37,10 +37,17 @@ void KRClient::startWhitebboard(bool remote, const std::string& userName,
              }
              client.logger_.info("Start Whiteboard API Successfull");
              KRCurrentRoom& room = client.currentRoom_;
+             // The sharer's message and a status reply may both open the same remote board
+             // while the other's call is under way: the second one only refreshes the access.
+             const bool alreadyOpen = remote && room.isWhiteboardShared &&
+                                      !room.isLocalUserSharingWhiteboard &&
+                                      room.whiteboardSharingId == userId;
              room.whiteboardId = result.value().whiteboardId().value_or("");
              room.whiteboardToken = result.value().jwt().value_or("");
              room.isWhiteboardShared = true;
-             if (remote) {
+             if (alreadyOpen) {
+                 if (room.whiteboardShareBy.empty()) room.whiteboardShareBy = userName;
+             } else if (remote) {
                  room.whiteboardSharingId = userId;
                  room.whiteboardShareBy = userName;
                  client.sendStartWhiteboardEvent(userId, userName);

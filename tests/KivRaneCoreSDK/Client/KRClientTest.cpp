@@ -16,6 +16,7 @@
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
+#include "platform/Messaging/MessagingService.h"
 #include "support/ClientTestDelegate.h"
 
 namespace kr {
@@ -43,6 +44,7 @@ protected:
     KRClientTest() {
         KRDependencies deps;
         deps.queue = queue;
+        deps.messagingService = messaging;
         deps.reachability = test::quietReachability();
         client = KRClient::create(deps);
     }
@@ -61,6 +63,7 @@ protected:
 
     std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
     std::shared_ptr<platform::MainQueue> queue = platform::MainQueue::create(clock);
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
     std::shared_ptr<ClientTestDelegate> main = std::make_shared<ClientTestDelegate>("main");
     std::shared_ptr<KRClient> client;
 };
@@ -361,6 +364,7 @@ TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
 
     KRDependencies deps;
     deps.queue = queue;
+    deps.messagingService = messaging;
     deps.reachability = test::quietReachability();
     auto other = KRClient::create(deps);
     auto delegate = std::make_shared<ClientTestDelegate>("other");

@@ -1,0 +1,265 @@
+// Several clients in one meeting on the local meeting service (real HTTPS) and one shared
+// messaging service: what one participant or the host does reaches the others as control
+// messages. The media channel's confirmations are given by the test, and each client is shown
+// the others as the media channel would show them.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Messaging/MessagingRecord.h"
+#include "platform/Messaging/MessagingService.h"
+#include "support/ClientTestDelegate.h"
+#include "support/ControlMessageRecorder.h"
+#include "support/ScopedTempDirectory.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+using JoinKind = KRMeetingJoinError::Kind;
+
+constexpr const char* kMeetingId = "1234567890";
+constexpr const char* kPin = "4321";
+constexpr const char* kHostToken = "host-token-1";
+
+struct Member {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<test::ControlMessageRecorder> recorder;
+    std::string uid() const { return client->currentRoom().userWebRtcId; }
+    bool failed() const {
+        return std::any_of(recorder->lines.begin(), recorder->lines.end(),
+                           [](const std::string& l) { return l.rfind("join failed", 0) == 0; });
+    }
+};
+
+KRRtcParticipantState engineParticipant(const std::string& uid) {
+    KRRtcParticipantState state;
+    state.uid = std::stoull(uid);
+    return state;
+}
+
+class KRClientMessagingIntegrationTest : public ::testing::Test {
+protected:
+    ~KRClientMessagingIntegrationTest() override { members.clear(); }
+
+    Member& makeMember(const std::string& name, KRUserRole role) {
+        KRDependencies deps;
+        deps.queue = main;
+        deps.reachability = test::quietReachability();
+        deps.storageDirectory = storage.path();
+        deps.routing = service.routing();
+        deps.messagingService = messaging;
+        Member member{KRClient::create(deps), std::make_shared<test::ControlMessageRecorder>(main)};
+        members.push_back(member);
+        member.client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, name),
+                                   KRJoinMeetingConfig(std::move(role), true, true),
+                                   member.recorder);
+        return members.back();
+    }
+
+    /// A member through the server road, with the media join confirmed and messaging joined.
+    Member& join(const std::string& name, KRUserRole role = KRUserRole::speaker()) {
+        Member& member = makeMember(name, std::move(role));
+        EXPECT_TRUE(main->runUntil(
+            [&] { return member.client->isAwaitingMediaJoin() || member.failed(); }, 10s));
+        EXPECT_FALSE(member.failed()) << name;
+        // As the engine's report will: on the main queue.
+        main->post([&member] {
+            member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
+        });
+        const std::string room = member.client->currentRoom().roomID;
+        EXPECT_TRUE(main->runUntil(
+            [&] {
+                const auto inRoom = messaging->channelMembers(room);
+                return std::find(inRoom.begin(), inRoom.end(), member.uid()) != inRoom.end();
+            },
+            10s));
+        return member;
+    }
+
+    /// Host, Ann and Ben in one meeting, each seeing the other two with their roles.
+    void meet() {
+        host = &join("Hostess", KRUserRole::host(kHostToken));
+        ann = &join("Ann");
+        ben = &join("Ben");
+        for (Member* m : {host, ann, ben}) {
+            ASSERT_TRUE(await([&](auto done) { m->client->getRoomConnectionStatus(done); }));
+            for (Member* other : {host, ann, ben}) {
+                if (other != m) {
+                    m->client->currentRoom().upsertNewParticipantFromRtcDB(
+                        engineParticipant(other->uid()));
+                }
+            }
+            m->recorder->take();
+        }
+        ASSERT_TRUE(host->client->getUser(ann->uid()) != nullptr);
+        ASSERT_TRUE(ann->client->getUser(host->uid())->isHost());
+    }
+
+    bool await(const std::function<void(KRClient::Completion)>& call) {
+        std::optional<bool> result;
+        call([&](bool ok) { result = ok; });
+        EXPECT_TRUE(main->runUntil([&] { return result.has_value(); }, 10s));
+        return result.value_or(false);
+    }
+
+    /// Runs the queue until `member` has recorded `count` lines (or a while has passed).
+    Lines linesOf(Member& member, std::size_t count) {
+        main->runUntil([&] { return member.recorder->lines.size() >= count; }, 5s);
+        main->runFor(50ms);  // anything extra would show up here
+        return member.recorder->take();
+    }
+
+    void expectAllOnQueue() {
+        for (const Member& m : members)
+            EXPECT_EQ(m.recorder->offQueueCalls, 0);
+    }
+
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
+    test::ScopedTempDirectory storage;
+    test::LocalMeetingService service;
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    std::deque<Member> members;
+    Member* host = nullptr;
+    Member* ann = nullptr;
+    Member* ben = nullptr;
+};
+
+TEST_F(KRClientMessagingIntegrationTest, ARaisedHandIsSeenByEveryoneElse) {
+    meet();
+    main->post([&] { ann->client->raiseHand(); });
+    EXPECT_EQ(linesOf(*ann, 1), Lines{"local hand up"});
+    EXPECT_EQ(linesOf(*host, 1), Lines{"hand " + ann->uid() + " up"});
+    EXPECT_EQ(linesOf(*ben, 1), Lines{"hand " + ann->uid() + " up"});
+    EXPECT_TRUE(ben->client->getUser(ann->uid())->isHandRaised());
+    main->post([&] { ann->client->lowerHand(); });
+    EXPECT_EQ(linesOf(*ben, 1), Lines{"hand " + ann->uid() + " down"});
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, LockReachesTheOthersAndKeepsTheFourthOut) {
+    meet();
+    ASSERT_TRUE(await([&](auto done) { host->client->lockMeeting(done); }));
+    const Lines locked{"locked by " + host->uid()};
+    EXPECT_EQ(linesOf(*ann, 1), locked);
+    EXPECT_EQ(linesOf(*ben, 1), locked);
+    EXPECT_TRUE(ann->client->currentRoom().isMeetingLocked);
+
+    Member& late = makeMember("Late", KRUserRole::speaker());
+    ASSERT_TRUE(main->runUntil([&] { return late.failed(); }, 10s));
+    EXPECT_EQ(late.recorder->lines,
+              Lines{"join failed " + std::to_string(static_cast<int>(JoinKind::meetingLocked))});
+
+    ASSERT_TRUE(await([&](auto done) { host->client->unLockMeeting(done); }));
+    EXPECT_EQ(linesOf(*ben, 1), Lines{"unlocked by " + host->uid()});
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, RecordingOnAndOffReachTheOthersOnce) {
+    meet();
+    ASSERT_TRUE(await([&](auto done) { host->client->startRecording(done); }));
+    EXPECT_EQ(linesOf(*ann, 1), Lines{"recording started by " + host->uid()});
+    EXPECT_EQ(linesOf(*host, 1), Lines{"recording started by " + host->uid()});
+    ASSERT_TRUE(await([&](auto done) { host->client->stopRecording(done); }));
+    EXPECT_EQ(linesOf(*ben, 2), (Lines{"recording started by " + host->uid(),
+                                       "recording stopped by " + host->uid()}));
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest,
+       HardMuteByTheHostMarksEveryoneAndAParticipantCannotFakeIt) {
+    meet();
+    ASSERT_TRUE(await([&](auto done) { host->client->hardMuteUnmuteUsersAudio(true, done); }));
+    EXPECT_EQ(linesOf(*ann, 1), Lines{"hard mute by " + host->uid()});
+    EXPECT_EQ(linesOf(*ben, 1), Lines{"hard mute by " + host->uid()});
+    EXPECT_TRUE(ann->client->currentRoom().isHardMuteEnabled);
+    EXPECT_TRUE(ann->client->getUser(ben->uid())->audioTrack()->isHardAudioMuted());
+    ASSERT_TRUE(await([&](auto done) { host->client->hardMuteUnmuteUsersAudio(false, done); }));
+    EXPECT_EQ(linesOf(*ann, 1), Lines{"hard unmute by " + host->uid()});
+    EXPECT_FALSE(ann->client->currentRoom().isHardMuteEnabled);
+
+    // Ben, neither host nor co-host, sends the message himself: Ann ignores it.
+    KRRtmMessage forged;
+    forged.message = KRRtmMessageEvent::hardMuteEnabled;
+    forged.senderParticipantId = ben->uid();
+    messaging->injectChannelMessage(ann->client->currentRoom().roomID, ben->uid(),
+                                    forged.encode().value());
+    EXPECT_EQ(linesOf(*ann, 0), Lines{});
+    EXPECT_FALSE(ann->client->currentRoom().isHardMuteEnabled);
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, CoHostRightsReachOnlyTheirTarget) {
+    meet();
+    const auto annSeenByHost = host->client->getUser(ann->uid());
+    ASSERT_TRUE(
+        await([&](auto done) { host->client->updateUserCoHostRights(annSeenByHost, true, done); }));
+    EXPECT_EQ(linesOf(*ann, 1), Lines{"cohost granted by " + host->uid()});
+    EXPECT_EQ(linesOf(*ben, 0), Lines{});
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, RoleChangeToAudienceIsAskedOfThatParticipantAlone) {
+    meet();
+    messaging->clearSentMessages();
+    ASSERT_TRUE(await([&](auto done) {
+        host->client->changeUserRole(ann->uid(), KRUserRole::audience(), done);
+    }));
+    main->runUntil([&] { return !messaging->sentMessages().empty(); }, 5s);
+    const auto sent = messaging->sentMessages();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].route, platform::MessagingRecord::Route::peer);
+    EXPECT_EQ(sent[0].to, ann->uid());
+    EXPECT_EQ(sent[0].code, 0);
+    EXPECT_EQ(KRRtmMessage::decode(sent[0].text)->message,
+              KRRtmMessageEvent::participantDowngradeToAudience);
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, ARemovedParticipantLeavesAndHearsNothingMore) {
+    meet();
+    ASSERT_TRUE(await([&](auto done) { host->client->removeUserFromMeeting(ann->uid(), done); }));
+    const auto removed =
+        std::to_string(static_cast<int>(KRUserLeftReason::Kind::removedFromMeeting));
+    EXPECT_EQ(linesOf(*ann, 1), Lines{"left " + removed + " Hostess"});
+    main->runUntil(
+        [&] { return messaging->channelMembers(host->client->currentRoom().roomID).size() == 2; },
+        5s);
+    // Nothing after the leave: the lock reaches Ben, not Ann.
+    ASSERT_TRUE(await([&](auto done) { host->client->lockMeeting(done); }));
+    EXPECT_EQ(linesOf(*ben, 1), Lines{"locked by " + host->uid()});
+    EXPECT_EQ(linesOf(*ann, 0), Lines{});
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, AWhiteboardStartAndStopReachTheOthers) {
+    meet();
+    ASSERT_TRUE(
+        await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    EXPECT_EQ(linesOf(*ann, 0), Lines{});  // the sharer's own start is no event
+    const Lines started{"whiteboard started by " + ann->uid() + " Ann"};
+    EXPECT_EQ(linesOf(*ben, 1), started);
+    EXPECT_EQ(linesOf(*host, 1), started);
+    EXPECT_EQ(ben->client->currentRoom().whiteboardSharingId, ann->uid());
+    EXPECT_EQ(ben->client->currentRoom().whiteboardShareBy, "Ann");
+
+    ASSERT_TRUE(await([&](auto done) { ann->client->stopWhiteboard(done); }));
+    EXPECT_EQ(linesOf(*ann, 1), Lines{"whiteboard stopped"});
+    EXPECT_EQ(linesOf(*ben, 1), Lines{"whiteboard stopped"});
+    EXPECT_FALSE(ben->client->currentRoom().isWhiteboardShared);
+    expectAllOnQueue();
+}
+
+}  // namespace
+}  // namespace kr

@@ -1,0 +1,316 @@
+// What a control message from the room channel or from one peer does to a client in a meeting:
+// the room store and participants it changes and the callbacks it raises, including the messages
+// it must drop. The client joins without server calls on a manual-clock queue with its own
+// messaging service.
+
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Dispatch/ManualClock.h"
+#include "platform/Messaging/MessagingService.h"
+#include "support/ClientTestDelegate.h"
+#include "support/ControlMessageRecorder.h"
+#include "support/ScopedTempDirectory.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using E = KRRtmMessageEvent;
+using Lines = std::vector<std::string>;
+
+constexpr const char* kLocal = "42";
+constexpr const char* kRoom = "room-9";
+constexpr const char* kHost = "7";
+constexpr const char* kCoHost = "8";
+constexpr const char* kPlain = "9";
+constexpr const char* kStranger = "55";  // not among the room's participants
+
+KRRtmMessage msg(E event, std::string from, std::string target = {}, std::string name = "Sender",
+                 std::string reaction = {}) {
+    KRRtmMessage m;
+    m.message = event;
+    m.senderParticipantId = std::move(from);
+    m.senderName = std::move(name);
+    m.targetParticipantId = std::move(target);
+    m.reactionsType = std::move(reaction);
+    return m;
+}
+
+std::string request(AudioVideoState state, const std::string& by) {
+    return "request " + std::to_string(static_cast<int>(state)) + " by " + by;
+}
+
+/// One client in a meeting with a host, a co-host and a plain participant among its tracks.
+struct World {
+    World() {
+        KRDependencies deps;
+        deps.queue = queue;
+        deps.messagingService = service;
+        deps.reachability = test::quietReachability();
+        deps.storageDirectory = storage.path();
+        client = KRClient::create(deps);
+        client->setParameters(boost::json::parse(R"({"kr_agora_token":"tok","kr_uid":"42",
+            "kr_room_id":"room-9","kr_rtm_token":"rtm"})")
+                                  .as_object());
+        client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                            KRJoinMeetingConfig(KRUserRole::speaker(), true, true), recorder);
+        KRRtcParticipantState local;
+        local.uid = 42;
+        client->completeLocalMediaJoin(local, std::nullopt);
+        EXPECT_TRUE(
+            queue->runUntil([&] { return service->channelMembers(kRoom) == Lines{kLocal}; }, 5s));
+        client->getMeetingLocalUser()->setUserId("acct-42");
+        auto& tracks = client->currentRoom().allMediaTracks;
+        tracks.push_back(
+            std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{.id = kHost,
+                                                                      .userId = "acct-7",
+                                                                      .displayName = "Host",
+                                                                      .isHandRaised = true,
+                                                                      .isHost = true}));
+        tracks.push_back(std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+            .id = kCoHost, .userId = "acct-8", .displayName = "Co", .isCoHost = true}));
+        tracks.push_back(std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+            .id = kPlain, .userId = "acct-9", .displayName = "Pat", .isHandRaised = true}));
+        recorder->take();
+    }
+
+    std::shared_ptr<KRMeetingUser> user(const std::string& id) {
+        return client->currentRoom().matchingUser(id);
+    }
+
+    std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
+    std::shared_ptr<platform::MainQueue> queue = platform::MainQueue::create(clock);
+    std::shared_ptr<platform::MessagingService> service = platform::MessagingService::create();
+    test::ScopedTempDirectory storage;
+    std::shared_ptr<test::ControlMessageRecorder> recorder =
+        std::make_shared<test::ControlMessageRecorder>();
+    std::shared_ptr<KRClient> client;
+};
+
+struct Row {
+    const char* name;
+    bool peer;
+    std::vector<KRRtmMessage> messages;
+    Lines expected;
+    std::function<void(World&)> check;
+    std::function<void(World&)> prepare = nullptr;
+};
+
+/// The local user shares its screen.
+void shareScreen(World& w) {
+    w.client->currentRoom().allMediaTracks.push_back(
+        std::make_shared<KRScreenShareTrack>("500", nullptr, nullptr, kLocal, "Me"));
+    w.client->currentRoom().localScreenShareTrackUid = 500;
+}
+
+TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
+    const auto removed =
+        std::to_string(static_cast<int>(KRUserLeftReason::Kind::removedFromMeeting));
+    const Row rows[] = {
+        {"hard mute by the host",
+         false,
+         {msg(E::hardMuteEnabled, kHost)},
+         {"hard mute by 7"},
+         [](World& w) {
+             EXPECT_TRUE(w.client->currentRoom().isHardMuteEnabled);
+             EXPECT_TRUE(w.user(kPlain)->audioTrack()->isHardAudioMuted());
+             EXPECT_FALSE(w.user(kCoHost)->audioTrack()->isHardAudioMuted());
+         }},
+        {"hard mute by a plain participant is dropped",
+         false,
+         {msg(E::hardMuteEnabled, kPlain)},
+         {},
+         [](World& w) {
+             EXPECT_FALSE(w.client->currentRoom().isHardMuteEnabled);
+             EXPECT_FALSE(w.user(kPlain)->audioTrack()->isHardAudioMuted());
+         }},
+        {"hard mute by an unknown sender is taken",
+         false,
+         {msg(E::hardMuteEnabled, kStranger)},
+         {"hard mute by -"},
+         [](World& w) { EXPECT_TRUE(w.client->currentRoom().isHardMuteEnabled); }},
+        {"hard unmute clears every mark",
+         false,
+         {msg(E::hardMuteEnabled, kHost), msg(E::hardMuteDisabled, kCoHost)},
+         {"hard mute by 7", "hard unmute by 8"},
+         [](World& w) {
+             EXPECT_FALSE(w.client->currentRoom().isHardMuteEnabled);
+             EXPECT_FALSE(w.user(kPlain)->audioTrack()->isHardAudioMuted());
+         }},
+        {"soft mute by the co-host",
+         false,
+         {msg(E::softMuteEnabled, kCoHost)},
+         {"soft mute by 8"},
+         [](World& w) { EXPECT_TRUE(w.client->currentRoom().isSoftMuteEnabled); }},
+        {"lower all hands by a plain participant is dropped",
+         false,
+         {msg(E::hostLowerAllHands, kPlain)},
+         {},
+         [](World& w) { EXPECT_TRUE(w.user(kPlain)->isHandRaised()); }},
+        {"lower all hands by the host",
+         false,
+         {msg(E::hostLowerAllHands, kHost)},
+         {"all hands down by 7"},
+         [](World& w) {
+             EXPECT_FALSE(w.user(kPlain)->isHandRaised());
+             EXPECT_FALSE(w.user(kHost)->isHandRaised());
+         }},
+        {"hands of known senders only",
+         false,
+         {msg(E::lowerParticipantHand, kPlain), msg(E::participantRaiseHand, kPlain),
+          msg(E::participantRaiseHand, kStranger)},
+         {"hand 9 down", "hand 9 up"},
+         nullptr},
+        {"recording and lock report each change once",
+         false,
+         {msg(E::recordingStarted, kHost), msg(E::recordingStarted, kHost),
+          msg(E::lockMeeting, kHost), msg(E::lockMeeting, kHost), msg(E::unLockMeeting, kCoHost),
+          msg(E::recordingStopped, kCoHost)},
+         {"recording started by 7", "locked by 7", "unlocked by 8", "recording stopped by 8"},
+         nullptr},
+        {"co-host rights aimed at the local account only",
+         false,
+         {msg(E::makeCoHost, kHost, "acct-9"), msg(E::makeCoHost, kHost, "acct-42"),
+          msg(E::removeCoHost, kHost, "acct-42")},
+         {"cohost granted by 7", "cohost revoked by 7"},
+         nullptr},
+        {"reactions from known senders",
+         false,
+         {msg(E::reactionShare, kPlain, "", "Pat", "3"),
+          msg(E::reactionShare, kStranger, "", "X", "4")},
+         {"reaction 3 from 9"},
+         nullptr},
+        {"whiteboard stop while none is shared",
+         false,
+         {msg(E::stopwhiteboard, kHost)},
+         {},
+         nullptr},
+        {"peer-only events do nothing on the channel",
+         false,
+         {msg(E::hostRemoveParticipant, kHost, kLocal), msg(E::requestToStartAudio, kHost, kLocal),
+          msg(E::participantStopScreenShare, kHost, kLocal), msg(E::unknown, kHost)},
+         {},
+         nullptr},
+        {"host requests and declines",
+         true,
+         {msg(E::stopParticipantAudio, kHost, kLocal), msg(E::stopParticipantVideo, kHost, kLocal),
+          msg(E::requestToStartAudio, kCoHost, kLocal),
+          msg(E::requestToStartVideo, kStranger, kLocal), msg(E::micDecline, kPlain, kLocal),
+          msg(E::videoDecline, kPlain, kLocal)},
+         {request(AudioVideoState::stopAudio, "7"), request(AudioVideoState::stopVideo, "7"),
+          request(AudioVideoState::startAudio, "8"), request(AudioVideoState::startVideo, "-"),
+          "decline 0 by 9", "decline 2 by 9"},
+         nullptr},
+        {"a peer message for someone else",
+         true,
+         {msg(E::stopParticipantAudio, kHost, "43"), msg(E::hostRemoveParticipant, kHost, "")},
+         {},
+         nullptr},
+        {"channel events do nothing from a peer",
+         true,
+         {msg(E::lockMeeting, kHost, kLocal), msg(E::hardMuteEnabled, kHost, kLocal)},
+         {},
+         [](World& w) { EXPECT_FALSE(w.client->currentRoom().isMeetingLocked); }},
+        {"removal by a plain participant is dropped",
+         true,
+         {msg(E::hostRemoveParticipant, kPlain, kLocal)},
+         {},
+         [](World& w) { EXPECT_TRUE(w.client->rtmManager()->delegate() != nullptr); }},
+        {"a screen-share stop from a plain participant is dropped",
+         true,
+         {msg(E::participantStopScreenShare, kPlain, kLocal)},
+         {},
+         [](World& w) { EXPECT_EQ(w.client->currentRoom().localScreenShareTrackUid, 500u); },
+         shareScreen},
+        {"the host stops the local screen share",
+         true,
+         {msg(E::participantStopScreenShare, kHost, kLocal)},
+         {"local share stopped"},
+         [](World& w) { EXPECT_EQ(w.client->currentRoom().localScreenShareTrackUid, 0u); },
+         shareScreen},
+        {"removal by the host",
+         true,
+         {msg(E::hostRemoveParticipant, kHost, kLocal, "Hostess")},
+         {"left " + removed + " Hostess"},
+         [](World& w) {
+             // Messaging is left and detached: nothing the others send reaches the client.
+             EXPECT_EQ(w.client->rtmManager()->delegate(), nullptr);
+             w.queue->runPending();
+             EXPECT_TRUE(w.service->channelMembers(kRoom).empty());
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        World world;
+        if (row.prepare)
+            row.prepare(world);
+        for (const auto& message : row.messages) {
+            if (row.peer) {
+                world.client->didRecievePrivateMessage(message);
+            } else {
+                world.client->didRecievePublicMessage(message);
+            }
+        }
+        EXPECT_EQ(world.recorder->take(), row.expected);
+        if (row.check)
+            row.check(world);
+    }
+}
+
+TEST(KRClientMessagingTest, APeerMessageBeforeTheLocalIdIsKnownIsDropped) {
+    auto queue = platform::MainQueue::create(platform::ManualClock::create());
+    KRDependencies deps;
+    deps.queue = queue;
+    deps.messagingService = platform::MessagingService::create();
+    deps.reachability = test::quietReachability();
+    auto client = KRClient::create(deps);
+    auto recorder = std::make_shared<test::ControlMessageRecorder>();
+    client->addDelegate("r", recorder);
+    ASSERT_TRUE(client->currentRoom().userWebRtcId.empty());
+    client->didRecievePrivateMessage(msg(E::requestToStartAudio, kHost, ""));
+    EXPECT_TRUE(recorder->lines.empty());
+}
+
+TEST(KRClientMessagingTest, MessagesTravelThroughTheServiceAndAPeerWithoutTargetSendsNothing) {
+    World world;
+    auto& service = *world.service;
+    service.clearSentMessages();
+
+    world.client->raiseHand();
+    world.client->sendReactionType("5");
+    world.client->declineHostRequestToTurnOnAudio(nullptr);  // nobody to tell
+    world.client->declineHostRequestToTurnOnVideo(world.user(kHost));
+    world.queue->runPending();
+    const auto sent = service.sentMessages();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].route, platform::MessagingRecord::Route::channel);
+    EXPECT_EQ(sent[0].to, kRoom);
+    EXPECT_EQ(KRRtmMessage::decode(sent[0].text)->message, E::participantRaiseHand);
+    EXPECT_EQ(KRRtmMessage::decode(sent[1].text)->reactionsType, "5");
+    EXPECT_EQ(sent[2].route, platform::MessagingRecord::Route::peer);
+    EXPECT_EQ(sent[2].to, kHost);
+    EXPECT_EQ(KRRtmMessage::decode(sent[2].text)->message, E::videoDecline);
+    // The local hand: room and user flag, then the local callback.
+    EXPECT_TRUE(world.client->currentRoom().isCurrentUserHandRaised);
+    EXPECT_TRUE(world.client->getMeetingLocalUser()->isHandRaised());
+    EXPECT_EQ(world.recorder->take(), Lines{"local hand up"});
+
+    // A message arriving from the service is handled like a direct call.
+    KRRtmMessage lock = msg(E::lockMeeting, kHost);
+    service.injectChannelMessage(kRoom, kHost, lock.encode().value());
+    world.queue->runPending();
+    EXPECT_EQ(world.recorder->take(), Lines{"locked by 7"});
+}
+
+}  // namespace
+}  // namespace kr
