@@ -22,8 +22,7 @@ namespace kr::test {
 /// under its own uid. Peers, reports and control messages work as with the library's own
 /// engine, whose implementation it reuses on its own engine factory and messaging session.
 ///
-/// A join while already in the channel (the facade joins again when the network returns) is a
-/// no-op; after a lost connection it joins again.
+/// A join while connected (the facade may join again when the network returns) is a no-op.
 ///
 /// Threading: confined to the queue of its dependencies, like the library's engine.
 class KrMediaTestEngine : public RtcManagerProtocol {
