@@ -108,7 +108,7 @@ public:
     const std::shared_ptr<AgoraRtmManager>& rtmManager() const { return rtmManager_; }
     std::shared_ptr<RtcManagerDelegate> rtcDelegate() const { return rtcDelegate_.lock(); }
     std::shared_ptr<RtmManagerDelegate> rtmDelegate() const { return rtmDelegate_.lock(); }
-    /// The local peer and the remote peers, in the order they came; never two for one id.
+    /// Everyone known in the channel, local user included, oldest first; one entry per id.
     const std::vector<std::shared_ptr<RtcPeerMetaData>>& peers() const { return peers_; }
     const std::string& rtcAppId() const { return rtcAppId_; }
     const std::string& localUserId() const { return localUserId_; }
