@@ -385,6 +385,23 @@ TEST_F(AgoraRtcManagerTest, JoinAppliesTheBackgroundFirstAndTheLocalPeerShowsWha
     EXPECT_TRUE(rtc.isConnectedToRtcServer());
 }
 
+TEST_F(AgoraRtcManagerTest, ControlsBeforeTheJoinOrWithoutAnEngineReportNothing) {
+    // No engine yet: nothing is called, flags still follow, nobody is told.
+    rtc.muteUnmuteLocalAudio(false);
+    rtc.setUpLocalRtcVideoView();
+    EXPECT_FALSE(rtc.isLocalAudioMuted());
+    EXPECT_FALSE(rtc.isConnectedToRtcServer());
+    EXPECT_FALSE(rtc.getPeerData("1"));
+    EXPECT_FALSE(rtc.getVideoStreamView("1"));
+
+    rtc.configureRtcEngine({}, a.receiver);
+    a.engine()->clearCallLog();
+    rtc.muteUnmuteLocalVideo(false);
+    EXPECT_EQ(a.engine()->callTexts(),
+              (Texts{"muteLocalVideoStream(false)", "enableLocalVideo(true)"}));
+    EXPECT_EQ(a.take(), Texts{});
+}
+
 // ---- peers and screen shares ----------------------------------------------------------------
 
 TEST_F(AgoraRtcManagerTest, TwoWrappersSeeEachOtherJoinMuteAndLeave) {
