@@ -22,14 +22,6 @@ using platform::MediaCodes;
 using namespace std::chrono_literals;
 
 constexpr int kVolumeSmooth = 5;
-/// A volume counts as speaking only above this level.
-constexpr std::uint64_t kSpeakingThreshold = 20;
-/// When a frozen video is checked again, and how old a freeze must be by then to count.
-constexpr auto kFrozenCheckDelay = 4000ms;
-constexpr auto kFrozenMinimumAge = 3500ms;
-/// Waits before the first, second and third retry of a refused broadcaster role; the next
-/// refusal gives up and moves the user to the audience.
-constexpr std::array<std::chrono::milliseconds, 3> kRoleRetryDelays = {500ms, 2000ms, 5000ms};
 
 int engineRole(bool isAudience) {
     return isAudience ? MediaCodes::kRoleAudience : MediaCodes::kRoleBroadcaster;
@@ -80,13 +72,9 @@ KRRtcManger::KRRtcManger(std::shared_ptr<platform::DispatchQueue> queue,
       logger_(logger ? std::move(logger) : std::make_shared<KivRaneRealTimeLogger2>("KivRaneRTC")),
       currentUserRole_(MediaCodes::kRoleAudience) {}
 
-KRRtcManger::~KRRtcManger() {
-    // Pending timers hold this object weakly; cancelling just drops them early.
-    for (auto& check : frozenChecks_) {
-        check.cancel();
-    }
-    roleRetry_.cancel();
-}
+// Pending timers hold this object weakly; the frozen-video and role-retry helpers drop them
+// early as they go.
+KRRtcManger::~KRRtcManger() = default;
 
 template <typename Report>
 void KRRtcManger::report(Report&& call) {
@@ -100,15 +88,6 @@ void KRRtcManger::report(Report&& call) {
 void KRRtcManger::setDelegate(std::weak_ptr<KRRtcManagerDelegate> delegate) {
     KR_DCHECK_RUN_ON(checker_);
     delegate_ = std::move(delegate);
-}
-
-std::vector<KRRtcVideoFrozenData> KRRtcManger::usersVideoFrozenData() const {
-    std::vector<KRRtcVideoFrozenData> out;
-    out.reserve(frozenRecords_.size());
-    for (const auto& record : frozenRecords_) {
-        out.push_back(record.data);
-    }
-    return out;
 }
 
 void KRRtcManger::setAudioFilePathForUserJoin(std::string path) {
@@ -133,10 +112,6 @@ std::shared_ptr<KRRtcParticipant> KRRtcManger::localParticipant() const {
 void KRRtcManger::removeParticipants(std::uint64_t uid) {
     std::erase_if(allRtcParticipants_,
                   [uid](const std::shared_ptr<KRRtcParticipant>& p) { return p->uid() == uid; });
-}
-
-void KRRtcManger::removeFrozenRecords(std::uint64_t uid) {
-    std::erase_if(frozenRecords_, [uid](const FrozenRecord& r) { return r.data.uid == uid; });
 }
 
 std::optional<std::uint64_t> KRRtcManger::parseRemoteUid(const std::string& uid,
@@ -331,16 +306,10 @@ void KRRtcManger::resetRtcEngine() {
 }
 
 void KRRtcManger::clearMeetingState() {
-    for (auto& check : frozenChecks_) {
-        check.cancel();
-    }
-    frozenChecks_.clear();
-    frozenRecords_.clear();
-    remoteUsersVolumeLevel_.clear();
-    localUserAudioVolume_ = 0;
+    frozen_.clear();
+    volumes_.clear();
     localUserUid_ = 0;
-    cancelRoleRetry();
-    roleRetryCounter_ = 0;
+    roleRetry_.reset();
     currentRTCAudioRoute_ = KRAudioRouteType::speaker;
 }
 
@@ -354,9 +323,8 @@ void KRRtcManger::muteUnmuteLocalAudio(bool isMuted) {
     }
     if (isMuted) {
         // A muted user must not stay the loudest on the strength of an earlier report.
-        localUserAudioVolume_ = 0;
-        if (const auto it = remoteUsersVolumeLevel_.find(localUserUid_);
-            it != remoteUsersVolumeLevel_.end()) {
+        volumes_.setLocalLevel(0);
+        if (const auto it = volumes_.levels().find(localUserUid_); it != volumes_.levels().end()) {
             it->second = 0;
         }
     }
@@ -641,14 +609,14 @@ void KRRtcManger::didOfflineOfUid(std::uint64_t uid, int reason) {
     }
     if (reason == MediaCodes::kOfflineQuit || reason == MediaCodes::kOfflineDropped) {
         removeParticipants(uid);
-        removeFrozenRecords(uid);
+        frozen_.remove(uid);
         const auto why = reason == MediaCodes::kOfflineQuit ? KRUserLeftReason::leaveMeeting()
                                                             : KRUserLeftReason::networkDropped();
         report([&](KRRtcManagerDelegate& d) { d.didRemoteStreamRemovedFromChannel(uid, why); });
     } else if (reason == MediaCodes::kOfflineBecameAudience) {
         report([uid](KRRtcManagerDelegate& d) { d.didRemoteParticipantMovedToAudience(uid); });
         removeParticipants(uid);
-        removeFrozenRecords(uid);
+        frozen_.remove(uid);
     }
     logger_->info("Remote Participant has Left RTC Channel with UID - " + std::to_string(uid));
 }
@@ -661,13 +629,13 @@ void KRRtcManger::remoteVideoStateChangedOfUid(std::uint64_t uid, int state, int
     }
     switch (state) {
         case MediaCodes::kRemoteStateDecoding:
-            removeFrozenRecords(uid);
+            frozen_.remove(uid);
             participant->setIsVideoMuted(false);
             logger_->info("Remote Participant video Unmuted with UID - " + std::to_string(uid));
             break;
         case MediaCodes::kRemoteStateStopped:
         case MediaCodes::kRemoteStateFailed:
-            removeFrozenRecords(uid);
+            frozen_.remove(uid);
             participant->setIsVideoMuted(true);
             logger_->info("Remote Participant video Muted with UID - " + std::to_string(uid));
             break;
@@ -693,7 +661,7 @@ void KRRtcManger::remoteAudioStateChangedOfUid(std::uint64_t uid, int state, int
         logger_->info("Remote Participant Audio Muted with UID - " + std::to_string(uid));
         participant->setIsAudioMuted(true);
         participant->setIsLoudest(false);
-        remoteUsersVolumeLevel_[uid] = 0;
+        volumes_.levels()[uid] = 0;
     }
     report([&](KRRtcManagerDelegate& d) { d.didRemoteParticipantAudioStatusUpdated(participant); });
 }
@@ -724,36 +692,20 @@ void KRRtcManger::connectionChangedToState(int state, int) {
 void KRRtcManger::reportAudioVolumeIndicationOfSpeakers(
     const std::vector<platform::AudioVolumeInfo>& speakers, int) {
     KR_DCHECK_RUN_ON(checker_);
-    const bool localReport = std::any_of(speakers.begin(), speakers.end(),
-                                         [](const auto& s) { return s.uid == 0; });
-    if (!localReport) {
+    const auto update = volumes_.update(speakers, localUserUid_, isLocalUserAudioMuted_);
+    if (update.listsRemoteSpeakers) {
         handleAudioVolumes(speakers);
     }
-    const auto local = std::find_if(speakers.begin(), speakers.end(), [this](const auto& s) {
-        return s.uid == 0 || s.uid == localUserUid_;
-    });
-    if (local != speakers.end()) {
-        localUserAudioVolume_ = local->volume;
-        const auto level = static_cast<std::int64_t>(local->volume);
-        const bool speaking = local->vad == 1;
+    if (update.local) {
+        const auto level = static_cast<std::int64_t>(update.local->volume);
+        const bool speaking = update.local->vad == 1;
         report([=](KRRtcManagerDelegate& d) { d.didLocalSpeakerVolumeLevelChanges(level, speaking); });
-    } else {
-        remoteUsersVolumeLevel_.clear();
-        for (const auto& s : speakers) {
-            remoteUsersVolumeLevel_[s.uid] = s.volume;
-        }
     }
-    if (localUserAudioVolume_ > kSpeakingThreshold && !isLocalUserAudioMuted_) {
-        remoteUsersVolumeLevel_[localUserUid_] = localUserAudioVolume_;
-    }
-    const auto loudest =
-        std::max_element(remoteUsersVolumeLevel_.begin(), remoteUsersVolumeLevel_.end(),
-                         [](const auto& a, const auto& b) { return a.second < b.second; });
-    if (loudest == remoteUsersVolumeLevel_.end() || loudest->second <= kSpeakingThreshold) {
+    if (!update.loudest) {
         report([](KRRtcManagerDelegate& d) { d.didDetectLoudestSpeaker(nullptr); });
         return;
     }
-    if (const auto participant = participantOf(loudest->first)) {
+    if (const auto participant = participantOf(*update.loudest)) {
         report([&](KRRtcManagerDelegate& d) { d.didDetectLoudestSpeaker(participant); });
     }
 }
@@ -773,35 +725,26 @@ void KRRtcManger::handleAudioVolumes(const std::vector<platform::AudioVolumeInfo
 
 void KRRtcManger::handleFrozenVideo(const std::shared_ptr<KRRtcParticipant>& participant,
                                     int reason) {
-    if (reason == MediaCodes::kRemoteReasonNetworkCongestion ||
-        reason == MediaCodes::kRemoteReasonAudioFallbackRecovery) {
+    if (FrozenVideoTracker::isTransientReason(reason)) {
         return;
     }
-    const std::uint64_t uid = participant->uid();
-    if (std::any_of(frozenRecords_.begin(), frozenRecords_.end(),
-                    [uid](const FrozenRecord& r) { return r.data.uid == uid; })) {
-        return;
-    }
-    frozenRecords_.push_back(FrozenRecord{{uid, queue_->clock()->now()}});
-    std::erase_if(frozenChecks_, [](const platform::TaskHandle& h) { return h.isCancelled(); });
-    frozenChecks_.push_back(queue_->postAfter(kFrozenCheckDelay, [weak = weak_from_this()] {
+    const bool isNew = frozen_.freeze(*queue_, participant->uid(), [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->sendVideoMutedEventForFrozenVideos();
         }
-    }));
+    });
+    if (!isNew) {
+        return;
+    }
     report([&](KRRtcManagerDelegate& d) { d.didRemoteParticipantVideoStatusUpdated(participant); });
 }
 
 void KRRtcManger::sendVideoMutedEventForFrozenVideos() {
     KR_DCHECK_RUN_ON(checker_);
-    const auto now = queue_->clock()->now();
     Participants toReport;
-    for (auto& record : frozenRecords_) {
-        if (record.reportedMuted || now - record.data.frozenAt < kFrozenMinimumAge) {
-            continue;
-        }
-        if (auto participant = participantOf(record.data.uid)) {
-            record.reportedMuted = true;
+    for (const std::uint64_t uid : frozen_.due(queue_->clock()->now())) {
+        if (auto participant = participantOf(uid)) {
+            frozen_.markReported(uid);
             participant->setIsVideoMuted(true);
             toReport.push_back(std::move(participant));
         }
@@ -842,8 +785,7 @@ void KRRtcManger::didClientRoleChanged(int oldRole, int newRole) {
         muteUnmuteLocalVideo(true);
     }
     if (newRole == MediaCodes::kRoleBroadcaster) {
-        cancelRoleRetry();
-        roleRetryCounter_ = 0;
+        roleRetry_.reset();
     }
 }
 
@@ -855,28 +797,15 @@ void KRRtcManger::didClientRoleChangeFailed(int reason, int) {
 }
 
 void KRRtcManger::retryForSpeakerMode() {
-    roleRetryCounter_ += 1;
-    cancelRoleRetry();
-    if (roleRetryCounter_ <= static_cast<std::int64_t>(kRoleRetryDelays.size())) {
-        roleRetryInterval_ = kRoleRetryDelays[static_cast<std::size_t>(roleRetryCounter_ - 1)];
-        roleRetryScheduled_ = true;
-        roleRetry_ = queue_->postAfter(roleRetryInterval_, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->roleRetryScheduled_ = false;
-                self->switchClientRole(false);
-            }
-        });
-        return;
+    const auto outcome = roleRetry_.refused(*queue_, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->roleRetry_.fired();
+            self->switchClientRole(false);
+        }
+    });
+    if (outcome == ClientRoleRetry::Outcome::gaveUp) {
+        switchClientRole(true);
     }
-    // Given up: the next attempt, whenever the user asks, starts a fresh series.
-    roleRetryCounter_ = 0;
-    switchClientRole(true);
-}
-
-void KRRtcManger::cancelRoleRetry() {
-    roleRetry_.cancel();
-    roleRetry_ = {};
-    roleRetryScheduled_ = false;
 }
 
 void KRRtcManger::networkQuality(std::uint64_t uid, int txQuality, int rxQuality) {

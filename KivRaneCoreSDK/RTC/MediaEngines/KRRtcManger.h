@@ -11,6 +11,9 @@
 #include "KivRaneCoreSDK/Common/Enums/KRAudioDeviceType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/ClientRoleRetry.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/FrozenVideoTracker.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/SpeakerVolumes.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRRemoteStreamQuality.h"
@@ -67,13 +70,13 @@ public:
     const Participants& getRtcParticipants() const { return allRtcParticipants_; }
     bool isLocalUserAudioMuted() const { return isLocalUserAudioMuted_; }
     bool isLocalUserVideoMuted() const { return isLocalUserVideoMuted_; }
-    std::uint64_t localUserAudioVolume() const { return localUserAudioVolume_; }
+    std::uint64_t localUserAudioVolume() const { return volumes_.localLevel(); }
     std::uint64_t localUserUid() const { return localUserUid_; }
     /// Latest volume per uid, from which the loudest speaker is chosen.
     const std::map<std::uint64_t, std::uint64_t>& remoteUsersVolumeLevel() const {
-        return remoteUsersVolumeLevel_;
+        return volumes_.levels();
     }
-    std::vector<KRRtcVideoFrozenData> usersVideoFrozenData() const;
+    std::vector<KRRtcVideoFrozenData> usersVideoFrozenData() const { return frozen_.records(); }
     KRAudioRouteType currentRTCAudioRoute() const { return currentRTCAudioRoute_; }
     const std::vector<std::uint64_t>& blockedUids() const { return blockedUids_; }
     /// The engine client role: 1 broadcaster, 2 audience.
@@ -83,12 +86,12 @@ public:
     const std::string& audioFilePathForUserLeft() const { return audioFilePathForUserLeft_; }
     void setAudioFilePathForUserLeft(std::string path);
     /// Refused attempts to become broadcaster since the last success or give-up.
-    std::int64_t counterForRetryingSwitchingClientRole() const { return roleRetryCounter_; }
+    std::int64_t counterForRetryingSwitchingClientRole() const { return roleRetry_.counter(); }
     /// The wait before the latest scheduled retry.
     std::chrono::milliseconds intervalForRetryingSwitchingClientRole() const {
-        return roleRetryInterval_;
+        return roleRetry_.interval();
     }
-    bool isRoleRetryScheduled() const { return roleRetryScheduled_; }
+    bool isRoleRetryScheduled() const { return roleRetry_.isScheduled(); }
 
     // ---- set-up, join, leave ----
     /// Sets the delegate and app id; makes the engine and runs its fixed set-up when none is
@@ -164,11 +167,6 @@ public:
     void localAudioMixingStateDidChanged(int state, int reason) override;
 
 private:
-    struct FrozenRecord {
-        KRRtcVideoFrozenData data;
-        bool reportedMuted = false;  // a frozen uid is reported muted once
-    };
-
     KRRtcManger(std::shared_ptr<platform::DispatchQueue> queue,
                 std::shared_ptr<platform::MediaEngineFactory> engineFactory,
                 std::shared_ptr<KivRaneRealTimeLogger2> logger);
@@ -178,7 +176,6 @@ private:
     std::shared_ptr<KRRtcParticipant> participantOf(std::uint64_t uid) const;
     std::shared_ptr<KRRtcParticipant> localParticipant() const;
     void removeParticipants(std::uint64_t uid);
-    void removeFrozenRecords(std::uint64_t uid);
     std::optional<std::uint64_t> parseRemoteUid(const std::string& uid, const char* action);
     void runEngineSetUp(int volumeIndicationInterval);
     void resetRtcEngine();
@@ -187,7 +184,6 @@ private:
     void handleFrozenVideo(const std::shared_ptr<KRRtcParticipant>& participant, int reason);
     void sendVideoMutedEventForFrozenVideos();
     void retryForSpeakerMode();
-    void cancelRoleRetry();
     void playChime(const std::string& path, const char* which);
 
     const std::shared_ptr<platform::DispatchQueue> queue_;
@@ -203,20 +199,15 @@ private:
     Participants allRtcParticipants_;
     bool isLocalUserAudioMuted_ = false;
     bool isLocalUserVideoMuted_ = false;
-    std::uint64_t localUserAudioVolume_ = 0;
     std::uint64_t localUserUid_ = 0;
-    std::map<std::uint64_t, std::uint64_t> remoteUsersVolumeLevel_;
-    std::vector<FrozenRecord> frozenRecords_;
-    std::vector<platform::TaskHandle> frozenChecks_;
+    SpeakerVolumes volumes_;
+    FrozenVideoTracker frozen_;
     KRAudioRouteType currentRTCAudioRoute_ = KRAudioRouteType::speaker;
     std::vector<std::uint64_t> blockedUids_;
     int currentUserRole_;
     std::string audioFilePathForUserJoin_;
     std::string audioFilePathForUserLeft_;
-    std::int64_t roleRetryCounter_ = 0;
-    std::chrono::milliseconds roleRetryInterval_{0};
-    platform::TaskHandle roleRetry_;
-    bool roleRetryScheduled_ = false;
+    ClientRoleRetry roleRetry_;
 };
 
 }  // namespace kr

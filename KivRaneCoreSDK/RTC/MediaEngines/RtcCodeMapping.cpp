@@ -139,17 +139,36 @@ std::optional<KRAudioRouteType> audioRouteFromEngine(int routing) {
 }
 
 KRConnectionState connectionStateFromEngine(int state) {
+    return knownConnectionStateFromEngine(state).value_or(KRConnectionState::connected);
+}
+
+std::optional<KRConnectionState> knownConnectionStateFromEngine(int state) {
     switch (state) {
         case MediaCodes::kConnectionDisconnected:
             return KRConnectionState::disconnected;
         case MediaCodes::kConnectionConnecting:
             return KRConnectionState::connecting;
+        case MediaCodes::kConnectionConnected:
+            return KRConnectionState::connected;
         case MediaCodes::kConnectionReconnecting:
             return KRConnectionState::reconnecting;
         case MediaCodes::kConnectionFailed:
             return KRConnectionState::failed;
         default:
-            return KRConnectionState::connected;
+            return std::nullopt;
+    }
+}
+
+KRUserLeftReason userLeftReasonFromEngine(int reason) {
+    switch (reason) {
+        case MediaCodes::kOfflineQuit:
+            return KRUserLeftReason::leaveMeeting();
+        case MediaCodes::kOfflineDropped:
+            return KRUserLeftReason::networkDropped();
+        case MediaCodes::kOfflineBecameAudience:
+            return KRUserLeftReason::becomeAudience();
+        default:
+            return KRUserLeftReason::none();
     }
 }
 

@@ -7,6 +7,7 @@
 #include "KivRaneCoreSDK/Common/Enums/KRConnectionState.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
 
 namespace kr {
 
@@ -24,6 +25,13 @@ std::optional<KRAudioRouteType> audioRouteFromEngine(int routing);
 
 /// The connection state for an engine state; unknown states count as connected.
 KRConnectionState connectionStateFromEngine(int state);
+/// The connection state for an engine state, or nullopt for a state the engine does not define
+/// (a wrapper that must not claim a connection it has not seen reports nothing then).
+std::optional<KRConnectionState> knownConnectionStateFromEngine(int state);
+
+/// The reason reported for a remote user who went offline with an engine reason: quit, dropped,
+/// became audience; any other number gives `none`.
+KRUserLeftReason userLeftReasonFromEngine(int reason);
 
 /// Class and text of a local microphone error; unknown numbers give `unknown` and the number.
 KRAudioVideoErrorType audioErrorType(int error);

@@ -54,6 +54,24 @@ TEST(RtcCodeMappingTest, EveryTable) {
     };
     for (const auto& s : states) {
         EXPECT_EQ(connectionStateFromEngine(s.state), s.mapped) << s.state;
+        // The strict form knows only the engine's own states.
+        const bool known = s.state >= 1 && s.state <= 5;
+        EXPECT_EQ(knownConnectionStateFromEngine(s.state),
+                  known ? std::optional(s.mapped) : std::nullopt)
+            << s.state;
+    }
+
+    // Why a remote user went offline.
+    const struct {
+        int reason;
+        KRUserLeftReason mapped;
+    } offline[] = {
+        {0, KRUserLeftReason::leaveMeeting()},   {1, KRUserLeftReason::networkDropped()},
+        {2, KRUserLeftReason::becomeAudience()}, {3, KRUserLeftReason::none()},
+        {-1, KRUserLeftReason::none()},
+    };
+    for (const auto& o : offline) {
+        EXPECT_EQ(userLeftReasonFromEngine(o.reason), o.mapped) << o.reason;
     }
 
     // Local microphone errors.

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "platform/Dispatch/DispatchQueue.h"
+#include "platform/Dispatch/TaskHandle.h"
+
+namespace kr {
+
+/// The engine wrappers' answer to a refused request to become broadcaster (the channel had too
+/// many): try again after 0.5 s, 2 s and 5 s, and at the fourth refusal in a row give up, so the
+/// caller can move the user to the audience. Giving up starts a fresh series for the next
+/// request. A success (`reset`) also starts a fresh series.
+///
+/// Threading: confined to the owner's queue. The owner cancels (or simply outlives) the
+/// scheduled retry; the retry closure it passes must hold the owner weakly.
+class ClientRoleRetry {
+public:
+    static constexpr std::array<std::chrono::milliseconds, 3> kDelays = {
+        std::chrono::milliseconds(500), std::chrono::milliseconds(2000),
+        std::chrono::milliseconds(5000)};
+
+    enum class Outcome {
+        scheduled,  // `retry` runs after `interval()`
+        gaveUp,     // no retry; the counter is back at 0
+    };
+
+    ClientRoleRetry() = default;
+    ~ClientRoleRetry() { cancel(); }
+    ClientRoleRetry(const ClientRoleRetry&) = delete;
+    ClientRoleRetry& operator=(const ClientRoleRetry&) = delete;
+
+    /// Counts one refusal and schedules `retry` on `queue`, or gives up. The closure should call
+    /// `fired()` first.
+    Outcome refused(platform::DispatchQueue& queue, std::function<void()> retry);
+    /// The scheduled retry is running now.
+    void fired() { scheduled_ = false; }
+    /// Drops a scheduled retry; the count stays.
+    void cancel();
+    /// Drops a scheduled retry and starts a fresh series.
+    void reset();
+
+    /// Refusals since the last success or give-up.
+    std::int64_t counter() const { return counter_; }
+    /// The wait before the latest scheduled retry.
+    std::chrono::milliseconds interval() const { return interval_; }
+    bool isScheduled() const { return scheduled_; }
+
+private:
+    std::int64_t counter_ = 0;
+    std::chrono::milliseconds interval_{0};
+    platform::TaskHandle task_;
+    bool scheduled_ = false;
+};
+
+}  // namespace kr
