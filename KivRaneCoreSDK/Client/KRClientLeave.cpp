@@ -68,7 +68,7 @@ void KRClient::handleLocalMediaLeft() {
         return;  // reported once per meeting
     }
     stopAllTimers();
-    stopSocketService();
+    releaseSocketManager();
     currentRoom_.removeAllData();
     removeNotificationsObservers();
     inMeeting_ = false;
