@@ -145,8 +145,12 @@ TEST_F(KRClientSocketChatIntegrationTest, AStatusChangeAndTheRecordingReachTheOt
     std::optional<bool> started;
     host.client->startRecording([&](bool ok) { started = ok; });
     ASSERT_TRUE(main->runUntil(
-        [&] { return count(guest.delegate->events(), "guest: recording started") == 1; }, 10s));
-    EXPECT_TRUE(started.value_or(false));
+        [&] {
+            return started.has_value() &&
+                   count(guest.delegate->events(), "guest: recording started") == 1;
+        },
+        10s));
+    EXPECT_TRUE(*started);
     EXPECT_TRUE(guest.client->currentRoom().isRecordingOn);
     // Neither reached the guest through a poll: nobody asked the server for the room status.
     EXPECT_EQ(service.requestCount(R::getRoomConnectionStatus), statusFetches);

@@ -165,6 +165,21 @@ protected:
         main->runPending();
     }
 
+    /// Posts `frame` as the host app forwards it (from its own thread) and runs what it causes.
+    void forward(const std::string& frame) {
+        std::thread([&] {
+            notifications->post(std::string(KRWebSocketManager::kForwardedMessageNotification),
+                                nullptr, boost::json::parse(frame).as_object());
+        }).join();
+        main->runPending();
+    }
+
+    void signIn() {
+        client->setParameters(boost::json::object{
+            {"kr_user_jwt_token", service.issueUserToken("owner-1", "Olga")},
+            {"kr_user_existing_id", "owner-1"}});
+    }
+
     /// Runs the queue until the service has seen `count` requests of `route`.
     bool serviceSees(R route, std::size_t count) {
         return main->runUntil([&] { return service.requestCount(route) >= count; }, 10s);
@@ -348,9 +363,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, RecordingAndChatPushesReachTheirObse
 }
 
 TEST_F(KRClientSocketWiringIntegrationTest, ASignedInUserGetsTheFramesTheHostForwardsAndNoConnection) {
-    client->setParameters(boost::json::object{
-        {"kr_user_jwt_token", service.issueUserToken("owner-1", "Olga")},
-        {"kr_user_existing_id", "owner-1"}});
+    signIn();
     ASSERT_TRUE(runJoinRoad());
     ASSERT_NE(client->webSocketManager(), nullptr);
     EXPECT_TRUE(client->webSocketManager()->usesForwardedMessages());
@@ -361,14 +374,6 @@ TEST_F(KRClientSocketWiringIntegrationTest, ASignedInUserGetsTheFramesTheHostFor
     EXPECT_TRUE(transport->connections.empty());
     EXPECT_TRUE(client->webSocketManager()->isUserJoinedMeeting());
 
-    const auto forward = [&](const std::string& frame) {
-        // From the host app's own thread, as it forwards what its socket got.
-        std::thread([&] {
-            notifications->post(std::string(KRWebSocketManager::kForwardedMessageNotification),
-                                nullptr, boost::json::parse(frame).as_object());
-        }).join();
-        main->runPending();
-    };
     forward(R"({"event":"recordingStarted","data":{}})");
     EXPECT_EQ(delegate->events().back(), "c: recording started");
     forward(updateFrame({participantJson("91", "u91")}));
@@ -381,6 +386,19 @@ TEST_F(KRClientSocketWiringIntegrationTest, ASignedInUserGetsTheFramesTheHostFor
     forward(R"({"event":"recordingStopped","data":{}})");
     EXPECT_TRUE(panel->log.empty());
     EXPECT_EQ(delegate->events().back(), "c: left 1");
+}
+
+TEST_F(KRClientSocketWiringIntegrationTest, FramesForwardedAfterAFailedSignedInJoinChangeNothing) {
+    signIn();
+    service.injectFault(R::joinCall, test::MeetingServiceFault::withStatus(500));
+    EXPECT_FALSE(runJoinRoad());
+    ASSERT_EQ(delegate->joinFailures.size(), 1u);
+    panel->log.clear();
+    forward(R"({"event":"recordingStarted","data":{}})");
+    forward(updateFrame({participantJson("93", "u93")}));
+    EXPECT_EQ(delegate->events().size(), 1u);
+    EXPECT_TRUE(panel->log.empty());
+    EXPECT_FALSE(client->currentRoom().isRecordingOn);
 }
 
 }  // namespace
