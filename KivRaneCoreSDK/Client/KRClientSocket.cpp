@@ -150,11 +150,14 @@ void KRClient::addApplicationObservers() {
     removeApplicationObservers();
     if (!notifications_) return;
     std::weak_ptr<KRClient> weak = weak_from_this();
-    // The host may post from any thread; the socket is touched on the client's queue only.
+    // The host may post from any thread. The client is only looked at on its queue, so that the
+    // last reference to it is never dropped on the host's thread.
     const auto observe = [&](const char* name, void (*action)(KRClient&)) {
-        applicationObservers_.push_back(
-            notifications_->addObserver(name, [weak, action](const platform::Notification&) {
-                if (auto self = weak.lock()) self->onQueue(action);
+        applicationObservers_.push_back(notifications_->addObserver(
+            name, [weak, action, queue = queue_](const platform::Notification&) {
+                queue->post([weak, action] {
+                    if (auto self = weak.lock()) action(*self);
+                });
             }));
     };
     observe(platform::ApplicationNotifications::didBecomeActive,
