@@ -15,6 +15,7 @@
 #include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Client/KRControlMessage.h"
+#include "KivRaneCoreSDK/Chat/KRChatManager.h"
 #include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Client/KRMeetingError.h"
 #include "KivRaneCoreSDK/Client/KRMeetingJoinError.h"
@@ -41,6 +42,7 @@
 namespace kr {
 
 class KRNetworkClient;
+class KRWebSocketManager;
 
 /// The meeting client the host app creates: settings, the join road, the meeting's operations and
 /// every report to the host app through `KRClientDelegate`. Owns the room store, the participant
@@ -430,6 +432,65 @@ private:
     void switchEngineClientRole(bool isAudience);
     std::shared_ptr<KRRtmManager> rtmManager_;
     std::shared_ptr<KRRtmManagerDelegate> rtmDelegateAdapter_;
+    // ---- Room socket and chat (KRClientSocket.cpp, KRClientChat.cpp) ----
+public:
+    /// The meeting chat; every method forwards to `chatClient()` and completes as it does.
+    std::vector<KRChatMessage> getMainChatThreadMessages() const;
+    std::vector<KRChatMessage> getMeetingChatMessages() const;
+    void getMainChatThread(KRChatManager::ThreadCompletion completion);
+    void getChatThreadMessages(const std::string& threadId,
+                               KRChatManager::PageCompletion completion);
+    void getPrivateChatThread(const std::string& with, KRChatManager::ThreadCompletion completion);
+    void getPrivateChatMessages(const std::string& userId, KRChatManager::PageCompletion comletion);
+    void sendChatTextMessage(const std::string& message,
+                             KRChatManager::MessageCompletion completion);
+    void sendPrivateChatTextMessage(const std::string& message, const std::string& userId,
+                                    KRChatManager::MessageCompletion completion);
+    void sendAttachmentMessage(const std::string& messageText, const std::string& fileID,
+                               const std::string& fileName, const std::string& fileSize,
+                               const std::string& fileURL,
+                               KRChatManager::MessageCompletion completion);
+    void markReadMessages(const std::string& lastMessageId, const std::string& threadId,
+                          KRChatManager::ReadCompletion completion);
+    void getAllActiveParticipants(KRChatManager::MembersCompletion completion);
+    void addChatDelegate(const std::shared_ptr<KRChatClientDelegate>& delegate,
+                         const std::string& identifier);
+    void removeChatDelegate(const std::string& identifier);
+    /// A chat message the room socket pushed: cached, then told to the chat observers.
+    void addChatMessageRecievedThrougSocket(const KRChatMessage& message);
+    /// Sets the chat manager's first-page hook to one that ignores the page.
+    void handleChatManagerCallbacks();
+    /// The client's one chat manager, for its whole life.
+    const std::shared_ptr<KRChatManager>& chatClient() const { return chatClient_; }
+    /// The room socket of the current meeting; null outside a meeting.
+    const std::shared_ptr<KRWebSocketManager>& webSocketManager() const {
+        return webSocketManager_;
+    }
+
+private:
+    /// Sets the socket manager's hooks (room status, recording, chat) to ones holding the
+    /// client weakly, replacing earlier ones.
+    void handleSocketCallBacks();
+    /// Application became active: reconnects the socket (only when the meeting was joined).
+    void reconnectSocket();
+    /// Application resigns active: closes the socket until the next start or reconnect.
+    void disconnectSocketOnInterruption();
+    /// After a guest login: a socket of the client's own, logged in with `authToken`.
+    void openGuestSocket(const std::string& authToken);
+    /// Signed-in users: a socket manager fed by the frames the host app forwards.
+    void openForwardedSocket();
+    /// Ends the meeting's socket: stopped and released.
+    void releaseSocketManager();
+    void handleSocketUserLeft(const std::string& userId);
+    void handleSocketParticipantsList(const std::vector<KRMeetingParticipant>& participants);
+    void addApplicationObservers();
+    void removeApplicationObservers();
+
+    // Declared after `deps_`, so made from the resolved dependencies.
+    std::shared_ptr<KRChatManager> chatClient_ = KRChatManager::create(deps_.queue);
+    std::shared_ptr<platform::NotificationCenter> notifications_ = deps_.notifications;
+    std::shared_ptr<KRWebSocketManager> webSocketManager_;
+    std::vector<platform::ObserverToken> applicationObservers_;
 };
 
 }  // namespace kr

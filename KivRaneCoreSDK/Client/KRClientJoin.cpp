@@ -115,6 +115,7 @@ void KRClient::startJoinRoad() {
         return nullptr;
     };
     if (!isGuestUserFlow_) {
+        openForwardedSocket();
         getRoomDetailsAPICall([alive](bool ok) {
             if (auto self = alive(); ok && self) self->startMeetingJoinProcess();
         });
@@ -375,7 +376,7 @@ void KRClient::handleGuestLogin(const std::string& hostToken,
              client.currentRoom_.isGuestHost = login.isHost().value_or(false);
              client.currentUserToken_ = login.jwtToken();
              client.networkClient_->setJwtToken(login.jwtToken());
-             client.startSocketService();
+             client.openGuestSocket(login.jwtToken());
              completion(true);
          });
 }

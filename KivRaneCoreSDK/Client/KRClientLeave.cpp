@@ -68,7 +68,7 @@ void KRClient::handleLocalMediaLeft() {
         return;  // reported once per meeting
     }
     stopAllTimers();
-    stopSocketService();
+    releaseSocketManager();
     rtmManager_->setDelegate({});  // nothing the others send reaches a meeting that ended
     currentRoom_.removeAllData();
     removeNotificationsObservers();

@@ -42,20 +42,4 @@ void KRClient::leaveEngine() {
     handleLocalMediaLeft();
 }
 
-void KRClient::configureChatClient() {
-    // wired to the chat manager: hand it the network client and the meeting's ids.
-}
-
-void KRClient::leaveChatThread() {
-    // wired to the chat manager: leave the meeting's chat thread.
-}
-
-void KRClient::startSocketService() {
-    // wired to the room socket manager.
-}
-
-void KRClient::stopSocketService() {
-    // wired to the room socket manager.
-}
-
 }  // namespace kr

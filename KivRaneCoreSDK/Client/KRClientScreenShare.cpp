@@ -26,6 +26,7 @@ void KRClient::addNotificationsObservers() {
     observe(kCaptureStartedNotification, [](KRClient& c) { c.shareScreenAPICall({}); });
     observe(kStreamStartedNotification, [](KRClient& c) { c.handleScreenShareStreamStarted(); });
     observe(kCaptureStoppedNotification, [](KRClient& c) { c.handleScreenShareCaptureStopped(); });
+    addApplicationObservers();
 }
 
 void KRClient::removeNotificationsObservers() {
@@ -34,6 +35,7 @@ void KRClient::removeNotificationsObservers() {
         center.removeObserver(token);
     }
     darwinObservers_.clear();
+    removeApplicationObservers();
 }
 
 void KRClient::shareScreenAPICall(Completion completion) {

@@ -6,6 +6,7 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
+#include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
 
@@ -17,6 +18,12 @@ KRDependencies KRDependencies::resolved() const {
     if (!out.messagingService) out.messagingService = platform::MessagingService::current();
     if (!out.reachability) out.reachability = NetworkReachabilityHandler::shared();
     if (!out.logCollector) out.logCollector = LogCollector::shared();
+    if (!out.notifications) {
+        // The process centre lives for the whole process: the pointer owns nothing.
+        out.notifications = std::shared_ptr<platform::NotificationCenter>(
+            std::shared_ptr<platform::NotificationCenter>{},
+            &platform::NotificationCenter::defaultCenter());
+    }
     return out;
 }
 

@@ -9,6 +9,8 @@
 namespace kr::platform {
 class MediaBus;
 class MessagingService;
+class NotificationCenter;
+class WebSocketTransport;
 }  // namespace kr::platform
 
 namespace kr {
@@ -37,6 +39,12 @@ struct KRDependencies {
     std::shared_ptr<NetworkReachabilityHandler> reachability;
     /// Where log records are collected. Empty: the process log collector.
     std::shared_ptr<LogCollector> logCollector;
+    /// Where the host posts application life-cycle notifications and forwarded room socket
+    /// frames. Empty: the process notification centre.
+    std::shared_ptr<platform::NotificationCenter> notifications;
+    /// Makes the room socket's WSS connections. Empty (also after `resolved()`): a TLS transport
+    /// over `routing`, made for each socket manager, so no I/O thread runs while none is needed.
+    std::shared_ptr<platform::WebSocketTransport> webSocketTransport;
 
     /// A copy with every empty member set to its production default.
     [[nodiscard]] KRDependencies resolved() const;

@@ -309,7 +309,7 @@ TEST_F(KRClientJoinIntegrationTest, RecordingRefusedRaisesAnErrorAndAcceptedRais
     EXPECT_TRUE(await([&](auto done) { host.client->startRecording(done); }));
     EXPECT_TRUE(service.room(kMeetingId)->isRecording);
     EXPECT_EQ(host.delegate->events().back(), "host: recording started");
-    // The guest learns of it from its next status fetch.
+    // The guest learns of it once, from the room socket or from its next status fetch.
     EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
     EXPECT_EQ(guest.delegate->events().back(), "guest: recording started");
     EXPECT_TRUE(await([&](auto done) { host.client->stopRecording(done); }));
@@ -366,6 +366,8 @@ TEST_F(KRClientJoinIntegrationTest, ARemoteWhiteboardSeenInTheStatusOpensOnce) {
 
 TEST_F(KRClientJoinIntegrationTest, AStatusReplyArrivingAfterTheLeaveChangesNothing) {
     Member& host = joined("host", KRUserRole::host(kHostToken));
+    // Without a room socket the guest learns of the recording from status replies only.
+    service.roomSocket().refuseHandshakes(-1);
     Member& guest = joined("guest");
     EXPECT_TRUE(await([&](auto done) { host.client->startRecording(done); }));
     service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(600ms).times(1));

@@ -1,0 +1,178 @@
+#include <algorithm>
+#include <boost/json/value.hpp>
+
+#include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
+#include "platform/Notifications/ApplicationNotifications.h"
+
+namespace kr {
+
+// ---- The socket manager of a meeting ----
+
+void KRClient::openGuestSocket(const std::string& authToken) {
+    const KRApiServer environment = networkClient_->getServerEnvironMent();
+    webSocketManager_ =
+        deps_.webSocketTransport
+            ? KRWebSocketManager::create(environment, authToken, queue_, deps_.webSocketTransport)
+            : KRWebSocketManager::create(environment, authToken, deps_);
+    startSocketService();
+}
+
+void KRClient::openForwardedSocket() {
+    webSocketManager_ = KRWebSocketManager::createForwarded(queue_, notifications_);
+    handleSocketCallBacks();
+}
+
+void KRClient::releaseSocketManager() {
+    stopSocketService();
+    webSocketManager_.reset();
+}
+
+// ---- Start, stop, reconnect ----
+
+void KRClient::startSocketService() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!webSocketManager_) return;
+    webSocketManager_->setIsConnectedToNetwork(true);
+    webSocketManager_->setIsUserJoinedMeeting(true);
+    webSocketManager_->setIsStartedManually(true);
+    webSocketManager_->configureSocket();
+    // configureSocket() runs no hook itself, so the manager is still there.
+    handleSocketCallBacks();
+}
+
+void KRClient::stopSocketService() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!webSocketManager_) return;
+    webSocketManager_->setIsUserJoinedMeeting(false);
+    webSocketManager_->releaseCurrentSocket();
+    webSocketManager_->setIsStartedManually(false);
+}
+
+void KRClient::reconnectSocket() {
+    KR_DCHECK_RUN_ON(checker_);
+    // The manager itself refuses unless the user joined: a failed or ended join gets no socket.
+    if (webSocketManager_) webSocketManager_->reconnectSocket();
+}
+
+void KRClient::disconnectSocketOnInterruption() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (webSocketManager_) webSocketManager_->releaseCurrentSocket();
+}
+
+// ---- Hooks ----
+
+void KRClient::handleSocketCallBacks() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!webSocketManager_) return;
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    // A push concerns the meeting being joined or in progress. Like a status reply, one that
+    // arrives once the leave has begun, or after a failed join (forwarded frames keep coming as
+    // long as the host app sends them), changes nothing.
+    const auto live = [weak]() -> std::shared_ptr<KRClient> {
+        auto self = weak.lock();
+        if (self && !self->leaving_ && (self->inMeeting_ || self->joinInProgress_)) return self;
+        return nullptr;
+    };
+    KRWebSocketManager& manager = *webSocketManager_;
+    manager.onRequestToRefreshMeetingData = [live] {
+        if (auto self = live()) self->getRoomConnectionStatus({});
+    };
+    manager.onUserLeftMeeting = [live](const std::string& userId) {
+        if (auto self = live()) self->handleSocketUserLeft(userId);
+    };
+    manager.onRequestToUpdateParticipantsLists =
+        [live](const std::vector<KRMeetingParticipant>& participants) {
+            if (auto self = live()) self->handleSocketParticipantsList(participants);
+        };
+    manager.onRecordingStarted = [live] {
+        if (auto self = live()) self->sendRecordingStartedEvent(std::nullopt);
+    };
+    manager.onRecordingStopped = [live] {
+        if (auto self = live()) self->sendRecordingStoppedEvent(std::nullopt);
+    };
+    manager.onNewChatMessage = [live](const boost::json::object& data) {
+        auto self = live();
+        if (!self) return;
+        auto message = KRChatMessage::fromJson(boost::json::value(data));
+        if (!message) {
+            self->logger_.warn("Socket chat message dropped: " + message.error().describe());
+            return;
+        }
+        self->addChatMessageRecievedThrougSocket(message.value());
+    };
+}
+
+void KRClient::handleSocketUserLeft(const std::string& userId) {
+    const auto& participants = currentRoom_.allParticipants;
+    const auto found = std::find_if(participants.begin(), participants.end(),
+                                    [&](const KRMeetingParticipant& p) { return p.userId == userId; });
+    if (found != participants.end()) {
+        // A copy: the hooks below may change the list.
+        const KRMeetingParticipant participant = *found;
+        if (currentRoom_.onMeetingParticipantRemoved) {
+            currentRoom_.onMeetingParticipantRemoved(participant);
+        }
+        meetingUsersManager_.removeParticipantData(participant.participantId, false);
+    }
+    // Whether or not anyone matched, the server has the full picture.
+    getRoomConnectionStatus({});
+}
+
+void KRClient::handleSocketParticipantsList(
+    const std::vector<KRMeetingParticipant>& participants) {
+    const auto isOffline = [this](const std::string& id) {
+        const auto& offline = currentRoom_.offlineParticipantsIds;
+        return std::find(offline.begin(), offline.end(), id) != offline.end();
+    };
+    for (const auto& participant : participants) {
+        if (isOffline(participant.participantId)) continue;
+        currentRoom_.updateParticipantsList(participant);
+        if (currentRoom_.onMeetingParticipantUpdate) {
+            currentRoom_.onMeetingParticipantUpdate(participant);
+        }
+        meetingUsersManager_.upsertParticipantMetaData(participant, true, true);
+    }
+    for (const auto& participant : participants) {
+        // On the default road the engine creates the users and reports them; a record the engine
+        // has not seen only names a user once the engine brings it.
+        if (isMultiMediaEngineIntegration_ || currentRoom_.matchingUser(participant.participantId)) {
+            currentRoom_.upsertNewParticipantFromKivDB(participant);
+        }
+    }
+}
+
+// ---- Application life cycle ----
+
+void KRClient::addApplicationObservers() {
+    removeApplicationObservers();
+    if (!notifications_) return;
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    // The host may post from any thread. The client is only looked at on its queue, so that the
+    // last reference to it is never dropped on the host's thread.
+    const auto observe = [&](const char* name, void (*action)(KRClient&)) {
+        applicationObservers_.push_back(notifications_->addObserver(
+            name, [weak, action, queue = queue_](const platform::Notification&) {
+                queue->post([weak, action] {
+                    if (auto self = weak.lock()) action(*self);
+                });
+            }));
+    };
+    observe(platform::ApplicationNotifications::didBecomeActive,
+            [](KRClient& c) { c.reconnectSocket(); });
+    observe(platform::ApplicationNotifications::willResignActive,
+            [](KRClient& c) { c.disconnectSocketOnInterruption(); });
+}
+
+void KRClient::removeApplicationObservers() {
+    if (notifications_) {
+        for (const auto token : applicationObservers_) {
+            notifications_->removeObserver(token);
+        }
+    }
+    applicationObservers_.clear();
+}
+
+}  // namespace kr
