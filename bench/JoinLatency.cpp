@@ -79,15 +79,18 @@ public:
         service.addRoom(room);
         setup = room;
         for (int r = 0; r <= static_cast<int>(Route::chatMembers); ++r) {
-            service.injectFault(static_cast<Route>(r), kr::test::MeetingServiceFault::delayed(delay));
+            service.injectFault(static_cast<Route>(r),
+                                kr::test::MeetingServiceFault::delayed(delay));
         }
         std::string pattern =
             (std::filesystem::temp_directory_path() / "kr-bench-join-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) storage = pattern;
+        if (::mkdtemp(pattern.data()) != nullptr)
+            storage = pattern;
     }
     ~JoinWorld() {
         std::error_code ignored;
-        if (!storage.empty()) std::filesystem::remove_all(storage, ignored);
+        if (!storage.empty())
+            std::filesystem::remove_all(storage, ignored);
     }
 
     std::shared_ptr<kr::KRClient> makeClient(Road road, int index) {
@@ -123,11 +126,13 @@ public:
         main->runFor(50ms);  // the server calls of the leave
     }
 
-    std::size_t handshakeHosts(const std::map<std::string, kr::test::LocalHttpsServer::HandshakeCount>& before) const {
+    std::size_t handshakeHosts(
+        const std::map<std::string, kr::test::LocalHttpsServer::HandshakeCount>& before) const {
         std::size_t hosts = 0;
         for (const auto& [name, count] : service.tlsHandshakesByServerName()) {
             const auto it = before.find(name);
-            if (count.total > (it == before.end() ? 0 : it->second.total)) ++hosts;
+            if (count.total > (it == before.end() ? 0 : it->second.total))
+                ++hosts;
         }
         return hosts;
     }
@@ -174,10 +179,10 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
 
         if (watch->failed || !done) {
             world.leave(client, *watch);
-            state.SkipWithError((watch->failed ? "the join failed: " + watch->failure
-                                               : std::string(toJoined
-                                                                 ? "the join was never reported"
-                                                                 : "the server road never ended"))
+            state.SkipWithError((watch->failed
+                                     ? "the join failed: " + watch->failure
+                                     : std::string(toJoined ? "the join was never reported"
+                                                            : "the server road never ended"))
                                     .c_str());
             break;
         }
@@ -193,7 +198,8 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
         world.leave(client, *watch);
     }
     const double n = static_cast<double>(state.iterations());
-    if (n == 0) return;
+    if (n == 0)
+        return;
     const double floor = roundTrips(road) * std::chrono::duration<double>(delay).count();
     state.counters["round_trips"] = roundTrips(road);
     state.counters["floor_ms"] = floor * 1000;
@@ -204,12 +210,24 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
     state.counters["requests"] = requests / n;
 }
 
-void BM_GuestJoinServerRoad(benchmark::State& state) { runJoins(state, Road::guest, false); }
-void BM_HostJoinServerRoad(benchmark::State& state) { runJoins(state, Road::host, false); }
-void BM_SignedInJoinServerRoad(benchmark::State& state) { runJoins(state, Road::signedIn, false); }
-void BM_GuestJoin(benchmark::State& state) { runJoins(state, Road::guest, true); }
-void BM_HostJoin(benchmark::State& state) { runJoins(state, Road::host, true); }
-void BM_SignedInJoin(benchmark::State& state) { runJoins(state, Road::signedIn, true); }
+void BM_GuestJoinServerRoad(benchmark::State& state) {
+    runJoins(state, Road::guest, false);
+}
+void BM_HostJoinServerRoad(benchmark::State& state) {
+    runJoins(state, Road::host, false);
+}
+void BM_SignedInJoinServerRoad(benchmark::State& state) {
+    runJoins(state, Road::signedIn, false);
+}
+void BM_GuestJoin(benchmark::State& state) {
+    runJoins(state, Road::guest, true);
+}
+void BM_HostJoin(benchmark::State& state) {
+    runJoins(state, Road::host, true);
+}
+void BM_SignedInJoin(benchmark::State& state) {
+    runJoins(state, Road::signedIn, true);
+}
 
 #define KR_JOIN_BENCHMARK(name) \
     BENCHMARK(name)->Arg(20)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10)

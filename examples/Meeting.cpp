@@ -65,26 +65,30 @@ std::optional<Options> parse(int argc, char** argv) {
     options.room = *kr::test::MeetingRoomSetup::fromArgument("1234567890:4321");
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (i + 1 >= argc) return std::nullopt;
+        if (i + 1 >= argc)
+            return std::nullopt;
         const char* value = argv[++i];
         char* end = nullptr;
         if (arg == "--participants") {
             const long n = std::strtol(value, &end, 10);
-            if (*end != '\0' || n < kMinParticipants || n > kMaxParticipants) return std::nullopt;
+            if (*end != '\0' || n < kMinParticipants || n > kMaxParticipants)
+                return std::nullopt;
             options.participants = static_cast<int>(n);
         } else if (arg == "--room") {
             auto room = kr::test::MeetingRoomSetup::fromArgument(value);
-            if (!room || room->pin.empty()) return std::nullopt;
+            if (!room || room->pin.empty())
+                return std::nullopt;
             options.room = std::move(*room);
         } else if (arg == "--seconds") {
             options.seconds = std::strtol(value, &end, 10);
-            if (*end != '\0' || options.seconds <= 0) return std::nullopt;
+            if (*end != '\0' || options.seconds <= 0)
+                return std::nullopt;
         } else {
             return std::nullopt;
         }
     }
-    options.room.maxParticipants = std::max<std::int64_t>(options.room.maxParticipants,
-                                                          options.participants + 1);
+    options.room.maxParticipants =
+        std::max<std::int64_t>(options.room.maxParticipants, options.participants + 1);
     return options;
 }
 
@@ -93,8 +97,8 @@ void say(const std::string& line) {
 }
 
 std::string nameFor(int index) {
-    static const char* const names[] = {"alice", "bob",   "carol", "dave",  "erin",
-                                        "frank", "grace", "heidi", "ivan",  "judy"};
+    static const char* const names[] = {"alice", "bob",   "carol", "dave", "erin",
+                                        "frank", "grace", "heidi", "ivan", "judy"};
     return index < 10 ? names[index] : "guest" + std::to_string(index + 1);
 }
 
@@ -130,7 +134,8 @@ public:
     void didRemoteUserJoinedMeeting(const kr::KRMeeting& meeting,
                                     const std::shared_ptr<kr::KRMeetingUser>& user) override {
         PrintingClientDelegate::didRemoteUserJoinedMeeting(meeting, user);
-        if (user) othersSeen.insert(user->id());
+        if (user)
+            othersSeen.insert(user->id());
     }
     void didMeetingLocked(const kr::KRMeeting& meeting,
                           const std::shared_ptr<kr::KRMeetingUser>& by) override {
@@ -161,11 +166,13 @@ public:
     TempDirectory() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "kr-meeting-demo-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+        if (::mkdtemp(pattern.data()) != nullptr)
+            path_ = pattern;
     }
     ~TempDirectory() {
         std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ignored);
     }
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;
@@ -211,7 +218,8 @@ public:
         const bool ok = script();
         leaveAll(ok ? deadline_ + reserve : Clock::now() + reserve);
         members_.clear();  // clients go before the worlds they live in
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
         say(std::string("demo: ") + (ok ? "done" : "failed") + " after " +
             std::to_string(took.count()) + " ms");
         return ok ? 0 : 1;
@@ -255,7 +263,8 @@ private:
         if (!waitFor(host().name + " to " + what, [&] { return outcome.has_value(); })) {
             return false;
         }
-        if (!*outcome) say("demo: the service refused to " + what);
+        if (!*outcome)
+            say("demo: the service refused to " + what);
         return *outcome;
     }
 
@@ -306,21 +315,20 @@ private:
             return false;
         }
 
-        if (!hostDoes("locks the meeting", [](kr::KRClient& c, auto done) {
-                c.lockMeeting(std::move(done));
-            }) ||
+        if (!hostDoes("locks the meeting",
+                      [](kr::KRClient& c, auto done) { c.lockMeeting(std::move(done)); }) ||
             !othersHear("the meeting locked", &Participant::heardLock)) {
             return false;
         }
-        if (!hostDoes("starts the recording", [](kr::KRClient& c, auto done) {
-                c.startRecording(std::move(done));
-            }) ||
+        if (!hostDoes("starts the recording",
+                      [](kr::KRClient& c, auto done) { c.startRecording(std::move(done)); }) ||
             !othersHear("the recording started", &Participant::heardRecording)) {
             return false;
         }
-        if (!hostDoes("mutes everyone", [](kr::KRClient& c, auto done) {
-                c.hardMuteUnmuteUsersAudio(true, std::move(done));
-            }) ||
+        if (!hostDoes("mutes everyone",
+                      [](kr::KRClient& c, auto done) {
+                          c.hardMuteUnmuteUsersAudio(true, std::move(done));
+                      }) ||
             !othersHear("everyone muted", &Participant::heardMute)) {
             return false;
         }
@@ -331,14 +339,16 @@ private:
             say("demo: " + host().name + " does not know " + removed().name);
             return false;
         }
-        if (!hostDoes("removes " + removed().name, [&](kr::KRClient& c, auto done) {
-                c.removeUserFromMeeting(target, std::move(done));
-            }) ||
+        if (!hostDoes("removes " + removed().name,
+                      [&](kr::KRClient& c, auto done) {
+                          c.removeUserFromMeeting(target, std::move(done));
+                      }) ||
             !waitFor(removed().name + " leaving the meeting",
                      [&] { return removed().delegate->left; })) {
             return false;
         }
-        if (removed().delegate->leftReason.kind() != kr::KRUserLeftReason::Kind::removedFromMeeting) {
+        if (removed().delegate->leftReason.kind() !=
+            kr::KRUserLeftReason::Kind::removedFromMeeting) {
             say("demo: " + removed().name + " left, but not as removed");
             return false;
         }
@@ -350,16 +360,20 @@ private:
         for (auto it = members_.rbegin(); it != members_.rend(); ++it) {
             Member& m = *it;
             const bool inMeeting = m.delegate->joined && !m.delegate->left;
-            if (!inMeeting && !m.client->isJoining()) continue;
+            if (!inMeeting && !m.client->isJoining())
+                continue;
             say("-- " + m.name + " leaves");
             m.client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
         }
         const auto settled = [&] {
-            return std::all_of(members_.begin(), members_.end(), [](const Member& m) {
-                return m.delegate->left || m.delegate->failed || !m.client->isJoining();
-            }) && std::all_of(members_.begin(), members_.end(), [](const Member& m) {
-                return m.delegate->left || !m.delegate->joined;
-            });
+            return std::all_of(members_.begin(), members_.end(),
+                               [](const Member& m) {
+                                   return m.delegate->left || m.delegate->failed ||
+                                          !m.client->isJoining();
+                               }) &&
+                   std::all_of(members_.begin(), members_.end(), [](const Member& m) {
+                       return m.delegate->left || !m.delegate->joined;
+                   });
         };
         const auto left = until - Clock::now();
         if (!settled() && (left <= Clock::duration::zero() || !main_->runUntil(settled, left))) {

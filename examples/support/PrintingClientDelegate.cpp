@@ -18,43 +18,62 @@ const char* mutedText(bool isMuted) {
 
 const char* text(KRNetworkQuality quality) {
     switch (quality) {
-        case KRNetworkQuality::good: return "good";
-        case KRNetworkQuality::low: return "low";
-        case KRNetworkQuality::bad: return "bad";
-        case KRNetworkQuality::detecting: return "detecting";
+        case KRNetworkQuality::good:
+            return "good";
+        case KRNetworkQuality::low:
+            return "low";
+        case KRNetworkQuality::bad:
+            return "bad";
+        case KRNetworkQuality::detecting:
+            return "detecting";
     }
     return "unknown";
 }
 
 const char* text(KRConnectionState state) {
     switch (state) {
-        case KRConnectionState::disconnected: return "disconnected";
-        case KRConnectionState::connecting: return "connecting";
-        case KRConnectionState::connected: return "connected";
-        case KRConnectionState::reconnecting: return "reconnecting";
-        case KRConnectionState::failed: return "failed";
+        case KRConnectionState::disconnected:
+            return "disconnected";
+        case KRConnectionState::connecting:
+            return "connecting";
+        case KRConnectionState::connected:
+            return "connected";
+        case KRConnectionState::reconnecting:
+            return "reconnecting";
+        case KRConnectionState::failed:
+            return "failed";
     }
     return "unknown";
 }
 
 const char* text(KRAudioVideoErrorType error) {
     switch (error) {
-        case KRAudioVideoErrorType::reconnectError: return "reconnect error";
-        case KRAudioVideoErrorType::deviceBusyError: return "device busy";
-        case KRAudioVideoErrorType::permissionError: return "no permission";
-        case KRAudioVideoErrorType::multipleAppsOrBackground: return "used by another app";
-        case KRAudioVideoErrorType::ok: return "ok";
-        case KRAudioVideoErrorType::unknown: return "unknown";
+        case KRAudioVideoErrorType::reconnectError:
+            return "reconnect error";
+        case KRAudioVideoErrorType::deviceBusyError:
+            return "device busy";
+        case KRAudioVideoErrorType::permissionError:
+            return "no permission";
+        case KRAudioVideoErrorType::multipleAppsOrBackground:
+            return "used by another app";
+        case KRAudioVideoErrorType::ok:
+            return "ok";
+        case KRAudioVideoErrorType::unknown:
+            return "unknown";
     }
     return "unknown";
 }
 
 const char* text(AudioVideoState state) {
     switch (state) {
-        case AudioVideoState::startAudio: return "start the microphone";
-        case AudioVideoState::stopAudio: return "stop the microphone";
-        case AudioVideoState::startVideo: return "start the camera";
-        case AudioVideoState::stopVideo: return "stop the camera";
+        case AudioVideoState::startAudio:
+            return "start the microphone";
+        case AudioVideoState::stopAudio:
+            return "stop the microphone";
+        case AudioVideoState::startVideo:
+            return "start the camera";
+        case AudioVideoState::stopVideo:
+            return "stop the camera";
     }
     return "unknown";
 }
@@ -96,11 +115,16 @@ std::string PrintingClientDelegate::describe(const std::shared_ptr<KRMeetingUser
 std::string PrintingClientDelegate::describe(const KRUserLeftReason& reason) {
     switch (reason.kind()) {
         case KRUserLeftReason::Kind::removedFromMeeting:
-            return "removed by " + (reason.byHost().empty() ? std::string("the host") : reason.byHost());
-        case KRUserLeftReason::Kind::leaveMeeting: return "left";
-        case KRUserLeftReason::Kind::networkDropped: return "network dropped";
-        case KRUserLeftReason::Kind::becomeAudience: return "moved to the audience";
-        case KRUserLeftReason::Kind::none: return "no reason";
+            return "removed by " +
+                   (reason.byHost().empty() ? std::string("the host") : reason.byHost());
+        case KRUserLeftReason::Kind::leaveMeeting:
+            return "left";
+        case KRUserLeftReason::Kind::networkDropped:
+            return "network dropped";
+        case KRUserLeftReason::Kind::becomeAudience:
+            return "moved to the audience";
+        case KRUserLeftReason::Kind::none:
+            return "no reason";
     }
     return "unknown reason";
 }
@@ -108,13 +132,20 @@ std::string PrintingClientDelegate::describe(const KRUserLeftReason& reason) {
 std::string PrintingClientDelegate::describe(const KRMeetingJoinError& error) {
     using Kind = KRMeetingJoinError::Kind;
     switch (error.kind) {
-        case Kind::invalidConfiguration: return "invalid configuration";
-        case Kind::maxParticipantsLimit: return "the meeting is full";
-        case Kind::failedToRegisterUser: return "could not register the user";
-        case Kind::meetingNotFound: return "meeting not found";
-        case Kind::meetingEnded: return "the meeting has ended";
-        case Kind::meetingLocked: return "the meeting is locked";
-        case Kind::other: return error.message.empty() ? "failed" : error.message;
+        case Kind::invalidConfiguration:
+            return "invalid configuration";
+        case Kind::maxParticipantsLimit:
+            return "the meeting is full";
+        case Kind::failedToRegisterUser:
+            return "could not register the user";
+        case Kind::meetingNotFound:
+            return "meeting not found";
+        case Kind::meetingEnded:
+            return "the meeting has ended";
+        case Kind::meetingLocked:
+            return "the meeting is locked";
+        case Kind::other:
+            return error.message.empty() ? "failed" : error.message;
     }
     return "failed";
 }
@@ -188,8 +219,8 @@ void PrintingClientDelegate::didLocalParticipantConnectionChangedTo(const KRMeet
 
 // ---- Remote users ----
 
-void PrintingClientDelegate::didRemoteUserJoinedMeeting(const KRMeeting&,
-                                                        const std::shared_ptr<KRMeetingUser>& user) {
+void PrintingClientDelegate::didRemoteUserJoinedMeeting(
+    const KRMeeting&, const std::shared_ptr<KRMeetingUser>& user) {
     print("remote user joined: " + describe(user));
 }
 
@@ -199,9 +230,8 @@ void PrintingClientDelegate::didRemoteUserLeftMeeting(const KRMeeting&,
     print("remote user left: " + describe(user) + ", " + describe(reason));
 }
 
-void PrintingClientDelegate::didRemoteUserMicStatusUpdated(const KRMeeting&,
-                                                           const std::shared_ptr<KRMeetingUser>& user,
-                                                           bool isMuted) {
+void PrintingClientDelegate::didRemoteUserMicStatusUpdated(
+    const KRMeeting&, const std::shared_ptr<KRMeetingUser>& user, bool isMuted) {
     print("microphone of " + describe(user) + " is " + mutedText(isMuted));
 }
 
@@ -210,8 +240,8 @@ void PrintingClientDelegate::didRemoteUserVideoStatusUpdated(
     print("camera of " + describe(user) + " is " + mutedText(isMuted));
 }
 
-void PrintingClientDelegate::didUserMovedToParticipants(const KRMeeting&,
-                                                        const std::shared_ptr<KRMeetingUser>& user) {
+void PrintingClientDelegate::didUserMovedToParticipants(
+    const KRMeeting&, const std::shared_ptr<KRMeetingUser>& user) {
     print(describe(user) + " moved to the participants");
 }
 

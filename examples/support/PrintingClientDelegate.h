@@ -67,8 +67,8 @@ public:
                                           const KRScreenShareState& state) override;
     void didRemoteUserFallBackToAudioOnlyMode(const KRMeeting& meeting, bool isFallback,
                                               const std::shared_ptr<KRMeetingUser>& user) override;
-    void didCoHostRightsChanged(const KRMeeting& meeting, const std::shared_ptr<KRMeetingUser>& user,
-                                bool isCoHost) override;
+    void didCoHostRightsChanged(const KRMeeting& meeting,
+                                const std::shared_ptr<KRMeetingUser>& user, bool isCoHost) override;
     void didRecieveReaction(const KRMeeting& meeting, const std::shared_ptr<KRMeetingUser>& user,
                             const std::string& reactionsType) override;
 

@@ -23,9 +23,9 @@ protected:
         platform::HttpRequest request;
         request.url = url;
         std::optional<bool> ok;
-        ASSERT_TRUE(transport.send(std::move(request), main,
-                                   [&](platform::HttpResult r) { ok = r.ok(); })
-                        .ok());
+        ASSERT_TRUE(
+            transport.send(std::move(request), main, [&](platform::HttpResult r) { ok = r.ok(); })
+                .ok());
         ASSERT_TRUE(main->runUntil([&] { return ok.has_value(); }, 10s));
         EXPECT_TRUE(*ok) << url;
     }
