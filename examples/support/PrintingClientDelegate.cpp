@@ -1,5 +1,7 @@
 #include "examples/support/PrintingClientDelegate.h"
 
+#include <array>
+#include <cstddef>
 #include <utility>
 
 #include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
@@ -16,66 +18,60 @@ const char* mutedText(bool isMuted) {
     return isMuted ? "muted" : "unmuted";
 }
 
+template <class Enum, std::size_t N>
+using TextTable = std::array<std::pair<Enum, const char*>, N>;
+
+template <class Enum, std::size_t N>
+const char* lookUp(const TextTable<Enum, N>& table, Enum value) {
+    for (const auto& [key, words] : table) {
+        if (key == value)
+            return words;
+    }
+    return "unknown";
+}
+
+constexpr TextTable<KRNetworkQuality, 4> kQualityTexts{{
+    {KRNetworkQuality::good, "good"},
+    {KRNetworkQuality::low, "low"},
+    {KRNetworkQuality::bad, "bad"},
+    {KRNetworkQuality::detecting, "detecting"},
+}};
+
+constexpr TextTable<KRConnectionState, 5> kConnectionTexts{{
+    {KRConnectionState::disconnected, "disconnected"},
+    {KRConnectionState::connecting, "connecting"},
+    {KRConnectionState::connected, "connected"},
+    {KRConnectionState::reconnecting, "reconnecting"},
+    {KRConnectionState::failed, "failed"},
+}};
+
+constexpr TextTable<KRAudioVideoErrorType, 6> kDeviceErrorTexts{{
+    {KRAudioVideoErrorType::reconnectError, "reconnect error"},
+    {KRAudioVideoErrorType::deviceBusyError, "device busy"},
+    {KRAudioVideoErrorType::permissionError, "no permission"},
+    {KRAudioVideoErrorType::multipleAppsOrBackground, "used by another app"},
+    {KRAudioVideoErrorType::ok, "ok"},
+    {KRAudioVideoErrorType::unknown, "unknown"},
+}};
+
+constexpr TextTable<AudioVideoState, 4> kRequestTexts{{
+    {AudioVideoState::startAudio, "start the microphone"},
+    {AudioVideoState::stopAudio, "stop the microphone"},
+    {AudioVideoState::startVideo, "start the camera"},
+    {AudioVideoState::stopVideo, "stop the camera"},
+}};
+
 const char* text(KRNetworkQuality quality) {
-    switch (quality) {
-        case KRNetworkQuality::good:
-            return "good";
-        case KRNetworkQuality::low:
-            return "low";
-        case KRNetworkQuality::bad:
-            return "bad";
-        case KRNetworkQuality::detecting:
-            return "detecting";
-    }
-    return "unknown";
+    return lookUp(kQualityTexts, quality);
 }
-
 const char* text(KRConnectionState state) {
-    switch (state) {
-        case KRConnectionState::disconnected:
-            return "disconnected";
-        case KRConnectionState::connecting:
-            return "connecting";
-        case KRConnectionState::connected:
-            return "connected";
-        case KRConnectionState::reconnecting:
-            return "reconnecting";
-        case KRConnectionState::failed:
-            return "failed";
-    }
-    return "unknown";
+    return lookUp(kConnectionTexts, state);
 }
-
 const char* text(KRAudioVideoErrorType error) {
-    switch (error) {
-        case KRAudioVideoErrorType::reconnectError:
-            return "reconnect error";
-        case KRAudioVideoErrorType::deviceBusyError:
-            return "device busy";
-        case KRAudioVideoErrorType::permissionError:
-            return "no permission";
-        case KRAudioVideoErrorType::multipleAppsOrBackground:
-            return "used by another app";
-        case KRAudioVideoErrorType::ok:
-            return "ok";
-        case KRAudioVideoErrorType::unknown:
-            return "unknown";
-    }
-    return "unknown";
+    return lookUp(kDeviceErrorTexts, error);
 }
-
 const char* text(AudioVideoState state) {
-    switch (state) {
-        case AudioVideoState::startAudio:
-            return "start the microphone";
-        case AudioVideoState::stopAudio:
-            return "stop the microphone";
-        case AudioVideoState::startVideo:
-            return "start the camera";
-        case AudioVideoState::stopVideo:
-            return "stop the camera";
-    }
-    return "unknown";
+    return lookUp(kRequestTexts, state);
 }
 
 std::string describeShare(const KRScreenShareState& state) {
