@@ -2,7 +2,9 @@
 // (argument, in ms): the join's server calls depend on each other, so the floor is their number
 // times d. Reported per join: "vs_floor" = join time / (round trips x d) (goal: at most 1.1),
 // "tls_handshakes" and "tls_hosts" (handshakes the service saw during the join and how many
-// server names they were for; goal: one handshake per host).
+// server names they were for; goal: one handshake per host), "tls_resumed" (of the handshakes,
+// those that resumed an earlier session). The room socket, where the join opens one, needs a
+// connection of its own and so a handshake of its own.
 //
 // Two measures per road:
 //   JoinServerRoad: from joinMeeting to the moment the join waits for the media channel (the
@@ -126,6 +128,17 @@ public:
         main->runFor(50ms);  // the server calls of the leave
     }
 
+    /// Handshakes since `before` that resumed an earlier TLS session.
+    std::uint64_t resumedSince(
+        const std::map<std::string, kr::test::LocalHttpsServer::HandshakeCount>& before) const {
+        std::uint64_t resumed = 0;
+        for (const auto& [name, count] : service.tlsHandshakesByServerName()) {
+            const auto it = before.find(name);
+            resumed += count.resumed - (it == before.end() ? 0 : it->second.resumed);
+        }
+        return resumed;
+    }
+
     std::size_t handshakeHosts(
         const std::map<std::string, kr::test::LocalHttpsServer::HandshakeCount>& before) const {
         std::size_t hosts = 0;
@@ -154,6 +167,7 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
     double seconds = 0;
     double handshakes = 0;
     double hosts = 0;
+    double resumed = 0;
     double requests = 0;
     int index = 0;
     for (auto _ : state) {
@@ -190,6 +204,7 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
         seconds += elapsed;
         handshakes += static_cast<double>(world.service.tlsHandshakeCount() - totalBefore);
         hosts += static_cast<double>(world.handshakeHosts(handshakesBefore));
+        resumed += static_cast<double>(world.resumedSince(handshakesBefore));
         std::size_t requestsAfter = 0;
         for (int r = 0; r <= static_cast<int>(Route::chatMembers); ++r) {
             requestsAfter += world.service.requestCount(static_cast<Route>(r));
@@ -207,6 +222,7 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
     state.counters["vs_floor"] = floor > 0 ? seconds / n / floor : 0;
     state.counters["tls_handshakes"] = handshakes / n;
     state.counters["tls_hosts"] = hosts / n;
+    state.counters["tls_resumed"] = resumed / n;
     state.counters["requests"] = requests / n;
 }
 
