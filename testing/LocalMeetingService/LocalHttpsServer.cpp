@@ -102,6 +102,7 @@ public:
     asio::awaitable<void> serve(tcp::socket socket, std::uint64_t connectionId) {
         beast::ssl_stream<beast::tcp_stream> stream(std::move(socket), ssl_);
         co_await stream.async_handshake(asio::ssl::stream_base::server, asio::use_awaitable);
+        countHandshake(stream.native_handle());
         beast::flat_buffer buffer;
         for (;;) {
             http::request_parser<http::string_body> parser;
@@ -205,6 +206,16 @@ public:
         beast::get_lowest_layer(tls).socket().shutdown(tcp::socket::shutdown_both, ignored);
     }
 
+    void countHandshake(SSL* ssl) {
+        const char* serverName = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+        std::lock_guard lock(mutex_);
+        HandshakeCount& count = handshakes_[serverName ? serverName : ""];
+        ++count.total;
+        if (SSL_session_reused(ssl) == 1) {
+            ++count.resumed;
+        }
+    }
+
     void record(const RecordedRequest& request) {
         {
             std::lock_guard lock(mutex_);
@@ -250,6 +261,7 @@ public:
     std::vector<Route> routes_;
     std::map<std::string, std::shared_ptr<LocalWebSocketEndpoint>> webSockets_;
     std::vector<RecordedRequest> requests_;
+    std::map<std::string, HandshakeCount> handshakes_;
 };
 
 std::vector<std::string> LocalHttpsServer::defaultHostNames() {
@@ -304,6 +316,21 @@ bool LocalHttpsServer::waitForRequests(std::size_t count, std::chrono::milliseco
 
 std::uint64_t LocalHttpsServer::connectionCount() const {
     return impl_->connections_.load();
+}
+
+std::map<std::string, LocalHttpsServer::HandshakeCount> LocalHttpsServer::tlsHandshakesByServerName()
+    const {
+    std::lock_guard lock(impl_->mutex_);
+    return impl_->handshakes_;
+}
+
+std::uint64_t LocalHttpsServer::tlsHandshakeCount() const {
+    std::lock_guard lock(impl_->mutex_);
+    std::uint64_t total = 0;
+    for (const auto& [name, count] : impl_->handshakes_) {
+        total += count.total;
+    }
+    return total;
 }
 
 platform::HttpRouting LocalHttpsServer::routing() const {

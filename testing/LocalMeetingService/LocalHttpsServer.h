@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +58,16 @@ public:
     bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
     /// Number of TCP connections accepted so far.
     std::uint64_t connectionCount() const;
+
+    /// TLS handshakes completed so far, per server name the client asked for (SNI; "" when it
+    /// sent none). Resumed sessions count too: each is a handshake the client waited for.
+    struct HandshakeCount {
+        std::uint64_t total = 0;
+        std::uint64_t resumed = 0;  ///< of `total`, those that resumed an earlier session
+    };
+    std::map<std::string, HandshakeCount> tlsHandshakesByServerName() const;
+    /// Every completed TLS handshake, whatever the server name.
+    std::uint64_t tlsHandshakeCount() const;
 
     /// Routing that sends a transport's requests to this server and trusts its CA.
     platform::HttpRouting routing() const;

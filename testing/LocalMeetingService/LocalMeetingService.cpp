@@ -957,6 +957,15 @@ platform::HttpRouting LocalMeetingService::routing() const {
     return server_->routing();
 }
 
+std::map<std::string, LocalHttpsServer::HandshakeCount>
+LocalMeetingService::tlsHandshakesByServerName() const {
+    return server_->tlsHandshakesByServerName();
+}
+
+std::uint64_t LocalMeetingService::tlsHandshakeCount() const {
+    return server_->tlsHandshakeCount();
+}
+
 void LocalMeetingService::routeRoom(const MeetingRoomSetup& setup) {
     const std::string meeting = "/api/rooms/" + percentEncodePathSegment(setup.meetingId);
     const std::string thread =

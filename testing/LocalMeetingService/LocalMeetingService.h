@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +54,9 @@ public:
     const std::string& caFile() const;
     /// Routing that points a transport at this service (see `LocalHttpsServer::routing`).
     platform::HttpRouting routing() const;
+    /// TLS handshakes the service completed, per server name (REST and room socket alike).
+    std::map<std::string, LocalHttpsServer::HandshakeCount> tlsHandshakesByServerName() const;
+    std::uint64_t tlsHandshakeCount() const;
 
     /// Adds a room (or replaces the one with the same meeting id).
     void addRoom(MeetingRoomSetup setup);

@@ -1,0 +1,404 @@
+// A whole meeting in one process, to see what a host app sees: the local meeting service, and N
+// clients (default 3) that join one room on the stand-in media engine and messaging service.
+// Every delegate callback is printed as it happens. The first client is the host: it locks the
+// meeting, starts the recording, mutes everyone, removes the last participant, and then everyone
+// leaves.
+//
+//   kr_example_Meeting [--participants N] [--room MEETING_ID:PIN] [--seconds S]
+//
+// --seconds bounds the whole run (default 30). Exit status: 0 when every step happened, 1 when
+// one did not (the line starting with "demo:" says which), 2 for a bad command line.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
+#include "KivRaneCoreSDK/Network/Utils/Reachability.h"
+#include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
+#include "examples/support/PrintingClientDelegate.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingService.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using kr::example::PrintingClientDelegate;
+
+constexpr int kMinParticipants = 2;  // a host and someone to remove
+constexpr int kMaxParticipants = 20;
+
+struct Options {
+    int participants = 3;
+    kr::test::MeetingRoomSetup room;
+    long seconds = 30;
+};
+
+int usage(const char* program) {
+    std::cerr << "usage: " << program
+              << " [--participants N] [--room MEETING_ID:PIN] [--seconds S]\n"
+                 "  --participants N  clients in the meeting, "
+              << kMinParticipants << " to " << kMaxParticipants
+              << " (default 3); the first one hosts\n"
+                 "  --room ID:PIN     the meeting's id and pin (default 1234567890:4321)\n"
+                 "  --seconds S       bound on the whole run (default 30)\n";
+    return 2;
+}
+
+std::optional<Options> parse(int argc, char** argv) {
+    Options options;
+    options.room = *kr::test::MeetingRoomSetup::fromArgument("1234567890:4321");
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc)
+            return std::nullopt;
+        const char* value = argv[++i];
+        char* end = nullptr;
+        if (arg == "--participants") {
+            const long n = std::strtol(value, &end, 10);
+            if (*end != '\0' || n < kMinParticipants || n > kMaxParticipants)
+                return std::nullopt;
+            options.participants = static_cast<int>(n);
+        } else if (arg == "--room") {
+            auto room = kr::test::MeetingRoomSetup::fromArgument(value);
+            if (!room || room->pin.empty())
+                return std::nullopt;
+            options.room = std::move(*room);
+        } else if (arg == "--seconds") {
+            options.seconds = std::strtol(value, &end, 10);
+            if (*end != '\0' || options.seconds <= 0)
+                return std::nullopt;
+        } else {
+            return std::nullopt;
+        }
+    }
+    options.room.maxParticipants =
+        std::max<std::int64_t>(options.room.maxParticipants, options.participants + 1);
+    return options;
+}
+
+void say(const std::string& line) {
+    std::cout << line << std::endl;  // flushed: lines show up as things happen
+}
+
+std::string nameFor(int index) {
+    static const char* const names[] = {"alice", "bob",   "carol", "dave", "erin",
+                                        "frank", "grace", "heidi", "ivan", "judy"};
+    return index < 10 ? names[index] : "guest" + std::to_string(index + 1);
+}
+
+/// One client's main delegate: prints everything and remembers what the script waits for.
+class Participant : public PrintingClientDelegate {
+public:
+    using PrintingClientDelegate::PrintingClientDelegate;
+
+    bool joined = false;
+    bool left = false;
+    bool failed = false;
+    kr::KRUserLeftReason leftReason;
+    std::set<std::string> othersSeen;  // uids of remote users reported joined
+    bool heardLock = false;
+    bool heardRecording = false;
+    bool heardMute = false;
+
+    void didLocalUserJoinedMeeting(const kr::KRMeeting& meeting,
+                                   const std::shared_ptr<kr::KRMeetingUser>& user) override {
+        PrintingClientDelegate::didLocalUserJoinedMeeting(meeting, user);
+        joined = true;
+    }
+    void didLocalUserFailedToJoinMeeting(const kr::KRMeetingJoinError& error) override {
+        PrintingClientDelegate::didLocalUserFailedToJoinMeeting(error);
+        failed = true;
+    }
+    void didLocalUserLeftMeeting(const kr::KRMeeting& meeting,
+                                 const kr::KRUserLeftReason& reason) override {
+        PrintingClientDelegate::didLocalUserLeftMeeting(meeting, reason);
+        left = true;
+        leftReason = reason;
+    }
+    void didRemoteUserJoinedMeeting(const kr::KRMeeting& meeting,
+                                    const std::shared_ptr<kr::KRMeetingUser>& user) override {
+        PrintingClientDelegate::didRemoteUserJoinedMeeting(meeting, user);
+        if (user)
+            othersSeen.insert(user->id());
+    }
+    void didMeetingLocked(const kr::KRMeeting& meeting,
+                          const std::shared_ptr<kr::KRMeetingUser>& by) override {
+        PrintingClientDelegate::didMeetingLocked(meeting, by);
+        heardLock = true;
+    }
+    void didRecordingStarted(const kr::KRMeeting& meeting,
+                             const std::shared_ptr<kr::KRMeetingUser>& by) override {
+        PrintingClientDelegate::didRecordingStarted(meeting, by);
+        heardRecording = true;
+    }
+    void didHostEnableHardAudioMute(const kr::KRMeeting& meeting,
+                                    const std::shared_ptr<kr::KRMeetingUser>& by) override {
+        PrintingClientDelegate::didHostEnableHardAudioMute(meeting, by);
+        heardMute = true;
+    }
+};
+
+struct Member {
+    std::string name;
+    std::shared_ptr<kr::KRClient> client;
+    std::shared_ptr<Participant> delegate;
+};
+
+/// A directory under the system's temporary directory, removed with everything in it.
+class TempDirectory {
+public:
+    TempDirectory() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kr-meeting-demo-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr)
+            path_ = pattern;
+    }
+    ~TempDirectory() {
+        std::error_code ignored;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ignored);
+    }
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+/// A connectivity handler that watches nothing: the whole meeting runs on loopback.
+std::shared_ptr<kr::NetworkReachabilityHandler> loopbackReachability() {
+    return kr::NetworkReachabilityHandler::create(
+        []() -> kr::Result<std::shared_ptr<kr::Reachability>, kr::ReachabilityError> {
+            return kr::Failure{kr::ReachabilityError{}};
+        });
+}
+
+/// The meeting, step by step. Each step starts something on the main queue and runs the queue
+/// until what it waits for has happened or the run's time is up.
+class Demo {
+public:
+    explicit Demo(const Options& options) : options_(options) {}
+
+    int run() {
+        const auto start = Clock::now();
+        // A little of the time is kept for leaving cleanly when a step does not happen.
+        const Clock::duration total = std::chrono::seconds(options_.seconds);
+        const Clock::duration reserve = std::min<Clock::duration>(3s, total / 5);
+        deadline_ = start + total - reserve;
+
+        service_.addRoom(options_.room);
+        say("demo: local meeting service on 127.0.0.1:" + std::to_string(service_.port()) +
+            ", meeting " + options_.room.meetingId + " pin " + options_.room.pin + ", " +
+            std::to_string(options_.participants) + " participants");
+        if (storage_.path().empty()) {
+            say("demo: no temporary directory could be made");
+            return 1;
+        }
+        for (int i = 0; i < options_.participants; ++i) {
+            makeMember(nameFor(i));
+        }
+
+        const bool ok = script();
+        leaveAll(ok ? deadline_ + reserve : Clock::now() + reserve);
+        members_.clear();  // clients go before the worlds they live in
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        say(std::string("demo: ") + (ok ? "done" : "failed") + " after " +
+            std::to_string(took.count()) + " ms");
+        return ok ? 0 : 1;
+    }
+
+private:
+    void makeMember(const std::string& name) {
+        kr::KRDependencies deps;
+        deps.queue = main_;
+        deps.routing = service_.routing();
+        deps.storageDirectory = storage_.path() / name;
+        deps.mediaBus = mediaBus_;
+        deps.messagingService = messaging_;
+        deps.reachability = loopbackReachability();
+        std::filesystem::create_directories(deps.storageDirectory);
+        Member member{name, kr::KRClient::create(std::move(deps)),
+                      std::make_shared<Participant>(name, say)};
+        members_.push_back(std::move(member));
+    }
+
+    Member& host() { return members_.front(); }
+    Member& removed() { return members_.back(); }
+
+    /// Runs the queue until `done` holds; false (and says so) when the time is up first.
+    bool waitFor(const std::string& what, const std::function<bool()>& done) {
+        const auto left = deadline_ - Clock::now();
+        if (done() || (left > Clock::duration::zero() && main_->runUntil(done, left))) {
+            return true;
+        }
+        say("demo: " + what + " did not happen within --seconds " +
+            std::to_string(options_.seconds));
+        return false;
+    }
+
+    /// Starts a host control and waits for its completion; false when it failed or never came.
+    bool hostDoes(const std::string& what,
+                  const std::function<void(kr::KRClient&, kr::KRClient::Completion)>& action) {
+        say("-- " + host().name + " (host) " + what);
+        std::optional<bool> outcome;
+        action(*host().client, [&outcome](bool ok) { outcome = ok; });
+        if (!waitFor(host().name + " to " + what, [&] { return outcome.has_value(); })) {
+            return false;
+        }
+        if (!*outcome)
+            say("demo: the service refused to " + what);
+        return *outcome;
+    }
+
+    /// Waits until every member but the host (and those gone) heard what `heard` reads.
+    bool othersHear(const std::string& what, bool Participant::*heard) {
+        return waitFor("everyone hearing " + what, [&] {
+            return std::all_of(members_.begin() + 1, members_.end(), [&](const Member& m) {
+                return m.delegate->left || (*m.delegate).*heard;
+            });
+        });
+    }
+
+    void join(Member& member, kr::KRUserRole role) {
+        say("-- " + member.name + " joins");
+        member.client->joinMeeting(
+            kr::KRJoinMeetingData(options_.room.meetingId, options_.room.pin, member.name),
+            kr::KRJoinMeetingConfig(std::move(role), true, true), member.delegate);
+    }
+
+    bool joinedOrFailed(const Member& m) const { return m.delegate->joined || m.delegate->failed; }
+
+    bool script() {
+        join(host(), kr::KRUserRole::host(options_.room.hostToken));
+        if (!waitFor(host().name + " joining", [&] { return joinedOrFailed(host()); }) ||
+            host().delegate->failed) {
+            return false;
+        }
+        for (auto it = members_.begin() + 1; it != members_.end(); ++it) {
+            join(*it, kr::KRUserRole::speaker());
+        }
+        if (!waitFor("everyone joining", [&] {
+                return std::all_of(members_.begin(), members_.end(),
+                                   [&](const Member& m) { return joinedOrFailed(m); });
+            })) {
+            return false;
+        }
+        if (std::any_of(members_.begin(), members_.end(),
+                        [](const Member& m) { return m.delegate->failed; })) {
+            say("demo: not everyone could join");
+            return false;
+        }
+        const std::size_t others = members_.size() - 1;
+        if (!waitFor("everyone seeing the others", [&] {
+                return std::all_of(members_.begin(), members_.end(), [&](const Member& m) {
+                    return m.delegate->othersSeen.size() >= others;
+                });
+            })) {
+            return false;
+        }
+
+        if (!hostDoes("locks the meeting",
+                      [](kr::KRClient& c, auto done) { c.lockMeeting(std::move(done)); }) ||
+            !othersHear("the meeting locked", &Participant::heardLock)) {
+            return false;
+        }
+        if (!hostDoes("starts the recording",
+                      [](kr::KRClient& c, auto done) { c.startRecording(std::move(done)); }) ||
+            !othersHear("the recording started", &Participant::heardRecording)) {
+            return false;
+        }
+        if (!hostDoes("mutes everyone",
+                      [](kr::KRClient& c, auto done) {
+                          c.hardMuteUnmuteUsersAudio(true, std::move(done));
+                      }) ||
+            !othersHear("everyone muted", &Participant::heardMute)) {
+            return false;
+        }
+
+        // The host names the participant by the uid its own client knows them by.
+        const auto target = host().client->getUser(removed().client->currentRoom().userWebRtcId);
+        if (!target) {
+            say("demo: " + host().name + " does not know " + removed().name);
+            return false;
+        }
+        if (!hostDoes("removes " + removed().name,
+                      [&](kr::KRClient& c, auto done) {
+                          c.removeUserFromMeeting(target, std::move(done));
+                      }) ||
+            !waitFor(removed().name + " leaving the meeting",
+                     [&] { return removed().delegate->left; })) {
+            return false;
+        }
+        if (removed().delegate->leftReason.kind() !=
+            kr::KRUserLeftReason::Kind::removedFromMeeting) {
+            say("demo: " + removed().name + " left, but not as removed");
+            return false;
+        }
+        return true;
+    }
+
+    /// Everyone still in (or joining) the meeting leaves, the host last; waits until `until`.
+    void leaveAll(Clock::time_point until) {
+        for (auto it = members_.rbegin(); it != members_.rend(); ++it) {
+            Member& m = *it;
+            const bool inMeeting = m.delegate->joined && !m.delegate->left;
+            if (!inMeeting && !m.client->isJoining())
+                continue;
+            say("-- " + m.name + " leaves");
+            m.client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
+        }
+        const auto settled = [&] {
+            return std::all_of(members_.begin(), members_.end(),
+                               [](const Member& m) {
+                                   return m.delegate->left || m.delegate->failed ||
+                                          !m.client->isJoining();
+                               }) &&
+                   std::all_of(members_.begin(), members_.end(), [](const Member& m) {
+                       return m.delegate->left || !m.delegate->joined;
+                   });
+        };
+        const auto left = until - Clock::now();
+        if (!settled() && (left <= Clock::duration::zero() || !main_->runUntil(settled, left))) {
+            say("demo: not everyone had left when the time was up");
+        }
+    }
+
+    Options options_;
+    Clock::time_point deadline_;
+    TempDirectory storage_;
+    kr::test::LocalMeetingService service_{false};
+    std::shared_ptr<kr::platform::MainQueue> main_ = kr::platform::MainQueue::create();
+    std::shared_ptr<kr::platform::MediaBus> mediaBus_ = kr::platform::MediaBus::create();
+    std::shared_ptr<kr::platform::MessagingService> messaging_ =
+        kr::platform::MessagingService::create();
+    std::vector<Member> members_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const auto options = parse(argc, argv);
+    if (!options) {
+        return usage(argv[0]);
+    }
+    Demo demo(*options);
+    return demo.run();
+}
