@@ -353,6 +353,10 @@ private:
     template <class Request, class OnSuccess>
     void sendHostRequest(const Request& request, const char* action, Completion completion,
                          OnSuccess onSuccess);
+    /// Recording start or stop: the request, then the control message and the recording event
+    /// on success, or the error event on failure (defined in KRClientHostControls.cpp).
+    template <class Request>
+    void sendRecordingRequest(const Request& request, bool start, Completion completion);
 
     platform::SequenceChecker checker_;
     KRDependencies deps_;

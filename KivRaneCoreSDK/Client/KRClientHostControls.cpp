@@ -37,50 +37,45 @@ void KRClient::unLockMeeting(Completion completion) {
 
 void KRClient::startRecording(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    const std::uint64_t generation = generation_;
-    send(StartRecordingRequest(currentRoom_.historyId),
-         [generation, completion = std::move(completion)](KRClient& client,
-                                                          const auto& result) {
-             if (!client.isCurrent(generation)) {
-                 if (completion) completion(replySucceeded(result));
-                 return;
-             }
-             if (!replySucceeded(result)) {
-                 const std::string message = replyErrorMessage(result);
-                 client.logger_.error("Start Recording Error ::: " + message);
-                 client.sendErrorEvent(KRMeetingError::recordingStartFailed(message));
-                 if (completion) completion(false);
-                 return;
-             }
-             client.logger_.info("Start Recording API Successfull");
-             client.sendControlMessage(ControlMessage::recordingStarted, nullptr, {});
-             client.sendRecordingStartedEvent(client.currentRoom_.userWebRtcId);
-             if (completion) completion(true);
-         });
+    sendRecordingRequest(StartRecordingRequest(currentRoom_.historyId), true,
+                         std::move(completion));
 }
 
 void KRClient::stopRecording(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    sendRecordingRequest(StopRecordingRequest(currentRoom_.historyId), false,
+                         std::move(completion));
+}
+
+template <class Request>
+void KRClient::sendRecordingRequest(const Request& request, bool start, Completion completion) {
     const std::uint64_t generation = generation_;
-    send(StopRecordingRequest(currentRoom_.historyId),
-         [generation, completion = std::move(completion)](KRClient& client,
-                                                          const auto& result) {
-             if (!client.isCurrent(generation)) {
-                 if (completion) completion(replySucceeded(result));
-                 return;
-             }
-             if (!replySucceeded(result)) {
-                 const std::string message = replyErrorMessage(result);
-                 client.logger_.error("Stop Recording Error ::: " + message);
-                 client.sendErrorEvent(KRMeetingError::recordingStopFailed(message));
-                 if (completion) completion(false);
-                 return;
-             }
-             client.logger_.info("Stop Recording API Successfull");
-             client.sendControlMessage(ControlMessage::recordingStopped, nullptr, {});
-             client.sendRecordingStoppedEvent(client.currentRoom_.userWebRtcId);
-             if (completion) completion(true);
-         });
+    send(request, [generation, start, completion = std::move(completion)](KRClient& client,
+                                                                          const auto& result) {
+        if (!client.isCurrent(generation)) {
+            if (completion) completion(replySucceeded(result));
+            return;
+        }
+        const std::string action = start ? "Start Recording" : "Stop Recording";
+        if (!replySucceeded(result)) {
+            const std::string message = replyErrorMessage(result);
+            client.logger_.error(action + " Error ::: " + message);
+            client.sendErrorEvent(start ? KRMeetingError::recordingStartFailed(message)
+                                        : KRMeetingError::recordingStopFailed(message));
+            if (completion) completion(false);
+            return;
+        }
+        client.logger_.info(action + " API Successfull");
+        client.sendControlMessage(
+            start ? ControlMessage::recordingStarted : ControlMessage::recordingStopped, nullptr,
+            {});
+        if (start) {
+            client.sendRecordingStartedEvent(client.currentRoom_.userWebRtcId);
+        } else {
+            client.sendRecordingStoppedEvent(client.currentRoom_.userWebRtcId);
+        }
+        if (completion) completion(true);
+    });
 }
 
 void KRClient::hardMuteUnmuteUsersAudio(bool isMute, Completion completion) {
