@@ -10,6 +10,7 @@ namespace kr {
 std::shared_ptr<KRClient> KRClient::create(KRDependencies dependencies) {
     std::shared_ptr<KRClient> client(new KRClient(std::move(dependencies)));
     client->wireHooks();
+    client->wireEngine();
     return client;
 }
 

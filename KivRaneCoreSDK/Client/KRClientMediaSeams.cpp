@@ -22,18 +22,10 @@ void KRClient::configureRtm() {
     // wired to the messaging manager: log in and join the room's channel.
 }
 
-void KRClient::configureEngineAndJoin() {
-    // wired to the engine wrapper: configure the engine (app id, encoder settings) and join the
-    // media channel; the engine's local-join report then calls completeLocalMediaJoin().
-}
-
 void KRClient::cancelMediaJoin() {
-    // wired to the messaging/engine managers: leave the media channel and messaging of a join
-    // that failed after they were asked to join.
-}
-
-void KRClient::switchLocalMediaInEngine(bool /*audio*/, bool /*isMute*/) {
-    // wired to the messaging/engine managers: mute or unmute the local microphone or camera.
+    cancelEngineJoin();
+    // wired to the messaging manager: leave the messaging channel of a join that failed after it
+    // was asked to join.
 }
 
 void KRClient::leaveMediaAndMessaging() {
@@ -43,12 +35,6 @@ void KRClient::leaveMediaAndMessaging() {
 
 void KRClient::leaveRtm() {
     // wired to the messaging manager: leave the channel and log out.
-}
-
-void KRClient::leaveEngine() {
-    // wired to the engine wrapper: leave the media channel; its local-leave report then calls
-    // handleLocalMediaLeft(). Until then the channel counts as left at once.
-    handleLocalMediaLeft();
 }
 
 void KRClient::configureChatClient() {

@@ -1,7 +1,7 @@
 // Clients on the local meeting service over real HTTPS: the server part of the join road up to the
 // point where media and messaging take over, every fault of every join-road call, refusals by
 // name, host controls that ask the server first, and leave. The engine's confirmation of the local
-// join is given by the test (`completeLocalMediaJoin`), as the engine wiring will.
+// join comes from the stand-in engine on the test's own media bus.
 
 #include <gtest/gtest.h>
 
@@ -19,6 +19,7 @@
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Http/HttpTransport.h"
+#include "platform/Media/MediaBus.h"
 #include "support/ClientTestDelegate.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
@@ -61,6 +62,7 @@ protected:
         deps.reachability = test::quietReachability();
         deps.storageDirectory = storage.path();
         deps.routing = service.routing();
+        deps.mediaBus = bus;
         Member member{KRClient::create(deps),
                       std::make_shared<ClientTestDelegate>(tag, nullptr, main)};
         members.push_back(member);
@@ -90,8 +92,14 @@ protected:
         startJoin(member, std::move(role));
         EXPECT_TRUE(runJoinRoad(member));
         EXPECT_TRUE(member.delegate->joinFailures.empty()) << tag;
-        member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
+        EXPECT_TRUE(awaitMediaJoin(member)) << tag;
         return member;
+    }
+
+    /// Runs the queue until the media channel confirmed the local join.
+    bool awaitMediaJoin(Member& member) {
+        return main->runUntil([&] { return !member.client->isJoining(); }, 10s) &&
+               member.delegate->joinFailures.empty();
     }
 
     /// Runs a host control and returns its completion's value.
@@ -103,6 +111,7 @@ protected:
     }
 
     std::shared_ptr<platform::MainQueue> main;
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
     test::ScopedTempDirectory storage;
     test::LocalMeetingService service;
     std::deque<Member> members;  // references to members stay valid as more join
@@ -130,10 +139,8 @@ TEST_F(KRClientJoinIntegrationTest, GuestJoinAsksTheServerInOrderThenWaitsForThe
     EXPECT_TRUE(a.delegate->events().empty());
 
     // As host calls arrive: on the main queue.
-    main->post([&] {
-        a.client->completeLocalMediaJoin(engineParticipant(a.uid()), std::nullopt);
-        a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
-    });
+    ASSERT_TRUE(awaitMediaJoin(a));
+    main->post([&] { a.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
     ASSERT_TRUE(main->runUntil([&] { return a.delegate->events().size() == 2; }, 10s));
     main->runFor(200ms);
     EXPECT_EQ(a.delegate->events(),
@@ -178,7 +185,9 @@ TEST_F(KRClientJoinIntegrationTest, CredentialsInTheSettingsSkipEveryServerCallB
     main->post([&] {
         startJoin(a);
         EXPECT_TRUE(a.client->isAwaitingMediaJoin());
-        a.client->completeLocalMediaJoin(engineParticipant("777"), std::nullopt);
+    });
+    ASSERT_TRUE(main->runUntil([&] { return a.delegate->events().size() == 1; }, 10s));
+    main->post([&] {
         a.client->muteLocalAudio(true);
         a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     });
@@ -438,7 +447,7 @@ protected:
         member.client->setParameters(boost::json::object{{"kr_app_group_name", kGroup}});
         startJoin(member);
         EXPECT_TRUE(runJoinRoad(member));
-        member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
+        EXPECT_TRUE(awaitMediaJoin(member));
         return member;
     }
     std::vector<platform::ObserverToken> tokens;

@@ -16,6 +16,8 @@
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Media/MediaOperation.h"
 #include "support/ClientTestDelegate.h"
 
 namespace kr {
@@ -44,6 +46,7 @@ protected:
         KRDependencies deps;
         deps.queue = queue;
         deps.reachability = test::quietReachability();
+        deps.mediaBus = bus;
         client = KRClient::create(deps);
     }
 
@@ -59,8 +62,15 @@ protected:
                             KRJoinMeetingConfig(role, true, true), main);
     }
 
+    /// The road without server calls up to the media channel's confirmation.
+    void joinedWithoutServer() {
+        joinWithoutServer();
+        queue->runPending();
+    }
+
     std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
     std::shared_ptr<platform::MainQueue> queue = platform::MainQueue::create(clock);
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
     std::shared_ptr<ClientTestDelegate> main = std::make_shared<ClientTestDelegate>("main");
     std::shared_ptr<KRClient> client;
 };
@@ -325,6 +335,7 @@ TEST_F(KRClientTest, StatusReplyNamesKnownUsersButCreatesNoneOnTheDefaultRoad) {
 // ---- The road without server calls ----
 
 TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
+    bus->failNext(platform::MediaOperation::joinChannelByToken, -17);
     joinWithoutServer();
     EXPECT_TRUE(client->isAwaitingMediaJoin());
     clock->advance(59s);
@@ -342,8 +353,7 @@ TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
 }
 
 TEST_F(KRClientTest, ConfirmedLocalJoinStartsTheWatchdogAndReportsOnce) {
-    joinWithoutServer();
-    client->completeLocalMediaJoin(peer(42), 42);
+    joinedWithoutServer();
     EXPECT_TRUE(client->hasConnectionCheckTimer());
     EXPECT_FALSE(client->hasPollingTimers());  // this road does not poll
     EXPECT_EQ(main->events(), std::vector<std::string>{"main: joined 42"});
@@ -362,6 +372,7 @@ TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
     KRDependencies deps;
     deps.queue = queue;
     deps.reachability = test::quietReachability();
+    deps.mediaBus = bus;
     auto other = KRClient::create(deps);
     auto delegate = std::make_shared<ClientTestDelegate>("other");
     other->setParameters(boost::json::parse(
@@ -374,14 +385,14 @@ TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
 }
 
 TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials) {
-    joinWithoutServer();
-    client->completeLocalMediaJoin(peer(42), 42);
+    joinedWithoutServer();
     KRCurrentRoom& room = client->currentRoom();
     room.isMeetingLocked = room.isRecordingOn = room.isHardMuteEnabled = true;
     room.isWhiteboardShared = true;
     room.localScreenShareTrackUid = 5;
     client->leaveMeeting(KRUserLeftReason::removedFromMeeting("Host"));
     EXPECT_EQ(client->localUserLeftReason(), KRUserLeftReason::removedFromMeeting("Host"));
+    queue->runPending();  // the media channel reports the leave
 
     client->joinMeeting(KRJoinMeetingData("m-2", "2", "Me"),
                         KRJoinMeetingConfig(KRUserRole::audience(), true, true), main);
@@ -398,12 +409,12 @@ TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials)
 }
 
 TEST_F(KRClientTest, LeaveReportsOnceWithTheReasonAndNothingFollows) {
-    joinWithoutServer();
-    client->completeLocalMediaJoin(peer(42), 42);
+    joinedWithoutServer();
     client->currentRoom().localScreenShareTrackUid = 9;  // the local user was sharing
     client->leaveMeeting(KRUserLeftReason::leaveMeeting());
-    client->leaveMeeting(KRUserLeftReason::networkDropped());  // not in a meeting any more
-    client->handleLocalMediaLeft();
+    client->leaveMeeting(KRUserLeftReason::networkDropped());  // already leaving
+    queue->runPending();
+    client->handleLocalMediaLeft();  // a second report of the leave
     clock->advance(120s);
     queue->runPending();
     EXPECT_EQ(main->events(), (std::vector<std::string>{"main: joined 42",
@@ -414,8 +425,7 @@ TEST_F(KRClientTest, LeaveReportsOnceWithTheReasonAndNothingFollows) {
 }
 
 TEST_F(KRClientTest, HandRaiseSetsRoomAndUserAndTellsTheMainDelegate) {
-    joinWithoutServer();
-    client->completeLocalMediaJoin(peer(42), 42);
+    joinedWithoutServer();
     client->addDelegate("extra", std::make_shared<ClientTestDelegate>("extra"));
     client->raiseHand();
     EXPECT_TRUE(client->currentRoom().isCurrentUserHandRaised);
