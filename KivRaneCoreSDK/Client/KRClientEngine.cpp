@@ -386,10 +386,12 @@ void KRClient::addParticipantStream(std::uint64_t uid, bool knownTrack) {
     const auto participant = rtcManager_->setUpRemoteVideo(uid, kRenderHidden);
     if (!participant) return;
     participant->setIsAudience(false);
+    // Read before the update, which makes the user a speaker again.
     const auto previous = knownTrack ? currentRoom_.trackUser(std::to_string(uid)) : nullptr;
+    const bool wasInAudience = previous && !previous->isSpeaker();
     const auto user = currentRoom_.upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (!user) return;
-    if (previous && !previous->isSpeaker()) {
+    if (wasInAudience) {
         sendRemoteUserMovedToParticipants(user);
         return;
     }
