@@ -8,6 +8,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,20 @@ TEST_F(KRClientEngineIntegrationTest, ARoleChangeToTheAudienceIsHeardByBothSides
     EXPECT_EQ(a.client->getMeetingUsers().size(), 2u);
     EXPECT_FALSE(a.client->getUser(b.uid())->isSpeaker());
     EXPECT_FALSE(a.delegate->has("remote left " + b.uid()));
+}
+
+TEST_F(KRClientEngineIntegrationTest, UnderHardMuteAJoiningParticipantStartsWithTheMicOff) {
+    Member& host = joined(KRUserRole::host("host-token-1"));
+    std::optional<bool> muted;
+    main->post([&] { host.client->hardMuteUnmuteUsersAudio(true, [&](bool ok) { muted = ok; }); });
+    ASSERT_TRUE(runUntil([&] { return muted.has_value(); }));
+    ASSERT_TRUE(*muted);
+    Member& guest = joined();
+    ASSERT_TRUE(runUntil([&] { return guest.delegate->has("mic off"); }));
+    EXPECT_TRUE(guest.client->currentRoom().isCurrentUserAudioMuted);
+    EXPECT_TRUE(guest.client->rtcManager()->isLocalUserAudioMuted());
+    EXPECT_TRUE(guest.client->getMeetingLocalUser()->audioTrack()->isMuted());
+    EXPECT_FALSE(host.client->rtcManager()->isLocalUserAudioMuted());
 }
 
 TEST_F(KRClientEngineIntegrationTest, ALateAnswerAboutAStreamChangesNothing) {
