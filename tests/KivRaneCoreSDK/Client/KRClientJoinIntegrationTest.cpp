@@ -373,6 +373,13 @@ TEST_F(KRClientJoinIntegrationTest, ARemoteWhiteboardSeenInTheStatusOpensOnce) {
 TEST_F(KRClientJoinIntegrationTest, AStatusReplyArrivingAfterTheLeaveChangesNothing) {
     Member& host = joined("host", KRUserRole::host(kHostToken));
     Member& guest = joined("guest");
+    // The media channel's questions about each other's streams are answered before recording.
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            return guest.client->getMeetingUsers().size() == 2 &&
+                   guest.client->pendingStreamQuestions().empty();
+        },
+        10s));
     EXPECT_TRUE(await([&](auto done) { host.client->startRecording(done); }));
     service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(600ms).times(1));
     guest.client->getRoomConnectionStatus({});
