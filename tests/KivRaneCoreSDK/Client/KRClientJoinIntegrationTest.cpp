@@ -351,6 +351,15 @@ TEST_F(KRClientJoinIntegrationTest, HostControlsReachTheServerForAKnownParticipa
 TEST_F(KRClientJoinIntegrationTest, ARemoteWhiteboardSeenInTheStatusOpensOnce) {
     Member& host = joined("host", KRUserRole::host(kHostToken));
     Member& guest = joined("guest");
+    // The media channel's questions about each other's streams are answered first.
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            return guest.client->getMeetingUsers().size() == 2 &&
+                   host.client->getMeetingUsers().size() == 2 &&
+                   guest.client->pendingStreamQuestions().empty() &&
+                   host.client->pendingStreamQuestions().empty();
+        },
+        10s));
     EXPECT_TRUE(await([&](auto done) { host.client->startWhitebboard(false, "", "", done); }));
     EXPECT_TRUE(host.client->currentRoom().isLocalUserSharingWhiteboard);
     EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
