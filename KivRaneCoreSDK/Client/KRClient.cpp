@@ -11,6 +11,7 @@ std::shared_ptr<KRClient> KRClient::create(KRDependencies dependencies) {
     std::shared_ptr<KRClient> client(new KRClient(std::move(dependencies)));
     client->wireHooks();
     client->wireMessaging();
+    client->wireEngine();
     return client;
 }
 

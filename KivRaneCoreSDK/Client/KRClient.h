@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,6 +14,12 @@
 
 #include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/RTC/Enums/KRRemoteStreamQuality.h"
+#include "KivRaneCoreSDK/RTC/Models/KRRtcVideoEncoderConfig.h"
+#include "KivRaneCoreSDK/Common/Enums/KRAudioDeviceType.h"
+#include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
+#include "platform/Media/AudioSessionRouteDescription.h"
+#include "platform/UI/View.h"
 #include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Client/KRControlMessage.h"
 #include "KivRaneCoreSDK/Chat/KRChatManager.h"
@@ -43,6 +50,11 @@ namespace kr {
 
 class KRNetworkClient;
 class KRWebSocketManager;
+class KRRtcManger;
+class KRRtcParticipant;
+namespace platform {
+class MediaEngineFactory;
+}
 
 /// The meeting client the host app creates: settings, the join road, the meeting's operations and
 /// every report to the host app through `KRClientDelegate`. Owns the room store, the participant
@@ -204,6 +216,74 @@ public:
     bool hasPollingTimers() const { return getConnectionTimer_ && postConnectionTimer_; }
     bool hasConnectionCheckTimer() const { return connectionCheckTimer_ != nullptr; }
 
+    // ---- Default-road media engine (KRClientEngine.cpp) ----
+
+    /// The default road's engine wrapper, made with the client and kept for its whole life.
+    const std::shared_ptr<KRRtcManger>& rtcManager() const { return rtcManager_; }
+    void setAudioFilePathForUserJoin(const std::string& filePath);
+    void setAudioFilePathForUserLeft(const std::string& filePath);
+    void setVideoConfiguration(const KRRtcVideoEncoderConfig& videoEncoderConfig);
+    void setLowQualityVideoStream(const KRRtcVideoEncoderConfig& lowQualityVideoConfig);
+    void setUpDualStream(bool enable);
+    /// Kept for the next joins too; applied to the engine at once.
+    void applyVirtualBackground(const KRVirtualBackgroundType& background);
+    void startPreview();
+    void stopPreview();
+    void switchCamera();
+    /// Shows the local camera in `placeholderView` and starts the preview.
+    void getVideoPreview(const std::shared_ptr<platform::View>& placeholderView);
+    void switchAudioDevice(KRAudioDeviceType type);
+    /// Speaker or audience in the media channel; the host role changes nothing there.
+    void switchLocalUserRole(const KRUserRole& newRole);
+    void subscribeRemoteUserAudio(const std::string& id);
+    void unsubscribeRemoteUserAudio(const std::string& id);
+    void subscribeRemoteUserVideo(const std::string& id);
+    void unsubscribeRemoteUserVideo(const std::string& id);
+    void setVideoStreamQuality(KRRemoteStreamQuality quality, const std::string& uid);
+    void setRemoteUsersVolume(int value);
+    void blockRemoteAudioVideo(std::uint64_t uid);
+    void removeBlockedRemoteAudioVideo(std::uint64_t uid);
+    static bool hasHeadphones(const platform::AudioSessionRouteDescription& route);
+    static bool hasBluetoothConnecte(const platform::AudioSessionRouteDescription& route);
+    /// Remote streams whose kind is still being asked of the server.
+    const std::set<std::uint64_t>& pendingStreamQuestions() const { return pendingStreamUids_; }
+
+private:
+    class EngineEvents;  // forwards the engine wrapper's reports to the client, held weakly
+    /// The engine factory of this client, shared by both engine roads.
+    const std::shared_ptr<platform::MediaEngineFactory>& mediaEngineFactory() const {
+        return engineFactory_;
+    }
+    void wireEngine();
+    void cancelEngineJoin();
+    void onEngineLocalJoined();
+    void onEngineLocalMediaState(const std::shared_ptr<KRRtcParticipant>& participant, bool audio);
+    void onEngineLocalLeft();
+    void onEngineStreamAdded(std::uint64_t uid);
+    void onEngineStreamRemoved(std::uint64_t uid, const KRUserLeftReason& reason);
+    void onEngineRemoteMediaState(const std::shared_ptr<KRRtcParticipant>& participant,
+                                  bool audio);
+    void onEngineMovedToAudience(std::uint64_t uid);
+    void onEngineLoudestSpeaker(const std::shared_ptr<KRRtcParticipant>& speaker);
+    void onEngineTopSpeakers(const std::vector<std::shared_ptr<KRRtcParticipant>>& speakers);
+    void onEngineRoleChanged(bool isAudience);
+    void askServerForStream(std::uint64_t uid);
+    void addParticipantStream(std::uint64_t uid, bool knownTrack);
+    void addScreenShareStream(const KRScreenShareInfo& info);
+    void removeScreenShareStream(const KRScreenShareInfo& info, const KRUserLeftReason& reason);
+    /// The share a uid stands for: its entry, else a share track already holding that uid.
+    std::optional<KRScreenShareInfo> screenShareFor(std::uint64_t uid) const;
+    /// True while engine reports concern a meeting the host app hears about.
+    bool wantsEngineReports() const { return inMeeting_ || leaving_ || joinInProgress_; }
+
+    std::shared_ptr<platform::MediaEngineFactory> engineFactory_;
+    std::shared_ptr<KRRtcManger> rtcManager_;
+    std::shared_ptr<EngineEvents> engineEvents_;
+    std::set<std::uint64_t> pendingStreamUids_;
+    std::optional<KRVirtualBackgroundType> virtualBackgroundType_;
+    bool engineChannelRequested_ = false;  // asked to join, its leave report not yet seen
+
+public:
     // ---- Called by the engine and messaging wiring ----
 
     /// The media channel confirmed the local join. `participant` is the engine's participant whose
@@ -284,7 +364,7 @@ private:
     explicit KRClient(KRDependencies dependencies);
     void wireHooks();
 
-    // Seams to the messaging, engine, socket and chat managers (KRClientMediaSeams.cpp).
+    // Steps that involve both messaging and the media channel (KRClientMediaRoad.cpp).
     void sendControlMessage(ControlMessage message, const std::shared_ptr<KRMeetingUser>& target,
                             Completion completion, const std::string& reactionsType = {});
     void configureRtmAndEngine();

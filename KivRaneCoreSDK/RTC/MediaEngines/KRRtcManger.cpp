@@ -569,14 +569,21 @@ void KRRtcManger::didLeaveChannelWithStats(const platform::ChannelStats&) {
     // This runs inside the engine's own callback: destroying it here would pull it out from
     // under its delivery, so the reset runs as the next task on the queue.
     if (engine) {
-        queue_->post([weak = weak_from_this(), engine, factory = engineFactory_] {
+        // Held weakly: the engine holds the queue, so a queued task holding the engine would
+        // keep both alive for ever when the queue is dropped before it runs.
+        queue_->post([weak = weak_from_this(), weakEngine = std::weak_ptr(engine),
+                      weakFactory = std::weak_ptr(engineFactory_)] {
+            const auto left = weakEngine.lock();
+            if (!left) {
+                return;
+            }
             if (auto self = weak.lock()) {
-                if (self->resetPending_ && self->rtcEngine_ == engine) {
+                if (self->resetPending_ && self->rtcEngine_ == left) {
                     self->resetRtcEngine();
                 }
-            } else if (factory->engine() == engine) {
+            } else if (auto factory = weakFactory.lock(); factory && factory->engine() == left) {
                 // The wrapper went while the reset was queued; the left engine still goes.
-                engine->setDelegate({});
+                left->setDelegate({});
                 factory->destroy();
             }
         });

@@ -1,7 +1,7 @@
 // Clients on the local meeting service over real HTTPS: the server part of the join road up to the
 // point where media and messaging take over, every fault of every join-road call, refusals by
 // name, host controls that ask the server first, and leave. The engine's confirmation of the local
-// join is given by the test (`completeLocalMediaJoin`), as the engine wiring will.
+// join comes from the stand-in engine on the test's own media bus.
 
 #include <gtest/gtest.h>
 
@@ -20,6 +20,7 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Http/HttpTransport.h"
 #include "platform/Messaging/MessagingService.h"
+#include "platform/Media/MediaBus.h"
 #include "support/ClientTestDelegate.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
@@ -63,6 +64,7 @@ protected:
         deps.storageDirectory = storage.path();
         deps.routing = service.routing();
         deps.messagingService = messaging;
+        deps.mediaBus = bus;
         Member member{KRClient::create(deps),
                       std::make_shared<ClientTestDelegate>(tag, nullptr, main)};
         members.push_back(member);
@@ -92,8 +94,14 @@ protected:
         startJoin(member, std::move(role));
         EXPECT_TRUE(runJoinRoad(member));
         EXPECT_TRUE(member.delegate->joinFailures.empty()) << tag;
-        member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
+        EXPECT_TRUE(awaitMediaJoin(member)) << tag;
         return member;
+    }
+
+    /// Runs the queue until the media channel confirmed the local join.
+    bool awaitMediaJoin(Member& member) {
+        return main->runUntil([&] { return !member.client->isJoining(); }, 10s) &&
+               member.delegate->joinFailures.empty();
     }
 
     /// Runs a host control and returns its completion's value.
@@ -105,6 +113,7 @@ protected:
     }
 
     std::shared_ptr<platform::MainQueue> main;
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
     test::ScopedTempDirectory storage;
     test::LocalMeetingService service;
     std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
@@ -133,10 +142,8 @@ TEST_F(KRClientJoinIntegrationTest, GuestJoinAsksTheServerInOrderThenWaitsForThe
     EXPECT_TRUE(a.delegate->events().empty());
 
     // As host calls arrive: on the main queue.
-    main->post([&] {
-        a.client->completeLocalMediaJoin(engineParticipant(a.uid()), std::nullopt);
-        a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
-    });
+    ASSERT_TRUE(awaitMediaJoin(a));
+    main->post([&] { a.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
     ASSERT_TRUE(main->runUntil([&] { return a.delegate->events().size() == 2; }, 10s));
     main->runFor(200ms);
     EXPECT_EQ(a.delegate->events(),
@@ -181,7 +188,9 @@ TEST_F(KRClientJoinIntegrationTest, CredentialsInTheSettingsSkipEveryServerCallB
     main->post([&] {
         startJoin(a);
         EXPECT_TRUE(a.client->isAwaitingMediaJoin());
-        a.client->completeLocalMediaJoin(engineParticipant("777"), std::nullopt);
+    });
+    ASSERT_TRUE(main->runUntil([&] { return a.delegate->events().size() == 1; }, 10s));
+    main->post([&] {
         a.client->muteLocalAudio(true);
         a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     });
@@ -345,6 +354,15 @@ TEST_F(KRClientJoinIntegrationTest, HostControlsReachTheServerForAKnownParticipa
 TEST_F(KRClientJoinIntegrationTest, ARemoteWhiteboardSeenInTheStatusOpensOnce) {
     Member& host = joined("host", KRUserRole::host(kHostToken));
     Member& guest = joined("guest");
+    // The media channel's questions about each other's streams are answered first.
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            return guest.client->getMeetingUsers().size() == 2 &&
+                   host.client->getMeetingUsers().size() == 2 &&
+                   guest.client->pendingStreamQuestions().empty() &&
+                   host.client->pendingStreamQuestions().empty();
+        },
+        10s));
     EXPECT_TRUE(await([&](auto done) { host.client->startWhitebboard(false, "", "", done); }));
     EXPECT_TRUE(host.client->currentRoom().isLocalUserSharingWhiteboard);
     EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
@@ -369,6 +387,13 @@ TEST_F(KRClientJoinIntegrationTest, AStatusReplyArrivingAfterTheLeaveChangesNoth
     // Without a room socket the guest learns of the recording from status replies only.
     service.roomSocket().refuseHandshakes(-1);
     Member& guest = joined("guest");
+    // The media channel's questions about each other's streams are answered before recording.
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            return guest.client->getMeetingUsers().size() == 2 &&
+                   guest.client->pendingStreamQuestions().empty();
+        },
+        10s));
     EXPECT_TRUE(await([&](auto done) { host.client->startRecording(done); }));
     service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(600ms).times(1));
     guest.client->getRoomConnectionStatus({});
@@ -446,7 +471,7 @@ protected:
         member.client->setParameters(boost::json::object{{"kr_app_group_name", kGroup}});
         startJoin(member);
         EXPECT_TRUE(runJoinRoad(member));
-        member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
+        EXPECT_TRUE(awaitMediaJoin(member));
         return member;
     }
     std::vector<platform::ObserverToken> tokens;

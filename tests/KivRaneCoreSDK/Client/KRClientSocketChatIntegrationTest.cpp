@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "platform/Messaging/MessagingService.h"
+#include "platform/Media/MediaBus.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Notifications/ApplicationNotifications.h"
@@ -67,6 +69,8 @@ protected:
         deps.storageDirectory = storage.path();
         deps.routing = service.routing();
         deps.notifications = std::make_shared<platform::NotificationCenter>();
+        deps.mediaBus = bus;
+        deps.messagingService = messaging;
         Member made;
         made.client = KRClient::create(deps);
         made.delegate = std::make_shared<ClientTestDelegate>(tag, nullptr, main);
@@ -80,14 +84,14 @@ protected:
                                    KRJoinMeetingConfig(std::move(role), true, true),
                                    member.delegate);
         EXPECT_TRUE(main->runUntil([&] { return member.client->isAwaitingMediaJoin(); }, 10s));
-        KRRtcParticipantState local;
-        local.uid = std::stoull(member.uid());
-        // As the engine will report it: on the main queue.
-        main->post([&member, local] { member.client->completeLocalMediaJoin(local, std::nullopt); });
-        // Logged in on the socket and the chat's main thread known.
+        // In the media channel, logged in on the socket, the chat's main thread known, and no
+        // question about another's media stream still out (its answer would race the checks).
         EXPECT_TRUE(main->runUntil(
             [&] {
-                return hub().loginCount() > logins &&
+                for (const Member& m : members)
+                    if (!m.client->pendingStreamQuestions().empty())
+                        return false;
+                return member.client->getMeetingLocalUser() && hub().loginCount() > logins &&
                        !member.client->chatClient()->mainChatThreadID().empty();
             },
             10s));
@@ -125,6 +129,8 @@ protected:
     std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
     test::ScopedTempDirectory storage;
     test::LocalMeetingService service;
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
     std::deque<Member> members;
 };
 

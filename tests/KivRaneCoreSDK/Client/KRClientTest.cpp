@@ -17,6 +17,8 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
 #include "platform/Messaging/MessagingService.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Media/MediaOperation.h"
 #include "support/ClientTestDelegate.h"
 
 namespace kr {
@@ -46,6 +48,7 @@ protected:
         deps.queue = queue;
         deps.messagingService = messaging;
         deps.reachability = test::quietReachability();
+        deps.mediaBus = bus;
         client = KRClient::create(deps);
     }
 
@@ -61,9 +64,16 @@ protected:
                             KRJoinMeetingConfig(role, true, true), main);
     }
 
+    /// The road without server calls up to the media channel's confirmation.
+    void joinedWithoutServer() {
+        joinWithoutServer();
+        queue->runPending();
+    }
+
     std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
     std::shared_ptr<platform::MainQueue> queue = platform::MainQueue::create(clock);
     std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
     std::shared_ptr<ClientTestDelegate> main = std::make_shared<ClientTestDelegate>("main");
     std::shared_ptr<KRClient> client;
 };
@@ -328,6 +338,7 @@ TEST_F(KRClientTest, StatusReplyNamesKnownUsersButCreatesNoneOnTheDefaultRoad) {
 // ---- The road without server calls ----
 
 TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
+    bus->failNext(platform::MediaOperation::joinChannelByToken, -17);
     joinWithoutServer();
     EXPECT_TRUE(client->isAwaitingMediaJoin());
     clock->advance(59s);
@@ -345,8 +356,7 @@ TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
 }
 
 TEST_F(KRClientTest, ConfirmedLocalJoinStartsTheWatchdogAndReportsOnce) {
-    joinWithoutServer();
-    client->completeLocalMediaJoin(peer(42), 42);
+    joinedWithoutServer();
     EXPECT_TRUE(client->hasConnectionCheckTimer());
     EXPECT_FALSE(client->hasPollingTimers());  // this road does not poll
     EXPECT_EQ(main->events(), std::vector<std::string>{"main: joined 42"});
@@ -366,6 +376,7 @@ TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
     deps.queue = queue;
     deps.messagingService = messaging;
     deps.reachability = test::quietReachability();
+    deps.mediaBus = bus;
     auto other = KRClient::create(deps);
     auto delegate = std::make_shared<ClientTestDelegate>("other");
     other->setParameters(boost::json::parse(
@@ -378,14 +389,14 @@ TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
 }
 
 TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials) {
-    joinWithoutServer();
-    client->completeLocalMediaJoin(peer(42), 42);
+    joinedWithoutServer();
     KRCurrentRoom& room = client->currentRoom();
     room.isMeetingLocked = room.isRecordingOn = room.isHardMuteEnabled = true;
     room.isWhiteboardShared = true;
     room.localScreenShareTrackUid = 5;
     client->leaveMeeting(KRUserLeftReason::removedFromMeeting("Host"));
     EXPECT_EQ(client->localUserLeftReason(), KRUserLeftReason::removedFromMeeting("Host"));
+    queue->runPending();  // the media channel reports the leave
 
     client->joinMeeting(KRJoinMeetingData("m-2", "2", "Me"),
                         KRJoinMeetingConfig(KRUserRole::audience(), true, true), main);
@@ -402,12 +413,12 @@ TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials)
 }
 
 TEST_F(KRClientTest, LeaveReportsOnceWithTheReasonAndNothingFollows) {
-    joinWithoutServer();
-    client->completeLocalMediaJoin(peer(42), 42);
+    joinedWithoutServer();
     client->currentRoom().localScreenShareTrackUid = 9;  // the local user was sharing
     client->leaveMeeting(KRUserLeftReason::leaveMeeting());
-    client->leaveMeeting(KRUserLeftReason::networkDropped());  // not in a meeting any more
-    client->handleLocalMediaLeft();
+    client->leaveMeeting(KRUserLeftReason::networkDropped());  // already leaving
+    queue->runPending();
+    client->handleLocalMediaLeft();  // a second report of the leave
     clock->advance(120s);
     queue->runPending();
     EXPECT_EQ(main->events(), (std::vector<std::string>{"main: joined 42",
@@ -418,8 +429,7 @@ TEST_F(KRClientTest, LeaveReportsOnceWithTheReasonAndNothingFollows) {
 }
 
 TEST_F(KRClientTest, HandRaiseSetsRoomAndUserAndTellsTheMainDelegate) {
-    joinWithoutServer();
-    client->completeLocalMediaJoin(peer(42), 42);
+    joinedWithoutServer();
     client->addDelegate("extra", std::make_shared<ClientTestDelegate>("extra"));
     client->raiseHand();
     EXPECT_TRUE(client->currentRoom().isCurrentUserHandRaised);

@@ -1,0 +1,650 @@
+#include <algorithm>
+#include <charconv>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingNetworkStats.h"
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
+#include "KivRaneCoreSDK/RTC/Protocols/KRRtcManagerDelegate.h"
+#include "platform/Media/MediaCodes.h"
+#include "platform/Media/MediaEngineFactory.h"
+
+// The default road's media engine seen from the client: set-up and join from the room store,
+// leave, and what each report of the engine wrapper changes in the room and tells the host app.
+
+namespace kr {
+
+namespace {
+
+constexpr const char* kRemoteOverrideReason = "Remote User has override your screen share.";
+constexpr const char* kMovedToAudienceReason = "You have been moved to audience.";
+constexpr int kRenderHidden = 1;  // participants fill their view
+constexpr int kRenderFit = 2;     // a shared screen is shown whole
+
+/// A media uid is plain decimal text; anything else (empty, signs, spaces, overflow) names none.
+std::optional<std::uint64_t> mediaUid(const std::string& text) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(),
+                                     [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+KRRtcParticipantState stateOf(const KRRtcParticipant& participant) {
+    KRRtcParticipantState state;
+    state.uid = participant.uid();
+    state.isAudioMuted = participant.isAudioMuted();
+    state.isVideoMuted = participant.isVideoMuted();
+    state.isLoudest = participant.isLoudest();
+    state.isAudience = participant.isAudience();
+    state.view = participant.getRtcCanvasView();
+    return state;
+}
+
+/// The first track of the room holding this id, whatever its kind.
+std::shared_ptr<KRMediaTrack> firstTrack(const KRCurrentRoom& room, const std::string& id) {
+    for (const auto& track : room.allMediaTracks) {
+        if (track && track->id() == id) return track;
+    }
+    return nullptr;
+}
+
+KRRtcVideoEncoderConfig encoderFrom(const KRVideoConfiguration* config, std::int64_t width,
+                                    std::int64_t height, std::int64_t bitRate,
+                                    std::int64_t frameRate) {
+    KRRtcVideoEncoderConfig out{width, height, bitRate, frameRate, 0};
+    if (config) {
+        out.width = config->width.value_or(width);
+        out.height = config->height.value_or(height);
+        out.bitRate = config->bitrate.value_or(bitRate);
+        out.frameRate = config->fps.value_or(frameRate);
+        out.orientation = config->orientation.value_or(0);
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---- The adapter the engine wrapper reports to ----
+
+class KRClient::EngineEvents final : public KRRtcManagerDelegate {
+public:
+    explicit EngineEvents(std::weak_ptr<KRClient> client) : client_(std::move(client)) {}
+
+    void didLocalParticipantJoinedChannel() override {
+        with([](KRClient& c) { c.onEngineLocalJoined(); });
+    }
+    void didLocalParticipantVideoStatusUpdated(
+        const std::shared_ptr<KRRtcParticipant>& p) override {
+        with([&](KRClient& c) { c.onEngineLocalMediaState(p, false); });
+    }
+    void didLocalParticipantAudioStatusUpdated(
+        const std::shared_ptr<KRRtcParticipant>& p) override {
+        with([&](KRClient& c) { c.onEngineLocalMediaState(p, true); });
+    }
+    void didLocalParticipantLeaveChannel() override {
+        with([](KRClient& c) { c.onEngineLocalLeft(); });
+    }
+    void didRemoteStreamAddedToChannel(std::uint64_t uid) override {
+        with([&](KRClient& c) { c.onEngineStreamAdded(uid); });
+    }
+    void didRemoteStreamRemovedFromChannel(std::uint64_t uid,
+                                           const KRUserLeftReason& reason) override {
+        with([&](KRClient& c) { c.onEngineStreamRemoved(uid, reason); });
+    }
+    void didRemoteParticipantVideoStatusUpdated(
+        const std::shared_ptr<KRRtcParticipant>& p) override {
+        with([&](KRClient& c) { c.onEngineRemoteMediaState(p, false); });
+    }
+    void didRemoteParticipantAudioStatusUpdated(
+        const std::shared_ptr<KRRtcParticipant>& p) override {
+        with([&](KRClient& c) { c.onEngineRemoteMediaState(p, true); });
+    }
+    void didRemoteParticipantMovedToAudience(std::uint64_t uid) override {
+        with([&](KRClient& c) { c.onEngineMovedToAudience(uid); });
+    }
+    void didNetworkQualityChange(KRNetworkQuality quality) override {
+        with([&](KRClient& c) { c.sendNetworkQualityUpdateEvent(quality); });
+    }
+    void didRecieveNetworkStats(std::int64_t latency, const KRRtcPacketLossData& loss,
+                                const KRRtcTransmissionRateData& rate,
+                                const KRRtcBandwidthData& bandwidth) override {
+        with([&](KRClient& c) {
+            const KRMeetingNetworkStats stats(latency, loss.uplinkLoss, loss.downlinkLoss,
+                                              rate.uplinkRate, rate.downlinkRate,
+                                              bandwidth.totalSent, bandwidth.totalRecieved);
+            const KRMeeting meeting = c.getCurrentMeetingData();
+            c.forMainDelegate(
+                [&](KRClientDelegate& d) { d.didMeetingNetworkStatsUpdated(meeting, stats); });
+        });
+    }
+    void didDetectLoudestSpeaker(const std::shared_ptr<KRRtcParticipant>& speaker) override {
+        with([&](KRClient& c) { c.onEngineLoudestSpeaker(speaker); });
+    }
+    void didRtcParticipantsDataUpdated() override {}
+    void didLocalSpeakerVolumeLevelChanges(std::int64_t level, bool speaking) override {
+        with([&](KRClient& c) {
+            if (!c.useLocalSpeakerSpeakingOnMuteCallback_) return;
+            const KRMeeting meeting = c.getCurrentMeetingData();
+            c.forMainDelegate([&](KRClientDelegate& d) {
+                d.didLocalSpeakerVolumeChanges(meeting, static_cast<int>(level), speaking);
+            });
+        });
+    }
+    void didAudioRouteChanged(KRAudioRouteType route) override {
+        with([&](KRClient& c) { c.sendAudioRouteChangeEvent(route); });
+    }
+    void didCurrentUserClientRoleChanged(bool isAudience) override {
+        with([&](KRClient& c) { c.onEngineRoleChanged(isAudience); });
+    }
+    void didDetectTopActiveSpeakers(
+        const std::vector<std::shared_ptr<KRRtcParticipant>>& speakers) override {
+        with([&](KRClient& c) { c.onEngineTopSpeakers(speakers); });
+    }
+    void didLocalAudioStateChangeFailed(KRAudioVideoErrorType type,
+                                        const std::string& desc) override {
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didLocalAudioStateChangeFailed(m, type, desc);
+        });
+    }
+    void didLocalVideoStateChangeFailed(KRAudioVideoErrorType type,
+                                        const std::string& desc) override {
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didLocalVideoStateChangeFailed(m, type, desc);
+        });
+    }
+    void didLocalUserFallBackToAudioOnlyMode(bool isFallback) override {
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didLocalUserFallBackToAudioOnlyMode(m, isFallback);
+        });
+    }
+    void didRemoteUserFallBackToAudioOnlyMode(
+        bool isFallback, const std::shared_ptr<KRRtcParticipant>& p) override {
+        with([&](KRClient& c) {
+            if (!p) return;
+            const auto user = c.currentRoom_.matchingUser(std::to_string(p->uid()));
+            if (!user) return;
+            const KRMeeting meeting = c.getCurrentMeetingData();
+            c.forMainDelegate([&](KRClientDelegate& d) {
+                d.didRemoteUserFallBackToAudioOnlyMode(meeting, isFallback, user);
+            });
+        });
+    }
+    void didLocalParticipantConnectionChangedTo(KRConnectionState state) override {
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didLocalParticipantConnectionChangedTo(m, state);
+        });
+    }
+
+private:
+    template <class Action>
+    void with(Action&& action) {
+        // The client may be gone, or may no longer be in the meeting these reports are about.
+        if (auto client = client_.lock(); client && client->wantsEngineReports()) {
+            action(*client);
+        }
+    }
+    template <class Call>
+    void mainOnly(Call&& call) {
+        with([&](KRClient& c) {
+            const KRMeeting meeting = c.getCurrentMeetingData();
+            c.forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
+        });
+    }
+
+    std::weak_ptr<KRClient> client_;
+};
+
+// ---- Set-up, join, leave ----
+
+void KRClient::wireEngine() {
+    engineFactory_ = std::make_shared<platform::MediaEngineFactory>(deps_.mediaBus, queue_);
+    rtcManager_ = KRRtcManger::create(queue_, engineFactory_);
+    engineEvents_ = std::make_shared<EngineEvents>(weak_from_this());
+}
+
+void KRClient::configureEngineAndJoin() {
+    const auto uid = mediaUid(currentRoom_.userWebRtcId);
+    if (!uid) {
+        // Joining as uid 0 would let the engine pick an id nobody else knows this user by.
+        logger_.error("Media join refused: unusable media uid \"" + currentRoom_.userWebRtcId +
+                      "\"");
+        const std::uint64_t generation = generation_;
+        std::weak_ptr<KRClient> weak = weak_from_this();
+        queue_->post([weak, generation] {
+            auto self = weak.lock();
+            if (self && self->isCurrent(generation)) {
+                self->failJoin(KRMeetingJoinError::other("The room gave no usable media uid"));
+            }
+        });
+        return;
+    }
+    pendingStreamUids_.clear();
+    rtcManager_->configureRTCEngine(currentRoom_.webRtcAppId, engineEvents_,
+                                    static_cast<int>(activeSpeakerCallbackInterval_));
+    rtcManager_->configureVideoEncoderConfiguration(encoderFrom(
+        highQualityVideoConfig_ ? &*highQualityVideoConfig_ : nullptr, 480, 360, 640, 15));
+    if (lowQualityVideoConfig_ && lowQualityVideoConfig_->isEnabled.value_or(false)) {
+        rtcManager_->configureLowQualityVideoStream(
+            encoderFrom(&*lowQualityVideoConfig_, 160, 90, 64, 7));
+    }
+    // Before the join, so the channel never hears a microphone or camera the user kept off.
+    rtcManager_->muteUnmuteLocalAudio(currentRoom_.isCurrentUserAudioMuted);
+    rtcManager_->muteUnmuteLocalVideo(currentRoom_.isCurrentUserVideoMuted);
+    engineChannelRequested_ = true;
+    rtcManager_->joinRoom(*uid, currentRoom_.userWebRtcToken, currentRoom_.roomID,
+                          isLocalUserInAudienceMode_, virtualBackgroundType_);
+}
+
+void KRClient::leaveEngine() {
+    const auto& engine = rtcManager_->rtcEngine();
+    const bool inChannel =
+        engineChannelRequested_ && engine &&
+        engine->getConnectionState() != platform::MediaCodes::kConnectionDisconnected;
+    if (!inChannel) {
+        // No channel to leave, so no report of leaving one will come.
+        engineChannelRequested_ = false;
+        rtcManager_->setDelegate({});
+        handleLocalMediaLeft();
+        return;
+    }
+    rtcManager_->leaveMeetingRoom();
+}
+
+void KRClient::cancelEngineJoin() {
+    pendingStreamUids_.clear();
+    if (engineChannelRequested_) {
+        rtcManager_->leaveMeetingRoom();
+    }
+}
+
+void KRClient::switchLocalMediaInEngine(bool audio, bool isMute) {
+    if (isMultiMediaEngineIntegration_) return;
+    if (audio) {
+        rtcManager_->muteUnmuteLocalAudio(isMute);
+    } else {
+        rtcManager_->muteUnmuteLocalVideo(isMute);
+    }
+}
+
+// ---- Local participant ----
+
+void KRClient::onEngineLocalJoined() {
+    if (!joinInProgress_) return;
+    const auto& participants = rtcManager_->getRtcParticipants();
+    const auto byUid = [&](const std::string& text) -> std::shared_ptr<KRRtcParticipant> {
+        for (const auto& p : participants) {
+            if (p && std::to_string(p->uid()) == text) return p;
+        }
+        return nullptr;
+    };
+    auto local = byUid(currentRoom_.userWebRtcId);
+    std::optional<std::uint64_t> confirmed;
+    if (!local) {
+        // The engine joined under another uid than the room gave: carry on under the one it
+        // confirmed rather than leave the host waiting for a join that happened.
+        local = byUid(std::to_string(rtcManager_->localUserUid()));
+        if (!local) {
+            completeLocalMediaJoin(std::nullopt, std::nullopt);
+            return;
+        }
+        logger_.warn("Local uid \"" + currentRoom_.userWebRtcId +
+                     "\" unknown to the media channel; using the confirmed uid " +
+                     std::to_string(local->uid()));
+        currentRoom_.userWebRtcId = std::to_string(local->uid());
+        confirmed = local->uid();
+    }
+    rtcManager_->setUpLocalRtcParticipantView(local);
+    rtcManager_->startPreview();
+    completeLocalMediaJoin(stateOf(*local), confirmed ? confirmed : local->uid());
+}
+
+void KRClient::onEngineLocalMediaState(const std::shared_ptr<KRRtcParticipant>& participant,
+                                       bool audio) {
+    if (!participant) return;
+    if (audio) {
+        currentRoom_.isCurrentUserAudioMuted = participant->isAudioMuted();
+    } else {
+        currentRoom_.isCurrentUserVideoMuted = participant->isVideoMuted();
+    }
+    currentRoom_.upsertNewParticipantFromRtcDB(stateOf(*participant));
+    if (audio) {
+        sendLocalUserMicUpdateEvent();
+    } else {
+        sendLocalUserVideoUpdateEvent();
+    }
+}
+
+void KRClient::onEngineLocalLeft() {
+    pendingStreamUids_.clear();
+    if (!inMeeting_ && !leaving_) {
+        // The channel of a join that failed or was abandoned: nothing to tell anyone. A new
+        // join may already wait for its own channel, so the reports stay connected.
+        if (!joinInProgress_) engineChannelRequested_ = false;
+        return;
+    }
+    engineChannelRequested_ = false;
+    rtcManager_->setDelegate({});
+    handleLocalMediaLeft();
+}
+
+// ---- Remote streams ----
+
+std::optional<KRScreenShareInfo> KRClient::screenShareFor(std::uint64_t uid) const {
+    for (const auto& info : currentRoom_.screenShareMetaData) {
+        if (info.trackID() == uid) return info;
+    }
+    // Polling may have dropped the entry while the share track still stands.
+    const auto track = firstTrack(currentRoom_, std::to_string(uid));
+    if (track && track->sourceType() == KRMediaTrackSourceType::screenShare) {
+        const auto share = std::dynamic_pointer_cast<KRScreenShareTrack>(track);
+        return KRScreenShareInfo(uid, share ? share->sharingUserId() : "",
+                                 share ? share->sharingUserName() : "");
+    }
+    return std::nullopt;
+}
+
+void KRClient::onEngineStreamAdded(std::uint64_t uid) {
+    const auto track = firstTrack(currentRoom_, std::to_string(uid));
+    if (track && track->sourceType() == KRMediaTrackSourceType::user) {
+        addParticipantStream(uid, true);
+        return;
+    }
+    if (const auto share = screenShareFor(uid)) {
+        addScreenShareStream(*share);
+        return;
+    }
+    askServerForStream(uid);
+}
+
+void KRClient::askServerForStream(std::uint64_t uid) {
+    // One question per stream: a second report of the same uid waits for the first answer.
+    if (!pendingStreamUids_.insert(uid).second) return;
+    const std::uint64_t generation = generation_;
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    getRoomConnectionStatus([weak, generation, uid](bool) {
+        auto self = weak.lock();
+        // An answer after a leave, a new join or the stream's own departure changes nothing.
+        if (!self || !self->isCurrent(generation) || self->pendingStreamUids_.erase(uid) == 0 ||
+            !self->wantsEngineReports()) {
+            return;
+        }
+        if (const auto share = self->screenShareFor(uid)) {
+            self->addScreenShareStream(*share);
+            return;
+        }
+        self->addParticipantStream(uid, false);
+    });
+}
+
+void KRClient::addParticipantStream(std::uint64_t uid, bool knownTrack) {
+    const auto participant = rtcManager_->setUpRemoteVideo(uid, kRenderHidden);
+    if (!participant) return;
+    participant->setIsAudience(false);
+    // Read before the update, which makes the user a speaker again.
+    const auto previous = knownTrack ? currentRoom_.trackUser(std::to_string(uid)) : nullptr;
+    const bool wasInAudience = previous && !previous->isSpeaker();
+    const auto user = currentRoom_.upsertNewParticipantFromRtcDB(stateOf(*participant));
+    if (!user) return;
+    if (wasInAudience) {
+        sendRemoteUserMovedToParticipants(user);
+        return;
+    }
+    user->setIsSpeaker(true);
+    sendRemoteUserJoinMeetingEvent(user);
+    if (getMeetingLocalUser()->isCoHost()) {
+        rtcManager_->playChimeOnUserJoin();
+    }
+}
+
+void KRClient::addScreenShareStream(const KRScreenShareInfo& info) {
+    const std::string id = std::to_string(info.trackID());
+    rtcManager_->muteUnmuteUserVideoStream(false, id);
+    const auto participant = rtcManager_->setUpRemoteVideo(info.trackID(), kRenderFit);
+    auto track = std::make_shared<KRScreenShareTrack>(
+        id, std::make_shared<KRAudioTrack>(id, true),
+        std::make_shared<KRVideoTrack>(id, false,
+                                       participant ? participant->getRtcCanvasView() : nullptr),
+        info.sharingUserID(), info.sharingUserName());
+    auto& tracks = currentRoom_.allMediaTracks;
+    std::erase_if(tracks, [](const auto& t) {
+        return t && t->sourceType() == KRMediaTrackSourceType::screenShare;
+    });
+    std::vector<std::shared_ptr<KRMediaTrack>> ordered;
+    ordered.reserve(tracks.size() + 1);
+    ordered.push_back(track);
+    ordered.insert(ordered.end(), tracks.begin(), tracks.end());
+    tracks = std::move(ordered);
+    const std::uint64_t localShare = currentRoom_.localScreenShareTrackUid;
+    if (localShare != 0 && info.trackID() == localShare) {
+        sendLocalScreenShareEvent(KRScreenShareState::started(track));
+        return;
+    }
+    if (localShare != 0) {
+        const std::string localId = currentRoom_.userWebRtcId;
+        std::erase_if(currentRoom_.screenShareMetaData,
+                      [&](const KRScreenShareInfo& e) { return e.sharingUserID() == localId; });
+        postForceStopScreenShareDarwinNotification(kRemoteOverrideReason);
+    }
+    sendRemoteScreenShareEvent(KRScreenShareState::started(track));
+}
+
+void KRClient::onEngineStreamRemoved(std::uint64_t uid, const KRUserLeftReason& reason) {
+    if (pendingStreamUids_.erase(uid) != 0) {
+        // Gone before anyone was told it came: nothing to report either way.
+        return;
+    }
+    if (const auto share = screenShareFor(uid)) {
+        removeScreenShareStream(*share, reason);
+        return;
+    }
+    const std::string id = std::to_string(uid);
+    auto user = currentRoom_.trackUser(id);
+    if (!user) user = std::make_shared<KRMeetingUser>();
+    auto departing = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+        .id = user->id(),
+        .userId = user->userId(),
+        .displayName = user->displayName(),
+        .isSpeaker = false,
+        .isCoHost = user->isCoHost(),
+        .isHandRaised = false,
+        .isSharingScreen = false,
+        .isHost = user->isHost()});
+    if (reason.kind() != KRUserLeftReason::Kind::becomeAudience) {
+        currentRoom_.removeMediaTrack(id);
+    }
+    sendRemoteUserLeftMeetingEvent(departing, reason);
+    if (getMeetingLocalUser()->isCoHost()) {
+        rtcManager_->playChimeOnUserLeave();
+    }
+}
+
+void KRClient::removeScreenShareStream(const KRScreenShareInfo& info,
+                                       const KRUserLeftReason& reason) {
+    const std::string id = std::to_string(info.trackID());
+    std::erase_if(currentRoom_.allMediaTracks,
+                  [&](const auto& t) { return t && t->id() == id; });
+    std::erase_if(currentRoom_.screenShareMetaData,
+                  [&](const KRScreenShareInfo& e) { return e.trackID() == info.trackID(); });
+    if (currentRoom_.localScreenShareTrackUid != 0 &&
+        info.trackID() == currentRoom_.localScreenShareTrackUid) {
+        endLocalShare(reason);
+        return;
+    }
+    sendRemoteScreenShareEvent(KRScreenShareState::stopped(reason, info.trackID()));
+}
+
+void KRClient::onEngineRemoteMediaState(const std::shared_ptr<KRRtcParticipant>& participant,
+                                        bool audio) {
+    if (!participant || screenShareFor(participant->uid())) return;
+    const auto user = currentRoom_.upsertNewParticipantFromRtcDB(stateOf(*participant));
+    if (audio) {
+        sendRemoteUserMicStatusUpdateEvent(user);
+    } else {
+        sendRemoteUserVideoStatusUpdateEvent(user);
+    }
+}
+
+void KRClient::onEngineMovedToAudience(std::uint64_t uid) {
+    const auto user = currentRoom_.trackUser(std::to_string(uid));
+    if (!user) return;
+    user->setIsSpeaker(false);
+    user->setIsSharingScreen(false);
+    // Each delegate gets its own snapshot, taken as it is called.
+    std::vector<std::shared_ptr<KRClientDelegate>> targets;
+    if (auto main = delegate_.lock()) targets.push_back(std::move(main));
+    for (const auto& entry : clientDelegates_) {
+        if (auto extra = entry.second.lock()) targets.push_back(std::move(extra));
+    }
+    for (const auto& target : targets) {
+        target->didUserMovedToAudience(getCurrentMeetingData(), user);
+    }
+}
+
+// ---- Speakers and role ----
+
+void KRClient::onEngineLoudestSpeaker(const std::shared_ptr<KRRtcParticipant>& speaker) {
+    if (!userActiveSpeakerCallback_) return;
+    for (const auto& user : currentRoom_.meetingUsers()) {
+        user->audioTrack()->setIsLoudest(false);
+    }
+    std::shared_ptr<KRMeetingUser> loudest;
+    if (speaker) {
+        loudest = currentRoom_.matchingUser(std::to_string(speaker->uid()));
+        if (loudest) loudest->audioTrack()->setIsLoudest(true);
+    }
+    sendLoudestSpeakerEvent(loudest);
+}
+
+void KRClient::onEngineTopSpeakers(
+    const std::vector<std::shared_ptr<KRRtcParticipant>>& speakers) {
+    std::vector<std::shared_ptr<KRMeetingUser>> users;
+    for (const auto& speaker : speakers) {
+        auto user = speaker ? currentRoom_.matchingUser(std::to_string(speaker->uid())) : nullptr;
+        if (!user) return;  // a partial list would misrank the speakers
+        users.push_back(std::move(user));
+    }
+    const KRMeeting meeting = getCurrentMeetingData();
+    forMainDelegate([&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, users); });
+}
+
+void KRClient::onEngineRoleChanged(bool isAudience) {
+    isLocalUserInAudienceMode_ = isAudience;
+    currentRoom_.isCurrentUserInAudienceMode = isAudience;
+    const auto local = getMeetingLocalUser();
+    local->setIsSpeaker(!isAudience);
+    if (!shouldByPassAPICalls_) {
+        postUserRoomConnectionStatus(true, false, {});
+    }
+    if (!isAudience) {
+        sendLocalUserRoleChangedEvent(local, false);
+        return;
+    }
+    currentRoom_.isCurrentUserAudioMuted = true;
+    currentRoom_.isCurrentUserVideoMuted = true;
+    sendLocalUserRoleChangedEvent(local, true);
+    if (local->isSharingScreen() && !shouldByPassAPICalls_) {
+        stopScreenShareAPI({});
+    }
+    postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
+}
+
+// ---- Host operations on the engine ----
+
+void KRClient::setAudioFilePathForUserJoin(const std::string& filePath) {
+    rtcManager_->setAudioFilePathForUserJoin(filePath);
+}
+
+void KRClient::setAudioFilePathForUserLeft(const std::string& filePath) {
+    rtcManager_->setAudioFilePathForUserLeft(filePath);
+}
+
+void KRClient::setVideoConfiguration(const KRRtcVideoEncoderConfig& config) {
+    rtcManager_->configureVideoEncoderConfiguration(config);
+}
+
+void KRClient::setLowQualityVideoStream(const KRRtcVideoEncoderConfig& config) {
+    rtcManager_->configureLowQualityVideoStream(config);
+}
+
+void KRClient::setUpDualStream(bool enable) { rtcManager_->setUpDualStream(enable); }
+
+void KRClient::applyVirtualBackground(const KRVirtualBackgroundType& background) {
+    KR_DCHECK_RUN_ON(checker_);
+    virtualBackgroundType_ = background;
+    if (!isMultiMediaEngineIntegration_) {
+        rtcManager_->applyVirtualBackground(background);
+    }
+}
+
+void KRClient::startPreview() {
+    if (!isMultiMediaEngineIntegration_) rtcManager_->startPreview();
+}
+
+void KRClient::stopPreview() {
+    if (!isMultiMediaEngineIntegration_) rtcManager_->stopPreview();
+}
+
+void KRClient::switchCamera() {
+    if (!isMultiMediaEngineIntegration_) rtcManager_->switchCamera();
+}
+
+void KRClient::getVideoPreview(const std::shared_ptr<platform::View>& placeholderView) {
+    rtcManager_->setLocalCanvas(placeholderView);
+    rtcManager_->startPreview();
+}
+
+void KRClient::switchAudioDevice(KRAudioDeviceType type) {
+    if (!isMultiMediaEngineIntegration_) rtcManager_->switchAudioDevice(type);
+}
+
+void KRClient::switchLocalUserRole(const KRUserRole& newRole) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (isMultiMediaEngineIntegration_ || newRole.kind() == KRUserRole::Kind::host) return;
+    rtcManager_->switchClientRole(newRole.kind() == KRUserRole::Kind::audience);
+}
+
+void KRClient::subscribeRemoteUserAudio(const std::string& id) {
+    if (!isMultiMediaEngineIntegration_) rtcManager_->muteUnmuteUserAudioStream(false, id);
+}
+
+void KRClient::unsubscribeRemoteUserAudio(const std::string& id) {
+    if (!isMultiMediaEngineIntegration_) rtcManager_->muteUnmuteUserAudioStream(true, id);
+}
+
+void KRClient::subscribeRemoteUserVideo(const std::string& id) {
+    if (!isMultiMediaEngineIntegration_) rtcManager_->muteUnmuteUserVideoStream(false, id);
+}
+
+void KRClient::unsubscribeRemoteUserVideo(const std::string& id) {
+    if (!isMultiMediaEngineIntegration_) rtcManager_->muteUnmuteUserVideoStream(true, id);
+}
+
+void KRClient::setVideoStreamQuality(KRRemoteStreamQuality quality, const std::string& uid) {
+    if (!isMultiMediaEngineIntegration_) rtcManager_->setRemoteStreamQuality(quality, uid);
+}
+
+void KRClient::setRemoteUsersVolume(int value) { rtcManager_->setRemoteUsersVolume(value); }
+
+void KRClient::blockRemoteAudioVideo(std::uint64_t uid) {
+    rtcManager_->blockRemoteAudioVideo(uid);
+}
+
+void KRClient::removeBlockedRemoteAudioVideo(std::uint64_t uid) {
+    rtcManager_->removeBlockedRemoteAudioVideo(uid);
+}
+
+bool KRClient::hasHeadphones(const platform::AudioSessionRouteDescription& route) {
+    return KRRtcManger::hasHeadphones(route);
+}
+
+bool KRClient::hasBluetoothConnecte(const platform::AudioSessionRouteDescription& route) {
+    return KRRtcManger::hasBluetoothConnecte(route);
+}
+
+}  // namespace kr

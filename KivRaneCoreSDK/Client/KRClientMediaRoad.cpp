@@ -1,0 +1,31 @@
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
+
+// The steps of the default road that involve both the messaging channel and the media channel.
+
+namespace kr {
+
+void KRClient::configureRtmAndEngine() {
+    configureRtm();
+    configureEngineAndJoin();
+}
+
+void KRClient::cancelMediaJoin() {
+    cancelEngineJoin();
+}
+
+void KRClient::switchEngineClientRole(bool isAudience) {
+    // The engine's role report then tells the host app, and retries a refused broadcaster role.
+    if (isMultiMediaEngineIntegration_) {
+        logger_.info("Client role switch asked of the media channel");
+        return;
+    }
+    rtcManager_->switchClientRole(isAudience);
+}
+
+void KRClient::leaveMediaAndMessaging() {
+    leaveEngine();
+    leaveRtm();
+}
+
+}  // namespace kr

@@ -1,0 +1,306 @@
+// The client's answers to the engine wrapper's reports, on a main queue driven by a manual clock:
+// the client joins on the road without server calls (its own media bus), then the tests hand it
+// reports directly, as the wrapper would.
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+
+#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Dispatch/ManualClock.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Media/MediaEngine.h"
+#include "platform/Media/MediaOperation.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
+#include "support/ClientTestDelegate.h"
+#include "support/EngineTestDelegate.h"
+
+namespace kr {
+namespace {
+
+using test::EngineTestDelegate;
+
+std::shared_ptr<KRRtcParticipant> rtc(std::uint64_t uid, bool audioMuted = false) {
+    auto participant = std::make_shared<KRRtcParticipant>(uid, 1);
+    participant->setIsAudioMuted(audioMuted);
+    participant->setIsVideoMuted(false);
+    participant->setIsAudience(false);
+    return participant;
+}
+
+KRRtcParticipantState state(std::uint64_t uid) {
+    KRRtcParticipantState s;
+    s.uid = uid;
+    return s;
+}
+
+class KRClientEngineTest : public ::testing::Test {
+public:
+    KRClientEngineTest() {
+        KRDependencies deps;
+        deps.queue = queue;
+        deps.reachability = test::quietReachability();
+        deps.mediaBus = bus;
+        client = KRClient::create(deps);
+    }
+
+    void join(const std::string& uid = "42") {
+        client->setParameters(boost::json::object{
+            {"kr_agora_token", "tok"}, {"kr_uid", uid}, {"kr_room_id", "room-9"}});
+        client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                            KRJoinMeetingConfig(KRUserRole::speaker(), true, true), main);
+    }
+
+    /// Joined, with the wrapper's reports going to the returned receiver.
+    std::shared_ptr<KRRtcManagerDelegate> joined() {
+        join();
+        queue->runPending();
+        EXPECT_EQ(main->lines, std::vector<std::string>{"joined 42"});
+        main->lines.clear();
+        return client->rtcManager()->delegate();
+    }
+
+    void addUser(std::uint64_t uid, bool isSpeaker = true) {
+        auto user = client->currentRoom().upsertNewParticipantFromRtcDB(state(uid));
+        user->setIsSpeaker(isSpeaker);
+    }
+
+    void addShareTrack(std::uint64_t uid, const std::string& sharer) {
+        const std::string id = std::to_string(uid);
+        std::vector<std::shared_ptr<KRMediaTrack>> tracks{
+            std::make_shared<KRScreenShareTrack>(id, nullptr, nullptr, sharer, "Sharer")};
+        for (const auto& track : client->currentRoom().allMediaTracks) tracks.push_back(track);
+        client->currentRoom().allMediaTracks = std::move(tracks);
+    }
+
+    std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
+    std::shared_ptr<platform::MainQueue> queue = platform::MainQueue::create(clock);
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::shared_ptr<EngineTestDelegate> main = std::make_shared<EngineTestDelegate>(queue);
+    std::shared_ptr<KRClient> client;
+};
+
+TEST_F(KRClientEngineTest, TheEngineJoinsWithTheRoomsCredentialsAndConfirmsTheLocalUser) {
+    join();
+    EXPECT_TRUE(main->lines.empty());  // nothing inside the host's call
+    queue->runPending();
+    EXPECT_EQ(main->lines, std::vector<std::string>{"joined 42"});
+    EXPECT_EQ(bus->members("room-9"), std::vector<std::uint64_t>{42});
+    EXPECT_TRUE(client->hasConnectionCheckTimer());
+    EXPECT_EQ(client->getMeetingLocalUser()->id(), "42");
+}
+
+TEST_F(KRClientEngineTest, AnUnusableMediaUidFailsTheJoinInsteadOfJoiningAsZero) {
+    for (const char* uid : {"abc", "-1", "12 3", "99999999999999999999999"}) {
+        SCOPED_TRACE(uid);
+        auto failures = std::make_shared<test::ClientTestDelegate>();
+        KRDependencies deps;
+        deps.queue = queue;
+        deps.reachability = test::quietReachability();
+        deps.mediaBus = bus;
+        auto other = KRClient::create(deps);
+        other->setParameters(boost::json::object{
+            {"kr_agora_token", "tok"}, {"kr_uid", uid}, {"kr_room_id", "room-x"}});
+        other->joinMeeting(KRJoinMeetingData("m", "p", "n"),
+                           KRJoinMeetingConfig(KRUserRole::speaker(), true, true), failures);
+        EXPECT_TRUE(failures->joinFailures.empty());
+        queue->runPending();
+        ASSERT_EQ(failures->joinFailures.size(), 1u);
+        EXPECT_EQ(failures->joinFailures[0].kind, KRMeetingJoinError::Kind::other);
+        EXPECT_TRUE(bus->members("room-x").empty());
+    }
+}
+
+TEST_F(KRClientEngineTest, ALocalJoinUnderAnotherUidFallsBackToTheConfirmedOne) {
+    bus->failNext(platform::MediaOperation::joinChannelByToken, 17);
+    join();
+    queue->runPending();
+    ASSERT_TRUE(main->lines.empty());
+    // The engine confirms the join under a uid the room did not give.
+    client->rtcManager()->rtcEngine()->inject(
+        [](platform::MediaEngineDelegate& d) { d.didJoinChannel("room-9", 77, 0); });
+    queue->runPending();
+    EXPECT_EQ(main->lines, std::vector<std::string>{"joined 77"});
+    EXPECT_EQ(client->currentRoom().userWebRtcId, "77");
+    EXPECT_TRUE(client->hasConnectionCheckTimer());
+}
+
+TEST_F(KRClientEngineTest, AddedStreamsAreClassifiedWithoutAskingWhenTheRoomKnowsThem) {
+    struct Row {
+        const char* name;
+        std::function<void(KRClientEngineTest&)> arrange;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Row> rows = {
+        {"a speaker's track", [](auto& t) { t.addUser(7, true); }, {"remote joined 7"}},
+        {"an audience member's track", [](auto& t) { t.addUser(7, false); },
+         {"remote to participants 7"}},
+        {"a share entry", [](auto& t) {
+             t.client->currentRoom().screenShareMetaData.emplace_back(7, "5", "Ann");
+         }, {"remote share started"}},
+        {"a share track whose entry polling dropped", [](auto& t) { t.addShareTrack(7, "5"); },
+         {"remote share started"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto events = joined();
+        row.arrange(*this);
+        events->didRemoteStreamAddedToChannel(7);
+        EXPECT_EQ(main->lines, row.expected);
+        EXPECT_TRUE(client->pendingStreamQuestions().empty());
+        client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        queue->runPending();
+        main->lines.clear();
+    }
+}
+
+TEST_F(KRClientEngineTest, RemovedStreamsReportAShareStopOrADeparture) {
+    struct Row {
+        const char* name;
+        std::function<void(KRClientEngineTest&)> arrange;
+        KRUserLeftReason reason;
+        std::vector<std::string> expected;
+        std::size_t tracksLeft;
+    };
+    const std::vector<Row> rows = {
+        {"a share entry", [](auto& t) {
+             t.client->currentRoom().screenShareMetaData.emplace_back(7, "5", "Ann");
+             t.addShareTrack(7, "5");
+         }, KRUserLeftReason::leaveMeeting(), {"remote share stopped"}, 1},
+        {"a share track without its entry", [](auto& t) { t.addShareTrack(7, "5"); },
+         KRUserLeftReason::leaveMeeting(), {"remote share stopped"}, 1},
+        {"a participant", [](auto& t) { t.addUser(7); }, KRUserLeftReason::networkDropped(),
+         {"remote left 7"}, 1},
+        {"a participant gone to the audience", [](auto& t) { t.addUser(7); },
+         KRUserLeftReason::becomeAudience(), {"remote left 7"}, 2},
+        {"a uid nobody knows", [](auto&) {}, KRUserLeftReason::leaveMeeting(), {"remote left "},
+         1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto events = joined();
+        row.arrange(*this);
+        events->didRemoteStreamRemovedFromChannel(7, row.reason);
+        EXPECT_EQ(main->lines, row.expected);
+        EXPECT_EQ(client->currentRoom().allMediaTracks.size(), row.tracksLeft);
+        EXPECT_TRUE(client->currentRoom().screenShareMetaData.empty());
+        client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        queue->runPending();
+        main->lines.clear();
+    }
+}
+
+TEST_F(KRClientEngineTest, ARemoteShareOverridesTheLocalOneAndTheLocalShareComesBackAsLocal) {
+    std::vector<std::string> extension;
+    auto token = platform::DarwinNotifyCenter::shared().addObserver(
+        "kr.darwin.screenshare.force.stop.screen.share",
+        [&](const std::string& name) { extension.push_back(name); });
+    auto events = joined();
+    KRCurrentRoom& room = client->currentRoom();
+    room.localScreenShareTrackUid = 900;
+    room.screenShareMetaData.emplace_back(900, "42", "Me");
+    room.screenShareMetaData.emplace_back(901, "8", "Eve");
+    events->didRemoteStreamAddedToChannel(900);
+    EXPECT_EQ(main->lines, std::vector<std::string>{"local share started"});
+    EXPECT_TRUE(extension.empty());
+
+    events->didRemoteStreamAddedToChannel(901);
+    EXPECT_EQ(main->lines, (std::vector<std::string>{"local share started",
+                                                     "local share stopped",
+                                                     "remote share started"}));
+    EXPECT_EQ(extension.size(), 1u);
+    EXPECT_EQ(room.localScreenShareTrackUid, 0u);
+    ASSERT_EQ(room.screenShareMetaData.size(), 1u);
+    EXPECT_EQ(room.screenShareMetaData[0].trackID(), 901u);
+    // One share track stands, first.
+    EXPECT_EQ(room.allMediaTracks.front()->id(), "901");
+    EXPECT_EQ(std::count_if(room.allMediaTracks.begin(), room.allMediaTracks.end(),
+                            [](const auto& t) {
+                                return t->sourceType() == KRMediaTrackSourceType::screenShare;
+                            }),
+              1);
+    // The local user is never a share track carrying its id.
+    EXPECT_EQ(client->getMeetingLocalUser()->sourceType(), KRMediaTrackSourceType::user);
+    platform::DarwinNotifyCenter::shared().removeObserver(token);
+}
+
+TEST_F(KRClientEngineTest, SpeakerReportsNameOnlyKnownUsers) {
+    auto events = joined();
+    addUser(7);
+    addUser(8);
+    events->didDetectLoudestSpeaker(rtc(7));
+    EXPECT_TRUE(client->getUser("7")->audioTrack()->isLoudest());
+    events->didDetectLoudestSpeaker(rtc(99));  // a uid with no user: nobody is loudest
+    EXPECT_FALSE(client->getUser("7")->audioTrack()->isLoudest());
+    events->didDetectLoudestSpeaker(nullptr);
+    events->didDetectTopActiveSpeakers({rtc(8), rtc(7)});
+    events->didDetectTopActiveSpeakers({rtc(8), rtc(99)});  // dropped whole
+    events->didDetectTopActiveSpeakers({});
+    EXPECT_EQ(main->lines, (std::vector<std::string>{"loudest 7", "loudest -", "loudest -",
+                                                     "speakers 8 7", "speakers"}));
+}
+
+TEST_F(KRClientEngineTest, MediaStateReportsFollowTheParticipantButSkipShares) {
+    auto events = joined();
+    events->didLocalParticipantAudioStatusUpdated(rtc(42, true));
+    EXPECT_TRUE(client->currentRoom().isCurrentUserAudioMuted);
+    client->currentRoom().screenShareMetaData.emplace_back(7, "5", "Ann");
+    events->didRemoteParticipantAudioStatusUpdated(rtc(7, true));  // a share: nothing
+    events->didRemoteParticipantAudioStatusUpdated(rtc(8, true));  // unknown: created
+    EXPECT_EQ(main->lines, (std::vector<std::string>{"mic off", "remote mic 8 off"}));
+    ASSERT_NE(client->getUser("8"), nullptr);
+}
+
+TEST_F(KRClientEngineTest, MovingToTheAudienceMutesAndStopsTheExtension) {
+    std::vector<std::string> extension;
+    auto token = platform::DarwinNotifyCenter::shared().addObserver(
+        "kr.darwin.screenshare.force.stop.screen.share",
+        [&](const std::string& name) { extension.push_back(name); });
+    auto events = joined();
+    events->didCurrentUserClientRoleChanged(true);
+    EXPECT_TRUE(client->isLocalUserInAudienceMode());
+    EXPECT_TRUE(client->currentRoom().isCurrentUserAudioMuted);
+    EXPECT_TRUE(client->currentRoom().isCurrentUserVideoMuted);
+    EXPECT_FALSE(client->getMeetingLocalUser()->isSpeaker());
+    EXPECT_EQ(extension.size(), 1u);  // even though nothing was shared
+    events->didCurrentUserClientRoleChanged(false);
+    EXPECT_EQ(main->lines, (std::vector<std::string>{"to audience", "to participants"}));
+    EXPECT_TRUE(client->getMeetingLocalUser()->isSpeaker());
+    platform::DarwinNotifyCenter::shared().removeObserver(token);
+}
+
+TEST_F(KRClientEngineTest, AfterTheLocalLeaveTheEngineReachesNobody) {
+    auto events = joined();
+    addUser(7);
+    client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    queue->runPending();
+    EXPECT_EQ(main->lines, std::vector<std::string>{"left"});
+    EXPECT_EQ(client->rtcManager()->delegate(), nullptr);
+    // A report still in flight when the leave landed changes nothing either.
+    events->didRemoteStreamRemovedFromChannel(7, KRUserLeftReason::leaveMeeting());
+    events->didLocalParticipantLeaveChannel();
+    EXPECT_EQ(main->lines, std::vector<std::string>{"left"});
+}
+
+TEST_F(KRClientEngineTest, AJoinThatFailsLeavesTheChannelAndReportsNothingMore) {
+    join();
+    queue->runPending();
+    main->lines.clear();
+    client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    queue->runPending();
+    // A fresh join that times out while the channel is joined: the channel is left quietly.
+    bus->failNext(platform::MediaOperation::joinChannelByToken, 17);
+    client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                        KRJoinMeetingConfig(KRUserRole::speaker(), true, true), main);
+    clock->advance(KRClient::kJoinTimeout);
+    queue->runPending();
+    EXPECT_EQ(main->lines, (std::vector<std::string>{"left", "failed timed out"}));
+    EXPECT_TRUE(bus->members("room-9").empty());
+}
+
+}  // namespace
+}  // namespace kr
