@@ -32,6 +32,7 @@ void KRClient::wireHooks() {
         if (auto self = weak.lock()) {
             self->onQueue([isConnected](KRClient& client) {
                 client.isNetworkConnected_ = isConnected;
+                client.handleMultiMediaNetworkState(isConnected);
             });
         }
     });
