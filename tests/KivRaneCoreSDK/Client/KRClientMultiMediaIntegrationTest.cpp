@@ -1,0 +1,257 @@
+// Clients on the multimedia-engine road against the local meeting service (real HTTPS), with
+// their engines meeting on one media bus and one messaging service: the room's engine ("agora":
+// the library's own; "kr-media": the host's test engine) carries the join, the participants
+// (reported through the participant merge), mute, hands and the leave.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingService.h"
+#include "support/ClientTestDelegate.h"
+#include "support/ScopedTempDirectory.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/Media/KrMediaTestEngine.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+constexpr const char* kHostToken = "host-token-1";
+
+/// One line per report of what this road raises.
+class RoadRecorder : public KRClientDelegate {
+public:
+    Lines lines;
+    bool has(const std::string& line) const {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    bool startsWith(const std::string& prefix) const {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    }
+    void didLocalUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("joined");
+    }
+    void didLocalUserLeftMeeting(const KRMeeting&, const KRUserLeftReason& reason) override {
+        lines.push_back("left " + std::to_string(static_cast<int>(reason.kind())));
+    }
+    void didLocalUserFailedToJoinMeeting(const KRMeetingJoinError& error) override {
+        lines.push_back("join failed " + error.message);
+    }
+    void didRemoteUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u) override {
+        lines.push_back("remote joined " + u->id());
+    }
+    void didRemoteUserLeftMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u,
+                                  const KRUserLeftReason&) override {
+        lines.push_back("remote left " + u->id());
+    }
+    void didRemoteUserMicStatusUpdated(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u,
+                                       bool muted) override {
+        lines.push_back("remote mic " + u->id() + (muted ? " off" : " on"));
+    }
+    void didRemoteUserHandRaiseStatusUpdated(const KRMeeting&,
+                                             const std::shared_ptr<KRMeetingUser>& u,
+                                             bool raised) override {
+        lines.push_back("remote hand " + u->id() + (raised ? " up" : " down"));
+    }
+    void didHostEnableHardAudioMute(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("hard mute");
+    }
+};
+
+struct Member {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<RoadRecorder> recorder;
+    std::string uid() const { return client->currentRoom().userWebRtcId; }
+};
+
+class KRClientMultiMediaIntegrationTest : public ::testing::Test {
+protected:
+    ~KRClientMultiMediaIntegrationTest() override { members.clear(); }
+
+    KRDependencies deps() {
+        KRDependencies d;
+        d.queue = main;
+        d.reachability = test::quietReachability();
+        d.storageDirectory = storage.path();
+        d.routing = service.routing();
+        d.messagingService = messaging;
+        d.mediaBus = bus;
+        return d;
+    }
+
+    Member& start(const std::string& meetingId, const std::string& name, KRUserRole role,
+                  bool hostEngine = false, bool audioOn = true) {
+        Member member{KRClient::create(deps()), std::make_shared<RoadRecorder>()};
+        member.client->setMultiMediaEngineIntegration(true);
+        if (hostEngine) {
+            member.client->setRtcEngineManager(test::KrMediaTestEngine::create(deps()));
+        }
+        members.push_back(member);
+        member.client->joinMeeting(KRJoinMeetingData(meetingId, "4321", name),
+                                   KRJoinMeetingConfig(std::move(role), audioOn, true),
+                                   member.recorder);
+        return members.back();
+    }
+
+    Member& join(const std::string& meetingId, const std::string& name,
+                 KRUserRole role = KRUserRole::speaker(), bool hostEngine = false) {
+        Member& m = start(meetingId, name, std::move(role), hostEngine);
+        EXPECT_TRUE(main->runUntil(
+            [&] { return m.recorder->has("joined") || m.recorder->startsWith("join failed"); },
+            10s))
+            << name;
+        EXPECT_TRUE(m.recorder->has("joined")) << name;
+        return m;
+    }
+
+    bool seesEachOther(Member& a, Member& b) {
+        return main->runUntil(
+            [&] {
+                return a.recorder->has("remote joined " + b.uid()) &&
+                       b.recorder->has("remote joined " + a.uid());
+            },
+            10s);
+    }
+
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
+    test::ScopedTempDirectory storage;
+    test::LocalMeetingService service;
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::deque<Member> members;
+};
+
+TEST_F(KRClientMultiMediaIntegrationTest, AgoraRoomMeetingSeenThroughTheParticipantMerge) {
+    Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
+    Member& ann = join("1234567890", "Ann");
+    Member& ben = join("1234567890", "Ben");
+    ASSERT_TRUE(seesEachOther(host, ann));
+    ASSERT_TRUE(seesEachOther(host, ben));
+    ASSERT_TRUE(seesEachOther(ann, ben));
+    EXPECT_TRUE(host.client->hasPollingTimers());
+    EXPECT_TRUE(host.client->hasConnectionCheckTimer());
+    EXPECT_EQ(host.client->getMeetingUsers().size(), 3u);
+    EXPECT_EQ(host.client->getMeetingLocalUser()->id(), host.uid());
+
+    ann.client->muteLocalAudio(true);
+    EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote mic " + ann.uid() + " off"); }, 5s));
+    EXPECT_TRUE(main->runUntil([&] { return ben.recorder->has("remote mic " + ann.uid() + " off"); }, 5s));
+
+    ann.client->raiseHand();
+    EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote hand " + ann.uid() + " up"); }, 5s));
+    EXPECT_TRUE(ann.client->getMeetingLocalUser()->isHandRaised());
+
+    // A control message only a host may send, sent by a plain participant, changes nothing.
+    ben.client->hardMuteUnmuteUsersAudio(true);
+    main->runFor(300ms);
+    EXPECT_FALSE(ann.recorder->has("hard mute"));
+
+    ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    EXPECT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
+    EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote left " + ann.uid()); }, 10s));
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+    EXPECT_TRUE(ann.client->getMeetingUsers().empty());
+    EXPECT_EQ(ann.client->rtcEngineManager(), nullptr);
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, KrMediaRoomRunsOnTheHostsEngine) {
+    test::MeetingRoomSetup room;
+    room.meetingId = "5550001111";
+    room.roomId = "room-kr";
+    room.mediaEngine = "kr-media";
+    service.addRoom(room);
+    Member& host = join(room.meetingId, "Hostess", KRUserRole::host(kHostToken), true);
+    Member& ann = join(room.meetingId, "Ann", KRUserRole::speaker(), true);
+    ASSERT_TRUE(seesEachOther(host, ann));
+    auto engine = std::dynamic_pointer_cast<test::KrMediaTestEngine>(ann.client->rtcEngineManager());
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->joinData().size(), 1u);
+    const auto& data = engine->joinData().front();
+    EXPECT_EQ(data.size(), 4u);
+    EXPECT_EQ(data.at("meetingId").as_string(), room.meetingId);
+    EXPECT_EQ(data.at("displayName").as_string(), "Ann");
+    EXPECT_TRUE(engine->configureData().front().empty());
+
+    // The network comes back while the engine waits to be reconnected: it joins again.
+    ann.client->multiMediaRtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
+    EXPECT_TRUE(ann.client->isWaitingToBeReconnect());
+
+    ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    EXPECT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
+    EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote left " + ann.uid()); }, 10s));
+    // The host's engine stays with the client for the next meeting.
+    EXPECT_EQ(ann.client->rtcEngineManager(), engine);
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, RefusedStatusPostAtTheLocalJoinFailsTheJoinAndLeavesTheChannel) {
+    service.injectFault(test::MeetingServiceRoute::postRoomConnectionStatus,
+                        test::MeetingServiceFault::withStatus(500));
+    Member& ann = start("1234567890", "Ann", KRUserRole::speaker());
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("join failed"); }, 10s));
+    EXPECT_TRUE(main->runUntil([&] { return bus->members("room-1").empty(); }, 5s));
+    main->runFor(200ms);
+    EXPECT_FALSE(ann.recorder->has("joined"));
+    EXPECT_FALSE(ann.recorder->startsWith("left"));  // the host heard of the failure only
+    EXPECT_FALSE(ann.client->isJoining());
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, HardMutedRoomStartsAJoiningParticipantMuted) {
+    test::MeetingRoomSetup room;
+    room.participantHardAudioMute = true;
+    service.addRoom(room);
+    Member& host = join(room.meetingId, "Hostess", KRUserRole::host(kHostToken));
+    Member& ann = join(room.meetingId, "Ann");
+    EXPECT_TRUE(host.client->isInitialAudioOn());
+    EXPECT_FALSE(ann.client->isInitialAudioOn());
+    EXPECT_TRUE(ann.client->currentRoom().isCurrentUserAudioMuted);
+    ASSERT_TRUE(ann.client->getMeetingLocalUser());
+    EXPECT_TRUE(ann.client->getMeetingLocalUser()->audioTrack()->isMuted());
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, ASecondSetUpInOneMeetingIsRefused) {
+    Member& ann = join("1234567890", "Ann");
+    const auto engine = ann.client->rtcEngineManager();
+    ann.client->configureForMultiMediaEngine(KRJoinMeetingConfig(KRUserRole::speaker(), true, true));
+    main->runFor(300ms);
+    EXPECT_EQ(ann.client->rtcEngineManager(), engine);
+    EXPECT_EQ(bus->members("room-1").size(), 1u);
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, UnknownStreamIsAskedAboutAFewTimesThenTakenAsAUser) {
+    Member& ann = join("1234567890", "Ann");
+    std::optional<RtcRemoteStreamType> answer;
+    const auto asked = std::chrono::steady_clock::now();
+    ann.client->multiMediaRtcDelegate()->didRequestToGetStreamSourceType(
+        "424242", [&](RtcRemoteStreamType type) { answer = type; });
+    ASSERT_TRUE(main->runUntil([&] { return answer.has_value(); }, 10s));
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+    EXPECT_EQ(answer->participantId(), "424242");
+    // The retries wait between the questions rather than asking in a tight loop.
+    EXPECT_GE(std::chrono::steady_clock::now() - asked,
+              KRClient::kStreamTypeQuestionInterval * (KRClient::kStreamTypeQuestionTries - 1));
+
+    // After the meeting has ended nobody is asked.
+    ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
+    answer.reset();
+    ann.client->multiMediaRtcDelegate()->didRequestToGetStreamSourceType(
+        "424243", [&](RtcRemoteStreamType type) { answer = type; });
+    EXPECT_TRUE(answer.has_value());
+}
+
+}  // namespace
+}  // namespace kr
