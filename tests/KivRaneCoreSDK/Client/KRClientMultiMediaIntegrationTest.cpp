@@ -66,8 +66,59 @@ public:
                                              bool raised) override {
         lines.push_back("remote hand " + u->id() + (raised ? " up" : " down"));
     }
+    void didDetectActiveSpeakers(const KRMeeting&,
+                                 const std::vector<std::shared_ptr<KRMeetingUser>>& users) override {
+        lines.push_back("speakers " + std::to_string(users.size()));
+    }
     void didHostEnableHardAudioMute(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
         lines.push_back("hard mute");
+    }
+};
+
+/// A host-built engine that records what the client asks of it; the test plays its reports.
+class ScriptedEngine : public RtcManagerProtocol {
+public:
+    std::weak_ptr<RtcManagerDelegate> delegate;
+    std::weak_ptr<RtmManagerDelegate> rtm;
+    Lines calls;
+    std::vector<KRRtmMessage> sent;
+
+    void configureRtcEngine(const boost::json::object&, std::weak_ptr<RtcManagerDelegate> d) override {
+        delegate = std::move(d);
+        calls.push_back("configure");
+    }
+    void setUpLocalRtcVideoView() override { calls.push_back("local view"); }
+    void startPreview() override {}
+    void stopPreview() override {}
+    void joinRoom(const boost::json::object&) override { calls.push_back("join"); }
+    void muteUnmuteLocalAudio(bool muted) override {
+        calls.push_back(std::string("mute audio ") + (muted ? "on" : "off"));
+    }
+    void muteUnmuteLocalVideo(bool) override {}
+    void switchCamera() override {}
+    void leaveRtcChannel() override { calls.push_back("leave"); }
+    void setUpRemoteStreamVideoView(const std::string& id, VideoRenderMode) override {
+        calls.push_back("remote view " + id);
+    }
+    void muteUnmuteUserAudioStream(bool, const std::string&) override {}
+    void muteUnmuteUserVideoStream(bool, const std::string&) override {}
+    bool isConnectedToRtcServer() const override { return true; }
+    std::shared_ptr<RtcVideoCanvas> getRtcCanvas(const std::string&) const override { return nullptr; }
+    std::shared_ptr<platform::View> getVideoStreamView(const std::string&) const override {
+        return nullptr;
+    }
+    std::shared_ptr<RtcPeerMetaData> getPeerData(const std::string&) const override { return nullptr; }
+    void switchAudioDevice(KRAudioDeviceType) override {}
+    void setRtmDelegate(std::weak_ptr<RtmManagerDelegate> d) override { rtm = std::move(d); }
+    void sendPublicMessage(const KRRtmMessage& m) override { sent.push_back(m); }
+    void sendPrivateMessage(const KRRtmMessage& m) override { sent.push_back(m); }
+    void enableDisableAudioOnlyMode(bool) override {}
+    void setRemoteStreamQuality(KRRemoteStreamQuality, const std::string&) override {}
+    void switchClientRole(bool isAudience) override {
+        calls.push_back(isAudience ? "role audience" : "role participant");
+    }
+    bool called(const std::string& call) const {
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
     }
 };
 
@@ -253,6 +304,91 @@ TEST_F(KRClientMultiMediaIntegrationTest, UnknownStreamIsAskedAboutAFewTimesThen
     ann.client->multiMediaRtcDelegate()->didRequestToGetStreamSourceType(
         "424243", [&](RtcRemoteStreamType type) { answer = type; });
     EXPECT_TRUE(answer.has_value());
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, HostBuiltEngineReportsReachTheHostThroughTheMerge) {
+    test::MeetingRoomSetup room;
+    room.mediaEngine = "kr-media";
+    service.addRoom(room);
+    auto engine = std::make_shared<ScriptedEngine>();
+    Member ann{KRClient::create(deps()), std::make_shared<RoadRecorder>()};
+    auto extra = std::make_shared<RoadRecorder>();
+    ann.client->setMultiMediaEngineIntegration(true);
+    ann.client->setRtcEngineManager(engine);
+    ann.client->addDelegate("extra", extra);
+    ann.client->joinMeeting(KRJoinMeetingData(room.meetingId, room.pin, "Ann"),
+                            KRJoinMeetingConfig(KRUserRole::speaker(), true, true), ann.recorder);
+    ASSERT_TRUE(main->runUntil([&] { return engine->called("join"); }, 10s));
+    const auto rtc = engine->delegate.lock();
+    auto rtm = engine->rtm.lock();
+    ASSERT_TRUE(rtc);
+    ASSERT_TRUE(rtm);
+
+    // Nothing of the join's end runs before the engine reports the local participant in.
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+    bool joinFinished = false;
+    const auto local = std::make_shared<RtcPeerMetaData>("10001", false, false, false);
+    rtc->didLocalParticipantJoinChannel(local, [&] { joinFinished = true; });
+    ASSERT_TRUE(main->runUntil([&] { return joinFinished; }, 10s));
+    EXPECT_TRUE(ann.recorder->has("joined"));
+    EXPECT_TRUE(engine->called("local view"));
+    EXPECT_TRUE(ann.client->hasPollingTimers());
+    EXPECT_TRUE(ann.client->hasConnectionCheckTimer());
+
+    const auto bob = std::make_shared<RtcPeerMetaData>("777", true, true, false);
+    bool remoteFinished = false;
+    rtc->didRemoteParticipantJoinChannel(bob, [&] { remoteFinished = true; });
+    EXPECT_TRUE(remoteFinished);
+    EXPECT_TRUE(engine->called("remote view 777"));
+    EXPECT_TRUE(ann.recorder->has("remote joined 777"));
+
+    // Bob is known and is no host: his host-only messages are dropped.
+    KRRtmMessage hardMute;
+    hardMute.message = KRRtmMessageEvent::hardMuteEnabled;
+    hardMute.senderParticipantId = "777";
+    rtm->didRecievePublicMessage(hardMute);
+    EXPECT_FALSE(ann.recorder->has("hard mute"));
+    EXPECT_FALSE(engine->called("mute audio on"));
+    KRRtmMessage downgrade;
+    downgrade.message = KRRtmMessageEvent::participantDowngradeToAudience;
+    downgrade.messageType = KRRtmMessageType::peerToPeer;
+    downgrade.senderParticipantId = "777";
+    downgrade.targetParticipantId = "10001";
+    rtm->didRecievePrivateMessage(downgrade);
+    EXPECT_FALSE(engine->called("role audience"));
+
+    // A speaker list naming a stranger is not reported; one of known users is.
+    const auto stranger = std::make_shared<RtcPeerMetaData>("999", false, false, false);
+    rtc->didDetectTopActiveSpeakersPeers({bob, stranger});
+    EXPECT_FALSE(ann.recorder->startsWith("speakers"));
+    rtc->didDetectTopActiveSpeakersPeers({bob, local});
+    EXPECT_TRUE(ann.recorder->has("speakers 2"));
+
+    // The hand goes out through the engine, to the room channel.
+    ann.client->raiseHand();
+    ASSERT_FALSE(engine->sent.empty());
+    EXPECT_EQ(engine->sent.back().message, KRRtmMessageEvent::participantRaiseHand);
+    EXPECT_EQ(engine->sent.back().messageType, KRRtmMessageType::publicChat);
+    EXPECT_EQ(engine->sent.back().senderParticipantId, "10001");
+
+    // A lost connection of this engine waits for the network; the host hears the state.
+    rtc->didConnectionStateChanged(KRConnectionState::disconnected);
+    EXPECT_TRUE(ann.client->isWaitingToBeReconnect());
+    rtc->didConnectionStateChanged(KRConnectionState::connected);
+    EXPECT_FALSE(ann.client->isWaitingToBeReconnect());
+
+    rtm.reset();
+    // The engine's leave: the main delegate hears the engine's reason, the messages stop.
+    bool leaveFinished = false;
+    rtc->didLocalParticipantLeaveChannel(KRUserLeftReason::networkDropped(),
+                                                             [&] { leaveFinished = true; });
+    EXPECT_TRUE(leaveFinished);
+    EXPECT_TRUE(ann.recorder->has(
+        "left " + std::to_string(static_cast<int>(KRUserLeftReason::Kind::networkDropped))));
+    EXPECT_FALSE(extra->startsWith("left"));
+    EXPECT_TRUE(engine->rtm.expired());
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+    EXPECT_TRUE(ann.client->getMeetingUsers().empty());
 }
 
 }  // namespace
