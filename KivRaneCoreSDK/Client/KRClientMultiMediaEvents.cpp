@@ -275,6 +275,7 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
 
 void KRClient::checkRemoteStreamType(const std::string& streamId, int triesLeft,
                                      RtcManagerDelegate::StreamTypeCompletion completion) {
+    if (!completion) return;
     for (const auto& info : meetingUsersManager_.getScreenShareTrackInfos()) {
         if (std::to_string(info.trackID()) == streamId) {
             completion(RtcRemoteStreamType::screenShare(info.sharingUserID()));
