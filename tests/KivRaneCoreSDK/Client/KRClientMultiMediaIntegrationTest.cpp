@@ -371,6 +371,16 @@ TEST_F(KRClientMultiMediaIntegrationTest, HostBuiltEngineReportsReachTheHostThro
     EXPECT_EQ(engine->sent.back().messageType, KRRtmMessageType::publicChat);
     EXPECT_EQ(engine->sent.back().senderParticipantId, "10001");
 
+    // A co-host grant names its target by user id; the merge finds the participant by it.
+    const auto me = ann.client->getMeetingLocalUser();
+    ASSERT_TRUE(me);
+    KRRtmMessage coHost;
+    coHost.message = KRRtmMessageEvent::makeCoHost;
+    coHost.senderParticipantId = "555";  // not (yet) known: it may be a host who just joined
+    coHost.targetParticipantId = me->userId().empty() ? me->id() : me->userId();
+    rtm->didRecievePublicMessage(coHost);
+    EXPECT_TRUE(ann.client->getMeetingLocalUser()->isCoHost());
+
     // A lost connection of this engine waits for the network; the host hears the state.
     rtc->didConnectionStateChanged(KRConnectionState::disconnected);
     EXPECT_TRUE(ann.client->isWaitingToBeReconnect());
