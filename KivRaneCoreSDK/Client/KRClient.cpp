@@ -33,6 +33,7 @@ void KRClient::wireHooks() {
         if (auto self = weak.lock()) {
             self->onQueue([isConnected](KRClient& client) {
                 client.isNetworkConnected_ = isConnected;
+                client.handleMultiMediaNetworkState(isConnected);
             });
         }
     });

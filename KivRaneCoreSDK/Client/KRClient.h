@@ -41,7 +41,10 @@
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
+#include "KivRaneCoreSDK/RTC/Protocols/RtcManagerDelegate.h"
+#include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
 #include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
+#include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
 #include "platform/Dispatch/SequenceChecker.h"
 #include "platform/Dispatch/Timer.h"
 #include "platform/Notifications/NotificationCenter.h"
@@ -575,6 +578,61 @@ private:
     std::shared_ptr<platform::NotificationCenter> notifications_ = deps_.notifications;
     std::shared_ptr<KRWebSocketManager> webSocketManager_;
     std::vector<platform::ObserverToken> applicationObservers_;
+
+    // ---- Multimedia-engine road: the engine the room chooses (KRClientMultiMedia*.cpp) ----
+public:
+    /// How often, and how far apart, the server is asked about a stream id nobody knows before
+    /// the stream counts as a participant.
+    static constexpr int kStreamTypeQuestionTries = 3;
+    static constexpr std::chrono::seconds kStreamTypeQuestionInterval{1};
+
+    /// The engine of this road: for a "kr-media" room the host app sets it before the join; for
+    /// an "agora" room the client puts its own engine here at the join.
+    const std::shared_ptr<RtcManagerProtocol>& rtcEngineManager() const { return rtcEngineManager_; }
+    void setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine);
+    /// This road's join (called by joinMeeting): server calls in the order the role asks, then the
+    /// room's engine set up and asked to join. Refused outside a join, or when this join already
+    /// set an engine up.
+    void configureForMultiMediaEngine(const KRJoinMeetingConfig& config);
+    /// Hands the local engine peer to the participant merge.
+    void upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data);
+    /// True while a "kr-media" engine reports its connection lost.
+    bool isWaitingToBeReconnect() const { return isWaitingToBeReconnect_; }
+    /// The receivers handed to this road's engine (held weakly there, owned by the client).
+    std::shared_ptr<RtcManagerDelegate> multiMediaRtcDelegate();
+    std::shared_ptr<RtmManagerDelegate> multiMediaRtmDelegate();
+
+private:
+    class MultiMediaRtcAdapter;
+    class MultiMediaRtmAdapter;
+    void handlePostLoginSuccessForMulti(const KRJoinMeetingConfig& config);
+    void configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config);
+    void configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config);
+    boost::json::object krMediaJoinData() const;
+    /// The media part of the leave, once the server has been told.
+    void leaveMultiMediaMeeting();
+    void handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
+                                   RtcManagerDelegate::Completion completion);
+    void handleMultiMediaLocalLeave(const KRUserLeftReason& reason);
+    void checkRemoteStreamType(const std::string& streamId, int triesLeft,
+                               RtcManagerDelegate::StreamTypeCompletion completion);
+    void handleMultiMediaRoleChange(bool isAudience);
+    void handleMultiMediaNetworkState(bool isConnected);
+    void switchLocalMediaInMultiMediaEngine(bool audio, bool isMute);
+    void sendControlMessageThroughEngine(ControlMessage kind,
+                                         const std::shared_ptr<KRMeetingUser>& target,
+                                         Completion completion, const std::string& reactionsType);
+    void didRecieveMultiMediaPublicMessage(const KRRtmMessage& message);
+    void didRecieveMultiMediaPrivateMessage(const KRRtmMessage& message);
+    void handleMultiMediaCoHostRight(const KRRtmMessage& message, bool isCoHost);
+    /// The client's one engine factory, made on first use from the dependencies' bus and queue.
+
+    std::shared_ptr<RtcManagerProtocol> rtcEngineManager_;
+    std::shared_ptr<MultiMediaRtcAdapter> multiMediaRtcAdapter_;
+    std::shared_ptr<MultiMediaRtmAdapter> multiMediaRtmAdapter_;
+    /// The join generation whose engine set-up ran: a second set-up in one join is refused.
+    std::optional<std::uint64_t> multiMediaSetUpGeneration_;
+    bool isWaitingToBeReconnect_ = false;
 };
 
 }  // namespace kr

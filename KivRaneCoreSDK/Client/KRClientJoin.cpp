@@ -74,7 +74,7 @@ void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingCon
     });
 
     if (isMultiMediaEngineIntegration_) {
-        logger_.warn("The multimedia-engine road is taken by its own engine set-up");
+        configureForMultiMediaEngine(config);
         return;
     }
     if (shouldByPassAPICalls_) {

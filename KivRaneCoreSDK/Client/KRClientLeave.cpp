@@ -34,12 +34,15 @@ void KRClient::leaveMeeting(KRUserLeftReason reason) {
     }
     postForceStopScreenShareDarwinNotification(kLeftMeetingReason);
     if (shouldByPassAPICalls_) {
-        leaveMediaAndMessaging();
+        isMultiMediaEngineIntegration_ ? leaveMultiMediaMeeting() : leaveMediaAndMessaging();
         return;
     }
     std::weak_ptr<KRClient> weak = weak_from_this();
     leaveMeetingAPI([weak](bool) {
-        if (auto self = weak.lock()) self->leaveMediaAndMessaging();
+        auto self = weak.lock();
+        if (!self) return;
+        self->isMultiMediaEngineIntegration_ ? self->leaveMultiMediaMeeting()
+                                             : self->leaveMediaAndMessaging();
     });
 }
 

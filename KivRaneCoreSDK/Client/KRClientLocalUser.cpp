@@ -7,7 +7,8 @@ namespace kr {
 
 void KRClient::muteLocalAudio(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
-    switchLocalMediaInEngine(true, isMute);
+    isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(true, isMute)
+                                   : switchLocalMediaInEngine(true, isMute);
     if (shouldByPassAPICalls_) return;
     send(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
                                      currentRoom_.userWebRtcId, isMute),
@@ -16,7 +17,8 @@ void KRClient::muteLocalAudio(bool isMute) {
 
 void KRClient::muteLocalVideo(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
-    switchLocalMediaInEngine(false, isMute);
+    isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(false, isMute)
+                                   : switchLocalMediaInEngine(false, isMute);
     if (shouldByPassAPICalls_) return;
     send(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
                                      currentRoom_.userWebRtcId, isMute),
@@ -36,6 +38,12 @@ void KRClient::lowerHand() {
 void KRClient::setHandRaised(bool isRaised) {
     currentRoom_.isCurrentUserHandRaised = isRaised;
     if (auto local = currentRoom_.matchingUser(currentRoom_.userWebRtcId)) {
+        local->setIsHandRaised(isRaised);
+    }
+    if (isMultiMediaEngineIntegration_) {
+        // This road's local user lives in the participant merge, and only after the local join.
+        auto local = getMeetingLocalUser();
+        if (!local) return;
         local->setIsHandRaised(isRaised);
     }
     if (!shouldByPassAPICalls_) {

@@ -47,10 +47,7 @@ void KRClient::leaveRtm() {
 void KRClient::sendControlMessage(ControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
                                   Completion completion, const std::string& reactionsType) {
     if (isMultiMediaEngineIntegration_) {
-        // That road's engine carries its own messages; this client holds no such engine, so
-        // nothing left and that is what the caller hears.
-        logger_.warn("Control message not sent: no engine carries messages on this road");
-        completeLater(std::move(completion), false);
+        sendControlMessageThroughEngine(kind, target, std::move(completion), reactionsType);
         return;
     }
     if (shouldByPassAPICalls_ && (kind == ControlMessage::participantStartScreenShare ||

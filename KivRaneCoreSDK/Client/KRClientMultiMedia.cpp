@@ -1,0 +1,203 @@
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcJoinData.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcManager.h"
+#include "KivRaneCoreSDK/RTC/Models/KRRtcVideoEncoderConfig.h"
+#include "platform/Media/MediaEngineFactory.h"
+
+// The multimedia-engine road's set-up: the server calls every join of this road needs, then the
+// engine the room chose (the library's own for "agora", the host's for "kr-media") prepared and
+// asked to join; and the media part of its leave.
+
+namespace kr {
+
+namespace {
+
+KRRtcVideoEncoderConfig encoderSettings(const std::optional<KRVideoConfiguration>& config,
+                                        const KRRtcVideoEncoderConfig& defaults) {
+    KRRtcVideoEncoderConfig settings = defaults;
+    if (!config) return settings;
+    settings.width = config->width.value_or(defaults.width);
+    settings.height = config->height.value_or(defaults.height);
+    settings.bitRate = config->bitrate.value_or(defaults.bitRate);
+    settings.frameRate = config->fps.value_or(defaults.frameRate);
+    settings.orientation = config->orientation.value_or(defaults.orientation);
+    return settings;
+}
+
+constexpr KRRtcVideoEncoderConfig kHighDefaults{480, 360, 640, 15, 0};
+constexpr KRRtcVideoEncoderConfig kLowDefaults{160, 90, 64, 7, 0};
+
+}  // namespace
+
+void KRClient::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine) {
+    KR_DCHECK_RUN_ON(checker_);
+    rtcEngineManager_ = std::move(engine);
+}
+
+void KRClient::upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data) {
+    meetingUsersManager_.addNewParticipantRtcData(data);
+}
+
+void KRClient::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
+    KR_DCHECK_RUN_ON(checker_);
+    // One engine per client: a second set-up would start a second engine in a running meeting.
+    if (!joinInProgress_ || multiMediaSetUpGeneration_ == generation_) {
+        logger_.warn("Multimedia engine set-up refused: no join is waiting for it");
+        return;
+    }
+    multiMediaSetUpGeneration_ = generation_;
+    networkClient_->setDeviceId(getDeviceId(deps_));
+    if (isGuestUserFlow_) {
+        networkClient_->setJwtToken("");
+    }
+    const std::uint64_t generation = generation_;
+    std::weak_ptr<KRClient> weak = weak_from_this();
+    const auto alive = [weak, generation]() -> std::shared_ptr<KRClient> {
+        auto self = weak.lock();
+        if (self && self->isCurrent(generation) && self->joinInProgress_) return self;
+        return nullptr;
+    };
+    getConfigurations([alive, config](bool ok) {
+        auto self = alive();
+        if (!ok || !self) return;
+        const std::string hostToken = self->userRole_.getToken();
+        if (hostToken.empty()) {
+            self->getRoomDetailsAPICall([alive, config](bool detailed) {
+                auto again = alive();
+                if (!detailed || !again) return;
+                again->handleGuestLogin("", [alive, config](bool loggedIn) {
+                    if (auto last = alive(); loggedIn && last) {
+                        last->handlePostLoginSuccessForMulti(config);
+                    }
+                });
+            });
+            return;
+        }
+        self->handleGuestLogin(hostToken, [alive, config](bool loggedIn) {
+            auto again = alive();
+            if (!loggedIn || !again) return;
+            again->getRoomDetailsAPICall([alive, config](bool detailed) {
+                if (auto last = alive(); detailed && last) {
+                    last->handlePostLoginSuccessForMulti(config);
+                }
+            });
+        });
+    });
+}
+
+void KRClient::handlePostLoginSuccessForMulti(const KRJoinMeetingConfig& config) {
+    if (currentRoom_.mediaEngine == KRRoomMediaEngine::agora) {
+        configureMeetingForAgoraMediaEngine(config);
+    } else {
+        configureMeetingForKRMediaEngine(config);
+    }
+}
+
+void KRClient::configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config) {
+    const bool audience = config.userRole().kind() == KRUserRole::Kind::audience;
+    const bool isHost = userRole_.kind() == KRUserRole::Kind::host || currentRoom_.isGuestHost;
+    isLocalUserInAudienceMode_ = audience;
+    currentRoom_.isCurrentUserInAudienceMode = audience;
+    if (audience) {
+        isInitialAudioOn_ = false;
+        isInitialVideoOn_ = false;
+    } else {
+        // Under the room's hard mute only a host may start with the microphone open.
+        isInitialAudioOn_ = AgoraRtcJoinData::audioOnAtJoin(
+            config.isInitialAudioOn(), currentRoom_.isHardMuteEnabled,
+            isHost ? KRUserRole::host(userRole_.getToken()) : config.userRole());
+        isInitialVideoOn_ = config.isInitialVideoOn();
+    }
+    currentRoom_.isCurrentUserAudioMuted = !isInitialAudioOn_;
+    currentRoom_.isCurrentUserVideoMuted = !isInitialVideoOn_;
+
+    // A held engine of this client goes before the new one is made: never two engines.
+    if (rtcEngineManager_) {
+        rtcEngineManager_->setRtmDelegate({});
+    }
+    rtcEngineManager_ = AgoraRtcManager::create(deps_, mediaEngineFactory());
+
+    boost::json::object configureData;
+    configureData[AgoraRtcJoinData::kAppId] = currentRoom_.webRtcAppId;
+    AgoraRtcJoinData join;
+    join.channelId = currentRoom_.roomID;
+    join.userUid = currentRoom_.userWebRtcId;
+    join.rtcToken = currentRoom_.userWebRtcToken;
+    join.rtmToken = currentRoom_.userWebRtmToken;
+    join.role = audience ? KRUserRole::audience() : KRUserRole::speaker();
+    join.initialAudioOn = isInitialAudioOn_;
+    join.initialVideoOn = isInitialVideoOn_;
+
+    if (rtcEngineManager_) rtcEngineManager_->configureRtcEngine(configureData, multiMediaRtcDelegate());
+    if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate(multiMediaRtmDelegate());
+    if (rtcEngineManager_) {
+        rtcEngineManager_->configureVideoEncoderConfiguration(
+            encoderSettings(highQualityVideoConfig_, kHighDefaults));
+    }
+    if (rtcEngineManager_ && lowQualityVideoConfig_ &&
+        lowQualityVideoConfig_->isEnabled.value_or(false)) {
+        rtcEngineManager_->configureLowQualityVideoStream(
+            encoderSettings(lowQualityVideoConfig_, kLowDefaults));
+    }
+    if (rtcEngineManager_) rtcEngineManager_->joinRoom(join.toObject());
+}
+
+boost::json::object KRClient::krMediaJoinData() const {
+    boost::json::object data;
+    data["meetingId"] = currentRoom_.meetingId;
+    data["meetingPin"] = currentRoom_.meetingPin;
+    data["displayName"] = currentRoom_.userDisplayName;
+    data["serverEnvironment"] = std::string(rawValue(getServerEnvironment()));
+    return data;
+}
+
+void KRClient::configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config) {
+    const bool isHost = userRole_.kind() == KRUserRole::Kind::host || currentRoom_.isGuestHost;
+    isLocalUserInAudienceMode_ = false;
+    currentRoom_.isCurrentUserInAudienceMode = false;
+    isInitialAudioOn_ = AgoraRtcJoinData::audioOnAtJoin(
+        config.isInitialAudioOn(), currentRoom_.isHardMuteEnabled,
+        isHost ? KRUserRole::host(userRole_.getToken()) : KRUserRole::speaker());
+    isInitialVideoOn_ = config.isInitialVideoOn();
+    currentRoom_.isCurrentUserAudioMuted = !isInitialAudioOn_;
+    currentRoom_.isCurrentUserVideoMuted = !isInitialVideoOn_;
+    if (!rtcEngineManager_) {
+        logger_.warn("No engine was supplied for this \"kr-media\" room: the join stops here");
+        return;
+    }
+    rtcEngineManager_->configureRtcEngine(boost::json::object{}, multiMediaRtcDelegate());
+    if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate(multiMediaRtmDelegate());
+    if (rtcEngineManager_) rtcEngineManager_->joinRoom(krMediaJoinData());
+}
+
+void KRClient::leaveMultiMediaMeeting() {
+    if (!rtcEngineManager_) {
+        // Nothing will report the leave: finish it here so the host still hears it.
+        handleMultiMediaLocalLeave(localUserLeftReason_);
+        return;
+    }
+    rtcEngineManager_->leaveRtcChannel();
+}
+
+void KRClient::handleMultiMediaNetworkState(bool isConnected) {
+    if (!isConnected || !isWaitingToBeReconnect_ || !inMeeting_ || !isMultiMediaEngineIntegration_ ||
+        currentRoom_.mediaEngine != KRRoomMediaEngine::krmedia || !rtcEngineManager_) {
+        return;
+    }
+    logger_.info("Network is back: joining the media channel again");
+    rtcEngineManager_->joinRoom(krMediaJoinData());
+}
+
+void KRClient::switchLocalMediaInMultiMediaEngine(bool audio, bool isMute) {
+    if (audio) {
+        currentRoom_.isCurrentUserAudioMuted = isMute;
+        if (rtcEngineManager_) rtcEngineManager_->muteUnmuteLocalAudio(isMute);
+    } else {
+        currentRoom_.isCurrentUserVideoMuted = isMute;
+        if (rtcEngineManager_) rtcEngineManager_->muteUnmuteLocalVideo(isMute);
+    }
+}
+
+}  // namespace kr

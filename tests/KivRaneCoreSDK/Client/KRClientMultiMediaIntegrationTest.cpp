@@ -1,0 +1,405 @@
+// Clients on the multimedia-engine road against the local meeting service (real HTTPS), with
+// their engines meeting on one media bus and one messaging service: the room's engine ("agora":
+// the library's own; "kr-media": the host's test engine) carries the join, the participants
+// (reported through the participant merge), mute, hands and the leave.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingService.h"
+#include "support/ClientTestDelegate.h"
+#include "support/ScopedTempDirectory.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/Media/KrMediaTestEngine.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+constexpr const char* kHostToken = "host-token-1";
+
+/// One line per report of what this road raises.
+class RoadRecorder : public KRClientDelegate {
+public:
+    Lines lines;
+    bool has(const std::string& line) const {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    bool startsWith(const std::string& prefix) const {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    }
+    void didLocalUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("joined");
+    }
+    void didLocalUserLeftMeeting(const KRMeeting&, const KRUserLeftReason& reason) override {
+        lines.push_back("left " + std::to_string(static_cast<int>(reason.kind())));
+    }
+    void didLocalUserFailedToJoinMeeting(const KRMeetingJoinError& error) override {
+        lines.push_back("join failed " + error.message);
+    }
+    void didRemoteUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u) override {
+        lines.push_back("remote joined " + u->id());
+    }
+    void didRemoteUserLeftMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u,
+                                  const KRUserLeftReason&) override {
+        lines.push_back("remote left " + u->id());
+    }
+    void didRemoteUserMicStatusUpdated(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u,
+                                       bool muted) override {
+        lines.push_back("remote mic " + u->id() + (muted ? " off" : " on"));
+    }
+    void didRemoteUserHandRaiseStatusUpdated(const KRMeeting&,
+                                             const std::shared_ptr<KRMeetingUser>& u,
+                                             bool raised) override {
+        lines.push_back("remote hand " + u->id() + (raised ? " up" : " down"));
+    }
+    void didDetectActiveSpeakers(const KRMeeting&,
+                                 const std::vector<std::shared_ptr<KRMeetingUser>>& users) override {
+        lines.push_back("speakers " + std::to_string(users.size()));
+    }
+    void didHostEnableHardAudioMute(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("hard mute");
+    }
+};
+
+/// A host-built engine that records what the client asks of it; the test plays its reports.
+class ScriptedEngine : public RtcManagerProtocol {
+public:
+    std::weak_ptr<RtcManagerDelegate> delegate;
+    std::weak_ptr<RtmManagerDelegate> rtm;
+    Lines calls;
+    std::vector<KRRtmMessage> sent;
+
+    void configureRtcEngine(const boost::json::object&, std::weak_ptr<RtcManagerDelegate> d) override {
+        delegate = std::move(d);
+        calls.push_back("configure");
+    }
+    void setUpLocalRtcVideoView() override { calls.push_back("local view"); }
+    void startPreview() override {}
+    void stopPreview() override {}
+    void joinRoom(const boost::json::object&) override { calls.push_back("join"); }
+    void muteUnmuteLocalAudio(bool muted) override {
+        calls.push_back(std::string("mute audio ") + (muted ? "on" : "off"));
+    }
+    void muteUnmuteLocalVideo(bool) override {}
+    void switchCamera() override {}
+    void leaveRtcChannel() override { calls.push_back("leave"); }
+    void setUpRemoteStreamVideoView(const std::string& id, VideoRenderMode) override {
+        calls.push_back("remote view " + id);
+    }
+    void muteUnmuteUserAudioStream(bool, const std::string&) override {}
+    void muteUnmuteUserVideoStream(bool, const std::string&) override {}
+    bool isConnectedToRtcServer() const override { return true; }
+    std::shared_ptr<RtcVideoCanvas> getRtcCanvas(const std::string&) const override { return nullptr; }
+    std::shared_ptr<platform::View> getVideoStreamView(const std::string&) const override {
+        return nullptr;
+    }
+    std::shared_ptr<RtcPeerMetaData> getPeerData(const std::string&) const override { return nullptr; }
+    void switchAudioDevice(KRAudioDeviceType) override {}
+    void setRtmDelegate(std::weak_ptr<RtmManagerDelegate> d) override { rtm = std::move(d); }
+    void sendPublicMessage(const KRRtmMessage& m) override { sent.push_back(m); }
+    void sendPrivateMessage(const KRRtmMessage& m) override { sent.push_back(m); }
+    void enableDisableAudioOnlyMode(bool) override {}
+    void setRemoteStreamQuality(KRRemoteStreamQuality, const std::string&) override {}
+    void switchClientRole(bool isAudience) override {
+        calls.push_back(isAudience ? "role audience" : "role participant");
+    }
+    bool called(const std::string& call) const {
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
+    }
+};
+
+struct Member {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<RoadRecorder> recorder;
+    std::string uid() const { return client->currentRoom().userWebRtcId; }
+};
+
+class KRClientMultiMediaIntegrationTest : public ::testing::Test {
+protected:
+    ~KRClientMultiMediaIntegrationTest() override { members.clear(); }
+
+    KRDependencies deps() {
+        KRDependencies d;
+        d.queue = main;
+        d.reachability = test::quietReachability();
+        d.storageDirectory = storage.path();
+        d.routing = service.routing();
+        d.messagingService = messaging;
+        d.mediaBus = bus;
+        return d;
+    }
+
+    Member& start(const std::string& meetingId, const std::string& name, KRUserRole role,
+                  bool hostEngine = false, bool audioOn = true) {
+        Member member{KRClient::create(deps()), std::make_shared<RoadRecorder>()};
+        member.client->setMultiMediaEngineIntegration(true);
+        if (hostEngine) {
+            member.client->setRtcEngineManager(test::KrMediaTestEngine::create(deps()));
+        }
+        members.push_back(member);
+        member.client->joinMeeting(KRJoinMeetingData(meetingId, "4321", name),
+                                   KRJoinMeetingConfig(std::move(role), audioOn, true),
+                                   member.recorder);
+        return members.back();
+    }
+
+    Member& join(const std::string& meetingId, const std::string& name,
+                 KRUserRole role = KRUserRole::speaker(), bool hostEngine = false) {
+        Member& m = start(meetingId, name, std::move(role), hostEngine);
+        EXPECT_TRUE(main->runUntil(
+            [&] { return m.recorder->has("joined") || m.recorder->startsWith("join failed"); },
+            10s))
+            << name;
+        EXPECT_TRUE(m.recorder->has("joined")) << name;
+        return m;
+    }
+
+    bool seesEachOther(Member& a, Member& b) {
+        return main->runUntil(
+            [&] {
+                return a.recorder->has("remote joined " + b.uid()) &&
+                       b.recorder->has("remote joined " + a.uid());
+            },
+            10s);
+    }
+
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
+    test::ScopedTempDirectory storage;
+    test::LocalMeetingService service;
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::deque<Member> members;
+};
+
+TEST_F(KRClientMultiMediaIntegrationTest, AgoraRoomMeetingSeenThroughTheParticipantMerge) {
+    Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
+    Member& ann = join("1234567890", "Ann");
+    Member& ben = join("1234567890", "Ben");
+    ASSERT_TRUE(seesEachOther(host, ann));
+    ASSERT_TRUE(seesEachOther(host, ben));
+    ASSERT_TRUE(seesEachOther(ann, ben));
+    EXPECT_TRUE(host.client->hasPollingTimers());
+    EXPECT_TRUE(host.client->hasConnectionCheckTimer());
+    EXPECT_EQ(host.client->getMeetingUsers().size(), 3u);
+    EXPECT_EQ(host.client->getMeetingLocalUser()->id(), host.uid());
+
+    // Remote audio is received only once subscribed to (what the host app asks for).
+    host.client->rtcEngineManager()->muteUnmuteUserAudioStream(false, ann.uid());
+    EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote mic " + ann.uid() + " on"); }, 5s));
+    ann.client->muteLocalAudio(true);
+    EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote mic " + ann.uid() + " off"); }, 5s));
+
+    ann.client->raiseHand();
+    EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote hand " + ann.uid() + " up"); }, 5s));
+    EXPECT_TRUE(ann.client->getMeetingLocalUser()->isHandRaised());
+
+    // A control message only a host may send, sent by a plain participant, changes nothing.
+    ben.client->hardMuteUnmuteUsersAudio(true);
+    main->runFor(300ms);
+    EXPECT_FALSE(ann.recorder->has("hard mute"));
+
+    ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    EXPECT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
+    EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote left " + ann.uid()); }, 10s));
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+    EXPECT_TRUE(ann.client->getMeetingUsers().empty());
+    EXPECT_EQ(ann.client->rtcEngineManager(), nullptr);
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, KrMediaRoomRunsOnTheHostsEngine) {
+    test::MeetingRoomSetup room;
+    room.meetingId = "5550001111";
+    room.roomId = "room-kr";
+    room.mediaEngine = "kr-media";
+    service.addRoom(room);
+    Member& host = join(room.meetingId, "Hostess", KRUserRole::host(kHostToken), true);
+    Member& ann = join(room.meetingId, "Ann", KRUserRole::speaker(), true);
+    ASSERT_TRUE(seesEachOther(host, ann));
+    auto engine = std::dynamic_pointer_cast<test::KrMediaTestEngine>(ann.client->rtcEngineManager());
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->joinData().size(), 1u);
+    const auto& data = engine->joinData().front();
+    EXPECT_EQ(data.size(), 4u);
+    EXPECT_EQ(data.at("meetingId").as_string(), room.meetingId);
+    EXPECT_EQ(data.at("displayName").as_string(), "Ann");
+    EXPECT_TRUE(engine->configureData().front().empty());
+
+    // The network comes back while the engine waits to be reconnected: it joins again.
+    ann.client->multiMediaRtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
+    EXPECT_TRUE(ann.client->isWaitingToBeReconnect());
+
+    ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    EXPECT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
+    EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote left " + ann.uid()); }, 10s));
+    // The host's engine stays with the client for the next meeting.
+    EXPECT_EQ(ann.client->rtcEngineManager(), engine);
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, RefusedStatusPostAtTheLocalJoinFailsTheJoinAndLeavesTheChannel) {
+    service.injectFault(test::MeetingServiceRoute::postRoomConnectionStatus,
+                        test::MeetingServiceFault::withStatus(500));
+    Member& ann = start("1234567890", "Ann", KRUserRole::speaker());
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("join failed"); }, 10s));
+    EXPECT_TRUE(main->runUntil([&] { return bus->members("room-1").empty(); }, 5s));
+    main->runFor(200ms);
+    EXPECT_FALSE(ann.recorder->has("joined"));
+    EXPECT_FALSE(ann.recorder->startsWith("left"));  // the host heard of the failure only
+    EXPECT_FALSE(ann.client->isJoining());
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, HardMutedRoomStartsAJoiningParticipantMuted) {
+    test::MeetingRoomSetup room;
+    room.participantHardAudioMute = true;
+    service.addRoom(room);
+    Member& host = join(room.meetingId, "Hostess", KRUserRole::host(kHostToken));
+    Member& ann = join(room.meetingId, "Ann");
+    EXPECT_TRUE(host.client->isInitialAudioOn());
+    EXPECT_FALSE(ann.client->isInitialAudioOn());
+    EXPECT_TRUE(ann.client->currentRoom().isCurrentUserAudioMuted);
+    ASSERT_TRUE(ann.client->getMeetingLocalUser());
+    EXPECT_TRUE(ann.client->getMeetingLocalUser()->audioTrack()->isMuted());
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, ASecondSetUpInOneMeetingIsRefused) {
+    Member& ann = join("1234567890", "Ann");
+    const auto engine = ann.client->rtcEngineManager();
+    ann.client->configureForMultiMediaEngine(KRJoinMeetingConfig(KRUserRole::speaker(), true, true));
+    main->runFor(300ms);
+    EXPECT_EQ(ann.client->rtcEngineManager(), engine);
+    EXPECT_EQ(bus->members("room-1").size(), 1u);
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, UnknownStreamIsAskedAboutAFewTimesThenTakenAsAUser) {
+    Member& ann = join("1234567890", "Ann");
+    std::optional<RtcRemoteStreamType> answer;
+    const auto asked = std::chrono::steady_clock::now();
+    ann.client->multiMediaRtcDelegate()->didRequestToGetStreamSourceType(
+        "424242", [&](RtcRemoteStreamType type) { answer = type; });
+    ASSERT_TRUE(main->runUntil([&] { return answer.has_value(); }, 10s));
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+    EXPECT_EQ(answer->participantId(), "424242");
+    // The retries wait between the questions rather than asking in a tight loop.
+    EXPECT_GE(std::chrono::steady_clock::now() - asked,
+              KRClient::kStreamTypeQuestionInterval * (KRClient::kStreamTypeQuestionTries - 1));
+
+    // After the meeting has ended nobody is asked.
+    ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
+    answer.reset();
+    ann.client->multiMediaRtcDelegate()->didRequestToGetStreamSourceType(
+        "424243", [&](RtcRemoteStreamType type) { answer = type; });
+    EXPECT_TRUE(answer.has_value());
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, HostBuiltEngineReportsReachTheHostThroughTheMerge) {
+    test::MeetingRoomSetup room;
+    room.mediaEngine = "kr-media";
+    service.addRoom(room);
+    auto engine = std::make_shared<ScriptedEngine>();
+    Member ann{KRClient::create(deps()), std::make_shared<RoadRecorder>()};
+    auto extra = std::make_shared<RoadRecorder>();
+    ann.client->setMultiMediaEngineIntegration(true);
+    ann.client->setRtcEngineManager(engine);
+    ann.client->addDelegate("extra", extra);
+    ann.client->joinMeeting(KRJoinMeetingData(room.meetingId, room.pin, "Ann"),
+                            KRJoinMeetingConfig(KRUserRole::speaker(), true, true), ann.recorder);
+    ASSERT_TRUE(main->runUntil([&] { return engine->called("join"); }, 10s));
+    const auto rtc = engine->delegate.lock();
+    auto rtm = engine->rtm.lock();
+    ASSERT_TRUE(rtc);
+    ASSERT_TRUE(rtm);
+
+    // Nothing of the join's end runs before the engine reports the local participant in.
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+    bool joinFinished = false;
+    const auto local = std::make_shared<RtcPeerMetaData>("10001", false, false, false);
+    rtc->didLocalParticipantJoinChannel(local, [&] { joinFinished = true; });
+    ASSERT_TRUE(main->runUntil([&] { return joinFinished; }, 10s));
+    EXPECT_TRUE(ann.recorder->has("joined"));
+    EXPECT_TRUE(engine->called("local view"));
+    EXPECT_TRUE(ann.client->hasPollingTimers());
+    EXPECT_TRUE(ann.client->hasConnectionCheckTimer());
+
+    const auto bob = std::make_shared<RtcPeerMetaData>("777", true, true, false);
+    bool remoteFinished = false;
+    rtc->didRemoteParticipantJoinChannel(bob, [&] { remoteFinished = true; });
+    EXPECT_TRUE(remoteFinished);
+    EXPECT_TRUE(engine->called("remote view 777"));
+    EXPECT_TRUE(ann.recorder->has("remote joined 777"));
+
+    // Bob is known and is no host: his host-only messages are dropped.
+    KRRtmMessage hardMute;
+    hardMute.message = KRRtmMessageEvent::hardMuteEnabled;
+    hardMute.senderParticipantId = "777";
+    rtm->didRecievePublicMessage(hardMute);
+    EXPECT_FALSE(ann.recorder->has("hard mute"));
+    EXPECT_FALSE(engine->called("mute audio on"));
+    KRRtmMessage downgrade;
+    downgrade.message = KRRtmMessageEvent::participantDowngradeToAudience;
+    downgrade.messageType = KRRtmMessageType::peerToPeer;
+    downgrade.senderParticipantId = "777";
+    downgrade.targetParticipantId = "10001";
+    rtm->didRecievePrivateMessage(downgrade);
+    EXPECT_FALSE(engine->called("role audience"));
+
+    // A speaker list naming a stranger is not reported; one of known users is.
+    const auto stranger = std::make_shared<RtcPeerMetaData>("999", false, false, false);
+    rtc->didDetectTopActiveSpeakersPeers({bob, stranger});
+    EXPECT_FALSE(ann.recorder->startsWith("speakers"));
+    rtc->didDetectTopActiveSpeakersPeers({bob, local});
+    EXPECT_TRUE(ann.recorder->has("speakers 2"));
+
+    // The hand goes out through the engine, to the room channel.
+    ann.client->raiseHand();
+    ASSERT_FALSE(engine->sent.empty());
+    EXPECT_EQ(engine->sent.back().message, KRRtmMessageEvent::participantRaiseHand);
+    EXPECT_EQ(engine->sent.back().messageType, KRRtmMessageType::publicChat);
+    EXPECT_EQ(engine->sent.back().senderParticipantId, "10001");
+
+    // A co-host grant names its target by user id; the merge finds the participant by it.
+    const auto me = ann.client->getMeetingLocalUser();
+    ASSERT_TRUE(me);
+    KRRtmMessage coHost;
+    coHost.message = KRRtmMessageEvent::makeCoHost;
+    coHost.senderParticipantId = "555";  // not (yet) known: it may be a host who just joined
+    coHost.targetParticipantId = me->userId().empty() ? me->id() : me->userId();
+    rtm->didRecievePublicMessage(coHost);
+    EXPECT_TRUE(ann.client->getMeetingLocalUser()->isCoHost());
+
+    // A lost connection of this engine waits for the network; the host hears the state.
+    rtc->didConnectionStateChanged(KRConnectionState::disconnected);
+    EXPECT_TRUE(ann.client->isWaitingToBeReconnect());
+    rtc->didConnectionStateChanged(KRConnectionState::connected);
+    EXPECT_FALSE(ann.client->isWaitingToBeReconnect());
+
+    rtm.reset();
+    // The engine's leave: the main delegate hears the engine's reason, the messages stop.
+    bool leaveFinished = false;
+    rtc->didLocalParticipantLeaveChannel(KRUserLeftReason::networkDropped(),
+                                                             [&] { leaveFinished = true; });
+    EXPECT_TRUE(leaveFinished);
+    EXPECT_TRUE(ann.recorder->has(
+        "left " + std::to_string(static_cast<int>(KRUserLeftReason::Kind::networkDropped))));
+    EXPECT_FALSE(extra->startsWith("left"));
+    EXPECT_TRUE(engine->rtm.expired());
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+    EXPECT_TRUE(ann.client->getMeetingUsers().empty());
+}
+
+}  // namespace
+}  // namespace kr
