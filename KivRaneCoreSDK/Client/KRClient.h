@@ -258,6 +258,10 @@ private:
         return engineFactory_;
     }
     void wireEngine();
+    /// The published streams' encoder settings: the server's, else ours; the low stream only
+    /// when the server enables it.
+    KRRtcVideoEncoderConfig highQualityEncoderSettings() const;
+    std::optional<KRRtcVideoEncoderConfig> lowQualityEncoderSettings() const;
     void cancelEngineJoin();
     void onEngineLocalJoined();
     void onEngineLocalMediaState(const std::shared_ptr<KRRtcParticipant>& participant, bool audio);

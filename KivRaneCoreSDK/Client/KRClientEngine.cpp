@@ -54,18 +54,19 @@ std::shared_ptr<KRMediaTrack> firstTrack(const KRCurrentRoom& room, const std::s
     return nullptr;
 }
 
-KRRtcVideoEncoderConfig encoderFrom(const KRVideoConfiguration* config, std::int64_t width,
-                                    std::int64_t height, std::int64_t bitRate,
-                                    std::int64_t frameRate) {
-    KRRtcVideoEncoderConfig out{width, height, bitRate, frameRate, 0};
-    if (config) {
-        out.width = config->width.value_or(width);
-        out.height = config->height.value_or(height);
-        out.bitRate = config->bitrate.value_or(bitRate);
-        out.frameRate = config->fps.value_or(frameRate);
-        out.orientation = config->orientation.value_or(0);
-    }
-    return out;
+// What the published streams use where the server's configuration says nothing.
+constexpr KRRtcVideoEncoderConfig kHighDefaults{480, 360, 640, 15, 0};
+constexpr KRRtcVideoEncoderConfig kLowDefaults{160, 90, 64, 7, 0};
+
+KRRtcVideoEncoderConfig encoderSettings(const KRVideoConfiguration& config,
+                                        const KRRtcVideoEncoderConfig& defaults) {
+    KRRtcVideoEncoderConfig settings = defaults;
+    settings.width = config.width.value_or(defaults.width);
+    settings.height = config.height.value_or(defaults.height);
+    settings.bitRate = config.bitrate.value_or(defaults.bitRate);
+    settings.frameRate = config.fps.value_or(defaults.frameRate);
+    settings.orientation = config.orientation.value_or(defaults.orientation);
+    return settings;
 }
 
 }  // namespace
@@ -227,11 +228,9 @@ void KRClient::configureEngineAndJoin() {
     pendingStreamUids_.clear();
     rtcManager_->configureRTCEngine(currentRoom_.webRtcAppId, engineEvents_,
                                     static_cast<int>(activeSpeakerCallbackInterval_));
-    rtcManager_->configureVideoEncoderConfiguration(encoderFrom(
-        highQualityVideoConfig_ ? &*highQualityVideoConfig_ : nullptr, 480, 360, 640, 15));
-    if (lowQualityVideoConfig_ && lowQualityVideoConfig_->isEnabled.value_or(false)) {
-        rtcManager_->configureLowQualityVideoStream(
-            encoderFrom(&*lowQualityVideoConfig_, 160, 90, 64, 7));
+    rtcManager_->configureVideoEncoderConfiguration(highQualityEncoderSettings());
+    if (const auto low = lowQualityEncoderSettings()) {
+        rtcManager_->configureLowQualityVideoStream(*low);
     }
     // Before the join, so the channel never hears a microphone or camera the user kept off.
     rtcManager_->muteUnmuteLocalAudio(currentRoom_.isCurrentUserAudioMuted);
@@ -239,6 +238,18 @@ void KRClient::configureEngineAndJoin() {
     engineChannelRequested_ = true;
     rtcManager_->joinRoom(*uid, currentRoom_.userWebRtcToken, currentRoom_.roomID,
                           isLocalUserInAudienceMode_, virtualBackgroundType_);
+}
+
+KRRtcVideoEncoderConfig KRClient::highQualityEncoderSettings() const {
+    return highQualityVideoConfig_ ? encoderSettings(*highQualityVideoConfig_, kHighDefaults)
+                                   : kHighDefaults;
+}
+
+std::optional<KRRtcVideoEncoderConfig> KRClient::lowQualityEncoderSettings() const {
+    if (!lowQualityVideoConfig_ || !lowQualityVideoConfig_->isEnabled.value_or(false)) {
+        return std::nullopt;
+    }
+    return encoderSettings(*lowQualityVideoConfig_, kLowDefaults);
 }
 
 void KRClient::leaveEngine() {

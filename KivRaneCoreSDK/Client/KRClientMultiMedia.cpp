@@ -12,25 +12,6 @@
 
 namespace kr {
 
-namespace {
-
-KRRtcVideoEncoderConfig encoderSettings(const std::optional<KRVideoConfiguration>& config,
-                                        const KRRtcVideoEncoderConfig& defaults) {
-    KRRtcVideoEncoderConfig settings = defaults;
-    if (!config) return settings;
-    settings.width = config->width.value_or(defaults.width);
-    settings.height = config->height.value_or(defaults.height);
-    settings.bitRate = config->bitrate.value_or(defaults.bitRate);
-    settings.frameRate = config->fps.value_or(defaults.frameRate);
-    settings.orientation = config->orientation.value_or(defaults.orientation);
-    return settings;
-}
-
-constexpr KRRtcVideoEncoderConfig kHighDefaults{480, 360, 640, 15, 0};
-constexpr KRRtcVideoEncoderConfig kLowDefaults{160, 90, 64, 7, 0};
-
-}  // namespace
-
 void KRClient::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine) {
     KR_DCHECK_RUN_ON(checker_);
     rtcEngineManager_ = std::move(engine);
@@ -134,12 +115,10 @@ void KRClient::configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& co
     if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate(multiMediaRtmDelegate());
     if (rtcEngineManager_) {
         rtcEngineManager_->configureVideoEncoderConfiguration(
-            encoderSettings(highQualityVideoConfig_, kHighDefaults));
+            highQualityEncoderSettings());
     }
-    if (rtcEngineManager_ && lowQualityVideoConfig_ &&
-        lowQualityVideoConfig_->isEnabled.value_or(false)) {
-        rtcEngineManager_->configureLowQualityVideoStream(
-            encoderSettings(lowQualityVideoConfig_, kLowDefaults));
+    if (const auto low = lowQualityEncoderSettings(); rtcEngineManager_ && low) {
+        rtcEngineManager_->configureLowQualityVideoStream(*low);
     }
     if (rtcEngineManager_) rtcEngineManager_->joinRoom(join.toObject());
 }
