@@ -14,7 +14,11 @@
 //                   never completes.
 // Roads (see KRClientJoin.cpp): a guest without host token (configuration, room details, guest
 // login, join call, status post, status get: 6 round trips), a guest with the host token (the
-// login comes before the room details: 6), a signed-in user (no login: 5).
+// login comes before the room details: 6), a signed-in user (no login: 5), and a guest without
+// host token on the multimedia-engine road in an "agora" room (see KRClientMultiMedia.cpp and
+// KRClientMultiMediaEvents.cpp: configuration, room details, guest login, then, once the engine
+// reports the local participant in the channel, status post and status get: 5; this road has no
+// join call). The multimedia road is measured whole only (MultiMediaGuestJoin).
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -41,10 +45,10 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Route = kr::test::MeetingServiceRoute;
 
-enum class Road { guest, host, signedIn };
+enum class Road { guest, host, signedIn, multiMediaGuest };
 
 int roundTrips(Road road) {
-    return road == Road::signedIn ? 5 : 6;
+    return road == Road::signedIn || road == Road::multiMediaGuest ? 5 : 6;
 }
 
 /// How long a join may take before the run counts it as never completing.
@@ -108,6 +112,8 @@ public:
             });
         std::filesystem::create_directories(deps.storageDirectory);
         auto client = kr::KRClient::create(std::move(deps));
+        if (road == Road::multiMediaGuest)
+            client->setMultiMediaEngineIntegration(true);  // the room's engine is "agora"
         if (road == Road::signedIn) {
             const std::string user = "user-" + std::to_string(index);
             client->setParameters(
@@ -244,6 +250,9 @@ void BM_HostJoin(benchmark::State& state) {
 void BM_SignedInJoin(benchmark::State& state) {
     runJoins(state, Road::signedIn, true);
 }
+void BM_MultiMediaGuestJoin(benchmark::State& state) {
+    runJoins(state, Road::multiMediaGuest, true);
+}
 
 #define KR_JOIN_BENCHMARK(name) \
     BENCHMARK(name)->Arg(20)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10)
@@ -254,5 +263,6 @@ KR_JOIN_BENCHMARK(BM_SignedInJoinServerRoad);
 KR_JOIN_BENCHMARK(BM_GuestJoin);
 KR_JOIN_BENCHMARK(BM_HostJoin);
 KR_JOIN_BENCHMARK(BM_SignedInJoin);
+KR_JOIN_BENCHMARK(BM_MultiMediaGuestJoin);
 
 }  // namespace
