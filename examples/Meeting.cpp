@@ -391,8 +391,19 @@ private:
             return false;
         }
 
-        // The host names the participant by the uid its own client knows them by.
-        const auto target = host().client->getUser(removed().client->currentRoom().userWebRtcId);
+        // The host names the participant by the uid its own client knows them by. On the
+        // multimedia road the participants live in the participant manager; `getUser` reads the
+        // room store, which only the room status poll fills there, so it may not know them yet.
+        const std::string removedUid = removed().client->currentRoom().userWebRtcId;
+        std::shared_ptr<kr::KRMeetingUser> target;
+        if (options_.road == Road::standard) {
+            target = host().client->getUser(removedUid);
+        } else {
+            for (const auto& user : host().client->getMeetingUsers()) {
+                if (user && user->id() == removedUid)
+                    target = user;
+            }
+        }
         if (!target) {
             say("demo: " + host().name + " does not know " + removed().name);
             return false;
