@@ -44,12 +44,6 @@ struct Member {
     std::string uid() const { return client->currentRoom().userWebRtcId; }
 };
 
-KRRtcParticipantState engineParticipant(const std::string& uid) {
-    KRRtcParticipantState state;
-    state.uid = std::stoull(uid);
-    return state;
-}
-
 class KRClientJoinIntegrationTest : public ::testing::Test {
 protected:
     explicit KRClientJoinIntegrationTest(
@@ -328,8 +322,8 @@ TEST_F(KRClientJoinIntegrationTest, RecordingRefusedRaisesAnErrorAndAcceptedRais
 TEST_F(KRClientJoinIntegrationTest, HostControlsReachTheServerForAKnownParticipantOnly) {
     Member& host = joined("host", KRUserRole::host(kHostToken));
     Member& guest = joined("guest");
-    // As the engine will once wired: the host's media channel shows the guest.
-    host.client->currentRoom().upsertNewParticipantFromRtcDB(engineParticipant(guest.uid()));
+    // The host's media channel shows the guest.
+    ASSERT_TRUE(main->runUntil([&] { return host.client->getUser(guest.uid()) != nullptr; }, 10s));
 
     EXPECT_FALSE(await([&](auto done) { host.client->removeUserFromMeeting("424242", done); }));
     EXPECT_TRUE(await([&](auto done) {

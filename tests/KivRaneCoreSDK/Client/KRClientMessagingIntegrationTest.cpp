@@ -44,12 +44,6 @@ struct Member {
     }
 };
 
-KRRtcParticipantState engineParticipant(const std::string& uid) {
-    KRRtcParticipantState state;
-    state.uid = std::stoull(uid);
-    return state;
-}
-
 class KRClientMessagingIntegrationTest : public ::testing::Test {
 protected:
     ~KRClientMessagingIntegrationTest() override { members.clear(); }
@@ -70,21 +64,18 @@ protected:
         return members.back();
     }
 
-    /// A member through the server road, with the media join confirmed and messaging joined.
+    /// A member in the media channel (its engine confirmed the join) and in the messaging channel.
     Member& join(const std::string& name, KRUserRole role = KRUserRole::speaker()) {
         Member& member = makeMember(name, std::move(role));
         EXPECT_TRUE(main->runUntil(
             [&] { return member.client->isAwaitingMediaJoin() || member.failed(); }, 10s));
         EXPECT_FALSE(member.failed()) << name;
-        // As the engine's report will: on the main queue.
-        main->post([&member] {
-            member.client->completeLocalMediaJoin(engineParticipant(member.uid()), std::nullopt);
-        });
         const std::string room = member.client->currentRoom().roomID;
         EXPECT_TRUE(main->runUntil(
             [&] {
                 const auto inRoom = messaging->channelMembers(room);
-                return std::find(inRoom.begin(), inRoom.end(), member.uid()) != inRoom.end();
+                return member.client->getMeetingLocalUser() &&
+                       std::find(inRoom.begin(), inRoom.end(), member.uid()) != inRoom.end();
             },
             10s));
         return member;

@@ -2,6 +2,7 @@
 // senders' conditions, status replies, and the road that skips the server (credentials in the
 // settings), all on a main queue driven by a manual clock.
 
+#include "support/EngineParticipantState.h"
 #include "KivRaneCoreSDK/Client/KRClient.h"
 
 #include <gtest/gtest.h>
@@ -24,18 +25,7 @@
 namespace kr {
 namespace {
 
-KRRtcParticipantState peer(std::uint64_t uid, bool audioMuted = false, bool videoMuted = false,
-                           bool loudest = false, bool audience = false,
-                           std::shared_ptr<platform::View> view = nullptr) {
-    KRRtcParticipantState state;
-    state.uid = uid;
-    state.isAudioMuted = audioMuted;
-    state.isVideoMuted = videoMuted;
-    state.isLoudest = loudest;
-    state.isAudience = audience;
-    state.view = std::move(view);
-    return state;
-}
+using test::peer;
 
 using namespace std::chrono_literals;
 using test::ClientTestDelegate;

@@ -1,3 +1,4 @@
+#include "support/EngineParticipantState.h"
 #include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
 
 #include <gtest/gtest.h>
@@ -7,18 +8,7 @@
 namespace kr {
 namespace {
 
-KRRtcParticipantState peer(std::uint64_t uid, bool audioMuted = false, bool videoMuted = false,
-                           bool loudest = false, bool audience = false,
-                           std::shared_ptr<platform::View> view = nullptr) {
-    KRRtcParticipantState state;
-    state.uid = uid;
-    state.isAudioMuted = audioMuted;
-    state.isVideoMuted = videoMuted;
-    state.isLoudest = loudest;
-    state.isAudience = audience;
-    state.view = std::move(view);
-    return state;
-}
+using test::peer;
 
 KRMeetingParticipant record(std::string id, std::string name, std::string userId = "user") {
     KRMeetingParticipant p;
