@@ -29,12 +29,11 @@ KRClient::~KRClient() {
 
 void KRClient::wireHooks() {
     std::weak_ptr<KRClient> weak = weak_from_this();
+    // The network client reports on the client's own queue.
     networkClient_->setOnNetworkStateChanged([weak](bool isConnected) {
         if (auto self = weak.lock()) {
-            self->onQueue([isConnected](KRClient& client) {
-                client.isNetworkConnected_ = isConnected;
-                client.handleMultiMediaNetworkState(isConnected);
-            });
+            self->isNetworkConnected_ = isConnected;
+            self->handleMultiMediaNetworkState(isConnected);
         }
     });
     currentRoom_.onMeetingParticipantRemoved = [weak](const KRMeetingParticipant& participant) {

@@ -36,14 +36,10 @@ void KRClient::send(const Request& request, OnResult onResult) {
     std::weak_ptr<KRClient> weak = weak_from_this();
     networkClient_->sendAPIRequest<Request>(
         request, [weak, onResult = std::move(onResult)](Request answered) mutable {
-            auto self = weak.lock();
-            if (!self) {
-                return;
+            // Replies arrive on the client's queue, which the network client shares.
+            if (auto self = weak.lock()) {
+                onResult(*self, answered.getResult());
             }
-            self->onQueue([onResult = std::move(onResult),
-                           result = answered.getResult()](KRClient& client) mutable {
-                onResult(client, result);
-            });
         });
 }
 
