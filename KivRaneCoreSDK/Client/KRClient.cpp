@@ -206,6 +206,11 @@ std::shared_ptr<KRMeetingUser> KRClient::getMeetingLocalUser() const {
 }
 
 std::shared_ptr<KRMeetingUser> KRClient::getUser(const std::string& id) const {
+    // Each road answers from where its participants live, so that getUser agrees with
+    // getMeetingUsers; the room store holds no participants of the multimedia road.
+    if (isMultiMediaEngineIntegration_) {
+        return meetingUsersManager_.getMeetingUser(id);
+    }
     return currentRoom_.trackUser(id);
 }
 
