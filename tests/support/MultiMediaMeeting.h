@@ -1,0 +1,192 @@
+#pragma once
+
+// Clients on the multimedia-engine road against the local meeting service: a recorder of what the
+// road raises, a host-built engine that records what the client asks of it, and a fixture that
+// starts clients on one media bus and one messaging service.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Dispatch/ManualClock.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingService.h"
+#include "support/ClientTestDelegate.h"
+#include "support/ScopedTempDirectory.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/Media/KrMediaTestEngine.h"
+
+namespace kr::test {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+inline constexpr const char* kHostToken = "host-token-1";
+
+/// One line per report of what this road raises.
+class RoadRecorder : public KRClientDelegate {
+public:
+    Lines lines;
+    bool has(const std::string& line) const {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    bool startsWith(const std::string& prefix) const {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    }
+    void didLocalUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("joined");
+    }
+    void didLocalUserLeftMeeting(const KRMeeting&, const KRUserLeftReason& reason) override {
+        lines.push_back("left " + std::to_string(static_cast<int>(reason.kind())));
+    }
+    void didLocalUserFailedToJoinMeeting(const KRMeetingJoinError& error) override {
+        lines.push_back("join failed " + error.message);
+    }
+    void didRemoteUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u) override {
+        lines.push_back("remote joined " + u->id());
+    }
+    void didRemoteUserLeftMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u,
+                                  const KRUserLeftReason&) override {
+        lines.push_back("remote left " + u->id());
+    }
+    void didRemoteUserMicStatusUpdated(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u,
+                                       bool muted) override {
+        lines.push_back("remote mic " + u->id() + (muted ? " off" : " on"));
+    }
+    void didRemoteUserHandRaiseStatusUpdated(const KRMeeting&,
+                                             const std::shared_ptr<KRMeetingUser>& u,
+                                             bool raised) override {
+        lines.push_back("remote hand " + u->id() + (raised ? " up" : " down"));
+    }
+    void didDetectActiveSpeakers(const KRMeeting&,
+                                 const std::vector<std::shared_ptr<KRMeetingUser>>& users) override {
+        lines.push_back("speakers " + std::to_string(users.size()));
+    }
+    void didHostEnableHardAudioMute(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("hard mute");
+    }
+};
+
+/// A host-built engine that records what the client asks of it; the test plays its reports.
+class ScriptedEngine : public RtcManagerProtocol {
+public:
+    std::weak_ptr<RtcManagerDelegate> delegate;
+    std::weak_ptr<RtmManagerDelegate> rtm;
+    Lines calls;
+    std::vector<KRRtmMessage> sent;
+
+    void configureRtcEngine(const boost::json::object&, std::weak_ptr<RtcManagerDelegate> d) override {
+        delegate = std::move(d);
+        calls.push_back("configure");
+    }
+    void setUpLocalRtcVideoView() override { calls.push_back("local view"); }
+    void startPreview() override {}
+    void stopPreview() override {}
+    void joinRoom(const boost::json::object&) override { calls.push_back("join"); }
+    void muteUnmuteLocalAudio(bool muted) override {
+        calls.push_back(std::string("mute audio ") + (muted ? "on" : "off"));
+    }
+    void muteUnmuteLocalVideo(bool) override {}
+    void switchCamera() override {}
+    void leaveRtcChannel() override { calls.push_back("leave"); }
+    void setUpRemoteStreamVideoView(const std::string& id, VideoRenderMode) override {
+        calls.push_back("remote view " + id);
+    }
+    void muteUnmuteUserAudioStream(bool, const std::string&) override {}
+    void muteUnmuteUserVideoStream(bool, const std::string&) override {}
+    bool isConnectedToRtcServer() const override { return true; }
+    std::shared_ptr<RtcVideoCanvas> getRtcCanvas(const std::string&) const override { return nullptr; }
+    std::shared_ptr<platform::View> getVideoStreamView(const std::string&) const override {
+        return nullptr;
+    }
+    std::shared_ptr<RtcPeerMetaData> getPeerData(const std::string&) const override { return nullptr; }
+    void switchAudioDevice(KRAudioDeviceType) override {}
+    void setRtmDelegate(std::weak_ptr<RtmManagerDelegate> d) override { rtm = std::move(d); }
+    void sendPublicMessage(const KRRtmMessage& m) override { sent.push_back(m); }
+    void sendPrivateMessage(const KRRtmMessage& m) override { sent.push_back(m); }
+    void enableDisableAudioOnlyMode(bool) override {}
+    void setRemoteStreamQuality(KRRemoteStreamQuality, const std::string&) override {}
+    void switchClientRole(bool isAudience) override {
+        calls.push_back(isAudience ? "role audience" : "role participant");
+    }
+    bool called(const std::string& call) const {
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
+    }
+};
+
+struct Member {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<RoadRecorder> recorder;
+    std::string uid() const { return client->currentRoom().userWebRtcId; }
+};
+
+class MultiMediaMeetingTest : public ::testing::Test {
+protected:
+    /// Real time by default; a unit test passes a manual clock to drive the library's timers.
+    explicit MultiMediaMeetingTest(
+        std::shared_ptr<platform::Clock> clock = platform::SteadyClock::instance())
+        : main(platform::MainQueue::create(std::move(clock))) {}
+    ~MultiMediaMeetingTest() override { members.clear(); }
+
+    KRDependencies deps() {
+        KRDependencies d;
+        d.queue = main;
+        d.reachability = test::quietReachability();
+        d.storageDirectory = storage.path();
+        d.routing = service.routing();
+        d.messagingService = messaging;
+        d.mediaBus = bus;
+        return d;
+    }
+
+    Member& start(const std::string& meetingId, const std::string& name, KRUserRole role,
+                  bool hostEngine = false, bool audioOn = true) {
+        Member member{KRClient::create(deps()), std::make_shared<RoadRecorder>()};
+        member.client->setMultiMediaEngineIntegration(true);
+        if (hostEngine) {
+            member.client->setRtcEngineManager(test::KrMediaTestEngine::create(deps()));
+        }
+        members.push_back(member);
+        member.client->joinMeeting(KRJoinMeetingData(meetingId, "4321", name),
+                                   KRJoinMeetingConfig(std::move(role), audioOn, true),
+                                   member.recorder);
+        return members.back();
+    }
+
+    Member& join(const std::string& meetingId, const std::string& name,
+                 KRUserRole role = KRUserRole::speaker(), bool hostEngine = false) {
+        Member& m = start(meetingId, name, std::move(role), hostEngine);
+        EXPECT_TRUE(main->runUntil(
+            [&] { return m.recorder->has("joined") || m.recorder->startsWith("join failed"); },
+            10s))
+            << name;
+        EXPECT_TRUE(m.recorder->has("joined")) << name;
+        return m;
+    }
+
+    bool seesEachOther(Member& a, Member& b) {
+        return main->runUntil(
+            [&] {
+                return a.recorder->has("remote joined " + b.uid()) &&
+                       b.recorder->has("remote joined " + a.uid());
+            },
+            10s);
+    }
+
+    std::shared_ptr<platform::MainQueue> main;
+    test::ScopedTempDirectory storage;
+    test::LocalMeetingService service;
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::deque<Member> members;
+};
+
+}  // namespace kr::test
