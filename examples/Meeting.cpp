@@ -391,19 +391,9 @@ private:
             return false;
         }
 
-        // The host names the participant by the uid its own client knows them by. On the
-        // multimedia road the participants live in the participant manager; `getUser` reads the
-        // room store, which only the room status poll fills there, so it may not know them yet.
+        // The host names the participant by the uid its own client knows them by.
         const std::string removedUid = removed().client->currentRoom().userWebRtcId;
-        std::shared_ptr<kr::KRMeetingUser> target;
-        if (options_.road == Road::standard) {
-            target = host().client->getUser(removedUid);
-        } else {
-            for (const auto& user : host().client->getMeetingUsers()) {
-                if (user && user->id() == removedUid)
-                    target = user;
-            }
-        }
+        const auto target = host().client->getUser(removedUid);
         if (!target) {
             say("demo: " + host().name + " does not know " + removed().name);
             return false;
@@ -417,14 +407,7 @@ private:
             return false;
         }
         if (removed().delegate->leftReason.kind() !=
-                kr::KRUserLeftReason::Kind::removedFromMeeting &&
-            options_.road != Road::standard) {
-            // On this road the local leave carries the reason the engine gives, whatever ended
-            // the meeting for this participant.
-            say("demo: on the " + std::string(roadName(options_.road)) + " road " +
-                removed().name + " hears the engine's leave reason, not \"removed\"");
-        } else if (removed().delegate->leftReason.kind() !=
-                   kr::KRUserLeftReason::Kind::removedFromMeeting) {
+            kr::KRUserLeftReason::Kind::removedFromMeeting) {
             say("demo: " + removed().name + " left, but not as removed");
             return false;
         }

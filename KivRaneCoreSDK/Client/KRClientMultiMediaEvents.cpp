@@ -346,8 +346,11 @@ void KRClient::handleMultiMediaRoleChange(bool isAudience) {
     forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserMovedToAudience(meeting, local); });
 }
 
-void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& reason) {
+void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) {
     const bool wasInMeeting = inMeeting_ || leaving_;
+    // A leave this client asked for keeps the reason it was asked with (a removed participant
+    // must hear that it was removed); the engine's own reason covers a leave it made by itself.
+    const KRUserLeftReason reason = leaving_ ? localUserLeftReason_ : engineReason;
     const bool engineIsHosts = currentRoom_.mediaEngine == KRRoomMediaEngine::krmedia;
     stopAllTimers();
     releaseSocketManager();
