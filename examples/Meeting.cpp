@@ -308,7 +308,7 @@ private:
             return false;
         }
         if (!*outcome)
-            say("demo: the service refused to " + what);
+            say("demo: the service refused: " + host().name + " " + what);
         return *outcome;
     }
 
