@@ -258,8 +258,18 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
         }
         self->getRoomConnectionStatus([weak, generation, peer, completion](bool) {
             auto again = weak.lock();
-            const auto alive = [&] { return again && again->isCurrent(generation); };
-            if (alive()) again->configureChatClient();
+            if (!again || !again->isCurrent(generation) || !again->joinInProgress_) {
+                // The join ended (timed out, or left) while the room's status was read: no
+                // meeting starts, and the channel entered for it is left.
+                if (again && !again->joinInProgress_ && !again->inMeeting_ &&
+                    again->rtcEngineManager_) {
+                    again->rtcEngineManager_->leaveRtcChannel();
+                }
+                finishEngineWait(completion);
+                return;
+            }
+            const auto alive = [&] { return again->isCurrent(generation); };
+            again->configureChatClient();
             if (alive()) again->setGetPostConnectionTimer();
             if (alive()) again->startConnectionCheckTimer();
             if (alive() && again->joinInProgress_) {
@@ -348,7 +358,6 @@ void KRClient::handleMultiMediaRoleChange(bool isAudience) {
 
 void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& reason) {
     const bool wasInMeeting = inMeeting_ || leaving_;
-    const bool engineIsHosts = currentRoom_.mediaEngine == KRRoomMediaEngine::krmedia;
     stopAllTimers();
     releaseSocketManager();
     rtmManager_->setDelegate({});
@@ -365,10 +374,14 @@ void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& reason) {
     awaitingMediaJoin_ = false;
     joinInProgress_ = false;
     isWaitingToBeReconnect_ = false;
+    multiMediaEngineJoinAsked_ = false;
     joinTimeout_.cancel();
     ++generation_;
-    if (!engineIsHosts) {
-        rtcEngineManager_.reset();  // the client's own engine is made again at the next join
+    // The client's own engine is made again at the next join; the host's stays for it. Who made
+    // it decides, not the room: a leave before the room's details came knows no room engine.
+    if (ownsRtcEngine_) {
+        rtcEngineManager_.reset();
+        ownsRtcEngine_ = false;
     }
     if (!wasInMeeting) {
         return;  // the channel of a failed join: the host already heard of the failure

@@ -295,10 +295,58 @@ TEST_F(KRClientMultiMediaTest, AgoraRoomJoinsTheLibrarysEngineWithItsJoinDiction
     }
 }
 
+TEST_F(KRClientMultiMediaTest, LeaveDuringTheSetUpIsHeardAndTheClientCanJoinAgain) {
+    // The leave comes while the first server call of the set-up is on its way, so no engine was
+    // asked into a channel and none will report leaving one.
+    struct Case {
+        const char* name;
+        const char* meetingId;
+        bool hostEngine;
+    };
+    for (const Case& c : {Case{"library's engine", kAgoraRoom, false},
+                          Case{"host's engine", kKrRoom, true}}) {
+        SCOPED_TRACE(c.name);
+        Party p = makeParty(c.hostEngine);
+        startJoin(p, c.meetingId, KRUserRole::speaker());
+        p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(main->runUntil([&] { return p.recorder->startsWith("left"); }, 10s))
+            << testing::PrintToString(p.recorder->lines);
+        settle();
+        EXPECT_EQ(p.recorder->count("left"), 1u);
+        EXPECT_FALSE(p.recorder->startsWith("join failed"));
+        EXPECT_FALSE(p.client->isJoining());
+        if (p.engine) {
+            EXPECT_FALSE(p.engine->called("join"));
+        }
+        // Nothing of the abandoned join holds the client back from the next one, and the host's
+        // engine is still the one it supplied.
+        if (p.engine) {
+            EXPECT_TRUE(p.client->rtcEngineManager() == p.engine);
+        }
+        p.recorder->lines.clear();
+        if (p.engine) {
+            startJoin(p, c.meetingId, KRUserRole::speaker());
+            ASSERT_TRUE(main->runUntil([&] { return p.engine->called("join"); }, 10s))
+                << testing::PrintToString(p.recorder->lines);
+            reportLocalJoin(p);
+        } else {
+            startJoin(p, c.meetingId, KRUserRole::speaker());
+        }
+        EXPECT_TRUE(main->runUntil([&] { return p.recorder->has("joined"); }, 10s))
+            << testing::PrintToString(p.recorder->lines);
+    }
+}
+
 // ---- The engine's waits ----
 
 TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsTheJoin) {
-    enum class End { success, statusPostRefused, timedOutBeforeTheReport, leftDuringTheStatusPost };
+    enum class End {
+        success,
+        statusPostRefused,
+        timedOutBeforeTheReport,
+        timedOutDuringTheStatusRead,
+        leftDuringTheStatusPost,
+    };
     struct Case {
         const char* name;
         End end;
@@ -310,6 +358,8 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
         {"success", End::success, true, false, false},
         {"status post refused", End::statusPostRefused, false, true, true},
         {"timed out before the engine reported", End::timedOutBeforeTheReport, false, true, true},
+        {"timed out while the room status was read", End::timedOutDuringTheStatusRead, false, true,
+         true},
         {"left while the status post was on its way", End::leftDuringTheStatusPost, false, false,
          true},
     };
@@ -334,6 +384,16 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
                 // A join that is over posts nothing for the engine's late report.
                 EXPECT_EQ(statusPosts(), postsBefore);
                 break;
+            case End::timedOutDuringTheStatusRead: {
+                const std::size_t getsBefore = statusGets();
+                service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(300ms));
+                finished = reportLocalJoin(p);
+                ASSERT_TRUE(main->runUntil([&] { return statusGets() > getsBefore; }, 10s));
+                clock->advance(KRClient::kJoinTimeout);
+                main->runPending();
+                ASSERT_TRUE(p.recorder->startsWith("join failed"));
+                break;
+            }
             case End::leftDuringTheStatusPost:
                 service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::delayed(300ms));
                 finished = reportLocalJoin(p);
@@ -597,7 +657,7 @@ TEST_F(KRClientMultiMediaTest, HostEngineIsReusedAndTheLeftMeetingsMessagesDoNot
     const auto oldRtm = p.engine->rtm.lock();
     ASSERT_TRUE(oldRtm);
     leaveOnScriptedEngine(p);
-    EXPECT_EQ(p.client->rtcEngineManager(), p.engine);
+    EXPECT_TRUE(p.client->rtcEngineManager() == p.engine);
     EXPECT_TRUE(p.engine->rtm.expired());
 
     // Control messages of the meeting already left, still arriving through its receiver.
@@ -651,7 +711,7 @@ TEST_F(KRClientMultiMediaTest, SecondSetUpInOneMeetingIsRefused) {
     EXPECT_EQ(service.requestCount(R::configuration), 1u);
     EXPECT_EQ(joining.engine->count("configure"), 1u);
     EXPECT_EQ(joining.engine->count("join"), 1u);
-    EXPECT_EQ(joining.client->rtcEngineManager(), joining.engine);
+    EXPECT_TRUE(joining.client->rtcEngineManager() == joining.engine);
 }
 
 // ---- Reports of a host-built engine ----
