@@ -44,7 +44,7 @@ public:
         finishEngineWait(completion);
     }
     void didRemoteParticipantJoinChannel(const Peer& peer, Completion completion) override {
-        if (auto c = client_.lock(); c && peer) {
+        if (auto c = live(); c && peer) {
             if (c->rtcEngineManager_) {
                 c->rtcEngineManager_->setUpRemoteStreamVideoView(peer->id(),
                                                                  VideoRenderMode::scaleAspectFill);
@@ -55,7 +55,7 @@ public:
     }
     void didRemoteParticipantLeaveChannel(const std::string& peerId,
                                           const KRUserLeftReason& reason) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         if (reason.kind() == KRUserLeftReason::Kind::becomeAudience) {
             c->meetingUsersManager_.moveParticipantToAudience(peerId);
@@ -64,14 +64,14 @@ public:
         }
     }
     void didDetectLoudestParticipant(const Peer& peer) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         c->meetingUsersManager_.setLoudestParticipant(peer ? std::optional(peer->id())
                                                            : std::nullopt);
         c->sendLoudestSpeakerEvent(peer ? c->userById(peer->id()) : nullptr);
     }
     void didLocalSpeakerVolumeLevelChanges(std::uint64_t level, bool isSpeaking) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c || !c->useLocalSpeakerSpeakingOnMuteCallback_) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
         c->forMainDelegate([&](KRClientDelegate& d) {
@@ -79,13 +79,13 @@ public:
         });
     }
     void didCurrentParticipantRoleChanged(bool isAudience) override {
-        if (auto c = client_.lock()) c->handleMultiMediaRoleChange(isAudience);
+        if (auto c = live()) c->handleMultiMediaRoleChange(isAudience);
     }
     void didAudioRouteChanged(KRAudioRouteType route) override {
-        if (auto c = client_.lock()) c->sendAudioRouteChangeEvent(route);
+        if (auto c = live()) c->sendAudioRouteChangeEvent(route);
     }
     void didDetectTopActiveSpeakersPeers(const std::vector<Peer>& peers) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         std::vector<std::shared_ptr<KRMeetingUser>> speakers;
         for (const auto& peer : peers) {
@@ -115,7 +115,7 @@ public:
         });
     }
     void didRemoteParticipantFallBackToAudioOnlyMode(bool isFallback, const Peer& peer) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c || !peer) return;
         const auto user = c->userById(peer->id());
         if (!user) return;
@@ -124,7 +124,7 @@ public:
         });
     }
     void didConnectionStateChanged(KRConnectionState state) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
             d.didLocalParticipantConnectionChangedTo(m, state);
@@ -134,7 +134,7 @@ public:
         }
     }
     void didNetworkQualityChanged(KRNetworkQuality quality) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
         c->forEachDelegate([&](KRClientDelegate& d) { d.didNetworkQualityUpdated(meeting, quality); });
@@ -151,7 +151,7 @@ public:
     }
     void didAuxiliaryVideoTrackAdded(const Peer& owner,
                                      const std::shared_ptr<RtcAuxiliaryTrack>& track) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c || !owner || !track) return;
         auto& users = c->meetingUsersManager_;
         const auto user = users.getMeetingUser(owner->id());
@@ -177,7 +177,7 @@ public:
         if (c->rtcEngineManager_) c->rtcEngineManager_->stopScreenShare();
     }
     void didAuxiliaryVideoTrackRemoved(const Peer& owner) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c || !owner) return;
         c->meetingUsersManager_.removeScreenShareTrack(owner->id());
         const KRScreenShareState state =
@@ -204,14 +204,21 @@ public:
 
 private:
     void upsert(const Peer& peer) {
-        if (auto c = client_.lock(); c && peer) c->meetingUsersManager_.upsertParticipantRtcMetaData(peer);
+        if (auto c = live(); c && peer) c->meetingUsersManager_.upsertParticipantRtcMetaData(peer);
     }
     template <class Call>
     void mainOnly(Call&& call) {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
         c->forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
+    }
+
+    /// The client while it has a meeting (joining, in it or leaving it): what the engine reports
+    /// after the meeting is over must not reach the host or the next meeting's state.
+    std::shared_ptr<KRClient> live() const {
+        auto c = client_.lock();
+        return c && c->wantsEngineReports() ? c : nullptr;
     }
 
     std::weak_ptr<KRClient> client_;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -689,6 +690,40 @@ TEST_F(KRClientMultiMediaTest, HostEngineIsReusedAndTheLeftMeetingsMessagesDoNot
     EXPECT_EQ(p.recorder->count("joined"), 2u);
     EXPECT_FALSE(p.client->currentRoom().isHardMuteEnabled);
     EXPECT_FALSE(p.client->currentRoom().isCurrentUserAudioMuted);
+}
+
+TEST_F(KRClientMultiMediaTest, EngineReportsAfterTheLeaveChangeNothing) {
+    // A host's engine outlives the meeting, and its reports may cross the leave.
+    Party p = joinedOnScriptedEngine();
+    const auto rtc = p.engine->delegate.lock();
+    ASSERT_TRUE(rtc);
+    leaveOnScriptedEngine(p);
+    settle();
+    const auto bob = std::make_shared<RtcPeerMetaData>("777", false, false, false);
+    struct Report {
+        const char* name;
+        std::function<void()> play;
+    };
+    const std::vector<Report> reports{
+        {"remote join", [&] { rtc->didRemoteParticipantJoinChannel(bob, {}); }},
+        {"remote audio", [&] { rtc->didRemoteParticipantAudioStatusUpdated(bob, true); }},
+        {"loudest", [&] { rtc->didDetectLoudestParticipant(bob); }},
+        {"speakers", [&] { rtc->didDetectTopActiveSpeakersPeers({bob}); }},
+        {"role", [&] { rtc->didCurrentParticipantRoleChanged(true); }},
+        {"connection", [&] { rtc->didConnectionStateChanged(KRConnectionState::disconnected); }},
+    };
+    for (const Report& report : reports) {
+        SCOPED_TRACE(report.name);
+        const Lines before = p.recorder->lines;
+        const std::size_t posts = statusPosts();
+        report.play();
+        main->runPending();
+        settle();
+        EXPECT_EQ(p.recorder->lines, before);
+        EXPECT_TRUE(p.client->getMeetingUsers().empty());
+        EXPECT_EQ(statusPosts(), posts);
+        EXPECT_FALSE(p.client->isWaitingToBeReconnect());
+    }
 }
 
 TEST_F(KRClientMultiMediaTest, SecondSetUpInOneMeetingIsRefused) {
