@@ -16,6 +16,7 @@
 
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Media/MediaEngine.h"
+#include "platform/Messaging/MessagingClient.h"
 #include "support/MultiMediaMeeting.h"
 
 namespace kr {
@@ -281,8 +282,16 @@ TEST_F(KRClientMultiMediaTest, AgoraRoomJoinsTheLibrarysEngineWithItsJoinDiction
         const auto flag = [](bool on) { return std::string(on ? "true" : "false"); };
         EXPECT_NE(join.find("publishLocalAudio: " + flag(!c.audioMuted)), std::string::npos) << join;
         EXPECT_NE(join.find("publishLocalVideo: " + flag(!c.videoMuted)), std::string::npos) << join;
-        // The messaging side logged in under the same uid and joined the room's channel.
-        EXPECT_TRUE(messaging->isOnline(uid));
+        // The messaging side logged in with its own token under the same uid and joined the
+        // room's channel.
+        const auto rtm = messaging->client(uid);
+        ASSERT_TRUE(rtm);
+        Lines rtmCalls;
+        for (const auto& call : rtm->callLog()) rtmCalls.push_back(call.text());
+        EXPECT_NE(std::find(rtmCalls.begin(), rtmCalls.end(),
+                            "loginByToken(rtm-token, " + uid + ")"),
+                  rtmCalls.end())
+            << testing::PrintToString(rtmCalls);
         const auto inChannel = messaging->channelMembers("room-1");
         EXPECT_NE(std::find(inChannel.begin(), inChannel.end(), uid), inChannel.end());
         EXPECT_EQ(media->channelId(), "room-1");
