@@ -541,6 +541,18 @@ TEST_F(KRClientMultiMediaTest, KnownStreamsAreAnsweredWithoutWaitingForTheClock)
     settle();
     EXPECT_EQ(statusGets(), before);
 
+    // A participant the room told of (by its socket or a status reply) whose stream the engine
+    // has not reported yet: at most one question, no waiting.
+    Party ben = joinedOnScriptedEngine();
+    settle();
+    before = statusGets();
+    answer.reset();
+    rtc->didRequestToGetStreamSourceType(ben.uid, [&](RtcRemoteStreamType t) { answer = t; });
+    ASSERT_TRUE(main->runUntil([&] { return answer.has_value(); }, 10s));
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+    EXPECT_EQ(answer->participantId(), ben.uid);
+    EXPECT_LE(statusGets(), before + 1);
+
     // A stream the status reply names as the room's screen share: one question, no waiting.
     bool shared = false;
     p.client->shareScreenAPICall([&](bool ok) { shared = ok; });
@@ -554,7 +566,7 @@ TEST_F(KRClientMultiMediaTest, KnownStreamsAreAnsweredWithoutWaitingForTheClock)
                                          [&](RtcRemoteStreamType t) { answer = t; });
     ASSERT_TRUE(main->runUntil([&] { return answer.has_value(); }, 10s));
     EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::screenShare);
-    EXPECT_FALSE(answer->participantId().empty());
+    EXPECT_EQ(answer->participantId(), room->screenSharerUri);
     EXPECT_EQ(statusGets(), before + 1);
 }
 
