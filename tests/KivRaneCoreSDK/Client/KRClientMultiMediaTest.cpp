@@ -610,21 +610,25 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
     struct Case {
         const char* name;
         std::vector<KRConnectionState> engineReports;
+        bool leftBefore;
         bool networkBack;
         bool rejoins;
     };
     const std::vector<Case> cases{
-        {"engine disconnected, network back", {KRConnectionState::disconnected}, true, true},
-        {"engine never disconnected", {}, true, false},
+        {"engine disconnected, network back", {KRConnectionState::disconnected}, false, true, true},
+        {"engine never disconnected", {}, false, true, false},
         {"engine reconnected on its own",
-         {KRConnectionState::disconnected, KRConnectionState::connected}, true, false},
-        {"network still down", {KRConnectionState::disconnected}, false, false},
+         {KRConnectionState::disconnected, KRConnectionState::connected}, false, true, false},
+        {"network still down", {KRConnectionState::disconnected}, false, false, false},
+        {"meeting left before the network came back", {KRConnectionState::disconnected}, true,
+         true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Party p = joinedOnScriptedEngine();
         const auto rtc = p.engine->delegate.lock();
         for (const auto state : c.engineReports) rtc->didConnectionStateChanged(state);
+        if (c.leftBefore) leaveOnScriptedEngine(p);
         p.client->networkClient()->didNetworkStateChanged(c.networkBack);
         main->runPending();
         ASSERT_EQ(p.engine->joins.size(), c.rejoins ? 2u : 1u);
@@ -632,7 +636,7 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
             EXPECT_EQ(p.engine->joins.back(), p.engine->joins.front());
         }
         p.client->networkClient()->didNetworkStateChanged(true);
-        leaveOnScriptedEngine(p);
+        if (!c.leftBefore) leaveOnScriptedEngine(p);
     }
 
     // The library's own engine reconnects by itself: no second join of it.
