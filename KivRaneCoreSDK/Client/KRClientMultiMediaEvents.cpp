@@ -233,6 +233,13 @@ std::shared_ptr<RtcManagerDelegate> KRClient::multiMediaRtcDelegate() {
 
 void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
                                          RtcManagerDelegate::Completion completion) {
+    if (peer && inMeeting_ && !leaving_) {
+        // The engine is back in the channel after a reconnect (see the network-state closure):
+        // the meeting goes on, with the local video shown again.
+        if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
+        finishEngineWait(completion);
+        return;
+    }
     if (!peer || !joinInProgress_) {
         // A join that already failed or timed out: its channel must not stay open.
         logger_.warn("Media join reported outside a join: leaving the media channel");

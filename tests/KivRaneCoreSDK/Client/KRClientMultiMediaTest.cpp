@@ -639,6 +639,36 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
         if (!c.leftBefore) leaveOnScriptedEngine(p);
     }
 
+    // The rejoined engine reports the local participant in again: the meeting goes on.
+    {
+        Party p = joinedOnScriptedEngine();
+        const auto rtc = p.engine->delegate.lock();
+        rtc->didConnectionStateChanged(KRConnectionState::disconnected);
+        p.client->networkClient()->didNetworkStateChanged(true);
+        main->runPending();
+        ASSERT_EQ(p.engine->joins.size(), 2u);
+        const std::size_t views = p.engine->count("local view");
+        int finished = 0;
+        rtc->didLocalParticipantJoinChannel(
+            std::make_shared<RtcPeerMetaData>(p.uid, false, false, false), [&] { ++finished; });
+        rtc->didConnectionStateChanged(KRConnectionState::connected);
+        ASSERT_TRUE(main->runUntil([&] { return finished > 0; }, 10s));
+        settle();
+        EXPECT_EQ(p.engine->count("local view"), views + 1);
+        EXPECT_EQ(finished, 1);
+        EXPECT_FALSE(p.engine->called("leave"));
+        EXPECT_EQ(p.recorder->count("joined"), 1u);
+        EXPECT_FALSE(p.recorder->startsWith("left"));
+        EXPECT_FALSE(p.recorder->startsWith("join failed"));
+        EXPECT_TRUE(p.client->hasPollingTimers());
+        ASSERT_TRUE(p.client->getMeetingLocalUser());
+        EXPECT_EQ(p.client->getMeetingLocalUser()->id(), p.uid);
+        const auto me = service.participant(kKrRoom, p.uid);
+        ASSERT_TRUE(me);
+        EXPECT_TRUE(me->isConnected);
+        leaveOnScriptedEngine(p);
+    }
+
     // The library's own engine reconnects by itself: no second join of it.
     Party agora = joinedOnAgora();
     const auto media = bus->engineFor("room-1", std::stoull(agora.client->currentRoom().userWebRtcId));
