@@ -63,6 +63,10 @@ public:
     std::size_t count(const std::string& call) const {
         return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
     }
+    bool startsWith(const std::string& prefix) const {
+        return std::any_of(calls.begin(), calls.end(),
+                           [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+    }
 };
 
 struct Party {
@@ -347,6 +351,23 @@ TEST_F(KRClientMultiMediaTest, LeaveDuringTheSetUpIsHeardAndTheClientCanJoinAgai
     }
 }
 
+TEST_F(KRClientMultiMediaTest, KrMediaRoomWithoutAHostEngineFailsOnceAtTheTimeOut) {
+    Party p = makeParty(false);
+    startJoin(p, kKrRoom, KRUserRole::speaker());
+    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::guestLogin) == 1; }, 10s));
+    settle();
+    EXPECT_EQ(p.client->rtcEngineManager(), nullptr);
+    EXPECT_TRUE(p.client->isJoining());
+    EXPECT_EQ(statusPosts(), 0u);
+    clock->advance(KRClient::kJoinTimeout);
+    main->runPending();
+    clock->advance(KRClient::kJoinTimeout);
+    main->runPending();
+    EXPECT_EQ(p.recorder->count("join failed"), 1u);
+    EXPECT_FALSE(p.recorder->has("joined"));
+    EXPECT_FALSE(p.client->isJoining());
+}
+
 // ---- The engine's waits ----
 
 TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsTheJoin) {
@@ -587,6 +608,8 @@ TEST_F(KRClientMultiMediaTest, RoleChangeFromTheEngineIsToldPostedAndMutes) {
         const std::size_t posts = statusPosts();
         rtc->didCurrentParticipantRoleChanged(step.toAudience);
         EXPECT_EQ(p.recorder->count(step.event), 1u);
+        // The engine made the change itself: it is not asked to make it again.
+        EXPECT_FALSE(p.engine->startsWith("role"));
         ASSERT_TRUE(main->runUntil([&] { return statusPosts() == posts + 1; }, 10s));
         ASSERT_TRUE(main->runUntil(
             [&] {
