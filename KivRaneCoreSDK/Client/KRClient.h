@@ -637,6 +637,10 @@ private:
     /// The join generation whose engine set-up ran: a second set-up in one join is refused.
     std::optional<std::uint64_t> multiMediaSetUpGeneration_;
     bool isWaitingToBeReconnect_ = false;
+    /// The engine was asked into a channel in this meeting, so its leave report will come.
+    bool multiMediaEngineJoinAsked_ = false;
+    /// The engine was made by this client (for an "agora" room), not handed in by the host app.
+    bool ownsRtcEngine_ = false;
 };
 
 }  // namespace kr

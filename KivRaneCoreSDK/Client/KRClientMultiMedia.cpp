@@ -15,6 +15,7 @@ namespace kr {
 void KRClient::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine) {
     KR_DCHECK_RUN_ON(checker_);
     rtcEngineManager_ = std::move(engine);
+    ownsRtcEngine_ = false;
 }
 
 void KRClient::upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data) {
@@ -29,6 +30,7 @@ void KRClient::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
         return;
     }
     multiMediaSetUpGeneration_ = generation_;
+    multiMediaEngineJoinAsked_ = false;
     networkClient_->setDeviceId(getDeviceId(deps_));
     if (isGuestUserFlow_) {
         networkClient_->setJwtToken("");
@@ -99,6 +101,7 @@ void KRClient::configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& co
         rtcEngineManager_->setRtmDelegate({});
     }
     rtcEngineManager_ = AgoraRtcManager::create(deps_, mediaEngineFactory());
+    ownsRtcEngine_ = true;
 
     boost::json::object configureData;
     configureData[AgoraRtcJoinData::kAppId] = currentRoom_.webRtcAppId;
@@ -120,7 +123,10 @@ void KRClient::configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& co
     if (const auto low = lowQualityEncoderSettings(); rtcEngineManager_ && low) {
         rtcEngineManager_->configureLowQualityVideoStream(*low);
     }
-    if (rtcEngineManager_) rtcEngineManager_->joinRoom(join.toObject());
+    if (rtcEngineManager_) {
+        multiMediaEngineJoinAsked_ = true;
+        rtcEngineManager_->joinRoom(join.toObject());
+    }
 }
 
 boost::json::object KRClient::krMediaJoinData() const {
@@ -148,12 +154,16 @@ void KRClient::configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& confi
     }
     rtcEngineManager_->configureRtcEngine(boost::json::object{}, multiMediaRtcDelegate());
     if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate(multiMediaRtmDelegate());
-    if (rtcEngineManager_) rtcEngineManager_->joinRoom(krMediaJoinData());
+    if (rtcEngineManager_) {
+        multiMediaEngineJoinAsked_ = true;
+        rtcEngineManager_->joinRoom(krMediaJoinData());
+    }
 }
 
 void KRClient::leaveMultiMediaMeeting() {
-    if (!rtcEngineManager_) {
-        // Nothing will report the leave: finish it here so the host still hears it.
+    if (!rtcEngineManager_ || !multiMediaEngineJoinAsked_) {
+        // Nothing will report the leave (no engine, or a host's engine that was never asked
+        // into a channel): finish it here so the host still hears it.
         handleMultiMediaLocalLeave(localUserLeftReason_);
         return;
     }

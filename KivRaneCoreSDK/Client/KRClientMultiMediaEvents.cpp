@@ -44,7 +44,7 @@ public:
         finishEngineWait(completion);
     }
     void didRemoteParticipantJoinChannel(const Peer& peer, Completion completion) override {
-        if (auto c = client_.lock(); c && peer) {
+        if (auto c = live(); c && peer) {
             if (c->rtcEngineManager_) {
                 c->rtcEngineManager_->setUpRemoteStreamVideoView(peer->id(),
                                                                  VideoRenderMode::scaleAspectFill);
@@ -55,7 +55,7 @@ public:
     }
     void didRemoteParticipantLeaveChannel(const std::string& peerId,
                                           const KRUserLeftReason& reason) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         if (reason.kind() == KRUserLeftReason::Kind::becomeAudience) {
             c->meetingUsersManager_.moveParticipantToAudience(peerId);
@@ -64,14 +64,14 @@ public:
         }
     }
     void didDetectLoudestParticipant(const Peer& peer) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         c->meetingUsersManager_.setLoudestParticipant(peer ? std::optional(peer->id())
                                                            : std::nullopt);
         c->sendLoudestSpeakerEvent(peer ? c->userById(peer->id()) : nullptr);
     }
     void didLocalSpeakerVolumeLevelChanges(std::uint64_t level, bool isSpeaking) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c || !c->useLocalSpeakerSpeakingOnMuteCallback_) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
         c->forMainDelegate([&](KRClientDelegate& d) {
@@ -79,13 +79,13 @@ public:
         });
     }
     void didCurrentParticipantRoleChanged(bool isAudience) override {
-        if (auto c = client_.lock()) c->handleMultiMediaRoleChange(isAudience);
+        if (auto c = live()) c->handleMultiMediaRoleChange(isAudience);
     }
     void didAudioRouteChanged(KRAudioRouteType route) override {
-        if (auto c = client_.lock()) c->sendAudioRouteChangeEvent(route);
+        if (auto c = live()) c->sendAudioRouteChangeEvent(route);
     }
     void didDetectTopActiveSpeakersPeers(const std::vector<Peer>& peers) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         std::vector<std::shared_ptr<KRMeetingUser>> speakers;
         for (const auto& peer : peers) {
@@ -115,7 +115,7 @@ public:
         });
     }
     void didRemoteParticipantFallBackToAudioOnlyMode(bool isFallback, const Peer& peer) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c || !peer) return;
         const auto user = c->userById(peer->id());
         if (!user) return;
@@ -124,7 +124,7 @@ public:
         });
     }
     void didConnectionStateChanged(KRConnectionState state) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
             d.didLocalParticipantConnectionChangedTo(m, state);
@@ -134,7 +134,7 @@ public:
         }
     }
     void didNetworkQualityChanged(KRNetworkQuality quality) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
         c->forEachDelegate([&](KRClientDelegate& d) { d.didNetworkQualityUpdated(meeting, quality); });
@@ -151,7 +151,7 @@ public:
     }
     void didAuxiliaryVideoTrackAdded(const Peer& owner,
                                      const std::shared_ptr<RtcAuxiliaryTrack>& track) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c || !owner || !track) return;
         auto& users = c->meetingUsersManager_;
         const auto user = users.getMeetingUser(owner->id());
@@ -177,7 +177,7 @@ public:
         if (c->rtcEngineManager_) c->rtcEngineManager_->stopScreenShare();
     }
     void didAuxiliaryVideoTrackRemoved(const Peer& owner) override {
-        auto c = client_.lock();
+        auto c = live();
         if (!c || !owner) return;
         c->meetingUsersManager_.removeScreenShareTrack(owner->id());
         const KRScreenShareState state =
@@ -204,14 +204,21 @@ public:
 
 private:
     void upsert(const Peer& peer) {
-        if (auto c = client_.lock(); c && peer) c->meetingUsersManager_.upsertParticipantRtcMetaData(peer);
+        if (auto c = live(); c && peer) c->meetingUsersManager_.upsertParticipantRtcMetaData(peer);
     }
     template <class Call>
     void mainOnly(Call&& call) {
-        auto c = client_.lock();
+        auto c = live();
         if (!c) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
         c->forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
+    }
+
+    /// The client while it has a meeting (joining, in it or leaving it): what the engine reports
+    /// after the meeting is over must not reach the host or the next meeting's state.
+    std::shared_ptr<KRClient> live() const {
+        auto c = client_.lock();
+        return c && c->wantsEngineReports() ? c : nullptr;
     }
 
     std::weak_ptr<KRClient> client_;
@@ -226,6 +233,13 @@ std::shared_ptr<RtcManagerDelegate> KRClient::multiMediaRtcDelegate() {
 
 void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
                                          RtcManagerDelegate::Completion completion) {
+    if (peer && inMeeting_ && !leaving_) {
+        // The engine is back in the channel after a reconnect (see the network-state closure):
+        // the meeting goes on, with the local video shown again.
+        if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
+        finishEngineWait(completion);
+        return;
+    }
     if (!peer || !joinInProgress_) {
         // A join that already failed or timed out: its channel must not stay open.
         logger_.warn("Media join reported outside a join: leaving the media channel");
@@ -258,8 +272,18 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
         }
         self->getRoomConnectionStatus([weak, generation, peer, completion](bool) {
             auto again = weak.lock();
-            const auto alive = [&] { return again && again->isCurrent(generation); };
-            if (alive()) again->configureChatClient();
+            if (!again || !again->isCurrent(generation) || !again->joinInProgress_) {
+                // The join ended (timed out, or left) while the room's status was read: no
+                // meeting starts, and the channel entered for it is left.
+                if (again && !again->joinInProgress_ && !again->inMeeting_ &&
+                    again->rtcEngineManager_) {
+                    again->rtcEngineManager_->leaveRtcChannel();
+                }
+                finishEngineWait(completion);
+                return;
+            }
+            const auto alive = [&] { return again->isCurrent(generation); };
+            again->configureChatClient();
             if (alive()) again->setGetPostConnectionTimer();
             if (alive()) again->startConnectionCheckTimer();
             if (alive() && again->joinInProgress_) {
@@ -351,7 +375,6 @@ void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) 
     // A leave this client asked for keeps the reason it was asked with (a removed participant
     // must hear that it was removed); the engine's own reason covers a leave it made by itself.
     const KRUserLeftReason reason = leaving_ ? localUserLeftReason_ : engineReason;
-    const bool engineIsHosts = currentRoom_.mediaEngine == KRRoomMediaEngine::krmedia;
     stopAllTimers();
     releaseSocketManager();
     rtmManager_->setDelegate({});
@@ -368,10 +391,14 @@ void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) 
     awaitingMediaJoin_ = false;
     joinInProgress_ = false;
     isWaitingToBeReconnect_ = false;
+    multiMediaEngineJoinAsked_ = false;
     joinTimeout_.cancel();
     ++generation_;
-    if (!engineIsHosts) {
-        rtcEngineManager_.reset();  // the client's own engine is made again at the next join
+    // The client's own engine is made again at the next join; the host's stays for it. Who made
+    // it decides, not the room: a leave before the room's details came knows no room engine.
+    if (ownsRtcEngine_) {
+        rtcEngineManager_.reset();
+        ownsRtcEngine_ = false;
     }
     if (!wasInMeeting) {
         return;  // the channel of a failed join: the host already heard of the failure

@@ -12,24 +12,32 @@ constexpr const char* kHostStoppedShareReason = "Host has stopped your screen sh
 
 }  // namespace
 
-/// Held weakly by the engine; owned by the client.
+/// Held weakly by the engine; owned by the client. One per join: a message still arriving
+/// through the receiver of a meeting that was left or failed must not act on the client.
 class KRClient::MultiMediaRtmAdapter final : public RtmManagerDelegate {
 public:
-    explicit MultiMediaRtmAdapter(std::weak_ptr<KRClient> client) : client_(std::move(client)) {}
+    MultiMediaRtmAdapter(std::weak_ptr<KRClient> client, std::uint64_t generation)
+        : client_(std::move(client)), generation_(generation) {}
     void didRecievePublicMessage(const KRRtmMessage& message) override {
-        if (auto c = client_.lock()) c->didRecieveMultiMediaPublicMessage(message);
+        if (auto c = current()) c->didRecieveMultiMediaPublicMessage(message);
     }
     void didRecievePrivateMessage(const KRRtmMessage& message) override {
-        if (auto c = client_.lock()) c->didRecieveMultiMediaPrivateMessage(message);
+        if (auto c = current()) c->didRecieveMultiMediaPrivateMessage(message);
     }
+    std::uint64_t generation() const { return generation_; }
 
 private:
+    std::shared_ptr<KRClient> current() const {
+        auto c = client_.lock();
+        return c && c->isCurrent(generation_) ? c : nullptr;
+    }
     std::weak_ptr<KRClient> client_;
+    std::uint64_t generation_;
 };
 
 std::shared_ptr<RtmManagerDelegate> KRClient::multiMediaRtmDelegate() {
-    if (!multiMediaRtmAdapter_) {
-        multiMediaRtmAdapter_ = std::make_shared<MultiMediaRtmAdapter>(weak_from_this());
+    if (!multiMediaRtmAdapter_ || multiMediaRtmAdapter_->generation() != generation_) {
+        multiMediaRtmAdapter_ = std::make_shared<MultiMediaRtmAdapter>(weak_from_this(), generation_);
     }
     return multiMediaRtmAdapter_;
 }

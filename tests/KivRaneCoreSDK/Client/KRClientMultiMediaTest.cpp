@@ -1,0 +1,920 @@
+// The client's side of the multimedia-engine road, on a main queue driven by a manual clock: the
+// server calls of the set-up and their order, what the room's engine is handed, the engine's
+// waits the client must end, the bounded question about unknown streams, role changes reported
+// by the engine, the rejoin when the network returns, and a second meeting on the same client.
+// The local meeting service still answers over real HTTPS: replies are waited for with
+// runUntil, the library's own timers are moved by advancing the clock.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "platform/Media/MediaEngine.h"
+#include "platform/Messaging/MessagingClient.h"
+#include "support/MultiMediaMeeting.h"
+
+namespace kr {
+namespace {
+
+using namespace test;
+using R = MeetingServiceRoute;
+
+/// The road's recorder plus the reports of a role change.
+class Recorder : public RoadRecorder {
+public:
+    void didLocalUserMovedToAudience(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("moved to audience");
+    }
+    void didLocalUserMovedToParticipant(const KRMeeting&,
+                                        const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("moved to participant");
+    }
+    std::size_t count(const std::string& prefix) const {
+        return static_cast<std::size_t>(std::count_if(
+            lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+    }
+};
+
+/// The scripted engine, also keeping what it was handed and when its messaging receiver changed.
+class RecordingEngine : public ScriptedEngine {
+public:
+    std::vector<boost::json::object> configures;
+    std::vector<boost::json::object> joins;
+
+    void configureRtcEngine(const boost::json::object& data,
+                            std::weak_ptr<RtcManagerDelegate> d) override {
+        configures.push_back(data);
+        ScriptedEngine::configureRtcEngine(data, std::move(d));
+    }
+    void joinRoom(const boost::json::object& data) override {
+        joins.push_back(data);
+        ScriptedEngine::joinRoom(data);
+    }
+    void setRtmDelegate(std::weak_ptr<RtmManagerDelegate> d) override {
+        calls.push_back(d.expired() ? "rtm cleared" : "rtm");
+        ScriptedEngine::setRtmDelegate(std::move(d));
+    }
+    std::size_t count(const std::string& call) const {
+        return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
+    }
+    bool startsWith(const std::string& prefix) const {
+        return std::any_of(calls.begin(), calls.end(),
+                           [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+    }
+};
+
+struct Party {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::shared_ptr<RecordingEngine> engine;  // null: the room's engine is the library's own
+    std::string uid;                          // the one a scripted engine reported
+};
+
+class KRClientMultiMediaTest : public MultiMediaMeetingTest {
+protected:
+    explicit KRClientMultiMediaTest(
+        std::shared_ptr<platform::ManualClock> c = platform::ManualClock::create())
+        : MultiMediaMeetingTest(c), clock(std::move(c)) {}
+
+    static constexpr const char* kKrRoom = "5550001111";
+    static constexpr const char* kAgoraRoom = "1234567890";  // the service's default room
+
+    void SetUp() override {
+        MeetingRoomSetup room;
+        room.meetingId = kKrRoom;
+        room.roomId = "room-kr";
+        room.mediaEngine = "kr-media";
+        service.addRoom(room);
+    }
+
+    Party makeParty(bool withEngine) {
+        Party p;
+        p.client = KRClient::create(deps());
+        p.client->setMultiMediaEngineIntegration(true);
+        if (withEngine) {
+            p.engine = std::make_shared<RecordingEngine>();
+            p.client->setRtcEngineManager(p.engine);
+        }
+        return p;
+    }
+
+    static void startJoin(Party& p, const std::string& meetingId, KRUserRole role,
+                          bool audioOn = true, bool videoOn = true) {
+        p.client->joinMeeting(KRJoinMeetingData(meetingId, "4321", "Ann"),
+                              KRJoinMeetingConfig(std::move(role), audioOn, videoOn), p.recorder);
+    }
+
+    /// A "kr-media" party whose scripted engine has been asked to join.
+    Party engineAskedToJoin(KRUserRole role = KRUserRole::speaker()) {
+        Party p = makeParty(true);
+        startJoin(p, kKrRoom, std::move(role));
+        EXPECT_TRUE(main->runUntil([&] { return p.engine->called("join"); }, 10s));
+        return p;
+    }
+
+    /// The engine reports the local participant in, under a uid no earlier guest session
+    /// claimed in the room; the count is of the engine's completion.
+    std::shared_ptr<int> reportLocalJoin(Party& p) {
+        p.uid = std::to_string(nextUid_++);
+        const std::string& uid = p.uid;
+        auto finished = std::make_shared<int>(0);
+        auto rtc = p.engine->delegate.lock();
+        EXPECT_TRUE(rtc);
+        if (rtc) {
+            rtc->didLocalParticipantJoinChannel(
+                std::make_shared<RtcPeerMetaData>(uid, false, false, false),
+                [finished] { ++*finished; });
+        }
+        return finished;
+    }
+
+    /// A "kr-media" party in its meeting on the scripted engine.
+    Party joinedOnScriptedEngine(KRUserRole role = KRUserRole::speaker()) {
+        Party p = engineAskedToJoin(std::move(role));
+        auto finished = reportLocalJoin(p);
+        EXPECT_TRUE(main->runUntil([&] { return *finished == 1; }, 10s));
+        EXPECT_TRUE(p.recorder->has("joined")) << testing::PrintToString(p.recorder->lines);
+        return p;
+    }
+
+    /// An "agora" party in its meeting on the library's engine.
+    Party joinedOnAgora(KRUserRole role = KRUserRole::speaker(), bool audioOn = true,
+                        bool videoOn = true) {
+        Party p = makeParty(false);
+        startJoin(p, kAgoraRoom, std::move(role), audioOn, videoOn);
+        EXPECT_TRUE(main->runUntil(
+            [&] { return p.recorder->has("joined") || p.recorder->startsWith("join failed"); }, 10s));
+        EXPECT_TRUE(p.recorder->has("joined"));
+        return p;
+    }
+
+    /// Ends the meeting of a scripted-engine party as its engine would: asked to leave, it reports.
+    void leaveOnScriptedEngine(Party& p) {
+        const auto leavesBefore = p.engine->count("leave");
+        p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(main->runUntil([&] { return p.engine->count("leave") > leavesBefore; }, 10s));
+        auto rtc = p.engine->delegate.lock();
+        ASSERT_TRUE(rtc);
+        rtc->didLocalParticipantLeaveChannel(KRUserLeftReason::leaveMeeting(), {});
+        ASSERT_TRUE(p.recorder->startsWith("left"));
+    }
+
+    /// Lets replies already on their way arrive, without moving the library's clock.
+    void settle() { main->runFor(250ms); }
+
+    std::size_t statusGets() const { return service.requestCount(R::getRoomConnectionStatus); }
+    std::size_t statusPosts() const { return service.requestCount(R::postRoomConnectionStatus); }
+
+    std::shared_ptr<platform::ManualClock> clock;
+
+private:
+    std::uint64_t nextUid_ = 10001;
+};
+
+// ---- Set-up ----
+
+TEST_F(KRClientMultiMediaTest, SetUpAsksConfigurationFirstThenLoginAndDetailsInTheOrderOfTheRole) {
+    // The steps run one after the other, so a refused step shows which ones came before it.
+    struct Case {
+        const char* name;
+        KRUserRole role;
+        R refused;
+        std::size_t configuration, details, login;
+    };
+    const KRUserRole host = KRUserRole::host(kHostToken);
+    const std::vector<Case> cases{
+        {"host, configuration refused", host, R::configuration, 1, 0, 0},
+        {"host, login refused", host, R::guestLogin, 1, 0, 1},
+        {"host, details refused", host, R::roomDetails, 1, 1, 1},
+        {"guest, configuration refused", KRUserRole::speaker(), R::configuration, 1, 0, 0},
+        {"guest, details refused", KRUserRole::speaker(), R::roomDetails, 1, 1, 0},
+        {"guest, login refused", KRUserRole::speaker(), R::guestLogin, 1, 1, 1},
+        {"audience, details refused", KRUserRole::audience(), R::roomDetails, 1, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t configuration0 = service.requestCount(R::configuration);
+        const std::size_t details0 = service.requestCount(R::roomDetails);
+        const std::size_t login0 = service.requestCount(R::guestLogin);
+        service.injectFault(c.refused, MeetingServiceFault::withStatus(500));
+        Party p = makeParty(true);
+        startJoin(p, kKrRoom, c.role);
+        ASSERT_TRUE(main->runUntil([&] { return p.recorder->startsWith("join failed"); }, 10s));
+        settle();
+        EXPECT_EQ(service.requestCount(R::configuration) - configuration0, c.configuration);
+        EXPECT_EQ(service.requestCount(R::roomDetails) - details0, c.details);
+        EXPECT_EQ(service.requestCount(R::guestLogin) - login0, c.login);
+        // The failure is told once, also when the join's time-out has passed, and no engine
+        // was set up for a join that never got its room.
+        clock->advance(KRClient::kJoinTimeout + 1s);
+        main->runPending();
+        EXPECT_EQ(p.recorder->count("join failed"), 1u);
+        EXPECT_FALSE(p.recorder->has("joined"));
+        EXPECT_TRUE(p.engine->calls.empty());
+        EXPECT_FALSE(p.client->isJoining());
+        service.clearFaults();
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, HostSuppliedEngineIsSetUpThenJoinedWithTheFourMeetingKeys) {
+    for (const KRUserRole& role : {KRUserRole::host(kHostToken), KRUserRole::speaker()}) {
+        SCOPED_TRACE(role.getToken().empty() ? "guest" : "host");
+        const std::size_t postsBefore = statusPosts();
+        Party p = engineAskedToJoin(role);
+        const Lines expected{"configure", "rtm", "join"};
+        EXPECT_EQ(p.engine->calls, expected);
+        EXPECT_EQ(p.engine->delegate.lock(), p.client->multiMediaRtcDelegate());
+        EXPECT_EQ(p.engine->rtm.lock(), p.client->multiMediaRtmDelegate());
+        ASSERT_EQ(p.engine->configures.size(), 1u);
+        EXPECT_TRUE(p.engine->configures.front().empty());
+        ASSERT_EQ(p.engine->joins.size(), 1u);
+        const boost::json::object& join = p.engine->joins.front();
+        EXPECT_EQ(join.size(), 4u);
+        ASSERT_TRUE(join.contains("meetingId") && join.contains("meetingPin") &&
+                    join.contains("displayName") && join.contains("serverEnvironment"));
+        EXPECT_EQ(join.at("meetingId").as_string(), kKrRoom);
+        EXPECT_EQ(join.at("meetingPin").as_string(), "4321");
+        EXPECT_EQ(join.at("displayName").as_string(), "Ann");
+        ASSERT_TRUE(join.at("serverEnvironment").is_string());
+        EXPECT_FALSE(join.at("serverEnvironment").as_string().empty());
+
+        // Nothing of the join's end before the engine reports the local participant in.
+        settle();
+        EXPECT_EQ(statusPosts(), postsBefore);
+        EXPECT_FALSE(p.recorder->has("joined"));
+        EXPECT_TRUE(p.client->isJoining());
+        EXPECT_FALSE(p.client->hasPollingTimers());
+        p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(main->runUntil([&] { return p.engine->called("leave"); }, 10s));
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, AgoraRoomJoinsTheLibrarysEngineWithItsJoinDictionary) {
+    struct Case {
+        const char* name;
+        KRUserRole role;
+        bool audioOn, videoOn;
+        int engineRole;
+        bool audioMuted, videoMuted;
+    };
+    const std::vector<Case> cases{
+        {"speaker", KRUserRole::speaker(), true, true, platform::MediaCodes::kRoleBroadcaster,
+         false, false},
+        {"speaker, camera and mic off", KRUserRole::speaker(), false, false,
+         platform::MediaCodes::kRoleBroadcaster, true, true},
+        {"audience", KRUserRole::audience(), true, true, platform::MediaCodes::kRoleAudience, true,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Party p = joinedOnAgora(c.role, c.audioOn, c.videoOn);
+        const std::string uid = p.client->currentRoom().userWebRtcId;
+        ASSERT_FALSE(uid.empty());
+        const auto media = bus->engineFor("room-1", std::stoull(uid));
+        ASSERT_TRUE(media);
+        // What the join dictionary carried, as the engine received it.
+        const auto joins = media->callArguments(platform::MediaOperation::joinChannelByToken);
+        ASSERT_EQ(joins.size(), 1u) << testing::PrintToString(media->callTexts());
+        const std::string& join = joins.front();
+        EXPECT_EQ(join.rfind("rtc-token-" + uid + ", room-1, , " + uid + ",", 0), 0u) << join;
+        const auto flag = [](bool on) { return std::string(on ? "true" : "false"); };
+        EXPECT_NE(join.find("publishLocalAudio: " + flag(!c.audioMuted)), std::string::npos) << join;
+        EXPECT_NE(join.find("publishLocalVideo: " + flag(!c.videoMuted)), std::string::npos) << join;
+        // The messaging side logged in with its own token under the same uid and joined the
+        // room's channel.
+        const auto rtm = messaging->client(uid);
+        ASSERT_TRUE(rtm);
+        Lines rtmCalls;
+        for (const auto& call : rtm->callLog()) rtmCalls.push_back(call.text());
+        EXPECT_NE(std::find(rtmCalls.begin(), rtmCalls.end(),
+                            "loginByToken(rtm-token, " + uid + ")"),
+                  rtmCalls.end())
+            << testing::PrintToString(rtmCalls);
+        const auto inChannel = messaging->channelMembers("room-1");
+        EXPECT_NE(std::find(inChannel.begin(), inChannel.end(), uid), inChannel.end());
+        EXPECT_EQ(media->channelId(), "room-1");
+        EXPECT_EQ(media->clientRole(), c.engineRole);
+        EXPECT_EQ(p.client->currentRoom().isCurrentUserAudioMuted, c.audioMuted);
+        EXPECT_EQ(p.client->currentRoom().isCurrentUserVideoMuted, c.videoMuted);
+        EXPECT_EQ(media->isLocalAudioMuted(), c.audioMuted);
+        EXPECT_EQ(media->isLocalVideoMuted(), c.videoMuted);
+        p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(main->runUntil([&] { return p.recorder->startsWith("left"); }, 10s));
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, LeaveDuringTheSetUpIsHeardAndTheClientCanJoinAgain) {
+    // The leave comes while the first server call of the set-up is on its way, so no engine was
+    // asked into a channel and none will report leaving one.
+    struct Case {
+        const char* name;
+        const char* meetingId;
+        bool hostEngine;
+    };
+    for (const Case& c : {Case{"library's engine", kAgoraRoom, false},
+                          Case{"host's engine", kKrRoom, true}}) {
+        SCOPED_TRACE(c.name);
+        Party p = makeParty(c.hostEngine);
+        startJoin(p, c.meetingId, KRUserRole::speaker());
+        p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(main->runUntil([&] { return p.recorder->startsWith("left"); }, 10s))
+            << testing::PrintToString(p.recorder->lines);
+        settle();
+        EXPECT_EQ(p.recorder->count("left"), 1u);
+        EXPECT_FALSE(p.recorder->startsWith("join failed"));
+        EXPECT_FALSE(p.client->isJoining());
+        if (p.engine) {
+            EXPECT_FALSE(p.engine->called("join"));
+            EXPECT_TRUE(p.client->rtcEngineManager() == p.engine);  // kept for the next meeting
+        }
+        // Nothing of the abandoned join holds the client back from the next one.
+        p.recorder->lines.clear();
+        startJoin(p, c.meetingId, KRUserRole::speaker());
+        if (p.engine) {
+            ASSERT_TRUE(main->runUntil([&] { return p.engine->called("join"); }, 10s))
+                << testing::PrintToString(p.recorder->lines);
+            reportLocalJoin(p);
+        }
+        EXPECT_TRUE(main->runUntil([&] { return p.recorder->has("joined"); }, 10s))
+            << testing::PrintToString(p.recorder->lines);
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, KrMediaRoomWithoutAHostEngineFailsOnceAtTheTimeOut) {
+    Party p = makeParty(false);
+    startJoin(p, kKrRoom, KRUserRole::speaker());
+    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::guestLogin) == 1; }, 10s));
+    settle();
+    EXPECT_EQ(p.client->rtcEngineManager(), nullptr);
+    EXPECT_TRUE(p.client->isJoining());
+    EXPECT_EQ(statusPosts(), 0u);
+    clock->advance(KRClient::kJoinTimeout);
+    main->runPending();
+    clock->advance(KRClient::kJoinTimeout);
+    main->runPending();
+    EXPECT_EQ(p.recorder->count("join failed"), 1u);
+    EXPECT_FALSE(p.recorder->has("joined"));
+    EXPECT_FALSE(p.client->isJoining());
+}
+
+// ---- The engine's waits ----
+
+TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsTheJoin) {
+    enum class End {
+        success,
+        statusPostRefused,
+        timedOutBeforeTheReport,
+        timedOutDuringTheStatusRead,
+        leftDuringTheStatusPost,
+    };
+    struct Case {
+        const char* name;
+        End end;
+        bool joined;
+        bool failed;
+        bool channelLeft;
+    };
+    const std::vector<Case> cases{
+        {"success", End::success, true, false, false},
+        {"status post refused", End::statusPostRefused, false, true, true},
+        {"timed out before the engine reported", End::timedOutBeforeTheReport, false, true, true},
+        {"timed out while the room status was read", End::timedOutDuringTheStatusRead, false, true,
+         true},
+        {"left while the status post was on its way", End::leftDuringTheStatusPost, false, false,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Party p = engineAskedToJoin();
+        const std::size_t postsBefore = statusPosts();
+        std::shared_ptr<int> finished;
+        switch (c.end) {
+            case End::success:
+                finished = reportLocalJoin(p);
+                break;
+            case End::statusPostRefused:
+                service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(500));
+                finished = reportLocalJoin(p);
+                break;
+            case End::timedOutBeforeTheReport:
+                clock->advance(KRClient::kJoinTimeout);
+                main->runPending();
+                ASSERT_TRUE(p.recorder->startsWith("join failed"));
+                finished = reportLocalJoin(p);
+                // A join that is over posts nothing for the engine's late report.
+                EXPECT_EQ(statusPosts(), postsBefore);
+                break;
+            case End::timedOutDuringTheStatusRead: {
+                const std::size_t getsBefore = statusGets();
+                service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(300ms));
+                finished = reportLocalJoin(p);
+                ASSERT_TRUE(main->runUntil([&] { return statusGets() > getsBefore; }, 10s));
+                clock->advance(KRClient::kJoinTimeout);
+                main->runPending();
+                ASSERT_TRUE(p.recorder->startsWith("join failed"));
+                break;
+            }
+            case End::leftDuringTheStatusPost:
+                service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::delayed(300ms));
+                finished = reportLocalJoin(p);
+                p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+                break;
+        }
+        ASSERT_TRUE(main->runUntil([&] { return *finished > 0; }, 10s));
+        settle();
+        clock->advance(KRClient::kJoinTimeout + 1s);
+        main->runPending();
+        settle();
+        EXPECT_EQ(*finished, 1);
+        EXPECT_EQ(p.recorder->has("joined"), c.joined);
+        EXPECT_EQ(p.recorder->count("join failed"), c.failed ? 1u : 0u);
+        EXPECT_EQ(p.engine->called("leave"), c.channelLeft);
+        EXPECT_FALSE(p.recorder->startsWith("left"));  // the engine reported no leave
+        EXPECT_FALSE(p.client->isJoining());
+        if (!c.joined) {
+            EXPECT_FALSE(p.client->hasPollingTimers());
+        }
+        service.clearFaults();
+        if (c.joined) {
+            leaveOnScriptedEngine(p);
+        }
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, EngineWaitsEndEvenWhenTheClientIsGone) {
+    Party p = joinedOnScriptedEngine();
+    const auto rtc = p.engine->delegate.lock();
+    ASSERT_TRUE(rtc);
+    std::weak_ptr<KRClient> gone = p.client;
+    p.client.reset();
+    main->runPending();
+    ASSERT_TRUE(gone.expired());
+
+    const auto peer = std::make_shared<RtcPeerMetaData>("777", false, false, false);
+    int remoteJoin = 0, localLeave = 0, localJoin = 0;
+    std::optional<RtcRemoteStreamType> answer;
+    rtc->didRemoteParticipantJoinChannel(peer, [&] { ++remoteJoin; });
+    rtc->didLocalParticipantLeaveChannel(KRUserLeftReason::leaveMeeting(), [&] { ++localLeave; });
+    rtc->didLocalParticipantJoinChannel(peer, [&] { ++localJoin; });
+    rtc->didRequestToGetStreamSourceType("424242", [&](RtcRemoteStreamType t) { answer = t; });
+    main->runPending();
+    EXPECT_EQ(remoteJoin, 1);
+    EXPECT_EQ(localLeave, 1);
+    EXPECT_EQ(localJoin, 1);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+    EXPECT_EQ(answer->participantId(), "424242");
+}
+
+// ---- The question about unknown streams ----
+
+TEST_F(KRClientMultiMediaTest, UnknownStreamIsAskedAboutOnTheClockThenTakenAsAUser) {
+    Party p = joinedOnScriptedEngine();
+    settle();
+    const auto rtc = p.engine->delegate.lock();
+    const std::size_t before = statusGets();
+    std::optional<RtcRemoteStreamType> answer;
+    rtc->didRequestToGetStreamSourceType("424242", [&](RtcRemoteStreamType t) { answer = t; });
+    for (int asked = 1; asked <= KRClient::kStreamTypeQuestionTries; ++asked) {
+        SCOPED_TRACE(asked);
+        ASSERT_TRUE(main->runUntil([&] { return statusGets() == before + asked; }, 10s));
+        if (asked == KRClient::kStreamTypeQuestionTries) break;
+        // Until the clock moves on no further question goes out, and none is answered yet.
+        settle();
+        EXPECT_EQ(statusGets(), before + asked);
+        EXPECT_FALSE(answer);
+        clock->advance(KRClient::kStreamTypeQuestionInterval - 1ms);
+        settle();
+        EXPECT_EQ(statusGets(), before + asked);
+        clock->advance(1ms);
+    }
+    ASSERT_TRUE(main->runUntil([&] { return answer.has_value(); }, 10s));
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+    EXPECT_EQ(answer->participantId(), "424242");
+    clock->advance(KRClient::kStreamTypeQuestionInterval * 2);
+    settle();
+    EXPECT_EQ(statusGets(), before + KRClient::kStreamTypeQuestionTries);
+
+    // After the meeting has ended the stream is taken as a user without a question.
+    leaveOnScriptedEngine(p);
+    settle();
+    const std::size_t afterLeave = statusGets();
+    answer.reset();
+    rtc->didRequestToGetStreamSourceType("424243", [&](RtcRemoteStreamType t) { answer = t; });
+    main->runPending();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+    settle();
+    EXPECT_EQ(statusGets(), afterLeave);
+}
+
+TEST_F(KRClientMultiMediaTest, QuestionsStopWhenTheMeetingEndsBetweenThem) {
+    Party p = joinedOnScriptedEngine();
+    settle();
+    const auto rtc = p.engine->delegate.lock();
+    const std::size_t before = statusGets();
+    int answers = 0;
+    std::optional<RtcRemoteStreamType> answer;
+    rtc->didRequestToGetStreamSourceType("424242", [&](RtcRemoteStreamType t) {
+        ++answers;
+        answer = t;
+    });
+    ASSERT_TRUE(main->runUntil([&] { return statusGets() == before + 1; }, 10s));
+    settle();
+    leaveOnScriptedEngine(p);
+    settle();
+    const std::size_t afterLeave = statusGets();
+    clock->advance(KRClient::kStreamTypeQuestionInterval * KRClient::kStreamTypeQuestionTries);
+    main->runPending();
+    settle();
+    EXPECT_EQ(statusGets(), afterLeave);
+    EXPECT_EQ(answers, 1);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+}
+
+TEST_F(KRClientMultiMediaTest, KnownStreamsAreAnsweredWithoutWaitingForTheClock) {
+    Party p = joinedOnScriptedEngine();
+    settle();
+    const auto rtc = p.engine->delegate.lock();
+
+    // A participant the engine already reported: a user, with no question asked.
+    rtc->didRemoteParticipantJoinChannel(std::make_shared<RtcPeerMetaData>("777", false, false, false),
+                                         {});
+    std::size_t before = statusGets();
+    std::optional<RtcRemoteStreamType> answer;
+    rtc->didRequestToGetStreamSourceType("777", [&](RtcRemoteStreamType t) { answer = t; });
+    main->runPending();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+    EXPECT_EQ(answer->participantId(), "777");
+    settle();
+    EXPECT_EQ(statusGets(), before);
+
+    // A participant the room told of (by its socket or a status reply) whose stream the engine
+    // has not reported yet: at most one question, no waiting.
+    Party ben = joinedOnScriptedEngine();
+    settle();
+    before = statusGets();
+    answer.reset();
+    rtc->didRequestToGetStreamSourceType(ben.uid, [&](RtcRemoteStreamType t) { answer = t; });
+    ASSERT_TRUE(main->runUntil([&] { return answer.has_value(); }, 10s));
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+    EXPECT_EQ(answer->participantId(), ben.uid);
+    EXPECT_LE(statusGets(), before + 1);
+
+    // A stream the status reply names as the room's screen share: one question, no waiting.
+    bool shared = false;
+    p.client->shareScreenAPICall([&](bool ok) { shared = ok; });
+    ASSERT_TRUE(main->runUntil([&] { return shared; }, 10s));
+    const auto room = service.room(kKrRoom);
+    ASSERT_TRUE(room && room->screenShareUid != 0);
+    settle();
+    before = statusGets();
+    answer.reset();
+    rtc->didRequestToGetStreamSourceType(std::to_string(room->screenShareUid),
+                                         [&](RtcRemoteStreamType t) { answer = t; });
+    ASSERT_TRUE(main->runUntil([&] { return answer.has_value(); }, 10s));
+    EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::screenShare);
+    EXPECT_EQ(answer->participantId(), room->screenSharerUri);
+    EXPECT_EQ(statusGets(), before + 1);
+}
+
+// ---- Role change reported by the engine ----
+
+TEST_F(KRClientMultiMediaTest, RoleChangeFromTheEngineIsToldPostedAndMutes) {
+    Party p = joinedOnScriptedEngine();
+    settle();
+    const auto rtc = p.engine->delegate.lock();
+    struct Step {
+        bool toAudience;
+        const char* event;
+        const char* participantType;
+    };
+    for (const Step& step : {Step{true, "moved to audience", "audience"},
+                             Step{false, "moved to participant", "speaker"}}) {
+        SCOPED_TRACE(step.event);
+        const std::size_t posts = statusPosts();
+        rtc->didCurrentParticipantRoleChanged(step.toAudience);
+        EXPECT_EQ(p.recorder->count(step.event), 1u);
+        // The engine made the change itself: it is not asked to make it again.
+        EXPECT_FALSE(p.engine->startsWith("role"));
+        ASSERT_TRUE(main->runUntil([&] { return statusPosts() == posts + 1; }, 10s));
+        ASSERT_TRUE(main->runUntil(
+            [&] {
+                const auto me = service.participant(kKrRoom, p.uid);
+                return me && me->participantType == step.participantType;
+            },
+            10s));
+        if (step.toAudience) {
+            EXPECT_TRUE(p.client->currentRoom().isCurrentUserAudioMuted);
+            EXPECT_TRUE(p.client->currentRoom().isCurrentUserVideoMuted);
+            const auto me = service.participant(kKrRoom, p.uid);
+            EXPECT_FALSE(me->isMicOn);
+            EXPECT_FALSE(me->isCameraOn);
+        }
+    }
+}
+
+// ---- The network comes back ----
+
+TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt) {
+    struct Case {
+        const char* name;
+        std::vector<KRConnectionState> engineReports;
+        bool leftBefore;
+        bool networkBack;
+        bool rejoins;
+    };
+    const std::vector<Case> cases{
+        {"engine disconnected, network back", {KRConnectionState::disconnected}, false, true, true},
+        {"engine never disconnected", {}, false, true, false},
+        {"engine reconnected on its own",
+         {KRConnectionState::disconnected, KRConnectionState::connected}, false, true, false},
+        {"network still down", {KRConnectionState::disconnected}, false, false, false},
+        {"meeting left before the network came back", {KRConnectionState::disconnected}, true,
+         true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Party p = joinedOnScriptedEngine();
+        const auto rtc = p.engine->delegate.lock();
+        for (const auto state : c.engineReports) rtc->didConnectionStateChanged(state);
+        if (c.leftBefore) leaveOnScriptedEngine(p);
+        p.client->networkClient()->didNetworkStateChanged(c.networkBack);
+        main->runPending();
+        ASSERT_EQ(p.engine->joins.size(), c.rejoins ? 2u : 1u);
+        if (c.rejoins) {
+            EXPECT_EQ(p.engine->joins.back(), p.engine->joins.front());
+        }
+        p.client->networkClient()->didNetworkStateChanged(true);
+        if (!c.leftBefore) leaveOnScriptedEngine(p);
+    }
+
+    // The rejoined engine reports the local participant in again: the meeting goes on.
+    {
+        Party p = joinedOnScriptedEngine();
+        const auto rtc = p.engine->delegate.lock();
+        rtc->didConnectionStateChanged(KRConnectionState::disconnected);
+        p.client->networkClient()->didNetworkStateChanged(true);
+        main->runPending();
+        ASSERT_EQ(p.engine->joins.size(), 2u);
+        const std::size_t views = p.engine->count("local view");
+        int finished = 0;
+        rtc->didLocalParticipantJoinChannel(
+            std::make_shared<RtcPeerMetaData>(p.uid, false, false, false), [&] { ++finished; });
+        rtc->didConnectionStateChanged(KRConnectionState::connected);
+        ASSERT_TRUE(main->runUntil([&] { return finished > 0; }, 10s));
+        settle();
+        EXPECT_EQ(p.engine->count("local view"), views + 1);
+        EXPECT_EQ(finished, 1);
+        EXPECT_FALSE(p.engine->called("leave"));
+        EXPECT_EQ(p.recorder->count("joined"), 1u);
+        EXPECT_FALSE(p.recorder->startsWith("left"));
+        EXPECT_FALSE(p.recorder->startsWith("join failed"));
+        EXPECT_TRUE(p.client->hasPollingTimers());
+        ASSERT_TRUE(p.client->getMeetingLocalUser());
+        EXPECT_EQ(p.client->getMeetingLocalUser()->id(), p.uid);
+        const auto me = service.participant(kKrRoom, p.uid);
+        ASSERT_TRUE(me);
+        EXPECT_TRUE(me->isConnected);
+        leaveOnScriptedEngine(p);
+    }
+
+    // The library's own engine reconnects by itself: no second join of it.
+    Party agora = joinedOnAgora();
+    const auto media = bus->engineFor("room-1", std::stoull(agora.client->currentRoom().userWebRtcId));
+    ASSERT_TRUE(media);
+    const auto joinsOf = [&] {
+        const auto log = media->callLog();
+        return std::count_if(log.begin(), log.end(), [](const platform::MediaCall& call) {
+            return call.operation == platform::MediaOperation::joinChannelByToken;
+        });
+    };
+    const auto joins = joinsOf();
+    agora.client->multiMediaRtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
+    agora.client->networkClient()->didNetworkStateChanged(true);
+    main->runPending();
+    EXPECT_EQ(joinsOf(), joins);
+    EXPECT_FALSE(agora.client->isWaitingToBeReconnect());
+}
+
+// ---- Leave, and the next meeting on the same client ----
+
+TEST_F(KRClientMultiMediaTest, AgoraClientGetsAFreshEngineForTheNextMeeting) {
+    Party p = joinedOnAgora();
+    std::weak_ptr<RtcManagerProtocol> first = p.client->rtcEngineManager();
+    ASSERT_FALSE(first.expired());
+    p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    ASSERT_TRUE(main->runUntil([&] { return p.recorder->startsWith("left"); }, 10s));
+    EXPECT_EQ(p.client->rtcEngineManager(), nullptr);
+    EXPECT_TRUE(main->runUntil([&] { return first.expired(); }, 5s));
+    EXPECT_TRUE(bus->members("room-1").empty());
+
+    p.recorder->lines.clear();
+    startJoin(p, kAgoraRoom, KRUserRole::speaker());
+    ASSERT_TRUE(main->runUntil([&] { return p.recorder->has("joined"); }, 10s));
+    ASSERT_TRUE(p.client->rtcEngineManager());
+    EXPECT_TRUE(first.expired());
+    EXPECT_EQ(bus->members("room-1").size(), 1u);
+    EXPECT_EQ(bus->engines().size(), 1u);
+}
+
+TEST_F(KRClientMultiMediaTest, HostEngineIsReusedAndTheLeftMeetingsMessagesDoNotAct) {
+    Party p = joinedOnScriptedEngine();
+    const auto oldRtm = p.engine->rtm.lock();
+    ASSERT_TRUE(oldRtm);
+    leaveOnScriptedEngine(p);
+    EXPECT_TRUE(p.client->rtcEngineManager() == p.engine);
+    EXPECT_TRUE(p.engine->rtm.expired());
+
+    // Control messages of the meeting already left, still arriving through its receiver.
+    p.engine->calls.clear();
+    const std::size_t linesAfterLeave = p.recorder->lines.size();
+    KRRtmMessage hardMute;
+    hardMute.message = KRRtmMessageEvent::hardMuteEnabled;
+    hardMute.senderParticipantId = "555";
+    oldRtm->didRecievePublicMessage(hardMute);
+    KRRtmMessage downgrade;
+    downgrade.message = KRRtmMessageEvent::participantDowngradeToAudience;
+    downgrade.messageType = KRRtmMessageType::peerToPeer;
+    downgrade.senderParticipantId = "555";
+    downgrade.targetParticipantId = p.uid;
+    oldRtm->didRecievePrivateMessage(downgrade);
+    main->runPending();
+    EXPECT_TRUE(p.engine->calls.empty()) << testing::PrintToString(p.engine->calls);
+    EXPECT_EQ(p.recorder->lines.size(), linesAfterLeave) << testing::PrintToString(p.recorder->lines);
+    EXPECT_FALSE(p.client->currentRoom().isHardMuteEnabled);
+
+    // The next meeting runs on the same engine, set up and joined again.
+    startJoin(p, kKrRoom, KRUserRole::speaker());
+    ASSERT_TRUE(main->runUntil([&] { return p.engine->called("join"); }, 10s));
+    const Lines expected{"configure", "rtm", "join"};
+    EXPECT_EQ(p.engine->calls, expected);
+    EXPECT_EQ(p.engine->joins.size(), 2u);
+    auto finished = reportLocalJoin(p);
+    ASSERT_TRUE(main->runUntil([&] { return *finished == 1; }, 10s));
+    EXPECT_EQ(p.recorder->count("joined"), 2u);
+    EXPECT_FALSE(p.client->currentRoom().isHardMuteEnabled);
+    EXPECT_FALSE(p.client->currentRoom().isCurrentUserAudioMuted);
+}
+
+TEST_F(KRClientMultiMediaTest, EngineReportsAfterTheLeaveChangeNothing) {
+    // A host's engine outlives the meeting, and its reports may cross the leave.
+    Party p = joinedOnScriptedEngine();
+    const auto rtc = p.engine->delegate.lock();
+    ASSERT_TRUE(rtc);
+    leaveOnScriptedEngine(p);
+    settle();
+    const auto bob = std::make_shared<RtcPeerMetaData>("777", false, false, false);
+    struct Report {
+        const char* name;
+        std::function<void()> play;
+    };
+    const std::vector<Report> reports{
+        {"remote join", [&] { rtc->didRemoteParticipantJoinChannel(bob, {}); }},
+        {"remote audio", [&] { rtc->didRemoteParticipantAudioStatusUpdated(bob, true); }},
+        {"loudest", [&] { rtc->didDetectLoudestParticipant(bob); }},
+        {"speakers", [&] { rtc->didDetectTopActiveSpeakersPeers({bob}); }},
+        {"role", [&] { rtc->didCurrentParticipantRoleChanged(true); }},
+        {"connection", [&] { rtc->didConnectionStateChanged(KRConnectionState::disconnected); }},
+    };
+    for (const Report& report : reports) {
+        SCOPED_TRACE(report.name);
+        const Lines before = p.recorder->lines;
+        const std::size_t posts = statusPosts();
+        report.play();
+        main->runPending();
+        settle();
+        EXPECT_EQ(p.recorder->lines, before);
+        EXPECT_TRUE(p.client->getMeetingUsers().empty());
+        EXPECT_EQ(statusPosts(), posts);
+        EXPECT_FALSE(p.client->isWaitingToBeReconnect());
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, SecondSetUpInOneMeetingIsRefused) {
+    const KRJoinMeetingConfig config(KRUserRole::speaker(), true, true);
+    // While the first set-up is still talking to the server.
+    Party joining = makeParty(true);
+    startJoin(joining, kKrRoom, KRUserRole::speaker());
+    joining.client->configureForMultiMediaEngine(config);
+    ASSERT_TRUE(main->runUntil([&] { return joining.engine->called("join"); }, 10s));
+    settle();
+    EXPECT_EQ(service.requestCount(R::configuration), 1u);
+    EXPECT_EQ(joining.engine->count("configure"), 1u);
+    EXPECT_EQ(joining.engine->count("join"), 1u);
+    reportLocalJoin(joining);
+    ASSERT_TRUE(main->runUntil([&] { return joining.recorder->has("joined"); }, 10s));
+
+    // In the meeting.
+    joining.client->configureForMultiMediaEngine(config);
+    settle();
+    EXPECT_EQ(service.requestCount(R::configuration), 1u);
+    EXPECT_EQ(joining.engine->count("configure"), 1u);
+    EXPECT_EQ(joining.engine->count("join"), 1u);
+    EXPECT_TRUE(joining.client->rtcEngineManager() == joining.engine);
+}
+
+// ---- Reports of a host-built engine ----
+
+TEST_F(KRClientMultiMediaTest, HostBuiltEngineReportsReachTheHostThroughTheMerge) {
+    auto engine = std::make_shared<ScriptedEngine>();
+    Member ann{KRClient::create(deps()), std::make_shared<RoadRecorder>()};
+    auto extra = std::make_shared<RoadRecorder>();
+    ann.client->setMultiMediaEngineIntegration(true);
+    ann.client->setRtcEngineManager(engine);
+    ann.client->addDelegate("extra", extra);
+    ann.client->joinMeeting(KRJoinMeetingData(kKrRoom, "4321", "Ann"),
+                            KRJoinMeetingConfig(KRUserRole::speaker(), true, true), ann.recorder);
+    ASSERT_TRUE(main->runUntil([&] { return engine->called("join"); }, 10s));
+    const auto rtc = engine->delegate.lock();
+    auto rtm = engine->rtm.lock();
+    ASSERT_TRUE(rtc);
+    ASSERT_TRUE(rtm);
+
+    // Nothing of the join's end runs before the engine reports the local participant in.
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+    bool joinFinished = false;
+    const auto local = std::make_shared<RtcPeerMetaData>("10001", false, false, false);
+    rtc->didLocalParticipantJoinChannel(local, [&] { joinFinished = true; });
+    ASSERT_TRUE(main->runUntil([&] { return joinFinished; }, 10s));
+    EXPECT_TRUE(ann.recorder->has("joined"));
+    EXPECT_TRUE(engine->called("local view"));
+    EXPECT_TRUE(ann.client->hasPollingTimers());
+    EXPECT_TRUE(ann.client->hasConnectionCheckTimer());
+
+    const auto bob = std::make_shared<RtcPeerMetaData>("777", true, true, false);
+    bool remoteFinished = false;
+    rtc->didRemoteParticipantJoinChannel(bob, [&] { remoteFinished = true; });
+    EXPECT_TRUE(remoteFinished);
+    EXPECT_TRUE(engine->called("remote view 777"));
+    EXPECT_TRUE(ann.recorder->has("remote joined 777"));
+
+    // Bob is known and is no host: his host-only messages are dropped.
+    KRRtmMessage hardMute;
+    hardMute.message = KRRtmMessageEvent::hardMuteEnabled;
+    hardMute.senderParticipantId = "777";
+    rtm->didRecievePublicMessage(hardMute);
+    EXPECT_FALSE(ann.recorder->has("hard mute"));
+    EXPECT_FALSE(engine->called("mute audio on"));
+    KRRtmMessage downgrade;
+    downgrade.message = KRRtmMessageEvent::participantDowngradeToAudience;
+    downgrade.messageType = KRRtmMessageType::peerToPeer;
+    downgrade.senderParticipantId = "777";
+    downgrade.targetParticipantId = "10001";
+    rtm->didRecievePrivateMessage(downgrade);
+    EXPECT_FALSE(engine->called("role audience"));
+
+    // A speaker list naming a stranger is not reported; one of known users is.
+    const auto stranger = std::make_shared<RtcPeerMetaData>("999", false, false, false);
+    rtc->didDetectTopActiveSpeakersPeers({bob, stranger});
+    EXPECT_FALSE(ann.recorder->startsWith("speakers"));
+    rtc->didDetectTopActiveSpeakersPeers({bob, local});
+    EXPECT_TRUE(ann.recorder->has("speakers 2"));
+
+    // The hand goes out through the engine, to the room channel.
+    ann.client->raiseHand();
+    ASSERT_FALSE(engine->sent.empty());
+    EXPECT_EQ(engine->sent.back().message, KRRtmMessageEvent::participantRaiseHand);
+    EXPECT_EQ(engine->sent.back().messageType, KRRtmMessageType::publicChat);
+    EXPECT_EQ(engine->sent.back().senderParticipantId, "10001");
+
+    // A co-host grant names its target by user id; the merge finds the participant by it.
+    const auto me = ann.client->getMeetingLocalUser();
+    ASSERT_TRUE(me);
+    KRRtmMessage coHost;
+    coHost.message = KRRtmMessageEvent::makeCoHost;
+    coHost.senderParticipantId = "555";  // not (yet) known: it may be a host who just joined
+    coHost.targetParticipantId = me->userId().empty() ? me->id() : me->userId();
+    rtm->didRecievePublicMessage(coHost);
+    EXPECT_TRUE(ann.client->getMeetingLocalUser()->isCoHost());
+
+    // A lost connection of this engine waits for the network; the host hears the state.
+    rtc->didConnectionStateChanged(KRConnectionState::disconnected);
+    EXPECT_TRUE(ann.client->isWaitingToBeReconnect());
+    rtc->didConnectionStateChanged(KRConnectionState::connected);
+    EXPECT_FALSE(ann.client->isWaitingToBeReconnect());
+
+    rtm.reset();
+    // The engine's leave: the main delegate hears the engine's reason, the messages stop.
+    bool leaveFinished = false;
+    rtc->didLocalParticipantLeaveChannel(KRUserLeftReason::networkDropped(),
+                                         [&] { leaveFinished = true; });
+    EXPECT_TRUE(leaveFinished);
+    EXPECT_TRUE(ann.recorder->has(
+        "left " + std::to_string(static_cast<int>(KRUserLeftReason::Kind::networkDropped))));
+    EXPECT_FALSE(extra->startsWith("left"));
+    EXPECT_TRUE(engine->rtm.expired());
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+    EXPECT_TRUE(ann.client->getMeetingUsers().empty());
+}
+
+}  // namespace
+}  // namespace kr
