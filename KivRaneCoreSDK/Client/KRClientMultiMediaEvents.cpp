@@ -346,8 +346,14 @@ void KRClient::handleMultiMediaRoleChange(bool isAudience) {
     forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserMovedToAudience(meeting, local); });
 }
 
-void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& reason) {
+void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) {
     const bool wasInMeeting = inMeeting_ || leaving_;
+    // A leave this client asked for (the host's own, or a removal by the meeting's host) keeps
+    // the reason it was asked with; the engine only knows that its channel was left.
+    const KRUserLeftReason reason =
+        leaving_ && localUserLeftReason_.kind() != KRUserLeftReason::Kind::none
+            ? localUserLeftReason_
+            : engineReason;
     const bool engineIsHosts = currentRoom_.mediaEngine == KRRoomMediaEngine::krmedia;
     stopAllTimers();
     releaseSocketManager();
