@@ -417,14 +417,7 @@ private:
             return false;
         }
         if (removed().delegate->leftReason.kind() !=
-                kr::KRUserLeftReason::Kind::removedFromMeeting &&
-            options_.road != Road::standard) {
-            // On this road the local leave carries the reason the engine gives, whatever ended
-            // the meeting for this participant.
-            say("demo: on the " + std::string(roadName(options_.road)) + " road " +
-                removed().name + " hears the engine's leave reason, not \"removed\"");
-        } else if (removed().delegate->leftReason.kind() !=
-                   kr::KRUserLeftReason::Kind::removedFromMeeting) {
+            kr::KRUserLeftReason::Kind::removedFromMeeting) {
             say("demo: " + removed().name + " left, but not as removed");
             return false;
         }
