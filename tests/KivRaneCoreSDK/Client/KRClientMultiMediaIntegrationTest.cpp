@@ -580,6 +580,32 @@ TEST_P(KRClientMultiMediaMeetingTest, HandsGoUpAndTheHostLowersThemAll) {
     EXPECT_FALSE(heardSince(host, hostMark, "remote hand " + ann.uid() + " down"));
 }
 
+// After the host lowers every hand, the next full status post of the one whose hand it was (here
+// the one that follows a role change) must not raise it again at the server, and so everywhere.
+TEST_P(KRClientMultiMediaMeetingTest, AHandLoweredByTheHostStaysDownThroughTheNextStatusPost) {
+    Member& host = enter("Hostess", KRUserRole::host(kHostToken));
+    Member& ann = enter("Ann");
+    ASSERT_TRUE(seesEachOther(host, ann));
+    ann.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return host.recorder->has("remote hand " + ann.uid() + " up"); }, 10s));
+    main->runFor(200ms);
+
+    host.client->lowerAllUsersHands();
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->has("hands lowered"); }, 10s));
+    ASSERT_TRUE(allSee({&host}, ann, [](const KRMeetingUser& u) { return !u.isHandRaised(); }));
+    main->runFor(200ms);
+
+    const auto posts = service.requestCount(MeetingServiceRoute::postRoomConnectionStatus);
+    ann.client->multiMediaRtcDelegate()->didCurrentParticipantRoleChanged(false);
+    ASSERT_TRUE(main->runUntil(
+        [&] { return service.requestCount(MeetingServiceRoute::postRoomConnectionStatus) > posts; },
+        10s));
+    main->runFor(300ms);
+    EXPECT_EQ(host.recorder->count("remote hand " + ann.uid() + " up"), 1u);
+    EXPECT_FALSE(seen(host, ann)->isHandRaised());
+    EXPECT_FALSE(ann.client->getMeetingLocalUser()->isHandRaised());
+}
+
 TEST_P(KRClientMultiMediaMeetingTest, CoHostRightsAreHeardByTheirHolderAndSeenByAll) {
     meet();
     Member& host = *host_;
