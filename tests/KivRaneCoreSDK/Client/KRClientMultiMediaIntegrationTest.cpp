@@ -265,6 +265,21 @@ protected:
         ASSERT_TRUE(seesEachOther(*host_, *ann_));
         ASSERT_TRUE(seesEachOther(*host_, *ben_));
         ASSERT_TRUE(seesEachOther(*ann_, *ben_));
+        // Settled: each engine has a peer for each other client (its question about the stream
+        // answered), and each client listens on the room socket. A client that has neither yet
+        // cannot hear of a leave but through its next poll.
+        const auto peersKnown = [&] {
+            for (Member* viewer : {host_, ann_, ben_}) {
+                for (Member* other : {host_, ann_, ben_}) {
+                    if (viewer != other &&
+                        !viewer->client->rtcEngineManager()->getPeerData(other->uid())) {
+                        return false;
+                    }
+                }
+            }
+            return service.roomSocket().openConnectionCount() >= 3;
+        };
+        ASSERT_TRUE(main->runUntil(peersKnown, 10s));
     }
 
     /// On this road nothing of a remote participant is received until the host app asks its
