@@ -372,9 +372,12 @@ void KRClient::handleMultiMediaRoleChange(bool isAudience) {
 
 void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) {
     const bool wasInMeeting = inMeeting_ || leaving_;
-    // A leave this client asked for keeps the reason it was asked with (a removed participant
-    // must hear that it was removed); the engine's own reason covers a leave it made by itself.
-    const KRUserLeftReason reason = leaving_ ? localUserLeftReason_ : engineReason;
+    // A leave this client asked for (the host's own, or a removal by the meeting's host) keeps
+    // the reason it was asked with; the engine only knows that its channel was left.
+    const KRUserLeftReason reason =
+        leaving_ && localUserLeftReason_.kind() != KRUserLeftReason::Kind::none
+            ? localUserLeftReason_
+            : engineReason;
     stopAllTimers();
     releaseSocketManager();
     rtmManager_->setDelegate({});

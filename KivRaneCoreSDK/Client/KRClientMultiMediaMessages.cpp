@@ -118,6 +118,9 @@ void KRClient::didRecieveMultiMediaPublicMessage(const KRRtmMessage& message) {
         case E::hostLowerAllHands: {
             if (isFromKnownNonHost(message)) return;
             const auto performer = userById(senderId);
+            // The local hand goes down too, or the next status post would raise it again at the
+            // server, and every poll after it everywhere.
+            currentRoom_.isCurrentUserHandRaised = false;
             meetingUsersManager_.lowerAllParticipantsHands();
             sendHostLoweredAllHandsEvent(performer);
             return;

@@ -73,6 +73,42 @@ public:
     void didHostEnableHardAudioMute(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
         lines.push_back("hard mute");
     }
+    std::size_t count(const std::string& line) const {
+        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+    void didHostDisableHardAudioMute(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("hard mute off");
+    }
+    void didHostLowerAllHands(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("hands lowered");
+    }
+    void didLocalUserMicStatusUpdated(const KRMeeting&, bool muted) override {
+        lines.push_back(std::string("mic ") + (muted ? "off" : "on"));
+    }
+    void didRemoteUserVideoStatusUpdated(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u,
+                                         bool muted) override {
+        lines.push_back("remote camera " + u->id() + (muted ? " off" : " on"));
+    }
+    void didCoHostRightsChanged(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& by,
+                                bool isCoHost) override {
+        lines.push_back(std::string(isCoHost ? "co-host granted" : "co-host removed") + " by " +
+                        (by ? by->id() : std::string("nobody")));
+    }
+    void didRemoteScreenShareStateChanged(const KRMeeting&, const KRScreenShareState& state) override {
+        lines.push_back(screenShareLine("remote share ", state));
+    }
+    void didLocalScreenShareStateChanged(const KRMeeting&, const KRScreenShareState& state) override {
+        lines.push_back(screenShareLine("local share ", state));
+    }
+
+private:
+    static std::string screenShareLine(const std::string& prefix, const KRScreenShareState& state) {
+        if (const auto* started = state.asStarted()) {
+            return prefix + "started by " +
+                   (started->mediaTrack ? started->mediaTrack->sharingUserId() : std::string());
+        }
+        return prefix + "stopped";
+    }
 };
 
 /// A host-built engine that records what the client asks of it; the test plays its reports.

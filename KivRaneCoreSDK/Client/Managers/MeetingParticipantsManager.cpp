@@ -136,6 +136,7 @@ void MeetingParticipantsManager::addNewParticipantRtcData(
     if (!data) {
         return;
     }
+    std::erase(departedIds_, data->id());
     std::erase_if(rtcParticipants_, [&](const auto& p) { return p && p->id() == data->id(); });
     rtcParticipants_.push_back(data);
     KRMeetingParticipant fallback;
@@ -146,7 +147,7 @@ void MeetingParticipantsManager::addNewParticipantRtcData(
 
 void MeetingParticipantsManager::upsertParticipantRtcMetaData(
     const std::shared_ptr<RtcPeerMetaData>& data) {
-    if (!data) {
+    if (!data || hasDeparted(data->id())) {
         return;
     }
     if (const auto existing = peer(data->id()); existing && existing != data) {
@@ -162,6 +163,9 @@ void MeetingParticipantsManager::upsertParticipantRtcMetaData(
 
 void MeetingParticipantsManager::upsertParticipantMetaData(const KRMeetingParticipant& data,
                                                            bool sendEvent, bool updateArray) {
+    if (hasDeparted(data.participantId)) {
+        return;
+    }
     if (updateArray) {
         storeRecord(data);
     }
@@ -177,9 +181,10 @@ void MeetingParticipantsManager::removeParticipantData(const std::string& partic
         return;
     }
     const auto user = getMeetingUser(participantId);
-    if (!user) {
+    if (!user || participantId == currentParticipantId_) {
         return;
     }
+    departedIds_.push_back(participantId);
     std::erase_if(participants_, [&](const Participant& p) { return p.id == participantId; });
     std::erase(users_, user);
     std::erase_if(rtcParticipants_, [&](const auto& p) { return p && p->id() == participantId; });
@@ -235,6 +240,11 @@ void MeetingParticipantsManager::clearAllData() {
     screenShareTracks_.clear();
     shareInfos_.clear();
     loudestId_.reset();
+    departedIds_.clear();
+}
+
+bool MeetingParticipantsManager::hasDeparted(const std::string& id) const {
+    return std::find(departedIds_.begin(), departedIds_.end(), id) != departedIds_.end();
 }
 
 std::shared_ptr<KRMeetingUser> MeetingParticipantsManager::getMeetingUser(

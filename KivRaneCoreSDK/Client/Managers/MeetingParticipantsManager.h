@@ -29,6 +29,7 @@ public:
     std::function<void(const std::shared_ptr<KRMeetingUser>&)> onUserLeft;
 
     /// Adds (or replaces) an engine peer and merges it; a new user fires `onNewUserJoined`.
+    /// Takes back a participant that had left.
     void addNewParticipantRtcData(const std::shared_ptr<RtcPeerMetaData>& data);
     /// Adds or updates an engine peer; every changed kind fires `onUserDataUpdated`.
     void upsertParticipantRtcMetaData(const std::shared_ptr<RtcPeerMetaData>& data);
@@ -36,7 +37,10 @@ public:
     void upsertParticipantMetaData(const KRMeetingParticipant& data, bool sendEvent,
                                    bool updateArray);
     /// With `isMovedToAudience` false: forgets the participant and fires `onUserLeft` with a copy;
-    /// with true: the same as `moveParticipantToAudience`. Nothing for an unknown id.
+    /// with true: the same as `moveParticipantToAudience`. Nothing for an unknown id, nor for the
+    /// local participant (it leaves only with the meeting, through `clearAllData`). A forgotten
+    /// participant stays out: later records and peer updates of it are dropped until the engine
+    /// reports it joining again (`addNewParticipantRtcData`).
     void removeParticipantData(const std::string& participantId, bool isMovedToAudience);
     /// Drops the participant's engine peer and marks its record audience (events sent).
     void moveParticipantToAudience(const std::string& participantId);
@@ -73,6 +77,7 @@ public:
 private:
     std::shared_ptr<RtcPeerMetaData> peer(const std::string& id) const;
     const KRMeetingParticipant* record(const std::string& id) const;
+    bool hasDeparted(const std::string& id) const;
     /// Merges `record` and `rtc` and stores the result; fires hooks when `sendEvent`.
     void merge(const KRMeetingParticipant& record, const RtcPeerMetaData& rtc, bool sendEvent);
     void storeRecord(const KRMeetingParticipant& data);
@@ -85,6 +90,9 @@ private:
     std::vector<KRScreenShareInfo> shareInfos_;
     std::string currentParticipantId_;
     std::optional<std::string> loudestId_;
+    /// Participants that left: the status poll, the room socket and the engine each report a
+    /// leave, and a report sent before it (a poll reply, a mute) may arrive after it.
+    std::vector<std::string> departedIds_;
 };
 
 }  // namespace kr

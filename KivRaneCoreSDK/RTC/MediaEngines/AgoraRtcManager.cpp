@@ -216,6 +216,7 @@ void AgoraRtcManager::releaseMeeting() {
     ++meeting_;
     ++session_;
     pendingJoins_.clear();
+    waitingShares_.clear();
     // A copy: a canvas or track may be dropped by a holder while the list is walked.
     const auto peers = std::exchange(peers_, {});
     for (const auto& peer : peers) {
@@ -535,6 +536,7 @@ void AgoraRtcManager::didLeaveChannelWithStats(const platform::ChannelStats&) {
     KR_DCHECK_RUN_ON(checker_);
     ++session_;
     pendingJoins_.clear();
+    waitingShares_.clear();
     // The meeting is over for the control messages too: nothing of it may act any more.
     rtmManager_->leaveAndLogout();
     rtmManager_->setDelegate({});
@@ -563,7 +565,7 @@ void AgoraRtcManager::didJoinedOfUid(std::uint64_t uid, int) {
         return;
     }
     const std::uint64_t question = ++lastQuestion_;
-    pendingJoins_[uid] = question;
+    pendingJoins_[uid] = PendingJoin{.question = question, .isAudioMuted = {}, .isVideoMuted = {}};
     delegate->didRequestToGetStreamSourceType(
         sringValue(uid), [weak = weak_from_this(), uid, question](RtcRemoteStreamType answer) {
             auto self = weak.lock();
@@ -572,22 +574,36 @@ void AgoraRtcManager::didJoinedOfUid(std::uint64_t uid, int) {
             }
             const auto it = self->pendingJoins_.find(uid);
             // Answered twice, or the uid left (or the meeting ended) before the answer came.
-            if (it == self->pendingJoins_.end() || it->second != question) {
+            if (it == self->pendingJoins_.end() || it->second.question != question) {
                 return;
             }
+            const PendingJoin pending = it->second;
             self->pendingJoins_.erase(it);
-            self->answerRemoteJoin(uid, answer);
+            self->answerRemoteJoin(uid, answer, pending);
         });
 }
 
-void AgoraRtcManager::answerRemoteJoin(std::uint64_t uid, const RtcRemoteStreamType& answer) {
+void AgoraRtcManager::answerRemoteJoin(std::uint64_t uid, const RtcRemoteStreamType& answer,
+                                       const PendingJoin& pending) {
     const std::string id = sringValue(uid);
     if (answer.kind() == RtcRemoteStreamType::Kind::user) {
         const auto peer = addPeer(id);
+        // States reported while the question was open would otherwise be lost: the engine
+        // reports a state only when it changes.
+        if (pending.isAudioMuted) peer->setIsAudioMuted(*pending.isAudioMuted);
+        if (pending.isVideoMuted) peer->setIsVideoMuted(*pending.isVideoMuted);
         report([&](RtcManagerDelegate& d) { d.didRemoteParticipantJoinChannel(peer, [] {}); });
+        if (const auto share = waitingShares_.find(id); share != waitingShares_.end()) {
+            const std::uint64_t shareUid = share->second;
+            waitingShares_.erase(share);
+            if (const auto parent = peerOf(id)) {
+                attachShare(shareUid, parent);
+            }
+        }
         return;
     }
-    // One screen share at a time: a new one replaces whatever share is shown.
+    // One screen share at a time: a new one replaces whatever share is shown or waiting.
+    waitingShares_.clear();
     const auto sharing = std::find_if(peers_.begin(), peers_.end(),
                                       [](const Peer& p) { return p->getAuxiliaryTrack() != nullptr; });
     if (sharing != peers_.end()) {
@@ -595,10 +611,22 @@ void AgoraRtcManager::answerRemoteJoin(std::uint64_t uid, const RtcRemoteStreamT
     }
     const auto parent = peerOf(answer.participantId());
     if (!parent) {
+        // The sharer's own stream is still being asked about: the share is not lost for that.
+        waitingShares_[answer.participantId()] = uid;
         return;
     }
+    attachShare(uid, parent);
+}
+
+void AgoraRtcManager::attachShare(std::uint64_t uid, const std::shared_ptr<RtcPeerMetaData>& parent) {
+    const std::string id = sringValue(uid);
+    const auto sharing = std::find_if(peers_.begin(), peers_.end(),
+                                      [](const Peer& p) { return p->getAuxiliaryTrack() != nullptr; });
+    if (sharing != peers_.end()) {
+        removePeerAuxiliaryTrack((*sharing)->id());
+    }
     parent->destroyAuxiliaryTrack();
-    auto track = std::make_shared<RtcAuxiliaryTrack>(id, answer.participantId());
+    auto track = std::make_shared<RtcAuxiliaryTrack>(id, parent->id());
     auto canvas = std::make_shared<AgoraEngineVideoCanvas>(id, VideoRenderMode::scaleAspectFit);
     track->setVideoCanvas(canvas);
     parent->setAuxiliaryTrack(track);
@@ -637,6 +665,7 @@ void AgoraRtcManager::answerRemoteLeave(std::uint64_t uid, int reason,
                                         const RtcRemoteStreamType& answer) {
     const std::string id = sringValue(uid);
     if (answer.kind() == RtcRemoteStreamType::Kind::screenShare) {
+        std::erase_if(waitingShares_, [uid](const auto& share) { return share.second == uid; });
         // Only when the owner still shows this very share: a late leave of an earlier share must
         // not take down the one that replaced it.
         const auto parent = peerOf(answer.participantId());
@@ -649,6 +678,7 @@ void AgoraRtcManager::answerRemoteLeave(std::uint64_t uid, int reason,
     if (const auto peer = peerOf(id)) {
         peer->destroyVideoCanvas();
     }
+    waitingShares_.erase(id);
     removePeers(id);
     const KRUserLeftReason why = userLeftReasonFromEngine(reason);
     report([&](RtcManagerDelegate& d) { d.didRemoteParticipantLeaveChannel(id, why); });
@@ -669,6 +699,14 @@ void AgoraRtcManager::remoteAudioStateChangedOfUid(std::uint64_t uid, int state,
     KR_DCHECK_RUN_ON(checker_);
     const auto peer = peerOf(uid);
     if (!peer) {
+        if (const auto pending = pendingJoins_.find(uid); pending != pendingJoins_.end()) {
+            if (state == MediaCodes::kRemoteStateDecoding) {
+                pending->second.isAudioMuted = false;
+            } else if (state == MediaCodes::kRemoteStateStopped ||
+                       state == MediaCodes::kRemoteStateFailed) {
+                pending->second.isAudioMuted = true;
+            }
+        }
         return;
     }
     if (state == MediaCodes::kRemoteStateDecoding) {
@@ -687,6 +725,14 @@ void AgoraRtcManager::remoteVideoStateChangedOfUid(std::uint64_t uid, int state,
     KR_DCHECK_RUN_ON(checker_);
     const auto peer = peerOf(uid);
     if (!peer) {
+        if (const auto pending = pendingJoins_.find(uid); pending != pendingJoins_.end()) {
+            if (state == MediaCodes::kRemoteStateDecoding) {
+                pending->second.isVideoMuted = false;
+            } else if (state == MediaCodes::kRemoteStateStopped ||
+                       state == MediaCodes::kRemoteStateFailed) {
+                pending->second.isVideoMuted = true;
+            }
+        }
         return;
     }
     switch (state) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -173,8 +174,12 @@ private:
     /// A new peer for `id` (audio and video muted) at the end of the list, replacing any other.
     Peer addPeer(const std::string& id);
     void removePeers(const std::string& id);
-    void answerRemoteJoin(std::uint64_t uid, const RtcRemoteStreamType& answer);
+    struct PendingJoin;
+    void answerRemoteJoin(std::uint64_t uid, const RtcRemoteStreamType& answer,
+                          const PendingJoin& pending);
     void answerRemoteLeave(std::uint64_t uid, int reason, const RtcRemoteStreamType& answer);
+    /// Shows share stream `uid` as `parent`'s auxiliary track (replacing any shown share).
+    void attachShare(std::uint64_t uid, const std::shared_ptr<RtcPeerMetaData>& parent);
     void removePeerAuxiliaryTrack(const std::string& peerId);
     void sendVideoMutedEventForFrozenVideos();
     void retryForSpeakerMode();
@@ -210,8 +215,18 @@ private:
     /// Bumped whenever the engine is set up or the meeting released, so a late leave completion
     /// of an earlier meeting releases nothing of the current one.
     std::uint64_t meeting_ = 0;
-    /// Remote uids whose join question is unanswered, with the number of that question.
-    std::map<std::uint64_t, std::uint64_t> pendingJoins_;
+    /// A remote uid whose join question is unanswered: the number of that question, and the
+    /// media states the engine reported meanwhile (it reports them right after the join, and
+    /// the peer they belong to only exists once the question is answered).
+    struct PendingJoin {
+        std::uint64_t question = 0;
+        std::optional<bool> isAudioMuted;
+        std::optional<bool> isVideoMuted;
+    };
+    std::map<std::uint64_t, PendingJoin> pendingJoins_;
+    /// Share streams whose sharer is not a peer yet (its own join question may be answered
+    /// later), by the sharer's id: shown once the sharer's peer is added.
+    std::map<std::string, std::uint64_t> waitingShares_;
     std::uint64_t lastQuestion_ = 0;
 };
 

@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/json/serialize.hpp>
+
+#include <optional>
+
 #include "support/MultiMediaMeeting.h"
+#include "testing/Media/ScreenShareBroadcast.h"
 
 namespace kr {
 namespace {
@@ -107,6 +112,479 @@ TEST_F(KRClientMultiMediaIntegrationTest, ASecondSetUpInOneMeetingIsRefused) {
     main->runFor(300ms);
     EXPECT_EQ(ann.client->rtcEngineManager(), engine);
     EXPECT_EQ(bus->members("room-1").size(), 1u);
+}
+
+// ---- Three clients in a room of each engine: what each hears of the others ----------------------
+
+/// The room's engine is the parameter: "agora" (the library's own) or "kr-media" (the host's).
+class KRClientMultiMediaMeetingTest : public MultiMediaMeetingTest,
+                                      public ::testing::WithParamInterface<const char*> {
+protected:
+    KRClientMultiMediaMeetingTest() {
+        room_.meetingId = isKrMedia() ? "5550002222" : "5550003333";
+        room_.roomId = isKrMedia() ? "room-kr" : "room-ag";
+        room_.mediaEngine = GetParam();
+    }
+
+    bool isKrMedia() const { return std::string(GetParam()) == "kr-media"; }
+    /// The media channel the room's engines meet in.
+    std::string channel() const {
+        return isKrMedia() ? KrMediaTestEngine::channelFor(room_.meetingId) : room_.roomId;
+    }
+
+    Member& enter(const std::string& name, KRUserRole role = KRUserRole::speaker()) {
+        if (!roomAdded_) {
+            service.addRoom(room_);
+            roomAdded_ = true;
+        }
+        return join(room_.meetingId, name, std::move(role), isKrMedia());
+    }
+
+    /// Host, Ann and Ben in the room, each seeing the other two.
+    void meet() {
+        host_ = &enter("Hostess", KRUserRole::host(kHostToken));
+        ann_ = &enter("Ann");
+        ben_ = &enter("Ben");
+        ASSERT_TRUE(seesEachOther(*host_, *ann_));
+        ASSERT_TRUE(seesEachOther(*host_, *ben_));
+        ASSERT_TRUE(seesEachOther(*ann_, *ben_));
+        // Settled: each engine has a peer for each other client (its question about the stream
+        // answered), and each client listens on the room socket. A client that has neither yet
+        // cannot hear of a leave but through its next poll.
+        const auto peersKnown = [&] {
+            for (Member* viewer : {host_, ann_, ben_}) {
+                for (Member* other : {host_, ann_, ben_}) {
+                    if (viewer != other &&
+                        !viewer->client->rtcEngineManager()->getPeerData(other->uid())) {
+                        return false;
+                    }
+                }
+            }
+            return service.roomSocket().openConnectionCount() >= 3;
+        };
+        ASSERT_TRUE(main->runUntil(peersKnown, 10s));
+    }
+
+    /// On this road nothing of a remote participant is received until the host app asks its
+    /// engine for it (as it does for the tiles it shows); only then does the engine report it.
+    static void receive(const Member& viewer, const Member& of) { receive(viewer, of.uid()); }
+    static void receive(const Member& viewer, const std::string& uid) {
+        const auto engine = viewer.client->rtcEngineManager();
+        ASSERT_TRUE(engine);
+        engine->muteUnmuteUserAudioStream(false, uid);
+        engine->muteUnmuteUserVideoStream(false, uid);
+    }
+    /// The uid a joining member's engine joins under, as soon as it is known.
+    std::string engineUid(const Member& m) {
+        if (const auto engine =
+                std::dynamic_pointer_cast<KrMediaTestEngine>(m.client->rtcEngineManager())) {
+            return std::to_string(engine->uid());
+        }
+        EXPECT_TRUE(main->runUntil([&] { return !m.uid().empty(); }, 10s));
+        return m.uid();
+    }
+
+    /// What `viewer` knows of `of` through its participant merge.
+    static std::shared_ptr<KRMeetingUser> seen(const Member& viewer, const Member& of) {
+        return viewer.client->getUser(of.uid());
+    }
+    /// Waits until `holds` is true of what each of `viewers` knows of `of`.
+    template <class Pred>
+    bool allSee(std::initializer_list<Member*> viewers, const Member& of, Pred holds) {
+        return main->runUntil(
+            [&] {
+                return std::all_of(viewers.begin(), viewers.end(), [&](Member* v) {
+                    const auto user = seen(*v, of);
+                    return user && holds(*user);
+                });
+            },
+            10s);
+    }
+    /// What `member` heard, for a failure's message (the speaker lists left out).
+    static std::string heard(const Member& member) {
+        std::string text;
+        for (const auto& line : member.recorder->lines) {
+            if (line.rfind("speakers", 0) != 0) text += "\n  " + line;
+        }
+        return text;
+    }
+    /// `line` among what `member` heard since `mark` lines.
+    static bool heardSince(const Member& member, std::size_t mark, const std::string& line) {
+        const auto& lines = member.recorder->lines;
+        return std::find(lines.begin() + static_cast<std::ptrdiff_t>(std::min(mark, lines.size())),
+                         lines.end(), line) != lines.end();
+    }
+
+    /// The frame the room socket sends when the server no longer has `userId` in the room.
+    std::string leaveFrame(const std::string& userId) const {
+        return boost::json::serialize(boost::json::object{
+            {"event", "roomconnectionstatusupdate"},
+            {"data", boost::json::object{{"eventType", "refresh"},
+                                         {"actionType", "leave"},
+                                         {"sourceId", userId},
+                                         {"kivraneId", room_.meetingId}}}});
+    }
+
+    MeetingRoomSetup room_;
+    bool roomAdded_ = false;
+    Member* host_ = nullptr;
+    Member* ann_ = nullptr;
+    Member* ben_ = nullptr;
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, KRClientMultiMediaMeetingTest,
+                         ::testing::Values("agora", "kr-media"),
+                         [](const ::testing::TestParamInfo<const char*>& engine) {
+                             return std::string(engine.param) == "agora" ? "Agora" : "KrMedia";
+                         });
+
+// The host's removal reaches Ann as a control message through the engine while the server drops
+// her from the room (its socket and its status poll say so to everyone, Ann included). Which
+// arrives first varies from run to run: run it repeated.
+TEST_P(KRClientMultiMediaMeetingTest, RemovedParticipantHearsOneRemovalAndTheOthersOneLeave) {
+    meet();
+    Member& host = *host_;
+    Member& ann = *ann_;
+    Member& ben = *ben_;
+    const std::string annId = ann.uid();
+    const auto target = seen(host, ann);
+    ASSERT_TRUE(target);
+    std::optional<bool> removed;
+    host.client->removeUserFromMeeting(target, [&](bool ok) { removed = ok; });
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            return ann.recorder->startsWith("left") && host.recorder->has("remote left " + annId) &&
+                   ben.recorder->has("remote left " + annId);
+        },
+        10s))
+        << "Ann (" << annId << "):" << heard(ann) << "\nHost:" << heard(host) << "\nBen:" << heard(ben);
+    // Reports sent before the removal (a status reply, the engine's leave) still arrive.
+    main->runFor(500ms);
+    EXPECT_EQ(removed, true);
+
+    const std::string removedLine =
+        "left " + std::to_string(static_cast<int>(KRUserLeftReason::Kind::removedFromMeeting));
+    EXPECT_EQ(ann.recorder->count(removedLine), 1u);
+    EXPECT_FALSE(ann.recorder->startsWith("remote left " + annId));
+    EXPECT_EQ(std::count_if(ann.recorder->lines.begin(), ann.recorder->lines.end(),
+                            [](const std::string& l) { return l.rfind("left ", 0) == 0; }),
+              1);
+    for (Member* other : {&host, &ben}) {
+        EXPECT_EQ(other->recorder->count("remote left " + annId), 1u);
+        EXPECT_EQ(other->recorder->count("remote joined " + annId), 1u);
+        EXPECT_FALSE(seen(*other, ann));
+    }
+    EXPECT_FALSE(ann.client->hasPollingTimers());
+}
+
+// The server's word that the local participant is gone is not news of a remote participant:
+// the local participant leaves only with its own leave.
+TEST_P(KRClientMultiMediaMeetingTest, ServerDroppingTheLocalParticipantIsNoRemoteLeave) {
+    meet();
+    Member& host = *host_;
+    Member& ann = *ann_;
+    const std::string annId = ann.uid();
+    const auto me = ann.client->getMeetingLocalUser();
+    ASSERT_TRUE(me && !me->userId().empty());
+    service.roomSocket().pushToRoom(room_.meetingId, leaveFrame(me->userId()));
+    ASSERT_TRUE(main->runUntil([&] { return host.recorder->has("remote left " + annId); }, 10s));
+    main->runFor(200ms);
+    EXPECT_FALSE(ann.recorder->has("remote left " + annId));
+    EXPECT_FALSE(ann.recorder->startsWith("left"));
+    ASSERT_TRUE(ann.client->getMeetingLocalUser());
+    EXPECT_EQ(ann.client->getMeetingLocalUser()->id(), annId);
+}
+
+// A participant the room socket reported gone stays gone for the reports that were already on
+// their way (here the engine's report of a mute): no second join, no second leave.
+TEST_P(KRClientMultiMediaMeetingTest, LateReportsOfAParticipantWhoLeftDoNotBringThemBack) {
+    meet();
+    Member& host = *host_;
+    Member& ann = *ann_;
+    Member& ben = *ben_;
+    const std::string benId = ben.uid();
+    const auto benUser = ben.client->getMeetingLocalUser();
+    ASSERT_TRUE(benUser && !benUser->userId().empty());
+    // Only the host's socket is told, as when the frame reaches the others later.
+    service.roomSocket().pushToRoom(room_.meetingId, leaveFrame(benUser->userId()),
+                                    ann.client->getMeetingLocalUser()->userId());
+    ASSERT_TRUE(main->runUntil([&] { return host.recorder->has("remote left " + benId); }, 10s));
+
+    // Ben's microphone changes and the engines report it; Ann still has him, the host does not.
+    ben.client->muteLocalAudio(false);
+    ben.client->muteLocalAudio(true);
+    ASSERT_TRUE(allSee({&ann}, ben, [](const KRMeetingUser& u) { return u.audioTrack()->isMuted(); }));
+    main->runFor(300ms);
+    EXPECT_EQ(host.recorder->count("remote joined " + benId), 1u);
+    EXPECT_FALSE(seen(host, ben));
+
+    ben.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->has("remote left " + benId); }, 10s));
+    main->runFor(300ms);
+    EXPECT_EQ(host.recorder->count("remote left " + benId), 1u);
+    EXPECT_EQ(host.recorder->count("remote joined " + benId), 1u);
+}
+
+// The engine reports a newcomer's microphone right after its join, while the client may still be
+// asking the server what the newcomer's stream is; the state must survive the question.
+TEST_P(KRClientMultiMediaMeetingTest, MicrophoneOfANewcomerIsRightWhileItsStreamIsAskedAbout) {
+    Member& host = enter("Hostess", KRUserRole::host(kHostToken));
+    // Every status question is slow, so the engine's reports come before the answers.
+    service.injectFault(MeetingServiceRoute::getRoomConnectionStatus,
+                        MeetingServiceFault::delayed(300ms));
+    Member& ann = start(room_.meetingId, "Ann", KRUserRole::speaker(), isKrMedia());
+    // The host app asks for Ann's media as soon as it knows her uid.
+    receive(host, engineUid(ann));
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->has("joined"); }, 10s));
+    ASSERT_TRUE(seesEachOther(host, ann));
+    ann.client->muteLocalAudio(false);
+    ann.client->muteLocalVideo(false);
+    EXPECT_TRUE(allSee({&host}, ann, [](const KRMeetingUser& u) {
+        return !u.audioTrack()->isMuted() && !u.videoTrack()->isMuted();
+    }));
+
+    const std::size_t mark = host.recorder->lines.size();
+    ann.client->muteLocalAudio(true);
+    EXPECT_TRUE(main->runUntil(
+        [&] { return heardSince(host, mark, "remote mic " + ann.uid() + " off"); }, 10s));
+    EXPECT_TRUE(seen(host, ann)->audioTrack()->isMuted());
+}
+
+TEST_P(KRClientMultiMediaMeetingTest, MicrophoneAndCameraChangesReachTheOthers) {
+    meet();
+    Member& host = *host_;
+    Member& ann = *ann_;
+    Member& ben = *ben_;
+    const std::string annId = ann.uid();
+    receive(host, ann);
+    receive(ben, ann);
+    // A "kr-media" engine starts with nothing going out; an "agora" one as the join asked.
+    ann.client->muteLocalAudio(false);
+    ann.client->muteLocalVideo(false);
+    ASSERT_TRUE(allSee({&host, &ben}, ann, [](const KRMeetingUser& u) {
+        return !u.audioTrack()->isMuted() && !u.videoTrack()->isMuted();
+    }));
+
+    struct Step {
+        bool audio;
+        bool muted;
+    };
+    for (const Step step : {Step{true, true}, Step{false, true}, Step{true, false},
+                            Step{false, false}}) {
+        SCOPED_TRACE(std::string(step.audio ? "mic" : "camera") + (step.muted ? " off" : " on"));
+        const std::size_t hostMark = host.recorder->lines.size();
+        const std::size_t benMark = ben.recorder->lines.size();
+        step.audio ? ann.client->muteLocalAudio(step.muted) : ann.client->muteLocalVideo(step.muted);
+        const std::string line = std::string(step.audio ? "remote mic " : "remote camera ") + annId +
+                                 (step.muted ? " off" : " on");
+        EXPECT_TRUE(main->runUntil(
+            [&] { return heardSince(host, hostMark, line) && heardSince(ben, benMark, line); },
+            10s));
+        EXPECT_TRUE(allSee({&host, &ben}, ann, [&](const KRMeetingUser& u) {
+            return (step.audio ? u.audioTrack()->isMuted() : u.videoTrack()->isMuted()) ==
+                   step.muted;
+        }));
+        const auto local = ann.client->getMeetingLocalUser();
+        EXPECT_EQ(step.audio ? local->audioTrack()->isMuted() : local->videoTrack()->isMuted(),
+                  step.muted);
+    }
+    EXPECT_FALSE(ann.recorder->startsWith("remote mic " + annId));
+}
+
+TEST_P(KRClientMultiMediaMeetingTest, HardMuteByTheHostHoldsForJoinersAndCannotBeFaked) {
+    Member& host = enter("Hostess", KRUserRole::host(kHostToken));
+    Member& ann = enter("Ann");
+    ASSERT_TRUE(seesEachOther(host, ann));
+    receive(host, ann);
+    ann.client->muteLocalAudio(false);
+    ASSERT_TRUE(allSee({&host}, ann, [](const KRMeetingUser& u) { return !u.audioTrack()->isMuted(); }));
+
+    std::optional<bool> done;
+    host.client->hardMuteUnmuteUsersAudio(true, [&](bool ok) { done = ok; });
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->has("hard mute"); }, 10s));
+    EXPECT_TRUE(main->runUntil([&] { return done.has_value(); }, 10s));
+    EXPECT_EQ(done, true);
+    EXPECT_TRUE(ann.client->getMeetingLocalUser()->audioTrack()->isMuted());
+    EXPECT_TRUE(ann.client->currentRoom().isHardMuteEnabled);
+    EXPECT_TRUE(allSee({&host}, ann, [](const KRMeetingUser& u) { return u.audioTrack()->isMuted(); }));
+
+    // Someone joining now starts muted, whatever they asked for.
+    Member& ben = enter("Ben");
+    ASSERT_TRUE(seesEachOther(host, ben));
+    EXPECT_FALSE(ben.client->isInitialAudioOn());
+    EXPECT_TRUE(ben.client->getMeetingLocalUser()->audioTrack()->isMuted());
+
+    // A participant's own lift of the hard mute is not taken by the others.
+    ben.client->hardMuteUnmuteUsersAudio(false);
+    main->runFor(300ms);
+    EXPECT_FALSE(ann.recorder->has("hard mute off"));
+    EXPECT_TRUE(ann.client->currentRoom().isHardMuteEnabled);
+
+    host.client->hardMuteUnmuteUsersAudio(false);
+    EXPECT_TRUE(main->runUntil(
+        [&] { return ann.recorder->has("hard mute off") && ben.recorder->has("hard mute off"); },
+        10s));
+    EXPECT_FALSE(ann.client->currentRoom().isHardMuteEnabled);
+}
+
+TEST_P(KRClientMultiMediaMeetingTest, HandsGoUpAndTheHostLowersThemAll) {
+    meet();
+    Member& host = *host_;
+    Member& ann = *ann_;
+    Member& ben = *ben_;
+    ann.client->raiseHand();
+    ben.client->raiseHand();
+    EXPECT_TRUE(main->runUntil(
+        [&] {
+            return host.recorder->has("remote hand " + ann.uid() + " up") &&
+                   host.recorder->has("remote hand " + ben.uid() + " up") &&
+                   ben.recorder->has("remote hand " + ann.uid() + " up");
+        },
+        10s));
+
+    // A participant's own lowering reaches the others.
+    ben.client->lowerHand();
+    EXPECT_TRUE(main->runUntil(
+        [&] { return host.recorder->has("remote hand " + ben.uid() + " down"); }, 10s));
+    std::size_t hostMark = host.recorder->lines.size();
+    std::size_t annMark = ann.recorder->lines.size();
+    ben.client->raiseHand();
+    EXPECT_TRUE(main->runUntil(
+        [&] {
+            return heardSince(host, hostMark, "remote hand " + ben.uid() + " up") &&
+                   heardSince(ann, annMark, "remote hand " + ben.uid() + " up");
+        },
+        10s));
+    // A status reply asked for before a hand reached the server may still show it down, until
+    // the next poll: let the replies in flight land before the host acts.
+    main->runFor(300ms);
+
+    std::optional<bool> lowered;
+    host.client->lowerAllUsersHands([&](bool ok) { lowered = ok; });
+    EXPECT_TRUE(main->runUntil(
+        [&] { return ann.recorder->has("hands lowered") && ben.recorder->has("hands lowered"); },
+        10s));
+    EXPECT_TRUE(main->runUntil([&] { return lowered.has_value(); }, 10s));
+    EXPECT_EQ(lowered, true);
+    for (Member* m : {&ann, &ben}) {
+        EXPECT_TRUE(allSee({&host, &ann, &ben}, *m,
+                           [](const KRMeetingUser& u) { return !u.isHandRaised(); }));
+        EXPECT_TRUE(main->runUntil(
+            [&] { return !m->client->getMeetingLocalUser()->isHandRaised(); }, 10s));
+    }
+    // Only a host lowers everyone's hand.
+    hostMark = host.recorder->lines.size();
+    ann.client->raiseHand();
+    ASSERT_TRUE(main->runUntil(
+        [&] { return heardSince(host, hostMark, "remote hand " + ann.uid() + " up"); }, 10s));
+    main->runFor(300ms);
+    annMark = ann.recorder->lines.size();
+    hostMark = host.recorder->lines.size();
+    ben.client->lowerAllUsersHands();
+    main->runFor(300ms);
+    EXPECT_FALSE(heardSince(ann, annMark, "hands lowered"));
+    EXPECT_FALSE(heardSince(host, hostMark, "remote hand " + ann.uid() + " down"));
+}
+
+// After the host lowers every hand, the next full status post of the one whose hand it was (here
+// the one that follows a role change) must not raise it again at the server, and so everywhere.
+TEST_P(KRClientMultiMediaMeetingTest, AHandLoweredByTheHostStaysDownThroughTheNextStatusPost) {
+    Member& host = enter("Hostess", KRUserRole::host(kHostToken));
+    Member& ann = enter("Ann");
+    ASSERT_TRUE(seesEachOther(host, ann));
+    ann.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return host.recorder->has("remote hand " + ann.uid() + " up"); }, 10s));
+    main->runFor(200ms);
+
+    host.client->lowerAllUsersHands();
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->has("hands lowered"); }, 10s));
+    ASSERT_TRUE(allSee({&host}, ann, [](const KRMeetingUser& u) { return !u.isHandRaised(); }));
+    main->runFor(200ms);
+
+    const std::size_t mark = host.recorder->lines.size();
+    const auto posts = service.requestCount(MeetingServiceRoute::postRoomConnectionStatus);
+    ann.client->multiMediaRtcDelegate()->didCurrentParticipantRoleChanged(false);
+    ASSERT_TRUE(main->runUntil(
+        [&] { return service.requestCount(MeetingServiceRoute::postRoomConnectionStatus) > posts; },
+        10s));
+    main->runFor(300ms);
+    EXPECT_FALSE(heardSince(host, mark, "remote hand " + ann.uid() + " up"));
+    EXPECT_FALSE(seen(host, ann)->isHandRaised());
+    EXPECT_FALSE(ann.client->getMeetingLocalUser()->isHandRaised());
+}
+
+TEST_P(KRClientMultiMediaMeetingTest, CoHostRightsAreHeardByTheirHolderAndSeenByAll) {
+    meet();
+    Member& host = *host_;
+    Member& ann = *ann_;
+    Member& ben = *ben_;
+    const auto target = seen(host, ann);
+    ASSERT_TRUE(target);
+    std::optional<bool> granted;
+    host.client->updateUserCoHostRights(target, true, [&](bool ok) { granted = ok; });
+    EXPECT_TRUE(main->runUntil(
+        [&] { return ann.recorder->has("co-host granted by " + host.uid()); }, 10s));
+    EXPECT_TRUE(main->runUntil([&] { return granted.has_value(); }, 10s));
+    EXPECT_EQ(granted, true);
+    EXPECT_TRUE(allSee({&host, &ben}, ann, [](const KRMeetingUser& u) { return u.isCoHost(); }));
+    EXPECT_TRUE(main->runUntil([&] { return ann.client->getMeetingLocalUser()->isCoHost(); }, 10s));
+    EXPECT_FALSE(ben.recorder->startsWith("co-host"));
+    EXPECT_EQ(ann.recorder->count("co-host granted by " + host.uid()), 1u);
+
+    host.client->updateUserCoHostRights(seen(host, ann), false);
+    EXPECT_TRUE(main->runUntil(
+        [&] { return ann.recorder->has("co-host removed by " + host.uid()); }, 10s));
+    EXPECT_TRUE(allSee({&host, &ben}, ann, [](const KRMeetingUser& u) { return !u.isCoHost(); }));
+    EXPECT_TRUE(main->runUntil([&] { return !ann.client->getMeetingLocalUser()->isCoHost(); }, 10s));
+
+    // A plain participant cannot hand the right out.
+    ben.client->updateUserCoHostRights(seen(ben, ann), true);
+    main->runFor(300ms);
+    EXPECT_EQ(ann.recorder->count("co-host granted by " + host.uid()), 1u);
+    EXPECT_FALSE(ann.recorder->startsWith("co-host granted by " + ben.uid()));
+    EXPECT_FALSE(ann.client->getMeetingLocalUser()->isCoHost());
+}
+
+// A share on this road is a stream of its own in the room's channel (what a broadcast extension
+// publishes under the uid the server gave the share); the engines make it the sharer's auxiliary
+// track.
+TEST_P(KRClientMultiMediaMeetingTest, ScreenShareStartAndStopAreHeardOnceByTheOthers) {
+    meet();
+    Member& host = *host_;
+    Member& ann = *ann_;
+    Member& ben = *ben_;
+    std::optional<bool> shared;
+    ann.client->shareScreenAPICall([&](bool ok) { shared = ok; });
+    ASSERT_TRUE(main->runUntil([&] { return shared.has_value(); }, 10s));
+    ASSERT_EQ(shared, true);
+    const std::uint64_t shareUid = ann.client->currentRoom().localScreenShareTrackUid;
+    ASSERT_NE(shareUid, 0u);
+
+    ScreenShareBroadcast broadcast(bus, main);
+    broadcast.start(channel(), shareUid);
+    const std::string started = "remote share started by " + ann.uid();
+    EXPECT_TRUE(main->runUntil(
+        [&] { return host.recorder->has(started) && ben.recorder->has(started); }, 10s));
+    EXPECT_TRUE(main->runUntil([&] { return ann.recorder->has("local share started by " + ann.uid()); }, 10s));
+    // The share's stream is no participant.
+    const std::string shareId = std::to_string(shareUid);
+    EXPECT_FALSE(host.recorder->has("remote joined " + shareId));
+    EXPECT_EQ(host.client->getMeetingUsers().size(), 3u);
+
+    broadcast.stop();
+    EXPECT_TRUE(main->runUntil(
+        [&] {
+            return host.recorder->has("remote share stopped") &&
+                   ben.recorder->has("remote share stopped");
+        },
+        10s));
+    main->runFor(300ms);
+    for (Member* other : {&host, &ben}) {
+        EXPECT_EQ(other->recorder->count(started), 1u);
+        EXPECT_EQ(other->recorder->count("remote share stopped"), 1u);
+        EXPECT_FALSE(other->recorder->has("remote left " + shareId));
+    }
+    EXPECT_FALSE(ann.recorder->startsWith("remote share"));
 }
 
 }  // namespace

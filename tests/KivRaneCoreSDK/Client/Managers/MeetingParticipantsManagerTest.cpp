@@ -77,6 +77,47 @@ TEST_F(MeetingParticipantsManagerTest, LeaveHandsOutACopyAndForgetsEverything) {
     EXPECT_TRUE(manager.participants().empty());
 }
 
+// Several channels report a leave, and reports sent before it may land after it.
+TEST_F(MeetingParticipantsManagerTest, ALeftParticipantStaysOutUntilTheEngineBringsItBack) {
+    auto peer = std::make_shared<RtcPeerMetaData>("7", false, false, false);
+    manager.upsertParticipantMetaData(record("7", "Bob"), true, true);
+    manager.addNewParticipantRtcData(peer);
+    manager.removeParticipantData("7", false);
+    log.clear();
+
+    manager.upsertParticipantMetaData(record("7", "Bob"), true, true);  // a stale status reply
+    peer->setIsAudioMuted(true);
+    manager.upsertParticipantRtcMetaData(peer);                         // a late mute report
+    manager.removeParticipantData("7", false);                          // the engine's leave
+    EXPECT_TRUE(log.empty());
+    EXPECT_FALSE(manager.getMeetingUser("7"));
+    EXPECT_TRUE(manager.metaData().empty());
+
+    // Back in the channel: known again, and its records count again.
+    manager.addNewParticipantRtcData(std::make_shared<RtcPeerMetaData>("7", true, true, false));
+    manager.upsertParticipantMetaData(record("7", "Bob"), true, true);
+    ASSERT_TRUE(manager.getMeetingUser("7"));
+    EXPECT_EQ(manager.getMeetingUser("7")->displayName(), "Bob");
+    EXPECT_EQ(log.front(), "new 7");
+}
+
+TEST_F(MeetingParticipantsManagerTest, TheLocalParticipantLeavesOnlyWithTheMeeting) {
+    manager.setCurrentParticipantId("3");
+    manager.addNewParticipantRtcData(std::make_shared<RtcPeerMetaData>("3", false, false, false));
+    manager.upsertParticipantMetaData(record("3", "Me"), true, true);
+    log.clear();
+    manager.removeParticipantData("3", false);  // the server or the engine says it is gone
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(manager.getLocalUser()->id(), "3");
+    manager.upsertParticipantMetaData(record("3", "Me again"), true, true);
+    EXPECT_EQ(manager.getLocalUser()->displayName(), "Me again");
+
+    log.clear();
+    manager.clearAllData();
+    EXPECT_TRUE(manager.getAllMeetingUser().empty());
+    EXPECT_TRUE(log.empty());
+}
+
 TEST_F(MeetingParticipantsManagerTest, MoveToAudienceDropsThePeerAndMarksTheRole) {
     manager.upsertParticipantMetaData(record("4", "Di"), true, true);
     manager.addNewParticipantRtcData(std::make_shared<RtcPeerMetaData>("4", false, false, false));
