@@ -135,6 +135,8 @@ void KRClient::didRecievePublicMessage(const KRRtmMessage& message) {
             for (const auto& user : room.meetingUsers()) {
                 user->setIsHandRaised(false);
             }
+            // The room's own flag too, or the next status post would raise the hand again.
+            room.isCurrentUserHandRaised = false;
             sendHostLoweredAllHandsEvent(performer);
             return;
         }

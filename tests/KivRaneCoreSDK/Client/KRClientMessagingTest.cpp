@@ -171,7 +171,10 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
          [](World& w) {
              EXPECT_FALSE(w.user(kPlain)->isHandRaised());
              EXPECT_FALSE(w.user(kHost)->isHandRaised());
-         }},
+             // What the next status post reports of the local hand.
+             EXPECT_FALSE(w.client->currentRoom().isCurrentUserHandRaised);
+         },
+         [](World& w) { w.client->currentRoom().isCurrentUserHandRaised = true; }},
         {"hands of known senders only",
          false,
          {msg(E::lowerParticipantHand, kPlain), msg(E::participantRaiseHand, kPlain),
