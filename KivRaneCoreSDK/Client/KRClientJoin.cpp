@@ -224,6 +224,8 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
     ++generation_;  // replies still on their way belong to the failed join
     stopAllTimers();
     removeNotificationsObservers();
+    // The login already opened the room socket: a join that failed must not keep it connected.
+    releaseSocketManager();
     if (mediaWasAsked) {
         cancelMediaJoin();
         leaveRtm();

@@ -1,4 +1,5 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/KRClientRequests.h"
 #include "KivRaneCoreSDK/Client/Models/ClientModels/KRAudioTrack.h"
 #include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingNetworkStats.h"
 #include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
@@ -238,7 +239,8 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
     if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
     const std::uint64_t generation = generation_;
     std::weak_ptr<KRClient> weak = weak_from_this();
-    postUserRoomConnectionStatus(true, false, [weak, generation, peer, completion](bool ok) {
+    const auto posted = [weak, generation, peer, completion](KRClient&, const auto& result) {
+        const bool ok = replySucceeded(result);
         auto self = weak.lock();
         if (!self || !self->isCurrent(generation) || !self->joinInProgress_) {
             // The join ended (timed out, or left) while the post was on its way.
@@ -250,8 +252,13 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
         }
         if (!ok) {
             // The others would never see this participant: the join has failed, and the media
-            // channel it already entered is left.
-            self->failJoin(KRMeetingJoinError::other("The room did not take the local status"));
+            // channel it already entered is left. A refusal by name (a lock that came after the
+            // room details) is reported by that name.
+            self->logger_.error("Post Room Connection Status Error ::: " +
+                                replyErrorMessage(result));
+            self->failJoin(result.ok()
+                               ? KRMeetingJoinError::other("The room did not take the local status")
+                               : joinErrorFor(KRJoinStep::statusPost, result.error()));
             if (self->rtcEngineManager_) self->rtcEngineManager_->leaveRtcChannel();
             finishEngineWait(completion);
             return;
@@ -270,7 +277,8 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
             }
             finishEngineWait(completion);
         });
-    });
+    };
+    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised), posted);
 }
 
 void KRClient::checkRemoteStreamType(const std::string& streamId, int triesLeft,
@@ -347,6 +355,12 @@ void KRClient::handleMultiMediaRoleChange(bool isAudience) {
 }
 
 void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& reason) {
+    if (joinInProgress_ && !leaving_) {
+        // The channel of an earlier join that failed reports its leave after the host already
+        // tried again: the join under way is not this report's to end.
+        logger_.info("Leave of an earlier media channel reported during a join, ignored");
+        return;
+    }
     const bool wasInMeeting = inMeeting_ || leaving_;
     const bool engineIsHosts = currentRoom_.mediaEngine == KRRoomMediaEngine::krmedia;
     stopAllTimers();
