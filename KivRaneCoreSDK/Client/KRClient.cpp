@@ -64,7 +64,9 @@ void KRClient::wireHooks() {
         auto self = weak.lock();
         if (!self || !self->isMultiMediaEngineIntegration_) return;
         if (user->id() == self->meetingUsersManager_.getCurrentParticipantId()) {
-            self->sendLocalUserJoinMeetingEvent();
+            // The room may show the local user before its join is complete; the end of the
+            // join tells the host then.
+            if (!self->joinInProgress_) self->sendLocalUserJoinMeetingEvent();
         } else {
             self->sendRemoteUserJoinMeetingEvent(user);
         }

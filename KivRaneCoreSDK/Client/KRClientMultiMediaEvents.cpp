@@ -273,7 +273,11 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
                 again->joinInProgress_ = false;
                 again->inMeeting_ = true;
                 again->joinTimeout_.cancel();
+                auto& users = again->meetingUsersManager_;
+                const bool shownEarlier =
+                    users.getMeetingUser(users.getCurrentParticipantId()) != nullptr;
                 again->upsertLocalPeerRtcData(peer);
+                if (shownEarlier) again->sendLocalUserJoinMeetingEvent();
             }
             finishEngineWait(completion);
         });
