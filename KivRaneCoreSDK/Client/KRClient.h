@@ -636,6 +636,8 @@ private:
     std::shared_ptr<MultiMediaRtmAdapter> multiMediaRtmAdapter_;
     /// The join generation whose engine set-up ran: a second set-up in one join is refused.
     std::optional<std::uint64_t> multiMediaSetUpGeneration_;
+    /// The engine was asked into the media channel by the join under way: a failure leaves it.
+    bool multiMediaChannelAsked_ = false;
     bool isWaitingToBeReconnect_ = false;
 };
 

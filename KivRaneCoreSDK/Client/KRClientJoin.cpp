@@ -230,6 +230,10 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
         cancelMediaJoin();
         leaveRtm();
     }
+    if (std::exchange(multiMediaChannelAsked_, false) && rtcEngineManager_) {
+        // Nothing of a failed join may stay in the media channel, nor report from it.
+        rtcEngineManager_->leaveRtcChannel();
+    }
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));
     sendJoinFailedEvent(error);

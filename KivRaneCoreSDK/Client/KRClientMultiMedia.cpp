@@ -120,6 +120,7 @@ void KRClient::configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& co
     if (const auto low = lowQualityEncoderSettings(); rtcEngineManager_ && low) {
         rtcEngineManager_->configureLowQualityVideoStream(*low);
     }
+    multiMediaChannelAsked_ = rtcEngineManager_ != nullptr;
     if (rtcEngineManager_) rtcEngineManager_->joinRoom(join.toObject());
 }
 
@@ -148,6 +149,7 @@ void KRClient::configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& confi
     }
     rtcEngineManager_->configureRtcEngine(boost::json::object{}, multiMediaRtcDelegate());
     if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate(multiMediaRtmDelegate());
+    multiMediaChannelAsked_ = rtcEngineManager_ != nullptr;
     if (rtcEngineManager_) rtcEngineManager_->joinRoom(krMediaJoinData());
 }
 

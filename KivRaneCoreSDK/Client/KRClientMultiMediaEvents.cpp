@@ -251,15 +251,14 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
             return;
         }
         if (!ok) {
-            // The others would never see this participant: the join has failed, and the media
-            // channel it already entered is left. A refusal by name (a lock that came after the
+            // The others would never see this participant: the join has failed (and the failure
+            // leaves the media channel it already entered). A refusal by name (a lock that came after the
             // room details) is reported by that name.
             self->logger_.error("Post Room Connection Status Error ::: " +
                                 replyErrorMessage(result));
             self->failJoin(result.ok()
                                ? KRMeetingJoinError::other("The room did not take the local status")
                                : joinErrorFor(KRJoinStep::statusPost, result.error()));
-            if (self->rtcEngineManager_) self->rtcEngineManager_->leaveRtcChannel();
             finishEngineWait(completion);
             return;
         }
@@ -381,6 +380,7 @@ void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& reason) {
     inMeeting_ = false;
     leaving_ = false;
     awaitingMediaJoin_ = false;
+    multiMediaChannelAsked_ = false;
     joinInProgress_ = false;
     isWaitingToBeReconnect_ = false;
     joinTimeout_.cancel();

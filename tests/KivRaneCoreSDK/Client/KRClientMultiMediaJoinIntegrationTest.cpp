@@ -497,5 +497,34 @@ TEST_F(KRClientMultiMediaPollIntegrationTest, ARecordingStartedElsewhereIsHeardF
     EXPECT_TRUE(main->runUntil([&] { return ann.recorder->has("recording stopped"); }, 10s));
 }
 
+TEST_F(KRClientMultiMediaPollIntegrationTest,
+       ACallThatIsNeverAnsweredEndsTheJoinOnceAndLeavesNothing) {
+    for (Engine engine : {Engine::agora, Engine::krMedia}) {
+        for (R route : callsOf(Role::guest)) {
+            SCOPED_TRACE(std::string(routeName(route)) + " " + name(engine));
+            service.clearFaults();
+            service.injectFault(route, MeetingServiceFault::delayed(700ms));
+            const auto before = service.requestCount(route);
+            Member& m = begin(engine, "Slow", Role::guest);
+            for (int i = 0; i < 200 && service.requestCount(route) == before; ++i) {
+                main->runFor(10ms);
+            }
+            ASSERT_GT(service.requestCount(route), before);
+            clock->advance(KRClient::kJoinTimeout);
+            main->runPending();
+            ASSERT_EQ(rec(m).failures.size(), 1u);
+            EXPECT_EQ(rec(m).failures[0], KRMeetingJoinError::other("timed out"));
+            main->runFor(1s);  // the late answer arrives and changes nothing
+            EXPECT_EQ(m.recorder->lines.size(), 1u) << ::testing::PrintToString(m.recorder->lines);
+            EXPECT_FALSE(m.client->isJoining());
+            EXPECT_FALSE(m.client->hasPollingTimers());
+            EXPECT_FALSE(m.client->hasConnectionCheckTimer());
+            EXPECT_TRUE(
+                main->runUntil([&] { return bus->members(channelOf(engine)).empty(); }, 5s));
+            members.clear();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kr
