@@ -212,6 +212,9 @@ private:
     std::uint64_t meeting_ = 0;
     /// Remote uids whose join question is unanswered, with the number of that question.
     std::map<std::uint64_t, std::uint64_t> pendingJoins_;
+    /// Remote uids whose leave question is unanswered: a join of the uid in the meantime makes
+    /// that leave old news.
+    std::map<std::uint64_t, std::uint64_t> pendingLeaves_;
     std::uint64_t lastQuestion_ = 0;
 };
 
