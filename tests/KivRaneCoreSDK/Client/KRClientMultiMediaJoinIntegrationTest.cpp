@@ -356,14 +356,6 @@ TEST_F(KRClientMultiMediaJoinIntegrationTest, ALeaveAndAJoinAgainAreSeenOnceByTh
         }
         EXPECT_TRUE(
             main->runUntil([&] { return bus->members(channelOf(engine)).size() == 2; }, 5s));
-        // Every channel's report of the leave is in before the join again: a room socket's late
-        // "user left" naming the old login would remove a participant back under the same uid.
-        for (Member* other : {&host, &ann}) {
-            EXPECT_TRUE(
-                main->runUntil([&] { return other->client->getMeetingUsers().size() == 2; }, 5s));
-        }
-        main->runFor(300ms);
-
         const std::size_t hostMark = host.recorder->lines.size();
         const std::size_t annMark = ann.recorder->lines.size();
         ben.recorder->lines.clear();
