@@ -64,7 +64,9 @@ void KRClient::wireHooks() {
         auto self = weak.lock();
         if (!self || !self->isMultiMediaEngineIntegration_) return;
         if (user->id() == self->meetingUsersManager_.getCurrentParticipantId()) {
-            self->sendLocalUserJoinMeetingEvent();
+            // The room may show the local user before its join is complete; the end of the
+            // join tells the host then.
+            if (!self->joinInProgress_) self->sendLocalUserJoinMeetingEvent();
         } else {
             self->sendRemoteUserJoinMeetingEvent(user);
         }
@@ -74,6 +76,9 @@ void KRClient::wireHooks() {
         auto self = weak.lock();
         if (!self || !self->isMultiMediaEngineIntegration_) return;
         const bool isLocal = user->id() == self->meetingUsersManager_.getCurrentParticipantId();
+        // Until the join is reported the local user's state is the join's starting state, not
+        // a change the host could relate to anything.
+        if (isLocal && self->joinInProgress_) return;
         switch (change) {
             case ParticipantUpdateType::audio:
                 if (isLocal) {

@@ -636,9 +636,10 @@ private:
     std::shared_ptr<MultiMediaRtmAdapter> multiMediaRtmAdapter_;
     /// The join generation whose engine set-up ran: a second set-up in one join is refused.
     std::optional<std::uint64_t> multiMediaSetUpGeneration_;
+    /// The engine was asked into the media channel and not yet out of it: a failed join leaves
+    /// it, and a leave waits for its report.
+    bool multiMediaChannelAsked_ = false;
     bool isWaitingToBeReconnect_ = false;
-    /// The engine was asked into a channel in this meeting, so its leave report will come.
-    bool multiMediaEngineJoinAsked_ = false;
     /// The engine was made by this client (for an "agora" room), not handed in by the host app.
     bool ownsRtcEngine_ = false;
 };

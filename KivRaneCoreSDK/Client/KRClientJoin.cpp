@@ -224,9 +224,15 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
     ++generation_;  // replies still on their way belong to the failed join
     stopAllTimers();
     removeNotificationsObservers();
+    // The login already opened the room socket: a join that failed must not keep it connected.
+    releaseSocketManager();
     if (mediaWasAsked) {
         cancelMediaJoin();
         leaveRtm();
+    }
+    if (std::exchange(multiMediaChannelAsked_, false) && rtcEngineManager_) {
+        // Nothing of a failed join may stay in the media channel, nor report from it.
+        rtcEngineManager_->leaveRtcChannel();
     }
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));

@@ -30,7 +30,6 @@ void KRClient::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
         return;
     }
     multiMediaSetUpGeneration_ = generation_;
-    multiMediaEngineJoinAsked_ = false;
     networkClient_->setDeviceId(getDeviceId(deps_));
     if (isGuestUserFlow_) {
         networkClient_->setJwtToken("");
@@ -123,10 +122,8 @@ void KRClient::configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& co
     if (const auto low = lowQualityEncoderSettings(); rtcEngineManager_ && low) {
         rtcEngineManager_->configureLowQualityVideoStream(*low);
     }
-    if (rtcEngineManager_) {
-        multiMediaEngineJoinAsked_ = true;
-        rtcEngineManager_->joinRoom(join.toObject());
-    }
+    multiMediaChannelAsked_ = rtcEngineManager_ != nullptr;
+    if (rtcEngineManager_) rtcEngineManager_->joinRoom(join.toObject());
 }
 
 boost::json::object KRClient::krMediaJoinData() const {
@@ -154,14 +151,12 @@ void KRClient::configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& confi
     }
     rtcEngineManager_->configureRtcEngine(boost::json::object{}, multiMediaRtcDelegate());
     if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate(multiMediaRtmDelegate());
-    if (rtcEngineManager_) {
-        multiMediaEngineJoinAsked_ = true;
-        rtcEngineManager_->joinRoom(krMediaJoinData());
-    }
+    multiMediaChannelAsked_ = rtcEngineManager_ != nullptr;
+    if (rtcEngineManager_) rtcEngineManager_->joinRoom(krMediaJoinData());
 }
 
 void KRClient::leaveMultiMediaMeeting() {
-    if (!rtcEngineManager_ || !multiMediaEngineJoinAsked_) {
+    if (!rtcEngineManager_ || !multiMediaChannelAsked_) {
         // Nothing will report the leave (no engine, or a host's engine that was never asked
         // into a channel): finish it here so the host still hears it.
         handleMultiMediaLocalLeave(localUserLeftReason_);

@@ -1,4 +1,5 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/KRClientRequests.h"
 #include "KivRaneCoreSDK/Client/Models/ClientModels/KRAudioTrack.h"
 #include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingNetworkStats.h"
 #include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
@@ -252,7 +253,8 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
     if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
     const std::uint64_t generation = generation_;
     std::weak_ptr<KRClient> weak = weak_from_this();
-    postUserRoomConnectionStatus(true, false, [weak, generation, peer, completion](bool ok) {
+    const auto posted = [weak, generation, peer, completion](KRClient&, const auto& result) {
+        const bool ok = replySucceeded(result);
         auto self = weak.lock();
         if (!self || !self->isCurrent(generation) || !self->joinInProgress_) {
             // The join ended (timed out, or left) while the post was on its way.
@@ -263,10 +265,14 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
             return;
         }
         if (!ok) {
-            // The others would never see this participant: the join has failed, and the media
-            // channel it already entered is left.
-            self->failJoin(KRMeetingJoinError::other("The room did not take the local status"));
-            if (self->rtcEngineManager_) self->rtcEngineManager_->leaveRtcChannel();
+            // The others would never see this participant: the join has failed (and the failure
+            // leaves the media channel it already entered). A refusal by name (a lock that came after the
+            // room details) is reported by that name.
+            self->logger_.error("Post Room Connection Status Error ::: " +
+                                replyErrorMessage(result));
+            self->failJoin(result.ok()
+                               ? KRMeetingJoinError::other("The room did not take the local status")
+                               : joinErrorFor(KRJoinStep::statusPost, result.error()));
             finishEngineWait(completion);
             return;
         }
@@ -287,14 +293,18 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
             if (alive()) again->setGetPostConnectionTimer();
             if (alive()) again->startConnectionCheckTimer();
             if (alive() && again->joinInProgress_) {
+                again->joinTimeout_.cancel();
+                // Merged while the join is still under way: what the merge reports of the local
+                // user now is its starting state, told by the join event alone.
+                again->upsertLocalPeerRtcData(peer);
                 again->joinInProgress_ = false;
                 again->inMeeting_ = true;
-                again->joinTimeout_.cancel();
-                again->upsertLocalPeerRtcData(peer);
+                again->sendLocalUserJoinMeetingEvent();
             }
             finishEngineWait(completion);
         });
-    });
+    };
+    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised), posted);
 }
 
 void KRClient::checkRemoteStreamType(const std::string& streamId, int triesLeft,
@@ -371,6 +381,12 @@ void KRClient::handleMultiMediaRoleChange(bool isAudience) {
 }
 
 void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) {
+    if (joinInProgress_ && !leaving_) {
+        // The channel of an earlier join that failed reports its leave after the host already
+        // tried again: the join under way is not this report's to end.
+        logger_.info("Leave of an earlier media channel reported during a join, ignored");
+        return;
+    }
     const bool wasInMeeting = inMeeting_ || leaving_;
     // A leave this client asked for (the host's own, or a removal by the meeting's host) keeps
     // the reason it was asked with; the engine only knows that its channel was left.
@@ -392,9 +408,9 @@ void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) 
     inMeeting_ = false;
     leaving_ = false;
     awaitingMediaJoin_ = false;
+    multiMediaChannelAsked_ = false;
     joinInProgress_ = false;
     isWaitingToBeReconnect_ = false;
-    multiMediaEngineJoinAsked_ = false;
     joinTimeout_.cancel();
     ++generation_;
     // The client's own engine is made again at the next join; the host's stays for it. Who made

@@ -115,7 +115,12 @@ void KRClient::handleSocketUserLeft(const std::string& userId) {
         if (currentRoom_.onMeetingParticipantRemoved) {
             currentRoom_.onMeetingParticipantRemoved(participant);
         }
-        meetingUsersManager_.removeParticipantData(participant.participantId, false);
+        // A media uid outlives its login: a participant back under the same uid is a new login,
+        // and a late frame about the old one must not take it away again.
+        const auto user = meetingUsersManager_.getMeetingUser(participant.participantId);
+        if (user && user->userId() == userId) {
+            meetingUsersManager_.removeParticipantData(participant.participantId, false);
+        }
     }
     // Whether or not anyone matched, the server has the full picture.
     getRoomConnectionStatus({});

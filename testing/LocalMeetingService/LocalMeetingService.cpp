@@ -439,7 +439,15 @@ struct LocalMeetingService::State {
             participant = &room.participants.back();
             participant->participantUri = uri;
         } else if (!participant->userId.empty() && participant->userId != session.userId) {
-            refuse(403, "FORBIDDEN", "The participant belongs to another user");
+            // An engine may keep its media uid across logins: a participant that left is taken
+            // by the next login connecting with its uid, as a newcomer; a connected one is not.
+            if (participant->isConnected || !connected) {
+                refuse(403, "FORBIDDEN", "The participant belongs to another user");
+            }
+            requireOpen(room);
+            if (room.isLocked && !isHost(session, room)) {
+                refuse(403, "ROOMLOCKED", "The meeting is locked");
+            }
         }
         participant->userId = session.userId;
         participant->participantId = participantId;

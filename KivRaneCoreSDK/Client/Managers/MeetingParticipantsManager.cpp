@@ -163,11 +163,11 @@ void MeetingParticipantsManager::upsertParticipantRtcMetaData(
 
 void MeetingParticipantsManager::upsertParticipantMetaData(const KRMeetingParticipant& data,
                                                            bool sendEvent, bool updateArray) {
+    if (updateArray) {
+        storeRecord(data);  // kept even for one who left: the server's word on who a stream is
+    }
     if (hasDeparted(data.participantId)) {
         return;
-    }
-    if (updateArray) {
-        storeRecord(data);
     }
     const auto rtc = peer(data.participantId);
     const RtcPeerMetaData empty;

@@ -217,6 +217,7 @@ void AgoraRtcManager::releaseMeeting() {
     ++session_;
     pendingJoins_.clear();
     waitingShares_.clear();
+    pendingLeaves_.clear();
     // A copy: a canvas or track may be dropped by a holder while the list is walked.
     const auto peers = std::exchange(peers_, {});
     for (const auto& peer : peers) {
@@ -537,6 +538,7 @@ void AgoraRtcManager::didLeaveChannelWithStats(const platform::ChannelStats&) {
     ++session_;
     pendingJoins_.clear();
     waitingShares_.clear();
+    pendingLeaves_.clear();
     // The meeting is over for the control messages too: nothing of it may act any more.
     rtmManager_->leaveAndLogout();
     rtmManager_->setDelegate({});
@@ -566,6 +568,7 @@ void AgoraRtcManager::didJoinedOfUid(std::uint64_t uid, int) {
     }
     const std::uint64_t question = ++lastQuestion_;
     pendingJoins_[uid] = PendingJoin{.question = question, .isAudioMuted = {}, .isVideoMuted = {}};
+    pendingLeaves_.erase(uid);
     delegate->didRequestToGetStreamSourceType(
         sringValue(uid), [weak = weak_from_this(), uid, question](RtcRemoteStreamType answer) {
             auto self = weak.lock();
@@ -651,13 +654,22 @@ void AgoraRtcManager::didOfflineOfUid(std::uint64_t uid, int reason) {
     if (!delegate) {
         return;
     }
+    const std::uint64_t question = ++lastQuestion_;
+    pendingLeaves_[uid] = question;
     delegate->didRequestToGetStreamSourceType(
-        sringValue(uid),
-        [weak = weak_from_this(), uid, reason, session = session_](RtcRemoteStreamType answer) {
+        sringValue(uid), [weak = weak_from_this(), uid, reason, question,
+                          session = session_](RtcRemoteStreamType answer) {
             auto self = weak.lock();
-            if (self && self->session_ == session) {
-                self->answerRemoteLeave(uid, reason, answer);
+            if (!self || self->session_ != session) {
+                return;
             }
+            const auto it = self->pendingLeaves_.find(uid);
+            // Answered twice, or the uid came back before the answer: it is in the channel.
+            if (it == self->pendingLeaves_.end() || it->second != question) {
+                return;
+            }
+            self->pendingLeaves_.erase(it);
+            self->answerRemoteLeave(uid, reason, answer);
         });
 }
 

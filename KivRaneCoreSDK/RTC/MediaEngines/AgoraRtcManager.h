@@ -227,6 +227,9 @@ private:
     /// Share streams whose sharer is not a peer yet (its own join question may be answered
     /// later), by the sharer's id: shown once the sharer's peer is added.
     std::map<std::string, std::uint64_t> waitingShares_;
+    /// Remote uids whose leave question is unanswered: a join of the uid in the meantime makes
+    /// that leave old news.
+    std::map<std::uint64_t, std::uint64_t> pendingLeaves_;
     std::uint64_t lastQuestion_ = 0;
 };
 

@@ -79,19 +79,6 @@ TEST_F(KRClientMultiMediaIntegrationTest, KrMediaRoomRunsOnTheHostsEngine) {
     EXPECT_EQ(ann.client->rtcEngineManager(), engine);
 }
 
-TEST_F(KRClientMultiMediaIntegrationTest, RefusedStatusPostAtTheLocalJoinFailsTheJoinAndLeavesTheChannel) {
-    service.injectFault(test::MeetingServiceRoute::postRoomConnectionStatus,
-                        test::MeetingServiceFault::withStatus(500));
-    Member& ann = start("1234567890", "Ann", KRUserRole::speaker());
-    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("join failed"); }, 10s));
-    EXPECT_TRUE(main->runUntil([&] { return bus->members("room-1").empty(); }, 5s));
-    main->runFor(200ms);
-    EXPECT_FALSE(ann.recorder->has("joined"));
-    EXPECT_FALSE(ann.recorder->startsWith("left"));  // the host heard of the failure only
-    EXPECT_FALSE(ann.client->isJoining());
-    EXPECT_FALSE(ann.client->hasPollingTimers());
-}
-
 TEST_F(KRClientMultiMediaIntegrationTest, HardMutedRoomStartsAJoiningParticipantMuted) {
     test::MeetingRoomSetup room;
     room.participantHardAudioMute = true;

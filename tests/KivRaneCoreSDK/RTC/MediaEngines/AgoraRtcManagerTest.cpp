@@ -506,6 +506,31 @@ TEST_F(AgoraRtcManagerTest, AnUnansweredJoinIsCancelledByTheUidsLeave) {
     EXPECT_TRUE(rtc.peers().empty());
 }
 
+TEST_F(AgoraRtcManagerTest, AnUnansweredLeaveIsDroppedWhenTheUidComesBack) {
+    join(a, "1");
+    remote(7);
+    a.receiver->holdQuestions = true;
+    inject([](MediaEngineDelegate& d) {
+        d.didOfflineOfUid(7, MediaCodes::kOfflineQuit);
+        d.didJoinedOfUid(7, 0);
+    });
+    ASSERT_EQ(a.receiver->questions.size(), 2u);
+    a.receiver->questions[1].second(RtcRemoteStreamType::user("7"));
+    EXPECT_EQ(a.take(), Texts{"remoteJoin(7:mm)"});
+    // The question about the earlier leave is answered last: the uid is back in the channel.
+    a.receiver->questions[0].second(RtcRemoteStreamType::user("7"));
+    EXPECT_EQ(a.take(), Texts{});
+    EXPECT_TRUE(rtc.getPeerData("7"));
+
+    // A leave answered twice is reported once.
+    inject([](MediaEngineDelegate& d) { d.didOfflineOfUid(7, MediaCodes::kOfflineQuit); });
+    ASSERT_EQ(a.receiver->questions.size(), 3u);
+    a.receiver->questions[2].second(RtcRemoteStreamType::user("7"));
+    a.receiver->questions[2].second(RtcRemoteStreamType::user("7"));
+    EXPECT_EQ(a.take(), Texts{"remoteLeave(7, leave)"});
+    EXPECT_FALSE(rtc.getPeerData("7"));
+}
+
 TEST_F(AgoraRtcManagerTest, RemoteLeavesCarryTheEnginesReason) {
     join(a, "1");
     const std::vector<std::pair<int, std::string>> rows = {
