@@ -17,6 +17,7 @@
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Media/MediaEngine.h"
 #include "platform/Messaging/MessagingClient.h"
+#include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "support/MultiMediaMeeting.h"
 
 namespace kr {
@@ -797,6 +798,34 @@ TEST_F(KRClientMultiMediaTest, EngineReportsAfterTheLeaveChangeNothing) {
         EXPECT_EQ(statusPosts(), posts);
         EXPECT_FALSE(p.client->isWaitingToBeReconnect());
     }
+}
+
+TEST_F(KRClientMultiMediaTest, ALateSocketLeaveOfAnEarlierLoginKeepsTheParticipantBackUnderItsUid) {
+    Party p = joinedOnScriptedEngine();
+    const auto rtc = p.engine->delegate.lock();
+    ASSERT_TRUE(rtc);
+    ASSERT_TRUE(p.client->webSocketManager());
+    // Bob came back under the uid of his earlier login; the room store still names the old one.
+    KRMeetingParticipant back;
+    back.participantId = "777";
+    back.userId = "bob-2";
+    p.client->meetingUsersManager().upsertParticipantMetaData(back, false, true);
+    rtc->didRemoteParticipantJoinChannel(std::make_shared<RtcPeerMetaData>("777", false, false, false),
+                                         {});
+    KRMeetingParticipant earlier = back;
+    earlier.userId = "bob-1";
+    p.client->currentRoom().allParticipants = {earlier};
+
+    auto& socket = *p.client->webSocketManager();
+    socket.onUserLeftMeeting("bob-1");
+    EXPECT_TRUE(p.client->getUser("777"));
+    EXPECT_FALSE(p.recorder->has("remote left 777"));
+
+    // The frame about the login that is in the meeting does take him out.
+    p.client->currentRoom().allParticipants = {back};
+    socket.onUserLeftMeeting("bob-2");
+    EXPECT_FALSE(p.client->getUser("777"));
+    EXPECT_EQ(p.recorder->count("remote left 777"), 1u);
 }
 
 TEST_F(KRClientMultiMediaTest, SecondSetUpInOneMeetingIsRefused) {
