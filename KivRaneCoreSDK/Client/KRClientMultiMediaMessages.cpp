@@ -131,15 +131,19 @@ void KRClient::didRecieveMultiMediaPublicMessage(const KRRtmMessage& message) {
                 senderId, message.message == E::participantRaiseHand);
             return;
         case E::recordingStarted:
+            if (isFromKnownNonHost(message)) return;
             sendRecordingStartedEvent(senderId);
             return;
         case E::recordingStopped:
+            if (isFromKnownNonHost(message)) return;
             sendRecordingStoppedEvent(senderId);
             return;
         case E::lockMeeting:
+            if (isFromKnownNonHost(message)) return;
             sendMeetingLockedEvent(senderId);
             return;
         case E::unLockMeeting:
+            if (isFromKnownNonHost(message)) return;
             sendMeetingUnLockedEvent(senderId);
             return;
         case E::makeCoHost:

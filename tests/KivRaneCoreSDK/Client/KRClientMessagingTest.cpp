@@ -188,6 +188,14 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
           msg(E::recordingStopped, kCoHost)},
          {"recording started by 7", "locked by 7", "unlocked by 8", "recording stopped by 8"},
          nullptr},
+        {"lock and recording by a plain participant are dropped",
+         false,
+         {msg(E::lockMeeting, kPlain), msg(E::recordingStarted, kPlain)},
+         {},
+         [](World& w) {
+             EXPECT_FALSE(w.client->currentRoom().isMeetingLocked);
+             EXPECT_FALSE(w.client->currentRoom().isRecordingOn);
+         }},
         {"co-host rights aimed at the local account only",
          false,
          {msg(E::makeCoHost, kHost, "acct-9"), msg(E::makeCoHost, kHost, "acct-42"),
