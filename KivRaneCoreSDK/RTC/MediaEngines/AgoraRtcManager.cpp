@@ -44,6 +44,15 @@ std::shared_ptr<T> unowned(T& object) {
     return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
 }
 
+/// What a remote stream state says of the stream being muted; nothing for passing states.
+std::optional<bool> mutedByRemoteState(int state) {
+    if (state == MediaCodes::kRemoteStateDecoding) return false;
+    if (state == MediaCodes::kRemoteStateStopped || state == MediaCodes::kRemoteStateFailed) {
+        return true;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::shared_ptr<AgoraRtcManager> AgoraRtcManager::create(
@@ -712,12 +721,7 @@ void AgoraRtcManager::remoteAudioStateChangedOfUid(std::uint64_t uid, int state,
     const auto peer = peerOf(uid);
     if (!peer) {
         if (const auto pending = pendingJoins_.find(uid); pending != pendingJoins_.end()) {
-            if (state == MediaCodes::kRemoteStateDecoding) {
-                pending->second.isAudioMuted = false;
-            } else if (state == MediaCodes::kRemoteStateStopped ||
-                       state == MediaCodes::kRemoteStateFailed) {
-                pending->second.isAudioMuted = true;
-            }
+            if (const auto muted = mutedByRemoteState(state)) pending->second.isAudioMuted = muted;
         }
         return;
     }
@@ -738,12 +742,7 @@ void AgoraRtcManager::remoteVideoStateChangedOfUid(std::uint64_t uid, int state,
     const auto peer = peerOf(uid);
     if (!peer) {
         if (const auto pending = pendingJoins_.find(uid); pending != pendingJoins_.end()) {
-            if (state == MediaCodes::kRemoteStateDecoding) {
-                pending->second.isVideoMuted = false;
-            } else if (state == MediaCodes::kRemoteStateStopped ||
-                       state == MediaCodes::kRemoteStateFailed) {
-                pending->second.isVideoMuted = true;
-            }
+            if (const auto muted = mutedByRemoteState(state)) pending->second.isVideoMuted = muted;
         }
         return;
     }
