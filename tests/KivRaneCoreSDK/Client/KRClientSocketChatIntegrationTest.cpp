@@ -92,6 +92,7 @@ protected:
                     if (!m.client->pendingStreamQuestions().empty())
                         return false;
                 return member.client->getMeetingLocalUser() && hub().loginCount() > logins &&
+                       hub().openConnectionCount() >= members.size() &&
                        !member.client->chatClient()->mainChatThreadID().empty();
             },
             10s));
