@@ -857,21 +857,12 @@ void AgoraRtcManager::didClientRoleChanged(int oldRole, int newRole) {
 void AgoraRtcManager::didClientRoleChangeFailed(int reason, int) {
     KR_DCHECK_RUN_ON(checker_);
     if (reason == MediaCodes::kRoleChangeFailedTooManyBroadcasters) {
-        retryForSpeakerMode();
+        roleRetry_.refused(*queue_, [weak = weak_from_this()](bool isAudience) {
+            if (auto self = weak.lock()) self->switchClientRole(isAudience);
+        });
     }
 }
 
-void AgoraRtcManager::retryForSpeakerMode() {
-    const auto outcome = roleRetry_.refused(*queue_, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->roleRetry_.fired();
-            self->switchClientRole(false);
-        }
-    });
-    if (outcome == ClientRoleRetry::Outcome::gaveUp) {
-        switchClientRole(true);
-    }
-}
 
 void AgoraRtcManager::localAudioStateChange(int, int error) {
     KR_DCHECK_RUN_ON(checker_);

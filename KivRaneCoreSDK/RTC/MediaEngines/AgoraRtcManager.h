@@ -182,7 +182,6 @@ private:
     void attachShare(std::uint64_t uid, const std::shared_ptr<RtcPeerMetaData>& parent);
     void removePeerAuxiliaryTrack(const std::string& peerId);
     void sendVideoMutedEventForFrozenVideos();
-    void retryForSpeakerMode();
     /// Destroys the peers' views and tracks, forgets the meeting and releases the engine.
     void releaseMeeting();
     void resetRtcEngine();

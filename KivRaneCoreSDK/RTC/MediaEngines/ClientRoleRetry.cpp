@@ -4,19 +4,23 @@
 
 namespace kr {
 
-ClientRoleRetry::Outcome ClientRoleRetry::refused(platform::DispatchQueue& queue,
-                                                  std::function<void()> retry) {
+void ClientRoleRetry::refused(platform::DispatchQueue& queue,
+                              std::function<void(bool isAudience)> switchRole) {
     counter_ += 1;
     cancel();
     if (counter_ <= static_cast<std::int64_t>(kDelays.size())) {
         interval_ = kDelays[static_cast<std::size_t>(counter_ - 1)];
         scheduled_ = true;
-        task_ = queue.postAfter(interval_, std::move(retry));
-        return Outcome::scheduled;
+        // `this` is safe: the destructor cancels the task, and both live on the one queue.
+        task_ = queue.postAfter(interval_, [this, switchRole = std::move(switchRole)] {
+            scheduled_ = false;
+            switchRole(false);
+        });
+        return;
     }
     // Given up: the next attempt, whenever the user asks, starts a fresh series.
     counter_ = 0;
-    return Outcome::gaveUp;
+    switchRole(true);
 }
 
 void ClientRoleRetry::cancel() {

@@ -15,29 +15,22 @@ namespace kr {
 /// caller can move the user to the audience. Giving up starts a fresh series for the next
 /// request. A success (`reset`) also starts a fresh series.
 ///
-/// Threading: confined to the owner's queue. The owner cancels (or simply outlives) the
-/// scheduled retry; the retry closure it passes must hold the owner weakly.
+/// Threading: confined to the owner's queue.
 class ClientRoleRetry {
 public:
     static constexpr std::array<std::chrono::milliseconds, 3> kDelays = {
         std::chrono::milliseconds(500), std::chrono::milliseconds(2000),
         std::chrono::milliseconds(5000)};
 
-    enum class Outcome {
-        scheduled,  // `retry` runs after `interval()`
-        gaveUp,     // no retry; the counter is back at 0
-    };
-
     ClientRoleRetry() = default;
     ~ClientRoleRetry() { cancel(); }
     ClientRoleRetry(const ClientRoleRetry&) = delete;
     ClientRoleRetry& operator=(const ClientRoleRetry&) = delete;
 
-    /// Counts one refusal and schedules `retry` on `queue`, or gives up. The closure should call
-    /// `fired()` first.
-    Outcome refused(platform::DispatchQueue& queue, std::function<void()> retry);
-    /// The scheduled retry is running now.
-    void fired() { scheduled_ = false; }
+    /// Counts one refusal: schedules `switchRole(false)` (ask to be broadcaster again) on
+    /// `queue`, or gives up and calls `switchRole(true)` (audience) at once. `switchRole` must
+    /// hold the owner weakly; the retry itself dies with this object.
+    void refused(platform::DispatchQueue& queue, std::function<void(bool isAudience)> switchRole);
     /// Drops a scheduled retry; the count stays.
     void cancel();
     /// Drops a scheduled retry and starts a fresh series.

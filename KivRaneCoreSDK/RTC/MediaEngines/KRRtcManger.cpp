@@ -799,21 +799,12 @@ void KRRtcManger::didClientRoleChanged(int oldRole, int newRole) {
 void KRRtcManger::didClientRoleChangeFailed(int reason, int) {
     KR_DCHECK_RUN_ON(checker_);
     if (reason == MediaCodes::kRoleChangeFailedTooManyBroadcasters) {
-        retryForSpeakerMode();
+        roleRetry_.refused(*queue_, [weak = weak_from_this()](bool isAudience) {
+            if (auto self = weak.lock()) self->switchClientRole(isAudience);
+        });
     }
 }
 
-void KRRtcManger::retryForSpeakerMode() {
-    const auto outcome = roleRetry_.refused(*queue_, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->roleRetry_.fired();
-            self->switchClientRole(false);
-        }
-    });
-    if (outcome == ClientRoleRetry::Outcome::gaveUp) {
-        switchClientRole(true);
-    }
-}
 
 void KRRtcManger::networkQuality(std::uint64_t uid, int txQuality, int rxQuality) {
     KR_DCHECK_RUN_ON(checker_);

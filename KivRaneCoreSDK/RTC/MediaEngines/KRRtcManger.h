@@ -183,7 +183,6 @@ private:
     void handleAudioVolumes(const std::vector<platform::AudioVolumeInfo>& speakers);
     void handleFrozenVideo(const std::shared_ptr<KRRtcParticipant>& participant, int reason);
     void sendVideoMutedEventForFrozenVideos();
-    void retryForSpeakerMode();
     void playChime(const std::string& path, const char* which);
 
     const std::shared_ptr<platform::DispatchQueue> queue_;
