@@ -448,7 +448,7 @@ private:
     platform::SequenceChecker checker_;
     KRDependencies deps_;
     std::shared_ptr<platform::DispatchQueue> queue_;
-    KivRaneRealTimeLogger2 logger_{"krclient"};
+    KivRaneRealTimeLogger2 logger_{"krclient", deps_.logCollector};
     KRCurrentRoom currentRoom_;
     MeetingParticipantsManager meetingUsersManager_;
     std::shared_ptr<KRNetworkClient> networkClient_;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Media/MediaEngine.h"
 #include "platform/Messaging/MessagingClient.h"
+#include "KivRaneCoreSDK/Logger/LogCollector.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "support/MultiMediaMeeting.h"
 
@@ -70,6 +72,16 @@ public:
     }
 };
 
+/// Counts the client's handled room-status replies: the retry of a stream question is
+/// scheduled in the same task, so a count that moved means the next try is on the clock.
+class StatusReplyCounter : public LogCollector {
+public:
+    void collectLogs(const std::string& message, const std::string&, KivRaneRMLogLevel) override {
+        if (message.rfind("Get Room Connection Status", 0) == 0) ++replies;
+    }
+    std::atomic<std::size_t> replies{0};
+};
+
 struct Party {
     std::shared_ptr<KRClient> client;
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
@@ -96,7 +108,9 @@ protected:
 
     Party makeParty(bool withEngine) {
         Party p;
-        p.client = KRClient::create(deps());
+        KRDependencies d = deps();
+        d.logCollector = statusReplies;
+        p.client = KRClient::create(d);
         p.client->setMultiMediaEngineIntegration(true);
         if (withEngine) {
             p.engine = std::make_shared<RecordingEngine>();
@@ -173,6 +187,7 @@ protected:
     std::size_t statusPosts() const { return service.requestCount(R::postRoomConnectionStatus); }
 
     std::shared_ptr<platform::ManualClock> clock;
+    std::shared_ptr<StatusReplyCounter> statusReplies = std::make_shared<StatusReplyCounter>();
 
 private:
     std::uint64_t nextUid_ = 10001;
@@ -480,12 +495,16 @@ TEST_F(KRClientMultiMediaTest, UnknownStreamIsAskedAboutOnTheClockThenTakenAsAUs
     settle();
     const auto rtc = p.engine->delegate.lock();
     const std::size_t before = statusGets();
+    const std::size_t repliesBefore = statusReplies->replies;
     std::optional<RtcRemoteStreamType> answer;
     rtc->didRequestToGetStreamSourceType("424242", [&](RtcRemoteStreamType t) { answer = t; });
     for (int asked = 1; asked <= KRClient::kStreamTypeQuestionTries; ++asked) {
         SCOPED_TRACE(asked);
         ASSERT_TRUE(main->runUntil([&] { return statusGets() == before + asked; }, 10s));
         if (asked == KRClient::kStreamTypeQuestionTries) break;
+        // The reply is handled (and the next try scheduled) before the clock moves.
+        ASSERT_TRUE(main->runUntil(
+            [&] { return statusReplies->replies >= repliesBefore + asked; }, 10s));
         // Until the clock moves on no further question goes out, and none is answered yet.
         settle();
         EXPECT_EQ(statusGets(), before + asked);
