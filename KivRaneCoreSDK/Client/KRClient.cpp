@@ -63,11 +63,8 @@ void KRClient::wireHooks() {
     meetingUsersManager_.onNewUserJoined = [weak](const std::shared_ptr<KRMeetingUser>& user) {
         auto self = weak.lock();
         if (!self || !self->isMultiMediaEngineIntegration_) return;
-        if (user->id() == self->meetingUsersManager_.getCurrentParticipantId()) {
-            // The room may show the local user before its join is complete; the end of the
-            // join tells the host then.
-            if (!self->joinInProgress_) self->sendLocalUserJoinMeetingEvent();
-        } else {
+        // The local user's join is told by the end of the join itself.
+        if (user->id() != self->meetingUsersManager_.getCurrentParticipantId()) {
             self->sendRemoteUserJoinMeetingEvent(user);
         }
     };

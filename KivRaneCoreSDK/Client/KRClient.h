@@ -435,6 +435,10 @@ private:
     /// client lives (defined in KRClientRequests.h).
     template <class Request, class OnResult>
     void send(const Request& request, OnResult onResult);
+    /// A join step's server call failed: logged as `action`'s error, and the join ends with the
+    /// step's failure (a refusal without an error is `other`, with its message).
+    template <class T>
+    void failJoinAt(KRJoinStep step, const char* action, const Result<T, KRApiRequestError>& result);
     /// A host control: the request, then on success `onSuccess(client)` and the completion with
     /// true; on failure a log line and the completion with false.
     template <class Request, class OnSuccess>

@@ -158,12 +158,8 @@ void KRClient::startMeetingJoinProcess() {
                    [alive](KRClient& client, const auto& result) {
                        if (!alive()) return;
                        if (!replySucceeded(result)) {
-                           client.logger_.error("Post Room Connection Status Error ::: " +
-                                                replyErrorMessage(result));
-                           client.failJoin(
-                               result.ok()
-                                   ? KRMeetingJoinError::other(replyErrorMessage(result))
-                                   : joinErrorFor(KRJoinStep::statusPost, result.error()));
+                           client.failJoinAt(KRJoinStep::statusPost,
+                                             "Post Room Connection Status", result);
                            return;
                        }
                        client.logger_.info("Post Room Connection Status API Successfull");
@@ -293,9 +289,7 @@ void KRClient::getRoomDetailsAPICall(std::function<void(bool)> completion) {
                                                           const auto& result) {
              if (!client.isCurrent(generation)) return;
              if (!result.ok()) {
-                 client.logger_.error("Get Room Details Error ::: " +
-                                      result.error().getMessageString());
-                 client.failJoin(joinErrorFor(KRJoinStep::roomDetails, result.error()));
+                 client.failJoinAt(KRJoinStep::roomDetails, "Get Room Details", result);
                  completion(false);
                  return;
              }
@@ -370,9 +364,7 @@ void KRClient::handleGuestLogin(const std::string& hostToken,
                                                           const auto& result) {
              if (!client.isCurrent(generation)) return;
              if (!result.ok()) {
-                 client.logger_.error("Guest Login Error ::: " +
-                                      result.error().getMessageString());
-                 client.failJoin(joinErrorFor(KRJoinStep::guestLogin, result.error()));
+                 client.failJoinAt(KRJoinStep::guestLogin, "Guest Login", result);
                  completion(false);
                  return;
              }
@@ -397,8 +389,7 @@ void KRClient::joinCallAPI(std::function<void(bool)> completion) {
                                                           const auto& result) {
              if (!client.isCurrent(generation)) return;
              if (!result.ok()) {
-                 client.logger_.error("Join Call Error ::: " + result.error().getMessageString());
-                 client.failJoin(joinErrorFor(KRJoinStep::joinCall, result.error()));
+                 client.failJoinAt(KRJoinStep::joinCall, "Join Call", result);
                  completion(false);
                  return;
              }

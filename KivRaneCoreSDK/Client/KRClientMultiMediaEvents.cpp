@@ -254,37 +254,24 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
     const std::uint64_t generation = generation_;
     std::weak_ptr<KRClient> weak = weak_from_this();
     const auto posted = [weak, generation, peer, completion](KRClient&, const auto& result) {
-        const bool ok = replySucceeded(result);
         auto self = weak.lock();
         if (!self || !self->isCurrent(generation) || !self->joinInProgress_) {
-            // The join ended (timed out, or left) while the post was on its way.
-            if (self && !self->joinInProgress_ && !self->inMeeting_ && self->rtcEngineManager_) {
-                self->rtcEngineManager_->leaveRtcChannel();
-            }
+            // The join ended (timed out, or left) while the post was on its way; whatever ended
+            // it already asked the engine out of the channel.
             finishEngineWait(completion);
             return;
         }
-        if (!ok) {
-            // The others would never see this participant: the join has failed (and the failure
-            // leaves the media channel it already entered). A refusal by name (a lock that came after the
-            // room details) is reported by that name.
-            self->logger_.error("Post Room Connection Status Error ::: " +
-                                replyErrorMessage(result));
-            self->failJoin(result.ok()
-                               ? KRMeetingJoinError::other("The room did not take the local status")
-                               : joinErrorFor(KRJoinStep::statusPost, result.error()));
+        if (!replySucceeded(result)) {
+            // The others would never see this participant: the join has failed, and the failure
+            // leaves the media channel it already entered.
+            self->failJoinAt(KRJoinStep::statusPost, "Post Room Connection Status", result);
             finishEngineWait(completion);
             return;
         }
         self->getRoomConnectionStatus([weak, generation, peer, completion](bool) {
             auto again = weak.lock();
             if (!again || !again->isCurrent(generation) || !again->joinInProgress_) {
-                // The join ended (timed out, or left) while the room's status was read: no
-                // meeting starts, and the channel entered for it is left.
-                if (again && !again->joinInProgress_ && !again->inMeeting_ &&
-                    again->rtcEngineManager_) {
-                    again->rtcEngineManager_->leaveRtcChannel();
-                }
+                // The join ended while the room's status was read: no meeting starts.
                 finishEngineWait(completion);
                 return;
             }

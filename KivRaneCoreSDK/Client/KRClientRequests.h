@@ -43,6 +43,14 @@ void KRClient::send(const Request& request, OnResult onResult) {
         });
 }
 
+template <class T>
+void KRClient::failJoinAt(KRJoinStep step, const char* action,
+                          const Result<T, KRApiRequestError>& result) {
+    logger_.error(std::string(action) + " Error ::: " + replyErrorMessage(result));
+    failJoin(result.ok() ? KRMeetingJoinError::other(replyErrorMessage(result))
+                         : joinErrorFor(step, result.error()));
+}
+
 template <class Request, class OnSuccess>
 void KRClient::sendHostRequest(const Request& request, const char* action, Completion completion,
                                OnSuccess onSuccess) {
