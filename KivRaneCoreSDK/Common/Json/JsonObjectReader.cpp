@@ -1,7 +1,8 @@
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
 
-#include <boost/json/parse.hpp>
 #include <exception>
+
+#include "platform/Common/JsonNumbers.h"
 
 namespace kr {
 
@@ -89,7 +90,7 @@ namespace json_detail {
 Result<boost::json::value, JsonDecodingError> parseJson(std::string_view text) {
     try {
         boost::system::error_code ec;
-        boost::json::value parsed = boost::json::parse(text, ec);
+        boost::json::value parsed = platform::parseJson(text, ec);
         if (ec) {
             return Failure{JsonDecodingError{{}, "invalid JSON: " + ec.message()}};
         }

@@ -1,12 +1,12 @@
 #include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
 
-#include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
 #include <utility>
 #include <vector>
 
 #include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
+#include "platform/Common/JsonNumbers.h"
 
 namespace kr {
 
@@ -21,7 +21,7 @@ std::pair<std::string, std::string> KRApiRequestError::getErrorMessageAndCode(
         return {kUnknownErrorText, kUnknownErrorCode};
     }
     boost::system::error_code ec;
-    const boost::json::value root = boost::json::parse(*data, ec);
+    const boost::json::value root = platform::parseJson(*data, ec);
     if (ec) {
         return {ec.message(), kUnknownErrorCode};
     }
