@@ -2,7 +2,11 @@
 
 #include "platform/Common/JsonNumbers.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <atomic>
 #include <cmath>
@@ -11,7 +15,6 @@
 #include <map>
 #include <sstream>
 
-#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
 namespace kr::platform {
@@ -61,7 +64,7 @@ boost::json::parse_options readOptions() {
 
 std::optional<boost::json::object> parseSuite(std::string_view text) {
     boost::system::error_code ec;
-    boost::json::value parsed = boost::json::parse(text, ec, {}, readOptions());
+    boost::json::value parsed = parseJson(text, ec, readOptions());
     if (ec || !parsed.is_object()) {
         return std::nullopt;
     }
@@ -74,6 +77,54 @@ std::optional<boost::json::object> parseSuite(std::string_view text) {
 bool readsBack(const boost::json::value& value) {
     return allNumbersFinite(value) &&
            parseSuite(boost::json::serialize(boost::json::object{{"k", value}})).has_value();
+}
+
+// Creates the missing folders of `dir` readable by the owner only: the suites may hold
+// credentials (the app group keeps the screen-share token while a share runs). Folders that
+// already exist are left as they are; they may be shared places the host chose.
+bool makePrivateDirectories(const std::filesystem::path& dir) {
+    std::filesystem::path partial;
+    for (const auto& part : dir) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    std::error_code ec;
+    return std::filesystem::is_directory(dir, ec);
+}
+
+// Writes `text` to the new file `path` (owner-only) and flushes it to the disk, so that the
+// rename that follows never publishes a file whose contents are not there yet.
+bool writeDurably(const std::filesystem::path& path, std::string_view text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = true;
+    while (ok && !text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = written > 0;
+        if (ok) {
+            text.remove_prefix(static_cast<std::size_t>(written));
+        }
+    }
+    ok = ok && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+bool syncDirectory(const std::filesystem::path& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    // Some file systems cannot sync a folder at all; there the rename is as safe as it gets.
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return ok;
 }
 
 std::optional<std::int64_t> asInteger(const boost::json::value& v) {
@@ -169,29 +220,24 @@ bool UserDefaults::writeLocked() const {
         return false;
     }
     static std::atomic<unsigned> counter{0};
-    std::error_code ec;
-    std::filesystem::create_directories(file_.parent_path(), ec);
-    if (ec) {
+    const std::filesystem::path folder = file_.parent_path();
+    if (!makePrivateDirectories(folder)) {
         return false;
     }
     std::filesystem::path temp = file_;
     temp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << boost::json::serialize(values_);
-        out.flush();
-        if (!out) {
-            out.close();
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
+    std::error_code ec;
+    if (!writeDurably(temp, boost::json::serialize(values_))) {
+        std::filesystem::remove(temp, ec);
+        return false;
     }
     std::filesystem::rename(temp, file_, ec);
     if (ec) {
         std::filesystem::remove(temp, ec);
         return false;
     }
-    return true;
+    // The rename itself lives in the folder; without this a crash may bring back the old file.
+    return syncDirectory(folder);
 }
 
 std::optional<boost::json::value> UserDefaults::value(std::string_view key) const {

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <bit>
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -204,6 +208,62 @@ TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
     const boost::json::value file = readFile(d->filePath());
     ASSERT_TRUE(file.is_object());
     EXPECT_EQ(file.as_object().size(), 100u);
+}
+
+// The mode bits of `path`, or -1 when it cannot be read.
+int modeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
+}
+
+TEST_F(UserDefaultsTest, FilesAndTheFoldersTheSuiteMakesAreTheOwnersOnly) {
+    const mode_t previous = ::umask(022);  // the usual default, under which files come out 0644
+    const auto base = dir_.path() / "made" / "here";
+    const auto standard = UserDefaults::standard(base);
+    const auto group = UserDefaults::suite("group.share", base);
+    EXPECT_TRUE(standard->set("k", "v"));
+    EXPECT_TRUE(group->set("token", "secret"));
+    // A file an older build left readable to everyone is replaced by a private one.
+    writeFile(base / "suites" / "group.old.json", R"({"token":"old"})");
+    ::chmod((base / "suites" / "group.old.json").c_str(), 0644);
+    EXPECT_TRUE(UserDefaults::suite("group.old", base)->set("token", "new"));
+    ::umask(previous);
+
+    for (const auto& folder : {dir_.path() / "made", base, base / "suites"}) {
+        EXPECT_EQ(modeOf(folder), 0700) << folder;
+    }
+    for (const auto& file : {standard->filePath(), group->filePath(),
+                             base / "suites" / "group.old.json"}) {
+        EXPECT_EQ(modeOf(file), 0600) << file;
+    }
+}
+
+TEST_F(UserDefaultsTest, DoublesComeBackBitForBitAfterAReload) {
+    std::mt19937_64 random(7);
+    std::vector<double> stored;
+    boost::json::object many;
+    while (stored.size() < 2000) {
+        const double d = std::bit_cast<double>(random());
+        if (std::isfinite(d)) {
+            many[std::to_string(stored.size())] = d;
+            stored.push_back(d);
+        }
+    }
+    auto d = suite("doubles");
+    ASSERT_TRUE(d->set("many", many));
+    ASSERT_TRUE(d->set("tenth", 0.1));
+    // Another view of the same file reads it from the disk.
+    const auto reread = UserDefaults::suite("doubles", dir_.path() / ".");
+    EXPECT_EQ(reread->number("tenth"), 0.1);
+    const auto back = reread->object("many");
+    ASSERT_TRUE(back);
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const auto* v = back->if_contains(std::to_string(i));
+        ASSERT_TRUE(v && v->is_double()) << i;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(v->get_double()),
+                  std::bit_cast<std::uint64_t>(stored[i]))
+            << stored[i] << " read back as " << v->get_double();
+    }
 }
 
 }  // namespace
