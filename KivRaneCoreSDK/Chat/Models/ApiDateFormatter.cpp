@@ -86,8 +86,16 @@ std::optional<ApiDateFormatter::TimePoint> ApiDateFormatter::parse(std::string_v
                               day{static_cast<unsigned>(*d)}};
     if (!date.ok() || *h > 23 || *mi > 59 || *s > 59) return std::nullopt;
 
-    const auto local = sys_days{date} + hours{*h} + minutes{*mi} + seconds{*s} + milliseconds{millis};
-    return time_point_cast<system_clock::duration>(local - minutes{offsetMinutes});
+    // Worked out in milliseconds, which hold any four-digit year; the clock's own ticks do not
+    // (nanoseconds reach only from 1677 to 2262), and a date beyond them names no instant here.
+    const sys_time<milliseconds> instant = sys_days{date} + hours{*h} + minutes{*mi} +
+                                           seconds{*s} + milliseconds{millis} -
+                                           minutes{offsetMinutes};
+    if (instant < ceil<milliseconds>(system_clock::time_point::min()) ||
+        instant > floor<milliseconds>(system_clock::time_point::max())) {
+        return std::nullopt;
+    }
+    return time_point_cast<system_clock::duration>(instant);
 }
 
 }  // namespace kr

@@ -14,7 +14,7 @@ struct ApiDateFormatter {
     using TimePoint = std::chrono::system_clock::time_point;
 
     /// The instant, or nullopt when the text is not such a timestamp (including impossible dates
-    /// such as 2023-02-29 and zones beyond 23:59).
+    /// such as 2023-02-29, zones beyond 23:59 and instants the system clock cannot hold).
     static std::optional<TimePoint> parse(std::string_view text);
 };
 

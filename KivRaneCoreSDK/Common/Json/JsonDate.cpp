@@ -36,8 +36,13 @@ std::optional<JsonDate::TimePoint> JsonDate::fromReferenceSeconds(double seconds
 }
 
 double JsonDate::toReferenceSeconds(TimePoint date) {
-    const std::chrono::duration<double> sinceReference = date - referenceDate();
-    return sinceReference.count();
+    // Whole seconds and the rest apart: the clock's ticks from a date centuries back to the
+    // reference date overflow, but whole seconds never do. Truncated towards zero, so the whole
+    // seconds still fit in ticks near the clock's ends.
+    const auto sinceEpoch = date.time_since_epoch();
+    const auto whole = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+    const std::chrono::duration<double> rest = sinceEpoch - whole;
+    return static_cast<double>(whole.count() - kReferenceUnixSeconds) + rest.count();
 }
 
 }  // namespace kr

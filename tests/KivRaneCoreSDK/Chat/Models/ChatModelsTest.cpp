@@ -115,6 +115,15 @@ TEST(KRChatMessageTest, DerivedValues) {
     EXPECT_FALSE(bare->attachment());
     const auto before = Clock::now();
     EXPECT_GE(bare->createdAt(), before);  // unparsable time reads as "now"
+    // So does a time the clock cannot hold.
+    for (const char* when : {"2263-01-01T00:00:00.000+0000", "1600-01-01T00:00:00.000+0000"}) {
+        const auto far = decode<KRChatMessage>(
+            std::string(R"({"_id":"m","threadId":"t","cOn":")") + when + "\"}");
+        ASSERT_TRUE(far.ok()) << when;
+        const auto createdAt = far->createdAt();
+        EXPECT_GE(createdAt, before) << when;
+        EXPECT_LE(createdAt, Clock::now()) << when;
+    }
 
     const auto full = decode<KRChatMessage>(
         R"({"_id":"m","threadId":"t","creatorsName":"Ann","creatorsLName":"Lee",
@@ -156,6 +165,14 @@ TEST(ApiDateFormatterTest, ZonesFractionsAndImpossibleDates) {
         {"2024-05-01T10:15:30.Z", std::nullopt},
         {"2024-05-01T10:15:30.250Zjunk", std::nullopt},
         {"", std::nullopt},
+        // Only the instants the clock can hold: its ticks reach from 1677 to 2262.
+        {"2262-04-11T23:47:16.854Z", Clock::time_point{} + 9223372036854ms},
+        {"2262-04-11T23:47:16.855Z", std::nullopt},
+        {"2263-01-01T00:00:00.000Z", std::nullopt},
+        {"9999-12-31T23:59:59.999-2359", std::nullopt},
+        {"1677-09-21T00:12:43.146Z", Clock::time_point{} - 9223372036854ms},
+        {"1677-09-21T00:12:43.145Z", std::nullopt},
+        {"0000-01-01T00:00:00.000+2359", std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -260,6 +260,21 @@ TEST(JsonObjectReaderTest, DatesAreSecondsSince2001) {
             << c.member;
     }
     EXPECT_DOUBLE_EQ(JsonDate::toReferenceSeconds(reference + seconds{90}), 90.0);
+    // Dates centuries before the reference date convert without overflow, the clock's first
+    // instant included.
+    const auto epoch = std::chrono::system_clock::time_point{};
+    const struct {
+        std::chrono::system_clock::time_point date;
+        double seconds;
+    } old[] = {
+        {epoch - seconds{9'000'000'000}, -9'978'307'200.0},
+        {epoch - seconds{9'000'000'000} + milliseconds{250}, -9'978'307'199.75},
+        {std::chrono::system_clock::time_point::min(), -9'223'372'036.854775808 - 978'307'200.0},
+        {std::chrono::system_clock::time_point::max(), 9'223'372'036.854775807 - 978'307'200.0},
+    };
+    for (const auto& c : old) {
+        EXPECT_DOUBLE_EQ(JsonDate::toReferenceSeconds(c.date), c.seconds) << c.seconds;
+    }
     // Whatever decodes converts back to the seconds it came from.
     for (const double s : {-9.2e9, -8.0e9, 8.0e9, 9.2e9}) {
         if (const auto date = JsonDate::fromReferenceSeconds(s)) {
