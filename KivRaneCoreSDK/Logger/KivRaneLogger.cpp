@@ -302,14 +302,18 @@ void KivRaneLogger::invalidateAndSetupAgainTheTimer() {
         timerToPushLogs_->invalidate();
         timerToPushLogs_.reset();
     }
-    // The tick at once is queued behind whatever arrived meanwhile; it pushes only if something
-    // is pending, and waits for the answer to the push just started.
-    setupATimerForPushingTheLogs(true);
+    // The re-armed timer's first tick is due for whatever arrives from now on. A tick right away
+    // would come too early to see any of it, so it waits for the answer to the push just
+    // started, like any push due while one is in flight; the next regular tick is a full
+    // interval away.
+    if (setupATimerForPushingTheLogs(false) && pushInFlight_) {
+        pushDeferred_ = true;
+    }
 }
 
-void KivRaneLogger::setupATimerForPushingTheLogs(bool fireAtOnce) {
+bool KivRaneLogger::setupATimerForPushingTheLogs(bool fireAtOnce) {
     if (!settings_.isEnable || settings_.apiTimeInterval < kMinimumTimerSeconds) {
-        return;  // an earlier timer keeps running unchanged
+        return false;  // an earlier timer keeps running unchanged
     }
     if (timerToPushLogs_) {
         timerToPushLogs_->invalidate();
@@ -326,6 +330,7 @@ void KivRaneLogger::setupATimerForPushingTheLogs(bool fireAtOnce) {
     if (fireAtOnce) {
         timerToPushLogs_->fire();
     }
+    return true;
 }
 
 void KivRaneLogger::timerTick() {

@@ -122,7 +122,8 @@ private:
     bool backingOff();
     void capBacklog();
     void invalidateAndSetupAgainTheTimer();
-    void setupATimerForPushingTheLogs(bool fireAtOnce);
+    /// Whether a timer was set up.
+    bool setupATimerForPushingTheLogs(bool fireAtOnce);
     void timerTick();
     void onWorkQueue(std::function<void(KivRaneLogger&)> step);
 

@@ -369,7 +369,7 @@ TEST_F(KivRaneLoggerTest, TimerPushesPendingRecordsOnItsInterval) {
     EXPECT_EQ(pushed(1), std::vector<std::string>{"mod b"});
 }
 
-TEST_F(KivRaneLoggerTest, AfterAPushTheTimerTicksAtOnceForWhatArrivedMeanwhile) {
+TEST_F(KivRaneLoggerTest, WhatArrivesWhileAPushIsInFlightFollowsItsAnswer) {
     configure(2, 1, 10);
     // Queued together: "b" overflows the batch, "c" arrives before the re-armed timer's tick.
     for (const char* message : {"a", "b", "c"}) {
@@ -385,6 +385,26 @@ TEST_F(KivRaneLoggerTest, AfterAPushTheTimerTicksAtOnceForWhatArrivedMeanwhile) 
     sender.answer(1, 200);
     drain();
     EXPECT_EQ(sender.sent.size(), 2u) << "nothing pending, nothing pushed";
+
+    // Logged on its own, well after the push started and after anything queued with it.
+    log("d");
+    log("e");
+    ASSERT_EQ(sender.sent.size(), 3u);
+    log("f");
+    advance(seconds(1));
+    EXPECT_EQ(sender.sent.size(), 3u) << "one push at a time";
+    sender.answer(2, 200);
+    drain();
+    ASSERT_EQ(sender.sent.size(), 4u) << "f does not wait for the next interval";
+    EXPECT_EQ(pushed(3), std::vector<std::string>{"mod f"});
+    // The timer was re-armed by that push: its next tick is a full interval later.
+    sender.answer(3, 200);
+    log("g");
+    advance(seconds(9));
+    EXPECT_EQ(sender.sent.size(), 4u);
+    advance(seconds(1));
+    ASSERT_EQ(sender.sent.size(), 5u);
+    EXPECT_EQ(pushed(4), std::vector<std::string>{"mod g"});
 }
 
 TEST_F(KivRaneLoggerTest, NegativeBatchSizePushesEveryRecordButNeverAnEmptyList) {
