@@ -96,7 +96,7 @@ void KRChatManager::setMeetingData(std::string meetingID, std::string meetingPIN
          });
 }
 
-std::vector<KRChatMessage> KRChatManager::getMainThreadChatMessages() const {
+KRChatMessageList KRChatManager::getMainThreadChatMessages() const {
     KR_DCHECK_RUN_ON(checker_);
     return cache_.messagesOfThread(mainChatThreadID_);
 }
@@ -314,8 +314,8 @@ void KRChatManager::addSocketChatMessage(const KRChatMessage& message) {
     std::vector<std::shared_ptr<KRChatClientDelegate>> observers;
     observers.reserve(delegates_.size());
     for (const auto& entry : delegates_) {
-        if (auto observer = entry.second.lock()) {
-            observers.push_back(std::move(observer));
+        if (entry.second) {
+            observers.push_back(entry.second);
         }
     }
     const auto self = shared_from_this();  // an observer may drop the last owner

@@ -70,8 +70,9 @@ public:
 
     // ---- cache ----
 
-    /// The cached messages of the main thread, in cache order.
-    std::vector<KRChatMessage> getMainThreadChatMessages() const;
+    /// The cached messages of the main thread, in cache order: a list that later messages leave
+    /// as it is, handed out without copying any message.
+    KRChatMessageList getMainThreadChatMessages() const;
 
     // ---- operations with a request ----
 
@@ -90,8 +91,9 @@ public:
 
     // ---- observers ----
 
-    /// Registers `delegate`, held weakly, under `identifier` (replacing that identifier's entry,
-    /// in place). A null delegate keeps the identifier registered without calling anything.
+    /// Registers `delegate` under `identifier` (replacing that identifier's entry, in place). The
+    /// manager owns its observers until they are removed, so the host need not keep another
+    /// reference. A null delegate keeps the identifier registered without calling anything.
     void addChatDelegate(const std::shared_ptr<KRChatClientDelegate>& delegate,
                          const std::string& identifier);
     void removeDelegate(const std::string& identifier);
@@ -112,7 +114,7 @@ public:
     const std::map<std::string, std::string>& privateChatThreads() const {
         return privateChatThreads_;
     }
-    const std::vector<KRChatMessage>& allChatMessages() const { return cache_.messages(); }
+    KRChatMessageList allChatMessages() const { return cache_.messages(); }
     bool hasNetworkClient() const { return networkClient_ != nullptr; }
 
 private:
@@ -148,7 +150,7 @@ private:
     KRChatMessageCache cache_;
     std::map<std::string, std::string> privateChatThreads_;
     /// Observers in registration order; an identifier keeps its place when replaced.
-    std::vector<std::pair<std::string, std::weak_ptr<KRChatClientDelegate>>> delegates_;
+    std::vector<std::pair<std::string, std::shared_ptr<KRChatClientDelegate>>> delegates_;
     FirstPageHook onGetAllChatMessages_;
 };
 

@@ -57,28 +57,21 @@ bool KRChatMessageCache::append(KRChatMessage message) {
     slot = Slot{hash, static_cast<std::uint32_t>(index + 1)};
     auto thread = byThread_.find(std::string_view(message.threadId));
     if (thread == byThread_.end()) {
-        thread = byThread_.emplace(message.threadId, std::vector<std::size_t>{}).first;
+        thread = byThread_.emplace(message.threadId, KRChatMessageLog{}).first;
     }
-    thread->second.push_back(index);
-    messages_.push_back(std::move(message));
+    // One message, shared by the list of all messages and the list of its thread.
+    auto stored = std::make_shared<const KRChatMessage>(std::move(message));
+    thread->second.append(stored);
+    messages_.append(std::move(stored));
     return true;
 }
 
-std::vector<KRChatMessage> KRChatMessageCache::messagesOfThread(std::string_view threadId) const {
-    std::vector<KRChatMessage> out;
+KRChatMessageList KRChatMessageCache::messagesOfThread(std::string_view threadId) const {
     const auto thread = byThread_.find(threadId);
-    if (thread == byThread_.end()) {
-        return out;
-    }
-    out.reserve(thread->second.size());
-    for (const std::size_t index : thread->second) {
-        out.push_back(messages_[index]);
-    }
-    return out;
+    return thread == byThread_.end() ? KRChatMessageList{} : thread->second.list();
 }
 
 void KRChatMessageCache::reserve(std::size_t count) {
-    messages_.reserve(count);
     growIndex(2 * count);
 }
 

@@ -8,13 +8,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "KivRaneCoreSDK/Chat/KRChatMessageList.h"
 #include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
 
 namespace kr {
 
 /// The chat's message store: every message seen, in the order it was first seen, at most once
 /// per id. Entries are never replaced or removed. Id and thread indexes keep a merge and a
-/// thread view independent of how many messages are stored. The id index is an open-addressing
+/// thread view independent of how many messages are stored; a view is a list that later
+/// messages leave alone, so handing one out copies nothing. The id index is an open-addressing
 /// table of (id hash, position) pairs, small enough to stay in the processor's cache where a
 /// node-based set would chase pointers through memory for every new id.
 /// Not thread-safe; owned by the chat manager on its queue.
@@ -25,9 +27,9 @@ public:
     bool append(KRChatMessage message);
 
     /// Every message, in insertion order.
-    const std::vector<KRChatMessage>& messages() const noexcept { return messages_; }
+    KRChatMessageList messages() const { return messages_.list(); }
     /// The messages of one thread, in insertion order.
-    std::vector<KRChatMessage> messagesOfThread(std::string_view threadId) const;
+    KRChatMessageList messagesOfThread(std::string_view threadId) const;
     std::size_t size() const noexcept { return messages_.size(); }
     void reserve(std::size_t count);
 
@@ -48,9 +50,9 @@ private:
         }
     };
 
-    std::vector<KRChatMessage> messages_;
+    KRChatMessageLog messages_;
     std::vector<Slot> slots_;  ///< a power of two in size, at most half full
-    std::unordered_map<std::string, std::vector<std::size_t>, TextHash, std::equal_to<>> byThread_;
+    std::unordered_map<std::string, KRChatMessageLog, TextHash, std::equal_to<>> byThread_;
 };
 
 }  // namespace kr

@@ -530,8 +530,8 @@ private:
     // ---- Room socket and chat (KRClientSocket.cpp, KRClientChat.cpp) ----
 public:
     /// The meeting chat; every method forwards to `chatClient()` and completes as it does.
-    std::vector<KRChatMessage> getMainChatThreadMessages() const;
-    std::vector<KRChatMessage> getMeetingChatMessages() const;
+    KRChatMessageList getMainChatThreadMessages() const;
+    KRChatMessageList getMeetingChatMessages() const;
     void getMainChatThread(KRChatManager::ThreadCompletion completion);
     void getChatThreadMessages(const std::string& threadId,
                                KRChatManager::PageCompletion completion);

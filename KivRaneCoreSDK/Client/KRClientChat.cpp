@@ -16,11 +16,11 @@ void KRClient::leaveChatThread() {
     chatClient_->leaveMainChatThread([](bool) {});
 }
 
-std::vector<KRChatMessage> KRClient::getMainChatThreadMessages() const {
+KRChatMessageList KRClient::getMainChatThreadMessages() const {
     return chatClient_->getMainThreadChatMessages();
 }
 
-std::vector<KRChatMessage> KRClient::getMeetingChatMessages() const {
+KRChatMessageList KRClient::getMeetingChatMessages() const {
     return getMainChatThreadMessages();
 }
 

@@ -44,7 +44,8 @@ struct Guest {
     std::vector<std::vector<KRChatMessage>> firstPages;
 };
 
-std::vector<std::string> idsOf(const std::vector<KRChatMessage>& messages) {
+template <class Messages>
+std::vector<std::string> idsOf(const Messages& messages) {
     std::vector<std::string> ids;
     for (const auto& m : messages) {
         ids.push_back(m.id);

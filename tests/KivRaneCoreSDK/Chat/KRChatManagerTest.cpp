@@ -1,6 +1,6 @@
 // The chat manager without a network: every operation still answers, later and on its queue;
-// pushed messages are merged and routed; observers are held weakly and may change themselves
-// from inside a callback.
+// pushed messages are merged and routed; observers are owned until removed and may change
+// themselves from inside a callback.
 
 #include "KivRaneCoreSDK/Chat/KRChatManager.h"
 
@@ -105,7 +105,7 @@ TEST_F(KRChatManagerTest, PushedMessagesAreMergedOnceAndRouted) {
     EXPECT_TRUE(chat->privateChatThreads().empty());
 }
 
-TEST_F(KRChatManagerTest, ObserversAreWeakAndChangesInsideACallbackApplyFromTheNextMessage) {
+TEST_F(KRChatManagerTest, ChangesToObserversInsideACallbackApplyFromTheNextMessage) {
     struct SelfEditingObserver : RecordingChatObserver {
         KRChatManager* manager = nullptr;
         std::shared_ptr<RecordingChatObserver> toAdd;
@@ -140,10 +140,39 @@ TEST_F(KRChatManagerTest, ObserversAreWeakAndChangesInsideACallbackApplyFromTheN
     EXPECT_EQ(b->seen.size(), 1u);
     EXPECT_EQ(late->seen, std::vector<std::string>{"private:2:u2"});
 
-    // Held weakly: an observer the host dropped is skipped.
-    late.reset();
-    chat->addSocketChatMessage(chatMessage("3", "t", "u2", {"u2"}));
-    EXPECT_EQ(chat->allChatMessages().size(), 3u);
+}
+
+TEST_F(KRChatManagerTest, TheManagerOwnsItsObserversUntilTheyAreRemoved) {
+    // Counts into a place the test keeps; the observer itself is kept by the manager alone.
+    struct Counting : KRChatClientDelegate {
+        explicit Counting(std::shared_ptr<int> c) : count(std::move(c)) {}
+        void didRecieveNewChatMessage(KRChatManager&, const KRChatMessage&) override { ++*count; }
+        void didRecievePrivateChatMessage(KRChatManager&, const KRChatMessage&,
+                                          const std::string&) override {
+            ++*count;
+        }
+        std::shared_ptr<int> count;
+    };
+    const auto count = std::make_shared<int>(0);
+    const auto registerFresh = [&](const std::string& identifier) {
+        auto observer = std::make_shared<Counting>(count);
+        chat->addChatDelegate(observer, identifier);
+        return std::weak_ptr<Counting>(observer);
+    };
+
+    const auto first = registerFresh("first");
+    chat->addSocketChatMessage(chatMessage("1", "t", "u2", {"u2"}));
+    EXPECT_EQ(*count, 1);
+    EXPECT_FALSE(first.expired());
+
+    // Replacing or removing an entry lets its observer go.
+    chat->addChatDelegate(nullptr, "first");
+    EXPECT_TRUE(first.expired());
+    const auto second = registerFresh("second");
+    chat->removeDelegate("second");
+    EXPECT_TRUE(second.expired());
+    chat->addSocketChatMessage(chatMessage("2", "t", "u2", {"u2"}));
+    EXPECT_EQ(*count, 1);
 }
 
 TEST_F(KRChatManagerTest, ReplacingAnIdentifierKeepsItsPlaceInTheCallingOrder) {
@@ -167,6 +196,29 @@ TEST_F(KRChatManagerTest, ReplacingAnIdentifierKeepsItsPlaceInTheCallingOrder) {
     chat->removeDelegate("never-used");
     chat->addSocketChatMessage(chatMessage("m", "t", "u2"));
     EXPECT_EQ(order, (std::vector<std::string>{"replacement", "second"}));
+}
+
+TEST_F(KRChatManagerTest, MainThreadMessagesAreHandedOutWithoutCopies) {
+    // Before the main thread is known its id is empty, and so is the thread of these messages.
+    for (const char* id : {"1", "2", "3"}) {
+        chat->addSocketChatMessage(chatMessage(id, "", "u2"));
+    }
+    const auto before = chat->getMainThreadChatMessages();
+    chat->addSocketChatMessage(chatMessage("4", "", "u2"));
+    chat->addSocketChatMessage(chatMessage("other", "t9", "u2"));
+    const auto after = chat->getMainThreadChatMessages();
+
+    ASSERT_EQ(before.size(), 3u) << "a list handed out stays as it was";
+    ASSERT_EQ(after.size(), 4u);
+    std::vector<std::string> ids;
+    for (const auto& m : after) {
+        ids.push_back(m.id);
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"1", "2", "3", "4"}));
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(&before[i], &after[i]) << "the cached message itself, not a copy";
+        EXPECT_EQ(&after[i], &chat->allChatMessages()[i]);
+    }
 }
 
 TEST(KRChatMessageDestinationTest, Equality) {

@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ChatTestSupport.h"
 
@@ -52,6 +58,92 @@ TEST(KRChatMessageCacheTest, EmptyIdsAndThreadsAreOrdinaryKeys) {
     EXPECT_TRUE(cache.contains(""));
     EXPECT_FALSE(cache.append(m));
     EXPECT_EQ(cache.messagesOfThread("").size(), 1u);
+}
+
+TEST(KRChatMessageCacheTest, ViewsAreListsThatLaterMessagesLeaveAlone) {
+    KRChatMessageCache cache;
+    const KRChatMessage base = test::chatMessage("x", "t0", "u");
+    std::vector<KRChatMessageList> taken;  // a list of thread "t1" after every 7th message
+    for (int i = 0; i < 2000; ++i) {
+        KRChatMessage m = base;
+        m.id = std::to_string(i);
+        m.threadId = i % 2 == 0 ? "t1" : "t2";
+        ASSERT_TRUE(cache.append(m));
+        if (i % 7 == 0) {
+            taken.push_back(cache.messagesOfThread("t1"));
+        }
+    }
+    const KRChatMessageList all = cache.messages();
+    const KRChatMessageList latest = cache.messagesOfThread("t1");
+    ASSERT_EQ(all.size(), 2000u);
+    ASSERT_EQ(latest.size(), 1000u);
+    for (std::size_t k = 0; k < taken.size(); ++k) {
+        const KRChatMessageList& list = taken[k];
+        ASSERT_EQ(list.size(), (7 * k) / 2 + 1) << k;  // only what was there when taken
+        // Through every block boundary: the same messages, the very same objects.
+        std::size_t i = 0;
+        for (const KRChatMessage& m : list) {
+            ASSERT_EQ(m.id, std::to_string(2 * i)) << k;
+            ASSERT_EQ(&m, &latest[i]) << k;
+            ASSERT_EQ(&m, &all[2 * i]) << k;
+            ++i;
+        }
+    }
+    EXPECT_EQ(latest.back().id, "1998");
+    EXPECT_EQ(latest.end() - latest.begin(), 1000);
+    EXPECT_EQ(std::find_if(latest.begin(), latest.end(),
+                           [](const KRChatMessage& m) { return m.id == "500"; }) -
+                  latest.begin(),
+              250);
+    const std::vector<KRChatMessage> copied = latest.toVector();
+    ASSERT_EQ(copied.size(), 1000u);
+    EXPECT_EQ(copied[999].id, "1998");
+    EXPECT_TRUE(KRChatMessageList().empty());
+}
+
+TEST(KRChatMessageCacheTest, ListsAreReadOnAnotherThreadWhileMessagesArrive) {
+    KRChatMessageCache cache;
+    std::mutex mutex;
+    std::condition_variable handedOver;
+    std::optional<KRChatMessageList> slot;
+    bool done = false;
+    std::size_t checked = 0;
+    std::thread reader([&] {
+        for (;;) {
+            std::unique_lock lock(mutex);
+            handedOver.wait(lock, [&] { return slot || done; });
+            if (!slot) {
+                return;
+            }
+            const KRChatMessageList list = std::move(*slot);
+            slot.reset();
+            lock.unlock();
+            // Read while the writer goes on appending.
+            std::size_t i = 0;
+            for (const KRChatMessage& m : list) {
+                EXPECT_EQ(m.id, std::to_string(i++));
+            }
+            ++checked;
+        }
+    });
+    const KRChatMessage base = test::chatMessage("x", "t", "u");
+    for (int i = 0; i < 3000; ++i) {
+        KRChatMessage m = base;
+        m.id = std::to_string(i);
+        cache.append(std::move(m));
+        if (i % 100 == 99) {
+            std::lock_guard lock(mutex);
+            slot = cache.messagesOfThread("t");
+            handedOver.notify_one();
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+        handedOver.notify_one();
+    }
+    reader.join();
+    EXPECT_GT(checked, 0u);
 }
 
 }  // namespace

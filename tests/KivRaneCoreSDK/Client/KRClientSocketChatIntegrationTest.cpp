@@ -196,7 +196,7 @@ TEST_F(KRClientSocketChatIntegrationTest, GroupAndPrivateMessagesArriveInOrderWi
     EXPECT_EQ(b.client->chatClient()->privateChatThreads().at(a.userId()), reply.threadId);
 
     // The main thread as both see it: the same ids in the same order.
-    const auto ids = [](const std::vector<KRChatMessage>& messages) {
+    const auto ids = [](const auto& messages) {
         std::vector<std::string> out;
         for (const auto& m : messages) out.push_back(m.id);
         return out;
