@@ -15,7 +15,8 @@ void KRClient::openGuestSocket(const std::string& authToken) {
     const KRApiServer environment = networkClient_->getServerEnvironMent();
     webSocketManager_ =
         deps_.webSocketTransport
-            ? KRWebSocketManager::create(environment, authToken, queue_, deps_.webSocketTransport)
+            ? KRWebSocketManager::create(environment, authToken, queue_, deps_.webSocketTransport,
+                                         deps_.logCollector)
             : KRWebSocketManager::create(environment, authToken, deps_);
     startSocketService();
 }
@@ -93,15 +94,8 @@ void KRClient::handleSocketCallBacks() {
     manager.onRecordingStopped = [live] {
         if (auto self = live()) self->sendRecordingStoppedEvent(std::nullopt);
     };
-    manager.onNewChatMessage = [live](const boost::json::object& data) {
-        auto self = live();
-        if (!self) return;
-        auto message = KRChatMessage::fromJson(boost::json::value(data));
-        if (!message) {
-            self->logger_.warn("Socket chat message dropped: " + message.error().describe());
-            return;
-        }
-        self->addChatMessageRecievedThrougSocket(message.value());
+    manager.onNewChatMessage = [live](const KRChatMessage& message) {
+        if (auto self = live()) self->addChatMessageRecievedThrougSocket(message);
     };
 }
 

@@ -6,6 +6,7 @@
 #pragma GCC diagnostic ignored "-Wtsan"
 
 #include <openssl/ssl.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <boost/asio/co_spawn.hpp>
@@ -15,12 +16,16 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
+#include <condition_variable>
 #include <deque>
+#include <limits>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -102,10 +107,27 @@ std::optional<Target> parseTarget(std::string_view url, const HttpRouting& routi
 /// connection handles hold it, never work running on the thread, so it is never destroyed there.
 class IoCore {
 public:
-    IoCore() : work_(asio::make_work_guard(io_)), thread_([this] { io_.run(); }) {}
+    IoCore()
+        : work_(asio::make_work_guard(io_)), thread_([this] {
+              pthread_setname_np(pthread_self(), "kr.websocket");
+              io_.run();
+              {
+                  std::lock_guard lock(mutex_);
+                  finished_ = true;
+              }
+              finished_cv_.notify_all();
+          }) {}
+
+    /// Lets the closing handshakes still under way finish, within a bound, before the thread ends.
     ~IoCore() {
         work_.reset();
-        io_.stop();
+        {
+            std::unique_lock lock(mutex_);
+            if (!finished_cv_.wait_for(lock, 2 * WebSocketConnection::kCloseBound,
+                                       [this] { return finished_; })) {
+                io_.stop();
+            }
+        }
         thread_.join();
     }
     IoCore(const IoCore&) = delete;
@@ -115,22 +137,46 @@ public:
 
 private:
     asio::executor_work_guard<asio::io_context::executor_type> work_;
+    std::mutex mutex_;
+    std::condition_variable finished_cv_;
+    bool finished_ = false;
     std::thread thread_;
 };
+
+/// Events on their way from the I/O thread to the caller's queue. At most one task drains it at a
+/// time, so a burst of messages costs one post, and the messages the queue has not run yet are
+/// counted so that the reader can wait for it.
+struct Inbox {
+    std::mutex mutex;
+    std::vector<WebSocketEvent> events;
+    bool taskPosted = false;
+    std::size_t undelivered = 0;
+    std::size_t undeliveredBytes = 0;
+    bool readerWaiting = false;
+};
+
+bool isMessage(const WebSocketEvent& event) {
+    return event.kind == WebSocketEvent::Kind::text || event.kind == WebSocketEvent::Kind::binary;
+}
 
 /// One connection's state; lives on the I/O thread only.
 class Session : public std::enable_shared_from_this<Session> {
 public:
-    Session(asio::io_context& io, std::shared_ptr<asio::ssl::context> ssl,
-            std::optional<Target> target, std::chrono::milliseconds timeout,
-            std::weak_ptr<DispatchQueue> queue,
+    Session(std::weak_ptr<IoCore> core, asio::io_context& io,
+            std::shared_ptr<asio::ssl::context> ssl, std::optional<Target> target,
+            WebSocketRequest request, std::weak_ptr<DispatchQueue> queue,
             std::shared_ptr<WebSocketConnection::EventHandler> handler,
             std::shared_ptr<std::atomic<bool>> stopped)
-        : ssl_(std::move(ssl)),
+        : core_(std::move(core)),
+          ssl_(std::move(ssl)),
           ws_(io, *ssl_),
           resolver_(io),
+          readerWake_(io),
+          writerIdle_(io),
           target_(std::move(target)),
-          timeout_(timeout),
+          timeout_(request.timeout),
+          maxMessageSize_(request.maxMessageSize),
+          acknowledge_(std::move(request.acknowledge)),
           queue_(std::move(queue)),
           handler_(std::move(handler)),
           stopped_(std::move(stopped)) {}
@@ -144,7 +190,13 @@ public:
     }
 
     void send(std::string bytes) {
-        if (!open_ || stopping_) {
+        if (!open_ || stopping_ || ended_) {
+            return;
+        }
+        if (outbox_.size() >= WebSocketConnection::kMaxQueuedWrites) {
+            // The peer has not taken our writes for a long time: give up on it.
+            beast::error_code ignored;
+            beast::get_lowest_layer(ws_).socket().close(ignored);
             return;
         }
         outbox_.push_back(Outgoing{std::move(bytes), std::nullopt});
@@ -156,7 +208,14 @@ public:
             return;
         }
         stopping_ = true;
-        if (open_) {
+        readerWake_.cancel();
+        if (open_ && !ended_) {
+            // The handshake gets a short bound: the caller is leaving and may be waiting for us.
+            websocket::stream_base::timeout timeouts{};
+            timeouts.handshake_timeout = WebSocketConnection::kCloseBound;
+            timeouts.idle_timeout = websocket::stream_base::none();
+            timeouts.keep_alive_pings = false;
+            ws_.set_option(timeouts);
             outbox_.push_back(Outgoing{{}, closeCode});
             pump();
             return;
@@ -167,6 +226,9 @@ public:
         beast::get_lowest_layer(ws_).socket().close(ignored);
     }
 
+    /// The queue has taken enough messages for reading to go on. I/O thread.
+    void resumeReading() { readerWake_.cancel(); }
+
 private:
     struct Outgoing {
         std::string bytes;
@@ -174,15 +236,73 @@ private:
     };
 
     void deliver(WebSocketEvent event) {
-        if (stopped_->load()) {
+        if (stopped_->load(std::memory_order_relaxed)) {
             return;
         }
-        if (auto queue = queue_.lock()) {
-            queue->post([handler = handler_, stopped = stopped_, event = std::move(event)] {
-                if (!stopped->load()) {
-                    (*handler)(event);
-                }
+        auto queue = queue_.lock();
+        if (!queue) {
+            return;
+        }
+        bool post = false;
+        {
+            std::lock_guard lock(inbox_->mutex);
+            if (isMessage(event)) {
+                ++inbox_->undelivered;
+                inbox_->undeliveredBytes += event.payload.size();
+            }
+            inbox_->events.push_back(std::move(event));
+            post = !std::exchange(inbox_->taskPosted, true);
+        }
+        if (post) {
+            queue->post([inbox = inbox_, handler = handler_, stopped = stopped_, core = core_,
+                         session = weak_from_this()] {
+                runInbox(*inbox, *handler, *stopped, core, session);
             });
+        }
+    }
+
+    /// Runs on the caller's queue: hands every waiting event to the handler, then lets a waiting
+    /// reader go on once enough of them have been taken.
+    static void runInbox(Inbox& inbox, WebSocketConnection::EventHandler& handler,
+                         std::atomic<bool>& stopped, const std::weak_ptr<IoCore>& core,
+                         const std::weak_ptr<Session>& session) {
+        std::vector<WebSocketEvent> batch;
+        {
+            std::lock_guard lock(inbox.mutex);
+            batch.swap(inbox.events);
+            inbox.taskPosted = false;
+        }
+        std::size_t messages = 0;
+        std::size_t bytes = 0;
+        for (const WebSocketEvent& event : batch) {
+            if (isMessage(event)) {
+                ++messages;
+                bytes += event.payload.size();
+            }
+            if (!stopped.load()) {
+                handler(event);
+            }
+        }
+        bool wake = false;
+        {
+            std::lock_guard lock(inbox.mutex);
+            inbox.undelivered -= messages;
+            inbox.undeliveredBytes -= bytes;
+            if (inbox.readerWaiting &&
+                inbox.undelivered <= WebSocketConnection::kMaxUndeliveredMessages / 2 &&
+                inbox.undeliveredBytes <= WebSocketConnection::kMaxUndeliveredBytes / 2) {
+                inbox.readerWaiting = false;
+                wake = true;
+            }
+        }
+        if (wake) {
+            if (auto io = core.lock()) {
+                asio::post(io->io_, [session] {
+                    if (auto self = session.lock()) {
+                        self->resumeReading();
+                    }
+                });
+            }
         }
     }
 
@@ -254,6 +374,11 @@ private:
         ws_.set_option(websocket::stream_base::decorator([](websocket::request_type& request) {
             request.set(beast::http::field::user_agent, "KivRaneCoreSDK");
         }));
+        // The size limit is ours (see readMessage); the stream's own only stops absurd frames,
+        // failing the connection at once.
+        ws_.read_message_max(maxMessageSize_ > std::numeric_limits<std::size_t>::max() / 4
+                                 ? 0
+                                 : maxMessageSize_ * 4);
         const std::string hostHeader =
             target_->port == "443" ? target_->host : target_->host + ":" + target_->port;
         co_await ws_.async_handshake(hostHeader, target_->path, token);
@@ -270,32 +395,117 @@ private:
         co_await readLoop();
     }
 
+    /// Waits while too many messages wait for the queue; false once the connection is stopping.
+    asio::awaitable<bool> waitForRoom() {
+        for (;;) {
+            if (stopping_) {
+                co_return false;
+            }
+            {
+                std::lock_guard lock(inbox_->mutex);
+                if (inbox_->undelivered < WebSocketConnection::kMaxUndeliveredMessages &&
+                    inbox_->undeliveredBytes < WebSocketConnection::kMaxUndeliveredBytes) {
+                    co_return true;
+                }
+                inbox_->readerWaiting = true;
+            }
+            beast::error_code ignored;
+            readerWake_.expires_at(asio::steady_timer::time_point::max());
+            co_await readerWake_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+        }
+    }
+
+    /// Waits until no write is under way, then claims the stream for one. False once ended.
+    asio::awaitable<bool> claimWriter() {
+        while (writing_ && !ended_) {
+            beast::error_code ignored;
+            writerIdle_.expires_at(asio::steady_timer::time_point::max());
+            co_await writerIdle_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+        }
+        if (ended_) {
+            co_return false;
+        }
+        writing_ = true;
+        co_return true;
+    }
+
+    void releaseWriter() {
+        writing_ = false;
+        writerIdle_.cancel();
+        pump();
+    }
+
     asio::awaitable<void> readLoop() {
         beast::flat_buffer buffer;
-        for (;;) {
+        WebSocketEvent end{WebSocketEvent::Kind::disconnected, {}, 1006};
+        while (co_await waitForRoom() || stopping_) {
             beast::error_code ec;
-            co_await ws_.async_read(buffer, asio::redirect_error(asio::use_awaitable, ec));
+            auto token = asio::redirect_error(asio::use_awaitable, ec);
+            // A message over the limit is read to its end and thrown away, so that the peer
+            // gets our close frame rather than a reset.
+            bool tooBig = false;
+            do {
+                co_await ws_.async_read_some(buffer, kReadChunk, token);
+                if (ec) {
+                    break;
+                }
+                if (tooBig || buffer.size() > maxMessageSize_) {
+                    tooBig = true;
+                    buffer.clear();
+                }
+            } while (!ws_.is_message_done());
             if (ec) {
                 if (ec == websocket::error::closed) {
                     const auto& reason = ws_.reason();
-                    deliver(WebSocketEvent{WebSocketEvent::Kind::disconnected,
-                                           std::string(reason.reason.c_str()),
-                                           static_cast<std::uint16_t>(reason.code)});
+                    end = WebSocketEvent{WebSocketEvent::Kind::disconnected,
+                                         std::string(reason.reason.c_str()),
+                                         static_cast<std::uint16_t>(reason.code)};
                 } else {
-                    deliver(WebSocketEvent{WebSocketEvent::Kind::disconnected, ec.message(),
-                                           static_cast<std::uint16_t>(1006)});
+                    end.payload = ec.message();
                 }
                 break;
             }
-            const auto kind =
-                ws_.got_text() ? WebSocketEvent::Kind::text : WebSocketEvent::Kind::binary;
-            deliver(WebSocketEvent{kind, beast::buffers_to_string(buffer.data()), 0});
-            buffer.consume(buffer.size());
+            if (stopping_) {
+                buffer.clear();
+                continue;  // nobody takes it; the close under way ends the loop
+            }
+            if (tooBig) {
+                end = WebSocketEvent{WebSocketEvent::Kind::disconnected,
+                                     "message larger than " + std::to_string(maxMessageSize_) +
+                                         " bytes",
+                                     static_cast<std::uint16_t>(websocket::close_code::too_big)};
+                if (co_await claimWriter()) {
+                    co_await ws_.async_close(websocket::close_code::too_big, token);
+                    releaseWriter();
+                }
+                break;
+            }
+            const bool text = ws_.got_text();
+            WebSocketEvent message{text ? WebSocketEvent::Kind::text : WebSocketEvent::Kind::binary,
+                                   beast::buffers_to_string(buffer.data()), 0};
+            buffer.clear();
+            if (text && acknowledge_) {
+                if (auto reply = acknowledge_(message.payload)) {
+                    // Written before the message is handed on, so a close that follows cannot
+                    // overtake it; a message whose answer did not go out is not handed on.
+                    if (!co_await claimWriter()) {
+                        continue;
+                    }
+                    co_await ws_.async_write(asio::buffer(*reply), token);
+                    releaseWriter();
+                    if (ec) {
+                        continue;  // the next read reports the end
+                    }
+                }
+            }
+            deliver(std::move(message));
         }
         ended_ = true;
         outbox_.clear();
+        writerIdle_.cancel();
         beast::error_code ignored;
         beast::get_lowest_layer(ws_).socket().close(ignored);
+        deliver(std::move(end));
     }
 
     void pump() {
@@ -324,16 +534,25 @@ private:
             }
         }
         self->writing_ = false;
+        self->writerIdle_.cancel();
     }
 
+    static constexpr std::size_t kReadChunk = 64 * 1024;
+
+    const std::weak_ptr<IoCore> core_;
     std::shared_ptr<asio::ssl::context> ssl_;
     websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws_;
     tcp::resolver resolver_;
+    asio::steady_timer readerWake_;  // cancelled to wake a reader waiting for the queue
+    asio::steady_timer writerIdle_;  // cancelled when a write ends
     const std::optional<Target> target_;
     const std::chrono::milliseconds timeout_;
+    const std::size_t maxMessageSize_;
+    const std::function<std::optional<std::string>(std::string_view)> acknowledge_;
     const std::weak_ptr<DispatchQueue> queue_;
     const std::shared_ptr<WebSocketConnection::EventHandler> handler_;
     const std::shared_ptr<std::atomic<bool>> stopped_;
+    const std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     std::deque<Outgoing> outbox_;
     bool started_ = false;
     bool stopping_ = false;
@@ -394,13 +613,13 @@ public:
     std::shared_ptr<WebSocketConnection> makeConnection(
         WebSocketRequest request, std::shared_ptr<DispatchQueue> queue,
         WebSocketConnection::EventHandler handler) override {
-        auto timeout = request.timeout;
-        if (routing_.maxTimeout && *routing_.maxTimeout < timeout) {
-            timeout = *routing_.maxTimeout;
+        if (routing_.maxTimeout && *routing_.maxTimeout < request.timeout) {
+            request.timeout = *routing_.maxTimeout;
         }
         auto stopped = std::make_shared<std::atomic<bool>>(false);
+        auto target = parseTarget(request.url, routing_);
         auto session = std::make_shared<Session>(
-            core_->io_, ssl_, parseTarget(request.url, routing_), timeout, std::move(queue),
+            core_, core_->io_, ssl_, std::move(target), std::move(request), std::move(queue),
             std::make_shared<WebSocketConnection::EventHandler>(std::move(handler)), stopped);
         return std::make_shared<TlsConnection>(core_, std::move(session), std::move(stopped));
     }

@@ -11,6 +11,7 @@
 #include <boost/asio/detached.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
@@ -60,22 +61,34 @@ public:
             received(ws_.got_binary(), beast::buffers_to_string(buffer.data()));
             buffer.consume(buffer.size());
         }
+        const auto closeCode = ec == websocket::error::closed
+                                   ? static_cast<std::uint16_t>(ws_.reason().code)
+                                   : std::uint16_t{1006};
+        ended_ = true;
         {
             std::lock_guard lock(hub_.mutex_);
             open_ = false;
             login_.reset();
+            hub_.clientCloseCodes_.push_back(closeCode);
+            hub_.unwritten_ -= unwrittenFrames();
         }
-        ended_ = true;
         outbox_.clear();
         hub_.changed();
     }
 
-    /// Queues a text frame (or, with `closeCode`, a close frame). I/O thread.
-    void send(std::string text, std::optional<std::uint16_t> closeCode = std::nullopt) {
+    /// Queues a text frame (or, with `closeCode`, a close frame; `stillReading` writes it below
+    /// the WebSocket layer, which would otherwise drop what the client sends after it). I/O
+    /// thread.
+    void send(std::string text, std::optional<std::uint16_t> closeCode = std::nullopt,
+              bool stillReading = false) {
         if (ended_) {
             return;
         }
-        outbox_.push_back({std::move(text), closeCode});
+        if (!closeCode) {
+            std::lock_guard lock(hub_.mutex_);
+            ++hub_.unwritten_;
+        }
+        outbox_.push_back({std::move(text), closeCode, stillReading});
         if (!writing_) {
             writing_ = true;
             asio::co_spawn(ws_.get_executor(), drain(shared_from_this()), asio::detached);
@@ -98,7 +111,18 @@ private:
     struct Outgoing {
         std::string text;
         std::optional<std::uint16_t> closeCode;
+        bool stillReading = false;
     };
+
+    std::size_t unwrittenFrames() const {
+        return static_cast<std::size_t>(std::count_if(
+            outbox_.begin(), outbox_.end(), [](const Outgoing& o) { return !o.closeCode; }));
+    }
+
+    void forgetUnwritten() {
+        std::lock_guard lock(hub_.mutex_);
+        hub_.unwritten_ -= unwrittenFrames();
+    }
 
     static asio::awaitable<void> drain(std::shared_ptr<Connection> self) {
         while (!self->outbox_.empty() && !self->ended_) {
@@ -106,14 +130,30 @@ private:
             self->outbox_.pop_front();
             beast::error_code ec;
             auto token = asio::redirect_error(asio::use_awaitable, ec);
+            if (next.closeCode && next.stillReading) {
+                // An unmasked close frame carrying the code; the read loop answers the client's.
+                const std::uint8_t frame[] = {0x88, 0x02,
+                                              static_cast<std::uint8_t>(*next.closeCode >> 8),
+                                              static_cast<std::uint8_t>(*next.closeCode & 0xff)};
+                co_await asio::async_write(self->ws_.next_layer(), asio::buffer(frame), token);
+                self->forgetUnwritten();
+                self->outbox_.clear();
+                break;
+            }
             if (next.closeCode) {
                 co_await self->ws_.async_close(websocket::close_reason(*next.closeCode), token);
+                self->forgetUnwritten();
                 self->outbox_.clear();
                 break;
             }
             self->ws_.text(true);
             co_await self->ws_.async_write(asio::buffer(next.text), token);
+            {
+                std::lock_guard lock(self->hub_.mutex_);
+                --self->hub_.unwritten_;
+            }
             if (ec) {
+                self->forgetUnwritten();
                 self->outbox_.clear();
                 break;
             }
@@ -279,6 +319,14 @@ void RoomSocketHub::closeAll(std::uint16_t code) {
                 });
 }
 
+void RoomSocketHub::closeAllStillReading(std::uint16_t code) {
+    forEachOpen([](const Connection&) { return true; },
+                [code](const std::shared_ptr<Connection>& connection) {
+                    asio::post(connection->executor(),
+                               [connection, code] { connection->send({}, code, true); });
+                });
+}
+
 void RoomSocketHub::dropAll() {
     forEachOpen([](const Connection&) { return true; },
                 [](const std::shared_ptr<Connection>& connection) {
@@ -349,6 +397,16 @@ std::size_t RoomSocketHub::openConnectionCount() const {
         }
     }
     return count;
+}
+
+std::vector<std::uint16_t> RoomSocketHub::clientCloseCodes() const {
+    std::lock_guard lock(mutex_);
+    return clientCloseCodes_;
+}
+
+std::size_t RoomSocketHub::unwrittenFrameCount() const {
+    std::lock_guard lock(mutex_);
+    return unwritten_;
 }
 
 std::size_t RoomSocketHub::stalledHandshakeCount() const {

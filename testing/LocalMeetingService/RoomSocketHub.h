@@ -58,6 +58,9 @@ public:
     void clearFaults();
     /// Sends a close frame with `code` on every open connection.
     void closeAll(std::uint16_t code = 1001);
+    /// The same, but each connection goes on recording what its client sends until the client's
+    /// own close frame, as a server that still counts late acknowledgements does.
+    void closeAllStillReading(std::uint16_t code);
     /// Cuts every open connection's TCP without a close frame.
     void dropAll();
 
@@ -83,6 +86,11 @@ public:
     std::size_t stalledHandshakeCount() const;
     /// Unanswered upgrades whose client has since gone away.
     std::size_t abandonedHandshakeCount() const;
+    /// How each finished connection ended on the client's side: the code of the client's close
+    /// frame, or 1006 when the connection went without one. In the order they ended.
+    std::vector<std::uint16_t> clientCloseCodes() const;
+    /// Frames pushed but not yet written to their connection's socket, over all connections.
+    std::size_t unwrittenFrameCount() const;
     /// Waits until `done()` holds (checked whenever something changes); false on time-out.
     bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
 
@@ -107,6 +115,8 @@ private:
     std::size_t logins_ = 0;
     std::size_t stalled_ = 0;
     std::size_t abandoned_ = 0;
+    std::vector<std::uint16_t> clientCloseCodes_;
+    std::size_t unwritten_ = 0;
     mutable std::uint64_t version_ = 0;  // bumped on every change, for waitUntil
 };
 

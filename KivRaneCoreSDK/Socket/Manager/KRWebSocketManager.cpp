@@ -27,9 +27,11 @@ std::string socketUrl(KRApiServer server) {
 std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(
     KRApiServer serverEnvironment, std::string authToken,
     std::shared_ptr<platform::DispatchQueue> queue,
-    std::shared_ptr<platform::WebSocketTransport> transport) {
+    std::shared_ptr<platform::WebSocketTransport> transport,
+    std::shared_ptr<LogCollector> logCollector) {
     return std::make_shared<KRWebSocketManager>(Private{}, serverEnvironment, std::move(authToken),
-                                                false, std::move(queue), std::move(transport));
+                                                false, std::move(queue), std::move(transport),
+                                                std::move(logCollector));
 }
 
 std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(KRApiServer serverEnvironment,
@@ -39,14 +41,15 @@ std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(KRApiServer serve
     // process-wide services for nothing.
     auto queue = dependencies.queue ? dependencies.queue : dependencies.resolved().queue;
     return create(serverEnvironment, std::move(authToken), std::move(queue),
-                  platform::makeTlsWebSocketTransport(dependencies.routing));
+                  platform::makeTlsWebSocketTransport(dependencies.routing),
+                  dependencies.logCollector);
 }
 
 std::shared_ptr<KRWebSocketManager> KRWebSocketManager::createForwarded(
     std::shared_ptr<platform::DispatchQueue> queue,
     std::shared_ptr<platform::NotificationCenter> notifications) {
     auto manager = std::make_shared<KRWebSocketManager>(Private{}, KRApiServer::rc, std::string{},
-                                                        true, queue, nullptr);
+                                                        true, queue, nullptr, nullptr);
     if (notifications) {
         // The host may post from any thread; the frame is handled on the queue like every
         // other event, so the hooks never race the rest of the library.
@@ -71,12 +74,14 @@ std::shared_ptr<KRWebSocketManager> KRWebSocketManager::createForwarded(
 KRWebSocketManager::KRWebSocketManager(Private, KRApiServer serverEnvironment,
                                        std::string authToken, bool useCustomSocketMessages,
                                        std::shared_ptr<platform::DispatchQueue> queue,
-                                       std::shared_ptr<platform::WebSocketTransport> transport)
+                                       std::shared_ptr<platform::WebSocketTransport> transport,
+                                       std::shared_ptr<LogCollector> logCollector)
     : serverEnvironment_(serverEnvironment),
       authToken_(std::move(authToken)),
       useCustomSocketMessages_(useCustomSocketMessages),
       queue_(std::move(queue)),
-      transport_(std::move(transport)) {}
+      transport_(std::move(transport)),
+      logger_("krsocket", std::move(logCollector)) {}
 
 KRWebSocketManager::~KRWebSocketManager() {
     if (notifications_) {
@@ -105,11 +110,12 @@ void KRWebSocketManager::configureSocket() {
     state_ = State::connecting;
     const std::uint64_t generation = ++generation_;
     std::weak_ptr<KRWebSocketManager> weak = weak_from_this();
+    platform::WebSocketRequest request;
+    request.url = socketUrl(serverEnvironment_);
+    request.timeout = std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout);
+    request.acknowledge = &KRWebSocketManager::acknowledgementFor;
     socketConnection_ = transport_->makeConnection(
-        platform::WebSocketRequest{
-            socketUrl(serverEnvironment_),
-            std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout)},
-        queue_, [weak, generation](const platform::WebSocketEvent& event) {
+        std::move(request), queue_, [weak, generation](const platform::WebSocketEvent& event) {
             if (auto self = weak.lock()) {
                 self->didReceive(generation, event);
             }
@@ -128,6 +134,11 @@ void KRWebSocketManager::releaseCurrentSocket() {
     KR_DCHECK_RUN_ON(checker_);
     if (state_ == State::idle) {
         return;
+    }
+    if (state_ == State::connected &&
+        queue_->clock()->now() - connectedAt_ >= kHealthyConnection) {
+        failedAttempts_ = 0;
+        nextAttemptAt_ = {};
     }
     closeConnection();
     state_ = State::idle;
@@ -149,7 +160,7 @@ void KRWebSocketManager::processCustomSocketMessage(const boost::json::object& i
         return;  // cannot be written as JSON
     }
     auto self = shared_from_this();  // a hook may drop the manager
-    handleSocketResponse(serializeJson(frame), false);
+    handleSocketResponse(serializeJson(frame));
 }
 
 void KRWebSocketManager::didReceive(std::uint64_t generation,
@@ -168,7 +179,7 @@ void KRWebSocketManager::didReceive(std::uint64_t generation,
             break;
         case Kind::text:
             if (state_ == State::connected) {
-                handleSocketResponse(event.payload, true);
+                handleSocketResponse(event.payload);
             }
             break;
         case Kind::binary:
@@ -176,15 +187,10 @@ void KRWebSocketManager::didReceive(std::uint64_t generation,
         case Kind::disconnected:
         case Kind::error:
             if (state_ == State::connecting) {
+                logger_.info("Room socket attempt failed: " + event.payload);
                 attemptFailed();
             } else if (state_ == State::connected) {
-                closeConnection();
-                state_ = State::idle;
-                // A failing live socket is replaced at once; a closed or dropped one waits for
-                // the next connect request.
-                if (event.kind == Kind::error && isUserJoinedMeeting_ && isConnectedToNetwork_) {
-                    configureSocket();
-                }
+                connectionEnded(event);
             }
             break;
     }
@@ -196,8 +202,7 @@ void KRWebSocketManager::didConnect() {
         connectTimer_.reset();
     }
     state_ = State::connected;
-    failedAttempts_ = 0;
-    nextAttemptAt_ = {};
+    connectedAt_ = queue_->clock()->now();
     sendLoginSocketRequest();
     std::weak_ptr<KRWebSocketManager> weak = weak_from_this();
     queue_->post([weak, generation = generation_] {
@@ -212,12 +217,45 @@ void KRWebSocketManager::attemptFailed() {
     closeConnection();
     state_ = State::idle;
     ++failedAttempts_;
+    backOff(failedAttempts_);
+}
+
+void KRWebSocketManager::connectionEnded(const platform::WebSocketEvent& event) {
+    const bool healthy = queue_->clock()->now() - connectedAt_ >= kHealthyConnection;
+    using Kind = platform::WebSocketEvent::Kind;
+    const std::string what = event.kind == Kind::error
+                                 ? "failed: " + event.payload
+                                 : "closed (" + std::to_string(event.closeCode) + ") " +
+                                       event.payload;
+    if (event.kind == Kind::error || event.closeCode == 1009) {
+        logger_.warn("Room socket " + what);
+    } else {
+        logger_.info("Room socket " + what);
+    }
+    closeConnection();
+    state_ = State::idle;
+    if (healthy) {
+        failedAttempts_ = 0;
+        nextAttemptAt_ = {};
+    } else if (++failedAttempts_ > 1) {
+        backOff(failedAttempts_ - 1);  // the first one is free
+    }
+    // A failing live socket is replaced at once; a closed or dropped one waits for the next
+    // connect request.
+    if (event.kind == Kind::error && isUserJoinedMeeting_ && isConnectedToNetwork_) {
+        configureSocket();
+    }
+}
+
+void KRWebSocketManager::backOff(int step) {
     auto delay = std::chrono::duration_cast<platform::Clock::duration>(kFirstRetryDelay);
-    for (int i = 1; i < failedAttempts_ && delay < kMaxRetryDelay; ++i) {
+    for (int i = 1; i < step && delay < kMaxRetryDelay; ++i) {
         delay *= 2;
     }
     delay = std::min<platform::Clock::duration>(delay, kMaxRetryDelay);
-    nextAttemptAt_ = queue_->clock()->now() + delay;
+    // Between half and all of the wait.
+    std::uniform_int_distribution<platform::Clock::duration::rep> spread(delay.count() / 2, delay.count());
+    nextAttemptAt_ = queue_->clock()->now() + platform::Clock::duration(spread(jitter_));
 }
 
 void KRWebSocketManager::closeConnection() {
@@ -274,22 +312,35 @@ void KRWebSocketManager::sendData(const SocketRequest& request) {
     }
 }
 
-void KRWebSocketManager::handleSocketResponse(std::string_view bytes, bool sendAcknowledgement) {
+namespace {
+
+/// The "event" member when it is text, else "".
+std::string_view eventTextOf(const boost::json::value& frame) {
+    if (const auto* event = frame.as_object().if_contains("event")) {
+        if (const auto* text = event->if_string()) {
+            return std::string_view(text->data(), text->size());
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::string> KRWebSocketManager::acknowledgementFor(std::string_view frame) {
+    auto parsed = json_detail::parseJson(frame);
+    if (!parsed || !parsed.value().is_object()) {
+        return std::nullopt;
+    }
+    return AckSocketRequest(std::string(eventTextOf(parsed.value()))).encode();
+}
+
+void KRWebSocketManager::handleSocketResponse(std::string_view bytes) {
     auto parsed = json_detail::parseJson(bytes);
     if (!parsed || !parsed.value().is_object()) {
         return;
     }
     const boost::json::value& frame = parsed.value();
-    std::string eventText;
-    if (const auto* event = frame.as_object().if_contains("event")) {
-        if (const auto* text = event->if_string()) {
-            eventText.assign(text->data(), text->size());
-        }
-    }
-    if (sendAcknowledgement) {
-        sendData(AckSocketRequest(eventText));
-    }
-    switch (socketEventFromRaw(eventText).value_or(SocketEvent::undefined)) {
+    switch (socketEventFromRaw(eventTextOf(frame)).value_or(SocketEvent::undefined)) {
         case SocketEvent::chatMessage:
             handleChatMessageEvent(frame);
             break;
@@ -334,7 +385,7 @@ void KRWebSocketManager::handleRoomStatusUpdateResponse(const boost::json::value
 }
 
 void KRWebSocketManager::handleChatMessageEvent(const boost::json::value& frame) {
-    auto decoded = SocketResponse<boost::json::object>::fromJson(frame);
+    auto decoded = SocketResponse<KRChatMessage>::fromJson(frame);
     if (decoded && onNewChatMessage) {
         onNewChatMessage(decoded.value().data);
     }

@@ -4,12 +4,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
+#include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
 #include "platform/Dispatch/DispatchQueue.h"
 #include "platform/Dispatch/SequenceChecker.h"
@@ -35,11 +39,16 @@ std::string socketUrl(KRApiServer server);
 ///
 /// Connection states: idle, connecting (at most 20 s), connected. Every attempt that ends before
 /// it connects, for whatever reason, returns to idle, so a later `configureSocket()` tries again;
-/// after failed attempts it waits 1, 2, 4 ... up to 30 s before the next one (reset once
-/// connected). An error on a connected socket reconnects at once while the meeting runs and the
+/// after failed attempts it waits about 1, 2, 4 ... up to 30 s before the next one (each wait
+/// drawn between half and all of that, so that clients do not come back in step). A connection
+/// that ends within `kHealthyConnection` of connecting counts as failed too, except the first
+/// since the last healthy one, so a server that accepts and drops every connection is not
+/// hammered; only a connection that stayed up that long resets the count. An error on a
+/// connected socket reconnects at once (unless backing off) while the meeting runs and the
 /// network is up; a closed or dropped connection just goes idle and waits for the next
 /// `configureSocket()`. Frames to send while not connected are dropped; the login is sent again on
-/// every connect.
+/// every connect. Frames on the own connection are acknowledged by the transport on its I/O
+/// thread, before they are handed to the queue.
 ///
 /// Threading: confined to `queue`. Connection events, timers and forwarded frames run there, and
 /// so do the hooks. Hooks may call back into the manager or drop it.
@@ -52,13 +61,15 @@ public:
     static constexpr auto kKeepAliveInterval = std::chrono::seconds(25);
     static constexpr auto kFirstRetryDelay = std::chrono::seconds(1);
     static constexpr auto kMaxRetryDelay = std::chrono::seconds(30);
+    static constexpr auto kHealthyConnection = std::chrono::seconds(10);
     static constexpr std::uint16_t kNormalClosure = 1000;
 
     /// Own-connection mode; nothing connects until `configureSocket()`.
     static std::shared_ptr<KRWebSocketManager> create(
         KRApiServer serverEnvironment, std::string authToken,
         std::shared_ptr<platform::DispatchQueue> queue,
-        std::shared_ptr<platform::WebSocketTransport> transport);
+        std::shared_ptr<platform::WebSocketTransport> transport,
+        std::shared_ptr<LogCollector> logCollector = nullptr);
 
     /// Own-connection mode on the dependencies' queue, over a TLS transport with their routing.
     static std::shared_ptr<KRWebSocketManager> create(KRApiServer serverEnvironment,
@@ -106,8 +117,8 @@ public:
     std::function<void(const std::string&)> onMeetingSoftMuteEnabled;
     std::function<void(const std::string&)> onMeetingHardMuteEnabled;
     std::function<void(const std::string&)> onMeetingHardMuteDisabled;
-    /// A pushed chat message: the frame's "data" object, read by the chat model.
-    std::function<void(const boost::json::object& message)> onNewChatMessage;
+    /// A pushed chat message; frames whose data is not a chat message never get here.
+    std::function<void(const KRChatMessage& message)> onNewChatMessage;
     std::function<void()> onRecordingStarted;
     std::function<void()> onRecordingStopped;
 
@@ -119,7 +130,12 @@ private:
 public:
     KRWebSocketManager(Private, KRApiServer serverEnvironment, std::string authToken,
                        bool useCustomSocketMessages, std::shared_ptr<platform::DispatchQueue> queue,
-                       std::shared_ptr<platform::WebSocketTransport> transport);
+                       std::shared_ptr<platform::WebSocketTransport> transport,
+                       std::shared_ptr<LogCollector> logCollector);
+
+    /// The acknowledgement of a received frame, or nothing for one that is not a JSON object.
+    /// Pure; the transport calls it on its I/O thread.
+    static std::optional<std::string> acknowledgementFor(std::string_view frame);
 
 private:
     enum class State { idle, connecting, connected };
@@ -127,12 +143,15 @@ private:
     void didReceive(std::uint64_t generation, const platform::WebSocketEvent& event);
     void didConnect();
     void attemptFailed();
+    void connectionEnded(const platform::WebSocketEvent& event);
+    /// Holds the next attempt back for the `step`th wait of 1, 2, 4 ... 30 s, with jitter.
+    void backOff(int step);
     void closeConnection();
     void sendLoginSocketRequest();
     void setUpAmAliveTimer();
     void handleAmAliveTimer();
     void sendData(const SocketRequest& request);
-    void handleSocketResponse(std::string_view bytes, bool sendAcknowledgement);
+    void handleSocketResponse(std::string_view bytes);
     void handleRoomStatusUpdateResponse(const boost::json::value& frame);
     void handleChatMessageEvent(const boost::json::value& frame);
 
@@ -148,8 +167,11 @@ private:
     std::uint64_t generation_ = 0;  // tells events of a released connection apart
     std::shared_ptr<platform::Timer> amAliveTimer_;
     std::shared_ptr<platform::Timer> connectTimer_;
-    int failedAttempts_ = 0;
+    int failedAttempts_ = 0;  // attempts and short-lived connections since a healthy one
     platform::Clock::time_point nextAttemptAt_{};
+    platform::Clock::time_point connectedAt_{};
+    std::minstd_rand jitter_{std::random_device{}()};
+    KivRaneRealTimeLogger2 logger_;
 
     bool isConnectedToNetwork_ = false;
     bool isStartedManually_ = false;

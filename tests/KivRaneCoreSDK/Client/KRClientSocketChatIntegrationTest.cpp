@@ -253,8 +253,13 @@ TEST_F(KRClientSocketChatIntegrationTest, AfterTheServerDropsTheSocketTheWatchdo
     }
     for (double s : seconds) {
         std::printf("[ socket ] dropped -> logged in again: %.3f s\n", s);
-        EXPECT_LE(s, 1.5);
     }
+    // A single drop is answered at the next watchdog tick. Connections that end again soon after
+    // connecting wait a little longer each time (about 1 s, then 2 s), so a server that drops
+    // everyone is not hammered; they still come back.
+    EXPECT_LE(seconds[0], 1.5);
+    EXPECT_LE(seconds[1], 2.5);
+    EXPECT_LE(seconds[2], 3.5);
     // And what happens in the room still arrives.
     Member& b = joined("b");
     send(b, "after the drop");

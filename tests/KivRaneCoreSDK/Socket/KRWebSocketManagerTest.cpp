@@ -20,7 +20,8 @@ using platform::WebSocketEvent;
 using Kind = platform::WebSocketEvent::Kind;
 
 /// A connection that records what the manager does with it and delivers scripted events through
-/// the queue, dropping them once disconnected, as the real transport does.
+/// the queue, dropping them once disconnected, as the real transport does. Like the real one it
+/// writes the acknowledgement of a text that arrives on an open connection before handing it on.
 class FakeConnection final : public platform::WebSocketConnection {
 public:
     FakeConnection(platform::WebSocketRequest made, std::shared_ptr<platform::DispatchQueue> queue,
@@ -35,6 +36,14 @@ public:
     }
 
     void emit(Kind kind, std::string payload = {}, std::uint16_t code = 0) {
+        if (kind == Kind::connected) {
+            open_ = true;
+        }
+        if (kind == Kind::text && open_ && !stopped_->load() && request.acknowledge) {
+            if (auto ack = request.acknowledge(payload)) {
+                written.push_back(std::move(*ack));
+            }
+        }
         queue_->post([stopped = stopped_, handler = handler_,
                       event = WebSocketEvent{kind, std::move(payload), code}] {
             if (!stopped->load()) {
@@ -59,6 +68,7 @@ public:
 private:
     std::shared_ptr<platform::DispatchQueue> queue_;
     EventHandler handler_;
+    bool open_ = false;
     std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);
 };
 
@@ -93,8 +103,8 @@ public:
             };
         manager->onRecordingStarted = [this] { calls.push_back("recordingStarted"); };
         manager->onRecordingStopped = [this] { calls.push_back("recordingStopped"); };
-        manager->onNewChatMessage = [this](const boost::json::object& message) {
-            calls.push_back("chat:" + std::string(message.at("id").as_string()));
+        manager->onNewChatMessage = [this](const KRChatMessage& message) {
+            calls.push_back("chat:" + message.id);
         };
     }
 
@@ -198,8 +208,13 @@ TEST_F(KRWebSocketManagerTest, FramesAreDispatchedByEventAndPayload) {
     } table[] = {
         {R"({"event":"recordingStarted"})", "recordingStarted", "recordingStarted"},
         {R"({"event":"recordingStopped","data":1})", "recordingStopped", "recordingStopped"},
-        {R"({"event":"chatMessage","data":{"id":"m1"}})", "chatMessage", "chat:m1"},
+        {R"({"event":"chatMessage","data":{"_id":"m1","threadId":"t1"}})", "chatMessage",
+         "chat:m1"},
         {R"({"event":"chatMessage","data":"m1"})", "chatMessage", nullptr},
+        // Data that is not a chat message never reaches the chat hook.
+        {R"({"event":"chatMessage","data":{"_id":"m1"}})", "chatMessage", nullptr},
+        {R"({"event":"chatMessage","data":{"_id":"m1","threadId":7}})", "chatMessage", nullptr},
+        {R"({"event":"chatMessage","data":{"threadId":"t1","text":"hi"}})", "chatMessage", nullptr},
         {R"({"event":"chatMessageUpdate","data":{"id":"m1"}})", "chatMessageUpdate", nullptr},
         {R"({"event":"chatThreadAddOrEdit","data":{}})", "chatThreadAddOrEdit", nullptr},
         {R"({"event":"login","data":{}})", "login", nullptr},
@@ -310,27 +325,99 @@ TEST_F(KRWebSocketManagerTest, AnAttemptEndingBeforeConnectedReturnsToIdle) {
     }
 }
 
-TEST_F(KRWebSocketManagerTest, FailedAttemptsBackOffUpToThirtySecondsAndConnectingResetsIt) {
+TEST_F(KRWebSocketManagerTest, FailedAttemptsBackOffUpToThirtySecondsWithJitter) {
+    // Each wait is drawn between half and all of 1, 2, 4 ... 30 s.
     const std::vector<int> expectedWaits = {1, 2, 4, 8, 16, 30, 30};
     for (int wait : expectedWaits) {
         manager->configureSocket();
         const std::size_t made = transport->connections.size();
         last().emit(Kind::error);
         queue->runPending();
-        advance(std::chrono::seconds(wait) - 1ms);
+        const auto full = std::chrono::milliseconds(wait * 1000);
+        advance(full / 2 - 1ms);
         manager->configureSocket();
         EXPECT_EQ(transport->connections.size(), made) << "wait " << wait;
-        advance(1ms);
+        advance(full - full / 2 + 1ms);
     }
+    // Connecting alone does not reset the waits; a connection that stayed up does.
     connectNow();
     manager->releaseCurrentSocket();
     manager->configureSocket();
     last().emit(Kind::error);
     queue->runPending();
+    advance(15s - 1ms);
+    std::size_t made = transport->connections.size();
+    manager->configureSocket();
+    EXPECT_EQ(transport->connections.size(), made);
+    advance(15s + 1ms);
+    connectNow();
+    advance(KRWebSocketManager::kHealthyConnection);
+    manager->releaseCurrentSocket();
+    manager->configureSocket();
+    last().emit(Kind::error);
+    queue->runPending();
     advance(1s);
-    const std::size_t made = transport->connections.size();
+    made = transport->connections.size();
     manager->configureSocket();
     EXPECT_EQ(transport->connections.size(), made + 1);
+}
+
+TEST_F(KRWebSocketManagerTest, ConnectionsThatEndSoonAfterConnectingBackOff) {
+    const struct {
+        const char* name;
+        Kind kind;
+        std::uint16_t code;
+    } table[] = {
+        {"close 1000", Kind::disconnected, 1000}, {"close 1011", Kind::disconnected, 1011},
+        {"dropped", Kind::disconnected, 1006},    {"too big", Kind::disconnected, 1009},
+        {"invalid text", Kind::disconnected, 1007}, {"error", Kind::error, 0},
+    };
+    for (const auto& row : table) {
+        SetUp();
+        transport->connections.clear();
+        // A server that accepts and ends every connection at once.
+        std::vector<int> waits;
+        for (int round = 0; round < 8; ++round) {
+            manager->configureSocket();
+            if (transport->connections.size() == static_cast<std::size_t>(round)) {
+                // Backing off: count whole seconds until the next attempt is let through.
+                int waited = 0;
+                while (transport->connections.size() == static_cast<std::size_t>(round) &&
+                       waited < 60) {
+                    advance(1s);
+                    ++waited;
+                    manager->configureSocket();
+                }
+                waits.push_back(waited);
+            } else {
+                waits.push_back(0);
+            }
+            ASSERT_EQ(transport->connections.size(), static_cast<std::size_t>(round + 1))
+                << row.name;
+            last().emit(Kind::connected);
+            queue->runPending();
+            last().emit(row.kind, "gone", row.code);
+            queue->runPending();
+        }
+        // The first end is answered at once, then the waits grow (jitter aside) up to 30 s.
+        ASSERT_EQ(waits.size(), 8u);
+        EXPECT_EQ(waits[0], 0) << row.name;
+        EXPECT_EQ(waits[1], 0) << row.name;
+        const int bounds[][2] = {{1, 1}, {1, 2}, {2, 4}, {4, 8}, {8, 16}, {15, 30}};
+        for (std::size_t i = 2; i < waits.size(); ++i) {
+            EXPECT_GE(waits[i], bounds[i - 2][0]) << row.name << " round " << i;
+            EXPECT_LE(waits[i], bounds[i - 2][1]) << row.name << " round " << i;
+        }
+        // A connection that stayed up resets it: its end is answered at once.
+        advance(60s);
+        connectNow();
+        advance(KRWebSocketManager::kHealthyConnection);
+        const std::size_t made = transport->connections.size();
+        last().emit(row.kind, "gone", row.code);
+        queue->runPending();
+        manager->configureSocket();
+        EXPECT_EQ(transport->connections.size(), made + 1) << row.name;
+    }
 }
 
 TEST_F(KRWebSocketManagerTest, PeerCloseOrDroppedConnectionGoesIdleAndWaitsForTheNextRequest) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,13 @@ namespace kr::platform {
 namespace {
 
 using namespace std::chrono_literals;
+
+WebSocketRequest requestFor(std::string url) {
+    WebSocketRequest request;
+    request.url = std::move(url);
+    request.timeout = 10s;
+    return request;
+}
 
 TEST(TlsWebSocketTransportIntegrationTest, VerificationIsAlwaysOn) {
     test::LocalMeetingService service;
@@ -36,7 +44,7 @@ TEST(TlsWebSocketTransportIntegrationTest, VerificationIsAlwaysOn) {
         auto transport = makeTlsWebSocketTransport(row.routing);
         std::vector<WebSocketEvent::Kind> events;
         auto connection = transport->makeConnection(
-            WebSocketRequest{row.url, 10s}, queue,
+            requestFor(row.url), queue,
             [&](const WebSocketEvent& event) { events.push_back(event.kind); });
         connection->connect();
         ASSERT_TRUE(queue->runUntil([&] { return !events.empty(); }, 15s)) << row.name;
@@ -54,7 +62,7 @@ TEST(TlsWebSocketTransportIntegrationTest, NoEventAfterDisconnectAndWritesAfterT
     auto transport = makeTlsWebSocketTransport(routing);
     std::vector<WebSocketEvent> events;
     auto connection =
-        transport->makeConnection(WebSocketRequest{"wss://meet.kivrane.com/ws", 10s}, queue,
+        transport->makeConnection(requestFor("wss://meet.kivrane.com/ws"), queue,
                                   [&](const WebSocketEvent& event) { events.push_back(event); });
     connection->connect();
     ASSERT_TRUE(queue->runUntil([&] { return !events.empty(); }, 15s));
@@ -73,6 +81,54 @@ TEST(TlsWebSocketTransportIntegrationTest, NoEventAfterDisconnectAndWritesAfterT
     queue->runFor(50ms);
     EXPECT_EQ(events.size(), 2u);
     EXPECT_EQ(service.roomSocket().receivedFrames().size(), 1u);
+}
+
+TEST(TlsWebSocketTransportIntegrationTest, ReadingWaitsForTheQueueAndAcknowledgementsDoNotPileUp) {
+    test::LocalMeetingService service;
+    auto& hub = service.roomSocket();
+    HttpRouting routing{{"::127.0.0.1:" + std::to_string(service.port())}, service.caFile(), {}};
+    auto queue = MainQueue::create();
+    auto transport = makeTlsWebSocketTransport(routing);
+    WebSocketRequest request = requestFor("wss://meet.kivrane.com/ws");
+    request.acknowledge = [](std::string_view text) -> std::optional<std::string> {
+        return text.substr(0, 4) == "push" ? std::optional<std::string>("ack") : std::nullopt;
+    };
+    std::vector<WebSocketEvent> events;
+    auto connection = transport->makeConnection(
+        request, queue, [&](const WebSocketEvent& event) { events.push_back(event); });
+    connection->connect();
+    ASSERT_TRUE(queue->runUntil([&] { return !events.empty(); }, 15s));
+    ASSERT_EQ(events[0].kind, WebSocketEvent::Kind::connected);
+    const std::string token = service.issueUserToken("user-2", "Bo");
+    connection->write(R"({"event":"login","data":{"token":")" + token + R"("}})");
+    ASSERT_TRUE(queue->runUntil([&] { return events.size() == 2; }, 10s));  // login answer
+    const auto acks = [&] {
+        std::size_t count = 0;
+        for (const auto& frame : hub.receivedFrames()) {
+            count += frame.text == "ack" ? 1 : 0;
+        }
+        return count;
+    };
+
+    // Far more than the socket buffers hold, while the queue does not run.
+    constexpr std::size_t kFrames = 6000;
+    const std::string filler(4096, 'f');
+    for (std::size_t i = 0; i < kFrames; ++i) {
+        hub.pushToAll("push " + std::to_string(i) + " " + filler);
+    }
+    ASSERT_TRUE(hub.waitUntil(
+        [&] { return acks() >= WebSocketConnection::kMaxUndeliveredMessages; }, 10s));
+    // The client stopped reading: the rest stays with the server.
+    EXPECT_FALSE(hub.waitUntil([&] { return hub.unwrittenFrameCount() == 0; }, 1s));
+    EXPECT_LE(acks(), WebSocketConnection::kMaxUndeliveredMessages);
+
+    ASSERT_TRUE(queue->runUntil([&] { return events.size() == 2 + kFrames; }, 60s))
+        << events.size();
+    for (std::size_t i = 0; i < kFrames; ++i) {
+        ASSERT_EQ(events[2 + i].payload, "push " + std::to_string(i) + " " + filler);
+    }
+    EXPECT_TRUE(hub.waitUntil([&] { return acks() == kFrames; }, 10s)) << acks();
+    connection->disconnect(1000);
 }
 
 }  // namespace
