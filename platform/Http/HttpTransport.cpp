@@ -262,16 +262,16 @@ private:
 
     bool connected() const { return !settings_.isConnected || settings_.isConnected(); }
 
-    // Hands waiting transfers to curl in arrival order while connected, keeping at most a few
-    // per allowed connection inside curl (the rest wait here, cheaply), and fails those whose
-    // deadline has passed.
+    // Hands waiting transfers to curl in arrival order while connected, no more at a time than
+    // one host may have connections (the rest wait here, cheaply: a transfer curl must hold back
+    // for a free connection costs it far more), and fails those whose deadline has passed.
     void startWaitingTransfers(SteadyTime now) {
         if (waiting_.empty()) {
             return;
         }
         const bool online = connected();
-        const std::size_t maxActive =
-            static_cast<std::size_t>(std::max(1L, settings_.maxConnectionsPerHost)) * 4;
+        const auto maxActive =
+            static_cast<std::size_t>(std::max(1L, settings_.maxConnectionsPerHost));
         while (online && !waiting_.empty() && activeCount_ < maxActive) {
             auto transfer = std::move(waiting_.front());
             waiting_.pop_front();
