@@ -65,8 +65,8 @@ double secondsPerIteration(benchmark::State& state, GetAll getAll) {
 }
 
 /// Reports a client run's time as a ratio of the bare run (in `bareRuns`) with the same delay.
-void reportVersusBare(benchmark::State& state, const std::map<long, double>& bareRuns,
-                      long delayMs, double seconds) {
+void reportVersusBare(benchmark::State& state, const std::map<long, double>& bareRuns, long delayMs,
+                      double seconds) {
     const auto bare = bareRuns.find(delayMs);
     if (bare != bareRuns.end() && bare->second > 0) {
         state.counters["vs_bare"] = seconds / bare->second;
@@ -253,7 +253,12 @@ void NetworkClientIdle(benchmark::State& state) {
 
 // Bare runs first, so the client runs can report against them.
 BENCHMARK(BareCurlEasy)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BareCurlMulti)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BareCurlMulti)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 BENCHMARK(NetworkClient)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(NetworkClientConcurrent)
     ->Arg(0)

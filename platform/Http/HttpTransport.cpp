@@ -144,11 +144,11 @@ struct Transfer {
     HttpRequest request;
     std::shared_ptr<DispatchQueue> queue;
     HttpCompletion completion;
-    SteadyTime deadline;            // the whole exchange, from `send` to the completion
-    bool boundByRequest = false;    // the deadline is the request's own time-out
-    bool resendable = false;        // a safe method: curl may send it once more
-    bool resent = false;            // ... which it did
-    bool refusedResend = false;     // curl tried to send it again and was stopped
+    SteadyTime deadline;          // the whole exchange, from `send` to the completion
+    bool boundByRequest = false;  // the deadline is the request's own time-out
+    bool resendable = false;      // a safe method: curl may send it once more
+    bool resent = false;          // ... which it did
+    bool refusedResend = false;   // curl tried to send it again and was stopped
     bool tooLarge = false;
     int requestsSent = 0;
     std::size_t maxReplyBytes = 0;
@@ -165,8 +165,8 @@ struct Transfer {
 
     // Links the lines of `headerText` into `headerList`; `headerText` must not change after.
     void linkHeaderList() {
-        const auto lines = static_cast<std::size_t>(
-            std::count(headerText.begin(), headerText.end(), '\0'));
+        const auto lines =
+            static_cast<std::size_t>(std::count(headerText.begin(), headerText.end(), '\0'));
         headerList.resize(lines);
         char* line = headerText.data();
         for (std::size_t i = 0; i < lines; ++i) {
@@ -333,9 +333,9 @@ private:
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
         // Refuses at once a reply that announces a length past the limit; `onBody` catches the rest.
-        const auto maxFileSize = std::min<std::size_t>(
-            settings_.maxReplyBytes,
-            static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max()));
+        const auto maxFileSize =
+            std::min<std::size_t>(settings_.maxReplyBytes,
+                                  static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max()));
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxFileSize));
         if (!routing.caFile.empty()) {
             curl_easy_setopt(easy, CURLOPT_CAINFO, routing.caFile.c_str());

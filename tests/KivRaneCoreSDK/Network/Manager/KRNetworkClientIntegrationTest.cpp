@@ -148,13 +148,13 @@ TEST_F(KRNetworkClientIntegrationTest, PostOnAConnectionThatDiesReachesTheServer
     server.route("POST", "/api/rooms/warm/whiteboard",
                  ServerReply::json(200, R"({"success":true})"));
     server.route("POST", "/api/rooms/gone/whiteboard", ServerReply::dropped());
-    ASSERT_TRUE(
-        send(AckRequest(KRAPIPath::startRemoteWhiteboard("warm"), KRHTTPMethod::post)).getResult().ok());
+    ASSERT_TRUE(send(AckRequest(KRAPIPath::startRemoteWhiteboard("warm"), KRHTTPMethod::post))
+                    .getResult()
+                    .ok());
 
-    const auto result =
-        send(AckRequest(KRAPIPath::startRemoteWhiteboard("gone"), KRHTTPMethod::post, {},
-                        {{"message", "hello"}}))
-            .getResult();
+    const auto result = send(AckRequest(KRAPIPath::startRemoteWhiteboard("gone"),
+                                        KRHTTPMethod::post, {}, {{"message", "hello"}}))
+                            .getResult();
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().kind(), Kind::networkFailure);
     const auto received = server.requests();
