@@ -48,18 +48,33 @@ kr::test::LocalHttpsServer& server(long delayMs) {
     return *slot;
 }
 
-/// Runs `getAll` once per benchmark iteration and returns its mean wall time in seconds. `getAll`
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+/// Runs `getAll` once per benchmark iteration and returns its mean wall time in seconds; also
+/// reports the CPU the whole process (every thread, the server's too) spent per GET. `getAll`
 /// returns false after reporting an error, which ends the run.
 template <class GetAll>
 double secondsPerIteration(benchmark::State& state, GetAll getAll) {
     std::chrono::duration<double> total{};
+    double cpu = 0;
     for (auto _ : state) {
+        const double cpuBefore = cpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         const bool ok = getAll();
         total += std::chrono::steady_clock::now() - start;
+        cpu += cpuSeconds() - cpuBefore;
         if (!ok) {
             break;
         }
+    }
+    if (state.iterations() > 0) {
+        state.counters["process_cpu_us_per_get"] =
+            1e6 * cpu / static_cast<double>(state.iterations() * kGets);
     }
     return state.iterations() > 0 ? total.count() / static_cast<double>(state.iterations()) : 0;
 }
@@ -222,13 +237,6 @@ void NetworkClientConcurrent(benchmark::State& state) {
             }
             return true;
         }));
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // A client that has made a GET and then sits idle, as one does through most of a meeting: the
