@@ -7,8 +7,8 @@
 #include <deque>
 #include <limits>
 #include <mutex>
+#include <string>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 
 namespace kr::platform {
@@ -44,6 +44,21 @@ std::string_view trim(std::string_view s) {
         s.remove_suffix(1);
     }
     return s;
+}
+
+constexpr char kNoExpect[] = "Expect:";
+
+// Appends one header line, NUL-terminated, as curl takes it from a header list.
+void appendHeaderLine(std::string& text, std::string_view name, std::string_view value) {
+    text.append(name);
+    // "Name;" is curl's way of sending a header with an empty value.
+    if (value.empty()) {
+        text.push_back(';');
+    } else {
+        text.append(": ");
+        text.append(value);
+    }
+    text.push_back('\0');
 }
 
 bool isSafeHeaderName(std::string_view name) {
@@ -123,29 +138,42 @@ std::optional<std::string> findHeader(const HttpHeaders& headers, std::string_vi
     return std::nullopt;
 }
 
-// One transfer from `send` to its completion. Owned by the I/O thread once handed over.
+// One transfer from `send` to its completion. Owned by the I/O thread once handed over; while
+// curl runs it, its handle's private pointer leads back to it.
 struct Transfer {
     HttpRequest request;
     std::shared_ptr<DispatchQueue> queue;
     HttpCompletion completion;
-    std::chrono::milliseconds timeout{};
-    SteadyTime submitted;
-    SteadyTime lastActivity;
-    SteadyTime deadline;  // overall, set when the transfer is handed to curl
-    std::size_t maxReplyBytes = 0;
-    std::size_t headerBytes = 0;  // received so far, over every response of the transfer
+    SteadyTime deadline;          // the whole exchange, from `send` to the completion
+    bool boundByRequest = false;  // the deadline is the request's own time-out
+    bool resendable = false;      // a safe method: curl may send it once more
+    bool resent = false;          // ... which it did
+    bool refusedResend = false;   // curl tried to send it again and was stopped
     bool tooLarge = false;
+    int requestsSent = 0;
+    std::size_t maxReplyBytes = 0;
+    std::size_t headerBytes = 0;        // received so far, over every response of the transfer
+    std::size_t headerBytesAtSend = 0;  // ... when the latest request went out
     CURL* easy = nullptr;
-    curl_slist* headerList = nullptr;
-    curl_slist* connectTo = nullptr;
+    // Header lines, NUL-separated, and the list curl reads them through (curl never frees it).
+    std::string headerText;
+    std::vector<curl_slist> headerList;
     HttpResponse response;
-    curl_off_t seenDown = 0;
-    curl_off_t seenUp = 0;
+    Transfer* previous = nullptr;  // neighbours among the transfers inside curl
+    Transfer* next = nullptr;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
-    ~Transfer() {
-        curl_slist_free_all(headerList);
-        curl_slist_free_all(connectTo);
+    // Links the lines of `headerText` into `headerList`; `headerText` must not change after.
+    void linkHeaderList() {
+        const auto lines =
+            static_cast<std::size_t>(std::count(headerText.begin(), headerText.end(), '\0'));
+        headerList.resize(lines);
+        char* line = headerText.data();
+        for (std::size_t i = 0; i < lines; ++i) {
+            headerList[i].data = line;
+            headerList[i].next = i + 1 < lines ? &headerList[i + 1] : nullptr;
+            line += std::char_traits<char>::length(line) + 1;
+        }
     }
 };
 
@@ -160,6 +188,12 @@ public:
         share_ = curl_share_init();
         curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
         curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        for (const auto& entry : settings_.routing.connectTo) {
+            connectTo_ = curl_slist_append(connectTo_, entry.c_str());
+        }
+        for (const auto& header : settings_.sessionHeaders) {
+            appendHeaderLine(sessionHeaderText_, header.name, header.value);
+        }
         thread_ = std::thread([this] { run(); });
     }
 
@@ -179,16 +213,24 @@ public:
         }
         curl_multi_cleanup(multi_);
         curl_share_cleanup(share_);
+        curl_slist_free_all(connectTo_);
     }
 
     const HttpTransportSettings& settings() const { return settings_; }
+    const std::string& sessionHeaderText() const { return sessionHeaderText_; }
 
     void submit(std::unique_ptr<Transfer> transfer) {
+        bool wasEmpty = false;
         {
             std::lock_guard lock(mutex_);
+            wasEmpty = incoming_.empty();
             incoming_.push_back(std::move(transfer));
         }
-        curl_multi_wakeup(multi_);
+        // A non-empty list has a wake-up on its way already: the I/O thread empties the list
+        // only after it was woken for it.
+        if (wasEmpty) {
+            curl_multi_wakeup(multi_);
+        }
     }
 
 private:
@@ -202,41 +244,41 @@ private:
                 }
                 arrived.swap(incoming_);
             }
-            const auto now = std::chrono::steady_clock::now();
             for (auto& transfer : arrived) {
                 waiting_.push_back(std::move(transfer));
             }
             arrived.clear();
-            startWaitingTransfers(now);
+            startWaitingTransfers(std::chrono::steady_clock::now());
 
             int running = 0;
             curl_multi_perform(multi_, &running);
-            collectFinished();
-            expireIdleTransfers(std::chrono::steady_clock::now());
-            curl_multi_poll(multi_, nullptr, 0, pollTimeoutMs(), nullptr);
+            const bool freedSlots = collectFinished();
+            // Transfers that finished made room for waiting ones: start them without sleeping.
+            const int timeout = freedSlots && !waiting_.empty() ? 0 : pollTimeoutMs();
+            curl_multi_poll(multi_, nullptr, 0, timeout, nullptr);
         }
         cancelEverything();
     }
 
     bool connected() const { return !settings_.isConnected || settings_.isConnected(); }
 
-    // Hands waiting transfers to curl in arrival order while connected, keeping at most a few
-    // per allowed connection inside curl (the rest wait here, cheaply), and fails those that have
-    // waited longer than their time-out.
+    // Hands waiting transfers to curl in arrival order while connected, no more at a time than
+    // one host may have connections (the rest wait here, cheaply: a transfer curl must hold back
+    // for a free connection costs it far more), and fails those whose deadline has passed.
     void startWaitingTransfers(SteadyTime now) {
         if (waiting_.empty()) {
             return;
         }
         const bool online = connected();
-        const std::size_t maxActive =
-            static_cast<std::size_t>(std::max(1L, settings_.maxConnectionsPerHost)) * 4;
-        while (online && !waiting_.empty() && active_.size() < maxActive) {
+        const auto maxActive =
+            static_cast<std::size_t>(std::max(1L, settings_.maxConnectionsPerHost));
+        while (online && !waiting_.empty() && activeCount_ < maxActive) {
             auto transfer = std::move(waiting_.front());
             waiting_.pop_front();
-            start(std::move(transfer));
+            start(std::move(transfer), now);
         }
         for (auto it = waiting_.begin(); it != waiting_.end();) {
-            if (now - (*it)->submitted >= (*it)->timeout) {
+            if (now >= (*it)->deadline) {
                 auto transfer = std::move(*it);
                 it = waiting_.erase(it);
                 finish(std::move(transfer),
@@ -249,35 +291,39 @@ private:
         }
     }
 
-    void start(std::unique_ptr<Transfer> transfer) {
+    void start(std::unique_ptr<Transfer> transfer, SteadyTime now) {
+        // curl bounds the rest of the exchange; zero would mean no bound at all to it.
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(transfer->deadline - now).count();
+        if (left <= 0) {
+            finish(std::move(transfer), HttpError{HttpErrorCode::timedOut, timeoutText(*transfer)});
+            return;
+        }
         CURL* easy = acquireHandle();
         if (easy == nullptr) {
             finish(std::move(transfer), HttpError{HttpErrorCode::other, "cannot create a handle"});
             return;
         }
         transfer->easy = easy;
-        configure(*transfer);
-        transfer->lastActivity = std::chrono::steady_clock::now();
-        transfer->deadline = transfer->lastActivity + settings_.totalTimeout;
+        configure(*transfer, static_cast<long>(left));
         if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
             releaseHandle(*transfer);
             finish(std::move(transfer), HttpError{HttpErrorCode::other, "cannot start transfer"});
             return;
         }
-        Transfer* raw = transfer.get();
-        active_.emplace(raw, std::move(transfer));
+        link(transfer.release());
     }
 
-    void configure(Transfer& t) {
-        CURL* easy = t.easy;
-        const HttpRouting& routing = settings_.routing;
-        const HttpRequest& request = t.request;
+    static const char* timeoutText(const Transfer& t) {
+        return t.boundByRequest ? "the request timed out"
+                                : "the transfer exceeded its overall deadline";
+    }
 
-        curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
-        curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+    // What every transfer on a handle shares; set once per handle, as handles are reused.
+    void configureHandle(CURL* easy) {
+        const HttpRouting& routing = settings_.routing;
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorBuffer);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
         curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
@@ -286,25 +332,42 @@ private:
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.timeout.count()));
         // Refuses at once a reply that announces a length past the limit; `onBody` catches the rest.
-        const auto maxFileSize = std::min<std::size_t>(
-            t.maxReplyBytes, static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max()));
+        const auto maxFileSize =
+            std::min<std::size_t>(settings_.maxReplyBytes,
+                                  static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max()));
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxFileSize));
         if (!routing.caFile.empty()) {
             curl_easy_setopt(easy, CURLOPT_CAINFO, routing.caFile.c_str());
             curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
         }
-        for (const auto& entry : routing.connectTo) {
-            t.connectTo = curl_slist_append(t.connectTo, entry.c_str());
-        }
-        if (t.connectTo != nullptr) {
-            curl_easy_setopt(easy, CURLOPT_CONNECT_TO, t.connectTo);
+        if (connectTo_ != nullptr) {
+            curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo_);
         }
         if (!settings_.acceptEncoding.empty()) {
             curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, settings_.acceptEncoding.c_str());
         }
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::onBody);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+        curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Impl::onRequestSent);
+    }
 
+    // What differs from one transfer to the next; every option a previous transfer on the same
+    // handle may have set is set again here.
+    static void configure(Transfer& t, long timeoutMs) {
+        CURL* easy = t.easy;
+        const HttpRequest& request = t.request;
+
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
+        curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorBuffer);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMs);
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList.data());
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+        curl_easy_setopt(easy, CURLOPT_PREREQDATA, &t);
+
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
         if (request.body) {
             curl_easy_setopt(easy, CURLOPT_POST, 1L);
             curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
@@ -313,8 +376,6 @@ private:
             if (request.method != "POST") {
                 curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
             }
-        } else if (request.method == "GET") {
-            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
         } else if (request.method == "POST") {
             curl_easy_setopt(easy, CURLOPT_POST, 1L);
             curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
@@ -322,32 +383,11 @@ private:
         } else if (request.method == "HEAD") {
             curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         } else {
-            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+            if (request.method != "GET") {
+                curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+            }
         }
-
-        auto appendHeader = [&t](const HttpHeader& header) {
-            // "Name;" is curl's way of sending a header with an empty value.
-            const std::string line =
-                header.value.empty() ? header.name + ";" : header.name + ": " + header.value;
-            t.headerList = curl_slist_append(t.headerList, line.c_str());
-        };
-        for (const auto& header : settings_.sessionHeaders) {
-            appendHeader(header);
-        }
-        for (const auto& header : request.headers) {
-            appendHeader(header);
-        }
-        // Never wait for a "100 Continue" round trip before sending a body.
-        t.headerList = curl_slist_append(t.headerList, "Expect:");
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList);
-
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::onBody);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
     }
 
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
@@ -357,7 +397,6 @@ private:
             return 0;  // curl aborts the transfer with a write error
         }
         t->response.body.append(data, size * count);
-        t->lastActivity = std::chrono::steady_clock::now();
         return size * count;
     }
 
@@ -371,7 +410,6 @@ private:
             return 0;  // curl aborts the transfer with a write error
         }
         t->headerBytes += line.size();
-        t->lastActivity = std::chrono::steady_clock::now();
         if (line.rfind("HTTP/", 0) == 0) {
             // A new response starts (after a redirect or an interim reply): keep only its headers.
             t->response.headers.clear();
@@ -385,29 +423,37 @@ private:
         return line.size();
     }
 
-    static int onProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
+    // Called by curl just before each request of the transfer goes out: the first, each one after
+    // a redirect, and the one curl sends again on a new connection when a reused connection died
+    // before any reply. That last one is told apart by the missing reply to the request before.
+    static int onRequestSent(void* user, char*, char*, int, int) {
         auto* t = static_cast<Transfer*>(user);
-        if (dlnow != t->seenDown || ulnow != t->seenUp) {
-            t->seenDown = dlnow;
-            t->seenUp = ulnow;
-            t->lastActivity = std::chrono::steady_clock::now();
+        if (t->requestsSent > 0 && t->headerBytes == t->headerBytesAtSend) {
+            // The request before may have reached the server: only a safe method goes again,
+            // and only once.
+            if (!t->resendable || t->resent) {
+                t->refusedResend = true;
+                return CURL_PREREQFUNC_ABORT;
+            }
+            t->resent = true;
         }
-        return 0;
+        ++t->requestsSent;
+        t->headerBytesAtSend = t->headerBytes;
+        return CURL_PREREQFUNC_OK;
     }
 
-    void collectFinished() {
+    // Finishes the transfers curl is done with; true when there were any.
+    bool collectFinished() {
+        bool any = false;
         int remaining = 0;
         while (CURLMsg* message = curl_multi_info_read(multi_, &remaining)) {
             if (message->msg != CURLMSG_DONE) {
                 continue;
             }
             const CURLcode code = message->data.result;
-            auto it = active_.find(transferOf(message->easy_handle));
-            if (it == active_.end()) {
-                continue;
-            }
-            auto transfer = std::move(it->second);
-            active_.erase(it);
+            std::unique_ptr<Transfer> transfer(transferOf(message->easy_handle));
+            unlink(transfer.get());
+            any = true;
             if (code == CURLE_OK) {
                 long status = 0;
                 curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
@@ -419,6 +465,16 @@ private:
                 releaseHandle(*transfer);
                 finish(std::move(transfer), HttpError{HttpErrorCode::replyTooLarge,
                                                       "the reply exceeded the size limit"});
+            } else if (transfer->refusedResend) {
+                releaseHandle(*transfer);
+                finish(std::move(transfer),
+                       HttpError{HttpErrorCode::connectionLost,
+                                 "the connection closed before a reply; the request may have "
+                                 "reached the server and was not sent again"});
+            } else if (code == CURLE_OPERATION_TIMEDOUT) {
+                releaseHandle(*transfer);
+                const char* text = timeoutText(*transfer);
+                finish(std::move(transfer), HttpError{HttpErrorCode::timedOut, text});
             } else {
                 std::string text = transfer->errorBuffer[0] != '\0'
                                        ? std::string(transfer->errorBuffer)
@@ -427,38 +483,15 @@ private:
                 finish(std::move(transfer), HttpError{mapCurlCode(code), std::move(text)});
             }
         }
-    }
-
-    void expireIdleTransfers(SteadyTime now) {
-        for (auto it = active_.begin(); it != active_.end();) {
-            const Transfer& t = *it->second;
-            const bool idle = now - t.lastActivity >= t.timeout;
-            if (idle || now >= t.deadline) {
-                auto transfer = std::move(it->second);
-                it = active_.erase(it);
-                releaseHandle(*transfer);
-                finish(std::move(transfer),
-                       HttpError{HttpErrorCode::timedOut,
-                                 idle ? "the request timed out"
-                                      : "the transfer exceeded its overall deadline"});
-            } else {
-                ++it;
-            }
-        }
+        return any;
     }
 
     int pollTimeoutMs() const {
         long curlTimeout = -1;
         curl_multi_timeout(multi_, &curlTimeout);
         long wait = curlTimeout < 0 ? 1000 : curlTimeout;
-        const auto now = std::chrono::steady_clock::now();
-        for (const auto& [raw, transfer] : active_) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::min(transfer->lastActivity + transfer->timeout, transfer->deadline) - now);
-            wait = std::min<long>(wait, std::max<long>(0, left.count() + 1));
-        }
         if (!waiting_.empty()) {
-            wait = std::min(wait, 50L);  // re-check the connectivity probe and waiting time-outs
+            wait = std::min(wait, 50L);  // re-check the connectivity probe and waiting deadlines
         }
         return static_cast<int>(std::clamp(wait, 0L, 1000L));
     }
@@ -469,14 +502,36 @@ private:
         return reinterpret_cast<Transfer*>(pointer);
     }
 
+    void link(Transfer* t) {
+        t->previous = nullptr;
+        t->next = active_;
+        if (active_ != nullptr) {
+            active_->previous = t;
+        }
+        active_ = t;
+        ++activeCount_;
+    }
+
+    void unlink(Transfer* t) {
+        (t->previous != nullptr ? t->previous->next : active_) = t->next;
+        if (t->next != nullptr) {
+            t->next->previous = t->previous;
+        }
+        t->previous = t->next = nullptr;
+        --activeCount_;
+    }
+
     CURL* acquireHandle() {
         if (!idleHandles_.empty()) {
             CURL* easy = idleHandles_.back();
             idleHandles_.pop_back();
-            curl_easy_reset(easy);
             return easy;
         }
-        return curl_easy_init();
+        CURL* easy = curl_easy_init();
+        if (easy != nullptr) {
+            configureHandle(easy);
+        }
+        return easy;
     }
 
     void releaseHandle(Transfer& t) {
@@ -484,7 +539,7 @@ private:
             return;
         }
         curl_multi_remove_handle(multi_, t.easy);
-        if (idleHandles_.size() < 16) {
+        if (idleHandles_.size() < kMaxIdleHandles) {
             idleHandles_.push_back(t.easy);
         } else {
             curl_easy_cleanup(t.easy);
@@ -523,19 +578,24 @@ private:
             all.push_back(std::move(t));
         }
         waiting_.clear();
-        for (auto& [raw, t] : active_) {
+        while (active_ != nullptr) {
+            std::unique_ptr<Transfer> t(active_);
+            unlink(t.get());
             releaseHandle(*t);
             all.push_back(std::move(t));
         }
-        active_.clear();
         for (auto& t : all) {
             finish(std::move(t), HttpError{HttpErrorCode::cancelled, "the transfer was cancelled"});
         }
     }
 
+    static constexpr std::size_t kMaxIdleHandles = 64;
+
     const HttpTransportSettings settings_;
     CURLM* multi_ = nullptr;
     CURLSH* share_ = nullptr;
+    curl_slist* connectTo_ = nullptr;  // read by curl for every transfer; freed last
+    std::string sessionHeaderText_;    // the session headers as NUL-separated header lines
     std::thread thread_;
 
     std::mutex mutex_;  // guards incoming_ and stopping_
@@ -544,7 +604,8 @@ private:
 
     // I/O thread only.
     std::deque<std::unique_ptr<Transfer>> waiting_;
-    std::unordered_map<Transfer*, std::unique_ptr<Transfer>> active_;
+    Transfer* active_ = nullptr;  // owned; the transfers inside curl, linked through `next`
+    std::size_t activeCount_ = 0;
     std::vector<CURL*> idleHandles_;
 };
 
@@ -582,16 +643,36 @@ kr::Result<kr::Unit, HttpError> HttpTransport::send(HttpRequest request,
     if (!isSafeHeaderName(request.method)) {
         return kr::Failure{HttpError{HttpErrorCode::invalidRequest, "bad method"}};
     }
+    const HttpTransportSettings& settings = impl_->settings();
     auto transfer = std::make_unique<Transfer>();
-    transfer->timeout = request.timeout;
-    transfer->maxReplyBytes = impl_->settings().maxReplyBytes;
-    if (const auto cap = impl_->settings().routing.maxTimeout) {
-        transfer->timeout = std::min(transfer->timeout, *cap);
+    const auto now = std::chrono::steady_clock::now();
+    auto timeout = request.timeout.value_or(settings.totalTimeout);
+    transfer->boundByRequest = request.timeout.has_value();
+    if (const auto cap = settings.routing.maxTimeout) {
+        timeout = std::min(timeout, *cap);
     }
+    transfer->deadline = now + timeout;
+    transfer->maxReplyBytes = settings.maxReplyBytes;
+    transfer->resendable =
+        request.method == "GET" || request.method == "HEAD" || request.method == "OPTIONS";
+    // The header lines are built here, on the caller's thread, so the I/O thread only hands
+    // them to curl.
+    std::string& text = transfer->headerText;
+    std::size_t size = impl_->sessionHeaderText().size() + sizeof kNoExpect;
+    for (const auto& header : request.headers) {
+        size += header.name.size() + header.value.size() + 3;
+    }
+    text.reserve(size);
+    text = impl_->sessionHeaderText();
+    for (const auto& header : request.headers) {
+        appendHeaderLine(text, header.name, header.value);
+    }
+    // Never wait for a "100 Continue" round trip before sending a body.
+    text.append(kNoExpect, sizeof kNoExpect);
+    transfer->linkHeaderList();
     transfer->request = std::move(request);
     transfer->queue = std::move(queue);
     transfer->completion = std::move(completion);
-    transfer->submitted = std::chrono::steady_clock::now();
     impl_->submit(std::move(transfer));
     return kr::Unit{};
 }

@@ -32,9 +32,10 @@ struct HttpRequest {
     std::string url;                  ///< absolute "https://" URL, sent exactly as given
     HttpHeaders headers;              ///< sent after the transport's session headers, in this order
     std::optional<std::string> body;  ///< sent as is; std::nullopt sends no body at all
-    /// Idle time-out: the transfer fails with `timedOut` when no byte moves for this long. A
-    /// transfer waiting for connectivity waits at most this long in total.
-    std::chrono::milliseconds timeout{std::chrono::seconds(60)};
+    /// Bounds the whole exchange, from `send` to the completion: waiting for connectivity,
+    /// connecting, sending and receiving, however steadily bytes keep arriving. Fails with
+    /// `timedOut`. Unset: the transport's `totalTimeout` bounds it instead.
+    std::optional<std::chrono::milliseconds> timeout;
 };
 
 /// The final HTTP response of an exchange (after redirects).
@@ -47,11 +48,12 @@ struct HttpResponse {
 /// Why an exchange produced no HTTP response.
 enum class HttpErrorCode {
     cancelled,  ///< the transport was destroyed while the transfer was in flight
-    timedOut,   ///< idle time-out, overall deadline, or no connectivity within the time-out
+    timedOut,   ///< the request's time-out or the transport's overall deadline passed
     cannotResolveHost,
     cannotConnect,
     secureConnectionFailed,  ///< TLS handshake, certificate or host-name verification failed
-    connectionLost,          ///< the peer closed or reset the connection mid-exchange
+    connectionLost,          ///< the peer closed or reset the connection mid-exchange; a
+                             ///< request that may have reached the server is not sent again
     tooManyRedirects,        ///< also a redirect to anything but https
     invalidRequest,          ///< refused before sending (bad URL, unsafe header value)
     replyTooLarge,           ///< the reply grew past the transport's `maxReplyBytes`
@@ -98,16 +100,18 @@ struct HttpTransportSettings {
     /// with `replyTooLarge`, so a broken or hostile server cannot make the process buffer without
     /// end.
     std::size_t maxReplyBytes = std::size_t{16} * 1024 * 1024;
-    /// Overall deadline of one transfer once it is handed to the network, however steadily
-    /// bytes keep arriving; unlike the request's idle time-out it does not restart on progress.
-    /// Fails with `timedOut`.
+    /// Bounds the whole exchange of a request that sets no time-out of its own, as the request's
+    /// time-out would. Fails with `timedOut`.
     std::chrono::milliseconds totalTimeout{std::chrono::minutes(5)};
 };
 
 /// An HTTPS client on libcurl's multi interface, run by one I/O thread per transport.
 ///
 /// Every request is HTTP/1.1 over TLS with certificate and host-name verification always on,
-/// follows redirects only to https, and reuses persistent connections. Each transfer that was
+/// follows redirects only to https, and reuses persistent connections. When a reused connection
+/// dies before any reply arrives, a GET, HEAD or OPTIONS request is sent once more on a new
+/// connection; any other request may already have reached the server and fails with
+/// `connectionLost` instead, leaving the decision to the caller. Each transfer that was
 /// accepted by `send` completes exactly once: its completion is posted to the given queue when the
 /// transfer ends, in the order transfers end. Destroying the transport cancels the transfers in
 /// flight; each of them then completes with `HttpErrorCode::cancelled` on its queue.

@@ -19,7 +19,9 @@ namespace kr {
 
 /// Performs the HTTP exchange of every REST request over one HTTPS transport with the session
 /// headers ("Accept-Encoding", "Connection", "User-Agent"), at most 15 connections per host and a
-/// 60 s idle time-out; validates the status and decodes the reply on the main queue.
+/// 60 s time-out on the whole exchange; validates the status and decodes the reply on the main
+/// queue. A POST whose connection dies before a reply is not sent again: it fails with
+/// `networkFailure` and the caller decides.
 ///
 /// Every send completes exactly once, on the dependencies' queue and never inside `sendRequest`:
 /// with `invalidUrlRequest` when no request can be built, otherwise in the order the transfers

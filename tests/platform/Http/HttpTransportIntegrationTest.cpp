@@ -315,40 +315,91 @@ TEST_F(HttpTransportIntegrationTest, EndlessReplyStopsAtTheDefaultLimit) {
     EXPECT_EQ(HttpTransportSettings{}.maxReplyBytes, std::size_t{16} * 1024 * 1024);
 }
 
-// The idle time-out restarts with every byte; the overall deadline does not. A reply that keeps
-// trickling outlives the idle time-out and is cut at the deadline; a reply that stalls is cut at
-// the idle time-out, long before the deadline.
-TEST_F(HttpTransportIntegrationTest, IdleTimeOutAndOverallDeadlineAreDistinct) {
+// The request's time-out bounds the whole exchange, however steadily bytes keep arriving; the
+// transport's overall deadline bounds only a request that sets no time-out.
+TEST_F(HttpTransportIntegrationTest, RequestTimeOutBoundsTheWholeExchange) {
     server.route("GET", "/trickle", ServerReply::stream("x", 40ms));
     server.route("GET", "/stall", ServerReply::stream("x", 30s));
     HttpTransportSettings settings;
-    settings.totalTimeout = 1500ms;
+    settings.totalTimeout = 800ms;
     auto transport = makeTransport(settings);
 
     struct Row {
         const char* path;
+        std::optional<std::chrono::milliseconds> timeout;
         const char* message;
         std::chrono::milliseconds atLeast;
         std::chrono::milliseconds below;
     };
     const std::vector<Row> rows = {
-        {"/trickle", "the transfer exceeded its overall deadline", 1500ms, 5s},
-        {"/stall", "the request timed out", 400ms, 1200ms},
+        {"/trickle", 300ms, "the request timed out", 300ms, 750ms},
+        {"/stall", 300ms, "the request timed out", 300ms, 750ms},
+        {"/trickle", std::nullopt, "the transfer exceeded its overall deadline", 800ms, 3s},
+        // A time-out longer than the transport's deadline is the caller's to choose.
+        {"/trickle", 1200ms, "the request timed out", 1200ms, 3s},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.path);
+        SCOPED_TRACE(std::string(row.path) + " " +
+                     (row.timeout ? std::to_string(row.timeout->count()) : "none"));
         HttpRequest request = get(row.path);
-        request.timeout = 400ms;
+        request.timeout = row.timeout;
         const auto start = std::chrono::steady_clock::now();
         const auto outcome = exchange(*transport, request);
         const auto took = std::chrono::steady_clock::now() - start;
         ASSERT_FALSE(outcome.ok());
         EXPECT_EQ(outcome.error().code, HttpErrorCode::timedOut);
         EXPECT_EQ(outcome.error().message, row.message);
-        EXPECT_GE(took, row.atLeast);
+        EXPECT_GE(took, row.atLeast - 10ms);  // curl's timer works in whole milliseconds
         EXPECT_LT(took, row.below);
     }
     EXPECT_EQ(HttpTransportSettings{}.totalTimeout, std::chrono::minutes(5));
+    EXPECT_FALSE(HttpRequest{}.timeout.has_value());
+}
+
+// A server that takes a request on a kept-alive connection and closes it without a word: the
+// request may have been acted on, so only a safe method is sent once more (on a new connection);
+// every other one fails and reaches the server exactly once.
+TEST_F(HttpTransportIntegrationTest, RequestOnAConnectionThatDiesIsResentOnlyWhenSafe) {
+    server.route("GET", "/warm", ServerReply::json(200, "{}"));
+    server.route("*", "/dropped", ServerReply::dropped());
+    auto droppedArrivals = [this] {
+        std::size_t count = 0;
+        for (const auto& received : server.requests()) {
+            count += received.path == "/dropped" ? 1 : 0;
+        }
+        return count;
+    };
+
+    struct Row {
+        const char* method;
+        std::optional<std::string> body;
+        std::size_t arrivals;
+    };
+    const std::vector<Row> rows = {
+        {"POST", std::string(R"({"message":"hello"})"), 1},
+        {"POST", std::nullopt, 1},
+        {"PUT", std::string("{}"), 1},
+        {"DELETE", std::nullopt, 1},
+        {"GET", std::nullopt, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.method);
+        auto transport = makeTransport();
+        const std::size_t arrivalsBefore = droppedArrivals();
+        ASSERT_TRUE(exchange(*transport, get("/warm")).ok());  // leaves a connection to reuse
+
+        HttpRequest request = get("/dropped");
+        request.method = row.method;
+        request.body = row.body;
+        const auto outcome = exchange(*transport, request);
+        ASSERT_FALSE(outcome.ok());
+        EXPECT_EQ(outcome.error().code, HttpErrorCode::connectionLost);
+
+        EXPECT_EQ(droppedArrivals() - arrivalsBefore, row.arrivals);
+
+        // The transport carries on with later requests.
+        EXPECT_TRUE(exchange(*transport, get("/warm")).ok());
+    }
 }
 
 }  // namespace

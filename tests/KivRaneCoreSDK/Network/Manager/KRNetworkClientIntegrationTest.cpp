@@ -142,6 +142,27 @@ TEST_F(KRNetworkClientIntegrationTest, OutcomesOfTheExchange) {
     }
 }
 
+// A server that takes a POST on a kept-alive connection and closes it without answering may
+// have acted on it: the caller gets a network failure, and the server has seen the POST once.
+TEST_F(KRNetworkClientIntegrationTest, PostOnAConnectionThatDiesReachesTheServerOnce) {
+    server.route("POST", "/api/rooms/warm/whiteboard",
+                 ServerReply::json(200, R"({"success":true})"));
+    server.route("POST", "/api/rooms/gone/whiteboard", ServerReply::dropped());
+    ASSERT_TRUE(send(AckRequest(KRAPIPath::startRemoteWhiteboard("warm"), KRHTTPMethod::post))
+                    .getResult()
+                    .ok());
+
+    const auto result = send(AckRequest(KRAPIPath::startRemoteWhiteboard("gone"),
+                                        KRHTTPMethod::post, {}, {{"message", "hello"}}))
+                            .getResult();
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().kind(), Kind::networkFailure);
+    const auto received = server.requests();
+    EXPECT_EQ(std::count_if(received.begin(), received.end(),
+                            [](const auto& r) { return r.path == "/api/rooms/gone/whiteboard"; }),
+              1);
+}
+
 TEST_F(KRNetworkClientIntegrationTest, CompletionsFollowTheOrderRepliesArrive) {
     ServerReply slow = ServerReply::json(200, R"({"success":false})");
     slow.delay = 300ms;
