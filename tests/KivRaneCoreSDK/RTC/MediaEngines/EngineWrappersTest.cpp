@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
@@ -60,23 +61,47 @@ public:
     virtual bool isRetryScheduled() const = 0;
     virtual int role() const = 0;
     virtual std::shared_ptr<platform::MediaEngine> engine() const = 0;
-    /// Drops the owner's reference; true when that ended the wrapper.
-    virtual bool released() const = 0;
+    /// Drops the owner's reference; released() is true once that ended the wrapper.
     virtual void release() = 0;
+    virtual bool released() const = 0;
 
     std::function<void()> onLocalMediaReport;
+    void localMediaReported() {
+        if (onLocalMediaReport) onLocalMediaReport();
+    }
     std::vector<std::string> roleRequests() const {
         return engine()->callArguments(MediaOperation::setClientRole);
     }
 };
 
-class DefaultWrapper final : public Wrapper {
+/// The calls both wrappers name alike.
+template <typename Rtc>
+class WrapperOf : public Wrapper {
+public:
+    void switchRole(bool audience) override { rtc_->switchClientRole(audience); }
+    void muteAudio(bool muted) override { rtc_->muteUnmuteLocalAudio(muted); }
+    void muteVideo(bool muted) override { rtc_->muteUnmuteLocalVideo(muted); }
+    std::int64_t refusals() const override { return rtc_->counterForRetryingSwitchingClientRole(); }
+    bool isRetryScheduled() const override { return rtc_->isRoleRetryScheduled(); }
+    int role() const override { return rtc_->currentUserRole(); }
+    std::shared_ptr<platform::MediaEngine> engine() const override { return rtc_->rtcEngine(); }
+    void release() override { rtc_.reset(); }
+    bool released() const override { return weak_.expired(); }
+
+protected:
+    WrapperOf(World& world, std::shared_ptr<Rtc> rtc)
+        : world_(world), rtc_(std::move(rtc)), weak_(rtc_) {}
+
+    World& world_;
+    std::shared_ptr<Rtc> rtc_;
+    std::weak_ptr<Rtc> weak_;
+};
+
+class DefaultWrapper final : public WrapperOf<KRRtcManger> {
 public:
     explicit DefaultWrapper(World& world)
-        : world_(world),
-          rtc_(KRRtcManger::create(world.queue, world.factory,
-                                   std::make_shared<test::RecordingLogger>())),
-          weak_(rtc_) {
+        : WrapperOf(world, KRRtcManger::create(world.queue, world.factory,
+                                               std::make_shared<test::RecordingLogger>())) {
         receiver_->owner = this;
     }
     void join(bool audience) override {
@@ -84,16 +109,7 @@ public:
         rtc_->joinRoom(1, "token", "room", audience, std::nullopt);
         world_.queue->runPending();
     }
-    void switchRole(bool audience) override { rtc_->switchClientRole(audience); }
-    void muteAudio(bool muted) override { rtc_->muteUnmuteLocalAudio(muted); }
-    void muteVideo(bool muted) override { rtc_->muteUnmuteLocalVideo(muted); }
     void leave() override { rtc_->leaveMeetingRoom(); }
-    std::int64_t refusals() const override { return rtc_->counterForRetryingSwitchingClientRole(); }
-    bool isRetryScheduled() const override { return rtc_->isRoleRetryScheduled(); }
-    int role() const override { return rtc_->currentUserRole(); }
-    std::shared_ptr<platform::MediaEngine> engine() const override { return rtc_->rtcEngine(); }
-    bool released() const override { return weak_.expired(); }
-    void release() override { rtc_.reset(); }
 
 private:
     struct Receiver final : test::RtcDelegateRecorder {
@@ -101,32 +117,30 @@ private:
         void didLocalParticipantAudioStatusUpdated(
             const std::shared_ptr<KRRtcParticipant>& p) override {
             RtcDelegateRecorder::didLocalParticipantAudioStatusUpdated(p);
-            if (owner->onLocalMediaReport) owner->onLocalMediaReport();
+            owner->localMediaReported();
         }
         void didLocalParticipantVideoStatusUpdated(
             const std::shared_ptr<KRRtcParticipant>& p) override {
             RtcDelegateRecorder::didLocalParticipantVideoStatusUpdated(p);
-            if (owner->onLocalMediaReport) owner->onLocalMediaReport();
+            owner->localMediaReported();
         }
     };
-
-    World& world_;
     std::shared_ptr<Receiver> receiver_ = std::make_shared<Receiver>();
-    std::shared_ptr<KRRtcManger> rtc_;
-    std::weak_ptr<KRRtcManger> weak_;
 };
 
-class MultiMediaWrapper final : public Wrapper {
+std::shared_ptr<AgoraRtcManager> multiMediaWrapperIn(World& world) {
+    KRDependencies dependencies;
+    dependencies.queue = world.queue;
+    dependencies.mediaBus = world.bus;
+    dependencies.messagingService = world.messaging;
+    return AgoraRtcManager::create(dependencies, world.factory,
+                                   std::make_shared<platform::NotificationCenter>(),
+                                   std::make_shared<ContactSyncManager>());
+}
+
+class MultiMediaWrapper final : public WrapperOf<AgoraRtcManager> {
 public:
-    explicit MultiMediaWrapper(World& world) : world_(world) {
-        KRDependencies dependencies;
-        dependencies.queue = world.queue;
-        dependencies.mediaBus = world.bus;
-        dependencies.messagingService = world.messaging;
-        rtc_ = AgoraRtcManager::create(dependencies, world.factory,
-                                       std::make_shared<platform::NotificationCenter>(),
-                                       std::make_shared<ContactSyncManager>());
-        weak_ = rtc_;
+    explicit MultiMediaWrapper(World& world) : WrapperOf(world, multiMediaWrapperIn(world)) {
         receiver_->owner = this;
     }
     void join(bool audience) override {
@@ -142,32 +156,19 @@ public:
         rtc_->joinRoom(data.toObject());
         world_.queue->runPending();
     }
-    void switchRole(bool audience) override { rtc_->switchClientRole(audience); }
-    void muteAudio(bool muted) override { rtc_->muteUnmuteLocalAudio(muted); }
-    void muteVideo(bool muted) override { rtc_->muteUnmuteLocalVideo(muted); }
     void leave() override { rtc_->leaveRtcChannel(); }
-    std::int64_t refusals() const override { return rtc_->counterForRetryingSwitchingClientRole(); }
-    bool isRetryScheduled() const override { return rtc_->isRoleRetryScheduled(); }
-    int role() const override { return rtc_->currentUserRole(); }
-    std::shared_ptr<platform::MediaEngine> engine() const override { return rtc_->rtcEngine(); }
-    bool released() const override { return weak_.expired(); }
-    void release() override { rtc_.reset(); }
 
 private:
     struct Receiver final : RtcManagerDelegate {
         Wrapper* owner = nullptr;
         void didLocalParticipantAudioStatusUpdated(const Peer&, bool) override {
-            if (owner->onLocalMediaReport) owner->onLocalMediaReport();
+            owner->localMediaReported();
         }
         void didLocalParticipantVideoStatusUpdated(const Peer&, bool) override {
-            if (owner->onLocalMediaReport) owner->onLocalMediaReport();
+            owner->localMediaReported();
         }
     };
-
-    World& world_;
     std::shared_ptr<Receiver> receiver_ = std::make_shared<Receiver>();
-    std::shared_ptr<AgoraRtcManager> rtc_;
-    std::weak_ptr<AgoraRtcManager> weak_;
 };
 
 struct Road {
@@ -176,10 +177,22 @@ struct Road {
 };
 
 const Road kRoads[] = {
-    {"default", [](World& w) -> std::unique_ptr<Wrapper> { return std::make_unique<DefaultWrapper>(w); }},
+    {"default",
+     [](World& w) -> std::unique_ptr<Wrapper> { return std::make_unique<DefaultWrapper>(w); }},
     {"multimedia",
      [](World& w) -> std::unique_ptr<Wrapper> { return std::make_unique<MultiMediaWrapper>(w); }},
 };
+
+/// A wrapper of `road` in the audience of a channel without room for a broadcaster, whose first
+/// request to become one was just refused.
+std::unique_ptr<Wrapper> refusedOnce(const Road& road, World& world) {
+    world.bus->setBroadcasterLimit(0);
+    auto wrapper = road.make(world);
+    wrapper->join(/*audience=*/true);
+    wrapper->switchRole(false);
+    world.queue->runPending();
+    return wrapper;
+}
 
 TEST(EngineWrappersTest, GoingToTheAudienceOrLeavingDropsAPendingRetry) {
     const struct {
@@ -200,11 +213,7 @@ TEST(EngineWrappersTest, GoingToTheAudienceOrLeavingDropsAPendingRetry) {
         for (const auto& stop : stops) {
             SCOPED_TRACE(std::string(road.name) + ": " + stop.name);
             World world;
-            world.bus->setBroadcasterLimit(0);
-            auto wrapper = road.make(world);
-            wrapper->join(/*audience=*/true);
-            wrapper->switchRole(false);
-            world.queue->runPending();
+            auto wrapper = refusedOnce(road, world);
             ASSERT_TRUE(wrapper->isRetryScheduled());
             const auto engine = wrapper->engine();  // the leave may release it
             const std::size_t requests = engine->callArguments(MediaOperation::setClientRole).size();
@@ -226,11 +235,7 @@ TEST(EngineWrappersTest, AfterGivingUpEveryRefusalGoesToTheAudienceUntilAConfirm
     for (const Road& road : kRoads) {
         SCOPED_TRACE(road.name);
         World world;
-        world.bus->setBroadcasterLimit(0);
-        auto wrapper = road.make(world);
-        wrapper->join(/*audience=*/true);
-        wrapper->switchRole(false);
-        world.queue->runPending();
+        auto wrapper = refusedOnce(road, world);
         world.advance(500ms);
         world.advance(2000ms);
         world.advance(5000ms);
