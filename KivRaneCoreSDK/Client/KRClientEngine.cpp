@@ -55,8 +55,8 @@ std::shared_ptr<KRMediaTrack> firstTrack(const KRCurrentRoom& room, const std::s
 }
 
 // What the published streams use where the server's configuration says nothing.
-constexpr KRRtcVideoEncoderConfig kHighDefaults{480, 360, 640, 15, 0};
-constexpr KRRtcVideoEncoderConfig kLowDefaults{160, 90, 64, 7, 0};
+constexpr const KRRtcVideoEncoderConfig& kHighDefaults = kKRHighStreamEncoderDefaults;
+constexpr const KRRtcVideoEncoderConfig& kLowDefaults = kKRLowStreamEncoderDefaults;
 
 KRRtcVideoEncoderConfig encoderSettings(const KRVideoConfiguration& config,
                                         const KRRtcVideoEncoderConfig& defaults) {

@@ -7,6 +7,9 @@ namespace kr {
 
 void KRClient::muteLocalAudio(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
+    // The engine reports the new state before this returns, and the host may drop the client
+    // from inside that report.
+    const auto keepAlive = shared_from_this();
     isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(true, isMute)
                                    : switchLocalMediaInEngine(true, isMute);
     if (shouldByPassAPICalls_) return;
@@ -17,6 +20,7 @@ void KRClient::muteLocalAudio(bool isMute) {
 
 void KRClient::muteLocalVideo(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
+    const auto keepAlive = shared_from_this();
     isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(false, isMute)
                                    : switchLocalMediaInEngine(false, isMute);
     if (shouldByPassAPICalls_) return;

@@ -66,9 +66,13 @@ class RecordingLogger : public KivRaneRealTimeLogger2 {
 public:
     RecordingLogger() : KivRaneRealTimeLogger2("KivRaneRTC") {}
     std::vector<std::string> lines;
+    std::vector<std::string> warnings;  // also in `lines`
     void debug(const std::string& message) override { lines.push_back(message); }
     void info(const std::string& message) override { lines.push_back(message); }
-    void warn(const std::string& message) override { lines.push_back(message); }
+    void warn(const std::string& message) override {
+        lines.push_back(message);
+        warnings.push_back(message);
+    }
     void error(const std::string& message) override { lines.push_back(message); }
 };
 

@@ -211,6 +211,7 @@ void AgoraRtcManager::joinRoom(const boost::json::object& data) {
 
 void AgoraRtcManager::leaveRtcChannel() {
     KR_DCHECK_RUN_ON(checker_);
+    roleRetry_.cancel();
     if (rtcEngine_) {
         rtcEngine_->leaveChannel();
     }
@@ -291,6 +292,9 @@ void AgoraRtcManager::stopPreview() {
 
 void AgoraRtcManager::muteUnmuteLocalAudio(bool isMuted) {
     KR_DCHECK_RUN_ON(checker_);
+    // The delegate may release the wrapper from inside the report, and a caller of this one
+    // (the switch to the audience) still has work to do after it.
+    const auto keepAlive = shared_from_this();
     isLocalAudioMuted_ = isMuted;
     if (rtcEngine_) {
         rtcEngine_->muteLocalAudioStream(isMuted);
@@ -313,6 +317,7 @@ void AgoraRtcManager::muteUnmuteLocalAudio(bool isMuted) {
 
 void AgoraRtcManager::muteUnmuteLocalVideo(bool isMuted) {
     KR_DCHECK_RUN_ON(checker_);
+    const auto keepAlive = shared_from_this();
     isLocalVideoMuted_ = isMuted;
     if (rtcEngine_) {
         rtcEngine_->muteLocalVideoStream(isMuted);
@@ -398,7 +403,12 @@ void AgoraRtcManager::playChimeOnUserLeave() {
 
 void AgoraRtcManager::switchClientRole(bool isAudience) {
     KR_DCHECK_RUN_ON(checker_);
+    // The mute reports may release the wrapper before the role is asked for.
+    const auto keepAlive = shared_from_this();
     if (isAudience) {
+        // Whoever sends the user to the audience means it: a retry still waiting must not make
+        // the user a broadcaster again.
+        roleRetry_.cancel();
         muteUnmuteLocalAudio(true);
         muteUnmuteLocalVideo(true);
     }
@@ -833,6 +843,11 @@ void AgoraRtcManager::didAudioRouteChanged(int routing) {
 void AgoraRtcManager::didClientRoleChanged(int oldRole, int newRole) {
     KR_DCHECK_RUN_ON(checker_);
     currentUserRole_ = newRole;
+    if (newRole == MediaCodes::kRoleBroadcaster) {
+        roleRetry_.reset();
+    } else {
+        roleRetry_.cancel();
+    }
     const auto peer = localPeer();
     if (!peer) {
         return;
@@ -848,9 +863,6 @@ void AgoraRtcManager::didClientRoleChanged(int oldRole, int newRole) {
         // A user who becomes broadcaster starts muted.
         muteUnmuteLocalAudio(true);
         muteUnmuteLocalVideo(true);
-    }
-    if (newRole == MediaCodes::kRoleBroadcaster) {
-        roleRetry_.reset();
     }
 }
 

@@ -18,8 +18,8 @@ void ClientRoleRetry::refused(platform::DispatchQueue& queue,
         });
         return;
     }
-    // Given up: the next attempt, whenever the user asks, starts a fresh series.
-    counter_ = 0;
+    // Given up. The count stays: until the engine confirms the broadcaster role, every further
+    // refusal sends the user straight back to the audience instead of starting new retries.
     switchRole(true);
 }
 

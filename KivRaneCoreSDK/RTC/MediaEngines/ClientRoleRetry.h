@@ -11,9 +11,10 @@
 namespace kr {
 
 /// The engine wrappers' answer to a refused request to become broadcaster (the channel had too
-/// many): try again after 0.5 s, 2 s and 5 s, and at the fourth refusal in a row give up, so the
-/// caller can move the user to the audience. Giving up starts a fresh series for the next
-/// request. A success (`reset`) also starts a fresh series.
+/// many): try again after 0.5 s, 2 s and 5 s, and at the fourth refusal give up, so the caller
+/// can move the user to the audience. Only a success (`reset`) starts a fresh series: after a
+/// give-up every further refusal gives up at once. A scheduled retry is the owner's to drop
+/// (`cancel`) as soon as the user is to stay in the audience.
 ///
 /// Threading: confined to the owner's queue.
 class ClientRoleRetry {
@@ -36,7 +37,7 @@ public:
     /// Drops a scheduled retry and starts a fresh series.
     void reset();
 
-    /// Refusals since the last success or give-up.
+    /// Refusals since the last success.
     std::int64_t counter() const { return counter_; }
     /// The wait before the latest scheduled retry.
     std::chrono::milliseconds interval() const { return interval_; }

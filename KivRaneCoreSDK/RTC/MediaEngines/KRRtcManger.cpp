@@ -27,31 +27,38 @@ int engineRole(bool isAudience) {
     return isAudience ? MediaCodes::kRoleAudience : MediaCodes::kRoleBroadcaster;
 }
 
-/// The encoder values as the engine takes them, or nullopt when the size or frame rate is not a
-/// positive engine integer (the engine would be handed a setting it cannot encode).
-std::optional<platform::VideoEncoderConfiguration> encoderValues(
-    const KRRtcVideoEncoderConfig& config) {
+/// `config` with every value the engine cannot use replaced by that field of `defaults`, each
+/// replacement logged as a warning: a size or frame rate must be a positive engine integer, a
+/// bit rate or orientation an engine integer. One bad field costs no other field its value.
+KRRtcVideoEncoderConfig usableEncoderValues(const KRRtcVideoEncoderConfig& config,
+                                            const KRRtcVideoEncoderConfig& defaults,
+                                            const std::string& stream,
+                                            KivRaneRealTimeLogger2& logger) {
+    struct Field {
+        const char* name;
+        std::int64_t KRRtcVideoEncoderConfig::*member;
+        bool mustBePositive;
+    };
+    static constexpr Field kFields[] = {
+        {"width", &KRRtcVideoEncoderConfig::width, true},
+        {"height", &KRRtcVideoEncoderConfig::height, true},
+        {"bitRate", &KRRtcVideoEncoderConfig::bitRate, false},
+        {"frameRate", &KRRtcVideoEncoderConfig::frameRate, true},
+        {"orientation", &KRRtcVideoEncoderConfig::orientation, false},
+    };
+    constexpr std::int64_t kMin = std::numeric_limits<int>::min();
     constexpr std::int64_t kMax = std::numeric_limits<int>::max();
-    const auto positive = [](std::int64_t v) { return v > 0 && v <= kMax; };
-    const auto fits = [](std::int64_t v) {
-        return v >= std::numeric_limits<int>::min() && v <= kMax;
-    };
-    if (!positive(config.width) || !positive(config.height) || !positive(config.frameRate) ||
-        !fits(config.bitRate) || !fits(config.orientation)) {
-        return std::nullopt;
+    KRRtcVideoEncoderConfig usable = config;
+    for (const Field& field : kFields) {
+        const std::int64_t value = config.*field.member;
+        if (value <= kMax && value >= (field.mustBePositive ? 1 : kMin)) {
+            continue;
+        }
+        usable.*field.member = defaults.*field.member;
+        logger.warn(stream + " " + field.name + " " + std::to_string(value) +
+                    " cannot be used ::: using " + std::to_string(defaults.*field.member));
     }
-    return platform::VideoEncoderConfiguration{
-        .width = static_cast<int>(config.width),
-        .height = static_cast<int>(config.height),
-        .frameRate = static_cast<int>(config.frameRate),
-        .bitrate = static_cast<int>(config.bitRate),
-        .orientationMode = static_cast<int>(config.orientation),
-    };
-}
-
-std::string encoderText(const KRRtcVideoEncoderConfig& c) {
-    return std::to_string(c.width) + "x" + std::to_string(c.height) + "@" +
-           std::to_string(c.frameRate);
+    return usable;
 }
 
 }  // namespace
@@ -143,6 +150,13 @@ void KRRtcManger::configureRTCEngine(const std::string& appId,
     if (held && engineMadeForAppId_ == appId) {
         return;
     }
+    if (held && rtcEngine_->getConnectionState() != MediaCodes::kConnectionDisconnected) {
+        // An engine keeps the app id it was made with, but replacing it now would pull the user
+        // out of the channel unannounced: the new app id waits for the engine made after the
+        // leave.
+        logger_->info("RTC Engine kept until the channel is left ::: new app id " + appId);
+        return;
+    }
     if (held) {
         // An engine keeps the app id it was made with; a new one needs a new engine.
         rtcEngine_->setDelegate({});
@@ -178,24 +192,25 @@ void KRRtcManger::runEngineSetUp(int volumeIndicationInterval) {
     engine->enableVideo();
 }
 
-void KRRtcManger::configureVideoEncoderConfiguration(const KRRtcVideoEncoderConfig& config) {
+void KRRtcManger::configureVideoEncoderConfiguration(const KRRtcVideoEncoderConfig& given) {
     KR_DCHECK_RUN_ON(checker_);
-    const auto values = encoderValues(config);
-    if (!values) {
-        logger_->info("Ignoring Video Encoder Configuration ::: " + encoderText(config));
-        return;
-    }
+    const auto config =
+        usableEncoderValues(given, kKRHighStreamEncoderDefaults, "Video Encoder", *logger_);
     if (rtcEngine_) {
-        rtcEngine_->setVideoEncoderConfiguration(*values);
+        rtcEngine_->setVideoEncoderConfiguration(platform::VideoEncoderConfiguration{
+            .width = static_cast<int>(config.width),
+            .height = static_cast<int>(config.height),
+            .frameRate = static_cast<int>(config.frameRate),
+            .bitrate = static_cast<int>(config.bitRate),
+            .orientationMode = static_cast<int>(config.orientation),
+        });
     }
 }
 
-void KRRtcManger::configureLowQualityVideoStream(const KRRtcVideoEncoderConfig& config) {
+void KRRtcManger::configureLowQualityVideoStream(const KRRtcVideoEncoderConfig& given) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!encoderValues(config)) {
-        logger_->info("Ignoring Low Quality Video Stream Configuration ::: " + encoderText(config));
-        return;
-    }
+    const auto config = usableEncoderValues(given, kKRLowStreamEncoderDefaults,
+                                            "Low Quality Video Stream", *logger_);
     boost::json::object stream;
     stream["width"] = config.width;
     stream["height"] = config.height;
@@ -277,6 +292,7 @@ void KRRtcManger::joinRoom(std::uint64_t uid, const std::string& token, const st
 
 void KRRtcManger::leaveMeetingRoom() {
     KR_DCHECK_RUN_ON(checker_);
+    roleRetry_.cancel();
     if (rtcEngine_) {
         rtcEngine_->leaveChannel();
     }
@@ -317,6 +333,8 @@ void KRRtcManger::clearMeetingState() {
 
 void KRRtcManger::muteUnmuteLocalAudio(bool isMuted) {
     KR_DCHECK_RUN_ON(checker_);
+    // The delegate may release the wrapper from inside the report below.
+    const auto keepAlive = shared_from_this();
     isLocalUserAudioMuted_ = isMuted;
     if (rtcEngine_) {
         rtcEngine_->muteLocalAudioStream(isMuted);
@@ -342,6 +360,7 @@ void KRRtcManger::muteUnmuteLocalAudio(bool isMuted) {
 
 void KRRtcManger::muteUnmuteLocalVideo(bool isMuted) {
     KR_DCHECK_RUN_ON(checker_);
+    const auto keepAlive = shared_from_this();
     isLocalUserVideoMuted_ = isMuted;
     if (rtcEngine_) {
         rtcEngine_->muteLocalVideoStream(isMuted);
@@ -477,7 +496,12 @@ bool KRRtcManger::hasBluetoothConnecte(const platform::AudioSessionRouteDescript
 
 void KRRtcManger::switchClientRole(bool isAudience) {
     KR_DCHECK_RUN_ON(checker_);
+    // The mute reports may release the wrapper before the role is asked for.
+    const auto keepAlive = shared_from_this();
     if (isAudience) {
+        // Whoever sends the user to the audience means it: a retry still waiting must not make
+        // the user a broadcaster again.
+        roleRetry_.cancel();
         muteUnmuteLocalAudio(true);
         muteUnmuteLocalVideo(true);
     }
@@ -776,6 +800,11 @@ void KRRtcManger::didAudioRouteChanged(int routing) {
 void KRRtcManger::didClientRoleChanged(int oldRole, int newRole) {
     KR_DCHECK_RUN_ON(checker_);
     currentUserRole_ = newRole;
+    if (newRole == MediaCodes::kRoleBroadcaster) {
+        roleRetry_.reset();
+    } else {
+        roleRetry_.cancel();
+    }
     const auto participant = localParticipant();
     if (!participant) {
         return;
@@ -790,9 +819,6 @@ void KRRtcManger::didClientRoleChanged(int oldRole, int newRole) {
     if (oldRole == MediaCodes::kRoleAudience && newRole == MediaCodes::kRoleBroadcaster) {
         muteUnmuteLocalAudio(true);
         muteUnmuteLocalVideo(true);
-    }
-    if (newRole == MediaCodes::kRoleBroadcaster) {
-        roleRetry_.reset();
     }
 }
 

@@ -44,7 +44,8 @@ namespace kr {
 /// delegate weakly. Engine calls are skipped while no engine is held; their codes are not read.
 ///
 /// Threading: confined to `queue` (the library's main queue); engine callbacks arrive there too.
-/// The delegate may call back into the wrapper, or release it, from inside any report.
+/// The delegate may call back into the wrapper, or release it, from inside any report: a call
+/// that reports before it returns keeps the wrapper alive until it does.
 class KRRtcManger : public platform::MediaEngineDelegate,
                     public std::enable_shared_from_this<KRRtcManger> {
 public:
@@ -85,7 +86,8 @@ public:
     void setAudioFilePathForUserJoin(std::string path);
     const std::string& audioFilePathForUserLeft() const { return audioFilePathForUserLeft_; }
     void setAudioFilePathForUserLeft(std::string path);
-    /// Refused attempts to become broadcaster since the last success or give-up.
+    /// Refused attempts to become broadcaster since the engine last confirmed that role (or the
+    /// meeting began).
     std::int64_t counterForRetryingSwitchingClientRole() const { return roleRetry_.counter(); }
     /// The wait before the latest scheduled retry.
     std::chrono::milliseconds intervalForRetryingSwitchingClientRole() const {
@@ -95,13 +97,17 @@ public:
 
     // ---- set-up, join, leave ----
     /// Sets the delegate and app id; makes the engine and runs its fixed set-up when none is
-    /// held (or the app id changed). `volumeIndicationInterval` is in milliseconds.
+    /// held, or when the app id changed outside a channel (in a channel the engine stays, and
+    /// the new app id applies from the next meeting). `volumeIndicationInterval` is in
+    /// milliseconds.
     void configureRTCEngine(const std::string& appId,
                             std::weak_ptr<KRRtcManagerDelegate> managerDelegate,
                             int volumeIndicationInterval);
-    /// The main stream's encoder. A width, height or frame rate of 0 or less is not sent.
+    /// The main stream's encoder. A value the engine cannot use (a width, height or frame rate
+    /// of 0 or less, or any value beyond an engine integer) is replaced, with a warning, by that
+    /// field of kKRHighStreamEncoderDefaults; the other fields go as given.
     void configureVideoEncoderConfiguration(const KRRtcVideoEncoderConfig& config);
-    /// The low stream's parameters. A width, height or frame rate of 0 or less is not sent.
+    /// The low stream's parameters, repaired the same way from kKRLowStreamEncoderDefaults.
     void configureLowQualityVideoStream(const KRRtcVideoEncoderConfig& config);
     void setUpDualStream(bool enable);
     void setUpLocalRtcParticipantView(const std::shared_ptr<KRRtcParticipant>& participant);
@@ -113,6 +119,7 @@ public:
     /// receiving any remote stream until asked.
     void joinRoom(std::uint64_t uid, const std::string& token, const std::string& roomId,
                   bool isAudience, const std::optional<KRVirtualBackgroundType>& virtualBackground);
+    /// Leaves the channel; a pending broadcaster retry is dropped at once.
     void leaveMeetingRoom();
     /// True when an engine is held and reports itself connected.
     bool isConnected() const;
@@ -135,6 +142,7 @@ public:
     void switchAudioDevice(KRAudioDeviceType type);
     static bool hasHeadphones(const platform::AudioSessionRouteDescription& route);
     static bool hasBluetoothConnecte(const platform::AudioSessionRouteDescription& route);
+    /// Going to the audience drops any pending broadcaster retry.
     void switchClientRole(bool isAudience);
     void applyVirtualBackground(const KRVirtualBackgroundType& background);
     /// Plays the join or leave chime file; an empty path plays nothing.

@@ -16,4 +16,8 @@ struct KRRtcVideoEncoderConfig {
     friend bool operator==(const KRRtcVideoEncoderConfig&, const KRRtcVideoEncoderConfig&) = default;
 };
 
+/// What the published (high) and the low video stream use where no usable value is given.
+inline constexpr KRRtcVideoEncoderConfig kKRHighStreamEncoderDefaults{480, 360, 640, 15, 0};
+inline constexpr KRRtcVideoEncoderConfig kKRLowStreamEncoderDefaults{160, 90, 64, 7, 0};
+
 }  // namespace kr

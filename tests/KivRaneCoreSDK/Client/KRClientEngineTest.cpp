@@ -273,6 +273,55 @@ TEST_F(KRClientEngineTest, MovingToTheAudienceMutesAndStopsTheExtension) {
     platform::DarwinNotifyCenter::shared().removeObserver(token);
 }
 
+TEST_F(KRClientEngineTest, TheHostMayDropTheClientInsideTheReportOfItsOwnMediaCall) {
+    // A host that lets go of the client as soon as it hears the local microphone or camera.
+    struct DroppingHost final : EngineTestDelegate {
+        using EngineTestDelegate::EngineTestDelegate;
+        std::shared_ptr<KRClient>* owner = nullptr;
+        void didLocalUserMicStatusUpdated(const KRMeeting& m, bool muted) override {
+            EngineTestDelegate::didLocalUserMicStatusUpdated(m, muted);
+            if (owner) owner->reset();
+        }
+        void didLocalUserVideoStatusUpdated(const KRMeeting& m, bool muted) override {
+            EngineTestDelegate::didLocalUserVideoStatusUpdated(m, muted);
+            if (owner) owner->reset();
+        }
+    };
+    const struct {
+        const char* name;
+        std::function<void(KRClient&)> call;
+        const char* heard;
+    } rows[] = {
+        {"microphone off", [](KRClient& c) { c.muteLocalAudio(true); }, "mic off"},
+        {"camera off", [](KRClient& c) { c.muteLocalVideo(true); }, "camera off"},
+        {"to the audience", [](KRClient& c) { c.switchLocalUserRole(KRUserRole::audience()); },
+         "mic off"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        KRDependencies deps;
+        deps.queue = queue;
+        deps.reachability = test::quietReachability();
+        deps.mediaBus = platform::MediaBus::create();
+        client = KRClient::create(deps);
+        auto host = std::make_shared<DroppingHost>(queue);
+        client->setParameters(boost::json::object{
+            {"kr_agora_token", "tok"}, {"kr_uid", "42"}, {"kr_room_id", "room-9"}});
+        client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                            KRJoinMeetingConfig(KRUserRole::speaker(), true, true), host);
+        queue->runPending();
+        ASSERT_EQ(host->lines, std::vector<std::string>{"joined 42"});
+        host->owner = &client;
+        std::weak_ptr<KRClient> weak = client;
+        row.call(*client);
+        EXPECT_TRUE(weak.expired());
+        EXPECT_EQ(host->lines, (std::vector<std::string>{"joined 42", row.heard}));
+        clock->advance(std::chrono::seconds(10));
+        queue->runPending();
+        EXPECT_EQ(host->lines.size(), 2u);
+    }
+}
+
 TEST_F(KRClientEngineTest, AfterTheLocalLeaveTheEngineReachesNobody) {
     auto events = joined();
     addUser(7);

@@ -682,19 +682,23 @@ TEST_F(AgoraRtcManagerTest, ARefusedBroadcasterRoleIsRetriedAfterItsWaitsThenGiv
         // The last retry is refused too, and the give-up asks for the audience at once.
         EXPECT_EQ(roleRequests(), 3 + i + (i + 1 == waits.size() ? 1 : 0));
     }
-    // The fourth refusal gives up: the user goes to the audience, muted, and the series resets.
-    EXPECT_EQ(rtc.counterForRetryingSwitchingClientRole(), 0);
+    // The fourth refusal gives up: the user goes to the audience, muted; the count stays.
+    EXPECT_EQ(rtc.counterForRetryingSwitchingClientRole(), 4);
     EXPECT_FALSE(rtc.isRoleRetryScheduled());
     EXPECT_EQ(a.engine()->callArguments(MediaOperation::setClientRole).back(), "2");
     EXPECT_EQ(rtc.currentUserRole(), 2);
 
-    // The next request starts a fresh series; room for a broadcaster ends it.
+    // The next refusal goes straight back to the audience; a confirmed broadcaster role ends
+    // the series.
     rtc.switchClientRole(false);
     run();
-    EXPECT_EQ(rtc.counterForRetryingSwitchingClientRole(), 1);
+    EXPECT_EQ(rtc.counterForRetryingSwitchingClientRole(), 5);
+    EXPECT_FALSE(rtc.isRoleRetryScheduled());
+    EXPECT_EQ(rtc.currentUserRole(), 2);
     a.take();
     bus->setBroadcasterLimit(std::nullopt);
-    advance(500ms);
+    rtc.switchClientRole(false);
+    run();
     EXPECT_EQ(rtc.counterForRetryingSwitchingClientRole(), 0);
     EXPECT_EQ(a.take(), (Texts{"role(broadcaster)", "localAudio(1:mm, muted)",
                                "localVideo(1:mm, muted)"}));

@@ -161,6 +161,34 @@ TEST_F(KRRtcMangerTest, ANewAppIdRecreatesTheEngine) {
     EXPECT_EQ(a.engine()->callTexts().size(), kSetUpCalls.size());
 }
 
+TEST_F(KRRtcMangerTest, ANewAppIdInAChannelKeepsTheEngineUntilTheLeave) {
+    RtcClient b{bus, queue};
+    b.configure();
+    b.rtc->joinRoom(2, "token", "room", false, std::nullopt);
+    join(5);
+    b.take();
+    const auto first = a.engine();
+
+    rtc.configureRTCEngine("app-2", a.recorder, 0);
+    run();
+    EXPECT_EQ(a.engine(), first);
+    EXPECT_FALSE(first->isDestroyed());
+    EXPECT_TRUE(rtc.isConnected());
+    EXPECT_EQ(rtc.rtcEngineAppId(), "app-2");
+    EXPECT_EQ(rtc.getRtcParticipants().size(), 1u) << "the local participant stays listed";
+    EXPECT_TRUE(a.take().empty());
+    EXPECT_TRUE(b.take().empty()) << "the others must not see the user quit";
+
+    // The new app id applies to the engine made after the leave.
+    rtc.leaveMeetingRoom();
+    run();
+    EXPECT_EQ(a.take(), (Texts{"connection(0)", "localLeft"}));
+    rtc.configureRTCEngine("app-2", a.recorder, 0);
+    ASSERT_TRUE(a.engine());
+    EXPECT_NE(a.engine(), first);
+    EXPECT_EQ(a.engine()->appId(), "app-2");
+}
+
 TEST_F(KRRtcMangerTest, JoinSetsTheRoleAndBackgroundBeforeJoiningWithoutAutoSubscribe) {
     // Without an engine nothing reaches one, but the role is still kept.
     rtc.joinRoom(5, "token", "room", true, KRVirtualBackgroundType::none());
@@ -234,19 +262,47 @@ TEST_F(KRRtcMangerTest, EncoderSettingsAndTheLowStreamText) {
     EXPECT_EQ(stream.at("frameRate").to_number<int>(), 7);
     EXPECT_EQ(stream.at("bitRate").to_number<int>(), 65);
 
-    // A setting the encoder cannot use is not sent.
-    a.engine()->clearCallLog();
-    const KRRtcVideoEncoderConfig bad[] = {
-        {.width = 0, .height = 360, .bitRate = 800, .frameRate = 15, .orientation = 0},
-        {.width = 640, .height = -1, .bitRate = 800, .frameRate = 15, .orientation = 0},
-        {.width = 640, .height = 360, .bitRate = 800, .frameRate = 0, .orientation = 0},
+}
+
+TEST_F(KRRtcMangerTest, AnUnusableEncoderValueIsReplacedByItsDefaultAndTheRestKept) {
+    a.configure();
+    using C = KRRtcVideoEncoderConfig;
+    const auto highText = [](const C& c) {
+        return "setVideoEncoderConfiguration({width: " + std::to_string(c.width) +
+               ", height: " + std::to_string(c.height) + ", frameRate: " +
+               std::to_string(c.frameRate) + ", bitrate: " + std::to_string(c.bitRate) +
+               ", orientationMode: " + std::to_string(c.orientation) + "})";
     };
-    for (const auto& config : bad) {
-        rtc.configureVideoEncoderConfiguration(config);
-        rtc.configureLowQualityVideoStream(config);
+    const struct {
+        C given;
+        C high;  // what the main stream's encoder is handed
+        C low;   // the low stream's parameters (no orientation)
+        std::size_t replaced;
+    } cases[] = {
+        {{640, 360, 800, 0, 1}, {640, 360, 800, 15, 1}, {640, 360, 800, 7, 0}, 1},
+        {{0, 360, 800, 24, 0}, {480, 360, 800, 24, 0}, {160, 360, 800, 24, 0}, 1},
+        {{640, -1, 0, -5, 2}, {640, 360, 0, 15, 2}, {640, 90, 0, 7, 0}, 2},
+        {{640, 360, 1LL << 40, 30, -(1LL << 40)}, {640, 360, 640, 30, 0}, {640, 360, 64, 30, 0}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(highText(c.given));
+        a.engine()->clearCallLog();
+        a.logger->warnings.clear();
+        rtc.configureVideoEncoderConfiguration(c.given);
+        rtc.configureLowQualityVideoStream(c.given);
+        ASSERT_FALSE(a.engine()->callTexts().empty());
+        EXPECT_EQ(a.engine()->callTexts()[0], highText(c.high));
+        const auto parameters = a.engine()->callArguments(MediaOperation::setParameters);
+        ASSERT_EQ(parameters.size(), 1u);
+        const auto json = boost::json::parse(parameters[0]).as_object();
+        const auto& stream = json.at("che.video.lowBitRateStreamParameter").as_object();
+        EXPECT_EQ((C{stream.at("width").to_number<std::int64_t>(),
+                     stream.at("height").to_number<std::int64_t>(),
+                     stream.at("bitRate").to_number<std::int64_t>(),
+                     stream.at("frameRate").to_number<std::int64_t>(), 0}),
+                  c.low);
+        EXPECT_EQ(a.logger->warnings.size(), 2 * c.replaced) << "one warning per replaced value";
     }
-    EXPECT_TRUE(a.engine()->callTexts().empty());
-    EXPECT_EQ(a.logger->lines.back(), "Ignoring Low Quality Video Stream Configuration ::: 640x360@0");
 }
 
 TEST_F(KRRtcMangerTest, LocalCanvasAndParticipantView) {
@@ -676,12 +732,15 @@ TEST_F(KRRtcMangerTest, RefusedBroadcasterRoleIsRetriedAfterRealWaitsThenGivesUp
         ASSERT_FALSE(roleCalls().empty()) << "retry " << i;
         EXPECT_EQ(roleCalls()[0], "1") << "retry " << i;
     }
-    // The fourth refusal gives up: audience, with microphone and camera off.
+    // The fourth refusal gives up: audience, with microphone and camera off. The count stays
+    // until the engine confirms the broadcaster role.
     EXPECT_EQ(roleCalls(), (Texts{"1", "2"}));
     EXPECT_EQ(rtc.currentUserRole(), MediaCodes::kRoleAudience);
     EXPECT_TRUE(rtc.isLocalUserAudioMuted());
-    EXPECT_EQ(rtc.counterForRetryingSwitchingClientRole(), 0);
+    EXPECT_EQ(rtc.counterForRetryingSwitchingClientRole(), 4);
     EXPECT_FALSE(rtc.isRoleRetryScheduled());
+    inject([](MediaEngineDelegate& d) { d.didClientRoleChanged(2, 1); });
+    EXPECT_EQ(rtc.counterForRetryingSwitchingClientRole(), 0);
 
     // A confirmed broadcaster role cancels a pending retry.
     rtc.switchClientRole(false);
