@@ -92,7 +92,8 @@ void KRClient::wireHooks() {
                 }
                 break;
             case ParticipantUpdateType::loudestVolume:
-                if (user->isLoudest()) self->sendLoudestSpeakerEvent(user);
+                // The engine's loudest report tells the host itself, once per report; the
+                // mark it leaves on the merged users is no second word on it.
                 break;
             case ParticipantUpdateType::handRaise:
                 if (isLocal) {

@@ -590,6 +590,9 @@ void KRClient::applyVirtualBackground(const KRVirtualBackgroundType& background)
     virtualBackgroundType_ = background;
     if (!isMultiMediaEngineIntegration_) {
         rtcManager_->applyVirtualBackground(background);
+    } else if (rtcEngineManager_ && multiMediaChannelAsked_) {
+        // Its join data carried the earlier choice; a change from now on goes to it directly.
+        rtcEngineManager_->applyVirtualBackground(background);
     }
 }
 

@@ -27,8 +27,11 @@ void KRClient::leaveMeeting(KRUserLeftReason reason) {
     // A join still under way is abandoned, not failed: the host asked to leave.
     joinInProgress_ = false;
     joinTimeout_.cancel();
+    // On the multimedia-engine road the share may be known only to the participant merge.
     const bool wasSharing =
-        currentRoom_.isLocalUserSharingScreen() || currentRoom_.localScreenShareTrackUid != 0;
+        currentRoom_.isLocalUserSharingScreen() || currentRoom_.localScreenShareTrackUid != 0 ||
+        (isMultiMediaEngineIntegration_ &&
+         meetingUsersManager_.isSharingScreen(meetingUsersManager_.getCurrentParticipantId()));
     if (wasSharing && !shouldByPassAPICalls_) {
         stopScreenShareAPI({});
     }

@@ -112,6 +112,8 @@ void KRClient::configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& co
     join.role = audience ? KRUserRole::audience() : KRUserRole::speaker();
     join.initialAudioOn = isInitialAudioOn_;
     join.initialVideoOn = isInitialVideoOn_;
+    // The engine puts the background in place before it joins: the camera never goes out bare.
+    join.virtualBackground = virtualBackgroundType_;
 
     if (rtcEngineManager_) rtcEngineManager_->configureRtcEngine(configureData, multiMediaRtcDelegate());
     if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate(multiMediaRtmDelegate());

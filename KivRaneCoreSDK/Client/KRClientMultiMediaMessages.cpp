@@ -112,7 +112,10 @@ void KRClient::didRecieveMultiMediaPublicMessage(const KRRtmMessage& message) {
             const auto performer = userById(senderId);
             currentRoom_.isSoftMuteEnabled = true;
             muteLocalAudio(true);
-            sendSoftAudioMuteEnabledEvent(performer);
+            // Only the main delegate hears a soft mute on this road.
+            const KRMeeting meeting = getCurrentMeetingData();
+            forMainDelegate(
+                [&](KRClientDelegate& d) { d.didHostEnableSoftAudioMute(meeting, performer); });
             return;
         }
         case E::hostLowerAllHands: {

@@ -232,6 +232,18 @@ void MeetingParticipantsManager::setScreenShareTrackInfos(std::vector<KRScreenSh
     shareInfos_ = std::move(infos);
 }
 
+bool MeetingParticipantsManager::isSharingScreen(const std::string& participantId) const {
+    if (participantId.empty()) {
+        return false;
+    }
+    if (const auto user = getMeetingUser(participantId); user && user->isSharingScreen()) {
+        return true;
+    }
+    return std::any_of(screenShareTracks_.begin(), screenShareTracks_.end(), [&](const auto& t) {
+        return t && t->sharingUserId() == participantId;
+    });
+}
+
 void MeetingParticipantsManager::clearAllData() {
     rtcParticipants_.clear();
     participants_.clear();

@@ -50,6 +50,9 @@ public:
     std::vector<std::shared_ptr<KRScreenShareTrack>> getScreenShareTracks() const;
     const std::vector<KRScreenShareInfo>& getScreenShareTrackInfos() const { return shareInfos_; }
     void setScreenShareTrackInfos(std::vector<KRScreenShareInfo> infos);
+    /// Whether the participant shares its screen, by its server record or by a share track the
+    /// engine brought for it.
+    bool isSharingScreen(const std::string& participantId) const;
 
     /// Empties every list (the local participant id stays).
     void clearAllData();

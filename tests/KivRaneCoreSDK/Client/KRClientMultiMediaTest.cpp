@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "KivRaneCoreSDK/RTC/Models/RtcAuxiliaryTrack.h"
 #include "platform/Media/MediaEngine.h"
 #include "platform/Messaging/MessagingClient.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
+#include "platform/Media/MediaCodes.h"
 #include "support/MultiMediaMeeting.h"
 
 namespace kr {
@@ -37,6 +39,12 @@ public:
     void didLocalUserMovedToParticipant(const KRMeeting&,
                                         const std::shared_ptr<KRMeetingUser>&) override {
         lines.push_back("moved to participant");
+    }
+    void didLoudestSpeakerUpdated(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u) override {
+        lines.push_back("loudest " + (u ? u->id() : std::string("nobody")));
+    }
+    void didHostEnableSoftAudioMute(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("soft mute");
     }
     std::size_t count(const std::string& prefix) const {
         return static_cast<std::size_t>(std::count_if(
@@ -962,6 +970,187 @@ TEST_F(KRClientMultiMediaTest, HostBuiltEngineReportsReachTheHostThroughTheMerge
     EXPECT_TRUE(engine->rtm.expired());
     EXPECT_FALSE(ann.client->hasPollingTimers());
     EXPECT_TRUE(ann.client->getMeetingUsers().empty());
+}
+
+// ---- Background, speakers, host messages and the leave of a share ----
+
+TEST_F(KRClientMultiMediaTest, ChosenBackgroundIsInPlaceBeforeTheLibrarysEngineJoins) {
+    struct Case {
+        const char* name;
+        KRVirtualBackgroundType before, during;
+        std::string beforeArguments, duringArguments;
+    };
+    const auto type = [](int code) { return "true, {type: " + std::to_string(code) + ","; };
+    const std::vector<Case> cases{
+        {"blur, then an image", KRVirtualBackgroundType::blur(KRVirtaulBackgroundBlurIntensity::high),
+         KRVirtualBackgroundType::image("/backgrounds/beach.png"),
+         type(platform::MediaCodes::kBackgroundBlur), type(platform::MediaCodes::kBackgroundImage)},
+        {"image, then none", KRVirtualBackgroundType::image("/backgrounds/office.png"),
+         KRVirtualBackgroundType::none(), type(platform::MediaCodes::kBackgroundImage),
+         "false, none"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Party p = makeParty(false);
+        p.client->applyVirtualBackground(c.before);
+        startJoin(p, kAgoraRoom, KRUserRole::speaker());
+        ASSERT_TRUE(main->runUntil(
+            [&] { return p.recorder->has("joined") || p.recorder->startsWith("join failed"); }, 10s));
+        ASSERT_TRUE(p.recorder->has("joined"));
+        const auto media = bus->engineFor("room-1", std::stoull(p.client->currentRoom().userWebRtcId));
+        ASSERT_TRUE(media);
+        const Lines calls = media->callTexts();
+        const auto background = std::find_if(calls.begin(), calls.end(), [&](const std::string& t) {
+            return t.rfind("enableVirtualBackground(" + c.beforeArguments, 0) == 0;
+        });
+        const auto join = std::find_if(calls.begin(), calls.end(), [](const std::string& t) {
+            return t.rfind("joinChannelByToken(", 0) == 0;
+        });
+        ASSERT_NE(background, calls.end()) << testing::PrintToString(calls);
+        EXPECT_LT(background, join) << testing::PrintToString(calls);
+
+        // A change in the meeting reaches the engine at once.
+        p.client->applyVirtualBackground(c.during);
+        const auto applied = media->callArguments(platform::MediaOperation::enableVirtualBackground);
+        ASSERT_EQ(applied.size(), 2u) << testing::PrintToString(applied);
+        EXPECT_EQ(applied.back().rfind(c.duringArguments, 0), 0u) << applied.back();
+        p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(main->runUntil([&] { return p.recorder->startsWith("left"); }, 10s));
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, EachLoudestReportOfTheEngineIsHeardExactlyOnce) {
+    Party p = joinedOnScriptedEngine();
+    auto extra = std::make_shared<Recorder>();
+    p.client->addDelegate("extra", extra);
+    const auto rtc = p.engine->delegate.lock();
+    ASSERT_TRUE(rtc);
+    const auto bob = std::make_shared<RtcPeerMetaData>("777", false, false, false);
+    rtc->didRemoteParticipantJoinChannel(bob, {});
+    const auto local = p.client->meetingUsersManager().rtcParticipants().front();
+    ASSERT_EQ(local->id(), p.uid);
+
+    struct Report {
+        const char* name;
+        std::shared_ptr<RtcPeerMetaData> loudest;  // null: nobody
+        std::string heard;
+    };
+    const std::vector<Report> reports{
+        {"bob", bob, "loudest 777"},
+        {"bob again", bob, "loudest 777"},
+        {"the local user", local, "loudest " + p.uid},
+        {"nobody", nullptr, "loudest nobody"},
+    };
+    for (const Report& report : reports) {
+        SCOPED_TRACE(report.name);
+        p.recorder->lines.clear();
+        extra->lines.clear();
+        // The engine marks its own peer before it reports, as the library's engine does.
+        if (report.loudest) report.loudest->setIsLoudest(true);
+        rtc->didDetectLoudestParticipant(report.loudest);
+        main->runPending();
+        for (const auto& heard : {p.recorder, extra}) {
+            EXPECT_EQ(heard->count("loudest"), 1u) << testing::PrintToString(heard->lines);
+            EXPECT_TRUE(heard->has(report.heard)) << testing::PrintToString(heard->lines);
+        }
+    }
+    // A mute report that comes between the engine's mark and its loudest report is no loudest
+    // report of its own.
+    p.recorder->lines.clear();
+    bob->setIsLoudest(true);
+    bob->setIsAudioMuted(true);
+    rtc->didRemoteParticipantAudioStatusUpdated(bob, true);
+    EXPECT_EQ(p.recorder->count("loudest"), 0u) << testing::PrintToString(p.recorder->lines);
+    rtc->didDetectLoudestParticipant(bob);
+    EXPECT_EQ(p.recorder->count("loudest"), 1u) << testing::PrintToString(p.recorder->lines);
+}
+
+TEST_F(KRClientMultiMediaTest, HostMessagesReachTheDelegatesTheirEventsNameAndSoftMuteOnlyTheMain) {
+    struct Case {
+        const char* name;
+        KRRtmMessageEvent event;
+        const char* heard;
+        bool extraHears;
+    };
+    const std::vector<Case> cases{
+        {"soft mute", KRRtmMessageEvent::softMuteEnabled, "soft mute", false},
+        {"hard mute", KRRtmMessageEvent::hardMuteEnabled, "hard mute", true},
+        {"hard mute off", KRRtmMessageEvent::hardMuteDisabled, "hard mute off", true},
+        {"hands lowered", KRRtmMessageEvent::hostLowerAllHands, "hands lowered", true},
+    };
+    Party p = joinedOnScriptedEngine();
+    auto extra = std::make_shared<Recorder>();
+    p.client->addDelegate("extra", extra);
+    const auto rtm = p.engine->rtm.lock();
+    ASSERT_TRUE(rtm);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.recorder->lines.clear();
+        extra->lines.clear();
+        KRRtmMessage message;
+        message.message = c.event;
+        message.senderParticipantId = "555";  // a host the merge has not met yet
+        rtm->didRecievePublicMessage(message);
+        main->runPending();
+        EXPECT_EQ(p.recorder->count(c.heard), 1u) << testing::PrintToString(p.recorder->lines);
+        EXPECT_EQ(extra->has(c.heard), c.extraHears) << testing::PrintToString(extra->lines);
+    }
+    EXPECT_TRUE(p.client->currentRoom().isSoftMuteEnabled);
+    EXPECT_TRUE(p.engine->called("mute audio on"));
+}
+
+TEST_F(KRClientMultiMediaTest, LeaveStopsAShareTheMergeKnowsOfExactlyOnce) {
+    struct Case {
+        const char* name;
+        bool serverRecord, engineTrack, roomStore;
+        std::size_t stops;
+    };
+    const std::vector<Case> cases{
+        {"nobody shares", false, false, false, 0},
+        {"the server's record", true, false, false, 1},
+        {"the engine's local share track", false, true, false, 1},
+        {"record, track and room store", true, true, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Party p = joinedOnScriptedEngine();
+        const auto rtc = p.engine->delegate.lock();
+        ASSERT_TRUE(rtc);
+        auto& merge = p.client->meetingUsersManager();
+        if (c.serverRecord) {
+            KRMeetingParticipant record;
+            for (const auto& r : merge.metaData()) {
+                if (r.participantId == p.uid) record = r;
+            }
+            record.participantId = p.uid;
+            record.isSharingScreen = true;
+            merge.upsertParticipantMetaData(record, true, true);
+        }
+        if (c.engineTrack) {
+            const auto local = merge.getMeetingUser(p.uid);
+            ASSERT_TRUE(local);
+            rtc->didAuxiliaryVideoTrackAdded(std::make_shared<RtcPeerMetaData>(p.uid, false, false, false),
+                                             std::make_shared<RtcAuxiliaryTrack>("5001", p.uid));
+            ASSERT_TRUE(p.recorder->has("local share started by " + p.uid));
+        }
+        if (c.roomStore) p.client->currentRoom().localScreenShareTrackUid = 5001;
+        const auto stops = [&] {
+            std::size_t n = 0;
+            for (const auto& request : service.requests(R::shareScreen)) {
+                if (request.body.find("\"stop\"") != std::string::npos &&
+                    request.body.find(p.uid) != std::string::npos) {
+                    ++n;
+                }
+            }
+            return n;
+        };
+        leaveOnScriptedEngine(p);
+        if (c.stops > 0) {
+            ASSERT_TRUE(main->runUntil([&] { return stops() >= c.stops; }, 10s));
+        }
+        settle();
+        EXPECT_EQ(stops(), c.stops);
+    }
 }
 
 }  // namespace
