@@ -27,11 +27,7 @@ void KRClient::leaveMeeting(KRUserLeftReason reason) {
     // A join still under way is abandoned, not failed: the host asked to leave.
     joinInProgress_ = false;
     joinTimeout_.cancel();
-    const bool wasSharing =
-        currentRoom_.isLocalUserSharingScreen() || currentRoom_.localScreenShareTrackUid != 0;
-    if (wasSharing && !shouldByPassAPICalls_) {
-        stopScreenShareAPI({});
-    }
+    // Also ends an own screen share, on the server too.
     postForceStopScreenShareDarwinNotification(kLeftMeetingReason);
     if (shouldByPassAPICalls_) {
         isMultiMediaEngineIntegration_ ? leaveMultiMediaMeeting() : leaveMediaAndMessaging();

@@ -10,9 +10,9 @@ void KRClient::muteLocalAudio(bool isMute) {
     isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(true, isMute)
                                    : switchLocalMediaInEngine(true, isMute);
     if (shouldByPassAPICalls_) return;
-    send(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
-                                     currentRoom_.userWebRtcId, isMute),
-         [](KRClient&, const auto&) {});
+    sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                                     currentRoom_.userWebRtcId, isMute),
+                         {});
 }
 
 void KRClient::muteLocalVideo(bool isMute) {
@@ -20,9 +20,9 @@ void KRClient::muteLocalVideo(bool isMute) {
     isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(false, isMute)
                                    : switchLocalMediaInEngine(false, isMute);
     if (shouldByPassAPICalls_) return;
-    send(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
-                                     currentRoom_.userWebRtcId, isMute),
-         [](KRClient&, const auto&) {});
+    sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                                     currentRoom_.userWebRtcId, isMute),
+                         {});
 }
 
 void KRClient::raiseHand() {
