@@ -86,8 +86,8 @@ bool KRClient::isFromKnownNonHost(const KRRtmMessage& message) {
     // channel alone (a join without server calls, or before the next status reply) carries no
     // rights, and may well be the host.
     const std::string& senderId = message.senderParticipantId;
-    const auto& records =
-        isMultiMediaEngineIntegration_ ? meetingUsersManager_.metaData() : currentRoom_.allParticipants;
+    const auto& records = isMultiMediaEngineIntegration_ ? meetingUsersManager_.metaData()
+                                                         : currentRoom_.allParticipants;
     const auto record = std::find_if(records.begin(), records.end(), [&](const auto& r) {
         return !senderId.empty() && r.participantId == senderId;
     });
@@ -95,7 +95,8 @@ bool KRClient::isFromKnownNonHost(const KRRtmMessage& message) {
         return false;
     }
     // Rights granted by a message since that record was read.
-    if (const auto sender = userById(senderId); sender && (sender->isHost() || sender->isCoHost())) {
+    const auto sender = userById(senderId);
+    if (sender && (sender->isHost() || sender->isCoHost())) {
         return false;
     }
     logger_.warn("Ignored host control \"" + std::string(rawValue(message.message)) +

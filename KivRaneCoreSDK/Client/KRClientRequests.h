@@ -51,7 +51,8 @@ void KRClient::sendLocalStateChange(const Request& request, Completion completio
         const bool ok = replySucceeded(result);
         // A refusal is the server's answer to this change; any other failure means the change
         // never arrived, and the app already shows it.
-        const bool lost = !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
+        const bool lost =
+            !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
         if (lost && client.isCurrent(generation)) {
             client.logger_.warn("Local state change lost: " + replyErrorMessage(result));
             client.localStateUnsynced_ = true;
