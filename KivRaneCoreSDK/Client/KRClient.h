@@ -287,6 +287,9 @@ private:
     std::shared_ptr<KRRtcManger> rtcManager_;
     std::shared_ptr<EngineEvents> engineEvents_;
     std::set<std::uint64_t> pendingStreamUids_;
+    /// Remote uids the engine moved to the audience: their tracks stay, and the stream coming back
+    /// is a move, whatever a server record said of the role in between.
+    std::set<std::uint64_t> remoteAudienceUids_;
     std::optional<KRVirtualBackgroundType> virtualBackgroundType_;
     bool engineChannelRequested_ = false;  // asked to join, its leave report not yet seen
 
@@ -408,6 +411,12 @@ private:
     void leaveMeetingAPI(Completion completion);
     void stopScreenShareAPI(Completion completion);
     void updateLocalParticipantDataToDB(bool isHandRaised, Completion completion);
+    /// Sends a change of the local user's own state (microphone, camera, hand) to the server;
+    /// a failure leaves the whole state to be posted again once the service answers.
+    template <class Request>
+    void sendLocalStateChange(const Request& request, Completion completion);
+    /// Posts the full local state again when a change of it was lost (one post at a time).
+    void resyncLocalState();
     PostRoomConnectionRequest makeStatusPost(bool isConnected, bool isPolling,
                                              bool isHandRaised) const;
     /// Calls `completion(value)` later on the queue (never inside the caller's call).
@@ -504,6 +513,11 @@ private:
     bool isNetworkConnected_ = true;
     int ticksWithoutNetwork_ = 0;
     bool skipNextSocketStart_ = false;
+    /// A change of the local state never reached the server; counted so that a resync that
+    /// crossed a newer failure does not clear it.
+    bool localStateUnsynced_ = false;
+    bool localStateResyncInFlight_ = false;
+    std::uint64_t localStateFailures_ = 0;
     std::vector<platform::ObserverToken> darwinObservers_;
 
     // ---- Messaging: control messages to and from the others (KRClientMessaging.cpp) ----

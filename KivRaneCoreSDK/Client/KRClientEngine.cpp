@@ -226,6 +226,7 @@ void KRClient::configureEngineAndJoin() {
         return;
     }
     pendingStreamUids_.clear();
+    remoteAudienceUids_.clear();
     rtcManager_->configureRTCEngine(currentRoom_.webRtcAppId, engineEvents_,
                                     static_cast<int>(activeSpeakerCallbackInterval_));
     rtcManager_->configureVideoEncoderConfiguration(highQualityEncoderSettings());
@@ -269,6 +270,7 @@ void KRClient::leaveEngine() {
 
 void KRClient::cancelEngineJoin() {
     pendingStreamUids_.clear();
+    remoteAudienceUids_.clear();
     if (engineChannelRequested_) {
         rtcManager_->leaveMeetingRoom();
     }
@@ -333,6 +335,7 @@ void KRClient::onEngineLocalMediaState(const std::shared_ptr<KRRtcParticipant>& 
 
 void KRClient::onEngineLocalLeft() {
     pendingStreamUids_.clear();
+    remoteAudienceUids_.clear();
     if (!inMeeting_ && !leaving_) {
         // The channel of a join that failed or was abandoned: nothing to tell anyone. A new
         // join may already wait for its own channel, so the reports stay connected.
@@ -399,7 +402,8 @@ void KRClient::addParticipantStream(std::uint64_t uid, bool knownTrack) {
     participant->setIsAudience(false);
     // Read before the update, which makes the user a speaker again.
     const auto previous = knownTrack ? currentRoom_.trackUser(std::to_string(uid)) : nullptr;
-    const bool wasInAudience = previous && !previous->isSpeaker();
+    const bool movedByEngine = remoteAudienceUids_.erase(uid) != 0;
+    const bool wasInAudience = previous && (movedByEngine || !previous->isSpeaker());
     const auto user = currentRoom_.upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (!user) return;
     if (wasInAudience) {
@@ -467,7 +471,10 @@ void KRClient::onEngineStreamRemoved(std::uint64_t uid, const KRUserLeftReason& 
         .isSharingScreen = false,
         .isHost = user->isHost()});
     if (reason.kind() != KRUserLeftReason::Kind::becomeAudience) {
+        remoteAudienceUids_.erase(uid);
         currentRoom_.removeMediaTrack(id);
+    } else if (!user->id().empty()) {  // a known participant, now listening only
+        remoteAudienceUids_.insert(uid);
     }
     sendRemoteUserLeftMeetingEvent(departing, reason);
     if (getMeetingLocalUser()->isCoHost()) {
@@ -487,6 +494,11 @@ void KRClient::removeScreenShareStream(const KRScreenShareInfo& info,
         endLocalShare(reason);
         return;
     }
+    // The stream of an own share that already ended (the capture stops before the stream
+    // goes): that end was told, and the share was never a remote one.
+    if (!currentRoom_.userWebRtcId.empty() && info.sharingUserID() == currentRoom_.userWebRtcId) {
+        return;
+    }
     sendRemoteScreenShareEvent(KRScreenShareState::stopped(reason, info.trackID()));
 }
 
@@ -504,6 +516,7 @@ void KRClient::onEngineRemoteMediaState(const std::shared_ptr<KRRtcParticipant>&
 void KRClient::onEngineMovedToAudience(std::uint64_t uid) {
     const auto user = currentRoom_.trackUser(std::to_string(uid));
     if (!user) return;
+    remoteAudienceUids_.insert(uid);
     user->setIsSpeaker(false);
     user->setIsSharingScreen(false);
     // Each delegate gets its own snapshot, taken as it is called.
@@ -559,9 +572,6 @@ void KRClient::onEngineRoleChanged(bool isAudience) {
     currentRoom_.isCurrentUserAudioMuted = true;
     currentRoom_.isCurrentUserVideoMuted = true;
     sendLocalUserRoleChangedEvent(local, true);
-    if (local->isSharingScreen() && !shouldByPassAPICalls_) {
-        stopScreenShareAPI({});
-    }
     postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
 }
 

@@ -103,6 +103,7 @@ void KRClient::resetForJoin() {
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
     awaitingMediaJoin_ = false;
+    localStateUnsynced_ = false;
     stopAllTimers();
 }
 

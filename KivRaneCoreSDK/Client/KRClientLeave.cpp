@@ -27,12 +27,15 @@ void KRClient::leaveMeeting(KRUserLeftReason reason) {
     // A join still under way is abandoned, not failed: the host asked to leave.
     joinInProgress_ = false;
     joinTimeout_.cancel();
-    // On the multimedia-engine road the share may be known only to the participant merge.
-    const bool wasSharing =
-        currentRoom_.isLocalUserSharingScreen() || currentRoom_.localScreenShareTrackUid != 0 ||
-        (isMultiMediaEngineIntegration_ &&
-         meetingUsersManager_.isSharingScreen(meetingUsersManager_.getCurrentParticipantId()));
-    if (wasSharing && !shouldByPassAPICalls_) {
+    // A share with a local track is ended (on the server too) with the track below; one known
+    // only to the room store or, on the multimedia-engine road, to the participant merge is ended
+    // at the server here.
+    const bool sharingWithoutTrack =
+        currentRoom_.localScreenShareTrackUid == 0 &&
+        (currentRoom_.isLocalUserSharingScreen() ||
+         (isMultiMediaEngineIntegration_ &&
+          meetingUsersManager_.isSharingScreen(meetingUsersManager_.getCurrentParticipantId())));
+    if (sharingWithoutTrack && !shouldByPassAPICalls_) {
         stopScreenShareAPI({});
     }
     postForceStopScreenShareDarwinNotification(kLeftMeetingReason);

@@ -13,9 +13,9 @@ void KRClient::muteLocalAudio(bool isMute) {
     isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(true, isMute)
                                    : switchLocalMediaInEngine(true, isMute);
     if (shouldByPassAPICalls_) return;
-    send(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
-                                     currentRoom_.userWebRtcId, isMute),
-         [](KRClient&, const auto&) {});
+    sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                                     currentRoom_.userWebRtcId, isMute),
+                         {});
 }
 
 void KRClient::muteLocalVideo(bool isMute) {
@@ -24,9 +24,9 @@ void KRClient::muteLocalVideo(bool isMute) {
     isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(false, isMute)
                                    : switchLocalMediaInEngine(false, isMute);
     if (shouldByPassAPICalls_) return;
-    send(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
-                                     currentRoom_.userWebRtcId, isMute),
-         [](KRClient&, const auto&) {});
+    sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                                     currentRoom_.userWebRtcId, isMute),
+                         {});
 }
 
 void KRClient::raiseHand() {

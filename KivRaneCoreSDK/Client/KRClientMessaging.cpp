@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "KivRaneCoreSDK/Client/KRClient.h"
 
 // Control messages: the messaging session of a meeting, the messages the client sends to the
@@ -80,9 +82,22 @@ void KRClient::declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUs
 }
 
 bool KRClient::isFromKnownNonHost(const KRRtmMessage& message) {
-    const auto sender = userById(message.senderParticipantId);
-    if (!sender || sender->isHost() || sender->isCoHost()) {
-        return false;  // a sender not (yet) in the list may be a host that just joined
+    // Only the server's record says who hosts: a participant the client knows from the media
+    // channel alone (a join without server calls, or before the next status reply) carries no
+    // rights, and may well be the host.
+    const std::string& senderId = message.senderParticipantId;
+    const auto& records = isMultiMediaEngineIntegration_ ? meetingUsersManager_.metaData()
+                                                         : currentRoom_.allParticipants;
+    const auto record = std::find_if(records.begin(), records.end(), [&](const auto& r) {
+        return !senderId.empty() && r.participantId == senderId;
+    });
+    if (record == records.end() || record->isHost || record->isCoHost) {
+        return false;
+    }
+    // Rights granted by a message since that record was read.
+    const auto sender = userById(senderId);
+    if (sender && (sender->isHost() || sender->isCoHost())) {
+        return false;
     }
     logger_.warn("Ignored host control \"" + std::string(rawValue(message.message)) +
                  "\" from participant " + message.senderParticipantId +
@@ -176,6 +191,8 @@ void KRClient::didRecievePublicMessage(const KRRtmMessage& message) {
             return;
         case E::makeCoHost:
         case E::removeCoHost: {
+            if (isFromKnownNonHost(message))
+                return;
             const auto sender = getUser(senderId);
             if (!sender)
                 return;

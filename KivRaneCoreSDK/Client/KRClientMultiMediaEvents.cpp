@@ -358,9 +358,6 @@ void KRClient::handleMultiMediaRoleChange(bool isAudience) {
         return;
     }
     meetingUsersManager_.moveParticipantToAudience(meetingUsersManager_.getCurrentParticipantId());
-    if (const auto local = getMeetingLocalUser(); local && local->isSharingScreen()) {
-        stopScreenShareAPI([](bool) {});
-    }
     postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
     const KRMeeting meeting = getCurrentMeetingData();
     const auto local = meeting.localParticipant();

@@ -43,6 +43,25 @@ void KRClient::send(const Request& request, OnResult onResult) {
         });
 }
 
+template <class Request>
+void KRClient::sendLocalStateChange(const Request& request, Completion completion) {
+    const std::uint64_t generation = generation_;
+    send(request, [generation, completion = std::move(completion)](KRClient& client,
+                                                                  const auto& result) {
+        const bool ok = replySucceeded(result);
+        // A refusal is the server's answer to this change; any other failure means the change
+        // never arrived, and the app already shows it.
+        const bool lost =
+            !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
+        if (lost && client.isCurrent(generation)) {
+            client.logger_.warn("Local state change lost: " + replyErrorMessage(result));
+            client.localStateUnsynced_ = true;
+            ++client.localStateFailures_;
+        }
+        if (completion) completion(ok);
+    });
+}
+
 template <class T>
 void KRClient::failJoinAt(KRJoinStep step, const char* action,
                           const Result<T, KRApiRequestError>& result) {

@@ -49,9 +49,24 @@ void KRClient::postUserRoomConnectionStatus(bool isConnected, bool isPolling,
 }
 
 void KRClient::updateLocalParticipantDataToDB(bool isHandRaised, Completion completion) {
-    send(makeStatusPost(true, false, isHandRaised),
-         [completion = std::move(completion)](KRClient&, const auto& result) {
-             if (completion) completion(replySucceeded(result));
+    sendLocalStateChange(makeStatusPost(true, false, isHandRaised), std::move(completion));
+}
+
+void KRClient::resyncLocalState() {
+    if (!localStateUnsynced_ || localStateResyncInFlight_ || !inMeeting_ || leaving_ ||
+        shouldByPassAPICalls_) {
+        return;
+    }
+    localStateResyncInFlight_ = true;
+    const std::uint64_t generation = generation_;
+    const std::uint64_t failures = localStateFailures_;
+    // The full state, not the lost change alone: later changes may have been lost as well.
+    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
+         [generation, failures](KRClient& client, const auto& result) {
+             client.localStateResyncInFlight_ = false;
+             if (!client.isCurrent(generation) || !replySucceeded(result)) return;
+             client.logger_.info("Local state posted again");
+             if (client.localStateFailures_ == failures) client.localStateUnsynced_ = false;
          });
 }
 
@@ -89,6 +104,13 @@ void KRClient::applyRoomConnectionStatus(const KRRoomConnectionStatus& status) {
     room.isHardMuteEnabled = status.isRoomAudioHardMuted;
 
     for (const auto& participant : status.participants) {
+        // Until the lost change is posted again the server's record of the local user is older
+        // than what the app was told.
+        if (localStateUnsynced_ && !participant.participantId.empty() &&
+            (participant.participantId == room.userWebRtcId ||
+             participant.participantId == meetingUsersManager_.getCurrentParticipantId())) {
+            continue;
+        }
         room.updateParticipantsList(participant);
         // On the default road the engine creates the users; the server only names them.
         if (room.matchingUser(participant.participantId)) {

@@ -104,7 +104,6 @@ void KRClient::handleScreenShareCaptureStopped() {
         return;
     }
     if (!shouldByPassAPICalls_) {
-        stopScreenShareAPI({});
         sendControlMessage(ControlMessage::participantStopScreenShare, nullptr, {});
     }
     endLocalShare(KRUserLeftReason::leaveMeeting());
@@ -116,16 +115,22 @@ void KRClient::stopLocalScreenShare() {
         return;
     }
     if (!shouldByPassAPICalls_) {
-        stopScreenShareAPI({});
         sendControlMessage(ControlMessage::participantStopScreenShare, nullptr, {});
     }
     postForceStopScreenShareDarwinNotification("");
 }
 
 void KRClient::endLocalShare(const KRUserLeftReason& reason) {
+    // Every end of the local share comes through here, whoever ended it (the local user, the
+    // extension, the host, another share, a leave), and the first one clears the uid: the server
+    // hears of the end once and the host app is told once.
     const std::uint64_t uid = currentRoom_.localScreenShareTrackUid;
+    if (uid == 0) return;
     currentRoom_.localScreenShareTrackUid = 0;
     currentRoom_.localScreenShareTrackRtcToken.clear();
+    if (!shouldByPassAPICalls_) {
+        stopScreenShareAPI({});
+    }
     sendLocalScreenShareEvent(KRScreenShareState::stopped(reason, uid));
 }
 

@@ -60,6 +60,8 @@ void KRClient::connectionCheckTick() {
         return;
     }
     ticksWithoutNetwork_ = 0;
+    // The service may have come back with the network, or on its own while the network stayed.
+    resyncLocalState();
     if (skipNextSocketStart_) {
         // Give the network one tick to settle after it came back.
         skipNextSocketStart_ = false;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <boost/json.hpp>
+#include <functional>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -16,6 +18,8 @@
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingOperation.h"
+#include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/ClientTestDelegate.h"
 #include "support/EngineTestDelegate.h"
@@ -50,6 +54,7 @@ protected:
         deps.storageDirectory = storage.path();
         deps.routing = service.routing();
         deps.mediaBus = bus;
+        deps.messagingService = messaging;
         members.push_back({KRClient::create(deps), std::make_shared<EngineTestDelegate>(main)});
         return members.back();
     }
@@ -77,7 +82,54 @@ protected:
 
     std::shared_ptr<platform::MainQueue> main =
         platform::MainQueue::create(platform::SteadyClock::instance());
+    /// Runs a host call with a completion and waits for its outcome.
+    bool await(const std::function<void(KRClient::Completion)>& call) {
+        std::optional<bool> result;
+        main->post([&] { call([&](bool ok) { result = ok; }); });
+        EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
+        return result.value_or(false);
+    }
+
+    /// Everyone in `group` has heard every other one join.
+    bool allSeeEachOther(std::initializer_list<Member*> group) {
+        return runUntil([&] {
+            for (Member* m : group)
+                for (Member* other : group)
+                    if (m != other && !m->delegate->has("remote joined " + other->uid()))
+                        return false;
+            return true;
+        });
+    }
+
+    /// `sharer` shares its screen as the broadcast extension would: a share stream from the
+    /// server, published on the bus, seen by `viewer`.
+    void share(Member& sharer, test::ScreenShareBroadcast& broadcast, Member& viewer) {
+        ASSERT_TRUE(await([&](auto done) { sharer.client->shareScreenAPICall(done); }));
+        broadcast.start(sharer.client->currentRoom().roomID,
+                        sharer.client->currentRoom().localScreenShareTrackUid);
+        ASSERT_TRUE(runUntil([&] {
+            return sharer.delegate->count("local share started") ==
+                       1 + sharer.delegate->count("local share stopped") &&
+                   viewer.delegate->count("remote share started") >
+                       viewer.delegate->count("remote share stopped");
+        }));
+    }
+
+    /// The stops of `member`'s own share the server was asked for.
+    std::size_t shareStopsOf(const Member& member) const {
+        const auto requests = service.requests(R::shareScreen);
+        return static_cast<std::size_t>(std::count_if(
+            requests.begin(), requests.end(), [&](const test::RecordedRequest& r) {
+                const auto body = boost::json::parse(r.body).as_object();
+                const auto* action = body.if_contains("action");
+                const auto* uri = body.if_contains("participantUri");
+                return action && uri && action->is_string() && uri->is_string() &&
+                       action->as_string() == "stop" && uri->as_string() == member.uid();
+            }));
+    }
+
     std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
     test::ScopedTempDirectory storage;
     test::LocalMeetingService service;
     std::deque<Member> members;
@@ -192,6 +244,146 @@ TEST_F(KRClientEngineIntegrationTest, ARoleChangeToTheAudienceIsHeardByBothSides
     EXPECT_EQ(a.client->getMeetingUsers().size(), 2u);
     EXPECT_FALSE(a.client->getUser(b.uid())->isSpeaker());
     EXPECT_FALSE(a.delegate->has("remote left " + b.uid()));
+}
+
+TEST_F(KRClientEngineIntegrationTest, AParticipantTheHostMovesBackFromTheAudienceIsMovedForEveryone) {
+    Member& host = joined(KRUserRole::host("host-token-1"));
+    Member& a = joined();
+    Member& b = joined();
+    ASSERT_TRUE(allSeeEachOther({&host, &a, &b}));
+    ASSERT_TRUE(await([&](auto done) {
+        host.client->changeUserRole(a.uid(), KRUserRole::audience(), done);
+    }));
+    ASSERT_TRUE(runUntil([&] {
+        return a.delegate->has("to audience") &&
+               host.delegate->has("remote to audience " + a.uid()) &&
+               b.delegate->has("remote to audience " + a.uid());
+    }));
+    // The server makes a a speaker at once, and the host's and b's next status replies say so
+    // before a's stream is back: the upgrade reaches a only after them.
+    messaging->failNext(platform::MessagingOperation::sendPeerMessage, 1, host.uid());
+    ASSERT_TRUE(await([&](auto done) {
+        host.client->changeUserRole(a.uid(), KRUserRole::speaker(), done);
+    }));
+    for (Member* m : {&host, &b}) {
+        ASSERT_TRUE(await([&](auto done) { m->client->getRoomConnectionStatus(done); }));
+    }
+    KRRtmMessage upgrade;
+    upgrade.message = KRRtmMessageEvent::audienceUpgradeToParticipant;
+    upgrade.messageType = KRRtmMessageType::peerToPeer;
+    upgrade.senderParticipantId = host.uid();
+    upgrade.targetParticipantId = a.uid();
+    ASSERT_TRUE(messaging->injectPeerMessage(host.uid(), a.uid(), upgrade.encode().value()));
+    ASSERT_TRUE(runUntil([&] {
+        return a.delegate->has("to participants") &&
+               host.delegate->has("remote to participants " + a.uid()) &&
+               b.delegate->has("remote to participants " + a.uid());
+    }));
+    main->runFor(300ms);  // a late report would come by now
+    for (Member* m : {&host, &b}) {
+        EXPECT_EQ(m->delegate->count("remote joined " + a.uid()), 1u);
+        EXPECT_EQ(m->delegate->count("remote to participants " + a.uid()), 1u);
+        EXPECT_FALSE(m->delegate->has("remote left " + a.uid()));
+        EXPECT_TRUE(m->client->getUser(a.uid())->isSpeaker());
+    }
+}
+
+TEST_F(KRClientEngineIntegrationTest, AnEndedShareIsStoppedAtTheServerOnceAndHeardOnceAsOwn) {
+    Member& host = joined(KRUserRole::host("host-token-1"));
+    Member& a = joined();
+    ASSERT_TRUE(allSeeEachOther({&host, &a}));
+    const auto captureStopped = [] {
+        platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStoppedNotification);
+    };
+    struct Case {
+        const char* name;
+        /// Ends a's running share; returns once a was told.
+        std::function<void(test::ScreenShareBroadcast&)> end;
+    };
+    const Case cases[] = {
+        {"the capture stops, then its stream goes",
+         [&](test::ScreenShareBroadcast& broadcast) {
+             main->post(captureStopped);
+             ASSERT_TRUE(runUntil([&] { return a.delegate->has("local share stopped"); }));
+             main->post([&] { broadcast.stop(); });
+         }},
+        {"the host stops it, then the extension ends",
+         [&](test::ScreenShareBroadcast& broadcast) {
+             ASSERT_TRUE(await([&](auto done) {
+                 host.client->stopUserScreenShare(host.client->getUser(a.uid()), done);
+             }));
+             ASSERT_TRUE(runUntil([&] { return a.delegate->has("local share stopped"); }));
+             main->post([&] { broadcast.stop(); });
+             main->post(captureStopped);
+         }},
+        {"the host's own share overrides it, then the extension ends",
+         [&](test::ScreenShareBroadcast& broadcast) {
+             test::ScreenShareBroadcast hostShare(bus, main);
+             share(host, hostShare, a);
+             ASSERT_TRUE(runUntil([&] { return a.delegate->has("local share stopped"); }));
+             main->post([&] { broadcast.stop(); });
+             main->runFor(300ms);
+             EXPECT_FALSE(a.delegate->has("remote share stopped"));
+             EXPECT_EQ(a.delegate->count("local share stopped"), 1u);
+             // The host's share ends too, so the next case starts with no share on.
+             main->post([&] { host.client->stopLocalScreenShare(); });
+             main->post([&] { hostShare.stop(); });
+             ASSERT_TRUE(runUntil([&] { return a.delegate->has("remote share stopped"); }));
+             a.delegate->lines.clear();
+             main->post(captureStopped);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        a.delegate->lines.clear();
+        const std::size_t stopsBefore = shareStopsOf(a);
+        test::ScreenShareBroadcast broadcast(bus, main);
+        share(a, broadcast, host);
+        c.end(broadcast);
+        ASSERT_TRUE(runUntil([&] { return shareStopsOf(a) > stopsBefore; }));
+        ASSERT_TRUE(runUntil([&] { return service.room(kMeetingId)->screenSharerUri != a.uid(); }));
+        main->runFor(300ms);  // a second stop or a remote report would come by now
+        EXPECT_EQ(shareStopsOf(a), stopsBefore + 1);
+        EXPECT_LE(a.delegate->count("local share stopped"), 1u);
+        EXPECT_FALSE(a.delegate->has("remote share stopped"));
+        EXPECT_EQ(a.client->currentRoom().localScreenShareTrackUid, 0u);
+    }
+}
+
+TEST_F(KRClientEngineIntegrationTest, AHandAndAMuteMadeWhileTheServiceIsDownReachItWhenItReturns) {
+    Member& a = joined();
+    Member& b = joined();
+    ASSERT_TRUE(allSeeEachOther({&a, &b}));
+    const std::size_t postsBefore = service.requestCount(R::postRoomConnectionStatus);
+    const std::size_t mutesBefore = service.requestCount(R::muteAudio);
+    service.injectFault(R::postRoomConnectionStatus, test::MeetingServiceFault::dropConnection());
+    service.injectFault(R::muteAudio, test::MeetingServiceFault::dropConnection());
+    main->post([&] {
+        a.client->raiseHand();
+        a.client->muteLocalAudio(true);
+    });
+    ASSERT_TRUE(runUntil([&] {
+        return service.requestCount(R::postRoomConnectionStatus) > postsBefore &&
+               service.requestCount(R::muteAudio) > mutesBefore;
+    }));
+    main->runFor(1500ms);  // the watchdog ticks while the service is still down
+    const auto stale = service.participant(kMeetingId, a.uid());
+    ASSERT_TRUE(stale.has_value());
+    EXPECT_FALSE(stale->isHandRaised);
+    EXPECT_TRUE(stale->isMicOn);
+
+    service.clearFaults();
+    ASSERT_TRUE(runUntil([&] {
+        const auto now = service.participant(kMeetingId, a.uid());
+        return now && now->isHandRaised && !now->isMicOn;
+    }));
+    // The next status replies agree with what the app was told, at a and at b.
+    ASSERT_TRUE(await([&](auto done) { b.client->getRoomConnectionStatus(done); }));
+    EXPECT_TRUE(b.client->getUser(a.uid())->isHandRaised());
+    ASSERT_TRUE(await([&](auto done) { a.client->getRoomConnectionStatus(done); }));
+    EXPECT_TRUE(a.client->getMeetingLocalUser()->isHandRaised());
+    EXPECT_TRUE(a.client->currentRoom().isCurrentUserAudioMuted);
+    EXPECT_EQ(a.delegate->count("mic off"), 1u);
 }
 
 TEST_F(KRClientEngineIntegrationTest, UnderHardMuteAJoiningParticipantStartsWithTheMicOff) {

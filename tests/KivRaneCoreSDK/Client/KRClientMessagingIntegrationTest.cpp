@@ -210,6 +210,58 @@ TEST_F(KRClientMessagingIntegrationTest,
     expectAllOnQueue();
 }
 
+TEST_F(KRClientMessagingIntegrationTest, AClientJoinedWithoutTheServerObeysTheRealHost) {
+    meet();
+    // Zed has media credentials and never asks the server who is who: it knows the host only
+    // from the media channel, with no rights on record.
+    KRDependencies deps;
+    deps.queue = main;
+    deps.reachability = test::quietReachability();
+    deps.storageDirectory = storage.path();
+    deps.routing = service.routing();  // only its questions about streams reach the service
+    deps.messagingService = messaging;
+    deps.mediaBus = bus;
+    Member zed{KRClient::create(deps), std::make_shared<test::ControlMessageRecorder>(main)};
+    members.push_back(zed);
+    boost::json::object credentials{{"kr_agora_token", "rtc-token-9090"},
+                                    {"kr_uid", "9090"},
+                                    {"kr_room_id", host->client->currentRoom().roomID},
+                                    {"kr_rtm_token", "rtm-token"}};
+    zed.client->setParameters(credentials);
+    zed.client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, "Zed"),
+                            KRJoinMeetingConfig(KRUserRole::speaker(), true, true), zed.recorder);
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            const auto inRoom = messaging->channelMembers(host->client->currentRoom().roomID);
+            return zed.client->getUser(host->uid()) != nullptr &&
+                   std::find(inRoom.begin(), inRoom.end(), "9090") != inRoom.end();
+        },
+        10s));
+    ASSERT_FALSE(zed.client->getUser(host->uid())->isHost());
+    main->runFor(50ms);
+    zed.recorder->take();
+
+    ASSERT_TRUE(await([&](auto done) { host->client->lockMeeting(done); }));
+    EXPECT_EQ(linesOf(zed, 1), Lines{"locked by " + host->uid()});
+    ASSERT_TRUE(await([&](auto done) { host->client->startRecording(done); }));
+    EXPECT_EQ(linesOf(zed, 1), Lines{"recording started by " + host->uid()});
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, APlainParticipantCannotGrantCoHostRights) {
+    meet();
+    // Ben sends the grant himself, naming Ann's account: Ann ignores it.
+    KRRtmMessage forged;
+    forged.message = KRRtmMessageEvent::makeCoHost;
+    forged.senderParticipantId = ben->uid();
+    forged.targetParticipantId = ann->client->getMeetingLocalUser()->userId();
+    ASSERT_FALSE(forged.targetParticipantId.empty());
+    messaging->injectChannelMessage(ann->client->currentRoom().roomID, ben->uid(),
+                                    forged.encode().value());
+    EXPECT_EQ(linesOf(*ann, 0), Lines{});
+    expectAllOnQueue();
+}
+
 TEST_F(KRClientMessagingIntegrationTest, CoHostRightsReachOnlyTheirTarget) {
     meet();
     const auto annSeenByHost = host->client->getUser(ann->uid());

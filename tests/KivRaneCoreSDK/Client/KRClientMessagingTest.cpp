@@ -37,6 +37,7 @@ constexpr const char* kHost = "7";
 constexpr const char* kCoHost = "8";
 constexpr const char* kPlain = "9";
 constexpr const char* kStranger = "55";  // not among the room's participants
+constexpr const char* kUnlisted = "10";  // seen through the media channel only, no server record
 
 KRRtmMessage msg(E event, std::string from, std::string target = {}, std::string name = "Sender",
                  std::string reaction = {}) {
@@ -87,6 +88,20 @@ struct World {
             .id = kCoHost, .userId = "acct-8", .displayName = "Co", .isCoHost = true}));
         tracks.push_back(std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
             .id = kPlain, .userId = "acct-9", .displayName = "Pat", .isHandRaised = true}));
+        tracks.push_back(std::make_shared<KRMeetingUser>(
+            KRMeetingUser::Parameters{.id = kUnlisted, .displayName = "Una"}));
+        // What the server says of the three it knows; rights are read from here.
+        const auto record = [](const char* id, bool isHost, bool isCoHost) {
+            KRMeetingParticipant r;
+            r.participantId = id;
+            r.isHost = isHost;
+            r.isCoHost = isCoHost;
+            return r;
+        };
+        auto& records = client->currentRoom().allParticipants;
+        records.push_back(record(kHost, true, false));
+        records.push_back(record(kCoHost, false, true));
+        records.push_back(record(kPlain, false, false));
         recorder->take();
     }
 
@@ -196,6 +211,17 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
              EXPECT_FALSE(w.client->currentRoom().isMeetingLocked);
              EXPECT_FALSE(w.client->currentRoom().isRecordingOn);
          }},
+        {"host controls from a participant the server has no record of are taken",
+         false,
+         {msg(E::lockMeeting, kUnlisted), msg(E::hardMuteEnabled, kUnlisted),
+          msg(E::makeCoHost, kUnlisted, "acct-42")},
+         {"locked by 10", "local mic off", "hard mute by 10", "cohost granted by 10"},
+         nullptr},
+        {"co-host rights from a plain participant are dropped",
+         false,
+         {msg(E::makeCoHost, kPlain, "acct-42"), msg(E::removeCoHost, kPlain, "acct-42")},
+         {},
+         nullptr},
         {"co-host rights aimed at the local account only",
          false,
          {msg(E::makeCoHost, kHost, "acct-9"), msg(E::makeCoHost, kHost, "acct-42"),
@@ -239,6 +265,11 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
          {msg(E::lockMeeting, kHost, kLocal), msg(E::hardMuteEnabled, kHost, kLocal)},
          {},
          [](World& w) { EXPECT_FALSE(w.client->currentRoom().isMeetingLocked); }},
+        {"removal by a participant the server has no record of",
+         true,
+         {msg(E::hostRemoveParticipant, kUnlisted, kLocal, "Una")},
+         {"left " + removed + " Una"},
+         nullptr},
         {"removal by a plain participant is dropped",
          true,
          {msg(E::hostRemoveParticipant, kPlain, kLocal)},

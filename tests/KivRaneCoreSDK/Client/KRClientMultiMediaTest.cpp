@@ -913,20 +913,21 @@ TEST_F(KRClientMultiMediaTest, HostBuiltEngineReportsReachTheHostThroughTheMerge
     EXPECT_TRUE(engine->called("remote view 777"));
     EXPECT_TRUE(ann.recorder->has("remote joined 777"));
 
-    // Bob is known and is no host: his host-only messages are dropped.
+    // Bob is known from the engine alone, with no server record: he may be a host who has just
+    // joined, so his host-only messages are taken.
     KRRtmMessage hardMute;
     hardMute.message = KRRtmMessageEvent::hardMuteEnabled;
     hardMute.senderParticipantId = "777";
     rtm->didRecievePublicMessage(hardMute);
-    EXPECT_FALSE(ann.recorder->has("hard mute"));
-    EXPECT_FALSE(engine->called("mute audio on"));
+    EXPECT_TRUE(ann.recorder->has("hard mute"));
+    EXPECT_TRUE(engine->called("mute audio on"));
     KRRtmMessage downgrade;
     downgrade.message = KRRtmMessageEvent::participantDowngradeToAudience;
     downgrade.messageType = KRRtmMessageType::peerToPeer;
     downgrade.senderParticipantId = "777";
     downgrade.targetParticipantId = "10001";
     rtm->didRecievePrivateMessage(downgrade);
-    EXPECT_FALSE(engine->called("role audience"));
+    EXPECT_TRUE(engine->called("role audience"));
 
     // A speaker list naming a stranger is not reported; one of known users is.
     const auto stranger = std::make_shared<RtcPeerMetaData>("999", false, false, false);
@@ -1151,6 +1152,35 @@ TEST_F(KRClientMultiMediaTest, LeaveStopsAShareTheMergeKnowsOfExactlyOnce) {
         settle();
         EXPECT_EQ(stops(), c.stops);
     }
+}
+
+TEST_F(KRClientMultiMediaTest, HostOnlyMessagesAreDroppedOnlyFromASenderTheServerListsWithoutRights) {
+    Party ann = joinedOnScriptedEngine();
+    Party bob = joinedOnScriptedEngine();  // a plain participant, on the server's list
+    const auto rtc = ann.engine->delegate.lock();
+    const auto rtm = ann.engine->rtm.lock();
+    ASSERT_TRUE(rtc && rtm);
+    const std::string host = "20001";  // seen through the engine before any reply names it
+    for (const std::string& uid : {bob.uid, host}) {
+        rtc->didRemoteParticipantJoinChannel(
+            std::make_shared<RtcPeerMetaData>(uid, false, false, false), [] {});
+    }
+    std::optional<bool> polled;
+    ann.client->getRoomConnectionStatus([&](bool ok) { polled = ok; });
+    ASSERT_TRUE(main->runUntil([&] { return polled.has_value(); }, 10s));
+    ASSERT_TRUE(ann.client->getUser(host) != nullptr);
+    ASSERT_FALSE(ann.client->getUser(host)->isHost());
+
+    const auto hardMuteFrom = [&](const std::string& sender) {
+        KRRtmMessage message;
+        message.message = KRRtmMessageEvent::hardMuteEnabled;
+        message.senderParticipantId = sender;
+        rtm->didRecievePublicMessage(message);
+    };
+    hardMuteFrom(bob.uid);
+    EXPECT_FALSE(ann.recorder->has("hard mute"));
+    hardMuteFrom(host);
+    EXPECT_TRUE(ann.recorder->has("hard mute"));
 }
 
 }  // namespace
