@@ -2,7 +2,8 @@
 // clients (default 3) that join one room on the stand-in media engine and messaging service.
 // Every delegate callback is printed as it happens. The first client is the host: it locks the
 // meeting, starts the recording, mutes everyone, removes the last participant, and then everyone
-// leaves.
+// leaves. The clients join one at a time and leave one at a time, and each step runs until every
+// report it sets off has been printed, so each report shows under its own step's "--" line.
 //
 //   kr_example_Meeting [--participants N] [--room MEETING_ID:PIN] [--seconds S]
 //                      [--road default|agora|kr-media]
@@ -25,7 +26,6 @@
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -49,6 +49,9 @@ using kr::example::PrintingClientDelegate;
 
 constexpr int kMinParticipants = 2;  // a host and someone to remove
 constexpr int kMaxParticipants = 20;
+// Everyone asks to join with the microphone and the camera on.
+constexpr bool kJoinWithAudio = true;
+constexpr bool kJoinWithVideo = true;
 
 enum class Road { standard, agora, krMedia };
 
@@ -149,10 +152,6 @@ public:
     bool left = false;
     bool failed = false;
     kr::KRUserLeftReason leftReason;
-    std::set<std::string> othersSeen;  // uids of remote users reported joined
-    bool heardLock = false;
-    bool heardRecording = false;
-    bool heardMute = false;
 
     void didLocalUserJoinedMeeting(const kr::KRMeeting& meeting,
                                    const std::shared_ptr<kr::KRMeetingUser>& user) override {
@@ -168,27 +167,6 @@ public:
         PrintingClientDelegate::didLocalUserLeftMeeting(meeting, reason);
         left = true;
         leftReason = reason;
-    }
-    void didRemoteUserJoinedMeeting(const kr::KRMeeting& meeting,
-                                    const std::shared_ptr<kr::KRMeetingUser>& user) override {
-        PrintingClientDelegate::didRemoteUserJoinedMeeting(meeting, user);
-        if (user)
-            othersSeen.insert(user->id());
-    }
-    void didMeetingLocked(const kr::KRMeeting& meeting,
-                          const std::shared_ptr<kr::KRMeetingUser>& by) override {
-        PrintingClientDelegate::didMeetingLocked(meeting, by);
-        heardLock = true;
-    }
-    void didRecordingStarted(const kr::KRMeeting& meeting,
-                             const std::shared_ptr<kr::KRMeetingUser>& by) override {
-        PrintingClientDelegate::didRecordingStarted(meeting, by);
-        heardRecording = true;
-    }
-    void didHostEnableHardAudioMute(const kr::KRMeeting& meeting,
-                                    const std::shared_ptr<kr::KRMeetingUser>& by) override {
-        PrintingClientDelegate::didHostEnableHardAudioMute(meeting, by);
-        heardMute = true;
     }
 };
 
@@ -255,7 +233,7 @@ public:
         }
 
         const bool ok = script();
-        leaveAll(ok ? deadline_ + reserve : Clock::now() + reserve);
+        leaveAll(ok ? deadline_ + reserve : Clock::now() + reserve, ok);
         members_.clear();  // clients go before the worlds they live in
         const auto took =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -277,10 +255,20 @@ private:
         auto client = kr::KRClient::create(deps);
         if (options_.road != Road::standard) {
             client->setMultiMediaEngineIntegration(true);
-            if (options_.road == Road::krMedia)
-                client->setRtcEngineManager(kr::test::KrMediaTestEngine::create(deps));
+            if (options_.road == Road::krMedia) {
+                // The "kr-media" join data does not say what the client starts with: the host
+                // builds its engine to start as it asks the client to join.
+                kr::test::KrMediaTestEngine::Options engine;
+                engine.initialAudioOn = kJoinWithAudio;
+                engine.initialVideoOn = kJoinWithVideo;
+                client->setRtcEngineManager(kr::test::KrMediaTestEngine::create(deps, engine));
+            }
         }
-        Member member{name, std::move(client), std::make_shared<Participant>(name, say)};
+        auto print = [this](const std::string& text) {
+            say(text);
+            printed_.push_back(text);
+        };
+        Member member{name, std::move(client), std::make_shared<Participant>(name, print)};
         members_.push_back(std::move(member));
     }
 
@@ -298,10 +286,37 @@ private:
         return false;
     }
 
+    /// Prints a step's header; the lines printed from here on are the step's.
+    void step(const std::string& what) {
+        say("-- " + what);
+        stepStart_ = printed_.size();
+    }
+
+    /// Whether the current step printed a line starting with `prefix`.
+    bool stepPrinted(const std::string& prefix) const {
+        return std::any_of(printed_.begin() + static_cast<std::ptrdiff_t>(stepStart_),
+                           printed_.end(),
+                           [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+    }
+
+    /// Runs the queue until the current step printed a line starting with each of `prefixes`
+    /// (or `stop` holds), so that no report of the step shows up under the next one.
+    bool expect(const std::string& what, const std::vector<std::string>& prefixes,
+                const std::function<bool()>& stop = [] { return false; }) {
+        return waitFor(what, [&] {
+            return stop() || std::all_of(prefixes.begin(), prefixes.end(),
+                                         [&](const std::string& p) { return stepPrinted(p); });
+        });
+    }
+
+    static std::string line(const Member& m, const std::string& text) {
+        return "[" + m.name + "] " + text;
+    }
+
     /// Starts a host control and waits for its completion; false when it failed or never came.
     bool hostDoes(const std::string& what,
                   const std::function<void(kr::KRClient&, kr::KRClient::Completion)>& action) {
-        say("-- " + host().name + " (host) " + what);
+        step(host().name + " (host) " + what);
         std::optional<bool> outcome;
         action(*host().client, [&outcome](bool ok) { outcome = ok; });
         if (!waitFor(host().name + " to " + what, [&] { return outcome.has_value(); })) {
@@ -312,73 +327,75 @@ private:
         return *outcome;
     }
 
-    /// Waits until every member but the host (and those gone) heard what `heard` reads.
-    bool othersHear(const std::string& what, bool Participant::*heard) {
-        return waitFor("everyone hearing " + what, [&] {
-            return std::all_of(members_.begin() + 1, members_.end(), [&](const Member& m) {
-                return m.delegate->left || (*m.delegate).*heard;
-            });
-        });
+    /// Waits until each member in the meeting printed `text` (the host too unless `othersOnly`).
+    bool everyoneHears(const std::string& what, const std::vector<std::string>& texts,
+                       bool othersOnly) {
+        std::vector<std::string> prefixes;
+        for (auto it = members_.begin() + (othersOnly ? 1 : 0); it != members_.end(); ++it) {
+            if (it->delegate->left)
+                continue;
+            for (const auto& text : texts)
+                prefixes.push_back(line(*it, text));
+        }
+        return expect("everyone hearing " + what, prefixes);
     }
 
-    void join(Member& member, kr::KRUserRole role) {
-        say("-- " + member.name + " joins");
+    bool inMeeting(const Member& m) const { return m.delegate->joined && !m.delegate->left; }
+
+    /// One participant joins; the step lasts until the joiner and everyone already in the
+    /// meeting have seen each other.
+    bool join(Member& member, kr::KRUserRole role) {
+        std::vector<std::string> prefixes{line(member, "my connection is connected"),
+                                          line(member, "audio output: "),
+                                          line(member, "joined meeting ")};
+        for (const Member& other : members_) {
+            if (&other == &member || !inMeeting(other))
+                continue;
+            prefixes.push_back(line(other, "remote user joined: " + member.name + " ("));
+            prefixes.push_back(line(member, "remote user joined: " + other.name + " ("));
+        }
+        step(member.name + " joins");
         member.client->joinMeeting(
             kr::KRJoinMeetingData(options_.room.meetingId, options_.room.pin, member.name),
-            kr::KRJoinMeetingConfig(std::move(role), true, true), member.delegate);
+            kr::KRJoinMeetingConfig(std::move(role), kJoinWithAudio, kJoinWithVideo), member.delegate);
+        if (!expect(member.name + " joining", prefixes,
+                    [&] { return member.delegate->failed; })) {
+            return false;
+        }
+        if (member.delegate->failed) {
+            say("demo: " + member.name + " could not join");
+            return false;
+        }
+        return true;
     }
 
-    bool joinedOrFailed(const Member& m) const { return m.delegate->joined || m.delegate->failed; }
-
     bool script() {
-        join(host(), kr::KRUserRole::host(options_.room.hostToken));
-        if (!waitFor(host().name + " joining", [&] { return joinedOrFailed(host()); }) ||
-            host().delegate->failed) {
+        if (!join(host(), kr::KRUserRole::host(options_.room.hostToken)))
             return false;
-        }
         for (auto it = members_.begin() + 1; it != members_.end(); ++it) {
-            join(*it, kr::KRUserRole::speaker());
-        }
-        if (!waitFor("everyone joining", [&] {
-                return std::all_of(members_.begin(), members_.end(),
-                                   [&](const Member& m) { return joinedOrFailed(m); });
-            })) {
-            return false;
-        }
-        if (std::any_of(members_.begin(), members_.end(),
-                        [](const Member& m) { return m.delegate->failed; })) {
-            say("demo: not everyone could join");
-            return false;
-        }
-        const std::size_t others = members_.size() - 1;
-        if (!waitFor("everyone seeing the others", [&] {
-                return std::all_of(members_.begin(), members_.end(), [&](const Member& m) {
-                    return m.delegate->othersSeen.size() >= others;
-                });
-            })) {
-            return false;
+            if (!join(*it, kr::KRUserRole::speaker()))
+                return false;
         }
 
         if (!hostDoes("locks the meeting",
                       [](kr::KRClient& c, auto done) { c.lockMeeting(std::move(done)); }) ||
-            !othersHear("the meeting locked", &Participant::heardLock)) {
+            !everyoneHears("the meeting locked", {"meeting locked by "}, false)) {
             return false;
         }
-        if (options_.road == Road::standard) {
-            if (!hostDoes("starts the recording",
-                          [](kr::KRClient& c, auto done) { c.startRecording(std::move(done)); }) ||
-                !othersHear("the recording started", &Participant::heardRecording)) {
+        if (hostDoes("starts the recording",
+                     [](kr::KRClient& c, auto done) { c.startRecording(std::move(done)); })) {
+            if (!everyoneHears("the recording started", {"recording started by "}, false))
                 return false;
-            }
-        } else if (hostDoes("starts the recording", [](kr::KRClient& c, auto done) {
-                       c.startRecording(std::move(done));
-                   })) {
-            if (!othersHear("the recording started", &Participant::heardRecording))
-                return false;
+        } else if (options_.road == Road::standard) {
+            return false;
         } else {
             // The recording request names the call by the history id that only the default
             // road's join call obtains; this road makes no join call, so the service cannot
             // find the call. Said plainly and not counted against the run.
+            if (!expect("the recording's failure reported",
+                        {line(host(), "starting the recording failed")})) {
+                return false;
+            }
             say("demo: NOT AVAILABLE on the " + std::string(roadName(options_.road)) +
                 " road: recording (this road's join makes no join call, so there is no history"
                 " id for the recording request); step skipped");
@@ -387,7 +404,8 @@ private:
                       [](kr::KRClient& c, auto done) {
                           c.hardMuteUnmuteUsersAudio(true, std::move(done));
                       }) ||
-            !othersHear("everyone muted", &Participant::heardMute)) {
+            !everyoneHears("everyone muted",
+                           {"everyone muted (hard) by ", "my microphone is muted"}, true)) {
             return false;
         }
 
@@ -398,12 +416,17 @@ private:
             say("demo: " + host().name + " does not know " + removed().name);
             return false;
         }
+        std::vector<std::string> removal{line(removed(), "my connection is disconnected"),
+                                         line(removed(), "left meeting ")};
+        for (const Member& other : members_) {
+            if (&other != &removed() && inMeeting(other))
+                removal.push_back(line(other, "remote user left: " + removed().name + " ("));
+        }
         if (!hostDoes("removes " + removed().name,
                       [&](kr::KRClient& c, auto done) {
                           c.removeUserFromMeeting(target, std::move(done));
                       }) ||
-            !waitFor(removed().name + " leaving the meeting",
-                     [&] { return removed().delegate->left; })) {
+            !expect(removed().name + " leaving the meeting", removal)) {
             return false;
         }
         if (removed().delegate->leftReason.kind() !=
@@ -414,29 +437,31 @@ private:
         return true;
     }
 
-    /// Everyone still in (or joining) the meeting leaves, the host last; waits until `until`.
-    void leaveAll(Clock::time_point until) {
+    /// Everyone still in (or joining) the meeting leaves, one at a time and the host last; the
+    /// whole of it ends by `until`. After a run where every step happened, each leave also waits
+    /// for those still in the meeting to see it.
+    void leaveAll(Clock::time_point until, bool seenByOthers) {
+        deadline_ = until;
         for (auto it = members_.rbegin(); it != members_.rend(); ++it) {
             Member& m = *it;
-            const bool inMeeting = m.delegate->joined && !m.delegate->left;
-            if (!inMeeting && !m.client->isJoining())
+            if (!inMeeting(m) && !m.client->isJoining())
                 continue;
-            say("-- " + m.name + " leaves");
+            std::vector<std::string> prefixes{line(m, "my connection is disconnected"),
+                                              line(m, "left meeting ")};
+            for (const Member& other : members_) {
+                if (&other != &m && inMeeting(other))
+                    prefixes.push_back(line(other, "remote user left: " + m.name + " ("));
+            }
+            step(m.name + " leaves");
             m.client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
-        }
-        const auto settled = [&] {
-            return std::all_of(members_.begin(), members_.end(),
-                               [](const Member& m) {
-                                   return m.delegate->left || m.delegate->failed ||
-                                          !m.client->isJoining();
-                               }) &&
-                   std::all_of(members_.begin(), members_.end(), [](const Member& m) {
-                       return m.delegate->left || !m.delegate->joined;
-                   });
-        };
-        const auto left = until - Clock::now();
-        if (!settled() && (left <= Clock::duration::zero() || !main_->runUntil(settled, left))) {
-            say("demo: not everyone had left when the time was up");
+            const auto gone = [&] {
+                return m.delegate->left || m.delegate->failed ||
+                       !(m.delegate->joined || m.client->isJoining());
+            };
+            if (!(seenByOthers ? expect(m.name + " leaving", prefixes)
+                               : waitFor(m.name + " leaving", gone))) {
+                return;
+            }
         }
     }
 
@@ -449,6 +474,8 @@ private:
     std::shared_ptr<kr::platform::MessagingService> messaging_ =
         kr::platform::MessagingService::create();
     std::vector<Member> members_;
+    std::vector<std::string> printed_;  // every participant's line, in order
+    std::size_t stepStart_ = 0;         // the first of printed_ that the current step printed
 };
 
 }  // namespace

@@ -1,0 +1,236 @@
+// Memory of many clients in one meeting under steady use: N clients (argument 0, default 50)
+// join one room of the local meeting service on the default road, all in this process, and for
+// S seconds (argument 1) each of them, every second, does the next of: raise the hand, mute the
+// microphone, send a chat message, lower the hand, unmute. Once every client is in, the heap in
+// use is sampled every second; "heap_growth_kBps" is the least-squares slope of those samples
+// after a warm-up of a fifth of the run, "heap_start_MB" and "heap_end_MB" the first and last
+// sample after it; "tls_handshakes" counts the connections the clients opened to the service
+// during the load. A flat slope means nothing grows with the meeting's age: what stays is
+// meeting state (participants, the chat the meeting has had) and the bounded stores listed under
+// "Bounds" in docs/architecture.md.
+//
+// The heap includes the local meeting service's own (it runs in this process); a heap profile
+// (heaptrack, valgrind massif) tells the two apart:
+//   heaptrack build/default/bench/kr_bench_MeetingLoadMemory --benchmark_filter=/50/60
+
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
+#include "KivRaneCoreSDK/Network/Utils/Reachability.h"
+#include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingService.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kActionInterval = 1s;
+constexpr auto kSampleInterval = 1s;
+constexpr auto kStep = 10ms;  // the queue runs this long between looks at who is due
+
+double heapInUseMB() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+}
+
+class Watch : public kr::KRClientDelegate {
+public:
+    bool joined = false;
+    bool failed = false;
+    bool left = false;
+    void didLocalUserJoinedMeeting(const kr::KRMeeting&,
+                                   const std::shared_ptr<kr::KRMeetingUser>&) override {
+        joined = true;
+    }
+    void didLocalUserFailedToJoinMeeting(const kr::KRMeetingJoinError&) override { failed = true; }
+    void didLocalUserLeftMeeting(const kr::KRMeeting&, const kr::KRUserLeftReason&) override {
+        left = true;
+    }
+};
+
+struct LoadClient {
+    std::shared_ptr<kr::KRClient> client;
+    std::shared_ptr<Watch> watch;
+    int next = 0;
+};
+
+class LoadWorld {
+public:
+    explicit LoadWorld(int clientCount) {
+        room.maxParticipants = clientCount + 1;
+        service.addRoom(room);
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kr-bench-load-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr)
+            storage = pattern;
+    }
+    ~LoadWorld() {
+        for (auto& c : clients) {
+            if (c.watch->joined && !c.watch->left)
+                c.client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
+        }
+        main->runUntil(
+            [&] {
+                for (const auto& c : clients) {
+                    if (c.watch->joined && !c.watch->left)
+                        return false;
+                }
+                return true;
+            },
+            10s);
+        clients.clear();
+        std::error_code ignored;
+        if (!storage.empty())
+            std::filesystem::remove_all(storage, ignored);
+    }
+
+    bool joinAll(int count) {
+        for (int i = 0; i < count; ++i) {
+            kr::KRDependencies deps;
+            deps.queue = main;
+            deps.routing = service.routing();
+            deps.storageDirectory = storage / std::to_string(i);
+            deps.mediaBus = mediaBus;
+            deps.messagingService = messaging;
+            deps.reachability = kr::NetworkReachabilityHandler::create(
+                []() -> kr::Result<std::shared_ptr<kr::Reachability>, kr::ReachabilityError> {
+                    return kr::Failure{kr::ReachabilityError{}};
+                });
+            std::filesystem::create_directories(deps.storageDirectory);
+            LoadClient c{kr::KRClient::create(deps), std::make_shared<Watch>(), i % 5};
+            const auto role = i == 0 ? kr::KRUserRole::host(room.hostToken)
+                                     : kr::KRUserRole::speaker();
+            c.client->joinMeeting(
+                kr::KRJoinMeetingData(room.meetingId, room.pin, "Load " + std::to_string(i)),
+                kr::KRJoinMeetingConfig(role, true, false), c.watch);
+            clients.push_back(std::move(c));
+        }
+        return main->runUntil(
+            [&] {
+                for (const auto& c : clients) {
+                    if (!c.watch->joined && !c.watch->failed)
+                        return false;
+                }
+                return true;
+            },
+            60s) &&
+               std::none_of(clients.begin(), clients.end(),
+                            [](const LoadClient& c) { return c.watch->failed; });
+    }
+
+    /// Each client's next action, in turn.
+    void act(LoadClient& c, int sequence) {
+        switch (c.next++ % 5) {
+        case 0:
+            c.client->raiseHand();
+            break;
+        case 1:
+            c.client->muteLocalAudio(true);
+            break;
+        case 2:
+            c.client->sendChatTextMessage("message " + std::to_string(sequence), [](auto) {});
+            break;
+        case 3:
+            c.client->lowerHand();
+            break;
+        default:
+            c.client->muteLocalAudio(false);
+            break;
+        }
+    }
+
+    kr::test::LocalMeetingService service{false};
+    kr::test::MeetingRoomSetup room;
+    std::shared_ptr<kr::platform::MainQueue> main = kr::platform::MainQueue::create();
+    std::shared_ptr<kr::platform::MediaBus> mediaBus = kr::platform::MediaBus::create();
+    std::shared_ptr<kr::platform::MessagingService> messaging =
+        kr::platform::MessagingService::create();
+    std::filesystem::path storage;
+    std::vector<LoadClient> clients;
+};
+
+/// Least-squares slope of `y` over `x`.
+double slope(const std::vector<double>& x, const std::vector<double>& y) {
+    const double n = static_cast<double>(x.size());
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        sx += x[i];
+        sy += y[i];
+        sxx += x[i] * x[i];
+        sxy += x[i] * y[i];
+    }
+    const double d = n * sxx - sx * sx;
+    return d == 0 ? 0 : (n * sxy - sx * sy) / d;
+}
+
+void BM_MeetingLoadMemory(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const auto run = std::chrono::seconds(state.range(1));
+    for (auto _ : state) {
+        LoadWorld world(count);
+        if (!world.joinAll(count)) {
+            state.SkipWithError("not every client could join");
+            return;
+        }
+        // Actions spread over the interval, so the clients do not all act at once.
+        const auto start = Clock::now();
+        const std::uint64_t handshakesBefore = world.service.tlsHandshakeCount();
+        std::vector<Clock::time_point> due;
+        for (int i = 0; i < count; ++i)
+            due.push_back(start + kActionInterval * i / count);
+        const auto warmUp = run / 5;
+        auto nextSample = start + kSampleInterval;
+        int sequence = 0;
+        std::vector<double> at, heap;
+        for (auto now = start; now - start < run; now = Clock::now()) {
+            for (int i = 0; i < count; ++i) {
+                if (now < due[static_cast<std::size_t>(i)])
+                    continue;
+                world.act(world.clients[static_cast<std::size_t>(i)], ++sequence);
+                due[static_cast<std::size_t>(i)] += kActionInterval;
+            }
+            if (now >= nextSample) {
+                nextSample += kSampleInterval;
+                if (now - start >= warmUp) {
+                    at.push_back(std::chrono::duration<double>(now - start).count());
+                    heap.push_back(heapInUseMB());
+                }
+            }
+            world.main->runFor(kStep);
+        }
+        state.counters["actions"] = sequence;
+        // New TLS connections to the service during the load: a client that keeps its
+        // connections open makes none once it is in.
+        state.counters["tls_handshakes"] =
+            static_cast<double>(world.service.tlsHandshakeCount() - handshakesBefore);
+        state.counters["heap_start_MB"] = heap.empty() ? 0 : heap.front();
+        state.counters["heap_end_MB"] = heap.empty() ? 0 : heap.back();
+        state.counters["heap_growth_kBps"] = slope(at, heap) * 1024.0;
+    }
+}
+
+BENCHMARK(BM_MeetingLoadMemory)
+    ->Args({50, 60})
+    ->Args({50, 20})
+    ->Args({50, 40})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+}  // namespace
