@@ -5,7 +5,8 @@
 // many messages as the cache, in the same run: the least any store of that size can cost (the
 // memory the new messages land in is as cold for the vector as for the cache). A flat ratio
 // across cache sizes shows that a merge does not scan the cache. The linear-scan merge is the
-// cost of a cache without an id index, for comparison.
+// cost of a cache without an id index, for comparison. The main thread's list is timed per call
+// against the history's length.
 
 #include <benchmark/benchmark.h>
 
@@ -217,8 +218,36 @@ void BM_PushMessages(benchmark::State& state) {
     report(state, seconds, bareSeconds, kPushes);
 }
 
+/// One call of the main thread's message list, with `range(0)` messages in it, as a host that
+/// refreshes its list after every pushed message makes it. A flat time across sizes shows that
+/// the list is handed out without copying the history.
+void BM_MainThreadMessagesPerCall(benchmark::State& state) {
+    const auto size = static_cast<std::size_t>(state.range(0));
+    auto history = messages(0, size);
+    for (auto& m : history) {
+        m.threadId = "";  // the main thread's id while none is known
+    }
+    auto queue = kr::platform::MainQueue::create(kr::platform::ManualClock::create());
+    auto chat = kr::KRChatManager::create(queue);
+    for (const auto& m : history) {
+        chat->addSocketChatMessage(m);
+    }
+    for (auto _ : state) {
+        const auto list = chat->getMainThreadChatMessages();
+        benchmark::DoNotOptimize(&list.back());
+    }
+    if (chat->getMainThreadChatMessages().size() != size) {
+        state.SkipWithError("messages were lost");
+    }
+}
+
 }  // namespace
 
+BENCHMARK(BM_MainThreadMessagesPerCall)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kNanosecond);
 BENCHMARK(BM_MergeNewPage)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MergeKnownPage)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LinearScanMergeKnownPage)
