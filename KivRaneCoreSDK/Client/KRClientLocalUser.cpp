@@ -7,6 +7,7 @@ namespace kr {
 
 void KRClient::muteLocalAudio(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Mute Local Audio")) return;
     isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(true, isMute)
                                    : switchLocalMediaInEngine(true, isMute);
     if (shouldByPassAPICalls_) return;
@@ -17,6 +18,7 @@ void KRClient::muteLocalAudio(bool isMute) {
 
 void KRClient::muteLocalVideo(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Mute Local Video")) return;
     isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(false, isMute)
                                    : switchLocalMediaInEngine(false, isMute);
     if (shouldByPassAPICalls_) return;
@@ -27,11 +29,13 @@ void KRClient::muteLocalVideo(bool isMute) {
 
 void KRClient::raiseHand() {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Raise Hand")) return;
     setHandRaised(true);
 }
 
 void KRClient::lowerHand() {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Lower Hand")) return;
     setHandRaised(false);
 }
 
