@@ -385,8 +385,6 @@ private:
     void leaveRtm();     // messaging: leave the channel and log out
     void leaveEngine();  // engine: leave the media channel; its report ends the meeting
     void cancelMediaJoin();
-    void configureChatClient();
-    void leaveChatThread();
     void startSocketService();
     void stopSocketService();
 
@@ -421,6 +419,13 @@ private:
                                              bool isHandRaised) const;
     /// Calls `completion(value)` later on the queue (never inside the caller's call).
     void completeLater(Completion completion, bool value);
+    /// True while an operation of the meeting may reach it: the meeting is joined, or its server
+    /// calls are done and only the media channel is awaited; never from the start of a leave on.
+    /// Otherwise `action` is logged as refused and `completion` is called later with false.
+    bool meetingOperationAllowed(std::string_view action, const Completion& completion = {});
+    /// The same for the room status calls, which the join and the leave make themselves: allowed
+    /// through the whole of a meeting, its join and its leave included, and never outside one.
+    bool meetingCallAllowed(std::string_view action, const Completion& completion = {});
     void setHandRaised(bool isRaised);
     void addNotificationsObservers();
     void removeNotificationsObservers();
@@ -569,6 +574,11 @@ public:
     void addChatMessageRecievedThrougSocket(const KRChatMessage& message);
     /// Sets the chat manager's first-page hook to one that ignores the page.
     void handleChatManagerCallbacks();
+    /// Hands the chat manager the network client and the current meeting's ids (the join does
+    /// this once the room's first status has been read).
+    void configureChatClient();
+    /// Leaves the meeting's main chat thread without waiting for the answer.
+    void leaveChatThread();
     /// The client's one chat manager, for its whole life.
     const std::shared_ptr<KRChatManager>& chatClient() const { return chatClient_; }
     /// The room socket of the current meeting; null outside a meeting.

@@ -14,11 +14,34 @@
 
 // Host controls: the server is asked first; only after it agreed are the others told (control
 // message) and the local state and events changed. A refusal sends nothing and completes false.
+// Outside a meeting none of them reaches the server or the others: the ids and the token still
+// held after a leave would otherwise act on the room just left.
 
 namespace kr {
 
+namespace {
+std::string refusalText(std::string_view action) {
+    return std::string(action) + " Error ::: not in a meeting";
+}
+}  // namespace
+
+bool KRClient::meetingOperationAllowed(std::string_view action, const Completion& completion) {
+    if (!leaving_ && (inMeeting_ || awaitingMediaJoin_)) return true;
+    logger_.error(refusalText(action));
+    completeLater(completion, false);
+    return false;
+}
+
+bool KRClient::meetingCallAllowed(std::string_view action, const Completion& completion) {
+    if (inMeeting_ || joinInProgress_ || leaving_) return true;
+    logger_.error(refusalText(action));
+    completeLater(completion, false);
+    return false;
+}
+
 void KRClient::lockMeeting(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Lock Meeting", completion)) return;
     sendHostRequest(LockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId), "Lock Meeting",
                     std::move(completion), [](KRClient& client) {
                         client.sendControlMessage(ControlMessage::lockMeeting, nullptr, {});
@@ -28,6 +51,7 @@ void KRClient::lockMeeting(Completion completion) {
 
 void KRClient::unLockMeeting(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("UnLock Meeting", completion)) return;
     sendHostRequest(UnLockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
                     "UnLock Meeting", std::move(completion), [](KRClient& client) {
                         client.sendControlMessage(ControlMessage::unLockMeeting, nullptr, {});
@@ -37,12 +61,14 @@ void KRClient::unLockMeeting(Completion completion) {
 
 void KRClient::startRecording(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Start Recording", completion)) return;
     sendRecordingRequest(StartRecordingRequest(currentRoom_.historyId), true,
                          std::move(completion));
 }
 
 void KRClient::stopRecording(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Stop Recording", completion)) return;
     sendRecordingRequest(StopRecordingRequest(currentRoom_.historyId), false,
                          std::move(completion));
 }
@@ -80,6 +106,7 @@ void KRClient::sendRecordingRequest(const Request& request, bool start, Completi
 
 void KRClient::hardMuteUnmuteUsersAudio(bool isMute, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Hard Mute", completion)) return;
     sendHostRequest(
         MuteAllParticipantsAudioRequest(currentRoom_.meetingId, currentRoom_.roomID, true, isMute),
         "Hard Mute", std::move(completion), [isMute](KRClient& client) {
@@ -91,6 +118,7 @@ void KRClient::hardMuteUnmuteUsersAudio(bool isMute, Completion completion) {
 
 void KRClient::softMuteUsersAudio(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Soft Mute", completion)) return;
     sendHostRequest(
         MuteAllParticipantsAudioRequest(currentRoom_.meetingId, currentRoom_.roomID, false, true),
         "Soft Mute", std::move(completion), [](KRClient& client) {
@@ -100,6 +128,7 @@ void KRClient::softMuteUsersAudio(Completion completion) {
 
 void KRClient::lowerAllUsersHands(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Lower All Hands", completion)) return;
     sendHostRequest(
         HostActionsRequest(currentRoom_.meetingId, currentRoom_.roomID, currentRoom_.meetingPin,
                            true),
@@ -121,6 +150,7 @@ void KRClient::withTarget(const std::string& userId, Completion completion,
 
 void KRClient::changeUserAudioState(const std::string& userId, bool isOn, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Change User Audio", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         if (isOn) {
             // Turning someone's microphone on is only ever a request to them.
@@ -139,6 +169,7 @@ void KRClient::changeUserAudioState(const std::string& userId, bool isOn, Comple
 
 void KRClient::changeUserVideoState(const std::string& userId, bool isOn, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Change User Video", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         if (isOn) {
             sendControlMessage(ControlMessage::requestToStartVideo, user, {});
@@ -156,6 +187,7 @@ void KRClient::changeUserVideoState(const std::string& userId, bool isOn, Comple
 
 void KRClient::removeUserFromMeeting(const std::string& userId, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Remove Participant", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         removeUserFromMeeting(user, completion);
     });
@@ -164,6 +196,7 @@ void KRClient::removeUserFromMeeting(const std::string& userId, Completion compl
 void KRClient::removeUserFromMeeting(const std::shared_ptr<KRMeetingUser>& user,
                                      Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Remove Participant", completion)) return;
     if (!user) {
         completeLater(std::move(completion), false);
         return;
@@ -177,6 +210,7 @@ void KRClient::removeUserFromMeeting(const std::shared_ptr<KRMeetingUser>& user,
 void KRClient::changeUserRole(const std::string& userId, const KRUserRole& newRole,
                               Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Change User Role", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         changeUserRole(user, newRole, completion);
     });
@@ -185,6 +219,7 @@ void KRClient::changeUserRole(const std::string& userId, const KRUserRole& newRo
 void KRClient::changeUserRole(const std::shared_ptr<KRMeetingUser>& user,
                               const KRUserRole& newRole, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Change User Role", completion)) return;
     if (!user) {
         completeLater(std::move(completion), false);
         return;
@@ -204,6 +239,7 @@ void KRClient::changeUserRole(const std::shared_ptr<KRMeetingUser>& user,
 void KRClient::updateUserCoHostRights(const std::shared_ptr<KRMeetingUser>& user, bool makeCoHost,
                                       Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Co-Host Rights", completion)) return;
     if (!user) {
         completeLater(std::move(completion), false);
         return;
@@ -222,6 +258,7 @@ void KRClient::updateUserCoHostRights(const std::shared_ptr<KRMeetingUser>& user
 void KRClient::stopUserScreenShare(const std::shared_ptr<KRMeetingUser>& user,
                                    Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Stop User Screen Share", completion)) return;
     if (!user) {
         completeLater(std::move(completion), false);
         return;

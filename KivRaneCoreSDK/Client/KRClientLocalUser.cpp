@@ -7,6 +7,7 @@ namespace kr {
 
 void KRClient::muteLocalAudio(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Mute Local Audio")) return;
     // The engine reports the new state before this returns, and the host may drop the client
     // from inside that report.
     const auto keepAlive = shared_from_this();
@@ -20,6 +21,7 @@ void KRClient::muteLocalAudio(bool isMute) {
 
 void KRClient::muteLocalVideo(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Mute Local Video")) return;
     const auto keepAlive = shared_from_this();
     isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(false, isMute)
                                    : switchLocalMediaInEngine(false, isMute);
@@ -31,11 +33,13 @@ void KRClient::muteLocalVideo(bool isMute) {
 
 void KRClient::raiseHand() {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Raise Hand")) return;
     setHandRaised(true);
 }
 
 void KRClient::lowerHand() {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Lower Hand")) return;
     setHandRaised(false);
 }
 

@@ -68,16 +68,19 @@ void KRClient::sendControlMessage(ControlMessage kind, const std::shared_ptr<KRM
 
 void KRClient::sendReactionType(const std::string& type) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Reaction")) return;
     sendControlMessage(ControlMessage::reaction, nullptr, {}, type);
 }
 
 void KRClient::declineHostRequestToTurnOnAudio(const std::shared_ptr<KRMeetingUser>& host) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Decline Audio Request")) return;
     sendControlMessage(ControlMessage::micDecline, host, {});
 }
 
 void KRClient::declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUser>& host) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Decline Video Request")) return;
     sendControlMessage(ControlMessage::videoDecline, host, {});
 }
 

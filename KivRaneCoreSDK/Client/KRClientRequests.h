@@ -6,19 +6,27 @@
 #include <utility>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPIStatus.h"
 #include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRStartWhiteboard.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 
 namespace kr {
 
 /// A reply counts as success when the request succeeded; an acknowledgement that says
-/// {"success": false} is a refusal, not a success.
+/// {"success": false} is a refusal, not a success, whichever of the two acknowledgement forms
+/// carries it. A whiteboard start that names no whiteboard opened none.
 template <class T>
 bool replySucceeded(const Result<T, KRApiRequestError>& result) {
+    if (!result.ok()) return false;
     if constexpr (std::is_same_v<T, KRAPISuccess>) {
-        return result.ok() && result.value().isSuccess();
+        return result.value().isSuccess();
+    } else if constexpr (std::is_same_v<T, KRAPIStatus>) {
+        return result.value().success.value_or(true);
+    } else if constexpr (std::is_same_v<T, KRStartWhiteboard>) {
+        return !result.value().whiteboardId().value_or("").empty();
     } else {
-        return result.ok();
+        return true;
     }
 }
 

@@ -35,6 +35,7 @@ void KRClient::completeLater(Completion completion, bool value) {
 
 void KRClient::postUserRoomConnectionStatus(bool isConnected, bool isPolling,
                                             Completion completion) {
+    if (!meetingCallAllowed("Post Room Connection Status", completion)) return;
     send(makeStatusPost(isConnected, isPolling, currentRoom_.isCurrentUserHandRaised),
          [completion = std::move(completion)](KRClient& client, const auto& result) {
              const bool ok = replySucceeded(result);
@@ -71,6 +72,7 @@ void KRClient::resyncLocalState() {
 }
 
 void KRClient::getRoomConnectionStatus(Completion completion) {
+    if (!meetingCallAllowed("Get Room Connection Status", completion)) return;
     const std::uint64_t generation = generation_;
     const KRCurrentRoom& room = currentRoom_;
     send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),

@@ -17,6 +17,10 @@ std::string KRClient::whiteboardUrl() const {
 void KRClient::startWhitebboard(bool remote, const std::string& userName,
                                 const std::string& userId, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    // The room's first status, read while the join is still under way, may already show
+    // someone else's board; the local user's own board waits for the meeting.
+    const bool remoteDuringJoin = remote && joinInProgress_ && !leaving_;
+    if (!remoteDuringJoin && !meetingOperationAllowed("Start Whiteboard", completion)) return;
     if (currentRoom_.isWhiteboardShared) {
         sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
         sendStopWhiteboardEvent(currentRoom_.whiteboardSharingId);
@@ -63,6 +67,7 @@ void KRClient::startWhitebboard(bool remote, const std::string& userName,
 
 void KRClient::stopWhiteboard(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Stop Whiteboard", completion)) return;
     if (!currentRoom_.isLocalUserSharingWhiteboard) {
         sendControlMessage(ControlMessage::stopSharePrivate, nullptr, {});
         sendStopWhiteboardEvent(currentRoom_.userWebRtcId);

@@ -1091,4 +1091,8 @@ std::size_t LocalMeetingService::requestCount(MeetingServiceRoute route) const {
     return requests(route).size();
 }
 
+std::vector<RecordedRequest> LocalMeetingService::allRequests() const {
+    return server_->requests();
+}
+
 }  // namespace kr::test

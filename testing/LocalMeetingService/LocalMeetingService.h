@@ -78,6 +78,9 @@ public:
     /// Every request the service handled for `route`, in arrival order (faulted ones included).
     std::vector<RecordedRequest> requests(MeetingServiceRoute route) const;
     std::size_t requestCount(MeetingServiceRoute route) const;
+    /// Every request the server received, routed or not (room socket upgrades included), in
+    /// arrival order.
+    std::vector<RecordedRequest> allRequests() const;
 
     /// The room event socket at "/ws" on the same port: logins with this service's tokens,
     /// pushes of room changes, and its faults.

@@ -6,7 +6,7 @@ namespace kr {
 
 Result<KRAPIStatus, JsonDecodingError> KRAPIStatus::fromJson(const boost::json::value& v) {
     const JsonObjectReader r(v);
-    return KRAPIStatus{r.lenientOptional<std::string>("status")};
+    return KRAPIStatus{r.lenientOptional<std::string>("status"), r.lenientOptional<bool>("success")};
 }
 
 }  // namespace kr
