@@ -97,9 +97,7 @@ void KRClient::postForceStopScreenShareDarwinNotification(const std::string& rea
         }
     }
     platform::DarwinNotifyCenter::shared().post(kForceStopNotification);
-    if (currentRoom_.isLocalUserSharingScreen() || currentRoom_.localScreenShareTrackUid != 0) {
-        endLocalShare(KRUserLeftReason::leaveMeeting());
-    }
+    endLocalShare(KRUserLeftReason::leaveMeeting());  // does nothing without a local share track
 }
 
 }  // namespace kr
