@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
 #include "platform/Dispatch/MainQueue.h"

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRRoomConnectionStatus.h"
+#include "KivRaneCoreSDK/Model/Response/KRRoomConnectionStatus.h"
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "KivRaneCoreSDK/Chat/Requests/GetPrivateChatThreadRequest.h"
 #include "KivRaneCoreSDK/Chat/Requests/MessageMarkReadRequest.h"
 #include "KivRaneCoreSDK/Chat/Requests/SendChatMessageRequest.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/LeaveChatThreadRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/LeaveChatThreadRequest.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 
 namespace kr {

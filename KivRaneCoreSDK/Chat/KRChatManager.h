@@ -17,7 +17,7 @@
 #include "KivRaneCoreSDK/Chat/Models/KRMeetingParticipant2.h"
 #include "KivRaneCoreSDK/Chat/Models/KRSendAttachmentInfo.h"
 #include "KivRaneCoreSDK/Chat/Models/KRThreadChatMessages.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
 #include "platform/Common/Result.h"
 #include "platform/Dispatch/DispatchQueue.h"

@@ -2,10 +2,38 @@
 
 #include <algorithm>
 
+#include "KivRaneCoreSDK/Logger/LogCollector.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
+#include "platform/Defaults/UserDefaults.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingService.h"
+#include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
+
+namespace {
+
+/// The one place the process-wide services are looked up: every member the host left empty gets
+/// its production default, so nothing below the client reaches for one on its own.
+KRDependencies withProcessDefaults(KRDependencies out) {
+    if (!out.queue) out.queue = platform::MainQueue::current();
+    if (out.storageDirectory.empty()) out.storageDirectory = platform::UserDefaults::directory();
+    if (!out.mediaBus) out.mediaBus = platform::MediaBus::current();
+    if (!out.messagingService) out.messagingService = platform::MessagingService::current();
+    if (!out.reachability) out.reachability = NetworkReachabilityHandler::shared();
+    if (!out.logCollector) out.logCollector = LogCollector::shared();
+    if (!out.notifications) {
+        // The process centre lives for the whole process: the pointer owns nothing.
+        out.notifications = std::shared_ptr<platform::NotificationCenter>(
+            std::shared_ptr<platform::NotificationCenter>{},
+            &platform::NotificationCenter::defaultCenter());
+    }
+    return out;
+}
+
+}  // namespace
 
 std::shared_ptr<KRClient> KRClient::create(KRDependencies dependencies) {
     std::shared_ptr<KRClient> client(new KRClient(std::move(dependencies)));
@@ -16,7 +44,7 @@ std::shared_ptr<KRClient> KRClient::create(KRDependencies dependencies) {
 }
 
 KRClient::KRClient(KRDependencies dependencies)
-    : deps_(dependencies.resolved()), queue_(deps_.queue) {
+    : deps_(withProcessDefaults(std::move(dependencies))), queue_(deps_.queue) {
     networkClient_ = KRNetworkClient::create(deps_);
     rtmManager_ = KRRtmManager::create(deps_);
 }

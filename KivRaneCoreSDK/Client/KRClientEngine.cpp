@@ -2,8 +2,8 @@
 #include <charconv>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingNetworkStats.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingNetworkStats.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "KivRaneCoreSDK/RTC/Protocols/KRRtcManagerDelegate.h"
 #include "platform/Media/MediaCodes.h"

@@ -1,7 +1,7 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Client/KRClientRequests.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/LeaveMeetingRequest.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StopScreenShareRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/LeaveMeetingRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/StopScreenShareRequest.h"
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 

@@ -1,7 +1,7 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Client/KRClientRequests.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/MuteParticipantAudioRequest.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/MuteParticipantVideoRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/MuteParticipantAudioRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/MuteParticipantVideoRequest.h"
 
 namespace kr {
 

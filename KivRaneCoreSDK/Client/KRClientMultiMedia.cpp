@@ -3,7 +3,7 @@
 #include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcJoinData.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcManager.h"
-#include "KivRaneCoreSDK/RTC/Models/KRRtcVideoEncoderConfig.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcVideoEncoderConfig.h"
 #include "platform/Media/MediaEngineFactory.h"
 
 // The multimedia-engine road's set-up: the server calls every join of this road needs, then the

@@ -1,10 +1,10 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Client/KRClientRequests.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRAudioTrack.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingNetworkStats.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRVideoTrack.h"
-#include "KivRaneCoreSDK/RTC/Models/RtcVideoCanvas.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRAudioTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingNetworkStats.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRVideoTrack.h"
+#include "KivRaneCoreSDK/Model/Media/RtcVideoCanvas.h"
 
 // What the engine of the multimedia-engine road reports, and what the client makes of it: the
 // end of the join, the participants (through the participant merge, whose closures tell the

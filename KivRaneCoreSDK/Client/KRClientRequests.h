@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPIStatus.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRStartWhiteboard.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPIStatus.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Model/Response/KRStartWhiteboard.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 
 namespace kr {

@@ -2,7 +2,7 @@
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Client/KRClientRequests.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetRoomConnectionRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/GetRoomConnectionRequest.h"
 
 namespace kr {
 

@@ -2,8 +2,8 @@
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Client/KRClientRequests.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StartScreenShareRequest.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Network/Requests/StartScreenShareRequest.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 

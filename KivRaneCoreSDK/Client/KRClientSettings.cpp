@@ -1,7 +1,7 @@
 #include <boost/json.hpp>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Network/Enums/KRCurrentUserType.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 

@@ -1,7 +1,7 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Client/KRClientRequests.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StartWhiteboardRequest.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/StopWhiteboardRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/StartWhiteboardRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/StopWhiteboardRequest.h"
 #include "KivRaneCoreSDK/Network/Enums/KRAPIPath.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServerScheme.h"
 

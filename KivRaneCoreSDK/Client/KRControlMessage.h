@@ -4,7 +4,7 @@
 #include <string>
 
 #include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingUser.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
 #include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
 
 namespace kr {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipantType.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipantType.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 
 namespace kr {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRRoomMediaEngine.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMediaTrack.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingUser.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareInfo.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Model/Response/KRRoomMediaEngine.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMediaTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareInfo.h"
 #include "platform/UI/View.h"
 
 namespace kr {

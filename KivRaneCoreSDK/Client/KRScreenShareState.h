@@ -5,10 +5,10 @@
 #include <utility>
 #include <variant>
 
-#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 
 namespace kr {
 

@@ -19,7 +19,8 @@ class LogCollector;
 class NetworkReachabilityHandler;
 
 /// Everything the library reaches outside itself, passed in by whoever builds a client or one of
-/// its managers. A member left empty gets its production default from `resolved()`; tests fill in
+/// its managers. `KRClient::create` gives every member left empty its production default, once;
+/// a manager built on its own uses what it is given and needs at least the queue. Tests fill in
 /// their own queue (on a manual clock), loopback routing, a temporary storage directory and
 /// private media and messaging worlds, so no test changes anything process-wide.
 struct KRDependencies {
@@ -42,12 +43,9 @@ struct KRDependencies {
     /// Where the host posts application life-cycle notifications and forwarded room socket
     /// frames. Empty: the process notification centre.
     std::shared_ptr<platform::NotificationCenter> notifications;
-    /// Makes the room socket's WSS connections. Empty (also after `resolved()`): a TLS transport
+    /// Makes the room socket's WSS connections. Empty (also after the client's defaults): a TLS transport
     /// over `routing`, made for each socket manager, so no I/O thread runs while none is needed.
     std::shared_ptr<platform::WebSocketTransport> webSocketTransport;
-
-    /// A copy with every empty member set to its production default.
-    [[nodiscard]] KRDependencies resolved() const;
 };
 
 }  // namespace kr

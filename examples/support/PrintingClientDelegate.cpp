@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 
 namespace kr::example {
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetConfigurationRequest.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetRoomConnectionRequest.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GetRoomDetailsRequest.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GuestLoginRequest.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/JoinCallRequest.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/PostRoomConnectionRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/GetConfigurationRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/GetRoomConnectionRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/GetRoomDetailsRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/GuestLoginRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/JoinCallRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "support/MeetingServiceTestClient.h"

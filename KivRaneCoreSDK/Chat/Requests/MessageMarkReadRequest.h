@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
 #include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"
 
 namespace kr {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipantType.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipantType.h"
 
 namespace kr {
 

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingUser.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareInfo.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/Participant.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/ParticipantUpdateType.h"
-#include "KivRaneCoreSDK/RTC/Models/RtcPeerMetaData.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareInfo.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/Participant.h"
+#include "KivRaneCoreSDK/Model/Meeting/ParticipantUpdateType.h"
+#include "KivRaneCoreSDK/Model/Media/RtcPeerMetaData.h"
 
 namespace kr {
 

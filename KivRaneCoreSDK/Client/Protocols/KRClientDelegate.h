@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/AudioVideoState.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
+#include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Client/KRMeetingError.h"
 #include "KivRaneCoreSDK/Client/KRMeetingJoinError.h"
 #include "KivRaneCoreSDK/Client/KRScreenShareState.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeeting.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingNetworkStats.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRMeetingUser.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeeting.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingNetworkStats.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
 #include "KivRaneCoreSDK/Common/Enums/KRAudioVideoErrorType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRConnectionState.h"
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 
 namespace kr {
 

@@ -6,7 +6,7 @@
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRUserRole.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRUserRole.h"
 #include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
 
 namespace kr {

@@ -4,11 +4,11 @@
 #include <limits>
 #include <utility>
 
-#include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcJoinData.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/RtcCodeMapping.h"
-#include "KivRaneCoreSDK/RTC/Models/AgoraEngineVideoCanvas.h"
+#include "KivRaneCoreSDK/Model/Media/AgoraEngineVideoCanvas.h"
 #include "platform/Media/ChannelMediaOptions.h"
 #include "platform/Media/MediaCodes.h"
 #include "platform/Media/VirtualBackgroundSource.h"
@@ -60,15 +60,12 @@ std::shared_ptr<AgoraRtcManager> AgoraRtcManager::create(
     std::shared_ptr<platform::MediaEngineFactory> engineFactory,
     std::shared_ptr<platform::NotificationCenter> notificationCenter,
     std::shared_ptr<const ContactSyncManager> contacts) {
-    const KRDependencies resolved = dependencies.queue && dependencies.messagingService
-                                        ? dependencies
-                                        : dependencies.resolved();
-    auto rtm = AgoraRtmManager::create(resolved, std::move(notificationCenter));
+    auto rtm = AgoraRtmManager::create(dependencies, std::move(notificationCenter));
     if (!contacts) {
         contacts = unowned<const ContactSyncManager>(ContactSyncManager::shared());
     }
     return std::shared_ptr<AgoraRtcManager>(new AgoraRtcManager(
-        resolved.queue, std::move(engineFactory), std::move(rtm), std::move(contacts)));
+        dependencies.queue, std::move(engineFactory), std::move(rtm), std::move(contacts)));
 }
 
 AgoraRtcManager::AgoraRtcManager(std::shared_ptr<platform::DispatchQueue> queue,

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/ClientRoleRetry.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/FrozenVideoTracker.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/SpeakerVolumes.h"
-#include "KivRaneCoreSDK/RTC/Models/KRRtcVideoFrozenData.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcVideoFrozenData.h"
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
 #include "KivRaneCoreSDK/RTM/Managers/AgoraRtmManager.h"
 #include "KivRaneCoreSDK/RTM/Protocols/AgoraRtmManagerDelegate.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "KivRaneCoreSDK/RTC/Models/KRRtcVideoFrozenData.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcVideoFrozenData.h"
 #include "platform/Dispatch/Clock.h"
 #include "platform/Dispatch/DispatchQueue.h"
 #include "platform/Dispatch/TaskHandle.h"

@@ -5,9 +5,9 @@
 
 #include "KivRaneCoreSDK/Common/Enums/KRAudioVideoErrorType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRConnectionState.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
+#include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 
 namespace kr {
 

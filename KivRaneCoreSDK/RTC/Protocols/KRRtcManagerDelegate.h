@@ -7,13 +7,13 @@
 
 #include "KivRaneCoreSDK/Common/Enums/KRAudioVideoErrorType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRConnectionState.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
-#include "KivRaneCoreSDK/RTC/Models/KRRtcBandwidthData.h"
-#include "KivRaneCoreSDK/RTC/Models/KRRtcPacketLossData.h"
-#include "KivRaneCoreSDK/RTC/Models/KRRtcParticipant.h"
-#include "KivRaneCoreSDK/RTC/Models/KRRtcTransmissionRateData.h"
+#include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcBandwidthData.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcPacketLossData.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcParticipant.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcTransmissionRateData.h"
 
 namespace kr {
 

@@ -9,15 +9,15 @@
 
 #include "KivRaneCoreSDK/Common/Enums/KRAudioVideoErrorType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRConnectionState.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRAudioRouteType.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRNetworkQuality.h"
-#include "KivRaneCoreSDK/RTC/Enums/KRUserLeftReason.h"
-#include "KivRaneCoreSDK/RTC/Enums/RtcRemoteStreamType.h"
-#include "KivRaneCoreSDK/RTC/Models/KRRtcBandwidthData.h"
-#include "KivRaneCoreSDK/RTC/Models/KRRtcPacketLossData.h"
-#include "KivRaneCoreSDK/RTC/Models/KRRtcTransmissionRateData.h"
-#include "KivRaneCoreSDK/RTC/Models/RtcAuxiliaryTrack.h"
-#include "KivRaneCoreSDK/RTC/Models/RtcPeerMetaData.h"
+#include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
+#include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
+#include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
+#include "KivRaneCoreSDK/Model/Media/RtcRemoteStreamType.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcBandwidthData.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcPacketLossData.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcTransmissionRateData.h"
+#include "KivRaneCoreSDK/Model/Media/RtcAuxiliaryTrack.h"
+#include "KivRaneCoreSDK/Model/Media/RtcPeerMetaData.h"
 
 namespace kr {
 

@@ -1,5 +1,6 @@
 #include "KivRaneCoreSDK/RTM/Managers/AgoraRtmManager.h"
 
+#include <cassert>
 #include <utility>
 
 namespace kr {
@@ -7,12 +8,9 @@ namespace kr {
 std::shared_ptr<AgoraRtmManager> AgoraRtmManager::create(
     const KRDependencies& dependencies,
     std::shared_ptr<platform::NotificationCenter> notificationCenter) {
-    // Defaults only when something is missing, so a caller that passes its own queue and
-    // service in touches nothing process-wide. The log collector stays as given: an empty one
-    // follows whichever collector the process has when a record is written.
-    const KRDependencies resolved = dependencies.queue && dependencies.messagingService
-                                        ? dependencies
-                                        : dependencies.resolved();
+    // The log collector stays as given: an empty one follows whichever collector the process has
+    // when a record is written.
+    assert(dependencies.queue && dependencies.messagingService);
     if (!notificationCenter) {
         // The process centre is never destroyed; hand it out without ownership.
         notificationCenter = std::shared_ptr<platform::NotificationCenter>(
@@ -20,7 +18,7 @@ std::shared_ptr<AgoraRtmManager> AgoraRtmManager::create(
             &platform::NotificationCenter::defaultCenter());
     }
     std::shared_ptr<AgoraRtmManager> manager(new AgoraRtmManager(
-        RtmConnection::create(resolved.queue, resolved.messagingService, dependencies.logCollector,
+        RtmConnection::create(dependencies.queue, dependencies.messagingService, dependencies.logCollector,
                               std::move(notificationCenter))));
     manager->connection_->setTextHandler(
         [weak = std::weak_ptr<AgoraRtmManager>(manager)](const std::string& text, bool onChannel) {

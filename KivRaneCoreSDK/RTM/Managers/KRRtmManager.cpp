@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Messaging/MessagingService.h"
 

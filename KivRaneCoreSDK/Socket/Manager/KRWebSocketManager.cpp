@@ -1,6 +1,7 @@
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 
 #include <algorithm>
+#include <cassert>
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
@@ -37,10 +38,8 @@ std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(
 std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(KRApiServer serverEnvironment,
                                                                std::string authToken,
                                                                const KRDependencies& dependencies) {
-    // Only the queue may need its default; resolving everything would make unrelated
-    // process-wide services for nothing.
-    auto queue = dependencies.queue ? dependencies.queue : dependencies.resolved().queue;
-    return create(serverEnvironment, std::move(authToken), std::move(queue),
+    assert(dependencies.queue);
+    return create(serverEnvironment, std::move(authToken), dependencies.queue,
                   platform::makeTlsWebSocketTransport(dependencies.routing),
                   dependencies.logCollector);
 }

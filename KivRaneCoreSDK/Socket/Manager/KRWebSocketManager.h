@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"

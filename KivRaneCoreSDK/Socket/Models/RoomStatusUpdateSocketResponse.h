@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 #include "KivRaneCoreSDK/Socket/Models/RoomStatusUpdateEvent.h"
 
 namespace kr {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "ChatTestSupport.h"
-#include "KivRaneCoreSDK/Client/Models/APIModels/Requests/GuestLoginRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/GuestLoginRequest.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/ManualClock.h"

@@ -8,7 +8,7 @@
 
 #include <boost/json.hpp>
 
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"

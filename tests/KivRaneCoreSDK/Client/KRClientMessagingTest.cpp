@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
 #include "platform/Media/MediaBus.h"

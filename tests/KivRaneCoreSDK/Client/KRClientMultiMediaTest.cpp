@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
-#include "KivRaneCoreSDK/RTC/Models/RtcAuxiliaryTrack.h"
+#include "KivRaneCoreSDK/Model/Media/RtcAuxiliaryTrack.h"
 #include "platform/Media/MediaEngine.h"
 #include "platform/Messaging/MessagingClient.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"

@@ -12,7 +12,7 @@
 #include <limits>
 
 #include "KivRaneCoreSDK/Client/KRClientConstants.h"
-#include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Dispatch/MainQueue.h"

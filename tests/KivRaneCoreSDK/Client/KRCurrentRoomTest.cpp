@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "KivRaneCoreSDK/Client/Models/ClientModels/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 
 namespace kr {
 namespace {

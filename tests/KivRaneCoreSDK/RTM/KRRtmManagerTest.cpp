@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
 #include "KivRaneCoreSDK/RTM/Constants/KRRtmConstants.h"
 #include "platform/Dispatch/MainQueue.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRMeetingParticipantType.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipantType.h"
 
 namespace kr {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
 
 namespace kr {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Models/APIModels/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "support/NetworkTestDependencies.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"

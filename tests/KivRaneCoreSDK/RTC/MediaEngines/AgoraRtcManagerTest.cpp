@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcJoinData.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Managers/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcJoinData.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcManager.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/RTC/Models/KRMediaEngineVideoCanvas.h"
+#include "KivRaneCoreSDK/Model/Media/KRMediaEngineVideoCanvas.h"
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerDelegate.h"
 #include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
 

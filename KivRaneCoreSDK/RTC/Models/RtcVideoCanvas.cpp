@@ -1,9 +1,0 @@
-#include "KivRaneCoreSDK/RTC/Models/RtcVideoCanvas.h"
-
-namespace kr {
-
-std::shared_ptr<platform::VideoCanvas> RtcVideoCanvas::getRtcCanvas() {
-    return std::make_shared<platform::VideoCanvas>();
-}
-
-}  // namespace kr
