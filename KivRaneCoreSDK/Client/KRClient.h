@@ -654,8 +654,8 @@ private:
     void sendControlMessageThroughEngine(ControlMessage kind,
                                          const std::shared_ptr<KRMeetingUser>& target,
                                          Completion completion, const std::string& reactionsType);
-    void didRecieveMultiMediaPublicMessage(const KRRtmMessage& message);
-    void didRecieveMultiMediaPrivateMessage(const KRRtmMessage& message);
+    void didReceiveMultiMediaPublicMessage(const KRRtmMessage& message);
+    void didReceiveMultiMediaPrivateMessage(const KRRtmMessage& message);
     void handleMultiMediaCoHostRight(const KRRtmMessage& message, bool isCoHost);
     /// The client's one engine factory, made on first use from the dependencies' bus and queue.
 

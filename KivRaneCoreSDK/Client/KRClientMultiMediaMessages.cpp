@@ -19,10 +19,10 @@ public:
     MultiMediaRtmAdapter(std::weak_ptr<KRClient> client, std::uint64_t generation)
         : client_(std::move(client)), generation_(generation) {}
     void didRecievePublicMessage(const KRRtmMessage& message) override {
-        if (auto c = current()) c->didRecieveMultiMediaPublicMessage(message);
+        if (auto c = current()) c->didReceiveMultiMediaPublicMessage(message);
     }
     void didRecievePrivateMessage(const KRRtmMessage& message) override {
-        if (auto c = current()) c->didRecieveMultiMediaPrivateMessage(message);
+        if (auto c = current()) c->didReceiveMultiMediaPrivateMessage(message);
     }
     std::uint64_t generation() const { return generation_; }
 
@@ -84,7 +84,7 @@ void KRClient::handleMultiMediaCoHostRight(const KRRtmMessage& message, bool isC
     forMainDelegate([&](KRClientDelegate& d) { d.didCoHostRightsChanged(meeting, sender, isCoHost); });
 }
 
-void KRClient::didRecieveMultiMediaPublicMessage(const KRRtmMessage& message) {
+void KRClient::didReceiveMultiMediaPublicMessage(const KRRtmMessage& message) {
     KR_DCHECK_RUN_ON(checker_);
     using E = KRRtmMessageEvent;
     const std::string& senderId = message.senderParticipantId;
@@ -166,7 +166,7 @@ void KRClient::didRecieveMultiMediaPublicMessage(const KRRtmMessage& message) {
     }
 }
 
-void KRClient::didRecieveMultiMediaPrivateMessage(const KRRtmMessage& message) {
+void KRClient::didReceiveMultiMediaPrivateMessage(const KRRtmMessage& message) {
     KR_DCHECK_RUN_ON(checker_);
     using E = KRRtmMessageEvent;
     const std::string& localId = meetingUsersManager_.getCurrentParticipantId();

@@ -9,7 +9,7 @@ using I = KRVirtaulBackgroundBlurIntensity;
 constexpr auto kTable = makeIntegerEnumTable<std::uint64_t>({I::low, I::medium, I::high});
 }  // namespace
 
-std::optional<KRVirtaulBackgroundBlurIntensity> krVirtaulBackgroundBlurIntensityFromRaw(
+std::optional<KRVirtaulBackgroundBlurIntensity> krVirtualBackgroundBlurIntensityFromRaw(
     std::uint64_t raw) {
     return kTable.fromRaw(raw);
 }
@@ -20,7 +20,7 @@ boost::json::value toJson(KRVirtaulBackgroundBlurIntensity value) {
 
 Result<KRVirtaulBackgroundBlurIntensity, JsonDecodingError>
 JsonValueDecoder<KRVirtaulBackgroundBlurIntensity>::decode(const boost::json::value& v) {
-    return decodeRawValueEnum<std::uint64_t>(v, krVirtaulBackgroundBlurIntensityFromRaw,
+    return decodeRawValueEnum<std::uint64_t>(v, krVirtualBackgroundBlurIntensityFromRaw,
                                              "KRVirtaulBackgroundBlurIntensity");
 }
 

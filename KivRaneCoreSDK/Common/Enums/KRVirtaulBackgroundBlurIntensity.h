@@ -18,7 +18,7 @@ enum class KRVirtaulBackgroundBlurIntensity : std::uint64_t {
 };
 
 /// The case with this raw value, or nullopt for any other number.
-std::optional<KRVirtaulBackgroundBlurIntensity> krVirtaulBackgroundBlurIntensityFromRaw(
+std::optional<KRVirtaulBackgroundBlurIntensity> krVirtualBackgroundBlurIntensityFromRaw(
     std::uint64_t raw);
 
 constexpr std::uint64_t rawValue(KRVirtaulBackgroundBlurIntensity value) noexcept {

@@ -18,7 +18,7 @@ public:
           uplinkRate_(uplinkRate),
           downlinkRate_(downlinkRate),
           totalDataSent_(totalDataSent),
-          totalDataRecieved_(totalDataRecieved) {}
+          totalDataReceived_(totalDataRecieved) {}
 
     /// Last-mile delay.
     std::int64_t latency() const noexcept { return latency_; }
@@ -31,7 +31,7 @@ public:
     /// Bytes sent.
     std::int64_t totalDataSent() const noexcept { return totalDataSent_; }
     /// Bytes received.
-    std::int64_t totalDataRecieved() const noexcept { return totalDataRecieved_; }
+    std::int64_t totalDataRecieved() const noexcept { return totalDataReceived_; }
 
 private:
     std::int64_t latency_;
@@ -40,7 +40,7 @@ private:
     std::int64_t uplinkRate_;
     std::int64_t downlinkRate_;
     std::int64_t totalDataSent_;
-    std::int64_t totalDataRecieved_;
+    std::int64_t totalDataReceived_;
 };
 
 }  // namespace kr

@@ -149,7 +149,7 @@ std::optional<KRVirtualBackgroundType> AgoraRtcJoinData::backgroundFrom(
         const auto* raw = object->if_contains("intensity");
         const auto number = raw ? unsignedOf(*raw) : std::nullopt;
         const auto intensity =
-            number ? krVirtaulBackgroundBlurIntensityFromRaw(*number) : std::nullopt;
+            number ? krVirtualBackgroundBlurIntensityFromRaw(*number) : std::nullopt;
         if (intensity) {
             return KRVirtualBackgroundType::blur(*intensity);
         }

@@ -50,7 +50,7 @@ TEST(SharedEnumsTest, RawValueTables) {
                                       {AV::unknown, 5}},
                                      {6, -1});
     using BI = KRVirtaulBackgroundBlurIntensity;
-    expectRawTable<BI, std::uint64_t>(krVirtaulBackgroundBlurIntensityFromRaw,
+    expectRawTable<BI, std::uint64_t>(krVirtualBackgroundBlurIntensityFromRaw,
                                       {{BI::low, 1}, {BI::medium, 2}, {BI::high, 3}},
                                       {0, 4, UINT64_MAX});
 }
