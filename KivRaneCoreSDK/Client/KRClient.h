@@ -21,6 +21,7 @@
 #include "platform/Media/AudioSessionRouteDescription.h"
 #include "platform/UI/View.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
+#include "KivRaneCoreSDK/Client/ControlMessageTable.h"
 #include "KivRaneCoreSDK/Client/KRControlMessage.h"
 #include "KivRaneCoreSDK/Chat/KRChatManager.h"
 #include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
@@ -337,6 +338,11 @@ public:
     void sendAudioRouteChangeEvent(KRAudioRouteType newRoute);
     void sendLocalScreenShareEvent(const KRScreenShareState& state);
     void sendRemoteScreenShareEvent(const KRScreenShareState& state);
+    /// The meeting's lock, recording and whiteboard as a message or the reply to the host's own
+    /// call changed them: the room store first, then the event, only when the state changed.
+    void changeMeetingLock(bool locked, const std::optional<std::string>& by);
+    void changeRecording(bool on, const std::optional<std::string>& by);
+    void closeWhiteboard(const std::optional<std::string>& by);
     void sendRecordingStartedEvent(const std::optional<std::string>& startedBy);
     void sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy);
     void sendMeetingLockedEvent(const std::optional<std::string>& lockedBy);
@@ -538,10 +544,48 @@ public:
     const std::shared_ptr<KRRtmManager>& rtmManager() const { return rtmManager_; }
 
 private:
+    friend struct ControlMessageTable;
     void wireMessaging();
-    /// True (and logged) when a host-only message comes from a participant known to be neither
-    /// host nor co-host.
-    bool isFromKnownNonHost(const KRRtmMessage& message);
+
+    // ---- Incoming control messages (KRClientControlMessages.cpp, rows in ControlMessageTable) ----
+
+    /// Looks the message up in the table and runs the road's handler once the sender's authority
+    /// is checked; a peer message must name the local participant as this road knows it.
+    void handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
+                              const KRRtmMessage& message);
+    /// True (and logged) when the server's record, as this road holds it, lists the sender as
+    /// neither host nor co-host.
+    bool isFromKnownNonHost(ControlMessageRoad road, const KRRtmMessage& message);
+    // Handlers both roads share.
+    void onRecordingMessage(const KRRtmMessage& message);
+    void onMeetingLockMessage(const KRRtmMessage& message);
+    void onWhiteboardStopMessage(const KRRtmMessage& message);
+    void onAudioVideoRequestMessage(const KRRtmMessage& message);
+    void onAudioVideoDeclineMessage(const KRRtmMessage& message);
+    void onRemovalMessage(const KRRtmMessage& message);
+    // Handlers of the default road: the room store holds the participants.
+    void onHardMuteInRoomStore(const KRRtmMessage& message);
+    void onHardUnmuteInRoomStore(const KRRtmMessage& message);
+    void onSoftMuteToEveryDelegate(const KRRtmMessage& message);
+    void onLowerAllHandsInRoomStore(const KRRtmMessage& message);
+    void onHandInRoomStore(const KRRtmMessage& message);
+    void onRemoteShareStopsLocalWhiteboard(const KRRtmMessage& message);
+    void onCoHostRightToEveryDelegate(const KRRtmMessage& message);
+    void onWhiteboardStartStopsLocalShare(const KRRtmMessage& message);
+    void onReaction(const KRRtmMessage& message);
+    void onStopShareOrWhiteboard(const KRRtmMessage& message);
+    void onRoleInDefaultEngine(const KRRtmMessage& message);
+    // Handlers of the multimedia-engine road: the participant merge holds the participants.
+    void onHardMuteInMerge(const KRRtmMessage& message);
+    void onHardUnmuteInMerge(const KRRtmMessage& message);
+    void onSoftMuteToMainDelegate(const KRRtmMessage& message);
+    void onLowerAllHandsInMerge(const KRRtmMessage& message);
+    void onHandInMerge(const KRRtmMessage& message);
+    void onCoHostRightInMerge(const KRRtmMessage& message);
+    void onWhiteboardStartOverridesShare(const KRRtmMessage& message);
+    void onForceStopShare(const KRRtmMessage& message);
+    void onRoleInRoomEngine(const KRRtmMessage& message);
+
     /// Moves the local user between audience and participant in the media channel.
     void switchEngineClientRole(bool isAudience);
     std::shared_ptr<KRRtmManager> rtmManager_;
@@ -654,9 +698,6 @@ private:
     void sendControlMessageThroughEngine(ControlMessage kind,
                                          const std::shared_ptr<KRMeetingUser>& target,
                                          Completion completion, const std::string& reactionsType);
-    void didReceiveMultiMediaPublicMessage(const KRRtmMessage& message);
-    void didReceiveMultiMediaPrivateMessage(const KRRtmMessage& message);
-    void handleMultiMediaCoHostRight(const KRRtmMessage& message, bool isCoHost);
     /// The client's one engine factory, made on first use from the dependencies' bus and queue.
 
     std::shared_ptr<RtcManagerProtocol> rtcEngineManager_;

@@ -1,7 +1,8 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 
 // The event senders: each takes a fresh snapshot and calls the main delegate first, then the extra
-// delegates, unless it says main only. State they change is changed before anyone is called.
+// delegates, unless it says main only. They only tell: the state a report is about was changed by
+// whoever handled the message or reply, which also decides whether there is anything to report.
 
 namespace kr {
 
@@ -110,32 +111,24 @@ void KRClient::sendRemoteScreenShareEvent(const KRScreenShareState& state) {
 }
 
 void KRClient::sendRecordingStartedEvent(const std::optional<std::string>& startedBy) {
-    if (currentRoom_.isRecordingOn) return;
-    currentRoom_.isRecordingOn = true;
     const auto user = userById(startedBy);
     const KRMeeting meeting = getCurrentMeetingData();
     forEachDelegate([&](KRClientDelegate& d) { d.didRecordingStarted(meeting, user); });
 }
 
 void KRClient::sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy) {
-    if (!currentRoom_.isRecordingOn) return;
-    currentRoom_.isRecordingOn = false;
     const auto user = userById(stoppedBy);
     const KRMeeting meeting = getCurrentMeetingData();
     forEachDelegate([&](KRClientDelegate& d) { d.didRecordingStopped(meeting, user); });
 }
 
 void KRClient::sendMeetingLockedEvent(const std::optional<std::string>& lockedBy) {
-    if (currentRoom_.isMeetingLocked) return;
-    currentRoom_.isMeetingLocked = true;
     const auto user = userById(lockedBy);
     const KRMeeting meeting = getCurrentMeetingData();
     forEachDelegate([&](KRClientDelegate& d) { d.didMeetingLocked(meeting, user); });
 }
 
 void KRClient::sendMeetingUnLockedEvent(const std::optional<std::string>& unLockedBy) {
-    if (!currentRoom_.isMeetingLocked) return;
-    currentRoom_.isMeetingLocked = false;
     const auto user = userById(unLockedBy);
     const KRMeeting meeting = getCurrentMeetingData();
     forEachDelegate([&](KRClientDelegate& d) { d.didMeetingUnLocked(meeting, user); });
@@ -151,12 +144,6 @@ void KRClient::sendStartWhiteboardEvent(const std::string& startedBy,
 }
 
 void KRClient::sendStopWhiteboardEvent(const std::optional<std::string>& stoppedBy) {
-    if (!currentRoom_.isWhiteboardShared) return;
-    currentRoom_.isWhiteboardShared = false;
-    // The sharer's fields name who shares; once nobody does they are cleared rather than given
-    // the stopper's id in the name field.
-    currentRoom_.whiteboardSharingId.clear();
-    currentRoom_.whiteboardShareBy.clear();
     auto user = stoppedBy ? currentRoom_.trackUser(*stoppedBy) : nullptr;
     if (!user) {
         user = std::make_shared<KRMeetingUser>();
@@ -239,7 +226,6 @@ void KRClient::sendReactionReceivedEvent(const KRMeeting& meeting,
 }
 
 void KRClient::sendJoinFailedEvent(const KRMeetingJoinError& error) {
-    stopSocketService();
     if (error.kind == KRMeetingJoinError::Kind::maxParticipantsLimit) {
         forMainDelegate([&](KRClientDelegate& d) { d.didLocalUserFailedToJoinMeeting(error); });
         return;

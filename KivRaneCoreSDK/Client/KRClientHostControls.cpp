@@ -45,7 +45,7 @@ void KRClient::lockMeeting(Completion completion) {
     sendHostRequest(LockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId), "Lock Meeting",
                     std::move(completion), [](KRClient& client) {
                         client.sendControlMessage(ControlMessage::lockMeeting, nullptr, {});
-                        client.sendMeetingLockedEvent(client.currentRoom_.userWebRtcId);
+                        client.changeMeetingLock(true, client.currentRoom_.userWebRtcId);
                     });
 }
 
@@ -55,7 +55,7 @@ void KRClient::unLockMeeting(Completion completion) {
     sendHostRequest(UnLockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
                     "UnLock Meeting", std::move(completion), [](KRClient& client) {
                         client.sendControlMessage(ControlMessage::unLockMeeting, nullptr, {});
-                        client.sendMeetingUnLockedEvent(client.currentRoom_.userWebRtcId);
+                        client.changeMeetingLock(false, client.currentRoom_.userWebRtcId);
                     });
 }
 
@@ -95,11 +95,7 @@ void KRClient::sendRecordingRequest(const Request& request, bool start, Completi
         client.sendControlMessage(
             start ? ControlMessage::recordingStarted : ControlMessage::recordingStopped, nullptr,
             {});
-        if (start) {
-            client.sendRecordingStartedEvent(client.currentRoom_.userWebRtcId);
-        } else {
-            client.sendRecordingStoppedEvent(client.currentRoom_.userWebRtcId);
-        }
+        client.changeRecording(start, client.currentRoom_.userWebRtcId);
         if (completion) completion(true);
     });
 }

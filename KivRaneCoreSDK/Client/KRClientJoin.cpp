@@ -233,6 +233,7 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
     }
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));
+    stopSocketService();
     sendJoinFailedEvent(error);
 }
 

@@ -97,12 +97,7 @@ void KRClient::getRoomConnectionStatus(Completion completion) {
 
 void KRClient::applyRoomConnectionStatus(const KRRoomConnectionStatus& status) {
     KRCurrentRoom& room = currentRoom_;
-    // Compared before anything copies the flag: the senders set it themselves.
-    if (status.isRecording && !room.isRecordingOn) {
-        sendRecordingStartedEvent(std::nullopt);
-    } else if (!status.isRecording && room.isRecordingOn) {
-        sendRecordingStoppedEvent(std::nullopt);
-    }
+    changeRecording(status.isRecording, std::nullopt);
     room.isHardMuteEnabled = status.isRoomAudioHardMuted;
 
     for (const auto& participant : status.participants) {

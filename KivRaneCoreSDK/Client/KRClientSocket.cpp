@@ -89,10 +89,10 @@ void KRClient::handleSocketCallBacks() {
             if (auto self = live()) self->handleSocketParticipantsList(participants);
         };
     manager.onRecordingStarted = [live] {
-        if (auto self = live()) self->sendRecordingStartedEvent(std::nullopt);
+        if (auto self = live()) self->changeRecording(true, std::nullopt);
     };
     manager.onRecordingStopped = [live] {
-        if (auto self = live()) self->sendRecordingStoppedEvent(std::nullopt);
+        if (auto self = live()) self->changeRecording(false, std::nullopt);
     };
     manager.onNewChatMessage = [live](const KRChatMessage& message) {
         if (auto self = live()) self->addChatMessageRecievedThrougSocket(message);

@@ -23,7 +23,7 @@ void KRClient::startWhitebboard(bool remote, const std::string& userName,
     if (!remoteDuringJoin && !meetingOperationAllowed("Start Whiteboard", completion)) return;
     if (currentRoom_.isWhiteboardShared) {
         sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
-        sendStopWhiteboardEvent(currentRoom_.whiteboardSharingId);
+        closeWhiteboard(currentRoom_.whiteboardSharingId);
     }
     const std::uint64_t generation = generation_;
     send(StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
@@ -70,7 +70,7 @@ void KRClient::stopWhiteboard(Completion completion) {
     if (!meetingOperationAllowed("Stop Whiteboard", completion)) return;
     if (!currentRoom_.isLocalUserSharingWhiteboard) {
         sendControlMessage(ControlMessage::stopSharePrivate, nullptr, {});
-        sendStopWhiteboardEvent(currentRoom_.userWebRtcId);
+        closeWhiteboard(currentRoom_.userWebRtcId);
         completeLater(std::move(completion), true);
         return;
     }
@@ -90,7 +90,7 @@ void KRClient::stopWhiteboard(Completion completion) {
              client.logger_.info("Stop Whiteboard API Successfull");
              client.currentRoom_.isLocalUserSharingWhiteboard = false;
              client.sendControlMessage(ControlMessage::stopWhiteboard, nullptr, {});
-             client.sendStopWhiteboardEvent(client.currentRoom_.userWebRtcId);
+             client.closeWhiteboard(client.currentRoom_.userWebRtcId);
              if (completion) completion(true);
          });
 }

@@ -1,6 +1,7 @@
 #include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "KivRaneCoreSDK/Model/Response/KRMeetingParticipantType.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
@@ -156,6 +157,21 @@ void KRCurrentRoom::updateParticipantsList(const KRMeetingParticipant& participa
     if (!replaced) {
         allParticipants.push_back(participant);
     }
+}
+
+bool KRCurrentRoom::applyMeetingLocked(bool locked) {
+    return std::exchange(isMeetingLocked, locked) != locked;
+}
+
+bool KRCurrentRoom::applyRecordingOn(bool on) {
+    return std::exchange(isRecordingOn, on) != on;
+}
+
+bool KRCurrentRoom::applyWhiteboardStopped() {
+    if (!std::exchange(isWhiteboardShared, false)) return false;
+    whiteboardSharingId.clear();
+    whiteboardShareBy.clear();
+    return true;
 }
 
 bool KRCurrentRoom::isLocalUserSharingScreen() const {

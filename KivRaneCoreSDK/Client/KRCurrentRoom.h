@@ -110,6 +110,14 @@ public:
     /// Replaces every server record with the same participant id, or appends the record.
     void updateParticipantsList(const KRMeetingParticipant& participant);
 
+    /// The meeting's lock, its recording and the open whiteboard. Each returns whether the state
+    /// changed, so that whoever changed it reports the change exactly once.
+    bool applyMeetingLocked(bool locked);
+    bool applyRecordingOn(bool on);
+    /// Nobody shares the whiteboard any more: the sharer's fields are cleared rather than left
+    /// naming someone. False when none was open.
+    bool applyWhiteboardStopped();
+
     /// True when a screen-share track of the local participant is in the track list.
     bool isLocalUserSharingScreen() const;
 

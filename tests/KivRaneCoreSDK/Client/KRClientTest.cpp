@@ -204,11 +204,11 @@ TEST_F(KRClientTest, EventsReachTheMainDelegateFirstThenExtrasInTheOrderAdded) {
     client->joinMeeting(KRJoinMeetingData("m", "p", "n"),
                         KRJoinMeetingConfig(KRUserRole::speaker(), true, true), mainDelegate);
 
-    client->sendMeetingLockedEvent(std::nullopt);
-    client->sendMeetingLockedEvent(std::nullopt);  // already locked: nothing
-    client->sendStopWhiteboardEvent(std::nullopt);  // no whiteboard: nothing
+    client->changeMeetingLock(true, std::nullopt);
+    client->changeMeetingLock(true, std::nullopt);  // already locked: nothing
+    client->closeWhiteboard(std::nullopt);  // no whiteboard: nothing
     client->currentRoom().isWhiteboardShared = true;
-    client->sendStopWhiteboardEvent(std::nullopt);  // main only
+    client->closeWhiteboard(std::nullopt);  // main only
     client->sendJoinFailedEvent(KRMeetingJoinError::maxParticipantsLimit());  // main only
     client->sendJoinFailedEvent(KRMeetingJoinError::meetingLocked());
 
