@@ -32,18 +32,6 @@ constexpr const char* kHost = "7";
 constexpr const char* kCoHost = "8";
 constexpr const char* kPlain = "9";
 
-/// The message recorder plus the role moves a downgrade or upgrade ends in.
-class Reports : public ControlMessageRecorder {
-public:
-    void didLocalUserMovedToAudience(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
-        lines.push_back("moved to audience");
-    }
-    void didLocalUserMovedToParticipant(const KRMeeting&,
-                                        const std::shared_ptr<KRMeetingUser>&) override {
-        lines.push_back("moved to participant");
-    }
-};
-
 /// Everything a control message can change that the host app sees.
 struct Seen {
     Lines reports;
@@ -90,7 +78,7 @@ protected:
     struct Party {
         Road road = Road::messaging;
         std::shared_ptr<KRClient> client;
-        std::shared_ptr<Reports> reports = std::make_shared<Reports>();
+        std::shared_ptr<ControlMessageRecorder> reports = std::make_shared<ControlMessageRecorder>();
         std::shared_ptr<ScriptedEngine> engine;  // the multimedia road's
         std::string localId;
         bool leaveReported = false;
@@ -261,9 +249,12 @@ TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromA
         {E::stopParticipantVideo, peer, false, true},
         {E::requestToStartAudio, peer, false, true},
         {E::requestToStartVideo, peer, false, true},
+        {E::audienceUpgradeToParticipant, peer, false, true},
     };
     for (Road road : {Road::messaging, Road::multiMedia}) {
         for (const Case& c : cases) {
+            // A speaker on the default engine has no audience role to leave: nothing to see.
+            if (road == Road::messaging && c.event == E::audienceUpgradeToParticipant) continue;
             const bool hostOnly =
                 road == Road::messaging ? c.hostOnlyByDefault : c.hostOnlyOnMultiMedia;
             for (const char* rightful : {kHost, kCoHost}) {
@@ -274,12 +265,12 @@ TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromA
                 const Seen before = seen(p);
                 deliver(p, message(p, c.event, c.route, kPlain), c.route);
                 if (!hostOnly) {
-                    EXPECT_NE(seen(p), before) << "a plain participant's message was dropped";
+                    EXPECT_NE(seen(p), before) << "a plain participant's message was dropped " << describe(seen(p));
                     break;
                 }
                 EXPECT_EQ(seen(p), before) << describe(seen(p));
                 deliver(p, message(p, c.event, c.route, rightful), c.route);
-                EXPECT_NE(seen(p), before) << "nothing changed";
+                EXPECT_NE(seen(p), before) << "nothing changed " << describe(seen(p));
             }
         }
     }
