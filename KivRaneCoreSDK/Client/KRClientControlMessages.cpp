@@ -34,10 +34,12 @@ void KRClient::handleControlMessage(ControlMessageRoad road, ControlMessageRoute
         const std::string& localId = road == ControlMessageRoad::multiMedia
                                          ? meetingUsersManager_.getCurrentParticipantId()
                                          : currentRoom_.userWebRtcId;
-        if (localId.empty() || message.targetParticipantId != localId) return;
+        if (localId.empty() || message.targetParticipantId != localId)
+            return;
     }
     const ControlMessageRow* row = ControlMessageTable::find(route, message.message);
-    if (!row) return;  // a channel event from one peer, a peer event on the channel, or reserved
+    if (!row)
+        return;  // a channel event from one peer, a peer event on the channel, or reserved
     const ControlMessageRule& rule = row->on(road);
     bool hostOnly = false;
     switch (rule.authority) {
@@ -52,7 +54,8 @@ void KRClient::handleControlMessage(ControlMessageRoad road, ControlMessageRoute
             hostOnly = currentRoom_.isLocalUserSharingScreen();
             break;
     }
-    if (hostOnly && isFromKnownNonHost(road, message)) return;
+    if (hostOnly && isFromKnownNonHost(road, message))
+        return;
     (this->*rule.handler)(message);
 }
 
@@ -83,7 +86,8 @@ bool KRClient::isFromKnownNonHost(ControlMessageRoad road, const KRRtmMessage& m
 // ---- State a message or a reply changes, told once ----
 
 void KRClient::changeMeetingLock(bool locked, const std::optional<std::string>& by) {
-    if (!currentRoom_.applyMeetingLocked(locked)) return;
+    if (!currentRoom_.applyMeetingLocked(locked))
+        return;
     if (locked) {
         sendMeetingLockedEvent(by);
     } else {
@@ -92,7 +96,8 @@ void KRClient::changeMeetingLock(bool locked, const std::optional<std::string>& 
 }
 
 void KRClient::changeRecording(bool on, const std::optional<std::string>& by) {
-    if (!currentRoom_.applyRecordingOn(on)) return;
+    if (!currentRoom_.applyRecordingOn(on))
+        return;
     if (on) {
         sendRecordingStartedEvent(by);
     } else {
@@ -101,7 +106,8 @@ void KRClient::changeRecording(bool on, const std::optional<std::string>& by) {
 }
 
 void KRClient::closeWhiteboard(const std::optional<std::string>& by) {
-    if (currentRoom_.applyWhiteboardStopped()) sendStopWhiteboardEvent(by);
+    if (currentRoom_.applyWhiteboardStopped())
+        sendStopWhiteboardEvent(by);
 }
 
 // ---- Handlers both roads share ----
@@ -180,7 +186,8 @@ void KRClient::onLowerAllHandsInRoomStore(const KRRtmMessage& message) {
 
 void KRClient::onHandInRoomStore(const KRRtmMessage& message) {
     const auto sender = getUser(message.senderParticipantId);
-    if (!sender) return;
+    if (!sender)
+        return;
     sender->setIsHandRaised(message.message == E::participantRaiseHand);
     sendRemoteUserHandRaisedEvent(sender);
 }
@@ -193,7 +200,8 @@ void KRClient::onRemoteShareStopsLocalWhiteboard(const KRRtmMessage& message) {
 
 void KRClient::onCoHostRightToEveryDelegate(const KRRtmMessage& message) {
     const auto sender = getUser(message.senderParticipantId);
-    if (!sender) return;
+    if (!sender)
+        return;
     sendCoHostRightsChangedEvent(sender, message.message == E::makeCoHost,
                                  message.targetParticipantId);
 }
@@ -207,7 +215,8 @@ void KRClient::onWhiteboardStartStopsLocalShare(const KRRtmMessage& message) {
 
 void KRClient::onReaction(const KRRtmMessage& message) {
     const auto sender = getUser(message.senderParticipantId);
-    if (!sender) return;
+    if (!sender)
+        return;
     sendReactionReceivedEvent(getCurrentMeetingData(), sender, message.reactionsType);
 }
 
@@ -284,11 +293,14 @@ void KRClient::onCoHostRightInMerge(const KRRtmMessage& message) {
         meetingUsersManager_.updateParticipantCoHostRight(target->id(), isCoHost);
     }
     const auto sender = meetingUsersManager_.getMeetingUser(message.senderParticipantId);
-    if (!sender) return;
+    if (!sender)
+        return;
     const auto local = getMeetingLocalUser();
-    if (!local || !target || target != local) return;
+    if (!local || !target || target != local)
+        return;
     const KRMeeting meeting = getCurrentMeetingData();
-    forMainDelegate([&](KRClientDelegate& d) { d.didCoHostRightsChanged(meeting, sender, isCoHost); });
+    forMainDelegate(
+        [&](KRClientDelegate& d) { d.didCoHostRightsChanged(meeting, sender, isCoHost); });
 }
 
 void KRClient::onWhiteboardStartOverridesShare(const KRRtmMessage& message) {

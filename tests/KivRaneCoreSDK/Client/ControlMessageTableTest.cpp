@@ -42,8 +42,8 @@ struct Seen {
 };
 
 std::string describe(const Seen& s) {
-    return testing::PrintToString(s.reports) + testing::PrintToString(s.engineCalls) +
-           " stops " + std::to_string(s.extensionStops) + " flags " + std::to_string(s.locked) +
+    return testing::PrintToString(s.reports) + testing::PrintToString(s.engineCalls) + " stops " +
+           std::to_string(s.extensionStops) + " flags " + std::to_string(s.locked) +
            std::to_string(s.recording) + std::to_string(s.hardMute) + std::to_string(s.softMute) +
            std::to_string(s.coHost);
 }
@@ -67,7 +67,8 @@ protected:
         room.mediaEngine = "kr-media";
         service.addRoom(room);
         stopsToken_ = platform::DarwinNotifyCenter::shared().addObserver(
-            "kr.darwin.screenshare.force.stop.screen.share", [this](const std::string&) { ++stops_; });
+            "kr.darwin.screenshare.force.stop.screen.share",
+            [this](const std::string&) { ++stops_; });
     }
     void TearDown() override { platform::DarwinNotifyCenter::shared().removeObserver(stopsToken_); }
 
@@ -78,7 +79,8 @@ protected:
     struct Party {
         Road road = Road::messaging;
         std::shared_ptr<KRClient> client;
-        std::shared_ptr<ControlMessageRecorder> reports = std::make_shared<ControlMessageRecorder>();
+        std::shared_ptr<ControlMessageRecorder> reports =
+            std::make_shared<ControlMessageRecorder>();
         std::shared_ptr<ScriptedEngine> engine;  // the multimedia road's
         std::string localId;
         bool leaveReported = false;
@@ -97,8 +99,9 @@ protected:
             p.engine = std::make_shared<ScriptedEngine>();
             p.client->setRtcEngineManager(p.engine);
         }
-        p.client->joinMeeting(KRJoinMeetingData(road == Road::messaging ? "m-1" : kKrRoom, "4321", "Me"),
-                              KRJoinMeetingConfig(KRUserRole::speaker(), true, true), p.reports);
+        p.client->joinMeeting(
+            KRJoinMeetingData(road == Road::messaging ? "m-1" : kKrRoom, "4321", "Me"),
+            KRJoinMeetingConfig(KRUserRole::speaker(), true, true), p.reports);
         if (road == Road::messaging) {
             EXPECT_TRUE(main->runUntil([&] { return !p.reports->lines.empty(); }, 5s));
             p.localId = "42";
@@ -133,7 +136,8 @@ protected:
         }
         main->runPending();
         p.reports->take();
-        if (p.engine) p.engine->calls.clear();
+        if (p.engine)
+            p.engine->calls.clear();
         return p;
     }
 
@@ -173,16 +177,20 @@ protected:
                 if (const auto rtc = p.engine->delegate.lock())
                     rtc->didLocalParticipantLeaveChannel(KRUserLeftReason::leaveMeeting(), {});
             }
-            if (awaitReports > 0 && p.reports->lines.size() >= awaitReports) break;
+            if (awaitReports > 0 && p.reports->lines.size() >= awaitReports)
+                break;
         }
     }
 
     /// The state a row's event needs before it can change anything.
     static void prepare(Party& p, E event) {
         KRCurrentRoom& room = p.client->currentRoom();
-        if (event == E::recordingStopped) room.isRecordingOn = true;
-        if (event == E::unLockMeeting) room.isMeetingLocked = true;
-        if (event == E::stopwhiteboard) room.isWhiteboardShared = true;
+        if (event == E::recordingStopped)
+            room.isRecordingOn = true;
+        if (event == E::unLockMeeting)
+            room.isMeetingLocked = true;
+        if (event == E::stopwhiteboard)
+            room.isWhiteboardShared = true;
         if (event == E::participantStopScreenShare && p.road == Road::messaging) {
             // The local user shares its screen: only then is the stop a host's to give.
             room.allMediaTracks.push_back(
@@ -194,9 +202,14 @@ protected:
     Seen seen(const Party& p) const {
         const KRCurrentRoom& room = p.client->currentRoom();
         const auto local = p.client->getMeetingLocalUser();
-        return Seen{p.reports->lines, p.engine ? p.engine->calls : Lines{}, stops_,
-                    room.isMeetingLocked, room.isRecordingOn, room.isHardMuteEnabled,
-                    room.isSoftMuteEnabled, local && local->isCoHost()};
+        return Seen{p.reports->lines,
+                    p.engine ? p.engine->calls : Lines{},
+                    stops_,
+                    room.isMeetingLocked,
+                    room.isRecordingOn,
+                    room.isHardMuteEnabled,
+                    room.isSoftMuteEnabled,
+                    local && local->isCoHost()};
     }
 
 private:
@@ -254,18 +267,21 @@ TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromA
     for (Road road : {Road::messaging, Road::multiMedia}) {
         for (const Case& c : cases) {
             // A speaker on the default engine has no audience role to leave: nothing to see.
-            if (road == Road::messaging && c.event == E::audienceUpgradeToParticipant) continue;
+            if (road == Road::messaging && c.event == E::audienceUpgradeToParticipant)
+                continue;
             const bool hostOnly =
                 road == Road::messaging ? c.hostOnlyByDefault : c.hostOnlyOnMultiMedia;
             for (const char* rightful : {kHost, kCoHost}) {
-                SCOPED_TRACE(std::string(road == Road::messaging ? "default road " : "multimedia road ") +
-                             std::string(rawValue(c.event)) + " then from " + rightful);
+                SCOPED_TRACE(
+                    std::string(road == Road::messaging ? "default road " : "multimedia road ") +
+                    std::string(rawValue(c.event)) + " then from " + rightful);
                 Party p = joinOn(road);
                 prepare(p, c.event);
                 const Seen before = seen(p);
                 deliver(p, message(p, c.event, c.route, kPlain), c.route);
                 if (!hostOnly) {
-                    EXPECT_NE(seen(p), before) << "a plain participant's message was dropped " << describe(seen(p));
+                    EXPECT_NE(seen(p), before)
+                        << "a plain participant's message was dropped " << describe(seen(p));
                     break;
                 }
                 EXPECT_EQ(seen(p), before) << describe(seen(p));
@@ -278,7 +294,8 @@ TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromA
 
 TEST_F(ControlMessageTableTest, ARowWithOneHandlerGivesTheSameReportsOnBothRoads) {
     for (const ControlMessageRow& row : ControlMessageTable::rows()) {
-        if (row.messaging.handler != row.multiMedia.handler) continue;  // the row says they differ
+        if (row.messaging.handler != row.multiMedia.handler)
+            continue;  // the row says they differ
         SCOPED_TRACE(std::string(rawValue(row.event)));
         Lines reports[2];
         for (Road road : {Road::messaging, Road::multiMedia}) {
