@@ -208,6 +208,15 @@ protected:
         return m;
     }
 
+    /// Adds a room whose engine is the host's "kr-media" one.
+    void addKrMediaRoom(const std::string& meetingId, const std::string& roomId) {
+        MeetingRoomSetup room;
+        room.meetingId = meetingId;
+        room.roomId = roomId;
+        room.mediaEngine = "kr-media";
+        service.addRoom(room);
+    }
+
     bool seesEachOther(Member& a, Member& b) {
         return main->runUntil(
             [&] {

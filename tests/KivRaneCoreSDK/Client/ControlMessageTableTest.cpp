@@ -61,11 +61,7 @@ protected:
     ControlMessageTableTest() : MultiMediaMeetingTest(platform::ManualClock::create()) {}
 
     void SetUp() override {
-        MeetingRoomSetup room;
-        room.meetingId = kKrRoom;
-        room.roomId = "room-kr";
-        room.mediaEngine = "kr-media";
-        service.addRoom(room);
+        addKrMediaRoom(kKrRoom, "room-kr");
         stopsToken_ = platform::DarwinNotifyCenter::shared().addObserver(
             "kr.darwin.screenshare.force.stop.screen.share",
             [this](const std::string&) { ++stops_; });

@@ -106,13 +106,7 @@ protected:
     static constexpr const char* kKrRoom = "5550001111";
     static constexpr const char* kAgoraRoom = "1234567890";  // the service's default room
 
-    void SetUp() override {
-        MeetingRoomSetup room;
-        room.meetingId = kKrRoom;
-        room.roomId = "room-kr";
-        room.mediaEngine = "kr-media";
-        service.addRoom(room);
-    }
+    void SetUp() override { addKrMediaRoom(kKrRoom, "room-kr"); }
 
     Party makeParty(bool withEngine) {
         Party p;
