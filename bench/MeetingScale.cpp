@@ -9,7 +9,8 @@
 //   xSingleJoin        seconds divided by the time one client alone takes to join the same
 //                      kind of room in the same run: the floor, since no client can see the
 //                      others before its own join is through;
-//   xSingleJoinCpu     cpu_s / N divided by the CPU of that single join.
+//   xSingleJoinCpu     cpu_s / N divided by the CPU of that single join;
+//   status_gets_per_client  room status requests the service answered, per client.
 // A bound (kSeeAllBound) keeps a run that never converges from hanging: it is skipped with an
 // error.
 
@@ -43,7 +44,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kSeeAllBound = 60s;
-constexpr auto kHeapSampleEvery = 5ms;
+constexpr auto kHeapSampleEvery = 20ms;
 
 double heapInUseMB() {
     const struct mallinfo2 info = ::mallinfo2();
@@ -208,6 +209,11 @@ void BM_MeetingScale(benchmark::State& state) {
         state.counters["peak_heap_MB_per_client"] = all.peakHeapMB / count;
         state.counters["xSingleJoin"] = all.seconds / single.seconds;
         state.counters["xSingleJoinCpu"] = all.cpuSeconds / count / single.cpuSeconds;
+        // Each status reply lists the whole room: what one client asks for costs N records.
+        state.counters["status_gets_per_client"] =
+            static_cast<double>(world.service.requestCount(
+                kr::test::MeetingServiceRoute::getRoomConnectionStatus)) /
+            count;
     }
 }
 
