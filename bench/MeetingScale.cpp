@@ -18,24 +18,16 @@
 
 #include <malloc.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
-#include "KivRaneCoreSDK/Network/Utils/Reachability.h"
-#include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
-#include "platform/Dispatch/MainQueue.h"
-#include "platform/Media/MediaBus.h"
-#include "platform/Messaging/MessagingService.h"
+#include "LocalServiceClients.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 
 namespace {
@@ -96,10 +88,6 @@ public:
     explicit ScaleWorld(int clientCount) {
         room.maxParticipants = clientCount + 1;
         service.addRoom(room);
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kr-bench-scale-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            storage = pattern;
     }
     ~ScaleWorld() {
         for (auto& c : clients) {
@@ -111,24 +99,12 @@ public:
                           }); },
                        10s);
         clients.clear();
-        std::error_code ignored;
-        if (!storage.empty())
-            std::filesystem::remove_all(storage, ignored);
     }
 
     void startJoin(int index) {
-        kr::KRDependencies deps;
-        deps.queue = main;
-        deps.routing = service.routing();
-        deps.storageDirectory = storage / std::to_string(index);
-        deps.mediaBus = mediaBus;
-        deps.messagingService = messaging;
-        deps.reachability = kr::NetworkReachabilityHandler::create(
-            []() -> kr::Result<std::shared_ptr<kr::Reachability>, kr::ReachabilityError> {
-                return kr::Failure{kr::ReachabilityError{}};
-            });
-        std::filesystem::create_directories(deps.storageDirectory);
-        ScaleClient c{kr::KRClient::create(deps), std::make_shared<SeenWatch>()};
+        ScaleClient c{kr::KRClient::create(kr::bench::localClientDependencies(
+                          service, worlds, storage.path() / std::to_string(index))),
+                      std::make_shared<SeenWatch>()};
         const auto role =
             index == 0 ? kr::KRUserRole::host(room.hostToken) : kr::KRUserRole::speaker();
         c.client->joinMeeting(
@@ -144,11 +120,9 @@ public:
 
     kr::test::LocalMeetingService service{false};
     kr::test::MeetingRoomSetup room;
-    std::shared_ptr<kr::platform::MainQueue> main = kr::platform::MainQueue::create();
-    std::shared_ptr<kr::platform::MediaBus> mediaBus = kr::platform::MediaBus::create();
-    std::shared_ptr<kr::platform::MessagingService> messaging =
-        kr::platform::MessagingService::create();
-    std::filesystem::path storage;
+    kr::bench::SharedWorlds worlds;
+    const std::shared_ptr<kr::platform::MainQueue>& main = worlds.main;
+    kr::bench::TemporaryDirectory storage{"kr-bench-scale-"};
     std::vector<ScaleClient> clients;
 };
 
