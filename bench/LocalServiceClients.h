@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -68,6 +70,34 @@ inline KRDependencies localClientDependencies(const test::LocalMeetingService& s
         });
     std::filesystem::create_directories(deps.storageDirectory);
     return deps;
+}
+
+/// Notes the reports that begin and end a client's meeting.
+class MeetingWatch : public KRClientDelegate {
+public:
+    bool joined = false;
+    bool failed = false;
+    bool left = false;
+    void didLocalUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        joined = true;
+    }
+    void didLocalUserFailedToJoinMeeting(const KRMeetingJoinError&) override { failed = true; }
+    void didLocalUserLeftMeeting(const KRMeeting&, const KRUserLeftReason&) override {
+        left = true;
+    }
+};
+
+/// Every client of `clients` (elements with a `client` and a `watch`) that is in the meeting
+/// leaves; the queue runs until the leaves are through, ten seconds at the most.
+template <class Clients>
+void leaveAll(platform::MainQueue& main, const Clients& clients) {
+    const auto in = [](const auto& c) { return c.watch->joined && !c.watch->left; };
+    for (const auto& c : clients) {
+        if (in(c))
+            c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    }
+    main.runUntil([&] { return std::none_of(clients.begin(), clients.end(), in); },
+                  std::chrono::seconds(10));
 }
 
 }  // namespace kr::bench

@@ -41,20 +41,7 @@ double heapInUseMB() {
     return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
-class Watch : public kr::KRClientDelegate {
-public:
-    bool joined = false;
-    bool failed = false;
-    bool left = false;
-    void didLocalUserJoinedMeeting(const kr::KRMeeting&,
-                                   const std::shared_ptr<kr::KRMeetingUser>&) override {
-        joined = true;
-    }
-    void didLocalUserFailedToJoinMeeting(const kr::KRMeetingJoinError&) override { failed = true; }
-    void didLocalUserLeftMeeting(const kr::KRMeeting&, const kr::KRUserLeftReason&) override {
-        left = true;
-    }
-};
+using Watch = kr::bench::MeetingWatch;
 
 struct LoadClient {
     std::shared_ptr<kr::KRClient> client;
@@ -69,19 +56,7 @@ public:
         service.addRoom(room);
     }
     ~LoadWorld() {
-        for (auto& c : clients) {
-            if (c.watch->joined && !c.watch->left)
-                c.client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
-        }
-        main->runUntil(
-            [&] {
-                for (const auto& c : clients) {
-                    if (c.watch->joined && !c.watch->left)
-                        return false;
-                }
-                return true;
-            },
-            10s);
+        kr::bench::leaveAll(*main, clients);
         clients.clear();
     }
 

@@ -53,20 +53,9 @@ double processCpuSeconds() {
 }
 
 /// Who a client has been told is in the meeting besides itself.
-class SeenWatch : public kr::KRClientDelegate {
+class SeenWatch : public kr::bench::MeetingWatch {
 public:
-    bool joined = false;
-    bool failed = false;
-    bool left = false;
     std::set<std::string> others;
-    void didLocalUserJoinedMeeting(const kr::KRMeeting&,
-                                   const std::shared_ptr<kr::KRMeetingUser>&) override {
-        joined = true;
-    }
-    void didLocalUserFailedToJoinMeeting(const kr::KRMeetingJoinError&) override { failed = true; }
-    void didLocalUserLeftMeeting(const kr::KRMeeting&, const kr::KRUserLeftReason&) override {
-        left = true;
-    }
     void didRemoteUserJoinedMeeting(const kr::KRMeeting&,
                                     const std::shared_ptr<kr::KRMeetingUser>& user) override {
         others.insert(user->userId());
@@ -90,14 +79,7 @@ public:
         service.addRoom(room);
     }
     ~ScaleWorld() {
-        for (auto& c : clients) {
-            if (c.watch->joined && !c.watch->left)
-                c.client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
-        }
-        main->runUntil([&] { return std::all_of(clients.begin(), clients.end(), [](auto& c) {
-                              return !c.watch->joined || c.watch->left;
-                          }); },
-                       10s);
+        kr::bench::leaveAll(*main, clients);
         clients.clear();
     }
 
