@@ -21,22 +21,14 @@
 // join call). The multimedia road is measured whole only (MultiMediaGuestJoin).
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
-#include <system_error>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
-#include "KivRaneCoreSDK/Network/Utils/Reachability.h"
-#include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
+#include "LocalServiceClients.h"
 #include "platform/Dispatch/MainQueue.h"
-#include "platform/Media/MediaBus.h"
-#include "platform/Messaging/MessagingService.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 
 namespace {
@@ -88,30 +80,11 @@ public:
             service.injectFault(static_cast<Route>(r),
                                 kr::test::MeetingServiceFault::delayed(delay));
         }
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kr-bench-join-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            storage = pattern;
-    }
-    ~JoinWorld() {
-        std::error_code ignored;
-        if (!storage.empty())
-            std::filesystem::remove_all(storage, ignored);
     }
 
     std::shared_ptr<kr::KRClient> makeClient(Road road, int index) {
-        kr::KRDependencies deps;
-        deps.queue = main;
-        deps.routing = service.routing();
-        deps.storageDirectory = storage / std::to_string(index);
-        deps.mediaBus = mediaBus;
-        deps.messagingService = messaging;
-        deps.reachability = kr::NetworkReachabilityHandler::create(
-            []() -> kr::Result<std::shared_ptr<kr::Reachability>, kr::ReachabilityError> {
-                return kr::Failure{kr::ReachabilityError{}};
-            });
-        std::filesystem::create_directories(deps.storageDirectory);
-        auto client = kr::KRClient::create(std::move(deps));
+        auto client = kr::KRClient::create(kr::bench::localClientDependencies(
+            service, worlds, storage.path() / std::to_string(index)));
         if (road == Road::multiMediaGuest)
             client->setMultiMediaEngineIntegration(true);  // the room's engine is "agora"
         if (road == Road::signedIn) {
@@ -158,11 +131,9 @@ public:
 
     kr::test::LocalMeetingService service{false};
     kr::test::MeetingRoomSetup setup;
-    std::shared_ptr<kr::platform::MainQueue> main = kr::platform::MainQueue::create();
-    std::shared_ptr<kr::platform::MediaBus> mediaBus = kr::platform::MediaBus::create();
-    std::shared_ptr<kr::platform::MessagingService> messaging =
-        kr::platform::MessagingService::create();
-    std::filesystem::path storage;
+    kr::bench::SharedWorlds worlds;
+    const std::shared_ptr<kr::platform::MainQueue>& main = worlds.main;
+    kr::bench::TemporaryDirectory storage{"kr-bench-join-"};
 };
 
 /// One join per iteration, timed until the join waits for the media channel (`toJoined` false)

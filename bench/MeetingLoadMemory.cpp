@@ -16,23 +16,15 @@
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
-#include "KivRaneCoreSDK/Network/Utils/Reachability.h"
-#include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
-#include "platform/Dispatch/MainQueue.h"
-#include "platform/Media/MediaBus.h"
-#include "platform/Messaging/MessagingService.h"
+#include "LocalServiceClients.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 
 namespace {
@@ -49,20 +41,7 @@ double heapInUseMB() {
     return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
-class Watch : public kr::KRClientDelegate {
-public:
-    bool joined = false;
-    bool failed = false;
-    bool left = false;
-    void didLocalUserJoinedMeeting(const kr::KRMeeting&,
-                                   const std::shared_ptr<kr::KRMeetingUser>&) override {
-        joined = true;
-    }
-    void didLocalUserFailedToJoinMeeting(const kr::KRMeetingJoinError&) override { failed = true; }
-    void didLocalUserLeftMeeting(const kr::KRMeeting&, const kr::KRUserLeftReason&) override {
-        left = true;
-    }
-};
+using Watch = kr::bench::MeetingWatch;
 
 struct LoadClient {
     std::shared_ptr<kr::KRClient> client;
@@ -75,45 +54,17 @@ public:
     explicit LoadWorld(int clientCount) {
         room.maxParticipants = clientCount + 1;
         service.addRoom(room);
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kr-bench-load-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            storage = pattern;
     }
     ~LoadWorld() {
-        for (auto& c : clients) {
-            if (c.watch->joined && !c.watch->left)
-                c.client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
-        }
-        main->runUntil(
-            [&] {
-                for (const auto& c : clients) {
-                    if (c.watch->joined && !c.watch->left)
-                        return false;
-                }
-                return true;
-            },
-            10s);
+        kr::bench::leaveAll(*main, clients);
         clients.clear();
-        std::error_code ignored;
-        if (!storage.empty())
-            std::filesystem::remove_all(storage, ignored);
     }
 
     bool joinAll(int count) {
         for (int i = 0; i < count; ++i) {
-            kr::KRDependencies deps;
-            deps.queue = main;
-            deps.routing = service.routing();
-            deps.storageDirectory = storage / std::to_string(i);
-            deps.mediaBus = mediaBus;
-            deps.messagingService = messaging;
-            deps.reachability = kr::NetworkReachabilityHandler::create(
-                []() -> kr::Result<std::shared_ptr<kr::Reachability>, kr::ReachabilityError> {
-                    return kr::Failure{kr::ReachabilityError{}};
-                });
-            std::filesystem::create_directories(deps.storageDirectory);
-            LoadClient c{kr::KRClient::create(deps), std::make_shared<Watch>(), i % 5};
+            LoadClient c{kr::KRClient::create(kr::bench::localClientDependencies(
+                             service, worlds, storage.path() / std::to_string(i))),
+                         std::make_shared<Watch>(), i % 5};
             const auto role = i == 0 ? kr::KRUserRole::host(room.hostToken)
                                      : kr::KRUserRole::speaker();
             c.client->joinMeeting(
@@ -157,11 +108,9 @@ public:
 
     kr::test::LocalMeetingService service{false};
     kr::test::MeetingRoomSetup room;
-    std::shared_ptr<kr::platform::MainQueue> main = kr::platform::MainQueue::create();
-    std::shared_ptr<kr::platform::MediaBus> mediaBus = kr::platform::MediaBus::create();
-    std::shared_ptr<kr::platform::MessagingService> messaging =
-        kr::platform::MessagingService::create();
-    std::filesystem::path storage;
+    kr::bench::SharedWorlds worlds;
+    const std::shared_ptr<kr::platform::MainQueue>& main = worlds.main;
+    kr::bench::TemporaryDirectory storage{"kr-bench-load-"};
     std::vector<LoadClient> clients;
 };
 

@@ -117,14 +117,7 @@ std::vector<KRChatMessage> KRChatManager::flagged(const std::vector<KRChatMessag
 
 void KRChatManager::appendChatMessages(const std::vector<KRChatMessage>& messages,
                                        const std::string& localGuestId) {
-    for (const KRChatMessage& message : messages) {
-        if (message.messageType != KRChatMessageType::normal || cache_.contains(message.id)) {
-            continue;
-        }
-        KRChatMessage copy = message;
-        copy.isIncomingMessage = message.creatorId != localGuestId;
-        cache_.append(std::move(copy));
-    }
+    cache_.merge(messages, localGuestId);
 }
 
 void KRChatManager::fetchPage(const std::string& threadId, PageCompletion completion) {

@@ -44,17 +44,48 @@ bool KRChatMessageCache::contains(std::string_view id) const {
     return slots_[findSlot(id, TextHash{}(id))].positionPlusOne != 0;
 }
 
-bool KRChatMessageCache::append(KRChatMessage message) {
-    if (slots_.size() < 2 * (messages_.size() + 1)) {
-        growIndex(2 * (messages_.size() + 1));
+void KRChatMessageCache::reserveIndex(std::size_t count) {
+    if (slots_.size() < 2 * count) {
+        growIndex(2 * count);
     }
+}
+
+bool KRChatMessageCache::append(KRChatMessage message) {
+    reserveIndex(messages_.size() + 1);
     const std::uint64_t hash = TextHash{}(message.id);
-    Slot& slot = slots_[findSlot(message.id, hash)];
-    if (slot.positionPlusOne != 0) {
+    const std::size_t slot = findSlot(message.id, hash);
+    if (slots_[slot].positionPlusOne != 0) {
         return false;
     }
+    store(slot, hash, std::move(message));
+    return true;
+}
+
+std::size_t KRChatMessageCache::merge(const std::vector<KRChatMessage>& page,
+                                      std::string_view localGuestId) {
+    // Sized once for the whole page, so no slot moves while the page goes in.
+    reserveIndex(messages_.size() + page.size());
+    std::size_t added = 0;
+    for (const KRChatMessage& message : page) {
+        if (message.messageType != KRChatMessageType::normal) {
+            continue;
+        }
+        const std::uint64_t hash = TextHash{}(message.id);
+        const std::size_t slot = findSlot(message.id, hash);
+        if (slots_[slot].positionPlusOne != 0) {
+            continue;
+        }
+        KRChatMessage copy = message;
+        copy.isIncomingMessage = message.creatorId != localGuestId;
+        store(slot, hash, std::move(copy));
+        ++added;
+    }
+    return added;
+}
+
+void KRChatMessageCache::store(std::size_t slotIndex, std::uint64_t hash, KRChatMessage message) {
     const std::size_t index = messages_.size();
-    slot = Slot{hash, static_cast<std::uint32_t>(index + 1)};
+    slots_[slotIndex] = Slot{hash, static_cast<std::uint32_t>(index + 1)};
     auto thread = byThread_.find(std::string_view(message.threadId));
     if (thread == byThread_.end()) {
         thread = byThread_.emplace(message.threadId, KRChatMessageLog{}).first;
@@ -63,7 +94,6 @@ bool KRChatMessageCache::append(KRChatMessage message) {
     auto stored = std::make_shared<const KRChatMessage>(std::move(message));
     thread->second.append(stored);
     messages_.append(std::move(stored));
-    return true;
 }
 
 KRChatMessageList KRChatMessageCache::messagesOfThread(std::string_view threadId) const {
@@ -72,7 +102,7 @@ KRChatMessageList KRChatMessageCache::messagesOfThread(std::string_view threadId
 }
 
 void KRChatMessageCache::reserve(std::size_t count) {
-    growIndex(2 * count);
+    reserveIndex(count);
 }
 
 }  // namespace kr

@@ -25,6 +25,10 @@ public:
     bool contains(std::string_view id) const;
     /// Appends `message` unless a message with its id is already stored; true when appended.
     bool append(KRChatMessage message);
+    /// Appends, in order, the normal messages of `page` whose ids are not stored yet (nor earlier
+    /// in the page), each marked incoming unless `localGuestId` created it. Returns how many
+    /// were appended.
+    std::size_t merge(const std::vector<KRChatMessage>& page, std::string_view localGuestId);
 
     /// Every message, in insertion order.
     KRChatMessageList messages() const { return messages_.list(); }
@@ -42,6 +46,10 @@ private:
     /// The slot holding `id`, or the empty slot where it would go.
     std::size_t findSlot(std::string_view id, std::uint64_t hash) const;
     void growIndex(std::size_t minimumSlots);
+    /// Makes the index big enough for `count` messages.
+    void reserveIndex(std::size_t count);
+    /// Stores `message` in the empty slot `slotIndex` found for its id's `hash`.
+    void store(std::size_t slotIndex, std::uint64_t hash, KRChatMessage message);
 
     struct TextHash {
         using is_transparent = void;

@@ -276,6 +276,8 @@ private:
     void onEngineTopSpeakers(const std::vector<std::shared_ptr<KRRtcParticipant>>& speakers);
     void onEngineRoleChanged(bool isAudience);
     void askServerForStream(std::uint64_t uid);
+    /// One room status question for every stream reported since the last one was sent.
+    void askServerForUnaskedStreams();
     void addParticipantStream(std::uint64_t uid, bool knownTrack);
     void addScreenShareStream(const KRScreenShareInfo& info);
     void removeScreenShareStream(const KRScreenShareInfo& info, const KRUserLeftReason& reason);
@@ -288,6 +290,11 @@ private:
     std::shared_ptr<KRRtcManger> rtcManager_;
     std::shared_ptr<EngineEvents> engineEvents_;
     std::set<std::uint64_t> pendingStreamUids_;
+    /// Of the pending streams, those no question sent so far covers, in the order reported.
+    std::vector<std::uint64_t> unaskedStreamUids_;
+    /// A stream question of generation `streamQuestionGeneration_` awaits its answer.
+    bool streamQuestionOut_ = false;
+    std::uint64_t streamQuestionGeneration_ = 0;
     /// Remote uids the engine moved to the audience: their tracks stay, and the stream coming back
     /// is a move, whatever a server record said of the role in between.
     std::set<std::uint64_t> remoteAudienceUids_;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeetingNetworkStats.h"
@@ -226,6 +227,7 @@ void KRClient::configureEngineAndJoin() {
         return;
     }
     pendingStreamUids_.clear();
+    unaskedStreamUids_.clear();
     remoteAudienceUids_.clear();
     rtcManager_->configureRTCEngine(currentRoom_.webRtcAppId, engineEvents_,
                                     static_cast<int>(activeSpeakerCallbackInterval_));
@@ -270,6 +272,7 @@ void KRClient::leaveEngine() {
 
 void KRClient::cancelEngineJoin() {
     pendingStreamUids_.clear();
+    unaskedStreamUids_.clear();
     remoteAudienceUids_.clear();
     if (engineChannelRequested_) {
         rtcManager_->leaveMeetingRoom();
@@ -335,6 +338,7 @@ void KRClient::onEngineLocalMediaState(const std::shared_ptr<KRRtcParticipant>& 
 
 void KRClient::onEngineLocalLeft() {
     pendingStreamUids_.clear();
+    unaskedStreamUids_.clear();
     remoteAudienceUids_.clear();
     if (!inMeeting_ && !leaving_) {
         // The channel of a join that failed or was abandoned: nothing to tell anyone. A new
@@ -379,20 +383,38 @@ void KRClient::onEngineStreamAdded(std::uint64_t uid) {
 void KRClient::askServerForStream(std::uint64_t uid) {
     // One question per stream: a second report of the same uid waits for the first answer.
     if (!pendingStreamUids_.insert(uid).second) return;
+    unaskedStreamUids_.push_back(uid);
+    // Streams reported while a question is out are asked about together once it is answered:
+    // in a room that fills up, one question per stream would fetch the whole room per stream.
+    if (streamQuestionOut_ && streamQuestionGeneration_ == generation_) return;
+    askServerForUnaskedStreams();
+}
+
+void KRClient::askServerForUnaskedStreams() {
     const std::uint64_t generation = generation_;
+    streamQuestionOut_ = true;
+    streamQuestionGeneration_ = generation;
     std::weak_ptr<KRClient> weak = weak_from_this();
-    getRoomConnectionStatus([weak, generation, uid](bool) {
+    getRoomConnectionStatus([weak, generation, asked = std::exchange(unaskedStreamUids_, {})](bool) {
         auto self = weak.lock();
-        // An answer after a leave, a new join or the stream's own departure changes nothing.
-        if (!self || !self->isCurrent(generation) || self->pendingStreamUids_.erase(uid) == 0 ||
-            !self->wantsEngineReports()) {
-            return;
+        if (!self) return;
+        if (self->streamQuestionGeneration_ == generation) self->streamQuestionOut_ = false;
+        for (const std::uint64_t uid : asked) {
+            // An answer after a leave, a new join or the stream's own departure changes nothing.
+            if (!self->isCurrent(generation) || self->pendingStreamUids_.erase(uid) == 0 ||
+                !self->wantsEngineReports()) {
+                continue;
+            }
+            if (const auto share = self->screenShareFor(uid)) {
+                self->addScreenShareStream(*share);
+                continue;
+            }
+            self->addParticipantStream(uid, false);
         }
-        if (const auto share = self->screenShareFor(uid)) {
-            self->addScreenShareStream(*share);
-            return;
+        if (self->isCurrent(generation) && !self->streamQuestionOut_ &&
+            !self->unaskedStreamUids_.empty()) {
+            self->askServerForUnaskedStreams();
         }
-        self->addParticipantStream(uid, false);
     });
 }
 

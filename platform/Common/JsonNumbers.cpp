@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/value_stack.hpp>
@@ -115,9 +116,10 @@ struct ExactNumberHandler {
 }  // namespace
 
 boost::json::value parseJson(std::string_view text, ErrorCode& ec,
-                             const boost::json::parse_options& options) {
+                             const boost::json::parse_options& options,
+                             boost::json::storage_ptr storage) {
     boost::json::basic_parser<ExactNumberHandler> parser(options);
-    parser.handler().st.reset();
+    parser.handler().st.reset(std::move(storage));
     const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
     if (!ec && used < text.size()) {
         ec = boost::json::error::extra_data;

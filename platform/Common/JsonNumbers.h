@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include <boost/json/parse_options.hpp>
+#include <boost/json/storage_ptr.hpp>
 #include <boost/json/value.hpp>
 #include <boost/system/error_code.hpp>
 
@@ -17,8 +18,10 @@ bool allNumbersFinite(const boost::json::value& v) noexcept;
 /// an exponent becomes the double nearest to its text: Boost's own reader may be off by a unit
 /// or two in the last place, so a double written out and read back would drift. A number too
 /// large or too small for a double keeps whatever Boost's reader made of it. On failure `ec` is
-/// set and the result is null. Throws only when memory runs out.
+/// set and the result is null. The document's memory comes from `storage` (the default resource
+/// when empty). Throws only when memory runs out.
 boost::json::value parseJson(std::string_view text, boost::system::error_code& ec,
-                             const boost::json::parse_options& options = {});
+                             const boost::json::parse_options& options = {},
+                             boost::json::storage_ptr storage = {});
 
 }  // namespace kr::platform

@@ -1,6 +1,7 @@
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
 
 #include <exception>
+#include <utility>
 
 #include "platform/Common/JsonNumbers.h"
 
@@ -49,8 +50,27 @@ const boost::json::value* JsonObjectReader::raw(std::string_view key) const {
     if (object_ == nullptr) {
         return nullptr;
     }
-    auto it = object_->find(key);
-    return it == object_->end() ? nullptr : &it->value();
+    // Models read their keys mostly in the order they are sent, so the search starts just past
+    // the last key found and wraps around: in that order each read compares one key. Keys are
+    // unique in a parsed object, so where the search starts does not change what it finds. Large
+    // objects are hashed by Boost and looked up directly.
+    const std::size_t count = object_->size();
+    if (count > kOrderedSearchLimit) {
+        auto it = object_->find(key);
+        return it == object_->end() ? nullptr : &it->value();
+    }
+    const boost::json::key_value_pair* members = object_->begin();
+    std::size_t i = cursor_ < count ? cursor_ : 0;
+    for (std::size_t step = 0; step < count; ++step) {
+        if (members[i].key() == key) {
+            cursor_ = i + 1;
+            return &members[i].value();
+        }
+        if (++i == count) {
+            i = 0;
+        }
+    }
+    return nullptr;
 }
 
 const boost::json::value* JsonObjectReader::find(std::string_view key) const {
@@ -87,10 +107,11 @@ void JsonObjectReader::record(JsonDecodingError error) {
 
 namespace json_detail {
 
-Result<boost::json::value, JsonDecodingError> parseJson(std::string_view text) {
+Result<boost::json::value, JsonDecodingError> parseJson(std::string_view text,
+                                                        boost::json::storage_ptr storage) {
     try {
         boost::system::error_code ec;
-        boost::json::value parsed = platform::parseJson(text, ec);
+        boost::json::value parsed = platform::parseJson(text, ec, {}, std::move(storage));
         if (ec) {
             return Failure{JsonDecodingError{{}, "invalid JSON: " + ec.message()}};
         }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -139,21 +141,30 @@ private:
     std::string missingMessage(std::string_view key) const;
     void record(JsonDecodingError error);
 
+    /// Objects up to this size are searched key by key from `cursor_`; larger ones by hash.
+    static constexpr std::size_t kOrderedSearchLimit = 32;
+
     const boost::json::object* object_ = nullptr;
+    mutable std::size_t cursor_ = 0;      // where the next key search starts
     JsonObjectReader* parent_ = nullptr;  // failures are forwarded here, when set
     std::string path_;                    // root: the full path; nested: the key in the parent
     std::optional<JsonDecodingError> error_;
 };
 
 namespace json_detail {
-/// Parses JSON text without throwing; the error names the parse failure.
-Result<boost::json::value, JsonDecodingError> parseJson(std::string_view text);
+/// Parses JSON text without throwing; the error names the parse failure. The document's memory
+/// comes from `storage` (the default resource when empty).
+Result<boost::json::value, JsonDecodingError> parseJson(std::string_view text,
+                                                        boost::json::storage_ptr storage = {});
 }  // namespace json_detail
 
 /// Parses `text` and decodes it as T. Never throws: a parse error is a failure at the root.
 template <class T>
 Result<T, JsonDecodingError> decodeJson(std::string_view text) {
-    auto parsed = json_detail::parseJson(text);
+    // The document lives only while it is decoded: its nodes come from one arena that is freed
+    // in one go, not node by node. Decoders that keep JSON values copy them out of it.
+    boost::json::monotonic_resource arena(text.size());
+    auto parsed = json_detail::parseJson(text, &arena);
     if (!parsed) {
         return Failure{std::move(parsed).error()};
     }

@@ -134,11 +134,12 @@ struct JsonValueDecoder<std::chrono::system_clock::time_point> {
         const boost::json::value& v);
 };
 
-/// Any JSON value, kept as it is (dynamic dictionaries such as settings).
+/// Any JSON value, kept as it is (dynamic dictionaries such as settings). The copy takes the
+/// default memory resource: the document it comes from may live in a short-lived arena.
 template <>
 struct JsonValueDecoder<boost::json::value> {
     static Result<boost::json::value, JsonDecodingError> decode(const boost::json::value& v) {
-        return v;
+        return boost::json::value(v, boost::json::storage_ptr());
     }
 };
 
@@ -146,7 +147,7 @@ template <>
 struct JsonValueDecoder<boost::json::object> {
     static Result<boost::json::object, JsonDecodingError> decode(const boost::json::value& v) {
         if (const boost::json::object* o = v.if_object()) {
-            return *o;
+            return boost::json::object(*o, boost::json::storage_ptr());
         }
         return Failure{json_detail::typeMismatch("an object", v)};
     }

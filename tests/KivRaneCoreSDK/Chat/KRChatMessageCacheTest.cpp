@@ -60,6 +60,32 @@ TEST(KRChatMessageCacheTest, EmptyIdsAndThreadsAreOrdinaryKeys) {
     EXPECT_EQ(cache.messagesOfThread("").size(), 1u);
 }
 
+TEST(KRChatMessageCacheTest, MergeKeepsNewNormalMessagesOncePerIdAndMarksIncoming) {
+    KRChatMessageCache cache;
+    ASSERT_TRUE(cache.append(test::chatMessage("known", "t", "me")));
+    // Enough messages that the index grows while the page goes in.
+    std::vector<KRChatMessage> page = {test::chatMessage("known", "t", "other"),
+                                       test::chatMessage("a", "t", "me"),
+                                       test::chatMessage("s", "t", "other", {}, "system"),
+                                       test::chatMessage("b", "t2", "other"),
+                                       test::chatMessage("a", "t", "other")};
+    for (int i = 0; i < 40; ++i) {
+        page.push_back(test::chatMessage("n" + std::to_string(i), "t", "other"));
+    }
+    EXPECT_EQ(cache.merge(page, "me"), 42u);
+    ASSERT_EQ(cache.size(), 43u);
+    const KRChatMessageList all = cache.messages();
+    EXPECT_EQ(all[1].id, "a");
+    EXPECT_FALSE(all[1].isIncomingMessage);  // the first "a", by the local user
+    EXPECT_EQ(all[2].id, "b");
+    EXPECT_TRUE(all[2].isIncomingMessage);
+    EXPECT_EQ(all[42].id, "n39");
+    EXPECT_FALSE(cache.contains("s"));
+    EXPECT_EQ(cache.messagesOfThread("t2").size(), 1u);
+    EXPECT_EQ(cache.merge(page, "me"), 0u);
+    EXPECT_EQ(cache.size(), 43u);
+}
+
 TEST(KRChatMessageCacheTest, ViewsAreListsThatLaterMessagesLeaveAlone) {
     KRChatMessageCache cache;
     const KRChatMessage base = test::chatMessage("x", "t0", "u");

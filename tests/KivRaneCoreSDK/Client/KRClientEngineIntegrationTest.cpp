@@ -425,6 +425,36 @@ TEST_F(KRClientEngineIntegrationTest, ALateAnswerAboutAStreamChangesNothing) {
     EXPECT_TRUE(a.client->currentRoom().allMediaTracks.empty());
 }
 
+TEST_F(KRClientEngineIntegrationTest, StreamsReportedWhileAQuestionIsOutShareTheNextOne) {
+    Member& a = joined();
+    ASSERT_TRUE(runUntil([&] { return a.client->pendingStreamQuestions().empty(); }));
+    service.injectFault(R::getRoomConnectionStatus, test::MeetingServiceFault::delayed(300ms));
+    const std::size_t questionsBefore = service.requestCount(R::getRoomConnectionStatus);
+
+    // Four streams nobody announced: the first is asked about at once, the three that come
+    // while that question is out are asked about together in one more.
+    std::vector<std::unique_ptr<test::ScreenShareBroadcast>> strangers;
+    for (std::uint64_t uid = 515151; uid < 515155; ++uid) {
+        strangers.push_back(std::make_unique<test::ScreenShareBroadcast>(bus, main));
+        strangers.back()->start(a.client->currentRoom().roomID, uid);
+        ASSERT_TRUE(runUntil([&] { return a.client->pendingStreamQuestions().count(uid) == 1; }));
+    }
+    ASSERT_TRUE(runUntil([&] {
+        return a.delegate->has("remote joined 515154") && a.client->pendingStreamQuestions().empty();
+    }));
+    EXPECT_EQ(service.requestCount(R::getRoomConnectionStatus), questionsBefore + 2);
+    for (std::uint64_t uid = 515151; uid < 515155; ++uid) {
+        EXPECT_TRUE(a.delegate->has("remote joined " + std::to_string(uid))) << uid;
+    }
+    // Reported in the order the streams came.
+    const auto at = [&](std::uint64_t uid) {
+        return std::find(a.delegate->lines.begin(), a.delegate->lines.end(),
+                         "remote joined " + std::to_string(uid));
+    };
+    EXPECT_LT(at(515152), at(515153));
+    EXPECT_LT(at(515153), at(515154));
+}
+
 TEST_F(KRClientEngineIntegrationTest, AClientDestroyedWhileItsMediaJoinIsUnderWayLeavesQuietly) {
     Member& a = joined();
     Member& b = makeMember();

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kr {
@@ -235,6 +237,40 @@ TEST(JsonObjectReaderTest, DecodeJsonFromTextNeverThrows) {
     EXPECT_EQ(lossy->elements.size(), 2u);
     EXPECT_EQ(lossy->droppedCount, 1u);
     EXPECT_FALSE(decodeJson<JsonLossyList<Point>>("{}").ok());
+}
+
+TEST(JsonObjectReaderTest, KeysAreFoundWhateverTheOrderOfReading) {
+    // Reads in sending order, backwards, with misses in between, and twice the same key; a key
+    // sent twice counts once, with its last value. Large objects take the hashed lookup.
+    std::string large = R"({"dup": 1, "a": 2, "b": 3, "dup": 4)";
+    for (int i = 0; i < 40; ++i) {
+        large += ", \"k" + std::to_string(i) + "\": " + std::to_string(i);
+    }
+    large += "}";
+    for (const std::string& text : {std::string(R"({"dup": 1, "a": 2, "b": 3, "dup": 4})"), large}) {
+        const boost::json::value doc = boost::json::parse(text);
+        JsonObjectReader r(doc);
+        const std::vector<std::pair<const char*, int>> reads = {
+            {"a", 2}, {"b", 3}, {"dup", 4}, {"zz", -1}, {"b", 3}, {"a", 2}, {"dup", 4}, {"", -1}};
+        for (const auto& [key, expected] : reads) {
+            EXPECT_EQ(r.lenient<int>(key, -1), expected) << key << " in " << text.size();
+        }
+        EXPECT_TRUE(r.ok());
+    }
+}
+
+TEST(JsonObjectReaderTest, KeptJsonValuesOutliveTheDecodedDocument) {
+    // The document is freed when the decode ends; what a model keeps must not point into it.
+    auto kept = decodeJson<std::map<std::string, boost::json::value>>(
+        R"({"settings": {"name": "a rather long text that does not fit inline", "list": [1, 2]}})");
+    ASSERT_TRUE(kept.ok());
+    boost::json::value settings = kept->at("settings");
+    EXPECT_EQ(settings.storage().get(), boost::json::storage_ptr().get());
+    settings.as_object()["list"].as_array().emplace_back("grows after the decode");
+    EXPECT_EQ(settings.at("name").as_string(), "a rather long text that does not fit inline");
+    auto object = decodeJson<boost::json::object>(R"({"k": "another text longer than inline"})");
+    ASSERT_TRUE(object.ok());
+    EXPECT_EQ(object->storage().get(), boost::json::storage_ptr().get());
 }
 
 TEST(JsonObjectReaderTest, DatesAreSecondsSince2001) {
