@@ -12,9 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include <boost/json/parse.hpp>
-
 #include "fuzz/FuzzCheck.h"
+#include "platform/Common/JsonNumbers.h"
 #include "platform/Defaults/UserDefaults.h"
 
 namespace {
@@ -42,13 +41,13 @@ void writeFile(const fs::path& path, std::string_view text) {
     std::ofstream(path, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
-// The keys of a file the suite itself wrote, in its order.
+// The values of a file the suite itself wrote, in its order, read as the suite reads them.
 boost::json::object savedValues(const std::string& text) {
     boost::json::parse_options options;
     options.allow_invalid_utf8 = true;
     options.max_depth = UserDefaults::kMaxDepth;
     boost::system::error_code ec;
-    boost::json::value parsed = boost::json::parse(text, ec, {}, options);
+    boost::json::value parsed = kr::platform::parseJson(text, ec, options);
     KR_FUZZ_CHECK(!ec && parsed.is_object());
     return std::move(parsed.get_object());
 }
