@@ -22,7 +22,8 @@ namespace kr::platform {
 ///
 /// A suite is read once when first opened and every change is written through at once, atomically
 /// and durably (temporary file synced to the disk, rename, folder synced). Files, and the folders
-/// the suite creates, are open to their owner only: a suite may hold credentials. A missing file counts as empty; a file that does not parse is
+/// the suite creates, are open to their owner only: a suite may hold credentials. A missing file
+/// counts as empty; a file that does not parse (or holds a number too large for a double) is
 /// renamed to `<file>.corrupt-<n>` and the suite starts empty, so a later write never destroys
 /// what might still be recovered. A value is stored only if the file it makes reads back.
 /// Opening the same suite again in the same directory gives the same object.

@@ -10,6 +10,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -17,9 +18,6 @@
 #include <optional>
 #include <sstream>
 #include <utility>
-
-// The kernel's netlink walking macros (NLMSG_*, RTA_*, IFLA_*) expand to C casts.
-#pragma GCC diagnostic ignored "-Wold-style-cast"
 
 namespace kr::platform {
 
@@ -63,52 +61,95 @@ Result<int, Errno> openRouteSocket(std::uint32_t groups) {
     return guard.release();
 }
 
-// Reads every attribute of one message into a table indexed by attribute type.
+// Netlink records are read by copying each header out of the receive buffer rather than by
+// pointing into it: the kernel's walking macros cast byte pointers to wider structs, and a copy
+// needs no alignment at all.
+template <typename T>
+T readRecord(const char* at) {
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+constexpr std::size_t messageHeaderLength = NLMSG_ALIGN(sizeof(nlmsghdr));
+constexpr std::size_t attributeHeaderLength = RTA_ALIGN(sizeof(rtattr));
+
+// The bytes of one attribute's payload; empty data means the attribute was absent.
+struct Attribute {
+    const char* data = nullptr;
+    std::size_t size = 0;
+};
+
+// Reads every attribute in `length` bytes at `data` into a table indexed by attribute type.
 template <std::size_t N>
-void parseAttributes(const rtattr* attribute, int length, std::array<const rtattr*, N>& table) {
-    table.fill(nullptr);
-    for (; RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length)) {
-        const auto type = static_cast<std::size_t>(attribute->rta_type & ~NLA_F_NESTED);
-        if (type < N) {
-            table[type] = attribute;
+void parseAttributes(const char* data, std::size_t length, std::array<Attribute, N>& table) {
+    table.fill(Attribute{});
+    while (length >= attributeHeaderLength) {
+        const auto header = readRecord<rtattr>(data);
+        if (header.rta_len < attributeHeaderLength || header.rta_len > length) {
+            return;
         }
+        const auto type = static_cast<std::size_t>(header.rta_type & ~NLA_F_NESTED);
+        if (type < N) {
+            table[type] = Attribute{data + attributeHeaderLength,
+                                    header.rta_len - attributeHeaderLength};
+        }
+        const std::size_t step = RTA_ALIGN(header.rta_len);
+        if (step >= length) {
+            return;
+        }
+        data += step;
+        length -= step;
     }
 }
 
 template <typename T>
-std::optional<T> attributeValue(const rtattr* attribute) {
-    if (attribute == nullptr || RTA_PAYLOAD(attribute) < sizeof(T)) {
+std::optional<T> attributeValue(const Attribute& attribute) {
+    if (attribute.data == nullptr || attribute.size < sizeof(T)) {
         return std::nullopt;
     }
-    T value;
-    std::memcpy(&value, RTA_DATA(attribute), sizeof(T));
-    return value;
+    return readRecord<T>(attribute.data);
 }
 
-void addLink(const nlmsghdr* header, NetlinkReachability::Snapshot& snapshot) {
-    if (header->nlmsg_len < NLMSG_LENGTH(sizeof(ifinfomsg))) {
+// The fixed part of a message's payload, followed by its attributes.
+template <typename Body, std::size_t N>
+std::optional<Body> readMessage(const nlmsghdr& header, const char* payload,
+                                std::array<Attribute, N>& attributes) {
+    if (header.nlmsg_len < messageHeaderLength + sizeof(Body)) {
+        return std::nullopt;
+    }
+    const std::size_t bodyLength = NLMSG_ALIGN(sizeof(Body));
+    const std::size_t payloadLength = header.nlmsg_len - messageHeaderLength;
+    if (payloadLength > bodyLength) {
+        parseAttributes(payload + bodyLength, payloadLength - bodyLength, attributes);
+    } else {
+        attributes.fill(Attribute{});
+    }
+    return readRecord<Body>(payload);
+}
+
+void addLink(const nlmsghdr& header, const char* payload, NetlinkReachability::Snapshot& snapshot) {
+    std::array<Attribute, IFLA_MAX + 1> attributes{};
+    const auto info = readMessage<ifinfomsg>(header, payload, attributes);
+    if (!info) {
         return;
     }
-    const auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(header));
-    std::array<const rtattr*, IFLA_MAX + 1> attributes{};
-    parseAttributes(IFLA_RTA(info), static_cast<int>(IFLA_PAYLOAD(header)), attributes);
     NetlinkReachability::Link link;
     link.index = info->ifi_index;
     link.flags = info->ifi_flags;
-    if (const rtattr* name = attributes[IFLA_IFNAME]) {
-        const auto* text = static_cast<const char*>(RTA_DATA(name));
-        link.name.assign(text, strnlen(text, RTA_PAYLOAD(name)));
+    if (const Attribute& name = attributes[IFLA_IFNAME]; name.data != nullptr) {
+        link.name.assign(name.data, strnlen(name.data, name.size));
     }
     snapshot.links.push_back(std::move(link));
 }
 
-void addAddress(const nlmsghdr* header, NetlinkReachability::Snapshot& snapshot) {
-    if (header->nlmsg_len < NLMSG_LENGTH(sizeof(ifaddrmsg))) {
+void addAddress(const nlmsghdr& header, const char* payload,
+                NetlinkReachability::Snapshot& snapshot) {
+    std::array<Attribute, IFA_MAX + 1> attributes{};
+    const auto info = readMessage<ifaddrmsg>(header, payload, attributes);
+    if (!info) {
         return;
     }
-    const auto* info = static_cast<const ifaddrmsg*>(NLMSG_DATA(header));
-    std::array<const rtattr*, IFA_MAX + 1> attributes{};
-    parseAttributes(IFA_RTA(info), static_cast<int>(IFA_PAYLOAD(header)), attributes);
     NetlinkReachability::Address address;
     address.index = static_cast<int>(info->ifa_index);
     address.family = info->ifa_family;
@@ -117,13 +158,12 @@ void addAddress(const nlmsghdr* header, NetlinkReachability::Snapshot& snapshot)
     snapshot.addresses.push_back(address);
 }
 
-void addRoute(const nlmsghdr* header, NetlinkReachability::Snapshot& snapshot) {
-    if (header->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg))) {
+void addRoute(const nlmsghdr& header, const char* payload, NetlinkReachability::Snapshot& snapshot) {
+    std::array<Attribute, RTA_MAX + 1> attributes{};
+    const auto info = readMessage<rtmsg>(header, payload, attributes);
+    if (!info) {
         return;
     }
-    const auto* info = static_cast<const rtmsg*>(NLMSG_DATA(header));
-    std::array<const rtattr*, RTA_MAX + 1> attributes{};
-    parseAttributes(RTM_RTA(info), static_cast<int>(RTM_PAYLOAD(header)), attributes);
     NetlinkReachability::Route route;
     route.family = info->rtm_family;
     route.destinationLength = info->rtm_dst_len;
@@ -133,9 +173,7 @@ void addRoute(const nlmsghdr* header, NetlinkReachability::Snapshot& snapshot) {
     route.outputIndex = attributeValue<int>(attributes[RTA_OIF]).value_or(0);
     if (route.outputIndex == 0) {
         // A multipath route: take the first hop's interface.
-        if (const rtattr* hops = attributes[RTA_MULTIPATH];
-            hops != nullptr && RTA_PAYLOAD(hops) >= sizeof(rtnexthop)) {
-            const auto* hop = static_cast<const rtnexthop*>(RTA_DATA(hops));
+        if (const auto hop = attributeValue<rtnexthop>(attributes[RTA_MULTIPATH])) {
             route.outputIndex = hop->rtnh_ifindex;
         }
     }
@@ -149,7 +187,7 @@ Result<Unit, int> dumpOne(int fd, std::uint16_t type, std::uint32_t sequence,
         nlmsghdr header;
         rtgenmsg body;
     } request{};
-    request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtgenmsg));
+    request.header.nlmsg_len = static_cast<std::uint32_t>(messageHeaderLength + sizeof(rtgenmsg));
     request.header.nlmsg_type = type;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     request.header.nlmsg_seq = sequence;
@@ -170,27 +208,38 @@ Result<Unit, int> dumpOne(int fd, std::uint16_t type, std::uint32_t sequence,
             }
             return Failure{errno};
         }
-        auto length = static_cast<unsigned>(received);
-        for (auto* header = reinterpret_cast<const nlmsghdr*>(buffer.data());
-             NLMSG_OK(header, length); header = NLMSG_NEXT(header, length)) {
-            if (header->nlmsg_seq != sequence) {
+        const char* at = buffer.data();
+        auto length = static_cast<std::size_t>(received);
+        while (length >= messageHeaderLength) {
+            const auto header = readRecord<nlmsghdr>(at);
+            if (header.nlmsg_len < messageHeaderLength || header.nlmsg_len > length) {
+                break;
+            }
+            const char* payload = at + messageHeaderLength;
+            const std::size_t step = std::min<std::size_t>(NLMSG_ALIGN(header.nlmsg_len), length);
+            at += step;
+            length -= step;
+            if (header.nlmsg_seq != sequence) {
                 continue;
             }
-            switch (header->nlmsg_type) {
+            switch (header.nlmsg_type) {
                 case NLMSG_DONE:
                     return Unit{};
                 case NLMSG_ERROR: {
-                    const auto* error = static_cast<const nlmsgerr*>(NLMSG_DATA(header));
-                    return Failure{error->error != 0 ? -error->error : EIO};
+                    if (header.nlmsg_len < messageHeaderLength + sizeof(int)) {
+                        return Failure{EIO};
+                    }
+                    const int error = readRecord<int>(payload);
+                    return Failure{error != 0 ? -error : EIO};
                 }
                 case RTM_NEWLINK:
-                    addLink(header, snapshot);
+                    addLink(header, payload, snapshot);
                     break;
                 case RTM_NEWADDR:
-                    addAddress(header, snapshot);
+                    addAddress(header, payload, snapshot);
                     break;
                 case RTM_NEWROUTE:
-                    addRoute(header, snapshot);
+                    addRoute(header, payload, snapshot);
                     break;
                 default:
                     break;

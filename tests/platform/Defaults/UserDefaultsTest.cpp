@@ -109,6 +109,8 @@ TEST_F(UserDefaultsTest, OpeningReadsTheFileAndSetsAnUnreadableOneAside) {
     writeFile(dir_.path() / "suites" / "corrupt.json", R"({"a":)");
     writeFile(dir_.path() / "suites" / "corrupt.json.corrupt-1", "older");
     writeFile(dir_.path() / "suites" / "array.json", R"([1,2])");
+    // Reads, but the number comes back as an infinity, which the next write could not spell.
+    writeFile(dir_.path() / "suites" / "huge.json", R"({"a":"b","n":-1e400})");
     writeFile(dir_.path() / "standard.json", R"({"std":true})");
 
     EXPECT_EQ(suite("good")->string("a"), "b");
@@ -122,6 +124,7 @@ TEST_F(UserDefaultsTest, OpeningReadsTheFileAndSetsAnUnreadableOneAside) {
     const Case cases[] = {
         {"corrupt", "corrupt.json.corrupt-2", R"({"a":)"},
         {"array", "array.json.corrupt-1", "[1,2]"},
+        {"huge", "huge.json.corrupt-1", R"({"a":"b","n":-1e400})"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
