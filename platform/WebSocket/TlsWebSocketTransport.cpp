@@ -146,7 +146,7 @@ public:
     /// Runs `post` once the thread has no ready work left. I/O thread.
     void postWhenIdle(std::function<void()> post) { handOvers_.push_back(std::move(post)); }
 
-    asio::io_context io_;
+    asio::io_context io_{1};  // run by this one thread only
 
 private:
     void handOver() {
@@ -358,7 +358,7 @@ private:
     void fail(std::string_view what, const beast::error_code& ec) {
         if (!stopping_) {
             deliver(WebSocketEvent{WebSocketEvent::Kind::error,
-                                   std::string(what) + ": " + ec.message(), 0});
+                                   std::string(what) + ": " + ec.message(), 0, {}});
         }
     }
 
@@ -440,7 +440,7 @@ private:
         ws_.set_option(timeouts);
         ws_.binary(true);
         open_ = true;
-        deliver(WebSocketEvent{WebSocketEvent::Kind::connected, {}, 0});
+        deliver(WebSocketEvent{WebSocketEvent::Kind::connected, {}, 0, {}});
         co_await readLoop();
     }
 
@@ -491,7 +491,7 @@ private:
 
     asio::awaitable<void> readLoop() {
         beast::flat_buffer buffer;
-        WebSocketEvent end{WebSocketEvent::Kind::disconnected, {}, 1006};
+        WebSocketEvent end{WebSocketEvent::Kind::disconnected, {}, 1006, {}};
         while (co_await waitForRoom() || stopping_) {
             beast::error_code ec;
             auto token = asio::redirect_error(asio::use_awaitable, ec);
@@ -513,7 +513,7 @@ private:
                     const auto& reason = ws_.reason();
                     end = WebSocketEvent{WebSocketEvent::Kind::disconnected,
                                          std::string(reason.reason.c_str()),
-                                         static_cast<std::uint16_t>(reason.code)};
+                                         static_cast<std::uint16_t>(reason.code), {}};
                 } else {
                     end.payload = ec.message();
                 }
@@ -527,7 +527,7 @@ private:
                 end = WebSocketEvent{WebSocketEvent::Kind::disconnected,
                                      "message larger than " + std::to_string(maxMessageSize_) +
                                          " bytes",
-                                     static_cast<std::uint16_t>(websocket::close_code::too_big)};
+                                     static_cast<std::uint16_t>(websocket::close_code::too_big), {}};
                 if (co_await claimWriter()) {
                     co_await ws_.async_close(websocket::close_code::too_big, token);
                     releaseWriter();
@@ -536,9 +536,9 @@ private:
             }
             const bool text = ws_.got_text();
             WebSocketEvent message{text ? WebSocketEvent::Kind::text : WebSocketEvent::Kind::binary,
-                                   beast::buffers_to_string(buffer.data()), 0};
+                                   beast::buffers_to_string(buffer.data()), 0, {}};
             buffer.clear();
-            std::optional<std::string> reply;
+            std::optional<WebSocketAcknowledgement> reply;
             if (text && acknowledge_) {
                 reply = acknowledge_(message.payload);
             }
@@ -557,7 +557,8 @@ private:
             // one is ever in flight, and the stream answers a close (or a ping) only after the
             // write under way, so a close that follows the messages cannot overtake their
             // acknowledgements.
-            reply_ = std::move(*reply);
+            reply_ = std::move(reply->reply);
+            message.prepared = std::move(reply->prepared);
             inFlightBytes_ = message.payload.size();
             ws_.async_write(asio::buffer(reply_),
                             [self = shared_from_this(), message = std::move(message)](
@@ -622,7 +623,7 @@ private:
     const std::optional<Target> target_;
     const std::chrono::milliseconds timeout_;
     const std::size_t maxMessageSize_;
-    const std::function<std::optional<std::string>(std::string_view)> acknowledge_;
+    const std::function<std::optional<WebSocketAcknowledgement>(std::string_view)> acknowledge_;
     const std::weak_ptr<DispatchQueue> queue_;
     const std::shared_ptr<WebSocketConnection::EventHandler> handler_;
     const std::shared_ptr<std::atomic<bool>> stopped_;
