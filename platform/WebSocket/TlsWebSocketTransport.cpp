@@ -616,7 +616,10 @@ private:
 
     const std::weak_ptr<IoCore> core_;
     std::shared_ptr<asio::ssl::context> ssl_;
-    websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws_;
+    // The concrete executor spares every operation of the stream the type-erased one's cost.
+    websocket::stream<beast::ssl_stream<
+        beast::basic_stream<tcp, asio::io_context::executor_type, beast::unlimited_rate_policy>>>
+        ws_;
     tcp::resolver resolver_;
     asio::steady_timer readerWake_;  // cancelled to wake a reader waiting for the queue
     asio::steady_timer writerIdle_;  // cancelled when a write ends
