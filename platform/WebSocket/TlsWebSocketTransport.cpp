@@ -26,6 +26,7 @@
 #include <boost/beast/websocket/ssl.hpp>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -107,12 +108,21 @@ std::optional<Target> parseTarget(std::string_view url, const HttpRouting& routi
 
 /// The I/O thread shared by a transport and its connections. Only the transport and the
 /// connection handles hold it, never work running on the thread, so it is never destroyed there.
+///
+/// Events for the callers' queues are handed over when the thread runs out of ready work (or a
+/// connection has gathered `kEventsPerPost` of them), so that a burst of messages read in one go
+/// costs one post and one wake-up of the queue rather than one per message.
 class IoCore {
 public:
     IoCore()
         : work_(asio::make_work_guard(io_)), thread_([this] {
               pthread_setname_np(pthread_self(), "kr.websocket");
-              io_.run();
+              while (!io_.stopped()) {
+                  io_.poll();
+                  handOver();
+                  io_.run_one();
+              }
+              handOver();
               {
                   std::lock_guard lock(mutex_);
                   finished_ = true;
@@ -135,9 +145,24 @@ public:
     IoCore(const IoCore&) = delete;
     IoCore& operator=(const IoCore&) = delete;
 
-    asio::io_context io_;
+    /// Runs `post` once the thread has no ready work left. I/O thread.
+    void postWhenIdle(std::function<void()> post) { handOvers_.push_back(std::move(post)); }
+
+    asio::io_context io_{1};  // run by this one thread only
 
 private:
+    void handOver() {
+        // A post may lead to more (a dropped queue destroys what its tasks hold): swap first.
+        while (!handOvers_.empty()) {
+            std::vector<std::function<void()>> due;
+            due.swap(handOvers_);
+            for (auto& post : due) {
+                post();
+            }
+        }
+    }
+
+    std::vector<std::function<void()>> handOvers_;  // I/O thread only
     asio::executor_work_guard<asio::io_context::executor_type> work_;
     std::mutex mutex_;
     std::condition_variable finished_cv_;
@@ -237,15 +262,13 @@ private:
         std::optional<std::uint16_t> closeCode;
     };
 
+    /// Queues `event` for the caller's queue. The post itself waits until the I/O thread has no
+    /// ready work left, so that every message of a burst rides on one queue task.
     void deliver(WebSocketEvent event) {
         if (stopped_->load(std::memory_order_relaxed)) {
             return;
         }
-        auto queue = queue_.lock();
-        if (!queue) {
-            return;
-        }
-        bool post = false;
+        bool postNow = false;
         {
             std::lock_guard lock(inbox_->mutex);
             if (isMessage(event)) {
@@ -253,14 +276,40 @@ private:
                 inbox_->undeliveredBytes += event.payload.size();
             }
             inbox_->events.push_back(std::move(event));
-            post = !std::exchange(inbox_->taskPosted, true);
+            // A long burst still reaches the queue in slices, so it starts on them early.
+            postNow = !inbox_->taskPosted && inbox_->events.size() >= kEventsPerPost;
         }
-        if (post) {
-            queue->post([inbox = inbox_, handler = handler_, stopped = stopped_, core = core_,
-                         session = weak_from_this()] {
-                runInbox(*inbox, *handler, *stopped, core, session);
-            });
+        if (postNow) {
+            postInbox();
+        } else if (!handOverPending_) {
+            if (auto core = core_.lock()) {
+                handOverPending_ = true;
+                core->postWhenIdle([self = shared_from_this()] {
+                    self->handOverPending_ = false;
+                    self->postInbox();
+                });
+            } else {
+                postInbox();
+            }
         }
+    }
+
+    /// Posts one task that takes every waiting event, unless one is already on its way.
+    void postInbox() {
+        auto queue = queue_.lock();
+        if (!queue) {
+            return;
+        }
+        {
+            std::lock_guard lock(inbox_->mutex);
+            if (inbox_->events.empty() || std::exchange(inbox_->taskPosted, true)) {
+                return;
+            }
+        }
+        queue->post([inbox = inbox_, handler = handler_, stopped = stopped_, core = core_,
+                     session = weak_from_this()] {
+            runInbox(*inbox, *handler, *stopped, core, session);
+        });
     }
 
     /// Runs on the caller's queue: hands every waiting event to the handler, then lets a waiting
@@ -311,7 +360,7 @@ private:
     void fail(std::string_view what, const beast::error_code& ec) {
         if (!stopping_) {
             deliver(WebSocketEvent{WebSocketEvent::Kind::error,
-                                   std::string(what) + ": " + ec.message(), 0});
+                                   std::string(what) + ": " + ec.message(), 0, {}});
         }
     }
 
@@ -393,7 +442,7 @@ private:
         ws_.set_option(timeouts);
         ws_.binary(true);
         open_ = true;
-        deliver(WebSocketEvent{WebSocketEvent::Kind::connected, {}, 0});
+        deliver(WebSocketEvent{WebSocketEvent::Kind::connected, {}, 0, {}});
         co_await readLoop();
     }
 
@@ -405,8 +454,11 @@ private:
             }
             {
                 std::lock_guard lock(inbox_->mutex);
-                if (inbox_->undelivered < WebSocketConnection::kMaxUndeliveredMessages &&
-                    inbox_->undeliveredBytes < WebSocketConnection::kMaxUndeliveredBytes) {
+                // A message whose acknowledgement is being written counts as waiting already.
+                const std::size_t inFlight = inFlightBytes_ ? 1 : 0;
+                if (inbox_->undelivered + inFlight < WebSocketConnection::kMaxUndeliveredMessages &&
+                    inbox_->undeliveredBytes + inFlightBytes_.value_or(0) <
+                        WebSocketConnection::kMaxUndeliveredBytes) {
                     co_return true;
                 }
                 inbox_->readerWaiting = true;
@@ -434,12 +486,14 @@ private:
     void releaseWriter() {
         writing_ = false;
         writerIdle_.cancel();
-        pump();
+        if (!ended_) {
+            pump();
+        }
     }
 
     asio::awaitable<void> readLoop() {
         beast::flat_buffer buffer;
-        WebSocketEvent end{WebSocketEvent::Kind::disconnected, {}, 1006};
+        WebSocketEvent end{WebSocketEvent::Kind::disconnected, {}, 1006, {}};
         while (co_await waitForRoom() || stopping_) {
             beast::error_code ec;
             auto token = asio::redirect_error(asio::use_awaitable, ec);
@@ -461,7 +515,7 @@ private:
                     const auto& reason = ws_.reason();
                     end = WebSocketEvent{WebSocketEvent::Kind::disconnected,
                                          std::string(reason.reason.c_str()),
-                                         static_cast<std::uint16_t>(reason.code)};
+                                         static_cast<std::uint16_t>(reason.code), {}};
                 } else {
                     end.payload = ec.message();
                 }
@@ -475,7 +529,7 @@ private:
                 end = WebSocketEvent{WebSocketEvent::Kind::disconnected,
                                      "message larger than " + std::to_string(maxMessageSize_) +
                                          " bytes",
-                                     static_cast<std::uint16_t>(websocket::close_code::too_big)};
+                                     static_cast<std::uint16_t>(websocket::close_code::too_big), {}};
                 if (co_await claimWriter()) {
                     co_await ws_.async_close(websocket::close_code::too_big, token);
                     releaseWriter();
@@ -484,29 +538,49 @@ private:
             }
             const bool text = ws_.got_text();
             WebSocketEvent message{text ? WebSocketEvent::Kind::text : WebSocketEvent::Kind::binary,
-                                   beast::buffers_to_string(buffer.data()), 0};
+                                   beast::buffers_to_string(buffer.data()), 0, {}};
             buffer.clear();
+            std::optional<WebSocketAcknowledgement> reply;
             if (text && acknowledge_) {
-                if (auto reply = acknowledge_(message.payload)) {
-                    // Written before the message is handed on, so a close that follows cannot
-                    // overtake it; a message whose answer did not go out is not handed on.
-                    if (!co_await claimWriter()) {
-                        continue;
-                    }
-                    co_await ws_.async_write(asio::buffer(*reply), token);
-                    releaseWriter();
-                    if (ec) {
-                        continue;  // the next read reports the end
-                    }
-                }
+                reply = acknowledge_(message.payload);
             }
-            deliver(std::move(message));
+            // Messages are handed on in the order they came, so this one waits for the
+            // acknowledgement in flight (which hands its own message on once written).
+            if (!co_await claimWriter()) {
+                continue;
+            }
+            if (!reply) {
+                releaseWriter();
+                deliver(std::move(message));
+                continue;
+            }
+            // The acknowledgement is written while the next message is read, and its message is
+            // handed on once it went out; one whose answer did not go out is not handed on. Only
+            // one is ever in flight, and the stream answers a close (or a ping) only after the
+            // write under way, so a close that follows the messages cannot overtake their
+            // acknowledgements.
+            reply_ = std::move(reply->reply);
+            message.prepared = std::move(reply->prepared);
+            inFlightBytes_ = message.payload.size();
+            ws_.async_write(asio::buffer(reply_),
+                            [self = shared_from_this(), message = std::move(message)](
+                                const beast::error_code& written, std::size_t) mutable {
+                                self->inFlightBytes_.reset();
+                                if (!written) {
+                                    self->deliver(std::move(message));
+                                }
+                                self->releaseWriter();
+                            });
         }
         ended_ = true;
         outbox_.clear();
-        writerIdle_.cancel();
         beast::error_code ignored;
         beast::get_lowest_layer(ws_).socket().close(ignored);
+        // A write still under way ends at once now; what it hands on comes before the end.
+        while (writing_) {
+            writerIdle_.expires_at(asio::steady_timer::time_point::max());
+            co_await writerIdle_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+        }
         deliver(std::move(end));
     }
 
@@ -540,27 +614,34 @@ private:
     }
 
     static constexpr std::size_t kReadChunk = 64 * 1024;
+    static constexpr std::size_t kEventsPerPost = 64;
 
     const std::weak_ptr<IoCore> core_;
     std::shared_ptr<asio::ssl::context> ssl_;
-    websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws_;
+    // The concrete executor spares every operation of the stream the type-erased one's cost.
+    websocket::stream<beast::ssl_stream<
+        beast::basic_stream<tcp, asio::io_context::executor_type, beast::unlimited_rate_policy>>>
+        ws_;
     tcp::resolver resolver_;
     asio::steady_timer readerWake_;  // cancelled to wake a reader waiting for the queue
     asio::steady_timer writerIdle_;  // cancelled when a write ends
     const std::optional<Target> target_;
     const std::chrono::milliseconds timeout_;
     const std::size_t maxMessageSize_;
-    const std::function<std::optional<std::string>(std::string_view)> acknowledge_;
+    const std::function<std::optional<WebSocketAcknowledgement>(std::string_view)> acknowledge_;
     const std::weak_ptr<DispatchQueue> queue_;
     const std::shared_ptr<WebSocketConnection::EventHandler> handler_;
     const std::shared_ptr<std::atomic<bool>> stopped_;
     const std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     std::deque<Outgoing> outbox_;
+    std::string reply_;  // the acknowledgement being written
+    std::optional<std::size_t> inFlightBytes_;  // the size of its message
     bool started_ = false;
     bool stopping_ = false;
     bool open_ = false;
     bool ended_ = false;
     bool writing_ = false;
+    bool handOverPending_ = false;  // a post of the inbox waits for the thread to idle
 };
 
 class TlsConnection final : public WebSocketConnection {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <any>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/Dispatch/DispatchQueue.h"
 
@@ -30,6 +32,18 @@ struct WebSocketEvent {
     Kind kind = Kind::error;
     std::string payload;
     std::uint16_t closeCode = 0;
+    /// For a text message: what the request's `acknowledge` kept of its reading of `payload`, so
+    /// that the receiver need not read it again. Empty otherwise.
+    std::any prepared;
+};
+
+/// What `WebSocketRequest::acknowledge` makes of a text message.
+struct WebSocketAcknowledgement {
+    WebSocketAcknowledgement(std::string replyBytes, std::any preparedText = {})  // NOLINT
+        : reply(std::move(replyBytes)), prepared(std::move(preparedText)) {}
+
+    std::string reply;  ///< written back as one binary message
+    std::any prepared;  ///< handed on with the message (`WebSocketEvent::prepared`)
 };
 
 /// What to connect to.
@@ -39,10 +53,11 @@ struct WebSocketRequest {
     std::chrono::milliseconds timeout{std::chrono::seconds(20)};
     /// A larger incoming message is discarded and the connection closed with 1009.
     std::size_t maxMessageSize = std::size_t{16} * 1024 * 1024;
-    /// Called on the I/O thread with each text message as it arrives; what it returns is written
-    /// back as one binary message before the text is delivered, and a text whose answer could not
-    /// be written is not delivered. Must not touch state of other threads.
-    std::function<std::optional<std::string>(std::string_view text)> acknowledge;
+    /// Called on the I/O thread with each text message as it arrives; the reply it returns is
+    /// written back as one binary message before the text is delivered (with what it prepared),
+    /// and a text whose answer could not be written is not delivered. Must not touch state of
+    /// other threads.
+    std::function<std::optional<WebSocketAcknowledgement>(std::string_view text)> acknowledge;
 };
 
 /// One client connection. Made idle; `connect()` starts it. Pings are answered with pongs by the

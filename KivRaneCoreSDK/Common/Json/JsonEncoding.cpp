@@ -115,16 +115,35 @@ void appendEscapedAscii(char c, std::string& out) {
 /// Appends `text` as the body of a JSON string literal: ill-formed UTF-8 replaced, quotes,
 /// backslashes and control characters escaped.
 void appendEscaped(std::string_view text, std::string& out) {
-    walkUtf8(
-        text,
-        [&out](std::string_view sequence) {
-            if (sequence.size() == 1) {
-                appendEscapedAscii(sequence.front(), out);
-            } else {
-                out.append(sequence);
-            }
-        },
-        [&out] { out.append(kReplacement); });
+    const auto plain = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
+    };
+    while (!text.empty()) {
+        // Runs of printable ASCII go through whole; an ASCII byte never belongs to a multi-byte
+        // sequence, so the text in between can be walked on its own.
+        std::size_t run = 0;
+        while (run < text.size() && plain(text[run])) {
+            ++run;
+        }
+        out.append(text.substr(0, run));
+        text.remove_prefix(run);
+        std::size_t rest = 0;
+        while (rest < text.size() && !plain(text[rest])) {
+            ++rest;
+        }
+        walkUtf8(
+            text.substr(0, rest),
+            [&out](std::string_view sequence) {
+                if (sequence.size() == 1) {
+                    appendEscapedAscii(sequence.front(), out);
+                } else {
+                    out.append(sequence);
+                }
+            },
+            [&out] { out.append(kReplacement); });
+        text.remove_prefix(rest);
+    }
 }
 
 template <class Number>

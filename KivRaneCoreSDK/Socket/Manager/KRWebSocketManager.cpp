@@ -177,7 +177,13 @@ void KRWebSocketManager::didReceive(std::uint64_t generation,
             }
             break;
         case Kind::text:
-            if (state_ == State::connected) {
+            if (state_ != State::connected) {
+                break;
+            }
+            if (const auto* frame = std::any_cast<boost::json::value>(&event.prepared);
+                frame && frame->is_object()) {
+                handleSocketFrame(*frame);
+            } else {
                 handleSocketResponse(event.payload);
             }
             break;
@@ -325,20 +331,28 @@ std::string_view eventTextOf(const boost::json::value& frame) {
 
 }  // namespace
 
-std::optional<std::string> KRWebSocketManager::acknowledgementFor(std::string_view frame) {
+std::optional<platform::WebSocketAcknowledgement> KRWebSocketManager::acknowledgementFor(
+    std::string_view frame) {
     auto parsed = json_detail::parseJson(frame);
     if (!parsed || !parsed.value().is_object()) {
         return std::nullopt;
     }
-    return AckSocketRequest(std::string(eventTextOf(parsed.value()))).encode();
+    auto reply = AckSocketRequest(std::string(eventTextOf(parsed.value()))).encode();
+    if (!reply) {
+        return std::nullopt;
+    }
+    // The frame as read here goes to the queue with it, so it is parsed once.
+    return platform::WebSocketAcknowledgement(std::move(*reply), std::move(parsed).value());
 }
 
 void KRWebSocketManager::handleSocketResponse(std::string_view bytes) {
     auto parsed = json_detail::parseJson(bytes);
-    if (!parsed || !parsed.value().is_object()) {
-        return;
+    if (parsed && parsed.value().is_object()) {
+        handleSocketFrame(parsed.value());
     }
-    const boost::json::value& frame = parsed.value();
+}
+
+void KRWebSocketManager::handleSocketFrame(const boost::json::value& frame) {
     switch (socketEventFromRaw(eventTextOf(frame)).value_or(SocketEvent::undefined)) {
         case SocketEvent::chatMessage:
             handleChatMessageEvent(frame);

@@ -133,9 +133,10 @@ public:
                        std::shared_ptr<platform::WebSocketTransport> transport,
                        std::shared_ptr<LogCollector> logCollector);
 
-    /// The acknowledgement of a received frame, or nothing for one that is not a JSON object.
-    /// Pure; the transport calls it on its I/O thread.
-    static std::optional<std::string> acknowledgementFor(std::string_view frame);
+    /// The acknowledgement of a received frame, or nothing for one that is not a JSON object;
+    /// the parsed frame rides along to the queue. Pure; the transport calls it on its I/O thread.
+    static std::optional<platform::WebSocketAcknowledgement> acknowledgementFor(
+        std::string_view frame);
 
 private:
     enum class State { idle, connecting, connected };
@@ -152,6 +153,8 @@ private:
     void handleAmAliveTimer();
     void sendData(const SocketRequest& request);
     void handleSocketResponse(std::string_view bytes);
+    /// Dispatches a frame that parsed as a JSON object.
+    void handleSocketFrame(const boost::json::value& frame);
     void handleRoomStatusUpdateResponse(const boost::json::value& frame);
     void handleChatMessageEvent(const boost::json::value& frame);
 

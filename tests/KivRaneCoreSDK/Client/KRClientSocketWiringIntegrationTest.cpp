@@ -48,7 +48,7 @@ public:
     }
     void emit(Kind kind, std::string payload = {}, std::uint16_t code = 0) {
         queue_->post([stopped = stopped_, handler = handler_,
-                      event = platform::WebSocketEvent{kind, std::move(payload), code}] {
+                      event = platform::WebSocketEvent{kind, std::move(payload), code, {}}] {
             if (!stopped->load()) handler(event);
         });
     }

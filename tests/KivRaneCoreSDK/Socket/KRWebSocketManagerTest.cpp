@@ -39,13 +39,14 @@ public:
         if (kind == Kind::connected) {
             open_ = true;
         }
+        WebSocketEvent event{kind, std::move(payload), code, {}};
         if (kind == Kind::text && open_ && !stopped_->load() && request.acknowledge) {
-            if (auto ack = request.acknowledge(payload)) {
-                written.push_back(std::move(*ack));
+            if (auto ack = request.acknowledge(event.payload)) {
+                written.push_back(std::move(ack->reply));
+                event.prepared = std::move(ack->prepared);
             }
         }
-        queue_->post([stopped = stopped_, handler = handler_,
-                      event = WebSocketEvent{kind, std::move(payload), code}] {
+        queue_->post([stopped = stopped_, handler = handler_, event = std::move(event)] {
             if (!stopped->load()) {
                 handler(event);
             }

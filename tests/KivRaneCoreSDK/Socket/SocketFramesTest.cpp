@@ -66,6 +66,9 @@ TEST(SocketRequestTest, OutgoingFramesAreByteExact) {
          R"({"event":"ack","data":{"originalEvent":"","timestamp":"1700000000"}})"},
         {"escaped token", LoginSocketRequest("a\"b\\c").encode(),
          R"({"event":"login","data":{"token":"a\"b\\c"}})"},
+        {"ack, event to escape", AckSocketRequest("r\xC3\xA9s\"\n\xFF", at).encode(),
+         "{\"event\":\"ack\",\"data\":{\"originalEvent\":\"r\xC3\xA9s\\\"\\n\xEF\xBF\xBD\","
+         "\"timestamp\":\"1700000000\"}}"},
     };
     for (const auto& row : table) {
         ASSERT_TRUE(row.encoded.has_value()) << row.name;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <any>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -129,6 +130,67 @@ TEST(TlsWebSocketTransportIntegrationTest, ReadingWaitsForTheQueueAndAcknowledge
     }
     EXPECT_TRUE(hub.waitUntil([&] { return acks() == kFrames; }, 10s)) << acks();
     connection->disconnect(1000);
+}
+
+TEST(TlsWebSocketTransportIntegrationTest,
+     BurstsArriveInOrderEachAcknowledgedOnceAndBeforeTheCloseAnswer) {
+    test::LocalMeetingService service;
+    auto& hub = service.roomSocket();
+    HttpRouting routing{{"::127.0.0.1:" + std::to_string(service.port())}, service.caFile(), {}};
+    auto queue = MainQueue::create();
+    auto transport = makeTlsWebSocketTransport(routing);
+    WebSocketRequest request = requestFor("wss://meet.kivrane.com/ws");
+    // Each answer names its message, and what it prepared must travel with that same message.
+    request.acknowledge = [](std::string_view text) -> std::optional<WebSocketAcknowledgement> {
+        if (text.substr(0, 2) != "n ") {
+            return std::nullopt;
+        }
+        return WebSocketAcknowledgement("ack " + std::string(text.substr(2)),
+                                        std::string(text.substr(2)));
+    };
+    std::vector<WebSocketEvent> events;
+    auto connection = transport->makeConnection(
+        request, queue, [&](const WebSocketEvent& event) { events.push_back(event); });
+    connection->connect();
+    ASSERT_TRUE(queue->runUntil([&] { return !events.empty(); }, 15s));
+    ASSERT_EQ(events[0].kind, WebSocketEvent::Kind::connected);
+    connection->write(R"({"event":"login","data":{"token":")" +
+                      service.issueUserToken("user-2", "Bo") + R"("}})");
+    ASSERT_TRUE(queue->runUntil([&] { return events.size() == 2; }, 10s));  // login answer
+
+    // Several bursts of many messages each, unanswered ones among them, then the server's close
+    // straight behind the last.
+    constexpr int kMessages = 1500;
+    for (int i = 0; i < kMessages; ++i) {
+        hub.pushToAll(i % 7 == 3 ? "plain " + std::to_string(i) : "n " + std::to_string(i));
+    }
+    hub.closeAllStillReading(4001);
+    ASSERT_TRUE(queue->runUntil(
+        [&] { return events.back().kind == WebSocketEvent::Kind::disconnected; }, 30s));
+
+    ASSERT_EQ(events.size(), 2u + kMessages + 1u);
+    std::vector<std::string> expectedAcks;
+    for (int i = 0; i < kMessages; ++i) {
+        const WebSocketEvent& event = events[2 + static_cast<std::size_t>(i)];
+        const bool answered = i % 7 != 3;
+        ASSERT_EQ(event.payload, (answered ? "n " : "plain ") + std::to_string(i));
+        const auto* prepared = std::any_cast<std::string>(&event.prepared);
+        ASSERT_EQ(prepared != nullptr, answered) << i;
+        if (answered) {
+            EXPECT_EQ(*prepared, std::to_string(i));
+            expectedAcks.push_back("ack " + std::to_string(i));
+        }
+    }
+    // The client answered the close with its own (recorded only once its frames before it were).
+    ASSERT_TRUE(hub.waitUntil([&] { return hub.clientCloseCodes().size() == 1; }, 10s));
+    EXPECT_EQ(hub.clientCloseCodes()[0], 4001);
+    std::vector<std::string> acks;
+    for (const auto& frame : hub.receivedFrames()) {
+        if (frame.text.substr(0, 4) == "ack ") {
+            acks.push_back(frame.text);
+        }
+    }
+    EXPECT_EQ(acks, expectedAcks);  // all of them, once each, in order, before our close answer
 }
 
 }  // namespace

@@ -88,6 +88,11 @@ TEST(JsonEncodingTest, EscapeGivesTheBodyOfAStringLiteral) {
         {std::string("\x01\x1f", 2), "\\u0001\\u001f"},
         {"/ \xC3\xA9", "/ \xC3\xA9"},
         {"\xFF", kFffd},
+        // Plain runs between escapes and multi-byte or broken sequences.
+        {"ab\xC3\xA9" "cd\"e", "ab\xC3\xA9" "cd\\\"e"},
+        {"x\xE2\x82y", "x" + std::string(kFffd) + "y"},
+        {"\xC3\xA9\x01\xC3\xA9\x7f~", "\xC3\xA9\\u0001\xC3\xA9\x7f~"},
+        {"end\xC3", "end" + std::string(kFffd)},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(jsonEscape(c.input), c.escaped);
