@@ -7,6 +7,7 @@
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/MainQueue.h"
+#include "platform/Http/TlsSessionCache.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/NotificationCenter.h"
@@ -24,6 +25,10 @@ KRDependencies withProcessDefaults(KRDependencies out) {
     if (!out.messagingService) out.messagingService = platform::MessagingService::current();
     if (!out.reachability) out.reachability = NetworkReachabilityHandler::shared();
     if (!out.logCollector) out.logCollector = LogCollector::shared();
+    // One cache per client: its room socket resumes the TLS session of its REST calls.
+    if (!out.routing.tlsSessions) {
+        out.routing.tlsSessions = std::make_shared<platform::TlsSessionCache>();
+    }
     if (!out.notifications) {
         // The process centre lives for the whole process: the pointer owns nothing.
         out.notifications = std::shared_ptr<platform::NotificationCenter>(

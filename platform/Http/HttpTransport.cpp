@@ -1,6 +1,7 @@
 #include "platform/Http/HttpTransport.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <utility>
+
+#include "platform/Http/TlsSessionCache.h"
 
 namespace kr::platform {
 
@@ -150,6 +153,8 @@ struct Transfer {
     bool resent = false;          // ... which it did
     bool refusedResend = false;   // curl tried to send it again and was stopped
     bool tooLarge = false;
+    TlsSessionCache* tlsSessions = nullptr;  // the routing's, which the transport holds
+    bool tlsSessionKept = false;
     int requestsSent = 0;
     std::size_t maxReplyBytes = 0;
     std::size_t headerBytes = 0;        // received so far, over every response of the transfer
@@ -411,6 +416,10 @@ private:
         }
         t->headerBytes += line.size();
         if (line.rfind("HTTP/", 0) == 0) {
+            if (t->tlsSessions != nullptr && !t->tlsSessionKept) {
+                t->tlsSessionKept = true;
+                keepTlsSession(t->easy, *t->tlsSessions);
+            }
             // A new response starts (after a redirect or an interim reply): keep only its headers.
             t->response.headers.clear();
             return line.size();
@@ -440,6 +449,25 @@ private:
         ++t->requestsSent;
         t->headerBytesAtSend = t->headerBytes;
         return CURL_PREREQFUNC_OK;
+    }
+
+    // Hands the session of a connection the transfer opened to the shared cache, under the name
+    // the connection asked for. Called on the first reply line: the connection is still the
+    // transfer's, and the server's session tickets, which come before any reply, have been read.
+    static void keepTlsSession(CURL* easy, TlsSessionCache& cache) {
+        long opened = 0;
+        if (curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &opened) != CURLE_OK || opened == 0) {
+            return;
+        }
+        curl_tlssessioninfo* info = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || info == nullptr ||
+            info->backend != CURLSSLBACKEND_OPENSSL || info->internals == nullptr) {
+            return;
+        }
+        auto* ssl = static_cast<SSL*>(info->internals);
+        if (const char* host = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name)) {
+            cache.store(host, SSL_get0_session(ssl));
+        }
     }
 
     // Finishes the transfers curl is done with; true when there were any.
@@ -653,6 +681,7 @@ kr::Result<kr::Unit, HttpError> HttpTransport::send(HttpRequest request,
     }
     transfer->deadline = now + timeout;
     transfer->maxReplyBytes = settings.maxReplyBytes;
+    transfer->tlsSessions = settings.routing.tlsSessions.get();
     transfer->resendable =
         request.method == "GET" || request.method == "HEAD" || request.method == "OPTIONS";
     // The header lines are built here, on the caller's thread, so the I/O thread only hands

@@ -15,6 +15,8 @@
 
 namespace kr::platform {
 
+class TlsSessionCache;
+
 /// One header field. Lists of them keep their order on the wire.
 struct HttpHeader {
     std::string name;
@@ -78,6 +80,10 @@ struct HttpRouting {
     std::string caFile;
     /// Caps every request's time-out, so time-out and offline paths can be tested quickly.
     std::optional<std::chrono::milliseconds> maxTimeout;
+    /// TLS sessions shared between the transports given this routing: the HTTPS transport keeps
+    /// there the session of each connection it opens, and the WSS transport resumes the latest
+    /// one of its host instead of a full handshake. Empty: nothing is shared.
+    std::shared_ptr<TlsSessionCache> tlsSessions;
 };
 
 /// How one transport behaves for every request it sends.

@@ -35,6 +35,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Http/TlsSessionCache.h"
+
 namespace kr::platform {
 
 namespace {
@@ -193,9 +195,11 @@ public:
             std::shared_ptr<asio::ssl::context> ssl, std::optional<Target> target,
             WebSocketRequest request, std::weak_ptr<DispatchQueue> queue,
             std::shared_ptr<WebSocketConnection::EventHandler> handler,
-            std::shared_ptr<std::atomic<bool>> stopped)
+            std::shared_ptr<std::atomic<bool>> stopped,
+            std::shared_ptr<TlsSessionCache> tlsSessions)
         : core_(std::move(core)),
           ssl_(std::move(ssl)),
+          tlsSessions_(std::move(tlsSessions)),
           ws_(io, *ssl_),
           resolver_(io),
           readerWake_(io),
@@ -408,6 +412,14 @@ private:
         }
         ws_.next_layer().set_verify_mode(asio::ssl::verify_peer);
         ws_.next_layer().set_verify_callback(asio::ssl::host_name_verification(target_->host));
+        // Resumes the latest session of this very host name, if the other transport or an earlier
+        // socket left one; a server that refuses it runs a full handshake instead.
+        if (tlsSessions_) {
+            if (SSL_SESSION* session = tlsSessions_->find(target_->host)) {
+                SSL_set_session(ssl, session);
+                SSL_SESSION_free(session);
+            }
+        }
         tcpStream.expires_after(remaining(deadline));
         co_await ws_.next_layer().async_handshake(asio::ssl::stream_base::client, token);
         if (ec || stopping_) {
@@ -442,6 +454,10 @@ private:
         ws_.set_option(timeouts);
         ws_.binary(true);
         open_ = true;
+        // The server's tickets come before its upgrade reply, so the session is resumable now.
+        if (tlsSessions_) {
+            tlsSessions_->store(target_->host, SSL_get0_session(ssl));
+        }
         deliver(WebSocketEvent{WebSocketEvent::Kind::connected, {}, 0, {}});
         co_await readLoop();
     }
@@ -618,6 +634,7 @@ private:
 
     const std::weak_ptr<IoCore> core_;
     std::shared_ptr<asio::ssl::context> ssl_;
+    const std::shared_ptr<TlsSessionCache> tlsSessions_;
     // The concrete executor spares every operation of the stream the type-erased one's cost.
     websocket::stream<beast::ssl_stream<
         beast::basic_stream<tcp, asio::io_context::executor_type, beast::unlimited_rate_policy>>>
@@ -703,7 +720,8 @@ public:
         auto target = parseTarget(request.url, routing_);
         auto session = std::make_shared<Session>(
             core_, core_->io_, ssl_, std::move(target), std::move(request), std::move(queue),
-            std::make_shared<WebSocketConnection::EventHandler>(std::move(handler)), stopped);
+            std::make_shared<WebSocketConnection::EventHandler>(std::move(handler)), stopped,
+            routing_.tlsSessions);
         return std::make_shared<TlsConnection>(core_, std::move(session), std::move(stopped));
     }
 
