@@ -128,6 +128,7 @@ public:
             }
             record.body = request.body();
             record.connectionId = connectionId;
+            record.receivedAt = std::chrono::steady_clock::now();
             const bool keepAlive = request.keep_alive();
 
             this->record(record);

@@ -974,6 +974,10 @@ std::uint64_t LocalMeetingService::tlsHandshakeCount() const {
     return server_->tlsHandshakeCount();
 }
 
+std::uint64_t LocalMeetingService::connectionCount() const {
+    return server_->connectionCount();
+}
+
 void LocalMeetingService::routeRoom(const MeetingRoomSetup& setup) {
     const std::string meeting = "/api/rooms/" + percentEncodePathSegment(setup.meetingId);
     const std::string thread =

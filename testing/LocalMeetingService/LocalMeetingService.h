@@ -57,6 +57,8 @@ public:
     /// TLS handshakes the service completed, per server name (REST and room socket alike).
     std::map<std::string, LocalHttpsServer::HandshakeCount> tlsHandshakesByServerName() const;
     std::uint64_t tlsHandshakeCount() const;
+    /// TCP connections the service accepted so far (REST and room socket alike).
+    std::uint64_t connectionCount() const;
 
     /// Adds a room (or replaces the one with the same meeting id).
     void addRoom(MeetingRoomSetup setup);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@ struct RecordedRequest {
     std::vector<std::pair<std::string, std::string>> headers;  ///< in wire order
     std::string body;
     std::uint64_t connectionId = 0;  ///< which accepted connection carried it (1, 2, ...)
+    std::chrono::steady_clock::time_point receivedAt;  ///< when the server had read it whole
 
     /// First value of `name`, compared case-insensitively.
     std::optional<std::string> header(std::string_view name) const;

@@ -1,0 +1,80 @@
+// The latency proxy the join benchmark runs through: every exchange pays its round trips and the
+// bytes pass whole and in order. Real sockets and a real clock, so only lower bounds are checked
+// (they hold however loaded the machine is).
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Http/HttpTransport.h"
+#include "testing/LocalMeetingService/LatencyProxy.h"
+#include "testing/LocalMeetingService/LocalHttpsServer.h"
+
+namespace kr::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST(LatencyScheduleTest, DelaysInOrderAndHoldsTheFirstChunkForTheHandshake) {
+    const Clock::time_point t0{};
+    LatencySchedule schedule(10ms, 20ms);
+    const struct {
+        Clock::duration arrival;
+        Clock::duration release;
+    } chunks[] = {
+        {0ms, 30ms},   // first: half a round trip plus the handshake's round trip
+        {5ms, 30ms},   // never before the chunk ahead of it
+        {25ms, 35ms},  // then half a round trip after arrival
+        {25ms, 35ms},
+        {100ms, 110ms},
+    };
+    for (const auto& chunk : chunks) {
+        EXPECT_EQ(schedule.releaseAt(t0 + chunk.arrival) - t0, chunk.release)
+            << "arrival at " << std::chrono::duration_cast<std::chrono::milliseconds>(chunk.arrival).count()
+            << " ms";
+    }
+}
+
+TEST(LatencyProxyIntegrationTest, EveryExchangePaysItsRoundTripsAndBytesPassInOrder) {
+    constexpr auto kRoundTrip = 60ms;
+    LocalHttpsServer server;
+    std::string big(512 * 1024, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>('a' + i % 23);
+    }
+    server.route("GET", "/big", ServerReply::json(200, big));
+    LatencyProxy proxy(server.port(), kRoundTrip);
+    platform::HttpTransportSettings settings;
+    settings.routing = proxy.routing(server.routing());
+    settings.acceptEncoding.clear();
+    auto transport = platform::HttpTransport::create(std::move(settings));
+    auto main = platform::MainQueue::create();
+
+    const auto exchange = [&] {
+        platform::HttpRequest request;
+        request.url = "https://meet.kivrane.com/big";
+        std::optional<platform::HttpResult> result;
+        const auto start = Clock::now();
+        EXPECT_TRUE(transport
+                        ->send(std::move(request), main,
+                               [&](platform::HttpResult r) { result = std::move(r); })
+                        .ok());
+        EXPECT_TRUE(main->runUntil([&] { return result.has_value(); }, 20s));
+        const auto elapsed = Clock::now() - start;
+        EXPECT_TRUE(result && result->ok() && result->value().body == big);
+        return elapsed;
+    };
+    // A new connection: TCP handshake, TLS handshake, then the request.
+    EXPECT_GE(exchange(), 3 * kRoundTrip);
+    // The same connection again: the request's round trip only.
+    EXPECT_GE(exchange(), kRoundTrip);
+    EXPECT_EQ(server.connectionCount(), 1u);
+}
+
+}  // namespace
+}  // namespace kr::test
