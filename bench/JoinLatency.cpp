@@ -1,10 +1,19 @@
-// How long a join takes when every reply of the meeting service comes after a fixed delay d
-// (argument, in ms): the join's server calls depend on each other, so the floor is their number
-// times d. Reported per join: "vs_floor" = join time / (round trips x d) (goal: at most 1.1),
-// "tls_handshakes" and "tls_hosts" (handshakes the service saw during the join and how many
-// server names they were for; goal: one handshake per host), "tls_resumed" (of the handshakes,
-// those that resumed an earlier session). The room socket, where the join opens one, needs a
-// connection of its own and so a handshake of its own.
+// How long a join takes over a link with round-trip time RTT (argument, in ms). The clients reach
+// the local meeting service through a latency proxy that delays each direction by RTT/2 and holds
+// a new connection's first bytes one RTT more (the TCP handshake), so connection set-up pays its
+// round trips like every request.
+//
+// The round trips are counted from what the service saw during the join, not assumed:
+//   connections    TCP connections accepted (one RTT each);
+//   tls_full       full TLS handshakes (TLS 1.3: one RTT);
+//   tls_resumed    resumed handshakes (one RTT too: no early data is sent);
+//   rest_steps     REST requests in sequence: requests arriving within RTT/2 of the first of a
+//                  step went out together and share its round trip;
+//   ws_upgrades    room socket upgrade requests (one RTT each).
+// floor = round_trips x RTT; "vs_floor" = join time / floor (goal: at most 1.1). A connection
+// opened while another exchange is in flight would be counted although it costs no time of its
+// own, so the floor can only come out too high, never too low. "tls_handshakes" = tls_full +
+// tls_resumed; "tls_hosts": how many server names the handshakes were for.
 //
 // Two measures per road:
 //   JoinServerRoad: from joinMeeting to the moment the join waits for the media channel (the
@@ -12,23 +21,26 @@
 //   Join:           from joinMeeting to didLocalUserJoinedMeeting (the whole join, media and
 //                   messaging on the in-process stand-ins). Skipped with an error when the join
 //                   never completes.
-// Roads (see KRClientJoin.cpp): a guest without host token (configuration, room details, guest
-// login, join call, status post, status get: 6 round trips), a guest with the host token (the
-// login comes before the room details: 6), a signed-in user (no login: 5), and a guest without
-// host token on the multimedia-engine road in an "agora" room (see KRClientMultiMedia.cpp and
-// KRClientMultiMediaEvents.cpp: configuration, room details, guest login, then, once the engine
-// reports the local participant in the channel, status post and status get: 5; this road has no
-// join call). The multimedia road is measured whole only (MultiMediaGuestJoin).
+// Roads (see KRClientJoin.cpp): a guest without host token, a guest with the host token, a
+// signed-in user (no login), and a guest without host token on the multimedia-engine road in an
+// "agora" room (see KRClientMultiMedia.cpp; no join call), measured whole only
+// (MultiMediaGuestJoin). Each benchmark runs three times: min, median and max are reported.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "LocalServiceClients.h"
 #include "platform/Dispatch/MainQueue.h"
+#include "testing/LocalMeetingService/LatencyProxy.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 
 namespace {
@@ -38,10 +50,6 @@ using Clock = std::chrono::steady_clock;
 using Route = kr::test::MeetingServiceRoute;
 
 enum class Road { guest, host, signedIn, multiMediaGuest };
-
-int roundTrips(Road road) {
-    return road == Road::signedIn || road == Road::multiMediaGuest ? 5 : 6;
-}
 
 /// How long a join may take before the run counts it as never completing.
 constexpr auto kJoinBound = 10s;
@@ -71,20 +79,16 @@ public:
 /// storage directory: one per benchmark run.
 class JoinWorld {
 public:
-    explicit JoinWorld(std::chrono::milliseconds delay) {
+    explicit JoinWorld(std::chrono::milliseconds rtt) : roundTrip(rtt), proxy(service.port(), rtt) {
         kr::test::MeetingRoomSetup room;
         room.maxParticipants = 100000;  // every iteration adds a participant
         service.addRoom(room);
         setup = room;
-        for (int r = 0; r <= static_cast<int>(Route::chatMembers); ++r) {
-            service.injectFault(static_cast<Route>(r),
-                                kr::test::MeetingServiceFault::delayed(delay));
-        }
     }
 
     std::shared_ptr<kr::KRClient> makeClient(Road road, int index) {
         auto client = kr::KRClient::create(kr::bench::localClientDependencies(
-            service, worlds, storage.path() / std::to_string(index)));
+            proxy.routing(service.routing()), worlds, storage.path() / std::to_string(index)));
         if (road == Road::multiMediaGuest)
             client->setMultiMediaEngineIntegration(true);  // the room's engine is "agora"
         if (road == Road::signedIn) {
@@ -104,58 +108,162 @@ public:
     void leave(const std::shared_ptr<kr::KRClient>& client, const JoinWatch& watch) {
         client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
         main->runUntil([&] { return watch.left || !client->isJoining(); }, 5s);
-        main->runFor(50ms);  // the server calls of the leave
+        main->runFor(4 * roundTrip + 50ms);  // the server calls of the leave
     }
 
-    /// Handshakes since `before` that resumed an earlier TLS session.
-    std::uint64_t resumedSince(
-        const std::map<std::string, kr::test::LocalHttpsServer::HandshakeCount>& before) const {
-        std::uint64_t resumed = 0;
-        for (const auto& [name, count] : service.tlsHandshakesByServerName()) {
-            const auto it = before.find(name);
-            resumed += count.resumed - (it == before.end() ? 0 : it->second.resumed);
-        }
-        return resumed;
-    }
-
-    std::size_t handshakeHosts(
-        const std::map<std::string, kr::test::LocalHttpsServer::HandshakeCount>& before) const {
-        std::size_t hosts = 0;
-        for (const auto& [name, count] : service.tlsHandshakesByServerName()) {
-            const auto it = before.find(name);
-            if (count.total > (it == before.end() ? 0 : it->second.total))
-                ++hosts;
-        }
-        return hosts;
-    }
-
+    const std::chrono::milliseconds roundTrip;
     kr::test::LocalMeetingService service{false};
+    kr::test::LatencyProxy proxy;
     kr::test::MeetingRoomSetup setup;
     kr::bench::SharedWorlds worlds;
     const std::shared_ptr<kr::platform::MainQueue>& main = worlds.main;
     kr::bench::TemporaryDirectory storage{"kr-bench-join-"};
 };
 
+/// What the service saw before a join, to tell the join's own part afterwards.
+struct ServiceMark {
+    std::size_t connections = 0;
+    std::size_t requests = 0;
+    std::size_t frames = 0;
+};
+
+ServiceMark markOf(const kr::test::LocalMeetingService& service) {
+    return {service.connections().size(), service.allRequests().size(),
+            service.roomSocket().receivedFrames().size()};
+}
+
+/// The round trips on a join's critical path, from what the service saw since `before`.
+///
+/// Every client flight the service saw (a connection accepted, a request, a text frame on the
+/// room socket) got there by a chain of flights, each sent when the reply to the one before
+/// reached the client. A flight's predecessor is the latest request or frame that arrived at
+/// least RTT/2 before it (a flight sent together with another arrives at once; one that waited
+/// for its reply comes a whole RTT later). Costs, in RTT: a request or frame after its
+/// predecessor 1; a new connection's first request after the connect 2.5 (TCP handshake, TLS
+/// handshake, the way there; a resumed TLS 1.3 handshake costs as much without early data); a
+/// connect half an RTT after the flight whose reply led to it. The path ends with the deepest
+/// flight whose reply could have reached the client before the join ended, plus its way back.
+struct RoundTrips {
+    // Along the critical path.
+    int tcp = 0;
+    int tlsFull = 0;
+    int tlsResumed = 0;
+    int requests = 0;
+    int wsUpgrades = 0;
+    int frames = 0;
+    // Everything the service saw during the join.
+    double connections = 0;
+    double handshakes = 0;
+    double resumed = 0;
+    double allRequests = 0;
+
+    int total() const { return tcp + tlsFull + tlsResumed + requests + wsUpgrades + frames; }
+
+    static RoundTrips since(const ServiceMark& before, const kr::test::LocalMeetingService& service,
+                            std::chrono::milliseconds rtt, Clock::time_point end) {
+        enum class Kind { connect, request, upgrade, frame };
+        struct Flight {
+            Clock::time_point at;
+            Kind kind;
+            std::uint64_t connection;
+            bool firstOnNewConnection = false;
+            int depth = 0;  // in half round trips from the join's start to its arrival
+            const Flight* previous = nullptr;
+        };
+        std::vector<Flight> flights;
+        RoundTrips trips;
+        std::map<std::uint64_t, bool> newConnections;  // id -> resumed
+        const auto connections = service.connections();
+        for (std::size_t i = before.connections; i < connections.size(); ++i) {
+            const auto& c = connections[i];
+            newConnections[c.id] = c.resumed;
+            flights.push_back({c.acceptedAt, Kind::connect, c.id});
+            ++trips.connections;
+            trips.handshakes += c.handshakeDone ? 1 : 0;
+            trips.resumed += c.resumed ? 1 : 0;
+        }
+        const auto requests = service.allRequests();
+        std::map<std::uint64_t, bool> seen;
+        for (std::size_t i = before.requests; i < requests.size(); ++i) {
+            const auto& r = requests[i];
+            Flight f{r.receivedAt, r.header("upgrade") ? Kind::upgrade : Kind::request,
+                     r.connectionId};
+            f.firstOnNewConnection = newConnections.count(r.connectionId) > 0 &&
+                                     !std::exchange(seen[r.connectionId], true);
+            flights.push_back(f);
+            ++trips.allRequests;
+        }
+        const auto frames = service.roomSocket().receivedFrames();
+        for (std::size_t i = before.frames; i < frames.size(); ++i) {
+            if (!frames[i].binary)  // binary frames acknowledge pushes: nothing waits for them
+                flights.push_back({frames[i].receivedAt, Kind::frame, frames[i].connectionId});
+        }
+        std::stable_sort(flights.begin(), flights.end(),
+                         [](const Flight& a, const Flight& b) { return a.at < b.at; });
+
+        const auto predecessor = [&](std::size_t i, Clock::duration gap) -> const Flight* {
+            for (std::size_t j = i; j-- > 0;) {
+                if (flights[j].kind != Kind::connect && flights[j].at <= flights[i].at - gap)
+                    return &flights[j];
+            }
+            return nullptr;
+        };
+        std::map<std::uint64_t, const Flight*> connects;
+        const Flight* last = nullptr;
+        for (std::size_t i = 0; i < flights.size(); ++i) {
+            Flight& f = flights[i];
+            if (f.kind == Kind::connect) {
+                f.previous = predecessor(i, rtt / 4);
+                f.depth = f.previous ? f.previous->depth + 1 : 0;
+                connects[f.connection] = &f;
+            } else {
+                f.previous = predecessor(i, rtt / 2);
+                f.depth = f.previous ? f.previous->depth + 2 : 1;
+                if (f.firstOnNewConnection) {
+                    const Flight* connect = connects[f.connection];
+                    if (connect && connect->depth + 5 >= f.depth) {
+                        f.depth = connect->depth + 5;
+                        f.previous = connect;
+                    }
+                }
+            }
+            const bool answeredInTime = f.at + rtt / 2 <= end;
+            if (f.kind != Kind::connect && answeredInTime && (!last || f.depth >= last->depth))
+                last = &f;
+        }
+        for (const Flight* f = last; f != nullptr; f = f->previous) {
+            if (f->kind == Kind::connect) {
+                ++trips.tcp;
+            } else if (f->firstOnNewConnection && f->previous && f->previous->kind == Kind::connect) {
+                ++(newConnections[f->connection] ? trips.tlsResumed : trips.tlsFull);
+            }
+            trips.requests += f->kind == Kind::request ? 1 : 0;
+            trips.wsUpgrades += f->kind == Kind::upgrade ? 1 : 0;
+            trips.frames += f->kind == Kind::frame ? 1 : 0;
+        }
+        return trips;
+    }
+};
+
+/// The reported counts, per join: the critical path's round trips and their kinds ("rt_..."),
+/// then what the service saw in all ("tls_handshakes" and "tls_resumed" among them).
+constexpr const char* kCounterNames[] = {
+    "round_trips", "rt_tcp",      "rt_tls_full",    "rt_tls_resumed", "rt_requests", "rt_ws_upgrade",
+    "rt_ws_frames", "connections", "tls_handshakes", "tls_resumed",    "requests"};
+
 /// One join per iteration, timed until the join waits for the media channel (`toJoined` false)
 /// or until the join is reported (true).
 void runJoins(benchmark::State& state, Road road, bool toJoined) {
-    const auto delay = std::chrono::milliseconds(state.range(0));
-    JoinWorld world(delay);
+    const auto rtt = std::chrono::milliseconds(state.range(0));
+    JoinWorld world(rtt);
     double seconds = 0;
-    double handshakes = 0;
-    double hosts = 0;
-    double resumed = 0;
-    double requests = 0;
+    double floorSeconds = 0;
+    std::array<double, std::size(kCounterNames)> sums{};
     int index = 0;
     for (auto _ : state) {
         auto client = world.makeClient(road, index++);
         auto watch = std::make_shared<JoinWatch>();
-        const auto handshakesBefore = world.service.tlsHandshakesByServerName();
-        const std::uint64_t totalBefore = world.service.tlsHandshakeCount();
-        std::size_t requestsBefore = 0;
-        for (int r = 0; r <= static_cast<int>(Route::chatMembers); ++r) {
-            requestsBefore += world.service.requestCount(static_cast<Route>(r));
-        }
+        const ServiceMark before = markOf(world.service);
 
         const auto start = Clock::now();
         client->joinMeeting(kr::KRJoinMeetingData(world.setup.meetingId, world.setup.pin,
@@ -178,29 +286,32 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
             break;
         }
         state.SetIterationTime(elapsed);
+        const RoundTrips trips = RoundTrips::since(before, world.service, rtt, Clock::now());
         seconds += elapsed;
-        handshakes += static_cast<double>(world.service.tlsHandshakeCount() - totalBefore);
-        hosts += static_cast<double>(world.handshakeHosts(handshakesBefore));
-        resumed += static_cast<double>(world.resumedSince(handshakesBefore));
-        std::size_t requestsAfter = 0;
-        for (int r = 0; r <= static_cast<int>(Route::chatMembers); ++r) {
-            requestsAfter += world.service.requestCount(static_cast<Route>(r));
-        }
-        requests += static_cast<double>(requestsAfter - requestsBefore);
+        floorSeconds += trips.total() * std::chrono::duration<double>(rtt).count();
+        const double path[] = {static_cast<double>(trips.total()),
+                               static_cast<double>(trips.tcp),
+                               static_cast<double>(trips.tlsFull),
+                               static_cast<double>(trips.tlsResumed),
+                               static_cast<double>(trips.requests),
+                               static_cast<double>(trips.wsUpgrades),
+                               static_cast<double>(trips.frames),
+                               trips.connections,
+                               trips.handshakes,
+                               trips.resumed,
+                               trips.allRequests};
+        for (std::size_t k = 0; k < sums.size(); ++k)
+            sums[k] += path[k];
         world.leave(client, *watch);
     }
     const double n = static_cast<double>(state.iterations());
     if (n == 0)
         return;
-    const double floor = roundTrips(road) * std::chrono::duration<double>(delay).count();
-    state.counters["round_trips"] = roundTrips(road);
-    state.counters["floor_ms"] = floor * 1000;
+    for (std::size_t k = 0; k < sums.size(); ++k)
+        state.counters[kCounterNames[k]] = sums[k] / n;
+    state.counters["floor_ms"] = floorSeconds / n * 1000;
     state.counters["join_ms"] = seconds / n * 1000;
-    state.counters["vs_floor"] = floor > 0 ? seconds / n / floor : 0;
-    state.counters["tls_handshakes"] = handshakes / n;
-    state.counters["tls_hosts"] = hosts / n;
-    state.counters["tls_resumed"] = resumed / n;
-    state.counters["requests"] = requests / n;
+    state.counters["vs_floor"] = floorSeconds > 0 ? seconds / floorSeconds : 0;
 }
 
 void BM_GuestJoinServerRoad(benchmark::State& state) {
@@ -225,8 +336,24 @@ void BM_MultiMediaGuestJoin(benchmark::State& state) {
     runJoins(state, Road::multiMediaGuest, true);
 }
 
-#define KR_JOIN_BENCHMARK(name) \
-    BENCHMARK(name)->Arg(20)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10)
+double minimum(const std::vector<double>& v) {
+    return *std::min_element(v.begin(), v.end());
+}
+double maximum(const std::vector<double>& v) {
+    return *std::max_element(v.begin(), v.end());
+}
+
+#define KR_JOIN_BENCHMARK(name)                 \
+    BENCHMARK(name)                             \
+        ->Arg(5)                                \
+        ->Arg(20)                               \
+        ->Arg(50)                               \
+        ->UseManualTime()                       \
+        ->Unit(benchmark::kMillisecond)         \
+        ->Iterations(10)                        \
+        ->Repetitions(3)                        \
+        ->ComputeStatistics("min", minimum)     \
+        ->ComputeStatistics("max", maximum)
 
 KR_JOIN_BENCHMARK(BM_GuestJoinServerRoad);
 KR_JOIN_BENCHMARK(BM_HostJoinServerRoad);

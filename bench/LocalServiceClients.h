@@ -53,14 +53,14 @@ struct SharedWorlds {
     std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
 };
 
-/// The dependencies of a client of `service` on `worlds`, with its own storage directory
-/// `storage` (made here) and no network reachability monitor.
-inline KRDependencies localClientDependencies(const test::LocalMeetingService& service,
+/// The dependencies of a client on `worlds` reaching its service through `routing`, with its own
+/// storage directory `storage` (made here) and no network reachability monitor.
+inline KRDependencies localClientDependencies(platform::HttpRouting routing,
                                               const SharedWorlds& worlds,
                                               std::filesystem::path storage) {
     KRDependencies deps;
     deps.queue = worlds.main;
-    deps.routing = service.routing();
+    deps.routing = std::move(routing);
     deps.storageDirectory = std::move(storage);
     deps.mediaBus = worlds.mediaBus;
     deps.messagingService = worlds.messaging;
@@ -70,6 +70,13 @@ inline KRDependencies localClientDependencies(const test::LocalMeetingService& s
         });
     std::filesystem::create_directories(deps.storageDirectory);
     return deps;
+}
+
+/// The same for a client of `service`, reached directly.
+inline KRDependencies localClientDependencies(const test::LocalMeetingService& service,
+                                              const SharedWorlds& worlds,
+                                              std::filesystem::path storage) {
+    return localClientDependencies(service.routing(), worlds, std::move(storage));
 }
 
 /// Notes the reports that begin and end a client's meeting.

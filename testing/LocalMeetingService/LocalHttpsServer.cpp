@@ -97,6 +97,11 @@ public:
             tcp::socket socket = co_await acceptor_.async_accept(asio::use_awaitable);
             socket.set_option(tcp::no_delay(true));
             const std::uint64_t id = ++connections_;
+            {
+                std::lock_guard lock(mutex_);
+                connectionRecords_.push_back(
+                    ConnectionRecord{id, std::chrono::steady_clock::now(), false, false, {}});
+            }
             asio::co_spawn(io_, serve(std::move(socket), id), [](std::exception_ptr) {});
         }
     }
@@ -104,7 +109,7 @@ public:
     asio::awaitable<void> serve(tcp::socket socket, std::uint64_t connectionId) {
         beast::ssl_stream<beast::tcp_stream> stream(std::move(socket), ssl_);
         co_await stream.async_handshake(asio::ssl::stream_base::server, asio::use_awaitable);
-        countHandshake(stream.native_handle());
+        countHandshake(stream.native_handle(), connectionId);
         beast::flat_buffer buffer;
         for (;;) {
             http::request_parser<http::string_body> parser;
@@ -209,13 +214,21 @@ public:
         beast::get_lowest_layer(tls).socket().shutdown(tcp::socket::shutdown_both, ignored);
     }
 
-    void countHandshake(SSL* ssl) {
+    void countHandshake(SSL* ssl, std::uint64_t connectionId) {
         const char* serverName = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+        const bool resumed = SSL_session_reused(ssl) == 1;
         std::lock_guard lock(mutex_);
         HandshakeCount& count = handshakes_[serverName ? serverName : ""];
         ++count.total;
-        if (SSL_session_reused(ssl) == 1) {
+        if (resumed) {
             ++count.resumed;
+        }
+        // Records are in id order, from 1.
+        if (connectionId - 1 < connectionRecords_.size()) {
+            ConnectionRecord& record = connectionRecords_[connectionId - 1];
+            record.handshakeDone = true;
+            record.resumed = resumed;
+            record.serverName = serverName ? serverName : "";
         }
     }
 
@@ -265,6 +278,7 @@ public:
     std::map<std::string, std::shared_ptr<LocalWebSocketEndpoint>> webSockets_;
     std::vector<RecordedRequest> requests_;
     std::map<std::string, HandshakeCount> handshakes_;
+    std::vector<ConnectionRecord> connectionRecords_;
 };
 
 std::vector<std::string> LocalHttpsServer::defaultHostNames() {
@@ -319,6 +333,11 @@ bool LocalHttpsServer::waitForRequests(std::size_t count, std::chrono::milliseco
 
 std::uint64_t LocalHttpsServer::connectionCount() const {
     return impl_->connections_.load();
+}
+
+std::vector<LocalHttpsServer::ConnectionRecord> LocalHttpsServer::connections() const {
+    std::lock_guard lock(impl_->mutex_);
+    return impl_->connectionRecords_;
 }
 
 std::map<std::string, LocalHttpsServer::HandshakeCount> LocalHttpsServer::tlsHandshakesByServerName()

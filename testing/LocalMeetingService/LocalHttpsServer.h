@@ -59,6 +59,17 @@ public:
     /// Number of TCP connections accepted so far.
     std::uint64_t connectionCount() const;
 
+    /// One accepted connection and its TLS handshake.
+    struct ConnectionRecord {
+        std::uint64_t id = 0;  ///< as in `RecordedRequest::connectionId`
+        std::chrono::steady_clock::time_point acceptedAt;
+        bool handshakeDone = false;
+        bool resumed = false;    ///< the handshake resumed an earlier session
+        std::string serverName;  ///< what the client asked for (SNI); "" when it sent none
+    };
+    /// Every connection accepted so far, in order.
+    std::vector<ConnectionRecord> connections() const;
+
     /// TLS handshakes completed so far, per server name the client asked for (SNI; "" when it
     /// sent none). Resumed sessions count too: each is a handshake the client waited for.
     struct HandshakeCount {

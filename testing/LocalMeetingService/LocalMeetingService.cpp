@@ -978,6 +978,10 @@ std::uint64_t LocalMeetingService::connectionCount() const {
     return server_->connectionCount();
 }
 
+std::vector<LocalHttpsServer::ConnectionRecord> LocalMeetingService::connections() const {
+    return server_->connections();
+}
+
 void LocalMeetingService::routeRoom(const MeetingRoomSetup& setup) {
     const std::string meeting = "/api/rooms/" + percentEncodePathSegment(setup.meetingId);
     const std::string thread =

@@ -166,6 +166,7 @@ private:
     void received(bool binary, std::string text) {
         RoomSocketFrame frame;
         frame.connectionId = id_;
+        frame.receivedAt = std::chrono::steady_clock::now();
         frame.binary = binary;
         frame.text = std::move(text);
         boost::system::error_code ec;

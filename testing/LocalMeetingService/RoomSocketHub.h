@@ -30,6 +30,7 @@ struct RoomSocketFrame {
     std::string text;
     std::string event;         ///< "" when the frame is not an object with a string "event"
     boost::json::object data;  ///< the "data" object, when there is one
+    std::chrono::steady_clock::time_point receivedAt;  ///< when the server had read it whole
 };
 
 /// The local service's room event socket at "/ws": answers the upgrade, checks the login frame's
