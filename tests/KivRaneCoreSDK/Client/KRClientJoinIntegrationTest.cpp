@@ -148,6 +148,17 @@ TEST_F(KRClientJoinIntegrationTest, GuestJoinAsksTheServerInOrderThenWaitsForThe
     EXPECT_FALSE(a.client->hasPollingTimers());
 }
 
+TEST_F(KRClientJoinIntegrationTest, TheRoomSocketResumesTheTlsSessionOfTheJoinsServerCalls) {
+    joined("a");
+    ASSERT_TRUE(main->runUntil([&] { return service.roomSocket().loginCount() == 1; }, 10s));
+    // Every server call of the join on one connection, and the socket's handshake resumes its
+    // session rather than running a full one.
+    const auto byName = service.tlsHandshakesByServerName();
+    ASSERT_EQ(byName.size(), 1u);
+    EXPECT_EQ(byName.begin()->second.total, 2u);
+    EXPECT_EQ(byName.begin()->second.resumed, 1u);
+}
+
 TEST_F(KRClientJoinIntegrationTest, AHostLogsInFirstSoTheRoomIsAskedForAsTheHost) {
     Member& host = makeMember("host");
     startJoin(host, KRUserRole::host(kHostToken));
