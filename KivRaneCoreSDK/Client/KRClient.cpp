@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
@@ -9,11 +11,18 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
 #include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
 
 namespace {
+
+/// A pointer to an object that lives for the whole process: it owns nothing.
+template <typename T>
+std::shared_ptr<T> processLifetime(T& object) {
+    return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
+}
 
 /// The one place the process-wide services are looked up: every member the host left empty gets
 /// its production default, so nothing below the client reaches for one on its own.
@@ -23,12 +32,17 @@ KRDependencies withProcessDefaults(KRDependencies out) {
     if (!out.mediaBus) out.mediaBus = platform::MediaBus::current();
     if (!out.messagingService) out.messagingService = platform::MessagingService::current();
     if (!out.reachability) out.reachability = NetworkReachabilityHandler::shared();
+    if (!out.logCollector && out.remoteLogger) out.logCollector = out.remoteLogger;
+    // Made before the collector is read: the process remote logger installs itself as the
+    // process collector, so the client's components reach it once it is configured.
+    if (!out.remoteLogger) out.remoteLogger = KivRaneLogger::shared();
     if (!out.logCollector) out.logCollector = LogCollector::shared();
     if (!out.notifications) {
-        // The process centre lives for the whole process: the pointer owns nothing.
-        out.notifications = std::shared_ptr<platform::NotificationCenter>(
-            std::shared_ptr<platform::NotificationCenter>{},
-            &platform::NotificationCenter::defaultCenter());
+        out.notifications = processLifetime(platform::NotificationCenter::defaultCenter());
+    }
+    if (!out.contacts) out.contacts = processLifetime(ContactSyncManager::shared());
+    if (!out.extensionNotifications) {
+        out.extensionNotifications = processLifetime(platform::DarwinNotifyCenter::shared());
     }
     return out;
 }

@@ -652,7 +652,8 @@ private:
     /// Ends the meeting's socket: stopped and released.
     void releaseSocketManager();
     void handleSocketUserLeft(const std::string& userId);
-    void handleSocketParticipantsList(const std::vector<KRMeetingParticipant>& participants);
+    /// Takes the room socket's records, named from the client's contact list.
+    void handleSocketParticipantsList(std::vector<KRMeetingParticipant> participants);
     void addApplicationObservers();
     void removeApplicationObservers();
 

@@ -206,7 +206,9 @@ private:
 
 void KRClient::wireEngine() {
     engineFactory_ = std::make_shared<platform::MediaEngineFactory>(deps_.mediaBus, queue_);
-    rtcManager_ = KRRtcManger::create(queue_, engineFactory_);
+    rtcManager_ = KRRtcManger::create(
+        queue_, engineFactory_,
+        std::make_shared<KivRaneRealTimeLogger2>("KivRaneRTC", deps_.logCollector));
     engineEvents_ = std::make_shared<EngineEvents>(weak_from_this());
 }
 

@@ -270,7 +270,7 @@ void KRClient::applyConfiguration(const KRConfiguration& configuration) {
         activeSpeakerCallbackInterval_ = *v;
     }
     if (const auto& elk = configuration.elkLogginCredentials()) {
-        KivRaneLogger::shared()->configureLogger({.isEnable = elk->isEnabled(),
+        deps_.remoteLogger->configureLogger({.isEnable = elk->isEnabled(),
                                                   .level = static_cast<int>(elk->level()),
                                                   .entries = static_cast<int>(elk->batchSize()),
                                                   .apiTimeInterval = static_cast<int>(elk->timeOut()),

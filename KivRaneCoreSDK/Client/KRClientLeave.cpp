@@ -96,7 +96,7 @@ void KRClient::postForceStopScreenShareDarwinNotification(const std::string& rea
             suite->set(kStopReasonKey, reason);
         }
     }
-    platform::DarwinNotifyCenter::shared().post(kForceStopNotification);
+    deps_.extensionNotifications->post(kForceStopNotification);
     endLocalShare(KRUserLeftReason::leaveMeeting());  // does nothing without a local share track
 }
 
