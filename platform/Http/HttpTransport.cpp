@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <deque>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -177,6 +178,13 @@ struct Transfer {
     }
 };
 
+// A finished transfer's completion with its result, on the way to the completion's queue.
+struct Delivery {
+    std::shared_ptr<DispatchQueue> queue;
+    HttpCompletion completion;
+    HttpResult result;
+};
+
 class HttpTransport::Impl {
 public:
     explicit Impl(HttpTransportSettings settings) : settings_(std::move(settings)) {
@@ -253,11 +261,13 @@ private:
             int running = 0;
             curl_multi_perform(multi_, &running);
             const bool freedSlots = collectFinished();
+            deliverFinished();
             // Transfers that finished made room for waiting ones: start them without sleeping.
             const int timeout = freedSlots && !waiting_.empty() ? 0 : pollTimeoutMs();
             curl_multi_poll(multi_, nullptr, 0, timeout, nullptr);
         }
         cancelEverything();
+        deliverFinished();
     }
 
     bool connected() const { return !settings_.isConnected || settings_.isConnected(); }
@@ -547,22 +557,46 @@ private:
         t.easy = nullptr;
     }
 
-    static void finish(std::unique_ptr<Transfer> transfer, HttpError error) {
+    void finish(std::unique_ptr<Transfer> transfer, HttpError error) {
         finish(std::move(transfer), HttpResult(kr::Failure{std::move(error)}));
     }
 
-    static void finish(std::unique_ptr<Transfer> transfer, HttpResult result) {
-        // One allocation carries both to the queue; a task capturing only a shared_ptr fits in
-        // std::function's small buffer.
-        struct Delivery {
-            HttpCompletion completion;
-            HttpResult result;
-        };
-        auto queue = std::move(transfer->queue);
-        auto delivery = std::make_shared<Delivery>(
-            Delivery{std::move(transfer->completion), std::move(result)});
+    // Completions wait in `finished_` until the end of the I/O thread's sweep, which hands them
+    // over in `deliverFinished`.
+    void finish(std::unique_ptr<Transfer> transfer, HttpResult result) {
+        finished_.push_back(Delivery{std::move(transfer->queue), std::move(transfer->completion),
+                                     std::move(result)});
         transfer.reset();
-        queue->post([delivery] { delivery->completion(std::move(delivery->result)); });
+    }
+
+    // Posts the completions of one sweep: one task per run of completions bound for the same
+    // queue, which runs them in the order their transfers ended. A busy transport thus wakes
+    // its queue once per sweep rather than once per transfer.
+    void deliverFinished() {
+        std::size_t first = 0;
+        while (first < finished_.size()) {
+            std::size_t end = first + 1;
+            while (end < finished_.size() && finished_[end].queue == finished_[first].queue) {
+                ++end;
+            }
+            auto queue = finished_[first].queue;
+            auto batch = std::make_shared<std::vector<Delivery>>();
+            if (first == 0 && end == finished_.size()) {
+                batch->swap(finished_);
+            } else {
+                batch->reserve(end - first);
+                std::move(finished_.begin() + static_cast<std::ptrdiff_t>(first),
+                          finished_.begin() + static_cast<std::ptrdiff_t>(end),
+                          std::back_inserter(*batch));
+            }
+            queue->post([batch] {
+                for (Delivery& delivery : *batch) {
+                    delivery.completion(std::move(delivery.result));
+                }
+            });
+            first = end;
+        }
+        finished_.clear();
     }
 
     void cancelEverything() {
@@ -607,6 +641,7 @@ private:
     Transfer* active_ = nullptr;  // owned; the transfers inside curl, linked through `next`
     std::size_t activeCount_ = 0;
     std::vector<CURL*> idleHandles_;
+    std::vector<Delivery> finished_;  // completions of the current sweep, in the order they ended
 };
 
 HttpTransport::HttpTransport(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
