@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <deque>
 #include <iterator>
@@ -225,6 +226,9 @@ public:
     }
 
     const HttpTransportSettings& settings() const { return settings_; }
+    std::size_t idleHandleCount() const {
+        return idleHandleCount_.load(std::memory_order_relaxed);
+    }
     const std::string& sessionHeaderText() const { return sessionHeaderText_; }
 
     void submit(std::unique_ptr<Transfer> transfer) {
@@ -535,6 +539,7 @@ private:
         if (!idleHandles_.empty()) {
             CURL* easy = idleHandles_.back();
             idleHandles_.pop_back();
+            idleHandleCount_.store(idleHandles_.size(), std::memory_order_relaxed);
             return easy;
         }
         CURL* easy = curl_easy_init();
@@ -551,6 +556,7 @@ private:
         curl_multi_remove_handle(multi_, t.easy);
         if (idleHandles_.size() < kMaxIdleHandles) {
             idleHandles_.push_back(t.easy);
+            idleHandleCount_.store(idleHandles_.size(), std::memory_order_relaxed);
         } else {
             curl_easy_cleanup(t.easy);
         }
@@ -623,7 +629,6 @@ private:
         }
     }
 
-    static constexpr std::size_t kMaxIdleHandles = 64;
 
     const HttpTransportSettings settings_;
     CURLM* multi_ = nullptr;
@@ -640,7 +645,8 @@ private:
     std::deque<std::unique_ptr<Transfer>> waiting_;
     Transfer* active_ = nullptr;  // owned; the transfers inside curl, linked through `next`
     std::size_t activeCount_ = 0;
-    std::vector<CURL*> idleHandles_;
+    std::vector<CURL*> idleHandles_;  // at most kMaxIdleHandles
+    std::atomic<std::size_t> idleHandleCount_{0};  // idleHandles_.size(), for any thread
     std::vector<Delivery> finished_;  // completions of the current sweep, in the order they ended
 };
 
@@ -651,6 +657,10 @@ HttpTransport::~HttpTransport() = default;
 std::shared_ptr<HttpTransport> HttpTransport::create(HttpTransportSettings settings) {
     return std::shared_ptr<HttpTransport>(
         new HttpTransport(std::make_unique<Impl>(std::move(settings))));
+}
+
+std::size_t HttpTransport::idleHandleCount() const {
+    return impl_->idleHandleCount();
 }
 
 bool HttpTransport::isSafeHeaderValue(std::string_view value) {
