@@ -63,6 +63,9 @@ void appendHeaderLine(std::string& text, std::string_view name, std::string_view
     text.push_back('\0');
 }
 
+// Room for the header lines of a typical reply, so that collecting them grows the list once.
+constexpr std::size_t kUsualHeaderCount = 12;
+
 bool isSafeHeaderName(std::string_view name) {
     if (name.empty()) {
         return false;
@@ -184,6 +187,9 @@ struct Delivery {
     std::shared_ptr<DispatchQueue> queue;
     HttpCompletion completion;
     HttpResult result;
+    // Freed with the delivery on the queue's thread, which made it: the I/O thread does not
+    // hand its memory back across threads.
+    std::unique_ptr<Transfer> spent;
 };
 
 class HttpTransport::Impl {
@@ -427,6 +433,7 @@ private:
         if (line.rfind("HTTP/", 0) == 0) {
             // A new response starts (after a redirect or an interim reply): keep only its headers.
             t->response.headers.clear();
+            t->response.headers.reserve(kUsualHeaderCount);
             return line.size();
         }
         const auto colon = line.find(':');
@@ -570,9 +577,10 @@ private:
     // Completions wait in `finished_` until the end of the I/O thread's sweep, which hands them
     // over in `deliverFinished`.
     void finish(std::unique_ptr<Transfer> transfer, HttpResult result) {
-        finished_.push_back(Delivery{std::move(transfer->queue), std::move(transfer->completion),
-                                     std::move(result)});
-        transfer.reset();
+        auto queue = std::move(transfer->queue);
+        auto completion = std::move(transfer->completion);
+        finished_.push_back(Delivery{std::move(queue), std::move(completion), std::move(result),
+                                     std::move(transfer)});
     }
 
     // Posts the completions of one sweep: one task per run of completions bound for the same
