@@ -252,8 +252,8 @@ TEST_F(HttpTransportIntegrationTest, BurstsCompleteOnceEachAndLeaveFewHandlesBeh
         main->runFor(50ms);  // a second completion of any transfer would show up here
         EXPECT_EQ(completions, std::vector<int>(kBurst, 1)) << "round " << round;
         EXPECT_EQ(failed, 0) << "round " << round;
-        EXPECT_LE(transport->idleHandleCount(), HttpTransport::kMaxIdleHandles)
-            << "round " << round;
+        // Fifteen transfers ran at once; a handful of handles stays for the next burst.
+        EXPECT_LE(transport->idleHandleCount(), 4u) << "round " << round;
         EXPECT_GT(transport->idleHandleCount(), 0u) << "handles are kept for reuse";
     }
 }
