@@ -263,6 +263,7 @@ private:
                 arrived.swap(incoming_);
             }
             for (auto& transfer : arrived) {
+                nextWaitingDeadline_ = std::min(nextWaitingDeadline_, transfer->deadline);
                 waiting_.push_back(std::move(transfer));
             }
             arrived.clear();
@@ -297,17 +298,24 @@ private:
             waiting_.pop_front();
             start(std::move(transfer), now);
         }
+        // The list is only walked once its earliest deadline may have passed: a long list of
+        // transfers waiting for a connection costs nothing per sweep.
+        if (now < nextWaitingDeadline_) {
+            return;
+        }
+        nextWaitingDeadline_ = SteadyTime::max();
         for (auto it = waiting_.begin(); it != waiting_.end();) {
-            if (now >= (*it)->deadline) {
-                auto transfer = std::move(*it);
-                it = waiting_.erase(it);
-                finish(std::move(transfer),
-                       HttpError{HttpErrorCode::timedOut,
-                                 online ? "the request timed out"
-                                        : "no network connection within the request time-out"});
-            } else {
+            if (now < (*it)->deadline) {
+                nextWaitingDeadline_ = std::min(nextWaitingDeadline_, (*it)->deadline);
                 ++it;
+                continue;
             }
+            auto transfer = std::move(*it);
+            it = waiting_.erase(it);
+            finish(std::move(transfer),
+                   HttpError{HttpErrorCode::timedOut,
+                             online ? "the request timed out"
+                                    : "no network connection within the request time-out"});
         }
     }
 
@@ -651,6 +659,8 @@ private:
 
     // I/O thread only.
     std::deque<std::unique_ptr<Transfer>> waiting_;
+    // No waiting transfer's deadline is earlier (one that already started may have had it).
+    SteadyTime nextWaitingDeadline_ = SteadyTime::max();
     Transfer* active_ = nullptr;  // owned; the transfers inside curl, linked through `next`
     std::size_t activeCount_ = 0;
     std::vector<CURL*> idleHandles_;  // at most kMaxIdleHandles
