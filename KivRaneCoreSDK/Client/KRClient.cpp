@@ -75,7 +75,7 @@ void KRClient::wireHooks() {
     networkClient_->setOnNetworkStateChanged([weak](bool isConnected) {
         if (auto self = weak.lock()) {
             self->isNetworkConnected_ = isConnected;
-            self->handleMultiMediaNetworkState(isConnected);
+            self->mediaBackend().networkStateChanged(isConnected);
         }
     });
     currentRoom_.onMeetingParticipantRemoved = [weak](const KRMeetingParticipant& participant) {
@@ -100,11 +100,11 @@ void KRClient::wireHooks() {
                 }
             }
         };
-    // The participant merge reports joins and leaves only on the multimedia-engine road; on the
-    // default road the engine reports them, and reporting both would tell the host twice.
+    // The participant merge reports joins and leaves only with a backend whose participants it
+    // holds; otherwise the engine reports them, and reporting both would tell the host twice.
     meetingUsersManager_.onNewUserJoined = [weak](const std::shared_ptr<KRMeetingUser>& user) {
         auto self = weak.lock();
-        if (!self || !self->isMultiMediaEngineIntegration_) return;
+        if (!self || !self->mediaBackend().participantsFromMerge()) return;
         // The local user's join is told by the end of the join itself.
         if (user->id() != self->meetingUsersManager_.getCurrentParticipantId()) {
             self->sendRemoteUserJoinMeetingEvent(user);
@@ -113,7 +113,7 @@ void KRClient::wireHooks() {
     meetingUsersManager_.onUserDataUpdated = [weak](const std::shared_ptr<KRMeetingUser>& user,
                                                     ParticipantUpdateType change) {
         auto self = weak.lock();
-        if (!self || !self->isMultiMediaEngineIntegration_) return;
+        if (!self || !self->mediaBackend().participantsFromMerge()) return;
         const bool isLocal = user->id() == self->meetingUsersManager_.getCurrentParticipantId();
         // Until the join is reported the local user's state is the join's starting state, not
         // a change the host could relate to anything.
@@ -150,7 +150,7 @@ void KRClient::wireHooks() {
     };
     meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user) {
         auto self = weak.lock();
-        if (!self || !self->isMultiMediaEngineIntegration_) return;
+        if (!self || !self->mediaBackend().participantsFromMerge()) return;
         self->sendRemoteUserLeftMeetingEvent(user, KRUserLeftReason::leaveMeeting());
     };
 }
@@ -217,19 +217,8 @@ void KRClient::forMainDelegate(const std::function<void(KRClientDelegate&)>& cal
 // ---- Queries ----
 
 KRMeeting KRClient::getCurrentMeetingData() const {
-    std::vector<std::shared_ptr<KRMediaTrack>> tracks;
-    if (isMultiMediaEngineIntegration_) {
-        for (const auto& user : meetingUsersManager_.getAllMeetingUser()) {
-            tracks.push_back(user);
-        }
-        for (const auto& share : meetingUsersManager_.getScreenShareTracks()) {
-            tracks.push_back(share);
-        }
-    } else {
-        tracks = currentRoom_.allMediaTracks;
-    }
     KRMeeting meeting(currentRoom_.meetingId, currentRoom_.meetingPin, currentRoom_.meetingTitle,
-                      std::move(tracks), getMeetingLocalUser(), currentRoom_.isHardMuteEnabled,
+                      mediaBackend().mediaTracks(), getMeetingLocalUser(), currentRoom_.isHardMuteEnabled,
                       currentRoom_.meetingOwnerName, currentRoom_.isMeetingLocked);
     meeting.setIsRecordingOn(currentRoom_.isRecordingOn);
     meeting.setIsWhiteboardShared(currentRoom_.isWhiteboardShared);
@@ -237,26 +226,17 @@ KRMeeting KRClient::getCurrentMeetingData() const {
 }
 
 std::vector<std::shared_ptr<KRMeetingUser>> KRClient::getMeetingUsers() const {
-    if (isMultiMediaEngineIntegration_) {
-        return meetingUsersManager_.getAllMeetingUser();
-    }
-    return currentRoom_.meetingUsers();
+    return mediaBackend().meetingUsers();
 }
 
 std::shared_ptr<KRMeetingUser> KRClient::getMeetingLocalUser() const {
-    if (isMultiMediaEngineIntegration_) {
-        return meetingUsersManager_.getLocalUser();
-    }
-    return currentRoom_.getLocalUser();
+    return mediaBackend().localUser();
 }
 
 std::shared_ptr<KRMeetingUser> KRClient::getUser(const std::string& id) const {
-    // Each road answers from where its participants live, so that getUser agrees with
-    // getMeetingUsers; the room store holds no participants of the multimedia road.
-    if (isMultiMediaEngineIntegration_) {
-        return meetingUsersManager_.getMeetingUser(id);
-    }
-    return currentRoom_.trackUser(id);
+    // Answered from where the backend's participants live, so that getUser agrees with
+    // getMeetingUsers.
+    return mediaBackend().user(id);
 }
 
 std::shared_ptr<KRMeetingUser> KRClient::userById(const std::optional<std::string>& id) const {

@@ -140,7 +140,8 @@ void KRClient::handleSocketParticipantsList(std::vector<KRMeetingParticipant> pa
     for (const auto& participant : participants) {
         // On the default road the engine creates the users and reports them; a record the engine
         // has not seen only names a user once the engine brings it.
-        if (isMultiMediaEngineIntegration_ || currentRoom_.matchingUser(participant.participantId)) {
+        if (mediaBackend().participantsFromMerge() ||
+            currentRoom_.matchingUser(participant.participantId)) {
             currentRoom_.upsertNewParticipantFromKivDB(participant);
         }
     }
