@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
 #include "KivRaneCoreSDK/Network/Utils/Reachability.h"
 #include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
@@ -38,6 +39,7 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/Media/KrMediaTestEngine.h"
 
@@ -251,6 +253,9 @@ private:
         deps.mediaBus = mediaBus_;
         deps.messagingService = messaging_;
         deps.reachability = loopbackReachability();
+        // Each member is an app of its own: its contacts and its broadcast extension are its own.
+        deps.contacts = std::make_shared<kr::ContactSyncManager>();
+        deps.extensionNotifications = std::make_shared<kr::platform::DarwinNotifyCenter>();
         std::filesystem::create_directories(deps.storageDirectory);
         auto client = kr::KRClient::create(deps);
         if (options_.road != Road::standard) {

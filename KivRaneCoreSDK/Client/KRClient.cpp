@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
@@ -10,11 +12,18 @@
 #include "platform/Http/TlsSessionCache.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
 #include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
 
 namespace {
+
+/// A pointer to an object that lives for the whole process: it owns nothing.
+template <typename T>
+std::shared_ptr<T> processLifetime(T& object) {
+    return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
+}
 
 /// The one place the process-wide services are looked up: every member the host left empty gets
 /// its production default, so nothing below the client reaches for one on its own.
@@ -24,16 +33,21 @@ KRDependencies withProcessDefaults(KRDependencies out) {
     if (!out.mediaBus) out.mediaBus = platform::MediaBus::current();
     if (!out.messagingService) out.messagingService = platform::MessagingService::current();
     if (!out.reachability) out.reachability = NetworkReachabilityHandler::shared();
+    if (!out.logCollector && out.remoteLogger) out.logCollector = out.remoteLogger;
+    // Made before the collector is read: the process remote logger installs itself as the
+    // process collector, so the client's components reach it once it is configured.
+    if (!out.remoteLogger) out.remoteLogger = KivRaneLogger::shared();
     if (!out.logCollector) out.logCollector = LogCollector::shared();
     // One cache per client: its room socket resumes the TLS session of its REST calls.
     if (!out.routing.tlsSessions) {
         out.routing.tlsSessions = std::make_shared<platform::TlsSessionCache>();
     }
     if (!out.notifications) {
-        // The process centre lives for the whole process: the pointer owns nothing.
-        out.notifications = std::shared_ptr<platform::NotificationCenter>(
-            std::shared_ptr<platform::NotificationCenter>{},
-            &platform::NotificationCenter::defaultCenter());
+        out.notifications = processLifetime(platform::NotificationCenter::defaultCenter());
+    }
+    if (!out.contacts) out.contacts = processLifetime(ContactSyncManager::shared());
+    if (!out.extensionNotifications) {
+        out.extensionNotifications = processLifetime(platform::DarwinNotifyCenter::shared());
     }
     return out;
 }
@@ -66,7 +80,7 @@ void KRClient::wireHooks() {
     networkClient_->setOnNetworkStateChanged([weak](bool isConnected) {
         if (auto self = weak.lock()) {
             self->isNetworkConnected_ = isConnected;
-            self->handleMultiMediaNetworkState(isConnected);
+            self->mediaBackend().networkStateChanged(isConnected);
         }
     });
     currentRoom_.onMeetingParticipantRemoved = [weak](const KRMeetingParticipant& participant) {
@@ -91,11 +105,11 @@ void KRClient::wireHooks() {
                 }
             }
         };
-    // The participant merge reports joins and leaves only on the multimedia-engine road; on the
-    // default road the engine reports them, and reporting both would tell the host twice.
+    // The participant merge reports joins and leaves only with a backend whose participants it
+    // holds; otherwise the engine reports them, and reporting both would tell the host twice.
     meetingUsersManager_.onNewUserJoined = [weak](const std::shared_ptr<KRMeetingUser>& user) {
         auto self = weak.lock();
-        if (!self || !self->isMultiMediaEngineIntegration_) return;
+        if (!self || !self->mediaBackend().participantsFromMerge()) return;
         // The local user's join is told by the end of the join itself.
         if (user->id() != self->meetingUsersManager_.getCurrentParticipantId()) {
             self->sendRemoteUserJoinMeetingEvent(user);
@@ -104,7 +118,7 @@ void KRClient::wireHooks() {
     meetingUsersManager_.onUserDataUpdated = [weak](const std::shared_ptr<KRMeetingUser>& user,
                                                     ParticipantUpdateType change) {
         auto self = weak.lock();
-        if (!self || !self->isMultiMediaEngineIntegration_) return;
+        if (!self || !self->mediaBackend().participantsFromMerge()) return;
         const bool isLocal = user->id() == self->meetingUsersManager_.getCurrentParticipantId();
         // Until the join is reported the local user's state is the join's starting state, not
         // a change the host could relate to anything.
@@ -141,7 +155,7 @@ void KRClient::wireHooks() {
     };
     meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user) {
         auto self = weak.lock();
-        if (!self || !self->isMultiMediaEngineIntegration_) return;
+        if (!self || !self->mediaBackend().participantsFromMerge()) return;
         self->sendRemoteUserLeftMeetingEvent(user, KRUserLeftReason::leaveMeeting());
     };
 }
@@ -208,19 +222,8 @@ void KRClient::forMainDelegate(const std::function<void(KRClientDelegate&)>& cal
 // ---- Queries ----
 
 KRMeeting KRClient::getCurrentMeetingData() const {
-    std::vector<std::shared_ptr<KRMediaTrack>> tracks;
-    if (isMultiMediaEngineIntegration_) {
-        for (const auto& user : meetingUsersManager_.getAllMeetingUser()) {
-            tracks.push_back(user);
-        }
-        for (const auto& share : meetingUsersManager_.getScreenShareTracks()) {
-            tracks.push_back(share);
-        }
-    } else {
-        tracks = currentRoom_.allMediaTracks;
-    }
     KRMeeting meeting(currentRoom_.meetingId, currentRoom_.meetingPin, currentRoom_.meetingTitle,
-                      std::move(tracks), getMeetingLocalUser(), currentRoom_.isHardMuteEnabled,
+                      mediaBackend().mediaTracks(), getMeetingLocalUser(), currentRoom_.isHardMuteEnabled,
                       currentRoom_.meetingOwnerName, currentRoom_.isMeetingLocked);
     meeting.setIsRecordingOn(currentRoom_.isRecordingOn);
     meeting.setIsWhiteboardShared(currentRoom_.isWhiteboardShared);
@@ -228,26 +231,17 @@ KRMeeting KRClient::getCurrentMeetingData() const {
 }
 
 std::vector<std::shared_ptr<KRMeetingUser>> KRClient::getMeetingUsers() const {
-    if (isMultiMediaEngineIntegration_) {
-        return meetingUsersManager_.getAllMeetingUser();
-    }
-    return currentRoom_.meetingUsers();
+    return mediaBackend().meetingUsers();
 }
 
 std::shared_ptr<KRMeetingUser> KRClient::getMeetingLocalUser() const {
-    if (isMultiMediaEngineIntegration_) {
-        return meetingUsersManager_.getLocalUser();
-    }
-    return currentRoom_.getLocalUser();
+    return mediaBackend().localUser();
 }
 
 std::shared_ptr<KRMeetingUser> KRClient::getUser(const std::string& id) const {
-    // Each road answers from where its participants live, so that getUser agrees with
-    // getMeetingUsers; the room store holds no participants of the multimedia road.
-    if (isMultiMediaEngineIntegration_) {
-        return meetingUsersManager_.getMeetingUser(id);
-    }
-    return currentRoom_.trackUser(id);
+    // Answered from where the backend's participants live, so that getUser agrees with
+    // getMeetingUsers.
+    return mediaBackend().user(id);
 }
 
 std::shared_ptr<KRMeetingUser> KRClient::userById(const std::optional<std::string>& id) const {

@@ -28,6 +28,7 @@
 #include "KivRaneCoreSDK/Client/KRMeetingError.h"
 #include "KivRaneCoreSDK/Client/KRMeetingJoinError.h"
 #include "KivRaneCoreSDK/Client/KRScreenShareState.h"
+#include "KivRaneCoreSDK/Client/MediaBackend.h"
 #include "KivRaneCoreSDK/Client/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
 #include "KivRaneCoreSDK/Model/Response/KRConfiguration.h"
@@ -186,8 +187,16 @@ public:
     MeetingParticipantsManager& meetingUsersManager() { return meetingUsersManager_; }
     const std::shared_ptr<KRNetworkClient>& networkClient() const { return networkClient_; }
 
-    bool isMultiMediaEngineIntegration() const { return isMultiMediaEngineIntegration_; }
-    void setMultiMediaEngineIntegration(bool value) { isMultiMediaEngineIntegration_ = value; }
+    /// Which backend the next join picks: the room's engine (true) or the default one. A
+    /// meeting keeps the backend its join picked; outside a meeting the setting applies at once.
+    bool isMultiMediaEngineIntegration() const { return nextJoinUsesRoomEngine_; }
+    void setMultiMediaEngineIntegration(bool value) { nextJoinUsesRoomEngine_ = value; }
+    /// The media backend of the current meeting, from its join until it ended; outside a meeting
+    /// the one the next join picks.
+    MediaBackend& mediaBackend() const;
+    /// Makes the backend of each following join (tests put a stand-in here); empty: the
+    /// client's own.
+    void setMediaBackendFactory(MediaBackendFactory factory) { backendFactory_ = std::move(factory); }
     bool shouldByPassAPICalls() const { return shouldByPassAPICalls_; }
     bool shouldLeaveChatThreadOnLeave() const { return shouldLeaveChatThreadOnLeave_; }
     bool isGuestUserFlow() const { return isGuestUserFlow_; }
@@ -390,6 +399,11 @@ private:
     // Steps that involve both messaging and the media channel (KRClientMediaRoad.cpp).
     void sendControlMessage(ControlMessage message, const std::shared_ptr<KRMeetingUser>& target,
                             Completion completion, const std::string& reactionsType = {});
+    /// The default engine's way: through the library's messaging session.
+    void sendControlMessageThroughMessaging(ControlMessage message,
+                                            const std::shared_ptr<KRMeetingUser>& target,
+                                            Completion completion,
+                                            const std::string& reactionsType);
     void configureRtmAndEngine();
     void configureRtm();            // messaging: log in and join the room's channel
     void configureEngineAndJoin();  // engine: set up and join the media channel
@@ -402,6 +416,7 @@ private:
     void stopSocketService();
 
     // Join road
+    void startServerJoin();  // the default engine's server calls: configuration first
     void startJoinRoad();
     void getConfigurations(std::function<void(bool)> completion);
     void getRoomDetailsAPICall(std::function<void(bool)> completion);
@@ -489,7 +504,17 @@ private:
     std::weak_ptr<KRParticipantsListUpdateDelegate> participantsListDelegate_;
 
     // Settings
-    bool isMultiMediaEngineIntegration_ = false;
+    bool nextJoinUsesRoomEngine_ = false;
+
+    // Media backends: the client's own two, and the one the current meeting's join picked
+    friend class DefaultEngineBackend;
+    friend class RoomEngineBackend;
+    std::shared_ptr<MediaBackend> defaultEngineBackend_ = makeDefaultEngineBackend(*this);
+    std::shared_ptr<MediaBackend> roomEngineBackend_ = makeRoomEngineBackend(*this);
+    std::shared_ptr<MediaBackend> meetingBackend_;
+    MediaBackendFactory backendFactory_;
+    /// Picks the backend of the join being started (the only place the setting is read).
+    void pickMediaBackend();
     bool shouldByPassAPICalls_ = false;
     bool shouldLeaveChatThreadOnLeave_ = false;
     bool isGuestUserFlow_ = true;
@@ -652,7 +677,8 @@ private:
     /// Ends the meeting's socket: stopped and released.
     void releaseSocketManager();
     void handleSocketUserLeft(const std::string& userId);
-    void handleSocketParticipantsList(const std::vector<KRMeetingParticipant>& participants);
+    /// Takes the room socket's records, named from the client's contact list.
+    void handleSocketParticipantsList(std::vector<KRMeetingParticipant> participants);
     void addApplicationObservers();
     void removeApplicationObservers();
 

@@ -206,7 +206,9 @@ private:
 
 void KRClient::wireEngine() {
     engineFactory_ = std::make_shared<platform::MediaEngineFactory>(deps_.mediaBus, queue_);
-    rtcManager_ = KRRtcManger::create(queue_, engineFactory_);
+    rtcManager_ = KRRtcManger::create(
+        queue_, engineFactory_,
+        std::make_shared<KivRaneRealTimeLogger2>("KivRaneRTC", deps_.logCollector));
     engineEvents_ = std::make_shared<EngineEvents>(weak_from_this());
 }
 
@@ -280,7 +282,6 @@ void KRClient::cancelEngineJoin() {
 }
 
 void KRClient::switchLocalMediaInEngine(bool audio, bool isMute) {
-    if (isMultiMediaEngineIntegration_) return;
     if (audio) {
         rtcManager_->muteUnmuteLocalAudio(isMute);
     } else {
@@ -620,59 +621,46 @@ void KRClient::setUpDualStream(bool enable) { rtcManager_->setUpDualStream(enabl
 void KRClient::applyVirtualBackground(const KRVirtualBackgroundType& background) {
     KR_DCHECK_RUN_ON(checker_);
     virtualBackgroundType_ = background;
-    if (!isMultiMediaEngineIntegration_) {
-        rtcManager_->applyVirtualBackground(background);
-    } else if (rtcEngineManager_ && multiMediaChannelAsked_) {
-        // Its join data carried the earlier choice; a change from now on goes to it directly.
-        rtcEngineManager_->applyVirtualBackground(background);
-    }
+    mediaBackend().applyVirtualBackground(background);
 }
 
-void KRClient::startPreview() {
-    if (!isMultiMediaEngineIntegration_) rtcManager_->startPreview();
-}
+void KRClient::startPreview() { mediaBackend().startPreview(); }
 
-void KRClient::stopPreview() {
-    if (!isMultiMediaEngineIntegration_) rtcManager_->stopPreview();
-}
+void KRClient::stopPreview() { mediaBackend().stopPreview(); }
 
-void KRClient::switchCamera() {
-    if (!isMultiMediaEngineIntegration_) rtcManager_->switchCamera();
-}
+void KRClient::switchCamera() { mediaBackend().switchCamera(); }
 
 void KRClient::getVideoPreview(const std::shared_ptr<platform::View>& placeholderView) {
     rtcManager_->setLocalCanvas(placeholderView);
     rtcManager_->startPreview();
 }
 
-void KRClient::switchAudioDevice(KRAudioDeviceType type) {
-    if (!isMultiMediaEngineIntegration_) rtcManager_->switchAudioDevice(type);
-}
+void KRClient::switchAudioDevice(KRAudioDeviceType type) { mediaBackend().switchAudioDevice(type); }
 
 void KRClient::switchLocalUserRole(const KRUserRole& newRole) {
     KR_DCHECK_RUN_ON(checker_);
-    if (isMultiMediaEngineIntegration_ || newRole.kind() == KRUserRole::Kind::host) return;
-    rtcManager_->switchClientRole(newRole.kind() == KRUserRole::Kind::audience);
+    if (newRole.kind() == KRUserRole::Kind::host) return;
+    mediaBackend().switchClientRole(newRole.kind() == KRUserRole::Kind::audience);
 }
 
 void KRClient::subscribeRemoteUserAudio(const std::string& id) {
-    if (!isMultiMediaEngineIntegration_) rtcManager_->muteUnmuteUserAudioStream(false, id);
+    mediaBackend().subscribeRemoteMedia(true, id, true);
 }
 
 void KRClient::unsubscribeRemoteUserAudio(const std::string& id) {
-    if (!isMultiMediaEngineIntegration_) rtcManager_->muteUnmuteUserAudioStream(true, id);
+    mediaBackend().subscribeRemoteMedia(true, id, false);
 }
 
 void KRClient::subscribeRemoteUserVideo(const std::string& id) {
-    if (!isMultiMediaEngineIntegration_) rtcManager_->muteUnmuteUserVideoStream(false, id);
+    mediaBackend().subscribeRemoteMedia(false, id, true);
 }
 
 void KRClient::unsubscribeRemoteUserVideo(const std::string& id) {
-    if (!isMultiMediaEngineIntegration_) rtcManager_->muteUnmuteUserVideoStream(true, id);
+    mediaBackend().subscribeRemoteMedia(false, id, false);
 }
 
 void KRClient::setVideoStreamQuality(KRRemoteStreamQuality quality, const std::string& uid) {
-    if (!isMultiMediaEngineIntegration_) rtcManager_->setRemoteStreamQuality(quality, uid);
+    mediaBackend().setRemoteStreamQuality(quality, uid);
 }
 
 void KRClient::setRemoteUsersVolume(int value) { rtcManager_->setRemoteUsersVolume(value); }

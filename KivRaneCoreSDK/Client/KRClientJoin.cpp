@@ -47,6 +47,7 @@ void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingCon
         return;
     }
     delegate_ = std::move(delegate);
+    pickMediaBackend();
     resetForJoin();
     currentRoom_.meetingId = data.meetingId();
     currentRoom_.meetingPin = data.meetingPin();
@@ -73,15 +74,12 @@ void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingCon
         }
     });
 
-    if (isMultiMediaEngineIntegration_) {
-        configureForMultiMediaEngine(config);
-        return;
-    }
-    if (shouldByPassAPICalls_) {
-        awaitingMediaJoin_ = true;
-        configureRtmAndEngine();
-        return;
-    }
+    mediaBackend().join(config);
+}
+
+void KRClient::startServerJoin() {
+    const std::uint64_t generation = generation_;
+    std::weak_ptr<KRClient> weak = weak_from_this();
     networkClient_->setDeviceId(getDeviceId(deps_));
     if (isGuestUserFlow_) {
         networkClient_->setJwtToken("");
@@ -215,6 +213,7 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
         return;  // one failure per join
     }
     const bool mediaWasAsked = awaitingMediaJoin_;
+    MediaBackend& backend = mediaBackend();  // the meeting's, before the join stops being one
     joinInProgress_ = false;
     awaitingMediaJoin_ = false;
     joinTimeout_.cancel();
@@ -223,14 +222,7 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
     removeNotificationsObservers();
     // The login already opened the room socket: a join that failed must not keep it connected.
     releaseSocketManager();
-    if (mediaWasAsked) {
-        cancelMediaJoin();
-        leaveRtm();
-    }
-    if (std::exchange(multiMediaChannelAsked_, false) && rtcEngineManager_) {
-        // Nothing of a failed join may stay in the media channel, nor report from it.
-        rtcEngineManager_->leaveRtcChannel();
-    }
+    backend.cancelJoin(mediaWasAsked);
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));
     stopSocketService();
@@ -270,7 +262,7 @@ void KRClient::applyConfiguration(const KRConfiguration& configuration) {
         activeSpeakerCallbackInterval_ = *v;
     }
     if (const auto& elk = configuration.elkLogginCredentials()) {
-        KivRaneLogger::shared()->configureLogger({.isEnable = elk->isEnabled(),
+        deps_.remoteLogger->configureLogger({.isEnable = elk->isEnabled(),
                                                   .level = static_cast<int>(elk->level()),
                                                   .entries = static_cast<int>(elk->batchSize()),
                                                   .apiTimeInterval = static_cast<int>(elk->timeOut()),

@@ -28,27 +28,23 @@ void KRClient::leaveMeeting(KRUserLeftReason reason) {
     joinInProgress_ = false;
     joinTimeout_.cancel();
     // A share with a local track is ended (on the server too) with the track below; one known
-    // only to the room store or, on the multimedia-engine road, to the participant merge is ended
-    // at the server here.
+    // only to the room store or to the media backend is ended at the server here.
+    MediaBackend& backend = mediaBackend();
     const bool sharingWithoutTrack =
         currentRoom_.localScreenShareTrackUid == 0 &&
-        (currentRoom_.isLocalUserSharingScreen() ||
-         (isMultiMediaEngineIntegration_ &&
-          meetingUsersManager_.isSharingScreen(meetingUsersManager_.getCurrentParticipantId())));
+        (currentRoom_.isLocalUserSharingScreen() || backend.knowsLocalShareWithoutTrack());
     if (sharingWithoutTrack && !shouldByPassAPICalls_) {
         stopScreenShareAPI({});
     }
     postForceStopScreenShareDarwinNotification(kLeftMeetingReason);
     if (shouldByPassAPICalls_) {
-        isMultiMediaEngineIntegration_ ? leaveMultiMediaMeeting() : leaveMediaAndMessaging();
+        backend.leave();
         return;
     }
     std::weak_ptr<KRClient> weak = weak_from_this();
-    leaveMeetingAPI([weak](bool) {
-        auto self = weak.lock();
-        if (!self) return;
-        self->isMultiMediaEngineIntegration_ ? self->leaveMultiMediaMeeting()
-                                             : self->leaveMediaAndMessaging();
+    leaveMeetingAPI([weak, backend = meetingBackend_](bool) {
+        // The backend the meeting joined with, even when the host changed the setting since.
+        if (weak.lock() && backend) backend->leave();
     });
 }
 
@@ -96,7 +92,7 @@ void KRClient::postForceStopScreenShareDarwinNotification(const std::string& rea
             suite->set(kStopReasonKey, reason);
         }
     }
-    platform::DarwinNotifyCenter::shared().post(kForceStopNotification);
+    deps_.extensionNotifications->post(kForceStopNotification);
     endLocalShare(KRUserLeftReason::leaveMeeting());  // does nothing without a local share track
 }
 

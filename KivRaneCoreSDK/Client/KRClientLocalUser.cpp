@@ -11,8 +11,7 @@ void KRClient::muteLocalAudio(bool isMute) {
     // The engine reports the new state before this returns, and the host may drop the client
     // from inside that report.
     const auto keepAlive = shared_from_this();
-    isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(true, isMute)
-                                   : switchLocalMediaInEngine(true, isMute);
+    mediaBackend().muteLocalMedia(true, isMute);
     if (shouldByPassAPICalls_) return;
     sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
                                                      currentRoom_.userWebRtcId, isMute),
@@ -23,8 +22,7 @@ void KRClient::muteLocalVideo(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
     if (!meetingOperationAllowed("Mute Local Video")) return;
     const auto keepAlive = shared_from_this();
-    isMultiMediaEngineIntegration_ ? switchLocalMediaInMultiMediaEngine(false, isMute)
-                                   : switchLocalMediaInEngine(false, isMute);
+    mediaBackend().muteLocalMedia(false, isMute);
     if (shouldByPassAPICalls_) return;
     sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
                                                      currentRoom_.userWebRtcId, isMute),
@@ -48,12 +46,7 @@ void KRClient::setHandRaised(bool isRaised) {
     if (auto local = currentRoom_.matchingUser(currentRoom_.userWebRtcId)) {
         local->setIsHandRaised(isRaised);
     }
-    if (isMultiMediaEngineIntegration_) {
-        // This road's local user lives in the participant merge, and only after the local join.
-        auto local = getMeetingLocalUser();
-        if (!local) return;
-        local->setIsHandRaised(isRaised);
-    }
+    if (!mediaBackend().markLocalHand(isRaised)) return;
     if (!shouldByPassAPICalls_) {
         updateLocalParticipantDataToDB(isRaised, {});
     }

@@ -15,12 +15,7 @@ void KRClient::cancelMediaJoin() {
 }
 
 void KRClient::switchEngineClientRole(bool isAudience) {
-    // The engine's role report then tells the host app, and retries a refused broadcaster role.
-    if (isMultiMediaEngineIntegration_) {
-        logger_.info("Client role switch asked of the media channel");
-        return;
-    }
-    rtcManager_->switchClientRole(isAudience);
+    mediaBackend().switchClientRole(isAudience);
 }
 
 void KRClient::leaveMediaAndMessaging() {

@@ -44,10 +44,13 @@ void KRClient::leaveRtm() {
 
 void KRClient::sendControlMessage(ControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
                                   Completion completion, const std::string& reactionsType) {
-    if (isMultiMediaEngineIntegration_) {
-        sendControlMessageThroughEngine(kind, target, std::move(completion), reactionsType);
-        return;
-    }
+    mediaBackend().sendControlMessage(kind, target, std::move(completion), reactionsType);
+}
+
+void KRClient::sendControlMessageThroughMessaging(ControlMessage kind,
+                                                  const std::shared_ptr<KRMeetingUser>& target,
+                                                  Completion completion,
+                                                  const std::string& reactionsType) {
     if (shouldByPassAPICalls_ && (kind == ControlMessage::participantStartScreenShare ||
                                   kind == ControlMessage::participantStopScreenShare)) {
         completeLater(std::move(completion), false);

@@ -168,7 +168,7 @@ void KRClient::leaveMultiMediaMeeting() {
 }
 
 void KRClient::handleMultiMediaNetworkState(bool isConnected) {
-    if (!isConnected || !isWaitingToBeReconnect_ || !inMeeting_ || !isMultiMediaEngineIntegration_ ||
+    if (!isConnected || !isWaitingToBeReconnect_ || !inMeeting_ ||
         currentRoom_.mediaEngine != KRRoomMediaEngine::krmedia || !rtcEngineManager_) {
         return;
     }

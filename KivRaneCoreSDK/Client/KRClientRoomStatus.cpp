@@ -2,6 +2,7 @@
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Client/KRClientRequests.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Network/Requests/GetRoomConnectionRequest.h"
 
 namespace kr {
@@ -100,7 +101,10 @@ void KRClient::applyRoomConnectionStatus(const KRRoomConnectionStatus& status) {
     changeRecording(status.isRecording, std::nullopt);
     room.isHardMuteEnabled = status.isRoomAudioHardMuted;
 
-    for (const auto& participant : status.participants) {
+    // The merge tells the host of the changes only where it holds the meeting's participants.
+    const bool fromMerge = mediaBackend().participantsFromMerge();
+    for (KRMeetingParticipant participant : status.participants) {
+        deps_.contacts->applyContactName(participant);
         // Until the lost change is posted again the server's record of the local user is older
         // than what the app was told.
         if (localStateUnsynced_ && !participant.participantId.empty() &&
@@ -113,8 +117,7 @@ void KRClient::applyRoomConnectionStatus(const KRRoomConnectionStatus& status) {
         if (room.matchingUser(participant.participantId)) {
             room.upsertNewParticipantFromKivDB(participant);
         }
-        meetingUsersManager_.upsertParticipantMetaData(participant,
-                                                       isMultiMediaEngineIntegration_, true);
+        meetingUsersManager_.upsertParticipantMetaData(participant, fromMerge, true);
     }
 
     if (status.isScreenShared) {

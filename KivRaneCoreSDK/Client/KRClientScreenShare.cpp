@@ -15,7 +15,7 @@ constexpr const char* kShareStartFailedReason = "Screen share could not be start
 
 void KRClient::addNotificationsObservers() {
     removeNotificationsObservers();
-    auto& center = platform::DarwinNotifyCenter::shared();
+    auto& center = *deps_.extensionNotifications;
     std::weak_ptr<KRClient> weak = weak_from_this();
     // The extension posts from wherever it runs; the client acts on its own queue.
     const auto observe = [&](const char* name, void (*action)(KRClient&)) {
@@ -30,7 +30,7 @@ void KRClient::addNotificationsObservers() {
 }
 
 void KRClient::removeNotificationsObservers() {
-    auto& center = platform::DarwinNotifyCenter::shared();
+    auto& center = *deps_.extensionNotifications;
     for (const auto token : darwinObservers_) {
         center.removeObserver(token);
     }
@@ -73,7 +73,7 @@ void KRClient::shareScreenAPICall(Completion completion) {
                      suite->set(kShareTokenKey, token);
                  }
              }
-             platform::DarwinNotifyCenter::shared().post(kCredentialsReadyNotification);
+             client.deps_.extensionNotifications->post(kCredentialsReadyNotification);
              if (completion) completion(true);
          });
 }

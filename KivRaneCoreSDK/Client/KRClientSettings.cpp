@@ -103,7 +103,7 @@ void KRClient::applySettingsValue(std::string_view key, const boost::json::value
                 logger_.warn("Settings contact that is not an object, ignored");
             }
         }
-        ContactSyncManager::shared().setContactsArray(std::move(contacts));
+        deps_.contacts->setContactsArray(std::move(contacts));
     } else {
         logger_.debug("Unknown settings key \"" + std::string(key) + "\"");
     }

@@ -3,6 +3,7 @@
 
 #include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "platform/Notifications/ApplicationNotifications.h"
@@ -120,8 +121,10 @@ void KRClient::handleSocketUserLeft(const std::string& userId) {
     getRoomConnectionStatus({});
 }
 
-void KRClient::handleSocketParticipantsList(
-    const std::vector<KRMeetingParticipant>& participants) {
+void KRClient::handleSocketParticipantsList(std::vector<KRMeetingParticipant> participants) {
+    for (auto& participant : participants) {
+        deps_.contacts->applyContactName(participant);
+    }
     const auto isOffline = [this](const std::string& id) {
         const auto& offline = currentRoom_.offlineParticipantsIds;
         return std::find(offline.begin(), offline.end(), id) != offline.end();
@@ -137,7 +140,8 @@ void KRClient::handleSocketParticipantsList(
     for (const auto& participant : participants) {
         // On the default road the engine creates the users and reports them; a record the engine
         // has not seen only names a user once the engine brings it.
-        if (isMultiMediaEngineIntegration_ || currentRoom_.matchingUser(participant.participantId)) {
+        if (mediaBackend().participantsFromMerge() ||
+            currentRoom_.matchingUser(participant.participantId)) {
             currentRoom_.upsertNewParticipantFromKivDB(participant);
         }
     }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 
 namespace kr {
 
@@ -47,6 +48,12 @@ std::optional<std::string> ContactSyncManager::getUpdatedPartipantName(
         return std::nullopt;
     }
     return it->second;
+}
+
+void ContactSyncManager::applyContactName(KRMeetingParticipant& participant) const {
+    if (auto name = getUpdatedPartipantName(participant.userId); name && !name->empty()) {
+        participant.participantName = std::move(*name);
+    }
 }
 
 }  // namespace kr

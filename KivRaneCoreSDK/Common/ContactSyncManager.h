@@ -11,9 +11,12 @@
 
 namespace kr {
 
+struct KRMeetingParticipant;
+
 /// The host app's contact list (handed over with the settings key "kr_contacts_array"), used to
-/// show the host's own names for participants it knows. One process-wide instance.
-/// Threading: confined to the main queue, where the host writes the list and the decoders and
+/// show the host's own names for participants it knows. Each client uses the one of its
+/// dependencies (by default the process-wide one).
+/// Threading: confined to the main queue, where the host writes the list and the client and
 /// the messaging road read it (checked in debug builds).
 class ContactSyncManager {
 public:
@@ -34,6 +37,10 @@ public:
     /// An empty `userID` never matches: a contact without an id must not name everyone who has
     /// none either.
     std::optional<std::string> getUpdatedPartipantName(std::string_view userID) const;
+
+    /// Gives a server record the host's name for its user. An empty contact name does not blank
+    /// the server's name.
+    void applyContactName(KRMeetingParticipant& participant) const;
 
 private:
     struct Hash {

@@ -7,6 +7,7 @@
 #include "platform/Http/HttpTransport.h"
 
 namespace kr::platform {
+class DarwinNotifyCenter;
 class MediaBus;
 class MessagingService;
 class NotificationCenter;
@@ -15,6 +16,8 @@ class WebSocketTransport;
 
 namespace kr {
 
+class ContactSyncManager;
+class KivRaneLogger;
 class LogCollector;
 class NetworkReachabilityHandler;
 
@@ -38,8 +41,19 @@ struct KRDependencies {
     std::shared_ptr<platform::MessagingService> messagingService;
     /// Connectivity reports. Empty: the process reachability handler.
     std::shared_ptr<NetworkReachabilityHandler> reachability;
-    /// Where log records are collected. Empty: the process log collector.
+    /// The remote log service's collector, which the meeting configuration switches on.
+    /// Empty: the process remote logger.
+    std::shared_ptr<KivRaneLogger> remoteLogger;
+    /// Where log records are collected. Empty: `remoteLogger` when it was given, otherwise the
+    /// process log collector (the process remote logger unless the host installed another).
     std::shared_ptr<LogCollector> logCollector;
+    /// The host's contact list, whose names replace the server's for known participants and
+    /// message senders. Empty: the process contact list. Clients sharing a process that must not
+    /// see each other's contacts each get their own.
+    std::shared_ptr<ContactSyncManager> contacts;
+    /// The name-only notify centre linking the app with its screen-broadcast extension. Empty:
+    /// the process centre. A client given its own hears only the posts on that centre.
+    std::shared_ptr<platform::DarwinNotifyCenter> extensionNotifications;
     /// Where the host posts application life-cycle notifications and forwarded room socket
     /// frames. Empty: the process notification centre.
     std::shared_ptr<platform::NotificationCenter> notifications;

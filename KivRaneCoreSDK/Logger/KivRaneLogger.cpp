@@ -1,6 +1,7 @@
 #include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 
 #include <algorithm>
+#include <cassert>
 #include <ctime>
 #include <string_view>
 #include <utility>
@@ -78,7 +79,9 @@ std::shared_ptr<KivRaneLogger> KivRaneLogger::create(const KRDependencies& depen
 std::shared_ptr<KivRaneLogger> KivRaneLogger::shared() {
     // Made once and never released: components may log until the process ends.
     static const auto* const instance = [] {
-        auto* made = new std::shared_ptr<KivRaneLogger>(create(KRDependencies{}));
+        KRDependencies production;
+        production.queue = platform::MainQueue::current();
+        auto* made = new std::shared_ptr<KivRaneLogger>(create(production));
         LogCollector::setShared(*made);
         return made;
     }();
@@ -87,8 +90,8 @@ std::shared_ptr<KivRaneLogger> KivRaneLogger::shared() {
 
 KivRaneLogger::Environment KivRaneLogger::environmentFor(const KRDependencies& dependencies) {
     Environment environment;
-    environment.timerQueue =
-        dependencies.queue ? dependencies.queue : platform::MainQueue::current();
+    assert(dependencies.queue);
+    environment.timerQueue = dependencies.queue;
     // On the library's clock, so the back-off follows whatever clock the host or a test gave.
     environment.workQueue =
         platform::SerialQueue::create("KivRane_Core_Logger", environment.timerQueue->clock());

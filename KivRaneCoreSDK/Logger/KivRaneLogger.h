@@ -76,8 +76,8 @@ public:
     /// The process-wide collector, made on first use from production dependencies; it installs
     /// itself as `LogCollector::shared()`. Never released.
     static std::shared_ptr<KivRaneLogger> shared();
-    /// A collector of its own over `dependencies` (its queue carries the timer and the clock; its
-    /// routing reaches the log service); not installed anywhere.
+    /// A collector of its own over `dependencies` (its queue, required, carries the timer and the
+    /// clock; its routing reaches the log service); not installed anywhere.
     static std::shared_ptr<KivRaneLogger> create(const KRDependencies& dependencies);
     /// A collector of its own over `environment` (tests); not installed anywhere.
     static std::shared_ptr<KivRaneLogger> create(Environment environment);

@@ -10,8 +10,7 @@ KivRaneRealTimeLogger2::KivRaneRealTimeLogger2(std::string module,
     : moduleName_(std::move(module)), collector_(std::move(collector)) {}
 
 void KivRaneRealTimeLogger2::collect(const std::string& message, KivRaneRMLogLevel level) const {
-    const auto collector = collector_ ? collector_ : LogCollector::shared();
-    collector->collectLogs(message, moduleName_, level);
+    if (collector_) collector_->collectLogs(message, moduleName_, level);
 }
 
 void KivRaneRealTimeLogger2::debug(const std::string& message) {

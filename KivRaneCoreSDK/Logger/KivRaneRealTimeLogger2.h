@@ -10,7 +10,7 @@ namespace kr {
 
 /// Per-component front end of the log collector: each call labels the text with the
 /// component's name and a severity and passes it on to the collector given (e.g.
-/// `KRDependencies::logCollector`) or, without one, to `LogCollector::shared()` as it is then.
+/// `KRDependencies::logCollector`); without one the messages are dropped.
 /// The collector decides what is kept; nothing is printed. Calls are cheap and safe from any
 /// thread. Set the module name once, before other threads use the object: it is not guarded.
 class KivRaneRealTimeLogger2 {

@@ -1,12 +1,19 @@
 #pragma once
 
 #include <atomic>
-#include <cassert>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 #include <utility>
 
 #include "platform/Dispatch/DispatchQueue.h"
+
+#if defined(KR_SEQUENCE_CHECKS) || !defined(NDEBUG)
+#define KR_SEQUENCE_CHECKS_ACTIVE 1
+#else
+#define KR_SEQUENCE_CHECKS_ACTIVE 0
+#endif
 
 namespace kr::platform {
 
@@ -14,7 +21,8 @@ namespace kr::platform {
 /// sequence: any task of the queue the checker was bound to (whatever thread runs that queue),
 /// and the one thread that first calls `isCurrent()` outside such a task (the host thread that
 /// builds the object and runs its main queue). Everything else is a misuse.
-/// Costs nothing in release builds (NDEBUG), where `isCurrent()` is always true.
+/// Active in debug builds and wherever `KR_SEQUENCE_CHECKS` is defined (the test build);
+/// elsewhere it costs nothing and `isCurrent()` is always true.
 class SequenceChecker {
 public:
     /// Bound to no queue: the first thread that asks owns the object.
@@ -23,7 +31,7 @@ public:
     explicit SequenceChecker(std::shared_ptr<const DispatchQueue> queue) : queue_(std::move(queue)) {}
 
     bool isCurrent() const {
-#ifdef NDEBUG
+#if !KR_SEQUENCE_CHECKS_ACTIVE
         return true;
 #else
         if (queue_ && queue_->isCurrent()) return true;
@@ -43,7 +51,19 @@ private:
     mutable std::atomic<std::thread::id> owner_{};
 };
 
+/// Reports a call outside the checked sequence and ends the process.
+[[noreturn]] inline void sequenceCheckFailed(const char* checker, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: called outside the sequence of %s\n", file, line, checker);
+    std::abort();
+}
+
 }  // namespace kr::platform
 
-/// Asserts, in debug builds, that the call runs on the checker's sequence.
-#define KR_DCHECK_RUN_ON(checker) assert((checker).isCurrent())
+/// Checks, where sequence checks are active, that the call runs on the checker's sequence.
+#if KR_SEQUENCE_CHECKS_ACTIVE
+#define KR_DCHECK_RUN_ON(checker)                                                     \
+    ((checker).isCurrent() ? static_cast<void>(0)                                     \
+                           : ::kr::platform::sequenceCheckFailed(#checker, __FILE__, __LINE__))
+#else
+#define KR_DCHECK_RUN_ON(checker) static_cast<void>(0)
+#endif

@@ -4,8 +4,10 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <deque>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -63,6 +65,9 @@ void appendHeaderLine(std::string& text, std::string_view name, std::string_view
     }
     text.push_back('\0');
 }
+
+// Room for the header lines of a typical reply, so that collecting them grows the list once.
+constexpr std::size_t kUsualHeaderCount = 12;
 
 bool isSafeHeaderName(std::string_view name) {
     if (name.empty()) {
@@ -182,6 +187,16 @@ struct Transfer {
     }
 };
 
+// A finished transfer's completion with its result, on the way to the completion's queue.
+struct Delivery {
+    std::shared_ptr<DispatchQueue> queue;
+    HttpCompletion completion;
+    HttpResult result;
+    // Freed with the delivery on the queue's thread, which made it: the I/O thread does not
+    // hand its memory back across threads.
+    std::unique_ptr<Transfer> spent;
+};
+
 class HttpTransport::Impl {
 public:
     explicit Impl(HttpTransportSettings settings) : settings_(std::move(settings)) {
@@ -222,6 +237,9 @@ public:
     }
 
     const HttpTransportSettings& settings() const { return settings_; }
+    std::size_t idleHandleCount() const {
+        return idleHandleCount_.load(std::memory_order_relaxed);
+    }
     const std::string& sessionHeaderText() const { return sessionHeaderText_; }
 
     void submit(std::unique_ptr<Transfer> transfer) {
@@ -250,6 +268,7 @@ private:
                 arrived.swap(incoming_);
             }
             for (auto& transfer : arrived) {
+                nextWaitingDeadline_ = std::min(nextWaitingDeadline_, transfer->deadline);
                 waiting_.push_back(std::move(transfer));
             }
             arrived.clear();
@@ -258,11 +277,13 @@ private:
             int running = 0;
             curl_multi_perform(multi_, &running);
             const bool freedSlots = collectFinished();
+            deliverFinished();
             // Transfers that finished made room for waiting ones: start them without sleeping.
             const int timeout = freedSlots && !waiting_.empty() ? 0 : pollTimeoutMs();
             curl_multi_poll(multi_, nullptr, 0, timeout, nullptr);
         }
         cancelEverything();
+        deliverFinished();
     }
 
     bool connected() const { return !settings_.isConnected || settings_.isConnected(); }
@@ -282,17 +303,24 @@ private:
             waiting_.pop_front();
             start(std::move(transfer), now);
         }
+        // The list is only walked once its earliest deadline may have passed: a long list of
+        // transfers waiting for a connection costs nothing per sweep.
+        if (now < nextWaitingDeadline_) {
+            return;
+        }
+        nextWaitingDeadline_ = SteadyTime::max();
         for (auto it = waiting_.begin(); it != waiting_.end();) {
-            if (now >= (*it)->deadline) {
-                auto transfer = std::move(*it);
-                it = waiting_.erase(it);
-                finish(std::move(transfer),
-                       HttpError{HttpErrorCode::timedOut,
-                                 online ? "the request timed out"
-                                        : "no network connection within the request time-out"});
-            } else {
+            if (now < (*it)->deadline) {
+                nextWaitingDeadline_ = std::min(nextWaitingDeadline_, (*it)->deadline);
                 ++it;
+                continue;
             }
+            auto transfer = std::move(*it);
+            it = waiting_.erase(it);
+            finish(std::move(transfer),
+                   HttpError{HttpErrorCode::timedOut,
+                             online ? "the request timed out"
+                                    : "no network connection within the request time-out"});
         }
     }
 
@@ -422,6 +450,7 @@ private:
             }
             // A new response starts (after a redirect or an interim reply): keep only its headers.
             t->response.headers.clear();
+            t->response.headers.reserve(kUsualHeaderCount);
             return line.size();
         }
         const auto colon = line.find(':');
@@ -553,6 +582,7 @@ private:
         if (!idleHandles_.empty()) {
             CURL* easy = idleHandles_.back();
             idleHandles_.pop_back();
+            idleHandleCount_.store(idleHandles_.size(), std::memory_order_relaxed);
             return easy;
         }
         CURL* easy = curl_easy_init();
@@ -569,28 +599,54 @@ private:
         curl_multi_remove_handle(multi_, t.easy);
         if (idleHandles_.size() < kMaxIdleHandles) {
             idleHandles_.push_back(t.easy);
+            idleHandleCount_.store(idleHandles_.size(), std::memory_order_relaxed);
         } else {
             curl_easy_cleanup(t.easy);
         }
         t.easy = nullptr;
     }
 
-    static void finish(std::unique_ptr<Transfer> transfer, HttpError error) {
+    void finish(std::unique_ptr<Transfer> transfer, HttpError error) {
         finish(std::move(transfer), HttpResult(kr::Failure{std::move(error)}));
     }
 
-    static void finish(std::unique_ptr<Transfer> transfer, HttpResult result) {
-        // One allocation carries both to the queue; a task capturing only a shared_ptr fits in
-        // std::function's small buffer.
-        struct Delivery {
-            HttpCompletion completion;
-            HttpResult result;
-        };
+    // Completions wait in `finished_` until the end of the I/O thread's sweep, which hands them
+    // over in `deliverFinished`.
+    void finish(std::unique_ptr<Transfer> transfer, HttpResult result) {
         auto queue = std::move(transfer->queue);
-        auto delivery = std::make_shared<Delivery>(
-            Delivery{std::move(transfer->completion), std::move(result)});
-        transfer.reset();
-        queue->post([delivery] { delivery->completion(std::move(delivery->result)); });
+        auto completion = std::move(transfer->completion);
+        finished_.push_back(Delivery{std::move(queue), std::move(completion), std::move(result),
+                                     std::move(transfer)});
+    }
+
+    // Posts the completions of one sweep: one task per run of completions bound for the same
+    // queue, which runs them in the order their transfers ended. A busy transport thus wakes
+    // its queue once per sweep rather than once per transfer.
+    void deliverFinished() {
+        std::size_t first = 0;
+        while (first < finished_.size()) {
+            std::size_t end = first + 1;
+            while (end < finished_.size() && finished_[end].queue == finished_[first].queue) {
+                ++end;
+            }
+            auto queue = finished_[first].queue;
+            auto batch = std::make_shared<std::vector<Delivery>>();
+            if (first == 0 && end == finished_.size()) {
+                batch->swap(finished_);
+            } else {
+                batch->reserve(end - first);
+                std::move(finished_.begin() + static_cast<std::ptrdiff_t>(first),
+                          finished_.begin() + static_cast<std::ptrdiff_t>(end),
+                          std::back_inserter(*batch));
+            }
+            queue->post([batch] {
+                for (Delivery& delivery : *batch) {
+                    delivery.completion(std::move(delivery.result));
+                }
+            });
+            first = end;
+        }
+        finished_.clear();
     }
 
     void cancelEverything() {
@@ -617,7 +673,6 @@ private:
         }
     }
 
-    static constexpr std::size_t kMaxIdleHandles = 64;
 
     const HttpTransportSettings settings_;
     CURLM* multi_ = nullptr;
@@ -632,9 +687,13 @@ private:
 
     // I/O thread only.
     std::deque<std::unique_ptr<Transfer>> waiting_;
+    // No waiting transfer's deadline is earlier (one that already started may have had it).
+    SteadyTime nextWaitingDeadline_ = SteadyTime::max();
     Transfer* active_ = nullptr;  // owned; the transfers inside curl, linked through `next`
     std::size_t activeCount_ = 0;
-    std::vector<CURL*> idleHandles_;
+    std::vector<CURL*> idleHandles_;  // at most kMaxIdleHandles
+    std::atomic<std::size_t> idleHandleCount_{0};  // idleHandles_.size(), for any thread
+    std::vector<Delivery> finished_;  // completions of the current sweep, in the order they ended
 };
 
 HttpTransport::HttpTransport(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -644,6 +703,10 @@ HttpTransport::~HttpTransport() = default;
 std::shared_ptr<HttpTransport> HttpTransport::create(HttpTransportSettings settings) {
     return std::shared_ptr<HttpTransport>(
         new HttpTransport(std::make_unique<Impl>(std::move(settings))));
+}
+
+std::size_t HttpTransport::idleHandleCount() const {
+    return impl_->idleHandleCount();
 }
 
 bool HttpTransport::isSafeHeaderValue(std::string_view value) {

@@ -139,6 +139,12 @@ public:
                                                        std::shared_ptr<DispatchQueue> queue,
                                                        HttpCompletion completion);
 
+    /// Transfer handles kept for reuse between transfers: never more than `kMaxIdleHandles`;
+    /// a handle freed beyond that is destroyed. For diagnostics; may be read from any thread.
+    std::size_t idleHandleCount() const;
+    /// A burst of transfers leaves at most this many handles (and their buffers) behind.
+    static constexpr std::size_t kMaxIdleHandles = 4;
+
     /// False for values that could split or truncate a header line (CR, LF or NUL).
     static bool isSafeHeaderValue(std::string_view value);
 

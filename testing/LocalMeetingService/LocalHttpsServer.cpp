@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "platform/Http/HttpTransport.h"
+#include "testing/LocalMeetingService/BoundedRecord.h"
 #include "testing/LocalMeetingService/LocalWebSocketEndpoint.h"
 #include "testing/LocalMeetingService/TestCertificateAuthority.h"
 
@@ -235,7 +236,7 @@ public:
     void record(const RecordedRequest& request) {
         {
             std::lock_guard lock(mutex_);
-            requests_.push_back(request);
+            requests_.add(request);
         }
         changed_.notify_all();
     }
@@ -276,7 +277,7 @@ public:
     mutable std::condition_variable changed_;
     std::vector<Route> routes_;
     std::map<std::string, std::shared_ptr<LocalWebSocketEndpoint>> webSockets_;
-    std::vector<RecordedRequest> requests_;
+    BoundedRecord<RecordedRequest> requests_{kMaxRecordedRequests};
     std::map<std::string, HandshakeCount> handshakes_;
     std::vector<ConnectionRecord> connectionRecords_;
 };
@@ -317,18 +318,18 @@ void LocalHttpsServer::serveWebSocket(std::string path,
 
 std::vector<RecordedRequest> LocalHttpsServer::requests() const {
     std::lock_guard lock(impl_->mutex_);
-    return impl_->requests_;
+    return impl_->requests_.copy();
 }
 
 std::size_t LocalHttpsServer::requestCount() const {
     std::lock_guard lock(impl_->mutex_);
-    return impl_->requests_.size();
+    return impl_->requests_.total();
 }
 
 bool LocalHttpsServer::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(impl_->mutex_);
     return impl_->changed_.wait_for(lock, timeout,
-                                    [&] { return impl_->requests_.size() >= count; });
+                                    [&] { return impl_->requests_.total() >= count; });
 }
 
 std::uint64_t LocalHttpsServer::connectionCount() const {

@@ -20,7 +20,8 @@ class LocalWebSocketEndpoint;
 /// certificate authority. Routes are generic: method + path -> handler; the first route added
 /// for a (method, path) pair wins, "*" matches any method, and requests without a route get 404.
 /// Every request received is recorded (method, path, query, headers, body), before its handler
-/// runs. Connections are kept alive as the client asks.
+/// runs; the most recent `kMaxRecordedRequests` are kept. Connections are kept alive as the client
+/// asks.
 ///
 /// `routing()` is what a transport needs to reach this server: every host and port connects to
 /// 127.0.0.1:port, and the test CA is trusted. Handed to a transport (or to the library through its
@@ -52,7 +53,12 @@ public:
     /// Hands WebSocket upgrade requests for `path` to `endpoint` (recorded like other requests).
     void serveWebSocket(std::string path, std::shared_ptr<LocalWebSocketEndpoint> endpoint);
 
+    /// Requests the record keeps, at most this many; older ones give way to newer ones.
+    static constexpr std::size_t kMaxRecordedRequests = 2048;
+
+    /// The most recent requests received, in arrival order.
     std::vector<RecordedRequest> requests() const;
+    /// Every request received so far, kept in the record or not.
     std::size_t requestCount() const;
     /// Waits until at least `count` requests were received; false on time-out.
     bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;

@@ -13,6 +13,7 @@
 #include "KivRaneCoreSDK/Common/Json/JsonEncoding.h"
 #include "KivRaneCoreSDK/Common/Json/JsonValueDecoder.h"
 #include "KivRaneCoreSDK/Network/Enums/KRAPIPath.h"
+#include "testing/LocalMeetingService/BoundedRecord.h"
 #include "testing/LocalMeetingService/ChatRoutes.h"
 #include "testing/LocalMeetingService/MeetingTokenIssuer.h"
 #include "testing/LocalMeetingService/RoomSocketFrames.h"
@@ -150,7 +151,7 @@ struct LocalMeetingService::State {
     std::map<std::string, std::string, std::less<>> historyMeetings;  // history id -> meeting id
     std::map<MeetingServiceRoute, std::deque<MeetingServiceFault>> faults;
     std::shared_ptr<RoomSocketHub> roomSocket;  // pushed to when a request changes a room
-    std::vector<std::pair<MeetingServiceRoute, RecordedRequest>> handled;
+    std::map<MeetingServiceRoute, BoundedRecord<RecordedRequest>> handled;  // by route
     std::uint64_t nextUid = 10001;
     std::uint64_t nextShareUid = 90001;
     std::uint64_t nextGuest = 1;
@@ -814,7 +815,7 @@ struct LocalMeetingService::State {
 
     ServerReply handleLocked(MeetingServiceRoute route, const RecordedRequest& request,
                              std::string_view pathId) {
-        handled.emplace_back(route, request);
+        handled.try_emplace(route, kMaxRecordedRequestsPerRoute).first->second.add(request);
         const auto fault = takeFault(route);
         if (fault) {
             switch (fault->kind) {
@@ -1076,13 +1077,8 @@ std::optional<MeetingParticipantState> LocalMeetingService::participant(std::str
 
 std::vector<RecordedRequest> LocalMeetingService::requests(MeetingServiceRoute route) const {
     std::lock_guard lock(state_->mutex);
-    std::vector<RecordedRequest> out;
-    for (const auto& [handledRoute, request] : state_->handled) {
-        if (handledRoute == route) {
-            out.push_back(request);
-        }
-    }
-    return out;
+    const auto it = state_->handled.find(route);
+    return it == state_->handled.end() ? std::vector<RecordedRequest>{} : it->second.copy();
 }
 
 RoomSocketHub& LocalMeetingService::roomSocket() const {
@@ -1096,7 +1092,9 @@ void LocalMeetingService::pushChatMessage(std::string_view roomId,
 }
 
 std::size_t LocalMeetingService::requestCount(MeetingServiceRoute route) const {
-    return requests(route).size();
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->handled.find(route);
+    return it == state_->handled.end() ? 0 : it->second.total();
 }
 
 std::vector<RecordedRequest> LocalMeetingService::allRequests() const {

@@ -79,11 +79,17 @@ public:
     /// The participant of the room with this uri, participant id or user id.
     std::optional<MeetingParticipantState> participant(std::string_view meetingId,
                                                        std::string_view id) const;
-    /// Every request the service handled for `route`, in arrival order (faulted ones included).
+    /// Requests of one route the record keeps, at most this many; older ones give way to newer.
+    static constexpr std::size_t kMaxRecordedRequestsPerRoute = 256;
+
+    /// The most recent requests the service handled for `route`, in arrival order (faulted ones
+    /// included).
     std::vector<RecordedRequest> requests(MeetingServiceRoute route) const;
+    /// Every request handled for `route` so far, kept in the record or not.
     std::size_t requestCount(MeetingServiceRoute route) const;
-    /// Every request the server received, routed or not (room socket upgrades included), in
-    /// arrival order.
+    /// The most recent requests the server received (at most
+    /// `LocalHttpsServer::kMaxRecordedRequests`), routed or not (room socket upgrades included),
+    /// in arrival order.
     std::vector<RecordedRequest> allRequests() const;
 
     /// The room event socket at "/ws" on the same port: logins with this service's tokens,

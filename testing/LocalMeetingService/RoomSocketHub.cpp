@@ -188,7 +188,7 @@ private:
             }
             {
                 std::lock_guard lock(hub_.mutex_);
-                hub_.received_.push_back(frame);
+                hub_.received_.add(frame);
                 login_ = login;
                 if (login) {
                     ++hub_.logins_;
@@ -203,7 +203,7 @@ private:
             }
         } else {
             std::lock_guard lock(hub_.mutex_);
-            hub_.received_.push_back(std::move(frame));
+            hub_.received_.add(std::move(frame));
         }
         hub_.changed();
     }
@@ -383,7 +383,12 @@ void RoomSocketHub::pushChatMessageTo(const std::vector<std::string>& userIds,
 
 std::vector<RoomSocketFrame> RoomSocketHub::receivedFrames() const {
     std::lock_guard lock(mutex_);
-    return received_;
+    return received_.copy();
+}
+
+std::size_t RoomSocketHub::receivedFrameCount() const {
+    std::lock_guard lock(mutex_);
+    return received_.total();
 }
 
 std::size_t RoomSocketHub::loginCount() const {

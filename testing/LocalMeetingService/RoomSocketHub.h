@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "testing/LocalMeetingService/BoundedRecord.h"
 #include "testing/LocalMeetingService/LocalWebSocketEndpoint.h"
 
 namespace kr::test {
@@ -78,7 +79,13 @@ public:
     void pushChatMessageTo(const std::vector<std::string>& userIds,
                            const boost::json::object& message);
 
+    /// Frames the record keeps, at most this many; older ones give way to newer ones.
+    static constexpr std::size_t kMaxRecordedFrames = 8192;
+
+    /// The most recent frames clients sent, in arrival order.
     std::vector<RoomSocketFrame> receivedFrames() const;
+    /// Every frame clients sent so far, kept in the record or not.
+    std::size_t receivedFrameCount() const;
     /// Successful logins so far.
     std::size_t loginCount() const;
     /// Connections that completed the upgrade and are still open.
@@ -112,7 +119,7 @@ private:
     int refuseCount_ = 0;
     int stallCount_ = 0;
     std::vector<std::weak_ptr<Connection>> connections_;
-    std::vector<RoomSocketFrame> received_;
+    BoundedRecord<RoomSocketFrame> received_{kMaxRecordedFrames};
     std::size_t logins_ = 0;
     std::size_t stalled_ = 0;
     std::size_t abandoned_ = 0;

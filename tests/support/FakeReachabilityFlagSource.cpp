@@ -63,6 +63,11 @@ bool FakeReachabilityFlagSource::hasQueue() const {
     return queue_ != nullptr;
 }
 
+std::shared_ptr<platform::DispatchQueue> FakeReachabilityFlagSource::deliveryQueue() const {
+    std::lock_guard lock(mutex_);
+    return queue_;
+}
+
 int FakeReachabilityFlagSource::getFlagsCalls() const {
     std::lock_guard lock(mutex_);
     return getFlagsCalls_;

@@ -24,12 +24,14 @@ public:
     /// the callback is posted to that queue. Returns whether a delivery was posted.
     bool emit(std::uint32_t bits);
 
-    /// Waits until every delivery posted so far has run on the monitor's serial queue (whatever
-    /// they posted onwards is then queued on the main queue). No wait without such a queue.
+    /// Waits until every delivery posted so far has run when they go to a serial queue (whatever
+    /// they posted onwards is then queued on the main queue). No wait for any other queue.
     void drain();
 
     bool hasCallback() const;
     bool hasQueue() const;
+    /// The queue deliveries are posted to (null: none set).
+    std::shared_ptr<platform::DispatchQueue> deliveryQueue() const;
     int getFlagsCalls() const;
 
     Result<Unit, std::int32_t> setCallback(Callback callback) override;

@@ -14,10 +14,12 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/ClientTestDelegate.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
@@ -172,6 +174,7 @@ protected:
         : main(platform::MainQueue::create(std::move(clock))) {}
     ~MultiMediaMeetingTest() override { members.clear(); }
 
+    /// Each call gives a member of its own contact list and broadcast-extension centre.
     KRDependencies deps() {
         KRDependencies d;
         d.queue = main;
@@ -180,15 +183,18 @@ protected:
         d.routing = service.routing();
         d.messagingService = messaging;
         d.mediaBus = bus;
+        d.contacts = std::make_shared<ContactSyncManager>();
+        d.extensionNotifications = std::make_shared<platform::DarwinNotifyCenter>();
         return d;
     }
 
     Member& start(const std::string& meetingId, const std::string& name, KRUserRole role,
                   bool hostEngine = false, bool audioOn = true) {
-        Member member{KRClient::create(deps()), std::make_shared<RoadRecorder>()};
+        const KRDependencies d = deps();
+        Member member{KRClient::create(d), std::make_shared<RoadRecorder>()};
         member.client->setMultiMediaEngineIntegration(true);
         if (hostEngine) {
-            member.client->setRtcEngineManager(test::KrMediaTestEngine::create(deps()));
+            member.client->setRtcEngineManager(test::KrMediaTestEngine::create(d));
         }
         members.push_back(member);
         member.client->joinMeeting(KRJoinMeetingData(meetingId, "4321", name),

@@ -1,6 +1,5 @@
 #include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 
-#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
 
 namespace kr {
@@ -24,12 +23,6 @@ Result<KRMeetingParticipant, JsonDecodingError> KRMeetingParticipant::fromJson(
         r.lenient<KRMeetingParticipantType>("participantType", KRMeetingParticipantType::audience);
     if (!r.ok()) {
         return Failure{*r.error()};
-    }
-    // The host's name for a known contact wins; an empty contact name does not blank the
-    // server's name (and an empty user id is never looked up).
-    if (auto name = ContactSyncManager::shared().getUpdatedPartipantName(p.userId);
-        name && !name->empty()) {
-        p.participantName = std::move(*name);
     }
     return p;
 }

@@ -10,8 +10,8 @@
 namespace kr {
 
 /// A room member as the server reports it (status replies and room-socket events).
-/// The display name is replaced by the host app's contact name when the contact list knows the
-/// user id. Plain value.
+/// Decoded as sent; the client replaces the display name with its host's contact name
+/// (`ContactSyncManager::applyContactName`) before anyone sees it. Plain value.
 struct KRMeetingParticipant {
     std::string userId;
     std::string participantUri;
@@ -28,7 +28,7 @@ struct KRMeetingParticipant {
     KRMeetingParticipantType participantType = KRMeetingParticipantType::speaker;
 
     /// Everything but the three booleans "micStatus", "cameraStatus" and "isHandRaise" is
-    /// optional; those must be present and boolean, inside an object. Reads the contact list.
+    /// optional; those must be present and boolean, inside an object.
     static Result<KRMeetingParticipant, JsonDecodingError> fromJson(const boost::json::value& v);
 
     /// Takes everything from `other` except the rights and the role (isCoHost, isHost,

@@ -1,7 +1,8 @@
 #include "KivRaneCoreSDK/Network/Manager/KRApiRequestManager.h"
 
+#include <cassert>
+
 #include "platform/Device/AppInfo.h"
-#include "platform/Dispatch/MainQueue.h"
 
 namespace kr {
 
@@ -12,9 +13,8 @@ constexpr long kMaxConnectionsPerHost = 15;
 
 KRApiRequestManager::KRApiRequestManager(KRDependencies dependencies,
                                          std::function<bool()> isConnected)
-    : queue_(dependencies.queue ? std::move(dependencies.queue)
-                                : std::shared_ptr<platform::DispatchQueue>(
-                                      platform::MainQueue::current())) {
+    : queue_(std::move(dependencies.queue)) {
+    assert(queue_);
     platform::HttpTransportSettings settings;
     settings.acceptEncoding = "gzip, deflate, br";
     settings.sessionHeaders = {{"Connection", "keep-alive"}, {"User-Agent", userAgent()}};

@@ -32,7 +32,7 @@ namespace kr {
 /// other thread involved and it only posts to the queue.
 class KRApiRequestManager {
 public:
-    /// Uses the queue (default: the process main queue) and the HTTPS routing of `dependencies`.
+    /// Uses the queue (required) and the HTTPS routing of `dependencies`.
     /// `isConnected` is an optional connectivity probe (called on the transport's I/O thread):
     /// while it returns false a send waits for connectivity, at most its 60 s time-out, and then
     /// fails with `networkFailure`.

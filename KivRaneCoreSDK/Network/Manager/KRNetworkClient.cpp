@@ -1,27 +1,17 @@
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
+#include <cassert>
+
 #include "platform/Device/DeviceIdentity.h"
-#include "platform/Dispatch/MainQueue.h"
 
 namespace kr {
 
-namespace {
-
-std::shared_ptr<platform::DispatchQueue> queueOf(const KRDependencies& dependencies) {
-    if (dependencies.queue) {
-        return dependencies.queue;
-    }
-    return platform::MainQueue::current();
-}
-
-}  // namespace
-
 KRNetworkClient::KRNetworkClient(KRDependencies dependencies)
     : identifier_(platform::DeviceIdentity::makeUuid()),
-      checker_(queueOf(dependencies)),
+      checker_(dependencies.queue),
       connected_(std::make_shared<std::atomic<bool>>(true)) {
-    dependencies.queue = queueOf(dependencies);
+    assert(dependencies.queue);
     requestManager_ = std::make_unique<KRApiRequestManager>(
         std::move(dependencies),
         [connected = connected_] { return connected->load(std::memory_order_relaxed); });
@@ -30,8 +20,9 @@ KRNetworkClient::KRNetworkClient(KRDependencies dependencies)
 KRNetworkClient::~KRNetworkClient() = default;
 
 std::shared_ptr<KRNetworkClient> KRNetworkClient::create(KRDependencies dependencies) {
+    // Without a handler connectivity is never reported, so the client stays connected.
     auto handler = dependencies.reachability ? dependencies.reachability
-                                             : NetworkReachabilityHandler::shared();
+                                             : NetworkReachabilityHandler::create({});
     std::shared_ptr<KRNetworkClient> client(new KRNetworkClient(std::move(dependencies)));
     handler->addDelegates(std::weak_ptr<NetworkReachabilityHandlerDelegate>(client),
                           client->identifier_);

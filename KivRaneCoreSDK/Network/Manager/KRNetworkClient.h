@@ -33,9 +33,9 @@ class KRNetworkClient : public NetworkReachabilityHandlerDelegate,
 public:
     using NetworkStateCallback = std::function<void(bool isConnected)>;
 
-    /// A new client on the queue, HTTPS routing and reachability handler of `dependencies`
-    /// (production defaults for what is left empty: the process main queue, no rerouting, the
-    /// process reachability handler). It registers with the handler and restarts its monitor.
+    /// A new client on the queue (required), HTTPS routing and reachability handler of
+    /// `dependencies` (without one, no connectivity reports: the client stays connected). It
+    /// registers with the handler and restarts its monitor.
     static std::shared_ptr<KRNetworkClient> create(KRDependencies dependencies = {});
 
     ~KRNetworkClient() override;

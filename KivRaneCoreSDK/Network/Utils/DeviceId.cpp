@@ -1,15 +1,16 @@
 #include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
 
+#include <cassert>
+
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Device/DeviceIdentity.h"
 
 namespace kr {
 
 std::string getDeviceId(const KRDependencies& dependencies) {
-    const auto directory = dependencies.storageDirectory.empty()
-                               ? platform::UserDefaults::directory()
-                               : dependencies.storageDirectory;
-    return platform::DeviceIdentity::currentIdentifier(*platform::UserDefaults::standard(directory));
+    assert(!dependencies.storageDirectory.empty());
+    return platform::DeviceIdentity::currentIdentifier(
+        *platform::UserDefaults::standard(dependencies.storageDirectory));
 }
 
 }  // namespace kr

@@ -4,42 +4,45 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Network/Utils/Reachability.h"
+#include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/SequenceChecker.h"
 
 namespace kr {
 
 struct NetworkReachabilityHandler::State {
-    explicit State(MonitorFactory make) : factory(std::move(make)) {}
+    State(MonitorFactory make, std::shared_ptr<const platform::DispatchQueue> queue)
+        : factory(std::move(make)), checker(std::move(queue)) {}
 
     const MonitorFactory factory;
     platform::SequenceChecker checker;
+    // The handler's monitors post their changes here; declared before the monitor so it
+    // outlives it.
+    platform::NotificationCenter center;
     std::shared_ptr<Reachability> reachability;
     platform::ObserverToken observation = 0;
     std::map<std::string, std::weak_ptr<NetworkReachabilityHandlerDelegate>> delegates;
 };
 
-NetworkReachabilityHandler::NetworkReachabilityHandler(MonitorFactory factory)
-    : state_(std::make_unique<State>(std::move(factory))) {}
+NetworkReachabilityHandler::NetworkReachabilityHandler(
+    MonitorFactory factory, std::shared_ptr<const platform::DispatchQueue> queue)
+    : state_(std::make_unique<State>(std::move(factory), std::move(queue))) {}
 
-NetworkReachabilityHandler::~NetworkReachabilityHandler() {
-    if (state_->observation != 0) {
-        platform::NotificationCenter::defaultCenter().removeObserver(state_->observation);
-    }
-}
+NetworkReachabilityHandler::~NetworkReachabilityHandler() = default;
 
 NetworkReachabilityHandler& NetworkReachabilityHandler::instance() { return *shared(); }
 
 const std::shared_ptr<NetworkReachabilityHandler>& NetworkReachabilityHandler::shared() {
     // Made once and never released, so callers may keep it for the process's life.
-    static const auto* const handler = new std::shared_ptr<NetworkReachabilityHandler>(
-        create([] { return Reachability::create(); }));
+    static const auto* const handler = new std::shared_ptr<NetworkReachabilityHandler>(create(
+        [] { return Reachability::create(platform::MainQueue::current()); },
+        platform::MainQueue::current()));
     return *handler;
 }
 
 std::shared_ptr<NetworkReachabilityHandler> NetworkReachabilityHandler::create(
-    MonitorFactory factory) {
+    MonitorFactory factory, std::shared_ptr<const platform::DispatchQueue> queue) {
     return std::shared_ptr<NetworkReachabilityHandler>(
-        new NetworkReachabilityHandler(std::move(factory)));
+        new NetworkReachabilityHandler(std::move(factory), std::move(queue)));
 }
 
 void NetworkReachabilityHandler::startObserving() {
@@ -53,7 +56,8 @@ void NetworkReachabilityHandler::startObserving() {
     }
     std::shared_ptr<Reachability> monitor = std::move(made.value());
 
-    auto& center = platform::NotificationCenter::defaultCenter();
+    auto& center = state_->center;
+    monitor->setNotificationCenter(center);
     std::weak_ptr<NetworkReachabilityHandler> weakSelf = weak_from_this();
     const platform::ObserverToken token =
         center.addObserver(std::string(kReachabilityChangedNotification), monitor.get(),

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Common/Result.h"
+#include "platform/Dispatch/DispatchQueue.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandlerDelegate.h"
 #include "platform/Notifications/NotificationCenter.h"
 
@@ -15,9 +16,9 @@ namespace kr {
 class Reachability;
 struct ReachabilityError;
 
-/// Process-wide connectivity hub: owns one reachability monitor for general internet
-/// reachability, listens to its "reachabilityChanged" notification and reports connected / not
-/// connected to every registered delegate on the main queue.
+/// Connectivity hub (one process-wide by default): owns one reachability monitor for general
+/// internet reachability, listens to its "reachabilityChanged" notification on a centre of its
+/// own and reports connected / not connected to every registered delegate on the main queue.
 ///
 /// Delegates are held weakly: a destroyed delegate receives nothing and its entry is pruned.
 /// Threading: confined to the main queue, like the clients that register with it (checked in
@@ -29,13 +30,15 @@ public:
         std::function<Result<std::shared_ptr<Reachability>, ReachabilityError>()>;
 
     /// The shared handler, made once on first use and never released. It watches the system's
-    /// network state (see `SystemReachabilityFlagSource`).
+    /// network state (see `SystemReachabilityFlagSource`) on the process main queue.
     static NetworkReachabilityHandler& instance();
     /// The same process handler, shared.
     static const std::shared_ptr<NetworkReachabilityHandler>& shared();
 
     /// A handler of its own (tests); `factory` makes the monitor at every `startObserving()`.
-    static std::shared_ptr<NetworkReachabilityHandler> create(MonitorFactory factory);
+    /// `queue`, when given, is the main queue the handler is confined to.
+    static std::shared_ptr<NetworkReachabilityHandler> create(
+        MonitorFactory factory, std::shared_ptr<const platform::DispatchQueue> queue = nullptr);
 
     /// (Re)creates and starts the monitor. Creation and start failures are swallowed: delegates
     /// then hear nothing until a later successful call. Waits for the monitor's first flag read;
@@ -61,7 +64,8 @@ public:
     NetworkReachabilityHandler& operator=(const NetworkReachabilityHandler&) = delete;
 
 private:
-    explicit NetworkReachabilityHandler(MonitorFactory factory);
+    NetworkReachabilityHandler(MonitorFactory factory,
+                               std::shared_ptr<const platform::DispatchQueue> queue);
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -1,41 +1,37 @@
 #include "KivRaneCoreSDK/Network/Utils/Reachability.h"
 
+#include <cassert>
 #include <utility>
 
 #include "KivRaneCoreSDK/Network/Utils/SystemReachabilityFlagSource.h"
-#include "platform/Dispatch/MainQueue.h"
 
 namespace kr {
 
 Reachability::Reachability(std::shared_ptr<ReachabilityFlagSource> reachabilityRef,
-                           std::shared_ptr<platform::DispatchQueue> notificationQueue)
-    : reachabilityRef_(std::move(reachabilityRef)),
-      reachabilitySerialQueue_(platform::SerialQueue::create("kr.reachability")),
-      notificationQueue_(std::move(notificationQueue)),
-      notificationCenter_(&platform::NotificationCenter::defaultCenter()) {}
+                           std::shared_ptr<platform::DispatchQueue> queue)
+    : reachabilityRef_(std::move(reachabilityRef)), queue_(std::move(queue)), checker_(queue_) {
+    assert(queue_);
+}
 
 std::shared_ptr<Reachability> Reachability::create(
     std::shared_ptr<ReachabilityFlagSource> reachabilityRef,
-    std::shared_ptr<platform::DispatchQueue> notificationQueue) {
-    return std::make_shared<Reachability>(std::move(reachabilityRef), std::move(notificationQueue));
+    std::shared_ptr<platform::DispatchQueue> queue) {
+    return std::make_shared<Reachability>(std::move(reachabilityRef), std::move(queue));
 }
 
 Result<std::shared_ptr<Reachability>, ReachabilityError> Reachability::create(
-    std::shared_ptr<platform::DispatchQueue> notificationQueue) {
+    std::shared_ptr<platform::DispatchQueue> queue) {
     auto source = SystemReachabilityFlagSource::create();
     if (!source.ok()) {
         return Failure{ReachabilityError{ReachabilityError::Kind::failedToCreateWithAddress,
                                          source.error(), "0.0.0.0"}};
     }
-    if (!notificationQueue) {
-        notificationQueue = platform::MainQueue::current();
-    }
-    return create(std::move(source.value()), std::move(notificationQueue));
+    return create(std::move(source.value()), std::move(queue));
 }
 
 Reachability::~Reachability() {
-    std::lock_guard lock(lifecycleMutex_);
-    stopNotifierLocked();
+    KR_DCHECK_RUN_ON(checker_);
+    stopNotifier();
 }
 
 Reachability::Connection Reachability::connection(ReachabilityFlags flags) {
@@ -80,42 +76,47 @@ std::string_view Reachability::description(NetworkStatus status) {
 }
 
 void Reachability::setWhenReachable(Listener listener) {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     whenReachable_ = std::move(listener);
 }
 
 void Reachability::setWhenUnreachable(Listener listener) {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     whenUnreachable_ = std::move(listener);
 }
 
 void Reachability::setAllowsCellularConnection(bool allows) {
+    KR_DCHECK_RUN_ON(checker_);
     allowsCellularConnection_ = allows;
 }
 
 bool Reachability::allowsCellularConnection() const {
+    KR_DCHECK_RUN_ON(checker_);
     return allowsCellularConnection_;
 }
 
 void Reachability::setNotificationCenter(platform::NotificationCenter& center) {
+    KR_DCHECK_RUN_ON(checker_);
     notificationCenter_ = &center;
 }
 
 platform::NotificationCenter& Reachability::notificationCenter() const {
-    return *notificationCenter_.load();
+    KR_DCHECK_RUN_ON(checker_);
+    return *notificationCenter_;
 }
 
 bool Reachability::notifierRunning() const {
+    KR_DCHECK_RUN_ON(checker_);
     return notifierRunning_;
 }
 
 std::optional<ReachabilityFlags> Reachability::flags() const {
-    std::lock_guard lock(mutex_);
+    KR_DCHECK_RUN_ON(checker_);
     return flags_;
 }
 
 Result<Unit, ReachabilityError> Reachability::startNotifier() {
-    std::lock_guard lock(lifecycleMutex_);
+    KR_DCHECK_RUN_ON(checker_);
     if (notifierRunning_) {
         return Unit{};
     }
@@ -127,17 +128,18 @@ Result<Unit, ReachabilityError> Reachability::startNotifier() {
         }
     });
     if (!callback.ok()) {
-        stopNotifierLocked();
+        stopNotifier();
         return Failure{
             ReachabilityError{ReachabilityError::Kind::unableToSetCallback, callback.error(), {}}};
     }
-    auto queue = reachabilityRef_->setDispatchQueue(reachabilitySerialQueue_);
+    // Changes arrive as tasks of the monitor's own queue, wherever the source watches from.
+    auto queue = reachabilityRef_->setDispatchQueue(queue_);
     if (!queue.ok()) {
-        stopNotifierLocked();
+        stopNotifier();
         return Failure{ReachabilityError{
             ReachabilityError::Kind::unableToSetDispatchQueue, queue.error(), {}}};
     }
-    auto read = readFlags(true);
+    auto read = readFlags();
     if (!read.ok()) {
         return read;
     }
@@ -146,79 +148,55 @@ Result<Unit, ReachabilityError> Reachability::startNotifier() {
 }
 
 void Reachability::stopNotifier() {
-    std::lock_guard lock(lifecycleMutex_);
-    stopNotifierLocked();
-}
-
-void Reachability::stopNotifierLocked() {
+    KR_DCHECK_RUN_ON(checker_);
     // Stopping goes on whatever the source answers: there is nobody left to tell.
     (void)reachabilityRef_->setCallback({});
     (void)reachabilityRef_->setDispatchQueue(nullptr);
     notifierRunning_ = false;
 }
 
-Result<Unit, ReachabilityError> Reachability::readFlags(bool lifecycleLocked) {
-    std::optional<Result<ReachabilityFlags, std::int32_t>> read;
-    // sync() runs inline when already on the serial queue, so a read from a delivery cannot
-    // deadlock.
-    reachabilitySerialQueue_->sync([&] {
-        read.emplace(reachabilityRef_->getFlags());
-        if (read->ok()) {
-            storeFlags(read->value());
-        }
-    });
-    if (read->ok()) {
+Result<Unit, ReachabilityError> Reachability::readFlags() {
+    auto read = reachabilityRef_->getFlags();
+    if (read.ok()) {
+        storeFlags(read.value());
         return Unit{};
     }
-    if (lifecycleLocked) {
-        stopNotifierLocked();
-    } else {
-        stopNotifier();
-    }
-    return Failure{ReachabilityError{ReachabilityError::Kind::unableToGetFlags, read->error(), {}}};
+    stopNotifier();
+    return Failure{ReachabilityError{ReachabilityError::Kind::unableToGetFlags, read.error(), {}}};
 }
 
 void Reachability::storeFlags(ReachabilityFlags newFlags) {
-    {
-        std::lock_guard lock(mutex_);
-        if (flags_ == newFlags) {
-            return;
-        }
-        flags_ = newFlags;
+    KR_DCHECK_RUN_ON(checker_);
+    if (flags_ == newFlags) {
+        return;
     }
+    flags_ = newFlags;
     announceChange();
 }
 
 void Reachability::announceChange() {
-    std::weak_ptr<Reachability> weakSelf = weak_from_this();
-    auto task = [weakSelf] {
+    // A later task, so listeners never run inside a start or a read.
+    queue_->post([weakSelf = weak_from_this()] {
         auto self = weakSelf.lock();
         if (!self) {
             return;
         }
         const bool reachable = self->connection() != Connection::unavailable;
-        Listener listener;
-        {
-            std::lock_guard lock(self->mutex_);
-            listener = reachable ? self->whenReachable_ : self->whenUnreachable_;
-        }
+        // A copy: the listener may replace itself.
+        const Listener listener = reachable ? self->whenReachable_ : self->whenUnreachable_;
         if (listener) {
             listener(*self);
         }
         self->notificationCenter().post(std::string(kReachabilityChangedNotification), self.get());
-    };
-    if (notificationQueue_) {
-        notificationQueue_->post(std::move(task));
-    } else {
-        task();
-    }
+    });
 }
 
 Reachability::Connection Reachability::connection() {
-    if (!flags()) {
-        (void)readFlags(false);  // a failed read leaves no flags: reported as unavailable below
+    KR_DCHECK_RUN_ON(checker_);
+    if (!flags_) {
+        (void)readFlags();  // a failed read leaves no flags: reported as unavailable below
     }
-    const auto current = flags();
+    const auto current = flags_;
     if (!current) {
         return Connection::unavailable;
     }
@@ -234,7 +212,8 @@ Reachability::Connection Reachability::connection() {
 }
 
 std::string Reachability::description() const {
-    const auto current = flags();
+    KR_DCHECK_RUN_ON(checker_);
+    const auto current = flags_;
     return current ? current->description() : "unavailable flags";
 }
 

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,7 +11,7 @@
 #include "KivRaneCoreSDK/Network/Utils/ReachabilityFlagSource.h"
 #include "KivRaneCoreSDK/Network/Utils/ReachabilityFlags.h"
 #include "platform/Dispatch/DispatchQueue.h"
-#include "platform/Dispatch/SerialQueue.h"
+#include "platform/Dispatch/SequenceChecker.h"
 #include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
@@ -27,16 +25,15 @@ inline constexpr std::string_view kReachabilityChangedNotificationLegacy =
 /// Tracks connectivity (none, Wi-Fi-like or cellular) as seen through a
 /// `ReachabilityFlagSource`. Whenever the flags change (any bit, and once for the first flags after
 /// each start) it calls `whenReachable` or `whenUnreachable` and posts "reachabilityChanged" on its
-/// notification centre, on the notification queue.
+/// notification centre, as a later task of its queue.
 ///
 /// On Linux the system source derives "reachable" from a usable default route and "cellular" from
 /// the outgoing interface's type. Like the platform service it stands in for, it never probes the
 /// internet: a default route through a captive portal or a dead upstream still counts as reachable.
 ///
-/// Threading: a private serial queue reads the flags and receives changes; callbacks and the
-/// notification run on the notification queue (the main queue by default; none means the queue
-/// that saw the change). Every public method may be called from any thread, except that a flag
-/// read (`connection()` before the first flags, `startNotifier()`) waits for the serial queue.
+/// Threading: confined to its queue (the main queue), checked by a sequence check. The flag
+/// source delivers changes on that queue (the system source's watcher thread posts them there);
+/// flag reads run on the calling task.
 class Reachability : public std::enable_shared_from_this<Reachability> {
 public:
     /// The kind of link.
@@ -46,17 +43,16 @@ public:
 
     using Listener = std::function<void(Reachability&)>;
 
-    /// A monitor over `reachabilityRef`, announcing on `notificationQueue` (null: at once, on the
-    /// serial queue that saw the change). Cannot fail.
+    /// A monitor over `reachabilityRef`, confined to `queue` (required). Cannot fail.
     static std::shared_ptr<Reachability> create(
         std::shared_ptr<ReachabilityFlagSource> reachabilityRef,
-        std::shared_ptr<platform::DispatchQueue> notificationQueue);
+        std::shared_ptr<platform::DispatchQueue> queue);
 
     /// A monitor of general internet reachability (the zero address) over the system source,
-    /// announcing on `notificationQueue` (null: the process main queue). Fails with
-    /// `failedToCreateWithAddress` when the system source cannot be opened.
+    /// confined to `queue` (required). Fails with `failedToCreateWithAddress` when the system
+    /// source cannot be opened.
     static Result<std::shared_ptr<Reachability>, ReachabilityError> create(
-        std::shared_ptr<platform::DispatchQueue> notificationQueue = nullptr);
+        std::shared_ptr<platform::DispatchQueue> queue);
 
     ~Reachability();
     Reachability(const Reachability&) = delete;
@@ -74,7 +70,8 @@ public:
     /// When false, a cellular link counts as unavailable. Default true.
     void setAllowsCellularConnection(bool allows);
     bool allowsCellularConnection() const;
-    /// Where change notifications are posted; the default centre unless changed.
+    /// Where change notifications are posted; a centre of the monitor's own unless changed. The
+    /// centre must outlive the monitor.
     void setNotificationCenter(platform::NotificationCenter& center);
     platform::NotificationCenter& notificationCenter() const;
 
@@ -101,25 +98,21 @@ public:
     bool isReachableViaWiFi();
 
     Reachability(std::shared_ptr<ReachabilityFlagSource> reachabilityRef,
-                 std::shared_ptr<platform::DispatchQueue> notificationQueue);
+                 std::shared_ptr<platform::DispatchQueue> queue);
 
 private:
-    Result<Unit, ReachabilityError> readFlags(bool lifecycleLocked);
+    Result<Unit, ReachabilityError> readFlags();
     void storeFlags(ReachabilityFlags newFlags);
     void announceChange();
-    void stopNotifierLocked();
 
     const std::shared_ptr<ReachabilityFlagSource> reachabilityRef_;
-    const std::shared_ptr<platform::SerialQueue> reachabilitySerialQueue_;
-    const std::shared_ptr<platform::DispatchQueue> notificationQueue_;
+    const std::shared_ptr<platform::DispatchQueue> queue_;
+    platform::SequenceChecker checker_;
 
-    std::atomic<bool> allowsCellularConnection_{true};
-    std::atomic<platform::NotificationCenter*> notificationCenter_;
-
-    std::mutex lifecycleMutex_;  // serialises start and stop
-    std::atomic<bool> notifierRunning_{false};
-
-    mutable std::mutex mutex_;  // guards flags_ and the listeners
+    bool allowsCellularConnection_ = true;
+    platform::NotificationCenter ownCenter_;
+    platform::NotificationCenter* notificationCenter_ = &ownCenter_;
+    bool notifierRunning_ = false;
     std::optional<ReachabilityFlags> flags_;
     Listener whenReachable_;
     Listener whenUnreachable_;

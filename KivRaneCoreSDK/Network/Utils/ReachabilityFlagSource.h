@@ -16,7 +16,8 @@ namespace kr {
 /// Contract: once both a callback and a dispatch queue are set, the source calls the callback on
 /// that queue with the new flags whenever its view of the network changes (it may also call it
 /// with unchanged flags; the monitor filters those). Clearing either stops delivery. Errors are
-/// reported as error codes. Every method may be called from any thread.
+/// reported as error codes. The monitor calls every method from its own queue, which it also
+/// sets as the delivery queue.
 class ReachabilityFlagSource {
 public:
     using Callback = std::function<void(ReachabilityFlags)>;

@@ -30,16 +30,14 @@ ReachabilityFlags SystemReachabilityFlagSource::flagsFor(
 }
 
 Result<Unit, std::int32_t> SystemReachabilityFlagSource::setCallback(Callback callback) {
-    std::lock_guard lock(mutex_);
     callback_ = std::move(callback);
-    return reconcileLocked();
+    return reconcile();
 }
 
 Result<Unit, std::int32_t> SystemReachabilityFlagSource::setDispatchQueue(
     std::shared_ptr<platform::DispatchQueue> queue) {
-    std::lock_guard lock(mutex_);
     queue_ = std::move(queue);
-    return reconcileLocked();
+    return reconcile();
 }
 
 Result<ReachabilityFlags, std::int32_t> SystemReachabilityFlagSource::getFlags() {
@@ -50,7 +48,7 @@ Result<ReachabilityFlags, std::int32_t> SystemReachabilityFlagSource::getFlags()
     return flagsFor(state.value());
 }
 
-Result<Unit, std::int32_t> SystemReachabilityFlagSource::reconcileLocked() {
+Result<Unit, std::int32_t> SystemReachabilityFlagSource::reconcile() {
     if (!callback_ || !queue_) {
         system_->stop();
         return Unit{};

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 
 #include "KivRaneCoreSDK/Network/Utils/ReachabilityFlagSource.h"
 #include "platform/Reachability/NetlinkReachability.h"
@@ -13,7 +12,8 @@ namespace kr {
 /// mobile-broadband outgoing interface adds the WWAN flag. No other flag is ever set, and no
 /// traffic is sent to test the route.
 ///
-/// Threading: any thread. Watching runs while both a callback and a queue are set.
+/// Threading: used from its monitor's queue only. Watching runs while both a callback and a queue
+/// are set; the watcher thread only posts each change to that queue.
 class SystemReachabilityFlagSource final : public ReachabilityFlagSource {
 public:
     /// Fails with an errno value when the routing state cannot be opened.
@@ -30,10 +30,9 @@ public:
     explicit SystemReachabilityFlagSource(std::shared_ptr<platform::NetlinkReachability> system);
 
 private:
-    Result<Unit, std::int32_t> reconcileLocked();
+    Result<Unit, std::int32_t> reconcile();
 
     const std::shared_ptr<platform::NetlinkReachability> system_;
-    std::mutex mutex_;
     Callback callback_;
     std::shared_ptr<platform::DispatchQueue> queue_;
 };

@@ -39,11 +39,6 @@ std::string letterBoxParameters(std::uint64_t uid) {
     return asString(parameters);
 }
 
-template <typename T>
-std::shared_ptr<T> unowned(T& object) {
-    return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
-}
-
 /// What a remote stream state says of the stream being muted; nothing for passing states.
 std::optional<bool> mutedByRemoteState(int state) {
     if (state == MediaCodes::kRemoteStateDecoding) return false;
@@ -61,9 +56,9 @@ std::shared_ptr<AgoraRtcManager> AgoraRtcManager::create(
     std::shared_ptr<platform::NotificationCenter> notificationCenter,
     std::shared_ptr<const ContactSyncManager> contacts) {
     auto rtm = AgoraRtmManager::create(dependencies, std::move(notificationCenter));
-    if (!contacts) {
-        contacts = unowned<const ContactSyncManager>(ContactSyncManager::shared());
-    }
+    if (!contacts) contacts = dependencies.contacts;
+    // A manager given no contact list names senders as they send themselves.
+    if (!contacts) contacts = std::make_shared<ContactSyncManager>();
     return std::shared_ptr<AgoraRtcManager>(new AgoraRtcManager(
         dependencies.queue, std::move(engineFactory), std::move(rtm), std::move(contacts)));
 }

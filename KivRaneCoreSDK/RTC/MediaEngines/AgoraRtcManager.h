@@ -60,8 +60,9 @@ class AgoraRtcManager : public RtcManagerProtocol,
 public:
     /// `dependencies` gives the queue and the messaging world (and log collector) of the owned
     /// AgoraRtmManager; `engineFactory` is the client's engine factory. `notificationCenter`
-    /// is the host bridge of the messaging manager (null: the default centre); `contacts` gives
-    /// the host's names for message senders (null: the process contact list).
+    /// is the host bridge of the messaging manager (null: the dependencies' centre); `contacts`
+    /// gives the host's names for message senders (null: the dependencies' list, and without one
+    /// an empty list).
     static std::shared_ptr<AgoraRtcManager> create(
         const KRDependencies& dependencies,
         std::shared_ptr<platform::MediaEngineFactory> engineFactory,

@@ -8,15 +8,11 @@ namespace kr {
 std::shared_ptr<AgoraRtmManager> AgoraRtmManager::create(
     const KRDependencies& dependencies,
     std::shared_ptr<platform::NotificationCenter> notificationCenter) {
-    // The log collector stays as given: an empty one follows whichever collector the process has
-    // when a record is written.
+    // The log collector stays as given: without one, records are dropped.
     assert(dependencies.queue && dependencies.messagingService);
-    if (!notificationCenter) {
-        // The process centre is never destroyed; hand it out without ownership.
-        notificationCenter = std::shared_ptr<platform::NotificationCenter>(
-            std::shared_ptr<platform::NotificationCenter>{},
-            &platform::NotificationCenter::defaultCenter());
-    }
+    if (!notificationCenter) notificationCenter = dependencies.notifications;
+    // Without a host bridge nobody can ask for a send: a centre of its own stays silent.
+    if (!notificationCenter) notificationCenter = std::make_shared<platform::NotificationCenter>();
     std::shared_ptr<AgoraRtmManager> manager(new AgoraRtmManager(
         RtmConnection::create(dependencies.queue, dependencies.messagingService, dependencies.logCollector,
                               std::move(notificationCenter))));

@@ -31,9 +31,9 @@ public:
     /// once, on the queue, never inside `sendMessage`.
     using SendCompletion = RtmConnection::SendCompletion;
 
-    /// Uses the queue, messaging service and log collector of `dependencies` (empty members get
-    /// the production defaults). `notificationCenter` is the host bridge (null: the default
-    /// centre).
+    /// Uses the queue, messaging service (both required) and log collector of `dependencies`.
+    /// `notificationCenter` is the host bridge (null: the dependencies' centre, and without one
+    /// a centre of its own).
     static std::shared_ptr<AgoraRtmManager> create(
         const KRDependencies& dependencies,
         std::shared_ptr<platform::NotificationCenter> notificationCenter = nullptr);

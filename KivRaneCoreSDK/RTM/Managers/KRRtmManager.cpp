@@ -1,38 +1,27 @@
 #include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
 
+#include <cassert>
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
-#include "platform/Dispatch/MainQueue.h"
-#include "platform/Messaging/MessagingService.h"
 
 namespace kr {
-
-namespace {
-
-// A process-wide object handed out without ownership: it is never destroyed.
-template <class T>
-std::shared_ptr<T> unowned(T& object) {
-    return std::shared_ptr<T>(std::shared_ptr<T>{}, &object);
-}
-
-}  // namespace
 
 std::shared_ptr<KRRtmManager> KRRtmManager::create(
     const KRDependencies& dependencies,
     std::shared_ptr<platform::NotificationCenter> notificationCenter,
     std::shared_ptr<const ContactSyncManager> contacts) {
-    auto connection = RtmConnection::create(
-        dependencies.queue ? dependencies.queue : platform::MainQueue::current(),
-        dependencies.messagingService ? dependencies.messagingService
-                                      : platform::MessagingService::current(),
-        dependencies.logCollector,
-        notificationCenter ? std::move(notificationCenter)
-                           : unowned(platform::NotificationCenter::defaultCenter()));
-    std::shared_ptr<KRRtmManager> manager(new KRRtmManager(
-        std::move(connection),
-        contacts ? std::move(contacts)
-                 : unowned<const ContactSyncManager>(ContactSyncManager::shared())));
+    assert(dependencies.queue && dependencies.messagingService);
+    if (!notificationCenter) notificationCenter = dependencies.notifications;
+    // Without a host bridge nobody can ask for a send: a centre of its own stays silent.
+    if (!notificationCenter) notificationCenter = std::make_shared<platform::NotificationCenter>();
+    if (!contacts) contacts = dependencies.contacts;
+    if (!contacts) contacts = std::make_shared<ContactSyncManager>();
+    auto connection = RtmConnection::create(dependencies.queue, dependencies.messagingService,
+                                            dependencies.logCollector,
+                                            std::move(notificationCenter));
+    std::shared_ptr<KRRtmManager> manager(
+        new KRRtmManager(std::move(connection), std::move(contacts)));
     manager->connection_->setTextHandler(
         [weak = std::weak_ptr<KRRtmManager>(manager)](const std::string& text, bool onChannel) {
             if (auto self = weak.lock()) {

@@ -38,9 +38,10 @@ public:
     /// on the queue, never inside `sendMessage`.
     using SendCompletion = RtmConnection::SendCompletion;
 
-    /// Uses `queue`, `messagingService` and `logCollector` of `dependencies` (empty members get
-    /// the process defaults). `notificationCenter` is the host bridge (null: the default centre);
-    /// `contacts` supplies the host's names for senders (null: the process contact list).
+    /// Uses `queue`, `messagingService` (both required) and `logCollector` of `dependencies`.
+    /// `notificationCenter` is the host bridge (null: the dependencies' centre, and without one
+    /// a centre of its own); `contacts` supplies the host's names for senders (null: the
+    /// dependencies' list, and without one an empty list).
     static std::shared_ptr<KRRtmManager> create(
         const KRDependencies& dependencies,
         std::shared_ptr<platform::NotificationCenter> notificationCenter = nullptr,

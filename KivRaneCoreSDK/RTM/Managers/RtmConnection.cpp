@@ -402,10 +402,8 @@ std::optional<KRRtmMessage> RtmConnection::decodeReceived(const std::string& tex
 }
 
 void RtmConnection::log(KivRaneRMLogLevel level, const std::string& message) const {
-    // Without a collector of its own the connection follows the process one, which the remote
-    // logger installs only once the meeting's settings are known.
-    const auto collector = logs_ ? logs_ : LogCollector::shared();
-    collector->collectLogs(message, std::string(KRRtmConstants::loggerModule), level);
+    // Without a collector the records are dropped.
+    if (logs_) logs_->collectLogs(message, std::string(KRRtmConstants::loggerModule), level);
 }
 
 void RtmConnection::completeSoon(SendCompletion completion, bool sent) const {

@@ -42,8 +42,8 @@ public:
     /// after the host has been shown the text, and only while that session is still open.
     using TextHandler = std::function<void(const std::string& text, bool onChannel)>;
 
-    /// `queue`, `service` and `notificationCenter` must be set; a null `logs` follows the
-    /// process log collector.
+    /// `queue`, `service` and `notificationCenter` must be set; a null `logs` drops the
+    /// connection's records.
     static std::shared_ptr<RtmConnection> create(
         std::shared_ptr<platform::DispatchQueue> queue,
         std::shared_ptr<platform::MessagingService> service, std::shared_ptr<LogCollector> logs,

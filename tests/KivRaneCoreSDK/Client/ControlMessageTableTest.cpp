@@ -62,11 +62,11 @@ protected:
 
     void SetUp() override {
         addKrMediaRoom(kKrRoom, "room-kr");
-        stopsToken_ = platform::DarwinNotifyCenter::shared().addObserver(
+        stopsToken_ = extension_->addObserver(
             "kr.darwin.screenshare.force.stop.screen.share",
             [this](const std::string&) { ++stops_; });
     }
-    void TearDown() override { platform::DarwinNotifyCenter::shared().removeObserver(stopsToken_); }
+    void TearDown() override { extension_->removeObserver(stopsToken_); }
 
     static constexpr const char* kKrRoom = "5550001111";
 
@@ -85,7 +85,9 @@ protected:
     Party joinOn(Road road) {
         Party p;
         p.road = road;
-        p.client = KRClient::create(deps());
+        KRDependencies d = deps();
+        d.extensionNotifications = extension_;
+        p.client = KRClient::create(d);
         if (road == Road::messaging) {
             p.client->setParameters(boost::json::parse(R"({"kr_agora_token":"tok","kr_uid":"42",
                 "kr_room_id":"room-9","kr_rtm_token":"rtm"})")
@@ -211,6 +213,9 @@ protected:
 private:
     int nextUid_ = 10001;
     int stops_ = 0;
+    /// The broadcast-extension centre of every party, where share stops are counted.
+    std::shared_ptr<platform::DarwinNotifyCenter> extension_ =
+        std::make_shared<platform::DarwinNotifyCenter>();
     platform::ObserverToken stopsToken_{};
 };
 

@@ -51,8 +51,11 @@ protected:
         : main(platform::MainQueue::create(std::move(clock))) {}
     ~KRClientJoinIntegrationTest() override { members.clear(); }
 
-    Member& makeMember(const std::string& tag) {
+    /// `extension`: the member's own broadcast-extension centre (null: the process one).
+    Member& makeMember(const std::string& tag,
+                       std::shared_ptr<platform::DarwinNotifyCenter> extension = nullptr) {
         KRDependencies deps;
+        deps.extensionNotifications = std::move(extension);
         deps.queue = main;
         deps.reachability = test::quietReachability();
         deps.storageDirectory = storage.path();
@@ -510,6 +513,35 @@ TEST_F(KRClientScreenShareIntegrationTest, TheExtensionGetsTheShareStreamAndTheS
                          "sharer: local share stopped"),
               1);
     EXPECT_EQ(suite->string("kr.screen.share.stopped.reason"), "You have left the meeting");
+}
+
+TEST_F(KRClientScreenShareIntegrationTest, AnExtensionPostReachesOnlyTheClientOfItsCentre) {
+    struct App {
+        std::shared_ptr<platform::DarwinNotifyCenter> extension =
+            std::make_shared<platform::DarwinNotifyCenter>();
+        std::vector<std::string> heard;
+        Member* member = nullptr;
+    };
+    App apps[2];
+    for (int i = 0; i < 2; ++i) {
+        App& app = apps[i];
+        (void)app.extension->addObserver(KRClient::kCredentialsReadyNotification,
+                                         [&app](const std::string& n) { app.heard.push_back(n); });
+        app.member = &makeMember("m" + std::to_string(i), app.extension);
+        startJoin(*app.member);
+        ASSERT_TRUE(runJoinRoad(*app.member));
+        ASSERT_TRUE(awaitMediaJoin(*app.member));
+    }
+    apps[0].extension->post(KRClient::kCaptureStartedNotification);
+    ASSERT_TRUE(main->runUntil(
+        [&] { return apps[0].member->client->currentRoom().localScreenShareTrackUid != 0; }, 10s));
+    main->runFor(300ms);  // room for a wrongly started second share to be asked for
+    EXPECT_EQ(apps[0].heard, std::vector<std::string>{KRClient::kCredentialsReadyNotification});
+    EXPECT_TRUE(apps[1].heard.empty());
+    EXPECT_EQ(apps[1].member->client->currentRoom().localScreenShareTrackUid, 0u);
+    EXPECT_TRUE(extensionHeard.empty()) << "the process centre hears nothing";
+    EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, apps[0].member->uid());
+    members.clear();  // before the observers' records go
 }
 
 TEST_F(KRClientScreenShareIntegrationTest, AShareStreamWithoutUidOrTokenFailsTheStart) {

@@ -8,12 +8,14 @@
 #include <atomic>
 #include <boost/json.hpp>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "platform/Dispatch/MainQueue.h"
@@ -123,6 +125,7 @@ protected:
         deps.routing = service.routing();
         deps.notifications = notifications;
         deps.webSocketTransport = transport;
+        deps.contacts = contacts;
         client = KRClient::create(deps);
         client->setParticipantsListDelegate(panel);
         client->addChatDelegate(chat, "log");
@@ -190,6 +193,7 @@ protected:
     std::shared_ptr<platform::NotificationCenter> notifications =
         std::make_shared<platform::NotificationCenter>();
     std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
+    std::shared_ptr<ContactSyncManager> contacts = std::make_shared<ContactSyncManager>();
     std::shared_ptr<Panel> panel = std::make_shared<Panel>();
     std::shared_ptr<ChatLog> chat = std::make_shared<ChatLog>();
     std::shared_ptr<ClientTestDelegate> delegate = std::make_shared<ClientTestDelegate>("c");
@@ -284,6 +288,18 @@ TEST_F(KRClientSocketWiringIntegrationTest, NoSocketComesBackAfterAFailedJoinOrA
     tick(3);
     EXPECT_EQ(transport->connections.size(), 2u);
     EXPECT_EQ(delegate->events().back(), "c: left 1");
+}
+
+TEST_F(KRClientSocketWiringIntegrationTest, SocketRecordsTakeTheClientsContactNames) {
+    ScriptedConnection& connection = joinedAndConnected();
+    contacts->setContactsArray({boost::json::object{{"userId", "u71"}, {"name", "Contact 71"}}});
+    push(connection, updateFrame({participantJson("71", "u71"), participantJson("72", "u72")}));
+    std::map<std::string, std::string> names;
+    for (const auto& p : client->currentRoom().allParticipants) {
+        names[p.participantId] = p.participantName;
+    }
+    EXPECT_EQ(names["71"], "Contact 71");
+    EXPECT_EQ(names["72"], "N72");
 }
 
 TEST_F(KRClientSocketWiringIntegrationTest, ParticipantUpdatesReachTheStoreAndThePanelExceptOfflineOnes) {

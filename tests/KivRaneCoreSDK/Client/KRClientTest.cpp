@@ -39,6 +39,7 @@ protected:
         deps.messagingService = messaging;
         deps.reachability = test::quietReachability();
         deps.mediaBus = bus;
+        deps.contacts = contacts;
         client = KRClient::create(deps);
     }
 
@@ -65,6 +66,7 @@ protected:
     std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
     std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
     std::shared_ptr<ClientTestDelegate> main = std::make_shared<ClientTestDelegate>("main");
+    std::shared_ptr<ContactSyncManager> contacts = std::make_shared<ContactSyncManager>();
     std::shared_ptr<KRClient> client;
 };
 
@@ -84,7 +86,7 @@ TEST_F(KRClientTest, SettingsAreReadByTypeAndAWrongTypeChangesNothing) {
     EXPECT_EQ(client->currentRoom().guestUserId, "existing-1");
     EXPECT_EQ(client->currentAppGroupName(), "group.test");
     EXPECT_TRUE(client->shouldLeaveChatThreadOnLeave());
-    EXPECT_EQ(ContactSyncManager::shared().getUpdatedPartipantName("c1"), "Contact");
+    EXPECT_EQ(contacts->getUpdatedPartipantName("c1"), "Contact");
     EXPECT_TRUE(client->isGuestUserFlow());
     EXPECT_FALSE(client->shouldByPassAPICalls());
 
@@ -97,7 +99,6 @@ TEST_F(KRClientTest, SettingsAreReadByTypeAndAWrongTypeChangesNothing) {
     EXPECT_EQ(client->participantsLimit(), 7);
     EXPECT_TRUE(client->shouldLeaveChatThreadOnLeave());
     EXPECT_EQ(client->currentAppGroupName(), "group.test");
-    ContactSyncManager::shared().setContactsArray({});
 }
 
 TEST_F(KRClientTest, EnvironmentTextsMapToTheirServersAndAnUnknownOneKeepsProduction) {
@@ -323,6 +324,37 @@ TEST_F(KRClientTest, StatusReplyNamesKnownUsersButCreatesNoneOnTheDefaultRoad) {
     EXPECT_TRUE(client->getUser("5")->isHandRaised());
     EXPECT_EQ(client->currentRoom().allParticipants.size(), 2u);
     EXPECT_TRUE(main->events().empty());
+}
+
+TEST_F(KRClientTest, ClientsSharingTheProcessNameParticipantsFromTheirOwnContacts) {
+    KRDependencies deps;
+    deps.queue = queue;
+    deps.messagingService = messaging;
+    deps.reachability = test::quietReachability();
+    deps.mediaBus = bus;
+    deps.contacts = std::make_shared<ContactSyncManager>();
+    const auto other = KRClient::create(deps);
+    client->setParameters(
+        boost::json::parse(R"({"kr_contacts_array": [{"userId": "u5", "name": "Ann from work"}]})")
+            .as_object());
+    other->setParameters(
+        boost::json::parse(R"({"kr_contacts_array": [{"userId": "u5", "name": "Aunt Ann"}]})")
+            .as_object());
+    KRMeetingParticipant ann;
+    ann.participantId = "5";
+    ann.userId = "u5";
+    ann.participantName = "Ann";
+    KRRoomConnectionStatus status;
+    status.participants = {ann};
+    const std::pair<KRClient*, const char*> views[] = {{client.get(), "Ann from work"},
+                                                       {other.get(), "Aunt Ann"}};
+    for (const auto& [c, name] : views) {
+        c->currentRoom().upsertNewParticipantFromRtcDB(peer(5));
+        c->applyRoomConnectionStatus(status);
+        EXPECT_EQ(c->getUser("5")->displayName(), name);
+        ASSERT_EQ(c->currentRoom().allParticipants.size(), 1u);
+        EXPECT_EQ(c->currentRoom().allParticipants[0].participantName, name);
+    }
 }
 
 // ---- The road without server calls ----

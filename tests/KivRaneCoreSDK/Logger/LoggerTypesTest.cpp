@@ -114,10 +114,12 @@ TEST(KivRaneRealTimeLogger2Test, EachLevelMakesExactlyOneCallWithTheCurrentModul
                                 }));
 }
 
-TEST(KivRaneRealTimeLogger2Test, WithoutACollectorMessagesGoToTheProcessOne) {
+// A logger reaches only the collector it was given: the process one is never looked up.
+TEST(KivRaneRealTimeLogger2Test, WithoutACollectorMessagesAreDropped) {
     const auto collector = std::make_shared<RecordingCollector>();
     LogCollector::setShared(collector);
-    KivRaneRealTimeLogger2("KivRaneRTM").error("kept");
+    KivRaneRealTimeLogger2("KivRaneRTM").error("dropped");
+    KivRaneRealTimeLogger2("KivRaneRTM", collector).error("kept");
     LogCollector::setShared(nullptr);
     ASSERT_NE(LogCollector::shared(), nullptr);
     KivRaneRealTimeLogger2("KivRaneRTM").error("dropped");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -225,6 +226,36 @@ TEST_F(HttpTransportIntegrationTest, CompletionsArriveInTheOrderTransfersFinish)
     }
     ASSERT_TRUE(main->runUntil([&] { return order.size() == 2; }, 10s));
     EXPECT_EQ(order, (std::vector<std::string>{R"("fast")", R"("slow")"}));
+}
+
+TEST_F(HttpTransportIntegrationTest, BurstsCompleteOnceEachAndLeaveFewHandlesBehind) {
+    ServerReply reply = ServerReply::json(200, R"("ok")");
+    reply.delay = 20ms;  // the transfers of a burst overlap
+    server.route("GET", "/burst", reply);
+    auto transport = makeTransport();
+
+    constexpr int kBurst = 40;
+    for (int round = 0; round < 3; ++round) {
+        std::vector<int> completions(kBurst, 0);
+        int failed = 0;
+        for (int i = 0; i < kBurst; ++i) {
+            ASSERT_TRUE(transport
+                            ->send(get("/burst"), main,
+                                   [&, i](HttpResult r) {
+                                       ++completions[static_cast<std::size_t>(i)];
+                                       failed += r.ok() ? 0 : 1;
+                                   })
+                            .ok());
+        }
+        ASSERT_TRUE(main->runUntil(
+            [&] { return std::count(completions.begin(), completions.end(), 0) == 0; }, 20s));
+        main->runFor(50ms);  // a second completion of any transfer would show up here
+        EXPECT_EQ(completions, std::vector<int>(kBurst, 1)) << "round " << round;
+        EXPECT_EQ(failed, 0) << "round " << round;
+        // Fifteen transfers ran at once; a handful of handles stays for the next burst.
+        EXPECT_LE(transport->idleHandleCount(), 4u) << "round " << round;
+        EXPECT_GT(transport->idleHandleCount(), 0u) << "handles are kept for reuse";
+    }
 }
 
 TEST_F(HttpTransportIntegrationTest, DestroyingTheTransportCancelsEachTransferOnce) {

@@ -13,19 +13,14 @@
 namespace kr {
 namespace {
 
-/// Installs a contact list for one test and empties it again afterwards.
-class ScopedContacts {
-public:
-    explicit ScopedContacts(const char* json) {
-        std::vector<boost::json::object> contacts;
-        const boost::json::value parsed = boost::json::parse(json);
-        for (const auto& c : parsed.as_array()) {
-            contacts.push_back(c.as_object());
-        }
-        ContactSyncManager::shared().setContactsArray(std::move(contacts));
+void setContacts(ContactSyncManager& manager, const char* json) {
+    std::vector<boost::json::object> contacts;
+    const boost::json::value parsed = boost::json::parse(json);
+    for (const auto& c : parsed.as_array()) {
+        contacts.push_back(c.as_object());
     }
-    ~ScopedContacts() { ContactSyncManager::shared().setContactsArray({}); }
-};
+    manager.setContactsArray(std::move(contacts));
+}
 
 constexpr const char* kRequired =
     R"("micStatus": true, "cameraStatus": false, "isHandRaise": true)";
@@ -107,8 +102,10 @@ TEST(KRMeetingParticipantTest, LenientKeys) {
     EXPECT_EQ(full->participantJoinTime, "2024-01-01");
 }
 
-TEST(KRMeetingParticipantTest, ContactNamesReplaceServerNames) {
-    const ScopedContacts contacts(R"([
+// The decoder keeps the server's name; the client's own contact list renames the record.
+TEST(KRMeetingParticipantTest, ContactNamesReplaceServerNamesOnlyWhereApplied) {
+    ContactSyncManager contacts;
+    setContacts(contacts, R"([
         {"userId": "", "name": "Nobody"},
         {"userId": "u1", "name": "Host Name"},
         {"userId": "u1", "name": "Later Duplicate"},
@@ -119,20 +116,25 @@ TEST(KRMeetingParticipantTest, ContactNamesReplaceServerNames) {
     ])");
     struct Case {
         const char* members;
+        const char* decoded;
         const char* name;
     };
     const Case cases[] = {
-        {R"("userId": "u1", "participantName": "Server")", "Host Name"},
-        {R"("userId": "u1")", "Host Name"},
-        {R"("userId": "u2", "participantName": "Server")", "Server"},  // first match has no name
-        {R"("userId": "u3", "participantName": "Server")", "Server"},  // empty name kept out
-        {R"("userId": "unknown", "participantName": "Server")", "Server"},
-        {R"("participantName": "Server")", "Server"},  // no id: never looked up
-        {R"("userId": "", "participantName": "")", ""},
+        {R"("userId": "u1", "participantName": "Server")", "Server", "Host Name"},
+        {R"("userId": "u1")", "", "Host Name"},
+        // first match has no name
+        {R"("userId": "u2", "participantName": "Server")", "Server", "Server"},
+        // empty name kept out
+        {R"("userId": "u3", "participantName": "Server")", "Server", "Server"},
+        {R"("userId": "unknown", "participantName": "Server")", "Server", "Server"},
+        {R"("participantName": "Server")", "Server", "Server"},  // no id: never looked up
+        {R"("userId": "", "participantName": "")", "", ""},
     };
     for (const auto& c : cases) {
         auto p = decodeWith(c.members);
         ASSERT_TRUE(p.ok()) << c.members;
+        EXPECT_EQ(p->participantName, c.decoded) << c.members;
+        contacts.applyContactName(*p);
         EXPECT_EQ(p->participantName, c.name) << c.members;
     }
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Dispatch/MainQueue.h"
@@ -105,6 +106,22 @@ TEST_F(ReachabilityMonitorTest, StartAnnouncesFirstFlagsOnceAndEveryBitChangeAft
                                                     Connection::unavailable}));
     EXPECT_EQ(listenerCalls, (std::vector<std::string>{"reachable", "reachable", "unreachable"}));
     EXPECT_EQ(monitor->description(), "-- -------");
+}
+
+// The system's watcher runs a thread of its own: it is handed the monitor's queue and only posts
+// there, so the flags are stored and every report is made by tasks of that queue.
+TEST_F(ReachabilityMonitorTest, ChangesSeenOnTheWatcherThreadAreHandledOnTheMonitorsQueue) {
+    ASSERT_TRUE(monitor->startNotifier().ok());
+    EXPECT_EQ(source->deliveryQueue(), main);
+    settle(1);
+    std::vector<bool> onQueue;
+    monitor->setWhenUnreachable([&](Reachability&) { onQueue.push_back(main->isCurrent()); });
+    std::thread watcher([&] { EXPECT_TRUE(source->emit(0)); });
+    watcher.join();
+    EXPECT_EQ(monitor->flags(), F{F::reachable}) << "nothing is stored before the queue runs";
+    settle(2);
+    EXPECT_EQ(monitor->flags(), F{0});
+    EXPECT_EQ(onQueue, std::vector<bool>{true});
 }
 
 TEST_F(ReachabilityMonitorTest, CellularCountsAsUnavailableWhenNotAllowed) {

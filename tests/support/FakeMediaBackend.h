@@ -1,0 +1,86 @@
+#pragma once
+
+// A media backend that only records what the client asks of it, one line per call. Its
+// participants are the room store's, so the client's queries and events keep working; the test
+// plays the engine's part (completeLocalMediaJoin, handleLocalMediaLeft) itself.
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Client/MediaBackend.h"
+
+namespace kr::test {
+
+class FakeMediaBackend final : public MediaBackend {
+public:
+    FakeMediaBackend(Kind kind, KRClient& client) : kind_(kind), client_(client) {}
+
+    std::vector<std::string> lines;
+    /// What `knowsLocalShareWithoutTrack` answers.
+    bool shareWithoutTrack = false;
+
+    std::size_t count(const std::string& line) const {
+        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+
+    Kind kind() const override { return kind_; }
+    void join(const KRJoinMeetingConfig&) override { lines.push_back("join"); }
+    void cancelJoin(bool mediaAwaited) override {
+        lines.push_back(mediaAwaited ? "cancel awaited join" : "cancel join");
+    }
+    void leave() override { lines.push_back("leave"); }
+    void networkStateChanged(bool isConnected) override {
+        lines.push_back(isConnected ? "network on" : "network off");
+    }
+    void muteLocalMedia(bool audio, bool isMute) override {
+        lines.push_back(std::string(isMute ? "mute " : "unmute ") + (audio ? "audio" : "video"));
+    }
+    void switchClientRole(bool isAudience) override {
+        lines.push_back(isAudience ? "role audience" : "role speaker");
+    }
+    void applyVirtualBackground(const KRVirtualBackgroundType&) override {
+        lines.push_back("background");
+    }
+    void startPreview() override { lines.push_back("preview start"); }
+    void stopPreview() override { lines.push_back("preview stop"); }
+    void switchCamera() override { lines.push_back("camera"); }
+    void switchAudioDevice(KRAudioDeviceType) override { lines.push_back("audio device"); }
+    void subscribeRemoteMedia(bool audio, const std::string& id, bool subscribe) override {
+        lines.push_back(std::string(subscribe ? "subscribe " : "unsubscribe ") +
+                        (audio ? "audio " : "video ") + id);
+    }
+    void setRemoteStreamQuality(KRRemoteStreamQuality, const std::string& uid) override {
+        lines.push_back("quality " + uid);
+    }
+    void sendControlMessage(KRControlMessage kind, const std::shared_ptr<KRMeetingUser>&,
+                            Completion, const std::string&) override {
+        lines.push_back("message " + std::to_string(static_cast<int>(kind)));
+    }
+    bool knowsLocalShareWithoutTrack() const override { return shareWithoutTrack; }
+    bool participantsFromMerge() const override { return false; }
+    std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override {
+        return client_.currentRoom().meetingUsers();
+    }
+    std::shared_ptr<KRMeetingUser> localUser() const override {
+        return client_.currentRoom().getLocalUser();
+    }
+    std::shared_ptr<KRMeetingUser> user(const std::string& id) const override {
+        return client_.currentRoom().trackUser(id);
+    }
+    std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const override {
+        return client_.currentRoom().allMediaTracks;
+    }
+    bool markLocalHand(bool isRaised) override {
+        lines.push_back(isRaised ? "hand raised" : "hand lowered");
+        return true;
+    }
+
+private:
+    Kind kind_;
+    KRClient& client_;
+};
+
+}  // namespace kr::test
