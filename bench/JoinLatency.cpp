@@ -120,19 +120,8 @@ public:
     kr::bench::TemporaryDirectory storage{"kr-bench-join-"};
 };
 
-/// What the service saw before a join, to tell the join's own part afterwards.
-struct ServiceMark {
-    std::size_t connections = 0;
-    std::size_t requests = 0;
-    std::size_t frames = 0;
-};
-
-ServiceMark markOf(const kr::test::LocalMeetingService& service) {
-    return {service.connections().size(), service.allRequests().size(),
-            service.roomSocket().receivedFrames().size()};
-}
-
-/// The round trips on a join's critical path, from what the service saw since `before`.
+/// The round trips on a join's critical path, from what the service saw between `start` and
+/// `end`.
 ///
 /// Every client flight the service saw (a connection accepted, a request, a text frame on the
 /// room socket) got there by a chain of flights, each sent when the reply to the one before
@@ -159,8 +148,9 @@ struct RoundTrips {
 
     int total() const { return tcp + tlsFull + tlsResumed + requests + wsUpgrades + frames; }
 
-    static RoundTrips since(const ServiceMark& before, const kr::test::LocalMeetingService& service,
-                            std::chrono::milliseconds rtt, Clock::time_point end) {
+    static RoundTrips between(Clock::time_point start, Clock::time_point end,
+                              const kr::test::LocalMeetingService& service,
+                              std::chrono::milliseconds rtt) {
         enum class Kind { connect, request, upgrade, frame };
         struct Flight {
             Clock::time_point at;
@@ -174,8 +164,9 @@ struct RoundTrips {
         RoundTrips trips;
         std::map<std::uint64_t, bool> newConnections;  // id -> resumed
         const auto connections = service.connections();
-        for (std::size_t i = before.connections; i < connections.size(); ++i) {
-            const auto& c = connections[i];
+        for (const auto& c : connections) {
+            if (c.acceptedAt < start || c.acceptedAt > end)
+                continue;
             newConnections[c.id] = c.resumed;
             flights.push_back({c.acceptedAt, Kind::connect, c.id});
             ++trips.connections;
@@ -184,8 +175,9 @@ struct RoundTrips {
         }
         const auto requests = service.allRequests();
         std::map<std::uint64_t, bool> seen;
-        for (std::size_t i = before.requests; i < requests.size(); ++i) {
-            const auto& r = requests[i];
+        for (const auto& r : requests) {
+            if (r.receivedAt < start || r.receivedAt > end)
+                continue;
             Flight f{r.receivedAt, r.header("upgrade") ? Kind::upgrade : Kind::request,
                      r.connectionId};
             f.firstOnNewConnection = newConnections.count(r.connectionId) > 0 &&
@@ -194,9 +186,10 @@ struct RoundTrips {
             ++trips.allRequests;
         }
         const auto frames = service.roomSocket().receivedFrames();
-        for (std::size_t i = before.frames; i < frames.size(); ++i) {
-            if (!frames[i].binary)  // binary frames acknowledge pushes: nothing waits for them
-                flights.push_back({frames[i].receivedAt, Kind::frame, frames[i].connectionId});
+        for (const auto& frame : frames) {
+            // Binary frames acknowledge pushes: nothing waits for them.
+            if (frame.receivedAt >= start && !frame.binary)
+                flights.push_back({frame.receivedAt, Kind::frame, frame.connectionId});
         }
         std::stable_sort(flights.begin(), flights.end(),
                          [](const Flight& a, const Flight& b) { return a.at < b.at; });
@@ -263,7 +256,6 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
     for (auto _ : state) {
         auto client = world.makeClient(road, index++);
         auto watch = std::make_shared<JoinWatch>();
-        const ServiceMark before = markOf(world.service);
 
         const auto start = Clock::now();
         client->joinMeeting(kr::KRJoinMeetingData(world.setup.meetingId, world.setup.pin,
@@ -286,7 +278,7 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
             break;
         }
         state.SetIterationTime(elapsed);
-        const RoundTrips trips = RoundTrips::since(before, world.service, rtt, Clock::now());
+        const RoundTrips trips = RoundTrips::between(start, Clock::now(), world.service, rtt);
         seconds += elapsed;
         floorSeconds += trips.total() * std::chrono::duration<double>(rtt).count();
         const double path[] = {static_cast<double>(trips.total()),

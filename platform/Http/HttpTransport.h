@@ -83,7 +83,7 @@ struct HttpRouting {
     /// TLS sessions shared between the transports given this routing: the HTTPS transport keeps
     /// there the session of each connection it opens, and the WSS transport resumes the latest
     /// one of its host instead of a full handshake. Empty: nothing is shared.
-    std::shared_ptr<TlsSessionCache> tlsSessions;
+    std::shared_ptr<TlsSessionCache> tlsSessions{};  // initialised: brace-built routings may omit it
 };
 
 /// How one transport behaves for every request it sends.

@@ -28,6 +28,8 @@ public:
         ++total_;
     }
 
+    /// The kept item at `index`, oldest first, to complete it after it was added.
+    T& at(std::size_t index) { return items_.at(index); }
     /// The kept items, oldest first.
     const std::deque<T>& items() const { return items_; }
     std::vector<T> copy() const { return {items_.begin(), items_.end()}; }

@@ -100,7 +100,7 @@ public:
             const std::uint64_t id = ++connections_;
             {
                 std::lock_guard lock(mutex_);
-                connectionRecords_.push_back(
+                connectionRecords_.add(
                     ConnectionRecord{id, std::chrono::steady_clock::now(), false, false, {}});
             }
             asio::co_spawn(io_, serve(std::move(socket), id), [](std::exception_ptr) {});
@@ -224,9 +224,11 @@ public:
         if (resumed) {
             ++count.resumed;
         }
-        // Records are in id order, from 1.
-        if (connectionId - 1 < connectionRecords_.size()) {
-            ConnectionRecord& record = connectionRecords_[connectionId - 1];
+        // Records are in id order, from 1; the oldest may have been pushed out.
+        const auto& kept = connectionRecords_.items();
+        const std::size_t dropped = connectionRecords_.total() - kept.size();
+        if (connectionId > dropped && connectionId - dropped <= kept.size()) {
+            ConnectionRecord& record = connectionRecords_.at(connectionId - dropped - 1);
             record.handshakeDone = true;
             record.resumed = resumed;
             record.serverName = serverName ? serverName : "";
@@ -279,7 +281,7 @@ public:
     std::map<std::string, std::shared_ptr<LocalWebSocketEndpoint>> webSockets_;
     BoundedRecord<RecordedRequest> requests_{kMaxRecordedRequests};
     std::map<std::string, HandshakeCount> handshakes_;
-    std::vector<ConnectionRecord> connectionRecords_;
+    BoundedRecord<ConnectionRecord> connectionRecords_{kMaxRecordedConnections};
 };
 
 std::vector<std::string> LocalHttpsServer::defaultHostNames() {
@@ -338,7 +340,7 @@ std::uint64_t LocalHttpsServer::connectionCount() const {
 
 std::vector<LocalHttpsServer::ConnectionRecord> LocalHttpsServer::connections() const {
     std::lock_guard lock(impl_->mutex_);
-    return impl_->connectionRecords_;
+    return impl_->connectionRecords_.copy();
 }
 
 std::map<std::string, LocalHttpsServer::HandshakeCount> LocalHttpsServer::tlsHandshakesByServerName()

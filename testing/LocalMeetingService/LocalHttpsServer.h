@@ -73,7 +73,8 @@ public:
         bool resumed = false;    ///< the handshake resumed an earlier session
         std::string serverName;  ///< what the client asked for (SNI); "" when it sent none
     };
-    /// Every connection accepted so far, in order.
+    static constexpr std::size_t kMaxRecordedConnections = 2048;
+    /// The connections accepted so far, in order; the most recent `kMaxRecordedConnections`.
     std::vector<ConnectionRecord> connections() const;
 
     /// TLS handshakes completed so far, per server name the client asked for (SNI; "" when it

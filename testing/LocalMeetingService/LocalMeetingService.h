@@ -59,7 +59,7 @@ public:
     std::uint64_t tlsHandshakeCount() const;
     /// TCP connections the service accepted so far (REST and room socket alike).
     std::uint64_t connectionCount() const;
-    /// Every connection accepted so far, with its handshake (see `LocalHttpsServer`).
+    /// The connections accepted so far, with their handshakes (see `LocalHttpsServer`).
     std::vector<LocalHttpsServer::ConnectionRecord> connections() const;
 
     /// Adds a room (or replaces the one with the same meeting id).

@@ -32,13 +32,13 @@ TEST(TlsWebSocketTransportIntegrationTest, VerificationIsAlwaysOn) {
         HttpRouting routing;
         bool connects;
     } table[] = {
-        {"trusted", "wss://meet.kivrane.com/ws", {{connectTo}, service.caFile(), {}, {}}, true},
-        {"unknown authority", "wss://meet.kivrane.com/ws", {{connectTo}, {}, {}, {}}, false},
+        {"trusted", "wss://meet.kivrane.com/ws", {{connectTo}, service.caFile(), {}}, true},
+        {"unknown authority", "wss://meet.kivrane.com/ws", {{connectTo}, {}, {}}, false},
         {"name not in certificate",
          "wss://meet.example.org/ws",
-         {{connectTo}, service.caFile(), {}, {}},
+         {{connectTo}, service.caFile(), {}},
          false},
-        {"not wss", "https://meet.kivrane.com/ws", {{connectTo}, service.caFile(), {}, {}}, false},
+        {"not wss", "https://meet.kivrane.com/ws", {{connectTo}, service.caFile(), {}}, false},
     };
     auto queue = MainQueue::create();
     for (const auto& row : table) {
@@ -58,7 +58,7 @@ TEST(TlsWebSocketTransportIntegrationTest, VerificationIsAlwaysOn) {
 
 TEST(TlsWebSocketTransportIntegrationTest, NoEventAfterDisconnectAndWritesAfterTheEndAreDropped) {
     test::LocalMeetingService service;
-    HttpRouting routing{{"::127.0.0.1:" + std::to_string(service.port())}, service.caFile(), {}, {}};
+    HttpRouting routing{{"::127.0.0.1:" + std::to_string(service.port())}, service.caFile(), {}};
     auto queue = MainQueue::create();
     auto transport = makeTlsWebSocketTransport(routing);
     std::vector<WebSocketEvent> events;
@@ -87,7 +87,7 @@ TEST(TlsWebSocketTransportIntegrationTest, NoEventAfterDisconnectAndWritesAfterT
 TEST(TlsWebSocketTransportIntegrationTest, ReadingWaitsForTheQueueAndAcknowledgementsDoNotPileUp) {
     test::LocalMeetingService service;
     auto& hub = service.roomSocket();
-    HttpRouting routing{{"::127.0.0.1:" + std::to_string(service.port())}, service.caFile(), {}, {}};
+    HttpRouting routing{{"::127.0.0.1:" + std::to_string(service.port())}, service.caFile(), {}};
     auto queue = MainQueue::create();
     auto transport = makeTlsWebSocketTransport(routing);
     WebSocketRequest request = requestFor("wss://meet.kivrane.com/ws");
@@ -136,7 +136,7 @@ TEST(TlsWebSocketTransportIntegrationTest,
      BurstsArriveInOrderEachAcknowledgedOnceAndBeforeTheCloseAnswer) {
     test::LocalMeetingService service;
     auto& hub = service.roomSocket();
-    HttpRouting routing{{"::127.0.0.1:" + std::to_string(service.port())}, service.caFile(), {}, {}};
+    HttpRouting routing{{"::127.0.0.1:" + std::to_string(service.port())}, service.caFile(), {}};
     auto queue = MainQueue::create();
     auto transport = makeTlsWebSocketTransport(routing);
     WebSocketRequest request = requestFor("wss://meet.kivrane.com/ws");
