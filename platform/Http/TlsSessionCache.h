@@ -16,7 +16,8 @@ namespace kr::platform {
 /// session (one round trip without a certificate exchange) instead of a full handshake.
 ///
 /// A session is only ever handed out for the exact host name it was stored under, so it is never
-/// offered to another host. Sessions are used without early data, so offering one more than once
+/// offered to another host; both transports store only sessions of connections whose certificate
+/// and host name they verified, which a resumption does not check again. Sessions are used without early data, so offering one more than once
 /// replays nothing; a server that no longer accepts it simply runs a full handshake.
 ///
 /// Threading: every method may be called from any thread (the transports' I/O threads).
