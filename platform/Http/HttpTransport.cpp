@@ -639,6 +639,11 @@ private:
                           finished_.begin() + static_cast<std::ptrdiff_t>(end),
                           std::back_inserter(*batch));
             }
+            // The task must not keep its own queue alive: a queue dropped with the task unrun
+            // would otherwise never be freed, and neither would the batch.
+            for (Delivery& delivery : *batch) {
+                delivery.queue.reset();
+            }
             queue->post([batch] {
                 for (Delivery& delivery : *batch) {
                     delivery.completion(std::move(delivery.result));
