@@ -19,7 +19,6 @@ namespace {
 using platform::MediaCodes;
 
 constexpr int kVolumeIndicationIntervalMs = 500;
-constexpr int kVolumeSmooth = 5;
 
 }  // namespace
 
@@ -117,26 +116,9 @@ void AgoraRtcManager::configureRtcEngine(const boost::json::object& data,
     }
     ++session_;
     rtcEngine_ = engineFactory_->sharedEngineWithAppId(rtcAppId_, weak_from_this());
-    const auto& engine = rtcEngine_;
-    if (!engine) {
-        return;
+    if (rtcEngine_) {
+        setUpMeetingEngine(*rtcEngine_, kVolumeIndicationIntervalMs);
     }
-    engine->enableDualStreamMode(true);
-    engine->setChannelProfile(MediaCodes::kChannelProfileLiveBroadcasting);
-    engine->setDefaultAudioRouteToSpeakerphone(true);
-    engine->setRemoteSubscribeFallbackOption(MediaCodes::kStreamFallbackAudioOnly);
-    engine->setAudioProfile(MediaCodes::kAudioProfileSpeechStandard,
-                            MediaCodes::kAudioScenarioMeeting);
-    engine->setAudioProfile(MediaCodes::kAudioProfileSpeechStandard,
-                            MediaCodes::kAudioScenarioChatRoom);
-    engine->setAudioSessionOperationRestriction(
-        MediaCodes::kAudioSessionRestrictionDeactivateSession);
-    engine->setParameters(R"({"che.audio.use.callkit":true})");
-    engine->setParameters(R"({"che.audio.force_report_local_volume":true})");
-    engine->setParameters(R"({"che.audio.restartWhenInterrupted":true})");
-    engine->enableAudioVolumeIndication(kVolumeIndicationIntervalMs, kVolumeSmooth, true);
-    engine->enableDeepLearningDenoise(true);
-    engine->enableVideo();
 }
 
 void AgoraRtcManager::joinRoom(const boost::json::object& data) {

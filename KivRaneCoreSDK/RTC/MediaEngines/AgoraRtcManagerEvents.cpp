@@ -330,11 +330,7 @@ void AgoraRtcManager::didAudioRouteChanged(int routing) {
 void AgoraRtcManager::didClientRoleChanged(int oldRole, int newRole) {
     KR_DCHECK_RUN_ON(checker_);
     currentUserRole_ = newRole;
-    if (newRole == MediaCodes::kRoleBroadcaster) {
-        roleRetry_.reset();
-    } else {
-        roleRetry_.cancel();
-    }
+    roleRetry_.roleChanged(newRole == MediaCodes::kRoleBroadcaster);
     const auto peer = localPeer();
     if (!peer) {
         return;

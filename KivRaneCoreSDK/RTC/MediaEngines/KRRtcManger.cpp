@@ -21,8 +21,6 @@ namespace {
 using platform::MediaCodes;
 using namespace std::chrono_literals;
 
-constexpr int kVolumeSmooth = 5;
-
 /// `config` with every value the engine cannot use replaced by that field of `defaults`, each
 /// replacement logged as a warning: a size or frame rate must be a positive engine integer, a
 /// bit rate or orientation an engine integer. One bad field costs no other field its value.
@@ -154,31 +152,10 @@ void KRRtcManger::configureRTCEngine(const std::string& appId,
     }
     rtcEngine_ = engineFactory_->sharedEngineWithAppId(appId, weak_from_this());
     engineMadeForAppId_ = appId;
-    runEngineSetUp(volumeIndicationInterval);
-    logger_->info("RTC Engine Configured");
-}
-
-void KRRtcManger::runEngineSetUp(int volumeIndicationInterval) {
-    const auto& engine = rtcEngine_;
-    if (!engine) {
-        return;
+    if (rtcEngine_) {
+        setUpMeetingEngine(*rtcEngine_, volumeIndicationInterval);
     }
-    engine->enableDualStreamMode(true);
-    engine->setChannelProfile(MediaCodes::kChannelProfileLiveBroadcasting);
-    engine->setDefaultAudioRouteToSpeakerphone(true);
-    engine->setRemoteSubscribeFallbackOption(MediaCodes::kStreamFallbackAudioOnly);
-    engine->setAudioProfile(MediaCodes::kAudioProfileSpeechStandard,
-                            MediaCodes::kAudioScenarioMeeting);
-    engine->setAudioProfile(MediaCodes::kAudioProfileSpeechStandard,
-                            MediaCodes::kAudioScenarioChatRoom);
-    engine->setAudioSessionOperationRestriction(
-        MediaCodes::kAudioSessionRestrictionDeactivateSession);
-    engine->setParameters(R"({"che.audio.use.callkit":true})");
-    engine->setParameters(R"({"che.audio.force_report_local_volume":true})");
-    engine->setParameters(R"({"che.audio.restartWhenInterrupted":true})");
-    engine->enableAudioVolumeIndication(volumeIndicationInterval, kVolumeSmooth, true);
-    engine->enableDeepLearningDenoise(true);
-    engine->enableVideo();
+    logger_->info("RTC Engine Configured");
 }
 
 void KRRtcManger::configureVideoEncoderConfiguration(const KRRtcVideoEncoderConfig& given) {

@@ -190,7 +190,6 @@ private:
     std::shared_ptr<KRRtcParticipant> localParticipant() const;
     void removeParticipants(std::uint64_t uid);
     std::optional<std::uint64_t> parseRemoteUid(const std::string& uid, const char* action);
-    void runEngineSetUp(int volumeIndicationInterval);
     void resetRtcEngine();
     void clearMeetingState();
     void handleAudioVolumes(const std::vector<platform::AudioVolumeInfo>& speakers);

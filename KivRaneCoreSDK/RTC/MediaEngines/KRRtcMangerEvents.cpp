@@ -251,11 +251,7 @@ void KRRtcManger::didAudioRouteChanged(int routing) {
 void KRRtcManger::didClientRoleChanged(int oldRole, int newRole) {
     KR_DCHECK_RUN_ON(checker_);
     currentUserRole_ = newRole;
-    if (newRole == MediaCodes::kRoleBroadcaster) {
-        roleRetry_.reset();
-    } else {
-        roleRetry_.cancel();
-    }
+    roleRetry_.roleChanged(newRole == MediaCodes::kRoleBroadcaster);
     const auto participant = localParticipant();
     if (!participant) {
         return;

@@ -189,6 +189,26 @@ std::string videoErrorDescription(int error) {
     return textOf(kVideoErrors, error);
 }
 
+void setUpMeetingEngine(platform::MediaEngine& engine, int volumeIndicationIntervalMs) {
+    constexpr int kVolumeSmooth = 5;
+    engine.enableDualStreamMode(true);
+    engine.setChannelProfile(MediaCodes::kChannelProfileLiveBroadcasting);
+    engine.setDefaultAudioRouteToSpeakerphone(true);
+    engine.setRemoteSubscribeFallbackOption(MediaCodes::kStreamFallbackAudioOnly);
+    engine.setAudioProfile(MediaCodes::kAudioProfileSpeechStandard,
+                            MediaCodes::kAudioScenarioMeeting);
+    engine.setAudioProfile(MediaCodes::kAudioProfileSpeechStandard,
+                            MediaCodes::kAudioScenarioChatRoom);
+    engine.setAudioSessionOperationRestriction(
+        MediaCodes::kAudioSessionRestrictionDeactivateSession);
+    engine.setParameters(R"({"che.audio.use.callkit":true})");
+    engine.setParameters(R"({"che.audio.force_report_local_volume":true})");
+    engine.setParameters(R"({"che.audio.restartWhenInterrupted":true})");
+    engine.enableAudioVolumeIndication(volumeIndicationIntervalMs, kVolumeSmooth, true);
+    engine.enableDeepLearningDenoise(true);
+    engine.enableVideo();
+}
+
 int engineRole(bool isAudience) {
     return isAudience ? MediaCodes::kRoleAudience : MediaCodes::kRoleBroadcaster;
 }

@@ -10,13 +10,15 @@
 #include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
+#include "platform/Media/MediaEngine.h"
 #include "platform/Media/VirtualBackgroundSource.h"
 
 namespace kr {
 
 // How the media engine's integer codes (platform::MediaCodes) become the values the library
 // reports, and the library's settings the codes the engine is given. Shared by every engine
-// wrapper so they agree. Pure functions; any thread.
+// wrapper so they agree. Pure functions (but for `setUpMeetingEngine`, which only calls the engine
+// it is given); any thread.
 
 /// One engine quality grade: 1-2 good, 3 low, 4-5 bad, anything else detecting.
 KRNetworkQuality networkQualityFromEngine(int quality);
@@ -44,6 +46,11 @@ std::string audioErrorDescription(int error);
 /// Class and text of a local camera error; unknown numbers give `unknown` and the number.
 KRAudioVideoErrorType videoErrorType(int error);
 std::string videoErrorDescription(int error);
+
+/// Gives a freshly made engine the meeting profile: live broadcasting with dual streams, speech
+/// audio through the speakerphone, audio-only fallback, denoising, video on, and volume reports
+/// every `volumeIndicationIntervalMs` (local volume included).
+void setUpMeetingEngine(platform::MediaEngine& engine, int volumeIndicationIntervalMs);
 
 /// The engine's client role for an audience member or a broadcaster.
 int engineRole(bool isAudience);
