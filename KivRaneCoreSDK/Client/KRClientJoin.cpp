@@ -42,7 +42,7 @@ double KRClient::pollingIntervalFor(double seconds) {
 void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
                            std::weak_ptr<KRClientDelegate> delegate) {
     KR_DCHECK_RUN_ON(checker_);
-    if (joinInProgress_ || inMeeting_ || leaving_) {
+    if (session_ && session_->isActive()) {
         logger_.warn("Join ignored: a meeting is already joined or being joined");
         return;
     }
@@ -62,23 +62,19 @@ void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingCon
     currentRoom_.isCurrentUserAudioMuted = !isInitialAudioOn_;
     currentRoom_.isCurrentUserVideoMuted = !isInitialVideoOn_;
 
-    ++generation_;
-    joinInProgress_ = true;
+    // A new session: replies, timers and reports of every earlier join stop counting here.
+    session_ = std::make_unique<MeetingSession>(queue_);
     addNotificationsObservers();
-    const std::uint64_t generation = generation_;
     std::weak_ptr<KRClient> weak = weak_from_this();
-    joinTimeout_ = queue_->postAfter(kJoinTimeout, [weak, generation] {
-        auto self = weak.lock();
-        if (self && self->isCurrent(generation) && self->joinInProgress_) {
-            self->failJoin(KRMeetingJoinError::other("timed out"));
-        }
+    session_->armJoinTimeout(kJoinTimeout, [weak] {
+        if (auto self = weak.lock()) self->failJoin(KRMeetingJoinError::other("timed out"));
     });
 
     mediaBackend().join(config);
 }
 
 void KRClient::startServerJoin() {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     std::weak_ptr<KRClient> weak = weak_from_this();
     networkClient_->setDeviceId(getDeviceId(deps_));
     if (isGuestUserFlow_) {
@@ -88,9 +84,9 @@ void KRClient::startServerJoin() {
         networkClient_->setJwtToken(userJwtToken_);
         networkClient_->setCurrentUserType(KRCurrentUserType::loggedIn);
     }
-    getConfigurations([weak, generation](bool ok) {
+    getConfigurations([weak, session](bool ok) {
         auto self = weak.lock();
-        if (ok && self && self->isCurrent(generation) && self->joinInProgress_) {
+        if (ok && self && session.live() && self->isJoining()) {
             self->startJoinRoad();
         }
     });
@@ -100,17 +96,15 @@ void KRClient::resetForJoin() {
     currentRoom_.resetMeetingState();
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
-    awaitingMediaJoin_ = false;
     localStateUnsynced_ = false;
-    stopAllTimers();
 }
 
 void KRClient::startJoinRoad() {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto alive = [weak, generation]() -> std::shared_ptr<KRClient> {
+    const auto alive = [weak, session]() -> std::shared_ptr<KRClient> {
         auto self = weak.lock();
-        if (self && self->isCurrent(generation) && self->joinInProgress_) return self;
+        if (self && session.live() && self->isJoining()) return self;
         return nullptr;
     };
     if (!isGuestUserFlow_) {
@@ -142,11 +136,11 @@ void KRClient::startJoinRoad() {
 }
 
 void KRClient::startMeetingJoinProcess() {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto alive = [weak, generation]() -> std::shared_ptr<KRClient> {
+    const auto alive = [weak, session]() -> std::shared_ptr<KRClient> {
         auto self = weak.lock();
-        if (self && self->isCurrent(generation) && self->joinInProgress_) return self;
+        if (self && session.live() && self->isJoining()) return self;
         return nullptr;
     };
     joinCallAPI([alive](bool ok) {
@@ -168,7 +162,7 @@ void KRClient::startMeetingJoinProcess() {
                            again->configureChatClient();
                            if (!alive()) return;
                            again->setGetPostConnectionTimer();
-                           again->awaitingMediaJoin_ = true;
+                           again->session_->awaitMedia();
                            again->configureRtmAndEngine();
                        });
                    });
@@ -178,7 +172,7 @@ void KRClient::startMeetingJoinProcess() {
 void KRClient::completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
                                       std::optional<std::uint64_t> confirmedUid) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!joinInProgress_) {
+    if (!isJoining()) {
         logger_.warn("Media join reported outside a join, ignored");
         return;
     }
@@ -201,28 +195,23 @@ void KRClient::completeLocalMediaJoin(std::optional<KRRtcParticipantState> parti
     }
     startConnectionCheckTimer();
     currentRoom_.upsertNewParticipantFromRtcDB(*participant);
-    joinInProgress_ = false;
-    awaitingMediaJoin_ = false;
-    inMeeting_ = true;
-    joinTimeout_.cancel();
+    session_->reachMeeting();
     sendLocalUserJoinMeetingEvent();
 }
 
 void KRClient::failJoin(const KRMeetingJoinError& error) {
-    if (!joinInProgress_) {
+    if (!isJoining()) {
         return;  // one failure per join
     }
-    const bool mediaWasAsked = awaitingMediaJoin_;
+    const bool mediaWasAsked = isAwaitingMediaJoin();
     MediaBackend& backend = mediaBackend();  // the meeting's, before the join stops being one
-    joinInProgress_ = false;
-    awaitingMediaJoin_ = false;
-    joinTimeout_.cancel();
-    ++generation_;  // replies still on their way belong to the failed join
-    stopAllTimers();
-    removeNotificationsObservers();
-    // The login already opened the room socket: a join that failed must not keep it connected.
-    releaseSocketManager();
-    backend.cancelJoin(mediaWasAsked);
+    endSession(MeetingSession::EndReason::joinFailed, [&] {
+        removeNotificationsObservers();
+        // The login already opened the room socket: a join that failed must not keep it
+        // connected.
+        releaseSocketManager();
+        backend.cancelJoin(mediaWasAsked);
+    });
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));
     stopSocketService();
@@ -232,14 +221,14 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
 // ---- Server calls of the join road ----
 
 void KRClient::getConfigurations(std::function<void(bool)> completion) {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     send(GetConfigurationRequest(osType_),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
              if (!result.ok()) {
                  client.logger_.error("Get Configuration Error ::: " +
                                       result.error().getMessageString());
-                 if (client.isCurrent(generation) && client.joinInProgress_) {
+                 if (session.live() && client.isJoining()) {
                      client.failJoin(joinErrorFor(KRJoinStep::configuration, result.error()));
                  }
                  completion(false);
@@ -276,12 +265,12 @@ void KRClient::applyConfiguration(const KRConfiguration& configuration) {
 }
 
 void KRClient::getRoomDetailsAPICall(std::function<void(bool)> completion) {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     send(GetRoomDetailsRequest(currentRoom_.meetingId, currentRoom_.meetingPin,
                                currentRoom_.guestUserId),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
-             if (!client.isCurrent(generation)) return;
+             if (!session.live()) return;
              if (!result.ok()) {
                  client.failJoinAt(KRJoinStep::roomDetails, "Get Room Details", result);
                  completion(false);
@@ -351,12 +340,12 @@ void KRClient::getRoomDetailsAPICall(std::function<void(bool)> completion) {
 
 void KRClient::handleGuestLogin(const std::string& hostToken,
                                 std::function<void(bool)> completion) {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     send(GuestLoginRequest(currentRoom_.meetingId, currentRoom_.roomID, currentRoom_.meetingPin,
                            currentRoom_.userDisplayName, hostToken),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
-             if (!client.isCurrent(generation)) return;
+             if (!session.live()) return;
              if (!result.ok()) {
                  client.failJoinAt(KRJoinStep::guestLogin, "Guest Login", result);
                  completion(false);
@@ -374,14 +363,14 @@ void KRClient::handleGuestLogin(const std::string& hostToken,
 }
 
 void KRClient::joinCallAPI(std::function<void(bool)> completion) {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     const KRCurrentRoom& room = currentRoom_;
     send(JoinCallRequest(room.meetingId, room.roomID, room.meetingPin, room.userDisplayName,
                          room.meetingOwnerName, room.meetingOwnerUserId, room.meetingTitle,
                          networkClient_->getJwtToken(), LocalIPAddress::getIPAddress()),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
-             if (!client.isCurrent(generation)) return;
+             if (!session.live()) return;
              if (!result.ok()) {
                  client.failJoinAt(KRJoinStep::joinCall, "Join Call", result);
                  completion(false);

@@ -25,20 +25,19 @@ void KRClient::upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& da
 void KRClient::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
     KR_DCHECK_RUN_ON(checker_);
     // One engine per client: a second set-up would start a second engine in a running meeting.
-    if (!joinInProgress_ || multiMediaSetUpGeneration_ == generation_) {
+    if (!isJoining() || !session_->markMediaSetUp()) {
         logger_.warn("Multimedia engine set-up refused: no join is waiting for it");
         return;
     }
-    multiMediaSetUpGeneration_ = generation_;
     networkClient_->setDeviceId(getDeviceId(deps_));
     if (isGuestUserFlow_) {
         networkClient_->setJwtToken("");
     }
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto alive = [weak, generation]() -> std::shared_ptr<KRClient> {
+    const auto alive = [weak, session]() -> std::shared_ptr<KRClient> {
         auto self = weak.lock();
-        if (self && self->isCurrent(generation) && self->joinInProgress_) return self;
+        if (self && session.live() && self->isJoining()) return self;
         return nullptr;
     };
     getConfigurations([alive, config](bool ok) {
@@ -168,7 +167,7 @@ void KRClient::leaveMultiMediaMeeting() {
 }
 
 void KRClient::handleMultiMediaNetworkState(bool isConnected) {
-    if (!isConnected || !isWaitingToBeReconnect_ || !inMeeting_ ||
+    if (!isConnected || !isWaitingToBeReconnect_ || !hasJoinedMeeting() ||
         currentRoom_.mediaEngine != KRRoomMediaEngine::krmedia || !rtcEngineManager_) {
         return;
     }
