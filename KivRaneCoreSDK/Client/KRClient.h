@@ -321,6 +321,12 @@ private:
 public:
     // ---- Called by the engine and messaging wiring ----
 
+    /// The join's media channel was asked to join (its server part, if any, is done): the join
+    /// now awaits the channel's confirmation. Nothing outside the server part of a join.
+    void mediaJoinRequested() {
+        if (session_) session_->awaitMedia();
+    }
+
     /// The media channel confirmed the local join. `participant` is the engine's participant whose
     /// uid is the room's local id; when the engine knows none under that id, pass the uid the
     /// engine confirmed instead (it becomes the local id, logged). Neither: the join fails.

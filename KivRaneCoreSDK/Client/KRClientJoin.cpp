@@ -162,7 +162,7 @@ void KRClient::startMeetingJoinProcess() {
                            again->configureChatClient();
                            if (!alive()) return;
                            again->setGetPostConnectionTimer();
-                           again->session_->awaitMedia();
+                           again->mediaJoinRequested();
                            again->configureRtmAndEngine();
                        });
                    });
