@@ -431,11 +431,23 @@ private:
 
     // Join road
     void startServerJoin();  // the default engine's server calls: configuration first
-    void startJoinRoad();
+    /// One named step of a join; it calls `done(true)` to go on, or ends the join itself.
+    using JoinStepDone = std::function<void(bool)>;
+    struct JoinStep {
+        const char* name;
+        std::function<void(KRClient&, JoinStepDone)> run;
+    };
+    /// Runs `steps` from `next` on, one after the other while the join's session is joining.
+    void runJoinSteps(std::shared_ptr<const std::vector<JoinStep>> steps, std::size_t next);
+    /// Room details and login in the order the user asks for (both roads).
+    std::vector<JoinStep> loginSteps(bool signedIn) const;
+    /// The default engine's join: configuration, login, join call, first status post and
+    /// fetch, chat, then the media channel.
+    std::shared_ptr<const std::vector<JoinStep>> serverJoinSteps() const;
+    void postJoinStatus(JoinStepDone done);
     void getConfigurations(std::function<void(bool)> completion);
     void getRoomDetailsAPICall(std::function<void(bool)> completion);
     void handleGuestLogin(const std::string& hostToken, std::function<void(bool)> completion);
-    void startMeetingJoinProcess();
     void joinCallAPI(std::function<void(bool)> completion);
     void applyConfiguration(const KRConfiguration& configuration);
     void resetForJoin();

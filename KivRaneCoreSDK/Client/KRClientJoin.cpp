@@ -74,8 +74,6 @@ void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingCon
 }
 
 void KRClient::startServerJoin() {
-    const SessionToken session = sessionToken();
-    std::weak_ptr<KRClient> weak = weak_from_this();
     networkClient_->setDeviceId(getDeviceId(deps_));
     if (isGuestUserFlow_) {
         networkClient_->setJwtToken("");
@@ -84,12 +82,7 @@ void KRClient::startServerJoin() {
         networkClient_->setJwtToken(userJwtToken_);
         networkClient_->setCurrentUserType(KRCurrentUserType::loggedIn);
     }
-    getConfigurations([weak, session](bool ok) {
-        auto self = weak.lock();
-        if (ok && self && session.live() && self->isJoining()) {
-            self->startJoinRoad();
-        }
-    });
+    runJoinSteps(serverJoinSteps(), 0);
 }
 
 void KRClient::resetForJoin() {
@@ -99,74 +92,85 @@ void KRClient::resetForJoin() {
     localStateUnsynced_ = false;
 }
 
-void KRClient::startJoinRoad() {
+// ---- The join's steps ----
+
+void KRClient::runJoinSteps(std::shared_ptr<const std::vector<JoinStep>> steps, std::size_t next) {
+    if (next >= steps->size()) return;
+    const JoinStep& step = (*steps)[next];
     const SessionToken session = sessionToken();
     std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto alive = [weak, session]() -> std::shared_ptr<KRClient> {
+    step.run(*this, [weak, session, steps, next](bool ok) {
+        // A step that failed already ended the join; a join that ended meanwhile (failed,
+        // timed out, left, or replaced by a newer one) takes no further step.
         auto self = weak.lock();
-        if (self && session.live() && self->isJoining()) return self;
-        return nullptr;
-    };
-    if (!isGuestUserFlow_) {
-        openForwardedSocket();
-        getRoomDetailsAPICall([alive](bool ok) {
-            if (auto self = alive(); ok && self) self->startMeetingJoinProcess();
-        });
-        return;
-    }
-    const std::string hostToken = userRole_.getToken();
-    if (hostToken.empty()) {
-        getRoomDetailsAPICall([alive](bool ok) {
-            auto self = alive();
-            if (!ok || !self) return;
-            self->handleGuestLogin("", [alive](bool loggedIn) {
-                if (auto again = alive(); loggedIn && again) again->startMeetingJoinProcess();
-            });
-        });
-        return;
-    }
-    // A host proves itself at the login, so the room details are asked for as the host.
-    handleGuestLogin(hostToken, [alive](bool ok) {
-        auto self = alive();
-        if (!ok || !self) return;
-        self->getRoomDetailsAPICall([alive](bool detailed) {
-            if (auto again = alive(); detailed && again) again->startMeetingJoinProcess();
-        });
+        if (!ok || !self || !session.live() || !self->isJoining()) return;
+        self->runJoinSteps(steps, next + 1);
     });
 }
 
-void KRClient::startMeetingJoinProcess() {
+std::vector<KRClient::JoinStep> KRClient::loginSteps(bool signedIn) const {
+    const auto roomDetails = JoinStep{"room details", [](KRClient& c, JoinStepDone done) {
+                                          c.getRoomDetailsAPICall(std::move(done));
+                                      }};
+    if (signedIn) {
+        return {{"forwarded socket",
+                 [](KRClient& c, JoinStepDone done) {
+                     c.openForwardedSocket();
+                     done(true);
+                 }},
+                roomDetails};
+    }
+    const std::string hostToken = userRole_.getToken();
+    if (hostToken.empty()) {
+        return {roomDetails, {"guest login", [](KRClient& c, JoinStepDone done) {
+                                  c.handleGuestLogin("", std::move(done));
+                              }}};
+    }
+    // A host proves itself at the login, so the room details are asked for as the host.
+    return {{"host login",
+             [hostToken](KRClient& c, JoinStepDone done) {
+                 c.handleGuestLogin(hostToken, std::move(done));
+             }},
+            roomDetails};
+}
+
+std::shared_ptr<const std::vector<KRClient::JoinStep>> KRClient::serverJoinSteps() const {
+    std::vector<JoinStep> steps{{"configuration", [](KRClient& c, JoinStepDone done) {
+                                     c.getConfigurations(std::move(done));
+                                 }}};
+    for (JoinStep& step : loginSteps(!isGuestUserFlow_)) steps.push_back(std::move(step));
+    steps.push_back({"join call", [](KRClient& c, JoinStepDone done) {
+                         c.joinCallAPI(std::move(done));
+                     }});
+    steps.push_back({"status post", [](KRClient& c, JoinStepDone done) { c.postJoinStatus(done); }});
+    steps.push_back({"status fetch", [](KRClient& c, JoinStepDone done) {
+                         c.getRoomConnectionStatus([done](bool) { done(true); });
+                     }});
+    steps.push_back({"chat", [](KRClient& c, JoinStepDone done) {
+                         c.configureChatClient();
+                         done(true);
+                     }});
+    steps.push_back({"media", [](KRClient& c, JoinStepDone) {
+                         c.setGetPostConnectionTimer();
+                         c.mediaJoinRequested();
+                         c.configureRtmAndEngine();
+                     }});
+    return std::make_shared<const std::vector<JoinStep>>(std::move(steps));
+}
+
+void KRClient::postJoinStatus(JoinStepDone done) {
+    // The first report of the local user is part of the join: a refused one ends it.
     const SessionToken session = sessionToken();
-    std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto alive = [weak, session]() -> std::shared_ptr<KRClient> {
-        auto self = weak.lock();
-        if (self && session.live() && self->isJoining()) return self;
-        return nullptr;
-    };
-    joinCallAPI([alive](bool ok) {
-        auto self = alive();
-        if (!ok || !self) return;
-        // The first report of the local user is part of the join: a refused one ends it.
-        self->send(self->makeStatusPost(true, false, self->currentRoom_.isCurrentUserHandRaised),
-                   [alive](KRClient& client, const auto& result) {
-                       if (!alive()) return;
-                       if (!replySucceeded(result)) {
-                           client.failJoinAt(KRJoinStep::statusPost,
-                                             "Post Room Connection Status", result);
-                           return;
-                       }
-                       client.logger_.info("Post Room Connection Status API Successfull");
-                       client.getRoomConnectionStatus([alive](bool) {
-                           auto again = alive();
-                           if (!again) return;
-                           again->configureChatClient();
-                           if (!alive()) return;
-                           again->setGetPostConnectionTimer();
-                           again->mediaJoinRequested();
-                           again->configureRtmAndEngine();
-                       });
-                   });
-    });
+    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
+         [session, done = std::move(done)](KRClient& client, const auto& result) {
+             if (!session.live() || !client.isJoining()) return;
+             if (!replySucceeded(result)) {
+                 client.failJoinAt(KRJoinStep::statusPost, "Post Room Connection Status", result);
+                 return;
+             }
+             client.logger_.info("Post Room Connection Status API Successfull");
+             done(true);
+         });
 }
 
 void KRClient::completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
