@@ -142,7 +142,9 @@ std::shared_ptr<const std::vector<KRClient::JoinStep>> KRClient::serverJoinSteps
     steps.push_back({"join call", [](KRClient& c, JoinStepDone done) {
                          c.joinCallAPI(std::move(done));
                      }});
-    steps.push_back({"status post", [](KRClient& c, JoinStepDone done) { c.postJoinStatus(done); }});
+    steps.push_back({"status post", [](KRClient& c, JoinStepDone done) {
+                         c.postJoinStatus(std::move(done));
+                     }});
     steps.push_back({"status fetch", [](KRClient& c, JoinStepDone done) {
                          c.getRoomConnectionStatus([done](bool) { done(true); });
                      }});

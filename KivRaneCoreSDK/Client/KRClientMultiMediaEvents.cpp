@@ -275,11 +275,10 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
                 finishEngineWait(completion);
                 return;
             }
-            const auto alive = [&] { return session.live(); };
             again->configureChatClient();
-            if (alive()) again->setGetPostConnectionTimer();
-            if (alive()) again->startConnectionCheckTimer();
-            if (alive() && again->isJoining()) {
+            if (session.live()) again->setGetPostConnectionTimer();
+            if (session.live()) again->startConnectionCheckTimer();
+            if (session.live() && again->isJoining()) {
                 // Merged while the join is still under way: what the merge reports of the local
                 // user now is its starting state, told by the join event alone.
                 again->upsertLocalPeerRtcData(peer);
