@@ -226,14 +226,12 @@ public:
     using MeetingState = MeetingSession::State;
     /// Where the meeting of the latest join is; `ended` before the first join.
     MeetingState meetingState() const {
-        return session_ ? session_->state() : MeetingSession::State::ended;
+        return session_ ? session_->state() : MeetingState::ended;
     }
     /// True from the start of a join until it reached the meeting, failed or was left.
     bool isJoining() const { return session_ && session_->isJoining(); }
     /// True once the server calls of the join are done and the join waits for the media channel.
-    bool isAwaitingMediaJoin() const {
-        return meetingState() == MeetingState::awaitingMedia;
-    }
+    bool isAwaitingMediaJoin() const { return meetingState() == MeetingState::awaitingMedia; }
     bool hasPollingTimers() const { return session_ && session_->hasPollingTimers(); }
     bool hasConnectionCheckTimer() const { return session_ && session_->hasWatchdog(); }
 

@@ -27,7 +27,7 @@ public:
         leaving,        ///< a leave was asked (of a meeting, or of a join under way)
         ended,          ///< failed, left or torn down; nothing of it acts any more
     };
-    enum class EndReason { joinFailed, left, clientGone };
+    enum class EndReason { joinFailed, left };
 
     /// What late work holds: live until its session ends.
     class Token {

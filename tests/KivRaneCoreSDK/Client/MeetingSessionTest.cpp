@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/json.hpp>
 #include <functional>
 #include <set>
 #include <string>
@@ -16,7 +15,6 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
 #include "platform/Media/MediaBus.h"
-#include "support/ClientTestDelegate.h"
 #include "support/EngineTestDelegate.h"
 #include "support/FakeMediaBackend.h"
 
@@ -150,22 +148,10 @@ TEST_F(MeetingSessionTest, ATokenIsLiveOnlyUntilItsOwnSessionEnds) {
 
 // ---- The client's meeting in each state ----
 
-using Kind = MediaBackend::Kind;
-
 /// A client whose joins get recording stand-in backends, on a manual clock.
 struct World {
-    World() {
-        KRDependencies deps;
-        deps.queue = queue;
-        deps.reachability = test::quietReachability();
-        deps.mediaBus = bus;
-        client = KRClient::create(deps);
-        client->setParameters(boost::json::object{
-            {"kr_agora_token", "tok"}, {"kr_uid", "42"}, {"kr_room_id", "room-9"}});
-        client->setMediaBackendFactory([this](Kind kind, KRClient& owner) {
-            made.push_back(std::make_shared<test::FakeMediaBackend>(kind, owner));
-            return made.back();
-        });
+    World() : client(test::makeClientWithMediaCredentials(queue, bus)) {
+        test::recordBackends(*client, made);
     }
 
     void run() { queue->runPending(); }
