@@ -114,22 +114,6 @@ TEST_F(MeetingSessionTest, NoTimerOfAnEndedSessionFiresIntoTheNextOne) {
     EXPECT_EQ(third.watchdog, 1);  // the start's own tick only
 }
 
-TEST_F(MeetingSessionTest, TheJoinTimeOutEndsOnlyAJoinStillUnderWay) {
-    for (const State state : kStates) {
-        SCOPED_TRACE(name(state));
-        MeetingSession session(queue);
-        int fired = 0;
-        session.armJoinTimeout(60s, [&] { ++fired; });
-        if (state == State::awaitingMedia) session.awaitMedia();
-        if (state == State::inMeeting) session.reachMeeting();
-        if (state == State::leaving) session.startLeaving();
-        if (state == State::ended) session.end(MeetingSession::EndReason::left);
-        ASSERT_EQ(session.state(), state);
-        advance(60s);
-        EXPECT_EQ(fired, session.isJoining() ? 1 : 0);
-    }
-}
-
 TEST_F(MeetingSessionTest, ATokenIsLiveOnlyUntilItsOwnSessionEnds) {
     EXPECT_FALSE(MeetingSession::Token{}.live());  // outside any meeting nothing is current
     MeetingSession earlier(queue);
