@@ -69,8 +69,7 @@ KRClient::KRClient(KRDependencies dependencies)
 }
 
 KRClient::~KRClient() {
-    joinTimeout_.cancel();
-    stopAllTimers();
+    // The session's time-out and timers go with it.
     removeNotificationsObservers();
 }
 
@@ -122,7 +121,7 @@ void KRClient::wireHooks() {
         const bool isLocal = user->id() == self->meetingUsersManager_.getCurrentParticipantId();
         // Until the join is reported the local user's state is the join's starting state, not
         // a change the host could relate to anything.
-        if (isLocal && self->joinInProgress_) return;
+        if (isLocal && self->isJoining()) return;
         switch (change) {
             case ParticipantUpdateType::audio:
                 if (isLocal) {

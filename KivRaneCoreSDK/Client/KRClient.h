@@ -29,6 +29,7 @@
 #include "KivRaneCoreSDK/Client/KRMeetingJoinError.h"
 #include "KivRaneCoreSDK/Client/KRScreenShareState.h"
 #include "KivRaneCoreSDK/Client/MediaBackend.h"
+#include "KivRaneCoreSDK/Client/MeetingSession.h"
 #include "KivRaneCoreSDK/Client/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
 #include "KivRaneCoreSDK/Model/Response/KRConfiguration.h"
@@ -222,12 +223,17 @@ public:
     bool isInitialAudioOn() const { return isInitialAudioOn_; }
     bool isInitialVideoOn() const { return isInitialVideoOn_; }
     const KRUserLeftReason& localUserLeftReason() const { return localUserLeftReason_; }
-    /// True from the start of a join until it reached the meeting or failed.
-    bool isJoining() const { return joinInProgress_; }
+    using MeetingState = MeetingSession::State;
+    /// Where the meeting of the latest join is; `ended` before the first join.
+    MeetingState meetingState() const {
+        return session_ ? session_->state() : MeetingState::ended;
+    }
+    /// True from the start of a join until it reached the meeting, failed or was left.
+    bool isJoining() const { return session_ && session_->isJoining(); }
     /// True once the server calls of the join are done and the join waits for the media channel.
-    bool isAwaitingMediaJoin() const { return awaitingMediaJoin_; }
-    bool hasPollingTimers() const { return getConnectionTimer_ && postConnectionTimer_; }
-    bool hasConnectionCheckTimer() const { return connectionCheckTimer_ != nullptr; }
+    bool isAwaitingMediaJoin() const { return meetingState() == MeetingState::awaitingMedia; }
+    bool hasPollingTimers() const { return session_ && session_->hasPollingTimers(); }
+    bool hasConnectionCheckTimer() const { return session_ && session_->hasWatchdog(); }
 
     // ---- Default-road media engine (KRClientEngine.cpp) ----
 
@@ -293,7 +299,7 @@ private:
     /// The share a uid stands for: its entry, else a share track already holding that uid.
     std::optional<KRScreenShareInfo> screenShareFor(std::uint64_t uid) const;
     /// True while engine reports concern a meeting the host app hears about.
-    bool wantsEngineReports() const { return inMeeting_ || leaving_ || joinInProgress_; }
+    bool wantsEngineReports() const { return session_ && session_->isActive(); }
 
     std::shared_ptr<platform::MediaEngineFactory> engineFactory_;
     std::shared_ptr<KRRtcManger> rtcManager_;
@@ -301,9 +307,9 @@ private:
     std::set<std::uint64_t> pendingStreamUids_;
     /// Of the pending streams, those no question sent so far covers, in the order reported.
     std::vector<std::uint64_t> unaskedStreamUids_;
-    /// A stream question of generation `streamQuestionGeneration_` awaits its answer.
+    /// A stream question of the meeting `streamQuestionSession_` awaits its answer.
     bool streamQuestionOut_ = false;
-    std::uint64_t streamQuestionGeneration_ = 0;
+    MeetingSession::Token streamQuestionSession_;
     /// Remote uids the engine moved to the audience: their tracks stay, and the stream coming back
     /// is a move, whatever a server record said of the role in between.
     std::set<std::uint64_t> remoteAudienceUids_;
@@ -312,6 +318,12 @@ private:
 
 public:
     // ---- Called by the engine and messaging wiring ----
+
+    /// The join's media channel was asked to join (its server part, if any, is done): the join
+    /// now awaits the channel's confirmation. Nothing outside the server part of a join.
+    void mediaJoinRequested() {
+        if (session_) session_->awaitMedia();
+    }
 
     /// The media channel confirmed the local join. `participant` is the engine's participant whose
     /// uid is the room's local id; when the engine knows none under that id, pass the uid the
@@ -417,21 +429,31 @@ private:
 
     // Join road
     void startServerJoin();  // the default engine's server calls: configuration first
-    void startJoinRoad();
+    /// One named step of a join; it calls `done(true)` to go on, or ends the join itself.
+    using JoinStepDone = std::function<void(bool)>;
+    struct JoinStep {
+        const char* name;
+        std::function<void(KRClient&, JoinStepDone)> run;
+    };
+    /// Runs `steps` from `next` on, one after the other while the join's session is joining.
+    void runJoinSteps(std::shared_ptr<const std::vector<JoinStep>> steps, std::size_t next);
+    /// Room details and login in the order the user asks for (both roads).
+    std::vector<JoinStep> loginSteps(bool signedIn) const;
+    /// The default engine's join: configuration, login, join call, first status post and
+    /// fetch, chat, then the media channel.
+    std::shared_ptr<const std::vector<JoinStep>> serverJoinSteps() const;
+    void postJoinStatus(JoinStepDone done);
     void getConfigurations(std::function<void(bool)> completion);
     void getRoomDetailsAPICall(std::function<void(bool)> completion);
     void handleGuestLogin(const std::string& hostToken, std::function<void(bool)> completion);
-    void startMeetingJoinProcess();
     void joinCallAPI(std::function<void(bool)> completion);
     void applyConfiguration(const KRConfiguration& configuration);
     void resetForJoin();
-    void finishJoinTimer();
 
     // Timers
     void setGetPostConnectionTimer();
     void startConnectionCheckTimer();
     void connectionCheckTick();
-    void stopAllTimers();
 
     // Server calls without join semantics
     void leaveMeetingAPI(Completion completion);
@@ -466,8 +488,13 @@ private:
 
     /// Runs `task` on the client's queue with the client alive: at once when already there.
     void onQueue(std::function<void(KRClient&)> task);
-    /// True while a reply sent in meeting generation `generation` still concerns the meeting.
-    bool isCurrent(std::uint64_t generation) const { return generation == generation_; }
+    using SessionToken = MeetingSession::Token;
+    /// The token of the current meeting; outside one a token that is never live.
+    SessionToken sessionToken() const { return session_ ? session_->token() : SessionToken{}; }
+    /// The join reached the meeting, which has not ended (its leave may be under way).
+    bool hasJoinedMeeting() const { return session_ && session_->hasJoined(); }
+    /// Ends the current meeting once (see `MeetingSession::end`); false when none was active.
+    bool endSession(MeetingSession::EndReason reason, const std::function<void()>& children);
     /// The participant (among the tracks) the id names, for lock/recording events.
     std::shared_ptr<KRMeetingUser> userById(const std::optional<std::string>& id) const;
     void withTarget(const std::string& userId, Completion completion,
@@ -542,17 +569,10 @@ private:
     bool isInitialVideoOn_ = true;
     KRUserLeftReason localUserLeftReason_ = KRUserLeftReason::none();
     int joinRetryCount_ = 0;
-    std::uint64_t generation_ = 0;  // bumped at each join, failed join and finished leave
-    bool joinInProgress_ = false;
-    bool awaitingMediaJoin_ = false;
-    bool inMeeting_ = false;
-    bool leaving_ = false;
-    platform::TaskHandle joinTimeout_;
+    /// The meeting of the latest join: its state, timers and safety token.
+    std::unique_ptr<MeetingSession> session_;
 
-    // Timers
-    std::shared_ptr<platform::Timer> getConnectionTimer_;
-    std::shared_ptr<platform::Timer> postConnectionTimer_;
-    std::shared_ptr<platform::Timer> connectionCheckTimer_;
+    // Network watchdog
     bool isNetworkConnected_ = true;
     int ticksWithoutNetwork_ = 0;
     bool skipNextSocketStart_ = false;
@@ -736,8 +756,6 @@ private:
     std::shared_ptr<RtcManagerProtocol> rtcEngineManager_;
     std::shared_ptr<MultiMediaRtcAdapter> multiMediaRtcAdapter_;
     std::shared_ptr<MultiMediaRtmAdapter> multiMediaRtmAdapter_;
-    /// The join generation whose engine set-up ran: a second set-up in one join is refused.
-    std::optional<std::uint64_t> multiMediaSetUpGeneration_;
     /// The engine was asked into the media channel and not yet out of it: a failed join leaves
     /// it, and a leave waits for its report.
     bool multiMediaChannelAsked_ = false;

@@ -218,11 +218,11 @@ void KRClient::configureEngineAndJoin() {
         // Joining as uid 0 would let the engine pick an id nobody else knows this user by.
         logger_.error("Media join refused: unusable media uid \"" + currentRoom_.userWebRtcId +
                       "\"");
-        const std::uint64_t generation = generation_;
+        const SessionToken session = sessionToken();
         std::weak_ptr<KRClient> weak = weak_from_this();
-        queue_->post([weak, generation] {
+        queue_->post([weak, session] {
             auto self = weak.lock();
-            if (self && self->isCurrent(generation)) {
+            if (self && session.live()) {
                 self->failJoin(KRMeetingJoinError::other("The room gave no usable media uid"));
             }
         });
@@ -292,7 +292,7 @@ void KRClient::switchLocalMediaInEngine(bool audio, bool isMute) {
 // ---- Local participant ----
 
 void KRClient::onEngineLocalJoined() {
-    if (!joinInProgress_) return;
+    if (!isJoining()) return;
     const auto& participants = rtcManager_->getRtcParticipants();
     const auto byUid = [&](const std::string& text) -> std::shared_ptr<KRRtcParticipant> {
         for (const auto& p : participants) {
@@ -341,10 +341,10 @@ void KRClient::onEngineLocalLeft() {
     pendingStreamUids_.clear();
     unaskedStreamUids_.clear();
     remoteAudienceUids_.clear();
-    if (!inMeeting_ && !leaving_) {
+    if (meetingState() != MeetingState::inMeeting && meetingState() != MeetingState::leaving) {
         // The channel of a join that failed or was abandoned: nothing to tell anyone. A new
         // join may already wait for its own channel, so the reports stay connected.
-        if (!joinInProgress_) engineChannelRequested_ = false;
+        if (!isJoining()) engineChannelRequested_ = false;
         return;
     }
     engineChannelRequested_ = false;
@@ -387,22 +387,22 @@ void KRClient::askServerForStream(std::uint64_t uid) {
     unaskedStreamUids_.push_back(uid);
     // Streams reported while a question is out are asked about together once it is answered:
     // in a room that fills up, one question per stream would fetch the whole room per stream.
-    if (streamQuestionOut_ && streamQuestionGeneration_ == generation_) return;
+    if (streamQuestionOut_ && streamQuestionSession_.live()) return;
     askServerForUnaskedStreams();
 }
 
 void KRClient::askServerForUnaskedStreams() {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     streamQuestionOut_ = true;
-    streamQuestionGeneration_ = generation;
+    streamQuestionSession_ = session;
     std::weak_ptr<KRClient> weak = weak_from_this();
-    getRoomConnectionStatus([weak, generation, asked = std::exchange(unaskedStreamUids_, {})](bool) {
+    getRoomConnectionStatus([weak, session, asked = std::exchange(unaskedStreamUids_, {})](bool) {
         auto self = weak.lock();
         if (!self) return;
-        if (self->streamQuestionGeneration_ == generation) self->streamQuestionOut_ = false;
+        if (self->streamQuestionSession_.sameSession(session)) self->streamQuestionOut_ = false;
         for (const std::uint64_t uid : asked) {
             // An answer after a leave, a new join or the stream's own departure changes nothing.
-            if (!self->isCurrent(generation) || self->pendingStreamUids_.erase(uid) == 0 ||
+            if (!session.live() || self->pendingStreamUids_.erase(uid) == 0 ||
                 !self->wantsEngineReports()) {
                 continue;
             }
@@ -412,7 +412,7 @@ void KRClient::askServerForUnaskedStreams() {
             }
             self->addParticipantStream(uid, false);
         }
-        if (self->isCurrent(generation) && !self->streamQuestionOut_ &&
+        if (session.live() && !self->streamQuestionOut_ &&
             !self->unaskedStreamUids_.empty()) {
             self->askServerForUnaskedStreams();
         }

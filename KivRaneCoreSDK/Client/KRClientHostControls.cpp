@@ -26,14 +26,15 @@ std::string refusalText(std::string_view action) {
 }  // namespace
 
 bool KRClient::meetingOperationAllowed(std::string_view action, const Completion& completion) {
-    if (!leaving_ && (inMeeting_ || awaitingMediaJoin_)) return true;
+    const auto state = meetingState();
+    if (state == MeetingState::inMeeting || state == MeetingState::awaitingMedia) return true;
     logger_.error(refusalText(action));
     completeLater(completion, false);
     return false;
 }
 
 bool KRClient::meetingCallAllowed(std::string_view action, const Completion& completion) {
-    if (inMeeting_ || joinInProgress_ || leaving_) return true;
+    if (session_ && session_->isActive()) return true;
     logger_.error(refusalText(action));
     completeLater(completion, false);
     return false;
@@ -75,10 +76,10 @@ void KRClient::stopRecording(Completion completion) {
 
 template <class Request>
 void KRClient::sendRecordingRequest(const Request& request, bool start, Completion completion) {
-    const std::uint64_t generation = generation_;
-    send(request, [generation, start, completion = std::move(completion)](KRClient& client,
+    const SessionToken session = sessionToken();
+    send(request, [session, start, completion = std::move(completion)](KRClient& client,
                                                                           const auto& result) {
-        if (!client.isCurrent(generation)) {
+        if (!session.live()) {
             if (completion) completion(replySucceeded(result));
             return;
         }

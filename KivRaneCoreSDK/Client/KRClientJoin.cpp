@@ -42,7 +42,7 @@ double KRClient::pollingIntervalFor(double seconds) {
 void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
                            std::weak_ptr<KRClientDelegate> delegate) {
     KR_DCHECK_RUN_ON(checker_);
-    if (joinInProgress_ || inMeeting_ || leaving_) {
+    if (session_ && session_->isActive()) {
         logger_.warn("Join ignored: a meeting is already joined or being joined");
         return;
     }
@@ -62,24 +62,18 @@ void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingCon
     currentRoom_.isCurrentUserAudioMuted = !isInitialAudioOn_;
     currentRoom_.isCurrentUserVideoMuted = !isInitialVideoOn_;
 
-    ++generation_;
-    joinInProgress_ = true;
+    // A new session: replies, timers and reports of every earlier join stop counting here.
+    session_ = std::make_unique<MeetingSession>(queue_);
     addNotificationsObservers();
-    const std::uint64_t generation = generation_;
     std::weak_ptr<KRClient> weak = weak_from_this();
-    joinTimeout_ = queue_->postAfter(kJoinTimeout, [weak, generation] {
-        auto self = weak.lock();
-        if (self && self->isCurrent(generation) && self->joinInProgress_) {
-            self->failJoin(KRMeetingJoinError::other("timed out"));
-        }
+    session_->armJoinTimeout(kJoinTimeout, [weak] {
+        if (auto self = weak.lock()) self->failJoin(KRMeetingJoinError::other("timed out"));
     });
 
     mediaBackend().join(config);
 }
 
 void KRClient::startServerJoin() {
-    const std::uint64_t generation = generation_;
-    std::weak_ptr<KRClient> weak = weak_from_this();
     networkClient_->setDeviceId(getDeviceId(deps_));
     if (isGuestUserFlow_) {
         networkClient_->setJwtToken("");
@@ -88,97 +82,103 @@ void KRClient::startServerJoin() {
         networkClient_->setJwtToken(userJwtToken_);
         networkClient_->setCurrentUserType(KRCurrentUserType::loggedIn);
     }
-    getConfigurations([weak, generation](bool ok) {
-        auto self = weak.lock();
-        if (ok && self && self->isCurrent(generation) && self->joinInProgress_) {
-            self->startJoinRoad();
-        }
-    });
+    runJoinSteps(serverJoinSteps(), 0);
 }
 
 void KRClient::resetForJoin() {
     currentRoom_.resetMeetingState();
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
-    awaitingMediaJoin_ = false;
     localStateUnsynced_ = false;
-    stopAllTimers();
 }
 
-void KRClient::startJoinRoad() {
-    const std::uint64_t generation = generation_;
+// ---- The join's steps ----
+
+void KRClient::runJoinSteps(std::shared_ptr<const std::vector<JoinStep>> steps, std::size_t next) {
+    if (next >= steps->size()) return;
+    const JoinStep& step = (*steps)[next];
+    const SessionToken session = sessionToken();
     std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto alive = [weak, generation]() -> std::shared_ptr<KRClient> {
+    step.run(*this, [weak, session, steps, next](bool ok) {
+        // A step that failed already ended the join; a join that ended meanwhile (failed,
+        // timed out, left, or replaced by a newer one) takes no further step.
         auto self = weak.lock();
-        if (self && self->isCurrent(generation) && self->joinInProgress_) return self;
-        return nullptr;
-    };
-    if (!isGuestUserFlow_) {
-        openForwardedSocket();
-        getRoomDetailsAPICall([alive](bool ok) {
-            if (auto self = alive(); ok && self) self->startMeetingJoinProcess();
-        });
-        return;
+        if (!ok || !self || !session.live() || !self->isJoining()) return;
+        self->runJoinSteps(steps, next + 1);
+    });
+}
+
+std::vector<KRClient::JoinStep> KRClient::loginSteps(bool signedIn) const {
+    const auto roomDetails = JoinStep{"room details", [](KRClient& c, JoinStepDone done) {
+                                          c.getRoomDetailsAPICall(std::move(done));
+                                      }};
+    if (signedIn) {
+        return {{"forwarded socket",
+                 [](KRClient& c, JoinStepDone done) {
+                     c.openForwardedSocket();
+                     done(true);
+                 }},
+                roomDetails};
     }
     const std::string hostToken = userRole_.getToken();
     if (hostToken.empty()) {
-        getRoomDetailsAPICall([alive](bool ok) {
-            auto self = alive();
-            if (!ok || !self) return;
-            self->handleGuestLogin("", [alive](bool loggedIn) {
-                if (auto again = alive(); loggedIn && again) again->startMeetingJoinProcess();
-            });
-        });
-        return;
+        return {roomDetails, {"guest login", [](KRClient& c, JoinStepDone done) {
+                                  c.handleGuestLogin("", std::move(done));
+                              }}};
     }
     // A host proves itself at the login, so the room details are asked for as the host.
-    handleGuestLogin(hostToken, [alive](bool ok) {
-        auto self = alive();
-        if (!ok || !self) return;
-        self->getRoomDetailsAPICall([alive](bool detailed) {
-            if (auto again = alive(); detailed && again) again->startMeetingJoinProcess();
-        });
-    });
+    return {{"host login",
+             [hostToken](KRClient& c, JoinStepDone done) {
+                 c.handleGuestLogin(hostToken, std::move(done));
+             }},
+            roomDetails};
 }
 
-void KRClient::startMeetingJoinProcess() {
-    const std::uint64_t generation = generation_;
-    std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto alive = [weak, generation]() -> std::shared_ptr<KRClient> {
-        auto self = weak.lock();
-        if (self && self->isCurrent(generation) && self->joinInProgress_) return self;
-        return nullptr;
-    };
-    joinCallAPI([alive](bool ok) {
-        auto self = alive();
-        if (!ok || !self) return;
-        // The first report of the local user is part of the join: a refused one ends it.
-        self->send(self->makeStatusPost(true, false, self->currentRoom_.isCurrentUserHandRaised),
-                   [alive](KRClient& client, const auto& result) {
-                       if (!alive()) return;
-                       if (!replySucceeded(result)) {
-                           client.failJoinAt(KRJoinStep::statusPost,
-                                             "Post Room Connection Status", result);
-                           return;
-                       }
-                       client.logger_.info("Post Room Connection Status API Successfull");
-                       client.getRoomConnectionStatus([alive](bool) {
-                           auto again = alive();
-                           if (!again) return;
-                           again->configureChatClient();
-                           if (!alive()) return;
-                           again->setGetPostConnectionTimer();
-                           again->awaitingMediaJoin_ = true;
-                           again->configureRtmAndEngine();
-                       });
-                   });
-    });
+std::shared_ptr<const std::vector<KRClient::JoinStep>> KRClient::serverJoinSteps() const {
+    std::vector<JoinStep> steps{{"configuration", [](KRClient& c, JoinStepDone done) {
+                                     c.getConfigurations(std::move(done));
+                                 }}};
+    for (JoinStep& step : loginSteps(!isGuestUserFlow_)) steps.push_back(std::move(step));
+    steps.push_back({"join call", [](KRClient& c, JoinStepDone done) {
+                         c.joinCallAPI(std::move(done));
+                     }});
+    steps.push_back({"status post", [](KRClient& c, JoinStepDone done) {
+                         c.postJoinStatus(std::move(done));
+                     }});
+    steps.push_back({"status fetch", [](KRClient& c, JoinStepDone done) {
+                         c.getRoomConnectionStatus([done](bool) { done(true); });
+                     }});
+    steps.push_back({"chat", [](KRClient& c, JoinStepDone done) {
+                         c.configureChatClient();
+                         done(true);
+                     }});
+    steps.push_back({"media", [](KRClient& c, JoinStepDone) {
+                         c.setGetPostConnectionTimer();
+                         c.mediaJoinRequested();
+                         c.configureRtmAndEngine();
+                     }});
+    return std::make_shared<const std::vector<JoinStep>>(std::move(steps));
+}
+
+void KRClient::postJoinStatus(JoinStepDone done) {
+    // The first report of the local user is part of the join: a refused one ends it.
+    const SessionToken session = sessionToken();
+    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
+         [session, done = std::move(done)](KRClient& client, const auto& result) {
+             if (!session.live() || !client.isJoining()) return;
+             if (!replySucceeded(result)) {
+                 client.failJoinAt(KRJoinStep::statusPost, "Post Room Connection Status", result);
+                 return;
+             }
+             client.logger_.info("Post Room Connection Status API Successfull");
+             done(true);
+         });
 }
 
 void KRClient::completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
                                       std::optional<std::uint64_t> confirmedUid) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!joinInProgress_) {
+    if (!isJoining()) {
         logger_.warn("Media join reported outside a join, ignored");
         return;
     }
@@ -201,28 +201,23 @@ void KRClient::completeLocalMediaJoin(std::optional<KRRtcParticipantState> parti
     }
     startConnectionCheckTimer();
     currentRoom_.upsertNewParticipantFromRtcDB(*participant);
-    joinInProgress_ = false;
-    awaitingMediaJoin_ = false;
-    inMeeting_ = true;
-    joinTimeout_.cancel();
+    session_->reachMeeting();
     sendLocalUserJoinMeetingEvent();
 }
 
 void KRClient::failJoin(const KRMeetingJoinError& error) {
-    if (!joinInProgress_) {
+    if (!isJoining()) {
         return;  // one failure per join
     }
-    const bool mediaWasAsked = awaitingMediaJoin_;
+    const bool mediaWasAsked = isAwaitingMediaJoin();
     MediaBackend& backend = mediaBackend();  // the meeting's, before the join stops being one
-    joinInProgress_ = false;
-    awaitingMediaJoin_ = false;
-    joinTimeout_.cancel();
-    ++generation_;  // replies still on their way belong to the failed join
-    stopAllTimers();
-    removeNotificationsObservers();
-    // The login already opened the room socket: a join that failed must not keep it connected.
-    releaseSocketManager();
-    backend.cancelJoin(mediaWasAsked);
+    endSession(MeetingSession::EndReason::joinFailed, [&] {
+        removeNotificationsObservers();
+        // The login already opened the room socket: a join that failed must not keep it
+        // connected.
+        releaseSocketManager();
+        backend.cancelJoin(mediaWasAsked);
+    });
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));
     stopSocketService();
@@ -232,14 +227,14 @@ void KRClient::failJoin(const KRMeetingJoinError& error) {
 // ---- Server calls of the join road ----
 
 void KRClient::getConfigurations(std::function<void(bool)> completion) {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     send(GetConfigurationRequest(osType_),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
              if (!result.ok()) {
                  client.logger_.error("Get Configuration Error ::: " +
                                       result.error().getMessageString());
-                 if (client.isCurrent(generation) && client.joinInProgress_) {
+                 if (session.live() && client.isJoining()) {
                      client.failJoin(joinErrorFor(KRJoinStep::configuration, result.error()));
                  }
                  completion(false);
@@ -276,12 +271,12 @@ void KRClient::applyConfiguration(const KRConfiguration& configuration) {
 }
 
 void KRClient::getRoomDetailsAPICall(std::function<void(bool)> completion) {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     send(GetRoomDetailsRequest(currentRoom_.meetingId, currentRoom_.meetingPin,
                                currentRoom_.guestUserId),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
-             if (!client.isCurrent(generation)) return;
+             if (!session.live()) return;
              if (!result.ok()) {
                  client.failJoinAt(KRJoinStep::roomDetails, "Get Room Details", result);
                  completion(false);
@@ -351,12 +346,12 @@ void KRClient::getRoomDetailsAPICall(std::function<void(bool)> completion) {
 
 void KRClient::handleGuestLogin(const std::string& hostToken,
                                 std::function<void(bool)> completion) {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     send(GuestLoginRequest(currentRoom_.meetingId, currentRoom_.roomID, currentRoom_.meetingPin,
                            currentRoom_.userDisplayName, hostToken),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
-             if (!client.isCurrent(generation)) return;
+             if (!session.live()) return;
              if (!result.ok()) {
                  client.failJoinAt(KRJoinStep::guestLogin, "Guest Login", result);
                  completion(false);
@@ -374,14 +369,14 @@ void KRClient::handleGuestLogin(const std::string& hostToken,
 }
 
 void KRClient::joinCallAPI(std::function<void(bool)> completion) {
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     const KRCurrentRoom& room = currentRoom_;
     send(JoinCallRequest(room.meetingId, room.roomID, room.meetingPin, room.userDisplayName,
                          room.meetingOwnerName, room.meetingOwnerUserId, room.meetingTitle,
                          networkClient_->getJwtToken(), LocalIPAddress::getIPAddress()),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
-             if (!client.isCurrent(generation)) return;
+             if (!session.live()) return;
              if (!result.ok()) {
                  client.failJoinAt(KRJoinStep::joinCall, "Join Call", result);
                  completion(false);

@@ -15,18 +15,15 @@ constexpr const char* kForceStopNotification = "kr.darwin.screenshare.force.stop
 
 void KRClient::leaveMeeting(KRUserLeftReason reason) {
     KR_DCHECK_RUN_ON(checker_);
-    if (leaving_ || (!inMeeting_ && !joinInProgress_)) {
+    // A join still under way is abandoned, not failed: the host asked to leave.
+    if (!session_ || !session_->startLeaving()) {
         logger_.warn("Leave ignored: not in a meeting");
         return;
     }
-    leaving_ = true;
     localUserLeftReason_ = std::move(reason);
     if (shouldLeaveChatThreadOnLeave_) {
         leaveChatThread();
     }
-    // A join still under way is abandoned, not failed: the host asked to leave.
-    joinInProgress_ = false;
-    joinTimeout_.cancel();
     // A share with a local track is ended (on the server too) with the track below; one known
     // only to the room store or to the media backend is ended at the server here.
     MediaBackend& backend = mediaBackend();
@@ -69,21 +66,22 @@ void KRClient::stopScreenShareAPI(Completion completion) {
 }
 
 void KRClient::handleLocalMediaLeft() {
-    if (!inMeeting_ && !leaving_) {
+    const auto state = meetingState();
+    if (state != MeetingState::inMeeting && state != MeetingState::leaving) {
         return;  // reported once per meeting
     }
-    stopAllTimers();
-    releaseSocketManager();
-    rtmManager_->setDelegate({});  // nothing the others send reaches a meeting that ended
-    currentRoom_.removeAllData();
-    removeNotificationsObservers();
-    inMeeting_ = false;
-    leaving_ = false;
-    awaitingMediaJoin_ = false;
-    joinInProgress_ = false;
-    joinTimeout_.cancel();
-    ++generation_;
+    endSession(MeetingSession::EndReason::left, [this] {
+        releaseSocketManager();
+        rtmManager_->setDelegate({});  // nothing the others send reaches a meeting that ended
+        currentRoom_.removeAllData();
+        removeNotificationsObservers();
+    });
     sendLocalUserLeftMeetingEvent();
+}
+
+bool KRClient::endSession(MeetingSession::EndReason reason,
+                          const std::function<void()>& children) {
+    return session_ && session_->end(reason, children);
 }
 
 void KRClient::postForceStopScreenShareDarwinNotification(const std::string& reason) {

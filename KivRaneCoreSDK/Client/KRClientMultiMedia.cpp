@@ -25,48 +25,24 @@ void KRClient::upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& da
 void KRClient::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
     KR_DCHECK_RUN_ON(checker_);
     // One engine per client: a second set-up would start a second engine in a running meeting.
-    if (!joinInProgress_ || multiMediaSetUpGeneration_ == generation_) {
+    if (!isJoining() || !session_->markMediaSetUp()) {
         logger_.warn("Multimedia engine set-up refused: no join is waiting for it");
         return;
     }
-    multiMediaSetUpGeneration_ = generation_;
     networkClient_->setDeviceId(getDeviceId(deps_));
     if (isGuestUserFlow_) {
         networkClient_->setJwtToken("");
     }
-    const std::uint64_t generation = generation_;
-    std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto alive = [weak, generation]() -> std::shared_ptr<KRClient> {
-        auto self = weak.lock();
-        if (self && self->isCurrent(generation) && self->joinInProgress_) return self;
-        return nullptr;
-    };
-    getConfigurations([alive, config](bool ok) {
-        auto self = alive();
-        if (!ok || !self) return;
-        const std::string hostToken = self->userRole_.getToken();
-        if (hostToken.empty()) {
-            self->getRoomDetailsAPICall([alive, config](bool detailed) {
-                auto again = alive();
-                if (!detailed || !again) return;
-                again->handleGuestLogin("", [alive, config](bool loggedIn) {
-                    if (auto last = alive(); loggedIn && last) {
-                        last->handlePostLoginSuccessForMulti(config);
-                    }
-                });
-            });
-            return;
-        }
-        self->handleGuestLogin(hostToken, [alive, config](bool loggedIn) {
-            auto again = alive();
-            if (!loggedIn || !again) return;
-            again->getRoomDetailsAPICall([alive, config](bool detailed) {
-                if (auto last = alive(); detailed && last) {
-                    last->handlePostLoginSuccessForMulti(config);
-                }
-            });
-        });
-    });
+    // The server's part in the order the role asks (as a guest, whoever the host app signed
+    // in), then the engine the room names.
+    std::vector<JoinStep> steps{{"configuration", [](KRClient& c, JoinStepDone done) {
+                                     c.getConfigurations(std::move(done));
+                                 }}};
+    for (JoinStep& step : loginSteps(false)) steps.push_back(std::move(step));
+    steps.push_back({"room engine", [config](KRClient& c, JoinStepDone) {
+                         c.handlePostLoginSuccessForMulti(config);
+                     }});
+    runJoinSteps(std::make_shared<const std::vector<JoinStep>>(std::move(steps)), 0);
 }
 
 void KRClient::handlePostLoginSuccessForMulti(const KRJoinMeetingConfig& config) {
@@ -168,7 +144,7 @@ void KRClient::leaveMultiMediaMeeting() {
 }
 
 void KRClient::handleMultiMediaNetworkState(bool isConnected) {
-    if (!isConnected || !isWaitingToBeReconnect_ || !inMeeting_ ||
+    if (!isConnected || !isWaitingToBeReconnect_ || !hasJoinedMeeting() ||
         currentRoom_.mediaEngine != KRRoomMediaEngine::krmedia || !rtcEngineManager_) {
         return;
     }

@@ -234,14 +234,14 @@ std::shared_ptr<RtcManagerDelegate> KRClient::multiMediaRtcDelegate() {
 
 void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
                                          RtcManagerDelegate::Completion completion) {
-    if (peer && inMeeting_ && !leaving_) {
+    if (peer && meetingState() == MeetingState::inMeeting) {
         // The engine is back in the channel after a reconnect (see the network-state closure):
         // the meeting goes on, with the local video shown again.
         if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
         finishEngineWait(completion);
         return;
     }
-    if (!peer || !joinInProgress_) {
+    if (!peer || !isJoining()) {
         // A join that already failed or timed out: its channel must not stay open.
         logger_.warn("Media join reported outside a join: leaving the media channel");
         if (rtcEngineManager_) rtcEngineManager_->leaveRtcChannel();
@@ -251,11 +251,11 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
     currentRoom_.userWebRtcId = peer->id();
     meetingUsersManager_.setCurrentParticipantId(peer->id());
     if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto posted = [weak, generation, peer, completion](KRClient&, const auto& result) {
+    const auto posted = [weak, session, peer, completion](KRClient&, const auto& result) {
         auto self = weak.lock();
-        if (!self || !self->isCurrent(generation) || !self->joinInProgress_) {
+        if (!self || !session.live() || !self->isJoining()) {
             // The join ended (timed out, or left) while the post was on its way; whatever ended
             // it already asked the engine out of the channel.
             finishEngineWait(completion);
@@ -268,24 +268,21 @@ void KRClient::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>&
             finishEngineWait(completion);
             return;
         }
-        self->getRoomConnectionStatus([weak, generation, peer, completion](bool) {
+        self->getRoomConnectionStatus([weak, session, peer, completion](bool) {
             auto again = weak.lock();
-            if (!again || !again->isCurrent(generation) || !again->joinInProgress_) {
+            if (!again || !session.live() || !again->isJoining()) {
                 // The join ended while the room's status was read: no meeting starts.
                 finishEngineWait(completion);
                 return;
             }
-            const auto alive = [&] { return again->isCurrent(generation); };
             again->configureChatClient();
-            if (alive()) again->setGetPostConnectionTimer();
-            if (alive()) again->startConnectionCheckTimer();
-            if (alive() && again->joinInProgress_) {
-                again->joinTimeout_.cancel();
+            if (session.live()) again->setGetPostConnectionTimer();
+            if (session.live()) again->startConnectionCheckTimer();
+            if (session.live() && again->isJoining()) {
                 // Merged while the join is still under way: what the merge reports of the local
                 // user now is its starting state, told by the join event alone.
                 again->upsertLocalPeerRtcData(peer);
-                again->joinInProgress_ = false;
-                again->inMeeting_ = true;
+                again->session_->reachMeeting();
                 again->sendLocalUserJoinMeetingEvent();
             }
             finishEngineWait(completion);
@@ -316,21 +313,21 @@ void KRClient::checkRemoteStreamType(const std::string& streamId, int triesLeft,
             return;
         }
     }
-    if (triesLeft <= 0 || !(inMeeting_ || joinInProgress_)) {
+    if (triesLeft <= 0 || !(hasJoinedMeeting() || isJoining())) {
         completion(RtcRemoteStreamType::user(streamId));
         return;
     }
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto ask = [weak, generation, streamId, triesLeft, completion] {
+    const auto ask = [weak, session, streamId, triesLeft, completion] {
         auto self = weak.lock();
-        if (!self || !self->isCurrent(generation)) {
+        if (!self || !session.live()) {
             completion(RtcRemoteStreamType::user(streamId));
             return;
         }
-        self->getRoomConnectionStatus([weak, generation, streamId, triesLeft, completion](bool) {
+        self->getRoomConnectionStatus([weak, session, streamId, triesLeft, completion](bool) {
             auto again = weak.lock();
-            if (!again || !again->isCurrent(generation)) {
+            if (!again || !session.live()) {
                 completion(RtcRemoteStreamType::user(streamId));
                 return;
             }
@@ -365,38 +362,40 @@ void KRClient::handleMultiMediaRoleChange(bool isAudience) {
 }
 
 void KRClient::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) {
-    if (joinInProgress_ && !leaving_) {
+    if (isJoining()) {
         // The channel of an earlier join that failed reports its leave after the host already
         // tried again: the join under way is not this report's to end.
         logger_.info("Leave of an earlier media channel reported during a join, ignored");
         return;
     }
-    const bool wasInMeeting = inMeeting_ || leaving_;
+    const auto state = meetingState();
+    const bool wasInMeeting = state == MeetingState::inMeeting || state == MeetingState::leaving;
     // A leave this client asked for (the host's own, or a removal by the meeting's host) keeps
     // the reason it was asked with; the engine only knows that its channel was left.
     const KRUserLeftReason reason =
-        leaving_ && localUserLeftReason_.kind() != KRUserLeftReason::Kind::none
+        state == MeetingState::leaving &&
+                localUserLeftReason_.kind() != KRUserLeftReason::Kind::none
             ? localUserLeftReason_
             : engineReason;
-    stopAllTimers();
-    releaseSocketManager();
-    rtmManager_->setDelegate({});
-    // No message of a meeting already left may act on the next one.
-    if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate({});
-    for (const auto& user : getMeetingUsers()) {
-        user->resetVideoTrack();
-    }
-    meetingUsersManager_.clearAllData();
-    currentRoom_.removeAllData();
-    removeNotificationsObservers();
-    inMeeting_ = false;
-    leaving_ = false;
-    awaitingMediaJoin_ = false;
-    multiMediaChannelAsked_ = false;
-    joinInProgress_ = false;
-    isWaitingToBeReconnect_ = false;
-    joinTimeout_.cancel();
-    ++generation_;
+    // Read through the meeting's backend, while the session still names it.
+    const auto users = getMeetingUsers();
+    const auto releaseChildren = [this, &users] {
+        releaseSocketManager();
+        rtmManager_->setDelegate({});
+        // No message of a meeting already left may act on the next one.
+        if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate({});
+        for (const auto& user : users) {
+            user->resetVideoTrack();
+        }
+        meetingUsersManager_.clearAllData();
+        currentRoom_.removeAllData();
+        removeNotificationsObservers();
+        multiMediaChannelAsked_ = false;
+        isWaitingToBeReconnect_ = false;
+    };
+    // The channel of a failed join may report after its session ended: nothing is left to end,
+    // but its left-overs still go.
+    if (!endSession(MeetingSession::EndReason::left, releaseChildren)) releaseChildren();
     // The client's own engine is made again at the next join; the host's stays for it. Who made
     // it decides, not the room: a leave before the room's details came knows no room engine.
     if (ownsRtcEngine_) {

@@ -9,8 +9,8 @@ namespace kr {
 /// through the receiver of a meeting that was left or failed must not act on the client.
 class KRClient::MultiMediaRtmAdapter final : public RtmManagerDelegate {
 public:
-    MultiMediaRtmAdapter(std::weak_ptr<KRClient> client, std::uint64_t generation)
-        : client_(std::move(client)), generation_(generation) {}
+    MultiMediaRtmAdapter(std::weak_ptr<KRClient> client, MeetingSession::Token session)
+        : client_(std::move(client)), session_(std::move(session)) {}
     void didRecievePublicMessage(const KRRtmMessage& message) override {
         if (auto c = current())
             c->handleControlMessage(ControlMessageRoad::multiMedia, ControlMessageRoute::channel,
@@ -21,20 +21,20 @@ public:
             c->handleControlMessage(ControlMessageRoad::multiMedia, ControlMessageRoute::peer,
                                     message);
     }
-    std::uint64_t generation() const { return generation_; }
+    const MeetingSession::Token& session() const { return session_; }
 
 private:
     std::shared_ptr<KRClient> current() const {
         auto c = client_.lock();
-        return c && c->isCurrent(generation_) ? c : nullptr;
+        return c && session_.live() ? c : nullptr;
     }
     std::weak_ptr<KRClient> client_;
-    std::uint64_t generation_;
+    MeetingSession::Token session_;
 };
 
 std::shared_ptr<RtmManagerDelegate> KRClient::multiMediaRtmDelegate() {
-    if (!multiMediaRtmAdapter_ || multiMediaRtmAdapter_->generation() != generation_) {
-        multiMediaRtmAdapter_ = std::make_shared<MultiMediaRtmAdapter>(weak_from_this(), generation_);
+    if (!multiMediaRtmAdapter_ || !multiMediaRtmAdapter_->session().sameSession(sessionToken())) {
+        multiMediaRtmAdapter_ = std::make_shared<MultiMediaRtmAdapter>(weak_from_this(), sessionToken());
     }
     return multiMediaRtmAdapter_;
 }

@@ -53,15 +53,15 @@ void KRClient::send(const Request& request, OnResult onResult) {
 
 template <class Request>
 void KRClient::sendLocalStateChange(const Request& request, Completion completion) {
-    const std::uint64_t generation = generation_;
-    send(request, [generation, completion = std::move(completion)](KRClient& client,
+    const SessionToken session = sessionToken();
+    send(request, [session, completion = std::move(completion)](KRClient& client,
                                                                   const auto& result) {
         const bool ok = replySucceeded(result);
         // A refusal is the server's answer to this change; any other failure means the change
         // never arrived, and the app already shows it.
         const bool lost =
             !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
-        if (lost && client.isCurrent(generation)) {
+        if (lost && session.live()) {
             client.logger_.warn("Local state change lost: " + replyErrorMessage(result));
             client.localStateUnsynced_ = true;
             ++client.localStateFailures_;
@@ -81,8 +81,8 @@ void KRClient::failJoinAt(KRJoinStep step, const char* action,
 template <class Request, class OnSuccess>
 void KRClient::sendHostRequest(const Request& request, const char* action, Completion completion,
                                OnSuccess onSuccess) {
-    const std::uint64_t generation = generation_;
-    send(request, [generation, action = std::string(action), completion = std::move(completion),
+    const SessionToken session = sessionToken();
+    send(request, [session, action = std::string(action), completion = std::move(completion),
                    onSuccess = std::move(onSuccess)](KRClient& client, const auto& result) mutable {
         if (!replySucceeded(result)) {
             client.logger_.error(action + " Error ::: " + replyErrorMessage(result));
@@ -91,7 +91,7 @@ void KRClient::sendHostRequest(const Request& request, const char* action, Compl
         }
         client.logger_.info(action + " API Successfull");
         // After a leave the others are no longer ours to tell, and nothing is reported any more.
-        if (client.isCurrent(generation)) {
+        if (session.live()) {
             onSuccess(client);
         }
         if (completion) completion(true);

@@ -55,18 +55,19 @@ void KRClient::updateLocalParticipantDataToDB(bool isHandRaised, Completion comp
 }
 
 void KRClient::resyncLocalState() {
-    if (!localStateUnsynced_ || localStateResyncInFlight_ || !inMeeting_ || leaving_ ||
+    if (!localStateUnsynced_ || localStateResyncInFlight_ ||
+        meetingState() != MeetingState::inMeeting ||
         shouldByPassAPICalls_) {
         return;
     }
     localStateResyncInFlight_ = true;
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     const std::uint64_t failures = localStateFailures_;
     // The full state, not the lost change alone: later changes may have been lost as well.
     send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
-         [generation, failures](KRClient& client, const auto& result) {
+         [session, failures](KRClient& client, const auto& result) {
              client.localStateResyncInFlight_ = false;
-             if (!client.isCurrent(generation) || !replySucceeded(result)) return;
+             if (!session.live() || !replySucceeded(result)) return;
              client.logger_.info("Local state posted again");
              if (client.localStateFailures_ == failures) client.localStateUnsynced_ = false;
          });
@@ -74,10 +75,10 @@ void KRClient::resyncLocalState() {
 
 void KRClient::getRoomConnectionStatus(Completion completion) {
     if (!meetingCallAllowed("Get Room Connection Status", completion)) return;
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     const KRCurrentRoom& room = currentRoom_;
     send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
              if (!result.ok()) {
                  client.logger_.error("Get Room Connection Status Error ::: " +
@@ -88,8 +89,8 @@ void KRClient::getRoomConnectionStatus(Completion completion) {
              client.logger_.info("Get Room Connection Status API Successfull");
              // A reply to a question asked before a leave or another join describes a meeting
              // the client is no longer in.
-             if (client.isCurrent(generation) && !client.leaving_ &&
-                 (client.inMeeting_ || client.joinInProgress_)) {
+             if (session.live() && (client.isJoining() ||
+                                    client.meetingState() == MeetingState::inMeeting)) {
                  client.applyRoomConnectionStatus(result.value());
              }
              if (completion) completion(true);

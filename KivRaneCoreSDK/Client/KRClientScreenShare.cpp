@@ -40,15 +40,15 @@ void KRClient::removeNotificationsObservers() {
 
 void KRClient::shareScreenAPICall(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!inMeeting_) {
+    if (!hasJoinedMeeting()) {
         completeLater(std::move(completion), false);
         return;
     }
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     send(StartScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
-             if (!client.isCurrent(generation)) {
+             if (!session.live()) {
                  if (completion) completion(false);
                  return;
              }
@@ -79,7 +79,7 @@ void KRClient::shareScreenAPICall(Completion completion) {
 }
 
 void KRClient::handleScreenShareStreamStarted() {
-    if (!inMeeting_ || shouldByPassAPICalls_) {
+    if (!hasJoinedMeeting() || shouldByPassAPICalls_) {
         return;  // without the server road the share messages are not sent
     }
     const bool someoneShares = std::any_of(

@@ -75,7 +75,8 @@ void KRClient::handleSocketCallBacks() {
     // long as the host app sends them), changes nothing.
     const auto live = [weak]() -> std::shared_ptr<KRClient> {
         auto self = weak.lock();
-        if (self && !self->leaving_ && (self->inMeeting_ || self->joinInProgress_)) return self;
+        if (!self) return nullptr;
+        if (self->isJoining() || self->meetingState() == MeetingState::inMeeting) return self;
         return nullptr;
     };
     KRWebSocketManager& manager = *webSocketManager_;

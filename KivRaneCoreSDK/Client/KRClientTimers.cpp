@@ -12,42 +12,33 @@ std::chrono::steady_clock::duration secondsToDuration(double seconds) {
         std::chrono::duration<double>(seconds));
 }
 
-void invalidate(std::shared_ptr<platform::Timer>& timer) {
-    if (timer) {
-        timer->invalidate();
-        timer.reset();
-    }
-}
 }  // namespace
 
 void KRClient::setGetPostConnectionTimer() {
-    invalidate(getConnectionTimer_);
-    invalidate(postConnectionTimer_);
+    if (!session_) return;
     std::weak_ptr<KRClient> weak = weak_from_this();
-    const auto interval = secondsToDuration(pollingAPITimeInterval_);
-    getConnectionTimer_ = platform::Timer::schedule(queue_, interval, true, [weak](auto&) {
-        if (auto self = weak.lock()) self->getRoomConnectionStatus({});
-    });
-    postConnectionTimer_ = platform::Timer::schedule(queue_, interval, true, [weak](auto&) {
-        auto self = weak.lock();
-        if (!self) return;
-        self->postUserRoomConnectionStatus(true, true, [weak](bool) {
-            if (auto again = weak.lock()) again->getRoomConnectionStatus({});
+    session_->startPolling(
+        secondsToDuration(pollingAPITimeInterval_),
+        [weak] {
+            if (auto self = weak.lock()) self->getRoomConnectionStatus({});
+        },
+        [weak] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->postUserRoomConnectionStatus(true, true, [weak](bool) {
+                if (auto again = weak.lock()) again->getRoomConnectionStatus({});
+            });
         });
-    });
 }
 
 void KRClient::startConnectionCheckTimer() {
-    // A second watchdog would double every socket start and stop.
-    invalidate(connectionCheckTimer_);
+    if (!session_) return;
     ticksWithoutNetwork_ = 0;
     skipNextSocketStart_ = false;
     std::weak_ptr<KRClient> weak = weak_from_this();
-    connectionCheckTimer_ =
-        platform::Timer::schedule(queue_, kConnectionCheckInterval, true, [weak](auto&) {
-            if (auto self = weak.lock()) self->connectionCheckTick();
-        });
-    connectionCheckTimer_->fire();
+    session_->startWatchdog(kConnectionCheckInterval, [weak] {
+        if (auto self = weak.lock()) self->connectionCheckTick();
+    });
 }
 
 void KRClient::connectionCheckTick() {
@@ -68,12 +59,6 @@ void KRClient::connectionCheckTick() {
         return;
     }
     startSocketService();
-}
-
-void KRClient::stopAllTimers() {
-    invalidate(getConnectionTimer_);
-    invalidate(postConnectionTimer_);
-    invalidate(connectionCheckTimer_);
 }
 
 }  // namespace kr

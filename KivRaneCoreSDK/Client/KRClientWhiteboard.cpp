@@ -19,18 +19,18 @@ void KRClient::startWhitebboard(bool remote, const std::string& userName,
     KR_DCHECK_RUN_ON(checker_);
     // The room's first status, read while the join is still under way, may already show
     // someone else's board; the local user's own board waits for the meeting.
-    const bool remoteDuringJoin = remote && joinInProgress_ && !leaving_;
+    const bool remoteDuringJoin = remote && isJoining();
     if (!remoteDuringJoin && !meetingOperationAllowed("Start Whiteboard", completion)) return;
     if (currentRoom_.isWhiteboardShared) {
         sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
         closeWhiteboard(currentRoom_.whiteboardSharingId);
     }
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     send(StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
                                 currentRoom_.historyId, remote),
-         [generation, remote, userName, userId,
+         [session, remote, userName, userId,
           completion = std::move(completion)](KRClient& client, const auto& result) {
-             if (!client.isCurrent(generation)) {
+             if (!session.live()) {
                  if (completion) completion(false);
                  return;
              }
@@ -74,11 +74,11 @@ void KRClient::stopWhiteboard(Completion completion) {
         completeLater(std::move(completion), true);
         return;
     }
-    const std::uint64_t generation = generation_;
+    const SessionToken session = sessionToken();
     send(StopWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
-         [generation, completion = std::move(completion)](KRClient& client,
+         [session, completion = std::move(completion)](KRClient& client,
                                                           const auto& result) {
-             if (!client.isCurrent(generation)) {
+             if (!session.live()) {
                  if (completion) completion(replySucceeded(result));
                  return;
              }

@@ -19,7 +19,7 @@ public:
 
     void join(const KRJoinMeetingConfig&) override {
         if (c_.shouldByPassAPICalls_) {
-            c_.awaitingMediaJoin_ = true;
+            c_.mediaJoinRequested();
             c_.configureRtmAndEngine();
             return;
         }

@@ -256,6 +256,17 @@ public:
         }
     }
 
+    void setConnected(bool connected) {
+        {
+            std::lock_guard lock(mutex_);
+            reportedConnected_ = connected;
+        }
+        // Waiting transfers start as soon as the network is back, not at the next sweep.
+        if (connected) {
+            curl_multi_wakeup(multi_);
+        }
+    }
+
 private:
     void run() {
         std::vector<std::unique_ptr<Transfer>> arrived;
@@ -266,6 +277,7 @@ private:
                     break;
                 }
                 arrived.swap(incoming_);
+                connectedAsTold_ = reportedConnected_;
             }
             for (auto& transfer : arrived) {
                 nextWaitingDeadline_ = std::min(nextWaitingDeadline_, transfer->deadline);
@@ -286,7 +298,9 @@ private:
         deliverFinished();
     }
 
-    bool connected() const { return !settings_.isConnected || settings_.isConnected(); }
+    bool connected() const {
+        return connectedAsTold_ && (!settings_.isConnected || settings_.isConnected());
+    }
 
     // Hands waiting transfers to curl in arrival order while connected, no more at a time than
     // one host may have connections (the rest wait here, cheaply: a transfer curl must hold back
@@ -686,11 +700,13 @@ private:
     std::string sessionHeaderText_;    // the session headers as NUL-separated header lines
     std::thread thread_;
 
-    std::mutex mutex_;  // guards incoming_ and stopping_
+    std::mutex mutex_;  // guards incoming_, stopping_ and reportedConnected_
     std::vector<std::unique_ptr<Transfer>> incoming_;
     bool stopping_ = false;
+    bool reportedConnected_ = true;  // as told by setConnected
 
     // I/O thread only.
+    bool connectedAsTold_ = true;  // reportedConnected_ as of the latest sweep
     std::deque<std::unique_ptr<Transfer>> waiting_;
     // No waiting transfer's deadline is earlier (one that already started may have had it).
     SteadyTime nextWaitingDeadline_ = SteadyTime::max();
@@ -708,6 +724,10 @@ HttpTransport::~HttpTransport() = default;
 std::shared_ptr<HttpTransport> HttpTransport::create(HttpTransportSettings settings) {
     return std::shared_ptr<HttpTransport>(
         new HttpTransport(std::make_unique<Impl>(std::move(settings))));
+}
+
+void HttpTransport::setConnected(bool connected) {
+    impl_->setConnected(connected);
 }
 
 std::size_t HttpTransport::idleHandleCount() const {

@@ -139,6 +139,11 @@ public:
                                                        std::shared_ptr<DispatchQueue> queue,
                                                        HttpCompletion completion);
 
+    /// Tells the transport whether the network is reachable; it starts out reachable. While
+    /// either this or the settings' `isConnected` probe says not, new transfers wait as
+    /// described there. Any thread: a transfer sent after this call returns sees the new value.
+    void setConnected(bool connected);
+
     /// Transfer handles kept for reuse between transfers: never more than `kMaxIdleHandles`;
     /// a handle freed beyond that is destroyed. For diagnostics; may be read from any thread.
     std::size_t idleHandleCount() const;

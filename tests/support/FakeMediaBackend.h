@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+#include <boost/json.hpp>
+
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Client/MediaBackend.h"
+#include "platform/Media/MediaBus.h"
+#include "support/ClientTestDelegate.h"
 
 namespace kr::test {
 
@@ -82,5 +86,27 @@ private:
     Kind kind_;
     KRClient& client_;
 };
+
+/// A client on the road without server calls (media credentials in its settings, local uid 42):
+/// a join goes to its media backend at once.
+inline std::shared_ptr<KRClient> makeClientWithMediaCredentials(
+    std::shared_ptr<platform::DispatchQueue> queue, std::shared_ptr<platform::MediaBus> bus) {
+    KRDependencies deps;
+    deps.queue = std::move(queue);
+    deps.reachability = quietReachability();
+    deps.mediaBus = std::move(bus);
+    auto client = KRClient::create(deps);
+    client->setParameters(boost::json::object{
+        {"kr_agora_token", "tok"}, {"kr_uid", "42"}, {"kr_room_id", "room-9"}});
+    return client;
+}
+
+/// Every following join of `client` gets a new stand-in, kept in `made` in the order made.
+inline void recordBackends(KRClient& client, std::vector<std::shared_ptr<FakeMediaBackend>>& made) {
+    client.setMediaBackendFactory([&made](MediaBackend::Kind kind, KRClient& owner) {
+        made.push_back(std::make_shared<FakeMediaBackend>(kind, owner));
+        return made.back();
+    });
+}
 
 }  // namespace kr::test

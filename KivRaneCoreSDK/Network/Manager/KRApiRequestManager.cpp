@@ -11,15 +11,13 @@ constexpr const char* kEmptyReplySubstitute = R"({"success":true})";
 constexpr long kMaxConnectionsPerHost = 15;
 }  // namespace
 
-KRApiRequestManager::KRApiRequestManager(KRDependencies dependencies,
-                                         std::function<bool()> isConnected)
+KRApiRequestManager::KRApiRequestManager(KRDependencies dependencies)
     : queue_(std::move(dependencies.queue)) {
     assert(queue_);
     platform::HttpTransportSettings settings;
     settings.acceptEncoding = "gzip, deflate, br";
     settings.sessionHeaders = {{"Connection", "keep-alive"}, {"User-Agent", userAgent()}};
     settings.maxConnectionsPerHost = kMaxConnectionsPerHost;
-    settings.isConnected = std::move(isConnected);
     settings.routing = std::move(dependencies.routing);
     session_ = platform::HttpTransport::create(std::move(settings));
 }

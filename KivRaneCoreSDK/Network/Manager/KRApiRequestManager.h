@@ -28,16 +28,12 @@ namespace kr {
 /// finish. Destroying the manager cancels the transfers in flight; each of them still completes,
 /// with `networkFailure`, and the completion never touches the manager.
 ///
-/// Threading: `sendRequest` may be called from any thread; the transport's I/O thread is the only
-/// other thread involved and it only posts to the queue.
+/// Threading: `sendRequest` and `setConnected` may be called from any thread; the transport's I/O
+/// thread is the only other thread involved and it only posts to the queue.
 class KRApiRequestManager {
 public:
     /// Uses the queue (required) and the HTTPS routing of `dependencies`.
-    /// `isConnected` is an optional connectivity probe (called on the transport's I/O thread):
-    /// while it returns false a send waits for connectivity, at most its 60 s time-out, and then
-    /// fails with `networkFailure`.
-    explicit KRApiRequestManager(KRDependencies dependencies = {},
-                                 std::function<bool()> isConnected = {});
+    explicit KRApiRequestManager(KRDependencies dependencies = {});
     ~KRApiRequestManager();
     KRApiRequestManager(const KRApiRequestManager&) = delete;
     KRApiRequestManager& operator=(const KRApiRequestManager&) = delete;
@@ -63,6 +59,11 @@ public:
             fail(KRApiRequestError::invalidUrlRequest(), shared);
         }
     }
+
+    /// Whether the network is reachable (it is until told otherwise). While it is not, a send
+    /// waits for it, at most its 60 s time-out, and then fails with `networkFailure`. Any thread;
+    /// a send made after this returns sees the new value.
+    void setConnected(bool isConnected) { session_->setConnected(isConnected); }
 
     /// The queue every completion runs on.
     const std::shared_ptr<platform::DispatchQueue>& queue() const { return queue_; }

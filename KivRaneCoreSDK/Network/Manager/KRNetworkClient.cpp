@@ -1,8 +1,6 @@
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
-#include <cassert>
-
 #include "platform/Device/DeviceIdentity.h"
 
 namespace kr {
@@ -10,12 +8,7 @@ namespace kr {
 KRNetworkClient::KRNetworkClient(KRDependencies dependencies)
     : identifier_(platform::DeviceIdentity::makeUuid()),
       checker_(dependencies.queue),
-      connected_(std::make_shared<std::atomic<bool>>(true)) {
-    assert(dependencies.queue);
-    requestManager_ = std::make_unique<KRApiRequestManager>(
-        std::move(dependencies),
-        [connected = connected_] { return connected->load(std::memory_order_relaxed); });
-}
+      requestManager_(std::make_unique<KRApiRequestManager>(std::move(dependencies))) {}
 
 KRNetworkClient::~KRNetworkClient() = default;
 
@@ -76,9 +69,10 @@ void KRNetworkClient::setOnNetworkStateChanged(NetworkStateCallback callback) {
 }
 
 void KRNetworkClient::didNetworkStateChanged(bool isConnected) {
-    // The transport's probe sees the change at once; the callback runs on this client's queue,
-    // also when the report came from a handler that announces on another queue.
-    connected_->store(isConnected, std::memory_order_relaxed);
+    // The transport hears of the change at once, so a send made after this report waits for the
+    // network; the callback runs on this client's queue, also when the report came from a
+    // handler that announces on another queue.
+    requestManager_->setConnected(isConnected);
     if (!queue()->isCurrent()) {
         queue()->post([weak = weak_from_this(), isConnected] {
             if (auto self = weak.lock()) {

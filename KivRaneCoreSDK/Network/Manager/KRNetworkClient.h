@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,8 +25,8 @@ class NetworkReachabilityHandler;
 ///
 /// Threading: confined to the main queue (the dependencies' queue): every method but
 /// `didNetworkStateChanged` is called on it (checked in debug builds), and every completion runs
-/// on it as a later task, never inside the call that caused it. Only the last reported
-/// connectivity is shared with the transport's I/O thread.
+/// on it as a later task, never inside the call that caused it. `didNetworkStateChanged` hands the
+/// connectivity straight to the request manager's transport, which keeps it behind its own lock.
 class KRNetworkClient : public NetworkReachabilityHandlerDelegate,
                         public std::enable_shared_from_this<KRNetworkClient> {
 public:
@@ -97,9 +96,9 @@ private:
     platform::SequenceChecker checker_;
     Settings settings_;
     NetworkStateCallback onNetworkStateChanged_;
-    // Last reported connectivity, read by the transport's I/O thread; connected until told not.
-    std::shared_ptr<std::atomic<bool>> connected_;
-    std::unique_ptr<KRApiRequestManager> requestManager_;
+    // Also told every connectivity report (from whatever thread it comes), so the transport
+    // holds sends back while offline.
+    const std::unique_ptr<KRApiRequestManager> requestManager_;
 };
 
 }  // namespace kr

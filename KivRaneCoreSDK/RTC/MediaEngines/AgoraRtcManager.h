@@ -167,8 +167,13 @@ private:
                     std::shared_ptr<AgoraRtmManager> rtmManager,
                     std::shared_ptr<const ContactSyncManager> contacts);
 
+    /// Runs `call` on the delegate, if there still is one.
     template <typename Report>
-    void report(Report&& call);
+    void report(Report&& call) {
+        if (auto delegate = rtcDelegate_.lock()) {
+            call(*delegate);
+        }
+    }
     Peer peerOf(const std::string& id) const;
     Peer peerOf(std::uint64_t uid) const;
     Peer localPeer() const;
@@ -187,6 +192,8 @@ private:
     void releaseMeeting();
     void resetRtcEngine();
     void relay(KRRtmMessage message, bool isPublic);
+    /// Engine parameters that letter-box uid's fitted video in grey.
+    static std::string letterBoxParameters(std::uint64_t uid);
 
     const std::shared_ptr<platform::DispatchQueue> queue_;
     const std::shared_ptr<platform::MediaEngineFactory> engineFactory_;

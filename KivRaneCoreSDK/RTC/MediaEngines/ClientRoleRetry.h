@@ -36,6 +36,9 @@ public:
     void cancel();
     /// Drops a scheduled retry and starts a fresh series.
     void reset();
+    /// The engine confirmed a role change: as a broadcaster the series starts afresh
+    /// (`reset`), as audience a scheduled retry is dropped (`cancel`).
+    void roleChanged(bool isBroadcaster) { isBroadcaster ? reset() : cancel(); }
 
     /// Refusals since the last success.
     std::int64_t counter() const { return counter_; }

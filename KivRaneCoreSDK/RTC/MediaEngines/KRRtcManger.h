@@ -179,13 +179,17 @@ private:
                 std::shared_ptr<platform::MediaEngineFactory> engineFactory,
                 std::shared_ptr<KivRaneRealTimeLogger2> logger);
 
+    /// Runs `call` on the delegate, if there still is one.
     template <typename Report>
-    void report(Report&& call);
+    void report(Report&& call) {
+        if (auto delegate = delegate_.lock()) {
+            call(*delegate);
+        }
+    }
     std::shared_ptr<KRRtcParticipant> participantOf(std::uint64_t uid) const;
     std::shared_ptr<KRRtcParticipant> localParticipant() const;
     void removeParticipants(std::uint64_t uid);
     std::optional<std::uint64_t> parseRemoteUid(const std::string& uid, const char* action);
-    void runEngineSetUp(int volumeIndicationInterval);
     void resetRtcEngine();
     void clearMeetingState();
     void handleAudioVolumes(const std::vector<platform::AudioVolumeInfo>& speakers);

@@ -4,6 +4,7 @@
 #include <array>
 #include <iterator>
 
+#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "platform/Media/MediaCodes.h"
 
 namespace kr {
@@ -186,6 +187,59 @@ KRAudioVideoErrorType videoErrorType(int error) {
 
 std::string videoErrorDescription(int error) {
     return textOf(kVideoErrors, error);
+}
+
+void setUpMeetingEngine(platform::MediaEngine& engine, int volumeIndicationIntervalMs) {
+    constexpr int kVolumeSmooth = 5;
+    engine.enableDualStreamMode(true);
+    engine.setChannelProfile(MediaCodes::kChannelProfileLiveBroadcasting);
+    engine.setDefaultAudioRouteToSpeakerphone(true);
+    engine.setRemoteSubscribeFallbackOption(MediaCodes::kStreamFallbackAudioOnly);
+    engine.setAudioProfile(MediaCodes::kAudioProfileSpeechStandard,
+                            MediaCodes::kAudioScenarioMeeting);
+    engine.setAudioProfile(MediaCodes::kAudioProfileSpeechStandard,
+                            MediaCodes::kAudioScenarioChatRoom);
+    engine.setAudioSessionOperationRestriction(
+        MediaCodes::kAudioSessionRestrictionDeactivateSession);
+    engine.setParameters(R"({"che.audio.use.callkit":true})");
+    engine.setParameters(R"({"che.audio.force_report_local_volume":true})");
+    engine.setParameters(R"({"che.audio.restartWhenInterrupted":true})");
+    engine.enableAudioVolumeIndication(volumeIndicationIntervalMs, kVolumeSmooth, true);
+    engine.enableDeepLearningDenoise(true);
+    engine.enableVideo();
+}
+
+int engineRole(bool isAudience) {
+    return isAudience ? MediaCodes::kRoleAudience : MediaCodes::kRoleBroadcaster;
+}
+
+std::optional<platform::VirtualBackgroundSource> virtualBackgroundSource(
+    const KRVirtualBackgroundType& background) {
+    platform::VirtualBackgroundSource source;
+    if (const auto* blur = background.ifBlur()) {
+        source.backgroundSourceType = MediaCodes::kBackgroundBlur;
+        source.blurDegree = static_cast<int>(rawValue(blur->intensity));
+    } else if (const auto* image = background.ifImage()) {
+        source.backgroundSourceType = MediaCodes::kBackgroundImage;
+        source.source = image->path;
+    } else if (const auto* color = background.ifColor()) {
+        source.backgroundSourceType = MediaCodes::kBackgroundColor;
+        source.color = static_cast<std::uint32_t>(hexa(*color->color));
+    } else {
+        return std::nullopt;
+    }
+    return source;
+}
+
+AudioDeviceSettings audioDeviceSettings(KRAudioDeviceType type) {
+    switch (type) {
+        case KRAudioDeviceType::speaker:
+            return {.muteAllRemoteAudio = false, .speakerphone = true, .playbackVolume = 100};
+        case KRAudioDeviceType::device:
+            return {.muteAllRemoteAudio = false, .speakerphone = false, .playbackVolume = 100};
+        default:
+            return {.muteAllRemoteAudio = true, .speakerphone = false, .playbackVolume = 0};
+    }
 }
 
 }  // namespace kr

@@ -3,16 +3,22 @@
 #include <optional>
 #include <string>
 
+#include "KivRaneCoreSDK/Common/Enums/KRAudioDeviceType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRAudioVideoErrorType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRConnectionState.h"
+#include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
 #include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
+#include "platform/Media/MediaEngine.h"
+#include "platform/Media/VirtualBackgroundSource.h"
 
 namespace kr {
 
 // How the media engine's integer codes (platform::MediaCodes) become the values the library
-// reports. Shared by every engine wrapper so they agree. Pure functions; any thread.
+// reports, and the library's settings the codes the engine is given. Shared by every engine
+// wrapper so they agree. Pure functions (but for `setUpMeetingEngine`, which only calls the engine
+// it is given); any thread.
 
 /// One engine quality grade: 1-2 good, 3 low, 4-5 bad, anything else detecting.
 KRNetworkQuality networkQualityFromEngine(int quality);
@@ -40,5 +46,27 @@ std::string audioErrorDescription(int error);
 /// Class and text of a local camera error; unknown numbers give `unknown` and the number.
 KRAudioVideoErrorType videoErrorType(int error);
 std::string videoErrorDescription(int error);
+
+/// Gives a freshly made engine the meeting profile: live broadcasting with dual streams, speech
+/// audio through the speakerphone, audio-only fallback, denoising, video on, and volume reports
+/// every `volumeIndicationIntervalMs` (local volume included).
+void setUpMeetingEngine(platform::MediaEngine& engine, int volumeIndicationIntervalMs);
+
+/// The engine's client role for an audience member or a broadcaster.
+int engineRole(bool isAudience);
+
+/// The engine's background for `background`, or nullopt when it asks for none (the virtual
+/// background is switched off then).
+std::optional<platform::VirtualBackgroundSource> virtualBackgroundSource(
+    const KRVirtualBackgroundType& background);
+
+/// What the engine is told for one audio output: the speaker and the device play every remote
+/// stream at full volume (through the speakerphone or not); `none` silences them all.
+struct AudioDeviceSettings {
+    bool muteAllRemoteAudio;
+    bool speakerphone;
+    int playbackVolume;
+};
+AudioDeviceSettings audioDeviceSettings(KRAudioDeviceType type);
 
 }  // namespace kr

@@ -593,5 +593,29 @@ TEST_F(KRClientJoinTimeoutIntegrationTest, ACallThatIsNeverAnsweredEndsTheJoinOn
     }
 }
 
+TEST_F(KRClientJoinTimeoutIntegrationTest, AReplyOfAnEarlierJoinChangesNothingInTheNextOne) {
+    // The first join times out while the room details are on their way; the same client joins
+    // again at once and its own answers come first.
+    service.injectFault(R::roomDetails, MeetingServiceFault::delayed(700ms).times(1));
+    Member& member = makeMember("again");
+    startJoin(member);
+    for (int i = 0; i < 200 && service.requestCount(R::roomDetails) == 0; ++i) {
+        main->runFor(10ms);
+    }
+    ASSERT_EQ(service.requestCount(R::roomDetails), 1u);
+    clock->advance(KRClient::kJoinTimeout);
+    main->runPending();
+    ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
+    startJoin(member);
+    ASSERT_TRUE(runJoinRoad(member));
+    EXPECT_EQ(member.delegate->joinFailures.size(), 1u);
+    main->runFor(1s);  // the first join's late answer arrives
+    // It must not carry the first join on into a second login and join call of its own.
+    EXPECT_EQ(service.requestCount(R::roomDetails), 2u);
+    EXPECT_EQ(service.requestCount(R::guestLogin), 1u);
+    EXPECT_EQ(service.requestCount(R::joinCall), 1u);
+    EXPECT_EQ(member.delegate->joinFailures.size(), 1u);
+}
+
 }  // namespace
 }  // namespace kr

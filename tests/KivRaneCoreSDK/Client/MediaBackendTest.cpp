@@ -6,14 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/json.hpp>
-
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
 #include "platform/Media/MediaBus.h"
-#include "support/ClientTestDelegate.h"
 #include "support/EngineTestDelegate.h"
 #include "support/FakeMediaBackend.h"
 
@@ -26,23 +23,8 @@ using test::FakeMediaBackend;
 
 class MediaBackendTest : public ::testing::Test {
 public:
-    MediaBackendTest() {
-        KRDependencies deps;
-        deps.queue = queue;
-        deps.reachability = test::quietReachability();
-        deps.mediaBus = bus;
-        client = KRClient::create(deps);
-        client->setParameters(boost::json::object{
-            {"kr_agora_token", "tok"}, {"kr_uid", "42"}, {"kr_room_id", "room-9"}});
-    }
-
     /// Every following join gets a new stand-in, kept here in the order made.
-    void useFakes() {
-        client->setMediaBackendFactory([this](Kind kind, KRClient& owner) {
-            made.push_back(std::make_shared<FakeMediaBackend>(kind, owner));
-            return made.back();
-        });
-    }
+    void useFakes() { test::recordBackends(*client, made); }
 
     void startJoin() {
         client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
@@ -61,7 +43,7 @@ public:
     std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
     std::shared_ptr<test::EngineTestDelegate> main =
         std::make_shared<test::EngineTestDelegate>(queue);
-    std::shared_ptr<KRClient> client;
+    std::shared_ptr<KRClient> client = test::makeClientWithMediaCredentials(queue, bus);
     std::vector<std::shared_ptr<FakeMediaBackend>> made;
 };
 

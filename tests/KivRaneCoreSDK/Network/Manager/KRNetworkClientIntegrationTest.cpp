@@ -7,6 +7,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
@@ -219,6 +220,27 @@ TEST_F(KRNetworkClientIntegrationTest, OfflineSendWaitsBoundedThenFailsAndRecove
     client->didNetworkStateChanged(true);
     EXPECT_TRUE(send(AckRequest(KRAPIPath::leaveMeeting(), KRHTTPMethod::post)).getResult().ok());
     EXPECT_EQ(reports, (std::vector<bool>{false, true, true}));
+}
+
+TEST_F(KRNetworkClientIntegrationTest, ASendWaitingOfflineGoesOutWhenAnotherThreadReportsTheNetwork) {
+    server.route("POST", "/api/leaveall/guest", ServerReply::json(200, R"({"success":true})"));
+    capTimeouts(5s);
+    client->didNetworkStateChanged(false);
+    std::optional<AckRequest> done;
+    client->sendAPIRequest<AckRequest>(AckRequest(KRAPIPath::leaveMeeting(), KRHTTPMethod::post),
+                                       [&](AckRequest r) { done.emplace(std::move(r)); });
+    main->runFor(150ms);
+    EXPECT_FALSE(done.has_value());
+    EXPECT_EQ(server.requestCount(), 0u);
+
+    // As a reachability handler announcing on its own queue would: the send already waiting
+    // goes out, well within its time-out.
+    const auto reported = std::chrono::steady_clock::now();
+    std::thread([client = client] { client->didNetworkStateChanged(true); }).join();
+    ASSERT_TRUE(main->runUntil([&] { return done.has_value(); }, 5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - reported, 2s);
+    EXPECT_TRUE(done->getResult().ok());
+    EXPECT_EQ(server.requestCount(), 1u);
 }
 
 TEST_F(KRNetworkClientIntegrationTest, UnbuildableRequestFailsLaterOnTheQueueWithoutTheNetwork) {
