@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!isObject) {
         return 0;
     }
-    acknowledgementNamesTheEvent(frame.value(), *ack);
+    acknowledgementNamesTheEvent(frame.value(), ack->reply);
     eventMatchesItsText<RoomStatusUpdateSocketResponse>(text, frame.value());
     eventMatchesItsText<KRChatMessage>(text, frame.value());
     return 0;
