@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdint>
 #include <deque>
 #include <iterator>
 #include <limits>
@@ -298,10 +299,6 @@ private:
         deliverFinished();
     }
 
-    bool connected() const {
-        return connectedAsTold_ && (!settings_.isConnected || settings_.isConnected());
-    }
-
     // Hands waiting transfers to curl in arrival order while connected, no more at a time than
     // one host may have connections (the rest wait here, cheaply: a transfer curl must hold back
     // for a free connection costs it far more), and fails those whose deadline has passed.
@@ -309,7 +306,7 @@ private:
         if (waiting_.empty()) {
             return;
         }
-        const bool online = connected();
+        const bool online = connectedAsTold_;
         const auto maxActive =
             static_cast<std::size_t>(std::max(1L, settings_.maxConnectionsPerHost));
         while (online && !waiting_.empty() && activeCount_ < maxActive) {
@@ -561,8 +558,13 @@ private:
         long curlTimeout = -1;
         curl_multi_timeout(multi_, &curlTimeout);
         long wait = curlTimeout < 0 ? 1000 : curlTimeout;
-        if (!waiting_.empty()) {
-            wait = std::min(wait, 50L);  // re-check the connectivity probe and waiting deadlines
+        if (!waiting_.empty() && nextWaitingDeadline_ != SteadyTime::max()) {
+            // A waiting transfer starts when the network comes back or a connection frees up,
+            // both of which wake the thread; only its deadline needs a timed wake-up.
+            const auto untilDeadline = std::chrono::ceil<std::chrono::milliseconds>(
+                nextWaitingDeadline_ - std::chrono::steady_clock::now());
+            const std::int64_t ms = std::max<std::int64_t>(0, untilDeadline.count());
+            wait = std::min(wait, static_cast<long>(ms));
         }
         return static_cast<int>(std::clamp(wait, 0L, 1000L));
     }

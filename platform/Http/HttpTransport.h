@@ -95,11 +95,6 @@ struct HttpTransportSettings {
     std::string acceptEncoding = "gzip, deflate, br";
     /// Persistent connections kept and opened at most per host.
     long maxConnectionsPerHost = 15;
-    /// Optional connectivity probe, called on the transport's I/O thread (so it must be
-    /// thread-safe and cheap). While it returns false a new transfer is held back instead of
-    /// failing; it starts as soon as the probe turns true, or fails with `timedOut` once its
-    /// time-out has passed. Unset: always treated as connected.
-    std::function<bool()> isConnected;
     /// Where this transport's transfers connect and which authorities they trust.
     HttpRouting routing;
     /// A reply whose (decoded) body, or whose header lines, would grow past this many bytes fails
@@ -139,9 +134,10 @@ public:
                                                        std::shared_ptr<DispatchQueue> queue,
                                                        HttpCompletion completion);
 
-    /// Tells the transport whether the network is reachable; it starts out reachable. While
-    /// either this or the settings' `isConnected` probe says not, new transfers wait as
-    /// described there. Any thread: a transfer sent after this call returns sees the new value.
+    /// Tells the transport whether the network is reachable; it starts out reachable. While it
+    /// is not, a new transfer is held back instead of failing: it starts once the network is
+    /// back, or fails with `timedOut` once its time-out has passed. Any thread: a transfer sent
+    /// after this call returns sees the new value.
     void setConnected(bool connected);
 
     /// Transfer handles kept for reuse between transfers: never more than `kMaxIdleHandles`;

@@ -17,8 +17,9 @@ namespace kr::platform {
 ///
 /// A session is only ever handed out for the exact host name it was stored under, so it is never
 /// offered to another host; both transports store only sessions of connections whose certificate
-/// and host name they verified, which a resumption does not check again. Sessions are used without early data, so offering one more than once
-/// replays nothing; a server that no longer accepts it simply runs a full handshake.
+/// and host name they verified, which a resumption does not check again. Sessions are used
+/// without early data, so offering one more than once replays nothing; a server that no longer
+/// accepts it simply runs a full handshake.
 ///
 /// Threading: every method may be called from any thread (the transports' I/O threads).
 class TlsSessionCache {

@@ -96,8 +96,6 @@ void AgoraRtcManager::muteUnmuteLocalVideo(bool isMuted) {
     isLocalVideoMuted_ = isMuted;
     if (rtcEngine_) {
         rtcEngine_->muteLocalVideoStream(isMuted);
-    }
-    if (rtcEngine_) {
         rtcEngine_->enableLocalVideo(!isMuted);
     }
     const auto peer = localPeer();

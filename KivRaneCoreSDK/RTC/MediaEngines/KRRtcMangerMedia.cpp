@@ -48,8 +48,6 @@ void KRRtcManger::muteUnmuteLocalVideo(bool isMuted) {
     isLocalUserVideoMuted_ = isMuted;
     if (rtcEngine_) {
         rtcEngine_->muteLocalVideoStream(isMuted);
-    }
-    if (rtcEngine_) {
         rtcEngine_->enableLocalVideo(!isMuted);
     }
     const auto participant = localParticipant();

@@ -281,10 +281,8 @@ TEST_F(HttpTransportIntegrationTest, DestroyingTheTransportCancelsEachTransferOn
 
 TEST_F(HttpTransportIntegrationTest, OfflineTransfersWaitAtMostTheirTimeOut) {
     server.route("GET", "/x", ServerReply::json(200, "{}"));
-    auto online = std::make_shared<std::atomic<bool>>(false);
-    HttpTransportSettings settings;
-    settings.isConnected = [online] { return online->load(); };
-    auto transport = makeTransport(settings);
+    auto transport = makeTransport(HttpTransportSettings{});
+    transport->setConnected(false);
 
     HttpRequest request = get("/x");
     request.timeout = 300ms;
@@ -303,7 +301,7 @@ TEST_F(HttpTransportIntegrationTest, OfflineTransfersWaitAtMostTheirTimeOut) {
             .ok());
     main->runFor(150ms);
     EXPECT_FALSE(outcome.has_value());
-    online->store(true);
+    transport->setConnected(true);
     ASSERT_TRUE(main->runUntil([&] { return outcome.has_value(); }, 5s));
     EXPECT_TRUE(outcome->ok());
 }
