@@ -307,9 +307,9 @@ private:
     std::set<std::uint64_t> pendingStreamUids_;
     /// Of the pending streams, those no question sent so far covers, in the order reported.
     std::vector<std::uint64_t> unaskedStreamUids_;
-    /// A stream question of the meeting `streamQuestionSession_` awaits its answer.
-    bool streamQuestionOut_ = false;
-    MeetingSession::Token streamQuestionSession_;
+    /// The session of the stream question awaiting its answer; never live when none is out
+    /// (or when the meeting it was asked in has ended).
+    MeetingSession::Token streamQuestion_;
     /// Remote uids the engine moved to the audience: their tracks stay, and the stream coming back
     /// is a move, whatever a server record said of the role in between.
     std::set<std::uint64_t> remoteAudienceUids_;

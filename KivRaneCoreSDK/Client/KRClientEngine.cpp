@@ -387,19 +387,18 @@ void KRClient::askServerForStream(std::uint64_t uid) {
     unaskedStreamUids_.push_back(uid);
     // Streams reported while a question is out are asked about together once it is answered:
     // in a room that fills up, one question per stream would fetch the whole room per stream.
-    if (streamQuestionOut_ && streamQuestionSession_.live()) return;
+    if (streamQuestion_.live()) return;
     askServerForUnaskedStreams();
 }
 
 void KRClient::askServerForUnaskedStreams() {
     const SessionToken session = sessionToken();
-    streamQuestionOut_ = true;
-    streamQuestionSession_ = session;
+    streamQuestion_ = session;
     std::weak_ptr<KRClient> weak = weak_from_this();
     getRoomConnectionStatus([weak, session, asked = std::exchange(unaskedStreamUids_, {})](bool) {
         auto self = weak.lock();
         if (!self) return;
-        if (self->streamQuestionSession_.sameSession(session)) self->streamQuestionOut_ = false;
+        if (self->streamQuestion_.sameSession(session)) self->streamQuestion_ = {};
         for (const std::uint64_t uid : asked) {
             // An answer after a leave, a new join or the stream's own departure changes nothing.
             if (!session.live() || self->pendingStreamUids_.erase(uid) == 0 ||
@@ -412,7 +411,7 @@ void KRClient::askServerForUnaskedStreams() {
             }
             self->addParticipantStream(uid, false);
         }
-        if (session.live() && !self->streamQuestionOut_ &&
+        if (session.live() && !self->streamQuestion_.live() &&
             !self->unaskedStreamUids_.empty()) {
             self->askServerForUnaskedStreams();
         }
