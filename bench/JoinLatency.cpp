@@ -21,9 +21,9 @@
 //   Join:           from joinMeeting to didLocalUserJoinedMeeting (the whole join, media and
 //                   messaging on the in-process stand-ins). Skipped with an error when the join
 //                   never completes.
-// Roads (see KRClientJoin.cpp): a guest without host token, a guest with the host token, a
+// Roads (see ClientCoreJoin.cpp): a guest without host token, a guest with the host token, a
 // signed-in user (no login), and a guest without host token on the multimedia-engine road in an
-// "agora" room (see KRClientMultiMedia.cpp; no join call), measured whole only
+// "agora" room (see ClientCoreMultiMedia.cpp; no join call), measured whole only
 // (MultiMediaGuestJoin). Each benchmark runs three times: min, median and max are reported.
 #include <benchmark/benchmark.h>
 
@@ -42,6 +42,7 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "testing/LocalMeetingService/LatencyProxy.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ public:
     /// Leaves (or abandons the join) and lets the leave finish before the client goes.
     void leave(const std::shared_ptr<kr::KRClient>& client, const JoinWatch& watch) {
         client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
-        main->runUntil([&] { return watch.left || !client->isJoining(); }, 5s);
+        main->runUntil([&] { return watch.left || !internals(client).isJoining(); }, 5s);
         main->runFor(4 * roundTrip + 50ms);  // the server calls of the leave
     }
 
@@ -263,7 +264,7 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
                             kr::KRJoinMeetingConfig(world.roleFor(road), true, true), watch);
         const bool done = world.main->runUntil(
             [&] {
-                return watch->failed || (toJoined ? watch->joined : client->isAwaitingMediaJoin());
+                return watch->failed || (toJoined ? watch->joined : internals(client).isAwaitingMediaJoin());
             },
             kJoinBound);
         const auto elapsed = std::chrono::duration<double>(Clock::now() - start).count();

@@ -150,10 +150,14 @@ class Participant : public PrintingClientDelegate {
 public:
     using PrintingClientDelegate::PrintingClientDelegate;
 
+    bool asked = false;  // the client was asked to join
     bool joined = false;
     bool left = false;
     bool failed = false;
     kr::KRUserLeftReason leftReason;
+
+    /// Asked to join, and neither in the meeting nor turned away yet.
+    bool joining() const { return asked && !joined && !failed && !left; }
 
     void didLocalUserJoinedMeeting(const kr::KRMeeting& meeting,
                                    const std::shared_ptr<kr::KRMeetingUser>& user) override {
@@ -360,6 +364,7 @@ private:
             prefixes.push_back(line(member, "remote user joined: " + other.name + " ("));
         }
         step(member.name + " joins");
+        member.delegate->asked = true;
         member.client->joinMeeting(
             kr::KRJoinMeetingData(options_.room.meetingId, options_.room.pin, member.name),
             kr::KRJoinMeetingConfig(std::move(role), kJoinWithAudio, kJoinWithVideo), member.delegate);
@@ -415,8 +420,8 @@ private:
         }
 
         // The host names the participant by the uid its own client knows them by.
-        const std::string removedUid = removed().client->currentRoom().userWebRtcId;
-        const auto target = host().client->getUser(removedUid);
+        const auto removedSelf = removed().client->getMeetingLocalUser();
+        const auto target = removedSelf ? host().client->getUser(removedSelf->id()) : nullptr;
         if (!target) {
             say("demo: " + host().name + " does not know " + removed().name);
             return false;
@@ -449,7 +454,7 @@ private:
         deadline_ = until;
         for (auto it = members_.rbegin(); it != members_.rend(); ++it) {
             Member& m = *it;
-            if (!inMeeting(m) && !m.client->isJoining())
+            if (!inMeeting(m) && !m.delegate->joining())
                 continue;
             std::vector<std::string> prefixes{line(m, "my connection is disconnected"),
                                               line(m, "left meeting ")};
@@ -461,7 +466,7 @@ private:
             m.client->leaveMeeting(kr::KRUserLeftReason::leaveMeeting());
             const auto gone = [&] {
                 return m.delegate->left || m.delegate->failed ||
-                       !(m.delegate->joined || m.client->isJoining());
+                       !(m.delegate->joined || m.delegate->joining());
             };
             if (!(seenByOthers ? expect(m.name + " leaving", prefixes)
                                : waitFor(m.name + " leaving", gone))) {

@@ -1,11 +1,9 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 
-#include <algorithm>
-
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
-#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/MainQueue.h"
@@ -55,208 +53,272 @@ KRDependencies withProcessDefaults(KRDependencies out) {
 }  // namespace
 
 std::shared_ptr<KRClient> KRClient::create(KRDependencies dependencies) {
-    std::shared_ptr<KRClient> client(new KRClient(std::move(dependencies)));
-    client->wireHooks();
-    client->wireMessaging();
-    client->wireEngine();
-    return client;
+    return std::shared_ptr<KRClient>(
+        new KRClient(ClientCore::create(withProcessDefaults(std::move(dependencies)))));
 }
 
-KRClient::KRClient(KRDependencies dependencies)
-    : deps_(withProcessDefaults(std::move(dependencies))), queue_(deps_.queue) {
-    networkClient_ = KRNetworkClient::create(deps_);
-    rtmManager_ = KRRtmManager::create(deps_);
+KRClient::KRClient(std::shared_ptr<ClientCore> core) : core_(std::move(core)) {}
+
+KRClient::~KRClient() = default;
+
+// Every call below goes to the client's insides unchanged.
+
+void KRClient::setParameters(const boost::json::object& params) {
+    core_->setParameters(params);
 }
-
-KRClient::~KRClient() {
-    // The session's time-out and timers go with it.
-    removeNotificationsObservers();
+bool KRClient::isMultiMediaEngineIntegration() const {
+    return core_->isMultiMediaEngineIntegration();
 }
-
-void KRClient::wireHooks() {
-    std::weak_ptr<KRClient> weak = weak_from_this();
-    // The network client reports on the client's own queue.
-    networkClient_->setOnNetworkStateChanged([weak](bool isConnected) {
-        if (auto self = weak.lock()) {
-            self->isNetworkConnected_ = isConnected;
-            self->mediaBackend().networkStateChanged(isConnected);
-        }
-    });
-    currentRoom_.onMeetingParticipantRemoved = [weak](const KRMeetingParticipant& participant) {
-        if (auto self = weak.lock()) {
-            if (auto panel = self->participantsListDelegate_.lock()) {
-                panel->didParticipantRemoved(participant);
-            }
-        }
-    };
-    currentRoom_.onMeetingParticipantUpdate = [weak](const KRMeetingParticipant& participant) {
-        if (auto self = weak.lock()) {
-            if (auto panel = self->participantsListDelegate_.lock()) {
-                panel->didParticipantUpserted(participant);
-            }
-        }
-    };
-    currentRoom_.onMeetingParticipantsRefreshed =
-        [weak](const std::vector<KRMeetingParticipant>& participants) {
-            if (auto self = weak.lock()) {
-                if (auto panel = self->participantsListDelegate_.lock()) {
-                    panel->didParticipantDataRefreshed(participants);
-                }
-            }
-        };
-    // The participant merge reports joins and leaves only with a backend whose participants it
-    // holds; otherwise the engine reports them, and reporting both would tell the host twice.
-    meetingUsersManager_.onNewUserJoined = [weak](const std::shared_ptr<KRMeetingUser>& user) {
-        auto self = weak.lock();
-        if (!self || !self->mediaBackend().participantsFromMerge()) return;
-        // The local user's join is told by the end of the join itself.
-        if (user->id() != self->meetingUsersManager_.getCurrentParticipantId()) {
-            self->sendRemoteUserJoinMeetingEvent(user);
-        }
-    };
-    meetingUsersManager_.onUserDataUpdated = [weak](const std::shared_ptr<KRMeetingUser>& user,
-                                                    ParticipantUpdateType change) {
-        auto self = weak.lock();
-        if (!self || !self->mediaBackend().participantsFromMerge()) return;
-        const bool isLocal = user->id() == self->meetingUsersManager_.getCurrentParticipantId();
-        // Until the join is reported the local user's state is the join's starting state, not
-        // a change the host could relate to anything.
-        if (isLocal && self->isJoining()) return;
-        switch (change) {
-            case ParticipantUpdateType::audio:
-                if (isLocal) {
-                    self->sendLocalUserMicUpdateEvent();
-                } else {
-                    self->sendRemoteUserMicStatusUpdateEvent(user);
-                }
-                break;
-            case ParticipantUpdateType::video:
-                if (isLocal) {
-                    self->sendLocalUserVideoUpdateEvent();
-                } else {
-                    self->sendRemoteUserVideoStatusUpdateEvent(user);
-                }
-                break;
-            case ParticipantUpdateType::loudestVolume:
-                // The engine's loudest report tells the host itself, once per report; the
-                // mark it leaves on the merged users is no second word on it.
-                break;
-            case ParticipantUpdateType::handRaise:
-                if (isLocal) {
-                    self->sendLocalHandRaiseEvent();
-                } else {
-                    self->sendRemoteUserHandRaisedEvent(user);
-                }
-                break;
-            default:
-                break;
-        }
-    };
-    meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user) {
-        auto self = weak.lock();
-        if (!self || !self->mediaBackend().participantsFromMerge()) return;
-        self->sendRemoteUserLeftMeetingEvent(user, KRUserLeftReason::leaveMeeting());
-    };
+void KRClient::setMultiMediaEngineIntegration(bool value) {
+    core_->setMultiMediaEngineIntegration(value);
 }
-
-void KRClient::onQueue(std::function<void(KRClient&)> task) {
-    if (queue_->isCurrent()) {
-        task(*this);
-        return;
-    }
-    std::weak_ptr<KRClient> weak = weak_from_this();
-    queue_->post([weak, task = std::move(task)] {
-        if (auto self = weak.lock()) {
-            task(*self);
-        }
-    });
+const std::shared_ptr<RtcManagerProtocol>& KRClient::rtcEngineManager() const {
+    return core_->rtcEngineManager();
 }
-
-// ---- Delegates ----
-
+void KRClient::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine) {
+    core_->setRtcEngineManager(std::move(engine));
+}
 void KRClient::addDelegate(const std::string& identifier,
                            std::weak_ptr<KRClientDelegate> delegate) {
-    KR_DCHECK_RUN_ON(checker_);
-    for (auto& entry : clientDelegates_) {
-        if (entry.first == identifier) {
-            entry.second = std::move(delegate);
-            return;
-        }
-    }
-    clientDelegates_.emplace_back(identifier, std::move(delegate));
+    core_->addDelegate(identifier, std::move(delegate));
 }
-
 void KRClient::removeDelegate(std::string_view identifier) {
-    KR_DCHECK_RUN_ON(checker_);
-    std::erase_if(clientDelegates_, [&](const auto& entry) { return entry.first == identifier; });
+    core_->removeDelegate(identifier);
 }
-
 void KRClient::setParticipantsListDelegate(
     std::weak_ptr<KRParticipantsListUpdateDelegate> delegate) {
-    participantsListDelegate_ = std::move(delegate);
+    core_->setParticipantsListDelegate(std::move(delegate));
 }
-
-void KRClient::forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    // From a snapshot, so that a delegate may add or remove delegates while it is called.
-    std::vector<std::shared_ptr<KRClientDelegate>> targets;
-    if (auto main = delegate_.lock()) {
-        targets.push_back(std::move(main));
-    }
-    for (const auto& entry : clientDelegates_) {
-        if (auto extra = entry.second.lock()) {
-            targets.push_back(std::move(extra));
-        }
-    }
-    for (const auto& target : targets) {
-        call(*target);
-    }
+void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
+                           std::weak_ptr<KRClientDelegate> delegate) {
+    core_->joinMeeting(data, config, std::move(delegate));
 }
-
-void KRClient::forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    if (auto main = delegate_.lock()) {
-        call(*main);
-    }
+void KRClient::leaveMeeting(KRUserLeftReason reason) {
+    core_->leaveMeeting(std::move(reason));
 }
-
-// ---- Queries ----
-
+void KRClient::muteLocalAudio(bool isMute) {
+    core_->muteLocalAudio(isMute);
+}
+void KRClient::muteLocalVideo(bool isMute) {
+    core_->muteLocalVideo(isMute);
+}
+void KRClient::raiseHand() {
+    core_->raiseHand();
+}
+void KRClient::lowerHand() {
+    core_->lowerHand();
+}
+void KRClient::sendReactionType(const std::string& type) {
+    core_->sendReactionType(type);
+}
+void KRClient::declineHostRequestToTurnOnAudio(const std::shared_ptr<KRMeetingUser>& host) {
+    core_->declineHostRequestToTurnOnAudio(host);
+}
+void KRClient::declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUser>& host) {
+    core_->declineHostRequestToTurnOnVideo(host);
+}
+void KRClient::lockMeeting(Completion completion) {
+    core_->lockMeeting(std::move(completion));
+}
+void KRClient::unLockMeeting(Completion completion) {
+    core_->unLockMeeting(std::move(completion));
+}
+void KRClient::startRecording(Completion completion) {
+    core_->startRecording(std::move(completion));
+}
+void KRClient::stopRecording(Completion completion) {
+    core_->stopRecording(std::move(completion));
+}
+void KRClient::hardMuteUnmuteUsersAudio(bool isMute, Completion completion) {
+    core_->hardMuteUnmuteUsersAudio(isMute, std::move(completion));
+}
+void KRClient::softMuteUsersAudio(Completion completion) {
+    core_->softMuteUsersAudio(std::move(completion));
+}
+void KRClient::lowerAllUsersHands(Completion completion) {
+    core_->lowerAllUsersHands(std::move(completion));
+}
+void KRClient::changeUserAudioState(const std::string& userId, bool isOn, Completion completion) {
+    core_->changeUserAudioState(userId, isOn, std::move(completion));
+}
+void KRClient::changeUserVideoState(const std::string& userId, bool isOn, Completion completion) {
+    core_->changeUserVideoState(userId, isOn, std::move(completion));
+}
+void KRClient::removeUserFromMeeting(const std::string& userId, Completion completion) {
+    core_->removeUserFromMeeting(userId, std::move(completion));
+}
+void KRClient::removeUserFromMeeting(const std::shared_ptr<KRMeetingUser>& user,
+                                     Completion completion) {
+    core_->removeUserFromMeeting(user, std::move(completion));
+}
+void KRClient::changeUserRole(const std::string& userId, const KRUserRole& newRole,
+                              Completion completion) {
+    core_->changeUserRole(userId, newRole, std::move(completion));
+}
+void KRClient::changeUserRole(const std::shared_ptr<KRMeetingUser>& user, const KRUserRole& newRole,
+                              Completion completion) {
+    core_->changeUserRole(user, newRole, std::move(completion));
+}
+void KRClient::updateUserCoHostRights(const std::shared_ptr<KRMeetingUser>& user, bool makeCoHost,
+                                      Completion completion) {
+    core_->updateUserCoHostRights(user, makeCoHost, std::move(completion));
+}
+void KRClient::stopUserScreenShare(const std::shared_ptr<KRMeetingUser>& user,
+                                   Completion completion) {
+    core_->stopUserScreenShare(user, std::move(completion));
+}
+void KRClient::shareScreenAPICall(Completion completion) {
+    core_->shareScreenAPICall(std::move(completion));
+}
+void KRClient::stopLocalScreenShare() {
+    core_->stopLocalScreenShare();
+}
+void KRClient::startWhitebboard(bool remote, const std::string& userName, const std::string& userId,
+                                Completion completion) {
+    core_->startWhitebboard(remote, userName, userId, std::move(completion));
+}
+void KRClient::stopWhiteboard(Completion completion) {
+    core_->stopWhiteboard(std::move(completion));
+}
+std::string KRClient::whiteboardUrl() const {
+    return core_->whiteboardUrl();
+}
 KRMeeting KRClient::getCurrentMeetingData() const {
-    KRMeeting meeting(currentRoom_.meetingId, currentRoom_.meetingPin, currentRoom_.meetingTitle,
-                      mediaBackend().mediaTracks(), getMeetingLocalUser(), currentRoom_.isHardMuteEnabled,
-                      currentRoom_.meetingOwnerName, currentRoom_.isMeetingLocked);
-    meeting.setIsRecordingOn(currentRoom_.isRecordingOn);
-    meeting.setIsWhiteboardShared(currentRoom_.isWhiteboardShared);
-    return meeting;
+    return core_->getCurrentMeetingData();
 }
-
 std::vector<std::shared_ptr<KRMeetingUser>> KRClient::getMeetingUsers() const {
-    return mediaBackend().meetingUsers();
+    return core_->getMeetingUsers();
 }
-
 std::shared_ptr<KRMeetingUser> KRClient::getMeetingLocalUser() const {
-    return mediaBackend().localUser();
+    return core_->getMeetingLocalUser();
 }
-
 std::shared_ptr<KRMeetingUser> KRClient::getUser(const std::string& id) const {
-    // Answered from where the backend's participants live, so that getUser agrees with
-    // getMeetingUsers.
-    return mediaBackend().user(id);
+    return core_->getUser(id);
 }
-
-std::shared_ptr<KRMeetingUser> KRClient::userById(const std::optional<std::string>& id) const {
-    if (!id || id->empty()) {
-        return nullptr;
-    }
-    for (const auto& user : getMeetingUsers()) {
-        if (user->id() == *id) {
-            return user;
-        }
-    }
-    return nullptr;
-}
-
 KRApiServer KRClient::getServerEnvironment() const {
-    return networkClient_->getServerEnvironMent();
+    return core_->getServerEnvironment();
+}
+const std::shared_ptr<KRRtcManger>& KRClient::rtcManager() const {
+    return core_->rtcManager();
+}
+void KRClient::setAudioFilePathForUserJoin(const std::string& filePath) {
+    core_->setAudioFilePathForUserJoin(filePath);
+}
+void KRClient::setAudioFilePathForUserLeft(const std::string& filePath) {
+    core_->setAudioFilePathForUserLeft(filePath);
+}
+void KRClient::setVideoConfiguration(const KRRtcVideoEncoderConfig& videoEncoderConfig) {
+    core_->setVideoConfiguration(videoEncoderConfig);
+}
+void KRClient::setLowQualityVideoStream(const KRRtcVideoEncoderConfig& lowQualityVideoConfig) {
+    core_->setLowQualityVideoStream(lowQualityVideoConfig);
+}
+void KRClient::setUpDualStream(bool enable) {
+    core_->setUpDualStream(enable);
+}
+void KRClient::applyVirtualBackground(const KRVirtualBackgroundType& background) {
+    core_->applyVirtualBackground(background);
+}
+void KRClient::startPreview() {
+    core_->startPreview();
+}
+void KRClient::stopPreview() {
+    core_->stopPreview();
+}
+void KRClient::switchCamera() {
+    core_->switchCamera();
+}
+void KRClient::getVideoPreview(const std::shared_ptr<platform::View>& placeholderView) {
+    core_->getVideoPreview(placeholderView);
+}
+void KRClient::switchAudioDevice(KRAudioDeviceType type) {
+    core_->switchAudioDevice(type);
+}
+void KRClient::switchLocalUserRole(const KRUserRole& newRole) {
+    core_->switchLocalUserRole(newRole);
+}
+void KRClient::subscribeRemoteUserAudio(const std::string& id) {
+    core_->subscribeRemoteUserAudio(id);
+}
+void KRClient::unsubscribeRemoteUserAudio(const std::string& id) {
+    core_->unsubscribeRemoteUserAudio(id);
+}
+void KRClient::subscribeRemoteUserVideo(const std::string& id) {
+    core_->subscribeRemoteUserVideo(id);
+}
+void KRClient::unsubscribeRemoteUserVideo(const std::string& id) {
+    core_->unsubscribeRemoteUserVideo(id);
+}
+void KRClient::setVideoStreamQuality(KRRemoteStreamQuality quality, const std::string& uid) {
+    core_->setVideoStreamQuality(quality, uid);
+}
+void KRClient::setRemoteUsersVolume(int value) {
+    core_->setRemoteUsersVolume(value);
+}
+void KRClient::blockRemoteAudioVideo(std::uint64_t uid) {
+    core_->blockRemoteAudioVideo(uid);
+}
+void KRClient::removeBlockedRemoteAudioVideo(std::uint64_t uid) {
+    core_->removeBlockedRemoteAudioVideo(uid);
+}
+bool KRClient::hasHeadphones(const platform::AudioSessionRouteDescription& route) {
+    return ClientCore::hasHeadphones(route);
+}
+bool KRClient::hasBluetoothConnecte(const platform::AudioSessionRouteDescription& route) {
+    return ClientCore::hasBluetoothConnecte(route);
+}
+const std::shared_ptr<KRChatManager>& KRClient::chatClient() const {
+    return core_->chatClient();
+}
+KRChatMessageList KRClient::getMainChatThreadMessages() const {
+    return core_->getMainChatThreadMessages();
+}
+KRChatMessageList KRClient::getMeetingChatMessages() const {
+    return core_->getMeetingChatMessages();
+}
+void KRClient::getMainChatThread(KRChatManager::ThreadCompletion completion) {
+    core_->getMainChatThread(std::move(completion));
+}
+void KRClient::getChatThreadMessages(const std::string& threadId,
+                                     KRChatManager::PageCompletion completion) {
+    core_->getChatThreadMessages(threadId, std::move(completion));
+}
+void KRClient::getPrivateChatThread(const std::string& with,
+                                    KRChatManager::ThreadCompletion completion) {
+    core_->getPrivateChatThread(with, std::move(completion));
+}
+void KRClient::getPrivateChatMessages(const std::string& userId,
+                                      KRChatManager::PageCompletion completion) {
+    core_->getPrivateChatMessages(userId, std::move(completion));
+}
+void KRClient::sendChatTextMessage(const std::string& message,
+                                   KRChatManager::MessageCompletion completion) {
+    core_->sendChatTextMessage(message, std::move(completion));
+}
+void KRClient::sendPrivateChatTextMessage(const std::string& message, const std::string& userId,
+                                          KRChatManager::MessageCompletion completion) {
+    core_->sendPrivateChatTextMessage(message, userId, std::move(completion));
+}
+void KRClient::sendAttachmentMessage(const std::string& messageText, const std::string& fileID,
+                                     const std::string& fileName, const std::string& fileSize,
+                                     const std::string& fileURL,
+                                     KRChatManager::MessageCompletion completion) {
+    core_->sendAttachmentMessage(messageText, fileID, fileName, fileSize, fileURL,
+                                 std::move(completion));
+}
+void KRClient::markReadMessages(const std::string& lastMessageId, const std::string& threadId,
+                                KRChatManager::ReadCompletion completion) {
+    core_->markReadMessages(lastMessageId, threadId, std::move(completion));
+}
+void KRClient::getAllActiveParticipants(KRChatManager::MembersCompletion completion) {
+    core_->getAllActiveParticipants(std::move(completion));
+}
+void KRClient::addChatDelegate(const std::shared_ptr<KRChatClientDelegate>& delegate,
+                               const std::string& identifier) {
+    core_->addChatDelegate(delegate, identifier);
+}
+void KRClient::removeChatDelegate(const std::string& identifier) {
+    core_->removeChatDelegate(identifier);
 }
 
 }  // namespace kr

@@ -1,98 +1,68 @@
 #pragma once
 
 #include <boost/json/object.hpp>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <set>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
-#include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
-#include "KivRaneCoreSDK/Model/Media/KRRemoteStreamQuality.h"
-#include "KivRaneCoreSDK/Model/Media/KRRtcVideoEncoderConfig.h"
+#include "KivRaneCoreSDK/Chat/KRChatManager.h"
 #include "KivRaneCoreSDK/Common/Enums/KRAudioDeviceType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
-#include "platform/Media/AudioSessionRouteDescription.h"
-#include "platform/UI/View.h"
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
+#include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
+#include "KivRaneCoreSDK/Meeting/Protocols/KRParticipantsListUpdateDelegate.h"
+#include "KivRaneCoreSDK/Meeting/ScreenShareExtensionNames.h"
+#include "KivRaneCoreSDK/Model/Media/KRRemoteStreamQuality.h"
+#include "KivRaneCoreSDK/Model/Media/KRRtcVideoEncoderConfig.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
-#include "KivRaneCoreSDK/Client/ControlMessageTable.h"
-#include "KivRaneCoreSDK/Client/KRControlMessage.h"
-#include "KivRaneCoreSDK/Chat/KRChatManager.h"
-#include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
-#include "KivRaneCoreSDK/Client/KRMeetingError.h"
-#include "KivRaneCoreSDK/Client/KRMeetingJoinError.h"
-#include "KivRaneCoreSDK/Client/KRScreenShareState.h"
-#include "KivRaneCoreSDK/Client/MediaBackend.h"
-#include "KivRaneCoreSDK/Client/MeetingSession.h"
-#include "KivRaneCoreSDK/Client/Managers/MeetingParticipantsManager.h"
-#include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
-#include "KivRaneCoreSDK/Model/Response/KRConfiguration.h"
-#include "KivRaneCoreSDK/Model/Response/KRRoomConnectionStatus.h"
-#include "KivRaneCoreSDK/Model/Response/KRVideoConfiguration.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRJoinMeetingConfig.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRJoinMeetingData.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeeting.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRUserRole.h"
-#include "KivRaneCoreSDK/Client/Protocols/KRClientDelegate.h"
-#include "KivRaneCoreSDK/Client/Protocols/KRParticipantsListUpdateDelegate.h"
-#include "KivRaneCoreSDK/Common/KRDependencies.h"
-#include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
-#include "KivRaneCoreSDK/RTC/Protocols/RtcManagerDelegate.h"
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
-#include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
-#include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
-#include "platform/Dispatch/SequenceChecker.h"
-#include "platform/Dispatch/Timer.h"
-#include "platform/Notifications/NotificationCenter.h"
+#include "platform/Media/AudioSessionRouteDescription.h"
+#include "platform/UI/View.h"
 
 namespace kr {
 
-class KRNetworkClient;
-class KRWebSocketManager;
+class ClientCore;
+class KRClientTestSeam;
 class KRRtcManger;
-class KRRtcParticipant;
-namespace platform {
-class MediaEngineFactory;
-}
 
-/// The meeting client the host app creates: settings, the join road, the meeting's operations and
-/// every report to the host app through `KRClientDelegate`. Owns the room store, the participant
-/// merge, one network client and its logger ("krclient") for its whole life.
+/// The meeting client the host app creates, one per app: its settings, its delegates, the join
+/// and the leave, and every operation of a meeting. What happens is reported through
+/// `KRClientDelegate`.
 ///
-/// Threading: confined to the queue of its dependencies; every host call, completion, timer and
-/// callback runs there. Completions hold the client weakly: after it is gone they do nothing.
-class KRClient : public std::enable_shared_from_this<KRClient> {
+/// Threading: every call is made on the queue of the client's dependencies (by default the
+/// process main queue), and every report and completion arrives there. Completions and reports
+/// that are due after the client is gone are dropped.
+class KRClient : public ScreenShareExtensionNames {
 public:
     using Completion = std::function<void(bool success)>;
 
-    /// A join that has not reached the meeting after this long ends with other("timed out").
-    static constexpr std::chrono::seconds kJoinTimeout{60};
-    /// The room status polling interval when the configuration gives no usable one.
-    static constexpr double kDefaultPollingSeconds = 25.0;
-    /// No configuration can make the polls more frequent than this.
-    static constexpr double kMinimumPollingSeconds = 1.0;
-
+    /// Gives every member of `dependencies` left empty its process-wide default.
     static std::shared_ptr<KRClient> create(KRDependencies dependencies = {});
-
-    /// The polling interval a configured value stands for: zero, negative or not finite gives
-    /// the default, and nothing below the minimum.
-    static double pollingIntervalFor(double configuredSeconds);
     ~KRClient();
     KRClient(const KRClient&) = delete;
     KRClient& operator=(const KRClient&) = delete;
 
     // ---- Settings ----
 
-    /// Reads the host app's settings (see the settings keys in the docs). A value of the wrong
-    /// type is ignored and logged.
+    /// Reads the host app's settings (the keys are listed in the docs). A value of the wrong type
+    /// is ignored and logged.
     void setParameters(const boost::json::object& params);
+    /// Which media engine the next join uses: the one the room chooses (true) or the default one.
+    /// A meeting keeps the engine its join picked.
+    bool isMultiMediaEngineIntegration() const;
+    void setMultiMediaEngineIntegration(bool value);
+    /// The room-chosen engine: for a "kr-media" room the host app sets it before the join; for
+    /// an "agora" room the client puts its own here at the join.
+    const std::shared_ptr<RtcManagerProtocol>& rtcEngineManager() const;
+    void setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine);
 
     // ---- Delegates ----
 
@@ -104,6 +74,7 @@ public:
 
     // ---- Join and leave ----
 
+    /// `delegate` becomes the main delegate.
     void joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
                      std::weak_ptr<KRClientDelegate> delegate);
     void leaveMeeting(KRUserLeftReason reason);
@@ -114,6 +85,11 @@ public:
     void muteLocalVideo(bool isMute);
     void raiseHand();
     void lowerHand();
+    /// Shows a reaction to everyone in the meeting.
+    void sendReactionType(const std::string& type);
+    /// Tells the host who asked that the local user keeps the microphone / camera off.
+    void declineHostRequestToTurnOnAudio(const std::shared_ptr<KRMeetingUser>& host);
+    void declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUser>& host);
 
     // ---- Host controls: the server first; the others are told only after it agreed ----
 
@@ -147,21 +123,10 @@ public:
     void stopUserScreenShare(const std::shared_ptr<KRMeetingUser>& user,
                              Completion completion = {});
 
-    // ---- Local screen share (with the broadcast extension) ----
+    // ---- Local screen share (with the broadcast extension, see `ScreenShareExtensionNames`) ----
 
-    /// Darwin notifications the broadcast extension posts, and the one the client posts back once
-    /// the share stream's credentials are in the app group under the two keys below.
-    static constexpr const char* kCaptureStartedNotification = "kr.darwin.screenshare.capture.started";
-    static constexpr const char* kStreamStartedNotification = "kr.darwin.screenshare.stream.started";
-    static constexpr const char* kCaptureStoppedNotification = "kr.darwin.screenshare.capture.stopped";
-    static constexpr const char* kCredentialsReadyNotification =
-        "kr.darwin.screenshare.credentials.ready";
-    static constexpr const char* kShareUidKey = "kr_screen_share_uid";
-    static constexpr const char* kShareTokenKey = "kr_screen_share_token";
-
-    /// Asks the server for the local share stream (when the extension started capturing) and
-    /// hands its uid and token to the extension. A reply without a usable uid or token fails the
-    /// start and tells the extension to stop.
+    /// Asks the server for the local share stream and hands its uid and token to the extension.
+    /// A reply without a usable uid or token fails the start and tells the extension to stop.
     void shareScreenAPICall(Completion completion = {});
     /// Ends the local screen share: the server is told and the extension asked to stop.
     void stopLocalScreenShare();
@@ -183,62 +148,10 @@ public:
     std::shared_ptr<KRMeetingUser> getUser(const std::string& id) const;
     KRApiServer getServerEnvironment() const;
 
-    KRCurrentRoom& currentRoom() { return currentRoom_; }
-    const KRCurrentRoom& currentRoom() const { return currentRoom_; }
-    MeetingParticipantsManager& meetingUsersManager() { return meetingUsersManager_; }
-    const std::shared_ptr<KRNetworkClient>& networkClient() const { return networkClient_; }
+    // ---- Media (the default engine, or the room's engine in a meeting that uses it) ----
 
-    /// Which backend the next join picks: the room's engine (true) or the default one. A
-    /// meeting keeps the backend its join picked; outside a meeting the setting applies at once.
-    bool isMultiMediaEngineIntegration() const { return nextJoinUsesRoomEngine_; }
-    void setMultiMediaEngineIntegration(bool value) { nextJoinUsesRoomEngine_ = value; }
-    /// The media backend of the current meeting, from its join until it ended; outside a meeting
-    /// the one the next join picks.
-    MediaBackend& mediaBackend() const;
-    /// Makes the backend of each following join (tests put a stand-in here); empty: the
-    /// client's own.
-    void setMediaBackendFactory(MediaBackendFactory factory) { backendFactory_ = std::move(factory); }
-    bool shouldByPassAPICalls() const { return shouldByPassAPICalls_; }
-    bool shouldLeaveChatThreadOnLeave() const { return shouldLeaveChatThreadOnLeave_; }
-    bool isGuestUserFlow() const { return isGuestUserFlow_; }
-    const std::string& currentAppGroupName() const { return currentAppGroupName_; }
-    const std::string& osType() const { return osType_; }
-    std::optional<std::int64_t> participantsLimit() const { return participantsLimit_; }
-    bool isParticipantsLimitSetByHost() const { return isParticipantsLimitSetByHost_; }
-    double pollingAPITimeInterval() const { return pollingAPITimeInterval_; }
-    bool isWatermarkEnabled() const { return isWatermarkEnabled_; }
-    const std::string& termsConditionUrl() const { return termsConditionUrl_; }
-    bool userActiveSpeakerCallback() const { return userActiveSpeakerCallback_; }
-    bool useLocalSpeakerSpeakingOnMuteCallback() const {
-        return useLocalSpeakerSpeakingOnMuteCallback_;
-    }
-    std::int64_t activeSpeakerCallbackInterval() const { return activeSpeakerCallbackInterval_; }
-    const std::optional<KRVideoConfiguration>& highQualityVideoConfig() const {
-        return highQualityVideoConfig_;
-    }
-    const std::optional<KRVideoConfiguration>& lowQualityVideoConfig() const {
-        return lowQualityVideoConfig_;
-    }
-    bool isLocalUserInAudienceMode() const { return isLocalUserInAudienceMode_; }
-    bool isInitialAudioOn() const { return isInitialAudioOn_; }
-    bool isInitialVideoOn() const { return isInitialVideoOn_; }
-    const KRUserLeftReason& localUserLeftReason() const { return localUserLeftReason_; }
-    using MeetingState = MeetingSession::State;
-    /// Where the meeting of the latest join is; `ended` before the first join.
-    MeetingState meetingState() const {
-        return session_ ? session_->state() : MeetingState::ended;
-    }
-    /// True from the start of a join until it reached the meeting, failed or was left.
-    bool isJoining() const { return session_ && session_->isJoining(); }
-    /// True once the server calls of the join are done and the join waits for the media channel.
-    bool isAwaitingMediaJoin() const { return meetingState() == MeetingState::awaitingMedia; }
-    bool hasPollingTimers() const { return session_ && session_->hasPollingTimers(); }
-    bool hasConnectionCheckTimer() const { return session_ && session_->hasWatchdog(); }
-
-    // ---- Default-road media engine (KRClientEngine.cpp) ----
-
-    /// The default road's engine wrapper, made with the client and kept for its whole life.
-    const std::shared_ptr<KRRtcManger>& rtcManager() const { return rtcManager_; }
+    /// The default engine's wrapper, made with the client and kept for its whole life.
+    const std::shared_ptr<KRRtcManger>& rtcManager() const;
     void setAudioFilePathForUserJoin(const std::string& filePath);
     void setAudioFilePathForUserLeft(const std::string& filePath);
     void setVideoConfiguration(const KRRtcVideoEncoderConfig& videoEncoderConfig);
@@ -264,394 +177,18 @@ public:
     void removeBlockedRemoteAudioVideo(std::uint64_t uid);
     static bool hasHeadphones(const platform::AudioSessionRouteDescription& route);
     static bool hasBluetoothConnecte(const platform::AudioSessionRouteDescription& route);
-    /// Remote streams whose kind is still being asked of the server.
-    const std::set<std::uint64_t>& pendingStreamQuestions() const { return pendingStreamUids_; }
 
-private:
-    class EngineEvents;  // forwards the engine wrapper's reports to the client, held weakly
-    /// The engine factory of this client, shared by both engine roads.
-    const std::shared_ptr<platform::MediaEngineFactory>& mediaEngineFactory() const {
-        return engineFactory_;
-    }
-    void wireEngine();
-    /// The published streams' encoder settings: the server's, else ours; the low stream only
-    /// when the server enables it.
-    KRRtcVideoEncoderConfig highQualityEncoderSettings() const;
-    std::optional<KRRtcVideoEncoderConfig> lowQualityEncoderSettings() const;
-    void cancelEngineJoin();
-    void onEngineLocalJoined();
-    void onEngineLocalMediaState(const std::shared_ptr<KRRtcParticipant>& participant, bool audio);
-    void onEngineLocalLeft();
-    void onEngineStreamAdded(std::uint64_t uid);
-    void onEngineStreamRemoved(std::uint64_t uid, const KRUserLeftReason& reason);
-    void onEngineRemoteMediaState(const std::shared_ptr<KRRtcParticipant>& participant,
-                                  bool audio);
-    void onEngineMovedToAudience(std::uint64_t uid);
-    void onEngineLoudestSpeaker(const std::shared_ptr<KRRtcParticipant>& speaker);
-    void onEngineTopSpeakers(const std::vector<std::shared_ptr<KRRtcParticipant>>& speakers);
-    void onEngineRoleChanged(bool isAudience);
-    void askServerForStream(std::uint64_t uid);
-    /// One room status question for every stream reported since the last one was sent.
-    void askServerForUnaskedStreams();
-    void addParticipantStream(std::uint64_t uid, bool knownTrack);
-    void addScreenShareStream(const KRScreenShareInfo& info);
-    void removeScreenShareStream(const KRScreenShareInfo& info, const KRUserLeftReason& reason);
-    /// The share a uid stands for: its entry, else a share track already holding that uid.
-    std::optional<KRScreenShareInfo> screenShareFor(std::uint64_t uid) const;
-    /// True while engine reports concern a meeting the host app hears about.
-    bool wantsEngineReports() const { return session_ && session_->isActive(); }
+    // ---- Chat: each call goes to `chatClient()` and completes as it does ----
 
-    std::shared_ptr<platform::MediaEngineFactory> engineFactory_;
-    std::shared_ptr<KRRtcManger> rtcManager_;
-    std::shared_ptr<EngineEvents> engineEvents_;
-    std::set<std::uint64_t> pendingStreamUids_;
-    /// Of the pending streams, those no question sent so far covers, in the order reported.
-    std::vector<std::uint64_t> unaskedStreamUids_;
-    /// The session of the stream question awaiting its answer; never live when none is out
-    /// (or when the meeting it was asked in has ended).
-    MeetingSession::Token streamQuestion_;
-    /// Remote uids the engine moved to the audience: their tracks stay, and the stream coming back
-    /// is a move, whatever a server record said of the role in between.
-    std::set<std::uint64_t> remoteAudienceUids_;
-    std::optional<KRVirtualBackgroundType> virtualBackgroundType_;
-    bool engineChannelRequested_ = false;  // asked to join, its leave report not yet seen
-
-public:
-    // ---- Called by the engine and messaging wiring ----
-
-    /// The join's media channel was asked to join (its server part, if any, is done): the join
-    /// now awaits the channel's confirmation. Nothing outside the server part of a join.
-    void mediaJoinRequested() {
-        if (session_) session_->awaitMedia();
-    }
-
-    /// The media channel confirmed the local join. `participant` is the engine's participant whose
-    /// uid is the room's local id; when the engine knows none under that id, pass the uid the
-    /// engine confirmed instead (it becomes the local id, logged). Neither: the join fails.
-    void completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
-                                std::optional<std::uint64_t> confirmedUid);
-    /// The media channel confirmed the local leave: stops the timers, clears the tracks and
-    /// reports the leave once.
-    void handleLocalMediaLeft();
-    /// Ends the join with this failure (once per join).
-    void failJoin(const KRMeetingJoinError& error);
-
-    /// Posts the local user's status (connected/polling) with the room's flags.
-    void postUserRoomConnectionStatus(bool isConnected, bool isPolling, Completion completion);
-    /// Fetches the room status and applies it to the store.
-    void getRoomConnectionStatus(Completion completion);
-    /// Applies one status reply (recording events first, then the copies).
-    void applyRoomConnectionStatus(const KRRoomConnectionStatus& status);
-
-    /// Tells the broadcast extension to stop and reports the local share stopped when there was one.
-    void postForceStopScreenShareDarwinNotification(const std::string& reason);
-
-    // ---- Event senders ----
-
-    void sendLocalUserJoinMeetingEvent();
-    void sendLocalUserMicUpdateEvent();
-    void sendLocalUserVideoUpdateEvent();
-    void sendLocalUserLeftMeetingEvent();
-    void sendLocalHandRaiseEvent();
-    void sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                        const KRUserLeftReason& reason);
-    void sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user);
-    void sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                       bool isAudience);
-    void sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendNetworkQualityUpdateEvent(KRNetworkQuality quality);
-    void sendAudioRouteChangeEvent(KRAudioRouteType newRoute);
-    void sendLocalScreenShareEvent(const KRScreenShareState& state);
-    void sendRemoteScreenShareEvent(const KRScreenShareState& state);
-    /// The meeting's lock, recording and whiteboard as a message or the reply to the host's own
-    /// call changed them: the room store first, then the event, only when the state changed.
-    void changeMeetingLock(bool locked, const std::optional<std::string>& by);
-    void changeRecording(bool on, const std::optional<std::string>& by);
-    void closeWhiteboard(const std::optional<std::string>& by);
-    void sendRecordingStartedEvent(const std::optional<std::string>& startedBy);
-    void sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy);
-    void sendMeetingLockedEvent(const std::optional<std::string>& lockedBy);
-    void sendMeetingUnLockedEvent(const std::optional<std::string>& unLockedBy);
-    void sendStartWhiteboardEvent(const std::string& startedBy, const std::string& senderName);
-    void sendStopWhiteboardEvent(const std::optional<std::string>& stoppedBy);
-    void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
-                                               bool isAudioRequest);
-    void sendHostRequestToStopAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
-                                              bool isAudioRequest);
-    void sendStartAudioVideoDeclineEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                         bool isAudioDecline);
-    void sendHardMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
-    void sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
-    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
-    void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer);
-    void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
-                                      const std::string& targetParticipantId);
-    void sendReactionReceivedEvent(const KRMeeting& meeting,
-                                   const std::shared_ptr<KRMeetingUser>& user,
-                                   const std::string& reactionsType);
-    void sendJoinFailedEvent(const KRMeetingJoinError& error);
-    void sendErrorEvent(const KRMeetingError& error);
-
-    /// Calls `call` on the main delegate, then on every extra delegate in the order added.
-    void forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const;
-    /// Calls `call` on the main delegate only.
-    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const;
-
-private:
-    /// The messages the facade sends to the others in the meeting.
-    using ControlMessage = KRControlMessage;
-
-    explicit KRClient(KRDependencies dependencies);
-    void wireHooks();
-
-    // Steps that involve both messaging and the media channel (KRClientMediaRoad.cpp).
-    void sendControlMessage(ControlMessage message, const std::shared_ptr<KRMeetingUser>& target,
-                            Completion completion, const std::string& reactionsType = {});
-    /// The default engine's way: through the library's messaging session.
-    void sendControlMessageThroughMessaging(ControlMessage message,
-                                            const std::shared_ptr<KRMeetingUser>& target,
-                                            Completion completion,
-                                            const std::string& reactionsType);
-    void configureRtmAndEngine();
-    void configureRtm();            // messaging: log in and join the room's channel
-    void configureEngineAndJoin();  // engine: set up and join the media channel
-    void switchLocalMediaInEngine(bool audio, bool isMute);
-    void leaveMediaAndMessaging();
-    void leaveRtm();     // messaging: leave the channel and log out
-    void leaveEngine();  // engine: leave the media channel; its report ends the meeting
-    void cancelMediaJoin();
-    void startSocketService();
-    void stopSocketService();
-
-    // Join road
-    void startServerJoin();  // the default engine's server calls: configuration first
-    /// One named step of a join; it calls `done(true)` to go on, or ends the join itself.
-    using JoinStepDone = std::function<void(bool)>;
-    struct JoinStep {
-        const char* name;
-        std::function<void(KRClient&, JoinStepDone)> run;
-    };
-    /// Runs `steps` from `next` on, one after the other while the join's session is joining.
-    void runJoinSteps(std::shared_ptr<const std::vector<JoinStep>> steps, std::size_t next);
-    /// Room details and login in the order the user asks for (both roads).
-    std::vector<JoinStep> loginSteps(bool signedIn) const;
-    /// The default engine's join: configuration, login, join call, first status post and
-    /// fetch, chat, then the media channel.
-    std::shared_ptr<const std::vector<JoinStep>> serverJoinSteps() const;
-    void postJoinStatus(JoinStepDone done);
-    void getConfigurations(std::function<void(bool)> completion);
-    void getRoomDetailsAPICall(std::function<void(bool)> completion);
-    void handleGuestLogin(const std::string& hostToken, std::function<void(bool)> completion);
-    void joinCallAPI(std::function<void(bool)> completion);
-    void applyConfiguration(const KRConfiguration& configuration);
-    void resetForJoin();
-
-    // Timers
-    void setGetPostConnectionTimer();
-    void startConnectionCheckTimer();
-    void connectionCheckTick();
-
-    // Server calls without join semantics
-    void leaveMeetingAPI(Completion completion);
-    void stopScreenShareAPI(Completion completion);
-    void updateLocalParticipantDataToDB(bool isHandRaised, Completion completion);
-    /// Sends a change of the local user's own state (microphone, camera, hand) to the server;
-    /// a failure leaves the whole state to be posted again once the service answers.
-    template <class Request>
-    void sendLocalStateChange(const Request& request, Completion completion);
-    /// Posts the full local state again when a change of it was lost (one post at a time).
-    void resyncLocalState();
-    PostRoomConnectionRequest makeStatusPost(bool isConnected, bool isPolling,
-                                             bool isHandRaised) const;
-    /// Calls `completion(value)` later on the queue (never inside the caller's call).
-    void completeLater(Completion completion, bool value);
-    /// True while an operation of the meeting may reach it: the meeting is joined, or its server
-    /// calls are done and only the media channel is awaited; never from the start of a leave on.
-    /// Otherwise `action` is logged as refused and `completion` is called later with false.
-    bool meetingOperationAllowed(std::string_view action, const Completion& completion = {});
-    /// The same for the room status calls, which the join and the leave make themselves: allowed
-    /// through the whole of a meeting, its join and its leave included, and never outside one.
-    bool meetingCallAllowed(std::string_view action, const Completion& completion = {});
-    void setHandRaised(bool isRaised);
-    void addNotificationsObservers();
-    void removeNotificationsObservers();
-    void handleScreenShareStreamStarted();
-    void handleScreenShareCaptureStopped();
-    /// Forgets the local share and reports it stopped (when there was one).
-    void endLocalShare(const KRUserLeftReason& reason);
-    void applySettingsValue(std::string_view key, const boost::json::value& value);
-    void selectBypassRoad(const boost::json::object& params);
-
-    /// Runs `task` on the client's queue with the client alive: at once when already there.
-    void onQueue(std::function<void(KRClient&)> task);
-    using SessionToken = MeetingSession::Token;
-    /// The token of the current meeting; outside one a token that is never live.
-    SessionToken sessionToken() const { return session_ ? session_->token() : SessionToken{}; }
-    /// The join reached the meeting, which has not ended (its leave may be under way).
-    bool hasJoinedMeeting() const { return session_ && session_->hasJoined(); }
-    /// Ends the current meeting once (see `MeetingSession::end`); false when none was active.
-    bool endSession(MeetingSession::EndReason reason, const std::function<void()>& children);
-    /// The participant (among the tracks) the id names, for lock/recording events.
-    std::shared_ptr<KRMeetingUser> userById(const std::optional<std::string>& id) const;
-    void withTarget(const std::string& userId, Completion completion,
-                    const std::function<void(const std::shared_ptr<KRMeetingUser>&)>& action);
-
-    /// Sends `request` and calls `onResult(client, result)` on the client's queue while the
-    /// client lives (defined in KRClientRequests.h).
-    template <class Request, class OnResult>
-    void send(const Request& request, OnResult onResult);
-    /// A join step's server call failed: logged as `action`'s error, and the join ends with the
-    /// step's failure (a refusal without an error is `other`, with its message).
-    template <class T>
-    void failJoinAt(KRJoinStep step, const char* action, const Result<T, KRApiRequestError>& result);
-    /// A host control: the request, then on success `onSuccess(client)` and the completion with
-    /// true; on failure a log line and the completion with false.
-    template <class Request, class OnSuccess>
-    void sendHostRequest(const Request& request, const char* action, Completion completion,
-                         OnSuccess onSuccess);
-    /// Recording start or stop: the request, then the control message and the recording event
-    /// on success, or the error event on failure (defined in KRClientHostControls.cpp).
-    template <class Request>
-    void sendRecordingRequest(const Request& request, bool start, Completion completion);
-
-    platform::SequenceChecker checker_;
-    KRDependencies deps_;
-    std::shared_ptr<platform::DispatchQueue> queue_;
-    KivRaneRealTimeLogger2 logger_{"krclient", deps_.logCollector};
-    KRCurrentRoom currentRoom_;
-    MeetingParticipantsManager meetingUsersManager_;
-    std::shared_ptr<KRNetworkClient> networkClient_;
-
-    std::weak_ptr<KRClientDelegate> delegate_;
-    std::vector<std::pair<std::string, std::weak_ptr<KRClientDelegate>>> clientDelegates_;
-    std::weak_ptr<KRParticipantsListUpdateDelegate> participantsListDelegate_;
-
-    // Settings
-    bool nextJoinUsesRoomEngine_ = false;
-
-    // Media backends: the client's own two, and the one the current meeting's join picked
-    friend class DefaultEngineBackend;
-    friend class RoomEngineBackend;
-    std::shared_ptr<MediaBackend> defaultEngineBackend_ = makeDefaultEngineBackend(*this);
-    std::shared_ptr<MediaBackend> roomEngineBackend_ = makeRoomEngineBackend(*this);
-    std::shared_ptr<MediaBackend> meetingBackend_;
-    MediaBackendFactory backendFactory_;
-    /// Picks the backend of the join being started (the only place the setting is read).
-    void pickMediaBackend();
-    bool shouldByPassAPICalls_ = false;
-    bool shouldLeaveChatThreadOnLeave_ = false;
-    bool isGuestUserFlow_ = true;
-    std::string userJwtToken_;
-    std::string currentAppGroupName_;
-    std::string osType_ = "ios";
-    std::optional<std::int64_t> participantsLimit_;
-    bool isParticipantsLimitSetByHost_ = false;
-
-    // From the configuration and room details
-    double pollingAPITimeInterval_ = kDefaultPollingSeconds;
-    bool isWatermarkEnabled_ = false;
-    std::string termsConditionUrl_;
-    bool userActiveSpeakerCallback_ = true;
-    bool useLocalSpeakerSpeakingOnMuteCallback_ = true;
-    std::int64_t activeSpeakerCallbackInterval_ = 0;
-    std::optional<KRVideoConfiguration> highQualityVideoConfig_;
-    std::optional<KRVideoConfiguration> lowQualityVideoConfig_;
-    std::string currentUserToken_;
-
-    // Join
-    KRUserRole userRole_ = KRUserRole::speaker();
-    bool isLocalUserInAudienceMode_ = false;
-    bool isInitialAudioOn_ = true;
-    bool isInitialVideoOn_ = true;
-    KRUserLeftReason localUserLeftReason_ = KRUserLeftReason::none();
-    int joinRetryCount_ = 0;
-    /// The meeting of the latest join: its state, timers and safety token.
-    std::unique_ptr<MeetingSession> session_;
-
-    // Network watchdog
-    bool isNetworkConnected_ = true;
-    int ticksWithoutNetwork_ = 0;
-    bool skipNextSocketStart_ = false;
-    /// A change of the local state never reached the server; counted so that a resync that
-    /// crossed a newer failure does not clear it.
-    bool localStateUnsynced_ = false;
-    bool localStateResyncInFlight_ = false;
-    std::uint64_t localStateFailures_ = 0;
-    std::vector<platform::ObserverToken> darwinObservers_;
-
-    // ---- Messaging: control messages to and from the others (KRClientMessaging.cpp) ----
-public:
-    /// Shows a reaction to everyone in the meeting.
-    void sendReactionType(const std::string& type);
-    /// Tells the host who asked that the local user keeps the microphone / camera off.
-    void declineHostRequestToTurnOnAudio(const std::shared_ptr<KRMeetingUser>& host);
-    void declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUser>& host);
-    /// A control message from the room channel / from one peer (the messaging manager's reports).
-    void didRecievePublicMessage(const KRRtmMessage& message);
-    void didRecievePrivateMessage(const KRRtmMessage& message);
-    const std::shared_ptr<KRRtmManager>& rtmManager() const { return rtmManager_; }
-
-private:
-    friend struct ControlMessageTable;
-    void wireMessaging();
-
-    // ---- Incoming control messages (KRClientControlMessages.cpp, rows in ControlMessageTable) ----
-
-    /// Looks the message up in the table and runs the road's handler once the sender's authority
-    /// is checked; a peer message must name the local participant as this road knows it.
-    void handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
-                              const KRRtmMessage& message);
-    /// True (and logged) when the server's record, as this road holds it, lists the sender as
-    /// neither host nor co-host.
-    bool isFromKnownNonHost(ControlMessageRoad road, const KRRtmMessage& message);
-    // Handlers both roads share.
-    void onRecordingMessage(const KRRtmMessage& message);
-    void onMeetingLockMessage(const KRRtmMessage& message);
-    void onWhiteboardStopMessage(const KRRtmMessage& message);
-    void onAudioVideoRequestMessage(const KRRtmMessage& message);
-    void onAudioVideoDeclineMessage(const KRRtmMessage& message);
-    void onRemovalMessage(const KRRtmMessage& message);
-    // Handlers of the default road: the room store holds the participants.
-    void onHardMuteInRoomStore(const KRRtmMessage& message);
-    void onHardUnmuteInRoomStore(const KRRtmMessage& message);
-    void onSoftMuteToEveryDelegate(const KRRtmMessage& message);
-    void onLowerAllHandsInRoomStore(const KRRtmMessage& message);
-    void onHandInRoomStore(const KRRtmMessage& message);
-    void onRemoteShareStopsLocalWhiteboard(const KRRtmMessage& message);
-    void onCoHostRightToEveryDelegate(const KRRtmMessage& message);
-    void onWhiteboardStartStopsLocalShare(const KRRtmMessage& message);
-    void onReaction(const KRRtmMessage& message);
-    void onStopShareOrWhiteboard(const KRRtmMessage& message);
-    void onRoleInDefaultEngine(const KRRtmMessage& message);
-    // Handlers of the multimedia-engine road: the participant merge holds the participants.
-    void onHardMuteInMerge(const KRRtmMessage& message);
-    void onHardUnmuteInMerge(const KRRtmMessage& message);
-    void onSoftMuteToMainDelegate(const KRRtmMessage& message);
-    void onLowerAllHandsInMerge(const KRRtmMessage& message);
-    void onHandInMerge(const KRRtmMessage& message);
-    void onCoHostRightInMerge(const KRRtmMessage& message);
-    void onWhiteboardStartOverridesShare(const KRRtmMessage& message);
-    void onForceStopShare(const KRRtmMessage& message);
-    void onRoleInRoomEngine(const KRRtmMessage& message);
-
-    /// Moves the local user between audience and participant in the media channel.
-    void switchEngineClientRole(bool isAudience);
-    std::shared_ptr<KRRtmManager> rtmManager_;
-    std::shared_ptr<KRRtmManagerDelegate> rtmDelegateAdapter_;
-    // ---- Room socket and chat (KRClientSocket.cpp, KRClientChat.cpp) ----
-public:
-    /// The meeting chat; every method forwards to `chatClient()` and completes as it does.
+    /// The client's one chat manager, for its whole life.
+    const std::shared_ptr<KRChatManager>& chatClient() const;
     KRChatMessageList getMainChatThreadMessages() const;
     KRChatMessageList getMeetingChatMessages() const;
     void getMainChatThread(KRChatManager::ThreadCompletion completion);
     void getChatThreadMessages(const std::string& threadId,
                                KRChatManager::PageCompletion completion);
     void getPrivateChatThread(const std::string& with, KRChatManager::ThreadCompletion completion);
-    void getPrivateChatMessages(const std::string& userId, KRChatManager::PageCompletion comletion);
+    void getPrivateChatMessages(const std::string& userId, KRChatManager::PageCompletion completion);
     void sendChatTextMessage(const std::string& message,
                              KRChatManager::MessageCompletion completion);
     void sendPrivateChatTextMessage(const std::string& message, const std::string& userId,
@@ -666,102 +203,14 @@ public:
     void addChatDelegate(const std::shared_ptr<KRChatClientDelegate>& delegate,
                          const std::string& identifier);
     void removeChatDelegate(const std::string& identifier);
-    /// A chat message the room socket pushed: cached, then told to the chat observers.
-    void addChatMessageRecievedThrougSocket(const KRChatMessage& message);
-    /// Sets the chat manager's first-page hook to one that ignores the page.
-    void handleChatManagerCallbacks();
-    /// Hands the chat manager the network client and the current meeting's ids (the join does
-    /// this once the room's first status has been read).
-    void configureChatClient();
-    /// Leaves the meeting's main chat thread without waiting for the answer.
-    void leaveChatThread();
-    /// The client's one chat manager, for its whole life.
-    const std::shared_ptr<KRChatManager>& chatClient() const { return chatClient_; }
-    /// The room socket of the current meeting; null outside a meeting.
-    const std::shared_ptr<KRWebSocketManager>& webSocketManager() const {
-        return webSocketManager_;
-    }
 
 private:
-    /// Sets the socket manager's hooks (room status, recording, chat) to ones holding the
-    /// client weakly, replacing earlier ones.
-    void handleSocketCallBacks();
-    /// Application became active: reconnects the socket (only when the meeting was joined).
-    void reconnectSocket();
-    /// Application resigns active: closes the socket until the next start or reconnect.
-    void disconnectSocketOnInterruption();
-    /// After a guest login: a socket of the client's own, logged in with `authToken`.
-    void openGuestSocket(const std::string& authToken);
-    /// Signed-in users: a socket manager fed by the frames the host app forwards.
-    void openForwardedSocket();
-    /// Ends the meeting's socket: stopped and released.
-    void releaseSocketManager();
-    void handleSocketUserLeft(const std::string& userId);
-    /// Takes the room socket's records, named from the client's contact list.
-    void handleSocketParticipantsList(std::vector<KRMeetingParticipant> participants);
-    void addApplicationObservers();
-    void removeApplicationObservers();
+    /// Tests reach the client's insides through this one seam.
+    friend class KRClientTestSeam;
 
-    // Declared after `deps_`, so made from the resolved dependencies.
-    std::shared_ptr<KRChatManager> chatClient_ = KRChatManager::create(deps_.queue);
-    std::shared_ptr<platform::NotificationCenter> notifications_ = deps_.notifications;
-    std::shared_ptr<KRWebSocketManager> webSocketManager_;
-    std::vector<platform::ObserverToken> applicationObservers_;
+    explicit KRClient(std::shared_ptr<ClientCore> core);
 
-    // ---- Multimedia-engine road: the engine the room chooses (KRClientMultiMedia*.cpp) ----
-public:
-    /// How often, and how far apart, the server is asked about a stream id nobody knows before
-    /// the stream counts as a participant.
-    static constexpr int kStreamTypeQuestionTries = 3;
-    static constexpr std::chrono::seconds kStreamTypeQuestionInterval{1};
-
-    /// The engine of this road: for a "kr-media" room the host app sets it before the join; for
-    /// an "agora" room the client puts its own engine here at the join.
-    const std::shared_ptr<RtcManagerProtocol>& rtcEngineManager() const { return rtcEngineManager_; }
-    void setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine);
-    /// This road's join (called by joinMeeting): server calls in the order the role asks, then the
-    /// room's engine set up and asked to join. Refused outside a join, or when this join already
-    /// set an engine up.
-    void configureForMultiMediaEngine(const KRJoinMeetingConfig& config);
-    /// Hands the local engine peer to the participant merge.
-    void upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data);
-    /// True while a "kr-media" engine reports its connection lost.
-    bool isWaitingToBeReconnect() const { return isWaitingToBeReconnect_; }
-    /// The receivers handed to this road's engine (held weakly there, owned by the client).
-    std::shared_ptr<RtcManagerDelegate> multiMediaRtcDelegate();
-    std::shared_ptr<RtmManagerDelegate> multiMediaRtmDelegate();
-
-private:
-    class MultiMediaRtcAdapter;
-    class MultiMediaRtmAdapter;
-    void handlePostLoginSuccessForMulti(const KRJoinMeetingConfig& config);
-    void configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config);
-    void configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config);
-    boost::json::object krMediaJoinData() const;
-    /// The media part of the leave, once the server has been told.
-    void leaveMultiMediaMeeting();
-    void handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
-                                   RtcManagerDelegate::Completion completion);
-    void handleMultiMediaLocalLeave(const KRUserLeftReason& reason);
-    void checkRemoteStreamType(const std::string& streamId, int triesLeft,
-                               RtcManagerDelegate::StreamTypeCompletion completion);
-    void handleMultiMediaRoleChange(bool isAudience);
-    void handleMultiMediaNetworkState(bool isConnected);
-    void switchLocalMediaInMultiMediaEngine(bool audio, bool isMute);
-    void sendControlMessageThroughEngine(ControlMessage kind,
-                                         const std::shared_ptr<KRMeetingUser>& target,
-                                         Completion completion, const std::string& reactionsType);
-    /// The client's one engine factory, made on first use from the dependencies' bus and queue.
-
-    std::shared_ptr<RtcManagerProtocol> rtcEngineManager_;
-    std::shared_ptr<MultiMediaRtcAdapter> multiMediaRtcAdapter_;
-    std::shared_ptr<MultiMediaRtmAdapter> multiMediaRtmAdapter_;
-    /// The engine was asked into the media channel and not yet out of it: a failed join leaves
-    /// it, and a leave waits for its report.
-    bool multiMediaChannelAsked_ = false;
-    bool isWaitingToBeReconnect_ = false;
-    /// The engine was made by this client (for an "agora" room), not handed in by the host app.
-    bool ownsRtcEngine_ = false;
+    std::shared_ptr<ClientCore> core_;
 };
 
 }  // namespace kr

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Protocols/KRClientDelegate.h"
+#include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
 
 namespace kr::example {
 

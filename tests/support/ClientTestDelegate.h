@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Protocols/KRClientDelegate.h"
+#include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
 #include "KivRaneCoreSDK/Network/Utils/Reachability.h"
 #include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"

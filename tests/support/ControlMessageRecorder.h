@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Client/Protocols/KRClientDelegate.h"
+#include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
 #include "platform/Dispatch/DispatchQueue.h"
 
 namespace kr::test {

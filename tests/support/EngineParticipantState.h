@@ -4,7 +4,7 @@
 #include <memory>
 #include <utility>
 
-#include "KivRaneCoreSDK/Client/KRCurrentRoom.h"
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "platform/UI/View.h"
 
 namespace kr::test {

@@ -12,15 +12,16 @@
 #include <boost/json.hpp>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Client/MediaBackend.h"
+#include "KivRaneCoreSDK/Meeting/MediaBackend.h"
 #include "platform/Media/MediaBus.h"
 #include "support/ClientTestDelegate.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr::test {
 
 class FakeMediaBackend final : public MediaBackend {
 public:
-    FakeMediaBackend(Kind kind, KRClient& client) : kind_(kind), client_(client) {}
+    FakeMediaBackend(Kind kind, ClientCore& client) : kind_(kind), client_(client) {}
 
     std::vector<std::string> lines;
     /// What `knowsLocalShareWithoutTrack` answers.
@@ -84,7 +85,7 @@ public:
 
 private:
     Kind kind_;
-    KRClient& client_;
+    ClientCore& client_;
 };
 
 /// A client on the road without server calls (media credentials in its settings, local uid 42):
@@ -103,7 +104,7 @@ inline std::shared_ptr<KRClient> makeClientWithMediaCredentials(
 
 /// Every following join of `client` gets a new stand-in, kept in `made` in the order made.
 inline void recordBackends(KRClient& client, std::vector<std::shared_ptr<FakeMediaBackend>>& made) {
-    client.setMediaBackendFactory([&made](MediaBackend::Kind kind, KRClient& owner) {
+    internals(client).setMediaBackendFactory([&made](MediaBackend::Kind kind, ClientCore& owner) {
         made.push_back(std::make_shared<FakeMediaBackend>(kind, owner));
         return made.back();
     });

@@ -24,6 +24,7 @@
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/Media/KrMediaTestEngine.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr::test {
 
@@ -163,7 +164,7 @@ public:
 struct Member {
     std::shared_ptr<KRClient> client;
     std::shared_ptr<RoadRecorder> recorder;
-    std::string uid() const { return client->currentRoom().userWebRtcId; }
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
 };
 
 class MultiMediaMeetingTest : public ::testing::Test {

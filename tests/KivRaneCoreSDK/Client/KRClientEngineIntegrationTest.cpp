@@ -26,6 +26,7 @@
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/Media/ScreenShareBroadcast.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -40,7 +41,7 @@ constexpr const char* kPin = "4321";
 struct Member {
     std::shared_ptr<KRClient> client;
     std::shared_ptr<EngineTestDelegate> delegate;
-    std::string uid() const { return client->currentRoom().userWebRtcId; }
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
 };
 
 class KRClientEngineIntegrationTest : public ::testing::Test {
@@ -105,8 +106,8 @@ protected:
     /// server, published on the bus, seen by `viewer`.
     void share(Member& sharer, test::ScreenShareBroadcast& broadcast, Member& viewer) {
         ASSERT_TRUE(await([&](auto done) { sharer.client->shareScreenAPICall(done); }));
-        broadcast.start(sharer.client->currentRoom().roomID,
-                        sharer.client->currentRoom().localScreenShareTrackUid);
+        broadcast.start(internals(sharer.client).currentRoom().roomID,
+                        internals(sharer.client).currentRoom().localScreenShareTrackUid);
         ASSERT_TRUE(runUntil([&] {
             return sharer.delegate->count("local share started") ==
                        1 + sharer.delegate->count("local share stopped") &&
@@ -155,7 +156,7 @@ TEST_F(KRClientEngineIntegrationTest, ThreeClientsHearEachOtherJoinMuteAndLeaveO
             EXPECT_EQ(m->delegate->count("remote joined " + other->uid()), 1u);
         }
         EXPECT_EQ(m->client->getMeetingUsers().size(), 3u);
-        EXPECT_TRUE(m->client->hasConnectionCheckTimer());
+        EXPECT_TRUE(internals(m->client).hasConnectionCheckTimer());
     }
 
     // c switches the microphone off: the server hears it, c and whoever listens to c see it.
@@ -165,7 +166,7 @@ TEST_F(KRClientEngineIntegrationTest, ThreeClientsHearEachOtherJoinMuteAndLeaveO
     ASSERT_TRUE(runUntil([&] {
         return c.delegate->has("mic off") && a.delegate->has("remote mic " + c.uid() + " off");
     }));
-    EXPECT_TRUE(c.client->currentRoom().isCurrentUserAudioMuted);
+    EXPECT_TRUE(internals(c.client).currentRoom().isCurrentUserAudioMuted);
     ASSERT_TRUE(runUntil([&] { return service.requestCount(R::muteAudio) == 1; }));
     main->post([&] { c.client->muteLocalVideo(true); });
     ASSERT_TRUE(runUntil([&] {
@@ -184,8 +185,8 @@ TEST_F(KRClientEngineIntegrationTest, ThreeClientsHearEachOtherJoinMuteAndLeaveO
     EXPECT_EQ(b.delegate->count("left"), 1u);
     EXPECT_EQ(a.delegate->count("remote left " + b.uid()), 1u);
     EXPECT_EQ(a.client->getMeetingUsers().size(), 2u);
-    EXPECT_FALSE(b.client->hasConnectionCheckTimer());
-    EXPECT_TRUE(b.client->currentRoom().allMediaTracks.empty());
+    EXPECT_FALSE(internals(b.client).hasConnectionCheckTimer());
+    EXPECT_TRUE(internals(b.client).currentRoom().allMediaTracks.empty());
     for (Member* m : {&a, &b, &c}) EXPECT_EQ(m->delegate->offQueueCalls, 0);
 }
 
@@ -195,13 +196,13 @@ TEST_F(KRClientEngineIntegrationTest, AScreenShareIsClassifiedAndItsStopAlwaysRe
     ASSERT_TRUE(runUntil([&] { return b.delegate->has("remote joined " + a.uid()); }));
 
     main->post([&] { a.client->shareScreenAPICall({}); });
-    ASSERT_TRUE(runUntil([&] { return a.client->currentRoom().localScreenShareTrackUid != 0; }));
-    const std::uint64_t shareUid = a.client->currentRoom().localScreenShareTrackUid;
+    ASSERT_TRUE(runUntil([&] { return internals(a.client).currentRoom().localScreenShareTrackUid != 0; }));
+    const std::uint64_t shareUid = internals(a.client).currentRoom().localScreenShareTrackUid;
     const std::size_t questionsBefore = service.requestCount(R::getRoomConnectionStatus);
 
     // The broadcast extension publishes the share as an engine of its own.
     test::ScreenShareBroadcast broadcast(bus, main);
-    broadcast.start(a.client->currentRoom().roomID, shareUid);
+    broadcast.start(internals(a.client).currentRoom().roomID, shareUid);
     ASSERT_TRUE(runUntil([&] {
         return a.delegate->has("local share started") && b.delegate->has("remote share started");
     }));
@@ -209,19 +210,19 @@ TEST_F(KRClientEngineIntegrationTest, AScreenShareIsClassifiedAndItsStopAlwaysRe
     EXPECT_EQ(service.requestCount(R::getRoomConnectionStatus), questionsBefore + 2);
     EXPECT_FALSE(b.delegate->has("remote joined " + std::to_string(shareUid)));
     EXPECT_EQ(b.delegate->tracksAtShareStart, 3u);
-    ASSERT_FALSE(b.client->currentRoom().allMediaTracks.empty());
-    EXPECT_EQ(b.client->currentRoom().allMediaTracks.front()->sourceType(),
+    ASSERT_FALSE(internals(b.client).currentRoom().allMediaTracks.empty());
+    EXPECT_EQ(internals(b.client).currentRoom().allMediaTracks.front()->sourceType(),
               KRMediaTrackSourceType::screenShare);
     EXPECT_EQ(a.client->getMeetingLocalUser()->id(), a.uid());
 
     // Polling dropped the share's entry at b; its track still says what the uid is.
-    main->post([&] { b.client->currentRoom().screenShareMetaData.clear(); });
+    main->post([&] { internals(b.client).currentRoom().screenShareMetaData.clear(); });
     main->post([&] { broadcast.stop(); });
     ASSERT_TRUE(runUntil([&] {
         return a.delegate->has("local share stopped") && b.delegate->has("remote share stopped");
     }));
     EXPECT_FALSE(b.delegate->has("remote left " + std::to_string(shareUid)));
-    EXPECT_EQ(a.client->currentRoom().localScreenShareTrackUid, 0u);
+    EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
     EXPECT_EQ(b.client->getMeetingUsers().size(), 2u);
     EXPECT_EQ(a.delegate->offQueueCalls + b.delegate->offQueueCalls, 0);
 }
@@ -235,9 +236,9 @@ TEST_F(KRClientEngineIntegrationTest, ARoleChangeToTheAudienceIsHeardByBothSides
     ASSERT_TRUE(runUntil([&] {
         return b.delegate->has("to audience") && a.delegate->has("remote to audience " + b.uid());
     }));
-    EXPECT_TRUE(b.client->isLocalUserInAudienceMode());
+    EXPECT_TRUE(internals(b.client).isLocalUserInAudienceMode());
     EXPECT_FALSE(b.client->getMeetingLocalUser()->isSpeaker());
-    EXPECT_TRUE(b.client->currentRoom().isCurrentUserAudioMuted);
+    EXPECT_TRUE(internals(b.client).currentRoom().isCurrentUserAudioMuted);
     ASSERT_TRUE(runUntil(
         [&] { return service.requestCount(R::postRoomConnectionStatus) > postsBefore; }));
     // The track stays: an audience member is still in the meeting.
@@ -266,7 +267,7 @@ TEST_F(KRClientEngineIntegrationTest, AParticipantTheHostMovesBackFromTheAudienc
         host.client->changeUserRole(a.uid(), KRUserRole::speaker(), done);
     }));
     for (Member* m : {&host, &b}) {
-        ASSERT_TRUE(await([&](auto done) { m->client->getRoomConnectionStatus(done); }));
+        ASSERT_TRUE(await([&](auto done) { internals(m->client).getRoomConnectionStatus(done); }));
     }
     KRRtmMessage upgrade;
     upgrade.message = KRRtmMessageEvent::audienceUpgradeToParticipant;
@@ -346,7 +347,7 @@ TEST_F(KRClientEngineIntegrationTest, AnEndedShareIsStoppedAtTheServerOnceAndHea
         EXPECT_EQ(shareStopsOf(a), stopsBefore + 1);
         EXPECT_LE(a.delegate->count("local share stopped"), 1u);
         EXPECT_FALSE(a.delegate->has("remote share stopped"));
-        EXPECT_EQ(a.client->currentRoom().localScreenShareTrackUid, 0u);
+        EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
     }
 }
 
@@ -378,11 +379,11 @@ TEST_F(KRClientEngineIntegrationTest, AHandAndAMuteMadeWhileTheServiceIsDownReac
         return now && now->isHandRaised && !now->isMicOn;
     }));
     // The next status replies agree with what the app was told, at a and at b.
-    ASSERT_TRUE(await([&](auto done) { b.client->getRoomConnectionStatus(done); }));
+    ASSERT_TRUE(await([&](auto done) { internals(b.client).getRoomConnectionStatus(done); }));
     EXPECT_TRUE(b.client->getUser(a.uid())->isHandRaised());
-    ASSERT_TRUE(await([&](auto done) { a.client->getRoomConnectionStatus(done); }));
+    ASSERT_TRUE(await([&](auto done) { internals(a.client).getRoomConnectionStatus(done); }));
     EXPECT_TRUE(a.client->getMeetingLocalUser()->isHandRaised());
-    EXPECT_TRUE(a.client->currentRoom().isCurrentUserAudioMuted);
+    EXPECT_TRUE(internals(a.client).currentRoom().isCurrentUserAudioMuted);
     EXPECT_EQ(a.delegate->count("mic off"), 1u);
 }
 
@@ -394,7 +395,7 @@ TEST_F(KRClientEngineIntegrationTest, UnderHardMuteAJoiningParticipantStartsWith
     ASSERT_TRUE(*muted);
     Member& guest = joined();
     ASSERT_TRUE(runUntil([&] { return guest.delegate->has("mic off"); }));
-    EXPECT_TRUE(guest.client->currentRoom().isCurrentUserAudioMuted);
+    EXPECT_TRUE(internals(guest.client).currentRoom().isCurrentUserAudioMuted);
     EXPECT_TRUE(guest.client->rtcManager()->isLocalUserAudioMuted());
     EXPECT_TRUE(guest.client->getMeetingLocalUser()->audioTrack()->isMuted());
     EXPECT_FALSE(host.client->rtcManager()->isLocalUserAudioMuted());
@@ -408,10 +409,10 @@ TEST_F(KRClientEngineIntegrationTest, ALateAnswerAboutAStreamChangesNothing) {
 
     // A stream nobody knows: both ask the server, which answers late.
     test::ScreenShareBroadcast stranger(bus, main);
-    stranger.start(a.client->currentRoom().roomID, 424242);
+    stranger.start(internals(a.client).currentRoom().roomID, 424242);
     ASSERT_TRUE(runUntil([&] {
-        return a.client->pendingStreamQuestions().count(424242) == 1 &&
-               b.client->pendingStreamQuestions().count(424242) == 1;
+        return internals(a.client).pendingStreamQuestions().count(424242) == 1 &&
+               internals(b.client).pendingStreamQuestions().count(424242) == 1;
     }));
     // a leaves before the answer; at b the stream goes before the answer.
     main->post([&] { a.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
@@ -421,13 +422,13 @@ TEST_F(KRClientEngineIntegrationTest, ALateAnswerAboutAStreamChangesNothing) {
     EXPECT_EQ(a.delegate->lines.back(), "left");
     EXPECT_FALSE(b.delegate->has("remote joined 424242"));
     EXPECT_FALSE(b.delegate->has("remote left 424242"));
-    EXPECT_TRUE(b.client->pendingStreamQuestions().empty());
-    EXPECT_TRUE(a.client->currentRoom().allMediaTracks.empty());
+    EXPECT_TRUE(internals(b.client).pendingStreamQuestions().empty());
+    EXPECT_TRUE(internals(a.client).currentRoom().allMediaTracks.empty());
 }
 
 TEST_F(KRClientEngineIntegrationTest, StreamsReportedWhileAQuestionIsOutShareTheNextOne) {
     Member& a = joined();
-    ASSERT_TRUE(runUntil([&] { return a.client->pendingStreamQuestions().empty(); }));
+    ASSERT_TRUE(runUntil([&] { return internals(a.client).pendingStreamQuestions().empty(); }));
     service.injectFault(R::getRoomConnectionStatus, test::MeetingServiceFault::delayed(300ms));
     const std::size_t questionsBefore = service.requestCount(R::getRoomConnectionStatus);
 
@@ -436,11 +437,11 @@ TEST_F(KRClientEngineIntegrationTest, StreamsReportedWhileAQuestionIsOutShareThe
     std::vector<std::unique_ptr<test::ScreenShareBroadcast>> strangers;
     for (std::uint64_t uid = 515151; uid < 515155; ++uid) {
         strangers.push_back(std::make_unique<test::ScreenShareBroadcast>(bus, main));
-        strangers.back()->start(a.client->currentRoom().roomID, uid);
-        ASSERT_TRUE(runUntil([&] { return a.client->pendingStreamQuestions().count(uid) == 1; }));
+        strangers.back()->start(internals(a.client).currentRoom().roomID, uid);
+        ASSERT_TRUE(runUntil([&] { return internals(a.client).pendingStreamQuestions().count(uid) == 1; }));
     }
     ASSERT_TRUE(runUntil([&] {
-        return a.delegate->has("remote joined 515154") && a.client->pendingStreamQuestions().empty();
+        return a.delegate->has("remote joined 515154") && internals(a.client).pendingStreamQuestions().empty();
     }));
     EXPECT_EQ(service.requestCount(R::getRoomConnectionStatus), questionsBefore + 2);
     for (std::uint64_t uid = 515151; uid < 515155; ++uid) {
@@ -460,7 +461,7 @@ TEST_F(KRClientEngineIntegrationTest, AClientDestroyedWhileItsMediaJoinIsUnderWa
     Member& b = makeMember();
     b.client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, "Name"),
                           KRJoinMeetingConfig(KRUserRole::speaker(), true, true), b.delegate);
-    ASSERT_TRUE(runUntil([&] { return b.client->isAwaitingMediaJoin(); }));
+    ASSERT_TRUE(runUntil([&] { return internals(b.client).isAwaitingMediaJoin(); }));
     std::weak_ptr<KRClient> gone = b.client;
     b.client.reset();
     EXPECT_TRUE(gone.expired());

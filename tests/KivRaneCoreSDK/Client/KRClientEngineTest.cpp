@@ -18,6 +18,7 @@
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/ClientTestDelegate.h"
 #include "support/EngineTestDelegate.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -65,7 +66,7 @@ public:
     }
 
     void addUser(std::uint64_t uid, bool isSpeaker = true) {
-        auto user = client->currentRoom().upsertNewParticipantFromRtcDB(state(uid));
+        auto user = internals(client).currentRoom().upsertNewParticipantFromRtcDB(state(uid));
         user->setIsSpeaker(isSpeaker);
     }
 
@@ -73,8 +74,8 @@ public:
         const std::string id = std::to_string(uid);
         std::vector<std::shared_ptr<KRMediaTrack>> tracks{
             std::make_shared<KRScreenShareTrack>(id, nullptr, nullptr, sharer, "Sharer")};
-        for (const auto& track : client->currentRoom().allMediaTracks) tracks.push_back(track);
-        client->currentRoom().allMediaTracks = std::move(tracks);
+        for (const auto& track : internals(client).currentRoom().allMediaTracks) tracks.push_back(track);
+        internals(client).currentRoom().allMediaTracks = std::move(tracks);
     }
 
     std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
@@ -90,7 +91,7 @@ TEST_F(KRClientEngineTest, TheEngineJoinsWithTheRoomsCredentialsAndConfirmsTheLo
     queue->runPending();
     EXPECT_EQ(main->lines, std::vector<std::string>{"joined 42"});
     EXPECT_EQ(bus->members("room-9"), std::vector<std::uint64_t>{42});
-    EXPECT_TRUE(client->hasConnectionCheckTimer());
+    EXPECT_TRUE(internals(client).hasConnectionCheckTimer());
     EXPECT_EQ(client->getMeetingLocalUser()->id(), "42");
 }
 
@@ -125,8 +126,8 @@ TEST_F(KRClientEngineTest, ALocalJoinUnderAnotherUidFallsBackToTheConfirmedOne) 
         [](platform::MediaEngineDelegate& d) { d.didJoinChannel("room-9", 77, 0); });
     queue->runPending();
     EXPECT_EQ(main->lines, std::vector<std::string>{"joined 77"});
-    EXPECT_EQ(client->currentRoom().userWebRtcId, "77");
-    EXPECT_TRUE(client->hasConnectionCheckTimer());
+    EXPECT_EQ(internals(client).currentRoom().userWebRtcId, "77");
+    EXPECT_TRUE(internals(client).hasConnectionCheckTimer());
 }
 
 TEST_F(KRClientEngineTest, AddedStreamsAreClassifiedWithoutAskingWhenTheRoomKnowsThem) {
@@ -140,7 +141,7 @@ TEST_F(KRClientEngineTest, AddedStreamsAreClassifiedWithoutAskingWhenTheRoomKnow
         {"an audience member's track", [](auto& t) { t.addUser(7, false); },
          {"remote to participants 7"}},
         {"a share entry", [](auto& t) {
-             t.client->currentRoom().screenShareMetaData.emplace_back(7, "5", "Ann");
+             internals(t.client).currentRoom().screenShareMetaData.emplace_back(7, "5", "Ann");
          }, {"remote share started"}},
         {"a share track whose entry polling dropped", [](auto& t) { t.addShareTrack(7, "5"); },
          {"remote share started"}},
@@ -151,7 +152,7 @@ TEST_F(KRClientEngineTest, AddedStreamsAreClassifiedWithoutAskingWhenTheRoomKnow
         row.arrange(*this);
         events->didRemoteStreamAddedToChannel(7);
         EXPECT_EQ(main->lines, row.expected);
-        EXPECT_TRUE(client->pendingStreamQuestions().empty());
+        EXPECT_TRUE(internals(client).pendingStreamQuestions().empty());
         client->leaveMeeting(KRUserLeftReason::leaveMeeting());
         queue->runPending();
         main->lines.clear();
@@ -168,7 +169,7 @@ TEST_F(KRClientEngineTest, RemovedStreamsReportAShareStopOrADeparture) {
     };
     const std::vector<Row> rows = {
         {"a share entry", [](auto& t) {
-             t.client->currentRoom().screenShareMetaData.emplace_back(7, "5", "Ann");
+             internals(t.client).currentRoom().screenShareMetaData.emplace_back(7, "5", "Ann");
              t.addShareTrack(7, "5");
          }, KRUserLeftReason::leaveMeeting(), {"remote share stopped"}, 1},
         {"a share track without its entry", [](auto& t) { t.addShareTrack(7, "5"); },
@@ -186,8 +187,8 @@ TEST_F(KRClientEngineTest, RemovedStreamsReportAShareStopOrADeparture) {
         row.arrange(*this);
         events->didRemoteStreamRemovedFromChannel(7, row.reason);
         EXPECT_EQ(main->lines, row.expected);
-        EXPECT_EQ(client->currentRoom().allMediaTracks.size(), row.tracksLeft);
-        EXPECT_TRUE(client->currentRoom().screenShareMetaData.empty());
+        EXPECT_EQ(internals(client).currentRoom().allMediaTracks.size(), row.tracksLeft);
+        EXPECT_TRUE(internals(client).currentRoom().screenShareMetaData.empty());
         client->leaveMeeting(KRUserLeftReason::leaveMeeting());
         queue->runPending();
         main->lines.clear();
@@ -200,7 +201,7 @@ TEST_F(KRClientEngineTest, ARemoteShareOverridesTheLocalOneAndTheLocalShareComes
         "kr.darwin.screenshare.force.stop.screen.share",
         [&](const std::string& name) { extension.push_back(name); });
     auto events = joined();
-    KRCurrentRoom& room = client->currentRoom();
+    KRCurrentRoom& room = internals(client).currentRoom();
     room.localScreenShareTrackUid = 900;
     room.screenShareMetaData.emplace_back(900, "42", "Me");
     room.screenShareMetaData.emplace_back(901, "8", "Eve");
@@ -247,8 +248,8 @@ TEST_F(KRClientEngineTest, SpeakerReportsNameOnlyKnownUsers) {
 TEST_F(KRClientEngineTest, MediaStateReportsFollowTheParticipantButSkipShares) {
     auto events = joined();
     events->didLocalParticipantAudioStatusUpdated(rtc(42, true));
-    EXPECT_TRUE(client->currentRoom().isCurrentUserAudioMuted);
-    client->currentRoom().screenShareMetaData.emplace_back(7, "5", "Ann");
+    EXPECT_TRUE(internals(client).currentRoom().isCurrentUserAudioMuted);
+    internals(client).currentRoom().screenShareMetaData.emplace_back(7, "5", "Ann");
     events->didRemoteParticipantAudioStatusUpdated(rtc(7, true));  // a share: nothing
     events->didRemoteParticipantAudioStatusUpdated(rtc(8, true));  // unknown: created
     EXPECT_EQ(main->lines, (std::vector<std::string>{"mic off", "remote mic 8 off"}));
@@ -262,9 +263,9 @@ TEST_F(KRClientEngineTest, MovingToTheAudienceMutesAndStopsTheExtension) {
         [&](const std::string& name) { extension.push_back(name); });
     auto events = joined();
     events->didCurrentUserClientRoleChanged(true);
-    EXPECT_TRUE(client->isLocalUserInAudienceMode());
-    EXPECT_TRUE(client->currentRoom().isCurrentUserAudioMuted);
-    EXPECT_TRUE(client->currentRoom().isCurrentUserVideoMuted);
+    EXPECT_TRUE(internals(client).isLocalUserInAudienceMode());
+    EXPECT_TRUE(internals(client).currentRoom().isCurrentUserAudioMuted);
+    EXPECT_TRUE(internals(client).currentRoom().isCurrentUserVideoMuted);
     EXPECT_FALSE(client->getMeetingLocalUser()->isSpeaker());
     EXPECT_EQ(extension.size(), 1u);  // even though nothing was shared
     events->didCurrentUserClientRoleChanged(false);
@@ -345,7 +346,7 @@ TEST_F(KRClientEngineTest, AJoinThatFailsLeavesTheChannelAndReportsNothingMore) 
     bus->failNext(platform::MediaOperation::joinChannelByToken, 17);
     client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
                         KRJoinMeetingConfig(KRUserRole::speaker(), true, true), main);
-    clock->advance(KRClient::kJoinTimeout);
+    clock->advance(ClientCore::kJoinTimeout);
     queue->runPending();
     EXPECT_EQ(main->lines, (std::vector<std::string>{"left", "failed timed out"}));
     EXPECT_TRUE(bus->members("room-9").empty());

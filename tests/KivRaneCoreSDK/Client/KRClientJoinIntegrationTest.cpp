@@ -24,6 +24,7 @@
 #include "support/ClientTestDelegate.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -41,7 +42,7 @@ constexpr const char* kHostToken = "host-token-1";
 struct Member {
     std::shared_ptr<KRClient> client;
     std::shared_ptr<ClientTestDelegate> delegate;
-    std::string uid() const { return client->currentRoom().userWebRtcId; }
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
 };
 
 class KRClientJoinIntegrationTest : public ::testing::Test {
@@ -79,7 +80,7 @@ protected:
     bool runJoinRoad(Member& member) {
         return main->runUntil(
             [&] {
-                return member.client->isAwaitingMediaJoin() ||
+                return internals(member.client).isAwaitingMediaJoin() ||
                        !member.delegate->joinFailures.empty();
             },
             10s);
@@ -97,7 +98,7 @@ protected:
 
     /// Runs the queue until the media channel confirmed the local join.
     bool awaitMediaJoin(Member& member) {
-        return main->runUntil([&] { return !member.client->isJoining(); }, 10s) &&
+        return main->runUntil([&] { return !internals(member.client).isJoining(); }, 10s) &&
                member.delegate->joinFailures.empty();
     }
 
@@ -132,10 +133,10 @@ TEST_F(KRClientJoinIntegrationTest, GuestJoinAsksTheServerInOrderThenWaitsForThe
     const auto seen = service.participant(kMeetingId, a.uid());
     ASSERT_TRUE(seen.has_value());
     EXPECT_TRUE(seen->isConnected);
-    EXPECT_EQ(a.client->currentRoom().webRtcAppId, "local-app-id");
-    EXPECT_EQ(a.client->pollingAPITimeInterval(), 25.0);
-    EXPECT_FALSE(a.client->currentRoom().historyId.empty());
-    EXPECT_TRUE(a.client->hasPollingTimers());
+    EXPECT_EQ(internals(a.client).currentRoom().webRtcAppId, "local-app-id");
+    EXPECT_EQ(internals(a.client).pollingAPITimeInterval(), 25.0);
+    EXPECT_FALSE(internals(a.client).currentRoom().historyId.empty());
+    EXPECT_TRUE(internals(a.client).hasPollingTimers());
     EXPECT_TRUE(a.delegate->events().empty());
 
     // As host calls arrive: on the main queue.
@@ -148,7 +149,7 @@ TEST_F(KRClientJoinIntegrationTest, GuestJoinAsksTheServerInOrderThenWaitsForThe
     EXPECT_EQ(a.delegate->offQueueCalls, 0);
     EXPECT_EQ(service.requestCount(R::leaveMeeting), 1u);
     EXPECT_FALSE(service.participant(kMeetingId, a.uid())->isConnected);
-    EXPECT_FALSE(a.client->hasPollingTimers());
+    EXPECT_FALSE(internals(a.client).hasPollingTimers());
 }
 
 TEST_F(KRClientJoinIntegrationTest, TheRoomSocketResumesTheTlsSessionOfTheJoinsServerCalls) {
@@ -168,8 +169,8 @@ TEST_F(KRClientJoinIntegrationTest, AHostLogsInFirstSoTheRoomIsAskedForAsTheHost
     ASSERT_TRUE(runJoinRoad(host));
     ASSERT_TRUE(host.delegate->joinFailures.empty());
     const auto details = boost::json::parse(service.requests(R::roomDetails)[0].body);
-    EXPECT_EQ(details.at("userId").as_string(), host.client->currentRoom().guestUserId);
-    EXPECT_TRUE(host.client->currentRoom().isGuestHost);
+    EXPECT_EQ(details.at("userId").as_string(), internals(host.client).currentRoom().guestUserId);
+    EXPECT_TRUE(internals(host.client).currentRoom().isGuestHost);
 }
 
 TEST_F(KRClientJoinIntegrationTest, ASignedInUserSkipsTheGuestLoginButNotTheRoomDetails) {
@@ -192,10 +193,10 @@ TEST_F(KRClientJoinIntegrationTest, CredentialsInTheSettingsSkipEveryServerCallB
         "kr_agora_token": "tok", "kr_uid": "777", "kr_room_id": "room-1"})")
                                 .as_object());
     ASSERT_TRUE(main->runUntil(
-        [&] { return a.client->currentRoom().webRtcAppId == "local-app-id"; }, 10s));
+        [&] { return internals(a.client).currentRoom().webRtcAppId == "local-app-id"; }, 10s));
     main->post([&] {
         startJoin(a);
-        EXPECT_TRUE(a.client->isAwaitingMediaJoin());
+        EXPECT_TRUE(internals(a.client).isAwaitingMediaJoin());
     });
     ASSERT_TRUE(main->runUntil([&] { return a.delegate->events().size() == 1; }, 10s));
     main->post([&] {
@@ -253,9 +254,9 @@ TEST_F(KRClientJoinIntegrationTest, EveryFaultOfEveryJoinCallEndsTheJoinExactlyO
         EXPECT_EQ(member.delegate->joinFailures[0].kind, row.expected)
             << member.delegate->joinFailures[0].message;
         EXPECT_EQ(member.delegate->events().size(), 1u);
-        EXPECT_FALSE(member.client->isJoining());
-        EXPECT_FALSE(member.client->isAwaitingMediaJoin());
-        EXPECT_FALSE(member.client->hasPollingTimers());
+        EXPECT_FALSE(internals(member.client).isJoining());
+        EXPECT_FALSE(internals(member.client).isAwaitingMediaJoin());
+        EXPECT_FALSE(internals(member.client).hasPollingTimers());
         members.clear();
     }
 }
@@ -327,7 +328,7 @@ TEST_F(KRClientJoinIntegrationTest, RecordingRefusedRaisesAnErrorAndAcceptedRais
     EXPECT_TRUE(service.room(kMeetingId)->isRecording);
     EXPECT_EQ(host.delegate->events().back(), "host: recording started");
     // The guest learns of it once, from the room socket or from its next status fetch.
-    EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
+    EXPECT_TRUE(await([&](auto done) { internals(guest.client).getRoomConnectionStatus(done); }));
     EXPECT_EQ(guest.delegate->events().back(), "guest: recording started");
     EXPECT_TRUE(await([&](auto done) { host.client->stopRecording(done); }));
     EXPECT_EQ(host.delegate->events().back(), "host: recording stopped");
@@ -355,7 +356,7 @@ TEST_F(KRClientJoinIntegrationTest, HostControlsReachTheServerForAKnownParticipa
     }));
     EXPECT_EQ(service.participant(kMeetingId, guest.uid())->participantType, "audience");
     EXPECT_TRUE(await([&](auto done) { host.client->removeUserFromMeeting(guest.uid(), done); }));
-    EXPECT_EQ(service.room(kMeetingId)->removedIds.count(guest.client->currentRoom().guestUserId),
+    EXPECT_EQ(service.room(kMeetingId)->removedIds.count(internals(guest.client).currentRoom().guestUserId),
               1u);
 }
 
@@ -367,27 +368,27 @@ TEST_F(KRClientJoinIntegrationTest, ARemoteWhiteboardSeenInTheStatusOpensOnce) {
         [&] {
             return guest.client->getMeetingUsers().size() == 2 &&
                    host.client->getMeetingUsers().size() == 2 &&
-                   guest.client->pendingStreamQuestions().empty() &&
-                   host.client->pendingStreamQuestions().empty();
+                   internals(guest.client).pendingStreamQuestions().empty() &&
+                   internals(host.client).pendingStreamQuestions().empty();
         },
         10s));
     EXPECT_TRUE(await([&](auto done) { host.client->startWhitebboard(false, "", "", done); }));
-    EXPECT_TRUE(host.client->currentRoom().isLocalUserSharingWhiteboard);
-    EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
+    EXPECT_TRUE(internals(host.client).currentRoom().isLocalUserSharingWhiteboard);
+    EXPECT_TRUE(await([&](auto done) { internals(guest.client).getRoomConnectionStatus(done); }));
     ASSERT_TRUE(main->runUntil(
-        [&] { return guest.client->currentRoom().isWhiteboardShared; }, 10s));
-    EXPECT_TRUE(await([&](auto done) { guest.client->getRoomConnectionStatus(done); }));
+        [&] { return internals(guest.client).currentRoom().isWhiteboardShared; }, 10s));
+    EXPECT_TRUE(await([&](auto done) { internals(guest.client).getRoomConnectionStatus(done); }));
     main->runFor(100ms);
     const auto& events = guest.delegate->events();
     EXPECT_EQ(std::count(events.begin(), events.end(),
                          "guest: whiteboard started " + host.uid() + " Name url"),
               1);
-    EXPECT_EQ(guest.client->currentRoom().whiteboardSharingId, host.uid());
-    EXPECT_EQ(guest.client->currentRoom().whiteboardShareBy, "Name");
+    EXPECT_EQ(internals(guest.client).currentRoom().whiteboardSharingId, host.uid());
+    EXPECT_EQ(internals(guest.client).currentRoom().whiteboardShareBy, "Name");
     EXPECT_NE(guest.client->whiteboardUrl().find("/conference/whiteboard/"), std::string::npos);
 
     EXPECT_TRUE(await([&](auto done) { host.client->stopWhiteboard(done); }));
-    EXPECT_FALSE(host.client->currentRoom().isWhiteboardShared);
+    EXPECT_FALSE(internals(host.client).currentRoom().isWhiteboardShared);
 }
 
 TEST_F(KRClientJoinIntegrationTest, AStatusReplyArrivingAfterTheLeaveChangesNothing) {
@@ -399,23 +400,23 @@ TEST_F(KRClientJoinIntegrationTest, AStatusReplyArrivingAfterTheLeaveChangesNoth
     ASSERT_TRUE(main->runUntil(
         [&] {
             return guest.client->getMeetingUsers().size() == 2 &&
-                   guest.client->pendingStreamQuestions().empty();
+                   internals(guest.client).pendingStreamQuestions().empty();
         },
         10s));
     EXPECT_TRUE(await([&](auto done) { host.client->startRecording(done); }));
     service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(600ms).times(1));
-    guest.client->getRoomConnectionStatus({});
+    internals(guest.client).getRoomConnectionStatus({});
     guest.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     ASSERT_TRUE(main->runUntil(
         [&] { return guest.delegate->events().back() == "guest: left 1"; }, 10s));
     // The host's recording message may have reached the guest before it left; the late reply
     // must not change what the guest had at its leave.
-    const bool recordingAtLeave = guest.client->currentRoom().isRecordingOn;
+    const bool recordingAtLeave = internals(guest.client).currentRoom().isRecordingOn;
     ASSERT_TRUE(main->runUntil(
         [&] { return service.requestCount(R::getRoomConnectionStatus) >= 3; }, 10s));
     main->runFor(900ms);
     EXPECT_EQ(guest.delegate->events().back(), "guest: left 1");
-    EXPECT_EQ(guest.client->currentRoom().isRecordingOn, recordingAtLeave);
+    EXPECT_EQ(internals(guest.client).currentRoom().isRecordingOn, recordingAtLeave);
 }
 
 TEST_F(KRClientJoinIntegrationTest, AHostControlAnsweredAfterTheLeaveTellsNobody) {
@@ -490,13 +491,13 @@ TEST_F(KRClientScreenShareIntegrationTest, TheExtensionGetsTheShareStreamAndTheS
     Member& a = sharer();
     platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
     ASSERT_TRUE(main->runUntil(
-        [&] { return a.client->currentRoom().localScreenShareTrackUid != 0; }, 10s));
+        [&] { return internals(a.client).currentRoom().localScreenShareTrackUid != 0; }, 10s));
     const auto suite = platform::UserDefaults::suite(kGroup, storage.path());
     ASSERT_TRUE(suite);
     EXPECT_EQ(suite->integer(KRClient::kShareUidKey),
-              static_cast<std::int64_t>(a.client->currentRoom().localScreenShareTrackUid));
+              static_cast<std::int64_t>(internals(a.client).currentRoom().localScreenShareTrackUid));
     EXPECT_EQ(suite->string(KRClient::kShareTokenKey),
-              a.client->currentRoom().localScreenShareTrackRtcToken);
+              internals(a.client).currentRoom().localScreenShareTrackRtcToken);
     EXPECT_EQ(extensionHeard, std::vector<std::string>{KRClient::kCredentialsReadyNotification});
     EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, a.uid());
 
@@ -534,11 +535,11 @@ TEST_F(KRClientScreenShareIntegrationTest, AnExtensionPostReachesOnlyTheClientOf
     }
     apps[0].extension->post(KRClient::kCaptureStartedNotification);
     ASSERT_TRUE(main->runUntil(
-        [&] { return apps[0].member->client->currentRoom().localScreenShareTrackUid != 0; }, 10s));
+        [&] { return internals(apps[0].member->client).currentRoom().localScreenShareTrackUid != 0; }, 10s));
     main->runFor(300ms);  // room for a wrongly started second share to be asked for
     EXPECT_EQ(apps[0].heard, std::vector<std::string>{KRClient::kCredentialsReadyNotification});
     EXPECT_TRUE(apps[1].heard.empty());
-    EXPECT_EQ(apps[1].member->client->currentRoom().localScreenShareTrackUid, 0u);
+    EXPECT_EQ(internals(apps[1].member->client).currentRoom().localScreenShareTrackUid, 0u);
     EXPECT_TRUE(extensionHeard.empty()) << "the process centre hears nothing";
     EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, apps[0].member->uid());
     members.clear();  // before the observers' records go
@@ -554,7 +555,7 @@ TEST_F(KRClientScreenShareIntegrationTest, AShareStreamWithoutUidOrTokenFailsThe
         service.clearFaults();
         service.injectFault(R::shareScreen, MeetingServiceFault::withStatus(200, body));
         EXPECT_FALSE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
-        EXPECT_EQ(a.client->currentRoom().localScreenShareTrackUid, 0u);
+        EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
         EXPECT_EQ(extensionHeard,
                   std::vector<std::string>{"kr.darwin.screenshare.force.stop.screen.share"});
         EXPECT_EQ(platform::UserDefaults::suite(kGroup, storage.path())->string("kr.screen.share.stopped.reason"),
@@ -582,13 +583,13 @@ TEST_F(KRClientJoinTimeoutIntegrationTest, ACallThatIsNeverAnsweredEndsTheJoinOn
             main->runFor(10ms);
         }
         ASSERT_GT(service.requestCount(route), before);
-        clock->advance(KRClient::kJoinTimeout);
+        clock->advance(ClientCore::kJoinTimeout);
         main->runPending();
         ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
         EXPECT_EQ(member.delegate->joinFailures[0], KRMeetingJoinError::other("timed out"));
         main->runFor(1s);  // the late answer arrives and is ignored
         EXPECT_EQ(member.delegate->events().size(), 1u);
-        EXPECT_FALSE(member.client->isAwaitingMediaJoin());
+        EXPECT_FALSE(internals(member.client).isAwaitingMediaJoin());
         members.clear();
     }
 }
@@ -603,7 +604,7 @@ TEST_F(KRClientJoinTimeoutIntegrationTest, AReplyOfAnEarlierJoinChangesNothingIn
         main->runFor(10ms);
     }
     ASSERT_EQ(service.requestCount(R::roomDetails), 1u);
-    clock->advance(KRClient::kJoinTimeout);
+    clock->advance(ClientCore::kJoinTimeout);
     main->runPending();
     ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
     startJoin(member);

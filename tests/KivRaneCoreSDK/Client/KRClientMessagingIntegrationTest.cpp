@@ -22,6 +22,7 @@
 #include "support/ControlMessageRecorder.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -37,7 +38,7 @@ constexpr const char* kHostToken = "host-token-1";
 struct Member {
     std::shared_ptr<KRClient> client;
     std::shared_ptr<test::ControlMessageRecorder> recorder;
-    std::string uid() const { return client->currentRoom().userWebRtcId; }
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
     bool failed() const {
         return std::any_of(recorder->lines.begin(), recorder->lines.end(),
                            [](const std::string& l) { return l.rfind("join failed", 0) == 0; });
@@ -68,9 +69,9 @@ protected:
     Member& join(const std::string& name, KRUserRole role = KRUserRole::speaker()) {
         Member& member = makeMember(name, std::move(role));
         EXPECT_TRUE(main->runUntil(
-            [&] { return member.client->isAwaitingMediaJoin() || member.failed(); }, 10s));
+            [&] { return internals(member.client).isAwaitingMediaJoin() || member.failed(); }, 10s));
         EXPECT_FALSE(member.failed()) << name;
-        const std::string room = member.client->currentRoom().roomID;
+        const std::string room = internals(member.client).currentRoom().roomID;
         EXPECT_TRUE(main->runUntil(
             [&] {
                 const auto inRoom = messaging->channelMembers(room);
@@ -94,7 +95,7 @@ protected:
         ASSERT_TRUE(main->runUntil(
             [&] {
                 for (Member* m : {host, ann, ben}) {
-                    if (!m->client->pendingStreamQuestions().empty())
+                    if (!internals(m->client).pendingStreamQuestions().empty())
                         return false;
                     for (Member* other : {host, ann, ben})
                         if (other != m && !m->client->getUser(other->uid()))
@@ -104,7 +105,7 @@ protected:
             },
             10s));
         for (Member* m : {host, ann, ben}) {
-            ASSERT_TRUE(await([&](auto done) { m->client->getRoomConnectionStatus(done); }));
+            ASSERT_TRUE(await([&](auto done) { internals(m->client).getRoomConnectionStatus(done); }));
             main->runFor(50ms);  // the media channel's own reports of the others settle
             m->recorder->take();
         }
@@ -162,7 +163,7 @@ TEST_F(KRClientMessagingIntegrationTest, LockReachesTheOthersAndKeepsTheFourthOu
     const Lines locked{"locked by " + host->uid()};
     EXPECT_EQ(linesOf(*ann, 1), locked);
     EXPECT_EQ(linesOf(*ben, 1), locked);
-    EXPECT_TRUE(ann->client->currentRoom().isMeetingLocked);
+    EXPECT_TRUE(internals(ann->client).currentRoom().isMeetingLocked);
 
     Member& late = makeMember("Late", KRUserRole::speaker());
     ASSERT_TRUE(main->runUntil([&] { return late.failed(); }, 10s));
@@ -193,20 +194,20 @@ TEST_F(KRClientMessagingIntegrationTest,
     const Lines muted{"local mic off", "hard mute by " + host->uid()};
     EXPECT_EQ(linesOf(*ann, 2), muted);
     EXPECT_EQ(linesOf(*ben, 2), muted);
-    EXPECT_TRUE(ann->client->currentRoom().isHardMuteEnabled);
+    EXPECT_TRUE(internals(ann->client).currentRoom().isHardMuteEnabled);
     EXPECT_TRUE(ann->client->getUser(ben->uid())->audioTrack()->isHardAudioMuted());
     ASSERT_TRUE(await([&](auto done) { host->client->hardMuteUnmuteUsersAudio(false, done); }));
     EXPECT_EQ(linesOf(*ann, 1), Lines{"hard unmute by " + host->uid()});
-    EXPECT_FALSE(ann->client->currentRoom().isHardMuteEnabled);
+    EXPECT_FALSE(internals(ann->client).currentRoom().isHardMuteEnabled);
 
     // Ben, neither host nor co-host, sends the message himself: Ann ignores it.
     KRRtmMessage forged;
     forged.message = KRRtmMessageEvent::hardMuteEnabled;
     forged.senderParticipantId = ben->uid();
-    messaging->injectChannelMessage(ann->client->currentRoom().roomID, ben->uid(),
+    messaging->injectChannelMessage(internals(ann->client).currentRoom().roomID, ben->uid(),
                                     forged.encode().value());
     EXPECT_EQ(linesOf(*ann, 0), Lines{});
-    EXPECT_FALSE(ann->client->currentRoom().isHardMuteEnabled);
+    EXPECT_FALSE(internals(ann->client).currentRoom().isHardMuteEnabled);
     expectAllOnQueue();
 }
 
@@ -225,14 +226,14 @@ TEST_F(KRClientMessagingIntegrationTest, AClientJoinedWithoutTheServerObeysTheRe
     members.push_back(zed);
     boost::json::object credentials{{"kr_agora_token", "rtc-token-9090"},
                                     {"kr_uid", "9090"},
-                                    {"kr_room_id", host->client->currentRoom().roomID},
+                                    {"kr_room_id", internals(host->client).currentRoom().roomID},
                                     {"kr_rtm_token", "rtm-token"}};
     zed.client->setParameters(credentials);
     zed.client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, "Zed"),
                             KRJoinMeetingConfig(KRUserRole::speaker(), true, true), zed.recorder);
     ASSERT_TRUE(main->runUntil(
         [&] {
-            const auto inRoom = messaging->channelMembers(host->client->currentRoom().roomID);
+            const auto inRoom = messaging->channelMembers(internals(host->client).currentRoom().roomID);
             return zed.client->getUser(host->uid()) != nullptr &&
                    std::find(inRoom.begin(), inRoom.end(), "9090") != inRoom.end();
         },
@@ -256,7 +257,7 @@ TEST_F(KRClientMessagingIntegrationTest, APlainParticipantCannotGrantCoHostRight
     forged.senderParticipantId = ben->uid();
     forged.targetParticipantId = ann->client->getMeetingLocalUser()->userId();
     ASSERT_FALSE(forged.targetParticipantId.empty());
-    messaging->injectChannelMessage(ann->client->currentRoom().roomID, ben->uid(),
+    messaging->injectChannelMessage(internals(ann->client).currentRoom().roomID, ben->uid(),
                                     forged.encode().value());
     EXPECT_EQ(linesOf(*ann, 0), Lines{});
     expectAllOnQueue();
@@ -296,7 +297,7 @@ TEST_F(KRClientMessagingIntegrationTest, ARemovedParticipantLeavesAndHearsNothin
         std::to_string(static_cast<int>(KRUserLeftReason::Kind::removedFromMeeting));
     EXPECT_EQ(linesOf(*ann, 1), Lines{"left " + removed + " Hostess"});
     main->runUntil(
-        [&] { return messaging->channelMembers(host->client->currentRoom().roomID).size() == 2; },
+        [&] { return messaging->channelMembers(internals(host->client).currentRoom().roomID).size() == 2; },
         5s);
     // Nothing after the leave: the lock reaches Ben, not Ann.
     ASSERT_TRUE(await([&](auto done) { host->client->lockMeeting(done); }));
@@ -313,13 +314,13 @@ TEST_F(KRClientMessagingIntegrationTest, AWhiteboardStartAndStopReachTheOthers) 
     const Lines started{"whiteboard started by " + ann->uid() + " Ann"};
     EXPECT_EQ(linesOf(*ben, 1), started);
     EXPECT_EQ(linesOf(*host, 1), started);
-    EXPECT_EQ(ben->client->currentRoom().whiteboardSharingId, ann->uid());
-    EXPECT_EQ(ben->client->currentRoom().whiteboardShareBy, "Ann");
+    EXPECT_EQ(internals(ben->client).currentRoom().whiteboardSharingId, ann->uid());
+    EXPECT_EQ(internals(ben->client).currentRoom().whiteboardShareBy, "Ann");
 
     ASSERT_TRUE(await([&](auto done) { ann->client->stopWhiteboard(done); }));
     EXPECT_EQ(linesOf(*ann, 1), Lines{"whiteboard stopped"});
     EXPECT_EQ(linesOf(*ben, 1), Lines{"whiteboard stopped"});
-    EXPECT_FALSE(ben->client->currentRoom().isWhiteboardShared);
+    EXPECT_FALSE(internals(ben->client).currentRoom().isWhiteboardShared);
     expectAllOnQueue();
 }
 

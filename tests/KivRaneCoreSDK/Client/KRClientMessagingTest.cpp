@@ -23,6 +23,7 @@
 #include "support/ClientTestDelegate.h"
 #include "support/ControlMessageRecorder.h"
 #include "support/ScopedTempDirectory.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -77,7 +78,7 @@ struct World {
             },
             5s));
         client->getMeetingLocalUser()->setUserId("acct-42");
-        auto& tracks = client->currentRoom().allMediaTracks;
+        auto& tracks = internals(client).currentRoom().allMediaTracks;
         tracks.push_back(
             std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{.id = kHost,
                                                                       .userId = "acct-7",
@@ -98,7 +99,7 @@ struct World {
             r.isCoHost = isCoHost;
             return r;
         };
-        auto& records = client->currentRoom().allParticipants;
+        auto& records = internals(client).currentRoom().allParticipants;
         records.push_back(record(kHost, true, false));
         records.push_back(record(kCoHost, false, true));
         records.push_back(record(kPlain, false, false));
@@ -106,7 +107,7 @@ struct World {
     }
 
     std::shared_ptr<KRMeetingUser> user(const std::string& id) {
-        return client->currentRoom().matchingUser(id);
+        return internals(client).currentRoom().matchingUser(id);
     }
 
     std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
@@ -130,9 +131,9 @@ struct Row {
 
 /// The local user shares its screen.
 void shareScreen(World& w) {
-    w.client->currentRoom().allMediaTracks.push_back(
+    internals(w.client).currentRoom().allMediaTracks.push_back(
         std::make_shared<KRScreenShareTrack>("500", nullptr, nullptr, kLocal, "Me"));
-    w.client->currentRoom().localScreenShareTrackUid = 500;
+    internals(w.client).currentRoom().localScreenShareTrackUid = 500;
 }
 
 TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
@@ -144,7 +145,7 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
          {msg(E::hardMuteEnabled, kHost)},
          {"local mic off", "hard mute by 7"},
          [](World& w) {
-             EXPECT_TRUE(w.client->currentRoom().isHardMuteEnabled);
+             EXPECT_TRUE(internals(w.client).currentRoom().isHardMuteEnabled);
              EXPECT_TRUE(w.user(kPlain)->audioTrack()->isHardAudioMuted());
              EXPECT_FALSE(w.user(kCoHost)->audioTrack()->isHardAudioMuted());
          }},
@@ -153,27 +154,27 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
          {msg(E::hardMuteEnabled, kPlain)},
          {},
          [](World& w) {
-             EXPECT_FALSE(w.client->currentRoom().isHardMuteEnabled);
+             EXPECT_FALSE(internals(w.client).currentRoom().isHardMuteEnabled);
              EXPECT_FALSE(w.user(kPlain)->audioTrack()->isHardAudioMuted());
          }},
         {"hard mute by an unknown sender is taken",
          false,
          {msg(E::hardMuteEnabled, kStranger)},
          {"local mic off", "hard mute by -"},
-         [](World& w) { EXPECT_TRUE(w.client->currentRoom().isHardMuteEnabled); }},
+         [](World& w) { EXPECT_TRUE(internals(w.client).currentRoom().isHardMuteEnabled); }},
         {"hard unmute clears every mark",
          false,
          {msg(E::hardMuteEnabled, kHost), msg(E::hardMuteDisabled, kCoHost)},
          {"local mic off", "hard mute by 7", "hard unmute by 8"},
          [](World& w) {
-             EXPECT_FALSE(w.client->currentRoom().isHardMuteEnabled);
+             EXPECT_FALSE(internals(w.client).currentRoom().isHardMuteEnabled);
              EXPECT_FALSE(w.user(kPlain)->audioTrack()->isHardAudioMuted());
          }},
         {"soft mute by the co-host",
          false,
          {msg(E::softMuteEnabled, kCoHost)},
          {"local mic off", "soft mute by 8"},
-         [](World& w) { EXPECT_TRUE(w.client->currentRoom().isSoftMuteEnabled); }},
+         [](World& w) { EXPECT_TRUE(internals(w.client).currentRoom().isSoftMuteEnabled); }},
         {"lower all hands by a plain participant is dropped",
          false,
          {msg(E::hostLowerAllHands, kPlain)},
@@ -187,9 +188,9 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
              EXPECT_FALSE(w.user(kPlain)->isHandRaised());
              EXPECT_FALSE(w.user(kHost)->isHandRaised());
              // What the next status post reports of the local hand.
-             EXPECT_FALSE(w.client->currentRoom().isCurrentUserHandRaised);
+             EXPECT_FALSE(internals(w.client).currentRoom().isCurrentUserHandRaised);
          },
-         [](World& w) { w.client->currentRoom().isCurrentUserHandRaised = true; }},
+         [](World& w) { internals(w.client).currentRoom().isCurrentUserHandRaised = true; }},
         {"hands of known senders only",
          false,
          {msg(E::lowerParticipantHand, kPlain), msg(E::participantRaiseHand, kPlain),
@@ -208,8 +209,8 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
          {msg(E::lockMeeting, kPlain), msg(E::recordingStarted, kPlain)},
          {},
          [](World& w) {
-             EXPECT_FALSE(w.client->currentRoom().isMeetingLocked);
-             EXPECT_FALSE(w.client->currentRoom().isRecordingOn);
+             EXPECT_FALSE(internals(w.client).currentRoom().isMeetingLocked);
+             EXPECT_FALSE(internals(w.client).currentRoom().isRecordingOn);
          }},
         {"host controls from a participant the server has no record of are taken",
          false,
@@ -264,7 +265,7 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
          true,
          {msg(E::lockMeeting, kHost, kLocal), msg(E::hardMuteEnabled, kHost, kLocal)},
          {},
-         [](World& w) { EXPECT_FALSE(w.client->currentRoom().isMeetingLocked); }},
+         [](World& w) { EXPECT_FALSE(internals(w.client).currentRoom().isMeetingLocked); }},
         {"removal by a participant the server has no record of",
          true,
          {msg(E::hostRemoveParticipant, kUnlisted, kLocal, "Una")},
@@ -274,18 +275,18 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
          true,
          {msg(E::hostRemoveParticipant, kPlain, kLocal)},
          {},
-         [](World& w) { EXPECT_TRUE(w.client->rtmManager()->delegate() != nullptr); }},
+         [](World& w) { EXPECT_TRUE(internals(w.client).rtmManager()->delegate() != nullptr); }},
         {"a screen-share stop from a plain participant is dropped",
          true,
          {msg(E::participantStopScreenShare, kPlain, kLocal)},
          {},
-         [](World& w) { EXPECT_EQ(w.client->currentRoom().localScreenShareTrackUid, 500u); },
+         [](World& w) { EXPECT_EQ(internals(w.client).currentRoom().localScreenShareTrackUid, 500u); },
          shareScreen},
         {"the host stops the local screen share",
          true,
          {msg(E::participantStopScreenShare, kHost, kLocal)},
          {"local share stopped"},
-         [](World& w) { EXPECT_EQ(w.client->currentRoom().localScreenShareTrackUid, 0u); },
+         [](World& w) { EXPECT_EQ(internals(w.client).currentRoom().localScreenShareTrackUid, 0u); },
          shareScreen},
         {"removal by the host",
          true,
@@ -293,7 +294,7 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
          {"left " + removed + " Hostess"},
          [](World& w) {
              // Messaging is left and detached: nothing the others send reaches the client.
-             EXPECT_EQ(w.client->rtmManager()->delegate(), nullptr);
+             EXPECT_EQ(internals(w.client).rtmManager()->delegate(), nullptr);
              w.queue->runPending();
              EXPECT_TRUE(w.service->channelMembers(kRoom).empty());
          }},
@@ -305,9 +306,9 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
             row.prepare(world);
         for (const auto& message : row.messages) {
             if (row.peer) {
-                world.client->didRecievePrivateMessage(message);
+                internals(world.client).didRecievePrivateMessage(message);
             } else {
-                world.client->didRecievePublicMessage(message);
+                internals(world.client).didRecievePublicMessage(message);
             }
         }
         world.queue->runPending();  // the engine's reports of what the message changed
@@ -326,8 +327,8 @@ TEST(KRClientMessagingTest, APeerMessageBeforeTheLocalIdIsKnownIsDropped) {
     auto client = KRClient::create(deps);
     auto recorder = std::make_shared<test::ControlMessageRecorder>();
     client->addDelegate("r", recorder);
-    ASSERT_TRUE(client->currentRoom().userWebRtcId.empty());
-    client->didRecievePrivateMessage(msg(E::requestToStartAudio, kHost, ""));
+    ASSERT_TRUE(internals(client).currentRoom().userWebRtcId.empty());
+    internals(client).didRecievePrivateMessage(msg(E::requestToStartAudio, kHost, ""));
     EXPECT_TRUE(recorder->lines.empty());
 }
 
@@ -351,7 +352,7 @@ TEST(KRClientMessagingTest, MessagesTravelThroughTheServiceAndAPeerWithoutTarget
     EXPECT_EQ(sent[2].to, kHost);
     EXPECT_EQ(KRRtmMessage::decode(sent[2].text)->message, E::videoDecline);
     // The local hand: room and user flag, then the local callback.
-    EXPECT_TRUE(world.client->currentRoom().isCurrentUserHandRaised);
+    EXPECT_TRUE(internals(world.client).currentRoom().isCurrentUserHandRaised);
     EXPECT_TRUE(world.client->getMeetingLocalUser()->isHandRaised());
     EXPECT_EQ(world.recorder->take(), Lines{"local hand up"});
 

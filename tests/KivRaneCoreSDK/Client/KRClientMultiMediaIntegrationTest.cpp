@@ -11,6 +11,7 @@
 
 #include "support/MultiMediaMeeting.h"
 #include "testing/Media/ScreenShareBroadcast.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -26,8 +27,8 @@ TEST_F(KRClientMultiMediaIntegrationTest, AgoraRoomMeetingSeenThroughTheParticip
     ASSERT_TRUE(seesEachOther(host, ann));
     ASSERT_TRUE(seesEachOther(host, ben));
     ASSERT_TRUE(seesEachOther(ann, ben));
-    EXPECT_TRUE(host.client->hasPollingTimers());
-    EXPECT_TRUE(host.client->hasConnectionCheckTimer());
+    EXPECT_TRUE(internals(host.client).hasPollingTimers());
+    EXPECT_TRUE(internals(host.client).hasConnectionCheckTimer());
     EXPECT_EQ(host.client->getMeetingUsers().size(), 3u);
     EXPECT_EQ(host.client->getMeetingLocalUser()->id(), host.uid());
 
@@ -45,7 +46,7 @@ TEST_F(KRClientMultiMediaIntegrationTest, AgoraRoomMeetingSeenThroughTheParticip
     ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     EXPECT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
     EXPECT_TRUE(main->runUntil([&] { return host.recorder->has("remote left " + ann.uid()); }, 10s));
-    EXPECT_FALSE(ann.client->hasPollingTimers());
+    EXPECT_FALSE(internals(ann.client).hasPollingTimers());
     EXPECT_TRUE(ann.client->getMeetingUsers().empty());
     EXPECT_EQ(ann.client->rtcEngineManager(), nullptr);
 }
@@ -69,8 +70,8 @@ TEST_F(KRClientMultiMediaIntegrationTest, KrMediaRoomRunsOnTheHostsEngine) {
     EXPECT_TRUE(engine->configureData().front().empty());
 
     // The network comes back while the engine waits to be reconnected: it joins again.
-    ann.client->multiMediaRtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
-    EXPECT_TRUE(ann.client->isWaitingToBeReconnect());
+    internals(ann.client).multiMediaRtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
+    EXPECT_TRUE(internals(ann.client).isWaitingToBeReconnect());
 
     ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     EXPECT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
@@ -85,9 +86,9 @@ TEST_F(KRClientMultiMediaIntegrationTest, HardMutedRoomStartsAJoiningParticipant
     service.addRoom(room);
     Member& host = join(room.meetingId, "Hostess", KRUserRole::host(kHostToken));
     Member& ann = join(room.meetingId, "Ann");
-    EXPECT_TRUE(host.client->isInitialAudioOn());
-    EXPECT_FALSE(ann.client->isInitialAudioOn());
-    EXPECT_TRUE(ann.client->currentRoom().isCurrentUserAudioMuted);
+    EXPECT_TRUE(internals(host.client).isInitialAudioOn());
+    EXPECT_FALSE(internals(ann.client).isInitialAudioOn());
+    EXPECT_TRUE(internals(ann.client).currentRoom().isCurrentUserAudioMuted);
     ASSERT_TRUE(ann.client->getMeetingLocalUser());
     EXPECT_TRUE(ann.client->getMeetingLocalUser()->audioTrack()->isMuted());
 }
@@ -95,7 +96,7 @@ TEST_F(KRClientMultiMediaIntegrationTest, HardMutedRoomStartsAJoiningParticipant
 TEST_F(KRClientMultiMediaIntegrationTest, ASecondSetUpInOneMeetingIsRefused) {
     Member& ann = join("1234567890", "Ann");
     const auto engine = ann.client->rtcEngineManager();
-    ann.client->configureForMultiMediaEngine(KRJoinMeetingConfig(KRUserRole::speaker(), true, true));
+    internals(ann.client).configureForMultiMediaEngine(KRJoinMeetingConfig(KRUserRole::speaker(), true, true));
     main->runFor(300ms);
     EXPECT_EQ(ann.client->rtcEngineManager(), engine);
     EXPECT_EQ(bus->members("room-1").size(), 1u);
@@ -261,7 +262,7 @@ TEST_P(KRClientMultiMediaMeetingTest, RemovedParticipantHearsOneRemovalAndTheOth
         EXPECT_EQ(other->recorder->count("remote joined " + annId), 1u);
         EXPECT_FALSE(seen(*other, ann));
     }
-    EXPECT_FALSE(ann.client->hasPollingTimers());
+    EXPECT_FALSE(internals(ann.client).hasPollingTimers());
 }
 
 // The server's word that the local participant is gone is not news of a remote participant:
@@ -392,26 +393,26 @@ TEST_P(KRClientMultiMediaMeetingTest, HardMuteByTheHostHoldsForJoinersAndCannotB
     EXPECT_TRUE(main->runUntil([&] { return done.has_value(); }, 10s));
     EXPECT_EQ(done, true);
     EXPECT_TRUE(ann.client->getMeetingLocalUser()->audioTrack()->isMuted());
-    EXPECT_TRUE(ann.client->currentRoom().isHardMuteEnabled);
+    EXPECT_TRUE(internals(ann.client).currentRoom().isHardMuteEnabled);
     EXPECT_TRUE(allSee({&host}, ann, [](const KRMeetingUser& u) { return u.audioTrack()->isMuted(); }));
 
     // Someone joining now starts muted, whatever they asked for.
     Member& ben = enter("Ben");
     ASSERT_TRUE(seesEachOther(host, ben));
-    EXPECT_FALSE(ben.client->isInitialAudioOn());
+    EXPECT_FALSE(internals(ben.client).isInitialAudioOn());
     EXPECT_TRUE(ben.client->getMeetingLocalUser()->audioTrack()->isMuted());
 
     // A participant's own lift of the hard mute is not taken by the others.
     ben.client->hardMuteUnmuteUsersAudio(false);
     main->runFor(300ms);
     EXPECT_FALSE(ann.recorder->has("hard mute off"));
-    EXPECT_TRUE(ann.client->currentRoom().isHardMuteEnabled);
+    EXPECT_TRUE(internals(ann.client).currentRoom().isHardMuteEnabled);
 
     host.client->hardMuteUnmuteUsersAudio(false);
     EXPECT_TRUE(main->runUntil(
         [&] { return ann.recorder->has("hard mute off") && ben.recorder->has("hard mute off"); },
         10s));
-    EXPECT_FALSE(ann.client->currentRoom().isHardMuteEnabled);
+    EXPECT_FALSE(internals(ann.client).currentRoom().isHardMuteEnabled);
 }
 
 TEST_P(KRClientMultiMediaMeetingTest, HandsGoUpAndTheHostLowersThemAll) {
@@ -490,7 +491,7 @@ TEST_P(KRClientMultiMediaMeetingTest, AHandLoweredByTheHostStaysDownThroughTheNe
 
     const std::size_t mark = host.recorder->lines.size();
     const auto posts = service.requestCount(MeetingServiceRoute::postRoomConnectionStatus);
-    ann.client->multiMediaRtcDelegate()->didCurrentParticipantRoleChanged(false);
+    internals(ann.client).multiMediaRtcDelegate()->didCurrentParticipantRoleChanged(false);
     ASSERT_TRUE(main->runUntil(
         [&] { return service.requestCount(MeetingServiceRoute::postRoomConnectionStatus) > posts; },
         10s));
@@ -544,7 +545,7 @@ TEST_P(KRClientMultiMediaMeetingTest, ScreenShareStartAndStopAreHeardOnceByTheOt
     ann.client->shareScreenAPICall([&](bool ok) { shared = ok; });
     ASSERT_TRUE(main->runUntil([&] { return shared.has_value(); }, 10s));
     ASSERT_EQ(shared, true);
-    const std::uint64_t shareUid = ann.client->currentRoom().localScreenShareTrackUid;
+    const std::uint64_t shareUid = internals(ann.client).currentRoom().localScreenShareTrackUid;
     ASSERT_NE(shareUid, 0u);
 
     ScreenShareBroadcast broadcast(bus, main);

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "support/MultiMediaMeeting.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -215,11 +216,11 @@ TEST_F(KRClientMultiMediaJoinIntegrationTest, EveryFaultOfEveryJoinCallEndsTheJo
                 << ::testing::PrintToString(r.lines);  // no join, no leave
             EXPECT_TRUE(
                 main->runUntil([&] { return bus->members(channelOf(row.engine)).empty(); }, 5s));
-            EXPECT_FALSE(m.client->isJoining());
-            EXPECT_FALSE(m.client->hasPollingTimers());
-            EXPECT_FALSE(m.client->hasConnectionCheckTimer());
+            EXPECT_FALSE(internals(m.client).isJoining());
+            EXPECT_FALSE(internals(m.client).hasPollingTimers());
+            EXPECT_FALSE(internals(m.client).hasConnectionCheckTimer());
             // Nor does the room socket the guest login opened stay connected.
-            EXPECT_FALSE(m.client->webSocketManager());
+            EXPECT_FALSE(internals(m.client).webSocketManager());
             EXPECT_TRUE(main->runUntil(
                 [&] { return service.roomSocket().openConnectionCount() == 0; }, 5s));
             if (row.engine == Engine::krMedia && row.route != R::postRoomConnectionStatus) {
@@ -230,7 +231,7 @@ TEST_F(KRClientMultiMediaJoinIntegrationTest, EveryFaultOfEveryJoinCallEndsTheJo
         } else {
             EXPECT_TRUE(r.failures.empty());
             EXPECT_EQ(r.lines, Lines{"joined"});
-            EXPECT_TRUE(m.client->hasPollingTimers());
+            EXPECT_TRUE(internals(m.client).hasPollingTimers());
             EXPECT_EQ(bus->members(channelOf(row.engine)).size(), 1u);
         }
         // The calls go in the role's order and stop at the faulted one.
@@ -278,7 +279,7 @@ TEST_F(KRClientMultiMediaJoinIntegrationTest,
         ASSERT_TRUE(ended(m)) << ::testing::PrintToString(r.lines);
         EXPECT_EQ(r.lines, Lines{"joined"});
         EXPECT_EQ(r.failures.size(), 1u);
-        EXPECT_TRUE(m.client->hasPollingTimers());
+        EXPECT_TRUE(internals(m.client).hasPollingTimers());
         EXPECT_TRUE(
             main->runUntil([&] { return bus->members(channelOf(engine)).size() == 1; }, 5s));
         ASSERT_TRUE(leave(m));
@@ -295,8 +296,8 @@ TEST_F(KRClientMultiMediaJoinIntegrationTest, TheLocalJoinIsReportedOnlyOnceTheJ
         service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(600ms));
         Member& m = begin(engine, "Zed", Role::guest);
         ASSERT_TRUE(ended(m));
-        EXPECT_FALSE(m.client->isJoining());
-        EXPECT_TRUE(m.client->hasPollingTimers());
+        EXPECT_FALSE(internals(m.client).isJoining());
+        EXPECT_TRUE(internals(m.client).hasPollingTimers());
         ASSERT_TRUE(seesEachOther(host, m));
         main->runFor(200ms);
         EXPECT_EQ(rec(m).count("joined"), 1u);
@@ -412,7 +413,7 @@ TEST_F(KRClientMultiMediaJoinIntegrationTest, ALockedMeetingRefusesTheNextJoiner
     ASSERT_EQ(rec(cat).failures.size(), 1u);
     EXPECT_EQ(rec(cat).failures[0].kind, JoinKind::meetingLocked);
     EXPECT_EQ(cat.recorder->lines.size(), 1u);
-    EXPECT_FALSE(cat.client->isJoining());
+    EXPECT_FALSE(internals(cat.client).isJoining());
     EXPECT_EQ(bus->members("room-1").size(), 3u);
 
     EXPECT_TRUE(await([&](auto done) { host.client->unLockMeeting(done); }));
@@ -454,7 +455,7 @@ TEST_F(KRClientMultiMediaJoinIntegrationTest, ARecordingCannotBeStartedOnThisRoa
     main->runFor(300ms);
     EXPECT_FALSE(host.recorder->has("recording started"));
     EXPECT_FALSE(ann.recorder->has("recording started"));
-    EXPECT_FALSE(host.client->currentRoom().isRecordingOn);
+    EXPECT_FALSE(internals(host.client).currentRoom().isRecordingOn);
     EXPECT_FALSE(service.room("1234567890")->isRecording);
 }
 
@@ -466,7 +467,7 @@ protected:
 
     void poll(const Member& m) {
         clock->advance(std::chrono::duration_cast<platform::Clock::duration>(
-            std::chrono::duration<double>(m.client->pollingAPITimeInterval())));
+            std::chrono::duration<double>(internals(m.client).pollingAPITimeInterval())));
         main->runPending();
     }
 };
@@ -513,15 +514,15 @@ TEST_F(KRClientMultiMediaPollIntegrationTest,
                 main->runFor(10ms);
             }
             ASSERT_GT(service.requestCount(route), before);
-            clock->advance(KRClient::kJoinTimeout);
+            clock->advance(ClientCore::kJoinTimeout);
             main->runPending();
             ASSERT_EQ(rec(m).failures.size(), 1u);
             EXPECT_EQ(rec(m).failures[0], KRMeetingJoinError::other("timed out"));
             main->runFor(1s);  // the late answer arrives and changes nothing
             EXPECT_EQ(m.recorder->lines.size(), 1u) << ::testing::PrintToString(m.recorder->lines);
-            EXPECT_FALSE(m.client->isJoining());
-            EXPECT_FALSE(m.client->hasPollingTimers());
-            EXPECT_FALSE(m.client->hasConnectionCheckTimer());
+            EXPECT_FALSE(internals(m.client).isJoining());
+            EXPECT_FALSE(internals(m.client).hasPollingTimers());
+            EXPECT_FALSE(internals(m.client).hasConnectionCheckTimer());
             EXPECT_TRUE(
                 main->runUntil([&] { return bus->members(channelOf(engine)).empty(); }, 5s));
             members.clear();

@@ -23,6 +23,7 @@
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "platform/Media/MediaCodes.h"
 #include "support/MultiMediaMeeting.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -230,12 +231,12 @@ TEST_F(KRClientMultiMediaTest, SetUpAsksConfigurationFirstThenLoginAndDetailsInT
         EXPECT_EQ(service.requestCount(R::guestLogin) - login0, c.login);
         // The failure is told once, also when the join's time-out has passed, and no engine
         // was set up for a join that never got its room.
-        clock->advance(KRClient::kJoinTimeout + 1s);
+        clock->advance(ClientCore::kJoinTimeout + 1s);
         main->runPending();
         EXPECT_EQ(p.recorder->count("join failed"), 1u);
         EXPECT_FALSE(p.recorder->has("joined"));
         EXPECT_TRUE(p.engine->calls.empty());
-        EXPECT_FALSE(p.client->isJoining());
+        EXPECT_FALSE(internals(p.client).isJoining());
         service.clearFaults();
     }
 }
@@ -247,8 +248,8 @@ TEST_F(KRClientMultiMediaTest, HostSuppliedEngineIsSetUpThenJoinedWithTheFourMee
         Party p = engineAskedToJoin(role);
         const Lines expected{"configure", "rtm", "join"};
         EXPECT_EQ(p.engine->calls, expected);
-        EXPECT_EQ(p.engine->delegate.lock(), p.client->multiMediaRtcDelegate());
-        EXPECT_EQ(p.engine->rtm.lock(), p.client->multiMediaRtmDelegate());
+        EXPECT_EQ(p.engine->delegate.lock(), internals(p.client).multiMediaRtcDelegate());
+        EXPECT_EQ(p.engine->rtm.lock(), internals(p.client).multiMediaRtmDelegate());
         ASSERT_EQ(p.engine->configures.size(), 1u);
         EXPECT_TRUE(p.engine->configures.front().empty());
         ASSERT_EQ(p.engine->joins.size(), 1u);
@@ -266,8 +267,8 @@ TEST_F(KRClientMultiMediaTest, HostSuppliedEngineIsSetUpThenJoinedWithTheFourMee
         settle();
         EXPECT_EQ(statusPosts(), postsBefore);
         EXPECT_FALSE(p.recorder->has("joined"));
-        EXPECT_TRUE(p.client->isJoining());
-        EXPECT_FALSE(p.client->hasPollingTimers());
+        EXPECT_TRUE(internals(p.client).isJoining());
+        EXPECT_FALSE(internals(p.client).hasPollingTimers());
         p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
         ASSERT_TRUE(main->runUntil([&] { return p.engine->called("leave"); }, 10s));
     }
@@ -292,7 +293,7 @@ TEST_F(KRClientMultiMediaTest, AgoraRoomJoinsTheLibrarysEngineWithItsJoinDiction
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Party p = joinedOnAgora(c.role, c.audioOn, c.videoOn);
-        const std::string uid = p.client->currentRoom().userWebRtcId;
+        const std::string uid = internals(p.client).currentRoom().userWebRtcId;
         ASSERT_FALSE(uid.empty());
         const auto media = bus->engineFor("room-1", std::stoull(uid));
         ASSERT_TRUE(media);
@@ -318,8 +319,8 @@ TEST_F(KRClientMultiMediaTest, AgoraRoomJoinsTheLibrarysEngineWithItsJoinDiction
         EXPECT_NE(std::find(inChannel.begin(), inChannel.end(), uid), inChannel.end());
         EXPECT_EQ(media->channelId(), "room-1");
         EXPECT_EQ(media->clientRole(), c.engineRole);
-        EXPECT_EQ(p.client->currentRoom().isCurrentUserAudioMuted, c.audioMuted);
-        EXPECT_EQ(p.client->currentRoom().isCurrentUserVideoMuted, c.videoMuted);
+        EXPECT_EQ(internals(p.client).currentRoom().isCurrentUserAudioMuted, c.audioMuted);
+        EXPECT_EQ(internals(p.client).currentRoom().isCurrentUserVideoMuted, c.videoMuted);
         EXPECT_EQ(media->isLocalAudioMuted(), c.audioMuted);
         EXPECT_EQ(media->isLocalVideoMuted(), c.videoMuted);
         p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
@@ -346,7 +347,7 @@ TEST_F(KRClientMultiMediaTest, LeaveDuringTheSetUpIsHeardAndTheClientCanJoinAgai
         settle();
         EXPECT_EQ(p.recorder->count("left"), 1u);
         EXPECT_FALSE(p.recorder->startsWith("join failed"));
-        EXPECT_FALSE(p.client->isJoining());
+        EXPECT_FALSE(internals(p.client).isJoining());
         if (p.engine) {
             EXPECT_FALSE(p.engine->called("join"));
             EXPECT_TRUE(p.client->rtcEngineManager() == p.engine);  // kept for the next meeting
@@ -370,15 +371,15 @@ TEST_F(KRClientMultiMediaTest, KrMediaRoomWithoutAHostEngineFailsOnceAtTheTimeOu
     ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::guestLogin) == 1; }, 10s));
     settle();
     EXPECT_EQ(p.client->rtcEngineManager(), nullptr);
-    EXPECT_TRUE(p.client->isJoining());
+    EXPECT_TRUE(internals(p.client).isJoining());
     EXPECT_EQ(statusPosts(), 0u);
-    clock->advance(KRClient::kJoinTimeout);
+    clock->advance(ClientCore::kJoinTimeout);
     main->runPending();
-    clock->advance(KRClient::kJoinTimeout);
+    clock->advance(ClientCore::kJoinTimeout);
     main->runPending();
     EXPECT_EQ(p.recorder->count("join failed"), 1u);
     EXPECT_FALSE(p.recorder->has("joined"));
-    EXPECT_FALSE(p.client->isJoining());
+    EXPECT_FALSE(internals(p.client).isJoining());
 }
 
 // ---- The engine's waits ----
@@ -421,7 +422,7 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
                 finished = reportLocalJoin(p);
                 break;
             case End::timedOutBeforeTheReport:
-                clock->advance(KRClient::kJoinTimeout);
+                clock->advance(ClientCore::kJoinTimeout);
                 main->runPending();
                 ASSERT_TRUE(p.recorder->startsWith("join failed"));
                 finished = reportLocalJoin(p);
@@ -433,7 +434,7 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
                 service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(300ms));
                 finished = reportLocalJoin(p);
                 ASSERT_TRUE(main->runUntil([&] { return statusGets() > getsBefore; }, 10s));
-                clock->advance(KRClient::kJoinTimeout);
+                clock->advance(ClientCore::kJoinTimeout);
                 main->runPending();
                 ASSERT_TRUE(p.recorder->startsWith("join failed"));
                 break;
@@ -446,7 +447,7 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
         }
         ASSERT_TRUE(main->runUntil([&] { return *finished > 0; }, 10s));
         settle();
-        clock->advance(KRClient::kJoinTimeout + 1s);
+        clock->advance(ClientCore::kJoinTimeout + 1s);
         main->runPending();
         settle();
         EXPECT_EQ(*finished, 1);
@@ -454,9 +455,9 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
         EXPECT_EQ(p.recorder->count("join failed"), c.failed ? 1u : 0u);
         EXPECT_EQ(p.engine->called("leave"), c.channelLeft);
         EXPECT_FALSE(p.recorder->startsWith("left"));  // the engine reported no leave
-        EXPECT_FALSE(p.client->isJoining());
+        EXPECT_FALSE(internals(p.client).isJoining());
         if (!c.joined) {
-            EXPECT_FALSE(p.client->hasPollingTimers());
+            EXPECT_FALSE(internals(p.client).hasPollingTimers());
         }
         service.clearFaults();
         if (c.joined) {
@@ -500,10 +501,10 @@ TEST_F(KRClientMultiMediaTest, UnknownStreamIsAskedAboutOnTheClockThenTakenAsAUs
     const std::size_t repliesBefore = statusReplies->replies;
     std::optional<RtcRemoteStreamType> answer;
     rtc->didRequestToGetStreamSourceType("424242", [&](RtcRemoteStreamType t) { answer = t; });
-    for (int asked = 1; asked <= KRClient::kStreamTypeQuestionTries; ++asked) {
+    for (int asked = 1; asked <= ClientCore::kStreamTypeQuestionTries; ++asked) {
         SCOPED_TRACE(asked);
         ASSERT_TRUE(main->runUntil([&] { return statusGets() == before + asked; }, 10s));
-        if (asked == KRClient::kStreamTypeQuestionTries) break;
+        if (asked == ClientCore::kStreamTypeQuestionTries) break;
         // The reply is handled (and the next try scheduled) before the clock moves.
         ASSERT_TRUE(main->runUntil(
             [&] { return statusReplies->replies >= repliesBefore + asked; }, 10s));
@@ -511,7 +512,7 @@ TEST_F(KRClientMultiMediaTest, UnknownStreamIsAskedAboutOnTheClockThenTakenAsAUs
         settle();
         EXPECT_EQ(statusGets(), before + asked);
         EXPECT_FALSE(answer);
-        clock->advance(KRClient::kStreamTypeQuestionInterval - 1ms);
+        clock->advance(ClientCore::kStreamTypeQuestionInterval - 1ms);
         settle();
         EXPECT_EQ(statusGets(), before + asked);
         clock->advance(1ms);
@@ -519,9 +520,9 @@ TEST_F(KRClientMultiMediaTest, UnknownStreamIsAskedAboutOnTheClockThenTakenAsAUs
     ASSERT_TRUE(main->runUntil([&] { return answer.has_value(); }, 10s));
     EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
     EXPECT_EQ(answer->participantId(), "424242");
-    clock->advance(KRClient::kStreamTypeQuestionInterval * 2);
+    clock->advance(ClientCore::kStreamTypeQuestionInterval * 2);
     settle();
-    EXPECT_EQ(statusGets(), before + KRClient::kStreamTypeQuestionTries);
+    EXPECT_EQ(statusGets(), before + ClientCore::kStreamTypeQuestionTries);
 
     // After the meeting has ended the stream is taken as a user without a question.
     leaveOnScriptedEngine(p);
@@ -552,7 +553,7 @@ TEST_F(KRClientMultiMediaTest, QuestionsStopWhenTheMeetingEndsBetweenThem) {
     leaveOnScriptedEngine(p);
     settle();
     const std::size_t afterLeave = statusGets();
-    clock->advance(KRClient::kStreamTypeQuestionInterval * KRClient::kStreamTypeQuestionTries);
+    clock->advance(ClientCore::kStreamTypeQuestionInterval * ClientCore::kStreamTypeQuestionTries);
     main->runPending();
     settle();
     EXPECT_EQ(statusGets(), afterLeave);
@@ -635,8 +636,8 @@ TEST_F(KRClientMultiMediaTest, RoleChangeFromTheEngineIsToldPostedAndMutes) {
             },
             10s));
         if (step.toAudience) {
-            EXPECT_TRUE(p.client->currentRoom().isCurrentUserAudioMuted);
-            EXPECT_TRUE(p.client->currentRoom().isCurrentUserVideoMuted);
+            EXPECT_TRUE(internals(p.client).currentRoom().isCurrentUserAudioMuted);
+            EXPECT_TRUE(internals(p.client).currentRoom().isCurrentUserVideoMuted);
             const auto me = service.participant(kKrRoom, p.uid);
             EXPECT_FALSE(me->isMicOn);
             EXPECT_FALSE(me->isCameraOn);
@@ -669,13 +670,13 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
         const auto rtc = p.engine->delegate.lock();
         for (const auto state : c.engineReports) rtc->didConnectionStateChanged(state);
         if (c.leftBefore) leaveOnScriptedEngine(p);
-        p.client->networkClient()->didNetworkStateChanged(c.networkBack);
+        internals(p.client).networkClient()->didNetworkStateChanged(c.networkBack);
         main->runPending();
         ASSERT_EQ(p.engine->joins.size(), c.rejoins ? 2u : 1u);
         if (c.rejoins) {
             EXPECT_EQ(p.engine->joins.back(), p.engine->joins.front());
         }
-        p.client->networkClient()->didNetworkStateChanged(true);
+        internals(p.client).networkClient()->didNetworkStateChanged(true);
         if (!c.leftBefore) leaveOnScriptedEngine(p);
     }
 
@@ -684,7 +685,7 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
         Party p = joinedOnScriptedEngine();
         const auto rtc = p.engine->delegate.lock();
         rtc->didConnectionStateChanged(KRConnectionState::disconnected);
-        p.client->networkClient()->didNetworkStateChanged(true);
+        internals(p.client).networkClient()->didNetworkStateChanged(true);
         main->runPending();
         ASSERT_EQ(p.engine->joins.size(), 2u);
         const std::size_t views = p.engine->count("local view");
@@ -700,7 +701,7 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
         EXPECT_EQ(p.recorder->count("joined"), 1u);
         EXPECT_FALSE(p.recorder->startsWith("left"));
         EXPECT_FALSE(p.recorder->startsWith("join failed"));
-        EXPECT_TRUE(p.client->hasPollingTimers());
+        EXPECT_TRUE(internals(p.client).hasPollingTimers());
         ASSERT_TRUE(p.client->getMeetingLocalUser());
         EXPECT_EQ(p.client->getMeetingLocalUser()->id(), p.uid);
         const auto me = service.participant(kKrRoom, p.uid);
@@ -711,7 +712,7 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
 
     // The library's own engine reconnects by itself: no second join of it.
     Party agora = joinedOnAgora();
-    const auto media = bus->engineFor("room-1", std::stoull(agora.client->currentRoom().userWebRtcId));
+    const auto media = bus->engineFor("room-1", std::stoull(internals(agora.client).currentRoom().userWebRtcId));
     ASSERT_TRUE(media);
     const auto joinsOf = [&] {
         const auto log = media->callLog();
@@ -720,11 +721,11 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
         });
     };
     const auto joins = joinsOf();
-    agora.client->multiMediaRtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
-    agora.client->networkClient()->didNetworkStateChanged(true);
+    internals(agora.client).multiMediaRtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
+    internals(agora.client).networkClient()->didNetworkStateChanged(true);
     main->runPending();
     EXPECT_EQ(joinsOf(), joins);
-    EXPECT_FALSE(agora.client->isWaitingToBeReconnect());
+    EXPECT_FALSE(internals(agora.client).isWaitingToBeReconnect());
 }
 
 // ---- Leave, and the next meeting on the same client ----
@@ -772,7 +773,7 @@ TEST_F(KRClientMultiMediaTest, HostEngineIsReusedAndTheLeftMeetingsMessagesDoNot
     main->runPending();
     EXPECT_TRUE(p.engine->calls.empty()) << testing::PrintToString(p.engine->calls);
     EXPECT_EQ(p.recorder->lines.size(), linesAfterLeave) << testing::PrintToString(p.recorder->lines);
-    EXPECT_FALSE(p.client->currentRoom().isHardMuteEnabled);
+    EXPECT_FALSE(internals(p.client).currentRoom().isHardMuteEnabled);
 
     // The next meeting runs on the same engine, set up and joined again.
     startJoin(p, kKrRoom, KRUserRole::speaker());
@@ -783,8 +784,8 @@ TEST_F(KRClientMultiMediaTest, HostEngineIsReusedAndTheLeftMeetingsMessagesDoNot
     auto finished = reportLocalJoin(p);
     ASSERT_TRUE(main->runUntil([&] { return *finished == 1; }, 10s));
     EXPECT_EQ(p.recorder->count("joined"), 2u);
-    EXPECT_FALSE(p.client->currentRoom().isHardMuteEnabled);
-    EXPECT_FALSE(p.client->currentRoom().isCurrentUserAudioMuted);
+    EXPECT_FALSE(internals(p.client).currentRoom().isHardMuteEnabled);
+    EXPECT_FALSE(internals(p.client).currentRoom().isCurrentUserAudioMuted);
 }
 
 TEST_F(KRClientMultiMediaTest, EngineReportsAfterTheLeaveChangeNothing) {
@@ -817,7 +818,7 @@ TEST_F(KRClientMultiMediaTest, EngineReportsAfterTheLeaveChangeNothing) {
         EXPECT_EQ(p.recorder->lines, before);
         EXPECT_TRUE(p.client->getMeetingUsers().empty());
         EXPECT_EQ(statusPosts(), posts);
-        EXPECT_FALSE(p.client->isWaitingToBeReconnect());
+        EXPECT_FALSE(internals(p.client).isWaitingToBeReconnect());
     }
 }
 
@@ -825,25 +826,25 @@ TEST_F(KRClientMultiMediaTest, ALateSocketLeaveOfAnEarlierLoginKeepsTheParticipa
     Party p = joinedOnScriptedEngine();
     const auto rtc = p.engine->delegate.lock();
     ASSERT_TRUE(rtc);
-    ASSERT_TRUE(p.client->webSocketManager());
+    ASSERT_TRUE(internals(p.client).webSocketManager());
     // Bob came back under the uid of his earlier login; the room store still names the old one.
     KRMeetingParticipant back;
     back.participantId = "777";
     back.userId = "bob-2";
-    p.client->meetingUsersManager().upsertParticipantMetaData(back, false, true);
+    internals(p.client).meetingUsersManager().upsertParticipantMetaData(back, false, true);
     rtc->didRemoteParticipantJoinChannel(std::make_shared<RtcPeerMetaData>("777", false, false, false),
                                          {});
     KRMeetingParticipant earlier = back;
     earlier.userId = "bob-1";
-    p.client->currentRoom().allParticipants = {earlier};
+    internals(p.client).currentRoom().allParticipants = {earlier};
 
-    auto& socket = *p.client->webSocketManager();
+    auto& socket = *internals(p.client).webSocketManager();
     socket.onUserLeftMeeting("bob-1");
     EXPECT_TRUE(p.client->getUser("777"));
     EXPECT_FALSE(p.recorder->has("remote left 777"));
 
     // The frame about the login that is in the meeting does take him out.
-    p.client->currentRoom().allParticipants = {back};
+    internals(p.client).currentRoom().allParticipants = {back};
     socket.onUserLeftMeeting("bob-2");
     EXPECT_FALSE(p.client->getUser("777"));
     EXPECT_EQ(p.recorder->count("remote left 777"), 1u);
@@ -854,7 +855,7 @@ TEST_F(KRClientMultiMediaTest, SecondSetUpInOneMeetingIsRefused) {
     // While the first set-up is still talking to the server.
     Party joining = makeParty(true);
     startJoin(joining, kKrRoom, KRUserRole::speaker());
-    joining.client->configureForMultiMediaEngine(config);
+    internals(joining.client).configureForMultiMediaEngine(config);
     ASSERT_TRUE(main->runUntil([&] { return joining.engine->called("join"); }, 10s));
     settle();
     EXPECT_EQ(service.requestCount(R::configuration), 1u);
@@ -864,7 +865,7 @@ TEST_F(KRClientMultiMediaTest, SecondSetUpInOneMeetingIsRefused) {
     ASSERT_TRUE(main->runUntil([&] { return joining.recorder->has("joined"); }, 10s));
 
     // In the meeting.
-    joining.client->configureForMultiMediaEngine(config);
+    internals(joining.client).configureForMultiMediaEngine(config);
     settle();
     EXPECT_EQ(service.requestCount(R::configuration), 1u);
     EXPECT_EQ(joining.engine->count("configure"), 1u);
@@ -890,15 +891,15 @@ TEST_F(KRClientMultiMediaTest, HostBuiltEngineReportsReachTheHostThroughTheMerge
     ASSERT_TRUE(rtm);
 
     // Nothing of the join's end runs before the engine reports the local participant in.
-    EXPECT_FALSE(ann.client->hasPollingTimers());
+    EXPECT_FALSE(internals(ann.client).hasPollingTimers());
     bool joinFinished = false;
     const auto local = std::make_shared<RtcPeerMetaData>("10001", false, false, false);
     rtc->didLocalParticipantJoinChannel(local, [&] { joinFinished = true; });
     ASSERT_TRUE(main->runUntil([&] { return joinFinished; }, 10s));
     EXPECT_TRUE(ann.recorder->has("joined"));
     EXPECT_TRUE(engine->called("local view"));
-    EXPECT_TRUE(ann.client->hasPollingTimers());
-    EXPECT_TRUE(ann.client->hasConnectionCheckTimer());
+    EXPECT_TRUE(internals(ann.client).hasPollingTimers());
+    EXPECT_TRUE(internals(ann.client).hasConnectionCheckTimer());
 
     const auto bob = std::make_shared<RtcPeerMetaData>("777", true, true, false);
     bool remoteFinished = false;
@@ -949,9 +950,9 @@ TEST_F(KRClientMultiMediaTest, HostBuiltEngineReportsReachTheHostThroughTheMerge
 
     // A lost connection of this engine waits for the network; the host hears the state.
     rtc->didConnectionStateChanged(KRConnectionState::disconnected);
-    EXPECT_TRUE(ann.client->isWaitingToBeReconnect());
+    EXPECT_TRUE(internals(ann.client).isWaitingToBeReconnect());
     rtc->didConnectionStateChanged(KRConnectionState::connected);
-    EXPECT_FALSE(ann.client->isWaitingToBeReconnect());
+    EXPECT_FALSE(internals(ann.client).isWaitingToBeReconnect());
 
     rtm.reset();
     // The engine's leave: the main delegate hears the engine's reason, the messages stop.
@@ -963,7 +964,7 @@ TEST_F(KRClientMultiMediaTest, HostBuiltEngineReportsReachTheHostThroughTheMerge
         "left " + std::to_string(static_cast<int>(KRUserLeftReason::Kind::networkDropped))));
     EXPECT_FALSE(extra->startsWith("left"));
     EXPECT_TRUE(engine->rtm.expired());
-    EXPECT_FALSE(ann.client->hasPollingTimers());
+    EXPECT_FALSE(internals(ann.client).hasPollingTimers());
     EXPECT_TRUE(ann.client->getMeetingUsers().empty());
 }
 
@@ -992,7 +993,7 @@ TEST_F(KRClientMultiMediaTest, ChosenBackgroundIsInPlaceBeforeTheLibrarysEngineJ
         ASSERT_TRUE(main->runUntil(
             [&] { return p.recorder->has("joined") || p.recorder->startsWith("join failed"); }, 10s));
         ASSERT_TRUE(p.recorder->has("joined"));
-        const auto media = bus->engineFor("room-1", std::stoull(p.client->currentRoom().userWebRtcId));
+        const auto media = bus->engineFor("room-1", std::stoull(internals(p.client).currentRoom().userWebRtcId));
         ASSERT_TRUE(media);
         const Lines calls = media->callTexts();
         const auto background = std::find_if(calls.begin(), calls.end(), [&](const std::string& t) {
@@ -1022,7 +1023,7 @@ TEST_F(KRClientMultiMediaTest, EachLoudestReportOfTheEngineIsHeardExactlyOnce) {
     ASSERT_TRUE(rtc);
     const auto bob = std::make_shared<RtcPeerMetaData>("777", false, false, false);
     rtc->didRemoteParticipantJoinChannel(bob, {});
-    const auto local = p.client->meetingUsersManager().rtcParticipants().front();
+    const auto local = internals(p.client).meetingUsersManager().rtcParticipants().front();
     ASSERT_EQ(local->id(), p.uid);
 
     struct Report {
@@ -1090,7 +1091,7 @@ TEST_F(KRClientMultiMediaTest, HostMessagesReachTheDelegatesTheirEventsNameAndSo
         EXPECT_EQ(p.recorder->count(c.heard), 1u) << testing::PrintToString(p.recorder->lines);
         EXPECT_EQ(extra->has(c.heard), c.extraHears) << testing::PrintToString(extra->lines);
     }
-    EXPECT_TRUE(p.client->currentRoom().isSoftMuteEnabled);
+    EXPECT_TRUE(internals(p.client).currentRoom().isSoftMuteEnabled);
     EXPECT_TRUE(p.engine->called("mute audio on"));
 }
 
@@ -1111,7 +1112,7 @@ TEST_F(KRClientMultiMediaTest, LeaveStopsAShareTheMergeKnowsOfExactlyOnce) {
         Party p = joinedOnScriptedEngine();
         const auto rtc = p.engine->delegate.lock();
         ASSERT_TRUE(rtc);
-        auto& merge = p.client->meetingUsersManager();
+        auto& merge = internals(p.client).meetingUsersManager();
         if (c.serverRecord) {
             KRMeetingParticipant record;
             for (const auto& r : merge.metaData()) {
@@ -1128,7 +1129,7 @@ TEST_F(KRClientMultiMediaTest, LeaveStopsAShareTheMergeKnowsOfExactlyOnce) {
                                              std::make_shared<RtcAuxiliaryTrack>("5001", p.uid));
             ASSERT_TRUE(p.recorder->has("local share started by " + p.uid));
         }
-        if (c.roomStore) p.client->currentRoom().localScreenShareTrackUid = 5001;
+        if (c.roomStore) internals(p.client).currentRoom().localScreenShareTrackUid = 5001;
         const auto stops = [&] {
             std::size_t n = 0;
             for (const auto& request : service.requests(R::shareScreen)) {
@@ -1160,7 +1161,7 @@ TEST_F(KRClientMultiMediaTest, HostOnlyMessagesAreDroppedOnlyFromASenderTheServe
             std::make_shared<RtcPeerMetaData>(uid, false, false, false), [] {});
     }
     std::optional<bool> polled;
-    ann.client->getRoomConnectionStatus([&](bool ok) { polled = ok; });
+    internals(ann.client).getRoomConnectionStatus([&](bool ok) { polled = ok; });
     ASSERT_TRUE(main->runUntil([&] { return polled.has_value(); }, 10s));
     ASSERT_TRUE(ann.client->getUser(host) != nullptr);
     ASSERT_FALSE(ann.client->getUser(host)->isHost());

@@ -22,6 +22,7 @@
 #include "support/ControlMessageRecorder.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -37,7 +38,7 @@ struct Member {
     std::shared_ptr<KRClient> client;
     std::shared_ptr<test::ControlMessageRecorder> heard;  // main delegate
     std::shared_ptr<test::ClientTestDelegate> extra;      // every other report, errors included
-    std::string uid() const { return client->currentRoom().userWebRtcId; }
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
 };
 
 /// What a row's call is made with: the client, and a participant that is (or was) in the room.
@@ -90,9 +91,9 @@ std::vector<Operation> meetingOperations() {
         {"remoteWhiteboard",
          [](Target& t, Completion c) { t.client.startWhitebboard(true, "Ann", t.id(), c); }},
         {"stopWhiteboard", [](Target& t, Completion c) { t.client.stopWhiteboard(c); }},
-        {"getStatus", [](Target& t, Completion c) { t.client.getRoomConnectionStatus(c); }},
+        {"getStatus", [](Target& t, Completion c) { internals(t.client).getRoomConnectionStatus(c); }},
         {"postStatus",
-         [](Target& t, Completion c) { t.client.postUserRoomConnectionStatus(true, false, c); }},
+         [](Target& t, Completion c) { internals(t.client).postUserRoomConnectionStatus(true, false, c); }},
         {"muteAudio", noCompletion([](Target& t) { t.client.muteLocalAudio(true); }), false},
         {"unmuteAudio", noCompletion([](Target& t) { t.client.muteLocalAudio(false); }), false},
         {"muteVideo", noCompletion([](Target& t) { t.client.muteLocalVideo(true); }), false},
@@ -173,7 +174,7 @@ protected:
         Member member = makeMember();
         member.client->joinMeeting(KRJoinMeetingData(kMeetingId, "4321", "Name"),
                                    KRJoinMeetingConfig(std::move(role), true, true), member.heard);
-        EXPECT_TRUE(main->runUntil([&] { return !member.client->isJoining(); }, 10s));
+        EXPECT_TRUE(main->runUntil([&] { return !internals(member.client).isJoining(); }, 10s));
         EXPECT_EQ(member.heard->lines, std::vector<std::string>{"joined"});
         return member;
     }
@@ -185,8 +186,8 @@ protected:
         ASSERT_TRUE(main->runUntil(
             [&] {
                 return host.client->getUser(guest.uid()) && guest.client->getUser(host.uid()) &&
-                       host.client->pendingStreamQuestions().empty() &&
-                       guest.client->pendingStreamQuestions().empty();
+                       internals(host.client).pendingStreamQuestions().empty() &&
+                       internals(guest.client).pendingStreamQuestions().empty();
             },
             10s));
         host.heard->lines.clear();
@@ -195,7 +196,7 @@ protected:
 
     /// REST requests so far that carry `member`'s token (none before its join).
     std::size_t requestsOf(const Member& member) const {
-        const std::string token = member.client->networkClient()->getJwtToken();
+        const std::string token = internals(member.client).networkClient()->getJwtToken();
         std::size_t count = 0;
         for (const auto& request : service.allRequests()) {
             if (request.path.starts_with("/api/") &&
@@ -247,7 +248,7 @@ struct Seen {
 };
 
 Seen seen(const Member& m) {
-    const KRCurrentRoom& r = m.client->currentRoom();
+    const KRCurrentRoom& r = internals(m.client).currentRoom();
     const KRMeeting meeting = m.client->getCurrentMeetingData();
     std::string room;
     for (bool flag : {r.isCurrentUserHandRaised, r.isCurrentUserAudioMuted, r.isCurrentUserVideoMuted,
@@ -345,8 +346,8 @@ TEST_F(KRClientOutsideMeetingIntegrationTest, AnAcknowledgementSayingNoIsARefusa
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         // Unlock and stop have something to undo: the room is locked and recorded first.
-        if (row.route == R::unLockMeeting) host.client->currentRoom().isMeetingLocked = true;
-        if (row.route == R::stopRecording) host.client->currentRoom().isRecordingOn = true;
+        if (row.route == R::unLockMeeting) internals(host.client).currentRoom().isMeetingLocked = true;
+        if (row.route == R::stopRecording) internals(host.client).currentRoom().isRecordingOn = true;
         const Seen before = seen(host);
         service.injectFault(row.route,
                             test::MeetingServiceFault::withStatus(200, R"({"success":false})").times(1));
@@ -367,8 +368,8 @@ TEST_F(KRClientOutsideMeetingIntegrationTest, AnAcknowledgementSayingNoIsARefusa
         ASSERT_NO_FATAL_FAILURE(flushMessagesToGuest());
         EXPECT_TRUE(guest.heard->lines.empty()) << "the room heard: " << guest.heard->lines.front();
         guest.heard->lines.clear();
-        host.client->currentRoom().isMeetingLocked = false;
-        host.client->currentRoom().isRecordingOn = false;
+        internals(host.client).currentRoom().isMeetingLocked = false;
+        internals(host.client).currentRoom().isRecordingOn = false;
     }
     EXPECT_FALSE(service.room(kMeetingId)->isLocked);
 }
@@ -376,13 +377,13 @@ TEST_F(KRClientOutsideMeetingIntegrationTest, AnAcknowledgementSayingNoIsARefusa
 TEST_F(KRClientOutsideMeetingIntegrationTest, TheChatWiringIsPublicAndForwardsToTheChatManager) {
     Member fresh = makeMember();
     EXPECT_FALSE(fresh.client->chatClient()->hasNetworkClient());
-    fresh.client->configureChatClient();
+    internals(fresh.client).configureChatClient();
     EXPECT_TRUE(fresh.client->chatClient()->hasNetworkClient());
 
     joinPair();
     ASSERT_TRUE(main->runUntil(
         [&] { return !guest.client->chatClient()->mainChatThreadID().empty(); }, 10s));
-    guest.client->leaveChatThread();
+    internals(guest.client).leaveChatThread();
     ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::leaveChatThread) == 1; }, 10s));
 }
 

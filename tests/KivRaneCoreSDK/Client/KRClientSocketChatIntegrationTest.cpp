@@ -24,6 +24,7 @@
 #include "support/ClientTestDelegate.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -53,8 +54,8 @@ struct Member {
     std::shared_ptr<ClientTestDelegate> delegate;
     std::shared_ptr<ChatLog> chat = std::make_shared<ChatLog>();
     std::shared_ptr<platform::NotificationCenter> notifications;
-    std::string uid() const { return client->currentRoom().userWebRtcId; }
-    std::string userId() const { return client->currentRoom().guestUserId; }
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
+    std::string userId() const { return internals(client).currentRoom().guestUserId; }
 };
 
 class KRClientSocketChatIntegrationTest : public ::testing::Test {
@@ -84,13 +85,13 @@ protected:
         member.client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, tag),
                                    KRJoinMeetingConfig(std::move(role), true, true),
                                    member.delegate);
-        EXPECT_TRUE(main->runUntil([&] { return member.client->isAwaitingMediaJoin(); }, 10s));
+        EXPECT_TRUE(main->runUntil([&] { return internals(member.client).isAwaitingMediaJoin(); }, 10s));
         // In the media channel, logged in on the socket, the chat's main thread known, and no
         // question about another's media stream still out (its answer would race the checks).
         EXPECT_TRUE(main->runUntil(
             [&] {
                 for (const Member& m : members)
-                    if (!m.client->pendingStreamQuestions().empty())
+                    if (!internals(m.client).pendingStreamQuestions().empty())
                         return false;
                 return member.client->getMeetingLocalUser() && hub().loginCount() > logins &&
                        hub().openConnectionCount() >= members.size() &&
@@ -146,7 +147,7 @@ TEST_F(KRClientSocketChatIntegrationTest, AStatusChangeAndTheRecordingReachTheOt
 
     guest.client->muteLocalAudio(true);
     const auto guestRecord = [&]() -> std::optional<KRMeetingParticipant> {
-        for (const auto& p : host.client->currentRoom().allParticipants) {
+        for (const auto& p : internals(host.client).currentRoom().allParticipants) {
             if (p.participantId == guest.uid() || p.participantUri == guest.uid()) return p;
         }
         return std::nullopt;
@@ -162,7 +163,7 @@ TEST_F(KRClientSocketChatIntegrationTest, AStatusChangeAndTheRecordingReachTheOt
         },
         10s));
     EXPECT_TRUE(*started);
-    EXPECT_TRUE(guest.client->currentRoom().isRecordingOn);
+    EXPECT_TRUE(internals(guest.client).currentRoom().isRecordingOn);
     // Neither reached the guest through a poll: nobody asked the server for the room status.
     EXPECT_EQ(service.requestCount(R::getRoomConnectionStatus), statusFetches);
     EXPECT_EQ(guest.delegate->offQueueCalls, 0);
@@ -179,7 +180,7 @@ TEST_F(KRClientSocketChatIntegrationTest, GroupAndPrivateMessagesArriveInOrderWi
     ASSERT_TRUE(main->runUntil([&] { return b.chat->seen.size() == 3; }, 10s))
         << ::testing::PrintToString(b.chat->seen) << " open sockets "
         << hub().openConnectionCount() << " cached " << b.client->getMeetingChatMessages().size()
-        << " b socket " << (b.client->webSocketManager() ? "yes" : "no");
+        << " b socket " << (internals(b.client).webSocketManager() ? "yes" : "no");
     EXPECT_EQ(b.chat->seen, (std::vector<std::string>{"main:one", "main:two", "main:three"}));
     EXPECT_TRUE(a.chat->seen.empty());  // a sender hears nothing of its own sends
 
@@ -238,7 +239,7 @@ TEST_F(KRClientSocketChatIntegrationTest, GroupAndPrivateMessagesArriveInOrderWi
 
 TEST_F(KRClientSocketChatIntegrationTest, AfterTheServerDropsTheSocketTheWatchdogLogsInAgainSoon) {
     Member& a = joined("a");
-    ASSERT_TRUE(main->runUntil([&] { return a.client->webSocketManager()->isSocketConnected(); }, 5s));
+    ASSERT_TRUE(main->runUntil([&] { return internals(a.client).webSocketManager()->isSocketConnected(); }, 5s));
     std::vector<double> seconds;
     for (int round = 0; round < 3; ++round) {
         const auto logins = hub().loginCount();
@@ -249,7 +250,7 @@ TEST_F(KRClientSocketChatIntegrationTest, AfterTheServerDropsTheSocketTheWatchdo
             std::chrono::duration<double>(std::chrono::steady_clock::now() - dropped).count());
         // Let the next drop find a settled connection.
         ASSERT_TRUE(main->runUntil(
-            [&] { return a.client->webSocketManager()->isSocketConnected(); }, 5s));
+            [&] { return internals(a.client).webSocketManager()->isSocketConnected(); }, 5s));
     }
     for (double s : seconds) {
         std::printf("[ socket ] dropped -> logged in again: %.3f s\n", s);
@@ -274,7 +275,7 @@ TEST_F(KRClientSocketChatIntegrationTest, NothingReachesAClientAfterItLeft) {
     guest.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     ASSERT_TRUE(main->runUntil(
         [&] { return guest.delegate->events().back() == "guest: left 1"; }, 10s));
-    EXPECT_EQ(guest.client->webSocketManager(), nullptr);
+    EXPECT_EQ(internals(guest.client).webSocketManager(), nullptr);
     ASSERT_TRUE(main->runUntil([&] { return hub().openConnectionCount() == 1; }, 5s));
     ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::leaveChatThread) == 1; }, 5s));
 

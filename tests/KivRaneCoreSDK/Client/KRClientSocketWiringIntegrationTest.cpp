@@ -24,6 +24,7 @@
 #include "support/ClientTestDelegate.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -136,22 +137,22 @@ protected:
         client->joinMeeting(KRJoinMeetingData("1234567890", "4321", "Me"),
                             KRJoinMeetingConfig(std::move(role), true, true), delegate);
         return main->runUntil(
-            [&] { return client->isAwaitingMediaJoin() || !delegate->joinFailures.empty(); },
+            [&] { return internals(client).isAwaitingMediaJoin() || !delegate->joinFailures.empty(); },
             10s) &&
-               client->isAwaitingMediaJoin();
+               internals(client).isAwaitingMediaJoin();
     }
 
     /// Joined, the media join confirmed (which starts the watchdog) and the socket connected.
     ScriptedConnection& joinedAndConnected() {
         EXPECT_TRUE(runJoinRoad());
         KRRtcParticipantState local;
-        local.uid = std::stoull(client->currentRoom().userWebRtcId);
-        client->completeLocalMediaJoin(local, std::nullopt);
+        local.uid = std::stoull(internals(client).currentRoom().userWebRtcId);
+        internals(client).completeLocalMediaJoin(local, std::nullopt);
         EXPECT_FALSE(transport->connections.empty());
         ScriptedConnection& connection = *transport->connections.back();
         connection.emit(Kind::connected);
         main->runPending();
-        EXPECT_TRUE(client->webSocketManager()->isSocketConnected());
+        EXPECT_TRUE(internals(client).webSocketManager()->isSocketConnected());
         return connection;
     }
 
@@ -209,7 +210,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, AGuestLoginOpensOneSocketThatTheWatc
     ASSERT_FALSE(first.written.empty());
     EXPECT_EQ(boost::json::parse(first.written[0]),
               boost::json::parse(R"({"event":"login","data":{"token":")" +
-                                 client->networkClient()->getJwtToken() + R"("}})"));
+                                 internals(client).networkClient()->getJwtToken() + R"("}})"));
 
     // Started every second while healthy: still one connection, one login.
     tick(5);
@@ -219,7 +220,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, AGuestLoginOpensOneSocketThatTheWatc
     // Dropped by the server: the next watchdog tick opens the next connection.
     first.emit(Kind::disconnected, {}, 1006);
     main->runPending();
-    EXPECT_FALSE(client->webSocketManager()->isSocketConnected());
+    EXPECT_FALSE(internals(client).webSocketManager()->isSocketConnected());
     tick();
     ASSERT_EQ(transport->connections.size(), 2u);
     EXPECT_EQ(transport->connections[1]->connectCalls, 1);
@@ -232,12 +233,12 @@ TEST_F(KRClientSocketWiringIntegrationTest, ResigningActiveClosesTheSocketAndBec
     EXPECT_FALSE(first.isClosed());
     main->runPending();
     EXPECT_EQ(first.closeCode, KRWebSocketManager::kNormalClosure);
-    EXPECT_FALSE(client->webSocketManager()->isSocketConnected());
+    EXPECT_FALSE(internals(client).webSocketManager()->isSocketConnected());
 
     notifications->post(App::didBecomeActive);
     main->runPending();
     ASSERT_EQ(transport->connections.size(), 2u);
-    EXPECT_TRUE(client->webSocketManager()->isSocketInConnectingState());
+    EXPECT_TRUE(internals(client).webSocketManager()->isSocketInConnectingState());
     // Becoming active while connected replaces the connection.
     transport->connections[1]->emit(Kind::connected);
     main->runPending();
@@ -249,23 +250,23 @@ TEST_F(KRClientSocketWiringIntegrationTest, ResigningActiveClosesTheSocketAndBec
 
 TEST_F(KRClientSocketWiringIntegrationTest, WithoutNetworkTheWatchdogStopsTheSocketUntilTheNetworkIsBack) {
     ScriptedConnection& first = joinedAndConnected();
-    client->networkClient()->didNetworkStateChanged(false);
+    internals(client).networkClient()->didNetworkStateChanged(false);
     tick();  // a single tick without network may be a blip
     EXPECT_FALSE(first.isClosed());
     tick();
     EXPECT_TRUE(first.isClosed());
-    EXPECT_FALSE(client->webSocketManager()->isUserJoinedMeeting());
+    EXPECT_FALSE(internals(client).webSocketManager()->isUserJoinedMeeting());
     // Stopped, so becoming active does not reconnect on its own.
     notifications->post(App::didBecomeActive);
     tick(2);
     EXPECT_EQ(transport->connections.size(), 1u);
 
-    client->networkClient()->didNetworkStateChanged(true);
+    internals(client).networkClient()->didNetworkStateChanged(true);
     tick();  // the first tick with network again lets it settle
     EXPECT_EQ(transport->connections.size(), 1u);
     tick();
     ASSERT_EQ(transport->connections.size(), 2u);
-    EXPECT_TRUE(client->webSocketManager()->isUserJoinedMeeting());
+    EXPECT_TRUE(internals(client).webSocketManager()->isUserJoinedMeeting());
 }
 
 TEST_F(KRClientSocketWiringIntegrationTest, NoSocketComesBackAfterAFailedJoinOrAfterTheLeave) {
@@ -282,7 +283,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, NoSocketComesBackAfterAFailedJoinOrA
     delegate = std::make_shared<ClientTestDelegate>("c");
     ScriptedConnection& connection = joinedAndConnected();
     client->leaveMeeting(KRUserLeftReason::leaveMeeting());
-    ASSERT_TRUE(main->runUntil([&] { return client->webSocketManager() == nullptr; }, 10s));
+    ASSERT_TRUE(main->runUntil([&] { return internals(client).webSocketManager() == nullptr; }, 10s));
     EXPECT_TRUE(connection.isClosed());
     notifications->post(App::didBecomeActive);
     tick(3);
@@ -295,7 +296,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, SocketRecordsTakeTheClientsContactNa
     contacts->setContactsArray({boost::json::object{{"userId", "u71"}, {"name", "Contact 71"}}});
     push(connection, updateFrame({participantJson("71", "u71"), participantJson("72", "u72")}));
     std::map<std::string, std::string> names;
-    for (const auto& p : client->currentRoom().allParticipants) {
+    for (const auto& p : internals(client).currentRoom().allParticipants) {
         names[p.participantId] = p.participantName;
     }
     EXPECT_EQ(names["71"], "Contact 71");
@@ -304,7 +305,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, SocketRecordsTakeTheClientsContactNa
 
 TEST_F(KRClientSocketWiringIntegrationTest, ParticipantUpdatesReachTheStoreAndThePanelExceptOfflineOnes) {
     ScriptedConnection& connection = joinedAndConnected();
-    KRCurrentRoom& room = client->currentRoom();
+    KRCurrentRoom& room = internals(client).currentRoom();
     const std::string self = room.userWebRtcId;
     room.offlineParticipantsIds.push_back("70");
     panel->log.clear();
@@ -381,14 +382,14 @@ TEST_F(KRClientSocketWiringIntegrationTest, RecordingAndChatPushesReachTheirObse
 TEST_F(KRClientSocketWiringIntegrationTest, ASignedInUserGetsTheFramesTheHostForwardsAndNoConnection) {
     signIn();
     ASSERT_TRUE(runJoinRoad());
-    ASSERT_NE(client->webSocketManager(), nullptr);
-    EXPECT_TRUE(client->webSocketManager()->usesForwardedMessages());
+    ASSERT_NE(internals(client).webSocketManager(), nullptr);
+    EXPECT_TRUE(internals(client).webSocketManager()->usesForwardedMessages());
     KRRtcParticipantState local;
-    local.uid = std::stoull(client->currentRoom().userWebRtcId);
-    client->completeLocalMediaJoin(local, std::nullopt);
+    local.uid = std::stoull(internals(client).currentRoom().userWebRtcId);
+    internals(client).completeLocalMediaJoin(local, std::nullopt);
     tick(3);
     EXPECT_TRUE(transport->connections.empty());
-    EXPECT_TRUE(client->webSocketManager()->isUserJoinedMeeting());
+    EXPECT_TRUE(internals(client).webSocketManager()->isUserJoinedMeeting());
 
     forward(R"({"event":"recordingStarted","data":{}})");
     EXPECT_EQ(delegate->events().back(), "c: recording started");
@@ -396,7 +397,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, ASignedInUserGetsTheFramesTheHostFor
     EXPECT_EQ(panel->log.back(), "upserted 91");
 
     client->leaveMeeting(KRUserLeftReason::leaveMeeting());
-    ASSERT_TRUE(main->runUntil([&] { return client->webSocketManager() == nullptr; }, 10s));
+    ASSERT_TRUE(main->runUntil([&] { return internals(client).webSocketManager() == nullptr; }, 10s));
     panel->log.clear();
     forward(updateFrame({participantJson("92", "u92")}));
     forward(R"({"event":"recordingStopped","data":{}})");
@@ -414,7 +415,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, FramesForwardedAfterAFailedSignedInJ
     forward(updateFrame({participantJson("93", "u93")}));
     EXPECT_EQ(delegate->events().size(), 1u);
     EXPECT_TRUE(panel->log.empty());
-    EXPECT_FALSE(client->currentRoom().isRecordingOn);
+    EXPECT_FALSE(internals(client).currentRoom().isRecordingOn);
 }
 
 }  // namespace

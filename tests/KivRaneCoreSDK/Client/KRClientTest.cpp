@@ -11,7 +11,7 @@
 #include <cmath>
 #include <limits>
 
-#include "KivRaneCoreSDK/Client/KRClientConstants.h"
+#include "KivRaneCoreSDK/Meeting/KRClientConstants.h"
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiRequestError.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
@@ -21,6 +21,7 @@
 #include "platform/Media/MediaBus.h"
 #include "platform/Media/MediaOperation.h"
 #include "support/ClientTestDelegate.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -80,25 +81,25 @@ TEST_F(KRClientTest, SettingsAreReadByTypeAndAWrongTypeChangesNothing) {
         "kr_contacts_array": [{"userId": "c1", "name": "Contact"}, 5]})")
                               .as_object());
     EXPECT_EQ(client->getServerEnvironment(), KRApiServer::staging);
-    EXPECT_EQ(client->osType(), "android-x");
-    EXPECT_EQ(client->participantsLimit(), 7);
-    EXPECT_TRUE(client->isParticipantsLimitSetByHost());
-    EXPECT_EQ(client->currentRoom().guestUserId, "existing-1");
-    EXPECT_EQ(client->currentAppGroupName(), "group.test");
-    EXPECT_TRUE(client->shouldLeaveChatThreadOnLeave());
+    EXPECT_EQ(internals(client).osType(), "android-x");
+    EXPECT_EQ(internals(client).participantsLimit(), 7);
+    EXPECT_TRUE(internals(client).isParticipantsLimitSetByHost());
+    EXPECT_EQ(internals(client).currentRoom().guestUserId, "existing-1");
+    EXPECT_EQ(internals(client).currentAppGroupName(), "group.test");
+    EXPECT_TRUE(internals(client).shouldLeaveChatThreadOnLeave());
     EXPECT_EQ(contacts->getUpdatedPartipantName("c1"), "Contact");
-    EXPECT_TRUE(client->isGuestUserFlow());
-    EXPECT_FALSE(client->shouldByPassAPICalls());
+    EXPECT_TRUE(internals(client).isGuestUserFlow());
+    EXPECT_FALSE(internals(client).shouldByPassAPICalls());
 
     client->setParameters(boost::json::parse(R"({
         "serverEnvironment": 3, "os_type": false, "participantsLimit": "9",
         "kr_leave_chat_thread_on_leave": "yes", "kr_app_group_name": null})")
                               .as_object());
     EXPECT_EQ(client->getServerEnvironment(), KRApiServer::staging);
-    EXPECT_EQ(client->osType(), "android-x");
-    EXPECT_EQ(client->participantsLimit(), 7);
-    EXPECT_TRUE(client->shouldLeaveChatThreadOnLeave());
-    EXPECT_EQ(client->currentAppGroupName(), "group.test");
+    EXPECT_EQ(internals(client).osType(), "android-x");
+    EXPECT_EQ(internals(client).participantsLimit(), 7);
+    EXPECT_TRUE(internals(client).shouldLeaveChatThreadOnLeave());
+    EXPECT_EQ(internals(client).currentAppGroupName(), "group.test");
 }
 
 TEST_F(KRClientTest, EnvironmentTextsMapToTheirServersAndAnUnknownOneKeepsProduction) {
@@ -116,17 +117,17 @@ TEST_F(KRClientTest, EnvironmentTextsMapToTheirServersAndAnUnknownOneKeepsProduc
 
 TEST_F(KRClientTest, AUserTokenMakesTheUserSignedIn) {
     client->setParameters(boost::json::object{{"kr_user_jwt_token", "jwt-1"}});
-    EXPECT_FALSE(client->isGuestUserFlow());
-    EXPECT_EQ(client->networkClient()->getJwtToken(), "jwt-1");
-    EXPECT_EQ(client->networkClient()->getCurrentUserType(), KRCurrentUserType::loggedIn);
+    EXPECT_FALSE(internals(client).isGuestUserFlow());
+    EXPECT_EQ(internals(client).networkClient()->getJwtToken(), "jwt-1");
+    EXPECT_EQ(internals(client).networkClient()->getCurrentUserType(), KRCurrentUserType::loggedIn);
 }
 
 TEST_F(KRClientTest, MediaCredentialsFillTheRoomAndSelectTheRoadWithoutServerCalls) {
     client->setParameters(boost::json::object{{"kr_agora_token", "tok"}});
-    EXPECT_FALSE(client->shouldByPassAPICalls());  // a token alone is not enough to join
+    EXPECT_FALSE(internals(client).shouldByPassAPICalls());  // a token alone is not enough to join
     useMediaCredentials();
-    EXPECT_TRUE(client->shouldByPassAPICalls());
-    const KRCurrentRoom& room = client->currentRoom();
+    EXPECT_TRUE(internals(client).shouldByPassAPICalls());
+    const KRCurrentRoom& room = internals(client).currentRoom();
     EXPECT_EQ(room.userWebRtcToken, "tok");
     EXPECT_EQ(room.userWebRtcId, "42");
     EXPECT_EQ(room.roomID, "room-9");
@@ -140,7 +141,7 @@ TEST_F(KRClientTest, PollingIntervalIsNeverZeroNegativeNonFiniteOrBelowOneSecond
                                                {inf, 25.0},   {0.2, 1.0},   {1.0, 1.0},
                                                {10.0, 10.0},  {25.0, 25.0}};
     for (const auto& [configured, expected] : table) {
-        EXPECT_EQ(KRClient::pollingIntervalFor(configured), expected) << configured;
+        EXPECT_EQ(ClientCore::pollingIntervalFor(configured), expected) << configured;
     }
 }
 
@@ -205,13 +206,13 @@ TEST_F(KRClientTest, EventsReachTheMainDelegateFirstThenExtrasInTheOrderAdded) {
     client->joinMeeting(KRJoinMeetingData("m", "p", "n"),
                         KRJoinMeetingConfig(KRUserRole::speaker(), true, true), mainDelegate);
 
-    client->changeMeetingLock(true, std::nullopt);
-    client->changeMeetingLock(true, std::nullopt);  // already locked: nothing
-    client->closeWhiteboard(std::nullopt);  // no whiteboard: nothing
-    client->currentRoom().isWhiteboardShared = true;
-    client->closeWhiteboard(std::nullopt);  // main only
-    client->sendJoinFailedEvent(KRMeetingJoinError::maxParticipantsLimit());  // main only
-    client->sendJoinFailedEvent(KRMeetingJoinError::meetingLocked());
+    internals(client).changeMeetingLock(true, std::nullopt);
+    internals(client).changeMeetingLock(true, std::nullopt);  // already locked: nothing
+    internals(client).closeWhiteboard(std::nullopt);  // no whiteboard: nothing
+    internals(client).currentRoom().isWhiteboardShared = true;
+    internals(client).closeWhiteboard(std::nullopt);  // main only
+    internals(client).sendJoinFailedEvent(KRMeetingJoinError::maxParticipantsLimit());  // main only
+    internals(client).sendJoinFailedEvent(KRMeetingJoinError::meetingLocked());
 
     EXPECT_EQ(*log, (std::vector<std::string>{
                         "main: locked -", "b: locked -", "a: locked -", "main: whiteboard stopped",
@@ -230,9 +231,9 @@ TEST_F(KRClientTest, ADelegateMayRemoveItselfWhileCalled) {
     auto self = std::make_shared<SelfRemoving>();
     self->owner = client;
     client->addDelegate("self", self);
-    client->sendRecordingStartedEvent(std::nullopt);
-    client->sendRecordingStoppedEvent(std::nullopt);
-    client->sendRecordingStartedEvent(std::nullopt);
+    internals(client).sendRecordingStartedEvent(std::nullopt);
+    internals(client).sendRecordingStoppedEvent(std::nullopt);
+    internals(client).sendRecordingStartedEvent(std::nullopt);
     EXPECT_EQ(self->calls, 1);
 }
 
@@ -250,7 +251,7 @@ TEST_F(KRClientTest, TheRoomStoreHooksReachTheParticipantPanel) {
         }
     };
     auto panel = std::make_shared<Panel>();
-    KRCurrentRoom& room = client->currentRoom();
+    KRCurrentRoom& room = internals(client).currentRoom();
     KRMeetingParticipant one;
     one.participantId = "1";
     room.onMeetingParticipantUpdate(one);  // no panel yet: nothing
@@ -279,13 +280,13 @@ TEST_F(KRClientTest, StatusReplyRaisesRecordingEventsBeforeTheFlagIsCopied) {
     client->addDelegate("x", main);
     KRRoomConnectionStatus status;
     status.isRecording = true;
-    client->applyRoomConnectionStatus(status);
-    client->applyRoomConnectionStatus(status);
+    internals(client).applyRoomConnectionStatus(status);
+    internals(client).applyRoomConnectionStatus(status);
     status.isRecording = false;
-    client->applyRoomConnectionStatus(status);
+    internals(client).applyRoomConnectionStatus(status);
     EXPECT_EQ(main->events(),
               (std::vector<std::string>{"main: recording started", "main: recording stopped"}));
-    EXPECT_FALSE(client->currentRoom().isRecordingOn);
+    EXPECT_FALSE(internals(client).currentRoom().isRecordingOn);
 }
 
 TEST_F(KRClientTest, StatusReplyAddsEachScreenShareOnceNewestFirstAndIgnoresBadIds) {
@@ -294,22 +295,22 @@ TEST_F(KRClientTest, StatusReplyAddsEachScreenShareOnceNewestFirstAndIgnoresBadI
     status.screenOrWhiteBoardSharingUserId = "10001";
     status.screenOrWhiteBoardSharingUserName = "Ann";
     status.screenSharedObjectId = "90001";
-    client->applyRoomConnectionStatus(status);
-    client->applyRoomConnectionStatus(status);
+    internals(client).applyRoomConnectionStatus(status);
+    internals(client).applyRoomConnectionStatus(status);
     status.screenSharedObjectId = "90002";
-    client->applyRoomConnectionStatus(status);
+    internals(client).applyRoomConnectionStatus(status);
     status.screenSharedObjectId = "not-a-uid";
-    client->applyRoomConnectionStatus(status);
-    const auto& entries = client->currentRoom().screenShareMetaData;
+    internals(client).applyRoomConnectionStatus(status);
+    const auto& entries = internals(client).currentRoom().screenShareMetaData;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].trackID(), 90002u);
     EXPECT_EQ(entries[1].trackID(), 90001u);
     EXPECT_EQ(entries[1].sharingUserName(), "Ann");
-    EXPECT_EQ(client->meetingUsersManager().getScreenShareTrackInfos().size(), 2u);
+    EXPECT_EQ(internals(client).meetingUsersManager().getScreenShareTrackInfos().size(), 2u);
 }
 
 TEST_F(KRClientTest, StatusReplyNamesKnownUsersButCreatesNoneOnTheDefaultRoad) {
-    client->currentRoom().upsertNewParticipantFromRtcDB(peer(5));
+    internals(client).currentRoom().upsertNewParticipantFromRtcDB(peer(5));
     KRRoomConnectionStatus status;
     KRMeetingParticipant known;
     known.participantId = "5";
@@ -318,11 +319,11 @@ TEST_F(KRClientTest, StatusReplyNamesKnownUsersButCreatesNoneOnTheDefaultRoad) {
     KRMeetingParticipant other = known;
     other.participantId = "6";
     status.participants = {known, other};
-    client->applyRoomConnectionStatus(status);
+    internals(client).applyRoomConnectionStatus(status);
     ASSERT_EQ(client->getMeetingUsers().size(), 1u);
     EXPECT_EQ(client->getUser("5")->displayName(), "Five");
     EXPECT_TRUE(client->getUser("5")->isHandRaised());
-    EXPECT_EQ(client->currentRoom().allParticipants.size(), 2u);
+    EXPECT_EQ(internals(client).currentRoom().allParticipants.size(), 2u);
     EXPECT_TRUE(main->events().empty());
 }
 
@@ -349,11 +350,11 @@ TEST_F(KRClientTest, ClientsSharingTheProcessNameParticipantsFromTheirOwnContact
     const std::pair<KRClient*, const char*> views[] = {{client.get(), "Ann from work"},
                                                        {other.get(), "Aunt Ann"}};
     for (const auto& [c, name] : views) {
-        c->currentRoom().upsertNewParticipantFromRtcDB(peer(5));
-        c->applyRoomConnectionStatus(status);
+        internals(c).currentRoom().upsertNewParticipantFromRtcDB(peer(5));
+        internals(c).applyRoomConnectionStatus(status);
         EXPECT_EQ(c->getUser("5")->displayName(), name);
-        ASSERT_EQ(c->currentRoom().allParticipants.size(), 1u);
-        EXPECT_EQ(c->currentRoom().allParticipants[0].participantName, name);
+        ASSERT_EQ(internals(c).currentRoom().allParticipants.size(), 1u);
+        EXPECT_EQ(internals(c).currentRoom().allParticipants[0].participantName, name);
     }
 }
 
@@ -362,7 +363,7 @@ TEST_F(KRClientTest, ClientsSharingTheProcessNameParticipantsFromTheirOwnContact
 TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
     bus->failNext(platform::MediaOperation::joinChannelByToken, -17);
     joinWithoutServer();
-    EXPECT_TRUE(client->isAwaitingMediaJoin());
+    EXPECT_TRUE(internals(client).isAwaitingMediaJoin());
     clock->advance(59s);
     queue->runPending();
     EXPECT_TRUE(main->joinFailures.empty());
@@ -371,7 +372,7 @@ TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
     ASSERT_EQ(main->joinFailures.size(), 1u);
     EXPECT_EQ(main->joinFailures[0], KRMeetingJoinError::other("timed out"));
     // A confirmation after the failure changes nothing.
-    client->completeLocalMediaJoin(peer(42), 42);
+    internals(client).completeLocalMediaJoin(peer(42), 42);
     clock->advance(120s);
     queue->runPending();
     EXPECT_EQ(main->events().size(), 1u);
@@ -379,8 +380,8 @@ TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
 
 TEST_F(KRClientTest, ConfirmedLocalJoinStartsTheWatchdogAndReportsOnce) {
     joinedWithoutServer();
-    EXPECT_TRUE(client->hasConnectionCheckTimer());
-    EXPECT_FALSE(client->hasPollingTimers());  // this road does not poll
+    EXPECT_TRUE(internals(client).hasConnectionCheckTimer());
+    EXPECT_FALSE(internals(client).hasPollingTimers());  // this road does not poll
     EXPECT_EQ(main->events(), std::vector<std::string>{"main: joined 42"});
     EXPECT_EQ(client->getMeetingLocalUser()->id(), "42");
     clock->advance(61s);
@@ -390,9 +391,9 @@ TEST_F(KRClientTest, ConfirmedLocalJoinStartsTheWatchdogAndReportsOnce) {
 
 TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
     joinWithoutServer();
-    client->completeLocalMediaJoin(std::nullopt, 77);
+    internals(client).completeLocalMediaJoin(std::nullopt, 77);
     EXPECT_EQ(main->events(), std::vector<std::string>{"main: joined 77"});
-    EXPECT_EQ(client->currentRoom().userWebRtcId, "77");
+    EXPECT_EQ(internals(client).currentRoom().userWebRtcId, "77");
 
     KRDependencies deps;
     deps.queue = queue;
@@ -405,19 +406,19 @@ TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
         R"({"kr_agora_token":"t","kr_uid":"1","kr_room_id":"r"})").as_object());
     other->joinMeeting(KRJoinMeetingData("m", "p", "n"),
                        KRJoinMeetingConfig(KRUserRole::speaker(), true, true), delegate);
-    other->completeLocalMediaJoin(std::nullopt, std::nullopt);
+    internals(other).completeLocalMediaJoin(std::nullopt, std::nullopt);
     ASSERT_EQ(delegate->joinFailures.size(), 1u);
     EXPECT_EQ(delegate->joinFailures[0].kind, JoinKind::other);
 }
 
 TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials) {
     joinedWithoutServer();
-    KRCurrentRoom& room = client->currentRoom();
+    KRCurrentRoom& room = internals(client).currentRoom();
     room.isMeetingLocked = room.isRecordingOn = room.isHardMuteEnabled = true;
     room.isWhiteboardShared = true;
     room.localScreenShareTrackUid = 5;
     client->leaveMeeting(KRUserLeftReason::removedFromMeeting("Host"));
-    EXPECT_EQ(client->localUserLeftReason(), KRUserLeftReason::removedFromMeeting("Host"));
+    EXPECT_EQ(internals(client).localUserLeftReason(), KRUserLeftReason::removedFromMeeting("Host"));
     queue->runPending();  // the media channel reports the leave
 
     client->joinMeeting(KRJoinMeetingData("m-2", "2", "Me"),
@@ -425,36 +426,36 @@ TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials)
     EXPECT_FALSE(room.isMeetingLocked || room.isRecordingOn || room.isHardMuteEnabled ||
                  room.isWhiteboardShared);
     EXPECT_EQ(room.localScreenShareTrackUid, 0u);
-    EXPECT_EQ(client->localUserLeftReason(), KRUserLeftReason::none());
+    EXPECT_EQ(internals(client).localUserLeftReason(), KRUserLeftReason::none());
     EXPECT_EQ(room.userWebRtcToken, "tok");
     EXPECT_EQ(room.userWebRtcId, "42");
     EXPECT_EQ(room.meetingId, "m-2");
     // An audience member starts with microphone and camera off whatever the options say.
-    EXPECT_TRUE(client->isLocalUserInAudienceMode());
+    EXPECT_TRUE(internals(client).isLocalUserInAudienceMode());
     EXPECT_TRUE(room.isCurrentUserAudioMuted && room.isCurrentUserVideoMuted);
 }
 
 TEST_F(KRClientTest, LeaveReportsOnceWithTheReasonAndNothingFollows) {
     joinedWithoutServer();
-    client->currentRoom().localScreenShareTrackUid = 9;  // the local user was sharing
+    internals(client).currentRoom().localScreenShareTrackUid = 9;  // the local user was sharing
     client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     client->leaveMeeting(KRUserLeftReason::networkDropped());  // already leaving
     queue->runPending();
-    client->handleLocalMediaLeft();  // a second report of the leave
+    internals(client).handleLocalMediaLeft();  // a second report of the leave
     clock->advance(120s);
     queue->runPending();
     EXPECT_EQ(main->events(), (std::vector<std::string>{"main: joined 42",
                                                         "main: local share stopped",
                                                         "main: left 1"}));
-    EXPECT_FALSE(client->hasConnectionCheckTimer());
-    EXPECT_TRUE(client->currentRoom().allMediaTracks.empty());
+    EXPECT_FALSE(internals(client).hasConnectionCheckTimer());
+    EXPECT_TRUE(internals(client).currentRoom().allMediaTracks.empty());
 }
 
 TEST_F(KRClientTest, HandRaiseSetsRoomAndUserAndTellsTheMainDelegate) {
     joinedWithoutServer();
     client->addDelegate("extra", std::make_shared<ClientTestDelegate>("extra"));
     client->raiseHand();
-    EXPECT_TRUE(client->currentRoom().isCurrentUserHandRaised);
+    EXPECT_TRUE(internals(client).currentRoom().isCurrentUserHandRaised);
     EXPECT_TRUE(client->getMeetingLocalUser()->isHandRaised());
     client->lowerHand();
     EXPECT_EQ(main->events(), (std::vector<std::string>{"main: joined 42", "main: hand up",

@@ -1,0 +1,215 @@
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+
+#include <algorithm>
+
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "platform/Notifications/NotificationCenter.h"
+
+namespace kr {
+
+std::shared_ptr<ClientCore> ClientCore::create(KRDependencies dependencies) {
+    std::shared_ptr<ClientCore> client(new ClientCore(std::move(dependencies)));
+    client->wireHooks();
+    client->wireMessaging();
+    client->wireEngine();
+    return client;
+}
+
+ClientCore::ClientCore(KRDependencies dependencies)
+    : deps_(std::move(dependencies)), queue_(deps_.queue) {
+    networkClient_ = KRNetworkClient::create(deps_);
+    rtmManager_ = KRRtmManager::create(deps_);
+}
+
+ClientCore::~ClientCore() {
+    // The session's time-out and timers go with it.
+    removeNotificationsObservers();
+}
+
+void ClientCore::wireHooks() {
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    // The network client reports on the client's own queue.
+    networkClient_->setOnNetworkStateChanged([weak](bool isConnected) {
+        if (auto self = weak.lock()) {
+            self->isNetworkConnected_ = isConnected;
+            self->mediaBackend().networkStateChanged(isConnected);
+        }
+    });
+    currentRoom_.onMeetingParticipantRemoved = [weak](const KRMeetingParticipant& participant) {
+        if (auto self = weak.lock()) {
+            if (auto panel = self->participantsListDelegate_.lock()) {
+                panel->didParticipantRemoved(participant);
+            }
+        }
+    };
+    currentRoom_.onMeetingParticipantUpdate = [weak](const KRMeetingParticipant& participant) {
+        if (auto self = weak.lock()) {
+            if (auto panel = self->participantsListDelegate_.lock()) {
+                panel->didParticipantUpserted(participant);
+            }
+        }
+    };
+    currentRoom_.onMeetingParticipantsRefreshed =
+        [weak](const std::vector<KRMeetingParticipant>& participants) {
+            if (auto self = weak.lock()) {
+                if (auto panel = self->participantsListDelegate_.lock()) {
+                    panel->didParticipantDataRefreshed(participants);
+                }
+            }
+        };
+    // The participant merge reports joins and leaves only with a backend whose participants it
+    // holds; otherwise the engine reports them, and reporting both would tell the host twice.
+    meetingUsersManager_.onNewUserJoined = [weak](const std::shared_ptr<KRMeetingUser>& user) {
+        auto self = weak.lock();
+        if (!self || !self->mediaBackend().participantsFromMerge()) return;
+        // The local user's join is told by the end of the join itself.
+        if (user->id() != self->meetingUsersManager_.getCurrentParticipantId()) {
+            self->sendRemoteUserJoinMeetingEvent(user);
+        }
+    };
+    meetingUsersManager_.onUserDataUpdated = [weak](const std::shared_ptr<KRMeetingUser>& user,
+                                                    ParticipantUpdateType change) {
+        auto self = weak.lock();
+        if (!self || !self->mediaBackend().participantsFromMerge()) return;
+        const bool isLocal = user->id() == self->meetingUsersManager_.getCurrentParticipantId();
+        // Until the join is reported the local user's state is the join's starting state, not
+        // a change the host could relate to anything.
+        if (isLocal && self->isJoining()) return;
+        switch (change) {
+            case ParticipantUpdateType::audio:
+                if (isLocal) {
+                    self->sendLocalUserMicUpdateEvent();
+                } else {
+                    self->sendRemoteUserMicStatusUpdateEvent(user);
+                }
+                break;
+            case ParticipantUpdateType::video:
+                if (isLocal) {
+                    self->sendLocalUserVideoUpdateEvent();
+                } else {
+                    self->sendRemoteUserVideoStatusUpdateEvent(user);
+                }
+                break;
+            case ParticipantUpdateType::loudestVolume:
+                // The engine's loudest report tells the host itself, once per report; the
+                // mark it leaves on the merged users is no second word on it.
+                break;
+            case ParticipantUpdateType::handRaise:
+                if (isLocal) {
+                    self->sendLocalHandRaiseEvent();
+                } else {
+                    self->sendRemoteUserHandRaisedEvent(user);
+                }
+                break;
+            default:
+                break;
+        }
+    };
+    meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user) {
+        auto self = weak.lock();
+        if (!self || !self->mediaBackend().participantsFromMerge()) return;
+        self->sendRemoteUserLeftMeetingEvent(user, KRUserLeftReason::leaveMeeting());
+    };
+}
+
+void ClientCore::onQueue(std::function<void(ClientCore&)> task) {
+    if (queue_->isCurrent()) {
+        task(*this);
+        return;
+    }
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    queue_->post([weak, task = std::move(task)] {
+        if (auto self = weak.lock()) {
+            task(*self);
+        }
+    });
+}
+
+// ---- Delegates ----
+
+void ClientCore::addDelegate(const std::string& identifier,
+                           std::weak_ptr<KRClientDelegate> delegate) {
+    KR_DCHECK_RUN_ON(checker_);
+    for (auto& entry : clientDelegates_) {
+        if (entry.first == identifier) {
+            entry.second = std::move(delegate);
+            return;
+        }
+    }
+    clientDelegates_.emplace_back(identifier, std::move(delegate));
+}
+
+void ClientCore::removeDelegate(std::string_view identifier) {
+    KR_DCHECK_RUN_ON(checker_);
+    std::erase_if(clientDelegates_, [&](const auto& entry) { return entry.first == identifier; });
+}
+
+void ClientCore::setParticipantsListDelegate(
+    std::weak_ptr<KRParticipantsListUpdateDelegate> delegate) {
+    participantsListDelegate_ = std::move(delegate);
+}
+
+void ClientCore::forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const {
+    // From a snapshot, so that a delegate may add or remove delegates while it is called.
+    std::vector<std::shared_ptr<KRClientDelegate>> targets;
+    if (auto main = delegate_.lock()) {
+        targets.push_back(std::move(main));
+    }
+    for (const auto& entry : clientDelegates_) {
+        if (auto extra = entry.second.lock()) {
+            targets.push_back(std::move(extra));
+        }
+    }
+    for (const auto& target : targets) {
+        call(*target);
+    }
+}
+
+void ClientCore::forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const {
+    if (auto main = delegate_.lock()) {
+        call(*main);
+    }
+}
+
+// ---- Queries ----
+
+KRMeeting ClientCore::getCurrentMeetingData() const {
+    KRMeeting meeting(currentRoom_.meetingId, currentRoom_.meetingPin, currentRoom_.meetingTitle,
+                      mediaBackend().mediaTracks(), getMeetingLocalUser(), currentRoom_.isHardMuteEnabled,
+                      currentRoom_.meetingOwnerName, currentRoom_.isMeetingLocked);
+    meeting.setIsRecordingOn(currentRoom_.isRecordingOn);
+    meeting.setIsWhiteboardShared(currentRoom_.isWhiteboardShared);
+    return meeting;
+}
+
+std::vector<std::shared_ptr<KRMeetingUser>> ClientCore::getMeetingUsers() const {
+    return mediaBackend().meetingUsers();
+}
+
+std::shared_ptr<KRMeetingUser> ClientCore::getMeetingLocalUser() const {
+    return mediaBackend().localUser();
+}
+
+std::shared_ptr<KRMeetingUser> ClientCore::getUser(const std::string& id) const {
+    // Answered from where the backend's participants live, so that getUser agrees with
+    // getMeetingUsers.
+    return mediaBackend().user(id);
+}
+
+std::shared_ptr<KRMeetingUser> ClientCore::userById(const std::optional<std::string>& id) const {
+    if (!id || id->empty()) {
+        return nullptr;
+    }
+    for (const auto& user : getMeetingUsers()) {
+        if (user->id() == *id) {
+            return user;
+        }
+    }
+    return nullptr;
+}
+
+KRApiServer ClientCore::getServerEnvironment() const {
+    return networkClient_->getServerEnvironMent();
+}
+
+}  // namespace kr

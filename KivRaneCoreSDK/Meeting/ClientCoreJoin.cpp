@@ -1,0 +1,391 @@
+#include <cmath>
+
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
+#include "KivRaneCoreSDK/Network/Utils/LocalIPAddress.h"
+#include "KivRaneCoreSDK/Network/Requests/GetConfigurationRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/GetRoomDetailsRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/GuestLoginRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/JoinCallRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
+#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
+#include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
+#include "KivRaneCoreSDK/Network/Enums/KRCurrentUserType.h"
+#include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
+#include "platform/Defaults/UserDefaults.h"
+
+namespace kr {
+
+namespace {
+
+/// A media uid is a plain decimal number; anything else names no stream.
+bool isUsableUid(const std::string& text) {
+    if (text.empty() || text.size() > 20) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+double ClientCore::pollingIntervalFor(double seconds) {
+    // A polling storm (or a division of time by nothing) is worse than a slow poll.
+    if (!std::isfinite(seconds) || seconds <= 0.0) {
+        return kDefaultPollingSeconds;
+    }
+    return std::max(seconds, kMinimumPollingSeconds);
+}
+
+// ---- The join entry ----
+
+void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
+                           std::weak_ptr<KRClientDelegate> delegate) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (session_ && session_->isActive()) {
+        logger_.warn("Join ignored: a meeting is already joined or being joined");
+        return;
+    }
+    delegate_ = std::move(delegate);
+    pickMediaBackend();
+    resetForJoin();
+    currentRoom_.meetingId = data.meetingId();
+    currentRoom_.meetingPin = data.meetingPin();
+    currentRoom_.userDisplayName = data.displayName();
+    userRole_ = config.userRole();
+    joinRetryCount_ = 0;
+    const bool audience = userRole_.kind() == KRUserRole::Kind::audience;
+    isLocalUserInAudienceMode_ = audience;
+    isInitialAudioOn_ = !audience && config.isInitialAudioOn();
+    isInitialVideoOn_ = !audience && config.isInitialVideoOn();
+    currentRoom_.isCurrentUserInAudienceMode = audience;
+    currentRoom_.isCurrentUserAudioMuted = !isInitialAudioOn_;
+    currentRoom_.isCurrentUserVideoMuted = !isInitialVideoOn_;
+
+    // A new session: replies, timers and reports of every earlier join stop counting here.
+    session_ = std::make_unique<MeetingSession>(queue_);
+    addNotificationsObservers();
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    session_->armJoinTimeout(kJoinTimeout, [weak] {
+        if (auto self = weak.lock()) self->failJoin(KRMeetingJoinError::other("timed out"));
+    });
+
+    mediaBackend().join(config);
+}
+
+void ClientCore::startServerJoin() {
+    networkClient_->setDeviceId(getDeviceId(deps_));
+    if (isGuestUserFlow_) {
+        networkClient_->setJwtToken("");
+        networkClient_->setCurrentUserType(KRCurrentUserType::guest);
+    } else {
+        networkClient_->setJwtToken(userJwtToken_);
+        networkClient_->setCurrentUserType(KRCurrentUserType::loggedIn);
+    }
+    runJoinSteps(serverJoinSteps(), 0);
+}
+
+void ClientCore::resetForJoin() {
+    currentRoom_.resetMeetingState();
+    meetingUsersManager_.clearAllData();
+    localUserLeftReason_ = KRUserLeftReason::none();
+    localStateUnsynced_ = false;
+}
+
+// ---- The join's steps ----
+
+void ClientCore::runJoinSteps(std::shared_ptr<const std::vector<JoinStep>> steps, std::size_t next) {
+    if (next >= steps->size()) return;
+    const JoinStep& step = (*steps)[next];
+    const SessionToken session = sessionToken();
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    step.run(*this, [weak, session, steps, next](bool ok) {
+        // A step that failed already ended the join; a join that ended meanwhile (failed,
+        // timed out, left, or replaced by a newer one) takes no further step.
+        auto self = weak.lock();
+        if (!ok || !self || !session.live() || !self->isJoining()) return;
+        self->runJoinSteps(steps, next + 1);
+    });
+}
+
+std::vector<ClientCore::JoinStep> ClientCore::loginSteps(bool signedIn) const {
+    const auto roomDetails = JoinStep{"room details", [](ClientCore& c, JoinStepDone done) {
+                                          c.getRoomDetailsAPICall(std::move(done));
+                                      }};
+    if (signedIn) {
+        return {{"forwarded socket",
+                 [](ClientCore& c, JoinStepDone done) {
+                     c.openForwardedSocket();
+                     done(true);
+                 }},
+                roomDetails};
+    }
+    const std::string hostToken = userRole_.getToken();
+    if (hostToken.empty()) {
+        return {roomDetails, {"guest login", [](ClientCore& c, JoinStepDone done) {
+                                  c.handleGuestLogin("", std::move(done));
+                              }}};
+    }
+    // A host proves itself at the login, so the room details are asked for as the host.
+    return {{"host login",
+             [hostToken](ClientCore& c, JoinStepDone done) {
+                 c.handleGuestLogin(hostToken, std::move(done));
+             }},
+            roomDetails};
+}
+
+std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinSteps() const {
+    std::vector<JoinStep> steps{{"configuration", [](ClientCore& c, JoinStepDone done) {
+                                     c.getConfigurations(std::move(done));
+                                 }}};
+    for (JoinStep& step : loginSteps(!isGuestUserFlow_)) steps.push_back(std::move(step));
+    steps.push_back({"join call", [](ClientCore& c, JoinStepDone done) {
+                         c.joinCallAPI(std::move(done));
+                     }});
+    steps.push_back({"status post", [](ClientCore& c, JoinStepDone done) {
+                         c.postJoinStatus(std::move(done));
+                     }});
+    steps.push_back({"status fetch", [](ClientCore& c, JoinStepDone done) {
+                         c.getRoomConnectionStatus([done](bool) { done(true); });
+                     }});
+    steps.push_back({"chat", [](ClientCore& c, JoinStepDone done) {
+                         c.configureChatClient();
+                         done(true);
+                     }});
+    steps.push_back({"media", [](ClientCore& c, JoinStepDone) {
+                         c.setGetPostConnectionTimer();
+                         c.mediaJoinRequested();
+                         c.configureRtmAndEngine();
+                     }});
+    return std::make_shared<const std::vector<JoinStep>>(std::move(steps));
+}
+
+void ClientCore::postJoinStatus(JoinStepDone done) {
+    // The first report of the local user is part of the join: a refused one ends it.
+    const SessionToken session = sessionToken();
+    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
+         [session, done = std::move(done)](ClientCore& client, const auto& result) {
+             if (!session.live() || !client.isJoining()) return;
+             if (!replySucceeded(result)) {
+                 client.failJoinAt(KRJoinStep::statusPost, "Post Room Connection Status", result);
+                 return;
+             }
+             client.logger_.info("Post Room Connection Status API Successfull");
+             done(true);
+         });
+}
+
+void ClientCore::completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
+                                      std::optional<std::uint64_t> confirmedUid) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!isJoining()) {
+        logger_.warn("Media join reported outside a join, ignored");
+        return;
+    }
+    if (!participant) {
+        if (!confirmedUid) {
+            failJoin(KRMeetingJoinError::other("The media channel did not confirm the local user"));
+            return;
+        }
+        // Staying silent here would leave the host waiting for a join that already happened.
+        logger_.warn("Local uid \"" + currentRoom_.userWebRtcId +
+                     "\" unknown to the media channel; using the confirmed uid " +
+                     std::to_string(*confirmedUid));
+        currentRoom_.userWebRtcId = std::to_string(*confirmedUid);
+        KRRtcParticipantState confirmed;
+        confirmed.uid = *confirmedUid;
+        confirmed.isAudioMuted = currentRoom_.isCurrentUserAudioMuted;
+        confirmed.isVideoMuted = currentRoom_.isCurrentUserVideoMuted;
+        confirmed.isAudience = isLocalUserInAudienceMode_;
+        participant = confirmed;
+    }
+    startConnectionCheckTimer();
+    currentRoom_.upsertNewParticipantFromRtcDB(*participant);
+    session_->reachMeeting();
+    sendLocalUserJoinMeetingEvent();
+}
+
+void ClientCore::failJoin(const KRMeetingJoinError& error) {
+    if (!isJoining()) {
+        return;  // one failure per join
+    }
+    const bool mediaWasAsked = isAwaitingMediaJoin();
+    MediaBackend& backend = mediaBackend();  // the meeting's, before the join stops being one
+    endSession(MeetingSession::EndReason::joinFailed, [&] {
+        removeNotificationsObservers();
+        // The login already opened the room socket: a join that failed must not keep it
+        // connected.
+        releaseSocketManager();
+        backend.cancelJoin(mediaWasAsked);
+    });
+    logger_.error("Join Meeting Error ::: " +
+                  (error.message.empty() ? std::string("failed") : error.message));
+    stopSocketService();
+    sendJoinFailedEvent(error);
+}
+
+// ---- Server calls of the join road ----
+
+void ClientCore::getConfigurations(std::function<void(bool)> completion) {
+    const SessionToken session = sessionToken();
+    send(GetConfigurationRequest(osType_),
+         [session, completion = std::move(completion)](ClientCore& client,
+                                                          const auto& result) {
+             if (!result.ok()) {
+                 client.logger_.error("Get Configuration Error ::: " +
+                                      result.error().getMessageString());
+                 if (session.live() && client.isJoining()) {
+                     client.failJoin(joinErrorFor(KRJoinStep::configuration, result.error()));
+                 }
+                 completion(false);
+                 return;
+             }
+             client.logger_.info("Get Configuration API Successfull");
+             client.applyConfiguration(result.value());
+             completion(true);
+         });
+}
+
+void ClientCore::applyConfiguration(const KRConfiguration& configuration) {
+    currentRoom_.webRtcAppId = configuration.webRtcAppId();
+    termsConditionUrl_ = configuration.termsConditionUrl().value_or("");
+    if (const auto v = configuration.userActiveSpeakerCallback()) userActiveSpeakerCallback_ = *v;
+    if (const auto v = configuration.useLocalSpeakerSpeakingOnMuteCallback()) {
+        useLocalSpeakerSpeakingOnMuteCallback_ = *v;
+    }
+    if (const auto v = configuration.activeSpeakerCallbackInterval()) {
+        activeSpeakerCallbackInterval_ = *v;
+    }
+    if (const auto& elk = configuration.elkLogginCredentials()) {
+        deps_.remoteLogger->configureLogger({.isEnable = elk->isEnabled(),
+                                                  .level = static_cast<int>(elk->level()),
+                                                  .entries = static_cast<int>(elk->batchSize()),
+                                                  .apiTimeInterval = static_cast<int>(elk->timeOut()),
+                                                  .platformKey = elk->index(),
+                                                  .apiKey = elk->apiKey(),
+                                                  .url = elk->url()});
+    }
+    highQualityVideoConfig_ = configuration.videoConfiguration();
+    lowQualityVideoConfig_ = configuration.lowQualityVideoConfiguration();
+    pollingAPITimeInterval_ = pollingIntervalFor(configuration.roomConnectionPollingTimeInSecs());
+}
+
+void ClientCore::getRoomDetailsAPICall(std::function<void(bool)> completion) {
+    const SessionToken session = sessionToken();
+    send(GetRoomDetailsRequest(currentRoom_.meetingId, currentRoom_.meetingPin,
+                               currentRoom_.guestUserId),
+         [session, completion = std::move(completion)](ClientCore& client,
+                                                          const auto& result) {
+             if (!session.live()) return;
+             if (!result.ok()) {
+                 client.failJoinAt(KRJoinStep::roomDetails, "Get Room Details", result);
+                 completion(false);
+                 return;
+             }
+             const KRRoomDetails& details = result.value();
+             if (!isUsableUid(details.rtcUID())) {
+                 // Joining as uid 0 would let the engine pick a uid nobody else knows us by.
+                 client.logger_.error("Get Room Details Error ::: unusable media uid \"" +
+                                      details.rtcUID() + "\"");
+                 client.failJoin(KRMeetingJoinError::other("The room gave no usable media uid"));
+                 completion(false);
+                 return;
+             }
+             client.logger_.info("Get Room Details API Successfull");
+             KRCurrentRoom& room = client.currentRoom_;
+             room.userWebRtcId = details.rtcUID();
+             room.userWebRtcToken = details.rtcToken();
+             room.userWebRtmToken = details.rtcRTMToken();
+             room.roomID = details.roomID();
+             room.meetingOwnerUserId =
+                 details.ownerDetails() ? details.ownerDetails()->getId().value_or("") : "";
+             room.meetingOwnerName =
+                 details.ownerDetails() ? details.ownerDetails()->getFullName() : "";
+             room.meetingTitle = details.topic();
+             room.isHardMuteEnabled = details.isHardAudioMute();
+             room.isAudioOnJoinAllowed = details.isParticipantAudioEnabledoOnJoin();
+             room.isVideoOnJoinAllowed = details.isParticipantVideoEnabledoOnJoin();
+             room.mediaEngine = details.mediaEngine();
+             client.isWatermarkEnabled_ = details.isWatermarkEnabled().value_or(false);
+             if (!client.isParticipantsLimitSetByHost_) {
+                 // A reply without a limit sets none: a missing limit must not refuse every join.
+                 client.participantsLimit_ =
+                     details.hasMaxParticipants()
+                         ? std::optional<std::int64_t>(details.maxParticipants())
+                         : std::nullopt;
+             }
+             if (!room.isAudioOnJoinAllowed) {
+                 client.isInitialAudioOn_ = false;
+                 room.isCurrentUserAudioMuted = true;
+             }
+             if (!room.isVideoOnJoinAllowed) {
+                 client.isInitialVideoOn_ = false;
+                 room.isCurrentUserVideoMuted = true;
+             }
+             if (client.participantsLimit_ &&
+                 details.speakerCount() >= *client.participantsLimit_) {
+                 client.failJoin(KRMeetingJoinError::maxParticipantsLimit());
+                 completion(false);
+                 return;
+             }
+             if (!client.currentAppGroupName_.empty()) {
+                 if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_, client.deps_.storageDirectory)) {
+                     suite->set("isKRMediaEngine",
+                                boost::json::value(room.mediaEngine == KRRoomMediaEngine::krmedia));
+                 }
+             }
+             const bool isHost = client.userRole_.kind() == KRUserRole::Kind::host ||
+                                 room.isGuestHost;
+             if (room.isHardMuteEnabled && !isHost) {
+                 client.isInitialAudioOn_ = false;
+                 room.isCurrentUserAudioMuted = true;
+             }
+             completion(true);
+         });
+}
+
+void ClientCore::handleGuestLogin(const std::string& hostToken,
+                                std::function<void(bool)> completion) {
+    const SessionToken session = sessionToken();
+    send(GuestLoginRequest(currentRoom_.meetingId, currentRoom_.roomID, currentRoom_.meetingPin,
+                           currentRoom_.userDisplayName, hostToken),
+         [session, completion = std::move(completion)](ClientCore& client,
+                                                          const auto& result) {
+             if (!session.live()) return;
+             if (!result.ok()) {
+                 client.failJoinAt(KRJoinStep::guestLogin, "Guest Login", result);
+                 completion(false);
+                 return;
+             }
+             client.logger_.info("Guest Login API Successfull");
+             const KRGuestLogin& login = result.value();
+             client.currentRoom_.guestUserId = login.guestUserId();
+             client.currentRoom_.isGuestHost = login.isHost().value_or(false);
+             client.currentUserToken_ = login.jwtToken();
+             client.networkClient_->setJwtToken(login.jwtToken());
+             client.openGuestSocket(login.jwtToken());
+             completion(true);
+         });
+}
+
+void ClientCore::joinCallAPI(std::function<void(bool)> completion) {
+    const SessionToken session = sessionToken();
+    const KRCurrentRoom& room = currentRoom_;
+    send(JoinCallRequest(room.meetingId, room.roomID, room.meetingPin, room.userDisplayName,
+                         room.meetingOwnerName, room.meetingOwnerUserId, room.meetingTitle,
+                         networkClient_->getJwtToken(), LocalIPAddress::getIPAddress()),
+         [session, completion = std::move(completion)](ClientCore& client,
+                                                          const auto& result) {
+             if (!session.live()) return;
+             if (!result.ok()) {
+                 client.failJoinAt(KRJoinStep::joinCall, "Join Call", result);
+                 completion(false);
+                 return;
+             }
+             client.logger_.info("Join Call API Successfull");
+             client.currentRoom_.historyId = result.value().historyId;
+             completion(true);
+         });
+}
+
+}  // namespace kr

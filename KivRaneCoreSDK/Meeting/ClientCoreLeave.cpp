@@ -1,0 +1,97 @@
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
+#include "KivRaneCoreSDK/Network/Requests/LeaveMeetingRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/StopScreenShareRequest.h"
+#include "platform/Defaults/UserDefaults.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
+
+namespace kr {
+
+namespace {
+constexpr const char* kLeftMeetingReason = "You have left the meeting";
+constexpr const char* kStopReasonKey = "kr.screen.share.stopped.reason";
+constexpr const char* kForceStopNotification = "kr.darwin.screenshare.force.stop.screen.share";
+}  // namespace
+
+void ClientCore::leaveMeeting(KRUserLeftReason reason) {
+    KR_DCHECK_RUN_ON(checker_);
+    // A join still under way is abandoned, not failed: the host asked to leave.
+    if (!session_ || !session_->startLeaving()) {
+        logger_.warn("Leave ignored: not in a meeting");
+        return;
+    }
+    localUserLeftReason_ = std::move(reason);
+    if (shouldLeaveChatThreadOnLeave_) {
+        leaveChatThread();
+    }
+    // A share with a local track is ended (on the server too) with the track below; one known
+    // only to the room store or to the media backend is ended at the server here.
+    MediaBackend& backend = mediaBackend();
+    const bool sharingWithoutTrack =
+        currentRoom_.localScreenShareTrackUid == 0 &&
+        (currentRoom_.isLocalUserSharingScreen() || backend.knowsLocalShareWithoutTrack());
+    if (sharingWithoutTrack && !shouldByPassAPICalls_) {
+        stopScreenShareAPI({});
+    }
+    postForceStopScreenShareDarwinNotification(kLeftMeetingReason);
+    if (shouldByPassAPICalls_) {
+        backend.leave();
+        return;
+    }
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    leaveMeetingAPI([weak, backend = meetingBackend_](bool) {
+        // The backend the meeting joined with, even when the host changed the setting since.
+        if (weak.lock() && backend) backend->leave();
+    });
+}
+
+void ClientCore::leaveMeetingAPI(Completion completion) {
+    send(LeaveMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
+         [completion = std::move(completion)](ClientCore& client, const auto& result) mutable {
+             if (replySucceeded(result)) {
+                 client.logger_.info("Leave Meeting API Successfull");
+             } else {
+                 client.logger_.error("Leave Meeting Error ::: " + replyErrorMessage(result));
+             }
+             // Whatever the server said, the others must see the local user go.
+             client.postUserRoomConnectionStatus(false, false, std::move(completion));
+         });
+}
+
+void ClientCore::stopScreenShareAPI(Completion completion) {
+    send(StopScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
+         [completion = std::move(completion)](ClientCore&, const auto& result) {
+             if (completion) completion(replySucceeded(result));
+         });
+}
+
+void ClientCore::handleLocalMediaLeft() {
+    const auto state = meetingState();
+    if (state != MeetingState::inMeeting && state != MeetingState::leaving) {
+        return;  // reported once per meeting
+    }
+    endSession(MeetingSession::EndReason::left, [this] {
+        releaseSocketManager();
+        rtmManager_->setDelegate({});  // nothing the others send reaches a meeting that ended
+        currentRoom_.removeAllData();
+        removeNotificationsObservers();
+    });
+    sendLocalUserLeftMeetingEvent();
+}
+
+bool ClientCore::endSession(MeetingSession::EndReason reason,
+                          const std::function<void()>& children) {
+    return session_ && session_->end(reason, children);
+}
+
+void ClientCore::postForceStopScreenShareDarwinNotification(const std::string& reason) {
+    if (!currentAppGroupName_.empty()) {
+        if (auto suite = platform::UserDefaults::suite(currentAppGroupName_, deps_.storageDirectory)) {
+            suite->set(kStopReasonKey, reason);
+        }
+    }
+    deps_.extensionNotifications->post(kForceStopNotification);
+    endLocalShare(KRUserLeftReason::leaveMeeting());  // does nothing without a local share track
+}
+
+}  // namespace kr

@@ -1,0 +1,58 @@
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
+#include "KivRaneCoreSDK/Network/Requests/MuteParticipantAudioRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/MuteParticipantVideoRequest.h"
+
+namespace kr {
+
+void ClientCore::muteLocalAudio(bool isMute) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Mute Local Audio")) return;
+    // The engine reports the new state before this returns, and the host may drop the client
+    // from inside that report.
+    const auto keepAlive = shared_from_this();
+    mediaBackend().muteLocalMedia(true, isMute);
+    if (shouldByPassAPICalls_) return;
+    sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                                     currentRoom_.userWebRtcId, isMute),
+                         {});
+}
+
+void ClientCore::muteLocalVideo(bool isMute) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Mute Local Video")) return;
+    const auto keepAlive = shared_from_this();
+    mediaBackend().muteLocalMedia(false, isMute);
+    if (shouldByPassAPICalls_) return;
+    sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                                     currentRoom_.userWebRtcId, isMute),
+                         {});
+}
+
+void ClientCore::raiseHand() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Raise Hand")) return;
+    setHandRaised(true);
+}
+
+void ClientCore::lowerHand() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!meetingOperationAllowed("Lower Hand")) return;
+    setHandRaised(false);
+}
+
+void ClientCore::setHandRaised(bool isRaised) {
+    currentRoom_.isCurrentUserHandRaised = isRaised;
+    if (auto local = currentRoom_.matchingUser(currentRoom_.userWebRtcId)) {
+        local->setIsHandRaised(isRaised);
+    }
+    if (!mediaBackend().markLocalHand(isRaised)) return;
+    if (!shouldByPassAPICalls_) {
+        updateLocalParticipantDataToDB(isRaised, {});
+    }
+    sendControlMessage(isRaised ? ControlMessage::handRaised : ControlMessage::handLowered,
+                       nullptr, {});
+    sendLocalHandRaiseEvent();
+}
+
+}  // namespace kr

@@ -1,0 +1,412 @@
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRAudioTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingNetworkStats.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRVideoTrack.h"
+#include "KivRaneCoreSDK/Model/Media/RtcVideoCanvas.h"
+
+// What the engine of the multimedia-engine road reports, and what the client makes of it: the
+// end of the join, the participants (through the participant merge, whose closures tell the
+// host), screen-share tracks, the question about unknown streams, speakers, quality and the
+// local leave.
+
+namespace kr {
+
+namespace {
+
+constexpr const char* kMovedToAudienceReason = "You have been moved to audience.";
+constexpr const char* kRemoteOverrideReason = "Remote User has override your screen share.";
+
+void finishEngineWait(const RtcManagerDelegate::Completion& completion) {
+    if (completion) completion();
+}
+
+}  // namespace
+
+/// The engine holds its receiver weakly and the client holds this object, so the engine never
+/// keeps the client alive; a report after the client is gone only finishes the engine's wait.
+class ClientCore::MultiMediaRtcAdapter final : public RtcManagerDelegate {
+public:
+    explicit MultiMediaRtcAdapter(std::weak_ptr<ClientCore> client) : client_(std::move(client)) {}
+
+    void didLocalParticipantJoinChannel(const Peer& peer, Completion completion) override {
+        auto c = client_.lock();
+        if (!c) return finishEngineWait(completion);
+        c->handleMultiMediaLocalJoin(peer, std::move(completion));
+    }
+    void didLocalParticipantAudioStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
+    void didLocalParticipantVideoStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
+    void didRemoteParticipantAudioStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
+    void didRemoteParticipantVideoStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
+    void didLocalParticipantLeaveChannel(const KRUserLeftReason& reason,
+                                         Completion completion) override {
+        if (auto c = client_.lock()) c->handleMultiMediaLocalLeave(reason);
+        finishEngineWait(completion);
+    }
+    void didRemoteParticipantJoinChannel(const Peer& peer, Completion completion) override {
+        if (auto c = live(); c && peer) {
+            if (c->rtcEngineManager_) {
+                c->rtcEngineManager_->setUpRemoteStreamVideoView(peer->id(),
+                                                                 VideoRenderMode::scaleAspectFill);
+            }
+            c->meetingUsersManager_.addNewParticipantRtcData(peer);
+        }
+        finishEngineWait(completion);
+    }
+    void didRemoteParticipantLeaveChannel(const std::string& peerId,
+                                          const KRUserLeftReason& reason) override {
+        auto c = live();
+        if (!c) return;
+        if (reason.kind() == KRUserLeftReason::Kind::becomeAudience) {
+            c->meetingUsersManager_.moveParticipantToAudience(peerId);
+        } else {
+            c->meetingUsersManager_.removeParticipantData(peerId, false);
+        }
+    }
+    void didDetectLoudestParticipant(const Peer& peer) override {
+        auto c = live();
+        if (!c) return;
+        c->meetingUsersManager_.setLoudestParticipant(peer ? std::optional(peer->id())
+                                                           : std::nullopt);
+        c->sendLoudestSpeakerEvent(peer ? c->userById(peer->id()) : nullptr);
+    }
+    void didLocalSpeakerVolumeLevelChanges(std::uint64_t level, bool isSpeaking) override {
+        auto c = live();
+        if (!c || !c->useLocalSpeakerSpeakingOnMuteCallback_) return;
+        const KRMeeting meeting = c->getCurrentMeetingData();
+        c->forMainDelegate([&](KRClientDelegate& d) {
+            d.didLocalSpeakerVolumeChanges(meeting, static_cast<int>(level), isSpeaking);
+        });
+    }
+    void didCurrentParticipantRoleChanged(bool isAudience) override {
+        if (auto c = live()) c->handleMultiMediaRoleChange(isAudience);
+    }
+    void didAudioRouteChanged(KRAudioRouteType route) override {
+        if (auto c = live()) c->sendAudioRouteChangeEvent(route);
+    }
+    void didDetectTopActiveSpeakersPeers(const std::vector<Peer>& peers) override {
+        auto c = live();
+        if (!c) return;
+        std::vector<std::shared_ptr<KRMeetingUser>> speakers;
+        for (const auto& peer : peers) {
+            auto user = peer ? c->userById(peer->id()) : nullptr;
+            if (!user) return;  // a list with a stranger in it is not reported at all
+            speakers.push_back(std::move(user));
+        }
+        const KRMeeting meeting = c->getCurrentMeetingData();
+        c->forMainDelegate(
+            [&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, speakers); });
+    }
+    void didLocalAudioStateChangeFailed(KRAudioVideoErrorType type,
+                                        const std::string& desc) override {
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didLocalAudioStateChangeFailed(m, type, desc);
+        });
+    }
+    void didLocalVideoStateChangeFailed(KRAudioVideoErrorType type,
+                                        const std::string& desc) override {
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didLocalVideoStateChangeFailed(m, type, desc);
+        });
+    }
+    void didLocalParticicpantFallBacktoAudioOnlyMode(bool isFallback) override {
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didLocalUserFallBackToAudioOnlyMode(m, isFallback);
+        });
+    }
+    void didRemoteParticipantFallBackToAudioOnlyMode(bool isFallback, const Peer& peer) override {
+        auto c = live();
+        if (!c || !peer) return;
+        const auto user = c->userById(peer->id());
+        if (!user) return;
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didRemoteUserFallBackToAudioOnlyMode(m, isFallback, user);
+        });
+    }
+    void didConnectionStateChanged(KRConnectionState state) override {
+        auto c = live();
+        if (!c) return;
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didLocalParticipantConnectionChangedTo(m, state);
+        });
+        if (c->currentRoom_.mediaEngine == KRRoomMediaEngine::krmedia) {
+            c->isWaitingToBeReconnect_ = state == KRConnectionState::disconnected;
+        }
+    }
+    void didNetworkQualityChanged(KRNetworkQuality quality) override {
+        auto c = live();
+        if (!c) return;
+        const KRMeeting meeting = c->getCurrentMeetingData();
+        c->forEachDelegate([&](KRClientDelegate& d) { d.didNetworkQualityUpdated(meeting, quality); });
+    }
+    void didRecieveNetworkStats(std::int64_t latency, const KRRtcPacketLossData& loss,
+                                const KRRtcTransmissionRateData& rate,
+                                const KRRtcBandwidthData& bandwidth) override {
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didMeetingNetworkStatsUpdated(
+                m, KRMeetingNetworkStats(latency, loss.uplinkLoss, loss.downlinkLoss,
+                                         rate.uplinkRate, rate.downlinkRate, bandwidth.totalSent,
+                                         bandwidth.totalRecieved));
+        });
+    }
+    void didAuxiliaryVideoTrackAdded(const Peer& owner,
+                                     const std::shared_ptr<RtcAuxiliaryTrack>& track) override {
+        auto c = live();
+        if (!c || !owner || !track) return;
+        auto& users = c->meetingUsersManager_;
+        const auto user = users.getMeetingUser(owner->id());
+        const auto canvas = track->getVideoCanvas();
+        auto share = std::make_shared<KRScreenShareTrack>(
+            track->id(), std::make_shared<KRAudioTrack>(track->id(), true),
+            std::make_shared<KRVideoTrack>(track->id(), false,
+                                           canvas ? canvas->getVideoStreamView() : nullptr),
+            user ? user->id() : "", user ? user->displayName() : "");
+        users.addScreenShareTrack(share);
+        const KRScreenShareState state = KRScreenShareState::started(share);
+        if (track->parentId() == users.getCurrentParticipantId()) {
+            mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+                d.didLocalScreenShareStateChanged(m, state);
+            });
+            return;
+        }
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            d.didRemoteScreenShareStateChanged(m, state);
+        });
+        if (!client_.lock()) return;
+        c->postForceStopScreenShareDarwinNotification(kRemoteOverrideReason);
+        if (c->rtcEngineManager_) c->rtcEngineManager_->stopScreenShare();
+    }
+    void didAuxiliaryVideoTrackRemoved(const Peer& owner) override {
+        auto c = live();
+        if (!c || !owner) return;
+        c->meetingUsersManager_.removeScreenShareTrack(owner->id());
+        const KRScreenShareState state =
+            KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), 0);
+        const bool isLocal = owner->id() == c->meetingUsersManager_.getCurrentParticipantId();
+        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
+            if (isLocal) {
+                d.didLocalScreenShareStateChanged(m, state);
+            } else {
+                d.didRemoteScreenShareStateChanged(m, state);
+            }
+        });
+    }
+    void didRequestToGetStreamSourceType(const std::string& streamId,
+                                         StreamTypeCompletion completion) override {
+        auto c = client_.lock();
+        if (!c) {
+            // Nobody left to ask: the stream is taken for what it most likely is.
+            if (completion) completion(RtcRemoteStreamType::user(streamId));
+            return;
+        }
+        c->checkRemoteStreamType(streamId, kStreamTypeQuestionTries, std::move(completion));
+    }
+
+private:
+    void upsert(const Peer& peer) {
+        if (auto c = live(); c && peer) c->meetingUsersManager_.upsertParticipantRtcMetaData(peer);
+    }
+    template <class Call>
+    void mainOnly(Call&& call) {
+        auto c = live();
+        if (!c) return;
+        const KRMeeting meeting = c->getCurrentMeetingData();
+        c->forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
+    }
+
+    /// The client while it has a meeting (joining, in it or leaving it): what the engine reports
+    /// after the meeting is over must not reach the host or the next meeting's state.
+    std::shared_ptr<ClientCore> live() const {
+        auto c = client_.lock();
+        return c && c->wantsEngineReports() ? c : nullptr;
+    }
+
+    std::weak_ptr<ClientCore> client_;
+};
+
+std::shared_ptr<RtcManagerDelegate> ClientCore::multiMediaRtcDelegate() {
+    if (!multiMediaRtcAdapter_) {
+        multiMediaRtcAdapter_ = std::make_shared<MultiMediaRtcAdapter>(weak_from_this());
+    }
+    return multiMediaRtcAdapter_;
+}
+
+void ClientCore::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
+                                         RtcManagerDelegate::Completion completion) {
+    if (peer && meetingState() == MeetingState::inMeeting) {
+        // The engine is back in the channel after a reconnect (see the network-state closure):
+        // the meeting goes on, with the local video shown again.
+        if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
+        finishEngineWait(completion);
+        return;
+    }
+    if (!peer || !isJoining()) {
+        // A join that already failed or timed out: its channel must not stay open.
+        logger_.warn("Media join reported outside a join: leaving the media channel");
+        if (rtcEngineManager_) rtcEngineManager_->leaveRtcChannel();
+        finishEngineWait(completion);
+        return;
+    }
+    currentRoom_.userWebRtcId = peer->id();
+    meetingUsersManager_.setCurrentParticipantId(peer->id());
+    if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
+    const SessionToken session = sessionToken();
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    const auto posted = [weak, session, peer, completion](ClientCore&, const auto& result) {
+        auto self = weak.lock();
+        if (!self || !session.live() || !self->isJoining()) {
+            // The join ended (timed out, or left) while the post was on its way; whatever ended
+            // it already asked the engine out of the channel.
+            finishEngineWait(completion);
+            return;
+        }
+        if (!replySucceeded(result)) {
+            // The others would never see this participant: the join has failed, and the failure
+            // leaves the media channel it already entered.
+            self->failJoinAt(KRJoinStep::statusPost, "Post Room Connection Status", result);
+            finishEngineWait(completion);
+            return;
+        }
+        self->getRoomConnectionStatus([weak, session, peer, completion](bool) {
+            auto again = weak.lock();
+            if (!again || !session.live() || !again->isJoining()) {
+                // The join ended while the room's status was read: no meeting starts.
+                finishEngineWait(completion);
+                return;
+            }
+            again->configureChatClient();
+            if (session.live()) again->setGetPostConnectionTimer();
+            if (session.live()) again->startConnectionCheckTimer();
+            if (session.live() && again->isJoining()) {
+                // Merged while the join is still under way: what the merge reports of the local
+                // user now is its starting state, told by the join event alone.
+                again->upsertLocalPeerRtcData(peer);
+                again->session_->reachMeeting();
+                again->sendLocalUserJoinMeetingEvent();
+            }
+            finishEngineWait(completion);
+        });
+    };
+    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised), posted);
+}
+
+void ClientCore::checkRemoteStreamType(const std::string& streamId, int triesLeft,
+                                     RtcManagerDelegate::StreamTypeCompletion completion) {
+    if (!completion) return;
+    for (const auto& info : meetingUsersManager_.getScreenShareTrackInfos()) {
+        if (std::to_string(info.trackID()) == streamId) {
+            completion(RtcRemoteStreamType::screenShare(info.sharingUserID()));
+            return;
+        }
+    }
+    for (const auto& user : meetingUsersManager_.getAllMeetingUser()) {
+        if (user->id() == streamId) {
+            completion(RtcRemoteStreamType::user(streamId));
+            return;
+        }
+    }
+    // The server knows it as a participant although the merge has not met its stream yet.
+    for (const auto& record : meetingUsersManager_.metaData()) {
+        if (record.participantId == streamId && triesLeft < kStreamTypeQuestionTries) {
+            completion(RtcRemoteStreamType::user(streamId));
+            return;
+        }
+    }
+    if (triesLeft <= 0 || !(hasJoinedMeeting() || isJoining())) {
+        completion(RtcRemoteStreamType::user(streamId));
+        return;
+    }
+    const SessionToken session = sessionToken();
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    const auto ask = [weak, session, streamId, triesLeft, completion] {
+        auto self = weak.lock();
+        if (!self || !session.live()) {
+            completion(RtcRemoteStreamType::user(streamId));
+            return;
+        }
+        self->getRoomConnectionStatus([weak, session, streamId, triesLeft, completion](bool) {
+            auto again = weak.lock();
+            if (!again || !session.live()) {
+                completion(RtcRemoteStreamType::user(streamId));
+                return;
+            }
+            again->checkRemoteStreamType(streamId, triesLeft - 1, completion);
+        });
+    };
+    if (triesLeft == kStreamTypeQuestionTries) {
+        ask();
+    } else {
+        queue_->postAfter(kStreamTypeQuestionInterval, ask);
+    }
+}
+
+void ClientCore::handleMultiMediaRoleChange(bool isAudience) {
+    isLocalUserInAudienceMode_ = isAudience;
+    if (isAudience) {
+        currentRoom_.isCurrentUserAudioMuted = true;
+        currentRoom_.isCurrentUserVideoMuted = true;
+    }
+    postUserRoomConnectionStatus(true, false, [](bool) {});
+    if (!isAudience) {
+        const KRMeeting meeting = getCurrentMeetingData();
+        const auto local = meeting.localParticipant();
+        forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserMovedToParticipant(meeting, local); });
+        return;
+    }
+    meetingUsersManager_.moveParticipantToAudience(meetingUsersManager_.getCurrentParticipantId());
+    postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
+    const KRMeeting meeting = getCurrentMeetingData();
+    const auto local = meeting.localParticipant();
+    forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserMovedToAudience(meeting, local); });
+}
+
+void ClientCore::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) {
+    if (isJoining()) {
+        // The channel of an earlier join that failed reports its leave after the host already
+        // tried again: the join under way is not this report's to end.
+        logger_.info("Leave of an earlier media channel reported during a join, ignored");
+        return;
+    }
+    const auto state = meetingState();
+    const bool wasInMeeting = state == MeetingState::inMeeting || state == MeetingState::leaving;
+    // A leave this client asked for (the host's own, or a removal by the meeting's host) keeps
+    // the reason it was asked with; the engine only knows that its channel was left.
+    const KRUserLeftReason reason =
+        state == MeetingState::leaving &&
+                localUserLeftReason_.kind() != KRUserLeftReason::Kind::none
+            ? localUserLeftReason_
+            : engineReason;
+    // Read through the meeting's backend, while the session still names it.
+    const auto users = getMeetingUsers();
+    const auto releaseChildren = [this, &users] {
+        releaseSocketManager();
+        rtmManager_->setDelegate({});
+        // No message of a meeting already left may act on the next one.
+        if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate({});
+        for (const auto& user : users) {
+            user->resetVideoTrack();
+        }
+        meetingUsersManager_.clearAllData();
+        currentRoom_.removeAllData();
+        removeNotificationsObservers();
+        multiMediaChannelAsked_ = false;
+        isWaitingToBeReconnect_ = false;
+    };
+    // The channel of a failed join may report after its session ended: nothing is left to end,
+    // but its left-overs still go.
+    if (!endSession(MeetingSession::EndReason::left, releaseChildren)) releaseChildren();
+    // The client's own engine is made again at the next join; the host's stays for it. Who made
+    // it decides, not the room: a leave before the room's details came knows no room engine.
+    if (ownsRtcEngine_) {
+        rtcEngineManager_.reset();
+        ownsRtcEngine_ = false;
+    }
+    if (!wasInMeeting) {
+        return;  // the channel of a failed join: the host already heard of the failure
+    }
+    const KRMeeting meeting = getCurrentMeetingData();
+    forMainDelegate([&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); });
+}
+
+}  // namespace kr

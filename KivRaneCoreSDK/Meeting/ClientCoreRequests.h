@@ -1,0 +1,101 @@
+#pragma once
+
+// Internal to the client's sources: how a server call's reply gets back onto the client.
+
+#include <string>
+#include <utility>
+
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPIStatus.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Model/Response/KRStartWhiteboard.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+
+namespace kr {
+
+/// A reply counts as success when the request succeeded; an acknowledgement that says
+/// {"success": false} is a refusal, not a success, whichever of the two acknowledgement forms
+/// carries it. A whiteboard start that names no whiteboard opened none.
+template <class T>
+bool replySucceeded(const Result<T, KRApiRequestError>& result) {
+    if (!result.ok()) return false;
+    if constexpr (std::is_same_v<T, KRAPISuccess>) {
+        return result.value().isSuccess();
+    } else if constexpr (std::is_same_v<T, KRAPIStatus>) {
+        return result.value().success.value_or(true);
+    } else if constexpr (std::is_same_v<T, KRStartWhiteboard>) {
+        return !result.value().whiteboardId().value_or("").empty();
+    } else {
+        return true;
+    }
+}
+
+/// The message of a failed reply: the error's, or a refusal's.
+template <class T>
+std::string replyErrorMessage(const Result<T, KRApiRequestError>& result) {
+    if (!result.ok()) {
+        return result.error().getMessageString();
+    }
+    return "The server refused the request";
+}
+
+template <class Request, class OnResult>
+void ClientCore::send(const Request& request, OnResult onResult) {
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    networkClient_->sendAPIRequest<Request>(
+        request, [weak, onResult = std::move(onResult)](Request answered) mutable {
+            // Replies arrive on the client's queue, which the network client shares.
+            if (auto self = weak.lock()) {
+                onResult(*self, answered.getResult());
+            }
+        });
+}
+
+template <class Request>
+void ClientCore::sendLocalStateChange(const Request& request, Completion completion) {
+    const SessionToken session = sessionToken();
+    send(request, [session, completion = std::move(completion)](ClientCore& client,
+                                                                  const auto& result) {
+        const bool ok = replySucceeded(result);
+        // A refusal is the server's answer to this change; any other failure means the change
+        // never arrived, and the app already shows it.
+        const bool lost =
+            !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
+        if (lost && session.live()) {
+            client.logger_.warn("Local state change lost: " + replyErrorMessage(result));
+            client.localStateUnsynced_ = true;
+            ++client.localStateFailures_;
+        }
+        if (completion) completion(ok);
+    });
+}
+
+template <class T>
+void ClientCore::failJoinAt(KRJoinStep step, const char* action,
+                          const Result<T, KRApiRequestError>& result) {
+    logger_.error(std::string(action) + " Error ::: " + replyErrorMessage(result));
+    failJoin(result.ok() ? KRMeetingJoinError::other(replyErrorMessage(result))
+                         : joinErrorFor(step, result.error()));
+}
+
+template <class Request, class OnSuccess>
+void ClientCore::sendHostRequest(const Request& request, const char* action, Completion completion,
+                               OnSuccess onSuccess) {
+    const SessionToken session = sessionToken();
+    send(request, [session, action = std::string(action), completion = std::move(completion),
+                   onSuccess = std::move(onSuccess)](ClientCore& client, const auto& result) mutable {
+        if (!replySucceeded(result)) {
+            client.logger_.error(action + " Error ::: " + replyErrorMessage(result));
+            if (completion) completion(false);
+            return;
+        }
+        client.logger_.info(action + " API Successfull");
+        // After a leave the others are no longer ours to tell, and nothing is reported any more.
+        if (session.live()) {
+            onSuccess(client);
+        }
+        if (completion) completion(true);
+    });
+}
+
+}  // namespace kr

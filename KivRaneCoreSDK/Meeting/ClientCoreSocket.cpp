@@ -1,0 +1,182 @@
+#include <algorithm>
+#include <boost/json/value.hpp>
+
+#include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
+#include "platform/Notifications/ApplicationNotifications.h"
+
+namespace kr {
+
+// ---- The socket manager of a meeting ----
+
+void ClientCore::openGuestSocket(const std::string& authToken) {
+    const KRApiServer environment = networkClient_->getServerEnvironMent();
+    webSocketManager_ =
+        deps_.webSocketTransport
+            ? KRWebSocketManager::create(environment, authToken, queue_, deps_.webSocketTransport,
+                                         deps_.logCollector)
+            : KRWebSocketManager::create(environment, authToken, deps_);
+    startSocketService();
+}
+
+void ClientCore::openForwardedSocket() {
+    webSocketManager_ = KRWebSocketManager::createForwarded(queue_, notifications_);
+    handleSocketCallBacks();
+}
+
+void ClientCore::releaseSocketManager() {
+    stopSocketService();
+    webSocketManager_.reset();
+}
+
+// ---- Start, stop, reconnect ----
+
+void ClientCore::startSocketService() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!webSocketManager_) return;
+    webSocketManager_->setIsConnectedToNetwork(true);
+    webSocketManager_->setIsUserJoinedMeeting(true);
+    webSocketManager_->setIsStartedManually(true);
+    webSocketManager_->configureSocket();
+    // configureSocket() runs no hook itself, so the manager is still there.
+    handleSocketCallBacks();
+}
+
+void ClientCore::stopSocketService() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!webSocketManager_) return;
+    webSocketManager_->setIsUserJoinedMeeting(false);
+    webSocketManager_->releaseCurrentSocket();
+    webSocketManager_->setIsStartedManually(false);
+}
+
+void ClientCore::reconnectSocket() {
+    KR_DCHECK_RUN_ON(checker_);
+    // The manager itself refuses unless the user joined: a failed or ended join gets no socket.
+    if (webSocketManager_) webSocketManager_->reconnectSocket();
+}
+
+void ClientCore::disconnectSocketOnInterruption() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (webSocketManager_) webSocketManager_->releaseCurrentSocket();
+}
+
+// ---- Hooks ----
+
+void ClientCore::handleSocketCallBacks() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!webSocketManager_) return;
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    // A push concerns the meeting being joined or in progress. Like a status reply, one that
+    // arrives once the leave has begun, or after a failed join (forwarded frames keep coming as
+    // long as the host app sends them), changes nothing.
+    const auto live = [weak]() -> std::shared_ptr<ClientCore> {
+        auto self = weak.lock();
+        if (!self) return nullptr;
+        if (self->isJoining() || self->meetingState() == MeetingState::inMeeting) return self;
+        return nullptr;
+    };
+    KRWebSocketManager& manager = *webSocketManager_;
+    manager.onRequestToRefreshMeetingData = [live] {
+        if (auto self = live()) self->getRoomConnectionStatus({});
+    };
+    manager.onUserLeftMeeting = [live](const std::string& userId) {
+        if (auto self = live()) self->handleSocketUserLeft(userId);
+    };
+    manager.onRequestToUpdateParticipantsLists =
+        [live](const std::vector<KRMeetingParticipant>& participants) {
+            if (auto self = live()) self->handleSocketParticipantsList(participants);
+        };
+    manager.onRecordingStarted = [live] {
+        if (auto self = live()) self->changeRecording(true, std::nullopt);
+    };
+    manager.onRecordingStopped = [live] {
+        if (auto self = live()) self->changeRecording(false, std::nullopt);
+    };
+    manager.onNewChatMessage = [live](const KRChatMessage& message) {
+        if (auto self = live()) self->addChatMessageRecievedThrougSocket(message);
+    };
+}
+
+void ClientCore::handleSocketUserLeft(const std::string& userId) {
+    const auto& participants = currentRoom_.allParticipants;
+    const auto found = std::find_if(participants.begin(), participants.end(),
+                                    [&](const KRMeetingParticipant& p) { return p.userId == userId; });
+    if (found != participants.end()) {
+        // A copy: the hooks below may change the list.
+        const KRMeetingParticipant participant = *found;
+        if (currentRoom_.onMeetingParticipantRemoved) {
+            currentRoom_.onMeetingParticipantRemoved(participant);
+        }
+        // A media uid outlives its login: a participant back under the same uid is a new login,
+        // and a late frame about the old one must not take it away again.
+        const auto user = meetingUsersManager_.getMeetingUser(participant.participantId);
+        if (user && user->userId() == userId) {
+            meetingUsersManager_.removeParticipantData(participant.participantId, false);
+        }
+    }
+    // Whether or not anyone matched, the server has the full picture.
+    getRoomConnectionStatus({});
+}
+
+void ClientCore::handleSocketParticipantsList(std::vector<KRMeetingParticipant> participants) {
+    for (auto& participant : participants) {
+        deps_.contacts->applyContactName(participant);
+    }
+    const auto isOffline = [this](const std::string& id) {
+        const auto& offline = currentRoom_.offlineParticipantsIds;
+        return std::find(offline.begin(), offline.end(), id) != offline.end();
+    };
+    for (const auto& participant : participants) {
+        if (isOffline(participant.participantId)) continue;
+        currentRoom_.updateParticipantsList(participant);
+        if (currentRoom_.onMeetingParticipantUpdate) {
+            currentRoom_.onMeetingParticipantUpdate(participant);
+        }
+        meetingUsersManager_.upsertParticipantMetaData(participant, true, true);
+    }
+    for (const auto& participant : participants) {
+        // On the default road the engine creates the users and reports them; a record the engine
+        // has not seen only names a user once the engine brings it.
+        if (mediaBackend().participantsFromMerge() ||
+            currentRoom_.matchingUser(participant.participantId)) {
+            currentRoom_.upsertNewParticipantFromKivDB(participant);
+        }
+    }
+}
+
+// ---- Application life cycle ----
+
+void ClientCore::addApplicationObservers() {
+    removeApplicationObservers();
+    if (!notifications_) return;
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    // The host may post from any thread. The client is only looked at on its queue, so that the
+    // last reference to it is never dropped on the host's thread.
+    const auto observe = [&](const char* name, void (*action)(ClientCore&)) {
+        applicationObservers_.push_back(notifications_->addObserver(
+            name, [weak, action, queue = queue_](const platform::Notification&) {
+                queue->post([weak, action] {
+                    if (auto self = weak.lock()) action(*self);
+                });
+            }));
+    };
+    observe(platform::ApplicationNotifications::didBecomeActive,
+            [](ClientCore& c) { c.reconnectSocket(); });
+    observe(platform::ApplicationNotifications::willResignActive,
+            [](ClientCore& c) { c.disconnectSocketOnInterruption(); });
+}
+
+void ClientCore::removeApplicationObservers() {
+    if (notifications_) {
+        for (const auto token : applicationObservers_) {
+            notifications_->removeObserver(token);
+        }
+    }
+    applicationObservers_.clear();
+}
+
+}  // namespace kr

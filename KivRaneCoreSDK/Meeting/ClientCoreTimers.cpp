@@ -1,0 +1,64 @@
+#include <chrono>
+
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+
+namespace kr {
+
+namespace {
+constexpr std::chrono::seconds kConnectionCheckInterval{1};
+
+std::chrono::steady_clock::duration secondsToDuration(double seconds) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(seconds));
+}
+
+}  // namespace
+
+void ClientCore::setGetPostConnectionTimer() {
+    if (!session_) return;
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    session_->startPolling(
+        secondsToDuration(pollingAPITimeInterval_),
+        [weak] {
+            if (auto self = weak.lock()) self->getRoomConnectionStatus({});
+        },
+        [weak] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->postUserRoomConnectionStatus(true, true, [weak](bool) {
+                if (auto again = weak.lock()) again->getRoomConnectionStatus({});
+            });
+        });
+}
+
+void ClientCore::startConnectionCheckTimer() {
+    if (!session_) return;
+    ticksWithoutNetwork_ = 0;
+    skipNextSocketStart_ = false;
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    session_->startWatchdog(kConnectionCheckInterval, [weak] {
+        if (auto self = weak.lock()) self->connectionCheckTick();
+    });
+}
+
+void ClientCore::connectionCheckTick() {
+    if (!isNetworkConnected_) {
+        ++ticksWithoutNetwork_;
+        if (ticksWithoutNetwork_ >= 2) {
+            stopSocketService();
+        }
+        skipNextSocketStart_ = true;
+        return;
+    }
+    ticksWithoutNetwork_ = 0;
+    // The service may have come back with the network, or on its own while the network stayed.
+    resyncLocalState();
+    if (skipNextSocketStart_) {
+        // Give the network one tick to settle after it came back.
+        skipNextSocketStart_ = false;
+        return;
+    }
+    startSocketService();
+}
+
+}  // namespace kr

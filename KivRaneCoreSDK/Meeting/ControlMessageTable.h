@@ -1,0 +1,59 @@
+#pragma once
+
+#include <span>
+
+#include "KivRaneCoreSDK/RTM/Enums/KRRtmMessageEvent.h"
+
+namespace kr {
+
+class ClientCore;
+struct KRRtmMessage;
+
+/// The messaging a control message came through: the client's own messaging session (the
+/// default road) or the room's engine (the multimedia-engine road).
+enum class ControlMessageRoad { messaging, multiMedia };
+
+/// How it reached the local user: on the room channel or addressed to it alone.
+enum class ControlMessageRoute { channel, peer };
+
+/// Who a road takes the message from.
+enum class ControlMessageAuthority {
+    /// The road ignores the event.
+    ignored,
+    /// Anyone in the meeting.
+    anyone,
+    /// Dropped when the server's record lists the sender as neither host nor co-host; a sender
+    /// the server has no record of is obeyed (it may be a host who joined a moment ago).
+    hostOrCoHost,
+    /// As `hostOrCoHost` while the local user shares its screen (the message ends that share);
+    /// otherwise anyone (it then stops the whiteboard the local user looks at).
+    hostOrCoHostWhileSharingScreen,
+};
+
+/// What one road does with the event: who it takes it from and the client's handler.
+struct ControlMessageRule {
+    ControlMessageAuthority authority = ControlMessageAuthority::ignored;
+    void (ClientCore::*handler)(const KRRtmMessage&) = nullptr;
+};
+
+/// One incoming control message: its event, its route, and each road's rule. Where the two roads
+/// agree both rules name the same handler; where they differ the handlers are named apart.
+struct ControlMessageRow {
+    KRRtmMessageEvent event;
+    ControlMessageRoute route;
+    ControlMessageRule messaging;
+    ControlMessageRule multiMedia;
+
+    const ControlMessageRule& on(ControlMessageRoad road) const {
+        return road == ControlMessageRoad::messaging ? messaging : multiMedia;
+    }
+};
+
+/// Every control message the client honours on some road. An event not listed on a route (a
+/// channel event arriving from one peer, a reserved or unknown event) does nothing.
+struct ControlMessageTable {
+    static std::span<const ControlMessageRow> rows();
+    static const ControlMessageRow* find(ControlMessageRoute route, KRRtmMessageEvent event);
+};
+
+}  // namespace kr

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
+#include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
+
+namespace kr {
+
+/// The control messages the client sends to the others in the meeting, one case per kind.
+enum class KRControlMessage {
+    handRaised,
+    handLowered,
+    hardMuteEnabled,
+    hardMuteDisabled,
+    softMuteEnabled,
+    lowerAllHands,
+    requestToStartAudio,
+    stopParticipantAudio,
+    requestToStartVideo,
+    stopParticipantVideo,
+    micDecline,
+    videoDecline,
+    removeParticipant,
+    downgradeToAudience,
+    upgradeToParticipant,
+    recordingStarted,
+    recordingStopped,
+    lockMeeting,
+    unLockMeeting,
+    makeCoHost,
+    removeCoHost,
+    forceStopScreenShare,
+    screenShareOverride,
+    startWhiteboard,
+    stopWhiteboard,
+    stopSharePrivate,
+    participantStartScreenShare,
+    participantStopScreenShare,
+    reaction,
+};
+
+/// True for the kinds that go to one peer rather than to the room channel.
+bool isPeerControlMessage(KRControlMessage kind);
+
+/// Builds the message of `kind` as the local user (`room`) sends it. `target` is the participant
+/// a peer message or the co-host change names; `reactionsType` is used by `reaction` only.
+/// A peer message with nobody to send it to (no target, or for `stopSharePrivate` no recorded
+/// whiteboard sharer) gives nullopt: sending it would address the empty peer id.
+std::optional<KRRtmMessage> makeControlMessage(KRControlMessage kind, const KRCurrentRoom& room,
+                                               const KRMeetingUser* target,
+                                               const std::string& reactionsType = {});
+
+}  // namespace kr

@@ -1,0 +1,193 @@
+#include "KivRaneCoreSDK/Meeting/MediaBackend.h"
+
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
+
+// The client's two media backends. Both act on the client that owns them: the steps they run
+// live with the client (ClientCoreEngine.cpp and ClientCoreMediaRoad.cpp for the default engine,
+// KRClientMultiMedia*.cpp for the room's engine); here is only which step each backend takes.
+
+namespace kr {
+
+/// The library's engine wrapper (`KRRtcManger`) and messaging session (`KRRtmManager`): the
+/// room store holds the participants, the engine reports them.
+class DefaultEngineBackend final : public MediaBackend {
+public:
+    explicit DefaultEngineBackend(ClientCore& client) : c_(client) {}
+
+    Kind kind() const override { return Kind::defaultEngine; }
+
+    void join(const KRJoinMeetingConfig&) override {
+        if (c_.shouldByPassAPICalls_) {
+            c_.mediaJoinRequested();
+            c_.configureRtmAndEngine();
+            return;
+        }
+        c_.startServerJoin();
+    }
+    void cancelJoin(bool mediaAwaited) override {
+        if (!mediaAwaited) return;
+        c_.cancelMediaJoin();
+        c_.leaveRtm();
+    }
+    void leave() override { c_.leaveMediaAndMessaging(); }
+    void networkStateChanged(bool) override {}  // the watchdog watches this backend's network
+
+    void muteLocalMedia(bool audio, bool isMute) override {
+        c_.switchLocalMediaInEngine(audio, isMute);
+    }
+    void switchClientRole(bool isAudience) override {
+        // The engine's role report then tells the host app, and retries a refused broadcaster role.
+        c_.rtcManager_->switchClientRole(isAudience);
+    }
+    void applyVirtualBackground(const KRVirtualBackgroundType& background) override {
+        c_.rtcManager_->applyVirtualBackground(background);
+    }
+    void startPreview() override { c_.rtcManager_->startPreview(); }
+    void stopPreview() override { c_.rtcManager_->stopPreview(); }
+    void switchCamera() override { c_.rtcManager_->switchCamera(); }
+    void switchAudioDevice(KRAudioDeviceType type) override {
+        c_.rtcManager_->switchAudioDevice(type);
+    }
+    void subscribeRemoteMedia(bool audio, const std::string& id, bool subscribe) override {
+        audio ? c_.rtcManager_->muteUnmuteUserAudioStream(!subscribe, id)
+              : c_.rtcManager_->muteUnmuteUserVideoStream(!subscribe, id);
+    }
+    void setRemoteStreamQuality(KRRemoteStreamQuality quality, const std::string& uid) override {
+        c_.rtcManager_->setRemoteStreamQuality(quality, uid);
+    }
+
+    void sendControlMessage(KRControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
+                            Completion completion, const std::string& reactionsType) override {
+        c_.sendControlMessageThroughMessaging(kind, target, std::move(completion), reactionsType);
+    }
+    bool knowsLocalShareWithoutTrack() const override { return false; }
+
+    bool participantsFromMerge() const override { return false; }
+    std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override {
+        return c_.currentRoom_.meetingUsers();
+    }
+    std::shared_ptr<KRMeetingUser> localUser() const override {
+        return c_.currentRoom_.getLocalUser();
+    }
+    std::shared_ptr<KRMeetingUser> user(const std::string& id) const override {
+        return c_.currentRoom_.trackUser(id);
+    }
+    std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const override {
+        return c_.currentRoom_.allMediaTracks;
+    }
+    bool markLocalHand(bool) override { return true; }  // the room store's mark is the client's
+
+private:
+    ClientCore& c_;
+};
+
+/// The engine the room names, behind `RtcManagerProtocol`, which carries the control messages
+/// too: the participant merge holds the participants.
+class RoomEngineBackend final : public MediaBackend {
+public:
+    explicit RoomEngineBackend(ClientCore& client) : c_(client) {}
+
+    Kind kind() const override { return Kind::roomEngine; }
+
+    void join(const KRJoinMeetingConfig& config) override {
+        c_.configureForMultiMediaEngine(config);
+    }
+    void cancelJoin(bool) override {
+        if (std::exchange(c_.multiMediaChannelAsked_, false) && c_.rtcEngineManager_) {
+            // Nothing of a failed join may stay in the media channel, nor report from it.
+            c_.rtcEngineManager_->leaveRtcChannel();
+        }
+    }
+    void leave() override { c_.leaveMultiMediaMeeting(); }
+    void networkStateChanged(bool isConnected) override {
+        c_.handleMultiMediaNetworkState(isConnected);
+    }
+
+    void muteLocalMedia(bool audio, bool isMute) override {
+        c_.switchLocalMediaInMultiMediaEngine(audio, isMute);
+    }
+    void switchClientRole(bool) override {
+        c_.logger_.info("Client role switch asked of the media channel");
+    }
+    void applyVirtualBackground(const KRVirtualBackgroundType& background) override {
+        if (c_.rtcEngineManager_ && c_.multiMediaChannelAsked_) {
+            // Its join data carried the earlier choice; a change from now on goes to it directly.
+            c_.rtcEngineManager_->applyVirtualBackground(background);
+        }
+    }
+    // The room's engine runs its own devices and subscriptions.
+    void startPreview() override {}
+    void stopPreview() override {}
+    void switchCamera() override {}
+    void switchAudioDevice(KRAudioDeviceType) override {}
+    void subscribeRemoteMedia(bool, const std::string&, bool) override {}
+    void setRemoteStreamQuality(KRRemoteStreamQuality, const std::string&) override {}
+
+    void sendControlMessage(KRControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
+                            Completion completion, const std::string& reactionsType) override {
+        c_.sendControlMessageThroughEngine(kind, target, std::move(completion), reactionsType);
+    }
+    bool knowsLocalShareWithoutTrack() const override {
+        const auto& merge = c_.meetingUsersManager_;
+        return merge.isSharingScreen(merge.getCurrentParticipantId());
+    }
+
+    bool participantsFromMerge() const override { return true; }
+    std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override {
+        return c_.meetingUsersManager_.getAllMeetingUser();
+    }
+    std::shared_ptr<KRMeetingUser> localUser() const override {
+        return c_.meetingUsersManager_.getLocalUser();
+    }
+    std::shared_ptr<KRMeetingUser> user(const std::string& id) const override {
+        return c_.meetingUsersManager_.getMeetingUser(id);
+    }
+    std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const override {
+        std::vector<std::shared_ptr<KRMediaTrack>> tracks;
+        for (const auto& user : c_.meetingUsersManager_.getAllMeetingUser()) {
+            tracks.push_back(user);
+        }
+        for (const auto& share : c_.meetingUsersManager_.getScreenShareTracks()) {
+            tracks.push_back(share);
+        }
+        return tracks;
+    }
+    bool markLocalHand(bool isRaised) override {
+        // This backend's local user lives in the participant merge, and only after the local join.
+        auto local = c_.meetingUsersManager_.getLocalUser();
+        if (!local) return false;
+        local->setIsHandRaised(isRaised);
+        return true;
+    }
+
+private:
+    ClientCore& c_;
+};
+
+std::shared_ptr<MediaBackend> makeDefaultEngineBackend(ClientCore& client) {
+    return std::make_shared<DefaultEngineBackend>(client);
+}
+
+std::shared_ptr<MediaBackend> makeRoomEngineBackend(ClientCore& client) {
+    return std::make_shared<RoomEngineBackend>(client);
+}
+
+// ---- The client's choice ----
+
+void ClientCore::pickMediaBackend() {
+    const auto kind = nextJoinUsesRoomEngine_ ? MediaBackend::Kind::roomEngine
+                                              : MediaBackend::Kind::defaultEngine;
+    meetingBackend_ = backendFactory_ ? backendFactory_(kind, *this) : nullptr;
+    if (!meetingBackend_) {
+        meetingBackend_ =
+            kind == MediaBackend::Kind::roomEngine ? roomEngineBackend_ : defaultEngineBackend_;
+    }
+}
+
+MediaBackend& ClientCore::mediaBackend() const {
+    if (meetingBackend_ && wantsEngineReports()) return *meetingBackend_;
+    return nextJoinUsesRoomEngine_ ? *roomEngineBackend_ : *defaultEngineBackend_;
+}
+
+}  // namespace kr
