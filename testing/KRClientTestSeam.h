@@ -15,8 +15,12 @@ public:
     static ClientCore& core(KRClient& client) { return *client.core_; }
 };
 
-inline ClientCore& internals(KRClient& client) { return KRClientTestSeam::core(client); }
-inline ClientCore& internals(KRClient* client) { return KRClientTestSeam::core(*client); }
+inline ClientCore& internals(KRClient& client) {
+    return KRClientTestSeam::core(client);
+}
+inline ClientCore& internals(KRClient* client) {
+    return KRClientTestSeam::core(*client);
+}
 inline ClientCore& internals(const std::shared_ptr<KRClient>& client) {
     return KRClientTestSeam::core(*client);
 }

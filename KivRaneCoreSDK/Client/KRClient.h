@@ -188,7 +188,8 @@ public:
     void getChatThreadMessages(const std::string& threadId,
                                KRChatManager::PageCompletion completion);
     void getPrivateChatThread(const std::string& with, KRChatManager::ThreadCompletion completion);
-    void getPrivateChatMessages(const std::string& userId, KRChatManager::PageCompletion completion);
+    void getPrivateChatMessages(const std::string& userId,
+                                KRChatManager::PageCompletion completion);
     void sendChatTextMessage(const std::string& message,
                              KRChatManager::MessageCompletion completion);
     void sendPrivateChatTextMessage(const std::string& message, const std::string& userId,
