@@ -484,6 +484,11 @@ private:
     using SessionToken = MeetingSession::Token;
     /// The token of the current meeting; outside one a token that is never live.
     SessionToken sessionToken() const { return session_ ? session_->token() : SessionToken{}; }
+    /// True while news of the room (a status reply, a room socket push) may change what the client
+    /// holds: the meeting of `session` is being joined or is in progress, and not being left.
+    bool takesRoomNews(const SessionToken& session) const {
+        return session.live() && session_->state() != MeetingState::leaving;
+    }
     /// The join reached the meeting, which has not ended (its leave may be under way).
     bool hasJoinedMeeting() const { return session_ && session_->hasJoined(); }
     /// Ends the current meeting once (see `MeetingSession::end`); false when none was active.

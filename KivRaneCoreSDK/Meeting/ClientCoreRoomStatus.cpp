@@ -89,8 +89,7 @@ void ClientCore::getRoomConnectionStatus(Completion completion) {
              client.logger_.info("Get Room Connection Status API Successfull");
              // A reply to a question asked before a leave or another join describes a meeting
              // the client is no longer in.
-             if (session.live() && (client.isJoining() ||
-                                    client.meetingState() == MeetingState::inMeeting)) {
+             if (client.takesRoomNews(session)) {
                  client.applyRoomConnectionStatus(result.value());
              }
              if (completion) completion(true);

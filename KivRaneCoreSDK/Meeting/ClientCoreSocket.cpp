@@ -69,15 +69,12 @@ void ClientCore::disconnectSocketOnInterruption() {
 void ClientCore::handleSocketCallBacks() {
     KR_DCHECK_RUN_ON(checker_);
     if (!webSocketManager_) return;
-    std::weak_ptr<ClientCore> weak = weak_from_this();
     // A push concerns the meeting being joined or in progress. Like a status reply, one that
     // arrives once the leave has begun, or after a failed join (forwarded frames keep coming as
     // long as the host app sends them), changes nothing.
-    const auto live = [weak]() -> std::shared_ptr<ClientCore> {
+    const auto live = [weak = weak_from_this(), session = sessionToken()] {
         auto self = weak.lock();
-        if (!self) return nullptr;
-        if (self->isJoining() || self->meetingState() == MeetingState::inMeeting) return self;
-        return nullptr;
+        return self && self->takesRoomNews(session) ? self : nullptr;
     };
     KRWebSocketManager& manager = *webSocketManager_;
     manager.onRequestToRefreshMeetingData = [live] {
