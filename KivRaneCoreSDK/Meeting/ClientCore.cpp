@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "platform/Media/MediaEngineFactory.h"
 #include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
@@ -10,8 +11,7 @@ namespace kr {
 std::shared_ptr<ClientCore> ClientCore::create(KRDependencies dependencies) {
     std::shared_ptr<ClientCore> client(new ClientCore(std::move(dependencies)));
     client->wireHooks();
-    client->wireMessaging();
-    client->wireEngine();
+    client->defaultEngineBackend_->wire();
     return client;
 }
 
@@ -19,6 +19,7 @@ ClientCore::ClientCore(KRDependencies dependencies)
     : deps_(std::move(dependencies)), queue_(deps_.queue) {
     networkClient_ = KRNetworkClient::create(deps_);
     rtmManager_ = KRRtmManager::create(deps_);
+    engineFactory_ = std::make_shared<platform::MediaEngineFactory>(deps_.mediaBus, queue_);
 }
 
 ClientCore::~ClientCore() {

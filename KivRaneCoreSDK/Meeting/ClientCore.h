@@ -22,6 +22,7 @@
 #include "platform/UI/View.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Meeting/ControlMessageTable.h"
+#include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Meeting/KRControlMessage.h"
 #include "KivRaneCoreSDK/Chat/KRChatManager.h"
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
@@ -228,10 +229,12 @@ public:
     bool hasPollingTimers() const { return session_ && session_->hasPollingTimers(); }
     bool hasConnectionCheckTimer() const { return session_ && session_->hasWatchdog(); }
 
-    // ---- Default-road media engine (ClientCoreEngine.cpp) ----
+    // ---- Default-road media engine (ClientCoreEngine.cpp; its steps in DefaultEngineBackend) ----
 
     /// The default road's engine wrapper, made with the client and kept for its whole life.
-    const std::shared_ptr<KRRtcManger>& rtcManager() const { return rtcManager_; }
+    const std::shared_ptr<KRRtcManger>& rtcManager() const {
+        return defaultEngineBackend_->wrapper();
+    }
     void setAudioFilePathForUserJoin(const std::string& filePath);
     void setAudioFilePathForUserLeft(const std::string& filePath);
     void setVideoConfiguration(const KRRtcVideoEncoderConfig& videoEncoderConfig);
@@ -258,56 +261,27 @@ public:
     static bool hasHeadphones(const platform::AudioSessionRouteDescription& route);
     static bool hasBluetoothConnecte(const platform::AudioSessionRouteDescription& route);
     /// Remote streams whose kind is still being asked of the server.
-    const std::set<std::uint64_t>& pendingStreamQuestions() const { return pendingStreamUids_; }
+    const std::set<std::uint64_t>& pendingStreamQuestions() const {
+        return defaultEngineBackend_->pendingStreamQuestions();
+    }
 
 private:
-    class EngineEvents;  // forwards the engine wrapper's reports to the client, held weakly
     /// The engine factory of this client, shared by both engine roads.
     const std::shared_ptr<platform::MediaEngineFactory>& mediaEngineFactory() const {
         return engineFactory_;
     }
-    void wireEngine();
     /// The published streams' encoder settings: the server's, else ours; the low stream only
     /// when the server enables it.
     KRRtcVideoEncoderConfig highQualityEncoderSettings() const;
     std::optional<KRRtcVideoEncoderConfig> lowQualityEncoderSettings() const;
-    void cancelEngineJoin();
-    void onEngineLocalJoined();
-    void onEngineLocalMediaState(const std::shared_ptr<KRRtcParticipant>& participant, bool audio);
-    void onEngineLocalLeft();
-    void onEngineStreamAdded(std::uint64_t uid);
-    void onEngineStreamRemoved(std::uint64_t uid, const KRUserLeftReason& reason);
-    void onEngineRemoteMediaState(const std::shared_ptr<KRRtcParticipant>& participant,
-                                  bool audio);
-    void onEngineMovedToAudience(std::uint64_t uid);
-    void onEngineLoudestSpeaker(const std::shared_ptr<KRRtcParticipant>& speaker);
-    void onEngineTopSpeakers(const std::vector<std::shared_ptr<KRRtcParticipant>>& speakers);
-    void onEngineRoleChanged(bool isAudience);
-    void askServerForStream(std::uint64_t uid);
-    /// One room status question for every stream reported since the last one was sent.
-    void askServerForUnaskedStreams();
-    void addParticipantStream(std::uint64_t uid, bool knownTrack);
-    void addScreenShareStream(const KRScreenShareInfo& info);
-    void removeScreenShareStream(const KRScreenShareInfo& info, const KRUserLeftReason& reason);
-    /// The share a uid stands for: its entry, else a share track already holding that uid.
-    std::optional<KRScreenShareInfo> screenShareFor(std::uint64_t uid) const;
     /// True while engine reports concern a meeting the host app hears about.
     bool wantsEngineReports() const { return session_ && session_->isActive(); }
+    /// The default engine's backend, whichever backend the meeting picked: the wrapper's own
+    /// settings and the end of the server join go to it.
+    DefaultEngineBackend& defaultEngine() const { return *defaultEngineBackend_; }
 
     std::shared_ptr<platform::MediaEngineFactory> engineFactory_;
-    std::shared_ptr<KRRtcManger> rtcManager_;
-    std::shared_ptr<EngineEvents> engineEvents_;
-    std::set<std::uint64_t> pendingStreamUids_;
-    /// Of the pending streams, those no question sent so far covers, in the order reported.
-    std::vector<std::uint64_t> unaskedStreamUids_;
-    /// The session of the stream question awaiting its answer; never live when none is out
-    /// (or when the meeting it was asked in has ended).
-    MeetingSession::Token streamQuestion_;
-    /// Remote uids the engine moved to the audience: their tracks stay, and the stream coming back
-    /// is a move, whatever a server record said of the role in between.
-    std::set<std::uint64_t> remoteAudienceUids_;
     std::optional<KRVirtualBackgroundType> virtualBackgroundType_;
-    bool engineChannelRequested_ = false;  // asked to join, its leave report not yet seen
 
 public:
     // ---- Called by the engine and messaging wiring ----
@@ -401,22 +375,9 @@ private:
     explicit ClientCore(KRDependencies dependencies);
     void wireHooks();
 
-    // Steps that involve both messaging and the media channel (ClientCoreMediaRoad.cpp).
+    /// Sends a control message through the meeting's backend.
     void sendControlMessage(ControlMessage message, const std::shared_ptr<KRMeetingUser>& target,
                             Completion completion, const std::string& reactionsType = {});
-    /// The default engine's way: through the library's messaging session.
-    void sendControlMessageThroughMessaging(ControlMessage message,
-                                            const std::shared_ptr<KRMeetingUser>& target,
-                                            Completion completion,
-                                            const std::string& reactionsType);
-    void configureRtmAndEngine();
-    void configureRtm();            // messaging: log in and join the room's channel
-    void configureEngineAndJoin();  // engine: set up and join the media channel
-    void switchLocalMediaInEngine(bool audio, bool isMute);
-    void leaveMediaAndMessaging();
-    void leaveRtm();     // messaging: leave the channel and log out
-    void leaveEngine();  // engine: leave the media channel; its report ends the meeting
-    void cancelMediaJoin();
     void startSocketService();
     void stopSocketService();
 
@@ -534,7 +495,8 @@ private:
     // Media backends: the client's own two, and the one the current meeting's join picked
     friend class DefaultEngineBackend;
     friend class RoomEngineBackend;
-    std::shared_ptr<MediaBackend> defaultEngineBackend_ = makeDefaultEngineBackend(*this);
+    std::shared_ptr<DefaultEngineBackend> defaultEngineBackend_ =
+        std::make_shared<DefaultEngineBackend>(*this);
     std::shared_ptr<MediaBackend> roomEngineBackend_ = makeRoomEngineBackend(*this);
     std::shared_ptr<MediaBackend> meetingBackend_;
     MediaBackendFactory backendFactory_;
@@ -595,7 +557,6 @@ public:
 
 private:
     friend struct ControlMessageTable;
-    void wireMessaging();
 
     // ---- Incoming control messages (ClientCoreControlMessages.cpp, rows in ControlMessageTable) ----
 
@@ -638,8 +599,9 @@ private:
 
     /// Moves the local user between audience and participant in the media channel.
     void switchEngineClientRole(bool isAudience);
+    /// The messaging session, made by the client and kept for its whole life; the default
+    /// engine's backend joins and leaves it.
     std::shared_ptr<KRRtmManager> rtmManager_;
-    std::shared_ptr<KRRtmManagerDelegate> rtmDelegateAdapter_;
     // ---- Room socket and chat (ClientCoreSocket.cpp, ClientCoreChat.cpp) ----
 public:
     /// The meeting chat; every method forwards to `chatClient()` and completes as it does.

@@ -155,7 +155,7 @@ std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinS
     steps.push_back({"media", [](ClientCore& c, JoinStepDone) {
                          c.setGetPostConnectionTimer();
                          c.mediaJoinRequested();
-                         c.configureRtmAndEngine();
+                         c.defaultEngine().joinMessagingAndEngine();
                      }});
     return std::make_shared<const std::vector<JoinStep>>(std::move(steps));
 }

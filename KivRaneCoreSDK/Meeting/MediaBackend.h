@@ -91,8 +91,8 @@ public:
 using MediaBackendFactory =
     std::function<std::shared_ptr<MediaBackend>(MediaBackend::Kind, ClientCore&)>;
 
-/// The client's own backends. They act on `client`, which owns them.
-std::shared_ptr<MediaBackend> makeDefaultEngineBackend(ClientCore& client);
+/// The client's own room-engine backend (the default engine's is `DefaultEngineBackend`). It
+/// acts on `client`, which owns it.
 std::shared_ptr<MediaBackend> makeRoomEngineBackend(ClientCore& client);
 
 }  // namespace kr

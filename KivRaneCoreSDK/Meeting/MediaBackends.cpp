@@ -3,84 +3,11 @@
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 
-// The client's two media backends. Both act on the client that owns them: the steps they run
-// live with the client (ClientCoreEngine.cpp and ClientCoreMediaRoad.cpp for the default engine,
-// KRClientMultiMedia*.cpp for the room's engine); here is only which step each backend takes.
+// The room engine's backend and the client's choice of backend (the default engine's is
+// DefaultEngineBackend.h). This one acts on the client that owns it: the steps it runs live with
+// the client (KRClientMultiMedia*.cpp); here is only which step it takes.
 
 namespace kr {
-
-/// The library's engine wrapper (`KRRtcManger`) and messaging session (`KRRtmManager`): the
-/// room store holds the participants, the engine reports them.
-class DefaultEngineBackend final : public MediaBackend {
-public:
-    explicit DefaultEngineBackend(ClientCore& client) : c_(client) {}
-
-    Kind kind() const override { return Kind::defaultEngine; }
-
-    void join(const KRJoinMeetingConfig&) override {
-        if (c_.shouldByPassAPICalls_) {
-            c_.mediaJoinRequested();
-            c_.configureRtmAndEngine();
-            return;
-        }
-        c_.startServerJoin();
-    }
-    void cancelJoin(bool mediaAwaited) override {
-        if (!mediaAwaited) return;
-        c_.cancelMediaJoin();
-        c_.leaveRtm();
-    }
-    void leave() override { c_.leaveMediaAndMessaging(); }
-    void networkStateChanged(bool) override {}  // the watchdog watches this backend's network
-
-    void muteLocalMedia(bool audio, bool isMute) override {
-        c_.switchLocalMediaInEngine(audio, isMute);
-    }
-    void switchClientRole(bool isAudience) override {
-        // The engine's role report then tells the host app, and retries a refused broadcaster role.
-        c_.rtcManager_->switchClientRole(isAudience);
-    }
-    void applyVirtualBackground(const KRVirtualBackgroundType& background) override {
-        c_.rtcManager_->applyVirtualBackground(background);
-    }
-    void startPreview() override { c_.rtcManager_->startPreview(); }
-    void stopPreview() override { c_.rtcManager_->stopPreview(); }
-    void switchCamera() override { c_.rtcManager_->switchCamera(); }
-    void switchAudioDevice(KRAudioDeviceType type) override {
-        c_.rtcManager_->switchAudioDevice(type);
-    }
-    void subscribeRemoteMedia(bool audio, const std::string& id, bool subscribe) override {
-        audio ? c_.rtcManager_->muteUnmuteUserAudioStream(!subscribe, id)
-              : c_.rtcManager_->muteUnmuteUserVideoStream(!subscribe, id);
-    }
-    void setRemoteStreamQuality(KRRemoteStreamQuality quality, const std::string& uid) override {
-        c_.rtcManager_->setRemoteStreamQuality(quality, uid);
-    }
-
-    void sendControlMessage(KRControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
-                            Completion completion, const std::string& reactionsType) override {
-        c_.sendControlMessageThroughMessaging(kind, target, std::move(completion), reactionsType);
-    }
-    bool knowsLocalShareWithoutTrack() const override { return false; }
-
-    bool participantsFromMerge() const override { return false; }
-    std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override {
-        return c_.currentRoom_.meetingUsers();
-    }
-    std::shared_ptr<KRMeetingUser> localUser() const override {
-        return c_.currentRoom_.getLocalUser();
-    }
-    std::shared_ptr<KRMeetingUser> user(const std::string& id) const override {
-        return c_.currentRoom_.trackUser(id);
-    }
-    std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const override {
-        return c_.currentRoom_.allMediaTracks;
-    }
-    bool markLocalHand(bool) override { return true; }  // the room store's mark is the client's
-
-private:
-    ClientCore& c_;
-};
 
 /// The engine the room names, behind `RtcManagerProtocol`, which carries the control messages
 /// too: the participant merge holds the participants.
@@ -164,10 +91,6 @@ public:
 private:
     ClientCore& c_;
 };
-
-std::shared_ptr<MediaBackend> makeDefaultEngineBackend(ClientCore& client) {
-    return std::make_shared<DefaultEngineBackend>(client);
-}
 
 std::shared_ptr<MediaBackend> makeRoomEngineBackend(ClientCore& client) {
     return std::make_shared<RoomEngineBackend>(client);

@@ -336,6 +336,42 @@ TEST_F(KRClientEngineTest, AfterTheLocalLeaveTheEngineReachesNobody) {
     EXPECT_EQ(main->lines, std::vector<std::string>{"left"});
 }
 
+TEST_F(KRClientEngineTest, AReceiverThatOutlivesItsClientReachesNothing) {
+    // The wrapper's receiver belongs to the client's engine backend; whoever still holds it once
+    // the client is gone must find neither the client nor its backend.
+    const std::vector<std::pair<const char*, std::function<void(KRRtcManagerDelegate&)>>> rows = {
+        {"local joined", [](auto& d) { d.didLocalParticipantJoinedChannel(); }},
+        {"local audio", [](auto& d) { d.didLocalParticipantAudioStatusUpdated(rtc(42, true)); }},
+        {"local left", [](auto& d) { d.didLocalParticipantLeaveChannel(); }},
+        {"stream added", [](auto& d) { d.didRemoteStreamAddedToChannel(7); }},
+        {"stream removed",
+         [](auto& d) { d.didRemoteStreamRemovedFromChannel(7, KRUserLeftReason::leaveMeeting()); }},
+        {"remote video", [](auto& d) { d.didRemoteParticipantVideoStatusUpdated(rtc(7)); }},
+        {"to audience", [](auto& d) { d.didRemoteParticipantMovedToAudience(7); }},
+        {"loudest", [](auto& d) { d.didDetectLoudestSpeaker(rtc(7)); }},
+        {"top speakers", [](auto& d) { d.didDetectTopActiveSpeakers({rtc(7)}); }},
+        {"own role", [](auto& d) { d.didCurrentUserClientRoleChanged(true); }},
+        {"network", [](auto& d) { d.didNetworkQualityChange(KRNetworkQuality::bad); }},
+    };
+    for (const auto& [name, report] : rows) {
+        SCOPED_TRACE(name);
+        KRDependencies deps;
+        deps.queue = queue;
+        deps.reachability = test::quietReachability();
+        deps.mediaBus = platform::MediaBus::create();
+        client = KRClient::create(deps);
+        auto events = joined();
+        addUser(7);
+        ASSERT_NE(events, nullptr);
+        std::weak_ptr<KRClient> weak = client;
+        client.reset();
+        ASSERT_TRUE(weak.expired());
+        report(*events);
+        queue->runPending();
+        EXPECT_TRUE(main->lines.empty());
+    }
+}
+
 TEST_F(KRClientEngineTest, AJoinThatFailsLeavesTheChannelAndReportsNothingMore) {
     join();
     queue->runPending();

@@ -1,0 +1,207 @@
+#include <utility>
+
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
+
+// The default engine's remote streams: each one placed as a participant or a screen share from
+// the room store, after asking the server when the room does not know it yet, and taken away again.
+
+namespace kr {
+
+namespace {
+
+constexpr const char* kRemoteOverrideReason = "Remote User has override your screen share.";
+constexpr int kRenderHidden = 1;  // participants fill their view
+constexpr int kRenderFit = 2;     // a shared screen is shown whole
+
+/// The first track of the room holding this id, whatever its kind.
+std::shared_ptr<KRMediaTrack> firstTrack(const KRCurrentRoom& room, const std::string& id) {
+    for (const auto& track : room.allMediaTracks) {
+        if (track && track->id() == id) return track;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<KRScreenShareInfo> DefaultEngineBackend::screenShareFor(std::uint64_t uid) const {
+    for (const auto& info : core_.currentRoom_.screenShareMetaData) {
+        if (info.trackID() == uid) return info;
+    }
+    // Polling may have dropped the entry while the share track still stands.
+    const auto track = firstTrack(core_.currentRoom_, std::to_string(uid));
+    if (track && track->sourceType() == KRMediaTrackSourceType::screenShare) {
+        const auto share = std::dynamic_pointer_cast<KRScreenShareTrack>(track);
+        return KRScreenShareInfo(uid, share ? share->sharingUserId() : "",
+                                 share ? share->sharingUserName() : "");
+    }
+    return std::nullopt;
+}
+
+// ---- A stream arrives ----
+
+void DefaultEngineBackend::onEngineStreamAdded(std::uint64_t uid) {
+    const auto track = firstTrack(core_.currentRoom_, std::to_string(uid));
+    if (track && track->sourceType() == KRMediaTrackSourceType::user) {
+        addParticipantStream(uid, true);
+        return;
+    }
+    if (const auto share = screenShareFor(uid)) {
+        addScreenShareStream(*share);
+        return;
+    }
+    askServerForStream(uid);
+}
+
+void DefaultEngineBackend::askServerForStream(std::uint64_t uid) {
+    // One question per stream: a second report of the same uid waits for the first answer.
+    if (!pendingStreamUids_.insert(uid).second) return;
+    unaskedStreamUids_.push_back(uid);
+    // Streams reported while a question is out are asked about together once it is answered:
+    // in a room that fills up, one question per stream would fetch the whole room per stream.
+    if (streamQuestion_.live()) return;
+    askServerForUnaskedStreams();
+}
+
+void DefaultEngineBackend::askServerForUnaskedStreams() {
+    const MeetingSession::Token session = core_.sessionToken();
+    streamQuestion_ = session;
+    // The core owns this backend: while the core lives, so does `this`.
+    std::weak_ptr<ClientCore> weak = core_.weak_from_this();
+    core_.getRoomConnectionStatus(
+        [this, weak, session, asked = std::exchange(unaskedStreamUids_, {})](bool) {
+            const auto core = weak.lock();
+            if (!core) return;
+            if (streamQuestion_.sameSession(session)) streamQuestion_ = {};
+            for (const std::uint64_t uid : asked) {
+                // An answer after a leave, a new join or the stream's own departure changes
+                // nothing.
+                if (!session.live() || pendingStreamUids_.erase(uid) == 0 ||
+                    !core->wantsEngineReports()) {
+                    continue;
+                }
+                if (const auto share = screenShareFor(uid)) {
+                    addScreenShareStream(*share);
+                    continue;
+                }
+                addParticipantStream(uid, false);
+            }
+            if (session.live() && !streamQuestion_.live() && !unaskedStreamUids_.empty()) {
+                askServerForUnaskedStreams();
+            }
+        });
+}
+
+void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTrack) {
+    KRCurrentRoom& room = core_.currentRoom_;
+    const auto participant = rtcManager_->setUpRemoteVideo(uid, kRenderHidden);
+    if (!participant) return;
+    participant->setIsAudience(false);
+    // Read before the update, which makes the user a speaker again.
+    const auto previous = knownTrack ? room.trackUser(std::to_string(uid)) : nullptr;
+    const bool movedByEngine = remoteAudienceUids_.erase(uid) != 0;
+    const bool wasInAudience = previous && (movedByEngine || !previous->isSpeaker());
+    const auto user = room.upsertNewParticipantFromRtcDB(stateOf(*participant));
+    if (!user) return;
+    if (wasInAudience) {
+        core_.sendRemoteUserMovedToParticipants(user);
+        return;
+    }
+    user->setIsSpeaker(true);
+    core_.sendRemoteUserJoinMeetingEvent(user);
+    if (core_.getMeetingLocalUser()->isCoHost()) {
+        rtcManager_->playChimeOnUserJoin();
+    }
+}
+
+void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
+    KRCurrentRoom& room = core_.currentRoom_;
+    const std::string id = std::to_string(info.trackID());
+    rtcManager_->muteUnmuteUserVideoStream(false, id);
+    const auto participant = rtcManager_->setUpRemoteVideo(info.trackID(), kRenderFit);
+    auto track = std::make_shared<KRScreenShareTrack>(
+        id, std::make_shared<KRAudioTrack>(id, true),
+        std::make_shared<KRVideoTrack>(id, false,
+                                       participant ? participant->getRtcCanvasView() : nullptr),
+        info.sharingUserID(), info.sharingUserName());
+    auto& tracks = room.allMediaTracks;
+    std::erase_if(tracks, [](const auto& t) {
+        return t && t->sourceType() == KRMediaTrackSourceType::screenShare;
+    });
+    std::vector<std::shared_ptr<KRMediaTrack>> ordered;
+    ordered.reserve(tracks.size() + 1);
+    ordered.push_back(track);
+    ordered.insert(ordered.end(), tracks.begin(), tracks.end());
+    tracks = std::move(ordered);
+    const std::uint64_t localShare = room.localScreenShareTrackUid;
+    if (localShare != 0 && info.trackID() == localShare) {
+        core_.sendLocalScreenShareEvent(KRScreenShareState::started(track));
+        return;
+    }
+    if (localShare != 0) {
+        const std::string localId = room.userWebRtcId;
+        std::erase_if(room.screenShareMetaData,
+                      [&](const KRScreenShareInfo& e) { return e.sharingUserID() == localId; });
+        core_.postForceStopScreenShareDarwinNotification(kRemoteOverrideReason);
+    }
+    core_.sendRemoteScreenShareEvent(KRScreenShareState::started(track));
+}
+
+// ---- A stream goes ----
+
+void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
+                                                 const KRUserLeftReason& reason) {
+    if (pendingStreamUids_.erase(uid) != 0) {
+        // Gone before anyone was told it came: nothing to report either way.
+        return;
+    }
+    if (const auto share = screenShareFor(uid)) {
+        removeScreenShareStream(*share, reason);
+        return;
+    }
+    const std::string id = std::to_string(uid);
+    auto user = core_.currentRoom_.trackUser(id);
+    if (!user) user = std::make_shared<KRMeetingUser>();
+    auto departing = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+        .id = user->id(),
+        .userId = user->userId(),
+        .displayName = user->displayName(),
+        .isSpeaker = false,
+        .isCoHost = user->isCoHost(),
+        .isHandRaised = false,
+        .isSharingScreen = false,
+        .isHost = user->isHost()});
+    if (reason.kind() != KRUserLeftReason::Kind::becomeAudience) {
+        remoteAudienceUids_.erase(uid);
+        core_.currentRoom_.removeMediaTrack(id);
+    } else if (!user->id().empty()) {  // a known participant, now listening only
+        remoteAudienceUids_.insert(uid);
+    }
+    core_.sendRemoteUserLeftMeetingEvent(departing, reason);
+    if (core_.getMeetingLocalUser()->isCoHost()) {
+        rtcManager_->playChimeOnUserLeave();
+    }
+}
+
+void DefaultEngineBackend::removeScreenShareStream(const KRScreenShareInfo& info,
+                                                   const KRUserLeftReason& reason) {
+    KRCurrentRoom& room = core_.currentRoom_;
+    const std::string id = std::to_string(info.trackID());
+    std::erase_if(room.allMediaTracks, [&](const auto& t) { return t && t->id() == id; });
+    std::erase_if(room.screenShareMetaData,
+                  [&](const KRScreenShareInfo& e) { return e.trackID() == info.trackID(); });
+    if (room.localScreenShareTrackUid != 0 && info.trackID() == room.localScreenShareTrackUid) {
+        core_.endLocalShare(reason);
+        return;
+    }
+    // The stream of an own share that already ended (the capture stops before the stream
+    // goes): that end was told, and the share was never a remote one.
+    if (!room.userWebRtcId.empty() && info.sharingUserID() == room.userWebRtcId) {
+        return;
+    }
+    core_.sendRemoteScreenShareEvent(KRScreenShareState::stopped(reason, info.trackID()));
+}
+
+}  // namespace kr
