@@ -82,7 +82,10 @@ private:
     boost::json::object krMediaJoinData() const;
 
     // The engine's reports (RoomEngineBackendEvents.cpp)
+    /// The engine is in the channel: the join it was asked for goes on, or, when `session` (the
+    /// token of the join whose receiver heard it) is not the join under way, the channel is left.
     void handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
+                         const MeetingSession::Token& session,
                          RtcManagerDelegate::Completion completion);
     void handleLocalLeave(const KRUserLeftReason& reason);
     void checkRemoteStreamType(const std::string& streamId, int triesLeft,

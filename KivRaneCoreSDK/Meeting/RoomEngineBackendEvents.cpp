@@ -35,7 +35,7 @@ public:
     void didLocalParticipantJoinChannel(const Peer& peer, Completion completion) override {
         auto c = client_.lock();
         if (!c) return finishEngineWait(completion);
-        c->roomEngine().handleLocalJoin(peer, std::move(completion));
+        c->roomEngine().handleLocalJoin(peer, session(), std::move(completion));
     }
     void didLocalParticipantAudioStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
     void didLocalParticipantVideoStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
@@ -226,16 +226,18 @@ std::shared_ptr<RtcManagerDelegate> RoomEngineBackend::rtcDelegate() {
 }
 
 void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
+                                        const MeetingSession::Token& session,
                                         RtcManagerDelegate::Completion completion) {
-    if (peer && c_.meetingState() == ClientCore::MeetingState::inMeeting) {
+    if (peer && session.live() && c_.meetingState() == ClientCore::MeetingState::inMeeting) {
         // The engine is back in the channel after a reconnect (see the network-state closure):
         // the meeting goes on, with the local video shown again.
         if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
         finishEngineWait(completion);
         return;
     }
-    if (!peer || !c_.isJoining()) {
-        // A join that already failed or timed out: its channel must not stay open.
+    if (!peer || !session.live() || !c_.isJoining()) {
+        // A join that already failed, timed out or was left (the report came through the
+        // receiver of its join while the next one runs): its channel must not stay open.
         c_.logger_.warn("Media join reported outside a join: leaving the media channel");
         if (rtcEngineManager_) rtcEngineManager_->leaveRtcChannel();
         finishEngineWait(completion);
@@ -244,7 +246,6 @@ void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& 
     c_.currentRoom_.userWebRtcId = peer->id();
     c_.meetingUsersManager_.setCurrentParticipantId(peer->id());
     if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
-    const MeetingSession::Token session = c_.sessionToken();
     std::weak_ptr<ClientCore> weak = c_.weak_from_this();
     const auto posted = [weak, session, peer, completion](ClientCore&, const auto& result) {
         auto self = weak.lock();
