@@ -3,9 +3,10 @@
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 
-// The client's two media backends. Both act on the client that owns them: the steps they run
-// live with the client (ClientCoreEngine.cpp and ClientCoreMediaRoad.cpp for the default engine,
-// KRClientMultiMedia*.cpp for the room's engine); here is only which step each backend takes.
+// The client's default media backend and the client's choice of backend. The default one acts
+// on the client that owns it: its steps live with the client (ClientCoreEngine.cpp and
+// ClientCoreMediaRoad.cpp); here is only which step it takes. The room's engine backend owns its
+// engine and steps (RoomEngineBackend*.cpp).
 
 namespace kr {
 
