@@ -23,7 +23,7 @@
 //                   never completes.
 // Roads (see ClientCoreJoin.cpp): a guest without host token, a guest with the host token, a
 // signed-in user (no login), and a guest without host token on the multimedia-engine road in an
-// "agora" room (see ClientCoreMultiMedia.cpp; no join call), measured whole only
+// "agora" room (see RoomEngineBackend.cpp; no join call), measured whole only
 // (MultiMediaGuestJoin). Each benchmark runs three times: min, median and max are reported.
 #include <benchmark/benchmark.h>
 

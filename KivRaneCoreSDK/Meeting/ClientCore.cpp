@@ -213,4 +213,23 @@ KRApiServer ClientCore::getServerEnvironment() const {
     return networkClient_->getServerEnvironMent();
 }
 
+// ---- The media backend ----
+
+void ClientCore::pickMediaBackend() {
+    const auto kind = nextJoinUsesRoomEngine_ ? MediaBackend::Kind::roomEngine
+                                              : MediaBackend::Kind::defaultEngine;
+    meetingBackend_ = backendFactory_ ? backendFactory_(kind, *this) : nullptr;
+    if (!meetingBackend_) {
+        meetingBackend_ = kind == MediaBackend::Kind::roomEngine
+                              ? std::shared_ptr<MediaBackend>(roomEngineBackend_)
+                              : std::shared_ptr<MediaBackend>(defaultEngineBackend_);
+    }
+}
+
+MediaBackend& ClientCore::mediaBackend() const {
+    if (meetingBackend_ && wantsEngineReports()) return *meetingBackend_;
+    if (nextJoinUsesRoomEngine_) return *roomEngineBackend_;
+    return *defaultEngineBackend_;
+}
+
 }  // namespace kr

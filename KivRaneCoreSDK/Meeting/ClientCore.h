@@ -23,6 +23,7 @@
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Meeting/ControlMessageTable.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
+#include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
 #include "KivRaneCoreSDK/Meeting/KRControlMessage.h"
 #include "KivRaneCoreSDK/Chat/KRChatManager.h"
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
@@ -497,7 +498,8 @@ private:
     friend class RoomEngineBackend;
     std::shared_ptr<DefaultEngineBackend> defaultEngineBackend_ =
         std::make_shared<DefaultEngineBackend>(*this);
-    std::shared_ptr<MediaBackend> roomEngineBackend_ = makeRoomEngineBackend(*this);
+    std::shared_ptr<RoomEngineBackend> roomEngineBackend_ =
+        std::make_shared<RoomEngineBackend>(*this);
     std::shared_ptr<MediaBackend> meetingBackend_;
     MediaBackendFactory backendFactory_;
     /// Picks the backend of the join being started (the only place the setting is read).
@@ -668,16 +670,17 @@ private:
     std::shared_ptr<KRWebSocketManager> webSocketManager_;
     std::vector<platform::ObserverToken> applicationObservers_;
 
-    // ---- Multimedia-engine road: the engine the room chooses (KRClientMultiMedia*.cpp) ----
+    // ---- Room engine backend: the engine the room chooses (RoomEngineBackend*.cpp) ----
 public:
     /// How often, and how far apart, the server is asked about a stream id nobody knows before
     /// the stream counts as a participant.
     static constexpr int kStreamTypeQuestionTries = 3;
     static constexpr std::chrono::seconds kStreamTypeQuestionInterval{1};
 
+    // Each forwards to the client's room engine backend.
     /// The engine of this road: for a "kr-media" room the host app sets it before the join; for
     /// an "agora" room the client puts its own engine here at the join.
-    const std::shared_ptr<RtcManagerProtocol>& rtcEngineManager() const { return rtcEngineManager_; }
+    const std::shared_ptr<RtcManagerProtocol>& rtcEngineManager() const;
     void setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine);
     /// This road's join (called by joinMeeting): server calls in the order the role asks, then the
     /// room's engine set up and asked to join. Refused outside a join, or when this join already
@@ -686,42 +689,14 @@ public:
     /// Hands the local engine peer to the participant merge.
     void upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data);
     /// True while a "kr-media" engine reports its connection lost.
-    bool isWaitingToBeReconnect() const { return isWaitingToBeReconnect_; }
-    /// The receivers handed to this road's engine (held weakly there, owned by the client).
+    bool isWaitingToBeReconnect() const;
+    /// The receivers handed to this road's engine (held weakly there, owned by the backend).
     std::shared_ptr<RtcManagerDelegate> multiMediaRtcDelegate();
     std::shared_ptr<RtmManagerDelegate> multiMediaRtmDelegate();
 
 private:
-    class MultiMediaRtcAdapter;
-    class MultiMediaRtmAdapter;
-    void handlePostLoginSuccessForMulti(const KRJoinMeetingConfig& config);
-    void configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config);
-    void configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config);
-    boost::json::object krMediaJoinData() const;
-    /// The media part of the leave, once the server has been told.
-    void leaveMultiMediaMeeting();
-    void handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
-                                   RtcManagerDelegate::Completion completion);
-    void handleMultiMediaLocalLeave(const KRUserLeftReason& reason);
-    void checkRemoteStreamType(const std::string& streamId, int triesLeft,
-                               RtcManagerDelegate::StreamTypeCompletion completion);
-    void handleMultiMediaRoleChange(bool isAudience);
-    void handleMultiMediaNetworkState(bool isConnected);
-    void switchLocalMediaInMultiMediaEngine(bool audio, bool isMute);
-    void sendControlMessageThroughEngine(ControlMessage kind,
-                                         const std::shared_ptr<KRMeetingUser>& target,
-                                         Completion completion, const std::string& reactionsType);
-    /// The client's one engine factory, made on first use from the dependencies' bus and queue.
-
-    std::shared_ptr<RtcManagerProtocol> rtcEngineManager_;
-    std::shared_ptr<MultiMediaRtcAdapter> multiMediaRtcAdapter_;
-    std::shared_ptr<MultiMediaRtmAdapter> multiMediaRtmAdapter_;
-    /// The engine was asked into the media channel and not yet out of it: a failed join leaves
-    /// it, and a leave waits for its report.
-    bool multiMediaChannelAsked_ = false;
-    bool isWaitingToBeReconnect_ = false;
-    /// The engine was made by this client (for an "agora" room), not handed in by the host app.
-    bool ownsRtcEngine_ = false;
+    /// The client's own room engine backend (never the stand-in a factory made).
+    RoomEngineBackend& roomEngine() const { return *roomEngineBackend_; }
 };
 
 }  // namespace kr

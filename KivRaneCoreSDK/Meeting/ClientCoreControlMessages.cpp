@@ -313,8 +313,8 @@ void ClientCore::onForceStopShare(const KRRtmMessage&) {
 }
 
 void ClientCore::onRoleInRoomEngine(const KRRtmMessage& message) {
-    if (rtcEngineManager_) {
-        rtcEngineManager_->switchClientRole(message.message == E::participantDowngradeToAudience);
+    if (const auto& engine = rtcEngineManager()) {
+        engine->switchClientRole(message.message == E::participantDowngradeToAudience);
     }
 }
 

@@ -91,8 +91,4 @@ public:
 using MediaBackendFactory =
     std::function<std::shared_ptr<MediaBackend>(MediaBackend::Kind, ClientCore&)>;
 
-/// The client's own room-engine backend (the default engine's is `DefaultEngineBackend`). It
-/// acts on `client`, which owns it.
-std::shared_ptr<MediaBackend> makeRoomEngineBackend(ClientCore& client);
-
 }  // namespace kr

@@ -822,6 +822,45 @@ TEST_F(KRClientMultiMediaTest, EngineReportsAfterTheLeaveChangeNothing) {
     }
 }
 
+TEST_F(KRClientMultiMediaTest, ReportsThroughTheLeftMeetingsReceiverDoNotActOnTheNextJoin) {
+    // The host's engine reports to the left meeting's receiver until the next join sets it up
+    // again: what it reports there meanwhile belongs to the meeting that ended.
+    Party p = joinedOnScriptedEngine();
+    leaveOnScriptedEngine(p);
+    const auto stale = p.engine->delegate.lock();
+    ASSERT_TRUE(stale);
+    p.engine->calls.clear();
+    p.recorder->lines.clear();
+    startJoin(p, kKrRoom, KRUserRole::speaker());
+    ASSERT_TRUE(internals(p.client).isJoining());
+
+    const auto bob = std::make_shared<RtcPeerMetaData>("777", false, false, false);
+    stale->didRemoteParticipantJoinChannel(bob, {});
+    stale->didRemoteParticipantAudioStatusUpdated(bob, true);
+    stale->didCurrentParticipantRoleChanged(true);
+    stale->didConnectionStateChanged(KRConnectionState::disconnected);
+    int finished = 0;
+    stale->didLocalParticipantJoinChannel(
+        std::make_shared<RtcPeerMetaData>("888", false, false, false), [&] { ++finished; });
+    EXPECT_EQ(finished, 1);
+    // That channel is left; the join under way heard nothing of it.
+    EXPECT_EQ(p.engine->count("leave"), 1u) << testing::PrintToString(p.engine->calls);
+    EXPECT_TRUE(p.client->getMeetingUsers().empty());
+    EXPECT_FALSE(internals(p.client).isWaitingToBeReconnect());
+    EXPECT_TRUE(p.recorder->lines.empty()) << testing::PrintToString(p.recorder->lines);
+
+    // The join still sets the engine up, with a receiver of its own, and reaches its meeting.
+    ASSERT_TRUE(main->runUntil([&] { return p.engine->called("join"); }, 10s));
+    EXPECT_NE(p.engine->delegate.lock(), stale);
+    auto done = reportLocalJoin(p);
+    ASSERT_TRUE(main->runUntil([&] { return *done == 1; }, 10s));
+    EXPECT_EQ(p.recorder->count("joined"), 1u) << testing::PrintToString(p.recorder->lines);
+    EXPECT_FALSE(p.recorder->startsWith("moved"));
+    ASSERT_TRUE(p.client->getMeetingLocalUser());
+    EXPECT_EQ(p.client->getMeetingLocalUser()->id(), p.uid);
+    EXPECT_FALSE(p.client->getUser("777"));
+}
+
 TEST_F(KRClientMultiMediaTest, ALateSocketLeaveOfAnEarlierLoginKeepsTheParticipantBackUnderItsUid) {
     Party p = joinedOnScriptedEngine();
     const auto rtc = p.engine->delegate.lock();

@@ -1,3 +1,5 @@
+#include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
+
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRAudioTrack.h"
@@ -6,10 +8,9 @@
 #include "KivRaneCoreSDK/Model/Meeting/KRVideoTrack.h"
 #include "KivRaneCoreSDK/Model/Media/RtcVideoCanvas.h"
 
-// What the engine of the multimedia-engine road reports, and what the client makes of it: the
-// end of the join, the participants (through the participant merge, whose closures tell the
-// host), screen-share tracks, the question about unknown streams, speakers, quality and the
-// local leave.
+// What the room's engine reports, and what the client makes of it: the end of the join, the
+// participants (through the participant merge, whose closures tell the host), screen-share
+// tracks, the question about unknown streams, speakers, quality and the local leave.
 
 namespace kr {
 
@@ -24,16 +25,17 @@ void finishEngineWait(const RtcManagerDelegate::Completion& completion) {
 
 }  // namespace
 
-/// The engine holds its receiver weakly and the client holds this object, so the engine never
-/// keeps the client alive; a report after the client is gone only finishes the engine's wait.
-class ClientCore::MultiMediaRtcAdapter final : public RtcManagerDelegate {
+/// A report after the client is gone only finishes the engine's wait; one about the meeting
+/// after it ended does nothing else either. The engine's own waits and its local join and leave
+/// are passed on whenever the client lives: they end or clean up what the engine started.
+class RoomEngineBackend::RtcAdapter final : public RtcManagerDelegate, public SessionReceiver {
 public:
-    explicit MultiMediaRtcAdapter(std::weak_ptr<ClientCore> client) : client_(std::move(client)) {}
+    using SessionReceiver::SessionReceiver;
 
     void didLocalParticipantJoinChannel(const Peer& peer, Completion completion) override {
         auto c = client_.lock();
         if (!c) return finishEngineWait(completion);
-        c->handleMultiMediaLocalJoin(peer, std::move(completion));
+        c->roomEngine().handleLocalJoin(peer, session(), std::move(completion));
     }
     void didLocalParticipantAudioStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
     void didLocalParticipantVideoStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
@@ -41,14 +43,13 @@ public:
     void didRemoteParticipantVideoStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
     void didLocalParticipantLeaveChannel(const KRUserLeftReason& reason,
                                          Completion completion) override {
-        if (auto c = client_.lock()) c->handleMultiMediaLocalLeave(reason);
+        if (auto c = client_.lock()) c->roomEngine().handleLocalLeave(reason);
         finishEngineWait(completion);
     }
     void didRemoteParticipantJoinChannel(const Peer& peer, Completion completion) override {
-        if (auto c = live(); c && peer) {
-            if (c->rtcEngineManager_) {
-                c->rtcEngineManager_->setUpRemoteStreamVideoView(peer->id(),
-                                                                 VideoRenderMode::scaleAspectFill);
+        if (auto c = current(); c && peer) {
+            if (const auto& engine = c->roomEngine().rtcEngineManager_) {
+                engine->setUpRemoteStreamVideoView(peer->id(), VideoRenderMode::scaleAspectFill);
             }
             c->meetingUsersManager_.addNewParticipantRtcData(peer);
         }
@@ -56,7 +57,7 @@ public:
     }
     void didRemoteParticipantLeaveChannel(const std::string& peerId,
                                           const KRUserLeftReason& reason) override {
-        auto c = live();
+        auto c = current();
         if (!c) return;
         if (reason.kind() == KRUserLeftReason::Kind::becomeAudience) {
             c->meetingUsersManager_.moveParticipantToAudience(peerId);
@@ -65,14 +66,14 @@ public:
         }
     }
     void didDetectLoudestParticipant(const Peer& peer) override {
-        auto c = live();
+        auto c = current();
         if (!c) return;
         c->meetingUsersManager_.setLoudestParticipant(peer ? std::optional(peer->id())
                                                            : std::nullopt);
         c->sendLoudestSpeakerEvent(peer ? c->userById(peer->id()) : nullptr);
     }
     void didLocalSpeakerVolumeLevelChanges(std::uint64_t level, bool isSpeaking) override {
-        auto c = live();
+        auto c = current();
         if (!c || !c->useLocalSpeakerSpeakingOnMuteCallback_) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
         c->forMainDelegate([&](KRClientDelegate& d) {
@@ -80,13 +81,13 @@ public:
         });
     }
     void didCurrentParticipantRoleChanged(bool isAudience) override {
-        if (auto c = live()) c->handleMultiMediaRoleChange(isAudience);
+        if (auto c = current()) c->roomEngine().handleRoleChange(isAudience);
     }
     void didAudioRouteChanged(KRAudioRouteType route) override {
-        if (auto c = live()) c->sendAudioRouteChangeEvent(route);
+        if (auto c = current()) c->sendAudioRouteChangeEvent(route);
     }
     void didDetectTopActiveSpeakersPeers(const std::vector<Peer>& peers) override {
-        auto c = live();
+        auto c = current();
         if (!c) return;
         std::vector<std::shared_ptr<KRMeetingUser>> speakers;
         for (const auto& peer : peers) {
@@ -116,7 +117,7 @@ public:
         });
     }
     void didRemoteParticipantFallBackToAudioOnlyMode(bool isFallback, const Peer& peer) override {
-        auto c = live();
+        auto c = current();
         if (!c || !peer) return;
         const auto user = c->userById(peer->id());
         if (!user) return;
@@ -125,17 +126,17 @@ public:
         });
     }
     void didConnectionStateChanged(KRConnectionState state) override {
-        auto c = live();
+        auto c = current();
         if (!c) return;
         mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
             d.didLocalParticipantConnectionChangedTo(m, state);
         });
         if (c->currentRoom_.mediaEngine == KRRoomMediaEngine::krmedia) {
-            c->isWaitingToBeReconnect_ = state == KRConnectionState::disconnected;
+            c->roomEngine().isWaitingToBeReconnect_ = state == KRConnectionState::disconnected;
         }
     }
     void didNetworkQualityChanged(KRNetworkQuality quality) override {
-        auto c = live();
+        auto c = current();
         if (!c) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
         c->forEachDelegate([&](KRClientDelegate& d) { d.didNetworkQualityUpdated(meeting, quality); });
@@ -152,7 +153,7 @@ public:
     }
     void didAuxiliaryVideoTrackAdded(const Peer& owner,
                                      const std::shared_ptr<RtcAuxiliaryTrack>& track) override {
-        auto c = live();
+        auto c = current();
         if (!c || !owner || !track) return;
         auto& users = c->meetingUsersManager_;
         const auto user = users.getMeetingUser(owner->id());
@@ -175,10 +176,10 @@ public:
         });
         if (!client_.lock()) return;
         c->postForceStopScreenShareDarwinNotification(kRemoteOverrideReason);
-        if (c->rtcEngineManager_) c->rtcEngineManager_->stopScreenShare();
+        if (const auto& engine = c->roomEngine().rtcEngineManager_) engine->stopScreenShare();
     }
     void didAuxiliaryVideoTrackRemoved(const Peer& owner) override {
-        auto c = live();
+        auto c = current();
         if (!c || !owner) return;
         c->meetingUsersManager_.removeScreenShareTrack(owner->id());
         const KRScreenShareState state =
@@ -200,59 +201,52 @@ public:
             if (completion) completion(RtcRemoteStreamType::user(streamId));
             return;
         }
-        c->checkRemoteStreamType(streamId, kStreamTypeQuestionTries, std::move(completion));
+        c->roomEngine().checkRemoteStreamType(streamId, ClientCore::kStreamTypeQuestionTries,
+                                              std::move(completion));
     }
 
 private:
     void upsert(const Peer& peer) {
-        if (auto c = live(); c && peer) c->meetingUsersManager_.upsertParticipantRtcMetaData(peer);
+        if (auto c = current(); c && peer) c->meetingUsersManager_.upsertParticipantRtcMetaData(peer);
     }
     template <class Call>
     void mainOnly(Call&& call) {
-        auto c = live();
+        auto c = current();
         if (!c) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
         c->forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
     }
-
-    /// The client while it has a meeting (joining, in it or leaving it): what the engine reports
-    /// after the meeting is over must not reach the host or the next meeting's state.
-    std::shared_ptr<ClientCore> live() const {
-        auto c = client_.lock();
-        return c && c->wantsEngineReports() ? c : nullptr;
-    }
-
-    std::weak_ptr<ClientCore> client_;
 };
 
-std::shared_ptr<RtcManagerDelegate> ClientCore::multiMediaRtcDelegate() {
-    if (!multiMediaRtcAdapter_) {
-        multiMediaRtcAdapter_ = std::make_shared<MultiMediaRtcAdapter>(weak_from_this());
+std::shared_ptr<RtcManagerDelegate> RoomEngineBackend::rtcDelegate() {
+    if (!rtcAdapter_ || !rtcAdapter_->session().sameSession(c_.sessionToken())) {
+        rtcAdapter_ = std::make_shared<RtcAdapter>(c_.weak_from_this(), c_.sessionToken());
     }
-    return multiMediaRtcAdapter_;
+    return rtcAdapter_;
 }
 
-void ClientCore::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
-                                         RtcManagerDelegate::Completion completion) {
-    if (peer && meetingState() == MeetingState::inMeeting) {
+void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
+                                        const MeetingSession::Token& session,
+                                        RtcManagerDelegate::Completion completion) {
+    if (peer && session.live() && c_.meetingState() == ClientCore::MeetingState::inMeeting) {
         // The engine is back in the channel after a reconnect (see the network-state closure):
         // the meeting goes on, with the local video shown again.
         if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
         finishEngineWait(completion);
         return;
     }
-    if (!peer || !isJoining()) {
-        // A join that already failed or timed out: its channel must not stay open.
-        logger_.warn("Media join reported outside a join: leaving the media channel");
+    if (!peer || !session.live() || !c_.isJoining()) {
+        // A join that already failed, timed out or was left (the report came through the
+        // receiver of its join while the next one runs): its channel must not stay open.
+        c_.logger_.warn("Media join reported outside a join: leaving the media channel");
         if (rtcEngineManager_) rtcEngineManager_->leaveRtcChannel();
         finishEngineWait(completion);
         return;
     }
-    currentRoom_.userWebRtcId = peer->id();
-    meetingUsersManager_.setCurrentParticipantId(peer->id());
+    c_.currentRoom_.userWebRtcId = peer->id();
+    c_.meetingUsersManager_.setCurrentParticipantId(peer->id());
     if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
-    const SessionToken session = sessionToken();
-    std::weak_ptr<ClientCore> weak = weak_from_this();
+    std::weak_ptr<ClientCore> weak = c_.weak_from_this();
     const auto posted = [weak, session, peer, completion](ClientCore&, const auto& result) {
         auto self = weak.lock();
         if (!self || !session.live() || !self->isJoining()) {
@@ -281,44 +275,45 @@ void ClientCore::handleMultiMediaLocalJoin(const std::shared_ptr<RtcPeerMetaData
             if (session.live() && again->isJoining()) {
                 // Merged while the join is still under way: what the merge reports of the local
                 // user now is its starting state, told by the join event alone.
-                again->upsertLocalPeerRtcData(peer);
+                again->roomEngine().upsertLocalPeerRtcData(peer);
                 again->session_->reachMeeting();
                 again->sendLocalUserJoinMeetingEvent();
             }
             finishEngineWait(completion);
         });
     };
-    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised), posted);
+    c_.send(c_.makeStatusPost(true, false, c_.currentRoom_.isCurrentUserHandRaised), posted);
 }
 
-void ClientCore::checkRemoteStreamType(const std::string& streamId, int triesLeft,
-                                     RtcManagerDelegate::StreamTypeCompletion completion) {
+void RoomEngineBackend::checkRemoteStreamType(const std::string& streamId, int triesLeft,
+                                              RtcManagerDelegate::StreamTypeCompletion completion) {
     if (!completion) return;
-    for (const auto& info : meetingUsersManager_.getScreenShareTrackInfos()) {
+    const auto& merge = c_.meetingUsersManager_;
+    for (const auto& info : merge.getScreenShareTrackInfos()) {
         if (std::to_string(info.trackID()) == streamId) {
             completion(RtcRemoteStreamType::screenShare(info.sharingUserID()));
             return;
         }
     }
-    for (const auto& user : meetingUsersManager_.getAllMeetingUser()) {
+    for (const auto& user : merge.getAllMeetingUser()) {
         if (user->id() == streamId) {
             completion(RtcRemoteStreamType::user(streamId));
             return;
         }
     }
     // The server knows it as a participant although the merge has not met its stream yet.
-    for (const auto& record : meetingUsersManager_.metaData()) {
-        if (record.participantId == streamId && triesLeft < kStreamTypeQuestionTries) {
+    for (const auto& record : merge.metaData()) {
+        if (record.participantId == streamId && triesLeft < ClientCore::kStreamTypeQuestionTries) {
             completion(RtcRemoteStreamType::user(streamId));
             return;
         }
     }
-    if (triesLeft <= 0 || !(hasJoinedMeeting() || isJoining())) {
+    if (triesLeft <= 0 || !(c_.hasJoinedMeeting() || c_.isJoining())) {
         completion(RtcRemoteStreamType::user(streamId));
         return;
     }
-    const SessionToken session = sessionToken();
-    std::weak_ptr<ClientCore> weak = weak_from_this();
+    const MeetingSession::Token session = c_.sessionToken();
+    std::weak_ptr<ClientCore> weak = c_.weak_from_this();
     const auto ask = [weak, session, streamId, triesLeft, completion] {
         auto self = weak.lock();
         if (!self || !session.live()) {
@@ -331,71 +326,73 @@ void ClientCore::checkRemoteStreamType(const std::string& streamId, int triesLef
                 completion(RtcRemoteStreamType::user(streamId));
                 return;
             }
-            again->checkRemoteStreamType(streamId, triesLeft - 1, completion);
+            again->roomEngine().checkRemoteStreamType(streamId, triesLeft - 1, completion);
         });
     };
-    if (triesLeft == kStreamTypeQuestionTries) {
+    if (triesLeft == ClientCore::kStreamTypeQuestionTries) {
         ask();
     } else {
-        queue_->postAfter(kStreamTypeQuestionInterval, ask);
+        c_.queue_->postAfter(ClientCore::kStreamTypeQuestionInterval, ask);
     }
 }
 
-void ClientCore::handleMultiMediaRoleChange(bool isAudience) {
-    isLocalUserInAudienceMode_ = isAudience;
+void RoomEngineBackend::handleRoleChange(bool isAudience) {
+    c_.isLocalUserInAudienceMode_ = isAudience;
     if (isAudience) {
-        currentRoom_.isCurrentUserAudioMuted = true;
-        currentRoom_.isCurrentUserVideoMuted = true;
+        c_.currentRoom_.isCurrentUserAudioMuted = true;
+        c_.currentRoom_.isCurrentUserVideoMuted = true;
     }
-    postUserRoomConnectionStatus(true, false, [](bool) {});
+    c_.postUserRoomConnectionStatus(true, false, [](bool) {});
     if (!isAudience) {
-        const KRMeeting meeting = getCurrentMeetingData();
+        const KRMeeting meeting = c_.getCurrentMeetingData();
         const auto local = meeting.localParticipant();
-        forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserMovedToParticipant(meeting, local); });
+        c_.forEachDelegate(
+            [&](KRClientDelegate& d) { d.didLocalUserMovedToParticipant(meeting, local); });
         return;
     }
-    meetingUsersManager_.moveParticipantToAudience(meetingUsersManager_.getCurrentParticipantId());
-    postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
-    const KRMeeting meeting = getCurrentMeetingData();
+    auto& merge = c_.meetingUsersManager_;
+    merge.moveParticipantToAudience(merge.getCurrentParticipantId());
+    c_.postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
+    const KRMeeting meeting = c_.getCurrentMeetingData();
     const auto local = meeting.localParticipant();
-    forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserMovedToAudience(meeting, local); });
+    c_.forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserMovedToAudience(meeting, local); });
 }
 
-void ClientCore::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason) {
-    if (isJoining()) {
+void RoomEngineBackend::handleLocalLeave(const KRUserLeftReason& engineReason) {
+    if (c_.isJoining()) {
         // The channel of an earlier join that failed reports its leave after the host already
         // tried again: the join under way is not this report's to end.
-        logger_.info("Leave of an earlier media channel reported during a join, ignored");
+        c_.logger_.info("Leave of an earlier media channel reported during a join, ignored");
         return;
     }
-    const auto state = meetingState();
-    const bool wasInMeeting = state == MeetingState::inMeeting || state == MeetingState::leaving;
+    const auto state = c_.meetingState();
+    using State = ClientCore::MeetingState;
+    const bool wasInMeeting = state == State::inMeeting || state == State::leaving;
     // A leave this client asked for (the host's own, or a removal by the meeting's host) keeps
     // the reason it was asked with; the engine only knows that its channel was left.
+    const KRUserLeftReason& asked = c_.localUserLeftReason_;
     const KRUserLeftReason reason =
-        state == MeetingState::leaving &&
-                localUserLeftReason_.kind() != KRUserLeftReason::Kind::none
-            ? localUserLeftReason_
-            : engineReason;
+        state == State::leaving && asked.kind() != KRUserLeftReason::Kind::none ? asked
+                                                                                : engineReason;
     // Read through the meeting's backend, while the session still names it.
-    const auto users = getMeetingUsers();
+    const auto users = c_.getMeetingUsers();
     const auto releaseChildren = [this, &users] {
-        releaseSocketManager();
-        rtmManager_->setDelegate({});
+        c_.releaseSocketManager();
+        c_.rtmManager()->setDelegate({});
         // No message of a meeting already left may act on the next one.
         if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate({});
         for (const auto& user : users) {
             user->resetVideoTrack();
         }
-        meetingUsersManager_.clearAllData();
-        currentRoom_.removeAllData();
-        removeNotificationsObservers();
-        multiMediaChannelAsked_ = false;
+        c_.meetingUsersManager_.clearAllData();
+        c_.currentRoom_.removeAllData();
+        c_.removeNotificationsObservers();
+        channelAsked_ = false;
         isWaitingToBeReconnect_ = false;
     };
     // The channel of a failed join may report after its session ended: nothing is left to end,
     // but its left-overs still go.
-    if (!endSession(MeetingSession::EndReason::left, releaseChildren)) releaseChildren();
+    if (!c_.endSession(MeetingSession::EndReason::left, releaseChildren)) releaseChildren();
     // The client's own engine is made again at the next join; the host's stays for it. Who made
     // it decides, not the room: a leave before the room's details came knows no room engine.
     if (ownsRtcEngine_) {
@@ -405,8 +402,8 @@ void ClientCore::handleMultiMediaLocalLeave(const KRUserLeftReason& engineReason
     if (!wasInMeeting) {
         return;  // the channel of a failed join: the host already heard of the failure
     }
-    const KRMeeting meeting = getCurrentMeetingData();
-    forMainDelegate([&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); });
+    const KRMeeting meeting = c_.getCurrentMeetingData();
+    c_.forMainDelegate([&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); });
 }
 
 }  // namespace kr

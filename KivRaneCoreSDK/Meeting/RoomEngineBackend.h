@@ -1,0 +1,130 @@
+#pragma once
+
+#include <boost/json/object.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Meeting/MediaBackend.h"
+#include "KivRaneCoreSDK/Meeting/MeetingSession.h"
+#include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
+#include "KivRaneCoreSDK/RTC/Protocols/RtcManagerDelegate.h"
+#include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
+#include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
+
+namespace kr {
+
+/// The engine the room names, behind `RtcManagerProtocol`, which carries the control messages
+/// too: the participant merge holds the participants. For an "agora" room the backend makes its
+/// own engine at each join and lets it go at the end of the meeting; for a "kr-media" room the
+/// host app hands one in (`setEngine`) and it stays for the next meetings.
+///
+/// Owns the engine, the two receivers the engine reports to, and whether the engine was asked
+/// into a channel. Everything it shares with the other backend (room store, merge, session,
+/// settings, delegates) it reaches on the client, which owns this backend for its whole life.
+///
+/// Threading: called on the client's queue only.
+class RoomEngineBackend final : public MediaBackend {
+public:
+    explicit RoomEngineBackend(ClientCore& client);
+    ~RoomEngineBackend() override;
+
+    Kind kind() const override { return Kind::roomEngine; }
+
+    void join(const KRJoinMeetingConfig& config) override { configureForMultiMediaEngine(config); }
+    void cancelJoin(bool mediaAwaited) override;
+    void leave() override;
+    void networkStateChanged(bool isConnected) override;
+
+    void muteLocalMedia(bool audio, bool isMute) override;
+    void switchClientRole(bool isAudience) override;
+    void applyVirtualBackground(const KRVirtualBackgroundType& background) override;
+    // The room's engine runs its own devices and subscriptions.
+    void startPreview() override {}
+    void stopPreview() override {}
+    void switchCamera() override {}
+    void switchAudioDevice(KRAudioDeviceType) override {}
+    void subscribeRemoteMedia(bool, const std::string&, bool) override {}
+    void setRemoteStreamQuality(KRRemoteStreamQuality, const std::string&) override {}
+
+    void sendControlMessage(KRControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
+                            Completion completion, const std::string& reactionsType) override;
+    bool knowsLocalShareWithoutTrack() const override;
+
+    bool participantsFromMerge() const override { return true; }
+    std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override;
+    std::shared_ptr<KRMeetingUser> localUser() const override;
+    std::shared_ptr<KRMeetingUser> user(const std::string& id) const override;
+    std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const override;
+    bool markLocalHand(bool isRaised) override;
+
+    // ---- What the client's own calls reach (see the accessors of the same names there) ----
+
+    const std::shared_ptr<RtcManagerProtocol>& engine() const { return rtcEngineManager_; }
+    void setEngine(std::shared_ptr<RtcManagerProtocol> engine);
+    void configureForMultiMediaEngine(const KRJoinMeetingConfig& config);
+    void upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data);
+    bool isWaitingToBeReconnect() const { return isWaitingToBeReconnect_; }
+    /// The receivers handed to the engine (held weakly there). Each belongs to one join: the
+    /// current one, made anew when the join is a different one.
+    std::shared_ptr<RtcManagerDelegate> rtcDelegate();
+    std::shared_ptr<RtmManagerDelegate> rtmDelegate();
+
+private:
+    class SessionReceiver;
+    class RtcAdapter;
+    class RtmAdapter;
+
+    // The join (RoomEngineBackend.cpp)
+    void handlePostLoginSuccess(const KRJoinMeetingConfig& config);
+    void configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config);
+    void configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config);
+    boost::json::object krMediaJoinData() const;
+
+    // The engine's reports (RoomEngineBackendEvents.cpp)
+    /// The engine is in the channel: the join it was asked for goes on, or, when `session` (the
+    /// token of the join whose receiver heard it) is not the join under way, the channel is left.
+    void handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
+                         const MeetingSession::Token& session,
+                         RtcManagerDelegate::Completion completion);
+    void handleLocalLeave(const KRUserLeftReason& reason);
+    void checkRemoteStreamType(const std::string& streamId, int triesLeft,
+                               RtcManagerDelegate::StreamTypeCompletion completion);
+    void handleRoleChange(bool isAudience);
+
+    ClientCore& c_;
+    std::shared_ptr<RtcManagerProtocol> rtcEngineManager_;
+    std::shared_ptr<RtcAdapter> rtcAdapter_;
+    std::shared_ptr<RtmAdapter> rtmAdapter_;
+    /// The engine was asked into the media channel and not yet out of it: a failed join leaves
+    /// it, and a leave waits for its report.
+    bool channelAsked_ = false;
+    /// True while a "kr-media" engine reports its connection lost.
+    bool isWaitingToBeReconnect_ = false;
+    /// The engine was made by this backend (for an "agora" room), not handed in by the host app.
+    bool ownsRtcEngine_ = false;
+};
+
+/// What both receivers share. The engine holds a receiver weakly and the backend holds it, so
+/// the engine never keeps the client alive; each is made for one join and holds its token, so
+/// what the engine reports or carries after that meeting ended does not act on the client.
+class RoomEngineBackend::SessionReceiver {
+public:
+    SessionReceiver(std::weak_ptr<ClientCore> client, MeetingSession::Token session)
+        : client_(std::move(client)), session_(std::move(session)) {}
+    const MeetingSession::Token& session() const { return session_; }
+
+protected:
+    /// The client while the meeting of this receiver's join has not ended.
+    std::shared_ptr<ClientCore> current() const {
+        auto c = client_.lock();
+        return c && session_.live() ? c : nullptr;
+    }
+
+    std::weak_ptr<ClientCore> client_;
+
+private:
+    MeetingSession::Token session_;
+};
+
+}  // namespace kr
