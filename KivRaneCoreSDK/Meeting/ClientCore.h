@@ -93,16 +93,15 @@ public:
     ClientCore(const ClientCore&) = delete;
     ClientCore& operator=(const ClientCore&) = delete;
 
+    // The host calls, documented on `KRClient`, which forwards each one here unchanged; then
+    // what library code and tests use.
+
     // ---- Settings ----
 
-    /// Reads the host app's settings (see the settings keys in the docs). A value of the wrong
-    /// type is ignored and logged.
     void setParameters(const boost::json::object& params);
 
     // ---- Delegates ----
 
-    /// Extra delegates hear what the main delegate hears (except main-only reports), after it, in
-    /// the order added. Adding an identifier again replaces that entry in place.
     void addDelegate(const std::string& identifier, std::weak_ptr<KRClientDelegate> delegate);
     void removeDelegate(std::string_view identifier);
     void setParticipantsListDelegate(std::weak_ptr<KRParticipantsListUpdateDelegate> delegate);
@@ -127,17 +126,8 @@ public:
     void startRecording(Completion completion = {});
     void stopRecording(Completion completion = {});
     void hardMuteUnmuteUsersAudio(bool isMute, Completion completion = {});
-    void hardMuteUnmuteParticipantsAudio(bool isMute, Completion completion = {}) {
-        hardMuteUnmuteUsersAudio(isMute, std::move(completion));
-    }
     void softMuteUsersAudio(Completion completion = {});
-    void softMuteParticipantsAudio(Completion completion = {}) {
-        softMuteUsersAudio(std::move(completion));
-    }
     void lowerAllUsersHands(Completion completion = {});
-    void lowerAllParticipantsHands(Completion completion = {}) {
-        lowerAllUsersHands(std::move(completion));
-    }
     void changeUserAudioState(const std::string& userId, bool isOn, Completion completion = {});
     void changeUserVideoState(const std::string& userId, bool isOn, Completion completion = {});
     void removeUserFromMeeting(const std::string& userId, Completion completion = {});
@@ -154,20 +144,14 @@ public:
 
     // ---- Local screen share (with the broadcast extension) ----
 
-    /// Asks the server for the local share stream (when the extension started capturing) and
-    /// hands its uid and token to the extension. A reply without a usable uid or token fails the
-    /// start and tells the extension to stop.
     void shareScreenAPICall(Completion completion = {});
-    /// Ends the local screen share: the server is told and the extension asked to stop.
     void stopLocalScreenShare();
 
     // ---- Whiteboard ----
 
-    /// Opens the whiteboard: a remote one (someone else shares) or the local user's own.
     void startWhitebboard(bool remote, const std::string& userName, const std::string& userId,
                           Completion completion = {});
     void stopWhiteboard(Completion completion = {});
-    /// The whiteboard's web address, empty while none is open.
     std::string whiteboardUrl() const;
 
     // ---- Queries ----
@@ -241,15 +225,12 @@ public:
     void setVideoConfiguration(const KRRtcVideoEncoderConfig& videoEncoderConfig);
     void setLowQualityVideoStream(const KRRtcVideoEncoderConfig& lowQualityVideoConfig);
     void setUpDualStream(bool enable);
-    /// Kept for the next joins too; applied to the engine at once.
     void applyVirtualBackground(const KRVirtualBackgroundType& background);
     void startPreview();
     void stopPreview();
     void switchCamera();
-    /// Shows the local camera in `placeholderView` and starts the preview.
     void getVideoPreview(const std::shared_ptr<platform::View>& placeholderView);
     void switchAudioDevice(KRAudioDeviceType type);
-    /// Speaker or audience in the media channel; the host role changes nothing there.
     void switchLocalUserRole(const KRUserRole& newRole);
     void subscribeRemoteUserAudio(const std::string& id);
     void unsubscribeRemoteUserAudio(const std::string& id);
@@ -332,6 +313,11 @@ public:
     void sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user);
     void sendNetworkQualityUpdateEvent(KRNetworkQuality quality);
     void sendAudioRouteChangeEvent(KRAudioRouteType newRoute);
+    /// Main delegate only: the engine could not change the local microphone / camera, or moved
+    /// the local user to audio only (or back).
+    void sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
+                                   const std::string& description);
+    void sendLocalAudioOnlyFallbackEvent(bool isFallback);
     void sendLocalScreenShareEvent(const KRScreenShareState& state);
     void sendRemoteScreenShareEvent(const KRScreenShareState& state);
     /// The meeting's lock, recording and whiteboard as a message or the reply to the host's own

@@ -98,6 +98,21 @@ void ClientCore::sendAudioRouteChangeEvent(KRAudioRouteType newRoute) {
     forEachDelegate([&](KRClientDelegate& d) { d.didAudioOutputRouteChanged(meeting, newRoute); });
 }
 
+void ClientCore::sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
+                                           const std::string& description) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forMainDelegate([&](KRClientDelegate& d) {
+        audio ? d.didLocalAudioStateChangeFailed(meeting, type, description)
+              : d.didLocalVideoStateChangeFailed(meeting, type, description);
+    });
+}
+
+void ClientCore::sendLocalAudioOnlyFallbackEvent(bool isFallback) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forMainDelegate(
+        [&](KRClientDelegate& d) { d.didLocalUserFallBackToAudioOnlyMode(meeting, isFallback); });
+}
+
 void ClientCore::sendLocalScreenShareEvent(const KRScreenShareState& state) {
     const KRMeeting meeting = getCurrentMeetingData();
     forEachDelegate(

@@ -116,20 +116,14 @@ public:
     }
     void didLocalAudioStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didLocalAudioStateChangeFailed(m, type, desc);
-        });
+        toCore([&](ClientCore& c) { c.sendLocalMediaFailedEvent(true, type, desc); });
     }
     void didLocalVideoStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didLocalVideoStateChangeFailed(m, type, desc);
-        });
+        toCore([&](ClientCore& c) { c.sendLocalMediaFailedEvent(false, type, desc); });
     }
     void didLocalUserFallBackToAudioOnlyMode(bool isFallback) override {
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didLocalUserFallBackToAudioOnlyMode(m, isFallback);
-        });
+        toCore([&](ClientCore& c) { c.sendLocalAudioOnlyFallbackEvent(isFallback); });
     }
     void didRemoteUserFallBackToAudioOnlyMode(
         bool isFallback, const std::shared_ptr<KRRtcParticipant>& p) override {

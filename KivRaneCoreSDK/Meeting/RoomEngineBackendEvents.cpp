@@ -101,20 +101,14 @@ public:
     }
     void didLocalAudioStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didLocalAudioStateChangeFailed(m, type, desc);
-        });
+        if (auto c = current()) c->sendLocalMediaFailedEvent(true, type, desc);
     }
     void didLocalVideoStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didLocalVideoStateChangeFailed(m, type, desc);
-        });
+        if (auto c = current()) c->sendLocalMediaFailedEvent(false, type, desc);
     }
     void didLocalParticicpantFallBacktoAudioOnlyMode(bool isFallback) override {
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didLocalUserFallBackToAudioOnlyMode(m, isFallback);
-        });
+        if (auto c = current()) c->sendLocalAudioOnlyFallbackEvent(isFallback);
     }
     void didRemoteParticipantFallBackToAudioOnlyMode(bool isFallback, const Peer& peer) override {
         auto c = current();
