@@ -21,9 +21,8 @@ KRApiRequestManager::KRApiRequestManager(KRDependencies dependencies)
     settings.routing = std::move(dependencies.routing);
     // Every manager built from one dependencies value asks with equal settings, so they all get
     // the same transport.
-    session_ = dependencies.httpTransports
-                   ? dependencies.httpTransports->transport(settings)
-                   : platform::HttpTransport::create(std::move(settings));
+    session_ = dependencies.httpTransports ? dependencies.httpTransports->transport(settings)
+                                           : platform::HttpTransport::create(std::move(settings));
 }
 
 KRApiRequestManager::~KRApiRequestManager() = default;

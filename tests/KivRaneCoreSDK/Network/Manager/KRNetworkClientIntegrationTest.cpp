@@ -286,7 +286,9 @@ TEST_F(KRNetworkClientIntegrationTest, SettingsAreReadWhenEachRequestIsSent) {
     EXPECT_EQ(tokens, (std::vector<std::string>{"jwt-0", "jwt-1", "jwt-2"}));
 }
 
-AckRequest leave() { return AckRequest(KRAPIPath::leaveMeeting(), KRHTTPMethod::post); }
+AckRequest leave() {
+    return AckRequest(KRAPIPath::leaveMeeting(), KRHTTPMethod::post);
+}
 
 // Clients share a transport exactly when they share its pool of kept-alive connections, which
 // the server sees: a second client's request arrives on the first one's connection.
@@ -299,7 +301,8 @@ protected:
     /// Sends through `client` and runs the main queue until the completion arrived.
     Result<KRAPISuccess, KRApiRequestError> send(KRNetworkClient& client) {
         std::optional<AckRequest> done;
-        client.sendAPIRequest<AckRequest>(leave(), [&](AckRequest r) { done.emplace(std::move(r)); });
+        client.sendAPIRequest<AckRequest>(leave(),
+                                          [&](AckRequest r) { done.emplace(std::move(r)); });
         EXPECT_TRUE(main->runUntil([&] { return done.has_value(); }, 10s));
         if (!done) {
             return Failure{KRApiRequestError::unKnown()};
