@@ -36,9 +36,12 @@ KRDependencies withProcessDefaults(KRDependencies out) {
     // process collector, so the client's components reach it once it is configured.
     if (!out.remoteLogger) out.remoteLogger = KivRaneLogger::shared();
     if (!out.logCollector) out.logCollector = LogCollector::shared();
-    // One cache per client: its room socket resumes the TLS session of its REST calls.
+    // One cache for the clients of one value, like their HTTPS transport: a room socket resumes
+    // the TLS sessions of the REST calls, and the clients' routings stay equal, so they share.
     if (!out.routing.tlsSessions) {
-        out.routing.tlsSessions = std::make_shared<platform::TlsSessionCache>();
+        out.routing.tlsSessions = out.httpTransports
+                                      ? out.httpTransports->tlsSessions()
+                                      : std::make_shared<platform::TlsSessionCache>();
     }
     if (!out.notifications) {
         out.notifications = processLifetime(platform::NotificationCenter::defaultCenter());

@@ -5,6 +5,7 @@
 
 #include "platform/Dispatch/DispatchQueue.h"
 #include "platform/Http/HttpTransport.h"
+#include "platform/Http/HttpTransportShare.h"
 
 namespace kr::platform {
 class DarwinNotifyCenter;
@@ -32,6 +33,12 @@ struct KRDependencies {
     std::shared_ptr<platform::DispatchQueue> queue;
     /// Where the HTTPS and WSS transports connect and which authorities they trust.
     platform::HttpRouting routing;
+    /// Hands the network clients built from this value or a copy of it one HTTPS transport to
+    /// share (one connection pool; one I/O thread, from the first REST call until the last of
+    /// those clients is gone). Made with the value, so copies share it and a value built afresh
+    /// has its own. Empty: each network client makes a transport of its own.
+    std::shared_ptr<platform::HttpTransportShare> httpTransports =
+        std::make_shared<platform::HttpTransportShare>();
     /// Directory of persisted settings (user-defaults suites, the device identity).
     /// Empty: the default directory.
     std::filesystem::path storageDirectory;

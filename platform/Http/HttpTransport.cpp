@@ -215,7 +215,7 @@ public:
         for (const auto& header : settings_.sessionHeaders) {
             appendHeaderLine(sessionHeaderText_, header.name, header.value);
         }
-        thread_ = std::thread([this] { run(); });
+        // The I/O thread starts with the first transfer: a transport nobody sends on costs none.
     }
 
     ~Impl() {
@@ -249,6 +249,9 @@ public:
             std::lock_guard lock(mutex_);
             wasEmpty = incoming_.empty();
             incoming_.push_back(std::move(transfer));
+            if (!thread_.joinable()) {
+                thread_ = std::thread([this] { run(); });
+            }
         }
         // A non-empty list has a wake-up on its way already: the I/O thread empties the list
         // only after it was woken for it.
@@ -700,9 +703,9 @@ private:
     CURLSH* share_ = nullptr;
     curl_slist* connectTo_ = nullptr;  // read by curl for every transfer; freed last
     std::string sessionHeaderText_;    // the session headers as NUL-separated header lines
-    std::thread thread_;
+    std::thread thread_;  // started by the first submit; joined by the destructor alone
 
-    std::mutex mutex_;  // guards incoming_, stopping_ and reportedConnected_
+    std::mutex mutex_;  // guards incoming_, stopping_, reportedConnected_ and starting thread_
     std::vector<std::unique_ptr<Transfer>> incoming_;
     bool stopping_ = false;
     bool reportedConnected_ = true;  // as told by setConnected
@@ -730,6 +733,10 @@ std::shared_ptr<HttpTransport> HttpTransport::create(HttpTransportSettings setti
 
 void HttpTransport::setConnected(bool connected) {
     impl_->setConnected(connected);
+}
+
+const HttpTransportSettings& HttpTransport::settings() const {
+    return impl_->settings();
 }
 
 std::size_t HttpTransport::idleHandleCount() const {

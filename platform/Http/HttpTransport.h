@@ -84,6 +84,7 @@ struct HttpRouting {
     /// there the session of each connection it opens, and the WSS transport resumes the latest
     /// one of its host instead of a full handshake. Empty: nothing is shared.
     std::shared_ptr<TlsSessionCache> tlsSessions{};  // initialised: brace-built routings may omit it
+    friend bool operator==(const HttpRouting&, const HttpRouting&) = default;
 };
 
 /// How one transport behaves for every request it sends.
@@ -104,9 +105,11 @@ struct HttpTransportSettings {
     /// Bounds the whole exchange of a request that sets no time-out of its own, as the request's
     /// time-out would. Fails with `timedOut`.
     std::chrono::milliseconds totalTimeout{std::chrono::minutes(5)};
+    friend bool operator==(const HttpTransportSettings&, const HttpTransportSettings&) = default;
 };
 
-/// An HTTPS client on libcurl's multi interface, run by one I/O thread per transport.
+/// An HTTPS client on libcurl's multi interface, run by one I/O thread per transport, which
+/// starts with the first transfer sent.
 ///
 /// Every request is HTTP/1.1 over TLS with certificate and host-name verification always on,
 /// follows redirects only to https, and reuses persistent connections. When a reused connection
@@ -139,6 +142,9 @@ public:
     /// back, or fails with `timedOut` once its time-out has passed. Any thread: a transfer sent
     /// after this call returns sees the new value.
     void setConnected(bool connected);
+
+    /// What the transport was made with.
+    const HttpTransportSettings& settings() const;
 
     /// Transfer handles kept for reuse between transfers: never more than `kMaxIdleHandles`;
     /// a handle freed beyond that is destroyed. For diagnostics; may be read from any thread.

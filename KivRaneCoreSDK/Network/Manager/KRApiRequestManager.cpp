@@ -19,7 +19,10 @@ KRApiRequestManager::KRApiRequestManager(KRDependencies dependencies)
     settings.sessionHeaders = {{"Connection", "keep-alive"}, {"User-Agent", userAgent()}};
     settings.maxConnectionsPerHost = kMaxConnectionsPerHost;
     settings.routing = std::move(dependencies.routing);
-    session_ = platform::HttpTransport::create(std::move(settings));
+    // Every manager built from one dependencies value asks with equal settings, so they all get
+    // the same transport.
+    session_ = dependencies.httpTransports ? dependencies.httpTransports->transport(settings)
+                                           : platform::HttpTransport::create(std::move(settings));
 }
 
 KRApiRequestManager::~KRApiRequestManager() = default;

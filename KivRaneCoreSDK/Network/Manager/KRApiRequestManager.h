@@ -21,12 +21,14 @@ namespace kr {
 /// headers ("Accept-Encoding", "Connection", "User-Agent"), at most 15 connections per host and a
 /// 60 s time-out on the whole exchange; validates the status and decodes the reply on the main
 /// queue. A POST whose connection dies before a reply is not sent again: it fails with
-/// `networkFailure` and the caller decides.
+/// `networkFailure` and the caller decides. The transport is the dependencies' shared one
+/// (`KRDependencies::httpTransports`), used by every manager built from the same value.
 ///
 /// Every send completes exactly once, on the dependencies' queue and never inside `sendRequest`:
 /// with `invalidUrlRequest` when no request can be built, otherwise in the order the transfers
-/// finish. Destroying the manager cancels the transfers in flight; each of them still completes,
-/// with `networkFailure`, and the completion never touches the manager.
+/// finish. The completion never touches the manager, so a transfer still in flight when the
+/// manager is destroyed completes harmlessly: with its outcome while another manager keeps the
+/// shared transport, with `networkFailure` when the transport went with this manager.
 ///
 /// Threading: `sendRequest` and `setConnected` may be called from any thread; the transport's I/O
 /// thread is the only other thread involved and it only posts to the queue.
@@ -62,7 +64,8 @@ public:
 
     /// Whether the network is reachable (it is until told otherwise). While it is not, a send
     /// waits for it, at most its 60 s time-out, and then fails with `networkFailure`. Any thread;
-    /// a send made after this returns sees the new value.
+    /// a send made after this returns sees the new value. The state is the transport's, so it
+    /// holds for every manager sharing it, including one built after it was told.
     void setConnected(bool isConnected) { session_->setConnected(isConnected); }
 
     /// The queue every completion runs on.

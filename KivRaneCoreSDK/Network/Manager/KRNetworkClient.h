@@ -21,7 +21,10 @@ class NetworkReachabilityHandler;
 /// settings every request needs (environment, JWT, device id, guest or signed in), owns one
 /// request manager, and hands each caller back a copy of its request with `response` filled in.
 /// Also relays connectivity reports from the reachability handler to `onNetworkStateChanged`, and
-/// lets sends made while offline wait for connectivity (at most their 60 s time-out).
+/// lets sends made while offline wait for connectivity (at most their 60 s time-out). The clients
+/// built from one dependencies value send over one HTTPS transport, and so share its connectivity
+/// state: they hear the same reports. A client created later does not reset it, and one going
+/// away leaves the others' requests running.
 ///
 /// Threading: confined to the main queue (the dependencies' queue): every method but
 /// `didNetworkStateChanged` is called on it (checked in debug builds), and every completion runs

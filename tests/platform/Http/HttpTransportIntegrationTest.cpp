@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,20 @@ using namespace std::chrono_literals;
 using test::LocalHttpsServer;
 using test::RecordedRequest;
 using test::ServerReply;
+
+/// Threads of this process, as the kernel counts them.
+int processThreadCount() {
+    std::ifstream status("/proc/self/status");
+    std::string field;
+    while (status >> field) {
+        if (field == "Threads:") {
+            int count = 0;
+            status >> count;
+            return count;
+        }
+    }
+    return -1;
+}
 
 class HttpTransportIntegrationTest : public ::testing::Test {
 protected:
@@ -256,6 +271,21 @@ TEST_F(HttpTransportIntegrationTest, BurstsCompleteOnceEachAndLeaveFewHandlesBeh
         EXPECT_LE(transport->idleHandleCount(), 4u) << "round " << round;
         EXPECT_GT(transport->idleHandleCount(), 0u) << "handles are kept for reuse";
     }
+}
+
+// A transport nobody sends on (a client that makes no REST call) costs no thread.
+TEST_F(HttpTransportIntegrationTest, TheIoThreadStartsWithTheFirstTransfer) {
+    server.route("GET", "/x", ServerReply::json(200, "{}"));
+    const int before = processThreadCount();
+    ASSERT_GT(before, 0);
+    auto transport = makeTransport();
+    transport->setConnected(false);
+    transport->setConnected(true);
+    EXPECT_EQ(processThreadCount(), before);
+    ASSERT_TRUE(exchange(*transport, get("/x")).ok());
+    EXPECT_GT(processThreadCount(), before);
+    transport.reset();
+    EXPECT_EQ(processThreadCount(), before);
 }
 
 TEST_F(HttpTransportIntegrationTest, DestroyingTheTransportCancelsEachTransferOnce) {
