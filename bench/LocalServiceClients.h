@@ -51,6 +51,9 @@ struct SharedWorlds {
     std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
     std::shared_ptr<platform::MediaBus> mediaBus = platform::MediaBus::create();
     std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    /// One HTTPS transport for every client, as for clients built from one dependencies value.
+    std::shared_ptr<platform::HttpTransportShare> http =
+        std::make_shared<platform::HttpTransportShare>();
 };
 
 /// The dependencies of a client on `worlds` reaching its service through `routing`, with its own
@@ -64,6 +67,7 @@ inline KRDependencies localClientDependencies(platform::HttpRouting routing,
     deps.storageDirectory = std::move(storage);
     deps.mediaBus = worlds.mediaBus;
     deps.messagingService = worlds.messaging;
+    deps.httpTransports = worlds.http;
     deps.reachability = NetworkReachabilityHandler::create(
         []() -> Result<std::shared_ptr<Reachability>, ReachabilityError> {
             return Failure{ReachabilityError{}};

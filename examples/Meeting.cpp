@@ -256,6 +256,7 @@ private:
         deps.storageDirectory = storage_.path() / name;
         deps.mediaBus = mediaBus_;
         deps.messagingService = messaging_;
+        deps.httpTransports = http_;  // one HTTPS transport for all the clients of the process
         deps.reachability = loopbackReachability();
         // Each member is an app of its own: its contacts and its broadcast extension are its own.
         deps.contacts = std::make_shared<kr::ContactSyncManager>();
@@ -483,6 +484,8 @@ private:
     std::shared_ptr<kr::platform::MediaBus> mediaBus_ = kr::platform::MediaBus::create();
     std::shared_ptr<kr::platform::MessagingService> messaging_ =
         kr::platform::MessagingService::create();
+    std::shared_ptr<kr::platform::HttpTransportShare> http_ =
+        std::make_shared<kr::platform::HttpTransportShare>();
     std::vector<Member> members_;
     std::vector<std::string> printed_;  // every participant's line, in order
     std::size_t stepStart_ = 0;         // the first of printed_ that the current step printed

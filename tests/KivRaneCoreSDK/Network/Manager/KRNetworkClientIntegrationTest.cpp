@@ -22,6 +22,7 @@
 #include "support/NetworkTestDependencies.h"
 #include "support/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalHttpsServer.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -414,8 +415,8 @@ TEST_F(KRNetworkClientSharedTransportIntegrationTest, MeetingClientsOfOneValueSh
     deps.messagingService = platform::MessagingService::create();
     auto first = KRClient::create(deps);
     auto second = KRClient::create(deps);
-    ASSERT_TRUE(send(*first->networkClient()).ok());
-    ASSERT_TRUE(send(*second->networkClient()).ok());
+    ASSERT_TRUE(send(*internals(first).networkClient()).ok());
+    ASSERT_TRUE(send(*internals(second).networkClient()).ok());
     EXPECT_EQ(server.connectionCount(), 1u);
 }
 
