@@ -273,55 +273,73 @@ bool KRClient::hasBluetoothConnecte(const platform::AudioSessionRouteDescription
 const std::shared_ptr<KRChatManager>& KRClient::chatClient() const {
     return core_->chatClient();
 }
+
+// The meeting chat is the chat manager's; the client only names the destination.
+
 KRChatMessageList KRClient::getMainChatThreadMessages() const {
-    return core_->getMainChatThreadMessages();
+    return core_->chatClient()->getMainThreadChatMessages();
 }
+
 KRChatMessageList KRClient::getMeetingChatMessages() const {
-    return core_->getMeetingChatMessages();
+    return getMainChatThreadMessages();
 }
+
 void KRClient::getMainChatThread(KRChatManager::ThreadCompletion completion) {
-    core_->getMainChatThread(std::move(completion));
+    core_->chatClient()->getMainChatThread(std::move(completion));
 }
+
 void KRClient::getChatThreadMessages(const std::string& threadId,
                                      KRChatManager::PageCompletion completion) {
-    core_->getChatThreadMessages(threadId, std::move(completion));
+    core_->chatClient()->getChatThreadMessages(threadId, std::move(completion));
 }
+
 void KRClient::getPrivateChatThread(const std::string& with,
                                     KRChatManager::ThreadCompletion completion) {
-    core_->getPrivateChatThread(with, std::move(completion));
+    core_->chatClient()->getPrivateChatThreadWithUser(with, std::move(completion));
 }
+
 void KRClient::getPrivateChatMessages(const std::string& userId,
                                       KRChatManager::PageCompletion completion) {
-    core_->getPrivateChatMessages(userId, std::move(completion));
+    core_->chatClient()->getPrivateChatMessages(userId, std::move(completion));
 }
+
 void KRClient::sendChatTextMessage(const std::string& message,
                                    KRChatManager::MessageCompletion completion) {
-    core_->sendChatTextMessage(message, std::move(completion));
+    core_->chatClient()->sendChatTextMessage(
+        message, std::nullopt, KRChatMessageDestination::group(), std::move(completion));
 }
+
 void KRClient::sendPrivateChatTextMessage(const std::string& message, const std::string& userId,
                                           KRChatManager::MessageCompletion completion) {
-    core_->sendPrivateChatTextMessage(message, userId, std::move(completion));
+    core_->chatClient()->sendChatTextMessage(
+        message, std::nullopt, KRChatMessageDestination::user(userId), std::move(completion));
 }
+
 void KRClient::sendAttachmentMessage(const std::string& messageText, const std::string& fileID,
                                      const std::string& fileName, const std::string& fileSize,
                                      const std::string& fileURL,
                                      KRChatManager::MessageCompletion completion) {
-    core_->sendAttachmentMessage(messageText, fileID, fileName, fileSize, fileURL,
-                                 std::move(completion));
+    core_->chatClient()->sendChatTextMessage(
+        messageText, KRSendAttachmentInfo(fileID, fileName, fileSize, fileURL),
+        KRChatMessageDestination::group(), std::move(completion));
 }
+
 void KRClient::markReadMessages(const std::string& lastMessageId, const std::string& threadId,
                                 KRChatManager::ReadCompletion completion) {
-    core_->markReadMessages(lastMessageId, threadId, std::move(completion));
+    core_->chatClient()->markReadMessages(lastMessageId, threadId, std::move(completion));
 }
+
 void KRClient::getAllActiveParticipants(KRChatManager::MembersCompletion completion) {
-    core_->getAllActiveParticipants(std::move(completion));
+    core_->chatClient()->getChatActiveParticipants(std::move(completion));
 }
+
 void KRClient::addChatDelegate(const std::shared_ptr<KRChatClientDelegate>& delegate,
                                const std::string& identifier) {
-    core_->addChatDelegate(delegate, identifier);
+    core_->chatClient()->addChatDelegate(delegate, identifier);
 }
+
 void KRClient::removeChatDelegate(const std::string& identifier) {
-    core_->removeChatDelegate(identifier);
+    core_->chatClient()->removeDelegate(identifier);
 }
 
 }  // namespace kr

@@ -592,28 +592,6 @@ private:
     std::shared_ptr<KRRtmManager> rtmManager_;
     // ---- Room socket and chat (ClientCoreSocket.cpp, ClientCoreChat.cpp) ----
 public:
-    /// The meeting chat; every method forwards to `chatClient()` and completes as it does.
-    KRChatMessageList getMainChatThreadMessages() const;
-    KRChatMessageList getMeetingChatMessages() const;
-    void getMainChatThread(KRChatManager::ThreadCompletion completion);
-    void getChatThreadMessages(const std::string& threadId,
-                               KRChatManager::PageCompletion completion);
-    void getPrivateChatThread(const std::string& with, KRChatManager::ThreadCompletion completion);
-    void getPrivateChatMessages(const std::string& userId, KRChatManager::PageCompletion comletion);
-    void sendChatTextMessage(const std::string& message,
-                             KRChatManager::MessageCompletion completion);
-    void sendPrivateChatTextMessage(const std::string& message, const std::string& userId,
-                                    KRChatManager::MessageCompletion completion);
-    void sendAttachmentMessage(const std::string& messageText, const std::string& fileID,
-                               const std::string& fileName, const std::string& fileSize,
-                               const std::string& fileURL,
-                               KRChatManager::MessageCompletion completion);
-    void markReadMessages(const std::string& lastMessageId, const std::string& threadId,
-                          KRChatManager::ReadCompletion completion);
-    void getAllActiveParticipants(KRChatManager::MembersCompletion completion);
-    void addChatDelegate(const std::shared_ptr<KRChatClientDelegate>& delegate,
-                         const std::string& identifier);
-    void removeChatDelegate(const std::string& identifier);
     /// A chat message the room socket pushed: cached, then told to the chat observers.
     void addChatMessageRecievedThrougSocket(const KRChatMessage& message);
     /// Sets the chat manager's first-page hook to one that ignores the page.
