@@ -72,29 +72,29 @@ void ClientCore::handleSocketCallBacks() {
     // A push concerns the meeting being joined or in progress. Like a status reply, one that
     // arrives once the leave has begun, or after a failed join (forwarded frames keep coming as
     // long as the host app sends them), changes nothing.
-    const auto live = [weak = weak_from_this(), session = sessionToken()] {
+    const auto coreForNews = [weak = weak_from_this(), session = sessionToken()] {
         auto self = weak.lock();
         return self && self->takesRoomNews(session) ? self : nullptr;
     };
     KRWebSocketManager& manager = *webSocketManager_;
-    manager.onRequestToRefreshMeetingData = [live] {
-        if (auto self = live()) self->getRoomConnectionStatus({});
+    manager.onRequestToRefreshMeetingData = [coreForNews] {
+        if (auto self = coreForNews()) self->getRoomConnectionStatus({});
     };
-    manager.onUserLeftMeeting = [live](const std::string& userId) {
-        if (auto self = live()) self->handleSocketUserLeft(userId);
+    manager.onUserLeftMeeting = [coreForNews](const std::string& userId) {
+        if (auto self = coreForNews()) self->handleSocketUserLeft(userId);
     };
     manager.onRequestToUpdateParticipantsLists =
-        [live](const std::vector<KRMeetingParticipant>& participants) {
-            if (auto self = live()) self->handleSocketParticipantsList(participants);
+        [coreForNews](const std::vector<KRMeetingParticipant>& participants) {
+            if (auto self = coreForNews()) self->handleSocketParticipantsList(participants);
         };
-    manager.onRecordingStarted = [live] {
-        if (auto self = live()) self->changeRecording(true, std::nullopt);
+    manager.onRecordingStarted = [coreForNews] {
+        if (auto self = coreForNews()) self->changeRecording(true, std::nullopt);
     };
-    manager.onRecordingStopped = [live] {
-        if (auto self = live()) self->changeRecording(false, std::nullopt);
+    manager.onRecordingStopped = [coreForNews] {
+        if (auto self = coreForNews()) self->changeRecording(false, std::nullopt);
     };
-    manager.onNewChatMessage = [live](const KRChatMessage& message) {
-        if (auto self = live()) self->addChatMessageRecievedThrougSocket(message);
+    manager.onNewChatMessage = [coreForNews](const KRChatMessage& message) {
+        if (auto self = coreForNews()) self->addChatMessageRecievedThrougSocket(message);
     };
 }
 
