@@ -74,16 +74,16 @@ void AgoraRtcManager::muteUnmuteLocalAudio(bool isMuted) {
     if (rtcEngine_) {
         rtcEngine_->muteLocalAudioStream(isMuted);
     }
+    if (isMuted) {
+        // A muted user must not become or stay the loudest on the strength of an earlier
+        // report, loudest at the time of the mute or not.
+        volumes_.localMuted(uintValue(localUserId_));
+    }
     const auto peer = localPeer();
     if (!peer) {
         return;
     }
     peer->setIsAudioMuted(isMuted);
-    if (isMuted && peer->isLoudest()) {
-        // A muted user must not stay the loudest on the strength of an earlier report.
-        volumes_.setLocalLevel(0);
-        volumes_.levels()[uintValue(localUserId_)] = 0;
-    }
     if (isMuted) {
         peer->setIsLoudest(false);
     }

@@ -25,10 +25,7 @@ void KRRtcManger::muteUnmuteLocalAudio(bool isMuted) {
     }
     if (isMuted) {
         // A muted user must not stay the loudest on the strength of an earlier report.
-        volumes_.setLocalLevel(0);
-        if (const auto it = volumes_.levels().find(localUserUid_); it != volumes_.levels().end()) {
-            it->second = 0;
-        }
+        volumes_.localMuted(localUserUid_);
     }
     const auto participant = localParticipant();
     if (!participant) {

@@ -37,6 +37,13 @@ SpeakerVolumes::Update SpeakerVolumes::update(
     return out;
 }
 
+void SpeakerVolumes::localMuted(std::uint64_t localUid) {
+    localLevel_ = 0;
+    if (const auto it = levels_.find(localUid); it != levels_.end()) {
+        it->second = 0;
+    }
+}
+
 void SpeakerVolumes::clear() {
     levels_.clear();
     localLevel_ = 0;

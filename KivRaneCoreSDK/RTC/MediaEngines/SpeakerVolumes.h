@@ -38,7 +38,9 @@ public:
     std::map<std::uint64_t, std::uint64_t>& levels() { return levels_; }
     /// The local level of the latest local report.
     std::uint64_t localLevel() const { return localLevel_; }
-    void setLocalLevel(std::uint64_t level) { localLevel_ = level; }
+    /// The local user muted the microphone: its level drops to 0 at once, also in the choice of
+    /// the loudest, so a level from before the mute cannot make it the loudest later.
+    void localMuted(std::uint64_t localUid);
     void clear();
 
 private:

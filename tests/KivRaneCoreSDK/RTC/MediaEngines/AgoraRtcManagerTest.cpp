@@ -589,6 +589,26 @@ TEST_F(AgoraRtcManagerTest, VolumesPickTheLoudestAboveTheThreshold) {
     EXPECT_EQ(rtc.remoteUsersVolumeLevel().at(8), 0u);
 }
 
+TEST_F(AgoraRtcManagerTest, AUserMutedWhileNotTheLoudestCannotBecomeItOnAnOldLevel) {
+    join(a, "1", true);
+    remote(8);
+    volumes({{8, 90, 1}});
+    volumes({{0, 30, 1}});
+    EXPECT_EQ(a.take(), (Texts{"top(8)", "loudest(8)", "localLevel(30, speaking)", "loudest(8)"}));
+
+    // Muted while 8 is the loudest: the local level of before the mute drops out of the choice.
+    rtc.muteUnmuteLocalAudio(true);
+    EXPECT_EQ(rtc.localUserAudioLevel(), 0u);
+    EXPECT_EQ(rtc.remoteUsersVolumeLevel().at(1), 0u);
+    inject([](MediaEngineDelegate& d) {
+        d.remoteAudioStateChangedOfUid(8, MediaCodes::kRemoteStateStopped, 5, 0);
+    });
+    a.take();
+    volumes({{0, 30, 0}});
+    EXPECT_EQ(a.take(), (Texts{"localLevel(30)", "loudest(none)"}));
+    EXPECT_EQ(peerFlags(), (Texts{"1:mm", "8:mm"}));
+}
+
 TEST_F(AgoraRtcManagerTest, AFrozenVideoIsReportedMutedOnceWhenItLasts) {
     a.receiver->ignoreVolumes = true;
     join(a, "1");
