@@ -201,24 +201,15 @@ void AgoraRtcManager::setRemoteParticipantsVolume(std::int64_t value) {
 
 void AgoraRtcManager::applyVirtualBackground(const KRVirtualBackgroundType& background) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!rtcEngine_) {
-        return;
+    if (rtcEngine_) {
+        setUpEngineVirtualBackground(*rtcEngine_, background);
     }
-    const auto source = virtualBackgroundSource(background);
-    rtcEngine_->enableVirtualBackground(source.has_value(), source);
 }
 
 void AgoraRtcManager::switchAudioDevice(KRAudioDeviceType type) {
     KR_DCHECK_RUN_ON(checker_);
-    const AudioDeviceSettings settings = audioDeviceSettings(type);
     if (rtcEngine_) {
-        rtcEngine_->muteAllRemoteAudioStreams(settings.muteAllRemoteAudio);
-    }
-    if (rtcEngine_) {
-        rtcEngine_->setEnableSpeakerphone(settings.speakerphone);
-    }
-    if (rtcEngine_) {
-        rtcEngine_->adjustPlaybackSignalVolume(settings.playbackVolume);
+        setUpEngineAudioDevice(*rtcEngine_, type);
     }
 }
 

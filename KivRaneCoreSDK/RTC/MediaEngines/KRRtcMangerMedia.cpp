@@ -142,15 +142,8 @@ void KRRtcManger::removeBlockedRemoteAudioVideo(std::uint64_t uid) {
 
 void KRRtcManger::switchAudioDevice(KRAudioDeviceType type) {
     KR_DCHECK_RUN_ON(checker_);
-    const AudioDeviceSettings settings = audioDeviceSettings(type);
     if (rtcEngine_) {
-        rtcEngine_->muteAllRemoteAudioStreams(settings.muteAllRemoteAudio);
-    }
-    if (rtcEngine_) {
-        rtcEngine_->setEnableSpeakerphone(settings.speakerphone);
-    }
-    if (rtcEngine_) {
-        rtcEngine_->adjustPlaybackSignalVolume(settings.playbackVolume);
+        setUpEngineAudioDevice(*rtcEngine_, type);
     }
 }
 
@@ -185,11 +178,9 @@ void KRRtcManger::switchClientRole(bool isAudience) {
 
 void KRRtcManger::applyVirtualBackground(const KRVirtualBackgroundType& background) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!rtcEngine_) {
-        return;
+    if (rtcEngine_) {
+        setUpEngineVirtualBackground(*rtcEngine_, background);
     }
-    const auto source = virtualBackgroundSource(background);
-    rtcEngine_->enableVirtualBackground(source.has_value(), source);
 }
 
 void KRRtcManger::playChime(const std::string& path, const char* which) {

@@ -6,6 +6,7 @@
 
 #include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "platform/Media/MediaCodes.h"
+#include "platform/Media/VirtualBackgroundSource.h"
 
 namespace kr {
 
@@ -90,6 +91,43 @@ template <std::size_t N>
 std::string textOf(const std::array<ErrorRow, N>& rows, int code) {
     const ErrorRow* row = findRow(rows, code);
     return row ? std::string(row->text) : std::to_string(code);
+}
+
+/// The engine's background for `background`, or nullopt when it asks for none (the virtual
+/// background is switched off then).
+std::optional<platform::VirtualBackgroundSource> virtualBackgroundSource(
+    const KRVirtualBackgroundType& background) {
+    platform::VirtualBackgroundSource source;
+    if (const auto* blur = background.ifBlur()) {
+        source.backgroundSourceType = MediaCodes::kBackgroundBlur;
+        source.blurDegree = static_cast<int>(rawValue(blur->intensity));
+    } else if (const auto* image = background.ifImage()) {
+        source.backgroundSourceType = MediaCodes::kBackgroundImage;
+        source.source = image->path;
+    } else if (const auto* color = background.ifColor()) {
+        source.backgroundSourceType = MediaCodes::kBackgroundColor;
+        source.color = static_cast<std::uint32_t>(hexa(*color->color));
+    } else {
+        return std::nullopt;
+    }
+    return source;
+}
+
+struct AudioDeviceSettings {
+    bool muteAllRemoteAudio;
+    bool speakerphone;
+    int playbackVolume;
+};
+
+AudioDeviceSettings audioDeviceSettings(KRAudioDeviceType type) {
+    switch (type) {
+        case KRAudioDeviceType::speaker:
+            return {.muteAllRemoteAudio = false, .speakerphone = true, .playbackVolume = 100};
+        case KRAudioDeviceType::device:
+            return {.muteAllRemoteAudio = false, .speakerphone = false, .playbackVolume = 100};
+        default:
+            return {.muteAllRemoteAudio = true, .speakerphone = false, .playbackVolume = 0};
+    }
 }
 
 }  // namespace
@@ -213,33 +251,17 @@ int engineRole(bool isAudience) {
     return isAudience ? MediaCodes::kRoleAudience : MediaCodes::kRoleBroadcaster;
 }
 
-std::optional<platform::VirtualBackgroundSource> virtualBackgroundSource(
-    const KRVirtualBackgroundType& background) {
-    platform::VirtualBackgroundSource source;
-    if (const auto* blur = background.ifBlur()) {
-        source.backgroundSourceType = MediaCodes::kBackgroundBlur;
-        source.blurDegree = static_cast<int>(rawValue(blur->intensity));
-    } else if (const auto* image = background.ifImage()) {
-        source.backgroundSourceType = MediaCodes::kBackgroundImage;
-        source.source = image->path;
-    } else if (const auto* color = background.ifColor()) {
-        source.backgroundSourceType = MediaCodes::kBackgroundColor;
-        source.color = static_cast<std::uint32_t>(hexa(*color->color));
-    } else {
-        return std::nullopt;
-    }
-    return source;
+void setUpEngineVirtualBackground(platform::MediaEngine& engine,
+                                  const KRVirtualBackgroundType& background) {
+    const auto source = virtualBackgroundSource(background);
+    engine.enableVirtualBackground(source.has_value(), source);
 }
 
-AudioDeviceSettings audioDeviceSettings(KRAudioDeviceType type) {
-    switch (type) {
-        case KRAudioDeviceType::speaker:
-            return {.muteAllRemoteAudio = false, .speakerphone = true, .playbackVolume = 100};
-        case KRAudioDeviceType::device:
-            return {.muteAllRemoteAudio = false, .speakerphone = false, .playbackVolume = 100};
-        default:
-            return {.muteAllRemoteAudio = true, .speakerphone = false, .playbackVolume = 0};
-    }
+void setUpEngineAudioDevice(platform::MediaEngine& engine, KRAudioDeviceType type) {
+    const AudioDeviceSettings settings = audioDeviceSettings(type);
+    engine.muteAllRemoteAudioStreams(settings.muteAllRemoteAudio);
+    engine.setEnableSpeakerphone(settings.speakerphone);
+    engine.adjustPlaybackSignalVolume(settings.playbackVolume);
 }
 
 }  // namespace kr

@@ -11,14 +11,13 @@
 #include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "platform/Media/MediaEngine.h"
-#include "platform/Media/VirtualBackgroundSource.h"
 
 namespace kr {
 
 // How the media engine's integer codes (platform::MediaCodes) become the values the library
 // reports, and the library's settings the codes the engine is given. Shared by every engine
-// wrapper so they agree. Pure functions (but for `setUpMeetingEngine`, which only calls the engine
-// it is given); any thread.
+// wrapper so they agree. Pure functions (but for those named for setting the engine up, which only
+// call the engine they are given); any thread.
 
 /// One engine quality grade: 1-2 good, 3 low, 4-5 bad, anything else detecting.
 KRNetworkQuality networkQualityFromEngine(int quality);
@@ -55,18 +54,12 @@ void setUpMeetingEngine(platform::MediaEngine& engine, int volumeIndicationInter
 /// The engine's client role for an audience member or a broadcaster.
 int engineRole(bool isAudience);
 
-/// The engine's background for `background`, or nullopt when it asks for none (the virtual
-/// background is switched off then).
-std::optional<platform::VirtualBackgroundSource> virtualBackgroundSource(
-    const KRVirtualBackgroundType& background);
+/// Switches the engine's virtual background to `background`, or off when it asks for none.
+void setUpEngineVirtualBackground(platform::MediaEngine& engine,
+                                  const KRVirtualBackgroundType& background);
 
-/// What the engine is told for one audio output: the speaker and the device play every remote
-/// stream at full volume (through the speakerphone or not); `none` silences them all.
-struct AudioDeviceSettings {
-    bool muteAllRemoteAudio;
-    bool speakerphone;
-    int playbackVolume;
-};
-AudioDeviceSettings audioDeviceSettings(KRAudioDeviceType type);
+/// Gives the engine the settings of one audio output: the speaker and the device play every
+/// remote stream at full volume (through the speakerphone or not); `none` silences them all.
+void setUpEngineAudioDevice(platform::MediaEngine& engine, KRAudioDeviceType type);
 
 }  // namespace kr
