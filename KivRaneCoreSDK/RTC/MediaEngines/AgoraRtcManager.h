@@ -186,6 +186,8 @@ private:
     void answerRemoteLeave(std::uint64_t uid, int reason, const RtcRemoteStreamType& answer);
     /// Shows share stream `uid` as `parent`'s auxiliary track (replacing any shown share).
     void attachShare(std::uint64_t uid, const std::shared_ptr<RtcPeerMetaData>& parent);
+    /// Takes down the share shown as some peer's auxiliary track, if one is.
+    void removeShownShare();
     void removePeerAuxiliaryTrack(const std::string& peerId);
     void sendVideoMutedEventForFrozenVideos();
     /// Destroys the peers' views and tracks, forgets the meeting and releases the engine.

@@ -113,13 +113,9 @@ void AgoraRtcManager::answerRemoteJoin(std::uint64_t uid, const RtcRemoteStreamT
     }
     // One screen share at a time: a new one replaces whatever share is shown or waiting.
     waitingShares_.clear();
-    const auto sharing = std::find_if(peers_.begin(), peers_.end(),
-                                      [](const Peer& p) { return p->getAuxiliaryTrack() != nullptr; });
-    if (sharing != peers_.end()) {
-        removePeerAuxiliaryTrack((*sharing)->id());
-    }
     const auto parent = peerOf(answer.participantId());
     if (!parent) {
+        removeShownShare();
         // The sharer's own stream is still being asked about: the share is not lost for that.
         waitingShares_[answer.participantId()] = uid;
         return;
@@ -127,13 +123,17 @@ void AgoraRtcManager::answerRemoteJoin(std::uint64_t uid, const RtcRemoteStreamT
     attachShare(uid, parent);
 }
 
-void AgoraRtcManager::attachShare(std::uint64_t uid, const std::shared_ptr<RtcPeerMetaData>& parent) {
-    const std::string id = sringValue(uid);
+void AgoraRtcManager::removeShownShare() {
     const auto sharing = std::find_if(peers_.begin(), peers_.end(),
                                       [](const Peer& p) { return p->getAuxiliaryTrack() != nullptr; });
     if (sharing != peers_.end()) {
         removePeerAuxiliaryTrack((*sharing)->id());
     }
+}
+
+void AgoraRtcManager::attachShare(std::uint64_t uid, const std::shared_ptr<RtcPeerMetaData>& parent) {
+    const std::string id = sringValue(uid);
+    removeShownShare();
     parent->destroyAuxiliaryTrack();
     auto track = std::make_shared<RtcAuxiliaryTrack>(id, parent->id());
     auto canvas = std::make_shared<AgoraEngineVideoCanvas>(id, VideoRenderMode::scaleAspectFit);
@@ -141,8 +141,6 @@ void AgoraRtcManager::attachShare(std::uint64_t uid, const std::shared_ptr<RtcPe
     parent->setAuxiliaryTrack(track);
     if (rtcEngine_) {
         rtcEngine_->setupRemoteVideo(*canvas->engineCanvas());
-    }
-    if (rtcEngine_) {
         rtcEngine_->setParameters(letterBoxParameters(uid));
     }
     report([&](RtcManagerDelegate& d) { d.didAuxiliaryVideoTrackAdded(parent, track); });

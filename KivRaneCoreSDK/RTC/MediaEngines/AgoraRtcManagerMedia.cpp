@@ -128,7 +128,7 @@ void AgoraRtcManager::setUpRemoteStreamVideoView(const std::string& id,
         return;
     }
     rtcEngine_->setupRemoteVideo(*canvas->engineCanvas());
-    if (renderMode == VideoRenderMode::scaleAspectFit && rtcEngine_) {
+    if (renderMode == VideoRenderMode::scaleAspectFit) {
         rtcEngine_->setParameters(letterBoxParameters(uintValue(id)));
     }
 }

@@ -71,8 +71,6 @@ void KRRtcManger::didJoinedOfUid(std::uint64_t uid, int) {
     if (std::find(blockedUids_.begin(), blockedUids_.end(), uid) != blockedUids_.end()) {
         if (rtcEngine_) {
             rtcEngine_->muteRemoteAudioStream(uid, true);
-        }
-        if (rtcEngine_) {
             rtcEngine_->muteRemoteVideoStream(uid, true);
         }
         return;
