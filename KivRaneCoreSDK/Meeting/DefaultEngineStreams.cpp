@@ -4,6 +4,7 @@
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
+#include "platform/Media/MediaCodes.h"
 
 // The default engine's remote streams: each one placed as a participant or a screen share from
 // the room store, after asking the server when the room does not know it yet, and taken away again.
@@ -12,9 +13,9 @@ namespace kr {
 
 namespace {
 
+using platform::MediaCodes;
+
 constexpr const char* kRemoteOverrideReason = "Remote User has override your screen share.";
-constexpr int kRenderHidden = 1;  // participants fill their view
-constexpr int kRenderFit = 2;     // a shared screen is shown whole
 
 /// The first track of the room holding this id, whatever its kind.
 std::shared_ptr<KRMediaTrack> firstTrack(const KRCurrentRoom& room, const std::string& id) {
@@ -96,9 +97,9 @@ void DefaultEngineBackend::askServerForUnaskedStreams() {
 
 void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTrack) {
     KRCurrentRoom& room = core_.currentRoom_;
-    const auto participant = rtcManager_->setUpRemoteVideo(uid, kRenderHidden);
+    // Participants fill their view.
+    const auto participant = rtcManager_->setUpRemoteVideo(uid, MediaCodes::kRenderHidden);
     if (!participant) return;
-    participant->setIsAudience(false);
     // Read before the update, which makes the user a speaker again.
     const auto previous = knownTrack ? room.trackUser(std::to_string(uid)) : nullptr;
     const bool movedByEngine = remoteAudienceUids_.erase(uid) != 0;
@@ -120,7 +121,8 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
     KRCurrentRoom& room = core_.currentRoom_;
     const std::string id = std::to_string(info.trackID());
     rtcManager_->muteUnmuteUserVideoStream(false, id);
-    const auto participant = rtcManager_->setUpRemoteVideo(info.trackID(), kRenderFit);
+    // A shared screen is shown whole.
+    const auto participant = rtcManager_->setUpRemoteVideo(info.trackID(), MediaCodes::kRenderFit);
     auto track = std::make_shared<KRScreenShareTrack>(
         id, std::make_shared<KRAudioTrack>(id, true),
         std::make_shared<KRVideoTrack>(id, false,

@@ -131,8 +131,8 @@ public:
     /// `uid` is the engine uid as decimal text; other text makes no engine call.
     void muteUnmuteUserAudioStream(bool isMute, const std::string& uid);
     void muteUnmuteUserVideoStream(bool isMute, const std::string& uid);
-    /// Makes (or remakes) the participant of `uid` and binds its canvas at the engine;
-    /// `renderMode` is an engine render mode (fit draws the letter-box grey).
+    /// Makes (or remakes) the participant of `uid`, not in the audience, and binds its canvas at
+    /// the engine; `renderMode` is an engine render mode (fit draws the letter-box grey).
     std::shared_ptr<KRRtcParticipant> setUpRemoteVideo(std::uint64_t uid, int renderMode);
     void setRemoteStreamQuality(KRRemoteStreamQuality quality, const std::string& uid);
     void setRemoteUsersVolume(int value);
