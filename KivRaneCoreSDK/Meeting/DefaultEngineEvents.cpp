@@ -199,7 +199,6 @@ void DefaultEngineBackend::onEngineLocalJoined() {
         return nullptr;
     };
     auto local = byUid(room.userWebRtcId);
-    std::optional<std::uint64_t> confirmed;
     if (!local) {
         // The engine joined under another uid than the room gave: carry on under the one it
         // confirmed rather than leave the host waiting for a join that happened.
@@ -212,11 +211,11 @@ void DefaultEngineBackend::onEngineLocalJoined() {
                            "\" unknown to the media channel; using the confirmed uid " +
                            std::to_string(local->uid()));
         room.userWebRtcId = std::to_string(local->uid());
-        confirmed = local->uid();
     }
     rtcManager_->setUpLocalRtcParticipantView(local);
     rtcManager_->startPreview();
-    core_.completeLocalMediaJoin(stateOf(*local), confirmed ? confirmed : local->uid());
+    // The participant is the room's local user now, so no other uid is to be confirmed.
+    core_.completeLocalMediaJoin(stateOf(*local), std::nullopt);
 }
 
 void DefaultEngineBackend::onEngineLocalMediaState(
@@ -271,14 +270,9 @@ void DefaultEngineBackend::onEngineMovedToAudience(std::uint64_t uid) {
     user->setIsSpeaker(false);
     user->setIsSharingScreen(false);
     // Each delegate gets its own snapshot, taken as it is called.
-    std::vector<std::shared_ptr<KRClientDelegate>> targets;
-    if (auto main = core_.delegate_.lock()) targets.push_back(std::move(main));
-    for (const auto& entry : core_.clientDelegates_) {
-        if (auto extra = entry.second.lock()) targets.push_back(std::move(extra));
-    }
-    for (const auto& target : targets) {
-        target->didUserMovedToAudience(core_.getCurrentMeetingData(), user);
-    }
+    core_.forEachDelegate([&](KRClientDelegate& d) {
+        d.didUserMovedToAudience(core_.getCurrentMeetingData(), user);
+    });
 }
 
 // ---- Speakers and the local role ----
