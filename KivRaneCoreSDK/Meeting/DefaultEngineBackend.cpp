@@ -1,9 +1,9 @@
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 
 #include <algorithm>
-#include <charconv>
 #include <utility>
 
+#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "platform/Media/MediaCodes.h"
@@ -17,16 +17,11 @@ namespace {
 
 /// A media uid is plain decimal text; anything else (empty, signs, spaces, overflow) names none.
 std::optional<std::uint64_t> mediaUid(const std::string& text) {
-    if (text.empty() || !std::all_of(text.begin(), text.end(),
-                                     [](char c) { return c >= '0' && c <= '9'; })) {
+    // parseUInt takes a sign, which no uid the room gives carries.
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
+    return parseUInt(text);
 }
 
 }  // namespace
