@@ -106,7 +106,9 @@ void RoomEngineBackend::configureMeetingForAgoraMediaEngine(const KRJoinMeetingC
     if (rtcEngineManager_) {
         rtcEngineManager_->setRtmDelegate({});
     }
-    rtcEngineManager_ = AgoraRtcManager::create(c_.deps_, c_.mediaEngineFactory());
+    const std::shared_ptr<RtcManagerProtocol> engine =
+        AgoraRtcManager::create(c_.deps_, c_.mediaEngineFactory());
+    rtcEngineManager_ = engine;
     ownsRtcEngine_ = true;
 
     boost::json::object configureData;
@@ -122,16 +124,15 @@ void RoomEngineBackend::configureMeetingForAgoraMediaEngine(const KRJoinMeetingC
     // The engine puts the background in place before it joins: the camera never goes out bare.
     join.virtualBackground = c_.virtualBackgroundType_;
 
-    if (rtcEngineManager_) rtcEngineManager_->configureRtcEngine(configureData, rtcDelegate());
-    if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate(rtmDelegate());
-    if (rtcEngineManager_) {
-        rtcEngineManager_->configureVideoEncoderConfiguration(c_.highQualityEncoderSettings());
+    // The library's own engine reports on the queue, never from inside these calls.
+    engine->configureRtcEngine(configureData, rtcDelegate());
+    engine->setRtmDelegate(rtmDelegate());
+    engine->configureVideoEncoderConfiguration(c_.highQualityEncoderSettings());
+    if (const auto low = c_.lowQualityEncoderSettings()) {
+        engine->configureLowQualityVideoStream(*low);
     }
-    if (const auto low = c_.lowQualityEncoderSettings(); rtcEngineManager_ && low) {
-        rtcEngineManager_->configureLowQualityVideoStream(*low);
-    }
-    channelAsked_ = rtcEngineManager_ != nullptr;
-    if (rtcEngineManager_) rtcEngineManager_->joinRoom(join.toObject());
+    channelAsked_ = true;
+    engine->joinRoom(join.toObject());
 }
 
 boost::json::object RoomEngineBackend::krMediaJoinData() const {

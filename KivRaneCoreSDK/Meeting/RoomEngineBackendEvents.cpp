@@ -168,7 +168,6 @@ public:
         mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
             d.didRemoteScreenShareStateChanged(m, state);
         });
-        if (!client_.lock()) return;
         c->postForceStopScreenShareDarwinNotification(kRemoteOverrideReason);
         if (const auto& engine = c->roomEngine().rtcEngineManager_) engine->stopScreenShare();
     }
