@@ -1,6 +1,5 @@
 #include "KivRaneCoreSDK/RTM/Managers/AgoraRtmManager.h"
 
-#include <cassert>
 #include <utility>
 
 namespace kr {
@@ -8,14 +7,8 @@ namespace kr {
 std::shared_ptr<AgoraRtmManager> AgoraRtmManager::create(
     const KRDependencies& dependencies,
     std::shared_ptr<platform::NotificationCenter> notificationCenter) {
-    // The log collector stays as given: without one, records are dropped.
-    assert(dependencies.queue && dependencies.messagingService);
-    if (!notificationCenter) notificationCenter = dependencies.notifications;
-    // Without a host bridge nobody can ask for a send: a centre of its own stays silent.
-    if (!notificationCenter) notificationCenter = std::make_shared<platform::NotificationCenter>();
-    std::shared_ptr<AgoraRtmManager> manager(new AgoraRtmManager(
-        RtmConnection::create(dependencies.queue, dependencies.messagingService, dependencies.logCollector,
-                              std::move(notificationCenter))));
+    std::shared_ptr<AgoraRtmManager> manager(
+        new AgoraRtmManager(RtmConnection::create(dependencies, std::move(notificationCenter))));
     manager->connection_->setTextHandler(
         [weak = std::weak_ptr<AgoraRtmManager>(manager)](const std::string& text, bool onChannel) {
             if (auto self = weak.lock()) {

@@ -1,6 +1,5 @@
 #include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
 
-#include <cassert>
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
@@ -11,15 +10,9 @@ std::shared_ptr<KRRtmManager> KRRtmManager::create(
     const KRDependencies& dependencies,
     std::shared_ptr<platform::NotificationCenter> notificationCenter,
     std::shared_ptr<const ContactSyncManager> contacts) {
-    assert(dependencies.queue && dependencies.messagingService);
-    if (!notificationCenter) notificationCenter = dependencies.notifications;
-    // Without a host bridge nobody can ask for a send: a centre of its own stays silent.
-    if (!notificationCenter) notificationCenter = std::make_shared<platform::NotificationCenter>();
     if (!contacts) contacts = dependencies.contacts;
     if (!contacts) contacts = std::make_shared<ContactSyncManager>();
-    auto connection = RtmConnection::create(dependencies.queue, dependencies.messagingService,
-                                            dependencies.logCollector,
-                                            std::move(notificationCenter));
+    auto connection = RtmConnection::create(dependencies, std::move(notificationCenter));
     std::shared_ptr<KRRtmManager> manager(
         new KRRtmManager(std::move(connection), std::move(contacts)));
     manager->connection_->setTextHandler(

@@ -1,6 +1,7 @@
 #include "KivRaneCoreSDK/RTM/Managers/RtmConnection.h"
 
 #include <algorithm>
+#include <cassert>
 #include <utility>
 
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
@@ -98,11 +99,15 @@ struct RtmConnection::Session final : platform::MessagingClientDelegate,
 };
 
 std::shared_ptr<RtmConnection> RtmConnection::create(
-    std::shared_ptr<platform::DispatchQueue> queue,
-    std::shared_ptr<platform::MessagingService> service, std::shared_ptr<LogCollector> logs,
+    const KRDependencies& dependencies,
     std::shared_ptr<platform::NotificationCenter> notificationCenter) {
-    return std::shared_ptr<RtmConnection>(new RtmConnection(
-        std::move(queue), std::move(service), std::move(logs), std::move(notificationCenter)));
+    assert(dependencies.queue && dependencies.messagingService);
+    if (!notificationCenter) notificationCenter = dependencies.notifications;
+    // Without a host bridge nobody can ask for a send: a centre of its own stays silent.
+    if (!notificationCenter) notificationCenter = std::make_shared<platform::NotificationCenter>();
+    return std::shared_ptr<RtmConnection>(
+        new RtmConnection(dependencies.queue, dependencies.messagingService,
+                          dependencies.logCollector, std::move(notificationCenter)));
 }
 
 RtmConnection::RtmConnection(std::shared_ptr<platform::DispatchQueue> queue,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRMLogLevel.h"
 #include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
 #include "platform/Dispatch/DispatchQueue.h"
@@ -42,11 +43,11 @@ public:
     /// after the host has been shown the text, and only while that session is still open.
     using TextHandler = std::function<void(const std::string& text, bool onChannel)>;
 
-    /// `queue`, `service` and `notificationCenter` must be set; a null `logs` drops the
-    /// connection's records.
+    /// Uses the queue and messaging service (both required) and the log collector (without one
+    /// the connection's records are dropped) of `dependencies`. `notificationCenter` is the host
+    /// bridge (null: the dependencies' centre, and without one a centre of its own).
     static std::shared_ptr<RtmConnection> create(
-        std::shared_ptr<platform::DispatchQueue> queue,
-        std::shared_ptr<platform::MessagingService> service, std::shared_ptr<LogCollector> logs,
+        const KRDependencies& dependencies,
         std::shared_ptr<platform::NotificationCenter> notificationCenter);
 
     /// Stops listening to the host's send requests. Open sessions end here: their clients are
