@@ -2,12 +2,7 @@
 
 #include <zlib.h>
 
-// Asio's scheduler trips GCC's flow-based null-dereference check once inlined here.
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-// Asio issues a standalone fence, which ThreadSanitizer cannot model; this is test code only.
-#if defined(__GNUC__) && !defined(__clang__)  // a GCC-only warning
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
+#include "testing/LocalMeetingService/AsioServer.h"
 
 #include <atomic>
 #include <boost/asio/co_spawn.hpp>
@@ -77,11 +72,6 @@ public:
         ssl_.use_certificate_chain(asio::buffer(authority_.serverCertificatePem()));
         ssl_.use_private_key(asio::buffer(authority_.serverPrivateKeyPem()),
                              asio::ssl::context::pem);
-        acceptor_.open(tcp::v4());
-        acceptor_.set_option(tcp::acceptor::reuse_address(true));
-        acceptor_.bind(tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-        acceptor_.listen();
-        port_ = acceptor_.local_endpoint().port();
         asio::co_spawn(io_, accept(), [](std::exception_ptr) {});
         thread_ = std::thread([this] { io_.run(); });
     }
@@ -270,8 +260,8 @@ public:
     TestCertificateAuthority authority_;
     asio::ssl::context ssl_;
     asio::io_context io_;
-    tcp::acceptor acceptor_{io_};
-    std::uint16_t port_ = 0;
+    tcp::acceptor acceptor_ = listenOnLoopback(io_);
+    const std::uint16_t port_ = acceptor_.local_endpoint().port();
     std::thread thread_;
     std::atomic<std::uint64_t> connections_{0};
 
