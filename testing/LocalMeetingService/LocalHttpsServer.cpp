@@ -4,7 +4,6 @@
 
 #include "testing/LocalMeetingService/AsioServer.h"
 
-#include <atomic>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -87,9 +86,10 @@ public:
         for (;;) {
             tcp::socket socket = co_await acceptor_.async_accept(asio::use_awaitable);
             socket.set_option(tcp::no_delay(true));
-            const std::uint64_t id = ++connections_;
+            std::uint64_t id = 0;
             {
                 std::lock_guard lock(mutex_);
+                id = connectionRecords_.total() + 1;
                 connectionRecords_.add(
                     ConnectionRecord{id, std::chrono::steady_clock::now(), false, false, {}});
             }
@@ -263,7 +263,6 @@ public:
     tcp::acceptor acceptor_ = listenOnLoopback(io_);
     const std::uint16_t port_ = acceptor_.local_endpoint().port();
     std::thread thread_;
-    std::atomic<std::uint64_t> connections_{0};
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -325,7 +324,8 @@ bool LocalHttpsServer::waitForRequests(std::size_t count, std::chrono::milliseco
 }
 
 std::uint64_t LocalHttpsServer::connectionCount() const {
-    return impl_->connections_.load();
+    std::lock_guard lock(impl_->mutex_);
+    return impl_->connectionRecords_.total();
 }
 
 std::vector<LocalHttpsServer::ConnectionRecord> LocalHttpsServer::connections() const {
