@@ -191,19 +191,20 @@ bool isMessage(const WebSocketEvent& event) {
 /// One connection's state; lives on the I/O thread only.
 class Session : public std::enable_shared_from_this<Session> {
 public:
-    Session(std::weak_ptr<IoCore> core, asio::io_context& io,
-            std::shared_ptr<asio::ssl::context> ssl, std::optional<Target> target,
-            WebSocketRequest request, std::weak_ptr<DispatchQueue> queue,
+    Session(const std::shared_ptr<IoCore>& core, std::shared_ptr<asio::ssl::context> ssl,
+            std::optional<Target> target, WebSocketRequest request,
+            std::weak_ptr<DispatchQueue> queue,
             std::shared_ptr<WebSocketConnection::EventHandler> handler,
             std::shared_ptr<std::atomic<bool>> stopped,
             std::shared_ptr<TlsSessionCache> tlsSessions)
-        : core_(std::move(core)),
+        : core_(core),
+          ioThread_(*core),
           ssl_(std::move(ssl)),
           tlsSessions_(std::move(tlsSessions)),
-          ws_(io, *ssl_),
-          resolver_(io),
-          readerWake_(io),
-          writerIdle_(io),
+          ws_(core->io_, *ssl_),
+          resolver_(core->io_),
+          readerWake_(core->io_),
+          writerIdle_(core->io_),
           target_(std::move(target)),
           timeout_(request.timeout),
           maxMessageSize_(request.maxMessageSize),
@@ -286,15 +287,11 @@ private:
         if (postNow) {
             postInbox();
         } else if (!handOverPending_) {
-            if (auto core = core_.lock()) {
-                handOverPending_ = true;
-                core->postWhenIdle([self = shared_from_this()] {
-                    self->handOverPending_ = false;
-                    self->postInbox();
-                });
-            } else {
-                postInbox();
-            }
+            handOverPending_ = true;
+            ioThread_.postWhenIdle([self = shared_from_this()] {
+                self->handOverPending_ = false;
+                self->postInbox();
+            });
         }
     }
 
@@ -633,6 +630,10 @@ private:
     static constexpr std::size_t kEventsPerPost = 64;
 
     const std::weak_ptr<IoCore> core_;
+    // The same core, for code running on its thread: the thread ends before the core does, so
+    // such code reaches it without holding it. Holding it there (a lock of `core_`) could make
+    // that thread the core's last owner, which would then end the core on its own thread.
+    IoCore& ioThread_;
     std::shared_ptr<asio::ssl::context> ssl_;
     const std::shared_ptr<TlsSessionCache> tlsSessions_;
     // The concrete executor spares every operation of the stream the type-erased one's cost.
@@ -719,7 +720,7 @@ public:
         auto stopped = std::make_shared<std::atomic<bool>>(false);
         auto target = parseTarget(request.url, routing_);
         auto session = std::make_shared<Session>(
-            core_, core_->io_, ssl_, std::move(target), std::move(request), std::move(queue),
+            core_, ssl_, std::move(target), std::move(request), std::move(queue),
             std::make_shared<WebSocketConnection::EventHandler>(std::move(handler)), stopped,
             routing_.tlsSessions);
         return std::make_shared<TlsConnection>(core_, std::move(session), std::move(stopped));

@@ -1,11 +1,6 @@
 #include "testing/LocalMeetingService/LatencyProxy.h"
 
-// Asio's scheduler trips GCC's flow-based null-dereference check once inlined here.
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-// Asio issues a standalone fence, which ThreadSanitizer cannot model; this is test code only.
-#if defined(__GNUC__) && !defined(__clang__)  // a GCC-only warning
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
+#include "testing/LocalMeetingService/AsioServer.h"
 
 #include <array>
 #include <boost/asio/co_spawn.hpp>
@@ -112,11 +107,6 @@ class LatencyProxy::Impl {
 public:
     Impl(std::uint16_t upstreamPort, std::chrono::milliseconds roundTrip)
         : upstream_(asio::ip::address_v4::loopback(), upstreamPort), roundTrip_(roundTrip) {
-        acceptor_.open(tcp::v4());
-        acceptor_.set_option(tcp::acceptor::reuse_address(true));
-        acceptor_.bind(tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-        acceptor_.listen();
-        port_ = acceptor_.local_endpoint().port();
         asio::co_spawn(io_, accept(), asio::detached);
         thread_ = std::thread([this] { io_.run(); });
     }
@@ -160,10 +150,10 @@ public:
     }
 
     asio::io_context io_{1};
-    tcp::acceptor acceptor_{io_};
+    tcp::acceptor acceptor_ = listenOnLoopback(io_);
     const tcp::endpoint upstream_;
     const std::chrono::milliseconds roundTrip_;
-    std::uint16_t port_ = 0;
+    const std::uint16_t port_ = acceptor_.local_endpoint().port();
     std::thread thread_;
 };
 

@@ -2,14 +2,8 @@
 
 #include <zlib.h>
 
-// Asio's scheduler trips GCC's flow-based null-dereference check once inlined here.
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-// Asio issues a standalone fence, which ThreadSanitizer cannot model; this is test code only.
-#if defined(__GNUC__) && !defined(__clang__)  // a GCC-only warning
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
+#include "testing/LocalMeetingService/AsioServer.h"
 
-#include <atomic>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -77,11 +71,6 @@ public:
         ssl_.use_certificate_chain(asio::buffer(authority_.serverCertificatePem()));
         ssl_.use_private_key(asio::buffer(authority_.serverPrivateKeyPem()),
                              asio::ssl::context::pem);
-        acceptor_.open(tcp::v4());
-        acceptor_.set_option(tcp::acceptor::reuse_address(true));
-        acceptor_.bind(tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-        acceptor_.listen();
-        port_ = acceptor_.local_endpoint().port();
         asio::co_spawn(io_, accept(), [](std::exception_ptr) {});
         thread_ = std::thread([this] { io_.run(); });
     }
@@ -97,9 +86,10 @@ public:
         for (;;) {
             tcp::socket socket = co_await acceptor_.async_accept(asio::use_awaitable);
             socket.set_option(tcp::no_delay(true));
-            const std::uint64_t id = ++connections_;
+            std::uint64_t id = 0;
             {
                 std::lock_guard lock(mutex_);
+                id = connectionRecords_.total() + 1;
                 connectionRecords_.add(
                     ConnectionRecord{id, std::chrono::steady_clock::now(), false, false, {}});
             }
@@ -270,10 +260,9 @@ public:
     TestCertificateAuthority authority_;
     asio::ssl::context ssl_;
     asio::io_context io_;
-    tcp::acceptor acceptor_{io_};
-    std::uint16_t port_ = 0;
+    tcp::acceptor acceptor_ = listenOnLoopback(io_);
+    const std::uint16_t port_ = acceptor_.local_endpoint().port();
     std::thread thread_;
-    std::atomic<std::uint64_t> connections_{0};
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -335,7 +324,8 @@ bool LocalHttpsServer::waitForRequests(std::size_t count, std::chrono::milliseco
 }
 
 std::uint64_t LocalHttpsServer::connectionCount() const {
-    return impl_->connections_.load();
+    std::lock_guard lock(impl_->mutex_);
+    return impl_->connectionRecords_.total();
 }
 
 std::vector<LocalHttpsServer::ConnectionRecord> LocalHttpsServer::connections() const {

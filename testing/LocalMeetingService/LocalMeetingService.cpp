@@ -975,10 +975,6 @@ std::uint64_t LocalMeetingService::tlsHandshakeCount() const {
     return server_->tlsHandshakeCount();
 }
 
-std::uint64_t LocalMeetingService::connectionCount() const {
-    return server_->connectionCount();
-}
-
 std::vector<LocalHttpsServer::ConnectionRecord> LocalMeetingService::connections() const {
     return server_->connections();
 }

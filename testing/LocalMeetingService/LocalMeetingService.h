@@ -57,8 +57,6 @@ public:
     /// TLS handshakes the service completed, per server name (REST and room socket alike).
     std::map<std::string, LocalHttpsServer::HandshakeCount> tlsHandshakesByServerName() const;
     std::uint64_t tlsHandshakeCount() const;
-    /// TCP connections the service accepted so far (REST and room socket alike).
-    std::uint64_t connectionCount() const;
     /// The connections accepted so far, with their handshakes (see `LocalHttpsServer`).
     std::vector<LocalHttpsServer::ConnectionRecord> connections() const;
 

@@ -2,12 +2,7 @@
 
 #include <algorithm>
 
-// Asio's scheduler trips GCC's flow-based null-dereference check once inlined here.
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-// Asio issues a standalone fence, which ThreadSanitizer cannot model; this is test code only.
-#if defined(__GNUC__) && !defined(__clang__)  // a GCC-only warning
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
+#include "testing/LocalMeetingService/AsioServer.h"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>

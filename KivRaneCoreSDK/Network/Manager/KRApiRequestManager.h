@@ -35,7 +35,7 @@ namespace kr {
 class KRApiRequestManager {
 public:
     /// Uses the queue (required) and the HTTPS routing of `dependencies`.
-    explicit KRApiRequestManager(KRDependencies dependencies = {});
+    explicit KRApiRequestManager(KRDependencies dependencies);
     ~KRApiRequestManager();
     KRApiRequestManager(const KRApiRequestManager&) = delete;
     KRApiRequestManager& operator=(const KRApiRequestManager&) = delete;

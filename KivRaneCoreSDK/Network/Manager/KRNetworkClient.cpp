@@ -13,13 +13,14 @@ KRNetworkClient::KRNetworkClient(KRDependencies dependencies)
 KRNetworkClient::~KRNetworkClient() = default;
 
 std::shared_ptr<KRNetworkClient> KRNetworkClient::create(KRDependencies dependencies) {
-    // Without a handler connectivity is never reported, so the client stays connected.
-    auto handler = dependencies.reachability ? dependencies.reachability
-                                             : NetworkReachabilityHandler::create({});
+    auto handler = dependencies.reachability;
     std::shared_ptr<KRNetworkClient> client(new KRNetworkClient(std::move(dependencies)));
-    handler->addDelegates(std::weak_ptr<NetworkReachabilityHandlerDelegate>(client),
-                          client->identifier_);
-    handler->startObserving();
+    // Without a handler connectivity is never reported, so the client stays connected.
+    if (handler) {
+        handler->addDelegates(std::weak_ptr<NetworkReachabilityHandlerDelegate>(client),
+                              client->identifier_);
+        handler->startObserving();
+    }
     return client;
 }
 

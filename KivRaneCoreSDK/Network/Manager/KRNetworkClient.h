@@ -38,7 +38,7 @@ public:
     /// A new client on the queue (required), HTTPS routing and reachability handler of
     /// `dependencies` (without one, no connectivity reports: the client stays connected). It
     /// registers with the handler and restarts its monitor.
-    static std::shared_ptr<KRNetworkClient> create(KRDependencies dependencies = {});
+    static std::shared_ptr<KRNetworkClient> create(KRDependencies dependencies);
 
     ~KRNetworkClient() override;
     KRNetworkClient(const KRNetworkClient&) = delete;

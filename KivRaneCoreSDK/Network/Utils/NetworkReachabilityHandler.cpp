@@ -29,8 +29,6 @@ NetworkReachabilityHandler::NetworkReachabilityHandler(
 
 NetworkReachabilityHandler::~NetworkReachabilityHandler() = default;
 
-NetworkReachabilityHandler& NetworkReachabilityHandler::instance() { return *shared(); }
-
 const std::shared_ptr<NetworkReachabilityHandler>& NetworkReachabilityHandler::shared() {
     // Made once and never released, so callers may keep it for the process's life.
     static const auto* const handler = new std::shared_ptr<NetworkReachabilityHandler>(create(

@@ -29,10 +29,8 @@ public:
     using MonitorFactory =
         std::function<Result<std::shared_ptr<Reachability>, ReachabilityError>()>;
 
-    /// The shared handler, made once on first use and never released. It watches the system's
+    /// The process handler, made once on first use and never released. It watches the system's
     /// network state (see `SystemReachabilityFlagSource`) on the process main queue.
-    static NetworkReachabilityHandler& instance();
-    /// The same process handler, shared.
     static const std::shared_ptr<NetworkReachabilityHandler>& shared();
 
     /// A handler of its own (tests); `factory` makes the monitor at every `startObserving()`.

@@ -39,9 +39,11 @@ std::shared_ptr<KRWebSocketManager> KRWebSocketManager::create(KRApiServer serve
                                                                std::string authToken,
                                                                const KRDependencies& dependencies) {
     assert(dependencies.queue);
+    auto transport = dependencies.webSocketTransport
+                         ? dependencies.webSocketTransport
+                         : platform::makeTlsWebSocketTransport(dependencies.routing);
     return create(serverEnvironment, std::move(authToken), dependencies.queue,
-                  platform::makeTlsWebSocketTransport(dependencies.routing),
-                  dependencies.logCollector);
+                  std::move(transport), dependencies.logCollector);
 }
 
 std::shared_ptr<KRWebSocketManager> KRWebSocketManager::createForwarded(

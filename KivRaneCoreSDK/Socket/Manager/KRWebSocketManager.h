@@ -71,7 +71,8 @@ public:
         std::shared_ptr<platform::WebSocketTransport> transport,
         std::shared_ptr<LogCollector> logCollector = nullptr);
 
-    /// Own-connection mode on the dependencies' queue, over a TLS transport with their routing.
+    /// Own-connection mode on the dependencies' queue, over their WebSocket transport, or a TLS
+    /// transport with their routing when they name none.
     static std::shared_ptr<KRWebSocketManager> create(KRApiServer serverEnvironment,
                                                       std::string authToken,
                                                       const KRDependencies& dependencies);

@@ -142,6 +142,23 @@ TEST_F(KRWebSocketManagerTest, ConnectsToTheEnvironmentsSocketWithTheTwentySecon
     EXPECT_NE(socketHost(KRApiServer::rc), rawValue(KRApiServer::rc));
 }
 
+TEST_F(KRWebSocketManagerTest, AManagerBuiltFromDependenciesConnectsOverTheirTransport) {
+    KRDependencies dependencies;
+    dependencies.queue = queue;
+    dependencies.webSocketTransport = transport;
+    // Were the transport passed over, the TLS one made instead would stay on this machine.
+    dependencies.routing.connectTo = {"::127.0.0.1:1"};
+    manager = KRWebSocketManager::create(KRApiServer::production, "jwt-2", dependencies);
+    manager->setIsConnectedToNetwork(true);
+    manager->configureSocket();
+    ASSERT_EQ(transport->connections.size(), 1u);
+    EXPECT_EQ(last().request.url, "wss://meet.kivrane.com/ws");
+    last().emit(Kind::connected);
+    queue->runPending();
+    ASSERT_EQ(last().written.size(), 1u);
+    EXPECT_EQ(last().written[0], R"({"event":"login","data":{"token":"jwt-2"}})");
+}
+
 TEST_F(KRWebSocketManagerTest,
        ConnectRequestsAreRefusedWhileConnectingConnectedOfflineOrForwarded) {
     manager->configureSocket();
