@@ -8,7 +8,7 @@
 namespace kr {
 
 ContactSyncManager& ContactSyncManager::shared() {
-    // Leaked on purpose: decoders may still run while static objects are being destroyed.
+    // Leaked on purpose: clients may still reach it while static objects are being destroyed.
     static ContactSyncManager* instance = new ContactSyncManager();
     return *instance;
 }
