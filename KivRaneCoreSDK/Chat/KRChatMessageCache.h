@@ -10,6 +10,7 @@
 
 #include "KivRaneCoreSDK/Chat/KRChatMessageList.h"
 #include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
+#include "KivRaneCoreSDK/Common/Extensions/TextHash.h"
 
 namespace kr {
 
@@ -55,13 +56,6 @@ private:
     const KRChatMessage* admitWithRoom(const KRChatMessage& message, std::string_view localGuestId);
     /// Stores `message` in the empty slot `slotIndex` found for its id's `hash`.
     const KRChatMessage* store(std::size_t slotIndex, std::uint64_t hash, KRChatMessage message);
-
-    struct TextHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const noexcept {
-            return std::hash<std::string_view>{}(text);
-        }
-    };
 
     KRChatMessageLog messages_;
     std::vector<Slot> slots_;  ///< a power of two in size, at most half full
