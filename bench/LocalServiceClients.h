@@ -1,6 +1,7 @@
 // Pieces the benches share to start clients in this process against the local meeting service.
 #pragma once
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/LocalMeetingService/MeetingRoomSetup.h"
 
 namespace kr::bench {
 
@@ -27,7 +29,8 @@ namespace kr::bench {
 class TemporaryDirectory {
 public:
     explicit TemporaryDirectory(const std::string& prefix) {
-        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
         if (::mkdtemp(pattern.data()) != nullptr)
             path_ = pattern;
     }
@@ -83,13 +86,37 @@ inline KRDependencies localClientDependencies(const test::LocalMeetingService& s
     return localClientDependencies(service.routing(), worlds, std::move(storage));
 }
 
+/// Client `index` of a bench's room: a client of `service` on `worlds`, stored under
+/// `storage`/`index`, that starts joining `room` as `name` with the microphone on and the camera
+/// off; client 0 joins as the host, the others as speakers.
+inline std::shared_ptr<KRClient> startJoining(const test::LocalMeetingService& service,
+                                              const SharedWorlds& worlds,
+                                              const std::filesystem::path& storage,
+                                              const test::MeetingRoomSetup& room, int index,
+                                              const std::string& name,
+                                              std::shared_ptr<KRClientDelegate> delegate) {
+    auto client =
+        KRClient::create(localClientDependencies(service, worlds, storage / std::to_string(index)));
+    const auto role = index == 0 ? KRUserRole::host(room.hostToken) : KRUserRole::speaker();
+    client->joinMeeting(KRJoinMeetingData(room.meetingId, room.pin, name),
+                        KRJoinMeetingConfig(role, true, false), std::move(delegate));
+    return client;
+}
+
+/// The heap in use, in MiB, as the allocator counts it (small blocks and mapped ones).
+inline double heapInUseMB() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+}
+
 /// Notes the reports that begin and end a client's meeting.
 class MeetingWatch : public KRClientDelegate {
 public:
     bool joined = false;
     bool failed = false;
     bool left = false;
-    void didLocalUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+    void didLocalUserJoinedMeeting(const KRMeeting&,
+                                   const std::shared_ptr<KRMeetingUser>&) override {
         joined = true;
     }
     void didLocalUserFailedToJoinMeeting(const KRMeetingJoinError&) override { failed = true; }

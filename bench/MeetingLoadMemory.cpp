@@ -15,8 +15,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -31,15 +29,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using kr::bench::heapInUseMB;
 
 constexpr auto kActionInterval = 1s;
 constexpr auto kSampleInterval = 1s;
 constexpr auto kStep = 10ms;  // the queue runs this long between looks at who is due
-
-double heapInUseMB() {
-    const struct mallinfo2 info = ::mallinfo2();
-    return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
-}
 
 using Watch = kr::bench::MeetingWatch;
 
@@ -62,15 +56,10 @@ public:
 
     bool joinAll(int count) {
         for (int i = 0; i < count; ++i) {
-            LoadClient c{kr::KRClient::create(kr::bench::localClientDependencies(
-                             service, worlds, storage.path() / std::to_string(i))),
-                         std::make_shared<Watch>(), i % 5};
-            const auto role = i == 0 ? kr::KRUserRole::host(room.hostToken)
-                                     : kr::KRUserRole::speaker();
-            c.client->joinMeeting(
-                kr::KRJoinMeetingData(room.meetingId, room.pin, "Load " + std::to_string(i)),
-                kr::KRJoinMeetingConfig(role, true, false), c.watch);
-            clients.push_back(std::move(c));
+            auto watch = std::make_shared<Watch>();
+            auto client = kr::bench::startJoining(service, worlds, storage.path(), room, i,
+                                                  "Load " + std::to_string(i), watch);
+            clients.push_back(LoadClient{std::move(client), std::move(watch), i % 5});
         }
         return main->runUntil(
             [&] {

@@ -16,7 +16,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -34,15 +33,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using kr::bench::heapInUseMB;
 
 constexpr auto kSeeAllBound = 60s;
 constexpr auto kHeapSampleEvery = 20ms;
 constexpr int kSingleJoins = 3;
-
-double heapInUseMB() {
-    const struct mallinfo2 info = ::mallinfo2();
-    return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
-}
 
 double processCpuSeconds() {
     rusage usage{};
@@ -61,7 +56,8 @@ public:
                                     const std::shared_ptr<kr::KRMeetingUser>& user) override {
         others.insert(user->userId());
     }
-    void didRemoteUserLeftMeeting(const kr::KRMeeting&, const std::shared_ptr<kr::KRMeetingUser>& user,
+    void didRemoteUserLeftMeeting(const kr::KRMeeting&,
+                                  const std::shared_ptr<kr::KRMeetingUser>& user,
                                   const kr::KRUserLeftReason&) override {
         others.erase(user->userId());
     }
@@ -85,15 +81,10 @@ public:
     }
 
     void startJoin(int index) {
-        ScaleClient c{kr::KRClient::create(kr::bench::localClientDependencies(
-                          service, worlds, storage.path() / std::to_string(index))),
-                      std::make_shared<SeenWatch>()};
-        const auto role =
-            index == 0 ? kr::KRUserRole::host(room.hostToken) : kr::KRUserRole::speaker();
-        c.client->joinMeeting(
-            kr::KRJoinMeetingData(room.meetingId, room.pin, "Scale " + std::to_string(index)),
-            kr::KRJoinMeetingConfig(role, true, false), c.watch);
-        clients.push_back(std::move(c));
+        auto watch = std::make_shared<SeenWatch>();
+        auto client = kr::bench::startJoining(service, worlds, storage.path(), room, index,
+                                              "Scale " + std::to_string(index), watch);
+        clients.push_back(ScaleClient{std::move(client), std::move(watch)});
     }
 
     bool anyFailed() const {

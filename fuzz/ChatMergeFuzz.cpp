@@ -1,7 +1,9 @@
 // Input: a JSON array of pages, each an array of chat message records as the service sends
-// them (history pages, socket pushes). Records that read are merged into a message cache page
-// by page. The cache must hold each id once, the first time it was seen, in the order first
-// seen; a thread's view is that order restricted to the thread; lists taken earlier never change.
+// them. Records that read go into a message cache the two ways the chat manager feeds it: even
+// pages as fetched history pages (merged whole), odd pages as socket pushes (admitted one by
+// one). The cache must hold each normal message's id once, the first time it was seen, in the
+// order first seen, marked incoming unless the local user wrote it; other messages never enter;
+// a thread's view is that order restricted to the thread; lists taken earlier never change.
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -19,9 +21,12 @@ namespace {
 
 using namespace kr;
 
+constexpr std::string_view kLocalGuest = "u1";
+
 struct Entry {
     std::string id;
     std::string threadId;
+    bool incoming = false;
 };
 
 void readAccessors(const KRChatMessage& message) {
@@ -40,6 +45,7 @@ void listMatches(const KRChatMessageList& list, const std::vector<Entry>& expect
         }
         KR_FUZZ_CHECK(at < list.size());
         KR_FUZZ_CHECK(list[at].id == entry.id && list[at].threadId == entry.threadId);
+        KR_FUZZ_CHECK(list[at].isIncomingMessage == entry.incoming);
         ++at;
     }
     KR_FUZZ_CHECK(at == list.size());
@@ -58,25 +64,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::set<std::string, std::less<>> seen;
     std::set<std::string, std::less<>> threads;
     std::vector<std::pair<KRChatMessageList, std::size_t>> taken;  // with the size when taken
+    bool asHistory = false;
     for (const auto& page : pages.value().as_array()) {
+        asHistory = !asHistory;
         const auto* records = page.if_array();
         if (records == nullptr) {
             continue;
         }
+        std::vector<KRChatMessage> messages;
+        std::size_t freshCount = 0;
         for (const auto& record : *records) {
             auto message = KRChatMessage::fromJson(record);
             if (!message) {
                 continue;
             }
             readAccessors(message.value());
-            Entry entry{message.value().id, message.value().threadId};
-            const bool fresh = seen.insert(entry.id).second;
-            KR_FUZZ_CHECK(cache.contains(entry.id) == !fresh);
-            KR_FUZZ_CHECK(cache.append(std::move(message).value()) == fresh);
-            if (fresh) {
-                threads.insert(entry.threadId);
-                expected.push_back(std::move(entry));
+            KRChatMessage& m = messages.emplace_back(std::move(message).value());
+            if (!asHistory) {
+                KR_FUZZ_CHECK(cache.contains(m.id) == (seen.count(m.id) != 0));
             }
+            const bool fresh =
+                m.messageType == KRChatMessageType::normal && seen.insert(m.id).second;
+            if (!asHistory) {
+                const KRChatMessage* stored = cache.admit(m, kLocalGuest);
+                KR_FUZZ_CHECK((stored != nullptr) == fresh);
+                KR_FUZZ_CHECK(stored == nullptr || stored->id == m.id);
+            }
+            if (fresh) {
+                ++freshCount;
+                threads.insert(m.threadId);
+                expected.push_back(Entry{m.id, m.threadId, m.creatorId != kLocalGuest});
+            }
+        }
+        if (asHistory) {
+            KR_FUZZ_CHECK(cache.merge(messages, kLocalGuest) == freshCount);
         }
         KR_FUZZ_CHECK(cache.size() == expected.size());
         taken.emplace_back(cache.messages(), expected.size());

@@ -295,12 +295,12 @@ void KRChatManager::removeDelegate(const std::string& identifier) {
 
 void KRChatManager::addSocketChatMessage(const KRChatMessage& message) {
     KR_DCHECK_RUN_ON(checker_);
-    if (message.messageType != KRChatMessageType::normal || cache_.contains(message.id)) {
+    const KRChatMessage* stored = cache_.admit(message, currentUserGuestID_);
+    if (stored == nullptr) {
         return;
     }
-    KRChatMessage copy = message;
-    copy.isIncomingMessage = copy.creatorId != currentUserGuestID_;
-    cache_.append(copy);
+    // The cache keeps every message for the manager's life, and `self` below keeps the manager.
+    const KRChatMessage& added = *stored;
 
     // Observers are taken once per message: one added or removed inside a callback takes effect
     // from the next message on.
@@ -313,29 +313,29 @@ void KRChatManager::addSocketChatMessage(const KRChatMessage& message) {
     }
     const auto self = shared_from_this();  // an observer may drop the last owner
 
-    if (!mainChatThreadID_.empty() && copy.threadId == mainChatThreadID_) {
+    if (!mainChatThreadID_.empty() && added.threadId == mainChatThreadID_) {
         for (const auto& observer : observers) {
-            observer->didRecieveNewChatMessage(*self, copy);
+            observer->didRecieveNewChatMessage(*self, added);
         }
         return;
     }
 
     std::string otherUserId;
-    if (copy.reciepients) {
+    if (added.reciepients) {
         const auto other = std::find_if(
-            copy.reciepients->begin(), copy.reciepients->end(),
+            added.reciepients->begin(), added.reciepients->end(),
             [&](const KRChatMessageRecipient& r) { return r.userId != currentUserGuestID_; });
-        if (other != copy.reciepients->end()) {
+        if (other != added.reciepients->end()) {
             otherUserId = other->userId;
         }
     }
     // Only a message known not to be the group's, with a known partner, names a private thread;
     // anything else would let a later private send land in the group or the wrong thread.
     if (!mainChatThreadID_.empty() && !otherUserId.empty()) {
-        privateChatThreads_[otherUserId] = copy.threadId;
+        privateChatThreads_[otherUserId] = added.threadId;
     }
     for (const auto& observer : observers) {
-        observer->didRecievePrivateChatMessage(*self, copy, otherUserId);
+        observer->didRecievePrivateChatMessage(*self, added, otherUserId);
     }
 }
 

@@ -61,29 +61,42 @@ bool KRChatMessageCache::append(KRChatMessage message) {
     return true;
 }
 
+const KRChatMessage* KRChatMessageCache::admit(const KRChatMessage& message,
+                                               std::string_view localGuestId) {
+    reserveIndex(messages_.size() + 1);
+    return admitWithRoom(message, localGuestId);
+}
+
 std::size_t KRChatMessageCache::merge(const std::vector<KRChatMessage>& page,
                                       std::string_view localGuestId) {
     // Sized once for the whole page, so no slot moves while the page goes in.
     reserveIndex(messages_.size() + page.size());
     std::size_t added = 0;
     for (const KRChatMessage& message : page) {
-        if (message.messageType != KRChatMessageType::normal) {
-            continue;
+        if (admitWithRoom(message, localGuestId) != nullptr) {
+            ++added;
         }
-        const std::uint64_t hash = TextHash{}(message.id);
-        const std::size_t slot = findSlot(message.id, hash);
-        if (slots_[slot].positionPlusOne != 0) {
-            continue;
-        }
-        KRChatMessage copy = message;
-        copy.isIncomingMessage = message.creatorId != localGuestId;
-        store(slot, hash, std::move(copy));
-        ++added;
     }
     return added;
 }
 
-void KRChatMessageCache::store(std::size_t slotIndex, std::uint64_t hash, KRChatMessage message) {
+const KRChatMessage* KRChatMessageCache::admitWithRoom(const KRChatMessage& message,
+                                                       std::string_view localGuestId) {
+    if (message.messageType != KRChatMessageType::normal) {
+        return nullptr;
+    }
+    const std::uint64_t hash = TextHash{}(message.id);
+    const std::size_t slot = findSlot(message.id, hash);
+    if (slots_[slot].positionPlusOne != 0) {
+        return nullptr;
+    }
+    KRChatMessage copy = message;
+    copy.isIncomingMessage = message.creatorId != localGuestId;
+    return store(slot, hash, std::move(copy));
+}
+
+const KRChatMessage* KRChatMessageCache::store(std::size_t slotIndex, std::uint64_t hash,
+                                               KRChatMessage message) {
     const std::size_t index = messages_.size();
     slots_[slotIndex] = Slot{hash, static_cast<std::uint32_t>(index + 1)};
     auto thread = byThread_.find(std::string_view(message.threadId));
@@ -92,8 +105,10 @@ void KRChatMessageCache::store(std::size_t slotIndex, std::uint64_t hash, KRChat
     }
     // One message, shared by the list of all messages and the list of its thread.
     auto stored = std::make_shared<const KRChatMessage>(std::move(message));
+    const KRChatMessage* kept = stored.get();
     thread->second.append(stored);
     messages_.append(std::move(stored));
+    return kept;
 }
 
 KRChatMessageList KRChatMessageCache::messagesOfThread(std::string_view threadId) const {

@@ -10,6 +10,7 @@
 
 #include "KivRaneCoreSDK/Chat/KRChatMessageList.h"
 #include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
+#include "KivRaneCoreSDK/Common/Extensions/TextHash.h"
 
 namespace kr {
 
@@ -25,9 +26,12 @@ public:
     bool contains(std::string_view id) const;
     /// Appends `message` unless a message with its id is already stored; true when appended.
     bool append(KRChatMessage message);
-    /// Appends, in order, the normal messages of `page` whose ids are not stored yet (nor earlier
-    /// in the page), each marked incoming unless `localGuestId` created it. Returns how many
-    /// were appended.
+    /// Appends `message` when it is a normal message whose id is not stored yet, marked incoming
+    /// unless `localGuestId` created it. Returns the stored message (valid while the cache
+    /// lives), or nullptr when it was left out.
+    const KRChatMessage* admit(const KRChatMessage& message, std::string_view localGuestId);
+    /// Admits, in order, the messages of `page` (a later one with an id met earlier in the page
+    /// is left out too). Returns how many were appended.
     std::size_t merge(const std::vector<KRChatMessage>& page, std::string_view localGuestId);
 
     /// Every message, in insertion order.
@@ -48,15 +52,10 @@ private:
     void growIndex(std::size_t minimumSlots);
     /// Makes the index big enough for `count` messages.
     void reserveIndex(std::size_t count);
+    /// `admit` once the index has room for one more message.
+    const KRChatMessage* admitWithRoom(const KRChatMessage& message, std::string_view localGuestId);
     /// Stores `message` in the empty slot `slotIndex` found for its id's `hash`.
-    void store(std::size_t slotIndex, std::uint64_t hash, KRChatMessage message);
-
-    struct TextHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const noexcept {
-            return std::hash<std::string_view>{}(text);
-        }
-    };
+    const KRChatMessage* store(std::size_t slotIndex, std::uint64_t hash, KRChatMessage message);
 
     KRChatMessageLog messages_;
     std::vector<Slot> slots_;  ///< a power of two in size, at most half full

@@ -8,7 +8,7 @@
 namespace kr {
 
 ContactSyncManager& ContactSyncManager::shared() {
-    // Leaked on purpose: decoders may still run while static objects are being destroyed.
+    // Leaked on purpose: clients may still reach it while static objects are being destroyed.
     static ContactSyncManager* instance = new ContactSyncManager();
     return *instance;
 }
@@ -20,7 +20,7 @@ std::vector<boost::json::object> ContactSyncManager::contactsArray() const {
 
 void ContactSyncManager::setContactsArray(std::vector<boost::json::object> contacts) {
     KR_DCHECK_RUN_ON(checker_);
-    std::unordered_map<std::string, std::optional<std::string>, Hash, std::equal_to<>> names;
+    std::unordered_map<std::string, std::optional<std::string>, TextHash, std::equal_to<>> names;
     names.reserve(contacts.size());
     for (auto& contact : contacts) {
         // Lent to a JSON value for reading and handed back; both moves keep the storage.

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "KivRaneCoreSDK/Common/Extensions/TextHash.h"
 #include "platform/Dispatch/SequenceChecker.h"
 
 namespace kr {
@@ -43,17 +44,10 @@ public:
     void applyContactName(KRMeetingParticipant& participant) const;
 
 private:
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const noexcept {
-            return std::hash<std::string_view>{}(s);
-        }
-    };
-
     platform::SequenceChecker checker_;
     std::vector<boost::json::object> contacts_;
     /// userId -> name of the first contact with that id (nullopt when its name is not a string).
-    std::unordered_map<std::string, std::optional<std::string>, Hash, std::equal_to<>> namesById_;
+    std::unordered_map<std::string, std::optional<std::string>, TextHash, std::equal_to<>> namesById_;
 };
 
 }  // namespace kr

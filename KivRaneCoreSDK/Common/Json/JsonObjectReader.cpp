@@ -1,5 +1,6 @@
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
 
+#include <cstdint>
 #include <exception>
 #include <utility>
 
@@ -44,6 +45,16 @@ JsonObjectReader JsonObjectReader::lenientObject(std::string_view key) const {
     const boost::json::value* v = raw(key);
     return JsonObjectReader(v != nullptr ? *v : nullValue(),
                             JsonDecodingError::joinPath(path_, key));
+}
+
+std::optional<std::string> JsonObjectReader::lenientIdText(std::string_view key) const {
+    if (auto text = lenientOptional<std::string>(key)) {
+        return text;
+    }
+    if (auto number = lenientOptional<std::uint64_t>(key)) {
+        return std::to_string(*number);
+    }
+    return std::nullopt;
 }
 
 const boost::json::value* JsonObjectReader::raw(std::string_view key) const {

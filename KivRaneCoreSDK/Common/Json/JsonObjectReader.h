@@ -89,6 +89,10 @@ public:
         return std::nullopt;
     }
 
+    /// An id sent either as a string (kept unchanged) or as a non-negative whole number (written
+    /// in decimal); nullopt for anything else. Never fails the decode.
+    std::optional<std::string> lenientIdText(std::string_view key) const;
+
     /// A list read element by element: missing or null gives an empty list; a value that is not
     /// an array gives an empty list marked malformed; bad elements are dropped and counted.
     /// Never fails the decode.

@@ -1,12 +1,16 @@
 #include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
 
+#include "KivRaneCoreSDK/Common/Enums/EnumTable.h"
+
 namespace kr {
 
+namespace {
+using Q = KRNetworkQuality;
+constexpr auto kTable = makeIntegerEnumTable<std::int64_t>({Q::good, Q::low, Q::bad, Q::detecting});
+}  // namespace
+
 std::optional<KRNetworkQuality> krNetworkQualityFromRaw(std::int64_t raw) {
-    if (raw < 0 || raw > rawValue(KRNetworkQuality::detecting)) {
-        return std::nullopt;
-    }
-    return static_cast<KRNetworkQuality>(raw);
+    return kTable.fromRaw(raw);
 }
 
 }  // namespace kr

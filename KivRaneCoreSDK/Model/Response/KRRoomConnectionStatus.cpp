@@ -40,12 +40,8 @@ Result<KRRoomConnectionStatus, JsonDecodingError> KRRoomConnectionStatus::fromJs
         s.screenOrWhiteBoardSharingUserName = sharer->participantName;
     }
 
-    // The stream id may come as text or as a number; text is tried first.
-    const JsonObjectReader info = r.lenientObject("agoraScreenShareInfo");
-    if (auto text = info.lenientOptional<std::string>("agoraUid")) {
-        s.screenSharedObjectId = std::move(*text);
-    } else if (auto uid = info.lenientOptional<std::uint64_t>("agoraUid")) {
-        s.screenSharedObjectId = std::to_string(*uid);
+    if (auto id = r.lenientObject("agoraScreenShareInfo").lenientIdText("agoraUid")) {
+        s.screenSharedObjectId = std::move(*id);
     }
     return r.finish(std::move(s));
 }

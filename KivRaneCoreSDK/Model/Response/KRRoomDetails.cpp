@@ -8,12 +8,7 @@ Result<KRRoomDetails, JsonDecodingError> KRRoomDetails::fromJson(const boost::js
     JsonObjectReader r(v);
     KRRoomDetails d;
     d.rtcToken_ = r.lenient<std::string>("agoraToken", {});
-    // The uid may come as a number or as text; a number is tried first.
-    if (auto uid = r.lenientOptional<std::uint64_t>("agoraUid")) {
-        d.rtcUID_ = std::to_string(*uid);
-    } else {
-        d.rtcUID_ = r.lenient<std::string>("agoraUid", {});
-    }
+    d.rtcUID_ = r.lenientIdText("agoraUid").value_or("");
     d.rtcRTMToken_ = r.lenient<std::string>("agoraRtmToken", {});
     d.speakerCount_ = r.lenient<std::int64_t>("speakerCount", 0);
     d.maxParticipants_ = r.lenientOptional<std::int64_t>("agoraMaxParticipants");

@@ -2,6 +2,8 @@
 
 #include <boost/json/array.hpp>
 
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipantType.h"
+
 namespace kr {
 
 ChangeUserRoleRequest::ChangeUserRoleRequest(std::string_view meetingID, std::string_view roomId,
@@ -14,9 +16,9 @@ ChangeUserRoleRequest::ChangeUserRoleRequest(std::string_view meetingID, std::st
     requestParameters["roomPin"] = roomPin;
     requestParameters["participantIds"] = boost::json::array{boost::json::string(participantId)};
     if (newRole.kind() == KRUserRole::Kind::audience) {
-        requestParameters["participantType"] = "audience";
+        requestParameters["participantType"] = rawValue(KRMeetingParticipantType::audience);
     } else if (newRole.kind() == KRUserRole::Kind::speaker) {
-        requestParameters["participantType"] = "speaker";
+        requestParameters["participantType"] = rawValue(KRMeetingParticipantType::speaker);
     }
 }
 

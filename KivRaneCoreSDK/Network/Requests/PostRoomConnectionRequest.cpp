@@ -1,5 +1,7 @@
 #include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
 
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipantType.h"
+
 namespace kr {
 
 PostRoomConnectionRequest::PostRoomConnectionRequest(const Parameters& p)
@@ -14,7 +16,8 @@ PostRoomConnectionRequest::PostRoomConnectionRequest(const Parameters& p)
     requestParameters["status"] = p.isConnected ? "connected" : "disconnected";
     requestParameters["deviceId"] = p.deviceId;
     requestParameters["deviceType"] = "ios";
-    requestParameters["participantType"] = p.isUserAudience ? "audience" : "speaker";
+    requestParameters["participantType"] = rawValue(
+        p.isUserAudience ? KRMeetingParticipantType::audience : KRMeetingParticipantType::speaker);
     if (!p.isPolling) {
         requestParameters["micStatus"] = !p.isAudioMuted;
         requestParameters["cameraStatus"] = !p.isVideoMuted;

@@ -86,6 +86,21 @@ TEST(KRChatMessageCacheTest, MergeKeepsNewNormalMessagesOncePerIdAndMarksIncomin
     EXPECT_EQ(cache.size(), 43u);
 }
 
+TEST(KRChatMessageCacheTest, AdmitTakesOneMessageByTheMergeRuleAndHandsBackTheStoredOne) {
+    KRChatMessageCache cache;
+    EXPECT_EQ(cache.admit(test::chatMessage("s", "t", "other", {}, "system"), "me"), nullptr);
+    const KRChatMessage* first = cache.admit(test::chatMessage("a", "t", "other"), "me");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->id, "a");
+    EXPECT_TRUE(first->isIncomingMessage);
+    EXPECT_EQ(cache.admit(test::chatMessage("a", "t", "me"), "me"), nullptr);
+    const KRChatMessage* own = cache.admit(test::chatMessage("b", "t", "me"), "me");
+    ASSERT_NE(own, nullptr);
+    EXPECT_FALSE(own->isIncomingMessage);
+    ASSERT_EQ(cache.size(), 2u);
+    EXPECT_EQ(&cache.messages()[0], first);  // the stored message itself, not a copy
+}
+
 TEST(KRChatMessageCacheTest, ViewsAreListsThatLaterMessagesLeaveAlone) {
     KRChatMessageCache cache;
     const KRChatMessage base = test::chatMessage("x", "t0", "u");

@@ -247,7 +247,8 @@ TEST(JsonObjectReaderTest, KeysAreFoundWhateverTheOrderOfReading) {
         large += ", \"k" + std::to_string(i) + "\": " + std::to_string(i);
     }
     large += "}";
-    for (const std::string& text : {std::string(R"({"dup": 1, "a": 2, "b": 3, "dup": 4})"), large}) {
+    for (const std::string& text :
+         {std::string(R"({"dup": 1, "a": 2, "b": 3, "dup": 4})"), large}) {
         const boost::json::value doc = boost::json::parse(text);
         JsonObjectReader r(doc);
         const std::vector<std::pair<const char*, int>> reads = {
@@ -256,6 +257,30 @@ TEST(JsonObjectReaderTest, KeysAreFoundWhateverTheOrderOfReading) {
             EXPECT_EQ(r.lenient<int>(key, -1), expected) << key << " in " << text.size();
         }
         EXPECT_TRUE(r.ok());
+    }
+}
+
+TEST(JsonObjectReaderTest, IdTextTakesAStringOrAWholeNonNegativeNumber) {
+    const std::vector<std::pair<const char*, std::optional<std::string>>> cases = {
+        {R"({"id": "share-7"})", "share-7"},
+        {R"({"id": ""})", ""},
+        {R"({"id": "12"})", "12"},
+        {R"({"id": 12})", "12"},
+        {R"({"id": 12.0})", "12"},
+        {R"({"id": 18446744073709551615})", "18446744073709551615"},
+        {R"({"id": 0})", "0"},
+        {R"({"id": -1})", std::nullopt},
+        {R"({"id": 1.5})", std::nullopt},
+        {R"({"id": true})", std::nullopt},
+        {R"({"id": null})", std::nullopt},
+        {R"({"id": [1]})", std::nullopt},
+        {R"({})", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        const boost::json::value doc = boost::json::parse(text);
+        JsonObjectReader r(doc);
+        EXPECT_EQ(r.lenientIdText("id"), expected) << text;
+        EXPECT_TRUE(r.ok()) << text;
     }
 }
 

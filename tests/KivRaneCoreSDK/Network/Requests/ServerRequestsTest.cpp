@@ -89,6 +89,18 @@ Wire bare(KRAPIPath path) {
     return wire<KRAPISuccess>(BareRequest(std::move(path), KRHTTPMethod::get));
 }
 
+// The status post of user "U1" ("Ann") in meeting "M1" on device "DEV-1", with its own flags.
+Wire statusPost(PostRoomConnectionRequest::Parameters flags) {
+    flags.meetingID = "M1";
+    flags.roomID = "R1";
+    flags.meetingPIN = "P1";
+    flags.historyID = "H1";
+    flags.userUid = "U1";
+    flags.userName = "Ann";
+    flags.deviceId = "DEV-1";
+    return wire<KRAPISuccess>(PostRoomConnectionRequest(flags));
+}
+
 // One table for every endpoint: request, reply model, paths for both user types, method, body.
 TEST(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
     const std::string deviceId = "DEV-1";
@@ -98,8 +110,8 @@ TEST(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
         R"("participantUri":"U1","participantId":"U1","participantName":"Ann",)";
 
     const std::vector<Row> rows = {
-        {"configuration", [] { return wire<KRConfiguration>(GetConfigurationRequest("ios")); }, "config?os_type=ios",
-         "config?os_type=ios", "GET", std::nullopt},
+        {"configuration", [] { return wire<KRConfiguration>(GetConfigurationRequest("ios")); },
+         "config?os_type=ios", "config?os_type=ios", "GET", std::nullopt},
         {"configuration with empty os type keeps the item",
          [] { return wire<KRConfiguration>(GetConfigurationRequest("")); },
          "config?os_type=", "config?os_type=", "GET", std::nullopt},
@@ -115,8 +127,10 @@ TEST(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
          "roomconnectionstatus/login", "roomconnectionstatus/login", "POST",
          R"({"kivraneId":"M1","roomID":"","roomPin":"P1","name":"Ann","hostToken":" "})"},
         {"join call",
-         [] { return wire<KRJoinCall>(JoinCallRequest("M1", "R1", "P1", "Ann", "Olga", "O1", "Topic", "T",
-                                                  "192.0.2.7")); },
+         [] {
+             return wire<KRJoinCall>(
+                 JoinCallRequest("M1", "R1", "P1", "Ann", "Olga", "O1", "Topic", "T", "192.0.2.7"));
+         },
          "joinCall", "joinCall/guest", "POST",
          R"({"data":{"kivraneId":"M1","room_id":"R1","roomPIN":"P1","guest_name":"Ann",)"
          R"("owner_name":"Olga","owner_id":"O1","title":"Topic","group_id":"",)"
@@ -125,16 +139,7 @@ TEST(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
              machineIp + R"("}})"},
         {"status post, not polling",
          [] {
-             return wire<KRAPISuccess>(PostRoomConnectionRequest({.meetingID = "M1",
-                                                                  .roomID = "R1",
-                                                                  .meetingPIN = "P1",
-                                                                  .historyID = "H1",
-                                                                  .userUid = "U1",
-                                                                  .userName = "Ann",
-                                                                  .isAudioMuted = true,
-                                                                  .isHandRaised = true,
-                                                                  .isConnected = true,
-                                                                  .deviceId = "DEV-1"}));
+             return statusPost({.isAudioMuted = true, .isHandRaised = true, .isConnected = true});
          },
          "roomconnectionstatus", "roomconnectionstatus/guest", "POST",
          "{" + statusCommon + R"("status":"connected","deviceId":")" + deviceId +
@@ -142,44 +147,29 @@ TEST(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
              R"("cameraStatus":true,"isHandRaise":true,"isSharingScreen":false})"},
         {"status post while polling leaves out the four flags",
          [] {
-             return wire<KRAPISuccess>(PostRoomConnectionRequest({.meetingID = "M1",
-                                                                  .roomID = "R1",
-                                                                  .meetingPIN = "P1",
-                                                                  .historyID = "H1",
-                                                                  .userUid = "U1",
-                                                                  .userName = "Ann",
-                                                                  .isVideoMuted = true,
-                                                                  .isSharingScreen = true,
-                                                                  .isHandRaised = true,
-                                                                  .isPolling = true,
-                                                                  .isUserAudience = true,
-                                                                  .deviceId = "DEV-1"}));
+             return statusPost({.isVideoMuted = true,
+                                .isSharingScreen = true,
+                                .isHandRaised = true,
+                                .isPolling = true,
+                                .isUserAudience = true});
          },
          "roomconnectionstatus", "roomconnectionstatus/guest", "POST",
          "{" + statusCommon + R"("status":"disconnected","deviceId":")" + deviceId +
              R"(","deviceType":"ios","participantType":"audience"})"},
         {"status post, not polling, disconnected audience with every device on",
-         [] {
-             return wire<KRAPISuccess>(PostRoomConnectionRequest({.meetingID = "M1",
-                                                                  .roomID = "R1",
-                                                                  .meetingPIN = "P1",
-                                                                  .historyID = "H1",
-                                                                  .userUid = "U1",
-                                                                  .userName = "Ann",
-                                                                  .isSharingScreen = true,
-                                                                  .isUserAudience = true,
-                                                                  .deviceId = "DEV-1"}));
-         },
+         [] { return statusPost({.isSharingScreen = true, .isUserAudience = true}); },
          "roomconnectionstatus", "roomconnectionstatus/guest", "POST",
          "{" + statusCommon + R"("status":"disconnected","deviceId":")" + deviceId +
              R"(","deviceType":"ios","participantType":"audience","micStatus":true,)"
              R"("cameraStatus":true,"isHandRaise":false,"isSharingScreen":true})"},
-        {"status get is a POST", [] { return wire<KRRoomConnectionStatus>(GetRoomConnectionRequest("M1", "R1", "P1")); },
+        {"status get is a POST",
+         [] { return wire<KRRoomConnectionStatus>(GetRoomConnectionRequest("M1", "R1", "P1")); },
          "roomconnectionstatus/get", "roomconnectionstatus/get/guest", "POST",
          R"({"kivraneId":"M1","roomID":"R1","roomPin":"P1"})"},
         {"leave", [] { return wire<KRAPIStatus>(LeaveMeetingRequest("R1", "H1")); }, "leaveall",
          "leaveall/guest", "POST", R"({"autoDisconnect":false,"roomID":"R1","historyId":"H1"})"},
-        {"mute own audio", [] { return wire<KRAPISuccess>(MuteParticipantAudioRequest("M1", "R1", "U1", true)); },
+        {"mute own audio",
+         [] { return wire<KRAPISuccess>(MuteParticipantAudioRequest("M1", "R1", "U1", true)); },
          "roomconnectionstatus/control/audio", "roomconnectionstatus/control/audio/guest", "POST",
          R"({"kivraneId":"M1","roomID":"R1","participantId":"U1","audio":false})"},
         {"unmute own video",
@@ -187,11 +177,15 @@ TEST(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
          "roomconnectionstatus/control/video", "roomconnectionstatus/control/video/guest", "POST",
          R"({"kivraneId":"M1","roomID":"R1","participantId":"","video":true})"},
         {"soft mute all",
-         [] { return wire<KRAPISuccess>(MuteAllParticipantsAudioRequest("M1", "R1", false, true)); },
+         [] {
+             return wire<KRAPISuccess>(MuteAllParticipantsAudioRequest("M1", "R1", false, true));
+         },
          "roomconnectionstatus/control/audioall", "roomconnectionstatus/control/audioall", "POST",
          R"({"kivraneId":"M1","roomID":"R1","hard":false,"audio":false})"},
         {"lift hard mute",
-         [] { return wire<KRAPISuccess>(MuteAllParticipantsAudioRequest("M1", "R1", true, false)); },
+         [] {
+             return wire<KRAPISuccess>(MuteAllParticipantsAudioRequest("M1", "R1", true, false));
+         },
          "roomconnectionstatus/control/audioall", "roomconnectionstatus/control/audioall", "POST",
          R"({"kivraneId":"M1","roomID":"R1","hard":true,"audio":true})"},
         {"all hands down keeps the three empty lists",
@@ -200,11 +194,14 @@ TEST(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
          R"({"kivraneId":"M1","roomID":"R1","roomPin":"P1","allHandsDown":true,)"
          R"("handsDownParticipantIds":[],"coHostsAdded":[],"coHostsRemoved":[]})"},
         {"host actions with ids",
-         [] { return wire<KRAPISuccess>(HostActionsRequest("M1", "R1", "P1", false, "A", "B", "C")); },
+         [] {
+             return wire<KRAPISuccess>(HostActionsRequest("M1", "R1", "P1", false, "A", "B", "C"));
+         },
          "roomconnectionstatus/hosts", "roomconnectionstatus/hosts", "POST",
          R"({"kivraneId":"M1","roomID":"R1","roomPin":"P1","allHandsDown":false,)"
          R"("handsDownParticipantIds":["A"],"coHostsAdded":["B"],"coHostsRemoved":["C"]})"},
-        {"make co-host", [] { return wire<KRAPIStatus>(CoHostRequest("M1", "R1", "P1", "X", true)); },
+        {"make co-host",
+         [] { return wire<KRAPIStatus>(CoHostRequest("M1", "R1", "P1", "X", true)); },
          "roomconnectionstatus/hosts", "roomconnectionstatus/hosts", "POST",
          R"({"kivraneId":"M1","roomID":"R1","roomPin":"P1","coHostsAdded":["X"]})"},
         {"withdraw co-host of an empty id",
@@ -212,35 +209,46 @@ TEST(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
          "roomconnectionstatus/hosts", "roomconnectionstatus/hosts", "POST",
          R"({"kivraneId":"M1","roomID":"R1","roomPin":"P1","coHostsRemoved":[""]})"},
         {"role to audience",
-         [] { return wire<KRAPIStatus>(ChangeUserRoleRequest("M1", "R1", "P1", "X", KRUserRole::audience())); },
+         [] {
+             return wire<KRAPIStatus>(
+                 ChangeUserRoleRequest("M1", "R1", "P1", "X", KRUserRole::audience()));
+         },
          "roomconnectionstatus/control/participantType",
          "roomconnectionstatus/control/participantType", "POST",
          R"({"kivraneId":"M1","roomID":"R1","roomPin":"P1","participantIds":["X"],)"
          R"("participantType":"audience"})"},
         {"role to speaker",
-         [] { return wire<KRAPIStatus>(ChangeUserRoleRequest("M1", "R1", "P1", "X", KRUserRole::speaker())); },
+         [] {
+             return wire<KRAPIStatus>(
+                 ChangeUserRoleRequest("M1", "R1", "P1", "X", KRUserRole::speaker()));
+         },
          "roomconnectionstatus/control/participantType",
          "roomconnectionstatus/control/participantType", "POST",
          R"({"kivraneId":"M1","roomID":"R1","roomPin":"P1","participantIds":["X"],)"
          R"("participantType":"speaker"})"},
         {"role to host sends no type",
-         [] { return wire<KRAPIStatus>(ChangeUserRoleRequest("M1", "R1", "P1", "X", KRUserRole::host("tok"))); },
+         [] {
+             return wire<KRAPIStatus>(
+                 ChangeUserRoleRequest("M1", "R1", "P1", "X", KRUserRole::host("tok")));
+         },
          "roomconnectionstatus/control/participantType",
          "roomconnectionstatus/control/participantType", "POST",
          R"({"kivraneId":"M1","roomID":"R1","roomPin":"P1","participantIds":["X"]})"},
-        {"remove participant", [] { return wire<KRAPIStatus>(RemoveParticipantRequest("M1", "X")); },
+        {"remove participant",
+         [] { return wire<KRAPIStatus>(RemoveParticipantRequest("M1", "X")); },
          "portal/removeparticipant", "portal/removeparticipant", "POST",
          R"({"kivraneId":"M1","participantID":"X"})"},
-        {"lock", [] { return wire<KRAPIStatus>(LockMeetingRequest("R1", "H1")); }, "lock-room", "lock-room",
-         "POST", R"({"roomID":"R1","historyId":"H1"})"},
-        {"unlock", [] { return wire<KRAPIStatus>(UnLockMeetingRequest("R1", "H1")); }, "unlock-room",
-         "unlock-room", "POST", R"({"roomID":"R1","historyId":"H1"})"},
-        {"start whiteboard", [] { return wire<KRStartWhiteboard>(StartWhiteboardRequest("M1", "U1", "H1", false)); },
+        {"lock", [] { return wire<KRAPIStatus>(LockMeetingRequest("R1", "H1")); }, "lock-room",
+         "lock-room", "POST", R"({"roomID":"R1","historyId":"H1"})"},
+        {"unlock", [] { return wire<KRAPIStatus>(UnLockMeetingRequest("R1", "H1")); },
+         "unlock-room", "unlock-room", "POST", R"({"roomID":"R1","historyId":"H1"})"},
+        {"start whiteboard",
+         [] { return wire<KRStartWhiteboard>(StartWhiteboardRequest("M1", "U1", "H1", false)); },
          "rooms/M1/whiteboard/startsharing", "rooms/M1/whiteboard/startsharing", "POST",
          R"({"participantUri":"U1","historyId":"H1"})"},
         {"remote whiteboard is a bodiless GET",
-         [] { return wire<KRStartWhiteboard>(StartWhiteboardRequest("M1", "U1", "H1", true)); }, "rooms/M1/whiteboard",
-         "rooms/M1/whiteboard", "GET", std::nullopt},
+         [] { return wire<KRStartWhiteboard>(StartWhiteboardRequest("M1", "U1", "H1", true)); },
+         "rooms/M1/whiteboard", "rooms/M1/whiteboard", "GET", std::nullopt},
         {"whiteboard with empty meeting id",
          [] { return wire<KRStartWhiteboard>(StartWhiteboardRequest("", "", "", false)); },
          "rooms//whiteboard/startsharing", "rooms//whiteboard/startsharing", "POST",
@@ -250,22 +258,24 @@ TEST(ServerRequestsTest, PathMethodQueryAndBodyOfEveryRequest) {
          R"({"action":"stop","participantUri":"U1","kivraneId":"M1"})"},
         {"leave chat thread", [] { return wire<KRLeaveChatThread>(LeaveChatThreadRequest("T1")); },
          "chat/thread/T1/leave", "chat/thread/T1/leave", "DELETE", std::nullopt},
-        {"leave chat thread with empty id", [] { return wire<KRLeaveChatThread>(LeaveChatThreadRequest("")); },
-         "chat/thread//leave", "chat/thread//leave", "DELETE", std::nullopt},
-        {"start screen share", [] { return wire<KRStartShareScreen>(StartScreenShareRequest("M1", "U1")); },
+        {"leave chat thread with empty id",
+         [] { return wire<KRLeaveChatThread>(LeaveChatThreadRequest("")); }, "chat/thread//leave",
+         "chat/thread//leave", "DELETE", std::nullopt},
+        {"start screen share",
+         [] { return wire<KRStartShareScreen>(StartScreenShareRequest("M1", "U1")); },
          "roomconnectionstatus/sharescreen", "roomconnectionstatus/sharescreen", "POST",
          R"({"kivraneId":"M1","participantUri":"U1","action":"start"})"},
         {"stop screen share", [] { return wire<KRAPISuccess>(StopScreenShareRequest("M1", "U1")); },
          "roomconnectionstatus/sharescreen", "roomconnectionstatus/sharescreen", "POST",
          R"({"kivraneId":"M1","participantUri":"U1","action":"stop"})"},
-        {"start recording", [] { return wire<KRStartRecording>(StartRecordingRequest("H1")); }, "recording/start",
-         "recording/start", "POST", R"({"historyId":"H1"})"},
-        {"stop recording with empty history id", [] { return wire<KRAPIStatus>(StopRecordingRequest("")); },
-         "recording/stop", "recording/stop", "POST", R"({"historyId":""})"},
+        {"start recording", [] { return wire<KRStartRecording>(StartRecordingRequest("H1")); },
+         "recording/start", "recording/start", "POST", R"({"historyId":"H1"})"},
+        {"stop recording with empty history id",
+         [] { return wire<KRAPIStatus>(StopRecordingRequest("")); }, "recording/stop",
+         "recording/stop", "POST", R"({"historyId":""})"},
         // Endpoints without a request type of their own yet.
-        {"chat messages",
-         [] { return bare(KRAPIPath::getChatThreadMessages("T1")); }, "chat/thread/T1/messages",
-         "chat/thread/T1/messages", "GET", std::nullopt},
+        {"chat messages", [] { return bare(KRAPIPath::getChatThreadMessages("T1")); },
+         "chat/thread/T1/messages", "chat/thread/T1/messages", "GET", std::nullopt},
         {"send chat message", [] { return bare(KRAPIPath::sendChatMessage("T1")); },
          "chat/thread/T1/messages", "chat/thread/T1/messages", "GET", std::nullopt},
         {"sorted members", [] { return bare(KRAPIPath::getInCallParticipantList("T1")); },
