@@ -187,16 +187,8 @@ public:
     double pollingAPITimeInterval() const { return pollingAPITimeInterval_; }
     bool isWatermarkEnabled() const { return isWatermarkEnabled_; }
     const std::string& termsConditionUrl() const { return termsConditionUrl_; }
-    bool userActiveSpeakerCallback() const { return userActiveSpeakerCallback_; }
     bool useLocalSpeakerSpeakingOnMuteCallback() const {
         return useLocalSpeakerSpeakingOnMuteCallback_;
-    }
-    std::int64_t activeSpeakerCallbackInterval() const { return activeSpeakerCallbackInterval_; }
-    const std::optional<KRVideoConfiguration>& highQualityVideoConfig() const {
-        return highQualityVideoConfig_;
-    }
-    const std::optional<KRVideoConfiguration>& lowQualityVideoConfig() const {
-        return lowQualityVideoConfig_;
     }
     bool isLocalUserInAudienceMode() const { return isLocalUserInAudienceMode_; }
     bool isInitialAudioOn() const { return isInitialAudioOn_; }
@@ -508,7 +500,6 @@ private:
     std::int64_t activeSpeakerCallbackInterval_ = 0;
     std::optional<KRVideoConfiguration> highQualityVideoConfig_;
     std::optional<KRVideoConfiguration> lowQualityVideoConfig_;
-    std::string currentUserToken_;
 
     // Join
     KRUserRole userRole_ = KRUserRole::speaker();
@@ -516,7 +507,6 @@ private:
     bool isInitialAudioOn_ = true;
     bool isInitialVideoOn_ = true;
     KRUserLeftReason localUserLeftReason_ = KRUserLeftReason::none();
-    int joinRetryCount_ = 0;
     /// The meeting of the latest join: its state, timers and safety token.
     std::unique_ptr<MeetingSession> session_;
 

@@ -53,7 +53,6 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
     currentRoom_.meetingPin = data.meetingPin();
     currentRoom_.userDisplayName = data.displayName();
     userRole_ = config.userRole();
-    joinRetryCount_ = 0;
     const bool audience = userRole_.kind() == KRUserRole::Kind::audience;
     isLocalUserInAudienceMode_ = audience;
     isInitialAudioOn_ = !audience && config.isInitialAudioOn();
@@ -361,7 +360,6 @@ void ClientCore::handleGuestLogin(const std::string& hostToken,
              const KRGuestLogin& login = result.value();
              client.currentRoom_.guestUserId = login.guestUserId();
              client.currentRoom_.isGuestHost = login.isHost().value_or(false);
-             client.currentUserToken_ = login.jwtToken();
              client.networkClient_->setJwtToken(login.jwtToken());
              client.openGuestSocket(login.jwtToken());
              completion(true);
