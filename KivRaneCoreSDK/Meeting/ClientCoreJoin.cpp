@@ -219,7 +219,6 @@ void ClientCore::failJoin(const KRMeetingJoinError& error) {
     });
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));
-    stopSocketService();
     sendJoinFailedEvent(error);
 }
 
