@@ -419,8 +419,10 @@ private:
     void applySettingsValue(std::string_view key, const boost::json::value& value);
     void selectBypassRoad(const boost::json::object& params);
 
-    /// Runs `task` on the client's queue with the client alive: at once when already there.
-    void onQueue(std::function<void(ClientCore&)> task);
+    /// A notification observer's callback, which may run on any thread: it posts `action` to
+    /// the client's queue and looks at the client only there, so that the last reference to the
+    /// client is never dropped on the poster's thread.
+    std::function<void()> actionOnQueue(void (*action)(ClientCore&));
     using SessionToken = MeetingSession::Token;
     /// The token of the current meeting; outside one a token that is never live.
     SessionToken sessionToken() const { return session_ ? session_->token() : SessionToken{}; }

@@ -16,12 +16,10 @@ constexpr const char* kShareStartFailedReason = "Screen share could not be start
 void ClientCore::addNotificationsObservers() {
     removeNotificationsObservers();
     auto& center = *deps_.extensionNotifications;
-    std::weak_ptr<ClientCore> weak = weak_from_this();
     // The extension posts from wherever it runs; the client acts on its own queue.
     const auto observe = [&](const char* name, void (*action)(ClientCore&)) {
-        darwinObservers_.push_back(center.addObserver(name, [weak, action](const std::string&) {
-            if (auto self = weak.lock()) self->onQueue(action);
-        }));
+        darwinObservers_.push_back(center.addObserver(
+            name, [run = actionOnQueue(action)](const std::string&) { run(); }));
     };
     observe(kCaptureStartedNotification, [](ClientCore& c) { c.shareScreenAPICall({}); });
     observe(kStreamStartedNotification, [](ClientCore& c) { c.handleScreenShareStreamStarted(); });
