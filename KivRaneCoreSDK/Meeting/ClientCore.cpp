@@ -4,7 +4,6 @@
 
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Media/MediaEngineFactory.h"
-#include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
 

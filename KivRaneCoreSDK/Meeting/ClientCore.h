@@ -52,7 +52,6 @@
 #include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
 #include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
 #include "platform/Dispatch/SequenceChecker.h"
-#include "platform/Dispatch/Timer.h"
 #include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {

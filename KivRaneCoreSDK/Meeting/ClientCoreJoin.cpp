@@ -8,7 +8,6 @@
 #include "KivRaneCoreSDK/Network/Requests/GuestLoginRequest.h"
 #include "KivRaneCoreSDK/Network/Requests/JoinCallRequest.h"
 #include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
-#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 #include "KivRaneCoreSDK/Network/Enums/KRCurrentUserType.h"
 #include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
