@@ -411,6 +411,8 @@ private:
     void setHandRaised(bool isRaised);
     void addNotificationsObservers();
     void removeNotificationsObservers();
+    /// True while the local user may start sharing its screen: in the meeting, not leaving it.
+    bool localShareMayStart() const;
     void handleScreenShareStreamStarted();
     void handleScreenShareCaptureStopped();
     /// Forgets the local share and reports it stopped (when there was one).

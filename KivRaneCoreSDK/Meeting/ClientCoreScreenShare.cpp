@@ -36,9 +36,15 @@ void ClientCore::removeNotificationsObservers() {
     removeApplicationObservers();
 }
 
+bool ClientCore::localShareMayStart() const {
+    // From the start of a leave on, the leave has told the server and the extension that the
+    // local share is over: no share stream is asked for or handed over any more.
+    return meetingState() == MeetingState::inMeeting;
+}
+
 void ClientCore::shareScreenAPICall(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!hasJoinedMeeting()) {
+    if (!localShareMayStart()) {
         completeLater(std::move(completion), false);
         return;
     }
@@ -46,7 +52,7 @@ void ClientCore::shareScreenAPICall(Completion completion) {
     send(StartScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
          [session, completion = std::move(completion)](ClientCore& client,
                                                           const auto& result) {
-             if (!session.live()) {
+             if (!session.live() || !client.localShareMayStart()) {
                  if (completion) completion(false);
                  return;
              }
@@ -77,7 +83,7 @@ void ClientCore::shareScreenAPICall(Completion completion) {
 }
 
 void ClientCore::handleScreenShareStreamStarted() {
-    if (!hasJoinedMeeting() || shouldByPassAPICalls_) {
+    if (!localShareMayStart() || shouldByPassAPICalls_) {
         return;  // without the server road the share messages are not sent
     }
     const bool someoneShares = std::any_of(

@@ -516,6 +516,23 @@ TEST_F(KRClientScreenShareIntegrationTest, TheExtensionGetsTheShareStreamAndTheS
     EXPECT_EQ(suite->string("kr.screen.share.stopped.reason"), "You have left the meeting");
 }
 
+TEST_F(KRClientScreenShareIntegrationTest, NoShareStartsOnceTheLeaveBegan) {
+    Member& a = sharer();
+    const auto starts = service.requestCount(R::shareScreen);
+    a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    extensionHeard.clear();  // the leave's own stop
+    // The leave told the extension to stop; a capture it still reports, or the host's own call,
+    // must not hand it a share stream for a meeting being left.
+    platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
+    EXPECT_FALSE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
+    ASSERT_TRUE(main->runUntil(
+        [&] { return a.delegate->events().back() == "sharer: left 1"; }, 10s));
+    EXPECT_EQ(service.requestCount(R::shareScreen), starts);
+    EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
+    EXPECT_TRUE(extensionHeard.empty());
+    EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, "");
+}
+
 TEST_F(KRClientScreenShareIntegrationTest, AnExtensionPostReachesOnlyTheClientOfItsCentre) {
     struct App {
         std::shared_ptr<platform::DarwinNotifyCenter> extension =
