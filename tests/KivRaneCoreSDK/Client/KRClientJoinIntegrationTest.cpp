@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
@@ -531,6 +532,25 @@ TEST_F(KRClientScreenShareIntegrationTest, NoShareStartsOnceTheLeaveBegan) {
     EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
     EXPECT_TRUE(extensionHeard.empty());
     EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, "");
+}
+
+TEST_F(KRClientScreenShareIntegrationTest, TheExtensionPostsFromItsOwnThreadWhileTheClientGoes) {
+    sharer();
+    const auto before = service.requestCount(R::shareScreen);
+    // Each post is acted on on the client's queue (the start checks that it runs there), and the
+    // extension's thread never holds the client, which goes while the posts keep coming.
+    std::thread extension([] {
+        for (int i = 0; i < 20; ++i) {
+            platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
+            std::this_thread::yield();
+        }
+    });
+    const bool asked =
+        main->runUntil([&] { return service.requestCount(R::shareScreen) > before; }, 10s);
+    members.clear();
+    extension.join();
+    main->runFor(50ms);  // what the posts left on the queue finds no client
+    EXPECT_TRUE(asked);
 }
 
 TEST_F(KRClientScreenShareIntegrationTest, AnExtensionPostReachesOnlyTheClientOfItsCentre) {
