@@ -397,6 +397,9 @@ private:
     void sendLocalStateChange(const Request& request, Completion completion);
     /// Posts the full local state again when a change of it was lost (one post at a time).
     void resyncLocalState();
+    /// True for the server's record of the local user while a change of the local state has
+    /// not reached the server: status replies and room socket pushes leave that record out.
+    bool isStaleLocalRecord(const KRMeetingParticipant& participant) const;
     PostRoomConnectionRequest makeStatusPost(bool isConnected, bool isPolling,
                                              bool isHandRaised) const;
     /// Calls `completion(value)` later on the queue (never inside the caller's call).

@@ -120,6 +120,10 @@ void ClientCore::handleSocketUserLeft(const std::string& userId) {
 }
 
 void ClientCore::handleSocketParticipantsList(std::vector<KRMeetingParticipant> participants) {
+    // A push carries the server's records as a status reply does, the local user's included.
+    std::erase_if(participants, [this](const KRMeetingParticipant& participant) {
+        return isStaleLocalRecord(participant);
+    });
     for (auto& participant : participants) {
         deps_.contacts->applyContactName(participant);
     }
