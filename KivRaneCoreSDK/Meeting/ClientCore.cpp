@@ -4,7 +4,6 @@
 
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "platform/Media/MediaEngineFactory.h"
-#include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
 
@@ -113,17 +112,12 @@ void ClientCore::wireHooks() {
     };
 }
 
-void ClientCore::onQueue(std::function<void(ClientCore&)> task) {
-    if (queue_->isCurrent()) {
-        task(*this);
-        return;
-    }
-    std::weak_ptr<ClientCore> weak = weak_from_this();
-    queue_->post([weak, task = std::move(task)] {
-        if (auto self = weak.lock()) {
-            task(*self);
-        }
-    });
+std::function<void()> ClientCore::actionOnQueue(void (*action)(ClientCore&)) {
+    return [weak = weak_from_this(), queue = queue_, action] {
+        queue->post([weak, action] {
+            if (auto self = weak.lock()) action(*self);
+        });
+    };
 }
 
 // ---- Delegates ----

@@ -52,7 +52,6 @@
 #include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
 #include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
 #include "platform/Dispatch/SequenceChecker.h"
-#include "platform/Dispatch/Timer.h"
 #include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
@@ -187,16 +186,8 @@ public:
     double pollingAPITimeInterval() const { return pollingAPITimeInterval_; }
     bool isWatermarkEnabled() const { return isWatermarkEnabled_; }
     const std::string& termsConditionUrl() const { return termsConditionUrl_; }
-    bool userActiveSpeakerCallback() const { return userActiveSpeakerCallback_; }
     bool useLocalSpeakerSpeakingOnMuteCallback() const {
         return useLocalSpeakerSpeakingOnMuteCallback_;
-    }
-    std::int64_t activeSpeakerCallbackInterval() const { return activeSpeakerCallbackInterval_; }
-    const std::optional<KRVideoConfiguration>& highQualityVideoConfig() const {
-        return highQualityVideoConfig_;
-    }
-    const std::optional<KRVideoConfiguration>& lowQualityVideoConfig() const {
-        return lowQualityVideoConfig_;
     }
     bool isLocalUserInAudienceMode() const { return isLocalUserInAudienceMode_; }
     bool isInitialAudioOn() const { return isInitialAudioOn_; }
@@ -406,6 +397,9 @@ private:
     void sendLocalStateChange(const Request& request, Completion completion);
     /// Posts the full local state again when a change of it was lost (one post at a time).
     void resyncLocalState();
+    /// True for the server's record of the local user while a change of the local state has
+    /// not reached the server: status replies and room socket pushes leave that record out.
+    bool isStaleLocalRecord(const KRMeetingParticipant& participant) const;
     PostRoomConnectionRequest makeStatusPost(bool isConnected, bool isPolling,
                                              bool isHandRaised) const;
     /// Calls `completion(value)` later on the queue (never inside the caller's call).
@@ -420,6 +414,8 @@ private:
     void setHandRaised(bool isRaised);
     void addNotificationsObservers();
     void removeNotificationsObservers();
+    /// True while the local user may start sharing its screen: in the meeting, not leaving it.
+    bool localShareMayStart() const;
     void handleScreenShareStreamStarted();
     void handleScreenShareCaptureStopped();
     /// Forgets the local share and reports it stopped (when there was one).
@@ -427,8 +423,10 @@ private:
     void applySettingsValue(std::string_view key, const boost::json::value& value);
     void selectBypassRoad(const boost::json::object& params);
 
-    /// Runs `task` on the client's queue with the client alive: at once when already there.
-    void onQueue(std::function<void(ClientCore&)> task);
+    /// A notification observer's callback, which may run on any thread: it posts `action` to
+    /// the client's queue and looks at the client only there, so that the last reference to the
+    /// client is never dropped on the poster's thread.
+    std::function<void()> actionOnQueue(void (*action)(ClientCore&));
     using SessionToken = MeetingSession::Token;
     /// The token of the current meeting; outside one a token that is never live.
     SessionToken sessionToken() const { return session_ ? session_->token() : SessionToken{}; }
@@ -508,7 +506,6 @@ private:
     std::int64_t activeSpeakerCallbackInterval_ = 0;
     std::optional<KRVideoConfiguration> highQualityVideoConfig_;
     std::optional<KRVideoConfiguration> lowQualityVideoConfig_;
-    std::string currentUserToken_;
 
     // Join
     KRUserRole userRole_ = KRUserRole::speaker();
@@ -516,7 +513,6 @@ private:
     bool isInitialAudioOn_ = true;
     bool isInitialVideoOn_ = true;
     KRUserLeftReason localUserLeftReason_ = KRUserLeftReason::none();
-    int joinRetryCount_ = 0;
     /// The meeting of the latest join: its state, timers and safety token.
     std::unique_ptr<MeetingSession> session_;
 

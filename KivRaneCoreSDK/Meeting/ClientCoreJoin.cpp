@@ -8,7 +8,6 @@
 #include "KivRaneCoreSDK/Network/Requests/GuestLoginRequest.h"
 #include "KivRaneCoreSDK/Network/Requests/JoinCallRequest.h"
 #include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
-#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 #include "KivRaneCoreSDK/Network/Enums/KRCurrentUserType.h"
 #include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
@@ -53,7 +52,6 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
     currentRoom_.meetingPin = data.meetingPin();
     currentRoom_.userDisplayName = data.displayName();
     userRole_ = config.userRole();
-    joinRetryCount_ = 0;
     const bool audience = userRole_.kind() == KRUserRole::Kind::audience;
     isLocalUserInAudienceMode_ = audience;
     isInitialAudioOn_ = !audience && config.isInitialAudioOn();
@@ -220,7 +218,6 @@ void ClientCore::failJoin(const KRMeetingJoinError& error) {
     });
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));
-    stopSocketService();
     sendJoinFailedEvent(error);
 }
 
@@ -361,7 +358,6 @@ void ClientCore::handleGuestLogin(const std::string& hostToken,
              const KRGuestLogin& login = result.value();
              client.currentRoom_.guestUserId = login.guestUserId();
              client.currentRoom_.isGuestHost = login.isHost().value_or(false);
-             client.currentUserToken_ = login.jwtToken();
              client.networkClient_->setJwtToken(login.jwtToken());
              client.openGuestSocket(login.jwtToken());
              completion(true);

@@ -96,6 +96,15 @@ void ClientCore::getRoomConnectionStatus(Completion completion) {
          });
 }
 
+bool ClientCore::isStaleLocalRecord(const KRMeetingParticipant& participant) const {
+    // Until the lost change is posted again the server's record of the local user is older than
+    // what the app was told.
+    const std::string& id = participant.participantId;
+    return localStateUnsynced_ && !id.empty() &&
+           (id == currentRoom_.userWebRtcId ||
+            id == meetingUsersManager_.getCurrentParticipantId());
+}
+
 void ClientCore::applyRoomConnectionStatus(const KRRoomConnectionStatus& status) {
     KRCurrentRoom& room = currentRoom_;
     changeRecording(status.isRecording, std::nullopt);
@@ -105,13 +114,7 @@ void ClientCore::applyRoomConnectionStatus(const KRRoomConnectionStatus& status)
     const bool fromMerge = mediaBackend().participantsFromMerge();
     for (KRMeetingParticipant participant : status.participants) {
         deps_.contacts->applyContactName(participant);
-        // Until the lost change is posted again the server's record of the local user is older
-        // than what the app was told.
-        if (localStateUnsynced_ && !participant.participantId.empty() &&
-            (participant.participantId == room.userWebRtcId ||
-             participant.participantId == meetingUsersManager_.getCurrentParticipantId())) {
-            continue;
-        }
+        if (isStaleLocalRecord(participant)) continue;
         room.updateParticipantsList(participant);
         // On the default road the engine creates the users; the server only names them.
         if (room.matchingUser(participant.participantId)) {

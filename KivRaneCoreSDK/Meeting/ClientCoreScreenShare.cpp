@@ -16,12 +16,10 @@ constexpr const char* kShareStartFailedReason = "Screen share could not be start
 void ClientCore::addNotificationsObservers() {
     removeNotificationsObservers();
     auto& center = *deps_.extensionNotifications;
-    std::weak_ptr<ClientCore> weak = weak_from_this();
     // The extension posts from wherever it runs; the client acts on its own queue.
     const auto observe = [&](const char* name, void (*action)(ClientCore&)) {
-        darwinObservers_.push_back(center.addObserver(name, [weak, action](const std::string&) {
-            if (auto self = weak.lock()) self->onQueue(action);
-        }));
+        darwinObservers_.push_back(center.addObserver(
+            name, [run = actionOnQueue(action)](const std::string&) { run(); }));
     };
     observe(kCaptureStartedNotification, [](ClientCore& c) { c.shareScreenAPICall({}); });
     observe(kStreamStartedNotification, [](ClientCore& c) { c.handleScreenShareStreamStarted(); });
@@ -38,9 +36,15 @@ void ClientCore::removeNotificationsObservers() {
     removeApplicationObservers();
 }
 
+bool ClientCore::localShareMayStart() const {
+    // From the start of a leave on, the leave has told the server and the extension that the
+    // local share is over: no share stream is asked for or handed over any more.
+    return meetingState() == MeetingState::inMeeting;
+}
+
 void ClientCore::shareScreenAPICall(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!hasJoinedMeeting()) {
+    if (!localShareMayStart()) {
         completeLater(std::move(completion), false);
         return;
     }
@@ -48,7 +52,7 @@ void ClientCore::shareScreenAPICall(Completion completion) {
     send(StartScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
          [session, completion = std::move(completion)](ClientCore& client,
                                                           const auto& result) {
-             if (!session.live()) {
+             if (!session.live() || !client.localShareMayStart()) {
                  if (completion) completion(false);
                  return;
              }
@@ -79,7 +83,7 @@ void ClientCore::shareScreenAPICall(Completion completion) {
 }
 
 void ClientCore::handleScreenShareStreamStarted() {
-    if (!hasJoinedMeeting() || shouldByPassAPICalls_) {
+    if (!localShareMayStart() || shouldByPassAPICalls_) {
         return;  // without the server road the share messages are not sent
     }
     const bool someoneShares = std::any_of(

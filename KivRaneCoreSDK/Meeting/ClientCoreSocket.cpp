@@ -120,6 +120,10 @@ void ClientCore::handleSocketUserLeft(const std::string& userId) {
 }
 
 void ClientCore::handleSocketParticipantsList(std::vector<KRMeetingParticipant> participants) {
+    // A push carries the server's records as a status reply does, the local user's included.
+    std::erase_if(participants, [this](const KRMeetingParticipant& participant) {
+        return isStaleLocalRecord(participant);
+    });
     for (auto& participant : participants) {
         deps_.contacts->applyContactName(participant);
     }
@@ -150,16 +154,10 @@ void ClientCore::handleSocketParticipantsList(std::vector<KRMeetingParticipant> 
 void ClientCore::addApplicationObservers() {
     removeApplicationObservers();
     if (!notifications_) return;
-    std::weak_ptr<ClientCore> weak = weak_from_this();
-    // The host may post from any thread. The client is only looked at on its queue, so that the
-    // last reference to it is never dropped on the host's thread.
+    // The host may post from any thread.
     const auto observe = [&](const char* name, void (*action)(ClientCore&)) {
         applicationObservers_.push_back(notifications_->addObserver(
-            name, [weak, action, queue = queue_](const platform::Notification&) {
-                queue->post([weak, action] {
-                    if (auto self = weak.lock()) action(*self);
-                });
-            }));
+            name, [run = actionOnQueue(action)](const platform::Notification&) { run(); }));
     };
     observe(platform::ApplicationNotifications::didBecomeActive,
             [](ClientCore& c) { c.reconnectSocket(); });

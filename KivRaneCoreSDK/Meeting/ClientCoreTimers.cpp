@@ -16,17 +16,23 @@ std::chrono::steady_clock::duration secondsToDuration(double seconds) {
 
 void ClientCore::setGetPostConnectionTimer() {
     if (!session_) return;
-    std::weak_ptr<ClientCore> weak = weak_from_this();
+    // The polls keep the meeting in progress going. From the start of a leave they stay quiet:
+    // a connected post would undo the leave's disconnected one when it reached the service later,
+    // and the room's status no longer changes anything here.
+    const auto polling = [weak = weak_from_this()] {
+        auto self = weak.lock();
+        return self && self->meetingState() != MeetingState::leaving ? self : nullptr;
+    };
     session_->startPolling(
         secondsToDuration(pollingAPITimeInterval_),
-        [weak] {
-            if (auto self = weak.lock()) self->getRoomConnectionStatus({});
+        [polling] {
+            if (auto self = polling()) self->getRoomConnectionStatus({});
         },
-        [weak] {
-            auto self = weak.lock();
+        [polling] {
+            auto self = polling();
             if (!self) return;
-            self->postUserRoomConnectionStatus(true, true, [weak](bool) {
-                if (auto again = weak.lock()) again->getRoomConnectionStatus({});
+            self->postUserRoomConnectionStatus(true, true, [polling](bool) {
+                if (auto again = polling()) again->getRoomConnectionStatus({});
             });
         });
 }

@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
@@ -514,6 +515,42 @@ TEST_F(KRClientScreenShareIntegrationTest, TheExtensionGetsTheShareStreamAndTheS
                          "sharer: local share stopped"),
               1);
     EXPECT_EQ(suite->string("kr.screen.share.stopped.reason"), "You have left the meeting");
+}
+
+TEST_F(KRClientScreenShareIntegrationTest, NoShareStartsOnceTheLeaveBegan) {
+    Member& a = sharer();
+    const auto starts = service.requestCount(R::shareScreen);
+    a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    extensionHeard.clear();  // the leave's own stop
+    // The leave told the extension to stop; a capture it still reports, or the host's own call,
+    // must not hand it a share stream for a meeting being left.
+    platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
+    EXPECT_FALSE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
+    ASSERT_TRUE(main->runUntil(
+        [&] { return a.delegate->events().back() == "sharer: left 1"; }, 10s));
+    EXPECT_EQ(service.requestCount(R::shareScreen), starts);
+    EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
+    EXPECT_TRUE(extensionHeard.empty());
+    EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, "");
+}
+
+TEST_F(KRClientScreenShareIntegrationTest, TheExtensionPostsFromItsOwnThreadWhileTheClientGoes) {
+    sharer();
+    const auto before = service.requestCount(R::shareScreen);
+    // Each post is acted on on the client's queue (the start checks that it runs there), and the
+    // extension's thread never holds the client, which goes while the posts keep coming.
+    std::thread extension([] {
+        for (int i = 0; i < 20; ++i) {
+            platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
+            std::this_thread::yield();
+        }
+    });
+    const bool asked =
+        main->runUntil([&] { return service.requestCount(R::shareScreen) > before; }, 10s);
+    members.clear();
+    extension.join();
+    main->runFor(50ms);  // what the posts left on the queue finds no client
+    EXPECT_TRUE(asked);
 }
 
 TEST_F(KRClientScreenShareIntegrationTest, AnExtensionPostReachesOnlyTheClientOfItsCentre) {

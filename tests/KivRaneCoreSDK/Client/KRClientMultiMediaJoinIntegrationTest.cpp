@@ -501,6 +501,21 @@ TEST_F(KRClientMultiMediaPollIntegrationTest, ARecordingStartedElsewhereIsHeardF
     EXPECT_TRUE(main->runUntil([&] { return ann.recorder->has("recording stopped"); }, 10s));
 }
 
+TEST_F(KRClientMultiMediaPollIntegrationTest, ThePollsStayQuietOnceTheLeaveBegan) {
+    Member& ann = joined(Engine::agora, "Ann");
+    main->runFor(200ms);  // the join's own status calls are answered
+    // A slow leave: the polls fall due while it is under way.
+    service.injectFault(R::leaveMeeting, MeetingServiceFault::delayed(300ms));
+    const auto posts = service.requestCount(R::postRoomConnectionStatus);
+    const auto fetches = service.requestCount(R::getRoomConnectionStatus);
+    ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    poll(ann);
+    ASSERT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
+    // Only the leave's own disconnected post: a connected one could reach the service after it.
+    EXPECT_EQ(service.requestCount(R::postRoomConnectionStatus), posts + 1);
+    EXPECT_EQ(service.requestCount(R::getRoomConnectionStatus), fetches);
+}
+
 TEST_F(KRClientMultiMediaPollIntegrationTest,
        ACallThatIsNeverAnsweredEndsTheJoinOnceAndLeavesNothing) {
     for (Engine engine : {Engine::agora, Engine::krMedia}) {

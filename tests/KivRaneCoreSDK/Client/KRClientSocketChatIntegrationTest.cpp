@@ -169,6 +169,30 @@ TEST_F(KRClientSocketChatIntegrationTest, AStatusChangeAndTheRecordingReachTheOt
     EXPECT_EQ(guest.delegate->offQueueCalls, 0);
 }
 
+TEST_F(KRClientSocketChatIntegrationTest, APushDoesNotUndoALocalChangeTheServiceHasNotHeard) {
+    Member& a = joined("a");
+    Member& b = joined("b");
+    // a's raised hand never reaches the service, which keeps a's hand down.
+    const auto posts = service.requestCount(R::postRoomConnectionStatus);
+    service.injectFault(R::postRoomConnectionStatus, test::MeetingServiceFault::dropConnection());
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil(
+        [&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 10s));
+    main->runFor(200ms);  // the lost post comes back as lost
+    ASSERT_TRUE(a.client->getMeetingLocalUser()->isHandRaised());
+
+    // b's change reaches a through a push, which carries a's own record as the service has it.
+    b.client->muteLocalAudio(true);
+    const auto bAtA = [&]() -> std::optional<KRMeetingParticipant> {
+        for (const auto& p : internals(a.client).currentRoom().allParticipants) {
+            if (p.participantId == b.uid()) return p;
+        }
+        return std::nullopt;
+    };
+    ASSERT_TRUE(main->runUntil([&] { return bAtA() && !bAtA()->isMicOn; }, 10s));
+    EXPECT_TRUE(a.client->getMeetingLocalUser()->isHandRaised());
+}
+
 TEST_F(KRClientSocketChatIntegrationTest, GroupAndPrivateMessagesArriveInOrderWithReadMarksAndMembers) {
     Member& a = joined("a");
     Member& b = joined("b");
