@@ -2,6 +2,7 @@
 
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Common/Json/JsonValueDecoder.h"
 #include "KivRaneCoreSDK/Network/Enums/KRCurrentUserType.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 
@@ -58,12 +59,13 @@ void ClientCore::applySettingsValue(std::string_view key, const boost::json::val
     } else if (key == "getConfigOnLoad") {
         if (!value.is_bool()) wrongType();  // acted on once every key is read
     } else if (key == "participantsLimit") {
-        if (!value.is_int64() && !value.is_uint64()) {
+        // A number too large for the limit is as unusable as text; converting it would throw.
+        const auto limit = JsonValueDecoder<std::int64_t>::decode(value);
+        if (!limit.ok()) {
             wrongType();
             return;
         }
-        const auto limit = value.to_number<std::int64_t>();
-        participantsLimit_ = limit;
+        participantsLimit_ = limit.value();
         isParticipantsLimitSetByHost_ = true;
     } else if (key == "kr_user_jwt_token") {
         if (!text(s)) return;

@@ -100,6 +100,13 @@ TEST_F(KRClientTest, SettingsAreReadByTypeAndAWrongTypeChangesNothing) {
     EXPECT_EQ(internals(client).participantsLimit(), 7);
     EXPECT_TRUE(internals(client).shouldLeaveChatThreadOnLeave());
     EXPECT_EQ(internals(client).currentAppGroupName(), "group.test");
+
+    // A limit past what the client can hold is a wrong value too, not a failure of the call.
+    for (const char* limit : {"18446744073709551615", "6.5", "1e30"}) {
+        client->setParameters(
+            boost::json::parse(std::string(R"({"participantsLimit": )") + limit + "}").as_object());
+        EXPECT_EQ(internals(client).participantsLimit(), 7) << limit;
+    }
 }
 
 TEST_F(KRClientTest, EnvironmentTextsMapToTheirServersAndAnUnknownOneKeepsProduction) {
