@@ -309,6 +309,11 @@ public:
     void sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
                                    const std::string& description);
     void sendLocalAudioOnlyFallbackEvent(bool isFallback);
+    void sendRemoteAudioOnlyFallbackEvent(bool isFallback,
+                                          const std::shared_ptr<KRMeetingUser>& user);
+    /// Main delegate only, and only while the configuration asks for the local level.
+    void sendLocalSpeakerVolumeEvent(int level, bool speaking);
+    void sendNetworkStatsEvent(const KRMeetingNetworkStats& stats);
     void sendLocalScreenShareEvent(const KRScreenShareState& state);
     void sendRemoteScreenShareEvent(const KRScreenShareState& state);
     /// The meeting's lock, recording and whiteboard as a message or the reply to the host's own

@@ -113,6 +113,26 @@ void ClientCore::sendLocalAudioOnlyFallbackEvent(bool isFallback) {
         [&](KRClientDelegate& d) { d.didLocalUserFallBackToAudioOnlyMode(meeting, isFallback); });
 }
 
+void ClientCore::sendRemoteAudioOnlyFallbackEvent(bool isFallback,
+                                                  const std::shared_ptr<KRMeetingUser>& user) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forMainDelegate([&](KRClientDelegate& d) {
+        d.didRemoteUserFallBackToAudioOnlyMode(meeting, isFallback, user);
+    });
+}
+
+void ClientCore::sendLocalSpeakerVolumeEvent(int level, bool speaking) {
+    if (!useLocalSpeakerSpeakingOnMuteCallback_) return;
+    const KRMeeting meeting = getCurrentMeetingData();
+    forMainDelegate(
+        [&](KRClientDelegate& d) { d.didLocalSpeakerVolumeChanges(meeting, level, speaking); });
+}
+
+void ClientCore::sendNetworkStatsEvent(const KRMeetingNetworkStats& stats) {
+    const KRMeeting meeting = getCurrentMeetingData();
+    forMainDelegate([&](KRClientDelegate& d) { d.didMeetingNetworkStatsUpdated(meeting, stats); });
+}
+
 void ClientCore::sendLocalScreenShareEvent(const KRScreenShareState& state) {
     const KRMeeting meeting = getCurrentMeetingData();
     forEachDelegate(

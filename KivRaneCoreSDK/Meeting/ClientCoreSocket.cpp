@@ -14,11 +14,7 @@ namespace kr {
 
 void ClientCore::openGuestSocket(const std::string& authToken) {
     const KRApiServer environment = networkClient_->getServerEnvironMent();
-    webSocketManager_ =
-        deps_.webSocketTransport
-            ? KRWebSocketManager::create(environment, authToken, queue_, deps_.webSocketTransport,
-                                         deps_.logCollector)
-            : KRWebSocketManager::create(environment, authToken, deps_);
+    webSocketManager_ = KRWebSocketManager::create(environment, authToken, deps_);
     startSocketService();
 }
 

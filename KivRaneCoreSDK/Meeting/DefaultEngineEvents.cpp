@@ -83,12 +83,9 @@ public:
                                 const KRRtcTransmissionRateData& rate,
                                 const KRRtcBandwidthData& bandwidth) override {
         toCore([&](ClientCore& c) {
-            const KRMeetingNetworkStats stats(latency, loss.uplinkLoss, loss.downlinkLoss,
-                                              rate.uplinkRate, rate.downlinkRate,
-                                              bandwidth.totalSent, bandwidth.totalRecieved);
-            const KRMeeting meeting = c.getCurrentMeetingData();
-            c.forMainDelegate(
-                [&](KRClientDelegate& d) { d.didMeetingNetworkStatsUpdated(meeting, stats); });
+            c.sendNetworkStatsEvent(KRMeetingNetworkStats(
+                latency, loss.uplinkLoss, loss.downlinkLoss, rate.uplinkRate, rate.downlinkRate,
+                bandwidth.totalSent, bandwidth.totalRecieved));
         });
     }
     void didDetectLoudestSpeaker(const std::shared_ptr<KRRtcParticipant>& speaker) override {
@@ -97,11 +94,7 @@ public:
     void didRtcParticipantsDataUpdated() override {}
     void didLocalSpeakerVolumeLevelChanges(std::int64_t level, bool speaking) override {
         toCore([&](ClientCore& c) {
-            if (!c.useLocalSpeakerSpeakingOnMuteCallback()) return;
-            const KRMeeting meeting = c.getCurrentMeetingData();
-            c.forMainDelegate([&](KRClientDelegate& d) {
-                d.didLocalSpeakerVolumeChanges(meeting, static_cast<int>(level), speaking);
-            });
+            c.sendLocalSpeakerVolumeEvent(static_cast<int>(level), speaking);
         });
     }
     void didAudioRouteChanged(KRAudioRouteType route) override {
@@ -130,11 +123,7 @@ public:
         toCore([&](ClientCore& c) {
             if (!p) return;
             const auto user = c.currentRoom().matchingUser(std::to_string(p->uid()));
-            if (!user) return;
-            const KRMeeting meeting = c.getCurrentMeetingData();
-            c.forMainDelegate([&](KRClientDelegate& d) {
-                d.didRemoteUserFallBackToAudioOnlyMode(meeting, isFallback, user);
-            });
+            if (user) c.sendRemoteAudioOnlyFallbackEvent(isFallback, user);
         });
     }
     void didLocalParticipantConnectionChangedTo(KRConnectionState state) override {

@@ -73,12 +73,7 @@ public:
         c->sendLoudestSpeakerEvent(peer ? c->userById(peer->id()) : nullptr);
     }
     void didLocalSpeakerVolumeLevelChanges(std::uint64_t level, bool isSpeaking) override {
-        auto c = current();
-        if (!c || !c->useLocalSpeakerSpeakingOnMuteCallback_) return;
-        const KRMeeting meeting = c->getCurrentMeetingData();
-        c->forMainDelegate([&](KRClientDelegate& d) {
-            d.didLocalSpeakerVolumeChanges(meeting, static_cast<int>(level), isSpeaking);
-        });
+        if (auto c = current()) c->sendLocalSpeakerVolumeEvent(static_cast<int>(level), isSpeaking);
     }
     void didCurrentParticipantRoleChanged(bool isAudience) override {
         if (auto c = current()) c->roomEngine().handleRoleChange(isAudience);
@@ -113,11 +108,9 @@ public:
     void didRemoteParticipantFallBackToAudioOnlyMode(bool isFallback, const Peer& peer) override {
         auto c = current();
         if (!c || !peer) return;
-        const auto user = c->userById(peer->id());
-        if (!user) return;
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didRemoteUserFallBackToAudioOnlyMode(m, isFallback, user);
-        });
+        if (const auto user = c->userById(peer->id())) {
+            c->sendRemoteAudioOnlyFallbackEvent(isFallback, user);
+        }
     }
     void didConnectionStateChanged(KRConnectionState state) override {
         auto c = current();
@@ -130,20 +123,16 @@ public:
         }
     }
     void didNetworkQualityChanged(KRNetworkQuality quality) override {
-        auto c = current();
-        if (!c) return;
-        const KRMeeting meeting = c->getCurrentMeetingData();
-        c->forEachDelegate([&](KRClientDelegate& d) { d.didNetworkQualityUpdated(meeting, quality); });
+        if (auto c = current()) c->sendNetworkQualityUpdateEvent(quality);
     }
     void didRecieveNetworkStats(std::int64_t latency, const KRRtcPacketLossData& loss,
                                 const KRRtcTransmissionRateData& rate,
                                 const KRRtcBandwidthData& bandwidth) override {
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didMeetingNetworkStatsUpdated(
-                m, KRMeetingNetworkStats(latency, loss.uplinkLoss, loss.downlinkLoss,
-                                         rate.uplinkRate, rate.downlinkRate, bandwidth.totalSent,
-                                         bandwidth.totalRecieved));
-        });
+        if (auto c = current()) {
+            c->sendNetworkStatsEvent(KRMeetingNetworkStats(
+                latency, loss.uplinkLoss, loss.downlinkLoss, rate.uplinkRate, rate.downlinkRate,
+                bandwidth.totalSent, bandwidth.totalRecieved));
+        }
     }
     void didAuxiliaryVideoTrackAdded(const Peer& owner,
                                      const std::shared_ptr<RtcAuxiliaryTrack>& track) override {
