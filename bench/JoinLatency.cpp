@@ -118,7 +118,7 @@ public:
     kr::test::MeetingRoomSetup setup;
     kr::bench::SharedWorlds worlds;
     const std::shared_ptr<kr::platform::MainQueue>& main = worlds.main;
-    kr::bench::TemporaryDirectory storage{"kr-bench-join-"};
+    kr::test::ScopedTempDirectory storage{"kr-bench-join-"};
 };
 
 /// The round trips on a join's critical path, from what the service saw between `start` and

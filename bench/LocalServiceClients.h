@@ -2,7 +2,6 @@
 #pragma once
 
 #include <malloc.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,40 +12,16 @@
 #include <utility>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
-#include "KivRaneCoreSDK/Network/Utils/Reachability.h"
-#include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/LocalMeetingService/MeetingRoomSetup.h"
+#include "testing/QuietReachability.h"
+#include "testing/ScopedTempDirectory.h"
 
 namespace kr::bench {
 
-/// A new directory under the system's temporary one (name starting with `prefix`), removed with
-/// everything in it when this goes. Empty when it could not be made.
-class TemporaryDirectory {
-public:
-    explicit TemporaryDirectory(const std::string& prefix) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 /// The shared parts of a bench's clients: one queue and the in-process media and messaging
 /// stand-ins.
@@ -71,10 +46,7 @@ inline KRDependencies localClientDependencies(platform::HttpRouting routing,
     deps.mediaBus = worlds.mediaBus;
     deps.messagingService = worlds.messaging;
     deps.httpTransports = worlds.http;
-    deps.reachability = NetworkReachabilityHandler::create(
-        []() -> Result<std::shared_ptr<Reachability>, ReachabilityError> {
-            return Failure{ReachabilityError{}};
-        });
+    deps.reachability = test::quietReachability();
     std::filesystem::create_directories(deps.storageDirectory);
     return deps;
 }

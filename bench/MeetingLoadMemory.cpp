@@ -99,7 +99,7 @@ public:
     kr::test::MeetingRoomSetup room;
     kr::bench::SharedWorlds worlds;
     const std::shared_ptr<kr::platform::MainQueue>& main = worlds.main;
-    kr::bench::TemporaryDirectory storage{"kr-bench-load-"};
+    kr::test::ScopedTempDirectory storage{"kr-bench-load-"};
     std::vector<LoadClient> clients;
 };
 

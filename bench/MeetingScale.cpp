@@ -96,7 +96,7 @@ public:
     kr::test::MeetingRoomSetup room;
     kr::bench::SharedWorlds worlds;
     const std::shared_ptr<kr::platform::MainQueue>& main = worlds.main;
-    kr::bench::TemporaryDirectory storage{"kr-bench-scale-"};
+    kr::test::ScopedTempDirectory storage{"kr-bench-scale-"};
     std::vector<ScaleClient> clients;
 };
 

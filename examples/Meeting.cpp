@@ -16,7 +16,6 @@
 // --seconds bounds the whole run (default 30). Exit status: 0 when every step happened, 1 when
 // one did not (the line starting with "demo:" says which), 2 for a bad command line.
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,15 +31,14 @@
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
-#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
-#include "KivRaneCoreSDK/Network/Utils/Reachability.h"
-#include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
 #include "examples/support/PrintingClientDelegate.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/QuietReachability.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/Media/KrMediaTestEngine.h"
 
 namespace {
@@ -182,36 +180,6 @@ struct Member {
     std::shared_ptr<Participant> delegate;
 };
 
-/// A directory under the system's temporary directory, removed with everything in it.
-class TempDirectory {
-public:
-    TempDirectory() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kr-meeting-demo-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~TempDirectory() {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    TempDirectory(const TempDirectory&) = delete;
-    TempDirectory& operator=(const TempDirectory&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-/// A connectivity handler that watches nothing: the whole meeting runs on loopback.
-std::shared_ptr<kr::NetworkReachabilityHandler> loopbackReachability() {
-    return kr::NetworkReachabilityHandler::create(
-        []() -> kr::Result<std::shared_ptr<kr::Reachability>, kr::ReachabilityError> {
-            return kr::Failure{kr::ReachabilityError{}};
-        });
-}
-
 /// The meeting, step by step. Each step starts something on the main queue and runs the queue
 /// until what it waits for has happened or the run's time is up.
 class Demo {
@@ -257,7 +225,7 @@ private:
         deps.mediaBus = mediaBus_;
         deps.messagingService = messaging_;
         deps.httpTransports = http_;  // one HTTPS transport for all the clients of the process
-        deps.reachability = loopbackReachability();
+        deps.reachability = kr::test::quietReachability();
         // Each member is an app of its own: its contacts and its broadcast extension are its own.
         deps.contacts = std::make_shared<kr::ContactSyncManager>();
         deps.extensionNotifications = std::make_shared<kr::platform::DarwinNotifyCenter>();
@@ -478,7 +446,7 @@ private:
 
     Options options_;
     Clock::time_point deadline_;
-    TempDirectory storage_;
+    kr::test::ScopedTempDirectory storage_{"kr-meeting-demo-"};
     kr::test::LocalMeetingService service_{false};
     std::shared_ptr<kr::platform::MainQueue> main_ = kr::platform::MainQueue::create();
     std::shared_ptr<kr::platform::MediaBus> mediaBus_ = kr::platform::MediaBus::create();

@@ -5,10 +5,8 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
-#include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
-#include "KivRaneCoreSDK/Network/Utils/Reachability.h"
-#include "KivRaneCoreSDK/Network/Utils/ReachabilityError.h"
 #include "platform/Dispatch/DispatchQueue.h"
+#include "testing/QuietReachability.h"
 
 namespace kr::test {
 
@@ -78,14 +76,5 @@ private:
     std::shared_ptr<std::vector<std::string>> log_;
     std::shared_ptr<platform::DispatchQueue> queue_;
 };
-
-/// A reachability handler that watches nothing and reports nothing, so a test's client does not
-/// share the process handler.
-inline std::shared_ptr<NetworkReachabilityHandler> quietReachability() {
-    return NetworkReachabilityHandler::create(
-        []() -> Result<std::shared_ptr<Reachability>, ReachabilityError> {
-            return Failure{ReachabilityError{}};
-        });
-}
 
 }  // namespace kr::test

@@ -21,7 +21,7 @@
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/ClientTestDelegate.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/Media/KrMediaTestEngine.h"
 #include "testing/KRClientTestSeam.h"

@@ -38,7 +38,7 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "support/MeetingServiceTestClient.h"
 #include "support/NetworkTestDependencies.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 
 namespace kr::test {
 namespace {

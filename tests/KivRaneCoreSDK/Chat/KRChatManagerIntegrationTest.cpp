@@ -23,7 +23,7 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "support/NetworkTestDependencies.h"
 #include "support/MeetingServiceTestClient.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 
 namespace kr::test {

@@ -23,7 +23,7 @@
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/ClientTestDelegate.h"
 #include "support/EngineTestDelegate.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/Media/ScreenShareBroadcast.h"
 #include "testing/KRClientTestSeam.h"

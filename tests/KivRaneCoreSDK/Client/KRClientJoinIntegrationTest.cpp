@@ -23,7 +23,7 @@
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Media/MediaBus.h"
 #include "support/ClientTestDelegate.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/KRClientTestSeam.h"
 

@@ -22,7 +22,7 @@
 #include "platform/Messaging/MessagingService.h"
 #include "support/ClientTestDelegate.h"
 #include "support/ControlMessageRecorder.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/KRClientTestSeam.h"
 
 namespace kr {

@@ -20,7 +20,7 @@
 #include "platform/Messaging/MessagingService.h"
 #include "support/ClientTestDelegate.h"
 #include "support/ControlMessageRecorder.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/KRClientTestSeam.h"
 

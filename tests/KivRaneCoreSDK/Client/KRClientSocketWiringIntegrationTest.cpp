@@ -22,7 +22,7 @@
 #include "platform/Dispatch/ManualClock.h"
 #include "platform/Notifications/ApplicationNotifications.h"
 #include "support/ClientTestDelegate.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/KRClientTestSeam.h"
 

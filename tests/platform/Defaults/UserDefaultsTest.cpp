@@ -16,7 +16,7 @@
 
 #include <boost/json/parse.hpp>
 
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 
 namespace kr::platform {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/Defaults/UserDefaults.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 
 namespace kr::platform {
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/Media/MediaBus.h"
 #include "platform/Media/MediaCodes.h"
 #include "platform/Media/MediaEngine.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/Media/ScreenShareBroadcast.h"
 
 namespace kr::platform {

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 
 namespace kr::platform {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Device/DeviceIdentity.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 
 namespace kr {
 namespace {

@@ -18,7 +18,7 @@
 #include "platform/Media/MediaEngineFactory.h"
 #include "platform/UI/Color.h"
 #include "support/RtcDelegateRecorder.h"
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 #include "testing/Media/ScreenShareBroadcast.h"
 
 namespace kr {

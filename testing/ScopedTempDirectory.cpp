@@ -1,4 +1,4 @@
-#include "support/ScopedTempDirectory.h"
+#include "testing/ScopedTempDirectory.h"
 
 #include <stdlib.h>
 
@@ -7,8 +7,9 @@
 
 namespace kr::test {
 
-ScopedTempDirectory::ScopedTempDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kr-test-XXXXXX").string();
+ScopedTempDirectory::ScopedTempDirectory(const std::string& prefix) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
     if (::mkdtemp(pattern.data()) != nullptr) {
         path_ = pattern;
     }

@@ -1,14 +1,16 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace kr::test {
 
-/// A fresh, empty directory under the system temporary directory, removed with everything in it
-/// when the object goes away.
+/// A fresh, empty directory under the system temporary directory (its name starting with
+/// `prefix`), removed with everything in it when the object goes away. Empty when it could not
+/// be made.
 class ScopedTempDirectory {
 public:
-    ScopedTempDirectory();
+    explicit ScopedTempDirectory(const std::string& prefix = "kr-test-");
     ~ScopedTempDirectory();
     ScopedTempDirectory(const ScopedTempDirectory&) = delete;
     ScopedTempDirectory& operator=(const ScopedTempDirectory&) = delete;
