@@ -265,9 +265,9 @@ public:
         if (session_) session_->awaitMedia();
     }
 
-    /// The media channel confirmed the local join. `participant` is the engine's participant whose
-    /// uid is the room's local id; when the engine knows none under that id, pass the uid the
-    /// engine confirmed instead (it becomes the local id, logged). Neither: the join fails.
+    /// The media channel confirmed the local join. `participant` is the engine's local
+    /// participant; when the engine has none to give, pass the uid it confirmed instead. A uid
+    /// other than the room's local id becomes the local id (logged). Neither: the join fails.
     void completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
                                 std::optional<std::uint64_t> confirmedUid);
     /// The media channel confirmed the local leave: stops the timers, clears the tracks and
@@ -586,8 +586,6 @@ private:
     void onForceStopShare(const KRRtmMessage& message);
     void onRoleInRoomEngine(const KRRtmMessage& message);
 
-    /// Moves the local user between audience and participant in the media channel.
-    void switchEngineClientRole(bool isAudience);
     /// The messaging session, made by the client and kept for its whole life; the default
     /// engine's backend joins and leaves it.
     std::shared_ptr<KRRtmManager> rtmManager_;

@@ -233,7 +233,7 @@ void ClientCore::onStopShareOrWhiteboard(const KRRtmMessage&) {
 }
 
 void ClientCore::onRoleInDefaultEngine(const KRRtmMessage& message) {
-    switchEngineClientRole(message.message == E::participantDowngradeToAudience);
+    mediaBackend().switchClientRole(message.message == E::participantDowngradeToAudience);
 }
 
 // ---- Multimedia-engine road ----

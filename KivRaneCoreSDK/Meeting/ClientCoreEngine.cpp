@@ -85,10 +85,6 @@ void ClientCore::switchLocalUserRole(const KRUserRole& newRole) {
     mediaBackend().switchClientRole(newRole.kind() == KRUserRole::Kind::audience);
 }
 
-void ClientCore::switchEngineClientRole(bool isAudience) {
-    mediaBackend().switchClientRole(isAudience);
-}
-
 void ClientCore::subscribeRemoteUserAudio(const std::string& id) {
     mediaBackend().subscribeRemoteMedia(true, id, true);
 }

@@ -185,17 +185,19 @@ void ClientCore::completeLocalMediaJoin(std::optional<KRRtcParticipantState> par
             failJoin(KRMeetingJoinError::other("The media channel did not confirm the local user"));
             return;
         }
-        // Staying silent here would leave the host waiting for a join that already happened.
-        logger_.warn("Local uid \"" + currentRoom_.userWebRtcId +
-                     "\" unknown to the media channel; using the confirmed uid " +
-                     std::to_string(*confirmedUid));
-        currentRoom_.userWebRtcId = std::to_string(*confirmedUid);
         KRRtcParticipantState confirmed;
         confirmed.uid = *confirmedUid;
         confirmed.isAudioMuted = currentRoom_.isCurrentUserAudioMuted;
         confirmed.isVideoMuted = currentRoom_.isCurrentUserVideoMuted;
         confirmed.isAudience = isLocalUserInAudienceMode_;
         participant = confirmed;
+    }
+    if (const std::string uid = std::to_string(participant->uid); uid != currentRoom_.userWebRtcId) {
+        // The channel joined under another uid than the room gave. Staying silent here would
+        // leave the host waiting for a join that already happened: carry on under that uid.
+        logger_.warn("Local uid \"" + currentRoom_.userWebRtcId +
+                     "\" unknown to the media channel; using the confirmed uid " + uid);
+        currentRoom_.userWebRtcId = uid;
     }
     startConnectionCheckTimer();
     currentRoom_.upsertNewParticipantFromRtcDB(*participant);

@@ -187,23 +187,16 @@ void DefaultEngineBackend::onEngineLocalJoined() {
         }
         return nullptr;
     };
+    // The engine may have joined under another uid than the room gave; the core then takes the
+    // one it confirmed.
     auto local = byUid(room.userWebRtcId);
+    if (!local) local = byUid(std::to_string(rtcManager_->localUserUid()));
     if (!local) {
-        // The engine joined under another uid than the room gave: carry on under the one it
-        // confirmed rather than leave the host waiting for a join that happened.
-        local = byUid(std::to_string(rtcManager_->localUserUid()));
-        if (!local) {
-            core_.completeLocalMediaJoin(std::nullopt, std::nullopt);
-            return;
-        }
-        core_.logger_.warn("Local uid \"" + room.userWebRtcId +
-                           "\" unknown to the media channel; using the confirmed uid " +
-                           std::to_string(local->uid()));
-        room.userWebRtcId = std::to_string(local->uid());
+        core_.completeLocalMediaJoin(std::nullopt, std::nullopt);
+        return;
     }
     rtcManager_->setUpLocalRtcParticipantView(local);
     rtcManager_->startPreview();
-    // The participant is the room's local user now, so no other uid is to be confirmed.
     core_.completeLocalMediaJoin(stateOf(*local), std::nullopt);
 }
 
