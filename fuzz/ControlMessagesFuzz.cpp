@@ -1,6 +1,7 @@
 // Input: the text of a control message received from another participant. Reading never
-// crashes; a message read and written again reads back equal, and writing that again gives
-// the same text (the written form is canonical).
+// crashes; a message read and written again reads back equal (but for the host user id, which
+// is read and never written), and writing that again gives the same text (the written form is
+// canonical).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -20,7 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KR_FUZZ_CHECK(written.ok());
     const auto again = KRRtmMessage::decode(written.value());
     KR_FUZZ_CHECK(again.ok());
-    KR_FUZZ_CHECK(again.value() == message.value());
+    auto expected = message.value();
+    expected.targetHostUserId.clear();
+    KR_FUZZ_CHECK(again.value() == expected);
     const auto rewritten = again.value().encode();
     KR_FUZZ_CHECK(rewritten.ok() && rewritten.value() == written.value());
     return 0;
