@@ -18,10 +18,11 @@ void ClientCore::setGetPostConnectionTimer() {
     if (!session_) return;
     // The polls keep the meeting in progress going. From the start of a leave they stay quiet:
     // a connected post would undo the leave's disconnected one when it reached the service later,
-    // and the room's status no longer changes anything here.
-    const auto polling = [weak = weak_from_this()] {
+    // and the room's status no longer changes anything here. A post answered after its meeting
+    // ended asks nothing of the next one.
+    const auto polling = [weak = weak_from_this(), session = sessionToken()] {
         auto self = weak.lock();
-        return self && self->meetingState() != MeetingState::leaving ? self : nullptr;
+        return self && self->takesRoomNews(session) ? self : nullptr;
     };
     session_->startPolling(
         secondsToDuration(pollingAPITimeInterval_),

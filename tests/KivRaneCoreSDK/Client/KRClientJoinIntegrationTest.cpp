@@ -655,5 +655,27 @@ TEST_F(KRClientJoinTimeoutIntegrationTest, AReplyOfAnEarlierJoinChangesNothingIn
     EXPECT_EQ(member.delegate->joinFailures.size(), 1u);
 }
 
+TEST_F(KRClientJoinTimeoutIntegrationTest, APollAnsweredAfterItsMeetingEndedAsksNothingOfTheNext) {
+    Member& member = joined("again");
+    main->runFor(200ms);  // the join's own status calls are answered
+    // The poll's post is answered only after the meeting was left and the next join began.
+    service.injectFault(R::postRoomConnectionStatus,
+                        MeetingServiceFault::delayed(1500ms).times(1));
+    const auto posts = service.requestCount(R::postRoomConnectionStatus);
+    clock->advance(std::chrono::duration_cast<platform::Clock::duration>(
+        std::chrono::duration<double>(internals(member.client).pollingAPITimeInterval())));
+    main->runPending();
+    ASSERT_TRUE(main->runUntil(
+        [&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 5s));
+    member.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    ASSERT_TRUE(main->runUntil(
+        [&] { return member.delegate->events().back() == "again: left 1"; }, 5s));
+    service.injectFault(R::configuration, MeetingServiceFault::delayed(3s).times(1));
+    const auto fetches = service.requestCount(R::getRoomConnectionStatus);
+    startJoin(member);
+    main->runFor(2s);
+    EXPECT_EQ(service.requestCount(R::getRoomConnectionStatus), fetches);
+}
+
 }  // namespace
 }  // namespace kr
