@@ -629,7 +629,6 @@ private:
 
     // Declared after `deps_`, so made from the resolved dependencies.
     std::shared_ptr<KRChatManager> chatClient_ = KRChatManager::create(deps_.queue);
-    std::shared_ptr<platform::NotificationCenter> notifications_ = deps_.notifications;
     std::shared_ptr<KRWebSocketManager> webSocketManager_;
     std::vector<platform::ObserverToken> applicationObservers_;
 

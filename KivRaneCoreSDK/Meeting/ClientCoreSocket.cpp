@@ -19,7 +19,7 @@ void ClientCore::openGuestSocket(const std::string& authToken) {
 }
 
 void ClientCore::openForwardedSocket() {
-    webSocketManager_ = KRWebSocketManager::createForwarded(queue_, notifications_);
+    webSocketManager_ = KRWebSocketManager::createForwarded(queue_, deps_.notifications);
     handleSocketCallBacks();
 }
 
@@ -149,10 +149,9 @@ void ClientCore::handleSocketParticipantsList(std::vector<KRMeetingParticipant> 
 
 void ClientCore::addApplicationObservers() {
     removeApplicationObservers();
-    if (!notifications_) return;
     // The host may post from any thread.
     const auto observe = [&](const char* name, void (*action)(ClientCore&)) {
-        applicationObservers_.push_back(notifications_->addObserver(
+        applicationObservers_.push_back(deps_.notifications->addObserver(
             name, [run = actionOnQueue(action)](const platform::Notification&) { run(); }));
     };
     observe(platform::ApplicationNotifications::didBecomeActive,
@@ -162,10 +161,8 @@ void ClientCore::addApplicationObservers() {
 }
 
 void ClientCore::removeApplicationObservers() {
-    if (notifications_) {
-        for (const auto token : applicationObservers_) {
-            notifications_->removeObserver(token);
-        }
+    for (const auto token : applicationObservers_) {
+        deps_.notifications->removeObserver(token);
     }
     applicationObservers_.clear();
 }
