@@ -381,9 +381,9 @@ private:
     std::shared_ptr<const std::vector<JoinStep>> serverJoinSteps() const;
     void postJoinStatus(JoinStepDone done);
     void getConfigurations(std::function<void(bool)> completion);
-    void getRoomDetailsAPICall(std::function<void(bool)> completion);
-    void handleGuestLogin(const std::string& hostToken, std::function<void(bool)> completion);
-    void joinCallAPI(std::function<void(bool)> completion);
+    void getRoomDetailsAPICall(JoinStepDone done);
+    void handleGuestLogin(const std::string& hostToken, JoinStepDone done);
+    void joinCallAPI(JoinStepDone done);
     void applyConfiguration(const KRConfiguration& configuration);
     void resetForJoin();
 
@@ -457,6 +457,11 @@ private:
     /// step's failure (a refusal without an error is `other`, with its message).
     template <class T>
     void failJoinAt(KRJoinStep step, const char* action, const Result<T, KRApiRequestError>& result);
+    /// A join step's server call. Its reply counts only while that join is still under way (not
+    /// ended, replaced or being left); a failed or refused one ends the join (`failJoinAt`), a
+    /// good one is logged and handed to `onReply(client, value)`.
+    template <class Request, class OnReply>
+    void sendJoinCall(const Request& request, KRJoinStep step, const char* action, OnReply onReply);
     /// A host control: the request, then on success `onSuccess(client)` and the completion with
     /// true; on failure a log line and the completion with false.
     template <class Request, class OnSuccess>

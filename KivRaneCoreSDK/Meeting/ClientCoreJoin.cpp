@@ -160,17 +160,9 @@ std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinS
 
 void ClientCore::postJoinStatus(JoinStepDone done) {
     // The first report of the local user is part of the join: a refused one ends it.
-    const SessionToken session = sessionToken();
-    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
-         [session, done = std::move(done)](ClientCore& client, const auto& result) {
-             if (!session.live() || !client.isJoining()) return;
-             if (!replySucceeded(result)) {
-                 client.failJoinAt(KRJoinStep::statusPost, "Post Room Connection Status", result);
-                 return;
-             }
-             client.logger_.info("Post Room Connection Status API Successfull");
-             done(true);
-         });
+    sendJoinCall(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
+                 KRJoinStep::statusPost, "Post Room Connection Status",
+                 [done = std::move(done)](ClientCore&, const auto&) { done(true); });
 }
 
 void ClientCore::completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
@@ -269,121 +261,96 @@ void ClientCore::applyConfiguration(const KRConfiguration& configuration) {
     pollingAPITimeInterval_ = pollingIntervalFor(configuration.roomConnectionPollingTimeInSecs());
 }
 
-void ClientCore::getRoomDetailsAPICall(std::function<void(bool)> completion) {
-    const SessionToken session = sessionToken();
-    send(GetRoomDetailsRequest(currentRoom_.meetingId, currentRoom_.meetingPin,
-                               currentRoom_.guestUserId),
-         [session, completion = std::move(completion)](ClientCore& client,
-                                                          const auto& result) {
-             if (!session.live()) return;
-             if (!result.ok()) {
-                 client.failJoinAt(KRJoinStep::roomDetails, "Get Room Details", result);
-                 completion(false);
-                 return;
-             }
-             const KRRoomDetails& details = result.value();
-             if (!isUsableUid(details.rtcUID())) {
-                 // Joining as uid 0 would let the engine pick a uid nobody else knows us by.
-                 client.logger_.error("Get Room Details Error ::: unusable media uid \"" +
-                                      details.rtcUID() + "\"");
-                 client.failJoin(KRMeetingJoinError::other("The room gave no usable media uid"));
-                 completion(false);
-                 return;
-             }
-             client.logger_.info("Get Room Details API Successfull");
-             KRCurrentRoom& room = client.currentRoom_;
-             room.userWebRtcId = details.rtcUID();
-             room.userWebRtcToken = details.rtcToken();
-             room.userWebRtmToken = details.rtcRTMToken();
-             room.roomID = details.roomID();
-             room.meetingOwnerUserId =
-                 details.ownerDetails() ? details.ownerDetails()->getId().value_or("") : "";
-             room.meetingOwnerName =
-                 details.ownerDetails() ? details.ownerDetails()->getFullName() : "";
-             room.meetingTitle = details.topic();
-             room.isHardMuteEnabled = details.isHardAudioMute();
-             room.isAudioOnJoinAllowed = details.isParticipantAudioEnabledoOnJoin();
-             room.isVideoOnJoinAllowed = details.isParticipantVideoEnabledoOnJoin();
-             room.mediaEngine = details.mediaEngine();
-             client.isWatermarkEnabled_ = details.isWatermarkEnabled().value_or(false);
-             if (!client.isParticipantsLimitSetByHost_) {
-                 // A reply without a limit sets none: a missing limit must not refuse every join.
-                 client.participantsLimit_ =
-                     details.hasMaxParticipants()
-                         ? std::optional<std::int64_t>(details.maxParticipants())
-                         : std::nullopt;
-             }
-             if (!room.isAudioOnJoinAllowed) {
-                 client.isInitialAudioOn_ = false;
-                 room.isCurrentUserAudioMuted = true;
-             }
-             if (!room.isVideoOnJoinAllowed) {
-                 client.isInitialVideoOn_ = false;
-                 room.isCurrentUserVideoMuted = true;
-             }
-             if (client.participantsLimit_ &&
-                 details.speakerCount() >= *client.participantsLimit_) {
-                 client.failJoin(KRMeetingJoinError::maxParticipantsLimit());
-                 completion(false);
-                 return;
-             }
-             if (!client.currentAppGroupName_.empty()) {
-                 if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_, client.deps_.storageDirectory)) {
-                     suite->set("isKRMediaEngine",
-                                boost::json::value(room.mediaEngine == KRRoomMediaEngine::krmedia));
-                 }
-             }
-             const bool isHost = client.userRole_.kind() == KRUserRole::Kind::host ||
-                                 room.isGuestHost;
-             if (room.isHardMuteEnabled && !isHost) {
-                 client.isInitialAudioOn_ = false;
-                 room.isCurrentUserAudioMuted = true;
-             }
-             completion(true);
-         });
+void ClientCore::getRoomDetailsAPICall(JoinStepDone done) {
+    sendJoinCall(
+        GetRoomDetailsRequest(currentRoom_.meetingId, currentRoom_.meetingPin,
+                              currentRoom_.guestUserId),
+        KRJoinStep::roomDetails, "Get Room Details",
+        [done = std::move(done)](ClientCore& client, const KRRoomDetails& details) {
+            if (!isUsableUid(details.rtcUID())) {
+                // Joining as uid 0 would let the engine pick a uid nobody else knows us by.
+                client.logger_.error("Get Room Details Error ::: unusable media uid \"" +
+                                     details.rtcUID() + "\"");
+                client.failJoin(KRMeetingJoinError::other("The room gave no usable media uid"));
+                return;
+            }
+            KRCurrentRoom& room = client.currentRoom_;
+            room.userWebRtcId = details.rtcUID();
+            room.userWebRtcToken = details.rtcToken();
+            room.userWebRtmToken = details.rtcRTMToken();
+            room.roomID = details.roomID();
+            room.meetingOwnerUserId =
+                details.ownerDetails() ? details.ownerDetails()->getId().value_or("") : "";
+            room.meetingOwnerName =
+                details.ownerDetails() ? details.ownerDetails()->getFullName() : "";
+            room.meetingTitle = details.topic();
+            room.isHardMuteEnabled = details.isHardAudioMute();
+            room.isAudioOnJoinAllowed = details.isParticipantAudioEnabledoOnJoin();
+            room.isVideoOnJoinAllowed = details.isParticipantVideoEnabledoOnJoin();
+            room.mediaEngine = details.mediaEngine();
+            client.isWatermarkEnabled_ = details.isWatermarkEnabled().value_or(false);
+            if (!client.isParticipantsLimitSetByHost_) {
+                // A reply without a limit sets none: a missing limit must not refuse every join.
+                client.participantsLimit_ =
+                    details.hasMaxParticipants()
+                        ? std::optional<std::int64_t>(details.maxParticipants())
+                        : std::nullopt;
+            }
+            if (!room.isAudioOnJoinAllowed) {
+                client.isInitialAudioOn_ = false;
+                room.isCurrentUserAudioMuted = true;
+            }
+            if (!room.isVideoOnJoinAllowed) {
+                client.isInitialVideoOn_ = false;
+                room.isCurrentUserVideoMuted = true;
+            }
+            if (client.participantsLimit_ &&
+                details.speakerCount() >= *client.participantsLimit_) {
+                client.failJoin(KRMeetingJoinError::maxParticipantsLimit());
+                return;
+            }
+            if (!client.currentAppGroupName_.empty()) {
+                if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_,
+                                                               client.deps_.storageDirectory)) {
+                    suite->set("isKRMediaEngine",
+                               boost::json::value(room.mediaEngine == KRRoomMediaEngine::krmedia));
+                }
+            }
+            const bool isHost = client.userRole_.kind() == KRUserRole::Kind::host ||
+                                room.isGuestHost;
+            if (room.isHardMuteEnabled && !isHost) {
+                client.isInitialAudioOn_ = false;
+                room.isCurrentUserAudioMuted = true;
+            }
+            done(true);
+        });
 }
 
-void ClientCore::handleGuestLogin(const std::string& hostToken,
-                                std::function<void(bool)> completion) {
-    const SessionToken session = sessionToken();
-    send(GuestLoginRequest(currentRoom_.meetingId, currentRoom_.roomID, currentRoom_.meetingPin,
-                           currentRoom_.userDisplayName, hostToken),
-         [session, completion = std::move(completion)](ClientCore& client,
-                                                          const auto& result) {
-             if (!session.live()) return;
-             if (!result.ok()) {
-                 client.failJoinAt(KRJoinStep::guestLogin, "Guest Login", result);
-                 completion(false);
-                 return;
-             }
-             client.logger_.info("Guest Login API Successfull");
-             const KRGuestLogin& login = result.value();
-             client.currentRoom_.guestUserId = login.guestUserId();
-             client.currentRoom_.isGuestHost = login.isHost().value_or(false);
-             client.networkClient_->setJwtToken(login.jwtToken());
-             client.openGuestSocket(login.jwtToken());
-             completion(true);
-         });
+void ClientCore::handleGuestLogin(const std::string& hostToken, JoinStepDone done) {
+    sendJoinCall(GuestLoginRequest(currentRoom_.meetingId, currentRoom_.roomID,
+                                   currentRoom_.meetingPin, currentRoom_.userDisplayName,
+                                   hostToken),
+                 KRJoinStep::guestLogin, "Guest Login",
+                 [done = std::move(done)](ClientCore& client, const KRGuestLogin& login) {
+                     client.currentRoom_.guestUserId = login.guestUserId();
+                     client.currentRoom_.isGuestHost = login.isHost().value_or(false);
+                     client.networkClient_->setJwtToken(login.jwtToken());
+                     client.openGuestSocket(login.jwtToken());
+                     done(true);
+                 });
 }
 
-void ClientCore::joinCallAPI(std::function<void(bool)> completion) {
-    const SessionToken session = sessionToken();
+void ClientCore::joinCallAPI(JoinStepDone done) {
     const KRCurrentRoom& room = currentRoom_;
-    send(JoinCallRequest(room.meetingId, room.roomID, room.meetingPin, room.userDisplayName,
-                         room.meetingOwnerName, room.meetingOwnerUserId, room.meetingTitle,
-                         networkClient_->getJwtToken(), LocalIPAddress::getIPAddress()),
-         [session, completion = std::move(completion)](ClientCore& client,
-                                                          const auto& result) {
-             if (!session.live()) return;
-             if (!result.ok()) {
-                 client.failJoinAt(KRJoinStep::joinCall, "Join Call", result);
-                 completion(false);
-                 return;
-             }
-             client.logger_.info("Join Call API Successfull");
-             client.currentRoom_.historyId = result.value().historyId;
-             completion(true);
-         });
+    sendJoinCall(JoinCallRequest(room.meetingId, room.roomID, room.meetingPin,
+                                 room.userDisplayName, room.meetingOwnerName,
+                                 room.meetingOwnerUserId, room.meetingTitle,
+                                 networkClient_->getJwtToken(), LocalIPAddress::getIPAddress()),
+                 KRJoinStep::joinCall, "Join Call",
+                 [done = std::move(done)](ClientCore& client, const KRJoinCall& joinCall) {
+                     client.currentRoom_.historyId = joinCall.historyId;
+                     done(true);
+                 });
 }
 
 }  // namespace kr

@@ -78,6 +78,22 @@ void ClientCore::failJoinAt(KRJoinStep step, const char* action,
                          : joinErrorFor(step, result.error()));
 }
 
+template <class Request, class OnReply>
+void ClientCore::sendJoinCall(const Request& request, KRJoinStep step, const char* action,
+                              OnReply onReply) {
+    const SessionToken session = sessionToken();
+    send(request, [session, step, action, onReply = std::move(onReply)](ClientCore& client,
+                                                                         const auto& result) mutable {
+        if (!session.live() || !client.isJoining()) return;
+        if (!replySucceeded(result)) {
+            client.failJoinAt(step, action, result);
+            return;
+        }
+        client.logger_.info(std::string(action) + " API Successfull");
+        onReply(client, result.value());
+    });
+}
+
 template <class Request, class OnSuccess>
 void ClientCore::sendHostRequest(const Request& request, const char* action, Completion completion,
                                OnSuccess onSuccess) {

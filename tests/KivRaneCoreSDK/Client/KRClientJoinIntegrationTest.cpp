@@ -262,6 +262,20 @@ TEST_F(KRClientJoinIntegrationTest, EveryFaultOfEveryJoinCallEndsTheJoinExactlyO
     }
 }
 
+TEST_F(KRClientJoinIntegrationTest, ALoginAnsweredWhileTheLeaveIsUnderWayOpensNoRoomSocket) {
+    // The login is answered after the leave began and before the leave's own calls are done.
+    service.injectFault(R::guestLogin, MeetingServiceFault::delayed(300ms).times(1));
+    service.injectFault(R::leaveMeeting, MeetingServiceFault::delayed(1500ms).times(1));
+    Member& member = makeMember("m");
+    startJoin(member);
+    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::guestLogin) == 1; }, 10s));
+    member.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    ASSERT_TRUE(main->runUntil([&] { return member.delegate->events() == std::vector<std::string>{"m: left 1"}; }, 10s));
+    EXPECT_EQ(service.roomSocket().loginCount(), 0u);
+    EXPECT_EQ(service.requestCount(R::joinCall), 0u);
+    EXPECT_TRUE(member.delegate->joinFailures.empty());
+}
+
 TEST_F(KRClientJoinIntegrationTest, RefusalsArriveByName) {
     Member& wrong = makeMember("wrong");
     startJoin(wrong, KRUserRole::speaker(), "999");
