@@ -207,7 +207,7 @@ public:
 
     // ---- Default-road media engine (ClientCoreEngine.cpp; its steps in DefaultEngineBackend) ----
 
-    /// The default road's engine wrapper, made with the client and kept for its whole life.
+    // Host calls (documented on `KRClient`).
     const std::shared_ptr<KRRtcManger>& rtcManager() const {
         return defaultEngineBackend_->wrapper();
     }
@@ -539,9 +539,8 @@ private:
 
     // ---- Messaging: control messages to and from the others (ClientCoreMessaging.cpp) ----
 public:
-    /// Shows a reaction to everyone in the meeting.
+    // Host calls (documented on `KRClient`).
     void sendReactionType(const std::string& type);
-    /// Tells the host who asked that the local user keeps the microphone / camera off.
     void declineHostRequestToTurnOnAudio(const std::shared_ptr<KRMeetingUser>& host);
     void declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUser>& host);
     /// A control message from the room channel / from one peer (the messaging manager's reports).
@@ -605,7 +604,7 @@ public:
     void configureChatClient();
     /// Leaves the meeting's main chat thread without waiting for the answer.
     void leaveChatThread();
-    /// The client's one chat manager, for its whole life.
+    /// The client's one chat manager (a host call, documented on `KRClient`).
     const std::shared_ptr<KRChatManager>& chatClient() const { return chatClient_; }
     /// The room socket of the current meeting; null outside a meeting.
     const std::shared_ptr<KRWebSocketManager>& webSocketManager() const {
@@ -644,9 +643,8 @@ public:
     static constexpr int kStreamTypeQuestionTries = 3;
     static constexpr std::chrono::seconds kStreamTypeQuestionInterval{1};
 
-    // Each forwards to the client's room engine backend.
-    /// The engine of this road: for a "kr-media" room the host app sets it before the join; for
-    /// an "agora" room the client puts its own engine here at the join.
+    // Each forwards to the client's room engine backend. The engine's two are host calls
+    // (documented on `KRClient`).
     const std::shared_ptr<RtcManagerProtocol>& rtcEngineManager() const;
     void setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine);
     /// This road's join (called by joinMeeting): server calls in the order the role asks, then the
