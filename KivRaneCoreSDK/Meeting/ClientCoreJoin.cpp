@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cmath>
 
+#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
 #include "KivRaneCoreSDK/Network/Utils/LocalIPAddress.h"
@@ -17,13 +19,11 @@ namespace kr {
 
 namespace {
 
-/// A media uid is a plain decimal number; anything else names no stream.
+/// A media uid is a plain decimal number the engine can take; anything else (signs, spaces, a
+/// number too large) names no stream.
 bool isUsableUid(const std::string& text) {
-    if (text.empty() || text.size() > 20) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    return true;
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+           parseUInt(text).has_value();
 }
 
 }  // namespace

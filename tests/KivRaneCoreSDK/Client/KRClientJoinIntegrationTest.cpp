@@ -276,6 +276,31 @@ TEST_F(KRClientJoinIntegrationTest, ALoginAnsweredWhileTheLeaveIsUnderWayOpensNo
     EXPECT_TRUE(member.delegate->joinFailures.empty());
 }
 
+TEST_F(KRClientJoinIntegrationTest, ARoomDetailsMediaUidThatNamesNoStreamEndsTheJoinThere) {
+    // The uid is what the client reports to the service and joins the media channel with.
+    for (const char* uid : {"", "12a", "-5", "+5", " 5", "18446744073709551616"}) {
+        SCOPED_TRACE(std::string("uid \"") + uid + "\"");
+        service.clearFaults();
+        const boost::json::object details{
+            {"agoraToken", "token"},
+            {"agoraUid", uid},
+            {"agoraRtmToken", "rtm"},
+            {"roomDetails", boost::json::object{{"roomID", "room-1"}, {"topic", "Topic"}}},
+            {"ownerDetails", boost::json::object{{"_id", "owner"}, {"name", "Owner"}}}};
+        service.injectFault(R::roomDetails,
+                            MeetingServiceFault::withStatus(200, boost::json::serialize(details)));
+        const auto logins = service.requestCount(R::guestLogin);
+        Member& member = makeMember("m");
+        startJoin(member);
+        ASSERT_TRUE(runJoinRoad(member));
+        ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
+        EXPECT_EQ(member.delegate->joinFailures[0],
+                  KRMeetingJoinError::other("The room gave no usable media uid"));
+        EXPECT_EQ(service.requestCount(R::guestLogin), logins);
+        members.clear();
+    }
+}
+
 TEST_F(KRClientJoinIntegrationTest, RefusalsArriveByName) {
     Member& wrong = makeMember("wrong");
     startJoin(wrong, KRUserRole::speaker(), "999");
