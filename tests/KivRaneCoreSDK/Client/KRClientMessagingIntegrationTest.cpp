@@ -318,8 +318,9 @@ TEST_F(KRClientMessagingIntegrationTest, AWhiteboardStartAndStopReachTheOthers) 
     EXPECT_EQ(internals(ben->client).currentRoom().whiteboardShareBy, "Ann");
 
     ASSERT_TRUE(await([&](auto done) { ann->client->stopWhiteboard(done); }));
-    EXPECT_EQ(linesOf(*ann, 1), Lines{"whiteboard stopped"});
-    EXPECT_EQ(linesOf(*ben, 1), Lines{"whiteboard stopped"});
+    const Lines stopped{"whiteboard stopped by " + ann->uid()};
+    EXPECT_EQ(linesOf(*ann, 1), stopped);
+    EXPECT_EQ(linesOf(*ben, 1), stopped);
     EXPECT_FALSE(internals(ben->client).currentRoom().isWhiteboardShared);
     expectAllOnQueue();
 }
