@@ -26,17 +26,11 @@ void applyToUser(KRMeetingUser& user, const Participant& p, const RtcPeerMetaDat
 }
 
 std::shared_ptr<KRMeetingUser> makeUser(const Participant& p, const RtcPeerMetaData& rtc) {
+    // The tracks carry the id; everything else is the merged participant's, as on every update.
     auto user = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
         .id = p.id,
-        .userId = p.userId,
         .audioTrack = std::make_shared<KRAudioTrack>(p.id, p.isAudioMuted),
-        .videoTrack = std::make_shared<KRVideoTrack>(p.id, p.isVideoMuted, nullptr),
-        .displayName = p.displayName,
-        .isSpeaker = !p.isAudience,
-        .isCoHost = p.isCoHost,
-        .isHandRaised = p.isHandRaised,
-        .isSharingScreen = p.isSharingScreen,
-        .isHost = p.isHost});
+        .videoTrack = std::make_shared<KRVideoTrack>(p.id, p.isVideoMuted, nullptr)});
     applyToUser(*user, p, rtc);
     return user;
 }
