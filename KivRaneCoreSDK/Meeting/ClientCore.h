@@ -597,8 +597,6 @@ private:
 public:
     /// A chat message the room socket pushed: cached, then told to the chat observers.
     void addChatMessageRecievedThrougSocket(const KRChatMessage& message);
-    /// Sets the chat manager's first-page hook to one that ignores the page.
-    void handleChatManagerCallbacks();
     /// Hands the chat manager the network client and the current meeting's ids (the join does
     /// this once the room's first status has been read).
     void configureChatClient();

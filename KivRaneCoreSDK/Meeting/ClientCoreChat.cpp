@@ -20,12 +20,4 @@ void ClientCore::addChatMessageRecievedThrougSocket(const KRChatMessage& message
     chatClient_->addSocketChatMessage(message);
 }
 
-void ClientCore::handleChatManagerCallbacks() {
-    std::weak_ptr<ClientCore> weak = weak_from_this();
-    chatClient_->setOnGetAllChatMessages([weak](const std::vector<KRChatMessage>&) {
-        // Nothing to do with the first page here; the hook only keeps its place.
-        (void)weak.lock();
-    });
-}
-
 }  // namespace kr

@@ -179,7 +179,8 @@ void ClientCore::sendStartWhiteboardEvent(const std::string& startedBy,
 }
 
 void ClientCore::sendStopWhiteboardEvent(const std::optional<std::string>& stoppedBy) {
-    auto user = stoppedBy ? currentRoom_.trackUser(*stoppedBy) : nullptr;
+    // Looked up where the meeting's participants live, as for the lock and recording events.
+    auto user = userById(stoppedBy);
     if (!user) {
         user = std::make_shared<KRMeetingUser>();
     }

@@ -86,11 +86,12 @@ void ClientCore::handleScreenShareStreamStarted() {
     if (!localShareMayStart() || shouldByPassAPICalls_) {
         return;  // without the server road the share messages are not sent
     }
-    const bool someoneShares = std::any_of(
-        currentRoom_.allMediaTracks.begin(), currentRoom_.allMediaTracks.end(),
-        [](const auto& track) {
-            return track && track->sourceType() == KRMediaTrackSourceType::screenShare;
-        });
+    // The meeting's tracks as its backend holds them: the room store's on the default road, the
+    // participant merge's share tracks on the multimedia-engine road.
+    const auto tracks = mediaBackend().mediaTracks();
+    const bool someoneShares = std::any_of(tracks.begin(), tracks.end(), [](const auto& track) {
+        return track && track->sourceType() == KRMediaTrackSourceType::screenShare;
+    });
     if (!someoneShares) {
         sendControlMessage(ControlMessage::participantStartScreenShare, nullptr, {});
         return;

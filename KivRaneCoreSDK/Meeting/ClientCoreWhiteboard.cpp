@@ -88,7 +88,6 @@ void ClientCore::stopWhiteboard(Completion completion) {
                  return;
              }
              client.logger_.info("Stop Whiteboard API Successfull");
-             client.currentRoom_.isLocalUserSharingWhiteboard = false;
              client.sendControlMessage(ControlMessage::stopWhiteboard, nullptr, {});
              client.closeWhiteboard(client.currentRoom_.userWebRtcId);
              if (completion) completion(true);

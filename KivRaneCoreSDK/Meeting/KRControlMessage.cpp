@@ -79,10 +79,6 @@ Shape shapeOf(KRControlMessage kind) {
 
 }  // namespace
 
-bool isPeerControlMessage(KRControlMessage kind) {
-    return shapeOf(kind).peer;
-}
-
 std::optional<KRRtmMessage> makeControlMessage(KRControlMessage kind, const KRCurrentRoom& room,
                                                const KRMeetingUser* target,
                                                const std::string& reactionsType) {

@@ -42,9 +42,6 @@ enum class KRControlMessage {
     reaction,
 };
 
-/// True for the kinds that go to one peer rather than to the room channel.
-bool isPeerControlMessage(KRControlMessage kind);
-
 /// Builds the message of `kind` as the local user (`room`) sends it. `target` is the participant
 /// a peer message or the co-host change names; `reactionsType` is used by `reaction` only.
 /// A peer message with nobody to send it to (no target, or for `stopSharePrivate` no recorded

@@ -168,6 +168,9 @@ bool KRCurrentRoom::applyRecordingOn(bool on) {
 }
 
 bool KRCurrentRoom::applyWhiteboardStopped() {
+    // However the board closed (its sharer's stop, a board or share of someone else), the local
+    // user no longer owns one: a later stop of the local user must not end another's board.
+    isLocalUserSharingWhiteboard = false;
     if (!std::exchange(isWhiteboardShared, false)) return false;
     whiteboardSharingId.clear();
     whiteboardShareBy.clear();

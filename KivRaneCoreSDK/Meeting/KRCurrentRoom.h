@@ -114,8 +114,8 @@ public:
     /// changed, so that whoever changed it reports the change exactly once.
     bool applyMeetingLocked(bool locked);
     bool applyRecordingOn(bool on);
-    /// Nobody shares the whiteboard any more: the sharer's fields are cleared rather than left
-    /// naming someone. False when none was open.
+    /// Nobody shares the whiteboard any more, the local user included: the sharer's fields are
+    /// cleared rather than left naming someone. False when none was open.
     bool applyWhiteboardStopped();
 
     /// True when a screen-share track of the local participant is in the track list.

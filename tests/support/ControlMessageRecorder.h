@@ -67,8 +67,8 @@ public:
                               const std::string& name) override {
         add("whiteboard started by " + by + " " + name);
     }
-    void didWhiteboardStopped(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
-        add("whiteboard stopped");
+    void didWhiteboardStopped(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& by) override {
+        add("whiteboard stopped by " + who(by));
     }
     void didHostRequestToChangeAudioVideoState(const KRMeeting&,
                                                const std::shared_ptr<KRMeetingUser>& host,

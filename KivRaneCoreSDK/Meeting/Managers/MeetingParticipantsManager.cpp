@@ -26,17 +26,11 @@ void applyToUser(KRMeetingUser& user, const Participant& p, const RtcPeerMetaDat
 }
 
 std::shared_ptr<KRMeetingUser> makeUser(const Participant& p, const RtcPeerMetaData& rtc) {
+    // The tracks carry the id; everything else is the merged participant's, as on every update.
     auto user = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
         .id = p.id,
-        .userId = p.userId,
         .audioTrack = std::make_shared<KRAudioTrack>(p.id, p.isAudioMuted),
-        .videoTrack = std::make_shared<KRVideoTrack>(p.id, p.isVideoMuted, nullptr),
-        .displayName = p.displayName,
-        .isSpeaker = !p.isAudience,
-        .isCoHost = p.isCoHost,
-        .isHandRaised = p.isHandRaised,
-        .isSharingScreen = p.isSharingScreen,
-        .isHost = p.isHost});
+        .videoTrack = std::make_shared<KRVideoTrack>(p.id, p.isVideoMuted, nullptr)});
     applyToUser(*user, p, rtc);
     return user;
 }
@@ -101,15 +95,15 @@ void MeetingParticipantsManager::merge(const KRMeetingParticipant& rec, const Rt
     const auto it = std::find_if(participants_.begin(), participants_.end(),
                                  [&](const Participant& p) { return p.id == merged.id; });
     std::shared_ptr<KRMeetingUser> user = getMeetingUser(merged.id);
+    if (!user) {
+        user = makeUser(merged, rtc);
+        users_.push_back(user);
+    } else {
+        applyToUser(*user, merged, rtc);
+    }
     if (it != participants_.end()) {
         const auto changes = merged.getDataUpdateType(*it);
         *it = merged;
-        if (!user) {
-            user = makeUser(merged, rtc);
-            users_.push_back(user);
-        } else {
-            applyToUser(*user, merged, rtc);
-        }
         if (sendEvent && onUserDataUpdated) {
             const auto hook = onUserDataUpdated;
             for (const auto change : changes) {
@@ -119,12 +113,6 @@ void MeetingParticipantsManager::merge(const KRMeetingParticipant& rec, const Rt
         return;
     }
     participants_.push_back(merged);
-    if (!user) {
-        user = makeUser(merged, rtc);
-        users_.push_back(user);
-    } else {
-        applyToUser(*user, merged, rtc);
-    }
     if (sendEvent && onNewUserJoined) {
         const auto hook = onNewUserJoined;
         hook(user);
@@ -304,26 +292,25 @@ void MeetingParticipantsManager::lowerAllParticipantsHands() {
     }
 }
 
-void MeetingParticipantsManager::updateParticipantHandRaiseStatus(const std::string& participantId,
-                                                                  bool isHandRaised) {
+void MeetingParticipantsManager::changeRecord(const std::string& participantId,
+                                              bool KRMeetingParticipant::*flag, bool value) {
     const KRMeetingParticipant* rec = record(participantId);
     if (rec == nullptr) {
         return;
     }
     KRMeetingParticipant copy = *rec;
-    copy.isHandRaise = isHandRaised;
+    copy.*flag = value;
     upsertParticipantMetaData(copy, true, true);
+}
+
+void MeetingParticipantsManager::updateParticipantHandRaiseStatus(const std::string& participantId,
+                                                                  bool isHandRaised) {
+    changeRecord(participantId, &KRMeetingParticipant::isHandRaise, isHandRaised);
 }
 
 void MeetingParticipantsManager::updateParticipantCoHostRight(const std::string& participantId,
                                                               bool isCoHost) {
-    const KRMeetingParticipant* rec = record(participantId);
-    if (rec == nullptr) {
-        return;
-    }
-    KRMeetingParticipant copy = *rec;
-    copy.isCoHost = isCoHost;
-    upsertParticipantMetaData(copy, true, true);
+    changeRecord(participantId, &KRMeetingParticipant::isCoHost, isCoHost);
 }
 
 void MeetingParticipantsManager::updateParticipantsHardMuteStatus(bool isHardMuted) {

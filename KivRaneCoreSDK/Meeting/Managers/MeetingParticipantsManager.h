@@ -84,6 +84,10 @@ private:
     /// Merges `record` and `rtc` and stores the result; fires hooks when `sendEvent`.
     void merge(const KRMeetingParticipant& record, const RtcPeerMetaData& rtc, bool sendEvent);
     void storeRecord(const KRMeetingParticipant& data);
+    /// Sets one flag of the participant's stored record and merges it (events sent); nothing
+    /// for a participant without a record.
+    void changeRecord(const std::string& participantId, bool KRMeetingParticipant::*flag,
+                      bool value);
 
     std::vector<std::shared_ptr<RtcPeerMetaData>> rtcParticipants_;
     std::vector<Participant> participants_;

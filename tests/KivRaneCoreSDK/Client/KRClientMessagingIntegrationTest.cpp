@@ -318,9 +318,39 @@ TEST_F(KRClientMessagingIntegrationTest, AWhiteboardStartAndStopReachTheOthers) 
     EXPECT_EQ(internals(ben->client).currentRoom().whiteboardShareBy, "Ann");
 
     ASSERT_TRUE(await([&](auto done) { ann->client->stopWhiteboard(done); }));
-    EXPECT_EQ(linesOf(*ann, 1), Lines{"whiteboard stopped"});
-    EXPECT_EQ(linesOf(*ben, 1), Lines{"whiteboard stopped"});
+    const Lines stopped{"whiteboard stopped by " + ann->uid()};
+    EXPECT_EQ(linesOf(*ann, 1), stopped);
+    EXPECT_EQ(linesOf(*ben, 1), stopped);
     EXPECT_FALSE(internals(ben->client).currentRoom().isWhiteboardShared);
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, ABoardAnotherOpenedOverYoursIsClosedByItsSharer) {
+    meet();
+    ASSERT_TRUE(
+        await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    ASSERT_TRUE(
+        await([&](auto done) { ben->client->startWhitebboard(false, "Ben", ben->uid(), done); }));
+    // Ben's board replaces Ann's everywhere; Ann now only looks at it.
+    const std::string bensStart = "whiteboard started by " + ben->uid() + " Ben";
+    for (Member* m : {ann, host}) {
+        EXPECT_TRUE(main->runUntil(
+            [&] {
+                const auto& l = m->recorder->lines;
+                return std::find(l.begin(), l.end(), bensStart) != l.end();
+            },
+            5s));
+    }
+    main->runFor(50ms);
+    for (Member* m : {host, ann, ben}) m->recorder->take();
+
+    // Ann leaves the board by asking its sharer to close it, and Ben does.
+    // On the queue: the call reports Ann's own close at once.
+    ASSERT_TRUE(await([&](auto done) { main->post([&, done] { ann->client->stopWhiteboard(done); }); }));
+    const Lines closedByBen{"whiteboard stopped by " + ben->uid()};
+    EXPECT_EQ(linesOf(*ben, 1), closedByBen);
+    EXPECT_EQ(linesOf(*host, 1), closedByBen);
+    EXPECT_FALSE(internals(ann->client).currentRoom().isWhiteboardShared);
     expectAllOnQueue();
 }
 

@@ -96,6 +96,7 @@ struct Party {
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     std::shared_ptr<RecordingEngine> engine;  // null: the room's engine is the library's own
     std::string uid;                          // the one a scripted engine reported
+    std::shared_ptr<platform::DarwinNotifyCenter> extension;  // its broadcast extension's centre
 };
 
 class KRClientMultiMediaTest : public MultiMediaMeetingTest {
@@ -113,6 +114,7 @@ protected:
         Party p;
         KRDependencies d = deps();
         d.logCollector = statusReplies;
+        p.extension = d.extensionNotifications;
         p.client = KRClient::create(d);
         p.client->setMultiMediaEngineIntegration(true);
         if (withEngine) {
@@ -1185,6 +1187,42 @@ TEST_F(KRClientMultiMediaTest, LeaveStopsAShareTheMergeKnowsOfExactlyOnce) {
         }
         settle();
         EXPECT_EQ(stops(), c.stops);
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, AShareStreamStartedWhileAPeerSharesIsAnnouncedAsAnOverride) {
+    using E = KRRtmMessageEvent;
+    struct Case {
+        const char* name;
+        bool peerShares;
+        std::vector<E> sent;
+    };
+    const std::vector<Case> cases{
+        {"nobody shares", false, {E::participantStartScreenShare}},
+        {"a peer's share the engine brought", true,
+         {E::participantOverrideScreenShare, E::participantStartScreenShare}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Party p = joinedOnScriptedEngine();
+        if (c.peerShares) {
+            const auto rtc = p.engine->delegate.lock();
+            ASSERT_TRUE(rtc);
+            const auto peer = std::make_shared<RtcPeerMetaData>("30001", false, false, false);
+            rtc->didRemoteParticipantJoinChannel(peer, [] {});
+            rtc->didAuxiliaryVideoTrackAdded(peer, std::make_shared<RtcAuxiliaryTrack>("5002", "30001"));
+            main->runPending();
+            ASSERT_TRUE(p.recorder->has("remote share started by 30001"))
+                << testing::PrintToString(p.recorder->lines);
+        }
+        p.engine->sent.clear();
+        p.extension->post(KRClient::kStreamStartedNotification);
+        EXPECT_TRUE(main->runUntil([&] { return p.engine->sent.size() >= c.sent.size(); }, 5s));
+        main->runPending();
+        Lines sent, expected;
+        for (const auto& m : p.engine->sent) sent.emplace_back(rawValue(m.message));
+        for (const E e : c.sent) expected.emplace_back(rawValue(e));
+        EXPECT_EQ(sent, expected);
     }
 }
 

@@ -159,5 +159,19 @@ TEST(KRCurrentRoomTest, RemoveAllDataEmptiesOnlyTheTracks) {
     EXPECT_EQ(room.allParticipants.size(), 1u);
 }
 
+TEST(KRCurrentRoomTest, AClosedWhiteboardLeavesNoSharerBehindTheLocalUserIncluded) {
+    KRCurrentRoom room;
+    room.isWhiteboardShared = true;
+    room.isLocalUserSharingWhiteboard = true;
+    room.whiteboardSharingId = "4";
+    room.whiteboardShareBy = "Me";
+    EXPECT_TRUE(room.applyWhiteboardStopped());
+    EXPECT_FALSE(room.isWhiteboardShared);
+    EXPECT_FALSE(room.isLocalUserSharingWhiteboard);
+    EXPECT_EQ(room.whiteboardSharingId, "");
+    EXPECT_EQ(room.whiteboardShareBy, "");
+    EXPECT_FALSE(room.applyWhiteboardStopped());
+}
+
 }  // namespace
 }  // namespace kr
