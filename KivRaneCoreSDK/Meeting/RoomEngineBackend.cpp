@@ -29,9 +29,6 @@ void ClientCore::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine)
 void ClientCore::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
     roomEngine().configureForMultiMediaEngine(config);
 }
-void ClientCore::upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data) {
-    roomEngine().upsertLocalPeerRtcData(data);
-}
 bool ClientCore::isWaitingToBeReconnect() const { return roomEngine().isWaitingToBeReconnect(); }
 std::shared_ptr<RtcManagerDelegate> ClientCore::multiMediaRtcDelegate() {
     return roomEngine().rtcDelegate();
@@ -45,10 +42,6 @@ std::shared_ptr<RtmManagerDelegate> ClientCore::multiMediaRtmDelegate() {
 void RoomEngineBackend::setEngine(std::shared_ptr<RtcManagerProtocol> engine) {
     rtcEngineManager_ = std::move(engine);
     ownsRtcEngine_ = false;
-}
-
-void RoomEngineBackend::upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data) {
-    c_.meetingUsersManager_.addNewParticipantRtcData(data);
 }
 
 void RoomEngineBackend::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {

@@ -257,7 +257,7 @@ void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& 
             if (session.live() && again->isJoining()) {
                 // Merged while the join is still under way: what the merge reports of the local
                 // user now is its starting state, told by the join event alone.
-                again->roomEngine().upsertLocalPeerRtcData(peer);
+                again->meetingUsersManager_.addNewParticipantRtcData(peer);
                 again->session_->reachMeeting();
                 again->sendLocalUserJoinMeetingEvent();
             }
