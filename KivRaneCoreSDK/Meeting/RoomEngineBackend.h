@@ -76,6 +76,9 @@ private:
 
     // The join (RoomEngineBackend.cpp)
     void handlePostLoginSuccess(const KRJoinMeetingConfig& config);
+    /// The local user's audience mode and starting audio and video, in the client and the room
+    /// store, for a join with `config`.
+    void setStartingMedia(const KRJoinMeetingConfig& config, bool audience);
     void configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config);
     void configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config);
     boost::json::object krMediaJoinData() const;
