@@ -649,8 +649,6 @@ public:
     /// room's engine set up and asked to join. Refused outside a join, or when this join already
     /// set an engine up.
     void configureForMultiMediaEngine(const KRJoinMeetingConfig& config);
-    /// Hands the local engine peer to the participant merge.
-    void upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data);
     /// True while a "kr-media" engine reports its connection lost.
     bool isWaitingToBeReconnect() const;
     /// The receivers handed to this road's engine (held weakly there, owned by the backend).

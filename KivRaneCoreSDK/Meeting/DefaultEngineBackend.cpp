@@ -15,13 +15,15 @@ namespace kr {
 
 namespace {
 
-/// A media uid is plain decimal text; anything else (empty, signs, spaces, overflow) names none.
+/// A media uid is plain decimal text of a number above 0; anything else (empty, signs, spaces,
+/// overflow) names none, and 0 asks the engine to pick a uid of its own.
 std::optional<std::uint64_t> mediaUid(const std::string& text) {
     // parseUInt takes a sign, which no uid the room gives carries.
     if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
-    return parseUInt(text);
+    const auto uid = parseUInt(text);
+    return uid && *uid != 0 ? uid : std::nullopt;
 }
 
 }  // namespace

@@ -222,9 +222,9 @@ void DefaultEngineBackend::onEngineLocalLeft() {
     const auto state = core_.meetingState();
     if (state != ClientCore::MeetingState::inMeeting &&
         state != ClientCore::MeetingState::leaving) {
-        // The channel of a join that failed or was abandoned: nothing to tell anyone. A new
-        // join may already wait for its own channel, so the reports stay connected.
-        if (!core_.isJoining()) engineChannelRequested_ = false;
+        // Reports come only while a session is active, so this is the channel of a join that
+        // failed or was abandoned, left while the next join runs: nothing to tell anyone, and
+        // that join's channel request and reports stay connected.
         return;
     }
     engineChannelRequested_ = false;

@@ -73,16 +73,14 @@ void DefaultEngineBackend::askServerForUnaskedStreams() {
     std::weak_ptr<ClientCore> weak = core_.weak_from_this();
     core_.getRoomConnectionStatus(
         [this, weak, session, asked = std::exchange(unaskedStreamUids_, {})](bool) {
+            // Held for the whole answer: a host callback below may drop the core's last owner.
             const auto core = weak.lock();
             if (!core) return;
             if (streamQuestion_.sameSession(session)) streamQuestion_ = {};
             for (const std::uint64_t uid : asked) {
                 // An answer after a leave, a new join or the stream's own departure changes
-                // nothing.
-                if (!session.live() || pendingStreamUids_.erase(uid) == 0 ||
-                    !core->wantsEngineReports()) {
-                    continue;
-                }
+                // nothing (a live session is the core's current one, not yet ended).
+                if (!session.live() || pendingStreamUids_.erase(uid) == 0) continue;
                 if (const auto share = screenShareFor(uid)) {
                     addScreenShareStream(*share);
                     continue;

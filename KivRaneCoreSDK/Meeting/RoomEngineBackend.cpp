@@ -29,9 +29,6 @@ void ClientCore::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine)
 void ClientCore::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
     roomEngine().configureForMultiMediaEngine(config);
 }
-void ClientCore::upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data) {
-    roomEngine().upsertLocalPeerRtcData(data);
-}
 bool ClientCore::isWaitingToBeReconnect() const { return roomEngine().isWaitingToBeReconnect(); }
 std::shared_ptr<RtcManagerDelegate> ClientCore::multiMediaRtcDelegate() {
     return roomEngine().rtcDelegate();
@@ -45,10 +42,6 @@ std::shared_ptr<RtmManagerDelegate> ClientCore::multiMediaRtmDelegate() {
 void RoomEngineBackend::setEngine(std::shared_ptr<RtcManagerProtocol> engine) {
     rtcEngineManager_ = std::move(engine);
     ownsRtcEngine_ = false;
-}
-
-void RoomEngineBackend::upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data) {
-    c_.meetingUsersManager_.addNewParticipantRtcData(data);
 }
 
 void RoomEngineBackend::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
@@ -83,24 +76,28 @@ void RoomEngineBackend::handlePostLoginSuccess(const KRJoinMeetingConfig& config
     }
 }
 
+void RoomEngineBackend::setStartingMedia(const KRJoinMeetingConfig& config, bool audience) {
+    auto& room = c_.currentRoom_;
+    c_.isLocalUserInAudienceMode_ = audience;
+    room.isCurrentUserInAudienceMode = audience;
+    // The options' choice, within the room's rules the room details brought (as on the default
+    // engine): the audience starts with both off, what the room does not allow at joining stays
+    // off, and under the hard mute only a host may start with the microphone open.
+    const bool isHost = c_.userRole_.kind() == KRUserRole::Kind::host || room.isGuestHost;
+    c_.isInitialAudioOn_ =
+        !audience && room.isAudioOnJoinAllowed &&
+        AgoraRtcJoinData::audioOnAtJoin(
+            config.isInitialAudioOn(), room.isHardMuteEnabled,
+            isHost ? KRUserRole::host(c_.userRole_.getToken()) : KRUserRole::speaker());
+    c_.isInitialVideoOn_ = !audience && room.isVideoOnJoinAllowed && config.isInitialVideoOn();
+    room.isCurrentUserAudioMuted = !c_.isInitialAudioOn_;
+    room.isCurrentUserVideoMuted = !c_.isInitialVideoOn_;
+}
+
 void RoomEngineBackend::configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config) {
     auto& room = c_.currentRoom_;
     const bool audience = config.userRole().kind() == KRUserRole::Kind::audience;
-    const bool isHost = c_.userRole_.kind() == KRUserRole::Kind::host || room.isGuestHost;
-    c_.isLocalUserInAudienceMode_ = audience;
-    room.isCurrentUserInAudienceMode = audience;
-    if (audience) {
-        c_.isInitialAudioOn_ = false;
-        c_.isInitialVideoOn_ = false;
-    } else {
-        // Under the room's hard mute only a host may start with the microphone open.
-        c_.isInitialAudioOn_ = AgoraRtcJoinData::audioOnAtJoin(
-            config.isInitialAudioOn(), room.isHardMuteEnabled,
-            isHost ? KRUserRole::host(c_.userRole_.getToken()) : config.userRole());
-        c_.isInitialVideoOn_ = config.isInitialVideoOn();
-    }
-    room.isCurrentUserAudioMuted = !c_.isInitialAudioOn_;
-    room.isCurrentUserVideoMuted = !c_.isInitialVideoOn_;
+    setStartingMedia(config, audience);
 
     // A held engine of this client goes before the new one is made: never two engines.
     if (rtcEngineManager_) {
@@ -146,16 +143,8 @@ boost::json::object RoomEngineBackend::krMediaJoinData() const {
 }
 
 void RoomEngineBackend::configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config) {
-    auto& room = c_.currentRoom_;
-    const bool isHost = c_.userRole_.kind() == KRUserRole::Kind::host || room.isGuestHost;
-    c_.isLocalUserInAudienceMode_ = false;
-    room.isCurrentUserInAudienceMode = false;
-    c_.isInitialAudioOn_ = AgoraRtcJoinData::audioOnAtJoin(
-        config.isInitialAudioOn(), room.isHardMuteEnabled,
-        isHost ? KRUserRole::host(c_.userRole_.getToken()) : KRUserRole::speaker());
-    c_.isInitialVideoOn_ = config.isInitialVideoOn();
-    room.isCurrentUserAudioMuted = !c_.isInitialAudioOn_;
-    room.isCurrentUserVideoMuted = !c_.isInitialVideoOn_;
+    // The host's engine has no audience: whatever the role, the user joins as a speaker.
+    setStartingMedia(config, false);
     if (!rtcEngineManager_) {
         c_.logger_.warn("No engine was supplied for this \"kr-media\" room: the join stops here");
         return;

@@ -63,7 +63,6 @@ public:
     const std::shared_ptr<RtcManagerProtocol>& engine() const { return rtcEngineManager_; }
     void setEngine(std::shared_ptr<RtcManagerProtocol> engine);
     void configureForMultiMediaEngine(const KRJoinMeetingConfig& config);
-    void upsertLocalPeerRtcData(const std::shared_ptr<RtcPeerMetaData>& data);
     bool isWaitingToBeReconnect() const { return isWaitingToBeReconnect_; }
     /// The receivers handed to the engine (held weakly there). Each belongs to one join: the
     /// current one, made anew when the join is a different one.
@@ -77,6 +76,9 @@ private:
 
     // The join (RoomEngineBackend.cpp)
     void handlePostLoginSuccess(const KRJoinMeetingConfig& config);
+    /// The local user's audience mode and starting audio and video, in the client and the room
+    /// store, for a join with `config`.
+    void setStartingMedia(const KRJoinMeetingConfig& config, bool audience);
     void configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config);
     void configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config);
     boost::json::object krMediaJoinData() const;

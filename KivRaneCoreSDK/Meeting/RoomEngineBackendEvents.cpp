@@ -252,12 +252,13 @@ void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& 
                 return;
             }
             again->configureChatClient();
-            if (session.live()) again->setGetPostConnectionTimer();
-            if (session.live()) again->startConnectionCheckTimer();
+            again->setGetPostConnectionTimer();
+            // The watchdog's first tick runs at once, inside this call.
+            again->startConnectionCheckTimer();
             if (session.live() && again->isJoining()) {
                 // Merged while the join is still under way: what the merge reports of the local
                 // user now is its starting state, told by the join event alone.
-                again->roomEngine().upsertLocalPeerRtcData(peer);
+                again->meetingUsersManager_.addNewParticipantRtcData(peer);
                 again->session_->reachMeeting();
                 again->sendLocalUserJoinMeetingEvent();
             }

@@ -227,7 +227,7 @@ void AgoraRtcManager::remoteAudioStateChangedOfUid(std::uint64_t uid, int state,
         peer->setIsAudioMuted(true);
         peer->setIsLoudest(false);
         report([&](RtcManagerDelegate& d) { d.didRemoteParticipantAudioStatusUpdated(peer, true); });
-        volumes_.levels()[uid] = 0;
+        volumes_.remoteMuted(uid);
     }
 }
 

@@ -141,7 +141,7 @@ void KRRtcManger::remoteAudioStateChangedOfUid(std::uint64_t uid, int state, int
         logger_->info("Remote Participant Audio Muted with UID - " + std::to_string(uid));
         participant->setIsAudioMuted(true);
         participant->setIsLoudest(false);
-        volumes_.levels()[uid] = 0;
+        volumes_.remoteMuted(uid);
     }
     report([&](KRRtcManagerDelegate& d) { d.didRemoteParticipantAudioStatusUpdated(participant); });
 }

@@ -35,12 +35,13 @@ public:
 
     /// Latest volume per uid.
     const std::map<std::uint64_t, std::uint64_t>& levels() const { return levels_; }
-    std::map<std::uint64_t, std::uint64_t>& levels() { return levels_; }
     /// The local level of the latest local report.
     std::uint64_t localLevel() const { return localLevel_; }
     /// The local user muted the microphone: its level drops to 0 at once, also in the choice of
     /// the loudest, so a level from before the mute cannot make it the loudest later.
     void localMuted(std::uint64_t localUid);
+    /// A remote stream's audio stopped: its level is 0 until the next remote report.
+    void remoteMuted(std::uint64_t uid) { levels_[uid] = 0; }
     void clear();
 
 private:

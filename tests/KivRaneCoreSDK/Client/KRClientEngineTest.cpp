@@ -96,7 +96,7 @@ TEST_F(KRClientEngineTest, TheEngineJoinsWithTheRoomsCredentialsAndConfirmsTheLo
 }
 
 TEST_F(KRClientEngineTest, AnUnusableMediaUidFailsTheJoinInsteadOfJoiningAsZero) {
-    for (const char* uid : {"abc", "-1", "12 3", "99999999999999999999999"}) {
+    for (const char* uid : {"abc", "-1", "12 3", "99999999999999999999999", "0", "000"}) {
         SCOPED_TRACE(uid);
         auto failures = std::make_shared<test::ClientTestDelegate>();
         KRDependencies deps;

@@ -93,6 +93,46 @@ TEST_F(KRClientMultiMediaIntegrationTest, HardMutedRoomStartsAJoiningParticipant
     EXPECT_TRUE(ann.client->getMeetingLocalUser()->audioTrack()->isMuted());
 }
 
+TEST_F(KRClientMultiMediaIntegrationTest, TheRoomsJoinRulesForAudioAndVideoHoldOnEitherEngine) {
+    // The room's details say participants join with audio or video off: the room's engine
+    // starts them that way whatever the join options asked for, as the default engine does.
+    struct Row {
+        const char* engine;
+        bool audioAllowed;
+        bool videoAllowed;
+    };
+    const Row rows[] = {{"agora", false, true},   {"agora", true, false},
+                        {"kr-media", false, true}, {"kr-media", true, false},
+                        {"agora", true, true}};
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.engine) + " audio " + (row.audioAllowed ? "on" : "off") +
+                     " video " + (row.videoAllowed ? "on" : "off"));
+        test::MeetingRoomSetup room;
+        room.meetingId = "55500044" + std::to_string(10 + n);
+        room.roomId = "room-rules-" + std::to_string(n++);
+        room.mediaEngine = row.engine;
+        room.participantAudioOnJoin = row.audioAllowed;
+        room.participantVideoOnJoin = row.videoAllowed;
+        service.addRoom(room);
+        Member& ann = join(room.meetingId, "Ann", KRUserRole::speaker(),
+                           std::string(row.engine) == "kr-media");
+        const auto& core = internals(ann.client);
+        EXPECT_EQ(core.isInitialAudioOn(), row.audioAllowed);
+        EXPECT_EQ(core.isInitialVideoOn(), row.videoAllowed);
+        EXPECT_EQ(core.currentRoom().isCurrentUserAudioMuted, !row.audioAllowed);
+        EXPECT_EQ(core.currentRoom().isCurrentUserVideoMuted, !row.videoAllowed);
+        if (std::string(row.engine) == "agora") {
+            // The library's own engine is told at its join (the host's engine gets no such
+            // choice in its join data, and reports the local tracks as it has them).
+            ASSERT_TRUE(ann.client->getMeetingLocalUser());
+            const auto local = ann.client->getMeetingLocalUser();
+            EXPECT_EQ(local->audioTrack()->isMuted(), !row.audioAllowed);
+            EXPECT_EQ(local->videoTrack()->isMuted(), !row.videoAllowed);
+        }
+    }
+}
+
 TEST_F(KRClientMultiMediaIntegrationTest, ASecondSetUpInOneMeetingIsRefused) {
     Member& ann = join("1234567890", "Ann");
     const auto engine = ann.client->rtcEngineManager();
