@@ -13,7 +13,6 @@
 #include <boost/asio/write.hpp>
 #include <deque>
 #include <string>
-#include <thread>
 #include <utility>
 
 namespace kr::test {
@@ -108,14 +107,6 @@ public:
     Impl(std::uint16_t upstreamPort, std::chrono::milliseconds roundTrip)
         : upstream_(asio::ip::address_v4::loopback(), upstreamPort), roundTrip_(roundTrip) {
         asio::co_spawn(io_, accept(), asio::detached);
-        thread_ = std::thread([this] { io_.run(); });
-    }
-
-    ~Impl() {
-        io_.stop();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
     }
 
     asio::awaitable<void> accept() {
@@ -154,7 +145,7 @@ public:
     const tcp::endpoint upstream_;
     const std::chrono::milliseconds roundTrip_;
     const std::uint16_t port_ = acceptor_.local_endpoint().port();
-    std::thread thread_;
+    ServerThread thread_{io_};  // last: it ends before the members above go
 };
 
 LatencyProxy::LatencyProxy(std::uint16_t upstreamPort, std::chrono::milliseconds roundTrip)
