@@ -8,7 +8,8 @@
 // "rt_tls_resumed" (TLS 1.3 handshakes, one RTT each: no early data is sent), "rt_requests" (REST
 // requests), "rt_ws_upgrade" (room socket upgrades) and "rt_ws_frames" (text frames the join
 // waited on); "round_trips" is their sum. Besides, what the service saw in all during the join:
-// "connections", "tls_handshakes", "tls_resumed" and "requests".
+// "connections", "tls_handshakes", "tls_resumed", "tls_hosts" (the server names the handshakes
+// were for) and "requests".
 //
 // floor = round_trips x RTT; "vs_floor" = join time / floor (goal: at most 1.1). A connection
 // opened while another exchange is in flight would be counted although it costs no time of its
@@ -35,6 +36,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -181,6 +183,7 @@ struct RoundTrips {
     double connections = 0;
     double handshakes = 0;
     double resumed = 0;
+    double hosts = 0;  // server names the handshakes were for
     double allRequests = 0;
 
     int total() const { return tcp + tlsFull + tlsResumed + requests + wsUpgrades + frames; }
@@ -200,6 +203,7 @@ struct RoundTrips {
         std::vector<Flight> flights;
         RoundTrips trips;
         std::map<std::uint64_t, bool> newConnections;  // id -> resumed
+        std::set<std::string> hostNames;
         const auto connections = service.connections();
         for (const auto& c : connections) {
             if (c.acceptedAt < start || c.acceptedAt > end)
@@ -209,7 +213,10 @@ struct RoundTrips {
             ++trips.connections;
             trips.handshakes += c.handshakeDone ? 1 : 0;
             trips.resumed += c.resumed ? 1 : 0;
+            if (c.handshakeDone)
+                hostNames.insert(c.serverName);
         }
+        trips.hosts = static_cast<double>(hostNames.size());
         const auto requests = service.allRequests();
         std::map<std::uint64_t, bool> seen;
         for (const auto& r : requests) {
@@ -279,7 +286,8 @@ struct RoundTrips {
 /// then what the service saw in all ("tls_handshakes" and "tls_resumed" among them).
 constexpr const char* kCounterNames[] = {
     "round_trips", "rt_tcp",      "rt_tls_full",    "rt_tls_resumed", "rt_requests", "rt_ws_upgrade",
-    "rt_ws_frames", "connections", "tls_handshakes", "tls_resumed",    "requests"};
+    "rt_ws_frames", "connections", "tls_handshakes", "tls_resumed",    "tls_hosts",
+    "requests"};
 
 /// One join per iteration, timed until the join waits for the media channel (`toJoined` false)
 /// or until the join is reported (true).
@@ -335,6 +343,7 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
                                trips.connections,
                                trips.handshakes,
                                trips.resumed,
+                               trips.hosts,
                                trips.allRequests};
         for (std::size_t k = 0; k < sums.size(); ++k)
             sums[k] += path[k];

@@ -153,10 +153,6 @@ LatencyProxy::LatencyProxy(std::uint16_t upstreamPort, std::chrono::milliseconds
 
 LatencyProxy::~LatencyProxy() = default;
 
-std::uint16_t LatencyProxy::port() const {
-    return impl_->port_;
-}
-
 platform::HttpRouting LatencyProxy::routing(platform::HttpRouting direct) const {
     direct.connectTo = {"::127.0.0.1:" + std::to_string(impl_->port_)};
     return direct;
