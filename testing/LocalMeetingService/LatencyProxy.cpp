@@ -41,8 +41,13 @@ struct Link {
     Link(tcp::socket accepted, asio::io_context& io, std::chrono::milliseconds roundTrip)
         : client(std::move(accepted)),
           server(io),
-          up(client, server, io, LatencySchedule(roundTrip / 2, roundTrip)),
-          down(server, client, io, LatencySchedule(roundTrip / 2, {})) {}
+          up(client, server, io, LatencySchedule(oneWay(roundTrip), roundTrip)),
+          down(server, client, io, LatencySchedule(oneWay(roundTrip), {})) {}
+
+    // Half in the clock's own unit: half of an odd number of milliseconds is no whole one.
+    static LatencySchedule::Clock::duration oneWay(std::chrono::milliseconds roundTrip) {
+        return LatencySchedule::Clock::duration(roundTrip) / 2;
+    }
 
     void closeBoth() {
         boost::system::error_code ignored;

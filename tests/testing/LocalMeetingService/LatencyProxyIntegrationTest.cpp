@@ -76,5 +76,37 @@ TEST(LatencyProxyIntegrationTest, EveryExchangePaysItsRoundTripsAndBytesPassInOr
     EXPECT_EQ(server.connectionCount(), 1u);
 }
 
+// Half of an odd number of milliseconds is not a whole millisecond: the delay of each direction
+// must not be rounded down, or a short round trip would cost less than asked, or nothing.
+TEST(LatencyProxyIntegrationTest, AnOddRoundTripIsPaidWhole) {
+    constexpr auto kRoundTrip = 1ms;
+    constexpr int kExchanges = 20;
+    LocalHttpsServer server;
+    server.route("GET", "/x", ServerReply::json(200, "{}"));
+    LatencyProxy proxy(server.port(), kRoundTrip);
+    platform::HttpTransportSettings settings;
+    settings.routing = proxy.routing(server.routing());
+    auto transport = platform::HttpTransport::create(std::move(settings));
+    auto main = platform::MainQueue::create();
+
+    const auto exchange = [&] {
+        platform::HttpRequest request;
+        request.url = "https://meet.kivrane.com/x";
+        std::optional<platform::HttpResult> result;
+        ASSERT_TRUE(transport
+                        ->send(std::move(request), main,
+                               [&](platform::HttpResult r) { result = std::move(r); })
+                        .ok());
+        ASSERT_TRUE(main->runUntil([&] { return result.has_value(); }, 10s));
+        ASSERT_TRUE(result->ok());
+    };
+    exchange();  // opens the connection
+    const auto start = Clock::now();
+    for (int i = 0; i < kExchanges; ++i) {
+        exchange();
+    }
+    EXPECT_GE(Clock::now() - start, kExchanges * kRoundTrip);
+}
+
 }  // namespace
 }  // namespace kr::test
