@@ -190,7 +190,7 @@ struct RoundTrips {
 
     static RoundTrips between(Clock::time_point start, Clock::time_point end,
                               const kr::test::LocalMeetingService& service,
-                              std::chrono::milliseconds rtt) {
+                              Clock::duration rtt) {  // finer than ms: it is halved
         enum class Kind { connect, request, upgrade, frame };
         struct Flight {
             Clock::time_point at;
