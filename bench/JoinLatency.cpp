@@ -3,17 +3,20 @@
 // a new connection's first bytes one RTT more (the TCP handshake), so connection set-up pays its
 // round trips like every request.
 //
-// The round trips are counted from what the service saw during the join, not assumed:
-//   connections    TCP connections accepted (one RTT each);
-//   tls_full       full TLS handshakes (TLS 1.3: one RTT);
-//   tls_resumed    resumed handshakes (one RTT too: no early data is sent);
-//   rest_steps     REST requests in sequence: requests arriving within RTT/2 of the first of a
-//                  step went out together and share its round trip;
-//   ws_upgrades    room socket upgrade requests (one RTT each).
+// The round trips on the join's critical path are counted from what the service saw during the
+// join, not assumed (see `RoundTrips`), by kind: "rt_tcp" (TCP connections), "rt_tls_full" and
+// "rt_tls_resumed" (TLS 1.3 handshakes, one RTT each: no early data is sent), "rt_requests" (REST
+// requests), "rt_ws_upgrade" (room socket upgrades) and "rt_ws_frames" (text frames the join
+// waited on); "round_trips" is their sum. Besides, what the service saw in all during the join:
+// "connections", "tls_handshakes", "tls_resumed", "tls_hosts" (the server names the handshakes
+// were for) and "requests".
+//
 // floor = round_trips x RTT; "vs_floor" = join time / floor (goal: at most 1.1). A connection
 // opened while another exchange is in flight would be counted although it costs no time of its
-// own, so the floor can only come out too high, never too low. "tls_handshakes" = tls_full +
-// tls_resumed; "tls_hosts": how many server names the handshakes were for.
+// own, so the floor can only come out too high, never too low.
+// The bare baseline is measured in the same run: "bare_rtt_ms" is one GET made with bare libcurl
+// through the same proxy on a connection already open, and "vs_bare" = join time / (round_trips
+// x bare_rtt_ms), the join against as many bare exchanges.
 //
 // Two measures per road:
 //   JoinServerRoad: from joinMeeting to the moment the join waits for the media channel (the
@@ -26,13 +29,14 @@
 // "agora" room (see RoomEngineBackend.cpp; no join call), measured whole only
 // (MultiMediaGuestJoin). Each benchmark runs three times: min, median and max are reported.
 #include <benchmark/benchmark.h>
+#include <curl/curl.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <map>
 #include <memory>
-#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,12 +52,17 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using Route = kr::test::MeetingServiceRoute;
 
 enum class Road { guest, host, signedIn, multiMediaGuest };
 
 /// How long a join may take before the run counts it as never completing.
 constexpr auto kJoinBound = 10s;
+/// Bare exchanges timed for the baseline, after one that opens the connection.
+constexpr int kBareExchanges = 5;
+
+std::size_t discard(char*, std::size_t size, std::size_t count, void*) {
+    return size * count;
+}
 
 /// Notes the two reports that end a join.
 class JoinWatch : public kr::KRClientDelegate {
@@ -98,6 +107,35 @@ public:
                 {{"kr_user_jwt_token", service.issueUserToken(user, "Bench " + user)}});
         }
         return client;
+    }
+
+    /// One GET made with bare libcurl through the proxy on a connection already open, in seconds
+    /// (the mean of `kBareExchanges`); 0 when one fails.
+    double bareRoundTrip() const {
+        const kr::platform::HttpRouting routing = proxy.routing(service.routing());
+        curl_slist* connect = nullptr;
+        for (const auto& entry : routing.connectTo)
+            connect = curl_slist_append(connect, entry.c_str());
+        CURL* easy = curl_easy_init();
+        curl_easy_setopt(easy, CURLOPT_URL, "https://meet.kivrane.com/api/config?os_type=ios");
+        curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connect);
+        curl_easy_setopt(easy, CURLOPT_CAINFO, routing.caFile.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+        curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &discard);
+        double seconds = 0;
+        if (curl_easy_perform(easy) == CURLE_OK) {
+            bool ok = true;
+            const auto start = Clock::now();
+            for (int i = 0; i < kBareExchanges && ok; ++i)
+                ok = curl_easy_perform(easy) == CURLE_OK;
+            if (ok)
+                seconds = std::chrono::duration<double>(Clock::now() - start).count() /
+                          kBareExchanges;
+        }
+        curl_easy_cleanup(easy);
+        curl_slist_free_all(connect);
+        return seconds;
     }
 
     kr::KRUserRole roleFor(Road road) const {
@@ -145,13 +183,14 @@ struct RoundTrips {
     double connections = 0;
     double handshakes = 0;
     double resumed = 0;
+    double hosts = 0;  // server names the handshakes were for
     double allRequests = 0;
 
     int total() const { return tcp + tlsFull + tlsResumed + requests + wsUpgrades + frames; }
 
     static RoundTrips between(Clock::time_point start, Clock::time_point end,
                               const kr::test::LocalMeetingService& service,
-                              std::chrono::milliseconds rtt) {
+                              Clock::duration rtt) {  // finer than ms: it is halved
         enum class Kind { connect, request, upgrade, frame };
         struct Flight {
             Clock::time_point at;
@@ -164,6 +203,7 @@ struct RoundTrips {
         std::vector<Flight> flights;
         RoundTrips trips;
         std::map<std::uint64_t, bool> newConnections;  // id -> resumed
+        std::set<std::string> hostNames;
         const auto connections = service.connections();
         for (const auto& c : connections) {
             if (c.acceptedAt < start || c.acceptedAt > end)
@@ -173,7 +213,10 @@ struct RoundTrips {
             ++trips.connections;
             trips.handshakes += c.handshakeDone ? 1 : 0;
             trips.resumed += c.resumed ? 1 : 0;
+            if (c.handshakeDone)
+                hostNames.insert(c.serverName);
         }
+        trips.hosts = static_cast<double>(hostNames.size());
         const auto requests = service.allRequests();
         std::map<std::uint64_t, bool> seen;
         for (const auto& r : requests) {
@@ -243,15 +286,22 @@ struct RoundTrips {
 /// then what the service saw in all ("tls_handshakes" and "tls_resumed" among them).
 constexpr const char* kCounterNames[] = {
     "round_trips", "rt_tcp",      "rt_tls_full",    "rt_tls_resumed", "rt_requests", "rt_ws_upgrade",
-    "rt_ws_frames", "connections", "tls_handshakes", "tls_resumed",    "requests"};
+    "rt_ws_frames", "connections", "tls_handshakes", "tls_resumed",    "tls_hosts",
+    "requests"};
 
 /// One join per iteration, timed until the join waits for the media channel (`toJoined` false)
 /// or until the join is reported (true).
 void runJoins(benchmark::State& state, Road road, bool toJoined) {
     const auto rtt = std::chrono::milliseconds(state.range(0));
     JoinWorld world(rtt);
+    const double bareSeconds = world.bareRoundTrip();
+    if (bareSeconds <= 0) {
+        state.SkipWithError("the bare exchange failed");
+        return;
+    }
     double seconds = 0;
     double floorSeconds = 0;
+    double bareRoundTrips = 0;
     std::array<double, std::size(kCounterNames)> sums{};
     int index = 0;
     for (auto _ : state) {
@@ -282,6 +332,7 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
         const RoundTrips trips = RoundTrips::between(start, Clock::now(), world.service, rtt);
         seconds += elapsed;
         floorSeconds += trips.total() * std::chrono::duration<double>(rtt).count();
+        bareRoundTrips += trips.total();
         const double path[] = {static_cast<double>(trips.total()),
                                static_cast<double>(trips.tcp),
                                static_cast<double>(trips.tlsFull),
@@ -292,6 +343,7 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
                                trips.connections,
                                trips.handshakes,
                                trips.resumed,
+                               trips.hosts,
                                trips.allRequests};
         for (std::size_t k = 0; k < sums.size(); ++k)
             sums[k] += path[k];
@@ -305,6 +357,8 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
     state.counters["floor_ms"] = floorSeconds / n * 1000;
     state.counters["join_ms"] = seconds / n * 1000;
     state.counters["vs_floor"] = floorSeconds > 0 ? seconds / floorSeconds : 0;
+    state.counters["bare_rtt_ms"] = bareSeconds * 1000;
+    state.counters["vs_bare"] = bareRoundTrips > 0 ? seconds / (bareRoundTrips * bareSeconds) : 0;
 }
 
 void BM_GuestJoinServerRoad(benchmark::State& state) {

@@ -12,4 +12,12 @@ boost::asio::ip::tcp::acceptor listenOnLoopback(boost::asio::io_context& io) {
     return acceptor;
 }
 
+ServerThread::ServerThread(boost::asio::io_context& io)
+    : io_(io), work_(boost::asio::make_work_guard(io)), thread_([&io] { io.run(); }) {}
+
+ServerThread::~ServerThread() {
+    io_.stop();
+    thread_.join();
+}
+
 }  // namespace kr::test

@@ -13,7 +13,6 @@
 #include <boost/asio/write.hpp>
 #include <deque>
 #include <string>
-#include <thread>
 #include <utility>
 
 namespace kr::test {
@@ -42,8 +41,13 @@ struct Link {
     Link(tcp::socket accepted, asio::io_context& io, std::chrono::milliseconds roundTrip)
         : client(std::move(accepted)),
           server(io),
-          up(client, server, io, LatencySchedule(roundTrip / 2, roundTrip)),
-          down(server, client, io, LatencySchedule(roundTrip / 2, {})) {}
+          up(client, server, io, LatencySchedule(oneWay(roundTrip), roundTrip)),
+          down(server, client, io, LatencySchedule(oneWay(roundTrip), {})) {}
+
+    // Half in the clock's own unit: half of an odd number of milliseconds is no whole one.
+    static LatencySchedule::Clock::duration oneWay(std::chrono::milliseconds roundTrip) {
+        return LatencySchedule::Clock::duration(roundTrip) / 2;
+    }
 
     void closeBoth() {
         boost::system::error_code ignored;
@@ -108,14 +112,6 @@ public:
     Impl(std::uint16_t upstreamPort, std::chrono::milliseconds roundTrip)
         : upstream_(asio::ip::address_v4::loopback(), upstreamPort), roundTrip_(roundTrip) {
         asio::co_spawn(io_, accept(), asio::detached);
-        thread_ = std::thread([this] { io_.run(); });
-    }
-
-    ~Impl() {
-        io_.stop();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
     }
 
     asio::awaitable<void> accept() {
@@ -154,17 +150,13 @@ public:
     const tcp::endpoint upstream_;
     const std::chrono::milliseconds roundTrip_;
     const std::uint16_t port_ = acceptor_.local_endpoint().port();
-    std::thread thread_;
+    ServerThread thread_{io_};  // last: it ends before the members above go
 };
 
 LatencyProxy::LatencyProxy(std::uint16_t upstreamPort, std::chrono::milliseconds roundTrip)
     : impl_(std::make_unique<Impl>(upstreamPort, roundTrip)) {}
 
 LatencyProxy::~LatencyProxy() = default;
-
-std::uint16_t LatencyProxy::port() const {
-    return impl_->port_;
-}
 
 platform::HttpRouting LatencyProxy::routing(platform::HttpRouting direct) const {
     direct.connectTo = {"::127.0.0.1:" + std::to_string(impl_->port_)};

@@ -53,7 +53,6 @@ public:
     LatencyProxy(const LatencyProxy&) = delete;
     LatencyProxy& operator=(const LatencyProxy&) = delete;
 
-    std::uint16_t port() const;
     /// `direct` (a server's routing) with every connection sent through this proxy instead.
     platform::HttpRouting routing(platform::HttpRouting direct) const;
 

@@ -18,7 +18,6 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/Http/HttpTransport.h"
 #include "testing/LocalMeetingService/BoundedRecord.h"
@@ -72,14 +71,6 @@ public:
         ssl_.use_private_key(asio::buffer(authority_.serverPrivateKeyPem()),
                              asio::ssl::context::pem);
         asio::co_spawn(io_, accept(), [](std::exception_ptr) {});
-        thread_ = std::thread([this] { io_.run(); });
-    }
-
-    ~Impl() {
-        io_.stop();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
     }
 
     asio::awaitable<void> accept() {
@@ -262,7 +253,6 @@ public:
     asio::io_context io_;
     tcp::acceptor acceptor_ = listenOnLoopback(io_);
     const std::uint16_t port_ = acceptor_.local_endpoint().port();
-    std::thread thread_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -271,6 +261,7 @@ public:
     BoundedRecord<RecordedRequest> requests_{kMaxRecordedRequests};
     std::map<std::string, HandshakeCount> handshakes_;
     BoundedRecord<ConnectionRecord> connectionRecords_{kMaxRecordedConnections};
+    ServerThread thread_{io_};  // last: it ends before the members above go
 };
 
 std::vector<std::string> LocalHttpsServer::defaultHostNames() {
