@@ -17,17 +17,6 @@
 
 namespace kr {
 
-namespace {
-
-/// A media uid is a plain decimal number the engine can take; anything else (signs, spaces, a
-/// number too large) names no stream.
-bool isUsableUid(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-           parseUInt(text).has_value();
-}
-
-}  // namespace
-
 double ClientCore::pollingIntervalFor(double seconds) {
     // A polling storm (or a division of time by nothing) is worse than a slow poll.
     if (!std::isfinite(seconds) || seconds <= 0.0) {
@@ -267,7 +256,7 @@ void ClientCore::getRoomDetailsAPICall(JoinStepDone done) {
                               currentRoom_.guestUserId),
         KRJoinStep::roomDetails, "Get Room Details",
         [done = std::move(done)](ClientCore& client, const KRRoomDetails& details) {
-            if (!isUsableUid(details.rtcUID())) {
+            if (!mediaUidOf(details.rtcUID())) {
                 // Joining as uid 0 would let the engine pick a uid nobody else knows us by.
                 client.logger_.error("Get Room Details Error ::: unusable media uid \"" +
                                      details.rtcUID() + "\"");

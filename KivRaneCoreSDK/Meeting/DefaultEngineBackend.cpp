@@ -1,6 +1,5 @@
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
@@ -12,21 +11,6 @@
 // the calls the client makes of the wrapper, and the control messages it sends.
 
 namespace kr {
-
-namespace {
-
-/// A media uid is plain decimal text of a number above 0; anything else (empty, signs, spaces,
-/// overflow) names none, and 0 asks the engine to pick a uid of its own.
-std::optional<std::uint64_t> mediaUid(const std::string& text) {
-    // parseUInt takes a sign, which no uid the room gives carries.
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    const auto uid = parseUInt(text);
-    return uid && *uid != 0 ? uid : std::nullopt;
-}
-
-}  // namespace
 
 DefaultEngineBackend::DefaultEngineBackend(ClientCore& core) : core_(core) {}
 
@@ -70,7 +54,7 @@ void DefaultEngineBackend::leaveRtm() { core_.rtmManager_->leaveAndLogout(); }
 
 void DefaultEngineBackend::configureEngineAndJoin() {
     const KRCurrentRoom& room = core_.currentRoom_;
-    const auto uid = mediaUid(room.userWebRtcId);
+    const auto uid = mediaUidOf(room.userWebRtcId);
     if (!uid) {
         // Joining as uid 0 would let the engine pick an id nobody else knows this user by.
         core_.logger_.error("Media join refused: unusable media uid \"" + room.userWebRtcId +

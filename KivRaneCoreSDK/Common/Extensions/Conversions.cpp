@@ -1,5 +1,6 @@
 #include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <limits>
@@ -87,6 +88,15 @@ std::optional<std::uint64_t> parseUInt(std::string_view text) {
         return std::nullopt;
     }
     return parsed->magnitude;
+}
+
+std::optional<std::uint64_t> mediaUidOf(std::string_view text) {
+    // parseUInt takes a sign, which no uid the room gives carries.
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const auto uid = parseUInt(text);
+    return uid && *uid != 0 ? uid : std::nullopt;
 }
 
 std::int64_t intValue(std::string_view text) {

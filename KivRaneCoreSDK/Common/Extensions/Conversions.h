@@ -27,6 +27,11 @@ std::uint64_t hexa(const platform::Color& color);
 std::optional<std::int64_t> parseInt(std::string_view text);
 std::optional<std::uint64_t> parseUInt(std::string_view text);
 
+/// A media channel uid given as text: plain ASCII digits of a number above 0 that fits. nullopt
+/// for anything else (empty, a sign, spaces, overflow) and for 0, with which an engine picks a
+/// uid of its own that nobody else knows the user by.
+std::optional<std::uint64_t> mediaUidOf(std::string_view text);
+
 /// `parseInt` / `parseUInt`, with 0 for text that is not such a number.
 std::int64_t intValue(std::string_view text);
 std::uint64_t uintValue(std::string_view text);

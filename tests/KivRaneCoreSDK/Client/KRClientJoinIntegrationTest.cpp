@@ -278,7 +278,7 @@ TEST_F(KRClientJoinIntegrationTest, ALoginAnsweredWhileTheLeaveIsUnderWayOpensNo
 
 TEST_F(KRClientJoinIntegrationTest, ARoomDetailsMediaUidThatNamesNoStreamEndsTheJoinThere) {
     // The uid is what the client reports to the service and joins the media channel with.
-    for (const char* uid : {"", "12a", "-5", "+5", " 5", "18446744073709551616"}) {
+    for (const char* uid : {"", "12a", "-5", "+5", " 5", "18446744073709551616", "0", "000"}) {
         SCOPED_TRACE(std::string("uid \"") + uid + "\"");
         service.clearFaults();
         const boost::json::object details{

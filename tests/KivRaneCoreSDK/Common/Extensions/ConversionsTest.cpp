@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include <boost/json/parse.hpp>
 
@@ -80,6 +81,18 @@ TEST(ConversionsTest, IntAndUIntValue) {
                                         "3",
                                         4)),
               0);
+}
+
+TEST(ConversionsTest, AMediaUidIsDigitsOfANumberAboveZero) {
+    const std::pair<const char*, std::optional<std::uint64_t>> cases[] = {
+        {"42", 42},          {"007", 7},          {"18446744073709551615", UINT64_MAX},
+        {"0", std::nullopt}, {"000", std::nullopt}, {"+42", std::nullopt},
+        {"-0", std::nullopt}, {" 42", std::nullopt}, {"", std::nullopt},
+        {"18446744073709551616", std::nullopt},
+    };
+    for (const auto& [text, uid] : cases) {
+        EXPECT_EQ(mediaUidOf(text), uid) << '"' << text << '"';
+    }
 }
 
 TEST(ConversionsTest, SringValue) {
