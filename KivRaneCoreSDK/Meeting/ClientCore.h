@@ -394,8 +394,8 @@ private:
 
     // Server calls without join semantics
     void leaveMeetingAPI(Completion completion);
-    void stopScreenShareAPI(Completion completion);
-    void updateLocalParticipantDataToDB(bool isHandRaised, Completion completion);
+    void stopScreenShareAPI();
+    void updateLocalParticipantDataToDB(bool isHandRaised);
     /// Sends a change of the local user's own state (microphone, camera, hand) to the server;
     /// a failure leaves the whole state to be posted again once the service answers.
     template <class Request>

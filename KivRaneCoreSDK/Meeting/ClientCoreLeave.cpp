@@ -31,7 +31,7 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
         currentRoom_.localScreenShareTrackUid == 0 &&
         (currentRoom_.isLocalUserSharingScreen() || backend.knowsLocalShareWithoutTrack());
     if (sharingWithoutTrack && !shouldByPassAPICalls_) {
-        stopScreenShareAPI({});
+        stopScreenShareAPI();
     }
     postForceStopScreenShareDarwinNotification(kLeftMeetingReason);
     if (shouldByPassAPICalls_) {
@@ -58,11 +58,9 @@ void ClientCore::leaveMeetingAPI(Completion completion) {
          });
 }
 
-void ClientCore::stopScreenShareAPI(Completion completion) {
+void ClientCore::stopScreenShareAPI() {
     send(StopScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
-         [completion = std::move(completion)](ClientCore&, const auto& result) {
-             if (completion) completion(replySucceeded(result));
-         });
+         [](ClientCore&, const auto&) {});
 }
 
 void ClientCore::handleLocalMediaLeft() {

@@ -48,7 +48,7 @@ void ClientCore::setHandRaised(bool isRaised) {
     }
     if (!mediaBackend().markLocalHand(isRaised)) return;
     if (!shouldByPassAPICalls_) {
-        updateLocalParticipantDataToDB(isRaised, {});
+        updateLocalParticipantDataToDB(isRaised);
     }
     sendControlMessage(isRaised ? ControlMessage::handRaised : ControlMessage::handLowered,
                        nullptr, {});

@@ -50,8 +50,8 @@ void ClientCore::postUserRoomConnectionStatus(bool isConnected, bool isPolling,
          });
 }
 
-void ClientCore::updateLocalParticipantDataToDB(bool isHandRaised, Completion completion) {
-    sendLocalStateChange(makeStatusPost(true, false, isHandRaised), std::move(completion));
+void ClientCore::updateLocalParticipantDataToDB(bool isHandRaised) {
+    sendLocalStateChange(makeStatusPost(true, false, isHandRaised), {});
 }
 
 void ClientCore::resyncLocalState() {

@@ -134,7 +134,7 @@ void ClientCore::endLocalShare(const KRUserLeftReason& reason) {
     currentRoom_.localScreenShareTrackUid = 0;
     currentRoom_.localScreenShareTrackRtcToken.clear();
     if (!shouldByPassAPICalls_) {
-        stopScreenShareAPI({});
+        stopScreenShareAPI();
     }
     sendLocalScreenShareEvent(KRScreenShareState::stopped(reason, uid));
 }
