@@ -9,6 +9,7 @@ namespace kr {
 
 std::shared_ptr<ClientCore> ClientCore::create(KRDependencies dependencies) {
     std::shared_ptr<ClientCore> client(new ClientCore(std::move(dependencies)));
+    client->makeRoomSync();
     client->wireHooks();
     client->defaultEngineBackend_->wire();
     return client;
@@ -31,7 +32,7 @@ void ClientCore::wireHooks() {
     // The network client reports on the client's own queue.
     networkClient_->setOnNetworkStateChanged([weak](bool isConnected) {
         if (auto self = weak.lock()) {
-            self->isNetworkConnected_ = isConnected;
+            self->roomSync_->networkStateChanged(isConnected);
             self->mediaBackend().networkStateChanged(isConnected);
         }
     });

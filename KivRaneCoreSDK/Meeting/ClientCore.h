@@ -32,6 +32,7 @@
 #include "KivRaneCoreSDK/Meeting/KRScreenShareState.h"
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
+#include "KivRaneCoreSDK/Meeting/RoomSync.h"
 #include "KivRaneCoreSDK/Meeting/ScreenShareExtensionNames.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
@@ -276,12 +277,22 @@ public:
     /// Ends the join with this failure (once per join).
     void failJoin(const KRMeetingJoinError& error);
 
-    /// Posts the local user's status (connected/polling) with the room's flags.
+    // The room's sync with the service (`RoomSync`), for the code that asks it.
+    using OwnStatus = RoomSync::OwnStatus;
+    /// Posts the local user's own status with the room's flags.
+    void postUserRoomConnectionStatus(OwnStatus status, Completion completion) {
+        roomSync_->postOwnStatus(status, std::move(completion));
+    }
+    /// The same with two flags: connected or not, polling or not.
     void postUserRoomConnectionStatus(bool isConnected, bool isPolling, Completion completion);
     /// Fetches the room status and applies it to the store.
-    void getRoomConnectionStatus(Completion completion);
+    void getRoomConnectionStatus(Completion completion) {
+        roomSync_->fetchRoomStatus(std::move(completion));
+    }
     /// Applies one status reply (recording events first, then the copies).
-    void applyRoomConnectionStatus(const KRRoomConnectionStatus& status);
+    void applyRoomConnectionStatus(const KRRoomConnectionStatus& status) {
+        roomSync_->applyRoomStatus(status);
+    }
 
     /// Tells the broadcast extension to stop and reports the local share stopped when there was one.
     void postForceStopScreenShareDarwinNotification(const std::string& reason);
@@ -387,24 +398,14 @@ private:
     void applyConfiguration(const KRConfiguration& configuration);
     void resetForJoin();
 
-    // Timers
+    // The room sync's polls (at the room's interval) and network watchdog.
     void setGetPostConnectionTimer();
-    void startConnectionCheckTimer();
-    void connectionCheckTick();
+    void startConnectionCheckTimer() { roomSync_->startWatchdog(); }
 
     // Server calls without join semantics
     void leaveMeetingAPI(Completion completion);
     void stopScreenShareAPI();
-    void updateLocalParticipantDataToDB(bool isHandRaised);
-    /// Sends a change of the local user's own state (microphone, camera, hand) to the server;
-    /// a failure leaves the whole state to be posted again once the service answers.
-    template <class Request>
-    void sendLocalStateChange(const Request& request, Completion completion);
-    /// Posts the full local state again when a change of it was lost (one post at a time).
-    void resyncLocalState();
-    /// True for the server's record of the local user while a change of the local state has
-    /// not reached the server: status replies and room socket pushes leave that record out.
-    bool isStaleLocalRecord(const KRMeetingParticipant& participant) const;
+    /// The own status post (see `RoomSync::makeStatusPost`), with two flags.
     PostRoomConnectionRequest makeStatusPost(bool isConnected, bool isPolling,
                                              bool isHandRaised) const;
     /// Calls `completion(value)` later on the queue (never inside the caller's call).
@@ -438,7 +439,7 @@ private:
     /// True while news of the room (a status reply, a room socket push) may change what the client
     /// holds: the meeting of `session` is being joined or is in progress, and not being left.
     bool takesRoomNews(const SessionToken& session) const {
-        return session.live() && session_->state() != MeetingState::leaving;
+        return roomSync_->takesRoomNews(session);
     }
     /// The join reached the meeting, which has not ended (its leave may be under way).
     bool hasJoinedMeeting() const { return session_ && session_->hasJoined(); }
@@ -526,15 +527,11 @@ private:
     /// The meeting of the latest join: its state, timers and safety token.
     std::unique_ptr<MeetingSession> session_;
 
-    // Network watchdog
-    bool isNetworkConnected_ = true;
-    int ticksWithoutNetwork_ = 0;
-    bool skipNextSocketStart_ = false;
-    /// A change of the local state never reached the server; counted so that a resync that
-    /// crossed a newer failure does not clear it.
-    bool localStateUnsynced_ = false;
-    bool localStateResyncInFlight_ = false;
-    std::uint64_t localStateFailures_ = 0;
+    /// The room's sync with the service, and what it asks of the core (ClientCoreRoomStatus.cpp).
+    class SyncOwner;
+    std::shared_ptr<SyncOwner> syncOwner_;
+    std::shared_ptr<RoomSync> roomSync_;
+    void makeRoomSync();
     std::vector<platform::ObserverToken> darwinObservers_;
 
     // ---- Messaging: control messages to and from the others (ClientCoreMessaging.cpp) ----
@@ -623,9 +620,6 @@ private:
     void openForwardedSocket();
     /// Ends the meeting's socket: stopped and released.
     void releaseSocketManager();
-    void handleSocketUserLeft(const std::string& userId);
-    /// Takes the room socket's records, named from the client's contact list.
-    void handleSocketParticipantsList(std::vector<KRMeetingParticipant> participants);
     void addApplicationObservers();
     void removeApplicationObservers();
 

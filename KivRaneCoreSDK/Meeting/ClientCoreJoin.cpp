@@ -76,7 +76,6 @@ void ClientCore::resetForJoin() {
     currentRoom_.resetMeetingState();
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
-    localStateUnsynced_ = false;
 }
 
 // ---- The join's steps ----

@@ -1,5 +1,4 @@
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
-#include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
 #include "KivRaneCoreSDK/Network/Requests/MuteParticipantAudioRequest.h"
 #include "KivRaneCoreSDK/Network/Requests/MuteParticipantVideoRequest.h"
 
@@ -8,14 +7,15 @@ namespace kr {
 void ClientCore::muteLocalAudio(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
     if (!meetingOperationAllowed("Mute Local Audio")) return;
-    // The engine reports the new state before this returns, and the host may drop the client
-    // from inside that report.
+    // A host-supplied engine may report the new state before this returns, and the host may
+    // drop the client from inside that report.
     const auto keepAlive = shared_from_this();
     mediaBackend().muteLocalMedia(true, isMute);
     if (shouldByPassAPICalls_) return;
-    sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
-                                                     currentRoom_.userWebRtcId, isMute),
-                         {});
+    roomSync_->sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId,
+                                                                currentRoom_.roomID,
+                                                                currentRoom_.userWebRtcId, isMute),
+                                    RoomSync::LocalState::microphone);
 }
 
 void ClientCore::muteLocalVideo(bool isMute) {
@@ -24,9 +24,10 @@ void ClientCore::muteLocalVideo(bool isMute) {
     const auto keepAlive = shared_from_this();
     mediaBackend().muteLocalMedia(false, isMute);
     if (shouldByPassAPICalls_) return;
-    sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
-                                                     currentRoom_.userWebRtcId, isMute),
-                         {});
+    roomSync_->sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId,
+                                                                currentRoom_.roomID,
+                                                                currentRoom_.userWebRtcId, isMute),
+                                    RoomSync::LocalState::camera);
 }
 
 void ClientCore::raiseHand() {
@@ -48,11 +49,17 @@ void ClientCore::setHandRaised(bool isRaised) {
     }
     if (!mediaBackend().markLocalHand(isRaised)) return;
     if (!shouldByPassAPICalls_) {
-        updateLocalParticipantDataToDB(isRaised);
+        roomSync_->sendLocalStateChange(
+            roomSync_->makeStatusPost(RoomSync::OwnStatus::connected, isRaised),
+            RoomSync::LocalState::hand);
     }
     sendControlMessage(isRaised ? ControlMessage::handRaised : ControlMessage::handLowered,
                        nullptr, {});
-    sendLocalHandRaiseEvent();
+    // The host hears of its own change after the call returned, as a task of its own.
+    queue_->post([weak = weak_from_this(), session = sessionToken()] {
+        auto self = weak.lock();
+        if (self && session.live()) self->sendLocalHandRaiseEvent();
+    });
 }
 
 }  // namespace kr

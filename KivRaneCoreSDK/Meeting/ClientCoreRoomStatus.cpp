@@ -1,29 +1,86 @@
-#include <algorithm>
+#include <chrono>
 
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
-#include "KivRaneCoreSDK/Network/Requests/GetRoomConnectionRequest.h"
+
+// The core's side of the room sync: what `RoomSync` may ask of the meeting, and the forwards.
 
 namespace kr {
 
+namespace {
+RoomSync::OwnStatus ownStatusOf(bool isConnected, bool isPolling) {
+    using S = RoomSync::OwnStatus;
+    return !isConnected ? S::disconnected : isPolling ? S::polling : S::connected;
+}
+}  // namespace
+
+class ClientCore::SyncOwner final : public RoomSync::Owner {
+public:
+    explicit SyncOwner(ClientCore& core) : c_(core) {}
+
+    MeetingSession* session() override { return c_.session_.get(); }
+    KRCurrentRoom& room() override { return c_.currentRoom_; }
+    MeetingParticipantsManager& participantMerge() override { return c_.meetingUsersManager_; }
+    bool recordsGoToMerge() const override { return c_.mediaBackend().participantsFromMerge(); }
+    void applyContactName(KRMeetingParticipant& participant) const override {
+        c_.deps_.contacts->applyContactName(participant);
+    }
+    bool isLocalUserInAudienceMode() const override { return c_.isLocalUserInAudienceMode_; }
+    std::string deviceId() const override { return c_.networkClient_->getDeviceId(); }
+    bool bypassesServer() const override { return c_.shouldByPassAPICalls_; }
+    bool allowsRoomCall(std::string_view action, const Completion& completion) override {
+        return c_.meetingCallAllowed(action, completion);
+    }
+    void send(const KRAPIRequest<KRAPISuccess>& request,
+              std::function<void(const RoomSync::Acknowledgement&)> onReply) override {
+        c_.send(request, [onReply = std::move(onReply)](ClientCore&, const auto& result) {
+            onReply(result);
+        });
+    }
+    void send(const KRAPIRequest<KRRoomConnectionStatus>& request,
+              std::function<void(const RoomSync::RoomStatusReply&)> onReply) override {
+        c_.send(request, [onReply = std::move(onReply)](ClientCore&, const auto& result) {
+            onReply(result);
+        });
+    }
+    void startSocketService() override { c_.startSocketService(); }
+    void stopSocketService() override { c_.stopSocketService(); }
+    void recordingChanged(bool on) override { c_.changeRecording(on, std::nullopt); }
+    void startRemoteWhiteboard(const std::string& userName, const std::string& userId) override {
+        c_.startWhitebboard(true, userName, userId);
+    }
+    void announceLocalHand(bool raised) override {
+        c_.sendControlMessage(raised ? ControlMessage::handRaised : ControlMessage::handLowered,
+                              nullptr, {});
+    }
+
+private:
+    ClientCore& c_;
+};
+
+void ClientCore::makeRoomSync() {
+    syncOwner_ = std::make_shared<SyncOwner>(*this);
+    // The sync holds the core weakly, through the core's own count: once the core is gone its
+    // replies and retries do nothing.
+    roomSync_ = RoomSync::create(
+        std::shared_ptr<RoomSync::Owner>(shared_from_this(), syncOwner_.get()), queue_,
+        deps_.logCollector);
+}
+
 PostRoomConnectionRequest ClientCore::makeStatusPost(bool isConnected, bool isPolling,
                                                    bool isHandRaised) const {
-    const KRCurrentRoom& room = currentRoom_;
-    return PostRoomConnectionRequest({.meetingID = room.meetingId,
-                                      .roomID = room.roomID,
-                                      .meetingPIN = room.meetingPin,
-                                      .historyID = room.historyId,
-                                      .userUid = room.userWebRtcId,
-                                      .userName = room.userDisplayName,
-                                      .isAudioMuted = room.isCurrentUserAudioMuted,
-                                      .isVideoMuted = room.isCurrentUserVideoMuted,
-                                      .isSharingScreen = false,
-                                      .isHandRaised = isHandRaised,
-                                      .isConnected = isConnected,
-                                      .isPolling = isPolling,
-                                      .isUserAudience = isLocalUserInAudienceMode_,
-                                      .deviceId = networkClient_->getDeviceId()});
+    return roomSync_->makeStatusPost(ownStatusOf(isConnected, isPolling), isHandRaised);
+}
+
+void ClientCore::postUserRoomConnectionStatus(bool isConnected, bool isPolling,
+                                            Completion completion) {
+    roomSync_->postOwnStatus(ownStatusOf(isConnected, isPolling), std::move(completion));
+}
+
+void ClientCore::setGetPostConnectionTimer() {
+    roomSync_->startPolling(std::chrono::duration_cast<platform::Clock::duration>(
+        std::chrono::duration<double>(pollingAPITimeInterval_)));
 }
 
 void ClientCore::completeLater(Completion completion, bool value) {
@@ -32,116 +89,6 @@ void ClientCore::completeLater(Completion completion, bool value) {
     queue_->post([weak, completion = std::move(completion), value] {
         if (weak.lock()) completion(value);
     });
-}
-
-void ClientCore::postUserRoomConnectionStatus(bool isConnected, bool isPolling,
-                                            Completion completion) {
-    if (!meetingCallAllowed("Post Room Connection Status", completion)) return;
-    send(makeStatusPost(isConnected, isPolling, currentRoom_.isCurrentUserHandRaised),
-         [completion = std::move(completion)](ClientCore& client, const auto& result) {
-             const bool ok = replySucceeded(result);
-             if (ok) {
-                 client.logger_.info("Post Room Connection Status API Successfull");
-             } else {
-                 client.logger_.error("Post Room Connection Status Error ::: " +
-                                      replyErrorMessage(result));
-             }
-             if (completion) completion(ok);
-         });
-}
-
-void ClientCore::updateLocalParticipantDataToDB(bool isHandRaised) {
-    sendLocalStateChange(makeStatusPost(true, false, isHandRaised), {});
-}
-
-void ClientCore::resyncLocalState() {
-    if (!localStateUnsynced_ || localStateResyncInFlight_ ||
-        meetingState() != MeetingState::inMeeting ||
-        shouldByPassAPICalls_) {
-        return;
-    }
-    localStateResyncInFlight_ = true;
-    const SessionToken session = sessionToken();
-    const std::uint64_t failures = localStateFailures_;
-    // The full state, not the lost change alone: later changes may have been lost as well.
-    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
-         [session, failures](ClientCore& client, const auto& result) {
-             client.localStateResyncInFlight_ = false;
-             if (!session.live() || !replySucceeded(result)) return;
-             client.logger_.info("Local state posted again");
-             if (client.localStateFailures_ == failures) client.localStateUnsynced_ = false;
-         });
-}
-
-void ClientCore::getRoomConnectionStatus(Completion completion) {
-    if (!meetingCallAllowed("Get Room Connection Status", completion)) return;
-    const SessionToken session = sessionToken();
-    const KRCurrentRoom& room = currentRoom_;
-    send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),
-         [session, completion = std::move(completion)](ClientCore& client,
-                                                          const auto& result) {
-             if (!result.ok()) {
-                 client.logger_.error("Get Room Connection Status Error ::: " +
-                                      result.error().getMessageString());
-                 if (completion) completion(false);
-                 return;
-             }
-             client.logger_.info("Get Room Connection Status API Successfull");
-             // A reply to a question asked before a leave or another join describes a meeting
-             // the client is no longer in.
-             if (client.takesRoomNews(session)) {
-                 client.applyRoomConnectionStatus(result.value());
-             }
-             if (completion) completion(true);
-         });
-}
-
-bool ClientCore::isStaleLocalRecord(const KRMeetingParticipant& participant) const {
-    // Until the lost change is posted again the server's record of the local user is older than
-    // what the app was told.
-    const std::string& id = participant.participantId;
-    return localStateUnsynced_ && !id.empty() &&
-           (id == currentRoom_.userWebRtcId ||
-            id == meetingUsersManager_.getCurrentParticipantId());
-}
-
-void ClientCore::applyRoomConnectionStatus(const KRRoomConnectionStatus& status) {
-    KRCurrentRoom& room = currentRoom_;
-    changeRecording(status.isRecording, std::nullopt);
-    room.isHardMuteEnabled = status.isRoomAudioHardMuted;
-
-    // The merge tells the host of the changes only where it holds the meeting's participants.
-    const bool fromMerge = mediaBackend().participantsFromMerge();
-    for (KRMeetingParticipant participant : status.participants) {
-        deps_.contacts->applyContactName(participant);
-        if (isStaleLocalRecord(participant)) continue;
-        room.updateParticipantsList(participant);
-        // On the default road the engine creates the users; the server only names them.
-        if (room.matchingUser(participant.participantId)) {
-            room.upsertNewParticipantFromKivDB(participant);
-        }
-        meetingUsersManager_.upsertParticipantMetaData(participant, fromMerge, true);
-    }
-
-    if (status.isScreenShared) {
-        if (const auto uid = status.screenSharedObjectUid()) {
-            const bool known = std::any_of(
-                room.screenShareMetaData.begin(), room.screenShareMetaData.end(),
-                [&](const KRScreenShareInfo& info) { return info.trackID() == *uid; });
-            if (!known) {
-                room.screenShareMetaData.insert(
-                    room.screenShareMetaData.begin(),
-                    KRScreenShareInfo(*uid, status.screenOrWhiteBoardSharingUserId,
-                                      status.screenOrWhiteBoardSharingUserName));
-            }
-        }
-    }
-    meetingUsersManager_.setScreenShareTrackInfos(room.screenShareMetaData);
-
-    if (status.isWhiteBoardShared && !room.isWhiteboardShared) {
-        startWhitebboard(true, status.screenOrWhiteBoardSharingUserName,
-                         status.screenOrWhiteBoardSharingUserId);
-    }
 }
 
 }  // namespace kr

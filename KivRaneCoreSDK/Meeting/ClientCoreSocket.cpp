@@ -1,9 +1,7 @@
-#include <algorithm>
 #include <boost/json/value.hpp>
 
 #include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
-#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "platform/Notifications/ApplicationNotifications.h"
@@ -74,14 +72,14 @@ void ClientCore::handleSocketCallBacks() {
     };
     KRWebSocketManager& manager = *webSocketManager_;
     manager.onRequestToRefreshMeetingData = [coreForNews] {
-        if (auto self = coreForNews()) self->getRoomConnectionStatus({});
+        if (auto self = coreForNews()) self->roomSync_->fetchRoomStatus({});
     };
     manager.onUserLeftMeeting = [coreForNews](const std::string& userId) {
-        if (auto self = coreForNews()) self->handleSocketUserLeft(userId);
+        if (auto self = coreForNews()) self->roomSync_->applyUserLeft(userId);
     };
     manager.onRequestToUpdateParticipantsLists =
         [coreForNews](const std::vector<KRMeetingParticipant>& participants) {
-            if (auto self = coreForNews()) self->handleSocketParticipantsList(participants);
+            if (auto self = coreForNews()) self->roomSync_->applyParticipantRecords(participants);
         };
     manager.onRecordingStarted = [coreForNews] {
         if (auto self = coreForNews()) self->changeRecording(true, std::nullopt);
@@ -92,57 +90,6 @@ void ClientCore::handleSocketCallBacks() {
     manager.onNewChatMessage = [coreForNews](const KRChatMessage& message) {
         if (auto self = coreForNews()) self->addChatMessageRecievedThrougSocket(message);
     };
-}
-
-void ClientCore::handleSocketUserLeft(const std::string& userId) {
-    const auto& participants = currentRoom_.allParticipants;
-    const auto found = std::find_if(participants.begin(), participants.end(),
-                                    [&](const KRMeetingParticipant& p) { return p.userId == userId; });
-    if (found != participants.end()) {
-        // A copy: the hooks below may change the list.
-        const KRMeetingParticipant participant = *found;
-        if (currentRoom_.onMeetingParticipantRemoved) {
-            currentRoom_.onMeetingParticipantRemoved(participant);
-        }
-        // A media uid outlives its login: a participant back under the same uid is a new login,
-        // and a late frame about the old one must not take it away again.
-        const auto user = meetingUsersManager_.getMeetingUser(participant.participantId);
-        if (user && user->userId() == userId) {
-            meetingUsersManager_.removeParticipantData(participant.participantId, false);
-        }
-    }
-    // Whether or not anyone matched, the server has the full picture.
-    getRoomConnectionStatus({});
-}
-
-void ClientCore::handleSocketParticipantsList(std::vector<KRMeetingParticipant> participants) {
-    // A push carries the server's records as a status reply does, the local user's included.
-    std::erase_if(participants, [this](const KRMeetingParticipant& participant) {
-        return isStaleLocalRecord(participant);
-    });
-    for (auto& participant : participants) {
-        deps_.contacts->applyContactName(participant);
-    }
-    const auto isOffline = [this](const std::string& id) {
-        const auto& offline = currentRoom_.offlineParticipantsIds;
-        return std::find(offline.begin(), offline.end(), id) != offline.end();
-    };
-    for (const auto& participant : participants) {
-        if (isOffline(participant.participantId)) continue;
-        currentRoom_.updateParticipantsList(participant);
-        if (currentRoom_.onMeetingParticipantUpdate) {
-            currentRoom_.onMeetingParticipantUpdate(participant);
-        }
-        meetingUsersManager_.upsertParticipantMetaData(participant, true, true);
-    }
-    for (const auto& participant : participants) {
-        // On the default road the engine creates the users and reports them; a record the engine
-        // has not seen only names a user once the engine brings it.
-        if (mediaBackend().participantsFromMerge() ||
-            currentRoom_.matchingUser(participant.participantId)) {
-            currentRoom_.upsertNewParticipantFromKivDB(participant);
-        }
-    }
 }
 
 // ---- Application life cycle ----

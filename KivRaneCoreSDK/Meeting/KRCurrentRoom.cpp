@@ -157,6 +157,21 @@ void KRCurrentRoom::updateParticipantsList(const KRMeetingParticipant& participa
     if (!replaced) {
         allParticipants.push_back(participant);
     }
+    if (onMeetingParticipantUpdate) {
+        onMeetingParticipantUpdate(participant);
+    }
+}
+
+std::optional<KRMeetingParticipant> KRCurrentRoom::reportUserLeft(const std::string& userId) {
+    const auto found = std::find_if(allParticipants.begin(), allParticipants.end(),
+                                    [&](const KRMeetingParticipant& p) { return p.userId == userId; });
+    if (found == allParticipants.end()) return std::nullopt;
+    // A copy: the hook may change the list.
+    KRMeetingParticipant participant = *found;
+    if (onMeetingParticipantRemoved) {
+        onMeetingParticipantRemoved(participant);
+    }
+    return participant;
 }
 
 bool KRCurrentRoom::applyMeetingLocked(bool locked) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,7 +81,8 @@ public:
     std::vector<std::string> offlineParticipantsIds;
     std::vector<KRMeetingParticipant> offlineParticipants;
 
-    // Hooks the facade sets so that the host app's participant panel hears of changes.
+    // Hooks the facade sets so that the host app's participant panel hears of changes. The store
+    // calls them itself, where its records change.
     std::function<void(const KRMeetingParticipant&)> onMeetingParticipantRemoved;
     std::function<void(const KRMeetingParticipant&)> onMeetingParticipantUpdate;
     std::function<void(const std::vector<KRMeetingParticipant>&)> onMeetingParticipantsRefreshed;
@@ -107,8 +109,14 @@ public:
     std::shared_ptr<KRMeetingUser> upsertNewParticipantFromKivDB(
         const KRMeetingParticipant& participant);
 
-    /// Replaces every server record with the same participant id, or appends the record.
+    /// Replaces every server record with the same participant id, or appends the record; then
+    /// tells the upsert hook.
     void updateParticipantsList(const KRMeetingParticipant& participant);
+
+    /// The service says the user with this login left: the first server record with that user id
+    /// goes to the removed hook and is returned. The records stay as they are until the service
+    /// next says who is there. Nothing (and no record) when none matches.
+    std::optional<KRMeetingParticipant> reportUserLeft(const std::string& userId);
 
     /// The meeting's lock, its recording and the open whiteboard. Each returns whether the state
     /// changed, so that whoever changed it reports the change exactly once.

@@ -150,8 +150,8 @@ void MeetingParticipantsManager::upsertParticipantRtcMetaData(
 }
 
 void MeetingParticipantsManager::upsertParticipantMetaData(const KRMeetingParticipant& data,
-                                                           bool sendEvent, bool updateArray) {
-    if (updateArray) {
+                                                           RecordMerge how) {
+    if (how.keepRecord) {
         storeRecord(data);  // kept even for one who left: the server's word on who a stream is
     }
     if (hasDeparted(data.participantId)) {
@@ -159,7 +159,7 @@ void MeetingParticipantsManager::upsertParticipantMetaData(const KRMeetingPartic
     }
     const auto rtc = peer(data.participantId);
     const RtcPeerMetaData empty;
-    merge(data, rtc ? *rtc : empty, sendEvent);
+    merge(data, rtc ? *rtc : empty, how.reportChanges);
 }
 
 void MeetingParticipantsManager::removeParticipantData(const std::string& participantId,
@@ -194,7 +194,7 @@ void MeetingParticipantsManager::moveParticipantToAudience(const std::string& pa
     }
     KRMeetingParticipant moved = *rec;
     moved.participantType = KRMeetingParticipantType::audience;
-    upsertParticipantMetaData(moved, true, true);
+    upsertParticipantMetaData(moved, RecordMerge{});
 }
 
 void MeetingParticipantsManager::addScreenShareTrack(
@@ -287,7 +287,7 @@ void MeetingParticipantsManager::lowerAllParticipantsHands() {
     for (auto rec : records) {
         if (rec.isHandRaise) {
             rec.isHandRaise = false;
-            upsertParticipantMetaData(rec, true, true);
+            upsertParticipantMetaData(rec, RecordMerge{});
         }
     }
 }
@@ -300,7 +300,7 @@ void MeetingParticipantsManager::changeRecord(const std::string& participantId,
     }
     KRMeetingParticipant copy = *rec;
     copy.*flag = value;
-    upsertParticipantMetaData(copy, true, true);
+    upsertParticipantMetaData(copy, RecordMerge{});
 }
 
 void MeetingParticipantsManager::updateParticipantHandRaiseStatus(const std::string& participantId,

@@ -33,9 +33,19 @@ public:
     void addNewParticipantRtcData(const std::shared_ptr<RtcPeerMetaData>& data);
     /// Adds or updates an engine peer; every changed kind fires `onUserDataUpdated`.
     void upsertParticipantRtcMetaData(const std::shared_ptr<RtcPeerMetaData>& data);
-    /// Merges a server record (first stored when `updateArray`); events only when `sendEvent`.
+    /// How a server record is merged: `keepRecord` first stores it among the server's records,
+    /// `reportChanges` raises the hooks of what it changed.
+    struct RecordMerge {
+        bool reportChanges = true;
+        bool keepRecord = true;
+    };
+    /// Merges a server record as `how` says.
+    void upsertParticipantMetaData(const KRMeetingParticipant& data, RecordMerge how);
+    /// The same with the two flags in a row: `sendEvent` reports, `updateArray` keeps the record.
     void upsertParticipantMetaData(const KRMeetingParticipant& data, bool sendEvent,
-                                   bool updateArray);
+                                   bool updateArray) {
+        upsertParticipantMetaData(data, {.reportChanges = sendEvent, .keepRecord = updateArray});
+    }
     /// With `isMovedToAudience` false: forgets the participant and fires `onUserLeft` with a copy;
     /// with true: the same as `moveParticipantToAudience`. Nothing for an unknown id, nor for the
     /// local participant (it leaves only with the meeting, through `clearAllData`). A forgotten

@@ -35,7 +35,9 @@ void KRRtcManger::muteUnmuteLocalAudio(bool isMuted) {
     if (participant->isLoudest() && isMuted) {
         participant->setIsLoudest(false);
     }
-    report([&](KRRtcManagerDelegate& d) { d.didLocalParticipantAudioStatusUpdated(participant); });
+    reportLater([participant](KRRtcManagerDelegate& d) {
+        d.didLocalParticipantAudioStatusUpdated(participant);
+    });
     logger_->info(std::string("Local Participant Audio ") + (isMuted ? "Muted" : "Unmuted"));
 }
 
@@ -52,7 +54,9 @@ void KRRtcManger::muteUnmuteLocalVideo(bool isMuted) {
         return;
     }
     participant->setIsVideoMuted(isMuted);
-    report([&](KRRtcManagerDelegate& d) { d.didLocalParticipantVideoStatusUpdated(participant); });
+    reportLater([participant](KRRtcManagerDelegate& d) {
+        d.didLocalParticipantVideoStatusUpdated(participant);
+    });
     logger_->info(std::string("Local Participant Video ") + (isMuted ? "Muted" : "Unmuted"));
 }
 

@@ -255,14 +255,7 @@ void KRWebSocketManager::connectionEnded(const platform::WebSocketEvent& event) 
 }
 
 void KRWebSocketManager::backOff(int step) {
-    auto delay = std::chrono::duration_cast<platform::Clock::duration>(kFirstRetryDelay);
-    for (int i = 1; i < step && delay < kMaxRetryDelay; ++i) {
-        delay *= 2;
-    }
-    delay = std::min<platform::Clock::duration>(delay, kMaxRetryDelay);
-    // Between half and all of the wait.
-    std::uniform_int_distribution<platform::Clock::duration::rep> spread(delay.count() / 2, delay.count());
-    nextAttemptAt_ = queue_->clock()->now() + platform::Clock::duration(spread(jitter_));
+    nextAttemptAt_ = queue_->clock()->now() + backOff_.delay(step);
 }
 
 void KRWebSocketManager::closeConnection() {

@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "KivRaneCoreSDK/Chat/Models/KRChatMessage.h"
 #include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
+#include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
 #include "platform/Dispatch/DispatchQueue.h"
@@ -59,8 +59,8 @@ public:
         "kr_cpass_socket_message_data";
     static constexpr auto kConnectTimeout = std::chrono::seconds(20);
     static constexpr auto kKeepAliveInterval = std::chrono::seconds(25);
-    static constexpr auto kFirstRetryDelay = std::chrono::seconds(1);
-    static constexpr auto kMaxRetryDelay = std::chrono::seconds(30);
+    static constexpr auto kFirstRetryDelay = RetryBackOff::kFirstDelay;
+    static constexpr auto kMaxRetryDelay = RetryBackOff::kMaxDelay;
     static constexpr auto kHealthyConnection = std::chrono::seconds(10);
     static constexpr std::uint16_t kNormalClosure = 1000;
 
@@ -174,7 +174,7 @@ private:
     int failedAttempts_ = 0;  // attempts and short-lived connections since a healthy one
     platform::Clock::time_point nextAttemptAt_{};
     platform::Clock::time_point connectedAt_{};
-    std::minstd_rand jitter_{std::random_device{}()};
+    RetryBackOff backOff_;
     KivRaneRealTimeLogger2 logger_;
 
     bool isConnectedToNetwork_ = false;

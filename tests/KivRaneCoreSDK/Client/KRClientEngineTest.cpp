@@ -274,6 +274,52 @@ TEST_F(KRClientEngineTest, MovingToTheAudienceMutesAndStopsTheExtension) {
     platform::DarwinNotifyCenter::shared().removeObserver(token);
 }
 
+TEST_F(KRClientEngineTest, TheLocalUsersOwnChangesAreReportedAfterTheHostCallReturned) {
+    // A host that notes whether a report reached it from inside one of its own calls.
+    struct WatchingHost final : EngineTestDelegate {
+        using EngineTestDelegate::EngineTestDelegate;
+        bool inHostCall = false;
+        std::vector<std::string> heard;
+        void note(std::string what) { heard.push_back((inHostCall ? "inside: " : "") + what); }
+        void didLocalUserMicStatusUpdated(const KRMeeting&, bool muted) override {
+            note(muted ? "mic off" : "mic on");
+        }
+        void didLocalUserVideoStatusUpdated(const KRMeeting&, bool muted) override {
+            note(muted ? "camera off" : "camera on");
+        }
+        void didLocalUserHandRaiseStatusUpdated(const KRMeeting&, bool raised) override {
+            note(raised ? "hand up" : "hand down");
+        }
+    };
+    const struct {
+        const char* name;
+        std::function<void(KRClient&)> call;
+        const char* heard;
+    } rows[] = {
+        {"microphone off", [](KRClient& c) { c.muteLocalAudio(true); }, "mic off"},
+        {"microphone on", [](KRClient& c) { c.muteLocalAudio(false); }, "mic on"},
+        {"camera off", [](KRClient& c) { c.muteLocalVideo(true); }, "camera off"},
+        {"hand up", [](KRClient& c) { c.raiseHand(); }, "hand up"},
+        {"hand down", [](KRClient& c) { c.lowerHand(); }, "hand down"},
+    };
+    auto host = std::make_shared<WatchingHost>(queue);
+    client->setParameters(boost::json::object{
+        {"kr_agora_token", "tok"}, {"kr_uid", "42"}, {"kr_room_id", "room-9"}});
+    client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                        KRJoinMeetingConfig(KRUserRole::speaker(), true, true), host);
+    queue->runPending();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        host->heard.clear();
+        host->inHostCall = true;
+        row.call(*client);
+        host->inHostCall = false;
+        EXPECT_TRUE(host->heard.empty());
+        queue->runPending();
+        EXPECT_EQ(host->heard, std::vector<std::string>{row.heard});
+    }
+}
+
 TEST_F(KRClientEngineTest, TheHostMayDropTheClientInsideTheReportOfItsOwnMediaCall) {
     // A host that lets go of the client as soon as it hears the local microphone or camera.
     struct DroppingHost final : EngineTestDelegate {
@@ -315,6 +361,7 @@ TEST_F(KRClientEngineTest, TheHostMayDropTheClientInsideTheReportOfItsOwnMediaCa
         host->owner = &client;
         std::weak_ptr<KRClient> weak = client;
         row.call(*client);
+        queue->runPending();  // the report comes as a task of its own
         EXPECT_TRUE(weak.expired());
         EXPECT_EQ(host->lines, (std::vector<std::string>{"joined 42", row.heard}));
         clock->advance(std::chrono::seconds(10));

@@ -1,0 +1,373 @@
+#include "KivRaneCoreSDK/Meeting/RoomSync.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
+#include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
+#include "KivRaneCoreSDK/Meeting/ServerReply.h"
+#include "KivRaneCoreSDK/Network/Requests/GetRoomConnectionRequest.h"
+
+namespace kr {
+
+namespace {
+
+bool isOffline(const KRCurrentRoom& room, const std::string& participantId) {
+    const auto& offline = room.offlineParticipantsIds;
+    return std::find(offline.begin(), offline.end(), participantId) != offline.end();
+}
+
+}  // namespace
+
+std::shared_ptr<RoomSync> RoomSync::create(std::weak_ptr<Owner> owner,
+                                           std::shared_ptr<platform::DispatchQueue> queue,
+                                           std::shared_ptr<LogCollector> logCollector) {
+    return std::shared_ptr<RoomSync>(
+        new RoomSync(std::move(owner), std::move(queue), std::move(logCollector)));
+}
+
+RoomSync::RoomSync(std::weak_ptr<Owner> owner, std::shared_ptr<platform::DispatchQueue> queue,
+                   std::shared_ptr<LogCollector> logCollector)
+    : owner_(std::move(owner)),
+      queue_(std::move(queue)),
+      logger_("krclient", std::move(logCollector)) {}
+
+RoomSync::~RoomSync() { resyncDue_.cancel(); }
+
+// ---- The own status and the room's ----
+
+PostRoomConnectionRequest RoomSync::makeStatusPost(OwnStatus status, bool isHandRaised) const {
+    const auto owner = owner_.lock();
+    if (!owner) return PostRoomConnectionRequest({});
+    const KRCurrentRoom& room = owner->room();
+    return PostRoomConnectionRequest({.meetingID = room.meetingId,
+                                      .roomID = room.roomID,
+                                      .meetingPIN = room.meetingPin,
+                                      .historyID = room.historyId,
+                                      .userUid = room.userWebRtcId,
+                                      .userName = room.userDisplayName,
+                                      .isAudioMuted = room.isCurrentUserAudioMuted,
+                                      .isVideoMuted = room.isCurrentUserVideoMuted,
+                                      .isSharingScreen = false,
+                                      .isHandRaised = isHandRaised,
+                                      .isConnected = status != OwnStatus::disconnected,
+                                      .isPolling = status == OwnStatus::polling,
+                                      .isUserAudience = owner->isLocalUserInAudienceMode(),
+                                      .deviceId = owner->deviceId()});
+}
+
+void RoomSync::postOwnStatus(OwnStatus status, Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner || !owner->allowsRoomCall("Post Room Connection Status", completion)) return;
+    owner->send(makeStatusPost(status, owner->room().isCurrentUserHandRaised),
+                [weak = weak_from_this(), completion = std::move(completion)](
+                    const Acknowledgement& result) {
+                    const bool ok = replySucceeded(result);
+                    if (auto self = weak.lock()) {
+                        if (ok) {
+                            self->logger_.info("Post Room Connection Status API Successfull");
+                        } else {
+                            self->logger_.error("Post Room Connection Status Error ::: " +
+                                                replyErrorMessage(result));
+                        }
+                    }
+                    if (completion) completion(ok);
+                });
+}
+
+void RoomSync::fetchRoomStatus(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner || !owner->allowsRoomCall("Get Room Connection Status", completion)) return;
+    MeetingSession* session = owner->session();
+    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
+    const KRCurrentRoom& room = owner->room();
+    owner->send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),
+                [weak = weak_from_this(), token, completion = std::move(completion)](
+                    const RoomStatusReply& result) {
+                    auto self = weak.lock();
+                    if (!result.ok()) {
+                        if (self) {
+                            self->logger_.error("Get Room Connection Status Error ::: " +
+                                                result.error().getMessageString());
+                        }
+                        if (completion) completion(false);
+                        return;
+                    }
+                    if (self) {
+                        self->logger_.info("Get Room Connection Status API Successfull");
+                        // A reply to a question asked before a leave or another join describes
+                        // a meeting the client is no longer in.
+                        if (self->takesRoomNews(token)) self->applyRoomStatus(result.value());
+                    }
+                    if (completion) completion(true);
+                });
+}
+
+bool RoomSync::takesRoomNews(const MeetingSession::Token& session) const {
+    const auto owner = owner_.lock();
+    if (!owner || !session.live()) return false;
+    const MeetingSession* current = owner->session();
+    return current && current->state() != MeetingSession::State::leaving;
+}
+
+// ---- Polls and watchdog ----
+
+void RoomSync::startPolling(platform::Clock::duration interval) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    MeetingSession* session = owner ? owner->session() : nullptr;
+    if (!session) return;
+    // The polls keep the meeting in progress going. From the start of a leave they stay quiet:
+    // a connected post would undo the leave's disconnected one when it reached the service later,
+    // and the room's status no longer changes anything here. A post answered after its meeting
+    // ended asks nothing of the next one.
+    const auto polling = [weak = weak_from_this(), token = session->token()] {
+        auto self = weak.lock();
+        return self && self->takesRoomNews(token) ? self : nullptr;
+    };
+    session->startPolling(
+        interval,
+        [polling] {
+            if (auto self = polling()) self->fetchRoomStatus({});
+        },
+        [polling] {
+            auto self = polling();
+            if (!self) return;
+            self->postOwnStatus(OwnStatus::polling, [polling](bool) {
+                if (auto again = polling()) again->fetchRoomStatus({});
+            });
+        });
+}
+
+void RoomSync::startWatchdog() {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    MeetingSession* session = owner ? owner->session() : nullptr;
+    if (!session) return;
+    ticksWithoutNetwork_ = 0;
+    skipNextSocketStart_ = false;
+    session->startWatchdog(kWatchdogInterval, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->watchdogTick();
+    });
+}
+
+void RoomSync::networkStateChanged(bool isConnected) {
+    KR_DCHECK_RUN_ON(checker_);
+    const bool cameBack = isConnected && !isNetworkConnected_;
+    isNetworkConnected_ = isConnected;
+    // The service may well be back with the network: the back-off starts again from its first
+    // wait rather than sitting out a long one.
+    if (cameBack && hasLostLocalState() && !localStateResyncInFlight_) {
+        resyncDue_.cancel();
+        resyncScheduled_ = false;
+        resyncAttempts_ = 0;
+        scheduleResync();
+    }
+}
+
+void RoomSync::watchdogTick() {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    if (!isNetworkConnected_) {
+        ++ticksWithoutNetwork_;
+        if (ticksWithoutNetwork_ >= 2) {
+            owner->stopSocketService();
+        }
+        skipNextSocketStart_ = true;
+        return;
+    }
+    ticksWithoutNetwork_ = 0;
+    if (skipNextSocketStart_) {
+        // Give the network one tick to settle after it came back.
+        skipNextSocketStart_ = false;
+        return;
+    }
+    owner->startSocketService();
+}
+
+// ---- Local state changes ----
+
+void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    MeetingSession* session = owner->session();
+    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
+    owner->send(request, [weak = weak_from_this(), token, what](const Acknowledgement& result) {
+        // A refusal is the service's answer to this change; any other failure means the change
+        // never arrived, and the app already shows it.
+        const bool lost =
+            !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
+        auto self = weak.lock();
+        if (!lost || !self || !token.live()) return;
+        self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
+        self->localStateLost(token, what);
+    });
+}
+
+bool RoomSync::hasLostLocalState() const {
+    return localStateUnsynced_ && lostIn_.live();
+}
+
+void RoomSync::localStateLost(const MeetingSession::Token& session, LocalState what) {
+    if (!hasLostLocalState() || !lostIn_.sameSession(session)) {
+        // The first loss of this meeting: whatever an earlier meeting left is forgotten.
+        lostIn_ = session;
+        handUnannounced_ = false;
+        resyncAttempts_ = 0;
+    }
+    localStateUnsynced_ = true;
+    ++localStateFailures_;
+    if (what == LocalState::hand) handUnannounced_ = true;
+    scheduleResync();
+}
+
+void RoomSync::scheduleResync() {
+    if (resyncScheduled_ || localStateResyncInFlight_) return;
+    resyncScheduled_ = true;
+    ++resyncAttempts_;
+    resyncDue_ = queue_->postAfter(backOff_.delay(resyncAttempts_), [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->resyncScheduled_ = false;
+            self->resyncLocalState();
+        }
+    });
+}
+
+void RoomSync::resyncLocalState() {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner || !hasLostLocalState() || localStateResyncInFlight_ || owner->bypassesServer()) {
+        return;
+    }
+    const MeetingSession* session = owner->session();
+    if (!session || session->state() == MeetingSession::State::leaving) return;
+    if (session->state() != MeetingSession::State::inMeeting || !isNetworkConnected_) {
+        scheduleResync();
+        return;
+    }
+    localStateResyncInFlight_ = true;
+    const MeetingSession::Token token = lostIn_;
+    const std::uint64_t failures = localStateFailures_;
+    // The full state, not the lost change alone: later changes may have been lost as well.
+    owner->send(
+        makeStatusPost(OwnStatus::connected, owner->room().isCurrentUserHandRaised),
+        [weak = weak_from_this(), token, failures](const Acknowledgement& result) {
+            auto self = weak.lock();
+            if (!self) return;
+            self->localStateResyncInFlight_ = false;
+            if (!token.live()) return;
+            if (!replySucceeded(result) || self->localStateFailures_ != failures) {
+                // Still down, or a newer change was lost while this one was under way.
+                self->scheduleResync();
+                return;
+            }
+            self->logger_.info("Local state posted again");
+            self->localStateUnsynced_ = false;
+            self->resyncAttempts_ = 0;
+            const auto meeting = self->owner_.lock();
+            const MeetingSession* now = meeting ? meeting->session() : nullptr;
+            if (std::exchange(self->handUnannounced_, false) && now &&
+                now->state() == MeetingSession::State::inMeeting) {
+                // Until the service held the hand the others could not trust the message; now
+                // they hear it as they would have from the raise or lower itself.
+                meeting->announceLocalHand(meeting->room().isCurrentUserHandRaised);
+            }
+        });
+}
+
+bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant) const {
+    // Until the lost change is posted again the service's record of the local user is older
+    // than what the app was told.
+    const std::string& id = participant.participantId;
+    return hasLostLocalState() && !id.empty() &&
+           (id == owner.room().userWebRtcId ||
+            id == owner.participantMerge().getCurrentParticipantId());
+}
+
+// ---- The service's records ----
+
+void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    // Only the reply speaks for the whole room: a push carries participant records alone.
+    owner->recordingChanged(status.isRecording);
+    KRCurrentRoom& room = owner->room();
+    room.isHardMuteEnabled = status.isRoomAudioHardMuted;
+
+    applyParticipantRecords(status.participants);
+
+    if (status.isScreenShared) {
+        if (const auto uid = status.screenSharedObjectUid()) {
+            const bool known = std::any_of(
+                room.screenShareMetaData.begin(), room.screenShareMetaData.end(),
+                [&](const KRScreenShareInfo& info) { return info.trackID() == *uid; });
+            if (!known) {
+                room.screenShareMetaData.insert(
+                    room.screenShareMetaData.begin(),
+                    KRScreenShareInfo(*uid, status.screenOrWhiteBoardSharingUserId,
+                                      status.screenOrWhiteBoardSharingUserName));
+            }
+        }
+    }
+    owner->participantMerge().setScreenShareTrackInfos(room.screenShareMetaData);
+
+    if (status.isWhiteBoardShared && !room.isWhiteboardShared) {
+        owner->startRemoteWhiteboard(status.screenOrWhiteBoardSharingUserName,
+                                     status.screenOrWhiteBoardSharingUserId);
+    }
+}
+
+void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    std::erase_if(records, [&](const KRMeetingParticipant& participant) {
+        return isStaleLocalRecord(*owner, participant);
+    });
+    for (auto& participant : records) {
+        owner->applyContactName(participant);
+    }
+    KRCurrentRoom& room = owner->room();
+    MeetingParticipantsManager& merge = owner->participantMerge();
+    const bool toMerge = owner->recordsGoToMerge();
+    // First the records: the room store's list (which tells the panel) and the merge, which
+    // reports only where it holds the participants. A participant the engine saw leave stays
+    // out until the engine brings it back: a record the service has not updated yet must not
+    // put it back in the panel. The offline ids are read afresh, as the hooks may change them.
+    for (const auto& participant : records) {
+        if (isOffline(room, participant.participantId)) continue;
+        room.updateParticipantsList(participant);
+        merge.upsertParticipantMetaData(participant, {.reportChanges = toMerge, .keepRecord = true});
+    }
+    // Then the users, once every record is in. Where the engine makes the users, a record only
+    // names one the engine brought; the store itself leaves offline ids alone.
+    for (const auto& participant : records) {
+        if (toMerge || room.matchingUser(participant.participantId)) {
+            room.upsertNewParticipantFromKivDB(participant);
+        }
+    }
+}
+
+void RoomSync::applyUserLeft(const std::string& userId) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    if (const auto record = owner->room().reportUserLeft(userId)) {
+        // A media uid outlives its login: a participant back under the same uid is a new login,
+        // and a late frame about the old one must not take it away again.
+        MeetingParticipantsManager& merge = owner->participantMerge();
+        const auto user = merge.getMeetingUser(record->participantId);
+        if (user && user->userId() == userId) {
+            merge.removeParticipantData(record->participantId, false);
+        }
+    }
+    // Whether or not anyone matched, the service has the full picture.
+    fetchRoomStatus({});
+}
+
+}  // namespace kr

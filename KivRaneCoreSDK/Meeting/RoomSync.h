@@ -1,0 +1,190 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "KivRaneCoreSDK/Common/RetryBackOff.h"
+#include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
+#include "KivRaneCoreSDK/Meeting/MeetingSession.h"
+#include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
+#include "KivRaneCoreSDK/Model/Response/KRRoomConnectionStatus.h"
+#include "KivRaneCoreSDK/Network/Protocols/KRAPIRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
+#include "platform/Dispatch/DispatchQueue.h"
+#include "platform/Dispatch/SequenceChecker.h"
+#include "platform/Dispatch/TaskHandle.h"
+
+namespace kr {
+
+class KRCurrentRoom;
+class LogCollector;
+class MeetingParticipantsManager;
+
+/// Keeps the meeting in step with the meeting service: the local user's own status post and the
+/// room status fetch, their polls, the 1 s network watchdog, the local state changes the service
+/// did not take (posted again with a back-off), and the one place where the service's
+/// participant records (a status reply or a room socket push) change the room store and the
+/// participant merge.
+///
+/// It reaches the meeting only through its `Owner`, which it holds weakly: once the owner is
+/// gone, replies, polls and retries do nothing.
+///
+/// Threading: confined to the queue it is given; replies come back there.
+class RoomSync : public std::enable_shared_from_this<RoomSync> {
+public:
+    using Completion = std::function<void(bool success)>;
+    using Acknowledgement = KRAPIRequest<KRAPISuccess>::ResultType;
+    using RoomStatusReply = KRAPIRequest<KRRoomConnectionStatus>::ResultType;
+
+    /// The network watchdog's interval.
+    static constexpr std::chrono::seconds kWatchdogInterval{1};
+
+    /// What the sync asks of the meeting it keeps in step.
+    class Owner {
+    public:
+        virtual ~Owner() = default;
+
+        /// The meeting of the latest join (its state, token and timers); null before the first.
+        virtual MeetingSession* session() = 0;
+        /// Where the service's word goes: the room store and the participant merge.
+        virtual KRCurrentRoom& room() = 0;
+        virtual MeetingParticipantsManager& participantMerge() = 0;
+        /// True while the merge holds the meeting's participants (and tells the host of them);
+        /// otherwise the media engine brings the participants into the room store.
+        virtual bool recordsGoToMerge() const = 0;
+        /// Names a server record after the host's contact list.
+        virtual void applyContactName(KRMeetingParticipant& participant) const = 0;
+        /// What the own status post carries beyond the room store.
+        virtual bool isLocalUserInAudienceMode() const = 0;
+        virtual std::string deviceId() const = 0;
+        /// True when the settings skip the meeting service's calls.
+        virtual bool bypassesServer() const = 0;
+        /// Whether a room status call may go out now; when not, the refusal is logged and
+        /// `completion` gets false later.
+        virtual bool allowsRoomCall(std::string_view action, const Completion& completion) = 0;
+        /// Send a request to the meeting service; `onReply` runs on the queue while the owner
+        /// lives.
+        virtual void send(const KRAPIRequest<KRAPISuccess>& request,
+                          std::function<void(const Acknowledgement&)> onReply) = 0;
+        virtual void send(const KRAPIRequest<KRRoomConnectionStatus>& request,
+                          std::function<void(const RoomStatusReply&)> onReply) = 0;
+        /// The room socket: connected while the network is there, closed while it is not.
+        virtual void startSocketService() = 0;
+        virtual void stopSocketService() = 0;
+        /// The service's word on the recording (the owner reports a change).
+        virtual void recordingChanged(bool on) = 0;
+        /// The service shows a whiteboard the room store does not know: open it as a remote one.
+        virtual void startRemoteWhiteboard(const std::string& userName,
+                                           const std::string& userId) = 0;
+        /// Tells the others in the meeting the local hand (the message a raise or lower sends).
+        virtual void announceLocalHand(bool raised) = 0;
+    };
+
+    /// What the local user's own status post says.
+    enum class OwnStatus {
+        connected,     ///< in the room, with the local media and hand
+        polling,       ///< still in the room (a poll: the connection alone)
+        disconnected,  ///< gone from the room
+    };
+    /// Which local state a change to the service concerns.
+    enum class LocalState { microphone, camera, hand };
+
+    static std::shared_ptr<RoomSync> create(std::weak_ptr<Owner> owner,
+                                            std::shared_ptr<platform::DispatchQueue> queue,
+                                            std::shared_ptr<LogCollector> logCollector = nullptr);
+    ~RoomSync();
+    RoomSync(const RoomSync&) = delete;
+    RoomSync& operator=(const RoomSync&) = delete;
+
+    // ---- The own status and the room's ----
+
+    /// The own status post built from the room store, with `isHandRaised` as the hand.
+    PostRoomConnectionRequest makeStatusPost(OwnStatus status, bool isHandRaised) const;
+    /// Posts the own status with the room store's hand; `completion` gets whether the service
+    /// took it.
+    void postOwnStatus(OwnStatus status, Completion completion);
+    /// Fetches the room status and, while the meeting takes news of the room, applies it.
+    void fetchRoomStatus(Completion completion);
+    /// True while news of the room (a status reply, a room socket push) asked for in `session`
+    /// may change what the meeting holds: that meeting is being joined or is in progress, and
+    /// not being left.
+    bool takesRoomNews(const MeetingSession::Token& session) const;
+
+    // ---- Polls and watchdog (their timers are the session's) ----
+
+    /// Every `interval` a room status fetch, and an own status post followed by a fetch.
+    void startPolling(platform::Clock::duration interval);
+    /// The network watchdog: a tick at once, then every `kWatchdogInterval`.
+    void startWatchdog();
+    /// The network client's word on the network.
+    void networkStateChanged(bool isConnected);
+    /// One tick: the room socket closed from the second tick without network on, started again
+    /// from the second tick with it.
+    void watchdogTick();
+
+    // ---- Local state changes ----
+
+    /// Sends a change of the local user's own state. A change that never reached the service
+    /// (not a refusal) leaves the whole local state to be posted again, after about 1, 2, 4 ...
+    /// 30 s, until the service takes it; then the others are told what the change would have
+    /// told them.
+    void sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what);
+    /// True while a change of the local state, made in the current meeting, has not reached
+    /// the service.
+    bool hasLostLocalState() const;
+
+    // ---- The service's records ----
+
+    /// Applies one status reply: the recording and hard mute, the participant records, the
+    /// screen-share entries, then a whiteboard the room store does not know.
+    void applyRoomStatus(const KRRoomConnectionStatus& status);
+    /// Applies a list of the service's participant records (a room socket push, or a status
+    /// reply's): the one rule for both.
+    void applyParticipantRecords(std::vector<KRMeetingParticipant> records);
+    /// The service says the user with this login left: the panel hears of its record, the merge
+    /// lets go of it (only while it holds that login under the id), then the room status is
+    /// fetched.
+    void applyUserLeft(const std::string& userId);
+
+private:
+    RoomSync(std::weak_ptr<Owner> owner, std::shared_ptr<platform::DispatchQueue> queue,
+             std::shared_ptr<LogCollector> logCollector);
+
+    /// True for the service's record of the local user while a change of the local state has
+    /// not reached the service: it is older than what the app was told.
+    bool isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant) const;
+    void localStateLost(const MeetingSession::Token& session, LocalState what);
+    /// Schedules the next post of the whole local state, unless one is due or under way.
+    void scheduleResync();
+    /// Posts the whole local state again, once.
+    void resyncLocalState();
+
+    platform::SequenceChecker checker_;
+    std::weak_ptr<Owner> owner_;
+    std::shared_ptr<platform::DispatchQueue> queue_;
+    KivRaneRealTimeLogger2 logger_;
+
+    // Network watchdog
+    bool isNetworkConnected_ = true;
+    int ticksWithoutNetwork_ = 0;
+    bool skipNextSocketStart_ = false;
+
+    // Local state the service did not take. The loss belongs to the meeting it was made in, and
+    // is counted so that a post that crossed a newer loss does not clear it.
+    MeetingSession::Token lostIn_;
+    bool localStateUnsynced_ = false;
+    bool handUnannounced_ = false;
+    bool localStateResyncInFlight_ = false;
+    std::uint64_t localStateFailures_ = 0;
+    int resyncAttempts_ = 0;
+    bool resyncScheduled_ = false;
+    platform::TaskHandle resyncDue_;
+    RetryBackOff backOff_;
+};
+
+}  // namespace kr

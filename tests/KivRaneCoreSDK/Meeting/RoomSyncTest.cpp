@@ -1,0 +1,524 @@
+// The room sync on its own, against a recording owner on a manual clock: the one applier of the
+// service's participant records over both of its sources, the local state posted again with a
+// back-off, the polls, the watchdog and the own status post.
+
+#include "KivRaneCoreSDK/Meeting/RoomSync.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/json/parse.hpp>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
+#include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
+#include "KivRaneCoreSDK/Network/Requests/MuteParticipantAudioRequest.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Dispatch/ManualClock.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+using LocalState = RoomSync::LocalState;
+using OwnStatus = RoomSync::OwnStatus;
+
+KRMeetingParticipant record(const std::string& id, const std::string& name,
+                            const std::string& userId = {}) {
+    KRMeetingParticipant p;
+    p.participantId = id;
+    p.participantName = name;
+    p.userId = userId.empty() ? "u" + id : userId;
+    return p;
+}
+
+KRRtcParticipantState peer(std::uint64_t uid) {
+    KRRtcParticipantState state;
+    state.uid = uid;
+    return state;
+}
+
+RoomSync::Acknowledgement accepted() {
+    return KRAPISuccess::fromJson(boost::json::parse(R"({"success": true})")).value();
+}
+RoomSync::Acknowledgement lost() { return Failure{KRApiRequestError::networkFailure()}; }
+RoomSync::Acknowledgement refused() {
+    return Failure{KRApiRequestError::failedApi(std::nullopt, 400)};
+}
+
+/// Plays the meeting: its session, store and merge, and a log of everything the sync asks.
+struct FakeOwner : RoomSync::Owner {
+    explicit FakeOwner(std::shared_ptr<platform::DispatchQueue> q) : queue(std::move(q)) {}
+
+    struct Post {
+        KRAPIRequest<KRAPISuccess> request;
+        std::function<void(const RoomSync::Acknowledgement&)> reply;
+        bool has(const char* key) const { return request.requestParameters.contains(key); }
+        bool flag(const char* key) const { return request.requestParameters.at(key).as_bool(); }
+    };
+
+    MeetingSession* session() override { return meeting.get(); }
+    KRCurrentRoom& room() override { return store; }
+    MeetingParticipantsManager& participantMerge() override { return merge; }
+    bool recordsGoToMerge() const override { return toMerge; }
+    void applyContactName(KRMeetingParticipant& p) const override {
+        if (auto it = contacts.find(p.userId); it != contacts.end()) p.participantName = it->second;
+    }
+    bool isLocalUserInAudienceMode() const override { return audience; }
+    std::string deviceId() const override { return "device-1"; }
+    bool bypassesServer() const override { return bypass; }
+    bool allowsRoomCall(std::string_view, const RoomSync::Completion& completion) override {
+        if (!allowed && completion) queue->post([completion] { completion(false); });
+        return allowed;
+    }
+    void send(const KRAPIRequest<KRAPISuccess>& request,
+              std::function<void(const RoomSync::Acknowledgement&)> onReply) override {
+        posts.push_back({request, std::move(onReply)});
+    }
+    void send(const KRAPIRequest<KRRoomConnectionStatus>&,
+              std::function<void(const RoomSync::RoomStatusReply&)> onReply) override {
+        fetches.push_back(std::move(onReply));
+    }
+    void startSocketService() override { log.push_back("socket start"); }
+    void stopSocketService() override { log.push_back("socket stop"); }
+    void recordingChanged(bool on) override { log.push_back(on ? "recording on" : "recording off"); }
+    void startRemoteWhiteboard(const std::string& name, const std::string& id) override {
+        log.push_back("whiteboard " + name + " " + id);
+    }
+    void announceLocalHand(bool raised) override {
+        log.push_back(raised ? "hand raised" : "hand lowered");
+    }
+
+    /// Answers the oldest post still waiting.
+    void answerPost(const RoomSync::Acknowledgement& result) {
+        ASSERT_FALSE(posts.empty());
+        Post post = std::move(posts.front());
+        posts.pop_front();
+        post.reply(result);
+    }
+
+    std::shared_ptr<platform::DispatchQueue> queue;
+    std::unique_ptr<MeetingSession> meeting;
+    KRCurrentRoom store;
+    MeetingParticipantsManager merge;
+    bool toMerge = false;
+    bool bypass = false;
+    bool allowed = true;
+    bool audience = false;
+    std::map<std::string, std::string> contacts;
+    std::deque<Post> posts;
+    std::deque<std::function<void(const RoomSync::RoomStatusReply&)>> fetches;
+    Lines log;
+};
+
+class RoomSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        owner->store.userWebRtcId = "1";
+        owner->merge.setCurrentParticipantId("1");
+    }
+
+    /// A meeting the local user is in.
+    void inMeeting() {
+        owner->meeting = std::make_unique<MeetingSession>(queue);
+        owner->meeting->reachMeeting();
+    }
+    void advance(platform::Clock::duration d) {
+        clock->advance(d);
+        queue->runPending();
+    }
+    /// The local hand change went out and never reached the service.
+    void loseHandChange() {
+        owner->store.isCurrentUserHandRaised = true;
+        sync->sendLocalStateChange(sync->makeStatusPost(OwnStatus::connected, true),
+                                   LocalState::hand);
+        owner->answerPost(lost());
+    }
+
+    std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
+    std::shared_ptr<platform::MainQueue> queue = platform::MainQueue::create(clock);
+    std::shared_ptr<FakeOwner> owner = std::make_shared<FakeOwner>(queue);
+    std::shared_ptr<RoomSync> sync = RoomSync::create(owner, queue);
+};
+
+// ---- One applier, two sources ----
+
+enum class Source { statusReply, socketPush };
+
+void applyFrom(Source source, RoomSync& sync, std::vector<KRMeetingParticipant> records) {
+    if (source == Source::statusReply) {
+        KRRoomConnectionStatus status;
+        status.participants = std::move(records);
+        sync.applyRoomStatus(status);
+    } else {
+        sync.applyParticipantRecords(std::move(records));
+    }
+}
+
+class RoomSyncApplierTest : public RoomSyncTest, public ::testing::WithParamInterface<Source> {};
+
+TEST_P(RoomSyncApplierTest, AParticipantTheEngineSawLeaveStaysOutOfThePanelAndTheMerge) {
+    inMeeting();
+    owner->toMerge = true;
+    owner->store.offlineParticipantsIds = {"7"};
+    Lines panel;
+    owner->store.onMeetingParticipantUpdate = [&](const KRMeetingParticipant& p) {
+        panel.push_back(p.participantId);
+    };
+    applyFrom(GetParam(), *sync, {record("7", "Gone"), record("8", "Here")});
+    ASSERT_EQ(owner->store.allParticipants.size(), 1u);
+    EXPECT_EQ(owner->store.allParticipants[0].participantId, "8");
+    EXPECT_EQ(panel, Lines{"8"});
+    EXPECT_EQ(owner->merge.getMeetingUser("7"), nullptr);
+    EXPECT_NE(owner->merge.getMeetingUser("8"), nullptr);
+    EXPECT_EQ(owner->store.matchingUser("7"), nullptr);
+}
+
+TEST_P(RoomSyncApplierTest, ThePanelHearsEachRecordBeforeAnyUserIsMade) {
+    inMeeting();
+    owner->toMerge = true;
+    Lines seen;
+    owner->store.onMeetingParticipantUpdate = [&](const KRMeetingParticipant& p) {
+        seen.push_back("panel " + p.participantId + " users " +
+                       std::to_string(owner->store.meetingUsers().size()));
+    };
+    applyFrom(GetParam(), *sync, {record("7", "A"), record("8", "B")});
+    EXPECT_EQ(seen, (Lines{"panel 7 users 0", "panel 8 users 0"}));
+    EXPECT_EQ(owner->store.meetingUsers().size(), 2u);
+}
+
+TEST_P(RoomSyncApplierTest, TheMergeReportsOnlyWhereItHoldsTheParticipants) {
+    inMeeting();
+    for (const bool toMerge : {false, true}) {
+        SCOPED_TRACE(toMerge ? "records to the merge" : "engine makes the users");
+        owner->toMerge = toMerge;
+        owner->merge.clearAllData();
+        int joined = 0;
+        owner->merge.onNewUserJoined = [&](const auto&) { ++joined; };
+        applyFrom(GetParam(), *sync, {record("7", "A")});
+        EXPECT_EQ(joined, toMerge ? 1 : 0);
+        EXPECT_NE(owner->merge.getMeetingUser("7"), nullptr);  // held either way
+    }
+}
+
+TEST_P(RoomSyncApplierTest, TheRoomStoreGetsUsersFromRecordsOnlyWhereTheEngineDoesNotMakeThem) {
+    inMeeting();
+    owner->store.upsertNewParticipantFromRtcDB(peer(5));
+    applyFrom(GetParam(), *sync, {record("5", "Five"), record("6", "Six")});
+    // The engine brought 5 only: the record names it and makes nobody else.
+    ASSERT_EQ(owner->store.meetingUsers().size(), 1u);
+    EXPECT_EQ(owner->store.matchingUser("5")->displayName(), "Five");
+
+    owner->toMerge = true;
+    applyFrom(GetParam(), *sync, {record("6", "Six")});
+    ASSERT_NE(owner->store.matchingUser("6"), nullptr);
+    EXPECT_EQ(owner->store.matchingUser("6")->displayName(), "Six");
+}
+
+TEST_P(RoomSyncApplierTest, RecordsAreNamedFromTheContactsAndTheLocalRecordWaitsForALostChange) {
+    inMeeting();
+    owner->toMerge = true;
+    owner->contacts = {{"u8", "Bea from work"}};
+    loseHandChange();
+    KRMeetingParticipant self = record("1", "Me");
+    self.isHandRaise = false;  // the service never heard of the raise
+    applyFrom(GetParam(), *sync, {self, record("8", "Bea")});
+    ASSERT_EQ(owner->store.allParticipants.size(), 1u);
+    EXPECT_EQ(owner->store.allParticipants[0].participantName, "Bea from work");
+    EXPECT_EQ(owner->merge.getMeetingUser("8")->displayName(), "Bea from work");
+    EXPECT_EQ(owner->merge.getMeetingUser("1"), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSources, RoomSyncApplierTest,
+                         ::testing::Values(Source::statusReply, Source::socketPush),
+                         [](const auto& param) {
+                             return param.param == Source::statusReply ? "StatusReply"
+                                                                      : "SocketPush";
+                         });
+
+TEST_F(RoomSyncTest, OnlyAStatusReplySpeaksForTheRecordingTheShareAndTheWhiteboard) {
+    inMeeting();
+    KRRoomConnectionStatus status;
+    status.isRecording = true;
+    status.isRoomAudioHardMuted = true;
+    status.isScreenShared = true;
+    status.screenSharedObjectId = "90001";
+    status.isWhiteBoardShared = true;
+    status.screenOrWhiteBoardSharingUserId = "8";
+    status.screenOrWhiteBoardSharingUserName = "Bea";
+    sync->applyRoomStatus(status);
+    EXPECT_EQ(owner->log, (Lines{"recording on", "whiteboard Bea 8"}));
+    EXPECT_TRUE(owner->store.isHardMuteEnabled);
+    ASSERT_EQ(owner->merge.getScreenShareTrackInfos().size(), 1u);
+    EXPECT_EQ(owner->merge.getScreenShareTrackInfos()[0].trackID(), 90001u);
+
+    owner->log.clear();
+    sync->applyParticipantRecords({record("8", "Bea")});
+    EXPECT_TRUE(owner->log.empty());
+}
+
+TEST_F(RoomSyncTest, AReplyCountsOnlyForTheMeetingItWasAskedInAndNotFromItsLeaveOn) {
+    const auto reply = [] {
+        KRRoomConnectionStatus status;
+        status.participants = {record("8", "Bea")};
+        return RoomSync::RoomStatusReply(status);
+    };
+    std::vector<bool> completions;
+    const auto complete = [&](bool ok) { completions.push_back(ok); };
+    inMeeting();
+    sync->fetchRoomStatus(complete);
+    owner->meeting->startLeaving();
+    owner->fetches.front()(reply());
+    owner->fetches.pop_front();
+    inMeeting();  // a newer meeting: the first one's reply was asked in the old one
+    sync->fetchRoomStatus(complete);
+    inMeeting();
+    owner->fetches.front()(reply());
+    owner->fetches.pop_front();
+    EXPECT_TRUE(owner->store.allParticipants.empty());
+    sync->fetchRoomStatus(complete);
+    owner->fetches.front()(reply());
+    EXPECT_EQ(owner->store.allParticipants.size(), 1u);
+    EXPECT_EQ(completions, (std::vector<bool>{true, true, true}));
+}
+
+TEST_F(RoomSyncTest, AUserLeftTellsThePanelLetsTheMergeGoOfThatLoginOnlyAndAsksForTheRoom) {
+    inMeeting();
+    owner->toMerge = true;
+    sync->applyParticipantRecords({record("7", "A", "login-a"), record("8", "B", "login-b")});
+    Lines removed;
+    owner->store.onMeetingParticipantRemoved = [&](const KRMeetingParticipant& p) {
+        removed.push_back(p.participantId);
+    };
+    // 8 came back under the same uid with a new login: the old login's leave leaves it.
+    owner->merge.upsertParticipantMetaData(record("8", "B", "login-b2"), {});
+    sync->applyUserLeft("login-b");
+    sync->applyUserLeft("login-a");
+    sync->applyUserLeft("nobody");
+    EXPECT_EQ(removed, (Lines{"8", "7"}));
+    EXPECT_NE(owner->merge.getMeetingUser("8"), nullptr);
+    EXPECT_EQ(owner->merge.getMeetingUser("7"), nullptr);
+    EXPECT_EQ(owner->fetches.size(), 3u);
+    EXPECT_EQ(owner->store.allParticipants.size(), 2u);  // the records wait for the service
+}
+
+// ---- Local state the service did not take ----
+
+TEST_F(RoomSyncTest, ALostChangeIsPostedAgainWithAGrowingJitteredWaitNotEverySecond) {
+    inMeeting();
+    loseHandChange();
+    std::vector<platform::Clock::time_point> postedAt;
+    const auto start = clock->now();
+    for (int second = 0; second < 120; ++second) {
+        advance(1s);
+        while (!owner->posts.empty()) {
+            postedAt.push_back(clock->now());
+            EXPECT_FALSE(owner->posts.front().has("micStatus") &&
+                         !owner->posts.front().flag("isHandRaise"));
+            owner->answerPost(lost());
+        }
+    }
+    // Roughly 1, 2, 4, 8, 16, 30, 30 ... s apart: a handful of posts in two minutes.
+    ASSERT_GE(postedAt.size(), 5u);
+    EXPECT_LE(postedAt.size(), 10u);
+    auto previous = start;
+    for (std::size_t i = 0; i < postedAt.size(); ++i) {
+        const auto gap = postedAt[i] - previous;
+        const auto ceiling = RetryBackOff::ceiling(static_cast<int>(i) + 1);
+        EXPECT_GE(gap, ceiling / 2 - 1s) << "post " << i;
+        EXPECT_LE(gap, ceiling + 1s) << "post " << i;
+        previous = postedAt[i];
+    }
+    EXPECT_TRUE(sync->hasLostLocalState());
+    EXPECT_TRUE(owner->log.empty());  // the others hear nothing while the service is down
+}
+
+TEST_F(RoomSyncTest, OnceTheStatePostedAgainTheOthersHearTheHandAsTheChangeWouldHaveToldThem) {
+    struct Case {
+        const char* name;
+        LocalState lostState;
+        bool handRaised;
+        Lines heard;
+    };
+    const Case cases[] = {
+        {"raised hand", LocalState::hand, true, {"hand raised"}},
+        {"lowered hand", LocalState::hand, false, {"hand lowered"}},
+        {"microphone", LocalState::microphone, true, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owner->log.clear();
+        owner->posts.clear();
+        inMeeting();
+        owner->store.isCurrentUserHandRaised = c.handRaised;
+        sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true), c.lostState);
+        owner->answerPost(lost());
+        advance(1s);
+        ASSERT_EQ(owner->posts.size(), 1u);
+        EXPECT_EQ(owner->posts.front().flag("isHandRaise"), c.handRaised);  // the whole state
+        EXPECT_TRUE(owner->log.empty());
+        owner->answerPost(accepted());
+        EXPECT_EQ(owner->log, c.heard);
+        EXPECT_FALSE(sync->hasLostLocalState());
+        advance(60s);
+        EXPECT_TRUE(owner->posts.empty());
+        EXPECT_EQ(owner->log, c.heard);  // once
+    }
+}
+
+TEST_F(RoomSyncTest, ARefusalOrAChangeOfAnEndedMeetingIsNotPostedAgain) {
+    inMeeting();
+    sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true),
+                               LocalState::microphone);
+    owner->answerPost(refused());
+    sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true),
+                               LocalState::microphone);
+    owner->meeting->end(MeetingSession::EndReason::left);
+    owner->answerPost(lost());
+    advance(60s);
+    EXPECT_TRUE(owner->posts.empty());
+    EXPECT_FALSE(sync->hasLostLocalState());
+}
+
+TEST_F(RoomSyncTest, ALossIsForgottenWithItsMeetingAndNothingIsPostedDuringTheLeave) {
+    inMeeting();
+    loseHandChange();
+    owner->meeting->startLeaving();
+    advance(60s);
+    EXPECT_TRUE(owner->posts.empty());
+    inMeeting();  // the next join starts clean
+    EXPECT_FALSE(sync->hasLostLocalState());
+    applyFrom(Source::socketPush, *sync, {record("1", "Me")});
+    EXPECT_EQ(owner->store.allParticipants.size(), 1u);
+    advance(60s);
+    EXPECT_TRUE(owner->posts.empty());
+}
+
+TEST_F(RoomSyncTest, WhileTheNetworkIsGoneNothingIsPostedAndItsReturnTriesSoon) {
+    inMeeting();
+    sync->networkStateChanged(false);
+    loseHandChange();
+    advance(100s);
+    EXPECT_TRUE(owner->posts.empty());
+    sync->networkStateChanged(true);
+    advance(1s);
+    ASSERT_EQ(owner->posts.size(), 1u);
+    owner->answerPost(accepted());
+    EXPECT_EQ(owner->log, Lines{"hand raised"});
+}
+
+TEST_F(RoomSyncTest, APostThatCrossedANewerLossDoesNotClearIt) {
+    inMeeting();
+    loseHandChange();
+    advance(1s);
+    ASSERT_EQ(owner->posts.size(), 1u);  // the resync, under way
+    sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true),
+                               LocalState::microphone);
+    owner->posts.back().reply(lost());
+    owner->posts.pop_back();
+    owner->answerPost(accepted());
+    EXPECT_TRUE(sync->hasLostLocalState());
+    EXPECT_TRUE(owner->log.empty());
+    advance(2s);
+    ASSERT_EQ(owner->posts.size(), 1u);
+    owner->answerPost(accepted());
+    EXPECT_FALSE(sync->hasLostLocalState());
+    EXPECT_EQ(owner->log, Lines{"hand raised"});
+}
+
+TEST_F(RoomSyncTest, NothingIsPostedAgainWhenTheSettingsSkipTheService) {
+    inMeeting();
+    loseHandChange();
+    owner->bypass = true;
+    advance(60s);
+    EXPECT_TRUE(owner->posts.empty());
+}
+
+// ---- Polls, watchdog, own status ----
+
+TEST_F(RoomSyncTest, PollsFetchAndPostUntilTheLeaveBegins) {
+    inMeeting();
+    sync->startPolling(25s);
+    advance(25s);
+    ASSERT_EQ(owner->posts.size(), 1u);
+    EXPECT_FALSE(owner->posts.front().has("micStatus"));  // a poll's post: the connection alone
+    EXPECT_EQ(owner->fetches.size(), 1u);
+    owner->answerPost(accepted());
+    EXPECT_EQ(owner->fetches.size(), 2u);  // and a fetch after the post
+    owner->meeting->startLeaving();
+    advance(50s);
+    EXPECT_TRUE(owner->posts.empty());
+    EXPECT_EQ(owner->fetches.size(), 2u);
+}
+
+TEST_F(RoomSyncTest, TheWatchdogClosesTheSocketFromTheSecondTickWithoutNetworkAndWaitsATickAfter) {
+    inMeeting();
+    sync->startWatchdog();  // ticks at once
+    sync->networkStateChanged(false);
+    advance(1s);
+    advance(1s);
+    sync->networkStateChanged(true);
+    advance(1s);  // settling
+    advance(1s);
+    EXPECT_EQ(owner->log, (Lines{"socket start", "socket stop", "socket start"}));
+}
+
+TEST_F(RoomSyncTest, TheOwnStatusPostSaysWhatItIsAndCarriesTheRoomsFlags) {
+    struct Case {
+        OwnStatus status;
+        const char* wire;
+        bool full;
+    };
+    const Case cases[] = {{OwnStatus::connected, "connected", true},
+                          {OwnStatus::polling, "connected", false},
+                          {OwnStatus::disconnected, "disconnected", true}};
+    owner->store.meetingId = "m1";
+    owner->store.isCurrentUserAudioMuted = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wire);
+        const auto post = sync->makeStatusPost(c.status, true);
+        const auto& body = post.requestParameters;
+        EXPECT_EQ(body.at("status").as_string(), c.wire);
+        EXPECT_EQ(body.at("kivraneId").as_string(), "m1");
+        EXPECT_EQ(body.contains("isHandRaise"), c.full);
+        if (c.full) {
+            EXPECT_FALSE(body.at("micStatus").as_bool());
+            EXPECT_TRUE(body.at("isHandRaise").as_bool());
+        }
+    }
+}
+
+TEST_F(RoomSyncTest, OutsideAMeetingTheRoomCallsAreRefusedLaterAndNothingIsSent) {
+    owner->allowed = false;
+    std::vector<bool> completions;
+    sync->postOwnStatus(OwnStatus::connected, [&](bool ok) { completions.push_back(ok); });
+    sync->fetchRoomStatus([&](bool ok) { completions.push_back(ok); });
+    EXPECT_TRUE(completions.empty());
+    queue->runPending();
+    EXPECT_EQ(completions, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(owner->posts.empty());
+    EXPECT_TRUE(owner->fetches.empty());
+}
+
+TEST_F(RoomSyncTest, RepliesArrivingAfterTheOwnerWentDoNothing) {
+    inMeeting();
+    loseHandChange();
+    std::vector<bool> completions;
+    sync->fetchRoomStatus([&](bool ok) { completions.push_back(ok); });
+    auto fetch = owner->fetches.front();
+    std::weak_ptr<FakeOwner> weak = owner;
+    owner.reset();
+    EXPECT_TRUE(weak.expired());
+    KRRoomConnectionStatus status;
+    status.isRecording = true;
+    fetch(status);  // the sync has no meeting to apply it to
+    advance(60s);
+    EXPECT_EQ(completions, std::vector<bool>{true});
+}
+
+}  // namespace
+}  // namespace kr
