@@ -1,5 +1,7 @@
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 
+#include "KivRaneCoreSDK/Meeting/ClientCorePort.h"
+
 #include <algorithm>
 
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
@@ -11,15 +13,16 @@ std::shared_ptr<ClientCore> ClientCore::create(KRDependencies dependencies) {
     std::shared_ptr<ClientCore> client(new ClientCore(std::move(dependencies)));
     client->makeRoomSync();
     client->wireHooks();
-    client->defaultEngineBackend_->wire();
     return client;
 }
 
 ClientCore::ClientCore(KRDependencies dependencies)
     : deps_(std::move(dependencies)), queue_(deps_.queue) {
     networkClient_ = KRNetworkClient::create(deps_);
-    rtmManager_ = KRRtmManager::create(deps_);
     engineFactory_ = std::make_shared<platform::MediaEngineFactory>(deps_.mediaBus, queue_);
+    port_ = std::make_unique<Port>(*this);
+    defaultEngineBackend_ = std::make_shared<DefaultEngineBackend>(*port_, deps_, engineFactory_);
+    roomEngineBackend_ = std::make_shared<RoomEngineBackend>(*port_, deps_, engineFactory_);
 }
 
 ClientCore::~ClientCore() {
@@ -213,7 +216,7 @@ KRApiServer ClientCore::getServerEnvironment() const {
 void ClientCore::pickMediaBackend() {
     const auto kind = nextJoinUsesRoomEngine_ ? MediaBackend::Kind::roomEngine
                                               : MediaBackend::Kind::defaultEngine;
-    meetingBackend_ = backendFactory_ ? backendFactory_(kind, *this) : nullptr;
+    meetingBackend_ = backendFactory_ ? backendFactory_(kind, *port_) : nullptr;
     if (!meetingBackend_) {
         meetingBackend_ = kind == MediaBackend::Kind::roomEngine
                               ? std::shared_ptr<MediaBackend>(roomEngineBackend_)
@@ -222,7 +225,7 @@ void ClientCore::pickMediaBackend() {
 }
 
 MediaBackend& ClientCore::mediaBackend() const {
-    if (meetingBackend_ && wantsEngineReports()) return *meetingBackend_;
+    if (meetingBackend_ && hasActiveSession()) return *meetingBackend_;
     if (nextJoinUsesRoomEngine_) return *roomEngineBackend_;
     return *defaultEngineBackend_;
 }

@@ -31,6 +31,7 @@
 #include "KivRaneCoreSDK/Meeting/KRMeetingJoinError.h"
 #include "KivRaneCoreSDK/Meeting/KRScreenShareState.h"
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
+#include "KivRaneCoreSDK/Meeting/MeetingPort.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/RoomSync.h"
 #include "KivRaneCoreSDK/Meeting/ScreenShareExtensionNames.h"
@@ -240,19 +241,12 @@ public:
     }
 
 private:
-    /// The engine factory of this client, shared by both engine roads.
-    const std::shared_ptr<platform::MediaEngineFactory>& mediaEngineFactory() const {
-        return engineFactory_;
-    }
     /// The published streams' encoder settings: the server's, else ours; the low stream only
     /// when the server enables it.
     KRRtcVideoEncoderConfig highQualityEncoderSettings() const;
     std::optional<KRRtcVideoEncoderConfig> lowQualityEncoderSettings() const;
-    /// True while engine reports concern a meeting the host app hears about.
-    bool wantsEngineReports() const { return session_ && session_->isActive(); }
-    /// The default engine's backend, whichever backend the meeting picked: the wrapper's own
-    /// settings and the end of the server join go to it.
-    DefaultEngineBackend& defaultEngine() const { return *defaultEngineBackend_; }
+    /// True from a join until its meeting ended: the meeting's backend answers.
+    bool hasActiveSession() const { return session_ && session_->isActive(); }
 
     std::shared_ptr<platform::MediaEngineFactory> engineFactory_;
     std::optional<KRVirtualBackgroundType> virtualBackgroundType_;
@@ -266,14 +260,13 @@ public:
         if (session_) session_->awaitMedia();
     }
 
-    /// The media channel confirmed the local join. `participant` is the engine's local
-    /// participant; when the engine has none to give, pass the uid it confirmed instead. A uid
-    /// other than the room's local id becomes the local id (logged). Neither: the join fails.
-    void completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
-                                std::optional<std::uint64_t> confirmedUid);
-    /// The media channel confirmed the local leave: stops the timers, clears the tracks and
-    /// reports the leave once.
-    void handleLocalMediaLeft();
+    /// The one join end of both backends (see `MeetingPort::completeLocalMediaJoin`): an id
+    /// other than the room's local id becomes the local id (logged); an empty one fails the join.
+    void completeLocalMediaJoin(const std::string& localId, std::function<void()> finished = {});
+    /// The one teardown of both backends (see `MeetingPort::handleLocalMediaLeft`): ends the
+    /// session, releases the meeting's socket, observers, tracks and backend media, and reports
+    /// the leave once.
+    void handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason = {});
     /// Ends the join with this failure (once per join).
     void failJoin(const KRMeetingJoinError& error);
 
@@ -376,7 +369,11 @@ private:
     void stopSocketService();
 
     // Join road
-    void startServerJoin();  // the default engine's server calls: configuration first
+    /// The server's part of a join, asked by the meeting's backend (see `MeetingPort`).
+    void runServerJoin(MeetingPort::ServerJoin part, std::function<void()> thenMedia);
+    /// The join end once the media and, on a road that posts afterwards, the server agreed:
+    /// the watchdog, the local record, the meeting reached and reported.
+    void enterMeeting(const MeetingSession::Token& session, const std::function<void()>& finished);
     /// One named step of a join; it calls `done(true)` to go on, or ends the join itself.
     using JoinStepDone = std::function<void(bool)>;
     struct JoinStep {
@@ -388,8 +385,8 @@ private:
     /// Room details and login in the order the user asks for (both roads).
     std::vector<JoinStep> loginSteps(bool signedIn) const;
     /// The default engine's join: configuration, login, join call, first status post and
-    /// fetch, chat, then the media channel.
-    std::shared_ptr<const std::vector<JoinStep>> serverJoinSteps() const;
+    /// fetch, chat, then the media channel (`thenMedia`).
+    std::shared_ptr<const std::vector<JoinStep>> serverJoinSteps(std::function<void()> thenMedia) const;
     void postJoinStatus(JoinStepDone done);
     void getConfigurations(std::function<void(bool)> completion);
     void getRoomDetailsAPICall(JoinStepDone done);
@@ -488,13 +485,12 @@ private:
     // Settings
     bool nextJoinUsesRoomEngine_ = false;
 
-    // Media backends: the client's own two, and the one the current meeting's join picked
-    friend class DefaultEngineBackend;
-    friend class RoomEngineBackend;
-    std::shared_ptr<DefaultEngineBackend> defaultEngineBackend_ =
-        std::make_shared<DefaultEngineBackend>(*this);
-    std::shared_ptr<RoomEngineBackend> roomEngineBackend_ =
-        std::make_shared<RoomEngineBackend>(*this);
+    // Media backends: the client's own two, and the one the current meeting's join picked;
+    // each reaches the meeting through the port (ClientCorePort.h).
+    class Port;
+    std::unique_ptr<Port> port_;
+    std::shared_ptr<DefaultEngineBackend> defaultEngineBackend_;
+    std::shared_ptr<RoomEngineBackend> roomEngineBackend_;
     std::shared_ptr<MediaBackend> meetingBackend_;
     MediaBackendFactory backendFactory_;
     /// Picks the backend of the join being started (the only place the setting is read).
@@ -543,7 +539,9 @@ public:
     /// A control message from the room channel / from one peer (the messaging manager's reports).
     void didRecievePublicMessage(const KRRtmMessage& message);
     void didRecievePrivateMessage(const KRRtmMessage& message);
-    const std::shared_ptr<KRRtmManager>& rtmManager() const { return rtmManager_; }
+    const std::shared_ptr<KRRtmManager>& rtmManager() const {
+        return defaultEngineBackend_->messaging();
+    }
 
 private:
     friend struct ControlMessageTable;
@@ -587,9 +585,6 @@ private:
     void onForceStopShare(const KRRtmMessage& message);
     void onRoleInRoomEngine(const KRRtmMessage& message);
 
-    /// The messaging session, made by the client and kept for its whole life; the default
-    /// engine's backend joins and leaves it.
-    std::shared_ptr<KRRtmManager> rtmManager_;
     // ---- Room socket and chat (ClientCoreSocket.cpp, ClientCoreChat.cpp) ----
 public:
     /// A chat message the room socket pushed: cached, then told to the chat observers.
@@ -632,8 +627,9 @@ private:
 public:
     /// How often, and how far apart, the server is asked about a stream id nobody knows before
     /// the stream counts as a participant.
-    static constexpr int kStreamTypeQuestionTries = 3;
-    static constexpr std::chrono::seconds kStreamTypeQuestionInterval{1};
+    static constexpr int kStreamTypeQuestionTries = RoomEngineBackend::kStreamTypeQuestionTries;
+    static constexpr std::chrono::seconds kStreamTypeQuestionInterval =
+        RoomEngineBackend::kStreamTypeQuestionInterval;
 
     // Each forwards to the client's room engine backend. The engine's two are host calls
     // (documented on `KRClient`).

@@ -124,3 +124,28 @@ bool ClientCore::hasBluetoothConnecte(const platform::AudioSessionRouteDescripti
 }
 
 }  // namespace kr
+
+namespace kr {
+
+// ---- The room engine's calls the client answers (its backend's) ----
+
+const std::shared_ptr<RtcManagerProtocol>& ClientCore::rtcEngineManager() const {
+    return roomEngine().engine();
+}
+void ClientCore::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine) {
+    KR_DCHECK_RUN_ON(checker_);
+    roomEngine().setEngine(std::move(engine));
+}
+void ClientCore::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
+    KR_DCHECK_RUN_ON(checker_);
+    roomEngine().configureForMultiMediaEngine(config);
+}
+bool ClientCore::isWaitingToBeReconnect() const { return roomEngine().isWaitingToBeReconnect(); }
+std::shared_ptr<RtcManagerDelegate> ClientCore::multiMediaRtcDelegate() {
+    return roomEngine().rtcDelegate();
+}
+std::shared_ptr<RtmManagerDelegate> ClientCore::multiMediaRtmDelegate() {
+    return roomEngine().rtmDelegate();
+}
+
+}  // namespace kr

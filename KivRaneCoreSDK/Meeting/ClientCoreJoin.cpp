@@ -60,8 +60,30 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
     mediaBackend().join(config);
 }
 
-void ClientCore::startServerJoin() {
+void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void()> thenMedia) {
+    if (part == MeetingPort::ServerJoin::wholeRoad && shouldByPassAPICalls_) {
+        // The settings carry the media credentials: no server call at all.
+        mediaJoinRequested();
+        if (thenMedia) thenMedia();
+        return;
+    }
     networkClient_->setDeviceId(getDeviceId(deps_));
+    if (part == MeetingPort::ServerJoin::loginOnly) {
+        // Configuration, then room details and login as a guest whoever the host app signed
+        // in; the road reports the local user to the server once the media joined.
+        if (isGuestUserFlow_) {
+            networkClient_->setJwtToken("");
+        }
+        std::vector<JoinStep> steps{{"configuration", [](ClientCore& c, JoinStepDone done) {
+                                         c.getConfigurations(std::move(done));
+                                     }}};
+        for (JoinStep& step : loginSteps(false)) steps.push_back(std::move(step));
+        steps.push_back({"media", [thenMedia = std::move(thenMedia)](ClientCore&, JoinStepDone) {
+                             if (thenMedia) thenMedia();
+                         }});
+        runJoinSteps(std::make_shared<const std::vector<JoinStep>>(std::move(steps)), 0);
+        return;
+    }
     if (isGuestUserFlow_) {
         networkClient_->setJwtToken("");
         networkClient_->setCurrentUserType(KRCurrentUserType::guest);
@@ -69,7 +91,7 @@ void ClientCore::startServerJoin() {
         networkClient_->setJwtToken(userJwtToken_);
         networkClient_->setCurrentUserType(KRCurrentUserType::loggedIn);
     }
-    runJoinSteps(serverJoinSteps(), 0);
+    runJoinSteps(serverJoinSteps(std::move(thenMedia)), 0);
 }
 
 void ClientCore::resetForJoin() {
@@ -120,7 +142,8 @@ std::vector<ClientCore::JoinStep> ClientCore::loginSteps(bool signedIn) const {
             roomDetails};
 }
 
-std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinSteps() const {
+std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinSteps(
+    std::function<void()> thenMedia) const {
     std::vector<JoinStep> steps{{"configuration", [](ClientCore& c, JoinStepDone done) {
                                      c.getConfigurations(std::move(done));
                                  }}};
@@ -138,10 +161,10 @@ std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinS
                          c.configureChatClient();
                          done(true);
                      }});
-    steps.push_back({"media", [](ClientCore& c, JoinStepDone) {
+    steps.push_back({"media", [thenMedia = std::move(thenMedia)](ClientCore& c, JoinStepDone) {
                          c.setGetPostConnectionTimer();
                          c.mediaJoinRequested();
-                         c.defaultEngine().joinMessagingAndEngine();
+                         if (thenMedia) thenMedia();
                      }});
     return std::make_shared<const std::vector<JoinStep>>(std::move(steps));
 }
@@ -153,36 +176,76 @@ void ClientCore::postJoinStatus(JoinStepDone done) {
                  [done = std::move(done)](ClientCore&, const auto&) { done(true); });
 }
 
-void ClientCore::completeLocalMediaJoin(std::optional<KRRtcParticipantState> participant,
-                                      std::optional<std::uint64_t> confirmedUid) {
+void ClientCore::completeLocalMediaJoin(const std::string& localId,
+                                        std::function<void()> finished) {
     KR_DCHECK_RUN_ON(checker_);
+    const auto finish = [finished = std::move(finished)] {
+        if (finished) finished();
+    };
     if (!isJoining()) {
         logger_.warn("Media join reported outside a join, ignored");
+        finish();
         return;
     }
-    if (!participant) {
-        if (!confirmedUid) {
-            failJoin(KRMeetingJoinError::other("The media channel did not confirm the local user"));
-            return;
+    if (localId.empty()) {
+        failJoin(KRMeetingJoinError::other("The media channel did not confirm the local user"));
+        finish();
+        return;
+    }
+    if (localId != currentRoom_.userWebRtcId) {
+        // The channel joined under another id than the room gave. Staying silent here would
+        // leave the host waiting for a join that already happened: carry on under that id.
+        if (!currentRoom_.userWebRtcId.empty()) {
+            logger_.warn("Local uid \"" + currentRoom_.userWebRtcId +
+                         "\" unknown to the media channel; using the confirmed uid " + localId);
         }
-        KRRtcParticipantState confirmed;
-        confirmed.uid = *confirmedUid;
-        confirmed.isAudioMuted = currentRoom_.isCurrentUserAudioMuted;
-        confirmed.isVideoMuted = currentRoom_.isCurrentUserVideoMuted;
-        confirmed.isAudience = isLocalUserInAudienceMode_;
-        participant = confirmed;
+        currentRoom_.userWebRtcId = localId;
     }
-    if (const std::string uid = std::to_string(participant->uid); uid != currentRoom_.userWebRtcId) {
-        // The channel joined under another uid than the room gave. Staying silent here would
-        // leave the host waiting for a join that already happened: carry on under that uid.
-        logger_.warn("Local uid \"" + currentRoom_.userWebRtcId +
-                     "\" unknown to the media channel; using the confirmed uid " + uid);
-        currentRoom_.userWebRtcId = uid;
+    const SessionToken session = sessionToken();
+    if (!mediaBackend().reportsToServerAfterMediaJoin()) {
+        enterMeeting(session, finish);
+        return;
     }
+    // This road tells the server of the local user only now: a refused post fails the join
+    // (and leaves the media channel it already entered); the room's status, chat and polls
+    // follow before the meeting starts.
+    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
+         [session, finish](ClientCore& client, const auto& result) {
+             if (!session.live() || !client.isJoining()) {
+                 // The join ended (timed out, or left) while the post was on its way; whatever
+                 // ended it already asked the engine out of the channel.
+                 finish();
+                 return;
+             }
+             if (!replySucceeded(result)) {
+                 client.failJoinAt(KRJoinStep::statusPost, "Post Room Connection Status", result);
+                 finish();
+                 return;
+             }
+             std::weak_ptr<ClientCore> weak = client.weak_from_this();
+             client.getRoomConnectionStatus([weak, session, finish](bool) {
+                 auto again = weak.lock();
+                 if (!again || !session.live() || !again->isJoining()) {
+                     // The join ended while the room's status was read: no meeting starts.
+                     finish();
+                     return;
+                 }
+                 again->configureChatClient();
+                 again->setGetPostConnectionTimer();
+                 again->enterMeeting(session, finish);
+             });
+         });
+}
+
+void ClientCore::enterMeeting(const SessionToken& session, const std::function<void()>& finished) {
+    // The watchdog's first tick runs at once, inside this call.
     startConnectionCheckTimer();
-    currentRoom_.upsertNewParticipantFromRtcDB(*participant);
-    session_->reachMeeting();
-    sendLocalUserJoinMeetingEvent();
+    if (session.live() && isJoining()) {
+        mediaBackend().recordLocalParticipant();
+        session_->reachMeeting();
+        sendLocalUserJoinMeetingEvent();
+    }
+    finished();
 }
 
 void ClientCore::failJoin(const KRMeetingJoinError& error) {

@@ -63,18 +63,46 @@ void ClientCore::stopScreenShareAPI() {
          [](ClientCore&, const auto&) {});
 }
 
-void ClientCore::handleLocalMediaLeft() {
-    const auto state = meetingState();
-    if (state != MeetingState::inMeeting && state != MeetingState::leaving) {
-        return;  // reported once per meeting
+void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (isJoining()) {
+        // The channel of an earlier join that failed reports its leave after the host already
+        // tried again: the join under way is not this report's to end.
+        logger_.info("Leave of an earlier media channel reported during a join, ignored");
+        return;
     }
-    endSession(MeetingSession::EndReason::left, [this] {
+    // The backend the meeting joined with, also once its session ended (a late report of the
+    // channel of a failed join).
+    const std::shared_ptr<MediaBackend> backend = meetingBackend_;
+    if (!backend) return;  // no meeting was ever joined
+    const auto state = meetingState();
+    const bool wasInMeeting = state == MeetingState::inMeeting || state == MeetingState::leaving;
+    // A leave this client asked for (the host's own, or a removal by the meeting's host) keeps
+    // the reason it was asked with; else the engine's, if it gave one.
+    const KRUserLeftReason& asked = localUserLeftReason_;
+    const KRUserLeftReason reason =
+        state == MeetingState::leaving && asked.kind() != KRUserLeftReason::Kind::none
+            ? asked
+            : engineReason.value_or(asked);
+    const auto releaseChildren = [this, &backend] {
         releaseSocketManager();
-        rtmManager_->setDelegate({});  // nothing the others send reaches a meeting that ended
+        backend->releaseMeetingMedia();
         currentRoom_.removeAllData();
         removeNotificationsObservers();
-    });
-    sendLocalUserLeftMeetingEvent();
+    };
+    // Reported once per meeting; a report after its end still lets what is left of it go.
+    if (!endSession(MeetingSession::EndReason::left, releaseChildren)) releaseChildren();
+    backend->releaseEngine();
+    if (!wasInMeeting) {
+        return;  // the channel of a failed join, or a second report: nothing to tell
+    }
+    const KRMeeting meeting = getCurrentMeetingData();
+    const auto tell = [&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); };
+    if (backend->reportsLeaveToMainDelegateOnly()) {
+        forMainDelegate(tell);
+    } else {
+        forEachDelegate(tell);
+    }
 }
 
 bool ClientCore::endSession(MeetingSession::EndReason reason,

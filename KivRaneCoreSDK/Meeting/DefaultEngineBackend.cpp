@@ -3,8 +3,9 @@
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
-#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
+#include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
 #include "platform/Media/MediaCodes.h"
 
 // The default engine's set-up, join and leave of the messaging session and the media channel,
@@ -12,19 +13,23 @@
 
 namespace kr {
 
-DefaultEngineBackend::DefaultEngineBackend(ClientCore& core) : core_(core) {}
+DefaultEngineBackend::DefaultEngineBackend(
+    MeetingPort& port, const KRDependencies& dependencies,
+    const std::shared_ptr<platform::MediaEngineFactory>& engineFactory)
+    : port_(port),
+      queue_(dependencies.queue),
+      rtcManager_(KRRtcManger::create(
+          dependencies.queue, engineFactory,
+          std::make_shared<KivRaneRealTimeLogger2>("KivRaneRTC", dependencies.logCollector))),
+      rtmManager_(KRRtmManager::create(dependencies)) {}
 
 DefaultEngineBackend::~DefaultEngineBackend() = default;
 
 // ---- Join and leave ----
 
 void DefaultEngineBackend::join(const KRJoinMeetingConfig&) {
-    if (core_.shouldByPassAPICalls_) {
-        core_.mediaJoinRequested();
-        joinMessagingAndEngine();
-        return;
-    }
-    core_.startServerJoin();
+    // The backend is the core's for its whole life, so `this` outlives the join's steps.
+    port_.runServerJoin(MeetingPort::ServerJoin::wholeRoad, [this] { joinMessagingAndEngine(); });
 }
 
 void DefaultEngineBackend::joinMessagingAndEngine() {
@@ -44,44 +49,49 @@ void DefaultEngineBackend::leave() {
 }
 
 void DefaultEngineBackend::configureRtm() {
-    const KRCurrentRoom& room = core_.currentRoom_;
-    core_.rtmManager_->setDelegate(messagingEvents_);
-    core_.rtmManager_->configureRtmKit(room.webRtcAppId, room.userWebRtmToken, room.userWebRtcId,
-                                       room.roomID);
+    const KRCurrentRoom& room = port_.room();
+    // A receiver of this join's own: what the session still carries of an earlier meeting
+    // reaches that meeting's receiver, which no longer acts.
+    messagingEvents_ = makeMessagingEvents();
+    rtmManager_->setDelegate(messagingEvents_);
+    rtmManager_->configureRtmKit(room.webRtcAppId, room.userWebRtmToken, room.userWebRtcId,
+                                 room.roomID);
 }
 
-void DefaultEngineBackend::leaveRtm() { core_.rtmManager_->leaveAndLogout(); }
+void DefaultEngineBackend::leaveRtm() { rtmManager_->leaveAndLogout(); }
 
 void DefaultEngineBackend::configureEngineAndJoin() {
-    const KRCurrentRoom& room = core_.currentRoom_;
+    const KRCurrentRoom& room = port_.room();
     const auto uid = mediaUidOf(room.userWebRtcId);
     if (!uid) {
         // Joining as uid 0 would let the engine pick an id nobody else knows this user by.
-        core_.logger_.error("Media join refused: unusable media uid \"" + room.userWebRtcId +
-                            "\"");
-        const MeetingSession::Token session = core_.sessionToken();
-        std::weak_ptr<ClientCore> weak = core_.weak_from_this();
-        core_.queue_->post([weak, session] {
-            auto core = weak.lock();
-            if (core && session.live()) {
-                core->failJoin(KRMeetingJoinError::other("The room gave no usable media uid"));
+        port_.logger().error("Media join refused: unusable media uid \"" + room.userWebRtcId +
+                             "\"");
+        const MeetingSession::Token session = port_.sessionToken();
+        queue_->post([weak = port_.weakPort(), session] {
+            auto port = weak.lock();
+            if (port && session.live()) {
+                port->failJoin(KRMeetingJoinError::other("The room gave no usable media uid"));
             }
         });
         return;
     }
     forgetRemoteStreams();
+    confirmedLocal_.reset();
+    engineEvents_ = makeEngineEvents();
+    const MeetingPort::EngineSetUp setUp = port_.engineSetUp();
     rtcManager_->configureRTCEngine(room.webRtcAppId, engineEvents_,
-                                    static_cast<int>(core_.activeSpeakerCallbackInterval_));
-    rtcManager_->configureVideoEncoderConfiguration(core_.highQualityEncoderSettings());
-    if (const auto low = core_.lowQualityEncoderSettings()) {
-        rtcManager_->configureLowQualityVideoStream(*low);
+                                    static_cast<int>(setUp.activeSpeakerInterval));
+    rtcManager_->configureVideoEncoderConfiguration(setUp.highQuality);
+    if (setUp.lowQuality) {
+        rtcManager_->configureLowQualityVideoStream(*setUp.lowQuality);
     }
     // Before the join, so the channel never hears a microphone or camera the user kept off.
     rtcManager_->muteUnmuteLocalAudio(room.isCurrentUserAudioMuted);
     rtcManager_->muteUnmuteLocalVideo(room.isCurrentUserVideoMuted);
     engineChannelRequested_ = true;
     rtcManager_->joinRoom(*uid, room.userWebRtcToken, room.roomID,
-                          core_.isLocalUserInAudienceMode_, core_.virtualBackgroundType_);
+                          port_.isLocalUserInAudienceMode(), setUp.virtualBackground);
 }
 
 void DefaultEngineBackend::leaveEngine() {
@@ -93,14 +103,37 @@ void DefaultEngineBackend::leaveEngine() {
         // No channel to leave, so no report of leaving one will come.
         engineChannelRequested_ = false;
         rtcManager_->setDelegate({});
-        core_.handleLocalMediaLeft();
+        port_.handleLocalMediaLeft();
         return;
     }
     rtcManager_->leaveMeetingRoom();
 }
 
+void DefaultEngineBackend::recordLocalParticipant() {
+    KRCurrentRoom& room = port_.room();
+    // The engine's own participant when it gave one; else the uid the join end settled on, with
+    // the state this client asked the engine for.
+    KRRtcParticipantState local;
+    if (confirmedLocal_ && std::to_string(confirmedLocal_->uid) == room.userWebRtcId) {
+        local = *confirmedLocal_;
+    } else {
+        local.uid = mediaUidOf(room.userWebRtcId).value_or(0);
+        local.isAudioMuted = room.isCurrentUserAudioMuted;
+        local.isVideoMuted = room.isCurrentUserVideoMuted;
+        local.isAudience = port_.isLocalUserInAudienceMode();
+    }
+    confirmedLocal_.reset();
+    room.upsertNewParticipantFromRtcDB(local);
+}
+
+void DefaultEngineBackend::releaseMeetingMedia() {
+    confirmedLocal_.reset();
+    rtmManager_->setDelegate({});  // nothing the others send reaches a meeting that ended
+}
+
 void DefaultEngineBackend::cancelEngineJoin() {
     forgetRemoteStreams();
+    confirmedLocal_.reset();
     if (engineChannelRequested_) {
         rtcManager_->leaveMeetingRoom();
     }
@@ -158,36 +191,36 @@ void DefaultEngineBackend::sendControlMessage(KRControlMessage kind,
                                               const std::shared_ptr<KRMeetingUser>& target,
                                               Completion completion,
                                               const std::string& reactionsType) {
-    if (core_.shouldByPassAPICalls_ && (kind == KRControlMessage::participantStartScreenShare ||
-                                        kind == KRControlMessage::participantStopScreenShare)) {
-        core_.completeLater(std::move(completion), false);
+    if (port_.bypassesServer() && (kind == KRControlMessage::participantStartScreenShare ||
+                                   kind == KRControlMessage::participantStopScreenShare)) {
+        port_.completeLater(std::move(completion), false);
         return;
     }
-    auto message = makeControlMessage(kind, core_.currentRoom_, target.get(), reactionsType);
+    auto message = makeControlMessage(kind, port_.room(), target.get(), reactionsType);
     if (!message) {
-        core_.logger_.warn("Control message not sent: it names no participant to send it to");
-        core_.completeLater(std::move(completion), false);
+        port_.logger().warn("Control message not sent: it names no participant to send it to");
+        port_.completeLater(std::move(completion), false);
         return;
     }
-    core_.rtmManager_->sendMessage(*message, std::move(completion));
+    rtmManager_->sendMessage(*message, std::move(completion));
 }
 
 // ---- Participants: the room store's ----
 
 std::vector<std::shared_ptr<KRMeetingUser>> DefaultEngineBackend::meetingUsers() const {
-    return core_.currentRoom_.meetingUsers();
+    return port_.room().meetingUsers();
 }
 
 std::shared_ptr<KRMeetingUser> DefaultEngineBackend::localUser() const {
-    return core_.currentRoom_.getLocalUser();
+    return port_.room().getLocalUser();
 }
 
 std::shared_ptr<KRMeetingUser> DefaultEngineBackend::user(const std::string& id) const {
-    return core_.currentRoom_.trackUser(id);
+    return port_.room().trackUser(id);
 }
 
 std::vector<std::shared_ptr<KRMediaTrack>> DefaultEngineBackend::mediaTracks() const {
-    return core_.currentRoom_.allMediaTracks;
+    return port_.room().allMediaTracks;
 }
 
 }  // namespace kr

@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
+#include "KivRaneCoreSDK/Meeting/MeetingPort.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareInfo.h"
 
@@ -17,40 +20,44 @@ namespace kr {
 class KRRtcManagerDelegate;
 class KRRtcManger;
 class KRRtcParticipant;
+class KRRtmManager;
 class KRRtmManagerDelegate;
-struct KRRtcParticipantState;
+namespace platform {
+class MediaEngineFactory;
+}
 
 /// The library's engine wrapper (`KRRtcManger`) and messaging session (`KRRtmManager`): the
-/// room store holds the participants, the engine reports them. Owns the wrapper, the receivers
-/// of its reports and of the messaging session's messages, and what the engine's remote streams
-/// still wait for; the client core keeps the room store, the settings and the event senders.
+/// room store holds the participants, the engine reports them. Owns the wrapper, the messaging
+/// session, the receivers of their reports (made per join, holding its session token) and what
+/// the engine's remote streams still wait for; it reaches the meeting through its `MeetingPort`.
 ///
-/// Threading: the client's queue only. Made by the core it acts on, which owns it for its whole
-/// life; whatever outlives a call holds that core weakly (and the meeting's session token).
+/// Threading: the client's queue only. Made by the core behind the port, which owns it for its
+/// whole life; whatever outlives a call holds the port weakly (and the meeting's session token).
 class DefaultEngineBackend final : public MediaBackend {
 public:
-    explicit DefaultEngineBackend(ClientCore& core);
+    DefaultEngineBackend(MeetingPort& port, const KRDependencies& dependencies,
+                         const std::shared_ptr<platform::MediaEngineFactory>& engineFactory);
     ~DefaultEngineBackend() override;
     DefaultEngineBackend(const DefaultEngineBackend&) = delete;
     DefaultEngineBackend& operator=(const DefaultEngineBackend&) = delete;
 
-    /// Makes the wrapper on the core's engine factory and the receivers of the wrapper's and the
-    /// messaging session's reports. Once, as soon as a shared pointer owns the core.
-    void wire();
-
     /// The wrapper, made with the client and kept for its whole life.
     const std::shared_ptr<KRRtcManger>& wrapper() const { return rtcManager_; }
+    /// The messaging session, made with the client and kept for its whole life.
+    const std::shared_ptr<KRRtmManager>& messaging() const { return rtmManager_; }
     /// Remote streams whose kind is still being asked of the server.
     const std::set<std::uint64_t>& pendingStreamQuestions() const { return pendingStreamUids_; }
-    /// The end of the join's server part: the messaging session logs in, then the engine is set
-    /// up and asked into the media channel.
-    void joinMessagingAndEngine();
 
     Kind kind() const override { return Kind::defaultEngine; }
 
     void join(const KRJoinMeetingConfig& config) override;
     void cancelJoin(bool mediaAwaited) override;
     void leave() override;
+    bool reportsToServerAfterMediaJoin() const override { return false; }
+    void recordLocalParticipant() override;
+    void releaseMeetingMedia() override;
+    void releaseEngine() override {}  // the wrapper lives as long as the client
+    bool reportsLeaveToMainDelegateOnly() const override { return false; }
     void networkStateChanged(bool) override {}  // the watchdog watches this backend's network
 
     void muteLocalMedia(bool audio, bool isMute) override;
@@ -75,9 +82,16 @@ public:
     bool markLocalHand(bool) override { return true; }  // the room store's mark is the core's
 
 private:
-    class EngineEvents;  // forwards the wrapper's reports while the core lives
+    class EngineEvents;     // forwards the wrapper's reports of one join's meeting
+    class MessagingEvents;  // forwards the messaging session's messages of one join's meeting
 
     // Messaging session and media channel (DefaultEngineBackend.cpp).
+    /// The end of the join's server part: the messaging session logs in, then the engine is set
+    /// up and asked into the media channel.
+    void joinMessagingAndEngine();
+    /// The receivers of one join: they hold its session token (DefaultEngineEvents.cpp).
+    std::shared_ptr<KRRtcManagerDelegate> makeEngineEvents();
+    std::shared_ptr<KRRtmManagerDelegate> makeMessagingEvents();
     void configureRtm();            // messaging: log in and join the room's channel
     void configureEngineAndJoin();  // engine: set up and join the media channel
     void leaveRtm();                // messaging: leave the channel and log out
@@ -109,10 +123,14 @@ private:
     /// The share a uid stands for: its entry, else a share track already holding that uid.
     std::optional<KRScreenShareInfo> screenShareFor(std::uint64_t uid) const;
 
-    ClientCore& core_;
+    MeetingPort& port_;
+    std::shared_ptr<platform::DispatchQueue> queue_;
     std::shared_ptr<KRRtcManger> rtcManager_;
-    std::shared_ptr<KRRtcManagerDelegate> engineEvents_;  // an EngineEvents
-    std::shared_ptr<KRRtmManagerDelegate> messagingEvents_;
+    std::shared_ptr<KRRtmManager> rtmManager_;
+    std::shared_ptr<KRRtcManagerDelegate> engineEvents_;  // an EngineEvents, of the latest join
+    std::shared_ptr<KRRtmManagerDelegate> messagingEvents_;  // a MessagingEvents, likewise
+    /// The local participant as the engine confirmed it, until the join end records it.
+    std::optional<KRRtcParticipantState> confirmedLocal_;
     std::set<std::uint64_t> pendingStreamUids_;
     /// Of the pending streams, those no question sent so far covers, in the order reported.
     std::vector<std::uint64_t> unaskedStreamUids_;

@@ -1,15 +1,15 @@
 #include <utility>
 
-#include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeetingNetworkStats.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "KivRaneCoreSDK/RTC/Protocols/KRRtcManagerDelegate.h"
-#include "platform/Media/MediaEngineFactory.h"
+#include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
+#include "KivRaneCoreSDK/RTM/Protocols/KRRtmManagerDelegate.h"
 
 // The default engine's receivers: what each report of the engine wrapper about the local user,
 // the speakers and the roles changes in the room and tells the host app, and the messaging
-// session's messages handed to the core. The remote streams are in DefaultEngineStreams.cpp.
+// session's messages handed to the meeting. The remote streams are in DefaultEngineStreams.cpp.
 
 namespace kr {
 
@@ -17,32 +17,48 @@ namespace {
 
 constexpr const char* kMovedToAudienceReason = "You have been moved to audience.";
 
-/// Hands the messaging session's messages to the core, whose control-message table acts on
+}  // namespace
+
+/// Hands the messaging session's messages to the meeting, whose control-message table acts on
 /// them, without keeping it alive: the session holds its delegate weakly and the backend this.
-class MessagingEvents final : public KRRtmManagerDelegate {
+/// Made for one join: once that meeting ended, what the session still carries does nothing.
+class DefaultEngineBackend::MessagingEvents final : public KRRtmManagerDelegate {
 public:
-    explicit MessagingEvents(std::weak_ptr<ClientCore> core) : core_(std::move(core)) {}
+    MessagingEvents(std::weak_ptr<MeetingPort> port, MeetingPort::SessionToken session)
+        : port_(std::move(port)), session_(std::move(session)) {}
 
     void didRecievePublicMessage(const KRRtmMessage& message) override {
-        if (auto core = core_.lock()) core->didRecievePublicMessage(message);
+        if (auto port = current()) {
+            port->handleControlMessage(ControlMessageRoad::messaging, ControlMessageRoute::channel,
+                                       message);
+        }
     }
     void didRecievePrivateMessage(const KRRtmMessage& message) override {
-        if (auto core = core_.lock()) core->didRecievePrivateMessage(message);
+        if (auto port = current()) {
+            port->handleControlMessage(ControlMessageRoad::messaging, ControlMessageRoute::peer,
+                                       message);
+        }
     }
 
 private:
-    std::weak_ptr<ClientCore> core_;
-};
+    std::shared_ptr<MeetingPort> current() const {
+        auto port = port_.lock();
+        return port && session_.live() ? port : nullptr;
+    }
 
-}  // namespace
+    std::weak_ptr<MeetingPort> port_;
+    MeetingPort::SessionToken session_;
+};
 
 // ---- The adapter the engine wrapper reports to ----
 
+/// Made for one join, like the messaging receiver: reports of a meeting that ended do nothing.
 class DefaultEngineBackend::EngineEvents final : public KRRtcManagerDelegate {
 public:
-    /// `backend` belongs to `core`, so it is there whenever the core still is.
-    EngineEvents(std::weak_ptr<ClientCore> core, DefaultEngineBackend& backend)
-        : core_(std::move(core)), backend_(backend) {}
+    /// `backend` belongs to the core behind `port`, so it is there whenever the port still is.
+    EngineEvents(std::weak_ptr<MeetingPort> port, MeetingPort::SessionToken session,
+                 DefaultEngineBackend& backend)
+        : port_(std::move(port)), session_(std::move(session)), backend_(backend) {}
 
     void didLocalParticipantJoinedChannel() override {
         toBackend([](DefaultEngineBackend& b) { b.onEngineLocalJoined(); });
@@ -77,12 +93,12 @@ public:
         toBackend([&](DefaultEngineBackend& b) { b.onEngineMovedToAudience(uid); });
     }
     void didNetworkQualityChange(KRNetworkQuality quality) override {
-        toCore([&](ClientCore& c) { c.sendNetworkQualityUpdateEvent(quality); });
+        toCore([&](MeetingPort& c) { c.sendNetworkQualityUpdateEvent(quality); });
     }
     void didRecieveNetworkStats(std::int64_t latency, const KRRtcPacketLossData& loss,
                                 const KRRtcTransmissionRateData& rate,
                                 const KRRtcBandwidthData& bandwidth) override {
-        toCore([&](ClientCore& c) {
+        toCore([&](MeetingPort& c) {
             c.sendNetworkStatsEvent(KRMeetingNetworkStats(
                 latency, loss.uplinkLoss, loss.downlinkLoss, rate.uplinkRate, rate.downlinkRate,
                 bandwidth.totalSent, bandwidth.totalRecieved));
@@ -93,12 +109,12 @@ public:
     }
     void didRtcParticipantsDataUpdated() override {}
     void didLocalSpeakerVolumeLevelChanges(std::int64_t level, bool speaking) override {
-        toCore([&](ClientCore& c) {
+        toCore([&](MeetingPort& c) {
             c.sendLocalSpeakerVolumeEvent(static_cast<int>(level), speaking);
         });
     }
     void didAudioRouteChanged(KRAudioRouteType route) override {
-        toCore([&](ClientCore& c) { c.sendAudioRouteChangeEvent(route); });
+        toCore([&](MeetingPort& c) { c.sendAudioRouteChangeEvent(route); });
     }
     void didCurrentUserClientRoleChanged(bool isAudience) override {
         toBackend([&](DefaultEngineBackend& b) { b.onEngineRoleChanged(isAudience); });
@@ -109,20 +125,20 @@ public:
     }
     void didLocalAudioStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        toCore([&](ClientCore& c) { c.sendLocalMediaFailedEvent(true, type, desc); });
+        toCore([&](MeetingPort& c) { c.sendLocalMediaFailedEvent(true, type, desc); });
     }
     void didLocalVideoStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        toCore([&](ClientCore& c) { c.sendLocalMediaFailedEvent(false, type, desc); });
+        toCore([&](MeetingPort& c) { c.sendLocalMediaFailedEvent(false, type, desc); });
     }
     void didLocalUserFallBackToAudioOnlyMode(bool isFallback) override {
-        toCore([&](ClientCore& c) { c.sendLocalAudioOnlyFallbackEvent(isFallback); });
+        toCore([&](MeetingPort& c) { c.sendLocalAudioOnlyFallbackEvent(isFallback); });
     }
     void didRemoteUserFallBackToAudioOnlyMode(
         bool isFallback, const std::shared_ptr<KRRtcParticipant>& p) override {
-        toCore([&](ClientCore& c) {
+        toCore([&](MeetingPort& c) {
             if (!p) return;
-            const auto user = c.currentRoom().matchingUser(std::to_string(p->uid()));
+            const auto user = c.room().matchingUser(std::to_string(p->uid()));
             if (user) c.sendRemoteAudioOnlyFallbackEvent(isFallback, user);
         });
     }
@@ -135,33 +151,34 @@ public:
 private:
     template <class Action>
     void toCore(Action&& action) {
-        // The core may be gone, or may no longer be in the meeting these reports are about.
-        if (auto core = core_.lock(); core && core->wantsEngineReports()) {
-            action(*core);
+        // The core may be gone, or its meeting these reports are about may have ended.
+        if (auto port = port_.lock(); port && session_.live()) {
+            action(*port);
         }
     }
     template <class Action>
     void toBackend(Action&& action) {
-        toCore([&](ClientCore&) { action(backend_); });
+        toCore([&](MeetingPort&) { action(backend_); });
     }
     template <class Call>
     void mainOnly(Call&& call) {
-        toCore([&](ClientCore& c) {
+        toCore([&](MeetingPort& c) {
             const KRMeeting meeting = c.getCurrentMeetingData();
             c.forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
         });
     }
 
-    std::weak_ptr<ClientCore> core_;
+    std::weak_ptr<MeetingPort> port_;
+    MeetingPort::SessionToken session_;
     DefaultEngineBackend& backend_;
 };
 
-void DefaultEngineBackend::wire() {
-    rtcManager_ = KRRtcManger::create(
-        core_.queue_, core_.mediaEngineFactory(),
-        std::make_shared<KivRaneRealTimeLogger2>("KivRaneRTC", core_.deps_.logCollector));
-    engineEvents_ = std::make_shared<EngineEvents>(core_.weak_from_this(), *this);
-    messagingEvents_ = std::make_shared<MessagingEvents>(core_.weak_from_this());
+std::shared_ptr<KRRtcManagerDelegate> DefaultEngineBackend::makeEngineEvents() {
+    return std::make_shared<EngineEvents>(port_.weakPort(), port_.sessionToken(), *this);
+}
+
+std::shared_ptr<KRRtmManagerDelegate> DefaultEngineBackend::makeMessagingEvents() {
+    return std::make_shared<MessagingEvents>(port_.weakPort(), port_.sessionToken());
 }
 
 KRRtcParticipantState DefaultEngineBackend::stateOf(const KRRtcParticipant& participant) {
@@ -178,8 +195,8 @@ KRRtcParticipantState DefaultEngineBackend::stateOf(const KRRtcParticipant& part
 // ---- Local participant ----
 
 void DefaultEngineBackend::onEngineLocalJoined() {
-    if (!core_.isJoining()) return;
-    KRCurrentRoom& room = core_.currentRoom_;
+    if (!port_.isJoining()) return;
+    KRCurrentRoom& room = port_.room();
     const auto& participants = rtcManager_->getRtcParticipants();
     const auto byUid = [&](const std::string& text) -> std::shared_ptr<KRRtcParticipant> {
         for (const auto& p : participants) {
@@ -187,23 +204,24 @@ void DefaultEngineBackend::onEngineLocalJoined() {
         }
         return nullptr;
     };
-    // The engine may have joined under another uid than the room gave; the core then takes the
-    // one it confirmed.
+    // The engine may have joined under another uid than the room gave; the join end then takes
+    // the one it confirmed.
     auto local = byUid(room.userWebRtcId);
     if (!local) local = byUid(std::to_string(rtcManager_->localUserUid()));
     if (!local) {
-        core_.completeLocalMediaJoin(std::nullopt, std::nullopt);
+        port_.completeLocalMediaJoin("");  // nobody to join as: the join fails
         return;
     }
     rtcManager_->setUpLocalRtcParticipantView(local);
     rtcManager_->startPreview();
-    core_.completeLocalMediaJoin(stateOf(*local), std::nullopt);
+    confirmedLocal_ = stateOf(*local);
+    port_.completeLocalMediaJoin(std::to_string(local->uid()));
 }
 
 void DefaultEngineBackend::onEngineLocalMediaState(
     const std::shared_ptr<KRRtcParticipant>& participant, bool audio) {
     if (!participant) return;
-    KRCurrentRoom& room = core_.currentRoom_;
+    KRCurrentRoom& room = port_.room();
     if (audio) {
         room.isCurrentUserAudioMuted = participant->isAudioMuted();
     } else {
@@ -211,25 +229,25 @@ void DefaultEngineBackend::onEngineLocalMediaState(
     }
     room.upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (audio) {
-        core_.sendLocalUserMicUpdateEvent();
+        port_.sendLocalUserMicUpdateEvent();
     } else {
-        core_.sendLocalUserVideoUpdateEvent();
+        port_.sendLocalUserVideoUpdateEvent();
     }
 }
 
 void DefaultEngineBackend::onEngineLocalLeft() {
     forgetRemoteStreams();
-    const auto state = core_.meetingState();
-    if (state != ClientCore::MeetingState::inMeeting &&
-        state != ClientCore::MeetingState::leaving) {
-        // Reports come only while a session is active, so this is the channel of a join that
+    const auto state = port_.meetingState();
+    if (state != MeetingPort::MeetingState::inMeeting &&
+        state != MeetingPort::MeetingState::leaving) {
+        // Reports come only while their session lives, so this is the channel of a join that
         // failed or was abandoned, left while the next join runs: nothing to tell anyone, and
         // that join's channel request and reports stay connected.
         return;
     }
     engineChannelRequested_ = false;
     rtcManager_->setDelegate({});
-    core_.handleLocalMediaLeft();
+    port_.handleLocalMediaLeft();
 }
 
 // ---- Remote participants' media and roles ----
@@ -237,23 +255,23 @@ void DefaultEngineBackend::onEngineLocalLeft() {
 void DefaultEngineBackend::onEngineRemoteMediaState(
     const std::shared_ptr<KRRtcParticipant>& participant, bool audio) {
     if (!participant || screenShareFor(participant->uid())) return;
-    const auto user = core_.currentRoom_.upsertNewParticipantFromRtcDB(stateOf(*participant));
+    const auto user = port_.room().upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (audio) {
-        core_.sendRemoteUserMicStatusUpdateEvent(user);
+        port_.sendRemoteUserMicStatusUpdateEvent(user);
     } else {
-        core_.sendRemoteUserVideoStatusUpdateEvent(user);
+        port_.sendRemoteUserVideoStatusUpdateEvent(user);
     }
 }
 
 void DefaultEngineBackend::onEngineMovedToAudience(std::uint64_t uid) {
-    const auto user = core_.currentRoom_.trackUser(std::to_string(uid));
+    const auto user = port_.room().trackUser(std::to_string(uid));
     if (!user) return;
     remoteAudienceUids_.insert(uid);
     user->setIsSpeaker(false);
     user->setIsSharingScreen(false);
     // Each delegate gets its own snapshot, taken as it is called.
-    core_.forEachDelegate([&](KRClientDelegate& d) {
-        d.didUserMovedToAudience(core_.getCurrentMeetingData(), user);
+    port_.forEachDelegate([&](KRClientDelegate& d) {
+        d.didUserMovedToAudience(port_.getCurrentMeetingData(), user);
     });
 }
 
@@ -261,16 +279,16 @@ void DefaultEngineBackend::onEngineMovedToAudience(std::uint64_t uid) {
 
 void DefaultEngineBackend::onEngineLoudestSpeaker(
     const std::shared_ptr<KRRtcParticipant>& speaker) {
-    if (!core_.userActiveSpeakerCallback_) return;
-    for (const auto& user : core_.currentRoom_.meetingUsers()) {
+    if (!port_.engineSetUp().reportsLoudestSpeaker) return;
+    for (const auto& user : port_.room().meetingUsers()) {
         user->audioTrack()->setIsLoudest(false);
     }
     std::shared_ptr<KRMeetingUser> loudest;
     if (speaker) {
-        loudest = core_.currentRoom_.matchingUser(std::to_string(speaker->uid()));
+        loudest = port_.room().matchingUser(std::to_string(speaker->uid()));
         if (loudest) loudest->audioTrack()->setIsLoudest(true);
     }
-    core_.sendLoudestSpeakerEvent(loudest);
+    port_.sendLoudestSpeakerEvent(loudest);
 }
 
 void DefaultEngineBackend::onEngineTopSpeakers(
@@ -278,31 +296,31 @@ void DefaultEngineBackend::onEngineTopSpeakers(
     std::vector<std::shared_ptr<KRMeetingUser>> users;
     for (const auto& speaker : speakers) {
         auto user =
-            speaker ? core_.currentRoom_.matchingUser(std::to_string(speaker->uid())) : nullptr;
+            speaker ? port_.room().matchingUser(std::to_string(speaker->uid())) : nullptr;
         if (!user) return;  // a partial list would misrank the speakers
         users.push_back(std::move(user));
     }
-    const KRMeeting meeting = core_.getCurrentMeetingData();
-    core_.forMainDelegate([&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, users); });
+    const KRMeeting meeting = port_.getCurrentMeetingData();
+    port_.forMainDelegate([&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, users); });
 }
 
 void DefaultEngineBackend::onEngineRoleChanged(bool isAudience) {
-    KRCurrentRoom& room = core_.currentRoom_;
-    core_.isLocalUserInAudienceMode_ = isAudience;
+    KRCurrentRoom& room = port_.room();
+    port_.setLocalAudienceMode(isAudience);
     room.isCurrentUserInAudienceMode = isAudience;
-    const auto local = core_.getMeetingLocalUser();
+    const auto local = port_.getMeetingLocalUser();
     local->setIsSpeaker(!isAudience);
-    if (!core_.shouldByPassAPICalls_) {
-        core_.postUserRoomConnectionStatus(true, false, {});
+    if (!port_.bypassesServer()) {
+        port_.postUserRoomConnectionStatus(true, false, {});
     }
     if (!isAudience) {
-        core_.sendLocalUserRoleChangedEvent(local, false);
+        port_.sendLocalUserRoleChangedEvent(local, false);
         return;
     }
     room.isCurrentUserAudioMuted = true;
     room.isCurrentUserVideoMuted = true;
-    core_.sendLocalUserRoleChangedEvent(local, true);
-    core_.postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
+    port_.sendLocalUserRoleChangedEvent(local, true);
+    port_.postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
 }
 
 }  // namespace kr

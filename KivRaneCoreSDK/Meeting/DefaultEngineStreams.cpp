@@ -1,6 +1,5 @@
 #include <utility>
 
-#include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
@@ -28,11 +27,11 @@ std::shared_ptr<KRMediaTrack> firstTrack(const KRCurrentRoom& room, const std::s
 }  // namespace
 
 std::optional<KRScreenShareInfo> DefaultEngineBackend::screenShareFor(std::uint64_t uid) const {
-    for (const auto& info : core_.currentRoom_.screenShareMetaData) {
+    for (const auto& info : port_.room().screenShareMetaData) {
         if (info.trackID() == uid) return info;
     }
     // Polling may have dropped the entry while the share track still stands.
-    const auto track = firstTrack(core_.currentRoom_, std::to_string(uid));
+    const auto track = firstTrack(port_.room(), std::to_string(uid));
     if (track && track->sourceType() == KRMediaTrackSourceType::screenShare) {
         const auto share = std::dynamic_pointer_cast<KRScreenShareTrack>(track);
         return KRScreenShareInfo(uid, share ? share->sharingUserId() : "",
@@ -44,7 +43,7 @@ std::optional<KRScreenShareInfo> DefaultEngineBackend::screenShareFor(std::uint6
 // ---- A stream arrives ----
 
 void DefaultEngineBackend::onEngineStreamAdded(std::uint64_t uid) {
-    const auto track = firstTrack(core_.currentRoom_, std::to_string(uid));
+    const auto track = firstTrack(port_.room(), std::to_string(uid));
     if (track && track->sourceType() == KRMediaTrackSourceType::user) {
         addParticipantStream(uid, true);
         return;
@@ -67,15 +66,15 @@ void DefaultEngineBackend::askServerForStream(std::uint64_t uid) {
 }
 
 void DefaultEngineBackend::askServerForUnaskedStreams() {
-    const MeetingSession::Token session = core_.sessionToken();
+    const MeetingSession::Token session = port_.sessionToken();
     streamQuestion_ = session;
-    // The core owns this backend: while the core lives, so does `this`.
-    std::weak_ptr<ClientCore> weak = core_.weak_from_this();
-    core_.getRoomConnectionStatus(
-        [this, weak, session, asked = std::exchange(unaskedStreamUids_, {})](bool) {
+    // The core behind the port owns this backend: while the port lives, so does `this`.
+    port_.getRoomConnectionStatus(
+        [this, weak = port_.weakPort(), session,
+         asked = std::exchange(unaskedStreamUids_, {})](bool) {
             // Held for the whole answer: a host callback below may drop the core's last owner.
-            const auto core = weak.lock();
-            if (!core) return;
+            const auto port = weak.lock();
+            if (!port) return;
             if (streamQuestion_.sameSession(session)) streamQuestion_ = {};
             for (const std::uint64_t uid : asked) {
                 // An answer after a leave, a new join or the stream's own departure changes
@@ -94,7 +93,7 @@ void DefaultEngineBackend::askServerForUnaskedStreams() {
 }
 
 void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTrack) {
-    KRCurrentRoom& room = core_.currentRoom_;
+    KRCurrentRoom& room = port_.room();
     // Participants fill their view.
     const auto participant = rtcManager_->setUpRemoteVideo(uid, MediaCodes::kRenderHidden);
     if (!participant) return;
@@ -105,18 +104,18 @@ void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTra
     const auto user = room.upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (!user) return;
     if (wasInAudience) {
-        core_.sendRemoteUserMovedToParticipants(user);
+        port_.sendRemoteUserMovedToParticipants(user);
         return;
     }
     user->setIsSpeaker(true);
-    core_.sendRemoteUserJoinMeetingEvent(user);
-    if (core_.getMeetingLocalUser()->isCoHost()) {
+    port_.sendRemoteUserJoinMeetingEvent(user);
+    if (port_.getMeetingLocalUser()->isCoHost()) {
         rtcManager_->playChimeOnUserJoin();
     }
 }
 
 void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
-    KRCurrentRoom& room = core_.currentRoom_;
+    KRCurrentRoom& room = port_.room();
     const std::string id = std::to_string(info.trackID());
     rtcManager_->muteUnmuteUserVideoStream(false, id);
     // A shared screen is shown whole.
@@ -137,16 +136,16 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
     tracks = std::move(ordered);
     const std::uint64_t localShare = room.localScreenShareTrackUid;
     if (localShare != 0 && info.trackID() == localShare) {
-        core_.sendLocalScreenShareEvent(KRScreenShareState::started(track));
+        port_.sendLocalScreenShareEvent(KRScreenShareState::started(track));
         return;
     }
     if (localShare != 0) {
         const std::string localId = room.userWebRtcId;
         std::erase_if(room.screenShareMetaData,
                       [&](const KRScreenShareInfo& e) { return e.sharingUserID() == localId; });
-        core_.postForceStopScreenShareDarwinNotification(kRemoteOverrideReason);
+        port_.postForceStopScreenShareDarwinNotification(kRemoteOverrideReason);
     }
-    core_.sendRemoteScreenShareEvent(KRScreenShareState::started(track));
+    port_.sendRemoteScreenShareEvent(KRScreenShareState::started(track));
 }
 
 // ---- A stream goes ----
@@ -162,7 +161,7 @@ void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
         return;
     }
     const std::string id = std::to_string(uid);
-    auto user = core_.currentRoom_.trackUser(id);
+    auto user = port_.room().trackUser(id);
     if (!user) user = std::make_shared<KRMeetingUser>();
     auto departing = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
         .id = user->id(),
@@ -175,25 +174,25 @@ void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
         .isHost = user->isHost()});
     if (reason.kind() != KRUserLeftReason::Kind::becomeAudience) {
         remoteAudienceUids_.erase(uid);
-        core_.currentRoom_.removeMediaTrack(id);
+        port_.room().removeMediaTrack(id);
     } else if (!user->id().empty()) {  // a known participant, now listening only
         remoteAudienceUids_.insert(uid);
     }
-    core_.sendRemoteUserLeftMeetingEvent(departing, reason);
-    if (core_.getMeetingLocalUser()->isCoHost()) {
+    port_.sendRemoteUserLeftMeetingEvent(departing, reason);
+    if (port_.getMeetingLocalUser()->isCoHost()) {
         rtcManager_->playChimeOnUserLeave();
     }
 }
 
 void DefaultEngineBackend::removeScreenShareStream(const KRScreenShareInfo& info,
                                                    const KRUserLeftReason& reason) {
-    KRCurrentRoom& room = core_.currentRoom_;
+    KRCurrentRoom& room = port_.room();
     const std::string id = std::to_string(info.trackID());
     std::erase_if(room.allMediaTracks, [&](const auto& t) { return t && t->id() == id; });
     std::erase_if(room.screenShareMetaData,
                   [&](const KRScreenShareInfo& e) { return e.trackID() == info.trackID(); });
     if (room.localScreenShareTrackUid != 0 && info.trackID() == room.localScreenShareTrackUid) {
-        core_.endLocalShare(reason);
+        port_.endLocalShare(reason);
         return;
     }
     // The stream of an own share that already ended (the capture stops before the stream
@@ -201,7 +200,7 @@ void DefaultEngineBackend::removeScreenShareStream(const KRScreenShareInfo& info
     if (!room.userWebRtcId.empty() && info.sharingUserID() == room.userWebRtcId) {
         return;
     }
-    core_.sendRemoteScreenShareEvent(KRScreenShareState::stopped(reason, info.trackID()));
+    port_.sendRemoteScreenShareEvent(KRScreenShareState::stopped(reason, info.trackID()));
 }
 
 }  // namespace kr

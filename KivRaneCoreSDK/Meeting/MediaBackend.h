@@ -12,10 +12,10 @@
 
 namespace kr {
 
-class ClientCore;
 class KRJoinMeetingConfig;
 class KRMediaTrack;
 class KRMeetingUser;
+class MeetingPort;
 
 /// How one meeting's media and control messages travel. The client picks one at each join and
 /// keeps it until the meeting ends; everything the two ways do differently is one call here.
@@ -44,8 +44,22 @@ public:
     /// `mediaAwaited` tells whether the server calls were done and the media channel awaited.
     virtual void cancelJoin(bool mediaAwaited) = 0;
     /// The media part of the leave, once the server was told. The backend's report of the
-    /// channel left ends the meeting.
+    /// channel left ends the meeting (`MeetingPort::handleLocalMediaLeft`).
     virtual void leave() = 0;
+    /// True when this road tells the server of the local user only once the media channel
+    /// confirmed the join: the join end then posts the status, fetches the room, sets up chat
+    /// and the polls before the meeting starts.
+    virtual bool reportsToServerAfterMediaJoin() const = 0;
+    /// Puts the local participant, as the channel confirmed it, where this backend's
+    /// participants live, as the join reaches the meeting.
+    virtual void recordLocalParticipant() = 0;
+    /// This backend's part of the teardown, inside the end of the meeting (also after a report
+    /// of a channel whose meeting already ended): nothing of the meeting stays with it.
+    virtual void releaseMeetingMedia() = 0;
+    /// After the teardown: an engine made for the meeting goes.
+    virtual void releaseEngine() = 0;
+    /// True when only the main delegate hears of the local leave; otherwise every delegate.
+    virtual bool reportsLeaveToMainDelegateOnly() const = 0;
     /// The device's network came back or went away.
     virtual void networkStateChanged(bool isConnected) = 0;
 
@@ -88,6 +102,6 @@ public:
 
 /// Makes the backend a join uses; the client's own when none is set.
 using MediaBackendFactory =
-    std::function<std::shared_ptr<MediaBackend>(MediaBackend::Kind, ClientCore&)>;
+    std::function<std::shared_ptr<MediaBackend>(MediaBackend::Kind, MeetingPort&)>;
 
 }  // namespace kr

@@ -1,8 +1,9 @@
 #include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
 
-#include "KivRaneCoreSDK/Meeting/ClientCore.h"
-#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
-#include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
+#include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
+#include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRJoinMeetingConfig.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcJoinData.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcManager.h"
 #include "KivRaneCoreSDK/Model/Media/KRRtcVideoEncoderConfig.h"
@@ -14,28 +15,10 @@
 
 namespace kr {
 
-RoomEngineBackend::RoomEngineBackend(ClientCore& client) : c_(client) {}
+RoomEngineBackend::RoomEngineBackend(MeetingPort& port, const KRDependencies& dependencies,
+                                     std::shared_ptr<platform::MediaEngineFactory> engineFactory)
+    : port_(port), deps_(dependencies), engineFactory_(std::move(engineFactory)) {}
 RoomEngineBackend::~RoomEngineBackend() = default;
-
-// ---- The client's accessors of this backend ----
-
-const std::shared_ptr<RtcManagerProtocol>& ClientCore::rtcEngineManager() const {
-    return roomEngine().engine();
-}
-void ClientCore::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine) {
-    KR_DCHECK_RUN_ON(checker_);
-    roomEngine().setEngine(std::move(engine));
-}
-void ClientCore::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
-    roomEngine().configureForMultiMediaEngine(config);
-}
-bool ClientCore::isWaitingToBeReconnect() const { return roomEngine().isWaitingToBeReconnect(); }
-std::shared_ptr<RtcManagerDelegate> ClientCore::multiMediaRtcDelegate() {
-    return roomEngine().rtcDelegate();
-}
-std::shared_ptr<RtmManagerDelegate> ClientCore::multiMediaRtmDelegate() {
-    return roomEngine().rtmDelegate();
-}
 
 // ---- The engine and the join ----
 
@@ -45,66 +28,54 @@ void RoomEngineBackend::setEngine(std::shared_ptr<RtcManagerProtocol> engine) {
 }
 
 void RoomEngineBackend::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
-    KR_DCHECK_RUN_ON(c_.checker_);
     // One engine per client: a second set-up would start a second engine in a running meeting.
-    if (!c_.isJoining() || !c_.session_->markMediaSetUp()) {
-        c_.logger_.warn("Multimedia engine set-up refused: no join is waiting for it");
+    if (!port_.isJoining() || !port_.markMediaSetUp()) {
+        port_.logger().warn("Multimedia engine set-up refused: no join is waiting for it");
         return;
     }
-    c_.networkClient_->setDeviceId(getDeviceId(c_.deps_));
-    if (c_.isGuestUserFlow_) {
-        c_.networkClient_->setJwtToken("");
-    }
     // The server's part in the order the role asks (as a guest, whoever the host app signed
-    // in), then the engine the room names.
-    using JoinStep = ClientCore::JoinStep;
-    std::vector<JoinStep> steps{{"configuration", [](ClientCore& c, ClientCore::JoinStepDone done) {
-                                     c.getConfigurations(std::move(done));
-                                 }}};
-    for (JoinStep& step : c_.loginSteps(false)) steps.push_back(std::move(step));
-    steps.push_back({"room engine", [config](ClientCore& c, ClientCore::JoinStepDone) {
-                         c.roomEngine().handlePostLoginSuccess(config);
-                     }});
-    c_.runJoinSteps(std::make_shared<const std::vector<JoinStep>>(std::move(steps)), 0);
+    // in), then the engine the room names. The core owns this backend for its whole life.
+    port_.runServerJoin(MeetingPort::ServerJoin::loginOnly,
+                        [this, config] { handlePostLoginSuccess(config); });
 }
 
 void RoomEngineBackend::handlePostLoginSuccess(const KRJoinMeetingConfig& config) {
-    if (c_.currentRoom_.mediaEngine == KRRoomMediaEngine::agora) {
+    if (port_.room().mediaEngine == KRRoomMediaEngine::agora) {
         configureMeetingForAgoraMediaEngine(config);
     } else {
         configureMeetingForKRMediaEngine(config);
     }
 }
 
-void RoomEngineBackend::setStartingMedia(const KRJoinMeetingConfig& config, bool audience) {
-    auto& room = c_.currentRoom_;
-    c_.isLocalUserInAudienceMode_ = audience;
-    room.isCurrentUserInAudienceMode = audience;
+RoomEngineBackend::StartingMedia RoomEngineBackend::setStartingMedia(
+    const KRJoinMeetingConfig& config, bool audience) {
+    const auto& room = port_.room();
     // The options' choice, within the room's rules the room details brought (as on the default
     // engine): the audience starts with both off, what the room does not allow at joining stays
     // off, and under the hard mute only a host may start with the microphone open.
-    const bool isHost = c_.userRole_.kind() == KRUserRole::Kind::host || room.isGuestHost;
-    c_.isInitialAudioOn_ =
-        !audience && room.isAudioOnJoinAllowed &&
-        AgoraRtcJoinData::audioOnAtJoin(
-            config.isInitialAudioOn(), room.isHardMuteEnabled,
-            isHost ? KRUserRole::host(c_.userRole_.getToken()) : KRUserRole::speaker());
-    c_.isInitialVideoOn_ = !audience && room.isVideoOnJoinAllowed && config.isInitialVideoOn();
-    room.isCurrentUserAudioMuted = !c_.isInitialAudioOn_;
-    room.isCurrentUserVideoMuted = !c_.isInitialVideoOn_;
+    const KRUserRole& role = port_.joinRole();
+    const bool isHost = role.kind() == KRUserRole::Kind::host || room.isGuestHost;
+    StartingMedia media;
+    media.audioOn = !audience && room.isAudioOnJoinAllowed &&
+                    AgoraRtcJoinData::audioOnAtJoin(
+                        config.isInitialAudioOn(), room.isHardMuteEnabled,
+                        isHost ? KRUserRole::host(role.getToken()) : KRUserRole::speaker());
+    media.videoOn = !audience && room.isVideoOnJoinAllowed && config.isInitialVideoOn();
+    port_.setStartingMedia(audience, media.audioOn, media.videoOn);
+    return media;
 }
 
 void RoomEngineBackend::configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config) {
-    auto& room = c_.currentRoom_;
+    auto& room = port_.room();
     const bool audience = config.userRole().kind() == KRUserRole::Kind::audience;
-    setStartingMedia(config, audience);
+    const StartingMedia media = setStartingMedia(config, audience);
 
     // A held engine of this client goes before the new one is made: never two engines.
     if (rtcEngineManager_) {
         rtcEngineManager_->setRtmDelegate({});
     }
     const std::shared_ptr<RtcManagerProtocol> engine =
-        AgoraRtcManager::create(c_.deps_, c_.mediaEngineFactory());
+        AgoraRtcManager::create(deps_, engineFactory_);
     rtcEngineManager_ = engine;
     ownsRtcEngine_ = true;
 
@@ -116,29 +87,30 @@ void RoomEngineBackend::configureMeetingForAgoraMediaEngine(const KRJoinMeetingC
     join.rtcToken = room.userWebRtcToken;
     join.rtmToken = room.userWebRtmToken;
     join.role = audience ? KRUserRole::audience() : KRUserRole::speaker();
-    join.initialAudioOn = c_.isInitialAudioOn_;
-    join.initialVideoOn = c_.isInitialVideoOn_;
+    join.initialAudioOn = media.audioOn;
+    join.initialVideoOn = media.videoOn;
+    const MeetingPort::EngineSetUp setUp = port_.engineSetUp();
     // The engine puts the background in place before it joins: the camera never goes out bare.
-    join.virtualBackground = c_.virtualBackgroundType_;
+    join.virtualBackground = setUp.virtualBackground;
 
     // The library's own engine reports on the queue, never from inside these calls.
     engine->configureRtcEngine(configureData, rtcDelegate());
     engine->setRtmDelegate(rtmDelegate());
-    engine->configureVideoEncoderConfiguration(c_.highQualityEncoderSettings());
-    if (const auto low = c_.lowQualityEncoderSettings()) {
-        engine->configureLowQualityVideoStream(*low);
+    engine->configureVideoEncoderConfiguration(setUp.highQuality);
+    if (setUp.lowQuality) {
+        engine->configureLowQualityVideoStream(*setUp.lowQuality);
     }
     channelAsked_ = true;
     engine->joinRoom(join.toObject());
 }
 
 boost::json::object RoomEngineBackend::krMediaJoinData() const {
-    const auto& room = c_.currentRoom_;
+    const auto& room = port_.room();
     boost::json::object data;
     data["meetingId"] = room.meetingId;
     data["meetingPin"] = room.meetingPin;
     data["displayName"] = room.userDisplayName;
-    data["serverEnvironment"] = std::string(rawValue(c_.getServerEnvironment()));
+    data["serverEnvironment"] = std::string(rawValue(port_.serverEnvironment()));
     return data;
 }
 
@@ -146,7 +118,8 @@ void RoomEngineBackend::configureMeetingForKRMediaEngine(const KRJoinMeetingConf
     // The host's engine has no audience: whatever the role, the user joins as a speaker.
     setStartingMedia(config, false);
     if (!rtcEngineManager_) {
-        c_.logger_.warn("No engine was supplied for this \"kr-media\" room: the join stops here");
+        port_.logger().warn(
+            "No engine was supplied for this \"kr-media\" room: the join stops here");
         return;
     }
     rtcEngineManager_->configureRtcEngine(boost::json::object{}, rtcDelegate());
@@ -166,18 +139,48 @@ void RoomEngineBackend::leave() {
     if (!rtcEngineManager_ || !channelAsked_) {
         // Nothing will report the leave (no engine, or a host's engine that was never asked
         // into a channel): finish it here so the host still hears it.
-        handleLocalLeave(c_.localUserLeftReason_);
+        port_.handleLocalMediaLeft();
         return;
     }
     rtcEngineManager_->leaveRtcChannel();
 }
 
+void RoomEngineBackend::recordLocalParticipant() {
+    // Merged while the join is still under way: what the merge reports of the local user now
+    // is its starting state, told by the join event alone.
+    if (const auto local = std::exchange(confirmedLocal_, nullptr)) {
+        port_.participants().addNewParticipantRtcData(local);
+    }
+}
+
+void RoomEngineBackend::releaseMeetingMedia() {
+    // No message of a meeting already left may act on the next one.
+    if (rtcEngineManager_) rtcEngineManager_->setRtmDelegate({});
+    auto& merge = port_.participants();
+    for (const auto& user : merge.getAllMeetingUser()) {
+        user->resetVideoTrack();
+    }
+    merge.clearAllData();
+    confirmedLocal_.reset();
+    channelAsked_ = false;
+    isWaitingToBeReconnect_ = false;
+}
+
+void RoomEngineBackend::releaseEngine() {
+    // The client's own engine is made again at the next join; the host's stays for it. Who made
+    // it decides, not the room: a leave before the room's details came knows no room engine.
+    if (ownsRtcEngine_) {
+        rtcEngineManager_.reset();
+        ownsRtcEngine_ = false;
+    }
+}
+
 void RoomEngineBackend::networkStateChanged(bool isConnected) {
-    if (!isConnected || !isWaitingToBeReconnect_ || !c_.hasJoinedMeeting() ||
-        c_.currentRoom_.mediaEngine != KRRoomMediaEngine::krmedia || !rtcEngineManager_) {
+    if (!isConnected || !isWaitingToBeReconnect_ || !port_.hasJoinedMeeting() ||
+        port_.room().mediaEngine != KRRoomMediaEngine::krmedia || !rtcEngineManager_) {
         return;
     }
-    c_.logger_.info("Network is back: joining the media channel again");
+    port_.logger().info("Network is back: joining the media channel again");
     rtcEngineManager_->joinRoom(krMediaJoinData());
 }
 
@@ -185,16 +188,16 @@ void RoomEngineBackend::networkStateChanged(bool isConnected) {
 
 void RoomEngineBackend::muteLocalMedia(bool audio, bool isMute) {
     if (audio) {
-        c_.currentRoom_.isCurrentUserAudioMuted = isMute;
+        port_.room().isCurrentUserAudioMuted = isMute;
         if (rtcEngineManager_) rtcEngineManager_->muteUnmuteLocalAudio(isMute);
     } else {
-        c_.currentRoom_.isCurrentUserVideoMuted = isMute;
+        port_.room().isCurrentUserVideoMuted = isMute;
         if (rtcEngineManager_) rtcEngineManager_->muteUnmuteLocalVideo(isMute);
     }
 }
 
 void RoomEngineBackend::switchClientRole(bool) {
-    c_.logger_.info("Client role switch asked of the media channel");
+    port_.logger().info("Client role switch asked of the media channel");
 }
 
 void RoomEngineBackend::applyVirtualBackground(const KRVirtualBackgroundType& background) {
@@ -207,28 +210,28 @@ void RoomEngineBackend::applyVirtualBackground(const KRVirtualBackgroundType& ba
 // ---- Participants: the merge's ----
 
 bool RoomEngineBackend::knowsLocalShareWithoutTrack() const {
-    const auto& merge = c_.meetingUsersManager_;
+    const auto& merge = port_.participants();
     return merge.isSharingScreen(merge.getCurrentParticipantId());
 }
 
 std::vector<std::shared_ptr<KRMeetingUser>> RoomEngineBackend::meetingUsers() const {
-    return c_.meetingUsersManager_.getAllMeetingUser();
+    return port_.participants().getAllMeetingUser();
 }
 
 std::shared_ptr<KRMeetingUser> RoomEngineBackend::localUser() const {
-    return c_.meetingUsersManager_.getLocalUser();
+    return port_.participants().getLocalUser();
 }
 
 std::shared_ptr<KRMeetingUser> RoomEngineBackend::user(const std::string& id) const {
-    return c_.meetingUsersManager_.getMeetingUser(id);
+    return port_.participants().getMeetingUser(id);
 }
 
 std::vector<std::shared_ptr<KRMediaTrack>> RoomEngineBackend::mediaTracks() const {
     std::vector<std::shared_ptr<KRMediaTrack>> tracks;
-    for (const auto& user : c_.meetingUsersManager_.getAllMeetingUser()) {
+    for (const auto& user : port_.participants().getAllMeetingUser()) {
         tracks.push_back(user);
     }
-    for (const auto& share : c_.meetingUsersManager_.getScreenShareTracks()) {
+    for (const auto& share : port_.participants().getScreenShareTracks()) {
         tracks.push_back(share);
     }
     return tracks;
@@ -236,7 +239,7 @@ std::vector<std::shared_ptr<KRMediaTrack>> RoomEngineBackend::mediaTracks() cons
 
 bool RoomEngineBackend::markLocalHand(bool isRaised) {
     // This backend's local user lives in the participant merge, and only after the local join.
-    auto local = c_.meetingUsersManager_.getLocalUser();
+    auto local = port_.participants().getLocalUser();
     if (!local) return false;
     local->setIsHandRaised(isRaised);
     return true;

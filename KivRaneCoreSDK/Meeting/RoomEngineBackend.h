@@ -1,11 +1,14 @@
 #pragma once
 
 #include <boost/json/object.hpp>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
+#include "KivRaneCoreSDK/Meeting/MeetingPort.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerDelegate.h"
@@ -14,6 +17,10 @@
 
 namespace kr {
 
+namespace platform {
+class MediaEngineFactory;
+}
+
 /// The engine the room names, behind `RtcManagerProtocol`, which carries the control messages
 /// too: the participant merge holds the participants. For an "agora" room the backend makes its
 /// own engine at each join and lets it go at the end of the meeting; for a "kr-media" room the
@@ -21,12 +28,19 @@ namespace kr {
 ///
 /// Owns the engine, the two receivers the engine reports to, and whether the engine was asked
 /// into a channel. Everything it shares with the other backend (room store, merge, session,
-/// settings, delegates) it reaches on the client, which owns this backend for its whole life.
+/// settings, delegates) it reaches through its `MeetingPort`, whose core owns this backend for
+/// its whole life.
 ///
 /// Threading: called on the client's queue only.
 class RoomEngineBackend final : public MediaBackend {
 public:
-    explicit RoomEngineBackend(ClientCore& client);
+    /// How often, and how far apart, the server is asked about a stream id nobody knows before
+    /// the stream counts as a participant.
+    static constexpr int kStreamTypeQuestionTries = 3;
+    static constexpr std::chrono::seconds kStreamTypeQuestionInterval{1};
+
+    RoomEngineBackend(MeetingPort& port, const KRDependencies& dependencies,
+                      std::shared_ptr<platform::MediaEngineFactory> engineFactory);
     ~RoomEngineBackend() override;
 
     Kind kind() const override { return Kind::roomEngine; }
@@ -34,6 +48,11 @@ public:
     void join(const KRJoinMeetingConfig& config) override { configureForMultiMediaEngine(config); }
     void cancelJoin(bool mediaAwaited) override;
     void leave() override;
+    bool reportsToServerAfterMediaJoin() const override { return true; }
+    void recordLocalParticipant() override;
+    void releaseMeetingMedia() override;
+    void releaseEngine() override;
+    bool reportsLeaveToMainDelegateOnly() const override { return true; }
     void networkStateChanged(bool isConnected) override;
 
     void muteLocalMedia(bool audio, bool isMute) override;
@@ -76,26 +95,40 @@ private:
 
     // The join (RoomEngineBackend.cpp)
     void handlePostLoginSuccess(const KRJoinMeetingConfig& config);
+    struct StartingMedia {
+        bool audioOn = false;
+        bool videoOn = false;
+    };
     /// The local user's audience mode and starting audio and video, in the client and the room
     /// store, for a join with `config`.
-    void setStartingMedia(const KRJoinMeetingConfig& config, bool audience);
+    StartingMedia setStartingMedia(const KRJoinMeetingConfig& config, bool audience);
     void configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config);
     void configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config);
     boost::json::object krMediaJoinData() const;
 
     // The engine's reports (RoomEngineBackendEvents.cpp)
-    /// The engine is in the channel: the join it was asked for goes on, or, when `session` (the
-    /// token of the join whose receiver heard it) is not the join under way, the channel is left.
+    /// The engine is in the channel: the join it was asked for goes on to the join end, or,
+    /// when `session` (the token of the join whose receiver heard it) is not the join under way,
+    /// the channel is left.
     void handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
                          const MeetingSession::Token& session,
                          RtcManagerDelegate::Completion completion);
+    /// A "kr-media" engine is told the microphone and camera this client recorded for the
+    /// join: its join data has no room for them.
+    void tellEngineStartingMedia(RtcPeerMetaData& localPeer);
     void handleLocalLeave(const KRUserLeftReason& reason);
+    /// The participant of the merge with this id, for the engine's reports.
+    std::shared_ptr<KRMeetingUser> userById(const std::string& id) const;
     void checkRemoteStreamType(const std::string& streamId, int triesLeft,
                                RtcManagerDelegate::StreamTypeCompletion completion);
     void handleRoleChange(bool isAudience);
 
-    ClientCore& c_;
+    MeetingPort& port_;
+    KRDependencies deps_;
+    std::shared_ptr<platform::MediaEngineFactory> engineFactory_;
     std::shared_ptr<RtcManagerProtocol> rtcEngineManager_;
+    /// The local peer the engine confirmed, until the join end records it in the merge.
+    std::shared_ptr<RtcPeerMetaData> confirmedLocal_;
     std::shared_ptr<RtcAdapter> rtcAdapter_;
     std::shared_ptr<RtmAdapter> rtmAdapter_;
     /// The engine was asked into the media channel and not yet out of it: a failed join leaves
@@ -112,18 +145,21 @@ private:
 /// what the engine reports or carries after that meeting ended does not act on the client.
 class RoomEngineBackend::SessionReceiver {
 public:
-    SessionReceiver(std::weak_ptr<ClientCore> client, MeetingSession::Token session)
-        : client_(std::move(client)), session_(std::move(session)) {}
+    /// `backend` belongs to the core behind `port`, so it is there whenever the port still is.
+    SessionReceiver(std::weak_ptr<MeetingPort> port, MeetingSession::Token session,
+                    RoomEngineBackend& backend)
+        : port_(std::move(port)), backend_(backend), session_(std::move(session)) {}
     const MeetingSession::Token& session() const { return session_; }
 
 protected:
-    /// The client while the meeting of this receiver's join has not ended.
-    std::shared_ptr<ClientCore> current() const {
-        auto c = client_.lock();
-        return c && session_.live() ? c : nullptr;
+    /// The meeting while the one of this receiver's join has not ended.
+    std::shared_ptr<MeetingPort> current() const {
+        auto port = port_.lock();
+        return port && session_.live() ? port : nullptr;
     }
 
-    std::weak_ptr<ClientCore> client_;
+    std::weak_ptr<MeetingPort> port_;
+    RoomEngineBackend& backend_;
 
 private:
     MeetingSession::Token session_;

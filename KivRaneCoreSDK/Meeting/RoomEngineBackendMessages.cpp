@@ -1,6 +1,7 @@
 #include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
 
-#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 
 // Control messages with the room's engine travel through the engine itself. What an arriving one
 // does is in ClientCoreControlMessages.cpp, on the participant merge of this backend.
@@ -24,8 +25,8 @@ public:
 };
 
 std::shared_ptr<RtmManagerDelegate> RoomEngineBackend::rtmDelegate() {
-    if (!rtmAdapter_ || !rtmAdapter_->session().sameSession(c_.sessionToken())) {
-        rtmAdapter_ = std::make_shared<RtmAdapter>(c_.weak_from_this(), c_.sessionToken());
+    if (!rtmAdapter_ || !rtmAdapter_->session().sameSession(port_.sessionToken())) {
+        rtmAdapter_ = std::make_shared<RtmAdapter>(port_.weakPort(), port_.sessionToken(), *this);
     }
     return rtmAdapter_;
 }
@@ -34,11 +35,12 @@ void RoomEngineBackend::sendControlMessage(KRControlMessage kind,
                                            const std::shared_ptr<KRMeetingUser>& target,
                                            Completion completion,
                                            const std::string& reactionsType) {
-    auto message = makeControlMessage(kind, c_.currentRoom_, target.get(), reactionsType);
+    auto message = makeControlMessage(kind, port_.room(), target.get(), reactionsType);
     if (!message || !rtcEngineManager_) {
-        c_.logger_.warn(message ? "Control message not sent: no engine carries it"
+        port_.logger().warn(message
+                                ? "Control message not sent: no engine carries it"
                                 : "Control message not sent: it names no participant to send it to");
-        c_.completeLater(std::move(completion), false);
+        port_.completeLater(std::move(completion), false);
         return;
     }
     if (message->messageType == KRRtmMessageType::publicChat) {
@@ -47,7 +49,7 @@ void RoomEngineBackend::sendControlMessage(KRControlMessage kind,
         rtcEngineManager_->sendPrivateMessage(*message);
     }
     // The engine's messaging reports no outcome of its own: handed over is as far as it is known.
-    c_.completeLater(std::move(completion), true);
+    port_.completeLater(std::move(completion), true);
 }
 
 }  // namespace kr

@@ -2,7 +2,8 @@
 
 // A media backend that only records what the client asks of it, one line per call. Its
 // participants are the room store's, so the client's queries and events keep working; the test
-// plays the engine's part (completeLocalMediaJoin, handleLocalMediaLeft) itself.
+// plays the engine's part (completeLocalMediaJoin, handleLocalMediaLeft) itself. It reaches the
+// meeting through its port only, as the client's own backends do.
 
 #include <algorithm>
 #include <memory>
@@ -12,7 +13,10 @@
 #include <boost/json.hpp>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
+#include "KivRaneCoreSDK/Meeting/MeetingPort.h"
 #include "platform/Media/MediaBus.h"
 #include "support/ClientTestDelegate.h"
 #include "testing/KRClientTestSeam.h"
@@ -21,11 +25,15 @@ namespace kr::test {
 
 class FakeMediaBackend final : public MediaBackend {
 public:
-    FakeMediaBackend(Kind kind, ClientCore& client) : kind_(kind), client_(client) {}
+    FakeMediaBackend(Kind kind, MeetingPort& port) : kind_(kind), port_(port) {}
 
     std::vector<std::string> lines;
     /// What `knowsLocalShareWithoutTrack` answers.
     bool shareWithoutTrack = false;
+    /// What `reportsLeaveToMainDelegateOnly` answers.
+    bool leaveToMainOnly = false;
+    /// What the join end and the teardown asked of it, apart from `lines`.
+    std::vector<std::string> ends;
 
     std::size_t count(const std::string& line) const {
         return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
@@ -37,6 +45,21 @@ public:
         lines.push_back(mediaAwaited ? "cancel awaited join" : "cancel join");
     }
     void leave() override { lines.push_back("leave"); }
+    bool reportsToServerAfterMediaJoin() const override { return false; }
+    void recordLocalParticipant() override {
+        // As the default engine does when its engine gives no participant of its own.
+        const KRCurrentRoom& room = port_.room();
+        KRRtcParticipantState local;
+        local.uid = mediaUidOf(room.userWebRtcId).value_or(0);
+        local.isAudioMuted = room.isCurrentUserAudioMuted;
+        local.isVideoMuted = room.isCurrentUserVideoMuted;
+        local.isAudience = port_.isLocalUserInAudienceMode();
+        port_.room().upsertNewParticipantFromRtcDB(local);
+        ends.push_back("record local");
+    }
+    void releaseMeetingMedia() override { ends.push_back("release media"); }
+    void releaseEngine() override { ends.push_back("release engine"); }
+    bool reportsLeaveToMainDelegateOnly() const override { return leaveToMainOnly; }
     void networkStateChanged(bool isConnected) override {
         lines.push_back(isConnected ? "network on" : "network off");
     }
@@ -67,16 +90,16 @@ public:
     bool knowsLocalShareWithoutTrack() const override { return shareWithoutTrack; }
     bool participantsFromMerge() const override { return false; }
     std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override {
-        return client_.currentRoom().meetingUsers();
+        return port_.room().meetingUsers();
     }
     std::shared_ptr<KRMeetingUser> localUser() const override {
-        return client_.currentRoom().getLocalUser();
+        return port_.room().getLocalUser();
     }
     std::shared_ptr<KRMeetingUser> user(const std::string& id) const override {
-        return client_.currentRoom().trackUser(id);
+        return port_.room().trackUser(id);
     }
     std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const override {
-        return client_.currentRoom().allMediaTracks;
+        return port_.room().allMediaTracks;
     }
     bool markLocalHand(bool isRaised) override {
         lines.push_back(isRaised ? "hand raised" : "hand lowered");
@@ -85,7 +108,7 @@ public:
 
 private:
     Kind kind_;
-    ClientCore& client_;
+    MeetingPort& port_;
 };
 
 /// A client on the road without server calls (media credentials in its settings, local uid 42):
@@ -104,7 +127,7 @@ inline std::shared_ptr<KRClient> makeClientWithMediaCredentials(
 
 /// Every following join of `client` gets a new stand-in, kept in `made` in the order made.
 inline void recordBackends(KRClient& client, std::vector<std::shared_ptr<FakeMediaBackend>>& made) {
-    internals(client).setMediaBackendFactory([&made](MediaBackend::Kind kind, ClientCore& owner) {
+    internals(client).setMediaBackendFactory([&made](MediaBackend::Kind kind, MeetingPort& owner) {
         made.push_back(std::make_shared<FakeMediaBackend>(kind, owner));
         return made.back();
     });

@@ -16,6 +16,9 @@
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
+#include "KivRaneCoreSDK/RTC/Protocols/KRRtcManagerDelegate.h"
+#include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
 #include "platform/Media/MediaBus.h"
@@ -315,6 +318,64 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
         EXPECT_EQ(world.recorder->take(), row.expected);
         if (row.check)
             row.check(world);
+    }
+}
+
+TEST(KRClientMessagingTest, ReportsThroughTheReceiversOfAnEndedMeetingChangeNothingInTheNextJoin) {
+    // What the messaging session or the engine wrapper still delivers to the receivers of a
+    // meeting that ended, once the next join is in its meeting.
+    struct Late {
+        const char* name;
+        std::function<void(KRRtmManagerDelegate&, KRRtcManagerDelegate&)> deliver;
+    };
+    const std::vector<Late> cases{
+        {"a lock from the host on the room channel",
+         [](KRRtmManagerDelegate& m, KRRtcManagerDelegate&) {
+             m.didRecievePublicMessage(msg(E::lockMeeting, kHost));
+         }},
+        {"a removal addressed to the local user",
+         [](KRRtmManagerDelegate& m, KRRtcManagerDelegate&) {
+             m.didRecievePrivateMessage(msg(E::hostRemoveParticipant, kHost, kLocal, "Hostess"));
+         }},
+        {"the engine moving the local user to the audience",
+         [](KRRtmManagerDelegate&, KRRtcManagerDelegate& e) {
+             e.didCurrentUserClientRoleChanged(true);
+         }},
+        {"the engine reporting its local channel left",
+         [](KRRtmManagerDelegate&, KRRtcManagerDelegate& e) {
+             e.didLocalParticipantLeaveChannel();
+         }},
+    };
+    for (const Late& late : cases) {
+        SCOPED_TRACE(late.name);
+        World world;
+        const auto messaging = internals(world.client).rtmManager()->delegate();
+        const auto engine = world.client->rtcManager()->delegate();
+        ASSERT_TRUE(messaging && engine);
+        world.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(world.queue->runUntil(
+            [&] { return internals(world.client).meetingState() == ClientCore::MeetingState::ended; },
+            5s));
+        world.client->joinMeeting(KRJoinMeetingData("m-2", "2222", "Me"),
+                                  KRJoinMeetingConfig(KRUserRole::speaker(), true, true),
+                                  world.recorder);
+        ASSERT_TRUE(world.queue->runUntil(
+            [&] {
+                return internals(world.client).meetingState() ==
+                           ClientCore::MeetingState::inMeeting &&
+                       world.service->channelMembers(kRoom) == Lines{kLocal};
+            },
+            5s));
+        world.recorder->take();
+
+        late.deliver(*messaging, *engine);
+        world.queue->runPending();
+        EXPECT_EQ(world.recorder->take(), Lines{});
+        EXPECT_EQ(internals(world.client).meetingState(), ClientCore::MeetingState::inMeeting);
+        EXPECT_FALSE(internals(world.client).currentRoom().isMeetingLocked);
+        EXPECT_FALSE(internals(world.client).isLocalUserInAudienceMode());
+        EXPECT_FALSE(internals(world.client).currentRoom().isCurrentUserInAudienceMode);
+        EXPECT_EQ(world.service->channelMembers(kRoom), Lines{kLocal});
     }
 }
 

@@ -72,6 +72,9 @@ public:
         calls.push_back(d.expired() ? "rtm cleared" : "rtm");
         ScriptedEngine::setRtmDelegate(std::move(d));
     }
+    void muteUnmuteLocalVideo(bool muted) override {
+        calls.push_back(std::string("mute video ") + (muted ? "on" : "off"));
+    }
     std::size_t count(const std::string& call) const {
         return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
     }
@@ -273,6 +276,37 @@ TEST_F(KRClientMultiMediaTest, HostSuppliedEngineIsSetUpThenJoinedWithTheFourMee
         EXPECT_FALSE(internals(p.client).hasPollingTimers());
         p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
         ASSERT_TRUE(main->runUntil([&] { return p.engine->called("leave"); }, 10s));
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, HostEngineAndClientAgreeOnTheStartingMicrophoneAndCamera) {
+    // The host's engine is joined with no word on the starting state; once it confirmed the
+    // join it is told what the client recorded, and the merged local user shows the same.
+    struct Case {
+        bool audioOn;
+        bool videoOn;
+    };
+    for (const Case c : {Case{true, true}, Case{false, true}, Case{true, false}, Case{false, false}}) {
+        SCOPED_TRACE(testing::Message() << "audio " << c.audioOn << ", video " << c.videoOn);
+        Party p = makeParty(true);
+        startJoin(p, kKrRoom, KRUserRole::speaker(), c.audioOn, c.videoOn);
+        ASSERT_TRUE(main->runUntil([&] { return p.engine->called("join"); }, 10s));
+        EXPECT_FALSE(p.engine->startsWith("mute"));
+        // The engine reports the local peer with both open, whatever the options said.
+        auto finished = reportLocalJoin(p);
+        ASSERT_TRUE(main->runUntil([&] { return *finished == 1; }, 10s));
+        EXPECT_EQ(p.engine->count(std::string("mute audio ") + (c.audioOn ? "off" : "on")), 1u)
+            << testing::PrintToString(p.engine->calls);
+        EXPECT_EQ(p.engine->count(std::string("mute video ") + (c.videoOn ? "off" : "on")), 1u)
+            << testing::PrintToString(p.engine->calls);
+        const KRCurrentRoom& room = internals(p.client).currentRoom();
+        EXPECT_EQ(room.isCurrentUserAudioMuted, !c.audioOn);
+        EXPECT_EQ(room.isCurrentUserVideoMuted, !c.videoOn);
+        const auto me = p.client->getMeetingLocalUser();
+        ASSERT_TRUE(me);
+        EXPECT_EQ(me->audioTrack()->isMuted(), !c.audioOn);
+        EXPECT_EQ(me->videoTrack()->isMuted(), !c.videoOn);
+        leaveOnScriptedEngine(p);
     }
 }
 

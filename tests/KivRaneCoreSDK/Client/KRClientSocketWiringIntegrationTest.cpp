@@ -145,9 +145,7 @@ protected:
     /// Joined, the media join confirmed (which starts the watchdog) and the socket connected.
     ScriptedConnection& joinedAndConnected() {
         EXPECT_TRUE(runJoinRoad());
-        KRRtcParticipantState local;
-        local.uid = std::stoull(internals(client).currentRoom().userWebRtcId);
-        internals(client).completeLocalMediaJoin(local, std::nullopt);
+        internals(client).completeLocalMediaJoin(internals(client).currentRoom().userWebRtcId);
         EXPECT_FALSE(transport->connections.empty());
         ScriptedConnection& connection = *transport->connections.back();
         connection.emit(Kind::connected);
@@ -384,9 +382,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, ASignedInUserGetsTheFramesTheHostFor
     ASSERT_TRUE(runJoinRoad());
     ASSERT_NE(internals(client).webSocketManager(), nullptr);
     EXPECT_TRUE(internals(client).webSocketManager()->usesForwardedMessages());
-    KRRtcParticipantState local;
-    local.uid = std::stoull(internals(client).currentRoom().userWebRtcId);
-    internals(client).completeLocalMediaJoin(local, std::nullopt);
+    internals(client).completeLocalMediaJoin(internals(client).currentRoom().userWebRtcId);
     tick(3);
     EXPECT_TRUE(transport->connections.empty());
     EXPECT_TRUE(internals(client).webSocketManager()->isUserJoinedMeeting());

@@ -379,7 +379,7 @@ TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
     ASSERT_EQ(main->joinFailures.size(), 1u);
     EXPECT_EQ(main->joinFailures[0], KRMeetingJoinError::other("timed out"));
     // A confirmation after the failure changes nothing.
-    internals(client).completeLocalMediaJoin(peer(42), 42);
+    internals(client).completeLocalMediaJoin("42");
     clock->advance(120s);
     queue->runPending();
     EXPECT_EQ(main->events().size(), 1u);
@@ -398,7 +398,7 @@ TEST_F(KRClientTest, ConfirmedLocalJoinStartsTheWatchdogAndReportsOnce) {
 
 TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
     joinWithoutServer();
-    internals(client).completeLocalMediaJoin(std::nullopt, 77);
+    internals(client).completeLocalMediaJoin("77");
     EXPECT_EQ(main->events(), std::vector<std::string>{"main: joined 77"});
     EXPECT_EQ(internals(client).currentRoom().userWebRtcId, "77");
 
@@ -413,7 +413,7 @@ TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
         R"({"kr_agora_token":"t","kr_uid":"1","kr_room_id":"r"})").as_object());
     other->joinMeeting(KRJoinMeetingData("m", "p", "n"),
                        KRJoinMeetingConfig(KRUserRole::speaker(), true, true), delegate);
-    internals(other).completeLocalMediaJoin(std::nullopt, std::nullopt);
+    internals(other).completeLocalMediaJoin("");
     ASSERT_EQ(delegate->joinFailures.size(), 1u);
     EXPECT_EQ(delegate->joinFailures[0].kind, JoinKind::other);
 }

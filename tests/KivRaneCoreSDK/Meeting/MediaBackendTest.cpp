@@ -35,7 +35,7 @@ public:
 
     /// The backend reports the local user in the channel.
     void confirmJoin() {
-        internals(client).completeLocalMediaJoin(std::nullopt, 42);
+        internals(client).completeLocalMediaJoin("42");
         queue->runPending();
     }
 
@@ -106,6 +106,71 @@ TEST_F(MediaBackendTest, TheLeaveEndsTheBackendExactlyOnce) {
         EXPECT_EQ(made[0]->count("cancel join"), 0u);
         EXPECT_EQ(main->count("left"), 1u);
     }
+}
+
+/// Keeps the reasons of the local leaves it hears.
+class LeaveRecorder : public KRClientDelegate {
+public:
+    void didLocalUserLeftMeeting(const KRMeeting&, const KRUserLeftReason& reason) override {
+        reasons.push_back(reason);
+    }
+    std::vector<KRUserLeftReason> reasons;
+};
+
+TEST_F(MediaBackendTest, TheOneJoinEndAndTeardownAskTheBackendOnlyWhatItsRoadDoesDifferently) {
+    struct Case {
+        const char* name;
+        bool leaveToMainOnly;
+        std::optional<KRUserLeftReason> engineReason;
+        KRUserLeftReason asked;
+        std::vector<KRUserLeftReason> extraHears;
+    };
+    const std::vector<Case> cases{
+        {"every delegate hears the asked reason", false, std::nullopt,
+         KRUserLeftReason::leaveMeeting(), {KRUserLeftReason::leaveMeeting()}},
+        {"the main delegate only", true, std::nullopt, KRUserLeftReason::leaveMeeting(), {}},
+        {"an asked reason wins over the engine's", false, KRUserLeftReason::networkDropped(),
+         KRUserLeftReason::removedFromMeeting("Host"), {KRUserLeftReason::removedFromMeeting("Host")}},
+        {"the engine's reason when the leave named none", false,
+         KRUserLeftReason::networkDropped(), KRUserLeftReason::none(),
+         {KRUserLeftReason::networkDropped()}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        made.clear();
+        main->lines.clear();
+        auto extra = std::make_shared<LeaveRecorder>();
+        client->addDelegate("extra", extra);
+        useFakes();
+        startJoin();
+        ASSERT_EQ(made.size(), 1u);
+        made[0]->leaveToMainOnly = c.leaveToMainOnly;
+        confirmJoin();
+        EXPECT_EQ(made[0]->ends, Lines{"record local"});
+        EXPECT_EQ(client->getMeetingLocalUser()->id(), "42");
+        client->leaveMeeting(c.asked);
+        internals(client).handleLocalMediaLeft(c.engineReason);
+        queue->runPending();
+        EXPECT_EQ(made[0]->ends, (Lines{"record local", "release media", "release engine"}));
+        EXPECT_EQ(main->count("left"), 1u);
+        EXPECT_EQ(extra->reasons, c.extraHears);
+        EXPECT_TRUE(internals(client).currentRoom().allMediaTracks.empty());
+        client->removeDelegate("extra");
+    }
+}
+
+TEST_F(MediaBackendTest, AJoinEndWithoutALocalIdFailsTheJoinAndAReportOutsideAJoinIsIgnored) {
+    useFakes();
+    startJoin();
+    int finished = 0;
+    internals(client).completeLocalMediaJoin("", [&] { ++finished; });
+    EXPECT_EQ(main->lines, Lines{"failed The media channel did not confirm the local user"});
+    EXPECT_EQ(finished, 1);
+    internals(client).completeLocalMediaJoin("42", [&] { ++finished; });  // the join is over
+    queue->runPending();
+    EXPECT_EQ(finished, 2);
+    EXPECT_EQ(main->lines.size(), 1u);
+    EXPECT_TRUE(made[0]->ends.empty());
 }
 
 TEST_F(MediaBackendTest, AFailedJoinCancelsTheBackendItPickedNotTheOneSetSince) {

@@ -150,7 +150,7 @@ struct World {
         startJoin();
         if (state == State::awaitingMedia) internals(client).mediaJoinRequested();
         if (state == State::inMeeting || state == State::leaving || state == State::ended) {
-            internals(client).completeLocalMediaJoin(std::nullopt, 42);
+            internals(client).completeLocalMediaJoin("42");
         }
         if (state == State::leaving || state == State::ended) {
             client->leaveMeeting(KRUserLeftReason::leaveMeeting());
@@ -194,7 +194,7 @@ TEST(KRClientMeetingStateTable, EveryOperationInEveryState) {
          {State::joining, State::awaitingMedia, State::inMeeting},
          [](State) { return State::leaving; }, none, [](State) { return Lines{"leave"}; }},
         {"media joined",
-         [](World& w) { internals(w.client).completeLocalMediaJoin(std::nullopt, 42); },
+         [](World& w) { internals(w.client).completeLocalMediaJoin("42"); },
          joiningOrAwaiting, [](State) { return State::inMeeting; },
          [](State) { return Lines{"joined 42"}; }, none},
         {"media left", [](World& w) { internals(w.client).handleLocalMediaLeft(); },

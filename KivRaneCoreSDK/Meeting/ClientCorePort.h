@@ -1,0 +1,84 @@
+#pragma once
+
+#include <memory>
+
+#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/MeetingPort.h"
+
+// Internal to the core: the meeting as its media backends reach it.
+
+namespace kr {
+
+/// The core's side of `MeetingPort`: each call is the core's own (ClientCorePort.cpp). The core
+/// owns it and hands it to the backends it makes, which therefore never see the core.
+class ClientCore::Port final : public MeetingPort {
+public:
+    explicit Port(ClientCore& core) : core_(core) {}
+
+    SessionToken sessionToken() const override;
+    MeetingState meetingState() const override;
+    bool isJoining() const override;
+    bool hasJoinedMeeting() const override;
+    std::weak_ptr<MeetingPort> weakPort() override;
+
+    KRCurrentRoom& room() override;
+    MeetingParticipantsManager& participants() override;
+    KivRaneRealTimeLogger2& logger() override;
+    EngineSetUp engineSetUp() const override;
+    bool bypassesServer() const override;
+    const KRUserRole& joinRole() const override;
+    KRApiServer serverEnvironment() const override;
+    bool isLocalUserInAudienceMode() const override;
+    void setLocalAudienceMode(bool isAudience) override;
+    void setStartingMedia(bool audience, bool audioOn, bool videoOn) override;
+
+    void runServerJoin(ServerJoin part, std::function<void()> thenMedia) override;
+    bool markMediaSetUp() override;
+    void completeLocalMediaJoin(const std::string& localId,
+                                std::function<void()> finished) override;
+    void failJoin(const KRMeetingJoinError& error) override;
+    void handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) override;
+
+    void postUserRoomConnectionStatus(bool isConnected, bool isPolling,
+                                      Completion completion) override;
+    void getRoomConnectionStatus(Completion completion) override;
+    void completeLater(Completion completion, bool value) override;
+
+    void handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
+                              const KRRtmMessage& message) override;
+
+    KRMeeting getCurrentMeetingData() const override;
+    std::shared_ptr<KRMeetingUser> getMeetingLocalUser() const override;
+    void forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const override;
+    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const override;
+    void sendLocalUserMicUpdateEvent() override;
+    void sendLocalUserVideoUpdateEvent() override;
+    void sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user) override;
+    void sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                        const KRUserLeftReason& reason) override;
+    void sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) override;
+    void sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) override;
+    void sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user) override;
+    void sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                       bool isAudience) override;
+    void sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user) override;
+    void sendNetworkQualityUpdateEvent(KRNetworkQuality quality) override;
+    void sendAudioRouteChangeEvent(KRAudioRouteType newRoute) override;
+    void sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
+                                   const std::string& description) override;
+    void sendLocalAudioOnlyFallbackEvent(bool isFallback) override;
+    void sendRemoteAudioOnlyFallbackEvent(bool isFallback,
+                                          const std::shared_ptr<KRMeetingUser>& user) override;
+    void sendLocalSpeakerVolumeEvent(int level, bool speaking) override;
+    void sendNetworkStatsEvent(const KRMeetingNetworkStats& stats) override;
+    void sendLocalScreenShareEvent(const KRScreenShareState& state) override;
+    void sendRemoteScreenShareEvent(const KRScreenShareState& state) override;
+
+    void postForceStopScreenShareDarwinNotification(const std::string& reason) override;
+    void endLocalShare(const KRUserLeftReason& reason) override;
+
+private:
+    ClientCore& core_;
+};
+
+}  // namespace kr
