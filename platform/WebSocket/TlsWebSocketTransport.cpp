@@ -109,50 +109,72 @@ std::optional<Target> parseTarget(std::string_view url, const HttpRouting& routi
 }
 
 /// The I/O thread shared by a transport and its connections. Only the transport and the
-/// connection handles hold it, never work running on the thread, so it is never destroyed there.
+/// connection handles own it; the last of them to let go hands it to `IoCoreReaper`, so that
+/// nobody waits for the closing handshakes still under way and it is never destroyed on its own
+/// thread.
 ///
 /// Events for the callers' queues are handed over when the thread runs out of ready work (or a
 /// connection has gathered `kEventsPerPost` of them), so that a burst of messages read in one go
 /// costs one post and one wake-up of the queue rather than one per message.
 class IoCore {
 public:
-    IoCore()
-        : work_(asio::make_work_guard(io_)), thread_([this] {
-              pthread_setname_np(pthread_self(), "kr.websocket");
-              while (!io_.stopped()) {
-                  io_.poll();
-                  handOver();
-                  io_.run_one();
-              }
-              handOver();
-              {
-                  std::lock_guard lock(mutex_);
-                  finished_ = true;
-              }
-              finished_cv_.notify_all();
-          }) {}
+    /// A core whose last owner returns at once (see `IoCoreReaper`).
+    static std::shared_ptr<IoCore> make();
 
-    /// Lets the closing handshakes still under way finish, within a bound, before the thread ends.
-    ~IoCore() {
-        work_.reset();
-        {
-            std::unique_lock lock(mutex_);
-            if (!finished_cv_.wait_for(lock, 2 * WebSocketConnection::kCloseBound,
-                                       [this] { return finished_; })) {
-                io_.stop();
-            }
-        }
-        thread_.join();
-    }
+    /// Only once the thread was joined (`finishBy`).
+    ~IoCore() = default;
     IoCore(const IoCore&) = delete;
     IoCore& operator=(const IoCore&) = delete;
+
+    /// The context of the thread. Reached from other threads only while the core has an owner.
+    asio::io_context& io() { return *io_; }
 
     /// Runs `post` once the thread has no ready work left. I/O thread.
     void postWhenIdle(std::function<void()> post) { handOvers_.push_back(std::move(post)); }
 
-    asio::io_context io_{1};  // run by this one thread only
+    /// The owners are gone: the thread ends once the work under way is done.
+    void release() { work_.reset(); }
+
+    bool onItsThread() const { return thread_.get_id() == std::this_thread::get_id(); }
+
+    /// Waits for the work under way until `deadline`, cuts it short past that, and joins the
+    /// thread. After `release`, never on the core's own thread.
+    void finishBy(std::chrono::steady_clock::time_point deadline) {
+        {
+            std::unique_lock lock(mutex_);
+            if (!changed_.wait_until(lock, deadline, [this] { return !running_; })) {
+                io_->stop();  // the context is still there while the loop runs
+            }
+            changed_.wait(lock, [this] { return finished_; });
+        }
+        thread_.join();
+    }
 
 private:
+    IoCore() : work_(asio::make_work_guard(io())), thread_([this] { run(); }) {}
+
+    void run() {
+        pthread_setname_np(pthread_self(), "kr.websocket");
+        while (!io_->stopped()) {
+            io_->poll();
+            handOver();
+            io_->run_one();
+        }
+        handOver();
+        {
+            std::lock_guard lock(mutex_);
+            running_ = false;
+        }
+        // What a cut-short closing left behind goes on this thread, as everything else of its
+        // connections does.
+        io_.reset();
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        changed_.notify_all();
+    }
+
     void handOver() {
         // A post may lead to more (a dropped queue destroys what its tasks hold): swap first.
         while (!handOvers_.empty()) {
@@ -164,13 +186,106 @@ private:
         }
     }
 
-    std::vector<std::function<void()>> handOvers_;  // I/O thread only
+    std::optional<asio::io_context> io_{std::in_place, 1};  // run by this one thread only
+    std::vector<std::function<void()>> handOvers_;          // I/O thread only
     asio::executor_work_guard<asio::io_context::executor_type> work_;
     std::mutex mutex_;
-    std::condition_variable finished_cv_;
-    bool finished_ = false;
+    std::condition_variable changed_;
+    bool running_ = true;    // the loop goes on; `io_` is still there
+    bool finished_ = false;  // nothing of the thread's work is left
     std::thread thread_;
 };
+
+/// Ends the I/O cores their owners let go, away from those owners: for each, in the order they
+/// were let go, it waits until the closing handshakes under way are done or twice their bound
+/// has passed (then cuts them short), and joins the thread. It works on a thread of its own,
+/// started with the first core let go. The process's exit waits for the cores it still holds (each
+/// within its bound), so that no I/O thread runs on into the teardown of the libraries it uses.
+class IoCoreReaper {
+public:
+    /// Never destroyed: a core may still be let go while statics are destroyed at the exit.
+    static IoCoreReaper& instance() {
+        static IoCoreReaper* const reaper = new IoCoreReaper;
+        return *reaper;
+    }
+
+    /// Takes the core its last owner let go. Any thread; returns at once until the exit began.
+    void retire(IoCore* released) {
+        std::unique_ptr<IoCore> core(released);
+        core->release();
+        const auto deadline =
+            std::chrono::steady_clock::now() + 2 * WebSocketConnection::kCloseBound;
+        std::unique_lock lock(mutex_);
+        if (!exited_ || core->onItsThread()) {
+            // A core let go on its own thread after the exit began is left to end by itself.
+            retired_.push_back(Retired{std::move(core), deadline});
+            if (!exited_ && !thread_.joinable()) {
+                thread_ = std::thread([this] { run(); });
+            }
+            lock.unlock();
+            changed_.notify_all();
+            return;
+        }
+        lock.unlock();
+        core->finishBy(deadline);  // past the exit's drain nobody else would
+    }
+
+    /// At the exit: ends every core let go so far and the reaper's thread.
+    void drain() {
+        {
+            std::lock_guard lock(mutex_);
+            exited_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+private:
+    struct Retired {
+        std::unique_ptr<IoCore> core;
+        std::chrono::steady_clock::time_point deadline;
+    };
+
+    void run() {
+        pthread_setname_np(pthread_self(), "kr.ws.reaper");
+        for (;;) {
+            Retired next;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return !retired_.empty() || exited_; });
+                if (retired_.empty()) {
+                    return;
+                }
+                next = std::move(retired_.front());
+                retired_.pop_front();
+            }
+            next.core->finishBy(next.deadline);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Retired> retired_;
+    bool exited_ = false;
+    std::thread thread_;
+};
+
+/// Drains the reaper when the process exits. Made with the first core, after the first TLS
+/// context, so that the drain runs before OpenSSL's own clean-up at the exit.
+struct IoCoreReaperExit {
+    IoCoreReaperExit() { IoCoreReaper::instance(); }
+    ~IoCoreReaperExit() { IoCoreReaper::instance().drain(); }
+    IoCoreReaperExit(const IoCoreReaperExit&) = delete;
+    IoCoreReaperExit& operator=(const IoCoreReaperExit&) = delete;
+};
+
+std::shared_ptr<IoCore> IoCore::make() {
+    static IoCoreReaperExit drainAtExit;
+    return std::shared_ptr<IoCore>(new IoCore,
+                                   [](IoCore* core) { IoCoreReaper::instance().retire(core); });
+}
 
 /// Events on their way from the I/O thread to the caller's queue. At most one task drains it at a
 /// time, so a burst of messages costs one post, and the messages the queue has not run yet are
@@ -201,10 +316,10 @@ public:
           ioThread_(*core),
           ssl_(std::move(ssl)),
           tlsSessions_(std::move(tlsSessions)),
-          ws_(core->io_, *ssl_),
-          resolver_(core->io_),
-          readerWake_(core->io_),
-          writerIdle_(core->io_),
+          ws_(core->io(), *ssl_),
+          resolver_(core->io()),
+          readerWake_(core->io()),
+          writerIdle_(core->io()),
           target_(std::move(target)),
           timeout_(request.timeout),
           maxMessageSize_(request.maxMessageSize),
@@ -349,7 +464,7 @@ private:
         }
         if (wake) {
             if (auto io = core.lock()) {
-                asio::post(io->io_, [session] {
+                asio::post(io->io(), [session] {
                     if (auto self = session.lock()) {
                         self->resumeReading();
                     }
@@ -631,8 +746,7 @@ private:
 
     const std::weak_ptr<IoCore> core_;
     // The same core, for code running on its thread: the thread ends before the core does, so
-    // such code reaches it without holding it. Holding it there (a lock of `core_`) could make
-    // that thread the core's last owner, which would then end the core on its own thread.
+    // such code reaches it without holding it (holding it would keep the thread from ending).
     IoCore& ioThread_;
     std::shared_ptr<asio::ssl::context> ssl_;
     const std::shared_ptr<TlsSessionCache> tlsSessions_;
@@ -674,11 +788,11 @@ public:
     }
 
     void connect() override {
-        asio::post(core_->io_, [session = session_] { session->start(); });
+        asio::post(core_->io(), [session = session_] { session->start(); });
     }
 
     void write(std::string bytes) override {
-        asio::post(core_->io_, [session = session_, bytes = std::move(bytes)]() mutable {
+        asio::post(core_->io(), [session = session_, bytes = std::move(bytes)]() mutable {
             session->send(std::move(bytes));
         });
     }
@@ -687,7 +801,7 @@ public:
         if (stopped_->exchange(true)) {
             return;
         }
-        asio::post(core_->io_, [session = session_, closeCode] { session->stop(closeCode); });
+        asio::post(core_->io(), [session = session_, closeCode] { session->stop(closeCode); });
     }
 
 private:
@@ -701,7 +815,7 @@ public:
     explicit TlsTransport(HttpRouting routing)
         : routing_(std::move(routing)),
           ssl_(std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client)),
-          core_(std::make_shared<IoCore>()) {
+          core_(IoCore::make()) {
         beast::error_code ignored;
         ssl_->set_verify_mode(asio::ssl::verify_peer);
         if (!routing_.caFile.empty()) {

@@ -12,7 +12,11 @@ namespace kr::platform {
 /// HTTPS transport does ("host:port:address:port" entries, an empty field matching anything) and
 /// may replace the trusted authorities with a PEM file. permessage-deflate is never offered.
 ///
-/// The I/O thread ends when the transport and every connection it made are gone.
+/// The I/O thread ends when the transport and every connection it made are gone. Letting the last
+/// of them go returns at once: the closing handshakes still under way finish on the I/O thread,
+/// each within `WebSocketConnection::kCloseBound` (all cut short at twice that), and the thread
+/// is joined in the background; the process's exit waits for those still under way, within the
+/// same bound.
 std::shared_ptr<WebSocketTransport> makeTlsWebSocketTransport(HttpRouting routing = {});
 
 }  // namespace kr::platform

@@ -7,6 +7,7 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
@@ -30,8 +31,11 @@ namespace json = boost::json;
 /// One upgraded connection; its socket is touched on the I/O thread only.
 class RoomSocketHub::Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(RoomSocketHub& hub, Stream stream, std::uint64_t id)
-        : hub_(hub), ws_(std::move(stream)), id_(id) {}
+    Connection(RoomSocketHub& hub, Stream stream, std::uint64_t id, bool stopReadingAfterLogin)
+        : hub_(hub),
+          ws_(std::move(stream)),
+          id_(id),
+          stopReadingAfterLogin_(stopReadingAfterLogin) {}
 
     asio::any_io_executor executor() { return ws_.get_executor(); }
 
@@ -55,8 +59,13 @@ public:
             if (ec) {
                 break;
             }
-            received(ws_.got_binary(), beast::buffers_to_string(buffer.data()));
+            const bool login = received(ws_.got_binary(), beast::buffers_to_string(buffer.data()));
             buffer.consume(buffer.size());
+            if (login && stopReadingAfterLogin_) {
+                // Stays open without reading (its answer still goes out) until the service goes.
+                asio::steady_timer never(ws_.get_executor(), asio::steady_timer::time_point::max());
+                co_await never.async_wait(token);
+            }
         }
         const auto closeCode = ec == websocket::error::closed
                                    ? static_cast<std::uint16_t>(ws_.reason().code)
@@ -158,7 +167,8 @@ private:
         self->writing_ = false;
     }
 
-    void received(bool binary, std::string text) {
+    /// Records a frame and answers a login; true for a login frame.
+    bool received(bool binary, std::string text) {
         RoomSocketFrame frame;
         frame.connectionId = id_;
         frame.receivedAt = std::chrono::steady_clock::now();
@@ -196,16 +206,21 @@ private:
             } else {
                 send({}, static_cast<std::uint16_t>(websocket::close_code::policy_error));
             }
-        } else {
+            hub_.changed();
+            return true;
+        }
+        {
             std::lock_guard lock(hub_.mutex_);
             hub_.received_.add(std::move(frame));
         }
         hub_.changed();
+        return false;
     }
 
     RoomSocketHub& hub_;
     websocket::stream<Stream> ws_;
     const std::uint64_t id_;
+    const bool stopReadingAfterLogin_;
     std::deque<Outgoing> outbox_;
     bool writing_ = false;
     bool ended_ = false;
@@ -270,8 +285,20 @@ asio::awaitable<void> RoomSocketHub::serve(Stream stream, Request request,
         case HandshakeFault::none:
             break;
     }
-    auto connection = std::make_shared<Connection>(*this, std::move(stream), connectionId);
+    auto connection = std::make_shared<Connection>(*this, std::move(stream), connectionId,
+                                                   takeStopReadingFault());
     co_await connection->run(std::move(request));
+}
+
+bool RoomSocketHub::takeStopReadingFault() {
+    std::lock_guard lock(mutex_);
+    if (stopReadingCount_ == 0) {
+        return false;
+    }
+    if (stopReadingCount_ > 0) {
+        --stopReadingCount_;
+    }
+    return true;
 }
 
 void RoomSocketHub::refuseHandshakes(int count) {
@@ -284,10 +311,16 @@ void RoomSocketHub::stallHandshakes(int count) {
     stallCount_ = count;
 }
 
+void RoomSocketHub::stopReadingAfterLogin(int count) {
+    std::lock_guard lock(mutex_);
+    stopReadingCount_ = count;
+}
+
 void RoomSocketHub::clearFaults() {
     std::lock_guard lock(mutex_);
     refuseCount_ = 0;
     stallCount_ = 0;
+    stopReadingCount_ = 0;
 }
 
 void RoomSocketHub::forEachOpen(

@@ -37,7 +37,8 @@ struct RoomSocketFrame {
 /// The local service's room event socket at "/ws": answers the upgrade, checks the login frame's
 /// token, answers it with a "login" frame, records keep-alives and acknowledgements, and pushes
 /// frames to the logged-in connections of a room. Faults: refused or unanswered upgrades, a
-/// close or a silent drop of every connection, and raw (malformed) frames.
+/// close or a silent drop of every connection, connections that stop reading, and raw (malformed)
+/// frames.
 ///
 /// Threading: connections run on the server's I/O thread; every public method may be called
 /// from any thread. Frames pushed from one thread reach each connection in push order.
@@ -57,6 +58,10 @@ public:
     /// The next `count` upgrades get no answer at all; the connection stays open until the
     /// client gives up (negative: all until `clearFaults`).
     void stallHandshakes(int count);
+    /// The next `count` connections read nothing more once their login is answered: what the
+    /// client sends from then on, its close frame included, stays unread until the service goes
+    /// (negative: all until `clearFaults`).
+    void stopReadingAfterLogin(int count);
     void clearFaults();
     /// Sends a close frame with `code` on every open connection.
     void closeAll(std::uint16_t code = 1001);
@@ -107,6 +112,7 @@ public:
 private:
     enum class HandshakeFault { none, refuse, stall };
     HandshakeFault takeHandshakeFault();
+    bool takeStopReadingFault();
     void changed() const;
     void forEachOpen(const std::function<bool(const Connection&)>& filter,
                      const std::function<void(const std::shared_ptr<Connection>&)>& action);
@@ -118,6 +124,7 @@ private:
     mutable std::condition_variable changed_;
     int refuseCount_ = 0;
     int stallCount_ = 0;
+    int stopReadingCount_ = 0;
     std::vector<std::weak_ptr<Connection>> connections_;
     BoundedRecord<RoomSocketFrame> received_{kMaxRecordedFrames};
     std::size_t logins_ = 0;

@@ -314,6 +314,32 @@ TEST_F(KRWebSocketManagerIntegrationTest, LeavingClosesTheConnectionNormally) {
     }
 }
 
+TEST_F(KRWebSocketManagerIntegrationTest, LeavingReturnsAtOnceWhenTheServiceStoppedReading) {
+    const struct {
+        const char* name;
+        std::function<void(KRWebSocketManagerIntegrationTest&)> leave;
+    } table[] = {
+        {"released, then dropped",
+         [](KRWebSocketManagerIntegrationTest& t) {
+             t.manager->setIsUserJoinedMeeting(false);
+             t.manager->releaseCurrentSocket();
+             t.manager.reset();
+         }},
+        {"dropped while connected",
+         [](KRWebSocketManagerIntegrationTest& t) { t.manager.reset(); }},
+    };
+    hub().stopReadingAfterLogin(-1);
+    std::size_t logins = 0;
+    for (const auto& row : table) {
+        start();
+        ASSERT_TRUE(connectAndLogIn(++logins)) << row.name;
+        // The close frame is never read, let alone answered: its handshake runs into its bound.
+        const auto before = std::chrono::steady_clock::now();
+        row.leave(*this);
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 200ms) << row.name;
+    }
+}
+
 TEST_F(KRWebSocketManagerIntegrationTest, FramesHandedOnBeforeTheServerClosesAreAllAcknowledged) {
     start();
     ASSERT_TRUE(connectAndLogIn(1));

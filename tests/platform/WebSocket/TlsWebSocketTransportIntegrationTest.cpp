@@ -2,9 +2,13 @@
 
 #include <any>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Dispatch/MainQueue.h"
@@ -191,6 +195,146 @@ TEST(TlsWebSocketTransportIntegrationTest,
         }
     }
     EXPECT_EQ(acks, expectedAcks);  // all of them, once each, in order, before our close answer
+}
+
+/// How the peer behaves when the last handle of a connection and its transport is let go.
+struct PeerAtTheEnd {
+    const char* name;
+    enum class Fault { none, stopsReadingAfterLogin, stallsTheOpening } fault;
+    bool writesWaiting;  ///< far more was written than the peer's buffers take
+    bool transportFirst;
+};
+
+const PeerAtTheEnd kPeersAtTheEnd[] = {
+    {"answers the close", PeerAtTheEnd::Fault::none, false, false},
+    {"reads nothing after the login", PeerAtTheEnd::Fault::stopsReadingAfterLogin, false, false},
+    {"reads nothing after the login, transport let go first",
+     PeerAtTheEnd::Fault::stopsReadingAfterLogin, false, true},
+    {"reads nothing while our writes wait", PeerAtTheEnd::Fault::stopsReadingAfterLogin, true,
+     false},
+    {"never answers the opening", PeerAtTheEnd::Fault::stallsTheOpening, false, false},
+};
+
+/// Opens a connection to `service` as `peer` says, lets its handle and its transport go, and
+/// returns how long that held the caller. `false` in `ok` when the set-up failed.
+std::chrono::steady_clock::duration openAndLetGo(test::LocalMeetingService& service,
+                                                 const PeerAtTheEnd& peer, bool& ok) {
+    ok = false;
+    auto& hub = service.roomSocket();
+    if (peer.fault == PeerAtTheEnd::Fault::stopsReadingAfterLogin) {
+        hub.stopReadingAfterLogin(1);
+    } else if (peer.fault == PeerAtTheEnd::Fault::stallsTheOpening) {
+        hub.stallHandshakes(1);
+    }
+    auto queue = MainQueue::create();
+    auto transport = makeTlsWebSocketTransport(service.routing());
+    std::vector<WebSocketEvent> events;
+    auto connection =
+        transport->makeConnection(requestFor("wss://meet.kivrane.com/ws"), queue,
+                                  [&](const WebSocketEvent& event) { events.push_back(event); });
+    connection->connect();
+    if (peer.fault == PeerAtTheEnd::Fault::stallsTheOpening) {
+        ok = hub.waitUntil([&] { return hub.stalledHandshakeCount() == 1; }, 10s);
+    } else {
+        ok = queue->runUntil([&] { return !events.empty(); }, 15s) &&
+             events[0].kind == WebSocketEvent::Kind::connected;
+        connection->write(R"({"event":"login","data":{"token":")" +
+                          service.issueUserToken("user-2", "Bo") + R"("}})");
+        ok = ok && queue->runUntil([&] { return events.size() == 2; }, 10s);  // login answer
+    }
+    if (peer.writesWaiting) {
+        const std::string chunk(std::size_t{256} * 1024, 'w');
+        for (int i = 0; i < 128; ++i) {
+            connection->write(chunk);
+        }
+        queue->runFor(100ms);  // the writes reach the socket and stall there
+    }
+    const auto before = std::chrono::steady_clock::now();
+    if (peer.transportFirst) {
+        transport.reset();
+    }
+    connection.reset();
+    transport.reset();
+    return std::chrono::steady_clock::now() - before;
+}
+
+/// The connections' I/O threads of this process that are still running.
+std::size_t ioThreadsRunning() {
+    std::size_t count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        count += name == "kr.websocket" ? 1 : 0;
+    }
+    return count;
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::steady_clock::duration limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+TEST(TlsWebSocketTransportIntegrationTest, LettingGoNeverWaitsForTheClosingHandshake) {
+    for (const auto& peer : kPeersAtTheEnd) {
+        test::LocalMeetingService service;
+        bool ok = false;
+        const auto held = openAndLetGo(service, peer, ok);
+        ASSERT_TRUE(ok) << peer.name;
+        EXPECT_LT(held, 200ms) << peer.name;
+        // The closing goes on without the caller, within its bound, and ends the thread.
+        if (peer.fault == PeerAtTheEnd::Fault::stopsReadingAfterLogin) {
+            EXPECT_GE(ioThreadsRunning(), 1u) << peer.name;
+        }
+        EXPECT_TRUE(waitFor([] { return ioThreadsRunning() == 0; },
+                            2 * WebSocketConnection::kCloseBound + 1s))
+            << peer.name;
+        if (peer.fault == PeerAtTheEnd::Fault::none) {
+            auto& hub = service.roomSocket();
+            ASSERT_TRUE(hub.waitUntil([&] { return hub.clientCloseCodes().size() == 1; }, 10s))
+                << peer.name;
+            EXPECT_EQ(hub.clientCloseCodes()[0], 1000) << peer.name;
+        }
+    }
+}
+
+/// When the process of `letGoAndExit` called `exit`.
+std::chrono::steady_clock::time_point exitCalledAt;
+
+/// In a process of its own: lets a connection go as `peer` says and exits straight away, with the
+/// closing still under way. The service outlives the exit's wait for it.
+[[noreturn]] void letGoAndExit(const PeerAtTheEnd& peer) {
+    // Registered ahead of everything the transport sets up, so it runs after the exit's wait.
+    std::atexit(+[] {
+        if (std::chrono::steady_clock::now() - exitCalledAt >
+            2 * WebSocketConnection::kCloseBound + 2s) {
+            std::_Exit(2);
+        }
+        if (ioThreadsRunning() != 0) {
+            std::_Exit(3);
+        }
+    });
+    static test::LocalMeetingService service;
+    bool ok = false;
+    openAndLetGo(service, peer, ok);
+    exitCalledAt = std::chrono::steady_clock::now();
+    std::exit(ok ? 0 : 1);
+}
+
+TEST(TlsWebSocketTransportIntegrationTest, TheExitEndsAClosingStillUnderWayCleanly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const auto& peer : kPeersAtTheEnd) {
+        // 1: the set-up failed; 2: the exit waited past the closing's bound; 3: an I/O thread ran
+        // on past the exit's wait. A sanitizer's report (a leak, a race, a use after free)
+        // changes the exit code as well.
+        EXPECT_EXIT(letGoAndExit(peer), ::testing::ExitedWithCode(0), "") << peer.name;
+    }
 }
 
 }  // namespace
