@@ -163,7 +163,9 @@ void DefaultEngineBackend::sendControlMessage(KRControlMessage kind,
         core_.completeLater(std::move(completion), false);
         return;
     }
-    auto message = makeControlMessage(kind, core_.currentRoom_, target.get(), reactionsType);
+    auto message = makeControlMessage(kind, core_.currentRoom_,
+                                      core_.localScreenShare().streamUid(), target.get(),
+                                      reactionsType);
     if (!message) {
         core_.logger_.warn("Control message not sent: it names no participant to send it to");
         core_.completeLater(std::move(completion), false);

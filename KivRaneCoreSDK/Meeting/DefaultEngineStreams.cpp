@@ -135,7 +135,7 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
     ordered.push_back(track);
     ordered.insert(ordered.end(), tracks.begin(), tracks.end());
     tracks = std::move(ordered);
-    const std::uint64_t localShare = room.localScreenShareTrackUid;
+    const std::uint64_t localShare = core_.localScreenShare().streamUid();
     if (localShare != 0 && info.trackID() == localShare) {
         core_.sendLocalScreenShareEvent(KRScreenShareState::started(track));
         return;
@@ -161,6 +161,8 @@ void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
         removeScreenShareStream(*share, reason);
         return;
     }
+    // The stream of a local share whose entry went with it (another share took over): no user.
+    if (core_.localScreenShare().streamLeft(uid, reason)) return;
     const std::string id = std::to_string(uid);
     auto user = core_.currentRoom_.trackUser(id);
     if (!user) user = std::make_shared<KRMeetingUser>();
@@ -192,10 +194,7 @@ void DefaultEngineBackend::removeScreenShareStream(const KRScreenShareInfo& info
     std::erase_if(room.allMediaTracks, [&](const auto& t) { return t && t->id() == id; });
     std::erase_if(room.screenShareMetaData,
                   [&](const KRScreenShareInfo& e) { return e.trackID() == info.trackID(); });
-    if (room.localScreenShareTrackUid != 0 && info.trackID() == room.localScreenShareTrackUid) {
-        core_.endLocalShare(reason);
-        return;
-    }
+    if (core_.localScreenShare().streamLeft(info.trackID(), reason)) return;
     // The stream of an own share that already ended (the capture stops before the stream
     // goes): that end was told, and the share was never a remote one.
     if (!room.userWebRtcId.empty() && info.sharingUserID() == room.userWebRtcId) {

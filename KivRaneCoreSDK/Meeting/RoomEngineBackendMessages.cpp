@@ -34,7 +34,8 @@ void RoomEngineBackend::sendControlMessage(KRControlMessage kind,
                                            const std::shared_ptr<KRMeetingUser>& target,
                                            Completion completion,
                                            const std::string& reactionsType) {
-    auto message = makeControlMessage(kind, c_.currentRoom_, target.get(), reactionsType);
+    auto message = makeControlMessage(kind, c_.currentRoom_, c_.localScreenShare().streamUid(),
+                                      target.get(), reactionsType);
     if (!message || !rtcEngineManager_) {
         c_.logger_.warn(message ? "Control message not sent: no engine carries it"
                                 : "Control message not sent: it names no participant to send it to");
