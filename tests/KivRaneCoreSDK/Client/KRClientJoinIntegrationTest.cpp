@@ -573,6 +573,27 @@ TEST_F(KRClientScreenShareIntegrationTest, NoShareStartsOnceTheLeaveBegan) {
     EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, "");
 }
 
+TEST_F(KRClientScreenShareIntegrationTest, TheExtensionsCaptureDuringASlowLeaveStartsNoShare) {
+    Member& a = sharer();
+    const auto starts = service.requestCount(R::shareScreen);
+    service.injectFault(R::leaveMeeting, MeetingServiceFault::delayed(400ms));
+    a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    extensionHeard.clear();  // the leave's own stop
+    platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
+    main->runFor(200ms);
+    // The leave's server call is still out: the media channel has not been left yet.
+    ASSERT_EQ(internals(a.client).meetingState(), ClientCore::MeetingState::leaving);
+    EXPECT_EQ(service.requestCount(R::shareScreen), starts);
+    EXPECT_TRUE(extensionHeard.empty()) << "no credentials for a meeting being left";
+    EXPECT_FALSE(platform::UserDefaults::suite(kGroup, storage.path())
+                     ->integer(KRClient::kShareUidKey)
+                     .has_value());
+    ASSERT_TRUE(main->runUntil(
+        [&] { return a.delegate->events().back() == "sharer: left 1"; }, 10s));
+    EXPECT_EQ(service.requestCount(R::shareScreen), starts);
+    EXPECT_EQ(internals(a.client).localScreenShare().streamUid(), 0u);
+}
+
 TEST_F(KRClientScreenShareIntegrationTest, TheExtensionPostsFromItsOwnThreadWhileTheClientGoes) {
     sharer();
     const auto before = service.requestCount(R::shareScreen);
