@@ -128,7 +128,8 @@ public:
     /// Asks the server for the local share stream and hands its uid and token to the extension.
     /// A reply without a usable uid or token fails the start and tells the extension to stop.
     void shareScreenAPICall(Completion completion = {});
-    /// Ends the local screen share: the server is told and the extension asked to stop.
+    /// Ends the local screen share: the server is told and the extension asked to stop; the
+    /// share's stopped report follows as a task of its own.
     void stopLocalScreenShare();
 
     // ---- Whiteboard ----

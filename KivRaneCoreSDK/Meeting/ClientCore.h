@@ -30,6 +30,7 @@
 #include "KivRaneCoreSDK/Meeting/KRMeetingError.h"
 #include "KivRaneCoreSDK/Meeting/KRMeetingJoinError.h"
 #include "KivRaneCoreSDK/Meeting/KRScreenShareState.h"
+#include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
 #include "KivRaneCoreSDK/Meeting/MeetingPort.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
@@ -73,7 +74,8 @@ class MediaEngineFactory;
 ///
 /// Threading: confined to the queue of its dependencies; every host call, completion, timer and
 /// callback runs there. Completions hold the client weakly: after it is gone they do nothing.
-class ClientCore : public std::enable_shared_from_this<ClientCore>, public ScreenShareExtensionNames {
+class ClientCore : public std::enable_shared_from_this<ClientCore>, public ScreenShareExtensionNames,
+                   private LocalScreenShare::Owner {
 public:
     using Completion = std::function<void(bool success)>;
 
@@ -147,6 +149,8 @@ public:
 
     void shareScreenAPICall(Completion completion = {});
     void stopLocalScreenShare();
+    LocalScreenShare& localScreenShare() { return localScreenShare_; }
+    const LocalScreenShare& localScreenShare() const { return localScreenShare_; }
 
     // ---- Whiteboard ----
 
@@ -287,7 +291,8 @@ public:
         roomSync_->applyRoomStatus(status);
     }
 
-    /// Tells the broadcast extension to stop and reports the local share stopped when there was one.
+    /// Tells the broadcast extension to stop and reports the local share stopped when there was
+    /// one (`LocalScreenShare::forceStop`).
     void postForceStopScreenShareDarwinNotification(const std::string& reason);
 
     // ---- Event senders ----
@@ -401,7 +406,6 @@ private:
 
     // Server calls without join semantics
     void leaveMeetingAPI(Completion completion);
-    void stopScreenShareAPI();
     /// The own status post (see `RoomSync::makeStatusPost`), with two flags.
     PostRoomConnectionRequest makeStatusPost(bool isConnected, bool isPolling,
                                              bool isHandRaised) const;
@@ -415,14 +419,23 @@ private:
     /// through the whole of a meeting, its join and its leave included, and never outside one.
     bool meetingCallAllowed(std::string_view action, const Completion& completion = {});
     void setHandRaised(bool isRaised);
+    /// The meeting's observers: the local share's (of the broadcast extension) and the
+    /// application's; removing them also delivers a share report still waiting.
     void addNotificationsObservers();
     void removeNotificationsObservers();
-    /// True while the local user may start sharing its screen: in the meeting, not leaving it.
-    bool localShareMayStart() const;
-    void handleScreenShareStreamStarted();
-    void handleScreenShareCaptureStopped();
-    /// Forgets the local share and reports it stopped (when there was one).
-    void endLocalShare(const KRUserLeftReason& reason);
+    // The local share's way to the meeting (ClientCoreScreenShare.cpp).
+    bool localShareMayStart() const override;
+    MeetingSession::Token shareSessionToken() const override { return sessionToken(); }
+    bool shareBypassesServer() const override { return shouldByPassAPICalls_; }
+    void requestShareStream(std::function<void(const LocalScreenShare::StreamReply&)> done) override;
+    void requestShareStop() override;
+    void sendShareMessage(KRControlMessage message, Completion completion) override;
+    bool meetingShowsAShare() const override;
+    bool roomShowsLocalShare() const override { return currentRoom_.isLocalUserSharingScreen(); }
+    bool backendShowsLocalShare() const override;
+    void reportLocalShare(const KRScreenShareState& state) override;
+    std::string shareAppGroup() const override { return currentAppGroupName_; }
+    std::weak_ptr<const void> shareLifetime() const override { return weak_from_this(); }
     void applySettingsValue(std::string_view key, const boost::json::value& value);
     void selectBypassRoad(const boost::json::object& params);
 
@@ -528,7 +541,8 @@ private:
     std::shared_ptr<SyncOwner> syncOwner_;
     std::shared_ptr<RoomSync> roomSync_;
     void makeRoomSync();
-    std::vector<platform::ObserverToken> darwinObservers_;
+    /// The local screen share (after `deps_`, whose members it takes).
+    LocalScreenShare localScreenShare_{*this, deps_};
 
     // ---- Messaging: control messages to and from the others (ClientCoreMessaging.cpp) ----
 public:

@@ -1,17 +1,8 @@
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
 #include "KivRaneCoreSDK/Network/Requests/LeaveMeetingRequest.h"
-#include "KivRaneCoreSDK/Network/Requests/StopScreenShareRequest.h"
-#include "platform/Defaults/UserDefaults.h"
-#include "platform/Notifications/DarwinNotifyCenter.h"
 
 namespace kr {
-
-namespace {
-constexpr const char* kLeftMeetingReason = "You have left the meeting";
-constexpr const char* kStopReasonKey = "kr.screen.share.stopped.reason";
-constexpr const char* kForceStopNotification = "kr.darwin.screenshare.force.stop.screen.share";
-}  // namespace
 
 void ClientCore::leaveMeeting(KRUserLeftReason reason) {
     KR_DCHECK_RUN_ON(checker_);
@@ -24,16 +15,9 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
     if (shouldLeaveChatThreadOnLeave_) {
         leaveChatThread();
     }
-    // A share with a local track is ended (on the server too) with the track below; one known
-    // only to the room store or to the media backend is ended at the server here.
+    // The share's stop is reported as a task of its own, before the leave's report.
+    localScreenShare_.leave();
     MediaBackend& backend = mediaBackend();
-    const bool sharingWithoutTrack =
-        currentRoom_.localScreenShareTrackUid == 0 &&
-        (currentRoom_.isLocalUserSharingScreen() || backend.knowsLocalShareWithoutTrack());
-    if (sharingWithoutTrack && !shouldByPassAPICalls_) {
-        stopScreenShareAPI();
-    }
-    postForceStopScreenShareDarwinNotification(kLeftMeetingReason);
     if (shouldByPassAPICalls_) {
         backend.leave();
         return;
@@ -56,11 +40,6 @@ void ClientCore::leaveMeetingAPI(Completion completion) {
              // Whatever the server said, the others must see the local user go.
              client.postUserRoomConnectionStatus(false, false, std::move(completion));
          });
-}
-
-void ClientCore::stopScreenShareAPI() {
-    send(StopScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
-         [](ClientCore&, const auto&) {});
 }
 
 void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) {
@@ -108,16 +87,6 @@ void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReas
 bool ClientCore::endSession(MeetingSession::EndReason reason,
                           const std::function<void()>& children) {
     return session_ && session_->end(reason, children);
-}
-
-void ClientCore::postForceStopScreenShareDarwinNotification(const std::string& reason) {
-    if (!currentAppGroupName_.empty()) {
-        if (auto suite = platform::UserDefaults::suite(currentAppGroupName_, deps_.storageDirectory)) {
-            suite->set(kStopReasonKey, reason);
-        }
-    }
-    deps_.extensionNotifications->post(kForceStopNotification);
-    endLocalShare(KRUserLeftReason::leaveMeeting());  // does nothing without a local share track
 }
 
 }  // namespace kr

@@ -151,9 +151,6 @@ void ClientCore::Port::sendRemoteScreenShareEvent(const KRScreenShareState& stat
 
 // ---- The local screen share ----
 
-void ClientCore::Port::postForceStopScreenShareDarwinNotification(const std::string& reason) {
-    core_.postForceStopScreenShareDarwinNotification(reason);
-}
-void ClientCore::Port::endLocalShare(const KRUserLeftReason& reason) { core_.endLocalShare(reason); }
+LocalScreenShare& ClientCore::Port::localShare() { return core_.localScreenShare(); }
 
 }  // namespace kr

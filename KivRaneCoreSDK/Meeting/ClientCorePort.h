@@ -74,8 +74,7 @@ public:
     void sendLocalScreenShareEvent(const KRScreenShareState& state) override;
     void sendRemoteScreenShareEvent(const KRScreenShareState& state) override;
 
-    void postForceStopScreenShareDarwinNotification(const std::string& reason) override;
-    void endLocalShare(const KRUserLeftReason& reason) override;
+    LocalScreenShare& localShare() override;
 
 private:
     ClientCore& core_;

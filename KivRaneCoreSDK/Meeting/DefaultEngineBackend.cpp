@@ -1,3 +1,4 @@
+#include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 
 #include <utility>
@@ -196,7 +197,8 @@ void DefaultEngineBackend::sendControlMessage(KRControlMessage kind,
         port_.completeLater(std::move(completion), false);
         return;
     }
-    auto message = makeControlMessage(kind, port_.room(), target.get(), reactionsType);
+    auto message = makeControlMessage(kind, port_.room(), port_.localShare().streamUid(),
+                                      target.get(), reactionsType);
     if (!message) {
         port_.logger().warn("Control message not sent: it names no participant to send it to");
         port_.completeLater(std::move(completion), false);

@@ -1,5 +1,6 @@
 #include <utility>
 
+#include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeetingNetworkStats.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
@@ -15,7 +16,6 @@ namespace kr {
 
 namespace {
 
-constexpr const char* kMovedToAudienceReason = "You have been moved to audience.";
 
 }  // namespace
 
@@ -320,7 +320,7 @@ void DefaultEngineBackend::onEngineRoleChanged(bool isAudience) {
     room.isCurrentUserAudioMuted = true;
     room.isCurrentUserVideoMuted = true;
     port_.sendLocalUserRoleChangedEvent(local, true);
-    port_.postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
+    port_.localShare().forceStop(LocalScreenShare::kMovedToAudienceReason);
 }
 
 }  // namespace kr

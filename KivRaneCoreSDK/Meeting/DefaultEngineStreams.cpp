@@ -1,5 +1,6 @@
 #include <utility>
 
+#include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
@@ -14,7 +15,6 @@ namespace {
 
 using platform::MediaCodes;
 
-constexpr const char* kRemoteOverrideReason = "Remote User has override your screen share.";
 
 /// The first track of the room holding this id, whatever its kind.
 std::shared_ptr<KRMediaTrack> firstTrack(const KRCurrentRoom& room, const std::string& id) {
@@ -134,7 +134,7 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
     ordered.push_back(track);
     ordered.insert(ordered.end(), tracks.begin(), tracks.end());
     tracks = std::move(ordered);
-    const std::uint64_t localShare = room.localScreenShareTrackUid;
+    const std::uint64_t localShare = port_.localShare().streamUid();
     if (localShare != 0 && info.trackID() == localShare) {
         port_.sendLocalScreenShareEvent(KRScreenShareState::started(track));
         return;
@@ -143,7 +143,7 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
         const std::string localId = room.userWebRtcId;
         std::erase_if(room.screenShareMetaData,
                       [&](const KRScreenShareInfo& e) { return e.sharingUserID() == localId; });
-        port_.postForceStopScreenShareDarwinNotification(kRemoteOverrideReason);
+        port_.localShare().forceStop(LocalScreenShare::kRemoteOverrideReason);
     }
     port_.sendRemoteScreenShareEvent(KRScreenShareState::started(track));
 }
@@ -160,6 +160,8 @@ void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
         removeScreenShareStream(*share, reason);
         return;
     }
+    // The stream of a local share whose entry went with it (another share took over): no user.
+    if (port_.localShare().streamLeft(uid, reason)) return;
     const std::string id = std::to_string(uid);
     auto user = port_.room().trackUser(id);
     if (!user) user = std::make_shared<KRMeetingUser>();
@@ -191,10 +193,7 @@ void DefaultEngineBackend::removeScreenShareStream(const KRScreenShareInfo& info
     std::erase_if(room.allMediaTracks, [&](const auto& t) { return t && t->id() == id; });
     std::erase_if(room.screenShareMetaData,
                   [&](const KRScreenShareInfo& e) { return e.trackID() == info.trackID(); });
-    if (room.localScreenShareTrackUid != 0 && info.trackID() == room.localScreenShareTrackUid) {
-        port_.endLocalShare(reason);
-        return;
-    }
+    if (port_.localShare().streamLeft(info.trackID(), reason)) return;
     // The stream of an own share that already ended (the capture stops before the stream
     // goes): that end was told, and the share was never a remote one.
     if (!room.userWebRtcId.empty() && info.sharingUserID() == room.userWebRtcId) {

@@ -80,6 +80,7 @@ Shape shapeOf(KRControlMessage kind) {
 }  // namespace
 
 std::optional<KRRtmMessage> makeControlMessage(KRControlMessage kind, const KRCurrentRoom& room,
+                                               std::uint64_t localShareUid,
                                                const KRMeetingUser* target,
                                                const std::string& reactionsType) {
     const Shape shape = shapeOf(kind);
@@ -107,7 +108,7 @@ std::optional<KRRtmMessage> makeControlMessage(KRControlMessage kind, const KRCu
             }
             break;
         case KRControlMessage::participantStartScreenShare:
-            message.agoraShareUid = room.localScreenShareTrackUid;
+            message.agoraShareUid = localShareUid;
             break;
         case KRControlMessage::reaction:
             message.reactionsType = reactionsType;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -42,11 +43,14 @@ enum class KRControlMessage {
     reaction,
 };
 
-/// Builds the message of `kind` as the local user (`room`) sends it. `target` is the participant
-/// a peer message or the co-host change names; `reactionsType` is used by `reaction` only.
+/// Builds the message of `kind` as the local user (`room`) sends it. `localShareUid` is the
+/// stream of the local screen share (0: none), which the share's start message carries; `target`
+/// is the participant a peer message or the co-host change names; `reactionsType` is used by
+/// `reaction` only.
 /// A peer message with nobody to send it to (no target, or for `stopSharePrivate` no recorded
 /// whiteboard sharer) gives nullopt: sending it would address the empty peer id.
 std::optional<KRRtmMessage> makeControlMessage(KRControlMessage kind, const KRCurrentRoom& room,
+                                               std::uint64_t localShareUid,
                                                const KRMeetingUser* target,
                                                const std::string& reactionsType = {});
 

@@ -55,8 +55,6 @@ void KRCurrentRoom::resetMeetingState() {
     isCurrentUserInAudienceMode = false;
     isCurrentUserHandRaised = false;
     screenShareMetaData.clear();
-    localScreenShareTrackUid = 0;
-    localScreenShareTrackRtcToken.clear();
     allMediaTracks.clear();
     allParticipants.clear();
     offlineParticipantsIds.clear();

@@ -72,8 +72,6 @@ public:
 
     // Screen share
     std::vector<KRScreenShareInfo> screenShareMetaData;  ///< newest first
-    std::uint64_t localScreenShareTrackUid = 0;          ///< 0: the local user shares nothing
-    std::string localScreenShareTrackRtcToken;
 
     // Participants
     std::vector<std::shared_ptr<KRMediaTrack>> allMediaTracks;

@@ -22,6 +22,7 @@
 namespace kr {
 
 class KRCurrentRoom;
+class LocalScreenShare;
 class KRMeetingUser;
 class KivRaneRealTimeLogger2;
 class MeetingParticipantsManager;
@@ -151,10 +152,8 @@ public:
 
     // ---- The local screen share ----
 
-    /// Tells the broadcast extension to stop, with `reason`, and ends the local share.
-    virtual void postForceStopScreenShareDarwinNotification(const std::string& reason) = 0;
-    /// Forgets the local share and reports it stopped (when there was one).
-    virtual void endLocalShare(const KRUserLeftReason& reason) = 0;
+    /// The local user's screen share: its stream, and the streams that end it.
+    virtual LocalScreenShare& localShare() = 0;
 
     virtual ~MeetingPort() = default;
 };

@@ -1,3 +1,4 @@
+#include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
 
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
@@ -17,8 +18,6 @@ namespace kr {
 
 namespace {
 
-constexpr const char* kMovedToAudienceReason = "You have been moved to audience.";
-constexpr const char* kRemoteOverrideReason = "Remote User has override your screen share.";
 
 void finishEngineWait(const RtcManagerDelegate::Completion& completion) {
     if (completion) completion();
@@ -157,7 +156,7 @@ public:
         mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
             d.didRemoteScreenShareStateChanged(m, state);
         });
-        c->postForceStopScreenShareDarwinNotification(kRemoteOverrideReason);
+        c->localShare().forceStop(LocalScreenShare::kRemoteOverrideReason);
         if (const auto& engine = backend_.rtcEngineManager_) engine->stopScreenShare();
     }
     void didAuxiliaryVideoTrackRemoved(const Peer& owner) override {
@@ -320,7 +319,7 @@ void RoomEngineBackend::handleRoleChange(bool isAudience) {
     }
     auto& merge = port_.participants();
     merge.moveParticipantToAudience(merge.getCurrentParticipantId());
-    port_.postForceStopScreenShareDarwinNotification(kMovedToAudienceReason);
+    port_.localShare().forceStop(LocalScreenShare::kMovedToAudienceReason);
     const KRMeeting meeting = port_.getCurrentMeetingData();
     const auto local = meeting.localParticipant();
     port_.forEachDelegate(

@@ -1,3 +1,4 @@
+#include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
 
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
@@ -35,7 +36,8 @@ void RoomEngineBackend::sendControlMessage(KRControlMessage kind,
                                            const std::shared_ptr<KRMeetingUser>& target,
                                            Completion completion,
                                            const std::string& reactionsType) {
-    auto message = makeControlMessage(kind, port_.room(), target.get(), reactionsType);
+    auto message = makeControlMessage(kind, port_.room(), port_.localShare().streamUid(),
+                                      target.get(), reactionsType);
     if (!message || !rtcEngineManager_) {
         port_.logger().warn(message
                                 ? "Control message not sent: no engine carries it"

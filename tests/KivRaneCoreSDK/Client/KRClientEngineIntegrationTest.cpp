@@ -107,7 +107,7 @@ protected:
     void share(Member& sharer, test::ScreenShareBroadcast& broadcast, Member& viewer) {
         ASSERT_TRUE(await([&](auto done) { sharer.client->shareScreenAPICall(done); }));
         broadcast.start(internals(sharer.client).currentRoom().roomID,
-                        internals(sharer.client).currentRoom().localScreenShareTrackUid);
+                        internals(sharer.client).localScreenShare().streamUid());
         ASSERT_TRUE(runUntil([&] {
             return sharer.delegate->count("local share started") ==
                        1 + sharer.delegate->count("local share stopped") &&
@@ -196,8 +196,8 @@ TEST_F(KRClientEngineIntegrationTest, AScreenShareIsClassifiedAndItsStopAlwaysRe
     ASSERT_TRUE(runUntil([&] { return b.delegate->has("remote joined " + a.uid()); }));
 
     main->post([&] { a.client->shareScreenAPICall({}); });
-    ASSERT_TRUE(runUntil([&] { return internals(a.client).currentRoom().localScreenShareTrackUid != 0; }));
-    const std::uint64_t shareUid = internals(a.client).currentRoom().localScreenShareTrackUid;
+    ASSERT_TRUE(runUntil([&] { return internals(a.client).localScreenShare().streamUid() != 0; }));
+    const std::uint64_t shareUid = internals(a.client).localScreenShare().streamUid();
     const std::size_t questionsBefore = service.requestCount(R::getRoomConnectionStatus);
 
     // The broadcast extension publishes the share as an engine of its own.
@@ -222,7 +222,7 @@ TEST_F(KRClientEngineIntegrationTest, AScreenShareIsClassifiedAndItsStopAlwaysRe
         return a.delegate->has("local share stopped") && b.delegate->has("remote share stopped");
     }));
     EXPECT_FALSE(b.delegate->has("remote left " + std::to_string(shareUid)));
-    EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
+    EXPECT_EQ(internals(a.client).localScreenShare().streamUid(), 0u);
     EXPECT_EQ(b.client->getMeetingUsers().size(), 2u);
     EXPECT_EQ(a.delegate->offQueueCalls + b.delegate->offQueueCalls, 0);
 }
@@ -347,7 +347,7 @@ TEST_F(KRClientEngineIntegrationTest, AnEndedShareIsStoppedAtTheServerOnceAndHea
         EXPECT_EQ(shareStopsOf(a), stopsBefore + 1);
         EXPECT_LE(a.delegate->count("local share stopped"), 1u);
         EXPECT_FALSE(a.delegate->has("remote share stopped"));
-        EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
+        EXPECT_EQ(internals(a.client).localScreenShare().streamUid(), 0u);
     }
 }
 

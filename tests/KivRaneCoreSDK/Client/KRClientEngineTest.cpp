@@ -8,6 +8,8 @@
 
 #include <boost/json.hpp>
 
+#include <functional>
+
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "platform/Dispatch/MainQueue.h"
@@ -18,6 +20,7 @@
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/ClientTestDelegate.h"
 #include "support/EngineTestDelegate.h"
+#include "support/FakeMediaBackend.h"
 #include "testing/KRClientTestSeam.h"
 
 namespace kr {
@@ -202,7 +205,7 @@ TEST_F(KRClientEngineTest, ARemoteShareOverridesTheLocalOneAndTheLocalShareComes
         [&](const std::string& name) { extension.push_back(name); });
     auto events = joined();
     KRCurrentRoom& room = internals(client).currentRoom();
-    room.localScreenShareTrackUid = 900;
+    internals(client).localScreenShare().adoptStream(900, "t");
     room.screenShareMetaData.emplace_back(900, "42", "Me");
     room.screenShareMetaData.emplace_back(901, "8", "Eve");
     events->didRemoteStreamAddedToChannel(900);
@@ -214,7 +217,7 @@ TEST_F(KRClientEngineTest, ARemoteShareOverridesTheLocalOneAndTheLocalShareComes
                                                      "local share stopped",
                                                      "remote share started"}));
     EXPECT_EQ(extension.size(), 1u);
-    EXPECT_EQ(room.localScreenShareTrackUid, 0u);
+    EXPECT_EQ(internals(client).localScreenShare().streamUid(), 0u);
     ASSERT_EQ(room.screenShareMetaData.size(), 1u);
     EXPECT_EQ(room.screenShareMetaData[0].trackID(), 901u);
     // One share track stands, first.
@@ -227,6 +230,113 @@ TEST_F(KRClientEngineTest, ARemoteShareOverridesTheLocalOneAndTheLocalShareComes
     // The local user is never a share track carrying its id.
     EXPECT_EQ(client->getMeetingLocalUser()->sourceType(), KRMediaTrackSourceType::user);
     platform::DarwinNotifyCenter::shared().removeObserver(token);
+}
+
+TEST_F(KRClientEngineTest, AnOwnShareStreamLeavingAfterItsShareEndedIsNobodysDeparture) {
+    struct Row {
+        const char* name;
+        std::function<void(KRClientEngineTest&, KRRtcManagerDelegate&)> endTheShare;
+        std::vector<std::string> told;
+    };
+    const std::vector<Row> rows = {
+        {"another share took over",
+         [](auto& t, auto& events) {
+             internals(t.client).currentRoom().screenShareMetaData.emplace_back(901, "8", "Eve");
+             events.didRemoteStreamAddedToChannel(901);
+         },
+         {"local share stopped", "remote share started"}},
+        {"the host stopped it and the room forgot its entry",
+         [](auto& t, auto&) {
+             t.client->stopLocalScreenShare();
+             t.queue->runPending();
+             KRCurrentRoom& room = internals(t.client).currentRoom();
+             room.screenShareMetaData.clear();
+             std::erase_if(room.allMediaTracks, [](const auto& track) {
+                 return track->sourceType() == KRMediaTrackSourceType::screenShare;
+             });
+         },
+         {"local share stopped"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto events = joined();
+        internals(client).localScreenShare().adoptStream(900, "t");
+        internals(client).currentRoom().screenShareMetaData.emplace_back(900, "42", "Me");
+        events->didRemoteStreamAddedToChannel(900);
+        main->lines.clear();
+        row.endTheShare(*this, *events);
+        EXPECT_EQ(main->lines, row.told);
+        main->lines.clear();
+        // The old stream goes: it was the local user's share, not a user who left.
+        events->didRemoteStreamRemovedFromChannel(900, KRUserLeftReason::leaveMeeting());
+        EXPECT_EQ(main->lines, std::vector<std::string>{});
+        client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        queue->runPending();
+        main->lines.clear();
+    }
+}
+
+/// Records whether the local share's report ran inside the host's call.
+class HostCallDelegate : public EngineTestDelegate {
+public:
+    using EngineTestDelegate::EngineTestDelegate;
+    bool insideHostCall = false;
+    int reportsInsideHostCall = 0;
+    void didLocalScreenShareStateChanged(const KRMeeting& m, const KRScreenShareState& s) override {
+        if (insideHostCall) ++reportsInsideHostCall;
+        EngineTestDelegate::didLocalScreenShareStateChanged(m, s);
+    }
+};
+
+TEST_F(KRClientEngineTest, TheHostsOwnShareStopsAreReportedAfterItsCallInOrder) {
+    struct Row {
+        const char* name;
+        std::function<void(KRClient&)> call;
+        std::vector<std::string> told;
+    };
+    const std::vector<Row> rows = {
+        {"the host stops the share", [](KRClient& c) { c.stopLocalScreenShare(); },
+         {"local share stopped"}},
+        {"the leave", [](KRClient& c) { c.leaveMeeting(KRUserLeftReason::leaveMeeting()); },
+         {"local share stopped", "left"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto delegate = std::make_shared<HostCallDelegate>(queue);
+        client->setParameters(boost::json::object{
+            {"kr_agora_token", "tok"}, {"kr_uid", "42"}, {"kr_room_id", "room-9"}});
+        client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                            KRJoinMeetingConfig(KRUserRole::speaker(), true, true), delegate);
+        queue->runPending();
+        delegate->lines.clear();
+        internals(client).localScreenShare().adoptStream(900, "t");
+        delegate->insideHostCall = true;
+        row.call(*client);
+        delegate->insideHostCall = false;
+        EXPECT_EQ(delegate->reportsInsideHostCall, 0);
+        queue->runPending();
+        EXPECT_EQ(delegate->lines, row.told);
+        client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        queue->runPending();
+    }
+}
+
+TEST_F(KRClientEngineTest, ALeaveThatFinishesAtOnceStillReportsTheShareStopFirst) {
+    std::vector<std::shared_ptr<test::FakeMediaBackend>> backends;
+    auto other = test::makeClientWithMediaCredentials(queue, bus);
+    test::recordBackends(*other, backends);
+    auto delegate = std::make_shared<HostCallDelegate>(queue);
+    other->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                       KRJoinMeetingConfig(KRUserRole::speaker(), true, true), delegate);
+    internals(other).completeLocalMediaJoin(std::nullopt, 42);
+    queue->runPending();
+    internals(other).localScreenShare().adoptStream(900, "t");
+    delegate->lines.clear();
+    other->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    // The media channel reports its leave before the share's report had its own task.
+    internals(other).handleLocalMediaLeft();
+    queue->runPending();
+    EXPECT_EQ(delegate->lines, (std::vector<std::string>{"local share stopped", "left"}));
 }
 
 TEST_F(KRClientEngineTest, SpeakerReportsNameOnlyKnownUsers) {

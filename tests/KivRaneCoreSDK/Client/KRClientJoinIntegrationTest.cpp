@@ -531,13 +531,13 @@ TEST_F(KRClientScreenShareIntegrationTest, TheExtensionGetsTheShareStreamAndTheS
     Member& a = sharer();
     platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
     ASSERT_TRUE(main->runUntil(
-        [&] { return internals(a.client).currentRoom().localScreenShareTrackUid != 0; }, 10s));
+        [&] { return internals(a.client).localScreenShare().streamUid() != 0; }, 10s));
     const auto suite = platform::UserDefaults::suite(kGroup, storage.path());
     ASSERT_TRUE(suite);
     EXPECT_EQ(suite->integer(KRClient::kShareUidKey),
-              static_cast<std::int64_t>(internals(a.client).currentRoom().localScreenShareTrackUid));
+              static_cast<std::int64_t>(internals(a.client).localScreenShare().streamUid()));
     EXPECT_EQ(suite->string(KRClient::kShareTokenKey),
-              internals(a.client).currentRoom().localScreenShareTrackRtcToken);
+              internals(a.client).localScreenShare().streamToken());
     EXPECT_EQ(extensionHeard, std::vector<std::string>{KRClient::kCredentialsReadyNotification});
     EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, a.uid());
 
@@ -568,9 +568,30 @@ TEST_F(KRClientScreenShareIntegrationTest, NoShareStartsOnceTheLeaveBegan) {
     ASSERT_TRUE(main->runUntil(
         [&] { return a.delegate->events().back() == "sharer: left 1"; }, 10s));
     EXPECT_EQ(service.requestCount(R::shareScreen), starts);
-    EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
+    EXPECT_EQ(internals(a.client).localScreenShare().streamUid(), 0u);
     EXPECT_TRUE(extensionHeard.empty());
     EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, "");
+}
+
+TEST_F(KRClientScreenShareIntegrationTest, TheExtensionsCaptureDuringASlowLeaveStartsNoShare) {
+    Member& a = sharer();
+    const auto starts = service.requestCount(R::shareScreen);
+    service.injectFault(R::leaveMeeting, MeetingServiceFault::delayed(400ms));
+    a.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    extensionHeard.clear();  // the leave's own stop
+    platform::DarwinNotifyCenter::shared().post(KRClient::kCaptureStartedNotification);
+    main->runFor(200ms);
+    // The leave's server call is still out: the media channel has not been left yet.
+    ASSERT_EQ(internals(a.client).meetingState(), ClientCore::MeetingState::leaving);
+    EXPECT_EQ(service.requestCount(R::shareScreen), starts);
+    EXPECT_TRUE(extensionHeard.empty()) << "no credentials for a meeting being left";
+    EXPECT_FALSE(platform::UserDefaults::suite(kGroup, storage.path())
+                     ->integer(KRClient::kShareUidKey)
+                     .has_value());
+    ASSERT_TRUE(main->runUntil(
+        [&] { return a.delegate->events().back() == "sharer: left 1"; }, 10s));
+    EXPECT_EQ(service.requestCount(R::shareScreen), starts);
+    EXPECT_EQ(internals(a.client).localScreenShare().streamUid(), 0u);
 }
 
 TEST_F(KRClientScreenShareIntegrationTest, TheExtensionPostsFromItsOwnThreadWhileTheClientGoes) {
@@ -611,11 +632,11 @@ TEST_F(KRClientScreenShareIntegrationTest, AnExtensionPostReachesOnlyTheClientOf
     }
     apps[0].extension->post(KRClient::kCaptureStartedNotification);
     ASSERT_TRUE(main->runUntil(
-        [&] { return internals(apps[0].member->client).currentRoom().localScreenShareTrackUid != 0; }, 10s));
+        [&] { return internals(apps[0].member->client).localScreenShare().streamUid() != 0; }, 10s));
     main->runFor(300ms);  // room for a wrongly started second share to be asked for
     EXPECT_EQ(apps[0].heard, std::vector<std::string>{KRClient::kCredentialsReadyNotification});
     EXPECT_TRUE(apps[1].heard.empty());
-    EXPECT_EQ(internals(apps[1].member->client).currentRoom().localScreenShareTrackUid, 0u);
+    EXPECT_EQ(internals(apps[1].member->client).localScreenShare().streamUid(), 0u);
     EXPECT_TRUE(extensionHeard.empty()) << "the process centre hears nothing";
     EXPECT_EQ(service.room(kMeetingId)->screenSharerUri, apps[0].member->uid());
     members.clear();  // before the observers' records go
@@ -631,7 +652,7 @@ TEST_F(KRClientScreenShareIntegrationTest, AShareStreamWithoutUidOrTokenFailsThe
         service.clearFaults();
         service.injectFault(R::shareScreen, MeetingServiceFault::withStatus(200, body));
         EXPECT_FALSE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
-        EXPECT_EQ(internals(a.client).currentRoom().localScreenShareTrackUid, 0u);
+        EXPECT_EQ(internals(a.client).localScreenShare().streamUid(), 0u);
         EXPECT_EQ(extensionHeard,
                   std::vector<std::string>{"kr.darwin.screenshare.force.stop.screen.share"});
         EXPECT_EQ(platform::UserDefaults::suite(kGroup, storage.path())->string("kr.screen.share.stopped.reason"),

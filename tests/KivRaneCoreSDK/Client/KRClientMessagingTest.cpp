@@ -136,7 +136,7 @@ struct Row {
 void shareScreen(World& w) {
     internals(w.client).currentRoom().allMediaTracks.push_back(
         std::make_shared<KRScreenShareTrack>("500", nullptr, nullptr, kLocal, "Me"));
-    internals(w.client).currentRoom().localScreenShareTrackUid = 500;
+    internals(w.client).localScreenShare().adoptStream(500, "t");
 }
 
 TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
@@ -283,13 +283,13 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
          true,
          {msg(E::participantStopScreenShare, kPlain, kLocal)},
          {},
-         [](World& w) { EXPECT_EQ(internals(w.client).currentRoom().localScreenShareTrackUid, 500u); },
+         [](World& w) { EXPECT_EQ(internals(w.client).localScreenShare().streamUid(), 500u); },
          shareScreen},
         {"the host stops the local screen share",
          true,
          {msg(E::participantStopScreenShare, kHost, kLocal)},
          {"local share stopped"},
-         [](World& w) { EXPECT_EQ(internals(w.client).currentRoom().localScreenShareTrackUid, 0u); },
+         [](World& w) { EXPECT_EQ(internals(w.client).localScreenShare().streamUid(), 0u); },
          shareScreen},
         {"removal by the host",
          true,

@@ -585,7 +585,7 @@ TEST_P(KRClientMultiMediaMeetingTest, ScreenShareStartAndStopAreHeardOnceByTheOt
     ann.client->shareScreenAPICall([&](bool ok) { shared = ok; });
     ASSERT_TRUE(main->runUntil([&] { return shared.has_value(); }, 10s));
     ASSERT_EQ(shared, true);
-    const std::uint64_t shareUid = internals(ann.client).currentRoom().localScreenShareTrackUid;
+    const std::uint64_t shareUid = internals(ann.client).localScreenShare().streamUid();
     ASSERT_NE(shareUid, 0u);
 
     ScreenShareBroadcast broadcast(bus, main);

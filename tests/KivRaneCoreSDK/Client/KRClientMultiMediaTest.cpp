@@ -1204,7 +1204,7 @@ TEST_F(KRClientMultiMediaTest, LeaveStopsAShareTheMergeKnowsOfExactlyOnce) {
                                              std::make_shared<RtcAuxiliaryTrack>("5001", p.uid));
             ASSERT_TRUE(p.recorder->has("local share started by " + p.uid));
         }
-        if (c.roomStore) internals(p.client).currentRoom().localScreenShareTrackUid = 5001;
+        if (c.roomStore) internals(p.client).localScreenShare().adoptStream(5001, "t");
         const auto stops = [&] {
             std::size_t n = 0;
             for (const auto& request : service.requests(R::shareScreen)) {

@@ -423,7 +423,7 @@ TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials)
     KRCurrentRoom& room = internals(client).currentRoom();
     room.isMeetingLocked = room.isRecordingOn = room.isHardMuteEnabled = true;
     room.isWhiteboardShared = true;
-    room.localScreenShareTrackUid = 5;
+    internals(client).localScreenShare().adoptStream(5, "t");
     client->leaveMeeting(KRUserLeftReason::removedFromMeeting("Host"));
     EXPECT_EQ(internals(client).localUserLeftReason(), KRUserLeftReason::removedFromMeeting("Host"));
     queue->runPending();  // the media channel reports the leave
@@ -432,7 +432,7 @@ TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials)
                         KRJoinMeetingConfig(KRUserRole::audience(), true, true), main);
     EXPECT_FALSE(room.isMeetingLocked || room.isRecordingOn || room.isHardMuteEnabled ||
                  room.isWhiteboardShared);
-    EXPECT_EQ(room.localScreenShareTrackUid, 0u);
+    EXPECT_EQ(internals(client).localScreenShare().streamUid(), 0u);
     EXPECT_EQ(internals(client).localUserLeftReason(), KRUserLeftReason::none());
     EXPECT_EQ(room.userWebRtcToken, "tok");
     EXPECT_EQ(room.userWebRtcId, "42");
@@ -444,7 +444,7 @@ TEST_F(KRClientTest, EachJoinStartsFromACleanMeetingButKeepsSettingsCredentials)
 
 TEST_F(KRClientTest, LeaveReportsOnceWithTheReasonAndNothingFollows) {
     joinedWithoutServer();
-    internals(client).currentRoom().localScreenShareTrackUid = 9;  // the local user was sharing
+    internals(client).localScreenShare().adoptStream(9, "t");  // the local user was sharing
     client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     client->leaveMeeting(KRUserLeftReason::networkDropped());  // already leaving
     queue->runPending();

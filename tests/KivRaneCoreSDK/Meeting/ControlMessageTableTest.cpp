@@ -194,7 +194,7 @@ protected:
             // The local user shares its screen: only then is the stop a host's to give.
             room.allMediaTracks.push_back(
                 std::make_shared<KRScreenShareTrack>("500", nullptr, nullptr, p.localId, "Me"));
-            room.localScreenShareTrackUid = 500;
+            internals(p.client).localScreenShare().adoptStream(500, "t");
         }
     }
 

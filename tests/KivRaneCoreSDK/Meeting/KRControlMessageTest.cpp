@@ -32,7 +32,6 @@ KRCurrentRoom localRoom() {
     room.guestUserId = "acct-100";
     room.whiteboardSharingId = "300";
     room.whiteboardShareBy = "Wen";
-    room.localScreenShareTrackUid = 0;
     return room;
 }
 
@@ -83,7 +82,7 @@ TEST(KRControlMessageTest, EachKindHasItsRouteEventTargetAndHostId) {
     const auto target = bob();
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(rawValue(row.event)));
-        const auto message = makeControlMessage(row.kind, room, target.get(), "7");
+        const auto message = makeControlMessage(row.kind, room, 0, target.get(), "7");
         ASSERT_TRUE(message.has_value());
         EXPECT_EQ(message->messageType, row.route);
         EXPECT_EQ(message->message, row.event);
@@ -135,7 +134,7 @@ TEST(KRControlMessageTest, TextsLeaveByteForByte) {
          R"("targetParticipantId":"200","targetParticipantName":"Bob"})"},
     };
     for (const Case& c : cases) {
-        const auto message = makeControlMessage(c.kind, room, target.get(), "7");
+        const auto message = makeControlMessage(c.kind, room, 0, target.get(), "7");
         ASSERT_TRUE(message.has_value());
         const auto text = message->encode();
         ASSERT_TRUE(text.ok());
@@ -147,12 +146,12 @@ TEST(KRControlMessageTest, APeerMessageWithNobodyToSendItToIsNotBuilt) {
     KRCurrentRoom room = localRoom();
     for (K kind : {K::requestToStartAudio, K::stopParticipantVideo, K::micDecline,
                    K::removeParticipant, K::downgradeToAudience, K::forceStopScreenShare}) {
-        EXPECT_FALSE(makeControlMessage(kind, room, nullptr).has_value());
+        EXPECT_FALSE(makeControlMessage(kind, room, 0, nullptr).has_value());
     }
     room.whiteboardSharingId.clear();
-    EXPECT_FALSE(makeControlMessage(K::stopSharePrivate, room, nullptr).has_value());
+    EXPECT_FALSE(makeControlMessage(K::stopSharePrivate, room, 0, nullptr).has_value());
     // Channel messages need no target.
-    EXPECT_TRUE(makeControlMessage(K::lockMeeting, room, nullptr).has_value());
+    EXPECT_TRUE(makeControlMessage(K::lockMeeting, room, 0, nullptr).has_value());
 }
 
 }  // namespace

@@ -127,7 +127,6 @@ TEST(KRCurrentRoomTest, MeetingResetKeepsIdsAndCredentialsButNothingOfTheLastMee
     room.guestUserId = "g";
     room.isMeetingLocked = room.isRecordingOn = room.isHardMuteEnabled = true;
     room.isSoftMuteEnabled = room.isWhiteboardShared = room.isLocalUserSharingWhiteboard = true;
-    room.localScreenShareTrackUid = 77;
     room.screenShareMetaData.emplace_back(77, "x", "X");
     room.offlineParticipantsIds = {"1"};
     room.historyId = "h";
@@ -138,7 +137,6 @@ TEST(KRCurrentRoomTest, MeetingResetKeepsIdsAndCredentialsButNothingOfTheLastMee
     EXPECT_FALSE(room.isMeetingLocked || room.isRecordingOn || room.isHardMuteEnabled ||
                  room.isSoftMuteEnabled || room.isWhiteboardShared ||
                  room.isLocalUserSharingWhiteboard);
-    EXPECT_EQ(room.localScreenShareTrackUid, 0u);
     EXPECT_TRUE(room.screenShareMetaData.empty() && room.offlineParticipantsIds.empty() &&
                 room.allMediaTracks.empty() && room.historyId.empty());
     EXPECT_EQ(room.userWebRtcToken, "tok");
