@@ -144,7 +144,8 @@ std::shared_ptr<KRMeetingUser> KRCurrentRoom::upsertNewParticipantFromKivDB(
     return user;
 }
 
-void KRCurrentRoom::updateParticipantsList(const KRMeetingParticipant& participant) {
+void KRCurrentRoom::updateParticipantsList(const KRMeetingParticipant& participant,
+                                           PanelNotice notice) {
     bool replaced = false;
     for (auto& record : allParticipants) {
         if (record.participantId == participant.participantId) {
@@ -155,7 +156,7 @@ void KRCurrentRoom::updateParticipantsList(const KRMeetingParticipant& participa
     if (!replaced) {
         allParticipants.push_back(participant);
     }
-    if (onMeetingParticipantUpdate) {
+    if (notice == PanelNotice::tell && onMeetingParticipantUpdate) {
         onMeetingParticipantUpdate(participant);
     }
 }

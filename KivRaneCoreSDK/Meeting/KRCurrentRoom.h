@@ -107,9 +107,12 @@ public:
     std::shared_ptr<KRMeetingUser> upsertNewParticipantFromKivDB(
         const KRMeetingParticipant& participant);
 
+    /// Whether a change of the records is told to the upsert hook.
+    enum class PanelNotice { tell, silent };
     /// Replaces every server record with the same participant id, or appends the record; then
-    /// tells the upsert hook.
-    void updateParticipantsList(const KRMeetingParticipant& participant);
+    /// tells the upsert hook unless `notice` says not to.
+    void updateParticipantsList(const KRMeetingParticipant& participant,
+                                PanelNotice notice = PanelNotice::tell);
 
     /// The service says the user with this login left: the first server record with that user id
     /// goes to the removed hook and is returned. The records stay as they are until the service

@@ -299,7 +299,7 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status) {
     KRCurrentRoom& room = owner->room();
     room.isHardMuteEnabled = status.isRoomAudioHardMuted;
 
-    applyParticipantRecords(status.participants);
+    applyParticipantRecords(status.participants, RecordSource::roomStatusReply);
 
     if (status.isScreenShared) {
         if (const auto uid = status.screenSharedObjectUid()) {
@@ -322,7 +322,8 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status) {
     }
 }
 
-void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records) {
+void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records,
+                                       RecordSource source) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner) return;
@@ -335,13 +336,15 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     KRCurrentRoom& room = owner->room();
     MeetingParticipantsManager& merge = owner->participantMerge();
     const bool toMerge = owner->recordsGoToMerge();
-    // First the records: the room store's list (which tells the panel) and the merge, which
-    // reports only where it holds the participants. A participant the engine saw leave stays
+    // First the records: the room store's list (a push's records go to the panel one by one, a
+    // status reply's do not) and the merge, which reports only where it holds the participants. A participant the engine saw leave stays
     // out until the engine brings it back: a record the service has not updated yet must not
     // put it back in the panel. The offline ids are read afresh, as the hooks may change them.
     for (const auto& participant : records) {
         if (isOffline(room, participant.participantId)) continue;
-        room.updateParticipantsList(participant);
+        room.updateParticipantsList(participant, source == RecordSource::roomSocketPush
+                                                     ? KRCurrentRoom::PanelNotice::tell
+                                                     : KRCurrentRoom::PanelNotice::silent);
         merge.upsertParticipantMetaData(participant, {.reportChanges = toMerge, .keepRecord = true});
     }
     // Then the users, once every record is in. Where the engine makes the users, a record only

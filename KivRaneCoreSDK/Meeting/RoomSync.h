@@ -93,6 +93,8 @@ public:
     };
     /// Which local state a change to the service concerns.
     enum class LocalState { microphone, camera, hand };
+    /// Where a list of the service's participant records came from.
+    enum class RecordSource { roomStatusReply, roomSocketPush };
 
     static std::shared_ptr<RoomSync> create(std::weak_ptr<Owner> owner,
                                             std::shared_ptr<platform::DispatchQueue> queue,
@@ -143,9 +145,10 @@ public:
     /// Applies one status reply: the recording and hard mute, the participant records, the
     /// screen-share entries, then a whiteboard the room store does not know.
     void applyRoomStatus(const KRRoomConnectionStatus& status);
-    /// Applies a list of the service's participant records (a room socket push, or a status
-    /// reply's): the one rule for both.
-    void applyParticipantRecords(std::vector<KRMeetingParticipant> records);
+    /// Applies a list of the service's participant records, the one rule for both sources: only
+    /// a push is told to the participant panel record by record.
+    void applyParticipantRecords(std::vector<KRMeetingParticipant> records,
+                                 RecordSource source = RecordSource::roomSocketPush);
     /// The service says the user with this login left: the panel hears of its record, the merge
     /// lets go of it (only while it holds that login under the id), then the room status is
     /// fetched.

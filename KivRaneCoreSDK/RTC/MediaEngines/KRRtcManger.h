@@ -186,14 +186,6 @@ private:
             call(*delegate);
         }
     }
-    /// The same as a task of its own: whoever changed the local media hears of it after the
-    /// call that changed it returned.
-    template <typename Report>
-    void reportLater(Report call) {
-        queue_->post([weak = weak_from_this(), call = std::move(call)] {
-            if (auto self = weak.lock()) self->report(call);
-        });
-    }
     std::shared_ptr<KRRtcParticipant> participantOf(std::uint64_t uid) const;
     std::shared_ptr<KRRtcParticipant> localParticipant() const;
     void removeParticipants(std::uint64_t uid);

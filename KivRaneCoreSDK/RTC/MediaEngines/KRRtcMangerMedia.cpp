@@ -35,9 +35,7 @@ void KRRtcManger::muteUnmuteLocalAudio(bool isMuted) {
     if (participant->isLoudest() && isMuted) {
         participant->setIsLoudest(false);
     }
-    reportLater([participant](KRRtcManagerDelegate& d) {
-        d.didLocalParticipantAudioStatusUpdated(participant);
-    });
+    report([&](KRRtcManagerDelegate& d) { d.didLocalParticipantAudioStatusUpdated(participant); });
     logger_->info(std::string("Local Participant Audio ") + (isMuted ? "Muted" : "Unmuted"));
 }
 
@@ -54,9 +52,7 @@ void KRRtcManger::muteUnmuteLocalVideo(bool isMuted) {
         return;
     }
     participant->setIsVideoMuted(isMuted);
-    reportLater([participant](KRRtcManagerDelegate& d) {
-        d.didLocalParticipantVideoStatusUpdated(participant);
-    });
+    report([&](KRRtcManagerDelegate& d) { d.didLocalParticipantVideoStatusUpdated(participant); });
     logger_->info(std::string("Local Participant Video ") + (isMuted ? "Muted" : "Unmuted"));
 }
 

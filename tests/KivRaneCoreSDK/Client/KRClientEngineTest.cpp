@@ -406,9 +406,6 @@ TEST_F(KRClientEngineTest, TheLocalUsersOwnChangesAreReportedAfterTheHostCallRet
         std::function<void(KRClient&)> call;
         const char* heard;
     } rows[] = {
-        {"microphone off", [](KRClient& c) { c.muteLocalAudio(true); }, "mic off"},
-        {"microphone on", [](KRClient& c) { c.muteLocalAudio(false); }, "mic on"},
-        {"camera off", [](KRClient& c) { c.muteLocalVideo(true); }, "camera off"},
         {"hand up", [](KRClient& c) { c.raiseHand(); }, "hand up"},
         {"hand down", [](KRClient& c) { c.lowerHand(); }, "hand down"},
     };
@@ -471,7 +468,6 @@ TEST_F(KRClientEngineTest, TheHostMayDropTheClientInsideTheReportOfItsOwnMediaCa
         host->owner = &client;
         std::weak_ptr<KRClient> weak = client;
         row.call(*client);
-        queue->runPending();  // the report comes as a task of its own
         EXPECT_TRUE(weak.expired());
         EXPECT_EQ(host->lines, (std::vector<std::string>{"joined 42", row.heard}));
         clock->advance(std::chrono::seconds(10));

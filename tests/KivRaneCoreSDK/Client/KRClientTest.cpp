@@ -464,7 +464,9 @@ TEST_F(KRClientTest, HandRaiseSetsRoomAndUserAndTellsTheMainDelegate) {
     client->raiseHand();
     EXPECT_TRUE(internals(client).currentRoom().isCurrentUserHandRaised);
     EXPECT_TRUE(client->getMeetingLocalUser()->isHandRaised());
+    queue->runPending();  // each report comes as a task of its own
     client->lowerHand();
+    queue->runPending();
     EXPECT_EQ(main->events(), (std::vector<std::string>{"main: joined 42", "main: hand up",
                                                         "main: hand down"}));
 }

@@ -106,6 +106,27 @@ TEST(KRCurrentRoomTest, ParticipantListReplacesEveryRecordOfAnIdOrAppends) {
     EXPECT_EQ(room.allParticipants[3].participantName, "C");
 }
 
+TEST(KRCurrentRoomTest, TheStoreAnnouncesItsOwnRecordChangesAndALeaveByLogin) {
+    KRCurrentRoom room;
+    std::vector<std::string> heard;
+    room.updateParticipantsList(record("1", "A"));  // no hooks set: nothing to tell
+    room.onMeetingParticipantUpdate = [&](const KRMeetingParticipant& p) {
+        heard.push_back("upserted " + p.participantId + " " + p.participantName);
+    };
+    room.onMeetingParticipantRemoved = [&](const KRMeetingParticipant& p) {
+        heard.push_back("removed " + p.participantId);
+    };
+    room.updateParticipantsList(record("1", "A2", "u1"));
+    room.updateParticipantsList(record("2", "B", "u2"));
+    room.allParticipants.push_back(record("3", "C", "u2"));
+    const auto left = room.reportUserLeft("u2");
+    ASSERT_TRUE(left.has_value());
+    EXPECT_EQ(left->participantId, "2");  // the first with that login
+    EXPECT_FALSE(room.reportUserLeft("nobody").has_value());
+    EXPECT_EQ(heard, (std::vector<std::string>{"upserted 1 A2", "upserted 2 B", "removed 2"}));
+    EXPECT_EQ(room.allParticipants.size(), 3u);  // a leave leaves the records to the service
+}
+
 TEST(KRCurrentRoomTest, LocalUserSkipsAScreenShareCarryingTheLocalId) {
     KRCurrentRoom room;
     room.userWebRtcId = "9";

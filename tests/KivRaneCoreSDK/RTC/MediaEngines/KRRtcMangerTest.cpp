@@ -346,7 +346,6 @@ TEST_F(KRRtcMangerTest, LocalMuteReportsFollowTheJoinReport) {
     EXPECT_EQ(a.engine()->callArguments(MediaOperation::muteLocalVideoStream).back(), "false");
     EXPECT_EQ(a.engine()->callArguments(MediaOperation::enableLocalVideo).back(), "true");
     rtc.muteUnmuteLocalAudio(false);
-    run();  // the reports come as tasks of their own
     EXPECT_EQ(a.take(), (Texts{"localVideo(5:ml)", "localAudio(5:ll)"}));
 }
 
@@ -589,7 +588,6 @@ TEST_F(KRRtcMangerTest, LocalVolumeCanMakeTheLocalUserLoudestUntilMuted) {
 
     // Muting zeroes the local entry, so the muted user is not the loudest.
     rtc.muteUnmuteLocalAudio(true);
-    run();
     a.take();
     EXPECT_EQ(rtc.remoteUsersVolumeLevel().at(5), 0u);
     EXPECT_EQ(rtc.localUserAudioVolume(), 0u);
@@ -708,7 +706,6 @@ TEST_F(KRRtcMangerTest, RoleChangeReports) {
     EXPECT_EQ(rtc.currentUserRole(), 1);
     rtc.muteUnmuteLocalAudio(false);
     rtc.muteUnmuteLocalVideo(false);
-    run();
     a.take();
     inject([](MediaEngineDelegate& d) { d.didClientRoleChanged(1, 2); });
     EXPECT_EQ(a.take(), Texts{"roleChanged(audience)"});
