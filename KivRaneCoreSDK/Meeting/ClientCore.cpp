@@ -19,10 +19,12 @@ std::shared_ptr<ClientCore> ClientCore::create(KRDependencies dependencies) {
 ClientCore::ClientCore(KRDependencies dependencies)
     : deps_(std::move(dependencies)), queue_(deps_.queue) {
     networkClient_ = KRNetworkClient::create(deps_);
-    engineFactory_ = std::make_shared<platform::MediaEngineFactory>(deps_.mediaBus, queue_);
+    // One engine factory, shared by both backends' engines.
+    const auto engineFactory =
+        std::make_shared<platform::MediaEngineFactory>(deps_.mediaBus, queue_);
     port_ = std::make_unique<Port>(*this);
-    defaultEngineBackend_ = std::make_shared<DefaultEngineBackend>(*port_, deps_, engineFactory_);
-    roomEngineBackend_ = std::make_shared<RoomEngineBackend>(*port_, deps_, engineFactory_);
+    defaultEngineBackend_ = std::make_shared<DefaultEngineBackend>(*port_, deps_, engineFactory);
+    roomEngineBackend_ = std::make_shared<RoomEngineBackend>(*port_, deps_, engineFactory);
 }
 
 ClientCore::~ClientCore() {

@@ -252,7 +252,6 @@ private:
     /// True from a join until its meeting ended: the meeting's backend answers.
     bool hasActiveSession() const { return session_ && session_->isActive(); }
 
-    std::shared_ptr<platform::MediaEngineFactory> engineFactory_;
     std::optional<KRVirtualBackgroundType> virtualBackgroundType_;
 
 public:

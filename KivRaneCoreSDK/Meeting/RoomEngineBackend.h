@@ -113,9 +113,9 @@ private:
     void handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& peer,
                          const MeetingSession::Token& session,
                          RtcManagerDelegate::Completion completion);
-    /// A "kr-media" engine is told the microphone and camera this client recorded for the
-    /// join: its join data has no room for them.
-    void tellEngineStartingMedia(RtcPeerMetaData& localPeer);
+    /// A "kr-media" engine is told the microphone and camera this client holds, each time it
+    /// is in the channel: its join data has no room for them.
+    void tellEngineRecordedMedia(RtcPeerMetaData& localPeer);
     void handleLocalLeave(const KRUserLeftReason& reason);
     /// The participant of the merge with this id, for the engine's reports.
     std::shared_ptr<KRMeetingUser> userById(const std::string& id) const;

@@ -217,8 +217,10 @@ void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& 
                                         RtcManagerDelegate::Completion completion) {
     if (peer && session.live() && port_.meetingState() == MeetingPort::MeetingState::inMeeting) {
         // The engine is back in the channel after a reconnect (see the network-state closure):
-        // the meeting goes on, with the local video shown again.
+        // the meeting goes on, with the local video shown again and the microphone and camera
+        // as the client holds them (a host's engine may have joined afresh).
         if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
+        tellEngineRecordedMedia(*peer);
         finishEngineWait(completion);
         return;
     }
@@ -232,18 +234,18 @@ void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& 
     }
     port_.participants().setCurrentParticipantId(peer->id());
     if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
-    tellEngineStartingMedia(*peer);
+    tellEngineRecordedMedia(*peer);
     // What this road does differently at the join end (the status post and room fetch after
     // the media confirmation, the local record in the merge) is asked of this backend there.
     confirmedLocal_ = peer;
     port_.completeLocalMediaJoin(peer->id(), [completion] { finishEngineWait(completion); });
 }
 
-void RoomEngineBackend::tellEngineStartingMedia(RtcPeerMetaData& localPeer) {
+void RoomEngineBackend::tellEngineRecordedMedia(RtcPeerMetaData& localPeer) {
     if (!rtcEngineManager_ || port_.room().mediaEngine != KRRoomMediaEngine::krmedia) return;
-    // The library's own engine took the starting state with its join data; the host's engine
-    // had none and starts as it likes. It is told now, before the others hear of the local
-    // user, and the peer it reported carries the same state into the merge.
+    // The library's own engine takes the starting state with its join data; the host's engine
+    // has none and starts as it likes. It is told once in the channel, before the others hear
+    // of the local user, and the peer it reported carries the same state.
     const auto& room = port_.room();
     rtcEngineManager_->muteUnmuteLocalAudio(room.isCurrentUserAudioMuted);
     rtcEngineManager_->muteUnmuteLocalVideo(room.isCurrentUserVideoMuted);

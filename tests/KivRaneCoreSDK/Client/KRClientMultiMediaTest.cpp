@@ -306,6 +306,18 @@ TEST_F(KRClientMultiMediaTest, HostEngineAndClientAgreeOnTheStartingMicrophoneAn
         ASSERT_TRUE(me);
         EXPECT_EQ(me->audioTrack()->isMuted(), !c.audioOn);
         EXPECT_EQ(me->videoTrack()->isMuted(), !c.videoOn);
+
+        // Back in the channel after a lost connection, the engine is told again.
+        const auto rtc = p.engine->delegate.lock();
+        ASSERT_TRUE(rtc);
+        rtc->didConnectionStateChanged(KRConnectionState::disconnected);
+        internals(p.client).networkClient()->didNetworkStateChanged(true);
+        main->runPending();
+        ASSERT_EQ(p.engine->joins.size(), 2u);
+        rtc->didLocalParticipantJoinChannel(
+            std::make_shared<RtcPeerMetaData>(p.uid, false, false, false), {});
+        EXPECT_EQ(p.engine->count(std::string("mute audio ") + (c.audioOn ? "off" : "on")), 2u);
+        EXPECT_EQ(p.engine->count(std::string("mute video ") + (c.videoOn ? "off" : "on")), 2u);
         leaveOnScriptedEngine(p);
     }
 }
