@@ -123,6 +123,9 @@ void ClientCore::applyRoomConnectionStatus(const KRRoomConnectionStatus& status)
         meetingUsersManager_.upsertParticipantMetaData(participant, fromMerge, true);
     }
 
+    // The sharer goes by the name the participant list shows for it.
+    const std::string sharerName = deps_.contacts->nameToShow(
+        status.sharingUserAccountId, status.screenOrWhiteBoardSharingUserName);
     if (status.isScreenShared) {
         if (const auto uid = status.screenSharedObjectUid()) {
             const bool known = std::any_of(
@@ -131,16 +134,14 @@ void ClientCore::applyRoomConnectionStatus(const KRRoomConnectionStatus& status)
             if (!known) {
                 room.screenShareMetaData.insert(
                     room.screenShareMetaData.begin(),
-                    KRScreenShareInfo(*uid, status.screenOrWhiteBoardSharingUserId,
-                                      status.screenOrWhiteBoardSharingUserName));
+                    KRScreenShareInfo(*uid, status.screenOrWhiteBoardSharingUserId, sharerName));
             }
         }
     }
     meetingUsersManager_.setScreenShareTrackInfos(room.screenShareMetaData);
 
     if (status.isWhiteBoardShared && !room.isWhiteboardShared) {
-        startWhitebboard(true, status.screenOrWhiteBoardSharingUserName,
-                         status.screenOrWhiteBoardSharingUserId);
+        startWhitebboard(true, sharerName, status.screenOrWhiteBoardSharingUserId);
     }
 }
 
