@@ -321,6 +321,9 @@ public:
     void changeMeetingLock(bool locked, const std::optional<std::string>& by);
     void changeRecording(bool on, const std::optional<std::string>& by);
     void closeWhiteboard(const std::optional<std::string>& by);
+    /// The same for a host call, whose report never runs inside it: the room store now, the
+    /// event as its own task (while that meeting goes on).
+    void closeWhiteboardReportingLater(const std::optional<std::string>& by);
     void sendRecordingStartedEvent(const std::optional<std::string>& startedBy);
     void sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy);
     void sendMeetingLockedEvent(const std::optional<std::string>& lockedBy);
@@ -462,11 +465,16 @@ private:
     /// good one is logged and handed to `onReply(client, value)`.
     template <class Request, class OnReply>
     void sendJoinCall(const Request& request, KRJoinStep step, const char* action, OnReply onReply);
-    /// A host control: the request, then on success `onSuccess(client)` and the completion with
-    /// true; on failure a log line and the completion with false.
-    template <class Request, class OnSuccess>
+    /// An operation the server carries out (host controls, recording, whiteboard): the request,
+    /// then the completion with the server's answer. Only while the meeting the call was made in
+    /// goes on, a success first runs `onSuccess(client)` or `onSuccess(client, reply)` and a
+    /// failure `onFailure(client, message)`; a failure is logged either way.
+    struct NoFailureAction {
+        void operator()(ClientCore&, const std::string&) const {}
+    };
+    template <class Request, class OnSuccess, class OnFailure = NoFailureAction>
     void sendHostRequest(const Request& request, const char* action, Completion completion,
-                         OnSuccess onSuccess);
+                         OnSuccess onSuccess, OnFailure onFailure = {});
     /// Recording start or stop: the request, then the control message and the recording event
     /// on success, or the error event on failure (defined in ClientCoreHostControls.cpp).
     template <class Request>
