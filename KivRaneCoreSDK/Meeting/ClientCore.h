@@ -21,7 +21,7 @@
 #include "platform/Media/AudioSessionRouteDescription.h"
 #include "platform/UI/View.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
-#include "KivRaneCoreSDK/Meeting/ControlMessageTable.h"
+#include "KivRaneCoreSDK/Meeting/IncomingControlMessages.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
 #include "KivRaneCoreSDK/Meeting/KRControlMessage.h"
@@ -557,46 +557,17 @@ public:
     const std::shared_ptr<KRRtmManager>& rtmManager() const { return rtmManager_; }
 
 private:
-    friend struct ControlMessageTable;
+    // ---- Incoming control messages: a room of their own (IncomingControlMessages.h) ----
 
-    // ---- Incoming control messages (ClientCoreControlMessages.cpp, rows in ControlMessageTable) ----
-
-    /// Looks the message up in the table and runs the road's handler once the sender's authority
-    /// is checked; a peer message must name the local participant as this road knows it.
+    /// Hands a message that arrived on `road` to the incoming control messages (the multimedia
+    /// road's message receiver calls this; the default road's comes in above).
     void handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
                               const KRRtmMessage& message);
-    /// True (and logged) when the server's record, as this road holds it, lists the sender as
-    /// neither host nor co-host.
-    bool isFromKnownNonHost(ControlMessageRoad road, const KRRtmMessage& message);
-    // Handlers both roads share.
-    void onRecordingMessage(const KRRtmMessage& message);
-    void onMeetingLockMessage(const KRRtmMessage& message);
-    void onWhiteboardStopMessage(const KRRtmMessage& message);
-    void onAudioVideoRequestMessage(const KRRtmMessage& message);
-    void onAudioVideoDeclineMessage(const KRRtmMessage& message);
-    void onRemovalMessage(const KRRtmMessage& message);
-    // Handlers of the default road: the room store holds the participants.
-    void onHardMuteInRoomStore(const KRRtmMessage& message);
-    void onHardUnmuteInRoomStore(const KRRtmMessage& message);
-    void onSoftMuteToEveryDelegate(const KRRtmMessage& message);
-    void onLowerAllHandsInRoomStore(const KRRtmMessage& message);
-    void onHandInRoomStore(const KRRtmMessage& message);
-    void onRemoteShareStopsLocalWhiteboard(const KRRtmMessage& message);
-    void onCoHostRightToEveryDelegate(const KRRtmMessage& message);
-    void onWhiteboardStartStopsLocalShare(const KRRtmMessage& message);
-    void onReaction(const KRRtmMessage& message);
-    void onStopShareOrWhiteboard(const KRRtmMessage& message);
-    void onRoleInDefaultEngine(const KRRtmMessage& message);
-    // Handlers of the multimedia-engine road: the participant merge holds the participants.
-    void onHardMuteInMerge(const KRRtmMessage& message);
-    void onHardUnmuteInMerge(const KRRtmMessage& message);
-    void onSoftMuteToMainDelegate(const KRRtmMessage& message);
-    void onLowerAllHandsInMerge(const KRRtmMessage& message);
-    void onHandInMerge(const KRRtmMessage& message);
-    void onCoHostRightInMerge(const KRRtmMessage& message);
-    void onWhiteboardStartOverridesShare(const KRRtmMessage& message);
-    void onForceStopShare(const KRRtmMessage& message);
-    void onRoleInRoomEngine(const KRRtmMessage& message);
+    /// What the incoming control messages may ask of the meeting and tell it: the core's side
+    /// (ClientCoreControlMessages.cpp).
+    class IncomingMessagesLink;
+    std::unique_ptr<IncomingControlMessages::Meeting> incomingMessagesLink();
+    IncomingControlMessages incomingMessages_{incomingMessagesLink()};
 
     /// The messaging session, made by the client and kept for its whole life; the default
     /// engine's backend joins and leaves it.
