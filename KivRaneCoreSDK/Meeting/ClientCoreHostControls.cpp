@@ -140,9 +140,9 @@ void ClientCore::changeUserAudioState(const std::string& userId, bool isOn, Comp
     if (!meetingOperationAllowed("Change User Audio", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         if (isOn) {
-            // Turning someone's microphone on is only ever a request to them.
-            sendControlMessage(ControlMessage::requestToStartAudio, user, {});
-            completeLater(completion, true);
+            // Turning someone's microphone on is only ever a request to them: done once the
+            // messaging took it.
+            sendControlMessage(ControlMessage::requestToStartAudio, user, completion);
             return;
         }
         sendHostRequest(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
@@ -159,8 +159,7 @@ void ClientCore::changeUserVideoState(const std::string& userId, bool isOn, Comp
     if (!meetingOperationAllowed("Change User Video", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         if (isOn) {
-            sendControlMessage(ControlMessage::requestToStartVideo, user, {});
-            completeLater(completion, true);
+            sendControlMessage(ControlMessage::requestToStartVideo, user, completion);
             return;
         }
         sendHostRequest(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,

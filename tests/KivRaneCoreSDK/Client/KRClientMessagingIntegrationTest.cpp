@@ -395,5 +395,22 @@ TEST_F(KRClientMessagingIntegrationTest, ContactNamesNameSendersAndSharersAndAnE
     expectAllOnQueue();
 }
 
+TEST_F(KRClientMessagingIntegrationTest, ARequestToTurnMediaOnCompletesWithWhatTheMessagingDid) {
+    meet();
+    for (const bool audio : {true, false}) {
+        SCOPED_TRACE(audio ? "audio" : "video");
+        const auto ask = [&](auto done) {
+            audio ? host->client->changeUserAudioState(ann->uid(), true, done)
+                  : host->client->changeUserVideoState(ann->uid(), true, done);
+        };
+        EXPECT_TRUE(await(ask));
+        EXPECT_EQ(linesOf(*ann, 1).size(), 1u);
+        messaging->failNext(platform::MessagingOperation::sendPeerMessage, 3);
+        EXPECT_FALSE(await(ask));
+        EXPECT_EQ(linesOf(*ann, 0), Lines{});
+    }
+    expectAllOnQueue();
+}
+
 }  // namespace
 }  // namespace kr
