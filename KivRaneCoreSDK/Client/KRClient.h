@@ -42,6 +42,15 @@ class KRRtcManger;
 /// that are due after the client is gone are dropped.
 class KRClient : public ScreenShareExtensionNames {
 public:
+    /// A completion runs once, always after the call returned, and says whether the call was
+    /// carried out: for a call the server carries out (the host controls, recording, the
+    /// whiteboard), whether the server did it; for one that only tells the others, whether the
+    /// messaging service took the message. A call made outside a meeting completes false.
+    ///
+    /// When the meeting the call was made in ended before that answer arrived (its leave
+    /// finished, the engine ended it, or another join began), the completion still reports the
+    /// answer, and the ended meeting stays as it ended: nobody is told, the client's record of
+    /// the room does not change, and no delegate hears of it.
     using Completion = std::function<void(bool success)>;
 
     /// Gives every member of `dependencies` left empty its process-wide default.

@@ -50,10 +50,16 @@ std::optional<std::string> ContactSyncManager::getUpdatedPartipantName(
     return it->second;
 }
 
-void ContactSyncManager::applyContactName(KRMeetingParticipant& participant) const {
-    if (auto name = getUpdatedPartipantName(participant.userId); name && !name->empty()) {
-        participant.participantName = std::move(*name);
+std::string ContactSyncManager::nameToShow(std::string_view userID, std::string givenName) const {
+    if (auto name = getUpdatedPartipantName(userID); name && !name->empty()) {
+        return std::move(*name);
     }
+    return givenName;
+}
+
+void ContactSyncManager::applyContactName(KRMeetingParticipant& participant) const {
+    participant.participantName =
+        nameToShow(participant.userId, std::move(participant.participantName));
 }
 
 }  // namespace kr

@@ -39,8 +39,13 @@ public:
     /// none either.
     std::optional<std::string> getUpdatedPartipantName(std::string_view userID) const;
 
-    /// Gives a server record the host's name for its user. An empty contact name does not blank
-    /// the server's name.
+    /// The name to show for the user `userID` whom the server (or the user itself) calls
+    /// `givenName`: the host's contact name for that user when it has a non-empty one, else
+    /// `givenName`. Every name the client takes in goes through here, so one person never shows
+    /// under two names and an empty contact name never blanks a name.
+    std::string nameToShow(std::string_view userID, std::string givenName) const;
+
+    /// Gives a server record the name to show for its user (`nameToShow`).
     void applyContactName(KRMeetingParticipant& participant) const;
 
 private:

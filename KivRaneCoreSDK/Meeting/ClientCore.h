@@ -21,7 +21,7 @@
 #include "platform/Media/AudioSessionRouteDescription.h"
 #include "platform/UI/View.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
-#include "KivRaneCoreSDK/Meeting/ControlMessageTable.h"
+#include "KivRaneCoreSDK/Meeting/IncomingControlMessages.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
 #include "KivRaneCoreSDK/Meeting/KRControlMessage.h"
@@ -329,6 +329,9 @@ public:
     void changeMeetingLock(bool locked, const std::optional<std::string>& by);
     void changeRecording(bool on, const std::optional<std::string>& by);
     void closeWhiteboard(const std::optional<std::string>& by);
+    /// The same for a host call, whose report never runs inside it: the room store now, the
+    /// event as its own task (while that meeting goes on).
+    void closeWhiteboardReportingLater(const std::optional<std::string>& by);
     void sendRecordingStartedEvent(const std::optional<std::string>& startedBy);
     void sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy);
     void sendMeetingLockedEvent(const std::optional<std::string>& lockedBy);
@@ -472,11 +475,16 @@ private:
     /// good one is logged and handed to `onReply(client, value)`.
     template <class Request, class OnReply>
     void sendJoinCall(const Request& request, KRJoinStep step, const char* action, OnReply onReply);
-    /// A host control: the request, then on success `onSuccess(client)` and the completion with
-    /// true; on failure a log line and the completion with false.
-    template <class Request, class OnSuccess>
+    /// An operation the server carries out (host controls, recording, whiteboard): the request,
+    /// then the completion with the server's answer. Only while the meeting the call was made in
+    /// goes on, a success first runs `onSuccess(client)` or `onSuccess(client, reply)` and a
+    /// failure `onFailure(client, message)`; a failure is logged either way.
+    struct NoFailureAction {
+        void operator()(ClientCore&, const std::string&) const {}
+    };
+    template <class Request, class OnSuccess, class OnFailure = NoFailureAction>
     void sendHostRequest(const Request& request, const char* action, Completion completion,
-                         OnSuccess onSuccess);
+                         OnSuccess onSuccess, OnFailure onFailure = {});
     /// Recording start or stop: the request, then the control message and the recording event
     /// on success, or the error event on failure (defined in ClientCoreHostControls.cpp).
     template <class Request>
@@ -557,46 +565,17 @@ public:
     }
 
 private:
-    friend struct ControlMessageTable;
+    // ---- Incoming control messages: a room of their own (IncomingControlMessages.h) ----
 
-    // ---- Incoming control messages (ClientCoreControlMessages.cpp, rows in ControlMessageTable) ----
-
-    /// Looks the message up in the table and runs the road's handler once the sender's authority
-    /// is checked; a peer message must name the local participant as this road knows it.
+    /// Hands a message that arrived on `road` to the incoming control messages (the multimedia
+    /// road's message receiver calls this; the default road's comes in above).
     void handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
                               const KRRtmMessage& message);
-    /// True (and logged) when the server's record, as this road holds it, lists the sender as
-    /// neither host nor co-host.
-    bool isFromKnownNonHost(ControlMessageRoad road, const KRRtmMessage& message);
-    // Handlers both roads share.
-    void onRecordingMessage(const KRRtmMessage& message);
-    void onMeetingLockMessage(const KRRtmMessage& message);
-    void onWhiteboardStopMessage(const KRRtmMessage& message);
-    void onAudioVideoRequestMessage(const KRRtmMessage& message);
-    void onAudioVideoDeclineMessage(const KRRtmMessage& message);
-    void onRemovalMessage(const KRRtmMessage& message);
-    // Handlers of the default road: the room store holds the participants.
-    void onHardMuteInRoomStore(const KRRtmMessage& message);
-    void onHardUnmuteInRoomStore(const KRRtmMessage& message);
-    void onSoftMuteToEveryDelegate(const KRRtmMessage& message);
-    void onLowerAllHandsInRoomStore(const KRRtmMessage& message);
-    void onHandInRoomStore(const KRRtmMessage& message);
-    void onRemoteShareStopsLocalWhiteboard(const KRRtmMessage& message);
-    void onCoHostRightToEveryDelegate(const KRRtmMessage& message);
-    void onWhiteboardStartStopsLocalShare(const KRRtmMessage& message);
-    void onReaction(const KRRtmMessage& message);
-    void onStopShareOrWhiteboard(const KRRtmMessage& message);
-    void onRoleInDefaultEngine(const KRRtmMessage& message);
-    // Handlers of the multimedia-engine road: the participant merge holds the participants.
-    void onHardMuteInMerge(const KRRtmMessage& message);
-    void onHardUnmuteInMerge(const KRRtmMessage& message);
-    void onSoftMuteToMainDelegate(const KRRtmMessage& message);
-    void onLowerAllHandsInMerge(const KRRtmMessage& message);
-    void onHandInMerge(const KRRtmMessage& message);
-    void onCoHostRightInMerge(const KRRtmMessage& message);
-    void onWhiteboardStartOverridesShare(const KRRtmMessage& message);
-    void onForceStopShare(const KRRtmMessage& message);
-    void onRoleInRoomEngine(const KRRtmMessage& message);
+    /// What the incoming control messages may ask of the meeting and tell it: the core's side
+    /// (ClientCoreControlMessages.cpp).
+    class IncomingMessagesLink;
+    std::unique_ptr<IncomingControlMessages::Meeting> incomingMessagesLink();
+    IncomingControlMessages incomingMessages_{incomingMessagesLink()};
 
     // ---- Room socket and chat (ClientCoreSocket.cpp, ClientCoreChat.cpp) ----
 public:

@@ -1,21 +1,107 @@
-#include <algorithm>
-
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 
-// What a control message from the others does: the table (ControlMessageTable.cpp) says which
-// road honours an event and who may send it; this file checks that once and holds the handlers,
-// which change the meeting's state and then tell the delegates.
+// The core's side of the incoming control messages (IncomingControlMessages): what its handlers
+// may ask of the meeting and tell it, and the lock, recording and whiteboard changes that a
+// message and a reply to the host's own call share.
 
 namespace kr {
 
-namespace {
+/// The meeting as the incoming control messages see it: each call goes to the core unchanged.
+class ClientCore::IncomingMessagesLink final : public IncomingControlMessages::Meeting {
+public:
+    explicit IncomingMessagesLink(ClientCore& core) : core_(core) {}
 
-using E = KRRtmMessageEvent;
+    KRCurrentRoom& currentRoom() override { return core_.currentRoom_; }
+    MeetingParticipantsManager& meetingUsersManager() override {
+        return core_.meetingUsersManager_;
+    }
+    std::shared_ptr<KRMeetingUser> userById(const std::string& id) const override {
+        return core_.userById(id);
+    }
+    std::shared_ptr<KRMeetingUser> getUser(const std::string& id) const override {
+        return core_.getUser(id);
+    }
+    std::shared_ptr<KRMeetingUser> getMeetingLocalUser() const override {
+        return core_.getMeetingLocalUser();
+    }
+    KRMeeting getCurrentMeetingData() const override { return core_.getCurrentMeetingData(); }
+    std::shared_ptr<RtcManagerProtocol> rtcEngineManager() const override {
+        return core_.rtcEngineManager();
+    }
 
-constexpr const char* kHostStoppedShareReason = "Host has stopped your screen share";
-constexpr const char* kWhiteboardOverrideReason = "Screen share is overriden with Whiteboard.";
+    void muteLocalAudio(bool isMute) override { core_.muteLocalAudio(isMute); }
+    void leaveMeeting(KRUserLeftReason reason) override { core_.leaveMeeting(std::move(reason)); }
+    void startWhitebboard(bool remote, const std::string& userName,
+                          const std::string& userId) override {
+        core_.startWhitebboard(remote, userName, userId);
+    }
+    void stopWhiteboard() override {
+        core_.stopWhiteboard([](bool) {});
+    }
+    void postForceStopScreenShareDarwinNotification(const std::string& reason) override {
+        core_.postForceStopScreenShareDarwinNotification(reason);
+    }
+    void switchClientRole(bool isAudience) override {
+        core_.mediaBackend().switchClientRole(isAudience);
+    }
+    void changeMeetingLock(bool locked, const std::optional<std::string>& by) override {
+        core_.changeMeetingLock(locked, by);
+    }
+    void changeRecording(bool on, const std::optional<std::string>& by) override {
+        core_.changeRecording(on, by);
+    }
+    void closeWhiteboard(const std::optional<std::string>& by) override {
+        core_.closeWhiteboard(by);
+    }
 
-}  // namespace
+    void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
+                                               bool isAudioRequest) override {
+        core_.sendHostRequestToStartAudioVideoEvent(host, isAudioRequest);
+    }
+    void sendHostRequestToStopAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
+                                              bool isAudioRequest) override {
+        core_.sendHostRequestToStopAudioVideoEvent(host, isAudioRequest);
+    }
+    void sendStartAudioVideoDeclineEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                         bool isAudioDecline) override {
+        core_.sendStartAudioVideoDeclineEvent(user, isAudioDecline);
+    }
+    void sendHardMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
+        core_.sendHardMuteEnabledEvent(performer);
+    }
+    void sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
+        core_.sendHardMuteDisabledEvent(performer);
+    }
+    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
+        core_.sendSoftAudioMuteEnabledEvent(performer);
+    }
+    void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
+        core_.sendHostLoweredAllHandsEvent(performer);
+    }
+    void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user) override {
+        core_.sendRemoteUserHandRaisedEvent(user);
+    }
+    void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
+                                      const std::string& targetParticipantId) override {
+        core_.sendCoHostRightsChangedEvent(user, isCoHost, targetParticipantId);
+    }
+    void sendReactionReceivedEvent(const KRMeeting& meeting,
+                                   const std::shared_ptr<KRMeetingUser>& user,
+                                   const std::string& reactionsType) override {
+        core_.sendReactionReceivedEvent(meeting, user, reactionsType);
+    }
+    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const override {
+        core_.forMainDelegate(call);
+    }
+    void warn(const std::string& text) override { core_.logger_.warn(text); }
+
+private:
+    ClientCore& core_;
+};
+
+std::unique_ptr<IncomingControlMessages::Meeting> ClientCore::incomingMessagesLink() {
+    return std::make_unique<IncomingMessagesLink>(*this);
+}
 
 void ClientCore::didRecievePublicMessage(const KRRtmMessage& message) {
     handleControlMessage(ControlMessageRoad::messaging, ControlMessageRoute::channel, message);
@@ -26,61 +112,9 @@ void ClientCore::didRecievePrivateMessage(const KRRtmMessage& message) {
 }
 
 void ClientCore::handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
-                                    const KRRtmMessage& message) {
+                                      const KRRtmMessage& message) {
     KR_DCHECK_RUN_ON(checker_);
-    if (route == ControlMessageRoute::peer) {
-        // Before the local id is known, an empty target would match it and act on someone
-        // else's message.
-        const std::string& localId = road == ControlMessageRoad::multiMedia
-                                         ? meetingUsersManager_.getCurrentParticipantId()
-                                         : currentRoom_.userWebRtcId;
-        if (localId.empty() || message.targetParticipantId != localId)
-            return;
-    }
-    const ControlMessageRow* row = ControlMessageTable::find(route, message.message);
-    if (!row)
-        return;  // a channel event from one peer, a peer event on the channel, or reserved
-    const ControlMessageRule& rule = row->on(road);
-    bool hostOnly = false;
-    switch (rule.authority) {
-        case ControlMessageAuthority::ignored:
-            return;
-        case ControlMessageAuthority::anyone:
-            break;
-        case ControlMessageAuthority::hostOrCoHost:
-            hostOnly = true;
-            break;
-        case ControlMessageAuthority::hostOrCoHostWhileSharingScreen:
-            hostOnly = currentRoom_.isLocalUserSharingScreen();
-            break;
-    }
-    if (hostOnly && isFromKnownNonHost(road, message))
-        return;
-    (this->*rule.handler)(message);
-}
-
-bool ClientCore::isFromKnownNonHost(ControlMessageRoad road, const KRRtmMessage& message) {
-    // Only the server's record says who hosts: a participant the client knows from the media
-    // channel alone (a join without server calls, or before the next status reply) carries no
-    // rights, and may well be the host.
-    const std::string& senderId = message.senderParticipantId;
-    const auto& records = road == ControlMessageRoad::multiMedia ? meetingUsersManager_.metaData()
-                                                                 : currentRoom_.allParticipants;
-    const auto record = std::find_if(records.begin(), records.end(), [&](const auto& r) {
-        return !senderId.empty() && r.participantId == senderId;
-    });
-    if (record == records.end() || record->isHost || record->isCoHost) {
-        return false;
-    }
-    // Rights granted by a message since that record was read.
-    const auto sender = userById(senderId);
-    if (sender && (sender->isHost() || sender->isCoHost())) {
-        return false;
-    }
-    logger_.warn("Ignored host control \"" + std::string(rawValue(message.message)) +
-                 "\" from participant " + message.senderParticipantId +
-                 ", who is neither host nor co-host");
-    return true;
+    incomingMessages_.handleControlMessage(road, route, message);
 }
 
 // ---- State a message or a reply changes, told once ----
@@ -108,214 +142,6 @@ void ClientCore::changeRecording(bool on, const std::optional<std::string>& by) 
 void ClientCore::closeWhiteboard(const std::optional<std::string>& by) {
     if (currentRoom_.applyWhiteboardStopped())
         sendStopWhiteboardEvent(by);
-}
-
-// ---- Handlers both roads share ----
-
-void ClientCore::onRecordingMessage(const KRRtmMessage& message) {
-    changeRecording(message.message == E::recordingStarted, message.senderParticipantId);
-}
-
-void ClientCore::onMeetingLockMessage(const KRRtmMessage& message) {
-    changeMeetingLock(message.message == E::lockMeeting, message.senderParticipantId);
-}
-
-void ClientCore::onWhiteboardStopMessage(const KRRtmMessage& message) {
-    closeWhiteboard(message.senderParticipantId);
-}
-
-void ClientCore::onAudioVideoRequestMessage(const KRRtmMessage& message) {
-    const auto host = userById(message.senderParticipantId);
-    switch (message.message) {
-        case E::stopParticipantAudio:
-        case E::stopParticipantVideo:
-            sendHostRequestToStopAudioVideoEvent(host, message.message == E::stopParticipantAudio);
-            return;
-        default:
-            sendHostRequestToStartAudioVideoEvent(host, message.message == E::requestToStartAudio);
-            return;
-    }
-}
-
-void ClientCore::onAudioVideoDeclineMessage(const KRRtmMessage& message) {
-    sendStartAudioVideoDeclineEvent(userById(message.senderParticipantId),
-                                    message.message == E::micDecline);
-}
-
-void ClientCore::onRemovalMessage(const KRRtmMessage& message) {
-    leaveMeeting(KRUserLeftReason::removedFromMeeting(message.senderName));
-}
-
-// ---- Default road ----
-
-void ClientCore::onHardMuteInRoomStore(const KRRtmMessage& message) {
-    const auto performer = userById(message.senderParticipantId);
-    currentRoom_.isHardMuteEnabled = !getMeetingLocalUser()->isCoHost();
-    muteLocalAudio(true);
-    for (const auto& user : currentRoom_.meetingUsers()) {
-        user->audioTrack()->setIsHardAudioMuted(!user->isCoHost());
-    }
-    sendHardMuteEnabledEvent(performer);
-}
-
-void ClientCore::onHardUnmuteInRoomStore(const KRRtmMessage& message) {
-    const auto performer = userById(message.senderParticipantId);
-    currentRoom_.isHardMuteEnabled = false;
-    for (const auto& user : currentRoom_.meetingUsers()) {
-        user->audioTrack()->setIsHardAudioMuted(false);
-    }
-    sendHardMuteDisabledEvent(performer);
-}
-
-void ClientCore::onSoftMuteToEveryDelegate(const KRRtmMessage& message) {
-    const auto performer = userById(message.senderParticipantId);
-    currentRoom_.isSoftMuteEnabled = true;
-    muteLocalAudio(true);
-    sendSoftAudioMuteEnabledEvent(performer);
-}
-
-void ClientCore::onLowerAllHandsInRoomStore(const KRRtmMessage& message) {
-    const auto performer = userById(message.senderParticipantId);
-    for (const auto& user : currentRoom_.meetingUsers()) {
-        user->setIsHandRaised(false);
-    }
-    // The room's own flag too, or the next status post would raise the hand again.
-    currentRoom_.isCurrentUserHandRaised = false;
-    sendHostLoweredAllHandsEvent(performer);
-}
-
-void ClientCore::onHandInRoomStore(const KRRtmMessage& message) {
-    const auto sender = getUser(message.senderParticipantId);
-    if (!sender)
-        return;
-    sender->setIsHandRaised(message.message == E::participantRaiseHand);
-    sendRemoteUserHandRaisedEvent(sender);
-}
-
-void ClientCore::onRemoteShareStopsLocalWhiteboard(const KRRtmMessage& message) {
-    if (currentRoom_.isLocalUserSharingWhiteboard) {
-        closeWhiteboard(message.senderParticipantId);
-    }
-}
-
-void ClientCore::onCoHostRightToEveryDelegate(const KRRtmMessage& message) {
-    const auto sender = getUser(message.senderParticipantId);
-    if (!sender)
-        return;
-    sendCoHostRightsChangedEvent(sender, message.message == E::makeCoHost,
-                                 message.targetParticipantId);
-}
-
-void ClientCore::onWhiteboardStartStopsLocalShare(const KRRtmMessage& message) {
-    if (currentRoom_.isLocalUserSharingScreen()) {
-        postForceStopScreenShareDarwinNotification("");
-    }
-    startWhitebboard(true, message.senderName, message.senderParticipantId);
-}
-
-void ClientCore::onReaction(const KRRtmMessage& message) {
-    const auto sender = getUser(message.senderParticipantId);
-    if (!sender)
-        return;
-    sendReactionReceivedEvent(getCurrentMeetingData(), sender, message.reactionsType);
-}
-
-void ClientCore::onStopShareOrWhiteboard(const KRRtmMessage&) {
-    // Only a host may end someone's screen share (the table checks that while the local user
-    // shares); otherwise it is the request of whoever stops the whiteboard the local user shares.
-    if (currentRoom_.isLocalUserSharingScreen()) {
-        postForceStopScreenShareDarwinNotification(kHostStoppedShareReason);
-        return;
-    }
-    if (currentRoom_.isWhiteboardShared) {
-        stopWhiteboard([](bool) {});
-    }
-}
-
-void ClientCore::onRoleInDefaultEngine(const KRRtmMessage& message) {
-    mediaBackend().switchClientRole(message.message == E::participantDowngradeToAudience);
-}
-
-// ---- Multimedia-engine road ----
-
-void ClientCore::onHardMuteInMerge(const KRRtmMessage& message) {
-    const auto performer = userById(message.senderParticipantId);
-    const auto local = getMeetingLocalUser();
-    currentRoom_.isHardMuteEnabled = !(local && (local->isCoHost() || local->isHost()));
-    muteLocalAudio(true);
-    meetingUsersManager_.updateParticipantsHardMuteStatus(true);
-    sendHardMuteEnabledEvent(performer);
-}
-
-void ClientCore::onHardUnmuteInMerge(const KRRtmMessage& message) {
-    const auto performer = userById(message.senderParticipantId);
-    currentRoom_.isHardMuteEnabled = false;
-    meetingUsersManager_.updateParticipantsHardMuteStatus(false);
-    sendHardMuteDisabledEvent(performer);
-}
-
-void ClientCore::onSoftMuteToMainDelegate(const KRRtmMessage& message) {
-    const auto performer = userById(message.senderParticipantId);
-    currentRoom_.isSoftMuteEnabled = true;
-    muteLocalAudio(true);
-    const KRMeeting meeting = getCurrentMeetingData();
-    forMainDelegate([&](KRClientDelegate& d) { d.didHostEnableSoftAudioMute(meeting, performer); });
-}
-
-void ClientCore::onLowerAllHandsInMerge(const KRRtmMessage& message) {
-    const auto performer = userById(message.senderParticipantId);
-    // The local hand goes down too, or the next status post would raise it again at the server,
-    // and every poll after it everywhere.
-    currentRoom_.isCurrentUserHandRaised = false;
-    meetingUsersManager_.lowerAllParticipantsHands();
-    sendHostLoweredAllHandsEvent(performer);
-}
-
-void ClientCore::onHandInMerge(const KRRtmMessage& message) {
-    // The merge tells the host through its own closures.
-    meetingUsersManager_.updateParticipantHandRaiseStatus(
-        message.senderParticipantId, message.message == E::participantRaiseHand);
-}
-
-void ClientCore::onCoHostRightInMerge(const KRRtmMessage& message) {
-    const bool isCoHost = message.message == E::makeCoHost;
-    // The target is named by its user id; the merge keys participants by their stream id.
-    std::shared_ptr<KRMeetingUser> target;
-    for (const auto& user : meetingUsersManager_.getAllMeetingUser()) {
-        if (!message.targetParticipantId.empty() &&
-            (user->userId() == message.targetParticipantId ||
-             user->id() == message.targetParticipantId)) {
-            target = user;
-            break;
-        }
-    }
-    if (target) {
-        meetingUsersManager_.updateParticipantCoHostRight(target->id(), isCoHost);
-    }
-    const auto sender = meetingUsersManager_.getMeetingUser(message.senderParticipantId);
-    if (!sender)
-        return;
-    const auto local = getMeetingLocalUser();
-    if (!local || !target || target != local)
-        return;
-    const KRMeeting meeting = getCurrentMeetingData();
-    forMainDelegate(
-        [&](KRClientDelegate& d) { d.didCoHostRightsChanged(meeting, sender, isCoHost); });
-}
-
-void ClientCore::onWhiteboardStartOverridesShare(const KRRtmMessage& message) {
-    postForceStopScreenShareDarwinNotification(kWhiteboardOverrideReason);
-    startWhitebboard(true, message.senderName, message.senderParticipantId);
-}
-
-void ClientCore::onForceStopShare(const KRRtmMessage&) {
-    postForceStopScreenShareDarwinNotification(kHostStoppedShareReason);
-}
-
-void ClientCore::onRoleInRoomEngine(const KRRtmMessage& message) {
-    if (const auto& engine = rtcEngineManager()) {
-        engine->switchClientRole(message.message == E::participantDowngradeToAudience);
-    }
 }
 
 }  // namespace kr

@@ -15,7 +15,8 @@
 // Host controls: the server is asked first; only after it agreed are the others told (control
 // message) and the local state and events changed. A refusal sends nothing and completes false.
 // Outside a meeting none of them reaches the server or the others: the ids and the token still
-// held after a leave would otherwise act on the room just left.
+// held after a leave would otherwise act on the room just left. An answer that arrives after the
+// meeting ended only completes (`sendHostRequest`).
 
 namespace kr {
 
@@ -76,29 +77,18 @@ void ClientCore::stopRecording(Completion completion) {
 
 template <class Request>
 void ClientCore::sendRecordingRequest(const Request& request, bool start, Completion completion) {
-    const SessionToken session = sessionToken();
-    send(request, [session, start, completion = std::move(completion)](ClientCore& client,
-                                                                          const auto& result) {
-        if (!session.live()) {
-            if (completion) completion(replySucceeded(result));
-            return;
-        }
-        const std::string action = start ? "Start Recording" : "Stop Recording";
-        if (!replySucceeded(result)) {
-            const std::string message = replyErrorMessage(result);
-            client.logger_.error(action + " Error ::: " + message);
+    sendHostRequest(
+        request, start ? "Start Recording" : "Stop Recording", std::move(completion),
+        [start](ClientCore& client) {
+            client.sendControlMessage(
+                start ? ControlMessage::recordingStarted : ControlMessage::recordingStopped,
+                nullptr, {});
+            client.changeRecording(start, client.currentRoom_.userWebRtcId);
+        },
+        [start](ClientCore& client, const std::string& message) {
             client.sendErrorEvent(start ? KRMeetingError::recordingStartFailed(message)
                                         : KRMeetingError::recordingStopFailed(message));
-            if (completion) completion(false);
-            return;
-        }
-        client.logger_.info(action + " API Successfull");
-        client.sendControlMessage(
-            start ? ControlMessage::recordingStarted : ControlMessage::recordingStopped, nullptr,
-            {});
-        client.changeRecording(start, client.currentRoom_.userWebRtcId);
-        if (completion) completion(true);
-    });
+        });
 }
 
 void ClientCore::hardMuteUnmuteUsersAudio(bool isMute, Completion completion) {
@@ -150,9 +140,9 @@ void ClientCore::changeUserAudioState(const std::string& userId, bool isOn, Comp
     if (!meetingOperationAllowed("Change User Audio", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         if (isOn) {
-            // Turning someone's microphone on is only ever a request to them.
-            sendControlMessage(ControlMessage::requestToStartAudio, user, {});
-            completeLater(completion, true);
+            // Turning someone's microphone on is only ever a request to them: done once the
+            // messaging took it.
+            sendControlMessage(ControlMessage::requestToStartAudio, user, completion);
             return;
         }
         sendHostRequest(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
@@ -169,8 +159,7 @@ void ClientCore::changeUserVideoState(const std::string& userId, bool isOn, Comp
     if (!meetingOperationAllowed("Change User Video", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         if (isOn) {
-            sendControlMessage(ControlMessage::requestToStartVideo, user, {});
-            completeLater(completion, true);
+            sendControlMessage(ControlMessage::requestToStartVideo, user, completion);
             return;
         }
         sendHostRequest(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,

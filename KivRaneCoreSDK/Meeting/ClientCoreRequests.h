@@ -3,6 +3,7 @@
 // Internal to the client's sources: how a server call's reply gets back onto the client.
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
@@ -47,23 +48,32 @@ void ClientCore::sendJoinCall(const Request& request, KRJoinStep step, const cha
     });
 }
 
-template <class Request, class OnSuccess>
+template <class Request, class OnSuccess, class OnFailure>
 void ClientCore::sendHostRequest(const Request& request, const char* action, Completion completion,
-                               OnSuccess onSuccess) {
+                                 OnSuccess onSuccess, OnFailure onFailure) {
     const SessionToken session = sessionToken();
     send(request, [session, action = std::string(action), completion = std::move(completion),
-                   onSuccess = std::move(onSuccess)](ClientCore& client, const auto& result) mutable {
-        if (!replySucceeded(result)) {
-            client.logger_.error(action + " Error ::: " + replyErrorMessage(result));
-            if (completion) completion(false);
-            return;
+                   onSuccess = std::move(onSuccess),
+                   onFailure = std::move(onFailure)](ClientCore& client, const auto& result) mutable {
+        // The completion reports what the server did, whenever its answer comes; the meeting is
+        // changed only while the one the call was made in goes on: after it ended the others are
+        // no longer ours to tell, and nothing is reported any more.
+        const bool ok = replySucceeded(result);
+        if (!ok) {
+            const std::string message = replyErrorMessage(result);
+            client.logger_.error(action + " Error ::: " + message);
+            if (session.live()) onFailure(client, message);
+        } else {
+            client.logger_.info(action + " API Successfull");
+            if (session.live()) {
+                if constexpr (std::is_invocable_v<OnSuccess&, ClientCore&>) {
+                    onSuccess(client);
+                } else {
+                    onSuccess(client, result.value());
+                }
+            }
         }
-        client.logger_.info(action + " API Successfull");
-        // After a leave the others are no longer ours to tell, and nothing is reported any more.
-        if (session.live()) {
-            onSuccess(client);
-        }
-        if (completion) completion(true);
+        if (completion) completion(ok);
     });
 }
 

@@ -23,8 +23,8 @@ public:
     KRCurrentRoom& room() override { return c_.currentRoom_; }
     MeetingParticipantsManager& participantMerge() override { return c_.meetingUsersManager_; }
     bool recordsGoToMerge() const override { return c_.mediaBackend().participantsFromMerge(); }
-    void applyContactName(KRMeetingParticipant& participant) const override {
-        c_.deps_.contacts->applyContactName(participant);
+    std::string nameToShow(const std::string& userId, std::string givenName) const override {
+        return c_.deps_.contacts->nameToShow(userId, std::move(givenName));
     }
     bool isLocalUserInAudienceMode() const override { return c_.isLocalUserInAudienceMode_; }
     std::string deviceId() const override { return c_.networkClient_->getDeviceId(); }

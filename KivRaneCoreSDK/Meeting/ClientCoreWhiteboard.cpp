@@ -23,46 +23,44 @@ void ClientCore::startWhitebboard(bool remote, const std::string& userName,
     if (!remoteDuringJoin && !meetingOperationAllowed("Start Whiteboard", completion)) return;
     if (currentRoom_.isWhiteboardShared) {
         sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
-        closeWhiteboard(currentRoom_.whiteboardSharingId);
+        closeWhiteboardReportingLater(currentRoom_.whiteboardSharingId);
     }
-    const SessionToken session = sessionToken();
-    send(StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
-                                currentRoom_.historyId, remote),
-         [session, remote, userName, userId,
-          completion = std::move(completion)](ClientCore& client, const auto& result) {
-             if (!session.live()) {
-                 if (completion) completion(false);
-                 return;
-             }
-             if (!replySucceeded(result)) {
-                 client.logger_.error("Start Whiteboard Error ::: " + replyErrorMessage(result));
-                 if (completion) completion(false);
-                 return;
-             }
-             client.logger_.info("Start Whiteboard API Successfull");
-             KRCurrentRoom& room = client.currentRoom_;
-             // The sharer's message and a status reply may both open the same remote board
-             // while the other's call is under way: the second one only refreshes the access.
-             const bool alreadyOpen = remote && room.isWhiteboardShared &&
-                                      !room.isLocalUserSharingWhiteboard &&
-                                      room.whiteboardSharingId == userId;
-             room.whiteboardId = result.value().whiteboardId().value_or("");
-             room.whiteboardToken = result.value().jwt().value_or("");
-             room.isWhiteboardShared = true;
-             if (alreadyOpen) {
-                 if (room.whiteboardShareBy.empty()) room.whiteboardShareBy = userName;
-             } else if (remote) {
-                 room.whiteboardSharingId = userId;
-                 room.whiteboardShareBy = userName;
-                 client.sendStartWhiteboardEvent(userId, userName);
-             } else {
-                 room.isLocalUserSharingWhiteboard = true;
-                 room.whiteboardSharingId = room.userWebRtcId;
-                 room.whiteboardShareBy = room.userDisplayName;
-                 client.sendControlMessage(ControlMessage::startWhiteboard, nullptr, {});
-             }
-             if (completion) completion(true);
-         });
+    sendHostRequest(
+        StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
+                               currentRoom_.historyId, remote),
+        "Start Whiteboard", std::move(completion),
+        [remote, userName, userId](ClientCore& client, const KRStartWhiteboard& reply) {
+            KRCurrentRoom& room = client.currentRoom_;
+            // The sharer's message and a status reply may both open the same remote board
+            // while the other's call is under way: the second one only refreshes the access.
+            const bool alreadyOpen = remote && room.isWhiteboardShared &&
+                                     !room.isLocalUserSharingWhiteboard &&
+                                     room.whiteboardSharingId == userId;
+            room.whiteboardId = reply.whiteboardId().value_or("");
+            room.whiteboardToken = reply.jwt().value_or("");
+            room.isWhiteboardShared = true;
+            if (alreadyOpen) {
+                if (room.whiteboardShareBy.empty()) room.whiteboardShareBy = userName;
+            } else if (remote) {
+                room.whiteboardSharingId = userId;
+                room.whiteboardShareBy = userName;
+                client.sendStartWhiteboardEvent(userId, userName);
+            } else {
+                room.isLocalUserSharingWhiteboard = true;
+                room.whiteboardSharingId = room.userWebRtcId;
+                room.whiteboardShareBy = room.userDisplayName;
+                client.sendControlMessage(ControlMessage::startWhiteboard, nullptr, {});
+            }
+        });
+}
+
+void ClientCore::closeWhiteboardReportingLater(const std::optional<std::string>& by) {
+    if (!currentRoom_.applyWhiteboardStopped()) return;
+    std::weak_ptr<ClientCore> weak = weak_from_this();
+    queue_->post([weak, session = sessionToken(), by] {
+        const auto self = weak.lock();
+        if (self && session.live()) self->sendStopWhiteboardEvent(by);
+    });
 }
 
 void ClientCore::stopWhiteboard(Completion completion) {
@@ -70,28 +68,16 @@ void ClientCore::stopWhiteboard(Completion completion) {
     if (!meetingOperationAllowed("Stop Whiteboard", completion)) return;
     if (!currentRoom_.isLocalUserSharingWhiteboard) {
         sendControlMessage(ControlMessage::stopSharePrivate, nullptr, {});
-        closeWhiteboard(currentRoom_.userWebRtcId);
+        // The event is posted before the completion, so the host hears them in that order.
+        closeWhiteboardReportingLater(currentRoom_.userWebRtcId);
         completeLater(std::move(completion), true);
         return;
     }
-    const SessionToken session = sessionToken();
-    send(StopWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
-         [session, completion = std::move(completion)](ClientCore& client,
-                                                          const auto& result) {
-             if (!session.live()) {
-                 if (completion) completion(replySucceeded(result));
-                 return;
-             }
-             if (!replySucceeded(result)) {
-                 client.logger_.error("Stop Whiteboard Error ::: " + replyErrorMessage(result));
-                 if (completion) completion(false);
-                 return;
-             }
-             client.logger_.info("Stop Whiteboard API Successfull");
-             client.sendControlMessage(ControlMessage::stopWhiteboard, nullptr, {});
-             client.closeWhiteboard(client.currentRoom_.userWebRtcId);
-             if (completion) completion(true);
-         });
+    sendHostRequest(StopWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
+                    "Stop Whiteboard", std::move(completion), [](ClientCore& client) {
+                        client.sendControlMessage(ControlMessage::stopWhiteboard, nullptr, {});
+                        client.closeWhiteboard(client.currentRoom_.userWebRtcId);
+                    });
 }
 
 }  // namespace kr

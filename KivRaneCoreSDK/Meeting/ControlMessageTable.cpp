@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/IncomingControlMessages.h"
 
 namespace kr {
 
@@ -17,8 +17,8 @@ constexpr ControlMessageRule ignored{};
 
 }  // namespace
 
-std::span<const ControlMessageRow> ControlMessageTable::rows() {
-    using C = ClientCore;
+std::span<const ControlMessageRow> IncomingControlMessages::rows() {
+    using C = IncomingControlMessages;
     // clang-format off
     static const std::array table{
         //                 event                          route    default road                                               multimedia-engine road
@@ -53,8 +53,8 @@ std::span<const ControlMessageRow> ControlMessageTable::rows() {
     return table;
 }
 
-const ControlMessageRow* ControlMessageTable::find(ControlMessageRoute route,
-                                                   KRRtmMessageEvent event) {
+const ControlMessageRow* IncomingControlMessages::find(ControlMessageRoute route,
+                                                       KRRtmMessageEvent event) {
     const auto all = rows();
     const auto row = std::find_if(all.begin(), all.end(), [&](const ControlMessageRow& r) {
         return r.event == event && r.route == route;

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <span>
-
 #include "KivRaneCoreSDK/RTM/Enums/KRRtmMessageEvent.h"
 
 namespace kr {
 
-class ClientCore;
+class IncomingControlMessages;
 struct KRRtmMessage;
 
 /// The messaging a control message came through: the client's own messaging session (the
@@ -30,10 +28,10 @@ enum class ControlMessageAuthority {
     hostOrCoHostWhileSharingScreen,
 };
 
-/// What one road does with the event: who it takes it from and the client's handler.
+/// What one road does with the event: who it takes it from and the handler.
 struct ControlMessageRule {
     ControlMessageAuthority authority = ControlMessageAuthority::ignored;
-    void (ClientCore::*handler)(const KRRtmMessage&) = nullptr;
+    void (IncomingControlMessages::*handler)(const KRRtmMessage&) = nullptr;
 };
 
 /// One incoming control message: its event, its route, and each road's rule. Where the two roads
@@ -47,13 +45,6 @@ struct ControlMessageRow {
     const ControlMessageRule& on(ControlMessageRoad road) const {
         return road == ControlMessageRoad::messaging ? messaging : multiMedia;
     }
-};
-
-/// Every control message the client honours on some road. An event not listed on a route (a
-/// channel event arriving from one peer, a reserved or unknown event) does nothing.
-struct ControlMessageTable {
-    static std::span<const ControlMessageRow> rows();
-    static const ControlMessageRow* find(ControlMessageRoute route, KRRtmMessageEvent event);
 };
 
 }  // namespace kr

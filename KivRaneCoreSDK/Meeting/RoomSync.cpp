@@ -301,6 +301,9 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status) {
 
     applyParticipantRecords(status.participants, RecordSource::roomStatusReply);
 
+    // The sharer goes by the name the participant list shows for it.
+    const std::string sharerName = owner->nameToShow(status.sharingUserAccountId,
+                                                     status.screenOrWhiteBoardSharingUserName);
     if (status.isScreenShared) {
         if (const auto uid = status.screenSharedObjectUid()) {
             const bool known = std::any_of(
@@ -309,16 +312,14 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status) {
             if (!known) {
                 room.screenShareMetaData.insert(
                     room.screenShareMetaData.begin(),
-                    KRScreenShareInfo(*uid, status.screenOrWhiteBoardSharingUserId,
-                                      status.screenOrWhiteBoardSharingUserName));
+                    KRScreenShareInfo(*uid, status.screenOrWhiteBoardSharingUserId, sharerName));
             }
         }
     }
     owner->participantMerge().setScreenShareTrackInfos(room.screenShareMetaData);
 
     if (status.isWhiteBoardShared && !room.isWhiteboardShared) {
-        owner->startRemoteWhiteboard(status.screenOrWhiteBoardSharingUserName,
-                                     status.screenOrWhiteBoardSharingUserId);
+        owner->startRemoteWhiteboard(sharerName, status.screenOrWhiteBoardSharingUserId);
     }
 }
 
@@ -331,7 +332,8 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
         return isStaleLocalRecord(*owner, participant);
     });
     for (auto& participant : records) {
-        owner->applyContactName(participant);
+        participant.participantName =
+            owner->nameToShow(participant.userId, std::move(participant.participantName));
     }
     KRCurrentRoom& room = owner->room();
     MeetingParticipantsManager& merge = owner->participantMerge();

@@ -57,8 +57,9 @@ public:
         /// True while the merge holds the meeting's participants (and tells the host of them);
         /// otherwise the media engine brings the participants into the room store.
         virtual bool recordsGoToMerge() const = 0;
-        /// Names a server record after the host's contact list.
-        virtual void applyContactName(KRMeetingParticipant& participant) const = 0;
+        /// The name to show for the user `userId` the server calls `givenName`: the host's
+        /// contact name when it has a non-empty one.
+        virtual std::string nameToShow(const std::string& userId, std::string givenName) const = 0;
         /// What the own status post carries beyond the room store.
         virtual bool isLocalUserInAudienceMode() const = 0;
         virtual std::string deviceId() const = 0;

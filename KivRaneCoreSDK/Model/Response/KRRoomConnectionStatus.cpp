@@ -30,6 +30,7 @@ Result<KRRoomConnectionStatus, JsonDecodingError> KRRoomConnectionStatus::fromJs
             [&](const auto& p) { return p.participantUri == s.screenOrWhiteBoardSharingUserId; });
         if (owner != s.participants.end()) {
             s.screenOrWhiteBoardSharingUserName = owner->participantName;
+            s.sharingUserAccountId = owner->userId;
         }
     } else if (const auto sharer = std::find_if(s.participants.begin(), s.participants.end(),
                                                 [](const auto& p) { return p.isSharingScreen; });
@@ -38,6 +39,7 @@ Result<KRRoomConnectionStatus, JsonDecodingError> KRRoomConnectionStatus::fromJs
         s.isScreenShared = true;
         s.screenOrWhiteBoardSharingUserId = r.required<std::string>("isSharing");
         s.screenOrWhiteBoardSharingUserName = sharer->participantName;
+        s.sharingUserAccountId = sharer->userId;
     }
 
     if (auto id = r.lenientObject("agoraScreenShareInfo").lenientIdText("agoraUid")) {

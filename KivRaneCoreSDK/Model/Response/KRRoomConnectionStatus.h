@@ -26,6 +26,9 @@ struct KRRoomConnectionStatus {
     std::string screenOrWhiteBoardSharingUserId;
     /// The sharer's display name; empty when nothing is shared or nobody matches.
     std::string screenOrWhiteBoardSharingUserName;
+    /// The sharer's account id (its record's `userId`), by which the host's contacts know it;
+    /// empty when nothing is shared or nobody matches.
+    std::string sharingUserAccountId;
     /// The media-engine uid of the screen-share stream exactly as sent; empty when absent.
     std::string screenSharedObjectId;
     std::vector<KRMeetingParticipant> participants;

@@ -227,9 +227,8 @@ void AgoraRtcManager::didRecievePrivateMessage(const KRRtmMessage& message) {
 }
 
 void AgoraRtcManager::relay(KRRtmMessage message, bool isPublic) {
-    if (auto name = contacts_->getUpdatedPartipantName(message.senderUserId)) {
-        message.senderName = std::move(*name);
-    }
+    message.senderName =
+        contacts_->nameToShow(message.senderUserId, std::move(message.senderName));
     const auto delegate = rtmDelegate_.lock();
     if (!delegate) {
         return;

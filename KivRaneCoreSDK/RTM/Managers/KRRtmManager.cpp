@@ -71,9 +71,8 @@ void KRRtmManager::didReceive(const std::string& text, bool onChannel) {
     }
     KRRtmMessage message = std::move(*decoded);
     // The host's contact list knows the sender better than the name the sender sent.
-    if (auto name = contacts_->getUpdatedPartipantName(message.senderUserId)) {
-        message.senderName = std::move(*name);
-    }
+    message.senderName =
+        contacts_->nameToShow(message.senderUserId, std::move(message.senderName));
     if (auto delegate = delegate_.lock()) {
         if (onChannel) {
             delegate->didRecievePublicMessage(message);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <boost/json.hpp>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Messaging/MessagingRecord.h"
 #include "platform/Media/MediaBus.h"
@@ -49,7 +51,8 @@ class KRClientMessagingIntegrationTest : public ::testing::Test {
 protected:
     ~KRClientMessagingIntegrationTest() override { members.clear(); }
 
-    Member& makeMember(const std::string& name, KRUserRole role) {
+    Member& makeMember(const std::string& name, KRUserRole role,
+                       const boost::json::object& settings = {}) {
         KRDependencies deps;
         deps.queue = main;
         deps.reachability = test::quietReachability();
@@ -57,7 +60,9 @@ protected:
         deps.routing = service.routing();
         deps.messagingService = messaging;
         deps.mediaBus = bus;
+        deps.contacts = std::make_shared<ContactSyncManager>();  // each member its own
         Member member{KRClient::create(deps), std::make_shared<test::ControlMessageRecorder>(main)};
+        if (!settings.empty()) member.client->setParameters(settings);
         members.push_back(member);
         member.client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, name),
                                    KRJoinMeetingConfig(std::move(role), true, true),
@@ -66,8 +71,9 @@ protected:
     }
 
     /// A member in the media channel (its engine confirmed the join) and in the messaging channel.
-    Member& join(const std::string& name, KRUserRole role = KRUserRole::speaker()) {
-        Member& member = makeMember(name, std::move(role));
+    Member& join(const std::string& name, KRUserRole role = KRUserRole::speaker(),
+                 const boost::json::object& settings = {}) {
+        Member& member = makeMember(name, std::move(role), settings);
         EXPECT_TRUE(main->runUntil(
             [&] { return internals(member.client).isAwaitingMediaJoin() || member.failed(); }, 10s));
         EXPECT_FALSE(member.failed()) << name;
@@ -345,12 +351,64 @@ TEST_F(KRClientMessagingIntegrationTest, ABoardAnotherOpenedOverYoursIsClosedByI
     for (Member* m : {host, ann, ben}) m->recorder->take();
 
     // Ann leaves the board by asking its sharer to close it, and Ben does.
-    // On the queue: the call reports Ann's own close at once.
+    // On the queue, as a host app's call is made.
     ASSERT_TRUE(await([&](auto done) { main->post([&, done] { ann->client->stopWhiteboard(done); }); }));
     const Lines closedByBen{"whiteboard stopped by " + ben->uid()};
     EXPECT_EQ(linesOf(*ben, 1), closedByBen);
     EXPECT_EQ(linesOf(*host, 1), closedByBen);
     EXPECT_FALSE(internals(ann->client).currentRoom().isWhiteboardShared);
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, ContactNamesNameSendersAndSharersAndAnEmptyOneBlanksNone) {
+    meet();
+    const auto contactsNaming = [&](const std::string& name) {
+        const auto& records = internals(host->client).currentRoom().allParticipants;
+        const auto annsRecord = std::find_if(records.begin(), records.end(), [&](const auto& r) {
+            return r.participantId == ann->uid();
+        });
+        EXPECT_NE(annsRecord, records.end());
+        const std::string account = annsRecord == records.end() ? "" : annsRecord->userId;
+        EXPECT_FALSE(account.empty());
+        return boost::json::object{
+            {"kr_contacts_array",
+             boost::json::array{boost::json::object{{"userId", account}, {"name", name}}}}};
+    };
+    ben->client->setParameters(contactsNaming(""));
+    ASSERT_TRUE(
+        await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    EXPECT_EQ(linesOf(*ben, 1), Lines{"whiteboard started by " + ann->uid() + " Ann"});
+
+    // A newcomer reads the open board from the room's status, and names its sharer as its
+    // participant list does.
+    Member& cat = join("Cat", KRUserRole::speaker(), contactsNaming("Annie"));
+    const std::string started = "whiteboard started by " + ann->uid() + " Annie";
+    EXPECT_TRUE(main->runUntil(
+        [&] {
+            const auto& l = cat.recorder->lines;
+            return std::find(l.begin(), l.end(), started) != l.end();
+        },
+        5s));
+    EXPECT_EQ(internals(cat.client).currentRoom().whiteboardShareBy, "Annie");
+    ASSERT_TRUE(main->runUntil([&] { return cat.client->getUser(ann->uid()) != nullptr; }, 5s));
+    EXPECT_EQ(cat.client->getUser(ann->uid())->displayName(), "Annie");
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, ARequestToTurnMediaOnCompletesWithWhatTheMessagingDid) {
+    meet();
+    for (const bool audio : {true, false}) {
+        SCOPED_TRACE(audio ? "audio" : "video");
+        const auto ask = [&](auto done) {
+            audio ? host->client->changeUserAudioState(ann->uid(), true, done)
+                  : host->client->changeUserVideoState(ann->uid(), true, done);
+        };
+        EXPECT_TRUE(await(ask));
+        EXPECT_EQ(linesOf(*ann, 1).size(), 1u);
+        messaging->failNext(platform::MessagingOperation::sendPeerMessage, 3);
+        EXPECT_FALSE(await(ask));
+        EXPECT_EQ(linesOf(*ann, 0), Lines{});
+    }
     expectAllOnQueue();
 }
 

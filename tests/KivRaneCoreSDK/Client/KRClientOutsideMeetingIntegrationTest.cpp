@@ -1,10 +1,12 @@
 // The meeting operations a host app may call at the wrong moment (before any join, after the
 // leave has finished), and host controls the server refuses with an acknowledgement: none of them
 // reaches the service or the others in the room, changes what the host app was told, or
-// completes true. A guest stays in the room throughout and must hear nothing.
+// completes true. A guest stays in the room throughout and must hear nothing. An answer that
+// arrives after its meeting ended completes with what the server did, and changes nothing.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -372,6 +374,103 @@ TEST_F(KRClientOutsideMeetingIntegrationTest, AnAcknowledgementSayingNoIsARefusa
         internals(host.client).currentRoom().isRecordingOn = false;
     }
     EXPECT_FALSE(service.room(kMeetingId)->isLocked);
+}
+
+TEST_F(KRClientOutsideMeetingIntegrationTest, AnAnswerAfterItsMeetingEndedOnlyCompletesWithIt) {
+    joinPair();
+    const auto guestUser = host.client->getUser(guest.uid());
+    ASSERT_TRUE(guestUser);
+    struct Row {
+        const char* name;
+        R route;
+        std::function<void(Target&, Completion)> call;
+        /// The local user's own board is open first (its stop, and a remote board to open).
+        bool ownBoardFirst = false;
+    };
+    const Row rows[] = {
+        {"lock", R::lockMeeting, [](Target& t, Completion c) { t.client.lockMeeting(c); }},
+        {"unlock", R::unLockMeeting, [](Target& t, Completion c) { t.client.unLockMeeting(c); }},
+        {"startRecording", R::startRecording,
+         [](Target& t, Completion c) { t.client.startRecording(c); }},
+        {"stopRecording", R::stopRecording,
+         [](Target& t, Completion c) { t.client.stopRecording(c); }},
+        {"hardMute", R::muteAll,
+         [](Target& t, Completion c) { t.client.hardMuteUnmuteUsersAudio(true, c); }},
+        {"softMute", R::muteAll, [](Target& t, Completion c) { t.client.softMuteUsersAudio(c); }},
+        {"lowerAllHands", R::hostActions,
+         [](Target& t, Completion c) { t.client.lowerAllUsersHands(c); }},
+        {"audioOff", R::muteAudio,
+         [](Target& t, Completion c) { t.client.changeUserAudioState(t.id(), false, c); }},
+        {"videoOff", R::muteVideo,
+         [](Target& t, Completion c) { t.client.changeUserVideoState(t.id(), false, c); }},
+        {"coHost", R::hostActions,
+         [](Target& t, Completion c) { t.client.updateUserCoHostRights(t.user, true, c); }},
+        {"role", R::changeUserRole,
+         [](Target& t, Completion c) { t.client.changeUserRole(t.user, KRUserRole::audience(), c); }},
+        {"localWhiteboard", R::startWhiteboard,
+         [](Target& t, Completion c) { t.client.startWhitebboard(false, "", "", c); }},
+        {"remoteWhiteboard", R::remoteWhiteboard,
+         [](Target& t, Completion c) { t.client.startWhitebboard(true, "Ann", t.id(), c); }, true},
+        {"stopWhiteboard", R::shareScreen,
+         [](Target& t, Completion c) { t.client.stopWhiteboard(c); }, true},
+        // Last: the server takes the guest out.
+        {"remove", R::removeParticipant,
+         [](Target& t, Completion c) { t.client.removeUserFromMeeting(t.user, c); }},
+    };
+    for (const bool serverDoesIt : {true, false}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(serverDoesIt ? "done: " : "refused: ") + row.name);
+            // Joined as `joined` does, but into a room earlier rows may have left recorded.
+            Member subject = makeMember();
+            subject.client->joinMeeting(KRJoinMeetingData(kMeetingId, "4321", "Name"),
+                                        KRJoinMeetingConfig(KRUserRole::host(kHostToken), true, true),
+                                        subject.heard);
+            ASSERT_TRUE(main->runUntil(
+                [&] {
+                    return internals(subject.client).meetingState() ==
+                           ClientCore::MeetingState::inMeeting;
+                },
+                10s));
+            ASSERT_TRUE(main->runUntil(
+                [&] {
+                    return subject.client->getUser(guest.uid()) &&
+                           internals(subject.client).pendingStreamQuestions().empty();
+                },
+                10s));
+            if (row.ownBoardFirst) {
+                std::optional<bool> opened;
+                subject.client->startWhitebboard(false, "", "", [&](bool ok) { opened = ok; });
+                ASSERT_TRUE(main->runUntil([&] { return opened.has_value(); }, 10s));
+                ASSERT_TRUE(*opened);
+            }
+            if (!serverDoesIt) {
+                service.injectFault(
+                    row.route,
+                    test::MeetingServiceFault::withStatus(200, R"({"success":false})").times(1));
+            }
+            const std::string subjectId = subject.uid();
+            std::optional<bool> result;
+            Target target{*subject.client, guestUser};
+            row.call(target, [&](bool ok) { result = ok; });
+            // The engine ends the meeting before the answer is in.
+            internals(subject.client).handleLocalMediaLeft();
+            const Seen ended = seen(subject);
+            const auto sentBySubject = [&] {
+                const auto sent = messaging->sentMessages();
+                return std::count_if(sent.begin(), sent.end(),
+                                     [&](const auto& m) { return m.from == subjectId; });
+            };
+            const auto sentWhenEnded = sentBySubject();
+
+            ASSERT_TRUE(main->runUntil([&] { return result.has_value(); }, 10s));
+            main->runFor(30ms);
+            EXPECT_EQ(*result, serverDoesIt);
+            EXPECT_EQ(seen(subject), ended);
+            EXPECT_TRUE(subject.extra->errors.empty());
+            EXPECT_EQ(sentBySubject(), sentWhenEnded) << "the others were told";
+            service.clearFaults();
+        }
+    }
 }
 
 TEST_F(KRClientOutsideMeetingIntegrationTest, TheChatWiringIsPublicAndForwardsToTheChatManager) {

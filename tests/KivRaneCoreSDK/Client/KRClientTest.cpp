@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/json.hpp>
 #include <cmath>
 #include <limits>
@@ -365,6 +366,48 @@ TEST_F(KRClientTest, ClientsSharingTheProcessNameParticipantsFromTheirOwnContact
     }
 }
 
+TEST_F(KRClientTest, AStatusReplyNamesTheSharerAsItsParticipantListDoes) {
+    client->setParameters(boost::json::parse(R"({"kr_contacts_array": [
+        {"userId": "a1", "name": "Ann from work"}, {"userId": "a2", "name": ""}]})")
+                              .as_object());
+    struct Case {
+        const char* account;
+        const char* serverName;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"a1", "Ann", "Ann from work"},
+        {"a2", "Ben", "Ben"},  // an empty contact name blanks nothing
+        {"a3", "Cat", "Cat"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.account);
+        ++n;
+        const std::string id = std::to_string(n);
+        const boost::json::object sharer{
+            {"userId", c.account}, {"participantUri", "uri" + id}, {"participantId", id},
+            {"participantName", c.serverName}, {"micStatus", true}, {"cameraStatus", true},
+            {"isHandRaise", false}, {"isSharingScreen", true}};
+        const boost::json::object reply{
+            {"isHardMute", false}, {"isSoftMute", false}, {"whiteboardshared", false},
+            {"isSharing", "uri" + id}, {"participants", boost::json::array{sharer}},
+            {"agoraScreenShareInfo", {{"agoraUid", 9000 + n}}}};
+        const auto status = KRRoomConnectionStatus::fromJson(reply);
+        ASSERT_TRUE(status.ok());
+        internals(client).applyRoomConnectionStatus(status.value());
+
+        const KRCurrentRoom& room = internals(client).currentRoom();
+        ASSERT_FALSE(room.screenShareMetaData.empty());
+        EXPECT_EQ(room.screenShareMetaData.front().sharingUserName(), c.shown);
+        const auto record = std::find_if(
+            room.allParticipants.begin(), room.allParticipants.end(),
+            [&](const KRMeetingParticipant& p) { return p.participantId == id; });
+        ASSERT_NE(record, room.allParticipants.end());
+        EXPECT_EQ(record->participantName, c.shown);
+    }
+}
+
 // ---- The road without server calls ----
 
 TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
@@ -469,6 +512,61 @@ TEST_F(KRClientTest, HandRaiseSetsRoomAndUserAndTellsTheMainDelegate) {
     queue->runPending();
     EXPECT_EQ(main->events(), (std::vector<std::string>{"main: joined 42", "main: hand up",
                                                         "main: hand down"}));
+}
+
+TEST_F(KRClientTest, AWhiteboardAHostCallClosesIsReportedAfterTheCallAndItsMessage) {
+    // Records each report with whether it ran inside the host call and how many control
+    // messages had gone out by then.
+    struct Reports : KRClientDelegate {
+        const bool* inCall = nullptr;
+        std::function<std::size_t()> messagesSent;
+        std::vector<std::string> lines;
+        void didWhiteboardStopped(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+            lines.push_back(std::string(*inCall ? "inside: " : "after: ") + "whiteboard stopped, " +
+                            std::to_string(messagesSent()) + " sent");
+        }
+    };
+    struct Row {
+        const char* name;
+        std::function<void(KRClient&, KRClient::Completion)> call;
+        std::vector<std::string> expected;
+    };
+    const Row rows[] = {
+        {"a viewer's stop asks the sharer and closes the board",
+         [](KRClient& c, KRClient::Completion done) { c.stopWhiteboard(std::move(done)); },
+         {"after: whiteboard stopped, 1 sent", "completed true"}},
+        // The start's answer never comes: no server here.
+        {"an own board over another's closes that one",
+         [](KRClient& c, KRClient::Completion) { c.startWhitebboard(false, "Me", "42", {}); },
+         {"after: whiteboard stopped, 1 sent"}},
+    };
+    bool inCall = false;
+    const auto reports = std::make_shared<Reports>();  // the main delegate hears a board's close
+    reports->inCall = &inCall;
+    reports->messagesSent = [this] { return messaging->sentMessages().size(); };
+    useMediaCredentials();
+    client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                        KRJoinMeetingConfig(KRUserRole::speaker(), true, true), reports);
+    queue->runPending();
+    ASSERT_EQ(internals(client).meetingState(), ClientCore::MeetingState::inMeeting);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KRCurrentRoom& room = internals(client).currentRoom();
+        room.isWhiteboardShared = true;
+        room.whiteboardSharingId = room.whiteboardShareBy = "7";
+        room.isLocalUserSharingWhiteboard = false;
+        messaging->clearSentMessages();
+        reports->lines.clear();
+
+        inCall = true;
+        row.call(*client, [&](bool ok) {
+            reports->lines.push_back(std::string("completed ") + (ok ? "true" : "false"));
+        });
+        inCall = false;
+        EXPECT_FALSE(room.isWhiteboardShared);  // the room store changes with the call
+        queue->runPending();
+        EXPECT_EQ(reports->lines, row.expected);
+    }
 }
 
 }  // namespace

@@ -36,5 +36,28 @@ TEST(ContactSyncManagerTest, EmptyIdNeverMatches) {
     EXPECT_EQ(manager.contactsArray()[0], contact("", "Blank"));  // kept as handed over
 }
 
+TEST(ContactSyncManagerTest, TheNameToShowIsANonEmptyContactNameElseTheGivenOne) {
+    ContactSyncManager manager;
+    boost::json::object unnamed{{"userId", "n"}, {"name", 7}};
+    manager.setContactsArray({contact("u", "Contact"), contact("e", ""), unnamed, contact("", "X")});
+    struct Case {
+        const char* userId;
+        const char* given;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"u", "Server", "Contact"},
+        {"u", "", "Contact"},
+        {"e", "Server", "Server"},  // an empty contact name blanks nothing
+        {"n", "Server", "Server"},  // a contact whose name is not text
+        {"other", "Server", "Server"},
+        {"", "Server", "Server"},  // no id: never looked up
+        {"e", "", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(manager.nameToShow(c.userId, c.given), c.shown) << c.userId << " " << c.given;
+    }
+}
+
 }  // namespace
 }  // namespace kr

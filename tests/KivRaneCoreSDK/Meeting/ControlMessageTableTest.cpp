@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Meeting/ControlMessageTable.h"
+#include "KivRaneCoreSDK/Meeting/IncomingControlMessages.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/ControlMessageRecorder.h"
@@ -222,17 +222,17 @@ private:
 
 TEST(ControlMessageTableRowsTest, EachEventHasOneRowPerRouteAndEveryHonouredRuleAHandler) {
     std::set<std::pair<E, Route>> seenKeys;
-    for (const ControlMessageRow& row : ControlMessageTable::rows()) {
+    for (const ControlMessageRow& row : IncomingControlMessages::rows()) {
         SCOPED_TRACE(std::string(rawValue(row.event)));
         EXPECT_TRUE(seenKeys.insert({row.event, row.route}).second) << "a second row is dead";
-        EXPECT_EQ(ControlMessageTable::find(row.route, row.event), &row);
+        EXPECT_EQ(IncomingControlMessages::find(row.route, row.event), &row);
         for (Road road : {Road::messaging, Road::multiMedia}) {
             const auto& rule = row.on(road);
             EXPECT_EQ(rule.authority == ControlMessageAuthority::ignored, rule.handler == nullptr);
         }
     }
-    EXPECT_EQ(ControlMessageTable::find(Route::channel, E::hostEndsCall), nullptr);
-    EXPECT_EQ(ControlMessageTable::find(Route::channel, E::unknown), nullptr);
+    EXPECT_EQ(IncomingControlMessages::find(Route::channel, E::hostEndsCall), nullptr);
+    EXPECT_EQ(IncomingControlMessages::find(Route::channel, E::unknown), nullptr);
 }
 
 TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromAPlainParticipant) {
@@ -295,7 +295,7 @@ TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromA
 }
 
 TEST_F(ControlMessageTableTest, ARowWithOneHandlerGivesTheSameReportsOnBothRoads) {
-    for (const ControlMessageRow& row : ControlMessageTable::rows()) {
+    for (const ControlMessageRow& row : IncomingControlMessages::rows()) {
         if (row.messaging.handler != row.multiMedia.handler)
             continue;  // the row says they differ
         SCOPED_TRACE(std::string(rawValue(row.event)));

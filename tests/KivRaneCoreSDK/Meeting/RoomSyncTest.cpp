@@ -65,8 +65,9 @@ struct FakeOwner : RoomSync::Owner {
     KRCurrentRoom& room() override { return store; }
     MeetingParticipantsManager& participantMerge() override { return merge; }
     bool recordsGoToMerge() const override { return toMerge; }
-    void applyContactName(KRMeetingParticipant& p) const override {
-        if (auto it = contacts.find(p.userId); it != contacts.end()) p.participantName = it->second;
+    std::string nameToShow(const std::string& userId, std::string givenName) const override {
+        const auto it = contacts.find(userId);
+        return it != contacts.end() && !it->second.empty() ? it->second : givenName;
     }
     bool isLocalUserInAudienceMode() const override { return audience; }
     std::string deviceId() const override { return "device-1"; }

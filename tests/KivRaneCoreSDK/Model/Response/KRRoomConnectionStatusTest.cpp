@@ -77,9 +77,9 @@ TEST(KRRoomConnectionStatusTest, OneBadParticipantDropsOnlyThatRecord) {
 }
 
 TEST(KRRoomConnectionStatusTest, SharingStateIsDerived) {
-    const std::string p1 = participant("u1", "One", false);
-    const std::string p2 = participant("u2", "Two", true);
-    const std::string p3 = participant("u3", "Three", true);
+    const std::string p1 = participant("u1", "One", false, R"("userId": "a1")");
+    const std::string p2 = participant("u2", "Two", true, R"("userId": "a2")");
+    const std::string p3 = participant("u3", "Three", true, R"("userId": "a3")");
     struct Case {
         const char* what;
         bool whiteboard;
@@ -89,6 +89,7 @@ TEST(KRRoomConnectionStatusTest, SharingStateIsDerived) {
         bool anyShared;
         std::string sharerId;
         std::string sharerName;
+        std::string sharerAccount = {};
     };
     const Case cases[] = {
         {"nothing shared, isSharing ignored", false,
@@ -98,14 +99,14 @@ TEST(KRRoomConnectionStatusTest, SharingStateIsDerived) {
          ""},
         {"whiteboard name by uri, not the screen sharer", true,
          R"("isSharing": "u1", "participants": [)" + p2 + ", " + p1 + "]", true, false, true, "u1",
-         "One"},
+         "One", "a1"},
         {"whiteboard sharer unknown", true, R"("isSharing": "zz", "participants": [)" + p1 + "]",
          true, false, true, "zz", ""},
         {"screen shared needs isSharing", false, R"("participants": [)" + p2 + "]", false, false,
          false, "", ""},
         {"first screen sharer names the share", false,
          R"("isSharing": "other", "participants": [)" + p1 + ", " + p3 + ", " + p2 + "]", true,
-         true, true, "other", "Three"},
+         true, true, "other", "Three", "a3"},
     };
     for (const auto& c : cases) {
         auto s = status(c.whiteboard, c.members);
@@ -119,6 +120,7 @@ TEST(KRRoomConnectionStatusTest, SharingStateIsDerived) {
         EXPECT_EQ(s->isScreenOrWhiteboardShared, c.anyShared) << c.what;
         EXPECT_EQ(s->screenOrWhiteBoardSharingUserId, c.sharerId) << c.what;
         EXPECT_EQ(s->screenOrWhiteBoardSharingUserName, c.sharerName) << c.what;
+        EXPECT_EQ(s->sharingUserAccountId, c.sharerAccount) << c.what;
     }
 }
 
