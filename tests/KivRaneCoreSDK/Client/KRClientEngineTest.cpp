@@ -328,7 +328,7 @@ TEST_F(KRClientEngineTest, ALeaveThatFinishesAtOnceStillReportsTheShareStopFirst
     auto delegate = std::make_shared<HostCallDelegate>(queue);
     other->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
                        KRJoinMeetingConfig(KRUserRole::speaker(), true, true), delegate);
-    internals(other).completeLocalMediaJoin(std::nullopt, 42);
+    internals(other).completeLocalMediaJoin("42");
     queue->runPending();
     internals(other).localScreenShare().adoptStream(900, "t");
     delegate->lines.clear();
