@@ -35,6 +35,7 @@
 #include "KivRaneCoreSDK/Meeting/MeetingPort.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/RoomSync.h"
+#include "KivRaneCoreSDK/Meeting/ClientSettings.h"
 #include "KivRaneCoreSDK/Meeting/ScreenShareExtensionNames.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
@@ -82,7 +83,7 @@ public:
     /// A join that has not reached the meeting after this long ends with other("timed out").
     static constexpr std::chrono::seconds kJoinTimeout{60};
     /// The room status polling interval when the configuration gives no usable one.
-    static constexpr double kDefaultPollingSeconds = 25.0;
+    static constexpr double kDefaultPollingSeconds = ClientSettings::kDefaultPollingSeconds;
     /// No configuration can make the polls more frequent than this.
     static constexpr double kMinimumPollingSeconds = 1.0;
 
@@ -182,19 +183,7 @@ public:
     /// Makes the backend of each following join (tests put a stand-in here); empty: the
     /// client's own.
     void setMediaBackendFactory(MediaBackendFactory factory) { backendFactory_ = std::move(factory); }
-    bool shouldByPassAPICalls() const { return shouldByPassAPICalls_; }
-    bool shouldLeaveChatThreadOnLeave() const { return shouldLeaveChatThreadOnLeave_; }
-    bool isGuestUserFlow() const { return isGuestUserFlow_; }
-    const std::string& currentAppGroupName() const { return currentAppGroupName_; }
-    const std::string& osType() const { return osType_; }
-    std::optional<std::int64_t> participantsLimit() const { return participantsLimit_; }
-    bool isParticipantsLimitSetByHost() const { return isParticipantsLimitSetByHost_; }
-    double pollingAPITimeInterval() const { return pollingAPITimeInterval_; }
-    bool isWatermarkEnabled() const { return isWatermarkEnabled_; }
-    const std::string& termsConditionUrl() const { return termsConditionUrl_; }
-    bool useLocalSpeakerSpeakingOnMuteCallback() const {
-        return useLocalSpeakerSpeakingOnMuteCallback_;
-    }
+    const ClientSettings& settings() const { return settings_; }
     bool isLocalUserInAudienceMode() const { return isLocalUserInAudienceMode_; }
     bool isInitialAudioOn() const { return isInitialAudioOn_; }
     bool isInitialVideoOn() const { return isInitialVideoOn_; }
@@ -515,24 +504,7 @@ private:
     MediaBackendFactory backendFactory_;
     /// Picks the backend of the join being started (the only place the setting is read).
     void pickMediaBackend();
-    bool shouldByPassAPICalls_ = false;
-    bool shouldLeaveChatThreadOnLeave_ = false;
-    bool isGuestUserFlow_ = true;
-    std::string userJwtToken_;
-    std::string currentAppGroupName_;
-    std::string osType_ = "ios";
-    std::optional<std::int64_t> participantsLimit_;
-    bool isParticipantsLimitSetByHost_ = false;
-
-    // From the configuration and room details
-    double pollingAPITimeInterval_ = kDefaultPollingSeconds;
-    bool isWatermarkEnabled_ = false;
-    std::string termsConditionUrl_;
-    bool userActiveSpeakerCallback_ = true;
-    bool useLocalSpeakerSpeakingOnMuteCallback_ = true;
-    std::int64_t activeSpeakerCallbackInterval_ = 0;
-    std::optional<KRVideoConfiguration> highQualityVideoConfig_;
-    std::optional<KRVideoConfiguration> lowQualityVideoConfig_;
+    ClientSettings settings_;
 
     // Join
     KRUserRole userRole_ = KRUserRole::speaker();

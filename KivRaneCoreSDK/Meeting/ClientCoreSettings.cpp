@@ -55,7 +55,7 @@ void ClientCore::applySettingsValue(std::string_view key, const boost::json::val
         }
         networkClient_->configureEnvironment(environment.value_or(KRApiServer::production));
     } else if (key == "os_type") {
-        if (text(s)) osType_ = s;
+        if (text(s)) settings_.osType = s;
     } else if (key == "getConfigOnLoad") {
         if (!value.is_bool()) wrongType();  // acted on once every key is read
     } else if (key == "participantsLimit") {
@@ -65,19 +65,19 @@ void ClientCore::applySettingsValue(std::string_view key, const boost::json::val
             wrongType();
             return;
         }
-        participantsLimit_ = limit.value();
-        isParticipantsLimitSetByHost_ = true;
+        settings_.participantsLimit = limit.value();
+        settings_.isParticipantsLimitSetByHost = true;
     } else if (key == "kr_user_jwt_token") {
         if (!text(s)) return;
-        userJwtToken_ = s;
-        isGuestUserFlow_ = s.empty();
+        settings_.userJwtToken = s;
+        settings_.isGuestUserFlow = s.empty();
         networkClient_->setJwtToken(s);
         networkClient_->setCurrentUserType(s.empty() ? KRCurrentUserType::guest
                                                      : KRCurrentUserType::loggedIn);
     } else if (key == "kr_user_existing_id") {
         if (text(s)) currentRoom_.guestUserId = s;
     } else if (key == "kr_app_group_name") {
-        if (text(s)) currentAppGroupName_ = s;
+        if (text(s)) settings_.currentAppGroupName = s;
     } else if (key == "kr_agora_token") {
         if (text(s)) currentRoom_.userWebRtcToken = s;
     } else if (key == "kr_uid") {
@@ -91,7 +91,7 @@ void ClientCore::applySettingsValue(std::string_view key, const boost::json::val
             wrongType();
             return;
         }
-        shouldLeaveChatThreadOnLeave_ = value.get_bool();
+        settings_.shouldLeaveChatThreadOnLeave = value.get_bool();
     } else if (key == "kr_contacts_array") {
         if (!value.is_array()) {
             wrongType();
@@ -120,7 +120,7 @@ void ClientCore::selectBypassRoad(const boost::json::object& params) {
     };
     if (given("kr_agora_token") && given("kr_uid") && given("kr_room_id")) {
         logger_.info("Media credentials given in the settings: the join skips the server calls");
-        shouldByPassAPICalls_ = true;
+        settings_.shouldByPassAPICalls = true;
     }
 }
 
