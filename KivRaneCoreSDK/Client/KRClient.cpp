@@ -83,14 +83,14 @@ void KRClient::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine) {
 }
 void KRClient::addDelegate(const std::string& identifier,
                            std::weak_ptr<KRClientDelegate> delegate) {
-    core_->addDelegate(identifier, std::move(delegate));
+    core_->events().addDelegate(identifier, std::move(delegate));
 }
 void KRClient::removeDelegate(std::string_view identifier) {
-    core_->removeDelegate(identifier);
+    core_->events().removeDelegate(identifier);
 }
 void KRClient::setParticipantsListDelegate(
     std::weak_ptr<KRParticipantsListUpdateDelegate> delegate) {
-    core_->setParticipantsListDelegate(std::move(delegate));
+    core_->events().setParticipantsListDelegate(std::move(delegate));
 }
 void KRClient::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
                            std::weak_ptr<KRClientDelegate> delegate) {

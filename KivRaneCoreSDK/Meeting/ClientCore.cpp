@@ -126,52 +126,6 @@ std::function<void()> ClientCore::actionOnQueue(void (*action)(ClientCore&)) {
     };
 }
 
-// ---- Delegates ----
-
-void ClientCore::addDelegate(const std::string& identifier,
-                           std::weak_ptr<KRClientDelegate> delegate) {
-    KR_DCHECK_RUN_ON(checker_);
-    for (auto& entry : clientDelegates_) {
-        if (entry.first == identifier) {
-            entry.second = std::move(delegate);
-            return;
-        }
-    }
-    clientDelegates_.emplace_back(identifier, std::move(delegate));
-}
-
-void ClientCore::removeDelegate(std::string_view identifier) {
-    KR_DCHECK_RUN_ON(checker_);
-    std::erase_if(clientDelegates_, [&](const auto& entry) { return entry.first == identifier; });
-}
-
-void ClientCore::setParticipantsListDelegate(
-    std::weak_ptr<KRParticipantsListUpdateDelegate> delegate) {
-    participantsListDelegate_ = std::move(delegate);
-}
-
-void ClientCore::forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    // From a snapshot, so that a delegate may add or remove delegates while it is called.
-    std::vector<std::shared_ptr<KRClientDelegate>> targets;
-    if (auto main = delegate_.lock()) {
-        targets.push_back(std::move(main));
-    }
-    for (const auto& entry : clientDelegates_) {
-        if (auto extra = entry.second.lock()) {
-            targets.push_back(std::move(extra));
-        }
-    }
-    for (const auto& target : targets) {
-        call(*target);
-    }
-}
-
-void ClientCore::forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    if (auto main = delegate_.lock()) {
-        call(*main);
-    }
-}
-
 // ---- Queries ----
 
 KRMeeting ClientCore::getCurrentMeetingData() const {

@@ -33,6 +33,7 @@
 #include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
 #include "KivRaneCoreSDK/Meeting/MeetingPort.h"
+#include "KivRaneCoreSDK/Meeting/MeetingEvents.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/RoomSync.h"
 #include "KivRaneCoreSDK/Meeting/ClientSettings.h"
@@ -104,11 +105,10 @@ public:
 
     void setParameters(const boost::json::object& params);
 
-    // ---- Delegates ----
+    // ---- Delegates and every report to them ----
 
-    void addDelegate(const std::string& identifier, std::weak_ptr<KRClientDelegate> delegate);
-    void removeDelegate(std::string_view identifier);
-    void setParticipantsListDelegate(std::weak_ptr<KRParticipantsListUpdateDelegate> delegate);
+    MeetingEvents& events() { return events_; }
+    const MeetingEvents& events() const { return events_; }
 
     // ---- Join and leave ----
 
@@ -159,6 +159,9 @@ public:
                           Completion completion = {});
     void stopWhiteboard(Completion completion = {});
     std::string whiteboardUrl() const;
+    /// A whiteboard a host call closes: the room store now, the report as its own task (while
+    /// that meeting goes on), never inside the call.
+    void closeWhiteboardReportingLater(const std::optional<std::string>& by);
 
     // ---- Queries ----
 
@@ -282,74 +285,6 @@ public:
     /// Tells the broadcast extension to stop and reports the local share stopped when there was
     /// one (`LocalScreenShare::forceStop`).
     void postForceStopScreenShareDarwinNotification(const std::string& reason);
-
-    // ---- Event senders ----
-
-    void sendLocalUserJoinMeetingEvent();
-    void sendLocalUserMicUpdateEvent();
-    void sendLocalUserVideoUpdateEvent();
-    void sendLocalUserLeftMeetingEvent();
-    void sendLocalHandRaiseEvent();
-    void sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                        const KRUserLeftReason& reason);
-    void sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user);
-    void sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                       bool isAudience);
-    void sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendNetworkQualityUpdateEvent(KRNetworkQuality quality);
-    void sendAudioRouteChangeEvent(KRAudioRouteType newRoute);
-    /// Main delegate only: the engine could not change the local microphone / camera, or moved
-    /// the local user to audio only (or back).
-    void sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
-                                   const std::string& description);
-    void sendLocalAudioOnlyFallbackEvent(bool isFallback);
-    void sendRemoteAudioOnlyFallbackEvent(bool isFallback,
-                                          const std::shared_ptr<KRMeetingUser>& user);
-    /// Main delegate only, and only while the configuration asks for the local level.
-    void sendLocalSpeakerVolumeEvent(int level, bool speaking);
-    void sendNetworkStatsEvent(const KRMeetingNetworkStats& stats);
-    void sendLocalScreenShareEvent(const KRScreenShareState& state);
-    void sendRemoteScreenShareEvent(const KRScreenShareState& state);
-    /// The meeting's lock, recording and whiteboard as a message or the reply to the host's own
-    /// call changed them: the room store first, then the event, only when the state changed.
-    void changeMeetingLock(bool locked, const std::optional<std::string>& by);
-    void changeRecording(bool on, const std::optional<std::string>& by);
-    void closeWhiteboard(const std::optional<std::string>& by);
-    /// The same for a host call, whose report never runs inside it: the room store now, the
-    /// event as its own task (while that meeting goes on).
-    void closeWhiteboardReportingLater(const std::optional<std::string>& by);
-    void sendRecordingStartedEvent(const std::optional<std::string>& startedBy);
-    void sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy);
-    void sendMeetingLockedEvent(const std::optional<std::string>& lockedBy);
-    void sendMeetingUnLockedEvent(const std::optional<std::string>& unLockedBy);
-    void sendStartWhiteboardEvent(const std::string& startedBy, const std::string& senderName);
-    void sendStopWhiteboardEvent(const std::optional<std::string>& stoppedBy);
-    void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
-                                               bool isAudioRequest);
-    void sendHostRequestToStopAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
-                                              bool isAudioRequest);
-    void sendStartAudioVideoDeclineEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                         bool isAudioDecline);
-    void sendHardMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
-    void sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
-    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
-    void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer);
-    void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user);
-    void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
-                                      const std::string& targetParticipantId);
-    void sendReactionReceivedEvent(const KRMeeting& meeting,
-                                   const std::shared_ptr<KRMeetingUser>& user,
-                                   const std::string& reactionsType);
-    void sendJoinFailedEvent(const KRMeetingJoinError& error);
-    void sendErrorEvent(const KRMeetingError& error);
-
-    /// Calls `call` on the main delegate, then on every extra delegate in the order added.
-    void forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const;
-    /// Calls `call` on the main delegate only.
-    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const;
 
 private:
     /// The messages the facade sends to the others in the meeting.
@@ -487,9 +422,9 @@ private:
     MeetingParticipantsManager meetingUsersManager_;
     std::shared_ptr<KRNetworkClient> networkClient_;
 
-    std::weak_ptr<KRClientDelegate> delegate_;
-    std::vector<std::pair<std::string, std::weak_ptr<KRClientDelegate>>> clientDelegates_;
-    std::weak_ptr<KRParticipantsListUpdateDelegate> participantsListDelegate_;
+    /// What the reports read and change, answered by this client (ClientCoreEvents.cpp).
+    std::unique_ptr<MeetingEvents::Meeting> meetingForEvents();
+    MeetingEvents events_{meetingForEvents()};
 
     // Settings
     bool nextJoinUsesRoomEngine_ = false;

@@ -117,31 +117,4 @@ void ClientCore::handleControlMessage(ControlMessageRoad road, ControlMessageRou
     incomingMessages_.handleControlMessage(road, route, message);
 }
 
-// ---- State a message or a reply changes, told once ----
-
-void ClientCore::changeMeetingLock(bool locked, const std::optional<std::string>& by) {
-    if (!currentRoom_.applyMeetingLocked(locked))
-        return;
-    if (locked) {
-        sendMeetingLockedEvent(by);
-    } else {
-        sendMeetingUnLockedEvent(by);
-    }
-}
-
-void ClientCore::changeRecording(bool on, const std::optional<std::string>& by) {
-    if (!currentRoom_.applyRecordingOn(on))
-        return;
-    if (on) {
-        sendRecordingStartedEvent(by);
-    } else {
-        sendRecordingStoppedEvent(by);
-    }
-}
-
-void ClientCore::closeWhiteboard(const std::optional<std::string>& by) {
-    if (currentRoom_.applyWhiteboardStopped())
-        sendStopWhiteboardEvent(by);
-}
-
 }  // namespace kr

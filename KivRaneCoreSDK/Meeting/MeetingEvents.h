@@ -1,0 +1,145 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
+#include "KivRaneCoreSDK/Meeting/Protocols/KRParticipantsListUpdateDelegate.h"
+#include "platform/Dispatch/SequenceChecker.h"
+
+namespace kr {
+
+/// The client's delegates and every report to them. The main delegate (the one the join was
+/// given) hears first, then the extra delegates in the order they were added; a report marked
+/// "main only" reaches the main delegate alone. Delegates are held weakly: one that has gone is
+/// skipped. Each report carries a snapshot of the meeting taken when it is sent.
+///
+/// The meeting's lock, recording and whiteboard are changed here too (`changeMeetingLock`,
+/// `changeRecording`, `closeWhiteboard`), so that "the room store first, then the report, and
+/// only when the state changed" holds in one place.
+///
+/// Threading: confined to the queue of the client that owns it.
+class MeetingEvents {
+public:
+    /// What the reports read from the meeting, and the room store changes they follow.
+    class Meeting {
+    public:
+        virtual ~Meeting() = default;
+        /// The meeting as the host app sees it now.
+        virtual KRMeeting snapshot() const = 0;
+        virtual std::shared_ptr<KRMeetingUser> localUser() const = 0;
+        /// The participant the id names, or null (also for no id or an empty one).
+        virtual std::shared_ptr<KRMeetingUser> userById(
+            const std::optional<std::string>& id) const = 0;
+        virtual std::string whiteboardUrl() const = 0;
+        /// Why the local user left, for the leave report.
+        virtual KRUserLeftReason localUserLeftReason() const = 0;
+        /// The configuration asks for the local speaker's level.
+        virtual bool wantsLocalSpeakerLevel() const = 0;
+        // The room store's changes; each returns whether the state changed.
+        virtual bool applyMeetingLocked(bool locked) = 0;
+        virtual bool applyRecordingOn(bool on) = 0;
+        virtual bool applyWhiteboardStopped() = 0;
+    };
+
+    explicit MeetingEvents(std::unique_ptr<Meeting> meeting);
+    MeetingEvents(const MeetingEvents&) = delete;
+    MeetingEvents& operator=(const MeetingEvents&) = delete;
+
+    // ---- Delegates ----
+
+    /// The delegate the join was given; it replaces the previous one.
+    void setMainDelegate(std::weak_ptr<KRClientDelegate> delegate);
+    /// Adds an extra delegate, or replaces the one under `identifier` in its place.
+    void addDelegate(const std::string& identifier, std::weak_ptr<KRClientDelegate> delegate);
+    void removeDelegate(std::string_view identifier);
+    void setParticipantsListDelegate(std::weak_ptr<KRParticipantsListUpdateDelegate> delegate);
+    /// The participant-list delegate while it lives, else null.
+    std::shared_ptr<KRParticipantsListUpdateDelegate> participantsListDelegate() const;
+
+    /// Calls `call` on the main delegate, then on every extra delegate in the order added. The
+    /// targets are taken first, so a delegate may add or remove delegates while it is called.
+    void forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const;
+    /// Calls `call` on the main delegate only.
+    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const;
+
+    // ---- State changed here, then reported ----
+
+    void changeMeetingLock(bool locked, const std::optional<std::string>& by);
+    void changeRecording(bool on, const std::optional<std::string>& by);
+    void closeWhiteboard(const std::optional<std::string>& by);
+
+    // ---- Reports: the state they are about was changed by the caller ----
+
+    void sendLocalUserJoinMeetingEvent();
+    void sendLocalUserMicUpdateEvent();
+    void sendLocalUserVideoUpdateEvent();
+    void sendLocalUserLeftMeetingEvent();
+    /// Main delegate only.
+    void sendLocalHandRaiseEvent();
+    void sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user);
+    void sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                        const KRUserLeftReason& reason);
+    void sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user);
+    void sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user);
+    void sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user);
+    void sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isAudience);
+    void sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user);
+    void sendNetworkQualityUpdateEvent(KRNetworkQuality quality);
+    void sendAudioRouteChangeEvent(KRAudioRouteType newRoute);
+    /// Main delegate only: the engine could not change the local microphone / camera, or moved
+    /// the local user to audio only (or back).
+    void sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
+                                   const std::string& description);
+    void sendLocalAudioOnlyFallbackEvent(bool isFallback);
+    void sendRemoteAudioOnlyFallbackEvent(bool isFallback,
+                                          const std::shared_ptr<KRMeetingUser>& user);
+    /// Main delegate only, and only while the configuration asks for the local level.
+    void sendLocalSpeakerVolumeEvent(int level, bool speaking);
+    /// Main delegate only.
+    void sendNetworkStatsEvent(const KRMeetingNetworkStats& stats);
+    void sendLocalScreenShareEvent(const KRScreenShareState& state);
+    void sendRemoteScreenShareEvent(const KRScreenShareState& state);
+    void sendRecordingStartedEvent(const std::optional<std::string>& startedBy);
+    void sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy);
+    void sendMeetingLockedEvent(const std::optional<std::string>& lockedBy);
+    void sendMeetingUnLockedEvent(const std::optional<std::string>& unLockedBy);
+    void sendStartWhiteboardEvent(const std::string& startedBy, const std::string& senderName);
+    /// Main delegate only.
+    void sendStopWhiteboardEvent(const std::optional<std::string>& stoppedBy);
+    void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
+                                               bool isAudioRequest);
+    void sendHostRequestToStopAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
+                                              bool isAudioRequest);
+    void sendStartAudioVideoDeclineEvent(const std::shared_ptr<KRMeetingUser>& user,
+                                         bool isAudioDecline);
+    void sendHardMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
+    void sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
+    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
+    void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer);
+    void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user);
+    /// Only when the change names the local participant.
+    void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
+                                      const std::string& targetParticipantId);
+    /// Main delegate only.
+    void sendReactionReceivedEvent(const KRMeeting& meeting,
+                                   const std::shared_ptr<KRMeetingUser>& user,
+                                   const std::string& reactionsType);
+    /// The participant-limit refusal reaches the main delegate only; any other failure every one.
+    void sendJoinFailedEvent(const KRMeetingJoinError& error);
+    void sendErrorEvent(const KRMeetingError& error);
+
+private:
+    platform::SequenceChecker checker_;
+    std::unique_ptr<Meeting> meeting_;
+    std::weak_ptr<KRClientDelegate> delegate_;
+    std::vector<std::pair<std::string, std::weak_ptr<KRClientDelegate>>> clientDelegates_;
+    std::weak_ptr<KRParticipantsListUpdateDelegate> participantsListDelegate_;
+};
+
+}  // namespace kr
