@@ -244,7 +244,6 @@ private:
     /// True from a join until its meeting ended: the meeting's backend answers.
     bool hasActiveSession() const { return session_ && session_->isActive(); }
 
-    std::optional<KRVirtualBackgroundType> virtualBackgroundType_;
 
 public:
     // ---- Called by the engine and messaging wiring ----

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
 #include "KivRaneCoreSDK/Model/Response/KRVideoConfiguration.h"
 
 namespace kr {
@@ -25,6 +26,8 @@ struct ClientSettings {
     std::string osType = "ios";
     std::optional<std::int64_t> participantsLimit;
     bool isParticipantsLimitSetByHost = false;
+    /// The background the host chose for the local video; the next engine set-up applies it.
+    std::optional<KRVirtualBackgroundType> virtualBackgroundType;
 
     // From the configuration and the room details
     double pollingAPITimeInterval = kDefaultPollingSeconds;
