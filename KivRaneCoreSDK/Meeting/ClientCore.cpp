@@ -43,14 +43,14 @@ void ClientCore::wireHooks() {
     });
     currentRoom_.onMeetingParticipantRemoved = [weak](const KRMeetingParticipant& participant) {
         if (auto self = weak.lock()) {
-            if (auto panel = self->participantsListDelegate_.lock()) {
+            if (auto panel = self->events().participantsListDelegate()) {
                 panel->didParticipantRemoved(participant);
             }
         }
     };
     currentRoom_.onMeetingParticipantUpdate = [weak](const KRMeetingParticipant& participant) {
         if (auto self = weak.lock()) {
-            if (auto panel = self->participantsListDelegate_.lock()) {
+            if (auto panel = self->events().participantsListDelegate()) {
                 panel->didParticipantUpserted(participant);
             }
         }
@@ -58,7 +58,7 @@ void ClientCore::wireHooks() {
     currentRoom_.onMeetingParticipantsRefreshed =
         [weak](const std::vector<KRMeetingParticipant>& participants) {
             if (auto self = weak.lock()) {
-                if (auto panel = self->participantsListDelegate_.lock()) {
+                if (auto panel = self->events().participantsListDelegate()) {
                     panel->didParticipantDataRefreshed(participants);
                 }
             }
@@ -70,7 +70,7 @@ void ClientCore::wireHooks() {
         if (!self || !self->mediaBackend().participantsFromMerge()) return;
         // The local user's join is told by the end of the join itself.
         if (user->id() != self->meetingUsersManager_.getCurrentParticipantId()) {
-            self->sendRemoteUserJoinMeetingEvent(user);
+            self->events().sendRemoteUserJoinMeetingEvent(user);
         }
     };
     meetingUsersManager_.onUserDataUpdated = [weak](const std::shared_ptr<KRMeetingUser>& user,
@@ -84,16 +84,16 @@ void ClientCore::wireHooks() {
         switch (change) {
             case ParticipantUpdateType::audio:
                 if (isLocal) {
-                    self->sendLocalUserMicUpdateEvent();
+                    self->events().sendLocalUserMicUpdateEvent();
                 } else {
-                    self->sendRemoteUserMicStatusUpdateEvent(user);
+                    self->events().sendRemoteUserMicStatusUpdateEvent(user);
                 }
                 break;
             case ParticipantUpdateType::video:
                 if (isLocal) {
-                    self->sendLocalUserVideoUpdateEvent();
+                    self->events().sendLocalUserVideoUpdateEvent();
                 } else {
-                    self->sendRemoteUserVideoStatusUpdateEvent(user);
+                    self->events().sendRemoteUserVideoStatusUpdateEvent(user);
                 }
                 break;
             case ParticipantUpdateType::loudestVolume:
@@ -102,9 +102,9 @@ void ClientCore::wireHooks() {
                 break;
             case ParticipantUpdateType::handRaise:
                 if (isLocal) {
-                    self->sendLocalHandRaiseEvent();
+                    self->events().sendLocalHandRaiseEvent();
                 } else {
-                    self->sendRemoteUserHandRaisedEvent(user);
+                    self->events().sendRemoteUserHandRaisedEvent(user);
                 }
                 break;
             default:
@@ -114,7 +114,7 @@ void ClientCore::wireHooks() {
     meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user) {
         auto self = weak.lock();
         if (!self || !self->mediaBackend().participantsFromMerge()) return;
-        self->sendRemoteUserLeftMeetingEvent(user, KRUserLeftReason::leaveMeeting());
+        self->events().sendRemoteUserLeftMeetingEvent(user, KRUserLeftReason::leaveMeeting());
     };
 }
 

@@ -351,7 +351,7 @@ private:
     // The local share's way to the meeting (ClientCoreScreenShare.cpp).
     bool localShareMayStart() const override;
     MeetingSession::Token shareSessionToken() const override { return sessionToken(); }
-    bool shareBypassesServer() const override { return shouldByPassAPICalls_; }
+    bool shareBypassesServer() const override { return settings_.shouldByPassAPICalls; }
     void requestShareStream(std::function<void(const LocalScreenShare::StreamReply&)> done) override;
     void requestShareStop() override;
     void sendShareMessage(KRControlMessage message, Completion completion) override;
@@ -359,7 +359,7 @@ private:
     bool roomShowsLocalShare() const override { return currentRoom_.isLocalUserSharingScreen(); }
     bool backendShowsLocalShare() const override;
     void reportLocalShare(const KRScreenShareState& state) override;
-    std::string shareAppGroup() const override { return currentAppGroupName_; }
+    std::string shareAppGroup() const override { return settings_.currentAppGroupName; }
     std::weak_ptr<const void> shareLifetime() const override { return weak_from_this(); }
     void applySettingsValue(std::string_view key, const boost::json::value& value);
     void selectBypassRoad(const boost::json::object& params);

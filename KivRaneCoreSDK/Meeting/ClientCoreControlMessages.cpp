@@ -45,53 +45,53 @@ public:
         core_.mediaBackend().switchClientRole(isAudience);
     }
     void changeMeetingLock(bool locked, const std::optional<std::string>& by) override {
-        core_.changeMeetingLock(locked, by);
+        core_.events().changeMeetingLock(locked, by);
     }
     void changeRecording(bool on, const std::optional<std::string>& by) override {
-        core_.changeRecording(on, by);
+        core_.events().changeRecording(on, by);
     }
     void closeWhiteboard(const std::optional<std::string>& by) override {
-        core_.closeWhiteboard(by);
+        core_.events().closeWhiteboard(by);
     }
 
     void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
                                                bool isAudioRequest) override {
-        core_.sendHostRequestToStartAudioVideoEvent(host, isAudioRequest);
+        core_.events().sendHostRequestToStartAudioVideoEvent(host, isAudioRequest);
     }
     void sendHostRequestToStopAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
                                               bool isAudioRequest) override {
-        core_.sendHostRequestToStopAudioVideoEvent(host, isAudioRequest);
+        core_.events().sendHostRequestToStopAudioVideoEvent(host, isAudioRequest);
     }
     void sendStartAudioVideoDeclineEvent(const std::shared_ptr<KRMeetingUser>& user,
                                          bool isAudioDecline) override {
-        core_.sendStartAudioVideoDeclineEvent(user, isAudioDecline);
+        core_.events().sendStartAudioVideoDeclineEvent(user, isAudioDecline);
     }
     void sendHardMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
-        core_.sendHardMuteEnabledEvent(performer);
+        core_.events().sendHardMuteEnabledEvent(performer);
     }
     void sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
-        core_.sendHardMuteDisabledEvent(performer);
+        core_.events().sendHardMuteDisabledEvent(performer);
     }
     void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
-        core_.sendSoftAudioMuteEnabledEvent(performer);
+        core_.events().sendSoftAudioMuteEnabledEvent(performer);
     }
     void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
-        core_.sendHostLoweredAllHandsEvent(performer);
+        core_.events().sendHostLoweredAllHandsEvent(performer);
     }
     void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user) override {
-        core_.sendRemoteUserHandRaisedEvent(user);
+        core_.events().sendRemoteUserHandRaisedEvent(user);
     }
     void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
                                       const std::string& targetParticipantId) override {
-        core_.sendCoHostRightsChangedEvent(user, isCoHost, targetParticipantId);
+        core_.events().sendCoHostRightsChangedEvent(user, isCoHost, targetParticipantId);
     }
     void sendReactionReceivedEvent(const KRMeeting& meeting,
                                    const std::shared_ptr<KRMeetingUser>& user,
                                    const std::string& reactionsType) override {
-        core_.sendReactionReceivedEvent(meeting, user, reactionsType);
+        core_.events().sendReactionReceivedEvent(meeting, user, reactionsType);
     }
     void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const override {
-        core_.forMainDelegate(call);
+        core_.events().forMainDelegate(call);
     }
     void warn(const std::string& text) override { core_.logger_.warn(text); }
 

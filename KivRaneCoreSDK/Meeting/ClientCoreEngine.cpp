@@ -29,15 +29,15 @@ KRRtcVideoEncoderConfig encoderSettings(const KRVideoConfiguration& config,
 // ---- The published streams' encoder settings, shared by both engines ----
 
 KRRtcVideoEncoderConfig ClientCore::highQualityEncoderSettings() const {
-    return highQualityVideoConfig_ ? encoderSettings(*highQualityVideoConfig_, kHighDefaults)
+    return settings_.highQualityVideoConfig ? encoderSettings(*settings_.highQualityVideoConfig, kHighDefaults)
                                    : kHighDefaults;
 }
 
 std::optional<KRRtcVideoEncoderConfig> ClientCore::lowQualityEncoderSettings() const {
-    if (!lowQualityVideoConfig_ || !lowQualityVideoConfig_->isEnabled.value_or(false)) {
+    if (!settings_.lowQualityVideoConfig || !settings_.lowQualityVideoConfig->isEnabled.value_or(false)) {
         return std::nullopt;
     }
-    return encoderSettings(*lowQualityVideoConfig_, kLowDefaults);
+    return encoderSettings(*settings_.lowQualityVideoConfig, kLowDefaults);
 }
 
 // ---- Host operations on the engine ----
@@ -62,7 +62,7 @@ void ClientCore::setUpDualStream(bool enable) { rtcManager()->setUpDualStream(en
 
 void ClientCore::applyVirtualBackground(const KRVirtualBackgroundType& background) {
     KR_DCHECK_RUN_ON(checker_);
-    virtualBackgroundType_ = background;
+    settings_.virtualBackgroundType = background;
     mediaBackend().applyVirtualBackground(background);
 }
 

@@ -47,7 +47,7 @@ void ClientCore::lockMeeting(Completion completion) {
     sendHostRequest(LockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId), "Lock Meeting",
                     std::move(completion), [](ClientCore& client) {
                         client.sendControlMessage(ControlMessage::lockMeeting, nullptr, {});
-                        client.changeMeetingLock(true, client.currentRoom_.userWebRtcId);
+                        client.events().changeMeetingLock(true, client.currentRoom_.userWebRtcId);
                     });
 }
 
@@ -57,7 +57,7 @@ void ClientCore::unLockMeeting(Completion completion) {
     sendHostRequest(UnLockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
                     "UnLock Meeting", std::move(completion), [](ClientCore& client) {
                         client.sendControlMessage(ControlMessage::unLockMeeting, nullptr, {});
-                        client.changeMeetingLock(false, client.currentRoom_.userWebRtcId);
+                        client.events().changeMeetingLock(false, client.currentRoom_.userWebRtcId);
                     });
 }
 
@@ -83,10 +83,10 @@ void ClientCore::sendRecordingRequest(const Request& request, bool start, Comple
             client.sendControlMessage(
                 start ? ControlMessage::recordingStarted : ControlMessage::recordingStopped,
                 nullptr, {});
-            client.changeRecording(start, client.currentRoom_.userWebRtcId);
+            client.events().changeRecording(start, client.currentRoom_.userWebRtcId);
         },
         [start](ClientCore& client, const std::string& message) {
-            client.sendErrorEvent(start ? KRMeetingError::recordingStartFailed(message)
+            client.events().sendErrorEvent(start ? KRMeetingError::recordingStartFailed(message)
                                         : KRMeetingError::recordingStopFailed(message));
         });
 }

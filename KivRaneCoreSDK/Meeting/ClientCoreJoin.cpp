@@ -34,7 +34,7 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
         logger_.warn("Join ignored: a meeting is already joined or being joined");
         return;
     }
-    delegate_ = std::move(delegate);
+    events_.setMainDelegate(std::move(delegate));
     pickMediaBackend();
     resetForJoin();
     currentRoom_.meetingId = data.meetingId();
@@ -61,7 +61,7 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
 }
 
 void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void()> thenMedia) {
-    if (part == MeetingPort::ServerJoin::wholeRoad && shouldByPassAPICalls_) {
+    if (part == MeetingPort::ServerJoin::wholeRoad && settings_.shouldByPassAPICalls) {
         // The settings carry the media credentials: no server call at all.
         mediaJoinRequested();
         if (thenMedia) thenMedia();
@@ -71,7 +71,7 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
     if (part == MeetingPort::ServerJoin::loginOnly) {
         // Configuration, then room details and login as a guest whoever the host app signed
         // in; the road reports the local user to the server once the media joined.
-        if (isGuestUserFlow_) {
+        if (settings_.isGuestUserFlow) {
             networkClient_->setJwtToken("");
         }
         std::vector<JoinStep> steps{{"configuration", [](ClientCore& c, JoinStepDone done) {
@@ -84,11 +84,11 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
         runJoinSteps(std::make_shared<const std::vector<JoinStep>>(std::move(steps)), 0);
         return;
     }
-    if (isGuestUserFlow_) {
+    if (settings_.isGuestUserFlow) {
         networkClient_->setJwtToken("");
         networkClient_->setCurrentUserType(KRCurrentUserType::guest);
     } else {
-        networkClient_->setJwtToken(userJwtToken_);
+        networkClient_->setJwtToken(settings_.userJwtToken);
         networkClient_->setCurrentUserType(KRCurrentUserType::loggedIn);
     }
     runJoinSteps(serverJoinSteps(std::move(thenMedia)), 0);
@@ -147,7 +147,7 @@ std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinS
     std::vector<JoinStep> steps{{"configuration", [](ClientCore& c, JoinStepDone done) {
                                      c.getConfigurations(std::move(done));
                                  }}};
-    for (JoinStep& step : loginSteps(!isGuestUserFlow_)) steps.push_back(std::move(step));
+    for (JoinStep& step : loginSteps(!settings_.isGuestUserFlow)) steps.push_back(std::move(step));
     steps.push_back({"join call", [](ClientCore& c, JoinStepDone done) {
                          c.joinCallAPI(std::move(done));
                      }});
@@ -243,7 +243,7 @@ void ClientCore::enterMeeting(const SessionToken& session, const std::function<v
     if (session.live() && isJoining()) {
         mediaBackend().recordLocalParticipant();
         session_->reachMeeting();
-        sendLocalUserJoinMeetingEvent();
+        events_.sendLocalUserJoinMeetingEvent();
     }
     finished();
 }
@@ -263,14 +263,14 @@ void ClientCore::failJoin(const KRMeetingJoinError& error) {
     });
     logger_.error("Join Meeting Error ::: " +
                   (error.message.empty() ? std::string("failed") : error.message));
-    sendJoinFailedEvent(error);
+    events_.sendJoinFailedEvent(error);
 }
 
 // ---- Server calls of the join road ----
 
 void ClientCore::getConfigurations(std::function<void(bool)> completion) {
     const SessionToken session = sessionToken();
-    send(GetConfigurationRequest(osType_),
+    send(GetConfigurationRequest(settings_.osType),
          [session, completion = std::move(completion)](ClientCore& client,
                                                           const auto& result) {
              if (!result.ok()) {
@@ -290,13 +290,13 @@ void ClientCore::getConfigurations(std::function<void(bool)> completion) {
 
 void ClientCore::applyConfiguration(const KRConfiguration& configuration) {
     currentRoom_.webRtcAppId = configuration.webRtcAppId();
-    termsConditionUrl_ = configuration.termsConditionUrl().value_or("");
-    if (const auto v = configuration.userActiveSpeakerCallback()) userActiveSpeakerCallback_ = *v;
+    settings_.termsConditionUrl = configuration.termsConditionUrl().value_or("");
+    if (const auto v = configuration.userActiveSpeakerCallback()) settings_.userActiveSpeakerCallback = *v;
     if (const auto v = configuration.useLocalSpeakerSpeakingOnMuteCallback()) {
-        useLocalSpeakerSpeakingOnMuteCallback_ = *v;
+        settings_.useLocalSpeakerSpeakingOnMuteCallback = *v;
     }
     if (const auto v = configuration.activeSpeakerCallbackInterval()) {
-        activeSpeakerCallbackInterval_ = *v;
+        settings_.activeSpeakerCallbackInterval = *v;
     }
     if (const auto& elk = configuration.elkLogginCredentials()) {
         deps_.remoteLogger->configureLogger({.isEnable = elk->isEnabled(),
@@ -307,9 +307,9 @@ void ClientCore::applyConfiguration(const KRConfiguration& configuration) {
                                                   .apiKey = elk->apiKey(),
                                                   .url = elk->url()});
     }
-    highQualityVideoConfig_ = configuration.videoConfiguration();
-    lowQualityVideoConfig_ = configuration.lowQualityVideoConfiguration();
-    pollingAPITimeInterval_ = pollingIntervalFor(configuration.roomConnectionPollingTimeInSecs());
+    settings_.highQualityVideoConfig = configuration.videoConfiguration();
+    settings_.lowQualityVideoConfig = configuration.lowQualityVideoConfiguration();
+    settings_.pollingAPITimeInterval = pollingIntervalFor(configuration.roomConnectionPollingTimeInSecs());
 }
 
 void ClientCore::getRoomDetailsAPICall(JoinStepDone done) {
@@ -339,10 +339,10 @@ void ClientCore::getRoomDetailsAPICall(JoinStepDone done) {
             room.isAudioOnJoinAllowed = details.isParticipantAudioEnabledoOnJoin();
             room.isVideoOnJoinAllowed = details.isParticipantVideoEnabledoOnJoin();
             room.mediaEngine = details.mediaEngine();
-            client.isWatermarkEnabled_ = details.isWatermarkEnabled().value_or(false);
-            if (!client.isParticipantsLimitSetByHost_) {
+            client.settings_.isWatermarkEnabled = details.isWatermarkEnabled().value_or(false);
+            if (!client.settings_.isParticipantsLimitSetByHost) {
                 // A reply without a limit sets none: a missing limit must not refuse every join.
-                client.participantsLimit_ =
+                client.settings_.participantsLimit =
                     details.hasMaxParticipants()
                         ? std::optional<std::int64_t>(details.maxParticipants())
                         : std::nullopt;
@@ -355,13 +355,13 @@ void ClientCore::getRoomDetailsAPICall(JoinStepDone done) {
                 client.isInitialVideoOn_ = false;
                 room.isCurrentUserVideoMuted = true;
             }
-            if (client.participantsLimit_ &&
-                details.speakerCount() >= *client.participantsLimit_) {
+            if (client.settings_.participantsLimit &&
+                details.speakerCount() >= *client.settings_.participantsLimit) {
                 client.failJoin(KRMeetingJoinError::maxParticipantsLimit());
                 return;
             }
-            if (!client.currentAppGroupName_.empty()) {
-                if (auto suite = platform::UserDefaults::suite(client.currentAppGroupName_,
+            if (!client.settings_.currentAppGroupName.empty()) {
+                if (auto suite = platform::UserDefaults::suite(client.settings_.currentAppGroupName,
                                                                client.deps_.storageDirectory)) {
                     suite->set("isKRMediaEngine",
                                boost::json::value(room.mediaEngine == KRRoomMediaEngine::krmedia));

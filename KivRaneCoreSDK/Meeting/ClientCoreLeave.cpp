@@ -12,13 +12,13 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
         return;
     }
     localUserLeftReason_ = std::move(reason);
-    if (shouldLeaveChatThreadOnLeave_) {
+    if (settings_.shouldLeaveChatThreadOnLeave) {
         leaveChatThread();
     }
     // The share's stop is reported as a task of its own, before the leave's report.
     localScreenShare_.leave();
     MediaBackend& backend = mediaBackend();
-    if (shouldByPassAPICalls_) {
+    if (settings_.shouldByPassAPICalls) {
         backend.leave();
         return;
     }
@@ -78,9 +78,9 @@ void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReas
     const KRMeeting meeting = getCurrentMeetingData();
     const auto tell = [&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); };
     if (backend->reportsLeaveToMainDelegateOnly()) {
-        forMainDelegate(tell);
+        events_.forMainDelegate(tell);
     } else {
-        forEachDelegate(tell);
+        events_.forEachDelegate(tell);
     }
 }
 

@@ -11,7 +11,7 @@ void ClientCore::muteLocalAudio(bool isMute) {
     // drop the client from inside that report.
     const auto keepAlive = shared_from_this();
     mediaBackend().muteLocalMedia(true, isMute);
-    if (shouldByPassAPICalls_) return;
+    if (settings_.shouldByPassAPICalls) return;
     roomSync_->sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId,
                                                                 currentRoom_.roomID,
                                                                 currentRoom_.userWebRtcId, isMute),
@@ -23,7 +23,7 @@ void ClientCore::muteLocalVideo(bool isMute) {
     if (!meetingOperationAllowed("Mute Local Video")) return;
     const auto keepAlive = shared_from_this();
     mediaBackend().muteLocalMedia(false, isMute);
-    if (shouldByPassAPICalls_) return;
+    if (settings_.shouldByPassAPICalls) return;
     roomSync_->sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId,
                                                                 currentRoom_.roomID,
                                                                 currentRoom_.userWebRtcId, isMute),
@@ -48,7 +48,7 @@ void ClientCore::setHandRaised(bool isRaised) {
         local->setIsHandRaised(isRaised);
     }
     if (!mediaBackend().markLocalHand(isRaised)) return;
-    if (!shouldByPassAPICalls_) {
+    if (!settings_.shouldByPassAPICalls) {
         roomSync_->sendLocalStateChange(
             roomSync_->makeStatusPost(RoomSync::OwnStatus::connected, isRaised),
             RoomSync::LocalState::hand);
@@ -58,7 +58,7 @@ void ClientCore::setHandRaised(bool isRaised) {
     // The host hears of its own change after the call returned, as a task of its own.
     queue_->post([weak = weak_from_this(), session = sessionToken()] {
         auto self = weak.lock();
-        if (self && session.live()) self->sendLocalHandRaiseEvent();
+        if (self && session.live()) self->events().sendLocalHandRaiseEvent();
     });
 }
 

@@ -30,12 +30,12 @@ KivRaneRealTimeLogger2& ClientCore::Port::logger() { return core_.logger_; }
 MeetingPort::EngineSetUp ClientCore::Port::engineSetUp() const {
     return {.highQuality = core_.highQualityEncoderSettings(),
             .lowQuality = core_.lowQualityEncoderSettings(),
-            .activeSpeakerInterval = core_.activeSpeakerCallbackInterval_,
-            .reportsLoudestSpeaker = core_.userActiveSpeakerCallback_,
-            .virtualBackground = core_.virtualBackgroundType_};
+            .activeSpeakerInterval = core_.settings_.activeSpeakerCallbackInterval,
+            .reportsLoudestSpeaker = core_.settings_.userActiveSpeakerCallback,
+            .virtualBackground = core_.settings_.virtualBackgroundType};
 }
 
-bool ClientCore::Port::bypassesServer() const { return core_.shouldByPassAPICalls_; }
+bool ClientCore::Port::bypassesServer() const { return core_.settings_.shouldByPassAPICalls; }
 const KRUserRole& ClientCore::Port::joinRole() const { return core_.userRole_; }
 KRApiServer ClientCore::Port::serverEnvironment() const { return core_.getServerEnvironment(); }
 bool ClientCore::Port::isLocalUserInAudienceMode() const { return core_.isLocalUserInAudienceMode_; }
@@ -89,64 +89,64 @@ std::shared_ptr<KRMeetingUser> ClientCore::Port::getMeetingLocalUser() const {
     return core_.getMeetingLocalUser();
 }
 void ClientCore::Port::forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    core_.forEachDelegate(call);
+    core_.events().forEachDelegate(call);
 }
 void ClientCore::Port::forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    core_.forMainDelegate(call);
+    core_.events().forMainDelegate(call);
 }
-void ClientCore::Port::sendLocalUserMicUpdateEvent() { core_.sendLocalUserMicUpdateEvent(); }
-void ClientCore::Port::sendLocalUserVideoUpdateEvent() { core_.sendLocalUserVideoUpdateEvent(); }
+void ClientCore::Port::sendLocalUserMicUpdateEvent() { core_.events().sendLocalUserMicUpdateEvent(); }
+void ClientCore::Port::sendLocalUserVideoUpdateEvent() { core_.events().sendLocalUserVideoUpdateEvent(); }
 void ClientCore::Port::sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.sendRemoteUserJoinMeetingEvent(user);
+    core_.events().sendRemoteUserJoinMeetingEvent(user);
 }
 void ClientCore::Port::sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
                                           const KRUserLeftReason& reason) {
-    core_.sendRemoteUserLeftMeetingEvent(user, reason);
+    core_.events().sendRemoteUserLeftMeetingEvent(user, reason);
 }
 void ClientCore::Port::sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.sendRemoteUserMicStatusUpdateEvent(user);
+    core_.events().sendRemoteUserMicStatusUpdateEvent(user);
 }
 void ClientCore::Port::sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.sendRemoteUserVideoStatusUpdateEvent(user);
+    core_.events().sendRemoteUserVideoStatusUpdateEvent(user);
 }
 void ClientCore::Port::sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.sendRemoteUserMovedToParticipants(user);
+    core_.events().sendRemoteUserMovedToParticipants(user);
 }
 void ClientCore::Port::sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                          bool isAudience) {
-    core_.sendLocalUserRoleChangedEvent(user, isAudience);
+    core_.events().sendLocalUserRoleChangedEvent(user, isAudience);
 }
 void ClientCore::Port::sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.sendLoudestSpeakerEvent(user);
+    core_.events().sendLoudestSpeakerEvent(user);
 }
 void ClientCore::Port::sendNetworkQualityUpdateEvent(KRNetworkQuality quality) {
-    core_.sendNetworkQualityUpdateEvent(quality);
+    core_.events().sendNetworkQualityUpdateEvent(quality);
 }
 void ClientCore::Port::sendAudioRouteChangeEvent(KRAudioRouteType newRoute) {
-    core_.sendAudioRouteChangeEvent(newRoute);
+    core_.events().sendAudioRouteChangeEvent(newRoute);
 }
 void ClientCore::Port::sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
                                      const std::string& description) {
-    core_.sendLocalMediaFailedEvent(audio, type, description);
+    core_.events().sendLocalMediaFailedEvent(audio, type, description);
 }
 void ClientCore::Port::sendLocalAudioOnlyFallbackEvent(bool isFallback) {
-    core_.sendLocalAudioOnlyFallbackEvent(isFallback);
+    core_.events().sendLocalAudioOnlyFallbackEvent(isFallback);
 }
 void ClientCore::Port::sendRemoteAudioOnlyFallbackEvent(bool isFallback,
                                             const std::shared_ptr<KRMeetingUser>& user) {
-    core_.sendRemoteAudioOnlyFallbackEvent(isFallback, user);
+    core_.events().sendRemoteAudioOnlyFallbackEvent(isFallback, user);
 }
 void ClientCore::Port::sendLocalSpeakerVolumeEvent(int level, bool speaking) {
-    core_.sendLocalSpeakerVolumeEvent(level, speaking);
+    core_.events().sendLocalSpeakerVolumeEvent(level, speaking);
 }
 void ClientCore::Port::sendNetworkStatsEvent(const KRMeetingNetworkStats& stats) {
-    core_.sendNetworkStatsEvent(stats);
+    core_.events().sendNetworkStatsEvent(stats);
 }
 void ClientCore::Port::sendLocalScreenShareEvent(const KRScreenShareState& state) {
-    core_.sendLocalScreenShareEvent(state);
+    core_.events().sendLocalScreenShareEvent(state);
 }
 void ClientCore::Port::sendRemoteScreenShareEvent(const KRScreenShareState& state) {
-    core_.sendRemoteScreenShareEvent(state);
+    core_.events().sendRemoteScreenShareEvent(state);
 }
 
 // ---- The local screen share ----

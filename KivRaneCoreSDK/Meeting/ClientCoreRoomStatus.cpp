@@ -28,7 +28,7 @@ public:
     }
     bool isLocalUserInAudienceMode() const override { return c_.isLocalUserInAudienceMode_; }
     std::string deviceId() const override { return c_.networkClient_->getDeviceId(); }
-    bool bypassesServer() const override { return c_.shouldByPassAPICalls_; }
+    bool bypassesServer() const override { return c_.settings_.shouldByPassAPICalls; }
     bool allowsRoomCall(std::string_view action, const Completion& completion) override {
         return c_.meetingCallAllowed(action, completion);
     }
@@ -46,7 +46,7 @@ public:
     }
     void startSocketService() override { c_.startSocketService(); }
     void stopSocketService() override { c_.stopSocketService(); }
-    void recordingChanged(bool on) override { c_.changeRecording(on, std::nullopt); }
+    void recordingChanged(bool on) override { c_.events().changeRecording(on, std::nullopt); }
     void startRemoteWhiteboard(const std::string& userName, const std::string& userId) override {
         c_.startWhitebboard(true, userName, userId);
     }
@@ -80,7 +80,7 @@ void ClientCore::postUserRoomConnectionStatus(bool isConnected, bool isPolling,
 
 void ClientCore::setGetPostConnectionTimer() {
     roomSync_->startPolling(std::chrono::duration_cast<platform::Clock::duration>(
-        std::chrono::duration<double>(pollingAPITimeInterval_)));
+        std::chrono::duration<double>(settings_.pollingAPITimeInterval)));
 }
 
 void ClientCore::completeLater(Completion completion, bool value) {

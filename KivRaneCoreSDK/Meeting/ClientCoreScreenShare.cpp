@@ -79,7 +79,7 @@ bool ClientCore::backendShowsLocalShare() const {
 }
 
 void ClientCore::reportLocalShare(const KRScreenShareState& state) {
-    sendLocalScreenShareEvent(state);
+    events_.sendLocalScreenShareEvent(state);
 }
 
 }  // namespace kr

@@ -82,10 +82,10 @@ void ClientCore::handleSocketCallBacks() {
             if (auto self = coreForNews()) self->roomSync_->applyParticipantRecords(participants);
         };
     manager.onRecordingStarted = [coreForNews] {
-        if (auto self = coreForNews()) self->changeRecording(true, std::nullopt);
+        if (auto self = coreForNews()) self->events().changeRecording(true, std::nullopt);
     };
     manager.onRecordingStopped = [coreForNews] {
-        if (auto self = coreForNews()) self->changeRecording(false, std::nullopt);
+        if (auto self = coreForNews()) self->events().changeRecording(false, std::nullopt);
     };
     manager.onNewChatMessage = [coreForNews](const KRChatMessage& message) {
         if (auto self = coreForNews()) self->addChatMessageRecievedThrougSocket(message);

@@ -44,7 +44,7 @@ void ClientCore::startWhitebboard(bool remote, const std::string& userName,
             } else if (remote) {
                 room.whiteboardSharingId = userId;
                 room.whiteboardShareBy = userName;
-                client.sendStartWhiteboardEvent(userId, userName);
+                client.events().sendStartWhiteboardEvent(userId, userName);
             } else {
                 room.isLocalUserSharingWhiteboard = true;
                 room.whiteboardSharingId = room.userWebRtcId;
@@ -59,7 +59,7 @@ void ClientCore::closeWhiteboardReportingLater(const std::optional<std::string>&
     std::weak_ptr<ClientCore> weak = weak_from_this();
     queue_->post([weak, session = sessionToken(), by] {
         const auto self = weak.lock();
-        if (self && session.live()) self->sendStopWhiteboardEvent(by);
+        if (self && session.live()) self->events().sendStopWhiteboardEvent(by);
     });
 }
 
@@ -76,7 +76,7 @@ void ClientCore::stopWhiteboard(Completion completion) {
     sendHostRequest(StopWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
                     "Stop Whiteboard", std::move(completion), [](ClientCore& client) {
                         client.sendControlMessage(ControlMessage::stopWhiteboard, nullptr, {});
-                        client.closeWhiteboard(client.currentRoom_.userWebRtcId);
+                        client.events().closeWhiteboard(client.currentRoom_.userWebRtcId);
                     });
 }
 

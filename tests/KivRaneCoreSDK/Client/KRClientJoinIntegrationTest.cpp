@@ -135,7 +135,7 @@ TEST_F(KRClientJoinIntegrationTest, GuestJoinAsksTheServerInOrderThenWaitsForThe
     ASSERT_TRUE(seen.has_value());
     EXPECT_TRUE(seen->isConnected);
     EXPECT_EQ(internals(a.client).currentRoom().webRtcAppId, "local-app-id");
-    EXPECT_EQ(internals(a.client).pollingAPITimeInterval(), 25.0);
+    EXPECT_EQ(internals(a.client).settings().pollingAPITimeInterval, 25.0);
     EXPECT_FALSE(internals(a.client).currentRoom().historyId.empty());
     EXPECT_TRUE(internals(a.client).hasPollingTimers());
     EXPECT_TRUE(a.delegate->events().empty());
@@ -723,7 +723,7 @@ TEST_F(KRClientJoinTimeoutIntegrationTest, APollAnsweredAfterItsMeetingEndedAsks
                         MeetingServiceFault::delayed(1500ms).times(1));
     const auto posts = service.requestCount(R::postRoomConnectionStatus);
     clock->advance(std::chrono::duration_cast<platform::Clock::duration>(
-        std::chrono::duration<double>(internals(member.client).pollingAPITimeInterval())));
+        std::chrono::duration<double>(internals(member.client).settings().pollingAPITimeInterval)));
     main->runPending();
     ASSERT_TRUE(main->runUntil(
         [&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 5s));

@@ -467,7 +467,7 @@ protected:
 
     void poll(const Member& m) {
         clock->advance(std::chrono::duration_cast<platform::Clock::duration>(
-            std::chrono::duration<double>(internals(m.client).pollingAPITimeInterval())));
+            std::chrono::duration<double>(internals(m.client).settings().pollingAPITimeInterval)));
         main->runPending();
     }
 };

@@ -82,31 +82,31 @@ TEST_F(KRClientTest, SettingsAreReadByTypeAndAWrongTypeChangesNothing) {
         "kr_contacts_array": [{"userId": "c1", "name": "Contact"}, 5]})")
                               .as_object());
     EXPECT_EQ(client->getServerEnvironment(), KRApiServer::staging);
-    EXPECT_EQ(internals(client).osType(), "android-x");
-    EXPECT_EQ(internals(client).participantsLimit(), 7);
-    EXPECT_TRUE(internals(client).isParticipantsLimitSetByHost());
+    EXPECT_EQ(internals(client).settings().osType, "android-x");
+    EXPECT_EQ(internals(client).settings().participantsLimit, 7);
+    EXPECT_TRUE(internals(client).settings().isParticipantsLimitSetByHost);
     EXPECT_EQ(internals(client).currentRoom().guestUserId, "existing-1");
-    EXPECT_EQ(internals(client).currentAppGroupName(), "group.test");
-    EXPECT_TRUE(internals(client).shouldLeaveChatThreadOnLeave());
+    EXPECT_EQ(internals(client).settings().currentAppGroupName, "group.test");
+    EXPECT_TRUE(internals(client).settings().shouldLeaveChatThreadOnLeave);
     EXPECT_EQ(contacts->getUpdatedPartipantName("c1"), "Contact");
-    EXPECT_TRUE(internals(client).isGuestUserFlow());
-    EXPECT_FALSE(internals(client).shouldByPassAPICalls());
+    EXPECT_TRUE(internals(client).settings().isGuestUserFlow);
+    EXPECT_FALSE(internals(client).settings().shouldByPassAPICalls);
 
     client->setParameters(boost::json::parse(R"({
         "serverEnvironment": 3, "os_type": false, "participantsLimit": "9",
         "kr_leave_chat_thread_on_leave": "yes", "kr_app_group_name": null})")
                               .as_object());
     EXPECT_EQ(client->getServerEnvironment(), KRApiServer::staging);
-    EXPECT_EQ(internals(client).osType(), "android-x");
-    EXPECT_EQ(internals(client).participantsLimit(), 7);
-    EXPECT_TRUE(internals(client).shouldLeaveChatThreadOnLeave());
-    EXPECT_EQ(internals(client).currentAppGroupName(), "group.test");
+    EXPECT_EQ(internals(client).settings().osType, "android-x");
+    EXPECT_EQ(internals(client).settings().participantsLimit, 7);
+    EXPECT_TRUE(internals(client).settings().shouldLeaveChatThreadOnLeave);
+    EXPECT_EQ(internals(client).settings().currentAppGroupName, "group.test");
 
     // A limit past what the client can hold is a wrong value too, not a failure of the call.
     for (const char* limit : {"18446744073709551615", "6.5", "1e30"}) {
         client->setParameters(
             boost::json::parse(std::string(R"({"participantsLimit": )") + limit + "}").as_object());
-        EXPECT_EQ(internals(client).participantsLimit(), 7) << limit;
+        EXPECT_EQ(internals(client).settings().participantsLimit, 7) << limit;
     }
 }
 
@@ -125,16 +125,16 @@ TEST_F(KRClientTest, EnvironmentTextsMapToTheirServersAndAnUnknownOneKeepsProduc
 
 TEST_F(KRClientTest, AUserTokenMakesTheUserSignedIn) {
     client->setParameters(boost::json::object{{"kr_user_jwt_token", "jwt-1"}});
-    EXPECT_FALSE(internals(client).isGuestUserFlow());
+    EXPECT_FALSE(internals(client).settings().isGuestUserFlow);
     EXPECT_EQ(internals(client).networkClient()->getJwtToken(), "jwt-1");
     EXPECT_EQ(internals(client).networkClient()->getCurrentUserType(), KRCurrentUserType::loggedIn);
 }
 
 TEST_F(KRClientTest, MediaCredentialsFillTheRoomAndSelectTheRoadWithoutServerCalls) {
     client->setParameters(boost::json::object{{"kr_agora_token", "tok"}});
-    EXPECT_FALSE(internals(client).shouldByPassAPICalls());  // a token alone is not enough to join
+    EXPECT_FALSE(internals(client).settings().shouldByPassAPICalls);  // a token alone is not enough to join
     useMediaCredentials();
-    EXPECT_TRUE(internals(client).shouldByPassAPICalls());
+    EXPECT_TRUE(internals(client).settings().shouldByPassAPICalls);
     const KRCurrentRoom& room = internals(client).currentRoom();
     EXPECT_EQ(room.userWebRtcToken, "tok");
     EXPECT_EQ(room.userWebRtcId, "42");
@@ -214,13 +214,13 @@ TEST_F(KRClientTest, EventsReachTheMainDelegateFirstThenExtrasInTheOrderAdded) {
     client->joinMeeting(KRJoinMeetingData("m", "p", "n"),
                         KRJoinMeetingConfig(KRUserRole::speaker(), true, true), mainDelegate);
 
-    internals(client).changeMeetingLock(true, std::nullopt);
-    internals(client).changeMeetingLock(true, std::nullopt);  // already locked: nothing
-    internals(client).closeWhiteboard(std::nullopt);  // no whiteboard: nothing
+    internals(client).events().changeMeetingLock(true, std::nullopt);
+    internals(client).events().changeMeetingLock(true, std::nullopt);  // already locked: nothing
+    internals(client).events().closeWhiteboard(std::nullopt);  // no whiteboard: nothing
     internals(client).currentRoom().isWhiteboardShared = true;
-    internals(client).closeWhiteboard(std::nullopt);  // main only
-    internals(client).sendJoinFailedEvent(KRMeetingJoinError::maxParticipantsLimit());  // main only
-    internals(client).sendJoinFailedEvent(KRMeetingJoinError::meetingLocked());
+    internals(client).events().closeWhiteboard(std::nullopt);  // main only
+    internals(client).events().sendJoinFailedEvent(KRMeetingJoinError::maxParticipantsLimit());  // main only
+    internals(client).events().sendJoinFailedEvent(KRMeetingJoinError::meetingLocked());
 
     EXPECT_EQ(*log, (std::vector<std::string>{
                         "main: locked -", "b: locked -", "a: locked -", "main: whiteboard stopped",
@@ -239,9 +239,9 @@ TEST_F(KRClientTest, ADelegateMayRemoveItselfWhileCalled) {
     auto self = std::make_shared<SelfRemoving>();
     self->owner = client;
     client->addDelegate("self", self);
-    internals(client).sendRecordingStartedEvent(std::nullopt);
-    internals(client).sendRecordingStoppedEvent(std::nullopt);
-    internals(client).sendRecordingStartedEvent(std::nullopt);
+    internals(client).events().sendRecordingStartedEvent(std::nullopt);
+    internals(client).events().sendRecordingStoppedEvent(std::nullopt);
+    internals(client).events().sendRecordingStartedEvent(std::nullopt);
     EXPECT_EQ(self->calls, 1);
 }
 
