@@ -1,0 +1,251 @@
+// The client's reports on their own: who hears each one and in what order, and the lock,
+// recording and whiteboard changes that are reported only when the room store changed.
+
+#include "KivRaneCoreSDK/Meeting/MeetingEvents.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kr {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+/// A meeting whose room store is three flags; the snapshot shows them as they are.
+struct FakeMeeting : MeetingEvents::Meeting {
+    bool locked = false;
+    bool recording = false;
+    bool whiteboard = false;
+    bool wantsLevel = true;
+    std::shared_ptr<KRMeetingUser> local =
+        std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{.id = "1", .userId = "local"});
+
+    KRMeeting snapshot() const override {
+        KRMeeting meeting("m", "p", "t", {}, local, false, "owner", locked);
+        meeting.setIsRecordingOn(recording);
+        meeting.setIsWhiteboardShared(whiteboard);
+        return meeting;
+    }
+    std::shared_ptr<KRMeetingUser> localUser() const override { return local; }
+    std::shared_ptr<KRMeetingUser> userById(const std::optional<std::string>& id) const override {
+        return id && *id == "1" ? local : nullptr;
+    }
+    std::string whiteboardUrl() const override { return "https://wb"; }
+    KRUserLeftReason localUserLeftReason() const override { return KRUserLeftReason::none(); }
+    bool wantsLocalSpeakerLevel() const override { return wantsLevel; }
+    bool applyMeetingLocked(bool value) override { return std::exchange(locked, value) != value; }
+    bool applyRecordingOn(bool value) override { return std::exchange(recording, value) != value; }
+    bool applyWhiteboardStopped() override { return std::exchange(whiteboard, false); }
+};
+
+/// Writes "tag: what" for the reports the tests send, with the snapshot's state where a report
+/// is about it.
+struct Recorder : KRClientDelegate {
+    Recorder(std::string name, std::shared_ptr<Lines> lines)
+        : tag(std::move(name)), log(std::move(lines)) {}
+    void add(const std::string& what) { log->push_back(tag + ": " + what); }
+
+    void didLocalUserHandRaiseStatusUpdated(const KRMeeting&, bool) override { add("hand"); }
+    void didLocalSpeakerVolumeChanges(const KRMeeting&, int level, bool) override {
+        add("level " + std::to_string(level));
+    }
+    void didLocalAudioStateChangeFailed(const KRMeeting&, KRAudioVideoErrorType,
+                                        const std::string&) override {
+        add("audio failed");
+    }
+    void didLocalUserFallBackToAudioOnlyMode(const KRMeeting&, bool) override { add("fallback"); }
+    void didMeetingNetworkStatsUpdated(const KRMeeting&, const KRMeetingNetworkStats&) override {
+        add("stats");
+    }
+    void didRecieveReaction(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&,
+                            const std::string& type) override {
+        add("reaction " + type);
+    }
+    void didRemoteUserMicStatusUpdated(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&,
+                                       bool) override {
+        add("remote mic");
+    }
+    void didNetworkQualityUpdated(const KRMeeting&, KRNetworkQuality) override { add("quality"); }
+    void didCoHostRightsChanged(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&,
+                                bool) override {
+        add("co-host");
+    }
+    void didMeetingLocked(const KRMeeting& m, const std::shared_ptr<KRMeetingUser>& by) override {
+        add(std::string("locked ") + (m.isMeetingLocked() ? "1" : "0") +
+            (by ? " by " + by->id() : ""));
+    }
+    void didMeetingUnLocked(const KRMeeting& m, const std::shared_ptr<KRMeetingUser>&) override {
+        add(std::string("unlocked ") + (m.isMeetingLocked() ? "1" : "0"));
+    }
+    void didRecordingStarted(const KRMeeting& m, const std::shared_ptr<KRMeetingUser>&) override {
+        add(std::string("recording ") + (m.isRecordingOn() ? "1" : "0"));
+    }
+    void didRecordingStopped(const KRMeeting& m, const std::shared_ptr<KRMeetingUser>&) override {
+        add(std::string("recording stopped ") + (m.isRecordingOn() ? "1" : "0"));
+    }
+    void didWhiteboardStopped(const KRMeeting& m,
+                              const std::shared_ptr<KRMeetingUser>& by) override {
+        add(std::string("whiteboard stopped ") + (m.isWhiteboardShared() ? "1" : "0") +
+            (by ? " by " + by->id() : ""));
+    }
+    void didLocalUserFailedToJoinMeeting(const KRMeetingJoinError& e) override {
+        add("failed " + std::to_string(static_cast<int>(e.kind)));
+    }
+
+    std::string tag;
+    std::shared_ptr<Lines> log;
+};
+
+class MeetingEventsTest : public ::testing::Test {
+protected:
+    MeetingEventsTest() {
+        auto owned = std::make_unique<FakeMeeting>();
+        meeting = owned.get();
+        events = std::make_unique<MeetingEvents>(std::move(owned));
+        events->setMainDelegate(main);
+        events->addDelegate("extra", extra);
+    }
+    Lines take() { return std::exchange(*log, {}); }
+
+    std::shared_ptr<Lines> log = std::make_shared<Lines>();
+    std::shared_ptr<Recorder> main = std::make_shared<Recorder>("main", log);
+    std::shared_ptr<Recorder> extra = std::make_shared<Recorder>("extra", log);
+    FakeMeeting* meeting = nullptr;
+    std::unique_ptr<MeetingEvents> events;
+};
+
+TEST_F(MeetingEventsTest, TheMainDelegateHearsFirstThenExtrasInTheOrderAddedWhileTheyLive) {
+    auto a = std::make_shared<Recorder>("a", log);
+    auto b = std::make_shared<Recorder>("b", log);
+    auto gone = std::make_shared<Recorder>("gone", log);
+    events->addDelegate("b", b);
+    events->addDelegate("gone", gone);
+    events->addDelegate("a", a);
+    events->addDelegate("extra", extra);  // again: keeps its place
+    gone.reset();
+    events->sendNetworkQualityUpdateEvent(KRNetworkQuality::good);
+    EXPECT_EQ(take(), (Lines{"main: quality", "extra: quality", "b: quality", "a: quality"}));
+
+    events->removeDelegate("extra");
+    events->addDelegate("a", b);  // replaced under its identifier, in its place
+    auto other = std::make_shared<Recorder>("other", log);
+    events->setMainDelegate(other);
+    events->sendNetworkQualityUpdateEvent(KRNetworkQuality::good);
+    EXPECT_EQ(take(), (Lines{"other: quality", "b: quality", "b: quality"}));
+
+    // The targets are taken before the first is called: a delegate removed by an earlier one
+    // still hears this report, not the next.
+    struct Remover : Recorder {
+        using Recorder::Recorder;
+        MeetingEvents* events = nullptr;
+        void didNetworkQualityUpdated(const KRMeeting& m, KRNetworkQuality q) override {
+            Recorder::didNetworkQualityUpdated(m, q);
+            events->removeDelegate("a");
+        }
+    };
+    auto remover = std::make_shared<Remover>("remover", log);
+    remover->events = events.get();
+    events->setMainDelegate(remover);
+    events->sendNetworkQualityUpdateEvent(KRNetworkQuality::good);
+    events->sendNetworkQualityUpdateEvent(KRNetworkQuality::good);
+    EXPECT_EQ(take(), (Lines{"remover: quality", "b: quality", "b: quality", "remover: quality",
+                             "b: quality"}));
+}
+
+TEST_F(MeetingEventsTest, MainOnlyReportsSkipTheExtraDelegatesAndGatedOnesMayReachNobody) {
+    struct Row {
+        const char* name;
+        std::function<void(MeetingEvents&)> send;
+        Lines expected;
+    };
+    const auto user = std::make_shared<KRMeetingUser>();
+    const Row table[] = {
+        {"hand", [](MeetingEvents& e) { e.sendLocalHandRaiseEvent(); }, {"main: hand"}},
+        {"media failure",
+         [](MeetingEvents& e) { e.sendLocalMediaFailedEvent(true, KRAudioVideoErrorType{}, "x"); },
+         {"main: audio failed"}},
+        {"fallback",
+         [](MeetingEvents& e) { e.sendLocalAudioOnlyFallbackEvent(true); },
+         {"main: fallback"}},
+        {"stats",
+         [](MeetingEvents& e) {
+             e.sendNetworkStatsEvent(KRMeetingNetworkStats(1, 2, 3, 4, 5, 6, 7));
+         },
+         {"main: stats"}},
+        {"level",
+         [](MeetingEvents& e) { e.sendLocalSpeakerVolumeEvent(7, true); },
+         {"main: level 7"}},
+        {"reaction",
+         [&](MeetingEvents& e) {
+             e.sendReactionReceivedEvent(FakeMeeting().snapshot(), user, "clap");
+         },
+         {"main: reaction clap"}},
+        {"limit",
+         [](MeetingEvents& e) {
+             e.sendJoinFailedEvent(KRMeetingJoinError::maxParticipantsLimit());
+         },
+         {"main: failed 1"}},
+        {"other failure",
+         [](MeetingEvents& e) { e.sendJoinFailedEvent(KRMeetingJoinError::meetingLocked()); },
+         {"main: failed 5", "extra: failed 5"}},
+        {"co-host of the local user",
+         [&](MeetingEvents& e) { e.sendCoHostRightsChangedEvent(user, true, "local"); },
+         {"main: co-host", "extra: co-host"}},
+        {"co-host of another",
+         [&](MeetingEvents& e) { e.sendCoHostRightsChangedEvent(user, true, "x"); },
+         {}},
+        {"remote mic of nobody",
+         [](MeetingEvents& e) { e.sendRemoteUserMicStatusUpdateEvent(nullptr); },
+         {}},
+    };
+    for (const Row& row : table) {
+        row.send(*events);
+        EXPECT_EQ(take(), row.expected) << row.name;
+    }
+    meeting->wantsLevel = false;
+    events->sendLocalSpeakerVolumeEvent(7, true);
+    EXPECT_EQ(take(), Lines{});
+}
+
+TEST_F(MeetingEventsTest, TheLockRecordingAndWhiteboardAreReportedAfterTheStoreChangedAndOnlyThen) {
+    events->changeMeetingLock(true, "1");
+    events->changeMeetingLock(true, "1");
+    events->changeMeetingLock(false, std::nullopt);
+    events->changeMeetingLock(false, std::nullopt);
+    EXPECT_EQ(take(), (Lines{"main: locked 1 by 1", "extra: locked 1 by 1", "main: unlocked 0",
+                             "extra: unlocked 0"}));
+
+    events->changeRecording(false, std::nullopt);
+    events->changeRecording(true, std::nullopt);
+    events->changeRecording(true, std::nullopt);
+    events->changeRecording(false, std::nullopt);
+    EXPECT_EQ(take(), (Lines{"main: recording 1", "extra: recording 1", "main: recording stopped 0",
+                             "extra: recording stopped 0"}));
+
+    events->closeWhiteboard("1");
+    meeting->whiteboard = true;
+    events->closeWhiteboard("1");
+    events->closeWhiteboard("1");
+    EXPECT_EQ(take(), (Lines{"main: whiteboard stopped 0 by 1"}));
+}
+
+TEST_F(MeetingEventsTest, TheParticipantListDelegateIsHeldWeakly) {
+    struct Panel : KRParticipantsListUpdateDelegate {
+        void didParticipantUpserted(const KRMeetingParticipant&) override {}
+        void didParticipantRemoved(const KRMeetingParticipant&) override {}
+        void didParticipantDataRefreshed(const std::vector<KRMeetingParticipant>&) override {}
+    };
+    EXPECT_EQ(events->participantsListDelegate(), nullptr);
+    auto panel = std::make_shared<Panel>();
+    events->setParticipantsListDelegate(panel);
+    EXPECT_EQ(events->participantsListDelegate(), panel);
+    panel.reset();
+    EXPECT_EQ(events->participantsListDelegate(), nullptr);
+}
+
+}  // namespace
+}  // namespace kr
