@@ -270,8 +270,6 @@ public:
     void postUserRoomConnectionStatus(OwnStatus status, Completion completion) {
         roomSync_->postOwnStatus(status, std::move(completion));
     }
-    /// The same with two flags: connected or not, polling or not.
-    void postUserRoomConnectionStatus(bool isConnected, bool isPolling, Completion completion);
     /// Fetches the room status and applies it to the store.
     void getRoomConnectionStatus(Completion completion) {
         roomSync_->fetchRoomStatus(std::move(completion));
@@ -331,9 +329,6 @@ private:
 
     // Server calls without join semantics
     void leaveMeetingAPI(Completion completion);
-    /// The own status post (see `RoomSync::makeStatusPost`), with two flags.
-    PostRoomConnectionRequest makeStatusPost(bool isConnected, bool isPolling,
-                                             bool isHandRaised) const;
     /// Calls `completion(value)` later on the queue (never inside the caller's call).
     void completeLater(Completion completion, bool value);
     /// True while an operation of the meeting may reach it: the meeting is joined, or its server

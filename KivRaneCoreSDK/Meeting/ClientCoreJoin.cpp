@@ -171,7 +171,7 @@ std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinS
 
 void ClientCore::postJoinStatus(JoinStepDone done) {
     // The first report of the local user is part of the join: a refused one ends it.
-    sendJoinCall(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
+    sendJoinCall(roomSync_->makeStatusPost(OwnStatus::connected, currentRoom_.isCurrentUserHandRaised),
                  KRJoinStep::statusPost, "Post Room Connection Status",
                  [done = std::move(done)](ClientCore&, const auto&) { done(true); });
 }
@@ -209,7 +209,7 @@ void ClientCore::completeLocalMediaJoin(const std::string& localId,
     // This road tells the server of the local user only now: a refused post fails the join
     // (and leaves the media channel it already entered); the room's status, chat and polls
     // follow before the meeting starts.
-    send(makeStatusPost(true, false, currentRoom_.isCurrentUserHandRaised),
+    send(roomSync_->makeStatusPost(OwnStatus::connected, currentRoom_.isCurrentUserHandRaised),
          [session, finish](ClientCore& client, const auto& result) {
              if (!session.live() || !client.isJoining()) {
                  // The join ended (timed out, or left) while the post was on its way; whatever

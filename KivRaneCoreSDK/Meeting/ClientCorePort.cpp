@@ -67,8 +67,8 @@ void ClientCore::Port::handleLocalMediaLeft(std::optional<KRUserLeftReason> engi
 
 // ---- Server calls ----
 
-void ClientCore::Port::postUserRoomConnectionStatus(bool isConnected, bool isPolling, Completion completion) {
-    core_.postUserRoomConnectionStatus(isConnected, isPolling, std::move(completion));
+void ClientCore::Port::postUserRoomConnectionStatus(OwnStatus status, Completion completion) {
+    core_.postUserRoomConnectionStatus(status, std::move(completion));
 }
 void ClientCore::Port::getRoomConnectionStatus(Completion completion) {
     core_.getRoomConnectionStatus(std::move(completion));
@@ -88,66 +88,7 @@ KRMeeting ClientCore::Port::getCurrentMeetingData() const { return core_.getCurr
 std::shared_ptr<KRMeetingUser> ClientCore::Port::getMeetingLocalUser() const {
     return core_.getMeetingLocalUser();
 }
-void ClientCore::Port::forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    core_.events().forEachDelegate(call);
-}
-void ClientCore::Port::forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    core_.events().forMainDelegate(call);
-}
-void ClientCore::Port::sendLocalUserMicUpdateEvent() { core_.events().sendLocalUserMicUpdateEvent(); }
-void ClientCore::Port::sendLocalUserVideoUpdateEvent() { core_.events().sendLocalUserVideoUpdateEvent(); }
-void ClientCore::Port::sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.events().sendRemoteUserJoinMeetingEvent(user);
-}
-void ClientCore::Port::sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                          const KRUserLeftReason& reason) {
-    core_.events().sendRemoteUserLeftMeetingEvent(user, reason);
-}
-void ClientCore::Port::sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.events().sendRemoteUserMicStatusUpdateEvent(user);
-}
-void ClientCore::Port::sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.events().sendRemoteUserVideoStatusUpdateEvent(user);
-}
-void ClientCore::Port::sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.events().sendRemoteUserMovedToParticipants(user);
-}
-void ClientCore::Port::sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                         bool isAudience) {
-    core_.events().sendLocalUserRoleChangedEvent(user, isAudience);
-}
-void ClientCore::Port::sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user) {
-    core_.events().sendLoudestSpeakerEvent(user);
-}
-void ClientCore::Port::sendNetworkQualityUpdateEvent(KRNetworkQuality quality) {
-    core_.events().sendNetworkQualityUpdateEvent(quality);
-}
-void ClientCore::Port::sendAudioRouteChangeEvent(KRAudioRouteType newRoute) {
-    core_.events().sendAudioRouteChangeEvent(newRoute);
-}
-void ClientCore::Port::sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
-                                     const std::string& description) {
-    core_.events().sendLocalMediaFailedEvent(audio, type, description);
-}
-void ClientCore::Port::sendLocalAudioOnlyFallbackEvent(bool isFallback) {
-    core_.events().sendLocalAudioOnlyFallbackEvent(isFallback);
-}
-void ClientCore::Port::sendRemoteAudioOnlyFallbackEvent(bool isFallback,
-                                            const std::shared_ptr<KRMeetingUser>& user) {
-    core_.events().sendRemoteAudioOnlyFallbackEvent(isFallback, user);
-}
-void ClientCore::Port::sendLocalSpeakerVolumeEvent(int level, bool speaking) {
-    core_.events().sendLocalSpeakerVolumeEvent(level, speaking);
-}
-void ClientCore::Port::sendNetworkStatsEvent(const KRMeetingNetworkStats& stats) {
-    core_.events().sendNetworkStatsEvent(stats);
-}
-void ClientCore::Port::sendLocalScreenShareEvent(const KRScreenShareState& state) {
-    core_.events().sendLocalScreenShareEvent(state);
-}
-void ClientCore::Port::sendRemoteScreenShareEvent(const KRScreenShareState& state) {
-    core_.events().sendRemoteScreenShareEvent(state);
-}
+MeetingEvents& ClientCore::Port::events() { return core_.events(); }
 
 // ---- The local screen share ----
 

@@ -39,8 +39,7 @@ public:
     void failJoin(const KRMeetingJoinError& error) override;
     void handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) override;
 
-    void postUserRoomConnectionStatus(bool isConnected, bool isPolling,
-                                      Completion completion) override;
+    void postUserRoomConnectionStatus(OwnStatus status, Completion completion) override;
     void getRoomConnectionStatus(Completion completion) override;
     void completeLater(Completion completion, bool value) override;
 
@@ -49,30 +48,7 @@ public:
 
     KRMeeting getCurrentMeetingData() const override;
     std::shared_ptr<KRMeetingUser> getMeetingLocalUser() const override;
-    void forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const override;
-    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const override;
-    void sendLocalUserMicUpdateEvent() override;
-    void sendLocalUserVideoUpdateEvent() override;
-    void sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user) override;
-    void sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                        const KRUserLeftReason& reason) override;
-    void sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) override;
-    void sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) override;
-    void sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user) override;
-    void sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                       bool isAudience) override;
-    void sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user) override;
-    void sendNetworkQualityUpdateEvent(KRNetworkQuality quality) override;
-    void sendAudioRouteChangeEvent(KRAudioRouteType newRoute) override;
-    void sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
-                                   const std::string& description) override;
-    void sendLocalAudioOnlyFallbackEvent(bool isFallback) override;
-    void sendRemoteAudioOnlyFallbackEvent(bool isFallback,
-                                          const std::shared_ptr<KRMeetingUser>& user) override;
-    void sendLocalSpeakerVolumeEvent(int level, bool speaking) override;
-    void sendNetworkStatsEvent(const KRMeetingNetworkStats& stats) override;
-    void sendLocalScreenShareEvent(const KRScreenShareState& state) override;
-    void sendRemoteScreenShareEvent(const KRScreenShareState& state) override;
+    MeetingEvents& events() override;
 
     LocalScreenShare& localShare() override;
 

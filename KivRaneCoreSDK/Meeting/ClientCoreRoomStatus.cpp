@@ -9,10 +9,6 @@
 namespace kr {
 
 namespace {
-RoomSync::OwnStatus ownStatusOf(bool isConnected, bool isPolling) {
-    using S = RoomSync::OwnStatus;
-    return !isConnected ? S::disconnected : isPolling ? S::polling : S::connected;
-}
 }  // namespace
 
 class ClientCore::SyncOwner final : public RoomSync::Owner {
@@ -66,16 +62,6 @@ void ClientCore::makeRoomSync() {
     roomSync_ = RoomSync::create(
         std::shared_ptr<RoomSync::Owner>(shared_from_this(), syncOwner_.get()), queue_,
         deps_.logCollector);
-}
-
-PostRoomConnectionRequest ClientCore::makeStatusPost(bool isConnected, bool isPolling,
-                                                   bool isHandRaised) const {
-    return roomSync_->makeStatusPost(ownStatusOf(isConnected, isPolling), isHandRaised);
-}
-
-void ClientCore::postUserRoomConnectionStatus(bool isConnected, bool isPolling,
-                                            Completion completion) {
-    roomSync_->postOwnStatus(ownStatusOf(isConnected, isPolling), std::move(completion));
 }
 
 void ClientCore::setGetPostConnectionTimer() {

@@ -1,5 +1,6 @@
 #include <utility>
 
+#include "KivRaneCoreSDK/Meeting/MeetingEvents.h"
 #include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeetingNetworkStats.h"
@@ -93,13 +94,13 @@ public:
         toBackend([&](DefaultEngineBackend& b) { b.onEngineMovedToAudience(uid); });
     }
     void didNetworkQualityChange(KRNetworkQuality quality) override {
-        toCore([&](MeetingPort& c) { c.sendNetworkQualityUpdateEvent(quality); });
+        toCore([&](MeetingPort& c) { c.events().sendNetworkQualityUpdateEvent(quality); });
     }
     void didRecieveNetworkStats(std::int64_t latency, const KRRtcPacketLossData& loss,
                                 const KRRtcTransmissionRateData& rate,
                                 const KRRtcBandwidthData& bandwidth) override {
         toCore([&](MeetingPort& c) {
-            c.sendNetworkStatsEvent(KRMeetingNetworkStats(
+            c.events().sendNetworkStatsEvent(KRMeetingNetworkStats(
                 latency, loss.uplinkLoss, loss.downlinkLoss, rate.uplinkRate, rate.downlinkRate,
                 bandwidth.totalSent, bandwidth.totalRecieved));
         });
@@ -110,11 +111,11 @@ public:
     void didRtcParticipantsDataUpdated() override {}
     void didLocalSpeakerVolumeLevelChanges(std::int64_t level, bool speaking) override {
         toCore([&](MeetingPort& c) {
-            c.sendLocalSpeakerVolumeEvent(static_cast<int>(level), speaking);
+            c.events().sendLocalSpeakerVolumeEvent(static_cast<int>(level), speaking);
         });
     }
     void didAudioRouteChanged(KRAudioRouteType route) override {
-        toCore([&](MeetingPort& c) { c.sendAudioRouteChangeEvent(route); });
+        toCore([&](MeetingPort& c) { c.events().sendAudioRouteChangeEvent(route); });
     }
     void didCurrentUserClientRoleChanged(bool isAudience) override {
         toBackend([&](DefaultEngineBackend& b) { b.onEngineRoleChanged(isAudience); });
@@ -125,21 +126,21 @@ public:
     }
     void didLocalAudioStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        toCore([&](MeetingPort& c) { c.sendLocalMediaFailedEvent(true, type, desc); });
+        toCore([&](MeetingPort& c) { c.events().sendLocalMediaFailedEvent(true, type, desc); });
     }
     void didLocalVideoStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        toCore([&](MeetingPort& c) { c.sendLocalMediaFailedEvent(false, type, desc); });
+        toCore([&](MeetingPort& c) { c.events().sendLocalMediaFailedEvent(false, type, desc); });
     }
     void didLocalUserFallBackToAudioOnlyMode(bool isFallback) override {
-        toCore([&](MeetingPort& c) { c.sendLocalAudioOnlyFallbackEvent(isFallback); });
+        toCore([&](MeetingPort& c) { c.events().sendLocalAudioOnlyFallbackEvent(isFallback); });
     }
     void didRemoteUserFallBackToAudioOnlyMode(
         bool isFallback, const std::shared_ptr<KRRtcParticipant>& p) override {
         toCore([&](MeetingPort& c) {
             if (!p) return;
             const auto user = c.room().matchingUser(std::to_string(p->uid()));
-            if (user) c.sendRemoteAudioOnlyFallbackEvent(isFallback, user);
+            if (user) c.events().sendRemoteAudioOnlyFallbackEvent(isFallback, user);
         });
     }
     void didLocalParticipantConnectionChangedTo(KRConnectionState state) override {
@@ -164,7 +165,7 @@ private:
     void mainOnly(Call&& call) {
         toCore([&](MeetingPort& c) {
             const KRMeeting meeting = c.getCurrentMeetingData();
-            c.forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
+            c.events().forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
         });
     }
 
@@ -229,9 +230,9 @@ void DefaultEngineBackend::onEngineLocalMediaState(
     }
     room.upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (audio) {
-        port_.sendLocalUserMicUpdateEvent();
+        port_.events().sendLocalUserMicUpdateEvent();
     } else {
-        port_.sendLocalUserVideoUpdateEvent();
+        port_.events().sendLocalUserVideoUpdateEvent();
     }
 }
 
@@ -257,9 +258,9 @@ void DefaultEngineBackend::onEngineRemoteMediaState(
     if (!participant || screenShareFor(participant->uid())) return;
     const auto user = port_.room().upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (audio) {
-        port_.sendRemoteUserMicStatusUpdateEvent(user);
+        port_.events().sendRemoteUserMicStatusUpdateEvent(user);
     } else {
-        port_.sendRemoteUserVideoStatusUpdateEvent(user);
+        port_.events().sendRemoteUserVideoStatusUpdateEvent(user);
     }
 }
 
@@ -270,7 +271,7 @@ void DefaultEngineBackend::onEngineMovedToAudience(std::uint64_t uid) {
     user->setIsSpeaker(false);
     user->setIsSharingScreen(false);
     // Each delegate gets its own snapshot, taken as it is called.
-    port_.forEachDelegate([&](KRClientDelegate& d) {
+    port_.events().forEachDelegate([&](KRClientDelegate& d) {
         d.didUserMovedToAudience(port_.getCurrentMeetingData(), user);
     });
 }
@@ -288,7 +289,7 @@ void DefaultEngineBackend::onEngineLoudestSpeaker(
         loudest = port_.room().matchingUser(std::to_string(speaker->uid()));
         if (loudest) loudest->audioTrack()->setIsLoudest(true);
     }
-    port_.sendLoudestSpeakerEvent(loudest);
+    port_.events().sendLoudestSpeakerEvent(loudest);
 }
 
 void DefaultEngineBackend::onEngineTopSpeakers(
@@ -301,7 +302,7 @@ void DefaultEngineBackend::onEngineTopSpeakers(
         users.push_back(std::move(user));
     }
     const KRMeeting meeting = port_.getCurrentMeetingData();
-    port_.forMainDelegate([&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, users); });
+    port_.events().forMainDelegate([&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, users); });
 }
 
 void DefaultEngineBackend::onEngineRoleChanged(bool isAudience) {
@@ -311,15 +312,15 @@ void DefaultEngineBackend::onEngineRoleChanged(bool isAudience) {
     const auto local = port_.getMeetingLocalUser();
     local->setIsSpeaker(!isAudience);
     if (!port_.bypassesServer()) {
-        port_.postUserRoomConnectionStatus(true, false, {});
+        port_.postUserRoomConnectionStatus(MeetingPort::OwnStatus::connected, {});
     }
     if (!isAudience) {
-        port_.sendLocalUserRoleChangedEvent(local, false);
+        port_.events().sendLocalUserRoleChangedEvent(local, false);
         return;
     }
     room.isCurrentUserAudioMuted = true;
     room.isCurrentUserVideoMuted = true;
-    port_.sendLocalUserRoleChangedEvent(local, true);
+    port_.events().sendLocalUserRoleChangedEvent(local, true);
     port_.localShare().forceStop(LocalScreenShare::kMovedToAudienceReason);
 }
 

@@ -1,5 +1,6 @@
 #include <utility>
 
+#include "KivRaneCoreSDK/Meeting/MeetingEvents.h"
 #include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
@@ -104,11 +105,11 @@ void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTra
     const auto user = room.upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (!user) return;
     if (wasInAudience) {
-        port_.sendRemoteUserMovedToParticipants(user);
+        port_.events().sendRemoteUserMovedToParticipants(user);
         return;
     }
     user->setIsSpeaker(true);
-    port_.sendRemoteUserJoinMeetingEvent(user);
+    port_.events().sendRemoteUserJoinMeetingEvent(user);
     if (port_.getMeetingLocalUser()->isCoHost()) {
         rtcManager_->playChimeOnUserJoin();
     }
@@ -136,7 +137,7 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
     tracks = std::move(ordered);
     const std::uint64_t localShare = port_.localShare().streamUid();
     if (localShare != 0 && info.trackID() == localShare) {
-        port_.sendLocalScreenShareEvent(KRScreenShareState::started(track));
+        port_.events().sendLocalScreenShareEvent(KRScreenShareState::started(track));
         return;
     }
     if (localShare != 0) {
@@ -145,7 +146,7 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
                       [&](const KRScreenShareInfo& e) { return e.sharingUserID() == localId; });
         port_.localShare().forceStop(LocalScreenShare::kRemoteOverrideReason);
     }
-    port_.sendRemoteScreenShareEvent(KRScreenShareState::started(track));
+    port_.events().sendRemoteScreenShareEvent(KRScreenShareState::started(track));
 }
 
 // ---- A stream goes ----
@@ -180,7 +181,7 @@ void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
     } else if (!user->id().empty()) {  // a known participant, now listening only
         remoteAudienceUids_.insert(uid);
     }
-    port_.sendRemoteUserLeftMeetingEvent(departing, reason);
+    port_.events().sendRemoteUserLeftMeetingEvent(departing, reason);
     if (port_.getMeetingLocalUser()->isCoHost()) {
         rtcManager_->playChimeOnUserLeave();
     }
@@ -199,7 +200,7 @@ void DefaultEngineBackend::removeScreenShareStream(const KRScreenShareInfo& info
     if (!room.userWebRtcId.empty() && info.sharingUserID() == room.userWebRtcId) {
         return;
     }
-    port_.sendRemoteScreenShareEvent(KRScreenShareState::stopped(reason, info.trackID()));
+    port_.events().sendRemoteScreenShareEvent(KRScreenShareState::stopped(reason, info.trackID()));
 }
 
 }  // namespace kr

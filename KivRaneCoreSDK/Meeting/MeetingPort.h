@@ -11,6 +11,7 @@
 #include "KivRaneCoreSDK/Meeting/KRMeetingJoinError.h"
 #include "KivRaneCoreSDK/Meeting/KRScreenShareState.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
+#include "KivRaneCoreSDK/Meeting/RoomSync.h"
 #include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
 #include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
@@ -23,6 +24,7 @@ namespace kr {
 
 class KRCurrentRoom;
 class LocalScreenShare;
+class MeetingEvents;
 class KRMeetingUser;
 class KivRaneRealTimeLogger2;
 class MeetingParticipantsManager;
@@ -38,6 +40,7 @@ public:
     using Completion = std::function<void(bool success)>;
     using SessionToken = MeetingSession::Token;
     using MeetingState = MeetingSession::State;
+    using OwnStatus = RoomSync::OwnStatus;
 
     /// How the engines are set up, from the settings and the server's configuration.
     struct EngineSetUp {
@@ -109,8 +112,7 @@ public:
 
     // ---- Server calls ----
 
-    virtual void postUserRoomConnectionStatus(bool isConnected, bool isPolling,
-                                              Completion completion) = 0;
+    virtual void postUserRoomConnectionStatus(OwnStatus status, Completion completion) = 0;
     virtual void getRoomConnectionStatus(Completion completion) = 0;
     /// Calls `completion(value)` later on the queue.
     virtual void completeLater(Completion completion, bool value) = 0;
@@ -124,31 +126,8 @@ public:
 
     virtual KRMeeting getCurrentMeetingData() const = 0;
     virtual std::shared_ptr<KRMeetingUser> getMeetingLocalUser() const = 0;
-    virtual void forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const = 0;
-    virtual void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const = 0;
-    virtual void sendLocalUserMicUpdateEvent() = 0;
-    virtual void sendLocalUserVideoUpdateEvent() = 0;
-    virtual void sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user) = 0;
-    virtual void sendRemoteUserLeftMeetingEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                                const KRUserLeftReason& reason) = 0;
-    virtual void sendRemoteUserMicStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user) = 0;
-    virtual void sendRemoteUserVideoStatusUpdateEvent(
-        const std::shared_ptr<KRMeetingUser>& user) = 0;
-    virtual void sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user) = 0;
-    virtual void sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
-                                               bool isAudience) = 0;
-    virtual void sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user) = 0;
-    virtual void sendNetworkQualityUpdateEvent(KRNetworkQuality quality) = 0;
-    virtual void sendAudioRouteChangeEvent(KRAudioRouteType newRoute) = 0;
-    virtual void sendLocalMediaFailedEvent(bool audio, KRAudioVideoErrorType type,
-                                           const std::string& description) = 0;
-    virtual void sendLocalAudioOnlyFallbackEvent(bool isFallback) = 0;
-    virtual void sendRemoteAudioOnlyFallbackEvent(bool isFallback,
-                                                  const std::shared_ptr<KRMeetingUser>& user) = 0;
-    virtual void sendLocalSpeakerVolumeEvent(int level, bool speaking) = 0;
-    virtual void sendNetworkStatsEvent(const KRMeetingNetworkStats& stats) = 0;
-    virtual void sendLocalScreenShareEvent(const KRScreenShareState& state) = 0;
-    virtual void sendRemoteScreenShareEvent(const KRScreenShareState& state) = 0;
+    /// The delegates and every report to them.
+    virtual MeetingEvents& events() = 0;
 
     // ---- The local screen share ----
 

@@ -1,3 +1,4 @@
+#include "KivRaneCoreSDK/Meeting/MeetingEvents.h"
 #include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
 
@@ -69,16 +70,16 @@ public:
         if (!c) return;
         c->participants().setLoudestParticipant(peer ? std::optional(peer->id())
                                                            : std::nullopt);
-        c->sendLoudestSpeakerEvent(peer ? backend_.userById(peer->id()) : nullptr);
+        c->events().sendLoudestSpeakerEvent(peer ? backend_.userById(peer->id()) : nullptr);
     }
     void didLocalSpeakerVolumeLevelChanges(std::uint64_t level, bool isSpeaking) override {
-        if (auto c = current()) c->sendLocalSpeakerVolumeEvent(static_cast<int>(level), isSpeaking);
+        if (auto c = current()) c->events().sendLocalSpeakerVolumeEvent(static_cast<int>(level), isSpeaking);
     }
     void didCurrentParticipantRoleChanged(bool isAudience) override {
         if (current()) backend_.handleRoleChange(isAudience);
     }
     void didAudioRouteChanged(KRAudioRouteType route) override {
-        if (auto c = current()) c->sendAudioRouteChangeEvent(route);
+        if (auto c = current()) c->events().sendAudioRouteChangeEvent(route);
     }
     void didDetectTopActiveSpeakersPeers(const std::vector<Peer>& peers) override {
         auto c = current();
@@ -90,25 +91,25 @@ public:
             speakers.push_back(std::move(user));
         }
         const KRMeeting meeting = c->getCurrentMeetingData();
-        c->forMainDelegate(
+        c->events().forMainDelegate(
             [&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, speakers); });
     }
     void didLocalAudioStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        if (auto c = current()) c->sendLocalMediaFailedEvent(true, type, desc);
+        if (auto c = current()) c->events().sendLocalMediaFailedEvent(true, type, desc);
     }
     void didLocalVideoStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
-        if (auto c = current()) c->sendLocalMediaFailedEvent(false, type, desc);
+        if (auto c = current()) c->events().sendLocalMediaFailedEvent(false, type, desc);
     }
     void didLocalParticicpantFallBacktoAudioOnlyMode(bool isFallback) override {
-        if (auto c = current()) c->sendLocalAudioOnlyFallbackEvent(isFallback);
+        if (auto c = current()) c->events().sendLocalAudioOnlyFallbackEvent(isFallback);
     }
     void didRemoteParticipantFallBackToAudioOnlyMode(bool isFallback, const Peer& peer) override {
         auto c = current();
         if (!c || !peer) return;
         if (const auto user = backend_.userById(peer->id())) {
-            c->sendRemoteAudioOnlyFallbackEvent(isFallback, user);
+            c->events().sendRemoteAudioOnlyFallbackEvent(isFallback, user);
         }
     }
     void didConnectionStateChanged(KRConnectionState state) override {
@@ -122,13 +123,13 @@ public:
         }
     }
     void didNetworkQualityChanged(KRNetworkQuality quality) override {
-        if (auto c = current()) c->sendNetworkQualityUpdateEvent(quality);
+        if (auto c = current()) c->events().sendNetworkQualityUpdateEvent(quality);
     }
     void didRecieveNetworkStats(std::int64_t latency, const KRRtcPacketLossData& loss,
                                 const KRRtcTransmissionRateData& rate,
                                 const KRRtcBandwidthData& bandwidth) override {
         if (auto c = current()) {
-            c->sendNetworkStatsEvent(KRMeetingNetworkStats(
+            c->events().sendNetworkStatsEvent(KRMeetingNetworkStats(
                 latency, loss.uplinkLoss, loss.downlinkLoss, rate.uplinkRate, rate.downlinkRate,
                 bandwidth.totalSent, bandwidth.totalRecieved));
         }
@@ -193,7 +194,7 @@ private:
         auto c = current();
         if (!c) return;
         const KRMeeting meeting = c->getCurrentMeetingData();
-        c->forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
+        c->events().forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
     }
 };
 
@@ -311,11 +312,11 @@ void RoomEngineBackend::handleRoleChange(bool isAudience) {
         port_.room().isCurrentUserAudioMuted = true;
         port_.room().isCurrentUserVideoMuted = true;
     }
-    port_.postUserRoomConnectionStatus(true, false, [](bool) {});
+    port_.postUserRoomConnectionStatus(MeetingPort::OwnStatus::connected, {});
     if (!isAudience) {
         const KRMeeting meeting = port_.getCurrentMeetingData();
         const auto local = meeting.localParticipant();
-        port_.forEachDelegate(
+        port_.events().forEachDelegate(
             [&](KRClientDelegate& d) { d.didLocalUserMovedToParticipant(meeting, local); });
         return;
     }
@@ -324,7 +325,7 @@ void RoomEngineBackend::handleRoleChange(bool isAudience) {
     port_.localShare().forceStop(LocalScreenShare::kMovedToAudienceReason);
     const KRMeeting meeting = port_.getCurrentMeetingData();
     const auto local = meeting.localParticipant();
-    port_.forEachDelegate(
+    port_.events().forEachDelegate(
         [&](KRClientDelegate& d) { d.didLocalUserMovedToAudience(meeting, local); });
 }
 

@@ -95,7 +95,7 @@ std::vector<Operation> meetingOperations() {
         {"stopWhiteboard", [](Target& t, Completion c) { t.client.stopWhiteboard(c); }},
         {"getStatus", [](Target& t, Completion c) { internals(t.client).getRoomConnectionStatus(c); }},
         {"postStatus",
-         [](Target& t, Completion c) { internals(t.client).postUserRoomConnectionStatus(true, false, c); }},
+         [](Target& t, Completion c) { internals(t.client).postUserRoomConnectionStatus(ClientCore::OwnStatus::connected, c); }},
         {"muteAudio", noCompletion([](Target& t) { t.client.muteLocalAudio(true); }), false},
         {"unmuteAudio", noCompletion([](Target& t) { t.client.muteLocalAudio(false); }), false},
         {"muteVideo", noCompletion([](Target& t) { t.client.muteLocalVideo(true); }), false},
