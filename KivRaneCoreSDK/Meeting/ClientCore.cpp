@@ -67,7 +67,7 @@ void ClientCore::wireHooks() {
     // holds; otherwise the engine reports them, and reporting both would tell the host twice.
     meetingUsersManager_.onNewUserJoined = [weak](const std::shared_ptr<KRMeetingUser>& user) {
         auto self = weak.lock();
-        if (!self || !self->mediaBackend().participantsFromMerge()) return;
+        if (!self || !self->participantsInMerge()) return;
         // The local user's join is told by the end of the join itself.
         if (user->id() != self->meetingUsersManager_.getCurrentParticipantId()) {
             self->events().sendRemoteUserJoinMeetingEvent(user);
@@ -76,7 +76,7 @@ void ClientCore::wireHooks() {
     meetingUsersManager_.onUserDataUpdated = [weak](const std::shared_ptr<KRMeetingUser>& user,
                                                     ParticipantUpdateType change) {
         auto self = weak.lock();
-        if (!self || !self->mediaBackend().participantsFromMerge()) return;
+        if (!self || !self->participantsInMerge()) return;
         const bool isLocal = user->id() == self->meetingUsersManager_.getCurrentParticipantId();
         // Until the join is reported the local user's state is the join's starting state, not
         // a change the host could relate to anything.
@@ -113,7 +113,7 @@ void ClientCore::wireHooks() {
     };
     meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user) {
         auto self = weak.lock();
-        if (!self || !self->mediaBackend().participantsFromMerge()) return;
+        if (!self || !self->participantsInMerge()) return;
         self->events().sendRemoteUserLeftMeetingEvent(user, KRUserLeftReason::leaveMeeting());
     };
 }
@@ -170,8 +170,7 @@ KRApiServer ClientCore::getServerEnvironment() const {
 // ---- The media backend ----
 
 void ClientCore::pickMediaBackend() {
-    const auto kind = nextJoinUsesRoomEngine_ ? MediaBackend::Kind::roomEngine
-                                              : MediaBackend::Kind::defaultEngine;
+    const auto kind = nextJoinBackend_;
     meetingBackend_ = backendFactory_ ? backendFactory_(kind, *port_) : nullptr;
     if (!meetingBackend_) {
         meetingBackend_ = kind == MediaBackend::Kind::roomEngine
@@ -182,7 +181,7 @@ void ClientCore::pickMediaBackend() {
 
 MediaBackend& ClientCore::mediaBackend() const {
     if (meetingBackend_ && hasActiveSession()) return *meetingBackend_;
-    if (nextJoinUsesRoomEngine_) return *roomEngineBackend_;
+    if (nextJoinBackend_ == MediaBackend::Kind::roomEngine) return *roomEngineBackend_;
     return *defaultEngineBackend_;
 }
 

@@ -178,11 +178,20 @@ public:
 
     /// Which backend the next join picks: the room's engine (true) or the default one. A
     /// meeting keeps the backend its join picked; outside a meeting the setting applies at once.
-    bool isMultiMediaEngineIntegration() const { return nextJoinUsesRoomEngine_; }
-    void setMultiMediaEngineIntegration(bool value) { nextJoinUsesRoomEngine_ = value; }
+    bool isMultiMediaEngineIntegration() const {
+        return nextJoinBackend_ == MediaBackend::Kind::roomEngine;
+    }
+    void setMultiMediaEngineIntegration(bool value) {
+        nextJoinBackend_ = value ? MediaBackend::Kind::roomEngine : MediaBackend::Kind::defaultEngine;
+    }
     /// The media backend of the current meeting, from its join until it ended; outside a meeting
     /// the one the next join picks.
     MediaBackend& mediaBackend() const;
+    /// True on the room engine's backend: the participant merge holds the meeting's participants
+    /// and its changes are what the host hears; otherwise the room store holds them.
+    bool participantsInMerge() const {
+        return mediaBackend().kind() == MediaBackend::Kind::roomEngine;
+    }
     /// Makes the backend of each following join (tests put a stand-in here); empty: the
     /// client's own.
     void setMediaBackendFactory(MediaBackendFactory factory) { backendFactory_ = std::move(factory); }
@@ -334,10 +343,10 @@ private:
     /// True while an operation of the meeting may reach it: the meeting is joined, or its server
     /// calls are done and only the media channel is awaited; never from the start of a leave on.
     /// Otherwise `action` is logged as refused and `completion` is called later with false.
-    bool meetingOperationAllowed(std::string_view action, const Completion& completion = {});
+    bool allowedOnceJoinedUntilLeave(std::string_view action, const Completion& completion = {});
     /// The same for the room status calls, which the join and the leave make themselves: allowed
     /// through the whole of a meeting, its join and its leave included, and never outside one.
-    bool meetingCallAllowed(std::string_view action, const Completion& completion = {});
+    bool allowedFromJoinThroughLeave(std::string_view action, const Completion& completion = {});
     void setHandRaised(bool isRaised);
     /// The meeting's observers: the local share's (of the broadcast extension) and the
     /// application's; removing them also delivers a share report still waiting.
@@ -421,7 +430,7 @@ private:
     MeetingEvents events_{meetingForEvents()};
 
     // Settings
-    bool nextJoinUsesRoomEngine_ = false;
+    MediaBackend::Kind nextJoinBackend_ = MediaBackend::Kind::defaultEngine;
 
     // Media backends: the client's own two, and the one the current meeting's join picked;
     // each reaches the meeting through the port (ClientCorePort.h).
@@ -470,7 +479,7 @@ private:
 
     /// Hands a message that arrived on `road` to the incoming control messages (the multimedia
     /// road's message receiver calls this; the default road's comes in above).
-    void handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
+    void handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
                               const KRRtmMessage& message);
     /// What the incoming control messages may ask of the meeting and tell it: the core's side
     /// (ClientCoreControlMessages.cpp).

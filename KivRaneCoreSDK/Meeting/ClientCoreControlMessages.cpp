@@ -104,14 +104,14 @@ std::unique_ptr<IncomingControlMessages::Meeting> ClientCore::incomingMessagesLi
 }
 
 void ClientCore::didRecievePublicMessage(const KRRtmMessage& message) {
-    handleControlMessage(ControlMessageRoad::messaging, ControlMessageRoute::channel, message);
+    handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::channel, message);
 }
 
 void ClientCore::didRecievePrivateMessage(const KRRtmMessage& message) {
-    handleControlMessage(ControlMessageRoad::messaging, ControlMessageRoute::peer, message);
+    handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::peer, message);
 }
 
-void ClientCore::handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
+void ClientCore::handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
                                       const KRRtmMessage& message) {
     KR_DCHECK_RUN_ON(checker_);
     incomingMessages_.handleControlMessage(road, route, message);

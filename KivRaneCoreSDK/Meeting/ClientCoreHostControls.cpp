@@ -26,7 +26,7 @@ std::string refusalText(std::string_view action) {
 }
 }  // namespace
 
-bool ClientCore::meetingOperationAllowed(std::string_view action, const Completion& completion) {
+bool ClientCore::allowedOnceJoinedUntilLeave(std::string_view action, const Completion& completion) {
     const auto state = meetingState();
     if (state == MeetingState::inMeeting || state == MeetingState::awaitingMedia) return true;
     logger_.error(refusalText(action));
@@ -34,7 +34,7 @@ bool ClientCore::meetingOperationAllowed(std::string_view action, const Completi
     return false;
 }
 
-bool ClientCore::meetingCallAllowed(std::string_view action, const Completion& completion) {
+bool ClientCore::allowedFromJoinThroughLeave(std::string_view action, const Completion& completion) {
     if (session_ && session_->isActive()) return true;
     logger_.error(refusalText(action));
     completeLater(completion, false);
@@ -43,7 +43,7 @@ bool ClientCore::meetingCallAllowed(std::string_view action, const Completion& c
 
 void ClientCore::lockMeeting(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Lock Meeting", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Lock Meeting", completion)) return;
     sendHostRequest(LockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId), "Lock Meeting",
                     std::move(completion), [](ClientCore& client) {
                         client.sendControlMessage(ControlMessage::lockMeeting, nullptr, {});
@@ -53,7 +53,7 @@ void ClientCore::lockMeeting(Completion completion) {
 
 void ClientCore::unLockMeeting(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("UnLock Meeting", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("UnLock Meeting", completion)) return;
     sendHostRequest(UnLockMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
                     "UnLock Meeting", std::move(completion), [](ClientCore& client) {
                         client.sendControlMessage(ControlMessage::unLockMeeting, nullptr, {});
@@ -63,14 +63,14 @@ void ClientCore::unLockMeeting(Completion completion) {
 
 void ClientCore::startRecording(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Start Recording", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Start Recording", completion)) return;
     sendRecordingRequest(StartRecordingRequest(currentRoom_.historyId), true,
                          std::move(completion));
 }
 
 void ClientCore::stopRecording(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Stop Recording", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Stop Recording", completion)) return;
     sendRecordingRequest(StopRecordingRequest(currentRoom_.historyId), false,
                          std::move(completion));
 }
@@ -93,7 +93,7 @@ void ClientCore::sendRecordingRequest(const Request& request, bool start, Comple
 
 void ClientCore::hardMuteUnmuteUsersAudio(bool isMute, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Hard Mute", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Hard Mute", completion)) return;
     sendHostRequest(
         MuteAllParticipantsAudioRequest(currentRoom_.meetingId, currentRoom_.roomID, true, isMute),
         "Hard Mute", std::move(completion), [isMute](ClientCore& client) {
@@ -105,7 +105,7 @@ void ClientCore::hardMuteUnmuteUsersAudio(bool isMute, Completion completion) {
 
 void ClientCore::softMuteUsersAudio(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Soft Mute", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Soft Mute", completion)) return;
     sendHostRequest(
         MuteAllParticipantsAudioRequest(currentRoom_.meetingId, currentRoom_.roomID, false, true),
         "Soft Mute", std::move(completion), [](ClientCore& client) {
@@ -115,7 +115,7 @@ void ClientCore::softMuteUsersAudio(Completion completion) {
 
 void ClientCore::lowerAllUsersHands(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Lower All Hands", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Lower All Hands", completion)) return;
     sendHostRequest(
         HostActionsRequest(currentRoom_.meetingId, currentRoom_.roomID, currentRoom_.meetingPin,
                            true),
@@ -137,7 +137,7 @@ void ClientCore::withTarget(const std::string& userId, Completion completion,
 
 void ClientCore::changeUserAudioState(const std::string& userId, bool isOn, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Change User Audio", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Change User Audio", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         if (isOn) {
             // Turning someone's microphone on is only ever a request to them: done once the
@@ -156,7 +156,7 @@ void ClientCore::changeUserAudioState(const std::string& userId, bool isOn, Comp
 
 void ClientCore::changeUserVideoState(const std::string& userId, bool isOn, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Change User Video", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Change User Video", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         if (isOn) {
             sendControlMessage(ControlMessage::requestToStartVideo, user, completion);
@@ -173,7 +173,7 @@ void ClientCore::changeUserVideoState(const std::string& userId, bool isOn, Comp
 
 void ClientCore::removeUserFromMeeting(const std::string& userId, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Remove Participant", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Remove Participant", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         removeUserFromMeeting(user, completion);
     });
@@ -182,7 +182,7 @@ void ClientCore::removeUserFromMeeting(const std::string& userId, Completion com
 void ClientCore::removeUserFromMeeting(const std::shared_ptr<KRMeetingUser>& user,
                                      Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Remove Participant", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Remove Participant", completion)) return;
     if (!user) {
         completeLater(std::move(completion), false);
         return;
@@ -196,7 +196,7 @@ void ClientCore::removeUserFromMeeting(const std::shared_ptr<KRMeetingUser>& use
 void ClientCore::changeUserRole(const std::string& userId, const KRUserRole& newRole,
                               Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Change User Role", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Change User Role", completion)) return;
     withTarget(userId, completion, [&](const std::shared_ptr<KRMeetingUser>& user) {
         changeUserRole(user, newRole, completion);
     });
@@ -205,7 +205,7 @@ void ClientCore::changeUserRole(const std::string& userId, const KRUserRole& new
 void ClientCore::changeUserRole(const std::shared_ptr<KRMeetingUser>& user,
                               const KRUserRole& newRole, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Change User Role", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Change User Role", completion)) return;
     if (!user) {
         completeLater(std::move(completion), false);
         return;
@@ -225,7 +225,7 @@ void ClientCore::changeUserRole(const std::shared_ptr<KRMeetingUser>& user,
 void ClientCore::updateUserCoHostRights(const std::shared_ptr<KRMeetingUser>& user, bool makeCoHost,
                                       Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Co-Host Rights", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Co-Host Rights", completion)) return;
     if (!user) {
         completeLater(std::move(completion), false);
         return;
@@ -244,7 +244,7 @@ void ClientCore::updateUserCoHostRights(const std::shared_ptr<KRMeetingUser>& us
 void ClientCore::stopUserScreenShare(const std::shared_ptr<KRMeetingUser>& user,
                                    Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Stop User Screen Share", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Stop User Screen Share", completion)) return;
     if (!user) {
         completeLater(std::move(completion), false);
         return;

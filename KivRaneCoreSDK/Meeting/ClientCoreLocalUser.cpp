@@ -6,7 +6,7 @@ namespace kr {
 
 void ClientCore::muteLocalAudio(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Mute Local Audio")) return;
+    if (!allowedOnceJoinedUntilLeave("Mute Local Audio")) return;
     // A host-supplied engine may report the new state before this returns, and the host may
     // drop the client from inside that report.
     const auto keepAlive = shared_from_this();
@@ -20,7 +20,7 @@ void ClientCore::muteLocalAudio(bool isMute) {
 
 void ClientCore::muteLocalVideo(bool isMute) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Mute Local Video")) return;
+    if (!allowedOnceJoinedUntilLeave("Mute Local Video")) return;
     const auto keepAlive = shared_from_this();
     mediaBackend().muteLocalMedia(false, isMute);
     if (settings_.shouldByPassAPICalls) return;
@@ -32,13 +32,13 @@ void ClientCore::muteLocalVideo(bool isMute) {
 
 void ClientCore::raiseHand() {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Raise Hand")) return;
+    if (!allowedOnceJoinedUntilLeave("Raise Hand")) return;
     setHandRaised(true);
 }
 
 void ClientCore::lowerHand() {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Lower Hand")) return;
+    if (!allowedOnceJoinedUntilLeave("Lower Hand")) return;
     setHandRaised(false);
 }
 

@@ -13,19 +13,19 @@ void ClientCore::sendControlMessage(ControlMessage kind, const std::shared_ptr<K
 
 void ClientCore::sendReactionType(const std::string& type) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Reaction")) return;
+    if (!allowedOnceJoinedUntilLeave("Reaction")) return;
     sendControlMessage(ControlMessage::reaction, nullptr, {}, type);
 }
 
 void ClientCore::declineHostRequestToTurnOnAudio(const std::shared_ptr<KRMeetingUser>& host) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Decline Audio Request")) return;
+    if (!allowedOnceJoinedUntilLeave("Decline Audio Request")) return;
     sendControlMessage(ControlMessage::micDecline, host, {});
 }
 
 void ClientCore::declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUser>& host) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Decline Video Request")) return;
+    if (!allowedOnceJoinedUntilLeave("Decline Video Request")) return;
     sendControlMessage(ControlMessage::videoDecline, host, {});
 }
 

@@ -77,7 +77,7 @@ void ClientCore::Port::completeLater(Completion completion, bool value) {
     core_.completeLater(std::move(completion), value);
 }
 
-void ClientCore::Port::handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
+void ClientCore::Port::handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
                                 const KRRtmMessage& message) {
     core_.handleControlMessage(road, route, message);
 }

@@ -18,7 +18,7 @@ public:
     MeetingSession* session() override { return c_.session_.get(); }
     KRCurrentRoom& room() override { return c_.currentRoom_; }
     MeetingParticipantsManager& participantMerge() override { return c_.meetingUsersManager_; }
-    bool recordsGoToMerge() const override { return c_.mediaBackend().participantsFromMerge(); }
+    bool recordsGoToMerge() const override { return c_.participantsInMerge(); }
     std::string nameToShow(const std::string& userId, std::string givenName) const override {
         return c_.deps_.contacts->nameToShow(userId, std::move(givenName));
     }
@@ -26,7 +26,7 @@ public:
     std::string deviceId() const override { return c_.networkClient_->getDeviceId(); }
     bool bypassesServer() const override { return c_.settings_.shouldByPassAPICalls; }
     bool allowsRoomCall(std::string_view action, const Completion& completion) override {
-        return c_.meetingCallAllowed(action, completion);
+        return c_.allowedFromJoinThroughLeave(action, completion);
     }
     void send(const KRAPIRequest<KRAPISuccess>& request,
               std::function<void(const RoomSync::Acknowledgement&)> onReply) override {

@@ -20,7 +20,7 @@ void ClientCore::startWhitebboard(bool remote, const std::string& userName,
     // The room's first status, read while the join is still under way, may already show
     // someone else's board; the local user's own board waits for the meeting.
     const bool remoteDuringJoin = remote && isJoining();
-    if (!remoteDuringJoin && !meetingOperationAllowed("Start Whiteboard", completion)) return;
+    if (!remoteDuringJoin && !allowedOnceJoinedUntilLeave("Start Whiteboard", completion)) return;
     if (currentRoom_.isWhiteboardShared) {
         sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
         closeWhiteboardReportingLater(currentRoom_.whiteboardSharingId);
@@ -65,7 +65,7 @@ void ClientCore::closeWhiteboardReportingLater(const std::optional<std::string>&
 
 void ClientCore::stopWhiteboard(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
-    if (!meetingOperationAllowed("Stop Whiteboard", completion)) return;
+    if (!allowedOnceJoinedUntilLeave("Stop Whiteboard", completion)) return;
     if (!currentRoom_.isLocalUserSharingWhiteboard) {
         sendControlMessage(ControlMessage::stopSharePrivate, nullptr, {});
         // The event is posted before the completion, so the host hears them in that order.

@@ -1,15 +1,12 @@
 #pragma once
 
+#include "KivRaneCoreSDK/Meeting/MediaBackend.h"
 #include "KivRaneCoreSDK/RTM/Enums/KRRtmMessageEvent.h"
 
 namespace kr {
 
 class IncomingControlMessages;
 struct KRRtmMessage;
-
-/// The messaging a control message came through: the client's own messaging session (the
-/// default road) or the room's engine (the multimedia-engine road).
-enum class ControlMessageRoad { messaging, multiMedia };
 
 /// How it reached the local user: on the room channel or addressed to it alone.
 enum class ControlMessageRoute { channel, peer };
@@ -39,11 +36,12 @@ struct ControlMessageRule {
 struct ControlMessageRow {
     KRRtmMessageEvent event;
     ControlMessageRoute route;
-    ControlMessageRule messaging;
-    ControlMessageRule multiMedia;
+    ControlMessageRule defaultEngine;
+    ControlMessageRule roomEngine;
 
-    const ControlMessageRule& on(ControlMessageRoad road) const {
-        return road == ControlMessageRoad::messaging ? messaging : multiMedia;
+    /// The rule of the backend the message came through.
+    const ControlMessageRule& on(MediaBackend::Kind backend) const {
+        return backend == MediaBackend::Kind::defaultEngine ? defaultEngine : roomEngine;
     }
 };
 

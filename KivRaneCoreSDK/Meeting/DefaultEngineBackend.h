@@ -74,7 +74,6 @@ public:
                             Completion completion, const std::string& reactionsType) override;
     bool knowsLocalShareWithoutTrack() const override { return false; }
 
-    bool participantsFromMerge() const override { return false; }
     std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override;
     std::shared_ptr<KRMeetingUser> localUser() const override;
     std::shared_ptr<KRMeetingUser> user(const std::string& id) const override;

@@ -30,13 +30,13 @@ public:
 
     void didRecievePublicMessage(const KRRtmMessage& message) override {
         if (auto port = current()) {
-            port->handleControlMessage(ControlMessageRoad::messaging, ControlMessageRoute::channel,
+            port->handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::channel,
                                        message);
         }
     }
     void didRecievePrivateMessage(const KRRtmMessage& message) override {
         if (auto port = current()) {
-            port->handleControlMessage(ControlMessageRoad::messaging, ControlMessageRoute::peer,
+            port->handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::peer,
                                        message);
         }
     }

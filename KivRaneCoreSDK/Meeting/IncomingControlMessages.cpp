@@ -27,14 +27,14 @@ constexpr const char* kWhiteboardOverrideReason = "Screen share is overriden wit
 IncomingControlMessages::IncomingControlMessages(std::unique_ptr<Meeting> meeting)
     : meeting_(std::move(meeting)) {}
 
-void IncomingControlMessages::handleControlMessage(ControlMessageRoad road,
+void IncomingControlMessages::handleControlMessage(MediaBackend::Kind road,
                                                    ControlMessageRoute route,
                                                    const KRRtmMessage& message) {
     Meeting& m = *meeting_;
     if (route == ControlMessageRoute::peer) {
         // Before the local id is known, an empty target would match it and act on someone
         // else's message.
-        const std::string& localId = road == ControlMessageRoad::multiMedia
+        const std::string& localId = road == MediaBackend::Kind::roomEngine
                                          ? m.meetingUsersManager().getCurrentParticipantId()
                                          : m.currentRoom().userWebRtcId;
         if (localId.empty() || message.targetParticipantId != localId)
@@ -62,14 +62,14 @@ void IncomingControlMessages::handleControlMessage(ControlMessageRoad road,
     (this->*rule.handler)(message);
 }
 
-bool IncomingControlMessages::isFromKnownNonHost(ControlMessageRoad road,
+bool IncomingControlMessages::isFromKnownNonHost(MediaBackend::Kind road,
                                                  const KRRtmMessage& message) {
     Meeting& m = *meeting_;
     // Only the server's record says who hosts: a participant the client knows from the media
     // channel alone (a join without server calls, or before the next status reply) carries no
     // rights, and may well be the host.
     const std::string& senderId = message.senderParticipantId;
-    const auto& records = road == ControlMessageRoad::multiMedia
+    const auto& records = road == MediaBackend::Kind::roomEngine
                               ? m.meetingUsersManager().metaData()
                               : m.currentRoom().allParticipants;
     const auto record = std::find_if(records.begin(), records.end(), [&](const auto& r) {

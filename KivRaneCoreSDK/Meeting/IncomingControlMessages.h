@@ -101,7 +101,7 @@ public:
     /// One message as `road` delivered it on `route`: a peer message must name the local
     /// participant as that road knows it; then the message's row gives the road's rule, the
     /// sender's authority is checked against the server's record, and the handler runs.
-    void handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
+    void handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
                               const KRRtmMessage& message);
 
     /// Every control message the client honours on some road, one row per event and route (the
@@ -113,7 +113,7 @@ public:
 private:
     /// True (and logged) when the server's record, as this road holds it, lists the sender as
     /// neither host nor co-host.
-    bool isFromKnownNonHost(ControlMessageRoad road, const KRRtmMessage& message);
+    bool isFromKnownNonHost(MediaBackend::Kind road, const KRRtmMessage& message);
 
     // Handlers both roads share.
     void onRecordingMessage(const KRRtmMessage& message);

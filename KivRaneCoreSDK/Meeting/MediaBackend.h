@@ -86,10 +86,6 @@ public:
 
     // ---- Participants ----
 
-    /// True when the participant merge holds the meeting's participants and its joins, leaves
-    /// and changes are what the host hears; false when the room store holds them and the engine
-    /// reports them.
-    virtual bool participantsFromMerge() const = 0;
     virtual std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const = 0;
     virtual std::shared_ptr<KRMeetingUser> localUser() const = 0;
     virtual std::shared_ptr<KRMeetingUser> user(const std::string& id) const = 0;

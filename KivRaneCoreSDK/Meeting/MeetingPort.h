@@ -119,7 +119,7 @@ public:
 
     // ---- What arrives from the others ----
 
-    virtual void handleControlMessage(ControlMessageRoad road, ControlMessageRoute route,
+    virtual void handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
                                       const KRRtmMessage& message) = 0;
 
     // ---- Reports ----

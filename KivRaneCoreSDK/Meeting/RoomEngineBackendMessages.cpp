@@ -15,12 +15,12 @@ public:
 
     void didRecievePublicMessage(const KRRtmMessage& message) override {
         if (auto c = current())
-            c->handleControlMessage(ControlMessageRoad::multiMedia, ControlMessageRoute::channel,
+            c->handleControlMessage(MediaBackend::Kind::roomEngine, ControlMessageRoute::channel,
                                     message);
     }
     void didRecievePrivateMessage(const KRRtmMessage& message) override {
         if (auto c = current())
-            c->handleControlMessage(ControlMessageRoad::multiMedia, ControlMessageRoute::peer,
+            c->handleControlMessage(MediaBackend::Kind::roomEngine, ControlMessageRoute::peer,
                                     message);
     }
 };

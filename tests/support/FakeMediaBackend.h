@@ -88,7 +88,6 @@ public:
         lines.push_back("message " + std::to_string(static_cast<int>(kind)));
     }
     bool knowsLocalShareWithoutTrack() const override { return shareWithoutTrack; }
-    bool participantsFromMerge() const override { return false; }
     std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override {
         return port_.room().meetingUsers();
     }

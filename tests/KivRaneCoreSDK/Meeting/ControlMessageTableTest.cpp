@@ -26,7 +26,7 @@ namespace {
 
 using namespace test;
 using E = KRRtmMessageEvent;
-using Road = ControlMessageRoad;
+using Road = MediaBackend::Kind;
 using Route = ControlMessageRoute;
 
 constexpr const char* kHost = "7";
@@ -74,7 +74,7 @@ protected:
     /// A client in a meeting on `road` with a host, a co-host and a plain participant whose
     /// server records say so.
     struct Party {
-        Road road = Road::messaging;
+        Road road = Road::defaultEngine;
         std::shared_ptr<KRClient> client;
         std::shared_ptr<ControlMessageRecorder> reports =
             std::make_shared<ControlMessageRecorder>();
@@ -89,7 +89,7 @@ protected:
         KRDependencies d = deps();
         d.extensionNotifications = extension_;
         p.client = KRClient::create(d);
-        if (road == Road::messaging) {
+        if (road == Road::defaultEngine) {
             p.client->setParameters(boost::json::parse(R"({"kr_agora_token":"tok","kr_uid":"42",
                 "kr_room_id":"room-9","kr_rtm_token":"rtm"})")
                                         .as_object());
@@ -99,9 +99,9 @@ protected:
             p.client->setRtcEngineManager(p.engine);
         }
         p.client->joinMeeting(
-            KRJoinMeetingData(road == Road::messaging ? "m-1" : kKrRoom, "4321", "Me"),
+            KRJoinMeetingData(road == Road::defaultEngine ? "m-1" : kKrRoom, "4321", "Me"),
             KRJoinMeetingConfig(KRUserRole::speaker(), true, true), p.reports);
-        if (road == Road::messaging) {
+        if (road == Road::defaultEngine) {
             EXPECT_TRUE(main->runUntil([&] { return !p.reports->lines.empty(); }, 5s));
             p.localId = "42";
             p.client->getMeetingLocalUser()->setUserId("acct-42");
@@ -160,7 +160,7 @@ protected:
     /// the local service, and the engine's report of a leave it was asked for. Waits longer
     /// while fewer than `awaitReports` reports are in.
     void deliver(Party& p, const KRRtmMessage& m, Route route, std::size_t awaitReports = 0) {
-        if (p.road == Road::messaging) {
+        if (p.road == Road::defaultEngine) {
             route == Route::peer ? internals(p.client).didRecievePrivateMessage(m)
                                  : internals(p.client).didRecievePublicMessage(m);
             main->runPending();
@@ -190,7 +190,7 @@ protected:
             room.isMeetingLocked = true;
         if (event == E::stopwhiteboard)
             room.isWhiteboardShared = true;
-        if (event == E::participantStopScreenShare && p.road == Road::messaging) {
+        if (event == E::participantStopScreenShare && p.road == Road::defaultEngine) {
             // The local user shares its screen: only then is the stop a host's to give.
             room.allMediaTracks.push_back(
                 std::make_shared<KRScreenShareTrack>("500", nullptr, nullptr, p.localId, "Me"));
@@ -226,7 +226,7 @@ TEST(ControlMessageTableRowsTest, EachEventHasOneRowPerRouteAndEveryHonouredRule
         SCOPED_TRACE(std::string(rawValue(row.event)));
         EXPECT_TRUE(seenKeys.insert({row.event, row.route}).second) << "a second row is dead";
         EXPECT_EQ(IncomingControlMessages::find(row.route, row.event), &row);
-        for (Road road : {Road::messaging, Road::multiMedia}) {
+        for (Road road : {Road::defaultEngine, Road::roomEngine}) {
             const auto& rule = row.on(road);
             EXPECT_EQ(rule.authority == ControlMessageAuthority::ignored, rule.handler == nullptr);
         }
@@ -266,16 +266,16 @@ TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromA
         {E::requestToStartVideo, peer, false, true},
         {E::audienceUpgradeToParticipant, peer, false, true},
     };
-    for (Road road : {Road::messaging, Road::multiMedia}) {
+    for (Road road : {Road::defaultEngine, Road::roomEngine}) {
         for (const Case& c : cases) {
             // A speaker on the default engine has no audience role to leave: nothing to see.
-            if (road == Road::messaging && c.event == E::audienceUpgradeToParticipant)
+            if (road == Road::defaultEngine && c.event == E::audienceUpgradeToParticipant)
                 continue;
             const bool hostOnly =
-                road == Road::messaging ? c.hostOnlyByDefault : c.hostOnlyOnMultiMedia;
+                road == Road::defaultEngine ? c.hostOnlyByDefault : c.hostOnlyOnMultiMedia;
             for (const char* rightful : {kHost, kCoHost}) {
                 SCOPED_TRACE(
-                    std::string(road == Road::messaging ? "default road " : "multimedia road ") +
+                    std::string(road == Road::defaultEngine ? "default road " : "multimedia road ") +
                     std::string(rawValue(c.event)) + " then from " + rightful);
                 Party p = joinOn(road);
                 prepare(p, c.event);
@@ -296,11 +296,11 @@ TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromA
 
 TEST_F(ControlMessageTableTest, ARowWithOneHandlerGivesTheSameReportsOnBothRoads) {
     for (const ControlMessageRow& row : IncomingControlMessages::rows()) {
-        if (row.messaging.handler != row.multiMedia.handler)
+        if (row.defaultEngine.handler != row.roomEngine.handler)
             continue;  // the row says they differ
         SCOPED_TRACE(std::string(rawValue(row.event)));
         Lines reports[2];
-        for (Road road : {Road::messaging, Road::multiMedia}) {
+        for (Road road : {Road::defaultEngine, Road::roomEngine}) {
             Party p = joinOn(road);
             prepare(p, row.event);
             deliver(p, message(p, row.event, row.route, kHost), row.route, reports[0].size());

@@ -19,7 +19,7 @@ namespace kr {
 namespace {
 
 using E = KRRtmMessageEvent;
-using Road = ControlMessageRoad;
+using Road = MediaBackend::Kind;
 using Route = ControlMessageRoute;
 using Lines = std::vector<std::string>;
 
@@ -169,14 +169,14 @@ struct Room {
 
 TEST(IncomingControlMessagesTest, APeerMessageActsOnlyWhenItNamesTheLocalParticipantOfItsRoad) {
     const Lines asked{"asked to start audio by 7"};
-    for (Road road : {Road::messaging, Road::multiMedia}) {
-        SCOPED_TRACE(road == Road::messaging ? "default road" : "multimedia road");
+    for (Road road : {Road::defaultEngine, Road::roomEngine}) {
+        SCOPED_TRACE(road == Road::defaultEngine ? "default road" : "multimedia road");
         Room r;
         EXPECT_EQ(r.deliver(road, Route::peer, message(E::requestToStartAudio, "7", "42")), asked);
         EXPECT_EQ(r.deliver(road, Route::peer, message(E::requestToStartAudio, "7", "43")), Lines{});
         EXPECT_EQ(r.deliver(road, Route::peer, message(E::requestToStartAudio, "7", "")), Lines{});
         // The road's own id decides: the other road's id does not stand in for it.
-        if (road == Road::messaging) {
+        if (road == Road::defaultEngine) {
             r.meeting->room.userWebRtcId.clear();
         } else {
             r.meeting->merge.setCurrentParticipantId("");
@@ -206,9 +206,9 @@ TEST(IncomingControlMessagesTest, AHostOnlyMessageIsDroppedOnlyFromASenderTheSer
         {"not listed: may be a host who just joined", "9", false, {"lock by 9"}},
         {"no sender id", "", false, {"lock by "}},
     };
-    for (Road road : {Road::messaging, Road::multiMedia}) {
+    for (Road road : {Road::defaultEngine, Road::roomEngine}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(road == Road::messaging ? "default road: " : "multimedia: ") +
+            SCOPED_TRACE(std::string(road == Road::defaultEngine ? "default road: " : "multimedia: ") +
                          c.what);
             Room r;
             if (c.grantedSince)
@@ -227,34 +227,34 @@ TEST(IncomingControlMessagesTest, EachRoadHasItsOwnRuleWhereTheRowSaysTheyDiffer
         Lines heard;
     };
     const Case cases[] = {
-        {"a request from a plain participant, default road", Road::messaging, Route::peer,
+        {"a request from a plain participant, default road", Road::defaultEngine, Route::peer,
          message(E::stopParticipantVideo, "8", "42"), {"asked to stop video by 8"}},
-        {"a request from a plain participant, multimedia road", Road::multiMedia, Route::peer,
+        {"a request from a plain participant, multimedia road", Road::roomEngine, Route::peer,
          message(E::stopParticipantVideo, "8", "42"), {"warned"}},
-        {"a remote share while the local board is closed", Road::messaging, Route::channel,
+        {"a remote share while the local board is closed", Road::defaultEngine, Route::channel,
          message(E::participantStartScreenShare, "8"), {}},
-        {"a remote share, multimedia road", Road::multiMedia, Route::channel,
+        {"a remote share, multimedia road", Road::roomEngine, Route::channel,
          message(E::participantStartScreenShare, "8"), {}},
-        {"a board start without a local share, default road", Road::messaging, Route::channel,
+        {"a board start without a local share, default road", Road::defaultEngine, Route::channel,
          message(E::startWhiteboard, "8"), {"remote board of 8 Name 8"}},
-        {"a board start, multimedia road", Road::multiMedia, Route::channel,
+        {"a board start, multimedia road", Road::roomEngine, Route::channel,
          message(E::startWhiteboard, "8"),
          {"stop share: Screen share is overriden with Whiteboard.", "remote board of 8 Name 8"}},
         // Without a local share the stop is a viewer's request to close the board, from anyone.
-        {"a stop without a local share, default road", Road::messaging, Route::peer,
+        {"a stop without a local share, default road", Road::defaultEngine, Route::peer,
          message(E::participantStopScreenShare, "8", "42"), {}},
-        {"a stop from a plain participant, multimedia road", Road::multiMedia, Route::peer,
+        {"a stop from a plain participant, multimedia road", Road::roomEngine, Route::peer,
          message(E::participantStopScreenShare, "8", "42"), {"warned"}},
-        {"a stop from the host, multimedia road", Road::multiMedia, Route::peer,
+        {"a stop from the host, multimedia road", Road::roomEngine, Route::peer,
          message(E::participantStopScreenShare, "7", "42"),
          {"stop share: Host has stopped your screen share"}},
-        {"a removal", Road::multiMedia, Route::peer, message(E::hostRemoveParticipant, "7", "42"),
+        {"a removal", Road::roomEngine, Route::peer, message(E::hostRemoveParticipant, "7", "42"),
          {"leave by Name 7"}},
-        {"a role change, default road", Road::messaging, Route::peer,
+        {"a role change, default road", Road::defaultEngine, Route::peer,
          message(E::participantDowngradeToAudience, "7", "42"), {"to audience"}},
-        {"a reaction, default road", Road::messaging, Route::channel, message(E::reactionShare, "8"),
+        {"a reaction, default road", Road::defaultEngine, Route::channel, message(E::reactionShare, "8"),
          {"reaction  from 8"}},
-        {"a reaction, multimedia road", Road::multiMedia, Route::channel,
+        {"a reaction, multimedia road", Road::roomEngine, Route::channel,
          message(E::reactionShare, "8"), {}},
     };
     for (const Case& c : cases) {
@@ -267,11 +267,11 @@ TEST(IncomingControlMessagesTest, EachRoadHasItsOwnRuleWhereTheRowSaysTheyDiffer
 TEST(IncomingControlMessagesTest, AViewersStopClosesTheLocalBoardOnlyWhileOneIsOpen) {
     Room r;
     r.meeting->room.isWhiteboardShared = true;
-    EXPECT_EQ(r.deliver(Road::messaging, Route::peer,
+    EXPECT_EQ(r.deliver(Road::defaultEngine, Route::peer,
                         message(E::participantStopScreenShare, "8", "42")),
               Lines{"stop board"});
     r.meeting->room.isWhiteboardShared = false;
-    EXPECT_EQ(r.deliver(Road::messaging, Route::peer,
+    EXPECT_EQ(r.deliver(Road::defaultEngine, Route::peer,
                         message(E::participantStopScreenShare, "8", "42")),
               Lines{});
 }
