@@ -53,6 +53,15 @@ KRDependencies withProcessDefaults(KRDependencies out) {
     return out;
 }
 
+/// Runs `call` on `core` as the host's call (`MeetingEvents::HostCall`). The host may let go of
+/// its client from inside a report of the call, so the core is held until the call is over.
+template <class Call>
+void asHostCall(const std::shared_ptr<ClientCore>& client, Call&& call) {
+    const std::shared_ptr<ClientCore> core = client;
+    const MeetingEvents::HostCall hostCall(core->events());
+    call(*core);
+}
+
 }  // namespace
 
 std::shared_ptr<KRClient> KRClient::create(KRDependencies dependencies) {
@@ -64,7 +73,9 @@ KRClient::KRClient(std::shared_ptr<ClientCore> core) : core_(std::move(core)) {}
 
 KRClient::~KRClient() = default;
 
-// Every call below goes to the client's insides unchanged.
+// Every call below goes to the client's insides unchanged. The calls that may change the local
+// microphone or camera in the engine at once say so (`asHostCall`): the engine's answer inside
+// them is the host's own change, told after the call returned.
 
 void KRClient::setParameters(const boost::json::object& params) {
     core_->setParameters(params);
@@ -100,10 +111,10 @@ void KRClient::leaveMeeting(KRUserLeftReason reason) {
     core_->leaveMeeting(std::move(reason));
 }
 void KRClient::muteLocalAudio(bool isMute) {
-    core_->muteLocalAudio(isMute);
+    asHostCall(core_, [isMute](ClientCore& core) { core.muteLocalAudio(isMute); });
 }
 void KRClient::muteLocalVideo(bool isMute) {
-    core_->muteLocalVideo(isMute);
+    asHostCall(core_, [isMute](ClientCore& core) { core.muteLocalVideo(isMute); });
 }
 void KRClient::raiseHand() {
     core_->raiseHand();
@@ -238,7 +249,7 @@ void KRClient::switchAudioDevice(KRAudioDeviceType type) {
     core_->switchAudioDevice(type);
 }
 void KRClient::switchLocalUserRole(const KRUserRole& newRole) {
-    core_->switchLocalUserRole(newRole);
+    asHostCall(core_, [&newRole](ClientCore& core) { core.switchLocalUserRole(newRole); });
 }
 void KRClient::subscribeRemoteUserAudio(const std::string& id) {
     core_->subscribeRemoteUserAudio(id);

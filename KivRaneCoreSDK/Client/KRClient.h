@@ -90,6 +90,8 @@ public:
 
     // ---- Local user ----
 
+    /// The delegates hear the new state after the call returned, as a task of its own (also
+    /// when the host's own engine answers inside the call; likewise for a role switch's mutes).
     void muteLocalAudio(bool isMute);
     void muteLocalVideo(bool isMute);
     void raiseHand();

@@ -30,6 +30,13 @@ std::unique_ptr<MeetingEvents::Meeting> ClientCore::meetingForEvents() {
         }
         bool applyRecordingOn(bool on) override { return core_.currentRoom_.applyRecordingOn(on); }
         bool applyWhiteboardStopped() override { return core_.currentRoom_.applyWhiteboardStopped(); }
+        void postReport(std::function<void(MeetingEvents&)> report) override {
+            core_.queue_->post([weak = core_.weak_from_this(), session = core_.sessionToken(),
+                                report = std::move(report)] {
+                const auto self = weak.lock();
+                if (self && session.live()) report(self->events());
+            });
+        }
 
     private:
         ClientCore& core_;

@@ -68,11 +68,15 @@ void LocalScreenShare::start(Completion completion) {
     const MeetingSession::Token session = owner_.shareSessionToken();
     owner_.requestShareStream([this, session, completion = std::move(completion)](
                                   const StreamReply& reply) {
+        const bool usable = reply.granted && !reply.token.empty() && reply.uid != 0;
         if (!session.live() || !owner_.localShareMayStart()) {
-            if (completion) completion(false);
+            // The host app still learns what the server did; the meeting the call was made in
+            // is over (or its leave told the extension the share is over), so the stream is
+            // neither recorded nor handed to the extension.
+            if (completion) completion(usable);
             return;
         }
-        if (!reply.granted || reply.token.empty() || reply.uid == 0) {
+        if (!usable) {
             // Sharing as uid 0 or without a token would fail inside the engine, unseen.
             logger_.error("Start Screen Share Error ::: " +
                           (reply.granted ? std::string("no usable share stream") : reply.error));

@@ -112,7 +112,8 @@ public:
     /// Asks the server for a share stream and hands it to the extension (the extension's
     /// capture-started notification, or the host's call). Refused (false, later) outside a
     /// meeting and from its leave on; a stream without uid or token fails the start and tells
-    /// the extension to stop.
+    /// the extension to stop. A reply that finds the meeting ended (or its leave begun) only
+    /// completes, with whether the server granted a usable stream.
     void start(Completion completion);
     /// The host's stop: the others and the extension are told; the stop is reported later.
     void stop();

@@ -95,15 +95,30 @@ void MeetingEvents::sendLocalUserJoinMeetingEvent() {
 }
 
 void MeetingEvents::sendLocalUserMicUpdateEvent() {
-    const KRMeeting meeting = meeting_->snapshot();
-    const bool muted = meeting_->localUser()->audioTrack()->isMuted();
-    forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserMicStatusUpdated(meeting, muted); });
+    reportLocalMedia(meeting_->localUser()->audioTrack()->isMuted(),
+                     [](KRClientDelegate& d, const KRMeeting& meeting, bool muted) {
+                         d.didLocalUserMicStatusUpdated(meeting, muted);
+                     });
 }
 
 void MeetingEvents::sendLocalUserVideoUpdateEvent() {
-    const KRMeeting meeting = meeting_->snapshot();
-    const bool muted = meeting_->localUser()->videoTrack()->isMuted();
-    forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserVideoStatusUpdated(meeting, muted); });
+    reportLocalMedia(meeting_->localUser()->videoTrack()->isMuted(),
+                     [](KRClientDelegate& d, const KRMeeting& meeting, bool muted) {
+                         d.didLocalUserVideoStatusUpdated(meeting, muted);
+                     });
+}
+
+void MeetingEvents::reportLocalMedia(bool muted, LocalMediaReport tell) {
+    KRMeeting meeting = meeting_->snapshot();
+    if (hostCalls_ == 0) {
+        forEachDelegate([&](KRClientDelegate& d) { tell(d, meeting, muted); });
+        return;
+    }
+    // The engine answered inside the host's call. The values are taken now: by the time the
+    // task runs a later change may have moved the local user's tracks on.
+    meeting_->postReport([meeting = std::move(meeting), muted, tell](MeetingEvents& events) {
+        events.forEachDelegate([&](KRClientDelegate& d) { tell(d, meeting, muted); });
+    });
 }
 
 void MeetingEvents::sendLocalUserLeftMeetingEvent() {

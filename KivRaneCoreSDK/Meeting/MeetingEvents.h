@@ -45,6 +45,23 @@ public:
         virtual bool applyMeetingLocked(bool locked) = 0;
         virtual bool applyRecordingOn(bool on) = 0;
         virtual bool applyWhiteboardStopped() = 0;
+        /// Runs `report` later as a task of its own on the client's queue, with the client's
+        /// events, unless the client or the meeting under way now has ended by then.
+        virtual void postReport(std::function<void(MeetingEvents&)> report) = 0;
+    };
+
+    /// A call of the host app under way, for as long as it lives. A change of the local
+    /// microphone or camera that the call brings about is reported once the call returned, as
+    /// a task of its own, with the state and the meeting as they were at the change.
+    class HostCall {
+    public:
+        explicit HostCall(MeetingEvents& events) : events_(events) { ++events_.hostCalls_; }
+        ~HostCall() { --events_.hostCalls_; }
+        HostCall(const HostCall&) = delete;
+        HostCall& operator=(const HostCall&) = delete;
+
+    private:
+        MeetingEvents& events_;
     };
 
     explicit MeetingEvents(std::unique_ptr<Meeting> meeting);
@@ -135,11 +152,17 @@ public:
     void sendErrorEvent(const KRMeetingError& error);
 
 private:
+    using LocalMediaReport = void (*)(KRClientDelegate&, const KRMeeting&, bool muted);
+    /// Tells every delegate now, or after the host call that brought the change about.
+    void reportLocalMedia(bool muted, LocalMediaReport tell);
+
     platform::SequenceChecker checker_;
     std::unique_ptr<Meeting> meeting_;
     std::weak_ptr<KRClientDelegate> delegate_;
     std::vector<std::pair<std::string, std::weak_ptr<KRClientDelegate>>> clientDelegates_;
     std::weak_ptr<KRParticipantsListUpdateDelegate> participantsListDelegate_;
+    /// Host calls under way (`HostCall`).
+    int hostCalls_ = 0;
 };
 
 }  // namespace kr

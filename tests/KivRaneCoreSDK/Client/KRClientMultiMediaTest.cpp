@@ -693,6 +693,64 @@ TEST_F(KRClientMultiMediaTest, RoleChangeFromTheEngineIsToldPostedAndMutes) {
     }
 }
 
+TEST_F(KRClientMultiMediaTest, AHostEngineAnsweringInsideTheMuteIsHeardAfterTheCall) {
+    /// Reports the local microphone and camera to the client from inside the mute itself.
+    class AnsweringEngine final : public RecordingEngine {
+    public:
+        std::string localId;  // empty: quiet
+        bool audioMuted = false;
+        bool videoMuted = false;
+        void muteUnmuteLocalAudio(bool muted) override {
+            RecordingEngine::muteUnmuteLocalAudio(muted);
+            audioMuted = muted;
+            answer([&](RtcManagerDelegate& d, const RtcManagerDelegate::Peer& peer) {
+                d.didLocalParticipantAudioStatusUpdated(peer, muted);
+            });
+        }
+        void muteUnmuteLocalVideo(bool muted) override {
+            RecordingEngine::muteUnmuteLocalVideo(muted);
+            videoMuted = muted;
+            answer([&](RtcManagerDelegate& d, const RtcManagerDelegate::Peer& peer) {
+                d.didLocalParticipantVideoStatusUpdated(peer, muted);
+            });
+        }
+
+    private:
+        void answer(
+            const std::function<void(RtcManagerDelegate&, const RtcManagerDelegate::Peer&)>& report) {
+            const auto d = delegate.lock();
+            if (!d || localId.empty()) return;
+            report(*d, std::make_shared<RtcPeerMetaData>(localId, audioMuted, videoMuted, false));
+        }
+    };
+    Party p = makeParty(false);
+    const auto engine = std::make_shared<AnsweringEngine>();
+    p.engine = engine;
+    p.client->setRtcEngineManager(engine);
+    startJoin(p, kKrRoom, KRUserRole::speaker());
+    ASSERT_TRUE(main->runUntil([&] { return engine->called("join"); }, 10s));
+    auto finished = reportLocalJoin(p);
+    ASSERT_TRUE(main->runUntil([&] { return *finished == 1; }, 10s));
+    settle();
+    engine->localId = p.uid;
+    const struct {
+        const char* name;
+        std::function<void(KRClient&)> call;
+        const char* heard;
+    } rows[] = {
+        {"microphone off", [](KRClient& c) { c.muteLocalAudio(true); }, "mic off"},
+        {"microphone on", [](KRClient& c) { c.muteLocalAudio(false); }, "mic on"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::size_t before = p.recorder->count(row.heard);
+        row.call(*p.client);
+        EXPECT_EQ(p.recorder->count(row.heard), before) << "told inside the host's call";
+        main->runPending();
+        EXPECT_GE(p.recorder->count(row.heard), before + 1);
+    }
+}
+
 // ---- The network comes back ----
 
 TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt) {

@@ -413,6 +413,8 @@ TEST_F(KRClientOutsideMeetingIntegrationTest, AnAnswerAfterItsMeetingEndedOnlyCo
          [](Target& t, Completion c) { t.client.startWhitebboard(true, "Ann", t.id(), c); }, true},
         {"stopWhiteboard", R::shareScreen,
          [](Target& t, Completion c) { t.client.stopWhiteboard(c); }, true},
+        {"shareScreen", R::shareScreen,
+         [](Target& t, Completion c) { t.client.shareScreenAPICall(c); }},
         // Last: the server takes the guest out.
         {"remove", R::removeParticipant,
          [](Target& t, Completion c) { t.client.removeUserFromMeeting(t.user, c); }},

@@ -177,16 +177,28 @@ TEST_F(LocalScreenShareTest, AStartHandsAUsableStreamToTheExtensionAndFailsOther
 }
 
 TEST_F(LocalScreenShareTest, NoStreamIsAskedForOrHandedOverOnceTheMeetingIsNotThere) {
+    const auto leaveBegan = [](RecordingOwner& o) { o.mayStart = false; };
+    const auto meetingEnded = [](RecordingOwner& o) {
+        o.session->end(MeetingSession::EndReason::left);
+    };
+    const Reply granted{true, 77, "tok", ""};
+    const Reply refused{false, 0, "", "The server refused the request"};
+    const Reply unusable{true, 0, "tok", ""};
     struct Row {
         const char* name;
         bool mayStartAtCall;
         std::function<void(RecordingOwner&)> beforeReply;  // null: no request is sent
+        Reply reply;
+        /// What the completion says: the server's answer once a request went out.
+        bool completes;
     };
     const Row rows[] = {
-        {"the leave began before the call", false, nullptr},
-        {"the leave began before the reply", true, [](RecordingOwner& o) { o.mayStart = false; }},
-        {"the meeting ended before the reply", true,
-         [](RecordingOwner& o) { o.session->end(MeetingSession::EndReason::left); }},
+        {"the leave began before the call", false, nullptr, {}, false},
+        {"the leave began before a granted reply", true, leaveBegan, granted, true},
+        {"the leave began before a refusal", true, leaveBegan, refused, false},
+        {"the meeting ended before a granted reply", true, meetingEnded, granted, true},
+        {"the meeting ended before a refusal", true, meetingEnded, refused, false},
+        {"the meeting ended before a stream without uid", true, meetingEnded, unusable, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -194,18 +206,21 @@ TEST_F(LocalScreenShareTest, NoStreamIsAskedForOrHandedOverOnceTheMeetingIsNotTh
         owner.mayStart = row.mayStartAtCall;
         owner.log.clear();
         heard.clear();
+        suite()->remove(LocalScreenShare::kShareUidKey);
         std::optional<bool> result;
         share.start([&](bool ok) { result = ok; });
         if (row.beforeReply) {
             row.beforeReply(owner);
-            owner.answer({true, 77, "tok", ""});
+            owner.answer(row.reply);
         } else {
             EXPECT_EQ(result, std::nullopt) << "completed inside the call";
             queue->runPending();
         }
-        EXPECT_EQ(result, false);
+        EXPECT_EQ(result, row.completes);
         EXPECT_EQ(owner.log, row.beforeReply ? Lines{"start request"} : Lines{});
+        // Nothing of the meeting changes: no stream, no credentials, no stop for the extension.
         EXPECT_EQ(share.streamUid(), 0u);
+        EXPECT_EQ(suite()->integer(LocalScreenShare::kShareUidKey), std::nullopt);
         EXPECT_TRUE(heard.empty());
     }
     // The extension's own capture report during a leave asks for nothing either.

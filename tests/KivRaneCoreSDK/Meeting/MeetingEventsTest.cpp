@@ -40,6 +40,12 @@ struct FakeMeeting : MeetingEvents::Meeting {
     bool applyMeetingLocked(bool value) override { return std::exchange(locked, value) != value; }
     bool applyRecordingOn(bool value) override { return std::exchange(recording, value) != value; }
     bool applyWhiteboardStopped() override { return std::exchange(whiteboard, false); }
+    void postReport(std::function<void(MeetingEvents&)> report) override {
+        posted.push_back(std::move(report));
+    }
+
+    /// Reports waiting for their own task, in the order posted.
+    std::vector<std::function<void(MeetingEvents&)>> posted;
 };
 
 /// Writes "tag: what" for the reports the tests send, with the snapshot's state where a report
@@ -50,6 +56,12 @@ struct Recorder : KRClientDelegate {
     void add(const std::string& what) { log->push_back(tag + ": " + what); }
 
     void didLocalUserHandRaiseStatusUpdated(const KRMeeting&, bool) override { add("hand"); }
+    void didLocalUserMicStatusUpdated(const KRMeeting& m, bool muted) override {
+        add(std::string("mic ") + (muted ? "off" : "on") + (m.isMeetingLocked() ? " locked" : ""));
+    }
+    void didLocalUserVideoStatusUpdated(const KRMeeting&, bool muted) override {
+        add(std::string("camera ") + (muted ? "off" : "on"));
+    }
     void didLocalSpeakerVolumeChanges(const KRMeeting&, int level, bool) override {
         add("level " + std::to_string(level));
     }
@@ -245,6 +257,59 @@ TEST_F(MeetingEventsTest, TheParticipantListDelegateIsHeldWeakly) {
     EXPECT_EQ(events->participantsListDelegate(), panel);
     panel.reset();
     EXPECT_EQ(events->participantsListDelegate(), nullptr);
+}
+
+TEST_F(MeetingEventsTest, ALocalMediaChangeInsideAHostCallIsToldLaterAsItWasAtTheChange) {
+    struct Row {
+        const char* name;
+        std::function<void(MeetingEvents&, FakeMeeting&)> change;
+        Lines told;
+    };
+    const Row rows[] = {
+        {"microphone",
+         [](MeetingEvents& e, FakeMeeting& m) {
+             m.local->audioTrack()->setIsMuted(true);
+             e.sendLocalUserMicUpdateEvent();
+         },
+         {"main: mic off", "extra: mic off"}},
+        {"camera",
+         [](MeetingEvents& e, FakeMeeting& m) {
+             m.local->videoTrack()->setIsMuted(true);
+             e.sendLocalUserVideoUpdateEvent();
+         },
+         {"main: camera off", "extra: camera off"}},
+        {"both, in the order changed",
+         [](MeetingEvents& e, FakeMeeting& m) {
+             m.local->audioTrack()->setIsMuted(true);
+             e.sendLocalUserMicUpdateEvent();
+             m.local->videoTrack()->setIsMuted(true);
+             e.sendLocalUserVideoUpdateEvent();
+         },
+         {"main: mic off", "extra: mic off", "main: camera off", "extra: camera off"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        meeting->local->audioTrack()->setIsMuted(false);
+        meeting->local->videoTrack()->setIsMuted(false);
+        meeting->locked = false;
+        {
+            const MeetingEvents::HostCall call(*events);
+            row.change(*events, *meeting);
+            // The state moves on before the report's task runs.
+            meeting->local->audioTrack()->setIsMuted(false);
+            meeting->local->videoTrack()->setIsMuted(false);
+            meeting->locked = true;
+        }
+        EXPECT_EQ(take(), Lines{});
+        for (auto& report : std::exchange(meeting->posted, {})) report(*events);
+        EXPECT_EQ(take(), row.told);
+
+        // Outside a host call (an engine report, a message) it is told where it happens.
+        meeting->locked = false;
+        row.change(*events, *meeting);
+        EXPECT_EQ(take(), row.told);
+        EXPECT_TRUE(meeting->posted.empty());
+    }
 }
 
 }  // namespace
