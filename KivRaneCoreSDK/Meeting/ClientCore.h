@@ -12,8 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
-#include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
 #include "KivRaneCoreSDK/Model/Media/KRRemoteStreamQuality.h"
 #include "KivRaneCoreSDK/Model/Media/KRRtcVideoEncoderConfig.h"
 #include "KivRaneCoreSDK/Common/Enums/KRAudioDeviceType.h"
@@ -27,7 +25,6 @@
 #include "KivRaneCoreSDK/Meeting/KRControlMessage.h"
 #include "KivRaneCoreSDK/Chat/KRChatManager.h"
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
-#include "KivRaneCoreSDK/Meeting/KRMeetingError.h"
 #include "KivRaneCoreSDK/Meeting/KRMeetingJoinError.h"
 #include "KivRaneCoreSDK/Meeting/KRScreenShareState.h"
 #include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
@@ -39,16 +36,13 @@
 #include "KivRaneCoreSDK/Meeting/ClientSettings.h"
 #include "KivRaneCoreSDK/Meeting/ScreenShareExtensionNames.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
-#include "KivRaneCoreSDK/Network/Requests/PostRoomConnectionRequest.h"
 #include "KivRaneCoreSDK/Model/Response/KRConfiguration.h"
 #include "KivRaneCoreSDK/Model/Response/KRRoomConnectionStatus.h"
-#include "KivRaneCoreSDK/Model/Response/KRVideoConfiguration.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRJoinMeetingConfig.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRJoinMeetingData.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeeting.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRUserRole.h"
 #include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
-#include "KivRaneCoreSDK/Meeting/Protocols/KRParticipantsListUpdateDelegate.h"
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
@@ -57,7 +51,6 @@
 #include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
 #include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
 #include "platform/Dispatch/SequenceChecker.h"
-#include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
 
@@ -70,14 +63,12 @@ class MediaEngineFactory;
 }
 
 /// Everything behind the `KRClient` the host app holds: settings, the join road, the meeting's
-/// operations and every report to the host app through `KRClientDelegate`. Owns the room store,
-/// the participant merge, one network client and its logger ("krclient") for its whole life.
-/// Library code and tests reach it; the host app only through `KRClient`.
-///
-/// Threading: confined to the queue of its dependencies; every host call, completion, timer and
-/// callback runs there. Completions hold the client weakly: after it is gone they do nothing.
-class ClientCore : public std::enable_shared_from_this<ClientCore>, public ScreenShareExtensionNames,
-                   private LocalScreenShare::Owner {
+/// operations and every report to the host app through `KRClientDelegate`. Owns the room store, the
+/// participant merge, one network client and its logger ("krclient") for its whole life. Library
+/// code and tests reach it; the host app only through `KRClient`. Threading: confined to the queue
+/// of its dependencies; every host call, completion, timer and callback runs there. Completions
+/// hold the client weakly: after it is gone they do nothing.
+class ClientCore : public std::enable_shared_from_this<ClientCore>, public ScreenShareExtensionNames {
 public:
     using Completion = std::function<void(bool success)>;
 
@@ -91,8 +82,8 @@ public:
     /// `dependencies` must be complete: `KRClient::create` fills in every member left empty.
     static std::shared_ptr<ClientCore> create(KRDependencies dependencies);
 
-    /// The polling interval a configured value stands for: zero, negative or not finite gives
-    /// the default, and nothing below the minimum.
+    /// The polling interval a configured value stands for: zero, negative or not finite gives the
+    /// default, and nothing below the minimum.
     static double pollingIntervalFor(double configuredSeconds);
     ~ClientCore();
     ClientCore(const ClientCore&) = delete;
@@ -159,8 +150,8 @@ public:
                           Completion completion = {});
     void stopWhiteboard(Completion completion = {});
     std::string whiteboardUrl() const;
-    /// A whiteboard a host call closes: the room store now, the report as its own task (while
-    /// that meeting goes on), never inside the call.
+    /// A whiteboard a host call closes: the room store now, the report as its own task (while that
+    /// meeting goes on), never inside the call.
     void closeWhiteboardReportingLater(const std::optional<std::string>& by);
 
     // ---- Queries ----
@@ -176,8 +167,8 @@ public:
     MeetingParticipantsManager& meetingUsersManager() { return meetingUsersManager_; }
     const std::shared_ptr<KRNetworkClient>& networkClient() const { return networkClient_; }
 
-    /// Which backend the next join picks: the room's engine (true) or the default one. A
-    /// meeting keeps the backend its join picked; outside a meeting the setting applies at once.
+    /// Which backend the next join picks: the room's engine (true) or the default one. A meeting
+    /// keeps the backend its join picked; outside a meeting the setting applies at once.
     bool isMultiMediaEngineIntegration() const {
         return nextJoinBackend_ == MediaBackend::Kind::roomEngine;
     }
@@ -192,8 +183,8 @@ public:
     bool participantsInMerge() const {
         return mediaBackend().kind() == MediaBackend::Kind::roomEngine;
     }
-    /// Makes the backend of each following join (tests put a stand-in here); empty: the
-    /// client's own.
+    /// Makes the backend of each following join (tests put a stand-in here); empty: the client's
+    /// own.
     void setMediaBackendFactory(MediaBackendFactory factory) { backendFactory_ = std::move(factory); }
     const ClientSettings& settings() const { return settings_; }
     bool isLocalUserInAudienceMode() const { return isLocalUserInAudienceMode_; }
@@ -246,8 +237,8 @@ public:
     }
 
 private:
-    /// The published streams' encoder settings: the server's, else ours; the low stream only
-    /// when the server enables it.
+    /// The published streams' encoder settings: the server's, else ours; the low stream only when
+    /// the server enables it.
     KRRtcVideoEncoderConfig highQualityEncoderSettings() const;
     std::optional<KRRtcVideoEncoderConfig> lowQualityEncoderSettings() const;
     /// True from a join until its meeting ended: the meeting's backend answers.
@@ -257,39 +248,28 @@ private:
 public:
     // ---- Called by the engine and messaging wiring ----
 
-    /// The join's media channel was asked to join (its server part, if any, is done): the join
-    /// now awaits the channel's confirmation. Nothing outside the server part of a join.
+    /// The join's media channel was asked to join (its server part, if any, is done): the join now
+    /// awaits the channel's confirmation. Nothing outside the server part of a join.
     void mediaJoinRequested() {
         if (session_) session_->awaitMedia();
     }
 
-    /// The one join end of both backends (see `MeetingPort::completeLocalMediaJoin`): an id
-    /// other than the room's local id becomes the local id (logged); an empty one fails the join.
+    /// The one join end of both backends (see `MeetingPort::completeLocalMediaJoin`): an id other
+    /// than the room's local id becomes the local id (logged); an empty one fails the join.
     void completeLocalMediaJoin(const std::string& localId, std::function<void()> finished = {});
     /// The one teardown of both backends (see `MeetingPort::handleLocalMediaLeft`): ends the
-    /// session, releases the meeting's socket, observers, tracks and backend media, and reports
-    /// the leave once.
+    /// session, releases the meeting's socket, observers, tracks and backend media, and reports the
+    /// leave once.
     void handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason = {});
     /// Ends the join with this failure (once per join).
     void failJoin(const KRMeetingJoinError& error);
 
-    // The room's sync with the service (`RoomSync`), for the code that asks it.
+    /// The room's sync with the service: own status posts, status fetches, the records' applier.
     using OwnStatus = RoomSync::OwnStatus;
-    /// Posts the local user's own status with the room's flags.
-    void postUserRoomConnectionStatus(OwnStatus status, Completion completion) {
-        roomSync_->postOwnStatus(status, std::move(completion));
-    }
-    /// Fetches the room status and applies it to the store.
-    void getRoomConnectionStatus(Completion completion) {
-        roomSync_->fetchRoomStatus(std::move(completion));
-    }
-    /// Applies one status reply (recording events first, then the copies).
-    void applyRoomConnectionStatus(const KRRoomConnectionStatus& status) {
-        roomSync_->applyRoomStatus(status);
-    }
+    RoomSync& roomSync() { return *roomSync_; }
 
-    /// Tells the broadcast extension to stop and reports the local share stopped when there was
-    /// one (`LocalScreenShare::forceStop`).
+    /// Tells the broadcast extension to stop and reports the local share stopped when there was one
+    /// (`LocalScreenShare::forceStop`).
     void postForceStopScreenShareDarwinNotification(const std::string& reason);
 
 private:
@@ -308,8 +288,8 @@ private:
     // Join road
     /// The server's part of a join, asked by the meeting's backend (see `MeetingPort`).
     void runServerJoin(MeetingPort::ServerJoin part, std::function<void()> thenMedia);
-    /// The join end once the media and, on a road that posts afterwards, the server agreed:
-    /// the watchdog, the local record, the meeting reached and reported.
+    /// The join end once the media and, on a road that posts afterwards, the server agreed: the
+    /// watchdog, the local record, the meeting reached and reported.
     void enterMeeting(const MeetingSession::Token& session, const std::function<void()>& finished);
     /// One named step of a join; it calls `done(true)` to go on, or ends the join itself.
     using JoinStepDone = std::function<void(bool)>;
@@ -321,8 +301,8 @@ private:
     void runJoinSteps(std::shared_ptr<const std::vector<JoinStep>> steps, std::size_t next);
     /// Room details and login in the order the user asks for (both roads).
     std::vector<JoinStep> loginSteps(bool signedIn) const;
-    /// The default engine's join: configuration, login, join call, first status post and
-    /// fetch, chat, then the media channel (`thenMedia`).
+    /// The default engine's join: configuration, login, join call, first status post and fetch,
+    /// chat, then the media channel (`thenMedia`).
     std::shared_ptr<const std::vector<JoinStep>> serverJoinSteps(std::function<void()> thenMedia) const;
     void postJoinStatus(JoinStepDone done);
     void getConfigurations(std::function<void(bool)> completion);
@@ -352,25 +332,12 @@ private:
     /// application's; removing them also delivers a share report still waiting.
     void addNotificationsObservers();
     void removeNotificationsObservers();
-    // The local share's way to the meeting (ClientCoreScreenShare.cpp).
-    bool localShareMayStart() const override;
-    MeetingSession::Token shareSessionToken() const override { return sessionToken(); }
-    bool shareBypassesServer() const override { return settings_.shouldByPassAPICalls; }
-    void requestShareStream(std::function<void(const LocalScreenShare::StreamReply&)> done) override;
-    void requestShareStop() override;
-    void sendShareMessage(KRControlMessage message, Completion completion) override;
-    bool meetingShowsAShare() const override;
-    bool roomShowsLocalShare() const override { return currentRoom_.isLocalUserSharingScreen(); }
-    bool backendShowsLocalShare() const override;
-    void reportLocalShare(const KRScreenShareState& state) override;
-    std::string shareAppGroup() const override { return settings_.currentAppGroupName; }
-    std::weak_ptr<const void> shareLifetime() const override { return weak_from_this(); }
     void applySettingsValue(std::string_view key, const boost::json::value& value);
     void selectBypassRoad(const boost::json::object& params);
 
-    /// A notification observer's callback, which may run on any thread: it posts `action` to
-    /// the client's queue and looks at the client only there, so that the last reference to the
-    /// client is never dropped on the poster's thread.
+    /// A notification observer's callback, which may run on any thread: it posts `action` to the
+    /// client's queue and looks at the client only there, so that the last reference to the client
+    /// is never dropped on the poster's thread.
     std::function<void()> actionOnQueue(void (*action)(ClientCore&));
     using SessionToken = MeetingSession::Token;
     /// The token of the current meeting; outside one a token that is never live.
@@ -389,8 +356,8 @@ private:
     void withTarget(const std::string& userId, Completion completion,
                     const std::function<void(const std::shared_ptr<KRMeetingUser>&)>& action);
 
-    /// Sends `request` and calls `onResult(client, result)` on the client's queue while the
-    /// client lives (defined in ClientCoreRequests.h).
+    /// Sends `request` and calls `onResult(client, result)` on the client's queue while the client
+    /// lives (defined in ClientCoreRequests.h).
     template <class Request, class OnResult>
     void send(const Request& request, OnResult onResult);
     /// A join step's server call failed: logged as `action`'s error, and the join ends with the
@@ -398,8 +365,8 @@ private:
     template <class T>
     void failJoinAt(KRJoinStep step, const char* action, const Result<T, KRApiRequestError>& result);
     /// A join step's server call. Its reply counts only while that join is still under way (not
-    /// ended, replaced or being left); a failed or refused one ends the join (`failJoinAt`), a
-    /// good one is logged and handed to `onReply(client, value)`.
+    /// ended, replaced or being left); a failed or refused one ends the join (`failJoinAt`), a good
+    /// one is logged and handed to `onReply(client, value)`.
     template <class Request, class OnReply>
     void sendJoinCall(const Request& request, KRJoinStep step, const char* action, OnReply onReply);
     /// An operation the server carries out (host controls, recording, whiteboard): the request,
@@ -412,8 +379,8 @@ private:
     template <class Request, class OnSuccess, class OnFailure = NoFailureAction>
     void sendHostRequest(const Request& request, const char* action, Completion completion,
                          OnSuccess onSuccess, OnFailure onFailure = {});
-    /// Recording start or stop: the request, then the control message and the recording event
-    /// on success, or the error event on failure (defined in ClientCoreHostControls.cpp).
+    /// Recording start or stop: the request, then the control message and the recording event on
+    /// success, or the error event on failure (defined in ClientCoreHostControls.cpp).
     template <class Request>
     void sendRecordingRequest(const Request& request, bool start, Completion completion);
 
@@ -458,8 +425,12 @@ private:
     std::shared_ptr<SyncOwner> syncOwner_;
     std::shared_ptr<RoomSync> roomSync_;
     void makeRoomSync();
-    /// The local screen share (after `deps_`, whose members it takes).
-    LocalScreenShare localScreenShare_{*this, deps_};
+    /// The local screen share (after `deps_`, whose members it takes), and what it asks of the core
+    /// (ClientCoreScreenShare.cpp).
+    class ShareOwner;
+    std::unique_ptr<LocalScreenShare::Owner> shareOwner_;
+    LocalScreenShare localScreenShare_{makeShareOwner(), deps_};
+    LocalScreenShare::Owner& makeShareOwner();
 
     // ---- Messaging: control messages to and from the others (ClientCoreMessaging.cpp) ----
 public:
@@ -491,8 +462,8 @@ private:
 public:
     /// A chat message the room socket pushed: cached, then told to the chat observers.
     void addChatMessageRecievedThrougSocket(const KRChatMessage& message);
-    /// Hands the chat manager the network client and the current meeting's ids (the join does
-    /// this once the room's first status has been read).
+    /// Hands the chat manager the network client and the current meeting's ids (the join does this
+    /// once the room's first status has been read).
     void configureChatClient();
     /// Leaves the meeting's main chat thread without waiting for the answer.
     void leaveChatThread();
@@ -504,8 +475,8 @@ public:
     }
 
 private:
-    /// Sets the socket manager's hooks (room status, recording, chat) to ones holding the
-    /// client weakly, replacing earlier ones.
+    /// Sets the socket manager's hooks (room status, recording, chat) to ones holding the client
+    /// weakly, replacing earlier ones.
     void handleSocketCallBacks();
     /// Application became active: reconnects the socket (only when the meeting was joined).
     void reconnectSocket();
@@ -527,12 +498,6 @@ private:
 
     // ---- Room engine backend: the engine the room chooses (RoomEngineBackend*.cpp) ----
 public:
-    /// How often, and how far apart, the server is asked about a stream id nobody knows before
-    /// the stream counts as a participant.
-    static constexpr int kStreamTypeQuestionTries = RoomEngineBackend::kStreamTypeQuestionTries;
-    static constexpr std::chrono::seconds kStreamTypeQuestionInterval =
-        RoomEngineBackend::kStreamTypeQuestionInterval;
-
     // Each forwards to the client's room engine backend. The engine's two are host calls
     // (documented on `KRClient`).
     const std::shared_ptr<RtcManagerProtocol>& rtcEngineManager() const;

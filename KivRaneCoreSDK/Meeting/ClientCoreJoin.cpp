@@ -155,7 +155,7 @@ std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinS
                          c.postJoinStatus(std::move(done));
                      }});
     steps.push_back({"status fetch", [](ClientCore& c, JoinStepDone done) {
-                         c.getRoomConnectionStatus([done](bool) { done(true); });
+                         c.roomSync_->fetchRoomStatus([done](bool) { done(true); });
                      }});
     steps.push_back({"chat", [](ClientCore& c, JoinStepDone done) {
                          c.configureChatClient();
@@ -223,7 +223,7 @@ void ClientCore::completeLocalMediaJoin(const std::string& localId,
                  return;
              }
              std::weak_ptr<ClientCore> weak = client.weak_from_this();
-             client.getRoomConnectionStatus([weak, session, finish](bool) {
+             client.roomSync_->fetchRoomStatus([weak, session, finish](bool) {
                  auto again = weak.lock();
                  if (!again || !session.live() || !again->isJoining()) {
                      // The join ended while the room's status was read: no meeting starts.

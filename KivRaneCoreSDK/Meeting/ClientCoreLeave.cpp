@@ -38,7 +38,7 @@ void ClientCore::leaveMeetingAPI(Completion completion) {
                  client.logger_.error("Leave Meeting Error ::: " + replyErrorMessage(result));
              }
              // Whatever the server said, the others must see the local user go.
-             client.postUserRoomConnectionStatus(OwnStatus::disconnected, std::move(completion));
+             client.roomSync_->postOwnStatus(OwnStatus::disconnected, std::move(completion));
          });
 }
 

@@ -68,10 +68,10 @@ void ClientCore::Port::handleLocalMediaLeft(std::optional<KRUserLeftReason> engi
 // ---- Server calls ----
 
 void ClientCore::Port::postUserRoomConnectionStatus(OwnStatus status, Completion completion) {
-    core_.postUserRoomConnectionStatus(status, std::move(completion));
+    core_.roomSync_->postOwnStatus(status, std::move(completion));
 }
 void ClientCore::Port::getRoomConnectionStatus(Completion completion) {
-    core_.getRoomConnectionStatus(std::move(completion));
+    core_.roomSync_->fetchRoomStatus(std::move(completion));
 }
 void ClientCore::Port::completeLater(Completion completion, bool value) {
     core_.completeLater(std::move(completion), value);

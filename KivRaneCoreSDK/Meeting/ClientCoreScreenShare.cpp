@@ -36,50 +36,67 @@ void ClientCore::removeNotificationsObservers() {
 
 // ---- LocalScreenShare::Owner ----
 
-bool ClientCore::localShareMayStart() const {
-    return meetingState() == MeetingState::inMeeting;
-}
+class ClientCore::ShareOwner final : public LocalScreenShare::Owner {
+public:
+    explicit ShareOwner(ClientCore& core) : c_(core) {}
 
-void ClientCore::requestShareStream(
-    std::function<void(const LocalScreenShare::StreamReply&)> done) {
-    send(StartScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
-         [done = std::move(done)](ClientCore&, const auto& result) {
-             LocalScreenShare::StreamReply reply;
-             reply.granted = result.ok() && result.value().success();
-             if (reply.granted) {
-                 reply.uid = result.value().agoraUid();
-                 reply.token = result.value().agoraToken().value_or("");
-             } else {
-                 reply.error = replyErrorMessage(result);
-             }
-             done(reply);
-         });
-}
+    bool localShareMayStart() const override {
+        return c_.meetingState() == MeetingState::inMeeting;
+    }
+    MeetingSession::Token shareSessionToken() const override { return c_.sessionToken(); }
+    bool shareBypassesServer() const override { return c_.settings_.shouldByPassAPICalls; }
 
-void ClientCore::requestShareStop() {
-    send(StopScreenShareRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
-         [](ClientCore&, const auto&) {});
-}
+    void requestShareStream(std::function<void(const LocalScreenShare::StreamReply&)> done) override {
+        const KRCurrentRoom& room = c_.currentRoom_;
+        c_.send(StartScreenShareRequest(room.meetingId, room.userWebRtcId),
+                [done = std::move(done)](ClientCore&, const auto& result) {
+                    LocalScreenShare::StreamReply reply;
+                    reply.granted = result.ok() && result.value().success();
+                    if (reply.granted) {
+                        reply.uid = result.value().agoraUid();
+                        reply.token = result.value().agoraToken().value_or("");
+                    } else {
+                        reply.error = replyErrorMessage(result);
+                    }
+                    done(reply);
+                });
+    }
 
-void ClientCore::sendShareMessage(KRControlMessage message, Completion completion) {
-    sendControlMessage(message, nullptr, std::move(completion));
-}
+    void requestShareStop() override {
+        const KRCurrentRoom& room = c_.currentRoom_;
+        c_.send(StopScreenShareRequest(room.meetingId, room.userWebRtcId),
+                [](ClientCore&, const auto&) {});
+    }
 
-bool ClientCore::meetingShowsAShare() const {
-    // The meeting's tracks as its backend holds them: the room store's on the default road, the
-    // participant merge's share tracks on the multimedia-engine road.
-    const auto tracks = mediaBackend().mediaTracks();
-    return std::any_of(tracks.begin(), tracks.end(), [](const auto& track) {
-        return track && track->sourceType() == KRMediaTrackSourceType::screenShare;
-    });
-}
+    void sendShareMessage(KRControlMessage message, Completion completion) override {
+        c_.sendControlMessage(message, nullptr, std::move(completion));
+    }
 
-bool ClientCore::backendShowsLocalShare() const {
-    return mediaBackend().knowsLocalShareWithoutTrack();
-}
+    bool meetingShowsAShare() const override {
+        // The meeting's tracks as its backend holds them: the room store's with the default
+        // engine, the participant merge's share tracks with the room's engine.
+        const auto tracks = c_.mediaBackend().mediaTracks();
+        return std::any_of(tracks.begin(), tracks.end(), [](const auto& track) {
+            return track && track->sourceType() == KRMediaTrackSourceType::screenShare;
+        });
+    }
+    bool roomShowsLocalShare() const override { return c_.currentRoom_.isLocalUserSharingScreen(); }
+    bool backendShowsLocalShare() const override {
+        return c_.mediaBackend().knowsLocalShareWithoutTrack();
+    }
+    void reportLocalShare(const KRScreenShareState& state) override {
+        c_.events_.sendLocalScreenShareEvent(state);
+    }
+    std::string shareAppGroup() const override { return c_.settings_.currentAppGroupName; }
+    std::weak_ptr<const void> shareLifetime() const override { return c_.weak_from_this(); }
 
-void ClientCore::reportLocalShare(const KRScreenShareState& state) {
-    events_.sendLocalScreenShareEvent(state);
+private:
+    ClientCore& c_;
+};
+
+LocalScreenShare::Owner& ClientCore::makeShareOwner() {
+    shareOwner_ = std::make_unique<ShareOwner>(*this);
+    return *shareOwner_;
 }
 
 }  // namespace kr

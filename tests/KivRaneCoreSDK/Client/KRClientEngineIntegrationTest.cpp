@@ -267,7 +267,7 @@ TEST_F(KRClientEngineIntegrationTest, AParticipantTheHostMovesBackFromTheAudienc
         host.client->changeUserRole(a.uid(), KRUserRole::speaker(), done);
     }));
     for (Member* m : {&host, &b}) {
-        ASSERT_TRUE(await([&](auto done) { internals(m->client).getRoomConnectionStatus(done); }));
+        ASSERT_TRUE(await([&](auto done) { internals(m->client).roomSync().fetchRoomStatus(done); }));
     }
     KRRtmMessage upgrade;
     upgrade.message = KRRtmMessageEvent::audienceUpgradeToParticipant;
@@ -379,9 +379,9 @@ TEST_F(KRClientEngineIntegrationTest, AHandAndAMuteMadeWhileTheServiceIsDownReac
         return now && now->isHandRaised && !now->isMicOn;
     }));
     // The next status replies agree with what the app was told, at a and at b.
-    ASSERT_TRUE(await([&](auto done) { internals(b.client).getRoomConnectionStatus(done); }));
+    ASSERT_TRUE(await([&](auto done) { internals(b.client).roomSync().fetchRoomStatus(done); }));
     EXPECT_TRUE(b.client->getUser(a.uid())->isHandRaised());
-    ASSERT_TRUE(await([&](auto done) { internals(a.client).getRoomConnectionStatus(done); }));
+    ASSERT_TRUE(await([&](auto done) { internals(a.client).roomSync().fetchRoomStatus(done); }));
     EXPECT_TRUE(a.client->getMeetingLocalUser()->isHandRaised());
     EXPECT_TRUE(internals(a.client).currentRoom().isCurrentUserAudioMuted);
     EXPECT_EQ(a.delegate->count("mic off"), 1u);

@@ -368,7 +368,7 @@ TEST_F(KRClientJoinIntegrationTest, RecordingRefusedRaisesAnErrorAndAcceptedRais
     EXPECT_TRUE(service.room(kMeetingId)->isRecording);
     EXPECT_EQ(host.delegate->events().back(), "host: recording started");
     // The guest learns of it once, from the room socket or from its next status fetch.
-    EXPECT_TRUE(await([&](auto done) { internals(guest.client).getRoomConnectionStatus(done); }));
+    EXPECT_TRUE(await([&](auto done) { internals(guest.client).roomSync().fetchRoomStatus(done); }));
     EXPECT_EQ(guest.delegate->events().back(), "guest: recording started");
     EXPECT_TRUE(await([&](auto done) { host.client->stopRecording(done); }));
     EXPECT_EQ(host.delegate->events().back(), "host: recording stopped");
@@ -414,10 +414,10 @@ TEST_F(KRClientJoinIntegrationTest, ARemoteWhiteboardSeenInTheStatusOpensOnce) {
         10s));
     EXPECT_TRUE(await([&](auto done) { host.client->startWhitebboard(false, "", "", done); }));
     EXPECT_TRUE(internals(host.client).currentRoom().isLocalUserSharingWhiteboard);
-    EXPECT_TRUE(await([&](auto done) { internals(guest.client).getRoomConnectionStatus(done); }));
+    EXPECT_TRUE(await([&](auto done) { internals(guest.client).roomSync().fetchRoomStatus(done); }));
     ASSERT_TRUE(main->runUntil(
         [&] { return internals(guest.client).currentRoom().isWhiteboardShared; }, 10s));
-    EXPECT_TRUE(await([&](auto done) { internals(guest.client).getRoomConnectionStatus(done); }));
+    EXPECT_TRUE(await([&](auto done) { internals(guest.client).roomSync().fetchRoomStatus(done); }));
     main->runFor(100ms);
     const auto& events = guest.delegate->events();
     EXPECT_EQ(std::count(events.begin(), events.end(),
@@ -445,7 +445,7 @@ TEST_F(KRClientJoinIntegrationTest, AStatusReplyArrivingAfterTheLeaveChangesNoth
         10s));
     EXPECT_TRUE(await([&](auto done) { host.client->startRecording(done); }));
     service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(600ms).times(1));
-    internals(guest.client).getRoomConnectionStatus({});
+    internals(guest.client).roomSync().fetchRoomStatus({});
     guest.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     ASSERT_TRUE(main->runUntil(
         [&] { return guest.delegate->events().back() == "guest: left 1"; }, 10s));

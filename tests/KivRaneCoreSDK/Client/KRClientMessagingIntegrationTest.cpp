@@ -111,7 +111,7 @@ protected:
             },
             10s));
         for (Member* m : {host, ann, ben}) {
-            ASSERT_TRUE(await([&](auto done) { internals(m->client).getRoomConnectionStatus(done); }));
+            ASSERT_TRUE(await([&](auto done) { internals(m->client).roomSync().fetchRoomStatus(done); }));
             main->runFor(50ms);  // the media channel's own reports of the others settle
             m->recorder->take();
         }

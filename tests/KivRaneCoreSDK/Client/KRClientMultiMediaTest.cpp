@@ -549,10 +549,10 @@ TEST_F(KRClientMultiMediaTest, UnknownStreamIsAskedAboutOnTheClockThenTakenAsAUs
     const std::size_t repliesBefore = statusReplies->replies;
     std::optional<RtcRemoteStreamType> answer;
     rtc->didRequestToGetStreamSourceType("424242", [&](RtcRemoteStreamType t) { answer = t; });
-    for (int asked = 1; asked <= ClientCore::kStreamTypeQuestionTries; ++asked) {
+    for (int asked = 1; asked <= RoomEngineBackend::kStreamTypeQuestionTries; ++asked) {
         SCOPED_TRACE(asked);
         ASSERT_TRUE(main->runUntil([&] { return statusGets() == before + asked; }, 10s));
-        if (asked == ClientCore::kStreamTypeQuestionTries) break;
+        if (asked == RoomEngineBackend::kStreamTypeQuestionTries) break;
         // The reply is handled (and the next try scheduled) before the clock moves.
         ASSERT_TRUE(main->runUntil(
             [&] { return statusReplies->replies >= repliesBefore + asked; }, 10s));
@@ -560,7 +560,7 @@ TEST_F(KRClientMultiMediaTest, UnknownStreamIsAskedAboutOnTheClockThenTakenAsAUs
         settle();
         EXPECT_EQ(statusGets(), before + asked);
         EXPECT_FALSE(answer);
-        clock->advance(ClientCore::kStreamTypeQuestionInterval - 1ms);
+        clock->advance(RoomEngineBackend::kStreamTypeQuestionInterval - 1ms);
         settle();
         EXPECT_EQ(statusGets(), before + asked);
         clock->advance(1ms);
@@ -568,9 +568,9 @@ TEST_F(KRClientMultiMediaTest, UnknownStreamIsAskedAboutOnTheClockThenTakenAsAUs
     ASSERT_TRUE(main->runUntil([&] { return answer.has_value(); }, 10s));
     EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
     EXPECT_EQ(answer->participantId(), "424242");
-    clock->advance(ClientCore::kStreamTypeQuestionInterval * 2);
+    clock->advance(RoomEngineBackend::kStreamTypeQuestionInterval * 2);
     settle();
-    EXPECT_EQ(statusGets(), before + ClientCore::kStreamTypeQuestionTries);
+    EXPECT_EQ(statusGets(), before + RoomEngineBackend::kStreamTypeQuestionTries);
 
     // After the meeting has ended the stream is taken as a user without a question.
     leaveOnScriptedEngine(p);
@@ -601,7 +601,7 @@ TEST_F(KRClientMultiMediaTest, QuestionsStopWhenTheMeetingEndsBetweenThem) {
     leaveOnScriptedEngine(p);
     settle();
     const std::size_t afterLeave = statusGets();
-    clock->advance(ClientCore::kStreamTypeQuestionInterval * ClientCore::kStreamTypeQuestionTries);
+    clock->advance(RoomEngineBackend::kStreamTypeQuestionInterval * RoomEngineBackend::kStreamTypeQuestionTries);
     main->runPending();
     settle();
     EXPECT_EQ(statusGets(), afterLeave);
@@ -1342,7 +1342,7 @@ TEST_F(KRClientMultiMediaTest, HostOnlyMessagesAreDroppedOnlyFromASenderTheServe
             std::make_shared<RtcPeerMetaData>(uid, false, false, false), [] {});
     }
     std::optional<bool> polled;
-    internals(ann.client).getRoomConnectionStatus([&](bool ok) { polled = ok; });
+    internals(ann.client).roomSync().fetchRoomStatus([&](bool ok) { polled = ok; });
     ASSERT_TRUE(main->runUntil([&] { return polled.has_value(); }, 10s));
     ASSERT_TRUE(ann.client->getUser(host) != nullptr);
     ASSERT_FALSE(ann.client->getUser(host)->isHost());

@@ -288,10 +288,10 @@ TEST_F(KRClientTest, StatusReplyRaisesRecordingEventsBeforeTheFlagIsCopied) {
     client->addDelegate("x", main);
     KRRoomConnectionStatus status;
     status.isRecording = true;
-    internals(client).applyRoomConnectionStatus(status);
-    internals(client).applyRoomConnectionStatus(status);
+    internals(client).roomSync().applyRoomStatus(status);
+    internals(client).roomSync().applyRoomStatus(status);
     status.isRecording = false;
-    internals(client).applyRoomConnectionStatus(status);
+    internals(client).roomSync().applyRoomStatus(status);
     EXPECT_EQ(main->events(),
               (std::vector<std::string>{"main: recording started", "main: recording stopped"}));
     EXPECT_FALSE(internals(client).currentRoom().isRecordingOn);
@@ -303,12 +303,12 @@ TEST_F(KRClientTest, StatusReplyAddsEachScreenShareOnceNewestFirstAndIgnoresBadI
     status.screenOrWhiteBoardSharingUserId = "10001";
     status.screenOrWhiteBoardSharingUserName = "Ann";
     status.screenSharedObjectId = "90001";
-    internals(client).applyRoomConnectionStatus(status);
-    internals(client).applyRoomConnectionStatus(status);
+    internals(client).roomSync().applyRoomStatus(status);
+    internals(client).roomSync().applyRoomStatus(status);
     status.screenSharedObjectId = "90002";
-    internals(client).applyRoomConnectionStatus(status);
+    internals(client).roomSync().applyRoomStatus(status);
     status.screenSharedObjectId = "not-a-uid";
-    internals(client).applyRoomConnectionStatus(status);
+    internals(client).roomSync().applyRoomStatus(status);
     const auto& entries = internals(client).currentRoom().screenShareMetaData;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].trackID(), 90002u);
@@ -327,7 +327,7 @@ TEST_F(KRClientTest, StatusReplyNamesKnownUsersButCreatesNoneOnTheDefaultRoad) {
     KRMeetingParticipant other = known;
     other.participantId = "6";
     status.participants = {known, other};
-    internals(client).applyRoomConnectionStatus(status);
+    internals(client).roomSync().applyRoomStatus(status);
     ASSERT_EQ(client->getMeetingUsers().size(), 1u);
     EXPECT_EQ(client->getUser("5")->displayName(), "Five");
     EXPECT_TRUE(client->getUser("5")->isHandRaised());
@@ -359,7 +359,7 @@ TEST_F(KRClientTest, ClientsSharingTheProcessNameParticipantsFromTheirOwnContact
                                                        {other.get(), "Aunt Ann"}};
     for (const auto& [c, name] : views) {
         internals(c).currentRoom().upsertNewParticipantFromRtcDB(peer(5));
-        internals(c).applyRoomConnectionStatus(status);
+        internals(c).roomSync().applyRoomStatus(status);
         EXPECT_EQ(c->getUser("5")->displayName(), name);
         ASSERT_EQ(internals(c).currentRoom().allParticipants.size(), 1u);
         EXPECT_EQ(internals(c).currentRoom().allParticipants[0].participantName, name);
@@ -395,7 +395,7 @@ TEST_F(KRClientTest, AStatusReplyNamesTheSharerAsItsParticipantListDoes) {
             {"agoraScreenShareInfo", {{"agoraUid", 9000 + n}}}};
         const auto status = KRRoomConnectionStatus::fromJson(reply);
         ASSERT_TRUE(status.ok());
-        internals(client).applyRoomConnectionStatus(status.value());
+        internals(client).roomSync().applyRoomStatus(status.value());
 
         const KRCurrentRoom& room = internals(client).currentRoom();
         ASSERT_FALSE(room.screenShareMetaData.empty());
