@@ -51,6 +51,40 @@ struct Target {
 };
 
 /// One public operation. `call` gets a completion when the operation takes one (else ignores it).
+/// A host control called on `Target`, with the service route it asks.
+struct HostControl {
+    const char* name;
+    R route;
+    std::function<void(Target&, Completion)> call;
+};
+
+/// The host controls from the lock to the role change, then `more`.
+std::vector<HostControl> withHostControls(std::vector<HostControl> more) {
+    std::vector<HostControl> rows{
+        {"lock", R::lockMeeting, [](Target& t, Completion c) { t.client.lockMeeting(c); }},
+        {"unlock", R::unLockMeeting, [](Target& t, Completion c) { t.client.unLockMeeting(c); }},
+        {"startRecording", R::startRecording,
+         [](Target& t, Completion c) { t.client.startRecording(c); }},
+        {"stopRecording", R::stopRecording,
+         [](Target& t, Completion c) { t.client.stopRecording(c); }},
+        {"hardMute", R::muteAll,
+         [](Target& t, Completion c) { t.client.hardMuteUnmuteUsersAudio(true, c); }},
+        {"softMute", R::muteAll, [](Target& t, Completion c) { t.client.softMuteUsersAudio(c); }},
+        {"lowerAllHands", R::hostActions,
+         [](Target& t, Completion c) { t.client.lowerAllUsersHands(c); }},
+        {"audioOff", R::muteAudio,
+         [](Target& t, Completion c) { t.client.changeUserAudioState(t.id(), false, c); }},
+        {"videoOff", R::muteVideo,
+         [](Target& t, Completion c) { t.client.changeUserVideoState(t.id(), false, c); }},
+        {"coHost", R::hostActions,
+         [](Target& t, Completion c) { t.client.updateUserCoHostRights(t.user, true, c); }},
+        {"role", R::changeUserRole,
+         [](Target& t, Completion c) { t.client.changeUserRole(t.user, KRUserRole::audience(), c); }},
+    };
+    rows.insert(rows.end(), more.begin(), more.end());
+    return rows;
+}
+
 struct Operation {
     const char* name;
     std::function<void(Target&, Completion)> call;
@@ -312,38 +346,15 @@ TEST_F(KRClientOutsideMeetingIntegrationTest, EveryMeetingOperationOutsideAMeeti
 
 TEST_F(KRClientOutsideMeetingIntegrationTest, AnAcknowledgementSayingNoIsARefusal) {
     joinPair();
-    struct Row {
-        const char* name;
-        R route;
-        std::function<void(Target&, Completion)> call;
-    };
     const auto guestUser = host.client->getUser(guest.uid());
     ASSERT_TRUE(guestUser);
-    const Row rows[] = {
-        {"lock", R::lockMeeting, [](Target& t, Completion c) { t.client.lockMeeting(c); }},
-        {"unlock", R::unLockMeeting, [](Target& t, Completion c) { t.client.unLockMeeting(c); }},
-        {"startRecording", R::startRecording,
-         [](Target& t, Completion c) { t.client.startRecording(c); }},
-        {"stopRecording", R::stopRecording,
-         [](Target& t, Completion c) { t.client.stopRecording(c); }},
-        {"hardMute", R::muteAll,
-         [](Target& t, Completion c) { t.client.hardMuteUnmuteUsersAudio(true, c); }},
-        {"softMute", R::muteAll, [](Target& t, Completion c) { t.client.softMuteUsersAudio(c); }},
-        {"lowerAllHands", R::hostActions,
-         [](Target& t, Completion c) { t.client.lowerAllUsersHands(c); }},
-        {"audioOff", R::muteAudio,
-         [](Target& t, Completion c) { t.client.changeUserAudioState(t.id(), false, c); }},
-        {"videoOff", R::muteVideo,
-         [](Target& t, Completion c) { t.client.changeUserVideoState(t.id(), false, c); }},
-        {"coHost", R::hostActions,
-         [](Target& t, Completion c) { t.client.updateUserCoHostRights(t.user, true, c); }},
-        {"role", R::changeUserRole,
-         [](Target& t, Completion c) { t.client.changeUserRole(t.user, KRUserRole::audience(), c); }},
+    using Row = HostControl;
+    const std::vector<Row> rows = withHostControls({
         {"remove", R::removeParticipant,
          [](Target& t, Completion c) { t.client.removeUserFromMeeting(t.user, c); }},
         {"whiteboard", R::startWhiteboard,
          [](Target& t, Completion c) { t.client.startWhitebboard(false, "", "", c); }},
-    };
+    });
     Target target{*host.client, guestUser};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -387,26 +398,11 @@ TEST_F(KRClientOutsideMeetingIntegrationTest, AnAnswerAfterItsMeetingEndedOnlyCo
         /// The local user's own board is open first (its stop, and a remote board to open).
         bool ownBoardFirst = false;
     };
-    const Row rows[] = {
-        {"lock", R::lockMeeting, [](Target& t, Completion c) { t.client.lockMeeting(c); }},
-        {"unlock", R::unLockMeeting, [](Target& t, Completion c) { t.client.unLockMeeting(c); }},
-        {"startRecording", R::startRecording,
-         [](Target& t, Completion c) { t.client.startRecording(c); }},
-        {"stopRecording", R::stopRecording,
-         [](Target& t, Completion c) { t.client.stopRecording(c); }},
-        {"hardMute", R::muteAll,
-         [](Target& t, Completion c) { t.client.hardMuteUnmuteUsersAudio(true, c); }},
-        {"softMute", R::muteAll, [](Target& t, Completion c) { t.client.softMuteUsersAudio(c); }},
-        {"lowerAllHands", R::hostActions,
-         [](Target& t, Completion c) { t.client.lowerAllUsersHands(c); }},
-        {"audioOff", R::muteAudio,
-         [](Target& t, Completion c) { t.client.changeUserAudioState(t.id(), false, c); }},
-        {"videoOff", R::muteVideo,
-         [](Target& t, Completion c) { t.client.changeUserVideoState(t.id(), false, c); }},
-        {"coHost", R::hostActions,
-         [](Target& t, Completion c) { t.client.updateUserCoHostRights(t.user, true, c); }},
-        {"role", R::changeUserRole,
-         [](Target& t, Completion c) { t.client.changeUserRole(t.user, KRUserRole::audience(), c); }},
+    std::vector<Row> rows;
+    for (const HostControl& control : withHostControls({})) {
+        rows.push_back({control.name, control.route, control.call});
+    }
+    rows.insert(rows.end(), {
         {"localWhiteboard", R::startWhiteboard,
          [](Target& t, Completion c) { t.client.startWhitebboard(false, "", "", c); }},
         {"remoteWhiteboard", R::remoteWhiteboard,
@@ -418,7 +414,7 @@ TEST_F(KRClientOutsideMeetingIntegrationTest, AnAnswerAfterItsMeetingEndedOnlyCo
         // Last: the server takes the guest out.
         {"remove", R::removeParticipant,
          [](Target& t, Completion c) { t.client.removeUserFromMeeting(t.user, c); }},
-    };
+    });
     for (const bool serverDoesIt : {true, false}) {
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(serverDoesIt ? "done: " : "refused: ") + row.name);
