@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
+#include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRAudioTrack.h"
@@ -19,8 +20,6 @@ namespace {
 
 using E = KRRtmMessageEvent;
 
-constexpr const char* kHostStoppedShareReason = "Host has stopped your screen share";
-constexpr const char* kWhiteboardOverrideReason = "Screen share is overriden with Whiteboard.";
 
 }  // namespace
 
@@ -215,7 +214,7 @@ void IncomingControlMessages::onStopShareOrWhiteboard(const KRRtmMessage&) {
     // shares); otherwise it is the request of whoever stops the whiteboard the local user shares.
     const KRCurrentRoom& room = meeting_->currentRoom();
     if (room.isLocalUserSharingScreen()) {
-        meeting_->postForceStopScreenShareDarwinNotification(kHostStoppedShareReason);
+        meeting_->postForceStopScreenShareDarwinNotification(LocalScreenShare::kHostStoppedReason);
         return;
     }
     if (room.isWhiteboardShared) {
@@ -302,12 +301,12 @@ void IncomingControlMessages::onCoHostRightInMerge(const KRRtmMessage& message) 
 }
 
 void IncomingControlMessages::onWhiteboardStartOverridesShare(const KRRtmMessage& message) {
-    meeting_->postForceStopScreenShareDarwinNotification(kWhiteboardOverrideReason);
+    meeting_->postForceStopScreenShareDarwinNotification(LocalScreenShare::kWhiteboardOverrideReason);
     meeting_->startWhitebboard(true, message.senderName, message.senderParticipantId);
 }
 
 void IncomingControlMessages::onForceStopShare(const KRRtmMessage&) {
-    meeting_->postForceStopScreenShareDarwinNotification(kHostStoppedShareReason);
+    meeting_->postForceStopScreenShareDarwinNotification(LocalScreenShare::kHostStoppedReason);
 }
 
 void IncomingControlMessages::onRoleInRoomEngine(const KRRtmMessage& message) {

@@ -5,7 +5,7 @@
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 
 // Control messages with the room's engine travel through the engine itself. What an arriving one
-// does is in ClientCoreControlMessages.cpp, on the participant merge of this backend.
+// does is in IncomingControlMessages.cpp, on the participant merge of this backend.
 
 namespace kr {
 
