@@ -436,10 +436,16 @@ TEST_F(KRClientOutsideMeetingIntegrationTest, AnAnswerAfterItsMeetingEndedOnlyCo
                 },
                 10s));
             if (row.ownBoardFirst) {
+                const std::size_t boardsFetched = service.requestCount(R::remoteWhiteboard);
                 std::optional<bool> opened;
                 subject.client->startWhitebboard(false, "", "", [&](bool ok) { opened = ok; });
                 ASSERT_TRUE(main->runUntil([&] { return opened.has_value(); }, 10s));
                 ASSERT_TRUE(*opened);
+                // The host and the guest open the board too, on the route a refused row fails:
+                // their requests are in before the fault is set, or one of them takes it.
+                ASSERT_TRUE(main->runUntil(
+                    [&] { return service.requestCount(R::remoteWhiteboard) >= boardsFetched + 2; },
+                    10s));
             }
             if (!serverDoesIt) {
                 service.injectFault(
