@@ -150,9 +150,6 @@ public:
                           Completion completion = {});
     void stopWhiteboard(Completion completion = {});
     std::string whiteboardUrl() const;
-    /// A whiteboard a host call closes: the room store now, the report as its own task (while that
-    /// meeting goes on), never inside the call.
-    void closeWhiteboardReportingLater(const std::optional<std::string>& by);
 
     // ---- Queries ----
 

@@ -56,10 +56,7 @@ void ClientCore::setHandRaised(bool isRaised) {
     sendControlMessage(isRaised ? ControlMessage::handRaised : ControlMessage::handLowered,
                        nullptr, {});
     // The host hears of its own change after the call returned, as a task of its own.
-    queue_->post([weak = weak_from_this(), session = sessionToken()] {
-        auto self = weak.lock();
-        if (self && session.live()) self->events().sendLocalHandRaiseEvent();
-    });
+    events_.reportLater([](MeetingEvents& events) { events.sendLocalHandRaiseEvent(); });
 }
 
 }  // namespace kr

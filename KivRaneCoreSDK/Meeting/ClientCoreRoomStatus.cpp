@@ -8,9 +8,6 @@
 
 namespace kr {
 
-namespace {
-}  // namespace
-
 class ClientCore::SyncOwner final : public RoomSync::Owner {
 public:
     explicit SyncOwner(ClientCore& core) : c_(core) {}

@@ -23,7 +23,7 @@ void ClientCore::startWhitebboard(bool remote, const std::string& userName,
     if (!remoteDuringJoin && !allowedOnceJoinedUntilLeave("Start Whiteboard", completion)) return;
     if (currentRoom_.isWhiteboardShared) {
         sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
-        closeWhiteboardReportingLater(currentRoom_.whiteboardSharingId);
+        events_.closeWhiteboardReportingLater(currentRoom_.whiteboardSharingId);
     }
     sendHostRequest(
         StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
@@ -54,22 +54,13 @@ void ClientCore::startWhitebboard(bool remote, const std::string& userName,
         });
 }
 
-void ClientCore::closeWhiteboardReportingLater(const std::optional<std::string>& by) {
-    if (!currentRoom_.applyWhiteboardStopped()) return;
-    std::weak_ptr<ClientCore> weak = weak_from_this();
-    queue_->post([weak, session = sessionToken(), by] {
-        const auto self = weak.lock();
-        if (self && session.live()) self->events().sendStopWhiteboardEvent(by);
-    });
-}
-
 void ClientCore::stopWhiteboard(Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
     if (!allowedOnceJoinedUntilLeave("Stop Whiteboard", completion)) return;
     if (!currentRoom_.isLocalUserSharingWhiteboard) {
         sendControlMessage(ControlMessage::stopSharePrivate, nullptr, {});
         // The event is posted before the completion, so the host hears them in that order.
-        closeWhiteboardReportingLater(currentRoom_.userWebRtcId);
+        events_.closeWhiteboardReportingLater(currentRoom_.userWebRtcId);
         completeLater(std::move(completion), true);
         return;
     }

@@ -15,11 +15,6 @@
 
 namespace kr {
 
-namespace {
-
-
-}  // namespace
-
 /// Hands the messaging session's messages to the meeting, whose control-message table acts on
 /// them, without keeping it alive: the session holds its delegate weakly and the backend this.
 /// Made for one join: once that meeting ended, what the session still carries does nothing.

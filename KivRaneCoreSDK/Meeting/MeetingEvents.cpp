@@ -86,6 +86,11 @@ void MeetingEvents::closeWhiteboard(const std::optional<std::string>& by) {
         sendStopWhiteboardEvent(by);
 }
 
+void MeetingEvents::closeWhiteboardReportingLater(const std::optional<std::string>& by) {
+    if (!meeting_->applyWhiteboardStopped()) return;
+    reportLater([by](MeetingEvents& events) { events.sendStopWhiteboardEvent(by); });
+}
+
 // ---- Reports: each takes a fresh snapshot ----
 
 void MeetingEvents::sendLocalUserJoinMeetingEvent() {
@@ -116,7 +121,7 @@ void MeetingEvents::reportLocalMedia(bool muted, LocalMediaReport tell) {
     }
     // The engine answered inside the host's call. The values are taken now: by the time the
     // task runs a later change may have moved the local user's tracks on.
-    meeting_->postReport([meeting = std::move(meeting), muted, tell](MeetingEvents& events) {
+    reportLater([meeting = std::move(meeting), muted, tell](MeetingEvents& events) {
         events.forEachDelegate([&](KRClientDelegate& d) { tell(d, meeting, muted); });
     });
 }

@@ -90,6 +90,13 @@ public:
     void changeMeetingLock(bool locked, const std::optional<std::string>& by);
     void changeRecording(bool on, const std::optional<std::string>& by);
     void closeWhiteboard(const std::optional<std::string>& by);
+    /// The same for a board a host call closes: the room store at once, the report later.
+    void closeWhiteboardReportingLater(const std::optional<std::string>& by);
+    /// Runs `report` as a task of its own, after the call under way returned, while the meeting
+    /// under way now goes on: how a host call's own reports reach the delegates.
+    void reportLater(std::function<void(MeetingEvents&)> report) {
+        meeting_->postReport(std::move(report));
+    }
 
     // ---- Reports: the state they are about was changed by the caller ----
 
