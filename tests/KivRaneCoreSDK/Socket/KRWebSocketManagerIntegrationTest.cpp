@@ -288,11 +288,13 @@ TEST_F(KRWebSocketManagerIntegrationTest, KeepAlivesReachTheServiceOnTheManualCl
     EXPECT_EQ(framesNamed("amAlive")[0].data.at("token"), json::value(token));
 }
 
-TEST_F(KRWebSocketManagerIntegrationTest, LeavingClosesTheConnectionNormally) {
-    const struct {
-        const char* name;
-        std::function<void(KRWebSocketManagerIntegrationTest&)> leave;
-    } table[] = {
+/// The two ways a meeting lets its socket go: released first, or dropped while connected.
+struct WayToLeave {
+    const char* name;
+    std::function<void(KRWebSocketManagerIntegrationTest&)> leave;
+};
+std::vector<WayToLeave> waysToLeave() {
+    return {
         {"released, then dropped",
          [](KRWebSocketManagerIntegrationTest& t) {
              t.manager->setIsUserJoinedMeeting(false);
@@ -301,6 +303,10 @@ TEST_F(KRWebSocketManagerIntegrationTest, LeavingClosesTheConnectionNormally) {
          }},
         {"dropped while connected", [](KRWebSocketManagerIntegrationTest& t) { t.manager.reset(); }},
     };
+}
+
+TEST_F(KRWebSocketManagerIntegrationTest, LeavingClosesTheConnectionNormally) {
+    const auto table = waysToLeave();
     std::size_t ended = 0;
     for (const auto& row : table) {
         start();
@@ -315,19 +321,7 @@ TEST_F(KRWebSocketManagerIntegrationTest, LeavingClosesTheConnectionNormally) {
 }
 
 TEST_F(KRWebSocketManagerIntegrationTest, LeavingReturnsAtOnceWhenTheServiceStoppedReading) {
-    const struct {
-        const char* name;
-        std::function<void(KRWebSocketManagerIntegrationTest&)> leave;
-    } table[] = {
-        {"released, then dropped",
-         [](KRWebSocketManagerIntegrationTest& t) {
-             t.manager->setIsUserJoinedMeeting(false);
-             t.manager->releaseCurrentSocket();
-             t.manager.reset();
-         }},
-        {"dropped while connected",
-         [](KRWebSocketManagerIntegrationTest& t) { t.manager.reset(); }},
-    };
+    const auto table = waysToLeave();
     hub().stopReadingAfterLogin(-1);
     std::size_t logins = 0;
     for (const auto& row : table) {
