@@ -5,6 +5,7 @@
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Http/TlsSessionCache.h"
@@ -87,10 +88,10 @@ void KRClient::setMultiMediaEngineIntegration(bool value) {
     core_->setMultiMediaEngineIntegration(value);
 }
 const std::shared_ptr<RtcManagerProtocol>& KRClient::rtcEngineManager() const {
-    return core_->rtcEngineManager();
+    return core_->roomEngine().engine();
 }
 void KRClient::setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine) {
-    core_->setRtcEngineManager(std::move(engine));
+    core_->roomEngine().setEngine(std::move(engine));
 }
 void KRClient::addDelegate(const std::string& identifier,
                            std::weak_ptr<KRClientDelegate> delegate) {
@@ -216,70 +217,71 @@ const std::shared_ptr<KRRtcManger>& KRClient::rtcManager() const {
     return core_->rtcManager();
 }
 void KRClient::setAudioFilePathForUserJoin(const std::string& filePath) {
-    core_->setAudioFilePathForUserJoin(filePath);
+    core_->rtcManager()->setAudioFilePathForUserJoin(filePath);
 }
 void KRClient::setAudioFilePathForUserLeft(const std::string& filePath) {
-    core_->setAudioFilePathForUserLeft(filePath);
+    core_->rtcManager()->setAudioFilePathForUserLeft(filePath);
 }
 void KRClient::setVideoConfiguration(const KRRtcVideoEncoderConfig& videoEncoderConfig) {
-    core_->setVideoConfiguration(videoEncoderConfig);
+    core_->rtcManager()->configureVideoEncoderConfiguration(videoEncoderConfig);
 }
 void KRClient::setLowQualityVideoStream(const KRRtcVideoEncoderConfig& lowQualityVideoConfig) {
-    core_->setLowQualityVideoStream(lowQualityVideoConfig);
+    core_->rtcManager()->configureLowQualityVideoStream(lowQualityVideoConfig);
 }
 void KRClient::setUpDualStream(bool enable) {
-    core_->setUpDualStream(enable);
+    core_->rtcManager()->setUpDualStream(enable);
 }
 void KRClient::applyVirtualBackground(const KRVirtualBackgroundType& background) {
     core_->applyVirtualBackground(background);
 }
 void KRClient::startPreview() {
-    core_->startPreview();
+    core_->mediaBackend().startPreview();
 }
 void KRClient::stopPreview() {
-    core_->stopPreview();
+    core_->mediaBackend().stopPreview();
 }
 void KRClient::switchCamera() {
-    core_->switchCamera();
+    core_->mediaBackend().switchCamera();
 }
 void KRClient::getVideoPreview(const std::shared_ptr<platform::View>& placeholderView) {
-    core_->getVideoPreview(placeholderView);
+    core_->rtcManager()->setLocalCanvas(placeholderView);
+    core_->rtcManager()->startPreview();
 }
 void KRClient::switchAudioDevice(KRAudioDeviceType type) {
-    core_->switchAudioDevice(type);
+    core_->mediaBackend().switchAudioDevice(type);
 }
 void KRClient::switchLocalUserRole(const KRUserRole& newRole) {
     asHostCall(core_, [&newRole](ClientCore& core) { core.switchLocalUserRole(newRole); });
 }
 void KRClient::subscribeRemoteUserAudio(const std::string& id) {
-    core_->subscribeRemoteUserAudio(id);
+    core_->mediaBackend().subscribeRemoteMedia(true, id, true);
 }
 void KRClient::unsubscribeRemoteUserAudio(const std::string& id) {
-    core_->unsubscribeRemoteUserAudio(id);
+    core_->mediaBackend().subscribeRemoteMedia(true, id, false);
 }
 void KRClient::subscribeRemoteUserVideo(const std::string& id) {
-    core_->subscribeRemoteUserVideo(id);
+    core_->mediaBackend().subscribeRemoteMedia(false, id, true);
 }
 void KRClient::unsubscribeRemoteUserVideo(const std::string& id) {
-    core_->unsubscribeRemoteUserVideo(id);
+    core_->mediaBackend().subscribeRemoteMedia(false, id, false);
 }
 void KRClient::setVideoStreamQuality(KRRemoteStreamQuality quality, const std::string& uid) {
-    core_->setVideoStreamQuality(quality, uid);
+    core_->mediaBackend().setRemoteStreamQuality(quality, uid);
 }
 void KRClient::setRemoteUsersVolume(int value) {
-    core_->setRemoteUsersVolume(value);
+    core_->rtcManager()->setRemoteUsersVolume(value);
 }
 void KRClient::blockRemoteAudioVideo(std::uint64_t uid) {
-    core_->blockRemoteAudioVideo(uid);
+    core_->rtcManager()->blockRemoteAudioVideo(uid);
 }
 void KRClient::removeBlockedRemoteAudioVideo(std::uint64_t uid) {
-    core_->removeBlockedRemoteAudioVideo(uid);
+    core_->rtcManager()->removeBlockedRemoteAudioVideo(uid);
 }
 bool KRClient::hasHeadphones(const platform::AudioSessionRouteDescription& route) {
-    return ClientCore::hasHeadphones(route);
+    return KRRtcManger::hasHeadphones(route);
 }
 bool KRClient::hasBluetoothConnecte(const platform::AudioSessionRouteDescription& route) {
-    return ClientCore::hasBluetoothConnecte(route);
+    return KRRtcManger::hasBluetoothConnecte(route);
 }
 const std::shared_ptr<KRChatManager>& KRClient::chatClient() const {
     return core_->chatClient();

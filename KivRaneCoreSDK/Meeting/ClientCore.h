@@ -200,34 +200,15 @@ public:
     bool hasPollingTimers() const { return session_ && session_->hasPollingTimers(); }
     bool hasConnectionCheckTimer() const { return session_ && session_->hasWatchdog(); }
 
-    // ---- Default-road media engine (ClientCoreEngine.cpp; its steps in DefaultEngineBackend) ----
+    // ---- Media engines (the host's other engine calls go from `KRClient` to the backends) ----
 
-    // Host calls (documented on `KRClient`).
     const std::shared_ptr<KRRtcManger>& rtcManager() const {
         return defaultEngineBackend_->wrapper();
     }
-    void setAudioFilePathForUserJoin(const std::string& filePath);
-    void setAudioFilePathForUserLeft(const std::string& filePath);
-    void setVideoConfiguration(const KRRtcVideoEncoderConfig& videoEncoderConfig);
-    void setLowQualityVideoStream(const KRRtcVideoEncoderConfig& lowQualityVideoConfig);
-    void setUpDualStream(bool enable);
+    /// The client's own room engine backend (never the stand-in a factory made).
+    RoomEngineBackend& roomEngine() const { return *roomEngineBackend_; }
     void applyVirtualBackground(const KRVirtualBackgroundType& background);
-    void startPreview();
-    void stopPreview();
-    void switchCamera();
-    void getVideoPreview(const std::shared_ptr<platform::View>& placeholderView);
-    void switchAudioDevice(KRAudioDeviceType type);
     void switchLocalUserRole(const KRUserRole& newRole);
-    void subscribeRemoteUserAudio(const std::string& id);
-    void unsubscribeRemoteUserAudio(const std::string& id);
-    void subscribeRemoteUserVideo(const std::string& id);
-    void unsubscribeRemoteUserVideo(const std::string& id);
-    void setVideoStreamQuality(KRRemoteStreamQuality quality, const std::string& uid);
-    void setRemoteUsersVolume(int value);
-    void blockRemoteAudioVideo(std::uint64_t uid);
-    void removeBlockedRemoteAudioVideo(std::uint64_t uid);
-    static bool hasHeadphones(const platform::AudioSessionRouteDescription& route);
-    static bool hasBluetoothConnecte(const platform::AudioSessionRouteDescription& route);
     /// Remote streams whose kind is still being asked of the server.
     const std::set<std::uint64_t>& pendingStreamQuestions() const {
         return defaultEngineBackend_->pendingStreamQuestions();
@@ -288,24 +269,9 @@ private:
     /// The join end once the media and, on a road that posts afterwards, the server agreed: the
     /// watchdog, the local record, the meeting reached and reported.
     void enterMeeting(const MeetingSession::Token& session, const std::function<void()>& finished);
-    /// One named step of a join; it calls `done(true)` to go on, or ends the join itself.
-    using JoinStepDone = std::function<void(bool)>;
-    struct JoinStep {
-        const char* name;
-        std::function<void(ClientCore&, JoinStepDone)> run;
-    };
-    /// Runs `steps` from `next` on, one after the other while the join's session is joining.
-    void runJoinSteps(std::shared_ptr<const std::vector<JoinStep>> steps, std::size_t next);
-    /// Room details and login in the order the user asks for (both roads).
-    std::vector<JoinStep> loginSteps(bool signedIn) const;
-    /// The default engine's join: configuration, login, join call, first status post and fetch,
-    /// chat, then the media channel (`thenMedia`).
-    std::shared_ptr<const std::vector<JoinStep>> serverJoinSteps(std::function<void()> thenMedia) const;
-    void postJoinStatus(JoinStepDone done);
+    /// The join's server steps (ClientCoreJoin.cpp).
+    struct JoinSteps;
     void getConfigurations(std::function<void(bool)> completion);
-    void getRoomDetailsAPICall(JoinStepDone done);
-    void handleGuestLogin(const std::string& hostToken, JoinStepDone done);
-    void joinCallAPI(JoinStepDone done);
     void applyConfiguration(const KRConfiguration& configuration);
     void resetForJoin();
 
@@ -492,26 +458,6 @@ private:
     std::shared_ptr<KRChatManager> chatClient_ = KRChatManager::create(deps_.queue);
     std::shared_ptr<KRWebSocketManager> webSocketManager_;
     std::vector<platform::ObserverToken> applicationObservers_;
-
-    // ---- Room engine backend: the engine the room chooses (RoomEngineBackend*.cpp) ----
-public:
-    // Each forwards to the client's room engine backend. The engine's two are host calls
-    // (documented on `KRClient`).
-    const std::shared_ptr<RtcManagerProtocol>& rtcEngineManager() const;
-    void setRtcEngineManager(std::shared_ptr<RtcManagerProtocol> engine);
-    /// This road's join (called by joinMeeting): server calls in the order the role asks, then the
-    /// room's engine set up and asked to join. Refused outside a join, or when this join already
-    /// set an engine up.
-    void configureForMultiMediaEngine(const KRJoinMeetingConfig& config);
-    /// True while a "kr-media" engine reports its connection lost.
-    bool isWaitingToBeReconnect() const;
-    /// The receivers handed to this road's engine (held weakly there, owned by the backend).
-    std::shared_ptr<RtcManagerDelegate> multiMediaRtcDelegate();
-    std::shared_ptr<RtmManagerDelegate> multiMediaRtmDelegate();
-
-private:
-    /// The client's own room engine backend (never the stand-in a factory made).
-    RoomEngineBackend& roomEngine() const { return *roomEngineBackend_; }
 };
 
 }  // namespace kr

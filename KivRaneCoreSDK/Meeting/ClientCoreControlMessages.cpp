@@ -26,7 +26,7 @@ public:
     }
     KRMeeting getCurrentMeetingData() const override { return core_.getCurrentMeetingData(); }
     std::shared_ptr<RtcManagerProtocol> rtcEngineManager() const override {
-        return core_.rtcEngineManager();
+        return core_.roomEngine().engine();
     }
 
     void muteLocalAudio(bool isMute) override { core_.muteLocalAudio(isMute); }

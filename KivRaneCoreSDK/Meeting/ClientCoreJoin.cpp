@@ -25,6 +25,99 @@ double ClientCore::pollingIntervalFor(double seconds) {
     return std::max(seconds, kMinimumPollingSeconds);
 }
 
+// ---- The join's steps ----
+
+/// The server's part of a join as named steps run one after the other; each step calls its
+/// `Done` with true to go on, or ends the join itself.
+struct ClientCore::JoinSteps {
+    using Done = std::function<void(bool)>;
+    struct Step {
+        const char* name;
+        std::function<void(ClientCore&, Done)> run;
+    };
+    using List = std::shared_ptr<const std::vector<Step>>;
+
+    /// Runs `steps` from `next` on while the join's session is joining.
+    static void run(ClientCore& client, List steps, std::size_t next) {
+        if (next >= steps->size()) return;
+        const Step& step = (*steps)[next];
+        const SessionToken session = client.sessionToken();
+        std::weak_ptr<ClientCore> weak = client.weak_from_this();
+        step.run(client, [weak, session, steps, next](bool ok) {
+            // A step that failed already ended the join; a join that ended meanwhile (failed,
+            // timed out, left, or replaced by a newer one) takes no further step.
+            auto self = weak.lock();
+            if (!ok || !self || !session.live() || !self->isJoining()) return;
+            run(*self, steps, next + 1);
+        });
+    }
+
+    /// Room details and login in the order the user asks for (both backends).
+    static std::vector<Step> login(const ClientCore& client, bool signedIn) {
+        const auto roomDetails = Step{"room details", [](ClientCore& c, Done done) {
+                                          fetchRoomDetails(c, std::move(done));
+                                      }};
+        if (signedIn) {
+            return {{"forwarded socket",
+                     [](ClientCore& c, Done done) {
+                         c.openForwardedSocket();
+                         done(true);
+                     }},
+                    roomDetails};
+        }
+        const std::string hostToken = client.userRole_.getToken();
+        if (hostToken.empty()) {
+            return {roomDetails, {"guest login", [](ClientCore& c, Done done) {
+                                      guestLogin(c, "", std::move(done));
+                                  }}};
+        }
+        // A host proves itself at the login, so the room details are asked for as the host.
+        return {{"host login",
+                 [hostToken](ClientCore& c, Done done) { guestLogin(c, hostToken, std::move(done)); }},
+                roomDetails};
+    }
+
+    /// The default engine's join: configuration, login, join call, first status post and fetch,
+    /// chat, then the media channel (`thenMedia`).
+    static List serverJoin(const ClientCore& client, std::function<void()> thenMedia) {
+        std::vector<Step> steps{{"configuration", [](ClientCore& c, Done done) {
+                                     c.getConfigurations(std::move(done));
+                                 }}};
+        for (Step& step : login(client, !client.settings_.isGuestUserFlow)) {
+            steps.push_back(std::move(step));
+        }
+        steps.push_back({"join call", [](ClientCore& c, Done done) { joinCall(c, std::move(done)); }});
+        steps.push_back({"status post", [](ClientCore& c, Done done) {
+                             // The first report of the local user is part of the join: a refused
+                             // one ends it.
+                             c.sendJoinCall(c.roomSync_->makeStatusPost(
+                                                OwnStatus::connected,
+                                                c.currentRoom_.isCurrentUserHandRaised),
+                                            KRJoinStep::statusPost, "Post Room Connection Status",
+                                            [done = std::move(done)](ClientCore&, const auto&) {
+                                                done(true);
+                                            });
+                         }});
+        steps.push_back({"status fetch", [](ClientCore& c, Done done) {
+                             c.roomSync_->fetchRoomStatus([done](bool) { done(true); });
+                         }});
+        steps.push_back({"chat", [](ClientCore& c, Done done) {
+                             c.configureChatClient();
+                             done(true);
+                         }});
+        steps.push_back({"media", [thenMedia = std::move(thenMedia)](ClientCore& c, Done) {
+                             c.setGetPostConnectionTimer();
+                             c.mediaJoinRequested();
+                             if (thenMedia) thenMedia();
+                         }});
+        return std::make_shared<const std::vector<Step>>(std::move(steps));
+    }
+
+    static void fetchRoomDetails(ClientCore& client, Done done);
+    static void guestLogin(ClientCore& client, const std::string& hostToken, Done done);
+    static void joinCall(ClientCore& client, Done done);
+};
+
 // ---- The join entry ----
 
 void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
@@ -74,14 +167,14 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
         if (settings_.isGuestUserFlow) {
             networkClient_->setJwtToken("");
         }
-        std::vector<JoinStep> steps{{"configuration", [](ClientCore& c, JoinStepDone done) {
-                                         c.getConfigurations(std::move(done));
-                                     }}};
-        for (JoinStep& step : loginSteps(false)) steps.push_back(std::move(step));
-        steps.push_back({"media", [thenMedia = std::move(thenMedia)](ClientCore&, JoinStepDone) {
+        std::vector<JoinSteps::Step> steps{{"configuration", [](ClientCore& c, JoinSteps::Done done) {
+                                               c.getConfigurations(std::move(done));
+                                           }}};
+        for (auto& step : JoinSteps::login(*this, false)) steps.push_back(std::move(step));
+        steps.push_back({"media", [thenMedia = std::move(thenMedia)](ClientCore&, JoinSteps::Done) {
                              if (thenMedia) thenMedia();
                          }});
-        runJoinSteps(std::make_shared<const std::vector<JoinStep>>(std::move(steps)), 0);
+        JoinSteps::run(*this, std::make_shared<const std::vector<JoinSteps::Step>>(std::move(steps)), 0);
         return;
     }
     if (settings_.isGuestUserFlow) {
@@ -91,89 +184,13 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
         networkClient_->setJwtToken(settings_.userJwtToken);
         networkClient_->setCurrentUserType(KRCurrentUserType::loggedIn);
     }
-    runJoinSteps(serverJoinSteps(std::move(thenMedia)), 0);
+    JoinSteps::run(*this, JoinSteps::serverJoin(*this, std::move(thenMedia)), 0);
 }
 
 void ClientCore::resetForJoin() {
     currentRoom_.resetMeetingState();
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
-}
-
-// ---- The join's steps ----
-
-void ClientCore::runJoinSteps(std::shared_ptr<const std::vector<JoinStep>> steps, std::size_t next) {
-    if (next >= steps->size()) return;
-    const JoinStep& step = (*steps)[next];
-    const SessionToken session = sessionToken();
-    std::weak_ptr<ClientCore> weak = weak_from_this();
-    step.run(*this, [weak, session, steps, next](bool ok) {
-        // A step that failed already ended the join; a join that ended meanwhile (failed,
-        // timed out, left, or replaced by a newer one) takes no further step.
-        auto self = weak.lock();
-        if (!ok || !self || !session.live() || !self->isJoining()) return;
-        self->runJoinSteps(steps, next + 1);
-    });
-}
-
-std::vector<ClientCore::JoinStep> ClientCore::loginSteps(bool signedIn) const {
-    const auto roomDetails = JoinStep{"room details", [](ClientCore& c, JoinStepDone done) {
-                                          c.getRoomDetailsAPICall(std::move(done));
-                                      }};
-    if (signedIn) {
-        return {{"forwarded socket",
-                 [](ClientCore& c, JoinStepDone done) {
-                     c.openForwardedSocket();
-                     done(true);
-                 }},
-                roomDetails};
-    }
-    const std::string hostToken = userRole_.getToken();
-    if (hostToken.empty()) {
-        return {roomDetails, {"guest login", [](ClientCore& c, JoinStepDone done) {
-                                  c.handleGuestLogin("", std::move(done));
-                              }}};
-    }
-    // A host proves itself at the login, so the room details are asked for as the host.
-    return {{"host login",
-             [hostToken](ClientCore& c, JoinStepDone done) {
-                 c.handleGuestLogin(hostToken, std::move(done));
-             }},
-            roomDetails};
-}
-
-std::shared_ptr<const std::vector<ClientCore::JoinStep>> ClientCore::serverJoinSteps(
-    std::function<void()> thenMedia) const {
-    std::vector<JoinStep> steps{{"configuration", [](ClientCore& c, JoinStepDone done) {
-                                     c.getConfigurations(std::move(done));
-                                 }}};
-    for (JoinStep& step : loginSteps(!settings_.isGuestUserFlow)) steps.push_back(std::move(step));
-    steps.push_back({"join call", [](ClientCore& c, JoinStepDone done) {
-                         c.joinCallAPI(std::move(done));
-                     }});
-    steps.push_back({"status post", [](ClientCore& c, JoinStepDone done) {
-                         c.postJoinStatus(std::move(done));
-                     }});
-    steps.push_back({"status fetch", [](ClientCore& c, JoinStepDone done) {
-                         c.roomSync_->fetchRoomStatus([done](bool) { done(true); });
-                     }});
-    steps.push_back({"chat", [](ClientCore& c, JoinStepDone done) {
-                         c.configureChatClient();
-                         done(true);
-                     }});
-    steps.push_back({"media", [thenMedia = std::move(thenMedia)](ClientCore& c, JoinStepDone) {
-                         c.setGetPostConnectionTimer();
-                         c.mediaJoinRequested();
-                         if (thenMedia) thenMedia();
-                     }});
-    return std::make_shared<const std::vector<JoinStep>>(std::move(steps));
-}
-
-void ClientCore::postJoinStatus(JoinStepDone done) {
-    // The first report of the local user is part of the join: a refused one ends it.
-    sendJoinCall(roomSync_->makeStatusPost(OwnStatus::connected, currentRoom_.isCurrentUserHandRaised),
-                 KRJoinStep::statusPost, "Post Room Connection Status",
-                 [done = std::move(done)](ClientCore&, const auto&) { done(true); });
 }
 
 void ClientCore::completeLocalMediaJoin(const std::string& localId,
@@ -312,10 +329,10 @@ void ClientCore::applyConfiguration(const KRConfiguration& configuration) {
     settings_.pollingAPITimeInterval = pollingIntervalFor(configuration.roomConnectionPollingTimeInSecs());
 }
 
-void ClientCore::getRoomDetailsAPICall(JoinStepDone done) {
-    sendJoinCall(
-        GetRoomDetailsRequest(currentRoom_.meetingId, currentRoom_.meetingPin,
-                              currentRoom_.guestUserId),
+void ClientCore::JoinSteps::fetchRoomDetails(ClientCore& core, Done done) {
+    const KRCurrentRoom& asked = core.currentRoom_;
+    core.sendJoinCall(
+        GetRoomDetailsRequest(asked.meetingId, asked.meetingPin, asked.guestUserId),
         KRJoinStep::roomDetails, "Get Room Details",
         [done = std::move(done)](ClientCore& client, const KRRoomDetails& details) {
             if (!mediaUidOf(details.rtcUID())) {
@@ -377,10 +394,11 @@ void ClientCore::getRoomDetailsAPICall(JoinStepDone done) {
         });
 }
 
-void ClientCore::handleGuestLogin(const std::string& hostToken, JoinStepDone done) {
-    sendJoinCall(GuestLoginRequest(currentRoom_.meetingId, currentRoom_.roomID,
-                                   currentRoom_.meetingPin, currentRoom_.userDisplayName,
-                                   hostToken),
+void ClientCore::JoinSteps::guestLogin(ClientCore& core, const std::string& hostToken,
+                                       Done done) {
+    const KRCurrentRoom& room = core.currentRoom_;
+    core.sendJoinCall(GuestLoginRequest(room.meetingId, room.roomID, room.meetingPin,
+                                          room.userDisplayName, hostToken),
                  KRJoinStep::guestLogin, "Guest Login",
                  [done = std::move(done)](ClientCore& client, const KRGuestLogin& login) {
                      client.currentRoom_.guestUserId = login.guestUserId();
@@ -391,12 +409,13 @@ void ClientCore::handleGuestLogin(const std::string& hostToken, JoinStepDone don
                  });
 }
 
-void ClientCore::joinCallAPI(JoinStepDone done) {
-    const KRCurrentRoom& room = currentRoom_;
-    sendJoinCall(JoinCallRequest(room.meetingId, room.roomID, room.meetingPin,
-                                 room.userDisplayName, room.meetingOwnerName,
-                                 room.meetingOwnerUserId, room.meetingTitle,
-                                 networkClient_->getJwtToken(), LocalIPAddress::getIPAddress()),
+void ClientCore::JoinSteps::joinCall(ClientCore& core, Done done) {
+    const KRCurrentRoom& room = core.currentRoom_;
+    core.sendJoinCall(JoinCallRequest(room.meetingId, room.roomID, room.meetingPin,
+                                        room.userDisplayName, room.meetingOwnerName,
+                                        room.meetingOwnerUserId, room.meetingTitle,
+                                        core.networkClient_->getJwtToken(),
+                                        LocalIPAddress::getIPAddress()),
                  KRJoinStep::joinCall, "Join Call",
                  [done = std::move(done)](ClientCore& client, const KRJoinCall& joinCall) {
                      client.currentRoom_.historyId = joinCall.historyId;

@@ -23,11 +23,13 @@ RoomEngineBackend::~RoomEngineBackend() = default;
 // ---- The engine and the join ----
 
 void RoomEngineBackend::setEngine(std::shared_ptr<RtcManagerProtocol> engine) {
+    KR_DCHECK_RUN_ON(checker_);
     rtcEngineManager_ = std::move(engine);
     ownsRtcEngine_ = false;
 }
 
 void RoomEngineBackend::configureForMultiMediaEngine(const KRJoinMeetingConfig& config) {
+    KR_DCHECK_RUN_ON(checker_);
     // One engine per client: a second set-up would start a second engine in a running meeting.
     if (!port_.isJoining() || !port_.markMediaSetUp()) {
         port_.logger().warn("Multimedia engine set-up refused: no join is waiting for it");

@@ -14,6 +14,7 @@
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerDelegate.h"
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
 #include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
+#include "platform/Dispatch/SequenceChecker.h"
 
 namespace kr {
 
@@ -124,6 +125,7 @@ private:
 
     MeetingPort& port_;
     KRDependencies deps_;
+    platform::SequenceChecker checker_{deps_.queue};
     std::shared_ptr<platform::MediaEngineFactory> engineFactory_;
     std::shared_ptr<RtcManagerProtocol> rtcEngineManager_;
     /// The local peer the engine confirmed, until the join end records it in the merge.

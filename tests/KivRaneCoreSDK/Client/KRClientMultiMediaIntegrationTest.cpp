@@ -70,8 +70,8 @@ TEST_F(KRClientMultiMediaIntegrationTest, KrMediaRoomRunsOnTheHostsEngine) {
     EXPECT_TRUE(engine->configureData().front().empty());
 
     // The network comes back while the engine waits to be reconnected: it joins again.
-    internals(ann.client).multiMediaRtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
-    EXPECT_TRUE(internals(ann.client).isWaitingToBeReconnect());
+    internals(ann.client).roomEngine().rtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
+    EXPECT_TRUE(internals(ann.client).roomEngine().isWaitingToBeReconnect());
 
     ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     EXPECT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
@@ -136,7 +136,7 @@ TEST_F(KRClientMultiMediaIntegrationTest, TheRoomsJoinRulesForAudioAndVideoHoldO
 TEST_F(KRClientMultiMediaIntegrationTest, ASecondSetUpInOneMeetingIsRefused) {
     Member& ann = join("1234567890", "Ann");
     const auto engine = ann.client->rtcEngineManager();
-    internals(ann.client).configureForMultiMediaEngine(KRJoinMeetingConfig(KRUserRole::speaker(), true, true));
+    internals(ann.client).roomEngine().configureForMultiMediaEngine(KRJoinMeetingConfig(KRUserRole::speaker(), true, true));
     main->runFor(300ms);
     EXPECT_EQ(ann.client->rtcEngineManager(), engine);
     EXPECT_EQ(bus->members("room-1").size(), 1u);
@@ -531,7 +531,7 @@ TEST_P(KRClientMultiMediaMeetingTest, AHandLoweredByTheHostStaysDownThroughTheNe
 
     const std::size_t mark = host.recorder->lines.size();
     const auto posts = service.requestCount(MeetingServiceRoute::postRoomConnectionStatus);
-    internals(ann.client).multiMediaRtcDelegate()->didCurrentParticipantRoleChanged(false);
+    internals(ann.client).roomEngine().rtcDelegate()->didCurrentParticipantRoleChanged(false);
     ASSERT_TRUE(main->runUntil(
         [&] { return service.requestCount(MeetingServiceRoute::postRoomConnectionStatus) > posts; },
         10s));

@@ -253,8 +253,8 @@ TEST_F(KRClientMultiMediaTest, HostSuppliedEngineIsSetUpThenJoinedWithTheFourMee
         Party p = engineAskedToJoin(role);
         const Lines expected{"configure", "rtm", "join"};
         EXPECT_EQ(p.engine->calls, expected);
-        EXPECT_EQ(p.engine->delegate.lock(), internals(p.client).multiMediaRtcDelegate());
-        EXPECT_EQ(p.engine->rtm.lock(), internals(p.client).multiMediaRtmDelegate());
+        EXPECT_EQ(p.engine->delegate.lock(), internals(p.client).roomEngine().rtcDelegate());
+        EXPECT_EQ(p.engine->rtm.lock(), internals(p.client).roomEngine().rtmDelegate());
         ASSERT_EQ(p.engine->configures.size(), 1u);
         EXPECT_TRUE(p.engine->configures.front().empty());
         ASSERT_EQ(p.engine->joins.size(), 1u);
@@ -827,11 +827,11 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
         });
     };
     const auto joins = joinsOf();
-    internals(agora.client).multiMediaRtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
+    internals(agora.client).roomEngine().rtcDelegate()->didConnectionStateChanged(KRConnectionState::disconnected);
     internals(agora.client).networkClient()->didNetworkStateChanged(true);
     main->runPending();
     EXPECT_EQ(joinsOf(), joins);
-    EXPECT_FALSE(internals(agora.client).isWaitingToBeReconnect());
+    EXPECT_FALSE(internals(agora.client).roomEngine().isWaitingToBeReconnect());
 }
 
 // ---- Leave, and the next meeting on the same client ----
@@ -924,7 +924,7 @@ TEST_F(KRClientMultiMediaTest, EngineReportsAfterTheLeaveChangeNothing) {
         EXPECT_EQ(p.recorder->lines, before);
         EXPECT_TRUE(p.client->getMeetingUsers().empty());
         EXPECT_EQ(statusPosts(), posts);
-        EXPECT_FALSE(internals(p.client).isWaitingToBeReconnect());
+        EXPECT_FALSE(internals(p.client).roomEngine().isWaitingToBeReconnect());
     }
 }
 
@@ -952,7 +952,7 @@ TEST_F(KRClientMultiMediaTest, ReportsThroughTheLeftMeetingsReceiverDoNotActOnTh
     // That channel is left; the join under way heard nothing of it.
     EXPECT_EQ(p.engine->count("leave"), 1u) << testing::PrintToString(p.engine->calls);
     EXPECT_TRUE(p.client->getMeetingUsers().empty());
-    EXPECT_FALSE(internals(p.client).isWaitingToBeReconnect());
+    EXPECT_FALSE(internals(p.client).roomEngine().isWaitingToBeReconnect());
     EXPECT_TRUE(p.recorder->lines.empty()) << testing::PrintToString(p.recorder->lines);
 
     // The join still sets the engine up, with a receiver of its own, and reaches its meeting.
@@ -1000,7 +1000,7 @@ TEST_F(KRClientMultiMediaTest, SecondSetUpInOneMeetingIsRefused) {
     // While the first set-up is still talking to the server.
     Party joining = makeParty(true);
     startJoin(joining, kKrRoom, KRUserRole::speaker());
-    internals(joining.client).configureForMultiMediaEngine(config);
+    internals(joining.client).roomEngine().configureForMultiMediaEngine(config);
     ASSERT_TRUE(main->runUntil([&] { return joining.engine->called("join"); }, 10s));
     settle();
     EXPECT_EQ(service.requestCount(R::configuration), 1u);
@@ -1010,7 +1010,7 @@ TEST_F(KRClientMultiMediaTest, SecondSetUpInOneMeetingIsRefused) {
     ASSERT_TRUE(main->runUntil([&] { return joining.recorder->has("joined"); }, 10s));
 
     // In the meeting.
-    internals(joining.client).configureForMultiMediaEngine(config);
+    internals(joining.client).roomEngine().configureForMultiMediaEngine(config);
     settle();
     EXPECT_EQ(service.requestCount(R::configuration), 1u);
     EXPECT_EQ(joining.engine->count("configure"), 1u);
@@ -1095,9 +1095,9 @@ TEST_F(KRClientMultiMediaTest, HostBuiltEngineReportsReachTheHostThroughTheMerge
 
     // A lost connection of this engine waits for the network; the host hears the state.
     rtc->didConnectionStateChanged(KRConnectionState::disconnected);
-    EXPECT_TRUE(internals(ann.client).isWaitingToBeReconnect());
+    EXPECT_TRUE(internals(ann.client).roomEngine().isWaitingToBeReconnect());
     rtc->didConnectionStateChanged(KRConnectionState::connected);
-    EXPECT_FALSE(internals(ann.client).isWaitingToBeReconnect());
+    EXPECT_FALSE(internals(ann.client).roomEngine().isWaitingToBeReconnect());
 
     rtm.reset();
     // The engine's leave: the main delegate hears the engine's reason, the messages stop.
