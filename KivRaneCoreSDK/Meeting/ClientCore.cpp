@@ -179,6 +179,11 @@ void ClientCore::pickMediaBackend() {
     }
 }
 
+void ClientCore::sendControlMessage(ControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
+                                    Completion completion, const std::string& reactionsType) {
+    mediaBackend().sendControlMessage(kind, target, std::move(completion), reactionsType);
+}
+
 MediaBackend& ClientCore::mediaBackend() const {
     if (meetingBackend_ && hasActiveSession()) return *meetingBackend_;
     if (nextJoinBackend_ == MediaBackend::Kind::roomEngine) return *roomEngineBackend_;

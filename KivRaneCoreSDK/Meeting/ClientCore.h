@@ -12,12 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Model/Media/KRRemoteStreamQuality.h"
 #include "KivRaneCoreSDK/Model/Media/KRRtcVideoEncoderConfig.h"
-#include "KivRaneCoreSDK/Common/Enums/KRAudioDeviceType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
-#include "platform/Media/AudioSessionRouteDescription.h"
-#include "platform/UI/View.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Meeting/IncomingControlMessages.h"
 #include "KivRaneCoreSDK/Meeting/DefaultEngineBackend.h"
@@ -46,10 +42,8 @@
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
-#include "KivRaneCoreSDK/RTC/Protocols/RtcManagerDelegate.h"
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
 #include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
-#include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
 #include "platform/Dispatch/SequenceChecker.h"
 
 namespace kr {
@@ -57,10 +51,6 @@ namespace kr {
 class KRNetworkClient;
 class KRWebSocketManager;
 class KRRtcManger;
-class KRRtcParticipant;
-namespace platform {
-class MediaEngineFactory;
-}
 
 /// Everything behind the `KRClient` the host app holds: settings, the join road, the meeting's
 /// operations and every report to the host app through `KRClientDelegate`. Owns the room store, the
@@ -401,9 +391,8 @@ public:
     void sendReactionType(const std::string& type);
     void declineHostRequestToTurnOnAudio(const std::shared_ptr<KRMeetingUser>& host);
     void declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUser>& host);
-    /// A control message from the room channel / from one peer (the messaging manager's reports).
-    void didRecievePublicMessage(const KRRtmMessage& message);
-    void didRecievePrivateMessage(const KRRtmMessage& message);
+    /// Where the backends' message receivers hand what arrived (through the port).
+    IncomingControlMessages& incomingMessages() { return incomingMessages_; }
     const std::shared_ptr<KRRtmManager>& rtmManager() const {
         return defaultEngineBackend_->messaging();
     }
@@ -411,10 +400,6 @@ public:
 private:
     // ---- Incoming control messages: a room of their own (IncomingControlMessages.h) ----
 
-    /// Hands a message that arrived on `road` to the incoming control messages (the multimedia
-    /// road's message receiver calls this; the default road's comes in above).
-    void handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
-                              const KRRtmMessage& message);
     /// What the incoming control messages may ask of the meeting and tell it: the core's side
     /// (ClientCoreControlMessages.cpp).
     class IncomingMessagesLink;

@@ -103,18 +103,4 @@ std::unique_ptr<IncomingControlMessages::Meeting> ClientCore::incomingMessagesLi
     return std::make_unique<IncomingMessagesLink>(*this);
 }
 
-void ClientCore::didRecievePublicMessage(const KRRtmMessage& message) {
-    handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::channel, message);
-}
-
-void ClientCore::didRecievePrivateMessage(const KRRtmMessage& message) {
-    handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::peer, message);
-}
-
-void ClientCore::handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
-                                      const KRRtmMessage& message) {
-    KR_DCHECK_RUN_ON(checker_);
-    incomingMessages_.handleControlMessage(road, route, message);
-}
-
 }  // namespace kr

@@ -1,15 +1,9 @@
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 
-// The control messages the client sends to the others, through the meeting's backend (the
-// default engine's go through the messaging session). What an arriving message does is in
-// ClientCoreControlMessages.cpp.
+// The host's calls that only tell the others: a control message through the meeting's backend.
+// What an arriving message does is IncomingControlMessages'.
 
 namespace kr {
-
-void ClientCore::sendControlMessage(ControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
-                                  Completion completion, const std::string& reactionsType) {
-    mediaBackend().sendControlMessage(kind, target, std::move(completion), reactionsType);
-}
 
 void ClientCore::sendReactionType(const std::string& type) {
     KR_DCHECK_RUN_ON(checker_);

@@ -79,7 +79,7 @@ void ClientCore::Port::completeLater(Completion completion, bool value) {
 
 void ClientCore::Port::handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
                                 const KRRtmMessage& message) {
-    core_.handleControlMessage(road, route, message);
+    core_.incomingMessages_.handleControlMessage(road, route, message);
 }
 
 // ---- Reports ----

@@ -29,6 +29,7 @@ IncomingControlMessages::IncomingControlMessages(std::unique_ptr<Meeting> meetin
 void IncomingControlMessages::handleControlMessage(MediaBackend::Kind road,
                                                    ControlMessageRoute route,
                                                    const KRRtmMessage& message) {
+    KR_DCHECK_RUN_ON(checker_);
     Meeting& m = *meeting_;
     if (route == ControlMessageRoute::peer) {
         // Before the local id is known, an empty target would match it and act on someone

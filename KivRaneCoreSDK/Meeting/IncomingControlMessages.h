@@ -13,6 +13,7 @@
 #include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
 #include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 #include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
+#include "platform/Dispatch/SequenceChecker.h"
 
 namespace kr {
 
@@ -145,6 +146,7 @@ private:
     void onForceStopShare(const KRRtmMessage& message);
     void onRoleInRoomEngine(const KRRtmMessage& message);
 
+    platform::SequenceChecker checker_;
     std::unique_ptr<Meeting> meeting_;
 };
 

@@ -309,9 +309,9 @@ TEST(KRClientMessagingTest, EachMessageChangesTheRoomAndReportsAsItsEventSays) {
             row.prepare(world);
         for (const auto& message : row.messages) {
             if (row.peer) {
-                internals(world.client).didRecievePrivateMessage(message);
+                internals(world.client).incomingMessages().handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::peer, message);
             } else {
-                internals(world.client).didRecievePublicMessage(message);
+                internals(world.client).incomingMessages().handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::channel, message);
             }
         }
         world.queue->runPending();  // the engine's reports of what the message changed
@@ -389,7 +389,7 @@ TEST(KRClientMessagingTest, APeerMessageBeforeTheLocalIdIsKnownIsDropped) {
     auto recorder = std::make_shared<test::ControlMessageRecorder>();
     client->addDelegate("r", recorder);
     ASSERT_TRUE(internals(client).currentRoom().userWebRtcId.empty());
-    internals(client).didRecievePrivateMessage(msg(E::requestToStartAudio, kHost, ""));
+    internals(client).incomingMessages().handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::peer, msg(E::requestToStartAudio, kHost, ""));
     EXPECT_TRUE(recorder->lines.empty());
 }
 

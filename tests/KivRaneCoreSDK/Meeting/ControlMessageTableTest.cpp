@@ -161,8 +161,8 @@ protected:
     /// while fewer than `awaitReports` reports are in.
     void deliver(Party& p, const KRRtmMessage& m, Route route, std::size_t awaitReports = 0) {
         if (p.road == Road::defaultEngine) {
-            route == Route::peer ? internals(p.client).didRecievePrivateMessage(m)
-                                 : internals(p.client).didRecievePublicMessage(m);
+            route == Route::peer ? internals(p.client).incomingMessages().handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::peer, m)
+                                 : internals(p.client).incomingMessages().handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::channel, m);
             main->runPending();
             return;
         }
