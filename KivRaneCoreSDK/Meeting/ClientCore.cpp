@@ -41,28 +41,6 @@ void ClientCore::wireHooks() {
             self->mediaBackend().networkStateChanged(isConnected);
         }
     });
-    currentRoom_.onMeetingParticipantRemoved = [weak](const KRMeetingParticipant& participant) {
-        if (auto self = weak.lock()) {
-            if (auto panel = self->events().participantsListDelegate()) {
-                panel->didParticipantRemoved(participant);
-            }
-        }
-    };
-    currentRoom_.onMeetingParticipantUpdate = [weak](const KRMeetingParticipant& participant) {
-        if (auto self = weak.lock()) {
-            if (auto panel = self->events().participantsListDelegate()) {
-                panel->didParticipantUpserted(participant);
-            }
-        }
-    };
-    currentRoom_.onMeetingParticipantsRefreshed =
-        [weak](const std::vector<KRMeetingParticipant>& participants) {
-            if (auto self = weak.lock()) {
-                if (auto panel = self->events().participantsListDelegate()) {
-                    panel->didParticipantDataRefreshed(participants);
-                }
-            }
-        };
     // The participant merge reports joins and leaves only with a backend whose participants it
     // holds; otherwise the engine reports them, and reporting both would tell the host twice.
     meetingUsersManager_.onNewUserJoined = [weak](const std::shared_ptr<KRMeetingUser>& user) {

@@ -347,7 +347,7 @@ private:
 
     /// What the reports read and change, answered by this client (ClientCoreEvents.cpp).
     std::unique_ptr<MeetingEvents::Meeting> meetingForEvents();
-    MeetingEvents events_{meetingForEvents()};
+    MeetingEvents events_{currentRoom_, meetingForEvents()};
 
     // Settings
     MediaBackend::Kind nextJoinBackend_ = MediaBackend::Kind::defaultEngine;

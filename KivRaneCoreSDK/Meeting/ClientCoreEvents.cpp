@@ -1,7 +1,7 @@
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 
-// The client's side of its reports: what they read of the meeting, and the room store changes
-// they follow. The reports themselves are `MeetingEvents`'.
+// The client's side of its reports: what they read of the meeting. The reports themselves, and
+// the room store changes they follow, are `MeetingEvents`'.
 
 namespace kr {
 
@@ -25,11 +25,6 @@ std::unique_ptr<MeetingEvents::Meeting> ClientCore::meetingForEvents() {
         bool wantsLocalSpeakerLevel() const override {
             return core_.settings_.useLocalSpeakerSpeakingOnMuteCallback;
         }
-        bool applyMeetingLocked(bool locked) override {
-            return core_.currentRoom_.applyMeetingLocked(locked);
-        }
-        bool applyRecordingOn(bool on) override { return core_.currentRoom_.applyRecordingOn(on); }
-        bool applyWhiteboardStopped() override { return core_.currentRoom_.applyWhiteboardStopped(); }
         void postReport(std::function<void(MeetingEvents&)> report) override {
             core_.queue_->post([weak = core_.weak_from_this(), session = core_.sessionToken(),
                                 report = std::move(report)] {

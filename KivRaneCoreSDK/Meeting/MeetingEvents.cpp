@@ -4,7 +4,27 @@
 
 namespace kr {
 
-MeetingEvents::MeetingEvents(std::unique_ptr<Meeting> meeting) : meeting_(std::move(meeting)) {}
+MeetingEvents::MeetingEvents(KRCurrentRoom& room, std::unique_ptr<Meeting> meeting)
+    : room_(room), meeting_(std::move(meeting)) {
+    room_.onMeetingParticipantRemoved = [this](const KRMeetingParticipant& participant) {
+        if (auto panel = participantsListDelegate()) panel->didParticipantRemoved(participant);
+    };
+    room_.onMeetingParticipantUpdate = [this](const KRMeetingParticipant& participant) {
+        if (auto panel = participantsListDelegate()) panel->didParticipantUpserted(participant);
+    };
+    room_.onMeetingParticipantsRefreshed =
+        [this](const std::vector<KRMeetingParticipant>& participants) {
+            if (auto panel = participantsListDelegate()) {
+                panel->didParticipantDataRefreshed(participants);
+            }
+        };
+}
+
+MeetingEvents::~MeetingEvents() {
+    room_.onMeetingParticipantRemoved = nullptr;
+    room_.onMeetingParticipantUpdate = nullptr;
+    room_.onMeetingParticipantsRefreshed = nullptr;
+}
 
 // ---- Delegates ----
 
@@ -62,7 +82,7 @@ void MeetingEvents::forMainDelegate(const std::function<void(KRClientDelegate&)>
 // ---- State changed here, then reported ----
 
 void MeetingEvents::changeMeetingLock(bool locked, const std::optional<std::string>& by) {
-    if (!meeting_->applyMeetingLocked(locked))
+    if (!room_.applyMeetingLocked(locked))
         return;
     if (locked) {
         sendMeetingLockedEvent(by);
@@ -72,7 +92,7 @@ void MeetingEvents::changeMeetingLock(bool locked, const std::optional<std::stri
 }
 
 void MeetingEvents::changeRecording(bool on, const std::optional<std::string>& by) {
-    if (!meeting_->applyRecordingOn(on))
+    if (!room_.applyRecordingOn(on))
         return;
     if (on) {
         sendRecordingStartedEvent(by);
@@ -82,12 +102,12 @@ void MeetingEvents::changeRecording(bool on, const std::optional<std::string>& b
 }
 
 void MeetingEvents::closeWhiteboard(const std::optional<std::string>& by) {
-    if (meeting_->applyWhiteboardStopped())
+    if (room_.applyWhiteboardStopped())
         sendStopWhiteboardEvent(by);
 }
 
 void MeetingEvents::closeWhiteboardReportingLater(const std::optional<std::string>& by) {
-    if (!meeting_->applyWhiteboardStopped()) return;
+    if (!room_.applyWhiteboardStopped()) return;
     reportLater([by](MeetingEvents& events) { events.sendStopWhiteboardEvent(by); });
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
 #include "KivRaneCoreSDK/Meeting/Protocols/KRParticipantsListUpdateDelegate.h"
 #include "platform/Dispatch/SequenceChecker.h"
@@ -21,12 +22,13 @@ namespace kr {
 ///
 /// The meeting's lock, recording and whiteboard are changed here too (`changeMeetingLock`,
 /// `changeRecording`, `closeWhiteboard`), so that "the room store first, then the report, and
-/// only when the state changed" holds in one place.
+/// only when the state changed" holds in one place; and the room store's participant changes
+/// reach the participant-list delegate from here.
 ///
 /// Threading: confined to the queue of the client that owns it.
 class MeetingEvents {
 public:
-    /// What the reports read from the meeting, and the room store changes they follow.
+    /// What the reports read from the meeting.
     class Meeting {
     public:
         virtual ~Meeting() = default;
@@ -41,10 +43,6 @@ public:
         virtual KRUserLeftReason localUserLeftReason() const = 0;
         /// The configuration asks for the local speaker's level.
         virtual bool wantsLocalSpeakerLevel() const = 0;
-        // The room store's changes; each returns whether the state changed.
-        virtual bool applyMeetingLocked(bool locked) = 0;
-        virtual bool applyRecordingOn(bool on) = 0;
-        virtual bool applyWhiteboardStopped() = 0;
         /// Runs `report` later as a task of its own on the client's queue, with the client's
         /// events, unless the client or the meeting under way now has ended by then.
         virtual void postReport(std::function<void(MeetingEvents&)> report) = 0;
@@ -64,7 +62,9 @@ public:
         MeetingEvents& events_;
     };
 
-    explicit MeetingEvents(std::unique_ptr<Meeting> meeting);
+    /// Takes the room store's participant hooks for as long as it lives.
+    MeetingEvents(KRCurrentRoom& room, std::unique_ptr<Meeting> meeting);
+    ~MeetingEvents();
     MeetingEvents(const MeetingEvents&) = delete;
     MeetingEvents& operator=(const MeetingEvents&) = delete;
 
@@ -164,6 +164,7 @@ private:
     void reportLocalMedia(bool muted, LocalMediaReport tell);
 
     platform::SequenceChecker checker_;
+    KRCurrentRoom& room_;
     std::unique_ptr<Meeting> meeting_;
     std::weak_ptr<KRClientDelegate> delegate_;
     std::vector<std::pair<std::string, std::weak_ptr<KRClientDelegate>>> clientDelegates_;

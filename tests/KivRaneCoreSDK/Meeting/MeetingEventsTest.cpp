@@ -15,19 +15,17 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-/// A meeting whose room store is three flags; the snapshot shows them as they are.
+/// A meeting with a room store of its own; the snapshot shows its flags as they are.
 struct FakeMeeting : MeetingEvents::Meeting {
-    bool locked = false;
-    bool recording = false;
-    bool whiteboard = false;
+    KRCurrentRoom room;
     bool wantsLevel = true;
     std::shared_ptr<KRMeetingUser> local =
         std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{.id = "1", .userId = "local"});
 
     KRMeeting snapshot() const override {
-        KRMeeting meeting("m", "p", "t", {}, local, false, "owner", locked);
-        meeting.setIsRecordingOn(recording);
-        meeting.setIsWhiteboardShared(whiteboard);
+        KRMeeting meeting("m", "p", "t", {}, local, false, "owner", room.isMeetingLocked);
+        meeting.setIsRecordingOn(room.isRecordingOn);
+        meeting.setIsWhiteboardShared(room.isWhiteboardShared);
         return meeting;
     }
     std::shared_ptr<KRMeetingUser> localUser() const override { return local; }
@@ -37,9 +35,6 @@ struct FakeMeeting : MeetingEvents::Meeting {
     std::string whiteboardUrl() const override { return "https://wb"; }
     KRUserLeftReason localUserLeftReason() const override { return KRUserLeftReason::none(); }
     bool wantsLocalSpeakerLevel() const override { return wantsLevel; }
-    bool applyMeetingLocked(bool value) override { return std::exchange(locked, value) != value; }
-    bool applyRecordingOn(bool value) override { return std::exchange(recording, value) != value; }
-    bool applyWhiteboardStopped() override { return std::exchange(whiteboard, false); }
     void postReport(std::function<void(MeetingEvents&)> report) override {
         posted.push_back(std::move(report));
     }
@@ -117,7 +112,7 @@ protected:
     MeetingEventsTest() {
         auto owned = std::make_unique<FakeMeeting>();
         meeting = owned.get();
-        events = std::make_unique<MeetingEvents>(std::move(owned));
+        events = std::make_unique<MeetingEvents>(owned->room, std::move(owned));
         events->setMainDelegate(main);
         events->addDelegate("extra", extra);
     }
@@ -239,24 +234,52 @@ TEST_F(MeetingEventsTest, TheLockRecordingAndWhiteboardAreReportedAfterTheStoreC
                              "extra: recording stopped 0"}));
 
     events->closeWhiteboard("1");
-    meeting->whiteboard = true;
+    meeting->room.isWhiteboardShared = true;
     events->closeWhiteboard("1");
     events->closeWhiteboard("1");
     EXPECT_EQ(take(), (Lines{"main: whiteboard stopped 0 by 1"}));
 }
 
+struct Panel : KRParticipantsListUpdateDelegate {
+    void didParticipantUpserted(const KRMeetingParticipant& p) override {
+        heard.push_back("upserted " + p.participantId);
+    }
+    void didParticipantRemoved(const KRMeetingParticipant& p) override {
+        heard.push_back("removed " + p.participantId);
+    }
+    void didParticipantDataRefreshed(const std::vector<KRMeetingParticipant>& all) override {
+        heard.push_back("refreshed " + std::to_string(all.size()));
+    }
+    Lines heard;
+};
+
 TEST_F(MeetingEventsTest, TheParticipantListDelegateIsHeldWeakly) {
-    struct Panel : KRParticipantsListUpdateDelegate {
-        void didParticipantUpserted(const KRMeetingParticipant&) override {}
-        void didParticipantRemoved(const KRMeetingParticipant&) override {}
-        void didParticipantDataRefreshed(const std::vector<KRMeetingParticipant>&) override {}
-    };
     EXPECT_EQ(events->participantsListDelegate(), nullptr);
     auto panel = std::make_shared<Panel>();
     events->setParticipantsListDelegate(panel);
     EXPECT_EQ(events->participantsListDelegate(), panel);
     panel.reset();
     EXPECT_EQ(events->participantsListDelegate(), nullptr);
+}
+
+TEST_F(MeetingEventsTest, TheRoomStoresParticipantChangesReachThePanelOnlyWhileTheEventsLive) {
+    KRCurrentRoom& room = meeting->room;
+    KRMeetingParticipant one;
+    one.participantId = "7";
+    room.onMeetingParticipantUpdate(one);  // no panel yet: nothing, and no crash
+    auto panel = std::make_shared<Panel>();
+    events->setParticipantsListDelegate(panel);
+    room.onMeetingParticipantUpdate(one);
+    room.onMeetingParticipantRemoved(one);
+    room.onMeetingParticipantsRefreshed({one, one});
+    EXPECT_EQ(panel->heard, (Lines{"upserted 7", "removed 7", "refreshed 2"}));
+
+    // A store that outlives its events must not call into them.
+    KRCurrentRoom outliving;
+    { MeetingEvents shortLived(outliving, std::make_unique<FakeMeeting>()); }
+    EXPECT_FALSE(outliving.onMeetingParticipantUpdate);
+    EXPECT_FALSE(outliving.onMeetingParticipantRemoved);
+    EXPECT_FALSE(outliving.onMeetingParticipantsRefreshed);
 }
 
 TEST_F(MeetingEventsTest, ALocalMediaChangeInsideAHostCallIsToldLaterAsItWasAtTheChange) {
@@ -291,21 +314,21 @@ TEST_F(MeetingEventsTest, ALocalMediaChangeInsideAHostCallIsToldLaterAsItWasAtTh
         SCOPED_TRACE(row.name);
         meeting->local->audioTrack()->setIsMuted(false);
         meeting->local->videoTrack()->setIsMuted(false);
-        meeting->locked = false;
+        meeting->room.isMeetingLocked = false;
         {
             const MeetingEvents::HostCall call(*events);
             row.change(*events, *meeting);
             // The state moves on before the report's task runs.
             meeting->local->audioTrack()->setIsMuted(false);
             meeting->local->videoTrack()->setIsMuted(false);
-            meeting->locked = true;
+            meeting->room.isMeetingLocked = true;
         }
         EXPECT_EQ(take(), Lines{});
         for (auto& report : std::exchange(meeting->posted, {})) report(*events);
         EXPECT_EQ(take(), row.told);
 
         // Outside a host call (an engine report, a message) it is told where it happens.
-        meeting->locked = false;
+        meeting->room.isMeetingLocked = false;
         row.change(*events, *meeting);
         EXPECT_EQ(take(), row.told);
         EXPECT_TRUE(meeting->posted.empty());
