@@ -295,11 +295,6 @@ private:
     using SessionToken = MeetingSession::Token;
     /// The token of the current meeting; outside one a token that is never live.
     SessionToken sessionToken() const { return session_ ? session_->token() : SessionToken{}; }
-    /// True while news of the room (a status reply, a room socket push) may change what the client
-    /// holds: the meeting of `session` is being joined or is in progress, and not being left.
-    bool takesRoomNews(const SessionToken& session) const {
-        return roomSync_->takesRoomNews(session);
-    }
     /// The join reached the meeting, which has not ended (its leave may be under way).
     bool hasJoinedMeeting() const { return session_ && session_->hasJoined(); }
     /// Ends the current meeting once (see `MeetingSession::end`); false when none was active.
@@ -423,8 +418,8 @@ public:
     }
 
 private:
-    /// Sets the socket manager's hooks (room status, recording, chat) to ones holding the client
-    /// weakly, replacing earlier ones.
+    /// Hands the socket manager's room news to the sync and its chat to the client, for the
+    /// current meeting, replacing earlier hooks.
     void handleSocketCallBacks();
     /// Application became active: reconnects the socket (only when the meeting was joined).
     void reconnectSocket();

@@ -63,32 +63,15 @@ void ClientCore::disconnectSocketOnInterruption() {
 void ClientCore::handleSocketCallBacks() {
     KR_DCHECK_RUN_ON(checker_);
     if (!webSocketManager_) return;
-    // A push concerns the meeting being joined or in progress. Like a status reply, one that
-    // arrives once the leave has begun, or after a failed join (forwarded frames keep coming as
-    // long as the host app sends them), changes nothing.
-    const auto coreForNews = [weak = weak_from_this(), session = sessionToken()] {
+    const SessionToken session = sessionToken();
+    // The room's news are the sync's; the chat the client's, under the sync's rule.
+    roomSync_->listenTo(*webSocketManager_, session);
+    webSocketManager_->onNewChatMessage = [weak = weak_from_this(),
+                                           session](const KRChatMessage& message) {
         auto self = weak.lock();
-        return self && self->takesRoomNews(session) ? self : nullptr;
-    };
-    KRWebSocketManager& manager = *webSocketManager_;
-    manager.onRequestToRefreshMeetingData = [coreForNews] {
-        if (auto self = coreForNews()) self->roomSync_->fetchRoomStatus({});
-    };
-    manager.onUserLeftMeeting = [coreForNews](const std::string& userId) {
-        if (auto self = coreForNews()) self->roomSync_->applyUserLeft(userId);
-    };
-    manager.onRequestToUpdateParticipantsLists =
-        [coreForNews](const std::vector<KRMeetingParticipant>& participants) {
-            if (auto self = coreForNews()) self->roomSync_->applyParticipantRecords(participants);
-        };
-    manager.onRecordingStarted = [coreForNews] {
-        if (auto self = coreForNews()) self->events().changeRecording(true, std::nullopt);
-    };
-    manager.onRecordingStopped = [coreForNews] {
-        if (auto self = coreForNews()) self->events().changeRecording(false, std::nullopt);
-    };
-    manager.onNewChatMessage = [coreForNews](const KRChatMessage& message) {
-        if (auto self = coreForNews()) self->addChatMessageRecievedThrougSocket(message);
+        if (self && self->roomSync_->takesRoomNews(session)) {
+            self->addChatMessageRecievedThrougSocket(message);
+        }
     };
 }
 

@@ -6,6 +6,7 @@
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Meeting/ServerReply.h"
+#include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "KivRaneCoreSDK/Network/Requests/GetRoomConnectionRequest.h"
 
 namespace kr {
@@ -110,6 +111,34 @@ bool RoomSync::takesRoomNews(const MeetingSession::Token& session) const {
     if (!owner || !session.live()) return false;
     const MeetingSession* current = owner->session();
     return current && current->state() != MeetingSession::State::leaving;
+}
+
+void RoomSync::listenTo(KRWebSocketManager& socket, const MeetingSession::Token& session) {
+    KR_DCHECK_RUN_ON(checker_);
+    // A push concerns the meeting being joined or in progress. Like a status reply, one that
+    // arrives once the leave has begun, or after a failed join (forwarded frames keep coming as
+    // long as the host app sends them), changes nothing.
+    const auto syncForNews = [weak = weak_from_this(), session] {
+        auto self = weak.lock();
+        return self && self->takesRoomNews(session) ? self : nullptr;
+    };
+    socket.onRequestToRefreshMeetingData = [syncForNews] {
+        if (auto self = syncForNews()) self->fetchRoomStatus({});
+    };
+    socket.onUserLeftMeeting = [syncForNews](const std::string& userId) {
+        if (auto self = syncForNews()) self->applyUserLeft(userId);
+    };
+    socket.onRequestToUpdateParticipantsLists =
+        [syncForNews](const std::vector<KRMeetingParticipant>& participants) {
+            if (auto self = syncForNews()) self->applyParticipantRecords(participants);
+        };
+    const auto recording = [syncForNews](bool on) {
+        if (auto self = syncForNews()) {
+            if (const auto owner = self->owner_.lock()) owner->recordingChanged(on);
+        }
+    };
+    socket.onRecordingStarted = [recording] { recording(true); };
+    socket.onRecordingStopped = [recording] { recording(false); };
 }
 
 // ---- Polls and watchdog ----

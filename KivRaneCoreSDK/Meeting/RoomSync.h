@@ -22,6 +22,7 @@
 namespace kr {
 
 class KRCurrentRoom;
+class KRWebSocketManager;
 class LogCollector;
 class MeetingParticipantsManager;
 
@@ -117,6 +118,9 @@ public:
     /// may change what the meeting holds: that meeting is being joined or is in progress, and
     /// not being left.
     bool takesRoomNews(const MeetingSession::Token& session) const;
+    /// Takes the room socket's news of the meeting of `session` (a refresh request, a user who
+    /// left, pushed records, the recording), replacing what the socket's hooks did before.
+    void listenTo(KRWebSocketManager& socket, const MeetingSession::Token& session);
 
     // ---- Polls and watchdog (their timers are the session's) ----
 

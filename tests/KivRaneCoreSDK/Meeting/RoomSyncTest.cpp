@@ -16,6 +16,7 @@
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Network/Requests/MuteParticipantAudioRequest.h"
+#include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
 
@@ -309,6 +310,41 @@ TEST_F(RoomSyncTest, AUserLeftTellsThePanelLetsTheMergeGoOfThatLoginOnlyAndAsksF
     EXPECT_EQ(owner->merge.getMeetingUser("7"), nullptr);
     EXPECT_EQ(owner->fetches.size(), 3u);
     EXPECT_EQ(owner->store.allParticipants.size(), 2u);  // the records wait for the service
+}
+
+TEST_F(RoomSyncTest, TheRoomSocketsNewsCountOnlyForItsMeetingAndNotFromItsLeaveOn) {
+    const auto socket = KRWebSocketManager::createForwarded(queue, nullptr);
+    const auto pushAll = [&] {
+        socket->onRequestToUpdateParticipantsLists({record("8", "Bea")});
+        socket->onUserLeftMeeting("nobody");
+        socket->onRequestToRefreshMeetingData();
+        socket->onRecordingStarted();
+        socket->onRecordingStopped();
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> after;  // what happens to the meeting before the frames come
+        bool heard;
+    };
+    const Row rows[] = {
+        {"in the meeting", [] {}, true},
+        {"its leave began", [&] { owner->meeting->startLeaving(); }, false},
+        {"a newer meeting", [&] { inMeeting(); }, false},
+        {"the meeting ended", [&] { owner->meeting->end(MeetingSession::EndReason::left); }, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        owner->store.allParticipants.clear();
+        owner->fetches.clear();
+        owner->log.clear();
+        inMeeting();
+        sync->listenTo(*socket, owner->meeting->token());
+        row.after();
+        pushAll();
+        EXPECT_EQ(owner->store.allParticipants.size(), row.heard ? 1u : 0u);
+        EXPECT_EQ(owner->fetches.size(), row.heard ? 2u : 0u);  // the leave's and the refresh's
+        EXPECT_EQ(owner->log, row.heard ? (Lines{"recording on", "recording off"}) : Lines{});
+    }
 }
 
 // ---- Local state the service did not take ----
