@@ -52,7 +52,7 @@ class KRNetworkClient;
 class KRWebSocketManager;
 class KRRtcManger;
 
-/// Everything behind the `KRClient` the host app holds: settings, the join road, the meeting's
+/// Everything behind the `KRClient` the host app holds: settings, the join, the meeting's
 /// operations and every report to the host app through `KRClientDelegate`. Owns the room store, the
 /// participant merge, one network client and its logger ("krclient") for its whole life. Library
 /// code and tests reach it; the host app only through `KRClient`. Threading: confined to the queue
@@ -212,7 +212,6 @@ private:
     /// True from a join until its meeting ended: the meeting's backend answers.
     bool hasActiveSession() const { return session_ && session_->isActive(); }
 
-
 public:
     // ---- Called by the engine and messaging wiring ----
 
@@ -253,10 +252,10 @@ private:
     void startSocketService();
     void stopSocketService();
 
-    // Join road
+    // Join
     /// The server's part of a join, asked by the meeting's backend (see `MeetingPort`).
     void runServerJoin(MeetingPort::ServerJoin part, std::function<void()> thenMedia);
-    /// The join end once the media and, on a road that posts afterwards, the server agreed: the
+    /// The join end once the media and, on a backend that posts afterwards, the server agreed: the
     /// watchdog, the local record, the meeting reached and reported.
     void enterMeeting(const MeetingSession::Token& session, const std::function<void()>& finished);
     /// The join's server steps (ClientCoreJoin.cpp).

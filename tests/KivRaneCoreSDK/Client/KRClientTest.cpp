@@ -245,34 +245,6 @@ TEST_F(KRClientTest, ADelegateMayRemoveItselfWhileCalled) {
     EXPECT_EQ(self->calls, 1);
 }
 
-TEST_F(KRClientTest, TheRoomStoreHooksReachTheParticipantPanel) {
-    struct Panel : KRParticipantsListUpdateDelegate {
-        std::vector<std::string> log;
-        void didParticipantUpserted(const KRMeetingParticipant& p) override {
-            log.push_back("upserted " + p.participantId);
-        }
-        void didParticipantRemoved(const KRMeetingParticipant& p) override {
-            log.push_back("removed " + p.participantId);
-        }
-        void didParticipantDataRefreshed(const std::vector<KRMeetingParticipant>& all) override {
-            log.push_back("refreshed " + std::to_string(all.size()));
-        }
-    };
-    auto panel = std::make_shared<Panel>();
-    KRCurrentRoom& room = internals(client).currentRoom();
-    KRMeetingParticipant one;
-    one.participantId = "1";
-    room.onMeetingParticipantUpdate(one);  // no panel yet: nothing
-    client->setParticipantsListDelegate(panel);
-    room.allParticipants = {one};
-    room.onMeetingParticipantUpdate(one);
-    room.onMeetingParticipantRemoved(one);
-    room.removeMediaTrack("1");
-    EXPECT_EQ(panel->log, (std::vector<std::string>{"upserted 1", "removed 1", "refreshed 0"}));
-    panel.reset();
-    room.removeMediaTrack("2");  // the panel is gone: held weakly, nothing happens
-}
-
 TEST(KRClientConstantsTest, KeysKeepTheirTextsBothWays) {
     EXPECT_EQ(rawValue(KRClientConstants::rtmMessageRecieved), "kr_client_rtm_message_recieved");
     EXPECT_EQ(rawValue(KRClientConstants::sendRtmFromExternalSource),

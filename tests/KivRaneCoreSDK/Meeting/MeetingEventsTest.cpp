@@ -265,14 +265,17 @@ TEST_F(MeetingEventsTest, TheParticipantListDelegateIsHeldWeakly) {
 TEST_F(MeetingEventsTest, TheRoomStoresParticipantChangesReachThePanelOnlyWhileTheEventsLive) {
     KRCurrentRoom& room = meeting->room;
     KRMeetingParticipant one;
-    one.participantId = "7";
+    one.participantId = "1";
     room.onMeetingParticipantUpdate(one);  // no panel yet: nothing, and no crash
     auto panel = std::make_shared<Panel>();
     events->setParticipantsListDelegate(panel);
+    room.allParticipants = {one};
     room.onMeetingParticipantUpdate(one);
     room.onMeetingParticipantRemoved(one);
-    room.onMeetingParticipantsRefreshed({one, one});
-    EXPECT_EQ(panel->heard, (Lines{"upserted 7", "removed 7", "refreshed 2"}));
+    room.removeMediaTrack("1");  // the store refreshes the list itself
+    EXPECT_EQ(panel->heard, (Lines{"upserted 1", "removed 1", "refreshed 0"}));
+    panel.reset();
+    room.removeMediaTrack("2");  // the panel is gone: held weakly, nothing happens
 
     // A store that outlives its events must not call into them.
     KRCurrentRoom outliving;
