@@ -18,14 +18,14 @@
 // through the same proxy on a connection already open, and "vs_bare" = join time / (round_trips
 // x bare_rtt_ms), the join against as many bare exchanges.
 //
-// Two measures per road:
-//   JoinServerRoad: from joinMeeting to the moment the join waits for the media channel (the
+// Two measures per joiner:
+//   JoinServerPart: from joinMeeting to the moment the join waits for the media channel (the
 //                   server calls only);
 //   Join:           from joinMeeting to didLocalUserJoinedMeeting (the whole join, media and
 //                   messaging on the in-process stand-ins). Skipped with an error when the join
 //                   never completes.
-// Roads (see ClientCoreJoin.cpp): a guest without host token, a guest with the host token, a
-// signed-in user (no login), and a guest without host token on the multimedia-engine road in an
+// Joiners (see ClientCoreJoin.cpp): a guest without host token, a guest with the host token, a
+// signed-in user (no login), and a guest without host token on the room engine backend in an
 // "agora" room (see RoomEngineBackend.cpp; no join call), measured whole only
 // (MultiMediaGuestJoin). Each benchmark runs three times: min, median and max are reported.
 #include <benchmark/benchmark.h>
@@ -53,7 +53,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-enum class Road { guest, host, signedIn, multiMediaGuest };
+enum class Joiner { guest, host, signedIn, multiMediaGuest };
 
 /// How long a join may take before the run counts it as never completing.
 constexpr auto kJoinBound = 10s;
@@ -96,12 +96,12 @@ public:
         setup = room;
     }
 
-    std::shared_ptr<kr::KRClient> makeClient(Road road, int index) {
+    std::shared_ptr<kr::KRClient> makeClient(Joiner joiner, int index) {
         auto client = kr::KRClient::create(kr::bench::localClientDependencies(
             proxy.routing(service.routing()), worlds, storage.path() / std::to_string(index)));
-        if (road == Road::multiMediaGuest)
+        if (joiner == Joiner::multiMediaGuest)
             client->setMultiMediaEngineIntegration(true);  // the room's engine is "agora"
-        if (road == Road::signedIn) {
+        if (joiner == Joiner::signedIn) {
             const std::string user = "user-" + std::to_string(index);
             client->setParameters(
                 {{"kr_user_jwt_token", service.issueUserToken(user, "Bench " + user)}});
@@ -138,9 +138,9 @@ public:
         return seconds;
     }
 
-    kr::KRUserRole roleFor(Road road) const {
-        return road == Road::host ? kr::KRUserRole::host(setup.hostToken)
-                                  : kr::KRUserRole::speaker();
+    kr::KRUserRole roleFor(Joiner joiner) const {
+        return joiner == Joiner::host ? kr::KRUserRole::host(setup.hostToken)
+                                      : kr::KRUserRole::speaker();
     }
 
     /// Leaves (or abandons the join) and lets the leave finish before the client goes.
@@ -291,7 +291,7 @@ constexpr const char* kCounterNames[] = {
 
 /// One join per iteration, timed until the join waits for the media channel (`toJoined` false)
 /// or until the join is reported (true).
-void runJoins(benchmark::State& state, Road road, bool toJoined) {
+void runJoins(benchmark::State& state, Joiner joiner, bool toJoined) {
     const auto rtt = std::chrono::milliseconds(state.range(0));
     JoinWorld world(rtt);
     const double bareSeconds = world.bareRoundTrip();
@@ -305,13 +305,13 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
     std::array<double, std::size(kCounterNames)> sums{};
     int index = 0;
     for (auto _ : state) {
-        auto client = world.makeClient(road, index++);
+        auto client = world.makeClient(joiner, index++);
         auto watch = std::make_shared<JoinWatch>();
 
         const auto start = Clock::now();
         client->joinMeeting(kr::KRJoinMeetingData(world.setup.meetingId, world.setup.pin,
                                                   "Bench " + std::to_string(index)),
-                            kr::KRJoinMeetingConfig(world.roleFor(road), true, true), watch);
+                            kr::KRJoinMeetingConfig(world.roleFor(joiner), true, true), watch);
         const bool done = world.main->runUntil(
             [&] {
                 return watch->failed || (toJoined ? watch->joined : internals(client).isAwaitingMediaJoin());
@@ -324,7 +324,7 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
             state.SkipWithError((watch->failed
                                      ? "the join failed: " + watch->failure
                                      : std::string(toJoined ? "the join was never reported"
-                                                            : "the server road never ended"))
+                                                            : "the server part never ended"))
                                     .c_str());
             break;
         }
@@ -361,26 +361,26 @@ void runJoins(benchmark::State& state, Road road, bool toJoined) {
     state.counters["vs_bare"] = bareRoundTrips > 0 ? seconds / (bareRoundTrips * bareSeconds) : 0;
 }
 
-void BM_GuestJoinServerRoad(benchmark::State& state) {
-    runJoins(state, Road::guest, false);
+void BM_GuestJoinServerPart(benchmark::State& state) {
+    runJoins(state, Joiner::guest, false);
 }
-void BM_HostJoinServerRoad(benchmark::State& state) {
-    runJoins(state, Road::host, false);
+void BM_HostJoinServerPart(benchmark::State& state) {
+    runJoins(state, Joiner::host, false);
 }
-void BM_SignedInJoinServerRoad(benchmark::State& state) {
-    runJoins(state, Road::signedIn, false);
+void BM_SignedInJoinServerPart(benchmark::State& state) {
+    runJoins(state, Joiner::signedIn, false);
 }
 void BM_GuestJoin(benchmark::State& state) {
-    runJoins(state, Road::guest, true);
+    runJoins(state, Joiner::guest, true);
 }
 void BM_HostJoin(benchmark::State& state) {
-    runJoins(state, Road::host, true);
+    runJoins(state, Joiner::host, true);
 }
 void BM_SignedInJoin(benchmark::State& state) {
-    runJoins(state, Road::signedIn, true);
+    runJoins(state, Joiner::signedIn, true);
 }
 void BM_MultiMediaGuestJoin(benchmark::State& state) {
-    runJoins(state, Road::multiMediaGuest, true);
+    runJoins(state, Joiner::multiMediaGuest, true);
 }
 
 double minimum(const std::vector<double>& v) {
@@ -402,9 +402,9 @@ double maximum(const std::vector<double>& v) {
         ->ComputeStatistics("min", minimum)     \
         ->ComputeStatistics("max", maximum)
 
-KR_JOIN_BENCHMARK(BM_GuestJoinServerRoad);
-KR_JOIN_BENCHMARK(BM_HostJoinServerRoad);
-KR_JOIN_BENCHMARK(BM_SignedInJoinServerRoad);
+KR_JOIN_BENCHMARK(BM_GuestJoinServerPart);
+KR_JOIN_BENCHMARK(BM_HostJoinServerPart);
+KR_JOIN_BENCHMARK(BM_SignedInJoinServerPart);
 KR_JOIN_BENCHMARK(BM_GuestJoin);
 KR_JOIN_BENCHMARK(BM_HostJoin);
 KR_JOIN_BENCHMARK(BM_SignedInJoin);

@@ -1,5 +1,5 @@
 // Memory of many clients in one meeting under steady use: N clients (argument 0, default 50)
-// join one room of the local meeting service on the default road, all in this process, and for
+// join one room of the local meeting service on the default backend, all in this process, and for
 // S seconds (argument 1) each of them, every second, does the next of: raise the hand, mute the
 // microphone, send a chat message, lower the hand, unmute. Once every client is in, the heap in
 // use is sampled every second; "heap_growth_kBps" is the least-squares slope of those samples

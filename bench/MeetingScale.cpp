@@ -1,5 +1,5 @@
 // N clients (argument) in one process join one room of the local meeting service at once, on
-// the default road. Measured from the first joinMeeting call until every client has been told
+// the default backend. Measured from the first joinMeeting call until every client has been told
 // of every other one (didRemoteUserJoinedMeeting, counted by user id):
 //   seconds            wall time until everyone sees everyone;
 //   cpu_s              CPU time of the whole process over that span (the service included: it

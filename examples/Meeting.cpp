@@ -6,12 +6,12 @@
 // report it sets off has been printed, so each report shows under its own step's "--" line.
 //
 //   kr_example_Meeting [--participants N] [--room MEETING_ID:PIN] [--seconds S]
-//                      [--road default|agora|kr-media]
+//                      [--engine default|agora|kr-media]
 //
-// --road picks the media road every client takes: "default" (the default engine wrapper),
-// "agora" (the multimedia-engine road, the room's engine being "agora") or "kr-media" (the
-// multimedia-engine road, each client handed a host-built test engine before it joins). On the
-// multimedia road remote participants are reported through the participant manager's merge.
+// --engine picks the media engine every client runs on: "default" (the default engine's
+// backend), "agora" (the room engine backend, the room naming "agora") or "kr-media" (the room
+// engine backend, each client handed a host-built test engine before it joins). On the room
+// engine backend remote participants are reported through the participant manager's merge.
 //
 // --seconds bounds the whole run (default 30). Exit status: 0 when every step happened, 1 when
 // one did not (the line starting with "demo:" says which), 2 for a bad command line.
@@ -53,15 +53,15 @@ constexpr int kMaxParticipants = 20;
 constexpr bool kJoinWithAudio = true;
 constexpr bool kJoinWithVideo = true;
 
-enum class Road { standard, agora, krMedia };
+enum class Engine { standard, agora, krMedia };
 
-const char* roadName(Road road) {
-    switch (road) {
-    case Road::standard:
+const char* engineName(Engine engine) {
+    switch (engine) {
+    case Engine::standard:
         return "default";
-    case Road::agora:
+    case Engine::agora:
         return "agora";
-    case Road::krMedia:
+    case Engine::krMedia:
         return "kr-media";
     }
     return "default";
@@ -69,7 +69,7 @@ const char* roadName(Road road) {
 
 struct Options {
     int participants = 3;
-    Road road = Road::standard;
+    Engine engine = Engine::standard;
     kr::test::MeetingRoomSetup room;
     long seconds = 30;
 };
@@ -77,15 +77,15 @@ struct Options {
 int usage(const char* program) {
     std::cerr << "usage: " << program
               << " [--participants N] [--room MEETING_ID:PIN] [--seconds S]"
-                 " [--road default|agora|kr-media]\n"
+                 " [--engine default|agora|kr-media]\n"
                  "  --participants N  clients in the meeting, "
               << kMinParticipants << " to " << kMaxParticipants
               << " (default 3); the first one hosts\n"
                  "  --room ID:PIN     the meeting's id and pin (default 1234567890:4321)\n"
                  "  --seconds S       bound on the whole run (default 30)\n"
-                 "  --road R          the media road: default, agora (multimedia road, room\n"
-                 "                    engine \"agora\") or kr-media (multimedia road, a host-built\n"
-                 "                    engine per client); default: default\n";
+                 "  --engine E        the media engine: default, agora (room engine backend,\n"
+                 "                    room engine \"agora\") or kr-media (room engine backend, a\n"
+                 "                    host-built engine per client); default: default\n";
     return 2;
 }
 
@@ -112,22 +112,22 @@ std::optional<Options> parse(int argc, char** argv) {
             options.seconds = std::strtol(value, &end, 10);
             if (*end != '\0' || options.seconds <= 0)
                 return std::nullopt;
-        } else if (arg == "--road") {
-            const std::string road = value;
-            if (road == "default")
-                options.road = Road::standard;
-            else if (road == "agora")
-                options.road = Road::agora;
-            else if (road == "kr-media")
-                options.road = Road::krMedia;
+        } else if (arg == "--engine") {
+            const std::string engine = value;
+            if (engine == "default")
+                options.engine = Engine::standard;
+            else if (engine == "agora")
+                options.engine = Engine::agora;
+            else if (engine == "kr-media")
+                options.engine = Engine::krMedia;
             else
                 return std::nullopt;
         } else {
             return std::nullopt;
         }
     }
-    // The room decides which engine the multimedia road runs; the default road ignores it.
-    options.room.mediaEngine = options.road == Road::krMedia ? "kr-media" : "agora";
+    // The room names the engine the room engine backend runs; the default backend ignores it.
+    options.room.mediaEngine = options.engine == Engine::krMedia ? "kr-media" : "agora";
     options.room.maxParticipants =
         std::max<std::int64_t>(options.room.maxParticipants, options.participants + 1);
     return options;
@@ -196,8 +196,8 @@ public:
         service_.addRoom(options_.room);
         say("demo: local meeting service on 127.0.0.1:" + std::to_string(service_.port()) +
             ", meeting " + options_.room.meetingId + " pin " + options_.room.pin + ", " +
-            std::to_string(options_.participants) + " participants, road " +
-            roadName(options_.road));
+            std::to_string(options_.participants) + " participants, engine " +
+            engineName(options_.engine));
         if (storage_.path().empty()) {
             say("demo: no temporary directory could be made");
             return 1;
@@ -231,9 +231,9 @@ private:
         deps.extensionNotifications = std::make_shared<kr::platform::DarwinNotifyCenter>();
         std::filesystem::create_directories(deps.storageDirectory);
         auto client = kr::KRClient::create(deps);
-        if (options_.road != Road::standard) {
+        if (options_.engine != Engine::standard) {
             client->setMultiMediaEngineIntegration(true);
-            if (options_.road == Road::krMedia) {
+            if (options_.engine == Engine::krMedia) {
                 // The "kr-media" join data does not say what the client starts with: the host
                 // builds its engine to start as it asks the client to join.
                 kr::test::KrMediaTestEngine::Options engine;
@@ -365,19 +365,19 @@ private:
                      [](kr::KRClient& c, auto done) { c.startRecording(std::move(done)); })) {
             if (!everyoneHears("the recording started", {"recording started by "}, false))
                 return false;
-        } else if (options_.road == Road::standard) {
+        } else if (options_.engine == Engine::standard) {
             return false;
         } else {
             // The recording request names the call by the history id that only the default
-            // road's join call obtains; this road makes no join call, so the service cannot
-            // find the call. Said plainly and not counted against the run.
+            // backend's join call obtains; this backend makes no join call, so the service
+            // cannot find the call. Said plainly and not counted against the run.
             if (!expect("the recording's failure reported",
                         {line(host(), "starting the recording failed")})) {
                 return false;
             }
-            say("demo: NOT AVAILABLE on the " + std::string(roadName(options_.road)) +
-                " road: recording (this road's join makes no join call, so there is no history"
-                " id for the recording request); step skipped");
+            say("demo: NOT AVAILABLE on the " + std::string(engineName(options_.engine)) +
+                " engine: recording (the room engine backend's join makes no join call, so there"
+                " is no history id for the recording request); step skipped");
         }
         if (!hostDoes("mutes everyone",
                       [](kr::KRClient& c, auto done) {

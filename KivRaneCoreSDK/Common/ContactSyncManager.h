@@ -18,7 +18,7 @@ struct KRMeetingParticipant;
 /// show the host's own names for participants it knows. Each client uses the one of its
 /// dependencies (by default the process-wide one).
 /// Threading: confined to the main queue, where the host writes the list and the client and
-/// the messaging road read it (checked in debug builds).
+/// its messaging connection read it (checked in debug builds).
 class ContactSyncManager {
 public:
     /// The process-wide instance, made on first use and never destroyed.

@@ -154,7 +154,7 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
 }
 
 void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void()> thenMedia) {
-    if (part == MeetingPort::ServerJoin::wholeRoad && settings_.shouldByPassAPICalls) {
+    if (part == MeetingPort::ServerJoin::allSteps && settings_.shouldByPassAPICalls) {
         // The settings carry the media credentials: no server call at all.
         mediaJoinRequested();
         if (thenMedia) thenMedia();
@@ -163,7 +163,7 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
     networkClient_->setDeviceId(getDeviceId(deps_));
     if (part == MeetingPort::ServerJoin::loginOnly) {
         // Configuration, then room details and login as a guest whoever the host app signed
-        // in; the road reports the local user to the server once the media joined.
+        // in; the backend reports the local user to the server once the media joined.
         if (settings_.isGuestUserFlow) {
             networkClient_->setJwtToken("");
         }
@@ -223,7 +223,7 @@ void ClientCore::completeLocalMediaJoin(const std::string& localId,
         enterMeeting(session, finish);
         return;
     }
-    // This road tells the server of the local user only now: a refused post fails the join
+    // This backend tells the server of the local user only now: a refused post fails the join
     // (and leaves the media channel it already entered); the room's status, chat and polls
     // follow before the meeting starts.
     send(roomSync_->makeStatusPost(OwnStatus::connected, currentRoom_.isCurrentUserHandRaised),
@@ -283,7 +283,7 @@ void ClientCore::failJoin(const KRMeetingJoinError& error) {
     events_.sendJoinFailedEvent(error);
 }
 
-// ---- Server calls of the join road ----
+// ---- Server calls of the join ----
 
 void ClientCore::getConfigurations(std::function<void(bool)> completion) {
     const SessionToken session = sessionToken();

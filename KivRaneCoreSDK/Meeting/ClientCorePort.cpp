@@ -77,9 +77,9 @@ void ClientCore::Port::completeLater(Completion completion, bool value) {
     core_.completeLater(std::move(completion), value);
 }
 
-void ClientCore::Port::handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
-                                const KRRtmMessage& message) {
-    core_.incomingMessages_.handleControlMessage(road, route, message);
+void ClientCore::Port::handleControlMessage(MediaBackend::Kind backend, ControlMessageRoute route,
+                                            const KRRtmMessage& message) {
+    core_.incomingMessages_.handleControlMessage(backend, route, message);
 }
 
 // ---- Reports ----

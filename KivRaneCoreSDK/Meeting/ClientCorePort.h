@@ -43,7 +43,7 @@ public:
     void getRoomConnectionStatus(Completion completion) override;
     void completeLater(Completion completion, bool value) override;
 
-    void handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
+    void handleControlMessage(MediaBackend::Kind backend, ControlMessageRoute route,
                               const KRRtmMessage& message) override;
 
     KRMeeting getCurrentMeetingData() const override;

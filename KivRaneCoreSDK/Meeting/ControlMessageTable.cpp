@@ -21,7 +21,7 @@ std::span<const ControlMessageRow> IncomingControlMessages::rows() {
     using C = IncomingControlMessages;
     // clang-format off
     static const std::array table{
-        //                 event                          route    default road                                               multimedia-engine road
+        //                 event                          route    default backend                                            room engine backend
         ControlMessageRow{E::hardMuteEnabled,             channel, {A::hostOrCoHost, &C::onHardMuteInRoomStore},              {A::hostOrCoHost, &C::onHardMuteInMerge}},
         ControlMessageRow{E::hardMuteDisabled,            channel, {A::hostOrCoHost, &C::onHardUnmuteInRoomStore},            {A::hostOrCoHost, &C::onHardUnmuteInMerge}},
         ControlMessageRow{E::softMuteEnabled,             channel, {A::hostOrCoHost, &C::onSoftMuteToEveryDelegate},          {A::hostOrCoHost, &C::onSoftMuteToMainDelegate}},

@@ -11,9 +11,9 @@ struct KRRtmMessage;
 /// How it reached the local user: on the room channel or addressed to it alone.
 enum class ControlMessageRoute { channel, peer };
 
-/// Who a road takes the message from.
+/// Who a backend takes the message from.
 enum class ControlMessageAuthority {
-    /// The road ignores the event.
+    /// The backend ignores the event.
     ignored,
     /// Anyone in the meeting.
     anyone,
@@ -25,14 +25,14 @@ enum class ControlMessageAuthority {
     hostOrCoHostWhileSharingScreen,
 };
 
-/// What one road does with the event: who it takes it from and the handler.
+/// What one backend does with the event: who it takes it from and the handler.
 struct ControlMessageRule {
     ControlMessageAuthority authority = ControlMessageAuthority::ignored;
     void (IncomingControlMessages::*handler)(const KRRtmMessage&) = nullptr;
 };
 
-/// One incoming control message: its event, its route, and each road's rule. Where the two roads
-/// agree both rules name the same handler; where they differ the handlers are named apart.
+/// One incoming control message: its event, its route, and each backend's rule. Where the two
+/// backends agree both rules name the same handler; where they differ the handlers are named apart.
 struct ControlMessageRow {
     KRRtmMessageEvent event;
     ControlMessageRoute route;

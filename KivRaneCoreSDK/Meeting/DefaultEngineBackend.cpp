@@ -30,7 +30,7 @@ DefaultEngineBackend::~DefaultEngineBackend() = default;
 
 void DefaultEngineBackend::join(const KRJoinMeetingConfig&) {
     // The backend is the core's for its whole life, so `this` outlives the join's steps.
-    port_.runServerJoin(MeetingPort::ServerJoin::wholeRoad, [this] { joinMessagingAndEngine(); });
+    port_.runServerJoin(MeetingPort::ServerJoin::allSteps, [this] { joinMessagingAndEngine(); });
 }
 
 void DefaultEngineBackend::joinMessagingAndEngine() {

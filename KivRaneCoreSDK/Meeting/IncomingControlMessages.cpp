@@ -11,7 +11,7 @@
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
 
 // What a control message from the others does: the table (ControlMessageTable.cpp) says which
-// road honours an event and who may send it; this file checks that once and holds the handlers,
+// backend honours an event and who may send it; this file checks that once and holds the handlers,
 // which change the meeting's state and then tell the delegates.
 
 namespace kr {
@@ -26,7 +26,7 @@ using E = KRRtmMessageEvent;
 IncomingControlMessages::IncomingControlMessages(std::unique_ptr<Meeting> meeting)
     : meeting_(std::move(meeting)) {}
 
-void IncomingControlMessages::handleControlMessage(MediaBackend::Kind road,
+void IncomingControlMessages::handleControlMessage(MediaBackend::Kind backend,
                                                    ControlMessageRoute route,
                                                    const KRRtmMessage& message) {
     KR_DCHECK_RUN_ON(checker_);
@@ -34,7 +34,7 @@ void IncomingControlMessages::handleControlMessage(MediaBackend::Kind road,
     if (route == ControlMessageRoute::peer) {
         // Before the local id is known, an empty target would match it and act on someone
         // else's message.
-        const std::string& localId = road == MediaBackend::Kind::roomEngine
+        const std::string& localId = backend == MediaBackend::Kind::roomEngine
                                          ? m.meetingUsersManager().getCurrentParticipantId()
                                          : m.currentRoom().userWebRtcId;
         if (localId.empty() || message.targetParticipantId != localId)
@@ -43,7 +43,7 @@ void IncomingControlMessages::handleControlMessage(MediaBackend::Kind road,
     const ControlMessageRow* row = find(route, message.message);
     if (!row)
         return;  // a channel event from one peer, a peer event on the channel, or reserved
-    const ControlMessageRule& rule = row->on(road);
+    const ControlMessageRule& rule = row->on(backend);
     bool hostOnly = false;
     switch (rule.authority) {
         case ControlMessageAuthority::ignored:
@@ -57,19 +57,19 @@ void IncomingControlMessages::handleControlMessage(MediaBackend::Kind road,
             hostOnly = m.currentRoom().isLocalUserSharingScreen();
             break;
     }
-    if (hostOnly && isFromKnownNonHost(road, message))
+    if (hostOnly && isFromKnownNonHost(backend, message))
         return;
     (this->*rule.handler)(message);
 }
 
-bool IncomingControlMessages::isFromKnownNonHost(MediaBackend::Kind road,
+bool IncomingControlMessages::isFromKnownNonHost(MediaBackend::Kind backend,
                                                  const KRRtmMessage& message) {
     Meeting& m = *meeting_;
     // Only the server's record says who hosts: a participant the client knows from the media
     // channel alone (a join without server calls, or before the next status reply) carries no
     // rights, and may well be the host.
     const std::string& senderId = message.senderParticipantId;
-    const auto& records = road == MediaBackend::Kind::roomEngine
+    const auto& records = backend == MediaBackend::Kind::roomEngine
                               ? m.meetingUsersManager().metaData()
                               : m.currentRoom().allParticipants;
     const auto record = std::find_if(records.begin(), records.end(), [&](const auto& r) {
@@ -89,7 +89,7 @@ bool IncomingControlMessages::isFromKnownNonHost(MediaBackend::Kind road,
     return true;
 }
 
-// ---- Handlers both roads share ----
+// ---- Handlers both backends share ----
 
 void IncomingControlMessages::onRecordingMessage(const KRRtmMessage& message) {
     meeting_->changeRecording(message.message == E::recordingStarted,
@@ -128,7 +128,7 @@ void IncomingControlMessages::onRemovalMessage(const KRRtmMessage& message) {
     meeting_->leaveMeeting(KRUserLeftReason::removedFromMeeting(message.senderName));
 }
 
-// ---- Default road ----
+// ---- The default engine's backend ----
 
 void IncomingControlMessages::onHardMuteInRoomStore(const KRRtmMessage& message) {
     Meeting& m = *meeting_;
@@ -227,7 +227,7 @@ void IncomingControlMessages::onRoleInDefaultEngine(const KRRtmMessage& message)
     meeting_->switchClientRole(message.message == E::participantDowngradeToAudience);
 }
 
-// ---- Multimedia-engine road ----
+// ---- The room engine's backend ----
 
 void IncomingControlMessages::onHardMuteInMerge(const KRRtmMessage& message) {
     Meeting& m = *meeting_;

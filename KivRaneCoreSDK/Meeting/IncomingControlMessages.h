@@ -22,7 +22,7 @@ class KRCurrentRoom;
 class MeetingParticipantsManager;
 class RtcManagerProtocol;
 
-/// The control messages that arrive from the others, on either road: which of them a road
+/// The control messages that arrive from the others, on either backend: which of them a backend
 /// honours and from whom (the table, `rows()`), the sender's authority checked once, and the
 /// handlers that change the meeting and tell the host app. It owns no meeting state: it reaches
 /// the meeting through `Meeting`, which the client core implements.
@@ -37,7 +37,7 @@ public:
 
         // ---- Asked ----
 
-        /// The room store and the participant merge (the multimedia road's participants).
+        /// The room store and the participant merge (the room engine backend's participants).
         virtual KRCurrentRoom& currentRoom() = 0;
         virtual MeetingParticipantsManager& meetingUsersManager() = 0;
         /// The participant the id names among the meeting's tracks (lock, recording and mute
@@ -47,7 +47,7 @@ public:
         virtual std::shared_ptr<KRMeetingUser> getUser(const std::string& id) const = 0;
         virtual std::shared_ptr<KRMeetingUser> getMeetingLocalUser() const = 0;
         virtual KRMeeting getCurrentMeetingData() const = 0;
-        /// The room's engine of the multimedia road; null when none is set up.
+        /// The room's engine on the room engine backend; null when none is set up.
         virtual std::shared_ptr<RtcManagerProtocol> rtcEngineManager() const = 0;
 
         // ---- Told: the meeting's own operations ----
@@ -99,31 +99,31 @@ public:
     IncomingControlMessages(const IncomingControlMessages&) = delete;
     IncomingControlMessages& operator=(const IncomingControlMessages&) = delete;
 
-    /// One message as `road` delivered it on `route`: a peer message must name the local
-    /// participant as that road knows it; then the message's row gives the road's rule, the
+    /// One message as `backend` delivered it on `route`: a peer message must name the local
+    /// participant as that backend knows it; then the message's row gives the backend's rule, the
     /// sender's authority is checked against the server's record, and the handler runs.
-    void handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
+    void handleControlMessage(MediaBackend::Kind backend, ControlMessageRoute route,
                               const KRRtmMessage& message);
 
-    /// Every control message the client honours on some road, one row per event and route (the
+    /// Every control message the client honours on some backend, one row per event and route (the
     /// table is in ControlMessageTable.cpp). An event not listed on a route (a channel event
     /// arriving from one peer, a reserved or unknown event) does nothing.
     static std::span<const ControlMessageRow> rows();
     static const ControlMessageRow* find(ControlMessageRoute route, KRRtmMessageEvent event);
 
 private:
-    /// True (and logged) when the server's record, as this road holds it, lists the sender as
+    /// True (and logged) when the server's record, as this backend holds it, lists the sender as
     /// neither host nor co-host.
-    bool isFromKnownNonHost(MediaBackend::Kind road, const KRRtmMessage& message);
+    bool isFromKnownNonHost(MediaBackend::Kind backend, const KRRtmMessage& message);
 
-    // Handlers both roads share.
+    // Handlers both backends share.
     void onRecordingMessage(const KRRtmMessage& message);
     void onMeetingLockMessage(const KRRtmMessage& message);
     void onWhiteboardStopMessage(const KRRtmMessage& message);
     void onAudioVideoRequestMessage(const KRRtmMessage& message);
     void onAudioVideoDeclineMessage(const KRRtmMessage& message);
     void onRemovalMessage(const KRRtmMessage& message);
-    // Handlers of the default road: the room store holds the participants.
+    // Handlers of the default backend: the room store holds the participants.
     void onHardMuteInRoomStore(const KRRtmMessage& message);
     void onHardUnmuteInRoomStore(const KRRtmMessage& message);
     void onSoftMuteToEveryDelegate(const KRRtmMessage& message);
@@ -135,7 +135,7 @@ private:
     void onReaction(const KRRtmMessage& message);
     void onStopShareOrWhiteboard(const KRRtmMessage& message);
     void onRoleInDefaultEngine(const KRRtmMessage& message);
-    // Handlers of the multimedia-engine road: the participant merge holds the participants.
+    // Handlers of the room engine backend: the participant merge holds the participants.
     void onHardMuteInMerge(const KRRtmMessage& message);
     void onHardUnmuteInMerge(const KRRtmMessage& message);
     void onSoftMuteToMainDelegate(const KRRtmMessage& message);

@@ -32,7 +32,7 @@ struct KRMeetingJoinError {
     friend bool operator==(const KRMeetingJoinError&, const KRMeetingJoinError&) = default;
 };
 
-/// The server call of the join road that failed; decides what an unreadable reply means.
+/// The server call of the join that failed; decides what an unreadable reply means.
 enum class KRJoinStep {
     configuration,
     roomDetails,

@@ -106,7 +106,7 @@ void LocalScreenShare::adoptStream(std::uint64_t uid, std::string token) {
 
 void LocalScreenShare::streamStarted() {
     if (!owner_.localShareMayStart() || owner_.shareBypassesServer()) {
-        return;  // without the server road the share messages are not sent
+        return;  // without the server calls the share messages are not sent
     }
     if (!owner_.meetingShowsAShare()) {
         owner_.sendShareMessage(KRControlMessage::participantStartScreenShare, {});

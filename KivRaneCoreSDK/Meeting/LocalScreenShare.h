@@ -68,7 +68,7 @@ public:
         virtual bool localShareMayStart() const = 0;
         /// The token of the meeting under way: a reply counts only while it is live.
         virtual MeetingSession::Token shareSessionToken() const = 0;
-        /// True on the road without server calls: no share requests, no start or stop messages.
+        /// True for a join without server calls: no share requests, no start or stop messages.
         virtual bool shareBypassesServer() const = 0;
         /// Asks the server for a share stream; `done` runs later on the queue, only while the
         /// owner lives.

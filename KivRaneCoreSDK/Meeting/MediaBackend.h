@@ -46,7 +46,7 @@ public:
     /// The media part of the leave, once the server was told. The backend's report of the
     /// channel left ends the meeting (`MeetingPort::handleLocalMediaLeft`).
     virtual void leave() = 0;
-    /// True when this road tells the server of the local user only once the media channel
+    /// True when this backend tells the server of the local user only once the media channel
     /// confirmed the join: the join end then posts the status, fetches the room, sets up chat
     /// and the polls before the meeting starts.
     virtual bool reportsToServerAfterMediaJoin() const = 0;

@@ -56,8 +56,8 @@ public:
     /// The server's part of a join before the media channel is asked.
     enum class ServerJoin {
         /// Configuration, login, join call, first status post and fetch, chat and polls.
-        wholeRoad,
-        /// Configuration and login only: the road posts and fetches once the media joined.
+        allSteps,
+        /// Configuration and login only: the backend posts and fetches once the media joined.
         loginOnly,
     };
 
@@ -100,7 +100,7 @@ public:
     virtual bool markMediaSetUp() = 0;
     /// The media channel confirmed the local join under `localId` (empty: it could not say who
     /// the local user is, and the join fails). The one join end of both backends: what the
-    /// backend's road still asks of the server, the watchdog, the local participant recorded
+    /// backend's join still asks of the server, the watchdog, the local participant recorded
     /// through the backend, the meeting reached and the join reported. `finished` runs once,
     /// whatever came of it.
     virtual void completeLocalMediaJoin(const std::string& localId,
@@ -119,7 +119,7 @@ public:
 
     // ---- What arrives from the others ----
 
-    virtual void handleControlMessage(MediaBackend::Kind road, ControlMessageRoute route,
+    virtual void handleControlMessage(MediaBackend::Kind backend, ControlMessageRoute route,
                                       const KRRtmMessage& message) = 0;
 
     // ---- Reports ----

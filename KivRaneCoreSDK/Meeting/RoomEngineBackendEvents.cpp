@@ -236,8 +236,8 @@ void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& 
     port_.participants().setCurrentParticipantId(peer->id());
     if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
     tellEngineRecordedMedia(*peer);
-    // What this road does differently at the join end (the status post and room fetch after
-    // the media confirmation, the local record in the merge) is asked of this backend there.
+    // What this backend does differently at the join end (the status post and room fetch after
+    // the media confirmation, the local record in the merge) is asked of it there.
     confirmedLocal_ = peer;
     port_.completeLocalMediaJoin(peer->id(), [completion] { finishEngineWait(completion); });
 }
@@ -330,7 +330,7 @@ void RoomEngineBackend::handleRoleChange(bool isAudience) {
 }
 
 void RoomEngineBackend::handleLocalLeave(const KRUserLeftReason& engineReason) {
-    // The one teardown is the core's; this road hands it the reason its engine gave (a leave
+    // The one teardown is the core's; this backend hands it the reason its engine gave (a leave
     // this client asked for keeps the reason it was asked with).
     port_.handleLocalMediaLeft(engineReason);
 }

@@ -15,7 +15,7 @@ template <typename E>
 Failure(E) -> Failure<E>;
 
 /// The outcome of a fallible operation: a value of type T or an error of type E.
-/// Used in place of exceptions on every public road of the library.
+/// Used in place of exceptions on every public path of the library.
 template <typename T, typename E>
 class [[nodiscard]] Result {
 public:

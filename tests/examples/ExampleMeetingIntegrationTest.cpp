@@ -1,6 +1,6 @@
-// The example meeting run end to end on each media road, its output read back: every report
+// The example meeting run end to end on each media engine, its output read back: every report
 // shows under the step that set it off (the step's "--" line comes first, the next step's only
-// after it), every road shows the same reports, and the host's hard mute reaches each client it
+// after it), every engine shows the same reports, and the host's hard mute reaches each client it
 // mutes as "my microphone is muted".
 
 #include <gtest/gtest.h>
@@ -19,11 +19,11 @@ struct RunOutput {
     std::vector<std::string> lines;
 };
 
-RunOutput runMeeting(const std::string& road) {
+RunOutput runMeeting(const std::string& engine) {
     RunOutput out;
 #ifdef KR_EXAMPLE_MEETING
-    const std::string command =
-        std::string(KR_EXAMPLE_MEETING) + " --participants 3 --seconds 60 --road " + road + " 2>&1";
+    const std::string command = std::string(KR_EXAMPLE_MEETING) +
+                                " --participants 3 --seconds 60 --engine " + engine + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
         return out;
@@ -39,7 +39,7 @@ RunOutput runMeeting(const std::string& road) {
     const int status = ::pclose(pipe);
     out.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #else
-    (void)road;
+    (void)engine;
 #endif
     return out;
 }
@@ -51,15 +51,15 @@ struct Step {
     std::vector<std::string> reports;
 };
 
-std::vector<Step> expectedSteps(const std::string& road) {
+std::vector<Step> expectedSteps(const std::string& engine) {
     const std::vector<std::string> recording =
-        road == "default"
+        engine == "default"
             // The room socket's report of a started recording names no one and may come before
             // the control message that does; whichever comes first is the one report.
             ? std::vector<std::string>{"[alice] recording started by ",
                                        "[bob] recording started by ",
                                        "[carol] recording started by "}
-            // This road's join makes no join call, so the service knows no call to record.
+            // The room engine backend makes no join call: no call the service could record.
             : std::vector<std::string>{"[alice] starting the recording failed"};
     return {
         {"alice joins",
@@ -108,21 +108,21 @@ std::vector<Step> stepsOf(const std::vector<std::string>& lines) {
     return steps;
 }
 
-class ExampleMeetingRoad : public ::testing::TestWithParam<const char*> {};
+class ExampleMeetingEngine : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(ExampleMeetingRoad, EveryReportShowsUnderItsOwnStepAndTheHardMuteReachesEveryone) {
+TEST_P(ExampleMeetingEngine, EveryReportShowsUnderItsOwnStepAndTheHardMuteReachesEveryone) {
 #ifndef KR_EXAMPLE_MEETING
     GTEST_SKIP() << "the example hosts are not built";
 #endif
-    const std::string road = GetParam();
-    const RunOutput run = runMeeting(road);
+    const std::string engine = GetParam();
+    const RunOutput run = runMeeting(engine);
     std::string all;
     for (const auto& line : run.lines)
         all += line + "\n";
     SCOPED_TRACE(all);
     ASSERT_EQ(run.exitStatus, 0);
 
-    const auto expected = expectedSteps(road);
+    const auto expected = expectedSteps(engine);
     const auto steps = stepsOf(run.lines);
     EXPECT_TRUE(steps.front().reports.empty()) << "reports before the first step";
     ASSERT_EQ(steps.size(), expected.size() + 1);
@@ -146,10 +146,10 @@ TEST_P(ExampleMeetingRoad, EveryReportShowsUnderItsOwnStepAndTheHardMuteReachesE
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Roads, ExampleMeetingRoad,
+INSTANTIATE_TEST_SUITE_P(Engines, ExampleMeetingEngine,
                          ::testing::Values("default", "agora", "kr-media"),
-                         [](const ::testing::TestParamInfo<const char*>& road) {
-                             std::string name = road.param;
+                         [](const ::testing::TestParamInfo<const char*>& engine) {
+                             std::string name = engine.param;
                              std::erase(name, '-');
                              return name;
                          });

@@ -10,7 +10,7 @@
 
 namespace kr::test {
 
-/// Every callback the engine road raises, one readable line each, and whether it ran on the
+/// Every engine callback the client raises, one readable line each, and whether it ran on the
 /// main queue.
 class EngineTestDelegate : public KRClientDelegate {
 public:

@@ -110,7 +110,7 @@ private:
     MeetingPort& port_;
 };
 
-/// A client on the road without server calls (media credentials in its settings, local uid 42):
+/// A client that joins without server calls (media credentials in its settings, local uid 42):
 /// a join goes to its media backend at once.
 inline std::shared_ptr<KRClient> makeClientWithMediaCredentials(
     std::shared_ptr<platform::DispatchQueue> queue, std::shared_ptr<platform::MediaBus> bus) {

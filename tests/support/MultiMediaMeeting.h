@@ -1,7 +1,7 @@
 #pragma once
 
-// Clients on the multimedia-engine road against the local meeting service: a recorder of what the
-// road raises, a host-built engine that records what the client asks of it, and a fixture that
+// Clients on the room engine backend against the local meeting service: a recorder of what the
+// backend raises, a host-built engine that records what the client asks of it, and a fixture that
 // starts clients on one media bus and one messaging service.
 
 #include <gtest/gtest.h>
@@ -33,8 +33,8 @@ using Lines = std::vector<std::string>;
 
 inline constexpr const char* kHostToken = "host-token-1";
 
-/// One line per report of what this road raises.
-class RoadRecorder : public KRClientDelegate {
+/// One line per report of what this backend raises.
+class RoomEngineRecorder : public KRClientDelegate {
 public:
     Lines lines;
     bool has(const std::string& line) const {
@@ -163,7 +163,7 @@ public:
 
 struct Member {
     std::shared_ptr<KRClient> client;
-    std::shared_ptr<RoadRecorder> recorder;
+    std::shared_ptr<RoomEngineRecorder> recorder;
     std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
 };
 
@@ -192,7 +192,7 @@ protected:
     Member& start(const std::string& meetingId, const std::string& name, KRUserRole role,
                   bool hostEngine = false, bool audioOn = true) {
         const KRDependencies d = deps();
-        Member member{KRClient::create(d), std::make_shared<RoadRecorder>()};
+        Member member{KRClient::create(d), std::make_shared<RoomEngineRecorder>()};
         member.client->setMultiMediaEngineIntegration(true);
         if (hostEngine) {
             member.client->setRtcEngineManager(test::KrMediaTestEngine::create(d));

@@ -45,7 +45,7 @@ namespace {
 
 using R = MeetingServiceRoute;
 
-/// One participant's client with what the join road gave it.
+/// One participant's client with what the join gave it.
 struct Member {
     std::shared_ptr<KRNetworkClient> client;
     bool guest = true;
@@ -70,7 +70,7 @@ protected:
         return sendAndWait(*member.client, request);
     }
 
-    /// The guest road: login, room details, join call, status post (connected, mic on, camera
+    /// The guest's join: login, room details, join call, status post (connected, mic on, camera
     /// off). Returns the member with its ids.
     Member joinAsGuest(const std::string& name, const std::string& hostToken = "") {
         Member m{newClient(), true, {}, {}, {}, {}, name};
@@ -87,7 +87,7 @@ protected:
         return m;
     }
 
-    /// The signed-in road: room details, join call, status post.
+    /// The signed-in user's join: room details, join call, status post.
     Member joinSignedIn(const std::string& userId, const std::string& name) {
         Member m{newClient(), false, service.issueUserToken(userId, name), userId, {}, {}, name};
         m.client->setCurrentUserType(KRCurrentUserType::loggedIn);
@@ -158,7 +158,7 @@ protected:
     LocalMeetingService service;
 };
 
-TEST_F(LocalMeetingServiceIntegrationTest, GuestJoinRoadSendsExactRequestsAndDecodesReplies) {
+TEST_F(LocalMeetingServiceIntegrationTest, GuestJoinSendsExactRequestsAndDecodesReplies) {
     Member m{newClient(), true, {}, {}, {}, {}, "Ann"};
 
     const GetConfigurationRequest config("ios");

@@ -16,8 +16,8 @@
 
 namespace kr {
 
-/// Merges the server's participant records with the media engine's peers on the multimedia-engine
-/// road: one `Participant` and one `KRMeetingUser` per id (the peer's id, else the record's
+/// Merges the server's participant records with the media engine's peers on the room engine
+/// backend: one `Participant` and one `KRMeetingUser` per id (the peer's id, else the record's
 /// participant id). The engine decides the live media flags, the server everything else. Hooks
 /// report new users, per-kind changes and leaves. Not thread-safe: used on the main queue.
 class MeetingParticipantsManager {

@@ -12,7 +12,7 @@
 
 namespace kr {
 
-/// The canvas the library's own multimedia-road engine builds for a peer or a screen-share
+/// The canvas the library's own room engine builds for a peer or a screen-share
 /// track: a new view bound, through the media engine's canvas, to the peer's uid. The id is the
 /// uid in decimal; an id that is not an unsigned decimal number gives uid 0.
 /// Not thread-safe: used on the main queue.

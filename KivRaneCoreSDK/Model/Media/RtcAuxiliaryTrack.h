@@ -7,7 +7,7 @@
 
 namespace kr {
 
-/// A peer's separate screen-share video track on the multimedia-engine road, with its own
+/// A peer's separate screen-share video track on the room engine backend, with its own
 /// canvas. Shared by reference (std::shared_ptr); owns its canvas.
 /// Not thread-safe: used on the main queue.
 class RtcAuxiliaryTrack {

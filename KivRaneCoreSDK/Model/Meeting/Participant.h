@@ -10,7 +10,7 @@ namespace kr {
 
 class RtcPeerMetaData;
 
-/// One participant on the multimedia-engine road: the server's record merged with the media
+/// One participant on the room engine backend: the server's record merged with the media
 /// engine's peer (the engine wins for the live media flags, the server for everything else).
 /// Plain value.
 struct Participant {

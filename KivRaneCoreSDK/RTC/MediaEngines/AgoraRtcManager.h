@@ -40,7 +40,7 @@ class ContactSyncManager;
 /// AgoraRtcJoinData.
 ///
 /// Ownership: made with create() and held by std::shared_ptr. The engine comes from the
-/// client's MediaEngineFactory (shared with the default road's wrapper, so a client never holds
+/// client's MediaEngineFactory (shared with the default backend's wrapper, so a client never holds
 /// two engines); the engine holds this wrapper weakly, and so does the messaging manager. Both
 /// delegates are held weakly. Engine calls are skipped while no engine is held.
 ///

@@ -32,7 +32,7 @@
 
 namespace kr {
 
-/// The default road's wrapper around the media engine: sets the engine up, joins and leaves the
+/// The default backend's wrapper around the media engine: sets the engine up, joins and leaves the
 /// media channel, keeps the list of channel participants, drives local and remote media, and
 /// turns the engine's callbacks into `KRRtcManagerDelegate` reports (loudest and top speakers,
 /// frozen video, audio route, role changes with their retry, network quality, statistics,

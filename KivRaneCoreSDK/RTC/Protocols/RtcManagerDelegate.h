@@ -21,9 +21,10 @@
 
 namespace kr {
 
-/// Receiver of what an engine of the multimedia road (see RtcManagerProtocol) reports about its
-/// media channel; the facade on that road. Every method has a default, so a receiver overrides
-/// only what it needs. Peers handed over are the engine's own records (shared, already updated).
+/// Receiver of what an engine of the room engine backend (see RtcManagerProtocol) reports about
+/// its media channel; the facade on that backend. Every method has a default, so a receiver
+/// overrides only what it needs. Peers handed over are the engine's own records (shared, already
+/// updated).
 ///
 /// Four reports hand over a completion the engine waits for before it finishes its own work
 /// (the local join, the local leave, a remote join, and the question about an unknown stream).

@@ -19,7 +19,7 @@
 
 namespace kr {
 
-/// A media engine the room chooses on the multimedia road: the library's own engine for rooms
+/// A media engine the room chooses on the room engine backend: the library's own engine for rooms
 /// that name "agora", or one the host app supplies for rooms that name "kr-media". The facade
 /// drives it through these operations and hears back through RtcManagerDelegate (media) and
 /// RtmManagerDelegate (control messages). Peers are known by their id in the channel, the

@@ -17,7 +17,7 @@ class MessagingChannel;
 class MessagingClient;
 }  // namespace platform
 
-/// The messaging connection of the library's own multimedia-road engine, which owns it. It
+/// The messaging connection of the library's own room engine, which owns it. It
 /// connects, sends and receives like KRRtmManager, with two differences: received messages reach
 /// the delegate exactly as decoded (the engine puts the contact's name in itself), and the
 /// host's "kr_send_rtm_message_from_external_source" requests are sent only while a meeting is

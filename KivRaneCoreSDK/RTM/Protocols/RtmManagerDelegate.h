@@ -4,9 +4,9 @@
 
 namespace kr {
 
-/// Receiver of the control messages an engine of the multimedia road relays (the facade on that
-/// road). Both methods are required. Which one is called depends on where the text arrived (the
-/// room channel or one peer), not on the message's own `messageType`.
+/// Receiver of the control messages an engine of the room engine backend relays (the facade on
+/// that backend). Both methods are required. Which one is called depends on where the text
+/// arrived (the room channel or one peer), not on the message's own `messageType`.
 ///
 /// Threading: called on the library's main queue. Engines hold their receiver weakly.
 class RtmManagerDelegate {

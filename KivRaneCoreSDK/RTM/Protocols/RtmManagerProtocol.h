@@ -7,7 +7,7 @@
 
 namespace kr {
 
-/// What a messaging component of the multimedia road offers: a receiver for incoming control
+/// What a messaging component of the room engine backend offers: a receiver for incoming control
 /// messages and the two sends. Published for host components; the library itself sends through
 /// the engine contract's operations of the same names. No operation reports a result: a send
 /// that fails is simply not delivered.

@@ -1,6 +1,6 @@
 // The client's answers to the engine wrapper's reports, on a main queue driven by a manual clock:
-// the client joins on the road without server calls (its own media bus), then the tests hand it
-// reports directly, as the wrapper would.
+// the client joins without server calls (its own media bus), then the tests hand it reports
+// directly, as the wrapper would.
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 

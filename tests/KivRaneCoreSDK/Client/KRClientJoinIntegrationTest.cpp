@@ -1,7 +1,7 @@
-// Clients on the local meeting service over real HTTPS: the server part of the join road up to the
-// point where media and messaging take over, every fault of every join-road call, refusals by
-// name, host controls that ask the server first, and leave. The engine's confirmation of the local
-// join comes from the stand-in engine on the test's own media bus.
+// Clients on the local meeting service over real HTTPS: the server part of the join up to the
+// point where media and messaging take over, every fault of every server call of the join,
+// refusals by name, host controls that ask the server first, and leave. The engine's
+// confirmation of the local join comes from the stand-in engine on the test's own media bus.
 
 #include <gtest/gtest.h>
 
@@ -78,7 +78,7 @@ protected:
     }
 
     /// Runs the queue until the join waits for the media channel or failed.
-    bool runJoinRoad(Member& member) {
+    bool runServerPart(Member& member) {
         return main->runUntil(
             [&] {
                 return internals(member.client).isAwaitingMediaJoin() ||
@@ -87,11 +87,11 @@ protected:
             10s);
     }
 
-    /// A member fully in the meeting: server road done and the media join confirmed.
+    /// A member fully in the meeting: server part done and the media join confirmed.
     Member& joined(const std::string& tag, KRUserRole role = KRUserRole::speaker()) {
         Member& member = makeMember(tag);
         startJoin(member, std::move(role));
-        EXPECT_TRUE(runJoinRoad(member));
+        EXPECT_TRUE(runServerPart(member));
         EXPECT_TRUE(member.delegate->joinFailures.empty()) << tag;
         EXPECT_TRUE(awaitMediaJoin(member)) << tag;
         return member;
@@ -122,7 +122,7 @@ protected:
 TEST_F(KRClientJoinIntegrationTest, GuestJoinAsksTheServerInOrderThenWaitsForTheMediaChannel) {
     Member& a = makeMember("a");
     startJoin(a);
-    ASSERT_TRUE(runJoinRoad(a));
+    ASSERT_TRUE(runServerPart(a));
     ASSERT_TRUE(a.delegate->joinFailures.empty());
 
     for (auto route : {R::configuration, R::roomDetails, R::guestLogin, R::joinCall,
@@ -167,7 +167,7 @@ TEST_F(KRClientJoinIntegrationTest, TheRoomSocketResumesTheTlsSessionOfTheJoinsS
 TEST_F(KRClientJoinIntegrationTest, AHostLogsInFirstSoTheRoomIsAskedForAsTheHost) {
     Member& host = makeMember("host");
     startJoin(host, KRUserRole::host(kHostToken));
-    ASSERT_TRUE(runJoinRoad(host));
+    ASSERT_TRUE(runServerPart(host));
     ASSERT_TRUE(host.delegate->joinFailures.empty());
     const auto details = boost::json::parse(service.requests(R::roomDetails)[0].body);
     EXPECT_EQ(details.at("userId").as_string(), internals(host.client).currentRoom().guestUserId);
@@ -180,7 +180,7 @@ TEST_F(KRClientJoinIntegrationTest, ASignedInUserSkipsTheGuestLoginButNotTheRoom
         {"kr_user_jwt_token", service.issueUserToken("owner-1", "Olga")},
         {"kr_user_existing_id", "owner-1"}});
     startJoin(owner);
-    ASSERT_TRUE(runJoinRoad(owner));
+    ASSERT_TRUE(runServerPart(owner));
     ASSERT_TRUE(owner.delegate->joinFailures.empty());
     EXPECT_EQ(service.requestCount(R::guestLogin), 0u);
     EXPECT_EQ(service.requestCount(R::roomDetails), 1u);
@@ -249,7 +249,7 @@ TEST_F(KRClientJoinIntegrationTest, EveryFaultOfEveryJoinCallEndsTheJoinExactlyO
         service.injectFault(row.route, row.fault);
         Member& member = makeMember("m");
         startJoin(member);
-        ASSERT_TRUE(runJoinRoad(member));
+        ASSERT_TRUE(runServerPart(member));
         main->runFor(100ms);
         ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
         EXPECT_EQ(member.delegate->joinFailures[0].kind, row.expected)
@@ -292,7 +292,7 @@ TEST_F(KRClientJoinIntegrationTest, ARoomDetailsMediaUidThatNamesNoStreamEndsThe
         const auto logins = service.requestCount(R::guestLogin);
         Member& member = makeMember("m");
         startJoin(member);
-        ASSERT_TRUE(runJoinRoad(member));
+        ASSERT_TRUE(runServerPart(member));
         ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
         EXPECT_EQ(member.delegate->joinFailures[0],
                   KRMeetingJoinError::other("The room gave no usable media uid"));
@@ -304,14 +304,14 @@ TEST_F(KRClientJoinIntegrationTest, ARoomDetailsMediaUidThatNamesNoStreamEndsThe
 TEST_F(KRClientJoinIntegrationTest, RefusalsArriveByName) {
     Member& wrong = makeMember("wrong");
     startJoin(wrong, KRUserRole::speaker(), "999");
-    ASSERT_TRUE(runJoinRoad(wrong));
+    ASSERT_TRUE(runServerPart(wrong));
     ASSERT_EQ(wrong.delegate->joinFailures.size(), 1u);
     EXPECT_EQ(wrong.delegate->joinFailures[0].kind, JoinKind::meetingNotFound);
 
     service.endMeeting(kMeetingId);
     Member& late = makeMember("late");
     startJoin(late);
-    ASSERT_TRUE(runJoinRoad(late));
+    ASSERT_TRUE(runServerPart(late));
     ASSERT_EQ(late.delegate->joinFailures.size(), 1u);
     EXPECT_EQ(late.delegate->joinFailures[0].kind, JoinKind::meetingEnded);
 }
@@ -325,7 +325,7 @@ TEST_F(KRClientJoinIntegrationTest, AFullRoomRefusesTheNextSpeakerAndTellsOnlyTh
     auto extra = std::make_shared<ClientTestDelegate>("extra");
     second.client->addDelegate("extra", extra);
     startJoin(second);
-    ASSERT_TRUE(runJoinRoad(second));
+    ASSERT_TRUE(runServerPart(second));
     ASSERT_EQ(second.delegate->joinFailures.size(), 1u);
     EXPECT_EQ(second.delegate->joinFailures[0].kind, JoinKind::maxParticipantsLimit);
     EXPECT_TRUE(extra->joinFailures.empty());
@@ -345,7 +345,7 @@ TEST_F(KRClientJoinIntegrationTest, LockIsAskedOfTheServerFirstAndKeepsTheNextJo
 
     Member& third = makeMember("third");
     startJoin(third);
-    ASSERT_TRUE(runJoinRoad(third));
+    ASSERT_TRUE(runServerPart(third));
     ASSERT_EQ(third.delegate->joinFailures.size(), 1u);
     EXPECT_EQ(third.delegate->joinFailures[0].kind, JoinKind::meetingLocked);
 
@@ -353,7 +353,7 @@ TEST_F(KRClientJoinIntegrationTest, LockIsAskedOfTheServerFirstAndKeepsTheNextJo
     EXPECT_EQ(host.delegate->events().back(), "host: unlocked " + host.uid());
     Member& fourth = makeMember("fourth");
     startJoin(fourth);
-    ASSERT_TRUE(runJoinRoad(fourth));
+    ASSERT_TRUE(runServerPart(fourth));
     EXPECT_TRUE(fourth.delegate->joinFailures.empty());
 }
 
@@ -519,7 +519,7 @@ protected:
         Member& member = makeMember("sharer");
         member.client->setParameters(boost::json::object{{"kr_app_group_name", kGroup}});
         startJoin(member);
-        EXPECT_TRUE(runJoinRoad(member));
+        EXPECT_TRUE(runServerPart(member));
         EXPECT_TRUE(awaitMediaJoin(member));
         return member;
     }
@@ -627,7 +627,7 @@ TEST_F(KRClientScreenShareIntegrationTest, AnExtensionPostReachesOnlyTheClientOf
                                          [&app](const std::string& n) { app.heard.push_back(n); });
         app.member = &makeMember("m" + std::to_string(i), app.extension);
         startJoin(*app.member);
-        ASSERT_TRUE(runJoinRoad(*app.member));
+        ASSERT_TRUE(runServerPart(*app.member));
         ASSERT_TRUE(awaitMediaJoin(*app.member));
     }
     apps[0].extension->post(KRClient::kCaptureStartedNotification);
@@ -705,7 +705,7 @@ TEST_F(KRClientJoinTimeoutIntegrationTest, AReplyOfAnEarlierJoinChangesNothingIn
     main->runPending();
     ASSERT_EQ(member.delegate->joinFailures.size(), 1u);
     startJoin(member);
-    ASSERT_TRUE(runJoinRoad(member));
+    ASSERT_TRUE(runServerPart(member));
     EXPECT_EQ(member.delegate->joinFailures.size(), 1u);
     main->runFor(1s);  // the first join's late answer arrives
     // It must not carry the first join on into a second login and join call of its own.

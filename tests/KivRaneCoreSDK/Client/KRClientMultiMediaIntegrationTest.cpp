@@ -1,4 +1,4 @@
-// Clients on the multimedia-engine road against the local meeting service (real HTTPS), with
+// Clients on the room engine backend against the local meeting service (real HTTPS), with
 // their engines meeting on one media bus and one messaging service: the room's engine ("agora":
 // the library's own; "kr-media": the host's test engine) carries the join, the participants
 // (reported through the participant merge), mute, hands and the leave.
@@ -193,7 +193,7 @@ protected:
         ASSERT_TRUE(main->runUntil(peersKnown, 10s));
     }
 
-    /// On this road nothing of a remote participant is received until the host app asks its
+    /// On this backend nothing of a remote participant is received until the host app asks its
     /// engine for it (as it does for the tiles it shows); only then does the engine report it.
     static void receive(const Member& viewer, const Member& of) { receive(viewer, of.uid()); }
     static void receive(const Member& viewer, const std::string& uid) {
@@ -573,7 +573,7 @@ TEST_P(KRClientMultiMediaMeetingTest, CoHostRightsAreHeardByTheirHolderAndSeenBy
     EXPECT_FALSE(ann.client->getMeetingLocalUser()->isCoHost());
 }
 
-// A share on this road is a stream of its own in the room's channel (what a broadcast extension
+// A share on this backend is a stream of its own in the room's channel (what a broadcast extension
 // publishes under the uid the server gave the share); the engines make it the sharer's auxiliary
 // track.
 TEST_P(KRClientMultiMediaMeetingTest, ScreenShareStartAndStopAreHeardOnceByTheOthers) {

@@ -1,7 +1,7 @@
-// The join steps of the multimedia-engine road against the local meeting service (real HTTPS):
+// The join steps of the room engine backend against the local meeting service (real HTTPS):
 // every fault of every server call ends the join once and leaves nothing behind, a client going
 // away in the middle of a step, leave and join again seen by the others, the lock refusing a
-// joiner, and recording, which this road cannot start itself.
+// joiner, and recording, which this backend cannot start itself.
 
 #include <gtest/gtest.h>
 
@@ -21,14 +21,14 @@ using namespace test;
 using R = MeetingServiceRoute;
 using JoinKind = KRMeetingJoinError::Kind;
 
-/// The road recorder, plus the meeting-state events and the join failures by kind.
-class JoinRecorder : public RoadRecorder {
+/// The room engine recorder, plus the meeting-state events and the join failures by kind.
+class JoinRecorder : public RoomEngineRecorder {
 public:
     std::vector<KRMeetingJoinError> failures;
 
     void didLocalUserFailedToJoinMeeting(const KRMeetingJoinError& error) override {
         failures.push_back(error);
-        RoadRecorder::didLocalUserFailedToJoinMeeting(error);
+        RoomEngineRecorder::didLocalUserFailedToJoinMeeting(error);
     }
     void didMeetingLocked(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
         lines.push_back("locked");
@@ -88,7 +88,7 @@ protected:
 
     static JoinRecorder& rec(const Member& m) { return static_cast<JoinRecorder&>(*m.recorder); }
 
-    /// A client on this road that starts joining; "kr-media" rooms get the host's test engine.
+    /// A client on this backend that starts joining; "kr-media" rooms get the host's test engine.
     Member& begin(Engine engine, const std::string& who, Role role) {
         Member m{KRClient::create(deps()), std::make_shared<JoinRecorder>()};
         m.client->setMultiMediaEngineIntegration(true);
@@ -135,7 +135,7 @@ protected:
         return std::dynamic_pointer_cast<KrMediaTestEngine>(m.client->rtcEngineManager());
     }
 
-    /// The server calls of this road's join, in the order the role makes them.
+    /// The server calls of this backend's join, in the order the role makes them.
     static std::vector<R> callsOf(Role role) {
         if (role == Role::host) {
             return {R::configuration, R::guestLogin, R::roomDetails, R::postRoomConnectionStatus,
@@ -445,7 +445,7 @@ TEST_F(KRClientMultiMediaJoinIntegrationTest,
     EXPECT_FALSE(cat.recorder->startsWith("left"));
 }
 
-TEST_F(KRClientMultiMediaJoinIntegrationTest, ARecordingCannotBeStartedOnThisRoad) {
+TEST_F(KRClientMultiMediaJoinIntegrationTest, ARecordingCannotBeStartedOnThisBackend) {
     Member& host = joined(Engine::agora, "Hostess", Role::host);
     Member& ann = joined(Engine::agora, "Ann");
     ASSERT_TRUE(seesEachOther(host, ann));
@@ -473,7 +473,7 @@ protected:
 };
 
 TEST_F(KRClientMultiMediaPollIntegrationTest, ARecordingStartedElsewhereIsHeardFromTheStatusPoll) {
-    // No room socket: the room's state reaches this road through its status poll only.
+    // No room socket: the room's state reaches this backend through its status poll only.
     service.roomSocket().refuseHandshakes(-1);
     Member& host = joined(Engine::agora, "Hostess", Role::host);
     Member& ann = joined(Engine::agora, "Ann");

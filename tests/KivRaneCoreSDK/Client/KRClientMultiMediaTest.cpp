@@ -1,4 +1,4 @@
-// The client's side of the multimedia-engine road, on a main queue driven by a manual clock: the
+// The client's side of the room engine backend, on a main queue driven by a manual clock: the
 // server calls of the set-up and their order, what the room's engine is handed, the engine's
 // waits the client must end, the bounded question about unknown streams, role changes reported
 // by the engine, the rejoin when the network returns, and a second meeting on the same client.
@@ -31,8 +31,8 @@ namespace {
 using namespace test;
 using R = MeetingServiceRoute;
 
-/// The road's recorder plus the reports of a role change.
-class Recorder : public RoadRecorder {
+/// The room engine recorder plus the reports of a role change.
+class Recorder : public RoomEngineRecorder {
 public:
     void didLocalUserMovedToAudience(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
         lines.push_back("moved to audience");
@@ -1022,8 +1022,8 @@ TEST_F(KRClientMultiMediaTest, SecondSetUpInOneMeetingIsRefused) {
 
 TEST_F(KRClientMultiMediaTest, HostBuiltEngineReportsReachTheHostThroughTheMerge) {
     auto engine = std::make_shared<ScriptedEngine>();
-    Member ann{KRClient::create(deps()), std::make_shared<RoadRecorder>()};
-    auto extra = std::make_shared<RoadRecorder>();
+    Member ann{KRClient::create(deps()), std::make_shared<RoomEngineRecorder>()};
+    auto extra = std::make_shared<RoomEngineRecorder>();
     ann.client->setMultiMediaEngineIntegration(true);
     ann.client->setRtcEngineManager(engine);
     ann.client->addDelegate("extra", extra);

@@ -133,7 +133,7 @@ protected:
     }
 
     /// Runs the server part of the join; true when it waits for the media channel.
-    bool runJoinRoad(KRUserRole role = KRUserRole::speaker()) {
+    bool runServerPart(KRUserRole role = KRUserRole::speaker()) {
         client->joinMeeting(KRJoinMeetingData("1234567890", "4321", "Me"),
                             KRJoinMeetingConfig(std::move(role), true, true), delegate);
         return main->runUntil(
@@ -144,7 +144,7 @@ protected:
 
     /// Joined, the media join confirmed (which starts the watchdog) and the socket connected.
     ScriptedConnection& joinedAndConnected() {
-        EXPECT_TRUE(runJoinRoad());
+        EXPECT_TRUE(runServerPart());
         internals(client).completeLocalMediaJoin(internals(client).currentRoom().userWebRtcId);
         EXPECT_FALSE(transport->connections.empty());
         ScriptedConnection& connection = *transport->connections.back();
@@ -269,7 +269,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, WithoutNetworkTheWatchdogStopsTheSoc
 
 TEST_F(KRClientSocketWiringIntegrationTest, NoSocketComesBackAfterAFailedJoinOrAfterTheLeave) {
     service.injectFault(R::joinCall, test::MeetingServiceFault::withStatus(500));
-    EXPECT_FALSE(runJoinRoad());
+    EXPECT_FALSE(runServerPart());
     ASSERT_EQ(delegate->joinFailures.size(), 1u);
     ASSERT_EQ(transport->connections.size(), 1u);  // opened at the guest login
     EXPECT_TRUE(transport->connections[0]->isClosed());
@@ -319,7 +319,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, ParticipantUpdatesReachTheStoreAndTh
     };
     EXPECT_EQ(userIdOf("70"), std::nullopt);
     EXPECT_EQ(userIdOf("71"), "u71");
-    // The engine makes the users on this road: a record only names one the engine brought.
+    // The engine makes the users on this backend: a record only names one the engine brought.
     EXPECT_EQ(client->getUser("71"), nullptr);
     EXPECT_EQ(client->getUser(self)->displayName(), "N" + self);
 
@@ -379,7 +379,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, RecordingAndChatPushesReachTheirObse
 
 TEST_F(KRClientSocketWiringIntegrationTest, ASignedInUserGetsTheFramesTheHostForwardsAndNoConnection) {
     signIn();
-    ASSERT_TRUE(runJoinRoad());
+    ASSERT_TRUE(runServerPart());
     ASSERT_NE(internals(client).webSocketManager(), nullptr);
     EXPECT_TRUE(internals(client).webSocketManager()->usesForwardedMessages());
     internals(client).completeLocalMediaJoin(internals(client).currentRoom().userWebRtcId);
@@ -404,7 +404,7 @@ TEST_F(KRClientSocketWiringIntegrationTest, ASignedInUserGetsTheFramesTheHostFor
 TEST_F(KRClientSocketWiringIntegrationTest, FramesForwardedAfterAFailedSignedInJoinChangeNothing) {
     signIn();
     service.injectFault(R::joinCall, test::MeetingServiceFault::withStatus(500));
-    EXPECT_FALSE(runJoinRoad());
+    EXPECT_FALSE(runServerPart());
     ASSERT_EQ(delegate->joinFailures.size(), 1u);
     panel->log.clear();
     forward(R"({"event":"recordingStarted","data":{}})");

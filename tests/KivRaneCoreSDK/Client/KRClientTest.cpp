@@ -1,5 +1,5 @@
 // The facade without a server: settings, delegate fan-out, the join-failure mapping, the event
-// senders' conditions, status replies, and the road that skips the server (credentials in the
+// senders' conditions, status replies, and the join that skips the server (credentials in the
 // settings), all on a main queue driven by a manual clock.
 
 #include "support/EngineParticipantState.h"
@@ -57,7 +57,7 @@ protected:
                             KRJoinMeetingConfig(role, true, true), main);
     }
 
-    /// The road without server calls up to the media channel's confirmation.
+    /// The join without server calls up to the media channel's confirmation.
     void joinedWithoutServer() {
         joinWithoutServer();
         queue->runPending();
@@ -130,7 +130,7 @@ TEST_F(KRClientTest, AUserTokenMakesTheUserSignedIn) {
     EXPECT_EQ(internals(client).networkClient()->getCurrentUserType(), KRCurrentUserType::loggedIn);
 }
 
-TEST_F(KRClientTest, MediaCredentialsFillTheRoomAndSelectTheRoadWithoutServerCalls) {
+TEST_F(KRClientTest, MediaCredentialsFillTheRoomAndSelectTheJoinWithoutServerCalls) {
     client->setParameters(boost::json::object{{"kr_agora_token", "tok"}});
     EXPECT_FALSE(internals(client).settings().shouldByPassAPICalls);  // a token alone is not enough to join
     useMediaCredentials();
@@ -289,7 +289,7 @@ TEST_F(KRClientTest, StatusReplyAddsEachScreenShareOnceNewestFirstAndIgnoresBadI
     EXPECT_EQ(internals(client).meetingUsersManager().getScreenShareTrackInfos().size(), 2u);
 }
 
-TEST_F(KRClientTest, StatusReplyNamesKnownUsersButCreatesNoneOnTheDefaultRoad) {
+TEST_F(KRClientTest, StatusReplyNamesKnownUsersButCreatesNoneOnTheDefaultBackend) {
     internals(client).currentRoom().upsertNewParticipantFromRtcDB(peer(5));
     KRRoomConnectionStatus status;
     KRMeetingParticipant known;
@@ -380,7 +380,7 @@ TEST_F(KRClientTest, AStatusReplyNamesTheSharerAsItsParticipantListDoes) {
     }
 }
 
-// ---- The road without server calls ----
+// ---- The join without server calls ----
 
 TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
     bus->failNext(platform::MediaOperation::joinChannelByToken, -17);
@@ -403,7 +403,7 @@ TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
 TEST_F(KRClientTest, ConfirmedLocalJoinStartsTheWatchdogAndReportsOnce) {
     joinedWithoutServer();
     EXPECT_TRUE(internals(client).hasConnectionCheckTimer());
-    EXPECT_FALSE(internals(client).hasPollingTimers());  // this road does not poll
+    EXPECT_FALSE(internals(client).hasPollingTimers());  // this join does not poll
     EXPECT_EQ(main->events(), std::vector<std::string>{"main: joined 42"});
     EXPECT_EQ(client->getMeetingLocalUser()->id(), "42");
     clock->advance(61s);

@@ -1,9 +1,9 @@
-// The table of incoming control messages, checked on both roads through what the host app can
+// The table of incoming control messages, checked on both backends through what the host app can
 // see: a host-only event from a participant the server lists without rights changes nothing,
-// the same event from the host or a co-host does; and where a row gives both roads the same
-// handler, the same message gives the same reports on either road. The default road joins
-// without server calls; the multimedia road joins a "kr-media" room of the local meeting service
-// on a scripted engine. Both run on a manual clock.
+// the same event from the host or a co-host does; and where a row gives both backends the same
+// handler, the same message gives the same reports on either backend. The default backend joins
+// without server calls; the room engine backend joins a "kr-media" room of the local meeting
+// service on a scripted engine. Both run on a manual clock.
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ namespace {
 
 using namespace test;
 using E = KRRtmMessageEvent;
-using Road = MediaBackend::Kind;
+using Backend = MediaBackend::Kind;
 using Route = ControlMessageRoute;
 
 constexpr const char* kHost = "7";
@@ -71,25 +71,25 @@ protected:
 
     static constexpr const char* kKrRoom = "5550001111";
 
-    /// A client in a meeting on `road` with a host, a co-host and a plain participant whose
+    /// A client in a meeting on `backend` with a host, a co-host and a plain participant whose
     /// server records say so.
     struct Party {
-        Road road = Road::defaultEngine;
+        Backend backend = Backend::defaultEngine;
         std::shared_ptr<KRClient> client;
         std::shared_ptr<ControlMessageRecorder> reports =
             std::make_shared<ControlMessageRecorder>();
-        std::shared_ptr<ScriptedEngine> engine;  // the multimedia road's
+        std::shared_ptr<ScriptedEngine> engine;  // the room engine backend's
         std::string localId;
         bool leaveReported = false;
     };
 
-    Party joinOn(Road road) {
+    Party joinOn(Backend backend) {
         Party p;
-        p.road = road;
+        p.backend = backend;
         KRDependencies d = deps();
         d.extensionNotifications = extension_;
         p.client = KRClient::create(d);
-        if (road == Road::defaultEngine) {
+        if (backend == Backend::defaultEngine) {
             p.client->setParameters(boost::json::parse(R"({"kr_agora_token":"tok","kr_uid":"42",
                 "kr_room_id":"room-9","kr_rtm_token":"rtm"})")
                                         .as_object());
@@ -99,9 +99,9 @@ protected:
             p.client->setRtcEngineManager(p.engine);
         }
         p.client->joinMeeting(
-            KRJoinMeetingData(road == Road::defaultEngine ? "m-1" : kKrRoom, "4321", "Me"),
+            KRJoinMeetingData(backend == Backend::defaultEngine ? "m-1" : kKrRoom, "4321", "Me"),
             KRJoinMeetingConfig(KRUserRole::speaker(), true, true), p.reports);
-        if (road == Road::defaultEngine) {
+        if (backend == Backend::defaultEngine) {
             EXPECT_TRUE(main->runUntil([&] { return !p.reports->lines.empty(); }, 5s));
             p.localId = "42";
             p.client->getMeetingLocalUser()->setUserId("acct-42");
@@ -156,11 +156,11 @@ protected:
         return m;
     }
 
-    /// Hands the message to the road's receiver, then lets what it started settle: replies of
+    /// Hands the message to the backend's receiver, then lets what it started settle: replies of
     /// the local service, and the engine's report of a leave it was asked for. Waits longer
     /// while fewer than `awaitReports` reports are in.
     void deliver(Party& p, const KRRtmMessage& m, Route route, std::size_t awaitReports = 0) {
-        if (p.road == Road::defaultEngine) {
+        if (p.backend == Backend::defaultEngine) {
             route == Route::peer ? internals(p.client).incomingMessages().handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::peer, m)
                                  : internals(p.client).incomingMessages().handleControlMessage(MediaBackend::Kind::defaultEngine, ControlMessageRoute::channel, m);
             main->runPending();
@@ -190,7 +190,7 @@ protected:
             room.isMeetingLocked = true;
         if (event == E::stopwhiteboard)
             room.isWhiteboardShared = true;
-        if (event == E::participantStopScreenShare && p.road == Road::defaultEngine) {
+        if (event == E::participantStopScreenShare && p.backend == Backend::defaultEngine) {
             // The local user shares its screen: only then is the stop a host's to give.
             room.allMediaTracks.push_back(
                 std::make_shared<KRScreenShareTrack>("500", nullptr, nullptr, p.localId, "Me"));
@@ -226,8 +226,8 @@ TEST(ControlMessageTableRowsTest, EachEventHasOneRowPerRouteAndEveryHonouredRule
         SCOPED_TRACE(std::string(rawValue(row.event)));
         EXPECT_TRUE(seenKeys.insert({row.event, row.route}).second) << "a second row is dead";
         EXPECT_EQ(IncomingControlMessages::find(row.route, row.event), &row);
-        for (Road road : {Road::defaultEngine, Road::roomEngine}) {
-            const auto& rule = row.on(road);
+        for (Backend backend : {Backend::defaultEngine, Backend::roomEngine}) {
+            const auto& rule = row.on(backend);
             EXPECT_EQ(rule.authority == ControlMessageAuthority::ignored, rule.handler == nullptr);
         }
     }
@@ -257,27 +257,28 @@ TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromA
         {E::makeCoHost, channel, true, true},
         {E::removeCoHost, channel, true, true},
         {E::hostRemoveParticipant, peer, true, true},
-        {E::participantStopScreenShare, peer, true, true},  // default road: while sharing
+        {E::participantStopScreenShare, peer, true, true},  // default backend: while sharing
         {E::participantDowngradeToAudience, peer, true, true},
-        // The default road takes these from anyone; the multimedia road from hosts only.
+        // The default backend takes these from anyone; the room engine backend from hosts only.
         {E::stopParticipantAudio, peer, false, true},
         {E::stopParticipantVideo, peer, false, true},
         {E::requestToStartAudio, peer, false, true},
         {E::requestToStartVideo, peer, false, true},
         {E::audienceUpgradeToParticipant, peer, false, true},
     };
-    for (Road road : {Road::defaultEngine, Road::roomEngine}) {
+    for (Backend backend : {Backend::defaultEngine, Backend::roomEngine}) {
         for (const Case& c : cases) {
             // A speaker on the default engine has no audience role to leave: nothing to see.
-            if (road == Road::defaultEngine && c.event == E::audienceUpgradeToParticipant)
+            if (backend == Backend::defaultEngine && c.event == E::audienceUpgradeToParticipant)
                 continue;
             const bool hostOnly =
-                road == Road::defaultEngine ? c.hostOnlyByDefault : c.hostOnlyOnMultiMedia;
+                backend == Backend::defaultEngine ? c.hostOnlyByDefault : c.hostOnlyOnMultiMedia;
             for (const char* rightful : {kHost, kCoHost}) {
-                SCOPED_TRACE(
-                    std::string(road == Road::defaultEngine ? "default road " : "multimedia road ") +
-                    std::string(rawValue(c.event)) + " then from " + rightful);
-                Party p = joinOn(road);
+                SCOPED_TRACE(std::string(backend == Backend::defaultEngine
+                                             ? "default backend "
+                                             : "room engine backend ") +
+                             std::string(rawValue(c.event)) + " then from " + rightful);
+                Party p = joinOn(backend);
                 prepare(p, c.event);
                 const Seen before = seen(p);
                 deliver(p, message(p, c.event, c.route, kPlain), c.route);
@@ -294,17 +295,17 @@ TEST_F(ControlMessageTableTest, AHostOnlyEventActsFromAHostOrCoHostAndNeverFromA
     }
 }
 
-TEST_F(ControlMessageTableTest, ARowWithOneHandlerGivesTheSameReportsOnBothRoads) {
+TEST_F(ControlMessageTableTest, ARowWithOneHandlerGivesTheSameReportsOnBothBackends) {
     for (const ControlMessageRow& row : IncomingControlMessages::rows()) {
         if (row.defaultEngine.handler != row.roomEngine.handler)
             continue;  // the row says they differ
         SCOPED_TRACE(std::string(rawValue(row.event)));
         Lines reports[2];
-        for (Road road : {Road::defaultEngine, Road::roomEngine}) {
-            Party p = joinOn(road);
+        for (Backend backend : {Backend::defaultEngine, Backend::roomEngine}) {
+            Party p = joinOn(backend);
             prepare(p, row.event);
             deliver(p, message(p, row.event, row.route, kHost), row.route, reports[0].size());
-            reports[static_cast<int>(road)] = p.reports->take();
+            reports[static_cast<int>(backend)] = p.reports->take();
         }
         EXPECT_EQ(reports[0], reports[1]);
     }

@@ -1,7 +1,7 @@
 // The incoming control messages through their own interface, on a recording stand-in for the
-// meeting: which messages reach a handler on each road (a peer message must name the local
-// participant as that road knows it; a host-only one is checked against the server's record of
-// that road, and the rights granted since), and what the handlers ask the meeting to do.
+// meeting: which messages reach a handler on each backend (a peer message must name the local
+// participant as that backend knows it; a host-only one is checked against the server's record of
+// that backend, and the rights granted since), and what the handlers ask the meeting to do.
 
 #include "KivRaneCoreSDK/Meeting/IncomingControlMessages.h"
 
@@ -19,7 +19,7 @@ namespace kr {
 namespace {
 
 using E = KRRtmMessageEvent;
-using Road = MediaBackend::Kind;
+using Backend = MediaBackend::Kind;
 using Route = ControlMessageRoute;
 using Lines = std::vector<std::string>;
 
@@ -141,7 +141,7 @@ KRRtmMessage message(E event, const std::string& from, const std::string& to = "
     return m;
 }
 
-/// A room over a recording meeting in which "42" is the local participant on both roads, "7"
+/// A room over a recording meeting in which "42" is the local participant on both backends, "7"
 /// the host, "8" a participant the server lists without rights and "9" one it does not list.
 struct Room {
     RecordingMeeting* meeting = nullptr;
@@ -160,34 +160,39 @@ struct Room {
         meeting->merge.upsertParticipantMetaData(record("8", false, false), false, true);
     }
 
-    Lines deliver(Road road, Route route, const KRRtmMessage& m) {
+    Lines deliver(Backend backend, Route route, const KRRtmMessage& m) {
         meeting->lines.clear();
-        messages->handleControlMessage(road, route, m);
+        messages->handleControlMessage(backend, route, m);
         return meeting->lines;
     }
 };
 
-TEST(IncomingControlMessagesTest, APeerMessageActsOnlyWhenItNamesTheLocalParticipantOfItsRoad) {
+TEST(IncomingControlMessagesTest, APeerMessageActsOnlyWhenItNamesTheLocalParticipantOfItsBackend) {
     const Lines asked{"asked to start audio by 7"};
-    for (Road road : {Road::defaultEngine, Road::roomEngine}) {
-        SCOPED_TRACE(road == Road::defaultEngine ? "default road" : "multimedia road");
+    for (Backend backend : {Backend::defaultEngine, Backend::roomEngine}) {
+        SCOPED_TRACE(backend == Backend::defaultEngine ? "default backend" : "room engine backend");
         Room r;
-        EXPECT_EQ(r.deliver(road, Route::peer, message(E::requestToStartAudio, "7", "42")), asked);
-        EXPECT_EQ(r.deliver(road, Route::peer, message(E::requestToStartAudio, "7", "43")), Lines{});
-        EXPECT_EQ(r.deliver(road, Route::peer, message(E::requestToStartAudio, "7", "")), Lines{});
-        // The road's own id decides: the other road's id does not stand in for it.
-        if (road == Road::defaultEngine) {
+        EXPECT_EQ(r.deliver(backend, Route::peer, message(E::requestToStartAudio, "7", "42")),
+                  asked);
+        EXPECT_EQ(r.deliver(backend, Route::peer, message(E::requestToStartAudio, "7", "43")),
+                  Lines{});
+        EXPECT_EQ(r.deliver(backend, Route::peer, message(E::requestToStartAudio, "7", "")),
+                  Lines{});
+        // The backend's own id decides: the other backend's id does not stand in for it.
+        if (backend == Backend::defaultEngine) {
             r.meeting->room.userWebRtcId.clear();
         } else {
             r.meeting->merge.setCurrentParticipantId("");
         }
-        EXPECT_EQ(r.deliver(road, Route::peer, message(E::requestToStartAudio, "7", "")), Lines{});
-        EXPECT_EQ(r.deliver(road, Route::peer, message(E::requestToStartAudio, "7", "42")), Lines{});
+        EXPECT_EQ(r.deliver(backend, Route::peer, message(E::requestToStartAudio, "7", "")),
+                  Lines{});
+        EXPECT_EQ(r.deliver(backend, Route::peer, message(E::requestToStartAudio, "7", "42")),
+                  Lines{});
         // A channel event sent to one peer, and a peer event on the channel, do nothing.
         r.meeting->room.userWebRtcId = "42";
         r.meeting->merge.setCurrentParticipantId("42");
-        EXPECT_EQ(r.deliver(road, Route::peer, message(E::lockMeeting, "7", "42")), Lines{});
-        EXPECT_EQ(r.deliver(road, Route::channel, message(E::requestToStartAudio, "7", "42")),
+        EXPECT_EQ(r.deliver(backend, Route::peer, message(E::lockMeeting, "7", "42")), Lines{});
+        EXPECT_EQ(r.deliver(backend, Route::channel, message(E::requestToStartAudio, "7", "42")),
                   Lines{});
     }
 }
@@ -206,72 +211,73 @@ TEST(IncomingControlMessagesTest, AHostOnlyMessageIsDroppedOnlyFromASenderTheSer
         {"not listed: may be a host who just joined", "9", false, {"lock by 9"}},
         {"no sender id", "", false, {"lock by "}},
     };
-    for (Road road : {Road::defaultEngine, Road::roomEngine}) {
+    for (Backend backend : {Backend::defaultEngine, Backend::roomEngine}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(road == Road::defaultEngine ? "default road: " : "multimedia: ") +
+            SCOPED_TRACE(std::string(backend == Backend::defaultEngine ? "default backend: "
+                                                                       : "room engine: ") +
                          c.what);
             Room r;
             if (c.grantedSince)
                 r.meeting->userById(c.from)->setIsCoHost(true);
-            EXPECT_EQ(r.deliver(road, Route::channel, message(E::lockMeeting, c.from)), c.heard);
+            EXPECT_EQ(r.deliver(backend, Route::channel, message(E::lockMeeting, c.from)), c.heard);
         }
     }
 }
 
-TEST(IncomingControlMessagesTest, EachRoadHasItsOwnRuleWhereTheRowSaysTheyDiffer) {
+TEST(IncomingControlMessagesTest, EachBackendHasItsOwnRuleWhereTheRowSaysTheyDiffer) {
     struct Case {
         const char* what;
-        Road road;
+        Backend backend;
         Route route;
         KRRtmMessage message;
         Lines heard;
     };
     const Case cases[] = {
-        {"a request from a plain participant, default road", Road::defaultEngine, Route::peer,
-         message(E::stopParticipantVideo, "8", "42"), {"asked to stop video by 8"}},
-        {"a request from a plain participant, multimedia road", Road::roomEngine, Route::peer,
-         message(E::stopParticipantVideo, "8", "42"), {"warned"}},
-        {"a remote share while the local board is closed", Road::defaultEngine, Route::channel,
+        {"a request from a plain participant, default backend", Backend::defaultEngine,
+         Route::peer, message(E::stopParticipantVideo, "8", "42"), {"asked to stop video by 8"}},
+        {"a request from a plain participant, room engine backend", Backend::roomEngine,
+         Route::peer, message(E::stopParticipantVideo, "8", "42"), {"warned"}},
+        {"a remote share while the local board is closed", Backend::defaultEngine, Route::channel,
          message(E::participantStartScreenShare, "8"), {}},
-        {"a remote share, multimedia road", Road::roomEngine, Route::channel,
+        {"a remote share, room engine backend", Backend::roomEngine, Route::channel,
          message(E::participantStartScreenShare, "8"), {}},
-        {"a board start without a local share, default road", Road::defaultEngine, Route::channel,
-         message(E::startWhiteboard, "8"), {"remote board of 8 Name 8"}},
-        {"a board start, multimedia road", Road::roomEngine, Route::channel,
+        {"a board start without a local share, default backend", Backend::defaultEngine,
+         Route::channel, message(E::startWhiteboard, "8"), {"remote board of 8 Name 8"}},
+        {"a board start, room engine backend", Backend::roomEngine, Route::channel,
          message(E::startWhiteboard, "8"),
          {"stop share: Screen share is overriden with Whiteboard.", "remote board of 8 Name 8"}},
         // Without a local share the stop is a viewer's request to close the board, from anyone.
-        {"a stop without a local share, default road", Road::defaultEngine, Route::peer,
+        {"a stop without a local share, default backend", Backend::defaultEngine, Route::peer,
          message(E::participantStopScreenShare, "8", "42"), {}},
-        {"a stop from a plain participant, multimedia road", Road::roomEngine, Route::peer,
-         message(E::participantStopScreenShare, "8", "42"), {"warned"}},
-        {"a stop from the host, multimedia road", Road::roomEngine, Route::peer,
+        {"a stop from a plain participant, room engine backend", Backend::roomEngine,
+         Route::peer, message(E::participantStopScreenShare, "8", "42"), {"warned"}},
+        {"a stop from the host, room engine backend", Backend::roomEngine, Route::peer,
          message(E::participantStopScreenShare, "7", "42"),
          {"stop share: Host has stopped your screen share"}},
-        {"a removal", Road::roomEngine, Route::peer, message(E::hostRemoveParticipant, "7", "42"),
-         {"leave by Name 7"}},
-        {"a role change, default road", Road::defaultEngine, Route::peer,
+        {"a removal", Backend::roomEngine, Route::peer,
+         message(E::hostRemoveParticipant, "7", "42"), {"leave by Name 7"}},
+        {"a role change, default backend", Backend::defaultEngine, Route::peer,
          message(E::participantDowngradeToAudience, "7", "42"), {"to audience"}},
-        {"a reaction, default road", Road::defaultEngine, Route::channel, message(E::reactionShare, "8"),
-         {"reaction  from 8"}},
-        {"a reaction, multimedia road", Road::roomEngine, Route::channel,
+        {"a reaction, default backend", Backend::defaultEngine, Route::channel,
+         message(E::reactionShare, "8"), {"reaction  from 8"}},
+        {"a reaction, room engine backend", Backend::roomEngine, Route::channel,
          message(E::reactionShare, "8"), {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Room r;
-        EXPECT_EQ(r.deliver(c.road, c.route, c.message), c.heard);
+        EXPECT_EQ(r.deliver(c.backend, c.route, c.message), c.heard);
     }
 }
 
 TEST(IncomingControlMessagesTest, AViewersStopClosesTheLocalBoardOnlyWhileOneIsOpen) {
     Room r;
     r.meeting->room.isWhiteboardShared = true;
-    EXPECT_EQ(r.deliver(Road::defaultEngine, Route::peer,
+    EXPECT_EQ(r.deliver(Backend::defaultEngine, Route::peer,
                         message(E::participantStopScreenShare, "8", "42")),
               Lines{"stop board"});
     r.meeting->room.isWhiteboardShared = false;
-    EXPECT_EQ(r.deliver(Road::defaultEngine, Route::peer,
+    EXPECT_EQ(r.deliver(Backend::defaultEngine, Route::peer,
                         message(E::participantStopScreenShare, "8", "42")),
               Lines{});
 }

@@ -243,7 +243,7 @@ TEST_F(LocalScreenShareTest, AStartedStreamTellsTheOthersAfterAnOverrideWhenASha
         {"nobody shares", [](RecordingOwner&) {}, {"start message"}},
         {"a share stands", [](RecordingOwner& o) { o.someoneShares = true; },
          {"override message", "start message"}},
-        {"without the server road", [](RecordingOwner& o) { o.bypass = true; }, {}},
+        {"without the server calls", [](RecordingOwner& o) { o.bypass = true; }, {}},
         {"outside the meeting", [](RecordingOwner& o) { o.mayStart = false; }, {}},
     };
     for (const Row& row : rows) {
@@ -373,7 +373,7 @@ TEST_F(LocalScreenShareTest, TheLeaveEndsAShareKnownWithoutStreamAtTheServer) {
          {"stop request"}},
         {"the backend knows it", [](RecordingOwner& o) { o.backendShows = true; },
          {"stop request"}},
-        {"without the server road",
+        {"without the server calls",
          [](RecordingOwner& o) { o.roomShows = o.backendShows = o.bypass = true; }, {}},
     };
     for (const Row& row : rows) {

@@ -1,5 +1,5 @@
 // The client drives the media backend its join picked: a recording stand-in takes the backend's
-// place (the road without server calls, on a manual clock), and the test plays the engine's
+// place (the join without server calls, on a manual clock), and the test plays the engine's
 // reports of the channel joined and left.
 
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
@@ -117,7 +117,7 @@ public:
     std::vector<KRUserLeftReason> reasons;
 };
 
-TEST_F(MediaBackendTest, TheOneJoinEndAndTeardownAskTheBackendOnlyWhatItsRoadDoesDifferently) {
+TEST_F(MediaBackendTest, TheOneJoinEndAndTeardownAskTheBackendOnlyWhatItDoesDifferently) {
     struct Case {
         const char* name;
         bool leaveToMainOnly;

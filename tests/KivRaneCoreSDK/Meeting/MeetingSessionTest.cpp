@@ -1,6 +1,6 @@
 // A meeting's life: the session's end, timers and token on their own, then every host call and
 // engine report in every state of the client's meeting (a recording stand-in plays the media
-// backend on the road without server calls, on a manual clock).
+// backend on the join without server calls, on a manual clock).
 
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 

@@ -171,23 +171,23 @@ private:
     std::shared_ptr<Receiver> receiver_ = std::make_shared<Receiver>();
 };
 
-struct Road {
+struct Backend {
     const char* name;
     std::function<std::unique_ptr<Wrapper>(World&)> make;
 };
 
-const Road kRoads[] = {
+const Backend kBackends[] = {
     {"default",
      [](World& w) -> std::unique_ptr<Wrapper> { return std::make_unique<DefaultWrapper>(w); }},
     {"multimedia",
      [](World& w) -> std::unique_ptr<Wrapper> { return std::make_unique<MultiMediaWrapper>(w); }},
 };
 
-/// A wrapper of `road` in the audience of a channel without room for a broadcaster, whose first
+/// A wrapper of `backend` in the audience of a channel without room for a broadcaster, whose first
 /// request to become one was just refused.
-std::unique_ptr<Wrapper> refusedOnce(const Road& road, World& world) {
+std::unique_ptr<Wrapper> refusedOnce(const Backend& backend, World& world) {
     world.bus->setBroadcasterLimit(0);
-    auto wrapper = road.make(world);
+    auto wrapper = backend.make(world);
     wrapper->join(/*audience=*/true);
     wrapper->switchRole(false);
     world.queue->runPending();
@@ -209,11 +209,11 @@ TEST(EngineWrappersTest, GoingToTheAudienceOrLeavingDropsAPendingRetry) {
          }},
         {"user leaves", [](Wrapper& w, World&) { w.leave(); }},
     };
-    for (const Road& road : kRoads) {
+    for (const Backend& backend : kBackends) {
         for (const auto& stop : stops) {
-            SCOPED_TRACE(std::string(road.name) + ": " + stop.name);
+            SCOPED_TRACE(std::string(backend.name) + ": " + stop.name);
             World world;
-            auto wrapper = refusedOnce(road, world);
+            auto wrapper = refusedOnce(backend, world);
             ASSERT_TRUE(wrapper->isRetryScheduled());
             const auto engine = wrapper->engine();  // the leave may release it
             const std::size_t requests = engine->callArguments(MediaOperation::setClientRole).size();
@@ -232,10 +232,10 @@ TEST(EngineWrappersTest, GoingToTheAudienceOrLeavingDropsAPendingRetry) {
 }
 
 TEST(EngineWrappersTest, AfterGivingUpEveryRefusalGoesToTheAudienceUntilAConfirmation) {
-    for (const Road& road : kRoads) {
-        SCOPED_TRACE(road.name);
+    for (const Backend& backend : kBackends) {
+        SCOPED_TRACE(backend.name);
         World world;
-        auto wrapper = refusedOnce(road, world);
+        auto wrapper = refusedOnce(backend, world);
         world.advance(500ms);
         world.advance(2000ms);
         world.advance(5000ms);
@@ -270,11 +270,11 @@ TEST(EngineWrappersTest, AReceiverMayReleaseTheWrapperFromInsideALocalMediaRepor
         {"mute camera", [](Wrapper& w) { w.muteVideo(true); }},
         {"switch to the audience", [](Wrapper& w) { w.switchRole(true); }},
     };
-    for (const Road& road : kRoads) {
+    for (const Backend& backend : kBackends) {
         for (const auto& call : calls) {
-            SCOPED_TRACE(std::string(road.name) + ": " + call.name);
+            SCOPED_TRACE(std::string(backend.name) + ": " + call.name);
             World world;
-            auto wrapper = road.make(world);
+            auto wrapper = backend.make(world);
             wrapper->join(/*audience=*/false);
             int reports = 0;
             wrapper->onLocalMediaReport = [&] {

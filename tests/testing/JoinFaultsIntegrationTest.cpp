@@ -1,5 +1,5 @@
-// The service injecting malformed JSON, a 500 and a dropped connection into each call of the join
-// road: every call ends in its error, and the client and service keep working afterwards.
+// The service injecting malformed JSON, a 500 and a dropped connection into each server call of
+// the join: every call ends in its error, and the client and service keep working afterwards.
 
 #include <gtest/gtest.h>
 
@@ -27,9 +27,9 @@ namespace {
 using R = MeetingServiceRoute;
 using Kind = KRApiRequestError::Kind;
 
-class JoinRoadFaultsIntegrationTest : public ::testing::Test {
+class JoinFaultsIntegrationTest : public ::testing::Test {
 protected:
-    JoinRoadFaultsIntegrationTest() {
+    JoinFaultsIntegrationTest() {
         // A session for the calls that need one.
         const auto login =
             sendAndWait(*client, GuestLoginRequest(setup.meetingId, "", setup.pin, "Ann", ""));
@@ -62,7 +62,7 @@ protected:
             case R::getRoomConnectionStatus:
                 return errorOf(GetRoomConnectionRequest(setup.meetingId, setup.roomId, setup.pin));
             default:
-                ADD_FAILURE() << "not a join-road route";
+                ADD_FAILURE() << "not a route of the join";
                 return std::nullopt;
         }
     }
@@ -83,7 +83,7 @@ protected:
         KRNetworkClient::create(networkDependencies(main_, service.routing()));
 };
 
-TEST_F(JoinRoadFaultsIntegrationTest, EachJoinRoadCallEndsInItsError) {
+TEST_F(JoinFaultsIntegrationTest, EachServerCallOfTheJoinEndsInItsError) {
     struct FaultCase {
         const char* name;
         MeetingServiceFault fault;
@@ -124,7 +124,7 @@ TEST_F(JoinRoadFaultsIntegrationTest, EachJoinRoadCallEndsInItsError) {
     EXPECT_EQ(room->participants.size(), 1u);
 }
 
-TEST_F(JoinRoadFaultsIntegrationTest, FaultsCanBeLimitedAndDelayed) {
+TEST_F(JoinFaultsIntegrationTest, FaultsCanBeLimitedAndDelayed) {
     service.injectFault(R::roomDetails, MeetingServiceFault::withStatus(
                                             404, R"({"message":"NOTFOUNDERROR","errors":"gone"})")
                                             .times(1));
