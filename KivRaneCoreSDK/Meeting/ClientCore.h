@@ -285,7 +285,7 @@ private:
     void addNotificationsObservers();
     void removeNotificationsObservers();
     void applySettingsValue(std::string_view key, const boost::json::value& value);
-    void selectBypassRoad(const boost::json::object& params);
+    void selectBypassJoin(const boost::json::object& params);
 
     /// A notification observer's callback, which may run on any thread: it posts `action` to the
     /// client's queue and looks at the client only there, so that the last reference to the client

@@ -27,7 +27,7 @@ void ClientCore::setParameters(const boost::json::object& params) {
     for (const auto& entry : params) {
         applySettingsValue(entry.key(), entry.value());
     }
-    selectBypassRoad(params);
+    selectBypassJoin(params);
     if (const auto* load = params.if_contains("getConfigOnLoad");
         load != nullptr && load->is_bool() && load->get_bool()) {
         getConfigurations([](bool) {});
@@ -111,7 +111,7 @@ void ClientCore::applySettingsValue(std::string_view key, const boost::json::val
     }
 }
 
-void ClientCore::selectBypassRoad(const boost::json::object& params) {
+void ClientCore::selectBypassJoin(const boost::json::object& params) {
     // Media credentials in the settings replace every server call of the join. The engine app id
     // is whatever an earlier configuration fetch stored, else empty.
     const auto given = [&](std::string_view key) {

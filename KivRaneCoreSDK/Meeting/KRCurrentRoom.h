@@ -27,7 +27,7 @@ struct KRRtcParticipantState {
     std::shared_ptr<platform::View> view;
 };
 
-/// The state of the meeting on the default road: ids, media credentials, the local user's flags,
+/// The state of the meeting on the default backend: ids, media credentials, the local user's flags,
 /// screen-share, whiteboard, recording and lock state, the server's participant records and the
 /// media tracks (participants and at most one screen share, first). One per client, for its whole
 /// life. Not thread-safe: used on the main queue.
