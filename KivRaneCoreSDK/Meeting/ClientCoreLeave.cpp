@@ -17,16 +17,17 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
     }
     // The share's stop is reported as a task of its own, before the leave's report.
     localScreenShare_.leave();
-    MediaBackend& backend = mediaBackend();
+    // The backend the meeting joined with, even when the host changes the setting meanwhile.
+    const auto leaveMedia = [weak = weak_from_this(), backend = meetingBackend_] {
+        if (weak.lock() && backend) backend->leave();
+    };
     if (settings_.shouldByPassAPICalls) {
-        backend.leave();
+        // No server call to wait for; the media leave still runs after this call returned, as a
+        // channel may report its leave at once and the report must not come inside the call.
+        queue_->post(leaveMedia);
         return;
     }
-    std::weak_ptr<ClientCore> weak = weak_from_this();
-    leaveMeetingAPI([weak, backend = meetingBackend_](bool) {
-        // The backend the meeting joined with, even when the host changed the setting since.
-        if (weak.lock() && backend) backend->leave();
-    });
+    leaveMeetingAPI([leaveMedia](bool) { leaveMedia(); });
 }
 
 void ClientCore::leaveMeetingAPI(Completion completion) {

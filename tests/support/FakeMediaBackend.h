@@ -32,6 +32,8 @@ public:
     bool shareWithoutTrack = false;
     /// What `reportsLeaveToMainDelegateOnly` answers.
     bool leaveToMainOnly = false;
+    /// The channel reports its leave inside `leave()`, as an engine may.
+    bool leavesAtOnce = false;
     /// What the join end and the teardown asked of it, apart from `lines`.
     std::vector<std::string> ends;
 
@@ -44,7 +46,10 @@ public:
     void cancelJoin(bool mediaAwaited) override {
         lines.push_back(mediaAwaited ? "cancel awaited join" : "cancel join");
     }
-    void leave() override { lines.push_back("leave"); }
+    void leave() override {
+        lines.push_back("leave");
+        if (leavesAtOnce) port_.handleLocalMediaLeft();
+    }
     bool reportsToServerAfterMediaJoin() const override { return false; }
     void recordLocalParticipant() override {
         // As the default engine does when its engine gives no participant of its own.

@@ -339,6 +339,26 @@ TEST_F(KRClientEngineTest, ALeaveThatFinishesAtOnceStillReportsTheShareStopFirst
     EXPECT_EQ(delegate->lines, (std::vector<std::string>{"local share stopped", "left"}));
 }
 
+TEST_F(KRClientEngineTest, WithoutServerCallsAChannelLeavingAtOnceIsStillHeardAfterTheLeave) {
+    std::vector<std::shared_ptr<test::FakeMediaBackend>> backends;
+    auto other = test::makeClientWithMediaCredentials(queue, bus);
+    test::recordBackends(*other, backends);
+    auto delegate = std::make_shared<HostCallDelegate>(queue);
+    other->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                       KRJoinMeetingConfig(KRUserRole::speaker(), true, true), delegate);
+    internals(other).completeLocalMediaJoin("42");
+    queue->runPending();
+    ASSERT_EQ(backends.size(), 1u);
+    backends[0]->leavesAtOnce = true;
+    internals(other).localScreenShare().adoptStream(900, "t");
+    delegate->lines.clear();
+    other->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    EXPECT_EQ(delegate->lines, std::vector<std::string>{});
+    queue->runPending();
+    EXPECT_EQ(delegate->lines, (std::vector<std::string>{"local share stopped", "left"}));
+    EXPECT_EQ(backends[0]->count("leave"), 1u);
+}
+
 TEST_F(KRClientEngineTest, SpeakerReportsNameOnlyKnownUsers) {
     auto events = joined();
     addUser(7);
