@@ -17,9 +17,12 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
     }
     // The share's stop is reported as a task of its own, before the leave's report.
     localScreenShare_.leave();
-    // The backend the meeting joined with, even when the host changes the setting meanwhile.
-    const auto leaveMedia = [weak = weak_from_this(), backend = meetingBackend_] {
-        if (weak.lock() && backend) backend->leave();
+    // The backend the meeting joined with, even when the host changes the setting meanwhile;
+    // and only while this meeting still waits for it: once its channel reported the leave the
+    // media is gone, and the backend may already be in the host's next meeting.
+    const auto leaveMedia = [weak = weak_from_this(), backend = meetingBackend_,
+                             session = sessionToken()] {
+        if (weak.lock() && backend && session.live()) backend->leave();
     };
     if (settings_.shouldByPassAPICalls) {
         // No server call to wait for; the media leave still runs after this call returned, as a
