@@ -73,20 +73,29 @@ struct ClientCore::JoinSteps {
         }
         // A host proves itself at the login, so the room details are asked for as the host.
         return {{"host login",
-                 [hostToken](ClientCore& c, Done done) { guestLogin(c, hostToken, std::move(done)); }},
+                 [hostToken](ClientCore& c, Done done) {
+                     guestLogin(c, hostToken, std::move(done));
+                 }},
                 roomDetails};
+    }
+
+    /// The configuration, then room details and login as a guest (the room engine's join), then
+    /// the media channel (`thenMedia`).
+    static List loginOnly(const ClientCore& client, std::function<void()> thenMedia) {
+        std::vector<Step> steps = configurationAndLogin(client, false);
+        steps.push_back({"media", [thenMedia = std::move(thenMedia)](ClientCore&, Done) {
+                             if (thenMedia) thenMedia();
+                         }});
+        return std::make_shared<const std::vector<Step>>(std::move(steps));
     }
 
     /// The default engine's join: configuration, login, join call, first status post and fetch,
     /// chat, then the media channel (`thenMedia`).
     static List serverJoin(const ClientCore& client, std::function<void()> thenMedia) {
-        std::vector<Step> steps{{"configuration", [](ClientCore& c, Done done) {
-                                     c.getConfigurations(std::move(done));
-                                 }}};
-        for (Step& step : login(client, !client.settings_.isGuestUserFlow)) {
-            steps.push_back(std::move(step));
-        }
-        steps.push_back({"join call", [](ClientCore& c, Done done) { joinCall(c, std::move(done)); }});
+        std::vector<Step> steps = configurationAndLogin(client, !client.settings_.isGuestUserFlow);
+        steps.push_back({"join call", [](ClientCore& c, Done done) {
+                             joinCall(c, std::move(done));
+                         }});
         steps.push_back({"status post", [](ClientCore& c, Done done) {
                              // The first report of the local user is part of the join: a refused
                              // one ends it.
@@ -113,6 +122,13 @@ struct ClientCore::JoinSteps {
         return std::make_shared<const std::vector<Step>>(std::move(steps));
     }
 
+    static std::vector<Step> configurationAndLogin(const ClientCore& client, bool signedIn) {
+        std::vector<Step> steps{{"configuration", [](ClientCore& c, Done done) {
+                                     c.getConfigurations(std::move(done));
+                                 }}};
+        for (Step& step : login(client, signedIn)) steps.push_back(std::move(step));
+        return steps;
+    }
     static void fetchRoomDetails(ClientCore& client, Done done);
     static void guestLogin(ClientCore& client, const std::string& hostToken, Done done);
     static void joinCall(ClientCore& client, Done done);
@@ -167,14 +183,7 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
         if (settings_.isGuestUserFlow) {
             networkClient_->setJwtToken("");
         }
-        std::vector<JoinSteps::Step> steps{{"configuration", [](ClientCore& c, JoinSteps::Done done) {
-                                               c.getConfigurations(std::move(done));
-                                           }}};
-        for (auto& step : JoinSteps::login(*this, false)) steps.push_back(std::move(step));
-        steps.push_back({"media", [thenMedia = std::move(thenMedia)](ClientCore&, JoinSteps::Done) {
-                             if (thenMedia) thenMedia();
-                         }});
-        JoinSteps::run(*this, std::make_shared<const std::vector<JoinSteps::Step>>(std::move(steps)), 0);
+        JoinSteps::run(*this, JoinSteps::loginOnly(*this, std::move(thenMedia)), 0);
         return;
     }
     if (settings_.isGuestUserFlow) {
