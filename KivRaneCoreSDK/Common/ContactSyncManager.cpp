@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "KivRaneCoreSDK/Common/Json/JsonObjectReader.h"
-#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 
 namespace kr {
 
@@ -55,11 +54,6 @@ std::string ContactSyncManager::nameToShow(std::string_view userID, std::string 
         return std::move(*name);
     }
     return givenName;
-}
-
-void ContactSyncManager::applyContactName(KRMeetingParticipant& participant) const {
-    participant.participantName =
-        nameToShow(participant.userId, std::move(participant.participantName));
 }
 
 }  // namespace kr

@@ -45,9 +45,6 @@ public:
     /// under two names and an empty contact name never blanks a name.
     std::string nameToShow(std::string_view userID, std::string givenName) const;
 
-    /// Gives a server record the name to show for its user (`nameToShow`).
-    void applyContactName(KRMeetingParticipant& participant) const;
-
 private:
     platform::SequenceChecker checker_;
     std::vector<boost::json::object> contacts_;

@@ -145,9 +145,8 @@ public:
             if (!changed_.wait_until(lock, deadline, [this] { return !running_; })) {
                 io_->stop();  // the context is still there while the loop runs
             }
-            changed_.wait(lock, [this] { return finished_; });
         }
-        thread_.join();
+        thread_.join();  // also waits for what the thread still releases
     }
 
 private:
@@ -165,14 +164,10 @@ private:
             std::lock_guard lock(mutex_);
             running_ = false;
         }
+        changed_.notify_all();
         // What a cut-short closing left behind goes on this thread, as everything else of its
         // connections does.
         io_.reset();
-        {
-            std::lock_guard lock(mutex_);
-            finished_ = true;
-        }
-        changed_.notify_all();
     }
 
     void handOver() {
@@ -191,8 +186,7 @@ private:
     asio::executor_work_guard<asio::io_context::executor_type> work_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool running_ = true;    // the loop goes on; `io_` is still there
-    bool finished_ = false;  // nothing of the thread's work is left
+    bool running_ = true;  // the loop goes on; `io_` is still there
     std::thread thread_;
 };
 

@@ -11,7 +11,7 @@ namespace kr {
 
 /// A room member as the server reports it (status replies and room-socket events).
 /// Decoded as sent; the client replaces the display name with its host's contact name
-/// (`ContactSyncManager::applyContactName`) before anyone sees it. Plain value.
+/// (`ContactSyncManager::nameToShow`) before anyone sees it. Plain value.
 struct KRMeetingParticipant {
     std::string userId;
     std::string participantUri;

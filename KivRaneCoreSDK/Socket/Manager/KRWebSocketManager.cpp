@@ -1,6 +1,5 @@
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 
-#include <algorithm>
 #include <cassert>
 #include <utility>
 

@@ -59,8 +59,6 @@ public:
         "kr_cpass_socket_message_data";
     static constexpr auto kConnectTimeout = std::chrono::seconds(20);
     static constexpr auto kKeepAliveInterval = std::chrono::seconds(25);
-    static constexpr auto kFirstRetryDelay = RetryBackOff::kFirstDelay;
-    static constexpr auto kMaxRetryDelay = RetryBackOff::kMaxDelay;
     static constexpr auto kHealthyConnection = std::chrono::seconds(10);
     static constexpr std::uint16_t kNormalClosure = 1000;
 

@@ -134,7 +134,7 @@ TEST(KRMeetingParticipantTest, ContactNamesReplaceServerNamesOnlyWhereApplied) {
         auto p = decodeWith(c.members);
         ASSERT_TRUE(p.ok()) << c.members;
         EXPECT_EQ(p->participantName, c.decoded) << c.members;
-        contacts.applyContactName(*p);
+        p->participantName = contacts.nameToShow(p->userId, std::move(p->participantName));
         EXPECT_EQ(p->participantName, c.name) << c.members;
     }
 }
