@@ -99,9 +99,7 @@ struct ClientCore::JoinSteps {
         steps.push_back({"status post", [](ClientCore& c, Done done) {
                              // The first report of the local user is part of the join: a refused
                              // one ends it.
-                             c.sendJoinCall(c.roomSync_->makeStatusPost(
-                                                OwnStatus::connected,
-                                                c.currentRoom_.isCurrentUserHandRaised),
+                             c.sendJoinCall(c.roomSync_->makeStatusPost(OwnStatus::connected),
                                             KRJoinStep::statusPost, "Post Room Connection Status",
                                             [done = std::move(done)](ClientCore&, const auto&) {
                                                 done(true);
@@ -235,7 +233,7 @@ void ClientCore::completeLocalMediaJoin(const std::string& localId,
     // This backend tells the server of the local user only now: a refused post fails the join
     // (and leaves the media channel it already entered); the room's status, chat and polls
     // follow before the meeting starts.
-    send(roomSync_->makeStatusPost(OwnStatus::connected, currentRoom_.isCurrentUserHandRaised),
+    send(roomSync_->makeStatusPost(OwnStatus::connected),
          [session, finish](ClientCore& client, const auto& result) {
              if (!session.live() || !client.isJoining()) {
                  // The join ended (timed out, or left) while the post was on its way; whatever

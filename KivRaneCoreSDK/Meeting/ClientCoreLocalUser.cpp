@@ -11,7 +11,6 @@ void ClientCore::muteLocalAudio(bool isMute) {
     // drop the client from inside that report.
     const auto keepAlive = shared_from_this();
     mediaBackend().muteLocalMedia(true, isMute);
-    if (settings_.shouldByPassAPICalls) return;
     roomSync_->sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId,
                                                                 currentRoom_.roomID,
                                                                 currentRoom_.userWebRtcId, isMute),
@@ -23,7 +22,6 @@ void ClientCore::muteLocalVideo(bool isMute) {
     if (!allowedOnceJoinedUntilLeave("Mute Local Video")) return;
     const auto keepAlive = shared_from_this();
     mediaBackend().muteLocalMedia(false, isMute);
-    if (settings_.shouldByPassAPICalls) return;
     roomSync_->sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId,
                                                                 currentRoom_.roomID,
                                                                 currentRoom_.userWebRtcId, isMute),
@@ -48,11 +46,8 @@ void ClientCore::setHandRaised(bool isRaised) {
         local->setIsHandRaised(isRaised);
     }
     if (!mediaBackend().markLocalHand(isRaised)) return;
-    if (!settings_.shouldByPassAPICalls) {
-        roomSync_->sendLocalStateChange(
-            roomSync_->makeStatusPost(RoomSync::OwnStatus::connected, isRaised),
-            RoomSync::LocalState::hand);
-    }
+    roomSync_->sendLocalStateChange(roomSync_->makeStatusPost(RoomSync::OwnStatus::connected),
+                                    RoomSync::LocalState::hand);
     sendControlMessage(isRaised ? ControlMessage::handRaised : ControlMessage::handLowered,
                        nullptr, {});
     // The host hears of its own change after the call returned, as a task of its own.

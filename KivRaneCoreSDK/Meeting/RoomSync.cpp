@@ -37,7 +37,7 @@ RoomSync::~RoomSync() { resyncDue_.cancel(); }
 
 // ---- The own status and the room's ----
 
-PostRoomConnectionRequest RoomSync::makeStatusPost(OwnStatus status, bool isHandRaised) const {
+PostRoomConnectionRequest RoomSync::makeStatusPost(OwnStatus status) const {
     const auto owner = owner_.lock();
     if (!owner) return PostRoomConnectionRequest({});
     const KRCurrentRoom& room = owner->room();
@@ -50,7 +50,7 @@ PostRoomConnectionRequest RoomSync::makeStatusPost(OwnStatus status, bool isHand
                                       .isAudioMuted = room.isCurrentUserAudioMuted,
                                       .isVideoMuted = room.isCurrentUserVideoMuted,
                                       .isSharingScreen = false,
-                                      .isHandRaised = isHandRaised,
+                                      .isHandRaised = room.isCurrentUserHandRaised,
                                       .isConnected = status != OwnStatus::disconnected,
                                       .isPolling = status == OwnStatus::polling,
                                       .isUserAudience = owner->isLocalUserInAudienceMode(),
@@ -61,7 +61,7 @@ void RoomSync::postOwnStatus(OwnStatus status, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner || !owner->allowsRoomCall("Post Room Connection Status", completion)) return;
-    owner->send(makeStatusPost(status, owner->room().isCurrentUserHandRaised),
+    owner->send(makeStatusPost(status),
                 [weak = weak_from_this(), completion = std::move(completion)](
                     const Acknowledgement& result) {
                     const bool ok = replySucceeded(result);
@@ -113,15 +113,20 @@ bool RoomSync::takesRoomNews(const MeetingSession::Token& session) const {
     return current && current->state() != MeetingSession::State::leaving;
 }
 
+std::function<std::shared_ptr<RoomSync>()> RoomSync::whileTakingNews(
+    const MeetingSession::Token& session) {
+    return [weak = weak_from_this(), session] {
+        auto self = weak.lock();
+        return self && self->takesRoomNews(session) ? self : nullptr;
+    };
+}
+
 void RoomSync::listenTo(KRWebSocketManager& socket, const MeetingSession::Token& session) {
     KR_DCHECK_RUN_ON(checker_);
     // A push concerns the meeting being joined or in progress. Like a status reply, one that
     // arrives once the leave has begun, or after a failed join (forwarded frames keep coming as
     // long as the host app sends them), changes nothing.
-    const auto syncForNews = [weak = weak_from_this(), session] {
-        auto self = weak.lock();
-        return self && self->takesRoomNews(session) ? self : nullptr;
-    };
+    const auto syncForNews = whileTakingNews(session);
     socket.onRequestToRefreshMeetingData = [syncForNews] {
         if (auto self = syncForNews()) self->fetchRoomStatus({});
     };
@@ -152,10 +157,7 @@ void RoomSync::startPolling(platform::Clock::duration interval) {
     // a connected post would undo the leave's disconnected one when it reached the service later,
     // and the room's status no longer changes anything here. A post answered after its meeting
     // ended asks nothing of the next one.
-    const auto polling = [weak = weak_from_this(), token = session->token()] {
-        auto self = weak.lock();
-        return self && self->takesRoomNews(token) ? self : nullptr;
-    };
+    const auto polling = whileTakingNews(session->token());
     session->startPolling(
         interval,
         [polling] {
@@ -222,7 +224,7 @@ void RoomSync::watchdogTick() {
 void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
-    if (!owner) return;
+    if (!owner || owner->bypassesServer()) return;  // nobody to tell, and nothing to lose
     MeetingSession* session = owner->session();
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
     owner->send(request, [weak = weak_from_this(), token, what](const Acknowledgement& result) {
@@ -237,18 +239,16 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
     });
 }
 
-bool RoomSync::hasLostLocalState() const {
-    return localStateUnsynced_ && lostIn_.live();
-}
+bool RoomSync::hasLostLocalState() const { return lostIn_.live(); }
 
 void RoomSync::localStateLost(const MeetingSession::Token& session, LocalState what) {
-    if (!hasLostLocalState() || !lostIn_.sameSession(session)) {
+    // Only the current meeting's token is live, and `session` is.
+    if (!hasLostLocalState()) {
         // The first loss of this meeting: whatever an earlier meeting left is forgotten.
         lostIn_ = session;
         handUnannounced_ = false;
         resyncAttempts_ = 0;
     }
-    localStateUnsynced_ = true;
     ++localStateFailures_;
     if (what == LocalState::hand) handUnannounced_ = true;
     scheduleResync();
@@ -283,19 +283,24 @@ void RoomSync::resyncLocalState() {
     const std::uint64_t failures = localStateFailures_;
     // The full state, not the lost change alone: later changes may have been lost as well.
     owner->send(
-        makeStatusPost(OwnStatus::connected, owner->room().isCurrentUserHandRaised),
+        makeStatusPost(OwnStatus::connected),
         [weak = weak_from_this(), token, failures](const Acknowledgement& result) {
             auto self = weak.lock();
             if (!self) return;
             self->localStateResyncInFlight_ = false;
-            if (!token.live()) return;
+            if (!token.live()) {
+                // The post of an ended meeting: a loss of the meeting now under way waited for
+                // it to be answered.
+                if (self->hasLostLocalState()) self->scheduleResync();
+                return;
+            }
             if (!replySucceeded(result) || self->localStateFailures_ != failures) {
                 // Still down, or a newer change was lost while this one was under way.
                 self->scheduleResync();
                 return;
             }
             self->logger_.info("Local state posted again");
-            self->localStateUnsynced_ = false;
+            self->lostIn_ = {};
             self->resyncAttempts_ = 0;
             const auto meeting = self->owner_.lock();
             const MeetingSession* now = meeting ? meeting->session() : nullptr;
@@ -368,15 +373,17 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     MeetingParticipantsManager& merge = owner->participantMerge();
     const bool toMerge = owner->recordsGoToMerge();
     // First the records: the room store's list (a push's records go to the panel one by one, a
-    // status reply's do not) and the merge, which reports only where it holds the participants. A participant the engine saw leave stays
-    // out until the engine brings it back: a record the service has not updated yet must not
-    // put it back in the panel. The offline ids are read afresh, as the hooks may change them.
+    // status reply's do not) and the merge, which reports only where it holds the
+    // participants. A participant the engine saw leave stays out until the engine brings it
+    // back: a record the service has not updated yet must not put it back in the panel. The
+    // offline ids are read afresh, as the hooks may change them.
     for (const auto& participant : records) {
         if (isOffline(room, participant.participantId)) continue;
         room.updateParticipantsList(participant, source == RecordSource::roomSocketPush
                                                      ? KRCurrentRoom::PanelNotice::tell
                                                      : KRCurrentRoom::PanelNotice::silent);
-        merge.upsertParticipantMetaData(participant, {.reportChanges = toMerge, .keepRecord = true});
+        merge.upsertParticipantMetaData(participant,
+                                        {.reportChanges = toMerge, .keepRecord = true});
     }
     // Then the users, once every record is in. Where the engine makes the users, a record only
     // names one the engine brought; the store itself leaves offline ids alone.

@@ -107,8 +107,8 @@ public:
 
     // ---- The own status and the room's ----
 
-    /// The own status post built from the room store, with `isHandRaised` as the hand.
-    PostRoomConnectionRequest makeStatusPost(OwnStatus status, bool isHandRaised) const;
+    /// The own status post built from the room store.
+    PostRoomConnectionRequest makeStatusPost(OwnStatus status) const;
     /// Posts the own status with the room store's hand; `completion` gets whether the service
     /// took it.
     void postOwnStatus(OwnStatus status, Completion completion);
@@ -169,6 +169,9 @@ private:
     void localStateLost(const MeetingSession::Token& session, LocalState what);
     /// Schedules the next post of the whole local state, unless one is due or under way.
     void scheduleResync();
+    /// Gives the sync while the meeting of `session` takes news of the room, else null.
+    std::function<std::shared_ptr<RoomSync>()> whileTakingNews(
+        const MeetingSession::Token& session);
     /// Posts the whole local state again, once.
     void resyncLocalState();
 
@@ -184,8 +187,7 @@ private:
 
     // Local state the service did not take. The loss belongs to the meeting it was made in, and
     // is counted so that a post that crossed a newer loss does not clear it.
-    MeetingSession::Token lostIn_;
-    bool localStateUnsynced_ = false;
+    MeetingSession::Token lostIn_;  ///< never live once the loss is posted
     bool handUnannounced_ = false;
     bool localStateResyncInFlight_ = false;
     std::uint64_t localStateFailures_ = 0;

@@ -136,7 +136,7 @@ protected:
     /// The local hand change went out and never reached the service.
     void loseHandChange() {
         owner->store.isCurrentUserHandRaised = true;
-        sync->sendLocalStateChange(sync->makeStatusPost(OwnStatus::connected, true),
+        sync->sendLocalStateChange(sync->makeStatusPost(OwnStatus::connected),
                                    LocalState::hand);
         owner->answerPost(lost());
     }
@@ -439,6 +439,24 @@ TEST_F(RoomSyncTest, ALossIsForgottenWithItsMeetingAndNothingIsPostedDuringTheLe
     EXPECT_TRUE(owner->posts.empty());
 }
 
+TEST_F(RoomSyncTest, ALossOfTheNextMeetingIsPostedOnceTheEndedMeetingsPostIsAnswered) {
+    inMeeting();
+    loseHandChange();
+    advance(1s);
+    ASSERT_EQ(owner->posts.size(), 1u);  // the first meeting's resync, still under way
+    inMeeting();
+    sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true),
+                               LocalState::microphone);
+    owner->posts.back().reply(lost());
+    owner->posts.pop_back();
+    owner->answerPost(accepted());  // the ended meeting's post
+    EXPECT_TRUE(owner->log.empty());  // its hand is nobody's to announce now
+    advance(60s);
+    ASSERT_EQ(owner->posts.size(), 1u);
+    owner->answerPost(accepted());
+    EXPECT_FALSE(sync->hasLostLocalState());
+}
+
 TEST_F(RoomSyncTest, WhileTheNetworkIsGoneNothingIsPostedAndItsReturnTriesSoon) {
     inMeeting();
     sync->networkStateChanged(false);
@@ -519,9 +537,10 @@ TEST_F(RoomSyncTest, TheOwnStatusPostSaysWhatItIsAndCarriesTheRoomsFlags) {
                           {OwnStatus::disconnected, "disconnected", true}};
     owner->store.meetingId = "m1";
     owner->store.isCurrentUserAudioMuted = true;
+    owner->store.isCurrentUserHandRaised = true;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.wire);
-        const auto post = sync->makeStatusPost(c.status, true);
+        const auto post = sync->makeStatusPost(c.status);
         const auto& body = post.requestParameters;
         EXPECT_EQ(body.at("status").as_string(), c.wire);
         EXPECT_EQ(body.at("kivraneId").as_string(), "m1");
