@@ -235,10 +235,6 @@ public:
     using OwnStatus = RoomSync::OwnStatus;
     RoomSync& roomSync() { return *roomSync_; }
 
-    /// Tells the broadcast extension to stop and reports the local share stopped when there was one
-    /// (`LocalScreenShare::forceStop`).
-    void postForceStopScreenShareDarwinNotification(const std::string& reason);
-
 private:
     /// The messages the facade sends to the others in the meeting.
     using ControlMessage = KRControlMessage;

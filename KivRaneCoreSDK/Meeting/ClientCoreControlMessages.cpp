@@ -1,8 +1,7 @@
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
 
 // The core's side of the incoming control messages (IncomingControlMessages): what its handlers
-// may ask of the meeting and tell it, and the lock, recording and whiteboard changes that a
-// message and a reply to the host's own call share.
+// may ask of the meeting and tell it.
 
 namespace kr {
 
@@ -39,7 +38,7 @@ public:
         core_.stopWhiteboard([](bool) {});
     }
     void postForceStopScreenShareDarwinNotification(const std::string& reason) override {
-        core_.postForceStopScreenShareDarwinNotification(reason);
+        core_.localScreenShare_.forceStop(reason);
     }
     void switchClientRole(bool isAudience) override {
         core_.mediaBackend().switchClientRole(isAudience);
@@ -85,10 +84,9 @@ public:
                                       const std::string& targetParticipantId) override {
         core_.events().sendCoHostRightsChangedEvent(user, isCoHost, targetParticipantId);
     }
-    void sendReactionReceivedEvent(const KRMeeting& meeting,
-                                   const std::shared_ptr<KRMeetingUser>& user,
+    void sendReactionReceivedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                    const std::string& reactionsType) override {
-        core_.events().sendReactionReceivedEvent(meeting, user, reactionsType);
+        core_.events().sendReactionReceivedEvent(user, reactionsType);
     }
     void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const override {
         core_.events().forMainDelegate(call);

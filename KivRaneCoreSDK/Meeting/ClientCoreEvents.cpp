@@ -19,9 +19,6 @@ std::unique_ptr<MeetingEvents::Meeting> ClientCore::meetingForEvents() {
             return core_.userById(id);
         }
         std::string whiteboardUrl() const override { return core_.whiteboardUrl(); }
-        KRUserLeftReason localUserLeftReason() const override {
-            return core_.localUserLeftReason_;
-        }
         bool wantsLocalSpeakerLevel() const override {
             return core_.settings_.useLocalSpeakerSpeakingOnMuteCallback;
         }

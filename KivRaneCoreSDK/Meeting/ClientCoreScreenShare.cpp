@@ -20,10 +20,6 @@ void ClientCore::stopLocalScreenShare() {
     localScreenShare_.stop();
 }
 
-void ClientCore::postForceStopScreenShareDarwinNotification(const std::string& reason) {
-    localScreenShare_.forceStop(reason);
-}
-
 void ClientCore::addNotificationsObservers() {
     localScreenShare_.beginMeeting();
     addApplicationObservers();

@@ -192,11 +192,6 @@ void DefaultEngineBackend::sendControlMessage(KRControlMessage kind,
                                               const std::shared_ptr<KRMeetingUser>& target,
                                               Completion completion,
                                               const std::string& reactionsType) {
-    if (port_.bypassesServer() && (kind == KRControlMessage::participantStartScreenShare ||
-                                   kind == KRControlMessage::participantStopScreenShare)) {
-        port_.completeLater(std::move(completion), false);
-        return;
-    }
     auto message = makeControlMessage(kind, port_.room(), port_.localShare().streamUid(),
                                       target.get(), reactionsType);
     if (!message) {

@@ -153,12 +153,16 @@ void IncomingControlMessages::onHardUnmuteInRoomStore(const KRRtmMessage& messag
     m.sendHardMuteDisabledEvent(performer);
 }
 
-void IncomingControlMessages::onSoftMuteToEveryDelegate(const KRRtmMessage& message) {
+std::shared_ptr<KRMeetingUser> IncomingControlMessages::applySoftMute(const KRRtmMessage& message) {
     Meeting& m = *meeting_;
     const auto performer = m.userById(message.senderParticipantId);
     m.currentRoom().isSoftMuteEnabled = true;
     m.muteLocalAudio(true);
-    m.sendSoftAudioMuteEnabledEvent(performer);
+    return performer;
+}
+
+void IncomingControlMessages::onSoftMuteToEveryDelegate(const KRRtmMessage& message) {
+    meeting_->sendSoftAudioMuteEnabledEvent(applySoftMute(message));
 }
 
 void IncomingControlMessages::onLowerAllHandsInRoomStore(const KRRtmMessage& message) {
@@ -206,8 +210,7 @@ void IncomingControlMessages::onReaction(const KRRtmMessage& message) {
     const auto sender = meeting_->getUser(message.senderParticipantId);
     if (!sender)
         return;
-    meeting_->sendReactionReceivedEvent(meeting_->getCurrentMeetingData(), sender,
-                                        message.reactionsType);
+    meeting_->sendReactionReceivedEvent(sender, message.reactionsType);
 }
 
 void IncomingControlMessages::onStopShareOrWhiteboard(const KRRtmMessage&) {
@@ -249,9 +252,7 @@ void IncomingControlMessages::onHardUnmuteInMerge(const KRRtmMessage& message) {
 
 void IncomingControlMessages::onSoftMuteToMainDelegate(const KRRtmMessage& message) {
     Meeting& m = *meeting_;
-    const auto performer = m.userById(message.senderParticipantId);
-    m.currentRoom().isSoftMuteEnabled = true;
-    m.muteLocalAudio(true);
+    const auto performer = applySoftMute(message);
     const KRMeeting meeting = m.getCurrentMeetingData();
     m.forMainDelegate(
         [&](KRClientDelegate& d) { d.didHostEnableSoftAudioMute(meeting, performer); });

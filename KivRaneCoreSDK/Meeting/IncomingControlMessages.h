@@ -86,8 +86,7 @@ public:
         virtual void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                                   bool isCoHost,
                                                   const std::string& targetParticipantId) = 0;
-        virtual void sendReactionReceivedEvent(const KRMeeting& meeting,
-                                               const std::shared_ptr<KRMeetingUser>& user,
+        virtual void sendReactionReceivedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                                const std::string& reactionsType) = 0;
         /// A report for the main delegate alone.
         virtual void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const = 0;
@@ -115,6 +114,10 @@ private:
     /// True (and logged) when the server's record, as this backend holds it, lists the sender as
     /// neither host nor co-host.
     bool isFromKnownNonHost(MediaBackend::Kind backend, const KRRtmMessage& message);
+
+    /// What a soft mute does on either backend: the room's flag and the local microphone; gives
+    /// the user who asked for it.
+    std::shared_ptr<KRMeetingUser> applySoftMute(const KRRtmMessage& message);
 
     // Handlers both backends share.
     void onRecordingMessage(const KRRtmMessage& message);

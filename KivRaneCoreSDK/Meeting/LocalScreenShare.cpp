@@ -20,6 +20,7 @@ LocalScreenShare::~LocalScreenShare() { stopObserving(); }
 // ---- The meeting ----
 
 void LocalScreenShare::beginMeeting() {
+    KR_DCHECK_RUN_ON(checker_);
     stopObserving();
     uid_ = 0;
     token_.clear();
@@ -30,6 +31,7 @@ void LocalScreenShare::beginMeeting() {
 }
 
 void LocalScreenShare::endMeeting() {
+    KR_DCHECK_RUN_ON(checker_);
     stopObserving();
     deliverWaitingReports();
 }
@@ -59,6 +61,7 @@ void LocalScreenShare::stopObserving() {
 // ---- Start ----
 
 void LocalScreenShare::start(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
     if (!owner_.localShareMayStart()) {
         // From the start of a leave on, the leave has told the server and the extension that
         // the local share is over: no share stream is asked for or handed over any more.
@@ -99,6 +102,7 @@ void LocalScreenShare::start(Completion completion) {
 }
 
 void LocalScreenShare::adoptStream(std::uint64_t uid, std::string token) {
+    KR_DCHECK_RUN_ON(checker_);
     uid_ = uid;
     token_ = std::move(token);
     endedStreams_.erase(uid);
@@ -134,6 +138,7 @@ void LocalScreenShare::captureStopped() {
 }
 
 void LocalScreenShare::stop() {
+    KR_DCHECK_RUN_ON(checker_);
     if (uid_ == 0 && !owner_.roomShowsLocalShare()) return;
     if (!owner_.shareBypassesServer()) {
         owner_.sendShareMessage(KRControlMessage::participantStopScreenShare, {});
@@ -143,11 +148,13 @@ void LocalScreenShare::stop() {
 }
 
 void LocalScreenShare::forceStop(const std::string& reason) {
+    KR_DCHECK_RUN_ON(checker_);
     tellExtensionToStop(reason);
     end(KRUserLeftReason::leaveMeeting(), Report::now);
 }
 
 void LocalScreenShare::leave() {
+    KR_DCHECK_RUN_ON(checker_);
     // A share with a stream is ended (at the server too) below; one known only to the room
     // store or to the media backend is ended at the server here.
     const bool sharingWithoutStream =
@@ -160,6 +167,7 @@ void LocalScreenShare::leave() {
 }
 
 bool LocalScreenShare::streamLeft(std::uint64_t uid, const KRUserLeftReason& reason) {
+    KR_DCHECK_RUN_ON(checker_);
     if (uid == 0) return false;
     if (uid == uid_) {
         end(reason, Report::now);

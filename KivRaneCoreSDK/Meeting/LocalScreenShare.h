@@ -15,6 +15,7 @@
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/ScreenShareExtensionNames.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
+#include "platform/Dispatch/SequenceChecker.h"
 #include "platform/Notifications/NotificationCenter.h"
 
 namespace kr {
@@ -156,6 +157,7 @@ private:
 
     Owner& owner_;
     std::shared_ptr<platform::DispatchQueue> queue_;
+    platform::SequenceChecker checker_{queue_};
     std::shared_ptr<platform::DarwinNotifyCenter> extension_;
     std::filesystem::path storageDirectory_;
     KivRaneRealTimeLogger2 logger_;

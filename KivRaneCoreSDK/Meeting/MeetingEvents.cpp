@@ -146,12 +146,6 @@ void MeetingEvents::reportLocalMedia(bool muted, LocalMediaReport tell) {
     });
 }
 
-void MeetingEvents::sendLocalUserLeftMeetingEvent() {
-    const KRMeeting meeting = meeting_->snapshot();
-    const KRUserLeftReason reason = meeting_->localUserLeftReason();
-    forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); });
-}
-
 void MeetingEvents::sendLocalHandRaiseEvent() {
     const KRMeeting meeting = meeting_->snapshot();
     const bool raised = meeting_->localUser()->isHandRaised();
@@ -379,9 +373,9 @@ void MeetingEvents::sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeeting
         [&](KRClientDelegate& d) { d.didCoHostRightsChanged(meeting, user, isCoHost); });
 }
 
-void MeetingEvents::sendReactionReceivedEvent(const KRMeeting& meeting,
-                                              const std::shared_ptr<KRMeetingUser>& user,
+void MeetingEvents::sendReactionReceivedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                               const std::string& reactionsType) {
+    const KRMeeting meeting = meeting_->snapshot();
     forMainDelegate(
         [&](KRClientDelegate& d) { d.didRecieveReaction(meeting, user, reactionsType); });
 }

@@ -39,8 +39,6 @@ public:
         virtual std::shared_ptr<KRMeetingUser> userById(
             const std::optional<std::string>& id) const = 0;
         virtual std::string whiteboardUrl() const = 0;
-        /// Why the local user left, for the leave report.
-        virtual KRUserLeftReason localUserLeftReason() const = 0;
         /// The configuration asks for the local speaker's level.
         virtual bool wantsLocalSpeakerLevel() const = 0;
         /// Runs `report` later as a task of its own on the client's queue, with the client's
@@ -103,7 +101,6 @@ public:
     void sendLocalUserJoinMeetingEvent();
     void sendLocalUserMicUpdateEvent();
     void sendLocalUserVideoUpdateEvent();
-    void sendLocalUserLeftMeetingEvent();
     /// Main delegate only.
     void sendLocalHandRaiseEvent();
     void sendRemoteUserJoinMeetingEvent(const std::shared_ptr<KRMeetingUser>& user);
@@ -151,8 +148,7 @@ public:
     void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
                                       const std::string& targetParticipantId);
     /// Main delegate only.
-    void sendReactionReceivedEvent(const KRMeeting& meeting,
-                                   const std::shared_ptr<KRMeetingUser>& user,
+    void sendReactionReceivedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                    const std::string& reactionsType);
     /// The participant-limit refusal reaches the main delegate only; any other failure every one.
     void sendJoinFailedEvent(const KRMeetingJoinError& error);

@@ -101,7 +101,7 @@ public:
                                       const std::string& target) override {
         add(std::string(isCoHost ? "co-host " : "no co-host ") + target + " by " + who(user));
     }
-    void sendReactionReceivedEvent(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& user,
+    void sendReactionReceivedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                    const std::string& type) override {
         add("reaction " + type + " from " + who(user));
     }

@@ -33,7 +33,6 @@ struct FakeMeeting : MeetingEvents::Meeting {
         return id && *id == "1" ? local : nullptr;
     }
     std::string whiteboardUrl() const override { return "https://wb"; }
-    KRUserLeftReason localUserLeftReason() const override { return KRUserLeftReason::none(); }
     bool wantsLocalSpeakerLevel() const override { return wantsLevel; }
     void postReport(std::function<void(MeetingEvents&)> report) override {
         posted.push_back(std::move(report));
@@ -188,7 +187,7 @@ TEST_F(MeetingEventsTest, MainOnlyReportsSkipTheExtraDelegatesAndGatedOnesMayRea
          {"main: level 7"}},
         {"reaction",
          [&](MeetingEvents& e) {
-             e.sendReactionReceivedEvent(FakeMeeting().snapshot(), user, "clap");
+             e.sendReactionReceivedEvent(user, "clap");
          },
          {"main: reaction clap"}},
         {"limit",
