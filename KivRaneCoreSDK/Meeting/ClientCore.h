@@ -365,7 +365,7 @@ private:
 
     /// The room's sync with the service, and what it asks of the core (ClientCoreRoomStatus.cpp).
     class SyncOwner;
-    std::shared_ptr<SyncOwner> syncOwner_;
+    std::unique_ptr<RoomSync::Owner> syncOwner_;
     std::shared_ptr<RoomSync> roomSync_;
     void makeRoomSync();
     /// The local screen share (after `deps_`, whose members it takes), and what it asks of the core

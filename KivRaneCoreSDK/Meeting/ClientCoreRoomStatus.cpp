@@ -53,7 +53,7 @@ private:
 };
 
 void ClientCore::makeRoomSync() {
-    syncOwner_ = std::make_shared<SyncOwner>(*this);
+    syncOwner_ = std::make_unique<SyncOwner>(*this);
     // The sync holds the core weakly, through the core's own count: once the core is gone its
     // replies and retries do nothing.
     roomSync_ = RoomSync::create(

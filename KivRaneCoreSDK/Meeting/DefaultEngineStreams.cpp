@@ -16,7 +16,6 @@ namespace {
 
 using platform::MediaCodes;
 
-
 /// The first track of the room holding this id, whatever its kind.
 std::shared_ptr<KRMediaTrack> firstTrack(const KRCurrentRoom& room, const std::string& id) {
     for (const auto& track : room.allMediaTracks) {

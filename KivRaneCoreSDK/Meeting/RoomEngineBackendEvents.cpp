@@ -19,7 +19,6 @@ namespace kr {
 
 namespace {
 
-
 void finishEngineWait(const RtcManagerDelegate::Completion& completion) {
     if (completion) completion();
 }

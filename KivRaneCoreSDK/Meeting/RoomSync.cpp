@@ -227,13 +227,19 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
     if (!owner || owner->bypassesServer()) return;  // nobody to tell, and nothing to lose
     MeetingSession* session = owner->session();
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
+    changesOnTheirWay_.push_back(token);
     owner->send(request, [weak = weak_from_this(), token, what](const Acknowledgement& result) {
+        auto self = weak.lock();
+        if (!self) return;
+        auto& onTheirWay = self->changesOnTheirWay_;
+        const auto sent = std::find_if(onTheirWay.begin(), onTheirWay.end(),
+                                       [&](const auto& t) { return t.sameSession(token); });
+        if (sent != onTheirWay.end()) onTheirWay.erase(sent);
         // A refusal is the service's answer to this change; any other failure means the change
         // never arrived, and the app already shows it.
         const bool lost =
             !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
-        auto self = weak.lock();
-        if (!lost || !self || !token.live()) return;
+        if (!lost || !token.live()) return;
         self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
         self->localStateLost(token, what);
     });
@@ -314,10 +320,14 @@ void RoomSync::resyncLocalState() {
 }
 
 bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant) const {
-    // Until the lost change is posted again the service's record of the local user is older
-    // than what the app was told.
+    // While a local change is on its way, and until a lost one is posted again, the service's
+    // record of the local user is older than what the app was told.
+    const bool changeUnheard =
+        hasLostLocalState() ||
+        std::any_of(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
+                    [](const MeetingSession::Token& token) { return token.live(); });
     const std::string& id = participant.participantId;
-    return hasLostLocalState() && !id.empty() &&
+    return changeUnheard && !id.empty() &&
            (id == owner.room().userWebRtcId ||
             id == owner.participantMerge().getCurrentParticipantId());
 }

@@ -188,6 +188,8 @@ private:
     // Local state the service did not take. The loss belongs to the meeting it was made in, and
     // is counted so that a post that crossed a newer loss does not clear it.
     MeetingSession::Token lostIn_;  ///< never live once the loss is posted
+    /// The meetings of the local changes sent and not answered yet, one entry per change.
+    std::vector<MeetingSession::Token> changesOnTheirWay_;
     bool handUnannounced_ = false;
     bool localStateResyncInFlight_ = false;
     std::uint64_t localStateFailures_ = 0;

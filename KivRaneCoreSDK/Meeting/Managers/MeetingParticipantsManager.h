@@ -41,11 +41,6 @@ public:
     };
     /// Merges a server record as `how` says.
     void upsertParticipantMetaData(const KRMeetingParticipant& data, RecordMerge how);
-    /// The same with the two flags in a row: `sendEvent` reports, `updateArray` keeps the record.
-    void upsertParticipantMetaData(const KRMeetingParticipant& data, bool sendEvent,
-                                   bool updateArray) {
-        upsertParticipantMetaData(data, {.reportChanges = sendEvent, .keepRecord = updateArray});
-    }
     /// With `isMovedToAudience` false: forgets the participant and fires `onUserLeft` with a copy;
     /// with true: the same as `moveParticipantToAudience`. Nothing for an unknown id, nor for the
     /// local participant (it leaves only with the meeting, through `clearAllData`). A forgotten

@@ -976,7 +976,7 @@ TEST_F(KRClientMultiMediaTest, ALateSocketLeaveOfAnEarlierLoginKeepsTheParticipa
     KRMeetingParticipant back;
     back.participantId = "777";
     back.userId = "bob-2";
-    internals(p.client).meetingUsersManager().upsertParticipantMetaData(back, false, true);
+    internals(p.client).meetingUsersManager().upsertParticipantMetaData(back, {.reportChanges = false});
     rtc->didRemoteParticipantJoinChannel(std::make_shared<RtcPeerMetaData>("777", false, false, false),
                                          {});
     KRMeetingParticipant earlier = back;
@@ -1265,7 +1265,7 @@ TEST_F(KRClientMultiMediaTest, LeaveStopsAShareTheMergeKnowsOfExactlyOnce) {
             }
             record.participantId = p.uid;
             record.isSharingScreen = true;
-            merge.upsertParticipantMetaData(record, true, true);
+            merge.upsertParticipantMetaData(record, {});
         }
         if (c.engineTrack) {
             const auto local = merge.getMeetingUser(p.uid);

@@ -24,6 +24,9 @@
 namespace kr {
 namespace {
 
+/// A server record kept and merged without raising the merge's hooks.
+constexpr MeetingParticipantsManager::RecordMerge kRecordOnly{.reportChanges = false};
+
 using namespace test;
 using E = KRRtmMessageEvent;
 using Backend = MediaBackend::Kind;
@@ -129,9 +132,9 @@ protected:
                 rtc->didRemoteParticipantJoinChannel(
                     std::make_shared<RtcPeerMetaData>(id, false, false, false), [] {});
             }
-            merge.upsertParticipantMetaData(record(kHost, true, false), false, true);
-            merge.upsertParticipantMetaData(record(kCoHost, false, true), false, true);
-            merge.upsertParticipantMetaData(record(kPlain, false, false), false, true);
+            merge.upsertParticipantMetaData(record(kHost, true, false), kRecordOnly);
+            merge.upsertParticipantMetaData(record(kCoHost, false, true), kRecordOnly);
+            merge.upsertParticipantMetaData(record(kPlain, false, false), kRecordOnly);
         }
         main->runPending();
         p.reports->take();

@@ -18,6 +18,9 @@
 namespace kr {
 namespace {
 
+/// A server record kept and merged without raising the merge's hooks.
+constexpr MeetingParticipantsManager::RecordMerge kRecordOnly{.reportChanges = false};
+
 using E = KRRtmMessageEvent;
 using Backend = MediaBackend::Kind;
 using Route = ControlMessageRoute;
@@ -156,8 +159,8 @@ struct Room {
         for (const char* id : {"42", "7", "8", "9"})
             meeting->addUser(id, std::string(id) == "7");
         meeting->room.allParticipants = {record("7", true, false), record("8", false, false)};
-        meeting->merge.upsertParticipantMetaData(record("7", true, false), false, true);
-        meeting->merge.upsertParticipantMetaData(record("8", false, false), false, true);
+        meeting->merge.upsertParticipantMetaData(record("7", true, false), kRecordOnly);
+        meeting->merge.upsertParticipantMetaData(record("8", false, false), kRecordOnly);
     }
 
     Lines deliver(Backend backend, Route route, const KRRtmMessage& m) {

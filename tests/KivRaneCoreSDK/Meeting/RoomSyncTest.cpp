@@ -239,6 +239,21 @@ TEST_P(RoomSyncApplierTest, RecordsAreNamedFromTheContactsAndTheLocalRecordWaits
     EXPECT_EQ(owner->merge.getMeetingUser("1"), nullptr);
 }
 
+TEST_P(RoomSyncApplierTest, TheLocalRecordWaitsWhileALocalChangeIsOnItsWay) {
+    inMeeting();
+    owner->toMerge = true;
+    owner->store.isCurrentUserHandRaised = true;
+    sync->sendLocalStateChange(sync->makeStatusPost(OwnStatus::connected), LocalState::hand);
+    KRMeetingParticipant self = record("1", "Me");
+    self.isHandRaise = false;  // the service answered for the room before it took the raise
+    applyFrom(GetParam(), *sync, {self, record("8", "Bea")});
+    EXPECT_EQ(owner->merge.getMeetingUser("1"), nullptr);
+    EXPECT_NE(owner->merge.getMeetingUser("8"), nullptr);
+    owner->answerPost(accepted());
+    applyFrom(GetParam(), *sync, {self});  // now the service's word counts again
+    EXPECT_NE(owner->merge.getMeetingUser("1"), nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSources, RoomSyncApplierTest,
                          ::testing::Values(Source::statusReply, Source::socketPush),
                          [](const auto& param) {

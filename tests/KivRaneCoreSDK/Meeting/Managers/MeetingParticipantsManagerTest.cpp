@@ -7,6 +7,9 @@
 namespace kr {
 namespace {
 
+/// A server record kept and merged without raising the merge's hooks.
+constexpr MeetingParticipantsManager::RecordMerge kRecordOnly{.reportChanges = false};
+
 using T = ParticipantUpdateType;
 
 KRMeetingParticipant record(std::string id, std::string name) {
@@ -35,7 +38,7 @@ protected:
 };
 
 TEST_F(MeetingParticipantsManagerTest, EnginePeerAndServerRecordMergeIntoOneUser) {
-    manager.upsertParticipantMetaData(record("5", "Ann"), false, true);
+    manager.upsertParticipantMetaData(record("5", "Ann"), kRecordOnly);
     EXPECT_TRUE(log.empty());  // no events asked for
     auto peer = std::make_shared<RtcPeerMetaData>("5", false, true, false);
     manager.addNewParticipantRtcData(peer);
@@ -61,7 +64,7 @@ TEST_F(MeetingParticipantsManagerTest, ChangesFireOncePerKindInTheFixedOrder) {
 }
 
 TEST_F(MeetingParticipantsManagerTest, LeaveHandsOutACopyAndForgetsEverything) {
-    manager.upsertParticipantMetaData(record("3", "Cy"), true, true);
+    manager.upsertParticipantMetaData(record("3", "Cy"), {});
     manager.addNewParticipantRtcData(std::make_shared<RtcPeerMetaData>("3", false, false, false));
     const auto stored = manager.getMeetingUser("3");
 
@@ -80,12 +83,12 @@ TEST_F(MeetingParticipantsManagerTest, LeaveHandsOutACopyAndForgetsEverything) {
 // Several channels report a leave, and reports sent before it may land after it.
 TEST_F(MeetingParticipantsManagerTest, ALeftParticipantStaysOutUntilTheEngineBringsItBack) {
     auto peer = std::make_shared<RtcPeerMetaData>("7", false, false, false);
-    manager.upsertParticipantMetaData(record("7", "Bob"), true, true);
+    manager.upsertParticipantMetaData(record("7", "Bob"), {});
     manager.addNewParticipantRtcData(peer);
     manager.removeParticipantData("7", false);
     log.clear();
 
-    manager.upsertParticipantMetaData(record("7", "Bob"), true, true);  // a stale status reply
+    manager.upsertParticipantMetaData(record("7", "Bob"), {});  // a stale status reply
     peer->setIsAudioMuted(true);
     manager.upsertParticipantRtcMetaData(peer);                         // a late mute report
     manager.removeParticipantData("7", false);                          // the engine's leave
@@ -96,7 +99,7 @@ TEST_F(MeetingParticipantsManagerTest, ALeftParticipantStaysOutUntilTheEngineBri
 
     // Back in the channel: known again, and its records count again.
     manager.addNewParticipantRtcData(std::make_shared<RtcPeerMetaData>("7", true, true, false));
-    manager.upsertParticipantMetaData(record("7", "Bob"), true, true);
+    manager.upsertParticipantMetaData(record("7", "Bob"), {});
     ASSERT_TRUE(manager.getMeetingUser("7"));
     EXPECT_EQ(manager.getMeetingUser("7")->displayName(), "Bob");
     EXPECT_EQ(log.front(), "new 7");
@@ -105,12 +108,12 @@ TEST_F(MeetingParticipantsManagerTest, ALeftParticipantStaysOutUntilTheEngineBri
 TEST_F(MeetingParticipantsManagerTest, TheLocalParticipantLeavesOnlyWithTheMeeting) {
     manager.setCurrentParticipantId("3");
     manager.addNewParticipantRtcData(std::make_shared<RtcPeerMetaData>("3", false, false, false));
-    manager.upsertParticipantMetaData(record("3", "Me"), true, true);
+    manager.upsertParticipantMetaData(record("3", "Me"), {});
     log.clear();
     manager.removeParticipantData("3", false);  // the server or the engine says it is gone
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(manager.getLocalUser()->id(), "3");
-    manager.upsertParticipantMetaData(record("3", "Me again"), true, true);
+    manager.upsertParticipantMetaData(record("3", "Me again"), {});
     EXPECT_EQ(manager.getLocalUser()->displayName(), "Me again");
 
     log.clear();
@@ -120,7 +123,7 @@ TEST_F(MeetingParticipantsManagerTest, TheLocalParticipantLeavesOnlyWithTheMeeti
 }
 
 TEST_F(MeetingParticipantsManagerTest, MoveToAudienceDropsThePeerAndMarksTheRole) {
-    manager.upsertParticipantMetaData(record("4", "Di"), true, true);
+    manager.upsertParticipantMetaData(record("4", "Di"), {});
     manager.addNewParticipantRtcData(std::make_shared<RtcPeerMetaData>("4", false, false, false));
     log.clear();
     manager.moveParticipantToAudience("4");
@@ -143,8 +146,8 @@ TEST_F(MeetingParticipantsManagerTest, LoudestMovesFromOneParticipantToTheNext) 
 }
 
 TEST_F(MeetingParticipantsManagerTest, HandCoHostAndHardMuteUpdatesReachTheUsers) {
-    manager.upsertParticipantMetaData(record("1", "A"), true, true);
-    manager.upsertParticipantMetaData(record("2", "B"), true, true);
+    manager.upsertParticipantMetaData(record("1", "A"), {});
+    manager.upsertParticipantMetaData(record("2", "B"), {});
     manager.updateParticipantHandRaiseStatus("1", true);
     manager.updateParticipantHandRaiseStatus("9", true);  // unknown: nothing
     manager.updateParticipantCoHostRight("2", true);
