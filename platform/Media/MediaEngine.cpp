@@ -856,6 +856,44 @@ void MediaEngine::simulateNetworkDrop() {
     syncVolumeTimer();
 }
 
+void MediaEngine::simulateNetworkReturn() {
+    {
+        std::lock_guard lock(bus_->mutex_);
+        if (destroyed_ || session_ != Session::dropped) {
+            return;
+        }
+        // Back in the channel it lost, in the role it holds now (one set while away included).
+        session_ = Session::joined;
+        knownRemotes_.clear();
+        const bool refused =
+            role_ == MediaCodes::kRoleBroadcaster && bus_->isFullLocked(channelId_, this);
+        if (refused) {
+            role_ = MediaCodes::kRoleAudience;
+        }
+        connectionState_ = MediaCodes::kConnectionConnected;
+        postConnectionLocked(MediaCodes::kConnectionConnected,
+                             MediaCodes::kConnectionReasonJoinSuccess);
+        if (refused) {
+            postLocked([](MediaEngineDelegate& d) {
+                d.didClientRoleChangeFailed(MediaCodes::kRoleChangeFailedTooManyBroadcasters,
+                                            MediaCodes::kRoleAudience);
+            });
+        }
+        auto& members = bus_->channels_[channelId_];
+        for (MediaEngine* other : members) {
+            if (other->role_ == MediaCodes::kRoleBroadcaster) {
+                announceLocked(*other);
+            }
+            if (role_ == MediaCodes::kRoleBroadcaster) {
+                other->announceLocked(*this);
+            }
+        }
+        members.push_back(this);
+        refreshRemoteStatesLocked();
+    }
+    syncVolumeTimer();
+}
+
 // ---- observation -------------------------------------------------------------------------------
 
 std::vector<MediaCall> MediaEngine::callLog() const {

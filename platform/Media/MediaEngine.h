@@ -41,7 +41,8 @@ namespace kr::platform {
 /// engine, or dropping the last reference to it, from inside one of its callbacks is safe.
 ///
 /// Test hooks: inject() delivers any callback, failNext() makes a call fail, setVoiceLevel()
-/// scripts what the microphone hears, simulateNetworkDrop() loses the connection.
+/// scripts what the microphone hears, simulateNetworkDrop() loses the connection and
+/// simulateNetworkReturn() brings it back.
 ///
 /// Threading: every method may be called from any thread; callbacks run on the engine's queue.
 class MediaEngine : public std::enable_shared_from_this<MediaEngine> {
@@ -157,6 +158,11 @@ public:
     /// Loses the connection: this engine hears connectionChangedToState(4, 2) and leaves the
     /// channel's membership; the others see the uid go offline with reason 1 (dropped).
     void simulateNetworkDrop();
+    /// After simulateNetworkDrop(), the connection comes back: connectionChangedToState(3, 1),
+    /// and the engine is in its channel again under its uid in the role it holds now (a role
+    /// set while away included): the broadcasters there are announced to it and, as a
+    /// broadcaster, it is announced to them. Nothing happens unless the connection was lost.
+    void simulateNetworkReturn();
 
     // Observation.
     std::vector<MediaCall> callLog() const;
