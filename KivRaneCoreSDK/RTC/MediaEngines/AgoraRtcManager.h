@@ -11,6 +11,7 @@
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/ClientRoleRetry.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/EarlyRemoteMedia.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/FrozenVideoTracker.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/SpeakerVolumes.h"
 #include "KivRaneCoreSDK/Model/Media/KRRtcVideoFrozenData.h"
@@ -229,8 +230,7 @@ private:
     /// the peer they belong to only exists once the question is answered).
     struct PendingJoin {
         std::uint64_t question = 0;
-        std::optional<bool> isAudioMuted;
-        std::optional<bool> isVideoMuted;
+        EarlyRemoteMedia media;
     };
     std::map<std::uint64_t, PendingJoin> pendingJoins_;
     /// Share streams whose sharer is not a peer yet (its own join question may be answered

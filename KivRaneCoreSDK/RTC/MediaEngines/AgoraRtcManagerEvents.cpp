@@ -16,15 +16,6 @@ namespace {
 
 using platform::MediaCodes;
 
-/// What a remote stream state says of the stream being muted; nothing for passing states.
-std::optional<bool> mutedByRemoteState(int state) {
-    if (state == MediaCodes::kRemoteStateDecoding) return false;
-    if (state == MediaCodes::kRemoteStateStopped || state == MediaCodes::kRemoteStateFailed) {
-        return true;
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 // ---- engine callbacks: participants and media state -----------------------------------------
@@ -73,7 +64,7 @@ void AgoraRtcManager::didJoinedOfUid(std::uint64_t uid, int) {
         return;
     }
     const std::uint64_t question = ++lastQuestion_;
-    pendingJoins_[uid] = PendingJoin{.question = question, .isAudioMuted = {}, .isVideoMuted = {}};
+    pendingJoins_[uid] = PendingJoin{.question = question, .media = {}};
     pendingLeaves_.erase(uid);
     delegate->didRequestToGetStreamSourceType(
         sringValue(uid), [weak = weak_from_this(), uid, question](RtcRemoteStreamType answer) {
@@ -99,8 +90,7 @@ void AgoraRtcManager::answerRemoteJoin(std::uint64_t uid, const RtcRemoteStreamT
         const auto peer = addPeer(id);
         // States reported while the question was open would otherwise be lost: the engine
         // reports a state only when it changes.
-        if (pending.isAudioMuted) peer->setIsAudioMuted(*pending.isAudioMuted);
-        if (pending.isVideoMuted) peer->setIsVideoMuted(*pending.isVideoMuted);
+        pending.media.applyTo(*peer);
         report([&](RtcManagerDelegate& d) { d.didRemoteParticipantJoinChannel(peer, [] {}); });
         if (const auto share = waitingShares_.find(id); share != waitingShares_.end()) {
             const std::uint64_t shareUid = share->second;
@@ -216,7 +206,7 @@ void AgoraRtcManager::remoteAudioStateChangedOfUid(std::uint64_t uid, int state,
     const auto peer = peerOf(uid);
     if (!peer) {
         if (const auto pending = pendingJoins_.find(uid); pending != pendingJoins_.end()) {
-            if (const auto muted = mutedByRemoteState(state)) pending->second.isAudioMuted = muted;
+            pending->second.media.keep(true, state);
         }
         return;
     }
@@ -237,7 +227,7 @@ void AgoraRtcManager::remoteVideoStateChangedOfUid(std::uint64_t uid, int state,
     const auto peer = peerOf(uid);
     if (!peer) {
         if (const auto pending = pendingJoins_.find(uid); pending != pendingJoins_.end()) {
-            if (const auto muted = mutedByRemoteState(state)) pending->second.isVideoMuted = muted;
+            pending->second.media.keep(false, state);
         }
         return;
     }

@@ -288,6 +288,7 @@ void KRRtcManger::resetRtcEngine() {
 }
 
 void KRRtcManger::clearMeetingState() {
+    earlyMedia_.clear();
     frozen_.clear();
     volumes_.clear();
     localUserUid_ = 0;

@@ -12,6 +12,7 @@
 #include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/ClientRoleRetry.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/EarlyRemoteMedia.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/FrozenVideoTracker.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/SpeakerVolumes.h"
 #include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
@@ -208,6 +209,9 @@ private:
     bool resetPending_ = false;
     std::weak_ptr<KRRtcManagerDelegate> delegate_;
     Participants allRtcParticipants_;
+    /// Remote streams reported to the delegate that have no participant yet (the backend may
+    /// first ask the server what they are), with the media states the engine reported meanwhile.
+    std::map<std::uint64_t, EarlyRemoteMedia> earlyMedia_;
     bool isLocalUserAudioMuted_ = false;
     bool isLocalUserVideoMuted_ = false;
     std::uint64_t localUserUid_ = 0;

@@ -75,11 +75,13 @@ void KRRtcManger::didJoinedOfUid(std::uint64_t uid, int) {
         }
         return;
     }
+    earlyMedia_[uid] = {};
     report([uid](KRRtcManagerDelegate& d) { d.didRemoteStreamAddedToChannel(uid); });
 }
 
 void KRRtcManger::didOfflineOfUid(std::uint64_t uid, int reason) {
     KR_DCHECK_RUN_ON(checker_);
+    earlyMedia_.erase(uid);
     if (const auto participant = participantOf(uid)) {
         participant->setCanvasVideoView(nullptr);
         participant->getRtcCanvas()->view = nullptr;
@@ -105,6 +107,9 @@ void KRRtcManger::remoteVideoStateChangedOfUid(std::uint64_t uid, int state, int
     KR_DCHECK_RUN_ON(checker_);
     const auto participant = participantOf(uid);
     if (!participant) {
+        if (const auto early = earlyMedia_.find(uid); early != earlyMedia_.end()) {
+            early->second.keep(false, state);
+        }
         return;
     }
     switch (state) {
@@ -132,6 +137,9 @@ void KRRtcManger::remoteAudioStateChangedOfUid(std::uint64_t uid, int state, int
     KR_DCHECK_RUN_ON(checker_);
     const auto participant = participantOf(uid);
     if (!participant) {
+        if (const auto early = earlyMedia_.find(uid); early != earlyMedia_.end()) {
+            early->second.keep(true, state);
+        }
         return;
     }
     if (state == MediaCodes::kRemoteStateDecoding) {

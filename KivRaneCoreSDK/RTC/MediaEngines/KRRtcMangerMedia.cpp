@@ -95,6 +95,10 @@ std::shared_ptr<KRRtcParticipant> KRRtcManger::setUpRemoteVideo(std::uint64_t ui
     KR_DCHECK_RUN_ON(checker_);
     auto participant = std::make_shared<KRRtcParticipant>(uid, renderMode);
     participant->setIsAudience(false);
+    if (const auto early = earlyMedia_.find(uid); early != earlyMedia_.end()) {
+        early->second.applyTo(*participant);
+        earlyMedia_.erase(early);
+    }
     if (rtcEngine_) {
         rtcEngine_->setupRemoteVideo(*participant->getRtcCanvas());
     }

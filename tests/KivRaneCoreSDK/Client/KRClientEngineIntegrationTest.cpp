@@ -461,6 +461,34 @@ TEST_F(KRClientEngineIntegrationTest, StreamsReportedWhileAQuestionIsOutShareThe
     EXPECT_LT(at(515153), at(515154));
 }
 
+TEST_F(KRClientEngineIntegrationTest, AReturningStreamKeepsTheMicrophoneAndCameraItSends) {
+    Member& a = joined();
+    Member& b = joined();
+    ASSERT_TRUE(allSeeEachOther({&a, &b}));
+    const auto sends = [&](bool audio) {
+        const auto user = a.client->getUser(b.uid());
+        return user && !(audio ? user->audioTrack()->isMuted() : user->videoTrack()->isMuted());
+    };
+    main->post([&] {
+        a.client->subscribeRemoteUserAudio(b.uid());
+        a.client->subscribeRemoteUserVideo(b.uid());
+    });
+    ASSERT_TRUE(runUntil([&] { return sends(true) && sends(false); }));
+    const auto media =
+        bus->engineFor(internals(b.client).currentRoom().roomID, std::stoull(b.uid()));
+    ASSERT_TRUE(media);
+
+    // b's media drops and comes back: a no longer knows the stream and asks the service about
+    // it, while the engine already reports what b sends.
+    main->post([&] { media->simulateNetworkDrop(); });
+    ASSERT_TRUE(runUntil([&] { return a.delegate->has("remote left " + b.uid()); }));
+    main->post([&] { media->simulateNetworkReturn(); });
+    ASSERT_TRUE(runUntil([&] { return a.delegate->count("remote joined " + b.uid()) == 2; }));
+    main->runFor(300ms);  // nothing later corrects what the join showed
+    EXPECT_TRUE(sends(true)) << "microphone shown off";
+    EXPECT_TRUE(sends(false)) << "camera shown off";
+}
+
 TEST_F(KRClientEngineIntegrationTest, AClientDestroyedWhileItsMediaJoinIsUnderWayLeavesQuietly) {
     Member& a = joined();
     Member& b = makeMember();
