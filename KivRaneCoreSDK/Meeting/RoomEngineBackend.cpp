@@ -166,6 +166,8 @@ void RoomEngineBackend::releaseMeetingMedia() {
     confirmedLocal_.reset();
     channelAsked_ = false;
     isWaitingToBeReconnect_ = false;
+    isEngineAway_ = false;
+    isRoleSetAgain_ = false;
 }
 
 void RoomEngineBackend::releaseEngine() {
@@ -200,6 +202,12 @@ void RoomEngineBackend::muteLocalMedia(bool audio, bool isMute) {
 
 void RoomEngineBackend::switchClientRole(bool) {
     port_.logger().info("Client role switch asked of the media channel");
+}
+
+void RoomEngineBackend::subscribeRemoteMedia(bool audio, const std::string& id, bool subscribe) {
+    if (!rtcEngineManager_) return;
+    audio ? rtcEngineManager_->muteUnmuteUserAudioStream(!subscribe, id)
+          : rtcEngineManager_->muteUnmuteUserVideoStream(!subscribe, id);
 }
 
 void RoomEngineBackend::applyVirtualBackground(const KRVirtualBackgroundType& background) {

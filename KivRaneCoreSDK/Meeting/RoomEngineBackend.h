@@ -59,12 +59,12 @@ public:
     void muteLocalMedia(bool audio, bool isMute) override;
     void switchClientRole(bool isAudience) override;
     void applyVirtualBackground(const KRVirtualBackgroundType& background) override;
-    // The room's engine runs its own devices and subscriptions.
+    // The room's engine runs its own devices.
     void startPreview() override {}
     void stopPreview() override {}
     void switchCamera() override {}
     void switchAudioDevice(KRAudioDeviceType) override {}
-    void subscribeRemoteMedia(bool, const std::string&, bool) override {}
+    void subscribeRemoteMedia(bool audio, const std::string& id, bool subscribe) override;
     void setRemoteStreamQuality(KRRemoteStreamQuality, const std::string&) override {}
 
     void sendControlMessage(KRControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
@@ -122,6 +122,9 @@ private:
     void checkRemoteStreamType(const std::string& streamId, int triesLeft,
                                RtcManagerDelegate::StreamTypeCompletion completion);
     void handleRoleChange(bool isAudience);
+    /// The engine is back after losing its connection (or joined afresh): a role asked of it
+    /// while it was away never reached the meeting, so it takes the role the meeting holds.
+    void setConfirmedRoleAgain();
 
     MeetingPort& port_;
     KRDependencies deps_;
@@ -137,6 +140,12 @@ private:
     bool channelAsked_ = false;
     /// True while a "kr-media" engine reports its connection lost.
     bool isWaitingToBeReconnect_ = false;
+    /// The engine reported its connection lost or being restored during the meeting, and has
+    /// not reported it back yet.
+    bool isEngineAway_ = false;
+    /// The engine was just given the meeting's role again: its confirmation of a role the
+    /// meeting already holds is no news.
+    bool isRoleSetAgain_ = false;
     /// The engine was made by this backend (for an "agora" room), not handed in by the host app.
     bool ownsRtcEngine_ = false;
 };

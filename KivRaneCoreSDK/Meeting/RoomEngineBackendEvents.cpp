@@ -120,6 +120,13 @@ public:
         if (c->room().mediaEngine == KRRoomMediaEngine::krmedia) {
             backend_.isWaitingToBeReconnect_ = state == KRConnectionState::disconnected;
         }
+        if (!c->hasJoinedMeeting()) return;
+        if (state == KRConnectionState::disconnected || state == KRConnectionState::reconnecting) {
+            backend_.isEngineAway_ = true;
+        } else if (state == KRConnectionState::connected &&
+                   std::exchange(backend_.isEngineAway_, false)) {
+            backend_.setConfirmedRoleAgain();
+        }
     }
     void didNetworkQualityChanged(KRNetworkQuality quality) override {
         if (auto c = current()) c->events().sendNetworkQualityUpdateEvent(quality);
@@ -221,6 +228,8 @@ void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& 
         // as the client holds them (a host's engine may have joined afresh).
         if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
         tellEngineRecordedMedia(*peer);
+        isEngineAway_ = false;
+        setConfirmedRoleAgain();
         finishEngineWait(completion);
         return;
     }
@@ -305,7 +314,16 @@ void RoomEngineBackend::checkRemoteStreamType(const std::string& streamId, int t
     }
 }
 
+void RoomEngineBackend::setConfirmedRoleAgain() {
+    if (!rtcEngineManager_) return;
+    isRoleSetAgain_ = true;
+    rtcEngineManager_->switchClientRole(port_.isLocalUserInAudienceMode());
+}
+
 void RoomEngineBackend::handleRoleChange(bool isAudience) {
+    if (std::exchange(isRoleSetAgain_, false) && isAudience == port_.isLocalUserInAudienceMode()) {
+        return;
+    }
     port_.setLocalAudienceMode(isAudience);
     if (isAudience) {
         port_.room().isCurrentUserAudioMuted = true;

@@ -7,7 +7,11 @@
 
 #include <boost/json/serialize.hpp>
 
+#include <algorithm>
+#include <functional>
 #include <optional>
+
+#include "platform/Media/MediaCodes.h"
 
 #include "support/MultiMediaMeeting.h"
 #include "testing/Media/ScreenShareBroadcast.h"
@@ -613,6 +617,96 @@ TEST_P(KRClientMultiMediaMeetingTest, ScreenShareStartAndStopAreHeardOnceByTheOt
         EXPECT_FALSE(other->recorder->has("remote left " + shareId));
     }
     EXPECT_FALSE(ann.recorder->startsWith("remote share"));
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, ARoleAskedOfAnEngineAwayGivesWayToTheMeetingsOnceItIsBack) {
+    Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
+    Member& ann = join("1234567890", "Ann");
+    ASSERT_TRUE(seesEachOther(host, ann));
+    const auto changeRole = [&](KRUserRole role) {
+        std::optional<bool> done;
+        host.client->changeUserRole(ann.uid(), std::move(role), [&](bool ok) { done = ok; });
+        EXPECT_TRUE(main->runUntil([&] { return done.has_value(); }, 10s));
+        return done.value_or(false);
+    };
+    ASSERT_TRUE(changeRole(KRUserRole::audience()));
+    ASSERT_TRUE(main->runUntil(
+        [&] { return internals(ann.client).isLocalUserInAudienceMode(); }, 10s));
+    const auto media = bus->engineFor("room-1", std::stoull(ann.uid()));
+    ASSERT_TRUE(media);
+    using platform::MediaCodes;
+    ASSERT_EQ(media->clientRole(), MediaCodes::kRoleAudience);
+
+    // Moved back while her engine is away: it takes the role, but nobody hears it confirmed.
+    media->simulateNetworkDrop();
+    ASSERT_TRUE(changeRole(KRUserRole::speaker()));
+    ASSERT_TRUE(main->runUntil(
+        [&] { return media->clientRole() == MediaCodes::kRoleBroadcaster; }, 10s));
+    media->simulateNetworkReturn();
+
+    // Back in the channel, the engine holds the role her meeting holds, and broadcasts no more.
+    EXPECT_TRUE(main->runUntil(
+        [&] { return media->clientRole() == MediaCodes::kRoleAudience; }, 5s));
+    main->runFor(300ms);
+    EXPECT_TRUE(internals(ann.client).isLocalUserInAudienceMode());
+    EXPECT_EQ(media->clientRole(), MediaCodes::kRoleAudience);
+    const auto broadcasters = bus->broadcasters("room-1");
+    EXPECT_EQ(std::count(broadcasters.begin(), broadcasters.end(), std::stoull(ann.uid())), 0);
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, SubscriptionsThroughTheClientReachTheRoomsEngine) {
+    Member& ann = join("1234567890", "Ann");
+    Member& ben = join("1234567890", "Ben");
+    ASSERT_TRUE(seesEachOther(ann, ben));
+    const std::string id = ben.uid();
+    const struct {
+        const char* name;
+        std::function<void(KRClient&)> call;
+        std::string heard;
+    } rows[] = {
+        {"audio", [&](KRClient& c) { c.subscribeRemoteUserAudio(id); }, "remote mic " + id + " on"},
+        {"video", [&](KRClient& c) { c.subscribeRemoteUserVideo(id); },
+         "remote camera " + id + " on"},
+        {"no audio", [&](KRClient& c) { c.unsubscribeRemoteUserAudio(id); },
+         "remote mic " + id + " off"},
+        {"no video", [&](KRClient& c) { c.unsubscribeRemoteUserVideo(id); },
+         "remote camera " + id + " off"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::size_t before = ann.recorder->count(row.heard);
+        row.call(*ann.client);
+        EXPECT_TRUE(main->runUntil([&] { return ann.recorder->count(row.heard) > before; }, 5s));
+    }
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, AControlMessageSenderTakesANonEmptyContactNameOnly) {
+    Member& ann = join("1234567890", "Ann");
+    Member& ben = join("1234567890", "Ben");
+    ASSERT_TRUE(seesEachOther(ann, ben));
+    const std::string account = internals(ann.client).currentRoom().guestUserId;
+    ASSERT_FALSE(account.empty());
+    const auto& bensRoom = internals(ben.client).currentRoom();
+    struct Case {
+        const char* contactName;
+        const char* shown;
+    };
+    for (const Case& c : {Case{"", "Ann"}, Case{"Annie", "Annie"}}) {
+        SCOPED_TRACE(c.contactName);
+        ben.client->setParameters(boost::json::object{
+            {"kr_contacts_array", boost::json::array{boost::json::object{
+                                      {"userId", account}, {"name", c.contactName}}}}});
+        std::optional<bool> done;
+        ann.client->startWhitebboard(false, "Ann", ann.uid(), [&](bool ok) { done = ok; });
+        ASSERT_TRUE(main->runUntil([&] { return done.has_value(); }, 10s));
+        ASSERT_TRUE(*done);
+        EXPECT_TRUE(main->runUntil([&] { return bensRoom.isWhiteboardShared; }, 5s));
+        EXPECT_EQ(bensRoom.whiteboardShareBy, c.shown);
+        done.reset();
+        ann.client->stopWhiteboard([&](bool ok) { done = ok; });
+        ASSERT_TRUE(main->runUntil(
+            [&] { return done.has_value() && !bensRoom.isWhiteboardShared; }, 10s));
+    }
 }
 
 }  // namespace

@@ -834,6 +834,31 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
     EXPECT_FALSE(internals(agora.client).roomEngine().isWaitingToBeReconnect());
 }
 
+TEST_F(KRClientMultiMediaTest, AnEngineBackInTheChannelTakesTheRoleTheMeetingHolds) {
+    Party p = joinedOnScriptedEngine();
+    settle();
+    const auto rtc = p.engine->delegate.lock();
+    ASSERT_TRUE(rtc);
+    rtc->didCurrentParticipantRoleChanged(true);
+    ASSERT_EQ(p.recorder->count("moved to audience"), 1u);
+    rtc->didConnectionStateChanged(KRConnectionState::disconnected);
+    internals(p.client).networkClient()->didNetworkStateChanged(true);
+    main->runPending();
+    ASSERT_EQ(p.engine->joins.size(), 2u);
+    // The host's engine joined afresh, as engines of its kind do, as a speaker.
+    rtc->didLocalParticipantJoinChannel(
+        std::make_shared<RtcPeerMetaData>(p.uid, false, false, false), {});
+    rtc->didConnectionStateChanged(KRConnectionState::connected);
+    settle();
+    EXPECT_EQ(p.engine->count("role audience"), 1u);
+    EXPECT_FALSE(p.engine->called("role participant"));
+    // Its confirmation of the role the meeting already holds is no news.
+    rtc->didCurrentParticipantRoleChanged(true);
+    EXPECT_EQ(p.recorder->count("moved to audience"), 1u);
+    EXPECT_TRUE(internals(p.client).isLocalUserInAudienceMode());
+    leaveOnScriptedEngine(p);
+}
+
 // ---- Leave, and the next meeting on the same client ----
 
 TEST_F(KRClientMultiMediaTest, AgoraClientGetsAFreshEngineForTheNextMeeting) {
