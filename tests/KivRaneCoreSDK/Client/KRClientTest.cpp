@@ -412,8 +412,12 @@ TEST_F(KRClientTest, ConfirmedLocalJoinStartsTheWatchdogAndReportsOnce) {
 }
 
 TEST_F(KRClientTest, AnUnknownLocalUidFallsBackToTheConfirmedUidElseFails) {
-    joinWithoutServer();
-    internals(client).completeLocalMediaJoin("77");
+    // The engine joins as 77, which the room's "077" names but does not spell.
+    client->setParameters(boost::json::parse(R"({"kr_agora_token":"tok","kr_uid":"077",
+        "kr_room_id":"room-9","kr_rtm_token":"rtm"})").as_object());
+    client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
+                        KRJoinMeetingConfig(KRUserRole::speaker(), true, true), main);
+    queue->runPending();
     EXPECT_EQ(main->events(), std::vector<std::string>{"main: joined 77"});
     EXPECT_EQ(internals(client).currentRoom().userWebRtcId, "77");
 
