@@ -27,7 +27,9 @@ struct EarlyRemoteMedia {
 
     /// Keeps what one remote state report says.
     void keep(bool audio, int state) {
-        if (const auto muted = mutedByRemoteState(state)) (audio ? isAudioMuted : isVideoMuted) = muted;
+        if (const auto muted = mutedByRemoteState(state)) {
+            (audio ? isAudioMuted : isVideoMuted) = muted;
+        }
     }
 
     /// Gives the kept states to the record made for the stream.
