@@ -9,8 +9,9 @@ namespace kr {
 
 class KRChatManager;
 
-/// The host app's chat observer. Only messages pushed by the room socket are reported; fetched
-/// and sent messages are not. Callbacks run on the chat manager's queue after the message is in
+/// The host app's chat observer. Only messages pushed by the room socket, or missed by it while
+/// it was away and fetched once it logged in again, are reported; messages fetched by the host and
+/// sent ones are not. Callbacks run on the chat manager's queue after the message is in
 /// the cache. Only the first method must be implemented.
 class KRChatClientDelegate {
 public:

@@ -339,4 +339,35 @@ void KRChatManager::addSocketChatMessage(const KRChatMessage& message) {
     }
 }
 
+void KRChatManager::fetchMissedMessages(std::function<bool()> stillWanted) {
+    KR_DCHECK_RUN_ON(checker_);
+    std::vector<std::string> threads;
+    if (!mainChatThreadID_.empty()) {
+        threads.push_back(mainChatThreadID_);
+    }
+    for (const auto& entry : privateChatThreads_) {
+        threads.push_back(entry.second);
+    }
+    const std::uint64_t generation = meetingGeneration_;
+    std::weak_ptr<KRChatManager> weak = weak_from_this();
+    for (const std::string& threadId : threads) {
+        send(GetChatMessagesRequest(threadId),
+             [weak, generation, stillWanted](Result<KRThreadChatMessages, KRApiRequestError> page) {
+                 auto self = weak.lock();
+                 if (!self || !page.ok() || !page.value().messages ||
+                     self->meetingGeneration_ != generation) {
+                     return;
+                 }
+                 // A page comes newest first; the cache leaves out what was seen already.
+                 const std::vector<KRChatMessage>& messages = *page.value().messages;
+                 for (auto message = messages.rbegin(); message != messages.rend(); ++message) {
+                     if (stillWanted && !stillWanted()) {
+                         return;
+                     }
+                     self->addSocketChatMessage(*message);
+                 }
+             });
+    }
+}
+
 }  // namespace kr

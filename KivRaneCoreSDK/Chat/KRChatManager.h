@@ -35,8 +35,9 @@ class KRNetworkClient;
 /// Every operation with a request completes exactly once, later, on the manager's queue, never
 /// inside the call: with the service's answer, or with `unKnown` when no network client is set,
 /// when the main thread is not known yet (group send, members), or when no private thread is
-/// known for the user (private messages). Only pushed messages raise observer callbacks, after the
-/// cache and the private-thread map have changed.
+/// known for the user (private messages). Only pushed messages (and those a socket that was away
+/// missed, `fetchMissedMessages`) raise observer callbacks, after the cache and the private-thread
+/// map have changed.
 ///
 /// Threading: confined to its queue; call every method there (checked in debug builds).
 class KRChatManager : public std::enable_shared_from_this<KRChatManager> {
@@ -103,6 +104,12 @@ public:
     /// Merges one message pushed by the room socket and tells the observers: main-thread
     /// messages as new chat messages, others as private messages of the other recipient.
     void addSocketChatMessage(const KRChatMessage& message);
+    /// Asks for the newest page of the main thread (once known) and of each known private
+    /// thread, and hands each message of it, oldest first, to `addSocketChatMessage`: what
+    /// was pushed while the room socket was away is reported once, and nothing seen before
+    /// again. A page is dropped when `stillWanted` says no (asked before each message) or a
+    /// later `setMeetingData` came first; a failed one is dropped too.
+    void fetchMissedMessages(std::function<bool()> stillWanted);
 
     // ---- state, for the facade and tests ----
 

@@ -45,7 +45,10 @@ public:
     /// A completion runs once, always after the call returned, and says whether the call was
     /// carried out: for a call the server carries out (the host controls, recording, the
     /// whiteboard), whether the server did it; for one that only tells the others, whether the
-    /// messaging service took the message. A call made outside a meeting completes false.
+    /// messaging service took the message. A mute, role change or removal of one participant
+    /// says true only once the server did it and that participant's message went out (a
+    /// refused one is sent again a few times, while the meeting goes on; if it never goes out,
+    /// false, and the log says why). A call made outside a meeting completes false.
     ///
     /// When the meeting the call was made in ended before that answer arrived (its leave
     /// finished, the engine ended it, or another join began), the completion still reports the

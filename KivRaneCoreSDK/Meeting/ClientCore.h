@@ -40,6 +40,7 @@
 #include "KivRaneCoreSDK/Model/Meeting/KRUserRole.h"
 #include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
+#include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
@@ -315,7 +316,8 @@ private:
     /// An operation the server carries out (host controls, recording, whiteboard): the request,
     /// then the completion with the server's answer. Only while the meeting the call was made in
     /// goes on, a success first runs `onSuccess(client)` or `onSuccess(client, reply)` and a
-    /// failure `onFailure(client, message)`; a failure is logged either way.
+    /// failure `onFailure(client, message)`; a failure is logged either way. A success step
+    /// `onSuccess(client, completion)` is handed the completion and calls it itself.
     struct NoFailureAction {
         void operator()(ClientCore&, const std::string&) const {}
     };
@@ -326,6 +328,14 @@ private:
     /// success, or the error event on failure (defined in ClientCoreHostControls.cpp).
     template <class Request>
     void sendRecordingRequest(const Request& request, bool start, Completion completion);
+    /// Tells `target` of a command the server carried out (`action` names it in the log), and
+    /// completes true once the message went out. A refused send is tried again after a
+    /// `RetryBackOff` wait, up to `kTargetMessageTries` tries in all, while the meeting it was
+    /// sent in goes on; otherwise the completion gets false and the log says why.
+    void tellTargetOfCommand(ControlMessage message, std::shared_ptr<KRMeetingUser> target,
+                             std::string action, Completion completion, int attempt = 1);
+    static constexpr int kTargetMessageTries = 3;
+    RetryBackOff targetMessageBackOff_;
 
     platform::SequenceChecker checker_;
     KRDependencies deps_;

@@ -14,6 +14,8 @@
 
 // Host controls: the server is asked first; only after it agreed are the others told (control
 // message) and the local state and events changed. A refusal sends nothing and completes false.
+// A command aimed at one participant (mute, role, removal) completes true only once that
+// participant was told: a refused message is sent again while the meeting goes on.
 // Outside a meeting none of them reaches the server or the others: the ids and the token still
 // held after a leave would otherwise act on the room just left. An answer that arrives after the
 // meeting ended only completes (`sendHostRequest`).
@@ -147,9 +149,10 @@ void ClientCore::changeUserAudioState(const std::string& userId, bool isOn, Comp
         }
         sendHostRequest(MuteParticipantAudioRequest(currentRoom_.meetingId, currentRoom_.roomID,
                                                     user->id(), true),
-                        "Mute Participant Audio", completion, [user](ClientCore& client) {
-                            client.sendControlMessage(ControlMessage::stopParticipantAudio, user,
-                                                      {});
+                        "Mute Participant Audio", completion,
+                        [user](ClientCore& client, Completion done) {
+                            client.tellTargetOfCommand(ControlMessage::stopParticipantAudio, user,
+                                                       "Mute Participant Audio", std::move(done));
                         });
     });
 }
@@ -164,9 +167,10 @@ void ClientCore::changeUserVideoState(const std::string& userId, bool isOn, Comp
         }
         sendHostRequest(MuteParticipantVideoRequest(currentRoom_.meetingId, currentRoom_.roomID,
                                                     user->id(), true),
-                        "Mute Participant Video", completion, [user](ClientCore& client) {
-                            client.sendControlMessage(ControlMessage::stopParticipantVideo, user,
-                                                      {});
+                        "Mute Participant Video", completion,
+                        [user](ClientCore& client, Completion done) {
+                            client.tellTargetOfCommand(ControlMessage::stopParticipantVideo, user,
+                                                       "Mute Participant Video", std::move(done));
                         });
     });
 }
@@ -188,8 +192,10 @@ void ClientCore::removeUserFromMeeting(const std::shared_ptr<KRMeetingUser>& use
         return;
     }
     sendHostRequest(RemoveParticipantRequest(currentRoom_.meetingId, user->id()),
-                    "Remove Participant", std::move(completion), [user](ClientCore& client) {
-                        client.sendControlMessage(ControlMessage::removeParticipant, user, {});
+                    "Remove Participant", std::move(completion),
+                    [user](ClientCore& client, Completion done) {
+                        client.tellTargetOfCommand(ControlMessage::removeParticipant, user,
+                                                   "Remove Participant", std::move(done));
                     });
 }
 
@@ -214,12 +220,51 @@ void ClientCore::changeUserRole(const std::shared_ptr<KRMeetingUser>& user,
     sendHostRequest(ChangeUserRoleRequest(currentRoom_.meetingId, currentRoom_.roomID,
                                           currentRoom_.meetingPin, user->id(), newRole),
                     "Change User Role", std::move(completion),
-                    [user, toAudience](ClientCore& client) {
-                        client.sendControlMessage(toAudience
-                                                      ? ControlMessage::downgradeToAudience
-                                                      : ControlMessage::upgradeToParticipant,
-                                                  user, {});
+                    [user, toAudience](ClientCore& client, Completion done) {
+                        client.tellTargetOfCommand(toAudience
+                                                       ? ControlMessage::downgradeToAudience
+                                                       : ControlMessage::upgradeToParticipant,
+                                                   user, "Change User Role", std::move(done));
                     });
+}
+
+void ClientCore::tellTargetOfCommand(ControlMessage message, std::shared_ptr<KRMeetingUser> target,
+                                     std::string action, Completion completion, int attempt) {
+    const SessionToken session = sessionToken();
+    auto sent = [weak = weak_from_this(), session, message, target, action = std::move(action),
+                 completion = std::move(completion), attempt](bool told) mutable {
+        auto self = weak.lock();
+        if (!self) return;  // due after the client is gone: dropped
+        if (told) {
+            if (completion) completion(true);
+            return;
+        }
+        // The server already did it: a target that was never told must not be reported done.
+        if (!session.live() || attempt >= kTargetMessageTries) {
+            self->logger_.error(action + " Error ::: the participant was not told" +
+                                (session.live() ? " after " + std::to_string(attempt) + " tries"
+                                                : ": the meeting ended"));
+            if (completion) completion(false);
+            return;
+        }
+        self->logger_.warn(action + " ::: control message refused, trying again");
+        self->queue_->postAfter(
+            self->targetMessageBackOff_.delay(attempt),
+            [weak, session, message, target, action = std::move(action),
+             completion = std::move(completion), attempt]() mutable {
+                auto client = weak.lock();
+                if (!client) return;
+                if (session.live()) {
+                    client->tellTargetOfCommand(message, target, std::move(action),
+                                                std::move(completion), attempt + 1);
+                    return;
+                }
+                client->logger_.error(action +
+                                      " Error ::: the participant was not told: the meeting ended");
+                if (completion) completion(false);
+            });
+    };
+    sendControlMessage(message, target, std::move(sent));
 }
 
 void ClientCore::updateUserCoHostRights(const std::shared_ptr<KRMeetingUser>& user, bool makeCoHost,

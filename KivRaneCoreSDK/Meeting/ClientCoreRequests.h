@@ -66,7 +66,11 @@ void ClientCore::sendHostRequest(const Request& request, const char* action, Com
         } else {
             client.logger_.info(action + " API Successfull");
             if (session.live()) {
-                if constexpr (std::is_invocable_v<OnSuccess&, ClientCore&>) {
+                if constexpr (std::is_invocable_v<OnSuccess&, ClientCore&, Completion&&>) {
+                    // The success step finishes the call itself.
+                    onSuccess(client, std::move(completion));
+                    return;
+                } else if constexpr (std::is_invocable_v<OnSuccess&, ClientCore&>) {
                     onSuccess(client);
                 } else {
                     onSuccess(client, result.value());

@@ -73,6 +73,16 @@ void ClientCore::handleSocketCallBacks() {
             self->addChatMessageRecievedThrougSocket(message);
         }
     };
+    // Chat posted while the socket was down or reconnecting was pushed to nobody here: once the
+    // service takes a later login, the threads' newest pages bring it, under the same rule.
+    webSocketManager_->onLoggedInAgain = [weak = weak_from_this(), session] {
+        auto self = weak.lock();
+        if (!self || !self->roomSync_->takesRoomNews(session)) return;
+        self->chatClient_->fetchMissedMessages([weak, session] {
+            auto core = weak.lock();
+            return core && core->roomSync_->takesRoomNews(session);
+        });
+    };
 }
 
 // ---- Application life cycle ----

@@ -183,9 +183,9 @@ void KRWebSocketManager::didReceive(std::uint64_t generation,
             }
             if (const auto* frame = std::any_cast<boost::json::value>(&event.prepared);
                 frame && frame->is_object()) {
-                handleSocketFrame(*frame);
+                handleSocketFrame(*frame, true);
             } else {
-                handleSocketResponse(event.payload);
+                handleSocketResponse(event.payload, true);
             }
             break;
         case Kind::binary:
@@ -339,14 +339,14 @@ std::optional<platform::WebSocketAcknowledgement> KRWebSocketManager::acknowledg
     return platform::WebSocketAcknowledgement(std::move(*reply), std::move(parsed).value());
 }
 
-void KRWebSocketManager::handleSocketResponse(std::string_view bytes) {
+void KRWebSocketManager::handleSocketResponse(std::string_view bytes, bool ownConnection) {
     auto parsed = json_detail::parseJson(bytes);
     if (parsed && parsed.value().is_object()) {
-        handleSocketFrame(parsed.value());
+        handleSocketFrame(parsed.value(), ownConnection);
     }
 }
 
-void KRWebSocketManager::handleSocketFrame(const boost::json::value& frame) {
+void KRWebSocketManager::handleSocketFrame(const boost::json::value& frame, bool ownConnection) {
     switch (socketEventFromRaw(eventTextOf(frame)).value_or(SocketEvent::undefined)) {
         case SocketEvent::chatMessage:
             handleChatMessageEvent(frame);
@@ -365,6 +365,10 @@ void KRWebSocketManager::handleSocketFrame(const boost::json::value& frame) {
             }
             break;
         case SocketEvent::login:
+            if (ownConnection) {
+                handleLoginAnswer(frame);
+            }
+            break;
         case SocketEvent::chatThread:
         case SocketEvent::chatMessageUpdate:
         case SocketEvent::undefined:
@@ -388,6 +392,18 @@ void KRWebSocketManager::handleRoomStatusUpdateResponse(const boost::json::value
         }
     } else if (onRequestToRefreshMeetingData) {
         onRequestToRefreshMeetingData();
+    }
+}
+
+void KRWebSocketManager::handleLoginAnswer(const boost::json::value& frame) {
+    if (const auto* data = frame.as_object().if_contains("data"); data && data->is_object()) {
+        if (const auto* success = data->as_object().if_contains("success");
+            success && success->is_bool() && !success->get_bool()) {
+            return;  // refused: nothing will be pushed on this connection
+        }
+    }
+    if (++loginsTaken_ > 1 && onLoggedInAgain) {
+        onLoggedInAgain();
     }
 }
 

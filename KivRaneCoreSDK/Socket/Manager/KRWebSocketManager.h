@@ -120,6 +120,10 @@ public:
     std::function<void(const KRChatMessage& message)> onNewChatMessage;
     std::function<void()> onRecordingStarted;
     std::function<void()> onRecordingStopped;
+    /// The service took a login on the own connection, not the first one it took: whatever it
+    /// pushed while the socket was down or reconnecting never arrived. Forwarded frames never
+    /// get here.
+    std::function<void()> onLoggedInAgain;
 
 private:
     struct Private {
@@ -151,11 +155,13 @@ private:
     void setUpAmAliveTimer();
     void handleAmAliveTimer();
     void sendData(const SocketRequest& request);
-    void handleSocketResponse(std::string_view bytes);
-    /// Dispatches a frame that parsed as a JSON object.
-    void handleSocketFrame(const boost::json::value& frame);
+    void handleSocketResponse(std::string_view bytes, bool ownConnection = false);
+    /// Dispatches a frame that parsed as a JSON object; `ownConnection` when it came on the
+    /// manager's own connection rather than forwarded.
+    void handleSocketFrame(const boost::json::value& frame, bool ownConnection = false);
     void handleRoomStatusUpdateResponse(const boost::json::value& frame);
     void handleChatMessageEvent(const boost::json::value& frame);
+    void handleLoginAnswer(const boost::json::value& frame);
 
     platform::SequenceChecker checker_;
     const KRApiServer serverEnvironment_;
@@ -170,6 +176,7 @@ private:
     std::shared_ptr<platform::Timer> amAliveTimer_;
     std::shared_ptr<platform::Timer> connectTimer_;
     int failedAttempts_ = 0;  // attempts and short-lived connections since a healthy one
+    int loginsTaken_ = 0;     // logins the service answered with success, on any connection
     platform::Clock::time_point nextAttemptAt_{};
     platform::Clock::time_point connectedAt_{};
     RetryBackOff backOff_;

@@ -17,6 +17,7 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "platform/Dispatch/MainQueue.h"
+#include "platform/Messaging/MessagingCodes.h"
 #include "platform/Messaging/MessagingRecord.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
@@ -409,6 +410,93 @@ TEST_F(KRClientMessagingIntegrationTest, ARequestToTurnMediaOnCompletesWithWhatT
         EXPECT_FALSE(await(ask));
         EXPECT_EQ(linesOf(*ann, 0), Lines{});
     }
+    expectAllOnQueue();
+}
+
+// A command the server carried out is the target's only once its message went out: one refused
+// send is sent again and the completion waits for it; a message that never goes out, or whose
+// meeting ends while it waits, completes false.
+TEST_F(KRClientMessagingIntegrationTest, AHostCommandWhoseMessageIsRefusedIsSentAgainUntilItsTargetHearsIt) {
+    meet();
+    using Event = KRRtmMessageEvent;
+    const auto peerSendsOfHost = [&] {
+        std::vector<std::pair<Event, int>> out;  // event, code
+        for (const auto& m : messaging->sentMessages()) {
+            if (m.from == host->uid() && m.route == platform::MessagingRecord::Route::peer) {
+                out.emplace_back(KRRtmMessage::decode(m.text)->message, m.code);
+            }
+        }
+        return out;
+    };
+    const auto refuseNext = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            messaging->failNext(platform::MessagingOperation::sendPeerMessage,
+                                platform::MessagingCodes::kFailure, host->uid());
+        }
+    };
+    const auto has = [](Member& m, const std::string& prefix) {
+        return std::any_of(m.recorder->lines.begin(), m.recorder->lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    };
+    struct Row {
+        const char* name;
+        Event event;
+        std::function<void(KRClient::Completion)> call;
+        std::function<bool()> targetObeyed;
+    };
+    const std::vector<Row> rows{
+        {"audioOff", Event::stopParticipantAudio,
+         [&](auto done) { host->client->changeUserAudioState(ann->uid(), false, done); },
+         [&] { return has(*ann, "request " + std::to_string(static_cast<int>(AudioVideoState::stopAudio))); }},
+        {"videoOff", Event::stopParticipantVideo,
+         [&](auto done) { host->client->changeUserVideoState(ann->uid(), false, done); },
+         [&] { return has(*ann, "request " + std::to_string(static_cast<int>(AudioVideoState::stopVideo))); }},
+        {"toAudience", Event::participantDowngradeToAudience,
+         [&](auto done) { host->client->changeUserRole(ben->uid(), KRUserRole::audience(), done); },
+         [&] { return internals(ben->client).isLocalUserInAudienceMode(); }},
+        {"remove", Event::hostRemoveParticipant,
+         [&](auto done) { host->client->removeUserFromMeeting(ben->uid(), done); },
+         [&] { return has(*ben, "left "); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        messaging->clearSentMessages();
+        refuseNext(1);
+        std::optional<bool> done;
+        row.call([&](bool ok) {
+            // True only once the target could hear it.
+            EXPECT_EQ(peerSendsOfHost().size(), 2u);
+            done = ok;
+        });
+        ASSERT_TRUE(main->runUntil([&] { return done.has_value(); }, 10s));
+        EXPECT_TRUE(*done);
+        using Sends = std::vector<std::pair<Event, int>>;
+        EXPECT_EQ(peerSendsOfHost(),
+                  (Sends{{row.event, platform::MessagingCodes::kFailure}, {row.event, 0}}));
+        EXPECT_TRUE(main->runUntil(row.targetObeyed, 5s));
+    }
+
+    // Never out: a few tries on the back-off, then false.
+    messaging->clearSentMessages();
+    refuseNext(10);
+    EXPECT_FALSE(await([&](auto done) { host->client->changeUserAudioState(ann->uid(), false, done); }));
+    const auto tries = peerSendsOfHost();
+    EXPECT_GE(tries.size(), 2u);
+    EXPECT_LE(tries.size(), 5u);
+    for (const auto& attempt : tries) EXPECT_NE(attempt.second, 0);
+    main->runFor(300ms);
+    EXPECT_EQ(peerSendsOfHost().size(), tries.size());
+
+    // The meeting ends while a try waits: no more tries, and false.
+    messaging->clearSentMessages();
+    refuseNext(1);
+    std::optional<bool> ended;
+    host->client->changeUserVideoState(ann->uid(), false, [&](bool ok) { ended = ok; });
+    ASSERT_TRUE(main->runUntil([&] { return !peerSendsOfHost().empty(); }, 10s));
+    main->post([&] { internals(host->client).handleLocalMediaLeft(); });  // the engine ends it
+    ASSERT_TRUE(main->runUntil([&] { return ended.has_value(); }, 10s));
+    EXPECT_FALSE(*ended);
+    EXPECT_EQ(peerSendsOfHost().size(), 1u);
     expectAllOnQueue();
 }
 

@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <boost/json/object.hpp>
+#include <boost/json/parse.hpp>
 #include <cstdio>
 #include <chrono>
 #include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -323,6 +326,67 @@ TEST_F(KRClientSocketChatIntegrationTest, NothingReachesAClientAfterItLeft) {
         });
     ASSERT_TRUE(main->runUntil([&] { return list.has_value(); }, 10s));
     for (const auto& m : *list) EXPECT_NE(m.memberId, guest.userId());
+}
+
+// Chat posted while a client's room socket is away reaches that client once the socket logs in
+// again: each message once, oldest first, through the callbacks a pushed one uses, also when a
+// push and the fetch bring the same message. The meeting's first login fetches nothing.
+TEST_F(KRClientSocketChatIntegrationTest, ChatPostedWhileTheSocketWasAwayArrivesOnceAfterItLogsInAgain) {
+    std::mutex postedMutex;
+    std::map<std::string, boost::json::object> posted;  // by message id, as the service sent it
+    service.setOnChatMessagePosted([&](const test::ChatMessagePosted& message) {
+        boost::json::object json = boost::json::parse(message.messageJson).as_object();
+        const std::string id(json.at("_id").as_string());
+        std::lock_guard lock(postedMutex);
+        posted[id] = std::move(json);
+    });
+    const auto postedAs = [&](const std::string& id) {
+        std::lock_guard lock(postedMutex);
+        return posted.at(id);
+    };
+    Member& a = joined("a");
+    Member& b = joined("b");
+    send(b, "hi a", a.userId());  // a knows its private thread with b from here on
+    ASSERT_TRUE(main->runUntil([&] { return a.chat->seen.size() == 1; }, 10s));
+    const auto pagesAfterJoin = service.requestCount(R::chatThreadMessages);
+    EXPECT_EQ(pagesAfterJoin, 2u);  // each client's first page, nothing more
+
+    // a's socket goes away and stays away while b writes.
+    hub().refuseHandshakes(-1);
+    a.notifications->post(platform::ApplicationNotifications::willResignActive);
+    ASSERT_TRUE(main->runUntil([&] { return hub().openConnectionCount() == 1; }, 5s));
+    std::vector<std::string> ids;
+    for (const char* text : {"one", "two", "three"}) ids.push_back(send(b, text).id);
+    for (const char* text : {"p1", "p2"}) send(b, text, a.userId());
+    main->runFor(200ms);
+    EXPECT_EQ(a.chat->seen.size(), 1u);
+
+    // Back: the pages are slow, and "two" is pushed again before they come.
+    service.injectFault(R::chatThreadMessages, test::MeetingServiceFault::delayed(1s).times(2));
+    const auto logins = hub().loginCount();
+    hub().clearFaults();
+    ASSERT_TRUE(main->runUntil([&] { return hub().loginCount() > logins; }, 10s));
+    hub().pushChatMessageTo({a.userId()}, postedAs(ids[1]));
+    ASSERT_TRUE(main->runUntil([&] { return a.chat->seen.size() >= 6; }, 10s))
+        << ::testing::PrintToString(a.chat->seen);
+    // Later pushes of what was reported change nothing.
+    hub().pushChatMessageTo({a.userId()}, postedAs(ids[2]));
+    main->runFor(300ms);
+
+    std::vector<std::string> mainLines, privateLines;
+    for (const std::string& line : a.chat->seen) {
+        (line.rfind("main:", 0) == 0 ? mainLines : privateLines).push_back(line);
+    }
+    EXPECT_EQ(mainLines, (std::vector<std::string>{"main:two", "main:one", "main:three"}));
+    const std::string from = ":" + b.userId();
+    EXPECT_EQ(privateLines, (std::vector<std::string>{"private:hi a" + from, "private:p1" + from,
+                                                      "private:p2" + from}));
+    EXPECT_EQ(service.requestCount(R::chatThreadMessages), pagesAfterJoin + 2);
+    std::vector<std::string> shown;
+    for (const auto& m : a.client->getMainChatThreadMessages()) shown.push_back(m.id);
+    std::sort(shown.begin(), shown.end());
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(shown, ids);
 }
 
 }  // namespace

@@ -309,6 +309,29 @@ TEST_F(KRWebSocketManagerTest, ForwardedFramesAreDispatchedOnTheQueueAndNeverAck
     EXPECT_EQ(centre->observerCount(), 0u);
 }
 
+// Only a later login the service took on the manager's own connection tells that pushes were
+// missed: not the first, not a refused one, not a forwarded login frame.
+TEST_F(KRWebSocketManagerTest, OnlyALaterLoginTakenOnTheOwnConnectionCountsAsLoggedInAgain) {
+    manager->onLoggedInAgain = [this] { calls.push_back("again"); };
+    const auto answer = [&](FakeConnection& connection, const char* frame) {
+        connection.emit(Kind::text, frame);
+        queue->runPending();
+    };
+    answer(connectNow(), R"({"event":"login","data":{"success":true,"userId":"u1"}})");
+    manager->processCustomSocketMessage(
+        boost::json::object{{"event", "login"}, {"data", {{"success", true}}}});
+    EXPECT_TRUE(calls.empty());
+    manager->releaseCurrentSocket();
+    FakeConnection& second = connectNow();
+    answer(second, R"({"event":"login","data":{"success":false}})");
+    EXPECT_TRUE(calls.empty());
+    answer(second, R"({"event":"login","data":{"success":true}})");
+    EXPECT_EQ(calls, std::vector<std::string>{"again"});
+    manager->releaseCurrentSocket();
+    answer(connectNow(), R"({"event":"login","data":{}})");
+    EXPECT_EQ(calls, (std::vector<std::string>{"again", "again"}));
+}
+
 TEST_F(KRWebSocketManagerTest, AnAttemptEndingBeforeConnectedReturnsToIdle) {
     const struct {
         const char* name;
