@@ -157,6 +157,11 @@ public:
     /// Loses the connection: this engine hears connectionChangedToState(4, 2) and leaves the
     /// channel's membership; the others see the uid go offline with reason 1 (dropped).
     void simulateNetworkDrop();
+    /// Loses the connection and gives the channel up, as an engine that rejoins only when told
+    /// does: the others see the uid go offline with reason 1 (unless a drop already took it
+    /// out), this engine hears connectionChangedToState(1, 2) and no leave report, and is out of
+    /// any channel (a leaveChannel then reports nothing; a join starts afresh).
+    void simulateChannelLoss();
 
     // Observation.
     std::vector<MediaCall> callLog() const;
