@@ -178,9 +178,8 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
     if (part == MeetingPort::ServerJoin::loginOnly) {
         // Configuration, then room details and login as a guest whoever the host app signed
         // in; the backend reports the local user to the server once the media joined.
-        if (settings_.isGuestUserFlow) {
-            networkClient_->setJwtToken("");
-        }
+        // A guest login of an earlier meeting left its token in the network client.
+        networkClient_->setJwtToken(settings_.isGuestUserFlow ? "" : settings_.userJwtToken);
         JoinSteps::run(*this, JoinSteps::loginOnly(*this, std::move(thenMedia)), 0);
         return;
     }
@@ -196,6 +195,19 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
 
 void ClientCore::resetForJoin() {
     currentRoom_.resetMeetingState();
+    // A join starts from an empty room: an id, token, owner or title of the previous meeting
+    // would go into this one's login and calls (a host's login naming the old room is refused).
+    // What the host gave in the settings stays for every join.
+    const ClientSettings::GivenIds& given = settings_.given;
+    currentRoom_.roomID = given.roomID;
+    currentRoom_.guestUserId = given.guestUserId;
+    currentRoom_.userWebRtcId = given.userWebRtcId;
+    currentRoom_.userWebRtcToken = given.userWebRtcToken;
+    currentRoom_.userWebRtmToken = given.userWebRtmToken;
+    currentRoom_.meetingOwnerUserId.clear();
+    currentRoom_.meetingOwnerName.clear();
+    currentRoom_.meetingTitle.clear();
+    currentRoom_.mediaEngine = KRRoomMediaEngine::agora;
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
 }
