@@ -138,7 +138,15 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
                            std::weak_ptr<KRClientDelegate> delegate) {
     KR_DCHECK_RUN_ON(checker_);
     if (session_ && session_->isActive()) {
-        logger_.warn("Join ignored: a meeting is already joined or being joined");
+        // One meeting at a time. A host switching rooms leaves and joins at once: that join
+        // waits for the leave; any other is refused, and the meeting under way goes on.
+        if (session_->state() == MeetingState::leaving && !joinAfterLeave_) {
+            logger_.info("Join asked during the leave: it starts once the leave finished");
+            joinAfterLeave_ = WaitingJoin{data, config, std::move(delegate)};
+            return;
+        }
+        logger_.warn("Join refused: a meeting is still active or leaving");
+        refuseJoin(std::move(delegate));
         return;
     }
     events_.setMainDelegate(std::move(delegate));
@@ -165,6 +173,25 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
     });
 
     mediaBackend().join(config);
+}
+
+void ClientCore::refuseJoin(std::weak_ptr<KRClientDelegate> delegate) {
+    queue_->post([weak = weak_from_this(), delegate = std::move(delegate)] {
+        if (!weak.lock()) return;
+        if (auto d = delegate.lock()) {
+            d->didLocalUserFailedToJoinMeeting(
+                KRMeetingJoinError::other(KRMeetingJoinError::kMeetingStillActive));
+        }
+    });
+}
+
+void ClientCore::startJoinWaitingForLeave() {
+    if (!joinAfterLeave_) return;
+    // Not inside the teardown: an engine may be reporting its leave from inside its own call.
+    queue_->post([weak = weak_from_this(), join = std::move(*joinAfterLeave_)] {
+        if (auto self = weak.lock()) self->joinMeeting(join.data, join.config, join.delegate);
+    });
+    joinAfterLeave_.reset();
 }
 
 void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void()> thenMedia) {

@@ -76,16 +76,17 @@ void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReas
     // Reported once per meeting; a report after its end still lets what is left of it go.
     if (!endSession(MeetingSession::EndReason::left, releaseChildren)) releaseChildren();
     backend->releaseEngine();
-    if (!wasInMeeting) {
-        return;  // the channel of a failed join, or a second report: nothing to tell
+    // Nothing to tell of the channel of a failed join, or of a second report.
+    if (wasInMeeting) {
+        const KRMeeting meeting = getCurrentMeetingData();
+        const auto tell = [&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); };
+        if (backend->reportsLeaveToMainDelegateOnly()) {
+            events_.forMainDelegate(tell);
+        } else {
+            events_.forEachDelegate(tell);
+        }
     }
-    const KRMeeting meeting = getCurrentMeetingData();
-    const auto tell = [&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); };
-    if (backend->reportsLeaveToMainDelegateOnly()) {
-        events_.forMainDelegate(tell);
-    } else {
-        events_.forEachDelegate(tell);
-    }
+    startJoinWaitingForLeave();
 }
 
 bool ClientCore::endSession(MeetingSession::EndReason reason,
