@@ -317,6 +317,12 @@ void ClientCore::failJoin(const KRMeetingJoinError& error) {
     }
     const bool mediaWasAsked = isAwaitingMediaJoin();
     MediaBackend& backend = mediaBackend();  // the meeting's, before the join stops being one
+    if (mediaWasAsked && !settings_.shouldByPassAPICalls &&
+        !backend.reportsToServerAfterMediaJoin()) {
+        // The join call and the first status post went through: the service lists the user
+        // as connected until told otherwise.
+        leaveServerWithoutWaiting();
+    }
     endSession(MeetingSession::EndReason::joinFailed, [&] {
         removeNotificationsObservers();
         // The login already opened the room socket: a join that failed must not keep it

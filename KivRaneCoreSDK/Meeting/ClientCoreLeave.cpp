@@ -46,6 +46,24 @@ void ClientCore::leaveMeetingAPI(Completion completion) {
          });
 }
 
+void ClientCore::leaveServerWithoutWaiting() {
+    // Made now, while the room still holds this join's ids; the session ends before the
+    // answers come, so the leave's own status post (which needs a live meeting) is not used.
+    auto disconnected = roomSync_->makeStatusPost(OwnStatus::disconnected);
+    send(LeaveMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
+         [disconnected = std::move(disconnected)](ClientCore& client, const auto& result) {
+             if (!replySucceeded(result)) {
+                 client.logger_.error("Leave Meeting Error ::: " + replyErrorMessage(result));
+             }
+             client.send(disconnected, [](ClientCore& again, const auto& posted) {
+                 if (!replySucceeded(posted)) {
+                     again.logger_.error("Post Room Connection Status Error ::: " +
+                                         replyErrorMessage(posted));
+                 }
+             });
+         });
+}
+
 void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) {
     KR_DCHECK_RUN_ON(checker_);
     if (isJoining()) {

@@ -120,6 +120,7 @@ public:
         if (c->room().mediaEngine == KRRoomMediaEngine::krmedia) {
             backend_.isWaitingToBeReconnect_ = state == KRConnectionState::disconnected;
         }
+        if (state == KRConnectionState::failed) c->mediaConnectionFailed();
     }
     void didNetworkQualityChanged(KRNetworkQuality quality) override {
         if (auto c = current()) c->events().sendNetworkQualityUpdateEvent(quality);
