@@ -30,6 +30,13 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
         queue_->post(leaveMedia);
         return;
     }
+    if (meetingBackend_ && meetingBackend_->waitsForNetwork()) {
+        // Without network the server calls wait for it too (up to their time-out): they go out
+        // when it returns, and the leave finishes now.
+        leaveServerWithoutWaiting();
+        queue_->post(leaveMedia);
+        return;
+    }
     leaveMeetingAPI([leaveMedia](bool) { leaveMedia(); });
 }
 
