@@ -222,9 +222,9 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
 
 void ClientCore::resetForJoin() {
     currentRoom_.resetMeetingState();
-    // A join starts from an empty room: an id, token, owner or title of the previous meeting
-    // would go into this one's login and calls (a host's login naming the old room is refused).
-    // What the host gave in the settings stays for every join.
+    // Left in place, an id, token, owner or title of the previous meeting would go into this
+    // one's login and calls (a host's login naming the old room is refused). Only what the host
+    // gave in the settings is carried from join to join.
     const ClientSettings::GivenIds& given = settings_.given;
     currentRoom_.roomID = given.roomID;
     currentRoom_.guestUserId = given.guestUserId;
