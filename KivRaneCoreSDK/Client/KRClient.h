@@ -86,7 +86,11 @@ public:
 
     // ---- Join and leave ----
 
-    /// `delegate` becomes the main delegate.
+    /// `delegate` becomes the main delegate. One meeting at a time: while a meeting is joined or
+    /// being joined, the join fails at once (reported to `delegate` alone, as a task after this
+    /// call returned, as `other` with `KRMeetingJoinError::kMeetingStillActive`) and the active meeting goes on untouched.
+    /// A join asked while a meeting is being left starts once that leave finished, after its
+    /// left report; a further join asked while one already waits for the leave fails the same way.
     void joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
                      std::weak_ptr<KRClientDelegate> delegate);
     void leaveMeeting(KRUserLeftReason reason);

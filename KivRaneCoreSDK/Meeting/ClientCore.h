@@ -260,6 +260,14 @@ private:
     void getConfigurations(std::function<void(bool)> completion);
     void applyConfiguration(const KRConfiguration& configuration);
     void resetForJoin();
+    /// Fails a join asked while another meeting is still active, on that join's own delegate,
+    /// as a task of its own.
+    void refuseJoin(std::weak_ptr<KRClientDelegate> delegate);
+    /// Starts the join asked during the leave that just finished, as a task of its own.
+    void startJoinWaitingForLeave();
+    /// Tells the service that the local user is gone (a failed join, a leave without network):
+    /// the leave call, then the disconnected status; nothing waits for their answers.
+    void leaveServerWithoutWaiting();
 
     // The room sync's polls (at the room's interval) and network watchdog.
     void setGetPostConnectionTimer();
@@ -372,6 +380,13 @@ private:
     KRUserLeftReason localUserLeftReason_ = KRUserLeftReason::none();
     /// The meeting of the latest join: its state, timers and safety token.
     std::unique_ptr<MeetingSession> session_;
+    /// A join asked while the meeting was being left; it starts once the leave finished.
+    struct WaitingJoin {
+        KRJoinMeetingData data;
+        KRJoinMeetingConfig config;
+        std::weak_ptr<KRClientDelegate> delegate;
+    };
+    std::optional<WaitingJoin> joinAfterLeave_;
 
     /// The room's sync with the service, and what it asks of the core (ClientCoreRoomStatus.cpp).
     class SyncOwner;

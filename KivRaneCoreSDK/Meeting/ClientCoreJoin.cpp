@@ -138,7 +138,15 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
                            std::weak_ptr<KRClientDelegate> delegate) {
     KR_DCHECK_RUN_ON(checker_);
     if (session_ && session_->isActive()) {
-        logger_.warn("Join ignored: a meeting is already joined or being joined");
+        // One meeting at a time. A host switching rooms leaves and joins at once: that join
+        // waits for the leave; any other is refused, and the meeting under way goes on.
+        if (session_->state() == MeetingState::leaving && !joinAfterLeave_) {
+            logger_.info("Join asked during the leave: it starts once the leave finished");
+            joinAfterLeave_ = WaitingJoin{data, config, std::move(delegate)};
+            return;
+        }
+        logger_.warn("Join refused: a meeting is still active or leaving");
+        refuseJoin(std::move(delegate));
         return;
     }
     events_.setMainDelegate(std::move(delegate));
@@ -167,6 +175,25 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
     mediaBackend().join(config);
 }
 
+void ClientCore::refuseJoin(std::weak_ptr<KRClientDelegate> delegate) {
+    queue_->post([weak = weak_from_this(), delegate = std::move(delegate)] {
+        if (!weak.lock()) return;
+        if (auto d = delegate.lock()) {
+            d->didLocalUserFailedToJoinMeeting(
+                KRMeetingJoinError::other(KRMeetingJoinError::kMeetingStillActive));
+        }
+    });
+}
+
+void ClientCore::startJoinWaitingForLeave() {
+    if (!joinAfterLeave_) return;
+    // Not inside the teardown: an engine may be reporting its leave from inside its own call.
+    queue_->post([weak = weak_from_this(), join = std::move(*joinAfterLeave_)] {
+        if (auto self = weak.lock()) self->joinMeeting(join.data, join.config, join.delegate);
+    });
+    joinAfterLeave_.reset();
+}
+
 void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void()> thenMedia) {
     if (part == MeetingPort::ServerJoin::allSteps && settings_.shouldByPassAPICalls) {
         // The settings carry the media credentials: no server call at all.
@@ -178,9 +205,8 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
     if (part == MeetingPort::ServerJoin::loginOnly) {
         // Configuration, then room details and login as a guest whoever the host app signed
         // in; the backend reports the local user to the server once the media joined.
-        if (settings_.isGuestUserFlow) {
-            networkClient_->setJwtToken("");
-        }
+        // A guest login of an earlier meeting left its token in the network client.
+        networkClient_->setJwtToken(settings_.isGuestUserFlow ? "" : settings_.userJwtToken);
         JoinSteps::run(*this, JoinSteps::loginOnly(*this, std::move(thenMedia)), 0);
         return;
     }
@@ -196,6 +222,19 @@ void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void(
 
 void ClientCore::resetForJoin() {
     currentRoom_.resetMeetingState();
+    // Left in place, an id, token, owner or title of the previous meeting would go into this
+    // one's login and calls (a host's login naming the old room is refused). Only what the host
+    // gave in the settings is carried from join to join.
+    const ClientSettings::GivenIds& given = settings_.given;
+    currentRoom_.roomID = given.roomID;
+    currentRoom_.guestUserId = given.guestUserId;
+    currentRoom_.userWebRtcId = given.userWebRtcId;
+    currentRoom_.userWebRtcToken = given.userWebRtcToken;
+    currentRoom_.userWebRtmToken = given.userWebRtmToken;
+    currentRoom_.meetingOwnerUserId.clear();
+    currentRoom_.meetingOwnerName.clear();
+    currentRoom_.meetingTitle.clear();
+    currentRoom_.mediaEngine = KRRoomMediaEngine::agora;
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
 }
@@ -278,6 +317,12 @@ void ClientCore::failJoin(const KRMeetingJoinError& error) {
     }
     const bool mediaWasAsked = isAwaitingMediaJoin();
     MediaBackend& backend = mediaBackend();  // the meeting's, before the join stops being one
+    if (mediaWasAsked && !settings_.shouldByPassAPICalls &&
+        !backend.reportsToServerAfterMediaJoin()) {
+        // The join call and the first status post went through: the service lists the user
+        // as connected until told otherwise.
+        leaveServerWithoutWaiting();
+    }
     endSession(MeetingSession::EndReason::joinFailed, [&] {
         removeNotificationsObservers();
         // The login already opened the room socket: a join that failed must not keep it

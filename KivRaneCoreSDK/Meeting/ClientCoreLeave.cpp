@@ -30,6 +30,13 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
         queue_->post(leaveMedia);
         return;
     }
+    if (meetingBackend_ && meetingBackend_->waitsForNetwork()) {
+        // Without network the server calls wait for it too (up to their time-out): they go out
+        // when it returns, and the leave finishes now.
+        leaveServerWithoutWaiting();
+        queue_->post(leaveMedia);
+        return;
+    }
     leaveMeetingAPI([leaveMedia](bool) { leaveMedia(); });
 }
 
@@ -43,6 +50,24 @@ void ClientCore::leaveMeetingAPI(Completion completion) {
              }
              // Whatever the server said, the others must see the local user go.
              client.roomSync_->postOwnStatus(OwnStatus::disconnected, std::move(completion));
+         });
+}
+
+void ClientCore::leaveServerWithoutWaiting() {
+    // Made now, while the room still holds this join's ids; the session ends before the
+    // answers come, so the leave's own status post (which needs a live meeting) is not used.
+    auto disconnected = roomSync_->makeStatusPost(OwnStatus::disconnected);
+    send(LeaveMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
+         [disconnected = std::move(disconnected)](ClientCore& client, const auto& result) {
+             if (!replySucceeded(result)) {
+                 client.logger_.error("Leave Meeting Error ::: " + replyErrorMessage(result));
+             }
+             client.send(disconnected, [](ClientCore& again, const auto& posted) {
+                 if (!replySucceeded(posted)) {
+                     again.logger_.error("Post Room Connection Status Error ::: " +
+                                         replyErrorMessage(posted));
+                 }
+             });
          });
 }
 
@@ -76,16 +101,17 @@ void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReas
     // Reported once per meeting; a report after its end still lets what is left of it go.
     if (!endSession(MeetingSession::EndReason::left, releaseChildren)) releaseChildren();
     backend->releaseEngine();
-    if (!wasInMeeting) {
-        return;  // the channel of a failed join, or a second report: nothing to tell
+    // Nothing to tell of the channel of a failed join, or of a second report.
+    if (wasInMeeting) {
+        const KRMeeting meeting = getCurrentMeetingData();
+        const auto tell = [&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); };
+        if (backend->reportsLeaveToMainDelegateOnly()) {
+            events_.forMainDelegate(tell);
+        } else {
+            events_.forEachDelegate(tell);
+        }
     }
-    const KRMeeting meeting = getCurrentMeetingData();
-    const auto tell = [&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); };
-    if (backend->reportsLeaveToMainDelegateOnly()) {
-        events_.forMainDelegate(tell);
-    } else {
-        events_.forEachDelegate(tell);
-    }
+    startJoinWaitingForLeave();
 }
 
 bool ClientCore::endSession(MeetingSession::EndReason reason,

@@ -61,6 +61,12 @@ void ClientCore::Port::completeLocalMediaJoin(const std::string& localId, std::f
     core_.completeLocalMediaJoin(localId, std::move(finished));
 }
 void ClientCore::Port::failJoin(const KRMeetingJoinError& error) { core_.failJoin(error); }
+void ClientCore::Port::mediaConnectionFailed() {
+    // Waiting on would only end in the join's time-out, with the room socket and polls running.
+    if (core_.isJoining()) {
+        core_.failJoin(KRMeetingJoinError::other(KRMeetingJoinError::kMediaConnectionFailed));
+    }
+}
 void ClientCore::Port::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) {
     core_.handleLocalMediaLeft(std::move(engineReason));
 }

@@ -37,6 +37,7 @@ public:
     void completeLocalMediaJoin(const std::string& localId,
                                 std::function<void()> finished) override;
     void failJoin(const KRMeetingJoinError& error) override;
+    void mediaConnectionFailed() override;
     void handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) override;
 
     void postUserRoomConnectionStatus(OwnStatus status, Completion completion) override;

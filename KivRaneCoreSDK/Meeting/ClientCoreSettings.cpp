@@ -75,17 +75,17 @@ void ClientCore::applySettingsValue(std::string_view key, const boost::json::val
         networkClient_->setCurrentUserType(s.empty() ? KRCurrentUserType::guest
                                                      : KRCurrentUserType::loggedIn);
     } else if (key == "kr_user_existing_id") {
-        if (text(s)) currentRoom_.guestUserId = s;
+        if (text(s)) currentRoom_.guestUserId = settings_.given.guestUserId = s;
     } else if (key == "kr_app_group_name") {
         if (text(s)) settings_.currentAppGroupName = s;
     } else if (key == "kr_agora_token") {
-        if (text(s)) currentRoom_.userWebRtcToken = s;
+        if (text(s)) currentRoom_.userWebRtcToken = settings_.given.userWebRtcToken = s;
     } else if (key == "kr_uid") {
-        if (text(s)) currentRoom_.userWebRtcId = s;
+        if (text(s)) currentRoom_.userWebRtcId = settings_.given.userWebRtcId = s;
     } else if (key == "kr_room_id") {
-        if (text(s)) currentRoom_.roomID = s;
+        if (text(s)) currentRoom_.roomID = settings_.given.roomID = s;
     } else if (key == "kr_rtm_token") {
-        if (text(s)) currentRoom_.userWebRtmToken = s;
+        if (text(s)) currentRoom_.userWebRtmToken = settings_.given.userWebRtmToken = s;
     } else if (key == "kr_leave_chat_thread_on_leave") {
         if (!value.is_bool()) {
             wrongType();

@@ -28,6 +28,16 @@ struct ClientSettings {
     bool isParticipantsLimitSetByHost = false;
     /// The background the host chose for the local video; the next engine set-up applies it.
     std::optional<KRVirtualBackgroundType> virtualBackgroundType;
+    /// Ids and media credentials the host gave ("kr_user_existing_id", "kr_room_id", "kr_uid",
+    /// "kr_agora_token", "kr_rtm_token"): every join starts from these, never from what the
+    /// previous meeting left in the room store.
+    struct GivenIds {
+        std::string guestUserId;
+        std::string roomID;
+        std::string userWebRtcId;
+        std::string userWebRtcToken;
+        std::string userWebRtmToken;
+    } given;
 
     // From the configuration and the room details
     double pollingAPITimeInterval = kDefaultPollingSeconds;

@@ -59,6 +59,7 @@ public:
     void releaseEngine() override {}  // the wrapper lives as long as the client
     bool reportsLeaveToMainDelegateOnly() const override { return false; }
     void networkStateChanged(bool) override {}  // the watchdog watches this backend's network
+    bool waitsForNetwork() const override { return false; }  // its engine reconnects by itself
 
     void muteLocalMedia(bool audio, bool isMute) override;
     void switchClientRole(bool isAudience) override;

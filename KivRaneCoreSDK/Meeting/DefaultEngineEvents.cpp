@@ -142,6 +142,9 @@ public:
         mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
             d.didLocalParticipantConnectionChangedTo(m, state);
         });
+        if (state == KRConnectionState::failed) {
+            toCore([](MeetingPort& c) { c.mediaConnectionFailed(); });
+        }
     }
 
 private:

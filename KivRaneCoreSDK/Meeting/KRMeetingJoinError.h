@@ -21,6 +21,11 @@ struct KRMeetingJoinError {
     Kind kind = Kind::other;
     std::string message;
 
+    /// The message of a join refused because another meeting is still joined, joining or leaving.
+    static constexpr const char* kMeetingStillActive = "A meeting is still active or leaving";
+    /// The message of a join the media engine refused to connect.
+    static constexpr const char* kMediaConnectionFailed = "The media engine failed to connect";
+
     static KRMeetingJoinError invalidConfiguration() { return {Kind::invalidConfiguration, {}}; }
     static KRMeetingJoinError maxParticipantsLimit() { return {Kind::maxParticipantsLimit, {}}; }
     static KRMeetingJoinError failedToRegisterUser() { return {Kind::failedToRegisterUser, {}}; }

@@ -62,6 +62,9 @@ public:
     virtual bool reportsLeaveToMainDelegateOnly() const = 0;
     /// The device's network came back or went away.
     virtual void networkStateChanged(bool isConnected) = 0;
+    /// True while the engine is out of its channel until the network returns: a leave then
+    /// waits neither for the server's answers nor for the engine.
+    virtual bool waitsForNetwork() const = 0;
 
     // ---- Local media ----
 

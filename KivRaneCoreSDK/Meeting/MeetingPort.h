@@ -106,6 +106,9 @@ public:
     virtual void completeLocalMediaJoin(const std::string& localId,
                                         std::function<void()> finished = {}) = 0;
     virtual void failJoin(const KRMeetingJoinError& error) = 0;
+    /// The engine reported its connection failed: a join under way ends there, with the media
+    /// named as the reason; a meeting already joined is left to the engine's own reports.
+    virtual void mediaConnectionFailed() = 0;
     /// The media channel confirmed the local leave (`engineReason`: the reason the engine gave,
     /// if any). The one teardown of both backends; a report during a join is not its own.
     virtual void handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason = {}) = 0;

@@ -144,7 +144,34 @@ void RoomEngineBackend::leave() {
         port_.handleLocalMediaLeft();
         return;
     }
+    if (std::exchange(isWaitingToBeReconnect_, false)) {
+        leaveWhileWaitingForNetwork();
+        return;
+    }
     rtcEngineManager_->leaveRtcChannel();
+}
+
+void RoomEngineBackend::leaveWhileWaitingForNetwork() {
+    // The engine lost its channel and waits to be joined again: it has no channel to report
+    // leaving, and the network it waits for may never come back. Its receiver goes, so a late
+    // report of that channel finds nobody, and the leave finishes here.
+    channelAsked_ = false;
+    const bool inChannel = rtcEngineManager_->isConnectedToRtcServer();
+    rtcEngineManager_->leaveRtcChannel();
+    if (!inChannel) {
+        rtcAdapter_.reset();
+        port_.handleLocalMediaLeft();
+        return;
+    }
+    // It still says it is in a channel: its report ends the leave, or this wait does.
+    deps_.queue->postAfter(kLeaveReportWait, [weak = port_.weakPort(),
+                                              session = port_.sessionToken()] {
+        auto port = weak.lock();
+        if (port && session.live() && port->meetingState() == MeetingPort::MeetingState::leaving) {
+            port->logger().warn("The media engine never reported its leave: the leave ends here");
+            port->handleLocalMediaLeft();
+        }
+    });
 }
 
 void RoomEngineBackend::recordLocalParticipant() {
@@ -180,7 +207,9 @@ void RoomEngineBackend::releaseEngine() {
 }
 
 void RoomEngineBackend::networkStateChanged(bool isConnected) {
-    if (!isConnected || !isWaitingToBeReconnect_ || !port_.hasJoinedMeeting() ||
+    // Only for a meeting still under way: one being left must not bring the engine back.
+    if (!isConnected || !isWaitingToBeReconnect_ ||
+        port_.meetingState() != MeetingPort::MeetingState::inMeeting ||
         port_.room().mediaEngine != KRRoomMediaEngine::krmedia || !rtcEngineManager_) {
         return;
     }

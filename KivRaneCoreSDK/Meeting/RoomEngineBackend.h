@@ -55,6 +55,10 @@ public:
     void releaseEngine() override;
     bool reportsLeaveToMainDelegateOnly() const override { return true; }
     void networkStateChanged(bool isConnected) override;
+    bool waitsForNetwork() const override { return isWaitingToBeReconnect_; }
+    /// The longest a leave waits for the engine's report once the engine, waiting for the
+    /// network, still claims to be in its channel.
+    static constexpr std::chrono::seconds kLeaveReportWait{3};
 
     void muteLocalMedia(bool audio, bool isMute) override;
     void switchClientRole(bool isAudience) override;
@@ -105,6 +109,8 @@ private:
     void configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config);
     void configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config);
     boost::json::object krMediaJoinData() const;
+    /// The media part of a leave while a "kr-media" engine waits for the network.
+    void leaveWhileWaitingForNetwork();
 
     // The engine's reports (RoomEngineBackendEvents.cpp)
     /// The engine is in the channel: the join it was asked for goes on to the join end, or,

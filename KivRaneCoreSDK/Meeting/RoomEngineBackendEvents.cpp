@@ -120,6 +120,7 @@ public:
         if (c->room().mediaEngine == KRRoomMediaEngine::krmedia) {
             backend_.isWaitingToBeReconnect_ = state == KRConnectionState::disconnected;
         }
+        if (state == KRConnectionState::failed) c->mediaConnectionFailed();
         if (!c->hasJoinedMeeting()) return;
         if (state == KRConnectionState::disconnected || state == KRConnectionState::reconnecting) {
             backend_.isEngineAway_ = true;

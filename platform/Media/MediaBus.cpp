@@ -37,6 +37,11 @@ void MediaBus::failNext(MediaOperation operation, int code) {
     failures_.push(operation, code);
 }
 
+void MediaBus::stallNextJoin() {
+    std::lock_guard lock(mutex_);
+    ++stalledJoins_;
+}
+
 std::vector<std::shared_ptr<MediaEngine>> MediaBus::engines() const {
     std::vector<std::shared_ptr<MediaEngine>> live;
     std::lock_guard lock(mutex_);

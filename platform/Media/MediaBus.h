@@ -41,6 +41,10 @@ public:
     /// Makes the next call of `operation` by any engine on this bus fail with `code` (see
     /// MediaEngine::failNext). Failures queued on an engine itself are used first.
     void failNext(MediaOperation operation, int code);
+    /// Makes the next joinChannelByToken by any engine on this bus go unanswered: it returns 0,
+    /// the joiner hears connectionChangedToState(2, 0) and nothing more, and only leaveChannel
+    /// ends the attempt (with its leave report). For a media channel that never confirms a join.
+    void stallNextJoin();
 
     /// The live engines of this bus, oldest first.
     std::vector<std::shared_ptr<MediaEngine>> engines() const;
@@ -64,6 +68,7 @@ private:
     std::vector<std::weak_ptr<MediaEngine>> engines_;
     std::map<std::string, std::vector<MediaEngine*>> channels_;
     MediaFailureQueue failures_;
+    std::size_t stalledJoins_ = 0;
     std::uint64_t nextUid_ = 10001;
 };
 

@@ -454,6 +454,14 @@ int MediaEngine::joinChannelByToken(const std::string& token, const std::string&
             if (session_ == Session::joined || session_ == Session::dropped) {
                 return MediaCodes::kErrWrongState;
             }
+            if (bus_->stalledJoins_ > 0) {
+                --bus_->stalledJoins_;
+                session_ = Session::failed;  // an attempt that only a leave ends
+                connectionState_ = MediaCodes::kConnectionConnecting;
+                postConnectionLocked(MediaCodes::kConnectionConnecting,
+                                     MediaCodes::kConnectionReasonConnecting);
+                return MediaCodes::kOk;
+            }
             auto& channels = bus_->channels_;
             if (auto existing = channels.find(channelId); uid != 0 && existing != channels.end()) {
                 const auto& members = existing->second;
@@ -890,6 +898,26 @@ void MediaEngine::simulateNetworkReturn() {
         }
         members.push_back(this);
         refreshRemoteStatesLocked();
+void MediaEngine::simulateChannelLoss() {
+    {
+        std::lock_guard lock(bus_->mutex_);
+        if (destroyed_ || (session_ != Session::joined && session_ != Session::dropped)) {
+            return;
+        }
+        if (session_ == Session::joined) {
+            leaveMembershipLocked(MediaCodes::kOfflineDropped);
+        }
+        session_ = Session::idle;
+        ++generation_;  // what was still queued for the lost channel goes with it
+        channelId_.clear();
+        uid_ = 0;
+        audioSubscriptions_.clear();
+        videoSubscriptions_.clear();
+        remoteBindings_.clear();
+        remoteStreamTypes_.clear();
+        connectionState_ = MediaCodes::kConnectionDisconnected;
+        postConnectionLocked(MediaCodes::kConnectionDisconnected,
+                             MediaCodes::kConnectionReasonInterrupted);
     }
     syncVolumeTimer();
 }

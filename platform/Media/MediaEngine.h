@@ -163,6 +163,11 @@ public:
     /// set while away included): the broadcasters there are announced to it and, as a
     /// broadcaster, it is announced to them. Nothing happens unless the connection was lost.
     void simulateNetworkReturn();
+    /// Loses the connection and gives the channel up, as an engine that rejoins only when told
+    /// does: the others see the uid go offline with reason 1 (unless a drop already took it
+    /// out), this engine hears connectionChangedToState(1, 2) and no leave report, and is out of
+    /// any channel (a leaveChannel then reports nothing; a join starts afresh).
+    void simulateChannelLoss();
 
     // Observation.
     std::vector<MediaCall> callLog() const;

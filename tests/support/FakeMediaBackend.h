@@ -68,6 +68,7 @@ public:
     void networkStateChanged(bool isConnected) override {
         lines.push_back(isConnected ? "network on" : "network off");
     }
+    bool waitsForNetwork() const override { return false; }
     void muteLocalMedia(bool audio, bool isMute) override {
         lines.push_back(std::string(isMute ? "mute " : "unmute ") + (audio ? "audio" : "video"));
     }

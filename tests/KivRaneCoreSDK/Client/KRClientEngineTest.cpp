@@ -120,7 +120,7 @@ TEST_F(KRClientEngineTest, AnUnusableMediaUidFailsTheJoinInsteadOfJoiningAsZero)
 }
 
 TEST_F(KRClientEngineTest, ALocalJoinUnderAnotherUidFallsBackToTheConfirmedOne) {
-    bus->failNext(platform::MediaOperation::joinChannelByToken, 17);
+    bus->stallNextJoin();
     join();
     queue->runPending();
     ASSERT_TRUE(main->lines.empty());
@@ -561,7 +561,7 @@ TEST_F(KRClientEngineTest, AJoinThatFailsLeavesTheChannelAndReportsNothingMore) 
     client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     queue->runPending();
     // A fresh join that times out while the channel is joined: the channel is left quietly.
-    bus->failNext(platform::MediaOperation::joinChannelByToken, 17);
+    bus->stallNextJoin();
     client->joinMeeting(KRJoinMeetingData("m-1", "1111", "Me"),
                         KRJoinMeetingConfig(KRUserRole::speaker(), true, true), main);
     clock->advance(ClientCore::kJoinTimeout);

@@ -383,7 +383,7 @@ TEST_F(KRClientTest, AStatusReplyNamesTheSharerAsItsParticipantListDoes) {
 // ---- The join without server calls ----
 
 TEST_F(KRClientTest, JoinEndsOnceWithTimedOutWhenTheMediaNeverConfirms) {
-    bus->failNext(platform::MediaOperation::joinChannelByToken, -17);
+    bus->stallNextJoin();
     joinWithoutServer();
     EXPECT_TRUE(internals(client).isAwaitingMediaJoin());
     clock->advance(59s);

@@ -233,8 +233,14 @@ TEST(KRClientMeetingStateTable, EveryOperationInEveryState) {
             f.run();
             const bool acts = op.actsIn.count(state) > 0;
             EXPECT_EQ(internals(f.client).meetingState(), acts ? op.to(state) : state);
+            // A join while a meeting is active is refused on its own delegate (here the same
+            // one); during the leave it waits for the leave's end.
+            const bool refusedJoin = std::string(op.name) == "join" && !acts &&
+                                     state != State::leaving;
             EXPECT_EQ(Lines(f.heard->lines.begin() + heardBefore, f.heard->lines.end()),
-                      acts ? op.heard(state) : Lines{});
+                      acts          ? op.heard(state)
+                      : refusedJoin ? Lines{"failed A meeting is still active or leaving"}
+                                    : Lines{});
             // A join asks a backend of its own; everything else asks the meeting's.
             const auto& asked = f.made.back()->lines;
             EXPECT_EQ(Lines(asked.begin() + (f.made.size() > 1 ? 0 : askedBefore), asked.end()),

@@ -1,0 +1,326 @@
+// One client going from meeting to meeting on the local meeting service, on each engine road:
+// the next join carries nothing of the previous meeting, a join asked while a meeting is still
+// active or being left, the media engine refusing the join, and a leave while a "kr-media"
+// engine waits for the network.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <boost/json.hpp>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Media/MediaCodes.h"
+#include "platform/Media/MediaEngine.h"
+#include "platform/Media/MediaOperation.h"
+#include "platform/Messaging/MessagingService.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
+#include "support/ClientTestDelegate.h"
+#include "testing/KRClientTestSeam.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/Media/KrMediaTestEngine.h"
+#include "testing/ScopedTempDirectory.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ClientTestDelegate;
+using R = test::MeetingServiceRoute;
+
+enum class Road { defaultEngine, agora, krMedia };
+
+const char* nameOf(Road road) {
+    switch (road) {
+        case Road::defaultEngine: return "default engine";
+        case Road::agora: return "agora";
+        case Road::krMedia: return "kr-media";
+    }
+    return "?";
+}
+
+/// Two rooms that share nothing, on each engine.
+test::MeetingRoomSetup roomA(Road road) {
+    test::MeetingRoomSetup room;
+    room.meetingId = road == Road::krMedia ? "5550001111" : "1234567890";
+    room.roomId = road == Road::krMedia ? "room-kr-a" : "room-1";
+    room.mediaEngine = road == Road::krMedia ? "kr-media" : "agora";
+    return room;
+}
+
+test::MeetingRoomSetup roomB(Road road) {
+    test::MeetingRoomSetup room;
+    room.meetingId = road == Road::krMedia ? "5550002222" : "2223334444";
+    room.roomId = road == Road::krMedia ? "room-kr-b" : "room-2";
+    room.topic = "Quarterly plan";
+    room.hostToken = "host-token-2";
+    room.ownerId = "owner-2";
+    room.ownerName = "Oscar";
+    room.ownerLastName = "Lind";
+    room.rtcToken = "rtc-two";
+    room.rtmToken = "rtm-two";
+    room.mediaEngine = road == Road::krMedia ? "kr-media" : "agora";
+    return room;
+}
+
+struct Client {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<test::KrMediaTestEngine> engine;  // the host's engine on "kr-media"
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
+};
+
+class KRClientJoinLeaveIntegrationTest : public ::testing::Test {
+protected:
+    ~KRClientJoinLeaveIntegrationTest() override { clients.clear(); }
+
+    Client& makeClient(Road road) {
+        KRDependencies deps;
+        deps.queue = main;
+        deps.reachability = test::quietReachability();
+        deps.storageDirectory = storage.path();
+        deps.routing = service.routing();
+        deps.messagingService = messaging;
+        deps.mediaBus = bus;
+        deps.extensionNotifications = std::make_shared<platform::DarwinNotifyCenter>();
+        Client c{KRClient::create(deps), nullptr};
+        c.client->setMultiMediaEngineIntegration(road != Road::defaultEngine);
+        if (road == Road::krMedia) {
+            c.engine = test::KrMediaTestEngine::create(deps);
+            c.client->setRtcEngineManager(c.engine);
+        }
+        clients.push_back(c);
+        return clients.back();
+    }
+
+    std::shared_ptr<ClientTestDelegate> delegate(const std::string& tag) {
+        return std::make_shared<ClientTestDelegate>(tag, log, main);
+    }
+
+    static void join(Client& c, const test::MeetingRoomSetup& room, KRUserRole role,
+                     const std::shared_ptr<ClientTestDelegate>& d) {
+        c.client->joinMeeting(KRJoinMeetingData(room.meetingId, room.pin, "Name"),
+                              KRJoinMeetingConfig(std::move(role), true, true), d);
+    }
+
+    bool joinedOrFailed(const std::shared_ptr<ClientTestDelegate>& d, std::size_t events = 1) {
+        return main->runUntil([&] { return d->events().size() >= events; }, 10s) &&
+               d->joinFailures.empty();
+    }
+
+    bool hasLine(const std::string& line) const {
+        return std::find(log->begin(), log->end(), line) != log->end();
+    }
+
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create();
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    test::ScopedTempDirectory storage;
+    test::LocalMeetingService service;
+    std::shared_ptr<std::vector<std::string>> log = std::make_shared<std::vector<std::string>>();
+    std::deque<Client> clients;
+};
+
+TEST_F(KRClientJoinLeaveIntegrationTest, TheNextMeetingsRequestsCarryNothingOfThePreviousOne) {
+    enum class Who { host, guest, signedIn };
+    struct Row {
+        Who who;
+        Road road;
+    };
+    const Row rows[] = {{Who::host, Road::defaultEngine},     {Who::guest, Road::defaultEngine},
+                        {Who::signedIn, Road::defaultEngine}, {Who::host, Road::agora},
+                        {Who::guest, Road::agora},            {Who::signedIn, Road::agora}};
+    for (const Row& row : rows) {
+        const char* who = row.who == Who::host ? "host" : row.who == Who::guest ? "guest" : "signed in";
+        SCOPED_TRACE(std::string(who) + " on " + nameOf(row.road));
+        const test::MeetingRoomSetup first = roomA(row.road);
+        const test::MeetingRoomSetup second = roomB(row.road);
+        service.addRoom(first);
+        service.addRoom(second);
+        const auto roleIn = [&](const test::MeetingRoomSetup& room) {
+            return row.who == Who::host ? KRUserRole::host(room.hostToken) : KRUserRole::speaker();
+        };
+        Client& c = makeClient(row.road);
+        if (row.who == Who::signedIn) {
+            c.client->setParameters(boost::json::object{
+                {"kr_user_jwt_token", service.issueUserToken("user-7", "Uma")},
+                {"kr_user_existing_id", "user-7"}});
+        }
+        auto d = delegate("a");
+        join(c, first, roleIn(first), d);
+        ASSERT_TRUE(joinedOrFailed(d));
+        const KRCurrentRoom& room = internals(c.client).currentRoom();
+        // What the first meeting left behind, none of which may reach the second one.
+        std::vector<std::string> stale = {"\"" + room.roomID + "\"", "\"" + room.userWebRtcToken + "\"",
+                                          "\"" + room.meetingOwnerUserId + "\"",
+                                          "\"" + room.meetingOwnerName + "\"",
+                                          "\"" + room.meetingTitle + "\""};
+        if (room.guestUserId != "user-7") stale.push_back("\"" + room.guestUserId + "\"");
+        const std::string firstJwt = internals(c.client).networkClient()->getJwtToken();
+        c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(main->runUntil([&] { return d->events().size() == 2; }, 10s));
+        main->runFor(100ms);  // the leave's own calls are answered
+        const std::size_t before = service.allRequests().size();
+
+        join(c, second, roleIn(second), d);
+        ASSERT_TRUE(joinedOrFailed(d, 3)) << d->events().back();
+        EXPECT_EQ(internals(c.client).currentRoom().roomID, second.roomId);
+        const auto requests = service.allRequests();
+        ASSERT_GT(requests.size(), before);
+        for (std::size_t i = before; i < requests.size(); ++i) {
+            const auto& request = requests[i];
+            SCOPED_TRACE(request.method + " " + request.target);
+            for (const std::string& value : stale) {
+                EXPECT_EQ(request.body.find(value), std::string::npos) << value;
+            }
+            if (row.who != Who::signedIn) {
+                EXPECT_EQ(request.header("Authorization").value_or("").find(firstJwt),
+                          std::string::npos);
+            }
+        }
+        clients.clear();
+        log->clear();
+    }
+}
+
+TEST_F(KRClientJoinLeaveIntegrationTest, AJoinWhileAMeetingIsJoinedOrJoiningFailsOnItsOwnDelegate) {
+    struct Row {
+        const char* name;
+        bool firstJoined;
+    };
+    for (const Row row : {Row{"joined", true}, Row{"joining", false}}) {
+        SCOPED_TRACE(row.name);
+        service.addRoom(roomB(Road::defaultEngine));
+        Client& c = makeClient(Road::defaultEngine);
+        auto a = delegate("a");
+        auto b = std::make_shared<ClientTestDelegate>("b", nullptr, main);  // a log of its own
+        const auto details = service.requestCount(R::roomDetails);
+        join(c, roomA(Road::defaultEngine), KRUserRole::speaker(), a);
+        if (row.firstJoined) {
+            ASSERT_TRUE(joinedOrFailed(a));
+        }
+        join(c, roomB(Road::defaultEngine), KRUserRole::speaker(), b);
+        EXPECT_TRUE(b->events().empty()) << "reported inside the call";
+        ASSERT_TRUE(joinedOrFailed(a));
+        ASSERT_TRUE(main->runUntil([&] { return !b->joinFailures.empty(); }, 5s));
+        main->runFor(200ms);
+        EXPECT_EQ(b->joinFailures,
+                  std::vector<KRMeetingJoinError>{
+                      KRMeetingJoinError::other(KRMeetingJoinError::kMeetingStillActive)});
+        // The meeting under way went on, its delegate heard nothing of the refusal.
+        EXPECT_EQ(internals(c.client).meetingState(), ClientCore::MeetingState::inMeeting);
+        EXPECT_TRUE(a->joinFailures.empty());
+        EXPECT_EQ(internals(c.client).currentRoom().roomID, "room-1");
+        EXPECT_EQ(service.requestCount(R::roomDetails), details + 1);
+        clients.clear();
+        log->clear();
+    }
+}
+
+TEST_F(KRClientJoinLeaveIntegrationTest, AJoinAskedDuringTheLeaveStartsOnceTheLeaveFinished) {
+    service.addRoom(roomB(Road::defaultEngine));
+    Client& c = makeClient(Road::defaultEngine);
+    auto a = delegate("a");
+    auto b = delegate("b");
+    auto third = delegate("c");
+    join(c, roomA(Road::defaultEngine), KRUserRole::speaker(), a);
+    ASSERT_TRUE(joinedOrFailed(a));
+    const std::string firstUid = c.uid();
+    // A host switching rooms: the leave and the next join in one go; a third join meanwhile.
+    c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    join(c, roomB(Road::defaultEngine), KRUserRole::host("host-token-2"), b);
+    join(c, roomA(Road::defaultEngine), KRUserRole::speaker(), third);
+    ASSERT_TRUE(main->runUntil([&] { return log->size() >= 4; }, 10s));
+    main->runFor(200ms);
+    ASSERT_EQ(log->size(), 4u);
+    EXPECT_EQ((*log)[0], "a: joined " + firstUid);
+    EXPECT_EQ((*log)[1], "c: failed 6 " + std::string(KRMeetingJoinError::kMeetingStillActive));
+    EXPECT_EQ((*log)[2], "a: left 1");
+    EXPECT_EQ((*log)[3], "b: joined " + c.uid());
+    EXPECT_EQ(internals(c.client).currentRoom().roomID, "room-2");
+    EXPECT_FALSE(service.participant("1234567890", firstUid)->isConnected);
+    EXPECT_TRUE(service.participant("2223334444", c.uid())->isConnected);
+}
+
+TEST_F(KRClientJoinLeaveIntegrationTest, AnEngineThatFailsToConnectEndsTheJoinAndARetryWorks) {
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        SCOPED_TRACE(nameOf(road));
+        const test::MeetingRoomSetup room = roomA(road);
+        service.addRoom(room);
+        Client& c = makeClient(road);
+        auto d = delegate("a");
+        const auto leaves = service.requestCount(R::leaveMeeting);
+        bus->failNext(platform::MediaOperation::joinChannelByToken,
+                      platform::MediaCodes::kConnectionReasonJoinFailed);
+        join(c, room, KRUserRole::speaker(), d);
+        // Well before the join's own time-out.
+        ASSERT_TRUE(main->runUntil([&] { return !d->joinFailures.empty(); }, 5s));
+        const std::string uid = c.uid();
+        main->runFor(300ms);
+        EXPECT_EQ(d->joinFailures,
+                  std::vector<KRMeetingJoinError>{
+                      KRMeetingJoinError::other(KRMeetingJoinError::kMediaConnectionFailed)});
+        EXPECT_FALSE(internals(c.client).isJoining());
+        EXPECT_FALSE(internals(c.client).hasPollingTimers());
+        EXPECT_FALSE(internals(c.client).hasConnectionCheckTimer());
+        EXPECT_EQ(internals(c.client).webSocketManager(), nullptr);
+        if (road == Road::defaultEngine) {
+            // The service had listed the user as connected: it hears the leave.
+            ASSERT_TRUE(main->runUntil(
+                [&] { return !service.participant(room.meetingId, uid)->isConnected; }, 5s));
+            EXPECT_EQ(service.requestCount(R::leaveMeeting), leaves + 1);
+        } else {
+            const auto listed = service.participant(room.meetingId, uid);
+            EXPECT_TRUE(!listed || !listed->isConnected);
+        }
+
+        join(c, room, KRUserRole::speaker(), d);
+        ASSERT_TRUE(main->runUntil([&] { return d->events().size() == 2; }, 10s));
+        EXPECT_EQ(d->events().back(), "a: joined " + c.uid());
+        EXPECT_EQ(d->joinFailures.size(), 1u);
+        clients.clear();
+        log->clear();
+    }
+}
+
+TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveWhileAKrMediaEngineWaitsForTheNetworkEndsAtOnce) {
+    const test::MeetingRoomSetup room = roomA(Road::krMedia);
+    service.addRoom(room);
+    Client& c = makeClient(Road::krMedia);
+    auto d = delegate("a");
+    join(c, room, KRUserRole::speaker(), d);
+    ASSERT_TRUE(joinedOrFailed(d));
+    const std::string uid = c.uid();
+    ASSERT_TRUE(main->runUntil([&] { return service.participant(room.meetingId, uid)->isConnected; }, 5s));
+
+    // The network goes and the engine gives its channel up until it is joined again.
+    c.engine->mediaEngine()->simulateChannelLoss();
+    internals(c.client).networkClient()->didNetworkStateChanged(false);
+    ASSERT_TRUE(main->runUntil(
+        [&] { return internals(c.client).roomEngine().isWaitingToBeReconnect(); }, 5s));
+
+    c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    ASSERT_TRUE(main->runUntil([&] { return d->events().size() == 2; }, 2s));
+    EXPECT_EQ(d->events().back(), "a: left 1");
+    EXPECT_FALSE(internals(c.client).hasPollingTimers());
+    EXPECT_FALSE(internals(c.client).hasConnectionCheckTimer());
+    EXPECT_EQ(internals(c.client).webSocketManager(), nullptr);
+
+    // The network returns: the engine is not joined again for the meeting just left, and the
+    // service hears of the leave.
+    internals(c.client).networkClient()->didNetworkStateChanged(true);
+    ASSERT_TRUE(main->runUntil([&] { return !service.participant(room.meetingId, uid)->isConnected; }, 5s));
+    main->runFor(300ms);
+    EXPECT_EQ(c.engine->joinData().size(), 1u);
+    EXPECT_EQ(d->events().size(), 2u);
+}
+
+}  // namespace
+}  // namespace kr
