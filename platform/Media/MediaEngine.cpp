@@ -898,6 +898,10 @@ void MediaEngine::simulateNetworkReturn() {
         }
         members.push_back(this);
         refreshRemoteStatesLocked();
+    }
+    syncVolumeTimer();
+}
+
 void MediaEngine::simulateChannelLoss() {
     {
         std::lock_guard lock(bus_->mutex_);
