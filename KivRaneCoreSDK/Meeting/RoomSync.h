@@ -140,8 +140,8 @@ public:
 
     /// Sends a change of the local user's own state. A change that never reached the service
     /// (not a refusal) leaves the whole local state to be posted again, after about 1, 2, 4 ...
-    /// 30 s, until the service takes it; then the others are told what the change would have
-    /// told them.
+    /// 30 s (at once when another call of the sync succeeds meanwhile), until the service takes
+    /// it; then the others are told what the change would have told them.
     void sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what);
     /// True while a change of the local state, made in the current meeting, has not reached
     /// the service.
