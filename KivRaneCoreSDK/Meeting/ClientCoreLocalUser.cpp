@@ -46,10 +46,7 @@ void ClientCore::setHandRaised(bool isRaised) {
         local->setIsHandRaised(isRaised);
     }
     if (!mediaBackend().markLocalHand(isRaised)) return;
-    roomSync_->sendLocalStateChange(roomSync_->makeStatusPost(RoomSync::OwnStatus::connected),
-                                    RoomSync::LocalState::hand);
-    sendControlMessage(isRaised ? ControlMessage::handRaised : ControlMessage::handLowered,
-                       nullptr, {});
+    roomSync_->sendLocalHandChange();
     // The host hears of its own change after the call returned, as a task of its own.
     events_.reportLater([](MeetingEvents& events) { events.sendLocalHandRaiseEvent(); });
 }

@@ -40,6 +40,9 @@ const KRUserRole& ClientCore::Port::joinRole() const { return core_.userRole_; }
 KRApiServer ClientCore::Port::serverEnvironment() const { return core_.getServerEnvironment(); }
 bool ClientCore::Port::isLocalUserInAudienceMode() const { return core_.isLocalUserInAudienceMode_; }
 void ClientCore::Port::setLocalAudienceMode(bool isAudience) { core_.isLocalUserInAudienceMode_ = isAudience; }
+void ClientCore::Port::remoteRoleReported(const std::string& participantId, bool isAudience) {
+    core_.roomSync_->engineReportedRole(participantId, isAudience);
+}
 
 void ClientCore::Port::setStartingMedia(bool audience, bool audioOn, bool videoOn) {
     KRCurrentRoom& room = core_.currentRoom_;

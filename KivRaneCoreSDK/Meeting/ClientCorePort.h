@@ -30,6 +30,7 @@ public:
     KRApiServer serverEnvironment() const override;
     bool isLocalUserInAudienceMode() const override;
     void setLocalAudienceMode(bool isAudience) override;
+    void remoteRoleReported(const std::string& participantId, bool isAudience) override;
     void setStartingMedia(bool audience, bool audioOn, bool videoOn) override;
 
     void runServerJoin(ServerJoin part, std::function<void()> thenMedia) override;

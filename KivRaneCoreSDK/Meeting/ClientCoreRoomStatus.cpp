@@ -43,9 +43,9 @@ public:
     void startRemoteWhiteboard(const std::string& userName, const std::string& userId) override {
         c_.startWhitebboard(true, userName, userId);
     }
-    void announceLocalHand(bool raised) override {
+    void announceLocalHand(bool raised, Completion sent) override {
         c_.sendControlMessage(raised ? ControlMessage::handRaised : ControlMessage::handLowered,
-                              nullptr, {});
+                              nullptr, std::move(sent));
     }
 
 private:

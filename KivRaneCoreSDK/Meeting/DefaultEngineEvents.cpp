@@ -266,6 +266,7 @@ void DefaultEngineBackend::onEngineMovedToAudience(std::uint64_t uid) {
     const auto user = port_.room().trackUser(std::to_string(uid));
     if (!user) return;
     remoteAudienceUids_.insert(uid);
+    port_.remoteRoleReported(user->id(), true);
     user->setIsSpeaker(false);
     user->setIsSharingScreen(false);
     // Each delegate gets its own snapshot, taken as it is called.

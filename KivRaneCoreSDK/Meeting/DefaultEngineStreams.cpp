@@ -104,6 +104,7 @@ void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTra
     const auto user = room.upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (!user) return;
     if (wasInAudience) {
+        port_.remoteRoleReported(user->id(), false);
         port_.events().sendRemoteUserMovedToParticipants(user);
         return;
     }

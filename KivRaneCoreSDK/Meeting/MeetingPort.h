@@ -87,6 +87,8 @@ public:
     virtual bool isLocalUserInAudienceMode() const = 0;
     /// The engine moved the local user to the audience or back.
     virtual void setLocalAudienceMode(bool isAudience) = 0;
+    /// The engine moved the remote participant `participantId` to the audience or back.
+    virtual void remoteRoleReported(const std::string& participantId, bool isAudience) = 0;
     /// The local user's audience mode and starting microphone and camera, in the core and the
     /// room store.
     virtual void setStartingMedia(bool audience, bool audioOn, bool videoOn) = 0;

@@ -59,6 +59,7 @@ public:
         auto c = current();
         if (!c) return;
         if (reason.kind() == KRUserLeftReason::Kind::becomeAudience) {
+            c->remoteRoleReported(peerId, true);
             c->participants().moveParticipantToAudience(peerId);
         } else {
             c->participants().removeParticipantData(peerId, false);

@@ -68,6 +68,7 @@ void RoomSync::postOwnStatus(OwnStatus status, Completion completion) {
                     if (auto self = weak.lock()) {
                         if (ok) {
                             self->logger_.info("Post Room Connection Status API Successfull");
+                            self->serviceAnswered();
                         } else {
                             self->logger_.error("Post Room Connection Status Error ::: " +
                                                 replyErrorMessage(result));
@@ -84,8 +85,9 @@ void RoomSync::fetchRoomStatus(Completion completion) {
     MeetingSession* session = owner->session();
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
     const KRCurrentRoom& room = owner->room();
+    const std::uint64_t question = ++roomQuestions_;
     owner->send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),
-                [weak = weak_from_this(), token, completion = std::move(completion)](
+                [weak = weak_from_this(), token, question, completion = std::move(completion)](
                     const RoomStatusReply& result) {
                     auto self = weak.lock();
                     if (!result.ok()) {
@@ -100,7 +102,10 @@ void RoomSync::fetchRoomStatus(Completion completion) {
                         self->logger_.info("Get Room Connection Status API Successfull");
                         // A reply to a question asked before a leave or another join describes
                         // a meeting the client is no longer in.
-                        if (self->takesRoomNews(token)) self->applyRoomStatus(result.value());
+                        if (self->takesRoomNews(token)) {
+                            self->applyRoomStatus(result.value(), question);
+                        }
+                        self->serviceAnswered();
                     }
                     if (completion) completion(true);
                 });
@@ -188,13 +193,12 @@ void RoomSync::networkStateChanged(bool isConnected) {
     KR_DCHECK_RUN_ON(checker_);
     const bool cameBack = isConnected && !isNetworkConnected_;
     isNetworkConnected_ = isConnected;
-    // The service may well be back with the network: the back-off starts again from its first
-    // wait rather than sitting out a long one.
-    if (cameBack && hasLostLocalState() && !localStateResyncInFlight_) {
-        resyncDue_.cancel();
-        resyncScheduled_ = false;
-        resyncAttempts_ = 0;
-        scheduleResync();
+    // A try that fell due while the network was gone goes with its return. The wait before the
+    // next one keeps growing: a network that comes and goes must not bring the service a post
+    // at each return.
+    if (cameBack && resyncWaitsIn_.live() && std::exchange(resyncHeld_, false)) {
+        resyncWaitsIn_ = {};
+        resyncLocalState();
     }
 }
 
@@ -239,6 +243,7 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
         // never arrived, and the app already shows it.
         const bool lost =
             !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
+        if (replySucceeded(result)) self->serviceAnswered();
         if (!lost || !token.live()) return;
         self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
         self->localStateLost(token, what);
@@ -247,29 +252,63 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
 
 bool RoomSync::hasLostLocalState() const { return lostIn_.live(); }
 
+void RoomSync::sendLocalHandChange() {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::hand);
+    const std::uint64_t change = ++handChanges_;
+    handMessage_ = HandMessage::onItsWay;
+    handAnnounceIfFails_ = false;
+    MeetingSession* session = owner->session();
+    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
+    owner->announceLocalHand(
+        owner->room().isCurrentUserHandRaised,
+        [weak = weak_from_this(), change, token](bool sent) {
+            auto self = weak.lock();
+            if (!self || change != self->handChanges_) return;  // a newer change took over
+            self->handMessage_ = sent ? HandMessage::delivered : HandMessage::failed;
+            if (sent || !std::exchange(self->handAnnounceIfFails_, false) || !token.live()) {
+                return;
+            }
+            if (const auto meeting = self->owner_.lock()) self->announceHandAfterResync(*meeting);
+        });
+}
+
 void RoomSync::localStateLost(const MeetingSession::Token& session, LocalState what) {
     // Only the current meeting's token is live, and `session` is.
     if (!hasLostLocalState()) {
         // The first loss of this meeting: whatever an earlier meeting left is forgotten.
         lostIn_ = session;
-        handUnannounced_ = false;
+        handPostLost_ = false;
         resyncAttempts_ = 0;
     }
     ++localStateFailures_;
-    if (what == LocalState::hand) handUnannounced_ = true;
+    if (what == LocalState::hand) handPostLost_ = true;
     scheduleResync();
 }
 
 void RoomSync::scheduleResync() {
-    if (resyncScheduled_ || localStateResyncInFlight_) return;
-    resyncScheduled_ = true;
+    if (localStateResyncInFlight_ || resyncWaitsIn_.live()) return;
+    // Whatever an ended meeting left waiting ends with it.
+    resyncDue_.cancel();
+    resyncHeld_ = false;
+    resyncWaitsIn_ = lostIn_;
     ++resyncAttempts_;
     resyncDue_ = queue_->postAfter(backOff_.delay(resyncAttempts_), [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
-            self->resyncScheduled_ = false;
+            self->resyncWaitsIn_ = {};
             self->resyncLocalState();
         }
     });
+}
+
+void RoomSync::serviceAnswered() {
+    // The service answers again: a lost change need not sit out the rest of its wait.
+    if (!resyncWaitsIn_.live() || resyncHeld_) return;
+    resyncDue_.cancel();
+    resyncWaitsIn_ = {};
+    resyncLocalState();
 }
 
 void RoomSync::resyncLocalState() {
@@ -280,7 +319,13 @@ void RoomSync::resyncLocalState() {
     }
     const MeetingSession* session = owner->session();
     if (!session || session->state() == MeetingSession::State::leaving) return;
-    if (session->state() != MeetingSession::State::inMeeting || !isNetworkConnected_) {
+    if (!isNetworkConnected_) {
+        // Nothing goes out without the network: the try waits for its return.
+        resyncWaitsIn_ = lostIn_;
+        resyncHeld_ = true;
+        return;
+    }
+    if (session->state() != MeetingSession::State::inMeeting) {
         scheduleResync();
         return;
     }
@@ -309,14 +354,27 @@ void RoomSync::resyncLocalState() {
             self->lostIn_ = {};
             self->resyncAttempts_ = 0;
             const auto meeting = self->owner_.lock();
-            const MeetingSession* now = meeting ? meeting->session() : nullptr;
-            if (std::exchange(self->handUnannounced_, false) && now &&
-                now->state() == MeetingSession::State::inMeeting) {
-                // Until the service held the hand the others could not trust the message; now
-                // they hear it as they would have from the raise or lower itself.
-                meeting->announceLocalHand(meeting->room().isCurrentUserHandRaised);
+            if (meeting && std::exchange(self->handPostLost_, false)) {
+                switch (self->handMessage_) {
+                    case HandMessage::delivered:
+                        break;  // the others heard the change when it was made
+                    case HandMessage::onItsWay:
+                        self->handAnnounceIfFails_ = true;
+                        break;
+                    case HandMessage::notSent:
+                    case HandMessage::failed:
+                        self->announceHandAfterResync(*meeting);
+                        break;
+                }
             }
         });
+}
+
+void RoomSync::announceHandAfterResync(Owner& owner) {
+    const MeetingSession* now = owner.session();
+    if (!now || now->state() != MeetingSession::State::inMeeting) return;
+    // The others hear the hand as they would have from the raise or lower itself.
+    owner.announceLocalHand(owner.room().isCurrentUserHandRaised, {});
 }
 
 bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant) const {
@@ -334,7 +392,7 @@ bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& part
 
 // ---- The service's records ----
 
-void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status) {
+void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, std::uint64_t question) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner) return;
@@ -343,7 +401,7 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status) {
     KRCurrentRoom& room = owner->room();
     room.isHardMuteEnabled = status.isRoomAudioHardMuted;
 
-    applyParticipantRecords(status.participants, RecordSource::roomStatusReply);
+    applyParticipantRecords(status.participants, RecordSource::roomStatusReply, question);
 
     // The sharer goes by the name the participant list shows for it.
     const std::string sharerName = owner->nameToShow(status.sharingUserAccountId,
@@ -368,13 +426,24 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status) {
 }
 
 void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records,
-                                       RecordSource source) {
+                                       RecordSource source, std::uint64_t question) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner) return;
     std::erase_if(records, [&](const KRMeetingParticipant& participant) {
         return isStaleLocalRecord(*owner, participant);
     });
+    std::erase_if(engineRoles_, [](const auto& entry) { return !entry.second.meeting.live(); });
+    if (question != 0) {
+        for (auto& participant : records) {
+            const auto role = engineRoles_.find(participant.participantId);
+            if (role != engineRoles_.end() && question <= role->second.lastQuestionBefore) {
+                participant.participantType = role->second.isAudience
+                                                  ? KRMeetingParticipantType::audience
+                                                  : KRMeetingParticipantType::speaker;
+            }
+        }
+    }
     for (auto& participant : records) {
         participant.participantName =
             owner->nameToShow(participant.userId, std::move(participant.participantName));
@@ -402,6 +471,14 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
             room.upsertNewParticipantFromKivDB(participant);
         }
     }
+}
+
+void RoomSync::engineReportedRole(const std::string& participantId, bool isAudience) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    MeetingSession* session = owner ? owner->session() : nullptr;
+    if (!session || participantId.empty()) return;
+    engineRoles_[participantId] = {session->token(), roomQuestions_, isAudience};
 }
 
 void RoomSync::applyUserLeft(const std::string& userId) {

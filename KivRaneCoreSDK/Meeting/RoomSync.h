@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,8 +84,9 @@ public:
         /// The service shows a whiteboard the room store does not know: open it as a remote one.
         virtual void startRemoteWhiteboard(const std::string& userName,
                                            const std::string& userId) = 0;
-        /// Tells the others in the meeting the local hand (the message a raise or lower sends).
-        virtual void announceLocalHand(bool raised) = 0;
+        /// Tells the others in the meeting the local hand (the message a raise or lower sends);
+        /// `sent` gets whether the message went out.
+        virtual void announceLocalHand(bool raised, Completion sent) = 0;
     };
 
     /// What the local user's own status post says.
@@ -138,22 +140,32 @@ public:
 
     /// Sends a change of the local user's own state. A change that never reached the service
     /// (not a refusal) leaves the whole local state to be posted again, after about 1, 2, 4 ...
-    /// 30 s, until the service takes it; then the others are told what the change would have
-    /// told them.
+    /// 30 s (at once when another call of the sync succeeds meanwhile), until the service takes
+    /// it; then the others are told what the change would have told them.
     void sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what);
     /// True while a change of the local state, made in the current meeting, has not reached
     /// the service.
     bool hasLostLocalState() const;
+    /// A raise or lower of the local hand: the own status post as a hand change, and the message
+    /// to the others at once. When the post is lost, the message goes again once the state is
+    /// posted again only if its own send failed.
+    void sendLocalHandChange();
 
     // ---- The service's records ----
 
     /// Applies one status reply: the recording and hard mute, the participant records, the
     /// screen-share entries, then a whiteboard the room store does not know.
-    void applyRoomStatus(const KRRoomConnectionStatus& status);
+    /// `question`: the number of the fetch it answers (0: none known, the reply counts as new).
+    void applyRoomStatus(const KRRoomConnectionStatus& status, std::uint64_t question = 0);
     /// Applies a list of the service's participant records, the one rule for both sources: only
     /// a push is told to the participant panel record by record.
     void applyParticipantRecords(std::vector<KRMeetingParticipant> records,
-                                 RecordSource source = RecordSource::roomSocketPush);
+                                 RecordSource source = RecordSource::roomSocketPush,
+                                 std::uint64_t question = 0);
+    /// The media engine reported that a remote participant moved to the audience or back. A
+    /// status reply to a fetch asked before the report leaves that participant's role alone:
+    /// the service may not have taken the move yet.
+    void engineReportedRole(const std::string& participantId, bool isAudience);
     /// The service says the user with this login left: the panel hears of its record, the merge
     /// lets go of it (only while it holds that login under the id), then the room status is
     /// fetched.
@@ -167,8 +179,13 @@ private:
     /// not reached the service: it is older than what the app was told.
     bool isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant) const;
     void localStateLost(const MeetingSession::Token& session, LocalState what);
-    /// Schedules the next post of the whole local state, unless one is due or under way.
+    /// Schedules the next post of the whole local state, unless one of the current meeting
+    /// waits or is under way.
     void scheduleResync();
+    /// The service answered a call with success: a lost change waiting for its time goes now.
+    void serviceAnswered();
+    /// Tells the others the local hand again after the state was posted, unless they heard it.
+    void announceHandAfterResync(Owner& owner);
     /// Gives the sync while the meeting of `session` takes news of the room, else null.
     std::function<std::shared_ptr<RoomSync>()> whileTakingNews(
         const MeetingSession::Token& session);
@@ -190,13 +207,35 @@ private:
     MeetingSession::Token lostIn_;  ///< never live once the loss is posted
     /// The meetings of the local changes sent and not answered yet, one entry per change.
     std::vector<MeetingSession::Token> changesOnTheirWay_;
-    bool handUnannounced_ = false;
+    bool handPostLost_ = false;  ///< a hand change of `lostIn_`'s meeting did not reach the service
     bool localStateResyncInFlight_ = false;
     std::uint64_t localStateFailures_ = 0;
+    /// Tries since the last post that got through: the back-off grows across the returns of
+    /// the network within one outage.
     int resyncAttempts_ = 0;
-    bool resyncScheduled_ = false;
+    /// The meeting whose next try waits, for its time or (`resyncHeld_`) for the network; a
+    /// token that is not live: none waits. A try waits only with its meeting.
+    MeetingSession::Token resyncWaitsIn_;
+    bool resyncHeld_ = false;
     platform::TaskHandle resyncDue_;
     RetryBackOff backOff_;
+
+    // The message of the latest local hand change.
+    enum class HandMessage { notSent, onItsWay, delivered, failed };
+    HandMessage handMessage_ = HandMessage::notSent;
+    std::uint64_t handChanges_ = 0;
+    /// The state was posted again while the message was on its way: tell the hand again if
+    /// the message fails.
+    bool handAnnounceIfFails_ = false;
+
+    // Remote roles the engine reported, with the number of the last fetch asked before.
+    struct EngineRole {
+        MeetingSession::Token meeting;
+        std::uint64_t lastQuestionBefore = 0;
+        bool isAudience = false;
+    };
+    std::map<std::string, EngineRole> engineRoles_;
+    std::uint64_t roomQuestions_ = 0;  ///< fetches asked so far
 };
 
 }  // namespace kr

@@ -241,15 +241,39 @@ TEST_F(KRClientEngineIntegrationTest, ARoleChangeToTheAudienceIsHeardByBothSides
     EXPECT_TRUE(internals(b.client).currentRoom().isCurrentUserAudioMuted);
     ASSERT_TRUE(runUntil(
         [&] { return service.requestCount(R::postRoomConnectionStatus) > postsBefore; }));
-    // A status reply a asked for before the service took b's post may still say "speaker";
-    // the service's next word on b settles it.
-    ASSERT_TRUE(runUntil([&] {
-        const auto user = a.client->getUser(b.uid());
-        return user && !user->isSpeaker();
-    }));
     // The track stays: an audience member is still in the meeting.
     EXPECT_EQ(a.client->getMeetingUsers().size(), 2u);
+    EXPECT_FALSE(a.client->getUser(b.uid())->isSpeaker());
     EXPECT_FALSE(a.delegate->has("remote left " + b.uid()));
+}
+
+TEST_F(KRClientEngineIntegrationTest, AStatusReplyAskedBeforeTheEngineMovedSomeoneLeavesTheirRole) {
+    Member& a = joined();
+    Member& b = joined();
+    ASSERT_TRUE(runUntil([&] { return a.delegate->has("remote joined " + b.uid()); }));
+    // a asks for the room while b is still a speaker at the service; the answer comes late.
+    service.injectFault(R::getRoomConnectionStatus,
+                        test::MeetingServiceFault::delayed(600ms).times(1));
+    const std::size_t questions = service.requestCount(R::getRoomConnectionStatus);
+    std::optional<bool> answered;
+    main->post([&] {
+        internals(a.client).roomSync().fetchRoomStatus([&](bool ok) { answered = ok; });
+    });
+    ASSERT_TRUE(runUntil(
+        [&] { return service.requestCount(R::getRoomConnectionStatus) > questions; }));
+    main->post([&] { b.client->switchLocalUserRole(KRUserRole::audience()); });
+    ASSERT_TRUE(runUntil([&] { return a.delegate->has("remote to audience " + b.uid()); }));
+    ASSERT_TRUE(runUntil([&] { return answered.has_value(); }));
+    ASSERT_TRUE(*answered);
+    EXPECT_FALSE(a.client->getUser(b.uid())->isSpeaker());
+    // A question asked once the service took the move has the service's word.
+    ASSERT_TRUE(runUntil([&] {
+        const auto record = service.participant(kMeetingId, b.uid());
+        return record && record->participantType == "audience";
+    }));
+    ASSERT_TRUE(await([&](auto done) { internals(a.client).roomSync().fetchRoomStatus(done); }));
+    EXPECT_FALSE(a.client->getUser(b.uid())->isSpeaker());
+    EXPECT_EQ(a.delegate->count("remote to audience " + b.uid()), 1u);
 }
 
 TEST_F(KRClientEngineIntegrationTest, AParticipantTheHostMovesBackFromTheAudienceIsMovedForEveryone) {

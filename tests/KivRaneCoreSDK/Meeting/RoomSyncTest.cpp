@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,8 +92,9 @@ struct FakeOwner : RoomSync::Owner {
     void startRemoteWhiteboard(const std::string& name, const std::string& id) override {
         log.push_back("whiteboard " + name + " " + id);
     }
-    void announceLocalHand(bool raised) override {
+    void announceLocalHand(bool raised, RoomSync::Completion sent) override {
         log.push_back(raised ? "hand raised" : "hand lowered");
+        handMessages.push_back(std::move(sent));
     }
 
     /// Answers the oldest post still waiting.
@@ -114,6 +116,7 @@ struct FakeOwner : RoomSync::Owner {
     std::map<std::string, std::string> contacts;
     std::deque<Post> posts;
     std::deque<std::function<void(const RoomSync::RoomStatusReply&)>> fetches;
+    std::deque<RoomSync::Completion> handMessages;  ///< the sends of the hand messages, in order
     Lines log;
 };
 
@@ -252,6 +255,35 @@ TEST_P(RoomSyncApplierTest, TheLocalRecordWaitsWhileALocalChangeIsOnItsWay) {
     owner->answerPost(accepted());
     applyFrom(GetParam(), *sync, {self});  // now the service's word counts again
     EXPECT_NE(owner->merge.getMeetingUser("1"), nullptr);
+}
+
+TEST_F(RoomSyncTest, AReplyAskedBeforeTheEngineReportedARoleLeavesThatRoleAlone) {
+    inMeeting();
+    const auto bea = owner->store.upsertNewParticipantFromRtcDB(peer(8));
+    const auto speakerRecord = [] {
+        KRRoomConnectionStatus status;
+        status.participants = {record("8", "Bea")};
+        status.participants[0].isHandRaise = true;
+        return RoomSync::RoomStatusReply(status);
+    };
+    const auto answer = [&] {
+        owner->fetches.front()(speakerRecord());
+        owner->fetches.pop_front();
+    };
+    sync->fetchRoomStatus({});  // asked before the service took the move
+    sync->fetchRoomStatus({});
+    // The engine moves 8 to the audience, as the backend does.
+    bea->setIsSpeaker(false);
+    sync->engineReportedRole("8", true);
+    answer();
+    EXPECT_FALSE(bea->isSpeaker());
+    EXPECT_TRUE(bea->isHandRaised());  // the rest of the record counts
+    answer();
+    EXPECT_FALSE(bea->isSpeaker());
+    // A question asked after the report has the service's word on it.
+    sync->fetchRoomStatus({});
+    answer();
+    EXPECT_TRUE(bea->isSpeaker());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSources, RoomSyncApplierTest,
@@ -502,6 +534,65 @@ TEST_F(RoomSyncTest, APostThatCrossedANewerLossDoesNotClearIt) {
     owner->answerPost(accepted());
     EXPECT_FALSE(sync->hasLostLocalState());
     EXPECT_EQ(owner->log, Lines{"hand raised"});
+}
+
+TEST_F(RoomSyncTest, AHandLostAtTheServiceIsToldAgainOnlyIfItsMessageFailed) {
+    struct Case {
+        const char* name;
+        std::optional<bool> sentBeforeThePost;  ///< the message's outcome, if known by then
+        std::optional<bool> sentAfterThePost;
+        int told;  ///< hand messages in all
+    };
+    const Case cases[] = {
+        {"heard at once", true, std::nullopt, 1},
+        {"failed at once", false, std::nullopt, 2},
+        {"heard while the state was posted", std::nullopt, true, 1},
+        {"failed while the state was posted", std::nullopt, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owner->log.clear();
+        owner->posts.clear();
+        owner->handMessages.clear();
+        inMeeting();
+        owner->store.isCurrentUserHandRaised = true;
+        sync->sendLocalHandChange();
+        ASSERT_EQ(owner->handMessages.size(), 1u);
+        owner->answerPost(lost());
+        if (c.sentBeforeThePost) owner->handMessages.front()(*c.sentBeforeThePost);
+        advance(1s);
+        owner->answerPost(accepted());
+        if (c.sentAfterThePost) owner->handMessages.front()(*c.sentAfterThePost);
+        advance(60s);
+        EXPECT_EQ(owner->log, Lines(static_cast<std::size_t>(c.told), "hand raised"));
+        EXPECT_FALSE(sync->hasLostLocalState());
+    }
+}
+
+TEST_F(RoomSyncTest, AFlappingNetworkKeepsTheBackOffGrowingUntilAPostGetsThrough) {
+    inMeeting();
+    loseHandChange();
+    int posted = 0;
+    // 40 s of refusals with the network one second off, one second on.
+    for (int second = 0; second < 40; ++second) {
+        sync->networkStateChanged(second % 2 == 1);
+        advance(1s);
+        while (!owner->posts.empty()) {
+            ++posted;
+            owner->answerPost(lost());
+        }
+    }
+    // About 1, 2, 4, 8, 16 s apart: a handful, not one at each return of the network.
+    EXPECT_GE(posted, 4);
+    EXPECT_LE(posted, 7);
+    sync->networkStateChanged(true);
+    advance(30s);
+    ASSERT_EQ(owner->posts.size(), 1u);
+    owner->answerPost(accepted());
+    // The next loss starts from the first wait again.
+    loseHandChange();
+    advance(RetryBackOff::ceiling(1));
+    EXPECT_EQ(owner->posts.size(), 1u);
 }
 
 TEST_F(RoomSyncTest, NothingIsPostedAgainWhenTheSettingsSkipTheService) {

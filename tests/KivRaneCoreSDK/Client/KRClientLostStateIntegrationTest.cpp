@@ -1,0 +1,233 @@
+// Local state the meeting service did not take, as a host app lives it: clients on the local
+// meeting service (real HTTPS) with the main queue on a manual clock, so that the back-off's
+// waits pass only when the test says so, while the service refuses the status posts.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <boost/json.hpp>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Common/RetryBackOff.h"
+#include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Dispatch/ManualClock.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingOperation.h"
+#include "platform/Messaging/MessagingService.h"
+#include "testing/KRClientTestSeam.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/QuietReachability.h"
+#include "testing/ScopedTempDirectory.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using R = test::MeetingServiceRoute;
+using test::MeetingServiceFault;
+
+constexpr const char* kMeetingId = "1234567890";
+constexpr const char* kPin = "4321";
+
+/// Counts the reports a host app would show.
+class Reports : public KRClientDelegate {
+public:
+    int joined = 0;
+    int left = 0;
+    std::deque<std::string> remoteHands;  ///< "<id> up" / "<id> down", in order
+
+    void didLocalUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        ++joined;
+    }
+    void didLocalUserLeftMeeting(const KRMeeting&, const KRUserLeftReason&) override { ++left; }
+    void didRemoteUserHandRaiseStatusUpdated(const KRMeeting&,
+                                             const std::shared_ptr<KRMeetingUser>& user,
+                                             bool raised) override {
+        remoteHands.push_back(user->id() + (raised ? " up" : " down"));
+    }
+};
+
+struct Member {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<Reports> reports;
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
+};
+
+class KRClientLostStateIntegrationTest : public ::testing::Test {
+protected:
+    ~KRClientLostStateIntegrationTest() override { members.clear(); }
+
+    Member& joined() {
+        KRDependencies deps;
+        deps.queue = main;
+        deps.reachability = test::quietReachability();
+        deps.storageDirectory = storage.path();
+        deps.routing = service.routing();
+        deps.mediaBus = bus;
+        deps.messagingService = messaging;
+        members.push_back({KRClient::create(deps), std::make_shared<Reports>()});
+        Member& member = members.back();
+        join(member);
+        return member;
+    }
+
+    void join(Member& member) {
+        const int before = member.reports->joined;
+        member.client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, "Name"),
+                                   KRJoinMeetingConfig(KRUserRole::speaker(), true, true),
+                                   member.reports);
+        EXPECT_TRUE(main->runUntil([&] { return member.reports->joined > before; }, 10s));
+        main->runFor(200ms);  // the join's own status calls are answered
+    }
+
+    void leave(Member& member) {
+        const int before = member.reports->left;
+        member.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        EXPECT_TRUE(main->runUntil([&] { return member.reports->left > before; }, 10s));
+    }
+
+    /// The status posts that carry the whole local state (a poll's carries the connection alone).
+    std::size_t fullStatePosts() const {
+        const auto posts = service.requests(R::postRoomConnectionStatus);
+        return static_cast<std::size_t>(
+            std::count_if(posts.begin(), posts.end(), [](const test::RecordedRequest& r) {
+                return r.body.find("\"isHandRaise\"") != std::string::npos;
+            }));
+    }
+
+    /// Moves the clock on and lets the calls that fall due reach the service and come back.
+    void advance(platform::Clock::duration by) {
+        clock->advance(by);
+        main->runPending();
+        main->runFor(100ms);
+    }
+
+    /// Lets `tries` tries of the lost state fail, each after the longest wait it may have.
+    void failTries(int tries) {
+        for (int step = 1; step <= tries; ++step) {
+            const std::size_t before = fullStatePosts();
+            advance(RetryBackOff::ceiling(step));
+            ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
+            main->runFor(100ms);  // its failure comes back
+        }
+    }
+
+    bool handAtService(const Member& member) const {
+        const auto record = service.participant(kMeetingId, member.uid());
+        return record && record->isHandRaised;
+    }
+
+    std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create(clock);
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    test::ScopedTempDirectory storage;
+    test::LocalMeetingService service;
+    std::deque<Member> members;
+};
+
+TEST_F(KRClientLostStateIntegrationTest, AHandRaisedWhileTheServiceRefusesPostsIsHeardOnce) {
+    Member& a = joined();
+    Member& b = joined();
+    ASSERT_TRUE(main->runUntil([&] { return b.client->getUser(a.uid()) != nullptr; }, 10s));
+    struct Case {
+        const char* name;
+        bool messageFails;
+    };
+    for (const Case c : {Case{"the message goes out", false}, Case{"its send fails", true}}) {
+        SCOPED_TRACE(c.name);
+        b.reports->remoteHands.clear();
+        if (c.messageFails) {
+            messaging->failNext(platform::MessagingOperation::sendChannelMessage, 1, a.uid());
+        }
+        service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::dropConnection());
+        const std::size_t before = fullStatePosts();
+        a.client->raiseHand();
+        ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
+        main->runFor(200ms);  // the lost post comes back as lost
+        service.clearFaults();
+        advance(RetryBackOff::ceiling(1));
+        ASSERT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+        main->runFor(300ms);  // a second message would arrive by now
+        EXPECT_EQ(b.reports->remoteHands, std::deque<std::string>{a.uid() + " up"});
+        a.client->lowerHand();
+        ASSERT_TRUE(main->runUntil([&] { return !handAtService(a); }, 5s));
+    }
+}
+
+TEST_F(KRClientLostStateIntegrationTest, ALostHandGoesOutOnceACallSucceedsNotAfterItsWait) {
+    Member& a = joined();
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::dropConnection());
+    const std::size_t before = fullStatePosts();
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
+    main->runFor(200ms);
+    failTries(3);  // the next wait is 4 to 8 s
+    service.clearFaults();
+    advance(1s);
+    ASSERT_FALSE(handAtService(a));
+    // The service is back: the microphone's change gets through, and the hand right after.
+    a.client->muteLocalAudio(true);
+    EXPECT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+}
+
+TEST_F(KRClientLostStateIntegrationTest, TheNextMeetingsFirstRetryIsNotHeldByTheEndedMeetingsWait) {
+    Member& a = joined();
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::dropConnection());
+    const std::size_t before = fullStatePosts();
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
+    main->runFor(200ms);
+    failTries(4);  // the next wait is 8 to 16 s
+    service.clearFaults();
+    leave(a);
+    join(a);
+    service.injectFault(R::muteAudio, MeetingServiceFault::dropConnection());
+    const std::size_t mutes = service.requestCount(R::muteAudio);
+    a.client->muteLocalAudio(true);
+    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::muteAudio) > mutes; }, 5s));
+    main->runFor(200ms);  // the lost mute comes back as lost
+    advance(RetryBackOff::ceiling(1));
+    EXPECT_TRUE(main->runUntil(
+        [&] {
+            const auto record = service.participant(kMeetingId, a.uid());
+            return record && !record->isMicOn;
+        },
+        5s));
+}
+
+TEST_F(KRClientLostStateIntegrationTest, AFlappingNetworkDoesNotTurnTheBackOffIntoAStorm) {
+    Member& a = joined();
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::dropConnection());
+    const std::size_t before = fullStatePosts();
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
+    main->runFor(200ms);
+    // 40 s of refusals with the network one second off, one second on.
+    for (int second = 0; second < 40; ++second) {
+        internals(a.client).networkClient()->didNetworkStateChanged(second % 2 == 1);
+        main->runPending();
+        for (int half = 0; half < 2; ++half) {
+            clock->advance(500ms);
+            main->runPending();
+            main->runFor(50ms);
+        }
+    }
+    internals(a.client).networkClient()->didNetworkStateChanged(true);
+    main->runFor(200ms);
+    // About 1, 2, 4, 8, 16 s apart (and one at the poll that found the service answering).
+    EXPECT_LE(fullStatePosts() - before, 9u);
+    EXPECT_GE(fullStatePosts() - before, 3u);
+    service.clearFaults();
+    advance(RetryBackOff::kMaxDelay);
+    EXPECT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+}
+
+}  // namespace
+}  // namespace kr
