@@ -365,6 +365,7 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status) {
     if (status.isWhiteBoardShared && !room.isWhiteboardShared) {
         owner->startRemoteWhiteboard(sharerName, status.screenOrWhiteBoardSharingUserId);
     }
+    owner->roomStatusApplied();
 }
 
 void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records,
