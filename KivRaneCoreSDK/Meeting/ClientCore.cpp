@@ -89,10 +89,11 @@ void ClientCore::wireHooks() {
                 break;
         }
     };
-    meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user) {
+    meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user,
+                                             const KRUserLeftReason& reason) {
         auto self = weak.lock();
         if (!self || !self->participantsInMerge()) return;
-        self->events().sendRemoteUserLeftMeetingEvent(user, KRUserLeftReason::leaveMeeting());
+        self->events().sendRemoteUserLeftMeetingEvent(user, reason);
     };
 }
 

@@ -43,6 +43,7 @@ public:
     void startRemoteWhiteboard(const std::string& userName, const std::string& userId) override {
         c_.startWhitebboard(true, userName, userId);
     }
+    void roomStatusApplied() override { c_.mediaBackend().roomStatusApplied(); }
     void announceLocalHand(bool raised, Completion sent) override {
         c_.sendControlMessage(raised ? ControlMessage::handRaised : ControlMessage::handLowered,
                               nullptr, std::move(sent));

@@ -144,6 +144,7 @@ void DefaultEngineBackend::forgetRemoteStreams() {
     pendingStreamUids_.clear();
     unaskedStreamUids_.clear();
     remoteAudienceUids_.clear();
+    standIns_.clear();
 }
 
 // ---- Local media and devices ----

@@ -11,6 +11,7 @@
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
 #include "KivRaneCoreSDK/Meeting/MeetingPort.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
+#include "KivRaneCoreSDK/Meeting/UnknownStreamRetry.h"
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareInfo.h"
@@ -74,6 +75,8 @@ public:
     void sendControlMessage(KRControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
                             Completion completion, const std::string& reactionsType) override;
     bool knowsLocalShareWithoutTrack() const override { return false; }
+    void roomStatusApplied() override;
+    void remoteShareAnnounced() override;
 
     std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override;
     std::shared_ptr<KRMeetingUser> localUser() const override;
@@ -120,6 +123,8 @@ private:
     void addParticipantStream(std::uint64_t uid, bool knownTrack);
     void addScreenShareStream(const KRScreenShareInfo& info);
     void removeScreenShareStream(const KRScreenShareInfo& info, const KRUserLeftReason& reason);
+    /// A stand-in participant the service names as a share: it leaves, and the share shows.
+    void turnStandInIntoShare(std::uint64_t uid, const KRScreenShareInfo& info);
     /// The share a uid stands for: its entry, else a share track already holding that uid.
     std::optional<KRScreenShareInfo> screenShareFor(std::uint64_t uid) const;
 
@@ -141,6 +146,8 @@ private:
     /// is a move, whatever a server record said of the role in between.
     std::set<std::uint64_t> remoteAudienceUids_;
     bool engineChannelRequested_ = false;  // asked to join, its leave report not yet seen
+    /// Streams shown as participants because the question about them failed.
+    UnknownStreamRetry standIns_{queue_};
 };
 
 }  // namespace kr

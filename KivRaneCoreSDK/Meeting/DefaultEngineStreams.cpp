@@ -71,7 +71,7 @@ void DefaultEngineBackend::askServerForUnaskedStreams() {
     // The core behind the port owns this backend: while the port lives, so does `this`.
     port_.getRoomConnectionStatus(
         [this, weak = port_.weakPort(), session,
-         asked = std::exchange(unaskedStreamUids_, {})](bool) {
+         asked = std::exchange(unaskedStreamUids_, {})](bool answered) {
             // Held for the whole answer: a host callback below may drop the core's last owner.
             const auto port = weak.lock();
             if (!port) return;
@@ -85,11 +85,40 @@ void DefaultEngineBackend::askServerForUnaskedStreams() {
                     continue;
                 }
                 addParticipantStream(uid, false);
+                // Shown so that a newcomer is not hidden while the service cannot answer; it may
+                // still turn out to be a share.
+                if (!answered) standIns_.add(std::to_string(uid));
             }
             if (session.live() && !streamQuestion_.live() && !unaskedStreamUids_.empty()) {
                 askServerForUnaskedStreams();
             }
+            if (session.live() && !answered) standIns_.askLater(*port);
         });
+}
+
+// ---- Streams shown while the service could not say what they are ----
+
+void DefaultEngineBackend::roomStatusApplied() {
+    const auto standIns = standIns_.streams();
+    for (const std::string& id : standIns) {
+        const std::uint64_t uid = std::stoull(id);
+        const auto share = screenShareFor(uid);
+        if (share && standIns_.remove(id)) turnStandInIntoShare(uid, *share);
+    }
+}
+
+void DefaultEngineBackend::remoteShareAnnounced() { standIns_.ask(port_); }
+
+void DefaultEngineBackend::turnStandInIntoShare(std::uint64_t uid, const KRScreenShareInfo& info) {
+    const std::string id = std::to_string(uid);
+    const auto user = port_.room().trackUser(id);
+    port_.room().removeMediaTrack(id);
+    if (user) {
+        auto departing = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+            .id = user->id(), .userId = user->userId(), .displayName = user->displayName()});
+        port_.events().sendRemoteUserLeftMeetingEvent(departing, KRUserLeftReason::leaveMeeting());
+    }
+    addScreenShareStream(info);
 }
 
 void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTrack) {
@@ -153,6 +182,7 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
 
 void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
                                                  const KRUserLeftReason& reason) {
+    standIns_.remove(std::to_string(uid));
     if (pendingStreamUids_.erase(uid) != 0) {
         // Gone before anyone was told it came: nothing to report either way.
         return;

@@ -112,6 +112,12 @@ void LocalScreenShare::streamStarted() {
     if (!owner_.localShareMayStart() || owner_.shareBypassesServer()) {
         return;  // without the server calls the share messages are not sent
     }
+    if (uid_ == 0) {
+        // No stream of this meeting is running (never granted, refused, or already ended): a
+        // start message now would close the others' whiteboards and shares for nothing.
+        logger_.warn("Screen share stream started without a granted stream: ignored");
+        return;
+    }
     if (!owner_.meetingShowsAShare()) {
         owner_.sendShareMessage(KRControlMessage::participantStartScreenShare, {});
         return;

@@ -86,6 +86,11 @@ public:
                                     Completion completion, const std::string& reactionsType) = 0;
     /// True when the backend knows of a local screen share the room store has no track of.
     virtual bool knowsLocalShareWithoutTrack() const = 0;
+    /// A room status reply was applied: a stream shown as a stand-in participant for want of an
+    /// answer may now be named as a screen share.
+    virtual void roomStatusApplied() {}
+    /// Someone announced a screen share: streams still unknown are asked about at once.
+    virtual void remoteShareAnnounced() {}
 
     // ---- Participants ----
 

@@ -190,6 +190,8 @@ void RoomEngineBackend::releaseMeetingMedia() {
         user->resetVideoTrack();
     }
     merge.clearAllData();
+    standIns_.clear();
+    sharesFromStandIns_.clear();
     confirmedLocal_.reset();
     channelAsked_ = false;
     isWaitingToBeReconnect_ = false;

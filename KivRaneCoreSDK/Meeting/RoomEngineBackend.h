@@ -2,15 +2,20 @@
 
 #include <boost/json/object.hpp>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
+#include "KivRaneCoreSDK/Meeting/UnknownStreamRetry.h"
 #include "KivRaneCoreSDK/Meeting/MediaBackend.h"
 #include "KivRaneCoreSDK/Meeting/MeetingPort.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareInfo.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerDelegate.h"
 #include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
 #include "KivRaneCoreSDK/RTM/Protocols/RtmManagerDelegate.h"
@@ -74,6 +79,8 @@ public:
     void sendControlMessage(KRControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
                             Completion completion, const std::string& reactionsType) override;
     bool knowsLocalShareWithoutTrack() const override;
+    void roomStatusApplied() override;
+    void remoteShareAnnounced() override;
 
     std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const override;
     std::shared_ptr<KRMeetingUser> localUser() const override;
@@ -125,8 +132,20 @@ private:
     void handleLocalLeave(const KRUserLeftReason& reason);
     /// The participant of the merge with this id, for the engine's reports.
     std::shared_ptr<KRMeetingUser> userById(const std::string& id) const;
+    /// `lastAskFailed`: the service did not answer the previous question about the stream.
     void checkRemoteStreamType(const std::string& streamId, int triesLeft,
-                               RtcManagerDelegate::StreamTypeCompletion completion);
+                               RtcManagerDelegate::StreamTypeCompletion completion,
+                               bool lastAskFailed = false);
+    /// A stand-in participant the service names as a share: it leaves, and the share shows.
+    void turnStandInIntoShare(const std::string& streamId, const KRScreenShareInfo& info);
+    /// Tells the main delegate that `track` (a share of the merge) started or stopped, as the
+    /// local share when the local participant shares it.
+    void reportShare(const std::shared_ptr<KRScreenShareTrack>& track, bool started);
+    /// Takes `track` out of the merge and reports it stopped, by its own stream id.
+    void closeShare(const std::shared_ptr<KRScreenShareTrack>& track);
+    /// The merge's share track that `matches`, or null.
+    std::shared_ptr<KRScreenShareTrack> shareTrackWhere(
+        const std::function<bool(const KRScreenShareTrack&)>& matches) const;
     void handleRoleChange(bool isAudience);
     /// The engine is back after losing its connection (or joined afresh): a role asked of it
     /// while it was away never reached the meeting, so it takes the role the meeting holds.
@@ -154,6 +173,11 @@ private:
     bool isRoleSetAgain_ = false;
     /// The engine was made by this backend (for an "agora" room), not handed in by the host app.
     bool ownsRtcEngine_ = false;
+    /// Streams the engine was told are participants because the service could not answer.
+    UnknownStreamRetry standIns_{deps_.queue};
+    /// Stand-ins later shown as shares: the engine still holds them as peers, and their leave
+    /// ends the share.
+    std::set<std::string> sharesFromStandIns_;
 };
 
 /// What both receivers share. The engine holds a receiver weakly and the backend holds it, so

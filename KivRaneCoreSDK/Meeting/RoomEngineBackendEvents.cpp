@@ -2,6 +2,7 @@
 #include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/RoomEngineBackend.h"
 
+#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
@@ -61,9 +62,24 @@ public:
         if (reason.kind() == KRUserLeftReason::Kind::becomeAudience) {
             c->remoteRoleReported(peerId, true);
             c->participants().moveParticipantToAudience(peerId);
-        } else {
-            c->participants().removeParticipantData(peerId, false);
+            return;
         }
+        backend_.standIns_.remove(peerId);
+        if (backend_.sharesFromStandIns_.erase(peerId) != 0) {
+            // A stand-in shown as a share: its stream is what left, and the share ends with it.
+            if (const auto share = backend_.shareTrackWhere(
+                    [&](const KRScreenShareTrack& t) { return t.id() == peerId; })) {
+                backend_.closeShare(share);
+            }
+            return;
+        }
+        // A share goes with its owner (who left, or whose media dropped before the share's
+        // stream did): closed here, once; the stream's own leave later finds nothing to close.
+        if (const auto share = backend_.shareTrackWhere(
+                [&](const KRScreenShareTrack& t) { return t.sharingUserId() == peerId; })) {
+            backend_.closeShare(share);
+        }
+        c->participants().removeParticipantData(peerId, false, reason);
     }
     void didDetectLoudestParticipant(const Peer& peer) override {
         auto c = current();
@@ -171,6 +187,11 @@ public:
     void didAuxiliaryVideoTrackRemoved(const Peer& owner) override {
         auto c = current();
         if (!c || !owner) return;
+        if (const auto share = backend_.shareTrackWhere(
+                [&](const KRScreenShareTrack& t) { return t.sharingUserId() == owner->id(); })) {
+            backend_.closeShare(share);
+            return;
+        }
         c->participants().removeScreenShareTrack(owner->id());
         const KRScreenShareState state =
             KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), 0);
@@ -265,8 +286,14 @@ void RoomEngineBackend::tellEngineRecordedMedia(RtcPeerMetaData& localPeer) {
 }
 
 void RoomEngineBackend::checkRemoteStreamType(const std::string& streamId, int triesLeft,
-                                              RtcManagerDelegate::StreamTypeCompletion completion) {
+                                              RtcManagerDelegate::StreamTypeCompletion completion,
+                                              bool lastAskFailed) {
     if (!completion) return;
+    if (sharesFromStandIns_.count(streamId) != 0) {
+        // The engine holds this share as a peer: as one it leaves, and its leave ends the share.
+        completion(RtcRemoteStreamType::user(streamId));
+        return;
+    }
     const auto& merge = port_.participants();
     for (const auto& info : merge.getScreenShareTrackInfos()) {
         if (std::to_string(info.trackID()) == streamId) {
@@ -288,6 +315,12 @@ void RoomEngineBackend::checkRemoteStreamType(const std::string& streamId, int t
         }
     }
     if (triesLeft <= 0 || !(port_.hasJoinedMeeting() || port_.isJoining())) {
+        if (triesLeft <= 0 && lastAskFailed) {
+            // Shown as a participant so that a newcomer is not hidden while the service cannot
+            // answer; it may still turn out to be a share.
+            standIns_.add(streamId);
+            standIns_.askLater(port_);
+        }
         completion(RtcRemoteStreamType::user(streamId));
         return;
     }
@@ -300,13 +333,13 @@ void RoomEngineBackend::checkRemoteStreamType(const std::string& streamId, int t
             return;
         }
         port->getRoomConnectionStatus([this, weak, session, streamId, triesLeft,
-                                       completion](bool) {
+                                       completion](bool answered) {
             auto again = weak.lock();
             if (!again || !session.live()) {
                 completion(RtcRemoteStreamType::user(streamId));
                 return;
             }
-            checkRemoteStreamType(streamId, triesLeft - 1, completion);
+            checkRemoteStreamType(streamId, triesLeft - 1, completion, !answered);
         });
     };
     if (triesLeft == kStreamTypeQuestionTries) {
@@ -320,6 +353,77 @@ void RoomEngineBackend::setConfirmedRoleAgain() {
     if (!rtcEngineManager_) return;
     isRoleSetAgain_ = true;
     rtcEngineManager_->switchClientRole(port_.isLocalUserInAudienceMode());
+}
+
+// ---- Streams shown while the service could not say what they are ----
+
+void RoomEngineBackend::roomStatusApplied() {
+    const auto standIns = standIns_.streams();
+    for (const std::string& id : standIns) {
+        for (const auto& info : port_.participants().getScreenShareTrackInfos()) {
+            if (std::to_string(info.trackID()) == id && standIns_.remove(id)) {
+                turnStandInIntoShare(id, info);
+                break;
+            }
+        }
+    }
+}
+
+void RoomEngineBackend::remoteShareAnnounced() { standIns_.ask(port_); }
+
+void RoomEngineBackend::turnStandInIntoShare(const std::string& streamId,
+                                             const KRScreenShareInfo& info) {
+    auto& merge = port_.participants();
+    // Gone already (its leave came while the service was asked): nothing to show.
+    if (!merge.getMeetingUser(streamId)) return;
+    merge.removeParticipantData(streamId, false);
+    sharesFromStandIns_.insert(streamId);
+    const auto owner = merge.getMeetingUser(info.sharingUserID());
+    std::shared_ptr<platform::View> view;
+    if (rtcEngineManager_) {
+        // A shared screen is shown whole.
+        rtcEngineManager_->setUpRemoteStreamVideoView(streamId, VideoRenderMode::scaleAspectFit);
+        view = rtcEngineManager_->getVideoStreamView(streamId);
+    }
+    auto share = std::make_shared<KRScreenShareTrack>(
+        streamId, std::make_shared<KRAudioTrack>(streamId, true),
+        std::make_shared<KRVideoTrack>(streamId, false, view),
+        owner ? owner->id() : info.sharingUserID(),
+        owner ? owner->displayName() : info.sharingUserName());
+    merge.addScreenShareTrack(share);
+    reportShare(share, true);
+    if (share->sharingUserId() != merge.getCurrentParticipantId()) {
+        port_.localShare().forceStop(LocalScreenShare::kRemoteOverrideReason);
+    }
+}
+
+void RoomEngineBackend::reportShare(const std::shared_ptr<KRScreenShareTrack>& track,
+                                    bool started) {
+    const bool isLocal = track->sharingUserId() == port_.participants().getCurrentParticipantId();
+    const KRScreenShareState state =
+        started ? KRScreenShareState::started(track)
+                : KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), uintValue(track->id()));
+    const KRMeeting meeting = port_.getCurrentMeetingData();
+    port_.events().forMainDelegate([&](KRClientDelegate& d) {
+        if (isLocal) {
+            d.didLocalScreenShareStateChanged(meeting, state);
+        } else {
+            d.didRemoteScreenShareStateChanged(meeting, state);
+        }
+    });
+}
+
+std::shared_ptr<KRScreenShareTrack> RoomEngineBackend::shareTrackWhere(
+    const std::function<bool(const KRScreenShareTrack&)>& matches) const {
+    for (const auto& track : port_.participants().getScreenShareTracks()) {
+        if (track && matches(*track)) return track;
+    }
+    return nullptr;
+}
+
+void RoomEngineBackend::closeShare(const std::shared_ptr<KRScreenShareTrack>& track) {
+    port_.participants().removeScreenShareTrack(track->sharingUserId());
+    reportShare(track, false);
 }
 
 void RoomEngineBackend::handleRoleChange(bool isAudience) {

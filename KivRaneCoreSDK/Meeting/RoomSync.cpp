@@ -423,6 +423,7 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, std::uint64
     if (status.isWhiteBoardShared && !room.isWhiteboardShared) {
         owner->startRemoteWhiteboard(sharerName, status.screenOrWhiteBoardSharingUserId);
     }
+    owner->roomStatusApplied();
 }
 
 void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records,

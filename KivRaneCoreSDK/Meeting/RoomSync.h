@@ -84,6 +84,8 @@ public:
         /// The service shows a whiteboard the room store does not know: open it as a remote one.
         virtual void startRemoteWhiteboard(const std::string& userName,
                                            const std::string& userId) = 0;
+        /// A status reply was applied whole (its share entries included).
+        virtual void roomStatusApplied() {}
         /// Tells the others in the meeting the local hand (the message a raise or lower sends);
         /// `sent` gets whether the message went out.
         virtual void announceLocalHand(bool raised, Completion sent) = 0;

@@ -163,7 +163,8 @@ void MeetingParticipantsManager::upsertParticipantMetaData(const KRMeetingPartic
 }
 
 void MeetingParticipantsManager::removeParticipantData(const std::string& participantId,
-                                                       bool isMovedToAudience) {
+                                                       bool isMovedToAudience,
+                                                       const KRUserLeftReason& reason) {
     if (isMovedToAudience) {
         moveParticipantToAudience(participantId);
         return;
@@ -182,7 +183,7 @@ void MeetingParticipantsManager::removeParticipantData(const std::string& partic
     }
     if (onUserLeft) {
         const auto hook = onUserLeft;
-        hook(copyOf(*user));
+        hook(copyOf(*user), reason);
     }
 }
 

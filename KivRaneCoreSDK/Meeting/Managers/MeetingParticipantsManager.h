@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareInfo.h"
@@ -25,8 +26,8 @@ public:
     std::function<void(const std::shared_ptr<KRMeetingUser>&)> onNewUserJoined;
     std::function<void(const std::shared_ptr<KRMeetingUser>&, ParticipantUpdateType)>
         onUserDataUpdated;
-    /// Gets a copy of the user who left (the store's own object is gone by then).
-    std::function<void(const std::shared_ptr<KRMeetingUser>&)> onUserLeft;
+    /// Gets a copy of the user who left (the store's own object is gone by then) and why.
+    std::function<void(const std::shared_ptr<KRMeetingUser>&, const KRUserLeftReason&)> onUserLeft;
 
     /// Adds (or replaces) an engine peer and merges it; a new user fires `onNewUserJoined`.
     /// Takes back a participant that had left.
@@ -46,7 +47,8 @@ public:
     /// local participant (it leaves only with the meeting, through `clearAllData`). A forgotten
     /// participant stays out: later records and peer updates of it are dropped until the engine
     /// reports it joining again (`addNewParticipantRtcData`).
-    void removeParticipantData(const std::string& participantId, bool isMovedToAudience);
+    void removeParticipantData(const std::string& participantId, bool isMovedToAudience,
+                               const KRUserLeftReason& reason = KRUserLeftReason::leaveMeeting());
     /// Drops the participant's engine peer and marks its record audience (events sent).
     void moveParticipantToAudience(const std::string& participantId);
 

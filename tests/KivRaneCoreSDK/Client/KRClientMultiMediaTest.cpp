@@ -1344,6 +1344,11 @@ TEST_F(KRClientMultiMediaTest, AShareStreamStartedWhileAPeerSharesIsAnnouncedAsA
             ASSERT_TRUE(p.recorder->has("remote share started by 30001"))
                 << testing::PrintToString(p.recorder->lines);
         }
+        // The stream the extension started is the one this meeting granted.
+        std::optional<bool> granted;
+        p.client->shareScreenAPICall([&](bool ok) { granted = ok; });
+        ASSERT_TRUE(main->runUntil([&] { return granted.has_value(); }, 5s));
+        ASSERT_EQ(granted, true);
         p.engine->sent.clear();
         p.extension->post(KRClient::kStreamStartedNotification);
         EXPECT_TRUE(main->runUntil([&] { return p.engine->sent.size() >= c.sent.size(); }, 5s));

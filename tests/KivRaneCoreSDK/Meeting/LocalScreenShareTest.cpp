@@ -238,6 +238,7 @@ TEST_F(LocalScreenShareTest, AStartedStreamTellsTheOthersAfterAnOverrideWhenASha
         const char* name;
         std::function<void(RecordingOwner&)> arrange;
         Lines sent;
+        bool granted = true;  // this meeting granted the share its stream
     };
     const Row rows[] = {
         {"nobody shares", [](RecordingOwner&) {}, {"start message"}},
@@ -245,6 +246,7 @@ TEST_F(LocalScreenShareTest, AStartedStreamTellsTheOthersAfterAnOverrideWhenASha
          {"override message", "start message"}},
         {"without the server calls", [](RecordingOwner& o) { o.bypass = true; }, {}},
         {"outside the meeting", [](RecordingOwner& o) { o.mayStart = false; }, {}},
+        {"no stream was granted", [](RecordingOwner&) {}, {}, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -252,6 +254,7 @@ TEST_F(LocalScreenShareTest, AStartedStreamTellsTheOthersAfterAnOverrideWhenASha
         LocalScreenShare s(fresh, dependencies());
         s.beginMeeting();
         row.arrange(fresh);
+        if (row.granted) s.adoptStream(7, "share-token");
         extension->post(LocalScreenShare::kStreamStartedNotification);
         queue->runPending();
         // The start waits for the override's answer, whatever it says.
@@ -261,6 +264,7 @@ TEST_F(LocalScreenShareTest, AStartedStreamTellsTheOthersAfterAnOverrideWhenASha
     // An owner gone before the override is answered sends nothing more.
     owner.log.clear();
     owner.someoneShares = true;
+    share.adoptStream(7, "share-token");
     extension->post(LocalScreenShare::kStreamStartedNotification);
     queue->runPending();
     ASSERT_EQ(owner.pendingSends.size(), 1u);

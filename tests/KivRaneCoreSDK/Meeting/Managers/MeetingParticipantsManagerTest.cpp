@@ -27,7 +27,7 @@ protected:
         manager.onUserDataUpdated = [this](const auto& user, T change) {
             log.push_back("changed " + user->id() + " " + std::to_string(static_cast<int>(change)));
         };
-        manager.onUserLeft = [this](const auto& user) {
+        manager.onUserLeft = [this](const auto& user, const auto&) {
             left.push_back(user);
             log.push_back("left " + user->id());
         };

@@ -1,0 +1,379 @@
+// Screen shares seen by the clients of one meeting when something goes wrong around them: a
+// stream-started notice for a stream nobody granted, a share stream that appears while the
+// service cannot say what it is, and a sharer whose media drops before its share's stream. On the
+// default engine and on both room engines, against the local meeting service and the stand-in
+// media bus and messaging service.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Media/MediaEngine.h"
+#include "platform/Messaging/MessagingService.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
+#include "support/EngineTestDelegate.h"
+#include "support/MultiMediaMeeting.h"
+#include "testing/KRClientTestSeam.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/Media/ScreenShareBroadcast.h"
+#include "testing/ScopedTempDirectory.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using R = test::MeetingServiceRoute;
+using test::MeetingServiceFault;
+
+constexpr const char* kMeetingId = "1234567890";
+
+/// The share stops a client heard, with the stream each named, and the leaves with their kind.
+template <class Base>
+class ShareDetails : public Base {
+public:
+    using Base::Base;
+    std::vector<std::uint64_t> shareStops;
+    std::vector<std::string> leaves;  // "<id> <kind>"
+
+    void didRemoteScreenShareStateChanged(const KRMeeting& m, const KRScreenShareState& s) override {
+        Base::didRemoteScreenShareStateChanged(m, s);
+        if (const auto* stopped = s.asStopped()) shareStops.push_back(stopped->mediaTrackId);
+    }
+    void didRemoteUserLeftMeeting(const KRMeeting& m, const std::shared_ptr<KRMeetingUser>& u,
+                                  const KRUserLeftReason& r) override {
+        Base::didRemoteUserLeftMeeting(m, u, r);
+        leaves.push_back(u->id() + " " + std::to_string(static_cast<int>(r.kind())));
+    }
+};
+
+std::string leaveLine(const std::string& id, KRUserLeftReason::Kind kind) {
+    return id + " " + std::to_string(static_cast<int>(kind));
+}
+
+// ---- The default engine ----
+
+struct Member {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<ShareDetails<test::EngineTestDelegate>> delegate;
+    std::shared_ptr<platform::DarwinNotifyCenter> extension;
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
+};
+
+class KRClientShareFaultsIntegrationTest : public ::testing::Test {
+protected:
+    ~KRClientShareFaultsIntegrationTest() override { members.clear(); }
+
+    Member& joined(KRUserRole role = KRUserRole::speaker()) {
+        KRDependencies deps;
+        deps.queue = main;
+        deps.reachability = test::quietReachability();
+        deps.storageDirectory = storage.path();
+        deps.routing = service.routing();
+        deps.mediaBus = bus;
+        deps.messagingService = messaging;
+        deps.extensionNotifications = std::make_shared<platform::DarwinNotifyCenter>();
+        members.push_back({KRClient::create(deps),
+                           std::make_shared<ShareDetails<test::EngineTestDelegate>>(main),
+                           deps.extensionNotifications});
+        Member& member = members.back();
+        member.client->joinMeeting(KRJoinMeetingData(kMeetingId, "4321", "Name"),
+                                   KRJoinMeetingConfig(std::move(role), true, true),
+                                   member.delegate);
+        EXPECT_TRUE(runUntil([&] { return member.delegate->has("joined " + member.uid()); }));
+        return member;
+    }
+
+    bool runUntil(const std::function<bool()>& done) { return main->runUntil(done, 10s); }
+    bool await(const std::function<void(KRClient::Completion)>& call) {
+        std::optional<bool> result;
+        main->post([&] { call([&](bool ok) { result = ok; }); });
+        EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
+        return result.value_or(false);
+    }
+    /// The share messages `member` sent (start or override) since the log was cleared.
+    std::size_t shareStartsSentBy(const Member& member) const {
+        const auto sent = messaging->sentMessages();
+        return static_cast<std::size_t>(std::count_if(sent.begin(), sent.end(), [&](const auto& r) {
+            const auto message = KRRtmMessage::decode(r.text);
+            return r.from == member.uid() && message &&
+                   (message->message == KRRtmMessageEvent::participantStartScreenShare ||
+                    message->message == KRRtmMessageEvent::participantOverrideScreenShare);
+        }));
+    }
+
+    std::shared_ptr<platform::MainQueue> main =
+        platform::MainQueue::create(platform::SteadyClock::instance());
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    test::ScopedTempDirectory storage;
+    test::LocalMeetingService service;
+    std::deque<Member> members;
+};
+
+TEST_F(KRClientShareFaultsIntegrationTest, AStreamStartedNoticeWithoutAGrantedStreamChangesNothing) {
+    Member& host = joined(KRUserRole::host(test::kHostToken));
+    Member& a = joined();
+    ASSERT_TRUE(runUntil([&] { return host.delegate->has("remote joined " + a.uid()); }));
+    ASSERT_TRUE(await(
+        [&](auto done) { host.client->startWhitebboard(false, "Hostess", host.uid(), done); }));
+    struct Case {
+        const char* name;
+        /// Leaves a without a share stream of this meeting.
+        std::function<void()> arrange;
+    };
+    const Case cases[] = {
+        {"no share was asked for", [] {}},
+        {"the service refused the stream",
+         [&] {
+             service.injectFault(R::shareScreen, MeetingServiceFault::withStatus(503).times(1));
+             EXPECT_FALSE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
+         }},
+        {"the share was stopped before the notice came",
+         [&] {
+             ASSERT_TRUE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
+             main->post([&] { a.client->stopLocalScreenShare(); });
+             ASSERT_TRUE(runUntil([&] { return a.delegate->has("local share stopped"); }));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        messaging->clearSentMessages();
+        a.extension->post(KRClient::kStreamStartedNotification);
+        main->runFor(400ms);  // a start message would have reached the host by now
+        EXPECT_EQ(shareStartsSentBy(a), 0u);
+        EXPECT_TRUE(internals(host.client).currentRoom().isLocalUserSharingWhiteboard);
+        EXPECT_FALSE(host.delegate->has("remote share started"));
+    }
+    // A stream this meeting granted is still announced.
+    ASSERT_TRUE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
+    a.extension->post(KRClient::kStreamStartedNotification);
+    EXPECT_TRUE(runUntil([&] { return shareStartsSentBy(a) == 1; }));
+}
+
+TEST_F(KRClientShareFaultsIntegrationTest, AShareStreamSeenWhileTheServiceFailsBecomesTheShare) {
+    Member& a = joined();
+    Member& b = joined();
+    ASSERT_TRUE(runUntil([&] {
+        return b.delegate->has("remote joined " + a.uid()) &&
+               internals(b.client).pendingStreamQuestions().empty();
+    }));
+    struct Case {
+        const char* name;
+        bool announced;  // the sharer's start message reaches b once the service is back
+    };
+    for (const Case& c : {Case{"a later question names it", false},
+                          Case{"the share-start message", true}}) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(await([&](auto done) { a.client->shareScreenAPICall(done); }));
+        const std::uint64_t shareUid = internals(a.client).localScreenShare().streamUid();
+        const std::string shareId = std::to_string(shareUid);
+        service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+        const std::size_t asksBefore = service.requestCount(R::getRoomConnectionStatus);
+        test::ScreenShareBroadcast broadcast(bus, main);
+        broadcast.start(internals(a.client).currentRoom().roomID, shareUid);
+        // Shown as a participant while the service cannot answer.
+        ASSERT_TRUE(runUntil([&] { return b.delegate->has("remote joined " + shareId); }));
+        main->runFor(2500ms);
+        // Asked again, at a bounded rate (both clients, over 2.5 s of refusals).
+        const std::size_t asks = service.requestCount(R::getRoomConnectionStatus) - asksBefore;
+        EXPECT_GE(asks, 4u);
+        EXPECT_LE(asks, 10u);
+        EXPECT_FALSE(b.delegate->has("remote share started"));
+
+        service.clearFaults();
+        if (c.announced) a.extension->post(KRClient::kStreamStartedNotification);
+        ASSERT_TRUE(runUntil([&] {
+            return b.delegate->has("remote share started") && a.delegate->has("local share started");
+        }));
+        main->runFor(300ms);  // a second report would come by now
+        EXPECT_EQ(b.delegate->count("remote joined " + shareId), 1u);
+        EXPECT_EQ(b.delegate->count("remote left " + shareId), 1u);
+        EXPECT_EQ(b.delegate->count("remote share started"), 1u);
+        EXPECT_EQ(b.client->getMeetingUsers().size(), 2u);
+        EXPECT_EQ(a.delegate->count("local share started"), 1u);
+        EXPECT_EQ(a.client->getMeetingUsers().size(), 2u);
+
+        main->post([&] { a.client->stopLocalScreenShare(); });
+        main->post([&] { broadcast.stop(); });
+        ASSERT_TRUE(runUntil([&] { return b.delegate->has("remote share stopped"); }));
+        main->runFor(300ms);
+        EXPECT_EQ(b.delegate->count("remote share stopped"), 1u);
+        EXPECT_EQ(b.delegate->count("remote left " + shareId), 1u);
+        a.delegate->lines.clear();
+        b.delegate->lines.clear();
+    }
+}
+
+// ---- The room engines ----
+
+class KRClientRoomEngineShareTest : public test::MultiMediaMeetingTest,
+                                    public ::testing::WithParamInterface<const char*> {
+protected:
+    using Recorder = ShareDetails<test::RoomEngineRecorder>;
+    struct Sharer {
+        test::Member member;
+        std::shared_ptr<Recorder> recorder;
+        std::shared_ptr<platform::DarwinNotifyCenter> extension;
+    };
+
+    KRClientRoomEngineShareTest() {
+        room_.meetingId = isKrMedia() ? "5550007777" : "5550008888";
+        room_.roomId = isKrMedia() ? "room-kr-share" : "room-ag-share";
+        room_.mediaEngine = GetParam();
+        service.addRoom(room_);
+    }
+
+    bool isKrMedia() const { return std::string(GetParam()) == "kr-media"; }
+    std::string channel() const {
+        return isKrMedia() ? test::KrMediaTestEngine::channelFor(room_.meetingId) : room_.roomId;
+    }
+
+    Sharer& enter(const std::string& name, KRUserRole role = KRUserRole::speaker()) {
+        const KRDependencies d = deps();
+        auto recorder = std::make_shared<Recorder>();
+        test::Member member{KRClient::create(d), recorder};
+        member.client->setMultiMediaEngineIntegration(true);
+        if (isKrMedia()) member.client->setRtcEngineManager(test::KrMediaTestEngine::create(d));
+        member.client->joinMeeting(KRJoinMeetingData(room_.meetingId, "4321", name),
+                                   KRJoinMeetingConfig(std::move(role), true, true), recorder);
+        members.push_back(member);
+        sharers.push_back({member, recorder, d.extensionNotifications});
+        EXPECT_TRUE(main->runUntil([&] { return recorder->has("joined"); }, 10s)) << name;
+        return sharers.back();
+    }
+
+    /// Host, Ann and Ben, each seeing the others and holding an engine peer for each.
+    void meet() {
+        host = &enter("Hostess", KRUserRole::host(test::kHostToken));
+        ann = &enter("Ann");
+        ben = &enter("Ben");
+        ASSERT_TRUE(main->runUntil(
+            [&] {
+                for (Sharer* viewer : {host, ann, ben})
+                    for (Sharer* other : {host, ann, ben})
+                        if (viewer != other &&
+                            !viewer->member.client->rtcEngineManager()->getPeerData(
+                                other->member.uid()))
+                            return false;
+                return true;
+            },
+            10s));
+    }
+
+    std::uint64_t grantShare(Sharer& sharer) {
+        std::optional<bool> granted;
+        sharer.member.client->shareScreenAPICall([&](bool ok) { granted = ok; });
+        EXPECT_TRUE(main->runUntil([&] { return granted.has_value(); }, 10s));
+        EXPECT_EQ(granted, true);
+        return internals(sharer.member.client).localScreenShare().streamUid();
+    }
+
+    std::shared_ptr<platform::MediaEngine> mediaEngineOf(const Sharer& sharer) const {
+        const auto engine = sharer.member.client->rtcEngineManager();
+        if (const auto kr = std::dynamic_pointer_cast<test::KrMediaTestEngine>(engine)) {
+            return kr->mediaEngine();
+        }
+        const auto own = std::dynamic_pointer_cast<AgoraRtcManager>(engine);
+        return own ? own->rtcEngine() : nullptr;
+    }
+
+    test::MeetingRoomSetup room_;
+    std::deque<Sharer> sharers;
+    Sharer* host = nullptr;
+    Sharer* ann = nullptr;
+    Sharer* ben = nullptr;
+};
+
+TEST_P(KRClientRoomEngineShareTest, AShareStreamSeenWhileTheServiceFailsBecomesTheShare) {
+    meet();
+    const std::uint64_t shareUid = grantShare(*ann);
+    ASSERT_NE(shareUid, 0u);
+    const std::string shareId = std::to_string(shareUid);
+    const std::string started = "remote share started by " + ann->member.uid();
+    service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+    test::ScreenShareBroadcast broadcast(bus, main);
+    broadcast.start(channel(), shareUid);
+    // After its few quick questions failed, the stream is shown as a participant.
+    ASSERT_TRUE(main->runUntil([&] { return ben->recorder->has("remote joined " + shareId); }, 10s));
+    const std::size_t asksBefore = service.requestCount(R::getRoomConnectionStatus);
+    main->runFor(3s);
+    // Still asked about, at a bounded rate (three clients, over 3 s of refusals).
+    const std::size_t asks = service.requestCount(R::getRoomConnectionStatus) - asksBefore;
+    EXPECT_GE(asks, 3u);
+    EXPECT_LE(asks, 12u);
+    EXPECT_FALSE(ben->recorder->has(started));
+
+    service.clearFaults();
+    ann->extension->post(KRClient::kStreamStartedNotification);
+    ASSERT_TRUE(main->runUntil(
+        [&] { return host->recorder->has(started) && ben->recorder->has(started); }, 10s));
+    main->runFor(300ms);  // a second report would come by now
+    for (Sharer* viewer : {host, ben}) {
+        EXPECT_EQ(viewer->recorder->count("remote joined " + shareId), 1u);
+        EXPECT_EQ(viewer->recorder->count("remote left " + shareId), 1u);
+        EXPECT_EQ(viewer->recorder->count(started), 1u);
+        EXPECT_EQ(viewer->member.client->getMeetingUsers().size(), 3u);
+    }
+
+    // The share's stream leaving ends the share, once, by its own id.
+    broadcast.stop();
+    ASSERT_TRUE(main->runUntil(
+        [&] { return !host->recorder->shareStops.empty() && !ben->recorder->shareStops.empty(); },
+        10s));
+    main->runFor(300ms);
+    for (Sharer* viewer : {host, ben}) {
+        EXPECT_EQ(viewer->recorder->shareStops, std::vector<std::uint64_t>{shareUid});
+        EXPECT_EQ(viewer->recorder->count("remote left " + shareId), 1u);
+    }
+}
+
+TEST_P(KRClientRoomEngineShareTest, ASharerWhoseMediaDropsTakesItsShareDownOnce) {
+    meet();
+    const std::uint64_t shareUid = grantShare(*ann);
+    ASSERT_NE(shareUid, 0u);
+    test::ScreenShareBroadcast broadcast(bus, main);
+    broadcast.start(channel(), shareUid);
+    const std::string started = "remote share started by " + ann->member.uid();
+    ASSERT_TRUE(main->runUntil(
+        [&] { return host->recorder->has(started) && ben->recorder->has(started); }, 10s));
+
+    // Ann's engine drops; the broadcast extension's stream stays a while.
+    const auto engine = mediaEngineOf(*ann);
+    ASSERT_TRUE(engine);
+    engine->simulateNetworkDrop();
+    const std::string annLeft = leaveLine(ann->member.uid(), KRUserLeftReason::Kind::networkDropped);
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            return !host->recorder->shareStops.empty() && !ben->recorder->shareStops.empty() &&
+                   std::count(ben->recorder->leaves.begin(), ben->recorder->leaves.end(), annLeft) == 1;
+        },
+        10s));
+    // Then the share's stream goes, and Ann leaves the meeting at the service.
+    broadcast.stop();
+    main->post([&] { ann->member.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
+    main->runFor(1500ms);
+    for (Sharer* viewer : {host, ben}) {
+        EXPECT_EQ(viewer->recorder->shareStops, std::vector<std::uint64_t>{shareUid});
+        EXPECT_EQ(std::count(viewer->recorder->leaves.begin(), viewer->recorder->leaves.end(), annLeft), 1);
+        EXPECT_TRUE(viewer->member.client->getCurrentMeetingData().allMediaTracks().size() == 2u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, KRClientRoomEngineShareTest, ::testing::Values("agora", "kr-media"),
+                         [](const ::testing::TestParamInfo<const char*>& engine) {
+                             return std::string(engine.param) == "agora" ? "Agora" : "KrMedia";
+                         });
+
+}  // namespace
+}  // namespace kr
