@@ -524,23 +524,26 @@ int MediaEngine::joinChannelByToken(const std::string& token, const std::string&
     return code;
 }
 
+void MediaEngine::forgetChannelLocked(int connectionReason) {
+    session_ = Session::idle;
+    ++generation_;  // drops every callback still queued for the session that ends here
+    channelId_.clear();
+    uid_ = 0;
+    audioSubscriptions_.clear();
+    videoSubscriptions_.clear();
+    remoteBindings_.clear();
+    remoteStreamTypes_.clear();
+    connectionState_ = MediaCodes::kConnectionDisconnected;
+    postConnectionLocked(MediaCodes::kConnectionDisconnected, connectionReason);
+}
+
 int MediaEngine::leaveChannel() {
     const int code = call(MediaOperation::leaveChannel, "", [&] {
         if (session_ == Session::idle) {
             return MediaCodes::kOk;
         }
         leaveMembershipLocked(MediaCodes::kOfflineQuit);
-        session_ = Session::idle;
-        ++generation_;  // drops every callback still queued for the session that ends here
-        channelId_.clear();
-        uid_ = 0;
-        audioSubscriptions_.clear();
-        videoSubscriptions_.clear();
-        remoteBindings_.clear();
-        remoteStreamTypes_.clear();
-        connectionState_ = MediaCodes::kConnectionDisconnected;
-        postConnectionLocked(MediaCodes::kConnectionDisconnected,
-                             MediaCodes::kConnectionReasonLeaveChannel);
+        forgetChannelLocked(MediaCodes::kConnectionReasonLeaveChannel);
         postLocked([](MediaEngineDelegate& d) { d.didLeaveChannelWithStats(ChannelStats{}); });
         return MediaCodes::kOk;
     });
@@ -911,17 +914,7 @@ void MediaEngine::simulateChannelLoss() {
         if (session_ == Session::joined) {
             leaveMembershipLocked(MediaCodes::kOfflineDropped);
         }
-        session_ = Session::idle;
-        ++generation_;  // what was still queued for the lost channel goes with it
-        channelId_.clear();
-        uid_ = 0;
-        audioSubscriptions_.clear();
-        videoSubscriptions_.clear();
-        remoteBindings_.clear();
-        remoteStreamTypes_.clear();
-        connectionState_ = MediaCodes::kConnectionDisconnected;
-        postConnectionLocked(MediaCodes::kConnectionDisconnected,
-                             MediaCodes::kConnectionReasonInterrupted);
+        forgetChannelLocked(MediaCodes::kConnectionReasonInterrupted);
     }
     syncVolumeTimer();
 }

@@ -232,6 +232,8 @@ private:
     void announceLocked(MediaEngine& sender);          // this engine learns of a broadcaster
     void withdrawFromOthersLocked(int offlineReason);  // the others forget this engine
     void leaveMembershipLocked(int offlineReason);
+    /// Out of any channel: the session's state goes and the engine hears it disconnected.
+    void forgetChannelLocked(int connectionReason);
     /// Brings every receiver's remote states in this channel up to date after this engine
     /// changed what it sends or receives (the reasons tell local from remote changes).
     void refreshRemoteStatesLocked();
