@@ -64,6 +64,12 @@ void KRChatManager::setMeetingData(std::string meetingID, std::string meetingPIN
                                    std::string roomID, std::string currentUserParticipantID,
                                    std::string currentUserGuestID) {
     KR_DCHECK_RUN_ON(checker_);
+    // The pushes held for pages of the meeting that ends here go now, under its thread ids.
+    std::map<std::string, CatchUp> catchUps = std::move(catchUps_);
+    catchUps_.clear();
+    for (auto& entry : catchUps) {
+        releaseHeld(entry.second);
+    }
     meetingID_ = std::move(meetingID);
     meetingPIN_ = std::move(meetingPIN);
     roomID_ = std::move(roomID);
@@ -295,6 +301,15 @@ void KRChatManager::removeDelegate(const std::string& identifier) {
 
 void KRChatManager::addSocketChatMessage(const KRChatMessage& message) {
     KR_DCHECK_RUN_ON(checker_);
+    if (const auto catchUp = catchUps_.find(message.threadId); catchUp != catchUps_.end()) {
+        // The thread's missed messages are older than this one: it waits for them.
+        catchUp->second.held.push_back(message);
+        return;
+    }
+    reportSocketChatMessage(message);
+}
+
+void KRChatManager::reportSocketChatMessage(const KRChatMessage& message) {
     const KRChatMessage* stored = cache_.admit(message, currentUserGuestID_);
     if (stored == nullptr) {
         return;
@@ -351,23 +366,61 @@ void KRChatManager::fetchMissedMessages(std::function<bool()> stillWanted) {
     const std::uint64_t generation = meetingGeneration_;
     std::weak_ptr<KRChatManager> weak = weak_from_this();
     for (const std::string& threadId : threads) {
+        CatchUp& catchUp = catchUps_[threadId];
+        ++catchUp.pagesOut;
+        catchUp.stillWanted = stillWanted;
         send(GetChatMessagesRequest(threadId),
-             [weak, generation, stillWanted](Result<KRThreadChatMessages, KRApiRequestError> page) {
+             [weak, generation, threadId](Result<KRThreadChatMessages, KRApiRequestError> page) {
                  auto self = weak.lock();
-                 if (!self || !page.ok() || !page.value().messages ||
-                     self->meetingGeneration_ != generation) {
+                 // A later meeting has let this one's held pushes go already.
+                 if (!self || self->meetingGeneration_ != generation) {
                      return;
                  }
-                 // A page comes newest first; the cache leaves out what was seen already.
-                 const std::vector<KRChatMessage>& messages = *page.value().messages;
-                 for (auto message = messages.rbegin(); message != messages.rend(); ++message) {
-                     if (stillWanted && !stillWanted()) {
-                         return;
-                     }
-                     self->addSocketChatMessage(*message);
-                 }
+                 const bool usable = page.ok() && page.value().messages;
+                 self->finishCatchUp(threadId, usable ? &*page.value().messages : nullptr);
              });
     }
+}
+
+void KRChatManager::finishCatchUp(const std::string& threadId,
+                                  const std::vector<KRChatMessage>* messages) {
+    const std::uint64_t generation = meetingGeneration_;
+    std::function<bool()> stillWanted;
+    if (const auto catchUp = catchUps_.find(threadId); catchUp != catchUps_.end()) {
+        stillWanted = catchUp->second.stillWanted;
+    }
+    if (messages) {
+        // A page comes newest first; the cache leaves out what was seen already.
+        for (auto message = messages->rbegin(); message != messages->rend(); ++message) {
+            if (meetingGeneration_ != generation) {
+                return;  // an observer moved to another meeting, which let the held pushes go
+            }
+            if (stillWanted && !stillWanted()) {
+                break;
+            }
+            reportSocketChatMessage(*message);
+        }
+    }
+    const auto catchUp = catchUps_.find(threadId);
+    if (meetingGeneration_ != generation || catchUp == catchUps_.end() ||
+        --catchUp->second.pagesOut > 0) {
+        return;  // another page of the thread is out: the held pushes wait for it
+    }
+    CatchUp done = std::move(catchUp->second);
+    catchUps_.erase(catchUp);
+    releaseHeld(done);
+}
+
+void KRChatManager::releaseHeld(CatchUp& catchUp) {
+    const std::uint64_t generation = meetingGeneration_;
+    for (const KRChatMessage& message : catchUp.held) {
+        if ((catchUp.stillWanted && !catchUp.stillWanted()) || meetingGeneration_ != generation) {
+            break;
+        }
+        // Should an observer have started another catch-up of the thread, the rest waits for it.
+        addSocketChatMessage(message);
+    }
+    catchUp.held.clear();
 }
 
 }  // namespace kr

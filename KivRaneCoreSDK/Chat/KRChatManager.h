@@ -102,13 +102,17 @@ public:
     // ---- pushed messages ----
 
     /// Merges one message pushed by the room socket and tells the observers: main-thread
-    /// messages as new chat messages, others as private messages of the other recipient.
+    /// messages as new chat messages, others as private messages of the other recipient. While a
+    /// page of `fetchMissedMessages` is out for the message's thread, the message is held back
+    /// and handled after that page, so that the thread is reported and cached in its order.
     void addSocketChatMessage(const KRChatMessage& message);
     /// Asks for the newest page of the main thread (once known) and of each known private
-    /// thread, and hands each message of it, oldest first, to `addSocketChatMessage`: what
-    /// was pushed while the room socket was away is reported once, and nothing seen before
-    /// again. A page is dropped when `stillWanted` says no (asked before each message) or a
-    /// later `setMeetingData` came first; a failed one is dropped too.
+    /// thread, and merges each message of it, oldest first, as a pushed one: what was pushed
+    /// while the room socket was away is reported once, and nothing seen before again. Once a
+    /// thread's last such page is in (or failed), the pushes held meanwhile follow; a later
+    /// `setMeetingData` lets them go at once. A page is dropped when `stillWanted` says no (asked
+    /// before each message) or a later `setMeetingData` came first; a failed one is dropped too.
+    /// Held pushes go only while `stillWanted` says yes.
     void fetchMissedMessages(std::function<bool()> stillWanted);
 
     // ---- state, for the facade and tests ----
@@ -125,6 +129,13 @@ public:
     bool hasNetworkClient() const { return networkClient_ != nullptr; }
 
 private:
+    /// A thread whose missed-messages page is out, with the pushes that came meanwhile.
+    struct CatchUp {
+        int pagesOut = 0;
+        std::vector<KRChatMessage> held;
+        std::function<bool()> stillWanted;  // of the latest fetch
+    };
+
     explicit KRChatManager(std::shared_ptr<platform::DispatchQueue> queue);
 
     template <class Request, class OnResult>
@@ -141,6 +152,13 @@ private:
     void appendChatMessages(const std::vector<KRChatMessage>& messages,
                             const std::string& localGuestId);
     void fail(std::function<void()> completion);
+    /// `addSocketChatMessage` without holding back.
+    void reportSocketChatMessage(const KRChatMessage& message);
+    /// One missed-messages page of `threadId` came back (`messages` null when it failed or is
+    /// not wanted): merges it, and the held pushes once no other page of the thread is out.
+    void finishCatchUp(const std::string& threadId, const std::vector<KRChatMessage>* messages);
+    /// Merges the held pushes of `catchUp` if still wanted, and forgets them.
+    void releaseHeld(CatchUp& catchUp);
 
     const std::shared_ptr<platform::DispatchQueue> queue_;
     platform::SequenceChecker checker_;
@@ -159,6 +177,8 @@ private:
     /// Observers in registration order; an identifier keeps its place when replaced.
     std::vector<std::pair<std::string, std::shared_ptr<KRChatClientDelegate>>> delegates_;
     FirstPageHook onGetAllChatMessages_;
+    /// Thread id -> its catch-up; of the current meeting only.
+    std::map<std::string, CatchUp> catchUps_;
 };
 
 }  // namespace kr

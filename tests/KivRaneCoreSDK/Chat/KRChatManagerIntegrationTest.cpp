@@ -383,6 +383,72 @@ TEST_F(KRChatManagerIntegrationTest, OwnPushBeforeTheSendReplyIsCachedOnce) {
     EXPECT_EQ(ann->chat->allChatMessages().size(), 1u);
 }
 
+// Pushes of a thread whose missed-messages page is out wait for that page, whatever becomes of
+// it: the thread is reported and cached oldest first, and nothing is held for good.
+TEST_F(KRChatManagerIntegrationTest, PushesWaitForTheThreadsMissedMessagesPage) {
+    struct Case {
+        const char* name;
+        std::optional<MeetingServiceFault> pageFault;
+        bool wanted;
+        bool meetingMovesOn;
+        std::vector<int> reported;  // of "one", "two", "three", in this order
+    };
+    const Case cases[] = {
+        {"the page answers", std::nullopt, true, false, {0, 1, 2}},
+        {"the page fails", MeetingServiceFault::withStatus(500).times(1), true, false, {1, 2}},
+        {"the meeting moves on first", std::nullopt, true, true, {1, 2}},
+        {"nothing is wanted any more", std::nullopt, false, false, {}},
+    };
+    auto ann = join("Ann");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto bob = join("Bob");
+        guests_.erase(bob->userId);  // Bob's socket is away: no pushes reach him
+        std::vector<KRChatMessage> sent;
+        for (const char* text : {"one", "two", "three"}) {
+            auto message = send(*ann, text, KRChatMessageDestination::group());
+            ASSERT_TRUE(message.ok());
+            sent.push_back(message.value());
+        }
+        if (c.pageFault) service.injectFault(R::chatThreadMessages, *c.pageFault);
+        const auto pages = service.requestCount(R::chatThreadMessages);
+        bob->chat->fetchMissedMessages([wanted = c.wanted] { return wanted; });
+        bob->chat->addSocketChatMessage(sent[1]);  // before the page, which has it too
+        bob->chat->addSocketChatMessage(sent[2]);
+        EXPECT_TRUE(bob->observer->seen.empty());
+        if (c.meetingMovesOn) {
+            bob->chat->setMeetingData(setup.meetingId, setup.pin, setup.roomId, "uid-Bob",
+                                      bob->userId);
+            ASSERT_TRUE(runUntil([&] { return bob->firstPages.size() == 2; }));
+        }
+        std::vector<std::string> expected;
+        for (int i : c.reported) expected.push_back("main:" + sent[i].id);
+        ASSERT_TRUE(runUntil([&] {
+            return service.requestCount(R::chatThreadMessages) > pages &&
+                   bob->observer->seen.size() >= expected.size();
+        }));
+        main->runFor(100ms);  // anything else the page would bring lands now
+        EXPECT_EQ(bob->observer->seen, expected);
+        if (!c.meetingMovesOn) {  // (a new meeting's first page is cached too, silently)
+            std::vector<std::string> cached;
+            for (const auto& m : bob->chat->getMainThreadChatMessages()) {
+                for (const auto& one : sent) {
+                    if (m.id == one.id) cached.push_back("main:" + m.id);
+                }
+            }
+            EXPECT_EQ(cached, expected);
+        }
+
+        // Nothing stays held: a later push of the thread is reported at once.
+        const auto later = send(*ann, "later", KRChatMessageDestination::group());
+        ASSERT_TRUE(later.ok());
+        bob->chat->addSocketChatMessage(later.value());
+        ASSERT_FALSE(bob->observer->seen.empty());
+        EXPECT_EQ(bob->observer->seen.back(), "main:" + later->id);
+        service.clearFaults();
+    }
+}
+
 TEST_F(KRChatManagerIntegrationTest, ANewMeetingForgetsTheOldMainThreadButKeepsTheCache) {
     MeetingRoomSetup second;
     second.meetingId = "2222222222";
