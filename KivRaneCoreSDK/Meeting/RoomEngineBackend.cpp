@@ -191,6 +191,7 @@ void RoomEngineBackend::releaseMeetingMedia() {
     }
     merge.clearAllData();
     standIns_.clear();
+    standInsAwaitingPeer_.clear();
     sharesFromStandIns_.clear();
     confirmedLocal_.reset();
     channelAsked_ = false;

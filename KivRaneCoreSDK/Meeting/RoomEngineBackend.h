@@ -136,8 +136,15 @@ private:
     void checkRemoteStreamType(const std::string& streamId, int triesLeft,
                                RtcManagerDelegate::StreamTypeCompletion completion,
                                bool lastAskFailed = false);
+    /// The engine made its peer for `streamId`: when the stream was answered as a participant
+    /// only because the service could not say, it becomes a stand-in from now.
+    void peerJoined(const std::string& streamId);
     /// A stand-in participant the service names as a share: it leaves, and the share shows.
-    void turnStandInIntoShare(const std::string& streamId, const KRScreenShareInfo& info);
+    /// False (nothing done) while the engine has no participant for it.
+    bool turnStandInIntoShare(const std::string& streamId, const KRScreenShareInfo& info);
+    /// Puts `track` in the merge and reports it started; another's share ends the local one,
+    /// the client's and the engine's.
+    void showShare(const std::shared_ptr<KRScreenShareTrack>& track);
     /// Tells the main delegate that `track` (a share of the merge) started or stopped, as the
     /// local share when the local participant shares it.
     void reportShare(const std::shared_ptr<KRScreenShareTrack>& track, bool started);
@@ -175,6 +182,9 @@ private:
     bool ownsRtcEngine_ = false;
     /// Streams the engine was told are participants because the service could not answer.
     UnknownStreamRetry standIns_{deps_.queue};
+    /// Such streams whose peer the engine has not made yet: one that leaves before never gets a
+    /// peer, and is neither shown nor asked about.
+    std::set<std::string> standInsAwaitingPeer_;
     /// Stand-ins later shown as shares: the engine still holds them as peers, and their leave
     /// ends the share.
     std::set<std::string> sharesFromStandIns_;

@@ -52,6 +52,7 @@ public:
                 engine->setUpRemoteStreamVideoView(peer->id(), VideoRenderMode::scaleAspectFill);
             }
             c->participants().addNewParticipantRtcData(peer);
+            backend_.peerJoined(peer->id());
         }
         finishEngineWait(completion);
     }
@@ -65,6 +66,7 @@ public:
             return;
         }
         backend_.standIns_.remove(peerId);
+        backend_.standInsAwaitingPeer_.erase(peerId);
         if (backend_.sharesFromStandIns_.erase(peerId) != 0) {
             // A stand-in shown as a share: its stream is what left, and the share ends with it.
             if (const auto share = backend_.shareTrackWhere(
@@ -162,47 +164,22 @@ public:
                                      const std::shared_ptr<RtcAuxiliaryTrack>& track) override {
         auto c = current();
         if (!c || !owner || !track) return;
-        auto& users = c->participants();
-        const auto user = users.getMeetingUser(owner->id());
+        const auto user = c->participants().getMeetingUser(owner->id());
         const auto canvas = track->getVideoCanvas();
-        auto share = std::make_shared<KRScreenShareTrack>(
+        backend_.showShare(std::make_shared<KRScreenShareTrack>(
             track->id(), std::make_shared<KRAudioTrack>(track->id(), true),
             std::make_shared<KRVideoTrack>(track->id(), false,
                                            canvas ? canvas->getVideoStreamView() : nullptr),
-            user ? user->id() : "", user ? user->displayName() : "");
-        users.addScreenShareTrack(share);
-        const KRScreenShareState state = KRScreenShareState::started(share);
-        if (track->parentId() == users.getCurrentParticipantId()) {
-            mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-                d.didLocalScreenShareStateChanged(m, state);
-            });
-            return;
-        }
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didRemoteScreenShareStateChanged(m, state);
-        });
-        c->localShare().forceStop(LocalScreenShare::kRemoteOverrideReason);
-        if (const auto& engine = backend_.rtcEngineManager_) engine->stopScreenShare();
+            owner->id(), user ? user->displayName() : ""));
     }
     void didAuxiliaryVideoTrackRemoved(const Peer& owner) override {
         auto c = current();
         if (!c || !owner) return;
+        // None left: it was closed already (with its owner's leave), and its stop was told then.
         if (const auto share = backend_.shareTrackWhere(
                 [&](const KRScreenShareTrack& t) { return t.sharingUserId() == owner->id(); })) {
             backend_.closeShare(share);
-            return;
         }
-        c->participants().removeScreenShareTrack(owner->id());
-        const KRScreenShareState state =
-            KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), 0);
-        const bool isLocal = owner->id() == c->participants().getCurrentParticipantId();
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            if (isLocal) {
-                d.didLocalScreenShareStateChanged(m, state);
-            } else {
-                d.didRemoteScreenShareStateChanged(m, state);
-            }
-        });
     }
     void didRequestToGetStreamSourceType(const std::string& streamId,
                                          StreamTypeCompletion completion) override {
@@ -317,9 +294,9 @@ void RoomEngineBackend::checkRemoteStreamType(const std::string& streamId, int t
     if (triesLeft <= 0 || !(port_.hasJoinedMeeting() || port_.isJoining())) {
         if (triesLeft <= 0 && lastAskFailed) {
             // Shown as a participant so that a newcomer is not hidden while the service cannot
-            // answer; it may still turn out to be a share.
-            standIns_.add(streamId);
-            standIns_.askLater(port_);
+            // answer; it may still turn out to be a share. A stand-in once the engine has made
+            // its peer: a stream that leaves first is never shown.
+            standInsAwaitingPeer_.insert(streamId);
         }
         completion(RtcRemoteStreamType::user(streamId));
         return;
@@ -361,8 +338,8 @@ void RoomEngineBackend::roomStatusApplied() {
     const auto standIns = standIns_.streams();
     for (const std::string& id : standIns) {
         for (const auto& info : port_.participants().getScreenShareTrackInfos()) {
-            if (std::to_string(info.trackID()) == id && standIns_.remove(id)) {
-                turnStandInIntoShare(id, info);
+            if (std::to_string(info.trackID()) == id) {
+                if (turnStandInIntoShare(id, info)) standIns_.remove(id);
                 break;
             }
         }
@@ -371,11 +348,18 @@ void RoomEngineBackend::roomStatusApplied() {
 
 void RoomEngineBackend::remoteShareAnnounced() { standIns_.ask(port_); }
 
-void RoomEngineBackend::turnStandInIntoShare(const std::string& streamId,
+void RoomEngineBackend::peerJoined(const std::string& streamId) {
+    if (standInsAwaitingPeer_.erase(streamId) == 0) return;
+    standIns_.add(streamId);
+    // A reply applied while the engine made the peer may have named it already.
+    roomStatusApplied();
+    standIns_.askLater(port_);
+}
+
+bool RoomEngineBackend::turnStandInIntoShare(const std::string& streamId,
                                              const KRScreenShareInfo& info) {
     auto& merge = port_.participants();
-    // Gone already (its leave came while the service was asked): nothing to show.
-    if (!merge.getMeetingUser(streamId)) return;
+    if (!merge.getMeetingUser(streamId)) return false;
     merge.removeParticipantData(streamId, false);
     sharesFromStandIns_.insert(streamId);
     const auto owner = merge.getMeetingUser(info.sharingUserID());
@@ -390,11 +374,17 @@ void RoomEngineBackend::turnStandInIntoShare(const std::string& streamId,
         std::make_shared<KRVideoTrack>(streamId, false, view),
         owner ? owner->id() : info.sharingUserID(),
         owner ? owner->displayName() : info.sharingUserName());
-    merge.addScreenShareTrack(share);
-    reportShare(share, true);
-    if (share->sharingUserId() != merge.getCurrentParticipantId()) {
-        port_.localShare().forceStop(LocalScreenShare::kRemoteOverrideReason);
-    }
+    showShare(share);
+    return true;
+}
+
+void RoomEngineBackend::showShare(const std::shared_ptr<KRScreenShareTrack>& track) {
+    auto& merge = port_.participants();
+    merge.addScreenShareTrack(track);
+    reportShare(track, true);
+    if (track->sharingUserId() == merge.getCurrentParticipantId()) return;
+    port_.localShare().forceStop(LocalScreenShare::kRemoteOverrideReason);
+    if (rtcEngineManager_) rtcEngineManager_->stopScreenShare();
 }
 
 void RoomEngineBackend::reportShare(const std::shared_ptr<KRScreenShareTrack>& track,
@@ -422,7 +412,7 @@ std::shared_ptr<KRScreenShareTrack> RoomEngineBackend::shareTrackWhere(
 }
 
 void RoomEngineBackend::closeShare(const std::shared_ptr<KRScreenShareTrack>& track) {
-    port_.participants().removeScreenShareTrack(track->sharingUserId());
+    port_.participants().removeScreenShareTrackWithId(track->id());
     reportShare(track, false);
 }
 

@@ -15,8 +15,9 @@ namespace kr {
 /// not say what they were when they came (its status ask failed), and the asks about them that
 /// follow: one waiting at a time, each after a `RetryBackOff` wait that grows while the service
 /// keeps failing, until a reply is applied. The backend turns a stand-in the applied reply names
-/// as a screen share into that share (`MediaBackend::roomStatusApplied`); the others are
-/// participants after all.
+/// as a screen share into that share (`MediaBackend::roomStatusApplied`); the others the reply
+/// was asked about are participants after all, and a stand-in added while it was on its way is
+/// asked about again.
 ///
 /// Threading: the client's queue only. Owned by a backend of the core behind the port it asks
 /// through: while that port lives, so does this.
@@ -29,7 +30,8 @@ public:
     UnknownStreamRetry& operator=(const UnknownStreamRetry&) = delete;
 
     void add(const std::string& streamId) { streams_.insert(streamId); }
-    /// True when `streamId` was a stand-in.
+    /// True when `streamId` was a stand-in. With the last one go the waiting ask and the count
+    /// of failed ones.
     bool remove(const std::string& streamId);
     const std::set<std::string>& streams() const { return streams_; }
 

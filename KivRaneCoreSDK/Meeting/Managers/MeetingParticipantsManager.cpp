@@ -212,6 +212,10 @@ void MeetingParticipantsManager::removeScreenShareTrack(const std::string& owner
                   [&](const auto& t) { return t && t->sharingUserId() == owner; });
 }
 
+void MeetingParticipantsManager::removeScreenShareTrackWithId(const std::string& trackId) {
+    std::erase_if(screenShareTracks_, [&](const auto& t) { return t && t->id() == trackId; });
+}
+
 std::vector<std::shared_ptr<KRScreenShareTrack>> MeetingParticipantsManager::getScreenShareTracks()
     const {
     return screenShareTracks_;

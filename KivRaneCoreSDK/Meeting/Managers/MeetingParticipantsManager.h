@@ -54,6 +54,8 @@ public:
 
     void addScreenShareTrack(const std::shared_ptr<KRScreenShareTrack>& track);
     void removeScreenShareTrack(const std::string& owner);
+    /// Takes out the one share track with this id (a newer share of the same sharer stays).
+    void removeScreenShareTrackWithId(const std::string& trackId);
     std::vector<std::shared_ptr<KRScreenShareTrack>> getScreenShareTracks() const;
     const std::vector<KRScreenShareInfo>& getScreenShareTrackInfos() const { return shareInfos_; }
     void setScreenShareTrackInfos(std::vector<KRScreenShareInfo> infos);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
 #include "KivRaneCoreSDK/Model/Media/RtcAuxiliaryTrack.h"
 #include "platform/Media/MediaEngine.h"
@@ -75,6 +76,7 @@ public:
     void muteUnmuteLocalVideo(bool muted) override {
         calls.push_back(std::string("mute video ") + (muted ? "on" : "off"));
     }
+    void stopScreenShare() override { calls.push_back("stop share"); }
     std::size_t count(const std::string& call) const {
         return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
     }
@@ -190,6 +192,42 @@ protected:
 
     /// Lets replies already on their way arrive, without moving the library's clock.
     void settle() { main->runFor(250ms); }
+
+    /// `p`'s engine asks about `streamId` while the service fails every status question: it is
+    /// answered a participant once the tries are spent.
+    void answeredWhileTheServiceFails(Party& p, const std::string& streamId) {
+        const auto rtc = p.engine->delegate.lock();
+        ASSERT_TRUE(rtc);
+        std::optional<RtcRemoteStreamType> answer;
+        const std::size_t replies = statusReplies->replies;
+        rtc->didRequestToGetStreamSourceType(streamId, [&](RtcRemoteStreamType t) { answer = t; });
+        for (std::size_t asked = 1; !answer; ++asked) {
+            ASSERT_LE(asked, std::size_t{RoomEngineBackend::kStreamTypeQuestionTries});
+            ASSERT_TRUE(main->runUntil(
+                [&] { return answer || statusReplies->replies >= replies + asked; }, 10s));
+            if (!answer) clock->advance(RoomEngineBackend::kStreamTypeQuestionInterval);
+        }
+        EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+    }
+    static void peerJoins(Party& p, const std::string& id) {
+        if (const auto rtc = p.engine->delegate.lock()) {
+            rtc->didRemoteParticipantJoinChannel(
+                std::make_shared<RtcPeerMetaData>(id, false, false, false), [] {});
+        }
+    }
+    /// The stream id of the share the service granted `sharer`.
+    std::string grantShare(Party& sharer) {
+        std::optional<bool> granted;
+        sharer.client->shareScreenAPICall([&](bool ok) { granted = ok; });
+        EXPECT_TRUE(main->runUntil([&] { return granted.has_value(); }, 10s));
+        const auto room = service.room(kKrRoom);
+        return room ? std::to_string(room->screenShareUid) : std::string();
+    }
+    bool polled(Party& p) {
+        std::optional<bool> answered;
+        internals(p.client).roomSync().fetchRoomStatus([&](bool ok) { answered = ok; });
+        return main->runUntil([&] { return answered.has_value(); }, 10s) && *answered;
+    }
 
     std::size_t statusGets() const { return service.requestCount(R::getRoomConnectionStatus); }
     std::size_t statusPosts() const { return service.requestCount(R::postRoomConnectionStatus); }
@@ -655,6 +693,133 @@ TEST_F(KRClientMultiMediaTest, KnownStreamsAreAnsweredWithoutWaitingForTheClock)
     EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::screenShare);
     EXPECT_EQ(answer->participantId(), room->screenSharerUri);
     EXPECT_EQ(statusGets(), before + 1);
+}
+
+// ---- Streams shown as participants while the service could not name them ----
+
+TEST_F(KRClientMultiMediaTest, AStandInAddedWhileAQuestionIsOutIsAskedAboutAgain) {
+    Party p = joinedOnScriptedEngine();
+    Party ben = joinedOnScriptedEngine();
+    settle();
+    service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+    answeredWhileTheServiceFails(p, "424242");
+    peerJoins(p, "424242");
+    // The question about that stand-in goes out once the service is back, but is slow to come
+    // back; meanwhile Ben's share stream comes and its own questions fail.
+    service.clearFaults();
+    service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(1500ms).times(1));
+    service.injectFault(R::getRoomConnectionStatus,
+                        MeetingServiceFault::withStatus(503).times(RoomEngineBackend::kStreamTypeQuestionTries));
+    const std::size_t before = statusGets();
+    clock->advance(RetryBackOff::kFirstDelay);
+    ASSERT_TRUE(main->runUntil([&] { return statusGets() == before + 1; }, 10s));
+    const std::string shareId = grantShare(ben);
+    answeredWhileTheServiceFails(p, shareId);
+    peerJoins(p, shareId);
+    // The slow reply does not name the share, which came after it was asked: that stream is
+    // asked about again, and the reply that names it makes it the share.
+    ASSERT_TRUE(main->runUntil([&] { return p.recorder->has("remote share started by " + ben.uid); }, 10s));
+    settle();
+    EXPECT_EQ(p.recorder->count("remote joined " + shareId), 1u);
+    EXPECT_EQ(p.recorder->count("remote left " + shareId), 1u);
+    EXPECT_EQ(p.recorder->count("remote share started"), 1u);
+    EXPECT_EQ(p.recorder->count("remote left 424242"), 0u);
+}
+
+TEST_F(KRClientMultiMediaTest, AStreamAnsweredAsAParticipantIsAStandInOnlyOnceItsPeerIsMade) {
+    Party p = joinedOnScriptedEngine();
+    Party ben = joinedOnScriptedEngine();
+    settle();
+    peerJoins(p, ben.uid);
+    const std::string shareId = grantShare(ben);
+    service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+    // A stream that left before the engine made its peer is neither shown nor asked about.
+    answeredWhileTheServiceFails(p, "424242");
+    std::size_t before = statusGets();
+    for (int i = 0; i < 4; ++i) {  // well within the polling interval
+        clock->advance(4s);
+        settle();
+    }
+    EXPECT_EQ(statusGets(), before);
+
+    // The service names the share before the engine has made its peer: the peer, once made,
+    // becomes the share.
+    answeredWhileTheServiceFails(p, shareId);
+    service.clearFaults();
+    ASSERT_TRUE(polled(p));
+    peerJoins(p, shareId);
+    main->runPending();
+    EXPECT_EQ(p.recorder->count("remote joined " + shareId), 1u);
+    EXPECT_EQ(p.recorder->count("remote left " + shareId), 1u);
+    EXPECT_EQ(p.recorder->count("remote share started by " + ben.uid), 1u);
+    // Another's share also stops the engine's own.
+    EXPECT_EQ(p.engine->count("stop share"), 1u);
+    EXPECT_EQ(p.recorder->count("remote joined 424242"), 0u);
+}
+
+TEST_F(KRClientMultiMediaTest, AStandInOfALaterOutageIsAskedAboutAfterTheFirstWaitAgain) {
+    Party p = joinedOnScriptedEngine();
+    settle();
+    service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+    const auto askedWithin = [&](platform::Clock::duration wait) {
+        const std::size_t before = statusGets();
+        const std::size_t replies = statusReplies->replies;
+        clock->advance(wait);
+        return main->runUntil([&] { return statusReplies->replies > replies; }, 2s) &&
+               statusGets() == before + 1;
+    };
+    answeredWhileTheServiceFails(p, "424242");
+    peerJoins(p, "424242");
+    for (const int step : {1, 2, 3}) ASSERT_TRUE(askedWithin(RetryBackOff::ceiling(step))) << step;
+    // That stream leaves; the service still fails when the next one comes.
+    const auto rtc = p.engine->delegate.lock();
+    ASSERT_TRUE(rtc);
+    rtc->didRemoteParticipantLeaveChannel("424242", KRUserLeftReason::leaveMeeting());
+    answeredWhileTheServiceFails(p, "424243");
+    peerJoins(p, "424243");
+    EXPECT_TRUE(askedWithin(RetryBackOff::ceiling(1)));
+}
+
+TEST_F(KRClientMultiMediaTest, AClosedShareTakesOnlyItsOwnTrackAndIsToldStoppedOnce) {
+    Party p = joinedOnScriptedEngine();
+    Party ben = joinedOnScriptedEngine();
+    settle();
+    const auto rtc = p.engine->delegate.lock();
+    const auto benPeer = std::make_shared<RtcPeerMetaData>(ben.uid, false, false, false);
+    rtc->didRemoteParticipantJoinChannel(benPeer, [] {});
+    // Ben's first share was a stand-in the service named; his next one the engine brings while
+    // the first one's stream is still there.
+    const std::string first = grantShare(ben);
+    service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+    answeredWhileTheServiceFails(p, first);
+    peerJoins(p, first);
+    service.clearFaults();
+    ASSERT_TRUE(polled(p));
+    ASSERT_EQ(p.recorder->count("remote share started by " + ben.uid), 1u);
+    rtc->didAuxiliaryVideoTrackAdded(benPeer, std::make_shared<RtcAuxiliaryTrack>("5002", ben.uid));
+    main->runPending();
+    ASSERT_EQ(p.recorder->count("remote share started by " + ben.uid), 2u);
+
+    const auto shareIds = [&] {
+        Lines ids;
+        for (const auto& t : internals(p.client).meetingUsersManager().getScreenShareTracks()) {
+            ids.push_back(t->id());
+        }
+        return ids;
+    };
+    rtc->didRemoteParticipantLeaveChannel(first, KRUserLeftReason::leaveMeeting());
+    main->runPending();
+    EXPECT_EQ(shareIds(), Lines{"5002"});
+    EXPECT_EQ(p.recorder->count("remote share stopped"), 1u);
+
+    // Ben leaves: his share closes with him, and the engine's later word that his track went
+    // tells nothing more.
+    rtc->didRemoteParticipantLeaveChannel(ben.uid, KRUserLeftReason::leaveMeeting());
+    rtc->didAuxiliaryVideoTrackRemoved(benPeer);
+    main->runPending();
+    settle();
+    EXPECT_TRUE(shareIds().empty());
+    EXPECT_EQ(p.recorder->count("remote share stopped"), 2u);
 }
 
 // ---- Role change reported by the engine ----
