@@ -520,6 +520,34 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
     }
 }
 
+TEST_F(KRClientMultiMediaTest, ALeaveTheEngineNeverReportedCannotEndTheNextMeetingLater) {
+    Party p = joinedOnScriptedEngine();
+    // The first meeting's receiver, as an engine that still owes its leave report may hold it.
+    const auto stale = p.engine->delegate.lock();
+    ASSERT_TRUE(stale);
+    p.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    ASSERT_TRUE(main->runUntil([&] { return p.engine->called("leave"); }, 10s));
+    clock->advance(ClientCore::kLeaveReportWait);
+    main->runPending();
+    ASSERT_TRUE(p.recorder->startsWith("left"));
+    EXPECT_EQ(stale.use_count(), 1) << "the client still holds the old receiver";
+
+    const auto joins = p.engine->count("join");
+    startJoin(p, kKrRoom, KRUserRole::speaker());
+    ASSERT_TRUE(main->runUntil([&] { return p.engine->count("join") > joins; }, 10s));
+    auto finished = reportLocalJoin(p);
+    ASSERT_TRUE(main->runUntil([&] { return *finished == 1; }, 10s));
+    ASSERT_EQ(p.recorder->count("joined"), 2u);
+    // The old channel's report comes at last: the meeting under way goes on.
+    stale->didLocalParticipantLeaveChannel(KRUserLeftReason::leaveMeeting(), {});
+    settle();
+    EXPECT_EQ(internals(p.client).meetingState(), ClientCore::MeetingState::inMeeting);
+    EXPECT_EQ(std::count_if(p.recorder->lines.begin(), p.recorder->lines.end(),
+                            [](const std::string& l) { return l.rfind("left", 0) == 0; }),
+              1);
+    leaveOnScriptedEngine(p);
+}
+
 TEST_F(KRClientMultiMediaTest, EngineWaitsEndEvenWhenTheClientIsGone) {
     Party p = joinedOnScriptedEngine();
     const auto rtc = p.engine->delegate.lock();
