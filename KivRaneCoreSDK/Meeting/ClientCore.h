@@ -344,8 +344,8 @@ private:
     /// success, or the error event on failure (defined in ClientCoreHostControls.cpp).
     template <class Request>
     void sendRecordingRequest(const Request& request, bool start, Completion completion);
-    /// Tells `target` of a command the server carried out (`action` names it in the log), and
-    /// completes true once the message went out. A refused send is tried again after a
+    /// Tells `target` of a command the server carried out while its meeting goes on (`action`
+    /// names it in the log), and completes true once the message went out. A refused send is tried again after a
     /// `RetryBackOff` wait, up to `kTargetMessageTries` tries in all, while the meeting it was
     /// sent in goes on; otherwise the completion gets false and the log says why.
     void tellTargetOfCommand(ControlMessage message, std::shared_ptr<KRMeetingUser> target,
