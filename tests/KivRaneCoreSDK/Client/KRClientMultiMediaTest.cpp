@@ -447,21 +447,25 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
         bool failed;
         bool channelLeft;
         bool left;  // the leave finished without the engine's report
+        // Leave calls: the service listed the user as connected once the status post went
+        // through, and hears of the end of the join or of the leave.
+        std::size_t serverLeaves;
     };
     const std::vector<Case> cases{
-        {"success", End::success, true, false, false, false},
-        {"status post refused", End::statusPostRefused, false, true, true, false},
+        {"success", End::success, true, false, false, false, 0},
+        {"status post refused", End::statusPostRefused, false, true, true, false, 0},
         {"timed out before the engine reported", End::timedOutBeforeTheReport, false, true, true,
-         false},
+         false, 0},
         {"timed out while the room status was read", End::timedOutDuringTheStatusRead, false, true,
-         true, false},
+         true, false, 1},
         {"left while the status post was on its way", End::leftDuringTheStatusPost, false, false,
-         true, true},
+         true, true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Party p = engineAskedToJoin();
         const std::size_t postsBefore = statusPosts();
+        const std::size_t leavesBefore = service.requestCount(R::leaveMeeting);
         std::shared_ptr<int> finished;
         switch (c.end) {
             case End::success:
@@ -504,6 +508,7 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
         EXPECT_EQ(p.recorder->has("joined"), c.joined);
         EXPECT_EQ(p.recorder->count("join failed"), c.failed ? 1u : 0u);
         EXPECT_EQ(p.engine->called("leave"), c.channelLeft);
+        EXPECT_EQ(service.requestCount(R::leaveMeeting) - leavesBefore, c.serverLeaves);
         // The engine reported no leave: only a leave the host asked for finishes, once, at the
         // end of the wait for that report.
         EXPECT_EQ(std::count_if(p.recorder->lines.begin(), p.recorder->lines.end(),
