@@ -45,15 +45,17 @@ public:
     /// A completion runs once, always after the call returned, and says whether the call was
     /// carried out: for a call the server carries out (the host controls, recording, the
     /// whiteboard), whether the server did it; for one that only tells the others, whether the
-    /// messaging service took the message. A mute, role change or removal of one participant
-    /// says true only once the server did it and that participant's message went out (a
-    /// refused one is sent again a few times, while the meeting goes on; if it never goes out,
-    /// false, and the log says why). A call made outside a meeting completes false.
+    /// messaging service took the message. A call made outside a meeting completes false.
     ///
-    /// When the meeting the call was made in ended before that answer arrived (its leave
-    /// finished, the engine ended it, or another join began), the completion still reports the
-    /// answer, and the ended meeting stays as it ended: nobody is told, the client's record of
-    /// the room does not change, and no delegate hears of it.
+    /// A mute, role change or removal of one participant: while the meeting goes on, true means
+    /// the server did it and that participant was told (a refused message is sent again a few
+    /// times; if it never goes out, false, and the log says why). Once the meeting has ended,
+    /// the completion reports the server's answer alone.
+    ///
+    /// When the meeting the call was made in ended before the server's answer arrived (its
+    /// leave finished, the engine ended it, or another join began), the completion still
+    /// reports that answer, and the ended meeting stays as it ended: no message is sent, nobody
+    /// is told, the client's record of the room does not change, and no delegate hears of it.
     using Completion = std::function<void(bool success)>;
 
     /// Gives every member of `dependencies` left empty its process-wide default.
@@ -91,6 +93,9 @@ public:
     /// call returned, as `other` with `KRMeetingJoinError::kMeetingStillActive`) and the active meeting goes on untouched.
     /// A join asked while a meeting is being left starts once that leave finished, after its
     /// left report; a further join asked while one already waits for the leave fails the same way.
+    /// A join asked from inside that left report (`didLocalUserLeftMeeting`) starts at once, and
+    /// the join that was waiting is then refused the same way. A leave finishes within seconds,
+    /// also when the server or the media engine does not answer it.
     void joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
                      std::weak_ptr<KRClientDelegate> delegate);
     void leaveMeeting(KRUserLeftReason reason);

@@ -65,6 +65,12 @@ public:
 
     /// A join that has not reached the meeting after this long ends with other("timed out").
     static constexpr std::chrono::seconds kJoinTimeout{60};
+    /// A leave asks the media engine out of its channel once the server answered the leave and
+    /// the disconnected status, or after this long without their answers.
+    static constexpr std::chrono::seconds kLeaveServerWait{3};
+    /// A leave finishes this long after the media engine was asked out of its channel, even
+    /// when the engine never reports leaving it.
+    static constexpr std::chrono::seconds kLeaveReportWait{3};
     /// The room status polling interval when the configuration gives no usable one.
     static constexpr double kDefaultPollingSeconds = ClientSettings::kDefaultPollingSeconds;
     /// No configuration can make the polls more frequent than this.
@@ -265,16 +271,18 @@ private:
     void refuseJoin(std::weak_ptr<KRClientDelegate> delegate);
     /// Starts the join asked during the leave that just finished, as a task of its own.
     void startJoinWaitingForLeave();
-    /// Tells the service that the local user is gone (a failed join, a leave without network):
-    /// the leave call, then the disconnected status; nothing waits for their answers.
-    void leaveServerWithoutWaiting();
+    /// Tells the service that the local user is gone: the leave call, then the disconnected
+    /// status, both made now; `completion` (if any) gets the status post's answer, whenever it
+    /// comes, and nothing else waits for them.
+    void leaveServerWithoutWaiting(Completion completion = {});
+    /// The media part of the leave, with the wait for the engine's report.
+    void leaveMedia(const std::shared_ptr<MediaBackend>& backend, const MeetingSession::Token& session);
 
     // The room sync's polls (at the room's interval) and network watchdog.
     void setGetPostConnectionTimer();
     void startConnectionCheckTimer() { roomSync_->startWatchdog(); }
 
     // Server calls without join semantics
-    void leaveMeetingAPI(Completion completion);
     /// Calls `completion(value)` later on the queue (never inside the caller's call).
     void completeLater(Completion completion, bool value);
     /// True while an operation of the meeting may reach it: the meeting is joined, or its server
@@ -336,8 +344,8 @@ private:
     /// success, or the error event on failure (defined in ClientCoreHostControls.cpp).
     template <class Request>
     void sendRecordingRequest(const Request& request, bool start, Completion completion);
-    /// Tells `target` of a command the server carried out (`action` names it in the log), and
-    /// completes true once the message went out. A refused send is tried again after a
+    /// Tells `target` of a command the server carried out while its meeting goes on (`action`
+    /// names it in the log), and completes true once the message went out. A refused send is tried again after a
     /// `RetryBackOff` wait, up to `kTargetMessageTries` tries in all, while the meeting it was
     /// sent in goes on; otherwise the completion gets false and the log says why.
     void tellTargetOfCommand(ControlMessage message, std::shared_ptr<KRMeetingUser> target,
@@ -378,6 +386,9 @@ private:
     bool isInitialAudioOn_ = true;
     bool isInitialVideoOn_ = true;
     KRUserLeftReason localUserLeftReason_ = KRUserLeftReason::none();
+    /// Set once this join's connected status reached the service: a failed join then tells the
+    /// service the user is gone.
+    bool serviceListsUserConnected_ = false;
     /// The meeting of the latest join: its state, timers and safety token.
     std::unique_ptr<MeetingSession> session_;
     /// A join asked while the meeting was being left; it starts once the leave finished.

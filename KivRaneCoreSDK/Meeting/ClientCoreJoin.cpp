@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/Meeting/ClientCore.h"
@@ -101,7 +102,9 @@ struct ClientCore::JoinSteps {
                              // one ends it.
                              c.sendJoinCall(c.roomSync_->makeStatusPost(OwnStatus::connected),
                                             KRJoinStep::statusPost, "Post Room Connection Status",
-                                            [done = std::move(done)](ClientCore&, const auto&) {
+                                            [done = std::move(done)](ClientCore& core,
+                                                                     const auto&) {
+                                                core.serviceListsUserConnected_ = true;
                                                 done(true);
                                             });
                          }});
@@ -237,6 +240,7 @@ void ClientCore::resetForJoin() {
     currentRoom_.mediaEngine = KRRoomMediaEngine::agora;
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
+    serviceListsUserConnected_ = false;
 }
 
 void ClientCore::completeLocalMediaJoin(const std::string& localId,
@@ -285,6 +289,7 @@ void ClientCore::completeLocalMediaJoin(const std::string& localId,
                  finish();
                  return;
              }
+             client.serviceListsUserConnected_ = true;
              std::weak_ptr<ClientCore> weak = client.weak_from_this();
              client.roomSync_->fetchRoomStatus([weak, session, finish](bool) {
                  auto again = weak.lock();
@@ -317,10 +322,9 @@ void ClientCore::failJoin(const KRMeetingJoinError& error) {
     }
     const bool mediaWasAsked = isAwaitingMediaJoin();
     MediaBackend& backend = mediaBackend();  // the meeting's, before the join stops being one
-    if (mediaWasAsked && !settings_.shouldByPassAPICalls &&
-        !backend.reportsToServerAfterMediaJoin()) {
-        // The join call and the first status post went through: the service lists the user
-        // as connected until told otherwise.
+    if (std::exchange(serviceListsUserConnected_, false)) {
+        // This join's connected status went through: the service lists the user as connected
+        // until told otherwise.
         leaveServerWithoutWaiting();
     }
     endSession(MeetingSession::EndReason::joinFailed, [&] {

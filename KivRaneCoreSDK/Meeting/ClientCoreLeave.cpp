@@ -2,6 +2,8 @@
 #include "KivRaneCoreSDK/Meeting/ClientCoreRequests.h"
 #include "KivRaneCoreSDK/Network/Requests/LeaveMeetingRequest.h"
 
+#include <utility>
+
 namespace kr {
 
 void ClientCore::leaveMeeting(KRUserLeftReason reason) {
@@ -19,10 +21,13 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
     localScreenShare_.leave();
     // The backend the meeting joined with, even when the host changes the setting meanwhile;
     // and only while this meeting still waits for it: once its channel reported the leave the
-    // media is gone, and the backend may already be in the host's next meeting.
+    // media is gone, and the backend may already be in the host's next meeting. Asked once, by
+    // the server's answers or by the end of their wait, whichever comes first.
     const auto leaveMedia = [weak = weak_from_this(), backend = meetingBackend_,
-                             session = sessionToken()] {
-        if (weak.lock() && backend && session.live()) backend->leave();
+                             session = sessionToken(), asked = std::make_shared<bool>(false)] {
+        auto self = weak.lock();
+        if (!self || !backend || !session.live() || std::exchange(*asked, true)) return;
+        self->leaveMedia(backend, session);
     };
     if (settings_.shouldByPassAPICalls) {
         // No server call to wait for; the media leave still runs after this call returned, as a
@@ -37,36 +42,47 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
         queue_->post(leaveMedia);
         return;
     }
-    leaveMeetingAPI([leaveMedia](bool) { leaveMedia(); });
+    leaveServerWithoutWaiting([leaveMedia](bool) { leaveMedia(); });
+    // A server slow to answer (or a request held until its time-out while the network is gone)
+    // does not hold the media leave: its answers may still come, and change nothing.
+    queue_->postAfter(kLeaveServerWait, leaveMedia);
 }
 
-void ClientCore::leaveMeetingAPI(Completion completion) {
+void ClientCore::leaveMedia(const std::shared_ptr<MediaBackend>& backend,
+                            const SessionToken& session) {
+    // An engine that never reports its leave must not keep the meeting (and a join waiting
+    // for the leave) going: the leave finishes without its report, and no later report of
+    // that channel reaches the client.
+    queue_->postAfter(kLeaveReportWait, [weak = weak_from_this(), backend, session] {
+        auto self = weak.lock();
+        if (!self || !session.live() || self->meetingState() != MeetingState::leaving) return;
+        self->logger_.warn("The media engine never reported its leave: the leave ends here");
+        backend->abandonLeaveReport();
+        self->handleLocalMediaLeft();
+    });
+    backend->leave();
+}
+
+void ClientCore::leaveServerWithoutWaiting(Completion completion) {
+    // Made now, while the room still holds this join's ids: the answers may come after the
+    // meeting ended, when the leave's own status post (which needs a live meeting) is refused.
+    auto disconnected = roomSync_->makeStatusPost(OwnStatus::disconnected);
     send(LeaveMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
-         [completion = std::move(completion)](ClientCore& client, const auto& result) mutable {
+         [disconnected = std::move(disconnected), completion = std::move(completion)](
+             ClientCore& client, const auto& result) mutable {
              if (replySucceeded(result)) {
                  client.logger_.info("Leave Meeting API Successfull");
              } else {
                  client.logger_.error("Leave Meeting Error ::: " + replyErrorMessage(result));
              }
              // Whatever the server said, the others must see the local user go.
-             client.roomSync_->postOwnStatus(OwnStatus::disconnected, std::move(completion));
-         });
-}
-
-void ClientCore::leaveServerWithoutWaiting() {
-    // Made now, while the room still holds this join's ids; the session ends before the
-    // answers come, so the leave's own status post (which needs a live meeting) is not used.
-    auto disconnected = roomSync_->makeStatusPost(OwnStatus::disconnected);
-    send(LeaveMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
-         [disconnected = std::move(disconnected)](ClientCore& client, const auto& result) {
-             if (!replySucceeded(result)) {
-                 client.logger_.error("Leave Meeting Error ::: " + replyErrorMessage(result));
-             }
-             client.send(disconnected, [](ClientCore& again, const auto& posted) {
+             client.send(disconnected, [completion = std::move(completion)](
+                                           ClientCore& again, const auto& posted) {
                  if (!replySucceeded(posted)) {
                      again.logger_.error("Post Room Connection Status Error ::: " +
                                          replyErrorMessage(posted));
                  }
+                 if (completion) completion(replySucceeded(posted));
              });
          });
 }

@@ -57,7 +57,9 @@ void ClientCore::sendHostRequest(const Request& request, const char* action, Com
                    onFailure = std::move(onFailure)](ClientCore& client, const auto& result) mutable {
         // The completion reports what the server did, whenever its answer comes; the meeting is
         // changed only while the one the call was made in goes on: after it ended the others are
-        // no longer ours to tell, and nothing is reported any more.
+        // no longer ours to tell, and nothing is reported any more. So a success step that tells
+        // a target (and completes itself) runs only then; after the end, the completion gets
+        // the server's answer alone.
         const bool ok = replySucceeded(result);
         if (!ok) {
             const std::string message = replyErrorMessage(result);

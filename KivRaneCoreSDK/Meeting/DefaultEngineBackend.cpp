@@ -49,6 +49,13 @@ void DefaultEngineBackend::leave() {
     leaveRtm();
 }
 
+void DefaultEngineBackend::abandonLeaveReport() {
+    engineChannelRequested_ = false;
+    rtcManager_->setDelegate({});
+    // Left in its channel, the engine would refuse the next meeting's join.
+    rtcManager_->dropEngineStillInChannel();
+}
+
 void DefaultEngineBackend::configureRtm() {
     const KRCurrentRoom& room = port_.room();
     // A receiver of this join's own: what the session still carries of an earlier meeting

@@ -54,6 +54,7 @@ public:
     void join(const KRJoinMeetingConfig& config) override;
     void cancelJoin(bool mediaAwaited) override;
     void leave() override;
+    void abandonLeaveReport() override;
     bool reportsToServerAfterMediaJoin() const override { return false; }
     void recordLocalParticipant() override;
     void releaseMeetingMedia() override;

@@ -46,6 +46,9 @@ public:
     /// The media part of the leave, once the server was told. The backend's report of the
     /// channel left ends the meeting (`MeetingPort::handleLocalMediaLeft`).
     virtual void leave() = 0;
+    /// The leave finishes without the engine's report, which did not come in time: no later
+    /// report of that channel may reach the client.
+    virtual void abandonLeaveReport() = 0;
     /// True when this backend tells the server of the local user only once the media channel
     /// confirmed the join: the join end then posts the status, fetches the room, sets up chat
     /// and the polls before the meeting starts.

@@ -163,15 +163,14 @@ void RoomEngineBackend::leaveWhileWaitingForNetwork() {
         port_.handleLocalMediaLeft();
         return;
     }
-    // It still says it is in a channel: its report ends the leave, or this wait does.
-    deps_.queue->postAfter(kLeaveReportWait, [weak = port_.weakPort(),
-                                              session = port_.sessionToken()] {
-        auto port = weak.lock();
-        if (port && session.live() && port->meetingState() == MeetingPort::MeetingState::leaving) {
-            port->logger().warn("The media engine never reported its leave: the leave ends here");
-            port->handleLocalMediaLeft();
-        }
-    });
+    // It still says it is in a channel: its report ends the leave, or the core's wait for it.
+}
+
+void RoomEngineBackend::abandonLeaveReport() {
+    // As when the engine had no channel to leave: its receiver goes, so a late report of the
+    // channel finds nobody.
+    channelAsked_ = false;
+    rtcAdapter_.reset();
 }
 
 void RoomEngineBackend::recordLocalParticipant() {

@@ -54,6 +54,7 @@ public:
     void join(const KRJoinMeetingConfig& config) override { configureForMultiMediaEngine(config); }
     void cancelJoin(bool mediaAwaited) override;
     void leave() override;
+    void abandonLeaveReport() override;
     bool reportsToServerAfterMediaJoin() const override { return true; }
     void recordLocalParticipant() override;
     void releaseMeetingMedia() override;
@@ -61,9 +62,6 @@ public:
     bool reportsLeaveToMainDelegateOnly() const override { return true; }
     void networkStateChanged(bool isConnected) override;
     bool waitsForNetwork() const override { return isWaitingToBeReconnect_; }
-    /// The longest a leave waits for the engine's report once the engine, waiting for the
-    /// network, still claims to be in its channel.
-    static constexpr std::chrono::seconds kLeaveReportWait{3};
 
     void muteLocalMedia(bool audio, bool isMute) override;
     void switchClientRole(bool isAudience) override;
@@ -129,7 +127,8 @@ private:
     /// A "kr-media" engine is told the microphone and camera this client holds, each time it
     /// is in the channel: its join data has no room for them.
     void tellEngineRecordedMedia(RtcPeerMetaData& localPeer);
-    void handleLocalLeave(const KRUserLeftReason& reason);
+    /// The engine left its channel; `session` is the token of the join whose receiver heard it.
+    void handleLocalLeave(const KRUserLeftReason& reason, const MeetingSession::Token& session);
     /// The participant of the merge with this id, for the engine's reports.
     std::shared_ptr<KRMeetingUser> userById(const std::string& id) const;
     /// `lastAskFailed`: the service did not answer the previous question about the stream.

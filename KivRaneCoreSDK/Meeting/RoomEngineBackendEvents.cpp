@@ -43,7 +43,7 @@ public:
     void didRemoteParticipantVideoStatusUpdated(const Peer& peer, bool) override { upsert(peer); }
     void didLocalParticipantLeaveChannel(const KRUserLeftReason& reason,
                                          Completion completion) override {
-        if (port_.lock()) backend_.handleLocalLeave(reason);
+        if (port_.lock()) backend_.handleLocalLeave(reason, session());
         finishEngineWait(completion);
     }
     void didRemoteParticipantJoinChannel(const Peer& peer, Completion completion) override {
@@ -442,7 +442,14 @@ void RoomEngineBackend::handleRoleChange(bool isAudience) {
         [&](KRClientDelegate& d) { d.didLocalUserMovedToAudience(meeting, local); });
 }
 
-void RoomEngineBackend::handleLocalLeave(const KRUserLeftReason& engineReason) {
+void RoomEngineBackend::handleLocalLeave(const KRUserLeftReason& engineReason,
+                                         const MeetingSession::Token& session) {
+    const MeetingSession::Token current = port_.sessionToken();
+    if (!session.sameSession(current) && current.live()) {
+        // A late report of an earlier join's channel: the meeting under way is not its to end.
+        port_.logger().info("Leave of an earlier media channel reported, ignored");
+        return;
+    }
     // The one teardown is the core's; this backend hands it the reason its engine gave (a leave
     // this client asked for keeps the reason it was asked with).
     port_.handleLocalMediaLeft(engineReason);

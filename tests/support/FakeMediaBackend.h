@@ -50,6 +50,7 @@ public:
         lines.push_back("leave");
         if (leavesAtOnce) port_.handleLocalMediaLeft();
     }
+    void abandonLeaveReport() override { lines.push_back("abandon leave report"); }
     bool reportsToServerAfterMediaJoin() const override { return false; }
     void recordLocalParticipant() override {
         // As the default engine does when its engine gives no participant of its own.

@@ -264,6 +264,13 @@ void KRRtcManger::leaveMeetingRoom() {
     }
 }
 
+void KRRtcManger::dropEngineStillInChannel() {
+    KR_DCHECK_RUN_ON(checker_);
+    roleRetry_.cancel();
+    clearMeetingState();
+    resetRtcEngine();
+}
+
 bool KRRtcManger::isConnected() const {
     KR_DCHECK_RUN_ON(checker_);
     return rtcEngine_ && rtcEngine_->getConnectionState() == MediaCodes::kConnectionConnected;

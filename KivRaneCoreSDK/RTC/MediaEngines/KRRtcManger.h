@@ -122,6 +122,9 @@ public:
                   bool isAudience, const std::optional<KRVirtualBackgroundType>& virtualBackground);
     /// Leaves the channel; a pending broadcaster retry is dropped at once.
     void leaveMeetingRoom();
+    /// For an engine that never reported leaving its channel: the engine goes, which takes it
+    /// out of the channel, and the next meeting sets up a new one.
+    void dropEngineStillInChannel();
     /// True when an engine is held and reports itself connected.
     bool isConnected() const;
 

@@ -1,7 +1,7 @@
 // One client going from meeting to meeting on the local meeting service, on each engine road:
 // the next join carries nothing of the previous meeting, a join asked while a meeting is still
-// active or being left, the media engine refusing the join, and a leave while a "kr-media"
-// engine waits for the network.
+// active or being left, the media engine refusing the join, a leave while a "kr-media" engine
+// waits for the network, and a leave whose engine or server never answers.
 
 #include <gtest/gtest.h>
 
@@ -320,6 +320,69 @@ TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveWhileAKrMediaEngineWaitsForTheNet
     main->runFor(300ms);
     EXPECT_EQ(c.engine->joinData().size(), 1u);
     EXPECT_EQ(d->events().size(), 2u);
+}
+
+TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveFinishesInBoundedTimeAndTheWaitingJoinThenStarts) {
+    enum class Silent { engine, server };
+    struct Row {
+        Road road;
+        Silent silent;
+    };
+    const Row rows[] = {{Road::defaultEngine, Silent::server},
+                        {Road::agora, Silent::server},
+                        {Road::defaultEngine, Silent::engine},
+                        {Road::agora, Silent::engine}};
+    // One short wait (for the server, or for the engine's report) and some slack; far below
+    // the minute a request or an engine could otherwise hold the leave.
+    static_assert(ClientCore::kLeaveServerWait == ClientCore::kLeaveReportWait);
+    const auto bound = ClientCore::kLeaveReportWait + 2s;
+    for (const Row row : rows) {
+        SCOPED_TRACE(std::string(nameOf(row.road)) +
+                     (row.silent == Silent::engine ? ", engine silent" : ", server silent"));
+        const test::MeetingRoomSetup a = roomA(row.road);
+        const test::MeetingRoomSetup b = roomB(row.road);
+        service.addRoom(a);
+        service.addRoom(b);
+        Client& c = makeClient(row.road);
+        // Each with a log of its own.
+        auto first = std::make_shared<ClientTestDelegate>("a", nullptr, main);
+        auto next = std::make_shared<ClientTestDelegate>("b", nullptr, main);
+        auto later = std::make_shared<ClientTestDelegate>("c", nullptr, main);
+        join(c, a, KRUserRole::speaker(), first);
+        ASSERT_TRUE(joinedOrFailed(first));
+        const std::string firstUid = c.uid();
+        if (row.silent == Silent::engine) {
+            // The engine refuses the leave, so it never reports one.
+            bus->failNext(platform::MediaOperation::leaveChannel, -1);
+        } else {
+            // The server holds its answer to the leave far beyond the leave's wait for it.
+            service.injectFault(R::leaveMeeting,
+                                test::MeetingServiceFault::delayed(bound + 2s).times(1));
+        }
+        const auto leftAt = std::chrono::steady_clock::now();
+        c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        join(c, b, KRUserRole::speaker(), next);
+        ASSERT_TRUE(main->runUntil([&] { return first->events().size() == 2; }, bound))
+            << "still " << static_cast<int>(internals(c.client).meetingState());
+        EXPECT_LT(std::chrono::steady_clock::now() - leftAt, bound);
+        EXPECT_EQ(first->events().back(), "a: left 1");
+        ASSERT_TRUE(joinedOrFailed(next));
+        EXPECT_EQ(next->events(), std::vector<std::string>{"b: joined " + c.uid()});
+        EXPECT_EQ(internals(c.client).currentRoom().roomID, b.roomId);
+        // The slow answer still comes, and the service hears of the leave.
+        ASSERT_TRUE(main->runUntil(
+            [&] { return !service.participant(a.meetingId, firstUid)->isConnected; }, 10s));
+        EXPECT_EQ(internals(c.client).meetingState(), ClientCore::MeetingState::inMeeting);
+
+        // A plain leave and join afterwards.
+        c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(main->runUntil([&] { return next->events().size() == 2; }, bound));
+        join(c, a, KRUserRole::speaker(), later);
+        ASSERT_TRUE(joinedOrFailed(later));
+        EXPECT_EQ(later->events(), std::vector<std::string>{"c: joined " + c.uid()});
+        clients.clear();
+        service.clearFaults();
+    }
 }
 
 }  // namespace

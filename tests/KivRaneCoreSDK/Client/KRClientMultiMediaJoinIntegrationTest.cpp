@@ -511,6 +511,11 @@ TEST_F(KRClientMultiMediaPollIntegrationTest, ThePollsStayQuietOnceTheLeaveBegan
     ann.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
     poll(ann);
     ASSERT_TRUE(main->runUntil([&] { return ann.recorder->startsWith("left"); }, 10s));
+    // The poll's wait outlasted the leave's wait for the server: the media left before the slow
+    // answer, and the disconnected post follows it.
+    ASSERT_TRUE(main->runUntil(
+        [&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 5s));
+    main->runFor(200ms);
     // Only the leave's own disconnected post: a connected one could reach the service after it.
     EXPECT_EQ(service.requestCount(R::postRoomConnectionStatus), posts + 1);
     EXPECT_EQ(service.requestCount(R::getRoomConnectionStatus), fetches);
