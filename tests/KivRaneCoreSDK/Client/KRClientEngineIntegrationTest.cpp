@@ -21,6 +21,7 @@
 #include "platform/Messaging/MessagingOperation.h"
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
+#include "support/LocalMeetingDependencies.h"
 #include "support/ClientTestDelegate.h"
 #include "support/EngineTestDelegate.h"
 #include "testing/ScopedTempDirectory.h"
@@ -49,13 +50,7 @@ protected:
     ~KRClientEngineIntegrationTest() override { members.clear(); }
 
     Member& makeMember() {
-        KRDependencies deps;
-        deps.queue = main;
-        deps.reachability = test::quietReachability();
-        deps.storageDirectory = storage.path();
-        deps.routing = service.routing();
-        deps.mediaBus = bus;
-        deps.messagingService = messaging;
+        KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         members.push_back({KRClient::create(deps), std::make_shared<EngineTestDelegate>(main)});
         return members.back();
     }

@@ -23,6 +23,7 @@
 #include "platform/Media/MediaOperation.h"
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
+#include "support/LocalMeetingDependencies.h"
 #include "support/ClientTestDelegate.h"
 #include "testing/KRClientTestSeam.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
@@ -82,13 +83,7 @@ protected:
     ~KRClientJoinLeaveIntegrationTest() override { clients.clear(); }
 
     Client& makeClient(Road road) {
-        KRDependencies deps;
-        deps.queue = main;
-        deps.reachability = test::quietReachability();
-        deps.storageDirectory = storage.path();
-        deps.routing = service.routing();
-        deps.messagingService = messaging;
-        deps.mediaBus = bus;
+        KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         deps.extensionNotifications = std::make_shared<platform::DarwinNotifyCenter>();
         Client c{KRClient::create(deps), nullptr};
         c.client->setMultiMediaEngineIntegration(road != Road::defaultEngine);

@@ -20,6 +20,7 @@
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingOperation.h"
 #include "platform/Messaging/MessagingService.h"
+#include "support/LocalMeetingDependencies.h"
 #include "testing/KRClientTestSeam.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/QuietReachability.h"
@@ -64,13 +65,7 @@ protected:
     ~KRClientLostStateIntegrationTest() override { members.clear(); }
 
     Member& joined() {
-        KRDependencies deps;
-        deps.queue = main;
-        deps.reachability = test::quietReachability();
-        deps.storageDirectory = storage.path();
-        deps.routing = service.routing();
-        deps.mediaBus = bus;
-        deps.messagingService = messaging;
+        KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         members.push_back({KRClient::create(deps), std::make_shared<Reports>()});
         Member& member = members.back();
         join(member);

@@ -21,6 +21,7 @@
 #include "platform/Messaging/MessagingRecord.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
+#include "support/LocalMeetingDependencies.h"
 #include "support/ClientTestDelegate.h"
 #include "support/ControlMessageRecorder.h"
 #include "testing/ScopedTempDirectory.h"
@@ -54,13 +55,7 @@ protected:
 
     Member& makeMember(const std::string& name, KRUserRole role,
                        const boost::json::object& settings = {}) {
-        KRDependencies deps;
-        deps.queue = main;
-        deps.reachability = test::quietReachability();
-        deps.storageDirectory = storage.path();
-        deps.routing = service.routing();
-        deps.messagingService = messaging;
-        deps.mediaBus = bus;
+        KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         deps.contacts = std::make_shared<ContactSyncManager>();  // each member its own
         Member member{KRClient::create(deps), std::make_shared<test::ControlMessageRecorder>(main)};
         if (!settings.empty()) member.client->setParameters(settings);
@@ -221,14 +216,9 @@ TEST_F(KRClientMessagingIntegrationTest,
 TEST_F(KRClientMessagingIntegrationTest, AClientJoinedWithoutTheServerObeysTheRealHost) {
     meet();
     // Zed has media credentials and never asks the server who is who: it knows the host only
-    // from the media channel, with no rights on record.
-    KRDependencies deps;
-    deps.queue = main;
-    deps.reachability = test::quietReachability();
-    deps.storageDirectory = storage.path();
-    deps.routing = service.routing();  // only its questions about streams reach the service
-    deps.messagingService = messaging;
-    deps.mediaBus = bus;
+    // from the media channel, with no rights on record; only its questions about streams reach
+    // the service.
+    KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
     Member zed{KRClient::create(deps), std::make_shared<test::ControlMessageRecorder>(main)};
     members.push_back(zed);
     boost::json::object credentials{{"kr_agora_token", "rtc-token-9090"},

@@ -20,6 +20,7 @@
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingService.h"
+#include "support/LocalMeetingDependencies.h"
 #include "support/ClientTestDelegate.h"
 #include "support/ControlMessageRecorder.h"
 #include "testing/ScopedTempDirectory.h"
@@ -193,13 +194,7 @@ std::vector<Operation> meetingOperations() {
 class KRClientOutsideMeetingIntegrationTest : public ::testing::Test {
 protected:
     Member makeMember() {
-        KRDependencies deps;
-        deps.queue = main;
-        deps.reachability = test::quietReachability();
-        deps.storageDirectory = storage.path();
-        deps.routing = service.routing();
-        deps.messagingService = messaging;
-        deps.mediaBus = bus;
+        KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         Member member{KRClient::create(deps), std::make_shared<test::ControlMessageRecorder>(),
                       std::make_shared<test::ClientTestDelegate>()};
         member.client->addDelegate("extra", member.extra);

@@ -21,6 +21,7 @@
 #include "platform/Media/MediaEngine.h"
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
+#include "support/LocalMeetingDependencies.h"
 #include "support/EngineTestDelegate.h"
 #include "support/MultiMediaMeeting.h"
 #include "testing/KRClientTestSeam.h"
@@ -74,13 +75,7 @@ protected:
     ~KRClientShareFaultsIntegrationTest() override { members.clear(); }
 
     Member& joined(KRUserRole role = KRUserRole::speaker()) {
-        KRDependencies deps;
-        deps.queue = main;
-        deps.reachability = test::quietReachability();
-        deps.storageDirectory = storage.path();
-        deps.routing = service.routing();
-        deps.mediaBus = bus;
-        deps.messagingService = messaging;
+        KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         deps.extensionNotifications = std::make_shared<platform::DarwinNotifyCenter>();
         members.push_back({KRClient::create(deps),
                            std::make_shared<ShareDetails<test::EngineTestDelegate>>(main),

@@ -24,6 +24,7 @@
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Notifications/ApplicationNotifications.h"
+#include "support/LocalMeetingDependencies.h"
 #include "support/ClientTestDelegate.h"
 #include "testing/ScopedTempDirectory.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
@@ -67,14 +68,8 @@ protected:
 
     Member& joined(const std::string& tag, KRUserRole role = KRUserRole::speaker(),
                    const boost::json::object& settings = {}) {
-        KRDependencies deps;
-        deps.queue = main;
-        deps.reachability = test::quietReachability();
-        deps.storageDirectory = storage.path();
-        deps.routing = service.routing();
+        KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         deps.notifications = std::make_shared<platform::NotificationCenter>();
-        deps.mediaBus = bus;
-        deps.messagingService = messaging;
         Member made;
         made.client = KRClient::create(deps);
         made.delegate = std::make_shared<ClientTestDelegate>(tag, nullptr, main);
