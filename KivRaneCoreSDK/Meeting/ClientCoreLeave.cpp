@@ -23,9 +23,13 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
     // and only while this meeting still waits for it: once its channel reported the leave the
     // media is gone, and the backend may already be in the host's next meeting. Asked once, by
     // the server's answers or by the end of their wait, whichever comes first.
-    const auto leaveMedia = [weak = weak_from_this(), backend = meetingBackend_,
+    // Held weakly (the core owns its backends): a task still waiting on the queue must not keep
+    // them, and through them the queue itself, alive.
+    const auto leaveMedia = [weak = weak_from_this(),
+                             weakBackend = std::weak_ptr<MediaBackend>(meetingBackend_),
                              session = sessionToken(), asked = std::make_shared<bool>(false)] {
         auto self = weak.lock();
+        auto backend = weakBackend.lock();
         if (!self || !backend || !session.live() || std::exchange(*asked, true)) return;
         self->leaveMedia(backend, session);
     };
@@ -53,11 +57,16 @@ void ClientCore::leaveMedia(const std::shared_ptr<MediaBackend>& backend,
     // An engine that never reports its leave must not keep the meeting (and a join waiting
     // for the leave) going: the leave finishes without its report, and no later report of
     // that channel reaches the client.
-    queue_->postAfter(kLeaveReportWait, [weak = weak_from_this(), backend, session] {
+    queue_->postAfter(kLeaveReportWait, [weak = weak_from_this(),
+                                         weakBackend = std::weak_ptr<MediaBackend>(backend),
+                                         session] {
         auto self = weak.lock();
-        if (!self || !session.live() || self->meetingState() != MeetingState::leaving) return;
+        auto owned = weakBackend.lock();
+        if (!self || !owned || !session.live() || self->meetingState() != MeetingState::leaving) {
+            return;
+        }
         self->logger_.warn("The media engine never reported its leave: the leave ends here");
-        backend->abandonLeaveReport();
+        owned->abandonLeaveReport();
         self->handleLocalMediaLeft();
     });
     backend->leave();

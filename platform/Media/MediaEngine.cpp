@@ -496,23 +496,7 @@ int MediaEngine::joinChannelByToken(const std::string& token, const std::string&
             });
             postLocked(
                 [route = routeLocked()](MediaEngineDelegate& d) { d.didAudioRouteChanged(route); });
-            if (refused) {
-                postLocked([](MediaEngineDelegate& d) {
-                    d.didClientRoleChangeFailed(MediaCodes::kRoleChangeFailedTooManyBroadcasters,
-                                                MediaCodes::kRoleAudience);
-                });
-            }
-            auto& members = channels[channelId];
-            for (MediaEngine* other : members) {
-                if (other->role_ == MediaCodes::kRoleBroadcaster) {
-                    announceLocked(*other);
-                }
-                if (role_ == MediaCodes::kRoleBroadcaster) {
-                    other->announceLocked(*this);
-                }
-            }
-            members.push_back(this);
-            refreshRemoteStatesLocked();
+            enterMembershipLocked(refused);
             return MediaCodes::kOk;
         },
         [&](int failure) {
@@ -522,6 +506,26 @@ int MediaEngine::joinChannelByToken(const std::string& token, const std::string&
         });
     syncVolumeTimer();
     return code;
+}
+
+void MediaEngine::enterMembershipLocked(bool roleRefused) {
+    if (roleRefused) {
+        postLocked([](MediaEngineDelegate& d) {
+            d.didClientRoleChangeFailed(MediaCodes::kRoleChangeFailedTooManyBroadcasters,
+                                        MediaCodes::kRoleAudience);
+        });
+    }
+    auto& members = bus_->channels_[channelId_];
+    for (MediaEngine* other : members) {
+        if (other->role_ == MediaCodes::kRoleBroadcaster) {
+            announceLocked(*other);
+        }
+        if (role_ == MediaCodes::kRoleBroadcaster) {
+            other->announceLocked(*this);
+        }
+    }
+    members.push_back(this);
+    refreshRemoteStatesLocked();
 }
 
 void MediaEngine::forgetChannelLocked(int connectionReason) {
@@ -884,23 +888,7 @@ void MediaEngine::simulateNetworkReturn() {
         connectionState_ = MediaCodes::kConnectionConnected;
         postConnectionLocked(MediaCodes::kConnectionConnected,
                              MediaCodes::kConnectionReasonJoinSuccess);
-        if (refused) {
-            postLocked([](MediaEngineDelegate& d) {
-                d.didClientRoleChangeFailed(MediaCodes::kRoleChangeFailedTooManyBroadcasters,
-                                            MediaCodes::kRoleAudience);
-            });
-        }
-        auto& members = bus_->channels_[channelId_];
-        for (MediaEngine* other : members) {
-            if (other->role_ == MediaCodes::kRoleBroadcaster) {
-                announceLocked(*other);
-            }
-            if (role_ == MediaCodes::kRoleBroadcaster) {
-                other->announceLocked(*this);
-            }
-        }
-        members.push_back(this);
-        refreshRemoteStatesLocked();
+        enterMembershipLocked(refused);
     }
     syncVolumeTimer();
 }

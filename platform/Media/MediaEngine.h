@@ -232,6 +232,9 @@ private:
     void announceLocked(MediaEngine& sender);          // this engine learns of a broadcaster
     void withdrawFromOthersLocked(int offlineReason);  // the others forget this engine
     void leaveMembershipLocked(int offlineReason);
+    /// Into the channel's membership (a refused broadcaster told so first): the broadcasters
+    /// there and this engine, if it broadcasts, are announced to each other.
+    void enterMembershipLocked(bool roleRefused);
     /// Out of any channel: the session's state goes and the engine hears it disconnected.
     void forgetChannelLocked(int connectionReason);
     /// Brings every receiver's remote states in this channel up to date after this engine

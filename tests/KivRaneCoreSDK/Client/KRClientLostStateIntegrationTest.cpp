@@ -103,6 +103,16 @@ protected:
         main->runFor(100ms);
     }
 
+    /// `a` raises a hand while the service drops every status post; returns once the post is
+    /// lost.
+    void raiseHandWhilePostsAreLost(Member& a) {
+        service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::dropConnection());
+        const std::size_t before = fullStatePosts();
+        a.client->raiseHand();
+        ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
+        main->runFor(200ms);  // the lost post comes back as lost
+    }
+
     /// Lets `tries` tries of the lost state fail, each after the longest wait it may have.
     void failTries(int tries) {
         for (int step = 1; step <= tries; ++step) {
@@ -141,11 +151,7 @@ TEST_F(KRClientLostStateIntegrationTest, AHandRaisedWhileTheServiceRefusesPostsI
         if (c.messageFails) {
             messaging->failNext(platform::MessagingOperation::sendChannelMessage, 1, a.uid());
         }
-        service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::dropConnection());
-        const std::size_t before = fullStatePosts();
-        a.client->raiseHand();
-        ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
-        main->runFor(200ms);  // the lost post comes back as lost
+        raiseHandWhilePostsAreLost(a);
         service.clearFaults();
         advance(RetryBackOff::ceiling(1));
         ASSERT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
@@ -158,11 +164,7 @@ TEST_F(KRClientLostStateIntegrationTest, AHandRaisedWhileTheServiceRefusesPostsI
 
 TEST_F(KRClientLostStateIntegrationTest, ALostHandGoesOutOnceACallSucceedsNotAfterItsWait) {
     Member& a = joined();
-    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::dropConnection());
-    const std::size_t before = fullStatePosts();
-    a.client->raiseHand();
-    ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
-    main->runFor(200ms);
+    raiseHandWhilePostsAreLost(a);
     failTries(3);  // the next wait is 4 to 8 s
     service.clearFaults();
     advance(1s);
@@ -174,11 +176,7 @@ TEST_F(KRClientLostStateIntegrationTest, ALostHandGoesOutOnceACallSucceedsNotAft
 
 TEST_F(KRClientLostStateIntegrationTest, TheNextMeetingsFirstRetryIsNotHeldByTheEndedMeetingsWait) {
     Member& a = joined();
-    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::dropConnection());
-    const std::size_t before = fullStatePosts();
-    a.client->raiseHand();
-    ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
-    main->runFor(200ms);
+    raiseHandWhilePostsAreLost(a);
     failTries(4);  // the next wait is 8 to 16 s
     service.clearFaults();
     leave(a);
@@ -199,11 +197,8 @@ TEST_F(KRClientLostStateIntegrationTest, TheNextMeetingsFirstRetryIsNotHeldByThe
 
 TEST_F(KRClientLostStateIntegrationTest, AFlappingNetworkDoesNotTurnTheBackOffIntoAStorm) {
     Member& a = joined();
-    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::dropConnection());
     const std::size_t before = fullStatePosts();
-    a.client->raiseHand();
-    ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
-    main->runFor(200ms);
+    raiseHandWhilePostsAreLost(a);
     // 40 s of refusals with the network one second off, one second on.
     for (int second = 0; second < 40; ++second) {
         internals(a.client).networkClient()->didNetworkStateChanged(second % 2 == 1);
