@@ -386,9 +386,9 @@ private:
     bool isInitialAudioOn_ = true;
     bool isInitialVideoOn_ = true;
     KRUserLeftReason localUserLeftReason_ = KRUserLeftReason::none();
-    /// Set once this join's connected status reached the service: a failed join then tells the
-    /// service the user is gone.
-    bool serviceListsUserConnected_ = false;
+    /// Set once this join's connected status went out, cleared if the service refused it: a
+    /// failed join then tells the service the user is gone.
+    bool connectedStatusSent_ = false;
     /// The meeting of the latest join: its state, timers and safety token.
     std::unique_ptr<MeetingSession> session_;
     /// A join asked while the meeting was being left; it starts once the leave finished.

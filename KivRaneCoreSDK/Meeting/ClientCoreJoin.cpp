@@ -100,11 +100,10 @@ struct ClientCore::JoinSteps {
         steps.push_back({"status post", [](ClientCore& c, Done done) {
                              // The first report of the local user is part of the join: a refused
                              // one ends it.
+                             c.connectedStatusSent_ = true;
                              c.sendJoinCall(c.roomSync_->makeStatusPost(OwnStatus::connected),
                                             KRJoinStep::statusPost, "Post Room Connection Status",
-                                            [done = std::move(done)](ClientCore& core,
-                                                                     const auto&) {
-                                                core.serviceListsUserConnected_ = true;
+                                            [done = std::move(done)](ClientCore&, const auto&) {
                                                 done(true);
                                             });
                          }});
@@ -240,7 +239,7 @@ void ClientCore::resetForJoin() {
     currentRoom_.mediaEngine = KRRoomMediaEngine::agora;
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
-    serviceListsUserConnected_ = false;
+    connectedStatusSent_ = false;
 }
 
 void ClientCore::completeLocalMediaJoin(const std::string& localId,
@@ -276,6 +275,7 @@ void ClientCore::completeLocalMediaJoin(const std::string& localId,
     // This backend tells the server of the local user only now: a refused post fails the join
     // (and leaves the media channel it already entered); the room's status, chat and polls
     // follow before the meeting starts.
+    connectedStatusSent_ = true;
     send(roomSync_->makeStatusPost(OwnStatus::connected),
          [session, finish](ClientCore& client, const auto& result) {
              if (!session.live() || !client.isJoining()) {
@@ -289,7 +289,6 @@ void ClientCore::completeLocalMediaJoin(const std::string& localId,
                  finish();
                  return;
              }
-             client.serviceListsUserConnected_ = true;
              std::weak_ptr<ClientCore> weak = client.weak_from_this();
              client.roomSync_->fetchRoomStatus([weak, session, finish](bool) {
                  auto again = weak.lock();
@@ -322,8 +321,9 @@ void ClientCore::failJoin(const KRMeetingJoinError& error) {
     }
     const bool mediaWasAsked = isAwaitingMediaJoin();
     MediaBackend& backend = mediaBackend();  // the meeting's, before the join stops being one
-    if (std::exchange(serviceListsUserConnected_, false)) {
-        // This join's connected status went through: the service lists the user as connected
+    if (std::exchange(connectedStatusSent_, false)) {
+        // This join's connected status went out: the service lists the user as connected from
+        // the moment it took it (perhaps before the answer, which may still be on its way)
         // until told otherwise.
         leaveServerWithoutWaiting();
     }

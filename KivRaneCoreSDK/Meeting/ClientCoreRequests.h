@@ -28,6 +28,8 @@ template <class T>
 void ClientCore::failJoinAt(KRJoinStep step, const char* action,
                           const Result<T, KRApiRequestError>& result) {
     logger_.error(std::string(action) + " Error ::: " + replyErrorMessage(result));
+    // A refused connected status left the service listing nobody: no leave to tell it of.
+    if (step == KRJoinStep::statusPost) connectedStatusSent_ = false;
     failJoin(result.ok() ? KRMeetingJoinError::other(replyErrorMessage(result))
                          : joinErrorFor(step, result.error()));
 }

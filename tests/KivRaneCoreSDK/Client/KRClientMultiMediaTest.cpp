@@ -476,6 +476,7 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
         statusPostRefused,
         timedOutBeforeTheReport,
         timedOutDuringTheStatusRead,
+        timedOutDuringTheStatusPost,
         leftDuringTheStatusPost,
     };
     struct Case {
@@ -496,6 +497,9 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
          false, 0},
         {"timed out while the room status was read", End::timedOutDuringTheStatusRead, false, true,
          true, false, 1},
+        // The service took the post before its answer came: it lists the user all the same.
+        {"timed out while the status post was on its way", End::timedOutDuringTheStatusPost,
+         false, true, true, false, 1},
         {"left while the status post was on its way", End::leftDuringTheStatusPost, false, false,
          true, true, 1},
     };
@@ -531,6 +535,14 @@ TEST_F(KRClientMultiMediaTest, LocalJoinCompletionRunsExactlyOnceWhateverEndsThe
                 ASSERT_TRUE(p.recorder->startsWith("join failed"));
                 break;
             }
+            case End::timedOutDuringTheStatusPost:
+                service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::delayed(300ms));
+                finished = reportLocalJoin(p);
+                ASSERT_TRUE(main->runUntil([&] { return statusPosts() > postsBefore; }, 10s));
+                clock->advance(ClientCore::kJoinTimeout);
+                main->runPending();
+                ASSERT_TRUE(p.recorder->startsWith("join failed"));
+                break;
             case End::leftDuringTheStatusPost:
                 service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::delayed(300ms));
                 finished = reportLocalJoin(p);
