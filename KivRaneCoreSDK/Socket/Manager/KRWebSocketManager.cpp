@@ -396,11 +396,9 @@ void KRWebSocketManager::handleRoomStatusUpdateResponse(const boost::json::value
 }
 
 void KRWebSocketManager::handleLoginAnswer(const boost::json::value& frame) {
-    if (const auto* data = frame.as_object().if_contains("data"); data && data->is_object()) {
-        if (const auto* success = data->as_object().if_contains("success");
-            success && success->is_bool() && !success->get_bool()) {
-            return;  // refused: nothing will be pushed on this connection
-        }
+    // Only a plain refusal counts against the login; an answer without a verdict took it.
+    if (JsonObjectReader(frame).lenientObject("data").lenientOptional<bool>("success") == false) {
+        return;  // refused: nothing will be pushed on this connection
     }
     if (++loginsTaken_ > 1 && onLoggedInAgain) {
         onLoggedInAgain();
