@@ -233,10 +233,6 @@ void ClientCore::resetForJoin() {
     currentRoom_.userWebRtcId = given.userWebRtcId;
     currentRoom_.userWebRtcToken = given.userWebRtcToken;
     currentRoom_.userWebRtmToken = given.userWebRtmToken;
-    currentRoom_.meetingOwnerUserId.clear();
-    currentRoom_.meetingOwnerName.clear();
-    currentRoom_.meetingTitle.clear();
-    currentRoom_.mediaEngine = KRRoomMediaEngine::agora;
     meetingUsersManager_.clearAllData();
     localUserLeftReason_ = KRUserLeftReason::none();
     connectedStatusSent_ = false;

@@ -37,6 +37,10 @@ void KRCurrentRoom::removeAllData() { allMediaTracks.clear(); }
 
 void KRCurrentRoom::resetMeetingState() {
     historyId.clear();
+    meetingOwnerUserId.clear();
+    meetingOwnerName.clear();
+    meetingTitle.clear();
+    mediaEngine = KRRoomMediaEngine::agora;
     isGuestHost = false;
     isHardMuteEnabled = false;
     isSoftMuteEnabled = false;

@@ -89,8 +89,8 @@ public:
     void removeAllData();
 
     /// Clears what belongs to one meeting (lock, recording, mute rules, whiteboard, screen share,
-    /// participants and offline lists, the local flags, history id) so a new join starts clean.
-    /// Ids and credentials stay: the settings may have given them.
+    /// participants and offline lists, the local flags, history id, owner, title, media engine)
+    /// so a new join starts clean. Ids and credentials stay: the settings may have given them.
     void resetMeetingState();
 
     /// Removes the tracks with this id, marks the id offline, moves its server record to the

@@ -151,9 +151,13 @@ TEST(KRCurrentRoomTest, MeetingResetKeepsIdsAndCredentialsButNothingOfTheLastMee
     room.screenShareMetaData.emplace_back(77, "x", "X");
     room.offlineParticipantsIds = {"1"};
     room.historyId = "h";
+    room.meetingOwnerUserId = "owner";
+    room.meetingTitle = "Weekly";
     room.upsertNewParticipantFromRtcDB(peer(4));
 
     room.resetMeetingState();
+
+    EXPECT_TRUE(room.meetingOwnerUserId.empty() && room.meetingTitle.empty());
 
     EXPECT_FALSE(room.isMeetingLocked || room.isRecordingOn || room.isHardMuteEnabled ||
                  room.isSoftMuteEnabled || room.isWhiteboardShared ||
