@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
-#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
 
 namespace kr {
 

@@ -3,7 +3,7 @@
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
-#include "KivRaneCoreSDK/Meeting/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "platform/Defaults/UserDefaults.h"

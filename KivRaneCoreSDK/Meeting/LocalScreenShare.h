@@ -10,7 +10,7 @@
 
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
-#include "KivRaneCoreSDK/Meeting/KRControlMessage.h"
+#include "KivRaneCoreSDK/Meeting/ControlMessages/KRControlMessage.h"
 #include "KivRaneCoreSDK/Meeting/KRScreenShareState.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/ScreenShareExtensionNames.h"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "KivRaneCoreSDK/Meeting/IncomingControlMessages.h"
+#include "KivRaneCoreSDK/Meeting/ControlMessages/IncomingControlMessages.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/ControlMessageRecorder.h"

@@ -3,7 +3,7 @@
 // participant as that backend knows it; a host-only one is checked against the server's record of
 // that backend, and the rights granted since), and what the handlers ask the meeting to do.
 
-#include "KivRaneCoreSDK/Meeting/IncomingControlMessages.h"
+#include "KivRaneCoreSDK/Meeting/ControlMessages/IncomingControlMessages.h"
 
 #include <gtest/gtest.h>
 

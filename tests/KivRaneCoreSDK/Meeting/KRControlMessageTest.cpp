@@ -1,7 +1,7 @@
 // Every kind of control message the client sends: where it goes, which event it carries, whom it
 // names, and the exact text that leaves (compared with the key order the others parse).
 
-#include "KivRaneCoreSDK/Meeting/KRControlMessage.h"
+#include "KivRaneCoreSDK/Meeting/ControlMessages/KRControlMessage.h"
 
 #include <gtest/gtest.h>
 

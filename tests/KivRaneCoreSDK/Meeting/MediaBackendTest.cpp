@@ -2,7 +2,7 @@
 // place (the join without server calls, on a manual clock), and the test plays the engine's
 // reports of the channel joined and left.
 
-#include "KivRaneCoreSDK/Meeting/MediaBackend.h"
+#include "KivRaneCoreSDK/Meeting/Backends/MediaBackend.h"
 
 #include <gtest/gtest.h>
 

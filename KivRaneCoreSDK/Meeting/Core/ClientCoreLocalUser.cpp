@@ -1,0 +1,54 @@
+#include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
+#include "KivRaneCoreSDK/Network/Requests/MuteParticipantAudioRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/MuteParticipantVideoRequest.h"
+
+namespace kr {
+
+void ClientCore::muteLocalAudio(bool isMute) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!allowedOnceJoinedUntilLeave("Mute Local Audio")) return;
+    // A host-supplied engine may report the new state before this returns, and the host may
+    // drop the client from inside that report.
+    const auto keepAlive = shared_from_this();
+    mediaBackend().muteLocalMedia(true, isMute);
+    roomSync_->sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId,
+                                                                currentRoom_.roomID,
+                                                                currentRoom_.userWebRtcId, isMute),
+                                    RoomSync::LocalState::microphone);
+}
+
+void ClientCore::muteLocalVideo(bool isMute) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!allowedOnceJoinedUntilLeave("Mute Local Video")) return;
+    const auto keepAlive = shared_from_this();
+    mediaBackend().muteLocalMedia(false, isMute);
+    roomSync_->sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId,
+                                                                currentRoom_.roomID,
+                                                                currentRoom_.userWebRtcId, isMute),
+                                    RoomSync::LocalState::camera);
+}
+
+void ClientCore::raiseHand() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!allowedOnceJoinedUntilLeave("Raise Hand")) return;
+    setHandRaised(true);
+}
+
+void ClientCore::lowerHand() {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!allowedOnceJoinedUntilLeave("Lower Hand")) return;
+    setHandRaised(false);
+}
+
+void ClientCore::setHandRaised(bool isRaised) {
+    currentRoom_.isCurrentUserHandRaised = isRaised;
+    if (auto local = currentRoom_.matchingUser(currentRoom_.userWebRtcId)) {
+        local->setIsHandRaised(isRaised);
+    }
+    if (!mediaBackend().markLocalHand(isRaised)) return;
+    roomSync_->sendLocalHandChange();
+    // The host hears of its own change after the call returned, as a task of its own.
+    events_.reportLater([](MeetingEvents& events) { events.sendLocalHandRaiseEvent(); });
+}
+
+}  // namespace kr

@@ -1,0 +1,74 @@
+#include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/Core/ClientCoreRequests.h"
+#include "KivRaneCoreSDK/Network/Requests/StartWhiteboardRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/StopWhiteboardRequest.h"
+#include "KivRaneCoreSDK/Network/Enums/KRAPIPath.h"
+#include "KivRaneCoreSDK/Network/Enums/KRApiServerScheme.h"
+
+namespace kr {
+
+std::string ClientCore::whiteboardUrl() const {
+    if (currentRoom_.whiteboardId.empty()) return {};
+    return getUrlValue(KRApiServerScheme::https) + std::string(rawValue(getServerEnvironment())) +
+           "/conference/whiteboard/" + currentRoom_.whiteboardId +
+           "?token=" + currentRoom_.whiteboardToken + "&lan=en";
+}
+
+void ClientCore::startWhitebboard(bool remote, const std::string& userName,
+                                const std::string& userId, Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    // The room's first status, read while the join is still under way, may already show
+    // someone else's board; the local user's own board waits for the meeting.
+    const bool remoteDuringJoin = remote && isJoining();
+    if (!remoteDuringJoin && !allowedOnceJoinedUntilLeave("Start Whiteboard", completion)) return;
+    if (currentRoom_.isWhiteboardShared) {
+        sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
+        events_.closeWhiteboardReportingLater(currentRoom_.whiteboardSharingId);
+    }
+    sendHostRequest(
+        StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
+                               currentRoom_.historyId, remote),
+        "Start Whiteboard", std::move(completion),
+        [remote, userName, userId](ClientCore& client, const KRStartWhiteboard& reply) {
+            KRCurrentRoom& room = client.currentRoom_;
+            // The sharer's message and a status reply may both open the same remote board
+            // while the other's call is under way: the second one only refreshes the access.
+            const bool alreadyOpen = remote && room.isWhiteboardShared &&
+                                     !room.isLocalUserSharingWhiteboard &&
+                                     room.whiteboardSharingId == userId;
+            room.whiteboardId = reply.whiteboardId().value_or("");
+            room.whiteboardToken = reply.jwt().value_or("");
+            room.isWhiteboardShared = true;
+            if (alreadyOpen) {
+                if (room.whiteboardShareBy.empty()) room.whiteboardShareBy = userName;
+            } else if (remote) {
+                room.whiteboardSharingId = userId;
+                room.whiteboardShareBy = userName;
+                client.events().sendStartWhiteboardEvent(userId, userName);
+            } else {
+                room.isLocalUserSharingWhiteboard = true;
+                room.whiteboardSharingId = room.userWebRtcId;
+                room.whiteboardShareBy = room.userDisplayName;
+                client.sendControlMessage(ControlMessage::startWhiteboard, nullptr, {});
+            }
+        });
+}
+
+void ClientCore::stopWhiteboard(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (!allowedOnceJoinedUntilLeave("Stop Whiteboard", completion)) return;
+    if (!currentRoom_.isLocalUserSharingWhiteboard) {
+        sendControlMessage(ControlMessage::stopSharePrivate, nullptr, {});
+        // The event is posted before the completion, so the host hears them in that order.
+        events_.closeWhiteboardReportingLater(currentRoom_.userWebRtcId);
+        completeLater(std::move(completion), true);
+        return;
+    }
+    sendHostRequest(StopWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId),
+                    "Stop Whiteboard", std::move(completion), [](ClientCore& client) {
+                        client.sendControlMessage(ControlMessage::stopWhiteboard, nullptr, {});
+                        client.events().closeWhiteboard(client.currentRoom_.userWebRtcId);
+                    });
+}
+
+}  // namespace kr
