@@ -65,6 +65,12 @@ void KRCurrentRoom::resetMeetingState() {
     offlineParticipants.clear();
 }
 
+void KRCurrentRoom::setStartingMedia(bool audience, bool audioOn, bool videoOn) {
+    isCurrentUserInAudienceMode = audience;
+    isCurrentUserAudioMuted = !audioOn;
+    isCurrentUserVideoMuted = !videoOn;
+}
+
 void KRCurrentRoom::removeMediaTrack(const std::string& id) {
     std::erase_if(allMediaTracks, [&](const auto& track) { return track && track->id() == id; });
     offlineParticipantsIds.push_back(id);

@@ -92,6 +92,8 @@ public:
     /// participants and offline lists, the local flags, history id, owner, title, media engine)
     /// so a new join starts clean. Ids and credentials stay: the settings may have given them.
     void resetMeetingState();
+    /// The local user's role and the microphone and camera it joins with.
+    void setStartingMedia(bool audience, bool audioOn, bool videoOn);
 
     /// Removes the tracks with this id, marks the id offline, moves its server record to the
     /// offline records, then tells the whole-list hook.

@@ -185,6 +185,24 @@ bool LocalScreenShare::streamLeft(std::uint64_t uid, const KRUserLeftReason& rea
     return endedStreams_.erase(uid) != 0;
 }
 
+void LocalScreenShare::trackShown(const std::shared_ptr<KRScreenShareTrack>& track,
+                                  MeetingEvents::Reach reach) {
+    KR_DCHECK_RUN_ON(checker_);
+    report(KRScreenShareState::started(track), Report::now, reach);
+}
+
+void LocalScreenShare::trackClosed(std::uint64_t uid, MeetingEvents::Reach reach) {
+    KR_DCHECK_RUN_ON(checker_);
+    if (uid_ != 0 && (uid == uid_ || uid == 0)) {
+        end(KRUserLeftReason::leaveMeeting(), Report::now, reach);
+        return;
+    }
+    // Its end was told when the share ended first (its capture stopped, the host stopped it,
+    // another share took over): the track the engine closes later is the same share.
+    if (endedStreams_.erase(uid) != 0) return;
+    report(KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), uid), Report::now, reach);
+}
+
 void LocalScreenShare::tellExtensionToStop(const std::string& reason) {
     const std::string group = owner_.shareAppGroup();
     if (!group.empty()) {
@@ -195,7 +213,8 @@ void LocalScreenShare::tellExtensionToStop(const std::string& reason) {
     if (extension_) extension_->post(kForceStopNotification);
 }
 
-void LocalScreenShare::end(const KRUserLeftReason& reason, Report when) {
+void LocalScreenShare::end(const KRUserLeftReason& reason, Report when,
+                           MeetingEvents::Reach reach) {
     // Every end of the local share comes through here, whoever ended it, and the first one
     // clears the uid: the server hears of the end once and the host app is told once.
     const std::uint64_t uid = uid_;
@@ -206,18 +225,19 @@ void LocalScreenShare::end(const KRUserLeftReason& reason, Report when) {
     if (!owner_.shareBypassesServer()) {
         owner_.requestShareStop();
     }
-    report(KRScreenShareState::stopped(reason, uid), when);
+    report(KRScreenShareState::stopped(reason, uid), when, reach);
 }
 
 // ---- Reports ----
 
-void LocalScreenShare::report(const KRScreenShareState& state, Report when) {
+void LocalScreenShare::report(const KRScreenShareState& state, Report when,
+                              MeetingEvents::Reach reach) {
     if (when == Report::now && waitingReports_.empty()) {
-        owner_.reportLocalShare(state);
+        owner_.reportLocalShare(state, reach);
         return;
     }
     // Behind a report still waiting, a report keeps its place.
-    waitingReports_.push_back(state);
+    waitingReports_.emplace_back(state, reach);
     if (waitingReports_.size() == 1) {
         postWhileOwnerLives([this] { deliverWaitingReports(); });
     }
@@ -228,8 +248,8 @@ void LocalScreenShare::deliverWaitingReports() {
     const auto owner = owner_.shareLifetime().lock();
     if (!owner) return;
     auto reports = std::exchange(waitingReports_, {});
-    for (const auto& state : reports) {
-        owner_.reportLocalShare(state);
+    for (const auto& [state, reach] : reports) {
+        owner_.reportLocalShare(state, reach);
     }
 }
 

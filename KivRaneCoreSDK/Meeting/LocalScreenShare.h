@@ -6,12 +6,14 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "KivRaneCoreSDK/Common/KRDependencies.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Meeting/ControlMessages/KRControlMessage.h"
 #include "KivRaneCoreSDK/Meeting/KRScreenShareState.h"
+#include "KivRaneCoreSDK/Meeting/MeetingEvents.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/ScreenShareExtensionNames.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
@@ -86,7 +88,8 @@ public:
         /// engine's local share track).
         virtual bool backendShowsLocalShare() const = 0;
         /// Tells the host app that the local share changed.
-        virtual void reportLocalShare(const KRScreenShareState& state) = 0;
+        virtual void reportLocalShare(const KRScreenShareState& state,
+                                      MeetingEvents::Reach reach) = 0;
         /// The app group shared with the extension; empty: none.
         virtual std::string shareAppGroup() const = 0;
         /// Expires with the owner, which owns the share: what the share's closures hold.
@@ -136,6 +139,11 @@ public:
     /// ends with `reason` (reported at once), or it was the stream of a share of this meeting that
     /// already ended and was told; false for anyone else's stream.
     bool streamLeft(std::uint64_t uid, const KRUserLeftReason& reason);
+    /// The engine shows the local share's track: reported started, at once, to `reach`.
+    void trackShown(const std::shared_ptr<KRScreenShareTrack>& track, MeetingEvents::Reach reach);
+    /// The engine closed the local share's track, whose stream is `uid`: the running share ends
+    /// (reported at once, to `reach`); a share whose end was told already is not told again.
+    void trackClosed(std::uint64_t uid, MeetingEvents::Reach reach);
 
 private:
     enum class Report { now, later };
@@ -148,8 +156,10 @@ private:
     void tellExtensionToStop(const std::string& reason);
     /// Forgets the running share (the server hears of its end) and reports it stopped; nothing
     /// when none runs.
-    void end(const KRUserLeftReason& reason, Report when);
-    void report(const KRScreenShareState& state, Report when);
+    void end(const KRUserLeftReason& reason, Report when,
+             MeetingEvents::Reach reach = MeetingEvents::Reach::everyDelegate);
+    void report(const KRScreenShareState& state, Report when,
+                MeetingEvents::Reach reach = MeetingEvents::Reach::everyDelegate);
     void deliverWaitingReports();
     void completeLater(Completion completion, bool value);
     /// Runs `action` later on the queue while the owner lives.
@@ -167,8 +177,8 @@ private:
     std::string token_;
     /// Streams of shares of this meeting that ended before their stream left the channel.
     std::set<std::uint64_t> endedStreams_;
-    /// Stop reports waiting for their own task.
-    std::vector<KRScreenShareState> waitingReports_;
+    /// Stop reports waiting for their own task, each with who hears it.
+    std::vector<std::pair<KRScreenShareState, MeetingEvents::Reach>> waitingReports_;
 };
 
 }  // namespace kr

@@ -79,6 +79,15 @@ void MeetingEvents::forMainDelegate(const std::function<void(KRClientDelegate&)>
     }
 }
 
+void MeetingEvents::forDelegatesIn(Reach reach,
+                                   const std::function<void(KRClientDelegate&)>& call) const {
+    if (reach == Reach::mainDelegate) {
+        forMainDelegate(call);
+    } else {
+        forEachDelegate(call);
+    }
+}
+
 // ---- State changed here, then reported ----
 
 void MeetingEvents::changeMeetingLock(bool locked, const std::optional<std::string>& by) {
@@ -117,6 +126,16 @@ void MeetingEvents::sendLocalUserJoinMeetingEvent() {
     const KRMeeting meeting = meeting_->snapshot();
     const auto user = meeting_->localUser();
     forEachDelegate([&](KRClientDelegate& d) { d.didLocalUserJoinedMeeting(meeting, user); });
+}
+
+void MeetingEvents::sendLocalUserLeftEvent(const KRUserLeftReason& reason, Reach reach) {
+    const KRMeeting meeting = meeting_->snapshot();
+    forDelegatesIn(reach, [&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); });
+}
+
+void MeetingEvents::sendJoinRefusedEvent(KRClientDelegate& delegate) {
+    delegate.didLocalUserFailedToJoinMeeting(
+        KRMeetingJoinError::other(KRMeetingJoinError::kMeetingStillActive));
 }
 
 void MeetingEvents::sendLocalUserMicUpdateEvent() {
@@ -201,6 +220,23 @@ void MeetingEvents::sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetin
     });
 }
 
+void MeetingEvents::sendRemoteUserMovedToAudienceEvent(const std::shared_ptr<KRMeetingUser>& user) {
+    forEachDelegate(
+        [&](KRClientDelegate& d) { d.didUserMovedToAudience(meeting_->snapshot(), user); });
+}
+
+void MeetingEvents::sendActiveSpeakersEvent(
+    const std::vector<std::shared_ptr<KRMeetingUser>>& speakers) {
+    const KRMeeting meeting = meeting_->snapshot();
+    forMainDelegate([&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, speakers); });
+}
+
+void MeetingEvents::sendConnectionStateEvent(KRConnectionState state) {
+    const KRMeeting meeting = meeting_->snapshot();
+    forMainDelegate(
+        [&](KRClientDelegate& d) { d.didLocalParticipantConnectionChangedTo(meeting, state); });
+}
+
 void MeetingEvents::sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user) {
     const KRMeeting meeting = meeting_->snapshot();
     forEachDelegate([&](KRClientDelegate& d) { d.didLoudestSpeakerUpdated(meeting, user); });
@@ -252,15 +288,15 @@ void MeetingEvents::sendNetworkStatsEvent(const KRMeetingNetworkStats& stats) {
     forMainDelegate([&](KRClientDelegate& d) { d.didMeetingNetworkStatsUpdated(meeting, stats); });
 }
 
-void MeetingEvents::sendLocalScreenShareEvent(const KRScreenShareState& state) {
+void MeetingEvents::sendLocalScreenShareEvent(const KRScreenShareState& state, Reach reach) {
     const KRMeeting meeting = meeting_->snapshot();
-    forEachDelegate(
+    forDelegatesIn(reach,
         [&](KRClientDelegate& d) { d.didLocalScreenShareStateChanged(meeting, state); });
 }
 
-void MeetingEvents::sendRemoteScreenShareEvent(const KRScreenShareState& state) {
+void MeetingEvents::sendRemoteScreenShareEvent(const KRScreenShareState& state, Reach reach) {
     const KRMeeting meeting = meeting_->snapshot();
-    forEachDelegate(
+    forDelegatesIn(reach,
         [&](KRClientDelegate& d) { d.didRemoteScreenShareStateChanged(meeting, state); });
 }
 
@@ -344,9 +380,10 @@ void MeetingEvents::sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUse
         [&](KRClientDelegate& d) { d.didHostDisableHardAudioMute(meeting, performer); });
 }
 
-void MeetingEvents::sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer) {
+void MeetingEvents::sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer,
+                                                  Reach reach) {
     const KRMeeting meeting = meeting_->snapshot();
-    forEachDelegate([&](KRClientDelegate& d) { d.didHostEnableSoftAudioMute(meeting, performer); });
+    forDelegatesIn(reach,[&](KRClientDelegate& d) { d.didHostEnableSoftAudioMute(meeting, performer); });
 }
 
 void MeetingEvents::sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer) {
@@ -365,11 +402,12 @@ void MeetingEvents::sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetin
 
 void MeetingEvents::sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                                  bool isCoHost,
-                                                 const std::string& targetParticipantId) {
+                                                 const std::string& targetParticipantId,
+                                                 Reach reach) {
     if (meeting_->localUser()->userId() != targetParticipantId)
         return;
     const KRMeeting meeting = meeting_->snapshot();
-    forEachDelegate(
+    forDelegatesIn(reach,
         [&](KRClientDelegate& d) { d.didCoHostRightsChanged(meeting, user, isCoHost); });
 }
 

@@ -15,10 +15,11 @@
 
 namespace kr {
 
-/// The client's delegates and every report to them. The main delegate (the one the join was
-/// given) hears first, then the extra delegates in the order they were added; a report marked
-/// "main only" reaches the main delegate alone. Delegates are held weakly: one that has gone is
-/// skipped. Each report carries a snapshot of the meeting taken when it is sent.
+/// The client's delegates and every report of the meeting to them: no other code calls a
+/// delegate. The main delegate (the one the join was given) hears first, then the extra
+/// delegates in the order they were added; a report marked "main only" reaches the main delegate
+/// alone. Delegates are held weakly: one that has gone is skipped. Each report carries a snapshot
+/// of the meeting taken when it is sent.
 ///
 /// The meeting's lock, recording and whiteboard are changed here too (`changeMeetingLock`,
 /// `changeRecording`, `closeWhiteboard`), so that "the room store first, then the report, and
@@ -28,6 +29,10 @@ namespace kr {
 /// Threading: confined to the queue of the client that owns it.
 class MeetingEvents {
 public:
+    /// Who hears a report that goes to the main delegate alone on one media backend and to every
+    /// delegate on the other.
+    enum class Reach { everyDelegate, mainDelegate };
+
     /// What the reports read from the meeting.
     class Meeting {
     public:
@@ -77,11 +82,6 @@ public:
     /// The participant-list delegate while it lives, else null.
     std::shared_ptr<KRParticipantsListUpdateDelegate> participantsListDelegate() const;
 
-    /// Calls `call` on the main delegate, then on every extra delegate in the order added. The
-    /// targets are taken first, so a delegate may add or remove delegates while it is called.
-    void forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const;
-    /// Calls `call` on the main delegate only.
-    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const;
 
     // ---- State changed here, then reported ----
 
@@ -99,6 +99,9 @@ public:
     // ---- Reports: the state they are about was changed by the caller ----
 
     void sendLocalUserJoinMeetingEvent();
+    void sendLocalUserLeftEvent(const KRUserLeftReason& reason, Reach reach);
+    /// Tells `delegate` alone (the one a refused join was given, not a delegate of the meeting).
+    static void sendJoinRefusedEvent(KRClientDelegate& delegate);
     void sendLocalUserMicUpdateEvent();
     void sendLocalUserVideoUpdateEvent();
     /// Main delegate only.
@@ -110,6 +113,12 @@ public:
     void sendRemoteUserVideoStatusUpdateEvent(const std::shared_ptr<KRMeetingUser>& user);
     void sendRemoteUserMovedToParticipants(const std::shared_ptr<KRMeetingUser>& user);
     void sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isAudience);
+    /// Each delegate gets a snapshot of its own, taken as it is called.
+    void sendRemoteUserMovedToAudienceEvent(const std::shared_ptr<KRMeetingUser>& user);
+    /// Main delegate only; the users in the order the engine ranked them.
+    void sendActiveSpeakersEvent(const std::vector<std::shared_ptr<KRMeetingUser>>& speakers);
+    /// Main delegate only, on every report of the engine, changed or not.
+    void sendConnectionStateEvent(KRConnectionState state);
     void sendLoudestSpeakerEvent(const std::shared_ptr<KRMeetingUser>& user);
     void sendNetworkQualityUpdateEvent(KRNetworkQuality quality);
     void sendAudioRouteChangeEvent(KRAudioRouteType newRoute);
@@ -124,8 +133,10 @@ public:
     void sendLocalSpeakerVolumeEvent(int level, bool speaking);
     /// Main delegate only.
     void sendNetworkStatsEvent(const KRMeetingNetworkStats& stats);
-    void sendLocalScreenShareEvent(const KRScreenShareState& state);
-    void sendRemoteScreenShareEvent(const KRScreenShareState& state);
+    void sendLocalScreenShareEvent(const KRScreenShareState& state,
+                                   Reach reach = Reach::everyDelegate);
+    void sendRemoteScreenShareEvent(const KRScreenShareState& state,
+                                    Reach reach = Reach::everyDelegate);
     void sendRecordingStartedEvent(const std::optional<std::string>& startedBy);
     void sendRecordingStoppedEvent(const std::optional<std::string>& stoppedBy);
     void sendMeetingLockedEvent(const std::optional<std::string>& lockedBy);
@@ -141,12 +152,14 @@ public:
                                          bool isAudioDecline);
     void sendHardMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
     void sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
-    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer);
+    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer,
+                                       Reach reach = Reach::everyDelegate);
     void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer);
     void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user);
     /// Only when the change names the local participant.
     void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
-                                      const std::string& targetParticipantId);
+                                      const std::string& targetParticipantId,
+                                      Reach reach = Reach::everyDelegate);
     /// Main delegate only.
     void sendReactionReceivedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                    const std::string& reactionsType);
@@ -155,6 +168,13 @@ public:
     void sendErrorEvent(const KRMeetingError& error);
 
 private:
+    /// Calls `call` on the main delegate, then on every extra delegate in the order added. The
+    /// targets are taken first, so a delegate may add or remove delegates while it is called.
+    void forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const;
+    /// Calls `call` on the main delegate only.
+    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const;
+    /// Calls `call` on the delegates `reach` names.
+    void forDelegatesIn(Reach reach, const std::function<void(KRClientDelegate&)>& call) const;
     using LocalMediaReport = void (*)(KRClientDelegate&, const KRMeeting&, bool muted);
     /// Tells every delegate now, or after the host call that brought the change about.
     void reportLocalMedia(bool muted, LocalMediaReport tell);

@@ -30,7 +30,7 @@ public:
     std::vector<std::string> lines;
     /// What `knowsLocalShareWithoutTrack` answers.
     bool shareWithoutTrack = false;
-    /// What `reportsLeaveToMainDelegateOnly` answers.
+    /// What `reporting().mainDelegateOnly` answers.
     bool leaveToMainOnly = false;
     /// The channel reports its leave inside `leave()`, as an engine may.
     bool leavesAtOnce = false;
@@ -65,7 +65,7 @@ public:
     }
     void releaseMeetingMedia() override { ends.push_back("release media"); }
     void releaseEngine() override { ends.push_back("release engine"); }
-    bool reportsLeaveToMainDelegateOnly() const override { return leaveToMainOnly; }
+    Reporting reporting() const override { return {.mainDelegateOnly = leaveToMainOnly}; }
     void networkStateChanged(bool isConnected) override {
         lines.push_back(isConnected ? "network on" : "network off");
     }
@@ -106,6 +106,9 @@ public:
     }
     std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const override {
         return port_.room().allMediaTracks;
+    }
+    void markLocalRole(bool isAudience) override {
+        lines.push_back(isAudience ? "local audience" : "local speaker");
     }
     bool markLocalHand(bool isRaised) override {
         lines.push_back(isRaised ? "hand raised" : "hand lowered");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Meeting/ControlMessages/KRControlMessage.h"
+#include "KivRaneCoreSDK/Meeting/MeetingEvents.h"
 #include "KivRaneCoreSDK/Common/Enums/KRAudioDeviceType.h"
 #include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
 #include "KivRaneCoreSDK/Model/Media/KRRemoteStreamQuality.h"
@@ -61,8 +62,22 @@ public:
     virtual void releaseMeetingMedia() = 0;
     /// After the teardown: an engine made for the meeting goes.
     virtual void releaseEngine() = 0;
-    /// True when only the main delegate hears of the local leave; otherwise every delegate.
-    virtual bool reportsLeaveToMainDelegateOnly() const = 0;
+    /// Where the meeting's reports of what this backend's engine tells differ between the two
+    /// backends. The meeting applies them; a backend never reports to the host app itself.
+    struct Reporting {
+        /// Only the main delegate hears of the local leave and of the screen shares the engine
+        /// shows and closes; otherwise every delegate does.
+        bool mainDelegateOnly = false;
+        /// On a move to the audience the local share ends before the move is reported;
+        /// otherwise after it.
+        bool endsShareBeforeAudienceMove = false;
+    };
+    virtual Reporting reporting() const = 0;
+    /// Who hears of the screen shares this backend's engine shows and closes.
+    MeetingEvents::Reach shareReach() const {
+        return reporting().mainDelegateOnly ? MeetingEvents::Reach::mainDelegate
+                                            : MeetingEvents::Reach::everyDelegate;
+    }
     /// The device's network came back or went away.
     virtual void networkStateChanged(bool isConnected) = 0;
     /// True while the engine is out of its channel until the network returns: a leave then
@@ -102,6 +117,9 @@ public:
     virtual std::shared_ptr<KRMeetingUser> user(const std::string& id) const = 0;
     /// Every participant and share track of the meeting, for the meeting snapshot.
     virtual std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const = 0;
+    /// Moves the local user to the audience or back where this backend's participants live,
+    /// once the engine confirmed the role.
+    virtual void markLocalRole(bool isAudience) = 0;
     /// Marks the local user's hand where this backend's participants live. False when there is
     /// no local user there yet, so nothing is to be told about the hand.
     virtual bool markLocalHand(bool isRaised) = 0;

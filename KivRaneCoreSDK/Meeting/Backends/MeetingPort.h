@@ -85,13 +85,8 @@ public:
     virtual const KRUserRole& joinRole() const = 0;
     virtual KRApiServer serverEnvironment() const = 0;
     virtual bool isLocalUserInAudienceMode() const = 0;
-    /// The engine moved the local user to the audience or back.
-    virtual void setLocalAudienceMode(bool isAudience) = 0;
     /// The engine moved the remote participant `participantId` to the audience or back.
     virtual void remoteRoleReported(const std::string& participantId, bool isAudience) = 0;
-    /// The local user's audience mode and starting microphone and camera, in the core and the
-    /// room store.
-    virtual void setStartingMedia(bool audience, bool audioOn, bool videoOn) = 0;
 
     // ---- The join and the teardown ----
 
@@ -108,12 +103,20 @@ public:
     virtual void completeLocalMediaJoin(const std::string& localId,
                                         std::function<void()> finished = {}) = 0;
     virtual void failJoin(const KRMeetingJoinError& error) = 0;
-    /// The engine reported its connection failed: a join under way ends there, with the media
-    /// named as the reason; a meeting already joined is left to the engine's own reports.
-    virtual void mediaConnectionFailed() = 0;
     /// The media channel confirmed the local leave (`engineReason`: the reason the engine gave,
     /// if any). The one teardown of both backends; a report during a join is not its own.
     virtual void handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason = {}) = 0;
+
+    // ---- What the engine reports, for the meeting to act on ----
+
+    /// The engine confirmed the local user's role: the room store takes it (the audience with
+    /// its microphone and camera off), the service and the host app hear of it, and a move to
+    /// the audience ends the local share.
+    virtual void localRoleConfirmed(bool isAudience) = 0;
+    /// The engine's connection state, on every report: the host app hears of it; a failure
+    /// during a join ends the join, with the media named as the reason, while a meeting already
+    /// joined is left to the engine's own reports.
+    virtual void engineConnectionChanged(KRConnectionState state) = 0;
 
     // ---- Server calls ----
 

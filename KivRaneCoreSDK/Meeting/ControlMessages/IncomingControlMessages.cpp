@@ -162,7 +162,7 @@ std::shared_ptr<KRMeetingUser> IncomingControlMessages::applySoftMute(const KRRt
 }
 
 void IncomingControlMessages::onSoftMuteToEveryDelegate(const KRRtmMessage& message) {
-    meeting_->sendSoftAudioMuteEnabledEvent(applySoftMute(message));
+    meeting_->sendSoftAudioMuteEnabledEvent(applySoftMute(message), MeetingEvents::Reach::everyDelegate);
 }
 
 void IncomingControlMessages::onLowerAllHandsInRoomStore(const KRRtmMessage& message) {
@@ -196,7 +196,8 @@ void IncomingControlMessages::onCoHostRightToEveryDelegate(const KRRtmMessage& m
     if (!sender)
         return;
     meeting_->sendCoHostRightsChangedEvent(sender, message.message == E::makeCoHost,
-                                           message.targetParticipantId);
+                                           message.targetParticipantId,
+                                           MeetingEvents::Reach::everyDelegate);
 }
 
 void IncomingControlMessages::onWhiteboardStartStopsLocalShare(const KRRtmMessage& message) {
@@ -251,11 +252,7 @@ void IncomingControlMessages::onHardUnmuteInMerge(const KRRtmMessage& message) {
 }
 
 void IncomingControlMessages::onSoftMuteToMainDelegate(const KRRtmMessage& message) {
-    Meeting& m = *meeting_;
-    const auto performer = applySoftMute(message);
-    const KRMeeting meeting = m.getCurrentMeetingData();
-    m.forMainDelegate(
-        [&](KRClientDelegate& d) { d.didHostEnableSoftAudioMute(meeting, performer); });
+    meeting_->sendSoftAudioMuteEnabledEvent(applySoftMute(message), MeetingEvents::Reach::mainDelegate);
 }
 
 void IncomingControlMessages::onLowerAllHandsInMerge(const KRRtmMessage& message) {
@@ -297,9 +294,7 @@ void IncomingControlMessages::onCoHostRightInMerge(const KRRtmMessage& message) 
     const auto local = m.getMeetingLocalUser();
     if (!local || !target || target != local)
         return;
-    const KRMeeting meeting = m.getCurrentMeetingData();
-    m.forMainDelegate(
-        [&](KRClientDelegate& d) { d.didCoHostRightsChanged(meeting, sender, isCoHost); });
+    m.sendCoHostRightsChangedEvent(sender, isCoHost, local->userId(), MeetingEvents::Reach::mainDelegate);
 }
 
 void IncomingControlMessages::onWhiteboardStartOverridesShare(const KRRtmMessage& message) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Meeting/ControlMessages/ControlMessageTable.h"
+#include "KivRaneCoreSDK/Meeting/MeetingEvents.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeeting.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
@@ -78,18 +79,17 @@ public:
         virtual void sendHardMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer) = 0;
         virtual void sendHardMuteDisabledEvent(
             const std::shared_ptr<KRMeetingUser>& performer) = 0;
-        virtual void sendSoftAudioMuteEnabledEvent(
-            const std::shared_ptr<KRMeetingUser>& performer) = 0;
+        virtual void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer,
+                                                   MeetingEvents::Reach reach) = 0;
         virtual void sendHostLoweredAllHandsEvent(
             const std::shared_ptr<KRMeetingUser>& performer) = 0;
         virtual void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user) = 0;
         virtual void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                                   bool isCoHost,
-                                                  const std::string& targetParticipantId) = 0;
+                                                  const std::string& targetParticipantId,
+                                                  MeetingEvents::Reach reach) = 0;
         virtual void sendReactionReceivedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                                const std::string& reactionsType) = 0;
-        /// A report for the main delegate alone.
-        virtual void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const = 0;
         /// A message dropped, and why.
         virtual void warn(const std::string& text) = 0;
     };

@@ -181,9 +181,11 @@ public:
     /// own.
     void setMediaBackendFactory(MediaBackendFactory factory) { backendFactory_ = std::move(factory); }
     const ClientSettings& settings() const { return settings_; }
-    bool isLocalUserInAudienceMode() const { return isLocalUserInAudienceMode_; }
-    bool isInitialAudioOn() const { return isInitialAudioOn_; }
-    bool isInitialVideoOn() const { return isInitialVideoOn_; }
+    // The local user's role, microphone and camera: the room store holds them (from the join on,
+    // the ones it joins with).
+    bool isLocalUserInAudienceMode() const { return currentRoom_.isCurrentUserInAudienceMode; }
+    bool isInitialAudioOn() const { return !currentRoom_.isCurrentUserAudioMuted; }
+    bool isInitialVideoOn() const { return !currentRoom_.isCurrentUserVideoMuted; }
     const KRUserLeftReason& localUserLeftReason() const { return localUserLeftReason_; }
     using MeetingState = MeetingSession::State;
     /// Where the meeting of the latest join is; `ended` before the first join.
@@ -382,9 +384,6 @@ private:
 
     // Join
     KRUserRole userRole_ = KRUserRole::speaker();
-    bool isLocalUserInAudienceMode_ = false;
-    bool isInitialAudioOn_ = true;
-    bool isInitialVideoOn_ = true;
     KRUserLeftReason localUserLeftReason_ = KRUserLeftReason::none();
     /// Set once this join's connected status went out, cleared if the service refused it: a
     /// failed join then tells the service the user is gone.

@@ -71,8 +71,9 @@ public:
     void sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
         core_.events().sendHardMuteDisabledEvent(performer);
     }
-    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
-        core_.events().sendSoftAudioMuteEnabledEvent(performer);
+    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& performer,
+                                       MeetingEvents::Reach reach) override {
+        core_.events().sendSoftAudioMuteEnabledEvent(performer, reach);
     }
     void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
         core_.events().sendHostLoweredAllHandsEvent(performer);
@@ -81,15 +82,13 @@ public:
         core_.events().sendRemoteUserHandRaisedEvent(user);
     }
     void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
-                                      const std::string& targetParticipantId) override {
-        core_.events().sendCoHostRightsChangedEvent(user, isCoHost, targetParticipantId);
+                                      const std::string& targetParticipantId,
+                                      MeetingEvents::Reach reach) override {
+        core_.events().sendCoHostRightsChangedEvent(user, isCoHost, targetParticipantId, reach);
     }
     void sendReactionReceivedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                    const std::string& reactionsType) override {
         core_.events().sendReactionReceivedEvent(user, reactionsType);
-    }
-    void forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const override {
-        core_.events().forMainDelegate(call);
     }
     void warn(const std::string& text) override { core_.logger_.warn(text); }
 

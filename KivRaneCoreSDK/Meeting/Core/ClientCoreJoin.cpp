@@ -159,12 +159,8 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
     currentRoom_.userDisplayName = data.displayName();
     userRole_ = config.userRole();
     const bool audience = userRole_.kind() == KRUserRole::Kind::audience;
-    isLocalUserInAudienceMode_ = audience;
-    isInitialAudioOn_ = !audience && config.isInitialAudioOn();
-    isInitialVideoOn_ = !audience && config.isInitialVideoOn();
-    currentRoom_.isCurrentUserInAudienceMode = audience;
-    currentRoom_.isCurrentUserAudioMuted = !isInitialAudioOn_;
-    currentRoom_.isCurrentUserVideoMuted = !isInitialVideoOn_;
+    currentRoom_.setStartingMedia(audience, !audience && config.isInitialAudioOn(),
+                                  !audience && config.isInitialVideoOn());
 
     // A new session: replies, timers and reports of every earlier join stop counting here.
     session_ = std::make_unique<MeetingSession>(queue_);
@@ -180,10 +176,7 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
 void ClientCore::refuseJoin(std::weak_ptr<KRClientDelegate> delegate) {
     queue_->post([weak = weak_from_this(), delegate = std::move(delegate)] {
         if (!weak.lock()) return;
-        if (auto d = delegate.lock()) {
-            d->didLocalUserFailedToJoinMeeting(
-                KRMeetingJoinError::other(KRMeetingJoinError::kMeetingStillActive));
-        }
+        if (auto d = delegate.lock()) MeetingEvents::sendJoinRefusedEvent(*d);
     });
 }
 
@@ -417,11 +410,9 @@ void ClientCore::JoinSteps::fetchRoomDetails(ClientCore& core, Done done) {
                         : std::nullopt;
             }
             if (!room.isAudioOnJoinAllowed) {
-                client.isInitialAudioOn_ = false;
                 room.isCurrentUserAudioMuted = true;
             }
             if (!room.isVideoOnJoinAllowed) {
-                client.isInitialVideoOn_ = false;
                 room.isCurrentUserVideoMuted = true;
             }
             if (client.settings_.participantsLimit &&
@@ -439,7 +430,6 @@ void ClientCore::JoinSteps::fetchRoomDetails(ClientCore& core, Done done) {
             const bool isHost = client.userRole_.kind() == KRUserRole::Kind::host ||
                                 room.isGuestHost;
             if (room.isHardMuteEnabled && !isHost) {
-                client.isInitialAudioOn_ = false;
                 room.isCurrentUserAudioMuted = true;
             }
             done(true);

@@ -128,13 +128,9 @@ void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReas
     backend->releaseEngine();
     // Nothing to tell of the channel of a failed join, or of a second report.
     if (wasInMeeting) {
-        const KRMeeting meeting = getCurrentMeetingData();
-        const auto tell = [&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); };
-        if (backend->reportsLeaveToMainDelegateOnly()) {
-            events_.forMainDelegate(tell);
-        } else {
-            events_.forEachDelegate(tell);
-        }
+        events_.sendLocalUserLeftEvent(reason, backend->reporting().mainDelegateOnly
+                                                   ? MeetingEvents::Reach::mainDelegate
+                                                   : MeetingEvents::Reach::everyDelegate);
     }
     startJoinWaitingForLeave();
 }

@@ -38,20 +38,11 @@ MeetingPort::EngineSetUp ClientCore::Port::engineSetUp() const {
 bool ClientCore::Port::bypassesServer() const { return core_.settings_.shouldByPassAPICalls; }
 const KRUserRole& ClientCore::Port::joinRole() const { return core_.userRole_; }
 KRApiServer ClientCore::Port::serverEnvironment() const { return core_.getServerEnvironment(); }
-bool ClientCore::Port::isLocalUserInAudienceMode() const { return core_.isLocalUserInAudienceMode_; }
-void ClientCore::Port::setLocalAudienceMode(bool isAudience) { core_.isLocalUserInAudienceMode_ = isAudience; }
+bool ClientCore::Port::isLocalUserInAudienceMode() const {
+    return core_.currentRoom_.isCurrentUserInAudienceMode;
+}
 void ClientCore::Port::remoteRoleReported(const std::string& participantId, bool isAudience) {
     core_.roomSync_->engineReportedRole(participantId, isAudience);
-}
-
-void ClientCore::Port::setStartingMedia(bool audience, bool audioOn, bool videoOn) {
-    KRCurrentRoom& room = core_.currentRoom_;
-    core_.isLocalUserInAudienceMode_ = audience;
-    room.isCurrentUserInAudienceMode = audience;
-    core_.isInitialAudioOn_ = audioOn;
-    core_.isInitialVideoOn_ = videoOn;
-    room.isCurrentUserAudioMuted = !audioOn;
-    room.isCurrentUserVideoMuted = !videoOn;
 }
 
 // ---- The join and the teardown ----
@@ -64,14 +55,45 @@ void ClientCore::Port::completeLocalMediaJoin(const std::string& localId, std::f
     core_.completeLocalMediaJoin(localId, std::move(finished));
 }
 void ClientCore::Port::failJoin(const KRMeetingJoinError& error) { core_.failJoin(error); }
-void ClientCore::Port::mediaConnectionFailed() {
-    // Waiting on would only end in the join's time-out, with the room socket and polls running.
-    if (core_.isJoining()) {
-        core_.failJoin(KRMeetingJoinError::other(KRMeetingJoinError::kMediaConnectionFailed));
-    }
-}
 void ClientCore::Port::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) {
     core_.handleLocalMediaLeft(std::move(engineReason));
+}
+
+// ---- What the engine reports ----
+
+void ClientCore::Port::localRoleConfirmed(bool isAudience) {
+    KRCurrentRoom& room = core_.currentRoom_;
+    MediaBackend& backend = core_.mediaBackend();
+    room.isCurrentUserInAudienceMode = isAudience;
+    if (isAudience) {
+        // Before the status post, which carries them: the audience sends no media.
+        room.isCurrentUserAudioMuted = true;
+        room.isCurrentUserVideoMuted = true;
+    }
+    backend.markLocalRole(isAudience);
+    if (!core_.settings_.shouldByPassAPICalls) {
+        core_.roomSync_->postOwnStatus(OwnStatus::connected, {});
+    }
+    const auto report = [this, isAudience] {
+        core_.events_.sendLocalUserRoleChangedEvent(core_.getMeetingLocalUser(), isAudience);
+    };
+    if (!isAudience) {
+        report();
+        return;
+    }
+    // The two backends' engines order these two reports differently.
+    const bool shareFirst = backend.reporting().endsShareBeforeAudienceMove;
+    if (!shareFirst) report();
+    core_.localScreenShare_.forceStop(LocalScreenShare::kMovedToAudienceReason);
+    if (shareFirst) report();
+}
+
+void ClientCore::Port::engineConnectionChanged(KRConnectionState state) {
+    core_.events_.sendConnectionStateEvent(state);
+    // Waiting on would only end in the join's time-out, with the room socket and polls running.
+    if (state == KRConnectionState::failed && core_.isJoining()) {
+        core_.failJoin(KRMeetingJoinError::other(KRMeetingJoinError::kMediaConnectionFailed));
+    }
 }
 
 // ---- Server calls ----

@@ -29,17 +29,17 @@ public:
     const KRUserRole& joinRole() const override;
     KRApiServer serverEnvironment() const override;
     bool isLocalUserInAudienceMode() const override;
-    void setLocalAudienceMode(bool isAudience) override;
     void remoteRoleReported(const std::string& participantId, bool isAudience) override;
-    void setStartingMedia(bool audience, bool audioOn, bool videoOn) override;
 
     void runServerJoin(ServerJoin part, std::function<void()> thenMedia) override;
     bool markMediaSetUp() override;
     void completeLocalMediaJoin(const std::string& localId,
                                 std::function<void()> finished) override;
     void failJoin(const KRMeetingJoinError& error) override;
-    void mediaConnectionFailed() override;
     void handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) override;
+
+    void localRoleConfirmed(bool isAudience) override;
+    void engineConnectionChanged(KRConnectionState state) override;
 
     void postUserRoomConnectionStatus(OwnStatus status, Completion completion) override;
     void getRoomConnectionStatus(Completion completion) override;

@@ -19,7 +19,7 @@ public:
     std::string nameToShow(const std::string& userId, std::string givenName) const override {
         return c_.deps_.contacts->nameToShow(userId, std::move(givenName));
     }
-    bool isLocalUserInAudienceMode() const override { return c_.isLocalUserInAudienceMode_; }
+    bool isLocalUserInAudienceMode() const override { return c_.isLocalUserInAudienceMode(); }
     std::string deviceId() const override { return c_.networkClient_->getDeviceId(); }
     bool bypassesServer() const override { return c_.settings_.shouldByPassAPICalls; }
     bool allowsRoomCall(std::string_view action, const Completion& completion) override {

@@ -80,8 +80,8 @@ public:
     bool backendShowsLocalShare() const override {
         return c_.mediaBackend().knowsLocalShareWithoutTrack();
     }
-    void reportLocalShare(const KRScreenShareState& state) override {
-        c_.events_.sendLocalScreenShareEvent(state);
+    void reportLocalShare(const KRScreenShareState& state, MeetingEvents::Reach reach) override {
+        c_.events_.sendLocalScreenShareEvent(state, reach);
     }
     std::string shareAppGroup() const override { return c_.settings_.currentAppGroupName; }
     std::weak_ptr<const void> shareLifetime() const override { return c_.weak_from_this(); }

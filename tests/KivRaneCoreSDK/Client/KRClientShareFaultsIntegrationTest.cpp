@@ -365,6 +365,41 @@ TEST_P(KRClientRoomEngineShareTest, ASharerWhoseMediaDropsTakesItsShareDownOnce)
     }
 }
 
+TEST_P(KRClientRoomEngineShareTest, TheLocalShareIsToldStartedAndStoppedOnceWhicheverEndComesFirst) {
+    Sharer& sharer = enter("Ann");
+    Recorder& heard = *sharer.recorder;
+    const auto shareOnce = [&](bool engineClosesFirst) {
+        SCOPED_TRACE(engineClosesFirst ? "the engine closes the track first" : "the host app stops first");
+        heard.lines.clear();
+        const std::uint64_t shareUid = grantShare(sharer);
+        ASSERT_NE(shareUid, 0u);
+        test::ScreenShareBroadcast broadcast(bus, main);
+        broadcast.start(channel(), shareUid);
+        ASSERT_TRUE(main->runUntil([&] { return heard.startsWith("local share started"); }, 10s));
+        if (engineClosesFirst) {
+            broadcast.stop();
+            ASSERT_TRUE(main->runUntil([&] { return heard.has("local share stopped"); }, 10s));
+            main->post([&] { sharer.member.client->stopLocalScreenShare(); });
+        } else {
+            main->post([&] { sharer.member.client->stopLocalScreenShare(); });
+            ASSERT_TRUE(main->runUntil([&] { return heard.has("local share stopped"); }, 10s));
+            broadcast.stop();
+        }
+        main->runFor(500ms);  // the engine's close and a second report would have come by now
+        EXPECT_EQ(heard.count("local share stopped"), 1u);
+        EXPECT_EQ(std::count_if(heard.lines.begin(), heard.lines.end(),
+                                [](const std::string& l) { return l.rfind("local share started", 0) == 0; }),
+                  1);
+        EXPECT_EQ(internals(sharer.member.client).localScreenShare().streamUid(), 0u);
+    };
+    shareOnce(true);
+    shareOnce(false);
+    heard.lines.clear();
+    main->post([&] { sharer.member.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
+    ASSERT_TRUE(main->runUntil([&] { return heard.startsWith("left"); }, 10s));
+    EXPECT_EQ(heard.count("local share stopped"), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, KRClientRoomEngineShareTest, ::testing::Values("agora", "kr-media"),
                          [](const ::testing::TestParamInfo<const char*>& engine) {
                              return std::string(engine.param) == "agora" ? "Agora" : "KrMedia";

@@ -91,7 +91,8 @@ public:
     void sendHardMuteDisabledEvent(const std::shared_ptr<KRMeetingUser>& by) override {
         add("hard unmute by " + who(by));
     }
-    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& by) override {
+    void sendSoftAudioMuteEnabledEvent(const std::shared_ptr<KRMeetingUser>& by,
+                                       MeetingEvents::Reach) override {
         add("soft mute by " + who(by));
     }
     void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& by) override {
@@ -101,15 +102,12 @@ public:
         add("hand of " + who(user));
     }
     void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
-                                      const std::string& target) override {
+                                      const std::string& target, MeetingEvents::Reach) override {
         add(std::string(isCoHost ? "co-host " : "no co-host ") + target + " by " + who(user));
     }
     void sendReactionReceivedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                    const std::string& type) override {
         add("reaction " + type + " from " + who(user));
-    }
-    void forMainDelegate(const std::function<void(KRClientDelegate&)>&) const override {
-        const_cast<RecordingMeeting*>(this)->add("main delegate told");
     }
     void warn(const std::string&) override { add("warned"); }
 

@@ -66,7 +66,7 @@ public:
     bool meetingShowsAShare() const override { return someoneShares; }
     bool roomShowsLocalShare() const override { return roomShows; }
     bool backendShowsLocalShare() const override { return backendShows; }
-    void reportLocalShare(const KRScreenShareState& state) override {
+    void reportLocalShare(const KRScreenShareState& state, MeetingEvents::Reach) override {
         const auto* stopped = state.asStopped();
         log.push_back(stopped ? "stopped " + std::to_string(stopped->mediaTrackId) + " " +
                                     nameOf(stopped->reason.kind())

@@ -59,7 +59,7 @@ public:
     void recordLocalParticipant() override;
     void releaseMeetingMedia() override;
     void releaseEngine() override {}  // the wrapper lives as long as the client
-    bool reportsLeaveToMainDelegateOnly() const override { return false; }
+    Reporting reporting() const override { return {}; }
     void networkStateChanged(bool) override {}  // the watchdog watches this backend's network
     bool waitsForNetwork() const override { return false; }  // its engine reconnects by itself
 
@@ -83,6 +83,7 @@ public:
     std::shared_ptr<KRMeetingUser> localUser() const override;
     std::shared_ptr<KRMeetingUser> user(const std::string& id) const override;
     std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const override;
+    void markLocalRole(bool isAudience) override;
     bool markLocalHand(bool) override { return true; }  // the room store's mark is the core's
 
 private:
@@ -113,7 +114,6 @@ private:
     void onEngineMovedToAudience(std::uint64_t uid);
     void onEngineLoudestSpeaker(const std::shared_ptr<KRRtcParticipant>& speaker);
     void onEngineTopSpeakers(const std::vector<std::shared_ptr<KRRtcParticipant>>& speakers);
-    void onEngineRoleChanged(bool isAudience);
 
     // Remote streams (DefaultEngineStreams.cpp).
     void onEngineStreamAdded(std::uint64_t uid);

@@ -113,7 +113,7 @@ public:
         toCore([&](MeetingPort& c) { c.events().sendAudioRouteChangeEvent(route); });
     }
     void didCurrentUserClientRoleChanged(bool isAudience) override {
-        toBackend([&](DefaultEngineBackend& b) { b.onEngineRoleChanged(isAudience); });
+        toCore([&](MeetingPort& c) { c.localRoleConfirmed(isAudience); });
     }
     void didDetectTopActiveSpeakers(
         const std::vector<std::shared_ptr<KRRtcParticipant>>& speakers) override {
@@ -139,12 +139,7 @@ public:
         });
     }
     void didLocalParticipantConnectionChangedTo(KRConnectionState state) override {
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didLocalParticipantConnectionChangedTo(m, state);
-        });
-        if (state == KRConnectionState::failed) {
-            toCore([](MeetingPort& c) { c.mediaConnectionFailed(); });
-        }
+        toCore([&](MeetingPort& c) { c.engineConnectionChanged(state); });
     }
 
 private:
@@ -158,13 +153,6 @@ private:
     template <class Action>
     void toBackend(Action&& action) {
         toCore([&](MeetingPort&) { action(backend_); });
-    }
-    template <class Call>
-    void mainOnly(Call&& call) {
-        toCore([&](MeetingPort& c) {
-            const KRMeeting meeting = c.getCurrentMeetingData();
-            c.events().forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
-        });
     }
 
     std::weak_ptr<MeetingPort> port_;
@@ -269,10 +257,7 @@ void DefaultEngineBackend::onEngineMovedToAudience(std::uint64_t uid) {
     port_.remoteRoleReported(user->id(), true);
     user->setIsSpeaker(false);
     user->setIsSharingScreen(false);
-    // Each delegate gets its own snapshot, taken as it is called.
-    port_.events().forEachDelegate([&](KRClientDelegate& d) {
-        d.didUserMovedToAudience(port_.getCurrentMeetingData(), user);
-    });
+    port_.events().sendRemoteUserMovedToAudienceEvent(user);
 }
 
 // ---- Speakers and the local role ----
@@ -300,27 +285,11 @@ void DefaultEngineBackend::onEngineTopSpeakers(
         if (!user) return;  // a partial list would misrank the speakers
         users.push_back(std::move(user));
     }
-    const KRMeeting meeting = port_.getCurrentMeetingData();
-    port_.events().forMainDelegate([&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, users); });
+    port_.events().sendActiveSpeakersEvent(users);
 }
 
-void DefaultEngineBackend::onEngineRoleChanged(bool isAudience) {
-    KRCurrentRoom& room = port_.room();
-    port_.setLocalAudienceMode(isAudience);
-    room.isCurrentUserInAudienceMode = isAudience;
-    const auto local = port_.getMeetingLocalUser();
-    local->setIsSpeaker(!isAudience);
-    if (!port_.bypassesServer()) {
-        port_.postUserRoomConnectionStatus(MeetingPort::OwnStatus::connected, {});
-    }
-    if (!isAudience) {
-        port_.events().sendLocalUserRoleChangedEvent(local, false);
-        return;
-    }
-    room.isCurrentUserAudioMuted = true;
-    room.isCurrentUserVideoMuted = true;
-    port_.events().sendLocalUserRoleChangedEvent(local, true);
-    port_.localShare().forceStop(LocalScreenShare::kMovedToAudienceReason);
+void DefaultEngineBackend::markLocalRole(bool isAudience) {
+    if (const auto local = port_.getMeetingLocalUser()) local->setIsSpeaker(!isAudience);
 }
 
 }  // namespace kr

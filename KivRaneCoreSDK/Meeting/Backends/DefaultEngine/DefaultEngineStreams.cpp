@@ -166,7 +166,7 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
     tracks = std::move(ordered);
     const std::uint64_t localShare = port_.localShare().streamUid();
     if (localShare != 0 && info.trackID() == localShare) {
-        port_.events().sendLocalScreenShareEvent(KRScreenShareState::started(track));
+        port_.localShare().trackShown(track, shareReach());
         return;
     }
     if (localShare != 0) {

@@ -63,7 +63,7 @@ RoomEngineBackend::StartingMedia RoomEngineBackend::setStartingMedia(
                         config.isInitialAudioOn(), room.isHardMuteEnabled,
                         isHost ? KRUserRole::host(role.getToken()) : KRUserRole::speaker());
     media.videoOn = !audience && room.isVideoOnJoinAllowed && config.isInitialVideoOn();
-    port_.setStartingMedia(audience, media.audioOn, media.videoOn);
+    port_.room().setStartingMedia(audience, media.audioOn, media.videoOn);
     return media;
 }
 

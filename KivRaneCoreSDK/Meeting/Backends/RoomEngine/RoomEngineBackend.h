@@ -59,7 +59,9 @@ public:
     void recordLocalParticipant() override;
     void releaseMeetingMedia() override;
     void releaseEngine() override;
-    bool reportsLeaveToMainDelegateOnly() const override { return true; }
+    Reporting reporting() const override {
+        return {.mainDelegateOnly = true, .endsShareBeforeAudienceMove = true};
+    }
     void networkStateChanged(bool isConnected) override;
     bool waitsForNetwork() const override { return isWaitingToBeReconnect_; }
 
@@ -84,6 +86,7 @@ public:
     std::shared_ptr<KRMeetingUser> localUser() const override;
     std::shared_ptr<KRMeetingUser> user(const std::string& id) const override;
     std::vector<std::shared_ptr<KRMediaTrack>> mediaTracks() const override;
+    void markLocalRole(bool isAudience) override;
     bool markLocalHand(bool isRaised) override;
 
     // ---- What the client's own calls reach (see the accessors of the same names there) ----
@@ -108,8 +111,8 @@ private:
         bool audioOn = false;
         bool videoOn = false;
     };
-    /// The local user's audience mode and starting audio and video, in the client and the room
-    /// store, for a join with `config`.
+    /// The local user's audience mode and starting audio and video, in the room store, for a
+    /// join with `config`.
     StartingMedia setStartingMedia(const KRJoinMeetingConfig& config, bool audience);
     void configureMeetingForAgoraMediaEngine(const KRJoinMeetingConfig& config);
     void configureMeetingForKRMediaEngine(const KRJoinMeetingConfig& config);
@@ -144,8 +147,8 @@ private:
     /// Puts `track` in the merge and reports it started; another's share ends the local one,
     /// the client's and the engine's.
     void showShare(const std::shared_ptr<KRScreenShareTrack>& track);
-    /// Tells the main delegate that `track` (a share of the merge) started or stopped, as the
-    /// local share when the local participant shares it.
+    /// `track` (a share of the merge) started or stopped: the local share hears of its own
+    /// track, and the host app of another's.
     void reportShare(const std::shared_ptr<KRScreenShareTrack>& track, bool started);
     /// Takes `track` out of the merge and reports it stopped, by its own stream id.
     void closeShare(const std::shared_ptr<KRScreenShareTrack>& track);

@@ -108,9 +108,7 @@ public:
             if (!user) return;  // a list with a stranger in it is not reported at all
             speakers.push_back(std::move(user));
         }
-        const KRMeeting meeting = c->getCurrentMeetingData();
-        c->events().forMainDelegate(
-            [&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, speakers); });
+        c->events().sendActiveSpeakersEvent(speakers);
     }
     void didLocalAudioStateChangeFailed(KRAudioVideoErrorType type,
                                         const std::string& desc) override {
@@ -133,13 +131,10 @@ public:
     void didConnectionStateChanged(KRConnectionState state) override {
         auto c = current();
         if (!c) return;
-        mainOnly([&](KRClientDelegate& d, const KRMeeting& m) {
-            d.didLocalParticipantConnectionChangedTo(m, state);
-        });
         if (c->room().mediaEngine == KRRoomMediaEngine::krmedia) {
             backend_.isWaitingToBeReconnect_ = state == KRConnectionState::disconnected;
         }
-        if (state == KRConnectionState::failed) c->mediaConnectionFailed();
+        c->engineConnectionChanged(state);
         if (!c->hasJoinedMeeting()) return;
         if (state == KRConnectionState::disconnected || state == KRConnectionState::reconnecting) {
             backend_.isEngineAway_ = true;
@@ -194,13 +189,6 @@ public:
 private:
     void upsert(const Peer& peer) {
         if (auto c = current(); c && peer) c->participants().upsertParticipantRtcMetaData(peer);
-    }
-    template <class Call>
-    void mainOnly(Call&& call) {
-        auto c = current();
-        if (!c) return;
-        const KRMeeting meeting = c->getCurrentMeetingData();
-        c->events().forMainDelegate([&](KRClientDelegate& d) { call(d, meeting); });
     }
 };
 
@@ -389,18 +377,19 @@ void RoomEngineBackend::showShare(const std::shared_ptr<KRScreenShareTrack>& tra
 
 void RoomEngineBackend::reportShare(const std::shared_ptr<KRScreenShareTrack>& track,
                                     bool started) {
-    const bool isLocal = track->sharingUserId() == port_.participants().getCurrentParticipantId();
-    const KRScreenShareState state =
-        started ? KRScreenShareState::started(track)
-                : KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), uintValue(track->id()));
-    const KRMeeting meeting = port_.getCurrentMeetingData();
-    port_.events().forMainDelegate([&](KRClientDelegate& d) {
-        if (isLocal) {
-            d.didLocalScreenShareStateChanged(meeting, state);
+    const std::uint64_t uid = uintValue(track->id());
+    if (track->sharingUserId() == port_.participants().getCurrentParticipantId()) {
+        if (started) {
+            port_.localShare().trackShown(track, shareReach());
         } else {
-            d.didRemoteScreenShareStateChanged(meeting, state);
+            port_.localShare().trackClosed(uid, shareReach());
         }
-    });
+        return;
+    }
+    port_.events().sendRemoteScreenShareEvent(
+        started ? KRScreenShareState::started(track)
+                : KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), uid),
+        shareReach());
 }
 
 std::shared_ptr<KRScreenShareTrack> RoomEngineBackend::shareTrackWhere(
@@ -417,29 +406,19 @@ void RoomEngineBackend::closeShare(const std::shared_ptr<KRScreenShareTrack>& tr
 }
 
 void RoomEngineBackend::handleRoleChange(bool isAudience) {
+    // The engine's answer to the role given again after it came back is no news when the
+    // meeting already holds that role.
     if (std::exchange(isRoleSetAgain_, false) && isAudience == port_.isLocalUserInAudienceMode()) {
         return;
     }
-    port_.setLocalAudienceMode(isAudience);
-    if (isAudience) {
-        port_.room().isCurrentUserAudioMuted = true;
-        port_.room().isCurrentUserVideoMuted = true;
-    }
-    port_.postUserRoomConnectionStatus(MeetingPort::OwnStatus::connected, {});
-    if (!isAudience) {
-        const KRMeeting meeting = port_.getCurrentMeetingData();
-        const auto local = meeting.localParticipant();
-        port_.events().forEachDelegate(
-            [&](KRClientDelegate& d) { d.didLocalUserMovedToParticipant(meeting, local); });
-        return;
-    }
+    port_.localRoleConfirmed(isAudience);
+}
+
+void RoomEngineBackend::markLocalRole(bool isAudience) {
+    // Only a move to the audience changes the merge's record of the local participant.
+    if (!isAudience) return;
     auto& merge = port_.participants();
     merge.moveParticipantToAudience(merge.getCurrentParticipantId());
-    port_.localShare().forceStop(LocalScreenShare::kMovedToAudienceReason);
-    const KRMeeting meeting = port_.getCurrentMeetingData();
-    const auto local = meeting.localParticipant();
-    port_.events().forEachDelegate(
-        [&](KRClientDelegate& d) { d.didLocalUserMovedToAudience(meeting, local); });
 }
 
 void RoomEngineBackend::handleLocalLeave(const KRUserLeftReason& engineReason,
