@@ -378,7 +378,7 @@ private:
     std::shared_ptr<RoomEngineBackend> roomEngineBackend_;
     std::shared_ptr<MediaBackend> meetingBackend_;
     MediaBackendFactory backendFactory_;
-    /// Picks the backend of the join being started (the only place the setting is read).
+    /// Picks the join's backend; outside a meeting `mediaBackend()` reads the setting too.
     void pickMediaBackend();
     ClientSettings settings_;
 
