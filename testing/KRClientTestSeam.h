@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Meeting/Backends/DefaultEngine/DefaultEngineBackend.h"
+#include "KivRaneCoreSDK/Meeting/Backends/RoomEngine/RoomEngineBackend.h"
 #include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
 
 namespace kr {

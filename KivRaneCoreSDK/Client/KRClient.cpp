@@ -4,6 +4,7 @@
 #include "KivRaneCoreSDK/Logger/KivRaneLogger.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
 #include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/Backends/RoomEngine/RoomEngineBackend.h"
 #include "KivRaneCoreSDK/Network/Utils/NetworkReachabilityHandler.h"
 #include "KivRaneCoreSDK/RTC/MediaEngines/KRRtcManger.h"
 #include "platform/Defaults/UserDefaults.h"

@@ -1,6 +1,8 @@
 #include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
 
 #include "KivRaneCoreSDK/Meeting/Core/ClientCorePort.h"
+#include "KivRaneCoreSDK/Meeting/Backends/DefaultEngine/DefaultEngineBackend.h"
+#include "KivRaneCoreSDK/Meeting/Backends/RoomEngine/RoomEngineBackend.h"
 
 #include <algorithm>
 
@@ -161,6 +163,17 @@ void ClientCore::pickMediaBackend() {
 void ClientCore::sendControlMessage(ControlMessage kind, const std::shared_ptr<KRMeetingUser>& target,
                                     Completion completion, const std::string& reactionsType) {
     mediaBackend().sendControlMessage(kind, target, std::move(completion), reactionsType);
+}
+
+const std::shared_ptr<KRRtcManger>& ClientCore::rtcManager() const {
+    return defaultEngineBackend_->wrapper();
+}
+RoomEngineBackend& ClientCore::roomEngine() const { return *roomEngineBackend_; }
+const std::set<std::uint64_t>& ClientCore::pendingStreamQuestions() const {
+    return defaultEngineBackend_->pendingStreamQuestions();
+}
+const std::shared_ptr<KRRtmManager>& ClientCore::rtmManager() const {
+    return defaultEngineBackend_->messaging();
 }
 
 MediaBackend& ClientCore::mediaBackend() const {

@@ -16,13 +16,10 @@
 #include "KivRaneCoreSDK/Common/Enums/KRVirtualBackgroundType.h"
 #include "KivRaneCoreSDK/Model/Media/KRUserLeftReason.h"
 #include "KivRaneCoreSDK/Meeting/ControlMessages/IncomingControlMessages.h"
-#include "KivRaneCoreSDK/Meeting/Backends/DefaultEngine/DefaultEngineBackend.h"
-#include "KivRaneCoreSDK/Meeting/Backends/RoomEngine/RoomEngineBackend.h"
 #include "KivRaneCoreSDK/Meeting/ControlMessages/KRControlMessage.h"
 #include "KivRaneCoreSDK/Chat/KRChatManager.h"
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/KRMeetingJoinError.h"
-#include "KivRaneCoreSDK/Meeting/KRScreenShareState.h"
 #include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/Backends/MediaBackend.h"
 #include "KivRaneCoreSDK/Meeting/Backends/MeetingPort.h"
@@ -33,7 +30,6 @@
 #include "KivRaneCoreSDK/Meeting/ScreenShareExtensionNames.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Model/Response/KRConfiguration.h"
-#include "KivRaneCoreSDK/Model/Response/KRRoomConnectionStatus.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRJoinMeetingConfig.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRJoinMeetingData.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeeting.h"
@@ -43,15 +39,16 @@
 #include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Network/Enums/KRApiServer.h"
-#include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
-#include "KivRaneCoreSDK/RTM/Managers/KRRtmManager.h"
 #include "platform/Dispatch/SequenceChecker.h"
 
 namespace kr {
 
+class DefaultEngineBackend;
 class KRNetworkClient;
-class KRWebSocketManager;
 class KRRtcManger;
+class KRRtmManager;
+class KRWebSocketManager;
+class RoomEngineBackend;
 
 /// Everything behind the `KRClient` the host app holds: settings, the join, the meeting's
 /// operations and every report to the host app through `KRClientDelegate`. Owns the room store, the
@@ -181,17 +178,14 @@ public:
     /// own.
     void setMediaBackendFactory(MediaBackendFactory factory) { backendFactory_ = std::move(factory); }
     const ClientSettings& settings() const { return settings_; }
-    // The local user's role, microphone and camera: the room store holds them (from the join on,
-    // the ones it joins with).
+    // The local user's role, microphone and camera, as the room store alone holds them.
     bool isLocalUserInAudienceMode() const { return currentRoom_.isCurrentUserInAudienceMode; }
     bool isInitialAudioOn() const { return !currentRoom_.isCurrentUserAudioMuted; }
     bool isInitialVideoOn() const { return !currentRoom_.isCurrentUserVideoMuted; }
     const KRUserLeftReason& localUserLeftReason() const { return localUserLeftReason_; }
     using MeetingState = MeetingSession::State;
     /// Where the meeting of the latest join is; `ended` before the first join.
-    MeetingState meetingState() const {
-        return session_ ? session_->state() : MeetingState::ended;
-    }
+    MeetingState meetingState() const { return session_ ? session_->state() : MeetingState::ended; }
     /// True from the start of a join until it reached the meeting, failed or was left.
     bool isJoining() const { return session_ && session_->isJoining(); }
     /// True once the server calls of the join are done and the join waits for the media channel.
@@ -201,27 +195,14 @@ public:
 
     // ---- Media engines (the host's other engine calls go from `KRClient` to the backends) ----
 
-    const std::shared_ptr<KRRtcManger>& rtcManager() const {
-        return defaultEngineBackend_->wrapper();
-    }
+    const std::shared_ptr<KRRtcManger>& rtcManager() const;
     /// The client's own room engine backend (never the stand-in a factory made).
-    RoomEngineBackend& roomEngine() const { return *roomEngineBackend_; }
+    RoomEngineBackend& roomEngine() const;
     void applyVirtualBackground(const KRVirtualBackgroundType& background);
     void switchLocalUserRole(const KRUserRole& newRole);
     /// Remote streams whose kind is still being asked of the server.
-    const std::set<std::uint64_t>& pendingStreamQuestions() const {
-        return defaultEngineBackend_->pendingStreamQuestions();
-    }
+    const std::set<std::uint64_t>& pendingStreamQuestions() const;
 
-private:
-    /// The published streams' encoder settings: the server's, else ours; the low stream only when
-    /// the server enables it.
-    KRRtcVideoEncoderConfig highQualityEncoderSettings() const;
-    std::optional<KRRtcVideoEncoderConfig> lowQualityEncoderSettings() const;
-    /// True from a join until its meeting ended: the meeting's backend answers.
-    bool hasActiveSession() const { return session_ && session_->isActive(); }
-
-public:
     // ---- Called by the engine and messaging wiring ----
 
     /// The join's media channel was asked to join (its server part, if any, is done): the join now
@@ -234,8 +215,7 @@ public:
     /// than the room's local id becomes the local id (logged); an empty one fails the join.
     void completeLocalMediaJoin(const std::string& localId, std::function<void()> finished = {});
     /// The one teardown of both backends (see `MeetingPort::handleLocalMediaLeft`): ends the
-    /// session, releases the meeting's socket, observers, tracks and backend media, and reports the
-    /// leave once.
+    /// session, releases what the meeting held, and reports the leave once.
     void handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason = {});
     /// Ends the join with this failure (once per join).
     void failJoin(const KRMeetingJoinError& error);
@@ -250,6 +230,12 @@ private:
 
     explicit ClientCore(KRDependencies dependencies);
     void wireHooks();
+    /// The published streams' encoder settings: the server's, else ours; the low stream only when
+    /// the server enables it.
+    KRRtcVideoEncoderConfig highQualityEncoderSettings() const;
+    std::optional<KRRtcVideoEncoderConfig> lowQualityEncoderSettings() const;
+    /// True from a join until its meeting ended: the meeting's backend answers.
+    bool hasActiveSession() const { return session_ && session_->isActive(); }
 
     /// Sends a control message through the meeting's backend.
     void sendControlMessage(ControlMessage message, const std::shared_ptr<KRMeetingUser>& target,
@@ -273,9 +259,8 @@ private:
     void refuseJoin(std::weak_ptr<KRClientDelegate> delegate);
     /// Starts the join asked during the leave that just finished, as a task of its own.
     void startJoinWaitingForLeave();
-    /// Tells the service that the local user is gone: the leave call, then the disconnected
-    /// status, both made now; `completion` (if any) gets the status post's answer, whenever it
-    /// comes, and nothing else waits for them.
+    /// Tells the service that the local user is gone (the leave call, then the disconnected status,
+    /// both now); only `completion` (if any) waits, for the status post's answer.
     void leaveServerWithoutWaiting(Completion completion = {});
     /// The media part of the leave, with the wait for the engine's report.
     void leaveMedia(const std::shared_ptr<MediaBackend>& backend, const MeetingSession::Token& session);
@@ -287,9 +272,8 @@ private:
     // Server calls without join semantics
     /// Calls `completion(value)` later on the queue (never inside the caller's call).
     void completeLater(Completion completion, bool value);
-    /// True while an operation of the meeting may reach it: the meeting is joined, or its server
-    /// calls are done and only the media channel is awaited; never from the start of a leave on.
-    /// Otherwise `action` is logged as refused and `completion` is called later with false.
+    /// True while the meeting is joined, or only its media channel is awaited (never from its leave
+    /// on); otherwise `action` is logged as refused and `completion` is called later with false.
     bool allowedOnceJoinedUntilLeave(std::string_view action, const Completion& completion = {});
     /// The same for the room status calls, which the join and the leave make themselves: allowed
     /// through the whole of a meeting, its join and its leave included, and never outside one.
@@ -302,9 +286,8 @@ private:
     void applySettingsValue(std::string_view key, const boost::json::value& value);
     void selectBypassJoin(const boost::json::object& params);
 
-    /// A notification observer's callback, which may run on any thread: it posts `action` to the
-    /// client's queue and looks at the client only there, so that the last reference to the client
-    /// is never dropped on the poster's thread.
+    /// A notification observer's callback, run on any thread: it posts `action` and looks at the
+    /// client only on its queue, so the poster's thread never drops the last reference to it.
     std::function<void()> actionOnQueue(void (*action)(ClientCore&));
     using SessionToken = MeetingSession::Token;
     /// The token of the current meeting; outside one a token that is never live.
@@ -326,9 +309,8 @@ private:
     /// step's failure (a refusal without an error is `other`, with its message).
     template <class T>
     void failJoinAt(KRJoinStep step, const char* action, const Result<T, KRApiRequestError>& result);
-    /// A join step's server call. Its reply counts only while that join is still under way (not
-    /// ended, replaced or being left); a failed or refused one ends the join (`failJoinAt`), a good
-    /// one is logged and handed to `onReply(client, value)`.
+    /// A join step's server call, whose reply counts only while that join is under way: a failed or
+    /// refused one ends the join (`failJoinAt`), a good one goes to `onReply(client, value)`.
     template <class Request, class OnReply>
     void sendJoinCall(const Request& request, KRJoinStep step, const char* action, OnReply onReply);
     /// An operation the server carries out (host controls, recording, whiteboard): the request,
@@ -346,10 +328,9 @@ private:
     /// success, or the error event on failure (defined in ClientCoreHostControls.cpp).
     template <class Request>
     void sendRecordingRequest(const Request& request, bool start, Completion completion);
-    /// Tells `target` of a command the server carried out while its meeting goes on (`action`
-    /// names it in the log), and completes true once the message went out. A refused send is tried again after a
-    /// `RetryBackOff` wait, up to `kTargetMessageTries` tries in all, while the meeting it was
-    /// sent in goes on; otherwise the completion gets false and the log says why.
+    /// Tells `target` of a command the server carried out (`action` names it in the log); true once
+    /// the message went out. A refused send is tried again after a `RetryBackOff` wait, up to
+    /// `kTargetMessageTries` tries, while its meeting goes on; else false, the log says why.
     void tellTargetOfCommand(ControlMessage message, std::shared_ptr<KRMeetingUser> target,
                              std::string action, Completion completion, int attempt = 1);
     static constexpr int kTargetMessageTries = 3;
@@ -403,8 +384,7 @@ private:
     std::unique_ptr<RoomSync::Owner> syncOwner_;
     std::shared_ptr<RoomSync> roomSync_;
     void makeRoomSync();
-    /// The local screen share (after `deps_`, whose members it takes), and what it asks of the core
-    /// (ClientCoreScreenShare.cpp).
+    /// The local share (after `deps_`, whose members it takes); its owner: ClientCoreScreenShare.cpp.
     class ShareOwner;
     std::unique_ptr<LocalScreenShare::Owner> shareOwner_;
     LocalScreenShare localScreenShare_{makeShareOwner(), deps_};
@@ -418,15 +398,12 @@ public:
     void declineHostRequestToTurnOnVideo(const std::shared_ptr<KRMeetingUser>& host);
     /// Where the backends' message receivers hand what arrived (through the port).
     IncomingControlMessages& incomingMessages() { return incomingMessages_; }
-    const std::shared_ptr<KRRtmManager>& rtmManager() const {
-        return defaultEngineBackend_->messaging();
-    }
+    const std::shared_ptr<KRRtmManager>& rtmManager() const;
 
 private:
     // ---- Incoming control messages: a room of their own (IncomingControlMessages.h) ----
 
-    /// What the incoming control messages may ask of the meeting and tell it: the core's side
-    /// (ClientCoreControlMessages.cpp).
+    /// The core's side of what the incoming messages ask and tell (ClientCoreControlMessages.cpp).
     class IncomingMessagesLink;
     std::unique_ptr<IncomingControlMessages::Meeting> incomingMessagesLink();
     IncomingControlMessages incomingMessages_{incomingMessagesLink()};

@@ -1,4 +1,5 @@
 #include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
+#include "KivRaneCoreSDK/Meeting/Backends/RoomEngine/RoomEngineBackend.h"
 
 // The core's side of the incoming control messages (IncomingControlMessages): what its handlers
 // may ask of the meeting and tell it.
