@@ -227,6 +227,8 @@ void MeetingEvents::sendRemoteUserMovedToAudienceEvent(const std::shared_ptr<KRM
 
 void MeetingEvents::sendActiveSpeakersEvent(
     const std::vector<std::shared_ptr<KRMeetingUser>>& speakers) {
+    // A list with someone unknown in it would misrank the speakers: none is reported.
+    if (std::find(speakers.begin(), speakers.end(), nullptr) != speakers.end()) return;
     const KRMeeting meeting = meeting_->snapshot();
     forMainDelegate([&](KRClientDelegate& d) { d.didDetectActiveSpeakers(meeting, speakers); });
 }

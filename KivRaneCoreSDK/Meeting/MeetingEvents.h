@@ -115,7 +115,8 @@ public:
     void sendLocalUserRoleChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isAudience);
     /// Each delegate gets a snapshot of its own, taken as it is called.
     void sendRemoteUserMovedToAudienceEvent(const std::shared_ptr<KRMeetingUser>& user);
-    /// Main delegate only; the users in the order the engine ranked them.
+    /// Main delegate only; the users in the order the engine ranked them, null for a speaker the
+    /// meeting does not know (then nothing is reported).
     void sendActiveSpeakersEvent(const std::vector<std::shared_ptr<KRMeetingUser>>& speakers);
     /// Main delegate only, on every report of the engine, changed or not.
     void sendConnectionStateEvent(KRConnectionState state);

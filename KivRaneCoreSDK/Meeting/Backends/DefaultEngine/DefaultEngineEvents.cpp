@@ -280,10 +280,8 @@ void DefaultEngineBackend::onEngineTopSpeakers(
     const std::vector<std::shared_ptr<KRRtcParticipant>>& speakers) {
     std::vector<std::shared_ptr<KRMeetingUser>> users;
     for (const auto& speaker : speakers) {
-        auto user =
-            speaker ? port_.room().matchingUser(std::to_string(speaker->uid())) : nullptr;
-        if (!user) return;  // a partial list would misrank the speakers
-        users.push_back(std::move(user));
+        users.push_back(speaker ? port_.room().matchingUser(std::to_string(speaker->uid()))
+                                : nullptr);
     }
     port_.events().sendActiveSpeakersEvent(users);
 }

@@ -104,9 +104,7 @@ public:
         if (!c) return;
         std::vector<std::shared_ptr<KRMeetingUser>> speakers;
         for (const auto& peer : peers) {
-            auto user = peer ? backend_.userById(peer->id()) : nullptr;
-            if (!user) return;  // a list with a stranger in it is not reported at all
-            speakers.push_back(std::move(user));
+            speakers.push_back(peer ? backend_.userById(peer->id()) : nullptr);
         }
         c->events().sendActiveSpeakersEvent(speakers);
     }
