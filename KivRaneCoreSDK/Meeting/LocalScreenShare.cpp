@@ -25,6 +25,7 @@ void LocalScreenShare::beginMeeting() {
     uid_ = 0;
     token_.clear();
     endedStreams_.clear();
+    stopToldTo_.reset();
     observe(kCaptureStartedNotification, [](LocalScreenShare& s) { s.start({}); });
     observe(kStreamStartedNotification, [](LocalScreenShare& s) { s.streamStarted(); });
     observe(kCaptureStoppedNotification, [](LocalScreenShare& s) { s.captureStopped(); });
@@ -188,13 +189,19 @@ bool LocalScreenShare::streamLeft(std::uint64_t uid, const KRUserLeftReason& rea
 void LocalScreenShare::trackShown(const std::shared_ptr<KRScreenShareTrack>& track,
                                   MeetingEvents::Reach reach) {
     KR_DCHECK_RUN_ON(checker_);
+    stopToldTo_.reset();
     report(KRScreenShareState::started(track), Report::now, reach);
 }
 
 void LocalScreenShare::trackClosed(std::uint64_t uid, MeetingEvents::Reach reach) {
     KR_DCHECK_RUN_ON(checker_);
     if (uid_ != 0 && (uid == uid_ || uid == 0)) {
-        end(KRUserLeftReason::leaveMeeting(), Report::now, reach);
+        // The extension may still be broadcasting and the track come back: the share runs on
+        // until it ends in one of its own ways.
+        if (stopToldTo_) return;
+        stopToldTo_ = reach;
+        report(KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), uid_), Report::now,
+               reach);
         return;
     }
     // Its end was told when the share ended first (its capture stopped, the host stopped it,
@@ -213,8 +220,7 @@ void LocalScreenShare::tellExtensionToStop(const std::string& reason) {
     if (extension_) extension_->post(kForceStopNotification);
 }
 
-void LocalScreenShare::end(const KRUserLeftReason& reason, Report when,
-                           MeetingEvents::Reach reach) {
+void LocalScreenShare::end(const KRUserLeftReason& reason, Report when) {
     // Every end of the local share comes through here, whoever ended it, and the first one
     // clears the uid: the server hears of the end once and the host app is told once.
     const std::uint64_t uid = uid_;
@@ -225,7 +231,14 @@ void LocalScreenShare::end(const KRUserLeftReason& reason, Report when,
     if (!owner_.shareBypassesServer()) {
         owner_.requestShareStop();
     }
-    report(KRScreenShareState::stopped(reason, uid), when, reach);
+    // Whoever heard of the stop when the engine closed the share's track is not told twice.
+    const auto told = std::exchange(stopToldTo_, std::nullopt);
+    const auto stopped = KRScreenShareState::stopped(reason, uid);
+    if (!told) {
+        report(stopped, when, MeetingEvents::Reach::everyDelegate);
+    } else if (*told == MeetingEvents::Reach::mainDelegate) {
+        report(stopped, when, MeetingEvents::Reach::extraDelegates);
+    }
 }
 
 // ---- Reports ----

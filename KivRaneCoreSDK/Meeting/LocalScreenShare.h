@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -141,8 +142,9 @@ public:
     bool streamLeft(std::uint64_t uid, const KRUserLeftReason& reason);
     /// The engine shows the local share's track: reported started, at once, to `reach`.
     void trackShown(const std::shared_ptr<KRScreenShareTrack>& track, MeetingEvents::Reach reach);
-    /// The engine closed the local share's track, whose stream is `uid`: the running share ends
-    /// (reported at once, to `reach`); a share whose end was told already is not told again.
+    /// The engine closed the local share's track, whose stream is `uid`: reported stopped, at
+    /// once, to `reach`. The share itself runs on (its track may come back); when it ends, only
+    /// the delegates not told yet hear of it. A share whose end was told is not told again.
     void trackClosed(std::uint64_t uid, MeetingEvents::Reach reach);
 
 private:
@@ -156,8 +158,7 @@ private:
     void tellExtensionToStop(const std::string& reason);
     /// Forgets the running share (the server hears of its end) and reports it stopped; nothing
     /// when none runs.
-    void end(const KRUserLeftReason& reason, Report when,
-             MeetingEvents::Reach reach = MeetingEvents::Reach::everyDelegate);
+    void end(const KRUserLeftReason& reason, Report when);
     void report(const KRScreenShareState& state, Report when,
                 MeetingEvents::Reach reach = MeetingEvents::Reach::everyDelegate);
     void deliverWaitingReports();
@@ -177,6 +178,8 @@ private:
     std::string token_;
     /// Streams of shares of this meeting that ended before their stream left the channel.
     std::set<std::uint64_t> endedStreams_;
+    /// Who heard the running share stop when the engine closed its track (until it shows again).
+    std::optional<MeetingEvents::Reach> stopToldTo_;
     /// Stop reports waiting for their own task, each with who hears it.
     std::vector<std::pair<KRScreenShareState, MeetingEvents::Reach>> waitingReports_;
 };

@@ -59,32 +59,26 @@ std::shared_ptr<KRParticipantsListUpdateDelegate> MeetingEvents::participantsLis
 }
 
 void MeetingEvents::forEachDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    std::vector<std::shared_ptr<KRClientDelegate>> targets;
-    if (auto main = delegate_.lock()) {
-        targets.push_back(std::move(main));
-    }
-    for (const auto& entry : clientDelegates_) {
-        if (auto extra = entry.second.lock()) {
-            targets.push_back(std::move(extra));
-        }
-    }
-    for (const auto& target : targets) {
-        call(*target);
-    }
+    forDelegatesIn(Reach::everyDelegate, call);
 }
 
 void MeetingEvents::forMainDelegate(const std::function<void(KRClientDelegate&)>& call) const {
-    if (auto main = delegate_.lock()) {
-        call(*main);
-    }
+    forDelegatesIn(Reach::mainDelegate, call);
 }
 
 void MeetingEvents::forDelegatesIn(Reach reach,
                                    const std::function<void(KRClientDelegate&)>& call) const {
-    if (reach == Reach::mainDelegate) {
-        forMainDelegate(call);
-    } else {
-        forEachDelegate(call);
+    std::vector<std::shared_ptr<KRClientDelegate>> targets;
+    if (reach != Reach::extraDelegates) {
+        if (auto main = delegate_.lock()) targets.push_back(std::move(main));
+    }
+    if (reach != Reach::mainDelegate) {
+        for (const auto& entry : clientDelegates_) {
+            if (auto extra = entry.second.lock()) targets.push_back(std::move(extra));
+        }
+    }
+    for (const auto& target : targets) {
+        call(*target);
     }
 }
 

@@ -30,8 +30,8 @@ namespace kr {
 class MeetingEvents {
 public:
     /// Who hears a report that goes to the main delegate alone on one media backend and to every
-    /// delegate on the other.
-    enum class Reach { everyDelegate, mainDelegate };
+    /// delegate on the other; `extraDelegates` for the rest once the main delegate heard.
+    enum class Reach { everyDelegate, mainDelegate, extraDelegates };
 
     /// What the reports read from the meeting.
     class Meeting {

@@ -73,8 +73,8 @@ public:
         bool endsShareBeforeAudienceMove = false;
     };
     virtual Reporting reporting() const = 0;
-    /// Who hears of the screen shares this backend's engine shows and closes.
-    MeetingEvents::Reach shareReach() const {
+    /// Who hears the reports `mainDelegateOnly` is about.
+    MeetingEvents::Reach reach() const {
         return reporting().mainDelegateOnly ? MeetingEvents::Reach::mainDelegate
                                             : MeetingEvents::Reach::everyDelegate;
     }

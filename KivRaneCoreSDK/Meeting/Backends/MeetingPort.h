@@ -12,7 +12,6 @@
 #include "KivRaneCoreSDK/Meeting/KRScreenShareState.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/RoomSync.h"
-#include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
 #include "KivRaneCoreSDK/Model/Media/KRAudioRouteType.h"
 #include "KivRaneCoreSDK/Model/Media/KRNetworkQuality.h"
 #include "KivRaneCoreSDK/Model/Media/KRRtcVideoEncoderConfig.h"
@@ -120,7 +119,6 @@ public:
 
     // ---- Server calls ----
 
-    virtual void postUserRoomConnectionStatus(OwnStatus status, Completion completion) = 0;
     virtual void getRoomConnectionStatus(Completion completion) = 0;
     /// Calls `completion(value)` later on the queue.
     virtual void completeLater(Completion completion, bool value) = 0;
@@ -132,7 +130,6 @@ public:
 
     // ---- Reports ----
 
-    virtual KRMeeting getCurrentMeetingData() const = 0;
     virtual std::shared_ptr<KRMeetingUser> getMeetingLocalUser() const = 0;
     /// The delegates and every report to them.
     virtual MeetingEvents& events() = 0;

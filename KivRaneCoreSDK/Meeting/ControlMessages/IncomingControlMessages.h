@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -18,7 +17,6 @@
 
 namespace kr {
 
-class KRClientDelegate;
 class KRCurrentRoom;
 class MeetingParticipantsManager;
 class RtcManagerProtocol;

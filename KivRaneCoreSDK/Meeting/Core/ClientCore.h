@@ -178,7 +178,7 @@ public:
     /// own.
     void setMediaBackendFactory(MediaBackendFactory factory) { backendFactory_ = std::move(factory); }
     const ClientSettings& settings() const { return settings_; }
-    // The local user's role, microphone and camera, as the room store alone holds them.
+    // Read from the room store, which alone holds them: from the join on, as they stand now.
     bool isLocalUserInAudienceMode() const { return currentRoom_.isCurrentUserInAudienceMode; }
     bool isInitialAudioOn() const { return !currentRoom_.isCurrentUserAudioMuted; }
     bool isInitialVideoOn() const { return !currentRoom_.isCurrentUserVideoMuted; }

@@ -128,9 +128,7 @@ void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReas
     backend->releaseEngine();
     // Nothing to tell of the channel of a failed join, or of a second report.
     if (wasInMeeting) {
-        events_.sendLocalUserLeftEvent(reason, backend->reporting().mainDelegateOnly
-                                                   ? MeetingEvents::Reach::mainDelegate
-                                                   : MeetingEvents::Reach::everyDelegate);
+        events_.sendLocalUserLeftEvent(reason, backend->reach());
     }
     startJoinWaitingForLeave();
 }

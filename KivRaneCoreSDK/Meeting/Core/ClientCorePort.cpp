@@ -71,7 +71,9 @@ void ClientCore::Port::localRoleConfirmed(bool isAudience) {
         room.isCurrentUserVideoMuted = true;
     }
     backend.markLocalRole(isAudience);
-    if (!core_.settings_.shouldByPassAPICalls) {
+    // With media credentials the default engine's meeting never reaches the service; the room
+    // engine's join logs in all the same.
+    if (!core_.settings_.shouldByPassAPICalls || backend.reportsToServerAfterMediaJoin()) {
         core_.roomSync_->postOwnStatus(OwnStatus::connected, {});
     }
     const auto report = [this, isAudience] {
@@ -98,9 +100,6 @@ void ClientCore::Port::engineConnectionChanged(KRConnectionState state) {
 
 // ---- Server calls ----
 
-void ClientCore::Port::postUserRoomConnectionStatus(OwnStatus status, Completion completion) {
-    core_.roomSync_->postOwnStatus(status, std::move(completion));
-}
 void ClientCore::Port::getRoomConnectionStatus(Completion completion) {
     core_.roomSync_->fetchRoomStatus(std::move(completion));
 }
@@ -119,7 +118,6 @@ void ClientCore::Port::handleControlMessage(MediaBackend::Kind backend, ControlM
 
 // ---- Reports ----
 
-KRMeeting ClientCore::Port::getCurrentMeetingData() const { return core_.getCurrentMeetingData(); }
 std::shared_ptr<KRMeetingUser> ClientCore::Port::getMeetingLocalUser() const {
     return core_.getMeetingLocalUser();
 }

@@ -41,14 +41,12 @@ public:
     void localRoleConfirmed(bool isAudience) override;
     void engineConnectionChanged(KRConnectionState state) override;
 
-    void postUserRoomConnectionStatus(OwnStatus status, Completion completion) override;
     void getRoomConnectionStatus(Completion completion) override;
     void completeLater(Completion completion, bool value) override;
 
     void handleControlMessage(MediaBackend::Kind backend, ControlMessageRoute route,
                               const KRRtmMessage& message) override;
 
-    KRMeeting getCurrentMeetingData() const override;
     std::shared_ptr<KRMeetingUser> getMeetingLocalUser() const override;
     MeetingEvents& events() override;
 

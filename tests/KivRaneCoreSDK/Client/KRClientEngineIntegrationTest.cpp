@@ -242,30 +242,6 @@ TEST_F(KRClientEngineIntegrationTest, ARoleChangeToTheAudienceIsHeardByBothSides
     EXPECT_FALSE(a.delegate->has("remote left " + b.uid()));
 }
 
-TEST_F(KRClientEngineIntegrationTest, AMoveToTheAudienceIsPostedWithTheMicrophoneAndCameraOff) {
-    Member& a = joined();
-    Member& b = joined();
-    ASSERT_TRUE(runUntil([&] { return a.delegate->has("remote joined " + b.uid()); }));
-    ASSERT_FALSE(internals(b.client).currentRoom().isCurrentUserAudioMuted);
-    const std::size_t postsBefore = service.requestCount(R::postRoomConnectionStatus);
-    main->post([&] { b.client->switchLocalUserRole(KRUserRole::audience()); });
-    // The first post that lists b in the audience says what an audience member sends: nothing.
-    std::optional<boost::json::object> firstAsAudience;
-    ASSERT_TRUE(runUntil([&] {
-        const auto posts = service.requests(R::postRoomConnectionStatus);
-        for (std::size_t i = postsBefore; i < posts.size() && !firstAsAudience; ++i) {
-            const auto body = boost::json::parse(posts[i].body).as_object();
-            if (body.at("participantId") == b.uid().c_str() &&
-                body.at("participantType") == "audience") {
-                firstAsAudience = body;
-            }
-        }
-        return firstAsAudience.has_value();
-    }));
-    EXPECT_EQ(firstAsAudience->at("micStatus"), false);
-    EXPECT_EQ(firstAsAudience->at("cameraStatus"), false);
-}
-
 TEST_F(KRClientEngineIntegrationTest, AStatusReplyAskedBeforeTheEngineMovedSomeoneLeavesTheirRole) {
     Member& a = joined();
     Member& b = joined();

@@ -365,35 +365,51 @@ TEST_P(KRClientRoomEngineShareTest, ASharerWhoseMediaDropsTakesItsShareDownOnce)
     }
 }
 
-TEST_P(KRClientRoomEngineShareTest, TheLocalShareIsToldStartedAndStoppedOnceWhicheverEndComesFirst) {
+TEST_P(KRClientRoomEngineShareTest, EachDelegateHearsTheLocalShareStopOnceWhicheverEndComesFirst) {
     Sharer& sharer = enter("Ann");
     Recorder& heard = *sharer.recorder;
-    const auto shareOnce = [&](bool engineClosesFirst) {
-        SCOPED_TRACE(engineClosesFirst ? "the engine closes the track first" : "the host app stops first");
+    const auto extra = std::make_shared<Recorder>();
+    sharer.member.client->addDelegate("extra", extra);
+    const auto starts = [](const Recorder& r) {
+        return std::count_if(r.lines.begin(), r.lines.end(), [](const std::string& l) {
+            return l.rfind("local share started", 0) == 0;
+        });
+    };
+    enum class First { engine, hostApp, trackReturnsThenCapture };
+    for (const First first : {First::engine, First::hostApp, First::trackReturnsThenCapture}) {
+        SCOPED_TRACE(first == First::engine ? "the engine closes the track first"
+                     : first == First::hostApp ? "the host app stops first"
+                                            : "the track returns, then the capture stops");
         heard.lines.clear();
+        extra->lines.clear();
         const std::uint64_t shareUid = grantShare(sharer);
         ASSERT_NE(shareUid, 0u);
         test::ScreenShareBroadcast broadcast(bus, main);
         broadcast.start(channel(), shareUid);
-        ASSERT_TRUE(main->runUntil([&] { return heard.startsWith("local share started"); }, 10s));
-        if (engineClosesFirst) {
-            broadcast.stop();
-            ASSERT_TRUE(main->runUntil([&] { return heard.has("local share stopped"); }, 10s));
+        ASSERT_TRUE(main->runUntil([&] { return starts(heard) == 1; }, 10s));
+        if (first == First::hostApp) {
             main->post([&] { sharer.member.client->stopLocalScreenShare(); });
+            ASSERT_TRUE(main->runUntil([&] { return heard.has("local share stopped"); }, 10s));
+            broadcast.stop();
         } else {
-            main->post([&] { sharer.member.client->stopLocalScreenShare(); });
-            ASSERT_TRUE(main->runUntil([&] { return heard.has("local share stopped"); }, 10s));
             broadcast.stop();
+            ASSERT_TRUE(main->runUntil([&] { return heard.has("local share stopped"); }, 10s));
+            if (first == First::engine) {
+                main->post([&] { sharer.member.client->stopLocalScreenShare(); });
+            } else {
+                broadcast.start(channel(), shareUid);
+                ASSERT_TRUE(main->runUntil([&] { return starts(heard) == 2; }, 10s));
+                sharer.extension->post(KRClient::kCaptureStoppedNotification);
+                broadcast.stop();
+            }
         }
         main->runFor(500ms);  // the engine's close and a second report would have come by now
-        EXPECT_EQ(heard.count("local share stopped"), 1u);
-        EXPECT_EQ(std::count_if(heard.lines.begin(), heard.lines.end(),
-                                [](const std::string& l) { return l.rfind("local share started", 0) == 0; }),
-                  1);
+        // The main delegate hears a stop for each start; the extra one, which hears no start
+        // from this engine, hears the share's end once.
+        EXPECT_EQ(heard.count("local share stopped"), static_cast<std::size_t>(starts(heard)));
+        EXPECT_EQ(extra->count("local share stopped"), 1u);
         EXPECT_EQ(internals(sharer.member.client).localScreenShare().streamUid(), 0u);
-    };
-    shareOnce(true);
-    shareOnce(false);
+    }
     heard.lines.clear();
     main->post([&] { sharer.member.client->leaveMeeting(KRUserLeftReason::leaveMeeting()); });
     ASSERT_TRUE(main->runUntil([&] { return heard.startsWith("left"); }, 10s));

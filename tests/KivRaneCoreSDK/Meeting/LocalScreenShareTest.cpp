@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "KivRaneCoreSDK/Model/Meeting/KRAudioTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRVideoTrack.h"
 #include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
@@ -66,11 +69,16 @@ public:
     bool meetingShowsAShare() const override { return someoneShares; }
     bool roomShowsLocalShare() const override { return roomShows; }
     bool backendShowsLocalShare() const override { return backendShows; }
-    void reportLocalShare(const KRScreenShareState& state, MeetingEvents::Reach) override {
+    void reportLocalShare(const KRScreenShareState& state, MeetingEvents::Reach reach) override {
         const auto* stopped = state.asStopped();
         log.push_back(stopped ? "stopped " + std::to_string(stopped->mediaTrackId) + " " +
                                     nameOf(stopped->reason.kind())
                               : std::string("started"));
+        heardBy.push_back((stopped ? "stopped " + std::to_string(stopped->mediaTrackId)
+                                   : std::string("started")) +
+                          (reach == MeetingEvents::Reach::mainDelegate     ? " main"
+                           : reach == MeetingEvents::Reach::extraDelegates ? " extras"
+                                                                           : " every"));
         if (onReport) onReport();
     }
     std::string shareAppGroup() const override { return group; }
@@ -95,6 +103,8 @@ public:
     std::vector<LocalScreenShare::Completion> pendingSends;
     std::function<void()> onReport;
     Lines log;
+    /// Each report with who hears it.
+    Lines heardBy;
 };
 
 class LocalScreenShareTest : public ::testing::Test {
@@ -326,6 +336,59 @@ TEST_F(LocalScreenShareTest, EveryEndIsToldOnceAndTheHostsOwnStopsLater) {
         share.leave();
         queue->runPending();
         EXPECT_EQ(owner.log, Lines{});
+    }
+}
+
+TEST_F(LocalScreenShareTest, EachDelegateHearsOfTheStopOnceWhenTheEngineClosesTheShareTrackToo) {
+    using R = MeetingEvents::Reach;
+    const auto track = std::make_shared<KRScreenShareTrack>(
+        "900", std::make_shared<KRAudioTrack>("900", true),
+        std::make_shared<KRVideoTrack>("900", false, nullptr), "me", "Me");
+    struct Row {
+        const char* name;
+        std::function<void(LocalScreenShare&, platform::DarwinNotifyCenter&)> steps;
+        Lines heardBy;
+        std::uint64_t runningAfter;
+    };
+    const Row rows[] = {
+        {"closed, then the host stops",
+         [&](auto& s, auto&) { s.trackShown(track, R::mainDelegate); s.trackClosed(900, R::mainDelegate); s.stop(); },
+         {"started main", "stopped 900 main", "stopped 900 extras"}, 0},
+        {"closed twice, then the capture stops",
+         [&](auto& s, auto& ext) {
+             s.trackShown(track, R::mainDelegate);
+             s.trackClosed(900, R::mainDelegate);
+             s.trackClosed(900, R::mainDelegate);
+             ext.post(LocalScreenShare::kCaptureStoppedNotification);
+         },
+         {"started main", "stopped 900 main", "stopped 900 extras"}, 0},
+        {"closed and shown again, then the leave",
+         [&](auto& s, auto&) {
+             s.trackShown(track, R::mainDelegate);
+             s.trackClosed(900, R::mainDelegate);
+             s.trackShown(track, R::mainDelegate);
+             s.leave();
+         },
+         {"started main", "stopped 900 main", "started main", "stopped 900 every"}, 0},
+        {"the host stops, then the track closes",
+         [&](auto& s, auto&) { s.trackShown(track, R::mainDelegate); s.stop(); s.trackClosed(900, R::mainDelegate); },
+         {"started main", "stopped 900 every"}, 0},
+        {"every delegate heard the close",
+         [&](auto& s, auto&) { s.trackShown(track, R::everyDelegate); s.trackClosed(900, R::everyDelegate); s.stop(); },
+         {"started every", "stopped 900 every"}, 0},
+        {"a track the share never had",
+         [&](auto& s, auto&) { s.trackClosed(777, R::mainDelegate); },
+         {"stopped 777 main"}, 900},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        share.beginMeeting();
+        running();
+        owner.heardBy.clear();
+        row.steps(share, *extension);
+        queue->runPending();
+        EXPECT_EQ(owner.heardBy, row.heardBy);
+        EXPECT_EQ(share.streamUid(), row.runningAfter);
     }
 }
 

@@ -166,7 +166,7 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
     tracks = std::move(ordered);
     const std::uint64_t localShare = port_.localShare().streamUid();
     if (localShare != 0 && info.trackID() == localShare) {
-        port_.localShare().trackShown(track, shareReach());
+        port_.localShare().trackShown(track, reach());
         return;
     }
     if (localShare != 0) {
@@ -175,7 +175,7 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
                       [&](const KRScreenShareInfo& e) { return e.sharingUserID() == localId; });
         port_.localShare().forceStop(LocalScreenShare::kRemoteOverrideReason);
     }
-    port_.events().sendRemoteScreenShareEvent(KRScreenShareState::started(track));
+    port_.events().sendRemoteScreenShareEvent(KRScreenShareState::started(track), reach());
 }
 
 // ---- A stream goes ----
@@ -230,7 +230,8 @@ void DefaultEngineBackend::removeScreenShareStream(const KRScreenShareInfo& info
     if (!room.userWebRtcId.empty() && info.sharingUserID() == room.userWebRtcId) {
         return;
     }
-    port_.events().sendRemoteScreenShareEvent(KRScreenShareState::stopped(reason, info.trackID()));
+    port_.events().sendRemoteScreenShareEvent(KRScreenShareState::stopped(reason, info.trackID()),
+                                              reach());
 }
 
 }  // namespace kr

@@ -94,7 +94,8 @@ public:
         if (auto c = current()) c->events().sendLocalSpeakerVolumeEvent(static_cast<int>(level), isSpeaking);
     }
     void didCurrentParticipantRoleChanged(bool isAudience) override {
-        if (current()) backend_.handleRoleChange(isAudience);
+        // Held through the reports the change brings, which a host may answer by letting go.
+        if (auto c = current()) backend_.handleRoleChange(isAudience);
     }
     void didAudioRouteChanged(KRAudioRouteType route) override {
         if (auto c = current()) c->events().sendAudioRouteChangeEvent(route);
@@ -378,16 +379,16 @@ void RoomEngineBackend::reportShare(const std::shared_ptr<KRScreenShareTrack>& t
     const std::uint64_t uid = uintValue(track->id());
     if (track->sharingUserId() == port_.participants().getCurrentParticipantId()) {
         if (started) {
-            port_.localShare().trackShown(track, shareReach());
+            port_.localShare().trackShown(track, reach());
         } else {
-            port_.localShare().trackClosed(uid, shareReach());
+            port_.localShare().trackClosed(uid, reach());
         }
         return;
     }
     port_.events().sendRemoteScreenShareEvent(
         started ? KRScreenShareState::started(track)
                 : KRScreenShareState::stopped(KRUserLeftReason::leaveMeeting(), uid),
-        shareReach());
+        reach());
 }
 
 std::shared_ptr<KRScreenShareTrack> RoomEngineBackend::shareTrackWhere(
