@@ -68,7 +68,7 @@ void RoomSync::postOwnStatus(OwnStatus status, Completion completion) {
                     if (auto self = weak.lock()) {
                         if (ok) {
                             self->logger_.info("Post Room Connection Status API Successfull");
-                            self->serviceAnswered();
+                            self->serviceAnswered(Answered::post);
                         } else {
                             self->logger_.error("Post Room Connection Status Error ::: " +
                                                 replyErrorMessage(result));
@@ -105,7 +105,7 @@ void RoomSync::fetchRoomStatus(Completion completion) {
                         if (self->takesRoomNews(token)) {
                             self->applyRoomStatus(result.value(), question);
                         }
-                        self->serviceAnswered();
+                        self->serviceAnswered(Answered::fetch);
                     }
                     if (completion) completion(true);
                 });
@@ -243,7 +243,7 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
         // never arrived, and the app already shows it.
         const bool lost =
             !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
-        if (replySucceeded(result)) self->serviceAnswered();
+        if (replySucceeded(result)) self->serviceAnswered(Answered::post);
         if (!lost || !token.live()) return;
         self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
         self->localStateLost(token, what);
@@ -282,6 +282,7 @@ void RoomSync::localStateLost(const MeetingSession::Token& session, LocalState w
         lostIn_ = session;
         handPostLost_ = false;
         resyncAttempts_ = 0;
+        fetchCutAWait_ = false;
     }
     ++localStateFailures_;
     if (what == LocalState::hand) handPostLost_ = true;
@@ -289,7 +290,7 @@ void RoomSync::localStateLost(const MeetingSession::Token& session, LocalState w
 }
 
 void RoomSync::scheduleResync() {
-    if (localStateResyncInFlight_ || resyncWaitsIn_.live()) return;
+    if (resyncInFlightIn_.live() || resyncWaitsIn_.live()) return;
     // Whatever an ended meeting left waiting ends with it.
     resyncDue_.cancel();
     resyncHeld_ = false;
@@ -303,9 +304,11 @@ void RoomSync::scheduleResync() {
     });
 }
 
-void RoomSync::serviceAnswered() {
+void RoomSync::serviceAnswered(Answered call) {
+    if (call == Answered::post) fetchCutAWait_ = false;
     // The service answers again: a lost change need not sit out the rest of its wait.
     if (!resyncWaitsIn_.live() || resyncHeld_) return;
+    if (call == Answered::fetch && std::exchange(fetchCutAWait_, true)) return;
     resyncDue_.cancel();
     resyncWaitsIn_ = {};
     resyncLocalState();
@@ -314,7 +317,7 @@ void RoomSync::serviceAnswered() {
 void RoomSync::resyncLocalState() {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
-    if (!owner || !hasLostLocalState() || localStateResyncInFlight_ || owner->bypassesServer()) {
+    if (!owner || !hasLostLocalState() || resyncInFlightIn_.live() || owner->bypassesServer()) {
         return;
     }
     const MeetingSession* session = owner->session();
@@ -329,8 +332,8 @@ void RoomSync::resyncLocalState() {
         scheduleResync();
         return;
     }
-    localStateResyncInFlight_ = true;
     const MeetingSession::Token token = lostIn_;
+    resyncInFlightIn_ = token;
     const std::uint64_t failures = localStateFailures_;
     // The full state, not the lost change alone: later changes may have been lost as well.
     owner->send(
@@ -338,13 +341,9 @@ void RoomSync::resyncLocalState() {
         [weak = weak_from_this(), token, failures](const Acknowledgement& result) {
             auto self = weak.lock();
             if (!self) return;
-            self->localStateResyncInFlight_ = false;
-            if (!token.live()) {
-                // The post of an ended meeting: a loss of the meeting now under way waited for
-                // it to be answered.
-                if (self->hasLostLocalState()) self->scheduleResync();
-                return;
-            }
+            // The post of an ended meeting held nothing of the next one, and has nothing to do.
+            if (!token.live()) return;
+            self->resyncInFlightIn_ = {};
             if (!replySucceeded(result) || self->localStateFailures_ != failures) {
                 // Still down, or a newer change was lost while this one was under way.
                 self->scheduleResync();
@@ -353,6 +352,7 @@ void RoomSync::resyncLocalState() {
             self->logger_.info("Local state posted again");
             self->lostIn_ = {};
             self->resyncAttempts_ = 0;
+            self->fetchCutAWait_ = false;
             const auto meeting = self->owner_.lock();
             if (meeting && std::exchange(self->handPostLost_, false)) {
                 switch (self->handMessage_) {

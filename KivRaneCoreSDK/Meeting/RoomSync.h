@@ -184,8 +184,11 @@ private:
     /// Schedules the next post of the whole local state, unless one of the current meeting
     /// waits or is under way.
     void scheduleResync();
-    /// The service answered a call with success: a lost change waiting for its time goes now.
-    void serviceAnswered();
+    /// The service answered a call with success: a lost change waiting for its time goes now,
+    /// after a post at once; after a fetch only once until a post gets through, since posts may
+    /// fail while fetches do not, and a post per answered fetch would be bound to fail.
+    enum class Answered { post, fetch };
+    void serviceAnswered(Answered call);
     /// Tells the others the local hand again after the state was posted, unless they heard it.
     void announceHandAfterResync(Owner& owner);
     /// Gives the sync while the meeting of `session` takes news of the room, else null.
@@ -210,7 +213,10 @@ private:
     /// The meetings of the local changes sent and not answered yet, one entry per change.
     std::vector<MeetingSession::Token> changesOnTheirWay_;
     bool handPostLost_ = false;  ///< a hand change of `lostIn_`'s meeting did not reach the service
-    bool localStateResyncInFlight_ = false;
+    /// The meeting whose post of the whole state is on its way; not live: none is.
+    MeetingSession::Token resyncInFlightIn_;
+    /// A fetch's answer cut a wait short since a post last got through.
+    bool fetchCutAWait_ = false;
     std::uint64_t localStateFailures_ = 0;
     /// Tries since the last post that got through: the back-off grows across the returns of
     /// the network within one outage.

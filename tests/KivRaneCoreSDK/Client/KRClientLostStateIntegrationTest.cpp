@@ -219,5 +219,49 @@ TEST_F(KRClientLostStateIntegrationTest, AFlappingNetworkDoesNotTurnTheBackOffIn
     EXPECT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
 }
 
+TEST_F(KRClientLostStateIntegrationTest, AnsweredFetchesWhilePostsAreRefusedCutTheWaitOnce) {
+    Member& a = joined();
+    raiseHandWhilePostsAreLost(a);
+    const std::size_t before = fullStatePosts();
+    // Room news makes the client fetch often; the fetches are answered, the posts are not.
+    for (int i = 0; i < 20; ++i) {
+        internals(a.client).roomSync().fetchRoomStatus({});
+        main->runFor(50ms);
+        clock->advance(100ms);
+        main->runPending();
+    }
+    // One try at the first answer and at most the back-off's own within these 2 s; one post per
+    // fetch made 20.
+    EXPECT_LE(fullStatePosts() - before, 3u);
+    service.clearFaults();
+    advance(RetryBackOff::kMaxDelay);
+    EXPECT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+}
+
+TEST_F(KRClientLostStateIntegrationTest, AnEndedMeetingsPostOnItsWayDoesNotHoldTheNextMeetings) {
+    Member& a = joined();
+    raiseHandWhilePostsAreLost(a);
+    service.clearFaults();
+    // The ended meeting's try of the whole state is held by the service for 8 s.
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::delayed(8s).times(1));
+    const std::size_t before = fullStatePosts();
+    advance(RetryBackOff::ceiling(1));
+    ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
+    leave(a);
+    join(a);
+    service.injectFault(R::muteAudio, MeetingServiceFault::dropConnection());
+    const std::size_t mutes = service.requestCount(R::muteAudio);
+    a.client->muteLocalAudio(true);
+    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::muteAudio) > mutes; }, 5s));
+    main->runFor(200ms);  // the lost mute comes back as lost
+    advance(RetryBackOff::ceiling(1));
+    EXPECT_TRUE(main->runUntil(
+        [&] {
+            const auto record = service.participant(kMeetingId, a.uid());
+            return record && !record->isMicOn;
+        },
+        4s));
+}
+
 }  // namespace
 }  // namespace kr
