@@ -61,7 +61,14 @@ void RoomSync::postOwnStatus(OwnStatus status, Completion completion) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner || !owner->allowsRoomCall("Post Room Connection Status", completion)) return;
-    owner->send(makeStatusPost(status),
+    sendStatusPost(makeStatusPost(status), std::move(completion));
+}
+
+void RoomSync::sendStatusPost(const PostRoomConnectionRequest& post, Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    owner->send(post,
                 [weak = weak_from_this(), completion = std::move(completion)](
                     const Acknowledgement& result) {
                     const bool ok = replySucceeded(result);

@@ -116,6 +116,9 @@ public:
     /// Posts the own status with the room store's hand; `completion` gets whether the service
     /// took it.
     void postOwnStatus(OwnStatus status, Completion completion);
+    /// Sends a status post made earlier, whatever the meeting's state now (the leave's, made
+    /// while the room still held its meeting's ids).
+    void sendStatusPost(const PostRoomConnectionRequest& post, Completion completion);
     /// Fetches the room status and, while the meeting takes news of the room, applies it.
     void fetchRoomStatus(Completion completion);
     /// True while news of the room (a status reply, a room socket push) asked for in `session`

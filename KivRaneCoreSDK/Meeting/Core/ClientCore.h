@@ -259,8 +259,8 @@ private:
     void refuseJoin(std::weak_ptr<KRClientDelegate> delegate);
     /// Starts the join asked during the leave that just finished, as a task of its own.
     void startJoinWaitingForLeave();
-    /// Tells the service that the local user is gone (the leave call, then the disconnected status,
-    /// both now); only `completion` (if any) waits, for the status post's answer.
+    /// Tells the service that the local user is gone (the leave call and the disconnected status,
+    /// both sent now); only `completion` (if any) waits for both answers, given the post's.
     void leaveServerWithoutWaiting(Completion completion = {});
     /// The media part of the leave, with the wait for the engine's report.
     void leaveMedia(const std::shared_ptr<MediaBackend>& backend, const MeetingSession::Token& session);

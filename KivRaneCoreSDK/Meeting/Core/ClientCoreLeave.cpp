@@ -73,27 +73,32 @@ void ClientCore::leaveMedia(const std::shared_ptr<MediaBackend>& backend,
 }
 
 void ClientCore::leaveServerWithoutWaiting(Completion completion) {
-    // Made now, while the room still holds this join's ids: the answers may come after the
-    // meeting ended, when the leave's own status post (which needs a live meeting) is refused.
-    auto disconnected = roomSync_->makeStatusPost(OwnStatus::disconnected);
+    // Both go out now, made from this meeting's ids and sent with its login: their answers may
+    // come after the next join began, and nothing of this meeting may be sent in that one's
+    // name, nor mark that one's user gone after it joined. `completion` waits for both.
+    struct Answers {
+        int awaited = 2;
+        bool posted = false;
+        Completion completion;
+    };
+    const auto answers = std::make_shared<Answers>(Answers{.completion = std::move(completion)});
+    const auto answered = [answers] {
+        if (--answers->awaited == 0 && answers->completion) answers->completion(answers->posted);
+    };
     send(LeaveMeetingRequest(currentRoom_.roomID, currentRoom_.historyId),
-         [disconnected = std::move(disconnected), completion = std::move(completion)](
-             ClientCore& client, const auto& result) mutable {
+         [answered](ClientCore& client, const auto& result) {
              if (replySucceeded(result)) {
                  client.logger_.info("Leave Meeting API Successfull");
              } else {
                  client.logger_.error("Leave Meeting Error ::: " + replyErrorMessage(result));
              }
-             // Whatever the server said, the others must see the local user go.
-             client.send(disconnected, [completion = std::move(completion)](
-                                           ClientCore& again, const auto& posted) {
-                 if (!replySucceeded(posted)) {
-                     again.logger_.error("Post Room Connection Status Error ::: " +
-                                         replyErrorMessage(posted));
-                 }
-                 if (completion) completion(replySucceeded(posted));
-             });
+             answered();
          });
+    roomSync_->sendStatusPost(roomSync_->makeStatusPost(OwnStatus::disconnected),
+                              [answers, answered](bool posted) {
+                                  answers->posted = posted;
+                                  answered();
+                              });
 }
 
 void ClientCore::handleLocalMediaLeft(std::optional<KRUserLeftReason> engineReason) {

@@ -380,5 +380,48 @@ TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveFinishesInBoundedTimeAndTheWaitin
     }
 }
 
+TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveAnsweredLateTouchesNothingOfTheNextMeeting) {
+    // The leave's answer comes after the next join began: the disconnected status must have gone
+    // out with the leave, in its own meeting's name, not after the answer in the next one's.
+    struct Row {
+        Road road;
+        bool sameRoom;  // "kr-media": the host's engine keeps its uid, so the next join is the same user
+    };
+    for (const Row row : {Row{Road::krMedia, true}, Row{Road::defaultEngine, false}}) {
+        SCOPED_TRACE(nameOf(row.road));
+        const test::MeetingRoomSetup a = roomA(row.road);
+        const test::MeetingRoomSetup b = row.sameRoom ? a : roomB(row.road);
+        service.addRoom(a);
+        if (!row.sameRoom) service.addRoom(b);
+        Client& c = makeClient(row.road);
+        auto first = std::make_shared<ClientTestDelegate>("a", nullptr, main);
+        auto next = std::make_shared<ClientTestDelegate>("b", nullptr, main);
+        join(c, a, KRUserRole::speaker(), first);
+        ASSERT_TRUE(joinedOrFailed(first));
+        const std::size_t leavesBefore = service.requestCount(R::leaveMeeting);
+        const std::size_t postsBefore = service.requestCount(R::postRoomConnectionStatus);
+        service.injectFault(R::leaveMeeting, test::MeetingServiceFault::delayed(4s).times(1));
+        c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        join(c, b, KRUserRole::speaker(), next);
+        ASSERT_TRUE(joinedOrFailed(next));
+        main->runFor(5s);  // the leave's answer, and anything sent after it, has come by now
+        EXPECT_EQ(internals(c.client).meetingState(), ClientCore::MeetingState::inMeeting);
+        const auto record = service.participant(b.meetingId, c.uid());
+        ASSERT_TRUE(record);
+        EXPECT_TRUE(record->isConnected);
+        const auto leaves = service.requests(R::leaveMeeting);
+        ASSERT_GT(leaves.size(), leavesBefore);
+        const auto leaveLogin = leaves[leavesBefore].header("authorization");
+        const auto posts = service.requests(R::postRoomConnectionStatus);
+        for (std::size_t i = postsBefore; i < posts.size(); ++i) {
+            if (posts[i].body.find("\"disconnected\"") != std::string::npos) {
+                EXPECT_EQ(posts[i].header("authorization"), leaveLogin);
+            }
+        }
+        clients.clear();
+        service.clearFaults();
+    }
+}
+
 }  // namespace
 }  // namespace kr
