@@ -75,8 +75,10 @@ void KRChatManager::setMeetingData(std::string meetingID, std::string meetingPIN
     roomID_ = std::move(roomID);
     currentUserParticipantID_ = std::move(currentUserParticipantID);
     currentUserGuestID_ = std::move(currentUserGuestID);
-    // The previous meeting's main thread must not take this meeting's group messages.
+    // The previous meeting's threads must not take this meeting's messages, nor be caught up on
+    // in it: its private threads belong to the user the client was there.
     mainChatThreadID_.clear();
+    privateChatThreads_.clear();
     const std::uint64_t generation = ++meetingGeneration_;
 
     std::weak_ptr<KRChatManager> weak = weak_from_this();
@@ -166,10 +168,11 @@ void KRChatManager::getPrivateChatThreadWithUser(const std::string& userId,
     KR_DCHECK_RUN_ON(checker_);
     std::weak_ptr<KRChatManager> weak = weak_from_this();
     send(GetPrivateChatThreadRequest(userId, currentUserGuestID_),
-         [weak, userId, completion = std::move(completion)](
+         [weak, userId, generation = meetingGeneration_, completion = std::move(completion)](
              Result<KRChatThread, KRApiRequestError> result) {
              if (result.ok()) {
-                 if (auto self = weak.lock()) {
+                 auto self = weak.lock();
+                 if (self && self->meetingGeneration_ == generation) {
                      self->privateChatThreads_[userId] = result.value().id;
                  }
              }
@@ -211,7 +214,7 @@ void KRChatManager::sendChatTextMessage(const std::string& message,
     }
     std::weak_ptr<KRChatManager> weak = weak_from_this();
     send(GetPrivateChatThreadRequest(userId, currentUserGuestID_),
-         [weak, userId, message, attachment = std::move(attachment),
+         [weak, userId, message, generation = meetingGeneration_, attachment = std::move(attachment),
           completion = std::move(completion)](Result<KRChatThread, KRApiRequestError> thread) {
              if (!thread.ok()) {
                  // The message cannot go anywhere: say so instead of dropping it silently.
@@ -223,7 +226,9 @@ void KRChatManager::sendChatTextMessage(const std::string& message,
                  completion(Failure{KRApiRequestError::unKnown()});
                  return;
              }
-             self->privateChatThreads_[userId] = thread.value().id;
+             if (self->meetingGeneration_ == generation) {
+                 self->privateChatThreads_[userId] = thread.value().id;
+             }
              self->sendToThread(thread.value().id, message, attachment, completion);
          });
 }

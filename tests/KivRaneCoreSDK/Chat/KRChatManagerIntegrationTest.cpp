@@ -508,5 +508,26 @@ TEST_F(KRChatManagerIntegrationTest, ALateMainThreadOfTheEarlierMeetingIsIgnored
     EXPECT_EQ(hookCalls, 1);
 }
 
+TEST_F(KRChatManagerIntegrationTest, TheNextMeetingNeitherKeepsNorCatchesUpOnTheLastOnesPrivateThreads) {
+    MeetingRoomSetup second;
+    second.meetingId = "2222222222";
+    second.roomId = "room-2";
+    second.chatThreadId = "thread/2";
+    service.addRoom(second);
+    auto ann = join("Ann");
+    auto bob = join("Bob");
+    ASSERT_TRUE(send(*bob, "p1", KRChatMessageDestination::user(ann->userId)).ok());
+    ASSERT_TRUE(runUntil([&] { return ann->observer->seen.size() == 1; }));
+    ASSERT_FALSE(ann->chat->privateChatThreads().empty());
+    // Ann's chat manager moves on to another meeting; Bob writes into the old thread meanwhile.
+    ann->chat->setMeetingData(second.meetingId, second.pin, second.roomId, "uid-Ann2", ann->userId);
+    guests_.erase(ann->userId);
+    ASSERT_TRUE(send(*bob, "late, in meeting 1", KRChatMessageDestination::user(ann->userId)).ok());
+    EXPECT_TRUE(ann->chat->privateChatThreads().empty());
+    ann->chat->fetchMissedMessages([] { return true; });
+    main->runFor(500ms);
+    EXPECT_EQ(ann->observer->seen.size(), 1u);
+}
+
 }  // namespace
 }  // namespace kr::test
