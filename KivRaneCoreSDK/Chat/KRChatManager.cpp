@@ -306,7 +306,8 @@ void KRChatManager::removeDelegate(const std::string& identifier) {
 
 void KRChatManager::addSocketChatMessage(const KRChatMessage& message) {
     KR_DCHECK_RUN_ON(checker_);
-    if (const auto catchUp = catchUps_.find(message.threadId); catchUp != catchUps_.end()) {
+    if (const auto catchUp = catchUps_.find(message.threadId);
+        catchUp != catchUps_.end() && catchUp->second.holding) {
         // The thread's missed messages are older than this one: it waits for them.
         catchUp->second.held.push_back(message);
         return;
@@ -374,6 +375,20 @@ void KRChatManager::fetchMissedMessages(std::function<bool()> stillWanted) {
         CatchUp& catchUp = catchUps_[threadId];
         ++catchUp.pagesOut;
         catchUp.stillWanted = stillWanted;
+        catchUp.holding = true;
+        const std::uint64_t fetch = catchUp.fetch = ++catchUpFetches_;
+        // A slow page must not stall the thread's live chat for as long as a request may take.
+        queue_->postAfter(kCatchUpHoldLimit, [weak, generation, threadId, fetch] {
+            auto self = weak.lock();
+            if (!self || self->meetingGeneration_ != generation) return;
+            const auto waiting = self->catchUps_.find(threadId);
+            if (waiting == self->catchUps_.end() || waiting->second.fetch != fetch) return;
+            waiting->second.holding = false;
+            CatchUp released;
+            released.held = std::exchange(waiting->second.held, {});
+            released.stillWanted = waiting->second.stillWanted;
+            self->releaseHeld(released);
+        });
         send(GetChatMessagesRequest(threadId),
              [weak, generation, threadId](Result<KRThreadChatMessages, KRApiRequestError> page) {
                  auto self = weak.lock();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -101,6 +102,9 @@ public:
 
     // ---- pushed messages ----
 
+    /// The longest a thread's pushes wait for its catch-up page.
+    static constexpr std::chrono::seconds kCatchUpHoldLimit{5};
+
     /// Merges one message pushed by the room socket and tells the observers: main-thread
     /// messages as new chat messages, others as private messages of the other recipient. While a
     /// page of `fetchMissedMessages` is out for the message's thread, the message is held back
@@ -109,7 +113,9 @@ public:
     /// Asks for the newest page of the main thread (once known) and of each known private
     /// thread, and merges each message of it, oldest first, as a pushed one: what was pushed
     /// while the room socket was away is reported once, and nothing seen before again. Once a
-    /// thread's last such page is in (or failed), the pushes held meanwhile follow; a later
+    /// thread's last such page is in (or failed), the pushes held meanwhile follow, or after
+    /// `kCatchUpHoldLimit` without it, when live chat goes on unheld (a late page then adds
+    /// only what the cache has not seen); a later
     /// `setMeetingData` lets them go at once. A page is dropped when `stillWanted` says no (asked
     /// before each message) or a later `setMeetingData` came first; a failed one is dropped too.
     /// Held pushes go only while `stillWanted` says yes.
@@ -134,6 +140,8 @@ private:
         int pagesOut = 0;
         std::vector<KRChatMessage> held;
         std::function<bool()> stillWanted;  // of the latest fetch
+        bool holding = true;      // false once the latest fetch's hold ran out
+        std::uint64_t fetch = 0;  // the number of the thread's latest fetch, for its hold's end
     };
 
     explicit KRChatManager(std::shared_ptr<platform::DispatchQueue> queue);
@@ -179,6 +187,7 @@ private:
     FirstPageHook onGetAllChatMessages_;
     /// Thread id -> its catch-up; of the current meeting only.
     std::map<std::string, CatchUp> catchUps_;
+    std::uint64_t catchUpFetches_ = 0;  ///< thread fetches asked so far
 };
 
 }  // namespace kr

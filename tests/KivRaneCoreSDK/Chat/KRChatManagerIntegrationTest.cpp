@@ -153,7 +153,8 @@ protected:
     ScopedTempDirectory defaults_;
     LocalMeetingService service;
     MeetingRoomSetup setup;
-    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create(platform::ManualClock::create());
+    std::shared_ptr<platform::ManualClock> clock = platform::ManualClock::create();
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create(clock);
     std::map<std::string, Guest*> guests_;
     bool pushToSender_ = false;
 };
@@ -447,6 +448,33 @@ TEST_F(KRChatManagerIntegrationTest, PushesWaitForTheThreadsMissedMessagesPage) 
         EXPECT_EQ(bob->observer->seen.back(), "main:" + later->id);
         service.clearFaults();
     }
+}
+
+TEST_F(KRChatManagerIntegrationTest, ASlowCatchUpPageHoldsLiveChatNoLongerThanItsLimit) {
+    auto ann = join("Ann");
+    auto bob = join("Bob");
+    guests_.erase(bob->userId);
+    std::vector<KRChatMessage> sent;
+    for (const char* text : {"one", "two", "three"}) {
+        auto message = send(*ann, text, KRChatMessageDestination::group());
+        ASSERT_TRUE(message.ok());
+        sent.push_back(message.value());
+    }
+    service.injectFault(R::chatThreadMessages, MeetingServiceFault::delayed(1500ms).times(1));
+    bob->chat->fetchMissedMessages([] { return true; });
+    bob->chat->addSocketChatMessage(sent[1]);
+    bob->chat->addSocketChatMessage(sent[2]);
+    main->runFor(300ms);
+    EXPECT_TRUE(bob->observer->seen.empty());  // still waiting for the page
+    clock->advance(KRChatManager::kCatchUpHoldLimit);
+    main->runPending();
+    EXPECT_EQ(bob->observer->seen,
+              (std::vector<std::string>{"main:" + sent[1].id, "main:" + sent[2].id}));
+    // The page comes at last and adds only what was missed.
+    ASSERT_TRUE(runUntil([&] { return bob->observer->seen.size() == 3; }));
+    main->runFor(200ms);
+    EXPECT_EQ(bob->observer->seen.back(), "main:" + sent[0].id);
+    EXPECT_EQ(bob->observer->seen.size(), 3u);
 }
 
 TEST_F(KRChatManagerIntegrationTest, ANewMeetingForgetsTheOldMainThreadButKeepsTheCache) {
