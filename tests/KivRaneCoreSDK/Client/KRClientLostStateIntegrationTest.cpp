@@ -159,6 +159,13 @@ TEST_F(KRClientLostStateIntegrationTest, AHandRaisedWhileTheServiceRefusesPostsI
         EXPECT_EQ(b.reports->remoteHands, std::deque<std::string>{a.uid() + " up"});
         a.client->lowerHand();
         ASSERT_TRUE(main->runUntil([&] { return !handAtService(a); }, 5s));
+        // The next case starts once b heard the hand go down, so no report of this one lands in it.
+        ASSERT_TRUE(main->runUntil(
+            [&] {
+                return !b.reports->remoteHands.empty() &&
+                       b.reports->remoteHands.back() == a.uid() + " down";
+            },
+            5s));
     }
 }
 
