@@ -49,9 +49,13 @@ void DefaultEngineBackend::leave() {
     leaveRtm();
 }
 
-void DefaultEngineBackend::abandonLeaveReport() {
+void DefaultEngineBackend::detachFromChannel() {
     engineChannelRequested_ = false;
     rtcManager_->setDelegate({});
+}
+
+void DefaultEngineBackend::abandonLeaveReport() {
+    detachFromChannel();
     // Left in its channel, the engine would refuse the next meeting's join.
     rtcManager_->dropEngineStillInChannel();
 }
@@ -109,8 +113,7 @@ void DefaultEngineBackend::leaveEngine() {
         engine->getConnectionState() != platform::MediaCodes::kConnectionDisconnected;
     if (!inChannel) {
         // No channel to leave, so no report of leaving one will come.
-        engineChannelRequested_ = false;
-        rtcManager_->setDelegate({});
+        detachFromChannel();
         port_.handleLocalMediaLeft();
         return;
     }

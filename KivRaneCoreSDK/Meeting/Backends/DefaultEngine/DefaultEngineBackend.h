@@ -103,6 +103,8 @@ private:
     void leaveEngine();             // engine: leave the media channel; its report ends the meeting
     void cancelEngineJoin();
     void forgetRemoteStreams();
+    /// The engine's channel is no longer this backend's: no request stands, no report reaches it.
+    void detachFromChannel();
 
     // The wrapper's reports about the local user, speakers and roles (DefaultEngineEvents.cpp).
     static KRRtcParticipantState stateOf(const KRRtcParticipant& participant);

@@ -232,8 +232,7 @@ void DefaultEngineBackend::onEngineLocalLeft() {
         // that join's channel request and reports stay connected.
         return;
     }
-    engineChannelRequested_ = false;
-    rtcManager_->setDelegate({});
+    detachFromChannel();
     port_.handleLocalMediaLeft();
 }
 

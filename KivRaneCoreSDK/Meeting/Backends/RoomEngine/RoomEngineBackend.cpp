@@ -159,7 +159,7 @@ void RoomEngineBackend::leaveWhileWaitingForNetwork() {
     const bool inChannel = rtcEngineManager_->isConnectedToRtcServer();
     rtcEngineManager_->leaveRtcChannel();
     if (!inChannel) {
-        rtcAdapter_.reset();
+        abandonLeaveReport();
         port_.handleLocalMediaLeft();
         return;
     }
