@@ -28,7 +28,7 @@ std::span<const ControlMessageRow> IncomingControlMessages::rows() {
         ControlMessageRow{E::hostLowerAllHands,           channel, {A::hostOrCoHost, &C::onLowerAllHandsInRoomStore},         {A::hostOrCoHost, &C::onLowerAllHandsInMerge}},
         ControlMessageRow{E::participantRaiseHand,        channel, {A::anyone,       &C::onHandInRoomStore},                  {A::anyone,       &C::onHandInMerge}},
         ControlMessageRow{E::lowerParticipantHand,        channel, {A::anyone,       &C::onHandInRoomStore},                  {A::anyone,       &C::onHandInMerge}},
-        ControlMessageRow{E::participantStartScreenShare, channel, {A::anyone,       &C::onRemoteShareStopsLocalWhiteboard},  ignored},
+        ControlMessageRow{E::participantStartScreenShare, channel, {A::anyone,       &C::onRemoteShareStopsLocalWhiteboard},  {A::anyone,       &C::onRemoteShareAnnounced}},
         ControlMessageRow{E::recordingStarted,            channel, {A::hostOrCoHost, &C::onRecordingMessage},                 {A::hostOrCoHost, &C::onRecordingMessage}},
         ControlMessageRow{E::recordingStopped,            channel, {A::hostOrCoHost, &C::onRecordingMessage},                 {A::hostOrCoHost, &C::onRecordingMessage}},
         ControlMessageRow{E::lockMeeting,                 channel, {A::hostOrCoHost, &C::onMeetingLockMessage},               {A::hostOrCoHost, &C::onMeetingLockMessage}},

@@ -128,6 +128,10 @@ void IncomingControlMessages::onRemovalMessage(const KRRtmMessage& message) {
     meeting_->leaveMeeting(KRUserLeftReason::removedFromMeeting(message.senderName));
 }
 
+void IncomingControlMessages::onRemoteShareAnnounced(const KRRtmMessage&) {
+    meeting_->remoteShareAnnounced();
+}
+
 // ---- The default engine's backend ----
 
 void IncomingControlMessages::onHardMuteInRoomStore(const KRRtmMessage& message) {
@@ -189,6 +193,7 @@ void IncomingControlMessages::onRemoteShareStopsLocalWhiteboard(const KRRtmMessa
     if (meeting_->currentRoom().isLocalUserSharingWhiteboard) {
         meeting_->closeWhiteboard(message.senderParticipantId);
     }
+    onRemoteShareAnnounced(message);
 }
 
 void IncomingControlMessages::onCoHostRightToEveryDelegate(const KRRtmMessage& message) {

@@ -60,6 +60,9 @@ public:
         virtual void postForceStopScreenShareDarwinNotification(const std::string& reason) = 0;
         /// The meeting's media backend takes the local user to the audience or back.
         virtual void switchClientRole(bool isAudience) = 0;
+        /// The meeting's media backend hears that someone started sharing: a stream it shows as
+        /// a participant, because the service could not say what it was, may be that share.
+        virtual void remoteShareAnnounced() = 0;
         /// The room's lock, recording and whiteboard: the store first, the report only when the
         /// state changed.
         virtual void changeMeetingLock(bool locked, const std::optional<std::string>& by) = 0;
@@ -124,12 +127,14 @@ private:
     void onAudioVideoRequestMessage(const KRRtmMessage& message);
     void onAudioVideoDeclineMessage(const KRRtmMessage& message);
     void onRemovalMessage(const KRRtmMessage& message);
+    void onRemoteShareAnnounced(const KRRtmMessage& message);
     // Handlers of the default backend: the room store holds the participants.
     void onHardMuteInRoomStore(const KRRtmMessage& message);
     void onHardUnmuteInRoomStore(const KRRtmMessage& message);
     void onSoftMuteToEveryDelegate(const KRRtmMessage& message);
     void onLowerAllHandsInRoomStore(const KRRtmMessage& message);
     void onHandInRoomStore(const KRRtmMessage& message);
+    /// Closes the whiteboard the local user shares, then as `onRemoteShareAnnounced`.
     void onRemoteShareStopsLocalWhiteboard(const KRRtmMessage& message);
     void onCoHostRightToEveryDelegate(const KRRtmMessage& message);
     void onWhiteboardStartStopsLocalShare(const KRRtmMessage& message);

@@ -44,6 +44,7 @@ public:
     void switchClientRole(bool isAudience) override {
         core_.mediaBackend().switchClientRole(isAudience);
     }
+    void remoteShareAnnounced() override { core_.mediaBackend().remoteShareAnnounced(); }
     void changeMeetingLock(bool locked, const std::optional<std::string>& by) override {
         core_.events().changeMeetingLock(locked, by);
     }

@@ -110,10 +110,6 @@ void ClientCore::Port::completeLater(Completion completion, bool value) {
 void ClientCore::Port::handleControlMessage(MediaBackend::Kind backend, ControlMessageRoute route,
                                             const KRRtmMessage& message) {
     core_.incomingMessages_.handleControlMessage(backend, route, message);
-    if (message.message == KRRtmMessageEvent::participantStartScreenShare) {
-        // The share's stream may be one the service could not name when it came.
-        core_.mediaBackend().remoteShareAnnounced();
-    }
 }
 
 // ---- Reports ----

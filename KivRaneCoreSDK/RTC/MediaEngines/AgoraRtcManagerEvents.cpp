@@ -210,10 +210,11 @@ void AgoraRtcManager::remoteAudioStateChangedOfUid(std::uint64_t uid, int state,
         }
         return;
     }
-    if (state == MediaCodes::kRemoteStateDecoding) {
+    const auto muted = EarlyRemoteMedia::mutedByRemoteState(state);
+    if (muted == false) {
         peer->setIsAudioMuted(false);
         report([&](RtcManagerDelegate& d) { d.didRemoteParticipantAudioStatusUpdated(peer, false); });
-    } else if (state == MediaCodes::kRemoteStateStopped || state == MediaCodes::kRemoteStateFailed) {
+    } else if (muted == true) {
         peer->setIsAudioMuted(true);
         peer->setIsLoudest(false);
         report([&](RtcManagerDelegate& d) { d.didRemoteParticipantAudioStatusUpdated(peer, true); });
@@ -231,29 +232,20 @@ void AgoraRtcManager::remoteVideoStateChangedOfUid(std::uint64_t uid, int state,
         }
         return;
     }
-    switch (state) {
-        case MediaCodes::kRemoteStateDecoding:
-        case MediaCodes::kRemoteStateStopped:
-        case MediaCodes::kRemoteStateFailed: {
-            frozen_.remove(uid);
-            const bool muted = state != MediaCodes::kRemoteStateDecoding;
-            peer->setIsVideoMuted(muted);
-            report([&](RtcManagerDelegate& d) {
-                d.didRemoteParticipantVideoStatusUpdated(peer, muted);
-            });
-            return;
-        }
-        case MediaCodes::kRemoteStateFrozen:
-            if (!FrozenVideoTracker::isTransientReason(reason)) {
-                frozen_.freeze(*queue_, uid, [weak = weak_from_this()] {
-                    if (auto self = weak.lock()) {
-                        self->sendVideoMutedEventForFrozenVideos();
-                    }
-                });
+    if (const auto muted = EarlyRemoteMedia::mutedByRemoteState(state)) {
+        frozen_.remove(uid);
+        peer->setIsVideoMuted(*muted);
+        report([&](RtcManagerDelegate& d) {
+            d.didRemoteParticipantVideoStatusUpdated(peer, *muted);
+        });
+        return;
+    }
+    if (state == MediaCodes::kRemoteStateFrozen && !FrozenVideoTracker::isTransientReason(reason)) {
+        frozen_.freeze(*queue_, uid, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->sendVideoMutedEventForFrozenVideos();
             }
-            return;
-        default:
-            return;
+        });
     }
 }
 

@@ -112,23 +112,15 @@ void KRRtcManger::remoteVideoStateChangedOfUid(std::uint64_t uid, int state, int
         }
         return;
     }
-    switch (state) {
-        case MediaCodes::kRemoteStateDecoding:
-            frozen_.remove(uid);
-            participant->setIsVideoMuted(false);
-            logger_->info("Remote Participant video Unmuted with UID - " + std::to_string(uid));
-            break;
-        case MediaCodes::kRemoteStateStopped:
-        case MediaCodes::kRemoteStateFailed:
-            frozen_.remove(uid);
-            participant->setIsVideoMuted(true);
-            logger_->info("Remote Participant video Muted with UID - " + std::to_string(uid));
-            break;
-        case MediaCodes::kRemoteStateFrozen:
-            handleFrozenVideo(participant, reason);
-            return;
-        default:
-            break;
+    if (state == MediaCodes::kRemoteStateFrozen) {
+        handleFrozenVideo(participant, reason);
+        return;
+    }
+    if (const auto muted = EarlyRemoteMedia::mutedByRemoteState(state)) {
+        frozen_.remove(uid);
+        participant->setIsVideoMuted(*muted);
+        logger_->info(std::string("Remote Participant video ") + (*muted ? "Muted" : "Unmuted") +
+                      " with UID - " + std::to_string(uid));
     }
     report([&](KRRtcManagerDelegate& d) { d.didRemoteParticipantVideoStatusUpdated(participant); });
 }
@@ -142,10 +134,11 @@ void KRRtcManger::remoteAudioStateChangedOfUid(std::uint64_t uid, int state, int
         }
         return;
     }
-    if (state == MediaCodes::kRemoteStateDecoding) {
+    const auto muted = EarlyRemoteMedia::mutedByRemoteState(state);
+    if (muted == false) {
         participant->setIsAudioMuted(false);
         logger_->info("Remote Participant Audio Unmuted with UID - " + std::to_string(uid));
-    } else if (state == MediaCodes::kRemoteStateStopped || state == MediaCodes::kRemoteStateFailed) {
+    } else if (muted == true) {
         logger_->info("Remote Participant Audio Muted with UID - " + std::to_string(uid));
         participant->setIsAudioMuted(true);
         participant->setIsLoudest(false);

@@ -61,7 +61,55 @@ std::string leaveLine(const std::string& id, KRUserLeftReason::Kind kind) {
     return id + " " + std::to_string(static_cast<int>(kind));
 }
 
+/// The token of the `n`th client (from 0) to post its own status to the service, which each
+/// client does as it joins.
+std::string tokenOfJoiner(const test::LocalMeetingService& service, std::size_t n) {
+    std::vector<std::string> tokens;
+    for (const auto& request : service.requests(R::postRoomConnectionStatus)) {
+        const auto token = request.header("authorization");
+        if (token && std::find(tokens.begin(), tokens.end(), *token) == tokens.end()) {
+            tokens.push_back(*token);
+        }
+    }
+    return n < tokens.size() ? tokens[n] : std::string();
+}
+
+/// When the service last saw a room status ask made with `token` (refused ones included).
+std::optional<std::chrono::steady_clock::time_point> lastAskWith(
+    const test::LocalMeetingService& service, const std::string& token) {
+    std::optional<std::chrono::steady_clock::time_point> last;
+    for (const auto& request : service.requests(R::getRoomConnectionStatus)) {
+        if (request.header("authorization") == token) last = request.receivedAt;
+    }
+    return last;
+}
+
+/// Waits for the next refused room status ask made with `token`, and for its refusal to reach
+/// the client. Called after a client's stand-in retry has waited a few times, this leaves the
+/// retry at the start of a wait of 2 s or more (its third wait or a later one).
+bool awaitRefusedAsk(const test::LocalMeetingService& service, platform::MainQueue& main,
+                     const std::string& token) {
+    const auto before = lastAskWith(service, token);
+    if (!main.runUntil([&] { return lastAskWith(service, token) != before; }, 10s)) return false;
+    main.runFor(100ms);
+    return true;
+}
+
+/// An announced share shows well before a stand-in's retry, waiting 2 s or more, would ask.
+constexpr auto kPromptAfterAnnounce = 1s;
+
 // ---- The default engine ----
+
+/// The host app's participant panel: how often it was told to reload the whole list.
+class PanelRefreshes final : public KRParticipantsListUpdateDelegate {
+public:
+    int refreshes = 0;
+    void didParticipantUpserted(const KRMeetingParticipant&) override {}
+    void didParticipantRemoved(const KRMeetingParticipant&) override {}
+    void didParticipantDataRefreshed(const std::vector<KRMeetingParticipant>&) override {
+        ++refreshes;
+    }
+};
 
 struct Member {
     std::shared_ptr<KRClient> client;
@@ -159,6 +207,10 @@ TEST_F(KRClientShareFaultsIntegrationTest, AStreamStartedNoticeWithoutAGrantedSt
 TEST_F(KRClientShareFaultsIntegrationTest, AShareStreamSeenWhileTheServiceFailsBecomesTheShare) {
     Member& a = joined();
     Member& b = joined();
+    const std::string bToken = tokenOfJoiner(service, 1);
+    ASSERT_FALSE(bToken.empty());
+    const auto panel = std::make_shared<PanelRefreshes>();
+    b.client->setParticipantsListDelegate(panel);
     ASSERT_TRUE(runUntil([&] {
         return b.delegate->has("remote joined " + a.uid()) &&
                internals(b.client).pendingStreamQuestions().empty();
@@ -186,8 +238,17 @@ TEST_F(KRClientShareFaultsIntegrationTest, AShareStreamSeenWhileTheServiceFailsB
         EXPECT_LE(asks, 10u);
         EXPECT_FALSE(b.delegate->has("remote share started"));
 
+        if (c.announced) {
+            ASSERT_TRUE(awaitRefusedAsk(service, *main, bToken));
+        }
+        panel->refreshes = 0;
         service.clearFaults();
-        if (c.announced) a.extension->post(KRClient::kStreamStartedNotification);
+        if (c.announced) {
+            const auto announcedAt = std::chrono::steady_clock::now();
+            a.extension->post(KRClient::kStreamStartedNotification);
+            ASSERT_TRUE(runUntil([&] { return b.delegate->has("remote share started"); }));
+            EXPECT_LT(std::chrono::steady_clock::now() - announcedAt, kPromptAfterAnnounce);
+        }
         ASSERT_TRUE(runUntil([&] {
             return b.delegate->has("remote share started") && a.delegate->has("local share started");
         }));
@@ -198,6 +259,11 @@ TEST_F(KRClientShareFaultsIntegrationTest, AShareStreamSeenWhileTheServiceFailsB
         EXPECT_EQ(b.client->getMeetingUsers().size(), 2u);
         EXPECT_EQ(a.delegate->count("local share started"), 1u);
         EXPECT_EQ(a.client->getMeetingUsers().size(), 2u);
+        // The stand-in was a share, not a participant who left: the panel, which never listed
+        // it, has nothing to reload, and its id is not kept out of the participants.
+        EXPECT_EQ(panel->refreshes, 0);
+        const auto& offline = internals(b.client).currentRoom().offlineParticipantsIds;
+        EXPECT_EQ(std::count(offline.begin(), offline.end(), shareId), 0);
 
         main->post([&] { a.client->stopLocalScreenShare(); });
         main->post([&] { broadcast.stop(); });
@@ -292,6 +358,8 @@ protected:
 
 TEST_P(KRClientRoomEngineShareTest, AShareStreamSeenWhileTheServiceFailsBecomesTheShare) {
     meet();
+    const std::string benToken = tokenOfJoiner(service, 2);
+    ASSERT_FALSE(benToken.empty());
     const std::uint64_t shareUid = grantShare(*ann);
     ASSERT_NE(shareUid, 0u);
     const std::string shareId = std::to_string(shareUid);
@@ -309,8 +377,12 @@ TEST_P(KRClientRoomEngineShareTest, AShareStreamSeenWhileTheServiceFailsBecomesT
     EXPECT_LE(asks, 12u);
     EXPECT_FALSE(ben->recorder->has(started));
 
+    ASSERT_TRUE(awaitRefusedAsk(service, *main, benToken));
     service.clearFaults();
+    const auto announcedAt = std::chrono::steady_clock::now();
     ann->extension->post(KRClient::kStreamStartedNotification);
+    ASSERT_TRUE(main->runUntil([&] { return ben->recorder->has(started); }, 10s));
+    EXPECT_LT(std::chrono::steady_clock::now() - announcedAt, kPromptAfterAnnounce);
     ASSERT_TRUE(main->runUntil(
         [&] { return host->recorder->has(started) && ben->recorder->has(started); }, 10s));
     main->runFor(300ms);  // a second report would come by now

@@ -34,6 +34,8 @@ public:
     /// Participants by id, as the meeting's tracks hold them.
     std::vector<std::shared_ptr<KRMeetingUser>> users;
     Lines lines;
+    /// For each share announcement passed on, how many lines were recorded before it.
+    std::vector<std::size_t> sharesAnnouncedAfter;
 
     KRCurrentRoom& currentRoom() override { return room; }
     MeetingParticipantsManager& meetingUsersManager() override { return merge; }
@@ -64,6 +66,7 @@ public:
     void switchClientRole(bool isAudience) override {
         add(isAudience ? "to audience" : "to speaker");
     }
+    void remoteShareAnnounced() override { sharesAnnouncedAfter.push_back(lines.size()); }
     void changeMeetingLock(bool locked, const std::optional<std::string>& by) override {
         add(std::string(locked ? "lock" : "unlock") + " by " + by.value_or("-"));
     }
@@ -268,6 +271,42 @@ TEST(IncomingControlMessagesTest, EachBackendHasItsOwnRuleWhereTheRowSaysTheyDif
         SCOPED_TRACE(c.what);
         Room r;
         EXPECT_EQ(r.deliver(c.backend, c.route, c.message), c.heard);
+    }
+}
+
+TEST(IncomingControlMessagesTest, AShareStartOnTheChannelReachesEitherBackendFromAnyone) {
+    using Announced = std::vector<std::size_t>;
+    struct Case {
+        const char* what;
+        Backend backend;
+        Route route;
+        std::string from;
+        bool boardShared;  // the local user shares its whiteboard
+        Lines heard;
+        Announced announced;  // lines recorded before each announcement
+    };
+    const Case cases[] = {
+        {"default backend", Backend::defaultEngine, Route::channel, "8", false, {}, {0}},
+        {"default backend, from someone the server does not list", Backend::defaultEngine,
+         Route::channel, "9", false, {}, {0}},
+        {"default backend, the local board open: closed first", Backend::defaultEngine,
+         Route::channel, "8", true, {"close board by 8"}, {1}},
+        {"room engine backend", Backend::roomEngine, Route::channel, "8", false, {}, {0}},
+        {"room engine backend, the local board open: left open", Backend::roomEngine,
+         Route::channel, "8", true, {}, {0}},
+        {"sent to one peer, default backend", Backend::defaultEngine, Route::peer, "8", false,
+         {}, {}},
+        {"sent to one peer, room engine backend", Backend::roomEngine, Route::peer, "8", false,
+         {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Room r;
+        r.meeting->room.isLocalUserSharingWhiteboard = c.boardShared;
+        const std::string to = c.route == Route::peer ? "42" : "";
+        EXPECT_EQ(r.deliver(c.backend, c.route, message(E::participantStartScreenShare, c.from, to)),
+                  c.heard);
+        EXPECT_EQ(r.meeting->sharesAnnouncedAfter, c.announced);
     }
 }
 

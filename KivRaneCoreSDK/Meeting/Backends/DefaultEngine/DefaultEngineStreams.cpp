@@ -24,6 +24,20 @@ std::shared_ptr<KRMediaTrack> firstTrack(const KRCurrentRoom& room, const std::s
     return nullptr;
 }
 
+/// The user the host app is told has left: who it was and its rights, with what it was doing
+/// (speaking, a raised hand, a share) cleared. Its own record stays as it is.
+std::shared_ptr<KRMeetingUser> departingCopy(const KRMeetingUser& user) {
+    return std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
+        .id = user.id(),
+        .userId = user.userId(),
+        .displayName = user.displayName(),
+        .isSpeaker = false,
+        .isCoHost = user.isCoHost(),
+        .isHandRaised = false,
+        .isSharingScreen = false,
+        .isHost = user.isHost()});
+}
+
 }  // namespace
 
 std::optional<KRScreenShareInfo> DefaultEngineBackend::screenShareFor(std::uint64_t uid) const {
@@ -112,11 +126,13 @@ void DefaultEngineBackend::remoteShareAnnounced() { standIns_.ask(port_); }
 void DefaultEngineBackend::turnStandInIntoShare(std::uint64_t uid, const KRScreenShareInfo& info) {
     const std::string id = std::to_string(uid);
     const auto user = port_.room().trackUser(id);
-    port_.room().removeMediaTrack(id);
+    // Only the stand-in's track goes. The id is a share's, not a participant's who left: it is
+    // not marked offline, and the participant list, which never held it, is not refreshed.
+    std::erase_if(port_.room().allMediaTracks, [&](const auto& t) { return t && t->id() == id; });
     if (user) {
-        auto departing = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
-            .id = user->id(), .userId = user->userId(), .displayName = user->displayName()});
-        port_.events().sendRemoteUserLeftMeetingEvent(departing, KRUserLeftReason::leaveMeeting());
+        // It leaves as the participant it was shown as.
+        port_.events().sendRemoteUserLeftMeetingEvent(departingCopy(*user),
+                                                      KRUserLeftReason::leaveMeeting());
     }
     addScreenShareStream(info);
 }
@@ -196,15 +212,7 @@ void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
     const std::string id = std::to_string(uid);
     auto user = port_.room().trackUser(id);
     if (!user) user = std::make_shared<KRMeetingUser>();
-    auto departing = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
-        .id = user->id(),
-        .userId = user->userId(),
-        .displayName = user->displayName(),
-        .isSpeaker = false,
-        .isCoHost = user->isCoHost(),
-        .isHandRaised = false,
-        .isSharingScreen = false,
-        .isHost = user->isHost()});
+    const auto departing = departingCopy(*user);
     if (reason.kind() != KRUserLeftReason::Kind::becomeAudience) {
         remoteAudienceUids_.erase(uid);
         port_.room().removeMediaTrack(id);
