@@ -996,6 +996,35 @@ TEST_F(KRClientMultiMediaTest, RoleChangeFromTheEngineIsToldPostedAndMutes) {
     }
 }
 
+TEST_F(KRClientMultiMediaTest, AStatusReplyAskedBeforeAPeerCameBackFromTheAudienceKeepsItASpeaker) {
+    for (const bool comesBack : {false, true}) {
+        SCOPED_TRACE(comesBack ? "the peer comes back" : "the peer stays in the audience");
+        Party p = joinedOnScriptedEngine();
+        Party ben = joinedOnScriptedEngine();
+        const auto rtc = p.engine->delegate.lock();
+        ASSERT_TRUE(rtc);
+        rtc->didRemoteParticipantJoinChannel(
+            std::make_shared<RtcPeerMetaData>(ben.uid, false, false, false), [] {});
+        ASSERT_TRUE(polled(p));
+        ASSERT_TRUE(p.client->getUser(ben.uid) && p.client->getUser(ben.uid)->isSpeaker());
+
+        // A question goes out; before its reply the engine moves Ben to the audience (and,
+        // in one case, back). The service, never told of the move, still lists him a speaker.
+        std::optional<bool> answered;
+        internals(p.client).roomSync().fetchRoomStatus([&](bool ok) { answered = ok; });
+        rtc->didRemoteParticipantLeaveChannel(ben.uid, KRUserLeftReason::becomeAudience());
+        if (comesBack) {
+            rtc->didRemoteParticipantJoinChannel(
+                std::make_shared<RtcPeerMetaData>(ben.uid, false, false, false), [] {});
+        }
+        ASSERT_TRUE(main->runUntil([&] { return answered.has_value(); }, 10s));
+        ASSERT_TRUE(*answered);
+        const auto user = p.client->getUser(ben.uid);
+        ASSERT_TRUE(user);
+        EXPECT_EQ(user->isSpeaker(), comesBack);
+    }
+}
+
 TEST_F(KRClientMultiMediaTest, AHostEngineAnsweringInsideTheMuteIsHeardAfterTheCall) {
     /// Reports the local microphone and camera to the client from inside the mute itself.
     class AnsweringEngine final : public RecordingEngine {

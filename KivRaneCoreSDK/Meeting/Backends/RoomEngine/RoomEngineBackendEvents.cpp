@@ -53,6 +53,12 @@ public:
             if (const auto& engine = backend_.rtcEngineManager_) {
                 engine->setUpRemoteStreamVideoView(peer->id(), VideoRenderMode::scaleAspectFill);
             }
+            // Back from the audience: a status reply asked before this must not move it there
+            // again.
+            if (const auto user = c->participants().getMeetingUser(peer->id());
+                user && !user->isSpeaker()) {
+                c->remoteRoleReported(peer->id(), false);
+            }
             c->participants().addNewParticipantRtcData(peer);
             backend_.peerJoined(peer->id());
             backend_.showShareOfReturningOwner(peer->id());
