@@ -873,6 +873,93 @@ TEST_F(KRClientMultiMediaTest, AClosedShareTakesOnlyItsOwnTrackAndIsToldStoppedO
     EXPECT_EQ(p.recorder->count("remote share stopped"), 2u);
 }
 
+TEST_F(KRClientMultiMediaTest, AShareClosedWithItsDroppedOwnerShowsAgainOnlyWhileItsStreamStays) {
+    using Peer = RtcManagerDelegate::Peer;
+    const std::string owner = "30001";
+    const std::string stream = "5002";
+    struct Case {
+        const char* name;
+        KRUserLeftReason ownerGone;
+        /// What happens while the owner is away (may be nothing).
+        std::function<void(RtcManagerDelegate&, const Peer&)> meanwhile;
+        /// The engine attaches the stream to the returned owner's peer itself.
+        bool engineReattaches;
+        std::size_t startsAfterReturn;
+    };
+    const auto nothing = [](RtcManagerDelegate&, const Peer&) {};
+    const std::vector<Case> cases{
+        {"the owner's media returns", KRUserLeftReason::networkDropped(), nothing, false, 2},
+        {"the engine brings the track back too", KRUserLeftReason::networkDropped(), nothing, true, 2},
+        {"the owner left the meeting", KRUserLeftReason::leaveMeeting(), nothing, false, 1},
+        {"the share's stream left meanwhile", KRUserLeftReason::networkDropped(),
+         [&](RtcManagerDelegate& rtc, const Peer&) {
+             rtc.didRemoteParticipantLeaveChannel(stream, KRUserLeftReason::leaveMeeting());
+         },
+         false, 1},
+        {"the engine took the track away meanwhile", KRUserLeftReason::networkDropped(),
+         [](RtcManagerDelegate& rtc, const Peer& peer) { rtc.didAuxiliaryVideoTrackRemoved(peer); },
+         false, 1},
+        {"the local engine lost the channel meanwhile", KRUserLeftReason::networkDropped(),
+         [](RtcManagerDelegate& rtc, const Peer&) {
+             rtc.didConnectionStateChanged(KRConnectionState::reconnecting);
+             rtc.didConnectionStateChanged(KRConnectionState::connected);
+         },
+         false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Party p = joinedOnScriptedEngine();
+        const auto rtc = p.engine->delegate.lock();
+        ASSERT_TRUE(rtc);
+        const std::string started = "remote share started by " + owner;
+        const auto peer = std::make_shared<RtcPeerMetaData>(owner, false, false, false);
+        rtc->didRemoteParticipantJoinChannel(peer, [] {});
+        rtc->didAuxiliaryVideoTrackAdded(peer, std::make_shared<RtcAuxiliaryTrack>(stream, owner));
+        main->runPending();
+        ASSERT_EQ(p.recorder->count(started), 1u);
+        rtc->didRemoteParticipantLeaveChannel(owner, c.ownerGone);
+        main->runPending();
+        ASSERT_EQ(p.recorder->count("remote share stopped"), 1u);
+        c.meanwhile(*rtc, peer);
+
+        const auto back = std::make_shared<RtcPeerMetaData>(owner, false, false, false);
+        rtc->didRemoteParticipantJoinChannel(back, [] {});
+        if (c.engineReattaches) {
+            rtc->didAuxiliaryVideoTrackAdded(back, std::make_shared<RtcAuxiliaryTrack>(stream, owner));
+        }
+        main->runPending();
+        EXPECT_EQ(p.recorder->count(started), c.startsAfterReturn);
+        EXPECT_EQ(p.recorder->count("remote share stopped"), 1u);
+        ASSERT_EQ(internals(p.client).meetingUsersManager().getScreenShareTracks().size(),
+                  c.startsAfterReturn - 1);
+        if (c.startsAfterReturn == 1) continue;
+
+        // The share's stream goes: its end is told once, whichever way the engine reports it.
+        if (c.engineReattaches) {
+            rtc->didAuxiliaryVideoTrackRemoved(back);
+        } else {
+            // The engine holds no track for it: it is answered as a participant's stream, whose
+            // leave is what comes.
+            std::optional<RtcRemoteStreamType> answer;
+            rtc->didRequestToGetStreamSourceType(stream, [&](RtcRemoteStreamType t) { answer = t; });
+            ASSERT_TRUE(answer.has_value());
+            EXPECT_EQ(answer->kind(), RtcRemoteStreamType::Kind::user);
+            rtc->didRemoteParticipantLeaveChannel(stream, KRUserLeftReason::leaveMeeting());
+        }
+        main->runPending();
+        EXPECT_EQ(p.recorder->count("remote share stopped"), 2u);
+        EXPECT_TRUE(internals(p.client).meetingUsersManager().getScreenShareTracks().empty());
+        EXPECT_EQ(p.recorder->count("remote left " + stream), 0u);
+        // Neither its owner's next drop and return nor the engine's late word brings it back.
+        rtc->didRemoteParticipantLeaveChannel(owner, KRUserLeftReason::networkDropped());
+        rtc->didRemoteParticipantJoinChannel(back, [] {});
+        rtc->didAuxiliaryVideoTrackRemoved(back);
+        main->runPending();
+        EXPECT_EQ(p.recorder->count(started), 2u);
+        EXPECT_EQ(p.recorder->count("remote share stopped"), 2u);
+    }
+}
+
 // ---- Role change reported by the engine ----
 
 TEST_F(KRClientMultiMediaTest, RoleChangeFromTheEngineIsToldPostedAndMutes) {
@@ -906,6 +993,35 @@ TEST_F(KRClientMultiMediaTest, RoleChangeFromTheEngineIsToldPostedAndMutes) {
             EXPECT_FALSE(me->isMicOn);
             EXPECT_FALSE(me->isCameraOn);
         }
+    }
+}
+
+TEST_F(KRClientMultiMediaTest, AStatusReplyAskedBeforeAPeerCameBackFromTheAudienceKeepsItASpeaker) {
+    for (const bool comesBack : {false, true}) {
+        SCOPED_TRACE(comesBack ? "the peer comes back" : "the peer stays in the audience");
+        Party p = joinedOnScriptedEngine();
+        Party ben = joinedOnScriptedEngine();
+        const auto rtc = p.engine->delegate.lock();
+        ASSERT_TRUE(rtc);
+        rtc->didRemoteParticipantJoinChannel(
+            std::make_shared<RtcPeerMetaData>(ben.uid, false, false, false), [] {});
+        ASSERT_TRUE(polled(p));
+        ASSERT_TRUE(p.client->getUser(ben.uid) && p.client->getUser(ben.uid)->isSpeaker());
+
+        // A question goes out; before its reply the engine moves Ben to the audience (and,
+        // in one case, back). The service, never told of the move, still lists him a speaker.
+        std::optional<bool> answered;
+        internals(p.client).roomSync().fetchRoomStatus([&](bool ok) { answered = ok; });
+        rtc->didRemoteParticipantLeaveChannel(ben.uid, KRUserLeftReason::becomeAudience());
+        if (comesBack) {
+            rtc->didRemoteParticipantJoinChannel(
+                std::make_shared<RtcPeerMetaData>(ben.uid, false, false, false), [] {});
+        }
+        ASSERT_TRUE(main->runUntil([&] { return answered.has_value(); }, 10s));
+        ASSERT_TRUE(*answered);
+        const auto user = p.client->getUser(ben.uid);
+        ASSERT_TRUE(user);
+        EXPECT_EQ(user->isSpeaker(), comesBack);
     }
 }
 

@@ -349,6 +349,14 @@ protected:
         return own ? own->rtcEngine() : nullptr;
     }
 
+    /// The screen shares among the media tracks `viewer`'s meeting shows.
+    static std::size_t sharesShownTo(const Sharer& viewer) {
+        const auto tracks = viewer.member.client->getCurrentMeetingData().allMediaTracks();
+        return static_cast<std::size_t>(std::count_if(tracks.begin(), tracks.end(), [](const auto& t) {
+            return t->sourceType() == KRMediaTrackSourceType::screenShare;
+        }));
+    }
+
     test::MeetingRoomSetup room_;
     std::deque<Sharer> sharers;
     Sharer* host = nullptr;
@@ -434,6 +442,57 @@ TEST_P(KRClientRoomEngineShareTest, ASharerWhoseMediaDropsTakesItsShareDownOnce)
         EXPECT_EQ(viewer->recorder->shareStops, std::vector<std::uint64_t>{shareUid});
         EXPECT_EQ(std::count(viewer->recorder->leaves.begin(), viewer->recorder->leaves.end(), annLeft), 1);
         EXPECT_TRUE(viewer->member.client->getCurrentMeetingData().allMediaTracks().size() == 2u);
+    }
+}
+
+TEST_P(KRClientRoomEngineShareTest, ASharerWhoseMediaReturnsShowsItsShareAgain) {
+    meet();
+    const std::uint64_t shareUid = grantShare(*ann);
+    ASSERT_NE(shareUid, 0u);
+    test::ScreenShareBroadcast broadcast(bus, main);
+    broadcast.start(channel(), shareUid);
+    const std::string started = "remote share started by " + ann->member.uid();
+    ASSERT_TRUE(main->runUntil(
+        [&] { return host->recorder->has(started) && ben->recorder->has(started); }, 10s));
+
+    // Ann's engine drops while the broadcast extension's stream stays: the others close her
+    // share, as before.
+    const auto engine = mediaEngineOf(*ann);
+    ASSERT_TRUE(engine);
+    engine->simulateNetworkDrop();
+    ASSERT_TRUE(main->runUntil(
+        [&] { return !host->recorder->shareStops.empty() && !ben->recorder->shareStops.empty(); },
+        10s));
+
+    // Her media comes back: the share still runs, and shows again, once.
+    engine->simulateNetworkReturn();
+    ASSERT_TRUE(main->runUntil(
+        [&] { return host->recorder->count(started) == 2 && ben->recorder->count(started) == 2; },
+        10s));
+    main->runFor(500ms);  // a second report would come by now
+    for (Sharer* viewer : {host, ben}) {
+        EXPECT_EQ(viewer->recorder->count(started), 2u);
+        EXPECT_EQ(viewer->recorder->shareStops, std::vector<std::uint64_t>{shareUid});
+        EXPECT_EQ(sharesShownTo(*viewer), 1u);
+    }
+
+    // The broadcast stops: one more stop, and nothing shows again after that.
+    broadcast.stop();
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            return host->recorder->shareStops.size() == 2 && ben->recorder->shareStops.size() == 2;
+        },
+        10s));
+    main->runFor(500ms);
+    const std::string shareId = std::to_string(shareUid);
+    for (Sharer* viewer : {host, ben}) {
+        EXPECT_EQ(viewer->recorder->shareStops, (std::vector<std::uint64_t>{shareUid, shareUid}));
+        EXPECT_EQ(viewer->recorder->count(started), 2u);
+        EXPECT_EQ(sharesShownTo(*viewer), 0u);
+        // The share's stream was never taken for a participant.
+        EXPECT_EQ(viewer->recorder->count("remote joined " + shareId), 0u);
+        EXPECT_EQ(viewer->recorder->count("remote left " + shareId), 0u);
+        EXPECT_EQ(viewer->member.client->getMeetingUsers().size(), 3u);
     }
 }
 

@@ -192,6 +192,8 @@ void RoomEngineBackend::releaseMeetingMedia() {
     standIns_.clear();
     standInsAwaitingPeer_.clear();
     sharesFromStandIns_.clear();
+    sharesOfDroppedOwners_.clear();
+    sharesShownWithoutTrack_.clear();
     confirmedLocal_.reset();
     channelAsked_ = false;
     isWaitingToBeReconnect_ = false;

@@ -3,6 +3,7 @@
 #include <boost/json/object.hpp>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -147,6 +148,14 @@ private:
     /// Puts `track` in the merge and reports it started; another's share ends the local one,
     /// the client's and the engine's.
     void showShare(const std::shared_ptr<KRScreenShareTrack>& track);
+    /// The peer of `ownerId` is back: a share closed when its media dropped, whose stream stayed,
+    /// shows again.
+    void showShareOfReturningOwner(const std::string& ownerId);
+    /// A share's stream the engine holds no track for: its owner's media dropped, or it was
+    /// shown again after. The engine reports it only as a participant's stream.
+    bool isTracklessShareStream(const std::string& streamId) const;
+    /// Forgets such a stream (it left); true when it was one.
+    bool forgetTracklessShareStream(const std::string& streamId);
     /// `track` (a share of the merge) started or stopped: the local share hears of its own
     /// track, and the host app of another's.
     void reportShare(const std::shared_ptr<KRScreenShareTrack>& track, bool started);
@@ -190,6 +199,13 @@ private:
     /// Stand-ins later shown as shares: the engine still holds them as peers, and their leave
     /// ends the share.
     std::set<std::string> sharesFromStandIns_;
+    /// Shares closed because their owner's media dropped while the share's own stream stayed,
+    /// by owner id: shown again when the owner's peer is back, forgotten when the stream goes or
+    /// the owner really leaves.
+    std::map<std::string, std::shared_ptr<KRScreenShareTrack>> sharesOfDroppedOwners_;
+    /// Such shares shown again: the engine attached their stream to the owner's peer that
+    /// dropped, so it reports neither the track nor its removal for the returned owner.
+    std::set<std::string> sharesShownWithoutTrack_;
 };
 
 /// What both receivers share. The engine holds a receiver weakly and the backend holds it, so

@@ -2,6 +2,8 @@
 #include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/Meeting/Backends/RoomEngine/RoomEngineBackend.h"
 
+#include <algorithm>
+
 #include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
@@ -51,8 +53,15 @@ public:
             if (const auto& engine = backend_.rtcEngineManager_) {
                 engine->setUpRemoteStreamVideoView(peer->id(), VideoRenderMode::scaleAspectFill);
             }
+            // Back from the audience: a status reply asked before this must not move it there
+            // again.
+            if (const auto user = c->participants().getMeetingUser(peer->id());
+                user && !user->isSpeaker()) {
+                c->remoteRoleReported(peer->id(), false);
+            }
             c->participants().addNewParticipantRtcData(peer);
             backend_.peerJoined(peer->id());
+            backend_.showShareOfReturningOwner(peer->id());
         }
         finishEngineWait(completion);
     }
@@ -67,8 +76,10 @@ public:
         }
         backend_.standIns_.remove(peerId);
         backend_.standInsAwaitingPeer_.erase(peerId);
-        if (backend_.sharesFromStandIns_.erase(peerId) != 0) {
-            // A stand-in shown as a share: its stream is what left, and the share ends with it.
+        const bool tracklessShare = backend_.forgetTracklessShareStream(peerId);
+        if (backend_.sharesFromStandIns_.erase(peerId) != 0 || tracklessShare) {
+            // A share's stream the engine took for a participant's: the stream is what left,
+            // and the share ends with it (or is not shown again when its owner returns).
             if (const auto share = backend_.shareTrackWhere(
                     [&](const KRScreenShareTrack& t) { return t.id() == peerId; })) {
                 backend_.closeShare(share);
@@ -77,9 +88,15 @@ public:
         }
         // A share goes with its owner (who left, or whose media dropped before the share's
         // stream did): closed here, once; the stream's own leave later finds nothing to close.
+        // When only the owner's media dropped, the share is kept to show again at its return.
+        backend_.sharesOfDroppedOwners_.erase(peerId);
         if (const auto share = backend_.shareTrackWhere(
                 [&](const KRScreenShareTrack& t) { return t.sharingUserId() == peerId; })) {
             backend_.closeShare(share);
+            backend_.sharesShownWithoutTrack_.erase(share->id());
+            if (reason.kind() == KRUserLeftReason::Kind::networkDropped) {
+                backend_.sharesOfDroppedOwners_[peerId] = share;
+            }
         }
         c->participants().removeParticipantData(peerId, false, reason);
     }
@@ -137,6 +154,10 @@ public:
         if (!c->hasJoinedMeeting()) return;
         if (state == KRConnectionState::disconnected || state == KRConnectionState::reconnecting) {
             backend_.isEngineAway_ = true;
+            // Back in the channel, the engine meets every stream anew and attaches each share
+            // to its owner itself: a share's stream must not be answered as a participant's then.
+            backend_.sharesOfDroppedOwners_.clear();
+            backend_.sharesShownWithoutTrack_.clear();
         } else if (state == KRConnectionState::connected &&
                    std::exchange(backend_.isEngineAway_, false)) {
             backend_.setConfirmedRoleAgain();
@@ -160,15 +181,26 @@ public:
         if (!c || !owner || !track) return;
         const auto user = c->participants().getMeetingUser(owner->id());
         const auto canvas = track->getVideoCanvas();
+        auto video = std::make_shared<KRVideoTrack>(
+            track->id(), false, canvas ? canvas->getVideoStreamView() : nullptr);
+        backend_.sharesOfDroppedOwners_.erase(owner->id());
+        backend_.sharesShownWithoutTrack_.erase(track->id());
+        if (const auto shown = backend_.shareTrackWhere([&](const KRScreenShareTrack& t) {
+                return t.id() == track->id() && t.sharingUserId() == owner->id();
+            })) {
+            // Already shown (again, when its owner came back): the engine's own track only
+            // brings a fresh view.
+            shown->setVideoTrack(std::move(video));
+            return;
+        }
         backend_.showShare(std::make_shared<KRScreenShareTrack>(
-            track->id(), std::make_shared<KRAudioTrack>(track->id(), true),
-            std::make_shared<KRVideoTrack>(track->id(), false,
-                                           canvas ? canvas->getVideoStreamView() : nullptr),
+            track->id(), std::make_shared<KRAudioTrack>(track->id(), true), std::move(video),
             owner->id(), user ? user->displayName() : ""));
     }
     void didAuxiliaryVideoTrackRemoved(const Peer& owner) override {
         auto c = current();
         if (!c || !owner) return;
+        backend_.sharesOfDroppedOwners_.erase(owner->id());
         // None left: it was closed already (with its owner's leave), and its stop was told then.
         if (const auto share = backend_.shareTrackWhere(
                 [&](const KRScreenShareTrack& t) { return t.sharingUserId() == owner->id(); })) {
@@ -253,8 +285,9 @@ void RoomEngineBackend::checkRemoteStreamType(const std::string& streamId, int t
                                               RtcManagerDelegate::StreamTypeCompletion completion,
                                               bool lastAskFailed) {
     if (!completion) return;
-    if (sharesFromStandIns_.count(streamId) != 0) {
-        // The engine holds this share as a peer: as one it leaves, and its leave ends the share.
+    if (sharesFromStandIns_.count(streamId) != 0 || isTracklessShareStream(streamId)) {
+        // The engine holds this share as a peer, or holds nothing for it: as a participant's
+        // stream it leaves, and its leave ends the share.
         completion(RtcRemoteStreamType::user(streamId));
         return;
     }
@@ -372,6 +405,32 @@ void RoomEngineBackend::showShare(const std::shared_ptr<KRScreenShareTrack>& tra
     if (track->sharingUserId() == merge.getCurrentParticipantId()) return;
     port_.localShare().forceStop(LocalScreenShare::kRemoteOverrideReason);
     if (rtcEngineManager_) rtcEngineManager_->stopScreenShare();
+}
+
+void RoomEngineBackend::showShareOfReturningOwner(const std::string& ownerId) {
+    const auto kept = sharesOfDroppedOwners_.find(ownerId);
+    if (kept == sharesOfDroppedOwners_.end()) return;
+    const auto share = kept->second;
+    sharesOfDroppedOwners_.erase(kept);
+    // One share at a time: one shown meanwhile (or this one, by the engine) took its place.
+    if (!port_.participants().getScreenShareTracks().empty()) return;
+    // The engine attached the stream to the owner's peer that dropped, not to the new one.
+    sharesShownWithoutTrack_.insert(share->id());
+    showShare(share);
+}
+
+bool RoomEngineBackend::isTracklessShareStream(const std::string& streamId) const {
+    if (sharesShownWithoutTrack_.count(streamId) != 0) return true;
+    return std::any_of(sharesOfDroppedOwners_.begin(), sharesOfDroppedOwners_.end(),
+                       [&](const auto& kept) { return kept.second->id() == streamId; });
+}
+
+bool RoomEngineBackend::forgetTracklessShareStream(const std::string& streamId) {
+    const bool shown = sharesShownWithoutTrack_.erase(streamId) != 0;
+    const bool kept = std::erase_if(sharesOfDroppedOwners_, [&](const auto& entry) {
+                          return entry.second->id() == streamId;
+                      }) != 0;
+    return shown || kept;
 }
 
 void RoomEngineBackend::reportShare(const std::shared_ptr<KRScreenShareTrack>& track,
