@@ -49,8 +49,9 @@ public:
     ///
     /// A mute, role change or removal of one participant: while the meeting goes on, true means
     /// the server did it and that participant was told (a refused message is sent again a few
-    /// times; if it never goes out, false, and the log says why). Once the meeting has ended,
-    /// the completion reports the server's answer alone.
+    /// times; if it never goes out, also because the meeting ended while it waited to be sent
+    /// again, false, and the log says why). When the server's answer comes after the meeting
+    /// ended, the completion reports that answer alone.
     ///
     /// When the meeting the call was made in ended before the server's answer arrived (its
     /// leave finished, the engine ended it, or another join began), the completion still
