@@ -114,6 +114,26 @@ protected:
     }
 
     /// Lets `tries` tries of the lost state fail, each after the longest wait it may have.
+    /// `a` leaves and joins again; its first mute there is lost: true when it reaches the service
+    /// after the first wait of the back-off.
+    bool muteLostInTheNextMeetingArrivesAfterOneWait(Member& a) {
+        leave(a);
+        join(a);
+        service.injectFault(R::muteAudio, MeetingServiceFault::dropConnection());
+        const std::size_t mutes = service.requestCount(R::muteAudio);
+        a.client->muteLocalAudio(true);
+        if (!main->runUntil([&] { return service.requestCount(R::muteAudio) > mutes; }, 5s)) {
+            return false;
+        }
+        main->runFor(200ms);  // the lost mute comes back as lost
+        advance(RetryBackOff::ceiling(1));
+        return main->runUntil(
+            [&] {
+                const auto record = service.participant(kMeetingId, a.uid());
+                return record && !record->isMicOn;
+            },
+            4s);
+    }
     void failTries(int tries) {
         for (int step = 1; step <= tries; ++step) {
             const std::size_t before = fullStatePosts();
@@ -186,20 +206,7 @@ TEST_F(KRClientLostStateIntegrationTest, TheNextMeetingsFirstRetryIsNotHeldByThe
     raiseHandWhilePostsAreLost(a);
     failTries(4);  // the next wait is 8 to 16 s
     service.clearFaults();
-    leave(a);
-    join(a);
-    service.injectFault(R::muteAudio, MeetingServiceFault::dropConnection());
-    const std::size_t mutes = service.requestCount(R::muteAudio);
-    a.client->muteLocalAudio(true);
-    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::muteAudio) > mutes; }, 5s));
-    main->runFor(200ms);  // the lost mute comes back as lost
-    advance(RetryBackOff::ceiling(1));
-    EXPECT_TRUE(main->runUntil(
-        [&] {
-            const auto record = service.participant(kMeetingId, a.uid());
-            return record && !record->isMicOn;
-        },
-        5s));
+    EXPECT_TRUE(muteLostInTheNextMeetingArrivesAfterOneWait(a));
 }
 
 TEST_F(KRClientLostStateIntegrationTest, AFlappingNetworkDoesNotTurnTheBackOffIntoAStorm) {
@@ -254,20 +261,7 @@ TEST_F(KRClientLostStateIntegrationTest, AnEndedMeetingsPostOnItsWayDoesNotHoldT
     const std::size_t before = fullStatePosts();
     advance(RetryBackOff::ceiling(1));
     ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
-    leave(a);
-    join(a);
-    service.injectFault(R::muteAudio, MeetingServiceFault::dropConnection());
-    const std::size_t mutes = service.requestCount(R::muteAudio);
-    a.client->muteLocalAudio(true);
-    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::muteAudio) > mutes; }, 5s));
-    main->runFor(200ms);  // the lost mute comes back as lost
-    advance(RetryBackOff::ceiling(1));
-    EXPECT_TRUE(main->runUntil(
-        [&] {
-            const auto record = service.participant(kMeetingId, a.uid());
-            return record && !record->isMicOn;
-        },
-        4s));
+    EXPECT_TRUE(muteLostInTheNextMeetingArrivesAfterOneWait(a));
 }
 
 }  // namespace

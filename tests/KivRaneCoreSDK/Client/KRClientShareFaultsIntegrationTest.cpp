@@ -340,6 +340,18 @@ protected:
         return internals(sharer.member.client).localScreenShare().streamUid();
     }
 
+    /// Ann's granted share broadcast on `broadcast` until Host and Ben both show it; its uid, or
+    /// 0 when that did not happen.
+    std::uint64_t annSharesWithTheOthers(test::ScreenShareBroadcast& broadcast) {
+        const std::uint64_t shareUid = grantShare(*ann);
+        if (shareUid == 0) return 0;
+        broadcast.start(channel(), shareUid);
+        const std::string started = "remote share started by " + ann->member.uid();
+        const bool shown = main->runUntil(
+            [&] { return host->recorder->has(started) && ben->recorder->has(started); }, 10s);
+        return shown ? shareUid : 0;
+    }
+
     std::shared_ptr<platform::MediaEngine> mediaEngineOf(const Sharer& sharer) const {
         const auto engine = sharer.member.client->rtcEngineManager();
         if (const auto kr = std::dynamic_pointer_cast<test::KrMediaTestEngine>(engine)) {
@@ -415,13 +427,9 @@ TEST_P(KRClientRoomEngineShareTest, AShareStreamSeenWhileTheServiceFailsBecomesT
 
 TEST_P(KRClientRoomEngineShareTest, ASharerWhoseMediaDropsTakesItsShareDownOnce) {
     meet();
-    const std::uint64_t shareUid = grantShare(*ann);
-    ASSERT_NE(shareUid, 0u);
     test::ScreenShareBroadcast broadcast(bus, main);
-    broadcast.start(channel(), shareUid);
-    const std::string started = "remote share started by " + ann->member.uid();
-    ASSERT_TRUE(main->runUntil(
-        [&] { return host->recorder->has(started) && ben->recorder->has(started); }, 10s));
+    const std::uint64_t shareUid = annSharesWithTheOthers(broadcast);
+    ASSERT_NE(shareUid, 0u);
 
     // Ann's engine drops; the broadcast extension's stream stays a while.
     const auto engine = mediaEngineOf(*ann);
@@ -447,13 +455,10 @@ TEST_P(KRClientRoomEngineShareTest, ASharerWhoseMediaDropsTakesItsShareDownOnce)
 
 TEST_P(KRClientRoomEngineShareTest, ASharerWhoseMediaReturnsShowsItsShareAgain) {
     meet();
-    const std::uint64_t shareUid = grantShare(*ann);
-    ASSERT_NE(shareUid, 0u);
     test::ScreenShareBroadcast broadcast(bus, main);
-    broadcast.start(channel(), shareUid);
+    const std::uint64_t shareUid = annSharesWithTheOthers(broadcast);
+    ASSERT_NE(shareUid, 0u);
     const std::string started = "remote share started by " + ann->member.uid();
-    ASSERT_TRUE(main->runUntil(
-        [&] { return host->recorder->has(started) && ben->recorder->has(started); }, 10s));
 
     // Ann's engine drops while the broadcast extension's stream stays: the others close her
     // share, as before.
