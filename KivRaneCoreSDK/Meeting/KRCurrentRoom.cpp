@@ -49,6 +49,7 @@ void KRCurrentRoom::resetMeetingState() {
     isMeetingLocked = false;
     isRecordingOn = false;
     isWhiteboardShared = false;
+    ++whiteboardStops_;
     isLocalUserSharingWhiteboard = false;
     whiteboardSharingId.clear();
     whiteboardShareBy.clear();
@@ -195,6 +196,7 @@ bool KRCurrentRoom::applyWhiteboardStopped() {
     // However the board closed (its sharer's stop, a board or share of someone else), the local
     // user no longer owns one: a later stop of the local user must not end another's board.
     isLocalUserSharingWhiteboard = false;
+    ++whiteboardStops_;
     if (!std::exchange(isWhiteboardShared, false)) return false;
     whiteboardSharingId.clear();
     whiteboardShareBy.clear();

@@ -128,6 +128,9 @@ public:
     /// Nobody shares the whiteboard any more, the local user included: the sharer's fields are
     /// cleared rather than left naming someone. False when none was open.
     bool applyWhiteboardStopped();
+    /// Moves on with every stop of the whiteboard (open or not yet) and every new meeting. News
+    /// of a board learnt before it moved may be of a board that is gone: it opens nothing.
+    std::uint64_t whiteboardStops() const { return whiteboardStops_; }
 
     /// True when a screen-share track of the local participant is in the track list.
     bool isLocalUserSharingScreen() const;
@@ -144,6 +147,9 @@ public:
 
     /// The participants among the tracks, in list order.
     std::vector<std::shared_ptr<KRMeetingUser>> meetingUsers() const;
+
+private:
+    std::uint64_t whiteboardStops_ = 0;
 };
 
 }  // namespace kr

@@ -92,9 +92,9 @@ void RoomSync::fetchRoomStatus(Completion completion) {
     MeetingSession* session = owner->session();
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
     const KRCurrentRoom& room = owner->room();
-    const std::uint64_t question = ++roomQuestions_;
+    const Asked asked{++roomQuestions_, room.whiteboardStops()};
     owner->send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),
-                [weak = weak_from_this(), token, question, completion = std::move(completion)](
+                [weak = weak_from_this(), token, asked, completion = std::move(completion)](
                     const RoomStatusReply& result) {
                     auto self = weak.lock();
                     if (!result.ok()) {
@@ -110,7 +110,7 @@ void RoomSync::fetchRoomStatus(Completion completion) {
                         // A reply to a question asked before a leave or another join describes
                         // a meeting the client is no longer in.
                         if (self->takesRoomNews(token)) {
-                            self->applyRoomStatus(result.value(), question);
+                            self->applyRoomStatus(result.value(), asked);
                         }
                         self->serviceAnswered(Answered::fetch);
                     }
@@ -399,7 +399,7 @@ bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& part
 
 // ---- The service's records ----
 
-void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, std::uint64_t question) {
+void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, const Asked& asked) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner) return;
@@ -408,7 +408,7 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, std::uint64
     KRCurrentRoom& room = owner->room();
     room.isHardMuteEnabled = status.isRoomAudioHardMuted;
 
-    applyParticipantRecords(status.participants, RecordSource::roomStatusReply, question);
+    applyParticipantRecords(status.participants, RecordSource::roomStatusReply, asked.question);
 
     // The sharer goes by the name the participant list shows for it.
     const std::string sharerName = owner->nameToShow(status.sharingUserAccountId,
@@ -427,7 +427,9 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, std::uint64
     }
     owner->participantMerge().setScreenShareTrackInfos(room.screenShareMetaData);
 
-    if (status.isWhiteBoardShared && !room.isWhiteboardShared) {
+    const bool boardStoppedSinceAsked =
+        asked.whiteboardStops && *asked.whiteboardStops != room.whiteboardStops();
+    if (status.isWhiteBoardShared && !room.isWhiteboardShared && !boardStoppedSinceAsked) {
         owner->startRemoteWhiteboard(sharerName, status.screenOrWhiteBoardSharingUserId);
     }
     owner->roomStatusApplied();

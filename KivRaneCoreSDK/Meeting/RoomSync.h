@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -158,10 +159,17 @@ public:
 
     // ---- The service's records ----
 
+    /// What the client knew when it asked for a status reply; the defaults: nothing known, the
+    /// reply counts as new.
+    struct Asked {
+        std::uint64_t question = 0;  ///< the number of the fetch
+        std::optional<std::uint64_t> whiteboardStops;  ///< the room store's count then
+    };
     /// Applies one status reply: the recording and hard mute, the participant records, the
-    /// screen-share entries, then a whiteboard the room store does not know.
-    /// `question`: the number of the fetch it answers (0: none known, the reply counts as new).
-    void applyRoomStatus(const KRRoomConnectionStatus& status, std::uint64_t question = 0);
+    /// screen-share entries, then a whiteboard the room store does not know, unless a board
+    /// stopped since the reply was asked for (the board it shows may be the stopped one).
+    void applyRoomStatus(const KRRoomConnectionStatus& status, const Asked& asked);
+    void applyRoomStatus(const KRRoomConnectionStatus& status) { applyRoomStatus(status, Asked{}); }
     /// Applies a list of the service's participant records, the one rule for both sources: only
     /// a push is told to the participant panel record by record.
     void applyParticipantRecords(std::vector<KRMeetingParticipant> records,

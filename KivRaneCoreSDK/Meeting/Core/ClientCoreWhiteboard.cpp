@@ -29,8 +29,12 @@ void ClientCore::startWhitebboard(bool remote, const std::string& userName,
         StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
                                currentRoom_.historyId, remote),
         "Start Whiteboard", std::move(completion),
-        [remote, userName, userId](ClientCore& client, const KRStartWhiteboard& reply) {
+        [remote, userName, userId, stopsWhenAsked = currentRoom_.whiteboardStops()](
+            ClientCore& client, const KRStartWhiteboard& reply) {
             KRCurrentRoom& room = client.currentRoom_;
+            // Someone else's board that stopped while its access was on the way stays closed:
+            // the access may even be to a newer board, which its own news opens.
+            if (remote && room.whiteboardStops() != stopsWhenAsked) return;
             // The sharer's message and a status reply may both open the same remote board
             // while the other's call is under way: the second one only refreshes the access.
             const bool alreadyOpen = remote && room.isWhiteboardShared &&

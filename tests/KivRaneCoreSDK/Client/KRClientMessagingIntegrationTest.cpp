@@ -322,6 +322,28 @@ TEST_F(KRClientMessagingIntegrationTest, AWhiteboardStartAndStopReachTheOthers) 
     expectAllOnQueue();
 }
 
+TEST_F(KRClientMessagingIntegrationTest, ABoardStoppedWhileItsAccessIsOnTheWayStaysClosed) {
+    meet();
+    // The others' access to Ann's board comes after she has stopped it.
+    service.injectFault(test::MeetingServiceRoute::remoteWhiteboard,
+                        test::MeetingServiceFault::delayed(1s).times(2));
+    ASSERT_TRUE(
+        await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    ASSERT_TRUE(await([&](auto done) { ann->client->stopWhiteboard(done); }));
+    main->runFor(1500ms);
+    for (Member* m : {ben, host}) {
+        EXPECT_FALSE(internals(m->client).currentRoom().isWhiteboardShared);
+        EXPECT_EQ(m->recorder->take(), Lines{});  // a board they never saw open
+    }
+
+    // Her next board opens as any other.
+    service.clearFaults();
+    ASSERT_TRUE(
+        await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    EXPECT_EQ(linesOf(*ben, 1), Lines{"whiteboard started by " + ann->uid() + " Ann"});
+    EXPECT_TRUE(internals(ben->client).currentRoom().isWhiteboardShared);
+}
+
 TEST_F(KRClientMessagingIntegrationTest, ABoardAnotherOpenedOverYoursIsClosedByItsSharer) {
     meet();
     ASSERT_TRUE(

@@ -314,6 +314,25 @@ TEST_F(RoomSyncTest, OnlyAStatusReplySpeaksForTheRecordingTheShareAndTheWhiteboa
     EXPECT_TRUE(owner->log.empty());
 }
 
+TEST_F(RoomSyncTest, AReplyAskedBeforeTheWhiteboardLastStoppedOpensNone) {
+    inMeeting();
+    const auto answerWithBeasBoard = [&] {
+        KRRoomConnectionStatus status;
+        status.isWhiteBoardShared = true;
+        status.screenOrWhiteBoardSharingUserId = "8";
+        status.screenOrWhiteBoardSharingUserName = "Bea";
+        owner->fetches.front()(RoomSync::RoomStatusReply(status));
+        owner->fetches.pop_front();
+    };
+    sync->fetchRoomStatus({});
+    owner->store.applyWhiteboardStopped();  // her stop, heard while nothing was open yet
+    answerWithBeasBoard();
+    EXPECT_EQ(owner->log, Lines{"recording off"});
+    sync->fetchRoomStatus({});
+    answerWithBeasBoard();
+    EXPECT_EQ(owner->log, (Lines{"recording off", "recording off", "whiteboard Bea 8"}));
+}
+
 TEST_F(RoomSyncTest, AReplyCountsOnlyForTheMeetingItWasAskedInAndNotFromItsLeaveOn) {
     const auto reply = [] {
         KRRoomConnectionStatus status;
