@@ -14,6 +14,7 @@
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "platform/Notifications/NotificationCenter.h"
+#include "platform/WebSocket/TlsWebSocketTransport.h"
 
 namespace kr {
 
@@ -44,6 +45,11 @@ KRDependencies withProcessDefaults(KRDependencies out) {
         out.routing.tlsSessions = out.httpTransports
                                       ? out.httpTransports->tlsSessions()
                                       : std::make_shared<platform::TlsSessionCache>();
+    }
+    // Made here rather than with each room socket: its TLS set-up takes milliseconds, which a
+    // join would otherwise wait for before its next call.
+    if (!out.webSocketTransport) {
+        out.webSocketTransport = platform::makeTlsWebSocketTransport(out.routing);
     }
     if (!out.notifications) {
         out.notifications = processLifetime(platform::NotificationCenter::defaultCenter());

@@ -64,8 +64,9 @@ struct KRDependencies {
     /// Where the host posts application life-cycle notifications and forwarded room socket
     /// frames. Empty: the process notification centre.
     std::shared_ptr<platform::NotificationCenter> notifications;
-    /// Makes the room socket's WSS connections. Empty (also after the client's defaults): a TLS transport
-    /// over `routing`, made for each socket manager, so no I/O thread runs while none is needed.
+    /// Makes the room socket's WSS connections. Empty: a TLS transport over `routing`, made once
+    /// by `KRClient::create` (its I/O thread runs only while a socket is open), or by a socket
+    /// manager built on its own.
     std::shared_ptr<platform::WebSocketTransport> webSocketTransport;
 };
 

@@ -108,8 +108,8 @@ std::optional<Target> parseTarget(std::string_view url, const HttpRouting& routi
     return target;
 }
 
-/// The I/O thread shared by a transport and its connections. Only the transport and the
-/// connection handles own it; the last of them to let go hands it to `IoCoreReaper`, so that
+/// The I/O thread shared by the connections of a transport. Only the connection handles own it;
+/// the last of them to let go hands it to `IoCoreReaper`, so that
 /// nobody waits for the closing handshakes still under way and it is never destroyed on its own
 /// thread.
 ///
@@ -808,8 +808,7 @@ class TlsTransport final : public WebSocketTransport {
 public:
     explicit TlsTransport(HttpRouting routing)
         : routing_(std::move(routing)),
-          ssl_(std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client)),
-          core_(IoCore::make()) {
+          ssl_(std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client)) {
         beast::error_code ignored;
         ssl_->set_verify_mode(asio::ssl::verify_peer);
         if (!routing_.caFile.empty()) {
@@ -827,17 +826,32 @@ public:
         }
         auto stopped = std::make_shared<std::atomic<bool>>(false);
         auto target = parseTarget(request.url, routing_);
+        std::shared_ptr<IoCore> core = ioCore();
         auto session = std::make_shared<Session>(
-            core_, ssl_, std::move(target), std::move(request), std::move(queue),
+            core, ssl_, std::move(target), std::move(request), std::move(queue),
             std::make_shared<WebSocketConnection::EventHandler>(std::move(handler)), stopped,
             routing_.tlsSessions);
-        return std::make_shared<TlsConnection>(core_, std::move(session), std::move(stopped));
+        return std::make_shared<TlsConnection>(std::move(core), std::move(session),
+                                               std::move(stopped));
     }
 
 private:
+    /// The thread of the connections still held, or a new one when none is: a transport kept
+    /// for later connections runs no thread in between.
+    std::shared_ptr<IoCore> ioCore() {
+        std::lock_guard lock(coreMutex_);
+        std::shared_ptr<IoCore> core = core_.lock();
+        if (!core) {
+            core = IoCore::make();
+            core_ = core;
+        }
+        return core;
+    }
+
     const HttpRouting routing_;
-    const std::shared_ptr<asio::ssl::context> ssl_;
-    const std::shared_ptr<IoCore> core_;
+    const std::shared_ptr<asio::ssl::context> ssl_;  // set up once: costly with OpenSSL 3
+    std::mutex coreMutex_;  // connections may be made from several queues
+    std::weak_ptr<IoCore> core_;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "KivRaneCoreSDK/Network/Manager/KRNetworkClient.h"
+#include "KivRaneCoreSDK/Network/Utils/DeviceId.h"
 #include "platform/Media/MediaEngineFactory.h"
 
 namespace kr {
@@ -21,6 +22,9 @@ std::shared_ptr<ClientCore> ClientCore::create(KRDependencies dependencies) {
 ClientCore::ClientCore(KRDependencies dependencies)
     : deps_(std::move(dependencies)), queue_(deps_.queue) {
     networkClient_ = KRNetworkClient::create(deps_);
+    // A first run makes the device identity and stores it durably, which takes milliseconds:
+    // done now rather than on the first join's way to its first call.
+    getDeviceId(deps_);
     // One engine factory, shared by both backends' engines.
     const auto engineFactory =
         std::make_shared<platform::MediaEngineFactory>(deps_.mediaBus, queue_);

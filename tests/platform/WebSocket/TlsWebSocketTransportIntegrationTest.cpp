@@ -304,6 +304,36 @@ TEST(TlsWebSocketTransportIntegrationTest, LettingGoNeverWaitsForTheClosingHands
     }
 }
 
+TEST(TlsWebSocketTransportIntegrationTest, AKeptTransportRunsNoThreadBetweenItsConnections) {
+    test::LocalMeetingService service;
+    auto queue = MainQueue::create();
+    auto transport = makeTlsWebSocketTransport(service.routing());
+    EXPECT_EQ(ioThreadsRunning(), 0u);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        // Two at once share the threads the first started; once both are let go those end, and
+        // the next connection starts them again.
+        std::vector<WebSocketEvent::Kind> events;
+        std::vector<std::shared_ptr<WebSocketConnection>> connections;
+        std::size_t threadsOfOne = 0;
+        for (int i = 0; i < 2; ++i) {
+            connections.push_back(transport->makeConnection(
+                requestFor("wss://meet.kivrane.com/ws"), queue,
+                [&](const WebSocketEvent& event) { events.push_back(event.kind); }));
+            connections.back()->connect();
+            ASSERT_TRUE(queue->runUntil([&] { return events.size() == connections.size(); }, 15s));
+            if (i == 0) threadsOfOne = ioThreadsRunning();
+        }
+        EXPECT_EQ(events, (std::vector{WebSocketEvent::Kind::connected,
+                                       WebSocketEvent::Kind::connected}));
+        EXPECT_GE(threadsOfOne, 1u);
+        EXPECT_EQ(ioThreadsRunning(), threadsOfOne);
+        connections.clear();
+        EXPECT_TRUE(waitFor([] { return ioThreadsRunning() == 0; },
+                            2 * WebSocketConnection::kCloseBound + 1s));
+    }
+}
+
 /// When the process of `letGoAndExit` called `exit`.
 std::chrono::steady_clock::time_point exitCalledAt;
 
