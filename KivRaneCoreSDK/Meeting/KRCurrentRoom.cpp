@@ -72,8 +72,12 @@ void KRCurrentRoom::setStartingMedia(bool audience, bool audioOn, bool videoOn) 
     isCurrentUserVideoMuted = !videoOn;
 }
 
-void KRCurrentRoom::removeMediaTrack(const std::string& id) {
+void KRCurrentRoom::removeTracksOnly(const std::string& id) {
     std::erase_if(allMediaTracks, [&](const auto& track) { return track && track->id() == id; });
+}
+
+void KRCurrentRoom::removeMediaTrack(const std::string& id) {
+    removeTracksOnly(id);
     offlineParticipantsIds.push_back(id);
     const auto it = std::find_if(allParticipants.begin(), allParticipants.end(),
                                  [&](const auto& record) { return record.participantId == id; });

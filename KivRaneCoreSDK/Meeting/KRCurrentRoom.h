@@ -98,6 +98,9 @@ public:
     /// Removes the tracks with this id, marks the id offline, moves its server record to the
     /// offline records, then tells the whole-list hook.
     void removeMediaTrack(const std::string& id);
+    /// Removes the tracks with this id and nothing else: a share's, or a stand-in's that turned
+    /// out to be one, whose id names no participant who left.
+    void removeTracksOnly(const std::string& id);
 
     /// Creates or updates the participant the engine reports, and returns it. Its name and role
     /// come from the server record of that id (offline records first, then the current ones).

@@ -84,6 +84,16 @@ protected:
         service.setOnChatMessagePosted({});
     }
 
+    /// A second meeting on the service, with its own chat thread.
+    MeetingRoomSetup addSecondRoom(std::string chatThreadId) {
+        MeetingRoomSetup second;
+        second.meetingId = "2222222222";
+        second.roomId = "room-2";
+        second.chatThreadId = std::move(chatThreadId);
+        service.addRoom(second);
+        return second;
+    }
+
     bool runUntil(const std::function<bool()>& done) {
         return main->runUntil(done, 20s);
     }
@@ -478,11 +488,7 @@ TEST_F(KRChatManagerIntegrationTest, ASlowCatchUpPageHoldsLiveChatNoLongerThanIt
 }
 
 TEST_F(KRChatManagerIntegrationTest, ANewMeetingForgetsTheOldMainThreadButKeepsTheCache) {
-    MeetingRoomSetup second;
-    second.meetingId = "2222222222";
-    second.roomId = "room-2";
-    second.chatThreadId = "thread/2";  // needs its own path segment
-    service.addRoom(second);
+    const MeetingRoomSetup second = addSecondRoom("thread/2");  // needs its own path segment
 
     auto client = KRNetworkClient::create(test::networkDependencies(main, service.routing()));
     client->setCurrentUserType(KRCurrentUserType::loggedIn);
@@ -512,11 +518,7 @@ TEST_F(KRChatManagerIntegrationTest, ANewMeetingForgetsTheOldMainThreadButKeepsT
 }
 
 TEST_F(KRChatManagerIntegrationTest, ALateMainThreadOfTheEarlierMeetingIsIgnored) {
-    MeetingRoomSetup second;
-    second.meetingId = "2222222222";
-    second.roomId = "room-2";
-    second.chatThreadId = "thread-2";
-    service.addRoom(second);
+    const MeetingRoomSetup second = addSecondRoom("thread-2");
     auto client = KRNetworkClient::create(test::networkDependencies(main, service.routing()));
     client->setCurrentUserType(KRCurrentUserType::loggedIn);
     client->setJwtToken(service.issueUserToken("user-7", "Eve"));
@@ -537,11 +539,7 @@ TEST_F(KRChatManagerIntegrationTest, ALateMainThreadOfTheEarlierMeetingIsIgnored
 }
 
 TEST_F(KRChatManagerIntegrationTest, TheNextMeetingNeitherKeepsNorCatchesUpOnTheLastOnesPrivateThreads) {
-    MeetingRoomSetup second;
-    second.meetingId = "2222222222";
-    second.roomId = "room-2";
-    second.chatThreadId = "thread/2";
-    service.addRoom(second);
+    const MeetingRoomSetup second = addSecondRoom("thread/2");
     auto ann = join("Ann");
     auto bob = join("Bob");
     ASSERT_TRUE(send(*bob, "p1", KRChatMessageDestination::user(ann->userId)).ok());

@@ -126,9 +126,9 @@ void DefaultEngineBackend::remoteShareAnnounced() { standIns_.ask(port_); }
 void DefaultEngineBackend::turnStandInIntoShare(std::uint64_t uid, const KRScreenShareInfo& info) {
     const std::string id = std::to_string(uid);
     const auto user = port_.room().trackUser(id);
-    // Only the stand-in's track goes. The id is a share's, not a participant's who left: it is
-    // not marked offline, and the participant list, which never held it, is not refreshed.
-    std::erase_if(port_.room().allMediaTracks, [&](const auto& t) { return t && t->id() == id; });
+    // Only the stand-in's track goes: no participant left, so nothing is marked offline and the
+    // participant list, which never held it, is not refreshed.
+    port_.room().removeTracksOnly(id);
     if (user) {
         // It leaves as the participant it was shown as.
         port_.events().sendRemoteUserLeftMeetingEvent(departingCopy(*user),
@@ -229,7 +229,7 @@ void DefaultEngineBackend::removeScreenShareStream(const KRScreenShareInfo& info
                                                    const KRUserLeftReason& reason) {
     KRCurrentRoom& room = port_.room();
     const std::string id = std::to_string(info.trackID());
-    std::erase_if(room.allMediaTracks, [&](const auto& t) { return t && t->id() == id; });
+    room.removeTracksOnly(id);
     std::erase_if(room.screenShareMetaData,
                   [&](const KRScreenShareInfo& e) { return e.trackID() == info.trackID(); });
     if (port_.localShare().streamLeft(info.trackID(), reason)) return;
