@@ -158,7 +158,9 @@ public:
 
     // ---- Whiteboard ----
 
-    /// Opens the whiteboard: a remote one (someone else shares) or the local user's own.
+    /// Opens the whiteboard: a remote one (someone else shares) or the local user's own. A
+    /// remote board that stopped while its access was on the way stays closed; the completion
+    /// still says what the server did.
     void startWhitebboard(bool remote, const std::string& userName, const std::string& userId,
                           Completion completion = {});
     void stopWhiteboard(Completion completion = {});

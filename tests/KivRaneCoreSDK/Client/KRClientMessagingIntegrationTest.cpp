@@ -329,8 +329,10 @@ TEST_F(KRClientMessagingIntegrationTest, ABoardStoppedWhileItsAccessIsOnTheWaySt
                         test::MeetingServiceFault::delayed(1s).times(2));
     ASSERT_TRUE(
         await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    ASSERT_TRUE(main->runUntil(
+        [&] { return service.requestCount(test::MeetingServiceRoute::remoteWhiteboard) == 2; }, 5s));
     ASSERT_TRUE(await([&](auto done) { ann->client->stopWhiteboard(done); }));
-    main->runFor(1500ms);
+    main->runFor(1300ms);  // both accesses have come back
     for (Member* m : {ben, host}) {
         EXPECT_FALSE(internals(m->client).currentRoom().isWhiteboardShared);
         EXPECT_EQ(m->recorder->take(), Lines{});  // a board they never saw open
