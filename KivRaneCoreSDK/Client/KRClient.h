@@ -97,6 +97,10 @@ public:
     /// A join asked from inside that left report (`didLocalUserLeftMeeting`) starts at once, and
     /// the join that was waiting is then refused the same way. A leave finishes within seconds,
     /// also when the server or the media engine does not answer it.
+    /// The last call wins: a leave asked while a join waits for the leave under way (also from
+    /// inside that leave's left report, before the join started) gives that join up. Its delegate
+    /// alone hears it fail, as `other` with `KRMeetingJoinError::kJoinGivenUpForLeave`; nothing
+    /// of it reaches the service or the engine; the leave under way goes on and is reported once.
     void joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
                      std::weak_ptr<KRClientDelegate> delegate);
     void leaveMeeting(KRUserLeftReason reason);

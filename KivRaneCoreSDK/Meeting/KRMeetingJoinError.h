@@ -23,6 +23,8 @@ struct KRMeetingJoinError {
 
     /// The message of a join refused because another meeting is still joined, joining or leaving.
     static constexpr const char* kMeetingStillActive = "A meeting is still active or leaving";
+    /// The message of a join that waited for a leave and was given up by a later leave.
+    static constexpr const char* kJoinGivenUpForLeave = "The join was given up for a later leave";
     /// The message of a join the media engine refused to connect.
     static constexpr const char* kMediaConnectionFailed = "The media engine failed to connect";
 

@@ -127,9 +127,8 @@ void MeetingEvents::sendLocalUserLeftEvent(const KRUserLeftReason& reason, Reach
     forDelegatesIn(reach, [&](KRClientDelegate& d) { d.didLocalUserLeftMeeting(meeting, reason); });
 }
 
-void MeetingEvents::sendJoinRefusedEvent(KRClientDelegate& delegate) {
-    delegate.didLocalUserFailedToJoinMeeting(
-        KRMeetingJoinError::other(KRMeetingJoinError::kMeetingStillActive));
+void MeetingEvents::sendJoinRefusedEvent(KRClientDelegate& delegate, const char* reason) {
+    delegate.didLocalUserFailedToJoinMeeting(KRMeetingJoinError::other(reason));
 }
 
 void MeetingEvents::sendLocalUserMicUpdateEvent() {

@@ -101,7 +101,7 @@ public:
     void sendLocalUserJoinMeetingEvent();
     void sendLocalUserLeftEvent(const KRUserLeftReason& reason, Reach reach);
     /// Tells `delegate` alone (the one a refused join was given, not a delegate of the meeting).
-    static void sendJoinRefusedEvent(KRClientDelegate& delegate);
+    static void sendJoinRefusedEvent(KRClientDelegate& delegate, const char* reason);
     void sendLocalUserMicUpdateEvent();
     void sendLocalUserVideoUpdateEvent();
     /// Main delegate only.

@@ -254,9 +254,10 @@ private:
     void getConfigurations(std::function<void(bool)> completion);
     void applyConfiguration(const KRConfiguration& configuration);
     void resetForJoin();
-    /// Fails a join asked while another meeting is still active, on that join's own delegate,
-    /// as a task of its own.
-    void refuseJoin(std::weak_ptr<KRClientDelegate> delegate);
+    /// Fails a join asked while another meeting is still active (or given up for a later leave,
+    /// `reason`), on that join's own delegate, as a task of its own.
+    void refuseJoin(std::weak_ptr<KRClientDelegate> delegate,
+                    const char* reason = KRMeetingJoinError::kMeetingStillActive);
     /// Starts the join asked during the leave that just finished, as a task of its own.
     void startJoinWaitingForLeave();
     /// Tells the service that the local user is gone (the leave call and the disconnected status,
@@ -371,7 +372,8 @@ private:
     bool connectedStatusSent_ = false;
     /// The meeting of the latest join: its state, timers and safety token.
     std::unique_ptr<MeetingSession> session_;
-    /// A join asked while the meeting was being left; it starts once the leave finished.
+    /// A join asked while the meeting was being left; it starts once the leave finished, unless a
+    /// leave asked before it started gives it up, or another join starts first.
     struct WaitingJoin {
         KRJoinMeetingData data;
         KRJoinMeetingConfig config;

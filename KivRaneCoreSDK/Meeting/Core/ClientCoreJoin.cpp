@@ -151,6 +151,11 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
         refuseJoin(std::move(delegate));
         return;
     }
+    if (joinAfterLeave_) {
+        // Asked from inside the left report, before the join that waited for the leave started:
+        // this one is the host's later word.
+        refuseJoin(std::exchange(joinAfterLeave_, std::nullopt)->delegate);
+    }
     events_.setMainDelegate(std::move(delegate));
     pickMediaBackend();
     resetForJoin();
@@ -173,20 +178,24 @@ void ClientCore::joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingC
     mediaBackend().join(config);
 }
 
-void ClientCore::refuseJoin(std::weak_ptr<KRClientDelegate> delegate) {
-    queue_->post([weak = weak_from_this(), delegate = std::move(delegate)] {
+void ClientCore::refuseJoin(std::weak_ptr<KRClientDelegate> delegate, const char* reason) {
+    queue_->post([weak = weak_from_this(), delegate = std::move(delegate), reason] {
         if (!weak.lock()) return;
-        if (auto d = delegate.lock()) MeetingEvents::sendJoinRefusedEvent(*d);
+        if (auto d = delegate.lock()) MeetingEvents::sendJoinRefusedEvent(*d, reason);
     });
 }
 
 void ClientCore::startJoinWaitingForLeave() {
     if (!joinAfterLeave_) return;
     // Not inside the teardown: an engine may be reporting its leave from inside its own call.
-    queue_->post([weak = weak_from_this(), join = std::move(*joinAfterLeave_)] {
-        if (auto self = weak.lock()) self->joinMeeting(join.data, join.config, join.delegate);
+    // The join stays waiting until the task runs, so that a leave asked before (from the left
+    // report, or queued behind it) still gives it up.
+    queue_->post([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self || !self->joinAfterLeave_) return;
+        const WaitingJoin join = std::move(*std::exchange(self->joinAfterLeave_, std::nullopt));
+        self->joinMeeting(join.data, join.config, join.delegate);
     });
-    joinAfterLeave_.reset();
 }
 
 void ClientCore::runServerJoin(MeetingPort::ServerJoin part, std::function<void()> thenMedia) {

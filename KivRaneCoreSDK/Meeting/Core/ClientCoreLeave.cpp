@@ -8,6 +8,14 @@ namespace kr {
 
 void ClientCore::leaveMeeting(KRUserLeftReason reason) {
     KR_DCHECK_RUN_ON(checker_);
+    if (joinAfterLeave_) {
+        // The host's last word was to leave: the join that waits for the leave under way (or
+        // that just finished) never starts. That leave goes on, and is reported once.
+        logger_.info("Leave asked while a join waits for the previous leave: that join is given up");
+        refuseJoin(std::exchange(joinAfterLeave_, std::nullopt)->delegate,
+                   KRMeetingJoinError::kJoinGivenUpForLeave);
+        return;
+    }
     // A join still under way is abandoned, not failed: the host asked to leave.
     if (!session_ || !session_->startLeaving()) {
         logger_.warn("Leave ignored: not in a meeting");
