@@ -1,7 +1,8 @@
 // One client going from meeting to meeting on the local meeting service, on each engine road:
 // the next join carries nothing of the previous meeting, a join asked while a meeting is still
-// active or being left, the media engine refusing the join, a leave while a "kr-media" engine
-// waits for the network, and a leave whose engine or server never answers.
+// active or being left (and given up by a later leave), the media engine refusing the join, a
+// leave while a "kr-media" engine waits for the network, and a leave whose engine or server
+// never answers.
 
 #include <gtest/gtest.h>
 
@@ -413,13 +414,93 @@ TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveAnsweredLateTouchesNothingOfTheNe
         ASSERT_GT(leaves.size(), leavesBefore);
         const auto leaveLogin = leaves[leavesBefore].header("authorization");
         const auto posts = service.requests(R::postRoomConnectionStatus);
+        int disconnected = 0;
         for (std::size_t i = postsBefore; i < posts.size(); ++i) {
             if (posts[i].body.find("\"disconnected\"") != std::string::npos) {
+                ++disconnected;
                 EXPECT_EQ(posts[i].header("authorization"), leaveLogin);
             }
         }
+        EXPECT_EQ(disconnected, 1);  // the leaving meeting's own
         clients.clear();
         service.clearFaults();
+    }
+}
+
+/// Leaves the meeting again from its left report, as a host that changed its mind does: inside
+/// the report, or as a task it posts to the queue from there.
+class LeavingAgainDelegate : public ClientTestDelegate {
+public:
+    using ClientTestDelegate::ClientTestDelegate;
+    std::weak_ptr<KRClient> client;
+    std::shared_ptr<platform::MainQueue> postTo;  // null: inside the report
+    void didLocalUserLeftMeeting(const KRMeeting& meeting, const KRUserLeftReason& reason) override {
+        ClientTestDelegate::didLocalUserLeftMeeting(meeting, reason);
+        const auto leave = [client = client] {
+            if (auto c = client.lock()) c->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        };
+        postTo ? postTo->post(leave) : leave();
+    }
+};
+
+TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveAskedWhileAJoinWaitsForTheLeaveGivesThatJoinUp) {
+    enum class When { sameTurn, whileTheServiceHoldsTheLeave, fromTheLeftReport, postedFromIt };
+    const char* const whenNames[] = {"same turn", "while the service holds the leave",
+                                     "from the left report", "posted from the left report"};
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        for (const When when : {When::sameTurn, When::whileTheServiceHoldsTheLeave,
+                                When::fromTheLeftReport, When::postedFromIt}) {
+            SCOPED_TRACE(std::string(nameOf(road)) + ", " + whenNames[static_cast<int>(when)]);
+            const test::MeetingRoomSetup a = roomA(road);
+            const test::MeetingRoomSetup b = roomB(road);
+            service.addRoom(a);
+            service.addRoom(b);
+            Client& c = makeClient(road);
+            auto first = std::make_shared<LeavingAgainDelegate>("a", nullptr, main);
+            auto waiting = std::make_shared<ClientTestDelegate>("b", nullptr, main);
+            const std::size_t socketsBefore = service.roomSocket().loginCount();
+            join(c, a, KRUserRole::speaker(), first);
+            ASSERT_TRUE(joinedOrFailed(first));
+            ASSERT_TRUE(main->runUntil(
+                [&] { return service.roomSocket().loginCount() > socketsBefore; }, 5s));
+            const std::string uid = c.uid();
+            if (when == When::fromTheLeftReport || when == When::postedFromIt) {
+                first->client = c.client;
+            }
+            if (when == When::postedFromIt) first->postTo = main;
+            if (when == When::whileTheServiceHoldsTheLeave) {
+                service.injectFault(R::leaveMeeting, test::MeetingServiceFault::delayed(4s).times(1));
+            }
+            const std::size_t configurations = service.requestCount(R::configuration);
+            const std::size_t logins = service.roomSocket().loginCount();
+
+            c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+            join(c, b, KRUserRole::speaker(), waiting);
+            if (when == When::sameTurn) c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+            if (when == When::whileTheServiceHoldsTheLeave) {
+                main->runFor(1s);
+                c.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+            }
+            ASSERT_TRUE(main->runUntil([&] { return first->events().size() >= 2; }, 10s));
+            // Long enough for a join that started to have reached the service, and for the held
+            // leave's answer to have come.
+            main->runFor(when == When::whileTheServiceHoldsTheLeave ? 3s : 1500ms);
+
+            EXPECT_EQ(first->events(), (std::vector<std::string>{"a: joined " + uid, "a: left 1"}));
+            EXPECT_EQ(waiting->events(),
+                      std::vector<std::string>{"b: failed 6 " +
+                                               std::string(KRMeetingJoinError::kJoinGivenUpForLeave)});
+            EXPECT_EQ(internals(c.client).meetingState(), ClientCore::MeetingState::ended);
+            EXPECT_EQ(service.requestCount(R::configuration), configurations);
+            EXPECT_EQ(service.roomSocket().loginCount(), logins);
+            EXPECT_TRUE(bus->members(road == Road::krMedia
+                                         ? test::KrMediaTestEngine::channelFor(b.meetingId)
+                                         : b.roomId)
+                            .empty());
+            EXPECT_FALSE(service.participant(a.meetingId, uid)->isConnected);
+            clients.clear();
+            service.clearFaults();
+        }
     }
 }
 
