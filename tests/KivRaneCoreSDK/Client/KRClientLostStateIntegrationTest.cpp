@@ -237,8 +237,12 @@ TEST_F(KRClientLostStateIntegrationTest, AnsweredFetchesWhilePostsAreRefusedCutT
     Member& a = joined();
     raiseHandWhilePostsAreLost(a);
     const std::size_t before = fullStatePosts();
+    // The first answered fetch sends the lost hand at once: the clock stands still, far from
+    // the back-off's first wait.
+    internals(a.client).roomSync().fetchRoomStatus({});
+    ASSERT_TRUE(main->runUntil([&] { return fullStatePosts() > before; }, 5s));
     // Room news makes the client fetch often; the fetches are answered, the posts are not.
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 1; i < 20; ++i) {
         internals(a.client).roomSync().fetchRoomStatus({});
         main->runFor(50ms);
         clock->advance(100ms);

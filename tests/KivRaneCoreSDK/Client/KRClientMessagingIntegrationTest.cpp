@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <boost/json.hpp>
 #include <chrono>
 #include <deque>
@@ -16,6 +17,7 @@
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
+#include "KivRaneCoreSDK/Logger/LogCollector.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Messaging/MessagingCodes.h"
 #include "platform/Messaging/MessagingRecord.h"
@@ -49,6 +51,15 @@ struct Member {
     }
 };
 
+/// Counts the board start replies the members' clients handled (their own and their accesses).
+class BoardStartReplies : public LogCollector {
+public:
+    void collectLogs(const std::string& message, const std::string&, KivRaneRMLogLevel) override {
+        if (message.rfind("Start Whiteboard", 0) == 0) ++handled;
+    }
+    std::atomic<std::size_t> handled{0};
+};
+
 class KRClientMessagingIntegrationTest : public ::testing::Test {
 protected:
     ~KRClientMessagingIntegrationTest() override { members.clear(); }
@@ -57,6 +68,7 @@ protected:
                        const boost::json::object& settings = {}) {
         KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         deps.contacts = std::make_shared<ContactSyncManager>();  // each member its own
+        deps.logCollector = boardStartReplies;
         Member member{KRClient::create(deps), std::make_shared<test::ControlMessageRecorder>(main)};
         if (!settings.empty()) member.client->setParameters(settings);
         members.push_back(member);
@@ -139,6 +151,7 @@ protected:
     test::LocalMeetingService service;
     std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
     std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::shared_ptr<BoardStartReplies> boardStartReplies = std::make_shared<BoardStartReplies>();
     std::deque<Member> members;
     Member* host = nullptr;
     Member* ann = nullptr;
@@ -329,10 +342,14 @@ TEST_F(KRClientMessagingIntegrationTest, ABoardStoppedWhileItsAccessIsOnTheWaySt
                         test::MeetingServiceFault::delayed(1s).times(2));
     ASSERT_TRUE(
         await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    const std::size_t repliesBefore = boardStartReplies->handled;
     ASSERT_TRUE(main->runUntil(
         [&] { return service.requestCount(test::MeetingServiceRoute::remoteWhiteboard) == 2; }, 5s));
     ASSERT_TRUE(await([&](auto done) { ann->client->stopWhiteboard(done); }));
-    main->runFor(1300ms);  // both accesses have come back
+    // Both accesses have come back to Ben's and the host's clients.
+    ASSERT_TRUE(
+        main->runUntil([&] { return boardStartReplies->handled >= repliesBefore + 2; }, 10s));
+    main->runPending();
     for (Member* m : {ben, host}) {
         EXPECT_FALSE(internals(m->client).currentRoom().isWhiteboardShared);
         EXPECT_EQ(m->recorder->take(), Lines{});  // a board they never saw open
