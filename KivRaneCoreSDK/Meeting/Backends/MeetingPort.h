@@ -78,8 +78,6 @@ public:
     virtual MeetingParticipantsManager& participants() = 0;
     virtual KivRaneRealTimeLogger2& logger() = 0;
     virtual EngineSetUp engineSetUp() const = 0;
-    /// The settings carry media credentials: no server calls, no server reports.
-    virtual bool bypassesServer() const = 0;
     /// The role the join was asked with.
     virtual const KRUserRole& joinRole() const = 0;
     virtual KRApiServer serverEnvironment() const = 0;

@@ -35,7 +35,6 @@ MeetingPort::EngineSetUp ClientCore::Port::engineSetUp() const {
             .virtualBackground = core_.settings_.virtualBackgroundType};
 }
 
-bool ClientCore::Port::bypassesServer() const { return core_.settings_.shouldByPassAPICalls; }
 const KRUserRole& ClientCore::Port::joinRole() const { return core_.userRole_; }
 KRApiServer ClientCore::Port::serverEnvironment() const { return core_.getServerEnvironment(); }
 bool ClientCore::Port::isLocalUserInAudienceMode() const {

@@ -25,7 +25,6 @@ public:
     MeetingParticipantsManager& participants() override;
     KivRaneRealTimeLogger2& logger() override;
     EngineSetUp engineSetUp() const override;
-    bool bypassesServer() const override;
     const KRUserRole& joinRole() const override;
     KRApiServer serverEnvironment() const override;
     bool isLocalUserInAudienceMode() const override;
