@@ -103,6 +103,13 @@ public:
     void didLocalScreenShareStateChanged(const KRMeeting&, const KRScreenShareState& state) override {
         lines.push_back(screenShareLine("local share ", state));
     }
+    void didLocalUserMovedToAudience(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("moved to audience");
+    }
+    void didLocalUserMovedToParticipant(const KRMeeting&,
+                                        const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("moved to participant");
+    }
 
 private:
     static std::string screenShareLine(const std::string& prefix, const KRScreenShareState& state) {

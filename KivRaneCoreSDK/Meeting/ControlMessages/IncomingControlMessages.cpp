@@ -8,7 +8,6 @@
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Meeting/Protocols/KRClientDelegate.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRAudioTrack.h"
-#include "KivRaneCoreSDK/RTC/Protocols/RtcManagerProtocol.h"
 
 // What a control message from the others does: the table (ControlMessageTable.cpp) says which
 // backend honours an event and who may send it; this file checks that once and holds the handlers,
@@ -312,9 +311,7 @@ void IncomingControlMessages::onForceStopShare(const KRRtmMessage&) {
 }
 
 void IncomingControlMessages::onRoleInRoomEngine(const KRRtmMessage& message) {
-    if (const auto engine = meeting_->rtcEngineManager()) {
-        engine->switchClientRole(message.message == E::participantDowngradeToAudience);
-    }
+    meeting_->takeHostRoleMove(message.message == E::participantDowngradeToAudience);
 }
 
 }  // namespace kr

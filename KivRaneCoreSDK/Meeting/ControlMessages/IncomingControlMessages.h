@@ -19,7 +19,6 @@ namespace kr {
 
 class KRCurrentRoom;
 class MeetingParticipantsManager;
-class RtcManagerProtocol;
 
 /// The control messages that arrive from the others, on either backend: which of them a backend
 /// honours and from whom (the table, `rows()`), the sender's authority checked once, and the
@@ -46,8 +45,6 @@ public:
         virtual std::shared_ptr<KRMeetingUser> getUser(const std::string& id) const = 0;
         virtual std::shared_ptr<KRMeetingUser> getMeetingLocalUser() const = 0;
         virtual KRMeeting getCurrentMeetingData() const = 0;
-        /// The room's engine on the room engine backend; null when none is set up.
-        virtual std::shared_ptr<RtcManagerProtocol> rtcEngineManager() const = 0;
 
         // ---- Told: the meeting's own operations ----
 
@@ -60,6 +57,8 @@ public:
         virtual void postForceStopScreenShareDarwinNotification(const std::string& reason) = 0;
         /// The meeting's media backend takes the local user to the audience or back.
         virtual void switchClientRole(bool isAudience) = 0;
+        /// The room's engine takes a host's move of the local user (nothing without an engine).
+        virtual void takeHostRoleMove(bool isAudience) = 0;
         /// The meeting's media backend hears that someone started sharing: a stream it shows as
         /// a participant, because the service could not say what it was, may be that share.
         virtual void remoteShareAnnounced() = 0;

@@ -25,9 +25,6 @@ public:
         return core_.getMeetingLocalUser();
     }
     KRMeeting getCurrentMeetingData() const override { return core_.getCurrentMeetingData(); }
-    std::shared_ptr<RtcManagerProtocol> rtcEngineManager() const override {
-        return core_.roomEngine().engine();
-    }
 
     void muteLocalAudio(bool isMute) override { core_.muteLocalAudio(isMute); }
     void leaveMeeting(KRUserLeftReason reason) override { core_.leaveMeeting(std::move(reason)); }
@@ -43,6 +40,9 @@ public:
     }
     void switchClientRole(bool isAudience) override {
         core_.mediaBackend().switchClientRole(isAudience);
+    }
+    void takeHostRoleMove(bool isAudience) override {
+        core_.roomEngine().takeHostRoleMove(isAudience);
     }
     void remoteShareAnnounced() override { core_.mediaBackend().remoteShareAnnounced(); }
     void changeMeetingLock(bool locked, const std::optional<std::string>& by) override {

@@ -5,12 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "KivRaneCoreSDK/RTC/MediaEngines/AgoraRtcManager.h"
+#include "KivRaneCoreSDK/RTC/MediaEngines/ClientRoleRetry.h"
+#include "platform/Dispatch/ManualClock.h"
 #include "platform/Media/MediaCodes.h"
 
 #include "support/MultiMediaMeeting.h"
@@ -22,7 +28,48 @@ namespace {
 
 using namespace test;
 
-class KRClientMultiMediaIntegrationTest : public MultiMediaMeetingTest {};
+class KRClientMultiMediaIntegrationTest : public MultiMediaMeetingTest {
+protected:
+    explicit KRClientMultiMediaIntegrationTest(
+        std::shared_ptr<platform::Clock> clock = platform::SteadyClock::instance())
+        : MultiMediaMeetingTest(std::move(clock)) {}
+
+    /// `host` moves `target` and waits for the completion.
+    bool changeRole(Member& host, const Member& target, KRUserRole role) {
+        std::optional<bool> done;
+        host.client->changeUserRole(target.uid(), std::move(role), [&](bool ok) { done = ok; });
+        EXPECT_TRUE(main->runUntil([&] { return done.has_value(); }, 10s));
+        return done.value_or(false);
+    }
+    /// How often `member` heard `line` since `mark` lines.
+    static std::size_t heardSince(const Member& member, std::size_t mark, const std::string& line) {
+        const auto& lines = member.recorder->lines;
+        return static_cast<std::size_t>(
+            std::count(lines.begin() + static_cast<std::ptrdiff_t>(std::min(mark, lines.size())),
+                       lines.end(), line));
+    }
+    /// The participant type of each full status post `member` made since the service's
+    /// `mark`th one (the polls' short posts left out).
+    std::vector<std::string> ownPostTypes(const Member& member, std::size_t mark) const {
+        const auto route = MeetingServiceRoute::postRoomConnectionStatus;
+        const auto kept = service.requests(route);
+        const std::size_t first = service.requestCount(route) - kept.size();
+        std::vector<std::string> types;
+        for (std::size_t i = mark > first ? mark - first : 0; i < kept.size(); ++i) {
+            boost::system::error_code error;
+            const auto body = boost::json::parse(kept[i].body, error);
+            const auto* post = body.if_object();
+            if (error || !post || !post->contains("micStatus")) continue;
+            const auto* id = post->if_contains("participantId");
+            const auto* type = post->if_contains("participantType");
+            if (id && id->is_string() && id->as_string() == member.uid() && type &&
+                type->is_string()) {
+                types.emplace_back(type->as_string());
+            }
+        }
+        return types;
+    }
+};
 
 TEST_F(KRClientMultiMediaIntegrationTest, AgoraRoomMeetingSeenThroughTheParticipantMerge) {
     Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
@@ -619,7 +666,7 @@ TEST_P(KRClientMultiMediaMeetingTest, ScreenShareStartAndStopAreHeardOnceByTheOt
     EXPECT_FALSE(ann.recorder->startsWith("remote share"));
 }
 
-TEST_F(KRClientMultiMediaIntegrationTest, ARoleAskedOfAnEngineAwayGivesWayToTheMeetingsOnceItIsBack) {
+TEST_F(KRClientMultiMediaIntegrationTest, AMoveAcceptedWhileTheEngineIsAwayIsTheRoleItTakesOnceBack) {
     Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
     Member& ann = join("1234567890", "Ann");
     ASSERT_TRUE(seesEachOther(host, ann));
@@ -637,21 +684,189 @@ TEST_F(KRClientMultiMediaIntegrationTest, ARoleAskedOfAnEngineAwayGivesWayToTheM
     using platform::MediaCodes;
     ASSERT_EQ(media->clientRole(), MediaCodes::kRoleAudience);
 
-    // Moved back while her engine is away: it takes the role, but nobody hears it confirmed.
+    // Moved back while her engine is away: the engine is not asked out of its channel.
     media->simulateNetworkDrop();
     ASSERT_TRUE(changeRole(KRUserRole::speaker()));
-    ASSERT_TRUE(main->runUntil(
-        [&] { return media->clientRole() == MediaCodes::kRoleBroadcaster; }, 10s));
+    main->runFor(300ms);
+    ASSERT_EQ(media->clientRole(), MediaCodes::kRoleAudience);
     media->simulateNetworkReturn();
 
-    // Back in the channel, the engine holds the role her meeting holds, and broadcasts no more.
+    // Back in the channel, the engine takes the role the host gave her, and broadcasts.
     EXPECT_TRUE(main->runUntil(
-        [&] { return media->clientRole() == MediaCodes::kRoleAudience; }, 5s));
+        [&] { return media->clientRole() == MediaCodes::kRoleBroadcaster; }, 5s));
     main->runFor(300ms);
-    EXPECT_TRUE(internals(ann.client).isLocalUserInAudienceMode());
-    EXPECT_EQ(media->clientRole(), MediaCodes::kRoleAudience);
+    EXPECT_FALSE(internals(ann.client).isLocalUserInAudienceMode());
+    EXPECT_EQ(media->clientRole(), MediaCodes::kRoleBroadcaster);
     const auto broadcasters = bus->broadcasters("room-1");
-    EXPECT_EQ(std::count(broadcasters.begin(), broadcasters.end(), std::stoull(ann.uid())), 0);
+    EXPECT_EQ(std::count(broadcasters.begin(), broadcasters.end(), std::stoull(ann.uid())), 1);
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, AMoveToSpeakerWhileAwayIsHeardOncePostedAndSeenByTheHostOnceBack) {
+    Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
+    Member& ann = join("1234567890", "Ann");
+    ASSERT_TRUE(seesEachOther(host, ann));
+    ASSERT_TRUE(changeRole(host, ann, KRUserRole::audience()));
+    ASSERT_TRUE(main->runUntil(
+        [&] { return internals(ann.client).isLocalUserInAudienceMode(); }, 10s));
+    // Her post of the audience is in: what follows it is what the move while away brought.
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            const auto types = ownPostTypes(ann, 0);
+            return !types.empty() && types.back() == "audience";
+        },
+        10s));
+    const auto media = bus->engineFor("room-1", std::stoull(ann.uid()));
+    ASSERT_TRUE(media);
+
+    media->simulateNetworkDrop();
+    const std::size_t mark = ann.recorder->lines.size();
+    const std::size_t posts = service.requestCount(MeetingServiceRoute::postRoomConnectionStatus);
+    ASSERT_TRUE(changeRole(host, ann, KRUserRole::speaker()));
+    main->runFor(300ms);
+    EXPECT_EQ(heardSince(ann, mark, "moved to participant"), 0u) << "nothing is confirmed yet";
+    media->simulateNetworkReturn();
+
+    EXPECT_TRUE(main->runUntil(
+        [&] { return heardSince(ann, mark, "moved to participant") == 1; }, 10s));
+    EXPECT_TRUE(main->runUntil(
+        [&] {
+            const auto seen = host.client->getUser(ann.uid());
+            return seen && seen->isSpeaker();
+        },
+        10s));
+    // The service hears it from her own client too, which would otherwise take it back.
+    EXPECT_TRUE(main->runUntil([&] { return !ownPostTypes(ann, posts).empty(); }, 10s));
+    main->runFor(300ms);
+    EXPECT_EQ(heardSince(ann, mark, "moved to participant"), 1u);
+    EXPECT_EQ(heardSince(ann, mark, "moved to audience"), 0u);
+    EXPECT_TRUE(ann.client->getMeetingLocalUser()->isSpeaker());
+    for (const std::string& type : ownPostTypes(ann, posts)) EXPECT_EQ(type, "speaker");
+    EXPECT_EQ(service.participant("1234567890", ann.uid())->participantType, "speaker");
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, OfMovesBackAndForthWhileAwayTheLastOneIsTakenOnceBack) {
+    Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
+    Member& ann = join("1234567890", "Ann");
+    ASSERT_TRUE(seesEachOther(host, ann));
+    const auto media = bus->engineFor("room-1", std::stoull(ann.uid()));
+    ASSERT_TRUE(media);
+    using platform::MediaCodes;
+    // Each row starts with Ann in the audience, where the host still lists her while her engine
+    // is away (a speaker's drop takes her off the others' lists). A row that ends where it
+    // started changes nothing, and nobody hears of it.
+    const struct {
+        const char* what;
+        std::vector<bool> movesToAudience;
+        bool endsInAudience;
+    } rows[] = {
+        {"to speaker and back", {false, true}, true},
+        {"to speaker, back and there again", {false, true, false}, false},
+        {"to speaker twice", {false, false}, false},
+        {"to the audience she is in, then to speaker", {true, false}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!internals(ann.client).isLocalUserInAudienceMode()) {
+            ASSERT_TRUE(changeRole(host, ann, KRUserRole::audience()));
+            ASSERT_TRUE(main->runUntil(
+                [&] { return internals(ann.client).isLocalUserInAudienceMode(); }, 10s));
+        }
+        media->simulateNetworkDrop();
+        const std::size_t mark = ann.recorder->lines.size();
+        for (bool toAudience : row.movesToAudience) {
+            ASSERT_TRUE(changeRole(host, ann,
+                                   toAudience ? KRUserRole::audience() : KRUserRole::speaker()));
+        }
+        main->runFor(300ms);
+        media->simulateNetworkReturn();
+
+        const int role = row.endsInAudience ? MediaCodes::kRoleAudience : MediaCodes::kRoleBroadcaster;
+        const std::size_t heard = row.endsInAudience ? 0u : 1u;
+        EXPECT_TRUE(main->runUntil(
+            [&] {
+                return media->clientRole() == role &&
+                       internals(ann.client).isLocalUserInAudienceMode() == row.endsInAudience &&
+                       heardSince(ann, mark, "moved to participant") == heard;
+            },
+            10s));
+        main->runFor(300ms);
+        EXPECT_EQ(media->clientRole(), role);
+        EXPECT_EQ(internals(ann.client).isLocalUserInAudienceMode(), row.endsInAudience);
+        EXPECT_EQ(heardSince(ann, mark, "moved to participant"), heard);
+        EXPECT_EQ(heardSince(ann, mark, "moved to audience"), 0u);
+        EXPECT_TRUE(main->runUntil(
+            [&] {
+                const auto seen = host.client->getUser(ann.uid());
+                return seen && seen->isSpeaker() == !row.endsInAudience;
+            },
+            10s));
+    }
+}
+
+/// The same meetings with the library's timers on a manual clock, to drive the engine's waits
+/// between its asks for a role the channel refused.
+class KRClientMultiMediaRoleRetryTest : public KRClientMultiMediaIntegrationTest {
+protected:
+    KRClientMultiMediaRoleRetryTest() : KRClientMultiMediaRoleRetryTest(platform::ManualClock::create()) {}
+    explicit KRClientMultiMediaRoleRetryTest(std::shared_ptr<platform::ManualClock> c)
+        : KRClientMultiMediaIntegrationTest(c), clock(std::move(c)) {}
+
+    std::shared_ptr<platform::ManualClock> clock;
+};
+
+TEST_F(KRClientMultiMediaRoleRetryTest, AMoveWhileAwayThatAFullChannelRefusesOnceBackKeepsTheAudience) {
+    Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
+    Member& ann = join("1234567890", "Ann");
+    ASSERT_TRUE(seesEachOther(host, ann));
+    ASSERT_TRUE(changeRole(host, ann, KRUserRole::audience()));
+    ASSERT_TRUE(main->runUntil(
+        [&] { return internals(ann.client).isLocalUserInAudienceMode(); }, 10s));
+    const auto media = bus->engineFor("room-1", std::stoull(ann.uid()));
+    ASSERT_TRUE(media);
+    const auto wrapper = std::dynamic_pointer_cast<AgoraRtcManager>(ann.client->rtcEngineManager());
+    ASSERT_TRUE(wrapper);
+    bus->setBroadcasterLimit(1);  // the host's alone
+
+    media->simulateNetworkDrop();
+    const std::size_t mark = ann.recorder->lines.size();
+    const std::size_t posts = service.requestCount(MeetingServiceRoute::postRoomConnectionStatus);
+    ASSERT_TRUE(changeRole(host, ann, KRUserRole::speaker()));
+    main->runFor(300ms);
+    media->simulateNetworkReturn();
+
+    // Refused, asked again after each of the engine wrapper's waits, then given up.
+    for (const auto delay : ClientRoleRetry::kDelays) {
+        ASSERT_TRUE(main->runUntil([&] { return wrapper->isRoleRetryScheduled(); }, 10s));
+        clock->advance(delay);
+        main->runPending();
+    }
+    ASSERT_TRUE(main->runUntil(
+        [&] {
+            return wrapper->counterForRetryingSwitchingClientRole() ==
+                       static_cast<std::int64_t>(ClientRoleRetry::kDelays.size()) + 1 &&
+                   !wrapper->isRoleRetryScheduled();
+        },
+        10s));
+    main->runFor(300ms);
+    using platform::MediaCodes;
+    const auto expectInAudience = [&] {
+        EXPECT_TRUE(internals(ann.client).isLocalUserInAudienceMode());
+        EXPECT_EQ(media->clientRole(), MediaCodes::kRoleAudience);
+        const auto broadcasters = bus->broadcasters("room-1");
+        EXPECT_EQ(std::count(broadcasters.begin(), broadcasters.end(), std::stoull(ann.uid())), 0);
+        EXPECT_EQ(heardSince(ann, mark, "moved to participant"), 0u);
+        for (const std::string& type : ownPostTypes(ann, posts)) EXPECT_EQ(type, "audience");
+    };
+    expectInAudience();
+
+    // Her engine's next return, with room in the channel by then, asks for the refused role no
+    // more: the meeting still holds the audience.
+    bus->setBroadcasterLimit(std::nullopt);
+    media->simulateNetworkDrop();
+    main->runPending();
+    media->simulateNetworkReturn();
+    main->runFor(300ms);
+    expectInAudience();
 }
 
 TEST_F(KRClientMultiMediaIntegrationTest, SubscriptionsThroughTheClientReachTheRoomsEngine) {

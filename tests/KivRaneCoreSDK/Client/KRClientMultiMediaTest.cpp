@@ -32,16 +32,9 @@ namespace {
 using namespace test;
 using R = MeetingServiceRoute;
 
-/// The room engine recorder plus the reports of a role change.
+/// The room engine recorder plus the loudest speaker and the soft mute.
 class Recorder : public RoomEngineRecorder {
 public:
-    void didLocalUserMovedToAudience(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
-        lines.push_back("moved to audience");
-    }
-    void didLocalUserMovedToParticipant(const KRMeeting&,
-                                        const std::shared_ptr<KRMeetingUser>&) override {
-        lines.push_back("moved to participant");
-    }
     void didLoudestSpeakerUpdated(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u) override {
         lines.push_back("loudest " + (u ? u->id() : std::string("nobody")));
     }
@@ -1189,6 +1182,43 @@ TEST_F(KRClientMultiMediaTest, AnEngineBackInTheChannelTakesTheRoleTheMeetingHol
     EXPECT_EQ(p.recorder->count("moved to audience"), 1u);
     EXPECT_TRUE(internals(p.client).isLocalUserInAudienceMode());
     leaveOnScriptedEngine(p);
+}
+
+TEST_F(KRClientMultiMediaTest, AHostsEngineJoiningAfreshInAMoveAcceptedWhileAwayConfirmsIt) {
+    // Such an engine joins as a speaker and answers no ask for the role it already holds: its
+    // join is the answer, whichever of it and the connection it reports first.
+    for (const bool joinFirst : {true, false}) {
+        SCOPED_TRACE(joinFirst ? "join reported first" : "connection reported first");
+        Party p = joinedOnScriptedEngine();
+        settle();
+        const auto rtc = p.engine->delegate.lock();
+        ASSERT_TRUE(rtc);
+        rtc->didCurrentParticipantRoleChanged(true);
+        ASSERT_EQ(p.recorder->count("moved to audience"), 1u);
+        rtc->didConnectionStateChanged(KRConnectionState::disconnected);
+        internals(p.client).roomEngine().takeHostRoleMove(false);
+        EXPECT_FALSE(p.engine->called("role participant")) << "asked while away";
+        internals(p.client).networkClient()->didNetworkStateChanged(true);
+        main->runPending();
+        ASSERT_EQ(p.engine->joins.size(), 2u);
+        const auto posts = statusPosts();
+        const auto joined = [&] {
+            rtc->didLocalParticipantJoinChannel(
+                std::make_shared<RtcPeerMetaData>(p.uid, false, false, false), {});
+        };
+        if (joinFirst) joined();
+        rtc->didConnectionStateChanged(KRConnectionState::connected);
+        if (!joinFirst) joined();
+        settle();
+        EXPECT_EQ(p.recorder->count("moved to participant"), 1u);
+        EXPECT_FALSE(internals(p.client).isLocalUserInAudienceMode());
+        EXPECT_GT(statusPosts(), posts);
+        EXPECT_FALSE(p.engine->called("role audience"));
+        // Should the engine answer after all, that is no news.
+        rtc->didCurrentParticipantRoleChanged(false);
+        EXPECT_EQ(p.recorder->count("moved to participant"), 1u);
+        leaveOnScriptedEngine(p);
+    }
 }
 
 // ---- Leave, and the next meeting on the same client ----

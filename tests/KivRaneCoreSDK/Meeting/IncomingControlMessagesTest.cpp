@@ -52,7 +52,6 @@ public:
     KRMeeting getCurrentMeetingData() const override {
         return KRMeeting("m", "p", "t", {}, nullptr, false, "", false);
     }
-    std::shared_ptr<RtcManagerProtocol> rtcEngineManager() const override { return nullptr; }
 
     void muteLocalAudio(bool isMute) override { add(isMute ? "mute" : "unmute"); }
     void leaveMeeting(KRUserLeftReason reason) override { add("leave by " + reason.byHost()); }
@@ -65,6 +64,9 @@ public:
     }
     void switchClientRole(bool isAudience) override {
         add(isAudience ? "to audience" : "to speaker");
+    }
+    void takeHostRoleMove(bool isAudience) override {
+        add(isAudience ? "room engine to audience" : "room engine to speaker");
     }
     void remoteShareAnnounced() override { sharesAnnouncedAfter.push_back(lines.size()); }
     void changeMeetingLock(bool locked, const std::optional<std::string>& by) override {

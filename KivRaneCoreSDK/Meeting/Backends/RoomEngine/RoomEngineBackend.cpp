@@ -198,7 +198,8 @@ void RoomEngineBackend::releaseMeetingMedia() {
     channelAsked_ = false;
     isWaitingToBeReconnect_ = false;
     isEngineAway_ = false;
-    isRoleSetAgain_ = false;
+    roleMovedWhileAway_.reset();
+    roleSetAgain_.reset();
 }
 
 void RoomEngineBackend::releaseEngine() {

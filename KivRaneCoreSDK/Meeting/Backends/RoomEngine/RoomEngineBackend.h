@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -96,6 +97,9 @@ public:
     void setEngine(std::shared_ptr<RtcManagerProtocol> engine);
     void configureForMultiMediaEngine(const KRJoinMeetingConfig& config);
     bool isWaitingToBeReconnect() const { return isWaitingToBeReconnect_; }
+    /// A host's move of the local user that the meeting accepted (true: to the audience). An
+    /// engine in its channel takes the role at once; one that is away takes it once back.
+    void takeHostRoleMove(bool isAudience);
     /// The receivers handed to the engine (held weakly there). Each belongs to one join: the
     /// current one, made anew when the join is a different one.
     std::shared_ptr<RtcManagerDelegate> rtcDelegate();
@@ -165,9 +169,12 @@ private:
     std::shared_ptr<KRScreenShareTrack> shareTrackWhere(
         const std::function<bool(const KRScreenShareTrack&)>& matches) const;
     void handleRoleChange(bool isAudience);
-    /// The engine is back after losing its connection (or joined afresh): a role asked of it
-    /// while it was away never reached the meeting, so it takes the role the meeting holds.
-    void setConfirmedRoleAgain();
+    /// The engine is back after losing its connection (or joined afresh) and is given the role
+    /// the meeting holds: a host's move accepted while it was away, else the role confirmed.
+    void setHeldRoleAgain();
+    /// An engine that joined afresh (`localPeer`) already in a role it was given again answers
+    /// nothing: when that role is a move the meeting has not confirmed, it is confirmed here.
+    void confirmRoleJoinedIn(const RtcPeerMetaData& localPeer);
 
     MeetingPort& port_;
     KRDependencies deps_;
@@ -186,9 +193,13 @@ private:
     /// The engine reported its connection lost or being restored during the meeting, and has
     /// not reported it back yet.
     bool isEngineAway_ = false;
-    /// The engine was just given the meeting's role again: its confirmation of a role the
-    /// meeting already holds is no news.
-    bool isRoleSetAgain_ = false;
+    /// A host's move accepted while the engine was away (true: to the audience), not yet given
+    /// to the engine: asked of an engine out of its channel, a role is taken without a word, and
+    /// the meeting would never hear it confirmed.
+    std::optional<bool> roleMovedWhileAway_;
+    /// The role the engine was given when it came back, until it answers or is away again: its
+    /// confirmation of a role the meeting already holds is no news.
+    std::optional<bool> roleSetAgain_;
     /// The engine was made by this backend (for an "agora" room), not handed in by the host app.
     bool ownsRtcEngine_ = false;
     /// Streams the engine was told are participants because the service could not answer.

@@ -154,13 +154,16 @@ public:
         if (!c->hasJoinedMeeting()) return;
         if (state == KRConnectionState::disconnected || state == KRConnectionState::reconnecting) {
             backend_.isEngineAway_ = true;
+            // Whatever it was given at its last return and has not answered (a role it refused
+            // included) is not asked again: the next return gives the role the meeting holds.
+            backend_.roleSetAgain_.reset();
             // Back in the channel, the engine meets every stream anew and attaches each share
             // to its owner itself: a share's stream must not be answered as a participant's then.
             backend_.sharesOfDroppedOwners_.clear();
             backend_.sharesShownWithoutTrack_.clear();
         } else if (state == KRConnectionState::connected &&
                    std::exchange(backend_.isEngineAway_, false)) {
-            backend_.setConfirmedRoleAgain();
+            backend_.setHeldRoleAgain();
         }
     }
     void didNetworkQualityChanged(KRNetworkQuality quality) override {
@@ -248,7 +251,8 @@ void RoomEngineBackend::handleLocalJoin(const std::shared_ptr<RtcPeerMetaData>& 
         if (rtcEngineManager_) rtcEngineManager_->setUpLocalRtcVideoView();
         tellEngineRecordedMedia(*peer);
         isEngineAway_ = false;
-        setConfirmedRoleAgain();
+        setHeldRoleAgain();
+        confirmRoleJoinedIn(*peer);
         finishEngineWait(completion);
         return;
     }
@@ -346,10 +350,35 @@ void RoomEngineBackend::checkRemoteStreamType(const std::string& streamId, int t
     }
 }
 
-void RoomEngineBackend::setConfirmedRoleAgain() {
+void RoomEngineBackend::takeHostRoleMove(bool isAudience) {
     if (!rtcEngineManager_) return;
-    isRoleSetAgain_ = true;
-    rtcEngineManager_->switchClientRole(port_.isLocalUserInAudienceMode());
+    if (isEngineAway_) {
+        // The latest move wins; the engine hears it once it is back in its channel.
+        roleMovedWhileAway_ = isAudience;
+        port_.logger().info("Role move kept until the media channel is back");
+        return;
+    }
+    roleMovedWhileAway_.reset();
+    rtcEngineManager_->switchClientRole(isAudience);
+}
+
+void RoomEngineBackend::setHeldRoleAgain() {
+    if (!rtcEngineManager_) return;
+    // Given once per return: a second call for the same return (a host's engine reports both
+    // its connection and its fresh join) asks for the same role again.
+    const bool role = roleMovedWhileAway_ ? *std::exchange(roleMovedWhileAway_, std::nullopt)
+                                          : roleSetAgain_.value_or(port_.isLocalUserInAudienceMode());
+    roleSetAgain_ = role;
+    rtcEngineManager_->switchClientRole(role);
+}
+
+void RoomEngineBackend::confirmRoleJoinedIn(const RtcPeerMetaData& localPeer) {
+    if (!roleSetAgain_ || localPeer.isAudiencePeer() != *roleSetAgain_ ||
+        *roleSetAgain_ == port_.isLocalUserInAudienceMode()) {
+        return;
+    }
+    // `roleSetAgain_` stays: should the engine answer after all, that answer is no news.
+    port_.localRoleConfirmed(*roleSetAgain_);
 }
 
 // ---- Streams shown while the service could not say what they are ----
@@ -466,7 +495,8 @@ void RoomEngineBackend::closeShare(const std::shared_ptr<KRScreenShareTrack>& tr
 void RoomEngineBackend::handleRoleChange(bool isAudience) {
     // The engine's answer to the role given again after it came back is no news when the
     // meeting already holds that role.
-    if (std::exchange(isRoleSetAgain_, false) && isAudience == port_.isLocalUserInAudienceMode()) {
+    if (std::exchange(roleSetAgain_, std::nullopt) &&
+        isAudience == port_.isLocalUserInAudienceMode()) {
         return;
     }
     port_.localRoleConfirmed(isAudience);
