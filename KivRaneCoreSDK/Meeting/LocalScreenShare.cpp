@@ -173,6 +173,11 @@ void LocalScreenShare::leave() {
     end(KRUserLeftReason::leaveMeeting(), Report::later);
 }
 
+bool LocalScreenShare::isOwnStream(std::uint64_t uid) const {
+    KR_DCHECK_RUN_ON(checker_);
+    return uid != 0 && (uid == uid_ || endedStreams_.count(uid) != 0);
+}
+
 bool LocalScreenShare::streamLeft(std::uint64_t uid, const KRUserLeftReason& reason) {
     KR_DCHECK_RUN_ON(checker_);
     if (uid == 0) return false;

@@ -134,6 +134,9 @@ public:
     /// The uid of the running share's stream; 0 while the local user shares nothing.
     std::uint64_t streamUid() const { return uid_; }
     const std::string& streamToken() const { return token_; }
+    /// True when `uid` is the running share's stream, or the stream of a share of this meeting
+    /// that ended before its stream left the media channel.
+    bool isOwnStream(std::uint64_t uid) const;
     /// Takes `uid` and `token` as the running share's stream (what a granted start records).
     void adoptStream(std::uint64_t uid, std::string token);
     /// A stream left the media channel. True when it was the local share's: the running share

@@ -1,21 +1,27 @@
 // Screen shares seen by the clients of one meeting when something goes wrong around them: a
 // stream-started notice for a stream nobody granted, a share stream that appears while the
-// service cannot say what it is, and a sharer whose media drops before its share's stream. On the
-// default engine and on both room engines, against the local meeting service and the stand-in
-// media bus and messaging service.
+// service cannot say what it is (the sharer's own stream among them), and a sharer whose media
+// drops before its share's stream. On the default engine and on both room engines, against the
+// local meeting service and the stand-in media bus and messaging service.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <boost/json.hpp>
+
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Meeting/LocalScreenShare.h"
 #include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
+#include "platform/Defaults/UserDefaults.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Media/MediaEngine.h"
@@ -232,9 +238,10 @@ TEST_F(KRClientShareFaultsIntegrationTest, AShareStreamSeenWhileTheServiceFailsB
         // Shown as a participant while the service cannot answer.
         ASSERT_TRUE(runUntil([&] { return b.delegate->has("remote joined " + shareId); }));
         main->runFor(2500ms);
-        // Asked again, at a bounded rate (both clients, over 2.5 s of refusals).
+        // Asked again, at a bounded rate, over 2.5 s of refusals: by b alone, as the sharer's
+        // client knows its own stream and asks nothing about it.
         const std::size_t asks = service.requestCount(R::getRoomConnectionStatus) - asksBefore;
-        EXPECT_GE(asks, 4u);
+        EXPECT_GE(asks, 2u);
         EXPECT_LE(asks, 10u);
         EXPECT_FALSE(b.delegate->has("remote share started"));
 
@@ -273,6 +280,145 @@ TEST_F(KRClientShareFaultsIntegrationTest, AShareStreamSeenWhileTheServiceFailsB
         EXPECT_EQ(b.delegate->count("remote left " + shareId), 1u);
         a.delegate->lines.clear();
         b.delegate->lines.clear();
+    }
+}
+
+// ---- The local user's own share ----
+
+/// The host app's broadcast extension: when the client says the share's stream is ready, it reads
+/// the stream's uid from the app group and broadcasts under it; told to stop, it stops. It notes
+/// the uid the client held at the moment it could first learn the uid itself.
+class BroadcastExtension {
+public:
+    static constexpr const char* kGroup = "group.kr.share-faults";
+
+    BroadcastExtension(Member& member, const std::shared_ptr<platform::MediaBus>& bus,
+                       const std::shared_ptr<platform::MainQueue>& main,
+                       std::filesystem::path storage)
+        : member_(member), broadcast_(bus, main), storage_(std::move(storage)) {
+        member_.client->setParameters(boost::json::object{{"kr_app_group_name", kGroup}});
+        tokens_.push_back(member_.extension->addObserver(
+            KRClient::kCredentialsReadyNotification,
+            [this](const std::string&) { credentialsReady(); }));
+        tokens_.push_back(member_.extension->addObserver(
+            LocalScreenShare::kForceStopNotification, [this](const std::string&) { stop(); }));
+    }
+    ~BroadcastExtension() {
+        for (const auto token : tokens_) member_.extension->removeObserver(token);
+    }
+    BroadcastExtension(const BroadcastExtension&) = delete;
+    BroadcastExtension& operator=(const BroadcastExtension&) = delete;
+
+    /// The capture starts: the client is asked for a share stream.
+    void startCapture() { member_.extension->post(KRClient::kCaptureStartedNotification); }
+    /// The capture stops by itself: the client hears of it, then the stream goes.
+    void stopCapture() {
+        member_.extension->post(KRClient::kCaptureStoppedNotification);
+        stop();
+    }
+    /// The stream goes without a word to the client (the extension ended).
+    void stop() {
+        broadcast_.stop();
+        uid = 0;
+    }
+
+    std::uint64_t uid = 0;  ///< the uid broadcast under; 0 while not broadcasting
+    /// For each hand-over: the uid the client held as its share's stream, and the one in the
+    /// app group.
+    std::vector<std::pair<std::uint64_t, std::optional<std::int64_t>>> handOvers;
+
+private:
+    void credentialsReady() {
+        const auto suite = platform::UserDefaults::suite(kGroup, storage_);
+        const auto shared = suite ? suite->integer(KRClient::kShareUidKey) : std::nullopt;
+        handOvers.emplace_back(internals(member_.client).localScreenShare().streamUid(), shared);
+        if (!shared) return;
+        uid = static_cast<std::uint64_t>(*shared);
+        broadcast_.start(internals(member_.client).currentRoom().roomID, uid);
+    }
+
+    Member& member_;
+    test::ScreenShareBroadcast broadcast_;
+    std::filesystem::path storage_;
+    std::vector<platform::ObserverToken> tokens_;
+};
+
+TEST_F(KRClientShareFaultsIntegrationTest,
+       TheLocalShareIsNeverARemoteOneWhileTheServiceCannotNameIt) {
+    Member& a = joined();
+    BroadcastExtension extension(a, bus, main, storage.path());
+    // What the service said of the room before anything was shared: a status naming no share.
+    const std::string statusWithoutShare =
+        boost::json::serialize(service.room(kMeetingId)->statusJson());
+    enum class End { streamGoes, captureStopsFirst, hostAppStops };
+    struct Case {
+        const char* name;
+        MeetingServiceFault outage;  // on every room status question while the share runs
+        End end;
+    };
+    const MeetingServiceFault refused = MeetingServiceFault::withStatus(503);
+    const MeetingServiceFault unaware = MeetingServiceFault::withStatus(200, statusWithoutShare);
+    const Case cases[] = {
+        {"refused, the stream goes", refused, End::streamGoes},
+        {"refused, the capture stops first", refused, End::captureStopsFirst},
+        {"refused, the host app stops it", refused, End::hostAppStops},
+        {"no share known, the stream goes", unaware, End::streamGoes},
+        {"no share known, the capture stops first", unaware, End::captureStopsFirst},
+        {"no share known, the host app stops it", unaware, End::hostAppStops},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        a.delegate->lines.clear();
+        service.injectFault(R::getRoomConnectionStatus, c.outage);
+        extension.startCapture();
+        ASSERT_TRUE(runUntil([&] { return extension.uid != 0; }));
+        const std::uint64_t shareUid = extension.uid;
+        const std::string shareId = std::to_string(shareUid);
+        // The client held the share's stream before the extension could broadcast under it.
+        ASSERT_FALSE(extension.handOvers.empty());
+        EXPECT_EQ(extension.handOvers.back().first, shareUid);
+
+        // Arrival: the local share, never a participant.
+        ASSERT_TRUE(runUntil([&] {
+            return a.delegate->has("local share started") ||
+                   a.delegate->has("remote joined " + shareId);
+        }));
+        EXPECT_TRUE(a.delegate->has("local share started"));
+        EXPECT_FALSE(a.delegate->has("remote joined " + shareId));
+        EXPECT_TRUE(internals(a.client).pendingStreamQuestions().empty());
+
+        // Departure.
+        switch (c.end) {
+            case End::streamGoes:
+                extension.stop();
+                break;
+            case End::captureStopsFirst:
+                extension.stopCapture();
+                break;
+            case End::hostAppStops:
+                main->post([&] { a.client->stopLocalScreenShare(); });
+                break;
+        }
+        const auto showsShareStream = [&] {
+            const auto tracks = a.client->getCurrentMeetingData().allMediaTracks();
+            return std::any_of(tracks.begin(), tracks.end(),
+                               [&](const auto& t) { return t->id() == shareId; });
+        };
+        ASSERT_TRUE(runUntil([&] {
+            return a.delegate->has("local share stopped") && extension.uid == 0 &&
+                   !showsShareStream();
+        }));
+        main->runFor(300ms);  // a late report would come by now
+
+        EXPECT_EQ(a.delegate->count("local share started"), 1u);
+        EXPECT_EQ(a.delegate->count("local share stopped"), 1u);
+        for (const std::string& line : a.delegate->lines) {
+            EXPECT_NE(line.rfind("remote", 0), 0u) << line;
+        }
+        EXPECT_EQ(a.client->getMeetingUsers().size(), 1u);
+        EXPECT_TRUE(internals(a.client).pendingStreamQuestions().empty());
+        service.clearFaults();
+        ASSERT_TRUE(runUntil([&] { return service.room(kMeetingId)->screenSharerUri.empty(); }));
     }
 }
 

@@ -130,6 +130,8 @@ private:
     void turnStandInIntoShare(std::uint64_t uid, const KRScreenShareInfo& info);
     /// The share a uid stands for: its entry, else a share track already holding that uid.
     std::optional<KRScreenShareInfo> screenShareFor(std::uint64_t uid) const;
+    /// The local share carried by `uid`: as the room store names it, else as the local user's.
+    KRScreenShareInfo localShareInfo(std::uint64_t uid) const;
 
     MeetingPort& port_;
     std::shared_ptr<platform::DispatchQueue> queue_;

@@ -56,7 +56,20 @@ std::optional<KRScreenShareInfo> DefaultEngineBackend::screenShareFor(std::uint6
 
 // ---- A stream arrives ----
 
+KRScreenShareInfo DefaultEngineBackend::localShareInfo(std::uint64_t uid) const {
+    if (const auto known = screenShareFor(uid)) return *known;
+    const auto local = port_.getMeetingLocalUser();
+    return KRScreenShareInfo(uid, port_.room().userWebRtcId, local ? local->displayName() : "");
+}
+
 void DefaultEngineBackend::onEngineStreamAdded(std::uint64_t uid) {
+    // The local share's own stream comes back to this engine like anyone's, often before the
+    // room store names it: while the service cannot say what it is, asking about it would show
+    // the local user's share as a participant of its own.
+    if (uid != 0 && uid == port_.localShare().streamUid()) {
+        addScreenShareStream(localShareInfo(uid));
+        return;
+    }
     const auto track = firstTrack(port_.room(), std::to_string(uid));
     if (track && track->sourceType() == KRMediaTrackSourceType::user) {
         addParticipantStream(uid, true);
@@ -199,6 +212,13 @@ void DefaultEngineBackend::addScreenShareStream(const KRScreenShareInfo& info) {
 void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
                                                  const KRUserLeftReason& reason) {
     standIns_.remove(std::to_string(uid));
+    // The local share's stream, whether its share still runs or already ended and was told: its
+    // tracks go and it ends the share, never reported as anyone leaving.
+    if (port_.localShare().isOwnStream(uid)) {
+        pendingStreamUids_.erase(uid);
+        removeScreenShareStream(localShareInfo(uid), reason);
+        return;
+    }
     if (pendingStreamUids_.erase(uid) != 0) {
         // Gone before anyone was told it came: nothing to report either way.
         return;
@@ -207,8 +227,6 @@ void DefaultEngineBackend::onEngineStreamRemoved(std::uint64_t uid,
         removeScreenShareStream(*share, reason);
         return;
     }
-    // The stream of a local share whose entry went with it (another share took over): no user.
-    if (port_.localShare().streamLeft(uid, reason)) return;
     const std::string id = std::to_string(uid);
     auto user = port_.room().trackUser(id);
     if (!user) user = std::make_shared<KRMeetingUser>();
