@@ -391,10 +391,13 @@ bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& part
         hasLostLocalState() ||
         std::any_of(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
                     [](const MeetingSession::Token& token) { return token.live(); });
-    const std::string& id = participant.participantId;
-    return changeUnheard && !id.empty() &&
-           (id == owner.room().userWebRtcId ||
-            id == owner.participantMerge().getCurrentParticipantId());
+    return changeUnheard && isLocalParticipant(owner, participant.participantId);
+}
+
+bool RoomSync::isLocalParticipant(Owner& owner, const std::string& participantId) {
+    return !participantId.empty() &&
+           (participantId == owner.room().userWebRtcId ||
+            participantId == owner.participantMerge().getCurrentParticipantId());
 }
 
 // ---- The service's records ----
@@ -443,6 +446,7 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     std::erase_if(records, [&](const KRMeetingParticipant& participant) {
         return isStaleLocalRecord(*owner, participant);
     });
+    keepHeldHands(*owner, records);
     std::erase_if(engineRoles_, [](const auto& entry) { return !entry.second.meeting.live(); });
     if (question != 0) {
         for (auto& participant : records) {
@@ -489,6 +493,39 @@ void RoomSync::engineReportedRole(const std::string& participantId, bool isAudie
     MeetingSession* session = owner ? owner->session() : nullptr;
     if (!session || participantId.empty()) return;
     engineRoles_[participantId] = {session->token(), roomQuestions_, isAudience};
+}
+
+void RoomSync::holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    MeetingSession* session = owner ? owner->session() : nullptr;
+    // The local hand has its own guard: the local record is left out while a change is unheard.
+    if (!session || !user || isLocalParticipant(*owner, user->id())) return;
+    heldHands_[user->id()] = {session->token(), user, raised};
+}
+
+void RoomSync::keepHeldHands(Owner& owner, std::vector<KRMeetingParticipant>& records) {
+    // A hold lasts as long as its meeting and the user it was set on: a participant who left and
+    // came back is a new user, whose hand the service's word sets again.
+    const bool inMerge = owner.recordsGoToMerge();
+    std::erase_if(heldHands_, [&](const auto& entry) {
+        const auto& [id, held] = entry;
+        if (!held.meeting.live()) return true;
+        const auto user = held.user.lock();
+        return !user || user != (inMerge ? owner.participantMerge().getMeetingUser(id)
+                                         : owner.room().matchingUser(id));
+    });
+    // The records go on with the held hand, so that the store, the merge and the panel all keep
+    // what the others were told; the rest of each record counts as usual.
+    for (auto& participant : records) {
+        const auto held = heldHands_.find(participant.participantId);
+        if (held == heldHands_.end()) continue;
+        if (participant.isHandRaise == held->second.raised) {
+            heldHands_.erase(held);  // the service has it now
+        } else {
+            participant.isHandRaise = held->second.raised;
+        }
+    }
 }
 
 void RoomSync::applyUserLeft(const std::string& userId) {

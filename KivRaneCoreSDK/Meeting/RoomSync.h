@@ -24,6 +24,7 @@
 namespace kr {
 
 class KRCurrentRoom;
+class KRMeetingUser;
 class KRWebSocketManager;
 class LogCollector;
 class MeetingParticipantsManager;
@@ -32,7 +33,7 @@ class MeetingParticipantsManager;
 /// room status fetch, their polls, the 1 s network watchdog, the local state changes the service
 /// did not take (posted again with a back-off), and the one place where the service's
 /// participant records (a status reply or a room socket push) change the room store and the
-/// participant merge.
+/// participant merge (keeping the remote hands heard of before the service had them).
 ///
 /// It reaches the meeting only through its `Owner`, which it holds weakly: once the owner is
 /// gone, replies, polls and retries do nothing.
@@ -183,6 +184,12 @@ public:
     /// lets go of it (only while it holds that login under the id), then the room status is
     /// fetched.
     void applyUserLeft(const std::string& userId);
+    /// A remote participant's hand as the participant itself said it, or as a host's command
+    /// set it, in the user the meeting holds for it. The service may not have it yet: until a
+    /// status reply or a push shows the same hand, their records of that participant keep this
+    /// one, so they neither change nor report it. Forgotten with the meeting and when the
+    /// participant leaves (the meeting then holds another user, or none, under its id).
+    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised);
 
 private:
     RoomSync(std::weak_ptr<Owner> owner, std::shared_ptr<platform::DispatchQueue> queue,
@@ -191,6 +198,10 @@ private:
     /// True for the service's record of the local user while a change of the local state has
     /// not reached the service: it is older than what the app was told.
     bool isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant) const;
+    static bool isLocalParticipant(Owner& owner, const std::string& participantId);
+    /// Gives the records the hands held for their participants; a record that shows the held
+    /// hand ends its hold.
+    void keepHeldHands(Owner& owner, std::vector<KRMeetingParticipant>& records);
     void localStateLost(const MeetingSession::Token& session, LocalState what);
     /// Schedules the next post of the whole local state, unless one of the current meeting
     /// waits or is under way.
@@ -255,6 +266,15 @@ private:
     };
     std::map<std::string, EngineRole> engineRoles_;
     std::uint64_t roomQuestions_ = 0;  ///< fetches asked so far
+
+    // Remote hands this client heard of (and told the app of) before the service had them, by
+    // participant id.
+    struct HeldHand {
+        MeetingSession::Token meeting;
+        std::weak_ptr<KRMeetingUser> user;  ///< the user the meeting held when the hand was set
+        bool raised = false;
+    };
+    std::map<std::string, HeldHand> heldHands_;
 };
 
 }  // namespace kr

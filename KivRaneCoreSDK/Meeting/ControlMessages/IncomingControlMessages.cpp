@@ -173,7 +173,10 @@ void IncomingControlMessages::onLowerAllHandsInRoomStore(const KRRtmMessage& mes
     const auto performer = m.userById(message.senderParticipantId);
     KRCurrentRoom& room = m.currentRoom();
     for (const auto& user : room.meetingUsers()) {
+        if (!user->isHandRaised())
+            continue;
         user->setIsHandRaised(false);
+        m.holdAnnouncedHand(user, false);
     }
     // The room's own flag too, or the next status post would raise the hand again.
     room.isCurrentUserHandRaised = false;
@@ -184,7 +187,9 @@ void IncomingControlMessages::onHandInRoomStore(const KRRtmMessage& message) {
     const auto sender = meeting_->getUser(message.senderParticipantId);
     if (!sender)
         return;
-    sender->setIsHandRaised(message.message == E::participantRaiseHand);
+    const bool raised = message.message == E::participantRaiseHand;
+    sender->setIsHandRaised(raised);
+    meeting_->holdAnnouncedHand(sender, raised);
     meeting_->sendRemoteUserHandRaisedEvent(sender);
 }
 
@@ -265,14 +270,28 @@ void IncomingControlMessages::onLowerAllHandsInMerge(const KRRtmMessage& message
     // The local hand goes down too, or the next status post would raise it again at the server,
     // and every poll after it everywhere.
     m.currentRoom().isCurrentUserHandRaised = false;
-    m.meetingUsersManager().lowerAllParticipantsHands();
+    MeetingParticipantsManager& merge = m.meetingUsersManager();
+    std::vector<std::shared_ptr<KRMeetingUser>> raised;
+    for (const auto& user : merge.getAllMeetingUser()) {
+        if (user->isHandRaised())
+            raised.push_back(user);
+    }
+    merge.lowerAllParticipantsHands();
+    for (const auto& user : raised) {
+        if (!user->isHandRaised())
+            m.holdAnnouncedHand(user, false);
+    }
     m.sendHostLoweredAllHandsEvent(performer);
 }
 
 void IncomingControlMessages::onHandInMerge(const KRRtmMessage& message) {
     // The merge tells the host through its own closures.
-    meeting_->meetingUsersManager().updateParticipantHandRaiseStatus(
-        message.senderParticipantId, message.message == E::participantRaiseHand);
+    MeetingParticipantsManager& merge = meeting_->meetingUsersManager();
+    const bool raised = message.message == E::participantRaiseHand;
+    merge.updateParticipantHandRaiseStatus(message.senderParticipantId, raised);
+    const auto sender = merge.getMeetingUser(message.senderParticipantId);
+    if (sender && sender->isHandRaised() == raised)
+        meeting_->holdAnnouncedHand(sender, raised);
 }
 
 void IncomingControlMessages::onCoHostRightInMerge(const KRRtmMessage& message) {

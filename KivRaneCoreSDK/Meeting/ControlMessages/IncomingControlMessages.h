@@ -67,6 +67,9 @@ public:
         virtual void changeMeetingLock(bool locked, const std::optional<std::string>& by) = 0;
         virtual void changeRecording(bool on, const std::optional<std::string>& by) = 0;
         virtual void closeWhiteboard(const std::optional<std::string>& by) = 0;
+        /// A participant's hand as its own message or a host's command just set it: status
+        /// news the service sent before it had that hand must not take it back.
+        virtual void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) = 0;
 
         // ---- Told: reports to the host app ----
 

@@ -54,6 +54,9 @@ public:
     void closeWhiteboard(const std::optional<std::string>& by) override {
         core_.events().closeWhiteboard(by);
     }
+    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) override {
+        core_.roomSync_->holdAnnouncedHand(user, raised);
+    }
 
     void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
                                                bool isAudioRequest) override {

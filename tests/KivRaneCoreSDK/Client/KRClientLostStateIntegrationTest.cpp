@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
@@ -35,12 +36,14 @@ using test::MeetingServiceFault;
 
 constexpr const char* kMeetingId = "1234567890";
 constexpr const char* kPin = "4321";
+constexpr const char* kHostToken = "host-token-1";
 
 /// Counts the reports a host app would show.
 class Reports : public KRClientDelegate {
 public:
     int joined = 0;
     int left = 0;
+    int allHandsLowered = 0;
     std::deque<std::string> remoteHands;  ///< "<id> up" / "<id> down", in order
 
     void didLocalUserJoinedMeeting(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
@@ -51,6 +54,9 @@ public:
                                              const std::shared_ptr<KRMeetingUser>& user,
                                              bool raised) override {
         remoteHands.push_back(user->id() + (raised ? " up" : " down"));
+    }
+    void didHostLowerAllHands(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        ++allHandsLowered;
     }
 };
 
@@ -64,18 +70,18 @@ class KRClientLostStateIntegrationTest : public ::testing::Test {
 protected:
     ~KRClientLostStateIntegrationTest() override { members.clear(); }
 
-    Member& joined() {
+    Member& joined(KRUserRole role = KRUserRole::speaker()) {
         KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         members.push_back({KRClient::create(deps), std::make_shared<Reports>()});
         Member& member = members.back();
-        join(member);
+        join(member, std::move(role));
         return member;
     }
 
-    void join(Member& member) {
+    void join(Member& member, KRUserRole role = KRUserRole::speaker()) {
         const int before = member.reports->joined;
         member.client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, "Name"),
-                                   KRJoinMeetingConfig(KRUserRole::speaker(), true, true),
+                                   KRJoinMeetingConfig(std::move(role), true, true),
                                    member.reports);
         EXPECT_TRUE(main->runUntil([&] { return member.reports->joined > before; }, 10s));
         main->runFor(200ms);  // the join's own status calls are answered
@@ -143,6 +149,19 @@ protected:
         }
     }
 
+    /// `member` asks for the room's status; true once the reply was applied.
+    bool statusReplied(Member& member) {
+        std::optional<bool> answered;
+        internals(member.client).roomSync().fetchRoomStatus([&](bool ok) { answered = ok; });
+        return main->runUntil([&] { return answered.has_value(); }, 5s) && *answered;
+    }
+
+    /// The hand `viewer`'s client shows for `other`.
+    static bool handShown(const Member& viewer, const Member& other) {
+        const auto user = viewer.client->getUser(other.uid());
+        return user && user->isHandRaised();
+    }
+
     bool handAtService(const Member& member) const {
         const auto record = service.participant(kMeetingId, member.uid());
         return record && record->isHandRaised;
@@ -187,6 +206,71 @@ TEST_F(KRClientLostStateIntegrationTest, AHandRaisedWhileTheServiceRefusesPostsI
             },
             5s));
     }
+}
+
+TEST_F(KRClientLostStateIntegrationTest, AHandTheOthersHeardOfStaysUpWhileTheServiceLacksIt) {
+    Member& a = joined();
+    Member& b = joined();
+    ASSERT_TRUE(main->runUntil([&] { return b.client->getUser(a.uid()) != nullptr; }, 10s));
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return !b.reports->remoteHands.empty(); }, 5s));
+    // b's status replies come from a service that never got the raise.
+    for (int reply = 0; reply < 5; ++reply) {
+        ASSERT_TRUE(statusReplied(b));
+        ASSERT_FALSE(handAtService(a));
+        EXPECT_TRUE(handShown(b, a)) << "after reply " << reply;
+    }
+    EXPECT_EQ(b.reports->remoteHands, std::deque<std::string>{a.uid() + " up"});
+
+    // The service takes a's state again, and b's next reply shows the hand.
+    service.clearFaults();
+    advance(RetryBackOff::ceiling(1));
+    ASSERT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+    ASSERT_TRUE(statusReplied(b));
+    EXPECT_TRUE(handShown(b, a));
+
+    a.client->lowerHand();
+    ASSERT_TRUE(main->runUntil([&] { return !handAtService(a); }, 5s));
+    ASSERT_TRUE(main->runUntil([&] { return b.reports->remoteHands.size() >= 2; }, 5s));
+    ASSERT_TRUE(statusReplied(b));
+    EXPECT_FALSE(handShown(b, a));
+    main->runFor(200ms);  // a second report would arrive by now
+    EXPECT_EQ(b.reports->remoteHands,
+              (std::deque<std::string>{a.uid() + " up", a.uid() + " down"}));
+}
+
+TEST_F(KRClientLostStateIntegrationTest, AHostsLowerAllHandsHoldsWhileTheServiceStillShowsTheHand) {
+    Member& host = joined(KRUserRole::host(kHostToken));
+    Member& a = joined();
+    Member& b = joined();
+    ASSERT_TRUE(main->runUntil([&] { return b.client->getUser(a.uid()) != nullptr; }, 10s));
+    a.client->raiseHand();
+    ASSERT_TRUE(
+        main->runUntil([&] { return handAtService(a) && !b.reports->remoteHands.empty(); }, 5s));
+    ASSERT_TRUE(statusReplied(b));  // the service shows the hand: nothing held any more
+    ASSERT_TRUE(handShown(b, a));
+
+    // The service agrees to lower every hand but does not get to it.
+    service.injectFault(R::hostActions,
+                        MeetingServiceFault::withStatus(200, R"({"success": true})").times(1));
+    std::optional<bool> lowered;
+    host.client->lowerAllUsersHands([&](bool ok) { lowered = ok; });
+    ASSERT_TRUE(main->runUntil(
+        [&] { return lowered.value_or(false) && b.reports->allHandsLowered == 1; }, 5s));
+    for (int reply = 0; reply < 3; ++reply) {
+        ASSERT_TRUE(statusReplied(b));
+        ASSERT_TRUE(handAtService(a));
+        EXPECT_FALSE(handShown(b, a)) << "after reply " << reply;
+    }
+
+    // a's own raise counts again, once.
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return b.reports->remoteHands.size() >= 2; }, 5s));
+    ASSERT_TRUE(statusReplied(b));
+    EXPECT_TRUE(handShown(b, a));
+    main->runFor(200ms);
+    EXPECT_EQ(b.reports->remoteHands, (std::deque<std::string>{a.uid() + " up", a.uid() + " up"}));
 }
 
 TEST_F(KRClientLostStateIntegrationTest, ALostHandGoesOutOnceACallSucceedsNotAfterItsWait) {

@@ -36,6 +36,8 @@ public:
     Lines lines;
     /// For each share announcement passed on, how many lines were recorded before it.
     std::vector<std::size_t> sharesAnnouncedAfter;
+    /// The hands held against older status news, "<id> up" / "<id> down", in order.
+    Lines heldHands;
 
     KRCurrentRoom& currentRoom() override { return room; }
     MeetingParticipantsManager& meetingUsersManager() override { return merge; }
@@ -77,6 +79,9 @@ public:
     }
     void closeWhiteboard(const std::optional<std::string>& by) override {
         add("close board by " + by.value_or("-"));
+    }
+    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) override {
+        heldHands.push_back(who(user) + (raised ? " up" : " down"));
     }
     void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
                                                bool audio) override {
@@ -322,6 +327,28 @@ TEST(IncomingControlMessagesTest, AViewersStopClosesTheLocalBoardOnlyWhileOneIsO
     EXPECT_EQ(r.deliver(Backend::defaultEngine, Route::peer,
                         message(E::participantStopScreenShare, "8", "42")),
               Lines{});
+}
+
+TEST(IncomingControlMessagesTest, AHandAndTheHostsLowerAllAreHeldForTheParticipantsTheyChanged) {
+    for (Backend backend : {Backend::defaultEngine, Backend::roomEngine}) {
+        SCOPED_TRACE(backend == Backend::defaultEngine ? "default backend" : "room engine backend");
+        Room r;
+        // The default backend's participants are the room store's users.
+        for (const auto& user : r.meeting->users)
+            r.meeting->room.allMediaTracks.push_back(user);
+        r.deliver(backend, Route::channel, message(E::participantRaiseHand, "8"));
+        // The merge has no record of 9: its hand shows nothing there, and holds nothing.
+        r.deliver(backend, Route::channel, message(E::participantRaiseHand, "9"));
+        const Lines raised =
+            backend == Backend::defaultEngine ? Lines{"8 up", "9 up"} : Lines{"8 up"};
+        EXPECT_EQ(r.meeting->heldHands, raised);
+        r.meeting->heldHands.clear();
+        // Only the hands the command took down are held; 7's was down already.
+        r.deliver(backend, Route::channel, message(E::hostLowerAllHands, "7"));
+        const Lines lowered =
+            backend == Backend::defaultEngine ? Lines{"8 down", "9 down"} : Lines{"8 down"};
+        EXPECT_EQ(r.meeting->heldHands, lowered);
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
@@ -284,6 +285,99 @@ TEST_F(RoomSyncTest, AReplyAskedBeforeTheEngineReportedARoleLeavesThatRoleAlone)
     sync->fetchRoomStatus({});
     answer();
     EXPECT_TRUE(bea->isSpeaker());
+}
+
+/// Bea ("8") as the meeting holds her where its participants live (the merge or the room store),
+/// with the hand the others were just told of.
+std::shared_ptr<KRMeetingUser> beaWithHand(FakeOwner& owner, bool raised) {
+    KRMeetingParticipant bea = record("8", "Bea");
+    bea.isHandRaise = raised;
+    if (owner.toMerge) {
+        owner.merge.upsertParticipantMetaData(bea, {.reportChanges = false});
+        return owner.merge.getMeetingUser("8");
+    }
+    owner.store.updateParticipantsList(bea, KRCurrentRoom::PanelNotice::silent);
+    auto user = owner.store.upsertNewParticipantFromRtcDB(peer(8));
+    user->setIsHandRaised(raised);
+    return user;
+}
+
+KRMeetingParticipant beaRecord(bool handRaised) {
+    KRMeetingParticipant bea = record("8", "Bea");
+    bea.isHandRaise = handRaised;
+    return bea;
+}
+
+TEST_P(RoomSyncApplierTest, AnAnnouncedHandHoldsUntilTheServiceShowsIt) {
+    struct Case {
+        const char* what;
+        std::vector<bool> service;  ///< the hand each record says, in order (raised: true)
+        std::vector<bool> shown;    ///< the hand the meeting holds after each
+    };
+    // Bea raised her hand: the others were told.
+    const Case cases[] = {
+        {"records that still show it down change nothing",
+         {false, false, false},
+         {true, true, true}},
+        {"a record that shows it ends the hold: a later one counts as before",
+         {true, false},
+         {true, false}},
+        {"held, then shown, then lowered at the service",
+         {false, true, false, true},
+         {true, true, false, true}},
+    };
+    for (const bool toMerge : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(toMerge ? "merge: " : "room store: ") + c.what);
+            owner = std::make_shared<FakeOwner>(queue);
+            sync = RoomSync::create(owner, queue);
+            owner->store.userWebRtcId = "1";
+            inMeeting();
+            owner->toMerge = toMerge;
+            const auto bea = beaWithHand(*owner, true);
+            sync->holdAnnouncedHand(bea, true);
+            int handReports = 0;
+            owner->merge.onUserDataUpdated = [&](const auto&, ParticipantUpdateType change) {
+                handReports += change == ParticipantUpdateType::handRaise ? 1 : 0;
+            };
+            int changes = 0;
+            bool before = true;
+            for (std::size_t i = 0; i < c.service.size(); ++i) {
+                applyFrom(GetParam(), *sync, {beaRecord(c.service[i])});
+                EXPECT_EQ(bea->isHandRaised(), c.shown[i]) << "after record " << i;
+                ASSERT_EQ(owner->store.allParticipants.size(), 1u);
+                EXPECT_EQ(owner->store.allParticipants[0].isHandRaise, c.shown[i]);
+                changes += c.shown[i] != std::exchange(before, c.shown[i]) ? 1 : 0;
+            }
+            // The merge reports what the meeting shows change, no more.
+            EXPECT_EQ(handReports, toMerge ? changes : 0);
+        }
+    }
+}
+
+TEST_P(RoomSyncApplierTest, AHeldHandEndsWithItsMeetingAndItsParticipant) {
+    inMeeting();
+    // The local hand is not held here: its own changes are guarded apart.
+    owner->store.upsertNewParticipantFromRtcDB(peer(1))->setIsHandRaised(true);
+    sync->holdAnnouncedHand(owner->store.matchingUser("1"), true);
+    KRMeetingParticipant self = record("1", "Me");
+    applyFrom(GetParam(), *sync, {self});
+    EXPECT_FALSE(owner->store.matchingUser("1")->isHandRaised());
+
+    // Bea leaves and comes back: the user the meeting holds now is not the one told of.
+    sync->holdAnnouncedHand(beaWithHand(*owner, true), true);
+    owner->store.removeMediaTrack("8");
+    const auto back = owner->store.upsertNewParticipantFromRtcDB(peer(8));
+    back->setIsHandRaised(true);
+    applyFrom(GetParam(), *sync, {beaRecord(false)});
+    EXPECT_FALSE(back->isHandRaised());
+
+    // A hold of an ended meeting holds nothing in the next.
+    back->setIsHandRaised(true);
+    sync->holdAnnouncedHand(back, true);
+    inMeeting();
+    applyFrom(GetParam(), *sync, {beaRecord(false)});
+    EXPECT_FALSE(back->isHandRaised());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSources, RoomSyncApplierTest,
