@@ -448,14 +448,19 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     });
     keepHeldHands(*owner, records);
     std::erase_if(engineRoles_, [](const auto& entry) { return !entry.second.meeting.live(); });
-    if (question != 0) {
-        for (auto& participant : records) {
-            const auto role = engineRoles_.find(participant.participantId);
-            if (role != engineRoles_.end() && question <= role->second.lastQuestionBefore) {
-                participant.participantType = role->second.isAudience
-                                                  ? KRMeetingParticipantType::audience
-                                                  : KRMeetingParticipantType::speaker;
-            }
+    for (auto& participant : records) {
+        const auto role = engineRoles_.find(participant.participantId);
+        if (role == engineRoles_.end()) continue;
+        if (source == RecordSource::roomSocketPush) {
+            // The service's word after the engine's is the newer one: a reply asked before it
+            // must not bring back the role the engine reported.
+            role->second.lastQuestionBefore = roomQuestions_;
+            role->second.isAudience =
+                participant.participantType == KRMeetingParticipantType::audience;
+        } else if (question != 0 && question <= role->second.lastQuestionBefore) {
+            participant.participantType = role->second.isAudience
+                                              ? KRMeetingParticipantType::audience
+                                              : KRMeetingParticipantType::speaker;
         }
     }
     for (auto& participant : records) {

@@ -177,8 +177,9 @@ public:
                                  RecordSource source = RecordSource::roomSocketPush,
                                  std::uint64_t question = 0);
     /// The media engine reported that a remote participant moved to the audience or back. A
-    /// status reply to a fetch asked before the report leaves that participant's role alone:
-    /// the service may not have taken the move yet.
+    /// status reply to a fetch asked before the report, or before a later push naming that
+    /// participant, leaves its role as the latest of them gave it: the service may not have
+    /// taken the move yet when it answered.
     void engineReportedRole(const std::string& participantId, bool isAudience);
     /// The service says the user with this login left: the panel hears of its record, the merge
     /// lets go of it (only while it holds that login under the id), then the room status is
@@ -258,7 +259,8 @@ private:
     /// the message fails.
     bool handAnnounceIfFails_ = false;
 
-    // Remote roles the engine reported, with the number of the last fetch asked before.
+    // Remote roles the engine reported, as the room pushes since then name them, with the number
+    // of the last fetch asked before the latest of these.
     struct EngineRole {
         MeetingSession::Token meeting;
         std::uint64_t lastQuestionBefore = 0;

@@ -198,6 +198,21 @@ void MeetingParticipantsManager::moveParticipantToAudience(const std::string& pa
     upsertParticipantMetaData(moved, RecordMerge{});
 }
 
+void MeetingParticipantsManager::moveParticipantBackFromAudience(
+    const std::shared_ptr<RtcPeerMetaData>& data) {
+    if (!data) {
+        return;
+    }
+    // The record stays the audience's until the service says otherwise, and the peer alone
+    // would merge with it: only broadcasters join the channel, so the engine's word wins.
+    for (auto& r : metaData_) {
+        if (r.participantId == data->id()) {
+            r.participantType = KRMeetingParticipantType::speaker;
+        }
+    }
+    addNewParticipantRtcData(data);
+}
+
 void MeetingParticipantsManager::addScreenShareTrack(
     const std::shared_ptr<KRScreenShareTrack>& track) {
     if (!track) {

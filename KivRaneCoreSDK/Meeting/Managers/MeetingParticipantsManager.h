@@ -51,6 +51,9 @@ public:
                                const KRUserLeftReason& reason = KRUserLeftReason::leaveMeeting());
     /// Drops the participant's engine peer and marks its record audience (events sent).
     void moveParticipantToAudience(const std::string& participantId);
+    /// The engine brought back a participant it had moved to the audience: its record becomes a
+    /// speaker's and the peer is merged with it, as `addNewParticipantRtcData` does (events sent).
+    void moveParticipantBackFromAudience(const std::shared_ptr<RtcPeerMetaData>& data);
 
     void addScreenShareTrack(const std::shared_ptr<KRScreenShareTrack>& track);
     void removeScreenShareTrack(const std::string& owner);

@@ -69,6 +69,58 @@ protected:
         }
         return types;
     }
+    /// The host moves Ann to the audience and back (with `away`, while her engine is away);
+    /// Ben's list follows each move within a few seconds and keeps it. Ben's room socket is not
+    /// listening (as while it still connects): his engine's reports alone carry the moves, and
+    /// his status replies must not take them back.
+    void bystanderSeesAMoveToTheAudienceAndBack(bool away) {
+        Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
+        Member& ann = join("1234567890", "Ann");
+        ASSERT_TRUE(main->runUntil([&] { return service.roomSocket().loginCount() >= 2; }, 10s));
+        service.roomSocket().stallHandshakes(-1);
+        Member& ben = join("1234567890", "Ben");
+        ASSERT_TRUE(seesEachOther(host, ann));
+        ASSERT_TRUE(seesEachOther(ben, ann));
+        const auto benSeesAnnSpeak = [&](bool speaker) {
+            const auto seen = ben.client->getUser(ann.uid());
+            return seen && seen->isSpeaker() == speaker;
+        };
+
+        ASSERT_TRUE(changeRole(host, ann, KRUserRole::audience()));
+        ASSERT_TRUE(main->runUntil(
+            [&] { return internals(ann.client).isLocalUserInAudienceMode(); }, 10s));
+        EXPECT_TRUE(main->runUntil([&] { return benSeesAnnSpeak(false); }, 5s));
+        ASSERT_TRUE(main->runUntil(
+            [&] {
+                const auto types = ownPostTypes(ann, 0);
+                return !types.empty() && types.back() == "audience";
+            },
+            10s));
+
+        const auto media = bus->engineFor("room-1", std::stoull(ann.uid()));
+        ASSERT_TRUE(media);
+        if (away) media->simulateNetworkDrop();
+        const std::size_t mark = ann.recorder->lines.size();
+        ASSERT_TRUE(changeRole(host, ann, KRUserRole::speaker()));
+        if (away) {
+            main->runFor(300ms);
+            media->simulateNetworkReturn();
+        }
+        EXPECT_TRUE(main->runUntil(
+            [&] { return heardSince(ann, mark, "moved to participant") == 1; }, 10s));
+        EXPECT_TRUE(main->runUntil([&] { return benSeesAnnSpeak(true); }, 5s));
+        // Whatever Ben asked the service before stays behind the move.
+        main->runFor(1s);
+        EXPECT_TRUE(benSeesAnnSpeak(true));
+        const auto users = ben.client->getMeetingUsers();
+        EXPECT_EQ(std::count_if(users.begin(), users.end(),
+                                [&](const auto& u) { return u->id() == ann.uid(); }),
+                  1);
+        // To Ben she never left nor joined again.
+        EXPECT_EQ(ben.recorder->count("remote joined " + ann.uid()), 1u);
+        EXPECT_FALSE(ben.recorder->has("remote left " + ann.uid()));
+        EXPECT_EQ(service.participant("1234567890", ann.uid())->participantType, "speaker");
+    }
 };
 
 TEST_F(KRClientMultiMediaIntegrationTest, AgoraRoomMeetingSeenThroughTheParticipantMerge) {
@@ -742,6 +794,14 @@ TEST_F(KRClientMultiMediaIntegrationTest, AMoveToSpeakerWhileAwayIsHeardOncePost
     EXPECT_TRUE(ann.client->getMeetingLocalUser()->isSpeaker());
     for (const std::string& type : ownPostTypes(ann, posts)) EXPECT_EQ(type, "speaker");
     EXPECT_EQ(service.participant("1234567890", ann.uid())->participantType, "speaker");
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, ABystandersListFollowsAMoveToTheAudienceAndBack) {
+    bystanderSeesAMoveToTheAudienceAndBack(false);
+}
+
+TEST_F(KRClientMultiMediaIntegrationTest, ABystandersListFollowsAMoveBackMadeWhileTheEngineIsAway) {
+    bystanderSeesAMoveToTheAudienceAndBack(true);
 }
 
 TEST_F(KRClientMultiMediaIntegrationTest, OfMovesBackAndForthWhileAwayTheLastOneIsTakenOnceBack) {

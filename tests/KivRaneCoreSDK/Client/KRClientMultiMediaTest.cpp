@@ -1018,6 +1018,45 @@ TEST_F(KRClientMultiMediaTest, AStatusReplyAskedBeforeAPeerCameBackFromTheAudien
     }
 }
 
+TEST_F(KRClientMultiMediaTest, APeerBackFromTheAudienceIsASpeakerAtOnceAndAnOlderReplyKeepsIt) {
+    // Who says first that Ben is a speaker again after the engine moved him to the audience.
+    for (const bool byEngine : {true, false}) {
+        SCOPED_TRACE(byEngine ? "the engine brings him back" : "a room push names him a speaker");
+        Party p = joinedOnScriptedEngine();
+        Party ben = joinedOnScriptedEngine();
+        const auto rtc = p.engine->delegate.lock();
+        ASSERT_TRUE(rtc);
+        rtc->didRemoteParticipantJoinChannel(
+            std::make_shared<RtcPeerMetaData>(ben.uid, false, false, false), [] {});
+        ASSERT_TRUE(polled(p));
+        const auto& records = internals(p.client).meetingUsersManager().metaData();
+        const auto held = std::find_if(records.begin(), records.end(),
+                                       [&](const auto& r) { return r.participantId == ben.uid; });
+        ASSERT_NE(held, records.end());
+        KRMeetingParticipant pushed = *held;
+
+        std::optional<bool> answered;
+        internals(p.client).roomSync().fetchRoomStatus([&](bool ok) { answered = ok; });
+        rtc->didRemoteParticipantLeaveChannel(ben.uid, KRUserLeftReason::becomeAudience());
+        const auto speaks = [&] {
+            const auto user = p.client->getUser(ben.uid);
+            return user && user->isSpeaker();
+        };
+        ASSERT_FALSE(speaks());
+        if (byEngine) {
+            rtc->didRemoteParticipantJoinChannel(
+                std::make_shared<RtcPeerMetaData>(ben.uid, false, false, false), [] {});
+        } else {
+            pushed.participantType = KRMeetingParticipantType::speaker;
+            internals(p.client).roomSync().applyParticipantRecords({pushed});
+        }
+        EXPECT_TRUE(speaks()) << "before any reply";
+        ASSERT_TRUE(main->runUntil([&] { return answered.has_value(); }, 10s));
+        ASSERT_TRUE(*answered);
+        EXPECT_TRUE(speaks()) << "after the older reply";
+    }
+}
+
 TEST_F(KRClientMultiMediaTest, AHostEngineAnsweringInsideTheMuteIsHeardAfterTheCall) {
     /// Reports the local microphone and camera to the client from inside the mute itself.
     class AnsweringEngine final : public RecordingEngine {

@@ -53,13 +53,15 @@ public:
             if (const auto& engine = backend_.rtcEngineManager_) {
                 engine->setUpRemoteStreamVideoView(peer->id(), VideoRenderMode::scaleAspectFill);
             }
-            // Back from the audience: a status reply asked before this must not move it there
-            // again.
+            // Back from the audience: a speaker again at once, and a status reply asked before
+            // this must not move it there again.
             if (const auto user = c->participants().getMeetingUser(peer->id());
                 user && !user->isSpeaker()) {
                 c->remoteRoleReported(peer->id(), false);
+                c->participants().moveParticipantBackFromAudience(peer);
+            } else {
+                c->participants().addNewParticipantRtcData(peer);
             }
-            c->participants().addNewParticipantRtcData(peer);
             backend_.peerJoined(peer->id());
             backend_.showShareOfReturningOwner(peer->id());
         }
