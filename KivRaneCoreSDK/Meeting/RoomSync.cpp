@@ -236,16 +236,11 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner || owner->bypassesServer()) return;  // nobody to tell, and nothing to lose
-    MeetingSession* session = owner->session();
-    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
-    changesOnTheirWay_.push_back(token);
+    const MeetingSession::Token token = markChangeOnItsWay(*owner);
     owner->send(request, [weak = weak_from_this(), token, what](const Acknowledgement& result) {
         auto self = weak.lock();
         if (!self) return;
-        auto& onTheirWay = self->changesOnTheirWay_;
-        const auto sent = std::find_if(onTheirWay.begin(), onTheirWay.end(),
-                                       [&](const auto& t) { return t.sameSession(token); });
-        if (sent != onTheirWay.end()) onTheirWay.erase(sent);
+        self->changeAnswered(token);
         // A refusal is the service's answer to this change; any other failure means the change
         // never arrived, and the app already shows it.
         const bool lost =
@@ -254,6 +249,31 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
         if (!lost || !token.live()) return;
         self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
         self->localStateLost(token, what);
+    });
+}
+
+MeetingSession::Token RoomSync::markChangeOnItsWay(Owner& owner) {
+    MeetingSession* session = owner.session();
+    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
+    changesOnTheirWay_.push_back(token);
+    return token;
+}
+
+void RoomSync::changeAnswered(const MeetingSession::Token& token) {
+    const auto sent = std::find_if(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
+                                   [&](const auto& t) { return t.sameSession(token); });
+    if (sent != changesOnTheirWay_.end()) changesOnTheirWay_.erase(sent);
+    // The service may have answered a fetch asked before this before it took the change.
+    lastQuestionBeforeChangeAnswered_ = roomQuestions_;
+}
+
+void RoomSync::postLocalRole() {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner || !owner->allowsRoomCall("Post Room Connection Status", {})) return;
+    const MeetingSession::Token token = markChangeOnItsWay(*owner);
+    sendStatusPost(makeStatusPost(OwnStatus::connected), [weak = weak_from_this(), token](bool) {
+        if (auto self = weak.lock()) self->changeAnswered(token);
     });
 }
 
@@ -384,11 +404,13 @@ void RoomSync::announceHandAfterResync(Owner& owner) {
     owner.announceLocalHand(owner.room().isCurrentUserHandRaised, {});
 }
 
-bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant) const {
-    // While a local change is on its way, and until a lost one is posted again, the service's
-    // record of the local user is older than what the app was told.
+bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant,
+                                  std::uint64_t question) const {
+    // While a local change is on its way, in a reply to a fetch asked before its answer, and
+    // until a lost one is posted again, the service's record of the local user is older than
+    // what the app was told.
     const bool changeUnheard =
-        hasLostLocalState() ||
+        hasLostLocalState() || (question != 0 && question <= lastQuestionBeforeChangeAnswered_) ||
         std::any_of(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
                     [](const MeetingSession::Token& token) { return token.live(); });
     return changeUnheard && isLocalParticipant(owner, participant.participantId);
@@ -444,7 +466,7 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     const auto owner = owner_.lock();
     if (!owner) return;
     std::erase_if(records, [&](const KRMeetingParticipant& participant) {
-        return isStaleLocalRecord(*owner, participant);
+        return isStaleLocalRecord(*owner, participant, question);
     });
     keepHeldHands(*owner, records);
     std::erase_if(engineRoles_, [](const auto& entry) { return !entry.second.meeting.live(); });

@@ -150,6 +150,10 @@ public:
     /// 30 s (at once when another call of the sync succeeds meanwhile), until the service takes
     /// it; then the others are told what the change would have told them.
     void sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what);
+    /// Posts the whole own status with the local role the meeting just confirmed. Like a local
+    /// change, the service's record of the local user counts again only once it was answered,
+    /// and not in a reply to a fetch asked before that.
+    void postLocalRole();
     /// True while a change of the local state, made in the current meeting, has not reached
     /// the service.
     bool hasLostLocalState() const;
@@ -198,7 +202,12 @@ private:
 
     /// True for the service's record of the local user while a change of the local state has
     /// not reached the service: it is older than what the app was told.
-    bool isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant) const;
+    bool isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant,
+                            std::uint64_t question) const;
+    /// A local change goes out now (`changesOnTheirWay_`), in the current meeting's name.
+    MeetingSession::Token markChangeOnItsWay(Owner& owner);
+    /// The service answered that change, whatever it said.
+    void changeAnswered(const MeetingSession::Token& token);
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// Gives the records the hands held for their participants; a record that shows the held
     /// hand ends its hold.
@@ -235,6 +244,9 @@ private:
     MeetingSession::Token lostIn_;  ///< never live once the loss is posted
     /// The meetings of the local changes sent and not answered yet, one entry per change.
     std::vector<MeetingSession::Token> changesOnTheirWay_;
+    /// The number of the last fetch asked before a local change was last answered: a reply to it
+    /// or an earlier one may predate the change at the service.
+    std::uint64_t lastQuestionBeforeChangeAnswered_ = 0;
     bool handPostLost_ = false;  ///< a hand change of `lostIn_`'s meeting did not reach the service
     /// The meeting whose post of the whole state is on its way; not live: none is.
     MeetingSession::Token resyncInFlightIn_;

@@ -73,7 +73,7 @@ void ClientCore::Port::localRoleConfirmed(bool isAudience) {
     // With media credentials the default engine's meeting never reaches the service; the room
     // engine's join logs in all the same.
     if (!core_.settings_.shouldByPassAPICalls || backend.reportsToServerAfterMediaJoin()) {
-        core_.roomSync_->postOwnStatus(OwnStatus::connected, {});
+        core_.roomSync_->postLocalRole();
     }
     const auto report = [this, isAudience] {
         core_.events_.sendLocalUserRoleChangedEvent(core_.getMeetingLocalUser(), isAudience);

@@ -287,6 +287,37 @@ TEST_F(RoomSyncTest, AReplyAskedBeforeTheEngineReportedARoleLeavesThatRoleAlone)
     EXPECT_TRUE(bea->isSpeaker());
 }
 
+TEST_F(RoomSyncTest, TheLocalRecordWaitsForTheRolePostAndRepliesAskedBeforeItsAnswer) {
+    inMeeting();
+    owner->toMerge = true;
+    KRMeetingParticipant self = record("1", "Me");
+    self.participantType = KRMeetingParticipantType::speaker;
+    owner->merge.upsertParticipantMetaData(self, {.reportChanges = false});
+    const auto me = owner->merge.getMeetingUser("1");
+    ASSERT_TRUE(me && me->isSpeaker());
+    // The service still has the local user in the audience it was moved out of.
+    const auto answerWithAudience = [&] {
+        KRRoomConnectionStatus status;
+        status.participants = {record("1", "Me")};
+        status.participants[0].participantType = KRMeetingParticipantType::audience;
+        owner->fetches.front()(RoomSync::RoomStatusReply(status));
+        owner->fetches.pop_front();
+    };
+    sync->fetchRoomStatus({});  // asked before the post was answered, answered after
+    sync->postLocalRole();
+    ASSERT_EQ(owner->posts.size(), 1u);
+    sync->fetchRoomStatus({});  // answered while the post is on its way
+    answerWithAudience();
+    EXPECT_TRUE(me->isSpeaker());
+    owner->answerPost(accepted());
+    answerWithAudience();
+    EXPECT_TRUE(me->isSpeaker());
+    // A question asked after the answer has the service's word on it.
+    sync->fetchRoomStatus({});
+    answerWithAudience();
+    EXPECT_FALSE(me->isSpeaker());
+}
+
 /// Bea ("8") as the meeting holds her where its participants live (the merge or the room store),
 /// with the hand the others were just told of.
 std::shared_ptr<KRMeetingUser> beaWithHand(FakeOwner& owner, bool raised) {
