@@ -213,6 +213,16 @@ void MeetingParticipantsManager::moveParticipantBackFromAudience(
     addNewParticipantRtcData(data);
 }
 
+void MeetingParticipantsManager::moveLocalParticipantBackFromAudience() {
+    const KRMeetingParticipant* rec = record(currentParticipantId_);
+    if (rec == nullptr) {
+        return;
+    }
+    KRMeetingParticipant back = *rec;
+    back.participantType = KRMeetingParticipantType::speaker;
+    upsertParticipantMetaData(back, RecordMerge{});
+}
+
 void MeetingParticipantsManager::addScreenShareTrack(
     const std::shared_ptr<KRScreenShareTrack>& track) {
     if (!track) {

@@ -54,6 +54,9 @@ public:
     /// The engine brought back a participant it had moved to the audience: its record becomes a
     /// speaker's and the peer is merged with it, as `addNewParticipantRtcData` does (events sent).
     void moveParticipantBackFromAudience(const std::shared_ptr<RtcPeerMetaData>& data);
+    /// The meeting confirmed the local participant a speaker again: its record says so at once
+    /// (events sent), as `moveParticipantToAudience` does for the other way.
+    void moveLocalParticipantBackFromAudience();
 
     void addScreenShareTrack(const std::shared_ptr<KRScreenShareTrack>& track);
     void removeScreenShareTrack(const std::string& owner);

@@ -41,6 +41,12 @@ protected:
         EXPECT_TRUE(main->runUntil([&] { return done.has_value(); }, 10s));
         return done.value_or(false);
     }
+    /// `host` moves `target` to the audience; true once `target`'s client holds it there.
+    bool movedToAudience(Member& host, const Member& target) {
+        return changeRole(host, target, KRUserRole::audience()) &&
+               main->runUntil(
+                   [&] { return internals(target.client).isLocalUserInAudienceMode(); }, 10s);
+    }
     /// How often `member` heard `line` since `mark` lines.
     static std::size_t heardSince(const Member& member, std::size_t mark, const std::string& line) {
         const auto& lines = member.recorder->lines;
@@ -81,14 +87,15 @@ protected:
         Member& ben = join("1234567890", "Ben");
         ASSERT_TRUE(seesEachOther(host, ann));
         ASSERT_TRUE(seesEachOther(ben, ann));
+        // Ben's engine has met Ann's stream: it is what tells him of her moves.
+        ASSERT_TRUE(main->runUntil(
+            [&] { return ben.client->rtcEngineManager()->getPeerData(ann.uid()) != nullptr; }, 10s));
         const auto benSeesAnnSpeak = [&](bool speaker) {
             const auto seen = ben.client->getUser(ann.uid());
             return seen && seen->isSpeaker() == speaker;
         };
 
-        ASSERT_TRUE(changeRole(host, ann, KRUserRole::audience()));
-        ASSERT_TRUE(main->runUntil(
-            [&] { return internals(ann.client).isLocalUserInAudienceMode(); }, 10s));
+        ASSERT_TRUE(movedToAudience(host, ann));
         EXPECT_TRUE(main->runUntil([&] { return benSeesAnnSpeak(false); }, 5s));
         ASSERT_TRUE(main->runUntil(
             [&] {
@@ -757,9 +764,7 @@ TEST_F(KRClientMultiMediaIntegrationTest, AMoveToSpeakerWhileAwayIsHeardOncePost
     Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
     Member& ann = join("1234567890", "Ann");
     ASSERT_TRUE(seesEachOther(host, ann));
-    ASSERT_TRUE(changeRole(host, ann, KRUserRole::audience()));
-    ASSERT_TRUE(main->runUntil(
-        [&] { return internals(ann.client).isLocalUserInAudienceMode(); }, 10s));
+    ASSERT_TRUE(movedToAudience(host, ann));
     // Her post of the audience is in: what follows it is what the move while away brought.
     ASSERT_TRUE(main->runUntil(
         [&] {
@@ -827,9 +832,7 @@ TEST_F(KRClientMultiMediaIntegrationTest, OfMovesBackAndForthWhileAwayTheLastOne
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         if (!internals(ann.client).isLocalUserInAudienceMode()) {
-            ASSERT_TRUE(changeRole(host, ann, KRUserRole::audience()));
-            ASSERT_TRUE(main->runUntil(
-                [&] { return internals(ann.client).isLocalUserInAudienceMode(); }, 10s));
+            ASSERT_TRUE(movedToAudience(host, ann));
         }
         media->simulateNetworkDrop();
         const std::size_t mark = ann.recorder->lines.size();
@@ -878,9 +881,7 @@ TEST_F(KRClientMultiMediaRoleRetryTest, AMoveWhileAwayThatAFullChannelRefusesOnc
     Member& host = join("1234567890", "Hostess", KRUserRole::host(kHostToken));
     Member& ann = join("1234567890", "Ann");
     ASSERT_TRUE(seesEachOther(host, ann));
-    ASSERT_TRUE(changeRole(host, ann, KRUserRole::audience()));
-    ASSERT_TRUE(main->runUntil(
-        [&] { return internals(ann.client).isLocalUserInAudienceMode(); }, 10s));
+    ASSERT_TRUE(movedToAudience(host, ann));
     const auto media = bus->engineFor("room-1", std::stoull(ann.uid()));
     ASSERT_TRUE(media);
     const auto wrapper = std::dynamic_pointer_cast<AgoraRtcManager>(ann.client->rtcEngineManager());

@@ -1223,6 +1223,21 @@ TEST_F(KRClientMultiMediaTest, AnEngineBackInTheChannelTakesTheRoleTheMeetingHol
     leaveOnScriptedEngine(p);
 }
 
+TEST_F(KRClientMultiMediaTest, TheLocalUserIsASpeakerAgainAsSoonAsTheMoveBackIsConfirmed) {
+    Party p = joinedOnScriptedEngine();
+    settle();
+    const auto rtc = p.engine->delegate.lock();
+    ASSERT_TRUE(rtc);
+    ASSERT_TRUE(main->runUntil([&] { return p.client->getMeetingLocalUser() != nullptr; }, 5s));
+    rtc->didCurrentParticipantRoleChanged(true);
+    EXPECT_FALSE(p.client->getMeetingLocalUser()->isSpeaker());
+    // Before the service has the move back, and before any reply of it.
+    rtc->didCurrentParticipantRoleChanged(false);
+    EXPECT_EQ(p.recorder->count("moved to participant"), 1u);
+    EXPECT_TRUE(p.client->getMeetingLocalUser()->isSpeaker());
+    leaveOnScriptedEngine(p);
+}
+
 TEST_F(KRClientMultiMediaTest, AHostsEngineJoiningAfreshInAMoveAcceptedWhileAwayConfirmsIt) {
     // Such an engine joins as a speaker and answers no ask for the role it already holds: its
     // join is the answer, whichever of it and the connection it reports first.

@@ -505,10 +505,15 @@ void RoomEngineBackend::handleRoleChange(bool isAudience) {
 }
 
 void RoomEngineBackend::markLocalRole(bool isAudience) {
-    // Only a move to the audience changes the merge's record of the local participant.
-    if (!isAudience) return;
+    // The merge's record of the local participant follows the confirmed role both ways: left
+    // to the service's next reply, the local user would read as audience after the app was told
+    // of the move back.
     auto& merge = port_.participants();
-    merge.moveParticipantToAudience(merge.getCurrentParticipantId());
+    if (isAudience) {
+        merge.moveParticipantToAudience(merge.getCurrentParticipantId());
+    } else {
+        merge.moveLocalParticipantBackFromAudience();
+    }
 }
 
 void RoomEngineBackend::handleLocalLeave(const KRUserLeftReason& engineReason,
