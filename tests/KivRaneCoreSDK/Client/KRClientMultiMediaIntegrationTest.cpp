@@ -47,6 +47,15 @@ protected:
                main->runUntil(
                    [&] { return internals(target.client).isLocalUserInAudienceMode(); }, 10s);
     }
+    /// True once the latest full status post of `member` says `type`.
+    bool lastPostedAs(const Member& member, const std::string& type) {
+        return main->runUntil(
+            [&] {
+                const auto types = ownPostTypes(member, 0);
+                return !types.empty() && types.back() == type;
+            },
+            10s);
+    }
     /// How often `member` heard `line` since `mark` lines.
     static std::size_t heardSince(const Member& member, std::size_t mark, const std::string& line) {
         const auto& lines = member.recorder->lines;
@@ -97,12 +106,7 @@ protected:
 
         ASSERT_TRUE(movedToAudience(host, ann));
         EXPECT_TRUE(main->runUntil([&] { return benSeesAnnSpeak(false); }, 5s));
-        ASSERT_TRUE(main->runUntil(
-            [&] {
-                const auto types = ownPostTypes(ann, 0);
-                return !types.empty() && types.back() == "audience";
-            },
-            10s));
+        ASSERT_TRUE(lastPostedAs(ann, "audience"));
 
         const auto media = bus->engineFor("room-1", std::stoull(ann.uid()));
         ASSERT_TRUE(media);
@@ -766,12 +770,7 @@ TEST_F(KRClientMultiMediaIntegrationTest, AMoveToSpeakerWhileAwayIsHeardOncePost
     ASSERT_TRUE(seesEachOther(host, ann));
     ASSERT_TRUE(movedToAudience(host, ann));
     // Her post of the audience is in: what follows it is what the move while away brought.
-    ASSERT_TRUE(main->runUntil(
-        [&] {
-            const auto types = ownPostTypes(ann, 0);
-            return !types.empty() && types.back() == "audience";
-        },
-        10s));
+    ASSERT_TRUE(lastPostedAs(ann, "audience"));
     const auto media = bus->engineFor("room-1", std::stoull(ann.uid()));
     ASSERT_TRUE(media);
 
