@@ -498,6 +498,15 @@ TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveAskedWhileAJoinWaitsForTheLeaveGi
                                          : b.roomId)
                             .empty());
             EXPECT_FALSE(service.participant(a.meetingId, uid)->isConnected);
+            if (when == When::fromTheLeftReport) {
+                // The same client joins the next meeting as if nothing had waited.
+                first->client.reset();
+                auto later = std::make_shared<ClientTestDelegate>("c", nullptr, main);
+                join(c, b, KRUserRole::speaker(), later);
+                ASSERT_TRUE(joinedOrFailed(later));
+                EXPECT_EQ(later->events(), std::vector<std::string>{"c: joined " + c.uid()});
+                EXPECT_EQ(internals(c.client).currentRoom().roomID, b.roomId);
+            }
             clients.clear();
             service.clearFaults();
         }
