@@ -99,7 +99,12 @@ public:
 
     void joinMeeting(const KRJoinMeetingData& data, const KRJoinMeetingConfig& config,
                      std::weak_ptr<KRClientDelegate> delegate);
+    /// The host app's leave: the later word, so a join waiting for the leave under way is given
+    /// up (see `KRClient::leaveMeeting`).
     void leaveMeeting(KRUserLeftReason reason);
+    /// Leaves the meeting under way, if any (a removal by the meeting's host); a join the host
+    /// app asked for meanwhile still waits for it.
+    void leaveCurrentMeeting(KRUserLeftReason reason);
 
     // ---- Local user ----
 

@@ -27,7 +27,9 @@ public:
     KRMeeting getCurrentMeetingData() const override { return core_.getCurrentMeetingData(); }
 
     void muteLocalAudio(bool isMute) override { core_.muteLocalAudio(isMute); }
-    void leaveMeeting(KRUserLeftReason reason) override { core_.leaveMeeting(std::move(reason)); }
+    void leaveMeeting(KRUserLeftReason reason) override {
+        core_.leaveCurrentMeeting(std::move(reason));
+    }
     void startWhitebboard(bool remote, const std::string& userName,
                           const std::string& userId) override {
         core_.startWhitebboard(remote, userName, userId);

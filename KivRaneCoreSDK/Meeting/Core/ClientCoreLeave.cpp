@@ -16,6 +16,11 @@ void ClientCore::leaveMeeting(KRUserLeftReason reason) {
                    KRMeetingJoinError::kJoinGivenUpForLeave);
         return;
     }
+    leaveCurrentMeeting(std::move(reason));
+}
+
+void ClientCore::leaveCurrentMeeting(KRUserLeftReason reason) {
+    KR_DCHECK_RUN_ON(checker_);
     // A join still under way is abandoned, not failed: the host asked to leave.
     if (!session_ || !session_->startLeaving()) {
         logger_.warn("Leave ignored: not in a meeting");

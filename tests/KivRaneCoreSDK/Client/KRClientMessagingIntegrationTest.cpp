@@ -316,6 +316,23 @@ TEST_F(KRClientMessagingIntegrationTest, ARemovedParticipantLeavesAndHearsNothin
     expectAllOnQueue();
 }
 
+TEST_F(KRClientMessagingIntegrationTest, ARemovalDuringALeaveLeavesTheJoinWaitingForItAlone) {
+    meet();
+    // Ann's leave waits for the service; she asked to join again meanwhile.
+    service.injectFault(test::MeetingServiceRoute::leaveMeeting,
+                        test::MeetingServiceFault::delayed(2s).times(1));
+    const std::size_t removalsSent = messaging->sentMessages().size();
+    ann->client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+    auto again = std::make_shared<test::ControlMessageRecorder>(main);
+    ann->client->joinMeeting(KRJoinMeetingData(kMeetingId, kPin, "Ann"),
+                             KRJoinMeetingConfig(KRUserRole::speaker(), true, true), again);
+    // The host removes her from the meeting she is leaving: not her word, so her join stands.
+    ASSERT_TRUE(await([&](auto done) { host->client->removeUserFromMeeting(ann->uid(), done); }));
+    ASSERT_TRUE(main->runUntil([&] { return messaging->sentMessages().size() > removalsSent; }, 5s));
+    ASSERT_TRUE(main->runUntil([&] { return !again->lines.empty(); }, 10s));
+    EXPECT_EQ(again->lines.front(), "joined");
+}
+
 TEST_F(KRClientMessagingIntegrationTest, AWhiteboardStartAndStopReachTheOthers) {
     meet();
     ASSERT_TRUE(
