@@ -1238,6 +1238,30 @@ TEST_F(KRClientMultiMediaTest, TheLocalUserIsASpeakerAgainAsSoonAsTheMoveBackIsC
     leaveOnScriptedEngine(p);
 }
 
+TEST_F(KRClientMultiMediaTest, AMoveBetweenAHostsEnginesReturnAndItsFreshJoinIsAskedAtTheJoin) {
+    Party p = joinedOnScriptedEngine();
+    settle();
+    const auto rtc = p.engine->delegate.lock();
+    ASSERT_TRUE(rtc);
+    rtc->didConnectionStateChanged(KRConnectionState::disconnected);
+    internals(p.client).networkClient()->didNetworkStateChanged(true);
+    main->runPending();
+    ASSERT_EQ(p.engine->joins.size(), 2u);
+    // Connected again, but not yet in its channel: the move asked now may be lost there.
+    rtc->didConnectionStateChanged(KRConnectionState::connected);
+    internals(p.client).roomEngine().takeHostRoleMove(true);
+    ASSERT_EQ(p.engine->count("role audience"), 1u);
+    rtc->didLocalParticipantJoinChannel(
+        std::make_shared<RtcPeerMetaData>(p.uid, false, false, false), {});
+    settle();
+    // The fresh join asks for the host's move again, not for the role given on the return.
+    EXPECT_EQ(p.engine->count("role audience"), 2u);
+    rtc->didCurrentParticipantRoleChanged(true);
+    EXPECT_EQ(p.recorder->count("moved to audience"), 1u);
+    EXPECT_TRUE(internals(p.client).isLocalUserInAudienceMode());
+    leaveOnScriptedEngine(p);
+}
+
 TEST_F(KRClientMultiMediaTest, AHostsEngineJoiningAfreshInAMoveAcceptedWhileAwayConfirmsIt) {
     // Such an engine joins as a speaker and answers no ask for the role it already holds: its
     // join is the answer, whichever of it and the connection it reports first.

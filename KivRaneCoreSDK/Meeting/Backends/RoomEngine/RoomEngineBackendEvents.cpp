@@ -361,6 +361,10 @@ void RoomEngineBackend::takeHostRoleMove(bool isAudience) {
         return;
     }
     roleMovedWhileAway_.reset();
+    // Back but not yet answered (a host's engine may report its connection before it is in its
+    // channel again, and a role asked then may be lost): its fresh join asks for this move, not
+    // for the role it was given on its return.
+    if (roleSetAgain_) roleSetAgain_ = isAudience;
     rtcEngineManager_->switchClientRole(isAudience);
 }
 
