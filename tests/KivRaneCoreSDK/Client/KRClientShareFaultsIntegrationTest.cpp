@@ -323,6 +323,9 @@ public:
     }
 
     std::uint64_t uid = 0;  ///< the uid broadcast under; 0 while not broadcasting
+    /// The host app ends the share as its credentials arrive, and this extension, slow to hear
+    /// of it, still broadcasts under them.
+    bool shareEndsBeforeTheBroadcast = false;
     /// For each hand-over: the uid the client held as its share's stream, and the one in the
     /// app group.
     std::vector<std::pair<std::uint64_t, std::optional<std::int64_t>>> handOvers;
@@ -333,6 +336,7 @@ private:
         const auto shared = suite ? suite->integer(KRClient::kShareUidKey) : std::nullopt;
         handOvers.emplace_back(internals(member_.client).localScreenShare().streamUid(), shared);
         if (!shared) return;
+        if (shareEndsBeforeTheBroadcast) member_.client->stopLocalScreenShare();
         uid = static_cast<std::uint64_t>(*shared);
         broadcast_.start(internals(member_.client).currentRoom().roomID, uid);
     }
@@ -420,6 +424,25 @@ TEST_F(KRClientShareFaultsIntegrationTest,
         service.clearFaults();
         ASSERT_TRUE(runUntil([&] { return service.room(kMeetingId)->screenSharerUri.empty(); }));
     }
+}
+
+TEST_F(KRClientShareFaultsIntegrationTest, AStreamOfAShareThatAlreadyEndedIsNobodysShare) {
+    Member& a = joined();
+    BroadcastExtension extension(a, bus, main, storage.path());
+    extension.shareEndsBeforeTheBroadcast = true;
+    service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+    extension.startCapture();
+    ASSERT_TRUE(runUntil([&] { return extension.uid != 0; }));
+    const std::string shareId = std::to_string(extension.uid);
+    ASSERT_TRUE(runUntil([&] { return a.delegate->has("local share stopped"); }));
+    main->runFor(1s);  // the stream has reached the engine, and a question would be out
+    extension.stop();
+    main->runFor(300ms);
+    for (const std::string& line : a.delegate->lines) {
+        EXPECT_NE(line.rfind("remote", 0), 0u) << line;
+    }
+    EXPECT_EQ(a.client->getMeetingUsers().size(), 1u);
+    EXPECT_TRUE(internals(a.client).pendingStreamQuestions().empty());
 }
 
 // ---- The room engines ----

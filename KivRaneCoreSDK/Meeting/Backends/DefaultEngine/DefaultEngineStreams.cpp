@@ -66,8 +66,10 @@ void DefaultEngineBackend::onEngineStreamAdded(std::uint64_t uid) {
     // The local share's own stream comes back to this engine like anyone's, often before the
     // room store names it: while the service cannot say what it is, asking about it would show
     // the local user's share as a participant of its own.
-    if (uid != 0 && uid == port_.localShare().streamUid()) {
-        addScreenShareStream(localShareInfo(uid));
+    if (port_.localShare().isOwnStream(uid)) {
+        // A share that already ended (stopped before its stream came) is not shown again; its
+        // stream's departure lets it go.
+        if (uid == port_.localShare().streamUid()) addScreenShareStream(localShareInfo(uid));
         return;
     }
     const auto track = firstTrack(port_.room(), std::to_string(uid));
