@@ -263,18 +263,22 @@ void RoomSync::changeAnswered(const MeetingSession::Token& token) {
     const auto sent = std::find_if(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
                                    [&](const auto& t) { return t.sameSession(token); });
     if (sent != changesOnTheirWay_.end()) changesOnTheirWay_.erase(sent);
-    // The service may have answered a fetch asked before this before it took the change.
-    lastQuestionBeforeChangeAnswered_ = roomQuestions_;
+    // The service may have answered a fetch asked before this before it took the change. A late
+    // answer of an ended meeting's change says nothing of the next meeting's records.
+    if (token.live()) lastQuestionBeforeChangeAnswered_ = roomQuestions_;
 }
 
 void RoomSync::postLocalRole() {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner || !owner->allowsRoomCall("Post Room Connection Status", {})) return;
-    const MeetingSession::Token token = markChangeOnItsWay(*owner);
-    sendStatusPost(makeStatusPost(OwnStatus::connected), [weak = weak_from_this(), token](bool) {
-        if (auto self = weak.lock()) self->changeAnswered(token);
-    });
+    if (owner->bypassesServer()) {
+        // The room engine logs in even with media credentials, and reports the role all the
+        // same; nothing is posted again without the service, so nothing is kept as lost.
+        sendStatusPost(makeStatusPost(OwnStatus::connected), {});
+        return;
+    }
+    sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::role);
 }
 
 bool RoomSync::hasLostLocalState() const { return lostIn_.live(); }
@@ -377,6 +381,7 @@ void RoomSync::resyncLocalState() {
                 return;
             }
             self->logger_.info("Local state posted again");
+            self->lastQuestionBeforeChangeAnswered_ = self->roomQuestions_;
             self->lostIn_ = {};
             self->resyncAttempts_ = 0;
             self->fetchCutAWait_ = false;

@@ -100,7 +100,7 @@ public:
         disconnected,  ///< gone from the room
     };
     /// Which local state a change to the service concerns.
-    enum class LocalState { microphone, camera, hand };
+    enum class LocalState { microphone, camera, hand, role };
     /// Where a list of the service's participant records came from.
     enum class RecordSource { roomStatusReply, roomSocketPush };
 
@@ -150,9 +150,9 @@ public:
     /// 30 s (at once when another call of the sync succeeds meanwhile), until the service takes
     /// it; then the others are told what the change would have told them.
     void sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what);
-    /// Posts the whole own status with the local role the meeting just confirmed. Like a local
-    /// change, the service's record of the local user counts again only once it was answered,
-    /// and not in a reply to a fetch asked before that.
+    /// Posts the whole own status with the local role the meeting just confirmed, as a change
+    /// of the local state (`sendLocalStateChange`): one that never reached the service is posted
+    /// again, and until then the service's record of the local user is left out.
     void postLocalRole();
     /// True while a change of the local state, made in the current meeting, has not reached
     /// the service.

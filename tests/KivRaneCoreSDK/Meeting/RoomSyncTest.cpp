@@ -318,6 +318,46 @@ TEST_F(RoomSyncTest, TheLocalRecordWaitsForTheRolePostAndRepliesAskedBeforeItsAn
     EXPECT_FALSE(me->isSpeaker());
 }
 
+TEST_F(RoomSyncTest, ALostRolePostIsPostedAgainAndItsMeetingsRecordsWaitForIt) {
+    inMeeting();
+    owner->toMerge = true;
+    KRMeetingParticipant self = record("1", "Me");
+    self.participantType = KRMeetingParticipantType::speaker;
+    owner->merge.upsertParticipantMetaData(self, {.reportChanges = false});
+    const auto me = owner->merge.getMeetingUser("1");
+    const auto answer = [&](KRMeetingParticipantType type) {
+        KRRoomConnectionStatus status;
+        status.participants = {record("1", "Me")};
+        status.participants[0].participantType = type;
+        owner->fetches.front()(RoomSync::RoomStatusReply(status));
+        owner->fetches.pop_front();
+    };
+    sync->postLocalRole();
+    owner->answerPost(lost());
+    EXPECT_TRUE(sync->hasLostLocalState());
+    sync->fetchRoomStatus({});
+    answer(KRMeetingParticipantType::audience);  // the service never had the move
+    EXPECT_TRUE(me->isSpeaker());
+    // Posted again; a reply asked before that post's answer is still older than the role.
+    advance(RetryBackOff::kMaxDelay);
+    ASSERT_EQ(owner->posts.size(), 1u);
+    sync->fetchRoomStatus({});
+    owner->answerPost(accepted());
+    EXPECT_FALSE(sync->hasLostLocalState());
+    answer(KRMeetingParticipantType::audience);
+    EXPECT_TRUE(me->isSpeaker());
+
+    // A late answer of an ended meeting's change holds nothing of the next meeting back.
+    sync->postLocalRole();
+    owner->meeting->startLeaving();
+    inMeeting();
+    owner->merge.upsertParticipantMetaData(self, {.reportChanges = false});
+    sync->fetchRoomStatus({});
+    owner->answerPost(accepted());
+    answer(KRMeetingParticipantType::audience);
+    EXPECT_FALSE(owner->merge.getMeetingUser("1")->isSpeaker());
+}
+
 /// Bea ("8") as the meeting holds her where its participants live (the merge or the room store),
 /// with the hand the others were just told of.
 std::shared_ptr<KRMeetingUser> beaWithHand(FakeOwner& owner, bool raised) {
