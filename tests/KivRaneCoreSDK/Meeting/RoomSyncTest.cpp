@@ -287,22 +287,30 @@ TEST_F(RoomSyncTest, AReplyAskedBeforeTheEngineReportedARoleLeavesThatRoleAlone)
     EXPECT_TRUE(bea->isSpeaker());
 }
 
-TEST_F(RoomSyncTest, TheLocalRecordWaitsForTheRolePostAndRepliesAskedBeforeItsAnswer) {
-    inMeeting();
-    owner->toMerge = true;
+/// The local user ("1") a speaker in the merge, as a confirmed move back from the audience left it.
+std::shared_ptr<KRMeetingUser> localSpeakerInMerge(FakeOwner& owner) {
+    owner.toMerge = true;
     KRMeetingParticipant self = record("1", "Me");
     self.participantType = KRMeetingParticipantType::speaker;
-    owner->merge.upsertParticipantMetaData(self, {.reportChanges = false});
-    const auto me = owner->merge.getMeetingUser("1");
+    owner.merge.upsertParticipantMetaData(self, {.reportChanges = false});
+    return owner.merge.getMeetingUser("1");
+}
+
+/// Answers the oldest fetch with the local user's record in `type`.
+void answerLocalAs(FakeOwner& owner, KRMeetingParticipantType type) {
+    KRRoomConnectionStatus status;
+    status.participants = {record("1", "Me")};
+    status.participants[0].participantType = type;
+    owner.fetches.front()(RoomSync::RoomStatusReply(status));
+    owner.fetches.pop_front();
+}
+
+TEST_F(RoomSyncTest, TheLocalRecordWaitsForTheRolePostAndRepliesAskedBeforeItsAnswer) {
+    inMeeting();
+    const auto me = localSpeakerInMerge(*owner);
     ASSERT_TRUE(me && me->isSpeaker());
     // The service still has the local user in the audience it was moved out of.
-    const auto answerWithAudience = [&] {
-        KRRoomConnectionStatus status;
-        status.participants = {record("1", "Me")};
-        status.participants[0].participantType = KRMeetingParticipantType::audience;
-        owner->fetches.front()(RoomSync::RoomStatusReply(status));
-        owner->fetches.pop_front();
-    };
+    const auto answerWithAudience = [&] { answerLocalAs(*owner, KRMeetingParticipantType::audience); };
     sync->fetchRoomStatus({});  // asked before the post was answered, answered after
     sync->postLocalRole();
     ASSERT_EQ(owner->posts.size(), 1u);
@@ -320,18 +328,8 @@ TEST_F(RoomSyncTest, TheLocalRecordWaitsForTheRolePostAndRepliesAskedBeforeItsAn
 
 TEST_F(RoomSyncTest, ALostRolePostIsPostedAgainAndItsMeetingsRecordsWaitForIt) {
     inMeeting();
-    owner->toMerge = true;
-    KRMeetingParticipant self = record("1", "Me");
-    self.participantType = KRMeetingParticipantType::speaker;
-    owner->merge.upsertParticipantMetaData(self, {.reportChanges = false});
-    const auto me = owner->merge.getMeetingUser("1");
-    const auto answer = [&](KRMeetingParticipantType type) {
-        KRRoomConnectionStatus status;
-        status.participants = {record("1", "Me")};
-        status.participants[0].participantType = type;
-        owner->fetches.front()(RoomSync::RoomStatusReply(status));
-        owner->fetches.pop_front();
-    };
+    const auto me = localSpeakerInMerge(*owner);
+    const auto answer = [&](KRMeetingParticipantType type) { answerLocalAs(*owner, type); };
     sync->postLocalRole();
     owner->answerPost(lost());
     EXPECT_TRUE(sync->hasLostLocalState());
@@ -351,7 +349,7 @@ TEST_F(RoomSyncTest, ALostRolePostIsPostedAgainAndItsMeetingsRecordsWaitForIt) {
     sync->postLocalRole();
     owner->meeting->startLeaving();
     inMeeting();
-    owner->merge.upsertParticipantMetaData(self, {.reportChanges = false});
+    localSpeakerInMerge(*owner);
     sync->fetchRoomStatus({});
     owner->answerPost(accepted());
     answer(KRMeetingParticipantType::audience);
