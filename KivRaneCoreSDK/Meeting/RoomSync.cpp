@@ -283,8 +283,29 @@ void RoomSync::postLocalRole() {
 
 bool RoomSync::hasLostLocalState() const { return lostIn_.live(); }
 
-void RoomSync::sendLocalHandChange() {
+void RoomSync::changeLocalHand(bool raised, HandChange by) {
     KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    // The room's own flag first: the status posts carry it.
+    const bool wasRaised = std::exchange(owner->room().isCurrentUserHandRaised, raised);
+    if (!owner->markLocalHand(raised)) return;
+    if (by == HandChange::byApp) {
+        sendLocalHandChange();
+        owner->reportLocalHandLater();
+        return;
+    }
+    // A hand left up at the service would come back with the next reply, and every later one.
+    if (!wasRaised) return;
+    sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::hand);
+    // The lower-all itself told everyone: no message of the local one is owed, and a raise's
+    // message still on its way does not decide whether the hand is told again.
+    ++handChanges_;
+    handMessage_ = HandMessage::delivered;
+    handAnnounceIfFails_ = false;
+}
+
+void RoomSync::sendLocalHandChange() {
     const auto owner = owner_.lock();
     if (!owner) return;
     sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::hand);
@@ -473,23 +494,11 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     std::erase_if(records, [&](const KRMeetingParticipant& participant) {
         return isStaleLocalRecord(*owner, participant, question);
     });
-    keepHeldHands(*owner, records);
-    std::erase_if(engineRoles_, [](const auto& entry) { return !entry.second.meeting.live(); });
-    for (auto& participant : records) {
-        const auto role = engineRoles_.find(participant.participantId);
-        if (role == engineRoles_.end()) continue;
-        if (source == RecordSource::roomSocketPush) {
-            // The service's word after the engine's is the newer one: a reply asked before it
-            // must not bring back the role the engine reported.
-            role->second.lastQuestionBefore = roomQuestions_;
-            role->second.isAudience =
-                participant.participantType == KRMeetingParticipantType::audience;
-        } else if (question != 0 && question <= role->second.lastQuestionBefore) {
-            participant.participantType = role->second.isAudience
-                                              ? KRMeetingParticipantType::audience
-                                              : KRMeetingParticipantType::speaker;
-        }
-    }
+    holds_.applyTo(
+        records,
+        [&owner](const std::string& participantId) { return meetingUser(*owner, participantId); },
+        {.question = source == RecordSource::roomStatusReply ? question : 0,
+         .questionsAsked = roomQuestions_});
     for (auto& participant : records) {
         participant.participantName =
             owner->nameToShow(participant.userId, std::move(participant.participantName));
@@ -522,42 +531,27 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
 void RoomSync::engineReportedRole(const std::string& participantId, bool isAudience) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
-    MeetingSession* session = owner ? owner->session() : nullptr;
-    if (!session || participantId.empty()) return;
-    engineRoles_[participantId] = {session->token(), roomQuestions_, isAudience};
+    if (!owner || participantId.empty()) return;
+    holdRemote(meetingUser(*owner, participantId), ParticipantHolds::Field::inAudience, isAudience);
 }
 
 void RoomSync::holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) {
     KR_DCHECK_RUN_ON(checker_);
-    const auto owner = owner_.lock();
-    MeetingSession* session = owner ? owner->session() : nullptr;
-    // The local hand has its own guard: the local record is left out while a change is unheard.
-    if (!session || !user || isLocalParticipant(*owner, user->id())) return;
-    heldHands_[user->id()] = {session->token(), user, raised};
+    holdRemote(user, ParticipantHolds::Field::handRaised, raised);
 }
 
-void RoomSync::keepHeldHands(Owner& owner, std::vector<KRMeetingParticipant>& records) {
-    // A hold lasts as long as its meeting and the user it was set on: a participant who left and
-    // came back is a new user, whose hand the service's word sets again.
-    const bool inMerge = owner.recordsGoToMerge();
-    std::erase_if(heldHands_, [&](const auto& entry) {
-        const auto& [id, held] = entry;
-        if (!held.meeting.live()) return true;
-        const auto user = held.user.lock();
-        return !user || user != (inMerge ? owner.participantMerge().getMeetingUser(id)
-                                         : owner.room().matchingUser(id));
-    });
-    // The records go on with the held hand, so that the store, the merge and the panel all keep
-    // what the others were told; the rest of each record counts as usual.
-    for (auto& participant : records) {
-        const auto held = heldHands_.find(participant.participantId);
-        if (held == heldHands_.end()) continue;
-        if (participant.isHandRaise == held->second.raised) {
-            heldHands_.erase(held);  // the service has it now
-        } else {
-            participant.isHandRaise = held->second.raised;
-        }
-    }
+void RoomSync::holdRemote(const std::shared_ptr<KRMeetingUser>& user,
+                          ParticipantHolds::Field field, bool value) {
+    const auto owner = owner_.lock();
+    MeetingSession* session = owner ? owner->session() : nullptr;
+    if (!session || !user || isLocalParticipant(*owner, user->id())) return;
+    holds_.hold(session->token(), user, field, value);
+}
+
+std::shared_ptr<KRMeetingUser> RoomSync::meetingUser(Owner& owner,
+                                                     const std::string& participantId) {
+    return owner.recordsGoToMerge() ? owner.participantMerge().getMeetingUser(participantId)
+                                    : owner.room().matchingUser(participantId);
 }
 
 void RoomSync::applyUserLeft(const std::string& userId) {

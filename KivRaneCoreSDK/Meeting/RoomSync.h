@@ -12,6 +12,7 @@
 #include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
+#include "KivRaneCoreSDK/Meeting/ParticipantHolds.h"
 #include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
 #include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
 #include "KivRaneCoreSDK/Model/Response/KRRoomConnectionStatus.h"
@@ -33,7 +34,8 @@ class MeetingParticipantsManager;
 /// room status fetch, their polls, the 1 s network watchdog, the local state changes the service
 /// did not take (posted again with a back-off), and the one place where the service's
 /// participant records (a status reply or a room socket push) change the room store and the
-/// participant merge (keeping the remote hands heard of before the service had them).
+/// participant merge (keeping what the host app was told of remote participants before the service
+/// had it, `ParticipantHolds`).
 ///
 /// It reaches the meeting only through its `Owner`, which it holds weakly: once the owner is
 /// gone, replies, polls and retries do nothing.
@@ -91,6 +93,11 @@ public:
         /// Tells the others in the meeting the local hand (the message a raise or lower sends);
         /// `sent` gets whether the message went out.
         virtual void announceLocalHand(bool raised, Completion sent) = 0;
+        /// Marks the local user's hand where the meeting keeps its users; false while there is
+        /// no local user there yet.
+        virtual bool markLocalHand(bool raised) = 0;
+        /// Tells the host app of its own hand change, after the call that made it returned.
+        virtual void reportLocalHandLater() = 0;
     };
 
     /// What the local user's own status post says.
@@ -157,10 +164,17 @@ public:
     /// True while a change of the local state, made in the current meeting, has not reached
     /// the service.
     bool hasLostLocalState() const;
-    /// A raise or lower of the local hand: the own status post as a hand change, and the message
-    /// to the others at once. When the post is lost, the message goes again once the state is
-    /// posted again only if its own send failed.
-    void sendLocalHandChange();
+    /// Who changed the local hand.
+    enum class HandChange {
+        byApp,            ///< the host app raised or lowered it
+        byHostLowerAll,   ///< a host lowered every hand, and the others heard it from the host
+    };
+    /// The local hand: the room store's flag and the local user, then the own status post as a
+    /// hand change. The app's own change also goes to the others as a message at once, and to the
+    /// app as a report; when the post is lost, the message goes again once the state is posted
+    /// again only if its own send failed. A host's lower-all posts only a hand that was up, and
+    /// tells nobody: everyone heard the host.
+    void changeLocalHand(bool raised, HandChange by);
 
     // ---- The service's records ----
 
@@ -180,20 +194,17 @@ public:
     void applyParticipantRecords(std::vector<KRMeetingParticipant> records,
                                  RecordSource source = RecordSource::roomSocketPush,
                                  std::uint64_t question = 0);
-    /// The media engine reported that a remote participant moved to the audience or back. A
-    /// status reply to a fetch asked before the report, or before a later push naming that
-    /// participant, leaves its role as the latest of them gave it: the service may not have
-    /// taken the move yet when it answered.
+    /// The media engine reported that a remote participant moved to the audience or back, and the
+    /// app was told: the role is held (`ParticipantHolds`) until a record shows it or the engine
+    /// reports another move.
     void engineReportedRole(const std::string& participantId, bool isAudience);
     /// The service says the user with this login left: the panel hears of its record, the merge
     /// lets go of it (only while it holds that login under the id), then the room status is
     /// fetched.
     void applyUserLeft(const std::string& userId);
     /// A remote participant's hand as the participant itself said it, or as a host's command
-    /// set it, in the user the meeting holds for it. The service may not have it yet: until a
-    /// status reply or a push shows the same hand, their records of that participant keep this
-    /// one, so they neither change nor report it. Forgotten with the meeting and when the
-    /// participant leaves (the meeting then holds another user, or none, under its id).
+    /// set it, in the user the meeting holds for it: held (`ParticipantHolds`) until a record
+    /// shows it, so that no older record changes or reports it.
     void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised);
 
 private:
@@ -209,9 +220,14 @@ private:
     /// The service answered that change, whatever it said.
     void changeAnswered(const MeetingSession::Token& token);
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
-    /// Gives the records the hands held for their participants; a record that shows the held
-    /// hand ends its hold.
-    void keepHeldHands(Owner& owner, std::vector<KRMeetingParticipant>& records);
+    /// The user the meeting holds under a participant id, where its participants live.
+    static std::shared_ptr<KRMeetingUser> meetingUser(Owner& owner, const std::string& participantId);
+    /// Holds a remote participant's field in the current meeting; nothing for the local one,
+    /// whose records wait for its own changes instead (`isStaleLocalRecord`).
+    void holdRemote(const std::shared_ptr<KRMeetingUser>& user, ParticipantHolds::Field field,
+                    bool value);
+    /// A raise or lower of the app's own: the post, and the message to the others at once.
+    void sendLocalHandChange();
     void localStateLost(const MeetingSession::Token& session, LocalState what);
     /// Schedules the next post of the whole local state, unless one of the current meeting
     /// waits or is under way.
@@ -271,24 +287,8 @@ private:
     /// the message fails.
     bool handAnnounceIfFails_ = false;
 
-    // Remote roles the engine reported, as the room pushes since then name them, with the number
-    // of the last fetch asked before the latest of these.
-    struct EngineRole {
-        MeetingSession::Token meeting;
-        std::uint64_t lastQuestionBefore = 0;
-        bool isAudience = false;
-    };
-    std::map<std::string, EngineRole> engineRoles_;
     std::uint64_t roomQuestions_ = 0;  ///< fetches asked so far
-
-    // Remote hands this client heard of (and told the app of) before the service had them, by
-    // participant id.
-    struct HeldHand {
-        MeetingSession::Token meeting;
-        std::weak_ptr<KRMeetingUser> user;  ///< the user the meeting held when the hand was set
-        bool raised = false;
-    };
-    std::map<std::string, HeldHand> heldHands_;
+    ParticipantHolds holds_;
 };
 
 }  // namespace kr

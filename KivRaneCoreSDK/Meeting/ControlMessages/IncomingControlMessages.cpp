@@ -33,9 +33,7 @@ void IncomingControlMessages::handleControlMessage(MediaBackend::Kind backend,
     if (route == ControlMessageRoute::peer) {
         // Before the local id is known, an empty target would match it and act on someone
         // else's message.
-        const std::string& localId = backend == MediaBackend::Kind::roomEngine
-                                         ? m.meetingUsersManager().getCurrentParticipantId()
-                                         : m.currentRoom().userWebRtcId;
+        const std::string& localId = localParticipantId(backend);
         if (localId.empty() || message.targetParticipantId != localId)
             return;
     }
@@ -59,6 +57,27 @@ void IncomingControlMessages::handleControlMessage(MediaBackend::Kind backend,
     if (hostOnly && isFromKnownNonHost(backend, message))
         return;
     (this->*rule.handler)(message);
+}
+
+void IncomingControlMessages::applyOwnCommand(MediaBackend::Kind backend,
+                                              KRRtmMessageEvent event) {
+    KR_DCHECK_RUN_ON(checker_);
+    const ControlMessageRow* row = find(ControlMessageRoute::channel, event);
+    if (!row)
+        return;
+    const ControlMessageRule& rule = row->on(backend);
+    if (rule.authority == ControlMessageAuthority::ignored)
+        return;
+    KRRtmMessage message;
+    message.message = event;
+    message.senderParticipantId = localParticipantId(backend);
+    (this->*rule.handler)(message);
+}
+
+const std::string& IncomingControlMessages::localParticipantId(MediaBackend::Kind backend) {
+    return backend == MediaBackend::Kind::roomEngine
+               ? meeting_->meetingUsersManager().getCurrentParticipantId()
+               : meeting_->currentRoom().userWebRtcId;
 }
 
 bool IncomingControlMessages::isFromKnownNonHost(MediaBackend::Kind backend,
@@ -178,8 +197,7 @@ void IncomingControlMessages::onLowerAllHandsInRoomStore(const KRRtmMessage& mes
         user->setIsHandRaised(false);
         m.holdAnnouncedHand(user, false);
     }
-    // The room's own flag too, or the next status post would raise the hand again.
-    room.isCurrentUserHandRaised = false;
+    m.lowerLocalHandForHost();
     m.sendHostLoweredAllHandsEvent(performer);
 }
 
@@ -267,9 +285,6 @@ void IncomingControlMessages::onSoftMuteToMainDelegate(const KRRtmMessage& messa
 void IncomingControlMessages::onLowerAllHandsInMerge(const KRRtmMessage& message) {
     Meeting& m = *meeting_;
     const auto performer = m.userById(message.senderParticipantId);
-    // The local hand goes down too, or the next status post would raise it again at the server,
-    // and every poll after it everywhere.
-    m.currentRoom().isCurrentUserHandRaised = false;
     MeetingParticipantsManager& merge = m.meetingUsersManager();
     std::vector<std::shared_ptr<KRMeetingUser>> raised;
     for (const auto& user : merge.getAllMeetingUser()) {
@@ -281,6 +296,8 @@ void IncomingControlMessages::onLowerAllHandsInMerge(const KRRtmMessage& message
         if (!user->isHandRaised())
             m.holdAnnouncedHand(user, false);
     }
+    // After the merge, which tells the app of the local hand with the others'.
+    m.lowerLocalHandForHost();
     m.sendHostLoweredAllHandsEvent(performer);
 }
 

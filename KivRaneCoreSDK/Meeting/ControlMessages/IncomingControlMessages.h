@@ -70,6 +70,8 @@ public:
         /// A participant's hand as its own message or a host's command just set it: status
         /// news the service sent before it had that hand must not take it back.
         virtual void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) = 0;
+        /// A host lowered every hand: the local one goes down too, also at the service.
+        virtual void lowerLocalHandForHost() = 0;
 
         // ---- Told: reports to the host app ----
 
@@ -106,6 +108,9 @@ public:
     /// sender's authority is checked against the server's record, and the handler runs.
     void handleControlMessage(MediaBackend::Kind backend, ControlMessageRoute route,
                               const KRRtmMessage& message);
+    /// A command of the room channel this client sent and the service carried out: the meeting
+    /// takes it as the others do, from the local participant, where `backend` honours it.
+    void applyOwnCommand(MediaBackend::Kind backend, KRRtmMessageEvent event);
 
     /// Every control message the client honours on some backend, one row per event and route (the
     /// table is in ControlMessageTable.cpp). An event not listed on a route (a channel event
@@ -114,6 +119,8 @@ public:
     static const ControlMessageRow* find(ControlMessageRoute route, KRRtmMessageEvent event);
 
 private:
+    /// The local participant's id as `backend` knows it; empty before the join set it.
+    const std::string& localParticipantId(MediaBackend::Kind backend);
     /// True (and logged) when the server's record, as this backend holds it, lists the sender as
     /// neither host nor co-host.
     bool isFromKnownNonHost(MediaBackend::Kind backend, const KRRtmMessage& message);

@@ -212,9 +212,7 @@ public:
 
     /// The join's media channel was asked to join (its server part, if any, is done): the join now
     /// awaits the channel's confirmation. Nothing outside the server part of a join.
-    void mediaJoinRequested() {
-        if (session_) session_->awaitMedia();
-    }
+    void mediaJoinRequested() { if (session_) session_->awaitMedia(); }
 
     /// The one join end of both backends (see `MeetingPort::completeLocalMediaJoin`): an id other
     /// than the room's local id becomes the local id (logged); an empty one fails the join.
@@ -271,9 +269,8 @@ private:
     /// The media part of the leave, with the wait for the engine's report.
     void leaveMedia(const std::shared_ptr<MediaBackend>& backend, const MeetingSession::Token& session);
 
-    // The room sync's polls (at the room's interval) and network watchdog.
+    /// The room sync's polls, at the room's interval.
     void setGetPostConnectionTimer();
-    void startConnectionCheckTimer() { roomSync_->startWatchdog(); }
 
     // Server calls without join semantics
     /// Calls `completion(value)` later on the queue (never inside the caller's call).
@@ -284,7 +281,6 @@ private:
     /// The same for the room status calls, which the join and the leave make themselves: allowed
     /// through the whole of a meeting, its join and its leave included, and never outside one.
     bool allowedFromJoinThroughLeave(std::string_view action, const Completion& completion = {});
-    void setHandRaised(bool isRaised);
     /// The meeting's observers: the local share's (of the broadcast extension) and the
     /// application's; removing them also delivers a share report still waiting.
     void addNotificationsObservers();
@@ -324,9 +320,7 @@ private:
     /// goes on, a success first runs `onSuccess(client)` or `onSuccess(client, reply)` and a
     /// failure `onFailure(client, message)`; a failure is logged either way. A success step
     /// `onSuccess(client, completion)` is handed the completion and calls it itself.
-    struct NoFailureAction {
-        void operator()(ClientCore&, const std::string&) const {}
-    };
+    struct NoFailureAction { void operator()(ClientCore&, const std::string&) const {} };
     template <class Request, class OnSuccess, class OnFailure = NoFailureAction>
     void sendHostRequest(const Request& request, const char* action, Completion completion,
                          OnSuccess onSuccess, OnFailure onFailure = {});
@@ -427,9 +421,7 @@ public:
     /// The client's one chat manager (a host call, documented on `KRClient`).
     const std::shared_ptr<KRChatManager>& chatClient() const { return chatClient_; }
     /// The room socket of the current meeting; null outside a meeting.
-    const std::shared_ptr<KRWebSocketManager>& webSocketManager() const {
-        return webSocketManager_;
-    }
+    const std::shared_ptr<KRWebSocketManager>& webSocketManager() const { return webSocketManager_; }
 
 private:
     /// Hands the socket manager's room news to the sync and its chat to the client, for the

@@ -59,6 +59,9 @@ public:
     void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) override {
         core_.roomSync_->holdAnnouncedHand(user, raised);
     }
+    void lowerLocalHandForHost() override {
+        core_.roomSync_->changeLocalHand(false, RoomSync::HandChange::byHostLowerAll);
+    }
 
     void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
                                                bool isAudioRequest) override {

@@ -123,6 +123,9 @@ void ClientCore::lowerAllUsersHands(Completion completion) {
                            true),
         "Lower All Hands", std::move(completion), [](ClientCore& client) {
             client.sendControlMessage(ControlMessage::lowerAllHands, nullptr, {});
+            // The newest word on those hands here too, and no older record takes it back.
+            client.incomingMessages_.applyOwnCommand(client.mediaBackend().kind(),
+                                                     KRRtmMessageEvent::hostLowerAllHands);
         });
 }
 

@@ -304,7 +304,7 @@ void ClientCore::completeLocalMediaJoin(const std::string& localId,
 
 void ClientCore::enterMeeting(const SessionToken& session, const std::function<void()>& finished) {
     // The watchdog's first tick runs at once, inside this call.
-    startConnectionCheckTimer();
+    roomSync_->startWatchdog();
     if (session.live() && isJoining()) {
         mediaBackend().recordLocalParticipant();
         session_->reachMeeting();

@@ -31,24 +31,13 @@ void ClientCore::muteLocalVideo(bool isMute) {
 void ClientCore::raiseHand() {
     KR_DCHECK_RUN_ON(checker_);
     if (!allowedOnceJoinedUntilLeave("Raise Hand")) return;
-    setHandRaised(true);
+    roomSync_->changeLocalHand(true, RoomSync::HandChange::byApp);
 }
 
 void ClientCore::lowerHand() {
     KR_DCHECK_RUN_ON(checker_);
     if (!allowedOnceJoinedUntilLeave("Lower Hand")) return;
-    setHandRaised(false);
-}
-
-void ClientCore::setHandRaised(bool isRaised) {
-    currentRoom_.isCurrentUserHandRaised = isRaised;
-    if (auto local = currentRoom_.matchingUser(currentRoom_.userWebRtcId)) {
-        local->setIsHandRaised(isRaised);
-    }
-    if (!mediaBackend().markLocalHand(isRaised)) return;
-    roomSync_->sendLocalHandChange();
-    // The host hears of its own change after the call returned, as a task of its own.
-    events_.reportLater([](MeetingEvents& events) { events.sendLocalHandRaiseEvent(); });
+    roomSync_->changeLocalHand(false, RoomSync::HandChange::byApp);
 }
 
 }  // namespace kr

@@ -48,6 +48,14 @@ public:
         c_.sendControlMessage(raised ? ControlMessage::handRaised : ControlMessage::handLowered,
                               nullptr, std::move(sent));
     }
+    bool markLocalHand(bool raised) override {
+        KRCurrentRoom& room = c_.currentRoom_;
+        if (const auto local = room.matchingUser(room.userWebRtcId)) local->setIsHandRaised(raised);
+        return c_.mediaBackend().markLocalHand(raised);
+    }
+    void reportLocalHandLater() override {
+        c_.events_.reportLater([](MeetingEvents& events) { events.sendLocalHandRaiseEvent(); });
+    }
 
 private:
     ClientCore& c_;

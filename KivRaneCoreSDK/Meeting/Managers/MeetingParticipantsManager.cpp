@@ -323,24 +323,27 @@ void MeetingParticipantsManager::lowerAllParticipantsHands() {
 }
 
 void MeetingParticipantsManager::changeRecord(const std::string& participantId,
-                                              bool KRMeetingParticipant::*flag, bool value) {
+                                              bool KRMeetingParticipant::*flag, bool value,
+                                              RecordMerge how) {
     const KRMeetingParticipant* rec = record(participantId);
     if (rec == nullptr) {
         return;
     }
     KRMeetingParticipant copy = *rec;
     copy.*flag = value;
-    upsertParticipantMetaData(copy, RecordMerge{});
+    upsertParticipantMetaData(copy, how);
 }
 
 void MeetingParticipantsManager::updateParticipantHandRaiseStatus(const std::string& participantId,
-                                                                  bool isHandRaised) {
-    changeRecord(participantId, &KRMeetingParticipant::isHandRaise, isHandRaised);
+                                                                  bool isHandRaised,
+                                                                  bool reportChange) {
+    changeRecord(participantId, &KRMeetingParticipant::isHandRaise, isHandRaised,
+                 {.reportChanges = reportChange});
 }
 
 void MeetingParticipantsManager::updateParticipantCoHostRight(const std::string& participantId,
                                                               bool isCoHost) {
-    changeRecord(participantId, &KRMeetingParticipant::isCoHost, isCoHost);
+    changeRecord(participantId, &KRMeetingParticipant::isCoHost, isCoHost, RecordMerge{});
 }
 
 void MeetingParticipantsManager::updateParticipantsHardMuteStatus(bool isHardMuted) {

@@ -82,7 +82,9 @@ public:
     /// Marks this participant loudest (none: nobody) and clears the previous one.
     void setLoudestParticipant(const std::optional<std::string>& participantId);
     void lowerAllParticipantsHands();
-    void updateParticipantHandRaiseStatus(const std::string& participantId, bool isHandRaised);
+    /// Without `reportChange`, the hand changes with no hook raised (its caller tells the host).
+    void updateParticipantHandRaiseStatus(const std::string& participantId, bool isHandRaised,
+                                          bool reportChange = true);
     void updateParticipantCoHostRight(const std::string& participantId, bool isCoHost);
     void updateParticipantsHardMuteStatus(bool isHardMuted);
 
@@ -99,10 +101,10 @@ private:
     /// Merges `record` and `rtc` and stores the result; fires hooks when `sendEvent`.
     void merge(const KRMeetingParticipant& record, const RtcPeerMetaData& rtc, bool sendEvent);
     void storeRecord(const KRMeetingParticipant& data);
-    /// Sets one flag of the participant's stored record and merges it (events sent); nothing
+    /// Sets one flag of the participant's stored record and merges it as `how` says; nothing
     /// for a participant without a record.
     void changeRecord(const std::string& participantId, bool KRMeetingParticipant::*flag,
-                      bool value);
+                      bool value, RecordMerge how);
 
     std::vector<std::shared_ptr<RtcPeerMetaData>> rtcParticipants_;
     std::vector<Participant> participants_;

@@ -251,9 +251,11 @@ TEST_F(KRClientLostStateIntegrationTest, AHostsLowerAllHandsHoldsWhileTheService
     ASSERT_TRUE(statusReplied(b));  // the service shows the hand: nothing held any more
     ASSERT_TRUE(handShown(b, a));
 
-    // The service agrees to lower every hand but does not get to it.
+    // The service agrees to lower every hand but does not get to it, and a's own post of her
+    // lowered hand does not reach it either.
     service.injectFault(R::hostActions,
                         MeetingServiceFault::withStatus(200, R"({"success": true})").times(1));
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503));
     std::optional<bool> lowered;
     host.client->lowerAllUsersHands([&](bool ok) { lowered = ok; });
     ASSERT_TRUE(main->runUntil(

@@ -1019,9 +1019,9 @@ TEST_F(KRClientMultiMediaTest, AStatusReplyAskedBeforeAPeerCameBackFromTheAudien
 }
 
 TEST_F(KRClientMultiMediaTest, APeerBackFromTheAudienceIsASpeakerAtOnceAndAnOlderReplyKeepsIt) {
-    // Who says first that Ben is a speaker again after the engine moved him to the audience.
+    // Whether a room push names Ben a speaker before the engine brings him back from the audience.
     for (const bool byEngine : {true, false}) {
-        SCOPED_TRACE(byEngine ? "the engine brings him back" : "a room push names him a speaker");
+        SCOPED_TRACE(byEngine ? "the engine brings him back" : "a room push names him a speaker first");
         Party p = joinedOnScriptedEngine();
         Party ben = joinedOnScriptedEngine();
         const auto rtc = p.engine->delegate.lock();
@@ -1043,13 +1043,14 @@ TEST_F(KRClientMultiMediaTest, APeerBackFromTheAudienceIsASpeakerAtOnceAndAnOlde
             return user && user->isSpeaker();
         };
         ASSERT_FALSE(speaks());
-        if (byEngine) {
-            rtc->didRemoteParticipantJoinChannel(
-                std::make_shared<RtcPeerMetaData>(ben.uid, false, false, false), [] {});
-        } else {
+        if (!byEngine) {
+            // The app was told he left for the audience, and his stream is not back.
             pushed.participantType = KRMeetingParticipantType::speaker;
             internals(p.client).roomSync().applyParticipantRecords({pushed});
+            EXPECT_FALSE(speaks()) << "before the engine brought him back";
         }
+        rtc->didRemoteParticipantJoinChannel(
+            std::make_shared<RtcPeerMetaData>(ben.uid, false, false, false), [] {});
         EXPECT_TRUE(speaks()) << "before any reply";
         ASSERT_TRUE(main->runUntil([&] { return answered.has_value(); }, 10s));
         ASSERT_TRUE(*answered);

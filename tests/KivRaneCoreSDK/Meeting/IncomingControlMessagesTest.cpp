@@ -83,6 +83,7 @@ public:
     void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) override {
         heldHands.push_back(who(user) + (raised ? " up" : " down"));
     }
+    void lowerLocalHandForHost() override { room.isCurrentUserHandRaised = false; }
     void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
                                                bool audio) override {
         add(std::string("asked to start ") + (audio ? "audio" : "video") + " by " + who(host));

@@ -97,6 +97,8 @@ struct FakeOwner : RoomSync::Owner {
         log.push_back(raised ? "hand raised" : "hand lowered");
         handMessages.push_back(std::move(sent));
     }
+    bool markLocalHand(bool) override { return true; }
+    void reportLocalHandLater() override { ++localHandReports; }
 
     /// Answers the oldest post still waiting.
     void answerPost(const RoomSync::Acknowledgement& result) {
@@ -118,6 +120,7 @@ struct FakeOwner : RoomSync::Owner {
     std::deque<Post> posts;
     std::deque<std::function<void(const RoomSync::RoomStatusReply&)>> fetches;
     std::deque<RoomSync::Completion> handMessages;  ///< the sends of the hand messages, in order
+    int localHandReports = 0;
     Lines log;
 };
 
@@ -281,7 +284,15 @@ TEST_F(RoomSyncTest, AReplyAskedBeforeTheEngineReportedARoleLeavesThatRoleAlone)
     EXPECT_TRUE(bea->isHandRaised());  // the rest of the record counts
     answer();
     EXPECT_FALSE(bea->isSpeaker());
-    // A question asked after the report has the service's word on it.
+    // Nor does one asked after the report, while the service has not taken the move.
+    sync->fetchRoomStatus({});
+    answer();
+    EXPECT_FALSE(bea->isSpeaker());
+    // Once a record shows the move, the service's word counts again.
+    KRRoomConnectionStatus moved;
+    moved.participants = {record("8", "Bea")};
+    moved.participants[0].participantType = KRMeetingParticipantType::audience;
+    sync->applyRoomStatus(moved);
     sync->fetchRoomStatus({});
     answer();
     EXPECT_TRUE(bea->isSpeaker());
@@ -737,8 +748,7 @@ TEST_F(RoomSyncTest, AHandLostAtTheServiceIsToldAgainOnlyIfItsMessageFailed) {
         owner->posts.clear();
         owner->handMessages.clear();
         inMeeting();
-        owner->store.isCurrentUserHandRaised = true;
-        sync->sendLocalHandChange();
+        sync->changeLocalHand(true, RoomSync::HandChange::byApp);
         ASSERT_EQ(owner->handMessages.size(), 1u);
         owner->answerPost(lost());
         if (c.sentBeforeThePost) owner->handMessages.front()(*c.sentBeforeThePost);

@@ -283,9 +283,14 @@ std::vector<std::shared_ptr<KRMediaTrack>> RoomEngineBackend::mediaTracks() cons
 
 bool RoomEngineBackend::markLocalHand(bool isRaised) {
     // This backend's local user lives in the participant merge, and only after the local join.
-    auto local = port_.participants().getLocalUser();
+    MeetingParticipantsManager& participants = port_.participants();
+    auto local = participants.getLocalUser();
     if (!local) return false;
     local->setIsHandRaised(isRaised);
+    // Its record too, or the next merge of it (an engine report, a lower-all) would go by the
+    // hand the record had before; the caller tells the app.
+    participants.updateParticipantHandRaiseStatus(participants.getCurrentParticipantId(), isRaised,
+                                                  /*reportChange=*/false);
     return true;
 }
 

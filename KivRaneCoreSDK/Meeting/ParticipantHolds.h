@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Meeting/MeetingSession.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
+
+namespace kr {
+
+/// What this client told the host app of remote participants before the meeting service's records
+/// could show it: a hand as the participant's own message or a host's lower-all set it, a role as
+/// the media engine reported a move. The service's records of such a participant are older than the
+/// report until one shows the same value, so until then they carry the held value instead, and the
+/// room store, the merge and the panel keep what the app was told. Once a record agreed, status
+/// replies to questions asked by then may still be older; only a push or a reply asked later ends
+/// the hold.
+///
+/// A hold lasts as long as its meeting and the user it was set on: a participant who left and came
+/// back is a new user, whose state the service's word sets again. A newer report of the same field
+/// replaces the held value. Plain value type, used on the main queue.
+class ParticipantHolds {
+public:
+    enum class Field { handRaised, inAudience };
+    /// The user the meeting holds now under a participant id, or null.
+    using CurrentUser = std::function<std::shared_ptr<KRMeetingUser>(const std::string&)>;
+
+    /// Holds `value` of `field` for `user`, in `meeting`.
+    void hold(const MeetingSession::Token& meeting, const std::shared_ptr<KRMeetingUser>& user,
+              Field field, bool value);
+    /// The records of one push (`question` 0) or of the reply to fetch number `question`, with
+    /// `questionsAsked` fetches asked so far.
+    struct Source {
+        std::uint64_t question = 0;
+        std::uint64_t questionsAsked = 0;
+    };
+    /// Forgets the holds of ended meetings and of users the meeting no longer holds; then a record
+    /// that differs from a held value takes it, unless a record agreed before and this one is not
+    /// older than that, which ends the hold.
+    void applyTo(std::vector<KRMeetingParticipant>& records, const CurrentUser& currentUser,
+                 Source source);
+
+private:
+    static constexpr std::size_t kFields = 2;
+    struct Value {
+        bool value = false;
+        /// Set once a record showed the value: the fetches asked by then.
+        std::optional<std::uint64_t> agreedWithQuestionsAsked;
+    };
+    struct Held {
+        MeetingSession::Token meeting;
+        std::weak_ptr<KRMeetingUser> user;
+        std::array<std::optional<Value>, kFields> values;
+    };
+    std::map<std::string, Held> holds_;
+};
+
+}  // namespace kr
