@@ -263,9 +263,15 @@ void RoomSync::changeAnswered(const MeetingSession::Token& token) {
     const auto sent = std::find_if(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
                                    [&](const auto& t) { return t.sameSession(token); });
     if (sent != changesOnTheirWay_.end()) changesOnTheirWay_.erase(sent);
-    // The service may have answered a fetch asked before this before it took the change. A late
-    // answer of an ended meeting's change says nothing of the next meeting's records.
-    if (token.live()) lastQuestionBeforeChangeAnswered_ = roomQuestions_;
+    // A late answer of an ended meeting's change says nothing of the next meeting's records.
+    if (token.live()) localChangeReachedService(token);
+}
+
+void RoomSync::localChangeReachedService(const MeetingSession::Token& meeting) {
+    // The service may have answered a fetch asked before this before it took the change, and
+    // a push it composed before may still be on its way.
+    lastQuestionBeforeChangeAnswered_ = roomQuestions_;
+    pushesAwaitAFreshReplyIn_ = meeting;
 }
 
 void RoomSync::postLocalRole() {
@@ -402,7 +408,7 @@ void RoomSync::resyncLocalState() {
                 return;
             }
             self->logger_.info("Local state posted again");
-            self->lastQuestionBeforeChangeAnswered_ = self->roomQuestions_;
+            self->localChangeReachedService(token);
             self->lostIn_ = {};
             self->resyncAttempts_ = 0;
             self->fetchCutAWait_ = false;
@@ -431,12 +437,17 @@ void RoomSync::announceHandAfterResync(Owner& owner) {
 }
 
 bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant,
-                                  std::uint64_t question) const {
-    // While a local change is on its way, in a reply to a fetch asked before its answer, and
-    // until a lost one is posted again, the service's record of the local user is older than
-    // what the app was told.
+                                  RecordSource source, std::uint64_t question) const {
+    // While a local change is on its way, in a reply to a fetch asked before its answer, in a
+    // push until a reply asked after that answer came (a push does not say when the service
+    // composed it), and until a lost one is posted again, the service's record of the local user
+    // is older than what the app was told.
+    const bool olderThanAnswer =
+        source == RecordSource::roomSocketPush
+            ? pushesAwaitAFreshReplyIn_.live()
+            : question != 0 && question <= lastQuestionBeforeChangeAnswered_;
     const bool changeUnheard =
-        hasLostLocalState() || (question != 0 && question <= lastQuestionBeforeChangeAnswered_) ||
+        hasLostLocalState() || olderThanAnswer ||
         std::any_of(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
                     [](const MeetingSession::Token& token) { return token.live(); });
     return changeUnheard && isLocalParticipant(owner, participant.participantId);
@@ -492,8 +503,12 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     const auto owner = owner_.lock();
     if (!owner) return;
     std::erase_if(records, [&](const KRMeetingParticipant& participant) {
-        return isStaleLocalRecord(*owner, participant, question);
+        return isStaleLocalRecord(*owner, participant, source, question);
     });
+    if (source == RecordSource::roomStatusReply &&
+        (question == 0 || question > lastQuestionBeforeChangeAnswered_)) {
+        pushesAwaitAFreshReplyIn_ = {};
+    }
     holds_.applyTo(
         records,
         [&owner](const std::string& participantId) { return meetingUser(*owner, participantId); },
