@@ -26,6 +26,7 @@ void LocalScreenShare::beginMeeting() {
     token_.clear();
     endedStreams_.clear();
     stopToldTo_.reset();
+    takesOverAShare_ = false;
     observe(kCaptureStartedNotification, [](LocalScreenShare& s) { s.start({}); });
     observe(kStreamStartedNotification, [](LocalScreenShare& s) { s.streamStarted(); });
     observe(kCaptureStoppedNotification, [](LocalScreenShare& s) { s.captureStopped(); });
@@ -70,7 +71,10 @@ void LocalScreenShare::start(Completion completion) {
         return;
     }
     const MeetingSession::Token session = owner_.shareSessionToken();
-    owner_.requestShareStream([this, session, completion = std::move(completion)](
+    // Read now: the server replaces the share that stands as it grants this one, and the meeting
+    // may hear of that before the extension reports the stream started.
+    const bool takesOver = owner_.meetingShowsAnotherShare();
+    owner_.requestShareStream([this, session, takesOver, completion = std::move(completion)](
                                   const StreamReply& reply) {
         const bool usable = reply.granted && !reply.token.empty() && reply.uid != 0;
         if (!session.live() || !owner_.localShareMayStart()) {
@@ -90,6 +94,7 @@ void LocalScreenShare::start(Completion completion) {
         }
         logger_.info("Start Screen Share API Successfull");
         adoptStream(reply.uid, reply.token);
+        takesOverAShare_ = takesOver;
         const std::string group = owner_.shareAppGroup();
         if (!group.empty()) {
             if (auto suite = platform::UserDefaults::suite(group, storageDirectory_)) {
@@ -107,6 +112,7 @@ void LocalScreenShare::adoptStream(std::uint64_t uid, std::string token) {
     uid_ = uid;
     token_ = std::move(token);
     endedStreams_.erase(uid);
+    takesOverAShare_ = false;
 }
 
 void LocalScreenShare::streamStarted() {
@@ -119,7 +125,9 @@ void LocalScreenShare::streamStarted() {
         logger_.warn("Screen share stream started without a granted stream: ignored");
         return;
     }
-    if (!owner_.meetingShowsAShare()) {
+    // The share's own stream is usually shown by now, as the local share: only another
+    // participant's share is taken over.
+    if (!takesOverAShare_ && !owner_.meetingShowsAnotherShare()) {
         owner_.sendShareMessage(KRControlMessage::participantStartScreenShare, {});
         return;
     }
@@ -232,6 +240,7 @@ void LocalScreenShare::end(const KRUserLeftReason& reason, Report when) {
     if (uid == 0) return;
     uid_ = 0;
     token_.clear();
+    takesOverAShare_ = false;
     endedStreams_.insert(uid);
     if (!owner_.shareBypassesServer()) {
         owner_.requestShareStop();

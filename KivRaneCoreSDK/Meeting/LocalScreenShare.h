@@ -81,8 +81,9 @@ public:
         virtual void requestShareStop() = 0;
         /// Sends `message` to the others; `completion` runs as the meeting's backend calls it.
         virtual void sendShareMessage(KRControlMessage message, Completion completion) = 0;
-        /// True while a screen share (anyone's) stands among the meeting's tracks.
-        virtual bool meetingShowsAShare() const = 0;
+        /// True while a screen share of another participant stands among the meeting's tracks:
+        /// the local user's own shares never count.
+        virtual bool meetingShowsAnotherShare() const = 0;
         /// True when the room store shows a share of the local user.
         virtual bool roomShowsLocalShare() const = 0;
         /// True when the media backend knows of a local share (the local user's record, an
@@ -183,6 +184,8 @@ private:
     std::set<std::uint64_t> endedStreams_;
     /// Who heard the running share stop when the engine closed its track (until it shows again).
     std::optional<MeetingEvents::Reach> stopToldTo_;
+    /// Another participant's share stood when the running share's stream was asked for.
+    bool takesOverAShare_ = false;
     /// Stop reports waiting for their own task, each with who hears it.
     std::vector<std::pair<KRScreenShareState, MeetingEvents::Reach>> waitingReports_;
 };

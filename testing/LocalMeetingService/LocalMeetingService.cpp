@@ -152,6 +152,8 @@ struct LocalMeetingService::State {
     std::map<MeetingServiceRoute, std::deque<MeetingServiceFault>> faults;
     std::shared_ptr<RoomSocketHub> roomSocket;  // pushed to when a request changes a room
     std::map<MeetingServiceRoute, BoundedRecord<RecordedRequest>> handled;  // by route
+    /// Requests handled, by route and by the "authorization" header they carried ("" for none).
+    std::map<std::pair<MeetingServiceRoute, std::string>, std::size_t> handledByCaller;
     std::uint64_t nextUid = 10001;
     std::uint64_t nextShareUid = 90001;
     std::uint64_t nextGuest = 1;
@@ -816,6 +818,7 @@ struct LocalMeetingService::State {
     ServerReply handleLocked(MeetingServiceRoute route, const RecordedRequest& request,
                              std::string_view pathId) {
         handled.try_emplace(route, kMaxRecordedRequestsPerRoute).first->second.add(request);
+        ++handledByCaller[{route, request.header("authorization").value_or("")}];
         const auto fault = takeFault(route);
         if (fault) {
             switch (fault->kind) {
@@ -1091,6 +1094,13 @@ std::size_t LocalMeetingService::requestCount(MeetingServiceRoute route) const {
     std::lock_guard lock(state_->mutex);
     const auto it = state_->handled.find(route);
     return it == state_->handled.end() ? 0 : it->second.total();
+}
+
+std::size_t LocalMeetingService::requestCount(MeetingServiceRoute route,
+                                              std::string_view authorization) const {
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->handledByCaller.find({route, std::string(authorization)});
+    return it == state_->handledByCaller.end() ? 0 : it->second;
 }
 
 std::vector<RecordedRequest> LocalMeetingService::allRequests() const {

@@ -85,6 +85,9 @@ public:
     std::vector<RecordedRequest> requests(MeetingServiceRoute route) const;
     /// Every request handled for `route` so far, kept in the record or not.
     std::size_t requestCount(MeetingServiceRoute route) const;
+    /// Every request handled for `route` so far that carried `authorization` as its
+    /// "authorization" header: one caller's count, kept in the record or not.
+    std::size_t requestCount(MeetingServiceRoute route, std::string_view authorization) const;
     /// The most recent requests the server received (at most
     /// `LocalHttpsServer::kMaxRecordedRequests`), routed or not (room socket upgrades included),
     /// in arrival order.

@@ -1,7 +1,9 @@
 #include <algorithm>
 
+#include "KivRaneCoreSDK/Common/Extensions/Conversions.h"
 #include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
 #include "KivRaneCoreSDK/Meeting/Core/ClientCoreRequests.h"
+#include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
 #include "KivRaneCoreSDK/Network/Requests/StartScreenShareRequest.h"
 #include "KivRaneCoreSDK/Network/Requests/StopScreenShareRequest.h"
 
@@ -68,12 +70,18 @@ public:
         c_.sendControlMessage(message, nullptr, std::move(completion));
     }
 
-    bool meetingShowsAShare() const override {
+    bool meetingShowsAnotherShare() const override {
         // The meeting's tracks as its backend holds them: the room store's with the default
-        // engine, the participant merge's share tracks with the room's engine.
+        // engine, the participant merge's share tracks with the room's engine. Both show the
+        // local share's own stream as a share track too, by its stream or by its sharer.
+        const auto local = c_.mediaBackend().localUser();
+        const std::string localId = local ? local->id() : c_.currentRoom_.userWebRtcId;
         const auto tracks = c_.mediaBackend().mediaTracks();
-        return std::any_of(tracks.begin(), tracks.end(), [](const auto& track) {
-            return track && track->sourceType() == KRMediaTrackSourceType::screenShare;
+        return std::any_of(tracks.begin(), tracks.end(), [&](const auto& track) {
+            if (!track || track->sourceType() != KRMediaTrackSourceType::screenShare) return false;
+            if (c_.localScreenShare_.isOwnStream(uintValue(track->id()))) return false;
+            const auto share = std::dynamic_pointer_cast<KRScreenShareTrack>(track);
+            return !share || share->sharingUserId() != localId;
         });
     }
     bool roomShowsLocalShare() const override { return c_.currentRoom_.isLocalUserSharingScreen(); }

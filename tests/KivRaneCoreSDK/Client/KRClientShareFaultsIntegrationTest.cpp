@@ -1,8 +1,9 @@
 // Screen shares seen by the clients of one meeting when something goes wrong around them: a
 // stream-started notice for a stream nobody granted, a share stream that appears while the
 // service cannot say what it is (the sharer's own stream among them), and a sharer whose media
-// drops before its share's stream. On the default engine and on both room engines, against the
-// local meeting service and the stand-in media bus and messaging service.
+// drops before its share's stream; and the share start, which overrides only another
+// participant's share. On the default engine and on both room engines, against the local meeting
+// service and the stand-in media bus and messaging service.
 
 #include <gtest/gtest.h>
 
@@ -124,18 +125,27 @@ struct Member {
     std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
 };
 
+/// How a client's media and control messages travel: the default engine, or the engine the
+/// room names.
+enum class Road { defaultEngine, agora, krMedia };
+
 class KRClientShareFaultsIntegrationTest : public ::testing::Test {
 protected:
     ~KRClientShareFaultsIntegrationTest() override { members.clear(); }
 
-    Member& joined(KRUserRole role = KRUserRole::speaker()) {
+    Member& joined(KRUserRole role = KRUserRole::speaker(), Road road = Road::defaultEngine,
+                   const std::string& meetingId = kMeetingId) {
         KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
         deps.extensionNotifications = std::make_shared<platform::DarwinNotifyCenter>();
         members.push_back({KRClient::create(deps),
                            std::make_shared<ShareDetails<test::EngineTestDelegate>>(main),
                            deps.extensionNotifications});
         Member& member = members.back();
-        member.client->joinMeeting(KRJoinMeetingData(kMeetingId, "4321", "Name"),
+        if (road != Road::defaultEngine) member.client->setMultiMediaEngineIntegration(true);
+        if (road == Road::krMedia) {
+            member.client->setRtcEngineManager(test::KrMediaTestEngine::create(deps));
+        }
+        member.client->joinMeeting(KRJoinMeetingData(meetingId, "4321", "Name"),
                                    KRJoinMeetingConfig(std::move(role), true, true),
                                    member.delegate);
         EXPECT_TRUE(runUntil([&] { return member.delegate->has("joined " + member.uid()); }));
@@ -149,15 +159,26 @@ protected:
         EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
         return result.value_or(false);
     }
-    /// The share messages `member` sent (start or override) since the log was cleared.
+    /// The share messages `member` sent since the log was cleared, in order: "override" and
+    /// "start" (to the room's channel, "@" and the peer for one sent to a peer).
+    std::vector<std::string> shareStartsFrom(const Member& member) const {
+        std::vector<std::string> sent;
+        for (const auto& record : messaging->sentMessages()) {
+            const auto message = KRRtmMessage::decode(record.text);
+            if (record.from != member.uid() || !message) continue;
+            const std::string to = record.route == platform::MessagingRecord::Route::peer
+                                       ? " @" + record.to
+                                       : std::string();
+            if (message->message == KRRtmMessageEvent::participantOverrideScreenShare) {
+                sent.push_back("override" + to);
+            } else if (message->message == KRRtmMessageEvent::participantStartScreenShare) {
+                sent.push_back("start" + to);
+            }
+        }
+        return sent;
+    }
     std::size_t shareStartsSentBy(const Member& member) const {
-        const auto sent = messaging->sentMessages();
-        return static_cast<std::size_t>(std::count_if(sent.begin(), sent.end(), [&](const auto& r) {
-            const auto message = KRRtmMessage::decode(r.text);
-            return r.from == member.uid() && message &&
-                   (message->message == KRRtmMessageEvent::participantStartScreenShare ||
-                    message->message == KRRtmMessageEvent::participantOverrideScreenShare);
-        }));
+        return shareStartsFrom(member).size();
     }
 
     std::shared_ptr<platform::MainQueue> main =
@@ -213,7 +234,9 @@ TEST_F(KRClientShareFaultsIntegrationTest, AStreamStartedNoticeWithoutAGrantedSt
 TEST_F(KRClientShareFaultsIntegrationTest, AShareStreamSeenWhileTheServiceFailsBecomesTheShare) {
     Member& a = joined();
     Member& b = joined();
+    const std::string aToken = tokenOfJoiner(service, 0);
     const std::string bToken = tokenOfJoiner(service, 1);
+    ASSERT_FALSE(aToken.empty());
     ASSERT_FALSE(bToken.empty());
     const auto panel = std::make_shared<PanelRefreshes>();
     b.client->setParticipantsListDelegate(panel);
@@ -232,7 +255,11 @@ TEST_F(KRClientShareFaultsIntegrationTest, AShareStreamSeenWhileTheServiceFailsB
         const std::uint64_t shareUid = internals(a.client).localScreenShare().streamUid();
         const std::string shareId = std::to_string(shareUid);
         service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::withStatus(503));
-        const std::size_t asksBefore = service.requestCount(R::getRoomConnectionStatus);
+        const auto asksBy = [&](const std::string& token) {
+            return service.requestCount(R::getRoomConnectionStatus, token);
+        };
+        const std::size_t aAsksBefore = asksBy(aToken);
+        const std::size_t bAsksBefore = asksBy(bToken);
         test::ScreenShareBroadcast broadcast(bus, main);
         broadcast.start(internals(a.client).currentRoom().roomID, shareUid);
         // Shown as a participant while the service cannot answer.
@@ -240,9 +267,10 @@ TEST_F(KRClientShareFaultsIntegrationTest, AShareStreamSeenWhileTheServiceFailsB
         main->runFor(2500ms);
         // Asked again, at a bounded rate, over 2.5 s of refusals: by b alone, as the sharer's
         // client knows its own stream and asks nothing about it.
-        const std::size_t asks = service.requestCount(R::getRoomConnectionStatus) - asksBefore;
-        EXPECT_GE(asks, 2u);
-        EXPECT_LE(asks, 10u);
+        EXPECT_EQ(asksBy(aToken) - aAsksBefore, 0u);
+        const std::size_t bAsks = asksBy(bToken) - bAsksBefore;
+        EXPECT_GE(bAsks, 2u);
+        EXPECT_LE(bAsks, 5u);
         EXPECT_FALSE(b.delegate->has("remote share started"));
 
         if (c.announced) {
@@ -323,6 +351,8 @@ public:
     }
 
     std::uint64_t uid = 0;  ///< the uid broadcast under; 0 while not broadcasting
+    /// The media channel broadcast in; empty: the room's own.
+    std::string channel;
     /// The host app ends the share as its credentials arrive, and this extension, slow to hear
     /// of it, still broadcasts under them.
     bool shareEndsBeforeTheBroadcast = false;
@@ -338,7 +368,8 @@ private:
         if (!shared) return;
         if (shareEndsBeforeTheBroadcast) member_.client->stopLocalScreenShare();
         uid = static_cast<std::uint64_t>(*shared);
-        broadcast_.start(internals(member_.client).currentRoom().roomID, uid);
+        broadcast_.start(
+            channel.empty() ? internals(member_.client).currentRoom().roomID : channel, uid);
     }
 
     Member& member_;
@@ -443,6 +474,61 @@ TEST_F(KRClientShareFaultsIntegrationTest, AStreamOfAShareThatAlreadyEndedIsNobo
     }
     EXPECT_EQ(a.client->getMeetingUsers().size(), 1u);
     EXPECT_TRUE(internals(a.client).pendingStreamQuestions().empty());
+}
+
+TEST_F(KRClientShareFaultsIntegrationTest, AShareStartOverridesOnlyAnotherParticipantsShare) {
+    struct Case {
+        const char* name;
+        Road road;
+        bool anotherShares;  // b's share stands when a starts
+    };
+    const Case cases[] = {
+        {"default engine, nobody else shares", Road::defaultEngine, false},
+        {"default engine, another share stands", Road::defaultEngine, true},
+        {"agora room, nobody else shares", Road::agora, false},
+        {"agora room, another share stands", Road::agora, true},
+        {"kr-media room, nobody else shares", Road::krMedia, false},
+        {"kr-media room, another share stands", Road::krMedia, true},
+    };
+    int meetings = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::MeetingRoomSetup room;
+        room.meetingId = "55500099" + std::to_string(++meetings);
+        room.roomId = "room-override-" + std::to_string(meetings);
+        room.mediaEngine = c.road == Road::krMedia ? "kr-media" : "agora";
+        service.addRoom(room);
+        const std::string channel = c.road == Road::krMedia
+                                        ? test::KrMediaTestEngine::channelFor(room.meetingId)
+                                        : room.roomId;
+        Member& a = joined(KRUserRole::speaker(), c.road, room.meetingId);
+        Member& b = joined(KRUserRole::speaker(), c.road, room.meetingId);
+        ASSERT_TRUE(runUntil([&] {
+            return a.delegate->has("remote joined " + b.uid()) &&
+                   b.delegate->has("remote joined " + a.uid());
+        }));
+        test::ScreenShareBroadcast bBroadcast(bus, main);
+        if (c.anotherShares) {
+            ASSERT_TRUE(await([&](auto done) { b.client->shareScreenAPICall(done); }));
+            bBroadcast.start(channel, internals(b.client).localScreenShare().streamUid());
+            b.extension->post(KRClient::kStreamStartedNotification);
+            ASSERT_TRUE(runUntil([&] { return a.delegate->has("remote share started"); }));
+        }
+        messaging->clearSentMessages();
+
+        // The usual order: the extension streams, the sharer shows its own stream as its
+        // share, and only then does the extension report the stream started.
+        BroadcastExtension extension(a, bus, main, storage.path());
+        extension.channel = channel;
+        extension.startCapture();
+        ASSERT_TRUE(runUntil([&] { return a.delegate->has("local share started"); }));
+        a.extension->post(KRClient::kStreamStartedNotification);
+        const auto heard = c.anotherShares ? std::vector<std::string>{"override", "start"}
+                                           : std::vector<std::string>{"start"};
+        EXPECT_TRUE(runUntil([&] { return shareStartsSentBy(a) >= heard.size(); }));
+        main->runFor(300ms);  // a further message would have been sent by now
+        EXPECT_EQ(shareStartsFrom(a), heard);
+    }
 }
 
 // ---- The room engines ----

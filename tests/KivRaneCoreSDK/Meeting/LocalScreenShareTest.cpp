@@ -66,7 +66,7 @@ public:
         log.push_back(nameOf(message));
         if (done) pendingSends.push_back(std::move(done));
     }
-    bool meetingShowsAShare() const override { return someoneShares; }
+    bool meetingShowsAnotherShare() const override { return someoneShares; }
     bool roomShowsLocalShare() const override { return roomShows; }
     bool backendShowsLocalShare() const override { return backendShows; }
     void reportLocalShare(const KRScreenShareState& state, MeetingEvents::Reach reach) override {
