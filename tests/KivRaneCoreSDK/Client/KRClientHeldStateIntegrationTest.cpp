@@ -1,0 +1,268 @@
+// What an app was told of a hand or a role holds against the service's older word: the host's
+// own lower-all on its own list, the raiser's hand after a lower-all that overtook her raise, and
+// a role the engine reported against a push or a reply that still has the old one. Clients on
+// the local meeting service (real HTTPS, real clock), each row in a room of its own.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KivRaneCoreSDK/Client/KRClient.h"
+#include "platform/Dispatch/MainQueue.h"
+#include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingService.h"
+#include "platform/Notifications/DarwinNotifyCenter.h"
+#include "support/EngineTestDelegate.h"
+#include "support/LocalMeetingDependencies.h"
+#include "testing/KRClientTestSeam.h"
+#include "testing/LocalMeetingService/LocalMeetingService.h"
+#include "testing/Media/KrMediaTestEngine.h"
+#include "testing/ScopedTempDirectory.h"
+
+namespace kr {
+namespace {
+
+using namespace std::chrono_literals;
+using R = test::MeetingServiceRoute;
+using test::MeetingServiceFault;
+
+enum class Road { defaultEngine, agora, krMedia };
+const char* const kRoadNames[] = {"default engine", "agora", "kr-media"};
+
+/// The engine's lines, and the hands.
+class Heard : public test::EngineTestDelegate {
+public:
+    using EngineTestDelegate::EngineTestDelegate;
+    void didLocalUserHandRaiseStatusUpdated(const KRMeeting&, bool raised) override {
+        lines.push_back(raised ? "hand up" : "hand down");
+    }
+    void didRemoteUserHandRaiseStatusUpdated(const KRMeeting&, const std::shared_ptr<KRMeetingUser>& u,
+                                             bool raised) override {
+        lines.push_back("remote hand " + u->id() + (raised ? " up" : " down"));
+    }
+    void didHostLowerAllHands(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
+        lines.push_back("hands lowered");
+    }
+};
+
+struct Member {
+    std::shared_ptr<KRClient> client;
+    std::shared_ptr<Heard> heard;
+    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
+};
+
+class KRClientHeldStateIntegrationTest : public ::testing::Test {
+protected:
+    ~KRClientHeldStateIntegrationTest() override { members.clear(); }
+
+    /// A host, a and b in a fresh room on `road`, each listing the others.
+    void meet(Road road) {
+        members.clear();
+        service.clearFaults();
+        room = test::MeetingRoomSetup{};
+        room.meetingId = std::to_string(7100000000 + ++rooms);
+        room.roomId = "room-" + room.meetingId;
+        room.mediaEngine = road == Road::krMedia ? "kr-media" : "agora";
+        service.addRoom(room);
+        const std::size_t logins = service.roomSocket().loginCount();
+        for (const bool host : {true, false, false}) {
+            KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
+            deps.extensionNotifications = std::make_shared<platform::DarwinNotifyCenter>();
+            Member& m = members.emplace_back(Member{KRClient::create(deps), std::make_shared<Heard>(main)});
+            m.client->setMultiMediaEngineIntegration(road != Road::defaultEngine);
+            if (road == Road::krMedia) m.client->setRtcEngineManager(test::KrMediaTestEngine::create(deps));
+            m.client->joinMeeting(
+                KRJoinMeetingData(room.meetingId, room.pin, "Name"),
+                KRJoinMeetingConfig(host ? KRUserRole::host(room.hostToken) : KRUserRole::speaker(), true, true),
+                m.heard);
+        }
+        EXPECT_TRUE(main->runUntil(
+            [&] {
+                for (const Member& m : members)
+                    for (const Member& other : members)
+                        if (&m != &other && !m.client->getUser(other.uid())) return false;
+                return service.roomSocket().loginCount() >= logins + members.size();
+            },
+            10s));
+        main->runFor(200ms);  // the joins' own status calls are answered
+    }
+
+    bool statusReplied(Member& m) {
+        std::optional<bool> answered;
+        internals(m.client).roomSync().fetchRoomStatus([&](bool ok) { answered = ok; });
+        return main->runUntil([&] { return answered.has_value(); }, 5s) && *answered;
+    }
+    bool everyoneReplied() {
+        return std::all_of(members.begin(), members.end(), [&](Member& m) { return statusReplied(m); });
+    }
+    static bool handShown(const Member& viewer, const Member& of) {
+        const auto user = viewer.client->getUser(of.uid());
+        return user && user->isHandRaised();
+    }
+    bool handAtService(const Member& m) const {
+        const auto record = service.participant(room.meetingId, m.uid());
+        return record && record->isHandRaised;
+    }
+    /// The status posts of `m` with its whole state (a poll's carries the connection alone).
+    std::size_t fullPostsOf(const Member& m) const {
+        const auto posts = service.requests(R::postRoomConnectionStatus);
+        return static_cast<std::size_t>(std::count_if(posts.begin(), posts.end(), [&](const auto& r) {
+            return r.body.find("\"isHandRaise\"") != std::string::npos &&
+                   r.body.find("\"" + m.uid() + "\"") != std::string::npos;
+        }));
+    }
+    /// Who shows a's hand up; empty: nobody.
+    std::string whoShowsTheHandOf(Member& a) {
+        std::string up;
+        if (handAtService(a)) up += " service";
+        for (const Member& m : members)
+            if (m.client->getUser(a.uid()) && handShown(m, a)) up += " " + m.uid();
+        return up;
+    }
+
+    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create(platform::SteadyClock::instance());
+    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
+    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
+    test::ScopedTempDirectory storage;
+    test::LocalMeetingService service;
+    std::deque<Member> members;
+    test::MeetingRoomSetup room;
+    int rooms = 0;
+};
+
+TEST_F(KRClientHeldStateIntegrationTest, TheHostsLowerAllLowersTheHandsInItsOwnList) {
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        [&] {
+            meet(road);
+            Member &host = members[0], &a = members[1], &b = members[2];
+            // The service never records the raise; the others hear of it by message.
+            service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+            a.client->raiseHand();
+            ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a); }, 5s));
+            std::optional<bool> lowered;
+            host.client->lowerAllUsersHands([&](bool ok) {
+                lowered = ok;
+                EXPECT_FALSE(handShown(host, a)) << "at the completion";
+            });
+            ASSERT_TRUE(main->runUntil([&] { return lowered.value_or(false); }, 5s));
+            // The service takes a's state again on its back-off.
+            const std::size_t posts = fullPostsOf(a);
+            service.clearFaults();
+            ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s));
+            for (int reply = 0; reply < 4; ++reply) {
+                ASSERT_TRUE(everyoneReplied());
+                EXPECT_EQ(whoShowsTheHandOf(a), "") << "after reply " << reply;
+            }
+            EXPECT_EQ(host.heard->count("hands lowered"), 1u);
+            EXPECT_EQ(host.heard->count("remote hand " + a.uid() + " down"),
+                      b.heard->count("remote hand " + a.uid() + " down"));
+        }();
+    }
+}
+
+TEST_F(KRClientHeldStateIntegrationTest, TheRaisersHandStaysDownOnceSheHeardALowerAll) {
+    enum class Timing { plain, raiseAnsweredLate, postsRefused };
+    const char* const timingNames[] = {"no fault", "raise answered 2 s late", "posts refused"};
+    for (const Road road : {Road::agora, Road::krMedia, Road::defaultEngine}) {
+        for (const Timing timing : {Timing::plain, Timing::raiseAnsweredLate, Timing::postsRefused}) {
+            SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " +
+                         timingNames[static_cast<int>(timing)]);
+            [&] {
+                meet(road);
+                Member &host = members[0], &a = members[1];
+                if (timing == Timing::raiseAnsweredLate) {
+                    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::delayed(2000ms).times(1));
+                } else if (timing == Timing::postsRefused) {
+                    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+                }
+                const auto raisedAt = std::chrono::steady_clock::now();
+                a.client->raiseHand();
+                ASSERT_TRUE(main->runUntil([&] { return host.heard->has("remote hand " + a.uid() + " up"); }, 5s));
+                host.client->lowerAllUsersHands({});
+                ASSERT_TRUE(main->runUntil([&] { return a.heard->has("hands lowered"); }, 5s));
+                const std::size_t heardAt = a.heard->lines.size();
+                EXPECT_FALSE(a.client->getMeetingLocalUser()->isHandRaised()) << "on hearing it";
+
+                // a's last post goes out: the lost state once the outage ends, or the late raise.
+                const std::size_t posts = fullPostsOf(a);
+                if (timing == Timing::postsRefused) service.clearFaults();
+                if (timing != Timing::plain) {
+                    ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s));
+                }
+                if (timing == Timing::raiseAnsweredLate) {
+                    main->runFor(raisedAt + 2100ms - std::chrono::steady_clock::now());
+                }
+                // Within a poll everyone agrees, and stays so.
+                std::string up = "?";
+                for (int poll = 0; poll < 6 && !up.empty(); ++poll) {
+                    if (poll > 0) main->runFor(500ms);
+                    up = everyoneReplied() ? whoShowsTheHandOf(a) : " no reply";
+                }
+                EXPECT_EQ(up, "") << "within a poll";
+                for (int reply = 0; reply < 3; ++reply) {
+                    ASSERT_TRUE(everyoneReplied());
+                    EXPECT_EQ(whoShowsTheHandOf(a), "") << "after reply " << reply;
+                }
+                // Told once per change, and never up again once lowered.
+                std::vector<std::string> told;
+                std::copy_if(a.heard->lines.begin(), a.heard->lines.end(), std::back_inserter(told),
+                             [](const std::string& l) { return l == "hand up" || l == "hand down"; });
+                EXPECT_EQ(std::adjacent_find(told.begin(), told.end()), told.end());
+                EXPECT_EQ(std::find(a.heard->lines.begin() + static_cast<std::ptrdiff_t>(heardAt),
+                                    a.heard->lines.end(), "hand up"),
+                          a.heard->lines.end());
+            }();
+        }
+    }
+}
+
+TEST_F(KRClientHeldStateIntegrationTest, ARoleTheAppWasToldOfHoldsAgainstAnOlderPushOrReply) {
+    // On the default engine: the room engines tell the app of no one else's role.
+    for (const bool byPush : {true, false}) {
+        SCOPED_TRACE(byPush ? "push" : "reply");
+        [&] {
+            meet(Road::defaultEngine);
+            Member &host = members[0], &a = members[1], &b = members[2];
+            const auto speaks = [&] { return a.client->getUser(b.uid())->isSpeaker(); };
+            const auto typeAtService = [&] { return service.participant(room.meetingId, b.uid())->participantType; };
+            const std::string toAudience = "remote to audience " + b.uid();
+            const std::string toSpeakers = "remote to participants " + b.uid();
+            // The service keeps b a speaker: b's role post is refused.
+            service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503));
+            b.client->switchLocalUserRole(KRUserRole::audience());
+            ASSERT_TRUE(main->runUntil([&] { return a.heard->has(toAudience); }, 5s));
+            ASSERT_EQ(typeAtService(), "speaker");
+            if (byPush) {
+                // The host's mute makes the service push every record, b's as a speaker's.
+                host.client->muteLocalAudio(true);
+                ASSERT_TRUE(main->runUntil([&] { return !service.participant(room.meetingId, host.uid())->isMicOn; }, 5s));
+                main->runFor(300ms);  // the push has come by now
+                EXPECT_FALSE(speaks()) << "after the push";
+            }
+            for (int reply = 0; reply < 3; ++reply) {
+                ASSERT_TRUE(statusReplied(a));
+                EXPECT_FALSE(speaks()) << "after reply " << reply;
+            }
+            // The service takes b's role; b comes back later, and a's list follows, once.
+            service.clearFaults();
+            ASSERT_TRUE(main->runUntil([&] { return typeAtService() == "audience"; }, 5s));
+            b.client->switchLocalUserRole(KRUserRole::speaker());
+            EXPECT_TRUE(main->runUntil([&] { return speaks() && a.heard->has(toSpeakers); }, 5s));
+            ASSERT_TRUE(main->runUntil([&] { return typeAtService() == "speaker"; }, 5s));
+            ASSERT_TRUE(statusReplied(a));
+            EXPECT_TRUE(speaks());
+            EXPECT_EQ(a.heard->count(toSpeakers), 1u);
+            EXPECT_EQ(a.heard->count(toAudience), 1u);
+        }();
+    }
+}
+
+}  // namespace
+}  // namespace kr
