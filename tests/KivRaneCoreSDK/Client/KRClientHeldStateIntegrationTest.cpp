@@ -190,13 +190,12 @@ TEST_F(KRClientHeldStateIntegrationTest, TheRaisersHandStaysDownOnceSheHeardALow
                 const std::size_t heardAt = a.heard->lines.size();
                 EXPECT_FALSE(a.client->getMeetingLocalUser()->isHandRaised()) << "on hearing it";
 
-                // a's last post goes out: the lost state once the outage ends, or the late raise.
-                const std::size_t posts = fullPostsOf(a);
-                if (timing == Timing::postsRefused) service.clearFaults();
-                if (timing != Timing::plain) {
+                // a's last post: the lost state once the outage ends, or the late raise's answer.
+                if (timing == Timing::postsRefused) {
+                    const std::size_t posts = fullPostsOf(a);
+                    service.clearFaults();
                     ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s));
-                }
-                if (timing == Timing::raiseAnsweredLate) {
+                } else if (timing == Timing::raiseAnsweredLate) {
                     main->runFor(raisedAt + 2100ms - std::chrono::steady_clock::now());
                 }
                 // Within a poll everyone agrees, and stays so.
