@@ -6,6 +6,7 @@
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
 #include "KivRaneCoreSDK/Meeting/ServerReply.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipantType.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "KivRaneCoreSDK/Network/Requests/GetRoomConnectionRequest.h"
 
@@ -263,15 +264,9 @@ void RoomSync::changeAnswered(const MeetingSession::Token& token) {
     const auto sent = std::find_if(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
                                    [&](const auto& t) { return t.sameSession(token); });
     if (sent != changesOnTheirWay_.end()) changesOnTheirWay_.erase(sent);
-    // A late answer of an ended meeting's change says nothing of the next meeting's records.
-    if (token.live()) localChangeReachedService(token);
-}
-
-void RoomSync::localChangeReachedService(const MeetingSession::Token& meeting) {
-    // The service may have answered a fetch asked before this before it took the change, and
-    // a push it composed before may still be on its way.
-    lastQuestionBeforeChangeAnswered_ = roomQuestions_;
-    pushesAwaitAFreshReplyIn_ = meeting;
+    // The service may have answered a fetch asked before this before it took the change. A late
+    // answer of an ended meeting's change says nothing of the next meeting's records.
+    if (token.live()) lastQuestionBeforeChangeAnswered_ = roomQuestions_;
 }
 
 void RoomSync::postLocalRole() {
@@ -408,7 +403,7 @@ void RoomSync::resyncLocalState() {
                 return;
             }
             self->logger_.info("Local state posted again");
-            self->localChangeReachedService(token);
+            self->lastQuestionBeforeChangeAnswered_ = self->roomQuestions_;
             self->lostIn_ = {};
             self->resyncAttempts_ = 0;
             self->fetchCutAWait_ = false;
@@ -437,17 +432,12 @@ void RoomSync::announceHandAfterResync(Owner& owner) {
 }
 
 bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant,
-                                  RecordSource source, std::uint64_t question) const {
-    // While a local change is on its way, in a reply to a fetch asked before its answer, in a
-    // push until a reply asked after that answer came (a push does not say when the service
-    // composed it), and until a lost one is posted again, the service's record of the local user
-    // is older than what the app was told.
-    const bool olderThanAnswer =
-        source == RecordSource::roomSocketPush
-            ? pushesAwaitAFreshReplyIn_.live()
-            : question != 0 && question <= lastQuestionBeforeChangeAnswered_;
+                                  std::uint64_t question) const {
+    // While a local change is on its way, in a reply to a fetch asked before its answer, and
+    // until a lost one is posted again, the service's record of the local user is older than
+    // what the app was told.
     const bool changeUnheard =
-        hasLostLocalState() || olderThanAnswer ||
+        hasLostLocalState() || (question != 0 && question <= lastQuestionBeforeChangeAnswered_) ||
         std::any_of(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
                     [](const MeetingSession::Token& token) { return token.live(); });
     return changeUnheard && isLocalParticipant(owner, participant.participantId);
@@ -503,11 +493,18 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     const auto owner = owner_.lock();
     if (!owner) return;
     std::erase_if(records, [&](const KRMeetingParticipant& participant) {
-        return isStaleLocalRecord(*owner, participant, source, question);
+        return isStaleLocalRecord(*owner, participant, question);
     });
-    if (source == RecordSource::roomStatusReply &&
-        (question == 0 || question > lastQuestionBeforeChangeAnswered_)) {
-        pushesAwaitAFreshReplyIn_ = {};
+    if (source == RecordSource::roomSocketPush) {
+        // A push does not say when the service composed it: one composed before a local change
+        // reached the service may come after the change's answer, and after later replies. The
+        // local user's own state in it stays the client's (the numbered replies bring the
+        // service's word on it); the rest of the record (rights, name) counts as usual.
+        for (auto& participant : records) {
+            if (isLocalParticipant(*owner, participant.participantId)) {
+                keepLocalState(*owner, participant);
+            }
+        }
     }
     holds_.applyTo(
         records,
@@ -561,6 +558,15 @@ void RoomSync::holdRemote(const std::shared_ptr<KRMeetingUser>& user,
     MeetingSession* session = owner ? owner->session() : nullptr;
     if (!session || !user || isLocalParticipant(*owner, user->id())) return;
     holds_.hold(session->token(), user, field, value);
+}
+
+void RoomSync::keepLocalState(Owner& owner, KRMeetingParticipant& record) {
+    const KRCurrentRoom& room = owner.room();
+    record.isHandRaise = room.isCurrentUserHandRaised;
+    record.isMicOn = !room.isCurrentUserAudioMuted;
+    record.isVideoOn = !room.isCurrentUserVideoMuted;
+    record.participantType = owner.isLocalUserInAudienceMode() ? KRMeetingParticipantType::audience
+                                                               : KRMeetingParticipantType::speaker;
 }
 
 std::shared_ptr<KRMeetingUser> RoomSync::meetingUser(Owner& owner,

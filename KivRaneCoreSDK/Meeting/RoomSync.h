@@ -214,9 +214,10 @@ private:
     /// True for the service's record of the local user while a change of the local state has
     /// not reached the service: it is older than what the app was told.
     bool isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant,
-                            RecordSource source, std::uint64_t question) const;
-    /// A local change of `meeting`, or its whole local state posted again, reached the service.
-    void localChangeReachedService(const MeetingSession::Token& meeting);
+                            std::uint64_t question) const;
+    /// Gives the local user's record the state the client holds for it: its hand, microphone,
+    /// camera and role, which the own status posts carry.
+    static void keepLocalState(Owner& owner, KRMeetingParticipant& record);
     /// A local change goes out now (`changesOnTheirWay_`), in the current meeting's name.
     MeetingSession::Token markChangeOnItsWay(Owner& owner);
     /// The service answered that change, whatever it said.
@@ -265,9 +266,6 @@ private:
     /// The number of the last fetch asked before a local change was last answered: a reply to it
     /// or an earlier one may predate the change at the service.
     std::uint64_t lastQuestionBeforeChangeAnswered_ = 0;
-    /// The meeting in which a local change reached the service and no reply asked after that
-    /// has come yet; not live: none.
-    MeetingSession::Token pushesAwaitAFreshReplyIn_;
     bool handPostLost_ = false;  ///< a hand change of `lostIn_`'s meeting did not reach the service
     /// The meeting whose post of the whole state is on its way; not live: none is.
     MeetingSession::Token resyncInFlightIn_;

@@ -213,10 +213,13 @@ TEST_F(KRClientHeldStateIntegrationTest, TheRaisersHandStaysDownOnceSheHeardALow
                 std::vector<std::string> told;
                 std::copy_if(a.heard->lines.begin(), a.heard->lines.end(), std::back_inserter(told),
                              [](const std::string& l) { return l == "hand up" || l == "hand down"; });
-                EXPECT_EQ(std::adjacent_find(told.begin(), told.end()), told.end());
+                std::string heard;
+                for (const auto& line : a.heard->lines) heard += line + "; ";
+                EXPECT_EQ(std::adjacent_find(told.begin(), told.end()), told.end()) << heard;
                 EXPECT_EQ(std::find(a.heard->lines.begin() + static_cast<std::ptrdiff_t>(heardAt),
                                     a.heard->lines.end(), "hand up"),
-                          a.heard->lines.end());
+                          a.heard->lines.end())
+                    << heard;
             }();
         }
     }

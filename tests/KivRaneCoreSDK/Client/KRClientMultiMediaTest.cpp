@@ -186,6 +186,14 @@ protected:
     /// Lets replies already on their way arrive, without moving the library's clock.
     void settle() { main->runFor(250ms); }
 
+    /// `p`'s engine lost its connection and the network came back: the client asks it to join
+    /// its channel afresh.
+    void dropAndReconnect(Party& p, RtcManagerDelegate& rtc) {
+        rtc.didConnectionStateChanged(KRConnectionState::disconnected);
+        internals(p.client).networkClient()->didNetworkStateChanged(true);
+        main->runPending();
+    }
+
     /// `p`'s engine asks about `streamId` while the service fails every status question: it is
     /// answered a participant once the tries are spent.
     void answeredWhileTheServiceFails(Party& p, const std::string& streamId) {
@@ -341,9 +349,7 @@ TEST_F(KRClientMultiMediaTest, HostEngineAndClientAgreeOnTheStartingMicrophoneAn
         // Back in the channel after a lost connection, the engine is told again.
         const auto rtc = p.engine->delegate.lock();
         ASSERT_TRUE(rtc);
-        rtc->didConnectionStateChanged(KRConnectionState::disconnected);
-        internals(p.client).networkClient()->didNetworkStateChanged(true);
-        main->runPending();
+        dropAndReconnect(p, *rtc);
         ASSERT_EQ(p.engine->joins.size(), 2u);
         rtc->didLocalParticipantJoinChannel(
             std::make_shared<RtcPeerMetaData>(p.uid, false, false, false), {});
@@ -1155,9 +1161,7 @@ TEST_F(KRClientMultiMediaTest, NetworkReturnRejoinsOnlyAHostEngineThatWaitsForIt
     {
         Party p = joinedOnScriptedEngine();
         const auto rtc = p.engine->delegate.lock();
-        rtc->didConnectionStateChanged(KRConnectionState::disconnected);
-        internals(p.client).networkClient()->didNetworkStateChanged(true);
-        main->runPending();
+        dropAndReconnect(p, *rtc);
         ASSERT_EQ(p.engine->joins.size(), 2u);
         const std::size_t views = p.engine->count("local view");
         int finished = 0;
@@ -1206,9 +1210,7 @@ TEST_F(KRClientMultiMediaTest, AnEngineBackInTheChannelTakesTheRoleTheMeetingHol
     ASSERT_TRUE(rtc);
     rtc->didCurrentParticipantRoleChanged(true);
     ASSERT_EQ(p.recorder->count("moved to audience"), 1u);
-    rtc->didConnectionStateChanged(KRConnectionState::disconnected);
-    internals(p.client).networkClient()->didNetworkStateChanged(true);
-    main->runPending();
+    dropAndReconnect(p, *rtc);
     ASSERT_EQ(p.engine->joins.size(), 2u);
     // The host's engine joined afresh, as engines of its kind do, as a speaker.
     rtc->didLocalParticipantJoinChannel(
@@ -1244,9 +1246,7 @@ TEST_F(KRClientMultiMediaTest, AMoveBetweenAHostsEnginesReturnAndItsFreshJoinIsA
     settle();
     const auto rtc = p.engine->delegate.lock();
     ASSERT_TRUE(rtc);
-    rtc->didConnectionStateChanged(KRConnectionState::disconnected);
-    internals(p.client).networkClient()->didNetworkStateChanged(true);
-    main->runPending();
+    dropAndReconnect(p, *rtc);
     ASSERT_EQ(p.engine->joins.size(), 2u);
     // Connected again, but not yet in its channel: the move asked now may be lost there.
     rtc->didConnectionStateChanged(KRConnectionState::connected);
