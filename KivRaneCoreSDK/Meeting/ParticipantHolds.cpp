@@ -37,13 +37,14 @@ void setIn(KRMeetingParticipant& record, Field field, bool value) {
 }  // namespace
 
 void ParticipantHolds::hold(const MeetingSession::Token& meeting,
-                            const std::shared_ptr<KRMeetingUser>& user, Field field, bool value) {
+                            const std::shared_ptr<KRMeetingUser>& user, Field field, bool value,
+                            std::optional<std::uint64_t> decidedAfterQuestion) {
     if (!user || user->id().empty()) return;
     Held& held = holds_[user->id()];
     if (!held.meeting.sameSession(meeting) || held.user.lock() != user) {
         held = Held{meeting, user, {}};
     }
-    held.values[indexOf(field)] = Value{value, std::nullopt};
+    held.values[indexOf(field)] = Value{value, std::nullopt, decidedAfterQuestion};
 }
 
 void ParticipantHolds::applyTo(std::vector<KRMeetingParticipant>& records,
@@ -63,7 +64,9 @@ void ParticipantHolds::applyTo(std::vector<KRMeetingParticipant>& records,
             if (!held) continue;
             const bool olderThanAgreement = held->agreedWithQuestionsAsked && source.question != 0 &&
                                             source.question <= *held->agreedWithQuestionsAsked;
-            if (held->agreedWithQuestionsAsked && !olderThanAgreement) {
+            const bool decides = held->decidedAfterQuestion && source.question != 0 &&
+                                 source.question > *held->decidedAfterQuestion;
+            if (decides || (held->agreedWithQuestionsAsked && !olderThanAgreement)) {
                 held.reset();  // the service's word counts again
             } else if (valueIn(record, field) == held->value) {
                 if (!held->agreedWithQuestionsAsked) {

@@ -23,6 +23,11 @@ namespace kr {
 /// replies to questions asked by then may still be older; only a push or a reply asked later ends
 /// the hold.
 ///
+/// A value this client set by a command of its own is held only until the service can be known to
+/// have had its say: the command ran once the service answered it, so the reply to any question
+/// asked after that decides, whatever it shows; pushes and replies asked before still carry the
+/// held value.
+///
 /// A hold lasts as long as its meeting and the user it was set on: a participant who left and came
 /// back is a new user, whose state the service's word sets again. A newer report of the same field
 /// replaces the held value. Plain value type, used on the main queue.
@@ -32,9 +37,10 @@ public:
     /// The user the meeting holds now under a participant id, or null.
     using CurrentUser = std::function<std::shared_ptr<KRMeetingUser>(const std::string&)>;
 
-    /// Holds `value` of `field` for `user`, in `meeting`.
+    /// Holds `value` of `field` for `user`, in `meeting`; with `decidedAfterQuestion`, a reply to a
+    /// later question ends the hold (the value was set by an answered command of this client).
     void hold(const MeetingSession::Token& meeting, const std::shared_ptr<KRMeetingUser>& user,
-              Field field, bool value);
+              Field field, bool value, std::optional<std::uint64_t> decidedAfterQuestion = std::nullopt);
     /// The records of one push (`question` 0) or of the reply to fetch number `question`, with
     /// `questionsAsked` fetches asked so far.
     struct Source {
@@ -43,7 +49,7 @@ public:
     };
     /// Forgets the holds of ended meetings and of users the meeting no longer holds; then a record
     /// that differs from a held value takes it, unless a record agreed before and this one is not
-    /// older than that, which ends the hold.
+    /// older than that, or this is a reply that decides the hold, either of which ends it.
     void applyTo(std::vector<KRMeetingParticipant>& records, const CurrentUser& currentUser,
                  Source source);
 
@@ -53,6 +59,8 @@ private:
         bool value = false;
         /// Set once a record showed the value: the fetches asked by then.
         std::optional<std::uint64_t> agreedWithQuestionsAsked;
+        /// A reply to a question after this one ends the hold.
+        std::optional<std::uint64_t> decidedAfterQuestion;
     };
     struct Held {
         MeetingSession::Token meeting;

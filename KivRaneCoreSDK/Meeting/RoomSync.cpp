@@ -291,16 +291,28 @@ void RoomSync::changeLocalHand(bool raised, HandChange by) {
     // The room's own flag first: the status posts carry it.
     const bool wasRaised = std::exchange(owner->room().isCurrentUserHandRaised, raised);
     if (!owner->markLocalHand(raised)) return;
-    if (by == HandChange::byApp) {
-        sendLocalHandChange();
-        owner->reportLocalHandLater();
-        return;
+    switch (by) {
+        case HandChange::byApp:
+            sendLocalHandChange();
+            owner->reportLocalHandLater();
+            return;
+        case HandChange::byHostLowerAll:
+            // A hand left up at the service would come back with the next reply, and every
+            // later one.
+            if (!wasRaised) return;
+            sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::hand);
+            break;
+        case HandChange::byService: {
+            // Until the join is reported the hand is part of the state the join starts with.
+            const MeetingSession* session = owner->session();
+            if (session && session->state() == MeetingSession::State::inMeeting) {
+                owner->reportLocalHandLater();
+            }
+            break;
+        }
     }
-    // A hand left up at the service would come back with the next reply, and every later one.
-    if (!wasRaised) return;
-    sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::hand);
-    // The lower-all itself told everyone: no message of the local one is owed, and a raise's
-    // message still on its way does not decide whether the hand is told again.
+    // The lower-all, or the service, told everyone: no message of the local one is owed, and a
+    // raise's message still on its way does not decide whether the hand is told again.
     ++handChanges_;
     handMessage_ = HandMessage::delivered;
     handAnnounceIfFails_ = false;
@@ -495,15 +507,9 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     std::erase_if(records, [&](const KRMeetingParticipant& participant) {
         return isStaleLocalRecord(*owner, participant, question);
     });
-    if (source == RecordSource::roomSocketPush) {
-        // A push does not say when the service composed it: one composed before a local change
-        // reached the service may come after the change's answer, and after later replies. The
-        // local user's own state in it stays the client's (the numbered replies bring the
-        // service's word on it); the rest of the record (rights, name) counts as usual.
-        for (auto& participant : records) {
-            if (isLocalParticipant(*owner, participant.participantId)) {
-                keepLocalState(*owner, participant);
-            }
+    for (auto& participant : records) {
+        if (isLocalParticipant(*owner, participant.participantId)) {
+            takeLocalRecord(*owner, participant, source);
         }
     }
     holds_.applyTo(
@@ -540,6 +546,37 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     }
 }
 
+void RoomSync::takeLocalRecord(Owner& owner, KRMeetingParticipant& record, RecordSource source) {
+    const bool otherHand = record.isHandRaise != owner.room().isCurrentUserHandRaised;
+    if (source == RecordSource::roomStatusReply) {
+        // The flag changes with the lists, or the next push, own post or merge would bring the
+        // old hand back. Before the records, so that the merge finds nothing to report.
+        if (otherHand) changeLocalHand(record.isHandRaise, HandChange::byService);
+        return;
+    }
+    // A push does not say when the service composed it: one composed before a local change
+    // reached the service may come after the change's answer, and after later replies. The local
+    // user's own state in it stays the client's; the rest of the record (rights, name) counts as
+    // usual. Another hand in it may also be the service's own change (a host's lower-all the
+    // client did not hear): a reply, ordered against the local changes, tells which.
+    if (otherHand) askAboutLocalHand();
+    keepLocalState(owner, record);
+}
+
+void RoomSync::askAboutLocalHand() {
+    if (localHandQuestionOnItsWay_) {
+        askAboutLocalHandAgain_ = true;
+        return;
+    }
+    localHandQuestionOnItsWay_ = true;
+    fetchRoomStatus([weak = weak_from_this()](bool) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->localHandQuestionOnItsWay_ = false;
+        if (std::exchange(self->askAboutLocalHandAgain_, false)) self->askAboutLocalHand();
+    });
+}
+
 void RoomSync::engineReportedRole(const std::string& participantId, bool isAudience) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
@@ -547,17 +584,24 @@ void RoomSync::engineReportedRole(const std::string& participantId, bool isAudie
     holdRemote(meetingUser(*owner, participantId), ParticipantHolds::Field::inAudience, isAudience);
 }
 
-void RoomSync::holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) {
+void RoomSync::holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
+                                 const std::string& announcedBy) {
     KR_DCHECK_RUN_ON(checker_);
-    holdRemote(user, ParticipantHolds::Field::handRaised, raised);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    // Every question asked from now on reaches a service that carried the command out.
+    const bool ownCommand = isLocalParticipant(*owner, announcedBy);
+    holdRemote(user, ParticipantHolds::Field::handRaised, raised,
+               ownCommand ? std::optional(roomQuestions_) : std::nullopt);
 }
 
 void RoomSync::holdRemote(const std::shared_ptr<KRMeetingUser>& user,
-                          ParticipantHolds::Field field, bool value) {
+                          ParticipantHolds::Field field, bool value,
+                          std::optional<std::uint64_t> decidedAfterQuestion) {
     const auto owner = owner_.lock();
     MeetingSession* session = owner ? owner->session() : nullptr;
     if (!session || !user || isLocalParticipant(*owner, user->id())) return;
-    holds_.hold(session->token(), user, field, value);
+    holds_.hold(session->token(), user, field, value, decidedAfterQuestion);
 }
 
 void RoomSync::keepLocalState(Owner& owner, KRMeetingParticipant& record) {

@@ -168,12 +168,15 @@ public:
     enum class HandChange {
         byApp,            ///< the host app raised or lowered it
         byHostLowerAll,   ///< a host lowered every hand, and the others heard it from the host
+        byService,        ///< a status reply, with no local change on its way, shows it changed
     };
     /// The local hand: the room store's flag and the local user, then the own status post as a
     /// hand change. The app's own change also goes to the others as a message at once, and to the
     /// app as a report; when the post is lost, the message goes again once the state is posted
     /// again only if its own send failed. A host's lower-all posts only a hand that was up, and
-    /// tells nobody: everyone heard the host.
+    /// tells nobody: everyone heard the host. The service's own change is reported to the app
+    /// once in the meeting, and neither posted nor told to the others, who have it from the
+    /// service.
     void changeLocalHand(bool raised, HandChange by);
 
     // ---- The service's records ----
@@ -204,8 +207,11 @@ public:
     void applyUserLeft(const std::string& userId);
     /// A remote participant's hand as the participant itself said it, or as a host's command
     /// set it, in the user the meeting holds for it: held (`ParticipantHolds`) until a record
-    /// shows it, so that no older record changes or reports it.
-    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised);
+    /// shows it, so that no older record changes or reports it. Announced by the local
+    /// participant, it was set by this client's own command, which runs once the service
+    /// answered it: the reply to the next question decides it.
+    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
+                           const std::string& announcedBy = {});
 
 private:
     RoomSync(std::weak_ptr<Owner> owner, std::shared_ptr<platform::DispatchQueue> queue,
@@ -228,7 +234,14 @@ private:
     /// Holds a remote participant's field in the current meeting; nothing for the local one,
     /// whose records wait for its own changes instead (`isStaleLocalRecord`).
     void holdRemote(const std::shared_ptr<KRMeetingUser>& user, ParticipantHolds::Field field,
-                    bool value);
+                    bool value, std::optional<std::uint64_t> decidedAfterQuestion = std::nullopt);
+    /// The service's record of the local user, once older records are gone: a reply's hand is
+    /// the service's ordered word on it; a push's local state stays the client's, and a hand
+    /// that differs makes the sync ask.
+    void takeLocalRecord(Owner& owner, KRMeetingParticipant& record, RecordSource source);
+    /// Fetches the room status for a push that showed another local hand, one fetch at a time; a
+    /// push that shows it while one is on its way asks once more after its answer.
+    void askAboutLocalHand();
     /// A raise or lower of the app's own: the post, and the message to the others at once.
     void sendLocalHandChange();
     void localStateLost(const MeetingSession::Token& session, LocalState what);
@@ -291,6 +304,8 @@ private:
     bool handAnnounceIfFails_ = false;
 
     std::uint64_t roomQuestions_ = 0;  ///< fetches asked so far
+    bool localHandQuestionOnItsWay_ = false;
+    bool askAboutLocalHandAgain_ = false;
     ParticipantHolds holds_;
 };
 

@@ -195,7 +195,7 @@ void IncomingControlMessages::onLowerAllHandsInRoomStore(const KRRtmMessage& mes
         if (!user->isHandRaised())
             continue;
         user->setIsHandRaised(false);
-        m.holdAnnouncedHand(user, false);
+        m.holdAnnouncedHand(user, false, message.senderParticipantId);
     }
     m.lowerLocalHandForHost();
     m.sendHostLoweredAllHandsEvent(performer);
@@ -207,7 +207,7 @@ void IncomingControlMessages::onHandInRoomStore(const KRRtmMessage& message) {
         return;
     const bool raised = message.message == E::participantRaiseHand;
     sender->setIsHandRaised(raised);
-    meeting_->holdAnnouncedHand(sender, raised);
+    meeting_->holdAnnouncedHand(sender, raised, message.senderParticipantId);
     meeting_->sendRemoteUserHandRaisedEvent(sender);
 }
 
@@ -294,7 +294,7 @@ void IncomingControlMessages::onLowerAllHandsInMerge(const KRRtmMessage& message
     merge.lowerAllParticipantsHands();
     for (const auto& user : raised) {
         if (!user->isHandRaised())
-            m.holdAnnouncedHand(user, false);
+            m.holdAnnouncedHand(user, false, message.senderParticipantId);
     }
     // After the merge, which tells the app of the local hand with the others'.
     m.lowerLocalHandForHost();
@@ -308,7 +308,7 @@ void IncomingControlMessages::onHandInMerge(const KRRtmMessage& message) {
     merge.updateParticipantHandRaiseStatus(message.senderParticipantId, raised);
     const auto sender = merge.getMeetingUser(message.senderParticipantId);
     if (sender && sender->isHandRaised() == raised)
-        meeting_->holdAnnouncedHand(sender, raised);
+        meeting_->holdAnnouncedHand(sender, raised, message.senderParticipantId);
 }
 
 void IncomingControlMessages::onCoHostRightInMerge(const KRRtmMessage& message) {

@@ -56,8 +56,9 @@ public:
     void closeWhiteboard(const std::optional<std::string>& by) override {
         core_.events().closeWhiteboard(by);
     }
-    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) override {
-        core_.roomSync_->holdAnnouncedHand(user, raised);
+    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
+                           const std::string& announcedBy) override {
+        core_.roomSync_->holdAnnouncedHand(user, raised, announcedBy);
     }
     void lowerLocalHandForHost() override {
         core_.roomSync_->changeLocalHand(false, RoomSync::HandChange::byHostLowerAll);

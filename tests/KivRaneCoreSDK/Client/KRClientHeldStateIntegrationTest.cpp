@@ -16,6 +16,8 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingCodes.h"
+#include "platform/Messaging/MessagingOperation.h"
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/EngineTestDelegate.h"
@@ -262,6 +264,78 @@ TEST_F(KRClientHeldStateIntegrationTest, ARoleTheAppWasToldOfHoldsAgainstAnOlder
             EXPECT_TRUE(speaks());
             EXPECT_EQ(a.heard->count(toSpeakers), 1u);
             EXPECT_EQ(a.heard->count(toAudience), 1u);
+        }();
+    }
+}
+
+TEST_F(KRClientHeldStateIntegrationTest, ALowerAllTheRaiserHeardOnlyFromTheServiceLowersHerHandOnce) {
+    for (const Road road : {Road::agora, Road::krMedia, Road::defaultEngine}) {
+        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        [&] {
+            meet(road);
+            Member &host = members[0], &a = members[1], &b = members[2];
+            a.client->raiseHand();
+            ASSERT_TRUE(main->runUntil([&] { return handAtService(a) && handShown(host, a) && handShown(b, a); }, 5s));
+            ASSERT_TRUE(everyoneReplied());
+            // The service lowers every hand, but nobody hears the host say so.
+            messaging->failNext(platform::MessagingOperation::sendChannelMessage, platform::MessagingCodes::kFailure,
+                                host.uid());
+            const std::size_t heardBefore = a.heard->lines.size();
+            std::optional<bool> lowered;
+            host.client->lowerAllUsersHands([&](bool ok) { lowered = ok; });
+            ASSERT_TRUE(main->runUntil([&] { return lowered.has_value(); }, 5s));
+            ASSERT_TRUE(*lowered && !handAtService(a));
+            EXPECT_FALSE(a.heard->has("hands lowered"));
+            // The service's push is news of her own hand: she asks, and follows the reply.
+            EXPECT_TRUE(main->runUntil([&] { return !a.client->getMeetingLocalUser()->isHandRaised(); }, 1s));
+            // Each change of b's makes the service push every record again; replies come between.
+            for (int change = 0; change < 4; ++change) {
+                const bool muted = change % 2 == 0;
+                b.client->muteLocalAudio(muted);
+                ASSERT_TRUE(main->runUntil([&] { return service.participant(room.meetingId, b.uid())->isMicOn != muted; }, 5s));
+                main->runFor(300ms);  // the push has come by now
+                EXPECT_EQ(whoShowsTheHandOf(a), "") << "after push " << change;
+                ASSERT_TRUE(everyoneReplied());
+                EXPECT_EQ(whoShowsTheHandOf(a), "") << "after reply " << change;
+            }
+            std::vector<std::string> told;
+            std::copy_if(a.heard->lines.begin() + static_cast<std::ptrdiff_t>(heardBefore), a.heard->lines.end(),
+                         std::back_inserter(told), [](const std::string& l) { return l == "hand up" || l == "hand down"; });
+            EXPECT_EQ(told, std::vector<std::string>{"hand down"});
+        }();
+    }
+}
+
+TEST_F(KRClientHeldStateIntegrationTest, ARaiseAfterTheHostsLowerAllShowsWithTheFirstReplyAskedAfterItsAnswer) {
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        [&] {
+            meet(road);
+            Member &host = members[0], &a = members[1], &b = members[2];
+            const std::string raised = "remote hand " + a.uid() + " up";
+            // The service lowers every hand at once and answers 2 s later; the host's message is lost.
+            service.injectFault(R::hostActions, MeetingServiceFault::delayed(2000ms).times(1));
+            messaging->failNext(platform::MessagingOperation::sendChannelMessage, platform::MessagingCodes::kFailure,
+                                host.uid());
+            std::optional<bool> lowered;
+            host.client->lowerAllUsersHands([&](bool ok) { lowered = ok; });
+            main->runFor(300ms);
+            a.client->raiseHand();
+            ASSERT_TRUE(main->runUntil([&] { return handAtService(a) && host.heard->has(raised); }, 5s));
+            ASSERT_FALSE(lowered.has_value());
+            ASSERT_TRUE(main->runUntil([&] { return lowered.has_value(); }, 5s));
+            ASSERT_TRUE(*lowered);
+            // Only a reply asked before the answer could be older than the lower-all.
+            const std::string everyone = " service " + host.uid() + " " + a.uid() + " " + b.uid();
+            for (int reply = 0; reply < 3; ++reply) {
+                ASSERT_TRUE(everyoneReplied());
+                EXPECT_EQ(whoShowsTheHandOf(a), everyone) << "after reply " << reply;
+            }
+            if (road != Road::defaultEngine) {
+                // The room engines told the host of the lowering, and tell it of the raise again.
+                EXPECT_EQ(host.heard->count(raised), 2u);
+                EXPECT_EQ(host.heard->count("remote hand " + a.uid() + " down"), 1u);
+            }
         }();
     }
 }

@@ -80,7 +80,8 @@ public:
     void closeWhiteboard(const std::optional<std::string>& by) override {
         add("close board by " + by.value_or("-"));
     }
-    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) override {
+    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
+                           const std::string& /*announcedBy*/) override {
         heldHands.push_back(who(user) + (raised ? " up" : " down"));
     }
     void lowerLocalHandForHost() override { room.isCurrentUserHandRaised = false; }
