@@ -564,15 +564,22 @@ void RoomSync::takeLocalRecord(Owner& owner, KRMeetingParticipant& record, Recor
 }
 
 void RoomSync::askAboutLocalHand() {
-    if (localHandQuestionOnItsWay_) {
+    if (localHandAskedIn_.live()) {
         askAboutLocalHandAgain_ = true;
         return;
     }
-    localHandQuestionOnItsWay_ = true;
-    fetchRoomStatus([weak = weak_from_this()](bool) {
+    const auto owner = owner_.lock();
+    MeetingSession* session = owner ? owner->session() : nullptr;
+    if (!session) return;
+    // The question belongs to its meeting: one still on its way from an ended meeting holds
+    // nothing of the next.
+    const MeetingSession::Token token = session->token();
+    localHandAskedIn_ = token;
+    askAboutLocalHandAgain_ = false;
+    fetchRoomStatus([weak = weak_from_this(), token](bool) {
         auto self = weak.lock();
-        if (!self) return;
-        self->localHandQuestionOnItsWay_ = false;
+        if (!self || !self->localHandAskedIn_.sameSession(token)) return;
+        self->localHandAskedIn_ = {};
         if (std::exchange(self->askAboutLocalHandAgain_, false)) self->askAboutLocalHand();
     });
 }

@@ -304,7 +304,8 @@ private:
     bool handAnnounceIfFails_ = false;
 
     std::uint64_t roomQuestions_ = 0;  ///< fetches asked so far
-    bool localHandQuestionOnItsWay_ = false;
+    /// The meeting whose fetch for a push's local hand is on its way; not live: none is.
+    MeetingSession::Token localHandAskedIn_;
     bool askAboutLocalHandAgain_ = false;
     ParticipantHolds holds_;
 };
