@@ -247,17 +247,37 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
         const bool lost =
             !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
         if (replySucceeded(result)) self->serviceAnswered(Answered::post);
-        if (!lost || !token.live()) return;
-        self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
-        self->localStateLost(token, what);
+        if (lost && token.live()) {
+            self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
+            self->localStateLost(token, what);
+        }
+        self->postAgainIfCrossed();
     });
 }
 
 MeetingSession::Token RoomSync::markChangeOnItsWay(Owner& owner) {
     MeetingSession* session = owner.session();
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
+    if (localStateOnItsWay()) crossedIn_ = token;
     changesOnTheirWay_.push_back(token);
     return token;
+}
+
+bool RoomSync::localStateOnItsWay() const {
+    return resyncInFlightIn_.live() ||
+           std::any_of(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
+                       [](const MeetingSession::Token& token) { return token.live(); });
+}
+
+void RoomSync::postAgainIfCrossed() {
+    // A lost change is posted again whole anyway.
+    if (!crossedIn_.live() || localStateOnItsWay() || hasLostLocalState()) return;
+    crossedIn_ = {};
+    const auto owner = owner_.lock();
+    const MeetingSession* session = owner ? owner->session() : nullptr;
+    if (!session || session->state() != MeetingSession::State::inMeeting) return;
+    logger_.info("Local state posted again after crossing sends");
+    sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::whole);
 }
 
 void RoomSync::changeAnswered(const MeetingSession::Token& token) {
@@ -398,6 +418,9 @@ void RoomSync::resyncLocalState() {
         return;
     }
     const MeetingSession::Token token = lostIn_;
+    // The whole state, alone, is the service's last word on it; with a change on its way either
+    // may be handled first.
+    crossedIn_ = localStateOnItsWay() ? token : MeetingSession::Token{};
     resyncInFlightIn_ = token;
     const std::uint64_t failures = localStateFailures_;
     // The full state, not the lost change alone: later changes may have been lost as well.
@@ -414,6 +437,7 @@ void RoomSync::resyncLocalState() {
                 self->scheduleResync();
                 return;
             }
+            self->postAgainIfCrossed();
             self->logger_.info("Local state posted again");
             self->lastQuestionBeforeChangeAnswered_ = self->roomQuestions_;
             self->lostIn_ = {};

@@ -107,7 +107,7 @@ public:
         disconnected,  ///< gone from the room
     };
     /// Which local state a change to the service concerns.
-    enum class LocalState { microphone, camera, hand, role };
+    enum class LocalState { microphone, camera, hand, role, whole };
     /// Where a list of the service's participant records came from.
     enum class RecordSource { roomStatusReply, roomSocketPush };
 
@@ -228,6 +228,11 @@ private:
     MeetingSession::Token markChangeOnItsWay(Owner& owner);
     /// The service answered that change, whatever it said.
     void changeAnswered(const MeetingSession::Token& token);
+    /// A change or the whole state's post of the current meeting is on its way.
+    bool localStateOnItsWay() const;
+    /// Once nothing is on its way, posts the whole state again if two sends crossed: the service
+    /// may have handled the older one last.
+    void postAgainIfCrossed();
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// The user the meeting holds under a participant id, where its participants live.
     static std::shared_ptr<KRMeetingUser> meetingUser(Owner& owner, const std::string& participantId);
@@ -282,6 +287,9 @@ private:
     bool handPostLost_ = false;  ///< a hand change of `lostIn_`'s meeting did not reach the service
     /// The meeting whose post of the whole state is on its way; not live: none is.
     MeetingSession::Token resyncInFlightIn_;
+    /// The meeting in which two sends of the local state were on their way at once, until the
+    /// whole state is posted again alone; not live: none crossed.
+    MeetingSession::Token crossedIn_;
     /// A fetch's answer cut a wait short since a post last got through.
     bool fetchCutAWait_ = false;
     std::uint64_t localStateFailures_ = 0;

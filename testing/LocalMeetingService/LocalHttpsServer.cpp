@@ -130,6 +130,9 @@ public:
                 asio::steady_timer timer(io_, reply.delay);
                 co_await timer.async_wait(asio::use_awaitable);
             }
+            if (reply.handleLate) {
+                reply = reply.handleLate();
+            }
             if (reply.streamed) {
                 co_await writeStreamed(stream, reply, record.version);
                 co_return;

@@ -142,7 +142,7 @@ struct Session {
 
 }  // namespace
 
-struct LocalMeetingService::State {
+struct LocalMeetingService::State : std::enable_shared_from_this<LocalMeetingService::State> {
     std::mutex mutex;
     MeetingTokenIssuer issuer;
     const json::object configuration = defaultConfiguration();
@@ -797,12 +797,13 @@ struct LocalMeetingService::State {
         return chat.members(caller, threadId, request.query, leavers);
     }
 
-    /// Runs one request of `route`: records it, applies an injected fault, else answers it.
-    /// New chat messages go to the push hook after the lock is released.
+    /// Runs one request of `route`: records it, applies an injected fault, else answers it; a
+    /// request handled late (`arrived` false) is only answered. New chat messages go to the push
+    /// hook after the lock is released.
     ServerReply handle(MeetingServiceRoute route, const RecordedRequest& request,
-                       std::string_view pathId) {
+                       std::string_view pathId, bool arrived = true) {
         std::unique_lock lock(mutex);
-        ServerReply reply = handleLocked(route, request, pathId);
+        ServerReply reply = handleLocked(route, request, pathId, arrived);
         std::vector<ChatMessagePosted> posted = chat.takePosted();
         const auto hook = onChatMessagePosted;
         lock.unlock();
@@ -816,10 +817,13 @@ struct LocalMeetingService::State {
     }
 
     ServerReply handleLocked(MeetingServiceRoute route, const RecordedRequest& request,
-                             std::string_view pathId) {
-        handled.try_emplace(route, kMaxRecordedRequestsPerRoute).first->second.add(request);
-        ++handledByCaller[{route, request.header("authorization").value_or("")}];
-        const auto fault = takeFault(route);
+                             std::string_view pathId, bool arrived) {
+        std::optional<MeetingServiceFault> fault;
+        if (arrived) {
+            handled.try_emplace(route, kMaxRecordedRequestsPerRoute).first->second.add(request);
+            ++handledByCaller[{route, request.header("authorization").value_or("")}];
+            fault = takeFault(route);
+        }
         if (fault) {
             switch (fault->kind) {
                 case MeetingServiceFault::Kind::status:
@@ -833,6 +837,15 @@ struct LocalMeetingService::State {
                     return ServerReply::dropped();
                 case MeetingServiceFault::Kind::delay:
                     break;
+                case MeetingServiceFault::Kind::handledLate: {
+                    ServerReply later;
+                    later.delay = fault->delay;
+                    later.handleLate = [self = shared_from_this(), route, request,
+                                        id = std::string(pathId)] {
+                        return self->handle(route, request, id, /*arrived=*/false);
+                    };
+                    return later;
+                }
             }
         }
         ServerReply reply;

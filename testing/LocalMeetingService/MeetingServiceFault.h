@@ -7,7 +7,8 @@
 namespace kr::test {
 
 /// A fault the local meeting service injects into the requests of one route, instead of (or, for a
-/// delay, before) its normal answer. A faulted request changes no state, except a delayed one.
+/// delay, before) its normal answer. A faulted request changes no state, except a delayed one or
+/// one handled late.
 /// A plain value.
 struct MeetingServiceFault {
     enum class Kind {
@@ -15,6 +16,8 @@ struct MeetingServiceFault {
         malformedJson,   ///< answer 200 with a body that is not JSON
         dropConnection,  ///< close the connection without answering
         delay,           ///< answer normally after `delay`
+        handledLate,     ///< handle the request only after `delay`, then answer it: requests
+                         ///< that arrive meanwhile on other connections are handled first
     };
 
     Kind kind = Kind::status;
@@ -34,6 +37,11 @@ struct MeetingServiceFault {
     static MeetingServiceFault dropConnection() { return of(Kind::dropConnection); }
     static MeetingServiceFault delayed(std::chrono::milliseconds by) {
         MeetingServiceFault fault = of(Kind::delay);
+        fault.delay = by;
+        return fault;
+    }
+    static MeetingServiceFault handledLate(std::chrono::milliseconds by) {
+        MeetingServiceFault fault = of(Kind::handledLate);
         fault.delay = by;
         return fault;
     }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,8 @@ struct ServerReply {
     std::chrono::milliseconds delay{0};  ///< wait this long before answering (or dropping)
     bool dropConnection = false;         ///< close the connection instead of answering
     bool gzip = false;                   ///< send the body gzip-encoded
+    /// When set, the request is handled only after `delay`: this gives the reply then written.
+    std::function<ServerReply()> handleLate;
     /// A chunked reply written piece by piece instead of `body`: `chunk` every `chunkInterval`
     /// (zero: as fast as the connection takes it), `chunkCount` times, or without end when 0.
     bool streamed = false;

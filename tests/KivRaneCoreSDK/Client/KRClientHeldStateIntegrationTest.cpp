@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -338,6 +339,44 @@ TEST_F(KRClientHeldStateIntegrationTest, ARaiseAfterTheHostsLowerAllShowsWithThe
                 EXPECT_EQ(host.heard->count(raised), 2u);
             }
         }();
+    }
+}
+
+TEST_F(KRClientHeldStateIntegrationTest, TwoLocalChangesTheServiceHandlesInTurnedOrderEndWithTheLatest) {
+    struct Row {
+        const char* name;
+        R route;
+        std::function<void(KRClient&)> first, second;
+        std::function<bool(const Member&)> secondAtService;
+    };
+    const auto micOnAtService = [&](const Member& m) { return service.participant(room.meetingId, m.uid())->isMicOn; };
+    const Row rows[] = {
+        {"hand", R::postRoomConnectionStatus, [](KRClient& c) { c.raiseHand(); }, [](KRClient& c) { c.lowerHand(); },
+         [&](const Member& m) { return !handAtService(m); }},
+        {"microphone", R::muteAudio, [](KRClient& c) { c.muteLocalAudio(true); },
+         [](KRClient& c) { c.muteLocalAudio(false); }, micOnAtService},
+    };
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " + row.name);
+            [&] {
+                meet(road);
+                Member& a = members[1];
+                // The first change reaches the service first and is handled after the second.
+                service.injectFault(row.route, MeetingServiceFault::handledLate(500ms).times(1));
+                const std::size_t sent = service.requestCount(row.route);
+                row.first(*a.client);
+                ASSERT_TRUE(main->runUntil([&] { return service.requestCount(row.route) > sent; }, 5s));
+                row.second(*a.client);
+                main->runFor(1500ms);
+                for (int reply = 0; reply < 3; ++reply) {
+                    ASSERT_TRUE(everyoneReplied());
+                    EXPECT_TRUE(row.secondAtService(a)) << "after reply " << reply;
+                    EXPECT_EQ(whoShowsTheHandOf(a), "") << "after reply " << reply;
+                }
+                EXPECT_LE(a.heard->count("hand up"), 1u);
+            }();
+        }
     }
 }
 
