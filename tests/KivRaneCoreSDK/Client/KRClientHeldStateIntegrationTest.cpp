@@ -129,6 +129,13 @@ protected:
                    r.body.find("\"" + m.uid() + "\"") != std::string::npos;
         }));
     }
+    std::size_t loweredPostsOf(const Member& m) const {
+        const auto posts = service.requests(R::postRoomConnectionStatus);
+        return static_cast<std::size_t>(std::count_if(posts.begin(), posts.end(), [&](const auto& r) {
+            return r.body.find("\"isHandRaise\":false") != std::string::npos &&
+                   r.body.find("\"" + m.uid() + "\"") != std::string::npos;
+        }));
+    }
     /// Who shows a's hand up; empty: nobody.
     std::string whoShowsTheHandOf(Member& a) {
         std::string up;
@@ -158,12 +165,16 @@ TEST_F(KRClientHeldStateIntegrationTest, TheHostsLowerAllLowersTheHandsInItsOwnL
             service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503));
             a.client->raiseHand();
             ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a); }, 5s));
+            const std::size_t lowers = loweredPostsOf(a);
             std::optional<bool> lowered;
             host.client->lowerAllUsersHands([&](bool ok) {
                 lowered = ok;
                 EXPECT_FALSE(handShown(host, a)) << "at the completion";
             });
             ASSERT_TRUE(main->runUntil([&] { return lowered.value_or(false); }, 5s));
+            // a's lowered hand reaches the service, still refused: no post of her raise is left
+            // to reach it after the lower-all and make it a new raise there.
+            ASSERT_TRUE(main->runUntil([&] { return a.heard->has("hands lowered") && loweredPostsOf(a) > lowers; }, 5s));
             // The service takes a's state again on its back-off.
             const std::size_t posts = fullPostsOf(a);
             service.clearFaults();
