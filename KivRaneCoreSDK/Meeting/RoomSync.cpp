@@ -437,7 +437,6 @@ void RoomSync::resyncLocalState() {
                 self->scheduleResync();
                 return;
             }
-            self->postAgainIfCrossed();
             self->logger_.info("Local state posted again");
             self->lastQuestionBeforeChangeAnswered_ = self->roomQuestions_;
             self->lostIn_ = {};
@@ -457,6 +456,7 @@ void RoomSync::resyncLocalState() {
                         break;
                 }
             }
+            self->postAgainIfCrossed();
         });
 }
 

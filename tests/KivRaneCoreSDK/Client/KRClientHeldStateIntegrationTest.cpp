@@ -359,6 +359,7 @@ TEST_F(KRClientHeldStateIntegrationTest, TwoLocalChangesTheServiceHandlesInTurne
         R route;
         std::function<void(KRClient&)> first, second;
         std::function<bool(const Member&)> secondAtService;
+        bool firstPostedAgain = false;  ///< the first change is lost, and its state posted again late
     };
     const auto micOnAtService = [&](const Member& m) { return service.participant(room.meetingId, m.uid())->isMicOn; };
     const Row rows[] = {
@@ -366,6 +367,8 @@ TEST_F(KRClientHeldStateIntegrationTest, TwoLocalChangesTheServiceHandlesInTurne
          [&](const Member& m) { return !handAtService(m); }},
         {"microphone", R::muteAudio, [](KRClient& c) { c.muteLocalAudio(true); },
          [](KRClient& c) { c.muteLocalAudio(false); }, micOnAtService},
+        {"lost raise", R::postRoomConnectionStatus, [](KRClient& c) { c.raiseHand(); },
+         [](KRClient& c) { c.lowerHand(); }, [&](const Member& m) { return !handAtService(m); }, true},
     };
     for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
         for (const Row& row : rows) {
@@ -374,10 +377,17 @@ TEST_F(KRClientHeldStateIntegrationTest, TwoLocalChangesTheServiceHandlesInTurne
                 meet(road);
                 Member& a = members[1];
                 // The first change reaches the service first and is handled after the second.
-                service.injectFault(row.route, MeetingServiceFault::handledLate(500ms).times(1));
-                const std::size_t sent = service.requestCount(row.route);
+                const auto handledLate = MeetingServiceFault::handledLate(500ms).times(1);
+                service.injectFault(row.route, row.firstPostedAgain ? MeetingServiceFault::withStatus(503) : handledLate);
+                std::size_t sent = service.requestCount(row.route);
                 row.first(*a.client);
                 ASSERT_TRUE(main->runUntil([&] { return service.requestCount(row.route) > sent; }, 5s));
+                if (row.firstPostedAgain) {
+                    service.clearFaults();
+                    service.injectFault(row.route, handledLate);
+                    sent = service.requestCount(row.route);
+                    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(row.route) > sent; }, 5s));
+                }
                 row.second(*a.client);
                 main->runFor(1500ms);
                 for (int reply = 0; reply < 3; ++reply) {
