@@ -322,14 +322,9 @@ void RoomSync::changeLocalHand(bool raised, HandChange by) {
             if (!wasRaised) return;
             sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::hand);
             break;
-        case HandChange::byService: {
-            // Until the join is reported the hand is part of the state the join starts with.
-            const MeetingSession* session = owner->session();
-            if (session && session->state() == MeetingSession::State::inMeeting) {
-                owner->reportLocalHandLater();
-            }
+        case HandChange::byService:
+            owner->reportLocalHandLater();
             break;
-        }
     }
     // The lower-all, or the service, told everyone: no message of the local one is owed, and a
     // raise's message still on its way does not decide whether the hand is told again.
@@ -474,8 +469,7 @@ bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& part
     // what the app was told.
     const bool changeUnheard =
         hasLostLocalState() || (question != 0 && question <= lastQuestionBeforeChangeAnswered_) ||
-        std::any_of(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
-                    [](const MeetingSession::Token& token) { return token.live(); });
+        localStateOnItsWay();
     return changeUnheard && isLocalParticipant(owner, participant.participantId);
 }
 
@@ -573,9 +567,17 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
 void RoomSync::takeLocalRecord(Owner& owner, KRMeetingParticipant& record, RecordSource source) {
     const bool otherHand = record.isHandRaise != owner.room().isCurrentUserHandRaised;
     if (source == RecordSource::roomStatusReply) {
-        // The flag changes with the lists, or the next push, own post or merge would bring the
-        // old hand back. Before the records, so that the merge finds nothing to report.
-        if (otherHand) changeLocalHand(record.isHandRaise, HandChange::byService);
+        if (!otherHand) return;
+        const MeetingSession* session = owner.session();
+        if (session && session->state() == MeetingSession::State::inMeeting) {
+            // The flag changes with the lists, or the next push, own post or merge would bring
+            // the old hand back. Before the records, so that the merge finds nothing to report.
+            changeLocalHand(record.isHandRaise, HandChange::byService);
+        } else {
+            // Until the meeting starts the hand is the one the join posts; the service's word on
+            // it counts from then on.
+            record.isHandRaise = owner.room().isCurrentUserHandRaised;
+        }
         return;
     }
     // A push does not say when the service composed it: one composed before a local change

@@ -168,15 +168,15 @@ public:
     enum class HandChange {
         byApp,            ///< the host app raised or lowered it
         byHostLowerAll,   ///< a host lowered every hand, and the others heard it from the host
-        byService,        ///< a status reply, with no local change on its way, shows it changed
+        byService,        ///< a status reply in the meeting, with no local change on its way,
+                          ///< shows it changed
     };
     /// The local hand: the room store's flag and the local user, then the own status post as a
     /// hand change. The app's own change also goes to the others as a message at once, and to the
     /// app as a report; when the post is lost, the message goes again once the state is posted
     /// again only if its own send failed. A host's lower-all posts only a hand that was up, and
     /// tells nobody: everyone heard the host. The service's own change is reported to the app
-    /// once in the meeting, and neither posted nor told to the others, who have it from the
-    /// service.
+    /// once, and neither posted nor told to the others, who have it from the service.
     void changeLocalHand(bool raised, HandChange by);
 
     // ---- The service's records ----
@@ -241,8 +241,8 @@ private:
     void holdRemote(const std::shared_ptr<KRMeetingUser>& user, ParticipantHolds::Field field,
                     bool value, std::optional<std::uint64_t> decidedAfterQuestion = std::nullopt);
     /// The service's record of the local user, once older records are gone: a reply's hand is
-    /// the service's ordered word on it; a push's local state stays the client's, and a hand
-    /// that differs makes the sync ask.
+    /// the service's ordered word on it once the meeting started; a push's local state stays the
+    /// client's, and a hand that differs makes the sync ask.
     void takeLocalRecord(Owner& owner, KRMeetingParticipant& record, RecordSource source);
     /// Fetches the room status for a push that showed another local hand, one fetch at a time; a
     /// push that shows it while one is on its way asks once more after its answer.
