@@ -121,18 +121,13 @@ protected:
         const auto record = service.participant(room.meetingId, m.uid());
         return record && record->isHandRaised;
     }
-    /// The status posts of `m` with its whole state (a poll's carries the connection alone).
-    std::size_t fullPostsOf(const Member& m) const {
+    /// The status posts of `m` with its whole state (a poll's carries the connection alone), or
+    /// only those with the hand down.
+    std::size_t fullPostsOf(const Member& m, bool handDownOnly = false) const {
         const auto posts = service.requests(R::postRoomConnectionStatus);
+        const std::string hand = handDownOnly ? "\"isHandRaise\":false" : "\"isHandRaise\"";
         return static_cast<std::size_t>(std::count_if(posts.begin(), posts.end(), [&](const auto& r) {
-            return r.body.find("\"isHandRaise\"") != std::string::npos &&
-                   r.body.find("\"" + m.uid() + "\"") != std::string::npos;
-        }));
-    }
-    std::size_t loweredPostsOf(const Member& m) const {
-        const auto posts = service.requests(R::postRoomConnectionStatus);
-        return static_cast<std::size_t>(std::count_if(posts.begin(), posts.end(), [&](const auto& r) {
-            return r.body.find("\"isHandRaise\":false") != std::string::npos &&
+            return r.body.find(hand) != std::string::npos &&
                    r.body.find("\"" + m.uid() + "\"") != std::string::npos;
         }));
     }
@@ -165,7 +160,7 @@ TEST_F(KRClientHeldStateIntegrationTest, TheHostsLowerAllLowersTheHandsInItsOwnL
             service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503));
             a.client->raiseHand();
             ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a); }, 5s));
-            const std::size_t lowers = loweredPostsOf(a);
+            const std::size_t lowers = fullPostsOf(a, true);
             std::optional<bool> lowered;
             host.client->lowerAllUsersHands([&](bool ok) {
                 lowered = ok;
@@ -174,7 +169,7 @@ TEST_F(KRClientHeldStateIntegrationTest, TheHostsLowerAllLowersTheHandsInItsOwnL
             ASSERT_TRUE(main->runUntil([&] { return lowered.value_or(false); }, 5s));
             // a's lowered hand reaches the service, still refused: no post of her raise is left
             // to reach it after the lower-all and make it a new raise there.
-            ASSERT_TRUE(main->runUntil([&] { return a.heard->has("hands lowered") && loweredPostsOf(a) > lowers; }, 5s));
+            ASSERT_TRUE(main->runUntil([&] { return a.heard->has("hands lowered") && fullPostsOf(a, true) > lowers; }, 5s));
             // The service takes a's state again on its back-off.
             const std::size_t posts = fullPostsOf(a);
             service.clearFaults();
