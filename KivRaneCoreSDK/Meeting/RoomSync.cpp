@@ -9,6 +9,8 @@
 #include "KivRaneCoreSDK/Model/Response/KRMeetingParticipantType.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "KivRaneCoreSDK/Network/Requests/GetRoomConnectionRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/MuteParticipantAudioRequest.h"
+#include "KivRaneCoreSDK/Network/Requests/MuteParticipantVideoRequest.h"
 
 namespace kr {
 
@@ -233,15 +235,55 @@ void RoomSync::watchdogTick() {
 
 // ---- Local state changes ----
 
-void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what) {
+void RoomSync::sendMicrophoneChange(bool muted) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
+    if (!owner) return;
+    const KRCurrentRoom& room = owner->room();
+    sendLocalStateChange(
+        MuteParticipantAudioRequest(room.meetingId, room.roomID, room.userWebRtcId, muted),
+        LocalState::microphone, {.microphoneMuted = muted});
+}
+
+void RoomSync::sendCameraChange(bool muted) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    const KRCurrentRoom& room = owner->room();
+    sendLocalStateChange(
+        MuteParticipantVideoRequest(room.meetingId, room.roomID, room.userWebRtcId, muted),
+        LocalState::camera, {.cameraMuted = muted});
+}
+
+void RoomSync::postLocalState(LocalState what) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    sendLocalStateChange(makeStatusPost(OwnStatus::connected), what, wholeState(*owner));
+}
+
+LocalStateSends::Carried RoomSync::wholeState(Owner& owner) {
+    const KRCurrentRoom& room = owner.room();
+    return {.handRaised = room.isCurrentUserHandRaised,
+            .microphoneMuted = room.isCurrentUserAudioMuted,
+            .cameraMuted = room.isCurrentUserVideoMuted,
+            .inAudience = owner.isLocalUserInAudienceMode()};
+}
+
+void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what,
+                                    const LocalStateSends::Carried& carried) {
+    const auto owner = owner_.lock();
     if (!owner || owner->bypassesServer()) return;  // nobody to tell, and nothing to lose
-    const MeetingSession::Token token = markChangeOnItsWay(*owner);
-    owner->send(request, [weak = weak_from_this(), token, what](const Acknowledgement& result) {
+    MeetingSession* session = owner->session();
+    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
+    const LocalStateSends::Id send = sends_.sent(token, carried);
+    owner->send(request, [weak = weak_from_this(), token, what, send](const Acknowledgement& result) {
         auto self = weak.lock();
         if (!self) return;
-        self->changeAnswered(token);
+        self->sends_.answered(send);
+        // The service may have answered a fetch asked before this before it took the change. A
+        // late answer of an ended meeting's change says nothing of the next meeting's records.
+        if (token.live()) self->lastQuestionBeforeChangeAnswered_ = self->roomQuestions_;
         // A refusal is the service's answer to this change; any other failure means the change
         // never arrived, and the app already shows it.
         const bool lost =
@@ -251,42 +293,30 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
             self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
             self->localStateLost(token, what);
         }
-        self->postAgainIfCrossed();
+        self->sendAgainWhatCrossed();
     });
 }
 
-MeetingSession::Token RoomSync::markChangeOnItsWay(Owner& owner) {
-    MeetingSession* session = owner.session();
-    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
-    if (localStateOnItsWay()) crossedIn_ = token;
-    changesOnTheirWay_.push_back(token);
-    return token;
-}
+bool RoomSync::localStateOnItsWay() const { return sends_.onTheirWay(); }
 
-bool RoomSync::localStateOnItsWay() const {
-    return resyncInFlightIn_.live() ||
-           std::any_of(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
-                       [](const MeetingSession::Token& token) { return token.live(); });
-}
-
-void RoomSync::postAgainIfCrossed() {
+void RoomSync::sendAgainWhatCrossed() {
     // A lost change is posted again whole anyway.
-    if (!crossedIn_.live() || localStateOnItsWay() || hasLostLocalState()) return;
-    crossedIn_ = {};
+    if (localStateOnItsWay() || hasLostLocalState()) return;
+    const LocalStateSends::Crossed crossed = sends_.takeCrossed();
     const auto owner = owner_.lock();
     const MeetingSession* session = owner ? owner->session() : nullptr;
-    if (!session || session->state() != MeetingSession::State::inMeeting) return;
-    logger_.info("Local state posted again after crossing sends");
-    sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::whole);
-}
-
-void RoomSync::changeAnswered(const MeetingSession::Token& token) {
-    const auto sent = std::find_if(changesOnTheirWay_.begin(), changesOnTheirWay_.end(),
-                                   [&](const auto& t) { return t.sameSession(token); });
-    if (sent != changesOnTheirWay_.end()) changesOnTheirWay_.erase(sent);
-    // The service may have answered a fetch asked before this before it took the change. A late
-    // answer of an ended meeting's change says nothing of the next meeting's records.
-    if (token.live()) lastQuestionBeforeChangeAnswered_ = roomQuestions_;
+    if (!crossed.any() || !session || session->state() != MeetingSession::State::inMeeting) {
+        return;
+    }
+    logger_.info("Local state sent again after crossing sends");
+    // Only the whole status carries the hand and the role, and it carries the media as well.
+    if (crossed.hand || crossed.role) {
+        postLocalState(LocalState::whole);
+        return;
+    }
+    const KRCurrentRoom& room = owner->room();
+    if (crossed.microphone) sendMicrophoneChange(room.isCurrentUserAudioMuted);
+    if (crossed.camera) sendCameraChange(room.isCurrentUserVideoMuted);
 }
 
 void RoomSync::postLocalRole() {
@@ -299,7 +329,7 @@ void RoomSync::postLocalRole() {
         sendStatusPost(makeStatusPost(OwnStatus::connected), {});
         return;
     }
-    sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::role);
+    postLocalState(LocalState::role);
 }
 
 bool RoomSync::hasLostLocalState() const { return lostIn_.live(); }
@@ -320,7 +350,7 @@ void RoomSync::changeLocalHand(bool raised, HandChange by) {
             // A hand left up at the service would come back with the next reply, and every
             // later one.
             if (!wasRaised) return;
-            sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::hand);
+            postLocalState(LocalState::hand);
             break;
         case HandChange::byService:
             owner->reportLocalHandLater();
@@ -336,7 +366,7 @@ void RoomSync::changeLocalHand(bool raised, HandChange by) {
 void RoomSync::sendLocalHandChange() {
     const auto owner = owner_.lock();
     if (!owner) return;
-    sendLocalStateChange(makeStatusPost(OwnStatus::connected), LocalState::hand);
+    postLocalState(LocalState::hand);
     const std::uint64_t change = ++handChanges_;
     handMessage_ = HandMessage::onItsWay;
     handAnnounceIfFails_ = false;
@@ -413,17 +443,16 @@ void RoomSync::resyncLocalState() {
         return;
     }
     const MeetingSession::Token token = lostIn_;
-    // The whole state, alone, is the service's last word on it; with a change on its way either
-    // may be handled first.
-    crossedIn_ = localStateOnItsWay() ? token : MeetingSession::Token{};
     resyncInFlightIn_ = token;
+    const LocalStateSends::Id send = sends_.sent(token, wholeState(*owner));
     const std::uint64_t failures = localStateFailures_;
     // The full state, not the lost change alone: later changes may have been lost as well.
     owner->send(
         makeStatusPost(OwnStatus::connected),
-        [weak = weak_from_this(), token, failures](const Acknowledgement& result) {
+        [weak = weak_from_this(), token, send, failures](const Acknowledgement& result) {
             auto self = weak.lock();
             if (!self) return;
+            self->sends_.answered(send);
             // The post of an ended meeting held nothing of the next one, and has nothing to do.
             if (!token.live()) return;
             self->resyncInFlightIn_ = {};
@@ -451,7 +480,7 @@ void RoomSync::resyncLocalState() {
                         break;
                 }
             }
-            self->postAgainIfCrossed();
+            self->sendAgainWhatCrossed();
         });
 }
 

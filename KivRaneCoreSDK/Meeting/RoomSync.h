@@ -11,6 +11,7 @@
 
 #include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
+#include "KivRaneCoreSDK/Meeting/LocalStateSends.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/ParticipantHolds.h"
 #include "KivRaneCoreSDK/Model/Response/KRAPISuccess.h"
@@ -152,13 +153,18 @@ public:
 
     // ---- Local state changes ----
 
-    /// Sends a change of the local user's own state. A change that never reached the service
-    /// (not a refusal) leaves the whole local state to be posted again, after about 1, 2, 4 ...
-    /// 30 s (at once when another call of the sync succeeds meanwhile), until the service takes
-    /// it; then the others are told what the change would have told them.
-    void sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what);
+    /// The local user's own state changes go to the service through these. A change that never
+    /// reached the service (not a refusal) leaves the whole local state to be posted again, after
+    /// about 1, 2, 4 ... 30 s (at once when another call of the sync succeeds meanwhile), until the
+    /// service takes it; then the others are told what the change would have told them.
+    ///
+    /// The microphone and the camera each go by a call that carries nothing else.
+    void sendMicrophoneChange(bool muted);
+    void sendCameraChange(bool muted);
+    /// The whole own status, from the room store, posted as a change of `what`.
+    void postLocalState(LocalState what);
     /// Posts the whole own status with the local role the meeting just confirmed, as a change
-    /// of the local state (`sendLocalStateChange`): one that never reached the service is posted
+    /// of the local state (`postLocalState`): one that never reached the service is posted
     /// again, and until then the service's record of the local user is left out.
     void postLocalRole();
     /// True while a change of the local state, made in the current meeting, has not reached
@@ -224,15 +230,16 @@ private:
     /// Gives the local user's record the state the client holds for it: its hand, microphone,
     /// camera and role, which the own status posts carry.
     static void keepLocalState(Owner& owner, KRMeetingParticipant& record);
-    /// A local change goes out now (`changesOnTheirWay_`), in the current meeting's name.
-    MeetingSession::Token markChangeOnItsWay(Owner& owner);
-    /// The service answered that change, whatever it said.
-    void changeAnswered(const MeetingSession::Token& token);
+    void sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what,
+                              const LocalStateSends::Carried& carried);
+    /// What a post of the whole own status carries now.
+    static LocalStateSends::Carried wholeState(Owner& owner);
     /// A change or the whole state's post of the current meeting is on its way.
     bool localStateOnItsWay() const;
-    /// Once nothing is on its way, posts the whole state again if two sends crossed: the service
-    /// may have handled the older one last.
-    void postAgainIfCrossed();
+    /// Once nothing is on its way, sends again what two sends carried differently: the service
+    /// may have handled the older one last. Nothing else: the service may have changed the rest
+    /// since (a host's lower-all).
+    void sendAgainWhatCrossed();
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// The user the meeting holds under a participant id, where its participants live.
     static std::shared_ptr<KRMeetingUser> meetingUser(Owner& owner, const std::string& participantId);
@@ -279,17 +286,14 @@ private:
     // Local state the service did not take. The loss belongs to the meeting it was made in, and
     // is counted so that a post that crossed a newer loss does not clear it.
     MeetingSession::Token lostIn_;  ///< never live once the loss is posted
-    /// The meetings of the local changes sent and not answered yet, one entry per change.
-    std::vector<MeetingSession::Token> changesOnTheirWay_;
+    /// The local changes and whole-state posts sent and not answered yet.
+    LocalStateSends sends_;
     /// The number of the last fetch asked before a local change was last answered: a reply to it
     /// or an earlier one may predate the change at the service.
     std::uint64_t lastQuestionBeforeChangeAnswered_ = 0;
     bool handPostLost_ = false;  ///< a hand change of `lostIn_`'s meeting did not reach the service
     /// The meeting whose post of the whole state is on its way; not live: none is.
     MeetingSession::Token resyncInFlightIn_;
-    /// The meeting in which two sends of the local state were on their way at once, until the
-    /// whole state is posted again alone; not live: none crossed.
-    MeetingSession::Token crossedIn_;
     /// A fetch's answer cut a wait short since a post last got through.
     bool fetchCutAWait_ = false;
     std::uint64_t localStateFailures_ = 0;

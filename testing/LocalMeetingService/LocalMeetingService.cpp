@@ -287,18 +287,30 @@ struct LocalMeetingService::State : std::enable_shared_from_this<LocalMeetingSer
         return nullptr;
     }
 
-    std::optional<MeetingServiceFault> takeFault(MeetingServiceRoute route) {
+    static std::string participantIdOf(const RecordedRequest& request) {
+        boost::system::error_code ec;
+        const json::value body = json::parse(request.body, ec);
+        if (ec || !body.is_object()) return {};
+        const json::value* id = body.as_object().if_contains("participantId");
+        return id && id->is_string() ? std::string(id->as_string()) : std::string();
+    }
+
+    std::optional<MeetingServiceFault> takeFault(MeetingServiceRoute route, const RecordedRequest& request) {
         auto it = faults.find(route);
-        while (it != faults.end() && !it->second.empty()) {
-            MeetingServiceFault fault = it->second.front();
-            if (fault.remaining == 0) {
-                it->second.pop_front();
+        if (it == faults.end()) return std::nullopt;
+        auto& queued = it->second;
+        for (auto fault = queued.begin(); fault != queued.end();) {
+            if (fault->remaining == 0) {
+                fault = queued.erase(fault);
                 continue;
             }
-            if (fault.remaining > 0 && --it->second.front().remaining == 0) {
-                it->second.pop_front();
+            if (!fault->participantId.empty() && fault->participantId != participantIdOf(request)) {
+                ++fault;
+                continue;
             }
-            return fault;
+            const MeetingServiceFault taken = *fault;
+            if (fault->remaining > 0 && --fault->remaining == 0) queued.erase(fault);
+            return taken;
         }
         return std::nullopt;
     }
@@ -822,7 +834,7 @@ struct LocalMeetingService::State : std::enable_shared_from_this<LocalMeetingSer
         if (arrived) {
             handled.try_emplace(route, kMaxRecordedRequestsPerRoute).first->second.add(request);
             ++handledByCaller[{route, request.header("authorization").value_or("")}];
-            fault = takeFault(route);
+            fault = takeFault(route, request);
         }
         if (fault) {
             switch (fault->kind) {

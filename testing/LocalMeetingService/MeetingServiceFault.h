@@ -26,6 +26,8 @@ struct MeetingServiceFault {
     std::chrono::milliseconds delay{0};
     /// How many requests the fault hits; negative: every request until the faults are cleared.
     int remaining = -1;
+    /// When set, the fault hits only requests whose body names this "participantId".
+    std::string participantId;
 
     static MeetingServiceFault withStatus(int status, std::string body = {}) {
         MeetingServiceFault fault;
@@ -49,6 +51,13 @@ struct MeetingServiceFault {
     MeetingServiceFault times(int count) const {
         MeetingServiceFault fault = *this;
         fault.remaining = count;
+        return fault;
+    }
+
+    /// The same fault for the requests of one participant only.
+    MeetingServiceFault forParticipant(std::string participant) const {
+        MeetingServiceFault fault = *this;
+        fault.participantId = std::move(participant);
         return fault;
     }
 

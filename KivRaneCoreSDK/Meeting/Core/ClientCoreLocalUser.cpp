@@ -1,6 +1,4 @@
 #include "KivRaneCoreSDK/Meeting/Core/ClientCore.h"
-#include "KivRaneCoreSDK/Network/Requests/MuteParticipantAudioRequest.h"
-#include "KivRaneCoreSDK/Network/Requests/MuteParticipantVideoRequest.h"
 
 namespace kr {
 
@@ -11,10 +9,7 @@ void ClientCore::muteLocalAudio(bool isMute) {
     // drop the client from inside that report.
     const auto keepAlive = shared_from_this();
     mediaBackend().muteLocalMedia(true, isMute);
-    roomSync_->sendLocalStateChange(MuteParticipantAudioRequest(currentRoom_.meetingId,
-                                                                currentRoom_.roomID,
-                                                                currentRoom_.userWebRtcId, isMute),
-                                    RoomSync::LocalState::microphone);
+    roomSync_->sendMicrophoneChange(isMute);
 }
 
 void ClientCore::muteLocalVideo(bool isMute) {
@@ -22,10 +17,7 @@ void ClientCore::muteLocalVideo(bool isMute) {
     if (!allowedOnceJoinedUntilLeave("Mute Local Video")) return;
     const auto keepAlive = shared_from_this();
     mediaBackend().muteLocalMedia(false, isMute);
-    roomSync_->sendLocalStateChange(MuteParticipantVideoRequest(currentRoom_.meetingId,
-                                                                currentRoom_.roomID,
-                                                                currentRoom_.userWebRtcId, isMute),
-                                    RoomSync::LocalState::camera);
+    roomSync_->sendCameraChange(isMute);
 }
 
 void ClientCore::raiseHand() {

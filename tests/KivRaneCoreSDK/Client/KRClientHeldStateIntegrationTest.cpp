@@ -396,5 +396,46 @@ TEST_F(KRClientHeldStateIntegrationTest, TwoLocalChangesTheServiceHandlesInTurne
     }
 }
 
+TEST_F(KRClientHeldStateIntegrationTest, AMediaChangeThatCrossedARaiseLeavesTheHostsLowerAllStanding) {
+    struct Row {
+        const char* name;
+        std::function<void(KRClient&)> change;
+        std::function<bool(const Member&)> changedAtService;
+    };
+    const auto atService = [&](const Member& m) { return *service.participant(room.meetingId, m.uid()); };
+    const Row rows[] = {
+        {"microphone", [](KRClient& c) { c.muteLocalAudio(true); }, [&](const Member& m) { return !atService(m).isMicOn; }},
+        {"camera", [](KRClient& c) { c.muteLocalVideo(true); }, [&](const Member& m) { return !atService(m).isCameraOn; }},
+    };
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " + row.name);
+            [&] {
+                meet(road);
+                Member &host = members[0], &a = members[1];
+                const std::string raised = "remote hand " + a.uid() + " up";
+                // The service takes the raise at once and answers it late; the change goes meanwhile.
+                service.injectFault(R::postRoomConnectionStatus,
+                                    MeetingServiceFault::delayed(2000ms).times(1).forParticipant(a.uid()));
+                const auto raisedAt = std::chrono::steady_clock::now();
+                a.client->raiseHand();
+                row.change(*a.client);
+                ASSERT_TRUE(main->runUntil([&] { return handAtService(a) && host.heard->has(raised); }, 5s));
+                // The service lowers every hand, but nobody hears the host say so.
+                failNextChannelMessageOf(host);
+                ASSERT_TRUE(lowerAll(host) && !handAtService(a));
+                main->runFor(raisedAt + 2500ms - std::chrono::steady_clock::now());
+                for (int reply = 0; reply < 3; ++reply) {
+                    ASSERT_TRUE(everyoneReplied());
+                    EXPECT_EQ(whoShowsTheHandOf(a), "") << "after reply " << reply;
+                    EXPECT_TRUE(row.changedAtService(a)) << "after reply " << reply;
+                }
+                EXPECT_EQ(host.heard->count(raised), 1u);
+                EXPECT_EQ(a.heard->count("hand down"), 1u);
+            }();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kr

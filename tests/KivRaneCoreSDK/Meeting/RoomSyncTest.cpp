@@ -17,7 +17,6 @@
 
 #include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/Managers/MeetingParticipantsManager.h"
-#include "KivRaneCoreSDK/Network/Requests/MuteParticipantAudioRequest.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Dispatch/ManualClock.h"
@@ -143,8 +142,7 @@ protected:
     /// The local hand change went out and never reached the service.
     void loseHandChange() {
         owner->store.isCurrentUserHandRaised = true;
-        sync->sendLocalStateChange(sync->makeStatusPost(OwnStatus::connected),
-                                   LocalState::hand);
+        sync->postLocalState(LocalState::hand);
         owner->answerPost(lost());
     }
 
@@ -250,7 +248,7 @@ TEST_P(RoomSyncApplierTest, TheLocalRecordWaitsWhileALocalChangeIsOnItsWay) {
     inMeeting();
     owner->toMerge = true;
     owner->store.isCurrentUserHandRaised = true;
-    sync->sendLocalStateChange(sync->makeStatusPost(OwnStatus::connected), LocalState::hand);
+    sync->postLocalState(LocalState::hand);
     KRMeetingParticipant self = record("1", "Me");
     self.isHandRaise = false;  // the service answered for the room before it took the raise
     applyFrom(GetParam(), *sync, {self, record("8", "Bea")});
@@ -642,7 +640,11 @@ TEST_F(RoomSyncTest, OnceTheStatePostedAgainTheOthersHearTheHandAsTheChangeWould
         owner->posts.clear();
         inMeeting();
         owner->store.isCurrentUserHandRaised = c.handRaised;
-        sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true), c.lostState);
+        if (c.lostState == LocalState::hand) {
+            sync->postLocalState(LocalState::hand);
+        } else {
+            sync->sendMicrophoneChange(true);
+        }
         owner->answerPost(lost());
         advance(1s);
         ASSERT_EQ(owner->posts.size(), 1u);
@@ -659,11 +661,9 @@ TEST_F(RoomSyncTest, OnceTheStatePostedAgainTheOthersHearTheHandAsTheChangeWould
 
 TEST_F(RoomSyncTest, ARefusalOrAChangeOfAnEndedMeetingIsNotPostedAgain) {
     inMeeting();
-    sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true),
-                               LocalState::microphone);
+    sync->sendMicrophoneChange(true);
     owner->answerPost(refused());
-    sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true),
-                               LocalState::microphone);
+    sync->sendMicrophoneChange(true);
     owner->meeting->end(MeetingSession::EndReason::left);
     owner->answerPost(lost());
     advance(60s);
@@ -691,8 +691,7 @@ TEST_F(RoomSyncTest, ALossOfTheNextMeetingIsPostedOnceTheEndedMeetingsPostIsAnsw
     advance(1s);
     ASSERT_EQ(owner->posts.size(), 1u);  // the first meeting's resync, still under way
     inMeeting();
-    sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true),
-                               LocalState::microphone);
+    sync->sendMicrophoneChange(true);
     owner->posts.back().reply(lost());
     owner->posts.pop_back();
     owner->answerPost(accepted());  // the ended meeting's post
@@ -721,8 +720,7 @@ TEST_F(RoomSyncTest, APostThatCrossedANewerLossDoesNotClearIt) {
     loseHandChange();
     advance(1s);
     ASSERT_EQ(owner->posts.size(), 1u);  // the resync, under way
-    sync->sendLocalStateChange(MuteParticipantAudioRequest("m", "r", "1", true),
-                               LocalState::microphone);
+    sync->sendMicrophoneChange(true);
     owner->posts.back().reply(lost());
     owner->posts.pop_back();
     owner->answerPost(accepted());
@@ -733,6 +731,53 @@ TEST_F(RoomSyncTest, APostThatCrossedANewerLossDoesNotClearIt) {
     owner->answerPost(accepted());
     EXPECT_FALSE(sync->hasLostLocalState());
     EXPECT_EQ(owner->log, Lines{"hand raised"});
+}
+
+TEST_F(RoomSyncTest, OnlyWhatTwoSendsOnTheirWayCarriedDifferentlyGoesAgain) {
+    // Each change made while the ones before it are still on their way; the store then holds
+    // the last of each value. What goes again: "status" (the whole status), "audio", "video".
+    struct Case {
+        const char* name;
+        std::function<void()> changes;
+        Lines again;
+    };
+    KRCurrentRoom& store = owner->store;
+    const auto hand = [&](bool raised) {
+        store.isCurrentUserHandRaised = raised;
+        sync->postLocalState(LocalState::hand);
+    };
+    const auto microphoneOff = [&] {
+        store.isCurrentUserAudioMuted = true;
+        sync->sendMicrophoneChange(true);
+    };
+    const auto cameraOff = [&] {
+        store.isCurrentUserVideoMuted = true;
+        sync->sendCameraChange(true);
+    };
+    const Case cases[] = {
+        {"a raise and a mute", [&] { hand(true); microphoneOff(); }, {"audio"}},
+        {"a raise, a mute and the camera off", [&] { hand(true); microphoneOff(); cameraOff(); }, {"audio", "video"}},
+        {"a raise and a lower", [&] { hand(true); hand(false); }, {"status"}},
+        {"a mute and the camera off", [&] { microphoneOff(); cameraOff(); }, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        inMeeting();
+        store.isCurrentUserHandRaised = store.isCurrentUserAudioMuted = store.isCurrentUserVideoMuted = false;
+        c.changes();
+        const std::size_t sent = owner->posts.size();
+        for (std::size_t i = 0; i < sent; ++i) owner->answerPost(accepted());
+        Lines again;
+        for (const auto& post : owner->posts) {
+            const bool status = post.has("isHandRaise");
+            again.push_back(status ? "status" : post.has("audio") ? "audio" : "video");
+            // The last word: the hand down, the microphone or camera off.
+            EXPECT_FALSE(post.flag(status ? "isHandRaise" : again.back().c_str())) << again.back();
+        }
+        EXPECT_EQ(again, c.again);
+        while (!owner->posts.empty()) owner->answerPost(accepted());
+        EXPECT_TRUE(owner->posts.empty()) << "once";
+    }
 }
 
 TEST_F(RoomSyncTest, AHandLostAtTheServiceIsToldAgainOnlyIfItsMessageFailed) {
