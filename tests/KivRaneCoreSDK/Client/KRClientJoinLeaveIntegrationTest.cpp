@@ -139,6 +139,22 @@ protected:
                           GetRoomDetailsRequest(room.meetingId, room.pin, ""));
     }
 
+    /// Waits until the room socket took the login of the client's current meeting. The count
+    /// of logins alone cannot tell it from an earlier client's login that the service reads late.
+    bool roomSocketLoggedIn(const Client& c) {
+        const std::string token = internals(c.client).networkClient()->getJwtToken();
+        return main->runUntil(
+            [&] {
+                const auto frames = service.roomSocket().receivedFrames();
+                return std::any_of(frames.begin(), frames.end(), [&](const auto& frame) {
+                    const auto* sent = frame.data.if_contains("token");
+                    return frame.event == "login" && sent && sent->is_string() &&
+                           sent->as_string() == token;
+                });
+            },
+            5s);
+    }
+
     bool hasLine(const std::string& line) const {
         return std::find(log->begin(), log->end(), line) != log->end();
     }
@@ -491,6 +507,7 @@ TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveAskedWhileAJoinWaitsForTheLeaveGi
         ASSERT_TRUE(joinedOrFailed(first));
         ASSERT_TRUE(main->runUntil(
             [&] { return service.roomSocket().loginCount() > socketsBefore; }, 5s));
+        ASSERT_TRUE(roomSocketLoggedIn(c));
         const std::string uid = c.uid();
         if (when == When::fromTheLeftReport || when == When::postedFromIt) {
             first->client = c.client;
@@ -545,6 +562,8 @@ TEST_F(KRClientJoinLeaveIntegrationTest, ALeaveAskedWhileAJoinWaitsForTheLeaveGi
             auto later = std::make_shared<ClientTestDelegate>("c", nullptr, main);
             join(c, b, KRUserRole::speaker(), later);
             ASSERT_TRUE(joinedOrFailed(later));
+            // Its login, counted before the next row reads the count.
+            ASSERT_TRUE(roomSocketLoggedIn(c));
             EXPECT_EQ(later->events(), std::vector<std::string>{"c: joined " + c.uid()});
             EXPECT_EQ(internals(c.client).currentRoom().roomID, b.roomId);
         }
