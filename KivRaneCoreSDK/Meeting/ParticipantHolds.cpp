@@ -38,23 +38,48 @@ void setIn(KRMeetingParticipant& record, Field field, bool value) {
 
 void ParticipantHolds::hold(const MeetingSession::Token& meeting,
                             const std::shared_ptr<KRMeetingUser>& user, Field field, bool value,
-                            std::optional<std::uint64_t> decidedAfterQuestion) {
+                            std::uint64_t questionsAsked, Origin origin) {
     if (!user || user->id().empty()) return;
     Held& held = holds_[user->id()];
     if (!held.meeting.sameSession(meeting) || held.user.lock() != user) {
         held = Held{meeting, user, {}};
     }
-    held.values[indexOf(field)] = Value{value, std::nullopt, decidedAfterQuestion};
+    Value& heldValue = held.values[indexOf(field)].emplace(Value{value, {}, {}});
+    if (origin == Origin::ownCommand) {
+        heldValue.decidedAfterQuestion = questionsAsked;
+        return;
+    }
+    const auto shown = shown_.find(user->id());
+    if (shown != shown_.end() && shown->second.meeting.sameSession(meeting) &&
+        shown->second.user.lock() == user && shown->second.values[indexOf(field)] == value) {
+        heldValue.agreedWithQuestionsAsked = questionsAsked;
+    }
 }
 
 void ParticipantHolds::applyTo(std::vector<KRMeetingParticipant>& records,
-                               const CurrentUser& currentUser, Source source) {
+                               const CurrentUser& currentUser, const Source& source) {
+    const auto gone = [&](const std::string& id, const MeetingSession::Token& meeting,
+                          const std::weak_ptr<KRMeetingUser>& user) {
+        if (!meeting.live()) return true;
+        const auto held = user.lock();
+        return !held || held != currentUser(id);
+    };
     std::erase_if(holds_, [&](const auto& entry) {
-        const auto& [id, held] = entry;
-        if (!held.meeting.live()) return true;
-        const auto user = held.user.lock();
-        return !user || user != currentUser(id);
+        return gone(entry.first, entry.second.meeting, entry.second.user);
     });
+    std::erase_if(shown_, [&](const auto& entry) {
+        return gone(entry.first, entry.second.meeting, entry.second.user);
+    });
+    // The service's own values, before any held one takes their place.
+    if (source.meeting.live()) {
+        for (const auto& record : records) {
+            if (auto user = currentUser(record.participantId)) {
+                shown_[record.participantId] =
+                    Shown{source.meeting, std::move(user),
+                          {valueIn(record, Field::handRaised), valueIn(record, Field::inAudience)}};
+            }
+        }
+    }
     for (auto& record : records) {
         const auto found = holds_.find(record.participantId);
         if (found == holds_.end()) continue;

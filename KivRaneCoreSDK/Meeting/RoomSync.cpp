@@ -559,11 +559,13 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
             takeLocalRecord(*owner, participant, source);
         }
     }
+    const MeetingSession* session = owner->session();
     holds_.applyTo(
         records,
         [&owner](const std::string& participantId) { return meetingUser(*owner, participantId); },
         {.question = source == RecordSource::roomStatusReply ? question : 0,
-         .questionsAsked = roomQuestions_});
+         .questionsAsked = roomQuestions_,
+         .meeting = session ? session->token() : MeetingSession::Token{}});
     for (auto& participant : records) {
         participant.participantName =
             owner->nameToShow(participant.userId, std::move(participant.participantName));
@@ -653,17 +655,18 @@ void RoomSync::holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, boo
     if (!owner) return;
     // Every question asked from now on reaches a service that carried the command out.
     const bool ownCommand = isLocalParticipant(*owner, announcedBy);
+    using Origin = ParticipantHolds::Origin;
     holdRemote(user, ParticipantHolds::Field::handRaised, raised,
-               ownCommand ? std::optional(roomQuestions_) : std::nullopt);
+               ownCommand ? Origin::ownCommand : Origin::report);
 }
 
 void RoomSync::holdRemote(const std::shared_ptr<KRMeetingUser>& user,
                           ParticipantHolds::Field field, bool value,
-                          std::optional<std::uint64_t> decidedAfterQuestion) {
+                          ParticipantHolds::Origin origin) {
     const auto owner = owner_.lock();
     MeetingSession* session = owner ? owner->session() : nullptr;
     if (!session || !user || isLocalParticipant(*owner, user->id())) return;
-    holds_.hold(session->token(), user, field, value, decidedAfterQuestion);
+    holds_.hold(session->token(), user, field, value, roomQuestions_, origin);
 }
 
 void RoomSync::keepLocalState(Owner& owner, KRMeetingParticipant& record) {

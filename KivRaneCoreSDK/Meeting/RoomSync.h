@@ -204,8 +204,8 @@ public:
                                  RecordSource source = RecordSource::roomSocketPush,
                                  std::uint64_t question = 0);
     /// The media engine reported that a remote participant moved to the audience or back, and the
-    /// app was told: the role is held (`ParticipantHolds`) until a record shows it or the engine
-    /// reports another move.
+    /// app was told: the role is held (`ParticipantHolds`) until a record shows it (the last one
+    /// may have already) or the engine reports another move.
     void engineReportedRole(const std::string& participantId, bool isAudience);
     /// The service says the user with this login left: the panel hears of its record, the merge
     /// lets go of it (only while it holds that login under the id), then the room status is
@@ -213,9 +213,9 @@ public:
     void applyUserLeft(const std::string& userId);
     /// A remote participant's hand as the participant itself said it, or as a host's command
     /// set it, in the user the meeting holds for it: held (`ParticipantHolds`) until a record
-    /// shows it, so that no older record changes or reports it. Announced by the local
-    /// participant, it was set by this client's own command, which runs once the service
-    /// answered it: the reply to the next question decides it.
+    /// shows it (the last one may have already), so that no older record changes or reports it.
+    /// Announced by the local participant, it was set by this client's own command, which runs
+    /// once the service answered it: the reply to the next question decides it.
     void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
                            const std::string& announcedBy = {});
 
@@ -246,7 +246,7 @@ private:
     /// Holds a remote participant's field in the current meeting; nothing for the local one,
     /// whose records wait for its own changes instead (`isStaleLocalRecord`).
     void holdRemote(const std::shared_ptr<KRMeetingUser>& user, ParticipantHolds::Field field,
-                    bool value, std::optional<std::uint64_t> decidedAfterQuestion = std::nullopt);
+                    bool value, ParticipantHolds::Origin origin = ParticipantHolds::Origin::report);
     /// The service's record of the local user, once older records are gone: a reply's hand is
     /// the service's ordered word on it once the meeting started; a push's local state stays the
     /// client's, and a hand that differs makes the sync ask.

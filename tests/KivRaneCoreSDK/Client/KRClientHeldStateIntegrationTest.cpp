@@ -348,6 +348,40 @@ TEST_F(KRClientHeldStateIntegrationTest, ARaiseAfterTheHostsLowerAllShowsWithThe
     }
 }
 
+TEST_F(KRClientHeldStateIntegrationTest, ARaiseHeardAfterThePushThatShowedItStillFollowsTheService) {
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        [&] {
+            meet(road);
+            Member &host = members[0], &a = members[1], &b = members[2];
+            // a's raise message fails: the others list her hand from the service's push.
+            failNextChannelMessageOf(a);
+            a.client->raiseHand();
+            ASSERT_TRUE(main->runUntil([&] { return handAtService(a) && handShown(host, a) && handShown(b, a); }, 5s));
+            const auto sent = messaging->sentMessages();
+            const auto raise = std::find_if(sent.rbegin(), sent.rend(), [&](const auto& r) {
+                return r.from == a.uid() && r.route == platform::MessagingRecord::Route::channel && r.code != 0;
+            });
+            ASSERT_NE(raise, sent.rend());
+            // The message reaches them late, after the record that already showed it.
+            ASSERT_EQ(messaging->injectChannelMessage(raise->to, a.uid(), raise->text), 2u);
+            main->runFor(200ms);
+            // The service lowers every hand; nobody hears the host say so.
+            failNextChannelMessageOf(host);
+            ASSERT_TRUE(lowerAll(host) && !handAtService(a));
+            for (const bool muted : {true, false}) {
+                // b's change makes the service push every record again.
+                b.client->muteLocalAudio(muted);
+                ASSERT_TRUE(main->runUntil([&] { return service.participant(room.meetingId, b.uid())->isMicOn != muted; }, 5s));
+                main->runFor(300ms);
+                EXPECT_EQ(whoShowsTheHandOf(a), "") << "after a push";
+                ASSERT_TRUE(everyoneReplied());
+                EXPECT_EQ(whoShowsTheHandOf(a), "") << "after a reply";
+            }
+        }();
+    }
+}
+
 TEST_F(KRClientHeldStateIntegrationTest, TwoLocalChangesTheServiceHandlesInTurnedOrderEndWithTheLatest) {
     struct Row {
         const char* name;

@@ -464,6 +464,21 @@ TEST_P(RoomSyncApplierTest, AHeldHandEndsWithItsMeetingAndItsParticipant) {
     EXPECT_FALSE(back->isHandRaised());
 }
 
+TEST_F(RoomSyncTest, AHandAPushShowedBeforeItsMessageHoldsOnlyAgainstRepliesAskedBefore) {
+    inMeeting();
+    const auto bea = beaWithHand(*owner, true);
+    sync->fetchRoomStatus({});  // asked before the service took her raise
+    sync->applyParticipantRecords({beaRecord(true)});
+    sync->holdAnnouncedHand(bea, true);  // her message comes after the push
+    KRRoomConnectionStatus older;
+    older.participants = {beaRecord(false)};
+    owner->fetches.front()(RoomSync::RoomStatusReply(older));
+    EXPECT_TRUE(bea->isHandRaised()) << "a reply asked before the message";
+    // The host lowered every hand, unheard: the next push is the service's word.
+    sync->applyParticipantRecords({beaRecord(false)});
+    EXPECT_FALSE(bea->isHandRaised()) << "a push after the message";
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSources, RoomSyncApplierTest,
                          ::testing::Values(Source::statusReply, Source::socketPush),
                          [](const auto& param) {
