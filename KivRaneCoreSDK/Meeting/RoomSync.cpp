@@ -293,30 +293,35 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
             self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
             self->localStateLost(token, what);
         }
-        self->sendAgainWhatCrossed();
+        self->localStateSettled();
     });
 }
 
 bool RoomSync::localStateOnItsWay() const { return sends_.onTheirWay(); }
 
-void RoomSync::sendAgainWhatCrossed() {
+void RoomSync::localStateSettled() {
     // A lost change is posted again whole anyway.
     if (localStateOnItsWay() || hasLostLocalState()) return;
     const LocalStateSends::Crossed crossed = sends_.takeCrossed();
     const auto owner = owner_.lock();
     const MeetingSession* session = owner ? owner->session() : nullptr;
-    if (!crossed.any() || !session || session->state() != MeetingSession::State::inMeeting) {
-        return;
+    if (!session || session->state() != MeetingSession::State::inMeeting) return;
+    if (crossed.any()) {
+        logger_.info("Local state sent again after crossing sends");
+        // Only the whole status carries the hand and the role, and it carries the media as well.
+        if (crossed.hand || crossed.role) {
+            postLocalState(LocalState::whole);
+        } else {
+            const KRCurrentRoom& room = owner->room();
+            if (crossed.microphone) sendMicrophoneChange(room.isCurrentUserAudioMuted);
+            if (crossed.camera) sendCameraChange(room.isCurrentUserVideoMuted);
+        }
+        return;  // the question waits for these answers too
     }
-    logger_.info("Local state sent again after crossing sends");
-    // Only the whole status carries the hand and the role, and it carries the media as well.
-    if (crossed.hand || crossed.role) {
-        postLocalState(LocalState::whole);
-        return;
+    if (handQuestionWaitsIn_.live()) {
+        handQuestionWaitsIn_ = {};
+        askAboutLocalHand();
     }
-    const KRCurrentRoom& room = owner->room();
-    if (crossed.microphone) sendMicrophoneChange(room.isCurrentUserAudioMuted);
-    if (crossed.camera) sendCameraChange(room.isCurrentUserVideoMuted);
 }
 
 void RoomSync::postLocalRole() {
@@ -391,6 +396,7 @@ void RoomSync::localStateLost(const MeetingSession::Token& session, LocalState w
         // The first loss of this meeting: whatever an earlier meeting left is forgotten.
         lostIn_ = session;
         handPostLost_ = false;
+        handQuestionWaitsIn_ = {};
         resyncAttempts_ = 0;
         fetchCutAWait_ = false;
     }
@@ -480,7 +486,7 @@ void RoomSync::resyncLocalState() {
                         break;
                 }
             }
-            self->sendAgainWhatCrossed();
+            self->localStateSettled();
         });
 }
 
@@ -552,8 +558,19 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     const auto owner = owner_.lock();
     if (!owner) return;
     std::erase_if(records, [&](const KRMeetingParticipant& participant) {
-        return isStaleLocalRecord(*owner, participant, question);
+        if (!isStaleLocalRecord(*owner, participant, question)) return false;
+        // Another hand in it may still be the service's own change (a host's lower-all this
+        // client did not hear): asked about once the local state settled. After a loss the
+        // whole state's post speaks for the hand instead.
+        const MeetingSession* session = owner->session();
+        if (session && !hasLostLocalState() &&
+            participant.isHandRaise != owner->room().isCurrentUserHandRaised) {
+            handQuestionWaitsIn_ = session->token();
+        }
+        return true;
     });
+    // Set aside from a reply asked before the last answer, the record waits for nothing more.
+    if (handQuestionWaitsIn_.live() && !localStateOnItsWay()) localStateSettled();
     for (auto& participant : records) {
         if (isLocalParticipant(*owner, participant.participantId)) {
             takeLocalRecord(*owner, participant, source);

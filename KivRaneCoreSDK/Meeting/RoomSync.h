@@ -236,10 +236,11 @@ private:
     static LocalStateSends::Carried wholeState(Owner& owner);
     /// A change or the whole state's post of the current meeting is on its way.
     bool localStateOnItsWay() const;
-    /// Once nothing is on its way, sends again what two sends carried differently: the service
-    /// may have handled the older one last. Nothing else: the service may have changed the rest
-    /// since (a host's lower-all).
-    void sendAgainWhatCrossed();
+    /// Once nothing is on its way and nothing is lost: sends again what two sends carried
+    /// differently (the service may have handled the older one last), nothing else (the service
+    /// may have changed the rest since, a host's lower-all); once those are answered too, asks
+    /// about a local hand that a record set aside meanwhile showed otherwise.
+    void localStateSettled();
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// The user the meeting holds under a participant id, where its participants live.
     static std::shared_ptr<KRMeetingUser> meetingUser(Owner& owner, const std::string& participantId);
@@ -319,6 +320,9 @@ private:
     /// The meeting whose fetch for a push's local hand is on its way; not live: none is.
     MeetingSession::Token localHandAskedIn_;
     bool askAboutLocalHandAgain_ = false;
+    /// The meeting in which a record of the local user, set aside while a local change was on its
+    /// way, showed another hand; not live: none did.
+    MeetingSession::Token handQuestionWaitsIn_;
     ParticipantHolds holds_;
 };
 

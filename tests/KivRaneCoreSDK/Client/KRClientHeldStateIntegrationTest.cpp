@@ -459,6 +459,8 @@ TEST_F(KRClientHeldStateIntegrationTest, AMediaChangeThatCrossedARaiseLeavesTheH
                 failNextChannelMessageOf(host);
                 ASSERT_TRUE(lowerAll(host) && !handAtService(a));
                 main->runFor(raisedAt + 2500ms - std::chrono::steady_clock::now());
+                EXPECT_TRUE(main->runUntil([&] { return !a.client->getMeetingLocalUser()->isHandRaised(); }, 3s))
+                    << "her own hand follows within a round trip of the late answer";
                 for (int reply = 0; reply < 3; ++reply) {
                     ASSERT_TRUE(everyoneReplied());
                     EXPECT_EQ(whoShowsTheHandOf(a), "") << "after reply " << reply;
