@@ -36,73 +36,82 @@ void setIn(KRMeetingParticipant& record, Field field, bool value) {
 
 }  // namespace
 
+ParticipantHolds::Participant& ParticipantHolds::entryFor(
+    const MeetingSession::Token& meeting, const std::shared_ptr<KRMeetingUser>& user) {
+    Participant& entry = participants_[user->id()];
+    if (!entry.meeting.sameSession(meeting) || entry.user.lock() != user) {
+        entry = Participant{meeting, user, {}};
+    }
+    return entry;
+}
+
 void ParticipantHolds::hold(const MeetingSession::Token& meeting,
                             const std::shared_ptr<KRMeetingUser>& user, Field field, bool value,
                             std::uint64_t questionsAsked, Origin origin) {
     if (!user || user->id().empty()) return;
-    Held& held = holds_[user->id()];
-    if (!held.meeting.sameSession(meeting) || held.user.lock() != user) {
-        held = Held{meeting, user, {}};
+    FieldState& state = entryFor(meeting, user).fields[indexOf(field)];
+    std::optional<bool> earlierValueToCome;
+    if (state.held && !state.held->agreedWithQuestionsAsked && state.held->value != value) {
+        earlierValueToCome = state.held->value;
     }
-    Value& heldValue = held.values[indexOf(field)].emplace(Value{value, {}, {}});
+    Value& held = state.held.emplace(
+        Value{value, {}, {}, state.lastReportQuestionsAsked, earlierValueToCome});
     if (origin == Origin::ownCommand) {
-        heldValue.decidedAfterQuestion = questionsAsked;
-        return;
+        held.decidedAfterQuestion = questionsAsked;
+    } else if (state.shown == value && state.shownAfterLastReport) {
+        held.agreedWithQuestionsAsked = questionsAsked;
     }
-    const auto shown = shown_.find(user->id());
-    if (shown != shown_.end() && shown->second.meeting.sameSession(meeting) &&
-        shown->second.user.lock() == user && shown->second.values[indexOf(field)] == value) {
-        heldValue.agreedWithQuestionsAsked = questionsAsked;
+    // Whatever the service showed so far, it showed before this report.
+    state.lastReportQuestionsAsked = questionsAsked;
+    state.shownAfterLastReport = false;
+}
+
+void ParticipantHolds::settle(FieldState& state, KRMeetingParticipant& record, Field field,
+                              const Source& source) {
+    const bool reply = source.question != 0;
+    const auto askedBefore = [&](const std::optional<std::uint64_t>& questionsAsked) {
+        return reply && questionsAsked && source.question <= *questionsAsked;
+    };
+    if (state.held) {
+        Value& held = *state.held;
+        const bool showsHeld = valueIn(record, field) == held.value;
+        const bool decides = held.decidedAfterQuestion && reply &&
+                             source.question > *held.decidedAfterQuestion;
+        const bool afterAgreement =
+            held.agreedWithQuestionsAsked && !askedBefore(held.agreedWithQuestionsAsked);
+        if (decides || (afterAgreement && !held.earlierValueToCome)) {
+            state.held.reset();  // the service's word counts again
+        } else if (!showsHeld) {
+            // Older than the report; or the report before it, which the service takes only now.
+            held.earlierValueToCome.reset();
+            setIn(record, field, held.value);
+            return;
+        } else if (held.agreedWithQuestionsAsked) {
+            if (!afterAgreement) return;
+        } else if (askedBefore(held.earlierReportQuestionsAsked)) {
+            return;  // it may show the value only because the report before had not arrived
+        } else {
+            held.agreedWithQuestionsAsked = source.questionsAsked;
+        }
     }
+    state.shown = valueIn(record, field);
+    state.shownAfterLastReport = !askedBefore(state.lastReportQuestionsAsked);
 }
 
 void ParticipantHolds::applyTo(std::vector<KRMeetingParticipant>& records,
                                const CurrentUser& currentUser, const Source& source) {
-    const auto gone = [&](const std::string& id, const MeetingSession::Token& meeting,
-                          const std::weak_ptr<KRMeetingUser>& user) {
-        if (!meeting.live()) return true;
-        const auto held = user.lock();
-        return !held || held != currentUser(id);
-    };
-    std::erase_if(holds_, [&](const auto& entry) {
-        return gone(entry.first, entry.second.meeting, entry.second.user);
+    std::erase_if(participants_, [&](const auto& entry) {
+        if (!entry.second.meeting.live()) return true;
+        const auto held = entry.second.user.lock();
+        return !held || held != currentUser(entry.first);
     });
-    std::erase_if(shown_, [&](const auto& entry) {
-        return gone(entry.first, entry.second.meeting, entry.second.user);
-    });
-    // The service's own values, before any held one takes their place.
-    if (source.meeting.live()) {
-        for (const auto& record : records) {
-            if (auto user = currentUser(record.participantId)) {
-                shown_[record.participantId] =
-                    Shown{source.meeting, std::move(user),
-                          {valueIn(record, Field::handRaised), valueIn(record, Field::inAudience)}};
-            }
-        }
-    }
+    if (!source.meeting.live()) return;
     for (auto& record : records) {
-        const auto found = holds_.find(record.participantId);
-        if (found == holds_.end()) continue;
-        auto& values = found->second.values;
+        const auto user = currentUser(record.participantId);
+        if (!user) continue;
+        Participant& entry = entryFor(source.meeting, user);
         for (const Field field : {Field::handRaised, Field::inAudience}) {
-            auto& held = values[indexOf(field)];
-            if (!held) continue;
-            const bool olderThanAgreement = held->agreedWithQuestionsAsked && source.question != 0 &&
-                                            source.question <= *held->agreedWithQuestionsAsked;
-            const bool decides = held->decidedAfterQuestion && source.question != 0 &&
-                                 source.question > *held->decidedAfterQuestion;
-            if (decides || (held->agreedWithQuestionsAsked && !olderThanAgreement)) {
-                held.reset();  // the service's word counts again
-            } else if (valueIn(record, field) == held->value) {
-                if (!held->agreedWithQuestionsAsked) {
-                    held->agreedWithQuestionsAsked = source.questionsAsked;
-                }
-            } else {
-                setIn(record, field, held->value);
-            }
-        }
-        if (std::none_of(values.begin(), values.end(), [](const auto& v) { return v.has_value(); })) {
-            holds_.erase(found);
+            settle(entry.fields[indexOf(field)], record, field, source);
         }
     }
 }

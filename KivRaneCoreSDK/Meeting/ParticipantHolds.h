@@ -25,18 +25,25 @@ namespace kr {
 ///
 /// A report may also come after the record that showed its value: a message slower than the
 /// service's push. No later record need show that value again (the service may have changed it
-/// meanwhile, unheard), so the service's own values in the last record of each participant are
-/// kept, and a report that matches them counts as agreed from the moment it is held.
+/// meanwhile, unheard), so the service's value in the newest record the list took is kept, and a
+/// report that matches it counts as agreed from the moment it is held. A record the holds set aside
+/// as older keeps nothing.
+///
+/// Reports of one field follow each other: a raise and its lower, a move and the move back. A record
+/// from before the earlier report (a push that came before it, a reply to a question asked before it)
+/// may show the later report's value only because the service had not yet had the earlier one, so it
+/// agrees with no later report; a newer record has to. Even a newer record may be from before the
+/// service took the earlier change, when none had shown that change yet: then the first record that
+/// shows it is that change, late, and is set aside; the hold ends only after it.
 ///
 /// A value this client set by a command of its own is held only until the service can be known to
 /// have had its say: the command ran once the service answered it, so the reply to any question
 /// asked after that decides, whatever it shows; pushes and replies asked before still carry the
 /// held value.
 ///
-/// A hold, like a participant's kept values, lasts as long as its meeting and the user it was set
-/// on: a participant who left and came back is a new user, whose state the service's word sets
-/// again. A newer report of the same field replaces the held value. Plain value type, used on the
-/// main queue.
+/// What is held and kept of a participant lasts as long as its meeting and the user it was set on:
+/// a participant who left and came back is a new user, whose state the service's word sets again. A
+/// newer report of the same field replaces the held value. Plain value type, used on the main queue.
 class ParticipantHolds {
 public:
     enum class Field { handRaised, inAudience };
@@ -48,8 +55,9 @@ public:
     enum class Origin { report, ownCommand };
 
     /// Holds `value` of `field` for `user`, in `meeting`, with `questionsAsked` fetches asked so
-    /// far. A report is agreed at once when the last record of the user showed the value; an own
-    /// command is decided by the reply to a later question.
+    /// far. A report is agreed at once when the newest record the list took showed the value, unless
+    /// that record is older than the field's last report; an own command is decided by the reply to
+    /// a later question.
     void hold(const MeetingSession::Token& meeting, const std::shared_ptr<KRMeetingUser>& user,
               Field field, bool value, std::uint64_t questionsAsked,
               Origin origin = Origin::report);
@@ -60,10 +68,11 @@ public:
         std::uint64_t questionsAsked = 0;
         MeetingSession::Token meeting;
     };
-    /// Forgets the holds and kept values of ended meetings and of users the meeting no longer
-    /// holds, and keeps each record's own values; then a record that differs from a held value
-    /// takes it, unless a record agreed before and this one is not older than that, or this is a
-    /// reply that decides the hold, either of which ends it.
+    /// Forgets what it held and kept of ended meetings and of users the meeting no longer holds.
+    /// Then a record that differs from a held value takes it, unless a record agreed before and
+    /// this one is not older than that, or this is a reply that decides the hold, either of which
+    /// ends it; a record that shows the held value agrees unless it is older than the report before.
+    /// The service's values of each record the list takes are kept.
     void applyTo(std::vector<KRMeetingParticipant>& records, const CurrentUser& currentUser,
                  const Source& source);
 
@@ -75,20 +84,37 @@ private:
         std::optional<std::uint64_t> agreedWithQuestionsAsked;
         /// A reply to a question after this one ends the hold.
         std::optional<std::uint64_t> decidedAfterQuestion;
+        /// The fetches asked when the report before this one of the field was held: a reply to
+        /// one of them is older than that report.
+        std::optional<std::uint64_t> earlierReportQuestionsAsked;
+        /// The value of the report before this one when no record had shown it yet: the service
+        /// has that older change still to take, and the first record that shows it is set aside.
+        /// Until then an agreed hold stays.
+        std::optional<bool> earlierValueToCome;
     };
-    struct Held {
+    struct FieldState {
+        std::optional<Value> held;
+        /// The service's value in the newest record the list took, and whether that record is
+        /// newer than the last report of the field.
+        std::optional<bool> shown;
+        bool shownAfterLastReport = true;
+        /// The fetches asked when the last report of the field was held.
+        std::optional<std::uint64_t> lastReportQuestionsAsked;
+    };
+    struct Participant {
         MeetingSession::Token meeting;
         std::weak_ptr<KRMeetingUser> user;
-        std::array<std::optional<Value>, kFields> values;
+        std::array<FieldState, kFields> fields{};
     };
-    std::map<std::string, Held> holds_;
-    /// The service's own values in the last record of each participant the meeting holds.
-    struct Shown {
-        MeetingSession::Token meeting;
-        std::weak_ptr<KRMeetingUser> user;
-        std::array<bool, kFields> values{};
-    };
-    std::map<std::string, Shown> shown_;
+    /// The participant's entry for `user` in `meeting`, begun afresh for another user or meeting.
+    Participant& entryFor(const MeetingSession::Token& meeting,
+                          const std::shared_ptr<KRMeetingUser>& user);
+    /// Settles one field of a record against what is held: the held value goes in where the
+    /// record is older; the record's own value is kept where the list takes it.
+    static void settle(FieldState& state, KRMeetingParticipant& record, Field field,
+                       const Source& source);
+
+    std::map<std::string, Participant> participants_;
 };
 
 }  // namespace kr

@@ -140,6 +140,14 @@ protected:
         return up;
     }
 
+    /// What `viewer`'s app was told of the lines in `of`, in order.
+    static std::vector<std::string> toldOf(const Member& viewer, const std::vector<std::string>& of) {
+        std::vector<std::string> told;
+        std::copy_if(viewer.heard->lines.begin(), viewer.heard->lines.end(), std::back_inserter(told),
+                     [&](const std::string& l) { return std::find(of.begin(), of.end(), l) != of.end(); });
+        return told;
+    }
+
     std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create(platform::SteadyClock::instance());
     std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
     std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
@@ -470,6 +478,116 @@ TEST_F(KRClientHeldStateIntegrationTest, AMediaChangeThatCrossedARaiseLeavesTheH
                 EXPECT_EQ(a.heard->count("hand down"), 1u);
             }();
         }
+    }
+}
+
+TEST_F(KRClientHeldStateIntegrationTest, AQuickChangeAndItsUndoReachTheOthersOnce) {
+    struct Row {
+        const char* name;
+        std::vector<Road> roads;
+        std::function<void(KRClient&)> change, undo;
+        /// The lines the app of another member hears for the change and its undo.
+        std::function<std::vector<std::string>(const Member&)> lines;
+        /// The change shows in `viewer`'s list or at the service.
+        std::function<bool(const Member& viewer, const Member& of)> shows;
+        std::function<bool(const Member&)> atService;
+    };
+    const auto audienceAtService = [&](const Member& m) {
+        return service.participant(room.meetingId, m.uid())->participantType == "audience";
+    };
+    const Row rows[] = {
+        {"raise and lower", {Road::defaultEngine, Road::agora, Road::krMedia},
+         [](KRClient& c) { c.raiseHand(); }, [](KRClient& c) { c.lowerHand(); },
+         [](const Member& m) { return std::vector<std::string>{"remote hand " + m.uid() + " up", "remote hand " + m.uid() + " down"}; },
+         handShown, [&](const Member& m) { return handAtService(m); }},
+        // The room engines tell the app of no one else's role.
+        {"to the audience and back", {Road::defaultEngine},
+         [](KRClient& c) { c.switchLocalUserRole(KRUserRole::audience()); },
+         [](KRClient& c) { c.switchLocalUserRole(KRUserRole::speaker()); },
+         [](const Member& m) { return std::vector<std::string>{"remote to audience " + m.uid(), "remote to participants " + m.uid()}; },
+         [](const Member& viewer, const Member& of) { return !viewer.client->getUser(of.uid())->isSpeaker(); },
+         audienceAtService},
+    };
+    enum class Timing { plain, bothLate, undoLate };
+    const char* const timingNames[] = {"", ", posts handled 1.5 s late", ", the undo's post handled 1.5 s late"};
+    for (const Row& row : rows) {
+        for (const Road road : row.roads) {
+            for (const Timing timing : {Timing::plain, Timing::bothLate, Timing::undoLate}) {
+                SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " + row.name +
+                             timingNames[static_cast<int>(timing)]);
+                [&] {
+                    meet(road);
+                    Member &host = members[0], &a = members[1], &b = members[2];
+                    const std::vector<std::string> lines = row.lines(a);
+                    const auto handledLate = MeetingServiceFault::handledLate(1500ms).times(1).forParticipant(a.uid());
+                    if (timing == Timing::bothLate) {
+                        // In the order they came: the undo's a little later still.
+                        service.injectFault(R::postRoomConnectionStatus, handledLate);
+                        service.injectFault(R::postRoomConnectionStatus,
+                                            MeetingServiceFault::handledLate(1700ms).times(1).forParticipant(a.uid()));
+                    }
+                    const std::size_t posts = fullPostsOf(a);
+                    row.change(*a.client);
+                    if (timing == Timing::undoLate) {
+                        ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s));
+                        service.injectFault(R::postRoomConnectionStatus, handledLate);
+                    }
+                    row.undo(*a.client);
+                    ASSERT_TRUE(main->runUntil([&] { return host.heard->has(lines[1]) && b.heard->has(lines[1]); }, 5s));
+                    // The service has both changes within 2 s; no list shows the change again meanwhile.
+                    int shown = 0;
+                    for (int sample = 0; sample < 25; ++sample) {
+                        main->runFor(100ms);
+                        shown += row.shows(host, a) || row.shows(b, a);
+                    }
+                    EXPECT_EQ(shown, 0) << "samples showing the change after its undo";
+                    for (int reply = 0; reply < 2; ++reply) {
+                        ASSERT_TRUE(everyoneReplied());
+                        EXPECT_FALSE(row.atService(a) || row.shows(host, a) || row.shows(b, a)) << "after reply " << reply;
+                    }
+                    EXPECT_EQ(toldOf(host, lines), lines);
+                    EXPECT_EQ(toldOf(b, lines), lines);
+                }();
+            }
+        }
+    }
+}
+
+TEST_F(KRClientHeldStateIntegrationTest, AnOlderReplyLetsNoOlderPushUndoARaise) {
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        [&] {
+            meet(road);
+            Member &host = members[0], &a = members[1], &b = members[2];
+            const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
+            a.client->raiseHand();
+            ASSERT_TRUE(main->runUntil([&] { return handAtService(a) && handShown(host, a) && handShown(b, a); }, 5s));
+            ASSERT_TRUE(everyoneReplied());
+            // b asks just before a lowers; the reply, still showing the hand up, comes after the lower's push.
+            service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(2500ms).times(1));
+            bool replied = false;
+            internals(b.client).roomSync().fetchRoomStatus([&](bool) { replied = true; });
+            main->runFor(100ms);
+            a.client->lowerHand();
+            ASSERT_TRUE(main->runUntil([&] { return replied; }, 5s));
+            ASSERT_FALSE(handShown(b, a));
+            // a raises again, handled 2 s late; the host's mute meanwhile pushes her hand still down.
+            service.injectFault(R::postRoomConnectionStatus,
+                                MeetingServiceFault::handledLate(2000ms).times(1).forParticipant(a.uid()));
+            a.client->raiseHand();
+            ASSERT_TRUE(main->runUntil([&] { return b.heard->count(lines[0]) == 2; }, 5s));
+            host.client->muteLocalAudio(true);
+            int down = 0;
+            for (int sample = 0; sample < 25; ++sample) {
+                main->runFor(100ms);
+                down += !handShown(b, a);
+            }
+            EXPECT_EQ(down, 0) << "samples of b's list without the hand";
+            ASSERT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+            ASSERT_TRUE(everyoneReplied());
+            EXPECT_EQ(whoShowsTheHandOf(a), " service " + host.uid() + " " + a.uid() + " " + b.uid());
+            EXPECT_EQ(toldOf(b, lines), (std::vector<std::string>{lines[0], lines[1], lines[0]}));
+        }();
     }
 }
 

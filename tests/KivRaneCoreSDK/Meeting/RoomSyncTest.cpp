@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -477,6 +478,51 @@ TEST_F(RoomSyncTest, AHandAPushShowedBeforeItsMessageHoldsOnlyAgainstRepliesAske
     // The host lowered every hand, unheard: the next push is the service's word.
     sync->applyParticipantRecords({beaRecord(false)});
     EXPECT_FALSE(bea->isHandRaised()) << "a push after the message";
+}
+
+TEST_F(RoomSyncTest, ALowerRightAfterItsRaiseWaitsForTheServiceToTakeTheRaise) {
+    // Steps: "r1"/"r0" her raise or lower heard, "a" a fetch asked, "p1"/"p0" a push and "q1"/"q0"
+    // the oldest fetch's reply showing her hand; ":1"/":0" the hand the meeting shows after it.
+    struct Row {
+        const char* what;
+        const char* steps;
+    };
+    const Row rows[] = {
+        {"a push from before the raise", "p0 r1 r0 p1:0 p0:0 p1:1"},
+        {"a reply asked before the raise", "p0 a r1 r0 q0:0 p1:0 p0:0 p1:1"},
+        {"a reply asked after both, before the service took the raise", "p0 r1 r0 a q0:0 p1:0 p0:0 p1:1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        inMeeting();
+        const auto bea = beaWithHand(*owner, false);
+        std::istringstream steps(row.steps);
+        for (std::string step; steps >> step;) {
+            const bool raised = step.size() > 1 && step[1] == '1';
+            switch (step[0]) {
+                case 'r':
+                    bea->setIsHandRaised(raised);
+                    sync->holdAnnouncedHand(bea, raised);
+                    break;
+                case 'a':
+                    sync->fetchRoomStatus({});
+                    break;
+                case 'p':
+                    sync->applyParticipantRecords({beaRecord(raised)});
+                    break;
+                case 'q': {
+                    KRRoomConnectionStatus status;
+                    status.participants = {beaRecord(raised)};
+                    owner->fetches.front()(RoomSync::RoomStatusReply(status));
+                    owner->fetches.pop_front();
+                    break;
+                }
+            }
+            if (step.size() == 4) {
+                EXPECT_EQ(bea->isHandRaised(), step[3] == '1') << "after " << step;
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSources, RoomSyncApplierTest,
