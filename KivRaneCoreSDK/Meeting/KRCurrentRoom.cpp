@@ -48,6 +48,7 @@ void KRCurrentRoom::resetMeetingState() {
     isVideoOnJoinAllowed = true;
     isMeetingLocked = false;
     isRecordingOn = false;
+    ++recordingWords_;
     isWhiteboardShared = false;
     ++whiteboardStops_;
     isLocalUserSharingWhiteboard = false;
@@ -192,7 +193,8 @@ bool KRCurrentRoom::applyMeetingLocked(bool locked) {
     return std::exchange(isMeetingLocked, locked) != locked;
 }
 
-bool KRCurrentRoom::applyRecordingOn(bool on) {
+bool KRCurrentRoom::applyRecordingOn(bool on, RecordingNews news) {
+    if (news == RecordingNews::word) ++recordingWords_;
     return std::exchange(isRecordingOn, on) != on;
 }
 

@@ -124,10 +124,22 @@ public:
     /// next says who is there. Nothing (and no record) when none matches.
     std::optional<KRMeetingParticipant> reportUserLeft(const std::string& userId);
 
+    /// Where news of the recording came from.
+    enum class RecordingNews {
+        word,         ///< told as it changed: a control message, the room socket's frame, or the
+                      ///< client's own start or stop once the service took it
+        statusReply,  ///< what the service held when it composed a status reply
+    };
+
     /// The meeting's lock, its recording and the open whiteboard. Each returns whether the state
     /// changed, so that whoever changed it reports the change exactly once.
     bool applyMeetingLocked(bool locked);
-    bool applyRecordingOn(bool on);
+    /// A word moves `recordingWords()`, changed or not; a status reply does not, so that polls
+    /// crossing each other do not set each other aside.
+    bool applyRecordingOn(bool on, RecordingNews news = RecordingNews::word);
+    /// Moves on with every word on the recording and every new meeting. A status reply asked
+    /// before it moved may show the recording as it was before the last word: it changes nothing.
+    std::uint64_t recordingWords() const { return recordingWords_; }
     /// Nobody shares the whiteboard any more, the local user included: the sharer's fields are
     /// cleared rather than left naming someone. False when none was open.
     bool applyWhiteboardStopped();
@@ -153,6 +165,7 @@ public:
 
 private:
     std::uint64_t whiteboardStops_ = 0;
+    std::uint64_t recordingWords_ = 0;
 };
 
 }  // namespace kr

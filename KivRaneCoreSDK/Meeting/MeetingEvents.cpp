@@ -94,8 +94,9 @@ void MeetingEvents::changeMeetingLock(bool locked, const std::optional<std::stri
     }
 }
 
-void MeetingEvents::changeRecording(bool on, const std::optional<std::string>& by) {
-    if (!room_.applyRecordingOn(on))
+void MeetingEvents::changeRecording(bool on, const std::optional<std::string>& by,
+                                    KRCurrentRoom::RecordingNews news) {
+    if (!room_.applyRecordingOn(on, news))
         return;
     if (on) {
         sendRecordingStartedEvent(by);

@@ -86,7 +86,8 @@ public:
     // ---- State changed here, then reported ----
 
     void changeMeetingLock(bool locked, const std::optional<std::string>& by);
-    void changeRecording(bool on, const std::optional<std::string>& by);
+    void changeRecording(bool on, const std::optional<std::string>& by,
+                         KRCurrentRoom::RecordingNews news = KRCurrentRoom::RecordingNews::word);
     void closeWhiteboard(const std::optional<std::string>& by);
     /// The same for a board a host call closes: the room store at once, the report later.
     void closeWhiteboardReportingLater(const std::optional<std::string>& by);

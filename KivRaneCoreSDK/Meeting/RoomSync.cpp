@@ -95,7 +95,7 @@ void RoomSync::fetchRoomStatus(Completion completion) {
     MeetingSession* session = owner->session();
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
     const KRCurrentRoom& room = owner->room();
-    const Asked asked{++roomQuestions_, room.whiteboardStops()};
+    const Asked asked{++roomQuestions_, room.whiteboardStops(), room.recordingWords()};
     owner->send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),
                 [weak = weak_from_this(), token, asked, completion = std::move(completion)](
                     const RoomStatusReply& result) {
@@ -154,7 +154,9 @@ void RoomSync::listenTo(KRWebSocketManager& socket, const MeetingSession::Token&
         };
     const auto recording = [syncForNews](bool on) {
         if (auto self = syncForNews()) {
-            if (const auto owner = self->owner_.lock()) owner->recordingChanged(on);
+            if (const auto owner = self->owner_.lock()) {
+                owner->recordingChanged(on, KRCurrentRoom::RecordingNews::word);
+            }
         }
     };
     socket.onRecordingStarted = [recording] { recording(true); };
@@ -520,9 +522,11 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, const Asked
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner) return;
-    // Only the reply speaks for the whole room: a push carries participant records alone.
-    owner->recordingChanged(status.isRecording);
     KRCurrentRoom& room = owner->room();
+    // Only the reply speaks for the whole room: a push carries participant records alone.
+    if (!asked.recordingWords || *asked.recordingWords == room.recordingWords()) {
+        owner->recordingChanged(status.isRecording, KRCurrentRoom::RecordingNews::statusReply);
+    }
     room.isHardMuteEnabled = status.isRoomAudioHardMuted;
 
     applyParticipantRecords(status.participants, RecordSource::roomStatusReply, asked.question);

@@ -11,6 +11,7 @@
 
 #include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
+#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/LocalStateSends.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/ParticipantHolds.h"
@@ -25,7 +26,6 @@
 
 namespace kr {
 
-class KRCurrentRoom;
 class KRMeetingUser;
 class KRWebSocketManager;
 class LogCollector;
@@ -84,8 +84,9 @@ public:
         /// The room socket: connected while the network is there, closed while it is not.
         virtual void startSocketService() = 0;
         virtual void stopSocketService() = 0;
-        /// The service's word on the recording (the owner reports a change).
-        virtual void recordingChanged(bool on) = 0;
+        /// The service's news of the recording: the room socket's word or a status reply's
+        /// state (the owner reports a change).
+        virtual void recordingChanged(bool on, KRCurrentRoom::RecordingNews news) = 0;
         /// The service shows a whiteboard the room store does not know: open it as a remote one.
         virtual void startRemoteWhiteboard(const std::string& userName,
                                            const std::string& userId) = 0;
@@ -191,9 +192,11 @@ public:
     /// reply counts as new.
     struct Asked {
         std::uint64_t question = 0;  ///< the number of the fetch
-        std::optional<std::uint64_t> whiteboardStops;  ///< the room store's count then
+        std::optional<std::uint64_t> whiteboardStops;  ///< the room store's counts then
+        std::optional<std::uint64_t> recordingWords;
     };
-    /// Applies one status reply: the recording and hard mute, the participant records, the
+    /// Applies one status reply: the recording, unless a word on it came since the reply was
+    /// asked for (the reply may predate it), and hard mute, the participant records, the
     /// screen-share entries, then a whiteboard the room store does not know, unless a board
     /// stopped since the reply was asked for (the board it shows may be the stopped one).
     void applyRoomStatus(const KRRoomConnectionStatus& status, const Asked& asked);

@@ -39,7 +39,9 @@ public:
     }
     void startSocketService() override { c_.startSocketService(); }
     void stopSocketService() override { c_.stopSocketService(); }
-    void recordingChanged(bool on) override { c_.events().changeRecording(on, std::nullopt); }
+    void recordingChanged(bool on, KRCurrentRoom::RecordingNews news) override {
+        c_.events().changeRecording(on, std::nullopt, news);
+    }
     void startRemoteWhiteboard(const std::string& userName, const std::string& userId) override {
         c_.startWhitebboard(true, userName, userId);
     }

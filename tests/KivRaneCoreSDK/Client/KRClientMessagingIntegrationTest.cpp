@@ -192,12 +192,30 @@ TEST_F(KRClientMessagingIntegrationTest, LockReachesTheOthersAndKeepsTheFourthOu
 
 TEST_F(KRClientMessagingIntegrationTest, RecordingOnAndOffReachTheOthersOnce) {
     meet();
+    // Ann and Ben ask for the room status while it records; the replies land after the stop.
+    const auto route = test::MeetingServiceRoute::getRoomConnectionStatus;
+    service.injectFault(route, test::MeetingServiceFault::delayed(2500ms));
+    const Lines started{"recording started by " + host->uid()};
+    const Lines stopped{"recording stopped by " + host->uid()};
     ASSERT_TRUE(await([&](auto done) { host->client->startRecording(done); }));
-    EXPECT_EQ(linesOf(*ann, 1), Lines{"recording started by " + host->uid()});
-    EXPECT_EQ(linesOf(*host, 1), Lines{"recording started by " + host->uid()});
+    int answered = 0;
+    const std::size_t asked = service.requestCount(route);
+    for (Member* m : {host, ann, ben}) {
+        EXPECT_EQ(linesOf(*m, 1), started);
+        if (m != host) internals(m->client).roomSync().fetchRoomStatus([&](bool) { ++answered; });
+    }
+    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(route) == asked + 2; }, 5s));
     ASSERT_TRUE(await([&](auto done) { host->client->stopRecording(done); }));
-    EXPECT_EQ(linesOf(*ben, 2), (Lines{"recording started by " + host->uid(),
-                                       "recording stopped by " + host->uid()}));
+    EXPECT_EQ(linesOf(*host, 1), stopped);
+    ASSERT_TRUE(main->runUntil([&] { return answered == 2; }, 10s));
+    for (Member* m : {ann, ben}) EXPECT_EQ(linesOf(*m, 1), stopped);
+
+    // A start nobody heard of: a reply asked after the last word tells it.
+    messaging->failNext(platform::MessagingOperation::sendChannelMessage,
+                        platform::MessagingCodes::kFailure, host->uid());
+    ASSERT_TRUE(await([&](auto done) { host->client->startRecording(done); }));
+    ASSERT_TRUE(await([&](auto done) { internals(ann->client).roomSync().fetchRoomStatus(done); }));
+    EXPECT_EQ(linesOf(*ann, 1), Lines{"recording started by -"});
     expectAllOnQueue();
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "platform/Messaging/MessagingCodes.h"
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Media/MediaBus.h"
 #include "KivRaneCoreSDK/Socket/Manager/KRWebSocketManager.h"
@@ -164,6 +165,21 @@ TEST_F(KRClientSocketChatIntegrationTest, AStatusChangeAndTheRecordingReachTheOt
     EXPECT_TRUE(internals(guest.client).currentRoom().isRecordingOn);
     // Neither reached the guest through a poll: nobody asked the server for the room status.
     EXPECT_EQ(service.requestCount(R::getRoomConnectionStatus), statusFetches);
+
+    // The stop reaches the guest by the socket alone, before the reply to a question asked while
+    // it recorded: that reply starts nothing again.
+    service.injectFault(R::getRoomConnectionStatus, test::MeetingServiceFault::delayed(2500ms));
+    bool answered = false;
+    internals(guest.client).roomSync().fetchRoomStatus([&](bool) { answered = true; });
+    ASSERT_TRUE(main->runUntil(
+        [&] { return service.requestCount(R::getRoomConnectionStatus) > statusFetches; }, 5s));
+    messaging->failNext(platform::MessagingOperation::sendChannelMessage,
+                        platform::MessagingCodes::kFailure, host.uid());
+    host.client->stopRecording({});
+    ASSERT_TRUE(main->runUntil([&] { return answered; }, 10s));
+    main->runFor(50ms);
+    EXPECT_EQ(count(guest.delegate->events(), "guest: recording started"), 1u);
+    EXPECT_EQ(count(guest.delegate->events(), "guest: recording stopped"), 1u);
     EXPECT_EQ(guest.delegate->offQueueCalls, 0);
 }
 

@@ -89,7 +89,9 @@ struct FakeOwner : RoomSync::Owner {
     }
     void startSocketService() override { log.push_back("socket start"); }
     void stopSocketService() override { log.push_back("socket stop"); }
-    void recordingChanged(bool on) override { log.push_back(on ? "recording on" : "recording off"); }
+    void recordingChanged(bool on, KRCurrentRoom::RecordingNews) override {
+        log.push_back(on ? "recording on" : "recording off");
+    }
     void startRemoteWhiteboard(const std::string& name, const std::string& id) override {
         log.push_back("whiteboard " + name + " " + id);
     }
