@@ -203,6 +203,8 @@ bool KRCurrentRoom::applyWhiteboardStopped() {
     // user no longer owns one: a later stop of the local user must not end another's board.
     isLocalUserSharingWhiteboard = false;
     ++whiteboardStops_;
+    whiteboardId.clear();
+    whiteboardToken.clear();
     if (!std::exchange(isWhiteboardShared, false)) return false;
     whiteboardSharingId.clear();
     whiteboardShareBy.clear();

@@ -140,8 +140,9 @@ public:
     /// Moves on with every word on the recording and every new meeting. A status reply asked
     /// before it moved may show the recording as it was before the last word: it changes nothing.
     std::uint64_t recordingWords() const { return recordingWords_; }
-    /// Nobody shares the whiteboard any more, the local user included: the sharer's fields are
-    /// cleared rather than left naming someone. False when none was open.
+    /// Nobody shares the whiteboard any more, the local user included: the sharer's fields and
+    /// the board's access are cleared rather than left naming someone or a closed board (the
+    /// next board's start brings its own). False when none was open.
     bool applyWhiteboardStopped();
     /// Moves on with every stop of the whiteboard (open or not yet) and every new meeting. News
     /// of a board learnt before it moved may be of a board that is gone: it opens nothing.

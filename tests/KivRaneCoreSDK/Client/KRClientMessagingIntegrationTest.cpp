@@ -141,6 +141,12 @@ protected:
         return member.recorder->take();
     }
 
+    /// The member's whiteboard address names the board the service has open.
+    bool namesOpenBoard(const Member* m) const {
+        const std::string board = "/whiteboard/" + service.room(kMeetingId)->whiteboardId + "?";
+        return m->client->whiteboardUrl().find(board) != std::string::npos;
+    }
+
     void expectAllOnQueue() {
         for (const Member& m : members)
             EXPECT_EQ(m.recorder->offQueueCalls, 0);
@@ -362,11 +368,20 @@ TEST_F(KRClientMessagingIntegrationTest, AWhiteboardStartAndStopReachTheOthers) 
     EXPECT_EQ(internals(ben->client).currentRoom().whiteboardSharingId, ann->uid());
     EXPECT_EQ(internals(ben->client).currentRoom().whiteboardShareBy, "Ann");
 
+    // Each one's address names the board open at the service; none once it closed.
+    EXPECT_TRUE(namesOpenBoard(ben) && namesOpenBoard(ann));
+
     ASSERT_TRUE(await([&](auto done) { ann->client->stopWhiteboard(done); }));
     const Lines stopped{"whiteboard stopped by " + ann->uid()};
     EXPECT_EQ(linesOf(*ann, 1), stopped);
     EXPECT_EQ(linesOf(*ben, 1), stopped);
     EXPECT_FALSE(internals(ben->client).currentRoom().isWhiteboardShared);
+    for (Member* m : {ann, ben, host}) EXPECT_EQ(m->client->whiteboardUrl(), "");
+
+    ASSERT_TRUE(
+        await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    EXPECT_EQ(linesOf(*ben, 1), started);
+    EXPECT_TRUE(namesOpenBoard(ben) && namesOpenBoard(ann));  // the new board's id
     expectAllOnQueue();
 }
 
@@ -415,7 +430,10 @@ TEST_F(KRClientMessagingIntegrationTest, ABoardAnotherOpenedOverYoursIsClosedByI
             5s));
     }
     main->runFor(50ms);
-    for (Member* m : {host, ann, ben}) m->recorder->take();
+    for (Member* m : {host, ann, ben}) {
+        m->recorder->take();
+        EXPECT_TRUE(namesOpenBoard(m));
+    }
 
     // Ann leaves the board by asking its sharer to close it, and Ben does.
     // On the queue, as a host app's call is made.
@@ -424,6 +442,7 @@ TEST_F(KRClientMessagingIntegrationTest, ABoardAnotherOpenedOverYoursIsClosedByI
     EXPECT_EQ(linesOf(*ben, 1), closedByBen);
     EXPECT_EQ(linesOf(*host, 1), closedByBen);
     EXPECT_FALSE(internals(ann->client).currentRoom().isWhiteboardShared);
+    for (Member* m : {host, ann, ben}) EXPECT_EQ(m->client->whiteboardUrl(), "");
     expectAllOnQueue();
 }
 
