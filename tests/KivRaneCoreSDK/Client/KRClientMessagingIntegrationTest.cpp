@@ -210,7 +210,7 @@ TEST_F(KRClientMessagingIntegrationTest, RecordingOnAndOffReachTheOthersOnce) {
         EXPECT_EQ(linesOf(*m, 1), started);
         if (m != host) internals(m->client).roomSync().fetchRoomStatus([&](bool) { ++answered; });
     }
-    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(route) == asked + 2; }, 5s));
+    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(route) >= asked + 2; }, 5s));
     ASSERT_TRUE(await([&](auto done) { host->client->stopRecording(done); }));
     EXPECT_EQ(linesOf(*host, 1), stopped);
     ASSERT_TRUE(main->runUntil([&] { return answered == 2; }, 10s));
