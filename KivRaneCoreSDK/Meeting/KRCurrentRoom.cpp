@@ -193,8 +193,12 @@ bool KRCurrentRoom::applyMeetingLocked(bool locked) {
     return std::exchange(isMeetingLocked, locked) != locked;
 }
 
-bool KRCurrentRoom::applyRecordingOn(bool on, RecordingNews news) {
-    if (news == RecordingNews::word) ++recordingWords_;
+bool KRCurrentRoom::applyRecordingOn(bool on, std::optional<std::uint64_t> replyAskedAtWords) {
+    if (!replyAskedAtWords) {
+        ++recordingWords_;
+    } else if (*replyAskedAtWords != recordingWords_) {
+        return false;
+    }
     return std::exchange(isRecordingOn, on) != on;
 }
 

@@ -124,21 +124,16 @@ public:
     /// next says who is there. Nothing (and no record) when none matches.
     std::optional<KRMeetingParticipant> reportUserLeft(const std::string& userId);
 
-    /// Where news of the recording came from.
-    enum class RecordingNews {
-        word,         ///< told as it changed: a control message, the room socket's frame, or the
-                      ///< client's own start or stop once the service took it
-        statusReply,  ///< what the service held when it composed a status reply
-    };
-
     /// The meeting's lock, its recording and the open whiteboard. Each returns whether the state
     /// changed, so that whoever changed it reports the change exactly once.
     bool applyMeetingLocked(bool locked);
-    /// A word moves `recordingWords()`, changed or not; a status reply does not, so that polls
-    /// crossing each other do not set each other aside.
-    bool applyRecordingOn(bool on, RecordingNews news = RecordingNews::word);
-    /// Moves on with every word on the recording and every new meeting. A status reply asked
-    /// before it moved may show the recording as it was before the last word: it changes nothing.
+    /// A word on the recording (a control message, the room socket's frame, the client's own start
+    /// or stop once the service took it) moves `recordingWords()`, changed or not. A status
+    /// reply's state, given with the count its question was asked at, changes nothing when a word
+    /// came since (the reply may predate it) and moves nothing, so that crossing polls do not set
+    /// each other aside.
+    bool applyRecordingOn(bool on, std::optional<std::uint64_t> replyAskedAtWords = std::nullopt);
+    /// Moves on with every word on the recording and every new meeting.
     std::uint64_t recordingWords() const { return recordingWords_; }
     /// Nobody shares the whiteboard any more, the local user included: the sharer's fields and
     /// the board's access are cleared rather than left naming someone or a closed board (the

@@ -95,8 +95,8 @@ void MeetingEvents::changeMeetingLock(bool locked, const std::optional<std::stri
 }
 
 void MeetingEvents::changeRecording(bool on, const std::optional<std::string>& by,
-                                    KRCurrentRoom::RecordingNews news) {
-    if (!room_.applyRecordingOn(on, news))
+                                    std::optional<std::uint64_t> replyAskedAtWords) {
+    if (!room_.applyRecordingOn(on, replyAskedAtWords))
         return;
     if (on) {
         sendRecordingStartedEvent(by);

@@ -86,8 +86,9 @@ public:
     // ---- State changed here, then reported ----
 
     void changeMeetingLock(bool locked, const std::optional<std::string>& by);
+    /// `replyAskedAtWords`: for a status reply's state, as `KRCurrentRoom::applyRecordingOn`.
     void changeRecording(bool on, const std::optional<std::string>& by,
-                         KRCurrentRoom::RecordingNews news = KRCurrentRoom::RecordingNews::word);
+                         std::optional<std::uint64_t> replyAskedAtWords = std::nullopt);
     void closeWhiteboard(const std::optional<std::string>& by);
     /// The same for a board a host call closes: the room store at once, the report later.
     void closeWhiteboardReportingLater(const std::optional<std::string>& by);

@@ -155,7 +155,7 @@ void RoomSync::listenTo(KRWebSocketManager& socket, const MeetingSession::Token&
     const auto recording = [syncForNews](bool on) {
         if (auto self = syncForNews()) {
             if (const auto owner = self->owner_.lock()) {
-                owner->recordingChanged(on, KRCurrentRoom::RecordingNews::word);
+                owner->recordingChanged(on, std::nullopt);
             }
         }
     };
@@ -524,9 +524,8 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, const Asked
     if (!owner) return;
     KRCurrentRoom& room = owner->room();
     // Only the reply speaks for the whole room: a push carries participant records alone.
-    if (!asked.recordingWords || *asked.recordingWords == room.recordingWords()) {
-        owner->recordingChanged(status.isRecording, KRCurrentRoom::RecordingNews::statusReply);
-    }
+    owner->recordingChanged(status.isRecording,
+                            asked.recordingWords.value_or(room.recordingWords()));
     room.isHardMuteEnabled = status.isRoomAudioHardMuted;
 
     applyParticipantRecords(status.participants, RecordSource::roomStatusReply, asked.question);

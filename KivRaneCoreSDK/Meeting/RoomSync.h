@@ -11,7 +11,6 @@
 
 #include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
-#include "KivRaneCoreSDK/Meeting/KRCurrentRoom.h"
 #include "KivRaneCoreSDK/Meeting/LocalStateSends.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/ParticipantHolds.h"
@@ -26,6 +25,7 @@
 
 namespace kr {
 
+class KRCurrentRoom;
 class KRMeetingUser;
 class KRWebSocketManager;
 class LogCollector;
@@ -84,9 +84,10 @@ public:
         /// The room socket: connected while the network is there, closed while it is not.
         virtual void startSocketService() = 0;
         virtual void stopSocketService() = 0;
-        /// The service's news of the recording: the room socket's word or a status reply's
-        /// state (the owner reports a change).
-        virtual void recordingChanged(bool on, KRCurrentRoom::RecordingNews news) = 0;
+        /// The service's news of the recording (the owner reports a change): the room socket's
+        /// word, or a status reply's state with the room store's word count when it was asked.
+        virtual void recordingChanged(bool on,
+                                      std::optional<std::uint64_t> replyAskedAtWords) = 0;
         /// The service shows a whiteboard the room store does not know: open it as a remote one.
         virtual void startRemoteWhiteboard(const std::string& userName,
                                            const std::string& userId) = 0;
@@ -192,7 +193,8 @@ public:
     /// reply counts as new.
     struct Asked {
         std::uint64_t question = 0;  ///< the number of the fetch
-        std::optional<std::uint64_t> whiteboardStops;  ///< the room store's counts then
+        /// The room store's counts then.
+        std::optional<std::uint64_t> whiteboardStops;
         std::optional<std::uint64_t> recordingWords;
     };
     /// Applies one status reply: the recording, unless a word on it came since the reply was

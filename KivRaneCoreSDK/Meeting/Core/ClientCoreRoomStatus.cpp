@@ -39,8 +39,8 @@ public:
     }
     void startSocketService() override { c_.startSocketService(); }
     void stopSocketService() override { c_.stopSocketService(); }
-    void recordingChanged(bool on, KRCurrentRoom::RecordingNews news) override {
-        c_.events().changeRecording(on, std::nullopt, news);
+    void recordingChanged(bool on, std::optional<std::uint64_t> replyAskedAtWords) override {
+        c_.events().changeRecording(on, std::nullopt, replyAskedAtWords);
     }
     void startRemoteWhiteboard(const std::string& userName, const std::string& userId) override {
         c_.startWhitebboard(true, userName, userId);

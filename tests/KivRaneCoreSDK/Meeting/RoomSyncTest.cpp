@@ -89,7 +89,7 @@ struct FakeOwner : RoomSync::Owner {
     }
     void startSocketService() override { log.push_back("socket start"); }
     void stopSocketService() override { log.push_back("socket stop"); }
-    void recordingChanged(bool on, KRCurrentRoom::RecordingNews) override {
+    void recordingChanged(bool on, std::optional<std::uint64_t>) override {
         log.push_back(on ? "recording on" : "recording off");
     }
     void startRemoteWhiteboard(const std::string& name, const std::string& id) override {
