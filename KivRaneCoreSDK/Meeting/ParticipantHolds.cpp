@@ -46,24 +46,26 @@ ParticipantHolds::Participant& ParticipantHolds::entryFor(
 }
 
 void ParticipantHolds::hold(const MeetingSession::Token& meeting,
-                            const std::shared_ptr<KRMeetingUser>& user, Field field, bool value,
-                            std::uint64_t questionsAsked, Origin origin) {
+                            const std::shared_ptr<KRMeetingUser>& user, const Report& report) {
     if (!user || user->id().empty()) return;
-    FieldState& state = entryFor(meeting, user).fields[indexOf(field)];
+    const bool value = report.value;
+    const std::uint64_t questionsAsked = report.questionsAsked;
+    FieldState& state = entryFor(meeting, user).fields[indexOf(report.field)];
     std::optional<bool> earlierValueToCome;
     if (state.held && !state.held->agreedWithQuestionsAsked && state.held->value != value) {
         earlierValueToCome = state.held->value;
     }
-    Value& held = state.held.emplace(
-        Value{value, {}, {}, state.lastReportQuestionsAsked, earlierValueToCome});
-    if (origin == Origin::ownCommand) {
+    Value& held = state.held.emplace();
+    held.value = value;
+    held.heldAt = report.at;
+    held.earlierValueToCome = earlierValueToCome;
+    held.olderThroughQuestion = questionsAsked;
+    if (report.origin == Origin::ownCommand) {
         held.decidedAfterQuestion = questionsAsked;
-    } else if (state.shown == value && state.shownAfterLastReport) {
+    } else if (state.shown == value && state.shownChangedUnreported) {
         held.agreedWithQuestionsAsked = questionsAsked;
     }
-    // Whatever the service showed so far, it showed before this report.
-    state.lastReportQuestionsAsked = questionsAsked;
-    state.shownAfterLastReport = false;
+    state.shownChangedUnreported = false;
 }
 
 void ParticipantHolds::settle(FieldState& state, KRMeetingParticipant& record, Field field,
@@ -72,30 +74,50 @@ void ParticipantHolds::settle(FieldState& state, KRMeetingParticipant& record, F
     const auto askedBefore = [&](const std::optional<std::uint64_t>& questionsAsked) {
         return reply && questionsAsked && source.question <= *questionsAsked;
     };
+    bool reported = false;  // the record shows what a report told of
     if (state.held) {
         Value& held = *state.held;
         const bool showsHeld = valueIn(record, field) == held.value;
-        const bool decides = held.decidedAfterQuestion && reply &&
-                             source.question > *held.decidedAfterQuestion;
+        reported = showsHeld;
+        const bool decides =
+            held.decidedAfterQuestion && reply && source.question > *held.decidedAfterQuestion;
         const bool afterAgreement =
             held.agreedWithQuestionsAsked && !askedBefore(held.agreedWithQuestionsAsked);
-        if (decides || (afterAgreement && !held.earlierValueToCome)) {
-            state.held.reset();  // the service's word counts again
+        const bool outlived = source.notOlderThan - held.heldAt >= kLongestHold;
+        if (decides || outlived || afterAgreement) {
+            // The service's word counts again, but for replies that may predate what ended it.
+            if (decides) {
+                state.settledThrough = held.decidedAfterQuestion;
+            } else if (outlived) {
+                state.settledThrough = reply ? source.question - 1 : source.questionsAsked;
+            } else {
+                state.settledThrough = held.agreedWithQuestionsAsked;
+            }
+            state.held.reset();
         } else if (!showsHeld) {
-            // Older than the report; or the report before it, which the service takes only now.
-            held.earlierValueToCome.reset();
+            // Older than the report; or, newer than it, the report before it, which the service
+            // takes only now.
+            if (held.earlierValueToCome && !askedBefore(held.olderThroughQuestion)) {
+                held.earlierValueToCome.reset();
+                held.olderThroughQuestion = source.questionsAsked;
+            }
             setIn(record, field, held.value);
             return;
-        } else if (held.agreedWithQuestionsAsked) {
-            if (!afterAgreement) return;
-        } else if (askedBefore(held.earlierReportQuestionsAsked)) {
-            return;  // it may show the value only because the report before had not arrived
-        } else {
+        } else if (!held.agreedWithQuestionsAsked) {
+            // A record from before the report, or one that still waits for the report before it
+            // (or was asked before that arrived), may show the value only because of that.
+            if (held.earlierValueToCome || askedBefore(held.olderThroughQuestion)) return;
             held.agreedWithQuestionsAsked = source.questionsAsked;
         }
+    } else if (state.shown && askedBefore(state.settledThrough)) {
+        setIn(record, field, *state.shown);
+        return;
     }
-    state.shown = valueIn(record, field);
-    state.shownAfterLastReport = !askedBefore(state.lastReportQuestionsAsked);
+    const bool value = valueIn(record, field);
+    if (state.shown && *state.shown != value) {
+        state.shownChangedUnreported = !reported;
+    }
+    state.shown = value;
 }
 
 void ParticipantHolds::applyTo(std::vector<KRMeetingParticipant>& records,

@@ -12,40 +12,55 @@
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Model/Meeting/KRMeetingUser.h"
 #include "KivRaneCoreSDK/Model/Response/KRMeetingParticipant.h"
+#include "platform/Dispatch/Clock.h"
 
 namespace kr {
 
 /// What this client told the host app of remote participants before the meeting service's records
 /// could show it: a hand as the participant's own message or a host's lower-all set it, a role as
-/// the media engine reported a move. The service's records of such a participant are older than the
-/// report until one shows the same value, so until then they carry the held value instead, and the
-/// room store, the merge and the panel keep what the app was told. Once a record agreed, status
-/// replies to questions asked by then may still be older; only a push or a reply asked later ends
-/// the hold.
+/// the media engine reported a move. The service's records of such a participant may be older than
+/// the report, so while it holds they carry the held value instead, and the room store, the merge
+/// and the panel keep what the app was told.
 ///
-/// A report may also come after the record that showed its value: a message slower than the
-/// service's push. No later record need show that value again (the service may have changed it
-/// meanwhile, unheard), so the service's value in the newest record the list took is kept, and a
-/// report that matches it counts as agreed from the moment it is held. A record the holds set aside
-/// as older keeps nothing.
+/// A record newer than the report (a push that arrived after it, a reply to a question asked after
+/// it) that shows the value agrees with it; the first record newer than that agreement ends the
+/// hold, whatever it shows: the service has the value, and any other is a change of its own.
 ///
-/// Reports of one field follow each other: a raise and its lower, a move and the move back. A record
-/// from before the earlier report (a push that came before it, a reply to a question asked before it)
-/// may show the later report's value only because the service had not yet had the earlier one, so it
-/// agrees with no later report; a newer record has to. Even a newer record may be from before the
-/// service took the earlier change, when none had shown that change yet: then the first record that
-/// shows it is that change, late, and is set aside; the hold ends only after it.
+/// A report may also come after the push that showed its value: a message slower than the push.
+/// When the newest record the list took showed the service change the field to the reported value,
+/// a change no report had told of, the report counts as agreed from the moment it is held. A value
+/// the service showed all along, or one a report had told of, says nothing of this report.
+///
+/// Reports of one field follow each other: a raise and its lower, a move and the move back. When a
+/// report comes while the one before it still waits for its agreement, the service may take that
+/// earlier change only now: the first record newer than the report that shows the earlier value is
+/// that change, late, and is set aside. Until it came, a record showing the report's value may show
+/// the state before the earlier change, and agrees with nothing; nor does a reply to a question
+/// asked before it came.
 ///
 /// A value this client set by a command of its own is held only until the service can be known to
 /// have had its say: the command ran once the service answered it, so the reply to any question
 /// asked after that decides, whatever it shows; pushes and replies asked before still carry the
 /// held value.
 ///
+/// No hold outlives `kLongestHold`: a participant's post reaches the service well within it, so a
+/// push that arrives, or a reply to a question asked, that long after the report is newer than the
+/// report, and the service's word counts again, whatever it shows (the change may never have been
+/// taken, or been changed since unheard).
+///
+/// Once a hold ended, replies to questions asked before what ended it may still be older than the
+/// report: they keep the value the list shows.
+///
 /// What is held and kept of a participant lasts as long as its meeting and the user it was set on:
 /// a participant who left and came back is a new user, whose state the service's word sets again. A
-/// newer report of the same field replaces the held value. Plain value type, used on the main queue.
+/// newer report of the same field replaces the held value. Plain value type, used on the main
+/// queue.
 class ParticipantHolds {
 public:
+    using TimePoint = platform::Clock::time_point;
+    /// How long a report holds at most against the service's records.
+    static constexpr std::chrono::seconds kLongestHold{3};
+
     enum class Field { handRaised, inAudience };
     /// The user the meeting holds now under a participant id, or null.
     using CurrentUser = std::function<std::shared_ptr<KRMeetingUser>(const std::string&)>;
@@ -54,25 +69,28 @@ public:
     /// service answered.
     enum class Origin { report, ownCommand };
 
-    /// Holds `value` of `field` for `user`, in `meeting`, with `questionsAsked` fetches asked so
-    /// far. A report is agreed at once when the newest record the list took showed the value, unless
-    /// that record is older than the field's last report; an own command is decided by the reply to
-    /// a later question.
+    /// A report of one field, heard `at`, with `questionsAsked` fetches asked so far.
+    struct Report {
+        Field field = Field::handRaised;
+        bool value = false;
+        std::uint64_t questionsAsked = 0;
+        TimePoint at{};
+        Origin origin = Origin::report;
+    };
+    /// Holds the report's value for `user`, in `meeting`.
     void hold(const MeetingSession::Token& meeting, const std::shared_ptr<KRMeetingUser>& user,
-              Field field, bool value, std::uint64_t questionsAsked,
-              Origin origin = Origin::report);
+              const Report& report);
     /// The records of one push (`question` 0) or of the reply to fetch number `question`, with
-    /// `questionsAsked` fetches asked so far, in `meeting`.
+    /// `questionsAsked` fetches asked so far, in `meeting`; `notOlderThan`: when the push arrived,
+    /// or when the reply's question was asked.
     struct Source {
         std::uint64_t question = 0;
         std::uint64_t questionsAsked = 0;
         MeetingSession::Token meeting;
+        TimePoint notOlderThan{};
     };
-    /// Forgets what it held and kept of ended meetings and of users the meeting no longer holds.
-    /// Then a record that differs from a held value takes it, unless a record agreed before and
-    /// this one is not older than that, or this is a reply that decides the hold, either of which
-    /// ends it; a record that shows the held value agrees unless it is older than the report before.
-    /// The service's values of each record the list takes are kept.
+    /// Forgets what it held and kept of ended meetings and of users the meeting no longer holds,
+    /// then settles each field of each record against what is held.
     void applyTo(std::vector<KRMeetingParticipant>& records, const CurrentUser& currentUser,
                  const Source& source);
 
@@ -80,26 +98,27 @@ private:
     static constexpr std::size_t kFields = 2;
     struct Value {
         bool value = false;
+        TimePoint heldAt{};
         /// Set once a record showed the value: the fetches asked by then.
         std::optional<std::uint64_t> agreedWithQuestionsAsked;
         /// A reply to a question after this one ends the hold.
         std::optional<std::uint64_t> decidedAfterQuestion;
-        /// The fetches asked when the report before this one of the field was held: a reply to
-        /// one of them is older than that report.
-        std::optional<std::uint64_t> earlierReportQuestionsAsked;
-        /// The value of the report before this one when no record had shown it yet: the service
-        /// has that older change still to take, and the first record that shows it is set aside.
-        /// Until then an agreed hold stays.
+        /// The value of the report before this one, which no record had agreed with: the
+        /// service may take that change only now.
         std::optional<bool> earlierValueToCome;
+        /// Replies to questions up to this one may predate the report, or the earlier change's
+        /// arrival: they agree with nothing.
+        std::uint64_t olderThroughQuestion = 0;
     };
     struct FieldState {
         std::optional<Value> held;
-        /// The service's value in the newest record the list took, and whether that record is
-        /// newer than the last report of the field.
+        /// The service's value in the newest record the list took.
         std::optional<bool> shown;
-        bool shownAfterLastReport = true;
-        /// The fetches asked when the last report of the field was held.
-        std::optional<std::uint64_t> lastReportQuestionsAsked;
+        /// Since the last report, a record the list took changed `shown` to a value no held report
+        /// had told of.
+        bool shownChangedUnreported = false;
+        /// Once a hold ended: replies to questions up to this one may predate what ended it.
+        std::optional<std::uint64_t> settledThrough;
     };
     struct Participant {
         MeetingSession::Token meeting;

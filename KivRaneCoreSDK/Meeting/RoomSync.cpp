@@ -95,7 +95,8 @@ void RoomSync::fetchRoomStatus(Completion completion) {
     MeetingSession* session = owner->session();
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
     const KRCurrentRoom& room = owner->room();
-    const Asked asked{++roomQuestions_, room.whiteboardStops(), room.recordingWords()};
+    const Asked asked{++roomQuestions_, queue_->clock()->now(), room.whiteboardStops(),
+                      room.recordingWords()};
     owner->send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),
                 [weak = weak_from_this(), token, asked, completion = std::move(completion)](
                     const RoomStatusReply& result) {
@@ -528,7 +529,7 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, const Asked
                             asked.recordingWords.value_or(room.recordingWords()));
     room.isHardMuteEnabled = status.isRoomAudioHardMuted;
 
-    applyParticipantRecords(status.participants, RecordSource::roomStatusReply, asked.question);
+    applyParticipantRecords(status.participants, RecordSource::roomStatusReply, asked);
 
     // The sharer goes by the name the participant list shows for it.
     const std::string sharerName = owner->nameToShow(status.sharingUserAccountId,
@@ -556,8 +557,9 @@ void RoomSync::applyRoomStatus(const KRRoomConnectionStatus& status, const Asked
 }
 
 void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records,
-                                       RecordSource source, std::uint64_t question) {
+                                       RecordSource source, const Asked& asked) {
     KR_DCHECK_RUN_ON(checker_);
+    const std::uint64_t question = source == RecordSource::roomStatusReply ? asked.question : 0;
     const auto owner = owner_.lock();
     if (!owner) return;
     std::erase_if(records, [&](const KRMeetingParticipant& participant) {
@@ -583,9 +585,10 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
     holds_.applyTo(
         records,
         [&owner](const std::string& participantId) { return meetingUser(*owner, participantId); },
-        {.question = source == RecordSource::roomStatusReply ? question : 0,
+        {.question = question,
          .questionsAsked = roomQuestions_,
-         .meeting = session ? session->token() : MeetingSession::Token{}});
+         .meeting = session ? session->token() : MeetingSession::Token{},
+         .notOlderThan = question != 0 && asked.at ? *asked.at : queue_->clock()->now()});
     for (auto& participant : records) {
         participant.participantName =
             owner->nameToShow(participant.userId, std::move(participant.participantName));
@@ -686,7 +689,12 @@ void RoomSync::holdRemote(const std::shared_ptr<KRMeetingUser>& user,
     const auto owner = owner_.lock();
     MeetingSession* session = owner ? owner->session() : nullptr;
     if (!session || !user || isLocalParticipant(*owner, user->id())) return;
-    holds_.hold(session->token(), user, field, value, roomQuestions_, origin);
+    holds_.hold(session->token(), user,
+                {.field = field,
+                 .value = value,
+                 .questionsAsked = roomQuestions_,
+                 .at = queue_->clock()->now(),
+                 .origin = origin});
 }
 
 void RoomSync::keepLocalState(Owner& owner, KRMeetingParticipant& record) {

@@ -193,6 +193,8 @@ public:
     /// reply counts as new.
     struct Asked {
         std::uint64_t question = 0;  ///< the number of the fetch
+        /// When it was asked; none: as the reply arrives.
+        std::optional<platform::Clock::time_point> at;
         /// The room store's counts then.
         std::optional<std::uint64_t> whiteboardStops;
         std::optional<std::uint64_t> recordingWords;
@@ -205,20 +207,22 @@ public:
     void applyRoomStatus(const KRRoomConnectionStatus& status) { applyRoomStatus(status, Asked{}); }
     /// Applies a list of the service's participant records, the one rule for both sources: only
     /// a push is told to the participant panel record by record.
-    void applyParticipantRecords(std::vector<KRMeetingParticipant> records,
-                                 RecordSource source = RecordSource::roomSocketPush,
-                                 std::uint64_t question = 0);
+    void applyParticipantRecords(std::vector<KRMeetingParticipant> records, RecordSource source,
+                                 const Asked& asked);
+    void applyParticipantRecords(std::vector<KRMeetingParticipant> records) {
+        applyParticipantRecords(std::move(records), RecordSource::roomSocketPush, Asked{});
+    }
     /// The media engine reported that a remote participant moved to the audience or back, and the
-    /// app was told: the role is held (`ParticipantHolds`) until a record shows it (the last one
-    /// may have already) or the engine reports another move.
+    /// app was told: the role is held (`ParticipantHolds`) until the service can be known to have
+    /// it, or the engine reports another move.
     void engineReportedRole(const std::string& participantId, bool isAudience);
     /// The service says the user with this login left: the panel hears of its record, the merge
     /// lets go of it (only while it holds that login under the id), then the room status is
     /// fetched.
     void applyUserLeft(const std::string& userId);
     /// A remote participant's hand as the participant itself said it, or as a host's command
-    /// set it, in the user the meeting holds for it: held (`ParticipantHolds`) until a record
-    /// shows it (the last one may have already), so that no older record changes or reports it.
+    /// set it, in the user the meeting holds for it: held (`ParticipantHolds`) until the service
+    /// can be known to have it, so that no older record changes or reports it.
     /// Announced by the local participant, it was set by this client's own command, which runs
     /// once the service answered it: the reply to the next question decides it.
     void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,

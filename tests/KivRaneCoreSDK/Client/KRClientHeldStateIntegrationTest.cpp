@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Meeting/ParticipantHolds.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
 #include "platform/Messaging/MessagingCodes.h"
@@ -590,6 +591,97 @@ TEST_F(KRClientHeldStateIntegrationTest, AnOlderReplyLetsNoOlderPushUndoARaise) 
             EXPECT_EQ(whoShowsTheHandOf(a), " service " + host.uid() + " " + a.uid() + " " + b.uid());
             EXPECT_EQ(toldOf(b, lines), (std::vector<std::string>{lines[0], lines[1], lines[0]}));
         }();
+    }
+}
+
+TEST_F(KRClientHeldStateIntegrationTest, AHandTheServiceChangedUnheardReachesTheOthersLists) {
+    // Two reports the others heard in turn, the first never shown by the service; then the
+    // service changes the hand back with no one saying so. What it shows then is no late copy
+    // of the first report: the lists follow it once their reports are old enough.
+    struct Row {
+        const char* name;
+        bool socketsCut;  ///< else the service refuses a's first change
+        bool mirror;      ///< a's hand is up first, she lowers and raises, and the host lowers all
+    };
+    const Row rows[] = {{"a refused raise, its lower, then a raise with its message lost", false, false},
+                        {"sockets cut while she raises and lowers, then a raise with its message lost", true, false},
+                        {"a lower refused, a raise at once, then the host's lower-all unheard", false, true}};
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " + row.name);
+            [&] {
+                service.roomSocket().clearFaults();
+                meet(road);
+                Member &host = members[0], &a = members[1], &b = members[2];
+                const std::vector<std::string> lines = {"remote hand " + a.uid() + " up",
+                                                        "remote hand " + a.uid() + " down"};
+                const auto heard = [&](std::size_t told) {
+                    return main->runUntil(
+                        [&] { return toldOf(host, lines).size() >= told && toldOf(b, lines).size() >= told; }, 5s);
+                };
+                // Her post reached the service and is answered (200 ms) before she changes again: no
+                // two sends cross, to be sent again later, after the host's lower-all.
+                const auto changed = [&](void (KRClient::*change)(), std::size_t told) {
+                    const std::size_t posts = fullPostsOf(a);
+                    (*a.client.*change)();
+                    const bool reached = main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s) && heard(told);
+                    main->runFor(200ms);
+                    return reached;
+                };
+                if (row.mirror) {
+                    ASSERT_TRUE(changed(&KRClient::raiseHand, 1) && handAtService(a) && everyoneReplied());
+                }
+                const std::size_t logins = service.roomSocket().loginCount();
+                if (row.socketsCut) {
+                    service.roomSocket().refuseHandshakes(-1);  // no push reaches anyone until she is done
+                    service.roomSocket().dropAll();
+                    ASSERT_TRUE(main->runUntil([&] { return service.roomSocket().openConnectionCount() == 0; }, 5s));
+                } else {
+                    service.injectFault(R::postRoomConnectionStatus,
+                                        MeetingServiceFault::withStatus(409).times(1).forParticipant(a.uid()));
+                }
+                ASSERT_TRUE(changed(row.mirror ? &KRClient::lowerHand : &KRClient::raiseHand, row.mirror ? 2 : 1));
+                ASSERT_TRUE(changed(row.mirror ? &KRClient::raiseHand : &KRClient::lowerHand, row.mirror ? 3 : 2));
+                const auto reported = std::chrono::steady_clock::now();
+                ASSERT_EQ(handAtService(a), row.mirror);
+                if (row.mirror) {
+                    failNextChannelMessageOf(host);
+                    ASSERT_TRUE(lowerAll(host) && !handAtService(a));
+                } else {
+                    main->runFor(300ms);
+                    failNextChannelMessageOf(a);
+                    a.client->raiseHand();
+                    ASSERT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+                    service.roomSocket().clearFaults();
+                }
+                // Every reply to a question asked the longest hold after the reports shows the
+                // service's hand.
+                const std::string atService =
+                    row.mirror ? "" : " service " + host.uid() + " " + a.uid() + " " + b.uid();
+                int late = 0;
+                while (late < 4 && std::chrono::steady_clock::now() < reported + 8s) {
+                    main->runFor(500ms);
+                    const bool old = std::chrono::steady_clock::now() - reported >= ParticipantHolds::kLongestHold;
+                    ASSERT_TRUE(everyoneReplied());
+                    late += old;
+                    if (old) {
+                        EXPECT_EQ(whoShowsTheHandOf(a), atService) << "after late reply " << late;
+                    }
+                }
+                EXPECT_EQ(late, 4);
+                EXPECT_EQ(whoShowsTheHandOf(a), atService) << "8 s after the reports";
+                if (row.socketsCut) {
+                    EXPECT_GE(service.roomSocket().loginCount(), logins + members.size())
+                        << "back by their own reconnect";
+                }
+                // Told of each message once; the room engines tell of the service's change too.
+                std::vector<std::string> told;
+                const std::size_t changes = (row.mirror ? 3 : 2) + (road != Road::defaultEngine);
+                for (std::size_t i = 0; i < changes; ++i) told.push_back(lines[i % 2]);
+                EXPECT_EQ(toldOf(b, lines), told);
+                EXPECT_EQ(toldOf(host, lines), told);
+            }();
+        }
     }
 }
 

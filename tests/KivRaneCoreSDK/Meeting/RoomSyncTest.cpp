@@ -470,6 +470,7 @@ TEST_P(RoomSyncApplierTest, AHeldHandEndsWithItsMeetingAndItsParticipant) {
 TEST_F(RoomSyncTest, AHandAPushShowedBeforeItsMessageHoldsOnlyAgainstRepliesAskedBefore) {
     inMeeting();
     const auto bea = beaWithHand(*owner, true);
+    sync->applyParticipantRecords({beaRecord(false)});  // her hand was down
     sync->fetchRoomStatus({});  // asked before the service took her raise
     sync->applyParticipantRecords({beaRecord(true)});
     sync->holdAnnouncedHand(bea, true);  // her message comes after the push
