@@ -15,29 +15,39 @@ LocalStateSends::Id LocalStateSends::sent(const MeetingSession::Token& meeting,
                                           const Carried& carried) {
     if (!crossedIn_.sameSession(meeting)) {
         crossedIn_ = meeting;
-        crossed_ = {};
+        crossings_.clear();
     }
-    const bool alone = !onTheirWay();
-    if (alone) {
-        crossed_.hand = crossed_.hand && !carried.handRaised;
-        crossed_.microphone = crossed_.microphone && !carried.microphoneMuted;
-        crossed_.camera = crossed_.camera && !carried.cameraMuted;
-        crossed_.role = crossed_.role && !carried.inAudience;
+    const Id id = ++lastId_;
+    if (!onTheirWay()) {
+        for (Crossing& crossing : crossings_) {
+            Crossed& values = crossing.values;
+            values.hand = values.hand && !carried.handRaised;
+            values.microphone = values.microphone && !carried.microphoneMuted;
+            values.camera = values.camera && !carried.cameraMuted;
+            values.role = values.role && !carried.inAudience;
+        }
     } else if (meeting.live()) {
         for (const Send& other : sends_) {
             if (!other.meeting.live()) continue;
-            crossed_.hand |= differ(other.carried.handRaised, carried.handRaised);
-            crossed_.microphone |= differ(other.carried.microphoneMuted, carried.microphoneMuted);
-            crossed_.camera |= differ(other.carried.cameraMuted, carried.cameraMuted);
-            crossed_.role |= differ(other.carried.inAudience, carried.inAudience);
+            const Crossed values{
+                .hand = differ(other.carried.handRaised, carried.handRaised),
+                .microphone = differ(other.carried.microphoneMuted, carried.microphoneMuted),
+                .camera = differ(other.carried.cameraMuted, carried.cameraMuted),
+                .role = differ(other.carried.inAudience, carried.inAudience)};
+            if (values.any()) crossings_.push_back({other.id, id, values});
         }
     }
-    sends_.push_back({++lastId_, meeting, carried});
-    return lastId_;
+    sends_.push_back({id, meeting, carried});
+    return id;
 }
 
-void LocalStateSends::answered(Id id) {
+void LocalStateSends::answered(Id id, Answer answer) {
     std::erase_if(sends_, [id](const Send& send) { return send.id == id; });
+    if (answer == Answer::refused) {
+        std::erase_if(crossings_, [id](const Crossing& crossing) {
+            return crossing.first == id || crossing.second == id;
+        });
+    }
 }
 
 bool LocalStateSends::onTheirWay() const {
@@ -47,7 +57,14 @@ bool LocalStateSends::onTheirWay() const {
 
 LocalStateSends::Crossed LocalStateSends::takeCrossed() {
     if (!crossedIn_.live()) return {};
-    return std::exchange(crossed_, {});
+    Crossed crossed;
+    for (const Crossing& crossing : std::exchange(crossings_, {})) {
+        crossed.hand |= crossing.values.hand;
+        crossed.microphone |= crossing.values.microphone;
+        crossed.camera |= crossing.values.camera;
+        crossed.role |= crossing.values.role;
+    }
+    return crossed;
 }
 
 }  // namespace kr

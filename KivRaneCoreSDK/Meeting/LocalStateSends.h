@@ -15,8 +15,8 @@ namespace kr {
 /// lower-all the service carried out meanwhile stands).
 ///
 /// A send that goes out alone is handled after every earlier one: the values it carries are
-/// settled. The crossings belong to the meeting they happened in. Plain value type, used on the
-/// main queue.
+/// settled. A send the service refused was never handled, so nothing it crossed is at risk. The
+/// crossings belong to the meeting they happened in. Plain value type, used on the main queue.
 class LocalStateSends {
 public:
     /// What one send carries; a value it does not carry is empty.
@@ -38,8 +38,9 @@ public:
 
     /// A send of `meeting` goes out now, carrying `carried`.
     Id sent(const MeetingSession::Token& meeting, const Carried& carried);
-    /// The service answered send `id`, whatever it said.
-    void answered(Id id);
+    /// The service answered send `id`: took it, refused it, or the answer never came.
+    enum class Answer { taken, refused, lost };
+    void answered(Id id, Answer answer);
     /// True while a send of the current meeting (the only live one) is on its way.
     bool onTheirWay() const;
     /// The values that crossed in the current meeting, forgotten from now on.
@@ -51,10 +52,16 @@ private:
         MeetingSession::Token meeting;
         Carried carried;
     };
+    /// Two sends of `crossedIn_` on their way at once, and the values they carried differently.
+    struct Crossing {
+        Id first;
+        Id second;
+        Crossed values;
+    };
     std::vector<Send> sends_;
     Id lastId_ = 0;
     MeetingSession::Token crossedIn_;
-    Crossed crossed_;
+    std::vector<Crossing> crossings_;
 };
 
 }  // namespace kr

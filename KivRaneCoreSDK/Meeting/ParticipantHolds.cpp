@@ -22,6 +22,17 @@ bool valueIn(const KRMeetingParticipant& record, Field field) {
     return false;
 }
 
+/// What the list shows of `user` before any record of the service's was taken.
+bool valueIn(const KRMeetingUser& user, Field field) {
+    switch (field) {
+        case Field::handRaised:
+            return user.isHandRaised();
+        case Field::inAudience:
+            return !user.isSpeaker();
+    }
+    return false;
+}
+
 void setIn(KRMeetingParticipant& record, Field field, bool value) {
     switch (field) {
         case Field::handRaised:
@@ -133,7 +144,10 @@ void ParticipantHolds::applyTo(std::vector<KRMeetingParticipant>& records,
         if (!user) continue;
         Participant& entry = entryFor(source.meeting, user);
         for (const Field field : {Field::handRaised, Field::inAudience}) {
-            settle(entry.fields[indexOf(field)], record, field, source);
+            FieldState& state = entry.fields[indexOf(field)];
+            // A first record that shows another value than the list is a change too.
+            if (!state.shown) state.shown = valueIn(*user, field);
+            settle(state, record, field, source);
         }
     }
 }

@@ -21,6 +21,15 @@ bool isOffline(const KRCurrentRoom& room, const std::string& participantId) {
     return std::find(offline.begin(), offline.end(), participantId) != offline.end();
 }
 
+/// How the service answered a send of the local state: a refusal (an error status of its own)
+/// means it did not take the send; any other failure may have lost it on the way.
+LocalStateSends::Answer answerTo(const RoomSync::Acknowledgement& result) {
+    if (result.ok()) return LocalStateSends::Answer::taken;
+    return result.error().kind() == KRApiRequestError::Kind::failedApi
+               ? LocalStateSends::Answer::refused
+               : LocalStateSends::Answer::lost;
+}
+
 }  // namespace
 
 std::shared_ptr<RoomSync> RoomSync::create(std::weak_ptr<Owner> owner,
@@ -283,14 +292,14 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
     owner->send(request, [weak = weak_from_this(), token, what, send](const Acknowledgement& result) {
         auto self = weak.lock();
         if (!self) return;
-        self->sends_.answered(send);
+        // A refusal is the service's answer to this change; any other failure means the change
+        // never arrived, and the app already shows it.
+        const LocalStateSends::Answer answer = answerTo(result);
+        self->sends_.answered(send, answer);
         // The service may have answered a fetch asked before this before it took the change. A
         // late answer of an ended meeting's change says nothing of the next meeting's records.
         if (token.live()) self->lastQuestionBeforeChangeAnswered_ = self->roomQuestions_;
-        // A refusal is the service's answer to this change; any other failure means the change
-        // never arrived, and the app already shows it.
-        const bool lost =
-            !result.ok() && result.error().kind() != KRApiRequestError::Kind::failedApi;
+        const bool lost = answer == LocalStateSends::Answer::lost;
         if (replySucceeded(result)) self->serviceAnswered(Answered::post);
         if (lost && token.live()) {
             self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
@@ -461,7 +470,7 @@ void RoomSync::resyncLocalState() {
         [weak = weak_from_this(), token, send, failures](const Acknowledgement& result) {
             auto self = weak.lock();
             if (!self) return;
-            self->sends_.answered(send);
+            self->sends_.answered(send, answerTo(result));
             // The post of an ended meeting held nothing of the next one, and has nothing to do.
             if (!token.live()) return;
             self->resyncInFlightIn_ = {};

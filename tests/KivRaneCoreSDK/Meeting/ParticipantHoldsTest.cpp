@@ -406,7 +406,7 @@ private:
         platform::MainQueue::create(platform::ManualClock::create());
     std::unique_ptr<MeetingSession> session_ = std::make_unique<MeetingSession>(queue_);
     std::shared_ptr<KRMeetingUser> user_ =
-        std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{.id = "8"});
+        std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{.id = "8", .isSpeaker = true});
     ParticipantHolds holds_;
 
     std::int64_t nowMs_ = 0;

@@ -804,6 +804,7 @@ TEST_F(RoomSyncTest, OnlyWhatTwoSendsOnTheirWayCarriedDifferentlyGoesAgain) {
         const char* name;
         std::function<void()> changes;
         Lines again;
+        std::size_t refusedFirst = 0;  ///< how many sends, from the first, the service refuses
     };
     KRCurrentRoom& store = owner->store;
     const auto hand = [&](bool raised) {
@@ -823,6 +824,8 @@ TEST_F(RoomSyncTest, OnlyWhatTwoSendsOnTheirWayCarriedDifferentlyGoesAgain) {
         {"a raise, a mute and the camera off", [&] { hand(true); microphoneOff(); cameraOff(); }, {"audio", "video"}},
         {"a raise and a lower", [&] { hand(true); hand(false); }, {"status"}},
         {"a mute and the camera off", [&] { microphoneOff(); cameraOff(); }, {}},
+        // The service never had the raise: the lower stands, and a host's later lower-all too.
+        {"a raise the service refused, and a lower", [&] { hand(true); hand(false); }, {}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -830,7 +833,7 @@ TEST_F(RoomSyncTest, OnlyWhatTwoSendsOnTheirWayCarriedDifferentlyGoesAgain) {
         store.isCurrentUserHandRaised = store.isCurrentUserAudioMuted = store.isCurrentUserVideoMuted = false;
         c.changes();
         const std::size_t sent = owner->posts.size();
-        for (std::size_t i = 0; i < sent; ++i) owner->answerPost(accepted());
+        for (std::size_t i = 0; i < sent; ++i) owner->answerPost(i < c.refusedFirst ? refused() : accepted());
         Lines again;
         for (const auto& post : owner->posts) {
             const bool status = post.has("isHandRaise");
