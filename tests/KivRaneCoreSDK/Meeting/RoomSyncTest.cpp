@@ -468,19 +468,24 @@ TEST_P(RoomSyncApplierTest, AHeldHandEndsWithItsMeetingAndItsParticipant) {
 }
 
 TEST_F(RoomSyncTest, AHandAPushShowedBeforeItsMessageHoldsOnlyAgainstRepliesAskedBefore) {
-    inMeeting();
-    const auto bea = beaWithHand(*owner, true);
-    sync->applyParticipantRecords({beaRecord(false)});  // her hand was down
-    sync->fetchRoomStatus({});  // asked before the service took her raise
-    sync->applyParticipantRecords({beaRecord(true)});
-    sync->holdAnnouncedHand(bea, true);  // her message comes after the push
-    KRRoomConnectionStatus older;
-    older.participants = {beaRecord(false)};
-    owner->fetches.front()(RoomSync::RoomStatusReply(older));
-    EXPECT_TRUE(bea->isHandRaised()) << "a reply asked before the message";
-    // The host lowered every hand, unheard: the next push is the service's word.
-    sync->applyParticipantRecords({beaRecord(false)});
-    EXPECT_FALSE(bea->isHandRaised()) << "a push after the message";
+    // Her hand was down in an earlier record, or down in the list when the first record came.
+    for (const bool earlierRecord : {true, false}) {
+        SCOPED_TRACE(earlierRecord ? "an earlier record" : "the first record");
+        inMeeting();
+        const auto bea = beaWithHand(*owner, earlierRecord);
+        if (earlierRecord) sync->applyParticipantRecords({beaRecord(false)});
+        sync->fetchRoomStatus({});  // asked before the service took her raise
+        sync->applyParticipantRecords({beaRecord(true)});
+        sync->holdAnnouncedHand(bea, true);  // her message comes after the push
+        KRRoomConnectionStatus older;
+        older.participants = {beaRecord(false)};
+        owner->fetches.front()(RoomSync::RoomStatusReply(older));
+        owner->fetches.pop_front();
+        EXPECT_TRUE(bea->isHandRaised()) << "a reply asked before the message";
+        // The host lowered every hand, unheard: the next push is the service's word.
+        sync->applyParticipantRecords({beaRecord(false)});
+        EXPECT_FALSE(bea->isHandRaised()) << "a push after the message";
+    }
 }
 
 TEST_F(RoomSyncTest, ALowerRightAfterItsRaiseWaitsForTheServiceToTakeTheRaise) {
