@@ -66,7 +66,7 @@ void ParticipantHolds::hold(const MeetingSession::Token& meeting,
     if (state.held && !state.held->agreedWithQuestionsAsked && state.held->value != value) {
         earlierValueToCome = state.held->value;
     }
-    Value& held = state.held.emplace();
+    Value& held = state.held.emplace(Value{});
     held.value = value;
     held.heldAt = report.at;
     held.earlierValueToCome = earlierValueToCome;
