@@ -27,9 +27,10 @@ namespace kr {
 /// hold, whatever it shows: the service has the value, and any other is a change of its own.
 ///
 /// A report may also come after the push that showed its value: a message slower than the push.
-/// When the newest record the list took showed the service change the field to the reported value,
-/// a change no report had told of, the report counts as agreed from the moment it is held. A value
-/// the service showed all along, or one a report had told of, says nothing of this report.
+/// When, since the last report, a record the list took showed the service change the field to the
+/// reported value (a participant's first record against what the list showed), a change no report
+/// had told of, the report counts as agreed from the moment it is held. A value the service showed
+/// all along, or one a report had told of, says nothing of this report.
 ///
 /// Reports of one field follow each other: a raise and its lower, a move and the move back. When a
 /// report comes while the one before it still waits for its agreement, the service may take that
