@@ -26,7 +26,6 @@ void applyRecord(KRMeetingUser& user, const KRMeetingParticipant& record) {
     }
     user.setIsHost(record.isHost);
     user.setIsCoHost(record.isCoHost);
-    user.setIsHandRaised(record.isHandRaise);
     user.setIsSharingScreen(record.isSharingScreen);
     user.setIsSpeaker(record.participantType == KRMeetingParticipantType::speaker);
 }
@@ -143,6 +142,7 @@ std::shared_ptr<KRMeetingUser> KRCurrentRoom::upsertNewParticipantFromKivDB(
     }
     if (auto user = matchingUser(id)) {
         applyRecord(*user, participant);
+        changeHand(user, participant.isHandRaise);
         return user;
     }
     auto user = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
@@ -158,6 +158,12 @@ std::shared_ptr<KRMeetingUser> KRCurrentRoom::upsertNewParticipantFromKivDB(
         .isHost = participant.isHost});
     allMediaTracks.push_back(user);
     return user;
+}
+
+void KRCurrentRoom::changeHand(const std::shared_ptr<KRMeetingUser>& user, bool raised) {
+    if (!user || user->isHandRaised() == raised) return;
+    user->setIsHandRaised(raised);
+    if (onHandChanged) onHandChanged(user);
 }
 
 void KRCurrentRoom::updateParticipantsList(const KRMeetingParticipant& participant,

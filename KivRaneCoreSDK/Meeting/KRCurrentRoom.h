@@ -84,6 +84,9 @@ public:
     std::function<void(const KRMeetingParticipant&)> onMeetingParticipantRemoved;
     std::function<void(const KRMeetingParticipant&)> onMeetingParticipantUpdate;
     std::function<void(const std::vector<KRMeetingParticipant>&)> onMeetingParticipantsRefreshed;
+    /// A user of the store shows another hand, whatever changed it (a message, a push or a
+    /// reply): the one place its change is told, once.
+    std::function<void(const std::shared_ptr<KRMeetingUser>&)> onHandChanged;
 
     /// Empties the media tracks; everything else keeps its value.
     void removeAllData();
@@ -111,6 +114,9 @@ public:
     /// offline. An empty server name keeps the old one.
     std::shared_ptr<KRMeetingUser> upsertNewParticipantFromKivDB(
         const KRMeetingParticipant& participant);
+
+    /// Sets the user's hand; tells `onHandChanged` when the list shows another one.
+    void changeHand(const std::shared_ptr<KRMeetingUser>& user, bool raised);
 
     /// Whether a change of the records is told to the upsert hook.
     enum class PanelNotice { tell, silent };

@@ -63,11 +63,16 @@ void ParticipantHolds::hold(const MeetingSession::Token& meeting,
     const std::uint64_t questionsAsked = report.questionsAsked;
     FieldState& state = entryFor(meeting, user).fields[indexOf(report.field)];
     std::optional<bool> earlierValueToCome;
-    if (state.held && !state.held->agreedWithQuestionsAsked && state.held->value != value) {
-        earlierValueToCome = state.held->value;
+    // What the service showed: behind a report still waiting for its agreement, what it showed
+    // before that one; else its newest record the list took, or what the list showed.
+    bool before = state.shown.value_or(valueIn(*user, report.field));
+    if (state.held && !state.held->agreedWithQuestionsAsked) {
+        before = state.held->before;
+        if (state.held->value != value) earlierValueToCome = state.held->value;
     }
     Value& held = state.held.emplace(Value{});
     held.value = value;
+    held.before = before;
     held.heldAt = report.at;
     held.earlierValueToCome = earlierValueToCome;
     held.olderThroughQuestion = questionsAsked;
@@ -94,7 +99,11 @@ void ParticipantHolds::settle(FieldState& state, KRMeetingParticipant& record, F
             held.decidedAfterQuestion && reply && source.question > *held.decidedAfterQuestion;
         const bool afterAgreement =
             held.agreedWithQuestionsAsked && !askedBefore(held.agreedWithQuestionsAsked);
-        const bool outlived = source.notOlderThan - held.heldAt >= kLongestHold;
+        // Past the short bound only a record showing a change of the service's since the
+        // report counts; one that shows what it showed then may only lag behind her post.
+        const auto age = source.notOlderThan - held.heldAt;
+        const bool outlived =
+            age >= kLongestHold || (age >= kShortHold && valueIn(record, field) != held.before);
         if (decides || outlived || afterAgreement) {
             // The service's word counts again, but for replies that may predate what ended it.
             if (decides) {

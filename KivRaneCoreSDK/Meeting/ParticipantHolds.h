@@ -44,10 +44,16 @@ namespace kr {
 /// asked after that decides, whatever it shows; pushes and replies asked before still carry the
 /// held value.
 ///
-/// No hold outlives `kLongestHold`: a participant's post reaches the service well within it, so a
-/// push that arrives, or a reply to a question asked, that long after the report is newer than the
-/// report, and the service's word counts again, whatever it shows (the change may never have been
-/// taken, or been changed since unheard).
+/// A record newer than the report that still shows the value the service showed when the report
+/// was heard says only that her change has not reached the service yet: her post may be late, or
+/// failing and sent again while the service is out of reach. Such a record ends no hold before
+/// `kLongestHold`, so a long outage does not bring the old value back. A record that shows another
+/// value than that one is a change of the service's since the report (an unheard raise, an unheard
+/// lower-all): once `kShortHold` passed since the report, long enough for any post that reached
+/// the service to be taken, the service's word counts again. At `kLongestHold` it counts whatever
+/// the record shows, so every hold ends. The value the service showed is that of the newest record
+/// the list took; for a report that follows one still waiting for its agreement, the one before
+/// that report; with no record taken yet, what the list showed before the report.
 ///
 /// Once a hold ended, replies to questions asked before what ended it may still be older than the
 /// report: they keep the value the list shows.
@@ -59,8 +65,11 @@ namespace kr {
 class ParticipantHolds {
 public:
     using TimePoint = platform::Clock::time_point;
-    /// How long a report holds at most against the service's records.
-    static constexpr std::chrono::seconds kLongestHold{3};
+    /// How long a report holds against a record that shows a change of the service's since.
+    static constexpr std::chrono::seconds kShortHold{3};
+    /// How long a report holds at most against the service's records: beyond an outage of tens
+    /// of seconds and the post that follows it.
+    static constexpr std::chrono::seconds kLongestHold{60};
 
     enum class Field { handRaised, inAudience };
     /// The user the meeting holds now under a participant id, or null.
@@ -78,7 +87,7 @@ public:
         TimePoint at{};
         Origin origin = Origin::report;
     };
-    /// Holds the report's value for `user`, in `meeting`.
+    /// Holds the report's value for `user`, in `meeting`; called before the list shows it.
     void hold(const MeetingSession::Token& meeting, const std::shared_ptr<KRMeetingUser>& user,
               const Report& report);
     /// The records of one push (`question` 0) or of the reply to fetch number `question`, with
@@ -99,6 +108,8 @@ private:
     static constexpr std::size_t kFields = 2;
     struct Value {
         bool value = false;
+        /// The service's value when the report was heard.
+        bool before = false;
         TimePoint heldAt{};
         /// Set once a record showed the value: the fetches asked by then.
         std::optional<std::uint64_t> agreedWithQuestionsAsked;

@@ -194,8 +194,9 @@ void IncomingControlMessages::onLowerAllHandsInRoomStore(const KRRtmMessage& mes
     for (const auto& user : room.meetingUsers()) {
         if (!user->isHandRaised())
             continue;
-        user->setIsHandRaised(false);
         m.holdAnnouncedHand(user, false, message.senderParticipantId);
+        // Told by the lower-all's own report, below.
+        user->setIsHandRaised(false);
     }
     m.lowerLocalHandForHost();
     m.sendHostLoweredAllHandsEvent(performer);
@@ -206,9 +207,9 @@ void IncomingControlMessages::onHandInRoomStore(const KRRtmMessage& message) {
     if (!sender)
         return;
     const bool raised = message.message == E::participantRaiseHand;
-    sender->setIsHandRaised(raised);
+    // The store tells the app, once the list shows another hand.
     meeting_->holdAnnouncedHand(sender, raised, message.senderParticipantId);
-    meeting_->sendRemoteUserHandRaisedEvent(sender);
+    meeting_->currentRoom().changeHand(sender, raised);
 }
 
 void IncomingControlMessages::onRemoteShareStopsLocalWhiteboard(const KRRtmMessage& message) {
@@ -286,16 +287,12 @@ void IncomingControlMessages::onLowerAllHandsInMerge(const KRRtmMessage& message
     Meeting& m = *meeting_;
     const auto performer = m.userById(message.senderParticipantId);
     MeetingParticipantsManager& merge = m.meetingUsersManager();
-    std::vector<std::shared_ptr<KRMeetingUser>> raised;
+    // Held before the merge lowers and reports them.
     for (const auto& user : merge.getAllMeetingUser()) {
         if (user->isHandRaised())
-            raised.push_back(user);
-    }
-    merge.lowerAllParticipantsHands();
-    for (const auto& user : raised) {
-        if (!user->isHandRaised())
             m.holdAnnouncedHand(user, false, message.senderParticipantId);
     }
+    merge.lowerAllParticipantsHands();
     // After the merge, which tells the app of the local hand with the others'.
     m.lowerLocalHandForHost();
     m.sendHostLoweredAllHandsEvent(performer);
@@ -305,10 +302,11 @@ void IncomingControlMessages::onHandInMerge(const KRRtmMessage& message) {
     // The merge tells the host through its own closures.
     MeetingParticipantsManager& merge = meeting_->meetingUsersManager();
     const bool raised = message.message == E::participantRaiseHand;
-    merge.updateParticipantHandRaiseStatus(message.senderParticipantId, raised);
+    // Held before the merge shows it; a hand the merge has no record of shows nowhere.
     const auto sender = merge.getMeetingUser(message.senderParticipantId);
-    if (sender && sender->isHandRaised() == raised)
+    if (sender && merge.hasRecord(message.senderParticipantId))
         meeting_->holdAnnouncedHand(sender, raised, message.senderParticipantId);
+    merge.updateParticipantHandRaiseStatus(message.senderParticipantId, raised);
 }
 
 void IncomingControlMessages::onCoHostRightInMerge(const KRRtmMessage& message) {

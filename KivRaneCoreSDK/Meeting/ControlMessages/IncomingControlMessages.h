@@ -90,7 +90,6 @@ public:
                                                    MeetingEvents::Reach reach) = 0;
         virtual void sendHostLoweredAllHandsEvent(
             const std::shared_ptr<KRMeetingUser>& performer) = 0;
-        virtual void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user) = 0;
         virtual void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user,
                                                   bool isCoHost,
                                                   const std::string& targetParticipantId,

@@ -95,6 +95,15 @@ void ClientCore::wireHooks() {
                 break;
         }
     };
+    // Where the room store holds the participants, its hands are told from there alone; the
+    // local hand has its own report.
+    currentRoom_.onHandChanged = [weak](const std::shared_ptr<KRMeetingUser>& user) {
+        auto self = weak.lock();
+        if (!self || self->participantsInMerge() || user->id() == self->currentRoom_.userWebRtcId) {
+            return;
+        }
+        self->events().sendRemoteUserHandRaisedEvent(user);
+    };
     meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user,
                                              const KRUserLeftReason& reason) {
         auto self = weak.lock();

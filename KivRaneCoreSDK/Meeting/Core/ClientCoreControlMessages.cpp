@@ -89,9 +89,6 @@ public:
     void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& performer) override {
         core_.events().sendHostLoweredAllHandsEvent(performer);
     }
-    void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user) override {
-        core_.events().sendRemoteUserHandRaisedEvent(user);
-    }
     void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
                                       const std::string& targetParticipantId,
                                       MeetingEvents::Reach reach) override {

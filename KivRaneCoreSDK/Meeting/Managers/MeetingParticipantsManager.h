@@ -74,6 +74,8 @@ public:
 
     std::vector<std::shared_ptr<KRMeetingUser>> getAllMeetingUser() const { return users_; }
     std::shared_ptr<KRMeetingUser> getMeetingUser(const std::string& id) const;
+    /// Whether the server's records of the merge hold one with this participant id.
+    bool hasRecord(const std::string& id) const { return record(id) != nullptr; }
     /// The user with the local id, or a fresh empty user.
     std::shared_ptr<KRMeetingUser> getLocalUser() const;
     void setCurrentParticipantId(std::string id) { currentParticipantId_ = std::move(id); }

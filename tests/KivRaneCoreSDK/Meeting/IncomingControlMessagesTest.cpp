@@ -39,6 +39,12 @@ public:
     /// The hands held against older status news, "<id> up" / "<id> down", in order.
     Lines heldHands;
 
+    RecordingMeeting() {
+        room.onHandChanged = [this](const std::shared_ptr<KRMeetingUser>& user) {
+            add("hand of " + who(user));
+        };
+    }
+
     KRCurrentRoom& currentRoom() override { return room; }
     MeetingParticipantsManager& meetingUsersManager() override { return merge; }
     std::shared_ptr<KRMeetingUser> userById(const std::string& id) const override {
@@ -109,9 +115,6 @@ public:
     }
     void sendHostLoweredAllHandsEvent(const std::shared_ptr<KRMeetingUser>& by) override {
         add("hands down by " + who(by));
-    }
-    void sendRemoteUserHandRaisedEvent(const std::shared_ptr<KRMeetingUser>& user) override {
-        add("hand of " + who(user));
     }
     void sendCoHostRightsChangedEvent(const std::shared_ptr<KRMeetingUser>& user, bool isCoHost,
                                       const std::string& target, MeetingEvents::Reach) override {

@@ -161,10 +161,11 @@ void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTra
     const auto previous = knownTrack ? room.trackUser(std::to_string(uid)) : nullptr;
     const bool movedByEngine = remoteAudienceUids_.erase(uid) != 0;
     const bool wasInAudience = previous && (movedByEngine || !previous->isSpeaker());
+    // The role is held before the update shows it.
+    if (wasInAudience) port_.remoteRoleReported(previous->id(), false);
     const auto user = room.upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (!user) return;
     if (wasInAudience) {
-        port_.remoteRoleReported(user->id(), false);
         port_.events().sendRemoteUserMovedToParticipants(user);
         return;
     }
