@@ -27,7 +27,6 @@ void applyRecord(KRMeetingUser& user, const KRMeetingParticipant& record) {
     user.setIsHost(record.isHost);
     user.setIsCoHost(record.isCoHost);
     user.setIsSharingScreen(record.isSharingScreen);
-    user.setIsSpeaker(record.participantType == KRMeetingParticipantType::speaker);
 }
 
 }  // namespace
@@ -99,7 +98,7 @@ std::shared_ptr<KRMeetingUser> KRCurrentRoom::upsertNewParticipantFromRtcDB(
         user->audioTrack()->setIsLoudest(participant.isLoudest);
         user->videoTrack()->setIsMuted(participant.isVideoMuted);
         user->videoTrack()->setStreamView(participant.view);
-        user->setIsSpeaker(!participant.isAudience);
+        changeRole(user, !participant.isAudience);
         return user;
     }
     // A participant who just joined usually has a current record from the last status poll;
@@ -143,6 +142,7 @@ std::shared_ptr<KRMeetingUser> KRCurrentRoom::upsertNewParticipantFromKivDB(
     if (auto user = matchingUser(id)) {
         applyRecord(*user, participant);
         changeHand(user, participant.isHandRaise);
+        changeRole(user, participant.participantType == KRMeetingParticipantType::speaker);
         return user;
     }
     auto user = std::make_shared<KRMeetingUser>(KRMeetingUser::Parameters{
@@ -164,6 +164,12 @@ void KRCurrentRoom::changeHand(const std::shared_ptr<KRMeetingUser>& user, bool 
     if (!user || user->isHandRaised() == raised) return;
     user->setIsHandRaised(raised);
     if (onHandChanged) onHandChanged(user);
+}
+
+void KRCurrentRoom::changeRole(const std::shared_ptr<KRMeetingUser>& user, bool isSpeaker) {
+    if (!user || user->isSpeaker() == isSpeaker) return;
+    user->setIsSpeaker(isSpeaker);
+    if (onRoleChanged) onRoleChanged(user);
 }
 
 void KRCurrentRoom::updateParticipantsList(const KRMeetingParticipant& participant,

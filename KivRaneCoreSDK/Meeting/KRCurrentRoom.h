@@ -87,6 +87,8 @@ public:
     /// A user of the store shows another hand, whatever changed it (a message, a push or a
     /// reply): the one place its change is told, once.
     std::function<void(const std::shared_ptr<KRMeetingUser>&)> onHandChanged;
+    /// The same for a user's role: a speaker's or the audience's.
+    std::function<void(const std::shared_ptr<KRMeetingUser>&)> onRoleChanged;
 
     /// Empties the media tracks; everything else keeps its value.
     void removeAllData();
@@ -117,6 +119,8 @@ public:
 
     /// Sets the user's hand; tells `onHandChanged` when the list shows another one.
     void changeHand(const std::shared_ptr<KRMeetingUser>& user, bool raised);
+    /// Sets the user's role; tells `onRoleChanged` when the list shows another one.
+    void changeRole(const std::shared_ptr<KRMeetingUser>& user, bool isSpeaker);
 
     /// Whether a change of the records is told to the upsert hook.
     enum class PanelNotice { tell, silent };

@@ -95,14 +95,26 @@ void ClientCore::wireHooks() {
                 break;
         }
     };
-    // Where the room store holds the participants, its hands are told from there alone; the
-    // local hand has its own report.
-    currentRoom_.onHandChanged = [weak](const std::shared_ptr<KRMeetingUser>& user) {
+    // Where the room store holds the participants, its hands and roles are told from there
+    // alone; the local user's have their own reports.
+    const auto remoteInStore = [weak](const std::shared_ptr<KRMeetingUser>& user) {
         auto self = weak.lock();
-        if (!self || self->participantsInMerge() || user->id() == self->currentRoom_.userWebRtcId) {
-            return;
+        return self && !self->participantsInMerge() &&
+                       user->id() != self->currentRoom_.userWebRtcId
+                   ? self
+                   : nullptr;
+    };
+    currentRoom_.onHandChanged = [remoteInStore](const std::shared_ptr<KRMeetingUser>& user) {
+        if (auto self = remoteInStore(user)) self->events().sendRemoteUserHandRaisedEvent(user);
+    };
+    currentRoom_.onRoleChanged = [remoteInStore](const std::shared_ptr<KRMeetingUser>& user) {
+        auto self = remoteInStore(user);
+        if (!self) return;
+        if (user->isSpeaker()) {
+            self->events().sendRemoteUserMovedToParticipants(user);
+        } else {
+            self->events().sendRemoteUserMovedToAudienceEvent(user);
         }
-        self->events().sendRemoteUserHandRaisedEvent(user);
     };
     meetingUsersManager_.onUserLeft = [weak](const std::shared_ptr<KRMeetingUser>& user,
                                              const KRUserLeftReason& reason) {

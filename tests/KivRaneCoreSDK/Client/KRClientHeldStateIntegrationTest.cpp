@@ -1,7 +1,8 @@
 // What an app was told of a hand or a role holds against the service's older word: the host's
-// own lower-all on its own list, the raiser's hand after a lower-all that overtook her raise, and
-// a role the engine reported against a push or a reply that still has the old one. Clients on
-// the local meeting service (real HTTPS, real clock), each row in a room of its own.
+// own lower-all on its own list, the raiser's hand after a lower-all that overtook her raise, a
+// role the engine reported against a push or a reply that still has the old one, and a hand heard
+// by message while the service has not taken it yet. Clients on the local meeting service (real
+// HTTPS, real clock), each row in a room of its own.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,7 @@ using test::MeetingServiceFault;
 
 enum class Road { defaultEngine, agora, krMedia };
 const char* const kRoadNames[] = {"default engine", "agora", "kr-media"};
+void PrintTo(Road road, std::ostream* os) { *os << kRoadNames[static_cast<int>(road)]; }
 
 /// The engine's lines, and the hands.
 class Heard : public test::EngineTestDelegate {
@@ -694,6 +697,152 @@ TEST_F(KRClientHeldStateIntegrationTest, AHandTheServiceChangedUnheardReachesThe
                 EXPECT_EQ(toldOf(host, {lines[0], lines[1], "hands lowered"}), toldHost);
             }();
         }
+    }
+}
+
+/// Rows of one road each: the long ones run side by side.
+class KRClientHeldStateOnARoadIntegrationTest : public KRClientHeldStateIntegrationTest,
+                                                public ::testing::WithParamInterface<Road> {
+protected:
+    /// What `viewer`'s app was last told of the hand of `of`: a lower-all lowers it, and before
+    /// any word it is down, as it was when they met.
+    static bool toldUp(const Member& viewer, const Member& of) {
+        const std::string up = "remote hand " + of.uid() + " up", down = "remote hand " + of.uid() + " down";
+        const auto last = std::find_if(viewer.heard->lines.rbegin(), viewer.heard->lines.rend(), [&](const std::string& l) {
+            return l == up || l == down || l == "hands lowered";
+        });
+        return last != viewer.heard->lines.rend() && *last == up;
+    }
+    static const char* upOrDown(bool up) { return up ? "up" : "down"; }
+    void runUntilTime(std::chrono::steady_clock::time_point at) { main->runFor(at - std::chrono::steady_clock::now()); }
+};
+
+std::string roadTestName(const ::testing::TestParamInfo<Road>& road) {
+    const char* const names[] = {"DefaultEngine", "Agora", "KrMedia"};
+    return names[static_cast<int>(road.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, KRClientHeldStateOnARoadIntegrationTest,
+                         ::testing::Values(Road::defaultEngine, Road::agora, Road::krMedia), roadTestName);
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHandHeardByMessageHoldsThroughALongOutageOfHerPosts) {
+    meet(GetParam());
+    Member &host = members[0], &a = members[1], &b = members[2];
+    const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
+    // Every status post of hers is refused for 40 s; her messages and her microphone go through.
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503).forParticipant(a.uid()));
+    const auto raisedAt = std::chrono::steady_clock::now();
+    a.client->raiseHand();
+    // The mute makes the service push every record, hers with the hand still down.
+    a.client->muteLocalAudio(true);
+    ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a); }, 5s));
+    ASSERT_TRUE(main->runUntil([&] { return !service.participant(room.meetingId, a.uid())->isMicOn; }, 5s));
+    ASSERT_FALSE(handAtService(a));
+    int down = 0;
+    std::string samples;
+    for (int second = 1; second <= 40; ++second) {
+        runUntilTime(raisedAt + second * 1s);
+        if (second % 5 == 0) {
+            ASSERT_TRUE(everyoneReplied());
+        }
+        down += !handShown(b, a) || !handShown(host, a);
+        samples += std::to_string(second) + "s b " + upOrDown(handShown(b, a)) + ", host " +
+                   upOrDown(handShown(host, a)) + "; ";
+    }
+    EXPECT_EQ(down, 0) << "samples without her hand in b's or the host's list: " << samples;
+    // The service answers her again: her microphone's answer sends her state at once, rather than
+    // at the end of a back-off grown over the outage, and the raise is taken.
+    service.clearFaults();
+    a.client->muteLocalAudio(false);
+    ASSERT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+    ASSERT_TRUE(everyoneReplied());
+    EXPECT_EQ(whoShowsTheHandOf(a), " service " + host.uid() + " " + a.uid() + " " + b.uid());
+    EXPECT_EQ(toldOf(b, lines), std::vector<std::string>{lines[0]});
+    EXPECT_EQ(toldOf(host, lines), std::vector<std::string>{lines[0]});
+}
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, EachListShowsTheHandItsAppWasLastToldOfWhileChangesCrossAnOutage) {
+    meet(GetParam());
+    Member &host = members[0], &a = members[1], &b = members[2];
+    // Her posts are refused for 12 s while she raises, lowers and raises, the others ask the
+    // service longer than any hold after her last report, and the host lowers all.
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503).forParticipant(a.uid()));
+    const auto start = std::chrono::steady_clock::now();
+    a.client->raiseHand();
+    int disagreeing[2] = {0, 0};
+    std::string samples;
+    for (int sample = 1; sample <= 84; ++sample) {
+        runUntilTime(start + sample * 250ms);
+        for (const Member* viewer : {&b, &host}) {
+            const bool shown = handShown(*viewer, a), told = toldUp(*viewer, a);
+            disagreeing[viewer == &host] += shown != told;
+            samples += std::string(viewer == &b ? " b " : " host ") + upOrDown(shown) + (shown == told ? "" : " (told " + std::string(upOrDown(told)) + ")");
+        }
+        samples += " at " + std::to_string(sample * 250) + " ms;";
+        switch (sample) {
+            case 4: a.client->lowerHand(); break;
+            case 8: a.client->raiseHand(); break;
+            case 32: ASSERT_TRUE(lowerAll(host)); break;
+            case 48: service.clearFaults(); break;
+            case 22: case 26: case 40: case 56: case 72: ASSERT_TRUE(everyoneReplied()); break;
+            default: break;
+        }
+    }
+    EXPECT_EQ(disagreeing[0], 0) << "samples of b's list against b's app:" << samples;
+    EXPECT_EQ(disagreeing[1], 0) << "samples of the host's list against the host's app:" << samples;
+    // Her last change was the lower-all's, which reached the service once it answered her again.
+    EXPECT_TRUE(b.heard->has("hands lowered"));
+    ASSERT_TRUE(everyoneReplied());
+    EXPECT_EQ(whoShowsTheHandOf(a), "");
+}
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHandHeardByMessageHoldsWhileHerPostIsHandledLate) {
+    meet(GetParam());
+    Member &host = members[0], &a = members[1], &b = members[2];
+    const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
+    // Her post reaches the service at once and is handled 5 s later; the others hear her at once.
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::handledLate(5000ms).times(1).forParticipant(a.uid()));
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a); }, 5s));
+    const auto heardAt = std::chrono::steady_clock::now();
+    // Meanwhile the host's microphone makes the service push every record, and everyone asks.
+    int down = 0, sample = 0;
+    std::string samples;
+    std::optional<std::chrono::steady_clock::time_point> taken;
+    while (!taken || std::chrono::steady_clock::now() < *taken + 2s) {
+        ASSERT_LT(sample, 60) << "the service took no raise";
+        runUntilTime(heardAt + ++sample * 250ms);
+        if (!taken && handAtService(a)) taken = std::chrono::steady_clock::now();
+        down += !handShown(b, a) || !handShown(host, a);
+        samples += std::to_string(sample * 250) + " ms b " + upOrDown(handShown(b, a)) + ", host " +
+                   upOrDown(handShown(host, a)) + "; ";
+        if (sample == 4 || sample == 10) host.client->muteLocalAudio(sample == 4);
+        if (sample == 6 || sample == 12 || sample == 16) {
+            ASSERT_TRUE(everyoneReplied());
+        }
+    }
+    EXPECT_EQ(down, 0) << "samples without her hand in b's or the host's list: " << samples;
+    EXPECT_EQ(toldOf(b, lines), std::vector<std::string>{lines[0]});
+    EXPECT_EQ(toldOf(host, lines), std::vector<std::string>{lines[0]});
+}
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHandTheServiceChangedUnheardIsToldOnce) {
+    meet(GetParam());
+    Member &host = members[0], &a = members[1], &b = members[2];
+    const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
+    for (const bool raise : {true, false}) {
+        SCOPED_TRACE(raise ? "raise" : "lower");
+        // Her message is lost: the others see the change in the service's records alone.
+        failNextChannelMessageOf(a);
+        raise ? a.client->raiseHand() : a.client->lowerHand();
+        ASSERT_TRUE(main->runUntil([&] { return handAtService(a) == raise && handShown(host, a) == raise && handShown(b, a) == raise; }, 5s));
+        for (int reply = 0; reply < 2; ++reply) {
+            ASSERT_TRUE(everyoneReplied());
+            EXPECT_TRUE(handShown(host, a) == raise && handShown(b, a) == raise) << "after reply " << reply;
+        }
+        const std::vector<std::string> told(lines.begin(), lines.begin() + (raise ? 1 : 2));
+        EXPECT_EQ(toldOf(b, lines), told);
+        EXPECT_EQ(toldOf(host, lines), told);
     }
 }
 

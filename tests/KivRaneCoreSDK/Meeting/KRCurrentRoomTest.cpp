@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "KivRaneCoreSDK/Model/Meeting/KRScreenShareTrack.h"
+#include "KivRaneCoreSDK/Model/Response/KRMeetingParticipantType.h"
 
 namespace kr {
 namespace {
@@ -194,6 +199,48 @@ TEST(KRCurrentRoomTest, AClosedWhiteboardLeavesNoSharerBehindTheLocalUserInclude
     EXPECT_EQ(room.whiteboardSharingId, "");
     EXPECT_EQ(room.whiteboardShareBy, "");
     EXPECT_FALSE(room.applyWhiteboardStopped());
+}
+
+TEST(KRCurrentRoomTest, EachHandOrRoleTheListShowsAnewIsToldOnceWhateverBroughtIt) {
+    KRCurrentRoom room;
+    std::vector<std::string> told;
+    room.onHandChanged = [&](const auto& user) {
+        told.push_back("hand " + user->id() + (user->isHandRaised() ? " up" : " down"));
+    };
+    room.onRoleChanged = [&](const auto& user) {
+        told.push_back("role " + user->id() + (user->isSpeaker() ? " speaker" : " audience"));
+    };
+    KRMeetingParticipant raised = record("5", "Bea");
+    raised.isHandRaise = true;
+    KRMeetingParticipant lowered = raised;
+    lowered.isHandRaise = false;
+    KRMeetingParticipant inAudience = lowered;
+    inAudience.participantType = KRMeetingParticipantType::audience;
+    std::shared_ptr<KRMeetingUser> bea;
+    struct Step {
+        const char* what;
+        std::function<void()> run;
+        std::vector<std::string> told;
+    };
+    const Step steps[] = {
+        // A newcomer is no change of the list: its join tells of it.
+        {"a record makes her", [&] { bea = room.upsertNewParticipantFromKivDB(raised); }, {}},
+        {"the same record again", [&] { room.upsertNewParticipantFromKivDB(raised); }, {}},
+        {"a record lowers it", [&] { room.upsertNewParticipantFromKivDB(lowered); }, {"hand 5 down"}},
+        {"a message of the hand shown", [&] { room.changeHand(bea, false); }, {}},
+        {"a message raises it", [&] { room.changeHand(bea, true); }, {"hand 5 up"}},
+        {"a record moves her and lowers it", [&] { room.upsertNewParticipantFromKivDB(inAudience); },
+         {"hand 5 down", "role 5 audience"}},
+        {"the engine's move after it", [&] { room.changeRole(bea, false); }, {}},
+        {"the engine has her speak again",
+         [&] { room.upsertNewParticipantFromRtcDB(peer(5)); }, {"role 5 speaker"}},
+        {"a media report of the same role", [&] { room.upsertNewParticipantFromRtcDB(peer(5, true)); }, {}},
+    };
+    for (const Step& step : steps) {
+        told.clear();
+        step.run();
+        EXPECT_EQ(told, step.told) << step.what;
+    }
 }
 
 }  // namespace

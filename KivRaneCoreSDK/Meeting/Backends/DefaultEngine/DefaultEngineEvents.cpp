@@ -254,9 +254,9 @@ void DefaultEngineBackend::onEngineMovedToAudience(std::uint64_t uid) {
     if (!user) return;
     remoteAudienceUids_.insert(uid);
     port_.remoteRoleReported(user->id(), true);
-    user->setIsSpeaker(false);
     user->setIsSharingScreen(false);
-    port_.events().sendRemoteUserMovedToAudienceEvent(user);
+    // Told by the room store, unless its list showed the move already.
+    port_.room().changeRole(user, false);
 }
 
 // ---- Speakers and the local role ----

@@ -161,14 +161,10 @@ void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTra
     const auto previous = knownTrack ? room.trackUser(std::to_string(uid)) : nullptr;
     const bool movedByEngine = remoteAudienceUids_.erase(uid) != 0;
     const bool wasInAudience = previous && (movedByEngine || !previous->isSpeaker());
-    // The role is held before the update shows it.
+    // The role is held before the update shows it; the room store tells of the move.
     if (wasInAudience) port_.remoteRoleReported(previous->id(), false);
     const auto user = room.upsertNewParticipantFromRtcDB(stateOf(*participant));
-    if (!user) return;
-    if (wasInAudience) {
-        port_.events().sendRemoteUserMovedToParticipants(user);
-        return;
-    }
+    if (!user || wasInAudience) return;
     user->setIsSpeaker(true);
     port_.events().sendRemoteUserJoinMeetingEvent(user);
     if (port_.getMeetingLocalUser()->isCoHost()) {
