@@ -63,16 +63,22 @@ void ParticipantHolds::hold(const MeetingSession::Token& meeting,
     const std::uint64_t questionsAsked = report.questionsAsked;
     FieldState& state = entryFor(meeting, user).fields[indexOf(report.field)];
     std::optional<bool> earlierValueToCome;
-    // What the service showed: behind a report still waiting for its agreement, what it showed
-    // before that one; else its newest record the list took, or what the list showed.
-    bool before = state.shown.value_or(valueIn(*user, report.field));
-    if (state.held && !state.held->agreedWithQuestionsAsked) {
-        before = state.held->before;
-        if (state.held->value != value) earlierValueToCome = state.held->value;
+    if (state.held && !state.held->agreedWithQuestionsAsked && state.held->value != value) {
+        earlierValueToCome = state.held->value;
     }
+    // What the service showed: behind a report no newer record showed yet, what it showed before
+    // that one (its records since may only lag behind it); else its newest word, or the list's.
+    std::optional<bool> before = state.newest ? state.newest->value : valueIn(*user, report.field);
+    if (state.held && !state.held->agreedWithQuestionsAsked && !state.held->shownSince) {
+        before = state.held->before;
+    }
+    // The service carried the command out before anyone was told of it: its word as of now.
+    const bool command = report.origin != Origin::report;
+    if (command) takeWord(state.newest, {value, report.at, report.at}, false);
     Value& held = state.held.emplace(Value{});
     held.value = value;
     held.before = before;
+    held.shownSince = command;
     held.heldAt = report.at;
     held.earlierValueToCome = earlierValueToCome;
     held.olderThroughQuestion = questionsAsked;
@@ -82,6 +88,17 @@ void ParticipantHolds::hold(const MeetingSession::Token& meeting,
         held.agreedWithQuestionsAsked = questionsAsked;
     }
     state.shownChangedUnreported = false;
+}
+
+void ParticipantHolds::takeWord(std::optional<Word>& newest, const Word& word, bool inOrder) {
+    if (!newest || word.earliest > newest->latest || (inOrder && word.earliest >= newest->latest)) {
+        newest = word;
+        return;
+    }
+    if (word.latest < newest->earliest) return;
+    if (word.value != newest->value) newest->value.reset();
+    newest->earliest = std::min(newest->earliest, word.earliest);
+    newest->latest = std::max(newest->latest, word.latest);
 }
 
 void ParticipantHolds::settle(FieldState& state, KRMeetingParticipant& record, Field field,
@@ -95,15 +112,19 @@ void ParticipantHolds::settle(FieldState& state, KRMeetingParticipant& record, F
         Value& held = *state.held;
         const bool showsHeld = valueIn(record, field) == held.value;
         reported = showsHeld;
+        if (showsHeld) held.shownSince = true;
         const bool decides =
             held.decidedAfterQuestion && reply && source.question > *held.decidedAfterQuestion;
         const bool afterAgreement =
             held.agreedWithQuestionsAsked && !askedBefore(held.agreedWithQuestionsAsked);
-        // Past the short bound only a record showing a change of the service's since the
-        // report counts; one that shows what it showed then may only lag behind her post.
+        // Past the short bound a record showing neither the service's value then, nor the
+        // reported one, nor the earlier report's still to come is a change of the service's
+        // since; one that shows the value from before may only lag behind her post.
         const auto age = source.notOlderThan - held.heldAt;
-        const bool outlived =
-            age >= kLongestHold || (age >= kShortHold && valueIn(record, field) != held.before);
+        const bool value = valueIn(record, field);
+        const bool changedSince = !showsHeld && held.before && value != *held.before &&
+                                  held.earlierValueToCome != value;
+        const bool outlived = age >= kLongestHold || (age >= kShortHold && changedSince);
         if (decides || outlived || afterAgreement) {
             // The service's word counts again, but for replies that may predate what ended it.
             if (decides) {
@@ -156,6 +177,11 @@ void ParticipantHolds::applyTo(std::vector<KRMeetingParticipant>& records,
             FieldState& state = entry.fields[indexOf(field)];
             // A first record that shows another value than the list is a change too.
             if (!state.shown) state.shown = valueIn(*user, field);
+            const bool push = source.question == 0;
+            takeWord(state.newest,
+                     {valueIn(record, field), source.notOlderThan,
+                      push ? source.notOlderThan : source.arrivedAt},
+                     push);
             settle(state, record, field, source);
         }
     }

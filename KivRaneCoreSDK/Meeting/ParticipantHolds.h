@@ -52,8 +52,10 @@ namespace kr {
 /// lower-all): once `kShortHold` passed since the report, long enough for any post that reached
 /// the service to be taken, the service's word counts again. At `kLongestHold` it counts whatever
 /// the record shows, so every hold ends. The value the service showed is that of the newest record
-/// the list took; for a report that follows one still waiting for its agreement, the one before
-/// that report; with no record taken yet, what the list showed before the report.
+/// it had sent (a push as of its arrival, a reply as of its question), held against or not, or of
+/// a host's command it carried out since; with no record yet, what the list showed before the
+/// report. Behind a report of the same field that no record since showed yet, it is the value that
+/// report was weighed against: the records since may only lag behind it.
 ///
 /// Once a hold ended, replies to questions asked before what ended it may still be older than the
 /// report: they keep the value the list shows.
@@ -75,9 +77,10 @@ public:
     /// The user the meeting holds now under a participant id, or null.
     using CurrentUser = std::function<std::shared_ptr<KRMeetingUser>(const std::string&)>;
 
-    /// Who set a held value: someone else's report, or a command of this client's own that the
-    /// service answered.
-    enum class Origin { report, ownCommand };
+    /// Who set a held value: a participant's report of her own change, which the service may not
+    /// have yet; another host's command, which the service carried out before telling of it; or a
+    /// command of this client's own that the service answered.
+    enum class Origin { report, hostCommand, ownCommand };
 
     /// A report of one field, heard `at`, with `questionsAsked` fetches asked so far.
     struct Report {
@@ -98,6 +101,8 @@ public:
         std::uint64_t questionsAsked = 0;
         MeetingSession::Token meeting;
         TimePoint notOlderThan{};
+        /// When the records arrived: a reply was composed between its question and this.
+        TimePoint arrivedAt{};
     };
     /// Forgets what it held and kept of ended meetings and of users the meeting no longer holds,
     /// then settles each field of each record against what is held.
@@ -108,9 +113,12 @@ private:
     static constexpr std::size_t kFields = 2;
     struct Value {
         bool value = false;
-        /// The service's value when the report was heard.
-        bool before = false;
+        /// The service's value when the report was heard; none: either may be.
+        std::optional<bool> before;
         TimePoint heldAt{};
+        /// A record that came after the report showed its value (or the service carried out the
+        /// command), whether or not it could agree.
+        bool shownSince = false;
         /// Set once a record showed the value: the fetches asked by then.
         std::optional<std::uint64_t> agreedWithQuestionsAsked;
         /// A reply to a question after this one ends the hold.
@@ -122,8 +130,22 @@ private:
         /// arrival: they agree with nothing.
         std::uint64_t olderThroughQuestion = 0;
     };
+    /// The service's word on a field: what a record showed, or a command it carried out, with
+    /// when it was composed at the earliest and the latest (a push and a command as they arrive,
+    /// a reply between its question and its arrival). Words whose times overlap may have been
+    /// composed in either order: when they differ, the newest value is either.
+    struct Word {
+        std::optional<bool> value;  ///< none: either
+        TimePoint earliest{};
+        TimePoint latest{};
+    };
+    /// Takes `word` where it is the newest; `inOrder`: it came by a road that keeps order (a
+    /// push), newer than all that arrived before it.
+    static void takeWord(std::optional<Word>& newest, const Word& word, bool inOrder);
     struct FieldState {
         std::optional<Value> held;
+        /// The newest word of the service's, whether the list took it or a hold kept another.
+        std::optional<Word> newest;
         /// The service's value in the newest record the list took.
         std::optional<bool> shown;
         /// Since the last report, a record the list took changed `shown` to a value no held report

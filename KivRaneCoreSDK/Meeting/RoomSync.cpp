@@ -597,7 +597,8 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
         {.question = question,
          .questionsAsked = roomQuestions_,
          .meeting = session ? session->token() : MeetingSession::Token{},
-         .notOlderThan = question != 0 && asked.at ? *asked.at : queue_->clock()->now()});
+         .notOlderThan = question != 0 && asked.at ? *asked.at : queue_->clock()->now(),
+         .arrivedAt = queue_->clock()->now()});
     for (auto& participant : records) {
         participant.participantName =
             owner->nameToShow(participant.userId, std::move(participant.participantName));
@@ -685,11 +686,16 @@ void RoomSync::holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, boo
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner) return;
-    // Every question asked from now on reaches a service that carried the command out.
-    const bool ownCommand = isLocalParticipant(*owner, announcedBy);
+    // Every question asked from now on reaches a service that carried the command out. Another
+    // host tells of a command only once the service carried it out; her own word may be early.
     using Origin = ParticipantHolds::Origin;
-    holdRemote(user, ParticipantHolds::Field::handRaised, raised,
-               ownCommand ? Origin::ownCommand : Origin::report);
+    Origin origin = Origin::report;
+    if (isLocalParticipant(*owner, announcedBy)) {
+        origin = Origin::ownCommand;
+    } else if (user && !announcedBy.empty() && announcedBy != user->id()) {
+        origin = Origin::hostCommand;
+    }
+    holdRemote(user, ParticipantHolds::Field::handRaised, raised, origin);
 }
 
 void RoomSync::holdRemote(const std::shared_ptr<KRMeetingUser>& user,

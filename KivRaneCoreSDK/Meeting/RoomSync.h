@@ -212,19 +212,21 @@ public:
     void applyParticipantRecords(std::vector<KRMeetingParticipant> records) {
         applyParticipantRecords(std::move(records), RecordSource::roomSocketPush, Asked{});
     }
-    /// The media engine reported that a remote participant moved to the audience or back, and the
-    /// app was told: the role is held (`ParticipantHolds`) until the service can be known to have
-    /// it, or the engine reports another move.
+    /// The media engine reported that a remote participant moved to the audience or back; called
+    /// before the list shows the move and the app is told. The role is held (`ParticipantHolds`)
+    /// until the service can be known to have it, or the engine reports another move.
     void engineReportedRole(const std::string& participantId, bool isAudience);
     /// The service says the user with this login left: the panel hears of its record, the merge
     /// lets go of it (only while it holds that login under the id), then the room status is
     /// fetched.
     void applyUserLeft(const std::string& userId);
     /// A remote participant's hand as the participant itself said it, or as a host's command
-    /// set it, in the user the meeting holds for it: held (`ParticipantHolds`) until the service
-    /// can be known to have it, so that no older record changes or reports it.
+    /// set it, in the user the meeting holds for it, before the list shows it: held
+    /// (`ParticipantHolds`) until the service can be known to have it, so that no older record
+    /// changes or reports it.
     /// Announced by the local participant, it was set by this client's own command, which runs
-    /// once the service answered it: the reply to the next question decides it.
+    /// once the service answered it: the reply to the next question decides it. Announced by
+    /// another host (`announcedBy` names someone else), the service carried it out already.
     void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
                            const std::string& announcedBy = {});
 

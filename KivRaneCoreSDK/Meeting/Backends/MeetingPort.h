@@ -82,7 +82,8 @@ public:
     virtual const KRUserRole& joinRole() const = 0;
     virtual KRApiServer serverEnvironment() const = 0;
     virtual bool isLocalUserInAudienceMode() const = 0;
-    /// The engine moved the remote participant `participantId` to the audience or back.
+    /// The engine moved the remote participant `participantId` to the audience or back; called
+    /// before the meeting shows the move.
     virtual void remoteRoleReported(const std::string& participantId, bool isAudience) = 0;
 
     // ---- The join and the teardown ----

@@ -226,15 +226,18 @@ TEST(KRCurrentRoomTest, EachHandOrRoleTheListShowsAnewIsToldOnceWhateverBroughtI
         // A newcomer is no change of the list: its join tells of it.
         {"a record makes her", [&] { bea = room.upsertNewParticipantFromKivDB(raised); }, {}},
         {"the same record again", [&] { room.upsertNewParticipantFromKivDB(raised); }, {}},
-        {"a record lowers it", [&] { room.upsertNewParticipantFromKivDB(lowered); }, {"hand 5 down"}},
+        {"a record lowers it", [&] { room.upsertNewParticipantFromKivDB(lowered); },
+         {"hand 5 down"}},
         {"a message of the hand shown", [&] { room.changeHand(bea, false); }, {}},
         {"a message raises it", [&] { room.changeHand(bea, true); }, {"hand 5 up"}},
-        {"a record moves her and lowers it", [&] { room.upsertNewParticipantFromKivDB(inAudience); },
+        {"a record moves her and lowers it",
+         [&] { room.upsertNewParticipantFromKivDB(inAudience); },
          {"hand 5 down", "role 5 audience"}},
         {"the engine's move after it", [&] { room.changeRole(bea, false); }, {}},
         {"the engine has her speak again",
          [&] { room.upsertNewParticipantFromRtcDB(peer(5)); }, {"role 5 speaker"}},
-        {"a media report of the same role", [&] { room.upsertNewParticipantFromRtcDB(peer(5, true)); }, {}},
+        {"a media report of the same role",
+         [&] { room.upsertNewParticipantFromRtcDB(peer(5, true)); }, {}},
     };
     for (const Step& step : steps) {
         told.clear();
