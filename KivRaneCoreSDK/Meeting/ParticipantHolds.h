@@ -45,17 +45,22 @@ namespace kr {
 /// held value.
 ///
 /// A record newer than the report that still shows the value the service showed when the report
-/// was heard says only that her change has not reached the service yet: her post may be late, or
-/// failing and sent again while the service is out of reach. Such a record ends no hold before
-/// `kLongestHold`, so a long outage does not bring the old value back. A record that shows another
-/// value than that one is a change of the service's since the report (an unheard raise, an unheard
-/// lower-all): once `kShortHold` passed since the report, long enough for any post that reached
-/// the service to be taken, the service's word counts again. At `kLongestHold` it counts whatever
-/// the record shows, so every hold ends. The value the service showed is that of the newest record
-/// it had sent (a push as of its arrival, a reply as of its question), held against or not, or of
-/// a host's command it carried out since; with no record yet, what the list showed before the
-/// report. Behind a report of the same field that no record since showed yet, it is the value that
-/// report was weighed against: the records since may only lag behind it.
+/// was heard, or the value of an earlier report still to come, says only that her change has not
+/// reached the service yet: her post may be late, or failing and sent again while the service is
+/// out of reach. Such a record ends no hold before `kLongestHold`, so a long outage does not bring
+/// the old value back. A record that shows neither, nor the reported value, is a change of the
+/// service's since the report (an unheard raise, an unheard lower-all): once `kShortHold` passed
+/// since the report, long enough for any post that reached the service to be taken, the service's
+/// word counts again. At `kLongestHold` it counts whatever the record shows, so every hold ends.
+///
+/// The value the service showed is its newest word: the newest record it had sent, held against
+/// or not, or a host's command it carried out (another host's, told only once carried out; this
+/// client's own, once answered). A push is composed as it arrives, a reply between its question
+/// and its arrival, a command before it is heard: words whose times overlap may be in either
+/// order, and when they differ the value is open, and no record counts as a change since. With no
+/// word yet, it is what the list showed before the report. Behind a report of the same field that
+/// no record since showed yet, it is the value that report was weighed against: the records since
+/// may only lag behind it.
 ///
 /// Once a hold ended, replies to questions asked before what ended it may still be older than the
 /// report: they keep the value the list shows.
