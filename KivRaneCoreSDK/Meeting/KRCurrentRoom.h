@@ -85,9 +85,11 @@ public:
     std::function<void(const KRMeetingParticipant&)> onMeetingParticipantUpdate;
     std::function<void(const std::vector<KRMeetingParticipant>&)> onMeetingParticipantsRefreshed;
     /// A user of the store shows another hand, whatever changed it (a message, a push or a
-    /// reply): the one place its change is told, once.
+    /// reply): the one place its change is told, once. A host's lower-all is told by its own
+    /// report instead.
     std::function<void(const std::shared_ptr<KRMeetingUser>&)> onHandChanged;
-    /// The same for a user's role: a speaker's or the audience's.
+    /// The same for a user's role, a speaker's or the audience's, whether the engine or a record
+    /// moved it.
     std::function<void(const std::shared_ptr<KRMeetingUser>&)> onRoleChanged;
 
     /// Empties the media tracks; everything else keeps its value.

@@ -55,9 +55,9 @@ namespace kr {
 ///
 /// The value the service showed is its newest word: the newest record it had sent, held against
 /// or not, or a host's command it carried out (another host's, told only once carried out; this
-/// client's own, once answered). A push is composed as it arrives, a reply between its question
-/// and its arrival, a command before it is heard: words whose times overlap may be in either
-/// order, and when they differ the value is open, and no record counts as a change since. With no
+/// client's own, once answered). A push and a command count as composed when they arrive, a reply
+/// between its question and its arrival: words whose times overlap may be in either order, and
+/// when they differ the value is open, and no record counts as a change since. With no
 /// word yet, it is what the list showed before the report. Behind a report of the same field that
 /// no record since showed yet, it is the value that report was weighed against: the records since
 /// may only lag behind it.
