@@ -88,8 +88,8 @@ public:
     /// reply): the one place its change is told, once. A host's lower-all is told by its own
     /// report instead.
     std::function<void(const std::shared_ptr<KRMeetingUser>&)> onHandChanged;
-    /// The same for a user's role, a speaker's or the audience's, whether the engine or a record
-    /// moved it.
+    /// The same for a user's role, a speaker's or the audience's (with the default engine only
+    /// the engine moves it: records carry the role the store shows).
     std::function<void(const std::shared_ptr<KRMeetingUser>&)> onRoleChanged;
 
     /// Empties the media tracks; everything else keeps its value.

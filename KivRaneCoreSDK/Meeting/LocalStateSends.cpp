@@ -41,18 +41,37 @@ LocalStateSends::Id LocalStateSends::sent(const MeetingSession::Token& meeting,
     return id;
 }
 
-void LocalStateSends::answered(Id id, Answer answer) {
-    std::erase_if(sends_, [id](const Send& send) { return send.id == id; });
+std::optional<LocalStateSends::Carried> LocalStateSends::answered(Id id, Answer answer) {
+    std::optional<Carried> carried;
+    const auto send =
+        std::find_if(sends_.begin(), sends_.end(), [id](const Send& s) { return s.id == id; });
+    if (send != sends_.end()) {
+        if (send->meeting.live()) carried = send->carried;
+        sends_.erase(send);
+    }
     if (answer == Answer::refused) {
         std::erase_if(crossings_, [id](const Crossing& crossing) {
             return crossing.first == id || crossing.second == id;
         });
     }
+    return carried;
 }
 
 bool LocalStateSends::onTheirWay() const {
     return std::any_of(sends_.begin(), sends_.end(),
                        [](const Send& send) { return send.meeting.live(); });
+}
+
+bool LocalStateSends::handOnItsWay() const {
+    return std::any_of(sends_.begin(), sends_.end(), [](const Send& send) {
+        return send.meeting.live() && send.carried.handRaised.has_value();
+    });
+}
+
+bool LocalStateSends::handCrossed() const {
+    return crossedIn_.live() &&
+           std::any_of(crossings_.begin(), crossings_.end(),
+                       [](const Crossing& crossing) { return crossing.values.hand; });
 }
 
 LocalStateSends::Crossed LocalStateSends::takeCrossed() {

@@ -38,11 +38,16 @@ public:
 
     /// A send of `meeting` goes out now, carrying `carried`.
     Id sent(const MeetingSession::Token& meeting, const Carried& carried);
-    /// The service answered send `id`: took it, refused it, or the answer never came.
+    /// The service answered send `id`: took it, refused it, or the answer never came. Returns
+    /// what it carried when it was a send of the current meeting (the only live one).
     enum class Answer { taken, refused, lost };
-    void answered(Id id, Answer answer);
-    /// True while a send of the current meeting (the only live one) is on its way.
+    std::optional<Carried> answered(Id id, Answer answer);
+    /// True while a send of the current meeting is on its way; one carrying the hand.
     bool onTheirWay() const;
+    bool handOnItsWay() const;
+    /// True while two sends of the current meeting carried the hand differently, and no send
+    /// carrying it went alone since.
+    bool handCrossed() const;
     /// The values that crossed in the current meeting, forgotten from now on.
     Crossed takeCrossed();
 

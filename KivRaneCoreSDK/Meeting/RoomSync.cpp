@@ -45,7 +45,10 @@ RoomSync::RoomSync(std::weak_ptr<Owner> owner, std::shared_ptr<platform::Dispatc
       queue_(std::move(queue)),
       logger_("krclient", std::move(logCollector)) {}
 
-RoomSync::~RoomSync() { resyncDue_.cancel(); }
+RoomSync::~RoomSync() {
+    resyncDue_.cancel();
+    holdsQuestionDue_.cancel();
+}
 
 // ---- The own status and the room's ----
 
@@ -104,8 +107,7 @@ void RoomSync::fetchRoomStatus(Completion completion) {
     MeetingSession* session = owner->session();
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
     const KRCurrentRoom& room = owner->room();
-    const Asked asked{++roomQuestions_, queue_->clock()->now(), room.whiteboardStops(),
-                      room.recordingWords()};
+    const Asked asked{++roomQuestions_, room.whiteboardStops(), room.recordingWords()};
     owner->send(GetRoomConnectionRequest(room.meetingId, room.roomID, room.meetingPin),
                 [weak = weak_from_this(), token, asked, completion = std::move(completion)](
                     const RoomStatusReply& result) {
@@ -193,10 +195,35 @@ void RoomSync::startPolling(platform::Clock::duration interval) {
         [polling] {
             auto self = polling();
             if (!self) return;
-            self->postOwnStatus(OwnStatus::polling, [polling](bool) {
+            self->postPoll([polling](bool) {
                 if (auto again = polling()) again->fetchRoomStatus({});
             });
         });
+}
+
+void RoomSync::postPoll(Completion completion) {
+    KR_DCHECK_RUN_ON(checker_);
+    const auto owner = owner_.lock();
+    if (!owner || !owner->allowsRoomCall("Post Room Connection Status", completion)) return;
+    if (localStateOnItsWay()) {
+        // Handled after the change, its role would undo a move the change posted.
+        if (completion) completion(false);
+        return;
+    }
+    MeetingSession* session = owner->session();
+    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
+    const LocalStateSends::Id send =
+        sends_.sent(token, {.inAudience = owner->isLocalUserInAudienceMode()});
+    sendStatusPost(makeStatusPost(OwnStatus::polling),
+                   [weak = weak_from_this(), send, completion = std::move(completion)](bool ok) {
+                       if (auto self = weak.lock()) {
+                           // A poll is never lost state: the next one goes anyway.
+                           self->sends_.answered(send, ok ? LocalStateSends::Answer::taken
+                                                          : LocalStateSends::Answer::lost);
+                           self->localStateSettled();
+                       }
+                       if (completion) completion(ok);
+                   });
 }
 
 void RoomSync::startWatchdog() {
@@ -254,7 +281,7 @@ void RoomSync::sendMicrophoneChange(bool muted) {
     const KRCurrentRoom& room = owner->room();
     sendLocalStateChange(
         MuteParticipantAudioRequest(room.meetingId, room.roomID, room.userWebRtcId, muted),
-        LocalState::microphone, {.microphoneMuted = muted});
+        {.microphoneMuted = muted});
 }
 
 void RoomSync::sendCameraChange(bool muted) {
@@ -264,14 +291,14 @@ void RoomSync::sendCameraChange(bool muted) {
     const KRCurrentRoom& room = owner->room();
     sendLocalStateChange(
         MuteParticipantVideoRequest(room.meetingId, room.roomID, room.userWebRtcId, muted),
-        LocalState::camera, {.cameraMuted = muted});
+        {.cameraMuted = muted});
 }
 
-void RoomSync::postLocalState(LocalState what) {
+void RoomSync::postLocalState() {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner) return;
-    sendLocalStateChange(makeStatusPost(OwnStatus::connected), what, wholeState(*owner));
+    sendLocalStateChange(makeStatusPost(OwnStatus::connected), wholeState(*owner));
 }
 
 LocalStateSends::Carried RoomSync::wholeState(Owner& owner) {
@@ -282,20 +309,20 @@ LocalStateSends::Carried RoomSync::wholeState(Owner& owner) {
             .inAudience = owner.isLocalUserInAudienceMode()};
 }
 
-void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what,
+void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request,
                                     const LocalStateSends::Carried& carried) {
     const auto owner = owner_.lock();
     if (!owner || owner->bypassesServer()) return;  // nobody to tell, and nothing to lose
     MeetingSession* session = owner->session();
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
     const LocalStateSends::Id send = sends_.sent(token, carried);
-    owner->send(request, [weak = weak_from_this(), token, what, send](const Acknowledgement& result) {
+    owner->send(request, [weak = weak_from_this(), token, send](const Acknowledgement& result) {
         auto self = weak.lock();
         if (!self) return;
         // A refusal is the service's answer to this change; any other failure means the change
         // never arrived, and the app already shows it.
         const LocalStateSends::Answer answer = answerTo(result);
-        self->sends_.answered(send, answer);
+        self->sendAnswered(send, answer);
         // The service may have answered a fetch asked before this before it took the change. A
         // late answer of an ended meeting's change says nothing of the next meeting's records.
         if (token.live()) self->lastQuestionBeforeChangeAnswered_ = self->roomQuestions_;
@@ -303,10 +330,46 @@ void RoomSync::sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, L
         if (replySucceeded(result)) self->serviceAnswered(Answered::post);
         if (lost && token.live()) {
             self->logger_.warn("Local state change lost: " + replyErrorMessage(result));
-            self->localStateLost(token, what);
+            self->localStateLost(token);
         }
         self->localStateSettled();
+        self->tellHandOnceTaken();
     });
+}
+
+void RoomSync::sendAnswered(LocalStateSends::Id id, LocalStateSends::Answer answer) {
+    const std::optional<LocalStateSends::Carried> carried = sends_.answered(id, answer);
+    const auto owner = owner_.lock();
+    const MeetingSession* session = owner ? owner->session() : nullptr;
+    // Only the current meeting's sends tell what they carried.
+    if (!carried || !carried->handRaised || answer != LocalStateSends::Answer::taken || !session) {
+        return;
+    }
+    handNewsOf(session->token());
+    if (*carried->handRaised == owner->room().isCurrentUserHandRaised) handTaken_ = true;
+}
+
+void RoomSync::handNewsOf(const MeetingSession::Token& meeting) {
+    if (handIn_.sameSession(meeting)) return;
+    handIn_ = meeting;
+    handTold_ = false;
+    handTaken_ = false;
+}
+
+void RoomSync::tellHandOnceTaken() {
+    const auto owner = owner_.lock();
+    const MeetingSession* session = owner ? owner->session() : nullptr;
+    if (!session || session->state() != MeetingSession::State::inMeeting) return;
+    handNewsOf(session->token());
+    const bool raised = owner->room().isCurrentUserHandRaised;
+    // Until the service shows it, the others would hold a hand it may never take; a hand the
+    // service took while a send carrying another one is still to come may yet be undone.
+    if (!handTaken_ || handTold_ == raised || hasLostLocalState() || sends_.handOnItsWay() ||
+        sends_.handCrossed()) {
+        return;
+    }
+    handTold_ = raised;
+    owner->announceLocalHand(raised, {});
 }
 
 bool RoomSync::localStateOnItsWay() const { return sends_.onTheirWay(); }
@@ -322,7 +385,7 @@ void RoomSync::localStateSettled() {
         logger_.info("Local state sent again after crossing sends");
         // Only the whole status carries the hand and the role, and it carries the media as well.
         if (crossed.hand || crossed.role) {
-            postLocalState(LocalState::whole);
+            postLocalState();
         } else {
             const KRCurrentRoom& room = owner->room();
             if (crossed.microphone) sendMicrophoneChange(room.isCurrentUserAudioMuted);
@@ -346,7 +409,7 @@ void RoomSync::postLocalRole() {
         sendStatusPost(makeStatusPost(OwnStatus::connected), {});
         return;
     }
-    postLocalState(LocalState::role);
+    postLocalState();
 }
 
 bool RoomSync::hasLostLocalState() const { return lostIn_.live(); }
@@ -358,62 +421,45 @@ void RoomSync::changeLocalHand(bool raised, HandChange by) {
     // The room's own flag first: the status posts carry it.
     const bool wasRaised = std::exchange(owner->room().isCurrentUserHandRaised, raised);
     if (!owner->markLocalHand(raised)) return;
+    const MeetingSession* session = owner->session();
+    if (session) handNewsOf(session->token());
+    if (wasRaised != raised) handTaken_ = false;
     switch (by) {
         case HandChange::byApp:
-            sendLocalHandChange();
             owner->reportLocalHandLater();
-            return;
-        case HandChange::byHostLowerAll:
-            // A hand left up at the service would come back with the next reply, and every
-            // later one.
-            if (!wasRaised) return;
-            postLocalState(LocalState::hand);
-            break;
-        case HandChange::byService:
-            owner->reportLocalHandLater();
-            break;
-    }
-    // The lower-all, or the service, told everyone: no message of the local one is owed, and a
-    // raise's message still on its way does not decide whether the hand is told again.
-    ++handChanges_;
-    handMessage_ = HandMessage::delivered;
-    handAnnounceIfFails_ = false;
-}
-
-void RoomSync::sendLocalHandChange() {
-    const auto owner = owner_.lock();
-    if (!owner) return;
-    postLocalState(LocalState::hand);
-    const std::uint64_t change = ++handChanges_;
-    handMessage_ = HandMessage::onItsWay;
-    handAnnounceIfFails_ = false;
-    MeetingSession* session = owner->session();
-    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
-    owner->announceLocalHand(
-        owner->room().isCurrentUserHandRaised,
-        [weak = weak_from_this(), change, token](bool sent) {
-            auto self = weak.lock();
-            if (!self || change != self->handChanges_) return;  // a newer change took over
-            self->handMessage_ = sent ? HandMessage::delivered : HandMessage::failed;
-            if (sent || !std::exchange(self->handAnnounceIfFails_, false) || !token.live()) {
+            if (owner->bypassesServer()) {
+                // No send will carry it: the message is all the others get.
+                handTold_ = raised;
+                owner->announceLocalHand(raised, {});
                 return;
             }
-            if (const auto meeting = self->owner_.lock()) self->announceHandAfterResync(*meeting);
-        });
+            postLocalState();
+            return;
+        case HandChange::byHostLowerAll:
+            // Everyone heard the host. A hand left up at the service would come back with the
+            // next reply, and every later one.
+            handTold_ = false;
+            if (wasRaised) postLocalState();
+            return;
+        case HandChange::byService:
+            // The others have it from the service.
+            handTold_ = raised;
+            handTaken_ = true;
+            owner->reportLocalHandLater();
+            return;
+    }
 }
 
-void RoomSync::localStateLost(const MeetingSession::Token& session, LocalState what) {
+void RoomSync::localStateLost(const MeetingSession::Token& session) {
     // Only the current meeting's token is live, and `session` is.
     if (!hasLostLocalState()) {
         // The first loss of this meeting: whatever an earlier meeting left is forgotten.
         lostIn_ = session;
-        handPostLost_ = false;
         handQuestionWaitsIn_ = {};
         resyncAttempts_ = 0;
         fetchCutAWait_ = false;
     }
     ++localStateFailures_;
-    if (what == LocalState::hand) handPostLost_ = true;
     scheduleResync();
 }
 
@@ -470,7 +516,7 @@ void RoomSync::resyncLocalState() {
         [weak = weak_from_this(), token, send, failures](const Acknowledgement& result) {
             auto self = weak.lock();
             if (!self) return;
-            self->sends_.answered(send, answerTo(result));
+            self->sendAnswered(send, answerTo(result));
             // The post of an ended meeting held nothing of the next one, and has nothing to do.
             if (!token.live()) return;
             self->resyncInFlightIn_ = {};
@@ -484,29 +530,9 @@ void RoomSync::resyncLocalState() {
             self->lostIn_ = {};
             self->resyncAttempts_ = 0;
             self->fetchCutAWait_ = false;
-            const auto meeting = self->owner_.lock();
-            if (meeting && std::exchange(self->handPostLost_, false)) {
-                switch (self->handMessage_) {
-                    case HandMessage::delivered:
-                        break;  // the others heard the change when it was made
-                    case HandMessage::onItsWay:
-                        self->handAnnounceIfFails_ = true;
-                        break;
-                    case HandMessage::notSent:
-                    case HandMessage::failed:
-                        self->announceHandAfterResync(*meeting);
-                        break;
-                }
-            }
             self->localStateSettled();
+            self->tellHandOnceTaken();
         });
-}
-
-void RoomSync::announceHandAfterResync(Owner& owner) {
-    const MeetingSession* now = owner.session();
-    if (!now || now->state() != MeetingSession::State::inMeeting) return;
-    // The others hear the hand as they would have from the raise or lower itself.
-    owner.announceLocalHand(owner.room().isCurrentUserHandRaised, {});
 }
 
 bool RoomSync::isStaleLocalRecord(Owner& owner, const KRMeetingParticipant& participant,
@@ -590,22 +616,32 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
             takeLocalRecord(*owner, participant, source);
         }
     }
+    KRCurrentRoom& room = owner->room();
+    const bool toMerge = owner->recordsGoToMerge();
+    if (!toMerge) {
+        // Where the engine brings the participants, it alone moves them between the audience and
+        // the speakers: a record shows the role the list shows.
+        for (auto& participant : records) {
+            if (const auto user = room.matchingUser(participant.participantId)) {
+                participant.participantType = user->isSpeaker()
+                                                  ? KRMeetingParticipantType::speaker
+                                                  : KRMeetingParticipantType::audience;
+            }
+        }
+    }
     const MeetingSession* session = owner->session();
-    holds_.applyTo(
+    const auto askAt = holds_.applyTo(
         records,
         [&owner](const std::string& participantId) { return meetingUser(*owner, participantId); },
         {.question = question,
-         .questionsAsked = roomQuestions_,
          .meeting = session ? session->token() : MeetingSession::Token{},
-         .notOlderThan = question != 0 && asked.at ? *asked.at : queue_->clock()->now(),
-         .arrivedAt = queue_->clock()->now()});
+         .at = queue_->clock()->now()});
+    if (askAt) askOnceHoldsPassed(*askAt);
     for (auto& participant : records) {
         participant.participantName =
             owner->nameToShow(participant.userId, std::move(participant.participantName));
     }
-    KRCurrentRoom& room = owner->room();
     MeetingParticipantsManager& merge = owner->participantMerge();
-    const bool toMerge = owner->recordsGoToMerge();
     // First the records: the room store's list (a push's records go to the panel one by one, a
     // status reply's do not) and the merge, which reports only where it holds the
     // participants. A participant the engine saw leave stays out until the engine brings it
@@ -674,42 +710,42 @@ void RoomSync::askAboutLocalHand() {
     });
 }
 
-void RoomSync::engineReportedRole(const std::string& participantId, bool isAudience) {
+void RoomSync::engineReportedRole(const std::string& participantId) {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner || participantId.empty()) return;
-    holdRemote(meetingUser(*owner, participantId), ParticipantHolds::Field::inAudience, isAudience);
+    holdRemote(meetingUser(*owner, participantId), ParticipantHolds::Field::inAudience);
 }
 
-void RoomSync::holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
-                                 const std::string& announcedBy) {
+void RoomSync::holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user) {
     KR_DCHECK_RUN_ON(checker_);
-    const auto owner = owner_.lock();
-    if (!owner) return;
-    // Every question asked from now on reaches a service that carried the command out. Another
-    // host tells of a command only once the service carried it out; her own word may be early.
-    using Origin = ParticipantHolds::Origin;
-    Origin origin = Origin::report;
-    if (isLocalParticipant(*owner, announcedBy)) {
-        origin = Origin::ownCommand;
-    } else if (user && !announcedBy.empty() && announcedBy != user->id()) {
-        origin = Origin::hostCommand;
-    }
-    holdRemote(user, ParticipantHolds::Field::handRaised, raised, origin);
+    holdRemote(user, ParticipantHolds::Field::handRaised);
 }
 
 void RoomSync::holdRemote(const std::shared_ptr<KRMeetingUser>& user,
-                          ParticipantHolds::Field field, bool value,
-                          ParticipantHolds::Origin origin) {
+                          ParticipantHolds::Field field) {
     const auto owner = owner_.lock();
     MeetingSession* session = owner ? owner->session() : nullptr;
     if (!session || !user || isLocalParticipant(*owner, user->id())) return;
     holds_.hold(session->token(), user,
-                {.field = field,
-                 .value = value,
-                 .questionsAsked = roomQuestions_,
-                 .at = queue_->clock()->now(),
-                 .origin = origin});
+                {.field = field, .questionsAsked = roomQuestions_, .at = queue_->clock()->now()});
+}
+
+void RoomSync::askOnceHoldsPassed(platform::Clock::time_point at) {
+    const auto owner = owner_.lock();
+    MeetingSession* session = owner ? owner->session() : nullptr;
+    if (!session) return;
+    if (holdsQuestionAt_ && *holdsQuestionAt_ >= at && holdsQuestionIn_.sameSession(session->token())) {
+        return;
+    }
+    holdsQuestionDue_.cancel();
+    holdsQuestionAt_ = at;
+    holdsQuestionIn_ = session->token();
+    holdsQuestionDue_ = queue_->postAt(
+        at, [weak = weak_from_this(), syncForNews = whileTakingNews(session->token())] {
+            if (auto self = weak.lock()) self->holdsQuestionAt_.reset();
+            if (auto self = syncForNews()) self->fetchRoomStatus({});
+        });
 }
 
 void RoomSync::keepLocalState(Owner& owner, KRMeetingParticipant& record) {

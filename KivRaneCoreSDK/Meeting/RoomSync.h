@@ -109,8 +109,6 @@ public:
         polling,       ///< still in the room (a poll: the connection alone)
         disconnected,  ///< gone from the room
     };
-    /// Which local state a change to the service concerns.
-    enum class LocalState { microphone, camera, hand, role, whole };
     /// Where a list of the service's participant records came from.
     enum class RecordSource { roomStatusReply, roomSocketPush };
 
@@ -143,8 +141,12 @@ public:
 
     // ---- Polls and watchdog (their timers are the session's) ----
 
-    /// Every `interval` a room status fetch, and an own status post followed by a fetch.
+    /// Every `interval` a room status fetch, and a poll (`postPoll`) followed by a fetch.
     void startPolling(platform::Clock::duration interval);
+    /// The polling own status post, which carries the local role: weighed against the local
+    /// changes' sends like any of them, and left out while one is on its way (it could reach the
+    /// service after it and undo it). `completion` runs either way.
+    void postPoll(Completion completion);
     /// The network watchdog: a tick at once, then every `kWatchdogInterval`.
     void startWatchdog();
     /// The network client's word on the network.
@@ -158,13 +160,13 @@ public:
     /// The local user's own state changes go to the service through these. A change that never
     /// reached the service (not a refusal) leaves the whole local state to be posted again, after
     /// about 1, 2, 4 ... 30 s (at once when another call of the sync succeeds meanwhile), until the
-    /// service takes it; then the others are told what the change would have told them.
+    /// service takes it.
     ///
     /// The microphone and the camera each go by a call that carries nothing else.
     void sendMicrophoneChange(bool muted);
     void sendCameraChange(bool muted);
-    /// The whole own status, from the room store, posted as a change of `what`.
-    void postLocalState(LocalState what);
+    /// The whole own status, from the room store, posted as a change of the local state.
+    void postLocalState();
     /// Posts the whole own status with the local role the meeting just confirmed, as a change
     /// of the local state (`postLocalState`): one that never reached the service is posted
     /// again, and until then the service's record of the local user is left out.
@@ -180,12 +182,17 @@ public:
                           ///< shows it changed
     };
     /// The local hand: the room store's flag and the local user, then the own status post as a
-    /// hand change. The app's own change also goes to the others as a message at once, and to the
-    /// app as a report; when the post is lost, the message goes again once the state is posted
-    /// again only if its own send failed. A host's lower-all posts only a hand that was up, and
-    /// tells nobody: everyone heard the host. The service's own change is reported to the app
-    /// once, and neither posted nor told to the others, who have it from the service.
+    /// hand change. The app's own change is reported to the app, and goes to the others as a
+    /// message once the service took a send carrying it (`tellHandOnceTaken`; at once when the
+    /// settings skip the service). A host's lower-all posts only a hand that was up, and tells
+    /// nobody: everyone heard the host. The service's own change is reported to the app once, and
+    /// neither posted nor told to the others, who have it from the service.
     void changeLocalHand(bool raised, HandChange by);
+    /// Tells the others the local hand once the service has it, while the meeting is in
+    /// progress: a send carrying it was taken, no send carrying the hand is on its way or must
+    /// go again, and they were last told another one. The sync calls it as sends are answered;
+    /// the meeting's start calls it for a hand the service took during the join.
+    void tellHandOnceTaken();
 
     // ---- The service's records ----
 
@@ -193,8 +200,6 @@ public:
     /// reply counts as new.
     struct Asked {
         std::uint64_t question = 0;  ///< the number of the fetch
-        /// When it was asked; none: as the reply arrives.
-        std::optional<platform::Clock::time_point> at;
         /// The room store's counts then.
         std::optional<std::uint64_t> whiteboardStops;
         std::optional<std::uint64_t> recordingWords;
@@ -212,23 +217,18 @@ public:
     void applyParticipantRecords(std::vector<KRMeetingParticipant> records) {
         applyParticipantRecords(std::move(records), RecordSource::roomSocketPush, Asked{});
     }
-    /// The media engine reported that a remote participant moved to the audience or back; called
-    /// before the list shows the move and the app is told. The role is held (`ParticipantHolds`)
-    /// until the service can be known to have it, or the engine reports another move.
-    void engineReportedRole(const std::string& participantId, bool isAudience);
+    /// A room engine reported that a remote participant moved to the audience or back; called
+    /// before the merge shows the move. Records composed before it keep the merge's role
+    /// (`ParticipantHolds`).
+    void engineReportedRole(const std::string& participantId);
     /// The service says the user with this login left: the panel hears of its record, the merge
     /// lets go of it (only while it holds that login under the id), then the room status is
     /// fetched.
     void applyUserLeft(const std::string& userId);
-    /// A remote participant's hand as the participant itself said it, or as a host's command
-    /// set it, in the user the meeting holds for it, before the list shows it: held
-    /// (`ParticipantHolds`) until the service can be known to have it, so that no older record
-    /// changes or reports it.
-    /// Announced by the local participant, it was set by this client's own command, which runs
-    /// once the service answered it: the reply to the next question decides it. Announced by
-    /// another host (`announcedBy` names someone else), the service carried it out already.
-    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
-                           const std::string& announcedBy = {});
+    /// A remote participant's hand as her message or a host's lower-all set it, in the user the
+    /// meeting holds for it, called before the list shows it: records composed before it keep
+    /// what the list shows (`ParticipantHolds`).
+    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user);
 
 private:
     RoomSync(std::weak_ptr<Owner> owner, std::shared_ptr<platform::DispatchQueue> queue,
@@ -241,7 +241,7 @@ private:
     /// Gives the local user's record the state the client holds for it: its hand, microphone,
     /// camera and role, which the own status posts carry.
     static void keepLocalState(Owner& owner, KRMeetingParticipant& record);
-    void sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request, LocalState what,
+    void sendLocalStateChange(const KRAPIRequest<KRAPISuccess>& request,
                               const LocalStateSends::Carried& carried);
     /// What a post of the whole own status carries now.
     static LocalStateSends::Carried wholeState(Owner& owner);
@@ -255,10 +255,12 @@ private:
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// The user the meeting holds under a participant id, where its participants live.
     static std::shared_ptr<KRMeetingUser> meetingUser(Owner& owner, const std::string& participantId);
-    /// Holds a remote participant's field in the current meeting; nothing for the local one,
-    /// whose records wait for its own changes instead (`isStaleLocalRecord`).
-    void holdRemote(const std::shared_ptr<KRMeetingUser>& user, ParticipantHolds::Field field,
-                    bool value, ParticipantHolds::Origin origin = ParticipantHolds::Origin::report);
+    /// Notes a report of a remote participant's field in the current meeting; nothing for the
+    /// local one, whose records wait for its own changes instead (`isStaleLocalRecord`).
+    void holdRemote(const std::shared_ptr<KRMeetingUser>& user, ParticipantHolds::Field field);
+    /// Asks the room status at `at`, unless a question is due by then already: a push set aside
+    /// may have shown a change the service made since the report it was weighed against.
+    void askOnceHoldsPassed(platform::Clock::time_point at);
     /// The service's record of the local user, once older records are gone: a reply's hand is
     /// the service's ordered word on it once the meeting started; a push's local state stays the
     /// client's, and a hand that differs makes the sync ask.
@@ -266,9 +268,12 @@ private:
     /// Fetches the room status for a push that showed another local hand, one fetch at a time; a
     /// push that shows it while one is on its way asks once more after its answer.
     void askAboutLocalHand();
-    /// A raise or lower of the app's own: the post, and the message to the others at once.
-    void sendLocalHandChange();
-    void localStateLost(const MeetingSession::Token& session, LocalState what);
+    /// The service answered send `id`: what it carried of the hand is noted when it was taken.
+    void sendAnswered(LocalStateSends::Id id, LocalStateSends::Answer answer);
+    /// What the others were told of the local hand and whether the service took it, started
+    /// afresh for another meeting than the last one.
+    void handNewsOf(const MeetingSession::Token& meeting);
+    void localStateLost(const MeetingSession::Token& session);
     /// Schedules the next post of the whole local state, unless one of the current meeting
     /// waits or is under way.
     void scheduleResync();
@@ -277,8 +282,6 @@ private:
     /// fail while fetches do not, and a post per answered fetch would be bound to fail.
     enum class Answered { post, fetch };
     void serviceAnswered(Answered call);
-    /// Tells the others the local hand again after the state was posted, unless they heard it.
-    void announceHandAfterResync(Owner& owner);
     /// Gives the sync while the meeting of `session` takes news of the room, else null.
     std::function<std::shared_ptr<RoomSync>()> whileTakingNews(
         const MeetingSession::Token& session);
@@ -303,7 +306,6 @@ private:
     /// The number of the last fetch asked before a local change was last answered: a reply to it
     /// or an earlier one may predate the change at the service.
     std::uint64_t lastQuestionBeforeChangeAnswered_ = 0;
-    bool handPostLost_ = false;  ///< a hand change of `lostIn_`'s meeting did not reach the service
     /// The meeting whose post of the whole state is on its way; not live: none is.
     MeetingSession::Token resyncInFlightIn_;
     /// A fetch's answer cut a wait short since a post last got through.
@@ -319,13 +321,12 @@ private:
     platform::TaskHandle resyncDue_;
     RetryBackOff backOff_;
 
-    // The message of the latest local hand change.
-    enum class HandMessage { notSent, onItsWay, delivered, failed };
-    HandMessage handMessage_ = HandMessage::notSent;
-    std::uint64_t handChanges_ = 0;
-    /// The state was posted again while the message was on its way: tell the hand again if
-    /// the message fails.
-    bool handAnnounceIfFails_ = false;
+    // The local hand's message goes once the service took the hand (`tellHandOnceTaken`). Both
+    // belong to `handIn_`'s meeting, which starts with the hand down at the service and with
+    // the others.
+    MeetingSession::Token handIn_;
+    bool handTold_ = false;   ///< the hand the others were last told, by message or the service
+    bool handTaken_ = false;  ///< a send carrying the current hand was taken since it changed
 
     std::uint64_t roomQuestions_ = 0;  ///< fetches asked so far
     /// The meeting whose fetch for a push's local hand is on its way; not live: none is.
@@ -335,6 +336,10 @@ private:
     /// way, showed another hand; not live: none did.
     MeetingSession::Token handQuestionWaitsIn_;
     ParticipantHolds holds_;
+    /// The question asked once the holds passed, when it is due and for which meeting.
+    platform::TaskHandle holdsQuestionDue_;
+    std::optional<platform::Clock::time_point> holdsQuestionAt_;
+    MeetingSession::Token holdsQuestionIn_;
 };
 
 }  // namespace kr

@@ -82,9 +82,10 @@ public:
     virtual const KRUserRole& joinRole() const = 0;
     virtual KRApiServer serverEnvironment() const = 0;
     virtual bool isLocalUserInAudienceMode() const = 0;
-    /// The engine moved the remote participant `participantId` to the audience or back; called
-    /// before the meeting shows the move.
-    virtual void remoteRoleReported(const std::string& participantId, bool isAudience) = 0;
+    /// A room engine moved the remote participant `participantId` to the audience or back;
+    /// called before the merge shows the move. (The default engine's moves need no word: records
+    /// never move its participants.)
+    virtual void remoteRoleReported(const std::string& participantId) = 0;
 
     // ---- The join and the teardown ----
 

@@ -194,7 +194,7 @@ void IncomingControlMessages::onLowerAllHandsInRoomStore(const KRRtmMessage& mes
     for (const auto& user : room.meetingUsers()) {
         if (!user->isHandRaised())
             continue;
-        m.holdAnnouncedHand(user, false, message.senderParticipantId);
+        m.holdAnnouncedHand(user);
         // Told by the lower-all's own report, below.
         user->setIsHandRaised(false);
     }
@@ -208,7 +208,7 @@ void IncomingControlMessages::onHandInRoomStore(const KRRtmMessage& message) {
         return;
     const bool raised = message.message == E::participantRaiseHand;
     // The store tells the app, once the list shows another hand.
-    meeting_->holdAnnouncedHand(sender, raised, message.senderParticipantId);
+    meeting_->holdAnnouncedHand(sender);
     meeting_->currentRoom().changeHand(sender, raised);
 }
 
@@ -290,7 +290,7 @@ void IncomingControlMessages::onLowerAllHandsInMerge(const KRRtmMessage& message
     // Held before the merge lowers and reports them.
     for (const auto& user : merge.getAllMeetingUser()) {
         if (user->isHandRaised())
-            m.holdAnnouncedHand(user, false, message.senderParticipantId);
+            m.holdAnnouncedHand(user);
     }
     merge.lowerAllParticipantsHands();
     // After the merge, which tells the app of the local hand with the others'.
@@ -305,7 +305,7 @@ void IncomingControlMessages::onHandInMerge(const KRRtmMessage& message) {
     // Held before the merge shows it; a hand the merge has no record of shows nowhere.
     const auto sender = merge.getMeetingUser(message.senderParticipantId);
     if (sender && merge.hasRecord(message.senderParticipantId))
-        meeting_->holdAnnouncedHand(sender, raised, message.senderParticipantId);
+        meeting_->holdAnnouncedHand(sender);
     merge.updateParticipantHandRaiseStatus(message.senderParticipantId, raised);
 }
 

@@ -67,11 +67,9 @@ public:
         virtual void changeMeetingLock(bool locked, const std::optional<std::string>& by) = 0;
         virtual void changeRecording(bool on, const std::optional<std::string>& by) = 0;
         virtual void closeWhiteboard(const std::optional<std::string>& by) = 0;
-        /// A participant's hand as its own message or a host's command sets it, before the list
-        /// shows it: status news the service sent before it had that hand must not take it
-        /// back. `announcedBy`: the sender, the local participant for this client's own command.
-        virtual void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
-                                       const std::string& announcedBy) = 0;
+        /// A participant's hand as her own message or a host's command sets it, before the list
+        /// shows it: status news the service composed before must not take it back.
+        virtual void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user) = 0;
         /// A host lowered every hand: the local one goes down too, also at the service.
         virtual void lowerLocalHandForHost() = 0;
 

@@ -56,9 +56,8 @@ public:
     void closeWhiteboard(const std::optional<std::string>& by) override {
         core_.events().closeWhiteboard(by);
     }
-    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
-                           const std::string& announcedBy) override {
-        core_.roomSync_->holdAnnouncedHand(user, raised, announcedBy);
+    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user) override {
+        core_.roomSync_->holdAnnouncedHand(user);
     }
     void lowerLocalHandForHost() override {
         core_.roomSync_->changeLocalHand(false, RoomSync::HandChange::byHostLowerAll);

@@ -309,6 +309,8 @@ void ClientCore::enterMeeting(const SessionToken& session, const std::function<v
         mediaBackend().recordLocalParticipant();
         session_->reachMeeting();
         events_.sendLocalUserJoinMeetingEvent();
+        // A hand raised during the join goes to the others now that they can hear it.
+        roomSync_->tellHandOnceTaken();
     }
     finished();
 }

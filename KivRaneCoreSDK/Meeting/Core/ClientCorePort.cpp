@@ -40,8 +40,8 @@ KRApiServer ClientCore::Port::serverEnvironment() const { return core_.getServer
 bool ClientCore::Port::isLocalUserInAudienceMode() const {
     return core_.currentRoom_.isCurrentUserInAudienceMode;
 }
-void ClientCore::Port::remoteRoleReported(const std::string& participantId, bool isAudience) {
-    core_.roomSync_->engineReportedRole(participantId, isAudience);
+void ClientCore::Port::remoteRoleReported(const std::string& participantId) {
+    core_.roomSync_->engineReportedRole(participantId);
 }
 
 // ---- The join and the teardown ----

@@ -28,7 +28,7 @@ public:
     const KRUserRole& joinRole() const override;
     KRApiServer serverEnvironment() const override;
     bool isLocalUserInAudienceMode() const override;
-    void remoteRoleReported(const std::string& participantId, bool isAudience) override;
+    void remoteRoleReported(const std::string& participantId) override;
 
     void runServerJoin(ServerJoin part, std::function<void()> thenMedia) override;
     bool markMediaSetUp() override;

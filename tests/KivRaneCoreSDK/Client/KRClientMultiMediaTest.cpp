@@ -1542,9 +1542,10 @@ TEST_F(KRClientMultiMediaTest, HostBuiltEngineReportsReachTheHostThroughTheMerge
     rtc->didDetectTopActiveSpeakersPeers({bob, local});
     EXPECT_TRUE(ann.recorder->has("speakers 2"));
 
-    // The hand goes out through the engine, to the room channel.
+    // The hand goes out through the engine, to the room channel, once the service took its post.
+    const std::size_t sentBefore = engine->sent.size();
     ann.client->raiseHand();
-    ASSERT_FALSE(engine->sent.empty());
+    ASSERT_TRUE(main->runUntil([&] { return engine->sent.size() > sentBefore; }, 5s));
     EXPECT_EQ(engine->sent.back().message, KRRtmMessageEvent::participantRaiseHand);
     EXPECT_EQ(engine->sent.back().messageType, KRRtmMessageType::publicChat);
     EXPECT_EQ(engine->sent.back().senderParticipantId, "10001");

@@ -36,7 +36,8 @@ public:
     Lines lines;
     /// For each share announcement passed on, how many lines were recorded before it.
     std::vector<std::size_t> sharesAnnouncedAfter;
-    /// The hands held against older status news, "<id> up" / "<id> down", in order.
+    /// The hands held against older status news, in order, each with the hand the participant
+    /// showed then: "<id> held up" / "<id> held down".
     Lines heldHands;
 
     RecordingMeeting() {
@@ -86,9 +87,8 @@ public:
     void closeWhiteboard(const std::optional<std::string>& by) override {
         add("close board by " + by.value_or("-"));
     }
-    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user, bool raised,
-                           const std::string& /*announcedBy*/) override {
-        heldHands.push_back(who(user) + (raised ? " up" : " down"));
+    void holdAnnouncedHand(const std::shared_ptr<KRMeetingUser>& user) override {
+        heldHands.push_back(who(user) + (user && user->isHandRaised() ? " held up" : " held down"));
     }
     void lowerLocalHandForHost() override { room.isCurrentUserHandRaised = false; }
     void sendHostRequestToStartAudioVideoEvent(const std::shared_ptr<KRMeetingUser>& host,
@@ -341,17 +341,20 @@ TEST(IncomingControlMessagesTest, AHandAndTheHostsLowerAllAreHeldForTheParticipa
         // The default backend's participants are the room store's users.
         for (const auto& user : r.meeting->users)
             r.meeting->room.allMediaTracks.push_back(user);
+        // Each is held before the list shows the change: the hand it shows then is the old one.
         r.deliver(backend, Route::channel, message(E::participantRaiseHand, "8"));
         // The merge has no record of 9: its hand shows nothing there, and holds nothing.
         r.deliver(backend, Route::channel, message(E::participantRaiseHand, "9"));
-        const Lines raised =
-            backend == Backend::defaultEngine ? Lines{"8 up", "9 up"} : Lines{"8 up"};
+        const Lines raised = backend == Backend::defaultEngine
+                                 ? Lines{"8 held down", "9 held down"}
+                                 : Lines{"8 held down"};
         EXPECT_EQ(r.meeting->heldHands, raised);
         r.meeting->heldHands.clear();
         // Only the hands the command took down are held; 7's was down already.
         r.deliver(backend, Route::channel, message(E::hostLowerAllHands, "7"));
-        const Lines lowered =
-            backend == Backend::defaultEngine ? Lines{"8 down", "9 down"} : Lines{"8 down"};
+        const Lines lowered = backend == Backend::defaultEngine
+                                  ? Lines{"8 held up", "9 held up"}
+                                  : Lines{"8 held up"};
         EXPECT_EQ(r.meeting->heldHands, lowered);
     }
 }

@@ -8,11 +8,13 @@
 
 #include <boost/json/parse.hpp>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,7 +29,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
-using LocalState = RoomSync::LocalState;
 using OwnStatus = RoomSync::OwnStatus;
 
 KRMeetingParticipant record(const std::string& id, const std::string& name,
@@ -145,7 +146,7 @@ protected:
     /// The local hand change went out and never reached the service.
     void loseHandChange() {
         owner->store.isCurrentUserHandRaised = true;
-        sync->postLocalState(LocalState::hand);
+        sync->postLocalState();
         owner->answerPost(lost());
     }
 
@@ -251,7 +252,7 @@ TEST_P(RoomSyncApplierTest, TheLocalRecordWaitsWhileALocalChangeIsOnItsWay) {
     inMeeting();
     owner->toMerge = true;
     owner->store.isCurrentUserHandRaised = true;
-    sync->postLocalState(LocalState::hand);
+    sync->postLocalState();
     KRMeetingParticipant self = record("1", "Me");
     self.isHandRaise = false;  // the service answered for the room before it took the raise
     applyFrom(GetParam(), *sync, {self, record("8", "Bea")});
@@ -283,26 +284,25 @@ TEST_F(RoomSyncTest, AReplyAskedBeforeTheEngineReportedARoleLeavesThatRoleAlone)
     };
     sync->fetchRoomStatus({});  // asked before the service took the move
     sync->fetchRoomStatus({});
-    // The engine moves 8 to the audience, as the backend does.
+    // The engine moves 8 to the audience, in the room store where it makes the users.
     bea->setIsSpeaker(false);
-    sync->engineReportedRole("8", true);
     answer();
     EXPECT_FALSE(bea->isSpeaker());
     EXPECT_TRUE(bea->isHandRaised());  // the rest of the record counts
     answer();
     EXPECT_FALSE(bea->isSpeaker());
-    // Nor does one asked after the report, while the service has not taken the move.
+    // Nor does one asked after the move: the engine alone moves a participant here.
     sync->fetchRoomStatus({});
     answer();
     EXPECT_FALSE(bea->isSpeaker());
-    // Once a record shows the move, the service's word counts again.
+    // Not even once a record showed the move.
     KRRoomConnectionStatus moved;
     moved.participants = {record("8", "Bea")};
     moved.participants[0].participantType = KRMeetingParticipantType::audience;
     sync->applyRoomStatus(moved);
     sync->fetchRoomStatus({});
     answer();
-    EXPECT_TRUE(bea->isSpeaker());
+    EXPECT_FALSE(bea->isSpeaker());
 }
 
 /// The local user ("1") a speaker in the merge, as a confirmed move back from the audience left it.
@@ -395,23 +395,30 @@ KRMeetingParticipant beaRecord(bool handRaised) {
     return bea;
 }
 
-TEST_P(RoomSyncApplierTest, AnAnnouncedHandHoldsUntilTheServiceShowsIt) {
+TEST_P(RoomSyncApplierTest, AnAnnouncedHandStandsOnlyAgainstRecordsComposedBeforeIt) {
     struct Case {
         const char* what;
         std::vector<bool> service;  ///< the hand each record says, in order (raised: true)
         std::vector<bool> shown;    ///< the hand the meeting holds after each
+        /// How many records, from the first, were composed before her message: a push arriving
+        /// within the short bound, a reply to a question asked before. The rest came after: a
+        /// push arriving later, a reply to a question asked since.
+        std::size_t composedBefore;
     };
     // Bea raised her hand: the others were told.
     const Case cases[] = {
-        {"records that still show it down change nothing",
+        {"records from before it that still show it down change nothing",
          {false, false, false},
-         {true, true, true}},
-        {"a record that shows it ends the hold: a later one counts as before",
+         {true, true, true},
+         3},
+        {"a record from after it is the service's word",
          {true, false},
-         {true, false}},
-        {"held, then shown, then lowered at the service",
+         {true, false},
+         1},
+        {"set aside, then shown, then lowered and raised at the service",
          {false, true, false, true},
-         {true, true, false, true}},
+         {true, true, false, true},
+         2},
     };
     for (const bool toMerge : {false, true}) {
         for (const Case& c : cases) {
@@ -422,7 +429,11 @@ TEST_P(RoomSyncApplierTest, AnAnnouncedHandHoldsUntilTheServiceShowsIt) {
             inMeeting();
             owner->toMerge = toMerge;
             const auto bea = beaWithHand(*owner, true);
-            sync->holdAnnouncedHand(bea, true);
+            const bool reply = GetParam() == Source::statusReply;
+            if (reply) {
+                for (std::size_t i = 0; i < c.composedBefore; ++i) sync->fetchRoomStatus({});
+            }
+            sync->holdAnnouncedHand(bea);
             int handReports = 0;
             owner->merge.onUserDataUpdated = [&](const auto&, ParticipantUpdateType change) {
                 handReports += change == ParticipantUpdateType::handRaise ? 1 : 0;
@@ -430,7 +441,17 @@ TEST_P(RoomSyncApplierTest, AnAnnouncedHandHoldsUntilTheServiceShowsIt) {
             int changes = 0;
             bool before = true;
             for (std::size_t i = 0; i < c.service.size(); ++i) {
-                applyFrom(GetParam(), *sync, {beaRecord(c.service[i])});
+                const bool composedBefore = i < c.composedBefore;
+                if (reply) {
+                    if (!composedBefore) sync->fetchRoomStatus({});
+                    KRRoomConnectionStatus status;
+                    status.participants = {beaRecord(c.service[i])};
+                    owner->fetches.front()(RoomSync::RoomStatusReply(status));
+                    owner->fetches.pop_front();
+                } else {
+                    if (!composedBefore) advance(ParticipantHolds::kShortHold);
+                    applyFrom(GetParam(), *sync, {beaRecord(c.service[i])});
+                }
                 EXPECT_EQ(bea->isHandRaised(), c.shown[i]) << "after record " << i;
                 ASSERT_EQ(owner->store.allParticipants.size(), 1u);
                 EXPECT_EQ(owner->store.allParticipants[0].isHandRaise, c.shown[i]);
@@ -446,13 +467,13 @@ TEST_P(RoomSyncApplierTest, AHeldHandEndsWithItsMeetingAndItsParticipant) {
     inMeeting();
     // The local hand is not held here: its own changes are guarded apart.
     owner->store.upsertNewParticipantFromRtcDB(peer(1))->setIsHandRaised(true);
-    sync->holdAnnouncedHand(owner->store.matchingUser("1"), true);
+    sync->holdAnnouncedHand(owner->store.matchingUser("1"));
     KRMeetingParticipant self = record("1", "Me");
     applyFrom(GetParam(), *sync, {self});
     EXPECT_FALSE(owner->store.matchingUser("1")->isHandRaised());
 
     // Bea leaves and comes back: the user the meeting holds now is not the one told of.
-    sync->holdAnnouncedHand(beaWithHand(*owner, true), true);
+    sync->holdAnnouncedHand(beaWithHand(*owner, true));
     owner->store.removeMediaTrack("8");
     const auto back = owner->store.upsertNewParticipantFromRtcDB(peer(8));
     back->setIsHandRaised(true);
@@ -461,13 +482,19 @@ TEST_P(RoomSyncApplierTest, AHeldHandEndsWithItsMeetingAndItsParticipant) {
 
     // A hold of an ended meeting holds nothing in the next.
     back->setIsHandRaised(true);
-    sync->holdAnnouncedHand(back, true);
+    sync->holdAnnouncedHand(back);
     inMeeting();
     applyFrom(GetParam(), *sync, {beaRecord(false)});
     EXPECT_FALSE(back->isHandRaised());
 }
 
-TEST_F(RoomSyncTest, AHandAPushShowedBeforeItsMessageHoldsOnlyAgainstRepliesAskedBefore) {
+TEST_F(RoomSyncTest, AHandAPushShowedBeforeItsMessageStandsOnlyAgainstRecordsComposedBefore) {
+    const auto answerWith = [&](bool raised) {
+        KRRoomConnectionStatus status;
+        status.participants = {beaRecord(raised)};
+        owner->fetches.front()(RoomSync::RoomStatusReply(status));
+        owner->fetches.pop_front();
+    };
     // Her hand was down in an earlier record, or down in the list when the first record came.
     for (const bool earlierRecord : {true, false}) {
         SCOPED_TRACE(earlierRecord ? "an earlier record" : "the first record");
@@ -476,41 +503,50 @@ TEST_F(RoomSyncTest, AHandAPushShowedBeforeItsMessageHoldsOnlyAgainstRepliesAske
         if (earlierRecord) sync->applyParticipantRecords({beaRecord(false)});
         sync->fetchRoomStatus({});  // asked before the service took her raise
         sync->applyParticipantRecords({beaRecord(true)});
-        sync->holdAnnouncedHand(bea, true);  // her message comes after the push
-        KRRoomConnectionStatus older;
-        older.participants = {beaRecord(false)};
-        owner->fetches.front()(RoomSync::RoomStatusReply(older));
-        owner->fetches.pop_front();
+        sync->holdAnnouncedHand(bea);  // her message comes after the push
+        answerWith(false);
         EXPECT_TRUE(bea->isHandRaised()) << "a reply asked before the message";
-        // The host lowered every hand, unheard: the next push is the service's word.
+        // The host lowered every hand, unheard. A push right after the message may be older
+        // than it: the service's word is asked once no push can be.
         sync->applyParticipantRecords({beaRecord(false)});
-        EXPECT_FALSE(bea->isHandRaised()) << "a push after the message";
+        EXPECT_TRUE(bea->isHandRaised()) << "a push right after the message";
+        advance(ParticipantHolds::kShortHold - 1ms);
+        EXPECT_TRUE(owner->fetches.empty());
+        advance(1ms);
+        ASSERT_EQ(owner->fetches.size(), 1u);
+        answerWith(false);
+        EXPECT_FALSE(bea->isHandRaised()) << "the reply asked once the bound passed";
     }
 }
 
-TEST_F(RoomSyncTest, ALowerRightAfterItsRaiseWaitsForTheServiceToTakeTheRaise) {
+TEST_F(RoomSyncTest, ALowerRightAfterItsRaiseStandsAgainstRecordsComposedBeforeIt) {
     // Steps: "r1"/"r0" her raise or lower heard, "a" a fetch asked, "p1"/"p0" a push and "q1"/"q0"
-    // the oldest fetch's reply showing her hand; ":1"/":0" the hand the meeting shows after it.
+    // the oldest fetch's reply showing her hand, "w" the short bound waited out; ":1"/":0" the
+    // hand the meeting shows after it.
     struct Row {
         const char* what;
         const char* steps;
     };
     const Row rows[] = {
-        {"a push from before the raise", "p0 r1 r0 p1:0 p0:0 p1:1"},
-        {"a reply asked before the raise", "p0 a r1 r0 q0:0 p1:0 p0:0 p1:1"},
-        {"a reply asked after both, before the service took the raise", "p0 r1 r0 a q0:0 p1:0 p0:0 p1:1"},
+        {"a push from before the raise", "p0 r1 r0 p1:0 p0:0 p1:0 w p1:1"},
+        {"a reply asked before the raise", "p0 a r1 r0 q0:0 p1:0 p0:0 p1:0 w q1:1"},
+        {"a reply asked after both", "p0 r1 r0 a q0:0 p1:0 p0:0 p1:0 w q1:1"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         inMeeting();
+        owner->fetches.clear();
         const auto bea = beaWithHand(*owner, false);
         std::istringstream steps(row.steps);
         for (std::string step; steps >> step;) {
             const bool raised = step.size() > 1 && step[1] == '1';
             switch (step[0]) {
                 case 'r':
+                    sync->holdAnnouncedHand(bea);
                     bea->setIsHandRaised(raised);
-                    sync->holdAnnouncedHand(bea, raised);
+                    break;
+                case 'w':
+                    advance(ParticipantHolds::kShortHold);
                     break;
                 case 'a':
                     sync->fetchRoomStatus({});
@@ -531,6 +567,25 @@ TEST_F(RoomSyncTest, ALowerRightAfterItsRaiseWaitsForTheServiceToTakeTheRaise) {
             }
         }
     }
+}
+
+TEST_P(RoomSyncApplierTest, ARecordNeverMovesARemoteParticipantWhereTheEngineMakesTheUsers) {
+    inMeeting();
+    const auto bea = owner->store.upsertNewParticipantFromRtcDB(peer(8));
+    int moves = 0;
+    owner->store.onRoleChanged = [&](const auto&) { ++moves; };
+    for (const bool speaker : {true, false}) {
+        bea->setIsSpeaker(speaker);
+        KRMeetingParticipant moved = record("8", "Bea");
+        moved.participantType =
+            speaker ? KRMeetingParticipantType::audience : KRMeetingParticipantType::speaker;
+        applyFrom(GetParam(), *sync, {moved});
+        EXPECT_EQ(bea->isSpeaker(), speaker);
+        ASSERT_EQ(owner->store.allParticipants.size(), 1u);  // the list's record shows her role
+        EXPECT_EQ(owner->store.allParticipants[0].participantType,
+                  speaker ? KRMeetingParticipantType::speaker : KRMeetingParticipantType::audience);
+    }
+    EXPECT_EQ(moves, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSources, RoomSyncApplierTest,
@@ -694,23 +749,30 @@ TEST_F(RoomSyncTest, ALostChangeIsPostedAgainWithAGrowingJitteredWaitNotEverySec
 TEST_F(RoomSyncTest, OnceTheStatePostedAgainTheOthersHearTheHandAsTheChangeWouldHaveToldThem) {
     struct Case {
         const char* name;
-        LocalState lostState;
+        bool handLost;  ///< else the microphone
         bool handRaised;
+        bool toldRaisedBefore;  ///< the others heard a raise the service took before the loss
         Lines heard;
     };
     const Case cases[] = {
-        {"raised hand", LocalState::hand, true, {"hand raised"}},
-        {"lowered hand", LocalState::hand, false, {"hand lowered"}},
-        {"microphone", LocalState::microphone, true, {}},
+        {"raised hand", true, true, false, {"hand raised"}},
+        {"lowered hand", true, false, true, {"hand lowered"}},
+        {"microphone", false, true, true, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         owner->log.clear();
         owner->posts.clear();
         inMeeting();
-        owner->store.isCurrentUserHandRaised = c.handRaised;
-        if (c.lostState == LocalState::hand) {
-            sync->postLocalState(LocalState::hand);
+        owner->store.isCurrentUserHandRaised = false;
+        if (c.toldRaisedBefore) {
+            sync->changeLocalHand(true, RoomSync::HandChange::byApp);
+            owner->answerPost(accepted());
+            ASSERT_EQ(owner->log, Lines{"hand raised"});
+            owner->log.clear();
+        }
+        if (c.handLost) {
+            sync->changeLocalHand(c.handRaised, RoomSync::HandChange::byApp);
         } else {
             sync->sendMicrophoneChange(true);
         }
@@ -814,7 +876,7 @@ TEST_F(RoomSyncTest, OnlyWhatTwoSendsOnTheirWayCarriedDifferentlyGoesAgain) {
     KRCurrentRoom& store = owner->store;
     const auto hand = [&](bool raised) {
         store.isCurrentUserHandRaised = raised;
-        sync->postLocalState(LocalState::hand);
+        sync->postLocalState();
     };
     const auto microphoneOff = [&] {
         store.isCurrentUserAudioMuted = true;
@@ -852,18 +914,16 @@ TEST_F(RoomSyncTest, OnlyWhatTwoSendsOnTheirWayCarriedDifferentlyGoesAgain) {
     }
 }
 
-TEST_F(RoomSyncTest, AHandLostAtTheServiceIsToldAgainOnlyIfItsMessageFailed) {
+TEST_F(RoomSyncTest, ALostHandIsToldOnceTheStatePostedAgainIsTakenWhateverItsMessageDid) {
     struct Case {
         const char* name;
-        std::optional<bool> sentBeforeThePost;  ///< the message's outcome, if known by then
-        std::optional<bool> sentAfterThePost;
-        int told;  ///< hand messages in all
+        bool sent;  ///< the message's outcome
+        int told;   ///< hand messages in all
     };
+    // The others get the hand from the service's records too: a failed message goes no more.
     const Case cases[] = {
-        {"heard at once", true, std::nullopt, 1},
-        {"failed at once", false, std::nullopt, 2},
-        {"heard while the state was posted", std::nullopt, true, 1},
-        {"failed while the state was posted", std::nullopt, false, 2},
+        {"heard", true, 1},
+        {"failed", false, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -871,17 +931,108 @@ TEST_F(RoomSyncTest, AHandLostAtTheServiceIsToldAgainOnlyIfItsMessageFailed) {
         owner->posts.clear();
         owner->handMessages.clear();
         inMeeting();
+        owner->store.isCurrentUserHandRaised = false;
         sync->changeLocalHand(true, RoomSync::HandChange::byApp);
-        ASSERT_EQ(owner->handMessages.size(), 1u);
+        EXPECT_TRUE(owner->handMessages.empty());
         owner->answerPost(lost());
-        if (c.sentBeforeThePost) owner->handMessages.front()(*c.sentBeforeThePost);
+        EXPECT_TRUE(owner->handMessages.empty());
         advance(1s);
         owner->answerPost(accepted());
-        if (c.sentAfterThePost) owner->handMessages.front()(*c.sentAfterThePost);
+        ASSERT_EQ(owner->handMessages.size(), 1u);
+        if (owner->handMessages.front()) owner->handMessages.front()(c.sent);
         advance(60s);
         EXPECT_EQ(owner->log, Lines(static_cast<std::size_t>(c.told), "hand raised"));
         EXPECT_FALSE(sync->hasLostLocalState());
     }
+}
+
+TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
+    // "R"/"L" the app raises or lowers the hand, "H" a host's lower-all heard, "M" a mute, "t"/"x"/
+    // "f" the oldest post taken, lost or refused, "w" the wait before a lost state goes again, "B"
+    // settings that bypass the service; "+"/"-" the message: hand raised or lowered.
+    const std::map<char, std::function<void()>> act = {
+        {'R', [&] { sync->changeLocalHand(true, RoomSync::HandChange::byApp); }},
+        {'L', [&] { sync->changeLocalHand(false, RoomSync::HandChange::byApp); }},
+        {'H', [&] { sync->changeLocalHand(false, RoomSync::HandChange::byHostLowerAll); }},
+        {'M', [&] { sync->sendMicrophoneChange(true); }},
+        {'t', [&] { owner->answerPost(accepted()); }},
+        {'x', [&] { owner->answerPost(lost()); }},
+        {'f', [&] { owner->answerPost(refused()); }},
+        {'w', [&] { advance(RetryBackOff::kMaxDelay); }},
+        {'B', [&] { owner->bypass = true; }},
+    };
+    const std::pair<const char*, const char*> rows[] = {
+        {"a raise taken", "Rt+"},
+        {"a raise lost, then taken when posted again", "Rxwxwt+"},
+        {"a raise refused", "Rfw"},
+        {"a raise and a lower before the first answer", "RLttt"},
+        {"a raise lost, then lowered before it was posted again", "RxLtwt"},
+        {"a raise told, then a lower lost and posted again", "Rt+Lxwt-"},
+        {"a host's lower-all heard while the raise is on its way", "RHttt"},
+        {"a host's lower-all heard once the raise was told", "Rt+Ht"},
+        {"a raise, a lower and a raise crossing", "RLRtttt+"},
+        {"the same, with a mute behind them", "RLRMttttt+"},
+        {"a raise told, then a lower and a raise crossing", "Rt+LRttt"},
+        {"settings that bypass the service", "BR+L-"},
+    };
+    for (const auto& [what, steps] : rows) {
+        SCOPED_TRACE(what);
+        owner = std::make_shared<FakeOwner>(queue);
+        sync = RoomSync::create(owner, queue);
+        inMeeting();
+        Lines told;
+        for (const char step : std::string_view(steps)) {
+            if (step == '+' || step == '-') {
+                told.push_back(step == '+' ? "hand raised" : "hand lowered");
+                continue;
+            }
+            EXPECT_EQ(owner->log, told) << "before " << step;
+            act.at(step)();
+        }
+        EXPECT_EQ(owner->log, told);
+        EXPECT_TRUE(owner->posts.empty());
+    }
+}
+
+TEST_F(RoomSyncTest, APollWaitsForTheLocalChangesAndARolePostItCrossedGoesAgainWhole) {
+    inMeeting();
+    std::vector<bool> polled;
+    const auto poll = [&] { sync->postPoll([&](bool ok) { polled.push_back(ok); }); };
+    sync->sendMicrophoneChange(true);
+    poll();  // handled after the change, it could undo it
+    EXPECT_EQ(polled, std::vector<bool>{false});
+    owner->answerPost(accepted());
+    ASSERT_TRUE(owner->posts.empty());
+    // The local user moves while a poll carrying her old role is on its way.
+    for (const bool moveRefused : {false, true}) {
+        SCOPED_TRACE(moveRefused ? "the move refused" : "both taken");
+        poll();
+        owner->audience = !owner->audience;
+        sync->postLocalRole();
+        owner->answerPost(accepted());
+        EXPECT_EQ(owner->posts.size(), 1u);
+        owner->answerPost(moveRefused ? refused() : accepted());
+        ASSERT_EQ(owner->posts.size(), moveRefused ? 0u : 1u);
+        if (moveRefused) continue;
+        const auto& body = owner->posts.front().request.requestParameters;
+        EXPECT_TRUE(body.contains("micStatus"));  // the whole state
+        EXPECT_EQ(body.at("participantType").as_string(),
+                  rawValue(owner->audience ? KRMeetingParticipantType::audience
+                                           : KRMeetingParticipantType::speaker));
+        owner->answerPost(accepted());
+    }
+}
+
+TEST_F(RoomSyncTest, ARaiseTheServiceTookBeforeTheMeetingStartedIsToldOnceItStarts) {
+    owner->meeting = std::make_unique<MeetingSession>(queue);
+    owner->meeting->awaitMedia();  // the app may raise the hand from here on
+    sync->changeLocalHand(true, RoomSync::HandChange::byApp);
+    owner->answerPost(accepted());
+    EXPECT_TRUE(owner->log.empty());
+    owner->meeting->reachMeeting();
+    sync->tellHandOnceTaken();  // as the meeting's start does
+    advance(60s);
+    EXPECT_EQ(owner->log, Lines{"hand raised"});
 }
 
 TEST_F(RoomSyncTest, AFlappingNetworkKeepsTheBackOffGrowingUntilAPostGetsThrough) {

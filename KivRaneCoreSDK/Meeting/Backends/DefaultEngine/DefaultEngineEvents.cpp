@@ -253,9 +253,8 @@ void DefaultEngineBackend::onEngineMovedToAudience(std::uint64_t uid) {
     const auto user = port_.room().trackUser(std::to_string(uid));
     if (!user) return;
     remoteAudienceUids_.insert(uid);
-    port_.remoteRoleReported(user->id(), true);
     user->setIsSharingScreen(false);
-    // Told by the room store, unless its list showed the move already.
+    // The one writer of a remote role here; the room store tells of the move.
     port_.room().changeRole(user, false);
 }
 

@@ -161,8 +161,7 @@ void DefaultEngineBackend::addParticipantStream(std::uint64_t uid, bool knownTra
     const auto previous = knownTrack ? room.trackUser(std::to_string(uid)) : nullptr;
     const bool movedByEngine = remoteAudienceUids_.erase(uid) != 0;
     const bool wasInAudience = previous && (movedByEngine || !previous->isSpeaker());
-    // The role is held before the update shows it; the room store tells of the move.
-    if (wasInAudience) port_.remoteRoleReported(previous->id(), false);
+    // The update moves her back, and the room store tells of it.
     const auto user = room.upsertNewParticipantFromRtcDB(stateOf(*participant));
     if (!user || wasInAudience) return;
     user->setIsSpeaker(true);

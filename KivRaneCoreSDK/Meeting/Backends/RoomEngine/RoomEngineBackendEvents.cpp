@@ -57,7 +57,7 @@ public:
             // this must not move it there again.
             if (const auto user = c->participants().getMeetingUser(peer->id());
                 user && !user->isSpeaker()) {
-                c->remoteRoleReported(peer->id(), false);
+                c->remoteRoleReported(peer->id());
                 c->participants().moveParticipantBackFromAudience(peer);
             } else {
                 c->participants().addNewParticipantRtcData(peer);
@@ -72,7 +72,7 @@ public:
         auto c = current();
         if (!c) return;
         if (reason.kind() == KRUserLeftReason::Kind::becomeAudience) {
-            c->remoteRoleReported(peerId, true);
+            c->remoteRoleReported(peerId);
             c->participants().moveParticipantToAudience(peerId);
             return;
         }
