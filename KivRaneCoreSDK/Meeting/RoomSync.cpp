@@ -363,9 +363,11 @@ void RoomSync::tellHandOnceTaken() {
     handNewsOf(session->token());
     const bool raised = owner->room().isCurrentUserHandRaised;
     // Until the service shows it, the others would hold a hand it may never take; a hand the
-    // service took while a send carrying another one is still to come may yet be undone.
+    // service took while a send carrying another one is still to come may yet be undone. A
+    // record that showed another hand meanwhile may be the service's own change since (a
+    // host's lower-all nobody heard): its question is answered first.
     if (!handTaken_ || handTold_ == raised || hasLostLocalState() || sends_.handOnItsWay() ||
-        sends_.handCrossed()) {
+        sends_.handCrossed() || localHandAskedIn_.live() || handQuestionWaitsIn_.live()) {
         return;
     }
     handTold_ = raised;
@@ -706,7 +708,11 @@ void RoomSync::askAboutLocalHand() {
         auto self = weak.lock();
         if (!self || !self->localHandAskedIn_.sameSession(token)) return;
         self->localHandAskedIn_ = {};
-        if (std::exchange(self->askAboutLocalHandAgain_, false)) self->askAboutLocalHand();
+        if (std::exchange(self->askAboutLocalHandAgain_, false)) {
+            self->askAboutLocalHand();
+        } else {
+            self->tellHandOnceTaken();
+        }
     });
 }
 

@@ -190,7 +190,8 @@ public:
     void changeLocalHand(bool raised, HandChange by);
     /// Tells the others the local hand once the service has it, while the meeting is in
     /// progress: a send carrying it was taken, no send carrying the hand is on its way or must
-    /// go again, and they were last told another one. The sync calls it as sends are answered;
+    /// go again, no question about a record that showed another local hand is open, and they
+    /// were last told another one. The sync calls it as sends are answered;
     /// the meeting's start calls it for a hand the service took during the join.
     void tellHandOnceTaken();
 

@@ -1,7 +1,7 @@
 // What an app was told of a hand or a role holds against the service's older word: the host's
 // own lower-all on its own list, the raiser's hand after a lower-all that overtook her raise, a
-// role the engine reported against a push or a reply that still has the old one, and a hand heard
-// by message while the service has not taken it yet. Clients on the local meeting service (real
+// role the engine reported against a push or a reply that still has the old one; and a hand
+// reaches the others only once the service has it. Clients on the local meeting service (real
 // HTTPS, real clock), each row in a room of its own.
 
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/EngineTestDelegate.h"
-#include "support/LocalMeetingDependencies.h"
+#include "support/RoadMeeting.h"
 #include "testing/KRClientTestSeam.h"
 #include "testing/LocalMeetingService/LocalMeetingService.h"
 #include "testing/Media/KrMediaTestEngine.h"
@@ -38,9 +38,9 @@ using namespace std::chrono_literals;
 using R = test::MeetingServiceRoute;
 using test::MeetingServiceFault;
 
-enum class Road { defaultEngine, agora, krMedia };
-const char* const kRoadNames[] = {"default engine", "agora", "kr-media"};
-void PrintTo(Road road, std::ostream* os) { *os << kRoadNames[static_cast<int>(road)]; }
+using test::Road;
+using test::roadName;
+using Member = test::RoadMember;
 
 /// The engine's lines, and the hands.
 class Heard : public test::EngineTestDelegate {
@@ -56,49 +56,16 @@ public:
     void didHostLowerAllHands(const KRMeeting&, const std::shared_ptr<KRMeetingUser>&) override {
         lines.push_back("hands lowered");
     }
-};
-
-struct Member {
-    std::shared_ptr<KRClient> client;
-    std::shared_ptr<Heard> heard;
-    std::string uid() const { return internals(client).currentRoom().userWebRtcId; }
-};
-
-class KRClientHeldStateIntegrationTest : public ::testing::Test {
-protected:
-    ~KRClientHeldStateIntegrationTest() override { members.clear(); }
-
-    /// A host, a and b in a fresh room on `road`, each listing the others.
-    void meet(Road road) {
-        members.clear();
-        service.clearFaults();
-        room = test::MeetingRoomSetup{};
-        room.meetingId = std::to_string(7100000000 + ++rooms);
-        room.roomId = "room-" + room.meetingId;
-        room.mediaEngine = road == Road::krMedia ? "kr-media" : "agora";
-        service.addRoom(room);
-        const std::size_t logins = service.roomSocket().loginCount();
-        for (const bool host : {true, false, false}) {
-            KRDependencies deps = test::localMeetingDependencies(main, storage, service, bus, messaging);
-            deps.extensionNotifications = std::make_shared<platform::DarwinNotifyCenter>();
-            Member& m = members.emplace_back(Member{KRClient::create(deps), std::make_shared<Heard>(main)});
-            m.client->setMultiMediaEngineIntegration(road != Road::defaultEngine);
-            if (road == Road::krMedia) m.client->setRtcEngineManager(test::KrMediaTestEngine::create(deps));
-            m.client->joinMeeting(
-                KRJoinMeetingData(room.meetingId, room.pin, "Name"),
-                KRJoinMeetingConfig(host ? KRUserRole::host(room.hostToken) : KRUserRole::speaker(), true, true),
-                m.heard);
-        }
-        EXPECT_TRUE(main->runUntil(
-            [&] {
-                for (const Member& m : members)
-                    for (const Member& other : members)
-                        if (&m != &other && !m.client->getUser(other.uid())) return false;
-                return service.roomSocket().loginCount() >= logins + members.size();
-            },
-            10s));
-        main->runFor(200ms);  // the joins' own status calls are answered
+    /// A user who comes with the hand up tells the app of it too.
+    void didRemoteUserJoinedMeeting(const KRMeeting& meeting, const std::shared_ptr<KRMeetingUser>& u) override {
+        EngineTestDelegate::didRemoteUserJoinedMeeting(meeting, u);
+        if (u->isHandRaised()) lines.push_back("remote hand " + u->id() + " up on joining");
     }
+};
+
+class KRClientHeldStateIntegrationTest : public test::RoadMeeting {
+protected:
+    std::shared_ptr<test::EngineTestDelegate> makeDelegate() override { return std::make_shared<Heard>(main); }
 
     void failNextChannelMessageOf(const Member& m) {
         messaging->failNext(platform::MessagingOperation::sendChannelMessage, platform::MessagingCodes::kFailure,
@@ -108,14 +75,6 @@ protected:
         std::optional<bool> lowered;
         host.client->lowerAllUsersHands([&](bool ok) { lowered = ok; });
         return main->runUntil([&] { return lowered.has_value(); }, 5s) && *lowered;
-    }
-    bool statusReplied(Member& m) {
-        std::optional<bool> answered;
-        internals(m.client).roomSync().fetchRoomStatus([&](bool ok) { answered = ok; });
-        return main->runUntil([&] { return answered.has_value(); }, 5s) && *answered;
-    }
-    bool everyoneReplied() {
-        return std::all_of(members.begin(), members.end(), [&](Member& m) { return statusReplied(m); });
     }
     static bool handShown(const Member& viewer, const Member& of) {
         const auto user = viewer.client->getUser(of.uid());
@@ -144,6 +103,15 @@ protected:
         return up;
     }
 
+    /// The channel messages `m` tried to send: here, its hand's.
+    std::size_t channelMessagesOf(const Member& m) const {
+        const auto sent = messaging->sentMessages();
+        return static_cast<std::size_t>(std::count_if(sent.begin(), sent.end(), [&](const auto& r) {
+            return r.from == m.uid() && r.route == platform::MessagingRecord::Route::channel;
+        }));
+    }
+    void runUntilTime(std::chrono::steady_clock::time_point at) { main->runFor(at - std::chrono::steady_clock::now()); }
+
     /// What `viewer`'s app was told of the lines in `of`, in order.
     static std::vector<std::string> toldOf(const Member& viewer, const std::vector<std::string>& of) {
         std::vector<std::string> told;
@@ -151,27 +119,20 @@ protected:
                      [&](const std::string& l) { return std::find(of.begin(), of.end(), l) != of.end(); });
         return told;
     }
-
-    std::shared_ptr<platform::MainQueue> main = platform::MainQueue::create(platform::SteadyClock::instance());
-    std::shared_ptr<platform::MediaBus> bus = platform::MediaBus::create();
-    std::shared_ptr<platform::MessagingService> messaging = platform::MessagingService::create();
-    test::ScopedTempDirectory storage;
-    test::LocalMeetingService service;
-    std::deque<Member> members;
-    test::MeetingRoomSetup room;
-    int rooms = 0;
 };
 
 TEST_F(KRClientHeldStateIntegrationTest, TheHostsLowerAllLowersTheHandsInItsOwnList) {
     for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
-        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        SCOPED_TRACE(roadName(road));
         [&] {
             meet(road);
             Member &host = members[0], &a = members[1], &b = members[2];
-            // The service never records the raise; the others hear of it by message.
+            // The service never records the raise, so nobody else lists it or is told of it.
             service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503));
             a.client->raiseHand();
-            ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a); }, 5s));
+            main->runFor(3s);
+            EXPECT_EQ(whoShowsTheHandOf(a), " " + a.uid());
+            EXPECT_EQ(host.heard->count("remote hand " + a.uid() + " up") + b.heard->count("remote hand " + a.uid() + " up"), 0u);
             const std::size_t lowers = fullPostsOf(a, true);
             std::optional<bool> lowered;
             host.client->lowerAllUsersHands([&](bool ok) {
@@ -202,7 +163,7 @@ TEST_F(KRClientHeldStateIntegrationTest, TheRaisersHandStaysDownOnceSheHeardALow
     const char* const timingNames[] = {"no fault", "raise answered 2 s late", "posts refused"};
     for (const Road road : {Road::agora, Road::krMedia, Road::defaultEngine}) {
         for (const Timing timing : {Timing::plain, Timing::raiseAnsweredLate, Timing::postsRefused}) {
-            SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " +
+            SCOPED_TRACE(std::string(roadName(road)) + ", " +
                          timingNames[static_cast<int>(timing)]);
             [&] {
                 meet(road);
@@ -214,7 +175,13 @@ TEST_F(KRClientHeldStateIntegrationTest, TheRaisersHandStaysDownOnceSheHeardALow
                 }
                 const auto raisedAt = std::chrono::steady_clock::now();
                 a.client->raiseHand();
-                ASSERT_TRUE(main->runUntil([&] { return host.heard->has("remote hand " + a.uid() + " up"); }, 5s));
+                if (timing == Timing::postsRefused) {
+                    // The service never has the raise: the host hears nothing of it.
+                    main->runFor(1s);
+                    EXPECT_FALSE(host.heard->has("remote hand " + a.uid() + " up"));
+                } else {
+                    ASSERT_TRUE(main->runUntil([&] { return host.heard->has("remote hand " + a.uid() + " up"); }, 5s));
+                }
                 host.client->lowerAllUsersHands({});
                 ASSERT_TRUE(main->runUntil([&] { return a.heard->has("hands lowered"); }, 5s));
                 const std::size_t heardAt = a.heard->lines.size();
@@ -298,12 +265,14 @@ TEST_F(KRClientHeldStateIntegrationTest, ARoleTheAppWasToldOfHoldsAgainstAnOlder
 
 TEST_F(KRClientHeldStateIntegrationTest, ALowerAllTheRaiserHeardOnlyFromTheServiceLowersHerHandOnce) {
     for (const Road road : {Road::agora, Road::krMedia, Road::defaultEngine}) {
-        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        SCOPED_TRACE(roadName(road));
         [&] {
             meet(road);
             Member &host = members[0], &a = members[1], &b = members[2];
+            const std::size_t messages = channelMessagesOf(a);
             a.client->raiseHand();
-            ASSERT_TRUE(main->runUntil([&] { return handAtService(a) && handShown(host, a) && handShown(b, a); }, 5s));
+            ASSERT_TRUE(main->runUntil([&] { return handAtService(a) && handShown(host, a) && handShown(b, a) && channelMessagesOf(a) > messages; }, 5s));
+            const auto heardAt = std::chrono::steady_clock::now();
             ASSERT_TRUE(everyoneReplied());
             // The service lowers every hand, but nobody hears the host say so.
             failNextChannelMessageOf(host);
@@ -311,6 +280,10 @@ TEST_F(KRClientHeldStateIntegrationTest, ALowerAllTheRaiserHeardOnlyFromTheServi
             ASSERT_TRUE(lowerAll(host) && !handAtService(a));
             // Its push is news of her own hand, well before any poll: she asks, and the reply decides.
             EXPECT_TRUE(main->runUntil([&] { return !a.client->getMeetingLocalUser()->isHandRaised(); }, 3s));
+            // The others set aside a push that came within the short bound of her message; they ask
+            // at the bound, and the reply decides.
+            runUntilTime(heardAt + ParticipantHolds::kShortHold);
+            EXPECT_TRUE(main->runUntil([&] { return whoShowsTheHandOf(a).empty(); }, 2s)) << "once asked at the bound";
             for (const bool muted : {true, false, true}) {
                 // b's change makes the service push every record again.
                 b.client->muteLocalAudio(muted);
@@ -330,7 +303,7 @@ TEST_F(KRClientHeldStateIntegrationTest, ALowerAllTheRaiserHeardOnlyFromTheServi
 
 TEST_F(KRClientHeldStateIntegrationTest, ARaiseAfterTheHostsLowerAllShowsWithTheFirstReplyAskedAfterItsAnswer) {
     for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
-        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        SCOPED_TRACE(roadName(road));
         [&] {
             meet(road);
             Member &host = members[0], &a = members[1], &b = members[2];
@@ -362,14 +335,15 @@ TEST_F(KRClientHeldStateIntegrationTest, ARaiseAfterTheHostsLowerAllShowsWithThe
 
 TEST_F(KRClientHeldStateIntegrationTest, ARaiseHeardAfterThePushThatShowedItStillFollowsTheService) {
     for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
-        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        SCOPED_TRACE(roadName(road));
         [&] {
             meet(road);
             Member &host = members[0], &a = members[1], &b = members[2];
             // a's raise message fails: the others list her hand from the service's push.
             failNextChannelMessageOf(a);
+            const std::size_t messages = channelMessagesOf(a);
             a.client->raiseHand();
-            ASSERT_TRUE(main->runUntil([&] { return handAtService(a) && handShown(host, a) && handShown(b, a); }, 5s));
+            ASSERT_TRUE(main->runUntil([&] { return handAtService(a) && handShown(host, a) && handShown(b, a) && channelMessagesOf(a) > messages; }, 5s));
             const auto sent = messaging->sentMessages();
             const auto raise = std::find_if(sent.rbegin(), sent.rend(), [&](const auto& r) {
                 return r.from == a.uid() && r.route == platform::MessagingRecord::Route::channel && r.code != 0;
@@ -377,10 +351,15 @@ TEST_F(KRClientHeldStateIntegrationTest, ARaiseHeardAfterThePushThatShowedItStil
             ASSERT_NE(raise, sent.rend());
             // The message reaches them late, after the record that already showed it.
             ASSERT_EQ(messaging->injectChannelMessage(raise->to, a.uid(), raise->text), 2u);
+            const auto heardAt = std::chrono::steady_clock::now();
             main->runFor(200ms);
             // The service lowers every hand; nobody hears the host say so.
             failNextChannelMessageOf(host);
             ASSERT_TRUE(lowerAll(host) && !handAtService(a));
+            // Its push came within the short bound of the message: the lists follow the reply to the
+            // question asked at the bound.
+            runUntilTime(heardAt + ParticipantHolds::kShortHold);
+            EXPECT_TRUE(main->runUntil([&] { return whoShowsTheHandOf(a).empty(); }, 2s)) << "once asked at the bound";
             for (const bool muted : {true, false}) {
                 // b's change makes the service push every record again.
                 b.client->muteLocalAudio(muted);
@@ -413,7 +392,7 @@ TEST_F(KRClientHeldStateIntegrationTest, TwoLocalChangesTheServiceHandlesInTurne
     };
     for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
         for (const Row& row : rows) {
-            SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " + row.name);
+            SCOPED_TRACE(std::string(roadName(road)) + ", " + row.name);
             [&] {
                 meet(road);
                 Member& a = members[1];
@@ -455,7 +434,7 @@ TEST_F(KRClientHeldStateIntegrationTest, AMediaChangeThatCrossedARaiseLeavesTheH
     };
     for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
         for (const Row& row : rows) {
-            SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " + row.name);
+            SCOPED_TRACE(std::string(roadName(road)) + ", " + row.name);
             [&] {
                 meet(road);
                 Member &host = members[0], &a = members[1];
@@ -473,6 +452,8 @@ TEST_F(KRClientHeldStateIntegrationTest, AMediaChangeThatCrossedARaiseLeavesTheH
                 main->runFor(raisedAt + 2500ms - std::chrono::steady_clock::now());
                 EXPECT_TRUE(main->runUntil([&] { return !a.client->getMeetingLocalUser()->isHandRaised(); }, 3s))
                     << "her own hand follows within a round trip of the late answer";
+                // Before anyone asks: the late answer brings her raise back into no list.
+                EXPECT_EQ(whoShowsTheHandOf(a), "") << "after the late answer";
                 for (int reply = 0; reply < 3; ++reply) {
                     ASSERT_TRUE(everyoneReplied());
                     EXPECT_EQ(whoShowsTheHandOf(a), "") << "after reply " << reply;
@@ -517,7 +498,7 @@ TEST_F(KRClientHeldStateIntegrationTest, AQuickChangeAndItsUndoReachTheOthersOnc
     for (const Row& row : rows) {
         for (const Road road : row.roads) {
             for (const Timing timing : {Timing::plain, Timing::bothLate, Timing::undoLate}) {
-                SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " + row.name +
+                SCOPED_TRACE(std::string(roadName(road)) + ", " + row.name +
                              timingNames[static_cast<int>(timing)]);
                 [&] {
                     meet(road);
@@ -559,7 +540,7 @@ TEST_F(KRClientHeldStateIntegrationTest, AQuickChangeAndItsUndoReachTheOthersOnc
 
 TEST_F(KRClientHeldStateIntegrationTest, AnOlderReplyLetsNoOlderPushUndoARaise) {
     for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
-        SCOPED_TRACE(kRoadNames[static_cast<int>(road)]);
+        SCOPED_TRACE(roadName(road));
         [&] {
             meet(road);
             Member &host = members[0], &a = members[1], &b = members[2];
@@ -598,9 +579,10 @@ TEST_F(KRClientHeldStateIntegrationTest, AnOlderReplyLetsNoOlderPushUndoARaise) 
 }
 
 TEST_F(KRClientHeldStateIntegrationTest, AHandTheServiceChangedUnheardReachesTheOthersLists) {
-    // Two reports the others heard in turn, the first never shown by the service; then the
-    // service changes the hand back with no one saying so. What it shows then is no late copy
-    // of the first report: the lists follow it once their reports are old enough.
+    // Her changes, refused by the service (the others never hear of those) or made while no push
+    // reaches anyone; then the service changes the hand back with no one saying so. What it shows
+    // then is no late copy of an earlier report: the lists follow it once their reports are old
+    // enough.
     struct Row {
         const char* name;
         bool socketsCut;  ///< else the service refuses a's first change
@@ -611,7 +593,7 @@ TEST_F(KRClientHeldStateIntegrationTest, AHandTheServiceChangedUnheardReachesThe
                         {"a lower refused, a raise at once, then the host's lower-all unheard", false, true}};
     for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
         for (const Row& row : rows) {
-            SCOPED_TRACE(std::string(kRoadNames[static_cast<int>(road)]) + ", " + row.name);
+            SCOPED_TRACE(std::string(roadName(road)) + ", " + row.name);
             [&] {
                 service.roomSocket().clearFaults();
                 meet(road);
@@ -641,14 +623,17 @@ TEST_F(KRClientHeldStateIntegrationTest, AHandTheServiceChangedUnheardReachesThe
                                         MeetingServiceFault::withStatus(409).times(1).forParticipant(a.uid()));
                 }
                 if (row.mirror) {
-                    // The raise goes at once, crossing the refused lower.
+                    // The raise goes at once, crossing the refused lower: the service keeps the hand
+                    // the others were told, and they hear nothing more.
                     const std::size_t posts = fullPostsOf(a);
                     a.client->lowerHand();
                     a.client->raiseHand();
-                    ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) >= posts + 2; }, 5s) && heard(3));
+                    ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) >= posts + 2; }, 5s) && heard(1));
                 } else {
-                    ASSERT_TRUE(changed(&KRClient::raiseHand, 1));
-                    ASSERT_TRUE(changed(&KRClient::lowerHand, 2));
+                    // A refused raise reaches nobody, and its lower leaves them as they were.
+                    const std::size_t toldOfRaise = row.socketsCut ? 1 : 0;
+                    ASSERT_TRUE(changed(&KRClient::raiseHand, toldOfRaise));
+                    ASSERT_TRUE(changed(&KRClient::lowerHand, 2 * toldOfRaise));
                 }
                 const auto reported = std::chrono::steady_clock::now();
                 ASSERT_EQ(handAtService(a), row.mirror);
@@ -682,9 +667,9 @@ TEST_F(KRClientHeldStateIntegrationTest, AHandTheServiceChangedUnheardReachesThe
                     EXPECT_GE(service.roomSocket().loginCount(), logins + members.size())
                         << "back by their own reconnect";
                 }
-                // Told of each message once, and of the service's change, on every road.
+                // Told of each hand the service took once, on every road.
                 std::vector<std::string> told;
-                const std::size_t changes = (row.mirror ? 3 : 2) + 1;
+                const std::size_t changes = row.mirror ? 2 : row.socketsCut ? 3 : 1;
                 for (std::size_t i = 0; i < changes; ++i) told.push_back(lines[i % 2]);
                 EXPECT_EQ(toldOf(b, lines), told);
                 // The host's own lower-all is told as such; the merge tells the hand it took down
@@ -705,27 +690,50 @@ class KRClientHeldStateOnARoadIntegrationTest : public KRClientHeldStateIntegrat
                                                 public ::testing::WithParamInterface<Road> {
 protected:
     /// What `viewer`'s app was last told of the hand of `of`: a lower-all lowers it, and before
-    /// any word it is down, as it was when they met.
+    /// any word it is down, as it was when they met, unless she came with the hand up.
     static bool toldUp(const Member& viewer, const Member& of) {
         const std::string up = "remote hand " + of.uid() + " up", down = "remote hand " + of.uid() + " down";
         const auto last = std::find_if(viewer.heard->lines.rbegin(), viewer.heard->lines.rend(), [&](const std::string& l) {
-            return l == up || l == down || l == "hands lowered";
+            return l == up || l == down || l == "hands lowered" || l == up + " on joining" || l == "remote joined " + of.uid() || l == "left";
         });
-        return last != viewer.heard->lines.rend() && *last == up;
+        return last != viewer.heard->lines.rend() && last->starts_with(up);
     }
     static const char* upOrDown(bool up) { return up ? "up" : "down"; }
-    void runUntilTime(std::chrono::steady_clock::time_point at) { main->runFor(at - std::chrono::steady_clock::now()); }
+    /// Notes at `at` what each viewer's list shows of the hand of `of`, and counts the lists that
+    /// show another hand than their app was last told of.
+    void sample(const std::vector<const Member*>& viewers, const Member& of, const std::string& at) {
+        sampleLog += " " + at + ":";
+        for (const Member* viewer : viewers) {
+            const bool shown = handShown(*viewer, of), told = toldUp(*viewer, of);
+            untold += shown != told;
+            sampleLog += " " + viewer->uid() + " " + upOrDown(shown) + (shown == told ? "" : std::string(" (told ") + upOrDown(told) + ")");
+        }
+        sampleLog += ";";
+    }
+    /// True when `viewer`'s app was told each change of the hand of `of` once, from down as when
+    /// they met: no up after an up, no down after a down or a lower-all.
+    static bool toldEachChangeOnce(const Member& viewer, const Member& of) {
+        const std::string up = "remote hand " + of.uid() + " up", down = "remote hand " + of.uid() + " down";
+        bool last = false;
+        for (const std::string& line : viewer.heard->lines) {
+            if (line == up || line == down) {
+                if ((line == up) == last) return false;
+                last = line == up;
+            } else if (line == "hands lowered") {
+                last = false;
+            }
+        }
+        return true;
+    }
+    int untold = 0;  ///< samples of a list showing another hand than its app was told
+    std::string sampleLog;
 };
 
-std::string roadTestName(const ::testing::TestParamInfo<Road>& road) {
-    const char* const names[] = {"DefaultEngine", "Agora", "KrMedia"};
-    return names[static_cast<int>(road.param)];
-}
 
 INSTANTIATE_TEST_SUITE_P(Roads, KRClientHeldStateOnARoadIntegrationTest,
-                         ::testing::Values(Road::defaultEngine, Road::agora, Road::krMedia), roadTestName);
+                         ::testing::Values(Road::defaultEngine, Road::agora, Road::krMedia), test::roadTestName);
 
-TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHandHeardByMessageHoldsThroughALongOutageOfHerPosts) {
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, HerRaiseThroughALongOutageOfHerPostsIsShownOnceTheServiceHasItToldOnce) {
     meet(GetParam());
     Member &host = members[0], &a = members[1], &b = members[2];
     const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
@@ -735,26 +743,27 @@ TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHandHeardByMessageHoldsThroughA
     a.client->raiseHand();
     // The mute makes the service push every record, hers with the hand still down.
     a.client->muteLocalAudio(true);
-    ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a); }, 5s));
     ASSERT_TRUE(main->runUntil([&] { return !service.participant(room.meetingId, a.uid())->isMicOn; }, 5s));
     ASSERT_FALSE(handAtService(a));
-    int down = 0;
-    std::string samples;
+    int up = 0;
     for (int second = 1; second <= 40; ++second) {
         runUntilTime(raisedAt + second * 1s);
         if (second % 5 == 0) {
             ASSERT_TRUE(everyoneReplied());
         }
-        down += !handShown(b, a) || !handShown(host, a);
-        samples += std::to_string(second) + "s b " + upOrDown(handShown(b, a)) + ", host " +
-                   upOrDown(handShown(host, a)) + "; ";
+        up += handShown(b, a) || handShown(host, a);
+        sample({&b, &host}, a, std::to_string(second) + " s");
     }
-    EXPECT_EQ(down, 0) << "samples without her hand in b's or the host's list: " << samples;
+    EXPECT_EQ(up, 0) << "samples with her hand in b's or the host's list:" << sampleLog;
+    EXPECT_EQ(untold, 0) << sampleLog;
+    EXPECT_TRUE(toldOf(b, lines).empty() && toldOf(host, lines).empty());
     // The service answers her again: her microphone's answer sends her state at once, rather than
-    // at the end of a back-off grown over the outage, and the raise is taken.
+    // at the end of a back-off grown over the outage, and the raise is taken; the others follow
+    // without asking.
     service.clearFaults();
     a.client->muteLocalAudio(false);
     ASSERT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+    EXPECT_TRUE(main->runUntil([&] { return handShown(b, a) && handShown(host, a); }, 2s));
     ASSERT_TRUE(everyoneReplied());
     EXPECT_EQ(whoShowsTheHandOf(a), " service " + host.uid() + " " + a.uid() + " " + b.uid());
     EXPECT_EQ(toldOf(b, lines), std::vector<std::string>{lines[0]});
@@ -796,32 +805,38 @@ TEST_P(KRClientHeldStateOnARoadIntegrationTest, EachListShowsTheHandItsAppWasLas
     EXPECT_EQ(whoShowsTheHandOf(a), "");
 }
 
-TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHandHeardByMessageHoldsWhileHerPostIsHandledLate) {
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, HerRaiseHandledLateIsShownOnceHandledWithNoOldValueAfter) {
     meet(GetParam());
     Member &host = members[0], &a = members[1], &b = members[2];
     const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
-    // Her post reaches the service at once and is handled 5 s later; the others hear her at once.
+    // Her post reaches the service at once and is handled 5 s later.
     service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::handledLate(5000ms).times(1).forParticipant(a.uid()));
+    const auto raisedAt = std::chrono::steady_clock::now();
     a.client->raiseHand();
-    ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a); }, 5s));
-    const auto heardAt = std::chrono::steady_clock::now();
-    // Meanwhile the host's microphone makes the service push every record, and everyone asks.
-    int down = 0, sample = 0;
-    std::string samples;
-    std::optional<std::chrono::steady_clock::time_point> taken;
-    while (!taken || std::chrono::steady_clock::now() < *taken + 2s) {
-        ASSERT_LT(sample, 60) << "the service took no raise";
-        runUntilTime(heardAt + ++sample * 250ms);
+    // Meanwhile, and after, the host's microphone makes the service push every record, and
+    // everyone asks.
+    int early = 0, down = 0, sampled = 0;
+    std::optional<std::chrono::steady_clock::time_point> taken, shown;
+    while (!taken || std::chrono::steady_clock::now() < *taken + 3s) {
+        ASSERT_LT(sampled, 60) << "the service took no raise";
+        runUntilTime(raisedAt + ++sampled * 250ms);
         if (!taken && handAtService(a)) taken = std::chrono::steady_clock::now();
-        down += !handShown(b, a) || !handShown(host, a);
-        samples += std::to_string(sample * 250) + " ms b " + upOrDown(handShown(b, a)) + ", host " +
-                   upOrDown(handShown(host, a)) + "; ";
-        if (sample == 4 || sample == 10) host.client->muteLocalAudio(sample == 4);
-        if (sample == 6 || sample == 12 || sample == 16) {
+        const bool both = handShown(b, a) && handShown(host, a);
+        if (!shown && both) shown = std::chrono::steady_clock::now();
+        early += !taken && (handShown(b, a) || handShown(host, a));
+        down += shown && !both;
+        sample({&b, &host}, a, std::to_string(sampled * 250) + " ms");
+        if (sampled == 4 || sampled == 10) host.client->muteLocalAudio(sampled == 4);
+        if (sampled == 6 || sampled == 12 || sampled == 16 || (taken && sampled % 3 == 0)) {
             ASSERT_TRUE(everyoneReplied());
         }
+        if (taken && sampled % 4 == 0) host.client->muteLocalAudio(sampled % 8 == 0);
     }
-    EXPECT_EQ(down, 0) << "samples without her hand in b's or the host's list: " << samples;
+    EXPECT_EQ(early, 0) << "samples with her hand before the service had it:" << sampleLog;
+    ASSERT_TRUE(shown.has_value()) << sampleLog;
+    EXPECT_LE(*shown - *taken, 1500ms) << sampleLog;
+    EXPECT_EQ(down, 0) << "samples without her hand once shown:" << sampleLog;
+    EXPECT_EQ(untold, 0) << sampleLog;
     EXPECT_EQ(toldOf(b, lines), std::vector<std::string>{lines[0]});
     EXPECT_EQ(toldOf(host, lines), std::vector<std::string>{lines[0]});
 }
@@ -843,6 +858,205 @@ TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHandTheServiceChangedUnheardIsT
         const std::vector<std::string> told(lines.begin(), lines.begin() + (raise ? 1 : 2));
         EXPECT_EQ(toldOf(b, lines), told);
         EXPECT_EQ(toldOf(host, lines), told);
+    }
+}
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, HerLowerWhoseMessageFailedShowsOnceTheOthersAsk) {
+    // Her raise is heard by message; 0.4 s later she lowers, its message fails, and no push reaches
+    // anyone. A reply to a question asked after her message is the service's word.
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "her posts refused for 6 s" : "her post taken at once");
+        service.roomSocket().clearFaults();
+        meet(GetParam());
+        untold = 0;
+        sampleLog.clear();
+        Member &host = members[0], &a = members[1], &b = members[2];
+        const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
+        const std::size_t messages = channelMessagesOf(a);
+        const auto raisedAt = std::chrono::steady_clock::now();
+        a.client->raiseHand();
+        ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a) && channelMessagesOf(a) > messages; }, 5s));
+        service.roomSocket().refuseHandshakes(-1);
+        service.roomSocket().dropAll();
+        if (refused) {
+            service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::withStatus(503).forParticipant(a.uid()));
+        }
+        runUntilTime(raisedAt + 400ms);
+        ASSERT_EQ(service.roomSocket().openConnectionCount(), 0u);
+        failNextChannelMessageOf(a);
+        a.client->lowerHand();
+        // Each second everyone asks; the service takes the lower once her posts get through.
+        std::optional<std::chrono::steady_clock::time_point> lowered;
+        int early = 0, late = 0;
+        for (int second = 1; !lowered || std::chrono::steady_clock::now() < *lowered + 10s; ++second) {
+            ASSERT_LE(second, 30) << "the service took no lower";
+            runUntilTime(raisedAt + second * 1s);
+            if (refused && second == 6) service.clearFaults();
+            ASSERT_TRUE(everyoneReplied());
+            const auto now = std::chrono::steady_clock::now();
+            if (!lowered && !handAtService(a)) lowered = now;
+            early += !lowered && !(handShown(b, a) && handShown(host, a));
+            late += lowered && now > *lowered && (handShown(b, a) || handShown(host, a));
+            sample({&b, &host}, a, std::to_string(second) + " s" + (lowered ? " (lowered)" : ""));
+        }
+        EXPECT_EQ(early, 0) << "samples without her hand before the service had her lower:" << sampleLog;
+        EXPECT_EQ(late, 0) << "samples with her hand after a reply that had her lower:" << sampleLog;
+        EXPECT_EQ(untold, 0) << sampleLog;
+        EXPECT_EQ(toldOf(b, lines), lines);
+        EXPECT_EQ(toldOf(host, lines), lines);
+    }
+}
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHostsLowerAllCrossingARaiseWhoseMessageFailedLeavesHerHandDown) {
+    // Her raise reaches the service as the host lowers every hand, and its message fails; she hears
+    // the lower-all.
+    for (const bool handledLate : {false, true}) {
+        SCOPED_TRACE(handledLate ? "the raise handled after the lower-all" : "the raise answered after the lower-all");
+        meet(GetParam());
+        untold = 0;
+        sampleLog.clear();
+        Member &host = members[0], &a = members[1], &b = members[2];
+        const auto slow = handledLate ? MeetingServiceFault::handledLate(1500ms) : MeetingServiceFault::delayed(1500ms);
+        service.injectFault(R::postRoomConnectionStatus, slow.times(1).forParticipant(a.uid()));
+        failNextChannelMessageOf(a);
+        const std::size_t posts = fullPostsOf(a);
+        const auto raisedAt = std::chrono::steady_clock::now();
+        a.client->raiseHand();
+        ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s));
+        ASSERT_TRUE(lowerAll(host));
+        ASSERT_TRUE(main->runUntil([&] { return a.heard->has("hands lowered") && b.heard->has("hands lowered"); }, 5s));
+        for (int sampled = 1; sampled <= 24; ++sampled) {
+            runUntilTime(raisedAt + sampled * 250ms);
+            sample({&b, &host}, a, std::to_string(sampled * 250) + " ms");
+            if (sampled % 8 == 0) {
+                ASSERT_TRUE(everyoneReplied());
+            }
+        }
+        EXPECT_EQ(whoShowsTheHandOf(a), "");
+        EXPECT_EQ(untold, 0) << sampleLog;
+        EXPECT_TRUE(toldEachChangeOnce(b, a) && toldEachChangeOnce(host, a)) << sampleLog;
+        EXPECT_FALSE(a.client->getMeetingLocalUser()->isHandRaised());
+        EXPECT_EQ(a.heard->count("hand up"), 1u);
+        EXPECT_LE(a.heard->count("hand down"), 1u);
+    }
+}
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, UnheardChangesReachTheOthersFromTheServiceToldOnce) {
+    meet(GetParam());
+    Member &host = members[0], &a = members[1], &b = members[2];
+    const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
+    const std::size_t messages = channelMessagesOf(a);
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a) && channelMessagesOf(a) > messages; }, 5s));
+    const auto heardAt = std::chrono::steady_clock::now();
+    // The host lowers every hand, and nobody hears it say so. The push came within the short bound
+    // of her message: b asks at the bound, nobody else need ask.
+    failNextChannelMessageOf(host);
+    ASSERT_TRUE(lowerAll(host) && !handAtService(a));
+    const auto loweredAt = std::chrono::steady_clock::now();
+    for (int sampled = 1; std::chrono::steady_clock::now() < heardAt + ParticipantHolds::kShortHold + 1500ms; ++sampled) {
+        runUntilTime(loweredAt + sampled * 250ms);
+        sample({&b, &host}, a, "lower-all + " + std::to_string(sampled * 250) + " ms");
+    }
+    EXPECT_EQ(whoShowsTheHandOf(a), "") << "the short bound and its question passed:" << sampleLog;
+    // She raises again, its message lost: the push that shows it is the service's word.
+    runUntilTime(loweredAt + ParticipantHolds::kShortHold);
+    failNextChannelMessageOf(a);
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return handAtService(a); }, 5s));
+    const auto raisedAt = std::chrono::steady_clock::now();
+    for (int sampled = 1; sampled <= 8; ++sampled) {
+        runUntilTime(raisedAt + sampled * 250ms);
+        sample({&b, &host}, a, "raise + " + std::to_string(sampled * 250) + " ms");
+    }
+    EXPECT_TRUE(handShown(b, a) && handShown(host, a)) << sampleLog;
+    ASSERT_TRUE(everyoneReplied());
+    EXPECT_EQ(whoShowsTheHandOf(a), " service " + host.uid() + " " + a.uid() + " " + b.uid());
+    EXPECT_EQ(untold, 0) << sampleLog;
+    EXPECT_EQ(toldOf(b, lines), (std::vector<std::string>{lines[0], lines[1], lines[0]}));
+    EXPECT_TRUE(toldEachChangeOnce(host, a)) << sampleLog;
+    EXPECT_EQ(a.heard->count("hand down"), 1u);
+    EXPECT_EQ(a.heard->count("hand up"), 2u);
+}
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, OneWhoJoinsAgainWhileHerMessageIsOnItsWayListsHerHandOnce) {
+    // The service has her raise at once and answers it 1.5 s late: her message goes with the
+    // answer. b leaves and joins again meanwhile.
+    struct Row {
+        const char* name;
+        std::chrono::milliseconds leaveAfter;
+        bool slowJoin;  ///< b's login is answered 1 s late, and her message goes meanwhile
+    };
+    for (const Row& row : {Row{"b back before her message goes", 0ms, false}, Row{"her message goes while b joins again", 1200ms, true}}) {
+        SCOPED_TRACE(row.name);
+        meet(GetParam());
+        untold = 0;
+        sampleLog.clear();
+        Member &host = members[0], &a = members[1], &b = members[2];
+        const std::string up = "remote hand " + a.uid() + " up", down = "remote hand " + a.uid() + " down";
+        service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::delayed(1500ms).times(1).forParticipant(a.uid()));
+        const std::size_t messages = channelMessagesOf(a);
+        const auto raisedAt = std::chrono::steady_clock::now();
+        a.client->raiseHand();
+        runUntilTime(raisedAt + row.leaveAfter);
+        b.client->leaveMeeting(KRUserLeftReason::leaveMeeting());
+        ASSERT_TRUE(main->runUntil([&] { return b.heard->has("left"); }, 5s));
+        const auto rejoinedFrom = static_cast<std::ptrdiff_t>(b.heard->lines.size());
+        if (row.slowJoin) service.injectFault(R::guestLogin, MeetingServiceFault::delayed(1000ms).times(1));
+        join(b, false);
+        ASSERT_TRUE(main->runUntil([&] { return channelMessagesOf(a) > messages; }, 5s));
+        EXPECT_EQ(internals(b.client).isJoining(), row.slowJoin) << "b joining again as her message went";
+        ASSERT_TRUE(main->runUntil([&] { return !internals(b.client).isJoining() && everyoneListsEveryone(); }, 10s));
+        const auto backAt = std::chrono::steady_clock::now();
+        for (int sampled = 1; sampled <= 16; ++sampled) {
+            runUntilTime(backAt + sampled * 250ms);
+            sample({&b, &host}, a, "b back + " + std::to_string(sampled * 250) + " ms");
+            if (sampled % 6 == 0) {
+                ASSERT_TRUE(everyoneReplied());
+            }
+        }
+        EXPECT_EQ(whoShowsTheHandOf(a), " service " + host.uid() + " " + a.uid() + " " + b.uid());
+        EXPECT_EQ(untold, 0) << sampleLog;
+        // In b's new meeting: up once, on joining or by a report, and never down.
+        const std::vector<std::string> again(b.heard->lines.begin() + rejoinedFrom, b.heard->lines.end());
+        EXPECT_EQ(std::count(again.begin(), again.end(), up) + std::count(again.begin(), again.end(), up + " on joining"), 1);
+        EXPECT_EQ(std::count(again.begin(), again.end(), down), 0);
+        EXPECT_EQ(toldOf(host, {up, down}), std::vector<std::string>{up});
+    }
+}
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, ASecondHostsListFollowsTheOthersLowerAllOnce) {
+    for (const bool heard : {true, false}) {
+        SCOPED_TRACE(heard ? "the lower-all heard" : "the lower-all's message lost");
+        meet(GetParam(), {true, false, true});
+        untold = 0;
+        sampleLog.clear();
+        Member &host = members[0], &a = members[1], &b = members[2];  // b hosts too
+        const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
+        const std::size_t messages = channelMessagesOf(a);
+        a.client->raiseHand();
+        ASSERT_TRUE(main->runUntil([&] { return handShown(host, a) && handShown(b, a) && channelMessagesOf(a) > messages; }, 5s));
+        const auto heardAt = std::chrono::steady_clock::now();
+        if (!heard) failNextChannelMessageOf(host);
+        ASSERT_TRUE(lowerAll(host) && !handAtService(a));
+        const auto loweredAt = std::chrono::steady_clock::now();
+        // Nobody asks: the lower-all's message, or else the question asked at the short bound of
+        // her message, brings the other host's list down.
+        int upOnceHeard = 0;
+        for (int sampled = 1; std::chrono::steady_clock::now() < heardAt + ParticipantHolds::kShortHold + 1500ms; ++sampled) {
+            runUntilTime(loweredAt + sampled * 250ms);
+            upOnceHeard += heard && handShown(b, a);
+            sample({&b, &host}, a, std::to_string(sampled * 250) + " ms");
+        }
+        EXPECT_EQ(upOnceHeard, 0) << sampleLog;
+        EXPECT_EQ(whoShowsTheHandOf(a), "") << sampleLog;
+        ASSERT_TRUE(everyoneReplied());
+        EXPECT_EQ(whoShowsTheHandOf(a), "");
+        EXPECT_EQ(untold, 0) << sampleLog;
+        EXPECT_TRUE(toldEachChangeOnce(b, a) && toldEachChangeOnce(host, a)) << sampleLog;
+        EXPECT_EQ(b.heard->count("hands lowered"), heard ? 1u : 0u);
+        const auto toldB = toldOf(b, lines);
+        EXPECT_TRUE(!toldB.empty() && toldB.front() == lines[0] && toldB.size() <= 2u) << sampleLog;
     }
 }
 

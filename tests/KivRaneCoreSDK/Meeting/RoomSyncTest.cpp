@@ -949,7 +949,25 @@ TEST_F(RoomSyncTest, ALostHandIsToldOnceTheStatePostedAgainIsTakenWhateverItsMes
 TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
     // "R"/"L" the app raises or lowers the hand, "H" a host's lower-all heard, "M" a mute, "t"/"x"/
     // "f" the oldest post taken, lost or refused, "w" the wait before a lost state goes again, "B"
-    // settings that bypass the service; "+"/"-" the message: hand raised or lowered.
+    // settings that bypass the service, "D" a push of the local record with the hand down, "u"/"d"
+    // the oldest fetch answered with it up or down; "+"/"-" the message: hand raised or lowered.
+    const auto localHand = [](bool raised) {
+        KRMeetingParticipant self = record("1", "Me");
+        self.isHandRaise = raised;
+        return self;
+    };
+    const auto answerFetch = [&](bool raised) {
+        KRRoomConnectionStatus status;
+        status.participants = {localHand(raised)};
+        owner->fetches.front()(RoomSync::RoomStatusReply(status));
+        owner->fetches.pop_front();
+    };
+    const auto messages = [&] {
+        Lines hands;
+        std::copy_if(owner->log.begin(), owner->log.end(), std::back_inserter(hands),
+                     [](const std::string& line) { return line.starts_with("hand "); });
+        return hands;
+    };
     const std::map<char, std::function<void()>> act = {
         {'R', [&] { sync->changeLocalHand(true, RoomSync::HandChange::byApp); }},
         {'L', [&] { sync->changeLocalHand(false, RoomSync::HandChange::byApp); }},
@@ -960,6 +978,9 @@ TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
         {'f', [&] { owner->answerPost(refused()); }},
         {'w', [&] { advance(RetryBackOff::kMaxDelay); }},
         {'B', [&] { owner->bypass = true; }},
+        {'D', [&] { sync->applyParticipantRecords({localHand(false)}); }},
+        {'u', [&] { answerFetch(true); }},
+        {'d', [&] { answerFetch(false); }},
     };
     const std::pair<const char*, const char*> rows[] = {
         {"a raise taken", "Rt+"},
@@ -974,11 +995,14 @@ TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
         {"the same, with a mute behind them", "RLRMttttt+"},
         {"a raise told, then a lower and a raise crossing", "Rt+LRttt"},
         {"settings that bypass the service", "BR+L-"},
+        {"a push of the hand down while the raise is on its way, the service lowered it", "RDtd"},
+        {"the same, the service still showing the raise", "RDtu+"},
     };
     for (const auto& [what, steps] : rows) {
         SCOPED_TRACE(what);
         owner = std::make_shared<FakeOwner>(queue);
         sync = RoomSync::create(owner, queue);
+        owner->store.userWebRtcId = "1";
         inMeeting();
         Lines told;
         for (const char step : std::string_view(steps)) {
@@ -986,11 +1010,12 @@ TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
                 told.push_back(step == '+' ? "hand raised" : "hand lowered");
                 continue;
             }
-            EXPECT_EQ(owner->log, told) << "before " << step;
+            EXPECT_EQ(messages(), told) << "before " << step;
             act.at(step)();
         }
-        EXPECT_EQ(owner->log, told);
+        EXPECT_EQ(messages(), told);
         EXPECT_TRUE(owner->posts.empty());
+        EXPECT_TRUE(owner->fetches.empty());
     }
 }
 
