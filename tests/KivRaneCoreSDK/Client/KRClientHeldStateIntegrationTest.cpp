@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
+#include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Meeting/ParticipantHolds.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
@@ -143,10 +144,10 @@ TEST_F(KRClientHeldStateIntegrationTest, TheHostsLowerAllLowersTheHandsInItsOwnL
             // a's lowered hand reaches the service, still refused: no post of her raise is left
             // to reach it after the lower-all and make it a new raise there.
             ASSERT_TRUE(main->runUntil([&] { return a.heard->has("hands lowered") && fullPostsOf(a, true) > lowers; }, 5s));
-            // The service takes a's state again on its back-off.
+            // The service takes a's state again on its back-off, which has grown over the refusals.
             const std::size_t posts = fullPostsOf(a);
             service.clearFaults();
-            ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s));
+            ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, RetryBackOff::kMaxDelay));
             for (int reply = 0; reply < 4; ++reply) {
                 ASSERT_TRUE(everyoneReplied());
                 EXPECT_EQ(whoShowsTheHandOf(a), "") << "after reply " << reply;
@@ -191,7 +192,7 @@ TEST_F(KRClientHeldStateIntegrationTest, TheRaisersHandStaysDownOnceSheHeardALow
                 if (timing == Timing::postsRefused) {
                     const std::size_t posts = fullPostsOf(a);
                     service.clearFaults();
-                    ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s));
+                    ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, RetryBackOff::kMaxDelay));
                 } else if (timing == Timing::raiseAnsweredLate) {
                     main->runFor(raisedAt + 2100ms - std::chrono::steady_clock::now());
                 }
@@ -514,7 +515,7 @@ TEST_F(KRClientHeldStateIntegrationTest, AQuickChangeAndItsUndoReachTheOthersOnc
                     const std::size_t posts = fullPostsOf(a);
                     row.change(*a.client);
                     if (timing == Timing::undoLate) {
-                        ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s));
+                        ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, RetryBackOff::kMaxDelay));
                         service.injectFault(R::postRoomConnectionStatus, handledLate);
                     }
                     row.undo(*a.client);
@@ -608,7 +609,7 @@ TEST_F(KRClientHeldStateIntegrationTest, AHandTheServiceChangedUnheardReachesThe
                 const auto changed = [&](void (KRClient::*change)(), std::size_t told) {
                     const std::size_t posts = fullPostsOf(a);
                     (*a.client.*change)();
-                    return main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s) && heard(told);
+                    return main->runUntil([&] { return fullPostsOf(a) > posts; }, RetryBackOff::kMaxDelay) && heard(told);
                 };
                 if (row.mirror) {
                     ASSERT_TRUE(changed(&KRClient::raiseHand, 1) && handAtService(a) && everyoneReplied());
@@ -922,7 +923,7 @@ TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHostsLowerAllCrossingARaiseWhos
         const std::size_t posts = fullPostsOf(a);
         const auto raisedAt = std::chrono::steady_clock::now();
         a.client->raiseHand();
-        ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, 5s));
+        ASSERT_TRUE(main->runUntil([&] { return fullPostsOf(a) > posts; }, RetryBackOff::kMaxDelay));
         ASSERT_TRUE(lowerAll(host));
         ASSERT_TRUE(main->runUntil([&] { return a.heard->has("hands lowered") && b.heard->has("hands lowered"); }, 5s));
         for (int sampled = 1; sampled <= 24; ++sampled) {
