@@ -371,7 +371,7 @@ void RoomSync::tellHandOnceTaken() {
         return;
     }
     handTold_ = raised;
-    owner->announceLocalHand(raised, {});
+    owner->announceLocalHand(raised);
 }
 
 bool RoomSync::localStateOnItsWay() const { return sends_.onTheirWay(); }
@@ -432,7 +432,7 @@ void RoomSync::changeLocalHand(bool raised, HandChange by) {
             if (owner->bypassesServer()) {
                 // No send will carry it: the message is all the others get.
                 handTold_ = raised;
-                owner->announceLocalHand(raised, {});
+                owner->announceLocalHand(raised);
                 return;
             }
             postLocalState();

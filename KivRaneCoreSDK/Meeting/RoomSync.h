@@ -93,9 +93,9 @@ public:
                                            const std::string& userId) = 0;
         /// A status reply was applied whole (its share entries included).
         virtual void roomStatusApplied() {}
-        /// Tells the others in the meeting the local hand (the message a raise or lower sends);
-        /// `sent` gets whether the message went out.
-        virtual void announceLocalHand(bool raised, Completion sent) = 0;
+        /// Tells the others in the meeting the local hand (the message a raise or lower sends).
+        /// Whether it went out changes nothing: the service's records carry the hand too.
+        virtual void announceLocalHand(bool raised) = 0;
         /// Marks the local user's hand where the meeting keeps its users; false while there is
         /// no local user there yet.
         virtual bool markLocalHand(bool raised) = 0;

@@ -46,9 +46,9 @@ public:
         c_.startWhitebboard(true, userName, userId);
     }
     void roomStatusApplied() override { c_.mediaBackend().roomStatusApplied(); }
-    void announceLocalHand(bool raised, Completion sent) override {
+    void announceLocalHand(bool raised) override {
         c_.sendControlMessage(raised ? ControlMessage::handRaised : ControlMessage::handLowered,
-                              nullptr, std::move(sent));
+                              nullptr, {});
     }
     bool markLocalHand(bool raised) override {
         KRCurrentRoom& room = c_.currentRoom_;
