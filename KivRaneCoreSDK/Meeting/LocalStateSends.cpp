@@ -74,16 +74,22 @@ bool LocalStateSends::handCrossed() const {
                        [](const Crossing& crossing) { return crossing.values.hand; });
 }
 
-LocalStateSends::Crossed LocalStateSends::takeCrossed() {
+LocalStateSends::Crossed LocalStateSends::crossed() const {
     if (!crossedIn_.live()) return {};
     Crossed crossed;
-    for (const Crossing& crossing : std::exchange(crossings_, {})) {
+    for (const Crossing& crossing : crossings_) {
         crossed.hand |= crossing.values.hand;
         crossed.microphone |= crossing.values.microphone;
         crossed.camera |= crossing.values.camera;
         crossed.role |= crossing.values.role;
     }
     return crossed;
+}
+
+LocalStateSends::Crossed LocalStateSends::takeCrossed() {
+    const Crossed values = crossed();
+    crossings_.clear();
+    return values;
 }
 
 }  // namespace kr

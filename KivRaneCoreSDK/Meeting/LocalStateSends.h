@@ -48,7 +48,9 @@ public:
     /// True while two sends of the current meeting carried the hand differently, and no send
     /// carrying it went alone since.
     bool handCrossed() const;
-    /// The values that crossed in the current meeting, forgotten from now on.
+    /// The values that crossed in the current meeting and no send went alone with since.
+    Crossed crossed() const;
+    /// The same, forgotten from now on.
     Crossed takeCrossed();
 
 private:

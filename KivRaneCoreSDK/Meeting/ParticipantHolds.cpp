@@ -45,15 +45,21 @@ void setIn(KRMeetingParticipant& record, Field field, bool value) {
 
 }  // namespace
 
-void ParticipantHolds::hold(const MeetingSession::Token& meeting,
-                            const std::shared_ptr<KRMeetingUser>& user, const Report& report) {
-    if (!user || user->id().empty()) return;
+ParticipantHolds::Participant& ParticipantHolds::entryOf(
+    const MeetingSession::Token& meeting, const std::shared_ptr<KRMeetingUser>& user) {
     Participant& entry = participants_[user->id()];
     if (!entry.meeting.sameSession(meeting) || entry.user.lock() != user) {
         entry = Participant{meeting, user, {}};
     }
-    entry.reports[static_cast<std::size_t>(report.field)] =
-        LastReport{report.questionsAsked, report.at};
+    return entry;
+}
+
+void ParticipantHolds::hold(const MeetingSession::Token& meeting,
+                            const std::shared_ptr<KRMeetingUser>& user, const Report& report) {
+    if (!user || user->id().empty()) return;
+    FieldHold& field = entryOf(meeting, user).fields[static_cast<std::size_t>(report.field)];
+    field.reportedAt = report.at;
+    field.questionsAsked = std::max(field.questionsAsked, report.questionsAsked);
 }
 
 std::optional<ParticipantHolds::TimePoint> ParticipantHolds::applyTo(
@@ -68,22 +74,38 @@ std::optional<ParticipantHolds::TimePoint> ParticipantHolds::applyTo(
     if (!source.meeting.live()) return askAt;
     const bool push = source.question == 0;
     for (auto& record : records) {
-        const auto found = participants_.find(record.participantId);
-        if (found == participants_.end() || !found->second.meeting.sameSession(source.meeting)) {
-            continue;
+        Participant* entry = nullptr;
+        std::shared_ptr<KRMeetingUser> user;
+        if (const auto found = participants_.find(record.participantId);
+            found != participants_.end() && found->second.meeting.sameSession(source.meeting)) {
+            entry = &found->second;
+            user = entry->user.lock();
+        } else if (push) {
+            user = currentUser(record.participantId);
         }
-        const auto user = found->second.user.lock();
+        if (!user) continue;
         for (const Field field : {Field::handRaised, Field::inAudience}) {
-            const auto& report = found->second.reports[static_cast<std::size_t>(field)];
-            if (!report) continue;
-            const bool older = push ? source.at < report->at + kShortHold
-                                    : source.question <= report->questionsAsked;
-            if (!older) continue;
             const bool shown = valueIn(*user, field);
-            if (push && valueIn(record, field) != shown) {
+            const bool changes = valueIn(record, field) != shown;
+            if (!entry) {
+                // Only a push that changes the list is kept: one that shows what the list shows
+                // leaves each field to the word that set it.
+                if (!changes) continue;
+                entry = &entryOf(source.meeting, user);
+            }
+            FieldHold& hold = entry->fields[static_cast<std::size_t>(field)];
+            const bool older = push ? hold.reportedAt && source.at < *hold.reportedAt + kShortHold
+                                    : source.question <= hold.questionsAsked;
+            if (!older) {
+                if (push && changes) {
+                    hold.questionsAsked = std::max(hold.questionsAsked, source.questionsAsked);
+                }
+                continue;
+            }
+            if (push && changes) {
                 // The service may have changed since the report: a reply asked once no push can
                 // be older than it tells.
-                askAt = std::max(askAt.value_or(TimePoint{}), report->at + kShortHold);
+                askAt = std::max(askAt.value_or(TimePoint{}), *hold.reportedAt + kShortHold);
             }
             setIn(record, field, shown);
         }

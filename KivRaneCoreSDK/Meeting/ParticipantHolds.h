@@ -27,6 +27,10 @@ namespace kr {
 /// before the report was heard, or a push that arrived less than `kShortHold` after it (a push does
 /// not say when it was composed, and one on its way while the report travelled may be older).
 ///
+/// A push that changes what the list shows is the service's word too: a reply to a question asked
+/// before it arrived may have been composed before it, and carries what the list shows instead.
+/// Pushes come in the order the service composed them, so none is older than another.
+///
 /// What is kept of a participant lasts as long as its meeting and the user it was set on: a
 /// participant who left and came back is a new user, whose state the service's word sets. Plain
 /// value type, used on the main queue.
@@ -51,30 +55,36 @@ public:
               const Report& report);
 
     /// The records of one push (`question` 0) or of the reply to fetch number `question`, in
-    /// `meeting`, arrived `at`.
+    /// `meeting`, arrived `at`, with `questionsAsked` fetches asked so far.
     struct Source {
         std::uint64_t question = 0;
         MeetingSession::Token meeting;
         TimePoint at{};
+        std::uint64_t questionsAsked = 0;
     };
     /// Forgets what it kept of ended meetings and of users the meeting no longer holds, then gives
-    /// each field of a record composed before its last report what the list shows. Returns when a
-    /// question asked would be answered by a record composed after every report a push showed
-    /// otherwise (none: no push was set aside).
+    /// each field of a record composed before its last report, or before the last push that
+    /// changed it, what the list shows. Returns when a question asked would be answered by a
+    /// record composed after every report a push showed otherwise (none: no push was set aside).
     std::optional<TimePoint> applyTo(std::vector<KRMeetingParticipant>& records,
                                      const CurrentUser& currentUser, const Source& source);
 
 private:
     static constexpr std::size_t kFields = 2;
-    struct LastReport {
+    struct FieldHold {
+        /// When the last report was heard; none: no report, no push is held against.
+        std::optional<TimePoint> reportedAt;
+        /// Replies to these fetches may be older than the last report or pushed change.
         std::uint64_t questionsAsked = 0;
-        TimePoint at{};
     };
     struct Participant {
         MeetingSession::Token meeting;
         std::weak_ptr<KRMeetingUser> user;
-        std::array<std::optional<LastReport>, kFields> reports{};
+        std::array<FieldHold, kFields> fields{};
     };
+    /// The entry of `user`, started afresh for another meeting or user.
+    Participant& entryOf(const MeetingSession::Token& meeting,
+                         const std::shared_ptr<KRMeetingUser>& user);
 
     std::map<std::string, Participant> participants_;
 };

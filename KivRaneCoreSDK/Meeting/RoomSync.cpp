@@ -379,10 +379,25 @@ bool RoomSync::localStateOnItsWay() const { return sends_.onTheirWay(); }
 void RoomSync::localStateSettled() {
     // A lost change is posted again whole anyway.
     if (localStateOnItsWay() || hasLostLocalState()) return;
-    const LocalStateSends::Crossed crossed = sends_.takeCrossed();
     const auto owner = owner_.lock();
     const MeetingSession* session = owner ? owner->session() : nullptr;
-    if (!session || session->state() != MeetingSession::State::inMeeting) return;
+    if (!session || session->state() != MeetingSession::State::inMeeting) {
+        sends_.takeCrossed();
+        return;
+    }
+    if (const LocalStateSends::Crossed crossed = sends_.crossed(); crossed.any() && !crossed.hand &&
+        (handQuestionWaitsIn_.live() || localHandAskedIn_.live())) {
+        // Whatever else crossed, the service's hand is the last one sent, or its own change
+        // since (a host's lower-all nobody heard) that a record set aside may have shown. A whole
+        // state posted before the answer would undo that change: the question goes first, and
+        // its answer settles again.
+        if (handQuestionWaitsIn_.live()) {
+            handQuestionWaitsIn_ = {};
+            askAboutLocalHand();
+        }
+        return;
+    }
+    const LocalStateSends::Crossed crossed = sends_.takeCrossed();
     if (crossed.any()) {
         logger_.info("Local state sent again after crossing sends");
         // Only the whole status carries the hand and the role, and it carries the media as well.
@@ -632,12 +647,17 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
         }
     }
     const MeetingSession* session = owner->session();
+    // The local user's own records wait for its own changes instead (`isStaleLocalRecord`).
     const auto askAt = holds_.applyTo(
         records,
-        [&owner](const std::string& participantId) { return meetingUser(*owner, participantId); },
+        [&owner](const std::string& participantId) {
+            return isLocalParticipant(*owner, participantId) ? nullptr
+                                                             : meetingUser(*owner, participantId);
+        },
         {.question = question,
          .meeting = session ? session->token() : MeetingSession::Token{},
-         .at = queue_->clock()->now()});
+         .at = queue_->clock()->now(),
+         .questionsAsked = roomQuestions_});
     if (askAt) askOnceHoldsPassed(*askAt);
     for (auto& participant : records) {
         participant.participantName =
@@ -669,17 +689,20 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
 void RoomSync::takeLocalRecord(Owner& owner, KRMeetingParticipant& record, RecordSource source) {
     const bool otherHand = record.isHandRaise != owner.room().isCurrentUserHandRaised;
     if (source == RecordSource::roomStatusReply) {
-        if (!otherHand) return;
         const MeetingSession* session = owner.session();
-        if (session && session->state() == MeetingSession::State::inMeeting) {
+        const bool started = session && session->state() == MeetingSession::State::inMeeting;
+        if (otherHand && started) {
             // The flag changes with the lists, or the next push, own post or merge would bring
             // the old hand back. Before the records, so that the merge finds nothing to report.
             changeLocalHand(record.isHandRaise, HandChange::byService);
-        } else {
+        } else if (otherHand) {
             // Until the meeting starts the hand is the one the join posts; the service's word on
             // it counts from then on.
             record.isHandRaise = owner.room().isCurrentUserHandRaised;
         }
+        // Values that crossed and wait to go again may be the older send's at the service: the
+        // record shows the client's until they went.
+        if (sends_.crossed().any()) keepLocalState(owner, record);
         return;
     }
     // A push does not say when the service composed it: one composed before a local change
@@ -711,6 +734,7 @@ void RoomSync::askAboutLocalHand() {
         if (std::exchange(self->askAboutLocalHandAgain_, false)) {
             self->askAboutLocalHand();
         } else {
+            self->localStateSettled();
             self->tellHandOnceTaken();
         }
     });

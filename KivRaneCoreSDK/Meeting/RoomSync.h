@@ -250,8 +250,9 @@ private:
     bool localStateOnItsWay() const;
     /// Once nothing is on its way and nothing is lost: sends again what two sends carried
     /// differently (the service may have handled the older one last), nothing else (the service
-    /// may have changed the rest since, a host's lower-all); once those are answered too, asks
-    /// about a local hand that a record set aside meanwhile showed otherwise.
+    /// may have changed the rest since, a host's lower-all), and asks about a local hand that a
+    /// record set aside meanwhile showed otherwise: first, when the hand did not cross, so that
+    /// what goes again carries the answer; else once those are answered.
     void localStateSettled();
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// The user the meeting holds under a participant id, where its participants live.
@@ -263,8 +264,9 @@ private:
     /// may have shown a change the service made since the report it was weighed against.
     void askOnceHoldsPassed(platform::Clock::time_point at);
     /// The service's record of the local user, once older records are gone: a reply's hand is
-    /// the service's ordered word on it once the meeting started; a push's local state stays the
-    /// client's, and a hand that differs makes the sync ask.
+    /// the service's ordered word on it once the meeting started, the rest stays the client's
+    /// while crossed values wait to go again; a push's local state stays the client's, and a hand
+    /// that differs makes the sync ask.
     void takeLocalRecord(Owner& owner, KRMeetingParticipant& record, RecordSource source);
     /// Fetches the room status for a push that showed another local hand, one fetch at a time; a
     /// push that shows it while one is on its way asks once more after its answer.

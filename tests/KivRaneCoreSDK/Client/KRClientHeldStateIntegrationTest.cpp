@@ -942,6 +942,90 @@ TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHostsLowerAllCrossingARaiseWhos
     }
 }
 
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, AnUnheardLowerAllStandsThoughHerPollCrossedHerMove) {
+    meet(GetParam());
+    Member &host = members[0], &a = members[1], &b = members[2];
+    const std::size_t messages = channelMessagesOf(a);
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return whoShowsTheHandOf(a) == " service " + host.uid() + " " + a.uid() + " " + b.uid() && channelMessagesOf(a) > messages; }, 5s));
+    // Her poll is handled 3 s late; meanwhile the host moves her to the audience, so her role post
+    // crosses the poll, and 0.8 s later lowers every hand, which nobody hears it say.
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::handledLate(3000ms).times(1).forParticipant(a.uid()));
+    const std::size_t posts = service.requestCount(R::postRoomConnectionStatus);
+    internals(a.client).roomSync().postPoll({});
+    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 5s));
+    std::optional<bool> moved;
+    host.client->changeUserRole(a.uid(), KRUserRole::audience(), [&](bool ok) { moved = ok; });
+    ASSERT_TRUE(main->runUntil([&] { return moved.value_or(false) && a.heard->has("to audience"); }, 5s));
+    runUntilTime(std::chrono::steady_clock::now() + 800ms);
+    failNextChannelMessageOf(host);
+    ASSERT_TRUE(lowerAll(host));
+    const auto loweredAt = std::chrono::steady_clock::now();
+    int upLate = 0;
+    for (int sampled = 1; sampled <= 32; ++sampled) {
+        runUntilTime(loweredAt + sampled * 250ms);
+        const std::string up = whoShowsTheHandOf(a);
+        upLate += sampled * 250ms >= 3s && !up.empty();
+        sample({&b, &host}, a, std::to_string(sampled * 250) + " ms" + (up.find(a.uid()) != std::string::npos ? " (hers up)" : ""));
+        if (sampled % 8 == 0) {
+            ASSERT_TRUE(everyoneReplied());
+        }
+    }
+    EXPECT_EQ(upLate, 0) << "samples with her hand up from 3 s after the lower-all:" << sampleLog;
+    EXPECT_EQ(whoShowsTheHandOf(a), "");
+    EXPECT_EQ(service.participant(room.meetingId, a.uid())->participantType, "audience");
+    EXPECT_EQ(untold, 0) << sampleLog;
+    EXPECT_TRUE(toldEachChangeOnce(b, a) && toldEachChangeOnce(host, a)) << sampleLog;
+    EXPECT_EQ(a.heard->count("hand down"), 1u);
+    EXPECT_EQ(a.heard->count("to audience"), 1u);
+}
+
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, ASlowServicesOlderRepliesLeaveARaiseAPushShowedStanding) {
+    meet(GetParam());
+    Member &host = members[0], &a = members[1], &b = members[2];
+    const std::vector<std::string> lines = {"remote hand " + a.uid() + " up", "remote hand " + a.uid() + " down"};
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return whoShowsTheHandOf(a) == " service " + host.uid() + " " + a.uid() + " " + b.uid(); }, 5s));
+    a.client->lowerHand();
+    ASSERT_TRUE(main->runUntil([&] { return whoShowsTheHandOf(a).empty(); }, 5s));
+    main->runFor(ParticipantHolds::kShortHold);  // no push is held against her lower's message
+    ASSERT_TRUE(everyoneReplied());
+    const std::size_t toldB = b.heard->lines.size(), toldHost = host.heard->lines.size();
+    // Every reply is composed when asked and answered 2.5 s later; her raise is handled 2 s late,
+    // and 1.2 s after it the host's mute makes the service push every record, hers still down.
+    service.injectFault(R::getRoomConnectionStatus, MeetingServiceFault::delayed(2500ms));
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::handledLate(2000ms).times(1).forParticipant(a.uid()));
+    const auto raisedAt = std::chrono::steady_clock::now();
+    a.client->raiseHand();
+    bool shownB = false, shownHost = false;
+    int downAfter = 0;
+    for (int sampled = 1; sampled <= 28; ++sampled) {
+        runUntilTime(raisedAt + sampled * 250ms);
+        if (sampled == 5) host.client->muteLocalAudio(true);
+        // The others keep asking, each question answered late.
+        if (sampled % 2 == 0) {
+            internals(b.client).roomSync().fetchRoomStatus({});
+            internals(host.client).roomSync().fetchRoomStatus({});
+        }
+        downAfter += (shownB && !handShown(b, a)) + (shownHost && !handShown(host, a));
+        shownB |= handShown(b, a);
+        shownHost |= handShown(host, a);
+        sample({&b, &host}, a, std::to_string(sampled * 250) + " ms");
+    }
+    ASSERT_TRUE(handAtService(a));
+    EXPECT_EQ(downAfter, 0) << "samples without her hand once shown:" << sampleLog;
+    EXPECT_EQ(whoShowsTheHandOf(a), " service " + host.uid() + " " + a.uid() + " " + b.uid());
+    EXPECT_EQ(untold, 0) << sampleLog;
+    const auto since = [&](const Member& m, std::size_t from) {
+        const std::vector<std::string> after(m.heard->lines.begin() + static_cast<std::ptrdiff_t>(from), m.heard->lines.end());
+        std::vector<std::string> told;
+        std::copy_if(after.begin(), after.end(), std::back_inserter(told), [&](const std::string& l) { return l == lines[0] || l == lines[1]; });
+        return told;
+    };
+    EXPECT_EQ(since(b, toldB), std::vector<std::string>{lines[0]}) << sampleLog;
+    EXPECT_EQ(since(host, toldHost), std::vector<std::string>{lines[0]}) << sampleLog;
+}
+
 TEST_P(KRClientHeldStateOnARoadIntegrationTest, UnheardChangesReachTheOthersFromTheServiceToldOnce) {
     meet(GetParam());
     Member &host = members[0], &a = members[1], &b = members[2];

@@ -7,7 +7,8 @@
 //
 // Two rules are checked over every sequence:
 // - no going back: once the list showed a message's value, it leaves it only for a record composed
-//   after the message was heard, or for a newer message;
+//   after the message was heard, or for a newer message; once a push changed the list, only for a
+//   record composed after that push, or a message;
 // - every hold ends: once changes stop and all on its way arrived, a push of the service's word
 //   composed as they stopped included, the list is on that word as soon as the question asked when
 //   the holds said was answered; the short hold later, a push and a reply each leave the list on
@@ -284,7 +285,10 @@ private:
         std::vector<KRMeetingParticipant> records{record};
         const auto askAt = holds_.applyTo(
             records, [this](const std::string& id) { return id == user_->id() ? user_ : nullptr; },
-            {.question = question, .meeting = session_->token(), .at = at(nowMs_)});
+            {.question = question,
+             .meeting = session_->token(),
+             .at = at(nowMs_),
+             .questionsAsked = questionsAsked_});
         if (askAt) {
             const std::int64_t ms =
                 std::chrono::duration_cast<std::chrono::milliseconds>(*askAt - at(0)).count();
@@ -302,6 +306,13 @@ private:
                                " showed for a record composed before it was heard";
                 }
                 shown.reset();
+            }
+            if (taken[f] != list_[f]) {
+                if (word.composedAt < pushedAt_[f]) {
+                    failure_ = std::string("the list left the ") + kFieldNames[f] +
+                               " a push showed for a record composed before that push";
+                }
+                if (question == 0) pushedAt_[f] = word.composedAt;
             }
             listShows(f, taken[f]);
         }
@@ -366,6 +377,7 @@ private:
             KRMeetingUser::Parameters{.id = "8", .isSpeaker = !service_[1]});
         list_ = service_;
         shown_ = {};
+        pushedAt_ = {};
         messages_[kHer].clear();
         story_ << "she leaves and comes back; ";
     }
@@ -378,6 +390,7 @@ private:
         for (std::size_t f = 0; f < 2; ++f)
             listShows(f, service_[f]);
         shown_ = {};
+        pushedAt_ = {};
         messages_ = {};
         pushes_.clear();
         questions_.clear();
@@ -405,6 +418,8 @@ private:
     std::array<bool, 2> service_{};  ///< hand raised, in the audience
     std::array<bool, 2> list_{};     ///< what this client's list shows
     std::array<std::optional<Shown>, 2> shown_;
+    /// When the last push that changed the list was composed.
+    std::array<std::uint64_t, 2> pushedAt_{};
     std::array<std::deque<Message>, 2> messages_;
     std::deque<Push> pushes_;
     std::uint64_t questionsAsked_ = 0;
@@ -460,6 +475,9 @@ TEST(ParticipantHoldsTest, WrittenMeetings) {
          "h1 lowerall hearhost =h0 hear =h1 +500 push =h1 +2500 answer1 arrive1 =h0"},
         {"a participant who left and came back is not held",
          "h1 hear h0 hear rejoin h1/lost +500 push =h1"},
+        {"a reply asked before the push that showed the raise keeps it",
+         "ask answer1 h1 push =h1 arrive1 =h1 ask answer2 arrive2 =h1"},
+        {"a reply asked after that push wins", "h1 push =h1 ask h0/lost answer1 arrive1 =h0"},
         {"an ended meeting's report holds nothing in the next",
          "h1 hear h0 hear end h1/lost +500 push =h1"},
     };

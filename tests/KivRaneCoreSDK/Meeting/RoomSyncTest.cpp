@@ -1038,6 +1038,46 @@ TEST_F(RoomSyncTest, APollWaitsForTheLocalChangesAndARolePostItCrossedGoesAgainW
     }
 }
 
+TEST_F(RoomSyncTest, ARecordSetAsideWithAnotherHandIsAskedAboutBeforeCrossedValuesGoAgain) {
+    // Her hand is up and told; a poll and her role post cross, and a push set aside meanwhile shows
+    // her hand down. The whole state goes again only with the hand the service answers.
+    for (const bool serviceLowered : {true, false}) {
+        SCOPED_TRACE(serviceLowered ? "the service lowered it" : "the service still has it");
+        owner = std::make_shared<FakeOwner>(queue);
+        sync = RoomSync::create(owner, queue);
+        owner->store.userWebRtcId = "1";
+        inMeeting();
+        sync->changeLocalHand(true, RoomSync::HandChange::byApp);
+        owner->answerPost(accepted());
+        ASSERT_EQ(owner->handMessages, 1u);
+        sync->postPoll({});
+        owner->audience = true;
+        sync->postLocalRole();
+        KRMeetingParticipant self = record("1", "Me");
+        sync->applyParticipantRecords({self});
+        owner->answerPost(accepted());
+        owner->answerPost(accepted());
+        EXPECT_TRUE(owner->posts.empty()) << "posted before the question was answered";
+        ASSERT_EQ(owner->fetches.size(), 1u);
+        // The reply is the service's hand; its role may be the poll's, handled last.
+        KRRoomConnectionStatus status;
+        self.isHandRaise = !serviceLowered;
+        self.participantType = KRMeetingParticipantType::speaker;
+        status.participants = {self};
+        owner->fetches.front()(RoomSync::RoomStatusReply(status));
+        owner->fetches.pop_front();
+        EXPECT_EQ(owner->store.isCurrentUserHandRaised, !serviceLowered);
+        EXPECT_EQ(owner->localHandReports, serviceLowered ? 2 : 1);
+        ASSERT_EQ(owner->posts.size(), 1u);
+        const auto& body = owner->posts.front().request.requestParameters;
+        EXPECT_EQ(body.at("isHandRaise").as_bool(), !serviceLowered);
+        EXPECT_EQ(body.at("participantType").as_string(), rawValue(KRMeetingParticipantType::audience));
+        owner->answerPost(accepted());
+        EXPECT_TRUE(owner->posts.empty() && owner->fetches.empty());
+        EXPECT_EQ(owner->handMessages, 1u);
+    }
+}
+
 TEST_F(RoomSyncTest, ARaiseTheServiceTookBeforeTheMeetingStartedIsToldOnceItStarts) {
     owner->meeting = std::make_unique<MeetingSession>(queue);
     owner->meeting->awaitMedia();  // the app may raise the hand from here on
