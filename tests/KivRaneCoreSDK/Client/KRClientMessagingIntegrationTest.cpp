@@ -18,6 +18,7 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "KivRaneCoreSDK/Common/ContactSyncManager.h"
 #include "KivRaneCoreSDK/Logger/LogCollector.h"
+#include "KivRaneCoreSDK/RTM/Models/KRRtmMessage.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Messaging/MessagingCodes.h"
 #include "platform/Messaging/MessagingRecord.h"
@@ -145,6 +146,19 @@ protected:
     bool namesOpenBoard(const Member* m) const {
         const std::string board = "/whiteboard/" + service.room(kMeetingId)->whiteboardId + "?";
         return m->client->whiteboardUrl().find(board) != std::string::npos;
+    }
+
+    /// The texts of the messages of `event` that `member` tried to send since the log was
+    /// cleared, in order.
+    std::vector<std::string> sentBy(const Member& member, KRRtmMessageEvent event) const {
+        std::vector<std::string> texts;
+        for (const auto& record : messaging->sentMessages()) {
+            const auto message = KRRtmMessage::decode(record.text);
+            if (record.from == member.uid() && message && message->message == event) {
+                texts.push_back(record.text);
+            }
+        }
+        return texts;
     }
 
     void expectAllOnQueue() {
@@ -435,6 +449,11 @@ TEST_F(KRClientMessagingIntegrationTest, ABoardAnotherOpenedOverYoursIsClosedByI
         EXPECT_TRUE(namesOpenBoard(m));
     }
 
+    // Ben took over; the others only opened his board.
+    for (Member* m : {host, ann}) {
+        EXPECT_EQ(sentBy(*m, KRRtmMessageEvent::participantOverrideScreenShare).size(), 0u);
+    }
+
     // Ann leaves the board by asking its sharer to close it, and Ben does.
     // On the queue, as a host app's call is made.
     ASSERT_TRUE(await([&](auto done) { main->post([&, done] { ann->client->stopWhiteboard(done); }); }));
@@ -443,6 +462,39 @@ TEST_F(KRClientMessagingIntegrationTest, ABoardAnotherOpenedOverYoursIsClosedByI
     EXPECT_EQ(linesOf(*host, 1), closedByBen);
     EXPECT_FALSE(internals(ann->client).currentRoom().isWhiteboardShared);
     for (Member* m : {host, ann, ben}) EXPECT_EQ(m->client->whiteboardUrl(), "");
+    expectAllOnQueue();
+}
+
+TEST_F(KRClientMessagingIntegrationTest, ABoardsStartMessageAfterTheStatusOpenedItChangesNothing) {
+    meet();
+    // Ann's start message is held up on its way: Ben opens her board from the room's status
+    // first.
+    messaging->clearSentMessages();
+    messaging->failNext(platform::MessagingOperation::sendChannelMessage,
+                        platform::MessagingCodes::kFailure, ann->uid());
+    ASSERT_TRUE(
+        await([&](auto done) { ann->client->startWhitebboard(false, "Ann", ann->uid(), done); }));
+    const auto start = sentBy(*ann, KRRtmMessageEvent::startWhiteboard);
+    ASSERT_EQ(start.size(), 1u);
+    ASSERT_TRUE(
+        await([&](auto done) { internals(ben->client).roomSync().fetchRoomStatus(done); }));
+    const Lines started{"whiteboard started by " + ann->uid() + " Ann"};
+    EXPECT_EQ(linesOf(*ben, 1), started);
+    ASSERT_TRUE(namesOpenBoard(ben));
+
+    // The message arrives: the host opens the board, Ben only asks for its access again.
+    messaging->clearSentMessages();
+    const std::size_t replies = boardStartReplies->handled;
+    const std::string room = internals(ann->client).currentRoom().roomID;
+    ASSERT_EQ(messaging->injectChannelMessage(room, ann->uid(), start.front()), 2u);
+    ASSERT_TRUE(main->runUntil([&] { return boardStartReplies->handled >= replies + 2; }, 5s));
+    EXPECT_EQ(linesOf(*host, 1), started);
+    EXPECT_EQ(ben->recorder->take(), Lines{});  // neither closed nor opened again
+    EXPECT_TRUE(namesOpenBoard(ben) && namesOpenBoard(host));
+    for (Member* m : {host, ben}) {
+        EXPECT_EQ(sentBy(*m, KRRtmMessageEvent::participantOverrideScreenShare).size(), 0u);
+    }
+    EXPECT_TRUE(internals(ann->client).currentRoom().isLocalUserSharingWhiteboard);
     expectAllOnQueue();
 }
 
