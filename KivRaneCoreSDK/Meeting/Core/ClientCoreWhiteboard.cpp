@@ -22,14 +22,13 @@ void ClientCore::startWhitebboard(bool remote, const std::string& userName,
     const bool remoteDuringJoin = remote && isJoining();
     if (!remoteDuringJoin && !allowedOnceJoinedUntilLeave("Start Whiteboard", completion)) return;
     // A remote board is opened both by its sharer's message and by a status reply, in either
-    // order: the board already open from one of them is the same board, whose access alone is
-    // asked for again. Only the local user's own board takes over a board that stands; a remote
-    // one's sharer told the others itself.
+    // order: the board already open from one of them is the same board, which is neither taken
+    // over nor closed; only its access is asked for again.
     const bool sameRemoteBoard = remote && currentRoom_.isWhiteboardShared &&
                                  !currentRoom_.isLocalUserSharingWhiteboard &&
                                  currentRoom_.whiteboardSharingId == userId;
     if (currentRoom_.isWhiteboardShared && !sameRemoteBoard) {
-        if (!remote) sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
+        sendControlMessage(ControlMessage::screenShareOverride, nullptr, {});
         events_.closeWhiteboardReportingLater(currentRoom_.whiteboardSharingId);
     }
     sendHostRequest(
