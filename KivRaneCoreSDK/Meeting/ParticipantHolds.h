@@ -35,6 +35,9 @@ public:
     using TimePoint = platform::Clock::time_point;
     /// How long after a report a push may still have been composed before it.
     static constexpr std::chrono::seconds kShortHold{3};
+    /// How long after a push that showed a change its report (her message, a host's lower-all)
+    /// may still come.
+    static constexpr std::chrono::seconds kReportLag{1};
 
     enum class Field { handRaised, inAudience };
     /// The user the meeting holds now under a participant id, or null.
@@ -63,6 +66,10 @@ public:
     /// otherwise (none: no push was set aside).
     std::optional<TimePoint> applyTo(std::vector<KRMeetingParticipant>& records,
                                      const CurrentUser& currentUser, const Source& source);
+    /// Whether the question asked for is still needed, once its time came: true while a value a
+    /// push set aside showed is neither what the list shows now nor followed by the service's
+    /// word or a later push. Whatever it was, it counts as answered from then on.
+    bool takeDoubts(const CurrentUser& currentUser);
 
 private:
     static constexpr std::size_t kFields = 2;
@@ -74,7 +81,11 @@ private:
         MeetingSession::Token meeting;
         std::weak_ptr<KRMeetingUser> user;
         std::array<std::optional<LastReport>, kFields> reports{};
+        /// The value the last push set aside showed against the list, while nothing settled it.
+        std::array<std::optional<bool>, kFields> doubts{};
     };
+    /// Forgets what it kept of ended meetings and of users the meeting no longer holds.
+    void forgetGone(const CurrentUser& currentUser);
 
     std::map<std::string, Participant> participants_;
 };

@@ -750,7 +750,15 @@ void RoomSync::askOnceHoldsPassed(platform::Clock::time_point at) {
     holdsQuestionDue_ = queue_->postAt(
         at, [weak = weak_from_this(), syncForNews = whileTakingNews(session->token())] {
             if (auto self = weak.lock()) self->holdsQuestionAt_.reset();
-            if (auto self = syncForNews()) self->fetchRoomStatus({});
+            const auto self = syncForNews();
+            const auto meeting = self ? self->owner_.lock() : nullptr;
+            // Her next change's message, or a host's lower-all, may have shown what the pushes
+            // set aside showed: nothing is left to ask then.
+            if (meeting && self->holds_.takeDoubts([&meeting](const std::string& participantId) {
+                    return meetingUser(*meeting, participantId);
+                })) {
+                self->fetchRoomStatus({});
+            }
         });
 }
 

@@ -259,8 +259,9 @@ private:
     /// Notes a report of a remote participant's field in the current meeting; nothing for the
     /// local one, whose records wait for its own changes instead (`isStaleLocalRecord`).
     void holdRemote(const std::shared_ptr<KRMeetingUser>& user, ParticipantHolds::Field field);
-    /// Asks the room status at `at`, unless a question is due by then already: a push set aside
-    /// may have shown a change the service made since the report it was weighed against.
+    /// Asks the room status at `at`, unless a question is due by then already, or nothing the
+    /// pushes set aside showed is in doubt any more then: a push set aside may have shown a change
+    /// the service made since the report it was weighed against.
     void askOnceHoldsPassed(platform::Clock::time_point at);
     /// The service's record of the local user, once older records are gone: a reply's hand is
     /// the service's ordered word on it once the meeting started; a push's local state stays the
