@@ -65,11 +65,7 @@ void ParticipantHolds::hold(const MeetingSession::Token& meeting,
 std::optional<ParticipantHolds::TimePoint> ParticipantHolds::applyTo(
     std::vector<KRMeetingParticipant>& records, const CurrentUser& currentUser,
     const Source& source) {
-    std::erase_if(participants_, [&](const auto& entry) {
-        if (!entry.second.meeting.live()) return true;
-        const auto held = entry.second.user.lock();
-        return !held || held != currentUser(entry.first);
-    });
+    forgetGone(currentUser);
     std::optional<TimePoint> askAt;
     if (!source.meeting.live()) return askAt;
     const bool push = source.question == 0;
@@ -97,6 +93,7 @@ std::optional<ParticipantHolds::TimePoint> ParticipantHolds::applyTo(
             const bool older = push ? hold.reportedAt && source.at < *hold.reportedAt + kShortHold
                                     : source.question <= hold.questionsAsked;
             if (!older) {
+                hold.doubt.reset();  // the service's word, whatever the list shows
                 if (push && changes) {
                     hold.questionsAsked = std::max(hold.questionsAsked, source.questionsAsked);
                 }
@@ -104,13 +101,43 @@ std::optional<ParticipantHolds::TimePoint> ParticipantHolds::applyTo(
             }
             if (push && changes) {
                 // The service may have changed since the report: a reply asked once no push can
-                // be older than it tells.
-                askAt = std::max(askAt.value_or(TimePoint{}), *hold.reportedAt + kShortHold);
+                // be older than it tells. A change of hers or a host's lower-all is followed by
+                // its own report, which the question waits for a little, past the bound.
+                askAt = std::max({askAt.value_or(TimePoint{}), *hold.reportedAt + kShortHold,
+                                  source.at + kReportLag});
+                hold.doubt = valueIn(record, field);
+            } else if (push) {
+                // Pushes come in order: the service went back to the list's value since.
+                hold.doubt.reset();
             }
             setIn(record, field, shown);
         }
     }
     return askAt;
+}
+
+bool ParticipantHolds::takeDoubts(const CurrentUser& currentUser) {
+    forgetGone(currentUser);
+    bool needed = false;
+    for (auto& [id, entry] : participants_) {
+        const auto user = entry.user.lock();
+        for (const Field field : {Field::handRaised, Field::inAudience}) {
+            auto& doubt = entry.fields[static_cast<std::size_t>(field)].doubt;
+            // A later report (her next change's message, a host's lower-all) that brought the list
+            // to the value the push showed leaves nothing to ask.
+            if (doubt && *doubt != valueIn(*user, field)) needed = true;
+            doubt.reset();
+        }
+    }
+    return needed;
+}
+
+void ParticipantHolds::forgetGone(const CurrentUser& currentUser) {
+    std::erase_if(participants_, [&](const auto& entry) {
+        if (!entry.second.meeting.live()) return true;
+        const auto held = entry.second.user.lock();
+        return !held || held != currentUser(entry.first);
+    });
 }
 
 }  // namespace kr

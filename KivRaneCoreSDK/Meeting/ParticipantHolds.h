@@ -39,6 +39,9 @@ public:
     using TimePoint = platform::Clock::time_point;
     /// How long after a report a push may still have been composed before it.
     static constexpr std::chrono::seconds kShortHold{3};
+    /// How long after a push that showed a change its report (her message, a host's lower-all)
+    /// may still come.
+    static constexpr std::chrono::seconds kReportLag{1};
 
     enum class Field { handRaised, inAudience };
     /// The user the meeting holds now under a participant id, or null.
@@ -68,6 +71,10 @@ public:
     /// record composed after every report a push showed otherwise (none: no push was set aside).
     std::optional<TimePoint> applyTo(std::vector<KRMeetingParticipant>& records,
                                      const CurrentUser& currentUser, const Source& source);
+    /// Whether the question asked for is still needed, once its time came: true while a value a
+    /// push set aside showed is neither what the list shows now nor followed by the service's
+    /// word or a later push. Whatever it was, it counts as answered from then on.
+    bool takeDoubts(const CurrentUser& currentUser);
 
 private:
     static constexpr std::size_t kFields = 2;
@@ -76,6 +83,8 @@ private:
         std::optional<TimePoint> reportedAt;
         /// Replies to these fetches may be older than the last report or pushed change.
         std::uint64_t questionsAsked = 0;
+        /// The value the last push set aside showed against the list, while nothing settled it.
+        std::optional<bool> doubt;
     };
     struct Participant {
         MeetingSession::Token meeting;
@@ -85,6 +94,8 @@ private:
     /// The entry of `user`, started afresh for another meeting or user.
     Participant& entryOf(const MeetingSession::Token& meeting,
                          const std::shared_ptr<KRMeetingUser>& user);
+    /// Forgets what it kept of ended meetings and of users the meeting no longer holds.
+    void forgetGone(const CurrentUser& currentUser);
 
     std::map<std::string, Participant> participants_;
 };

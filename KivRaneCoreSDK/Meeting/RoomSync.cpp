@@ -647,13 +647,8 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
         }
     }
     const MeetingSession* session = owner->session();
-    // The local user's own records wait for its own changes instead (`isStaleLocalRecord`).
     const auto askAt = holds_.applyTo(
-        records,
-        [&owner](const std::string& participantId) {
-            return isLocalParticipant(*owner, participantId) ? nullptr
-                                                             : meetingUser(*owner, participantId);
-        },
+        records, remoteUsers(*owner),
         {.question = question,
          .meeting = session ? session->token() : MeetingSession::Token{},
          .at = queue_->clock()->now(),
@@ -774,7 +769,13 @@ void RoomSync::askOnceHoldsPassed(platform::Clock::time_point at) {
     holdsQuestionDue_ = queue_->postAt(
         at, [weak = weak_from_this(), syncForNews = whileTakingNews(session->token())] {
             if (auto self = weak.lock()) self->holdsQuestionAt_.reset();
-            if (auto self = syncForNews()) self->fetchRoomStatus({});
+            const auto self = syncForNews();
+            const auto meeting = self ? self->owner_.lock() : nullptr;
+            // Her next change's message, or a host's lower-all, may have shown what the pushes
+            // set aside showed: nothing is left to ask then.
+            if (meeting && self->holds_.takeDoubts(remoteUsers(*meeting))) {
+                self->fetchRoomStatus({});
+            }
         });
 }
 
@@ -785,6 +786,13 @@ void RoomSync::keepLocalState(Owner& owner, KRMeetingParticipant& record) {
     record.isVideoOn = !room.isCurrentUserVideoMuted;
     record.participantType = owner.isLocalUserInAudienceMode() ? KRMeetingParticipantType::audience
                                                                : KRMeetingParticipantType::speaker;
+}
+
+ParticipantHolds::CurrentUser RoomSync::remoteUsers(Owner& owner) {
+    return [&owner](const std::string& participantId) {
+        return isLocalParticipant(owner, participantId) ? nullptr
+                                                        : meetingUser(owner, participantId);
+    };
 }
 
 std::shared_ptr<KRMeetingUser> RoomSync::meetingUser(Owner& owner,

@@ -257,11 +257,15 @@ private:
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// The user the meeting holds under a participant id, where its participants live.
     static std::shared_ptr<KRMeetingUser> meetingUser(Owner& owner, const std::string& participantId);
+    /// The same for the holds, which keep nothing of the local user: its records wait for its
+    /// own changes instead (`isStaleLocalRecord`).
+    static ParticipantHolds::CurrentUser remoteUsers(Owner& owner);
     /// Notes a report of a remote participant's field in the current meeting; nothing for the
     /// local one, whose records wait for its own changes instead (`isStaleLocalRecord`).
     void holdRemote(const std::shared_ptr<KRMeetingUser>& user, ParticipantHolds::Field field);
-    /// Asks the room status at `at`, unless a question is due by then already: a push set aside
-    /// may have shown a change the service made since the report it was weighed against.
+    /// Asks the room status at `at`, unless a question is due by then already, or nothing the
+    /// pushes set aside showed is in doubt any more then: a push set aside may have shown a change
+    /// the service made since the report it was weighed against.
     void askOnceHoldsPassed(platform::Clock::time_point at);
     /// The service's record of the local user, once older records are gone: a reply's hand is
     /// the service's ordered word on it once the meeting started, the rest stays the client's

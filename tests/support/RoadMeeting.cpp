@@ -34,7 +34,7 @@ std::shared_ptr<EngineTestDelegate> RoadMeeting::makeDelegate() {
     return std::make_shared<EngineTestDelegate>(main);
 }
 
-void RoadMeeting::meet(Road road, std::initializer_list<bool> hosts) {
+void RoadMeeting::meet(Road road, const std::vector<bool>& hosts) {
     members.clear();
     service.clearFaults();
     room = MeetingRoomSetup{};

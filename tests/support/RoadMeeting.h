@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <initializer_list>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "platform/Dispatch/MainQueue.h"
@@ -44,7 +44,7 @@ protected:
     /// One member per entry of `hosts` (true: a host) joins a fresh room on `road`; returns once
     /// each lists the others and its room socket logged in, and the joins' own status calls were
     /// answered.
-    void meet(Road road, std::initializer_list<bool> hosts = {true, false, false});
+    void meet(Road road, const std::vector<bool>& hosts = {true, false, false});
     /// `m` joins the room again, as a host or a speaker.
     void join(Member& m, bool host);
     bool everyoneListsEveryone() const;

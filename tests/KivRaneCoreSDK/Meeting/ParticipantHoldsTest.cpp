@@ -94,13 +94,17 @@ public:
     /// (the service's word, arriving at once), "send" (composed now) and "deliver" (arriving);
     /// "ask", "answerN", "arriveN" (the reply to question N); "+ms"; "rejoin" (she leaves and
     /// comes back, hand down); "end" (the meeting ends, the next one begins with her hand down);
-    /// "=h1" or "=r0": what the list shows then. Nothing is pushed unless written.
+    /// "=h1" or "=r0": what the list shows then; "?1": the questions asked so far. Nothing is
+    /// pushed unless written.
     std::optional<std::string> play(std::string_view script) {
         std::istringstream steps{std::string(script)};
         for (std::string step; !failure_ && steps >> step;) {
             const bool lost = step.ends_with("/lost");
             if (step[0] == '+') {
                 advance(std::stoll(step.substr(1)));
+            } else if (step[0] == '?') {
+                if (questionsAsked_ != std::stoull(step.substr(1)))
+                    failure_ = std::to_string(questionsAsked_) + " questions asked, not " + step.substr(1);
             } else if (step[0] == '=') {
                 if (list_[step[1] == 'h' ? 0 : 1] != (step[2] == '1'))
                     failure_ = "the list does not show " + step.substr(1);
@@ -208,8 +212,12 @@ private:
             if (!pushes_.empty() && pushes_.front().arrivesAtMs <= nowMs_) deliver();
             if (askAtMs_ && *askAtMs_ <= nowMs_) {
                 askAtMs_.reset();
-                story_ << "(as the holds said) ";
-                ask();
+                if (holds_.takeDoubts(currentUser())) {
+                    story_ << "(as the holds said) ";
+                    ask();
+                } else {
+                    story_ << "(the holds need no question) ";
+                }
             }
         }
         nowMs_ = until;
@@ -275,6 +283,9 @@ private:
         records(*arrived.answer, arrived.number);
     }
 
+    ParticipantHolds::CurrentUser currentUser() const {
+        return [this](const std::string& id) { return id == user_->id() ? user_ : nullptr; };
+    }
     /// The records of a push (`question` 0) or reply: the holds first, then the list takes them.
     void records(const Word& word, std::uint64_t question) {
         KRMeetingParticipant record;
@@ -284,7 +295,7 @@ private:
             word.values[1] ? KRMeetingParticipantType::audience : KRMeetingParticipantType::speaker;
         std::vector<KRMeetingParticipant> records{record};
         const auto askAt = holds_.applyTo(
-            records, [this](const std::string& id) { return id == user_->id() ? user_ : nullptr; },
+            records, currentUser(),
             {.question = question,
              .meeting = session_->token(),
              .at = at(nowMs_),
@@ -468,11 +479,17 @@ TEST(ParticipantHoldsTest, WrittenMeetings) {
         {"a push set aside is settled by the question asked when the holds said",
          "h1 hear h0/lost +1000 push =h1 +1999 =h1 +1 answer1 arrive1 =h0"},
         {"a message heard after the push that showed it holds from when it was heard",
-         "h1 push =h1 +500 hear =h1 h0/lost +2800 push =h1 +200 answer1 arrive1 =h0"},
+         "h1 push =h1 +500 hear =h1 h0/lost +2800 push =h1 +200 =h1 +800 answer1 arrive1 =h0"},
         {"a message heard after the push of a later change",
          "h1 h0/lost push =h0 hear =h1 +1000 push =h1 +2000 answer1 arrive1 =h0"},
         {"her raise heard after a host's lower-all that followed it",
          "h1 lowerall hearhost =h0 hear =h1 +500 push =h1 +2500 answer1 arrive1 =h0"},
+        {"a push of her next change near the bound asks nothing once its message came",
+         "h1 hear +1000 h0 +1900 push =h1 +100 =h0 +1000 ?0 push =h0 +3000 push =h0 ?0"},
+        {"a push near the bound waits for its message past it, then asks",
+         "h1 hear +1000 h0/lost +1900 push =h1 +900 =h1 ?0 +100 ?1 answer1 arrive1 =h0"},
+        {"a later push back at the list's value asks nothing",
+         "h1 hear h0/lost +500 send h1/lost send deliver =h1 deliver =h1 +3000 ?0 push =h1"},
         {"a participant who left and came back is not held",
          "h1 hear h0 hear rejoin h1/lost +500 push =h1"},
         {"a reply asked before the push that showed the raise keeps it",
