@@ -48,6 +48,7 @@ RoomSync::RoomSync(std::weak_ptr<Owner> owner, std::shared_ptr<platform::Dispatc
 RoomSync::~RoomSync() {
     resyncDue_.cancel();
     holdsQuestionDue_.cancel();
+    ownPushDue_.cancel();
 }
 
 // ---- The own status and the room's ----
@@ -392,7 +393,7 @@ void RoomSync::localStateSettled() {
         // state posted before the answer would undo that change: the question goes first, and
         // its answer settles again.
         if (handQuestionWaitsIn_.live()) {
-            handQuestionWaitsIn_ = {};
+            settleHandQuestion();
             askAboutLocalHand();
         }
         return;
@@ -410,10 +411,30 @@ void RoomSync::localStateSettled() {
         }
         return;  // the question waits for these answers too
     }
-    if (handQuestionWaitsIn_.live()) {
-        handQuestionWaitsIn_ = {};
-        askAboutLocalHand();
-    }
+    if (handQuestionWaitsIn_.live()) awaitOwnPush();
+}
+
+void RoomSync::awaitOwnPush() {
+    if (ownPushAwaited_) return;
+    ownPushAwaited_ = true;
+    ownPushDue_ = queue_->postAfter(kOwnPushWait, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->ownPushAwaited_ = false;
+        // A change on its way or lost settles again once answered, or speaks for the hand itself.
+        if (!self->handQuestionWaitsIn_.live() || self->localStateOnItsWay() ||
+            self->hasLostLocalState()) {
+            return;
+        }
+        self->settleHandQuestion();
+        self->askAboutLocalHand();
+    });
+}
+
+void RoomSync::settleHandQuestion() {
+    handQuestionWaitsIn_ = {};
+    ownPushDue_.cancel();
+    ownPushAwaited_ = false;
 }
 
 void RoomSync::postLocalRole() {
@@ -472,7 +493,7 @@ void RoomSync::localStateLost(const MeetingSession::Token& session) {
     if (!hasLostLocalState()) {
         // The first loss of this meeting: whatever an earlier meeting left is forgotten.
         lostIn_ = session;
-        handQuestionWaitsIn_ = {};
+        settleHandQuestion();
         resyncAttempts_ = 0;
         fetchCutAWait_ = false;
     }
@@ -705,7 +726,15 @@ void RoomSync::takeLocalRecord(Owner& owner, KRMeetingParticipant& record, Recor
     // user's own state in it stays the client's; the rest of the record (rights, name) counts as
     // usual. Another hand in it may also be the service's own change (a host's lower-all the
     // client did not hear): a reply, ordered against the local changes, tells which.
-    if (otherHand) askAboutLocalHand();
+    if (otherHand) {
+        settleHandQuestion();
+        askAboutLocalHand();
+    } else if (handQuestionWaitsIn_.live()) {
+        // Pushes come in the order they were composed: this one, showing her hand, was composed
+        // after every push set aside before it, so the service has her hand since them.
+        settleHandQuestion();
+        tellHandOnceTaken();
+    }
     keepLocalState(owner, record);
 }
 

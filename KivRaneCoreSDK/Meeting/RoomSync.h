@@ -50,6 +50,9 @@ public:
 
     /// The network watchdog's interval.
     static constexpr std::chrono::seconds kWatchdogInterval{1};
+    /// How long, once the local changes were answered, a question about a local hand that a
+    /// record set aside showed waits for a push of the local record to settle it.
+    static constexpr std::chrono::seconds kOwnPushWait{1};
 
     /// What the sync asks of the meeting it keeps in step.
     class Owner {
@@ -254,6 +257,12 @@ private:
     /// record set aside meanwhile showed otherwise: first, when the hand did not cross, so that
     /// what goes again carries the answer; else once those are answered.
     void localStateSettled();
+    /// The question about the local hand that waits goes after `kOwnPushWait`, unless a push of
+    /// the local record settles it first: the push the service sends once it took her change
+    /// usually comes right after the change's answer.
+    void awaitOwnPush();
+    /// No question about the local hand waits any more.
+    void settleHandQuestion();
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// The user the meeting holds under a participant id, where its participants live.
     static std::shared_ptr<KRMeetingUser> meetingUser(Owner& owner, const std::string& participantId);
@@ -342,6 +351,8 @@ private:
     /// The meeting in which a record of the local user, set aside while a local change was on its
     /// way, showed another hand; not live: none did.
     MeetingSession::Token handQuestionWaitsIn_;
+    platform::TaskHandle ownPushDue_;
+    bool ownPushAwaited_ = false;
     ParticipantHolds holds_;
     /// The question asked once the holds passed, when it is due and for which meeting.
     platform::TaskHandle holdsQuestionDue_;

@@ -940,7 +940,8 @@ TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
     // "R"/"L" the app raises or lowers the hand, "H" a host's lower-all heard, "M" a mute, "t"/"x"/
     // "f" the oldest post taken, lost or refused, "w" the wait before a lost state goes again, "B"
     // settings that bypass the service, "D" a push of the local record with the hand down, "u"/"d"
-    // the oldest fetch answered with it up or down; "+"/"-" the message: hand raised or lowered.
+    // the oldest fetch answered with it up or down; "U" a push with it up, "W" the wait for such a
+    // push; "+"/"-" the message: hand raised or lowered.
     const auto localHand = [](bool raised) {
         KRMeetingParticipant self = record("1", "Me");
         self.isHandRaise = raised;
@@ -969,6 +970,8 @@ TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
         {'w', [&] { advance(RetryBackOff::kMaxDelay); }},
         {'B', [&] { owner->bypass = true; }},
         {'D', [&] { sync->applyParticipantRecords({localHand(false)}); }},
+        {'U', [&] { sync->applyParticipantRecords({localHand(true)}); }},
+        {'W', [&] { advance(RoomSync::kOwnPushWait); }},
         {'u', [&] { answerFetch(true); }},
         {'d', [&] { answerFetch(false); }},
     };
@@ -985,8 +988,10 @@ TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
         {"the same, with a mute behind them", "RLRMttttt+"},
         {"a raise told, then a lower and a raise crossing", "Rt+LRttt"},
         {"settings that bypass the service", "BR+L-"},
-        {"a push of the hand down while the raise is on its way, the service lowered it", "RDtd"},
-        {"the same, the service still showing the raise", "RDtu+"},
+        {"a push of the hand down while the raise is on its way, the service lowered it", "RDtWd"},
+        {"the same, the service still showing the raise", "RDtWu+"},
+        {"the same, the push of the raise coming first", "RDtU+W"},
+        {"the same, that push coming before the raise's answer", "RDUtWu+"},
     };
     for (const auto& [what, steps] : rows) {
         SCOPED_TRACE(what);
