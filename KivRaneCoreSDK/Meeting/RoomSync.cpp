@@ -415,12 +415,15 @@ void RoomSync::localStateSettled() {
 }
 
 void RoomSync::awaitOwnPush() {
-    if (ownPushAwaited_) return;
-    ownPushAwaited_ = true;
-    ownPushDue_ = queue_->postAfter(kOwnPushWait, [weak = weak_from_this()] {
+    // An ended meeting's wait holds nothing of the next, whose question waits its own full time.
+    if (ownPushAwaitedIn_.live()) return;
+    const MeetingSession::Token token = handQuestionWaitsIn_;
+    ownPushAwaitedIn_ = token;
+    ownPushDue_.cancel();
+    ownPushDue_ = queue_->postAfter(kOwnPushWait, [weak = weak_from_this(), token] {
         auto self = weak.lock();
-        if (!self) return;
-        self->ownPushAwaited_ = false;
+        if (!self || !self->ownPushAwaitedIn_.sameSession(token)) return;
+        self->ownPushAwaitedIn_ = {};
         // A change on its way or lost settles again once answered, or speaks for the hand itself.
         if (!self->handQuestionWaitsIn_.live() || self->localStateOnItsWay() ||
             self->hasLostLocalState()) {
@@ -434,7 +437,7 @@ void RoomSync::awaitOwnPush() {
 void RoomSync::settleHandQuestion() {
     handQuestionWaitsIn_ = {};
     ownPushDue_.cancel();
-    ownPushAwaited_ = false;
+    ownPushAwaitedIn_ = {};
 }
 
 void RoomSync::postLocalRole() {

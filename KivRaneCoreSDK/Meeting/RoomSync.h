@@ -351,8 +351,10 @@ private:
     /// The meeting in which a record of the local user, set aside while a local change was on its
     /// way, showed another hand; not live: none did.
     MeetingSession::Token handQuestionWaitsIn_;
+    /// The meeting whose question about the local hand waits for a push of the local record
+    /// (`awaitOwnPush`); not live: none waits.
+    MeetingSession::Token ownPushAwaitedIn_;
     platform::TaskHandle ownPushDue_;
-    bool ownPushAwaited_ = false;
     ParticipantHolds holds_;
     /// The question asked once the holds passed, when it is due and for which meeting.
     platform::TaskHandle holdsQuestionDue_;

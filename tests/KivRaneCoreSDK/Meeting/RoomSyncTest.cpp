@@ -942,7 +942,8 @@ TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
     // "f" the oldest post taken, lost or refused, "w" the wait before a lost state goes again, "B"
     // settings that bypass the service, "D" a push of the local record with the hand down, "u"/"d"
     // the oldest fetch answered with it up or down; "U" a push with it up, "W" the wait for such a
-    // push; "+"/"-" the message: hand raised or lowered.
+    // push, "h" half of it; "E" the meeting ends and the next one begins; "+"/"-" the message:
+    // hand raised or lowered.
     const auto localHand = [](bool raised) {
         KRMeetingParticipant self = record("1", "Me");
         self.isHandRaise = raised;
@@ -973,6 +974,8 @@ TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
         {'D', [&] { sync->applyParticipantRecords({localHand(false)}); }},
         {'U', [&] { sync->applyParticipantRecords({localHand(true)}); }},
         {'W', [&] { advance(RoomSync::kOwnPushWait); }},
+        {'h', [&] { advance(std::chrono::milliseconds(RoomSync::kOwnPushWait) / 2); }},
+        {'E', [&] { inMeeting(); }},
         {'u', [&] { answerFetch(true); }},
         {'d', [&] { answerFetch(false); }},
     };
@@ -993,6 +996,7 @@ TEST_F(RoomSyncTest, TheHandsMessageGoesOnlyOnceASendCarryingTheHandWasTaken) {
         {"the same, the service still showing the raise", "RDtWu+"},
         {"the same, the push of the raise coming first", "RDtU+W"},
         {"the same, that push coming before the raise's answer", "RDUtWu+"},
+        {"the wait of a meeting that ended holds nothing of the next", "RDthELUthD"},
     };
     for (const auto& [what, steps] : rows) {
         SCOPED_TRACE(what);
