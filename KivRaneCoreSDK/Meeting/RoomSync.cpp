@@ -43,12 +43,12 @@ RoomSync::RoomSync(std::weak_ptr<Owner> owner, std::shared_ptr<platform::Dispatc
                    std::shared_ptr<LogCollector> logCollector)
     : owner_(std::move(owner)),
       queue_(std::move(queue)),
-      logger_("krclient", std::move(logCollector)) {}
+      logger_("krclient", std::move(logCollector)),
+      hand_(queue_) {}
 
 RoomSync::~RoomSync() {
     resyncDue_.cancel();
     holdsQuestionDue_.cancel();
-    ownPushDue_.cancel();
 }
 
 // ---- The own status and the room's ----
@@ -299,6 +299,7 @@ void RoomSync::postLocalState() {
     KR_DCHECK_RUN_ON(checker_);
     const auto owner = owner_.lock();
     if (!owner) return;
+    hand_.wholeStatePosted();
     sendLocalStateChange(makeStatusPost(OwnStatus::connected), wholeState(*owner));
 }
 
@@ -346,33 +347,17 @@ void RoomSync::sendAnswered(LocalStateSends::Id id, LocalStateSends::Answer answ
     if (!carried || !carried->handRaised || answer != LocalStateSends::Answer::taken || !session) {
         return;
     }
-    handNewsOf(session->token());
-    if (*carried->handRaised == owner->room().isCurrentUserHandRaised) handTaken_ = true;
-}
-
-void RoomSync::handNewsOf(const MeetingSession::Token& meeting) {
-    if (handIn_.sameSession(meeting)) return;
-    handIn_ = meeting;
-    handTold_ = false;
-    handTaken_ = false;
+    hand_.sendTaken(session->token(), *carried->handRaised,
+                    owner->room().isCurrentUserHandRaised);
 }
 
 void RoomSync::tellHandOnceTaken() {
     const auto owner = owner_.lock();
     const MeetingSession* session = owner ? owner->session() : nullptr;
     if (!session || session->state() != MeetingSession::State::inMeeting) return;
-    handNewsOf(session->token());
+    hand_.newsOf(session->token());
     const bool raised = owner->room().isCurrentUserHandRaised;
-    // Until the service shows it, the others would hold a hand it may never take; a hand the
-    // service took while a send carrying another one is still to come may yet be undone. A
-    // record that showed another hand meanwhile may be the service's own change since (a
-    // host's lower-all nobody heard): its question is answered first.
-    if (!handTaken_ || handTold_ == raised || hasLostLocalState() || sends_.handOnItsWay() ||
-        sends_.handCrossed() || localHandAskedIn_.live() || handQuestionWaitsIn_.live()) {
-        return;
-    }
-    handTold_ = raised;
-    owner->announceLocalHand(raised);
+    if (hand_.tell(raised, sends_, hasLostLocalState())) owner->announceLocalHand(raised);
 }
 
 bool RoomSync::localStateOnItsWay() const { return sends_.onTheirWay(); }
@@ -386,22 +371,18 @@ void RoomSync::localStateSettled() {
         sends_.takeCrossed();
         return;
     }
-    if (const LocalStateSends::Crossed crossed = sends_.crossed(); crossed.any() && !crossed.hand &&
-        (handQuestionWaitsIn_.live() || localHandAskedIn_.live())) {
-        // Whatever else crossed, the service's hand is the last one sent, or its own change
-        // since (a host's lower-all nobody heard) that a record set aside may have shown. A whole
-        // state posted before the answer would undo that change: the question goes first, and
-        // its answer settles again.
-        if (handQuestionWaitsIn_.live()) {
-            settleHandQuestion();
-            askAboutLocalHand();
-        }
+    const LocalHand::Next next = hand_.next(sends_.crossed());
+    if (next == LocalHand::Next::askFirst) {
+        hand_.settle();
+        askAboutLocalHand();  // its answer settles again
         return;
     }
+    if (next == LocalHand::Next::awaitAnswer) return;
     const LocalStateSends::Crossed crossed = sends_.takeCrossed();
-    if (crossed.any()) {
+    if (next == LocalHand::Next::sendCrossed) {
         logger_.info("Local state sent again after crossing sends");
         // Only the whole status carries the hand and the role, and it carries the media as well.
+        // A question that waits waits for these answers too.
         if (crossed.hand || crossed.role) {
             postLocalState();
         } else {
@@ -409,35 +390,18 @@ void RoomSync::localStateSettled() {
             if (crossed.microphone) sendMicrophoneChange(room.isCurrentUserAudioMuted);
             if (crossed.camera) sendCameraChange(room.isCurrentUserVideoMuted);
         }
-        return;  // the question waits for these answers too
+    } else if (next == LocalHand::Next::postWaiting) {
+        postLocalState();
+    } else if (next == LocalHand::Next::awaitOwnPush) {
+        hand_.awaitOwnPush([weak = weak_from_this()](const MeetingSession::Token& meeting) {
+            auto self = weak.lock();
+            if (!self || !self->hand_.ownPushWaitPassed(meeting)) return;
+            // A change on its way or lost settles again once answered, or speaks for the hand.
+            if (self->localStateOnItsWay() || self->hasLostLocalState()) return;
+            self->hand_.settle();
+            self->askAboutLocalHand();
+        });
     }
-    if (handQuestionWaitsIn_.live()) awaitOwnPush();
-}
-
-void RoomSync::awaitOwnPush() {
-    // An ended meeting's wait holds nothing of the next, whose question waits its own full time.
-    if (ownPushAwaitedIn_.live()) return;
-    const MeetingSession::Token token = handQuestionWaitsIn_;
-    ownPushAwaitedIn_ = token;
-    ownPushDue_.cancel();
-    ownPushDue_ = queue_->postAfter(kOwnPushWait, [weak = weak_from_this(), token] {
-        auto self = weak.lock();
-        if (!self || !self->ownPushAwaitedIn_.sameSession(token)) return;
-        self->ownPushAwaitedIn_ = {};
-        // A change on its way or lost settles again once answered, or speaks for the hand itself.
-        if (!self->handQuestionWaitsIn_.live() || self->localStateOnItsWay() ||
-            self->hasLostLocalState()) {
-            return;
-        }
-        self->settleHandQuestion();
-        self->askAboutLocalHand();
-    });
-}
-
-void RoomSync::settleHandQuestion() {
-    handQuestionWaitsIn_ = {};
-    ownPushDue_.cancel();
-    ownPushAwaitedIn_ = {};
 }
 
 void RoomSync::postLocalRole() {
@@ -448,6 +412,14 @@ void RoomSync::postLocalRole() {
         // The room engine logs in even with media credentials, and reports the role all the
         // same; nothing is posted again without the service, so nothing is kept as lost.
         sendStatusPost(makeStatusPost(OwnStatus::connected), {});
+        return;
+    }
+    const MeetingSession* session = owner->session();
+    if (session && session->state() == MeetingSession::State::inMeeting && hand_.inDoubt()) {
+        // Her hand may be the one a host's command just replaced at the service: the move waits
+        // for the question's answer, and carries it.
+        hand_.postWaits(session->token());
+        localStateSettled();
         return;
     }
     postLocalState();
@@ -463,31 +435,16 @@ void RoomSync::changeLocalHand(bool raised, HandChange by) {
     const bool wasRaised = std::exchange(owner->room().isCurrentUserHandRaised, raised);
     if (!owner->markLocalHand(raised)) return;
     const MeetingSession* session = owner->session();
-    if (session) handNewsOf(session->token());
-    if (wasRaised != raised) handTaken_ = false;
-    switch (by) {
-        case HandChange::byApp:
-            owner->reportLocalHandLater();
-            if (owner->bypassesServer()) {
-                // No send will carry it: the message is all the others get.
-                handTold_ = raised;
-                owner->announceLocalHand(raised);
-                return;
-            }
-            postLocalState();
-            return;
-        case HandChange::byHostLowerAll:
-            // Everyone heard the host. A hand left up at the service would come back with the
-            // next reply, and every later one.
-            handTold_ = false;
-            if (wasRaised) postLocalState();
-            return;
-        case HandChange::byService:
-            // The others have it from the service.
-            handTold_ = raised;
-            handTaken_ = true;
-            owner->reportLocalHandLater();
-            return;
+    if (session) hand_.newsOf(session->token());
+    // Without the service no send will carry the app's change: the message is all the others get.
+    const bool toldNow = by == HandChange::byApp && owner->bypassesServer();
+    hand_.changed(wasRaised, raised, by, toldNow);
+    if (by != HandChange::byHostLowerAll) owner->reportLocalHandLater();
+    if (toldNow) {
+        owner->announceLocalHand(raised);
+    } else if (by == HandChange::byApp || (by == HandChange::byHostLowerAll && wasRaised)) {
+        // A hand a lower-all left up at the service would come back with the next reply.
+        postLocalState();
     }
 }
 
@@ -496,7 +453,7 @@ void RoomSync::localStateLost(const MeetingSession::Token& session) {
     if (!hasLostLocalState()) {
         // The first loss of this meeting: whatever an earlier meeting left is forgotten.
         lostIn_ = session;
-        settleHandQuestion();
+        hand_.settle();
         resyncAttempts_ = 0;
         fetchCutAWait_ = false;
     }
@@ -549,6 +506,7 @@ void RoomSync::resyncLocalState() {
     }
     const MeetingSession::Token token = lostIn_;
     resyncInFlightIn_ = token;
+    hand_.wholeStatePosted();
     const LocalStateSends::Id send = sends_.sent(token, wholeState(*owner));
     const std::uint64_t failures = localStateFailures_;
     // The full state, not the lost change alone: later changes may have been lost as well.
@@ -646,12 +604,12 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
         const MeetingSession* session = owner->session();
         if (session && !hasLostLocalState() &&
             participant.isHandRaise != owner->room().isCurrentUserHandRaised) {
-            handQuestionWaitsIn_ = session->token();
+            hand_.doubt(session->token());
         }
         return true;
     });
     // Set aside from a reply asked before the last answer, the record waits for nothing more.
-    if (handQuestionWaitsIn_.live() && !localStateOnItsWay()) localStateSettled();
+    if (hand_.questionWaits() && !localStateOnItsWay()) localStateSettled();
     for (auto& participant : records) {
         if (isLocalParticipant(*owner, participant.participantId)) {
             takeLocalRecord(*owner, participant, source);
@@ -719,9 +677,9 @@ void RoomSync::takeLocalRecord(Owner& owner, KRMeetingParticipant& record, Recor
             // it counts from then on.
             record.isHandRaise = owner.room().isCurrentUserHandRaised;
         }
-        // Values that crossed and wait to go again may be the older send's at the service: the
-        // record shows the client's until they went.
-        if (sends_.crossed().any()) keepLocalState(owner, record);
+        // Values that crossed and wait to go again may be the older send's at the service, and a
+        // post that waits carries newer ones: the record shows the client's until they went.
+        if (sends_.crossed().any() || hand_.postWaiting()) keepLocalState(owner, record);
         return;
     }
     // A push does not say when the service composed it: one composed before a local change
@@ -729,38 +687,24 @@ void RoomSync::takeLocalRecord(Owner& owner, KRMeetingParticipant& record, Recor
     // user's own state in it stays the client's; the rest of the record (rights, name) counts as
     // usual. Another hand in it may also be the service's own change (a host's lower-all the
     // client did not hear): a reply, ordered against the local changes, tells which.
-    if (otherHand) {
-        settleHandQuestion();
-        askAboutLocalHand();
-    } else if (handQuestionWaitsIn_.live()) {
-        // Pushes come in the order they were composed: this one, showing her hand, was composed
-        // after every push set aside before it, so the service has her hand since them.
-        settleHandQuestion();
-        tellHandOnceTaken();
-    }
+    const auto showed = hand_.pushShowed(record.isHandRaise, owner.room().isCurrentUserHandRaised);
+    if (showed == LocalHand::PushShowed::otherHand) askAboutLocalHand();
+    if (showed == LocalHand::PushShowed::settledDoubt) tellHandOnceTaken();
     keepLocalState(owner, record);
 }
 
 void RoomSync::askAboutLocalHand() {
-    if (localHandAskedIn_.live()) {
-        askAboutLocalHandAgain_ = true;
-        return;
-    }
     const auto owner = owner_.lock();
-    MeetingSession* session = owner ? owner->session() : nullptr;
-    if (!session) return;
-    // The question belongs to its meeting: one still on its way from an ended meeting holds
-    // nothing of the next.
-    const MeetingSession::Token token = session->token();
-    localHandAskedIn_ = token;
-    askAboutLocalHandAgain_ = false;
+    const MeetingSession* session = owner ? owner->session() : nullptr;
+    const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
+    if (!hand_.ask(token)) return;
     fetchRoomStatus([weak = weak_from_this(), token](bool) {
         auto self = weak.lock();
-        if (!self || !self->localHandAskedIn_.sameSession(token)) return;
-        self->localHandAskedIn_ = {};
-        if (std::exchange(self->askAboutLocalHandAgain_, false)) {
+        if (!self) return;
+        const LocalHand::Answered answered = self->hand_.answered(token);
+        if (answered == LocalHand::Answered::askAgain) {
             self->askAboutLocalHand();
-        } else {
+        } else if (answered == LocalHand::Answered::settled) {
             self->localStateSettled();
             self->tellHandOnceTaken();
         }

@@ -11,6 +11,7 @@
 
 #include "KivRaneCoreSDK/Common/RetryBackOff.h"
 #include "KivRaneCoreSDK/Logger/KivRaneRealTimeLogger2.h"
+#include "KivRaneCoreSDK/Meeting/LocalHand.h"
 #include "KivRaneCoreSDK/Meeting/LocalStateSends.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
 #include "KivRaneCoreSDK/Meeting/ParticipantHolds.h"
@@ -50,9 +51,8 @@ public:
 
     /// The network watchdog's interval.
     static constexpr std::chrono::seconds kWatchdogInterval{1};
-    /// How long, once the local changes were answered, a question about a local hand that a
-    /// record set aside showed waits for a push of the local record to settle it.
-    static constexpr std::chrono::seconds kOwnPushWait{1};
+    /// How long a question about a local hand that a record set aside showed waits for a push.
+    static constexpr std::chrono::seconds kOwnPushWait = LocalHand::kOwnPushWait;
 
     /// What the sync asks of the meeting it keeps in step.
     class Owner {
@@ -178,12 +178,7 @@ public:
     /// the service.
     bool hasLostLocalState() const;
     /// Who changed the local hand.
-    enum class HandChange {
-        byApp,            ///< the host app raised or lowered it
-        byHostLowerAll,   ///< a host lowered every hand, and the others heard it from the host
-        byService,        ///< a status reply in the meeting, with no local change on its way,
-                          ///< shows it changed
-    };
+    using HandChange = LocalHand::Change;
     /// The local hand: the room store's flag and the local user, then the own status post as a
     /// hand change. The app's own change is reported to the app, and goes to the others as a
     /// message once the service took a send carrying it (`tellHandOnceTaken`; at once when the
@@ -257,12 +252,6 @@ private:
     /// record set aside meanwhile showed otherwise: first, when the hand did not cross, so that
     /// what goes again carries the answer; else once those are answered.
     void localStateSettled();
-    /// The question about the local hand that waits goes after `kOwnPushWait`, unless a push of
-    /// the local record settles it first: the push the service sends once it took her change
-    /// usually comes right after the change's answer.
-    void awaitOwnPush();
-    /// No question about the local hand waits any more.
-    void settleHandQuestion();
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// The user the meeting holds under a participant id, where its participants live.
     static std::shared_ptr<KRMeetingUser> meetingUser(Owner& owner, const std::string& participantId);
@@ -286,9 +275,6 @@ private:
     void askAboutLocalHand();
     /// The service answered send `id`: what it carried of the hand is noted when it was taken.
     void sendAnswered(LocalStateSends::Id id, LocalStateSends::Answer answer);
-    /// What the others were told of the local hand and whether the service took it, started
-    /// afresh for another meeting than the last one.
-    void handNewsOf(const MeetingSession::Token& meeting);
     void localStateLost(const MeetingSession::Token& session);
     /// Schedules the next post of the whole local state, unless one of the current meeting
     /// waits or is under way.
@@ -337,24 +323,9 @@ private:
     platform::TaskHandle resyncDue_;
     RetryBackOff backOff_;
 
-    // The local hand's message goes once the service took the hand (`tellHandOnceTaken`). Both
-    // belong to `handIn_`'s meeting, which starts with the hand down at the service and with
-    // the others.
-    MeetingSession::Token handIn_;
-    bool handTold_ = false;   ///< the hand the others were last told, by message or the service
-    bool handTaken_ = false;  ///< a send carrying the current hand was taken since it changed
-
+    /// The local hand: what the others were told of it, and the doubt a record set aside raised.
+    LocalHand hand_;
     std::uint64_t roomQuestions_ = 0;  ///< fetches asked so far
-    /// The meeting whose fetch for a push's local hand is on its way; not live: none is.
-    MeetingSession::Token localHandAskedIn_;
-    bool askAboutLocalHandAgain_ = false;
-    /// The meeting in which a record of the local user, set aside while a local change was on its
-    /// way, showed another hand; not live: none did.
-    MeetingSession::Token handQuestionWaitsIn_;
-    /// The meeting whose question about the local hand waits for a push of the local record
-    /// (`awaitOwnPush`); not live: none waits.
-    MeetingSession::Token ownPushAwaitedIn_;
-    platform::TaskHandle ownPushDue_;
     ParticipantHolds holds_;
     /// The question asked once the holds passed, when it is due and for which meeting.
     platform::TaskHandle holdsQuestionDue_;

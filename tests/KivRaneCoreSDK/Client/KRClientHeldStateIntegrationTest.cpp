@@ -991,6 +991,62 @@ TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHostsLowerAllStandsThoughHerPol
     }
 }
 
+TEST_P(KRClientHeldStateOnARoadIntegrationTest, AMoveBackAfterAnUnheardLowerAllLeavesHerHandDown) {
+    meet(GetParam());
+    Member &host = members[0], &a = members[1], &b = members[2];
+    const std::size_t messages = channelMessagesOf(a);
+    a.client->raiseHand();
+    ASSERT_TRUE(main->runUntil([&] { return whoShowsTheHandOf(a) == " service " + host.uid() + " " + a.uid() + " " + b.uid() && channelMessagesOf(a) > messages; }, 5s));
+    // Her poll is handled 3 s late. Meanwhile the host moves her to the audience (her role post
+    // crosses the poll), lowers every hand 0.8 s later with a message nobody gets, and moves her
+    // back to the speakers at 1.2 s.
+    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::handledLate(3000ms).times(1).forParticipant(a.uid()));
+    const std::size_t posts = service.requestCount(R::postRoomConnectionStatus);
+    std::optional<std::chrono::steady_clock::time_point> pollAnswered;
+    internals(a.client).roomSync().postPoll([&](bool) { pollAnswered = std::chrono::steady_clock::now(); });
+    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 5s));
+    const auto moveTo = [&](KRUserRole role, const std::string& heard) {
+        std::optional<bool> moved;
+        host.client->changeUserRole(a.uid(), std::move(role), [&](bool ok) { moved = ok; });
+        return main->runUntil([&] { return moved.value_or(false) && a.heard->has(heard); }, 5s);
+    };
+    const auto movedAt = std::chrono::steady_clock::now();
+    ASSERT_TRUE(moveTo(KRUserRole::audience(), "to audience"));
+    runUntilTime(movedAt + 800ms);
+    failNextChannelMessageOf(host);
+    ASSERT_TRUE(lowerAll(host));
+    const auto loweredAt = std::chrono::steady_clock::now();
+    runUntilTime(movedAt + 1200ms);
+    ASSERT_TRUE(moveTo(KRUserRole::speaker(), "to participants"));
+    int upLate = 0, audienceLate = 0;
+    for (int sampled = 1; sampled <= 32; ++sampled) {
+        runUntilTime(loweredAt + sampled * 250ms);
+        const auto now = std::chrono::steady_clock::now();
+        const std::string up = whoShowsTheHandOf(a);
+        upLate += now >= loweredAt + 3s && !up.empty();
+        audienceLate += pollAnswered && now >= *pollAnswered + 1s &&
+                        service.participant(room.meetingId, a.uid())->participantType != "speaker";
+        sample({&b, &host}, a, std::to_string(sampled * 250) + " ms" + (up.empty() ? "" : " (up:" + up + ")"));
+        if (sampled % 8 == 0) {
+            ASSERT_TRUE(everyoneReplied());
+        }
+    }
+    ASSERT_TRUE(pollAnswered.has_value());
+    EXPECT_EQ(upLate, 0) << "samples with her hand up from 3 s after the lower-all:" << sampleLog;
+    EXPECT_EQ(audienceLate, 0) << "samples with her in the audience from 1 s after her poll's answer";
+    EXPECT_EQ(whoShowsTheHandOf(a), "");
+    EXPECT_EQ(untold, 0) << sampleLog;
+    EXPECT_TRUE(toldEachChangeOnce(b, a) && toldEachChangeOnce(host, a)) << sampleLog;
+    EXPECT_EQ(a.heard->count("hand up"), 1u);
+    EXPECT_EQ(a.heard->count("hand down"), 1u);
+    EXPECT_EQ(a.heard->count("to audience"), 1u);
+    EXPECT_EQ(a.heard->count("to participants"), 1u);
+    for (const Member* viewer : {&b, &host}) {
+        EXPECT_LE(viewer->heard->count("remote to audience " + a.uid()), 1u);
+        EXPECT_LE(viewer->heard->count("remote to participants " + a.uid()), 1u);
+    }
+}
+
 TEST_P(KRClientHeldStateOnARoadIntegrationTest, ASlowServicesOlderRepliesLeaveARaiseAPushShowedStanding) {
     meet(GetParam());
     Member &host = members[0], &a = members[1], &b = members[2];

@@ -1088,6 +1088,52 @@ TEST_F(RoomSyncTest, ARecordSetAsideWithAnotherHandIsAskedAboutBeforeCrossedValu
     }
 }
 
+TEST_F(RoomSyncTest, ARolePostWhileARecordSetAsideShowedAnotherHandCarriesTheQuestionsAnswer) {
+    // Her hand is up and told; a push set aside while her microphone change is on its way shows it
+    // down (a host's lower-all nobody heard), and a host's move reaches her before or after that
+    // change's answer. The move goes once the service answered about the hand, with its hand.
+    for (const bool moveBeforeAnswer : {true, false}) {
+        SCOPED_TRACE(moveBeforeAnswer ? "moved while the change is on its way" : "moved after its answer");
+        owner = std::make_shared<FakeOwner>(queue);
+        sync = RoomSync::create(owner, queue);
+        owner->store.userWebRtcId = "1";
+        inMeeting();
+        sync->changeLocalHand(true, RoomSync::HandChange::byApp);
+        owner->answerPost(accepted());
+        ASSERT_EQ(owner->handMessages, 1u);
+        owner->store.isCurrentUserAudioMuted = true;
+        sync->sendMicrophoneChange(true);
+        KRMeetingParticipant self = record("1", "Me");
+        sync->applyParticipantRecords({self});
+        const auto move = [&] {
+            owner->audience = true;
+            sync->postLocalRole();
+        };
+        if (moveBeforeAnswer) move();
+        owner->answerPost(accepted());
+        if (!moveBeforeAnswer) move();
+        EXPECT_TRUE(owner->posts.empty()) << "the move went before the question was answered";
+        ASSERT_EQ(owner->fetches.size(), 1u);
+        KRRoomConnectionStatus status;
+        self.isMicOn = false;
+        self.participantType = KRMeetingParticipantType::speaker;  // the service has not moved her
+        status.participants = {self};
+        owner->fetches.front()(RoomSync::RoomStatusReply(status));
+        owner->fetches.pop_front();
+        EXPECT_FALSE(owner->store.isCurrentUserHandRaised);
+        ASSERT_EQ(owner->store.allParticipants.size(), 1u);
+        EXPECT_EQ(owner->store.allParticipants[0].participantType, KRMeetingParticipantType::audience);
+        ASSERT_EQ(owner->posts.size(), 1u);
+        const auto& body = owner->posts.front().request.requestParameters;
+        EXPECT_FALSE(body.at("isHandRaise").as_bool());
+        EXPECT_EQ(body.at("participantType").as_string(), rawValue(KRMeetingParticipantType::audience));
+        owner->answerPost(accepted());
+        advance(RoomSync::kOwnPushWait);
+        EXPECT_TRUE(owner->posts.empty() && owner->fetches.empty());
+        EXPECT_EQ(owner->handMessages, 1u);
+    }
+}
+
 TEST_F(RoomSyncTest, TheLocalHandEndsOnTheServicesWordOverGeneratedOrders) {
     // The service takes her posts in the order they are answered (so crossing sends land either
     // way; her polls and role posts cross them too), lowers every hand unheard or heard, pushes its word after each change in order, and
