@@ -43,10 +43,18 @@ void ClientCore::startWhitebboard(bool remote, const std::string& userName,
             if (remote && room.whiteboardStops() != stopsWhenAsked) return;
             // The sharer's message and a status reply may both open the same remote board
             // while the other's call is under way: the second one only refreshes the access.
-            const bool alreadyOpen = remote && room.isWhiteboardShared &&
-                                     !room.isLocalUserSharingWhiteboard &&
-                                     room.whiteboardSharingId == userId;
-            room.whiteboardId = reply.whiteboardId().value_or("");
+            bool alreadyOpen = remote && room.isWhiteboardShared &&
+                               !room.isLocalUserSharingWhiteboard &&
+                               room.whiteboardSharingId == userId;
+            // Her next board, its start heard though her stop of the one shown was not: the
+            // app is told the shown board stopped before it is told of the new one.
+            const std::string board = reply.whiteboardId().value_or("");
+            if (alreadyOpen && !board.empty() && !room.whiteboardId.empty() &&
+                board != room.whiteboardId) {
+                client.events().closeWhiteboard(userId);
+                alreadyOpen = false;
+            }
+            room.whiteboardId = board;
             room.whiteboardToken = reply.jwt().value_or("");
             room.isWhiteboardShared = true;
             if (alreadyOpen) {
