@@ -726,8 +726,28 @@ protected:
         }
         return true;
     }
+    /// Her hand goes up, at the service and in every list, and her message went; then her next
+    /// poll goes, to be handled 3 s late: `pollAnswered` is when its answer came.
+    void raiseThenPollLate(Member& a) {
+        const std::size_t messages = channelMessagesOf(a);
+        a.client->raiseHand();
+        ASSERT_TRUE(main->runUntil([&] { return whoShowsTheHandOf(a) == " service " + members[0].uid() + " " + members[1].uid() + " " + members[2].uid() && channelMessagesOf(a) > messages; }, 5s));
+        service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::handledLate(3000ms).times(1).forParticipant(a.uid()));
+        const std::size_t posts = service.requestCount(R::postRoomConnectionStatus);
+        pollAnswered = std::make_shared<std::optional<std::chrono::steady_clock::time_point>>();
+        internals(a.client).roomSync().postPoll([answered = pollAnswered](bool) { *answered = std::chrono::steady_clock::now(); });
+        ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 5s));
+    }
+    /// The host moves `a`; true once the service did and her app was told `heard`.
+    bool hostMoves(Member& a, KRUserRole role, const std::string& heard) {
+        std::optional<bool> moved;
+        members[0].client->changeUserRole(a.uid(), std::move(role), [&](bool ok) { moved = ok; });
+        return main->runUntil([&] { return moved.value_or(false) && a.heard->has(heard); }, 5s);
+    }
     int untold = 0;  ///< samples of a list showing another hand than its app was told
     std::string sampleLog;
+    /// Shared with the poll's completion, which may outlive the row.
+    std::shared_ptr<std::optional<std::chrono::steady_clock::time_point>> pollAnswered;
 };
 
 
@@ -949,18 +969,10 @@ TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHostsLowerAllStandsThoughHerPol
         untold = 0;
         sampleLog.clear();
         Member &host = members[0], &a = members[1], &b = members[2];
-        const std::size_t messages = channelMessagesOf(a);
-        a.client->raiseHand();
-        ASSERT_TRUE(main->runUntil([&] { return whoShowsTheHandOf(a) == " service " + host.uid() + " " + a.uid() + " " + b.uid() && channelMessagesOf(a) > messages; }, 5s));
         // Her poll is handled 3 s late; meanwhile the host moves her to the audience, so her role
         // post crosses the poll, and 0.8 s later lowers every hand.
-        service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::handledLate(3000ms).times(1).forParticipant(a.uid()));
-        const std::size_t posts = service.requestCount(R::postRoomConnectionStatus);
-        internals(a.client).roomSync().postPoll({});
-        ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 5s));
-        std::optional<bool> moved;
-        host.client->changeUserRole(a.uid(), KRUserRole::audience(), [&](bool ok) { moved = ok; });
-        ASSERT_TRUE(main->runUntil([&] { return moved.value_or(false) && a.heard->has("to audience"); }, 5s));
+        ASSERT_NO_FATAL_FAILURE(raiseThenPollLate(a));
+        ASSERT_TRUE(hostMoves(a, KRUserRole::audience(), "to audience"));
         runUntilTime(std::chrono::steady_clock::now() + 800ms);
         if (!heard) failNextChannelMessageOf(host);
         ASSERT_TRUE(lowerAll(host));
@@ -994,44 +1006,32 @@ TEST_P(KRClientHeldStateOnARoadIntegrationTest, AHostsLowerAllStandsThoughHerPol
 TEST_P(KRClientHeldStateOnARoadIntegrationTest, AMoveBackAfterAnUnheardLowerAllLeavesHerHandDown) {
     meet(GetParam());
     Member &host = members[0], &a = members[1], &b = members[2];
-    const std::size_t messages = channelMessagesOf(a);
-    a.client->raiseHand();
-    ASSERT_TRUE(main->runUntil([&] { return whoShowsTheHandOf(a) == " service " + host.uid() + " " + a.uid() + " " + b.uid() && channelMessagesOf(a) > messages; }, 5s));
     // Her poll is handled 3 s late. Meanwhile the host moves her to the audience (her role post
     // crosses the poll), lowers every hand 0.8 s later with a message nobody gets, and moves her
     // back to the speakers at 1.2 s.
-    service.injectFault(R::postRoomConnectionStatus, MeetingServiceFault::handledLate(3000ms).times(1).forParticipant(a.uid()));
-    const std::size_t posts = service.requestCount(R::postRoomConnectionStatus);
-    std::optional<std::chrono::steady_clock::time_point> pollAnswered;
-    internals(a.client).roomSync().postPoll([&](bool) { pollAnswered = std::chrono::steady_clock::now(); });
-    ASSERT_TRUE(main->runUntil([&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 5s));
-    const auto moveTo = [&](KRUserRole role, const std::string& heard) {
-        std::optional<bool> moved;
-        host.client->changeUserRole(a.uid(), std::move(role), [&](bool ok) { moved = ok; });
-        return main->runUntil([&] { return moved.value_or(false) && a.heard->has(heard); }, 5s);
-    };
+    ASSERT_NO_FATAL_FAILURE(raiseThenPollLate(a));
     const auto movedAt = std::chrono::steady_clock::now();
-    ASSERT_TRUE(moveTo(KRUserRole::audience(), "to audience"));
+    ASSERT_TRUE(hostMoves(a, KRUserRole::audience(), "to audience"));
     runUntilTime(movedAt + 800ms);
     failNextChannelMessageOf(host);
     ASSERT_TRUE(lowerAll(host));
     const auto loweredAt = std::chrono::steady_clock::now();
     runUntilTime(movedAt + 1200ms);
-    ASSERT_TRUE(moveTo(KRUserRole::speaker(), "to participants"));
+    ASSERT_TRUE(hostMoves(a, KRUserRole::speaker(), "to participants"));
     int upLate = 0, audienceLate = 0;
     for (int sampled = 1; sampled <= 32; ++sampled) {
         runUntilTime(loweredAt + sampled * 250ms);
         const auto now = std::chrono::steady_clock::now();
         const std::string up = whoShowsTheHandOf(a);
         upLate += now >= loweredAt + 3s && !up.empty();
-        audienceLate += pollAnswered && now >= *pollAnswered + 1s &&
+        audienceLate += *pollAnswered && now >= **pollAnswered + 1s &&
                         service.participant(room.meetingId, a.uid())->participantType != "speaker";
         sample({&b, &host}, a, std::to_string(sampled * 250) + " ms" + (up.empty() ? "" : " (up:" + up + ")"));
         if (sampled % 8 == 0) {
             ASSERT_TRUE(everyoneReplied());
         }
     }
-    ASSERT_TRUE(pollAnswered.has_value());
+    ASSERT_TRUE(pollAnswered->has_value());
     EXPECT_EQ(upLate, 0) << "samples with her hand up from 3 s after the lower-all:" << sampleLog;
     EXPECT_EQ(audienceLate, 0) << "samples with her in the audience from 1 s after her poll's answer";
     EXPECT_EQ(whoShowsTheHandOf(a), "");

@@ -144,6 +144,16 @@ protected:
         clock->advance(d);
         queue->runPending();
     }
+    /// A new owner and sync, in a meeting where the local hand went up and the others were told.
+    void freshMeetingWithHandUpAndTold() {
+        owner = std::make_shared<FakeOwner>(queue);
+        sync = RoomSync::create(owner, queue);
+        owner->store.userWebRtcId = "1";
+        inMeeting();
+        sync->changeLocalHand(true, RoomSync::HandChange::byApp);
+        owner->answerPost(accepted());
+        ASSERT_EQ(owner->handMessages, 1u);
+    }
     /// The local hand change went out and never reached the service.
     void loseHandChange() {
         owner->store.isCurrentUserHandRaised = true;
@@ -1053,13 +1063,7 @@ TEST_F(RoomSyncTest, ARecordSetAsideWithAnotherHandIsAskedAboutBeforeCrossedValu
     // her hand down. The whole state goes again only with the hand the service answers.
     for (const bool serviceLowered : {true, false}) {
         SCOPED_TRACE(serviceLowered ? "the service lowered it" : "the service still has it");
-        owner = std::make_shared<FakeOwner>(queue);
-        sync = RoomSync::create(owner, queue);
-        owner->store.userWebRtcId = "1";
-        inMeeting();
-        sync->changeLocalHand(true, RoomSync::HandChange::byApp);
-        owner->answerPost(accepted());
-        ASSERT_EQ(owner->handMessages, 1u);
+        ASSERT_NO_FATAL_FAILURE(freshMeetingWithHandUpAndTold());
         sync->postPoll({});
         owner->audience = true;
         sync->postLocalRole();
@@ -1094,13 +1098,7 @@ TEST_F(RoomSyncTest, ARolePostWhileARecordSetAsideShowedAnotherHandCarriesTheQue
     // change's answer. The move goes once the service answered about the hand, with its hand.
     for (const bool moveBeforeAnswer : {true, false}) {
         SCOPED_TRACE(moveBeforeAnswer ? "moved while the change is on its way" : "moved after its answer");
-        owner = std::make_shared<FakeOwner>(queue);
-        sync = RoomSync::create(owner, queue);
-        owner->store.userWebRtcId = "1";
-        inMeeting();
-        sync->changeLocalHand(true, RoomSync::HandChange::byApp);
-        owner->answerPost(accepted());
-        ASSERT_EQ(owner->handMessages, 1u);
+        ASSERT_NO_FATAL_FAILURE(freshMeetingWithHandUpAndTold());
         owner->store.isCurrentUserAudioMuted = true;
         sync->sendMicrophoneChange(true);
         KRMeetingParticipant self = record("1", "Me");
