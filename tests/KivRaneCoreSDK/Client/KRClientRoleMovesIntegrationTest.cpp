@@ -16,6 +16,8 @@
 #include "KivRaneCoreSDK/Client/KRClient.h"
 #include "platform/Dispatch/MainQueue.h"
 #include "platform/Media/MediaBus.h"
+#include "platform/Messaging/MessagingCodes.h"
+#include "platform/Messaging/MessagingOperation.h"
 #include "platform/Messaging/MessagingService.h"
 #include "platform/Notifications/DarwinNotifyCenter.h"
 #include "support/EngineTestDelegate.h"
@@ -220,6 +222,61 @@ TEST_F(KRClientRoleMovesIntegrationTest, HerPollCrossingHerRolePostLeavesTheServ
             EXPECT_EQ(movesToldOf(host, b), toldOthers);
             EXPECT_EQ(movesToldOf(a, b), toldOthers);
             EXPECT_EQ(ownMovesTold(b), once);
+        }();
+    }
+}
+
+TEST_F(KRClientRoleMovesIntegrationTest, HerOwnUserStaysInTheAudienceThoughHerPollUndidHerMove) {
+    for (const Road road : {Road::defaultEngine, Road::agora, Road::krMedia}) {
+        SCOPED_TRACE(test::roadName(road));
+        [&] {
+            meet(road);
+            Member &host = members[0], &b = members[2];
+            // Her raise's message goes once the service answered it.
+            const auto messagesOfHers = [&] {
+                const auto sent = messaging->sentMessages();
+                return std::count_if(sent.begin(), sent.end(),
+                                     [&](const auto& m) { return m.from == b.uid(); });
+            };
+            const auto messages = messagesOfHers();
+            b.client->raiseHand();
+            ASSERT_TRUE(main->runUntil([&] { return messagesOfHers() > messages; }, 5s));
+            // Her poll is handled after her role post: the service has her a speaker again until
+            // her role goes once more. Meanwhile the host lowers every hand and nobody hears it,
+            // so she asks the service about her hand before her role goes again.
+            service.injectFault(
+                R::postRoomConnectionStatus,
+                MeetingServiceFault::handledLate(3000ms).times(1).forParticipant(b.uid()));
+            const std::size_t posts = service.requestCount(R::postRoomConnectionStatus);
+            internals(b.client).roomSync().postPoll({});
+            ASSERT_TRUE(main->runUntil(
+                [&] { return service.requestCount(R::postRoomConnectionStatus) > posts; }, 5s));
+            ASSERT_TRUE(hostMoves(b, true));
+            ASSERT_TRUE(main->runUntil([&] { return b.heard->has("to audience"); }, 5s));
+            main->runFor(800ms);
+            messaging->failNext(platform::MessagingOperation::sendChannelMessage,
+                                platform::MessagingCodes::kFailure, host.uid());
+            std::optional<bool> lowered;
+            host.client->lowerAllUsersHands([&](bool ok) { lowered = ok; });
+            ASSERT_TRUE(main->runUntil([&] { return lowered.has_value(); }, 5s) && *lowered);
+            // Her own user after every task: in the audience, as her app was told.
+            int speakerTasks = 0;
+            const auto sampleOwn = [&] {
+                const auto own = b.client->getUser(b.uid());
+                speakerTasks += b.client->getMeetingLocalUser()->isSpeaker() ||
+                                (own && own->isSpeaker());
+                return false;
+            };
+            main->runUntil(sampleOwn, 4s);
+            EXPECT_FALSE(b.client->getMeetingLocalUser()->isHandRaised())
+                << "the service's answer lowers her hand";
+            for (int reply = 0; reply < 2; ++reply) {
+                ASSERT_TRUE(everyoneReplied());
+                main->runUntil(sampleOwn, 300ms);
+            }
+            EXPECT_EQ(speakerTasks, 0) << "tasks after which her own user was a speaker";
+            EXPECT_EQ(whereShown(b), "audience: service host a; speaker:");
+            EXPECT_EQ(ownMovesTold(b), std::vector<std::string>{"audience"});
         }();
     }
 }
