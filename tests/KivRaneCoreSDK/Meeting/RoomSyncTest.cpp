@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/json/parse.hpp>
 #include <deque>
 #include <functional>
@@ -144,12 +145,16 @@ protected:
         clock->advance(d);
         queue->runPending();
     }
-    /// A new owner and sync, in a meeting where the local hand went up and the others were told.
-    void freshMeetingWithHandUpAndTold() {
+    /// A new owner and sync, in a meeting.
+    void freshMeeting() {
         owner = std::make_shared<FakeOwner>(queue);
         sync = RoomSync::create(owner, queue);
         owner->store.userWebRtcId = "1";
         inMeeting();
+    }
+    /// The same, where the local hand went up and the others were told.
+    void freshMeetingWithHandUpAndTold() {
+        freshMeeting();
         sync->changeLocalHand(true, RoomSync::HandChange::byApp);
         owner->answerPost(accepted());
         ASSERT_EQ(owner->handMessages, 1u);
@@ -1132,68 +1137,139 @@ TEST_F(RoomSyncTest, ARolePostWhileARecordSetAsideShowedAnotherHandCarriesTheQue
     }
 }
 
+/// The meeting service of the generated orders, for the local record alone: it takes her posts in
+/// the order they are answered (so crossing sends land either way), pushes its word after each
+/// change in order, and answers questions with its word when answered. It also keeps whether an
+/// unheard lower-all must stand: one made while no hand of hers was on its way or lost stands
+/// unless she raised or lowered since, a post was lost, or a post carrying her hand went before
+/// any record showed it (she could not know of it).
+struct ModelService {
+    ModelService(FakeOwner& o, RoomSync& s) : owner(o), sync(s) {}
+    FakeOwner& owner;
+    RoomSync& sync;
+    bool hand = false;
+    std::deque<bool> pushes;
+    std::size_t pushesMade = 0, pushesDelivered = 0, lowerAllsPush = 0;
+    bool lowerAllStands = false, lowerAllSeen = false;
+    std::ostringstream story;
+
+    static KRMeetingParticipant localRecord(bool raised) {
+        KRMeetingParticipant self = record("1", "Me");
+        self.isHandRaise = raised;
+        return self;
+    }
+    void changed(bool raised) {
+        hand = raised;
+        pushes.push_back(raised);
+        ++pushesMade;
+    }
+    void answerPost(std::size_t i, bool taken) {
+        FakeOwner::Post post = std::move(owner.posts[i]);
+        owner.posts.erase(owner.posts.begin() + static_cast<std::ptrdiff_t>(i));
+        if (taken && post.has("isHandRaise")) changed(post.flag("isHandRaise"));
+        lowerAllStands = lowerAllStands && taken;
+        story << (taken ? "taken" : "lost") << (post.has("isHandRaise") ? (post.flag("isHandRaise") ? "(up) " : "(down) ") : " ");
+        post.reply(taken ? accepted() : lost());
+    }
+    void deliver() {
+        const bool raised = pushes.front();
+        pushes.pop_front();
+        lowerAllSeen = lowerAllSeen || ++pushesDelivered >= lowerAllsPush;
+        story << "push " << raised << " ";
+        sync.applyParticipantRecords({localRecord(raised)});
+    }
+    void answerFetch(std::size_t i) {
+        auto reply = std::move(owner.fetches[i]);
+        owner.fetches.erase(owner.fetches.begin() + static_cast<std::ptrdiff_t>(i));
+        lowerAllSeen = true;
+        story << "reply " << hand << " ";
+        KRRoomConnectionStatus status;
+        status.participants = {localRecord(hand)};
+        reply(RoomSync::RoomStatusReply(status));
+    }
+    void appChanged(bool raised) {
+        lowerAllStands = false;
+        story << (raised ? "R " : "L ");
+        sync.changeLocalHand(raised, RoomSync::HandChange::byApp);
+    }
+    void lowerAll(bool heard) {
+        story << "lower-all" << (heard ? " heard " : " unheard ");
+        changed(false);
+        if (heard) {
+            lowerAllStands = false;
+            sync.changeLocalHand(false, RoomSync::HandChange::byHostLowerAll);
+            return;
+        }
+        lowerAllStands = !sync.hasLostLocalState() && !handOnItsWay();
+        lowerAllSeen = false;
+        lowerAllsPush = pushesMade;
+    }
+    bool handOnItsWay() const {
+        return std::any_of(owner.posts.begin(), owner.posts.end(),
+                           [](const FakeOwner::Post& p) { return p.has("isHandRaise"); });
+    }
+    void moved() {
+        story << "move ";
+        owner.audience = !owner.audience;
+        sync.postLocalRole();
+    }
+    /// After each step: a post carrying her hand that went before a record showed the lower-all
+    /// may undo it.
+    void stepped() { lowerAllStands = lowerAllStands && (lowerAllSeen || !handOnItsWay()); }
+    /// Answers every post (taken), push and question in order, moving the clock on whenever
+    /// nothing is on its way, until nothing comes any more.
+    void settle(const std::function<void(platform::Clock::duration)>& advance) {
+        story << "| settle: ";
+        for (int round = 0; round < 50; ++round) {
+            if (!owner.posts.empty()) {
+                answerPost(0, true);
+            } else if (!pushes.empty()) {
+                deliver();
+            } else if (!owner.fetches.empty()) {
+                answerFetch(0);
+            } else {
+                advance(RetryBackOff::kMaxDelay);
+                if (owner.posts.empty() && owner.fetches.empty()) break;
+            }
+            stepped();
+        }
+    }
+    /// What went wrong once settled: nothing when the client's hand is the service's, nothing
+    /// waits, and an unheard lower-all that must stand did.
+    std::string fault() const {
+        const bool settled = owner.posts.empty() && owner.fetches.empty() && pushes.empty();
+        const bool undone = lowerAllStands && hand;
+        if (settled && owner.store.isCurrentUserHandRaised == hand && !undone) return {};
+        std::ostringstream out;
+        out << "the client's hand " << owner.store.isCurrentUserHandRaised << ", the service's " << hand
+            << (settled ? "" : ", still on its way") << (undone ? ", an unheard lower-all undone" : "") << "\n  "
+            << story.str();
+        return out.str();
+    }
+};
+
 TEST_F(RoomSyncTest, TheLocalHandEndsOnTheServicesWordOverGeneratedOrders) {
-    // The service takes her posts in the order they are answered (so crossing sends land either
-    // way; her polls and role posts cross them too), lowers every hand unheard or heard, pushes its word after each change in order, and
-    // answers questions in any order with its word when answered. Once everything on its way
-    // arrived and every wait passed, the client's hand is the service's, and nothing waits.
+    // Her polls and role posts cross her changes too, the host lowers every hand unheard or heard,
+    // and questions are answered in any order. Once everything on its way arrived and every wait
+    // passed, the client's hand is the service's, nothing waits, and an unheard lower-all that must
+    // stand did.
     int failures = 0;
     for (std::uint32_t seed = 1; seed <= 3000 && failures < 3; ++seed) {
         std::mt19937 rng(seed);
         const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
-        owner = std::make_shared<FakeOwner>(queue);
-        sync = RoomSync::create(owner, queue);
-        owner->store.userWebRtcId = "1";
-        inMeeting();
-        bool service = false;
-        std::deque<bool> pushes;
-        std::ostringstream story;
-        const auto localRecord = [](bool raised) {
-            KRMeetingParticipant self = record("1", "Me");
-            self.isHandRaise = raised;
-            return self;
-        };
-        const auto changed = [&](bool raised) {
-            service = raised;
-            pushes.push_back(raised);
-        };
-        const auto answerPost = [&](std::size_t i, bool taken) {
-            FakeOwner::Post post = std::move(owner->posts[i]);
-            owner->posts.erase(owner->posts.begin() + static_cast<std::ptrdiff_t>(i));
-            if (taken && post.has("isHandRaise")) changed(post.flag("isHandRaise"));
-            story << (taken ? "taken" : "lost") << (post.has("isHandRaise") ? (post.flag("isHandRaise") ? "(up) " : "(down) ") : " ");
-            post.reply(taken ? accepted() : lost());
-        };
-        const auto deliver = [&] {
-            const bool raised = pushes.front();
-            pushes.pop_front();
-            story << "push " << raised << " ";
-            sync->applyParticipantRecords({localRecord(raised)});
-        };
-        const auto answerFetch = [&](std::size_t i) {
-            auto reply = std::move(owner->fetches[i]);
-            owner->fetches.erase(owner->fetches.begin() + static_cast<std::ptrdiff_t>(i));
-            story << "reply " << service << " ";
-            KRRoomConnectionStatus status;
-            status.participants = {localRecord(service)};
-            reply(RoomSync::RoomStatusReply(status));
-        };
+        ASSERT_NO_FATAL_FAILURE(freshMeeting());
+        ModelService service(*owner, *sync);
+        std::ostringstream& story = service.story;
         for (int step = 0; step < 6 + static_cast<int>(seed % 20); ++step) {
             switch (pick(14)) {
                 case 0: case 1:
-                    story << "R ";
-                    sync->changeLocalHand(true, RoomSync::HandChange::byApp);
+                    service.appChanged(true);
                     break;
                 case 2:
-                    story << "L ";
-                    sync->changeLocalHand(false, RoomSync::HandChange::byApp);
+                    service.appChanged(false);
                     break;
                 case 3:
-                    story << "lower-all" << (pick(2) ? " heard " : " unheard ");
-                    changed(false);
-                    if (story.str().ends_with(" heard ")) {
-                        sync->changeLocalHand(false, RoomSync::HandChange::byHostLowerAll);
-                    }
+                    service.lowerAll(pick(2) != 0);
                     break;
                 case 4:
                     story << "M ";
@@ -1201,13 +1277,13 @@ TEST_F(RoomSyncTest, TheLocalHandEndsOnTheServicesWordOverGeneratedOrders) {
                     sync->sendMicrophoneChange(owner->store.isCurrentUserAudioMuted);
                     break;
                 case 5: case 6:
-                    if (!owner->posts.empty()) answerPost(pick(owner->posts.size()), pick(5) != 0);
+                    if (!owner->posts.empty()) service.answerPost(pick(owner->posts.size()), pick(5) != 0);
                     break;
                 case 7: case 8:
-                    if (!pushes.empty()) deliver();
+                    if (!service.pushes.empty()) service.deliver();
                     break;
                 case 9:
-                    if (!owner->fetches.empty()) answerFetch(pick(owner->fetches.size()));
+                    if (!owner->fetches.empty()) service.answerFetch(pick(owner->fetches.size()));
                     break;
                 case 10:
                     story << "ask ";
@@ -1218,37 +1294,80 @@ TEST_F(RoomSyncTest, TheLocalHandEndsOnTheServicesWordOverGeneratedOrders) {
                     sync->postPoll({});
                     break;
                 case 12:
-                    story << "move ";
-                    owner->audience = !owner->audience;
-                    sync->postLocalRole();
+                    service.moved();
                     break;
                 default:
                     story << "+" << (pick(2) ? "wait " : "1s ");
                     advance(story.str().ends_with("wait ") ? RetryBackOff::kMaxDelay : RoomSync::kOwnPushWait);
                     break;
             }
+            service.stepped();
         }
-        story << "| settle: ";
-        for (int round = 0; round < 50; ++round) {
-            if (!owner->posts.empty()) {
-                answerPost(0, true);
-            } else if (!pushes.empty()) {
-                deliver();
-            } else if (!owner->fetches.empty()) {
-                answerFetch(0);
-            } else {
-                advance(RetryBackOff::kMaxDelay);
-                if (owner->posts.empty() && owner->fetches.empty()) break;
-            }
-        }
-        const bool settled = owner->posts.empty() && owner->fetches.empty() && pushes.empty();
-        if (!settled || owner->store.isCurrentUserHandRaised != service) {
+        service.settle([this](platform::Clock::duration d) { advance(d); });
+        if (const std::string fault = service.fault(); !fault.empty()) {
             ++failures;
-            ADD_FAILURE() << "seed " << seed << ": the client's hand " << owner->store.isCurrentUserHandRaised
-                          << ", the service's " << service << (settled ? "" : ", still on its way") << "\n  "
-                          << story.str();
+            ADD_FAILURE() << "seed " << seed << ": " << fault;
         }
     }
+}
+
+TEST_F(RoomSyncTest, AnUnheardLowerAllStandsThroughMovesPollsAndMediaOverGeneratedOrders) {
+    // Her hand is up and told; then, in any order, the host lowers every hand unheard, moves her
+    // back and forth, and she polls, changes her microphone and asks, every post taken. Whatever a
+    // move posts once a record showed the lower-all, the lower-all stands.
+    int failures = 0, claims = 0;
+    for (std::uint32_t seed = 1; seed <= 1000 && failures < 3; ++seed) {
+        std::mt19937 rng(seed);
+        const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+        ASSERT_NO_FATAL_FAILURE(freshMeetingWithHandUpAndTold());
+        ModelService service(*owner, *sync);
+        service.hand = true;
+        std::ostringstream& story = service.story;
+        const int lowerAllAt = static_cast<int>(pick(4));
+        for (int step = 0; step < 14; ++step) {
+            if (step == lowerAllAt) service.lowerAll(false);
+            service.stepped();
+            switch (pick(8)) {
+                case 0: case 1:
+                    service.moved();
+                    break;
+                case 2:
+                    if (!owner->posts.empty()) service.answerPost(pick(owner->posts.size()), true);
+                    break;
+                case 3:
+                    if (!service.pushes.empty()) service.deliver();
+                    break;
+                case 4:
+                    if (!owner->fetches.empty()) service.answerFetch(pick(owner->fetches.size()));
+                    break;
+                case 5:
+                    story << (pick(2) ? "poll " : "M ");
+                    if (story.str().ends_with("poll ")) {
+                        sync->postPoll({});
+                    } else {
+                        owner->store.isCurrentUserAudioMuted = !owner->store.isCurrentUserAudioMuted;
+                        sync->sendMicrophoneChange(owner->store.isCurrentUserAudioMuted);
+                    }
+                    break;
+                case 6:
+                    story << "ask ";
+                    sync->fetchRoomStatus({});
+                    break;
+                default:
+                    story << "+1s ";
+                    advance(RoomSync::kOwnPushWait);
+                    break;
+            }
+            service.stepped();
+        }
+        service.settle([this](platform::Clock::duration d) { advance(d); });
+        claims += service.lowerAllStands;
+        if (const std::string fault = service.fault(); !fault.empty()) {
+            ++failures;
+            ADD_FAILURE() << "seed " << seed << ": " << fault;
+        }
+    }
+    EXPECT_GE(claims, 250) << "orders in which the lower-all must stand";
 }
 
 TEST_F(RoomSyncTest, ARaiseTheServiceTookBeforeTheMeetingStartedIsToldOnceItStarts) {
