@@ -48,8 +48,9 @@ public:
                          ///< shows it changed
     };
     /// The hand went from `wasRaised` to `raised`, changed `by` someone: no send carrying it was
-    /// taken yet, unless the service made the change. Everyone heard a host's lower-all, and
-    /// has the service's change from it; `toldNow`: the app's change goes to the others at once.
+    /// taken yet, unless the service made the change. The others heard a host's lower-all from
+    /// the host, and have the service's own change from the service; `toldNow`: the app's
+    /// change goes to the others at once.
     void changed(bool wasRaised, bool raised, Change by, bool toldNow);
     /// A send of `meeting` carrying `carried` was taken while the hand is `current`.
     void sendTaken(const MeetingSession::Token& meeting, bool carried, bool current);
