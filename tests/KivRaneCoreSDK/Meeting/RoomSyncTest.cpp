@@ -1174,7 +1174,8 @@ struct ModelService {
     void deliver() {
         const bool raised = pushes.front();
         pushes.pop_front();
-        lowerAllSeen = lowerAllSeen || ++pushesDelivered >= lowerAllsPush;
+        ++pushesDelivered;
+        lowerAllSeen = lowerAllSeen || pushesDelivered >= lowerAllsPush;
         story << "push " << raised << " ";
         sync.applyParticipantRecords({localRecord(raised)});
     }
