@@ -214,6 +214,12 @@ bool KRCurrentRoom::applyRecordingOn(bool on, std::optional<std::uint64_t> reply
     return std::exchange(isRecordingOn, on) != on;
 }
 
+bool KRCurrentRoom::takeWhiteboardAccess(std::uint64_t asked, bool alreadyOpen) {
+    if (alreadyOpen && asked < whiteboardAccessTaken_) return false;
+    whiteboardAccessTaken_ = asked;
+    return true;
+}
+
 bool KRCurrentRoom::applyWhiteboardStopped() {
     // However the board closed (its sharer's stop, a board or share of someone else), the local
     // user no longer owns one: a later stop of the local user must not end another's board.

@@ -154,6 +154,12 @@ public:
     /// Moves on with every stop of the whiteboard (open or not yet) and every new meeting. News
     /// of a board learnt before it moved may be of a board that is gone: it opens nothing.
     std::uint64_t whiteboardStops() const { return whiteboardStops_; }
+    /// Numbers a question for a board's access. Answers may come in another order than asked.
+    std::uint64_t askWhiteboardAccess() { return ++whiteboardAccessAsked_; }
+    /// The answer to access question `asked` is taken for the board; false, taking nothing, when
+    /// the remote board `alreadyOpen` came with the answer to a later question: the service may
+    /// have closed the board this one names since.
+    bool takeWhiteboardAccess(std::uint64_t asked, bool alreadyOpen);
 
     /// True when a screen-share track of the local participant is in the track list.
     bool isLocalUserSharingScreen() const;
@@ -173,6 +179,8 @@ public:
 
 private:
     std::uint64_t whiteboardStops_ = 0;
+    std::uint64_t whiteboardAccessAsked_ = 0;
+    std::uint64_t whiteboardAccessTaken_ = 0;  ///< the question the shown board's access answered
     std::uint64_t recordingWords_ = 0;
 };
 

@@ -35,17 +35,20 @@ void ClientCore::startWhitebboard(bool remote, const std::string& userName,
         StartWhiteboardRequest(currentRoom_.meetingId, currentRoom_.userWebRtcId,
                                currentRoom_.historyId, remote),
         "Start Whiteboard", std::move(completion),
-        [remote, userName, userId, stopsWhenAsked = currentRoom_.whiteboardStops()](
+        [remote, userName, userId, stopsWhenAsked = currentRoom_.whiteboardStops(),
+         asked = currentRoom_.askWhiteboardAccess()](
             ClientCore& client, const KRStartWhiteboard& reply) {
             KRCurrentRoom& room = client.currentRoom_;
             // Someone else's board that stopped while its access was on the way stays closed:
             // the access may even be to a newer board, which its own news opens.
             if (remote && room.whiteboardStops() != stopsWhenAsked) return;
             // The sharer's message and a status reply may both open the same remote board
-            // while the other's call is under way: the second one only refreshes the access.
+            // while the other's call is under way: the second one only refreshes the access, and
+            // one asked before the access shown tells nothing newer.
             bool alreadyOpen = remote && room.isWhiteboardShared &&
                                !room.isLocalUserSharingWhiteboard &&
                                room.whiteboardSharingId == userId;
+            if (!room.takeWhiteboardAccess(asked, alreadyOpen)) return;
             // Her next board, its start heard though her stop of the one shown was not: the
             // app is told the shown board stopped before it is told of the new one.
             const std::string board = reply.whiteboardId().value_or("");

@@ -14,6 +14,7 @@
 #include "platform/Messaging/MessagingCodes.h"
 #include "platform/Messaging/MessagingOperation.h"
 #include "support/RoadMeeting.h"
+#include "testing/KRClientTestSeam.h"
 
 namespace kr {
 namespace {
@@ -106,6 +107,37 @@ TEST_P(KRClientBoardsOnARoadIntegrationTest,
                   (std::vector<std::string>{"board started " + first, "board stopped by " + b.uid(),
                                             "board started " + m->client->whiteboardUrl()}));
         EXPECT_EQ(overridesSentBy(*m), 0u);
+    }
+}
+
+TEST_P(KRClientBoardsOnARoadIntegrationTest, AnAccessAnswerAskedBeforeTheNextBoardsLeavesItShown) {
+    meet(GetParam());
+    Member &host = members[0], &a = members[1], &b = members[2];
+    const auto start = [&](auto done) { b.client->startWhitebboard(false, "B", b.uid(), done); };
+    const auto loseNextMessageOfB = [&] {
+        messaging->failNext(platform::MessagingOperation::sendChannelMessage,
+                            platform::MessagingCodes::kFailure, b.uid());
+    };
+    // Nobody hears of her first board; A reads it from the room's status, and the access it asks
+    // for is answered 2 s late.
+    loseNextMessageOfB();
+    ASSERT_TRUE(call(start));
+    service.injectFault(test::MeetingServiceRoute::remoteWhiteboard,
+                        test::MeetingServiceFault::delayed(2000ms).times(1));
+    const std::size_t asked = service.requestCount(test::MeetingServiceRoute::remoteWhiteboard);
+    internals(a.client).roomSync().fetchRoomStatus({});
+    ASSERT_TRUE(main->runUntil(
+        [&] { return service.requestCount(test::MeetingServiceRoute::remoteWhiteboard) > asked; }, 5s));
+    // Meanwhile she stops it unheard and starts her next board, which everyone hears of.
+    loseNextMessageOfB();
+    ASSERT_TRUE(call([&](auto done) { b.client->stopWhiteboard(done); }));
+    ASSERT_TRUE(call(start));
+    ASSERT_TRUE(main->runUntil([&] { return showsOpenBoard(a) && showsOpenBoard(host); }, 5s));
+    main->runFor(2500ms);  // the late answer, which names her first board, arrives
+    for (const Member* m : {&a, &host}) {
+        SCOPED_TRACE(m == &a ? "a" : "host");
+        EXPECT_TRUE(showsOpenBoard(*m));
+        EXPECT_EQ(boardsTold(*m), std::vector<std::string>{"board started " + m->client->whiteboardUrl()});
     }
 }
 
