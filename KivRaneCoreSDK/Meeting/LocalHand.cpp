@@ -63,9 +63,14 @@ LocalHand::Next LocalHand::next(const LocalStateSends::Crossed& crossed) const {
     return questionWaits() ? Next::awaitOwnPush : Next::nothing;
 }
 
-void LocalHand::sendTaken(const MeetingSession::Token& meeting, bool carried, bool current) {
+void LocalHand::sendAnswered(const MeetingSession::Token& meeting,
+                             const std::optional<LocalStateSends::Carried>& carried,
+                             LocalStateSends::Answer answer, bool current) {
+    // Only the current meeting's sends tell what they carried.
+    if (!carried || !carried->handRaised || answer != LocalStateSends::Answer::taken)
+        return;
     newsOf(meeting);
-    if (carried == current)
+    if (*carried->handRaised == current)
         taken_ = true;
 }
 
@@ -96,11 +101,17 @@ bool LocalHand::ask(const MeetingSession::Token& meeting) {
     return true;
 }
 
-LocalHand::Answered LocalHand::answered(const MeetingSession::Token& meeting) {
+LocalHand::Answered LocalHand::answered(const MeetingSession::Token& meeting, bool replied) {
     if (!askedIn_.sameSession(meeting))
         return Answered::elsewhere;
     askedIn_ = {};
-    return std::exchange(askAgain_, false) ? Answered::askAgain : Answered::settled;
+    if (std::exchange(askAgain_, false))
+        return Answered::askAgain;
+    if (replied)
+        return Answered::settled;
+    // A question that got no answer settles nothing: the doubt stands.
+    questionWaitsIn_ = meeting;
+    return Answered::failed;
 }
 
 void LocalHand::awaitOwnPush(std::function<void(const MeetingSession::Token&)> due) {

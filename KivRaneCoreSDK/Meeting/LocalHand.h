@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "KivRaneCoreSDK/Meeting/LocalStateSends.h"
 #include "KivRaneCoreSDK/Meeting/MeetingSession.h"
@@ -52,8 +53,11 @@ public:
     /// the host, and have the service's own change from the service; `toldNow`: the app's
     /// change goes to the others at once.
     void changed(bool wasRaised, bool raised, Change by, bool toldNow);
-    /// A send of `meeting` carrying `carried` was taken while the hand is `current`.
-    void sendTaken(const MeetingSession::Token& meeting, bool carried, bool current);
+    /// The service answered a send of `meeting`, of the current meeting when it says what it
+    /// `carried`, while the hand is `current`: a hand it carried and the service took is noted.
+    void sendAnswered(const MeetingSession::Token& meeting,
+                      const std::optional<LocalStateSends::Carried>& carried,
+                      LocalStateSends::Answer answer, bool current);
     /// True when the others may be told `raised` now: the service took it and no send of
     /// `sends` may still undo it there (none carrying a hand is on its way or crossed, and
     /// `lost`: none was lost), they were last told another hand, and nothing puts it in doubt.
@@ -62,8 +66,11 @@ public:
 
     // ---- The doubt ----
 
-    /// A record of `meeting` set aside showed another hand than hers.
-    void doubt(const MeetingSession::Token& meeting) { questionWaitsIn_ = meeting; }
+    /// A record of `meeting` set aside showed `shown` while she holds `held`: another hand puts
+    /// hers in doubt.
+    void setAside(const MeetingSession::Token& meeting, bool shown, bool held) {
+        if (shown != held) questionWaitsIn_ = meeting;
+    }
     /// A push of her record showed `shown` while she holds `held`. Another hand may be the
     /// service's own change, which the question tells; hers settles the question that waits, as
     /// pushes come in the order they were composed: this one was composed after every push set
@@ -85,8 +92,9 @@ public:
         elsewhere,  ///< the answer of an ended meeting's question: nothing to do
         askAgain,   ///< a push showed another hand while it was on its way
         settled,    ///< the answer settles the hand
+        failed,     ///< no answer came: the question waits again
     };
-    Answered answered(const MeetingSession::Token& meeting);
+    Answered answered(const MeetingSession::Token& meeting, bool replied);
     /// Waits for a push of her record to settle the question that waits, unless such a wait is
     /// on already; `due` runs on the queue after `kOwnPushWait`, with the meeting it waited in.
     /// It holds whatever it captures until then: capture owners weakly.

@@ -343,12 +343,8 @@ void RoomSync::sendAnswered(LocalStateSends::Id id, LocalStateSends::Answer answ
     const std::optional<LocalStateSends::Carried> carried = sends_.answered(id, answer);
     const auto owner = owner_.lock();
     const MeetingSession* session = owner ? owner->session() : nullptr;
-    // Only the current meeting's sends tell what they carried.
-    if (!carried || !carried->handRaised || answer != LocalStateSends::Answer::taken || !session) {
-        return;
-    }
-    hand_.sendTaken(session->token(), *carried->handRaised,
-                    owner->room().isCurrentUserHandRaised);
+    if (!session) return;
+    hand_.sendAnswered(session->token(), carried, answer, owner->room().isCurrentUserHandRaised);
 }
 
 void RoomSync::tellHandOnceTaken() {
@@ -393,15 +389,19 @@ void RoomSync::localStateSettled() {
     } else if (next == LocalHand::Next::postWaiting) {
         postLocalState();
     } else if (next == LocalHand::Next::awaitOwnPush) {
-        hand_.awaitOwnPush([weak = weak_from_this()](const MeetingSession::Token& meeting) {
-            auto self = weak.lock();
-            if (!self || !self->hand_.ownPushWaitPassed(meeting)) return;
-            // A change on its way or lost settles again once answered, or speaks for the hand.
-            if (self->localStateOnItsWay() || self->hasLostLocalState()) return;
-            self->hand_.settle();
-            self->askAboutLocalHand();
-        });
+        awaitOwnPush();
     }
+}
+
+void RoomSync::awaitOwnPush() {
+    hand_.awaitOwnPush([weak = weak_from_this()](const MeetingSession::Token& meeting) {
+        auto self = weak.lock();
+        if (!self || !self->hand_.ownPushWaitPassed(meeting)) return;
+        // A change on its way or lost settles again once answered, or speaks for the hand.
+        if (self->localStateOnItsWay() || self->hasLostLocalState()) return;
+        self->hand_.settle();
+        self->askAboutLocalHand();
+    });
 }
 
 void RoomSync::postLocalRole() {
@@ -602,9 +602,9 @@ void RoomSync::applyParticipantRecords(std::vector<KRMeetingParticipant> records
         // client did not hear): asked about once the local state settled. After a loss the
         // whole state's post speaks for the hand instead.
         const MeetingSession* session = owner->session();
-        if (session && !hasLostLocalState() &&
-            participant.isHandRaise != owner->room().isCurrentUserHandRaised) {
-            hand_.doubt(session->token());
+        if (session && !hasLostLocalState()) {
+            hand_.setAside(session->token(), participant.isHandRaise,
+                           owner->room().isCurrentUserHandRaised);
         }
         return true;
     });
@@ -698,12 +698,14 @@ void RoomSync::askAboutLocalHand() {
     const MeetingSession* session = owner ? owner->session() : nullptr;
     const MeetingSession::Token token = session ? session->token() : MeetingSession::Token{};
     if (!hand_.ask(token)) return;
-    fetchRoomStatus([weak = weak_from_this(), token](bool) {
+    fetchRoomStatus([weak = weak_from_this(), token](bool replied) {
         auto self = weak.lock();
         if (!self) return;
-        const LocalHand::Answered answered = self->hand_.answered(token);
+        const LocalHand::Answered answered = self->hand_.answered(token, replied);
         if (answered == LocalHand::Answered::askAgain) {
             self->askAboutLocalHand();
+        } else if (answered == LocalHand::Answered::failed) {
+            self->awaitOwnPush();  // asked again after the wait, unless a push settles it
         } else if (answered == LocalHand::Answered::settled) {
             self->localStateSettled();
             self->tellHandOnceTaken();

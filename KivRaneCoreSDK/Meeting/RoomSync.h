@@ -252,6 +252,9 @@ private:
     /// record set aside meanwhile showed otherwise: first, when the hand did not cross, so that
     /// what goes again carries the answer; else once those are answered.
     void localStateSettled();
+    /// The question about the local hand that waits goes after `kOwnPushWait`, unless a push of
+    /// the local record settles it first.
+    void awaitOwnPush();
     static bool isLocalParticipant(Owner& owner, const std::string& participantId);
     /// The user the meeting holds under a participant id, where its participants live.
     static std::shared_ptr<KRMeetingUser> meetingUser(Owner& owner, const std::string& participantId);

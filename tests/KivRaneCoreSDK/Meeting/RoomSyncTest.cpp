@@ -1100,9 +1100,13 @@ TEST_F(RoomSyncTest, ARecordSetAsideWithAnotherHandIsAskedAboutBeforeCrossedValu
 TEST_F(RoomSyncTest, ARolePostWhileARecordSetAsideShowedAnotherHandCarriesTheQuestionsAnswer) {
     // Her hand is up and told; a push set aside while her microphone change is on its way shows it
     // down (a host's lower-all nobody heard), and a host's move reaches her before or after that
-    // change's answer. The move goes once the service answered about the hand, with its hand.
-    for (const bool moveBeforeAnswer : {true, false}) {
-        SCOPED_TRACE(moveBeforeAnswer ? "moved while the change is on its way" : "moved after its answer");
+    // change's answer. The move goes once the service answered about the hand, with its hand; a
+    // question that got no answer is asked again after the wait, and the move still waits.
+    for (const int row : {0, 1, 2}) {
+        const bool moveBeforeAnswer = row == 0, questionFails = row == 2;
+        SCOPED_TRACE(moveBeforeAnswer ? "moved while the change is on its way"
+                     : questionFails  ? "moved after its answer, the first question failing"
+                                      : "moved after its answer");
         ASSERT_NO_FATAL_FAILURE(freshMeetingWithHandUpAndTold());
         owner->store.isCurrentUserAudioMuted = true;
         sync->sendMicrophoneChange(true);
@@ -1117,6 +1121,14 @@ TEST_F(RoomSyncTest, ARolePostWhileARecordSetAsideShowedAnotherHandCarriesTheQue
         if (!moveBeforeAnswer) move();
         EXPECT_TRUE(owner->posts.empty()) << "the move went before the question was answered";
         ASSERT_EQ(owner->fetches.size(), 1u);
+        if (questionFails) {
+            owner->fetches.front()(RoomSync::RoomStatusReply(Failure{KRApiRequestError::networkFailure()}));
+            owner->fetches.pop_front();
+            EXPECT_TRUE(owner->posts.empty()) << "the move went though the question got no answer";
+            EXPECT_TRUE(owner->fetches.empty());
+            advance(RoomSync::kOwnPushWait);
+            ASSERT_EQ(owner->fetches.size(), 1u);
+        }
         KRRoomConnectionStatus status;
         self.isMicOn = false;
         self.participantType = KRMeetingParticipantType::speaker;  // the service has not moved her
@@ -1179,9 +1191,14 @@ struct ModelService {
         story << "push " << raised << " ";
         sync.applyParticipantRecords({localRecord(raised)});
     }
-    void answerFetch(std::size_t i) {
+    void answerFetch(std::size_t i, bool replied = true) {
         auto reply = std::move(owner.fetches[i]);
         owner.fetches.erase(owner.fetches.begin() + static_cast<std::ptrdiff_t>(i));
+        if (!replied) {
+            story << "no reply ";
+            reply(RoomSync::RoomStatusReply(Failure{KRApiRequestError::networkFailure()}));
+            return;
+        }
         lowerAllSeen = true;
         story << "reply " << hand << " ";
         KRRoomConnectionStatus status;
@@ -1251,7 +1268,7 @@ struct ModelService {
 
 TEST_F(RoomSyncTest, TheLocalHandEndsOnTheServicesWordOverGeneratedOrders) {
     // Her polls and role posts cross her changes too, the host lowers every hand unheard or heard,
-    // and questions are answered in any order. Once everything on its way arrived and every wait
+    // and questions are answered in any order, or get no answer. Once everything on its way arrived and every wait
     // passed, the client's hand is the service's, nothing waits, and an unheard lower-all that must
     // stand did.
     int failures = 0;
@@ -1284,7 +1301,7 @@ TEST_F(RoomSyncTest, TheLocalHandEndsOnTheServicesWordOverGeneratedOrders) {
                     if (!service.pushes.empty()) service.deliver();
                     break;
                 case 9:
-                    if (!owner->fetches.empty()) service.answerFetch(pick(owner->fetches.size()));
+                    if (!owner->fetches.empty()) service.answerFetch(pick(owner->fetches.size()), pick(5) != 0);
                     break;
                 case 10:
                     story << "ask ";
@@ -1314,8 +1331,9 @@ TEST_F(RoomSyncTest, TheLocalHandEndsOnTheServicesWordOverGeneratedOrders) {
 
 TEST_F(RoomSyncTest, AnUnheardLowerAllStandsThroughMovesPollsAndMediaOverGeneratedOrders) {
     // Her hand is up and told; then, in any order, the host lowers every hand unheard, moves her
-    // back and forth, and she polls, changes her microphone and asks, every post taken. Whatever a
-    // move posts once a record showed the lower-all, the lower-all stands.
+    // back and forth, and she polls, changes her microphone and asks; every post is taken, some
+    // questions get no answer. Whatever a move posts once a record showed the lower-all, the
+    // lower-all stands.
     int failures = 0, claims = 0;
     for (std::uint32_t seed = 1; seed <= 1000 && failures < 3; ++seed) {
         std::mt19937 rng(seed);
@@ -1339,7 +1357,7 @@ TEST_F(RoomSyncTest, AnUnheardLowerAllStandsThroughMovesPollsAndMediaOverGenerat
                     if (!service.pushes.empty()) service.deliver();
                     break;
                 case 4:
-                    if (!owner->fetches.empty()) service.answerFetch(pick(owner->fetches.size()));
+                    if (!owner->fetches.empty()) service.answerFetch(pick(owner->fetches.size()), pick(4) != 0);
                     break;
                 case 5:
                     story << (pick(2) ? "poll " : "M ");
